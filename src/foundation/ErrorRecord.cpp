@@ -1,0 +1,76 @@
+#include "foundation/ErrorRecord.h"
+
+#include <cstdio>
+#include <new>
+
+#include "platform/oleauto/BStr.h"
+
+namespace zephrin {
+
+ErrorRecord::ErrorRecord(int32_t number, std::u16string description, std::u16string source,
+                         std::u16string helpFile, int32_t helpContext)
+    : Number(number),
+      Source(std::move(source)),
+      Description(std::move(description)),
+      HelpFile(std::move(helpFile)),
+      HelpContext(helpContext) {
+    if (Description.empty()) Description = StandardErrorDescription(number);
+}
+
+const char* ErrorRecord::what() const noexcept {
+    try {
+        char head[40];
+        if (Number < 0)
+            std::snprintf(head, sizeof head, "Error 0x%08X", static_cast<unsigned>(Number));
+        else
+            std::snprintf(head, sizeof head, "Error %d", static_cast<int>(Number));
+        what_ = head;
+        if (!Description.empty()) {
+            what_ += ": ";
+            what_ += ole::ToUtf8(Description);
+        }
+        return what_.c_str();
+    } catch (...) {
+        return "Error (no memory for its description)";
+    }
+}
+
+std::u16string_view StandardErrorDescription(int32_t number) {
+    switch (number) {
+        case kErrInvalidArgument: return u"Invalid procedure call or argument";
+        case kErrOverflow: return u"Overflow";
+        case kErrOutOfMemory: return u"Out of memory";
+        case kErrSubscriptOutOfRange: return u"Subscript out of range";
+        case kErrTypeMismatch: return u"Type mismatch";
+        case kErrInternal: return u"Internal error";
+        case kErrFileNotFound: return u"File not found";
+        case kErrPathFileAccess: return u"Path/File access error";
+        default: return {};
+    }
+}
+
+void RaiseError(int32_t number, std::u16string description, std::u16string source) {
+    throw ErrorRecord(number, std::move(description), std::move(source));
+}
+
+ole::HRESULT CheckHr(ole::HRESULT hr, std::u16string_view source) {
+    if (ole::FAILED(hr)) throw ErrorRecord(hr, {}, std::u16string(source));
+    return hr;
+}
+
+ErrorRecord CurrentErrorRecord() {
+    if (!std::current_exception()) return ErrorRecord(kErrInternal);
+    try {
+        throw;
+    } catch (const ErrorRecord& e) {
+        return e;
+    } catch (const std::bad_alloc&) {
+        return ErrorRecord(kErrOutOfMemory);
+    } catch (const std::exception& e) {
+        return ErrorRecord(kErrInternal, ole::FromUtf8(e.what()));
+    } catch (...) {
+        return ErrorRecord(kErrInternal);
+    }
+}
+
+}  // namespace zephrin
