@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <ranges>
+#include <type_traits>
 #include <span>
 #include <utility>
 
@@ -52,6 +54,14 @@ template <class T, class Compare>
 void QSortMemory(std::span<T> items, Compare compare) {
     if (items.size() < 2) return;
     detail::QSortRange(items, 0, static_cast<std::ptrdiff_t>(items.size()) - 1, compare);
+}
+
+// The same for any contiguous container (std::vector, std::array, a fixed-extent span).
+template <std::ranges::contiguous_range R, class Compare>
+    requires std::ranges::sized_range<R>
+void QSortMemory(R&& items, Compare compare) {
+    using T = std::remove_reference_t<std::ranges::range_reference_t<R>>;
+    QSortMemory(std::span<T>(std::ranges::data(items), std::ranges::size(items)), std::move(compare));
 }
 
 }  // namespace zephrin::modQSort
