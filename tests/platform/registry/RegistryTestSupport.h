@@ -1,0 +1,62 @@
+// Temporary folders and registry files written by the registry tests.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace regtest {
+
+// A folder removed with everything in it when the test ends.
+class TempDir {
+public:
+    TempDir() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() / ("zephrin-reg-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// UTF-16LE with a byte-order mark, from UTF-8 text (BMP only, enough for tests).
+inline std::string Utf16LeWithBom(std::string_view utf8) {
+    std::string out = "\xFF\xFE";
+    for (size_t i = 0; i < utf8.size();) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = c;
+        size_t n = 1;
+        if (c >= 0xE0) {
+            cp = ((c & 0x0F) << 12) | ((utf8[i + 1] & 0x3F) << 6) | (utf8[i + 2] & 0x3F);
+            n = 3;
+        } else if (c >= 0xC0) {
+            cp = ((c & 0x1F) << 6) | (utf8[i + 1] & 0x3F);
+            n = 2;
+        }
+        out.push_back(static_cast<char>(cp & 0xFF));
+        out.push_back(static_cast<char>(cp >> 8));
+        i += n;
+    }
+    return out;
+}
+
+}  // namespace regtest
