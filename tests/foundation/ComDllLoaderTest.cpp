@@ -1,0 +1,158 @@
+// Loading the test shared object by path, finding its class by name, and
+// unloading it when it has nothing alive.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <random>
+
+#include "foundation/ErrorRecord.h"
+#include "foundation/modCOMDllLoader.h"
+#include "foundation/modLookupCLSID.h"
+#include "platform/oleauto/BStr.h"
+#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/registry/testcom/TestComInterface.h"
+
+using namespace zephrin;
+using namespace ole;
+using modCOMDllLoader::ModuleHandle;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::u16string kModulePath = FromUtf8(ZEPHRIN_TESTCOM_PATH);
+
+template <class F>
+ErrorRecord Raised(F&& f) {
+    try {
+        f();
+    } catch (const ErrorRecord& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error was raised";
+    return ErrorRecord();
+}
+
+class TempFolder {
+public:
+    TempFolder() : path_(fs::temp_directory_path() / ("zephrin-dll-" + std::to_string(std::random_device()()))) {
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+TEST(ComDllLoader, LoadsAClassByPathReusesTheModuleAndUnloadsItOnlyWhenNothingIsAlive) {
+    ModuleHandle module = nullptr;
+    ComPtr<IClassFactory> factory = modCOMDllLoader::GetDllClassObject(kModulePath, testcom::kCLSID_TestAdder, module);
+    ASSERT_NE(module, nullptr);
+    ComPtr<testcom::ITestAdder> adder;
+    ASSERT_EQ(factory->CreateInstance(nullptr, testcom::ITestAdder::kIID, adder.put_void()), S_OK);
+    LONG sum = 0;
+    EXPECT_EQ(adder->Add(2, 3, &sum), S_OK);
+    EXPECT_EQ(sum, 5);
+
+    // A handle already set is used as it is, whatever the path says.
+    ModuleHandle first = module;
+    ComPtr<IClassFactory> again =
+        modCOMDllLoader::GetDllClassObject(u"/no/such/file.so", testcom::kCLSID_TestAdder, module);
+    EXPECT_EQ(module, first);
+
+    // Objects alive: the module answers S_FALSE and stays.
+    modCOMDllLoader::UnloadDllIfUnused(module);
+    EXPECT_EQ(module, first);
+    EXPECT_EQ(adder->LiveCount(), 3);
+
+    factory = nullptr;
+    again = nullptr;
+    adder = nullptr;
+    modCOMDllLoader::UnloadDllIfUnused(module);
+    EXPECT_EQ(module, nullptr);
+    modCOMDllLoader::UnloadDllIfUnused(module);  // nothing loaded: nothing to do
+}
+
+TEST(ComDllLoader, LoaderFailuresCarryThePlatformCodeAndTheLoadersText) {
+    ModuleHandle module = nullptr;
+    ErrorRecord missing = Raised([&] { modCOMDllLoader::GetDllClassObject(u"/no/such/file.so", GUID_NULL, module); });
+    EXPECT_EQ(static_cast<uint32_t>(missing.Number), 0x8007007Eu);
+    EXPECT_NE(ToUtf8(missing.Description).find("/no/such/file.so"), std::string::npos);
+    EXPECT_EQ(module, nullptr);
+
+    // A shared object that isn't a class server: no "DllGetClassObject".
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(static_cast<double (*)(double)>(&std::cos)), &info), 0);
+    ErrorRecord noEntry = Raised([&] { modCOMDllLoader::GetDllClassObject(FromUtf8(info.dli_fname), GUID_NULL, module); });
+    EXPECT_EQ(static_cast<uint32_t>(noEntry.Number), 0x8007007Fu);
+    EXPECT_NE(ToUtf8(noEntry.Description).find("DllGetClassObject"), std::string::npos);
+    EXPECT_EQ(module, nullptr);  // loaded by the failed call, so unloaded again
+
+    ErrorRecord noClass = Raised([&] { modCOMDllLoader::GetDllClassObject(kModulePath, GUID_NULL, module); });
+    EXPECT_EQ(noClass.Number, CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(module, nullptr);
+}
+
+TEST(ComDllLoader, FindsAClassByNameInTheTypeLibraryBesideTheSharedObject) {
+    TempFolder dir;
+    fs::path so = dir.path() / "TestCom.so";
+    fs::copy_file(ZEPHRIN_TESTCOM_PATH, so);
+    std::u16string tlb = FromUtf8((dir.path() / "TestCom.tlb").string());
+
+    ComPtr<ICreateTypeLib2> create;
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, tlb.c_str(), create.put()), S_OK);
+    ASSERT_EQ(create->SetName(u"TestComLib"), S_OK);
+    ASSERT_EQ(create->SetGuid({0x5A1E0003, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}}), S_OK);
+    ComPtr<ICreateTypeInfo> itf, coclass;
+    ASSERT_EQ(create->CreateTypeInfo(u"ITestAdder", TKIND_INTERFACE, itf.put()), S_OK);
+    ASSERT_EQ(itf->SetGuid(testcom::ITestAdder::kIID), S_OK);
+    ASSERT_EQ(create->CreateTypeInfo(u"TestAdder", TKIND_COCLASS, coclass.put()), S_OK);
+    ASSERT_EQ(coclass->SetGuid(testcom::kCLSID_TestAdder), S_OK);
+    HRESULT saved = create->SaveAllChanges();
+    if (saved == E_NOTIMPL) GTEST_SKIP() << "type library files can't be written yet";
+    ASSERT_EQ(saved, S_OK);
+    ComPtr<ITypeLib> probe;
+    HRESULT loaded = LoadTypeLibEx(tlb.c_str(), REGKIND_NONE, probe.put());
+    if (loaded == E_NOTIMPL || loaded == TYPE_E_CANTLOADLIBRARY)
+        GTEST_SKIP() << "type library files can't be read yet";
+    ASSERT_EQ(loaded, S_OK);
+
+    std::u16string soPath = FromUtf8(so.string());
+    GUID clsid = GUID_NULL;
+    modLookupCLSID::LookupCLSIDInDll(clsid, soPath, u"testadder");
+    EXPECT_EQ(clsid, testcom::kCLSID_TestAdder);
+    modLookupCLSID::LookupCLSIDInDll(clsid, soPath, u"ITestAdder");  // any kind of type gives its GUID
+    EXPECT_EQ(clsid, testcom::ITestAdder::kIID);
+
+    ErrorRecord notThere = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, soPath, u"NoSuchClass"); });
+    EXPECT_EQ(notThere.Number, TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_NE(ToUtf8(notThere.Description).find("NoSuchClass"), std::string::npos);
+    EXPECT_EQ(clsid, testcom::ITestAdder::kIID);  // left as it was
+
+    // The class found by name comes out of the shared object.
+    modLookupCLSID::LookupCLSIDInDll(clsid, soPath, u"TestAdder");
+    ModuleHandle module = nullptr;
+    ComPtr<IClassFactory> factory = modCOMDllLoader::GetDllClassObject(soPath, clsid, module);
+    ComPtr<testcom::ITestAdder> adder;
+    ASSERT_EQ(factory->CreateInstance(nullptr, testcom::ITestAdder::kIID, adder.put_void()), S_OK);
+    factory = nullptr;
+    adder = nullptr;
+    modCOMDllLoader::UnloadDllIfUnused(module);
+    EXPECT_EQ(module, nullptr);
+}
+
+TEST(ComDllLoader, ALibraryThatCannotBeLoadedRaisesItsOwnError) {
+    GUID clsid = GUID_NULL;
+    ErrorRecord e = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, u"/no/such/lib.so", u"X"); });
+    EXPECT_LT(e.Number, 0);
+    EXPECT_NE(ToUtf8(e.Description).find("/no/such/lib.so"), std::string::npos);
+    EXPECT_EQ(clsid, GUID_NULL);
+}
