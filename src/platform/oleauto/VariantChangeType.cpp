@@ -939,14 +939,13 @@ HRESULT Convert(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT* result) {
         *result = r;
         return S_OK;
     }
-    if (src.vt == VT_NULL || vt == VT_NULL) {
-        if (src.vt == VT_EMPTY || src.vt == VT_NULL) {
-            r.vt = VT_NULL;
-            *result = r;
-            return S_OK;
-        }
-        return DISP_E_TYPEMISMATCH;
+    if (vt == VT_NULL) {
+        if (src.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
+        r.vt = VT_NULL;
+        *result = r;
+        return S_OK;
     }
+    if (src.vt == VT_NULL) return DISP_E_TYPEMISMATCH;
     if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
         if (src.vt == VT_EMPTY) {
             r.vt = vt;
