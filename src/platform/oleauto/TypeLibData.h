@@ -112,7 +112,7 @@ struct TypeData {
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
     std::u16string schema;               // lpstrSchema (normally empty)
-    WORD alignmentSetting = 0;           // SetAlignment value (0 = not set; the engine then packs at 4)
+    WORD alignmentSetting = 4;           // SetAlignment value: record packing (0 = 64K, 1 = packed); new types 4
     WORD cbAlignment = 4;                // reported alignment
     ULONG cbSizeInstance = 0;            // reported size
     WORD cbSizeVft = 0;                  // reported vtable size (interface half for duals)
