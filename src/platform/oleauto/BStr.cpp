@@ -76,6 +76,42 @@ UINT SysStringByteLen(BSTR bstr) {
 
 UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
 
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; the five unassigned bytes map to the C1
+// controls of the same value.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char AnsiOf(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+}  // namespace
+
+std::string ToAnsi(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char16_t c : s) out += AnsiOf(c);
+    return out;
+}
+
+std::u16string FromAnsi(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (char ch : s) {
+        auto b = static_cast<unsigned char>(ch);
+        out += (b >= 0x80 && b <= 0x9F) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
+    }
+    return out;
+}
+
 std::string ToUtf8(std::u16string_view s) {
     std::string out;
     out.reserve(s.size());

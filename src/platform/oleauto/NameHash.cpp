@@ -2,8 +2,10 @@
 
 #include <array>
 #include <span>
+#include <string>
 #include <string_view>
-#include <vector>
+
+#include "platform/oleauto/BStr.h"
 
 namespace ole {
 
@@ -47,20 +49,6 @@ constexpr std::array<uint8_t, 256> MakeWesternTable() {
 }
 
 constexpr std::array<uint8_t, 256> kWestern = MakeWesternTable();
-
-// Windows-1252 bytes 0x80-0x9F.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-uint8_t ToAnsi(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<uint8_t>(c);
-    for (int i = 0; i < 32; ++i)
-        if (kCp1252High[i] == c) return static_cast<uint8_t>(0x80 + i);
-    return '?';  // not representable in the code page
-}
 
 uint32_t LocaleGroup(LCID lcid) {
     lcid &= 0xFFFF;
@@ -107,9 +95,8 @@ ULONG LHashValOfNameSysA(SYSKIND syskind, LCID lcid, const char* szName) {
 
 ULONG LHashValOfNameSys(SYSKIND syskind, LCID lcid, const OLECHAR* szName) {
     if (!szName) return 0;
-    std::vector<uint8_t> ansi;
-    for (const OLECHAR* p = szName; *p; ++p) ansi.push_back(ToAnsi(*p));
-    return Hash(syskind, lcid, ansi);
+    std::string ansi = ToAnsi(std::u16string_view(szName, OleStrLen(szName)));
+    return Hash(syskind, lcid, std::span(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size()));
 }
 
 ULONG LHashValOfName(LCID lcid, const OLECHAR* szName) { return LHashValOfNameSys(SYS_WIN32, lcid, szName); }

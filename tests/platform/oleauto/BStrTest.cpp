@@ -81,3 +81,8 @@ TEST(BStr, Utf8ConversionHandlesSurrogatesAndBadInput) {
     EXPECT_EQ(FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");
     EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
+
+TEST(BStr, AnsiIsWindows1252) {
+    EXPECT_EQ(ToAnsi(u"Caf\u00E9 \u20AC\u0141"), "Caf\xE9 \x80?");
+    EXPECT_EQ(FromAnsi("Caf\xE9 \x80\x81"), u"Caf\u00E9 \u20AC\u0081");
+}
