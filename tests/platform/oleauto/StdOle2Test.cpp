@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/oleauto/BStr.h"
+#include "platform/oleauto/StdOle2.h"
+#include "platform/oleauto/TypeLibData.h"
+#include "platform/oleauto/TypeLibInterfaces.h"
+
+using namespace ole;
+
+namespace {
+
+const std::vector<std::pair<std::u16string, TYPEKIND>> kExpectedTypes = {
+    {u"GUID", TKIND_RECORD},
+    {u"DISPPARAMS", TKIND_RECORD},
+    {u"EXCEPINFO", TKIND_RECORD},
+    {u"IUnknown", TKIND_INTERFACE},
+    {u"IDispatch", TKIND_INTERFACE},
+    {u"IEnumVARIANT", TKIND_INTERFACE},
+    {u"OLE_COLOR", TKIND_ALIAS},
+    {u"OLE_XPOS_PIXELS", TKIND_ALIAS},
+    {u"OLE_YPOS_PIXELS", TKIND_ALIAS},
+    {u"OLE_XSIZE_PIXELS", TKIND_ALIAS},
+    {u"OLE_YSIZE_PIXELS", TKIND_ALIAS},
+    {u"OLE_XPOS_HIMETRIC", TKIND_ALIAS},
+    {u"OLE_YPOS_HIMETRIC", TKIND_ALIAS},
+    {u"OLE_XSIZE_HIMETRIC", TKIND_ALIAS},
+    {u"OLE_YSIZE_HIMETRIC", TKIND_ALIAS},
+    {u"OLE_XPOS_CONTAINER", TKIND_ALIAS},
+    {u"OLE_YPOS_CONTAINER", TKIND_ALIAS},
+    {u"OLE_XSIZE_CONTAINER", TKIND_ALIAS},
+    {u"OLE_YSIZE_CONTAINER", TKIND_ALIAS},
+    {u"OLE_HANDLE", TKIND_ALIAS},
+    {u"OLE_OPTEXCLUSIVE", TKIND_ALIAS},
+    {u"OLE_CANCELBOOL", TKIND_ALIAS},
+    {u"OLE_ENABLEDEFAULTBOOL", TKIND_ALIAS},
+    {u"OLE_TRISTATE", TKIND_ENUM},
+    {u"FONTNAME", TKIND_ALIAS},
+    {u"FONTSIZE", TKIND_ALIAS},
+    {u"FONTBOLD", TKIND_ALIAS},
+    {u"FONTITALIC", TKIND_ALIAS},
+    {u"FONTUNDERSCORE", TKIND_ALIAS},
+    {u"FONTSTRIKETHROUGH", TKIND_ALIAS},
+    {u"IFont", TKIND_INTERFACE},
+    {u"Font", TKIND_DISPATCH},
+    {u"IFontDisp", TKIND_ALIAS},
+    {u"StdFont", TKIND_COCLASS},
+    {u"IPicture", TKIND_INTERFACE},
+    {u"Picture", TKIND_DISPATCH},
+    {u"IPictureDisp", TKIND_ALIAS},
+    {u"StdPicture", TKIND_COCLASS},
+    {u"LoadPictureConstants", TKIND_ENUM},
+    {u"StdFunctions", TKIND_MODULE},
+    {u"FontEvents", TKIND_DISPATCH},
+    {u"IFontEventsDisp", TKIND_ALIAS},
+};
+
+ComPtr<ITypeLib> StdOle() {
+    ComPtr<ITypeLib> lib;
+    EXPECT_EQ(GetBuiltinStdOle2(lib.put()), S_OK);
+    return lib;
+}
+
+ComPtr<ITypeInfo> TypeNamed(ITypeLib* lib, std::u16string_view name) {
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        BStr n;
+        if (SUCCEEDED(lib->GetDocumentation(static_cast<INT>(i), n.put(), nullptr, nullptr, nullptr)) &&
+            n.view() == name) {
+            ComPtr<ITypeInfo> ti;
+            EXPECT_EQ(lib->GetTypeInfo(i, ti.put()), S_OK);
+            return ti;
+        }
+    }
+    ADD_FAILURE() << "no type " << ToUtf8(name);
+    return {};
+}
+
+// Copies of the TYPEATTR fields the tests look at.
+struct Attr {
+    TYPEKIND kind{};
+    WORD flags = 0, cFuncs = 0, cVars = 0, cImplTypes = 0, cbSizeVft = 0, cbAlignment = 0;
+    ULONG cbSizeInstance = 0;
+    GUID guid{};
+};
+Attr AttrOf(ITypeInfo* ti) {
+    Attr a;
+    TYPEATTR* ta = nullptr;
+    EXPECT_EQ(ti->GetTypeAttr(&ta), S_OK);
+    if (!ta) return a;
+    a = {ta->typekind, ta->wTypeFlags, ta->cFuncs, ta->cVars, ta->cImplTypes, ta->cbSizeVft, ta->cbAlignment,
+         ta->cbSizeInstance, ta->guid};
+    ti->ReleaseTypeAttr(ta);
+    return a;
+}
+
+ComPtr<ITypeInfo> ImplType(ITypeInfo* ti, UINT index) {
+    HREFTYPE href = 0;
+    ComPtr<ITypeInfo> target;
+    EXPECT_EQ(ti->GetRefTypeOfImplType(index, &href), S_OK);
+    EXPECT_EQ(ti->GetRefTypeInfo(href, target.put()), S_OK);
+    return target;
+}
+
+std::u16string NameOf(ITypeInfo* ti, MEMBERID memid = MEMBERID_NIL) {
+    BStr n;
+    EXPECT_EQ(ti->GetDocumentation(memid, n.put(), nullptr, nullptr, nullptr), S_OK);
+    return n.str();
+}
+
+}  // namespace
+
+TEST(StdOle2, DataNamesEveryReferencedTypeOnceAndInternally) {
+    auto data = GetStdOle2Data();
+    ASSERT_EQ(data->types.size(), kExpectedTypes.size());
+    EXPECT_EQ(data->imports.size(), 0u);
+    std::set<HREFTYPE> hrefs;
+    for (const RefData& r : data->refs) {
+        EXPECT_TRUE(hrefs.insert(r.href).second) << "duplicate href " << r.href;
+        EXPECT_EQ(r.kind, RefKind::Internal);
+        EXPECT_GE(r.typeIndex, 0);
+        EXPECT_LT(r.typeIndex, static_cast<int>(data->types.size()));
+    }
+    // Every user-defined type and every impltype points at a ref of the table.
+    auto check = [&](const TypeDescData& t, auto&& self) -> void {
+        if (t.vt == VT_USERDEFINED) EXPECT_TRUE(hrefs.count(t.href)) << "href " << t.href;
+        for (const TypeDescData& e : t.element) self(e, self);
+    };
+    for (const TypeData& t : data->types) {
+        check(t.aliasType, check);
+        for (const ImplTypeData& i : t.implTypes) EXPECT_TRUE(hrefs.count(i.href));
+        for (const VarData& v : t.vars) check(v.type, check);
+        for (const FuncData& f : t.funcs) {
+            check(f.returnType, check);
+            for (const ParamData& p : f.params) check(p.type, check);
+        }
+    }
+    EXPECT_EQ(GetStdOle2Data(), data) << "the data is built once";
+}
+
+TEST(StdOle2, IsTheStandardLibraryWithItsTypesInOrder) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+
+    TLIBATTR* la = nullptr;
+    ASSERT_EQ(lib->GetLibAttr(&la), S_OK);
+    EXPECT_EQ(la->guid, kStdOleLibGuid);
+    EXPECT_EQ(la->wMajorVerNum, 2);
+    EXPECT_EQ(la->wMinorVerNum, 0);
+    EXPECT_EQ(la->lcid, 0u);
+    EXPECT_EQ(la->syskind, SYS_WIN32);
+    lib->ReleaseTLibAttr(la);
+
+    BStr name, doc;
+    ASSERT_EQ(lib->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.view(), u"stdole");
+    EXPECT_EQ(doc.view(), u"OLE Automation");
+
+    ASSERT_EQ(lib->GetTypeInfoCount(), kExpectedTypes.size());
+    for (UINT i = 0; i < kExpectedTypes.size(); ++i) {
+        BStr n;
+        TYPEKIND kind{};
+        ASSERT_EQ(lib->GetDocumentation(static_cast<INT>(i), n.put(), nullptr, nullptr, nullptr), S_OK);
+        ASSERT_EQ(lib->GetTypeInfoType(i, &kind), S_OK);
+        EXPECT_EQ(n.view(), kExpectedTypes[i].first) << "type " << i;
+        EXPECT_EQ(kind, kExpectedTypes[i].second) << ToUtf8(kExpectedTypes[i].first);
+    }
+
+    // The platform's type flags: GUID and the OLE_/FONT aliases hidden, the
+    // two call records restricted.
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"GUID").get()).flags, TYPEFLAG_FHIDDEN);
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"DISPPARAMS").get()).flags, TYPEFLAG_FRESTRICTED);
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"EXCEPINFO").get()).flags, TYPEFLAG_FRESTRICTED);
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"OLE_COLOR").get()).flags, TYPEFLAG_FHIDDEN);
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"FONTSIZE").get()).cbSizeInstance, 8u);
+    EXPECT_EQ(AttrOf(TypeNamed(lib.get(), u"IPictureDisp").get()).flags, 0);
+}
+
+TEST(StdOle2, EveryCallAndEveryRouteGivesTheSameObjects) {
+    ComPtr<ITypeLib> first = StdOle();
+    ComPtr<ITypeLib> second = StdOle();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first.get(), second.get());
+
+    ComPtr<ITypeInfo> dispatch, unknown, byGuid;
+    ASSERT_EQ(first->GetTypeInfo(4, dispatch.put()), S_OK);
+    ASSERT_EQ(second->GetTypeInfo(3, unknown.put()), S_OK);
+    ASSERT_EQ(first->GetTypeInfoOfGuid(kIID_IDispatch, byGuid.put()), S_OK);
+    EXPECT_EQ(byGuid.get(), dispatch.get());
+    EXPECT_EQ(ImplType(dispatch.get(), 0).get(), unknown.get());
+
+    ComPtr<ITypeLib> containing;
+    UINT index = 99;
+    ASSERT_EQ(unknown->GetContainingTypeLib(containing.put(), &index), S_OK);
+    EXPECT_EQ(containing.get(), first.get());
+    EXPECT_EQ(index, 3u);
+
+    // IFontDisp names the Font dispinterface of the same library.
+    ComPtr<ITypeInfo> fontDisp = TypeNamed(first.get(), u"IFontDisp");
+    TYPEATTR* ta = nullptr;
+    ASSERT_EQ(fontDisp->GetTypeAttr(&ta), S_OK);
+    ASSERT_EQ(ta->tdescAlias.vt, VT_USERDEFINED);
+    ComPtr<ITypeInfo> font;
+    EXPECT_EQ(fontDisp->GetRefTypeInfo(ta->tdescAlias.hreftype, font.put()), S_OK);
+    fontDisp->ReleaseTypeAttr(ta);
+    EXPECT_EQ(font.get(), TypeNamed(first.get(), u"Font").get());
+}
+
+TEST(StdOle2, IsReadOnly) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+    EXPECT_FALSE(lib.As<ICreateTypeLib2>());
+    ComPtr<ITypeInfo> ti = TypeNamed(lib.get(), u"IFont");
+    EXPECT_FALSE(ti.As<ICreateTypeInfo2>());
+    EXPECT_TRUE(ti.As<ITypeInfo2>());
+}
+
+TEST(StdOle2, BaseInterfacesHaveTheirStandardShape) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> unknown = TypeNamed(lib.get(), u"IUnknown");
+    ComPtr<ITypeInfo> dispatch = TypeNamed(lib.get(), u"IDispatch");
+
+    Attr u = AttrOf(unknown.get());
+    EXPECT_EQ(u.kind, TKIND_INTERFACE);
+    EXPECT_EQ(u.guid, kIID_IUnknown);
+    EXPECT_EQ(u.cbSizeVft, 12);
+    EXPECT_EQ(u.cImplTypes, 0);
+    EXPECT_EQ(u.cFuncs, 3);
+
+    Attr d = AttrOf(dispatch.get());
+    EXPECT_EQ(d.kind, TKIND_INTERFACE);
+    EXPECT_EQ(d.guid, kIID_IDispatch);
+    EXPECT_EQ(d.cbSizeVft, 28);
+    EXPECT_EQ(d.cImplTypes, 1);
+    EXPECT_TRUE(d.flags & TYPEFLAG_FDISPATCHABLE);
+    EXPECT_TRUE(d.flags & TYPEFLAG_FRESTRICTED);
+    EXPECT_EQ(NameOf(ImplType(dispatch.get(), 0).get()), u"IUnknown");
+
+    // Invoke: the eighth vtable slot, restricted, with its records by reference.
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(dispatch->GetFuncDesc(3, &fd), S_OK);
+    EXPECT_EQ(fd->memid, 0x60010003);
+    EXPECT_EQ(fd->oVft, 24);
+    EXPECT_EQ(fd->funckind, FUNC_PUREVIRTUAL);
+    EXPECT_EQ(fd->wFuncFlags, FUNCFLAG_FRESTRICTED);
+    EXPECT_EQ(fd->elemdescFunc.tdesc.vt, VT_HRESULT);
+    ASSERT_EQ(fd->cParams, 8);
+    const TYPEDESC& dispParams = fd->lprgelemdescParam[4].tdesc;
+    ASSERT_EQ(dispParams.vt, VT_PTR);
+    ASSERT_EQ(dispParams.lptdesc->vt, VT_USERDEFINED);
+    ComPtr<ITypeInfo> record;
+    EXPECT_EQ(dispatch->GetRefTypeInfo(dispParams.lptdesc->hreftype, record.put()), S_OK);
+    EXPECT_EQ(record.get(), TypeNamed(lib.get(), u"DISPPARAMS").get());
+    EXPECT_EQ(fd->lprgelemdescParam[7].paramdesc.wParamFlags, PARAMFLAG_FOUT);
+    dispatch->ReleaseFuncDesc(fd);
+
+    BStr names[9];
+    BSTR raw[9] = {};
+    UINT count = 0;
+    ASSERT_EQ(dispatch->GetNames(0x60010003, raw, 9, &count), S_OK);
+    for (UINT i = 0; i < count; ++i) names[i].Attach(raw[i]);
+    ASSERT_EQ(count, 9u);
+    EXPECT_EQ(names[0].view(), u"Invoke");
+    EXPECT_EQ(names[8].view(), u"puArgErr");
+}
+
+TEST(StdOle2, GuidData4IsAnEightByteArrayFromZeroToSeven) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> guid = TypeNamed(lib.get(), u"GUID");
+    Attr a = AttrOf(guid.get());
+    EXPECT_EQ(a.cVars, 4);
+    EXPECT_EQ(a.cbSizeInstance, 16u);
+
+    VARDESC* vd = nullptr;
+    ASSERT_EQ(guid->GetVarDesc(3, &vd), S_OK);
+    EXPECT_EQ(NameOf(guid.get(), vd->memid), u"Data4");
+    EXPECT_EQ(vd->oInst, 8u);
+    const TYPEDESC& t = vd->elemdescVar.tdesc;
+    ASSERT_EQ(t.vt, VT_CARRAY);
+    ASSERT_EQ(t.lpadesc->cDims, 1);
+    EXPECT_EQ(t.lpadesc->rgbounds[0].lLbound, 0);
+    EXPECT_EQ(t.lpadesc->rgbounds[0].cElements, 8u);
+    EXPECT_EQ(t.lpadesc->tdescElem.vt, VT_UI1);
+    guid->ReleaseVarDesc(vd);
+}
+
+TEST(StdOle2, DispinterfacesAreDispatchOnlyAndNotDual) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> dispatch = TypeNamed(lib.get(), u"IDispatch");
+
+    ComPtr<ITypeInfo> font = TypeNamed(lib.get(), u"Font");
+    Attr f = AttrOf(font.get());
+    EXPECT_EQ(f.kind, TKIND_DISPATCH);
+    EXPECT_EQ(f.flags, TYPEFLAG_FDISPATCHABLE);
+    EXPECT_EQ(f.cbSizeVft, 28);
+    EXPECT_EQ(f.cFuncs, 0);
+    EXPECT_EQ(f.cVars, 8);
+    ASSERT_EQ(f.cImplTypes, 1);
+    EXPECT_EQ(ImplType(font.get(), 0).get(), dispatch.get());
+    HREFTYPE half = 0;
+    EXPECT_EQ(font->GetRefTypeOfImplType(static_cast<UINT>(-1), &half), TYPE_E_ELEMENTNOTFOUND);
+
+    VARDESC* vd = nullptr;
+    ASSERT_EQ(font->GetVarDesc(1, &vd), S_OK);
+    EXPECT_EQ(vd->varkind, VAR_DISPATCH);
+    EXPECT_EQ(vd->memid, 2);
+    EXPECT_EQ(vd->elemdescVar.tdesc.vt, VT_CY);
+    font->ReleaseVarDesc(vd);
+
+    ComPtr<ITypeInfo> events = TypeNamed(lib.get(), u"FontEvents");
+    Attr e = AttrOf(events.get());
+    EXPECT_EQ(e.kind, TKIND_DISPATCH);
+    EXPECT_EQ(e.flags, TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE);
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(events->GetFuncDesc(0, &fd), S_OK);
+    EXPECT_EQ(fd->memid, 9);
+    EXPECT_EQ(fd->funckind, FUNC_DISPATCH);
+    EXPECT_EQ(fd->elemdescFunc.tdesc.vt, VT_VOID);
+    ASSERT_EQ(fd->cParams, 1);
+    EXPECT_EQ(fd->lprgelemdescParam[0].tdesc.vt, VT_BSTR);
+    events->ReleaseFuncDesc(fd);
+
+    // The coclass exposes the dispinterface by default and the vtable interface beside it.
+    ComPtr<ITypeInfo> stdFont = TypeNamed(lib.get(), u"StdFont");
+    INT flags = -1;
+    ASSERT_EQ(AttrOf(stdFont.get()).cImplTypes, 2);
+    EXPECT_EQ(stdFont->GetImplTypeFlags(0, &flags), S_OK);
+    EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
+    EXPECT_EQ(ImplType(stdFont.get(), 0).get(), font.get());
+    EXPECT_EQ(ImplType(stdFont.get(), 1).get(), TypeNamed(lib.get(), u"IFont").get());
+}
+
+TEST(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
+    ComPtr<ITypeLib> lib = StdOle();
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> module = TypeNamed(lib.get(), u"StdFunctions");
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(module->GetFuncDesc(0, &fd), S_OK);
+    EXPECT_EQ(fd->funckind, FUNC_STATIC);
+    EXPECT_EQ(fd->cParamsOpt, 1);
+    ASSERT_EQ(fd->cParams, 5);
+    const PARAMDESC& width = fd->lprgelemdescParam[1].paramdesc;
+    EXPECT_EQ(width.wParamFlags, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
+    ASSERT_NE(width.pparamdescex, nullptr);
+    EXPECT_EQ(width.pparamdescex->varDefaultValue.vt, VT_INT);
+    EXPECT_EQ(fd->lprgelemdescParam[4].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+
+    BStr dll, entry, doc;
+    WORD ordinal = 1;
+    EXPECT_EQ(module->GetDllEntry(fd->memid, INVOKE_FUNC, dll.put(), entry.put(), &ordinal), S_OK);
+    EXPECT_EQ(dll.view(), u"oleaut32.dll");
+    EXPECT_EQ(entry.view(), u"OleLoadPictureFileEx");
+    DWORD context = 0;
+    EXPECT_EQ(module->GetDocumentation(fd->memid, nullptr, doc.put(), &context, nullptr), S_OK);
+    EXPECT_EQ(doc.view(), u"Loads a picture from a file");
+    EXPECT_EQ(context, 10101u);
+    module->ReleaseFuncDesc(fd);
+}
