@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "foundation/ErrorRecord.h"
@@ -149,10 +150,22 @@ TEST(ComDllLoader, FindsAClassByNameInTheTypeLibraryBesideTheSharedObject) {
     EXPECT_EQ(module, nullptr);
 }
 
-TEST(ComDllLoader, ALibraryThatCannotBeLoadedRaisesItsOwnError) {
+TEST(ComDllLoader, TheLibraryIsReadFromTheFileItselfOnlyWhenItCanHoldOne) {
+    TempFolder dir;
+    fs::path so = dir.path() / "Plugin.so";
+    fs::copy_file(ZEPHRIN_TESTCOM_PATH, so);
+    std::ofstream(dir.path() / "Image.dll", std::ios::binary) << "MZ\x90";
     GUID clsid = GUID_NULL;
-    ErrorRecord e = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, u"/no/such/lib.so", u"X"); });
-    EXPECT_LT(e.Number, 0);
-    EXPECT_NE(ToUtf8(e.Description).find("/no/such/lib.so"), std::string::npos);
+
+    // A shared object: the library beside it, which is missing here.
+    ErrorRecord beside = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, FromUtf8(so.string()), u"X"); });
+    EXPECT_LT(beside.Number, 0);
+    EXPECT_NE(ToUtf8(beside.Description).find((dir.path() / "Plugin.tlb").string()), std::string::npos);
+
+    // An executable image holds its own library.
+    std::string image = (dir.path() / "Image.dll").string();
+    ErrorRecord own = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, FromUtf8(image), u"X"); });
+    EXPECT_NE(ToUtf8(own.Description).find(image), std::string::npos);
+    EXPECT_EQ(ToUtf8(own.Description).find("Image.tlb"), std::string::npos);
     EXPECT_EQ(clsid, GUID_NULL);
 }
