@@ -332,8 +332,8 @@ DECIMAL MakeDecimal(u128 m, int scale, bool neg) {
 
 // printf's %.<precision>G in the C locale, with at least two exponent digits.
 std::string FormatRealA(double d, int precision) {
-    if (std::isnan(d)) return "-1.#IND";
-    if (std::isinf(d)) return d < 0 ? "-1.#INF" : "1.#INF";
+    if (std::isnan(d)) return std::signbit(d) ? "-NAN" : "NAN";
+    if (std::isinf(d)) return d < 0 ? "-INF" : "INF";
     if (d == 0) return "0";
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific, precision - 1);
@@ -399,8 +399,10 @@ std::string FormatCy(int64_t cy) {
 HRESULT FormatDate(DATE date, ULONG flags, std::u16string* out) {
     DateParts p;
     if (!PartsFromDate(date, &p)) return E_INVALIDARG;
-    const bool dayZero = p.year == 1899 && p.month == 12 && p.day == 30;
-    const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0;
+    // The form follows the value itself, not its rounded parts: no date
+    // part (-1 < date < 1) shows the time only, no fraction the date only.
+    const bool dayZero = std::trunc(date) == 0;
+    const bool midnight = date == std::trunc(date);
     bool showDate = true, showTime = true;
     if (flags & VAR_TIMEVALUEONLY)
         showDate = false;
@@ -413,7 +415,7 @@ HRESULT FormatDate(DATE date, ULONG flags, std::u16string* out) {
     char buf[64];
     std::string s;
     if (showDate) {
-        std::snprintf(buf, sizeof buf, "%d/%d/%04d", p.month, p.day, p.year);
+        std::snprintf(buf, sizeof buf, "%d/%d/%d", p.month, p.day, p.year);
         s += buf;
     }
     if (showTime) {
@@ -537,6 +539,8 @@ HRESULT ParseDate(std::u16string_view text, DATE* out) {
             for (int d = 0; d < 7 && !matched; ++d)
                 if (MatchName(t.word, kDays[d])) matched = true;  // weekday names are ignored
             if (!matched) return DISP_E_TYPEMISMATCH;
+        } else if (t.sep == ':') {
+            return DISP_E_TYPEMISMATCH;  // a colon outside a time
         }
     }
     if (hour >= 0) {
@@ -882,10 +886,11 @@ HRESULT ToText(const VARIANT& v, const Source& s, USHORT flags, std::u16string* 
         case Kind::Cy: *out = Ascii(FormatCy(s.cy)); return S_OK;
         case Kind::Dec: *out = DecimalToText(s.dec); return S_OK;
         case Kind::Bool:
+            // Without a flag the value is shown as the 16-bit number it holds.
             if (flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL))
                 *out = s.b ? u"True" : u"False";
             else
-                *out = s.b ? u"-1" : u"0";
+                *out = Ascii(std::to_string(s.b));
             return S_OK;
         case Kind::Text: *out = std::u16string(s.text); return S_OK;
     }

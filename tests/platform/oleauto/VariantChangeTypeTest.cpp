@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         IntCase{u"922337203685477.5807", VT_CY, S_OK, std::numeric_limits<int64_t>::max()},
         IntCase{u"922337203685478", VT_CY, DISP_E_OVERFLOW, 0}));
 
+// Texts below were checked against the platform's own conversion.
 TEST(VariantChangeType, NumbersBecomeThePlatformsText) {
     EXPECT_EQ(Text(Variant(1.5)), "1.5");
     EXPECT_EQ(Text(Variant(1e20)), "1E+20");
@@ -147,6 +148,20 @@ TEST(VariantChangeType, NumbersBecomeThePlatformsText) {
     EXPECT_EQ(Text(Variant(false)), "0");
     EXPECT_EQ(Text(Variant(true), VARIANT_ALPHABOOL), "True");
     EXPECT_EQ(Text(Variant(false), VARIANT_ALPHABOOL), "False");
+    VARIANT odd;
+    VariantInit(&odd);
+    odd.vt = VT_BOOL;
+    odd.boolVal = 2;
+    EXPECT_EQ(Text(Variant(odd)), "2");
+    EXPECT_EQ(Text(Variant(odd), VARIANT_ALPHABOOL), "True");
+    EXPECT_EQ(Text(Variant(std::nan(""))), "NAN");
+    EXPECT_EQ(Text(Variant(-HUGE_VAL)), "-INF");
+    EXPECT_EQ(Text(Variant(5e-324)), "4.94065645841247E-324");
+    EXPECT_EQ(Text(Variant(1.7976931348623157e308)), "1.79769313486232E+308");
+    EXPECT_EQ(Text(Variant(999999999999999.9)), "1E+15");
+    EXPECT_EQ(Text(Variant(3.4e38f)), "3.4E+38");
+    EXPECT_EQ(Text(Variant(16777216.0f)), "1.677722E+07");
+    EXPECT_EQ(Text(Variant::Currency(std::numeric_limits<int64_t>::min())), "-922337203685477.5808");
     EXPECT_EQ(Text(Variant()), "");
     EXPECT_EQ(Text(Variant::Null()), "<error>");
     EXPECT_EQ(Text(Variant::Error(5)), "<error>");
@@ -163,6 +178,15 @@ TEST(VariantChangeType, DatesUseTheUsShortFormats) {
     EXPECT_EQ(Text(Variant::Date(-1.25)), "12/29/1899 6:00:00 AM");
     EXPECT_EQ(Text(Variant::Date(MakeDate(2026, 1, 2, 0, 0, 1))), "1/2/2026 12:00:01 AM");
     EXPECT_EQ(MakeDate(1900, 1, 1), 2.0);
+    EXPECT_EQ(Text(Variant::Date(-657434.0)), "1/1/100");
+    EXPECT_EQ(Text(Variant::Date(-657434.5)), "1/1/100 12:00:00 PM");
+    EXPECT_EQ(Text(Variant::Date(2958465.9999)), "12/31/9999 11:59:51 PM");
+    EXPECT_EQ(Text(Variant::Date(2958466.0)), "<error>");
+    EXPECT_EQ(Text(Variant::Date(-0.25)), "6:00:00 AM");
+    // Rounding to the second moves the day but not the choice of form.
+    EXPECT_EQ(Text(Variant::Date(0.99999999)), "12:00:00 AM");
+    EXPECT_EQ(Text(Variant::Date(1.999999999)), "1/1/1900 12:00:00 AM");
+    EXPECT_EQ(Text(Variant::Date(-1.999999999)), "12/30/1899 12:00:00 AM");
     EXPECT_EQ(Text(Variant::Date(1e7)), "<error>");
 
     struct {
@@ -188,7 +212,7 @@ TEST(VariantChangeType, DatesUseTheUsShortFormats) {
         ASSERT_EQ(FromText(c.text, VT_DATE, &v), S_OK) << ToUtf8(c.text);
         EXPECT_DOUBLE_EQ(v.date, c.expected) << ToUtf8(c.text);
     }
-    for (const char16_t* bad : {u"", u"hello", u"2/30/2000", u"13:00 PM", u"25:00", u"12", u"1/2/3/4", u"PM"}) {
+    for (const char16_t* bad : {u"", u"hello", u"2/30/2000", u"13:00 PM", u"25:00", u"12", u"1/2/3/4", u"PM", u"12::30", u"1/2/2000 :"}) {
         VARIANT v;
         EXPECT_EQ(FromText(bad, VT_DATE, &v), DISP_E_TYPEMISMATCH) << ToUtf8(bad);
     }
