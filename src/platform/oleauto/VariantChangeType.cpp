@@ -838,11 +838,12 @@ HRESULT ToBool(const Source& s, bool* out) {
         case Kind::Bool: *out = s.b != 0; return S_OK;
         case Kind::Text: {
             std::u16string_view t = Trim(s.text);
-            if (EqualsNoCase(t, u"True")) {
+            // "#TRUE#" / "#FALSE#" are the written forms of file output.
+            if (EqualsNoCase(t, u"True") || EqualsNoCase(t, u"#TRUE#")) {
                 *out = true;
                 return S_OK;
             }
-            if (EqualsNoCase(t, u"False")) {
+            if (EqualsNoCase(t, u"False") || EqualsNoCase(t, u"#FALSE#")) {
                 *out = false;
                 return S_OK;
             }

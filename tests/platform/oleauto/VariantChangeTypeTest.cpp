@@ -115,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         // booleans and currency
         IntCase{u"True", VT_BOOL, S_OK, -1}, IntCase{u" false ", VT_BOOL, S_OK, 0}, IntCase{u"TRUE", VT_BOOL, S_OK, -1},
         IntCase{u"2", VT_BOOL, S_OK, -1}, IntCase{u"0", VT_BOOL, S_OK, 0}, IntCase{u"&H0", VT_BOOL, S_OK, 0},
-        IntCase{u"yes", VT_BOOL, DISP_E_TYPEMISMATCH, 0}, IntCase{u"#TRUE#", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
+        IntCase{u"yes", VT_BOOL, DISP_E_TYPEMISMATCH, 0}, IntCase{u"#TRUE#", VT_BOOL, S_OK, -1}, IntCase{u"#false#", VT_BOOL, S_OK, 0},
+        IntCase{u"#TRUE", VT_BOOL, DISP_E_TYPEMISMATCH, 0},
         IntCase{u"1.23456", VT_CY, S_OK, 12346}, IntCase{u"0.00005", VT_CY, S_OK, 0},
         IntCase{u"0.00015", VT_CY, S_OK, 2}, IntCase{u"-1.5", VT_CY, S_OK, -15000},
         IntCase{u"922337203685477.5807", VT_CY, S_OK, std::numeric_limits<int64_t>::max()},
