@@ -126,7 +126,9 @@ TEST(StdOle2, DataNamesEveryReferencedTypeOnceAndInternally) {
     }
     // Every user-defined type and every impltype points at a ref of the table.
     auto check = [&](const TypeDescData& t, auto&& self) -> void {
-        if (t.vt == VT_USERDEFINED) EXPECT_TRUE(hrefs.count(t.href)) << "href " << t.href;
+        if (t.vt == VT_USERDEFINED) {
+            EXPECT_TRUE(hrefs.count(t.href)) << "href " << t.href;
+        }
         for (const TypeDescData& e : t.element) self(e, self);
     };
     for (const TypeData& t : data->types) {
