@@ -357,7 +357,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                 ULONG slot = baseVft + static_cast<ULONG>(ptr) * static_cast<ULONG>(i);
                 ULONG o = f.oVftAuto ? slot : static_cast<ULONG>(static_cast<USHORT>(f.oVft));
                 if (anyAuto && !f.oVftAuto && o != slot) return TYPE_E_INVALIDSTATE;
-                if (o > 0x7FFF) return TYPE_E_SIZETOOBIG;
+                if (o > 0xFFFF) return TYPE_E_SIZETOOBIG;
                 if (!used.insert(static_cast<int>(o)).second) return TYPE_E_INVALIDSTATE;
                 out.oVfts[i] = static_cast<SHORT>(o);
                 maxEnd = std::max(maxEnd, o + static_cast<ULONG>(ptr));

@@ -219,7 +219,9 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
     if (fd->cParams < 0 || (fd->cParams > 0 && !fd->lprgelemdescParam)) return E_INVALIDARG;
     if (fd->cParamsOpt < -1) return E_INVALIDARG;
     const int ptr = lib_->PtrSize();
-    if (t.kind != TKIND_MODULE && (fd->oVft < 0 || fd->oVft % ptr != 0 || fd->oVft % 4 != 0)) return E_INVALIDARG;
+    // oVft is a 16-bit byte offset (the platform accepts offsets up to 0xFFFC).
+    const USHORT oVft = static_cast<USHORT>(fd->oVft);
+    if (t.kind != TKIND_MODULE && (oVft % ptr != 0 || oVft % 4 != 0)) return E_INVALIDARG;
     if ((fd->invkind == INVOKE_PROPERTYPUT || fd->invkind == INVOKE_PROPERTYPUTREF) && fd->cParams == 0)
         return TYPE_E_INCONSISTENTPROPFUNCS;
 
