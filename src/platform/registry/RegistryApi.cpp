@@ -112,7 +112,7 @@ LONG RegQueryValueA(HKEY hKey, const char* lpSubKey, char* lpData, LONG* lpcbDat
             *lpcbData = static_cast<LONG>(needed);
             return ERROR_MORE_DATA;
         }
-        std::memcpy(lpData, text.data(), text.size());
+        if (!text.empty()) std::memcpy(lpData, text.data(), text.size());
         lpData[text.size()] = '\0';
     }
     *lpcbData = static_cast<LONG>(needed);
