@@ -392,9 +392,10 @@ int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
         case VT_UNKNOWN:
             // Only a null interface ("Nothing") can be stored.
             if (v.punkVal) Fail(DISP_E_BADVARTYPE);
-            entry.u32(0);
-            entry.padTo(8);
-            break;
+            return inlineValue(0);
+        case VT_VARIANT:
+            // A bare VT_VARIANT default (no value) as compilers write it.
+            return inlineValue(0);
         case VT_R8:
         case VT_CY:
         case VT_DATE:
@@ -699,13 +700,7 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
             if (!p.custData.empty()) flags |= PARAMFLAG_FHASCUSTDATA;
             int32_t def = kNone;
             if ((p.flags & PARAMFLAG_FHASDEFAULT) && p.defaultValue) {
-                Variant value = *p.defaultValue;
-                // The platform stores an INT/UINT default of a typed parameter as I4/UI4.
-                if (p.type.vt != VT_VARIANT && p.type.vt != VT_USERDEFINED) {
-                    if (value.vt() == VT_INT) value.get().vt = VT_I4;
-                    else if (value.vt() == VT_UINT) value.get().vt = VT_UI4;
-                }
-                def = EncodeValue(value.get());
+                def = EncodeValue(p.defaultValue->get());
                 anyDefault = true;
                 rebuild += 24;
             }
