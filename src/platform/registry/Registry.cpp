@@ -50,13 +50,11 @@ int Registry::addSource(Source source) {
     return static_cast<int>(sources_.size() - 1);
 }
 
-bool Registry::loadText(std::string_view bytes, const fs::path& fileName) {
-    bool ok = ParseRegistryText(*this, bytes, fileName, PrefixOf(fileName.parent_path()));
-    finish();
-    return ok;
+bool Registry::readText(std::string_view bytes, const fs::path& fileName) {
+    return ParseRegistryText(*this, bytes, fileName, PrefixOf(fileName.parent_path()));
 }
 
-bool Registry::loadFile(const fs::path& file) {
+bool Registry::readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         addError({file.string(), 0, "the file cannot be opened"});
@@ -67,10 +65,10 @@ bool Registry::loadFile(const fs::path& file) {
         addError({file.string(), 0, "the file cannot be read"});
         return false;
     }
-    return loadText(bytes, file);
+    return readText(bytes, file);
 }
 
-bool Registry::loadPrefix(const fs::path& folder) {
+bool Registry::readPrefix(const fs::path& folder) {
     std::error_code ec;
     bool any = false;
     bool ok = true;
@@ -78,12 +76,30 @@ bool Registry::loadPrefix(const fs::path& folder) {
         fs::path file = folder / name;
         if (!fs::exists(file, ec)) continue;
         any = true;
-        ok = loadFile(file) && ok;
+        ok = readFile(file) && ok;
     }
     if (!any) {
         addError({folder.string(), 0, "neither system.reg nor user.reg is in this folder"});
         return false;
     }
+    return ok;
+}
+
+bool Registry::loadText(std::string_view bytes, const fs::path& fileName) {
+    bool ok = readText(bytes, fileName);
+    finish();
+    return ok;
+}
+
+bool Registry::loadFile(const fs::path& file) {
+    bool ok = readFile(file);
+    finish();
+    return ok;
+}
+
+bool Registry::loadPrefix(const fs::path& folder) {
+    bool ok = readPrefix(folder);
+    finish();
     return ok;
 }
 
@@ -97,12 +113,13 @@ void Registry::loadList(std::string_view list) {
         if (entry.empty()) continue;
         std::error_code ec;
         if (fs::is_directory(entry, ec))
-            loadPrefix(entry);
+            readPrefix(entry);
         else if (fs::exists(entry, ec))
-            loadFile(entry);
+            readFile(entry);
         else
             addError({entry.string(), 0, "no such file or folder"});
     }
+    finish();
 }
 
 std::unique_ptr<Registry> Registry::FromEnvironment() {

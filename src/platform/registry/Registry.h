@@ -77,6 +77,10 @@ public:
     void finish();
 
 private:
+    // Reading without rebuilding the classes root (finish does that once).
+    bool readText(std::string_view bytes, const std::filesystem::path& fileName);
+    bool readFile(const std::filesystem::path& file);
+    bool readPrefix(const std::filesystem::path& folder);
     std::string expandVariables(std::string_view text) const;
 
     Key roots_[4];
