@@ -86,19 +86,19 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-char AnsiOf(char16_t c) {
+}  // namespace
+
+char ToAnsiChar(char16_t c) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
     for (int i = 0; i < 32; ++i)
         if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
     return '?';
 }
 
-}  // namespace
-
 std::string ToAnsi(std::u16string_view s) {
     std::string out;
     out.reserve(s.size());
-    for (char16_t c : s) out += AnsiOf(c);
+    for (char16_t c : s) out += ToAnsiChar(c);
     return out;
 }
 

@@ -34,6 +34,7 @@ std::u16string FromUtf8(std::string_view s);
 // The ANSI code page (Windows-1252, as on an en-US system): characters it
 // cannot represent become '?'.
 std::string ToAnsi(std::u16string_view s);
+char ToAnsiChar(char16_t c);
 std::u16string FromAnsi(std::string_view s);
 // Length of a NUL-terminated UTF-16 string (0 for null).
 size_t OleStrLen(const OLECHAR* s);

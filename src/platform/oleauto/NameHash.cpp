@@ -1,9 +1,6 @@
 #include "platform/oleauto/NameHash.h"
 
 #include <array>
-#include <span>
-#include <string>
-#include <string_view>
 
 #include "platform/oleauto/BStr.h"
 
@@ -77,9 +74,9 @@ uint32_t LocaleGroup(LCID lcid) {
     }
 }
 
-ULONG Hash(SYSKIND syskind, LCID lcid, std::span<const uint8_t> bytes) {
-    uint32_t acc = 0x0DEADBEE;
-    for (uint8_t b : bytes) acc = acc * 37u + kWestern[b];
+constexpr uint32_t kSeed = 0x0DEADBEE;
+
+ULONG Finish(SYSKIND syskind, LCID lcid, uint32_t acc) {
     uint32_t low = (acc % 65599u) & 0xFFFFu;
     uint32_t high = LocaleGroup(lcid) | (syskind == SYS_MAC ? 1u : 0u);
     return (high << 16) | low;
@@ -89,14 +86,17 @@ ULONG Hash(SYSKIND syskind, LCID lcid, std::span<const uint8_t> bytes) {
 
 ULONG LHashValOfNameSysA(SYSKIND syskind, LCID lcid, const char* szName) {
     if (!szName) return 0;
-    std::string_view s(szName);
-    return Hash(syskind, lcid, std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
+    uint32_t acc = kSeed;
+    for (const char* p = szName; *p; ++p) acc = acc * 37u + kWestern[static_cast<uint8_t>(*p)];
+    return Finish(syskind, lcid, acc);
 }
 
 ULONG LHashValOfNameSys(SYSKIND syskind, LCID lcid, const OLECHAR* szName) {
     if (!szName) return 0;
-    std::string ansi = ToAnsi(std::u16string_view(szName, OleStrLen(szName)));
-    return Hash(syskind, lcid, std::span(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size()));
+    // The name is hashed in the ANSI code page.
+    uint32_t acc = kSeed;
+    for (const OLECHAR* p = szName; *p; ++p) acc = acc * 37u + kWestern[static_cast<uint8_t>(ToAnsiChar(*p))];
+    return Finish(syskind, lcid, acc);
 }
 
 ULONG LHashValOfName(LCID lcid, const OLECHAR* szName) { return LHashValOfNameSys(SYS_WIN32, lcid, szName); }
