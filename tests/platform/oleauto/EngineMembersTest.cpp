@@ -1,0 +1,320 @@
+// Members: adding, naming, deleting and reading functions and variables, DLL
+// entries, help data and custom data at every level.
+#include "EngineTestSupport.h"
+
+using namespace enginetest;
+
+namespace {
+
+const GUID kData = {0xDA7A0001, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+TEST(EngineMembers, BadFunctionDescriptionsAreRefusedWithThePlatformsErrors) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    EXPECT_EQ(E_INVALIDARG, foo->AddFuncDesc(0, nullptr));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(E_INVALIDARG, AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL, 6));
+    EXPECT_EQ(TYPE_E_BADMODULEKIND, AddFunc(foo.get(), 0, FUNC_DISPATCH));
+    EXPECT_EQ(TYPE_E_INCONSISTENTPROPFUNCS, AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT));
+    std::vector<ELEMDESC> broken{Elem(VT_PTR)};  // a pointer to nothing
+    FUNCDESC f = Func(FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, broken);
+    EXPECT_EQ(E_INVALIDARG, foo->AddFuncDesc(0, &f));
+    EXPECT_EQ(0, Attr(Read(foo).get()).cFuncs);
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    EXPECT_EQ(TYPE_E_BADMODULEKIND, AddFunc(rec.get(), 0, FUNC_PUREVIRTUAL));
+}
+
+TEST(EngineMembers, AFunctionReadBackCanBeAddedAgainUnchanged) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    auto rec = NewType(lib.get(), u"Point", TKIND_RECORD);
+    HREFTYPE toRec = RefTo(foo.get(), Read(rec).get());
+
+    // HRESULT Draw([in] Point* pts[2][3], [in] SAFEARRAY(BSTR) names, [in, optional, defaultvalue("x")] BSTR tag)
+    TYPEDESC point{};
+    point.vt = VT_USERDEFINED;
+    point.hreftype = toRec;
+    struct {
+        ARRAYDESC a;
+        SAFEARRAYBOUND more;
+    } arr{};
+    arr.a.tdescElem = point;
+    arr.a.cDims = 2;
+    SAFEARRAYBOUND* bounds = arr.a.rgbounds;
+    bounds[0] = SAFEARRAYBOUND{2, 0};
+    bounds[1] = SAFEARRAYBOUND{3, 1};
+    TYPEDESC carray{};
+    carray.vt = VT_CARRAY;
+    carray.lpadesc = &arr.a;
+    TYPEDESC bstr = Td(VT_BSTR);
+    PARAMDESCEX def{};
+    def.cBytes = 24;
+    Variant x(u"x");
+    def.varDefaultValue = x.get();
+    std::vector<ELEMDESC> params{Elem(VT_PTR), Elem(VT_SAFEARRAY),
+                                 Elem(VT_BSTR, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT |
+                                                   PARAMFLAG_FHASCUSTDATA)};
+    params[0].tdesc.lptdesc = &carray;
+    params[1].tdesc.lptdesc = &bstr;
+    params[2].paramdesc.pparamdescex = &def;
+    FUNCDESC f = Func(FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, params, 0x123);
+    f.cParamsOpt = -1;
+    f.wFuncFlags = FUNCFLAG_FHIDDEN;
+    ASSERT_OK(foo->AddFuncDesc(0, &f));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"Draw", u"pts", u"names", u"tag"}));
+
+    auto ti = Read(foo);
+    FUNCDESC* got = nullptr;
+    ASSERT_OK(ti->GetFuncDesc(0, &got));
+    EXPECT_EQ(0x123, got->memid);
+    EXPECT_EQ(-1, got->cParamsOpt);
+    EXPECT_EQ(FUNCFLAG_FHIDDEN, got->wFuncFlags);
+    const TYPEDESC& p0 = got->lprgelemdescParam[0].tdesc;
+    ASSERT_EQ(VT_PTR, p0.vt);
+    ASSERT_EQ(VT_CARRAY, p0.lptdesc->vt);
+    const ARRAYDESC* ad = p0.lptdesc->lpadesc;
+    ASSERT_EQ(2, ad->cDims);
+    const SAFEARRAYBOUND* gb = ad->rgbounds;
+    EXPECT_EQ(3u, gb[1].cElements);
+    EXPECT_EQ(1, gb[1].lLbound);
+    EXPECT_EQ(VT_USERDEFINED, ad->tdescElem.vt);
+    EXPECT_EQ(toRec, ad->tdescElem.hreftype);
+    EXPECT_EQ(VT_BSTR, got->lprgelemdescParam[1].tdesc.lptdesc->vt);
+    const PARAMDESC& pd = got->lprgelemdescParam[2].paramdesc;
+    EXPECT_EQ(PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT, pd.wParamFlags);  // FHASCUSTDATA ignored
+    ASSERT_NE(nullptr, pd.pparamdescex);
+    EXPECT_EQ(u"x", BstrView(pd.pparamdescex->varDefaultValue.bstrVal));
+
+    // The descriptor as read goes in again (with the same member id) before the next LayOut.
+    ASSERT_OK(foo->AddFuncDesc(1, got));
+    ti->ReleaseFuncDesc(got);
+    EXPECT_EQ(2, Attr(ti.get()).cFuncs);
+    FUNCDESC* copy = nullptr;
+    ASSERT_OK(ti->GetFuncDesc(1, &copy));
+    EXPECT_EQ(0x123, copy->memid);
+    EXPECT_EQ(toRec, copy->lprgelemdescParam[0].tdesc.lptdesc->lpadesc->tdescElem.hreftype);
+    ti->ReleaseFuncDesc(copy);
+
+    // Parameter custom data is reported through PARAMFLAG_FHASCUSTDATA.
+    Variant note(u"note");
+    ASSERT_OK(foo->SetParamCustData(0, 2, kData, note.ptr()));
+    ASSERT_OK(ti->GetFuncDesc(0, &got));
+    EXPECT_NE(0, got->lprgelemdescParam[2].paramdesc.wParamFlags & PARAMFLAG_FHASCUSTDATA);
+    ti->ReleaseFuncDesc(got);
+}
+
+TEST(EngineMembers, NamesFollowThePlatformsRules) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4, VT_I4}, 1));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}, 2));
+    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, {VT_I4}, 2));
+    ASSERT_OK(AddFunc(foo.get(), 3, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, {VT_I4}, 3));
+
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, SetNames(foo.get(), 0, {u"Add", u"a", u"b", u"c"}));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, SetNames(foo.get(), 1, {u"Size", u"value"}));  // a put's value is unnamed
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, SetNames(foo.get(), 4, {u"X"}));
+    EXPECT_EQ(E_INVALIDARG, foo->SetFuncAndParamNames(0, nullptr, 1));
+    std::u16string only = u"Add";
+    LPOLESTR one[] = {only.data()};
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, foo->SetFuncAndParamNames(0, one, 0));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"Add", u"a", u"b"}));
+    ASSERT_OK(SetNames(foo.get(), 1, {u"Size"}));
+    ASSERT_OK(SetNames(foo.get(), 2, {u"SIZE"}));                               // get and put share a name
+    EXPECT_EQ(TYPE_E_AMBIGUOUSNAME, SetNames(foo.get(), 3, {u"size"}));        // a second get may not
+    EXPECT_EQ(TYPE_E_AMBIGUOUSNAME, SetNames(foo.get(), 3, {u"add"}));
+    // Blank names on several functions at once.
+    ASSERT_OK(SetNames(foo.get(), 0, {u""}));
+    ASSERT_OK(SetNames(foo.get(), 3, {u""}));
+    ASSERT_OK(SetNames(foo.get(), 3, {u"Add", u"index"}));
+
+    auto ti = Read(foo);
+    EXPECT_EQ((std::vector<std::u16string>{u"Add", u"index"}), NamesOf(ti.get(), 3));
+    EXPECT_EQ(std::vector<std::u16string>{u"Size"}, NamesOf(ti.get(), 2));  // first member with the id
+    EXPECT_EQ(1u, NamesOf(ti.get(), 3, 1).size());
+    std::u16string n0 = u"ADD", n1 = u"INDEX", bad = u"nothing";
+    LPOLESTR names[] = {n0.data(), n1.data()};
+    MEMBERID ids[2] = {};
+    ASSERT_OK(ti->GetIDsOfNames(names, 2, ids));
+    EXPECT_EQ(3, ids[0]);
+    EXPECT_EQ(0, ids[1]);
+    names[1] = bad.data();
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, ti->GetIDsOfNames(names, 2, ids));
+    names[0] = bad.data();
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, ti->GetIDsOfNames(names, 1, ids));
+}
+
+TEST(EngineMembers, DeletingAMemberShiftsTheRestWithTheirNamesHelpAndCustomData) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    for (UINT i = 0; i < 3; ++i) {
+        ASSERT_OK(AddFunc(foo.get(), i, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4}, 10 + i));
+        std::u16string name = u"F" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+        ASSERT_OK(SetNames(foo.get(), i, {name, u"p"}));
+        ASSERT_OK(foo->SetFuncDocString(i, (u"doc " + name).c_str()));
+        ASSERT_OK(foo->SetFuncHelpContext(i, 100 + i));
+        ASSERT_OK(foo->SetFuncHelpStringContext(i, 200 + i));
+        Variant v(static_cast<int32_t>(i));
+        ASSERT_OK(foo->SetFuncCustData(i, kData, v.ptr()));
+        ASSERT_OK(foo->SetParamCustData(i, 0, kData, v.ptr()));
+    }
+    ASSERT_OK(foo->DeleteFuncDesc(0));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, foo->DeleteFuncDesc(2));
+    auto ti = Read(foo);
+    EXPECT_EQ(2, Attr(ti.get()).cFuncs);
+    BStr name, doc;
+    DWORD ctx = 0;
+    ASSERT_OK(ti->GetDocumentation(11, name.put(), doc.put(), &ctx, nullptr));
+    EXPECT_EQ(u"F1", name.view());
+    EXPECT_EQ(u"doc F1", doc.view());
+    EXPECT_EQ(101u, ctx);
+    DWORD sctx = 0;
+    ASSERT_OK(ti->GetDocumentation2(11, 0, nullptr, &sctx, nullptr));
+    EXPECT_EQ(201u, sctx);
+    Variant v;
+    ASSERT_OK(ti->GetFuncCustData(0, kData, v.put()));
+    EXPECT_EQ(1, v.get().lVal);
+    ASSERT_OK(ti->GetParamCustData(1, 0, kData, v.put()));
+    EXPECT_EQ(2, v.get().lVal);
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, ti->GetDocumentation(10, nullptr, nullptr, nullptr, nullptr));
+    UINT index = 9;
+    ASSERT_OK(ti->GetFuncIndexOfMemId(12, INVOKE_FUNC, &index));
+    EXPECT_EQ(1u, index);
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, ti->GetFuncIndexOfMemId(12, INVOKE_PROPERTYGET, &index));
+
+    ASSERT_OK(foo->DeleteFuncDescByMemId(12, INVOKE_FUNC));
+    EXPECT_EQ(1, Attr(ti.get()).cFuncs);
+}
+
+TEST(EngineMembers, MemberDocumentationReportsTheLibrarysHelpFiles) {
+    auto lib = NewLib();
+    ASSERT_OK(lib->SetHelpFileName(u"lib.hlp"));
+    ASSERT_OK(lib->SetHelpStringDll(u"lib.dll"));
+    auto en = NewType(lib.get(), u"Colors", TKIND_ENUM);
+    ASSERT_OK(en->SetDocString(u"Some colours"));
+    Variant one = Variant::Int(1);
+    ASSERT_OK(AddVar(en.get(), 0, VAR_CONST, VT_INT, u"Red", one.ptr(), 5));
+    ASSERT_OK(en->SetVarDocString(0, u"red"));
+    ASSERT_OK(en->SetVarHelpContext(0, 7));
+    ASSERT_OK(en->SetVarHelpStringContext(0, 8));
+    auto ti = Read(en);
+    BStr name, doc, file, dll;
+    DWORD ctx = 0;
+    ASSERT_OK(ti->GetDocumentation(5, name.put(), doc.put(), &ctx, file.put()));
+    EXPECT_EQ(u"Red", name.view());
+    EXPECT_EQ(u"red", doc.view());
+    EXPECT_EQ(7u, ctx);
+    EXPECT_EQ(u"lib.hlp", file.view());
+    ASSERT_OK(ti->GetDocumentation2(5, 0, doc.put(), &ctx, dll.put()));
+    EXPECT_EQ(8u, ctx);
+    EXPECT_EQ(u"lib.dll", dll.view());
+    ASSERT_OK(ti->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), nullptr, nullptr));
+    EXPECT_EQ(u"Colors", name.view());
+    EXPECT_EQ(u"Some colours", doc.view());
+    UINT index = 3;
+    ASSERT_OK(ti->GetVarIndexOfMemId(5, &index));
+    EXPECT_EQ(0u, index);
+    VARDESC* vd = nullptr;
+    ASSERT_OK(ti->GetVarDesc(0, &vd));
+    EXPECT_EQ(VAR_CONST, vd->varkind);
+    EXPECT_EQ(VT_INT, vd->lpvarValue->vt);
+    EXPECT_EQ(1, vd->lpvarValue->intVal);
+    ti->ReleaseVarDesc(vd);
+}
+
+TEST(EngineMembers, ModuleEntriesKeepANameOrAnOrdinal) {
+    auto lib = NewLib();
+    auto mod = NewType(lib.get(), u"Kernel", TKIND_MODULE);
+    ASSERT_OK(AddFunc(mod.get(), 0, FUNC_STATIC, INVOKE_FUNC, VT_I4, {}, 1));
+    ASSERT_OK(AddFunc(mod.get(), 1, FUNC_STATIC, INVOKE_FUNC, VT_I4, {}, 2));
+    ASSERT_OK(mod->DefineFuncAsDllEntry(0, u"k.dll", DllEntryPoint{std::u16string(u"Beep")}));
+    ASSERT_OK(mod->DefineFuncAsDllEntry(1, u"k.dll", DllEntryPoint{WORD{42}}));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, mod->DefineFuncAsDllEntry(2, u"k.dll", DllEntryPoint{WORD{1}}));
+    Variant text(u"hello");
+    ASSERT_OK(AddVar(mod.get(), 0, VAR_CONST, VT_BSTR, u"Greeting", text.ptr()));
+    Variant object(static_cast<IUnknown*>(nullptr));
+    EXPECT_EQ(DISP_E_BADVARTYPE, AddVar(mod.get(), 1, VAR_CONST, VT_UNKNOWN, u"Obj", object.ptr()));
+
+    auto ti = Read(mod);
+    BStr dll, entry;
+    WORD ordinal = 9;
+    ASSERT_OK(ti->GetDllEntry(1, INVOKE_FUNC, dll.put(), entry.put(), &ordinal));
+    EXPECT_EQ(u"k.dll", dll.view());
+    EXPECT_EQ(u"Beep", entry.view());
+    EXPECT_EQ(0, ordinal);
+    ASSERT_OK(ti->GetDllEntry(2, INVOKE_FUNC, dll.put(), entry.put(), &ordinal));
+    EXPECT_EQ(nullptr, entry.get());
+    EXPECT_EQ(42, ordinal);
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, ti->GetDllEntry(2, INVOKE_PROPERTYGET, nullptr, nullptr, nullptr));
+
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(TYPE_E_BADMODULEKIND, foo->DefineFuncAsDllEntry(0, u"k.dll", DllEntryPoint{WORD{1}}));
+    EXPECT_EQ(TYPE_E_BADMODULEKIND, Read(foo)->GetDllEntry(MEMBERID_NIL, INVOKE_FUNC, nullptr, nullptr, nullptr));
+}
+
+TEST(EngineMembers, VariableNamesAreUniqueAndDeletionShiftsTheirData) {
+    auto lib = NewLib();
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    ASSERT_OK(AddVar(rec.get(), 0, VAR_PERINSTANCE, VT_I4, u"a"));
+    ASSERT_OK(AddVar(rec.get(), 1, VAR_PERINSTANCE, VT_I4, u"b"));
+    EXPECT_EQ(TYPE_E_AMBIGUOUSNAME, rec->SetVarName(1, u"A"));
+    ASSERT_OK(rec->SetVarName(0, u""));
+    ASSERT_OK(rec->SetVarName(1, u""));  // blank names do not clash
+    ASSERT_OK(rec->SetVarName(1, u"a"));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, rec->SetVarName(2, u"c"));
+    EXPECT_EQ(E_INVALIDARG, rec->SetVarName(0, nullptr));
+    Variant v(int32_t{5});
+    ASSERT_OK(rec->SetVarCustData(1, kData, v.ptr()));
+    ASSERT_OK(rec->DeleteVarDesc(0));
+    auto ti = Read(rec);
+    EXPECT_EQ(std::vector<std::u16string>{u"a"}, NamesOf(ti.get(), VarIdAt(ti.get(), 0)));
+    CUSTDATA all{};
+    ASSERT_OK(ti->GetAllVarCustData(0, &all));
+    EXPECT_EQ(1u, all.cCustData);
+    ClearCustData(&all);
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, rec->DeleteVarDesc(1));
+}
+
+TEST(EngineMembers, CoclassImplementedInterfacesAppendAndCarryFlagsAndCustomData) {
+    StdBases std;
+    auto lib = NewLib();
+    auto cls = NewType(lib.get(), u"Thing", TKIND_COCLASS);
+    HREFTYPE a = RefTo(cls.get(), std.dispatch.get());
+    HREFTYPE b = RefTo(cls.get(), std.unknown.get());
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, cls->AddImplType(1, a));
+    ASSERT_OK(cls->AddImplType(0, a));
+    ASSERT_OK(cls->AddImplType(1, b));
+    ASSERT_OK(cls->SetImplTypeFlags(1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE));
+    Variant v(u"second");
+    ASSERT_OK(cls->SetImplTypeCustData(1, kData, v.ptr()));
+    ASSERT_OK(cls->DeleteImplType(0));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, cls->DeleteImplType(1));
+    auto ti = Read(cls);
+    INT flags = 0;
+    ASSERT_OK(ti->GetImplTypeFlags(0, &flags));
+    EXPECT_EQ(IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, flags);
+    HREFTYPE h = 0;
+    ASSERT_OK(ti->GetRefTypeOfImplType(0, &h));
+    ComPtr<ITypeInfo> target;
+    ASSERT_OK(ti->GetRefTypeInfo(h, target.put()));
+    EXPECT_EQ(std.unknown.get(), target.get());
+    Variant got;
+    ASSERT_OK(ti->GetImplTypeCustData(0, kData, got.put()));
+    EXPECT_EQ(u"second", BstrView(got.get().bstrVal));
+
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    EXPECT_EQ(TYPE_E_BADMODULEKIND, foo->SetImplTypeFlags(0, 1));
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, foo->AddImplType(1, RefTo(foo.get(), std.dispatch.get())));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, foo->AddImplType(0, RefTo(foo.get(), std.dispatch.get())));
+    Variant t(true);
+    ASSERT_OK(foo->SetCustData(kData, t.ptr()));
+    CUSTDATA all{};
+    ASSERT_OK(Read(foo)->GetAllCustData(&all));
+    ASSERT_EQ(1u, all.cCustData);
+    EXPECT_EQ(VARIANT_TRUE, all.prgCustData[0].varValue.boolVal);
+    ClearCustData(&all);
+}
+
+}  // namespace
