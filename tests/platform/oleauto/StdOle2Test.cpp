@@ -364,3 +364,121 @@ TEST(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
     EXPECT_EQ(context, 10101u);
     module->ReleaseFuncDesc(fd);
 }
+
+TEST(StdOle2, NewInterfaceOnTheBuiltInIDispatchLaysOutAfterItsSevenMethods) {
+    ComPtr<ITypeLib> stdole = StdOle();
+    ASSERT_TRUE(stdole);
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(stdole->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()), S_OK);
+
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, u"", lib.put()), S_OK);
+    ComPtr<ICreateTypeInfo> create;
+    ASSERT_EQ(lib->CreateTypeInfo(u"IShape", TKIND_INTERFACE, create.put()), S_OK);
+    HREFTYPE base = 0;
+    ASSERT_EQ(create->AddRefTypeInfo(dispatch.get(), &base), S_OK);
+    ASSERT_EQ(create->AddImplType(0, base), S_OK);
+    FUNCDESC fd{};
+    fd.memid = MEMBERID_NIL;
+    fd.funckind = FUNC_PUREVIRTUAL;
+    fd.invkind = INVOKE_FUNC;
+    fd.callconv = CC_STDCALL;
+    fd.elemdescFunc.tdesc.vt = VT_HRESULT;
+    ASSERT_EQ(create->AddFuncDesc(0, &fd), S_OK);
+    ASSERT_EQ(create->LayOut(), S_OK);
+
+    ComPtr<ITypeInfo> shape = create.As<ITypeInfo>();
+    ASSERT_TRUE(shape);
+    Attr a = AttrOf(shape.get());
+    EXPECT_EQ(a.cbSizeVft, 32);
+    EXPECT_TRUE(a.flags & TYPEFLAG_FDISPATCHABLE);
+    FUNCDESC* laid = nullptr;
+    ASSERT_EQ(shape->GetFuncDesc(0, &laid), S_OK);
+    EXPECT_EQ(laid->oVft, 28);
+    EXPECT_EQ(laid->memid, 0x60020000);
+    shape->ReleaseFuncDesc(laid);
+    EXPECT_EQ(ImplType(shape.get(), 0).get(), dispatch.get());
+}
+
+TEST(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
+    ComPtr<ITypeLib> stdole = StdOle();
+    ASSERT_TRUE(stdole);
+    ComPtr<ITypeInfo> dispatch, guidRecord;
+    ASSERT_EQ(stdole->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()), S_OK);
+    ASSERT_EQ(stdole->GetTypeInfo(0, guidRecord.put()), S_OK);
+
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, u"", lib.put()), S_OK);
+    ComPtr<ICreateTypeInfo> create;
+    ASSERT_EQ(lib->CreateTypeInfo(u"IShape", TKIND_INTERFACE, create.put()), S_OK);
+    ASSERT_EQ(create->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), S_OK);
+    HREFTYPE base = 0;
+    ASSERT_EQ(create->AddRefTypeInfo(dispatch.get(), &base), S_OK);
+    ASSERT_EQ(create->AddImplType(0, base), S_OK);
+    // HRESULT Area([out, retval] double*)
+    TYPEDESC r8{};
+    r8.vt = VT_R8;
+    ELEMDESC param{};
+    param.tdesc.vt = VT_PTR;
+    param.tdesc.lptdesc = &r8;
+    param.paramdesc.wParamFlags = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    FUNCDESC fd{};
+    fd.memid = MEMBERID_NIL;
+    fd.funckind = FUNC_PUREVIRTUAL;
+    fd.invkind = INVOKE_PROPERTYGET;
+    fd.callconv = CC_STDCALL;
+    fd.cParams = 1;
+    fd.lprgelemdescParam = &param;
+    fd.elemdescFunc.tdesc.vt = VT_HRESULT;
+    ASSERT_EQ(create->AddFuncDesc(0, &fd), S_OK);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"Area")};
+    ASSERT_EQ(create->SetFuncAndParamNames(0, names, 1), S_OK);
+    ASSERT_EQ(create->LayOut(), S_OK);
+
+    ComPtr<ITypeLib> reading = lib.As<ITypeLib>();
+    ComPtr<ITypeInfo> view;
+    ASSERT_EQ(reading->GetTypeInfo(0, view.put()), S_OK);
+    Attr a = AttrOf(view.get());
+    EXPECT_EQ(a.kind, TKIND_DISPATCH);
+    EXPECT_EQ(a.flags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE);
+    EXPECT_EQ(a.cbSizeVft, 28);
+    ASSERT_EQ(a.cFuncs, 8);
+    EXPECT_EQ(ImplType(view.get(), 0).get(), dispatch.get());
+
+    // As the platform shows them: the inherited methods restricted, HRESULT
+    // results shown as void, other results kept, offsets and IDs kept.
+    struct Expected {
+        std::u16string name;
+        MEMBERID memid;
+        SHORT oVft;
+        VARTYPE ret;
+        SHORT cParams;
+    };
+    const Expected expected[] = {
+        {u"QueryInterface", 0x60000000, 0, VT_VOID, 2}, {u"AddRef", 0x60000001, 4, VT_UI4, 0},
+        {u"Release", 0x60000002, 8, VT_UI4, 0},         {u"GetTypeInfoCount", 0x60010000, 12, VT_VOID, 1},
+        {u"GetTypeInfo", 0x60010001, 16, VT_VOID, 3},   {u"GetIDsOfNames", 0x60010002, 20, VT_VOID, 5},
+        {u"Invoke", 0x60010003, 24, VT_VOID, 8},        {u"Area", 0x60020000, 28, VT_R8, 0},
+    };
+    for (UINT i = 0; i < 8; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(view->GetFuncDesc(i, &f), S_OK);
+        EXPECT_EQ(NameOf(view.get(), f->memid), expected[i].name) << i;
+        EXPECT_EQ(f->funckind, FUNC_DISPATCH) << i;
+        EXPECT_EQ(f->memid, expected[i].memid) << i;
+        EXPECT_EQ(f->oVft, expected[i].oVft) << i;
+        EXPECT_EQ(f->elemdescFunc.tdesc.vt, expected[i].ret) << i;
+        EXPECT_EQ(f->cParams, expected[i].cParams) << i;
+        EXPECT_EQ(f->wFuncFlags, i < 7 ? FUNCFLAG_FRESTRICTED : 0) << i;
+        if (i == 0) {
+            // riid still names the built-in GUID record.
+            const TYPEDESC& riid = f->lprgelemdescParam[0].tdesc;
+            ASSERT_EQ(riid.vt, VT_PTR);
+            ASSERT_EQ(riid.lptdesc->vt, VT_USERDEFINED);
+            ComPtr<ITypeInfo> target;
+            EXPECT_EQ(view->GetRefTypeInfo(riid.lptdesc->hreftype, target.put()), S_OK);
+            EXPECT_EQ(target.get(), guidRecord.get());
+        }
+        view->ReleaseFuncDesc(f);
+    }
+}
