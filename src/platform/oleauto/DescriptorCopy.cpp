@@ -1,5 +1,6 @@
 // Descriptor copies between the data model and the platform structures, custom
 // data blocks, name folding and intrinsic type sizes.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -407,6 +408,31 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
     *size = s;
     *align = a;
     return true;
+}
+
+void MemberIndex::Appended(std::unordered_map<MEMBERID, std::vector<int>>& byId,
+                           std::unordered_map<std::u16string, std::vector<int>>& byName, int index, MEMBERID memid,
+                           const std::u16string& name) {
+    if (!valid) return;
+    byId[memid].push_back(index);
+    if (!name.empty()) byName[FoldName(name)].push_back(index);
+}
+
+void MemberIndex::Renamed(std::unordered_map<std::u16string, std::vector<int>>& byName, int index,
+                          const std::u16string& from, const std::u16string& to) {
+    if (!valid) return;
+    if (!from.empty()) {
+        auto it = byName.find(FoldName(from));
+        if (it != byName.end()) {
+            auto& v = it->second;
+            v.erase(std::remove(v.begin(), v.end(), index), v.end());
+            if (v.empty()) byName.erase(it);
+        }
+    }
+    if (!to.empty()) {
+        auto& v = byName[FoldName(to)];
+        v.insert(std::lower_bound(v.begin(), v.end(), index), index);
+    }
 }
 
 void MemberIndex::Build(const TypeData& t) {

@@ -514,6 +514,7 @@ HRESULT TypeInfoImpl::LayOut() {
     }
     for (ImplTypeData& impl : l.addImpl) t.implTypes.push_back(std::move(impl));
     laidOut_ = true;
+    InvalidateIndex();
     Touched();
     return S_OK;
 }

@@ -134,13 +134,14 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
 
 HRESULT TypeReader::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
-    const TypeData* d = Data();
-    if (!d) return TYPE_E_ELEMENTNOTFOUND;
     if (index == static_cast<UINT>(-1)) {
-        if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
+        // Answered without building the dispatch view's members.
+        if (!IsDispatchView() || Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
         *pRefType = HREFTYPE_DUAL_PARTNER;
         return S_OK;
     }
+    const TypeData* d = Data();
+    if (!d) return TYPE_E_ELEMENTNOTFOUND;
     if (index >= d->implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
     *pRefType = d->implTypes[index].href;
     return S_OK;
@@ -282,7 +283,7 @@ HRESULT TypeReader::GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrD
 HRESULT TypeReader::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_INVALIDARG;
     *ppTInfo = nullptr;
-    if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
+    if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     if (hRefType == HREFTYPE_DUAL_PARTNER) {
         if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
         TypeInfoImpl* half = Owner();

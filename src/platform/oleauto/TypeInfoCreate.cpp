@@ -40,10 +40,9 @@ HRESULT TypeInfoImpl::Begin(const char* method) {
     return S_OK;
 }
 
-void TypeInfoImpl::Touched() {
-    InvalidateIndex();
-    lib_->Touched();
-}
+// Every change bumps the library's edit count (dispatch views rebuild from
+// it); changes that move members or their ids also drop the lookup tables.
+void TypeInfoImpl::Touched() { lib_->Touched(); }
 
 HRESULT TypeInfoImpl::SetGuid(REFGUID guid) {
     if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
@@ -246,6 +245,11 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
+    if (index + 1 == t.funcs.size())
+        index_.Appended(index_.funcsById, index_.funcsByName, static_cast<int>(index), t.funcs[index].memid,
+                        t.funcs[index].name);
+    else
+        InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -255,6 +259,7 @@ HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
     TypeData& t = Mut();
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.funcs.erase(t.funcs.begin() + index);
+    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -265,6 +270,7 @@ HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) 
     if (HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index); FAILED(hr)) return hr;
     TypeData& t = Mut();
     t.funcs.erase(t.funcs.begin() + index);
+    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -294,6 +300,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
         }
         if (ix.varsByName.count(key)) return TYPE_E_AMBIGUOUSNAME;
     }
+    index_.Renamed(index_.funcsByName, static_cast<int>(index), f.name, std::u16string(name));
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
         f.params[p].name = p + 1 < cNames ? std::u16string(rgszNames[p + 1]) : std::u16string();
@@ -382,6 +389,11 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
                                       ~PARAMFLAG_FHASDEFAULT);
     if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
     t.vars.insert(t.vars.begin() + index, std::move(v));
+    if (index + 1 == t.vars.size())
+        index_.Appended(index_.varsById, index_.varsByName, static_cast<int>(index), t.vars[index].memid,
+                        t.vars[index].name);
+    else
+        InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -391,6 +403,7 @@ HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {
     TypeData& t = Mut();
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.vars.erase(t.vars.begin() + index);
+    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -401,6 +414,7 @@ HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
     if (HRESULT hr = GetVarIndexOfMemId(memid, &index); FAILED(hr)) return hr;
     TypeData& t = Mut();
     t.vars.erase(t.vars.begin() + index);
+    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -419,6 +433,7 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
                 if (static_cast<UINT>(j) != index) return TYPE_E_AMBIGUOUSNAME;
         if (ix.funcsByName.count(key)) return TYPE_E_AMBIGUOUSNAME;
     }
+    index_.Renamed(index_.varsByName, static_cast<int>(index), t.vars[index].name, std::u16string(name));
     t.vars[index].name = std::u16string(name);
     Touched();
     return S_OK;

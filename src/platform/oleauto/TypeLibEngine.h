@@ -84,6 +84,12 @@ struct MemberIndex {
     std::unordered_map<MEMBERID, std::vector<int>> funcsById;          // memid -> function indexes
     std::unordered_map<MEMBERID, std::vector<int>> varsById;           // memid -> variable indexes
     void Build(const TypeData& t);
+    // Incremental upkeep while valid (appends at the end, renames).
+    void Appended(std::unordered_map<MEMBERID, std::vector<int>>& byId,
+                  std::unordered_map<std::u16string, std::vector<int>>& byName, int index, MEMBERID memid,
+                  const std::u16string& name);
+    void Renamed(std::unordered_map<std::u16string, std::vector<int>>& byName, int index, const std::u16string& from,
+                 const std::u16string& to);
     void Reset() {
         if (!valid) return;
         funcsByName.clear();
