@@ -1,0 +1,32 @@
+// Descriptions of the SLTG golden libraries under tests/data/sltg: the tests
+// build each image with the SLTG builder and expect the reader to give back
+// the same description.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/oleauto/TypeLibData.h"
+
+namespace ole::sltgtest {
+
+struct Golden {
+    std::string name;  // file name without extension
+    LibraryData data;
+};
+
+// The golden libraries: content that the platform reads as written.
+std::vector<Golden> Goldens();
+// The same libraries with what the platform's reader drops (help strings of
+// types and members, member help contexts, union members, user-defined record
+// fields, dispinterface functions, unnamed parameters stored apart, the LCID);
+// for tests of our reader only.
+std::vector<Golden> FullDescriptions();
+
+}  // namespace ole::sltgtest
+
+namespace ole::sltgtest {
+// A full text rendering of a library description, references shown by target
+// (so that two descriptions with different HREFTYPE numbering compare equal).
+std::string Describe(const LibraryData& lib);
+}  // namespace ole::sltgtest

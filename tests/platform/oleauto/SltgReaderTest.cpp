@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "SltgBuilder.h"
+#include "SltgGoldens.h"
+#include "platform/oleauto/SltgReader.h"
+
+namespace ole::sltgtest {
+namespace {
+
+std::vector<std::byte> ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::vector<char> c((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> b(c.size());
+    std::memcpy(b.data(), c.data(), c.size());
+    return b;
+}
+
+std::string GoldenPath(const std::string& name, const char* ext)
+{
+    return std::string(ZEPHRIN_TEST_DATA_DIR) + "/sltg/" + name + ext;
+}
+
+class SltgDescriptions : public ::testing::TestWithParam<size_t> {};
+
+// Everything SLTG can hold survives a build and a read, including what the
+// platform's own reader drops.
+TEST_P(SltgDescriptions, ReadingABuiltImageGivesBackItsDescription)
+{
+    const Golden g = FullDescriptions().at(GetParam());
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(BuildSltg(g.data), &read), S_OK);
+    EXPECT_EQ(Describe(read), Describe(g.data));
+}
+
+// The committed golden files are what the builder makes today, and they read
+// as their descriptions.
+TEST_P(SltgDescriptions, GoldenFileReadsAsItsDescription)
+{
+    const Golden g = Goldens().at(GetParam());
+    auto bytes = ReadFile(GoldenPath(g.name, ".tlb"));
+    ASSERT_FALSE(bytes.empty()) << g.name;
+    EXPECT_EQ(bytes, BuildSltg(g.data)) << "builder output changed; regenerate the golden and its dump";
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    EXPECT_EQ(Describe(read), Describe(g.data));
+}
+
+// Every truncation of a golden fails cleanly and leaves the output empty.
+TEST_P(SltgDescriptions, EveryTruncationFailsCleanly)
+{
+    auto bytes = BuildSltg(FullDescriptions().at(GetParam()).data);
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        LibraryData read;
+        read.name = u"stale";
+        HRESULT hr = ReadSltg(std::span<const std::byte>(bytes.data(), n), &read);
+        ASSERT_EQ(hr, TYPE_E_CANTLOADLIBRARY) << "length " << n;
+        ASSERT_TRUE(read.name.empty() && read.types.empty());
+    }
+}
+
+// Random damage never crashes or hangs the reader: it either reads or fails
+// with the one error code.
+TEST_P(SltgDescriptions, RandomByteFlipsNeverCrash)
+{
+    const auto original = BuildSltg(FullDescriptions().at(GetParam()).data);
+    std::mt19937 rng(1234 + static_cast<unsigned>(GetParam()));
+    int loaded = 0;
+    for (int round = 0; round < 3000; ++round) {
+        auto bytes = original;
+        int flips = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < flips; ++k) {
+            size_t at = rng() % bytes.size();
+            bytes[at] = static_cast<std::byte>(rng() & 0xFF);
+        }
+        LibraryData read;
+        HRESULT hr = ReadSltg(bytes, &read);
+        ASSERT_TRUE(hr == S_OK || hr == TYPE_E_CANTLOADLIBRARY) << std::hex << hr;
+        if (hr == S_OK) {
+            ++loaded;
+            // Whatever was read is self-consistent: every reference resolves.
+            for (const auto& r : read.refs) {
+                if (r.kind == RefKind::Internal) EXPECT_LT(static_cast<size_t>(r.typeIndex), read.types.size());
+                if (r.kind == RefKind::Imported) EXPECT_LT(static_cast<size_t>(r.importLib), read.imports.size());
+            }
+        }
+    }
+    EXPECT_GT(loaded, 0);  // many flips hit bytes that don't matter
+}
+
+INSTANTIATE_TEST_SUITE_P(Goldens, SltgDescriptions, ::testing::Range<size_t>(0, 2),
+                         [](const auto& info) { return Goldens().at(info.param).name; });
+
+std::vector<std::byte> SmallImage()
+{
+    LibraryData l;
+    l.name = u"Small";
+    TypeData t;
+    t.name = u"E";
+    t.kind = TKIND_ENUM;
+    VarData v;
+    v.name = u"A";
+    v.varkind = VAR_CONST;
+    v.type.vt = VT_I4;
+    v.constValue = Variant::Int(1);
+    t.vars.push_back(v);
+    l.types.push_back(t);
+    return BuildSltg(l);
+}
+
+void Put16(std::vector<std::byte>& b, size_t at, uint16_t v)
+{
+    b[at] = static_cast<std::byte>(v & 0xFF);
+    b[at + 1] = static_cast<std::byte>(v >> 8);
+}
+
+TEST(SltgReader, RejectsOtherSignaturesAndEmptyInput)
+{
+    LibraryData read;
+    EXPECT_EQ(ReadSltg({}, &read), TYPE_E_CANTLOADLIBRARY);
+    auto bytes = SmallImage();
+    bytes[0] = std::byte{'M'};
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(ReadSltg(SmallImage(), nullptr), E_POINTER);
+}
+
+TEST(SltgReader, ABlockChainThatLoopsFails)
+{
+    auto bytes = SmallImage();
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    Put16(bytes, 0x24 + 6, 1);  // first block's next entry: itself
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+}
+
+TEST(SltgReader, ABlockLongerThanTheFileFails)
+{
+    auto bytes = SmallImage();
+    LibraryData read;
+    Put16(bytes, 0x24 + 2, 0x7FFF);  // length of the first block, high word
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+}
+
+TEST(SltgReader, HelpStringsDecompressWordByWord)
+{
+    auto t = CompressHelpStrings({"alpha beta", "beta gamma alpha", "x"});
+    ASSERT_EQ(t.encoded.size(), 3u);
+    // A two-word text of a four-leaf tree (three words plus the end) needs
+    // three codes of two bits: it packs into one byte.
+    EXPECT_LE(t.encoded[0].size(), 2u);
+}
+
+}  // namespace
+}  // namespace ole::sltgtest
