@@ -37,7 +37,9 @@ protected:
     ComPtr<tli::Members> MembersOf(std::u16string_view type, bool grouped = false) {
         ComPtr<tli::TypeInfo> t = TypeNamed(info_.get(), type);
         ComPtr<tli::Members> m;
-        if (t) EXPECT_OK(grouped ? t->GetGroupedMembers(m.put()) : t->get_Members(m.put()));
+        if (t) {
+            EXPECT_OK(grouped ? t->GetGroupedMembers(m.put()) : t->get_Members(m.put()));
+        }
         return m;
     }
     // IShape's members, read through its vtable half.
@@ -45,7 +47,9 @@ protected:
         ComPtr<tli::TypeInfo> item = TypeNamed(info_.get(), u"ishape"), half;
         EXPECT_OK(item->get_VTableInterface(half.put()));
         ComPtr<tli::Members> m;
-        if (half) EXPECT_OK(grouped ? half->GetGroupedMembers(m.put()) : half->get_Members(m.put()));
+        if (half) {
+            EXPECT_OK(grouped ? half->GetGroupedMembers(m.put()) : half->get_Members(m.put()));
+        }
         return m;
     }
 
@@ -72,7 +76,9 @@ TEST_P(SampleLibrary, ReportsTheLibraryAttributes) {
     EXPECT_OK(info_->get_HelpString(&text));
     EXPECT_EQ(text, u"Sample shapes");
     EXPECT_OK(info_->get_ContainingFile(&text));
-    if (GetParam() == Route::Loaded) EXPECT_EQ(std::filesystem::path(text).filename(), path_.filename());
+    if (GetParam() == Route::Loaded) {
+        EXPECT_EQ(std::filesystem::path(text).filename(), path_.filename());
+    }
     LONG count = 0;
     EXPECT_OK(info_->get_TypeInfoCount(&count));
     EXPECT_EQ(count, 9);

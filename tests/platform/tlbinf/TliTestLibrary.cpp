@@ -53,7 +53,9 @@ void AddVar(ICreateTypeInfo* type, UINT index, const std::u16string& name, TYPED
 ComPtr<ICreateTypeLib2> NewLibrary(const std::u16string& name, const std::u16string& file) {
     ComPtr<ICreateTypeLib2> lib;
     EXPECT_OK(CreateTypeLib2(SYS_WIN32, file.c_str(), lib.put()));
-    if (lib) EXPECT_OK(lib->SetName(name.c_str()));
+    if (lib) {
+        EXPECT_OK(lib->SetName(name.c_str()));
+    }
     return lib;
 }
 
@@ -72,7 +74,9 @@ ComPtr<ITypeLib> StdOle2() {
 ComPtr<ITypeInfo> StdOle2Type(const GUID& iid) {
     ComPtr<ITypeInfo> ti;
     ComPtr<ITypeLib> lib = StdOle2();
-    if (lib) EXPECT_OK(lib->GetTypeInfoOfGuid(iid, ti.put()));
+    if (lib) {
+        EXPECT_OK(lib->GetTypeInfoOfGuid(iid, ti.put()));
+    }
     return ti;
 }
 
@@ -226,7 +230,9 @@ ComPtr<tli::TypeInfo> TypeNamed(tli::TypeLibInfo* lib, std::u16string_view name)
     ComPtr<tli::TypeInfos> types;
     ComPtr<tli::TypeInfo> t;
     EXPECT_OK(lib->get_TypeInfos(types.put()));
-    if (types) EXPECT_OK(types->NamedItem(name, t.put())) << ToUtf8(name);
+    if (types) {
+        EXPECT_OK(types->NamedItem(name, t.put())) << ToUtf8(name);
+    }
     return t;
 }
 

@@ -68,16 +68,16 @@ private:
 
 struct Param {
     std::u16string name;
-    TYPEDESC type;
+    TYPEDESC type{};
     USHORT flags = PARAMFLAG_FIN;
-    std::optional<Variant> defaultValue;
+    std::optional<Variant> defaultValue = std::nullopt;
 };
 
 struct Func {
     std::u16string name;
     INVOKEKIND invkind = INVOKE_FUNC;
-    TYPEDESC ret;
-    std::vector<Param> params;
+    TYPEDESC ret{};
+    std::vector<Param> params{};
     SHORT cParamsOpt = 0;
     MEMBERID memid = MEMBERID_NIL;
 };
