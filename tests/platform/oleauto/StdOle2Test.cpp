@@ -365,41 +365,6 @@ TEST(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
     module->ReleaseFuncDesc(fd);
 }
 
-TEST(StdOle2, NewInterfaceOnTheBuiltInIDispatchLaysOutAfterItsSevenMethods) {
-    ComPtr<ITypeLib> stdole = StdOle();
-    ASSERT_TRUE(stdole);
-    ComPtr<ITypeInfo> dispatch;
-    ASSERT_EQ(stdole->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()), S_OK);
-
-    ComPtr<ICreateTypeLib2> lib;
-    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, u"", lib.put()), S_OK);
-    ComPtr<ICreateTypeInfo> create;
-    ASSERT_EQ(lib->CreateTypeInfo(u"IShape", TKIND_INTERFACE, create.put()), S_OK);
-    HREFTYPE base = 0;
-    ASSERT_EQ(create->AddRefTypeInfo(dispatch.get(), &base), S_OK);
-    ASSERT_EQ(create->AddImplType(0, base), S_OK);
-    FUNCDESC fd{};
-    fd.memid = MEMBERID_NIL;
-    fd.funckind = FUNC_PUREVIRTUAL;
-    fd.invkind = INVOKE_FUNC;
-    fd.callconv = CC_STDCALL;
-    fd.elemdescFunc.tdesc.vt = VT_HRESULT;
-    ASSERT_EQ(create->AddFuncDesc(0, &fd), S_OK);
-    ASSERT_EQ(create->LayOut(), S_OK);
-
-    ComPtr<ITypeInfo> shape = create.As<ITypeInfo>();
-    ASSERT_TRUE(shape);
-    Attr a = AttrOf(shape.get());
-    EXPECT_EQ(a.cbSizeVft, 32);
-    EXPECT_TRUE(a.flags & TYPEFLAG_FDISPATCHABLE);
-    FUNCDESC* laid = nullptr;
-    ASSERT_EQ(shape->GetFuncDesc(0, &laid), S_OK);
-    EXPECT_EQ(laid->oVft, 28);
-    EXPECT_EQ(laid->memid, 0x60020000);
-    shape->ReleaseFuncDesc(laid);
-    EXPECT_EQ(ImplType(shape.get(), 0).get(), dispatch.get());
-}
-
 TEST(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
     ComPtr<ITypeLib> stdole = StdOle();
     ASSERT_TRUE(stdole);
