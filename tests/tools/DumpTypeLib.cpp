@@ -380,6 +380,16 @@ std::string DumpTypeLib(ITypeLib* tl) {
     return result;
 }
 
+std::string WithCrLf(const std::string& text) {
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    return crlf;
+}
+
 HRESULT DumpTypeLibFile(const std::u16string& path, std::string* text) {
     ITypeLib* tl = nullptr;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &tl);
