@@ -53,6 +53,11 @@ public:
         *out = static_cast<LONG>(index_);
         return S_OK;
     }
+    HRESULT get_AttributeMask(SHORT* out) override {
+        if (HRESULT hr = Start(out); FAILED(hr)) return hr;
+        *out = static_cast<SHORT>(isFunc_ ? Func().wFuncFlags : Var().wVarFlags);
+        return S_OK;
+    }
     HRESULT get_HelpString(std::u16string* out) override {
         if (HRESULT hr = Start(out); FAILED(hr)) return hr;
         ole::BSTR doc = nullptr;

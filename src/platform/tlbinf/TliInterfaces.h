@@ -202,6 +202,8 @@ struct MemberInfo : ole::IUnknown {
     virtual HRESULT get_DescKind(ole::DESCKIND* out) = 0;
     // Index among the type's functions (or variables).
     virtual HRESULT get_MemberNumber(LONG* out) = 0;
+    // FUNCFLAGS of a function, VARFLAGS of a variable.
+    virtual HRESULT get_AttributeMask(SHORT* out) = 0;
     virtual HRESULT get_HelpString(std::u16string* out) = 0;
     virtual HRESULT get_HelpContext(DWORD* out) = 0;
     virtual HRESULT get_HelpStringDll(std::u16string* out) = 0;

@@ -162,6 +162,9 @@ TEST_P(SampleLibrary, MembersListVariablesFirstThenFunctions) {
     EXPECT_EQ(desc, DESCKIND_FUNCDESC);
     EXPECT_OK(beep->get_MemberNumber(&number));
     EXPECT_EQ(number, 0);
+    SHORT memberFlags = -1;
+    EXPECT_OK(beep->get_AttributeMask(&memberFlags));
+    EXPECT_EQ(memberFlags, 0);
 
     // Lookup by MEMBERID.
     MEMBERID id = 0;
@@ -315,6 +318,9 @@ TEST_P(SampleLibrary, GroupedMembersJoinAccessorsAndFollowACustomSort) {
     // IDispatch's own functions are inherited, not listed.
     EXPECT_EQ(Names(grouped.get()),
               (std::vector<std::u16string>{u"Name", u"Area", u"Fill", u"Sum", u"_Hidden", u"Zoom"}));
+    SHORT flags = 0;
+    EXPECT_OK(MemberNamed(grouped.get(), u"_Hidden")->get_AttributeMask(&flags));
+    EXPECT_EQ(flags, FUNCFLAG_FHIDDEN | FUNCFLAG_FRESTRICTED);
     LONG kind = 0;
     EXPECT_OK(MemberNamed(grouped.get(), u"Name")->get_InvokeKind(&kind));
     EXPECT_EQ(kind, INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT);

@@ -26,6 +26,7 @@ void AddFunc(ICreateTypeInfo* type, UINT index, const Func& f, FUNCKIND kind) {
     fd.cParamsOpt = f.cParamsOpt;
     fd.lprgelemdescParam = elems.empty() ? nullptr : elems.data();
     fd.elemdescFunc.tdesc = f.ret;
+    fd.wFuncFlags = f.flags;
     ASSERT_OK(type->AddFuncDesc(index, &fd));
     std::vector<std::u16string> names{f.name};
     for (const Param& p : f.params) names.push_back(p.name);
@@ -111,7 +112,7 @@ ComPtr<ITypeLib> AsTypeLib(IUnknown* p) {
 //     HRESULT Area([in] double scale, [in, lcid] long lcid, [out, retval] double* area);
 //     HRESULT Fill([in, optional, defaultvalue(5)] long count, [in, optional] VARIANT extra);
 //     [vararg] HRESULT Sum([in] SAFEARRAY(VARIANT)* values);
-//     HRESULT _Hidden();
+//     [hidden, restricted] HRESULT _Hidden();
 //     HRESULT Zoom([in] long factor); };
 //   dispinterface DShapeEvents { properties: VARIANT_BOOL Visible; methods: void Clicked(); };
 //   typedef long* LongPtr; typedef IShape ShapeAlias; typedef LongPtr LongPtrAlias;
@@ -184,7 +185,7 @@ ComPtr<ICreateTypeLib2> BuildShapes(const std::u16string& file) {
              1});
     AddFunc(shape.get(), 4,
             {u"Sum", INVOKE_FUNC, hr, {{u"values", td.Ptr(td.SafeArray(td.Base(VT_VARIANT)))}}, -1});
-    AddFunc(shape.get(), 5, {u"_Hidden", INVOKE_FUNC, hr, {}});
+    AddFunc(shape.get(), 5, {u"_Hidden", INVOKE_FUNC, hr, {}, 0, MEMBERID_NIL, FUNCFLAG_FHIDDEN | FUNCFLAG_FRESTRICTED});
     AddFunc(shape.get(), 6, {u"Zoom", INVOKE_FUNC, hr, {{u"factor", td.Base(VT_I4)}}});
     Variant tenth(u"tenth");
     EXPECT_OK(shape->SetParamCustData(3, 0, kCountDataGuid, tenth.ptr()));

@@ -80,6 +80,7 @@ struct Func {
     std::vector<Param> params{};
     SHORT cParamsOpt = 0;
     MEMBERID memid = MEMBERID_NIL;
+    WORD flags = 0;  // FUNCFLAGS
 };
 
 // Adds a function at index and names it (a put's value parameter stays unnamed).
