@@ -120,6 +120,43 @@ TEST(TypeLibInfo, AnEmptyViewFromNoLibraryCanBePointedLater) {
     EXPECT_EQ(NameOf(view.get()), u"Later");
 }
 
+TEST(VarTypeInfo, ATypeOfAnotherOpenLibraryIsExternal) {
+    ComPtr<ICreateTypeLib2> other = NewLibrary(u"Other"), mine = NewLibrary(u"Mine");
+    ComPtr<ICreateTypeInfo2> foreign = NewType(other.get(), u"IForeign", TKIND_INTERFACE);
+    ComPtr<ICreateTypeInfo2> record = NewType(mine.get(), u"Holder", TKIND_RECORD);
+    ComPtr<ICreateTypeInfo2> local = NewType(mine.get(), u"Local", TKIND_RECORD);
+    TypeDescs td;
+    AddVar(local.get(), 0, u"x", td.Base(VT_I4), VAR_PERINSTANCE);
+    AddVar(record.get(), 0, u"far", td.Ptr(td.User(RefTo(record.get(), AsTypeInfo(foreign.get()).get()))),
+           VAR_PERINSTANCE);
+    AddVar(record.get(), 1, u"near", td.User(RefTo(record.get(), AsTypeInfo(local.get()).get())), VAR_PERINSTANCE);
+    for (auto* t : {foreign.get(), local.get(), record.get()}) ASSERT_OK(t->LayOut());
+
+    ComPtr<tli::Members> fields;
+    ASSERT_OK(TypeNamed(InfoOf(AsTypeLib(mine.get()).get()).get(), u"Holder")->get_Members(fields.put()));
+    ComPtr<tli::VarTypeInfo> far, near;
+    ASSERT_OK(MemberNamed(fields.get(), u"far")->get_ReturnType(far.put()));
+    ASSERT_OK(MemberNamed(fields.get(), u"near")->get_ReturnType(near.put()));
+    bool external = false;
+    ComPtr<tli::TypeLibInfo> lib;
+    EXPECT_OK(far->get_IsExternalType(&external));
+    EXPECT_TRUE(external);
+    ASSERT_OK(far->get_TypeLibInfoExternal(lib.put()));
+    ASSERT_TRUE(lib);
+    EXPECT_EQ(NameOf(lib.get()), u"Other");
+    LONG number = -1;
+    EXPECT_OK(far->get_TypeInfoNumber(&number));
+    EXPECT_EQ(number, 0);
+    EXPECT_OK(near->get_IsExternalType(&external));
+    EXPECT_FALSE(external);
+    EXPECT_OK(near->get_TypeInfoNumber(&number));
+    EXPECT_EQ(number, 1);
+    ComPtr<tli::TypeInfo> a, b;
+    ASSERT_OK(near->get_TypeInfo(a.put()));
+    ASSERT_OK(near->get_TypeInfo(b.put()));
+    EXPECT_EQ(a, b);  // resolved once
+}
+
 TEST(TliLifetime, ObjectsOutlivingTheirLibraryFailCleanlyOrAnswer) {
     ComPtr<tli::TypeInfo> type;
     ComPtr<tli::Members> members;
