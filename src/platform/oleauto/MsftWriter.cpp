@@ -52,16 +52,19 @@ uint8_t AnsiChar(char16_t c) {
     return '?';
 }
 
+void ToAnsi(std::u16string_view s, std::string& out) {
+    out.clear();
+    for (char16_t c : s) out.push_back(static_cast<char>(c < 0x80 ? c : AnsiChar(c)));
+}
 std::string ToAnsi(std::u16string_view s) {
     std::string out;
-    out.reserve(s.size());
-    for (char16_t c : s) out.push_back(static_cast<char>(AnsiChar(c)));
+    ToAnsi(s, out);
     return out;
 }
 
 // Upper-case form of ANSI text, for the case-insensitive name table.
-std::string FoldAnsi(std::string_view s) {
-    std::string out(s);
+void FoldAnsi(std::string_view s, std::string& out) {
+    out.assign(s);
     for (char& ch : out) {
         auto c = static_cast<uint8_t>(ch);
         if (c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 0x20);
@@ -70,7 +73,6 @@ std::string FoldAnsi(std::string_view s) {
         else if (c == 0xFF) c = 0x9F;
         ch = static_cast<char>(c);
     }
-    return out;
 }
 
 // ---- Byte vectors ----
@@ -81,12 +83,13 @@ public:
     bool empty() const { return b_.empty(); }
     void u8(uint8_t v) { b_.push_back(static_cast<std::byte>(v)); }
     void u16(uint16_t v) {
-        u8(static_cast<uint8_t>(v));
-        u8(static_cast<uint8_t>(v >> 8));
+        const std::byte bytes[2] = {static_cast<std::byte>(v), static_cast<std::byte>(v >> 8)};
+        b_.insert(b_.end(), bytes, bytes + 2);
     }
     void u32(uint32_t v) {
-        u16(static_cast<uint16_t>(v));
-        u16(static_cast<uint16_t>(v >> 16));
+        const std::byte bytes[4] = {static_cast<std::byte>(v), static_cast<std::byte>(v >> 8),
+                                    static_cast<std::byte>(v >> 16), static_cast<std::byte>(v >> 24)};
+        b_.insert(b_.end(), bytes, bytes + 4);
     }
     void i32(int32_t v) { u32(static_cast<uint32_t>(v)); }
     void u64(uint64_t v) {
@@ -146,6 +149,13 @@ constexpr std::array<Segment, 13> kPhysicalOrder = {
     kSegTypeInfo, kSegGuidHash, kSegGuids,     kSegRefTable,   kSegImpInfo,    kSegImpFiles, kSegNameHash,
     kSegNames,    kSegStrings,  kSegTypeDescs, kSegArrayDescs, kSegCustData,   kSegCdGuids};
 
+// String keys looked up by view, without building a string per lookup.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+using TextMap = std::unordered_map<std::string, int32_t, TextHash, std::equal_to<>>;
+
 bool IsIntrinsicInline(VARTYPE vt) {
     return vt != VT_PTR && vt != VT_SAFEARRAY && vt != VT_CARRAY && vt != VT_USERDEFINED;
 }
@@ -179,6 +189,14 @@ public:
         seg_[kSegGuidHash].fill(0x80, 0xFF);
         seg_[kSegNameHash].fill(0x200, 0xFF);
         for (const RefData& r : d.refs) refs_.emplace(r.href, &r);
+        size_t members = 0;
+        for (const TypeData& t : d.types) {
+            members += t.funcs.size() + t.vars.size();
+            for (const FuncData& f : t.funcs) members += f.params.size() / 2;
+        }
+        names_.reserve(d.types.size() + members);
+        strings_.reserve(d.types.size() + members / 2);
+        guids_.reserve(d.types.size() + 16);
     }
 
     std::vector<std::byte> Build();
@@ -217,10 +235,11 @@ private:
     struct NameSlot {
         int32_t offset;
     };
-    std::unordered_map<std::string, int32_t> names_;  // folded ANSI -> offset in the name segment
+    TextMap names_;  // folded ANSI -> offset in the name segment
     uint32_t nameCount_ = 0;
     uint32_t nameChars_ = 0;
-    std::unordered_map<std::string, int32_t> strings_;
+    TextMap strings_;
+    std::string ansi_, folded_;  // scratch text of the current lookup
     std::map<uint64_t, int32_t> typeDescs_;
     std::unordered_map<std::string, int32_t> values_;
     std::unordered_map<HREFTYPE, int32_t> hrefs_;
@@ -254,11 +273,12 @@ int32_t MsftBuilder::AddGuid(const GUID& g, int32_t marker) {
 }
 
 int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t flags, bool typeName) {
-    std::string ansi = ToAnsi(name);
+    std::string& ansi = ansi_;
+    ToAnsi(name, ansi);
     if (ansi.empty() || ansi.size() > 255) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegNames];
-    std::string key = FoldAnsi(ansi);
-    if (auto it = names_.find(key); it != names_.end()) {
+    FoldAnsi(ansi, folded_);
+    if (auto it = names_.find(std::string_view(folded_)); it != names_.end()) {
         auto at = static_cast<uint32_t>(it->second);
         // A type's own name records the type, whoever used the name first.
         if (typeName) {
@@ -281,23 +301,24 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
     seg.text(ansi);
     seg.padTo(4);
     heads.put32(bucket * 4, static_cast<uint32_t>(offset));
-    names_.emplace(std::move(key), offset);
+    names_.emplace(folded_, offset);
     ++nameCount_;
     nameChars_ += static_cast<uint32_t>(ansi.size());
     return offset;
 }
 
 int32_t MsftBuilder::AddString(std::u16string_view s) {
-    std::string ansi = ToAnsi(s);
+    std::string& ansi = ansi_;
+    ToAnsi(s, ansi);
     if (ansi.size() > 0xFFFF) Fail(E_INVALIDARG);
-    if (auto it = strings_.find(ansi); it != strings_.end()) return it->second;
+    if (auto it = strings_.find(std::string_view(ansi)); it != strings_.end()) return it->second;
     Bytes& seg = seg_[kSegStrings];
     auto offset = static_cast<int32_t>(seg.size());
     seg.u16(static_cast<uint16_t>(ansi.size()));
     seg.text(ansi);
     seg.padTo(4);
     while (seg.size() - static_cast<uint32_t>(offset) < 8) seg.u8(kPad);
-    strings_.emplace(std::move(ansi), offset);
+    strings_.emplace(ansi, offset);
     return offset;
 }
 
