@@ -18,7 +18,6 @@ namespace ole {
 namespace {
 
 constexpr uint32_t kMsftSignature = 0x5446534D;
-constexpr size_t kHeaderSize = 0x54;
 constexpr size_t kTypeInfoSize = 0x64;
 constexpr size_t kSegmentCount = 15;
 constexpr int kMaxTypeDescDepth = 32;
@@ -140,8 +139,6 @@ private:
     std::vector<uint32_t> typeKindWords_;  // kind word per type (to recognise duals)
     std::vector<WORD> typeFlags_;
     std::unordered_map<uint32_t, int> typeByOwner_;      // name-entry owner -> first type
-    std::unordered_map<int32_t, std::u16string> names_;
-    std::unordered_map<int32_t, std::u16string> strings_;
     std::unordered_map<int64_t, HREFTYPE> refKeys_;       // (file href, half) -> model href
     std::unordered_map<int32_t, int> importFileIndex_;    // import-file offset -> imports index
     HREFTYPE nextMissing_ = 0x40000000u;
@@ -149,7 +146,6 @@ private:
 
 std::u16string MsftParser::Name(int32_t offset) {
     if (offset == -1) return {};
-    if (auto it = names_.find(offset); it != names_.end()) return it->second;
     ByteReader head = InSegment(kSegNames, offset, 12);
     head.Skip(8);
     size_t len = head.U8();
@@ -159,13 +155,11 @@ std::u16string MsftParser::Name(int32_t offset) {
         Corrupt();
         return {};
     }
-    names_.emplace(offset, s);
     return s;
 }
 
 std::u16string MsftParser::String(int32_t offset) {
     if (offset == -1) return {};
-    if (auto it = strings_.find(offset); it != strings_.end()) return it->second;
     ByteReader head = InSegment(kSegStrings, offset, 2);
     size_t len = head.U16();
     ByteReader text = InSegment(kSegStrings, static_cast<int64_t>(offset) + 2, len);
@@ -174,7 +168,6 @@ std::u16string MsftParser::String(int32_t offset) {
         Corrupt();
         return {};
     }
-    strings_.emplace(offset, s);
     return s;
 }
 
