@@ -100,7 +100,10 @@ struct TypeRefs {
 
 class Parser {
 public:
-    Parser(std::span<const std::byte> image, LibraryData& lib) : image_(image), lib_(lib) {}
+    Parser(std::span<const std::byte> image, LibraryData& lib)
+        : image_(image), lib_(lib), budget_(64 * image.size() + (size_t{1} << 20))
+    {
+    }
 
     void Run()
     {
@@ -246,7 +249,10 @@ private:
     const std::u16string& Name(uint16_t offset)
     {
         auto it = nameCache_.find(offset);
-        if (it != nameCache_.end()) return it->second;
+        if (it != nameCache_.end()) {
+            Spend(it->second.size());
+            return it->second;
+        }
         size_t start = size_t{offset} + 8;
         Need(start <= names_.size());
         size_t end = start;
@@ -280,6 +286,7 @@ private:
             if (!out.empty()) out.push_back(' ');
             for (size_t i = node + 1; i < end; ++i) out.push_back(static_cast<char>(tree_[i]));
             Need(out.size() <= kMaxHelpStringLength);
+            Spend(end - node);
             node = 0;
             moved = false;
         }
@@ -460,6 +467,7 @@ private:
     TypeDescData ReadBody(VARTYPE vt, ByteReader& r, std::span<const std::byte> md, const TypeRefs& refs, size_t depth)
     {
         Need(depth < kMaxTypeDepth);
+        Spend(sizeof(TypeDescData));
         TypeDescData t;
         t.vt = vt;
         switch (vt) {
@@ -745,8 +753,18 @@ private:
         lib_.types.push_back(std::move(t));
     }
 
+    // Shared strings and type descriptions are copied into every member that
+    // uses them; a budget proportional to the image keeps a crafted file from
+    // multiplying a few bytes into gigabytes.
+    void Spend(size_t units)
+    {
+        Need(units <= budget_);
+        budget_ -= units;
+    }
+
     std::span<const std::byte> image_;
     LibraryData& lib_;
+    size_t budget_;
     std::vector<std::span<const std::byte>> blocks_;
     std::vector<Descriptor> descriptors_;
     std::span<const std::byte> names_;

@@ -211,6 +211,7 @@ ImportLibData StdOle()
 LibraryData Objects(bool full)
 {
     LibraryData l = Library(u"SltgObjects", G(0x5E170010, 0x10));
+    l.lcid = full ? 0x409 : 0;
     l.majorVersion = 3;
     l.docString = u"Shapes and pens";
     l.imports.push_back(StdOle());

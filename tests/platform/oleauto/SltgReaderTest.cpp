@@ -84,8 +84,11 @@ TEST_P(SltgDescriptions, RandomByteFlipsNeverCrash)
             ++loaded;
             // Whatever was read is self-consistent: every reference resolves.
             for (const auto& r : read.refs) {
-                if (r.kind == RefKind::Internal) EXPECT_LT(static_cast<size_t>(r.typeIndex), read.types.size());
-                if (r.kind == RefKind::Imported) EXPECT_LT(static_cast<size_t>(r.importLib), read.imports.size());
+                if (r.kind == RefKind::Internal) {
+                    EXPECT_LT(static_cast<size_t>(r.typeIndex), read.types.size());
+                } else {
+                    EXPECT_LT(static_cast<size_t>(r.importLib), read.imports.size());
+                }
             }
         }
     }
