@@ -425,15 +425,13 @@ int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
             entry.u64(v.ullVal);
             entry.padTo(4);
             break;
-        case VT_DECIMAL: {
-            entry.u16(v.decVal.wReserved);
-            entry.u8(v.decVal.scale);
-            entry.u8(v.decVal.sign);
-            entry.u32(v.decVal.Hi32);
+        case VT_DECIMAL:
+            // The platform reads back 8 bytes, the low 64 bits of the
+            // mantissa: only whole non-negative values below 2^64 survive.
+            if (v.decVal.scale != 0 || v.decVal.sign != 0 || v.decVal.Hi32 != 0) Fail(DISP_E_BADVARTYPE);
             entry.u64(v.decVal.Lo64);
             entry.padTo(4);
             break;
-        }
         case VT_BSTR: {
             if (!v.bstrVal) {
                 entry.u32(0xFFFFFFFFu);

@@ -138,6 +138,19 @@ TEST_F(Writer, ReferencesToDeletedTypesAreRefused) {
     EXPECT_EQ(image.size(), 1u);  // untouched
 }
 
+// The platform reads a stored DECIMAL back as its low 64 mantissa bits.
+TEST_F(Writer, OnlyWholeNonNegativeDecimalsCanBeStored) {
+    LibraryData d = SmallLibrary();
+    DECIMAL whole{}, fraction{};
+    ASSERT_EQ(DecimalFromDouble(123456789012.0, &whole), S_OK);
+    ASSERT_EQ(DecimalFromDouble(-1.5, &fraction), S_OK);
+    d.custData.push_back({kLibGuid, Variant(whole)});
+    std::vector<std::byte> image;
+    EXPECT_EQ(BuildMsftImage(d, &image), S_OK);
+    d.custData[0].value = Variant(fraction);
+    EXPECT_EQ(BuildMsftImage(d, &image), DISP_E_BADVARTYPE);
+}
+
 TEST_F(Writer, TextOutsideTheAnsiCodePageIsStoredAsQuestionMarks) {
     LibraryData d = SmallLibrary();
     d.docString = u"caf\u00E9 \u20AC \u03A9";
