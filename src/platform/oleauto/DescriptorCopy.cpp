@@ -58,43 +58,111 @@ HRESULT CopyTypeDescAt(const TYPEDESC& src, TypeDescData& out, int depth) {
     }
 }
 
-template <class Block, class T>
-Block* BlockOf(T* p) {
-    return reinterpret_cast<Block*>(p);
+constexpr size_t kAlign = alignof(std::max_align_t);
+constexpr size_t Round(size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
+
+size_t ArrayDescBytes(size_t dims) {
+    return std::max(sizeof(ARRAYDESC), offsetof(ARRAYDESC, rgbounds) + std::max<size_t>(dims, 1) * sizeof(SAFEARRAYBOUND));
 }
 
-// Descriptor blocks: the structure first, so that the pointer handed out is
-// the block's address.
+// Bytes of the out-of-line nodes of a TYPEDESC chain.
+size_t ChainBytes(const TypeDescData& t) {
+    size_t below = t.element.empty() ? 0 : ChainBytes(t.element[0]);
+    switch (t.vt) {
+        case VT_PTR:
+        case VT_SAFEARRAY:
+            return Round(sizeof(TYPEDESC)) + below;
+        case VT_CARRAY:
+            return Round(ArrayDescBytes(t.bounds.size())) + below;
+        default:
+            return 0;
+    }
+}
+
+// Hands out consecutive pieces of one zeroed block.
+class Bump {
+public:
+    explicit Bump(std::byte* p) : p_(p) {}
+    template <class T>
+    T* Take(size_t bytes = sizeof(T)) {
+        void* r = p_;
+        p_ += Round(bytes);
+        return static_cast<T*>(r);
+    }
+
+private:
+    std::byte* p_;
+};
+
+void BuildChain(const TypeDescData& src, TYPEDESC& dst, Bump& bump) {
+    dst.vt = src.vt;
+    switch (src.vt) {
+        case VT_PTR:
+        case VT_SAFEARRAY: {
+            auto* node = bump.Take<TYPEDESC>();
+            if (!src.element.empty())
+                BuildChain(src.element[0], *node, bump);
+            else
+                node->vt = VT_VOID;
+            dst.lptdesc = node;
+            break;
+        }
+        case VT_CARRAY: {
+            auto* a = new (bump.Take<std::byte>(ArrayDescBytes(src.bounds.size()))) ARRAYDESC{};
+            if (!src.element.empty())
+                BuildChain(src.element[0], a->tdescElem, bump);
+            else
+                a->tdescElem.vt = VT_VARIANT;
+            a->cDims = static_cast<USHORT>(src.bounds.size());
+            SAFEARRAYBOUND* b = a->rgbounds;
+            for (size_t i = 0; i < src.bounds.size(); ++i) b[i] = src.bounds[i];
+            dst.lpadesc = a;
+            break;
+        }
+        case VT_USERDEFINED:
+            dst.hreftype = src.href;
+            break;
+        default:
+            break;
+    }
+}
+
+// What releasing a block must free besides the block itself.
+struct BlockTail {
+    VARIANT** variants;
+    UINT count;
+    BSTR schema;
+};
+// The descriptor comes first, so that the pointer handed out is the block's address.
 struct FuncDescBlock {
     FUNCDESC desc;
-    DescArena* arena;
+    BlockTail tail;
 };
 struct VarDescBlock {
     VARDESC desc;
-    DescArena* arena;
+    BlockTail tail;
 };
 struct TypeAttrBlock {
     TYPEATTR attr;
-    DescArena* arena;
+    BlockTail tail;
 };
 static_assert(std::is_standard_layout_v<FuncDescBlock>);
 static_assert(std::is_standard_layout_v<VarDescBlock>);
 static_assert(std::is_standard_layout_v<TypeAttrBlock>);
 
-void BuildElem(const TypeDescData& t, USHORT flags, const std::optional<Variant>* def, ELEMDESC& e,
-               DescArena& arena) {
-    std::memset(&e, 0, sizeof e);
-    BuildTypeDesc(t, e.tdesc, arena);
-    e.paramdesc.wParamFlags = flags;
-    if (def && def->has_value() && (flags & PARAMFLAG_FHASDEFAULT)) {
-        auto px = std::make_unique<PARAMDESCEX>();
-        px->cBytes = 24;
-        VariantInit(&px->varDefaultValue);
-        VariantCopy(&px->varDefaultValue, (*def)->ptr());
-        e.paramdesc.pparamdescex = px.get();
-        arena.defaults.push_back(std::move(px));
-    }
+std::byte* NewBlock(size_t bytes) {
+    auto* p = static_cast<std::byte*>(::operator new(bytes));
+    std::memset(p, 0, bytes);
+    return p;
 }
+
+void FreeBlock(void* block, BlockTail& tail) {
+    for (UINT i = 0; i < tail.count; ++i) VariantClear(tail.variants[i]);
+    SysFreeString(tail.schema);
+    ::operator delete(block);
+}
+
+bool HasDefault(const ParamData& p) { return p.defaultValue.has_value() && (p.flags & PARAMFLAG_FHASDEFAULT); }
 
 }  // namespace
 
@@ -105,54 +173,6 @@ std::u16string FoldName(std::u16string_view name) {
 }
 
 std::u16string_view ViewOf(LPCOLESTR s) { return s ? std::u16string_view(s) : std::u16string_view(); }
-
-DescArena::~DescArena() {
-    for (auto& d : defaults) VariantClear(&d->varDefaultValue);
-    if (value) VariantClear(value.get());
-    SysFreeString(schema);
-}
-
-void BuildTypeDesc(const TypeDescData& src, TYPEDESC& dst, DescArena& arena) {
-    std::memset(&dst, 0, sizeof dst);
-    dst.vt = src.vt;
-    switch (src.vt) {
-        case VT_PTR:
-        case VT_SAFEARRAY: {
-            auto node = std::make_unique<TYPEDESC>();
-            if (!src.element.empty())
-                BuildTypeDesc(src.element[0], *node, arena);
-            else {
-                std::memset(node.get(), 0, sizeof(TYPEDESC));
-                node->vt = VT_VOID;
-            }
-            dst.lptdesc = node.get();
-            arena.nodes.push_back(std::move(node));
-            break;
-        }
-        case VT_CARRAY: {
-            size_t dims = src.bounds.empty() ? 1 : src.bounds.size();
-            size_t bytes = offsetof(ARRAYDESC, rgbounds) + dims * sizeof(SAFEARRAYBOUND);
-            if (bytes < sizeof(ARRAYDESC)) bytes = sizeof(ARRAYDESC);
-            auto mem = std::make_unique<std::byte[]>(bytes);
-            auto* a = new (mem.get()) ARRAYDESC{};
-            if (!src.element.empty())
-                BuildTypeDesc(src.element[0], a->tdescElem, arena);
-            else
-                a->tdescElem.vt = VT_VARIANT;
-            a->cDims = static_cast<USHORT>(src.bounds.size());
-            SAFEARRAYBOUND* b = a->rgbounds;
-            for (size_t i = 0; i < src.bounds.size(); ++i) b[i] = src.bounds[i];
-            dst.lpadesc = a;
-            arena.arrays.push_back(std::move(mem));
-            break;
-        }
-        case VT_USERDEFINED:
-            dst.hreftype = src.href;
-            break;
-        default:
-            break;
-    }
-}
 
 HRESULT CopyTypeDesc(const TYPEDESC& src, TypeDescData& out) { return CopyTypeDescAt(src, out, 0); }
 
@@ -171,73 +191,98 @@ HRESULT CopyParam(const ELEMDESC& src, ParamData& out) {
 }
 
 FUNCDESC* MakeFuncDesc(const FuncData& f) {
-    auto* block = new FuncDescBlock{};
-    block->arena = new DescArena;
-    DescArena& a = *block->arena;
+    const size_t n = f.params.size();
+    size_t defaults = 0, chains = ChainBytes(f.returnType);
+    for (const ParamData& p : f.params) {
+        defaults += HasDefault(p) ? 1 : 0;
+        chains += ChainBytes(p.type);
+    }
+    const size_t bytes = Round(sizeof(FuncDescBlock)) + Round(n * sizeof(ELEMDESC)) +
+                         Round(defaults * sizeof(PARAMDESCEX)) + Round(defaults * sizeof(VARIANT*)) +
+                         Round(f.scodes.size() * sizeof(SCODE)) + chains;
+    Bump bump(NewBlock(bytes));
+    auto* block = bump.Take<FuncDescBlock>();
+    auto* elems = bump.Take<ELEMDESC>(n * sizeof(ELEMDESC));
+    auto* pdex = bump.Take<PARAMDESCEX>(defaults * sizeof(PARAMDESCEX));
+    block->tail.variants = bump.Take<VARIANT*>(defaults * sizeof(VARIANT*));
+    auto* scodes = bump.Take<SCODE>(f.scodes.size() * sizeof(SCODE));
+
     FUNCDESC& d = block->desc;
     d.memid = f.memid;
     d.funckind = f.funckind;
     d.invkind = f.invkind;
     d.callconv = f.callconv;
-    d.cParams = static_cast<SHORT>(f.params.size());
+    d.cParams = static_cast<SHORT>(n);
     d.cParamsOpt = f.cParamsOpt;
     d.oVft = f.oVft;
     d.wFuncFlags = f.flags;
     if (!f.scodes.empty()) {
-        a.scodes = f.scodes;
-        d.lprgscode = a.scodes.data();
-        d.cScodes = static_cast<SHORT>(a.scodes.size());
-    } else {
-        d.cScodes = 0;
+        std::copy(f.scodes.begin(), f.scodes.end(), scodes);
+        d.lprgscode = scodes;
+        d.cScodes = static_cast<SHORT>(f.scodes.size());
     }
-    a.elems.resize(f.params.size());
-    for (size_t i = 0; i < f.params.size(); ++i) {
+    d.lprgelemdescParam = n ? elems : nullptr;
+    for (size_t i = 0; i < n; ++i) {
         const ParamData& p = f.params[i];
-        USHORT flags = p.flags;
-        if (!p.custData.empty()) flags |= PARAMFLAG_FHASCUSTDATA;
-        BuildElem(p.type, flags, &p.defaultValue, a.elems[i], a);
+        ELEMDESC& e = elems[i];
+        BuildChain(p.type, e.tdesc, bump);
+        e.paramdesc.wParamFlags = static_cast<USHORT>(p.flags | (p.custData.empty() ? 0 : PARAMFLAG_FHASCUSTDATA));
+        if (HasDefault(p)) {
+            PARAMDESCEX* x = pdex++;
+            x->cBytes = 24;
+            VariantInit(&x->varDefaultValue);
+            VariantCopy(&x->varDefaultValue, p.defaultValue->ptr());
+            e.paramdesc.pparamdescex = x;
+            block->tail.variants[block->tail.count++] = &x->varDefaultValue;
+        }
     }
-    d.lprgelemdescParam = a.elems.empty() ? nullptr : a.elems.data();
-    BuildElem(f.returnType, f.returnFlags, nullptr, d.elemdescFunc, a);
+    BuildChain(f.returnType, d.elemdescFunc.tdesc, bump);
+    d.elemdescFunc.paramdesc.wParamFlags = f.returnFlags;
     return &block->desc;
 }
 
 VARDESC* MakeVarDesc(const VarData& v) {
-    auto* block = new VarDescBlock{};
-    block->arena = new DescArena;
-    DescArena& a = *block->arena;
+    const bool isConst = v.varkind == VAR_CONST;
+    const size_t bytes = Round(sizeof(VarDescBlock)) + (isConst ? Round(sizeof(VARIANT)) + Round(sizeof(VARIANT*)) : 0) +
+                         ChainBytes(v.type);
+    Bump bump(NewBlock(bytes));
+    auto* block = bump.Take<VarDescBlock>();
     VARDESC& d = block->desc;
     d.memid = v.memid;
     d.varkind = v.varkind;
     d.wVarFlags = v.flags;
     if (!v.schema.empty()) {
-        a.schema = MakeBstr(v.schema);
-        d.lpstrSchema = a.schema;
+        block->tail.schema = MakeBstr(v.schema);
+        d.lpstrSchema = block->tail.schema;
     }
-    if (v.varkind == VAR_CONST) {
-        a.value = std::make_unique<VARIANT>();
-        VariantInit(a.value.get());
-        if (v.constValue) VariantCopy(a.value.get(), v.constValue->ptr());
-        d.lpvarValue = a.value.get();
+    if (isConst) {
+        auto* value = bump.Take<VARIANT>();
+        block->tail.variants = bump.Take<VARIANT*>();
+        VariantInit(value);
+        if (v.constValue) VariantCopy(value, v.constValue->ptr());
+        block->tail.variants[0] = value;
+        block->tail.count = 1;
+        d.lpvarValue = value;
     } else {
         d.oInst = v.oInst;
     }
-    BuildElem(v.type, v.elemFlags, nullptr, d.elemdescVar, a);
+    BuildChain(v.type, d.elemdescVar.tdesc, bump);
+    d.elemdescVar.paramdesc.wParamFlags = v.elemFlags;
     return &block->desc;
 }
 
 TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid) {
-    auto* block = new TypeAttrBlock{};
-    block->arena = new DescArena;
+    const bool alias = t.kind == TKIND_ALIAS;
+    Bump bump(NewBlock(Round(sizeof(TypeAttrBlock)) + (alias ? ChainBytes(t.aliasType) : 0)));
+    auto* block = bump.Take<TypeAttrBlock>();
     TYPEATTR& a = block->attr;
     a.guid = t.guid;
     a.lcid = lcid;
-    a.dwReserved = 0;
     a.memidConstructor = MEMBERID_NIL;
     a.memidDestructor = MEMBERID_NIL;
     if (!t.schema.empty()) {
-        block->arena->schema = MakeBstr(t.schema);
-        a.lpstrSchema = block->arena->schema;
+        block->tail.schema = MakeBstr(t.schema);
+        a.lpstrSchema = block->tail.schema;
     }
     a.cbSizeInstance = t.cbSizeInstance;
     a.typekind = t.kind;
@@ -249,8 +294,8 @@ TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid) {
     a.wTypeFlags = t.flags;
     a.wMajorVerNum = t.majorVersion;
     a.wMinorVerNum = t.minorVersion;
-    if (t.kind == TKIND_ALIAS)
-        BuildTypeDesc(t.aliasType, a.tdescAlias, *block->arena);
+    if (alias)
+        BuildChain(t.aliasType, a.tdescAlias, bump);
     else
         a.tdescAlias.vt = VT_EMPTY;
     a.idldescType.wIDLFlags = t.idlFlags;
@@ -259,23 +304,20 @@ TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid) {
 
 void FreeFuncDesc(FUNCDESC* p) {
     if (!p) return;
-    auto* b = BlockOf<FuncDescBlock>(p);
-    delete b->arena;
-    delete b;
+    auto* b = reinterpret_cast<FuncDescBlock*>(p);
+    FreeBlock(b, b->tail);
 }
 
 void FreeVarDesc(VARDESC* p) {
     if (!p) return;
-    auto* b = BlockOf<VarDescBlock>(p);
-    delete b->arena;
-    delete b;
+    auto* b = reinterpret_cast<VarDescBlock*>(p);
+    FreeBlock(b, b->tail);
 }
 
 void FreeTypeAttr(TYPEATTR* p) {
     if (!p) return;
-    auto* b = BlockOf<TypeAttrBlock>(p);
-    delete b->arena;
-    delete b;
+    auto* b = reinterpret_cast<TypeAttrBlock*>(p);
+    FreeBlock(b, b->tail);
 }
 
 HRESULT CheckCustValue(const VARIANT* v) {

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "platform/oleauto/TypeLibEngine.h"
+#include "platform/oleauto/TypeLibFiles.h"
 
 namespace ole::engine {
 
@@ -659,6 +660,9 @@ HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppct
     *ppctlib = nullptr;
     if (!szFile) return E_INVALIDARG;
     if (syskind < SYS_WIN16 || syskind > SYS_WIN64) return E_INVALIDARG;
+    // Created libraries save through the file writer and reach the standard
+    // library through the file layer's resolver.
+    RegisterFileServices();
     auto* lib = new engine::LibraryImpl(syskind, std::u16string(szFile));
     *ppctlib = static_cast<ICreateTypeLib2*>(lib);
     lib->AddRef();

@@ -26,28 +26,12 @@ class DispatchView;
 std::u16string FoldName(std::u16string_view name);
 std::u16string_view ViewOf(LPCOLESTR s);
 
-// Everything a handed-out descriptor points to.
-struct DescArena {
-    std::vector<ELEMDESC> elems;
-    std::vector<std::unique_ptr<TYPEDESC>> nodes;
-    std::vector<std::unique_ptr<std::byte[]>> arrays;
-    std::vector<std::unique_ptr<PARAMDESCEX>> defaults;
-    std::unique_ptr<VARIANT> value;
-    std::vector<SCODE> scodes;
-    BSTR schema = nullptr;
-    DescArena() = default;
-    DescArena(const DescArena&) = delete;
-    DescArena& operator=(const DescArena&) = delete;
-    ~DescArena();
-};
-
-// Builds a TYPEDESC chain whose nodes live in the arena.
-void BuildTypeDesc(const TypeDescData& src, TYPEDESC& dst, DescArena& arena);
 // Deep copy of a caller's TYPEDESC chain, checked (E_INVALIDARG on null links or nesting deeper than 64).
 HRESULT CopyTypeDesc(const TYPEDESC& src, TypeDescData& out);
 // Deep copy of a caller's ELEMDESC (type, flags and default value).
 HRESULT CopyParam(const ELEMDESC& src, ParamData& out);
 
+// Descriptors handed to callers: one block each, freed by the matching Free*.
 FUNCDESC* MakeFuncDesc(const FuncData& f);
 VARDESC* MakeVarDesc(const VarData& v);
 TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid);
