@@ -1,0 +1,85 @@
+// Services of the library editor view that the model, the change objects and
+// batch mode need without a display: unique names, the leading-underscore
+// ordering of names, parameter option masks, type-description and value
+// equality, and the object-type test. The editor view's own module calls
+// these as well.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/oleauto/Unknown.h"
+#include "platform/oleauto/Variant.h"
+#include "platform/tlbinf/TliInterfaces.h"
+
+namespace zephrin::modMarbrel {
+
+// ---- Unique names ----
+
+// Returns true when the candidate name may be used.
+using NamePredicate = std::function<bool(const std::u16string& candidate)>;
+
+// How many numbered candidates MakeUniqueName tries before it gives up.
+inline constexpr uint32_t kMaxUniqueNameCandidates = 1'000'000;
+
+// Makes name acceptable to isFree. Without force, an accepted name is kept;
+// otherwise the base is the name without its trailing decimal digits (the
+// whole name when it is all digits or empty, or when force is set), and the
+// result is the first of base + "1", base + "2", ... that isFree accepts.
+// After kMaxUniqueNameCandidates refused candidates it raises error 5 and
+// leaves name unchanged; errors raised by isFree propagate the same way.
+void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool force);
+
+// True when the type has no member of that name (GetIDsOfNames finds no ID).
+bool IsMemberNameFree(ole::ITypeInfo* type, const std::u16string& name);
+// IsMemberNameFree bound to a type, for MakeUniqueName (keeps a reference).
+NamePredicate MemberNamePredicate(ole::ITypeInfo* type);
+
+// ---- Leading-underscore ordering ----
+
+// The sort key of a name: without its leading underscores, and their number.
+// A name without a leading underscore is its own key (count 0).
+void StripLeadingUnderscores(std::u16string_view name, std::u16string_view& key, int32_t& count);
+
+// Orders names as if their leading underscores were not there (case-insensitive
+// text comparison); of two names with equal keys the one with fewer underscores
+// comes first: Item, _Item, __Item. Negative, zero or positive.
+int32_t CompareLeadingUnderscore(std::u16string_view first, std::u16string_view second);
+
+// The one shared CustomSort for member lists, ordering members by
+// CompareLeadingUnderscore of their names.
+ole::ComPtr<tli::CustomSort> LeadingUnderscoreCustomSort();
+
+// ---- Member and parameter queries ----
+
+// The option mask of parameter paramIndex (0-based; -1 for the return value)
+// of a function, params being its parameter descriptions (at least cParams).
+// Too few descriptions raise error 5.
+int32_t CalcParamOptionMask(const ole::FUNCDESC& func, std::span<const ole::ELEMDESC> params, int32_t paramIndex);
+// The same, reading the parameters from func.lprgelemdescParam.
+int32_t CalcParamOptionMask(const ole::FUNCDESC& func, int32_t paramIndex);
+
+// True when both describe the same type: both null, the same object, or equal
+// pointer levels and VARTYPE (with its array bits), the same user-defined type
+// object, and for arrays equal element pointer levels and (fixed-size) bounds.
+// Failing calls on the descriptions raise their HRESULT.
+bool VarTypeInfoEquals(tli::VarTypeInfo* first, tli::VarTypeInfo* second);
+// True when two fixed-size arrays have the same dimensions and bounds.
+bool ArrayBoundsEqual(tli::VarTypeInfo* first, tli::VarTypeInfo* second);
+
+// ---- Values and object types ----
+
+// False when the VARTYPEs differ; otherwise whether the values are equal.
+// Neither argument is modified.
+bool VariantsEqual(const ole::VARIANT& a, const ole::VARIANT& b);
+
+// True for VT_DISPATCH and VT_UNKNOWN, and for a user-defined interface,
+// dispinterface or coclass, aliases being followed to what they name. False
+// for every other type, for arrays, and when the type can't be read.
+bool ResolveObjectTypeInfo(tli::VarTypeInfo* type);
+
+}  // namespace zephrin::modMarbrel
