@@ -1,0 +1,177 @@
+// CustomTypeInfo: copying functions from one type into another (with names,
+// help, DLL entries and custom data), the layout probe and temporary types.
+#include <vector>
+
+#include "foundation/ErrorRecord.h"
+#include "foundation/ScopeGuard.h"
+#include "foundation/modSupport.h"
+#include "typelib/CustomTypeInfo.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
+#include "typelib/modTYPEDESC.h"
+#include "typelib/TypeLibSupport.h"
+
+namespace zephrin {
+
+using ole::ComPtr;
+using ole::HRESULT;
+using namespace typelib_detail;
+
+void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* source,
+                                  std::span<MemberOrderEntry> entries, ole::UINT destIndex,
+                                  std::u16string_view newName, bool& shareMemberID) {
+    if (!dest || !source) RaiseError(kErrObjectNotSet);
+    if (shareMemberID) {
+        shareMemberID = false;
+        if (entries.size() > 1) shareMemberID = SameObject(dest, source);
+    }
+    ComPtr<ole::ITypeInfo2> source2;
+    CheckHr(ComPtr<ole::ITypeInfo>(source).As(&source2));
+    ComPtr<ole::ICreateTypeInfo2> dest2;
+    CheckHr(ComPtr<ole::ICreateTypeInfo>(dest).As(&dest2));
+    ComPtr<ole::ITypeLib> sourceLib = modITypeInfoHelper::GetContainingTypeLib(source);
+    bool isModule = false;
+    {
+        ComPtr<ole::ITypeInfo> destRead;
+        CheckHr(dest2.As(&destRead));
+        TypeAttr attr(destRead.get());
+        isModule = attr->typekind == ole::TKIND_MODULE;
+    }
+
+    for (size_t e = 0; e < entries.size(); ++e, ++destIndex) {
+        const MemberOrderEntry& entry = entries[e];
+        const ole::UINT sourceIndex = static_cast<ole::UINT>(entry.SourceIndex);
+        FuncDescHolder held(source, sourceIndex);
+        const ole::MEMBERID sourceId = held->memid;
+
+        // Help data of the member; its help files are the library's.
+        ole::BSTR bDoc = nullptr, bFile = nullptr, bDll = nullptr;
+        ole::DWORD helpContext = 0, helpStringContext = 0;
+        CheckHr(source->GetDocumentation(sourceId, nullptr, &bDoc, &helpContext, &bFile));
+        const std::u16string docString = TakeBstr(bDoc);
+        std::u16string helpFile = TakeBstr(bFile);
+        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, &bDll));
+        const std::u16string helpStringDll = TakeBstr(bDll);
+        modSupport::ExtractFileName(helpFile);
+        CheckHr(library_->SetHelpFileName(helpFile.c_str()));
+        CheckHr(library_->SetHelpStringDll(helpStringDll.c_str()));
+
+        ole::FUNCDESC fd = *held;
+        fd.memid = entry.NewMemID;
+        fd.oVft = entry.OrderKey;
+        std::u16string dllName, entryName;
+        ole::WORD ordinal = 0;
+        bool hasEntry = false;
+        if (isModule) {
+            ole::BSTR d = nullptr, n = nullptr;
+            if (SUCCEEDED(source->GetDllEntry(sourceId, held->invkind, &d, &n, &ordinal))) hasEntry = true;
+            dllName = TakeBstr(d);
+            entryName = TakeBstr(n);
+        }
+
+        // Types are rebuilt for the destination (references added there).
+        TypeDescOwner owner;
+        std::vector<ole::ELEMDESC> params;
+        if (held->cParams > 0 && held->lprgelemdescParam)
+            params.assign(held->lprgelemdescParam, held->lprgelemdescParam + held->cParams);
+        for (ole::ELEMDESC& p : params) {
+            ComPtr<CustomVarTypeInfo> vti = CustomVarTypeInfo::New();
+            vti->DuplicateFromTypeDesc(p.tdesc, sourceLib.get(), source);
+            modTYPEDESC::BuildTypeDesc(owner, dest, vti.get(), &p.tdesc);
+        }
+        {
+            ComPtr<CustomVarTypeInfo> vti = CustomVarTypeInfo::New();
+            vti->DuplicateFromTypeDesc(held->elemdescFunc.tdesc, sourceLib.get(), source);
+            modTYPEDESC::BuildTypeDesc(owner, dest, vti.get(), &fd.elemdescFunc.tdesc);
+        }
+        fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
+        CheckHr(dest->AddFuncDesc(destIndex, &fd));
+        ScopeGuard undoAdd([&] { (void)dest2->DeleteFuncDesc(destIndex); });
+        const ole::SHORT cParams = held->cParams;
+        const ole::INVOKEKIND invkind = held->invkind;
+        held.Release();
+        owner.FreeTypeDesc();
+
+        modITypeInfoHelper::CopyCustData(modITypeInfoHelper::GetFuncCustData(source2.get(), sourceIndex),
+                                         modITypeInfoHelper::SetFuncCustData(dest2.get(), destIndex));
+        if (isModule && hasEntry) {
+            ole::DllEntryPoint point = entryName.empty() ? ole::DllEntryPoint(ordinal) : ole::DllEntryPoint(entryName);
+            CheckHr(dest->DefineFuncAsDllEntry(destIndex, dllName.c_str(), point));
+        }
+
+        // Names: a put's value parameter stays unnamed.
+        const ole::UINT want = static_cast<ole::UINT>(cParams) + 1;
+        std::vector<ole::BSTR> raw(want, nullptr);
+        ole::UINT got = 0;
+        const HRESULT namesHr = source->GetNames(sourceId, raw.data(), want, &got);
+        std::vector<std::u16string> names;
+        for (ole::UINT i = 0; i < got && i < want; ++i) names.emplace_back(ole::BstrView(raw[i]));
+        for (ole::BSTR b : raw) ole::SysFreeString(b);
+        CheckHr(namesHr);
+        if (got == want && (invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF))) names.pop_back();
+        if (!newName.empty()) {
+            if (names.empty())
+                names.emplace_back(newName);
+            else
+                names[0] = std::u16string(newName);
+        }
+        if (!names.empty()) {
+            std::vector<ole::LPOLESTR> ptrs;
+            for (std::u16string& n : names) ptrs.push_back(n.data());
+            CheckHr(dest->SetFuncAndParamNames(destIndex, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
+        }
+
+        if (helpContext != 0) CheckHr(dest->SetFuncHelpContext(destIndex, helpContext));
+        if (!helpStringDll.empty() && helpStringContext != 0)
+            CheckHr(dest2->SetFuncHelpStringContext(destIndex, helpStringContext));
+        if (!docString.empty()) CheckHr(dest->SetFuncDocString(destIndex, docString.c_str()));
+        for (ole::SHORT p = 0; p < cParams; ++p)
+            modITypeInfoHelper::CopyCustData(
+                modITypeInfoHelper::GetParamCustData(source2.get(), sourceIndex, static_cast<ole::UINT>(p)),
+                modITypeInfoHelper::SetParamCustData(dest2.get(), destIndex, static_cast<ole::UINT>(p)));
+        undoAdd.Dismiss();
+
+        if (shareMemberID && e == 0 && !names.empty()) {
+            const ole::MEMBERID id = modITypeInfoHelper::MemberIDFromName(source, names[0]);
+            for (size_t k = 1; k < entries.size(); ++k) entries[k].NewMemID = id;
+        }
+    }
+}
+
+bool CustomTypeInfo::TryLayOut() {
+    ole::UINT count = 0;
+    {
+        TypeAttr attr(ITypeInfo().get());
+        count = attr->cFuncs;
+    }
+    ole::FUNCDESC fd{};
+    fd.memid = ole::MEMBERID_NIL;
+    fd.funckind = ole::FUNC_PUREVIRTUAL;
+    fd.invkind = ole::INVOKE_FUNC;
+    fd.callconv = ole::CC_STDCALL;
+    fd.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
+    CheckHr(type_->AddFuncDesc(count, &fd));
+    const bool ok = SUCCEEDED(type_->LayOut());
+    CheckHr(type_->DeleteFuncDesc(count));
+    return ok;
+}
+
+ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name) {
+    const std::u16string base = TemporaryTypeName();
+    for (int attempt = 0;; ++attempt) {
+        name = attempt == 0 ? base : base + u" " + modSupport::FormatItem(attempt).Text;
+        ComPtr<ole::ICreateTypeInfo> created;
+        const HRESULT hr = library_->CreateTypeInfo(name.c_str(), kind, created.put());
+        if (hr == ole::TYPE_E_NAMECONFLICT && attempt < 1000) continue;
+        CheckHr(hr);
+        ComPtr<ole::ICreateTypeInfo2> out;
+        const HRESULT qi = created.As(&out);
+        if (FAILED(qi)) {
+            (void)library_->DeleteTypeInfo(name.c_str());
+            CheckHr(qi);
+        }
+        return out;
+    }
+}
+
+}  // namespace zephrin

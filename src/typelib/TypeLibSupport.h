@@ -1,0 +1,92 @@
+// Small helpers shared by the type library model's sources.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "foundation/ErrorRecord.h"
+#include "foundation/modSupport.h"
+#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/oleauto/Unknown.h"
+#include "platform/tlbinf/TliInterfaces.h"
+
+namespace zephrin::typelib_detail {
+
+using ole::FAILED;
+using ole::SUCCEEDED;
+
+// Error 91: object variable not set.
+inline constexpr int32_t kErrObjectNotSet = 91;
+
+// The TypeLib Information application object, with alias resolution off.
+ole::ComPtr<tli::TLIApplication> TliApp();
+
+// A TypeLib Information view of exactly that type.
+ole::ComPtr<tli::TypeInfo> TliTypeInfo(ole::ITypeInfo* type);
+// A TypeLib Information view of exactly that library (null: an empty view).
+ole::ComPtr<tli::TypeLibInfo> TliTypeLibInfo(ole::ITypeLib* lib);
+// The ITypeInfo behind a view.
+ole::ComPtr<ole::ITypeInfo> ITypeInfoOf(tli::TypeInfo* type);
+
+// Unless the type is an alias, its vtable interface when it has one (the
+// interface half of a dual dispinterface); otherwise the type itself. Errors
+// of the lookup are ignored.
+ole::ComPtr<tli::TypeInfo> VTableInterfaceOrSelf(const ole::ComPtr<tli::TypeInfo>& type);
+
+// True when both point at the same object (compared as IUnknown).
+bool SameObject(ole::IUnknown* a, ole::IUnknown* b);
+
+// A name no type of the library uses yet, made of the present date and time.
+std::u16string TemporaryTypeName();
+
+// Runs f, turning a raised error record into its HRESULT (for methods of
+// interfaces the model implements).
+template <class F>
+ole::HRESULT Guarded(F&& f) noexcept {
+    try {
+        std::forward<F>(f)();
+        return ole::S_OK;
+    } catch (...) {
+        return modSupport::ErrToHResult();
+    }
+}
+
+// TYPEATTR read and released at scope end.
+class TypeAttr {
+public:
+    explicit TypeAttr(ole::ITypeInfo* ti);
+    ~TypeAttr();
+    TypeAttr(const TypeAttr&) = delete;
+    TypeAttr& operator=(const TypeAttr&) = delete;
+    const ole::TYPEATTR* operator->() const { return attr_; }
+    const ole::TYPEATTR& operator*() const { return *attr_; }
+
+private:
+    ole::ComPtr<ole::ITypeInfo> ti_;
+    ole::TYPEATTR* attr_ = nullptr;
+};
+
+// FUNCDESC read and released at scope end.
+class FuncDescHolder {
+public:
+    FuncDescHolder() = default;
+    FuncDescHolder(ole::ITypeInfo* ti, ole::UINT index) { Take(ti, index); }
+    ~FuncDescHolder() { Release(); }
+    FuncDescHolder(const FuncDescHolder&) = delete;
+    FuncDescHolder& operator=(const FuncDescHolder&) = delete;
+    void Take(ole::ITypeInfo* ti, ole::UINT index);
+    void Release() noexcept;
+    const ole::FUNCDESC* operator->() const { return desc_; }
+    const ole::FUNCDESC& operator*() const { return *desc_; }
+    const ole::FUNCDESC* get() const { return desc_; }
+
+private:
+    ole::ComPtr<ole::ITypeInfo> ti_;
+    ole::FUNCDESC* desc_ = nullptr;
+};
+
+// Takes a BSTR over as text.
+std::u16string TakeBstr(ole::BSTR b);
+
+}  // namespace zephrin::typelib_detail

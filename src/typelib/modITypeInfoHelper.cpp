@@ -1,0 +1,363 @@
+#include "typelib/modITypeInfoHelper.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "foundation/ErrorRecord.h"
+#include "foundation/modSupport.h"
+#include "foundation/ScopeGuard.h"
+#include "typelib/TypeLibSupport.h"
+
+namespace zephrin::modITypeInfoHelper {
+
+using ole::ComPtr;
+using ole::HRESULT;
+using namespace typelib_detail;
+
+namespace {
+
+bool IsDualByAttr(ole::ITypeInfo* ti, ole::TYPEKIND* kind) {
+    TypeAttr attr(ti);
+    if (kind) *kind = attr->typekind;
+    return (attr->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0;
+}
+
+// The interface half of a dual dispinterface, or null.
+ComPtr<ole::ITypeInfo> InterfaceHalf(ole::ITypeInfo* ti) {
+    ole::HREFTYPE href = 0;
+    CheckHr(ti->GetRefTypeOfImplType(static_cast<ole::UINT>(-1), &href));
+    ComPtr<ole::ITypeInfo> half;
+    CheckHr(ti->GetRefTypeInfo(href, half.put()));
+    return half;
+}
+
+bool IsDual(ole::ITypeInfo* ti, ole::TYPEKIND* kind) {
+    if (ComPtr<ole::ITypeInfo2> ti2 = ComPtr<ole::ITypeInfo>(ti).As<ole::ITypeInfo2>()) {
+        ole::ULONG flags = 0;
+        CheckHr(ti2->GetTypeFlags(&flags));
+        if (kind) CheckHr(ti2->GetTypeKind(kind));
+        return (flags & ole::TYPEFLAG_FDUAL) != 0;
+    }
+    return IsDualByAttr(ti, kind);
+}
+
+}  // namespace
+
+ComPtr<ole::ITypeInfo2> GetInterfaceTypeInfo2(ole::ITypeLib* lib, ole::UINT index) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo> ti;
+    CheckHr(lib->GetTypeInfo(index, ti.put()));
+    ComPtr<ole::ITypeInfo2> ti2;
+    CheckHr(ti.As(&ti2));
+    ole::ULONG flags = 0;
+    CheckHr(ti2->GetTypeFlags(&flags));
+    if (flags & ole::TYPEFLAG_FDUAL) {
+        ole::TYPEKIND kind = ole::TKIND_ENUM;
+        CheckHr(ti2->GetTypeKind(&kind));
+        if (kind == ole::TKIND_DISPATCH) CheckHr(InterfaceHalf(ti2.get()).As(&ti2));
+    }
+    return ti2;
+}
+
+ComPtr<ole::ITypeInfo> GetInterfaceTypeInfo(ole::ITypeLib* lib, ole::UINT index) {
+    return ComPtr<ole::ITypeInfo>(GetInterfaceTypeInfo2(lib, index));
+}
+
+ComPtr<ole::ITypeInfo> GetInterfaceTypeInfoOfGuid(ole::ITypeLib* lib, const ole::GUID& guid) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo> ti;
+    CheckHr(lib->GetTypeInfoOfGuid(guid, ti.put()));
+    ole::TYPEKIND kind = ole::TKIND_ENUM;
+    if (IsDual(ti.get(), &kind) && kind == ole::TKIND_DISPATCH) ti = InterfaceHalf(ti.get());
+    return ti;
+}
+
+void ResolveDualInterface2(ComPtr<ole::ITypeInfo2>& ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::ULONG flags = 0;
+    ole::TYPEKIND kind = ole::TKIND_ENUM;
+    CheckHr(ti->GetTypeFlags(&flags));
+    CheckHr(ti->GetTypeKind(&kind));
+    if ((flags & ole::TYPEFLAG_FDUAL) && kind == ole::TKIND_DISPATCH) {
+        ComPtr<ole::ITypeInfo2> half;
+        CheckHr(InterfaceHalf(ti.get()).As(&half));
+        ti = half;
+    }
+}
+
+void ResolveDualInterface(ComPtr<ole::ITypeInfo>& ti) {
+    if (!ti) return;
+    try {
+        ole::TYPEKIND kind = ole::TKIND_ENUM;
+        if (IsDual(ti.get(), &kind) && kind == ole::TKIND_DISPATCH) {
+            ComPtr<ole::ITypeInfo> half = InterfaceHalf(ti.get());
+            if (half) ti = half;
+        }
+    } catch (const ErrorRecord&) {
+    }
+}
+
+ole::TYPEKIND GetEffectiveTypeKind(ole::ITypeLib* lib, ole::UINT index) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ole::TYPEKIND kind = ole::TKIND_ENUM;
+    CheckHr(lib->GetTypeInfoType(index, &kind));
+    if (kind == ole::TKIND_DISPATCH) {
+        ComPtr<ole::ITypeInfo> ti;
+        CheckHr(lib->GetTypeInfo(index, ti.put()));
+        if (IsDual(ti.get(), nullptr)) kind = ole::TKIND_INTERFACE;
+    }
+    return kind;
+}
+
+ole::MEMBERID MemberIDFromName(ole::ITypeInfo* ti, std::u16string_view name) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    std::u16string n(name);
+    ole::LPOLESTR names[1] = {n.data()};
+    ole::MEMBERID id = ole::MEMBERID_NIL;
+    CheckHr(ti->GetIDsOfNames(names, 1, &id));
+    return id;
+}
+
+std::u16string MemberNameFromID(ole::ITypeInfo* ti, ole::MEMBERID memid) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::BSTR name = nullptr;
+    ole::UINT got = 0;
+    CheckHr(ti->GetNames(memid, &name, 1, &got));
+    return TakeBstr(got ? name : nullptr);
+}
+
+void GetMemberNames(ole::ITypeInfo* ti, ole::MEMBERID memid, int paramIndex, std::u16string& memberName,
+                    std::u16string& paramName) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    if (paramIndex < 0) RaiseError(kErrSubscriptOutOfRange);
+    const ole::UINT want = static_cast<ole::UINT>(paramIndex) + 2;
+    std::vector<ole::BSTR> names(want, nullptr);
+    ole::UINT got = 0;
+    const HRESULT hr = ti->GetNames(memid, names.data(), want, &got);
+    ScopeGuard freeNames([&] {
+        for (ole::BSTR b : names) ole::SysFreeString(b);
+    });
+    CheckHr(hr);
+    if (got > 0) memberName.assign(ole::BstrView(names[0]));
+    if (got == want) paramName.assign(ole::BstrView(names[want - 1]));
+}
+
+void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, std::u16string_view paramName,
+                          ole::MEMBERID& memberId, ole::MEMBERID& paramId) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    std::u16string m(memberName), p(paramName);
+    ole::LPOLESTR names[2] = {m.data(), p.data()};
+    ole::MEMBERID ids[2] = {ole::MEMBERID_NIL, ole::MEMBERID_NIL};
+    CheckHr(ti->GetIDsOfNames(names, 2, ids));
+    memberId = ids[0];
+    paramId = ids[1];
+}
+
+std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::HREFTYPE href = 0;
+    CheckHr(ti->GetRefTypeOfImplType(index, &href));
+    ComPtr<ole::ITypeInfo> ref;
+    CheckHr(ti->GetRefTypeInfo(href, ref.put()));
+    return GetTypeInfoName(ref.get());
+}
+
+std::u16string GetBaseTypeName(ole::ITypeInfo* ti, ole::UINT index) { return GetImplTypeName(ti, index); }
+
+std::u16string GetTypeInfoName(ole::ITypeInfo* ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::BSTR name = nullptr;
+    CheckHr(ti->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
+    return TakeBstr(name);
+}
+
+int GetInheritanceDepth(ole::ITypeLib* lib, ole::UINT index) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo> cur;
+    CheckHr(lib->GetTypeInfo(index, cur.put()));
+    std::unordered_set<ole::IUnknown*> seen;
+    ComPtr<ole::IUnknown> identity;
+    (void)cur.As(&identity);
+    seen.insert(identity.get());
+    int depth = 0;
+    for (;;) {
+        ole::HREFTYPE href = 0;
+        if (FAILED(cur->GetRefTypeOfImplType(0, &href))) break;
+        ComPtr<ole::ITypeInfo> next;
+        if (FAILED(cur->GetRefTypeInfo(href, next.put())) || !next) break;
+        (void)next.As(&identity);
+        if (!seen.insert(identity.get()).second) RaiseError(ole::TYPE_E_CIRCULARTYPE);
+        ++depth;
+        cur = next;
+    }
+    return depth;
+}
+
+ComPtr<ole::ITypeLib> GetContainingTypeLib(ole::ITypeInfo* ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    CheckHr(ti->GetContainingTypeLib(lib.put(), &index));
+    return lib;
+}
+
+ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti) {
+    ComPtr<ole::ITypeLib2> lib2;
+    CheckHr(GetContainingTypeLib(ti).As(&lib2));
+    return lib2;
+}
+
+int HiddenParamCount(const ole::FUNCDESC& fd) {
+    int count = (fd.invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) ? 1 : 0;
+    int last = fd.cParams - 1;
+    if (last < 0 || !fd.lprgelemdescParam) return count;
+    if (fd.lprgelemdescParam[last].paramdesc.wParamFlags & ole::PARAMFLAG_FRETVAL) {
+        ++count;
+        --last;
+    }
+    if (last >= 0 && (fd.lprgelemdescParam[last].paramdesc.wParamFlags & ole::PARAMFLAG_FLCID)) ++count;
+    return count;
+}
+
+bool CanLayOut(ole::ITypeInfo* ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ICreateTypeInfo2> cti = ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>();
+    if (!cti) return false;
+    ole::UINT count = 0;
+    {
+        TypeAttr attr(ti);
+        count = attr->cFuncs;
+    }
+    ole::FUNCDESC fd{};
+    fd.memid = ole::MEMBERID_NIL;
+    fd.funckind = ole::FUNC_PUREVIRTUAL;
+    fd.invkind = ole::INVOKE_FUNC;
+    fd.callconv = ole::CC_STDCALL;
+    fd.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
+    CheckHr(cti->AddFuncDesc(count, &fd));
+    const bool ok = SUCCEEDED(cti->LayOut());
+    CheckHr(cti->DeleteFuncDesc(count));
+    (void)cti->LayOut();
+    return ok;
+}
+
+bool LayOutTypeInfo(ole::ICreateTypeInfo* cti) { return cti && SUCCEEDED(cti->LayOut()); }
+
+// ---- Custom data ----
+
+namespace {
+
+template <class T, class F>
+GetCustDataFn MakeGetter(T* item, F f) {
+    return [p = ComPtr<T>(item), f](ole::CUSTDATA& out) {
+        if (!p) RaiseError(kErrObjectNotSet);
+        CheckHr(f(p.get(), &out));
+    };
+}
+
+template <class T, class F>
+SetCustDataFn MakeSetter(T* item, F f) {
+    return [p = ComPtr<T>(item), f](const ole::GUID& guid, ole::VARIANT& value) {
+        if (!p) RaiseError(kErrObjectNotSet);
+        CheckHr(f(p.get(), guid, &value));
+    };
+}
+
+}  // namespace
+
+GetCustDataFn GetLibCustData(ole::ITypeLib2* lib) {
+    return MakeGetter(lib, [](ole::ITypeLib2* p, ole::CUSTDATA* cd) { return p->GetAllCustData(cd); });
+}
+GetCustDataFn GetTypeCustData(ole::ITypeInfo2* ti) {
+    return MakeGetter(ti, [](ole::ITypeInfo2* p, ole::CUSTDATA* cd) { return p->GetAllCustData(cd); });
+}
+GetCustDataFn GetImplTypeCustData(ole::ITypeInfo2* ti, ole::UINT index) {
+    return MakeGetter(ti, [index](ole::ITypeInfo2* p, ole::CUSTDATA* cd) { return p->GetAllImplTypeCustData(index, cd); });
+}
+GetCustDataFn GetVarCustData(ole::ITypeInfo2* ti, ole::UINT index) {
+    return MakeGetter(ti, [index](ole::ITypeInfo2* p, ole::CUSTDATA* cd) { return p->GetAllVarCustData(index, cd); });
+}
+GetCustDataFn GetFuncCustData(ole::ITypeInfo2* ti, ole::UINT index) {
+    return MakeGetter(ti, [index](ole::ITypeInfo2* p, ole::CUSTDATA* cd) { return p->GetAllFuncCustData(index, cd); });
+}
+GetCustDataFn GetParamCustData(ole::ITypeInfo2* ti, ole::UINT funcIndex, ole::UINT paramIndex) {
+    return MakeGetter(ti, [funcIndex, paramIndex](ole::ITypeInfo2* p, ole::CUSTDATA* cd) {
+        return p->GetAllParamCustData(funcIndex, paramIndex, cd);
+    });
+}
+SetCustDataFn SetLibCustData(ole::ICreateTypeLib2* lib) {
+    return MakeSetter(lib, [](ole::ICreateTypeLib2* p, const ole::GUID& g, ole::VARIANT* v) { return p->SetCustData(g, v); });
+}
+SetCustDataFn SetTypeCustData(ole::ICreateTypeInfo2* cti) {
+    return MakeSetter(cti, [](ole::ICreateTypeInfo2* p, const ole::GUID& g, ole::VARIANT* v) { return p->SetCustData(g, v); });
+}
+SetCustDataFn SetImplTypeCustData(ole::ICreateTypeInfo2* cti, ole::UINT index) {
+    return MakeSetter(cti, [index](ole::ICreateTypeInfo2* p, const ole::GUID& g, ole::VARIANT* v) {
+        return p->SetImplTypeCustData(index, g, v);
+    });
+}
+SetCustDataFn SetVarCustData(ole::ICreateTypeInfo2* cti, ole::UINT index) {
+    return MakeSetter(cti, [index](ole::ICreateTypeInfo2* p, const ole::GUID& g, ole::VARIANT* v) {
+        return p->SetVarCustData(index, g, v);
+    });
+}
+SetCustDataFn SetFuncCustData(ole::ICreateTypeInfo2* cti, ole::UINT index) {
+    return MakeSetter(cti, [index](ole::ICreateTypeInfo2* p, const ole::GUID& g, ole::VARIANT* v) {
+        return p->SetFuncCustData(index, g, v);
+    });
+}
+SetCustDataFn SetParamCustData(ole::ICreateTypeInfo2* cti, ole::UINT funcIndex, ole::UINT paramIndex) {
+    return MakeSetter(cti, [funcIndex, paramIndex](ole::ICreateTypeInfo2* p, const ole::GUID& g, ole::VARIANT* v) {
+        return p->SetParamCustData(funcIndex, paramIndex, g, v);
+    });
+}
+
+void SetCustDataItems(ole::CUSTDATA& items, const SetCustDataFn& set) {
+    for (ole::DWORD i = 0; i < items.cCustData; ++i) set(items.prgCustData[i].guid, items.prgCustData[i].varValue);
+}
+
+void CopyCustData(const GetCustDataFn& get, const SetCustDataFn& set) {
+    ole::CUSTDATA cd{};
+    ScopeGuard clear([&] { ole::ClearCustData(&cd); });
+    get(cd);
+    if (cd.cCustData > 0) SetCustDataItems(cd, set);
+}
+
+void CopyCustDataModified(const GetCustDataFn& get, const SetCustDataFn& set,
+                          const std::function<bool(ole::CUSTDATA&)>& modify,
+                          const std::function<void(ole::CUSTDATA&)>& release) {
+    ole::CUSTDATA cd{};
+    bool modifierOwns = false;
+    ScopeGuard free([&] {
+        if (modifierOwns && release)
+            release(cd);
+        else
+            ole::ClearCustData(&cd);
+    });
+    get(cd);
+    if (modify) modifierOwns = modify(cd);
+    if (cd.cCustData > 0) SetCustDataItems(cd, set);
+}
+
+void CopyLibCustData(ole::ITypeLib2* source, ole::ICreateTypeLib2* dest) {
+    CopyCustData(GetLibCustData(source), SetLibCustData(dest));
+}
+
+void MarkUnresolvedTypesLib(ole::ICreateTypeLib2* lib) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ole::Variant v(true);
+    CheckHr(lib->SetCustData(kUnresolvedTypesLibGuid, v.ptr()));
+}
+
+bool IsUnresolvedTypesLib(ole::ITypeLib* lib) {
+    if (!lib) return false;
+    ComPtr<ole::ITypeLib2> lib2 = ComPtr<ole::ITypeLib>(lib).As<ole::ITypeLib2>();
+    if (!lib2) return false;
+    ole::Variant v;
+    if (FAILED(lib2->GetCustData(kUnresolvedTypesLibGuid, v.put()))) return false;
+    if (v.vt() == ole::VT_EMPTY) return false;
+    if (FAILED(v.ChangeType(ole::VT_BOOL))) return false;
+    return v.get().boolVal != 0;
+}
+
+}  // namespace zephrin::modITypeInfoHelper

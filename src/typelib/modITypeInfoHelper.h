@@ -1,0 +1,97 @@
+// Small operations over ITypeLib, ITypeInfo and their creation interfaces
+// that the whole model shares: the interface half of a dual interface, the
+// effective kind of a library item, names and member IDs, containing
+// libraries, hidden trailing parameters, a layout test, custom-data copies
+// and the marker of an unresolved-types library. Failing platform calls
+// raise their HRESULT as an error record unless stated otherwise.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/oleauto/CustData.h"
+#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/oleauto/Unknown.h"
+
+namespace zephrin::modITypeInfoHelper {
+
+// ---- Dual interfaces ----
+// Library item index as ITypeInfo2; the interface half for a dual.
+ole::ComPtr<ole::ITypeInfo2> GetInterfaceTypeInfo2(ole::ITypeLib* lib, ole::UINT index);
+ole::ComPtr<ole::ITypeInfo> GetInterfaceTypeInfo(ole::ITypeLib* lib, ole::UINT index);
+ole::ComPtr<ole::ITypeInfo> GetInterfaceTypeInfoOfGuid(ole::ITypeLib* lib, const ole::GUID& guid);
+// Replaces a dual dispinterface by its interface half.
+void ResolveDualInterface2(ole::ComPtr<ole::ITypeInfo2>& ti);
+// The same; errors leave the argument as it was.
+void ResolveDualInterface(ole::ComPtr<ole::ITypeInfo>& ti);
+// TKIND_INTERFACE for a dual dispinterface, else the item's kind.
+ole::TYPEKIND GetEffectiveTypeKind(ole::ITypeLib* lib, ole::UINT index);
+
+// ---- Names and IDs ----
+ole::MEMBERID MemberIDFromName(ole::ITypeInfo* ti, std::u16string_view name);
+std::u16string MemberNameFromID(ole::ITypeInfo* ti, ole::MEMBERID memid);
+// The member's name, and the name of parameter paramIndex (0-based) when the
+// platform returned it (otherwise paramName is left alone).
+void GetMemberNames(ole::ITypeInfo* ti, ole::MEMBERID memid, int paramIndex, std::u16string& memberName,
+                    std::u16string& paramName);
+void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, std::u16string_view paramName,
+                          ole::MEMBERID& memberId, ole::MEMBERID& paramId);
+std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index);
+std::u16string GetBaseTypeName(ole::ITypeInfo* ti, ole::UINT index);
+std::u16string GetTypeInfoName(ole::ITypeInfo* ti);
+// How often implemented type 0 can be followed from the item. A cycle raises
+// TYPE_E_CIRCULARTYPE.
+int GetInheritanceDepth(ole::ITypeLib* lib, ole::UINT index);
+ole::ComPtr<ole::ITypeLib> GetContainingTypeLib(ole::ITypeInfo* ti);
+ole::ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti);
+
+// ---- Functions and layout ----
+// Trailing parameters not shown: 1 for a put/putref, plus 1 for a [retval]
+// last parameter, plus 1 for an [lcid] parameter before it (or last).
+int HiddenParamCount(const ole::FUNCDESC& fd);
+// False when the type is not editable; otherwise whether it lays out with one
+// more automatic function (the trial function is removed again).
+bool CanLayOut(ole::ITypeInfo* ti);
+// LayOut with its error caught; true when it succeeded.
+bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);
+
+// ---- Custom data ----
+// Reads every item of one source item into a CUSTDATA (the caller clears it).
+using GetCustDataFn = std::function<void(ole::CUSTDATA& out)>;
+// Writes one item to one destination item.
+using SetCustDataFn = std::function<void(const ole::GUID& guid, ole::VARIANT& value)>;
+
+GetCustDataFn GetLibCustData(ole::ITypeLib2* lib);
+GetCustDataFn GetTypeCustData(ole::ITypeInfo2* ti);
+GetCustDataFn GetImplTypeCustData(ole::ITypeInfo2* ti, ole::UINT index);
+GetCustDataFn GetVarCustData(ole::ITypeInfo2* ti, ole::UINT index);
+GetCustDataFn GetFuncCustData(ole::ITypeInfo2* ti, ole::UINT index);
+GetCustDataFn GetParamCustData(ole::ITypeInfo2* ti, ole::UINT funcIndex, ole::UINT paramIndex);
+SetCustDataFn SetLibCustData(ole::ICreateTypeLib2* lib);
+SetCustDataFn SetTypeCustData(ole::ICreateTypeInfo2* cti);
+SetCustDataFn SetImplTypeCustData(ole::ICreateTypeInfo2* cti, ole::UINT index);
+SetCustDataFn SetVarCustData(ole::ICreateTypeInfo2* cti, ole::UINT index);
+SetCustDataFn SetFuncCustData(ole::ICreateTypeInfo2* cti, ole::UINT index);
+SetCustDataFn SetParamCustData(ole::ICreateTypeInfo2* cti, ole::UINT funcIndex, ole::UINT paramIndex);
+
+// Writes every item, in order.
+void SetCustDataItems(ole::CUSTDATA& items, const SetCustDataFn& set);
+// Reads all items of the source and writes them to the destination.
+void CopyCustData(const GetCustDataFn& get, const SetCustDataFn& set);
+// As CopyCustData, but modify sees (and may change) the block first and
+// returns whether it takes the block over; a block it took over is handed to
+// release instead of being cleared. An emptied block writes nothing.
+void CopyCustDataModified(const GetCustDataFn& get, const SetCustDataFn& set,
+                          const std::function<bool(ole::CUSTDATA&)>& modify,
+                          const std::function<void(ole::CUSTDATA&)>& release);
+void CopyLibCustData(ole::ITypeLib2* source, ole::ICreateTypeLib2* dest);
+
+// ---- Unresolved-types marker ----
+inline constexpr ole::GUID kUnresolvedTypesLibGuid = {
+    0x97BE1160, 0x2A99, 0x11D6, {0x84, 0xE0, 0xD4, 0x12, 0x03, 0xC1, 0x00, 0x00}};
+void MarkUnresolvedTypesLib(ole::ICreateTypeLib2* lib);
+// Any error gives false.
+bool IsUnresolvedTypesLib(ole::ITypeLib* lib);
+
+}  // namespace zephrin::modITypeInfoHelper
