@@ -452,44 +452,20 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
     return true;
 }
 
-void MemberIndex::Appended(std::unordered_map<MEMBERID, std::vector<int>>& byId,
-                           std::unordered_map<std::u16string, std::vector<int>>& byName, int index, MEMBERID memid,
-                           const std::u16string& name) {
-    if (!valid) return;
-    byId[memid].push_back(index);
-    if (!name.empty()) byName[FoldName(name)].push_back(index);
-}
-
-void MemberIndex::Renamed(std::unordered_map<std::u16string, std::vector<int>>& byName, int index,
-                          const std::u16string& from, const std::u16string& to) {
-    if (!valid) return;
-    if (!from.empty()) {
-        auto it = byName.find(FoldName(from));
-        if (it != byName.end()) {
-            auto& v = it->second;
-            v.erase(std::remove(v.begin(), v.end(), index), v.end());
-            if (v.empty()) byName.erase(it);
-        }
-    }
-    if (!to.empty()) {
-        auto& v = byName[FoldName(to)];
-        v.insert(std::lower_bound(v.begin(), v.end(), index), index);
-    }
-}
-
 void MemberIndex::Build(const TypeData& t) {
-    Reset();
-    funcsByName.reserve(t.funcs.size());
-    funcsById.reserve(t.funcs.size());
+    funcsByName.Clear(t.funcs.size());
+    funcsById.Clear(t.funcs.size());
+    varsByName.Clear(t.vars.size());
+    varsById.Clear(t.vars.size());
     for (size_t i = 0; i < t.funcs.size(); ++i) {
         const FuncData& f = t.funcs[i];
-        if (!f.name.empty()) funcsByName[FoldName(f.name)].push_back(static_cast<int>(i));
-        funcsById[f.memid].push_back(static_cast<int>(i));
+        if (!f.name.empty()) funcsByName.Append(FoldName(f.name), static_cast<int>(i));
+        funcsById.Append(f.memid, static_cast<int>(i));
     }
     for (size_t i = 0; i < t.vars.size(); ++i) {
         const VarData& v = t.vars[i];
-        if (!v.name.empty()) varsByName[FoldName(v.name)].push_back(static_cast<int>(i));
-        varsById[v.memid].push_back(static_cast<int>(i));
+        if (!v.name.empty()) varsByName.Append(FoldName(v.name), static_cast<int>(i));
+        varsById.Append(v.memid, static_cast<int>(i));
     }
     valid = true;
 }

@@ -455,8 +455,8 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             if (IsProperty(f.invkind) && !f.name.empty()) {
                 // Accessors of one property share its id.
                 MEMBERID shared = MEMBERID_NIL;
-                if (auto it = ix.funcsByName.find(FoldName(f.name)); it != ix.funcsByName.end()) {
-                    for (int j : it->second) {
+                if (auto it = ix.funcsByName.Find(FoldName(f.name)); !it.empty()) {
+                    for (int j : it) {
                         const FuncData& g = d.funcs[j];
                         if (static_cast<size_t>(j) != i && IsProperty(g.invkind) && g.invkind != f.invkind &&
                             out.funcIds[j] != MEMBERID_NIL) {

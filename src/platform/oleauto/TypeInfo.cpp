@@ -58,12 +58,12 @@ bool TypeReader::FindMember(MEMBERID memid, const FuncData** f, const VarData** 
     const TypeData* d = Data();
     if (!d) return false;
     const MemberIndex& ix = Index();
-    if (auto it = ix.funcsById.find(memid); it != ix.funcsById.end()) {
-        *f = &d->funcs[it->second.front()];
+    if (auto it = ix.funcsById.Find(memid); !it.empty()) {
+        *f = &d->funcs[it.front()];
         return true;
     }
-    if (auto it = ix.varsById.find(memid); it != ix.varsById.end()) {
-        *v = &d->vars[it->second.front()];
+    if (auto it = ix.varsById.Find(memid); !it.empty()) {
+        *v = &d->vars[it.front()];
         return true;
     }
     return false;
@@ -166,13 +166,13 @@ HRESULT TypeReader::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pM
     std::u16string key = FoldName(rgszNames[0]);
     const MemberIndex& ix = Index();
     if (!key.empty()) {
-        if (auto it = ix.funcsByName.find(key); it != ix.funcsByName.end()) {
+        if (auto it = ix.funcsByName.Find(key); !it.empty()) {
             // Among functions sharing the name (property accessors), the first
             // whose parameters carry every further name.
             const FuncData* best = nullptr;
             std::vector<MEMBERID> bestIds;
             size_t bestFound = 0;
-            for (int fi : it->second) {
+            for (int fi : it) {
                 const FuncData& f = d->funcs[fi];
                 std::vector<MEMBERID> ids(cNames, DISPID_UNKNOWN);
                 ids[0] = f.memid;
@@ -197,8 +197,8 @@ HRESULT TypeReader::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pM
             std::copy(bestIds.begin(), bestIds.end(), pMemId);
             return bestFound == cNames - 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
-        if (auto it = ix.varsByName.find(key); it != ix.varsByName.end()) {
-            pMemId[0] = d->vars[it->second.front()].memid;
+        if (auto it = ix.varsByName.Find(key); !it.empty()) {
+            pMemId[0] = d->vars[it.front()].memid;
             return cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
     }
@@ -350,8 +350,8 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     const MemberIndex& ix = Index();
-    if (auto it = ix.funcsById.find(memid); it != ix.funcsById.end()) {
-        for (int i : it->second) {
+    if (auto it = ix.funcsById.Find(memid); !it.empty()) {
+        for (int i : it) {
             if (d->funcs[i].invkind == invKind) {
                 *pFuncIndex = static_cast<UINT>(i);
                 return S_OK;
@@ -365,8 +365,8 @@ HRESULT TypeReader::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
     if (!pVarIndex) return E_INVALIDARG;
     if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
     const MemberIndex& ix = Index();
-    if (auto it = ix.varsById.find(memid); it != ix.varsById.end()) {
-        *pVarIndex = static_cast<UINT>(it->second.front());
+    if (auto it = ix.varsById.Find(memid); !it.empty()) {
+        *pVarIndex = static_cast<UINT>(it.front());
         return S_OK;
     }
     return TYPE_E_ELEMENTNOTFOUND;
@@ -442,8 +442,8 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     std::u16string key = FoldName(szName);
     const MemberIndex& ix = Index();
-    if (auto it = ix.funcsByName.find(key); it != ix.funcsByName.end()) {
-        for (int i : it->second) {
+    if (auto it = ix.funcsByName.Find(key); !it.empty()) {
+        for (int i : it) {
             const FuncData& f = d->funcs[i];
             if (wFlags != 0 && !(static_cast<WORD>(f.invkind) & wFlags)) continue;
             *pDescKind = DESCKIND_FUNCDESC;
@@ -453,9 +453,9 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
             return S_OK;
         }
     }
-    if (auto it = ix.varsByName.find(key); it != ix.varsByName.end()) {
+    if (auto it = ix.varsByName.Find(key); !it.empty()) {
         *pDescKind = DESCKIND_VARDESC;
-        pBindPtr->lpvardesc = MakeVarDesc(d->vars[it->second.front()]);
+        pBindPtr->lpvardesc = MakeVarDesc(d->vars[it.front()]);
         *ppTInfo = static_cast<ITypeInfo*>(this);
         AddRef();
         return S_OK;

@@ -245,9 +245,8 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
-    if (index + 1 == t.funcs.size())
-        index_.Appended(index_.funcsById, index_.funcsByName, static_cast<int>(index), t.funcs[index].memid,
-                        t.funcs[index].name);
+    if (index + 1 == t.funcs.size() && index_.valid)
+        index_.funcsById.Append(t.funcs[index].memid, static_cast<int>(index));  // a new function has no name
     else
         InvalidateIndex();
     Touched();
@@ -290,17 +289,20 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     if (!name.empty()) {
         std::u16string key = FoldName(name);
         const MemberIndex& ix = Index();
-        if (auto it = ix.funcsByName.find(key); it != ix.funcsByName.end()) {
-            for (int j : it->second) {
+        if (auto it = ix.funcsByName.Find(key); !it.empty()) {
+            for (int j : it) {
                 if (static_cast<UINT>(j) == index) continue;
                 const FuncData& g = t.funcs[j];
                 bool accessors = IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind;
                 if (!accessors) return TYPE_E_AMBIGUOUSNAME;
             }
         }
-        if (ix.varsByName.count(key)) return TYPE_E_AMBIGUOUSNAME;
+        if (!ix.varsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
     }
-    index_.Renamed(index_.funcsByName, static_cast<int>(index), f.name, std::u16string(name));
+    if (index_.valid) {
+        if (!f.name.empty()) index_.funcsByName.Remove(FoldName(f.name), static_cast<int>(index));
+        if (!name.empty()) index_.funcsByName.Insert(FoldName(name), static_cast<int>(index));
+    }
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
         f.params[p].name = p + 1 < cNames ? std::u16string(rgszNames[p + 1]) : std::u16string();
@@ -389,9 +391,8 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
                                       ~PARAMFLAG_FHASDEFAULT);
     if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
     t.vars.insert(t.vars.begin() + index, std::move(v));
-    if (index + 1 == t.vars.size())
-        index_.Appended(index_.varsById, index_.varsByName, static_cast<int>(index), t.vars[index].memid,
-                        t.vars[index].name);
+    if (index + 1 == t.vars.size() && index_.valid)
+        index_.varsById.Append(t.vars[index].memid, static_cast<int>(index));
     else
         InvalidateIndex();
     Touched();
@@ -428,12 +429,15 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     if (!name.empty()) {
         std::u16string key = FoldName(name);
         const MemberIndex& ix = Index();
-        if (auto it = ix.varsByName.find(key); it != ix.varsByName.end())
-            for (int j : it->second)
+        if (auto it = ix.varsByName.Find(key); !it.empty())
+            for (int j : it)
                 if (static_cast<UINT>(j) != index) return TYPE_E_AMBIGUOUSNAME;
-        if (ix.funcsByName.count(key)) return TYPE_E_AMBIGUOUSNAME;
+        if (!ix.funcsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
     }
-    index_.Renamed(index_.varsByName, static_cast<int>(index), t.vars[index].name, std::u16string(name));
+    if (index_.valid) {
+        if (!t.vars[index].name.empty()) index_.varsByName.Remove(FoldName(t.vars[index].name), static_cast<int>(index));
+        if (!name.empty()) index_.varsByName.Insert(FoldName(name), static_cast<int>(index));
+    }
     t.vars[index].name = std::u16string(name);
     Touched();
     return S_OK;

@@ -395,10 +395,8 @@ HRESULT LibraryImpl::IsName(LPOLESTR szNameBuf, ULONG, INT* pfName) {
     if (TypeInfoImpl* t = FindType(szNameBuf)) return found(t->Raw().name);
     for (auto& t : types_) {
         const MemberIndex& ix = t->Index();
-        if (auto it = ix.funcsByName.find(key); it != ix.funcsByName.end())
-            return found(t->Raw().funcs[it->second.front()].name);
-        if (auto it = ix.varsByName.find(key); it != ix.varsByName.end())
-            return found(t->Raw().vars[it->second.front()].name);
+        if (auto it = ix.funcsByName.Find(key); !it.empty()) return found(t->Raw().funcs[it.front()].name);
+        if (auto it = ix.varsByName.Find(key); !it.empty()) return found(t->Raw().vars[it.front()].name);
         for (const FuncData& f : t->Raw().funcs)
             for (const ParamData& p : f.params)
                 if (!p.name.empty() && p.name.size() == key.size() && FoldName(p.name) == key) return found(p.name);
@@ -425,10 +423,10 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
             continue;
         }
         const MemberIndex& ix = t->Index();
-        if (auto it = ix.funcsByName.find(key); it != ix.funcsByName.end())
-            add(t.get(), t->Raw().funcs[it->second.front()].memid);
-        else if (auto iv = ix.varsByName.find(key); iv != ix.varsByName.end())
-            add(t.get(), t->Raw().vars[iv->second.front()].memid);
+        if (auto it = ix.funcsByName.Find(key); !it.empty())
+            add(t.get(), t->Raw().funcs[it.front()].memid);
+        else if (auto iv = ix.varsByName.Find(key); !iv.empty())
+            add(t.get(), t->Raw().vars[iv.front()].memid);
     }
     *pcFound = n;
     return S_OK;

@@ -61,27 +61,103 @@ HRESULT InjectedFailure(const char* method);
 TypeLibWriter CurrentWriter();
 
 // ---- Member lookup tables, rebuilt on demand ----
+
+// A hash map from a key to the members carrying it, chained in index order
+// (one map node per distinct key, no per-key vectors).
+template <class K>
+class ChainMap {
+public:
+    class Chain {
+    public:
+        struct Iter {
+            int i;
+            const std::vector<int>* next;
+            int operator*() const { return i; }
+            Iter& operator++() {
+                i = (*next)[static_cast<size_t>(i)];
+                return *this;
+            }
+            bool operator!=(const Iter& o) const { return i != o.i; }
+        };
+        Chain(int first, const std::vector<int>* next) : first_(first), next_(next) {}
+        bool empty() const { return first_ < 0; }
+        int front() const { return first_; }
+        Iter begin() const { return {first_, next_}; }
+        Iter end() const { return {-1, next_}; }
+
+    private:
+        int first_;
+        const std::vector<int>* next_;
+    };
+
+    void Clear(size_t members) {
+        ends_.clear();
+        next_.assign(members, -1);
+    }
+    Chain Find(const K& key) const {
+        auto it = ends_.find(key);
+        return Chain(it == ends_.end() ? -1 : it->second.first, &next_);
+    }
+    // Adds member i, which follows every member already in the map.
+    void Append(const K& key, int i) {
+        Grow(i);
+        next_[static_cast<size_t>(i)] = -1;
+        auto [it, fresh] = ends_.try_emplace(key, i, i);
+        if (!fresh) {
+            next_[static_cast<size_t>(it->second.second)] = i;
+            it->second.second = i;
+        }
+    }
+    void Remove(const K& key, int i) {
+        auto it = ends_.find(key);
+        if (it == ends_.end()) return;
+        int prev = -1;
+        for (int c = it->second.first; c >= 0; prev = c, c = next_[static_cast<size_t>(c)]) {
+            if (c != i) continue;
+            int after = next_[static_cast<size_t>(c)];
+            if (prev < 0)
+                it->second.first = after;
+            else
+                next_[static_cast<size_t>(prev)] = after;
+            if (it->second.second == i) it->second.second = prev;
+            if (it->second.first < 0) ends_.erase(it);
+            return;
+        }
+    }
+    // Adds member i in index order.
+    void Insert(const K& key, int i) {
+        Grow(i);
+        auto [it, fresh] = ends_.try_emplace(key, i, i);
+        if (fresh) {
+            next_[static_cast<size_t>(i)] = -1;
+            return;
+        }
+        int prev = -1, c = it->second.first;
+        while (c >= 0 && c < i) prev = c, c = next_[static_cast<size_t>(c)];
+        next_[static_cast<size_t>(i)] = c;
+        if (prev < 0)
+            it->second.first = i;
+        else
+            next_[static_cast<size_t>(prev)] = i;
+        if (c < 0) it->second.second = i;
+    }
+
+private:
+    void Grow(int i) {
+        if (next_.size() <= static_cast<size_t>(i)) next_.resize(static_cast<size_t>(i) + 1, -1);
+    }
+    std::unordered_map<K, std::pair<int, int>> ends_;  // key -> first and last member
+    std::vector<int> next_;                            // member -> next member with the same key, -1 at the end
+};
+
 struct MemberIndex {
     bool valid = false;
-    std::unordered_map<std::u16string, std::vector<int>> funcsByName;  // folded name -> function indexes
-    std::unordered_map<std::u16string, std::vector<int>> varsByName;   // folded name -> variable indexes
-    std::unordered_map<MEMBERID, std::vector<int>> funcsById;          // memid -> function indexes
-    std::unordered_map<MEMBERID, std::vector<int>> varsById;           // memid -> variable indexes
+    ChainMap<std::u16string> funcsByName;  // folded name -> functions
+    ChainMap<std::u16string> varsByName;   // folded name -> variables
+    ChainMap<MEMBERID> funcsById;          // memid -> functions
+    ChainMap<MEMBERID> varsById;           // memid -> variables
     void Build(const TypeData& t);
-    // Incremental upkeep while valid (appends at the end, renames).
-    void Appended(std::unordered_map<MEMBERID, std::vector<int>>& byId,
-                  std::unordered_map<std::u16string, std::vector<int>>& byName, int index, MEMBERID memid,
-                  const std::u16string& name);
-    void Renamed(std::unordered_map<std::u16string, std::vector<int>>& byName, int index, const std::u16string& from,
-                 const std::u16string& to);
-    void Reset() {
-        if (!valid) return;
-        funcsByName.clear();
-        varsByName.clear();
-        funcsById.clear();
-        varsById.clear();
-        valid = false;
-    }
+    void Reset() { valid = false; }
 };
 
 // ---- The reading side of a type (TypeInfo.cpp) ----

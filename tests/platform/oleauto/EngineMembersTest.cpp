@@ -318,3 +318,44 @@ TEST(EngineMembers, CoclassImplementedInterfacesAppendAndCarryFlagsAndCustomData
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EngineMembers, LookupsStayRightThroughAppendsRenamesAndDeletions) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    auto ti = Read(foo);
+    auto idOf = [&](std::u16string name) {
+        LPOLESTR names[] = {name.data()};
+        MEMBERID id = -2;
+        return SUCCEEDED(ti->GetIDsOfNames(names, 1, &id)) ? id : -2;
+    };
+    auto nameOf = [](int i) { return u"M" + std::u16string(1, static_cast<char16_t>(u'a' + i)); };
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_OK(AddFunc(foo.get(), static_cast<UINT>(i), FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 100 + i));
+        ASSERT_OK(SetNames(foo.get(), static_cast<UINT>(i), {nameOf(i)}));
+        EXPECT_EQ(100 + i, idOf(nameOf(i)));  // the tables are in use while the type grows
+    }
+    // Swap two names through a blank, as the rebuild engine does.
+    ASSERT_OK(SetNames(foo.get(), 3, {u""}));
+    ASSERT_OK(SetNames(foo.get(), 7, {nameOf(3)}));
+    ASSERT_OK(SetNames(foo.get(), 3, {nameOf(7)}));
+    EXPECT_EQ(107, idOf(nameOf(3)));
+    EXPECT_EQ(103, idOf(nameOf(7)));
+    // Property accessors sharing a name, added out of order.
+    ASSERT_OK(AddFunc(foo.get(), 20, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}, 200));
+    ASSERT_OK(AddFunc(foo.get(), 21, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, {}, 200));
+    ASSERT_OK(SetNames(foo.get(), 21, {u"Prop"}));
+    ASSERT_OK(SetNames(foo.get(), 20, {u"Prop"}));
+    UINT index = 0;
+    ASSERT_OK(ti->GetFuncIndexOfMemId(200, INVOKE_PROPERTYGET, &index));
+    EXPECT_EQ(21u, index);
+    ASSERT_OK(foo->DeleteFuncDesc(0));
+    EXPECT_EQ(-2, idOf(nameOf(0)));
+    EXPECT_EQ(119, idOf(nameOf(19)));
+    ASSERT_OK(ti->GetFuncIndexOfMemId(200, INVOKE_PROPERTYPUT, &index));
+    EXPECT_EQ(19u, index);
+    EXPECT_EQ(200, idOf(u"PROP"));
+}
+
+}  // namespace
