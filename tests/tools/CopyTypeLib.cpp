@@ -176,19 +176,20 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
         Check(p.target->AddFuncDesc(k, &copy), "AddFuncDesc " + where);
 
         // Names and help come by member id; accessors sharing an id share them.
-        BSTR names[64] = {};
+        BSTR raw[64] = {};
         UINT count = 0;
-        if (SUCCEEDED(p.source->GetNames(fd->memid, names, 64, &count)) && count > 0) {
+        if (FAILED(p.source->GetNames(fd->memid, raw, 64, &count))) count = 0;
+        std::vector<BStr> names(count);
+        for (UINT i = 0; i < count; ++i) names[i].Attach(raw[i]);
+        if (count > 0) {
             UINT limit = static_cast<UINT>(fd->cParams) + 1;
             if (fd->invkind == INVOKE_PROPERTYPUT || fd->invkind == INVOKE_PROPERTYPUTREF) limit = fd->cParams;
             UINT n = std::min(count, std::max(limit, 1u));
-            std::vector<LPOLESTR> list(names, names + n);
             std::u16string empty;
-            for (LPOLESTR& s : list)
-                if (!s) s = empty.data();
+            std::vector<LPOLESTR> list;
+            for (UINT i = 0; i < n; ++i) list.push_back(names[i].get() ? names[i].get() : empty.data());
             Check(p.target->SetFuncAndParamNames(k, list.data(), n), "SetFuncAndParamNames " + where);
         }
-        for (UINT i = 0; i < count && i < 64; ++i) SysFreeString(names[i]);
 
         BStr doc;
         DWORD helpContext = 0;

@@ -188,11 +188,6 @@ ComPtr<ICreateTypeLib2> NewLibrary(const std::u16string& path, const std::u16str
     return lib;
 }
 
-Variant Decimal(double d) {
-    DECIMAL dec{};
-    Check(DecimalFromDouble(d, &dec));
-    return Variant(dec);
-}
 Variant Cy(LONGLONG scaled) { return Variant::Currency(scaled); }
 Variant Str(std::u16string_view s) { return Variant(s); }
 
