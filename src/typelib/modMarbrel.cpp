@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
+#include "typelib/CustParameterInfo.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::modMarbrel {
 namespace {
@@ -78,6 +80,24 @@ public:
 };
 
 constexpr int kMaxAliasDepth = 64;
+constexpr int32_t kErrObjectNotSet = 91;
+
+// A FUNCDESC, released with the type's ReleaseFuncDesc.
+class FuncDescOf {
+public:
+    FuncDescOf(ole::ITypeInfo* ti, ole::UINT index) : ti_(ti) {
+        CheckHr(ti->GetFuncDesc(index, &fd_));
+        if (!fd_) RaiseError(ole::E_UNEXPECTED);
+    }
+    ~FuncDescOf() { ti_->ReleaseFuncDesc(fd_); }
+    FuncDescOf(const FuncDescOf&) = delete;
+    FuncDescOf& operator=(const FuncDescOf&) = delete;
+    const ole::FUNCDESC& operator*() const { return *fd_; }
+
+private:
+    ole::ITypeInfo* ti_;
+    ole::FUNCDESC* fd_ = nullptr;
+};
 
 }  // namespace
 
@@ -258,6 +278,60 @@ int32_t CalcParamOptionMask(const ole::FUNCDESC& func, int32_t paramIndex) {
     if (func.cParams > 0 && !func.lprgelemdescParam) RaiseError(kErrInvalidArgument);
     const size_t count = func.cParams > 0 ? static_cast<size_t>(func.cParams) : 0;
     return CalcParamOptionMask(func, std::span<const ole::ELEMDESC>(func.lprgelemdescParam, count), paramIndex);
+}
+
+MemberDescription CreateCustParameterInfo(ole::ITypeLib* lib, ole::UINT typeIndex, ole::MEMBERID memberId,
+                                          ole::INVOKEKIND invokeKind, int32_t position) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo2> ti = modITypeInfoHelper::GetInterfaceTypeInfo2(lib, typeIndex);
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::TYPEKIND kind = ole::TKIND_ENUM;
+    CheckHr(ti->GetTypeKind(&kind));
+    ole::UINT funcIndex = 0;
+    CheckHr(ti->GetFuncIndexOfMemId(memberId, invokeKind, &funcIndex));
+    const FuncDescOf fd(ti.get(), funcIndex);
+    if (position < 0 || position > (*fd).cParams) RaiseError(kErrSubscriptOutOfRange);
+
+    // The member list holds the variables first, then the functions.
+    ole::LONG item = static_cast<ole::LONG>(funcIndex) + 1;
+    if (kind != ole::TKIND_INTERFACE) {
+        ole::TYPEATTR* attr = nullptr;
+        CheckHr(ti->GetTypeAttr(&attr));
+        if (!attr) RaiseError(ole::E_UNEXPECTED);
+        item += attr->cVars;
+        ti->ReleaseTypeAttr(attr);
+    }
+    ComPtr<tli::TLIApplication> app;
+    CheckHr(tli::GetTLIApplication(app.put()));
+    ComPtr<tli::TypeInfo> view;
+    ComPtr<tli::Members> members;
+    MemberDescription d;
+    CheckHr(app->TypeInfoFromITypeInfo(ti.get(), view.put()));
+    CheckHr(view->get_Members(members.put()));
+    CheckHr(members->get_Item(item, d.Member.put()));
+
+    if (position == 0) {
+        CheckHr(d.Member->get_ReturnType(d.Type.put()));
+        return d;
+    }
+    ComPtr<tli::Parameters> params;
+    ole::LONG listed = 0;
+    CheckHr(d.Member->get_Parameters(params.put()));
+    CheckHr(params->get_Count(&listed));
+    if (position <= listed) {
+        CheckHr(params->get_Item(position, d.Parameter.put()));
+    } else {
+        // The trailing parameter the member does not list.
+        ComPtr<CustParameterInfo> last = CustParameterInfo::New();
+        last->InitParameter(ti.get(), funcIndex);
+        d.Parameter = std::move(last);
+    }
+    CheckHr(d.Parameter->get_VarTypeInfo(d.Type.put()));
+    ole::USHORT flags = 0;
+    CheckHr(d.Parameter->get_Flags(&flags));
+    if ((flags & (ole::PARAMFLAG_FOPT | ole::PARAMFLAG_FHASDEFAULT)) == ole::PARAMFLAG_FOPT)
+        d.BeyondRequired = position > (*fd).cParams - modITypeInfoHelper::HiddenParamCount(*fd) - (*fd).cParamsOpt;
+    return d;
 }
 
 bool ArrayBoundsEqual(tli::VarTypeInfo* first, tli::VarTypeInfo* second) {

@@ -63,6 +63,29 @@ int32_t CalcParamOptionMask(const ole::FUNCDESC& func, std::span<const ole::ELEM
 // The same, reading the parameters from func.lprgelemdescParam.
 int32_t CalcParamOptionMask(const ole::FUNCDESC& func, int32_t paramIndex);
 
+// What CreateCustParameterInfo finds for one position of a function.
+struct MemberDescription {
+    // The member as the TypeLib Information objects list it: its flags,
+    // MEMBERID and, for a module function, its DLL entry.
+    ole::ComPtr<tli::MemberInfo> Member;
+    // Positions from 1: the parameter (a CustParameterInfo for the trailing
+    // parameter the member does not list, such as a [retval]); null for 0.
+    ole::ComPtr<tli::ParameterInfo> Parameter;
+    // Position 0: the member's return type; otherwise the parameter's type.
+    ole::ComPtr<tli::VarTypeInfo> Type;
+    // For an optional parameter without a default value: true when its
+    // position lies beyond cParams - HiddenParamCount - cParamsOpt (one of the
+    // trailing optional parameters the function counts); false otherwise.
+    bool BeyondRequired = false;
+};
+
+// Describes the function typeIndex/memberId/invokeKind of lib (the interface
+// half of a dual interface) at a position: 0 for the function itself, n for
+// its parameter n. A position outside 0 .. cParams raises error 9; a missing
+// function raises the platform's error.
+MemberDescription CreateCustParameterInfo(ole::ITypeLib* lib, ole::UINT typeIndex, ole::MEMBERID memberId,
+                                          ole::INVOKEKIND invokeKind, int32_t position);
+
 // True when both describe the same type: both null, the same object, or equal
 // pointer levels and VARTYPE (with its array bits), the same user-defined type
 // object, and for arrays equal element pointer levels and (fixed-size) bounds.

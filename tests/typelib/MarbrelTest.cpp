@@ -11,6 +11,7 @@
 #include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 #include "typelib/modMarbrel.h"
+#include "typelib/modPrototype.h"
 
 namespace zephrin {
 namespace {
@@ -401,6 +402,159 @@ TEST_F(TypeQueries, EqualTypesNeedEqualPointersArraysAndBounds) {
     EXPECT_TRUE(VarTypeInfoEquals(nullptr, nullptr));
     EXPECT_FALSE(VarTypeInfoEquals(one.get(), nullptr));
     EXPECT_FALSE(VarTypeInfoEquals(nullptr, one.get()));
+}
+
+// ---- Member and parameter descriptions ----
+
+struct Arg {
+    const char16_t* name;
+    TYPEDESC type;
+    USHORT flags = PARAMFLAG_FIN;
+};
+
+void AddFunc(ICreateTypeInfo* type, UINT index, const char16_t* name, INVOKEKIND invkind, std::vector<Arg> args,
+             SHORT cParamsOpt = 0, FUNCKIND kind = FUNC_PUREVIRTUAL, VARTYPE ret = VT_HRESULT) {
+    std::vector<ELEMDESC> elems(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        elems[i] = {};
+        elems[i].tdesc = args[i].type;
+        elems[i].paramdesc.wParamFlags = args[i].flags;
+    }
+    FUNCDESC fd{};
+    fd.memid = MEMBERID_NIL;
+    fd.funckind = kind;
+    fd.invkind = invkind;
+    fd.callconv = CC_STDCALL;
+    fd.cParams = static_cast<SHORT>(args.size());
+    fd.cParamsOpt = cParamsOpt;
+    fd.lprgelemdescParam = elems.empty() ? nullptr : elems.data();
+    fd.elemdescFunc.tdesc.vt = ret;
+    ASSERT_EQ(type->AddFuncDesc(index, &fd), S_OK);
+    std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name)};
+    for (const Arg& a : args) names.push_back(const_cast<LPOLESTR>(a.name));
+    if (invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) names.pop_back();
+    ASSERT_EQ(type->SetFuncAndParamNames(index, names.data(), static_cast<UINT>(names.size())), S_OK);
+}
+
+// library Members {
+//   [dual] interface IShape : IDispatch {
+//     [propget] HRESULT Name([out, retval] BSTR* name);
+//     [propput] HRESULT Name([in] BSTR);
+//     HRESULT Fill([in, optional, defaultvalue] long count, [in, optional] VARIANT extra);  (cParamsOpt 1)
+//     HRESULT Early([in, optional] VARIANT first, [in] long second); };
+//   module Kernel { const long Answer = 42; [entry(7)] long ByOrdinal([in] long code); };
+// }
+class MemberDescriptions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CreateTypeLib2(SYS_WIN32, u"", lib_.put()), S_OK);
+        ASSERT_EQ(lib_->SetName(u"Members"), S_OK);
+        auto shape = NewType(lib_.get(), u"IShape", TKIND_INTERFACE);
+        auto kernel = NewType(lib_.get(), u"Kernel", TKIND_MODULE);
+        ComPtr<ITypeInfo> dispatch = StdOle2Type(IDispatch::kIID);
+        ASSERT_TRUE(shape && kernel && dispatch);
+        ASSERT_EQ(shape->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), S_OK);
+        ASSERT_EQ(shape->AddImplType(0, RefTo(shape.get(), dispatch.get())), S_OK);
+        TypeDescs td;
+        AddFunc(shape.get(), 0, u"Name", INVOKE_PROPERTYGET,
+                {{u"name", td.Ptr(td.Base(VT_BSTR)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}});
+        AddFunc(shape.get(), 1, u"Name", INVOKE_PROPERTYPUT, {{u"", td.Base(VT_BSTR)}});
+        AddFunc(shape.get(), 2, u"Fill", INVOKE_FUNC,
+                {{u"count", td.Base(VT_I4), PARAMFLAG_FIN | PARAMFLAG_FOPT},
+                 {u"extra", td.Base(VT_VARIANT), PARAMFLAG_FIN | PARAMFLAG_FOPT}},
+                1);
+        AddFunc(shape.get(), 3, u"Early", INVOKE_FUNC,
+                {{u"first", td.Base(VT_VARIANT), PARAMFLAG_FIN | PARAMFLAG_FOPT}, {u"second", td.Base(VT_I4)}});
+        Variant answer(int32_t{42});
+        VARDESC vd{};
+        vd.memid = MEMBERID_NIL;
+        vd.varkind = VAR_CONST;
+        vd.elemdescVar.tdesc.vt = VT_I4;
+        vd.lpvarValue = answer.ptr();
+        ASSERT_EQ(kernel->AddVarDesc(0, &vd), S_OK);
+        ASSERT_EQ(kernel->SetVarName(0, u"Answer"), S_OK);
+        AddFunc(kernel.get(), 0, u"ByOrdinal", INVOKE_FUNC, {{u"code", td.Base(VT_I4)}}, 0, FUNC_STATIC, VT_I4);
+        ASSERT_EQ(kernel->DefineFuncAsDllEntry(0, u"kernel32.dll", DllEntryPoint(WORD{7})), S_OK);
+        ASSERT_EQ(shape->LayOut(), S_OK);
+        ASSERT_EQ(kernel->LayOut(), S_OK);
+        itl_ = lib_.As<ITypeLib>();
+    }
+    MEMBERID IdOf(UINT typeIndex, const char16_t* name) {
+        ComPtr<ITypeInfo> ti;
+        EXPECT_EQ(itl_->GetTypeInfo(typeIndex, ti.put()), S_OK);
+        MEMBERID id = MEMBERID_NIL;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        EXPECT_EQ(ti->GetIDsOfNames(names, 1, &id), S_OK);
+        return id;
+    }
+    static std::u16string NameOf(tli::ParameterInfo* p) {
+        std::u16string name;
+        EXPECT_EQ(p->get_Name(&name), S_OK);
+        return name;
+    }
+    static std::u16string NameOf(tli::MemberInfo* m) {
+        std::u16string name;
+        EXPECT_EQ(m->get_Name(&name), S_OK);
+        return name;
+    }
+    ComPtr<ICreateTypeLib2> lib_;
+    ComPtr<ITypeLib> itl_;
+};
+
+TEST_F(MemberDescriptions, ReturnValuesAndUnlistedParametersOfADualInterface) {
+    const MEMBERID name = IdOf(0, u"Name");
+    MemberDescription get = CreateCustParameterInfo(itl_.get(), 0, name, INVOKE_PROPERTYGET, 0);
+    ASSERT_TRUE(get.Member && get.Type);
+    EXPECT_EQ(get.Parameter, nullptr);
+    EXPECT_EQ(NameOf(get.Member.get()), u"Name");
+    LONG invkind = 0;
+    EXPECT_EQ(get.Member->get_InvokeKind(&invkind), S_OK);
+    EXPECT_EQ(invkind, INVOKE_PROPERTYGET);
+    EXPECT_EQ(modPrototype::GetTypeString(get.Type.get(), false), u"BSTR*");
+
+    // The [retval] the member does not list.
+    MemberDescription retval = CreateCustParameterInfo(itl_.get(), 0, name, INVOKE_PROPERTYGET, 1);
+    ASSERT_TRUE(retval.Parameter);
+    EXPECT_EQ(NameOf(retval.Parameter.get()), u"name");
+    USHORT flags = 0;
+    EXPECT_EQ(retval.Parameter->get_Flags(&flags), S_OK);
+    EXPECT_EQ(flags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+    EXPECT_EQ(modPrototype::GetTypeString(retval.Type.get(), false), u"BSTR*");
+
+    MemberDescription value = CreateCustParameterInfo(itl_.get(), 0, name, INVOKE_PROPERTYPUT, 1);
+    ASSERT_TRUE(value.Parameter);
+    EXPECT_EQ(modPrototype::GetTypeString(value.Type.get(), false), u"BSTR");
+    EXPECT_FALSE(value.BeyondRequired);
+
+    EXPECT_THROW(CreateCustParameterInfo(itl_.get(), 0, name, INVOKE_PROPERTYGET, 2), ErrorRecord);
+    EXPECT_THROW(CreateCustParameterInfo(itl_.get(), 0, name, INVOKE_PROPERTYPUTREF, 0), ErrorRecord);
+}
+
+TEST_F(MemberDescriptions, OptionalParametersKnowWhetherTheFunctionCountsThem) {
+    const MEMBERID fill = IdOf(0, u"Fill"), early = IdOf(0, u"Early");
+    MemberDescription count = CreateCustParameterInfo(itl_.get(), 0, fill, INVOKE_FUNC, 1);
+    MemberDescription extra = CreateCustParameterInfo(itl_.get(), 0, fill, INVOKE_FUNC, 2);
+    MemberDescription first = CreateCustParameterInfo(itl_.get(), 0, early, INVOKE_FUNC, 1);
+    EXPECT_EQ(NameOf(count.Parameter.get()), u"count");
+    EXPECT_FALSE(count.BeyondRequired);
+    EXPECT_EQ(NameOf(extra.Parameter.get()), u"extra");
+    EXPECT_TRUE(extra.BeyondRequired);
+    EXPECT_EQ(modPrototype::GetTypeString(extra.Type.get(), false), u"VARIANT");
+    EXPECT_FALSE(first.BeyondRequired);
+}
+
+TEST_F(MemberDescriptions, ModuleFunctionsAreFoundAfterTheConstants) {
+    MemberDescription f = CreateCustParameterInfo(itl_.get(), 1, IdOf(1, u"ByOrdinal"), INVOKE_FUNC, 0);
+    EXPECT_EQ(NameOf(f.Member.get()), u"ByOrdinal");
+    EXPECT_EQ(modPrototype::GetTypeString(f.Type.get(), false), u"long");
+    std::u16string dll, entry;
+    WORD ordinal = 0;
+    EXPECT_EQ(f.Member->GetDllEntry(&dll, &entry, &ordinal), S_OK);
+    EXPECT_EQ(dll, u"kernel32.dll");
+    EXPECT_EQ(entry, u"");
+    EXPECT_EQ(ordinal, 7);
+    MemberDescription code = CreateCustParameterInfo(itl_.get(), 1, IdOf(1, u"ByOrdinal"), INVOKE_FUNC, 1);
+    EXPECT_EQ(NameOf(code.Parameter.get()), u"code");
 }
 
 // ---- Parameter option masks ----
