@@ -48,7 +48,7 @@ TEST_P(SltgGoldenDump, LoadedGoldenDumpsLikeThePlatform)
     EXPECT_EQ(WithoutDiskImageFlag(tlbtools::WithCrLf(dump)), ReadText(base + ".dump"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Goldens, SltgGoldenDump, ::testing::Range<size_t>(0, 2),
+INSTANTIATE_TEST_SUITE_P(Goldens, SltgGoldenDump, ::testing::Range<size_t>(0, 3),
                          [](const auto& info) { return Goldens().at(info.param).name; });
 
 }  // namespace

@@ -289,11 +289,92 @@ LibraryData Objects(bool full)
     return l;
 }
 
+// Inheritance inside the library (also from a dual interface), property
+// accessors of every kind, type flags in both flag bytes, impltype flags.
+LibraryData Inheritance(bool full)
+{
+    LibraryData l = Library(u"SltgInheritance", G(0x5E170020, 0x20));
+    l.lcid = full ? 0x809 : 0;
+    l.majorVersion = 1;
+    l.minorVersion = 7;
+    l.libFlags = LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL;
+    l.helpFile = u"inherit.chm";
+    l.imports.push_back(StdOle());
+    l.refs.push_back(Imported(1, 0, 3));  // IUnknown
+    l.refs.push_back(Imported(5, 0, 4));  // IDispatch
+    l.refs.push_back(Internal(0, 0));     // IBase
+    l.refs.push_back(Internal(4, 1));     // IDerived
+    l.refs.push_back(Internal(8, 2));     // IDualBase (the coclass's view)
+    l.refs.push_back(Internal(12, 3));    // IDualDerived
+    RefData half = Internal(10, 2);       // IDualBase's vtable half, base of IDualDerived
+    half.dualInterface = true;
+    l.refs.push_back(half);
+
+    TypeData b = Type(u"IBase", TKIND_INTERFACE, G(0x5E170021, 0x21), TYPEFLAG_FOLEAUTOMATION, 4, 4, 16);
+    b.implTypes.push_back({1, 0, {}});
+    b.funcs.push_back(Func(u"Ping", 0x60010000, FUNC_PUREVIRTUAL, INVOKE_FUNC, T(VT_HRESULT), 12, {}));
+    l.types.push_back(b);
+
+    TypeData d = Type(u"IDerived", TKIND_INTERFACE, G(0x5E170022, 0x22),
+                      TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FRESTRICTED, 4, 4, 24);
+    d.majorVersion = 2;
+    d.minorVersion = 3;
+    d.helpContext = 0x12345;
+    d.implTypes.push_back({0, 0, {}});
+    FuncData pong = Func(u"Pong", 0x60020000, FUNC_PUREVIRTUAL, INVOKE_FUNC, T(VT_VOID), 16,
+                         {Param(u"times", T(VT_UI2), PARAMFLAG_FIN), Param(u"base", Ptr(Udt(0)), PARAMFLAG_FOUT)});
+    pong.callconv = CC_CDECL;
+    pong.flags = FUNCFLAG_FRESTRICTED | FUNCFLAG_FSOURCE;
+    d.funcs.push_back(pong);
+    d.funcs.push_back(Func(u"Level", 0x60020001, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, T(VT_I4), 20, {}));
+    l.types.push_back(d);
+
+    WORD dualFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    TypeData db = Type(u"IDualBase", TKIND_INTERFACE, G(0x5E170023, 0x23), dualFlags | TYPEFLAG_FHIDDEN, 4, 4, 32);
+    db.implTypes.push_back({5, 0, {}});
+    db.funcs.push_back(Func(u"Value", 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, T(VT_HRESULT), 28,
+                            {Param(u"v", Ptr(T(VT_VARIANT)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)}));
+    l.types.push_back(db);
+
+    TypeData dd = Type(u"IDualDerived", TKIND_INTERFACE, G(0x5E170024, 0x24), dualFlags, 4, 4, 40);
+    dd.implTypes.push_back({10, 0, {}});
+    dd.funcs.push_back(Func(u"Value", 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, T(VT_HRESULT), 32,
+                            {Param(u"v", T(VT_VARIANT), PARAMFLAG_FIN)}));
+    dd.funcs.push_back(Func(u"Value", 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUTREF, T(VT_HRESULT), 36,
+                            {Param(u"v", T(VT_DISPATCH), PARAMFLAG_FIN)}));
+    l.types.push_back(dd);
+
+    TypeData c = Type(u"Thing", TKIND_COCLASS, G(0x5E170025, 0x25),
+                      TYPEFLAG_FCANCREATE | TYPEFLAG_FAPPOBJECT | TYPEFLAG_FCONTROL | TYPEFLAG_FLICENSED |
+                          TYPEFLAG_FPREDECLID | TYPEFLAG_FAGGREGATABLE | TYPEFLAG_FREPLACEABLE,
+                      4, 4);
+    c.majorVersion = 4;
+    c.implTypes.push_back({12, IMPLTYPEFLAG_FDEFAULT, {}});
+    c.implTypes.push_back({4, IMPLTYPEFLAG_FRESTRICTED | IMPLTYPEFLAG_FDEFAULTVTABLE, {}});
+    c.implTypes.push_back({8, 0, {}});
+    l.types.push_back(c);
+
+    TypeData m = Type(u"Api", TKIND_MODULE, G(0x5E170026, 0x26), 0, 0, 0);
+    m.funcs.push_back(Func(u"Start", 0x60000000, FUNC_STATIC, INVOKE_FUNC, T(VT_BOOL), 0,
+                           {Param(u"name", T(VT_LPSTR), PARAMFLAG_FIN), Param(u"wide", T(VT_LPWSTR), PARAMFLAG_FIN)}));
+    FuncData stop = Func(u"Stop", 0x60000001, FUNC_STATIC, INVOKE_FUNC, T(VT_VOID), 0,
+                         {Param(u"code", T(VT_I8), PARAMFLAG_FIN | PARAMFLAG_FOPT), Param(u"when", T(VT_DATE), PARAMFLAG_FIN | PARAMFLAG_FOPT)});
+    stop.callconv = CC_CDECL;
+    stop.cParamsOpt = 2;
+    m.funcs.push_back(stop);
+    m.vars.push_back(Const(u"Greeting", 0x40000000, VT_BSTR, Variant(std::u16string_view(u"Hello, \"world\""))));
+    m.vars.push_back(Const(u"Empty", 0x40000001, VT_BSTR, Variant(std::u16string_view(u""))));
+    m.vars.push_back(Const(u"Mask", 0x40000002, VT_UI4, Variant::Int(static_cast<INT>(0x80000000u))));
+    l.types.push_back(m);
+    FinishTypes(l);
+    return l;
+}
+
 }  // namespace
 
-std::vector<Golden> Goldens() { return {{"kinds", Kinds(false)}, {"objects", Objects(false)}}; }
+std::vector<Golden> Goldens() { return {{"kinds", Kinds(false)}, {"objects", Objects(false)}, {"inheritance", Inheritance(false)}}; }
 
-std::vector<Golden> FullDescriptions() { return {{"kinds", Kinds(true)}, {"objects", Objects(true)}}; }
+std::vector<Golden> FullDescriptions() { return {{"kinds", Kinds(true)}, {"objects", Objects(true)}, {"inheritance", Inheritance(true)}}; }
 
 }  // namespace ole::sltgtest
 

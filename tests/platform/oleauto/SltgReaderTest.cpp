@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -70,7 +72,10 @@ TEST_P(SltgDescriptions, RandomByteFlipsNeverCrash)
     const auto original = BuildSltg(FullDescriptions().at(GetParam()).data);
     std::mt19937 rng(1234 + static_cast<unsigned>(GetParam()));
     int loaded = 0;
-    for (int round = 0; round < 3000; ++round) {
+    // ZEPHRIN_SLTG_FLIP_ROUNDS runs a longer session locally.
+    const char* env = std::getenv("ZEPHRIN_SLTG_FLIP_ROUNDS");
+    const int rounds = env ? std::atoi(env) : 3000;
+    for (int round = 0; round < rounds; ++round) {
         auto bytes = original;
         int flips = 1 + static_cast<int>(rng() % 4);
         for (int k = 0; k < flips; ++k) {
@@ -95,7 +100,7 @@ TEST_P(SltgDescriptions, RandomByteFlipsNeverCrash)
     EXPECT_GT(loaded, 0);  // many flips hit bytes that don't matter
 }
 
-INSTANTIATE_TEST_SUITE_P(Goldens, SltgDescriptions, ::testing::Range<size_t>(0, 2),
+INSTANTIATE_TEST_SUITE_P(Goldens, SltgDescriptions, ::testing::Range<size_t>(0, 3),
                          [](const auto& info) { return Goldens().at(info.param).name; });
 
 std::vector<std::byte> SmallImage()
