@@ -43,6 +43,10 @@ const VarData* VarAt(const TypeData* d, UINT index) {
 
 // ---- TypeReader ----
 
+WORD DispatchViewFlags(WORD interfaceFlags) {
+    return static_cast<WORD>((interfaceFlags | TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE) & ~TYPEFLAG_FOLEAUTOMATION);
+}
+
 ULONG TypeReader::AddRef() { return lib_->AddRef(); }
 ULONG TypeReader::Release() { return lib_->Release(); }
 
@@ -89,7 +93,7 @@ HRESULT TypeReader::GetTypeAttr(TYPEATTR** ppTypeAttr) {
 HRESULT TypeReader::GetTypeComp(ITypeComp** ppTComp) {
     if (!ppTComp) return E_INVALIDARG;
     *ppTComp = nullptr;
-    if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
+    if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     *ppTComp = static_cast<ITypeComp*>(this);
     AddRef();
     return S_OK;
@@ -311,12 +315,12 @@ HRESULT TypeReader::CreateInstance(IUnknown*, REFIID, void** ppvObj) {
 HRESULT TypeReader::GetMops(MEMBERID, BSTR* pBstrMops) {
     if (!pBstrMops) return E_INVALIDARG;
     *pBstrMops = nullptr;
-    return Data() ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+    return Owner()->IsDeleted() ? TYPE_E_ELEMENTNOTFOUND : S_OK;
 }
 
 HRESULT TypeReader::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
     if (ppTLib) *ppTLib = nullptr;
-    if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
+    if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     if (ppTLib) {
         *ppTLib = static_cast<ITypeLib2*>(lib_);
         lib_->AddRef();
@@ -329,19 +333,21 @@ void TypeReader::ReleaseTypeAttr(TYPEATTR* p) { FreeTypeAttr(p); }
 void TypeReader::ReleaseFuncDesc(FUNCDESC* p) { FreeFuncDesc(p); }
 void TypeReader::ReleaseVarDesc(VARDESC* p) { FreeVarDesc(p); }
 
+// Kind and flags are answered without building a dispatch view's members.
 HRESULT TypeReader::GetTypeKind(TYPEKIND* pTypeKind) {
     if (!pTypeKind) return E_INVALIDARG;
-    const TypeData* d = Data();
-    if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    *pTypeKind = d->kind;
+    TypeInfoImpl* owner = Owner();
+    if (owner->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+    *pTypeKind = IsDispatchView() ? TKIND_DISPATCH : owner->Raw().kind;
     return S_OK;
 }
 
 HRESULT TypeReader::GetTypeFlags(ULONG* pTypeFlags) {
     if (!pTypeFlags) return E_INVALIDARG;
-    const TypeData* d = Data();
-    if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    *pTypeFlags = d->flags;
+    TypeInfoImpl* owner = Owner();
+    if (owner->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+    WORD flags = owner->Raw().flags;
+    *pTypeFlags = IsDispatchView() ? DispatchViewFlags(flags) : flags;
     return S_OK;
 }
 
@@ -545,7 +551,7 @@ void DispatchView::Rebuild() {
     v.name = o.name;
     v.kind = TKIND_DISPATCH;
     v.guid = o.guid;
-    v.flags = static_cast<WORD>((o.flags | TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE) & ~TYPEFLAG_FOLEAUTOMATION);
+    v.flags = DispatchViewFlags(o.flags);
     v.majorVersion = o.majorVersion;
     v.minorVersion = o.minorVersion;
     v.lcid = o.lcid;

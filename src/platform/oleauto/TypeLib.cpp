@@ -300,9 +300,9 @@ HRESULT LibraryImpl::GetTypeInfo(UINT index, ITypeInfo** ppTInfo) {
 
 HRESULT LibraryImpl::GetTypeInfoType(UINT index, TYPEKIND* pTKind) {
     if (!pTKind) return E_INVALIDARG;
-    TypeReader* item = ItemAt(index);
-    if (!item) return TYPE_E_ELEMENTNOTFOUND;
-    *pTKind = item->Data()->kind;
+    if (index >= types_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    TypeInfoImpl* t = types_[index].get();
+    *pTKind = t->IsDualActive() ? TKIND_DISPATCH : t->Raw().kind;
     return S_OK;
 }
 

@@ -161,6 +161,10 @@ struct MemberIndex {
 };
 
 // ---- The reading side of a type (TypeInfo.cpp) ----
+
+// Flags of a dual's dispatch view, from those of its interface half.
+WORD DispatchViewFlags(WORD interfaceFlags);
+
 class TypeReader : public ITypeInfo2, public ITypeComp {
 public:
     explicit TypeReader(LibraryImpl* lib) : lib_(lib) {}
