@@ -53,8 +53,9 @@ uint8_t AnsiChar(char16_t c) {
 }
 
 void ToAnsi(std::u16string_view s, std::string& out) {
-    out.clear();
-    for (char16_t c : s) out.push_back(static_cast<char>(c < 0x80 ? c : AnsiChar(c)));
+    out.resize(s.size());
+    char* p = out.data();
+    for (char16_t c : s) *p++ = static_cast<char>(c < 0x80 ? c : AnsiChar(c));
 }
 std::string ToAnsi(std::u16string_view s) {
     std::string out;
@@ -247,6 +248,8 @@ private:
     std::map<std::tuple<int32_t, bool, GUID, int>, int32_t> importTypes_;
     int32_t dispatchHref_ = kNone;
 
+    std::vector<std::array<int32_t, 3>> scratchParams_;  // per-function work lists, reused
+    std::vector<int32_t> scratchDefaults_, scratchCust_, scratchOpt_;
     std::vector<Bytes> blocks_;          // member block of each type (empty when none)
     std::vector<uint32_t> typeOffsets_;  // offset of each type record inside the type info segment
 };
@@ -706,9 +709,12 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         auto owner = static_cast<int32_t>(typeOffset);
         int32_t name = f.name.empty() ? kNone : AddName(f.name, owner, static_cast<uint8_t>(isModule ? 0x20 : 0));
         int32_t ret = EncodeType(f.returnType);
-        std::vector<std::array<int32_t, 3>> params;
-        std::vector<int32_t> defaults;
-        std::vector<int32_t> paramCust;
+        std::vector<std::array<int32_t, 3>>& params = scratchParams_;
+        std::vector<int32_t>& defaults = scratchDefaults_;
+        std::vector<int32_t>& paramCust = scratchCust_;
+        params.clear();
+        defaults.clear();
+        paramCust.clear();
         bool anyDefault = false, anyParamCust = false;
         int retvalOrLcid = 0;
         uint32_t rebuild = 52 + NestedDescSize(f.returnType);
@@ -745,13 +751,9 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         else if (hasEntry) k = 3;
         else if (!f.docString.empty()) k = 2;
         else if (f.helpContext) k = 1;
-        std::vector<int32_t> opt = {static_cast<int32_t>(f.helpContext),
-                                    AddStringOrNone(f.docString),
-                                    entry,
-                                    kNone,
-                                    kNone,
-                                    static_cast<int32_t>(f.helpStringContext),
-                                    funcCust};
+        std::vector<int32_t>& opt = scratchOpt_;
+        opt.assign({static_cast<int32_t>(f.helpContext), AddStringOrNone(f.docString), entry, kNone, kNone,
+                    static_cast<int32_t>(f.helpStringContext), funcCust});
         opt.insert(opt.end(), paramCust.begin(), paramCust.end());
 
         uint32_t kinds = (static_cast<uint32_t>(f.funckind) & 7) | ((static_cast<uint32_t>(f.invkind) & 0xF) << 3) |
