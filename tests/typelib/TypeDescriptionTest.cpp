@@ -1,0 +1,377 @@
+// Type descriptions, TYPEDESC chains, the parameter description, the base type
+// cache and the type-info helpers, on libraries built and reloaded.
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+#include "typelib/BaseTICache.h"
+#include "typelib/CustParameterInfo.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
+#include "typelib/modTYPEDESC.h"
+
+using namespace modeltest;
+using zephrin::BoundsTable;
+using zephrin::CustomTypeLib;
+using zephrin::CustomVarTypeInfo;
+using zephrin::CustParameterInfo;
+using zephrin::TypeDescOwner;
+namespace helper = zephrin::modITypeInfoHelper;
+namespace td = zephrin::modTYPEDESC;
+
+namespace {
+
+class TypeDescription : public ::testing::Test {
+protected:
+    void SetUp() override {
+        lib.LibName(u"Descriptions");
+        iface = RawType(lib, u"IThing", TKIND_INTERFACE);
+        record = RawType(lib, u"Point", TKIND_RECORD);
+    }
+    void TearDown() override { ole::testing::ClearInjectedFailures(); }
+
+    CustomTypeLib lib;
+    ComPtr<ICreateTypeInfo2> iface, record;
+};
+
+TEST_F(TypeDescription, SetTypeDecidesBetweenIntrinsicAndUserDefined) {
+    auto v = CustomVarTypeInfo::New();
+    v->SetType(0, nullptr);
+    EXPECT_TRUE(v->IsNothingTypeInfo());
+    v->SetType(VT_I4, lib.GetTypeInfo(u"Point").get());
+    EXPECT_FALSE(v->IsNothingTypeInfo());
+    LONG number = 0;
+    ASSERT_OK(v->get_TypeInfoNumber(&number));
+    EXPECT_EQ(number, -1);
+    v->SetType(0, lib.GetTypeInfo(u"Point").get());
+    ASSERT_OK(v->get_TypeInfoNumber(&number));
+    EXPECT_EQ(number, 1);
+    VARIANT out;
+    EXPECT_EQ(v->get_TypedVariant(&out), MakeHResult(0x800A0005));
+}
+
+TEST_F(TypeDescription, ArrayKindsTravelInTheVarTypeAndBoundsAreChecked) {
+    auto v = CustomVarTypeInfo::New();
+    v->SetType(VT_I2, nullptr);
+    v->PointerLevel(1);
+    SHORT level = 0;
+    EXPECT_EQ(v->get_ElementPointerLevel(&level), tli::TLI_E_NOTANARRAY);
+    std::vector<tli::ArrayBound> bounds;
+    SHORT dims = 0;
+    EXPECT_EQ(v->ArrayBounds(&bounds, &dims), tli::TLI_E_NOTANARRAY);
+
+    v->SetSafeArrayData(2);
+    VARTYPE vt = 0;
+    ASSERT_OK(v->get_VarType(&vt));
+    EXPECT_EQ(vt, VT_I2 | 0x2000);
+    ASSERT_OK(v->get_PointerLevel(&level));
+    EXPECT_EQ(level, 2);  // the array's own level
+    ASSERT_OK(v->get_ElementPointerLevel(&level));
+    EXPECT_EQ(level, 1);
+    EXPECT_EQ(v->ArrayBounds(&bounds, &dims), tli::TLI_E_NOARRAYBOUNDS);
+
+    v->SetFixedArrayData(BoundsTable{{0, 1}, {-1, 1}}, 0);
+    ASSERT_OK(v->get_VarType(&vt));
+    EXPECT_EQ(vt, VT_I2 | 0x1000);
+    ASSERT_OK(v->ArrayBounds(&bounds, &dims));
+    EXPECT_EQ(dims, 2);
+    EXPECT_EQ(bounds, (std::vector<tli::ArrayBound>{{0, 1}, {-1, 1}}));
+
+    // Bounds whose descriptor cannot be stored are refused and change nothing.
+    EXPECT_EQ(ErrorOf([&] { v->SetFixedArrayData(BoundsTable{}, 0); }), 5);
+    EXPECT_EQ(ErrorOf([&] { v->SetFixedArrayData(BoundsTable{{3, 2}}, 0); }), 5);
+    EXPECT_EQ(ErrorOf([&] { v->SetFixedArrayData(BoundsTable{{INT32_MIN, INT32_MAX}}, 0); }), 5);
+    EXPECT_EQ(ErrorOf([&] { v->SetFixedArrayData(BoundsTable(70000, {0, 0}), 0); }), 5);
+    ASSERT_OK(v->ArrayBounds(&bounds, &dims));
+    EXPECT_EQ(dims, 2);
+
+    auto copy = CustomVarTypeInfo::New();
+    copy->Duplicate(v.get());
+    ASSERT_OK(copy->ArrayBounds(&bounds, &dims));
+    EXPECT_EQ(bounds, (std::vector<tli::ArrayBound>{{0, 1}, {-1, 1}}));
+    EXPECT_EQ(copy->PointerLevel(), 1);
+    EXPECT_EQ(copy->ArrayPointerLevel(), 0);
+
+    v->ClearArrayData();
+    EXPECT_FALSE(v->IsArray());
+    v->Clear();
+    EXPECT_TRUE(v->IsNothingTypeInfo());
+}
+
+TEST_F(TypeDescription, ChainsRoundTripThroughAFieldOfASavedRecord) {
+    // Point.grid: int* grid[2][3] (lower bounds 0); Point.list: SAFEARRAY(IThing*)*.
+    auto grid = CustomVarTypeInfo::New();
+    grid->SetType(VT_I4, nullptr);
+    grid->SetFixedArrayData(BoundsTable{{0, 1}, {0, 2}}, 0);
+    grid->PointerLevel(1);
+    auto list = CustomVarTypeInfo::New();
+    list->SetType(0, lib.GetTypeInfo(u"IThing").get());
+    list->SetSafeArrayData(1);
+    list->PointerLevel(1);
+
+    TypeDescOwner owner;
+    VARDESC vd{};
+    vd.memid = MEMBERID_NIL;
+    vd.varkind = VAR_PERINSTANCE;
+    td::BuildTypeDesc(owner, record.get(), grid.get(), &vd.elemdescVar.tdesc);
+    EXPECT_EQ(owner.NodeCount(), 1u);   // the pointer below the array
+    EXPECT_EQ(owner.BlockCount(), 1u);  // the ARRAYDESC hanging off our record
+    ASSERT_EQ(vd.elemdescVar.tdesc.vt, VT_CARRAY);
+    EXPECT_EQ(vd.elemdescVar.tdesc.lpadesc->cDims, 2);
+    EXPECT_EQ(vd.elemdescVar.tdesc.lpadesc->rgbounds[1].cElements, 3u);
+    ASSERT_OK(record->AddVarDesc(0, &vd));
+    ASSERT_OK(record->SetVarName(0, u"grid"));
+    ole::TYPEDESC* top = td::BuildTypeDesc(owner, record.get(), list.get());
+    EXPECT_EQ(owner.ChainCount(), 2u);
+    vd.elemdescVar.tdesc = *top;
+    ASSERT_OK(record->AddVarDesc(1, &vd));
+    ASSERT_OK(record->SetVarName(1, u"list"));
+    owner.FreeTypeDesc();
+    EXPECT_EQ(owner.NodeCount() + owner.BlockCount() + owner.ChainCount(), 0u);
+
+    const std::string dump = GenerateSaveDump(lib);
+    const std::string point = TypeSection(dump, "Point");
+    EXPECT_NE(point.find("\"grid\" id=0x40000000 kind=0 flags=0x0 type=carray([0+2][0+3]ptr(vt3))"), std::string::npos)
+        << point;
+    EXPECT_NE(point.find("\"list\" id=0x40000001 kind=0 flags=0x0 type=ptr(safearray(ptr(udt(\"Descriptions\".\"IThing\"))))"),
+              std::string::npos)
+        << point;
+
+    // Reading the reloaded descriptors back gives the same descriptions.
+    ComPtr<ITypeLib> reloaded = SaveAndReload(lib.ReadView().get());
+    ComPtr<ITypeInfo> pointType = TypeByName(reloaded.get(), u"Point");
+    VARDESC* read = nullptr;
+    ASSERT_OK(pointType->GetVarDesc(0, &read));
+    auto back = CustomVarTypeInfo::New();
+    back->DuplicateFromTypeDesc(read->elemdescVar.tdesc, reloaded.get(), pointType.get());
+    pointType->ReleaseVarDesc(read);
+    VARTYPE vt = 0;
+    ASSERT_OK(back->get_VarType(&vt));
+    EXPECT_EQ(vt, VT_I4 | 0x1000);
+    EXPECT_EQ(back->PointerLevel(), 1);
+    EXPECT_EQ(back->ArrayPointerLevel(), 0);
+    EXPECT_EQ(back->Bounds(), (BoundsTable{{0, 1}, {0, 2}}));
+
+    ASSERT_OK(pointType->GetVarDesc(1, &read));
+    back->DuplicateFromTypeDesc(read->elemdescVar.tdesc, reloaded.get(), pointType.get());
+    pointType->ReleaseVarDesc(read);
+    EXPECT_EQ(back->ArrayPointerLevel(), 1);
+    EXPECT_EQ(back->PointerLevel(), 1);
+    bool external = true;
+    ASSERT_OK(back->get_IsExternalType(&external));
+    EXPECT_FALSE(external);  // the type lives in the library the description came from
+    back->CurrentITypeLib(lib.ReadView().get());
+    ASSERT_OK(back->get_IsExternalType(&external));
+    EXPECT_TRUE(external);
+}
+
+TEST_F(TypeDescription, PlainTypesTakeNoNodesAndFailedBuildsLeaveNothing) {
+    auto i4 = CustomVarTypeInfo::New();
+    i4->SetType(VT_I4, nullptr);
+    TypeDescOwner owner;
+    TYPEDESC mine{};
+    EXPECT_EQ(td::BuildTypeDesc(owner, record.get(), i4.get(), &mine), &mine);
+    EXPECT_EQ(mine.vt, VT_I4);
+    EXPECT_EQ(owner.NodeCount() + owner.ChainCount(), 0u);
+
+    auto noBounds = CustomVarTypeInfo::New();
+    noBounds->SetType(VT_I4, nullptr);
+    noBounds->SetFixedArrayData(BoundsTable{{1, 2}}, 0);
+    auto broken = CustomVarTypeInfo::New();
+    broken->Duplicate(noBounds.get());
+    broken->PointerLevel(2);
+    // A user-defined type without a type fails after the pointer nodes were taken.
+    auto none = CustomVarTypeInfo::New();
+    none->PointerLevel(2);
+    EXPECT_EQ(ErrorOf([&] { td::BuildTypeDesc(owner, record.get(), none.get(), &mine); }), 91);
+    EXPECT_EQ(owner.NodeCount() + owner.BlockCount() + owner.ChainCount(), 0u);
+    EXPECT_EQ(mine.vt, VT_EMPTY);
+}
+
+TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
+    ComPtr<ICreateTypeInfo2> dual = RawType(lib, u"IDual", TKIND_INTERFACE);
+    ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+    HREFTYPE h = 0;
+    ASSERT_OK(dual->AddRefTypeInfo(zephrin::BaseTICache::Instance().IDispatch().get(), &h));
+    ASSERT_OK(dual->AddImplType(0, h));
+    ASSERT_OK(dual->LayOut());
+    ComPtr<tli::TypeInfo> item = lib.GetTypeInfo(u"IDual");
+    TYPEKIND kind = TKIND_ENUM;
+    ASSERT_OK(item->get_TypeKind(&kind));
+    ASSERT_EQ(kind, TKIND_DISPATCH);
+    EXPECT_EQ(helper::GetEffectiveTypeKind(lib.ReadView().get(), 2), TKIND_INTERFACE);
+    TYPEATTR* a = nullptr;
+    ComPtr<ITypeInfo2> half = helper::GetInterfaceTypeInfo2(lib.ReadView().get(), 2);
+    ASSERT_OK(half->GetTypeAttr(&a));
+    EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+    half->ReleaseTypeAttr(a);
+
+    auto v = CustomVarTypeInfo::New();
+    v->SetType(0, item.get());
+    v->PointerLevel(1);
+    TypeDescOwner owner;
+    TYPEDESC mine{};
+    td::BuildTypeDesc(owner, iface.get(), v.get(), &mine);
+    ASSERT_EQ(mine.vt, VT_PTR);
+    ComPtr<ITypeInfo> ref;
+    ASSERT_OK(iface.As<ITypeInfo>()->GetRefTypeInfo(mine.lptdesc->hreftype, ref.put()));
+    EXPECT_TRUE(ref.get() == half.get() || ref.As<IUnknown>().get() == half.As<IUnknown>().get());
+
+    // A plain dispinterface is its own item.
+    RawType(lib, u"DEvents", TKIND_DISPATCH);
+    ComPtr<ITypeInfo2> events = helper::GetInterfaceTypeInfo2(lib.ReadView().get(), 3);
+    ASSERT_OK(events->GetTypeAttr(&a));
+    EXPECT_EQ(a->typekind, TKIND_DISPATCH);
+    events->ReleaseTypeAttr(a);
+}
+
+TEST_F(TypeDescription, ParameterDescriptionOfARetvalParameter) {
+    TYPEDESC ptr{};
+    TYPEDESC inner = Vt(VT_BSTR);
+    ptr.vt = VT_PTR;
+    ptr.lptdesc = &inner;
+    AddFunc(iface.get(), 0, u"Name", {{u"pVal", ptr, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, INVOKE_PROPERTYGET);
+    AddFunc(iface.get(), 1, u"Name", {{u"value", Vt(VT_BSTR)}}, INVOKE_PROPERTYPUT);
+    AddFunc(iface.get(), 2, u"Nothing");
+    HREFTYPE h = 0;
+    ASSERT_OK(iface->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &h));
+    ASSERT_OK(iface->AddImplType(0, h));
+    ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
+    ComPtr<ITypeInfo> thing = TypeByName(reloaded.get(), u"IThing");
+
+    auto p = CustParameterInfo::New();
+    p->InitParameter(thing.get(), 0);
+    std::u16string name;
+    ASSERT_OK(p->get_Name(&name));
+    EXPECT_EQ(name, u"pVal");
+    USHORT flags = 0;
+    ASSERT_OK(p->get_Flags(&flags));
+    EXPECT_EQ(flags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+    ComPtr<tli::VarTypeInfo> a, b;
+    ASSERT_OK(p->get_VarTypeInfo(a.put()));
+    ASSERT_OK(p->get_VarTypeInfo(b.put()));
+    EXPECT_EQ(a.get(), b.get());
+    VARTYPE vt = 0;
+    SHORT level = 0;
+    ASSERT_OK(a->get_VarType(&vt));
+    ASSERT_OK(a->get_PointerLevel(&level));
+    EXPECT_EQ(vt, VT_BSTR);
+    EXPECT_EQ(level, 1);
+    bool flag = true;
+    ASSERT_OK(p->get_Optional(&flag));
+    EXPECT_FALSE(flag);
+    VARIANT dv;
+    EXPECT_EQ(p->get_DefaultValue(&dv), tli::TLI_E_NODEFAULTVALUE);
+    LONG count = -1;
+    ASSERT_OK(p->get_Count(&count));
+    EXPECT_EQ(count, 0);
+    ComPtr<tli::CustomDataEnum> items;
+    ASSERT_OK(p->NewEnum(items.put()));
+    ComPtr<tli::CustomDataItem> item;
+    EXPECT_EQ(items->Next(item.put()), S_FALSE);
+    ASSERT_OK(p->get_Count(&count));
+    EXPECT_EQ(count, 0);
+
+    // A function without parameters has no last parameter.
+    EXPECT_EQ(ErrorOf([&] { CustParameterInfo::New()->InitParameter(thing.get(), 2); }), 9);
+}
+
+TEST_F(TypeDescription, HiddenParameterCounts) {
+    ELEMDESC params[2]{};
+    FUNCDESC f{};
+    f.invkind = INVOKE_PROPERTYGET;
+    f.cParams = 1;
+    f.lprgelemdescParam = params;
+    params[0].paramdesc.wParamFlags = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    EXPECT_EQ(helper::HiddenParamCount(f), 1);
+    f.invkind = INVOKE_FUNC;
+    f.cParams = 2;
+    params[0].paramdesc.wParamFlags = PARAMFLAG_FIN | PARAMFLAG_FLCID;
+    params[1].paramdesc.wParamFlags = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    EXPECT_EQ(helper::HiddenParamCount(f), 2);
+    f.invkind = INVOKE_PROPERTYPUT;
+    params[1].paramdesc.wParamFlags = PARAMFLAG_FIN;
+    params[0].paramdesc.wParamFlags = PARAMFLAG_FIN;
+    EXPECT_EQ(helper::HiddenParamCount(f), 1);
+    f.cParams = 0;
+    f.invkind = INVOKE_FUNC;
+    EXPECT_EQ(helper::HiddenParamCount(f), 0);
+}
+
+TEST_F(TypeDescription, LayoutProbeLeavesTheTypeAsItWas) {
+    AddFunc(iface.get(), 0, u"First");
+    AddFunc(iface.get(), 1, u"Second");
+    ASSERT_OK(iface->LayOut());
+    EXPECT_TRUE(helper::CanLayOut(iface.As<ITypeInfo>().get()));
+    TYPEATTR* a = nullptr;
+    ASSERT_OK(iface.As<ITypeInfo>()->GetTypeAttr(&a));
+    EXPECT_EQ(a->cFuncs, 2);
+    iface.As<ITypeInfo>()->ReleaseTypeAttr(a);
+    // A loaded library is read-only.
+    ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
+    EXPECT_FALSE(helper::CanLayOut(TypeByName(reloaded.get(), u"IThing").get()));
+}
+
+TEST_F(TypeDescription, UnresolvedTypesMarkerSurvivesASave) {
+    EXPECT_FALSE(helper::IsUnresolvedTypesLib(lib.ReadView().get()));
+    helper::MarkUnresolvedTypesLib(lib.CreateView().get());
+    ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
+    EXPECT_TRUE(helper::IsUnresolvedTypesLib(reloaded.get()));
+}
+
+TEST_F(TypeDescription, CustomDataCopiesCallNoSetterForNone) {
+    int calls = 0;
+    helper::CopyCustData(helper::GetTypeCustData(iface.As<ITypeInfo2>().get()),
+                         [&](const GUID&, VARIANT&) { ++calls; });
+    EXPECT_EQ(calls, 0);
+
+    Variant one(int32_t{1}), two(std::u16string_view(u"two"));
+    ASSERT_OK(iface->SetCustData(G(u"{5A170960-60D1-4E2B-9A51-000000001701}"), one.ptr()));
+    ASSERT_OK(iface->SetCustData(G(u"{5A170961-60D1-4E2B-9A51-000000001701}"), two.ptr()));
+    helper::CopyCustData(helper::GetTypeCustData(iface.As<ITypeInfo2>().get()),
+                         helper::SetTypeCustData(record.get()));
+    // A modifier may drop items and keep the block.
+    bool released = false;
+    helper::CopyCustDataModified(
+        helper::GetTypeCustData(iface.As<ITypeInfo2>().get()), helper::SetLibCustData(lib.CreateView().get()),
+        [](CUSTDATA& cd) {
+            cd.cCustData = 1;
+            return false;
+        },
+        [&](CUSTDATA&) { released = true; });
+    EXPECT_FALSE(released);
+    const std::string dump = GenerateSaveDump(lib);
+    EXPECT_NE(TypeSection(dump, "Point").find("custdata {5A170961-60D1-4E2B-9A51-000000001701} = vt=8:\"two\""),
+              std::string::npos);
+    const std::string head = dump.substr(0, dump.find("\ntype "));
+    EXPECT_NE(head.find("custdata {5A170960-60D1-4E2B-9A51-000000001701} = vt=3:\"1\""), std::string::npos);
+    EXPECT_EQ(head.find("5A170961"), std::string::npos);
+}
+
+TEST(BaseTypeCache, LoadsBothStandardBasesOnceAndKeepsThem) {
+    zephrin::BaseTICache cache;
+    ComPtr<ITypeInfo> dispatch = cache.IDispatch();
+    ComPtr<ITypeInfo> unknown = cache.IUnknown();
+    ASSERT_TRUE(dispatch && unknown);
+    EXPECT_EQ(helper::GetTypeInfoName(dispatch.get()), u"IDispatch");
+    EXPECT_EQ(helper::GetTypeInfoName(unknown.get()), u"IUnknown");
+    EXPECT_EQ(cache.IDispatch().get(), dispatch.get());
+    EXPECT_EQ(cache.IUnknown().get(), unknown.get());
+    EXPECT_EQ(zephrin::BaseTICache::Instance().IDispatch().get(), dispatch.get());
+}
+
+TEST(TypeInfoHelper, InheritanceDepthStopsAtTheRoot) {
+    CustomTypeLib lib;
+    lib.LibName(u"Depth");
+    auto a = lib.AddCustomTypeInfo(u"IA", TKIND_INTERFACE, u"{00000000-0000-0000-0000-000000000000}");
+    a->SetBaseType(zephrin::CustomTypeInfo::kBaseIDispatch, nullptr);
+    auto b = lib.AddCustomTypeInfo(u"IB", TKIND_INTERFACE, u"{00000000-0000-0000-0000-000000000000}");
+    b->SetBaseType(zephrin::CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IA").get());
+    EXPECT_EQ(helper::GetInheritanceDepth(lib.ReadView().get(), 1), 3);
+    EXPECT_EQ(helper::GetBaseTypeName(b->ITypeInfo().get(), 0), u"IA");
+    // IA deriving from IB would close a cycle.
+    EXPECT_EQ(ErrorOf([&] { a->SetBaseType(zephrin::CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IB").get()); }),
+              TYPE_E_CIRCULARTYPE);
+    EXPECT_EQ(helper::GetBaseTypeName(a->ITypeInfo().get(), 0), u"IDispatch");
+}
+
+}  // namespace
