@@ -63,7 +63,16 @@ bool TypeReader::FindMember(MEMBERID memid, const FuncData** f, const VarData** 
     if (!d) return false;
     const MemberIndex& ix = Index();
     if (auto it = ix.funcsById.Find(memid); !it.empty()) {
-        *f = &d->funcs[it.front()];
+        // A dispatch view lists inherited functions first; its own ones are
+        // searched before them, as a derived type searches itself before its base.
+        const int own = static_cast<int>(OwnFunctionsStart());
+        int pick = it.front();
+        for (int i : it)
+            if (i >= own) {
+                pick = i;
+                break;
+            }
+        *f = &d->funcs[static_cast<size_t>(pick)];
         return true;
     }
     if (auto it = ix.varsById.Find(memid); !it.empty()) {
@@ -593,6 +602,7 @@ void DispatchView::Rebuild() {
             v.funcs.push_back(std::move(f));
         }
     }
+    inherited_ = v.funcs.size();
     for (const FuncData& f : o.funcs) v.funcs.push_back(f);
     for (FuncData& f : v.funcs) ToDispatchForm(f);
     synth_ = std::move(v);

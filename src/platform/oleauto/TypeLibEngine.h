@@ -177,6 +177,8 @@ public:
     virtual const TypeData* Data() = 0;
     virtual TypeInfoImpl* Owner() = 0;
     virtual bool IsDispatchView() const = 0;
+    // Index of the first function declared by the type itself (a dispatch view lists inherited ones first).
+    virtual size_t OwnFunctionsStart() const { return 0; }
     const MemberIndex& Index();
 
     ULONG AddRef() override;
@@ -248,11 +250,13 @@ public:
     const TypeData* Data() override;
     TypeInfoImpl* Owner() override { return owner_; }
     bool IsDispatchView() const override { return true; }
+    size_t OwnFunctionsStart() const override { return inherited_; }
 
 private:
     void Rebuild();
     TypeInfoImpl* owner_;
     TypeData synth_;
+    size_t inherited_ = 0;
     uint64_t stamp_ = ~uint64_t{0};
 };
 

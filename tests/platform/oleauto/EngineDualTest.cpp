@@ -123,4 +123,27 @@ TEST(EngineDual, DualFlagWithoutAnIDispatchBaseStillLaysOut) {
     EXPECT_EQ(TYPEFLAG_FDUAL, Attr(Read(temp).get()).wTypeFlags);
 }
 
+TEST(EngineDual, NamesInTheDispatchViewPreferTheTypesOwnMembers) {
+    DualFixture fx;
+    ASSERT_OK(fx.foo->LayOut());
+    auto derived = NewType(fx.lib.get(), u"IDerived", TKIND_INTERFACE);
+    ASSERT_OK(derived->SetTypeFlags(TYPEFLAG_FDUAL));
+    ASSERT_OK(derived->AddImplType(0, RefTo(derived.get(), Read(fx.foo).get())));
+    // A put accessor with the id of the inherited get "Value".
+    MEMBERID valueId = FuncAt(Read(fx.foo).get(), 1).memid;
+    ASSERT_OK(AddFunc(derived.get(), 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_BSTR}, valueId));
+    ASSERT_OK(SetNames(derived.get(), 0, {u"Value"}));
+    ASSERT_OK(derived->LayOut());
+    ComPtr<ITypeInfo> view;
+    ASSERT_OK(fx.lib.As<ITypeLib>()->GetTypeInfo(2, view.put()));
+    EXPECT_EQ(10, Attr(view.get()).cFuncs);
+    EXPECT_EQ(36, FuncAt(Read(derived).get(), 0).oVft);
+    EXPECT_EQ(INVOKE_PROPERTYGET, FuncAt(view.get(), 8).invkind);
+    EXPECT_EQ(INVOKE_PROPERTYPUT, FuncAt(view.get(), 9).invkind);
+    BStr doc;
+    ASSERT_OK(derived->SetFuncDocString(0, u"own"));
+    ASSERT_OK(view->GetDocumentation(valueId, nullptr, doc.put(), nullptr, nullptr));
+    EXPECT_EQ(u"own", doc.view());
+}
+
 }  // namespace
