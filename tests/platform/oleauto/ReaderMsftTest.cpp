@@ -153,7 +153,9 @@ std::vector<std::byte> SampleImage() {
     std::shared_ptr<const LibraryData> data;
     EXPECT_OK(GetLibraryData(self.get(), true, &data));
     std::vector<std::byte> image;
-    if (data) EXPECT_OK(BuildMsftImage(*data, &image));
+    if (data) {
+        EXPECT_OK(BuildMsftImage(*data, &image));
+    }
     return image;
 }
 

@@ -53,7 +53,9 @@ std::vector<std::byte> SmallImage(const char16_t* name, uint32_t n, ITypeInfo* i
     std::shared_ptr<const LibraryData> data;
     EXPECT_OK(GetLibraryData(lib.As<ITypeLib>().get(), true, &data));
     std::vector<std::byte> image;
-    if (data) EXPECT_OK(BuildMsftImage(*data, &image));
+    if (data) {
+        EXPECT_OK(BuildMsftImage(*data, &image));
+    }
     return image;
 }
 
