@@ -10,6 +10,7 @@
 #include "platform/oleauto/TypeLibFiles.h"
 #include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
+#include "typelib/CustomVarTypeInfo.h"
 #include "typelib/modPrototype.h"
 
 namespace zephrin {
@@ -237,6 +238,18 @@ TEST_P(TypeText, UserTypesOfOtherLibrariesAreQualified) {
     // A user-defined IDispatch keeps its name: the starless flag is for the base types only.
     EXPECT_EQ(Text(u"disp"), u"stdole.IDispatch*");
     EXPECT_EQ(Text(u"disp", true), u"stdole.IDispatch*");
+}
+
+TEST_P(TypeText, AnEditedCopyReadsTheSame) {
+    for (const char16_t* field : {u"byRef", u"dispRef", u"names", u"bytes", u"grid", u"origin", u"pointRef", u"id",
+                                  u"disp", u"points", u"deep", u"any"}) {
+        ComPtr<tli::VarTypeInfo> read = FieldType(field);
+        ComPtr<CustomVarTypeInfo> edited = CustomVarTypeInfo::New();
+        edited->CurrentITypeLib(lib_.get());
+        edited->Duplicate(read.get());
+        for (bool starless : {false, true})
+            EXPECT_EQ(GetTypeString(edited.get(), starless), GetTypeString(read.get(), starless)) << ToUtf8(field);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, TypeText, ::testing::Values(Route::Created, Route::SavedAndLoaded));
