@@ -689,7 +689,8 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         uint32_t rebuild = 36 + NestedDescSize(v.type) + (v.varkind == VAR_CONST ? 16 : 0);
         varOffsets.push_back(static_cast<int32_t>(varRecords.size()));
         varRecords.u16(static_cast<uint16_t>(0x14 + 4 * k));
-        varRecords.u16(static_cast<uint16_t>(i));
+        // Dispinterface properties are numbered after the methods.
+        varRecords.u16(static_cast<uint16_t>(t.kind == TKIND_DISPATCH ? t.funcs.size() + i : i));
         varRecords.i32(type);
         varRecords.u32(v.flags);
         varRecords.u16(static_cast<uint16_t>(v.varkind));
@@ -701,6 +702,22 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         needed += 0x2C;
         if (alloc == 0) alloc = 0x1A;
         while (needed > alloc) alloc <<= 1;
+    }
+
+    // Functions sharing a member id (property accessors) are linked in a
+    // circle, each to the previous one by index (the first to the last); a
+    // function with its own id links to itself.
+    std::vector<uint32_t> sameIdLink(t.funcs.size());
+    {
+        std::unordered_map<MEMBERID, size_t> first, last;
+        for (size_t i = 0; i < t.funcs.size(); ++i) {
+            MEMBERID id = t.funcs[i].memid;
+            auto [it, added] = last.try_emplace(id, i);
+            sameIdLink[i] = static_cast<uint32_t>(it->second);
+            if (added) first.emplace(id, i);
+            else it->second = i;
+        }
+        for (const auto& [id, i] : first) sameIdLink[i] = static_cast<uint32_t>(last[id]);
     }
 
     for (size_t i = 0; i < t.funcs.size(); ++i) {
@@ -763,6 +780,7 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         if (ordinal) kinds |= 0x2000;
         if (retvalOrLcid == 1) kinds |= 0x4000;
         else if (retvalOrLcid > 1) kinds |= 0x8000;
+        kinds |= (sameIdLink[i] & 0xFFFF) << 16;
 
         size_t size = 0x18 + 4 * k + (anyDefault ? 4 * f.params.size() : 0) + 12 * f.params.size();
         if (size > 0xFFFF) Fail(E_INVALIDARG);
@@ -771,7 +789,9 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         records.u16(static_cast<uint16_t>(i));
         records.i32(ret);
         records.u32(f.flags);
-        records.u16(static_cast<uint16_t>(f.oVft));
+        // Dispatch functions have no vtable slot; compilers store their position.
+        SHORT oVft = f.funckind == FUNC_DISPATCH ? static_cast<SHORT>(i * ptr_) : f.oVft;
+        records.u16(static_cast<uint16_t>(oVft));
         records.u16(static_cast<uint16_t>(std::min<uint32_t>(rebuild, 0xFFFF)));
         records.u32(kinds);
         records.u16(static_cast<uint16_t>(f.params.size()));
