@@ -146,7 +146,7 @@ inline ULONG OInstAt(ITypeInfo* ti, UINT index) {
     ULONG o = 0;
     EXPECT_OK(ti->GetVarDesc(index, &v));
     if (v) {
-        o = v->oInst;
+        o = v->varkind == VAR_CONST ? 0 : v->oInst;  // a constant has a value pointer there
         ti->ReleaseVarDesc(v);
     }
     return o;
