@@ -373,7 +373,17 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
     }
     const ole::UINT newFlags = oldFlags & 0xE7FF;
 
+    // Everything the undo steps below refer to lives as long as the guard.
     std::optional<ImplEntry> oldBase;
+    std::u16string helpFile, helpStringDll;
+    std::vector<MemberOrderEntry> entries;
+    std::vector<ole::MEMBERID> originalIds;
+    std::vector<int16_t> originalOffsets, positionOf;
+    std::u16string tempName;
+    ComPtr<ole::ICreateTypeInfo2> temp;
+    ComPtr<ole::ITypeInfo> tempRead;
+    bool tempDeleted = false;
+    bool probe = false;
     if (hadBase) oldBase = ReadImplEntry(0);
 
     auto addBase = [](ole::ICreateTypeInfo* to, ole::ITypeInfo* base) {
@@ -405,7 +415,6 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
     // The library's help files, which copying functions rewrites.
     ComPtr<ole::ITypeLib2> lib;
     CheckHr(library_.As(&lib));
-    std::u16string helpFile, helpStringDll;
     {
         ole::BSTR file = nullptr;
         CheckHr(lib->GetDocumentation(-1, nullptr, nullptr, nullptr, &file));
@@ -419,10 +428,10 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
         (void)library_->SetHelpStringDll(helpStringDll.c_str());
     });
 
-    const bool probe = TryLayOut();
-    std::vector<MemberOrderEntry> entries(static_cast<size_t>(funcCount));
-    std::vector<ole::MEMBERID> originalIds(entries.size());
-    std::vector<int16_t> originalOffsets(entries.size());
+    probe = TryLayOut();
+    entries.resize(static_cast<size_t>(funcCount));
+    originalIds.resize(entries.size());
+    originalOffsets.resize(entries.size());
     for (int32_t i = 0; i < funcCount; ++i) {
         FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
         entries[i].OrderKey = fd->oVft;
@@ -435,15 +444,13 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
         std::stable_sort(entries.begin(), entries.end(),
                          [](const MemberOrderEntry& a, const MemberOrderEntry& b) { return a.OrderKey < b.OrderKey; });
     // Where each original function stands in the temporary type.
-    std::vector<int16_t> positionOf(entries.size());
+    positionOf.resize(entries.size());
     for (size_t p = 0; p < entries.size(); ++p) {
         positionOf[entries[p].SourceIndex] = static_cast<int16_t>(p);
         entries[p].OrderKey = 0;
     }
 
-    std::u16string tempName;
-    ComPtr<ole::ICreateTypeInfo2> temp = CreateTemporaryType(ole::TKIND_INTERFACE, tempName);
-    bool tempDeleted = false;
+    temp = CreateTemporaryType(ole::TKIND_INTERFACE, tempName);
     rollback.OnFailure([this, &temp, &tempName, &tempDeleted] {
         temp = nullptr;
         if (!tempDeleted) CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
@@ -456,7 +463,6 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
 
     // From here on the type itself changes; the temporary type holds its
     // functions, so a failure copies them back as they were.
-    ComPtr<ole::ITypeInfo> tempRead;
     CheckHr(temp.As(&tempRead));
     for (int32_t i = funcCount; i > 0; --i) {
         CheckHr(type_->DeleteFuncDesc(static_cast<ole::UINT>(i - 1)));
