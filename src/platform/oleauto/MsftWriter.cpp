@@ -724,7 +724,7 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         const FuncData& f = t.funcs[i];
         if (f.params.size() > 0x7FFF) Fail(E_INVALIDARG);
         auto owner = static_cast<int32_t>(typeOffset);
-        int32_t name = f.name.empty() ? kNone : AddName(f.name, owner, static_cast<uint8_t>(isModule ? 0x20 : 0));
+        int32_t name = f.name.empty() ? kNone : AddName(f.name, owner, static_cast<uint8_t>(isModule ? 0x30 : 0));
         int32_t ret = EncodeType(f.returnType);
         std::vector<std::array<int32_t, 3>>& params = scratchParams_;
         std::vector<int32_t>& defaults = scratchDefaults_;
