@@ -1,6 +1,6 @@
-// Finding a TYPELIB resource inside a PE32 / PE32+ image. Every offset read
-// from the image is checked against it; the resource tree is walked with a
-// fixed depth of three levels (type, name, language).
+// Finding a TYPELIB resource inside a PE32 / PE32+ or 16-bit NE image. Every
+// offset read from the image is checked against it; the PE resource tree is
+// walked with a fixed depth of three levels (type, name, language).
 #include "platform/oleauto/PeResource.h"
 
 #include <algorithm>
@@ -182,6 +182,59 @@ private:
     size_t root_ = 0;
 };
 
+// A 16-bit NE image: the resource table lists types, each with its resources;
+// offsets and lengths are in units of 1 << shift bytes.
+HRESULT FindNeResource(std::span<const std::byte> image, size_t neOffset, unsigned resourceId,
+                       std::span<const std::byte>* out) {
+    if (resourceId > 0x7FFF) return TYPE_E_CANTLOADLIBRARY;
+    // The resource table runs up to the resident-name table that follows it.
+    ByteReader ne(image);
+    ne.Seek(neOffset + 0x24);
+    size_t start = ne.U16();
+    size_t end = ne.U16();
+    if (!ne.ok() || end <= start) return TYPE_E_CANTLOADLIBRARY;
+    size_t table = neOffset + start;
+    ByteReader r = ByteReader(image).Sub(table, end - start);
+    unsigned shift = r.U16();
+    if (!r.ok() || shift > 16) return TYPE_E_CANTLOADLIBRARY;
+    // Each type entry takes at least 8 bytes, which bounds the walk.
+    while (r.ok()) {
+        uint16_t typeId = r.U16();
+        if (typeId == 0) break;
+        size_t count = r.U16();
+        r.Skip(4);
+        if (!r.ok() || count * 12 > r.remaining()) return TYPE_E_CANTLOADLIBRARY;
+        bool isTypeLib = false;
+        if (!(typeId & 0x8000)) {
+            ByteReader name = ByteReader(image).Sub(table, end - start);
+            name.Seek(typeId);
+            size_t len = name.U8();
+            auto text = name.Bytes(len);
+            constexpr std::string_view kTypeLib = "TYPELIB";
+            if (name.ok() && len == kTypeLib.size()) {
+                isTypeLib = true;
+                for (size_t i = 0; i < len; ++i) {
+                    char c = static_cast<char>(text[i]);
+                    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+                    isTypeLib = isTypeLib && c == kTypeLib[i];
+                }
+            }
+        }
+        for (size_t i = 0; i < count; ++i) {
+            uint64_t offset = uint64_t{r.U16()} << shift;
+            uint64_t length = uint64_t{r.U16()} << shift;
+            r.Skip(2);
+            uint16_t id = r.U16();
+            r.Skip(4);
+            if (!isTypeLib || id != (0x8000u | resourceId)) continue;
+            if (offset > image.size() || length > image.size() - offset) return TYPE_E_CANTLOADLIBRARY;
+            *out = image.subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+            return S_OK;
+        }
+    }
+    return TYPE_E_CANTLOADLIBRARY;
+}
+
 }  // namespace
 
 bool IsExecutableImage(std::span<const std::byte> image) {
@@ -193,6 +246,12 @@ HRESULT FindTypeLibResource(std::span<const std::byte> image, unsigned resourceI
     if (!out) return E_POINTER;
     *out = {};
     if (resourceId > 0xFFFF) return TYPE_E_CANTLOADLIBRARY;
+    ByteReader dos(image);
+    dos.Seek(0x3C);
+    uint32_t header = dos.U32();
+    ByteReader sig(image);
+    sig.Seek(header);
+    if (dos.ok() && sig.U16() == 0x454E) return FindNeResource(image, header, resourceId, out);  // "NE"
     PeImage pe(image);
     if (!pe.Parse()) return TYPE_E_CANTLOADLIBRARY;
     return pe.Find(resourceId, out);

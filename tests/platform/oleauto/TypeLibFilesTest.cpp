@@ -138,6 +138,36 @@ std::vector<std::byte> PeImage(const std::vector<std::pair<uint16_t, std::vector
     return out;
 }
 
+// A minimal 16-bit NE image with one TYPELIB resource of the given ID.
+std::vector<std::byte> NeImage(uint16_t id, const std::vector<std::byte>& library) {
+    std::vector<uint8_t> f(0xC0, 0);
+    auto put16 = [&](size_t at, uint32_t v) {
+        f[at] = v & 0xFF;
+        f[at + 1] = (v >> 8) & 0xFF;
+    };
+    f[0] = 'M';
+    f[1] = 'Z';
+    put16(0x3C, 0x40);
+    f[0x40] = 'N';
+    f[0x41] = 'E';
+    put16(0x40 + 0x24, 0x40);  // resource table at 0x80
+    put16(0x40 + 0x26, 0x70);  // followed by the resident-name table at 0xB0
+    put16(0x80, 4);            // 16-byte units
+    put16(0x82, 0x20);         // type name at table + 0x20
+    put16(0x84, 1);
+    put16(0x8A, 0xC0 >> 4);
+    put16(0x8C, static_cast<uint32_t>((library.size() + 15) >> 4));
+    put16(0x90, 0x8000u | id);
+    // 0x96: the zero that ends the type list.
+    f[0xA0] = 7;
+    std::memcpy(&f[0xA1], "TYPELIB", 7);
+    std::vector<std::byte> out(f.size());
+    std::memcpy(out.data(), f.data(), f.size());
+    out.insert(out.end(), library.begin(), library.end());
+    out.resize(out.size() + 16, std::byte{0});
+    return out;
+}
+
 class TypeLibFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -233,6 +263,9 @@ TEST_F(TypeLibFiles, ResourceNumberAfterABackslashPicksTheResource) {
         EXPECT_NE(one.get(), two.get());
         Load(path + u"\\3", TYPE_E_CANTLOADLIBRARY);
     }
+    auto ne = Write("old.dll", NeImage(3, second));
+    EXPECT_EQ(u"Second", LibName(Load(ne + u"\\3").get()));
+    Load(ne, TYPE_E_CANTLOADLIBRARY);
     // The same from memory.
     auto pe = PeImage({{1, first}, {2, second}}, true);
     ComPtr<ITypeLib> lib;
