@@ -701,7 +701,7 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         varNames.push_back(name);
         needed += 0x2C;
         if (alloc == 0) alloc = 0x1A;
-        while (needed > alloc) alloc <<= 1;
+        if (i == 0 || i == 1 || i == 2 || i == 4 || i == 9) alloc <<= 1;
     }
 
     // Functions sharing a member id (property accessors) are linked in a
@@ -719,6 +719,9 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         }
         for (const auto& [id, i] : first) sameIdLink[i] = static_cast<uint32_t>(last[id]);
     }
+
+    size_t firstDoubling = 0;
+    while ((size_t{1} << firstDoubling) <= t.vars.size()) ++firstDoubling;
 
     for (size_t i = 0; i < t.funcs.size(); ++i) {
         const FuncData& f = t.funcs[i];
@@ -807,10 +810,10 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         // Allocation hints as the platform's compiler leaves them.
         needed += 0x38 + 0x10 * static_cast<uint32_t>(f.params.size()) +
                   (anyDefault ? 4 * static_cast<uint32_t>(f.params.size()) : 0);
+        // Known for types with functions only; after variables the first
+        // few functions leave it unchanged (an approximation: readers ignore it).
         if (alloc == 0) alloc = 0x20;
-        if (t.vars.empty()) alloc <<= 1;
-        else
-            while (needed > alloc) alloc <<= 1;
+        if (i >= firstDoubling) alloc <<= 1;
         if (i < 2) alloc += 0x10 * static_cast<uint32_t>(f.params.size());
     }
 
