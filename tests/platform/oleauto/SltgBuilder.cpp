@@ -164,7 +164,7 @@ namespace {
 
 class Builder {
 public:
-    explicit Builder(const LibraryData& lib) : lib_(lib) {}
+    Builder(const LibraryData& lib, const BuildOptions& options) : lib_(lib), options_(options) {}
 
     std::vector<std::byte> Build()
     {
@@ -412,7 +412,7 @@ private:
                 auto w = Words(c, p.type, FlagBits(p.flags));
                 // Named parameters always carry their type inline: the platform
                 // misreads a named parameter whose type is stored apart.
-                bool inl = !p.name.empty() || w.size() <= 2;
+                bool inl = p.name.empty() ? w.size() <= 2 : !options_.namedParamTypesApart;
                 if (p.name.empty()) {
                     args.push_back(inl ? 0xFFFF : 0xFFFE);
                 } else {
@@ -704,6 +704,7 @@ private:
     static constexpr uint16_t kImplRefScale = 1;
 
     const LibraryData& lib_;
+    BuildOptions options_;
     std::map<std::string, uint16_t> names_;
     Out nameData_;
     std::vector<std::byte> tree_;
@@ -713,6 +714,9 @@ private:
 
 }  // namespace
 
-std::vector<std::byte> BuildSltg(const LibraryData& lib) { return Builder(lib).Build(); }
+std::vector<std::byte> BuildSltg(const LibraryData& lib, const BuildOptions& options)
+{
+    return Builder(lib, options).Build();
+}
 
 }  // namespace ole::sltgtest

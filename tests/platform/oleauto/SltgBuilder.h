@@ -22,7 +22,14 @@
 
 namespace ole::sltgtest {
 
-std::vector<std::byte> BuildSltg(const LibraryData& lib);
+struct BuildOptions {
+    // Store the types of named parameters apart (name word without its low
+    // bit, then the offset of the type words) instead of inline. The format
+    // allows both; the platform misreads the former, so goldens don't use it.
+    bool namedParamTypesApart = false;
+};
+
+std::vector<std::byte> BuildSltg(const LibraryData& lib, const BuildOptions& options = {});
 
 // Encodes text with a help-string decoding tree built for exactly the given
 // texts; returns {tree, encoded texts}. Exposed for the decoder's tests.

@@ -29,9 +29,9 @@ std::string WithoutDiskImageFlag(std::string dump)
     at += 9;
     size_t end = dump.find_first_not_of("0123456789abcdef", at);
     unsigned long flags = std::stoul(dump.substr(at, end - at), nullptr, 16) & ~0x8ul;
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%lx", flags);
-    return dump.replace(at, end - at, buf);
+    std::ostringstream hex;
+    hex << std::hex << flags;
+    return dump.replace(at, end - at, hex.str());
 }
 
 class SltgGoldenDump : public ::testing::TestWithParam<size_t> {};

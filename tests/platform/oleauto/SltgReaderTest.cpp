@@ -39,6 +39,19 @@ TEST_P(SltgDescriptions, ReadingABuiltImageGivesBackItsDescription)
     EXPECT_EQ(Describe(read), Describe(g.data));
 }
 
+// Parameter types may also be stored apart from the argument list.
+TEST_P(SltgDescriptions, ParameterTypesStoredApartReadTheSame)
+{
+    const Golden g = FullDescriptions().at(GetParam());
+    BuildOptions apart;
+    apart.namedParamTypesApart = true;
+    auto bytes = BuildSltg(g.data, apart);
+    ASSERT_NE(bytes, BuildSltg(g.data));
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    EXPECT_EQ(Describe(read), Describe(g.data));
+}
+
 // The committed golden files are what the builder makes today, and they read
 // as their descriptions.
 TEST_P(SltgDescriptions, GoldenFileReadsAsItsDescription)
