@@ -759,6 +759,10 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
         }
         const auto* ordinal = std::get_if<WORD>(&f.entry);
         const auto* entryName = std::get_if<std::u16string>(&f.entry);
+        // A module function without an entry point is stored as ordinal 0,
+        // which is what the platform then reports for it.
+        const WORD noEntry = 0;
+        if (f.funckind == FUNC_STATIC && !ordinal && (!entryName || entryName->empty())) ordinal = &noEntry;
         bool hasEntry = ordinal || (entryName && !entryName->empty());
         int32_t entry = kNone;
         if (ordinal) entry = *ordinal;
