@@ -633,6 +633,17 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
     return S_OK;
 }
 
+void TypeInfoImpl::MarkDeleted() {
+    deleted_ = true;
+    InvalidateIndex();
+    if (owned_) {
+        TypeData shell;
+        shell.name = std::move(owned_->name);
+        shell.kind = owned_->kind;
+        *owned_ = std::move(shell);
+    }
+}
+
 bool TypeInfoImpl::IsDualActive() const {
     return !deleted_ && laidOut_ && data_->kind == TKIND_INTERFACE && (data_->flags & TYPEFLAG_FDUAL);
 }

@@ -285,7 +285,8 @@ public:
     bool IsLaidOut() const { return laidOut_; }
     UINT IndexInLibrary() const { return index_in_lib_; }
     void SetIndexInLibrary(UINT i) { index_in_lib_ = i; }
-    void MarkDeleted() { deleted_ = true; }
+    // The object stays alive for callers still holding it; its members are dropped.
+    void MarkDeleted();
     const TypeData& Raw() const { return *data_; }
 
     // ICreateTypeInfo
