@@ -229,4 +229,37 @@ TEST(EngineLibrary, InjectedFailureFiresOnceAfterTheSkippedCalls) {
     EXPECT_OK(foo->LayOut());
 }
 
+TEST(EngineLibrary, IsNameAndFindNameReportTheStoredSpelling) {
+    auto lib = NewLib();
+    auto read = lib.As<ITypeLib>();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4}, 42));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"DoIt", u"Count"}));
+    std::u16string buf = u"doit";
+    INT found = 0;
+    ASSERT_OK(read->IsName(buf.data(), 0, &found));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(u"DoIt", buf);
+    buf = u"COUNT";
+    ASSERT_OK(read->IsName(buf.data(), 0, &found));
+    EXPECT_EQ(u"Count", buf);
+    buf = u"nothing";
+    ASSERT_OK(read->IsName(buf.data(), 0, &found));
+    EXPECT_FALSE(found);
+
+    ITypeInfo* infos[2] = {};
+    MEMBERID ids[2] = {};
+    USHORT n = 2;
+    buf = u"DOIT";
+    ASSERT_OK(read->FindName(buf.data(), 0, infos, ids, &n));
+    ASSERT_EQ(1, n);
+    EXPECT_EQ(Read(foo).get(), infos[0]);
+    EXPECT_EQ(42, ids[0]);
+    infos[0]->Release();
+    ULONG names = 0, chars = 0;
+    ASSERT_OK(lib.As<ITypeLib2>()->GetLibStatistics(&names, &chars));
+    EXPECT_EQ(3u, names);  // IFoo, DoIt, Count
+    EXPECT_EQ(13u, chars);
+}
+
 }  // namespace
