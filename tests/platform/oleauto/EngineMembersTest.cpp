@@ -359,3 +359,66 @@ TEST(EngineMembers, LookupsStayRightThroughAppendsRenamesAndDeletions) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the model's member rebuild does to change a property: probe, copy each
+// accessor behind itself, move the names over through blanks, delete the old
+// accessors, lay out.
+TEST(EngineMembers, RebuildingAPropertyThroughCopiesKeepsItsIdNamesAndSlots) {
+    StdBases std;
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
+    TYPEDESC i4 = Td(VT_I4);
+    std::vector<ELEMDESC> getParams{Elem(VT_PTR, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)};
+    getParams[0].tdesc.lptdesc = &i4;
+    FUNCDESC get = Func(FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, getParams);
+    ASSERT_OK(foo->AddFuncDesc(0, &get));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"Value", u"result"}));
+    ASSERT_OK(SetNames(foo.get(), 1, {u"Value"}));
+    ASSERT_OK(foo->LayOut());
+    auto ti = Read(foo);
+    const MEMBERID id = FuncAt(ti.get(), 0).memid;
+    ASSERT_EQ(0x60010000, id);
+    ASSERT_EQ(id, FuncAt(ti.get(), 1).memid);
+
+    // The probe succeeds, so the copies take automatic slots.
+    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL));
+    ASSERT_OK(foo->LayOut());
+    ASSERT_OK(foo->DeleteFuncDesc(2));
+
+    std::vector<std::u16string> names = NamesOf(ti.get(), id);
+    ASSERT_EQ((std::vector<std::u16string>{u"Value", u"result"}), names);
+    ASSERT_OK(SetNames(foo.get(), 0, {u"", u""}));
+    ASSERT_OK(SetNames(foo.get(), 1, {u""}));
+    for (UINT old : {0u, 2u}) {  // the put moved to 2 once the get's copy went in at 1
+        FUNCDESC* desc = nullptr;
+        ASSERT_OK(ti->GetFuncDesc(old, &desc));
+        FUNCDESC copy = *desc;
+        copy.oVft = 0;
+        copy.wFuncFlags = FUNCFLAG_FBINDABLE;  // the edit
+        ASSERT_OK(foo->AddFuncDesc(old + 1, &copy));
+        ti->ReleaseFuncDesc(desc);
+        std::vector<std::u16string> copyNames = names;
+        if (old == 2) copyNames.pop_back();  // a put's value parameter stays unnamed
+        ASSERT_OK(SetNames(foo.get(), old + 1, copyNames));
+    }
+    ASSERT_OK(foo->DeleteFuncDesc(0));
+    ASSERT_OK(foo->DeleteFuncDesc(1));
+    ASSERT_OK(foo->LayOut());
+
+    ASSERT_EQ(2, Attr(ti.get()).cFuncs);
+    for (UINT i = 0; i < 2; ++i) {
+        FuncInfo f = FuncAt(ti.get(), i);
+        EXPECT_EQ(id, f.memid);
+        EXPECT_EQ(FUNCFLAG_FBINDABLE, f.flags);
+        EXPECT_EQ(static_cast<SHORT>(12 + 4 * i), f.oVft);
+    }
+    EXPECT_EQ(INVOKE_PROPERTYGET, FuncAt(ti.get(), 0).invkind);
+    EXPECT_EQ(names, NamesOf(ti.get(), id));
+    EXPECT_EQ(20, Attr(ti.get()).cbSizeVft);
+}
+
+}  // namespace
