@@ -20,9 +20,21 @@ struct CopyError {
     HRESULT hr;
 };
 
-void Check(HRESULT hr, const std::string& what) {
-    if (FAILED(hr)) throw CopyError{what, hr};
+// Where a call was made; the message is put together only when it fails.
+struct Where {
+    const std::string* type = nullptr;
+    const char* member = nullptr;  // "function", "variable", ...
+    UINT index = 0;
+};
+
+void Check(HRESULT hr, const char* what, Where where = {}) {
+    if (SUCCEEDED(hr)) return;
+    std::string text = what;
+    if (where.type) text += " " + *where.type;
+    if (where.member) text += std::string(" ") + where.member + " " + std::to_string(where.index);
+    throw CopyError{text, hr};
 }
+void Check(HRESULT hr, const std::string& what) { Check(hr, what.c_str()); }
 
 // Owner of the TYPEDESC chains built for one descriptor.
 struct DescStore {
@@ -162,9 +174,9 @@ void LibraryCopier::CopyDesc(Pair& p, const TYPEDESC& from, TYPEDESC& to, DescSt
 void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
     ComPtr<ITypeInfo2> src2 = p.source.As<ITypeInfo2>();
     for (UINT k = 0; k < ta.cFuncs; ++k) {
-        const std::string where = p.name + " function " + std::to_string(k);
+        const Where where{&p.name, "function", k};
         FUNCDESC* fd = nullptr;
-        Check(p.source->GetFuncDesc(k, &fd), "GetFuncDesc " + where);
+        Check(p.source->GetFuncDesc(k, &fd), "GetFuncDesc", where);
         std::unique_ptr<FUNCDESC, std::function<void(FUNCDESC*)>> hold(
             fd, [&](FUNCDESC* f) { p.source->ReleaseFuncDesc(f); });
         DescStore store;
@@ -173,7 +185,7 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
         for (SHORT i = 0; i < fd->cParams; ++i) CopyDesc(p, fd->lprgelemdescParam[i].tdesc, params[i].tdesc, store);
         CopyDesc(p, fd->elemdescFunc.tdesc, copy.elemdescFunc.tdesc, store);
         copy.lprgelemdescParam = params.empty() ? nullptr : params.data();
-        Check(p.target->AddFuncDesc(k, &copy), "AddFuncDesc " + where);
+        Check(p.target->AddFuncDesc(k, &copy), "AddFuncDesc", where);
 
         // Names and help come by member id; accessors sharing an id share them.
         BSTR raw[64] = {};
@@ -188,14 +200,14 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
             std::u16string empty;
             std::vector<LPOLESTR> list;
             for (UINT i = 0; i < n; ++i) list.push_back(names[i].get() ? names[i].get() : empty.data());
-            Check(p.target->SetFuncAndParamNames(k, list.data(), n), "SetFuncAndParamNames " + where);
+            Check(p.target->SetFuncAndParamNames(k, list.data(), n), "SetFuncAndParamNames", where);
         }
 
         BStr doc;
         DWORD helpContext = 0;
         if (SUCCEEDED(p.source->GetDocumentation(fd->memid, nullptr, doc.put(), &helpContext, nullptr))) {
-            if (doc.get()) Check(p.target->SetFuncDocString(k, doc.get()), "SetFuncDocString " + where);
-            if (helpContext) Check(p.target->SetFuncHelpContext(k, helpContext), "SetFuncHelpContext " + where);
+            if (doc.get()) Check(p.target->SetFuncDocString(k, doc.get()), "SetFuncDocString", where);
+            if (helpContext) Check(p.target->SetFuncHelpContext(k, helpContext), "SetFuncHelpContext", where);
         }
         if (fd->funckind == FUNC_STATIC) {
             BStr dll, entry;
@@ -203,7 +215,7 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
             if (SUCCEEDED(p.source->GetDllEntry(fd->memid, fd->invkind, dll.put(), entry.put(), &ordinal)) &&
                 dll.get()) {
                 DllEntryPoint point = entry.get() ? DllEntryPoint(entry.str()) : DllEntryPoint(ordinal);
-                Check(p.target->DefineFuncAsDllEntry(k, dll.get(), point), "DefineFuncAsDllEntry " + where);
+                Check(p.target->DefineFuncAsDllEntry(k, dll.get(), point), "DefineFuncAsDllEntry", where);
             }
         }
         if (src2) {
@@ -211,21 +223,21 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
             DWORD helpStringContext = 0;
             if (SUCCEEDED(src2->GetDocumentation2(fd->memid, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
                 helpStringContext)
-                Check(p.target->SetFuncHelpStringContext(k, helpStringContext), "SetFuncHelpStringContext " + where);
+                Check(p.target->SetFuncHelpStringContext(k, helpStringContext), "SetFuncHelpStringContext", where);
             CUSTDATA cd{};
-            Check(src2->GetAllFuncCustData(k, &cd), "GetAllFuncCustData " + where);
+            Check(src2->GetAllFuncCustData(k, &cd), "GetAllFuncCustData", where);
             HRESULT hr = S_OK;
             for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
                 hr = p.target->SetFuncCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
             ClearCustData(&cd);
-            Check(hr, "SetFuncCustData " + where);
+            Check(hr, "SetFuncCustData", where);
             for (SHORT a = 0; a < fd->cParams; ++a) {
-                Check(src2->GetAllParamCustData(k, static_cast<UINT>(a), &cd), "GetAllParamCustData " + where);
+                Check(src2->GetAllParamCustData(k, static_cast<UINT>(a), &cd), "GetAllParamCustData", where);
                 for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
                     hr = p.target->SetParamCustData(k, static_cast<UINT>(a), cd.prgCustData[i].guid,
                                                     &cd.prgCustData[i].varValue);
                 ClearCustData(&cd);
-                Check(hr, "SetParamCustData " + where);
+                Check(hr, "SetParamCustData", where);
             }
         }
     }
@@ -234,105 +246,105 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
 void LibraryCopier::CopyVariables(Pair& p, const TYPEATTR& ta) {
     ComPtr<ITypeInfo2> src2 = p.source.As<ITypeInfo2>();
     for (UINT k = 0; k < ta.cVars; ++k) {
-        const std::string where = p.name + " variable " + std::to_string(k);
+        const Where where{&p.name, "variable", k};
         VARDESC* vd = nullptr;
-        Check(p.source->GetVarDesc(k, &vd), "GetVarDesc " + where);
+        Check(p.source->GetVarDesc(k, &vd), "GetVarDesc", where);
         std::unique_ptr<VARDESC, std::function<void(VARDESC*)>> hold(
             vd, [&](VARDESC* v) { p.source->ReleaseVarDesc(v); });
         DescStore store;
         VARDESC copy = *vd;
         CopyDesc(p, vd->elemdescVar.tdesc, copy.elemdescVar.tdesc, store);
-        Check(p.target->AddVarDesc(k, &copy), "AddVarDesc " + where);
+        Check(p.target->AddVarDesc(k, &copy), "AddVarDesc", where);
         BStr name;
         UINT count = 0;
         BSTR raw = nullptr;
         if (SUCCEEDED(p.source->GetNames(vd->memid, &raw, 1, &count)) && count == 1) {
             name.Attach(raw);
-            if (name.get()) Check(p.target->SetVarName(k, name.get()), "SetVarName " + where);
+            if (name.get()) Check(p.target->SetVarName(k, name.get()), "SetVarName", where);
         }
         BStr doc;
         DWORD helpContext = 0;
         if (SUCCEEDED(p.source->GetDocumentation(vd->memid, nullptr, doc.put(), &helpContext, nullptr))) {
-            if (doc.get()) Check(p.target->SetVarDocString(k, doc.get()), "SetVarDocString " + where);
-            if (helpContext) Check(p.target->SetVarHelpContext(k, helpContext), "SetVarHelpContext " + where);
+            if (doc.get()) Check(p.target->SetVarDocString(k, doc.get()), "SetVarDocString", where);
+            if (helpContext) Check(p.target->SetVarHelpContext(k, helpContext), "SetVarHelpContext", where);
         }
         if (src2) {
             BStr helpString, helpDll;
             DWORD helpStringContext = 0;
             if (SUCCEEDED(src2->GetDocumentation2(vd->memid, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
                 helpStringContext)
-                Check(p.target->SetVarHelpStringContext(k, helpStringContext), "SetVarHelpStringContext " + where);
+                Check(p.target->SetVarHelpStringContext(k, helpStringContext), "SetVarHelpStringContext", where);
             CUSTDATA cd{};
-            Check(src2->GetAllVarCustData(k, &cd), "GetAllVarCustData " + where);
+            Check(src2->GetAllVarCustData(k, &cd), "GetAllVarCustData", where);
             HRESULT hr = S_OK;
             for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
                 hr = p.target->SetVarCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
             ClearCustData(&cd);
-            Check(hr, "SetVarCustData " + where);
+            Check(hr, "SetVarCustData", where);
         }
     }
 }
 
 void LibraryCopier::CopyType(Pair& p) {
     TYPEATTR* raw = nullptr;
-    Check(p.source->GetTypeAttr(&raw), "GetTypeAttr " + p.name);
+    Check(p.source->GetTypeAttr(&raw), "GetTypeAttr", Where{&p.name});
     std::unique_ptr<TYPEATTR, std::function<void(TYPEATTR*)>> ta(
         raw, [&](TYPEATTR* a) { p.source->ReleaseTypeAttr(a); });
     ICreateTypeInfo2* t = p.target.get();
-    if (ta->guid != GUID_NULL) Check(t->SetGuid(ta->guid), "SetGuid " + p.name);
-    Check(t->SetVersion(ta->wMajorVerNum, ta->wMinorVerNum), "SetVersion " + p.name);
-    Check(t->SetTypeFlags(ta->wTypeFlags), "SetTypeFlags " + p.name);
-    Check(t->SetAlignment(ta->cbAlignment), "SetAlignment " + p.name);
+    if (ta->guid != GUID_NULL) Check(t->SetGuid(ta->guid), "SetGuid", Where{&p.name});
+    Check(t->SetVersion(ta->wMajorVerNum, ta->wMinorVerNum), "SetVersion", Where{&p.name});
+    Check(t->SetTypeFlags(ta->wTypeFlags), "SetTypeFlags", Where{&p.name});
+    Check(t->SetAlignment(ta->cbAlignment), "SetAlignment", Where{&p.name});
     if (ta->idldescType.wIDLFlags) {
         IDLDESC idl = ta->idldescType;
-        Check(t->SetTypeIdldesc(&idl), "SetTypeIdldesc " + p.name);
+        Check(t->SetTypeIdldesc(&idl), "SetTypeIdldesc", Where{&p.name});
     }
     BStr doc;
     DWORD helpContext = 0;
     Check(p.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.put(), &helpContext, nullptr),
-          "GetDocumentation " + p.name);
-    if (doc.get()) Check(t->SetDocString(doc.get()), "SetDocString " + p.name);
-    if (helpContext) Check(t->SetHelpContext(helpContext), "SetHelpContext " + p.name);
+          "GetDocumentation", Where{&p.name});
+    if (doc.get()) Check(t->SetDocString(doc.get()), "SetDocString", Where{&p.name});
+    if (helpContext) Check(t->SetHelpContext(helpContext), "SetHelpContext", Where{&p.name});
     ComPtr<ITypeInfo2> src2 = p.source.As<ITypeInfo2>();
     if (src2) {
         BStr helpString, helpDll;
         DWORD helpStringContext = 0;
         if (SUCCEEDED(src2->GetDocumentation2(MEMBERID_NIL, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
             helpStringContext)
-            Check(t->SetHelpStringContext(helpStringContext), "SetHelpStringContext " + p.name);
+            Check(t->SetHelpStringContext(helpStringContext), "SetHelpStringContext", Where{&p.name});
         CUSTDATA cd{};
-        Check(src2->GetAllCustData(&cd), "GetAllCustData " + p.name);
+        Check(src2->GetAllCustData(&cd), "GetAllCustData", Where{&p.name});
         HRESULT hr = S_OK;
         for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
             hr = t->SetCustData(cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
         ClearCustData(&cd);
-        Check(hr, "SetCustData " + p.name);
+        Check(hr, "SetCustData", Where{&p.name});
     }
     if (ta->typekind == TKIND_ALIAS) {
         DescStore store;
         TYPEDESC alias{};
         CopyDesc(p, ta->tdescAlias, alias, store);
-        Check(t->SetTypeDescAlias(&alias), "SetTypeDescAlias " + p.name);
+        Check(t->SetTypeDescAlias(&alias), "SetTypeDescAlias", Where{&p.name});
     }
     for (UINT k = 0; k < ta->cImplTypes; ++k) {
-        const std::string where = p.name + " implemented type " + std::to_string(k);
+        const Where where{&p.name, "implemented type", k};
         HREFTYPE h = 0;
-        Check(p.source->GetRefTypeOfImplType(k, &h), "GetRefTypeOfImplType " + where);
+        Check(p.source->GetRefTypeOfImplType(k, &h), "GetRefTypeOfImplType", where);
         HREFTYPE mapped = MapRef(p, h);
-        Check(t->AddImplType(k, mapped), "AddImplType " + where);
+        Check(t->AddImplType(k, mapped), "AddImplType", where);
         if (ta->typekind == TKIND_COCLASS) {
             INT flags = 0;
-            Check(p.source->GetImplTypeFlags(k, &flags), "GetImplTypeFlags " + where);
-            Check(t->SetImplTypeFlags(k, flags), "SetImplTypeFlags " + where);
+            Check(p.source->GetImplTypeFlags(k, &flags), "GetImplTypeFlags", where);
+            Check(t->SetImplTypeFlags(k, flags), "SetImplTypeFlags", where);
         }
         if (src2) {
             CUSTDATA cd{};
-            Check(src2->GetAllImplTypeCustData(k, &cd), "GetAllImplTypeCustData " + where);
+            Check(src2->GetAllImplTypeCustData(k, &cd), "GetAllImplTypeCustData", where);
             HRESULT hr = S_OK;
             for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
                 hr = t->SetImplTypeCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
             ClearCustData(&cd);
-            Check(hr, "SetImplTypeCustData " + where);
+            Check(hr, "SetImplTypeCustData", where);
         }
     }
     CopyFunctions(p, *ta);
@@ -357,12 +369,12 @@ void LibraryCopier::Run() {
               "GetDocumentation " + std::to_string(i));
         p.name = name.utf8();
         ComPtr<ICreateTypeInfo> created;
-        Check(dst_->CreateTypeInfo(name.get() ? name.get() : u"", kind, created.put()), "CreateTypeInfo " + p.name);
-        Check(created.As(&p.target), "ICreateTypeInfo2 of " + p.name);
+        Check(dst_->CreateTypeInfo(name.get() ? name.get() : u"", kind, created.put()), "CreateTypeInfo", Where{&p.name});
+        Check(created.As(&p.target), "ICreateTypeInfo2 of", Where{&p.name});
         types_.push_back(std::move(p));
     }
     for (Pair& p : types_) CopyType(p);
-    for (Pair& p : types_) Check(p.target->LayOut(), "LayOut " + p.name);
+    for (Pair& p : types_) Check(p.target->LayOut(), "LayOut", Where{&p.name});
 }
 
 }  // namespace
