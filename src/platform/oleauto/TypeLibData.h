@@ -201,6 +201,8 @@ HRESULT ResolveImportedLibrary(const GUID& lib, WORD major, WORD minor, LCID lci
 // Writes a laid-out library to path (the file writer). SaveAllChanges of a
 // created library lays out every type, then calls it with the library's data
 // and file name. Without a writer SaveAllChanges fails with E_NOTIMPL.
+// CreateTypeLib2 registers the file layer's writer and resolver first
+// (RegisterFileServices), so created libraries save and find stdole2.
 using TypeLibWriter = std::function<HRESULT(const LibraryData& data, const std::u16string& path)>;
 void SetTypeLibWriter(TypeLibWriter writer);
 
