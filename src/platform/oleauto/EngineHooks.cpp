@@ -65,11 +65,12 @@ TypeLibWriter CurrentWriter() {
     return h.writer;
 }
 
-HRESULT InjectedFailure(const char* method) {
+HRESULT InjectedFailure(const char* method, const char* owner) {
     auto& h = TheHooks();
     if (h.armedCount.load(std::memory_order_relaxed) == 0) return S_OK;
     std::lock_guard lock(h.mutex);
-    auto it = h.armed.find(method);
+    auto it = h.armed.find(std::string(owner) + "::" + method);
+    if (it == h.armed.end()) it = h.armed.find(method);
     if (it == h.armed.end()) return S_OK;
     if (it->second.skip > 0) {
         --it->second.skip;

@@ -36,7 +36,7 @@ HRESULT CheckConstValue(TYPEKIND kind, const VARIANT& v) {
 HRESULT TypeInfoImpl::Begin(const char* method) {
     if (lib_->ReadOnly()) return E_ACCESSDENIED;
     if (deleted_) return TYPE_E_ELEMENTNOTFOUND;
-    if (HRESULT hr = InjectedFailure(method); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedFailure(method, "ICreateTypeInfo2"); FAILED(hr)) return hr;
     return S_OK;
 }
 

@@ -134,7 +134,7 @@ ULONG LibraryImpl::Release() {
 
 HRESULT LibraryImpl::Begin(const char* method) {
     if (readOnly_) return E_ACCESSDENIED;
-    if (HRESULT hr = InjectedFailure(method); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedFailure(method, "ICreateTypeLib2"); FAILED(hr)) return hr;
     return S_OK;
 }
 

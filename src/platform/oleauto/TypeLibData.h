@@ -215,7 +215,9 @@ inline constexpr GUID kIID_IUnknown = IUnknown::kIID;
 namespace testing {
 // Makes the named creation-interface method (e.g. "AddFuncDesc", "LayOut",
 // "SetFuncAndParamNames", "CreateTypeInfo") return hr, after letting `skip`
-// calls of it succeed. One armed failure per name; it fires once.
+// calls of it succeed. One armed failure per name; it fires once. A name
+// shared by the library and its types ("SetName", "SetGuid", "SetCustData",
+// ...) may be qualified: "ICreateTypeLib2::SetName", "ICreateTypeInfo2::SetName".
 void FailNextCall(const char* methodName, HRESULT hr, int skip = 0);
 // Disarms every pending failure.
 void ClearInjectedFailures();

@@ -55,8 +55,9 @@ inline void PutBstr(BSTR* out, std::u16string_view s, bool nullForEmpty = false)
 // VT_USERDEFINED, VT_CARRAY and unknown types.
 bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align);
 
-// Injected failure for a creation-interface method (0 when none is armed).
-HRESULT InjectedFailure(const char* method);
+// Injected failure for a creation-interface method of owner ("ICreateTypeLib2"
+// or "ICreateTypeInfo2"); S_OK when none is armed.
+HRESULT InjectedFailure(const char* method, const char* owner);
 // The file writer set with SetTypeLibWriter (empty when none).
 TypeLibWriter CurrentWriter();
 

@@ -227,6 +227,10 @@ TEST(EngineLibrary, InjectedFailureFiresOnceAfterTheSkippedCalls) {
     ole::testing::FailNextCall("LayOut", TYPE_E_INVALIDSTATE);
     ole::testing::ClearInjectedFailures();
     EXPECT_OK(foo->LayOut());
+    ole::testing::FailNextCall("ICreateTypeInfo2::SetName", E_ACCESSDENIED);
+    EXPECT_OK(lib->SetName(u"Lib"));  // the library's SetName is another method
+    EXPECT_EQ(E_ACCESSDENIED, foo->SetName(u"IBar"));
+    EXPECT_EQ(u"IFoo", NameOf(Read(foo).get()));
 }
 
 TEST(EngineLibrary, IsNameAndFindNameReportTheStoredSpelling) {
