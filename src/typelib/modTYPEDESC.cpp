@@ -101,7 +101,14 @@ ole::TYPEDESC* BuildTypeDesc(TypeDescOwner& owner, ole::ICreateTypeInfo* newType
     } else if (v & tli::VTI_FIXEDARRAY) {
         std::vector<tli::ArrayBound> bounds;
         ole::SHORT dims = 0;
-        CheckHr(vti->ArrayBounds(&bounds, &dims));
+        // A fixed-size array without bounds gets a descriptor of no dimensions.
+        const ole::HRESULT hr = vti->ArrayBounds(&bounds, &dims);
+        if (hr == tli::TLI_E_NOARRAYBOUNDS) {
+            bounds.clear();
+            dims = 0;
+        } else {
+            CheckHr(hr);
+        }
         if (dims < 0 || static_cast<size_t>(dims) != bounds.size()) RaiseError(kErrInvalidArgument);
         for (const tli::ArrayBound& b : bounds) {
             const int64_t count = int64_t{b.upper} - int64_t{b.lower} + 1;

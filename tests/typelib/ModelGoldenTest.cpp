@@ -60,8 +60,10 @@ void AddConst(ICreateTypeInfo2* t, UINT index, const char16_t* name, Variant val
     VARDESC vd{};
     vd.memid = MEMBERID_NIL;
     vd.varkind = VAR_CONST;
-    vd.elemdescVar.tdesc.vt = value.vt() == VT_I4 ? VT_INT : value.vt();
-    if (value.vt() == VT_I4) ASSERT_OK(value.ChangeType(VT_INT));
+    if (value.vt() == VT_I4) {
+        ASSERT_OK(value.ChangeType(VT_INT));
+    }
+    vd.elemdescVar.tdesc.vt = value.vt();
     vd.lpvarValue = value.ptr();
     ASSERT_OK(t->AddVarDesc(index, &vd));
     ASSERT_OK(t->SetVarName(index, name));

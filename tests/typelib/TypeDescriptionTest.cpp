@@ -334,6 +334,7 @@ TEST_F(TypeDescription, CustomDataCopiesCallNoSetterForNone) {
     helper::CopyCustDataModified(
         helper::GetTypeCustData(iface.As<ITypeInfo2>().get()), helper::SetLibCustData(lib.CreateView().get()),
         [](CUSTDATA& cd) {
+            VariantClear(&cd.prgCustData[1].varValue);
             cd.cCustData = 1;
             return false;
         },
