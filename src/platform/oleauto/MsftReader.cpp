@@ -120,7 +120,7 @@ private:
     bool ReadDirectory(size_t at);
     void ReadImportFiles();
     void ReadType(int index);
-    void ReadMembers(int index, const TypeRecordView& rec, TypeData& t);
+    void ReadMembers(const TypeRecordView& rec, TypeData& t);
 
     std::u16string Name(int32_t offset);
     std::u16string String(int32_t offset);
@@ -588,15 +588,14 @@ void MsftParser::ReadType(int index) {
     default: break;
     }
     if (failed()) return;
-    ReadMembers(index, rec, t);
+    ReadMembers(rec, t);
 }
 
-void MsftParser::ReadMembers(int index, const TypeRecordView& rec, TypeData& t) {
+void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
     size_t nf = rec.counts & 0xFFFF;
     size_t nv = rec.counts >> 16;
     if (nf + nv == 0) return;
     std::u16string dllName = t.kind == TKIND_MODULE ? String(rec.datatype1) : std::u16string();
-    (void)index;
 
     ByteReader block(image_);
     block.Seek(static_cast<size_t>(static_cast<uint32_t>(rec.memOffset)));
