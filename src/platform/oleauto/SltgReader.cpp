@@ -279,7 +279,7 @@ private:
                 node = one ? node + 3 : (size_t{ByteAt(tree_, node + 1)} << 8 | ByteAt(tree_, node + 2));
                 continue;
             }
-            Need(moved);  // a leaf at the root would never consume input
+            if (!moved) break;  // a leaf at the root: a tree that holds no words
             size_t end = node + 1;
             while (ByteAt(tree_, end) != 0) ++end;
             if (end == node + 1) break;

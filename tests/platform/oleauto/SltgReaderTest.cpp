@@ -166,13 +166,27 @@ TEST(SltgReader, ABlockLongerThanTheFileFails)
     EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
 }
 
-TEST(SltgReader, HelpStringsDecompressWordByWord)
+// A dictionary of hundreds of words puts tree nodes beyond offset 0xFF, so
+// the big-endian jump offsets need both bytes.
+TEST(SltgReader, HelpStringsWithManyWordsDecompress)
 {
-    auto t = CompressHelpStrings({"alpha beta", "beta gamma alpha", "x"});
-    ASSERT_EQ(t.encoded.size(), 3u);
-    // A two-word text of a four-leaf tree (three words plus the end) needs
-    // three codes of two bits: it packs into one byte.
-    EXPECT_LE(t.encoded[0].size(), 2u);
+    LibraryData l;
+    l.name = u"Words";
+    for (int t = 0; t < 20; ++t) {
+        TypeData e;
+        e.name = u"E" + std::u16string(1, static_cast<char16_t>(u'A' + t));
+        e.kind = TKIND_ENUM;
+        for (int w = 0; w < 30; ++w) {
+            std::string word = "w" + std::to_string(t * 30 + w) + (w % 7 == 0 ? "\xE9t\xE9" : "");
+            if (!e.docString.empty()) e.docString += u' ';
+            for (char c : word) e.docString += static_cast<char16_t>(static_cast<unsigned char>(c));
+        }
+        l.types.push_back(e);
+    }
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(BuildSltg(l), &read), S_OK);
+    ASSERT_EQ(read.types.size(), l.types.size());
+    for (size_t t = 0; t < l.types.size(); ++t) EXPECT_EQ(read.types[t].docString, l.types[t].docString) << t;
 }
 
 }  // namespace
