@@ -116,6 +116,20 @@ TEST_F(EditableLibrary, EveryKindOfTypeIsAddedAndAutomaticBasesAreGiven) {
     EXPECT_NE(TypeSection(dump, "Handle").find("{00000000-0000-0000-0000-000000000000}"), std::string::npos);
 }
 
+TEST_F(EditableLibrary, ABaseThatCannotBeAddedDoesNotStopTheGeneration) {
+    CustomTypeLib lib;
+    lib.LibName(u"Bases");
+    lib.AddCustomTypeInfo(u"IFirst", TKIND_INTERFACE, kNoGuid);
+    lib.AddCustomTypeInfo(u"ISecond", TKIND_INTERFACE, kNoGuid);
+    ole::testing::FailNextCall("AddImplType", E_OUTOFMEMORY);
+    ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(true).get());
+    EXPECT_TRUE(ImplNames(TypeByName(reloaded.get(), u"IFirst").get()).empty());
+    EXPECT_EQ(ImplNames(TypeByName(reloaded.get(), u"ISecond").get()), std::vector<std::u16string>{u"IUnknown"});
+    // A layout that fails is raised.
+    ole::testing::FailNextCall("LayOut", TYPE_E_INVALIDSTATE);
+    EXPECT_EQ(ErrorOf([&] { lib.GenerateDirect(true); }), TYPE_E_INVALIDSTATE);
+}
+
 TEST_F(EditableLibrary, AFailedAddLeavesNoTypeBehind) {
     CustomTypeLib lib;
     lib.LibName(u"Adds");
