@@ -152,7 +152,7 @@ LibraryData Kinds(bool full)
     e.vars.push_back(Const(u"Minus", 0x40000003, VT_I4, Variant::Int(-1)));
     l.types.push_back(e);
 
-    TypeData r = Type(u"Point", TKIND_RECORD, G(0x5E170003, 3), 0, 28, 4);
+    TypeData r = Type(u"Point", TKIND_RECORD, G(0x5E170003, 3), 0, 24, 4);
     r.vars.push_back(Field(u"x", 0x40000000, T(VT_I4), 0));
     r.vars.push_back(Field(u"y", 0x40000001, T(VT_I4), 4));
     r.vars.push_back(Field(u"tag", 0x40000002, Ptr(T(VT_I2)), 8));
@@ -182,7 +182,7 @@ LibraryData Kinds(bool full)
     l.types.push_back(ap);
     l.types.push_back(ac);
 
-    TypeData m = Type(u"Helpers", TKIND_MODULE, G(0x5E170004, 4), 0, 0, 0);
+    TypeData m = Type(u"Helpers", TKIND_MODULE, G(0x5E170004, 4), 0, 0, 4);
     m.vars.push_back(Const(u"Version", 0x40000000, VT_BSTR, Variant(std::u16string_view(u"1.0"))));
     FuncData add = Func(u"Add", 0x60000000, FUNC_STATIC, INVOKE_FUNC, T(VT_I4), 0,
                         {Param(u"a", T(VT_I4), PARAMFLAG_FIN), Param(u"b", T(VT_I4), PARAMFLAG_FIN)});
@@ -253,7 +253,7 @@ LibraryData Objects(bool full)
     s.funcs.push_back(use);
     l.types.push_back(s);
 
-    TypeData d = Type(u"DShapeEvents", TKIND_DISPATCH, G(0x5E170012, 0x12), 0, 4, 4, 28);
+    TypeData d = Type(u"DShapeEvents", TKIND_DISPATCH, G(0x5E170012, 0x12), TYPEFLAG_FDISPATCHABLE, 4, 4, 28);
     if (full) d.docString = u"Events of a shape";
     d.implTypes.push_back({5, 0, {}});
     FuncData changed = Func(u"Changed", 1, FUNC_DISPATCH, INVOKE_FUNC, T(VT_VOID), 0, {Param(u"what", T(VT_BSTR), PARAMFLAG_FIN)});
@@ -354,7 +354,7 @@ LibraryData Inheritance(bool full)
     c.implTypes.push_back({8, 0, {}});
     l.types.push_back(c);
 
-    TypeData m = Type(u"Api", TKIND_MODULE, G(0x5E170026, 0x26), 0, 0, 0);
+    TypeData m = Type(u"Api", TKIND_MODULE, G(0x5E170026, 0x26), 0, 0, 4);
     m.funcs.push_back(Func(u"Start", 0x60000000, FUNC_STATIC, INVOKE_FUNC, T(VT_BOOL), 0,
                            {Param(u"name", T(VT_LPSTR), PARAMFLAG_FIN), Param(u"wide", T(VT_LPWSTR), PARAMFLAG_FIN)}));
     FuncData stop = Func(u"Stop", 0x60000001, FUNC_STATIC, INVOKE_FUNC, T(VT_VOID), 0,
