@@ -63,18 +63,73 @@ std::string ToAnsi(std::u16string_view s) {
     return out;
 }
 
-// Upper-case form of ANSI text, for the case-insensitive name table.
-void FoldAnsi(std::string_view s, std::string& out) {
-    out.assign(s);
-    for (char& ch : out) {
-        auto c = static_cast<uint8_t>(ch);
-        if (c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 0x20);
-        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) c = static_cast<uint8_t>(c - 0x20);
-        else if (c == 0x9A || c == 0x9C || c == 0x9E) c = static_cast<uint8_t>(c - 0x10);
+// Upper-case form of ANSI characters, for the case-insensitive name table.
+constexpr std::array<uint8_t, 256> MakeFoldTable() {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        int c = i;
+        if (c >= 'a' && c <= 'z') c -= 0x20;
+        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) c -= 0x20;
+        else if (c == 0x9A || c == 0x9C || c == 0x9E) c -= 0x10;
         else if (c == 0xFF) c = 0x9F;
-        ch = static_cast<char>(c);
+        t[i] = static_cast<uint8_t>(c);
     }
+    return t;
 }
+constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
+
+uint32_t HashText(std::string_view s, bool fold) {
+    uint32_t h = 2166136261u;
+    for (char ch : s) {
+        auto c = static_cast<uint8_t>(ch);
+        h = (h ^ (fold ? kFold[c] : c)) * 16777619u;
+    }
+    return h;
+}
+
+// Offsets of segment entries, found by their text. The text stays in the
+// segment; the table holds only offsets and hashes (open addressing).
+class OffsetTable {
+public:
+    void Reserve(size_t n) {
+        size_t cap = 16;
+        while (cap < n * 2) cap <<= 1;
+        slots_.assign(cap, Slot{0, -1});
+        count_ = 0;
+    }
+    template <class Equal>
+    int32_t Find(uint32_t hash, Equal equal) const {
+        if (slots_.empty()) return -1;
+        size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& s = slots_[i];
+            if (s.offset < 0) return -1;
+            if (s.hash == hash && equal(s.offset)) return s.offset;
+        }
+    }
+    void Insert(uint32_t hash, int32_t offset) {
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
+        size_t mask = slots_.size() - 1;
+        size_t i = hash & mask;
+        while (slots_[i].offset >= 0) i = (i + 1) & mask;
+        slots_[i] = Slot{hash, offset};
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        uint32_t hash;
+        int32_t offset;
+    };
+    void Grow() {
+        std::vector<Slot> old = std::move(slots_);
+        Reserve(std::max<size_t>(old.size(), 8));
+        for (const Slot& s : old)
+            if (s.offset >= 0) Insert(s.hash, s.offset);
+    }
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+};
 
 // ---- Byte vectors ----
 
@@ -150,13 +205,6 @@ constexpr std::array<Segment, 13> kPhysicalOrder = {
     kSegTypeInfo, kSegGuidHash, kSegGuids,     kSegRefTable,   kSegImpInfo,    kSegImpFiles, kSegNameHash,
     kSegNames,    kSegStrings,  kSegTypeDescs, kSegArrayDescs, kSegCustData,   kSegCdGuids};
 
-// String keys looked up by view, without building a string per lookup.
-struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-using TextMap = std::unordered_map<std::string, int32_t, TextHash, std::equal_to<>>;
-
 bool IsIntrinsicInline(VARTYPE vt) {
     return vt != VT_PTR && vt != VT_SAFEARRAY && vt != VT_CARRAY && vt != VT_USERDEFINED;
 }
@@ -195,8 +243,8 @@ public:
             members += t.funcs.size() + t.vars.size();
             for (const FuncData& f : t.funcs) members += f.params.size() / 2;
         }
-        names_.reserve(d.types.size() + members);
-        strings_.reserve(d.types.size() + members / 2);
+        names_.Reserve(d.types.size() + members);
+        strings_.Reserve(d.types.size() + members / 2);
         guids_.reserve(d.types.size() + 16);
     }
 
@@ -236,11 +284,11 @@ private:
     struct NameSlot {
         int32_t offset;
     };
-    TextMap names_;  // folded ANSI -> offset in the name segment
+    OffsetTable names_;  // entries of the name segment, case-insensitively by text
     uint32_t nameCount_ = 0;
     uint32_t nameChars_ = 0;
-    TextMap strings_;
-    std::string ansi_, folded_;  // scratch text of the current lookup
+    OffsetTable strings_;  // entries of the string segment, by text
+    std::string ansi_;     // scratch text of the current lookup
     std::map<uint64_t, int32_t> typeDescs_;
     std::unordered_map<std::string, int32_t> values_;
     std::unordered_map<HREFTYPE, int32_t> hrefs_;
@@ -280,9 +328,16 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
     ToAnsi(name, ansi);
     if (ansi.empty() || ansi.size() > 255) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegNames];
-    FoldAnsi(ansi, folded_);
-    if (auto it = names_.find(std::string_view(folded_)); it != names_.end()) {
-        auto at = static_cast<uint32_t>(it->second);
+    const uint32_t key = HashText(ansi, true);
+    const int32_t found = names_.Find(key, [&](int32_t at) {
+        const auto* entry = reinterpret_cast<const uint8_t*>(seg.vec().data()) + at;
+        if (entry[8] != ansi.size()) return false;
+        for (size_t i = 0; i < ansi.size(); ++i)
+            if (kFold[entry[12 + i]] != kFold[static_cast<uint8_t>(ansi[i])]) return false;
+        return true;
+    });
+    if (found >= 0) {
+        auto at = static_cast<uint32_t>(found);
         // A type's own name records the type, whoever used the name first.
         if (typeName) {
             seg.put32(at, static_cast<uint32_t>(owner));
@@ -290,7 +345,7 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
         } else if (owner != kNone && static_cast<int32_t>(seg.get32(at)) == kNone) {
             seg.put32(at, static_cast<uint32_t>(owner));
         }
-        return it->second;
+        return found;
     }
     auto offset = static_cast<int32_t>(seg.size());
     ULONG hash = LHashValOfNameSysA(d_.syskind, hashLcid_, ansi.c_str());
@@ -304,7 +359,7 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
     seg.text(ansi);
     seg.padTo(4);
     heads.put32(bucket * 4, static_cast<uint32_t>(offset));
-    names_.emplace(folded_, offset);
+    names_.Insert(key, offset);
     ++nameCount_;
     nameChars_ += static_cast<uint32_t>(ansi.size());
     return offset;
@@ -314,14 +369,20 @@ int32_t MsftBuilder::AddString(std::u16string_view s) {
     std::string& ansi = ansi_;
     ToAnsi(s, ansi);
     if (ansi.size() > 0xFFFF) Fail(E_INVALIDARG);
-    if (auto it = strings_.find(std::string_view(ansi)); it != strings_.end()) return it->second;
     Bytes& seg = seg_[kSegStrings];
+    const uint32_t key = HashText(ansi, false);
+    const int32_t found = strings_.Find(key, [&](int32_t at) {
+        const auto* entry = reinterpret_cast<const char*>(seg.vec().data()) + at;
+        size_t length = static_cast<uint8_t>(entry[0]) | (static_cast<size_t>(static_cast<uint8_t>(entry[1])) << 8);
+        return length == ansi.size() && std::memcmp(entry + 2, ansi.data(), length) == 0;
+    });
+    if (found >= 0) return found;
     auto offset = static_cast<int32_t>(seg.size());
     seg.u16(static_cast<uint16_t>(ansi.size()));
     seg.text(ansi);
     seg.padTo(4);
     while (seg.size() - static_cast<uint32_t>(offset) < 8) seg.u8(kPad);
-    strings_.emplace(ansi, offset);
+    strings_.Insert(key, offset);
     return offset;
 }
 
