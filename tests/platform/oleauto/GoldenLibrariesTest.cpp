@@ -5,6 +5,8 @@
 // instead (their dumps then come from the reference dumper).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,7 +50,8 @@ protected:
 TEST_P(GoldenLibrary, SavingRebuildsTheCommittedFileAndReadsLikeIt) {
     const bool update = std::getenv("ZEPHRIN_UPDATE_GOLDENS") != nullptr;
     std::filesystem::path committed = std::filesystem::path(golden::Folder()) / (GetParam() + ".tlb");
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "zephrin-golden";
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zephrin-golden-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::path target = update ? committed : dir / (GetParam() + ".tlb");
     if (update) std::filesystem::create_directories(committed.parent_path());
@@ -59,6 +62,7 @@ TEST_P(GoldenLibrary, SavingRebuildsTheCommittedFileAndReadsLikeIt) {
     if (update) GTEST_SKIP() << "rewrote " << committed;
 
     EXPECT_EQ(ReadText(target), ReadText(committed));
+    std::filesystem::remove_all(dir);
     std::string dump = ReadText(std::filesystem::path(golden::Folder()) / (GetParam() + ".dump"));
     EXPECT_EQ(tlbtools::WithCrLf(AsLoaded(tlbtools::DumpTypeLib(lib.As<ITypeLib>().get()))), dump);
 }

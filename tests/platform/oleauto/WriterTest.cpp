@@ -2,6 +2,7 @@
 // temporary file, failures that leave nothing behind, text in the ANSI code
 // page, and references to other libraries' types becoming imports.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,7 +66,8 @@ protected:
     void SetUp() override {
         RegisterFileServices();
         dir_ = std::filesystem::temp_directory_path() /
-               ("zephrin-writer-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("zephrin-writer-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
