@@ -45,13 +45,16 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+constexpr std::array<char16_t, 256> MakeCp1252Table() {
+    std::array<char16_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char16_t>(c);
+    return t;
+}
+constexpr std::array<char16_t, 256> kCp1252 = MakeCp1252Table();
+
 std::u16string AnsiToUtf16(std::span<const std::byte> bytes) {
-    std::u16string s;
-    s.reserve(bytes.size());
-    for (std::byte b : bytes) {
-        auto c = static_cast<unsigned char>(b);
-        s.push_back(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char16_t>(c));
-    }
+    std::u16string s(bytes.size(), u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i) s[i] = kCp1252[static_cast<unsigned char>(bytes[i])];
     return s;
 }
 
