@@ -523,12 +523,13 @@ private:
     void ReadFuncs(TypeData& t, std::span<const std::byte> md, const TypeRefs& refs, uint16_t first, uint16_t count)
     {
         Need(size_t{count} * kFuncRecordSize <= md.size());
+        t.funcs.reserve(count);
         FUNCKIND kind = t.kind == TKIND_MODULE ? FUNC_STATIC : t.kind == TKIND_DISPATCH ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
         uint16_t at = first;
         for (uint16_t i = 0; i < count; ++i) {
             Need(at != kNone);
             ByteReader r = ByteReader(md).At(at);
-            FuncData f;
+            FuncData& f = t.funcs.emplace_back();
             uint8_t magic = r.U8();
             uint8_t inv = r.U8();
             uint16_t next = r.U16();
@@ -556,9 +557,10 @@ private:
             f.returnType = OneWordType(ret, (opt & 0x80) != 0, md, refs, &f.returnFlags);
 
             if (cParams) {
+                f.params.reserve(cParams);
                 ByteReader a = ByteReader(md).At(args);
                 for (size_t p = 0; p < cParams; ++p) {
-                    ParamData pd;
+                    ParamData& pd = f.params.emplace_back();
                     uint16_t w = a.U16();
                     Need(a.ok());
                     bool isInline = w == kNone || (w != 0xFFFE && (w & 1));
@@ -570,10 +572,8 @@ private:
                         pd.type = ReadType(tr, md, refs, &pd.flags);
                     }
                     if (static_cast<int>(p) >= static_cast<int>(cParams) - f.cParamsOpt) pd.flags |= PARAMFLAG_FOPT;
-                    f.params.push_back(std::move(pd));
                 }
             }
-            t.funcs.push_back(std::move(f));
             at = next;
         }
     }
@@ -581,12 +581,13 @@ private:
     void ReadVars(TypeData& t, std::span<const std::byte> md, const TypeRefs& refs, uint16_t first, uint16_t count)
     {
         Need(size_t{count} * kVarRecordSize <= md.size());
+        t.vars.reserve(count);
         uint16_t at = first;
         std::u16string previousName;
         for (uint16_t i = 0; i < count; ++i) {
             Need(at != kNone);
             ByteReader r = ByteReader(md).At(at);
-            VarData v;
+            VarData& v = t.vars.emplace_back();
             uint8_t magic = r.U8();
             uint8_t bits = r.U8();
             uint16_t next = r.U16();
@@ -615,7 +616,6 @@ private:
                 v.varkind = VAR_PERINSTANCE;
                 v.oInst = value;
             }
-            t.vars.push_back(std::move(v));
             at = next;
         }
     }
