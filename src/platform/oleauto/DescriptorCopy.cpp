@@ -452,22 +452,22 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
     return true;
 }
 
-void MemberIndex::Build(const TypeData& t) {
-    funcsByName.Clear(t.funcs.size());
+void MemberIndex::BuildIds(const TypeData& t) {
     funcsById.Clear(t.funcs.size());
-    varsByName.Clear(t.vars.size());
     varsById.Clear(t.vars.size());
-    for (size_t i = 0; i < t.funcs.size(); ++i) {
-        const FuncData& f = t.funcs[i];
-        if (!f.name.empty()) funcsByName.Append(FoldName(f.name), static_cast<int>(i));
-        funcsById.Append(f.memid, static_cast<int>(i));
-    }
-    for (size_t i = 0; i < t.vars.size(); ++i) {
-        const VarData& v = t.vars[i];
-        if (!v.name.empty()) varsByName.Append(FoldName(v.name), static_cast<int>(i));
-        varsById.Append(v.memid, static_cast<int>(i));
-    }
-    valid = true;
+    for (size_t i = 0; i < t.funcs.size(); ++i) funcsById.Append(t.funcs[i].memid, static_cast<int>(i));
+    for (size_t i = 0; i < t.vars.size(); ++i) varsById.Append(t.vars[i].memid, static_cast<int>(i));
+    idsValid = true;
+}
+
+void MemberIndex::BuildNames(const TypeData& t) {
+    funcsByName.Clear(t.funcs.size());
+    varsByName.Clear(t.vars.size());
+    for (size_t i = 0; i < t.funcs.size(); ++i)
+        if (!t.funcs[i].name.empty()) funcsByName.Append(FoldName(t.funcs[i].name), static_cast<int>(i));
+    for (size_t i = 0; i < t.vars.size(); ++i)
+        if (!t.vars[i].name.empty()) varsByName.Append(FoldName(t.vars[i].name), static_cast<int>(i));
+    namesValid = true;
 }
 
 }  // namespace ole::engine

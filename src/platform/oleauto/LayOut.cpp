@@ -447,7 +447,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             if (id != MEMBERID_NIL) used.insert(id);
         for (MEMBERID id : out.varIds)
             if (id != MEMBERID_NIL) used.insert(id);
-        const MemberIndex& ix = Index();
+        const MemberIndex& ix = Names();
         const MEMBERID fbase = kFuncIdBase | (depth << 16);
         for (size_t i = 0; i < d.funcs.size(); ++i) {
             if (out.funcIds[i] != MEMBERID_NIL) continue;
@@ -514,7 +514,7 @@ HRESULT TypeInfoImpl::LayOut() {
     }
     for (ImplTypeData& impl : l.addImpl) t.implTypes.push_back(std::move(impl));
     laidOut_ = true;
-    InvalidateIndex();
+    InvalidateIds();  // names did not change
     Touched();
     return S_OK;
 }

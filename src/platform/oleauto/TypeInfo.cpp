@@ -50,9 +50,15 @@ WORD DispatchViewFlags(WORD interfaceFlags) {
 ULONG TypeReader::AddRef() { return lib_->AddRef(); }
 ULONG TypeReader::Release() { return lib_->Release(); }
 
-const MemberIndex& TypeReader::Index() {
+const MemberIndex& TypeReader::Ids() {
     const TypeData* d = Data();
-    if (!index_.valid && d) index_.Build(*d);
+    if (!index_.idsValid && d) index_.BuildIds(*d);
+    return index_;
+}
+
+const MemberIndex& TypeReader::Names() {
+    const TypeData* d = Data();
+    if (!index_.namesValid && d) index_.BuildNames(*d);
     return index_;
 }
 
@@ -61,7 +67,7 @@ bool TypeReader::FindMember(MEMBERID memid, const FuncData** f, const VarData** 
     *v = nullptr;
     const TypeData* d = Data();
     if (!d) return false;
-    const MemberIndex& ix = Index();
+    const MemberIndex& ix = Ids();
     if (auto it = ix.funcsById.Find(memid); !it.empty()) {
         // A dispatch view lists inherited functions first; its own ones are
         // searched before them, as a derived type searches itself before its base.
@@ -177,7 +183,7 @@ HRESULT TypeReader::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pM
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     for (UINT i = 0; i < cNames; ++i) pMemId[i] = DISPID_UNKNOWN;
     std::u16string key = FoldName(rgszNames[0]);
-    const MemberIndex& ix = Index();
+    const MemberIndex& ix = Names();
     if (!key.empty()) {
         if (auto it = ix.funcsByName.Find(key); !it.empty()) {
             // Among functions sharing the name (property accessors), the first
@@ -364,7 +370,7 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
     if (!pFuncIndex) return E_INVALIDARG;
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    const MemberIndex& ix = Index();
+    const MemberIndex& ix = Ids();
     if (auto it = ix.funcsById.Find(memid); !it.empty()) {
         for (int i : it) {
             if (d->funcs[i].invkind == invKind) {
@@ -379,7 +385,7 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
 HRESULT TypeReader::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
     if (!pVarIndex) return E_INVALIDARG;
     if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
-    const MemberIndex& ix = Index();
+    const MemberIndex& ix = Ids();
     if (auto it = ix.varsById.Find(memid); !it.empty()) {
         *pVarIndex = static_cast<UINT>(it.front());
         return S_OK;
@@ -456,7 +462,7 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     std::u16string key = FoldName(szName);
-    const MemberIndex& ix = Index();
+    const MemberIndex& ix = Names();
     if (auto it = ix.funcsByName.Find(key); !it.empty()) {
         for (int i : it) {
             const FuncData& f = d->funcs[i];

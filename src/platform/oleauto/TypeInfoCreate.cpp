@@ -245,10 +245,10 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
-    if (index + 1 == t.funcs.size() && index_.valid)
-        index_.funcsById.Append(t.funcs[index].memid, static_cast<int>(index));  // a new function has no name
-    else
+    if (index + 1 != t.funcs.size())
         InvalidateIndex();
+    else if (index_.idsValid)  // appended: a new function has no name yet
+        index_.funcsById.Append(t.funcs[index].memid, static_cast<int>(index));
     Touched();
     return S_OK;
 }
@@ -288,7 +288,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     std::u16string_view name = rgszNames[0];
     if (!name.empty()) {
         std::u16string key = FoldName(name);
-        const MemberIndex& ix = Index();
+        const MemberIndex& ix = Names();
         if (auto it = ix.funcsByName.Find(key); !it.empty()) {
             for (int j : it) {
                 if (static_cast<UINT>(j) == index) continue;
@@ -299,7 +299,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
         }
         if (!ix.varsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
     }
-    if (index_.valid) {
+    if (index_.namesValid) {
         if (!f.name.empty()) index_.funcsByName.Remove(FoldName(f.name), static_cast<int>(index));
         if (!name.empty()) index_.funcsByName.Insert(FoldName(name), static_cast<int>(index));
     }
@@ -391,10 +391,10 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
                                       ~PARAMFLAG_FHASDEFAULT);
     if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
     t.vars.insert(t.vars.begin() + index, std::move(v));
-    if (index + 1 == t.vars.size() && index_.valid)
-        index_.varsById.Append(t.vars[index].memid, static_cast<int>(index));
-    else
+    if (index + 1 != t.vars.size())
         InvalidateIndex();
+    else if (index_.idsValid)
+        index_.varsById.Append(t.vars[index].memid, static_cast<int>(index));
     Touched();
     return S_OK;
 }
@@ -428,13 +428,13 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     std::u16string_view name = szName;
     if (!name.empty()) {
         std::u16string key = FoldName(name);
-        const MemberIndex& ix = Index();
+        const MemberIndex& ix = Names();
         if (auto it = ix.varsByName.Find(key); !it.empty())
             for (int j : it)
                 if (static_cast<UINT>(j) != index) return TYPE_E_AMBIGUOUSNAME;
         if (!ix.funcsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
     }
-    if (index_.valid) {
+    if (index_.namesValid) {
         if (!t.vars[index].name.empty()) index_.varsByName.Remove(FoldName(t.vars[index].name), static_cast<int>(index));
         if (!name.empty()) index_.varsByName.Insert(FoldName(name), static_cast<int>(index));
     }

@@ -394,7 +394,7 @@ HRESULT LibraryImpl::IsName(LPOLESTR szNameBuf, ULONG, INT* pfName) {
     };
     if (TypeInfoImpl* t = FindType(szNameBuf)) return found(t->Raw().name);
     for (auto& t : types_) {
-        const MemberIndex& ix = t->Index();
+        const MemberIndex& ix = t->Names();
         if (auto it = ix.funcsByName.Find(key); !it.empty()) return found(t->Raw().funcs[it.front()].name);
         if (auto it = ix.varsByName.Find(key); !it.empty()) return found(t->Raw().vars[it.front()].name);
         for (const FuncData& f : t->Raw().funcs)
@@ -422,7 +422,7 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
             add(t->LibraryItem(), MEMBERID_NIL);
             continue;
         }
-        const MemberIndex& ix = t->Index();
+        const MemberIndex& ix = t->Names();
         if (auto it = ix.funcsByName.Find(key); !it.empty())
             add(t.get(), t->Raw().funcs[it.front()].memid);
         else if (auto iv = ix.varsByName.Find(key); !iv.empty())

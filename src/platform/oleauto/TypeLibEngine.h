@@ -151,14 +151,17 @@ private:
     std::vector<int> next_;                            // member -> next member with the same key, -1 at the end
 };
 
+// The id tables and the name tables are built separately, each on first use.
 struct MemberIndex {
-    bool valid = false;
+    bool idsValid = false;
+    bool namesValid = false;
     ChainMap<std::u16string> funcsByName;  // folded name -> functions
     ChainMap<std::u16string> varsByName;   // folded name -> variables
     ChainMap<MEMBERID> funcsById;          // memid -> functions
     ChainMap<MEMBERID> varsById;           // memid -> variables
-    void Build(const TypeData& t);
-    void Reset() { valid = false; }
+    void BuildIds(const TypeData& t);
+    void BuildNames(const TypeData& t);
+    void Reset() { idsValid = namesValid = false; }
 };
 
 // ---- The reading side of a type (TypeInfo.cpp) ----
@@ -180,7 +183,9 @@ public:
     virtual bool IsDispatchView() const = 0;
     // Index of the first function declared by the type itself (a dispatch view lists inherited ones first).
     virtual size_t OwnFunctionsStart() const { return 0; }
-    const MemberIndex& Index();
+    // Lookup tables by member id, and by name.
+    const MemberIndex& Ids();
+    const MemberIndex& Names();
 
     ULONG AddRef() override;
     ULONG Release() override;
@@ -234,6 +239,7 @@ public:
 
 protected:
     void InvalidateIndex() { index_.Reset(); }
+    void InvalidateIds() { index_.idsValid = false; }
     // Finds the first function, then variable, with memid; false when absent.
     bool FindMember(MEMBERID memid, const FuncData** f, const VarData** v);
 
