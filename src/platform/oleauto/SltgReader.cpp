@@ -101,7 +101,7 @@ struct TypeRefs {
 class Parser {
 public:
     Parser(std::span<const std::byte> image, LibraryData& lib)
-        : image_(image), lib_(lib), budget_(64 * image.size() + (size_t{1} << 20))
+        : image_(image), lib_(lib), budget_(128 * image.size() + (size_t{1} << 20))
     {
     }
 
@@ -109,14 +109,40 @@ public:
     {
         ReadDirectory();
         Need(!blocks_.empty());
-        ReadLibraryBlock(blocks_.back());
-        Need(descriptors_.size() == blocks_.size() - 1);
-        for (size_t i = 0; i < descriptors_.size(); ++i) ReadTypeBlock(blocks_[i], descriptors_[i]);
+        // The library block is named "dir" (normally the last one); the type
+        // blocks follow the chain and are matched to the descriptors by their
+        // index names, or by position when the names don't match.
+        size_t libraryBlock = blocks_.size() - 1;
+        for (size_t i = 0; i < blocks_.size(); ++i)
+            if (blocks_[i].name == "dir") libraryBlock = i;
+        ReadLibraryBlock(blocks_[libraryBlock].data);
+        std::vector<size_t> typeBlocks;
+        std::unordered_map<std::string_view, size_t> byName;
+        for (size_t i = 0; i < blocks_.size(); ++i) {
+            if (i == libraryBlock) continue;
+            if (!blocks_[i].name.empty()) byName.emplace(blocks_[i].name, i);
+            typeBlocks.push_back(i);
+        }
+        Need(descriptors_.size() <= typeBlocks.size());
+        std::vector<bool> used(blocks_.size(), false);
+        for (size_t i = 0; i < descriptors_.size(); ++i) {
+            auto named = byName.find(descriptors_[i].indexName);
+            size_t block = named != byName.end() ? named->second : typeBlocks[i];
+            Need(!used[block]);  // each block describes one type
+            used[block] = true;
+            ReadTypeBlock(blocks_[block].data, descriptors_[i]);
+        }
         FinishReferences();
     }
 
 private:
+    struct Block {
+        std::span<const std::byte> data;
+        std::string_view name;  // from the index area ("" when unreadable)
+    };
+
     struct Descriptor {
+        std::string indexName;
         uint16_t nameOffset = 0;
         std::u16string doc;
         DWORD helpContext = 0;
@@ -139,15 +165,16 @@ private:
         Need(r.Has(entries * 8));
         struct Entry {
             uint32_t length;
+            uint16_t name;
             uint16_t next;
         };
         std::vector<Entry> table(entries);
         for (auto& e : table) {
             e.length = r.U32();
-            r.U16();  // name offset in the index area (not needed to read)
+            e.name = r.U16();
             e.next = r.U16();
         }
-        r.Skip(indexSize);
+        auto index = r.Bytes(indexSize);
         r.Skip(padSize);
         Need(r.ok());
         size_t at = r.pos();
@@ -157,10 +184,28 @@ private:
             seen[cur - 1u] = true;
             const Entry& e = table[cur - 1u];
             Need(e.length <= image_.size() - at);
-            blocks_.push_back(image_.subspan(at, e.length));
+            blocks_.push_back({image_.subspan(at, e.length), IndexName(index, e.name)});
             at += e.length;
             cur = e.next;
         }
+    }
+
+    // The NUL-terminated name at offset in the index area ("" if there is none).
+    static std::string_view IndexName(std::span<const std::byte> index, uint16_t offset)
+    {
+        if (offset >= index.size()) return {};
+        auto rest = index.subspan(offset);
+        size_t n = 0;
+        while (n < rest.size() && rest[n] != std::byte{0}) ++n;
+        if (n == rest.size()) return {};
+        return std::string_view(reinterpret_cast<const char*>(rest.data()), n);
+    }
+
+    static std::string ToNarrow(const std::u16string& s)
+    {
+        std::string r;
+        for (char16_t c : s) r.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+        return r;
     }
 
     // ---- library block ----
@@ -202,7 +247,7 @@ private:
         Need(typeCount <= blocks_.size());
         for (uint16_t i = 0; i < typeCount; ++i) {
             Descriptor d;
-            LenText(r);  // index name of the type's block
+            d.indexName = ToNarrow(LenText(r));  // index name of the type's block
             LenText(r);  // second name, purpose unknown
             r.U16();
             d.nameOffset = r.U16();
@@ -529,6 +574,7 @@ private:
         for (uint16_t i = 0; i < count; ++i) {
             Need(at != kNone);
             ByteReader r = ByteReader(md).At(at);
+            Spend(sizeof(FuncData));
             FuncData& f = t.funcs.emplace_back();
             uint8_t magic = r.U8();
             uint8_t inv = r.U8();
@@ -560,6 +606,7 @@ private:
                 f.params.reserve(cParams);
                 ByteReader a = ByteReader(md).At(args);
                 for (size_t p = 0; p < cParams; ++p) {
+                    Spend(sizeof(ParamData));
                     ParamData& pd = f.params.emplace_back();
                     uint16_t w = a.U16();
                     Need(a.ok());
@@ -587,6 +634,7 @@ private:
         for (uint16_t i = 0; i < count; ++i) {
             Need(at != kNone);
             ByteReader r = ByteReader(md).At(at);
+            Spend(sizeof(VarData));
             VarData& v = t.vars.emplace_back();
             uint8_t magic = r.U8();
             uint8_t bits = r.U8();
@@ -753,9 +801,11 @@ private:
         lib_.types.push_back(std::move(t));
     }
 
-    // Shared strings and type descriptions are copied into every member that
-    // uses them; a budget proportional to the image keeps a crafted file from
-    // multiplying a few bytes into gigabytes.
+    // Members, type descriptions and shared strings are copied into the model
+    // for every use; a budget in bytes proportional to the image keeps a
+    // crafted file from multiplying a few bytes into gigabytes. The densest
+    // legitimate content (parameter lists: 4 file bytes for a ParamData and
+    // its type) needs about 52 bytes per file byte.
     void Spend(size_t units)
     {
         Need(units <= budget_);
@@ -765,7 +815,7 @@ private:
     std::span<const std::byte> image_;
     LibraryData& lib_;
     size_t budget_;
-    std::vector<std::span<const std::byte>> blocks_;
+    std::vector<Block> blocks_;
     std::vector<Descriptor> descriptors_;
     std::span<const std::byte> names_;
     std::span<const std::byte> tree_;

@@ -166,6 +166,39 @@ TEST(SltgReader, ABlockLongerThanTheFileFails)
     EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
 }
 
+// Type descriptors find their blocks by the blocks' index names.
+TEST(SltgReader, TypeBlocksAreFoundByTheirIndexNames)
+{
+    LibraryData l;
+    l.name = u"Two";
+    for (int k = 0; k < 2; ++k) {
+        TypeData t;
+        t.name = k ? u"Second" : u"First";
+        t.kind = TKIND_ENUM;
+        for (int v = 0; v <= k; ++v) {
+            VarData c;
+            c.name = u"C" + std::u16string(1, static_cast<char16_t>(u'0' + k * 10 + v));
+            c.varkind = VAR_CONST;
+            c.type.vt = VT_I4;
+            c.constValue = Variant::Int(v);
+            t.vars.push_back(c);
+        }
+        l.types.push_back(t);
+    }
+    auto bytes = BuildSltg(l);
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    ASSERT_EQ(read.types.at(1).vars.size(), 2u);
+    // Swap the index names of the two type blocks ("AAAAAAAAAA", "AAAAAAAAAB"
+    // after "\1CompObj" and "dir"): each descriptor now names the other block.
+    const size_t index = 0x24 + 3 * 8;
+    std::swap(bytes[index + 13 + 9], bytes[index + 24 + 9]);
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    EXPECT_EQ(read.types.at(0).name, u"First");
+    EXPECT_EQ(read.types.at(0).vars.size(), 2u);
+    EXPECT_EQ(read.types.at(1).vars.size(), 1u);
+}
+
 // A dictionary of hundreds of words puts tree nodes beyond offset 0xFF, so
 // the big-endian jump offsets need both bytes.
 TEST(SltgReader, HelpStringsWithManyWordsDecompress)
