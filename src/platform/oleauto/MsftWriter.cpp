@@ -954,6 +954,7 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
         }
         case TKIND_ALIAS:
             datatype1 = EncodeType(t.aliasType);
+            datatype2 = NestedDescSize(t.aliasType);  // as compilers leave it
             break;
         case TKIND_MODULE:
             for (const FuncData& f : t.funcs)
