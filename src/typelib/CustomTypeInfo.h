@@ -6,19 +6,29 @@
 // sources: CustomTypeInfo.cpp (state, attributes, alias, implemented
 // interfaces, base type, names, GUIDs, version, alignment, layout) and
 // CustomTypeInfoCopyFuncs.cpp (copying functions between types, the layout
-// probe). Member-level operations (adding, editing, reordering, flattening
-// and copying members) go into further sources of their own.
+// probe); member-level operations in CustomTypeInfoMembers.cpp (adding),
+// CustomTypeInfoEdits.cpp (member and parameter edits), CustomTypeInfoHelp.cpp
+// (member help and custom data), CustomTypeInfoRebuild.cpp (the member
+// rebuild engine), CustomTypeInfoReorder.cpp (reordering, member ID reset)
+// and CustomTypeInfoFlatten.cpp (flattening, copying members).
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/oleauto/Unknown.h"
 #include "platform/tlbinf/TliInterfaces.h"
+#include "typelib/FuncData.h"
+#include "typelib/FuncRebuildData.h"
+#include "typelib/HelpData.h"
+#include "typelib/ModifyData.h"
+#include "typelib/ParamData.h"
+#include "typelib/VarRebuildData.h"
 
 namespace zephrin {
 
@@ -89,6 +99,66 @@ public:
     void SetVersion(int16_t majorVersion, int16_t minorVersion);
     void LayOut();
 
+    // ---- Adding members (CustomTypeInfoMembers.cpp) ----
+    // Adds a function (module: static with a DLL entry; interface: pure
+    // virtual; dispinterface: dispatch). The caller lays the type out.
+    // params: FOPT is added to each element with a default value.
+    void AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* vtInfoReturn, std::span<ParamData> params,
+                       const FuncData& funcData);
+    static FuncData DefaultFuncData();
+    void AddFunction(std::u16string_view name, tli::VarTypeInfo* vtInfoReturn, std::span<ParamData> params,
+                     int32_t invokeKind, int32_t memID, int16_t flags, int32_t callConv, std::u16string_view dllName,
+                     const ole::Variant& dllEntry);
+    // A constant of an enum (as VT_INT, at insertPosition unless -1 or beyond
+    // the end) or of a module (of the value's type, always appended).
+    void AddConstant(std::u16string_view name, const ole::Variant& value, int16_t flags, int32_t insertPosition);
+    // A data member of a record or union (at insertPosition) or of a
+    // dispinterface (appended).
+    void AddProperty(std::u16string_view name, tli::VarTypeInfo* vtInfo, int32_t memID, int16_t flags,
+                     int32_t insertPosition);
+
+    // ---- Member and parameter edits (CustomTypeInfoEdits.cpp) ----
+    // invKind: INVOKEKIND bits, 0 for every accessor. paramID: 0-based.
+    void SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtInfoReturn);
+    void SetConstantValue(int32_t memberID, const ole::Variant& constVal);
+    void SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
+                          int32_t newInvKind);
+    void RemoveParamArray(int32_t memberID);
+    void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
+    void DeleteParameter(int32_t memberID, int32_t paramID);
+    void SetMemberID(int32_t memberID, int32_t newMemberID);
+    void ModifyMember(int32_t memberID, int32_t invKind, ModifyData& modifyData);
+    void SetMemberName(int32_t memberID, std::u16string_view newName);
+    void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
+    void DeleteMember(int32_t memberID, int32_t invKind);
+
+    // ---- Member help (CustomTypeInfoHelp.cpp) ----
+    // Sets the fields of hd that changeFields selects on every accessor of
+    // the member. HelpFile and HelpStringDll are the library's.
+    void ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields);
+
+    // ---- Layout probe (CustomTypeInfoRebuild.cpp) ----
+    // Interfaces only (otherwise false, offset untouched). When the type lays
+    // out with one more automatic function: false and offset 0, for the
+    // layout to assign; otherwise true and offset = the type's cbSizeVft.
+    bool NextVTableOffset(int16_t& offset);
+
+    // ---- Reordering and member ID reset (CustomTypeInfoReorder.cpp) ----
+    // offsets: one entry per function, by present index.
+    void ReorderVTable(std::span<const int16_t> offsets, bool fSynchronizeFuncDescs);
+    // newOrder: one entry per variable, by present index. True when rebuilt.
+    bool ReorderVars(std::span<const int16_t> newOrder);
+    void ResetMemberIDs(bool fIncludeExplicit);
+
+    // ---- Flattening and copying members (CustomTypeInfoFlatten.cpp) ----
+    // Interfaces only: brings every inherited function of the library's
+    // interfaces into the type, which then derives from the standard base.
+    bool Flatten();
+    // Copies a variable, a function or every accessor of a property of a
+    // type of the same kind under a name free in this type.
+    void CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMemberID, std::u16string& newMemberName,
+                    int32_t& newMemberID, int32_t& invokeKindsAdded, int32_t varPosition);
+
     // ---- State ----
     ole::TYPEKIND TypeKind() const { return typeKind_; }
     int32_t FuncCount() const { return cFuncs_; }
@@ -126,6 +196,55 @@ private:
     bool TryLayOut();
     // A new type of that kind in the library, named after the present time.
     ole::ComPtr<ole::ICreateTypeInfo2> CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name);
+
+    // ---- CustomTypeInfoMembers.cpp ----
+    static int32_t CountParameters(std::span<const ParamData> params, int32_t invokeKind);
+
+    // ---- CustomTypeInfoHelp.cpp ----
+    HelpData GetMemberHelpData(ole::ITypeInfo2* ti, ole::MEMBERID memberID);
+    void SetLibraryHelpFiles(const HelpData& hd);
+    void SetVarHelpData(ole::UINT varIndex, const HelpData& hd);
+    void SetFuncHelpData(ole::UINT funcIndex, const HelpData& hd);
+    void SetVarHelpDataMasked(ole::UINT varIndex, const HelpData& hd, int32_t mask);
+    void SetFuncHelpDataMasked(ole::UINT funcIndex, const HelpData& hd, int32_t mask);
+    static void MergeHelpData(HelpData& dest, const HelpData& source, int32_t mask);
+    void CopyVarCustData(ole::ITypeInfo2* source, ole::UINT sourceIndex, ole::UINT destIndex);
+    void CopyFuncCustData(ole::ITypeInfo2* source, ole::UINT sourceIndex, ole::UINT destIndex);
+    void CopyParamCustData(ole::ITypeInfo2* source, ole::UINT sourceFunc, ole::UINT sourceParam, ole::UINT destFunc,
+                           ole::UINT destParam);
+    static int32_t VarIndexOfMemId(ole::ITypeInfo2* ti, ole::MEMBERID memberID);
+    // The library's help file and help string DLL, to put back after a failure.
+    std::pair<std::u16string, std::u16string> LibraryHelpFiles();
+    ole::ComPtr<ole::ITypeInfo2> ITypeInfo2();
+
+    // ---- CustomTypeInfoRebuild.cpp ----
+    // Re-creates the accessors of a function (invKind 0: all) with the
+    // changes fields selects, at their places; paramIndex counts from 1
+    // (0: the return type). On failure the type is restored.
+    void RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t paramIndex,
+                         ParamData& paramData, FuncRebuildData& request, int32_t fields);
+    void RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t varIndex, tli::VarTypeInfo* vtInfo,
+                         VarRebuildData& request, int32_t fields);
+
+    // ---- CustomTypeInfoEdits.cpp ----
+    void RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position,
+                                 std::u16string_view newName);
+    void MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti, const std::u16string& functionName);
+    bool ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t flag);
+    bool ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag);
+
+    // ---- CustomTypeInfoReorder.cpp ----
+    void RebuildFunctions(std::span<const int16_t> order, bool fReorder, bool fSynchronizeFuncDescs, bool fResetIDs,
+                          bool fIncludeExplicit);
+    bool RebuildVariables(std::span<const int16_t> order, bool hasOrder, bool fResetIDs, bool fIncludeExplicit);
+
+    // ---- CustomTypeInfoFlatten.cpp ----
+    // Copies the variables entries describe (SourceIndex in source) into dest
+    // at destIndex, destIndex + 1, ...: descriptor with the entry's member
+    // ID, name (newName when not empty), help and custom data.
+    void CopyVarDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* source, std::span<MemberOrderEntry> entries,
+                     ole::UINT destIndex, std::u16string_view newName);
+    void MakeUniqueMemberName(std::u16string& name);
 
     ole::ComPtr<ole::ICreateTypeLib2> library_;
     ole::ComPtr<ole::ICreateTypeInfo2> type_;

@@ -153,6 +153,9 @@ bool CustomTypeInfo::TryLayOut() {
     CheckHr(type_->AddFuncDesc(count, &fd));
     const bool ok = SUCCEEDED(type_->LayOut());
     CheckHr(type_->DeleteFuncDesc(count));
+    // A failed layout changed nothing; a successful one is laid out again
+    // without the trial function, so the type reports what it did before.
+    if (ok) CheckHr(type_->LayOut());
     return ok;
 }
 

@@ -1,0 +1,267 @@
+// CustomTypeInfo: reordering functions and variables and resetting member
+// IDs. A type under construction cannot move or renumber members, so every
+// member is copied into a temporary type of the same library in the wanted
+// order, deleted from the type and copied back. Should a step fail once the
+// type's members are gone, they are copied back from the temporary type as
+// they were before anything else is undone.
+#include <algorithm>
+#include <vector>
+
+#include "foundation/ErrorRecord.h"
+#include "foundation/ScopeGuard.h"
+#include "foundation/modSupport.h"
+#include "typelib/CustomTypeInfo.h"
+#include "typelib/TypeLibSupport.h"
+
+namespace zephrin {
+
+using ole::ComPtr;
+using namespace typelib_detail;
+
+namespace {
+
+void SortByOrderKey(std::vector<MemberOrderEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const MemberOrderEntry& a, const MemberOrderEntry& b) { return a.OrderKey < b.OrderKey; });
+}
+
+[[noreturn]] void RaiseOrderSize() { RaiseError(kErrSubscriptOutOfRange, modSupport::LoadResStringById(790)); }
+
+}  // namespace
+
+void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynchronizeFuncDescs) {
+    if (typeKind_ != ole::TKIND_INTERFACE) RaiseError(kErrInvalidArgument);
+    RebuildFunctions(offsets, true, fSynchronizeFuncDescs, false, false);
+}
+
+bool CustomTypeInfo::ReorderVars(std::span<const int16_t> newOrder) {
+    return RebuildVariables(newOrder, true, false, false);
+}
+
+void CustomTypeInfo::ResetMemberIDs(bool fIncludeExplicit) {
+    switch (typeKind_) {
+        case ole::TKIND_ENUM:
+        case ole::TKIND_RECORD:
+        case ole::TKIND_UNION:
+            RebuildVariables({}, false, true, fIncludeExplicit);
+            break;
+        case ole::TKIND_MODULE:
+        case ole::TKIND_DISPATCH:
+            RebuildFunctions({}, false, false, true, fIncludeExplicit);
+            RebuildVariables({}, false, true, fIncludeExplicit);
+            break;
+        case ole::TKIND_INTERFACE:
+            RebuildFunctions({}, false, false, true, fIncludeExplicit);
+            break;
+        case ole::TKIND_COCLASS:
+            break;
+        default:
+            RaiseError(kErrInvalidArgument);
+    }
+}
+
+void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReorder, bool fSynchronizeFuncDescs,
+                                      bool fResetIDs, bool fIncludeExplicit) {
+    if (typeKind_ != ole::TKIND_MODULE && typeKind_ != ole::TKIND_INTERFACE && typeKind_ != ole::TKIND_DISPATCH)
+        RaiseError(kErrInvalidArgument);
+    ComPtr<ole::ITypeInfo> self = ITypeInfo();
+    int32_t count = 0;
+    bool hasBase = false;
+    ole::UINT flags = 0;
+    {
+        TypeAttr attr(self.get());
+        count = attr->cFuncs;
+        hasBase = attr->cImplTypes != 0;
+        flags = attr->wTypeFlags;
+    }
+    if (count == 0) return;
+    if (fReorder && order.size() != static_cast<size_t>(count)) RaiseOrderSize();
+    if (fIncludeExplicit) fResetIDs = true;
+    // Whether the interface takes automatic vtable slots: for the copies
+    // when nothing is reordered, and for putting the functions back.
+    const bool autoSlots = typeKind_ == ole::TKIND_INTERFACE && TryLayOut();
+
+    std::vector<MemberOrderEntry> entries(static_cast<size_t>(count));
+    std::vector<ole::MEMBERID> originalIds(entries.size());
+    std::vector<int16_t> originalOffsets(entries.size());
+    bool pending = false;
+    for (int32_t i = 0; i < count; ++i) {
+        FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
+        pending |= fd->memid == ole::MEMBERID_NIL;
+        originalIds[i] = fd->memid;
+        originalOffsets[i] = fd->oVft;
+    }
+    if (pending) {
+        // Members are found by ID while copying: lay out what was added since.
+        CheckHr(type_->LayOut());
+        for (int32_t i = 0; i < count; ++i) {
+            FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
+            originalOffsets[i] = fd->oVft;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
+        MemberOrderEntry& e = entries[static_cast<size_t>(i)];
+        e.SourceIndex = static_cast<int16_t>(i);
+        e.NewMemID = fd->memid;
+        if (fResetIDs && (fIncludeExplicit || IsAutomaticFuncMemID(fd->memid))) e.NewMemID = ole::MEMBERID_NIL;
+        e.OrderKey = fReorder ? order[static_cast<size_t>(i)] : fd->oVft;
+    }
+    if (fSynchronizeFuncDescs) {
+        SortByOrderKey(entries);
+        for (MemberOrderEntry& e : entries) e.OrderKey = 0;
+    } else if (!fReorder && autoSlots) {
+        for (MemberOrderEntry& e : entries) e.OrderKey = 0;
+    }
+    std::vector<int16_t> positionOf(entries.size());
+    for (size_t p = 0; p < entries.size(); ++p) positionOf[static_cast<size_t>(entries[p].SourceIndex)] = static_cast<int16_t>(p);
+
+    const auto libraryFiles = LibraryHelpFiles();
+    std::u16string tempName;
+    ComPtr<ole::ICreateTypeInfo2> temp;
+    ComPtr<ole::ITypeInfo> tempRead;
+    ScopeGuard rollback;
+    rollback.OnFailure([this, libraryFiles] {
+        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
+        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
+        (void)type_->LayOut();
+    });
+    temp = CreateTemporaryType(typeKind_, tempName);
+    rollback.OnFailure([this, &temp, &tempRead, &tempName] {
+        tempRead = nullptr;
+        temp = nullptr;
+        CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
+    });
+    CheckHr(temp->SetTypeFlags(flags & 0xE7FF));
+    if (hasBase) {
+        ole::HREFTYPE href = 0;
+        ComPtr<ole::ITypeInfo> base;
+        CheckHr(self->GetRefTypeOfImplType(0, &href));
+        CheckHr(self->GetRefTypeInfo(href, base.put()));
+        CheckHr(temp->AddRefTypeInfo(base.get(), &href));
+    }
+    bool share = false;
+    CopyFuncDesc(temp.get(), self.get(), entries, 0, {}, share);
+    CheckHr(temp->LayOut());
+    CheckHr(temp.As(&tempRead));
+
+    // The type's functions go; from here a failure puts them back from the
+    // temporary type, in their old order with their old IDs and offsets.
+    rollback.OnFailure([&] {
+        {
+            TypeAttr attr(self.get());
+            for (ole::UINT k = attr->cFuncs; k > 0; --k) CheckHr(type_->DeleteFuncDesc(k - 1));
+        }
+        std::vector<MemberOrderEntry> restore(positionOf.size());
+        for (size_t k = 0; k < restore.size(); ++k) {
+            restore[k].SourceIndex = positionOf[k];
+            restore[k].NewMemID = originalIds[k];
+            restore[k].OrderKey = autoSlots ? int16_t{0} : originalOffsets[k];
+        }
+        bool noShare = false;
+        CopyFuncDesc(type_.get(), tempRead.get(), restore, 0, {}, noShare);
+    });
+    for (int32_t i = count; i > 0; --i) CheckHr(type_->DeleteFuncDesc(static_cast<ole::UINT>(i - 1)));
+    for (size_t p = 0; p < entries.size(); ++p) entries[p].SourceIndex = static_cast<int16_t>(p);
+    share = false;
+    CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
+    CheckHr(type_->LayOut());
+    tempRead = nullptr;
+    temp = nullptr;
+    CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
+    rollback.Dismiss();
+}
+
+bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOrder, bool fResetIDs,
+                                      bool fIncludeExplicit) {
+    if (typeKind_ == ole::TKIND_INTERFACE || typeKind_ == ole::TKIND_COCLASS || typeKind_ == ole::TKIND_ALIAS)
+        RaiseError(kErrInvalidArgument);
+    if (fIncludeExplicit) fResetIDs = true;
+    if (!hasOrder && !fResetIDs) return false;
+    ComPtr<ole::ITypeInfo> self = ITypeInfo();
+    int32_t count = 0;
+    ole::UINT flags = 0;
+    {
+        TypeAttr attr(self.get());
+        count = attr->cVars;
+        flags = attr->wTypeFlags;
+    }
+    if (count == 0) return false;
+    if (hasOrder) {
+        if (order.size() != static_cast<size_t>(count)) RaiseOrderSize();
+        bool identity = true;
+        for (int32_t i = 0; i < count; ++i) identity &= order[static_cast<size_t>(i)] == i;
+        if (identity && !fResetIDs) return false;
+    }
+
+    std::vector<MemberOrderEntry> entries(static_cast<size_t>(count));
+    std::vector<ole::MEMBERID> originalIds(entries.size());
+    bool pending = false;
+    for (int32_t i = 0; i < count; ++i) {
+        ole::VARDESC* vd = nullptr;
+        CheckHr(self->GetVarDesc(static_cast<ole::UINT>(i), &vd));
+        originalIds[i] = vd->memid;
+        self->ReleaseVarDesc(vd);
+        pending |= originalIds[i] == ole::MEMBERID_NIL;
+    }
+    // Members are found by ID while copying: lay out what was added since.
+    if (pending) CheckHr(type_->LayOut());
+    for (int32_t i = 0; i < count; ++i) {
+        MemberOrderEntry& e = entries[static_cast<size_t>(i)];
+        ole::VARDESC* vd = nullptr;
+        CheckHr(self->GetVarDesc(static_cast<ole::UINT>(i), &vd));
+        e.NewMemID = vd->memid;
+        self->ReleaseVarDesc(vd);
+        if (fResetIDs && (fIncludeExplicit || IsAutomaticVarMemID(e.NewMemID))) e.NewMemID = ole::MEMBERID_NIL;
+        e.SourceIndex = static_cast<int16_t>(i);
+        e.OrderKey = hasOrder ? order[static_cast<size_t>(i)] : static_cast<int16_t>(i);
+    }
+    if (hasOrder) SortByOrderKey(entries);
+    std::vector<int16_t> positionOf(entries.size());
+    for (size_t p = 0; p < entries.size(); ++p) positionOf[static_cast<size_t>(entries[p].SourceIndex)] = static_cast<int16_t>(p);
+
+    const auto libraryFiles = LibraryHelpFiles();
+    std::u16string tempName;
+    ComPtr<ole::ICreateTypeInfo2> temp;
+    ComPtr<ole::ITypeInfo> tempRead;
+    ScopeGuard rollback;
+    rollback.OnFailure([this, libraryFiles] {
+        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
+        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
+        (void)type_->LayOut();
+    });
+    temp = CreateTemporaryType(typeKind_, tempName);
+    rollback.OnFailure([this, &temp, &tempRead, &tempName] {
+        tempRead = nullptr;
+        temp = nullptr;
+        CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
+    });
+    CheckHr(temp->SetTypeFlags(flags & 0xE7FF));
+    CopyVarDesc(temp.get(), self.get(), entries, 0, {});
+    CheckHr(temp->LayOut());
+    CheckHr(temp.As(&tempRead));
+
+    rollback.OnFailure([&] {
+        {
+            TypeAttr attr(self.get());
+            for (ole::UINT k = attr->cVars; k > 0; --k) CheckHr(type_->DeleteVarDesc(k - 1));
+        }
+        std::vector<MemberOrderEntry> restore(positionOf.size());
+        for (size_t k = 0; k < restore.size(); ++k) {
+            restore[k].SourceIndex = positionOf[k];
+            restore[k].NewMemID = originalIds[k];
+        }
+        CopyVarDesc(type_.get(), tempRead.get(), restore, 0, {});
+    });
+    for (int32_t i = count; i > 0; --i) CheckHr(type_->DeleteVarDesc(static_cast<ole::UINT>(i - 1)));
+    for (size_t p = 0; p < entries.size(); ++p) entries[p].SourceIndex = static_cast<int16_t>(p);
+    CopyVarDesc(type_.get(), tempRead.get(), entries, 0, {});
+    CheckHr(type_->LayOut());
+    tempRead = nullptr;
+    temp = nullptr;
+    CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
+    rollback.Dismiss();
+    return true;
+}
+
+}  // namespace zephrin
