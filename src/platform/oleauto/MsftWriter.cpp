@@ -1015,11 +1015,6 @@ std::vector<std::byte> MsftBuilder::Build() {
     int32_t helpFile = AddStringOrNone(d_.helpFile);
     int32_t helpDll = AddStringOrNone(d_.helpStringDll);
     int32_t libCust = EncodeCustData(d_.custData);
-    for (const TypeData& t : d_.types)
-        if (t.kind == TKIND_DISPATCH || (t.kind == TKIND_INTERFACE && (t.flags & TYPEFLAG_FDUAL))) {
-            (void)StdDispatchHref();
-            break;
-        }
     for (size_t i = 0; i < n; ++i) EncodeTypeInfo(i);
 
     // Layout: header, help DLL word, type offsets, directory, segments, member blocks.
