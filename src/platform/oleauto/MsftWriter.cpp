@@ -209,6 +209,45 @@ bool IsIntrinsicInline(VARTYPE vt) {
     return vt != VT_PTR && vt != VT_SAFEARRAY && vt != VT_CARRAY && vt != VT_USERDEFINED;
 }
 
+bool EndsInUserDefined(const TypeDescData& t) {
+    const TypeDescData* p = &t;
+    while (!p->element.empty()) p = &p->element[0];
+    return p->vt == VT_USERDEFINED;
+}
+
+// The base VT compilers record for an inline type (INT as I4, UINT as UI4,
+// VOID as EMPTY); 0x7FFE for the string types, which have no VARIANT form.
+uint16_t InlineBase(VARTYPE vt) {
+    switch (vt) {
+        case VT_INT: return VT_I4;
+        case VT_UINT: return VT_UI4;
+        case VT_VOID: return VT_EMPTY;
+        case VT_LPSTR:
+        case VT_LPWSTR: return 0x7FFE;
+        default: return vt & 0x0FFF;
+    }
+}
+
+// The second word of a type description node, which readers ignore: the
+// VARIANT type the chain amounts to (BYREF for a pointer, ARRAY for a safe
+// array, over an intrinsic type) when there is one; otherwise 0x7FFF when the
+// chain ends in a user-defined type and 0x7FFE when it ends in an intrinsic one.
+uint16_t NodeHint(const TypeDescData& t) {
+    const uint16_t fallback = EndsInUserDefined(t) ? 0x7FFF : 0x7FFE;
+    if ((t.vt != VT_PTR && t.vt != VT_SAFEARRAY) || t.element.empty()) return fallback;
+    const TypeDescData& target = t.element[0];
+    const uint16_t flag = t.vt == VT_PTR ? 0x4000 : 0x2000;
+    if (IsIntrinsicInline(target.vt)) {
+        uint16_t base = InlineBase(target.vt);
+        return base == 0x7FFE ? fallback : static_cast<uint16_t>(base | flag);
+    }
+    if (t.vt == VT_PTR && target.vt == VT_SAFEARRAY) {
+        uint16_t inner = NodeHint(target);
+        if (inner != 0x7FFE && inner != 0x7FFF) return static_cast<uint16_t>(inner | flag);
+    }
+    return fallback;
+}
+
 // Bytes the platform needs to rebuild the nested part of a TYPEDESC in memory (32-bit sizes).
 uint32_t NestedDescSize(const TypeDescData& t) {
     switch (t.vt) {
@@ -404,8 +443,7 @@ int32_t MsftBuilder::EncodeType(const TypeDescData& t) {
         case VT_SAFEARRAY: {
             if (t.element.size() != 1) Fail(E_INVALIDARG);
             target = EncodeType(t.element[0]);
-            if (target < 0 && IsIntrinsicInline(t.element[0].vt))
-                hint = static_cast<uint16_t>((t.element[0].vt & 0x0FFF) | (t.vt == VT_PTR ? 0x4000 : 0x2000));
+            hint = NodeHint(t);
             break;
         }
         case VT_CARRAY: {
@@ -420,7 +458,7 @@ int32_t MsftBuilder::EncodeType(const TypeDescData& t) {
                 arr.u32(b.cElements);
                 arr.i32(b.lLbound);
             }
-            hint = 0x7FFE;
+            hint = NodeHint(t);
             break;
         }
         case VT_USERDEFINED:
@@ -906,6 +944,13 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
 
     int32_t name = AddName(t.name, static_cast<int32_t>(offset), 0x38, true);
     int32_t guid = t.guid == GUID_NULL ? kNone : AddGuid(t.guid, static_cast<int32_t>(offset));
+    int32_t dllName = kNone;  // a module's DLL (stored once for all its functions)
+    if (t.kind == TKIND_MODULE)
+        for (const FuncData& f : t.funcs)
+            if (!f.dllName.empty()) {
+                dllName = AddString(f.dllName);
+                break;
+            }
     int32_t doc = AddStringOrNone(t.docString);
     int32_t cust = EncodeCustData(t.custData);
 
@@ -957,11 +1002,7 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
             datatype2 = NestedDescSize(t.aliasType);  // as compilers leave it
             break;
         case TKIND_MODULE:
-            for (const FuncData& f : t.funcs)
-                if (!f.dllName.empty()) {
-                    datatype1 = AddString(f.dllName);
-                    break;
-                }
+            datatype1 = dllName;
             break;
         default:
             break;
