@@ -410,19 +410,11 @@ private:
         size_t slash = path.find_last_of(u"\\/:");
         imp.fileName = slash == std::u16string::npos ? path : path.substr(slash + 1);
 
-        int index = -1;
-        for (size_t i = 0; i < lib_.imports.size(); ++i) {
-            const auto& o = lib_.imports[i];
-            if (o.guid == imp.guid && o.majorVersion == imp.majorVersion && o.minorVersion == imp.minorVersion &&
-                o.lcid == imp.lcid)
-                index = static_cast<int>(i);
-        }
-        if (index < 0) {
-            index = static_cast<int>(lib_.imports.size());
-            lib_.imports.push_back(std::move(imp));
-        }
-        importByName_.emplace(nameOffset, index);
-        return index;
+        auto key = std::make_tuple(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid);
+        auto [it, added] = importByKey_.emplace(key, static_cast<int>(lib_.imports.size()));
+        if (added) lib_.imports.push_back(std::move(imp));
+        importByName_.emplace(nameOffset, it->second);
+        return it->second;
     }
 
     // The HREFTYPE of a reference target: own types 4 * index (+2 for the
@@ -821,6 +813,7 @@ private:
     std::span<const std::byte> tree_;
     std::unordered_map<uint16_t, std::u16string> nameCache_;
     std::unordered_map<uint16_t, int> importByName_;
+    std::map<std::tuple<GUID, WORD, WORD, LCID>, int> importByKey_;
     std::map<std::pair<int, int>, HREFTYPE> importRefs_;
     std::unordered_map<HREFTYPE, size_t> refIndex_;
 };
