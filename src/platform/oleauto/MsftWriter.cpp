@@ -1112,6 +1112,20 @@ std::vector<std::byte> MsftBuilder::Build() {
     return std::move(out.vec());
 }
 
+// The process's file creation mask, read without changing it (setting it
+// to read it back would briefly affect files other threads create).
+mode_t CurrentUmask() {
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(f);
+        if (found) return static_cast<mode_t>(mask);
+    }
+    return 022;
+}
+
 }  // namespace
 
 HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out) {
@@ -1144,9 +1158,7 @@ HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path) {
     if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0666 & ~CurrentUmask();
     }
     bool ok = ::fchmod(fd, mode) == 0;
     const auto* p = reinterpret_cast<const char*>(image.data());
