@@ -50,6 +50,25 @@ size_t MaxNames(const ole::FUNCDESC& fd) {
     return IsPut(fd.invkind) ? std::max<size_t>(params, 1) : params + 1;
 }
 
+using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
+
+CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get) {
+    ole::CUSTDATA cd{};
+    ScopeGuard clear([&] { ole::ClearCustData(&cd); });
+    get(cd);
+    CustItems items;
+    for (ole::DWORD i = 0; i < cd.cCustData; ++i)
+        items.emplace_back(cd.prgCustData[i].guid, ole::Variant(cd.prgCustData[i].varValue));
+    return items;
+}
+
+void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set) {
+    for (const auto& [guid, value] : items) {
+        ole::Variant v(value);
+        set(guid, v.get());
+    }
+}
+
 // One accessor of the function being rebuilt.
 struct AccessorWork {
     ole::INVOKEKIND Kind = ole::INVOKE_FUNC;
@@ -61,6 +80,12 @@ struct AccessorWork {
     std::u16string DllName;
     ole::DllEntryPoint DllEntry;
     bool HasDllEntry = false;
+    // What the original had, to put it back should it be gone already.
+    std::u16string OldDllName;
+    ole::DllEntryPoint OldDllEntry;
+    bool OldHasDllEntry = false;
+    CustItems FuncCust;
+    std::vector<CustItems> ParamCust;
     bool NamesBlanked = false;
     bool Secondary = false;
     int32_t Fields = 0;
@@ -120,7 +145,8 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
 
     ScopeGuard rollback;
     const auto libraryFiles = LibraryHelpFiles();
-    HelpData help = GetMemberHelpData(ti, memberID);
+    const HelpData originalHelp = GetMemberHelpData(ti, memberID);
+    HelpData help = originalHelp;
     if (fields & HelpData::kAllFields) MergeHelpData(help, request.Help, fields & HelpData::kAllFields);
     rollback.OnFailure([this, libraryFiles] {
         CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
@@ -181,6 +207,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 std::u16string name = TakeBstr(entryName);
                 w.DllEntry = name.empty() ? ole::DllEntryPoint(ordinal) : ole::DllEntryPoint(std::move(name));
             }
+            w.OldDllName = w.DllName;
+            w.OldDllEntry = w.DllEntry;
+            w.OldHasDllEntry = w.HasDllEntry;
             if (w.Fields & FuncRebuildData::kDllName) {
                 w.DllName = request.DllName;
                 w.HasDllEntry = true;
@@ -228,8 +257,31 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         modSupport::RemoveStringAt(names, static_cast<size_t>(paramIndex));
     const size_t newNameCount = NamedCount(names);
 
-    // Undo, newest state first: copies removed, names given back, descriptors released.
-    rollback.OnFailure([&] {
+    // Undo, newest state first: copies removed, names given back, descriptors
+    // released (declared after what it refers to, so it runs before they go).
+    ScopeGuard undo([&] {
+        // An accessor whose original is gone already gets it back in front of its copy.
+        for (AccessorWork* w : found) {
+            if (w->NewIndex == -1 || w->NewIndex != w->Index || !w->Held.get()) continue;
+            const ole::UINT at = static_cast<ole::UINT>(w->Index);
+            ole::FUNCDESC original = *w->Held;
+            if (autoOffsets) original.oVft = 0;
+            CheckHr(type_->AddFuncDesc(at, &original));
+            w->NewIndex = w->Index + 1;
+            for (AccessorWork* o : found)
+                if (o != w && o->Index > w->Index) {
+                    ++o->Index;
+                    if (o->NewIndex != -1) ++o->NewIndex;
+                }
+            w->NamesBlanked = true;
+            WriteCust(w->FuncCust, modITypeInfoHelper::SetFuncCustData(type_.get(), at));
+            for (size_t p = 0; p < w->ParamCust.size(); ++p)
+                WriteCust(w->ParamCust[p],
+                          modITypeInfoHelper::SetParamCustData(type_.get(), at, static_cast<ole::UINT>(p)));
+            SetFuncHelpData(at, originalHelp);
+            if (typeKind_ == ole::TKIND_MODULE && w->OldHasDllEntry)
+                CheckHr(type_->DefineFuncAsDllEntry(at, w->OldDllName.c_str(), w->OldDllEntry));
+        }
         for (AccessorWork* w : found) {
             w->Held.Release();
             if (w->NewIndex != -1 && w->NewIndex != w->Index) {
@@ -366,9 +418,14 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
             CheckHr(type_->DefineFuncAsDllEntry(newIndex, w->DllName.c_str(), w->DllEntry));
         SetNames(type_.get(), newIndex, names, std::min(newNameCount, maxNames));
     }
-    for (AccessorWork* w : found) w->Held.Release();
-
-    // The originals go; the copies stand where they stood.
+    // The originals go; the copies stand where they stood. Their custom data
+    // is noted first, in case one has to come back.
+    for (AccessorWork* w : found) {
+        const ole::UINT at = static_cast<ole::UINT>(w->Index);
+        w->FuncCust = ReadCust(modITypeInfoHelper::GetFuncCustData(ti, at));
+        for (ole::SHORT p = 0; p < w->Held->cParams; ++p)
+            w->ParamCust.push_back(ReadCust(modITypeInfoHelper::GetParamCustData(ti, at, static_cast<ole::UINT>(p))));
+    }
     for (AccessorWork* w : found) {
         CheckHr(type_->DeleteFuncDesc(static_cast<ole::UINT>(w->Index)));
         w->NewIndex = w->Index;
@@ -378,7 +435,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 if (o->NewIndex != -1) --o->NewIndex;
             }
     }
+    undo.Dismiss();
     rollback.Dismiss();
+    for (AccessorWork* w : found) w->Held.Release();
     // Every accessor is rebuilt; a type that cannot be laid out reports it.
     CheckHr(type_->LayOut());
 }
@@ -428,7 +487,7 @@ void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     }
 
     bool added = false, unnamed = false, deleted = false;
-    rollback.OnFailure([&] {
+    ScopeGuard undo([&] {
         if (deleted) {
             // Put the original back in front of the copy.
             CheckHr(type_->AddVarDesc(index, held));
@@ -450,6 +509,7 @@ void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     CheckHr(type_->DeleteVarDesc(index));
     deleted = true;
     CheckHr(type_->LayOut());
+    undo.Dismiss();
     rollback.Dismiss();
 }
 
