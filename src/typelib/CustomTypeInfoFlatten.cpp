@@ -231,10 +231,11 @@ bool CustomTypeInfo::Flatten() {
         CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     }
     CheckHr(type_->LayOut());
-    tempRead = nullptr;
-    temp = nullptr;
+    // Should the temporary type stay, the type is put back from it.
     CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
     rollback.Dismiss();
+    tempRead = nullptr;
+    temp = nullptr;
     cFuncs_ = total;
     cImplTypes_ = stdBase ? 1 : 0;
     return true;

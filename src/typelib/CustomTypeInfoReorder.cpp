@@ -166,10 +166,11 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
     share = false;
     CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     CheckHr(type_->LayOut());
-    tempRead = nullptr;
-    temp = nullptr;
+    // Should the temporary type stay, the type is put back from it.
     CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
     rollback.Dismiss();
+    tempRead = nullptr;
+    temp = nullptr;
 }
 
 bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOrder, bool fResetIDs,
@@ -257,10 +258,11 @@ bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOr
     for (size_t p = 0; p < entries.size(); ++p) entries[p].SourceIndex = static_cast<int16_t>(p);
     CopyVarDesc(type_.get(), tempRead.get(), entries, 0, {});
     CheckHr(type_->LayOut());
-    tempRead = nullptr;
-    temp = nullptr;
+    // Should the temporary type stay, the type is put back from it.
     CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
     rollback.Dismiss();
+    tempRead = nullptr;
+    temp = nullptr;
     return true;
 }
 

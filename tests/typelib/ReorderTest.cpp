@@ -1,0 +1,137 @@
+// Reordering functions and variables and resetting member IDs, saved and
+// reloaded; failures at any step leave the library as it was and no
+// temporary type behind.
+#include "MemberTestSupport.h"
+
+namespace membertest {
+namespace {
+
+class Reorder : public MemberTest {
+protected:
+    std::shared_ptr<CustomTypeInfo> ThreeMethods() {
+        auto t = Interface(u"IWidget");
+        Func(*t, u"A", {Param(u"value", VT_I4)});
+        Func(*t, u"B", {}, INVOKE_FUNC, 5);
+        Func(*t, u"C");
+        HelpData hd;
+        hd.DocString = u"Sees";
+        t->ModifyMemberHelpData(Id(*t, u"C"), hd, HelpData::kDocString);
+        Variant tag(int32_t{7});
+        EXPECT_OK(t->CreateTypeInfo()->SetFuncCustData(0, CustKey(1), tag.ptr()));
+        return t;
+    }
+    UINT TypeCount() { return lib.ReadView()->GetTypeInfoCount(); }
+};
+
+TEST_F(Reorder, SynchronizedVtableOrderMovesTheFunctions) {
+    auto t = ThreeMethods();
+    const int16_t order[] = {36, 28, 32};  // A last, B first
+    t->ReorderVTable(order, true);
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"B\" id=0x00000005", "vtoff=28", "func 1 \"C\"", "vtoff=32",
+                                                "doc=\"Sees\"", "func 2 \"A\"", "vtoff=36", "vt=3:\"7\"",
+                                                "param 0 \"value\""}));
+    EXPECT_EQ(TypeCount(), 1u);
+}
+
+TEST_F(Reorder, UnsynchronizedOrderKeepsIndexesAndExplicitOffsetsSurviveLaterEdits) {
+    auto t = ThreeMethods();
+    const int16_t order[] = {36, 28, 32};
+    t->ReorderVTable(order, false);
+    const std::vector<std::string> expected{"func 0 \"A\"", "vtoff=36", "func 1 \"B\"", "vtoff=28", "func 2 \"C\"",
+                                            "vtoff=32"};
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), expected));
+    // Later edits rebuild members in place; the hand-placed slots stay.
+    t->SetMemberReturnType(Id(*t, u"A"), Ty(VT_I4).get());
+    ParamData p = Param(u"b", VT_BSTR);
+    t->InsertParameter(5, 0, p, false);
+    t->SetMemberID(5, 6);
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), expected));
+    EXPECT_EQ(ErrorOf([&] { t->ReorderVTable(std::span<const int16_t>(order, 2), false); }), 9);
+    EXPECT_EQ(RecordOf([&] { t->ReorderVTable(std::span<const int16_t>(order, 2), false); }).Description,
+              u"The size of the order array does not match the number of members in the type.");
+    EXPECT_EQ(ErrorOf([&] { Add(u"DWidget", TKIND_DISPATCH)->ReorderVTable(order, true); }), 5);
+}
+
+TEST_F(Reorder, VariablesTakeTheirNewOrder) {
+    auto r = Add(u"Point", TKIND_RECORD);
+    r->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
+    r->AddProperty(u"y", Ty(VT_I4).get(), 9, 0, -1);
+    r->AddProperty(u"z", Ty(VT_I2).get(), -1, 0, -1);
+    const std::string before = Dump();
+    const int16_t identity[] = {0, 1, 2};
+    EXPECT_FALSE(r->ReorderVars(identity));
+    EXPECT_EQ(Dump(), before);
+    const int16_t order[] = {2, 0, 1};  // x goes last
+    EXPECT_TRUE(r->ReorderVars(order));
+    EXPECT_TRUE(HasInOrder(Section("Point"), {"var 0 \"y\" id=0x00000009", "offset=0", "var 1 \"z\"", "offset=4",
+                                              "var 2 \"x\"", "offset=6"}));
+    EXPECT_EQ(ErrorOf([&] { r->ReorderVars(std::span<const int16_t>(order, 2)); }), 9);
+    EXPECT_EQ(ErrorOf([&] { Interface(u"IWidget")->ReorderVars(order); }), 5);
+}
+
+TEST_F(Reorder, ResettingMemberIDsRenumbersAutomaticOnesOrAll) {
+    auto t = Interface(u"IWidget");
+    Func(*t, u"A", {}, INVOKE_FUNC, 0x60020003);
+    Func(*t, u"B", {}, INVOKE_FUNC, 5);
+    t->ResetMemberIDs(false);
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020000", "func 1 \"B\" id=0x00000005"}));
+    t->ResetMemberIDs(true);
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020000", "func 1 \"B\" id=0x60020001"}));
+
+    auto d = Add(u"DWidget", TKIND_DISPATCH);
+    d->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
+    Func(*d, u"Draw", {}, INVOKE_FUNC, 12);
+    d->ResetMemberIDs(true);
+    EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Draw\" id=0x60020000", "var 0 \"Width\" id=0x40020000"}));
+    Add(u"Thing", TKIND_COCLASS)->ResetMemberIDs(true);
+    EXPECT_EQ(ErrorOf([&] { Add(u"Alias", TKIND_ALIAS)->ResetMemberIDs(false); }), 5);
+    EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 4u);
+}
+
+struct Injected {
+    const char* method;
+    int skip;
+};
+
+class ReorderRollback : public Reorder, public ::testing::WithParamInterface<Injected> {};
+
+TEST_P(ReorderRollback, AFailedReorderRestoresTheLibraryExactly) {
+    auto t = ThreeMethods();
+    auto r = Add(u"Point", TKIND_RECORD);
+    r->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
+    r->AddProperty(u"y", Ty(VT_I4).get(), 9, 0, -1);
+    std::string before = Dump();
+    const int16_t order[] = {36, 28, 32};
+    const int16_t varOrder[] = {1, 0};
+    int failed = 0;
+    for (int op = 0; op < 3; ++op) {
+        ole::testing::FailNextCall(GetParam().method, E_OUTOFMEMORY, GetParam().skip);
+        const int32_t err = ErrorOf([&] {
+            if (op == 0) t->ReorderVTable(order, true);
+            if (op == 1) t->ResetMemberIDs(true);
+            if (op == 2) r->ReorderVars(varOrder);
+        });
+        ole::testing::ClearInjectedFailures();
+        if (err == 0) {  // the step is not part of this operation
+            before = Dump();
+            continue;
+        }
+        ++failed;
+        EXPECT_EQ(err, E_OUTOFMEMORY) << op;
+        EXPECT_EQ(Dump(), before) << op;
+        EXPECT_EQ(TypeCount(), 2u);
+    }
+    EXPECT_GT(failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, ReorderRollback,
+                         ::testing::Values(Injected{"CreateTypeInfo", 0}, Injected{"AddFuncDesc", 2},
+                                           Injected{"AddFuncDesc", 4}, Injected{"AddFuncDesc", 5},
+                                           Injected{"DeleteFuncDesc", 2}, Injected{"SetFuncAndParamNames", 4},
+                                           Injected{"SetFuncCustData", 1}, Injected{"SetFuncDocString", 1},
+                                           Injected{"AddVarDesc", 1}, Injected{"AddVarDesc", 3},
+                                           Injected{"SetVarName", 2}, Injected{"DeleteVarDesc", 1},
+                                           Injected{"DeleteTypeInfo", 0}));
+
+}  // namespace
+}  // namespace membertest
