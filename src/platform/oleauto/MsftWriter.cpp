@@ -337,6 +337,7 @@ private:
 
     std::vector<std::array<int32_t, 3>> scratchParams_;  // per-function work lists, reused
     std::vector<int32_t> scratchDefaults_, scratchCust_, scratchOpt_;
+    std::vector<uint32_t> typeHref_;     // the HREFTYPE that reaches each type (see Build)
     std::vector<Bytes> blocks_;          // member block of each type (empty when none)
     std::vector<uint32_t> typeOffsets_;  // offset of each type record inside the type info segment
 };
@@ -657,7 +658,7 @@ int32_t MsftBuilder::FileHref(HREFTYPE href) {
     switch (r.kind) {
         case RefKind::Internal:
             if (r.typeIndex < 0 || static_cast<size_t>(r.typeIndex) >= d_.types.size()) Fail(TYPE_E_UNDEFINEDTYPE);
-            out = static_cast<int32_t>(r.typeIndex * kTypeInfoSize);
+            out = static_cast<int32_t>(typeHref_[static_cast<size_t>(r.typeIndex)]);
             break;
         case RefKind::Live:
             out = LiveHref(r.live.get());
@@ -670,7 +671,11 @@ int32_t MsftBuilder::FileHref(HREFTYPE href) {
             break;
         }
         case RefKind::Missing:
-            Fail(TYPE_E_UNDEFINEDTYPE);
+            // The target is gone (a deleted type, or a reference that led
+            // nowhere in the file read): it stays a reference that leads
+            // nowhere, just past the last type record.
+            out = static_cast<int32_t>(d_.types.size() * kTypeInfoSize);
+            break;
     }
     hrefs_.emplace(href, out);
     return out;
@@ -1049,6 +1054,20 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
 std::vector<std::byte> MsftBuilder::Build() {
     const size_t n = d_.types.size();
     blocks_.resize(n);
+    // Types whose names differ only in case share one name entry, which
+    // records the last of them; the platform reaches a type through the
+    // offset its name entry records, so that offset is the type's reference.
+    typeHref_.resize(n);
+    {
+        std::unordered_map<std::string, size_t> lastWithName;
+        std::vector<std::string> keys(n);
+        for (size_t i = 0; i < n; ++i) {
+            ToAnsi(d_.types[i].name, keys[i]);
+            for (char& c : keys[i]) c = static_cast<char>(kFold[static_cast<uint8_t>(c)]);
+            lastWithName[keys[i]] = i;
+        }
+        for (size_t i = 0; i < n; ++i) typeHref_[i] = static_cast<uint32_t>(lastWithName[keys[i]] * kTypeInfoSize);
+    }
 
     int32_t libGuid = d_.guid == GUID_NULL ? kNone : AddGuid(d_.guid, -2);
     int32_t libName = d_.name.empty() ? kNone : AddName(d_.name, kNone, 0);

@@ -131,13 +131,53 @@ TEST_F(Writer, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
     EXPECT_FALSE(std::filesystem::exists(nowhere));
 }
 
-TEST_F(Writer, ReferencesToDeletedTypesAreRefused) {
+TEST_F(Writer, AReferenceToADeletedTypeStillLeadsNowhereAfterSaving) {
     RefData missing;
     missing.href = 8;
     missing.kind = RefKind::Missing;
-    std::vector<std::byte> image{std::byte{1}};
-    EXPECT_EQ(BuildMsftImage(WithReference(missing), &image), TYPE_E_UNDEFINEDTYPE);
-    EXPECT_EQ(image.size(), 1u);  // untouched
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(WithReference(missing), &image), S_OK);
+    ComPtr<ITypeLib> lib = LoadImage(image, u"missing.tlb");
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> user;
+    ASSERT_EQ(lib->GetTypeInfo(0, user.put()), S_OK);
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(user->GetFuncDesc(0, &fd), S_OK);
+    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
+    user->ReleaseFuncDesc(fd);
+    ComPtr<ITypeInfo> target;
+    EXPECT_TRUE(FAILED(user->GetRefTypeInfo(href, target.put())));
+}
+
+// Types named alike share one name entry; a reference to the first of them
+// must still reach it after saving (files made by other tools have such types).
+TEST_F(Writer, AReferenceToOneOfTwoTypesNamedAlikeStillReachesIt) {
+    RefData first;
+    first.href = 12;
+    first.kind = RefKind::Internal;
+    first.typeIndex = 1;
+    LibraryData d = WithReference(first);
+    for (const char16_t* name : {u"Twin", u"TWIN"}) {
+        TypeData t;
+        t.name = name;
+        t.kind = TKIND_ALIAS;
+        t.aliasType.vt = VT_I4;
+        t.cbSizeInstance = 4;
+        d.types.push_back(t);
+    }
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
+    ComPtr<ITypeLib> lib = LoadImage(image, u"twins.tlb");
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> user, target, expected;
+    ASSERT_EQ(lib->GetTypeInfo(0, user.put()), S_OK);
+    ASSERT_EQ(lib->GetTypeInfo(1, expected.put()), S_OK);
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(user->GetFuncDesc(0, &fd), S_OK);
+    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
+    user->ReleaseFuncDesc(fd);
+    ASSERT_EQ(user->GetRefTypeInfo(href, target.put()), S_OK);
+    EXPECT_EQ(target.get(), expected.get());
 }
 
 // The platform reads a stored DECIMAL back as its low 64 mantissa bits.
