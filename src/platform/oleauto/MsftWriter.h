@@ -17,8 +17,9 @@ namespace ole {
 // spelling, as in the platform's files. References to types of other
 // libraries (live or imported) become import entries; whenever a dispinterface
 // or dual interface exists, IDispatch of stdole2 is imported too.
-// Fails with TYPE_E_UNDEFINEDTYPE for a reference to nothing or to a deleted
-// type, E_INVALIDARG for data the format cannot hold (a type without a name,
+// A reference to a deleted type (RefKind::Missing) is written as one that
+// leads nowhere, as it was read. Fails with TYPE_E_UNDEFINEDTYPE for an
+// HREFTYPE that LibraryData::refs does not define, E_INVALIDARG for data the format cannot hold (a type without a name,
 // a name over 255 bytes, a string over 65535 bytes), DISP_E_BADVARTYPE for a
 // value it cannot store, and TYPE_E_CANTLOADLIBRARY when the library of a live
 // reference cannot be described.
