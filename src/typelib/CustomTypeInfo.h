@@ -191,9 +191,11 @@ private:
     // the accessors copied are to share the first one's member ID.
     void CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* source, std::span<MemberOrderEntry> entries,
                       ole::UINT destIndex, std::u16string_view newName, bool& shareMemberID);
-    // Whether the type lays out with one more automatic function (the trial
-    // function is removed again; the type is not laid out afterwards).
-    bool TryLayOut();
+    // Whether the type lays out with one more automatic function. The trial
+    // function is removed again and, after a successful trial layout, the type
+    // is laid out again, so it reports what it did before; a caller that lays
+    // the type out itself afterwards may pass false to skip that layout.
+    bool TryLayOut(bool restoreLayout = true);
     // A new type of that kind in the library, named after the present time.
     ole::ComPtr<ole::ICreateTypeInfo2> CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name);
 

@@ -138,7 +138,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
     }
 }
 
-bool CustomTypeInfo::TryLayOut() {
+bool CustomTypeInfo::TryLayOut(bool restoreLayout) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ITypeInfo().get());
@@ -155,7 +155,7 @@ bool CustomTypeInfo::TryLayOut() {
     CheckHr(type_->DeleteFuncDesc(count));
     // A failed layout changed nothing; a successful one is laid out again
     // without the trial function, so the type reports what it did before.
-    if (ok) CheckHr(type_->LayOut());
+    if (ok && restoreLayout) CheckHr(type_->LayOut());
     return ok;
 }
 

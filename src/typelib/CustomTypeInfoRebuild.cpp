@@ -141,9 +141,12 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                                      int32_t paramIndex, ParamData& paramData, FuncRebuildData& request,
                                      int32_t fields) {
     if (!ti) RaiseError(kErrObjectNotSet);
-    const bool autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut();
+    // The rebuild ends with a layout (and so does its rollback), which also
+    // removes the trace of a successful probe.
+    const bool autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut(false);
 
     ScopeGuard rollback;
+    if (autoOffsets) rollback.OnFailure([this] { CheckHr(type_->LayOut()); });
     const auto libraryFiles = LibraryHelpFiles();
     const HelpData originalHelp = GetMemberHelpData(ti, memberID);
     HelpData help = originalHelp;
