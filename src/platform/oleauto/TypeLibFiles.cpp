@@ -115,7 +115,9 @@ HRESULT ResolveLibrary(const GUID& guid, WORD major, WORD minor, LCID lcid, ITyp
     }
     if (found) return found.CopyTo(out);
     if (guid == kStdOleLibGuid && major == 2) return GetBuiltinStdOle2(out);
-    return LoadRegTypeLib(guid, major, minor, lcid, out);
+    HRESULT hr = LoadRegTypeLib(guid, major, minor, lcid, out);
+    // The library a reference needs cannot be loaded, whatever the registry said.
+    return SUCCEEDED(hr) ? hr : TYPE_E_CANTLOADLIBRARY;
 }
 
 HRESULT Wrap(LibraryData&& data, std::u16string path, ITypeLib** out) {
