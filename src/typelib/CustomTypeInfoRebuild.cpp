@@ -229,7 +229,14 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         if (w.Kind == ole::INVOKE_FUNC) break;
     }
     if (found.empty()) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
-    AccessorWork& primary = *found.front();
+    // Positions are checked against the first accessor the caller asked for.
+    AccessorWork* first = found.front();
+    for (AccessorWork* w : found)
+        if (!w->Secondary) {
+            first = w;
+            break;
+        }
+    AccessorWork& primary = *first;
 
     // Position check.
     const int32_t n = primary.Desc.cParams;
@@ -316,7 +323,11 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     for (AccessorWork* w : found) {
         ole::FUNCDESC& d = w->Desc;
         const int32_t oldCParams = d.cParams;
-        if (w->Fields & 0xE0) {
+        // An accessor that takes part for its property may have fewer
+        // parameters (a get without the put's value): it keeps them.
+        const bool beyond = paramIndex > oldCParams + ((w->Fields & FuncRebuildData::kInsertParam) ? 1 : 0);
+        if (beyond && !w->Secondary && paramIndex != 0) RaiseError(ole::TYPE_E_OUTOFBOUNDS);
+        if ((w->Fields & 0xE0) && !(beyond && paramIndex != 0)) {
             if (paramIndex == 0) {
                 if (w->Fields & FuncRebuildData::kType) {
                     if (!paramData.VTInfo) RaiseError(kErrInvalidArgument);
@@ -328,8 +339,6 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 const int hidden = modITypeInfoHelper::HiddenParamCount(d);
                 const ole::ELEMDESC* src = d.lprgelemdescParam;
                 const size_t at = static_cast<size_t>(paramIndex - 1);
-                // An accessor that takes part for its property may have fewer parameters.
-                if (paramIndex > oldCParams + (insert ? 1 : 0)) RaiseError(ole::TYPE_E_OUTOFBOUNDS);
                 w->Params.assign(src, src + oldCParams);
                 bool describe = true;
                 ole::USHORT previousFlags = 0;
@@ -350,7 +359,10 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                     describe = false;
                 } else {
                     previousFlags = w->Params[at].paramdesc.wParamFlags;
-                    describe = !(w->Secondary && paramIndex == oldCParams);
+                    // The last parameter of an accessor taking part for its
+                    // property is its own when it is a return value or a put's value.
+                    describe = !(w->Secondary && paramIndex == oldCParams &&
+                                 ((previousFlags & ole::PARAMFLAG_FRETVAL) || IsPut(d.invkind)));
                 }
                 if (describe) {
                     if (!paramData.VTInfo) RaiseError(kErrInvalidArgument);

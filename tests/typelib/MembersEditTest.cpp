@@ -145,6 +145,21 @@ TEST_F(MemberEdit, ParameterPositionsAreCheckedAndParamArraysDropped) {
     EXPECT_TRUE(HasInOrder(s, {"\"Plain\"", "params=2 opt=0", "\"Item\"", "params=2", "\"Many\"", "params=1 opt=0"}));
 }
 
+TEST_F(MemberEdit, APutsValueTypeChangesWithoutTouchingItsGet) {
+    auto d = Add(u"DWidget", TKIND_DISPATCH);
+    Func(*d, u"Item", {Param(u"index", VT_I4)}, INVOKE_PROPERTYGET, MEMBERID_NIL, VT_BSTR);
+    Func(*d, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT);
+    const MEMBERID id = Id(*d, u"Item");
+    ParamData value = Param(u"", VT_VARIANT);
+    d->SetParameterType(id, 1, value, INVOKE_PROPERTYPUT, 0);
+    ParamData index = Param(u"", VT_I2);
+    d->SetParameterType(id, 0, index, INVOKE_PROPERTYPUT, 0);  // an index changes on every accessor
+    EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Item\"", "invoke=2", "params=1", "ret=vt8",
+                                                "param 0 \"index\" pflags=0x1 type=vt2", "func 1 \"Item\"",
+                                                "invoke=4", "params=2", "param 0 \"index\" pflags=0x1 type=vt2",
+                                                "param 1  pflags=0x1 type=vt12"}));
+}
+
 TEST_F(MemberEdit, DeletingAndRenamingAccessors) {
     auto t = Interface(u"IWidget");
     Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
