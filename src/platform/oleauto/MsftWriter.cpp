@@ -604,6 +604,8 @@ int32_t MsftBuilder::ImportType(int32_t fileOffset, bool byGuid, const GUID& typ
     seg.i32(fileOffset);
     seg.i32(target);
     importTypes_.emplace(key, offset + 1);
+    // The header names IDispatch whenever the library imports it.
+    if (dispatchHref_ == kNone && byGuid && typeGuid == kIID_IDispatch) dispatchHref_ = offset + 1;
     return offset + 1;
 }
 
