@@ -236,8 +236,9 @@ private:
     bool ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag);
 
     // ---- CustomTypeInfoReorder.cpp ----
+    // newIds, when given, are the functions' member IDs (by present index).
     void RebuildFunctions(std::span<const int16_t> order, bool fReorder, bool fSynchronizeFuncDescs, bool fResetIDs,
-                          bool fIncludeExplicit);
+                          bool fIncludeExplicit, std::span<const ole::MEMBERID> newIds = {});
     bool RebuildVariables(std::span<const int16_t> order, bool hasOrder, bool fResetIDs, bool fIncludeExplicit);
 
     // ---- CustomTypeInfoFlatten.cpp ----

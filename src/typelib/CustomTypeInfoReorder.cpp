@@ -46,10 +46,23 @@ void CustomTypeInfo::ResetMemberIDs(bool fIncludeExplicit) {
             RebuildVariables({}, false, true, fIncludeExplicit);
             break;
         case ole::TKIND_MODULE:
-        case ole::TKIND_DISPATCH:
+        case ole::TKIND_DISPATCH: {
+            // The functions' IDs, to give back should the variables fail.
+            std::vector<ole::MEMBERID> ids;
+            {
+                ComPtr<ole::ITypeInfo> self = ITypeInfo();
+                TypeAttr attr(self.get());
+                for (ole::UINT i = 0; i < attr->cFuncs; ++i) ids.push_back(FuncDescHolder(self.get(), i)->memid);
+            }
             RebuildFunctions({}, false, false, true, fIncludeExplicit);
-            RebuildVariables({}, false, true, fIncludeExplicit);
+            try {
+                RebuildVariables({}, false, true, fIncludeExplicit);
+            } catch (...) {
+                ScopeGuard restore([&] { RebuildFunctions({}, false, false, false, false, ids); });
+                throw;
+            }
             break;
+        }
         case ole::TKIND_INTERFACE:
             RebuildFunctions({}, false, false, true, fIncludeExplicit);
             break;
@@ -61,7 +74,7 @@ void CustomTypeInfo::ResetMemberIDs(bool fIncludeExplicit) {
 }
 
 void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReorder, bool fSynchronizeFuncDescs,
-                                      bool fResetIDs, bool fIncludeExplicit) {
+                                      bool fResetIDs, bool fIncludeExplicit, std::span<const ole::MEMBERID> newIds) {
     if (typeKind_ != ole::TKIND_MODULE && typeKind_ != ole::TKIND_INTERFACE && typeKind_ != ole::TKIND_DISPATCH)
         RaiseError(kErrInvalidArgument);
     ComPtr<ole::ITypeInfo> self = ITypeInfo();
@@ -105,6 +118,7 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
         e.SourceIndex = static_cast<int16_t>(i);
         e.NewMemID = fd->memid;
         if (fResetIDs && (fIncludeExplicit || IsAutomaticFuncMemID(fd->memid))) e.NewMemID = ole::MEMBERID_NIL;
+        if (static_cast<size_t>(i) < newIds.size()) e.NewMemID = newIds[static_cast<size_t>(i)];
         e.OrderKey = fReorder ? order[static_cast<size_t>(i)] : fd->oVft;
     }
     if (fSynchronizeFuncDescs) {

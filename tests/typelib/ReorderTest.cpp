@@ -88,6 +88,17 @@ TEST_F(Reorder, ResettingMemberIDsRenumbersAutomaticOnesOrAll) {
     EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 4u);
 }
 
+TEST_F(Reorder, AFailedVariableResetGivesTheFunctionsTheirIDsBack) {
+    auto d = Add(u"DWidget", TKIND_DISPATCH);
+    d->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
+    Func(*d, u"Draw", {}, INVOKE_FUNC, 12);
+    Func(*d, u"Undo");
+    const std::string before = Dump();
+    ole::testing::FailNextCall("AddVarDesc", E_OUTOFMEMORY, 1);
+    EXPECT_EQ(ErrorOf([&] { d->ResetMemberIDs(true); }), E_OUTOFMEMORY);
+    EXPECT_EQ(Dump(), before);
+}
+
 struct Injected {
     const char* method;
     int skip;
