@@ -499,11 +499,13 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
     share = false;
     CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     CheckHr(type_->LayOut());
-    tempRead = nullptr;
-    temp = nullptr;
+    // Should the temporary type stay, the type is put back from it: keep it
+    // readable until it is gone.
     CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
     tempDeleted = true;
     rollback.Dismiss();
+    tempRead = nullptr;
+    temp = nullptr;
 }
 
 // ---- Views ----

@@ -334,7 +334,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectedStep{"AddFuncDesc", 5},        // copying back halfway
                       InjectedStep{"SetFuncAndParamNames", 4},  // naming a copied-back function
                       InjectedStep{"SetParamCustData", 1},   // custom data of a copied-back parameter
-                      InjectedStep{"LayOut", 2}),            // the final layout
+                      InjectedStep{"LayOut", 2},             // the final layout
+                      InjectedStep{"DeleteTypeInfo", 0}),    // removing the temporary type
     [](const ::testing::TestParamInfo<InjectedStep>& i) {
         return std::string(i.param.method) + std::to_string(i.param.skip);
     });
