@@ -182,8 +182,48 @@ struct SizeCtx {
     std::vector<TypeInfoImpl*>& visiting;
 };
 
+// Size and natural alignment of an intrinsic type. The alignment a type
+// reports is min(natural, its alignment setting): with the default setting
+// of 4 that gives the capped table of intrinsic alignments, while a type set
+// to 8 aligns 8-byte scalars, DECIMAL and VARIANT on 8 (and Win64 pointers).
+bool NaturalSize(VARTYPE vt, int ptr, ULONG* size, WORD* align) {
+    if (!IntrinsicSize(vt, ptr, size, align)) return false;
+    switch (vt) {
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_I8:
+        case VT_UI8:
+        case VT_DECIMAL:
+        case VT_VARIANT:
+            *align = 8;
+            break;
+        case VT_BSTR:
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+        case VT_PTR:
+        case VT_SAFEARRAY:
+        case VT_LPSTR:
+        case VT_LPWSTR:
+        case VT_INT_PTR:
+        case VT_UINT_PTR:
+            *align = static_cast<WORD>(ptr);
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+// The packing a type's alignment setting stands for (0 means 64K).
+ULONG Packing(WORD setting) { return setting == 0 ? 0x10000u : setting; }
+
+WORD Capped(WORD natural, ULONG packing) {
+    return static_cast<WORD>(std::max<ULONG>(1, std::min<ULONG>(natural, packing)));
+}
+
 HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align) {
-    if (IntrinsicSize(t.vt, ctx.lib->PtrSize(), size, align)) return S_OK;
+    if (NaturalSize(t.vt, ctx.lib->PtrSize(), size, align)) return S_OK;
     if (t.vt == VT_CARRAY) {
         if (t.element.empty()) return E_INVALIDARG;
         ULONG s = 0;
@@ -203,7 +243,7 @@ HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align
         if (TypeReader* r = ctx.lib->InternalTarget(t.href)) {
             if (r->IsDispatchView()) {
                 *size = static_cast<ULONG>(ctx.lib->PtrSize());
-                *align = 4;
+                *align = static_cast<WORD>(ctx.lib->PtrSize());
                 return S_OK;
             }
             return r->Owner()->InstanceSize(size, align, ctx.visiting);
@@ -244,7 +284,7 @@ HRESULT TypeInfoImpl::InstanceSize(ULONG* size, WORD* align, std::vector<TypeInf
         case TKIND_DISPATCH:
         case TKIND_COCLASS:
             *size = static_cast<ULONG>(ptr);
-            *align = 4;
+            *align = static_cast<WORD>(ptr);  // natural: an instance is a pointer
             return S_OK;
         default:
             *size = d.cbSizeInstance;
@@ -368,6 +408,18 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             break;
         }
         case TKIND_DISPATCH: {
+            // An instance is a pointer; properties whose type aligns wider
+            // (within the alignment setting) widen the dispinterface's
+            // alignment, and its size rounds up to it, as the compilers store it.
+            const ULONG packing = Packing(d.alignmentSetting);
+            WORD maxAlign = 4;
+            for (const VarData& v : d.vars) {
+                ULONG s = 0;
+                WORD a = 0;
+                if (v.varkind != VAR_DISPATCH || FAILED(SizeOfType(v.type, sctx, &s, &a))) continue;
+                maxAlign = std::max(maxAlign, Capped(a, packing));
+            }
+            out.cbAlignment = maxAlign;
             ComPtr<ITypeInfo> base;
             if (!d.implTypes.empty()) {
                 (void)lib_->ResolveRef(d.implTypes[0].href, base.put());
@@ -379,11 +431,15 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             if (base && SUCCEEDED(WalkBases(base.get(), this, chain))) depth = static_cast<int>(chain.size());
             out.flags |= TYPEFLAG_FDISPATCHABLE;
             out.cbSizeVft = static_cast<WORD>(7 * ptr);
-            out.cbSizeInstance = static_cast<ULONG>(ptr);
+            out.cbSizeInstance = RoundUp(static_cast<ULONG>(ptr), maxAlign);
             break;
         }
         case TKIND_MODULE:
+            // No instance: alignment 1, as for a record without members; the
+            // compilers store the number of functions as the size.
             out.cbSizeVft = 0;
+            out.cbAlignment = 1;
+            out.cbSizeInstance = static_cast<ULONG>(d.funcs.size());
             break;
         case TKIND_COCLASS:
             out.cbSizeInstance = static_cast<ULONG>(ptr);
@@ -395,7 +451,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             break;
         case TKIND_RECORD:
         case TKIND_UNION: {
-            const ULONG packing = d.alignmentSetting == 0 ? 0x10000u : d.alignmentSetting;
+            const ULONG packing = Packing(d.alignmentSetting);
             const bool isUnion = d.kind == TKIND_UNION;
             ULONG off = 0, maxSize = 0;
             WORD maxAlign = 1;
@@ -406,7 +462,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                 WORD a = 0;
                 HRESULT hr = SizeOfType(v.type, sctx, &s, &a);
                 if (FAILED(hr)) return hr;
-                ULONG al = std::max<ULONG>(1, std::min<ULONG>(a, packing));
+                const WORD al = Capped(a, packing);
                 if (isUnion) {
                     out.oInsts[i] = 0;
                     maxSize = std::max(maxSize, s);
@@ -416,7 +472,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                     if (off + static_cast<uint64_t>(s) > 0x7FFFFFFFu) return TYPE_E_SIZETOOBIG;
                     off += s;
                 }
-                maxAlign = static_cast<WORD>(std::max<ULONG>(maxAlign, al));
+                maxAlign = std::max(maxAlign, al);
             }
             out.cbAlignment = maxAlign;
             out.cbSizeInstance = RoundUp(isUnion ? maxSize : off, maxAlign);
@@ -429,7 +485,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             if (hr == TYPE_E_CIRCULARTYPE) return hr;
             if (SUCCEEDED(hr)) {
                 out.cbSizeInstance = s;
-                out.cbAlignment = a;
+                out.cbAlignment = s == 0 && a == 0 ? 0 : Capped(a, Packing(d.alignmentSetting));
             }
             break;
         }
