@@ -1,100 +1,57 @@
 // Reading the sample library through the TypeLib Information objects, once as
 // built through the creation interfaces and once saved and loaded from its file.
-#include <filesystem>
-
-#include "TliTestLibrary.h"
 #include "platform/oleauto/Guid.h"
-#include "platform/oleauto/TypeLibFiles.h"
+#include "support/ShapesLibrary.h"
+#include "support/TliReading.h"
 
-namespace tlitest {
 namespace {
 
-enum class Route { Created, Loaded };
+using namespace testsupport;
 
 class SampleLibrary : public ::testing::TestWithParam<Route> {
 protected:
     void SetUp() override {
-        if (GetParam() == Route::Created) {
-            created_ = BuildShapes();
-            ASSERT_TRUE(created_);
-            info_ = InfoOf(AsTypeLib(created_.get()).get());
-        } else {
-            RegisterFileServices();
-            path_ = std::filesystem::temp_directory_path() /
-                    ("tli_shapes_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".tlb");
-            created_ = BuildShapes(path_.u16string());
-            ASSERT_TRUE(created_);
-            ASSERT_OK(created_->SaveAllChanges());
-            created_ = nullptr;
-            ASSERT_OK(App()->TypeLibInfoFromFile(path_.u16string(), info_.put()));
-        }
+        lib_ = Reach(GetParam(), dir_, [](const std::u16string& file) { return BuildShapes(file); });
+        ASSERT_TRUE(lib_);
+        info_ = InfoOf(lib_.get());
         ASSERT_TRUE(info_);
     }
-    void TearDown() override {
-        info_ = nullptr;
-        if (!path_.empty()) std::filesystem::remove(path_);
-    }
-    ComPtr<tli::Members> MembersOf(std::u16string_view type, bool grouped = false) {
-        ComPtr<tli::TypeInfo> t = TypeNamed(info_.get(), type);
-        ComPtr<tli::Members> m;
-        if (t) {
-            EXPECT_OK(grouped ? t->GetGroupedMembers(m.put()) : t->get_Members(m.put()));
-        }
-        return m;
+    ComPtr<tli::Members> Members(std::u16string_view type, bool grouped = false) {
+        return MembersOf(TypeNamed(info_.get(), type).get(), grouped);
     }
     // IShape's members, read through its vtable half.
     ComPtr<tli::Members> ShapeMembers(bool grouped = false) {
-        ComPtr<tli::TypeInfo> item = TypeNamed(info_.get(), u"ishape"), half;
-        EXPECT_OK(item->get_VTableInterface(half.put()));
-        ComPtr<tli::Members> m;
-        if (half) {
-            EXPECT_OK(grouped ? half->GetGroupedMembers(m.put()) : half->get_Members(m.put()));
-        }
-        return m;
+        return MembersOf(Get(TypeNamed(info_.get(), u"ishape"), &tli::TypeInfo::get_VTableInterface).get(), grouped);
     }
 
-    ComPtr<ICreateTypeLib2> created_;
+    TempDir dir_;
+    ComPtr<ITypeLib> lib_;
     ComPtr<tli::TypeLibInfo> info_;
-    std::filesystem::path path_;
 };
 
 TEST_P(SampleLibrary, ReportsTheLibraryAttributes) {
-    EXPECT_EQ(NameOf(info_.get()), u"Shapes");
-    std::u16string text;
-    EXPECT_OK(info_->get_Guid(&text));
-    EXPECT_EQ(text, GuidToString(kSampleLibGuid));
-    LCID lcid = 0;
-    EXPECT_OK(info_->get_LCID(&lcid));
-    EXPECT_EQ(lcid, 0x409u);
-    SHORT major = 0, minor = 0, flags = 0;
-    EXPECT_OK(info_->get_MajorVersion(&major));
-    EXPECT_OK(info_->get_MinorVersion(&minor));
-    EXPECT_OK(info_->get_AttributeMask(&flags));
-    EXPECT_EQ(major, 1);
-    EXPECT_EQ(minor, 2);
-    EXPECT_TRUE(flags & LIBFLAG_FHIDDEN);
-    EXPECT_OK(info_->get_HelpString(&text));
-    EXPECT_EQ(text, u"Sample shapes");
-    EXPECT_OK(info_->get_ContainingFile(&text));
+    EXPECT_EQ(NameOf(info_), u"Shapes");
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_Guid), GuidToString(kShapesLibGuid));
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_LCID), 0x409u);
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_MajorVersion), 1);
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_MinorVersion), 2);
+    EXPECT_TRUE(Get(info_, &tli::TypeLibInfo::get_AttributeMask) & LIBFLAG_FHIDDEN);
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_HelpString), u"Sample shapes");
+    const std::u16string file = Get(info_, &tli::TypeLibInfo::get_ContainingFile);
     if (GetParam() == Route::Loaded) {
-        EXPECT_EQ(std::filesystem::path(text).filename(), path_.filename());
+        EXPECT_EQ(std::filesystem::path(file).filename(), "library.tlb");
     }
-    LONG count = 0;
-    EXPECT_OK(info_->get_TypeInfoCount(&count));
-    EXPECT_EQ(count, 9);
+    EXPECT_EQ(Get(info_, &tli::TypeLibInfo::get_TypeInfoCount), 9);
 }
 
 TEST_P(SampleLibrary, FindsTypesByPositionAndByNameIgnoringCase) {
-    ComPtr<tli::TypeInfos> types;
-    ASSERT_OK(info_->get_TypeInfos(types.put()));
+    ComPtr<tli::TypeInfos> types = Get(info_, &tli::TypeLibInfo::get_TypeInfos);
     ComPtr<tli::TypeInfo> first, byName, missing;
     ASSERT_OK(types->get_Item(1, first.put()));
-    EXPECT_EQ(NameOf(first.get()), u"Colors");
+    EXPECT_EQ(NameOf(first), u"Colors");
     ASSERT_OK(types->NamedItem(u"MATRIX", byName.put()));
-    EXPECT_EQ(NameOf(byName.get()), u"Matrix");
-    LONG number = -1;
-    EXPECT_OK(byName->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, 2);
+    EXPECT_EQ(NameOf(byName), u"Matrix");
+    EXPECT_EQ(Get(byName, &tli::TypeInfo::get_TypeInfoNumber), 2);
     EXPECT_EQ(types->NamedItem(u"Circle", missing.put()), TYPE_E_ELEMENTNOTFOUND);
     EXPECT_EQ(missing, nullptr);
     EXPECT_EQ(types->get_Item(0, missing.put()), TYPE_E_ELEMENTNOTFOUND);
@@ -102,104 +59,61 @@ TEST_P(SampleLibrary, FindsTypesByPositionAndByNameIgnoringCase) {
 }
 
 TEST_P(SampleLibrary, DualInterfaceHandsOutItsVtableHalf) {
-    ComPtr<tli::TypeInfo> item = TypeNamed(info_.get(), u"IShape"), half, none;
-    ASSERT_TRUE(item);
-    TYPEKIND kind{};
-    SHORT flags = 0;
-    EXPECT_OK(item->get_TypeKind(&kind));
-    EXPECT_OK(item->get_AttributeMask(&flags));
-    EXPECT_EQ(kind, TKIND_DISPATCH);
-    EXPECT_TRUE(flags & TYPEFLAG_FDUAL);
+    ComPtr<tli::TypeInfo> item = TypeNamed(info_.get(), u"IShape");
+    EXPECT_EQ(Get(item, &tli::TypeInfo::get_TypeKind), TKIND_DISPATCH);
+    EXPECT_TRUE(Get(item, &tli::TypeInfo::get_AttributeMask) & TYPEFLAG_FDUAL);
 
-    ASSERT_OK(item->get_VTableInterface(half.put()));
+    ComPtr<tli::TypeInfo> half = Get(item, &tli::TypeInfo::get_VTableInterface);
     ASSERT_TRUE(half);
-    EXPECT_OK(half->get_TypeKind(&kind));
-    EXPECT_EQ(kind, TKIND_INTERFACE);
-    EXPECT_EQ(NameOf(half.get()), u"IShape");
-    std::u16string guid;
-    EXPECT_OK(half->get_Guid(&guid));
-    EXPECT_EQ(guid, GuidToString(kShapeIid));
-    LONG a = -1, b = -2;
-    EXPECT_OK(item->get_TypeInfoNumber(&a));
-    EXPECT_OK(half->get_TypeInfoNumber(&b));
-    EXPECT_EQ(a, 3);
-    EXPECT_EQ(b, 3);
+    EXPECT_EQ(Get(half, &tli::TypeInfo::get_TypeKind), TKIND_INTERFACE);
+    EXPECT_EQ(NameOf(half), u"IShape");
+    EXPECT_EQ(Get(half, &tli::TypeInfo::get_Guid), GuidToString(kShapeIid));
+    EXPECT_EQ(Get(item, &tli::TypeInfo::get_TypeInfoNumber), 3);
+    EXPECT_EQ(Get(half, &tli::TypeInfo::get_TypeInfoNumber), 3);
 
     // The half is an interface already; plain dispinterfaces have no vtable half.
-    EXPECT_OK(half->get_VTableInterface(none.put()));
-    EXPECT_EQ(none, nullptr);
-    ComPtr<tli::TypeInfo> events = TypeNamed(info_.get(), u"DShapeEvents");
-    EXPECT_OK(events->get_VTableInterface(none.put()));
-    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Get(half, &tli::TypeInfo::get_VTableInterface), nullptr);
+    EXPECT_EQ(Get(TypeNamed(info_.get(), u"DShapeEvents"), &tli::TypeInfo::get_VTableInterface), nullptr);
 
     // The vtable half's base is IDispatch; the parent is this library.
-    ComPtr<tli::ImpliedInterfaces> bases;
     ComPtr<tli::TypeInfo> base;
-    ASSERT_OK(half->get_ImpliedInterfaces(bases.put()));
-    ASSERT_OK(bases->get_Item(1, base.put()));
-    EXPECT_EQ(NameOf(base.get()), u"IDispatch");
-    ComPtr<tli::TypeLibInfo> parent;
-    ASSERT_OK(half->get_Parent(parent.put()));
+    ASSERT_OK(Get(half, &tli::TypeInfo::get_ImpliedInterfaces)->get_Item(1, base.put()));
+    EXPECT_EQ(NameOf(base), u"IDispatch");
     bool same = false;
-    EXPECT_OK(parent->IsSameLibrary(info_.get(), &same));
+    EXPECT_OK(Get(half, &tli::TypeInfo::get_Parent)->IsSameLibrary(info_.get(), &same));
     EXPECT_TRUE(same);
 }
 
-TEST_P(SampleLibrary, MembersListVariablesFirstThenFunctions) {
-    ComPtr<tli::Members> members = MembersOf(u"Kernel");
+TEST_P(SampleLibrary, ModuleMembersListConstantsFirstAndReportValuesAndEntries) {
+    ComPtr<tli::Members> members = Members(u"Kernel");
     ASSERT_TRUE(members);
     EXPECT_EQ(Names(members.get()), (std::vector<std::u16string>{u"Answer", u"Greeting", u"Beep", u"ByOrdinal"}));
-    ComPtr<tli::MemberInfo> answer, beep;
-    ASSERT_OK(members->get_Item(1, answer.put()));
-    ASSERT_OK(members->get_Item(3, beep.put()));
-    LONG kind = 0, number = -1;
-    DESCKIND desc{};
-    EXPECT_OK(answer->get_InvokeKind(&kind));
-    EXPECT_EQ(kind, tli::INVOKE_CONST | INVOKE_PROPERTYGET);
-    EXPECT_OK(beep->get_InvokeKind(&kind));
-    EXPECT_EQ(kind, INVOKE_FUNC);
-    EXPECT_OK(beep->get_DescKind(&desc));
-    EXPECT_EQ(desc, DESCKIND_FUNCDESC);
-    EXPECT_OK(beep->get_MemberNumber(&number));
-    EXPECT_EQ(number, 0);
-    SHORT memberFlags = -1;
-    EXPECT_OK(beep->get_AttributeMask(&memberFlags));
-    EXPECT_EQ(memberFlags, 0);
-
-    // Lookup by MEMBERID.
-    MEMBERID id = 0;
-    ASSERT_OK(answer->get_MemberId(&id));
-    ComPtr<tli::MemberInfo> again;
-    ASSERT_OK(members->GetMemberById(id, again.put()));
-    EXPECT_EQ(NameOf(again.get()), u"Answer");
-    EXPECT_EQ(members->GetMemberById(0x7777, again.put()), TYPE_E_ELEMENTNOTFOUND);
-}
-
-TEST_P(SampleLibrary, ConstantsReportTheirValuesAndModuleFunctionsTheirEntries) {
-    ComPtr<tli::Members> members = MembersOf(u"Kernel");
+    ComPtr<tli::MemberInfo> answer = MemberNamed(members.get(), u"Answer"), beep = MemberNamed(members.get(), u"Beep");
+    EXPECT_EQ(Get(answer, &tli::MemberInfo::get_InvokeKind), tli::INVOKE_CONST | INVOKE_PROPERTYGET);
+    EXPECT_EQ(Get(answer, &tli::MemberInfo::get_Value), Variant(int32_t{42}));
+    EXPECT_EQ(Get(MemberNamed(members.get(), u"Greeting"), &tli::MemberInfo::get_Value), Variant(u"hi"));
+    EXPECT_EQ(Get(beep, &tli::MemberInfo::get_InvokeKind), INVOKE_FUNC);
+    EXPECT_EQ(Get(beep, &tli::MemberInfo::get_DescKind), DESCKIND_FUNCDESC);
+    EXPECT_EQ(Get(beep, &tli::MemberInfo::get_MemberNumber), 0);
+    EXPECT_EQ(Get(beep, &tli::MemberInfo::get_AttributeMask), 0);
     Variant v;
-    ComPtr<tli::MemberInfo> answer = MemberNamed(members.get(), u"Answer");
-    ASSERT_OK(answer->get_Value(v.put()));
-    EXPECT_EQ(v.vt(), VT_I4);
-    EXPECT_EQ(v.get().lVal, 42);
-    ASSERT_OK(MemberNamed(members.get(), u"Greeting")->get_Value(v.put()));
-    EXPECT_EQ(v, Variant(u"hi"));
-
-    std::u16string dll, entry;
-    WORD ordinal = 99;
-    ComPtr<tli::MemberInfo> beep = MemberNamed(members.get(), u"Beep");
-    ASSERT_OK(beep->GetDllEntry(&dll, &entry, &ordinal));
-    EXPECT_EQ(dll, u"kernel32.dll");
-    EXPECT_EQ(entry, u"Beep");
-    EXPECT_EQ(ordinal, 0);
-    ASSERT_OK(MemberNamed(members.get(), u"ByOrdinal")->GetDllEntry(&dll, &entry, &ordinal));
-    EXPECT_EQ(dll, u"kernel32.dll");
-    EXPECT_EQ(entry, u"");
-    EXPECT_EQ(ordinal, 7);
     EXPECT_EQ(beep->get_Value(v.put()), TYPE_E_WRONGTYPEKIND);
 
-    ComPtr<tli::Members> colors = MembersOf(u"Colors");
-    ASSERT_OK(MemberNamed(colors.get(), u"Green")->get_Value(v.put()));
+    // Lookup by MEMBERID.
+    ComPtr<tli::MemberInfo> again;
+    ASSERT_OK(members->GetMemberById(Get(answer, &tli::MemberInfo::get_MemberId), again.put()));
+    EXPECT_EQ(NameOf(again), u"Answer");
+    EXPECT_EQ(members->GetMemberById(0x7777, again.put()), TYPE_E_ELEMENTNOTFOUND);
+
+    // DLL entries by name and by ordinal.
+    std::u16string dll, entry;
+    WORD ordinal = 99;
+    ASSERT_OK(beep->GetDllEntry(&dll, &entry, &ordinal));
+    EXPECT_EQ(dll + u"|" + entry + u"|" + FromUtf8(std::to_string(ordinal)), u"kernel32.dll|Beep|0");
+    ASSERT_OK(MemberNamed(members.get(), u"ByOrdinal")->GetDllEntry(&dll, &entry, &ordinal));
+    EXPECT_EQ(dll + u"|" + entry + u"|" + FromUtf8(std::to_string(ordinal)), u"kernel32.dll||7");
+
+    v = Get(MemberNamed(Members(u"Colors").get(), u"Green"), &tli::MemberInfo::get_Value);
     ASSERT_OK(v.ChangeType(VT_I4));
     EXPECT_EQ(v.get().lVal, 1);
 }
@@ -209,107 +123,69 @@ TEST_P(SampleLibrary, RetvalParameterIsHiddenAndBecomesTheReturnType) {
     ASSERT_TRUE(members);
     // Area([in] double scale, [in, lcid] long lcid, [out, retval] double* area)
     ComPtr<tli::MemberInfo> area = MemberNamed(members.get(), u"Area");
-    ComPtr<tli::Parameters> params;
-    ASSERT_OK(area->get_Parameters(params.put()));
-    LONG count = 0;
-    EXPECT_OK(params->get_Count(&count));
-    ASSERT_EQ(count, 2);
+    ComPtr<tli::Parameters> params = Get(area, &tli::MemberInfo::get_Parameters);
+    ASSERT_EQ(Get(params, &tli::Parameters::get_Count), 2);
     ComPtr<tli::ParameterInfo> lcid, beyond;
     ASSERT_OK(params->get_Item(2, lcid.put()));
-    EXPECT_EQ(NameOf(lcid.get()), u"lcid");
-    USHORT flags = 0;
-    EXPECT_OK(lcid->get_Flags(&flags));
-    EXPECT_EQ(flags, PARAMFLAG_FIN | PARAMFLAG_FLCID);
+    EXPECT_EQ(NameOf(lcid), u"lcid");
+    EXPECT_EQ(Get(lcid, &tli::ParameterInfo::get_Flags), PARAMFLAG_FIN | PARAMFLAG_FLCID);
     EXPECT_EQ(params->get_Item(3, beyond.put()), TYPE_E_ELEMENTNOTFOUND);
-    ComPtr<tli::VarTypeInfo> ret;
-    ASSERT_OK(area->get_ReturnType(ret.put()));
-    EXPECT_EQ(VarTypeOf(ret.get()), VT_R8);
-    EXPECT_EQ(PointerLevelOf(ret.get()), 1);  // exactly the parameter's double*
+    ComPtr<tli::VarTypeInfo> ret = Get(area, &tli::MemberInfo::get_ReturnType);
+    EXPECT_EQ(Get(ret, &tli::VarTypeInfo::get_VarType), VT_R8);
+    EXPECT_EQ(Get(ret, &tli::VarTypeInfo::get_PointerLevel), 1);  // exactly the parameter's double*
 
     // Without a retval the return type is the function's own.
     ComPtr<tli::MemberInfo> zoom = MemberNamed(members.get(), u"Zoom");
-    ASSERT_OK(zoom->get_Parameters(params.put()));
-    EXPECT_OK(params->get_Count(&count));
-    EXPECT_EQ(count, 1);
-    ASSERT_OK(zoom->get_ReturnType(ret.put()));
-    EXPECT_EQ(VarTypeOf(ret.get()), VT_HRESULT);
-    EXPECT_EQ(PointerLevelOf(ret.get()), 0);
+    EXPECT_EQ(Get(Get(zoom, &tli::MemberInfo::get_Parameters), &tli::Parameters::get_Count), 1);
+    ret = Get(zoom, &tli::MemberInfo::get_ReturnType);
+    EXPECT_EQ(Get(ret, &tli::VarTypeInfo::get_VarType), VT_HRESULT);
+    EXPECT_EQ(Get(ret, &tli::VarTypeInfo::get_PointerLevel), 0);
 
     // The property get lists nothing; the put lists its value parameter.
     ComPtr<tli::MemberInfo> get = MemberNamed(members.get(), u"Name", INVOKE_PROPERTYGET);
     ComPtr<tli::MemberInfo> put = MemberNamed(members.get(), u"Name", INVOKE_PROPERTYPUT);
-    ASSERT_OK(get->get_Parameters(params.put()));
-    EXPECT_OK(params->get_Count(&count));
-    EXPECT_EQ(count, 0);
-    ASSERT_OK(get->get_ReturnType(ret.put()));
-    EXPECT_EQ(VarTypeOf(ret.get()), VT_BSTR);
-    ASSERT_OK(put->get_Parameters(params.put()));
-    EXPECT_OK(params->get_Count(&count));
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(Get(Get(get, &tli::MemberInfo::get_Parameters), &tli::Parameters::get_Count), 0);
+    EXPECT_EQ(Get(Get(get, &tli::MemberInfo::get_ReturnType), &tli::VarTypeInfo::get_VarType), VT_BSTR);
+    EXPECT_EQ(Get(Get(put, &tli::MemberInfo::get_Parameters), &tli::Parameters::get_Count), 1);
 }
 
 TEST_P(SampleLibrary, ParametersReportOptionalDefaultsParamArrayAndCustomData) {
     ComPtr<tli::Members> members = ShapeMembers();
-    ComPtr<tli::Parameters> params;
-    ASSERT_OK(MemberNamed(members.get(), u"Fill")->get_Parameters(params.put()));
-    LONG optional = -5;
-    bool paramArray = true;
-    EXPECT_OK(params->get_OptionalCount(&optional));
-    EXPECT_OK(params->get_ParamArray(&paramArray));
-    EXPECT_EQ(optional, 1);
-    EXPECT_FALSE(paramArray);
+    ComPtr<tli::Parameters> params = Get(MemberNamed(members.get(), u"Fill"), &tli::MemberInfo::get_Parameters);
+    EXPECT_EQ(Get(params, &tli::Parameters::get_OptionalCount), 1);
+    EXPECT_FALSE(Get(params, &tli::Parameters::get_ParamArray));
 
-    ComPtr<tli::ParameterInfo> count, extra, me;
+    ComPtr<tli::ParameterInfo> count, extra;
     ASSERT_OK(params->get_Item(1, count.put()));
     ASSERT_OK(params->get_Item(2, extra.put()));
-    ASSERT_OK(count->get_Me(me.put()));
-    EXPECT_EQ(me.get(), count.get());
-    bool b = false;
-    EXPECT_OK(count->get_Optional(&b));
-    EXPECT_TRUE(b);
-    EXPECT_OK(count->get_Default(&b));
-    EXPECT_TRUE(b);
+    EXPECT_EQ(Get(count, &tli::ParameterInfo::get_Me), count);
+    EXPECT_TRUE(Get(count, &tli::ParameterInfo::get_Optional));
+    EXPECT_TRUE(Get(count, &tli::ParameterInfo::get_Default));
+    EXPECT_EQ(Get(count, &tli::ParameterInfo::get_DefaultValue), Variant(int32_t{5}));
+    EXPECT_TRUE(Get(extra, &tli::ParameterInfo::get_Optional));
+    EXPECT_FALSE(Get(extra, &tli::ParameterInfo::get_Default));
     Variant v;
-    ASSERT_OK(count->get_DefaultValue(v.put()));
-    EXPECT_EQ(v, Variant(int32_t{5}));
-    EXPECT_OK(extra->get_Optional(&b));
-    EXPECT_TRUE(b);
-    EXPECT_OK(extra->get_Default(&b));
-    EXPECT_FALSE(b);
     EXPECT_EQ(extra->get_DefaultValue(v.put()), tli::TLI_E_NODEFAULTVALUE);
 
     // Custom data of the count parameter.
-    EXPECT_OK(count->get_HasCustomData(&b));
-    EXPECT_TRUE(b);
-    ComPtr<tli::CustomDataCollection> data;
-    ASSERT_OK(count->get_CustomDataCollection(data.put()));
-    LONG n = 0;
-    EXPECT_OK(data->get_Count(&n));
-    ASSERT_EQ(n, 1);
+    EXPECT_TRUE(Get(count, &tli::ParameterInfo::get_HasCustomData));
+    ComPtr<tli::CustomDataCollection> data = Get(count, &tli::ParameterInfo::get_CustomDataCollection);
+    ASSERT_EQ(Get(data, &tli::CustomDataCollection::get_Count), 1);
     ComPtr<tli::CustomDataItem> item;
     ASSERT_OK(data->get_Item(1, item.put()));
-    std::u16string guid;
-    EXPECT_OK(item->get_Guid(&guid));
-    EXPECT_EQ(guid, GuidToString(kCountDataGuid));
-    ASSERT_OK(item->get_Value(v.put()));
-    EXPECT_EQ(v, Variant(u"tenth"));
-    ComPtr<tli::CustomDataEnum> items;
-    ASSERT_OK(data->NewEnum(items.put()));
+    EXPECT_EQ(Get(item, &tli::CustomDataItem::get_Guid), GuidToString(kCountDataGuid));
+    EXPECT_EQ(Get(item, &tli::CustomDataItem::get_Value), Variant(u"tenth"));
+    ComPtr<tli::CustomDataEnum> items = Get(data, &tli::CustomDataCollection::NewEnum);
     EXPECT_EQ(items->Next(item.put()), S_OK);
     EXPECT_EQ(items->Next(item.put()), S_FALSE);
     EXPECT_EQ(item, nullptr);
-    EXPECT_OK(extra->get_HasCustomData(&b));
-    EXPECT_FALSE(b);
-    ASSERT_OK(extra->get_CustomDataCollection(data.put()));
-    EXPECT_OK(data->get_Count(&n));
-    EXPECT_EQ(n, 0);
+    EXPECT_FALSE(Get(extra, &tli::ParameterInfo::get_HasCustomData));
+    EXPECT_EQ(Get(Get(extra, &tli::ParameterInfo::get_CustomDataCollection), &tli::CustomDataCollection::get_Count), 0);
 
     // [vararg]
-    ASSERT_OK(MemberNamed(members.get(), u"Sum")->get_Parameters(params.put()));
-    EXPECT_OK(params->get_OptionalCount(&optional));
-    EXPECT_OK(params->get_ParamArray(&paramArray));
-    EXPECT_EQ(optional, -1);
-    EXPECT_TRUE(paramArray);
+    params = Get(MemberNamed(members.get(), u"Sum"), &tli::MemberInfo::get_Parameters);
+    EXPECT_EQ(Get(params, &tli::Parameters::get_OptionalCount), -1);
+    EXPECT_TRUE(Get(params, &tli::Parameters::get_ParamArray));
 }
 
 TEST_P(SampleLibrary, GroupedMembersJoinAccessorsAndFollowACustomSort) {
@@ -317,17 +193,13 @@ TEST_P(SampleLibrary, GroupedMembersJoinAccessorsAndFollowACustomSort) {
     ASSERT_TRUE(grouped);
     // IDispatch's own functions are inherited, not listed.
     EXPECT_EQ(Names(grouped.get()),
-              (std::vector<std::u16string>{u"Name", u"Area", u"Fill", u"Sum", u"_Hidden", u"Zoom"}));
-    SHORT flags = 0;
-    EXPECT_OK(MemberNamed(grouped.get(), u"_Hidden")->get_AttributeMask(&flags));
-    EXPECT_EQ(flags, FUNCFLAG_FHIDDEN | FUNCFLAG_FRESTRICTED);
-    LONG kind = 0;
-    EXPECT_OK(MemberNamed(grouped.get(), u"Name")->get_InvokeKind(&kind));
-    EXPECT_EQ(kind, INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT);
-
-    ComPtr<tli::Members> kernel = MembersOf(u"Kernel", true);
-    EXPECT_OK(MemberNamed(kernel.get(), u"Answer")->get_InvokeKind(&kind));
-    EXPECT_TRUE(kind & tli::INVOKE_CONST);
+              (std::vector<std::u16string>{u"Name", u"Area", u"Fill", u"Sum", u"_Hidden", u"Zoom", u"Early"}));
+    EXPECT_EQ(Get(MemberNamed(grouped.get(), u"_Hidden"), &tli::MemberInfo::get_AttributeMask),
+              FUNCFLAG_FHIDDEN | FUNCFLAG_FRESTRICTED);
+    EXPECT_EQ(Get(MemberNamed(grouped.get(), u"Name"), &tli::MemberInfo::get_InvokeKind),
+              INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT);
+    EXPECT_TRUE(Get(MemberNamed(Members(u"Kernel", true).get(), u"Answer"), &tli::MemberInfo::get_InvokeKind) &
+                tli::INVOKE_CONST);
 
     // Sorted by name with leading underscores ignored.
     struct ByStrippedName : RefCounted<tli::CustomSort> {
@@ -339,19 +211,15 @@ TEST_P(SampleLibrary, GroupedMembersJoinAccessorsAndFollowACustomSort) {
             x.erase(0, x.find_first_not_of(u'_'));
             y.erase(0, y.find_first_not_of(u'_'));
             *r = x < y ? -1 : x > y ? 1 : 0;
-            ++calls;
             return fail ? E_FAIL : S_OK;
         }
-        int calls = 0;
         bool fail = false;
     };
     ComPtr<ByStrippedName> sort(new ByStrippedName());
     ASSERT_OK(grouped->putref_CustomSort(sort.get()));
-    const std::vector<std::u16string> sorted{u"Area", u"Fill", u"_Hidden", u"Name", u"Sum", u"Zoom"};
+    const std::vector<std::u16string> sorted{u"Area", u"Early", u"Fill", u"_Hidden", u"Name", u"Sum", u"Zoom"};
     EXPECT_EQ(Names(grouped.get()), sorted);
-    ComPtr<tli::CustomSort> held;
-    EXPECT_OK(grouped->get_CustomSort(held.put()));
-    EXPECT_EQ(held.get(), static_cast<tli::CustomSort*>(sort.get()));
+    EXPECT_EQ(Get(grouped, &tli::Members::get_CustomSort).get(), static_cast<tli::CustomSort*>(sort.get()));
 
     // A failing comparison fails the set and keeps the order; null restores the original one.
     sort->fail = true;
@@ -362,140 +230,101 @@ TEST_P(SampleLibrary, GroupedMembersJoinAccessorsAndFollowACustomSort) {
 }
 
 TEST_P(SampleLibrary, ArraysAndPointersDescribeTheirLevelsAndBounds) {
-    ComPtr<tli::Members> fields = MembersOf(u"Matrix");
+    ComPtr<tli::Members> fields = Members(u"Matrix");
     ASSERT_TRUE(fields);
-    ComPtr<tli::VarTypeInfo> t;
     std::vector<tli::ArrayBound> bounds;
     SHORT dims = 0, level = -1;
 
     // long* cells[2][3]
-    ASSERT_OK(MemberNamed(fields.get(), u"cells")->get_ReturnType(t.put()));
-    EXPECT_EQ(VarTypeOf(t.get()), VT_I4 | tli::VTI_FIXEDARRAY);
-    EXPECT_EQ(PointerLevelOf(t.get()), 0);
-    EXPECT_OK(t->get_ElementPointerLevel(&level));
-    EXPECT_EQ(level, 1);
+    ComPtr<tli::VarTypeInfo> t = TypeOfMember(fields.get(), u"cells");
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_VarType), VT_I4 | tli::VTI_FIXEDARRAY);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_PointerLevel), 0);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_ElementPointerLevel), 1);
     ASSERT_OK(t->ArrayBounds(&bounds, &dims));
     EXPECT_EQ(dims, 2);
     EXPECT_EQ(bounds, (std::vector<tli::ArrayBound>{{0, 1}, {0, 2}}));
 
     // long one[1..4]: true bounds
-    ASSERT_OK(MemberNamed(fields.get(), u"one")->get_ReturnType(t.put()));
-    ASSERT_OK(t->ArrayBounds(&bounds, &dims));
+    ASSERT_OK(TypeOfMember(fields.get(), u"one")->ArrayBounds(&bounds, &dims));
     EXPECT_EQ(bounds, (std::vector<tli::ArrayBound>{{1, 4}}));
 
     // SAFEARRAY(long*)*: the pointer level is the array's own.
-    ASSERT_OK(MemberNamed(fields.get(), u"rows")->get_ReturnType(t.put()));
-    EXPECT_EQ(VarTypeOf(t.get()), VT_I4 | tli::VTI_SAFEARRAY);
-    EXPECT_EQ(PointerLevelOf(t.get()), 1);
-    EXPECT_OK(t->get_ElementPointerLevel(&level));
-    EXPECT_EQ(level, 1);
+    t = TypeOfMember(fields.get(), u"rows");
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_VarType), VT_I4 | tli::VTI_SAFEARRAY);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_PointerLevel), 1);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_ElementPointerLevel), 1);
     EXPECT_EQ(t->ArrayBounds(&bounds, &dims), tli::TLI_E_NOARRAYBOUNDS);
 
     // Not an array.
-    ASSERT_OK(MemberNamed(fields.get(), u"shape")->get_ReturnType(t.put()));
-    EXPECT_EQ(VarTypeOf(t.get()), 0);
-    EXPECT_EQ(PointerLevelOf(t.get()), 1);
+    t = TypeOfMember(fields.get(), u"shape");
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_VarType), 0);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_PointerLevel), 1);
     EXPECT_EQ(t->get_ElementPointerLevel(&level), tli::TLI_E_NOTANARRAY);
     EXPECT_EQ(t->ArrayBounds(&bounds, &dims), tli::TLI_E_NOTANARRAY);
 }
 
 TEST_P(SampleLibrary, ExternalAndInternalUserTypes) {
-    ComPtr<tli::Members> fields = MembersOf(u"Matrix");
-    ComPtr<tli::VarTypeInfo> owner, shape;
-    ASSERT_OK(MemberNamed(fields.get(), u"owner")->get_ReturnType(owner.put()));
-    ASSERT_OK(MemberNamed(fields.get(), u"shape")->get_ReturnType(shape.put()));
+    ComPtr<tli::Members> fields = Members(u"Matrix");
+    ComPtr<tli::VarTypeInfo> owner = TypeOfMember(fields.get(), u"owner"), shape = TypeOfMember(fields.get(), u"shape");
 
-    bool external = false;
-    ComPtr<tli::TypeInfo> type;
-    ComPtr<tli::TypeLibInfo> lib;
-    EXPECT_OK(owner->get_IsExternalType(&external));
-    EXPECT_TRUE(external);
-    ASSERT_OK(owner->get_TypeLibInfoExternal(lib.put()));
-    ASSERT_TRUE(lib);
-    EXPECT_EQ(NameOf(lib.get()), u"stdole");
-    ASSERT_OK(owner->get_TypeInfo(type.put()));
-    EXPECT_EQ(NameOf(type.get()), u"IDispatch");
-    LONG number = -5, stdNumber = -6;
-    EXPECT_OK(owner->get_TypeInfoNumber(&number));
-    EXPECT_OK(type->get_TypeInfoNumber(&stdNumber));
-    EXPECT_EQ(number, stdNumber);
+    EXPECT_TRUE(Get(owner, &tli::VarTypeInfo::get_IsExternalType));
+    EXPECT_EQ(NameOf(Get(owner, &tli::VarTypeInfo::get_TypeLibInfoExternal)), u"stdole");
+    ComPtr<tli::TypeInfo> type = Get(owner, &tli::VarTypeInfo::get_TypeInfo);
+    EXPECT_EQ(NameOf(type), u"IDispatch");
+    EXPECT_EQ(Get(owner, &tli::VarTypeInfo::get_TypeInfoNumber), Get(type, &tli::TypeInfo::get_TypeInfoNumber));
     // That very type of the standard library.
-    ComPtr<ITypeInfo> ti;
-    ASSERT_OK(type->get_ITypeInfo(ti.put()));
-    EXPECT_EQ(ti, StdOle2Type(kIID_IDispatch));
+    EXPECT_EQ(Get(type, &tli::TypeInfo::get_ITypeInfo), StdOle2Type(kIID_IDispatch));
 
     // A reference to the dual interface names it as written: the vtable half
     // in memory; a file keeps no such mark, so the loaded one names the library item.
-    EXPECT_OK(shape->get_IsExternalType(&external));
-    EXPECT_FALSE(external);
-    EXPECT_OK(shape->get_TypeLibInfoExternal(lib.put()));
-    EXPECT_EQ(lib, nullptr);
-    ASSERT_OK(shape->get_TypeInfo(type.put()));
-    EXPECT_EQ(NameOf(type.get()), u"IShape");
-    TYPEKIND kind{};
-    EXPECT_OK(type->get_TypeKind(&kind));
-    EXPECT_EQ(kind, GetParam() == Route::Created ? TKIND_INTERFACE : TKIND_DISPATCH);
-    EXPECT_OK(shape->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, 3);
+    EXPECT_FALSE(Get(shape, &tli::VarTypeInfo::get_IsExternalType));
+    EXPECT_EQ(Get(shape, &tli::VarTypeInfo::get_TypeLibInfoExternal), nullptr);
+    type = Get(shape, &tli::VarTypeInfo::get_TypeInfo);
+    EXPECT_EQ(NameOf(type), u"IShape");
+    EXPECT_EQ(Get(type, &tli::TypeInfo::get_TypeKind), GetParam() == Route::Created ? TKIND_INTERFACE : TKIND_DISPATCH);
+    EXPECT_EQ(Get(shape, &tli::VarTypeInfo::get_TypeInfoNumber), 3);
 
     // Intrinsic types name no type.
-    ComPtr<tli::VarTypeInfo> cells;
-    ASSERT_OK(MemberNamed(fields.get(), u"cells")->get_ReturnType(cells.put()));
-    EXPECT_OK(cells->get_TypeInfo(type.put()));
-    EXPECT_EQ(type, nullptr);
-    EXPECT_OK(cells->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, -1);
-    EXPECT_OK(cells->get_IsExternalType(&external));
-    EXPECT_FALSE(external);
+    ComPtr<tli::VarTypeInfo> cells = TypeOfMember(fields.get(), u"cells");
+    EXPECT_EQ(Get(cells, &tli::VarTypeInfo::get_TypeInfo), nullptr);
+    EXPECT_EQ(Get(cells, &tli::VarTypeInfo::get_TypeInfoNumber), -1);
+    EXPECT_FALSE(Get(cells, &tli::VarTypeInfo::get_IsExternalType));
 }
 
-TEST_P(SampleLibrary, AnAliasReportsItselfAndWhatItStandsFor) {
-    ComPtr<tli::TypeInfo> longPtr = TypeNamed(info_.get(), u"LongPtr");
-    ComPtr<tli::VarTypeInfo> t;
-    ASSERT_OK(longPtr->get_ResolvedType(t.put()));
-    EXPECT_EQ(VarTypeOf(t.get()), VT_I4);
-    EXPECT_EQ(PointerLevelOf(t.get()), 1);
+TEST_P(SampleLibrary, AnAliasReportsWhatItStandsForStoppingAtTheAliasItNames) {
+    ComPtr<tli::VarTypeInfo> t = Get(TypeNamed(info_.get(), u"LongPtr"), &tli::TypeInfo::get_ResolvedType);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_VarType), VT_I4);
+    EXPECT_EQ(Get(t, &tli::VarTypeInfo::get_PointerLevel), 1);
 
-    // An alias of an alias stops at the alias it names.
-    ASSERT_OK(TypeNamed(info_.get(), u"LongPtrAlias")->get_ResolvedType(t.put()));
-    ComPtr<tli::TypeInfo> named;
-    ASSERT_OK(t->get_TypeInfo(named.put()));
-    EXPECT_EQ(NameOf(named.get()), u"LongPtr");
-    TYPEKIND kind{};
-    EXPECT_OK(named->get_TypeKind(&kind));
-    EXPECT_EQ(kind, TKIND_ALIAS);
+    t = Get(TypeNamed(info_.get(), u"LongPtrAlias"), &tli::TypeInfo::get_ResolvedType);
+    ComPtr<tli::TypeInfo> named = Get(t, &tli::VarTypeInfo::get_TypeInfo);
+    EXPECT_EQ(NameOf(named), u"LongPtr");
+    EXPECT_EQ(Get(named, &tli::TypeInfo::get_TypeKind), TKIND_ALIAS);
 
-    ASSERT_OK(TypeNamed(info_.get(), u"ShapeAlias")->get_ResolvedType(t.put()));
-    ASSERT_OK(t->get_TypeInfo(named.put()));
-    EXPECT_EQ(NameOf(named.get()), u"IShape");
-
+    t = Get(TypeNamed(info_.get(), u"ShapeAlias"), &tli::TypeInfo::get_ResolvedType);
+    EXPECT_EQ(NameOf(Get(t, &tli::VarTypeInfo::get_TypeInfo)), u"IShape");
     EXPECT_EQ(TypeNamed(info_.get(), u"Matrix")->get_ResolvedType(t.put()), TYPE_E_WRONGTYPEKIND);
 }
 
 TEST_P(SampleLibrary, CoclassListsItsInterfacesWithTheirFlags) {
-    ComPtr<tli::ImpliedInterfaces> list;
-    ASSERT_OK(TypeNamed(info_.get(), u"Shape")->get_ImpliedInterfaces(list.put()));
-    LONG count = 0, flags = 0;
-    EXPECT_OK(list->get_Count(&count));
-    ASSERT_EQ(count, 2);
+    ComPtr<tli::ImpliedInterfaces> list = Get(TypeNamed(info_.get(), u"Shape"), &tli::TypeInfo::get_ImpliedInterfaces);
+    ASSERT_EQ(Get(list, &tli::ImpliedInterfaces::get_Count), 2);
     ComPtr<tli::TypeInfo> second, none;
     ASSERT_OK(list->get_Item(2, second.put()));
-    EXPECT_EQ(NameOf(second.get()), u"DShapeEvents");
+    EXPECT_EQ(NameOf(second), u"DShapeEvents");
+    LONG flags = 0;
     EXPECT_OK(list->get_Flags(2, &flags));
     EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
     EXPECT_NE(list->get_Item(3, none.put()), S_OK);
 }
 
 TEST_P(SampleLibrary, DispinterfacePropertiesAreVariablesListedFirst) {
-    ComPtr<tli::Members> members = MembersOf(u"DShapeEvents");
+    ComPtr<tli::Members> members = Members(u"DShapeEvents");
     EXPECT_EQ(Names(members.get()), (std::vector<std::u16string>{u"Visible", u"Clicked"}));
-    LONG kind = 0;
-    EXPECT_OK(MemberNamed(members.get(), u"Visible")->get_InvokeKind(&kind));
-    EXPECT_EQ(kind, INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT);
+    EXPECT_EQ(Get(MemberNamed(members.get(), u"Visible"), &tli::MemberInfo::get_InvokeKind),
+              INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothRoutes, SampleLibrary, ::testing::Values(Route::Created, Route::Loaded),
-                         [](const auto& info) { return info.param == Route::Created ? "Created" : "Loaded"; });
+INSTANTIATE_TEST_SUITE_P(BothRoutes, SampleLibrary, ::testing::Values(Route::Created, Route::Loaded), RouteName);
 
 }  // namespace
-}  // namespace tlitest

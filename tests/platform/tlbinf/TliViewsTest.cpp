@@ -1,61 +1,47 @@
 // The application object, re-pointing a library view, the standard library and
 // objects that outlive their library.
-#include "TliTestLibrary.h"
+#include "support/ShapesLibrary.h"
+#include "support/TliReading.h"
 
-namespace tlitest {
 namespace {
 
-TEST(TliApplication, IsOneObjectThatNeverResolvesAliases) {
+using namespace testsupport;
+
+TEST(TliApplication, IsOneObjectThatNeverResolvesAliasesAndViewsExactlyTheTypeGiven) {
     ComPtr<tli::TLIApplication> a, b;
     ASSERT_OK(tli::GetTLIApplication(a.put()));
     ASSERT_OK(tli::GetTLIApplication(b.put()));
     EXPECT_EQ(a, b);
     EXPECT_OK(a->put_ResolveAliases(false));
     EXPECT_EQ(a->put_ResolveAliases(true), E_NOTIMPL);
-    bool resolve = true;
-    EXPECT_OK(a->get_ResolveAliases(&resolve));
-    EXPECT_FALSE(resolve);
+    EXPECT_FALSE(Get(a, &tli::TLIApplication::get_ResolveAliases));
     ComPtr<tli::TypeInfo> none;
     EXPECT_EQ(a->TypeInfoFromITypeInfo(nullptr, none.put()), E_INVALIDARG);
     ComPtr<tli::TypeLibInfo> missing;
     EXPECT_NE(a->TypeLibInfoFromFile(u"/nonexistent/none.tlb", missing.put()), S_OK);
     EXPECT_EQ(missing, nullptr);
-}
 
-TEST(TliApplication, TypeInfoFromITypeInfoViewsExactlyThatType) {
+    // A view of a type hands back exactly that type.
     ComPtr<ITypeInfo> dispatch = StdOle2Type(kIID_IDispatch);
     ComPtr<tli::TypeInfo> view;
     ASSERT_OK(App()->TypeInfoFromITypeInfo(dispatch.get(), view.put()));
-    ComPtr<ITypeInfo> back;
-    ASSERT_OK(view->get_ITypeInfo(back.put()));
-    EXPECT_EQ(back, dispatch);
+    EXPECT_EQ(Get(view, &tli::TypeInfo::get_ITypeInfo), dispatch);
 }
 
 TEST(TliApplication, StandardLibraryFromItsBareFileName) {
     ComPtr<tli::TypeLibInfo> std;
     ASSERT_OK(App()->TypeLibInfoFromFile(u"stdole2.tlb", std.put()));
-    EXPECT_EQ(NameOf(std.get()), u"stdole");
-    ComPtr<ITypeLib> lib;
-    ASSERT_OK(std->get_ITypeLib(lib.put()));
-    EXPECT_EQ(lib, StdOle2());
+    EXPECT_EQ(NameOf(std), u"stdole");
+    EXPECT_EQ(Get(std, &tli::TypeLibInfo::get_ITypeLib), StdOle2());
 
     // Item 1 of IDispatch's implied interfaces is IUnknown, the same object the library hands out.
-    ComPtr<tli::TypeInfo> dispatch = TypeNamed(std.get(), u"IDispatch"), unknown;
-    ASSERT_TRUE(dispatch);
-    ComPtr<tli::ImpliedInterfaces> implied;
-    ASSERT_OK(dispatch->get_ImpliedInterfaces(implied.put()));
-    LONG count = 0;
-    EXPECT_OK(implied->get_Count(&count));
-    EXPECT_EQ(count, 1);
+    ComPtr<tli::ImpliedInterfaces> implied = Get(TypeNamed(std.get(), u"IDispatch"), &tli::TypeInfo::get_ImpliedInterfaces);
+    EXPECT_EQ(Get(implied, &tli::ImpliedInterfaces::get_Count), 1);
+    ComPtr<tli::TypeInfo> unknown;
     ASSERT_OK(implied->get_Item(1, unknown.put()));
-    EXPECT_EQ(NameOf(unknown.get()), u"IUnknown");
-    ComPtr<ITypeInfo> ti;
-    ASSERT_OK(unknown->get_ITypeInfo(ti.put()));
-    EXPECT_EQ(ti, StdOle2Type(kIID_IUnknown));
-    ComPtr<tli::ImpliedInterfaces> none;
-    ASSERT_OK(unknown->get_ImpliedInterfaces(none.put()));
-    EXPECT_OK(none->get_Count(&count));
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(NameOf(unknown), u"IUnknown");
+    EXPECT_EQ(Get(unknown, &tli::TypeInfo::get_ITypeInfo), StdOle2Type(kIID_IUnknown));
+    EXPECT_EQ(Get(Get(unknown, &tli::TypeInfo::get_ImpliedInterfaces), &tli::ImpliedInterfaces::get_Count), 0);
 }
 
 TEST(TypeLibInfo, ValuesAreThoseOfTheLastRepointing) {
@@ -67,25 +53,19 @@ TEST(TypeLibInfo, ValuesAreThoseOfTheLastRepointing) {
 
     // A change made afterwards shows after the next re-pointing only.
     ASSERT_OK(first->SetName(u"Renamed"));
-    EXPECT_EQ(NameOf(view.get()), u"First");
+    EXPECT_EQ(NameOf(view), u"First");
     ASSERT_OK(view->putref_ITypeLib(firstLib.get()));
-    EXPECT_EQ(NameOf(view.get()), u"Renamed");
+    EXPECT_EQ(NameOf(view), u"Renamed");
 
     // Another library.
     ASSERT_OK(view->putref_ITypeLib(secondLib.get()));
-    EXPECT_EQ(NameOf(view.get()), u"Second");
-    ComPtr<tli::TypeInfo> t = TypeNamed(view.get(), u"onlyinsecond");
-    ASSERT_TRUE(t);
-    ComPtr<tli::TypeLibInfo> parent;
-    ASSERT_OK(t->get_Parent(parent.put()));
+    EXPECT_EQ(NameOf(view), u"Second");
     bool same = false;
-    EXPECT_OK(view->IsSameLibrary(parent.get(), &same));
+    EXPECT_OK(view->IsSameLibrary(Get(TypeNamed(view.get(), u"onlyinsecond"), &tli::TypeInfo::get_Parent).get(), &same));
     EXPECT_TRUE(same);
     EXPECT_OK(view->IsSameLibrary(InfoOf(firstLib.get()).get(), &same));
     EXPECT_FALSE(same);
-    LONG num = 0;
-    EXPECT_OK(view->get_LibNum(&num));
-    EXPECT_EQ(num, 3);
+    EXPECT_EQ(Get(view, &tli::TypeLibInfo::get_LibNum), 3);
 
     // Types added later are found without re-pointing: the collection is live.
     NewType(second.get(), u"AddedLater", TKIND_RECORD);
@@ -93,31 +73,21 @@ TEST(TypeLibInfo, ValuesAreThoseOfTheLastRepointing) {
 
     // No library: an empty view.
     ASSERT_OK(view->putref_ITypeLib(nullptr));
-    EXPECT_EQ(NameOf(view.get()), u"");
-    LONG count = -1;
-    EXPECT_OK(view->get_TypeInfoCount(&count));
-    EXPECT_EQ(count, 0);
-    ComPtr<ITypeLib> lib;
-    EXPECT_OK(view->get_ITypeLib(lib.put()));
-    EXPECT_EQ(lib, nullptr);
-    ComPtr<tli::TypeInfos> types;
+    EXPECT_EQ(NameOf(view), u"");
+    EXPECT_EQ(Get(view, &tli::TypeLibInfo::get_TypeInfoCount), 0);
+    EXPECT_EQ(Get(view, &tli::TypeLibInfo::get_ITypeLib), nullptr);
     ComPtr<tli::TypeInfo> none;
-    ASSERT_OK(view->get_TypeInfos(types.put()));
-    EXPECT_EQ(types->NamedItem(u"OnlyInSecond", none.put()), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(Get(view, &tli::TypeLibInfo::get_TypeInfos)->NamedItem(u"OnlyInSecond", none.put()), TYPE_E_ELEMENTNOTFOUND);
     EXPECT_OK(view->IsSameLibrary(view.get(), &same));
     EXPECT_FALSE(same);
-    ComPtr<tli::TypeLibInfo> me;
-    ASSERT_OK(view->get_Me(me.put()));
-    EXPECT_EQ(me, view);
-}
+    EXPECT_EQ(Get(view, &tli::TypeLibInfo::get_Me), view);
 
-TEST(TypeLibInfo, AnEmptyViewFromNoLibraryCanBePointedLater) {
-    ComPtr<tli::TypeLibInfo> view = InfoOf(nullptr);
-    ASSERT_TRUE(view);
-    EXPECT_EQ(NameOf(view.get()), u"");
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Later");
-    ASSERT_OK(view->putref_ITypeLib(AsTypeLib(lib.get()).get()));
-    EXPECT_EQ(NameOf(view.get()), u"Later");
+    // A view made from no library can be pointed later.
+    ComPtr<tli::TypeLibInfo> empty = InfoOf(nullptr);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(NameOf(empty), u"");
+    ASSERT_OK(empty->putref_ITypeLib(firstLib.get()));
+    EXPECT_EQ(NameOf(empty), u"Renamed");
 }
 
 TEST(VarTypeInfo, ATypeOfAnotherOpenLibraryIsExternal) {
@@ -126,54 +96,34 @@ TEST(VarTypeInfo, ATypeOfAnotherOpenLibraryIsExternal) {
     ComPtr<ICreateTypeInfo2> record = NewType(mine.get(), u"Holder", TKIND_RECORD);
     ComPtr<ICreateTypeInfo2> local = NewType(mine.get(), u"Local", TKIND_RECORD);
     TypeDescs td;
-    AddVar(local.get(), 0, u"x", td.Base(VT_I4), VAR_PERINSTANCE);
-    AddVar(record.get(), 0, u"far", td.Ptr(td.User(RefTo(record.get(), AsTypeInfo(foreign.get()).get()))),
-           VAR_PERINSTANCE);
-    AddVar(record.get(), 1, u"near", td.User(RefTo(record.get(), AsTypeInfo(local.get()).get())), VAR_PERINSTANCE);
+    AddVar(local.get(), 0, u"x", Vt(VT_I4));
+    AddVar(record.get(), 0, u"far", td.Ptr(User(RefTo(record.get(), foreign.get()))));
+    AddVar(record.get(), 1, u"near", User(RefTo(record.get(), local.get())));
     for (auto* t : {foreign.get(), local.get(), record.get()}) ASSERT_OK(t->LayOut());
 
-    ComPtr<tli::Members> fields;
-    ASSERT_OK(TypeNamed(InfoOf(AsTypeLib(mine.get()).get()).get(), u"Holder")->get_Members(fields.put()));
-    ComPtr<tli::VarTypeInfo> far, near;
-    ASSERT_OK(MemberNamed(fields.get(), u"far")->get_ReturnType(far.put()));
-    ASSERT_OK(MemberNamed(fields.get(), u"near")->get_ReturnType(near.put()));
-    bool external = false;
-    ComPtr<tli::TypeLibInfo> lib;
-    EXPECT_OK(far->get_IsExternalType(&external));
-    EXPECT_TRUE(external);
-    ASSERT_OK(far->get_TypeLibInfoExternal(lib.put()));
-    ASSERT_TRUE(lib);
-    EXPECT_EQ(NameOf(lib.get()), u"Other");
-    LONG number = -1;
-    EXPECT_OK(far->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, 0);
-    EXPECT_OK(near->get_IsExternalType(&external));
-    EXPECT_FALSE(external);
-    EXPECT_OK(near->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, 1);
-    ComPtr<tli::TypeInfo> a, b;
-    ASSERT_OK(near->get_TypeInfo(a.put()));
-    ASSERT_OK(near->get_TypeInfo(b.put()));
-    EXPECT_EQ(a, b);  // resolved once
+    ComPtr<tli::Members> fields = MembersOf(TypeNamed(InfoOf(AsTypeLib(mine.get()).get()).get(), u"Holder").get());
+    ComPtr<tli::VarTypeInfo> far = TypeOfMember(fields.get(), u"far"), near = TypeOfMember(fields.get(), u"near");
+    EXPECT_TRUE(Get(far, &tli::VarTypeInfo::get_IsExternalType));
+    EXPECT_EQ(NameOf(Get(far, &tli::VarTypeInfo::get_TypeLibInfoExternal)), u"Other");
+    EXPECT_EQ(Get(far, &tli::VarTypeInfo::get_TypeInfoNumber), 0);
+    EXPECT_FALSE(Get(near, &tli::VarTypeInfo::get_IsExternalType));
+    EXPECT_EQ(Get(near, &tli::VarTypeInfo::get_TypeInfoNumber), 1);
+    EXPECT_EQ(Get(near, &tli::VarTypeInfo::get_TypeInfo), Get(near, &tli::VarTypeInfo::get_TypeInfo));  // resolved once
 }
 
 TEST(TliLifetime, ObjectsOutlivingTheirLibraryFailCleanlyOrAnswer) {
     ComPtr<tli::TypeInfo> type;
-    ComPtr<tli::Members> members;
     ComPtr<tli::MemberInfo> area;
     ComPtr<tli::Parameters> params;
-    ComPtr<tli::VarTypeInfo> ret;
     ComPtr<tli::TypeInfos> types;
     {
         ComPtr<ICreateTypeLib2> lib = BuildShapes();
         ASSERT_TRUE(lib);
         ComPtr<tli::TypeLibInfo> view = InfoOf(AsTypeLib(lib.get()).get());
-        ASSERT_OK(view->get_TypeInfos(types.put()));
-        ComPtr<tli::TypeInfo> item = TypeNamed(view.get(), u"IShape");
-        ASSERT_OK(item->get_VTableInterface(type.put()));
-        ASSERT_OK(type->get_Members(members.put()));
-        area = MemberNamed(members.get(), u"Area");
-        ASSERT_OK(area->get_Parameters(params.put()));
+        types = Get(view, &tli::TypeLibInfo::get_TypeInfos);
+        type = Get(TypeNamed(view.get(), u"IShape"), &tli::TypeInfo::get_VTableInterface);
+        area = MemberNamed(MembersOf(type.get()).get(), u"Area");
+        params = Get(area, &tli::MemberInfo::get_Parameters);
         // The type is deleted and every reference to the library dropped.
         ASSERT_OK(lib->DeleteTypeInfo(u"IShape"));
         ASSERT_OK(view->putref_ITypeLib(nullptr));
@@ -189,22 +139,18 @@ TEST(TliLifetime, ObjectsOutlivingTheirLibraryFailCleanlyOrAnswer) {
     (void)type->get_Parent(parent.put());
     ComPtr<tli::Members> again;
     (void)type->get_Members(again.put());
-    EXPECT_EQ(NameOf(area.get()), u"Area");  // read when the list was made
-    EXPECT_OK(params->get_Count(&n));
-    EXPECT_EQ(n, 2);
+    EXPECT_EQ(NameOf(area), u"Area");  // read when the list was made
+    EXPECT_EQ(Get(params, &tli::Parameters::get_Count), 2);
     ComPtr<tli::ParameterInfo> p;
     ASSERT_OK(params->get_Item(1, p.put()));
     (void)p->get_Name(&name);
     ComPtr<tli::CustomDataCollection> data;
     (void)p->get_CustomDataCollection(data.put());
-    ASSERT_OK(area->get_ReturnType(ret.put()));
-    EXPECT_EQ(VarTypeOf(ret.get()), VT_R8);
+    EXPECT_EQ(Get(Get(area, &tli::MemberInfo::get_ReturnType), &tli::VarTypeInfo::get_VarType), VT_R8);
     (void)area->get_HelpString(&name);
-    EXPECT_OK(types->get_Count(&n));
-    EXPECT_EQ(n, 8);
+    EXPECT_EQ(Get(types, &tli::TypeInfos::get_Count), 8);
     ComPtr<tli::TypeInfo> gone;
     EXPECT_EQ(types->NamedItem(u"IShape", gone.put()), TYPE_E_ELEMENTNOTFOUND);
 }
 
 }  // namespace
-}  // namespace tlitest
