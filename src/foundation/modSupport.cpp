@@ -142,4 +142,34 @@ void RemoveStringAt(std::vector<std::u16string>& texts, size_t index) {
     texts.erase(texts.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
+ole::TYPEKIND ResolveTypeKind(tli::TypeInfo* type, ole::VARTYPE& vt) {
+    if (!type) RaiseError(91);
+    ole::ComPtr<tli::TypeInfo> current(type);
+    ole::TYPEKIND kind{};
+    CheckHr(current->get_TypeKind(&kind));
+    // An alias chain longer than the number of types a library can hold loops.
+    for (int steps = 0; kind == ole::TKIND_ALIAS; ++steps) {
+        if (steps > 0xFFFF) RaiseError(ole::TYPE_E_CIRCULARTYPE);
+        ole::ComPtr<tli::VarTypeInfo> resolved;
+        CheckHr(current->get_ResolvedType(resolved.put()));
+        ole::VARTYPE resolvedVt = 0;
+        CheckHr(resolved->get_VarType(&resolvedVt));
+        if (resolvedVt != 0) {
+            vt = resolvedVt;
+            return kind;
+        }
+        ole::ComPtr<tli::TypeInfo> next;
+        CheckHr(resolved->get_TypeInfo(next.put()));
+        if (!next) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+        current = next;
+        CheckHr(current->get_TypeKind(&kind));
+    }
+    if (kind == ole::TKIND_DISPATCH) {
+        ole::SHORT flags = 0;
+        CheckHr(current->get_AttributeMask(&flags));
+        if (static_cast<ole::WORD>(flags) & ole::TYPEFLAG_FDUAL) kind = ole::TKIND_INTERFACE;
+    }
+    return kind;
+}
+
 }  // namespace zephrin::modSupport

@@ -12,6 +12,8 @@
 
 #include "foundation/ErrorRecord.h"
 #include "platform/oleauto/BStr.h"
+#include "platform/oleauto/TypeLibTypes.h"
+#include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin::modSupport {
 
@@ -76,5 +78,12 @@ std::u16string MakeNonNullString(ole::BSTR text);
 // An index out of range raises error 9.
 void InsertStringAt(std::vector<std::u16string>& texts, std::u16string_view text, size_t index);
 void RemoveStringAt(std::vector<std::u16string>& texts, size_t index);
+
+// The effective TYPEKIND of a type: aliases are followed to what they name, and a
+// dual dispinterface counts as TKIND_INTERFACE. When an alias chain ends on an
+// intrinsic type the result is TKIND_ALIAS and vt receives that VARTYPE (vt is
+// written in that case only). A failing read raises its HRESULT; an alias chain
+// that leads back to itself raises TYPE_E_CIRCULARTYPE.
+ole::TYPEKIND ResolveTypeKind(tli::TypeInfo* type, ole::VARTYPE& vt);
 
 }  // namespace zephrin::modSupport
