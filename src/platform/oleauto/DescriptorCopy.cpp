@@ -190,12 +190,41 @@ HRESULT CopyParam(const ELEMDESC& src, ParamData& out) {
     return S_OK;
 }
 
-FUNCDESC* MakeFuncDesc(const FuncData& f) {
-    const size_t n = f.params.size();
-    size_t defaults = 0, chains = ChainBytes(f.returnType);
-    for (const ParamData& p : f.params) {
-        defaults += HasDefault(p) ? 1 : 0;
-        chains += ChainBytes(p.type);
+size_t FuncView::ParamCount() const {
+    size_t n = f->params.size();
+    if (!dispatchForm) return n;
+    if (n && (f->params[n - 1].flags & PARAMFLAG_FRETVAL)) --n;
+    if (n && (f->params[n - 1].flags & PARAMFLAG_FLCID)) --n;
+    return n;
+}
+
+const TypeDescData& FuncView::ReturnType() const {
+    if (!dispatchForm) return f->returnType;
+    if (!f->params.empty() && (f->params.back().flags & PARAMFLAG_FRETVAL)) {
+        const TypeDescData& t = f->params.back().type;
+        return t.vt == VT_PTR && !t.element.empty() ? t.element[0] : t;
+    }
+    if (f->returnType.vt == VT_HRESULT) {
+        static const TypeDescData kVoid{VT_VOID, 0, {}, {}};
+        return kVoid;
+    }
+    return f->returnType;
+}
+
+SHORT FuncView::ParamsOpt() const {
+    if (!dispatchForm) return f->cParamsOpt;
+    const auto n = static_cast<SHORT>(ParamCount());
+    return f->cParamsOpt > n ? n : f->cParamsOpt;
+}
+
+FUNCDESC* MakeFuncDesc(const FuncView& view) {
+    const FuncData& f = *view.f;
+    const size_t n = view.ParamCount();
+    const TypeDescData& ret = view.ReturnType();
+    size_t defaults = 0, chains = ChainBytes(ret);
+    for (size_t i = 0; i < n; ++i) {
+        defaults += HasDefault(f.params[i]) ? 1 : 0;
+        chains += ChainBytes(f.params[i].type);
     }
     const size_t bytes = Round(sizeof(FuncDescBlock)) + Round(n * sizeof(ELEMDESC)) +
                          Round(defaults * sizeof(PARAMDESCEX)) + Round(defaults * sizeof(VARIANT*)) +
@@ -209,13 +238,13 @@ FUNCDESC* MakeFuncDesc(const FuncData& f) {
 
     FUNCDESC& d = block->desc;
     d.memid = f.memid;
-    d.funckind = f.funckind;
+    d.funckind = view.Kind();
     d.invkind = f.invkind;
     d.callconv = f.callconv;
     d.cParams = static_cast<SHORT>(n);
-    d.cParamsOpt = f.cParamsOpt;
+    d.cParamsOpt = view.ParamsOpt();
     d.oVft = f.oVft;
-    d.wFuncFlags = f.flags;
+    d.wFuncFlags = view.Flags();
     if (!f.scodes.empty()) {
         std::copy(f.scodes.begin(), f.scodes.end(), scodes);
         d.lprgscode = scodes;
@@ -236,7 +265,7 @@ FUNCDESC* MakeFuncDesc(const FuncData& f) {
             block->tail.variants[block->tail.count++] = &x->varDefaultValue;
         }
     }
-    BuildChain(f.returnType, d.elemdescFunc.tdesc, bump);
+    BuildChain(ret, d.elemdescFunc.tdesc, bump);
     d.elemdescFunc.paramdesc.wParamFlags = f.returnFlags;
     return &block->desc;
 }
@@ -271,7 +300,7 @@ VARDESC* MakeVarDesc(const VarData& v) {
     return &block->desc;
 }
 
-TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid) {
+TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid, size_t cFuncs) {
     const bool alias = t.kind == TKIND_ALIAS;
     Bump bump(NewBlock(Round(sizeof(TypeAttrBlock)) + (alias ? ChainBytes(t.aliasType) : 0)));
     auto* block = bump.Take<TypeAttrBlock>();
@@ -286,7 +315,7 @@ TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid) {
     }
     a.cbSizeInstance = t.cbSizeInstance;
     a.typekind = t.kind;
-    a.cFuncs = static_cast<WORD>(t.funcs.size());
+    a.cFuncs = static_cast<WORD>(cFuncs);
     a.cVars = static_cast<WORD>(t.vars.size());
     a.cImplTypes = static_cast<WORD>(t.implTypes.size());
     a.cbSizeVft = t.cbSizeVft;
@@ -452,22 +481,185 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
     return true;
 }
 
-void MemberIndex::BuildIds(const TypeData& t) {
-    funcsById.Clear(t.funcs.size());
-    varsById.Clear(t.vars.size());
-    for (size_t i = 0; i < t.funcs.size(); ++i) funcsById.Append(t.funcs[i].memid, static_cast<int>(i));
-    for (size_t i = 0; i < t.vars.size(); ++i) varsById.Append(t.vars[i].memid, static_cast<int>(i));
-    idsValid = true;
+// ---- Lookup tables ----
+
+uint64_t NameKey(std::u16string_view name) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (char16_t c : name) {
+        h ^= FoldChar(c);
+        h *= 0x100000001B3ull;
+    }
+    return Mix64(h);
 }
 
-void MemberIndex::BuildNames(const TypeData& t) {
-    funcsByName.Clear(t.funcs.size());
-    varsByName.Clear(t.vars.size());
-    for (size_t i = 0; i < t.funcs.size(); ++i)
-        if (!t.funcs[i].name.empty()) funcsByName.Append(FoldName(t.funcs[i].name), static_cast<int>(i));
-    for (size_t i = 0; i < t.vars.size(); ++i)
-        if (!t.vars[i].name.empty()) varsByName.Append(FoldName(t.vars[i].name), static_cast<int>(i));
-    namesValid = true;
+bool SameName(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i])) return false;
+    return true;
+}
+
+void ChainMap::Clear(size_t members) {
+    used_ = 0;
+    if (members == 0) {  // stays unallocated until a member is added
+        slots_.clear();
+        next_.clear();
+        return;
+    }
+    size_t capacity = 8;
+    while (capacity < members * 2) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+    used_ = 0;
+    next_.assign(members, -1);
+}
+
+size_t ChainMap::SlotOf(uint64_t key) const {
+    const size_t mask = slots_.size() - 1;
+    size_t s = static_cast<size_t>(key) & mask;
+    while (slots_[s].first >= 0 && slots_[s].key != key) s = (s + 1) & mask;
+    return s;
+}
+
+void ChainMap::Rehash(size_t capacity) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(capacity, Slot{});
+    for (const Slot& o : old)
+        if (o.first >= 0) slots_[SlotOf(o.key)] = o;
+}
+
+void ChainMap::Grow(int i) {
+    if (next_.size() <= static_cast<size_t>(i)) next_.resize(static_cast<size_t>(i) + 1, -1);
+}
+
+ChainMap::Chain ChainMap::Find(uint64_t key) const {
+    if (slots_.empty()) return Chain(-1, &next_);
+    return Chain(slots_[SlotOf(key)].first, &next_);
+}
+
+void ChainMap::Insert(uint64_t key, int i) {
+    if ((used_ + 1) * 2 > slots_.size()) Rehash(std::max<size_t>(8, slots_.size() * 2));
+    Grow(i);
+    Slot& s = slots_[SlotOf(key)];
+    if (s.first < 0) {
+        s = Slot{key, i, i};
+        ++used_;
+        next_[static_cast<size_t>(i)] = -1;
+        return;
+    }
+    if (s.last < i) {  // the common case: members are added in index order
+        next_[static_cast<size_t>(s.last)] = i;
+        next_[static_cast<size_t>(i)] = -1;
+        s.last = i;
+        return;
+    }
+    int prev = -1, c = s.first;
+    while (c >= 0 && c < i) prev = c, c = next_[static_cast<size_t>(c)];
+    next_[static_cast<size_t>(i)] = c;
+    if (prev < 0)
+        s.first = i;
+    else
+        next_[static_cast<size_t>(prev)] = i;
+}
+
+void ChainMap::Remove(uint64_t key, int i) {
+    if (slots_.empty()) return;
+    const size_t at = SlotOf(key);
+    Slot& s = slots_[at];
+    if (s.first < 0) return;
+    int prev = -1;
+    for (int c = s.first; c >= 0; prev = c, c = next_[static_cast<size_t>(c)]) {
+        if (c != i) continue;
+        const int after = next_[static_cast<size_t>(c)];
+        if (prev < 0)
+            s.first = after;
+        else
+            next_[static_cast<size_t>(prev)] = after;
+        if (s.last == i) s.last = prev;
+        next_[static_cast<size_t>(c)] = -1;
+        if (s.first < 0) EraseSlot(at);
+        return;
+    }
+}
+
+// Backward-shift deletion keeps every key reachable from its home slot.
+void ChainMap::EraseSlot(size_t s) {
+    const size_t mask = slots_.size() - 1;
+    size_t hole = s;
+    for (size_t j = (s + 1) & mask; slots_[j].first >= 0; j = (j + 1) & mask) {
+        const size_t home = static_cast<size_t>(slots_[j].key) & mask;
+        // Move j into the hole unless its home lies cyclically in (hole, j].
+        const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+        if (stays) continue;
+        slots_[hole] = slots_[j];
+        hole = j;
+    }
+    slots_[hole] = Slot{};
+    --used_;
+}
+
+// The shifts are branch-free: -1 (end of chain, free slot) never moves.
+void ChainMap::OpenGap(int at) {
+    if (static_cast<size_t>(at) >= next_.size()) return;  // no member at or after it is linked
+    for (int& n : next_) n += n >= at;
+    next_.insert(next_.begin() + at, -1);
+    for (Slot& s : slots_) {
+        s.first += s.first >= at;
+        s.last += s.last >= at;
+    }
+}
+
+void ChainMap::CloseGap(int at) {
+    if (static_cast<size_t>(at) >= next_.size()) return;
+    next_.erase(next_.begin() + at);
+    for (int& n : next_) n -= n > at;
+    for (Slot& s : slots_) {
+        s.first -= s.first > at;
+        s.last -= s.last > at;
+    }
+}
+
+void MemberIndex::FuncInserted(int index, const FuncData& f) {
+    if (idsValid) {
+        funcsById.OpenGap(index);
+        funcsById.Insert(IdKey(f.memid), index);
+    }
+    if (namesValid) {
+        funcsByName.OpenGap(index);
+        if (!f.name.empty()) funcsByName.Insert(NameKey(f.name), index);
+    }
+}
+
+void MemberIndex::FuncRemoving(int index, const FuncData& f) {
+    if (idsValid) {
+        funcsById.Remove(IdKey(f.memid), index);
+        funcsById.CloseGap(index);
+    }
+    if (namesValid) {
+        if (!f.name.empty()) funcsByName.Remove(NameKey(f.name), index);
+        funcsByName.CloseGap(index);
+    }
+}
+
+void MemberIndex::VarInserted(int index, const VarData& v) {
+    if (idsValid) {
+        varsById.OpenGap(index);
+        varsById.Insert(IdKey(v.memid), index);
+    }
+    if (namesValid) {
+        varsByName.OpenGap(index);
+        if (!v.name.empty()) varsByName.Insert(NameKey(v.name), index);
+    }
+}
+
+void MemberIndex::VarRemoving(int index, const VarData& v) {
+    if (idsValid) {
+        varsById.Remove(IdKey(v.memid), index);
+        varsById.CloseGap(index);
+    }
+    if (namesValid) {
+        if (!v.name.empty()) varsByName.Remove(NameKey(v.name), index);
+        varsByName.CloseGap(index);
+    }
 }
 
 }  // namespace ole::engine

@@ -511,14 +511,12 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             if (IsProperty(f.invkind) && !f.name.empty()) {
                 // Accessors of one property share its id.
                 MEMBERID shared = MEMBERID_NIL;
-                if (auto it = ix.funcsByName.Find(FoldName(f.name)); !it.empty()) {
-                    for (int j : it) {
-                        const FuncData& g = d.funcs[j];
-                        if (static_cast<size_t>(j) != i && IsProperty(g.invkind) && g.invkind != f.invkind &&
-                            out.funcIds[j] != MEMBERID_NIL) {
-                            shared = out.funcIds[j];
-                            break;
-                        }
+                for (int j : ix.funcsByName.Find(NameKey(f.name))) {
+                    const FuncData& g = d.funcs[static_cast<size_t>(j)];
+                    if (static_cast<size_t>(j) != i && IsProperty(g.invkind) && g.invkind != f.invkind &&
+                        out.funcIds[static_cast<size_t>(j)] != MEMBERID_NIL && SameName(g.name, f.name)) {
+                        shared = out.funcIds[static_cast<size_t>(j)];
+                        break;
                     }
                 }
                 if (shared != MEMBERID_NIL) {

@@ -22,19 +22,6 @@ private:
 };
 thread_local int RecursionGuard::depth_ = 0;
 
-// Names of a function: the member, then the parameters up to the last named one.
-std::vector<const std::u16string*> FuncNames(const FuncData& f) {
-    std::vector<const std::u16string*> names{&f.name};
-    size_t last = 0;
-    for (size_t i = 0; i < f.params.size(); ++i)
-        if (!f.params[i].name.empty()) last = i + 1;
-    for (size_t i = 0; i < last; ++i) names.push_back(&f.params[i].name);
-    return names;
-}
-
-const FuncData* FuncAt(const TypeData* d, UINT index) {
-    return d && index < d->funcs.size() ? &d->funcs[index] : nullptr;
-}
 const VarData* VarAt(const TypeData* d, UINT index) {
     return d && index < d->vars.size() ? &d->vars[index] : nullptr;
 }
@@ -52,23 +39,48 @@ ULONG TypeReader::Release() { return lib_->Release(); }
 
 const MemberIndex& TypeReader::Ids() {
     const TypeData* d = Data();
-    if (!index_.idsValid && d) index_.BuildIds(*d);
+    if (!index_.idsValid && d) {
+        const size_t nf = FuncCount(*d);
+        index_.funcsById.Clear(nf);
+        for (size_t i = 0; i < nf; ++i) index_.funcsById.Insert(IdKey(Func(*d, i).f->memid), static_cast<int>(i));
+        index_.varsById.Clear(d->vars.size());
+        for (size_t i = 0; i < d->vars.size(); ++i)
+            index_.varsById.Insert(IdKey(d->vars[i].memid), static_cast<int>(i));
+        index_.idsValid = true;
+    }
     return index_;
 }
 
 const MemberIndex& TypeReader::Names() {
     const TypeData* d = Data();
-    if (!index_.namesValid && d) index_.BuildNames(*d);
+    if (!index_.namesValid && d) {
+        const size_t nf = FuncCount(*d);
+        index_.funcsByName.Clear(nf);
+        for (size_t i = 0; i < nf; ++i) {
+            const std::u16string& name = Func(*d, i).f->name;
+            if (!name.empty()) index_.funcsByName.Insert(NameKey(name), static_cast<int>(i));
+        }
+        index_.varsByName.Clear(d->vars.size());
+        for (size_t i = 0; i < d->vars.size(); ++i)
+            if (!d->vars[i].name.empty()) index_.varsByName.Insert(NameKey(d->vars[i].name), static_cast<int>(i));
+        index_.namesValid = true;
+    }
     return index_;
 }
 
-bool TypeReader::FindMember(MEMBERID memid, const FuncData** f, const VarData** v) {
-    *f = nullptr;
+FuncView TypeReader::FuncAtIndex(UINT index) {
+    const TypeData* d = Data();
+    if (!d || index >= FuncCount(*d)) return FuncView{};
+    return Func(*d, index);
+}
+
+bool TypeReader::FindMember(MEMBERID memid, FuncView* f, const VarData** v) {
+    *f = FuncView{};
     *v = nullptr;
     const TypeData* d = Data();
     if (!d) return false;
     const MemberIndex& ix = Ids();
-    if (auto it = ix.funcsById.Find(memid); !it.empty()) {
+    if (auto it = ix.funcsById.Find(IdKey(memid)); !it.empty()) {
         // A dispatch view lists inherited functions first; its own ones are
         // searched before them, as a derived type searches itself before its base.
         const int own = static_cast<int>(OwnFunctionsStart());
@@ -78,10 +90,10 @@ bool TypeReader::FindMember(MEMBERID memid, const FuncData** f, const VarData** 
                 pick = i;
                 break;
             }
-        *f = &d->funcs[static_cast<size_t>(pick)];
+        *f = Func(*d, static_cast<size_t>(pick));
         return true;
     }
-    if (auto it = ix.varsById.Find(memid); !it.empty()) {
+    if (auto it = ix.varsById.Find(IdKey(memid)); !it.empty()) {
         *v = &d->vars[it.front()];
         return true;
     }
@@ -101,7 +113,7 @@ HRESULT TypeReader::GetTypeAttr(TYPEATTR** ppTypeAttr) {
     *ppTypeAttr = nullptr;
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    *ppTypeAttr = MakeTypeAttr(*d, lib_->Attr().lcid);
+    *ppTypeAttr = MakeTypeAttr(*d, lib_->Attr().lcid, FuncCount(*d));
     return S_OK;
 }
 
@@ -117,9 +129,9 @@ HRESULT TypeReader::GetTypeComp(ITypeComp** ppTComp) {
 HRESULT TypeReader::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     if (!ppFuncDesc) return E_INVALIDARG;
     *ppFuncDesc = nullptr;
-    const FuncData* f = FuncAt(Data(), index);
-    if (!f) return TYPE_E_ELEMENTNOTFOUND;
-    *ppFuncDesc = MakeFuncDesc(*f);
+    const FuncView f = FuncAtIndex(index);
+    if (!f.f) return TYPE_E_ELEMENTNOTFOUND;
+    *ppFuncDesc = MakeFuncDesc(f);
     return S_OK;
 }
 
@@ -136,12 +148,24 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
     if (!rgBstrNames || !pcNames) return E_INVALIDARG;
     *pcNames = 0;
     if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
-    const FuncData* f;
+    FuncView f;
     const VarData* v;
     if (FindMember(memid, &f, &v)) {
-        std::vector<const std::u16string*> names = f ? FuncNames(*f) : std::vector<const std::u16string*>{&v->name};
-        UINT n = std::min<UINT>(cMaxNames, static_cast<UINT>(names.size()));
-        for (UINT i = 0; i < n; ++i) rgBstrNames[i] = MakeBstr(*names[i]);
+        UINT n = 0;
+        auto put = [&](const std::u16string& name) {
+            if (n < cMaxNames) rgBstrNames[n++] = MakeBstr(name);
+        };
+        if (v) {
+            put(v->name);
+        } else {
+            // The member, then the parameters up to the last named one.
+            put(f.f->name);
+            const size_t count = f.ParamCount();
+            size_t last = 0;
+            for (size_t i = 0; i < count; ++i)
+                if (!f.f->params[i].name.empty()) last = i + 1;
+            for (size_t i = 0; i < last; ++i) put(f.f->params[i].name);
+        }
         *pcNames = n;
         return S_OK;
     }
@@ -182,42 +206,41 @@ HRESULT TypeReader::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pM
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     for (UINT i = 0; i < cNames; ++i) pMemId[i] = DISPID_UNKNOWN;
-    std::u16string key = FoldName(rgszNames[0]);
+    const std::u16string_view name = rgszNames[0];
     const MemberIndex& ix = Names();
-    if (!key.empty()) {
-        if (auto it = ix.funcsByName.Find(key); !it.empty()) {
-            // Among functions sharing the name (property accessors), the first
-            // whose parameters carry every further name.
-            const FuncData* best = nullptr;
-            std::vector<MEMBERID> bestIds;
-            size_t bestFound = 0;
-            for (int fi : it) {
-                const FuncData& f = d->funcs[fi];
-                std::vector<MEMBERID> ids(cNames, DISPID_UNKNOWN);
-                ids[0] = f.memid;
-                size_t found = 0;
-                for (UINT k = 1; k < cNames; ++k) {
-                    std::u16string pk = FoldName(rgszNames[k]);
-                    for (size_t p = 0; p < f.params.size(); ++p) {
-                        if (!f.params[p].name.empty() && FoldName(f.params[p].name) == pk) {
-                            ids[k] = static_cast<MEMBERID>(p);
-                            ++found;
-                            break;
-                        }
-                    }
-                }
-                if (!best || found > bestFound) {
-                    best = &f;
-                    bestIds = std::move(ids);
-                    bestFound = found;
-                }
-                if (bestFound == cNames - 1) break;
+    if (!name.empty()) {
+        const uint64_t key = NameKey(name);
+        // Index of the parameter of f named like rgszNames[k], or -1.
+        auto paramOf = [&](const FuncView& f, UINT k) -> MEMBERID {
+            const size_t count = f.ParamCount();
+            for (size_t p = 0; p < count; ++p)
+                if (!f.f->params[p].name.empty() && SameName(f.f->params[p].name, rgszNames[k]))
+                    return static_cast<MEMBERID>(p);
+            return DISPID_UNKNOWN;
+        };
+        // Among functions sharing the name (property accessors), the first
+        // whose parameters carry every further name.
+        FuncView best;
+        UINT bestFound = 0;
+        for (int fi : ix.funcsByName.Find(key)) {
+            const FuncView f = Func(*d, static_cast<size_t>(fi));
+            if (!SameName(f.f->name, name)) continue;
+            UINT found = 0;
+            for (UINT k = 1; k < cNames; ++k) found += paramOf(f, k) != DISPID_UNKNOWN ? 1 : 0;
+            if (!best.f || found > bestFound) {
+                best = f;
+                bestFound = found;
             }
-            std::copy(bestIds.begin(), bestIds.end(), pMemId);
+            if (bestFound == cNames - 1) break;
+        }
+        if (best.f) {
+            pMemId[0] = best.f->memid;
+            for (UINT k = 1; k < cNames; ++k) pMemId[k] = paramOf(best, k);
             return bestFound == cNames - 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
-        if (auto it = ix.varsByName.Find(key); !it.empty()) {
-            pMemId[0] = d->vars[it.front()].memid;
+        for (int vi : ix.varsByName.Find(key)) {
+            if (!SameName(d->vars[static_cast<size_t>(vi)].name, name)) continue;
+            pMemId[0] = d->vars[static_cast<size_t>(vi)].memid;
             return cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
         }
     }
@@ -242,10 +265,10 @@ HRESULT TypeReader::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBst
         return S_OK;
     };
     if (memid == MEMBERID_NIL) return put(d->name, d->docString, d->helpContext);
-    const FuncData* f;
+    FuncView f;
     const VarData* v;
     if (FindMember(memid, &f, &v))
-        return f ? put(f->name, f->docString, f->helpContext) : put(v->name, v->docString, v->helpContext);
+        return f.f ? put(f.f->name, f.f->docString, f.f->helpContext) : put(v->name, v->docString, v->helpContext);
     RecursionGuard guard;
     if (!guard.TooDeep())
         if (ComPtr<ITypeInfo> base = BaseInterface())
@@ -265,9 +288,10 @@ HRESULT TypeReader::GetDocumentation2(MEMBERID memid, LCID, BSTR* pbstrHelpStrin
         return S_OK;
     };
     if (memid == MEMBERID_NIL) return put(d->docString, d->helpStringContext);
-    const FuncData* f;
+    FuncView f;
     const VarData* v;
-    if (FindMember(memid, &f, &v)) return f ? put(f->docString, f->helpStringContext) : put(v->docString, v->helpStringContext);
+    if (FindMember(memid, &f, &v))
+        return f.f ? put(f.f->docString, f.f->helpStringContext) : put(v->docString, v->helpStringContext);
     RecursionGuard guard;
     if (!guard.TooDeep())
         if (ComPtr<ITypeInfo> base = BaseInterface()) {
@@ -289,7 +313,7 @@ HRESULT TypeReader::GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrD
     UINT index = 0;
     HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index);
     if (FAILED(hr)) return hr;
-    const FuncData& f = d->funcs[index];
+    const FuncData& f = *Func(*d, index).f;
     PutBstr(pBstrDllName, f.dllName, true);
     if (const auto* name = std::get_if<std::u16string>(&f.entry)) {
         PutBstr(pBstrName, *name, true);
@@ -371,9 +395,9 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     const MemberIndex& ix = Ids();
-    if (auto it = ix.funcsById.Find(memid); !it.empty()) {
+    if (auto it = ix.funcsById.Find(IdKey(memid)); !it.empty()) {
         for (int i : it) {
-            if (d->funcs[i].invkind == invKind) {
+            if (Func(*d, static_cast<size_t>(i)).f->invkind == invKind) {
                 *pFuncIndex = static_cast<UINT>(i);
                 return S_OK;
             }
@@ -386,7 +410,7 @@ HRESULT TypeReader::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
     if (!pVarIndex) return E_INVALIDARG;
     if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
     const MemberIndex& ix = Ids();
-    if (auto it = ix.varsById.Find(memid); !it.empty()) {
+    if (auto it = ix.varsById.Find(IdKey(memid)); !it.empty()) {
         *pVarIndex = static_cast<UINT>(it.front());
         return S_OK;
     }
@@ -400,15 +424,15 @@ HRESULT TypeReader::GetCustData(REFGUID guid, VARIANT* pVarVal) {
 }
 
 HRESULT TypeReader::GetFuncCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
-    const FuncData* f = FuncAt(Data(), index);
-    if (!f) return TYPE_E_ELEMENTNOTFOUND;
-    return GetCustItem(f->custData, guid, pVarVal);
+    const FuncView f = FuncAtIndex(index);
+    if (!f.f) return TYPE_E_ELEMENTNOTFOUND;
+    return GetCustItem(f.f->custData, guid, pVarVal);
 }
 
 HRESULT TypeReader::GetParamCustData(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) {
-    const FuncData* f = FuncAt(Data(), indexFunc);
-    if (!f || indexParam >= f->params.size()) return TYPE_E_ELEMENTNOTFOUND;
-    return GetCustItem(f->params[indexParam].custData, guid, pVarVal);
+    const FuncView f = FuncAtIndex(indexFunc);
+    if (!f.f || indexParam >= f.ParamCount()) return TYPE_E_ELEMENTNOTFOUND;
+    return GetCustItem(f.f->params[indexParam].custData, guid, pVarVal);
 }
 
 HRESULT TypeReader::GetVarCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
@@ -430,15 +454,15 @@ HRESULT TypeReader::GetAllCustData(CUSTDATA* pCustData) {
 }
 
 HRESULT TypeReader::GetAllFuncCustData(UINT index, CUSTDATA* pCustData) {
-    const FuncData* f = FuncAt(Data(), index);
-    if (!f) return TYPE_E_ELEMENTNOTFOUND;
-    return FillCustData(f->custData, pCustData);
+    const FuncView f = FuncAtIndex(index);
+    if (!f.f) return TYPE_E_ELEMENTNOTFOUND;
+    return FillCustData(f.f->custData, pCustData);
 }
 
 HRESULT TypeReader::GetAllParamCustData(UINT indexFunc, UINT indexParam, CUSTDATA* pCustData) {
-    const FuncData* f = FuncAt(Data(), indexFunc);
-    if (!f || indexParam >= f->params.size()) return TYPE_E_ELEMENTNOTFOUND;
-    return FillCustData(f->params[indexParam].custData, pCustData);
+    const FuncView f = FuncAtIndex(indexFunc);
+    if (!f.f || indexParam >= f.ParamCount()) return TYPE_E_ELEMENTNOTFOUND;
+    return FillCustData(f.f->params[indexParam].custData, pCustData);
 }
 
 HRESULT TypeReader::GetAllVarCustData(UINT index, CUSTDATA* pCustData) {
@@ -461,22 +485,24 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
     pBindPtr->lpfuncdesc = nullptr;
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    std::u16string key = FoldName(szName);
+    const std::u16string_view name = szName;
+    const uint64_t key = NameKey(name);
     const MemberIndex& ix = Names();
-    if (auto it = ix.funcsByName.Find(key); !it.empty()) {
-        for (int i : it) {
-            const FuncData& f = d->funcs[i];
-            if (wFlags != 0 && !(static_cast<WORD>(f.invkind) & wFlags)) continue;
-            *pDescKind = DESCKIND_FUNCDESC;
-            pBindPtr->lpfuncdesc = MakeFuncDesc(f);
-            *ppTInfo = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
+    for (int i : ix.funcsByName.Find(key)) {
+        const FuncView f = Func(*d, static_cast<size_t>(i));
+        if (!SameName(f.f->name, name)) continue;
+        if (wFlags != 0 && !(static_cast<WORD>(f.f->invkind) & wFlags)) continue;
+        *pDescKind = DESCKIND_FUNCDESC;
+        pBindPtr->lpfuncdesc = MakeFuncDesc(f);
+        *ppTInfo = static_cast<ITypeInfo*>(this);
+        AddRef();
+        return S_OK;
     }
-    if (auto it = ix.varsByName.Find(key); !it.empty()) {
+    for (int i : ix.varsByName.Find(key)) {
+        const VarData& v = d->vars[static_cast<size_t>(i)];
+        if (!SameName(v.name, name)) continue;
         *pDescKind = DESCKIND_VARDESC;
-        pBindPtr->lpvardesc = MakeVarDesc(d->vars[it.front()]);
+        pBindPtr->lpvardesc = MakeVarDesc(v);
         *ppTInfo = static_cast<ITypeInfo*>(this);
         AddRef();
         return S_OK;
@@ -522,27 +548,6 @@ const TypeData* DispatchView::Data() {
 
 namespace {
 
-// The dispatch form of a function: FUNC_DISPATCH; a trailing [retval]
-// parameter becomes the result (else an HRESULT result becomes VOID); a
-// trailing [lcid] parameter is dropped.
-void ToDispatchForm(FuncData& f) {
-    f.funckind = FUNC_DISPATCH;
-    if (!f.params.empty() && (f.params.back().flags & PARAMFLAG_FRETVAL)) {
-        TypeDescData t = std::move(f.params.back().type);
-        f.params.pop_back();
-        if (t.vt == VT_PTR && !t.element.empty()) {
-            TypeDescData inner = std::move(t.element[0]);
-            t = std::move(inner);
-        }
-        f.returnType = std::move(t);
-    } else if (f.returnType.vt == VT_HRESULT) {
-        f.returnType = TypeDescData{};
-        f.returnType.vt = VT_VOID;
-    }
-    if (!f.params.empty() && (f.params.back().flags & PARAMFLAG_FLCID)) f.params.pop_back();
-    if (f.cParamsOpt > static_cast<SHORT>(f.params.size())) f.cParamsOpt = static_cast<SHORT>(f.params.size());
-}
-
 GUID LinkGuid(ChainLink& link) {
     if (link.reader) {
         const TypeData* d = link.reader->Data();
@@ -559,6 +564,15 @@ GUID LinkGuid(ChainLink& link) {
 
 }  // namespace
 
+bool IsRootInterface(ChainLink& link) {
+    const GUID g = LinkGuid(link);
+    return g == kIID_IDispatch || g == kIID_IUnknown;
+}
+
+// The view holds no copies of functions: it points at the interface's own
+// functions and at those of its bases in this library, and shares one
+// imported copy of each foreign base's functions with the other views. Any
+// change to the library rebuilds it on next use.
 void DispatchView::Rebuild() {
     const TypeData& o = owner_->Raw();
     const int ptr = lib_->PtrSize();
@@ -595,23 +609,29 @@ void DispatchView::Rebuild() {
         ImplTypeData impl;
         if (SUCCEEDED(lib_->InternRef(dispatch.get(), &impl.href))) v.implTypes.push_back(std::move(impl));
     }
+    std::vector<FuncView> funcs;
+    std::vector<std::shared_ptr<const std::vector<FuncData>>> imported;
     for (size_t k = chain.size(); k-- > 0;) {
         ChainLink& link = chain[k];
-        GUID g = LinkGuid(link);
-        bool restricted = g == kIID_IDispatch || g == kIID_IUnknown;
-        UINT count = 0;
-        if (FAILED(ImportFuncCount(link, &count))) continue;
-        for (UINT i = 0; i < count; ++i) {
-            FuncData f;
-            if (FAILED(ImportFunc(link, i, *lib_, f))) continue;
-            if (restricted) f.flags |= FUNCFLAG_FRESTRICTED;
-            v.funcs.push_back(std::move(f));
+        const WORD restricted = IsRootInterface(link) ? FUNCFLAG_FRESTRICTED : 0;
+        const std::vector<FuncData>* source = nullptr;
+        if (link.reader && link.reader->Library() == lib_) {
+            const TypeData* d = link.reader->Data();
+            if (!d) continue;
+            source = &d->funcs;
+        } else {
+            std::shared_ptr<const std::vector<FuncData>> shared;
+            if (FAILED(lib_->ImportedFunctions(link, &shared)) || !shared) continue;
+            source = shared.get();
+            imported.push_back(std::move(shared));
         }
+        for (const FuncData& f : *source) funcs.push_back(FuncView{&f, true, restricted});
     }
-    inherited_ = v.funcs.size();
-    for (const FuncData& f : o.funcs) v.funcs.push_back(f);
-    for (FuncData& f : v.funcs) ToDispatchForm(f);
+    inherited_ = funcs.size();
+    for (const FuncData& f : o.funcs) funcs.push_back(FuncView{&f, true, 0});
     synth_ = std::move(v);
+    funcs_ = std::move(funcs);
+    imported_ = std::move(imported);
     InvalidateIndex();
     stamp_ = lib_->EditCount();
 }

@@ -248,7 +248,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
     if (index + 1 != t.funcs.size())
         InvalidateIndex();
     else if (index_.idsValid)  // appended: a new function has no name yet
-        index_.funcsById.Append(t.funcs[index].memid, static_cast<int>(index));
+        index_.funcsById.Insert(IdKey(t.funcs[index].memid), static_cast<int>(index));
     Touched();
     return S_OK;
 }
@@ -287,21 +287,21 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
         if (!rgszNames[i]) return E_INVALIDARG;
     std::u16string_view name = rgszNames[0];
     if (!name.empty()) {
-        std::u16string key = FoldName(name);
+        const uint64_t key = NameKey(name);
         const MemberIndex& ix = Names();
-        if (auto it = ix.funcsByName.Find(key); !it.empty()) {
-            for (int j : it) {
-                if (static_cast<UINT>(j) == index) continue;
-                const FuncData& g = t.funcs[j];
-                bool accessors = IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind;
-                if (!accessors) return TYPE_E_AMBIGUOUSNAME;
-            }
+        for (int j : ix.funcsByName.Find(key)) {
+            if (static_cast<UINT>(j) == index) continue;
+            const FuncData& g = t.funcs[static_cast<size_t>(j)];
+            if (!SameName(g.name, name)) continue;
+            bool accessors = IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind;
+            if (!accessors) return TYPE_E_AMBIGUOUSNAME;
         }
-        if (!ix.varsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
+        for (int j : ix.varsByName.Find(key))
+            if (SameName(t.vars[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
     }
     if (index_.namesValid) {
-        if (!f.name.empty()) index_.funcsByName.Remove(FoldName(f.name), static_cast<int>(index));
-        if (!name.empty()) index_.funcsByName.Insert(FoldName(name), static_cast<int>(index));
+        if (!f.name.empty()) index_.funcsByName.Remove(NameKey(f.name), static_cast<int>(index));
+        if (!name.empty()) index_.funcsByName.Insert(NameKey(name), static_cast<int>(index));
     }
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
@@ -394,7 +394,7 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
     if (index + 1 != t.vars.size())
         InvalidateIndex();
     else if (index_.idsValid)
-        index_.varsById.Append(t.vars[index].memid, static_cast<int>(index));
+        index_.varsById.Insert(IdKey(t.vars[index].memid), static_cast<int>(index));
     Touched();
     return S_OK;
 }
@@ -427,16 +427,17 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     std::u16string_view name = szName;
     if (!name.empty()) {
-        std::u16string key = FoldName(name);
+        const uint64_t key = NameKey(name);
         const MemberIndex& ix = Names();
-        if (auto it = ix.varsByName.Find(key); !it.empty())
-            for (int j : it)
-                if (static_cast<UINT>(j) != index) return TYPE_E_AMBIGUOUSNAME;
-        if (!ix.funcsByName.Find(key).empty()) return TYPE_E_AMBIGUOUSNAME;
+        for (int j : ix.varsByName.Find(key))
+            if (static_cast<UINT>(j) != index && SameName(t.vars[static_cast<size_t>(j)].name, name))
+                return TYPE_E_AMBIGUOUSNAME;
+        for (int j : ix.funcsByName.Find(key))
+            if (SameName(t.funcs[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
     }
     if (index_.namesValid) {
-        if (!t.vars[index].name.empty()) index_.varsByName.Remove(FoldName(t.vars[index].name), static_cast<int>(index));
-        if (!name.empty()) index_.varsByName.Insert(FoldName(name), static_cast<int>(index));
+        if (!t.vars[index].name.empty()) index_.varsByName.Remove(NameKey(t.vars[index].name), static_cast<int>(index));
+        if (!name.empty()) index_.varsByName.Insert(NameKey(name), static_cast<int>(index));
     }
     t.vars[index].name = std::u16string(name);
     Touched();

@@ -202,6 +202,30 @@ HREFTYPE LibraryImpl::MissingRef() {
     return missingHref_;
 }
 
+HRESULT LibraryImpl::ImportedFunctions(ChainLink& link, std::shared_ptr<const std::vector<FuncData>>* out) {
+    *out = nullptr;
+    const ITypeInfo* key = link.ti.get();
+    if (auto it = importedBases_.find(key); it != importedBases_.end() && it->second.stamp == edits_) {
+        *out = it->second.funcs;
+        return S_OK;
+    }
+    UINT count = 0;
+    HRESULT hr = ImportFuncCount(link, &count);
+    if (FAILED(hr)) return hr;
+    auto funcs = std::make_shared<std::vector<FuncData>>();
+    funcs->reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+        FuncData f;
+        if (SUCCEEDED(ImportFunc(link, i, *this, f))) funcs->push_back(std::move(f));
+    }
+    ImportedBase& entry = importedBases_[key];
+    entry.ti = link.ti;
+    entry.stamp = edits_;
+    entry.funcs = funcs;
+    *out = std::move(funcs);
+    return S_OK;
+}
+
 TypeReader* LibraryImpl::InternalTarget(HREFTYPE href) {
     auto it = refIndex_.find(href);
     if (it == refIndex_.end()) return nullptr;
@@ -386,20 +410,24 @@ HRESULT LibraryImpl::GetDocumentation2(INT index, LCID, BSTR* pbstrHelpString, D
 HRESULT LibraryImpl::IsName(LPOLESTR szNameBuf, ULONG, INT* pfName) {
     if (!szNameBuf || !pfName) return E_INVALIDARG;
     *pfName = 0;
-    std::u16string key = FoldName(szNameBuf);
     auto found = [&](const std::u16string& stored) {
         std::copy(stored.begin(), stored.end(), szNameBuf);
         *pfName = 1;
         return S_OK;
     };
     if (TypeInfoImpl* t = FindType(szNameBuf)) return found(t->Raw().name);
+    const std::u16string_view name = szNameBuf;
+    const uint64_t key = NameKey(name);
     for (auto& t : types_) {
         const MemberIndex& ix = t->Names();
-        if (auto it = ix.funcsByName.Find(key); !it.empty()) return found(t->Raw().funcs[it.front()].name);
-        if (auto it = ix.varsByName.Find(key); !it.empty()) return found(t->Raw().vars[it.front()].name);
-        for (const FuncData& f : t->Raw().funcs)
+        const TypeData& d = t->Raw();
+        for (int i : ix.funcsByName.Find(key))
+            if (SameName(d.funcs[static_cast<size_t>(i)].name, name)) return found(d.funcs[static_cast<size_t>(i)].name);
+        for (int i : ix.varsByName.Find(key))
+            if (SameName(d.vars[static_cast<size_t>(i)].name, name)) return found(d.vars[static_cast<size_t>(i)].name);
+        for (const FuncData& f : d.funcs)
             for (const ParamData& p : f.params)
-                if (!p.name.empty() && p.name.size() == key.size() && FoldName(p.name) == key) return found(p.name);
+                if (!p.name.empty() && SameName(p.name, name)) return found(p.name);
     }
     return S_OK;
 }
@@ -408,7 +436,8 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
     if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound) return E_INVALIDARG;
     USHORT max = *pcFound;
     USHORT n = 0;
-    std::u16string key = FoldName(szNameBuf);
+    const std::u16string_view name = szNameBuf;
+    const uint64_t key = NameKey(name);
     auto add = [&](TypeReader* item, MEMBERID id) {
         if (n >= max) return;
         ppTInfo[n] = static_cast<ITypeInfo*>(item);
@@ -418,15 +447,25 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
     };
     for (auto& t : types_) {
         if (n >= max) break;
-        if (FoldName(t->Raw().name) == key) {
+        const TypeData& d = t->Raw();
+        if (SameName(d.name, name)) {
             add(t->LibraryItem(), MEMBERID_NIL);
             continue;
         }
         const MemberIndex& ix = t->Names();
-        if (auto it = ix.funcsByName.Find(key); !it.empty())
-            add(t.get(), t->Raw().funcs[it.front()].memid);
-        else if (auto iv = ix.varsByName.Find(key); !iv.empty())
-            add(t.get(), t->Raw().vars[iv.front()].memid);
+        bool matched = false;
+        for (int i : ix.funcsByName.Find(key)) {
+            if (!SameName(d.funcs[static_cast<size_t>(i)].name, name)) continue;
+            add(t.get(), d.funcs[static_cast<size_t>(i)].memid);
+            matched = true;
+            break;
+        }
+        if (matched) continue;
+        for (int i : ix.varsByName.Find(key)) {
+            if (!SameName(d.vars[static_cast<size_t>(i)].name, name)) continue;
+            add(t.get(), d.vars[static_cast<size_t>(i)].memid);
+            break;
+        }
     }
     *pcFound = n;
     return S_OK;

@@ -31,10 +31,27 @@ HRESULT CopyTypeDesc(const TYPEDESC& src, TypeDescData& out);
 // Deep copy of a caller's ELEMDESC (type, flags and default value).
 HRESULT CopyParam(const ELEMDESC& src, ParamData& out);
 
+// A function as a reader presents it: a function of the type's data or, in a
+// dual's dispatch view, a function of the interface chain in dispatch form
+// (FUNC_DISPATCH; a trailing [retval] parameter becomes the result, else an
+// HRESULT result becomes VOID; a trailing [lcid] parameter is dropped).
+struct FuncView {
+    const FuncData* f = nullptr;
+    bool dispatchForm = false;
+    WORD addFlags = 0;  // FUNCFLAG_FRESTRICTED on a dispatch view's IUnknown and IDispatch functions
+    // Parameters presented: the first ParamCount() of f->params.
+    size_t ParamCount() const;
+    const TypeDescData& ReturnType() const;
+    FUNCKIND Kind() const { return dispatchForm ? FUNC_DISPATCH : f->funckind; }
+    WORD Flags() const { return static_cast<WORD>(f->flags | addFlags); }
+    SHORT ParamsOpt() const;
+};
+
 // Descriptors handed to callers: one block each, freed by the matching Free*.
-FUNCDESC* MakeFuncDesc(const FuncData& f);
+FUNCDESC* MakeFuncDesc(const FuncView& f);
+inline FUNCDESC* MakeFuncDesc(const FuncData& f) { return MakeFuncDesc(FuncView{&f}); }
 VARDESC* MakeVarDesc(const VarData& v);
-TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid);
+TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid, size_t cFuncs);
 void FreeFuncDesc(FUNCDESC* p);
 void FreeVarDesc(VARDESC* p);
 void FreeTypeAttr(TYPEATTR* p);
@@ -61,11 +78,28 @@ HRESULT InjectedFailure(const char* method, const char* owner);
 // The file writer set with SetTypeLibWriter (empty when none).
 TypeLibWriter CurrentWriter();
 
-// ---- Member lookup tables, rebuilt on demand ----
+// ---- Member lookup tables ----
 
-// A hash map from a key to the members carrying it, chained in index order
-// (one map node per distinct key, no per-key vectors).
-template <class K>
+// Key of a name for the name tables: a 64-bit hash of its case-folded text
+// (no copy is made). Equal keys may still name different members: compare
+// with SameName.
+uint64_t NameKey(std::u16string_view name);
+// Case-insensitive equality of two names (the folding of FoldName).
+bool SameName(std::u16string_view a, std::u16string_view b);
+// Spreads the bits of a 64-bit value (the splitmix64 finalizer).
+inline uint64_t Mix64(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+// Key of a member id for the id tables.
+inline uint64_t IdKey(MEMBERID id) { return Mix64(static_cast<uint32_t>(id)); }
+
+// A hash table from a 64-bit key to the members carrying it, chained in
+// index order: one open-addressing slot per distinct key plus one link per
+// member, so building it allocates twice whatever the member count. Member
+// insertions and deletions in the middle shift the stored indexes in place.
 class ChainMap {
 public:
     class Chain {
@@ -91,77 +125,48 @@ public:
         const std::vector<int>* next_;
     };
 
-    void Clear(size_t members) {
-        ends_.clear();
-        next_.assign(members, -1);
-    }
-    Chain Find(const K& key) const {
-        auto it = ends_.find(key);
-        return Chain(it == ends_.end() ? -1 : it->second.first, &next_);
-    }
-    // Adds member i, which follows every member already in the map.
-    void Append(const K& key, int i) {
-        Grow(i);
-        next_[static_cast<size_t>(i)] = -1;
-        auto [it, fresh] = ends_.try_emplace(key, i, i);
-        if (!fresh) {
-            next_[static_cast<size_t>(it->second.second)] = i;
-            it->second.second = i;
-        }
-    }
-    void Remove(const K& key, int i) {
-        auto it = ends_.find(key);
-        if (it == ends_.end()) return;
-        int prev = -1;
-        for (int c = it->second.first; c >= 0; prev = c, c = next_[static_cast<size_t>(c)]) {
-            if (c != i) continue;
-            int after = next_[static_cast<size_t>(c)];
-            if (prev < 0)
-                it->second.first = after;
-            else
-                next_[static_cast<size_t>(prev)] = after;
-            if (it->second.second == i) it->second.second = prev;
-            if (it->second.first < 0) ends_.erase(it);
-            return;
-        }
-    }
+    // Empties the table, sized for `members` members.
+    void Clear(size_t members);
+    Chain Find(uint64_t key) const;
     // Adds member i in index order.
-    void Insert(const K& key, int i) {
-        Grow(i);
-        auto [it, fresh] = ends_.try_emplace(key, i, i);
-        if (fresh) {
-            next_[static_cast<size_t>(i)] = -1;
-            return;
-        }
-        int prev = -1, c = it->second.first;
-        while (c >= 0 && c < i) prev = c, c = next_[static_cast<size_t>(c)];
-        next_[static_cast<size_t>(i)] = c;
-        if (prev < 0)
-            it->second.first = i;
-        else
-            next_[static_cast<size_t>(prev)] = i;
-        if (c < 0) it->second.second = i;
-    }
+    void Insert(uint64_t key, int i);
+    // Takes member i out of the chain of key.
+    void Remove(uint64_t key, int i);
+    // A member was inserted at index `at` (not yet in any chain): later members move up by one.
+    void OpenGap(int at);
+    // The member at index `at`, already removed, was deleted: later members move down by one.
+    void CloseGap(int at);
 
 private:
-    void Grow(int i) {
-        if (next_.size() <= static_cast<size_t>(i)) next_.resize(static_cast<size_t>(i) + 1, -1);
-    }
-    std::unordered_map<K, std::pair<int, int>> ends_;  // key -> first and last member
-    std::vector<int> next_;                            // member -> next member with the same key, -1 at the end
+    struct Slot {
+        uint64_t key = 0;
+        int first = -1;  // -1: free slot
+        int last = -1;
+    };
+    size_t SlotOf(uint64_t key) const;  // the key's slot, or the free slot where it goes
+    void Rehash(size_t capacity);
+    void Grow(int i);
+    void EraseSlot(size_t s);
+    std::vector<Slot> slots_;  // power-of-two size, at most half full
+    size_t used_ = 0;
+    std::vector<int> next_;    // member -> next member with the same key, -1 at the end
 };
 
-// The id tables and the name tables are built separately, each on first use.
+// The id tables and the name tables are built separately, each on first use,
+// and kept up to date by the edits that move members.
 struct MemberIndex {
     bool idsValid = false;
     bool namesValid = false;
-    ChainMap<std::u16string> funcsByName;  // folded name -> functions
-    ChainMap<std::u16string> varsByName;   // folded name -> variables
-    ChainMap<MEMBERID> funcsById;          // memid -> functions
-    ChainMap<MEMBERID> varsById;           // memid -> variables
-    void BuildIds(const TypeData& t);
-    void BuildNames(const TypeData& t);
+    ChainMap funcsByName;  // NameKey -> functions (named ones only)
+    ChainMap varsByName;   // NameKey -> variables (named ones only)
+    ChainMap funcsById;    // IdKey -> functions
+    ChainMap varsById;     // IdKey -> variables
     void Reset() { idsValid = namesValid = false; }
+    // Maintenance after edits of the member lists.
+    void FuncInserted(int index, const FuncData& f);
+    void FuncRemoving(int index, const FuncData& f);
+    void VarInserted(int index, const VarData& v);
+    void VarRemoving(int index, const VarData& v);
 };
 
 // ---- The reading side of a type (TypeInfo.cpp) ----
@@ -183,6 +188,9 @@ public:
     virtual bool IsDispatchView() const = 0;
     // Index of the first function declared by the type itself (a dispatch view lists inherited ones first).
     virtual size_t OwnFunctionsStart() const { return 0; }
+    // The functions as presented, d being Data().
+    virtual size_t FuncCount(const TypeData& d) const { return d.funcs.size(); }
+    virtual FuncView Func(const TypeData& d, size_t i) const { return FuncView{&d.funcs[i]}; }
     // Lookup tables by member id, and by name.
     const MemberIndex& Ids();
     const MemberIndex& Names();
@@ -241,7 +249,9 @@ protected:
     void InvalidateIndex() { index_.Reset(); }
     void InvalidateIds() { index_.idsValid = false; }
     // Finds the first function, then variable, with memid; false when absent.
-    bool FindMember(MEMBERID memid, const FuncData** f, const VarData** v);
+    bool FindMember(MEMBERID memid, FuncView* f, const VarData** v);
+    // The function at index as presented; f null when out of range.
+    FuncView FuncAtIndex(UINT index);
 
     LibraryImpl* lib_;
     MemberIndex index_;
@@ -258,11 +268,15 @@ public:
     TypeInfoImpl* Owner() override { return owner_; }
     bool IsDispatchView() const override { return true; }
     size_t OwnFunctionsStart() const override { return inherited_; }
+    size_t FuncCount(const TypeData&) const override { return funcs_.size(); }
+    FuncView Func(const TypeData&, size_t i) const override { return funcs_[i]; }
 
 private:
     void Rebuild();
     TypeInfoImpl* owner_;
-    TypeData synth_;
+    TypeData synth_;                  // attributes and implemented types; the functions are funcs_
+    std::vector<FuncView> funcs_;     // inherited functions, then the interface's own
+    std::vector<std::shared_ptr<const std::vector<FuncData>>> imported_;  // keeps foreign bases' functions
     size_t inherited_ = 0;
     uint64_t stamp_ = ~uint64_t{0};
 };
@@ -383,6 +397,8 @@ void CollectChainIds(const std::vector<ChainLink>& chain, std::unordered_set<MEM
 // Reads one base type's function as data, with its references taken into lib.
 HRESULT ImportFunc(ChainLink& link, UINT index, LibraryImpl& lib, FuncData& out);
 HRESULT ImportFuncCount(ChainLink& link, UINT* count);
+// True when the link is IUnknown or IDispatch (their functions are restricted in dispatch views).
+bool IsRootInterface(ChainLink& link);
 
 // ---- The library (TypeLib.cpp) ----
 class LibraryImpl final : public ITypeLib2, public ICreateTypeLib2 {
@@ -413,6 +429,10 @@ public:
     TypeReader* InternalTarget(HREFTYPE href);
     // IDispatch of the standard library, when it can be found.
     HRESULT StdDispatch(ITypeInfo** out);
+    // The functions of a base interface of another library, with their
+    // references taken into this library; shared by every dispatch view
+    // standing on that base until this library changes.
+    HRESULT ImportedFunctions(ChainLink& link, std::shared_ptr<const std::vector<FuncData>>* out);
     // A reference that fails when followed (for types that could not be taken in).
     HREFTYPE MissingRef();
 
@@ -493,6 +513,13 @@ private:
     HREFTYPE nextHref_ = 0;
     bool hasMissing_ = false;
     HREFTYPE missingHref_ = 0;
+
+    struct ImportedBase {
+        ComPtr<ITypeInfo> ti;  // keeps the key alive
+        uint64_t stamp = 0;
+        std::shared_ptr<const std::vector<FuncData>> funcs;
+    };
+    std::unordered_map<const ITypeInfo*, ImportedBase> importedBases_;
 
     std::unique_ptr<LibTypeComp> comp_;
 };
