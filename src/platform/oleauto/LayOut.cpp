@@ -86,12 +86,41 @@ HRESULT WalkBases(ITypeInfo* first, TypeInfoImpl* self, std::vector<ChainLink>& 
     return S_OK;
 }
 
-void CollectChainIds(const std::vector<ChainLink>& chain, std::unordered_set<MEMBERID>& ids) {
+IdSet::IdSet(size_t expected) {
+    size_t capacity = 16;
+    while (capacity < expected * 2) capacity *= 2;
+    slots_.assign(capacity, kFree);
+}
+
+size_t IdSet::SlotOf(MEMBERID id) const {
+    const uint64_t key = static_cast<uint32_t>(id);
+    const size_t mask = slots_.size() - 1;
+    size_t s = static_cast<size_t>(IdKey(id)) & mask;
+    while (slots_[s] != kFree && slots_[s] != key) s = (s + 1) & mask;
+    return s;
+}
+
+bool IdSet::Contains(MEMBERID id) const { return slots_[SlotOf(id)] != kFree; }
+
+void IdSet::Insert(MEMBERID id) {
+    if ((used_ + 1) * 2 > slots_.size()) {
+        std::vector<uint64_t> old = std::move(slots_);
+        slots_.assign(old.size() * 2, kFree);
+        for (uint64_t k : old)
+            if (k != kFree) slots_[SlotOf(static_cast<MEMBERID>(k))] = k;
+    }
+    uint64_t& slot = slots_[SlotOf(id)];
+    if (slot != kFree) return;
+    slot = static_cast<uint32_t>(id);
+    ++used_;
+}
+
+void CollectChainIds(const std::vector<ChainLink>& chain, IdSet& ids) {
     for (const ChainLink& link : chain) {
         if (link.reader) {
             if (const TypeData* d = link.reader->Data())
                 for (const FuncData& f : d->funcs)
-                    if (f.memid != MEMBERID_NIL) ids.insert(f.memid);
+                    if (f.memid != MEMBERID_NIL) ids.Insert(f.memid);
             continue;
         }
         TYPEATTR* ta = nullptr;
@@ -101,7 +130,7 @@ void CollectChainIds(const std::vector<ChainLink>& chain, std::unordered_set<MEM
         for (UINT i = 0; i < n; ++i) {
             FUNCDESC* fd = nullptr;
             if (SUCCEEDED(link.ti->GetFuncDesc(i, &fd)) && fd) {
-                ids.insert(fd->memid);
+                ids.Insert(fd->memid);
                 link.ti->ReleaseFuncDesc(fd);
             }
         }
@@ -391,14 +420,15 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             bool anyAuto = false;
             for (const FuncData& f : d.funcs) anyAuto |= f.oVftAuto;
             ULONG maxEnd = baseVft + static_cast<ULONG>(ptr) * static_cast<ULONG>(n);
-            std::unordered_set<int> used;
+            std::vector<bool> used(0x10000);  // by byte offset
             for (size_t i = 0; i < n; ++i) {
                 const FuncData& f = d.funcs[i];
                 ULONG slot = baseVft + static_cast<ULONG>(ptr) * static_cast<ULONG>(i);
                 ULONG o = f.oVftAuto ? slot : static_cast<ULONG>(static_cast<USHORT>(f.oVft));
                 if (anyAuto && !f.oVftAuto && o != slot) return TYPE_E_INVALIDSTATE;
                 if (o > 0xFFFF) return TYPE_E_SIZETOOBIG;
-                if (!used.insert(static_cast<int>(o)).second) return TYPE_E_INVALIDSTATE;
+                if (used[o]) return TYPE_E_INVALIDSTATE;
+                used[o] = true;
                 out.oVfts[i] = static_cast<SHORT>(o);
                 maxEnd = std::max(maxEnd, o + static_cast<ULONG>(ptr));
             }
@@ -497,12 +527,12 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
     bool anyNil = std::find(out.funcIds.begin(), out.funcIds.end(), MEMBERID_NIL) != out.funcIds.end() ||
                   std::find(out.varIds.begin(), out.varIds.end(), MEMBERID_NIL) != out.varIds.end();
     if (anyNil) {
-        std::unordered_set<MEMBERID> used;
+        IdSet used(out.funcIds.size() + out.varIds.size() + 16);
         CollectChainIds(chain, used);
         for (MEMBERID id : out.funcIds)
-            if (id != MEMBERID_NIL) used.insert(id);
+            if (id != MEMBERID_NIL) used.Insert(id);
         for (MEMBERID id : out.varIds)
-            if (id != MEMBERID_NIL) used.insert(id);
+            if (id != MEMBERID_NIL) used.Insert(id);
         const MemberIndex& ix = Names();
         const MEMBERID fbase = kFuncIdBase | (depth << 16);
         for (size_t i = 0; i < d.funcs.size(); ++i) {
@@ -525,23 +555,23 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                 }
             }
             MEMBERID id = fbase | static_cast<MEMBERID>(i & 0xFFFF);
-            if (used.count(id)) {
+            if (used.Contains(id)) {
                 id = fbase | static_cast<MEMBERID>(d.funcs.size() & 0xFFFF);
-                while (used.count(id)) ++id;
+                while (used.Contains(id)) ++id;
             }
             out.funcIds[i] = id;
-            used.insert(id);
+            used.Insert(id);
         }
         const MEMBERID vbase = kVarIdBase | (depth << 16);
         for (size_t i = 0; i < d.vars.size(); ++i) {
             if (out.varIds[i] != MEMBERID_NIL) continue;
             MEMBERID id = vbase | static_cast<MEMBERID>(i & 0xFFFF);
-            if (used.count(id)) {
+            if (used.Contains(id)) {
                 id = vbase | static_cast<MEMBERID>(d.vars.size() & 0xFFFF);
-                while (used.count(id)) ++id;
+                while (used.Contains(id)) ++id;
             }
             out.varIds[i] = id;
-            used.insert(id);
+            used.Insert(id);
         }
     }
     return S_OK;
@@ -558,17 +588,27 @@ HRESULT TypeInfoImpl::LayOut() {
     t.cbSizeVft = l.cbSizeVft;
     t.cbAlignment = l.cbAlignment;
     t.cbSizeInstance = l.cbSizeInstance;
+    // The id tables follow the ids that changed; names did not change.
     for (size_t i = 0; i < t.funcs.size(); ++i) {
-        t.funcs[i].memid = l.funcIds[i];
-        t.funcs[i].oVft = l.oVfts[i];
+        FuncData& f = t.funcs[i];
+        if (index_.idsValid && f.memid != l.funcIds[i]) {
+            index_.funcsById.Remove(IdKey(f.memid), static_cast<int>(i));
+            index_.funcsById.Insert(IdKey(l.funcIds[i]), static_cast<int>(i));
+        }
+        f.memid = l.funcIds[i];
+        f.oVft = l.oVfts[i];
     }
     for (size_t i = 0; i < t.vars.size(); ++i) {
-        t.vars[i].memid = l.varIds[i];
-        if (t.vars[i].varkind == VAR_PERINSTANCE) t.vars[i].oInst = l.oInsts[i];
+        VarData& v = t.vars[i];
+        if (index_.idsValid && v.memid != l.varIds[i]) {
+            index_.varsById.Remove(IdKey(v.memid), static_cast<int>(i));
+            index_.varsById.Insert(IdKey(l.varIds[i]), static_cast<int>(i));
+        }
+        v.memid = l.varIds[i];
+        if (v.varkind == VAR_PERINSTANCE) v.oInst = l.oInsts[i];
     }
     for (ImplTypeData& impl : l.addImpl) t.implTypes.push_back(std::move(impl));
     laidOut_ = true;
-    InvalidateIds();  // names did not change
     Touched();
     return S_OK;
 }

@@ -245,10 +245,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
-    if (index + 1 != t.funcs.size())
-        InvalidateIndex();
-    else if (index_.idsValid)  // appended: a new function has no name yet
-        index_.funcsById.Insert(IdKey(t.funcs[index].memid), static_cast<int>(index));
+    index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();
     return S_OK;
 }
@@ -257,8 +254,8 @@ HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
     if (HRESULT hr = Begin("DeleteFuncDesc"); FAILED(hr)) return hr;
     TypeData& t = Mut();
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
-    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -268,8 +265,8 @@ HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) 
     UINT index = 0;
     if (HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index); FAILED(hr)) return hr;
     TypeData& t = Mut();
+    index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
-    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -391,10 +388,7 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
                                       ~PARAMFLAG_FHASDEFAULT);
     if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
     t.vars.insert(t.vars.begin() + index, std::move(v));
-    if (index + 1 != t.vars.size())
-        InvalidateIndex();
-    else if (index_.idsValid)
-        index_.varsById.Insert(IdKey(t.vars[index].memid), static_cast<int>(index));
+    index_.VarInserted(static_cast<int>(index), t.vars[index]);
     Touched();
     return S_OK;
 }
@@ -403,8 +397,8 @@ HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {
     if (HRESULT hr = Begin("DeleteVarDesc"); FAILED(hr)) return hr;
     TypeData& t = Mut();
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    index_.VarRemoving(static_cast<int>(index), t.vars[index]);
     t.vars.erase(t.vars.begin() + index);
-    InvalidateIndex();
     Touched();
     return S_OK;
 }
@@ -414,8 +408,8 @@ HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
     UINT index = 0;
     if (HRESULT hr = GetVarIndexOfMemId(memid, &index); FAILED(hr)) return hr;
     TypeData& t = Mut();
+    index_.VarRemoving(static_cast<int>(index), t.vars[index]);
     t.vars.erase(t.vars.begin() + index);
-    InvalidateIndex();
     Touched();
     return S_OK;
 }

@@ -247,7 +247,6 @@ public:
 
 protected:
     void InvalidateIndex() { index_.Reset(); }
-    void InvalidateIds() { index_.idsValid = false; }
     // Finds the first function, then variable, with memid; false when absent.
     bool FindMember(MEMBERID memid, FuncView* f, const VarData** v);
     // The function at index as presented; f null when out of range.
@@ -392,8 +391,21 @@ struct ChainLink {
 // the root, taking the interface half of duals. TYPE_E_CIRCULARTYPE when the
 // chain reaches self or loops.
 HRESULT WalkBases(ITypeInfo* first, TypeInfoImpl* self, std::vector<ChainLink>& out);
+// A set of member ids (open addressing, two allocations at most per use).
+class IdSet {
+public:
+    explicit IdSet(size_t expected);
+    bool Contains(MEMBERID id) const;
+    void Insert(MEMBERID id);
+
+private:
+    static constexpr uint64_t kFree = ~uint64_t{0};
+    size_t SlotOf(MEMBERID id) const;
+    std::vector<uint64_t> slots_;  // the id as an unsigned value, or kFree
+    size_t used_ = 0;
+};
 // Every function id of the chain (for collision checks).
-void CollectChainIds(const std::vector<ChainLink>& chain, std::unordered_set<MEMBERID>& ids);
+void CollectChainIds(const std::vector<ChainLink>& chain, IdSet& ids);
 // Reads one base type's function as data, with its references taken into lib.
 HRESULT ImportFunc(ChainLink& link, UINT index, LibraryImpl& lib, FuncData& out);
 HRESULT ImportFuncCount(ChainLink& link, UINT* count);

@@ -1,5 +1,8 @@
 // Members: adding, naming, deleting and reading functions and variables, DLL
 // entries, help data and custom data at every level.
+#include <algorithm>
+#include <random>
+
 #include "EngineTestSupport.h"
 
 using namespace enginetest;
@@ -419,6 +422,123 @@ TEST(EngineMembers, RebuildingAPropertyThroughCopiesKeepsItsIdNamesAndSlots) {
     EXPECT_EQ(INVOKE_PROPERTYGET, FuncAt(ti.get(), 0).invkind);
     EXPECT_EQ(names, NamesOf(ti.get(), id));
     EXPECT_EQ(20, Attr(ti.get()).cbSizeVft);
+}
+
+}  // namespace
+
+namespace {
+
+// Members inserted and deleted anywhere, renamed and laid out, in a long
+// pseudo-random sequence: every lookup by name and by id agrees with the
+// member lists after each step. Property accessors share a name and an id,
+// and members without an id share MEMBERID_NIL, so that chains of members
+// with one key are edited too.
+TEST(EngineMembers, LookupsFollowMembersInsertedAndDeletedInTheMiddle) {
+    auto lib = NewLib();
+    auto iface = NewType(lib.get(), u"IMany", TKIND_INTERFACE);
+    auto rec = NewType(lib.get(), u"Many", TKIND_RECORD);
+    auto fr = Read(iface), vr = Read(rec);
+    struct Member {
+        std::u16string name;
+        MEMBERID id;
+        INVOKEKIND invkind = INVOKE_FUNC;
+    };
+    std::vector<Member> funcs, vars;
+    std::mt19937 rng(7);
+    auto pick = [&](size_t n) { return static_cast<UINT>(rng() % n); };
+    int serial = 0;
+    MEMBERID nextId = 1000;
+    auto idOf = [](ITypeInfo* ti, std::u16string name) {
+        LPOLESTR names[] = {name.data()};
+        MEMBERID id = -2;
+        return SUCCEEDED(ti->GetIDsOfNames(names, 1, &id)) ? id : -2;
+    };
+    auto check = [&](ITypeInfo2* ti, const std::vector<Member>& list, bool isFunc) {
+        for (UINT i = 0; i < list.size(); ++i) {
+            const Member& m = list[i];
+            ASSERT_EQ(m.id, isFunc ? FuncAt(ti, i).memid : VarIdAt(ti, i));
+            ASSERT_EQ(m.id, idOf(ti, m.name)) << "member " << i;
+            UINT at = 99999;
+            ASSERT_OK(isFunc ? ti->GetFuncIndexOfMemId(m.id, m.invkind, &at) : ti->GetVarIndexOfMemId(m.id, &at));
+            UINT first = 0;  // the first member with that id and invoke kind
+            while (list[first].id != m.id || list[first].invkind != m.invkind) ++first;
+            ASSERT_EQ(first, at) << "member " << i;
+        }
+    };
+    for (int step = 0; step < 1500; ++step) {
+        const bool onFuncs = pick(3) != 0;
+        std::vector<Member>& list = onFuncs ? funcs : vars;
+        ICreateTypeInfo2* ct = onFuncs ? iface.get() : rec.get();
+        const UINT action = list.size() < 8 ? 0 : pick(8) == 0 ? 6 : pick(6);
+        if (action <= 2) {  // insert anywhere, with an explicit id or none; functions may come as a property
+            const UINT at = pick(list.size() + 1);
+            Member m{u"Name" + FromUtf8(std::to_string(serial++)), pick(2) == 0 ? MEMBERID_NIL : nextId++};
+            const bool property = onFuncs && pick(3) == 0;
+            if (onFuncs) {
+                if (property) m.invkind = INVOKE_PROPERTYGET;
+                ASSERT_OK(AddFunc(ct, at, FUNC_PUREVIRTUAL, m.invkind, VT_HRESULT, {}, m.id));
+                ASSERT_OK(SetNames(ct, at, {m.name}));
+            } else {
+                ASSERT_OK(AddVar(ct, at, VAR_PERINSTANCE, VT_I4, m.name.c_str(), nullptr, m.id));
+            }
+            list.insert(list.begin() + at, m);
+            if (property) {
+                const UINT putAt = at + 1 + pick(list.size() - at);
+                Member put = m;
+                put.invkind = INVOKE_PROPERTYPUT;
+                ASSERT_OK(AddFunc(ct, putAt, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}, m.id));
+                ASSERT_OK(SetNames(ct, putAt, {m.name}));
+                list.insert(list.begin() + putAt, put);
+            }
+        } else if (action <= 4) {  // delete anywhere
+            const UINT at = pick(list.size());
+            const Member gone = list[at];
+            ASSERT_OK(onFuncs ? ct->DeleteFuncDesc(at) : ct->DeleteVarDesc(at));
+            list.erase(list.begin() + at);
+            if (std::none_of(list.begin(), list.end(), [&](const Member& m) { return m.name == gone.name; })) {
+                EXPECT_EQ(-2, idOf(onFuncs ? fr.get() : vr.get(), gone.name));
+            }
+        } else if (action == 5) {  // rename; a name in use elsewhere is refused
+            const UINT at = pick(list.size()), other = pick(list.size());
+            const std::u16string fresh = u"Renamed" + FromUtf8(std::to_string(serial++));
+            std::u16string taken = list[other].name;
+            if (list[at].invkind == INVOKE_FUNC && list[at].name != taken) {
+                EXPECT_EQ(TYPE_E_AMBIGUOUSNAME, onFuncs ? SetNames(ct, at, {taken}) : ct->SetVarName(at, taken.c_str()));
+            }
+            ASSERT_OK(onFuncs ? SetNames(ct, at, {fresh}) : ct->SetVarName(at, fresh.c_str()));
+            list[at].name = fresh;
+        } else {  // lay out: members without an id receive one
+            ASSERT_OK(ct->LayOut());
+            for (UINT i = 0; i < list.size(); ++i)
+                list[i].id = onFuncs ? FuncAt(fr.get(), i).memid : VarIdAt(vr.get(), i);
+            for (const Member& m : list) ASSERT_NE(MEMBERID_NIL, m.id);
+        }
+        ASSERT_NO_FATAL_FAILURE(check(onFuncs ? fr.get() : vr.get(), list, onFuncs)) << "step " << step;
+    }
+}
+
+// The put of a property deleted from the middle and added again at the end
+// is found by id and name, and the members between keep theirs.
+TEST(EngineMembers, AnAccessorDeletedAndAddedBackIsFoundAgain) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    auto ti = Read(foo);
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, {}, 5));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}, 5));
+    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 7));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"P"}));
+    ASSERT_OK(SetNames(foo.get(), 1, {u"P"}));
+    ASSERT_OK(SetNames(foo.get(), 2, {u"Q"}));
+    UINT index = 0;
+    ASSERT_OK(ti->GetFuncIndexOfMemId(7, INVOKE_FUNC, &index));  // the tables are in use
+    ASSERT_OK(foo->DeleteFuncDesc(1));
+    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}, 5));
+    ASSERT_OK(SetNames(foo.get(), 2, {u"P"}));
+    ASSERT_OK(ti->GetFuncIndexOfMemId(5, INVOKE_PROPERTYPUT, &index));
+    EXPECT_EQ(2u, index);
+    ASSERT_OK(ti->GetFuncIndexOfMemId(7, INVOKE_FUNC, &index));
+    EXPECT_EQ(1u, index);
+    EXPECT_EQ(TYPE_E_AMBIGUOUSNAME, SetNames(foo.get(), 1, {u"P"}));
 }
 
 }  // namespace
