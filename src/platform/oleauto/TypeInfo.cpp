@@ -155,9 +155,10 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
         auto put = [&](const std::u16string& name) {
             if (n < cMaxNames) rgBstrNames[n++] = MakeBstr(name);
         };
+        // A member without a name has no names, not even its parameters'.
         if (v) {
-            put(v->name);
-        } else {
+            if (!v->name.empty()) put(v->name);
+        } else if (!f.f->name.empty()) {
             // The member, then the parameters up to the last named one.
             put(f.f->name);
             const size_t count = f.ParamCount();

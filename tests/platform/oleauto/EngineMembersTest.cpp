@@ -147,6 +147,27 @@ TEST(EngineMembers, NamesFollowThePlatformsRules) {
     EXPECT_EQ(DISP_E_UNKNOWNNAME, ti->GetIDsOfNames(names, 1, ids));
 }
 
+// As the platform reads a saved library: a member without a name reports no
+// names at all, even when its parameters are named.
+TEST(EngineMembers, AMemberWithoutANameHasNoNames) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4, VT_I4}, 1));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4}, 2));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"", u"a", u"b"}));
+    auto rec = NewType(lib.get(), u"Pair", TKIND_RECORD);
+    ASSERT_OK(AddVar(rec.get(), 0, VAR_PERINSTANCE, VT_I4, nullptr, nullptr, 5));
+    ASSERT_OK(AddVar(rec.get(), 1, VAR_PERINSTANCE, VT_I4, u"second", nullptr, 6));
+    for (auto [ti, memid] : {std::pair{Read(foo), 1}, {Read(foo), 2}, {Read(rec), 5}}) {
+        BSTR names[4] = {};
+        UINT count = 99;
+        ASSERT_OK(ti->GetNames(memid, names, 4, &count));
+        EXPECT_EQ(0u, count) << memid;
+        EXPECT_EQ(nullptr, names[0]);
+    }
+    EXPECT_EQ(std::vector<std::u16string>{u"second"}, NamesOf(Read(rec).get(), 6));
+}
+
 TEST(EngineMembers, DeletingAMemberShiftsTheRestWithTheirNamesHelpAndCustomData) {
     auto lib = NewLib();
     auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
