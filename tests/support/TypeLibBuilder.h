@@ -190,6 +190,7 @@ enum class Route { Created, Loaded };
 inline std::string RouteName(const ::testing::TestParamInfo<Route>& info) {
     return info.param == Route::Created ? "Created" : "Loaded";
 }
+inline void PrintTo(Route route, std::ostream* os) { *os << (route == Route::Created ? "Created" : "Loaded"); }
 
 // The library build(file) makes, reached by route; a saved file goes in dir.
 template <class Build>

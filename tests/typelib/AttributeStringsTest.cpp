@@ -2,8 +2,9 @@
 // and member kinds, including flags read back from a built library.
 #include <gtest/gtest.h>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/tlbinf/TliInterfaces.h"
+#include <tuple>
+
+#include "support/TliReading.h"
 #include "typelib/modAttributeStrings.h"
 
 namespace zephrin {
@@ -40,78 +41,43 @@ TEST(FlagKeywords, FlagsWithoutAKeywordedBitGiveAnEmptyList) {
 }
 
 TEST(FlagKeywords, ReadFromALibraryThroughTheInformationObjects) {
-    ole::ComPtr<ole::ICreateTypeLib2> lib;
-    ASSERT_EQ(ole::CreateTypeLib2(ole::SYS_WIN32, u"", lib.put()), ole::S_OK);
-    ASSERT_EQ(lib->SetName(u"Flags"), ole::S_OK);
+    ole::ComPtr<ole::ICreateTypeLib2> lib = testsupport::NewLibrary(u"Flags");
     ASSERT_EQ(lib->SetLibFlags(ole::LIBFLAG_FHIDDEN | ole::LIBFLAG_FHASDISKIMAGE), ole::S_OK);
-    ole::ComPtr<ole::ICreateTypeInfo> type;
-    ASSERT_EQ(lib->CreateTypeInfo(u"Colors", ole::TKIND_ENUM, type.put()), ole::S_OK);
-    ASSERT_EQ(type->SetTypeFlags(ole::TYPEFLAG_FHIDDEN | ole::TYPEFLAG_FRESTRICTED | ole::TYPEFLAG_FREVERSEBIND),
+    ASSERT_EQ(testsupport::NewType(lib.get(), u"Colors", ole::TKIND_ENUM)
+                  ->SetTypeFlags(ole::TYPEFLAG_FHIDDEN | ole::TYPEFLAG_FRESTRICTED | ole::TYPEFLAG_FREVERSEBIND),
               ole::S_OK);
-
-    ole::ComPtr<tli::TLIApplication> app;
-    ole::ComPtr<tli::TypeLibInfo> info;
-    ole::ComPtr<tli::TypeInfos> types;
-    ole::ComPtr<tli::TypeInfo> colors;
-    ASSERT_EQ(tli::GetTLIApplication(app.put()), ole::S_OK);
-    ASSERT_EQ(app->TypeLibInfoFromITypeLib(lib.As<ole::ITypeLib>().get(), info.put()), ole::S_OK);
-    ASSERT_EQ(info->get_TypeInfos(types.put()), ole::S_OK);
-    ASSERT_EQ(types->get_Item(1, colors.put()), ole::S_OK);
-    ole::SHORT libFlags = 0, typeFlags = 0;
-    ASSERT_EQ(info->get_AttributeMask(&libFlags), ole::S_OK);
-    ASSERT_EQ(colors->get_AttributeMask(&typeFlags), ole::S_OK);
-    EXPECT_EQ(Call(GetLibFlagNames, libFlags), (Names{{u"hidden", 4}}));
-    EXPECT_EQ(Call(GetTypeFlagNames, typeFlags), (Names{{u"hidden", 0x10}, {u"restricted", 0x200}}));
+    auto info = testsupport::InfoOf(testsupport::AsTypeLib(lib.get()).get());
+    EXPECT_EQ(Call(GetLibFlagNames, testsupport::Get(info, &tli::TypeLibInfo::get_AttributeMask)), (Names{{u"hidden", 4}}));
+    EXPECT_EQ(Call(GetTypeFlagNames, testsupport::Get(testsupport::TypeNamed(info.get(), u"Colors"), &tli::TypeInfo::get_AttributeMask)),
+              (Names{{u"hidden", 0x10}, {u"restricted", 0x200}}));
 }
 
-TEST(InvokeKindWording, UsesTheLowFourBits) {
-    EXPECT_EQ(InvokeKindText(1), u"Function ");
-    EXPECT_EQ(InvokeKindText(2), u"Property Get ");
-    EXPECT_EQ(InvokeKindText(4), u"Property Let ");
-    EXPECT_EQ(InvokeKindText(6), u"Property Get/Let ");
-    EXPECT_EQ(InvokeKindText(8), u"Property Set ");
-    EXPECT_EQ(InvokeKindText(10), u"Property Get/Set ");
-    EXPECT_EQ(InvokeKindText(12), u"Property Let/Set ");
-    EXPECT_EQ(InvokeKindText(14), u"Property Get/Let/Set ");
-    EXPECT_EQ(InvokeKindText(3), u"");
-    EXPECT_EQ(InvokeKindText(16), u"");
-    EXPECT_EQ(InvokeKindText(18), u"Property Get ");
-    EXPECT_EQ(InvokeKindText(34), u"Property Get ");
+TEST(Wording, InvokeKindsUseTheLowFourBitsAndParameterFlagsOnlyKnownDirections) {
+    const std::pair<int32_t, std::u16string_view> invokeKinds[] = {
+        {1, u"Function "},          {2, u"Property Get "},         {4, u"Property Let "},
+        {6, u"Property Get/Let "},  {8, u"Property Set "},         {14, u"Property Get/Let/Set "},
+        {3, u""},                   {16, u""},                     {18, u"Property Get "}};
+    for (const auto& [kind, text] : invokeKinds) EXPECT_EQ(InvokeKindText(kind), text) << kind;
+    const std::pair<int32_t, std::u16string_view> paramFlags[] = {
+        {1, u"[in] "},          {3, u"[in, out] "}, {5, u"[in, lcid] "}, {10, u"[out, retval] "},
+        {0x31, u"[in] "},  // optional and default bits are not spelled
+        {0, u""},               {8, u""}};
+    for (const auto& [flags, text] : paramFlags) EXPECT_EQ(ParamFlagsText(flags), text) << flags;
 }
 
-TEST(ParamFlagWording, KnownDirectionsOnly) {
-    EXPECT_EQ(ParamFlagsText(1), u"[in] ");
-    EXPECT_EQ(ParamFlagsText(2), u"[out] ");
-    EXPECT_EQ(ParamFlagsText(3), u"[in, out] ");
-    EXPECT_EQ(ParamFlagsText(5), u"[in, lcid] ");
-    EXPECT_EQ(ParamFlagsText(10), u"[out, retval] ");
-    EXPECT_EQ(ParamFlagsText(0x31), u"[in] ");  // optional and default bits are not spelled
-    EXPECT_EQ(ParamFlagsText(0), u"");
-    EXPECT_EQ(ParamFlagsText(8), u"");
-}
-
-TEST(TypeAndMemberWording, KeywordsAndNouns) {
-    const char16_t* kinds[] = {u"enum", u"record", u"module", u"interface", u"dispinterface", u"coclass", u"alias", u"union"};
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(TypeKindText(k), kinds[k]);
+TEST(Wording, TypeKeywordsAndMemberNounsDependOnTheKindOfType) {
+    EXPECT_EQ(TypeKindText(ole::TKIND_ENUM), u"enum");
+    EXPECT_EQ(TypeKindText(ole::TKIND_UNION), u"union");
     EXPECT_EQ(TypeKindText(8), u"");
     EXPECT_EQ(TypeKindText(-1), u"");
-
-    EXPECT_EQ(MemberKindText(0, 0), u"value");
-    EXPECT_EQ(MemberKindText(0, 2), u"value");
-    EXPECT_EQ(MemberKindText(1, 1), u"field");
-    EXPECT_EQ(MemberKindText(7, 0), u"field");
-    EXPECT_EQ(MemberKindText(2, 0), u"constant");
-    EXPECT_EQ(MemberKindText(2, 1), u"function");
-    EXPECT_EQ(MemberKindText(3, 1), u"method");
-    EXPECT_EQ(MemberKindText(4, 0), u"property");
-    EXPECT_EQ(MemberKindText(4, 1), u"method");
-    EXPECT_EQ(MemberKindText(3, 2), u"Property Get function");
-    EXPECT_EQ(MemberKindText(2, 8), u"Property Set function");
-    EXPECT_EQ(MemberKindText(4, 4), u"Property Let function");
-    EXPECT_EQ(MemberKindText(3, 0), u"function");
-    EXPECT_EQ(MemberKindText(5, 1), u"");
-    EXPECT_EQ(MemberKindText(6, 0), u"");
-    EXPECT_EQ(MemberKindText(9, 1), u"");
+    // (type kind, invoke kind) -> noun
+    const std::tuple<int32_t, int32_t, std::u16string_view> nouns[] = {
+        {0, 0, u"value"},    {0, 2, u"value"},  {1, 1, u"field"},  {7, 0, u"field"},
+        {2, 0, u"constant"}, {2, 1, u"function"}, {3, 1, u"method"}, {4, 0, u"property"},
+        {4, 1, u"method"},   {3, 2, u"Property Get function"},      {2, 8, u"Property Set function"},
+        {4, 4, u"Property Let function"},       {3, 0, u"function"},  {5, 1, u""},
+        {6, 0, u""},         {9, 1, u""}};
+    for (const auto& [type, invoke, noun] : nouns) EXPECT_EQ(MemberKindText(type, invoke), noun) << type << "/" << invoke;
 }
 
 }  // namespace

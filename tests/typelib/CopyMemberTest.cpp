@@ -1,14 +1,13 @@
 // Copying members between types of the same kind under names free in the
 // destination, saved and reloaded.
-#include "MemberTestSupport.h"
+#include "ModelTestSupport.h"
 
-namespace membertest {
+namespace modeltest {
 namespace {
 
-class CopyMember : public MemberTest {
+class CopyMember : public ModelTest {
 protected:
     void SetUp() override {
-        MemberTest::SetUp();
         source = Add(u"DSource", TKIND_DISPATCH);
         Func(*source, u"Item", {Param(u"index", VT_I4)}, INVOKE_PROPERTYGET, MEMBERID_NIL, VT_BSTR);
         Func(*source, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT);
@@ -87,4 +86,4 @@ TEST_F(CopyMember, AFailedCopyLeavesNoHalfAddedProperty) {
 }
 
 }  // namespace
-}  // namespace membertest
+}  // namespace modeltest

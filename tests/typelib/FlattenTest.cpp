@@ -1,24 +1,15 @@
-// Flattening an interface onto its standard base, saved and reloaded, and
-// its rollback when a step fails.
-#include "MemberTestSupport.h"
+// Flattening an interface onto its standard base, saved and reloaded (its
+// rollback: MemberRollbackTest).
+#include "ModelTestSupport.h"
 
-namespace membertest {
+namespace modeltest {
 namespace {
 
-class Flatten : public MemberTest {
+class Flatten : public ModelTest {
 protected:
-    // IC derives from IB, which derives from IDispatch.
     void Chain() {
-        ib = Interface(u"IB");
-        Func(*ib, u"B1", {Param(u"x", VT_I4)}, INVOKE_FUNC, 7);
-        Func(*ib, u"B2");
-        HelpData hd;
-        hd.DocString = u"From B";
-        ib->ModifyMemberHelpData(Id(*ib, u"B2"), hd, HelpData::kDocString);
-        ic = Add(u"IC", TKIND_INTERFACE);
-        ic->SetBaseType(CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IB").get());
-        Func(*ic, u"C1");
-        Func(*ic, u"C2", {}, INVOKE_FUNC, 9);
+        ic = InterfaceChain();
+        ib = lib.GetCustomTypeInfo(u"IB");
     }
     std::shared_ptr<CustomTypeInfo> ib, ic;
 };
@@ -55,31 +46,5 @@ TEST_F(Flatten, AChainWithoutAStandardBaseEndsWithoutBase) {
         << s;
 }
 
-struct Injected {
-    const char* method;
-    int skip;
-};
-
-class FlattenRollback : public Flatten, public ::testing::WithParamInterface<Injected> {};
-
-TEST_P(FlattenRollback, AFailedFlattenRestoresTheLibraryExactly) {
-    Chain();
-    const std::string before = Dump();
-    ole::testing::FailNextCall(GetParam().method, E_OUTOFMEMORY, GetParam().skip);
-    EXPECT_EQ(ErrorOf([&] { ic->Flatten(); }), E_OUTOFMEMORY);
-    ole::testing::ClearInjectedFailures();
-    EXPECT_EQ(Dump(), before);
-    EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 2u);
-    EXPECT_TRUE(ic->Flatten());
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, FlattenRollback,
-                         ::testing::Values(Injected{"CreateTypeInfo", 0}, Injected{"AddFuncDesc", 2},
-                                           Injected{"AddFuncDesc", 5}, Injected{"AddFuncDesc", 7},
-                                           Injected{"DeleteFuncDesc", 2}, Injected{"DeleteImplType", 0},
-                                           Injected{"ICreateTypeInfo2::SetTypeFlags", 1},
-                                           Injected{"AddImplType", 1}, Injected{"SetFuncAndParamNames", 5},
-                                           Injected{"SetFuncDocString", 1}, Injected{"DeleteTypeInfo", 0}));
-
 }  // namespace
-}  // namespace membertest
+}  // namespace modeltest

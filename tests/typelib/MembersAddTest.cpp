@@ -1,23 +1,11 @@
 // Adding functions, constants and data members to editable types, checked on
 // the saved and reloaded library.
-#include "MemberTestSupport.h"
+#include "ModelTestSupport.h"
 
-namespace membertest {
+namespace modeltest {
 namespace {
 
-TEST_F(MemberTest, DefaultFuncDataHoldsTheDefaults) {
-    const FuncData fd = CustomTypeInfo::DefaultFuncData();
-    EXPECT_EQ(fd.InvokeKind, 1);
-    EXPECT_EQ(fd.MemID, -1);
-    EXPECT_EQ(fd.Flags, 0);
-    EXPECT_EQ(fd.CallConv, 4);
-    EXPECT_EQ(fd.VTableOffset, 0);
-    EXPECT_EQ(fd.InsertPosition, -1);
-    EXPECT_TRUE(fd.DllName.empty());
-    EXPECT_EQ(fd.DllEntry.vt(), VT_EMPTY);
-}
-
-TEST_F(MemberTest, FunctionsWithOptionalDefaultParamArrayAndLcidParametersReload) {
+TEST_F(ModelTest, FunctionsWithOptionalDefaultParamArrayAndLcidParametersReload) {
     auto t = Interface(u"IWidget");
     std::vector<ParamData> params{Param(u"count", VT_I4), Param(u"tag", VT_VARIANT, PARAMFLAG_FIN | PARAMFLAG_FOPT),
                                   Param(u"size", VT_I4, PARAMFLAG_FIN | PARAMFLAG_FHASDEFAULT),
@@ -55,7 +43,7 @@ TEST_F(MemberTest, FunctionsWithOptionalDefaultParamArrayAndLcidParametersReload
                                "param 0 \"index\"", "param 1  pflags=0x1 type=vt8"}));
 }
 
-TEST_F(MemberTest, FunctionsAreRefusedWhereTheyCannotGo) {
+TEST_F(ModelTest, FunctionsAreRefusedWhereTheyCannotGo) {
     auto t = Interface(u"IWidget");
     std::vector<ParamData> none;
     FuncData put = CustomTypeInfo::DefaultFuncData();
@@ -74,7 +62,7 @@ TEST_F(MemberTest, FunctionsAreRefusedWhereTheyCannotGo) {
     EXPECT_EQ(m->FuncCount(), 0);
 }
 
-TEST_F(MemberTest, ModuleFunctionsTakeDllEntriesByNameAndByOrdinal) {
+TEST_F(ModelTest, ModuleFunctionsTakeDllEntriesByNameAndByOrdinal) {
     auto m = Add(u"Native", TKIND_MODULE);
     std::vector<ParamData> params{Param(u"handle", VT_I4)};
     FuncData fd;
@@ -90,7 +78,7 @@ TEST_F(MemberTest, ModuleFunctionsTakeDllEntriesByNameAndByOrdinal) {
                                "func 1 \"Close\"", "dll=\"native.dll\" entry=\"CloseThing\""}));
 }
 
-TEST_F(MemberTest, ConstantsOfEverySimpleTypeReload) {
+TEST_F(ModelTest, ConstantsOfEverySimpleTypeReload) {
     auto m = Add(u"Constants", TKIND_MODULE);
     const std::vector<Variant> values{Variant(int16_t{-2}),   Variant(int32_t{-70000}), Variant(1.5f),
                                       Variant(2.25),          Variant::Currency(12345), Variant::Date(45000.5),
@@ -117,7 +105,7 @@ TEST_F(MemberTest, ConstantsOfEverySimpleTypeReload) {
     }
 }
 
-TEST_F(MemberTest, EnumConstantsAreIntegersAtTheirPlace) {
+TEST_F(ModelTest, EnumConstantsAreIntegersAtTheirPlace) {
     auto e = Add(u"Colors", TKIND_ENUM);
     e->AddConstant(u"Red", Variant(int16_t{1}), 0, -1);
     e->AddConstant(u"Blue", Variant(std::u16string_view(u"3")), 0, -1);
@@ -130,7 +118,7 @@ TEST_F(MemberTest, EnumConstantsAreIntegersAtTheirPlace) {
                                "var 3 \"Last\""}));
 }
 
-TEST_F(MemberTest, DataMembersAppendToDispinterfacesAndInsertIntoRecords) {
+TEST_F(ModelTest, DataMembersAppendToDispinterfacesAndInsertIntoRecords) {
     auto d = Add(u"DWidget", TKIND_DISPATCH);
     d->AddProperty(u"Width", Ty(VT_I4).get(), 5, 0, -1);
     d->AddProperty(u"Height", Ty(VT_I4).get(), -1, VARFLAG_FREADONLY, 0);
@@ -145,7 +133,7 @@ TEST_F(MemberTest, DataMembersAppendToDispinterfacesAndInsertIntoRecords) {
                                                         "type=vt3 offset=4"}));
 }
 
-TEST_F(MemberTest, AFailedAdditionLeavesNoHalfAddedMember) {
+TEST_F(ModelTest, AFailedAdditionLeavesNoHalfAddedMember) {
     auto e = Add(u"Colors", TKIND_ENUM);
     e->AddConstant(u"Red", Variant(int32_t{1}), 0, -1);
     auto t = Interface(u"IWidget");
@@ -164,4 +152,4 @@ TEST_F(MemberTest, AFailedAdditionLeavesNoHalfAddedMember) {
 }
 
 }  // namespace
-}  // namespace membertest
+}  // namespace modeltest

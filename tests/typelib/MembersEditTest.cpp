@@ -1,12 +1,12 @@
 // Member and parameter edits through the rebuild engine: each edit keeps the
 // member's place, names, help, custom data and DLL entry. Checked on the
 // saved and reloaded library.
-#include "MemberTestSupport.h"
+#include "ModelTestSupport.h"
 
-namespace membertest {
+namespace modeltest {
 namespace {
 
-class MemberEdit : public MemberTest {
+class MemberEdit : public ModelTest {
 protected:
     // A module function with help, custom data on itself and its parameters,
     // and a DLL entry, between two other functions.
@@ -237,4 +237,4 @@ TEST_F(MemberEdit, HelpEditsAndTheLibraryWideHelpFilesLoseNothing) {
 }
 
 }  // namespace
-}  // namespace membertest
+}  // namespace modeltest

@@ -15,9 +15,6 @@
 
 using namespace modeltest;
 using zephrin::BoundsTable;
-using zephrin::CustomTypeInfo;
-using zephrin::CustomTypeLib;
-using zephrin::CustomVarTypeInfo;
 
 namespace {
 
@@ -117,8 +114,7 @@ void BuildModelGolden(CustomTypeLib& lib) {
 
     auto shapeBase = lib.AddCustomTypeInfo(u"IShapeBase", TKIND_INTERFACE, GuidText(4));
     shapeBase->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
-    AddFunc(shapeBase->CreateTypeInfo().get(), 0, u"Describe",
-            {{u"text", Vt(VT_BSTR), PARAMFLAG_FIN}});
+    AddFunc(shapeBase->CreateTypeInfo().get(), 0, {.name = u"Describe", .params = {{u"text", Vt(VT_BSTR)}}});
     shapeBase->LayOut();
 
     // IShape starts on IUnknown and is rebased onto IShapeBase with its functions.
@@ -126,14 +122,10 @@ void BuildModelGolden(CustomTypeLib& lib) {
     shape->SetBaseType(CustomTypeInfo::kBaseIUnknown, nullptr);
     {
         ICreateTypeInfo2* t = shape->CreateTypeInfo().get();
-        TYPEDESC r8{};
-        r8.vt = VT_R8;
-        TYPEDESC pr8{};
-        pr8.vt = VT_PTR;
-        pr8.lptdesc = &r8;
-        AddFunc(t, 0, u"Area", {{u"value", pr8, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, INVOKE_PROPERTYGET);
-        AddFunc(t, 1, u"Fixed", {}, INVOKE_FUNC, 5);
-        AddFunc(t, 2, u"Move", {{u"x", Vt(VT_I4)}, {u"y", Vt(VT_I4)}});
+        TypeDescs td;
+        AddFunc(t, 0, {u"Area", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"value", td.Ptr(Vt(VT_R8)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+        AddFunc(t, 1, {.name = u"Fixed", .memid = 5});
+        AddFunc(t, 2, {.name = u"Move", .params = {{u"x", Vt(VT_I4)}, {u"y", Vt(VT_I4)}}});
         ASSERT_OK(t->SetFuncDocString(2, u"Moves the shape"));
         ASSERT_OK(t->SetFuncHelpContext(2, 42));
         Variant n(int32_t{100});
@@ -151,31 +143,22 @@ void BuildModelGolden(CustomTypeLib& lib) {
     widget->Attributes(TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE);
     {
         ICreateTypeInfo2* t = widget->CreateTypeInfo().get();
-        TYPEDESC user{};
-        HREFTYPE h = 0;
-        ASSERT_OK(t->AddRefTypeInfo(shape->ITypeInfo().get(), &h));
-        user.vt = VT_USERDEFINED;
-        user.hreftype = h;
-        TYPEDESC puser{};
-        puser.vt = VT_PTR;
-        puser.lptdesc = &user;
-        TYPEDESC ppuser{};
-        ppuser.vt = VT_PTR;
-        ppuser.lptdesc = &puser;
-        AddFunc(t, 0, u"Shape", {{u"result", ppuser, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, INVOKE_PROPERTYGET);
-        AddFunc(t, 1, u"Shape", {{u"value", puser}}, INVOKE_PROPERTYPUTREF);
+        TypeDescs td;
+        const TYPEDESC puser = td.Ptr(User(RefTo(t, shape->ITypeInfo().get())));
+        AddFunc(t, 0, {u"Shape", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"result", td.Ptr(puser), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+        AddFunc(t, 1, {u"Shape", INVOKE_PROPERTYPUTREF, Vt(VT_HRESULT), {{u"value", puser}}});
     }
     widget->LayOut();
 
     auto events = lib.AddCustomTypeInfo(u"DEvents", TKIND_DISPATCH, GuidText(7));
     events->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
-    AddFunc(events->CreateTypeInfo().get(), 0, u"Changed", {{u"what", Vt(VT_BSTR)}}, INVOKE_FUNC, 1, FUNC_DISPATCH,
-            0, VT_VOID);
+    AddFunc(events->CreateTypeInfo().get(), 0,
+            {.name = u"Changed", .ret = Vt(VT_VOID), .params = {{u"what", Vt(VT_BSTR)}}, .memid = 1, .kind = FUNC_DISPATCH});
     events->Attributes(TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL);
 
     auto api = lib.AddCustomTypeInfo(u"Api", TKIND_MODULE, GuidText(8));
-    AddFunc(api->CreateTypeInfo().get(), 0, u"Beep", {{u"tone", Vt(VT_I4)}}, INVOKE_FUNC, 0x60000000, FUNC_STATIC, 0,
-            VT_I4);
+    AddFunc(api->CreateTypeInfo().get(), 0,
+            {.name = u"Beep", .ret = Vt(VT_I4), .params = {{u"tone", Vt(VT_I4)}}, .memid = 0x60000000, .kind = FUNC_STATIC});
     ASSERT_OK(api->CreateTypeInfo()->DefineFuncAsDllEntry(0, u"model.dll", DllEntryPoint(u"BeepNow")));
     AddConst(api->CreateTypeInfo().get(), 0, u"Greeting", Variant(std::u16string_view(u"hello")));
 

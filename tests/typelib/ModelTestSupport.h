@@ -1,52 +1,40 @@
-// Helpers for the type library model tests: building members through the
-// creation interfaces, saving and reloading a library, and reading back what
-// the reloaded library reports.
+// Helpers for the type library model tests: an editable library with its
+// types and members, saving and reloading it, and reading back the dump of
+// what the reloaded library reports.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "foundation/ErrorRecord.h"
 #include "platform/oleauto/Guid.h"
 #include "platform/oleauto/MsftWriter.h"
-#include "platform/oleauto/TypeLibData.h"
-#include "platform/oleauto/TypeLibFiles.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "support/ErrorCapture.h"
+#include "support/TliReading.h"
+#include "support/TypeLibBuilder.h"
 #include "tools/DumpTypeLib.h"
+#include "typelib/CustomTypeInfo.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace modeltest {
 
-using namespace ole;
+using namespace testsupport;
+using zephrin::CustomTypeInfo;
+using zephrin::CustomTypeLib;
+using zephrin::CustomVarTypeInfo;
 using zephrin::ErrorRecord;
+using zephrin::FuncData;
+using zephrin::HelpData;
+using zephrin::ModifyData;
+using zephrin::ParamData;
 
-#define ASSERT_OK(expr) ASSERT_EQ((expr), ole::S_OK)
-#define EXPECT_OK(expr) EXPECT_EQ((expr), ole::S_OK)
-
-// Runs f and returns the number of the error record it raised (0 when none).
-template <class F>
-int32_t ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const ErrorRecord& e) {
-        return e.Number;
-    }
-    return 0;
-}
-template <class F>
-ErrorRecord RecordOf(F&& f) {
-    try {
-        f();
-    } catch (const ErrorRecord& e) {
-        return e;
-    }
-    return ErrorRecord();
-}
+inline constexpr const char16_t* kNoGuid = u"{00000000-0000-0000-0000-000000000000}";
 
 inline GUID G(const char16_t* text) {
     GUID g{};
@@ -54,53 +42,27 @@ inline GUID G(const char16_t* text) {
     return g;
 }
 
-// One parameter: name, type, flags.
-struct P {
-    std::u16string name;
-    TYPEDESC type{};
-    USHORT flags = PARAMFLAG_FIN;
-};
-
-inline TYPEDESC Vt(VARTYPE vt) {
-    TYPEDESC t{};
-    t.vt = vt;
-    return t;
+// A custom data key of the tests, numbered.
+inline GUID CustKey(int n) {
+    GUID g = G(u"{5A170800-60D1-4E2B-9A51-000000001701}");
+    g.Data1 += static_cast<uint32_t>(n);
+    return g;
 }
 
-// Adds a function with named parameters at index.
-inline void AddFunc(ICreateTypeInfo* ti, UINT index, const std::u16string& name, std::vector<P> params = {},
-                    INVOKEKIND invkind = INVOKE_FUNC, MEMBERID memid = MEMBERID_NIL, FUNCKIND kind = FUNC_PUREVIRTUAL,
-                    SHORT oVft = 0, VARTYPE ret = VT_HRESULT) {
-    std::vector<ELEMDESC> elems;
-    for (const P& p : params) {
-        ELEMDESC e{};
-        e.tdesc = p.type;
-        e.paramdesc.wParamFlags = p.flags;
-        elems.push_back(e);
-    }
-    FUNCDESC f{};
-    f.memid = memid;
-    f.funckind = kind;
-    f.invkind = invkind;
-    f.callconv = CC_STDCALL;
-    f.cParams = static_cast<SHORT>(elems.size());
-    f.lprgelemdescParam = elems.empty() ? nullptr : elems.data();
-    f.oVft = oVft;
-    f.elemdescFunc.tdesc.vt = ret;
-    ASSERT_OK(ti->AddFuncDesc(index, &f));
-    std::vector<std::u16string> names{name};
-    const bool put = invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
-    for (size_t i = 0; i < params.size(); ++i)
-        if (!put || i + 1 < params.size()) names.push_back(params[i].name);
-    std::vector<LPOLESTR> ptrs;
-    for (auto& n : names) ptrs.push_back(n.data());
-    ASSERT_OK(ti->SetFuncAndParamNames(index, ptrs.data(), static_cast<UINT>(ptrs.size())));
+// An intrinsic type description.
+inline ComPtr<tli::VarTypeInfo> Ty(VARTYPE vt, int16_t pointers = 0) {
+    auto v = CustomVarTypeInfo::New();
+    v->SetType(vt, nullptr);
+    v->PointerLevel(pointers);
+    return v->GetVarTypeInfo();
 }
 
-inline ComPtr<ICreateTypeInfo2> RawType(zephrin::CustomTypeLib& lib, const char16_t* name, TYPEKIND kind) {
-    ComPtr<ICreateTypeInfo> ti;
-    EXPECT_OK(lib.CreateView()->CreateTypeInfo(name, kind, ti.put()));
-    return ti.As<ICreateTypeInfo2>();
+inline ParamData Param(std::u16string name, VARTYPE vt, int32_t flags = PARAMFLAG_FIN, int16_t pointers = 0) {
+    ParamData p;
+    p.Name = std::move(name);
+    p.VTInfo = Ty(vt, pointers);
+    p.Flags = flags;
+    return p;
 }
 
 inline std::u16string TempPath(const std::string& stem) {
@@ -129,7 +91,7 @@ inline ComPtr<ITypeLib> SaveAndReload(ITypeLib* lib, const std::string& stem = "
 }
 
 // Generates, saves and reloads; returns the dump of the reloaded library.
-inline std::string GenerateSaveDump(zephrin::CustomTypeLib& lib, const std::string& stem = "model") {
+inline std::string GenerateSaveDump(CustomTypeLib& lib, const std::string& stem = "model") {
     ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get(), stem);
     return reloaded ? tlbtools::DumpTypeLib(reloaded.get()) : std::string("LOADFAIL");
 }
@@ -149,6 +111,17 @@ inline std::string TypeSection(const std::string& dump, const std::string& name)
     return {};
 }
 
+// True when text holds every line, each after the one before.
+inline ::testing::AssertionResult HasInOrder(const std::string& text, const std::vector<std::string>& lines) {
+    size_t pos = 0;
+    for (const std::string& l : lines) {
+        size_t at = text.find(l, pos);
+        if (at == std::string::npos) return ::testing::AssertionFailure() << "missing \"" << l << "\" in\n" << text;
+        pos = at + l.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 inline ComPtr<ITypeInfo> TypeByName(ITypeLib* lib, const char16_t* name) {
     ComPtr<ITypeComp> comp;
     EXPECT_OK(lib->GetTypeComp(comp.put()));
@@ -159,6 +132,7 @@ inline ComPtr<ITypeInfo> TypeByName(ITypeLib* lib, const char16_t* name) {
     return ti;
 }
 
+// The names of the interfaces a type implements, in order.
 inline std::vector<std::u16string> ImplNames(ITypeInfo* ti) {
     TYPEATTR* a = nullptr;
     EXPECT_OK(ti->GetTypeAttr(&a));
@@ -176,6 +150,7 @@ inline std::vector<std::u16string> ImplNames(ITypeInfo* ti) {
     return out;
 }
 
+// The flags of the interfaces a type implements, in order.
 inline std::vector<INT> ImplFlags(ITypeInfo* ti) {
     TYPEATTR* a = nullptr;
     EXPECT_OK(ti->GetTypeAttr(&a));
@@ -188,5 +163,74 @@ inline std::vector<INT> ImplFlags(ITypeInfo* ti) {
     if (a) ti->ReleaseTypeAttr(a);
     return out;
 }
+
+// An editable library named after the test's purpose, with the types it adds.
+class ModelTest : public ::testing::Test {
+protected:
+    explicit ModelTest(const char16_t* name = u"Members") { lib.LibName(name); }
+    void TearDown() override { ole::testing::ClearInjectedFailures(); }
+
+    std::shared_ptr<CustomTypeInfo> Add(const char16_t* name, TYPEKIND kind) {
+        return lib.AddCustomTypeInfo(name, kind, kNoGuid);
+    }
+    // An interface deriving from IDispatch.
+    std::shared_ptr<CustomTypeInfo> Interface(const char16_t* name) {
+        auto t = Add(name, TKIND_INTERFACE);
+        t->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
+        return t;
+    }
+    ComPtr<tli::TypeInfo> T(const char16_t* name) { return lib.GetTypeInfo(name); }
+    // Adds a function through the editable type (a module function gets a DLL entry).
+    void Func(CustomTypeInfo& t, const char16_t* name, std::vector<ParamData> params = {},
+              int32_t invoke = INVOKE_FUNC, int32_t memid = MEMBERID_NIL, VARTYPE ret = VT_HRESULT) {
+        FuncData fd = CustomTypeInfo::DefaultFuncData();
+        fd.InvokeKind = invoke;
+        fd.MemID = memid;
+        if (t.TypeKind() == TKIND_MODULE) {
+            fd.DllName = u"widgets.dll";
+            fd.DllEntry = Variant(std::u16string_view(name));
+        }
+        t.AddFunctionEx(name, Ty(ret).get(), params, fd);
+        t.LayOut();
+    }
+    // An interface with A(value) carrying custom data 7, B with ID 5 and C with help "Sees".
+    std::shared_ptr<CustomTypeInfo> ThreeMethods(const char16_t* name) {
+        auto t = Interface(name);
+        Func(*t, u"A", {Param(u"value", VT_I4)});
+        Func(*t, u"B", {}, INVOKE_FUNC, 5);
+        Func(*t, u"C");
+        HelpData hd;
+        hd.DocString = u"Sees";
+        t->ModifyMemberHelpData(Id(*t, u"C"), hd, HelpData::kDocString);
+        Variant tag(int32_t{7});
+        EXPECT_OK(t->CreateTypeInfo()->SetFuncCustData(0, CustKey(1), tag.ptr()));
+        return t;
+    }
+    // IC : IB : IDispatch; IB has B1(x) with ID 7 and B2 with help "From B",
+    // IC has C1 and C2 with ID 9. Returns IC.
+    std::shared_ptr<CustomTypeInfo> InterfaceChain() {
+        auto ib = Interface(u"IB");
+        Func(*ib, u"B1", {Param(u"x", VT_I4)}, INVOKE_FUNC, 7);
+        Func(*ib, u"B2");
+        HelpData hd;
+        hd.DocString = u"From B";
+        ib->ModifyMemberHelpData(Id(*ib, u"B2"), hd, HelpData::kDocString);
+        auto ic = Add(u"IC", TKIND_INTERFACE);
+        ic->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IB").get());
+        Func(*ic, u"C1");
+        Func(*ic, u"C2", {}, INVOKE_FUNC, 9);
+        return ic;
+    }
+    MEMBERID Id(CustomTypeInfo& t, const char16_t* name) {
+        return zephrin::modITypeInfoHelper::MemberIDFromName(t.ITypeInfo().get(), name);
+    }
+    std::string Dump() { return GenerateSaveDump(lib, "model"); }
+    std::string Section(const std::string& type) { return TypeSection(Dump(), type); }
+    // The library as it stands, without saving.
+    std::string Snapshot() { return tlbtools::DumpTypeLib(lib.ReadView().get()); }
+    UINT TypeCount() { return lib.ReadView()->GetTypeInfoCount(); }
+
+    CustomTypeLib lib;
+};
 
 }  // namespace modeltest

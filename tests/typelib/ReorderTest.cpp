@@ -1,26 +1,13 @@
-// Reordering functions and variables and resetting member IDs, saved and
-// reloaded; failures at any step leave the library as it was and no
-// temporary type behind.
-#include "MemberTestSupport.h"
+// Reordering functions and variables, resetting member IDs and the vtable
+// layout probe, saved and reloaded (their rollback: MemberRollbackTest).
+#include "ModelTestSupport.h"
 
-namespace membertest {
+namespace modeltest {
 namespace {
 
-class Reorder : public MemberTest {
+class Reorder : public ModelTest {
 protected:
-    std::shared_ptr<CustomTypeInfo> ThreeMethods() {
-        auto t = Interface(u"IWidget");
-        Func(*t, u"A", {Param(u"value", VT_I4)});
-        Func(*t, u"B", {}, INVOKE_FUNC, 5);
-        Func(*t, u"C");
-        HelpData hd;
-        hd.DocString = u"Sees";
-        t->ModifyMemberHelpData(Id(*t, u"C"), hd, HelpData::kDocString);
-        Variant tag(int32_t{7});
-        EXPECT_OK(t->CreateTypeInfo()->SetFuncCustData(0, CustKey(1), tag.ptr()));
-        return t;
-    }
-    UINT TypeCount() { return lib.ReadView()->GetTypeInfoCount(); }
+    std::shared_ptr<CustomTypeInfo> ThreeMethods() { return ModelTest::ThreeMethods(u"IWidget"); }
 };
 
 TEST_F(Reorder, SynchronizedVtableOrderMovesTheFunctions) {
@@ -88,61 +75,28 @@ TEST_F(Reorder, ResettingMemberIDsRenumbersAutomaticOnesOrAll) {
     EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 4u);
 }
 
-TEST_F(Reorder, AFailedVariableResetGivesTheFunctionsTheirIDsBack) {
-    auto d = Add(u"DWidget", TKIND_DISPATCH);
-    d->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
-    Func(*d, u"Draw", {}, INVOKE_FUNC, 12);
-    Func(*d, u"Undo");
+TEST_F(Reorder, TheLayoutProbeLeavesNoTrace) {
+    auto t = Interface(u"IWidget");
+    Func(*t, u"First");
+    Func(*t, u"Second");
+    auto m = Add(u"Native", TKIND_MODULE);
     const std::string before = Dump();
-    ole::testing::FailNextCall("AddVarDesc", E_OUTOFMEMORY, 1);
-    EXPECT_EQ(ErrorOf([&] { d->ResetMemberIDs(true); }), E_OUTOFMEMORY);
+    int16_t offset = 99;
+    EXPECT_FALSE(t->NextVTableOffset(offset));  // automatic slots: the layout assigns one
+    EXPECT_EQ(offset, 0);
+    offset = 99;
+    EXPECT_FALSE(m->NextVTableOffset(offset));
+    EXPECT_EQ(offset, 99);
     EXPECT_EQ(Dump(), before);
+
+    // Hand-placed slots: the next one is the end of the vtable.
+    const int16_t order[] = {32, 28};
+    t->ReorderVTable(order, false);
+    const std::string reordered = Dump();
+    EXPECT_TRUE(t->NextVTableOffset(offset));
+    EXPECT_EQ(offset, 36);
+    EXPECT_EQ(Dump(), reordered);
 }
-
-struct Injected {
-    const char* method;
-    int skip;
-};
-
-class ReorderRollback : public Reorder, public ::testing::WithParamInterface<Injected> {};
-
-TEST_P(ReorderRollback, AFailedReorderRestoresTheLibraryExactly) {
-    auto t = ThreeMethods();
-    auto r = Add(u"Point", TKIND_RECORD);
-    r->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
-    r->AddProperty(u"y", Ty(VT_I4).get(), 9, 0, -1);
-    std::string before = Dump();
-    const int16_t order[] = {36, 28, 32};
-    const int16_t varOrder[] = {1, 0};
-    int failed = 0;
-    for (int op = 0; op < 3; ++op) {
-        ole::testing::FailNextCall(GetParam().method, E_OUTOFMEMORY, GetParam().skip);
-        const int32_t err = ErrorOf([&] {
-            if (op == 0) t->ReorderVTable(order, true);
-            if (op == 1) t->ResetMemberIDs(true);
-            if (op == 2) r->ReorderVars(varOrder);
-        });
-        ole::testing::ClearInjectedFailures();
-        if (err == 0) {  // the step is not part of this operation
-            before = Dump();
-            continue;
-        }
-        ++failed;
-        EXPECT_EQ(err, E_OUTOFMEMORY) << op;
-        EXPECT_EQ(Dump(), before) << op;
-        EXPECT_EQ(TypeCount(), 2u);
-    }
-    EXPECT_GT(failed, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, ReorderRollback,
-                         ::testing::Values(Injected{"CreateTypeInfo", 0}, Injected{"AddFuncDesc", 2},
-                                           Injected{"AddFuncDesc", 4}, Injected{"AddFuncDesc", 5},
-                                           Injected{"DeleteFuncDesc", 2}, Injected{"SetFuncAndParamNames", 4},
-                                           Injected{"SetFuncCustData", 1}, Injected{"SetFuncDocString", 1},
-                                           Injected{"AddVarDesc", 1}, Injected{"AddVarDesc", 3},
-                                           Injected{"SetVarName", 2}, Injected{"DeleteVarDesc", 1},
-                                           Injected{"DeleteTypeInfo", 0}));
 
 }  // namespace
-}  // namespace membertest
+}  // namespace modeltest

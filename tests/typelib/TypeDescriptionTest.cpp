@@ -1,7 +1,5 @@
 // Type descriptions, TYPEDESC chains, the parameter description, the base type
 // cache and the type-info helpers, on libraries built and reloaded.
-#include <gtest/gtest.h>
-
 #include "ModelTestSupport.h"
 #include "typelib/BaseTICache.h"
 #include "typelib/CustParameterInfo.h"
@@ -11,8 +9,6 @@
 
 using namespace modeltest;
 using zephrin::BoundsTable;
-using zephrin::CustomTypeLib;
-using zephrin::CustomVarTypeInfo;
 using zephrin::CustParameterInfo;
 using zephrin::TypeDescOwner;
 namespace helper = zephrin::modITypeInfoHelper;
@@ -20,16 +16,15 @@ namespace td = zephrin::modTYPEDESC;
 
 namespace {
 
-class TypeDescription : public ::testing::Test {
+class TypeDescription : public ModelTest {
 protected:
+    TypeDescription() : ModelTest(u"Descriptions") {}
     void SetUp() override {
-        lib.LibName(u"Descriptions");
-        iface = RawType(lib, u"IThing", TKIND_INTERFACE);
-        record = RawType(lib, u"Point", TKIND_RECORD);
+        iface = Raw(u"IThing", TKIND_INTERFACE);
+        record = Raw(u"Point", TKIND_RECORD);
     }
-    void TearDown() override { ole::testing::ClearInjectedFailures(); }
+    ComPtr<ICreateTypeInfo2> Raw(const char16_t* name, TYPEKIND kind) { return NewType(lib.CreateView().get(), name, kind); }
 
-    CustomTypeLib lib;
     ComPtr<ICreateTypeInfo2> iface, record;
 };
 
@@ -39,12 +34,9 @@ TEST_F(TypeDescription, SetTypeDecidesBetweenIntrinsicAndUserDefined) {
     EXPECT_TRUE(v->IsNothingTypeInfo());
     v->SetType(VT_I4, lib.GetTypeInfo(u"Point").get());
     EXPECT_FALSE(v->IsNothingTypeInfo());
-    LONG number = 0;
-    ASSERT_OK(v->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, -1);
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_TypeInfoNumber), -1);
     v->SetType(0, lib.GetTypeInfo(u"Point").get());
-    ASSERT_OK(v->get_TypeInfoNumber(&number));
-    EXPECT_EQ(number, 1);
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_TypeInfoNumber), 1);
     VARIANT out;
     EXPECT_EQ(v->get_TypedVariant(&out), MakeHResult(0x800A0005));
 }
@@ -60,18 +52,13 @@ TEST_F(TypeDescription, ArrayKindsTravelInTheVarTypeAndBoundsAreChecked) {
     EXPECT_EQ(v->ArrayBounds(&bounds, &dims), tli::TLI_E_NOTANARRAY);
 
     v->SetSafeArrayData(2);
-    VARTYPE vt = 0;
-    ASSERT_OK(v->get_VarType(&vt));
-    EXPECT_EQ(vt, VT_I2 | 0x2000);
-    ASSERT_OK(v->get_PointerLevel(&level));
-    EXPECT_EQ(level, 2);  // the array's own level
-    ASSERT_OK(v->get_ElementPointerLevel(&level));
-    EXPECT_EQ(level, 1);
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_VarType), VT_I2 | 0x2000);
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_PointerLevel), 2);  // the array's own level
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_ElementPointerLevel), 1);
     EXPECT_EQ(v->ArrayBounds(&bounds, &dims), tli::TLI_E_NOARRAYBOUNDS);
 
     v->SetFixedArrayData(BoundsTable{{0, 1}, {-1, 1}}, 0);
-    ASSERT_OK(v->get_VarType(&vt));
-    EXPECT_EQ(vt, VT_I2 | 0x1000);
+    EXPECT_EQ(Get(v, &tli::VarTypeInfo::get_VarType), VT_I2 | 0x1000);
     ASSERT_OK(v->ArrayBounds(&bounds, &dims));
     EXPECT_EQ(dims, 2);
     EXPECT_EQ(bounds, (std::vector<tli::ArrayBound>{{0, 1}, {-1, 1}}));
@@ -144,9 +131,7 @@ TEST_F(TypeDescription, ChainsRoundTripThroughAFieldOfASavedRecord) {
     auto back = CustomVarTypeInfo::New();
     back->DuplicateFromTypeDesc(read->elemdescVar.tdesc, reloaded.get(), pointType.get());
     pointType->ReleaseVarDesc(read);
-    VARTYPE vt = 0;
-    ASSERT_OK(back->get_VarType(&vt));
-    EXPECT_EQ(vt, VT_I4 | 0x1000);
+    EXPECT_EQ(Get(back, &tli::VarTypeInfo::get_VarType), VT_I4 | 0x1000);
     EXPECT_EQ(back->PointerLevel(), 1);
     EXPECT_EQ(back->ArrayPointerLevel(), 0);
     EXPECT_EQ(back->Bounds(), (BoundsTable{{0, 1}, {0, 2}}));
@@ -156,12 +141,9 @@ TEST_F(TypeDescription, ChainsRoundTripThroughAFieldOfASavedRecord) {
     pointType->ReleaseVarDesc(read);
     EXPECT_EQ(back->ArrayPointerLevel(), 1);
     EXPECT_EQ(back->PointerLevel(), 1);
-    bool external = true;
-    ASSERT_OK(back->get_IsExternalType(&external));
-    EXPECT_FALSE(external);  // the type lives in the library the description came from
+    EXPECT_FALSE(Get(back, &tli::VarTypeInfo::get_IsExternalType));  // it lives in the library it came from
     back->CurrentITypeLib(lib.ReadView().get());
-    ASSERT_OK(back->get_IsExternalType(&external));
-    EXPECT_TRUE(external);
+    EXPECT_TRUE(Get(back, &tli::VarTypeInfo::get_IsExternalType));
 }
 
 TEST_F(TypeDescription, PlainTypesTakeNoNodesAndFailedBuildsLeaveNothing) {
@@ -188,16 +170,14 @@ TEST_F(TypeDescription, PlainTypesTakeNoNodesAndFailedBuildsLeaveNothing) {
 }
 
 TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
-    ComPtr<ICreateTypeInfo2> dual = RawType(lib, u"IDual", TKIND_INTERFACE);
+    ComPtr<ICreateTypeInfo2> dual = Raw(u"IDual", TKIND_INTERFACE);
     ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
     HREFTYPE h = 0;
     ASSERT_OK(dual->AddRefTypeInfo(zephrin::BaseTICache::Instance().IDispatch().get(), &h));
     ASSERT_OK(dual->AddImplType(0, h));
     ASSERT_OK(dual->LayOut());
     ComPtr<tli::TypeInfo> item = lib.GetTypeInfo(u"IDual");
-    TYPEKIND kind = TKIND_ENUM;
-    ASSERT_OK(item->get_TypeKind(&kind));
-    ASSERT_EQ(kind, TKIND_DISPATCH);
+    ASSERT_EQ(Get(item, &tli::TypeInfo::get_TypeKind), TKIND_DISPATCH);
     EXPECT_EQ(helper::GetEffectiveTypeKind(lib.ReadView().get(), 2), TKIND_INTERFACE);
     TYPEATTR* a = nullptr;
     ComPtr<ITypeInfo2> half = helper::GetInterfaceTypeInfo2(lib.ReadView().get(), 2);
@@ -217,7 +197,7 @@ TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
     EXPECT_TRUE(ref.get() == half.get() || ref.As<IUnknown>().get() == half.As<IUnknown>().get());
 
     // A plain dispinterface is its own item.
-    RawType(lib, u"DEvents", TKIND_DISPATCH);
+    Raw(u"DEvents", TKIND_DISPATCH);
     ComPtr<ITypeInfo2> events = helper::GetInterfaceTypeInfo2(lib.ReadView().get(), 3);
     ASSERT_OK(events->GetTypeAttr(&a));
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
@@ -225,13 +205,10 @@ TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
 }
 
 TEST_F(TypeDescription, ParameterDescriptionOfARetvalParameter) {
-    TYPEDESC ptr{};
-    TYPEDESC inner = Vt(VT_BSTR);
-    ptr.vt = VT_PTR;
-    ptr.lptdesc = &inner;
-    AddFunc(iface.get(), 0, u"Name", {{u"pVal", ptr, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, INVOKE_PROPERTYGET);
-    AddFunc(iface.get(), 1, u"Name", {{u"value", Vt(VT_BSTR)}}, INVOKE_PROPERTYPUT);
-    AddFunc(iface.get(), 2, u"Nothing");
+    TypeDescs td;
+    AddFunc(iface.get(), 0, {u"Name", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"pVal", td.Ptr(Vt(VT_BSTR)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+    AddFunc(iface.get(), 1, {u"Name", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"value", Vt(VT_BSTR)}}});
+    AddFunc(iface.get(), 2, {u"Nothing"});
     HREFTYPE h = 0;
     ASSERT_OK(iface->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &h));
     ASSERT_OK(iface->AddImplType(0, h));
@@ -240,36 +217,18 @@ TEST_F(TypeDescription, ParameterDescriptionOfARetvalParameter) {
 
     auto p = CustParameterInfo::New();
     p->InitParameter(thing.get(), 0);
-    std::u16string name;
-    ASSERT_OK(p->get_Name(&name));
-    EXPECT_EQ(name, u"pVal");
-    USHORT flags = 0;
-    ASSERT_OK(p->get_Flags(&flags));
-    EXPECT_EQ(flags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
-    ComPtr<tli::VarTypeInfo> a, b;
-    ASSERT_OK(p->get_VarTypeInfo(a.put()));
-    ASSERT_OK(p->get_VarTypeInfo(b.put()));
-    EXPECT_EQ(a.get(), b.get());
-    VARTYPE vt = 0;
-    SHORT level = 0;
-    ASSERT_OK(a->get_VarType(&vt));
-    ASSERT_OK(a->get_PointerLevel(&level));
-    EXPECT_EQ(vt, VT_BSTR);
-    EXPECT_EQ(level, 1);
-    bool flag = true;
-    ASSERT_OK(p->get_Optional(&flag));
-    EXPECT_FALSE(flag);
+    EXPECT_EQ(NameOf(p.get()), u"pVal");
+    EXPECT_EQ(Get(p, &tli::ParameterInfo::get_Flags), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+    ComPtr<tli::VarTypeInfo> a = Get(p, &tli::ParameterInfo::get_VarTypeInfo);
+    EXPECT_EQ(a, Get(p, &tli::ParameterInfo::get_VarTypeInfo));
+    EXPECT_EQ(Get(a, &tli::VarTypeInfo::get_VarType), VT_BSTR);
+    EXPECT_EQ(Get(a, &tli::VarTypeInfo::get_PointerLevel), 1);
+    EXPECT_FALSE(Get(p, &tli::ParameterInfo::get_Optional));
     VARIANT dv;
     EXPECT_EQ(p->get_DefaultValue(&dv), tli::TLI_E_NODEFAULTVALUE);
-    LONG count = -1;
-    ASSERT_OK(p->get_Count(&count));
-    EXPECT_EQ(count, 0);
-    ComPtr<tli::CustomDataEnum> items;
-    ASSERT_OK(p->NewEnum(items.put()));
+    EXPECT_EQ(Get(p, &CustParameterInfo::get_Count), 0);
     ComPtr<tli::CustomDataItem> item;
-    EXPECT_EQ(items->Next(item.put()), S_FALSE);
-    ASSERT_OK(p->get_Count(&count));
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(Get(p, &CustParameterInfo::NewEnum)->Next(item.put()), S_FALSE);
 
     // A function without parameters has no last parameter.
     EXPECT_EQ(ErrorOf([&] { CustParameterInfo::New()->InitParameter(thing.get(), 2); }), 9);
@@ -298,8 +257,8 @@ TEST_F(TypeDescription, HiddenParameterCounts) {
 }
 
 TEST_F(TypeDescription, LayoutProbeLeavesTheTypeAsItWas) {
-    AddFunc(iface.get(), 0, u"First");
-    AddFunc(iface.get(), 1, u"Second");
+    AddFunc(iface.get(), 0, {u"First"});
+    AddFunc(iface.get(), 1, {u"Second"});
     ASSERT_OK(iface->LayOut());
     EXPECT_TRUE(helper::CanLayOut(iface.As<ITypeInfo>().get()));
     TYPEATTR* a = nullptr;
@@ -348,29 +307,17 @@ TEST_F(TypeDescription, CustomDataCopiesCallNoSetterForNone) {
     EXPECT_EQ(head.find("5A170961"), std::string::npos);
 }
 
-TEST(BaseTypeCache, LoadsBothStandardBasesOnceAndKeepsThem) {
-    zephrin::BaseTICache cache;
-    ComPtr<ITypeInfo> dispatch = cache.IDispatch();
-    ComPtr<ITypeInfo> unknown = cache.IUnknown();
-    ASSERT_TRUE(dispatch && unknown);
-    EXPECT_EQ(helper::GetTypeInfoName(dispatch.get()), u"IDispatch");
-    EXPECT_EQ(helper::GetTypeInfoName(unknown.get()), u"IUnknown");
-    EXPECT_EQ(cache.IDispatch().get(), dispatch.get());
-    EXPECT_EQ(cache.IUnknown().get(), unknown.get());
-    EXPECT_EQ(zephrin::BaseTICache::Instance().IDispatch().get(), dispatch.get());
-}
-
 TEST(TypeInfoHelper, InheritanceDepthStopsAtTheRoot) {
     CustomTypeLib lib;
     lib.LibName(u"Depth");
-    auto a = lib.AddCustomTypeInfo(u"IA", TKIND_INTERFACE, u"{00000000-0000-0000-0000-000000000000}");
-    a->SetBaseType(zephrin::CustomTypeInfo::kBaseIDispatch, nullptr);
-    auto b = lib.AddCustomTypeInfo(u"IB", TKIND_INTERFACE, u"{00000000-0000-0000-0000-000000000000}");
-    b->SetBaseType(zephrin::CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IA").get());
+    auto a = lib.AddCustomTypeInfo(u"IA", TKIND_INTERFACE, kNoGuid);
+    a->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
+    auto b = lib.AddCustomTypeInfo(u"IB", TKIND_INTERFACE, kNoGuid);
+    b->SetBaseType(CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IA").get());
     EXPECT_EQ(helper::GetInheritanceDepth(lib.ReadView().get(), 1), 3);
     EXPECT_EQ(helper::GetBaseTypeName(b->ITypeInfo().get(), 0), u"IA");
     // IA deriving from IB would close a cycle.
-    EXPECT_EQ(ErrorOf([&] { a->SetBaseType(zephrin::CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IB").get()); }),
+    EXPECT_EQ(ErrorOf([&] { a->SetBaseType(CustomTypeInfo::kBaseCustom, lib.GetTypeInfo(u"IB").get()); }),
               TYPE_E_CIRCULARTYPE);
     EXPECT_EQ(helper::GetBaseTypeName(a->ITypeInfo().get(), 0), u"IDispatch");
 }

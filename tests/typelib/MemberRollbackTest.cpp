@@ -1,0 +1,185 @@
+// Every edit that rebuilds members undoes everything when a step fails:
+// a failure injected at each step leaves the saved library exactly as it was,
+// no temporary type behind, and the first error reaches the caller; the same
+// edit then succeeds.
+#include "ModelTestSupport.h"
+
+namespace modeltest {
+namespace {
+
+enum class Edit {
+    PropertyFlags,       // a property's get accessor: both accessors are rebuilt
+    ModuleFunctionType,  // a module function with its DLL entry
+    VariableType,        // a record field
+    ReorderVTable,       // synchronized: the functions move
+    ResetIDs,            // every ID of an interface
+    ResetDispatchIDs,    // functions, then variables, of a dispinterface
+    ReorderVars,
+    Flatten,             // IC : IB : IDispatch onto IDispatch
+    Rebase,              // IShape : IUnknown onto IBase : IDispatch
+    RebaseEmpty,         // an interface without functions
+};
+
+struct Case {
+    Edit edit;
+    const char* method;  // the creation interface call that fails
+    int skip;            // after this many successful calls
+};
+
+std::string Describe(const Case& c) {
+    static const char* const kEdits[] = {"PropertyFlags", "ModuleFunctionType", "VariableType", "ReorderVTable",
+                                         "ResetIDs",      "ResetDispatchIDs",   "ReorderVars",  "Flatten",
+                                         "Rebase",        "RebaseEmpty"};
+    std::string method = c.method;
+    if (size_t colons = method.rfind("::"); colons != std::string::npos) method.erase(0, colons + 2);
+    return std::string(kEdits[static_cast<int>(c.edit)]) + "_" + method + std::to_string(c.skip);
+}
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return Describe(info.param); }
+void PrintTo(const Case& c, std::ostream* os) { *os << Describe(c); }
+
+class MemberRollback : public ModelTest, public ::testing::WithParamInterface<Case> {
+protected:
+    // One library with a type for each edit, each with help, custom data and
+    // explicit IDs where the edit must keep them.
+    void Build() {
+        ASSERT_OK(lib.CreateView()->SetHelpFileName(u"widgets.chm"));
+        ASSERT_OK(lib.CreateView()->SetHelpStringDll(u"widgetsui.dll"));
+        Variant tag(std::u16string_view(u"tagged"));
+        HelpData hd;
+        hd.DocString = u"Documented";
+        hd.HelpContext = 3;
+        hd.HelpStringContext = 4;
+        const int32_t helpFields = HelpData::kDocString | HelpData::kHelpContext | HelpData::kHelpStringContext;
+
+        widget = Interface(u"IWidget");
+        Func(*widget, u"First");
+        Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)},
+             INVOKE_PROPERTYGET);
+        Func(*widget, u"Middle");
+        Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+        widget->ModifyMemberHelpData(Id(*widget, u"Value"), hd, helpFields);
+        ASSERT_OK(widget->CreateTypeInfo()->SetFuncCustData(1, CustKey(1), tag.ptr()));
+        ASSERT_OK(widget->CreateTypeInfo()->SetFuncCustData(3, CustKey(2), tag.ptr()));
+        ASSERT_OK(widget->CreateTypeInfo()->SetParamCustData(3, 0, CustKey(3), tag.ptr()));
+
+        module = Add(u"Native", TKIND_MODULE);
+        Func(*module, u"Open", {Param(u"handle", VT_I4)});
+        module->ModifyMemberHelpData(Id(*module, u"Open"), hd, helpFields);
+        ASSERT_OK(module->CreateTypeInfo()->SetFuncCustData(0, CustKey(4), tag.ptr()));
+
+        point = Add(u"Point", TKIND_RECORD);
+        point->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
+        point->AddProperty(u"y", Ty(VT_I2).get(), -1, 0, -1);
+        point->ModifyMemberHelpData(Id(*point, u"x"), hd, helpFields);
+        ASSERT_OK(point->CreateTypeInfo()->SetVarCustData(0, CustKey(5), tag.ptr()));
+
+        three = ThreeMethods(u"IThree");
+
+        pair = Add(u"Pair", TKIND_RECORD);
+        pair->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
+        pair->AddProperty(u"y", Ty(VT_I4).get(), 9, 0, -1);
+
+        events = Add(u"DWidget", TKIND_DISPATCH);
+        events->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
+        Func(*events, u"Draw", {}, INVOKE_FUNC, 12);
+        Func(*events, u"Undo");
+
+        ic = InterfaceChain();
+
+        auto base = Interface(u"IBase");
+        Func(*base, u"Inherited");
+        shape = Add(u"IShape", TKIND_INTERFACE);
+        shape->SetBaseType(CustomTypeInfo::kBaseIUnknown, nullptr);
+        Func(*shape, u"Area", {Param(u"value", VT_R8, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)});
+        Func(*shape, u"Fixed", {}, INVOKE_FUNC, 5);
+        Func(*shape, u"Move", {Param(u"x", VT_I4), Param(u"y", VT_I4)});
+        shape->ModifyMemberHelpData(Id(*shape, u"Move"), hd, helpFields);
+        ASSERT_OK(shape->CreateTypeInfo()->SetFuncCustData(2, CustKey(7), tag.ptr()));
+        ASSERT_OK(shape->CreateTypeInfo()->SetParamCustData(2, 1, CustKey(8), tag.ptr()));
+
+        empty = Add(u"IEmpty", TKIND_INTERFACE);
+        empty->SetBaseType(CustomTypeInfo::kBaseIUnknown, nullptr);
+        empty->LayOut();
+    }
+
+    void Run(Edit edit) {
+        static const int16_t kOrder[] = {36, 28, 32}, kVarOrder[] = {1, 0};
+        ModifyData md;
+        switch (edit) {
+            case Edit::PropertyFlags:
+                md.FieldMask = ModifyData::kFlags;
+                md.Flags = FUNCFLAG_FDEFAULTBIND | FUNCFLAG_FHIDDEN;
+                return widget->ModifyMember(Id(*widget, u"Value"), INVOKE_PROPERTYGET, md);
+            case Edit::ModuleFunctionType: return module->SetMemberReturnType(Id(*module, u"Open"), Ty(VT_BSTR).get());
+            case Edit::VariableType: return point->SetMemberReturnType(Id(*point, u"x"), Ty(VT_R8).get());
+            case Edit::ReorderVTable: return three->ReorderVTable(kOrder, true);
+            case Edit::ResetIDs: return three->ResetMemberIDs(true);
+            case Edit::ResetDispatchIDs: return events->ResetMemberIDs(true);
+            case Edit::ReorderVars: (void)pair->ReorderVars(kVarOrder); return;
+            case Edit::Flatten: (void)ic->Flatten(); return;
+            case Edit::Rebase: return shape->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IBase").get());
+            case Edit::RebaseEmpty: return empty->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
+        }
+    }
+
+    std::shared_ptr<CustomTypeInfo> widget, module, point, three, pair, events, ic, shape, empty;
+};
+
+TEST_P(MemberRollback, AFailedStepRestoresTheLibraryExactly) {
+    Build();
+    const std::string before = Dump();
+    const UINT types = TypeCount();
+    ole::testing::FailNextCall(GetParam().method, E_OUTOFMEMORY, GetParam().skip);
+    EXPECT_EQ(ErrorOf([&] { Run(GetParam().edit); }), E_OUTOFMEMORY);
+    ole::testing::ClearInjectedFailures();
+    EXPECT_EQ(Dump(), before);
+    EXPECT_EQ(TypeCount(), types);
+    Run(GetParam().edit);
+    EXPECT_NE(Dump(), before);
+    EXPECT_EQ(TypeCount(), types);
+}
+
+std::vector<Case> Cases() {
+    std::vector<Case> all;
+    auto add = [&](Edit edit, std::initializer_list<std::pair<const char*, int>> steps) {
+        for (const auto& [method, skip] : steps) all.push_back({edit, method, skip});
+    };
+    add(Edit::PropertyFlags, {{"AddFuncDesc", 1},           {"AddFuncDesc", 2},
+                              {"SetFuncAndParamNames", 0},  {"SetFuncAndParamNames", 1},
+                              {"SetFuncAndParamNames", 2},  {"SetFuncAndParamNames", 3},
+                              {"SetFuncCustData", 1},       {"SetParamCustData", 0},
+                              {"SetFuncDocString", 1},      {"SetFuncHelpStringContext", 0},
+                              {"DeleteFuncDesc", 1},        {"DeleteFuncDesc", 2},
+                              {"SetHelpStringDll", 0}});
+    add(Edit::ModuleFunctionType, {{"DefineFuncAsDllEntry", 0}, {"SetFuncCustData", 0}, {"SetFuncAndParamNames", 1}});
+    add(Edit::VariableType, {{"AddVarDesc", 0}, {"SetVarCustData", 0}, {"SetVarDocString", 0}, {"SetVarName", 1},
+                             {"DeleteVarDesc", 0}, {"LayOut", 0}});
+    for (Edit edit : {Edit::ReorderVTable, Edit::ResetIDs})
+        add(edit, {{"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 4}, {"AddFuncDesc", 5},
+                   {"DeleteFuncDesc", 2}, {"SetFuncAndParamNames", 4}, {"SetFuncCustData", 1},
+                   {"SetFuncDocString", 1}, {"DeleteTypeInfo", 0}});
+    add(Edit::ResetDispatchIDs, {{"AddVarDesc", 1}});  // the functions have their new IDs by then
+    add(Edit::ReorderVars, {{"CreateTypeInfo", 0}, {"AddVarDesc", 1}, {"AddVarDesc", 3}, {"SetVarName", 2},
+                            {"DeleteVarDesc", 1}, {"DeleteTypeInfo", 0}});
+    add(Edit::Flatten, {{"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 5}, {"AddFuncDesc", 7},
+                        {"DeleteFuncDesc", 2}, {"DeleteImplType", 0}, {"ICreateTypeInfo2::SetTypeFlags", 1},
+                        {"AddImplType", 1}, {"SetFuncAndParamNames", 5}, {"SetFuncDocString", 1},
+                        {"DeleteTypeInfo", 0}});
+    add(Edit::Rebase, {{"CreateTypeInfo", 0},           // the temporary type
+                       {"AddFuncDesc", 1},              // copying out (after the layout probe)
+                       {"DeleteFuncDesc", 2},           // deleting the originals halfway
+                       {"DeleteImplType", 0},           // dropping the old base
+                       {"AddImplType", 1},              // giving the type its new base
+                       {"AddFuncDesc", 5},              // copying back halfway
+                       {"SetFuncAndParamNames", 4},     // naming a copied-back function
+                       {"SetParamCustData", 1},         // custom data of a copied-back parameter
+                       {"LayOut", 2},                   // the final layout
+                       {"DeleteTypeInfo", 0}});         // removing the temporary type
+    add(Edit::RebaseEmpty, {{"LayOut", 0}});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, MemberRollback, ::testing::ValuesIn(Cases()), CaseName);
+
+}  // namespace
+}  // namespace modeltest
