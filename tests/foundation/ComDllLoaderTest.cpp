@@ -4,19 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
-#include <random>
 
-#include "foundation/ErrorRecord.h"
 #include "foundation/modCOMDllLoader.h"
 #include "foundation/modLookupCLSID.h"
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/registry/testcom/TestComInterface.h"
+#include "support/ErrorCapture.h"
+#include "support/TypeLibBuilder.h"
 
 using namespace zephrin;
-using namespace ole;
+using namespace testsupport;
 using modCOMDllLoader::ModuleHandle;
 
 namespace fs = std::filesystem;
@@ -25,31 +22,13 @@ namespace {
 
 const std::u16string kModulePath = FromUtf8(ZEPHRIN_TESTCOM_PATH);
 
+// The error record f raised; none raised fails the test.
 template <class F>
 ErrorRecord Raised(F&& f) {
-    try {
-        f();
-    } catch (const ErrorRecord& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return ErrorRecord();
+    ErrorRecord e = RecordOf(f);
+    if (e.Number == 0) ADD_FAILURE() << "no error was raised";
+    return e;
 }
-
-class TempFolder {
-public:
-    TempFolder() : path_(fs::temp_directory_path() / ("zephrin-dll-" + std::to_string(std::random_device()()))) {
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 }  // namespace
 
@@ -103,28 +82,16 @@ TEST(ComDllLoader, LoaderFailuresCarryThePlatformCodeAndTheLoadersText) {
 }
 
 TEST(ComDllLoader, FindsAClassByNameInTheTypeLibraryBesideTheSharedObject) {
-    TempFolder dir;
-    fs::path so = dir.path() / "TestCom.so";
+    TempDir dir;
+    fs::path so = dir / "TestCom.so";
     fs::copy_file(ZEPHRIN_TESTCOM_PATH, so);
-    std::u16string tlb = FromUtf8((dir.path() / "TestCom.tlb").string());
-
-    ComPtr<ICreateTypeLib2> create;
-    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, tlb.c_str(), create.put()), S_OK);
-    ASSERT_EQ(create->SetName(u"TestComLib"), S_OK);
-    ASSERT_EQ(create->SetGuid({0x5A1E0003, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}}), S_OK);
-    ComPtr<ICreateTypeInfo> itf, coclass;
-    ASSERT_EQ(create->CreateTypeInfo(u"ITestAdder", TKIND_INTERFACE, itf.put()), S_OK);
-    ASSERT_EQ(itf->SetGuid(testcom::ITestAdder::kIID), S_OK);
-    ASSERT_EQ(create->CreateTypeInfo(u"TestAdder", TKIND_COCLASS, coclass.put()), S_OK);
-    ASSERT_EQ(coclass->SetGuid(testcom::kCLSID_TestAdder), S_OK);
-    HRESULT saved = create->SaveAllChanges();
-    if (saved == E_NOTIMPL) GTEST_SKIP() << "type library files can't be written yet";
-    ASSERT_EQ(saved, S_OK);
-    ComPtr<ITypeLib> probe;
-    HRESULT loaded = LoadTypeLibEx(tlb.c_str(), REGKIND_NONE, probe.put());
-    if (loaded == E_NOTIMPL || loaded == TYPE_E_CANTLOADLIBRARY)
-        GTEST_SKIP() << "type library files can't be read yet";
-    ASSERT_EQ(loaded, S_OK);
+    RegisterFileServices();
+    ComPtr<ICreateTypeLib2> create = NewLibrary(u"TestComLib", (dir / "TestCom.tlb").u16string());
+    ASSERT_TRUE(create);
+    ASSERT_OK(create->SetGuid({0x5A1E0003, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}}));
+    ASSERT_OK(NewType(create.get(), u"ITestAdder", TKIND_INTERFACE)->SetGuid(testcom::ITestAdder::kIID));
+    ASSERT_OK(NewType(create.get(), u"TestAdder", TKIND_COCLASS)->SetGuid(testcom::kCLSID_TestAdder));
+    ASSERT_OK(create->SaveAllChanges());
 
     std::u16string soPath = FromUtf8(so.string());
     GUID clsid = GUID_NULL;
@@ -151,19 +118,19 @@ TEST(ComDllLoader, FindsAClassByNameInTheTypeLibraryBesideTheSharedObject) {
 }
 
 TEST(ComDllLoader, TheLibraryIsReadFromTheFileItselfOnlyWhenItCanHoldOne) {
-    TempFolder dir;
-    fs::path so = dir.path() / "Plugin.so";
+    TempDir dir;
+    fs::path so = dir / "Plugin.so";
     fs::copy_file(ZEPHRIN_TESTCOM_PATH, so);
-    std::ofstream(dir.path() / "Image.dll", std::ios::binary) << "MZ\x90";
+    std::ofstream(dir / "Image.dll", std::ios::binary) << "MZ\x90";
     GUID clsid = GUID_NULL;
 
     // A shared object: the library beside it, which is missing here.
     ErrorRecord beside = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, FromUtf8(so.string()), u"X"); });
     EXPECT_LT(beside.Number, 0);
-    EXPECT_NE(ToUtf8(beside.Description).find((dir.path() / "Plugin.tlb").string()), std::string::npos);
+    EXPECT_NE(ToUtf8(beside.Description).find((dir / "Plugin.tlb").string()), std::string::npos);
 
     // An executable image holds its own library.
-    std::string image = (dir.path() / "Image.dll").string();
+    std::string image = (dir / "Image.dll").string();
     ErrorRecord own = Raised([&] { modLookupCLSID::LookupCLSIDInDll(clsid, FromUtf8(image), u"X"); });
     EXPECT_NE(ToUtf8(own.Description).find(image), std::string::npos);
     EXPECT_EQ(ToUtf8(own.Description).find("Image.tlb"), std::string::npos);

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "foundation/ErrorRecord.h"
 #include "foundation/Tokenizer.h"
+#include "support/ErrorCapture.h"
 
-using zephrin::ErrorRecord;
 using zephrin::Tokenizer;
 using Tokens = std::vector<std::u16string>;
 
@@ -40,12 +39,7 @@ TEST(Tokenizer, UnterminatedQuoteRaisesError5AndClearsTheTokens) {
     for (std::u16string_view line : {u"a \"open", u"a \"ends doubled\"\""}) {
         Tokens tokens{u"stale"};
         size_t stopped = 0;
-        try {
-            t.TokenizeLine(line, stopped, tokens);
-            ADD_FAILURE() << "no error";
-        } catch (const ErrorRecord& e) {
-            EXPECT_EQ(e.Number, 5);
-        }
+        EXPECT_EQ(testsupport::ErrorOf([&] { t.TokenizeLine(line, stopped, tokens); }), 5);
         EXPECT_TRUE(tokens.empty());
     }
 }

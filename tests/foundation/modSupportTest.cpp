@@ -7,22 +7,12 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "resources/StringTable.h"
+#include "support/ErrorCapture.h"
 
 using namespace zephrin;
 using modSupport::FormatPlaceholders;
 
-namespace {
-
-int32_t ErrorNumberOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ErrorRecord& e) {
-        return e.Number;
-    }
-    return 0;
-}
-
-}  // namespace
+using testsupport::ErrorOf;
 
 TEST(Placeholders, EachItemReplacesTheFirstOccurrenceOfItsPlaceholder) {
     EXPECT_EQ(FormatPlaceholders(u"|2 after |1", {u"a", u"b"}), u"b after a");
@@ -38,8 +28,8 @@ TEST(Placeholders, TextBroughtInByAnItemIsNotSubstitutedAgain) {
 }
 
 TEST(Placeholders, MissingPlaceholderOrMissingResourceRaises) {
-    EXPECT_EQ(ErrorNumberOf([] { FormatPlaceholders(u"only |1", {u"a", u"b"}); }), 5);
-    EXPECT_EQ(ErrorNumberOf([] { modSupport::LoadResStringFormat(-12345, {u"a"}); }), 326);
+    EXPECT_EQ(ErrorOf([] { FormatPlaceholders(u"only |1", {u"a", u"b"}); }), 5);
+    EXPECT_EQ(ErrorOf([] { modSupport::LoadResStringFormat(-12345, {u"a"}); }), 326);
     auto all = resources::AllStrings();
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(modSupport::LoadResStringById(all.front().id), all.front().text);
@@ -93,7 +83,7 @@ TEST(ErrorRecord, ReRaiseKeepsTheRecordAndErrToHResultMapsNumbers) {
         EXPECT_EQ(modSupport::ErrToHResult(), ole::MakeHResult(0x800A0007));
     }
     EXPECT_EQ(CheckHr(ole::S_FALSE), ole::S_FALSE);
-    EXPECT_EQ(ErrorNumberOf([] { CheckHr(ole::E_OUTOFMEMORY); }), ole::E_OUTOFMEMORY);
+    EXPECT_EQ(ErrorOf([] { CheckHr(ole::E_OUTOFMEMORY); }), ole::E_OUTOFMEMORY);
 }
 
 TEST(Files, TempFileIsCreatedInTheTempFolderAndFailureRaises75) {
@@ -112,7 +102,7 @@ TEST(Files, TempFileIsCreatedInTheTempFolderAndFailureRaises75) {
     EXPECT_EQ(pa.filename().string().rfind("LEH", 0), 0u);
 
     ::setenv("TMPDIR", (dir / "missing").c_str(), 1);
-    EXPECT_EQ(ErrorNumberOf([] { modSupport::MakeTempFileName(u"LEH"); }), 75);
+    EXPECT_EQ(ErrorOf([] { modSupport::MakeTempFileName(u"LEH"); }), 75);
 
     if (old) ::setenv("TMPDIR", saved.c_str(), 1);
     else ::unsetenv("TMPDIR");

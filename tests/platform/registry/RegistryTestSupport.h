@@ -1,36 +1,16 @@
-// Temporary folders and registry files written by the registry tests.
+// Registry files written by the registry tests into temporary folders.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <string_view>
-#include <system_error>
+
+#include "support/TempDir.h"
 
 namespace regtest {
 
-// A folder removed with everything in it when the test ends.
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("zephrin-reg-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using testsupport::TempDir;
 
 inline void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
     std::filesystem::create_directories(file.parent_path());
