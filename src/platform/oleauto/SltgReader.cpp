@@ -827,6 +827,7 @@ HRESULT ReadSltg(std::span<const std::byte> image, LibraryData* out)
     try {
         LibraryData lib;
         Parser(image, lib).Run();
+        lib.reportsDiskImage = false;
         *out = std::move(lib);
         return S_OK;
     } catch (const Corrupt&) {

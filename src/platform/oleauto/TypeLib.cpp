@@ -357,7 +357,7 @@ HRESULT LibraryImpl::GetLibAttr(TLIBATTR** ppTLibAttr) {
     a->syskind = d.syskind;
     a->wMajorVerNum = d.majorVersion;
     a->wMinorVerNum = d.minorVersion;
-    a->wLibFlags = static_cast<WORD>(d.libFlags | (readOnly_ ? LIBFLAG_FHASDISKIMAGE : 0));
+    a->wLibFlags = static_cast<WORD>(d.libFlags | (readOnly_ && d.reportsDiskImage ? LIBFLAG_FHASDISKIMAGE : 0));
     *ppTLibAttr = a;
     return S_OK;
 }

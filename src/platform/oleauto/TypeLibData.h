@@ -162,6 +162,8 @@ struct LibraryData {
     WORD majorVersion = 0;
     WORD minorVersion = 0;
     WORD libFlags = 0;                   // LIBFLAGS as stored (the engine adds FHASDISKIMAGE for loaded libraries)
+    bool reportsDiskImage = true;        // a loaded library reports LIBFLAG_FHASDISKIMAGE; the SLTG reader
+                                         // clears it (the platform adds the flag to MSFT libraries only)
     std::u16string docString;
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
