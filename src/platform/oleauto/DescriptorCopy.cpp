@@ -449,13 +449,13 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
         case VT_DATE:
         case VT_I8:
         case VT_UI8:
-            s = 8, a = 4;
+            s = 8, a = 8;
             break;
         case VT_DECIMAL:
-            s = 16, a = 4;
+            s = 16, a = 8;
             break;
         case VT_VARIANT:
-            s = ptrSize == 8 ? 24 : 16, a = 4;
+            s = ptrSize == 8 ? 24 : 16, a = 8;
             break;
         case VT_BSTR:
         case VT_DISPATCH:
@@ -466,7 +466,7 @@ bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align) {
         case VT_LPWSTR:
         case VT_INT_PTR:
         case VT_UINT_PTR:
-            s = static_cast<ULONG>(ptrSize), a = 4;
+            s = static_cast<ULONG>(ptrSize), a = static_cast<WORD>(ptrSize);
             break;
         case VT_VOID:
         case VT_EMPTY:

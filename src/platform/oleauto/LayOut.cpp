@@ -211,39 +211,6 @@ struct SizeCtx {
     std::vector<TypeInfoImpl*>& visiting;
 };
 
-// Size and natural alignment of an intrinsic type. The alignment a type
-// reports is min(natural, its alignment setting): with the default setting
-// of 4 that gives the capped table of intrinsic alignments, while a type set
-// to 8 aligns 8-byte scalars, DECIMAL and VARIANT on 8 (and Win64 pointers).
-bool NaturalSize(VARTYPE vt, int ptr, ULONG* size, WORD* align) {
-    if (!IntrinsicSize(vt, ptr, size, align)) return false;
-    switch (vt) {
-        case VT_R8:
-        case VT_CY:
-        case VT_DATE:
-        case VT_I8:
-        case VT_UI8:
-        case VT_DECIMAL:
-        case VT_VARIANT:
-            *align = 8;
-            break;
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-        case VT_PTR:
-        case VT_SAFEARRAY:
-        case VT_LPSTR:
-        case VT_LPWSTR:
-        case VT_INT_PTR:
-        case VT_UINT_PTR:
-            *align = static_cast<WORD>(ptr);
-            break;
-        default:
-            break;
-    }
-    return true;
-}
-
 // The packing a type's alignment setting stands for (0 means 64K).
 ULONG Packing(WORD setting) { return setting == 0 ? 0x10000u : setting; }
 
@@ -252,7 +219,8 @@ WORD Capped(WORD natural, ULONG packing) {
 }
 
 HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align) {
-    if (NaturalSize(t.vt, ctx.lib->PtrSize(), size, align)) return S_OK;
+    // Natural alignments: the caller caps them by the alignment setting.
+    if (IntrinsicSize(t.vt, ctx.lib->PtrSize(), size, align)) return S_OK;
     if (t.vt == VT_CARRAY) {
         if (t.element.empty()) return E_INVALIDARG;
         ULONG s = 0;

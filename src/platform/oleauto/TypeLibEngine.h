@@ -68,8 +68,10 @@ inline void PutBstr(BSTR* out, std::u16string_view s, bool nullForEmpty = false)
     if (out) *out = MakeBstr(s, nullForEmpty);
 }
 
-// Win32 (or Win64) size and alignment of an intrinsic VARTYPE; false for
-// VT_USERDEFINED, VT_CARRAY and unknown types.
+// Win32 (or Win64) size and natural alignment of an intrinsic VARTYPE (8 for
+// 8-byte scalars, DECIMAL and VARIANT, the pointer size for pointers); false
+// for VT_USERDEFINED, VT_CARRAY and unknown types. Callers cap the alignment
+// by the type's alignment setting (4 by default).
 bool IntrinsicSize(VARTYPE vt, int ptrSize, ULONG* size, WORD* align);
 
 // Injected failure for a creation-interface method of owner ("ICreateTypeLib2"
