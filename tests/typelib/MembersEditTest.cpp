@@ -11,7 +11,7 @@ protected:
     // A module function with help, custom data on itself and its parameters,
     // and a DLL entry, between two other functions.
     std::shared_ptr<CustomTypeInfo> Module() {
-        ASSERT_OK_VOID(lib.CreateView()->SetHelpFileName(u"widgets.chm"));
+        EXPECT_OK(lib.CreateView()->SetHelpFileName(u"widgets.chm"));
         auto m = Add(u"Native", TKIND_MODULE);
         Func(*m, u"Before");
         std::vector<ParamData> params{Param(u"handle", VT_I4), Param(u"mode", VT_I2)};
@@ -32,7 +32,6 @@ protected:
         EXPECT_OK(cti->SetParamCustData(1, 1, CustKey(3), v.ptr()));
         return m;
     }
-    static void ASSERT_OK_VOID(HRESULT hr) { ASSERT_EQ(hr, S_OK); }
 };
 
 TEST_F(MemberEdit, EditsThroughTheRebuildEngineKeepEverythingElse) {

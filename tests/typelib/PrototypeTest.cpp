@@ -133,7 +133,7 @@ TEST(TypeTextOfEditedDescriptions, AMissingTypeIsAQuestionMark) {
     EXPECT_THROW(GetTypeString(nullptr, false), ErrorRecord);
 }
 
-TEST(BaseTypeNames, IdlAndCombinedNames) {
+TEST(BaseTypeNames, StarsUnlessStarlessAndTheBasicNameBesideTheIdlOne) {
     using modPrototype::BaseTypeName;
     using modPrototype::BaseTypeNameVB;
     EXPECT_EQ(BaseTypeNameVB(VT_UNKNOWN, false), u"IUnknown*");
@@ -141,11 +141,7 @@ TEST(BaseTypeNames, IdlAndCombinedNames) {
     EXPECT_EQ(BaseTypeNameVB(VT_DISPATCH, true), u"IDispatch  (Object)");
     EXPECT_EQ(BaseTypeNameVB(VT_DISPATCH, false), u"IDispatch*  (Object)");
     EXPECT_EQ(BaseTypeNameVB(VT_I2, false), u"short  (Integer)");
-    EXPECT_EQ(BaseTypeNameVB(VT_UI1, true), u"unsigned char  (Byte)");
     EXPECT_EQ(BaseTypeNameVB(VT_UI4, false), u"unsigned long");
-    EXPECT_EQ(BaseTypeName(VT_BSTR, false), u"BSTR");
-    EXPECT_EQ(BaseTypeName(VT_I8, false), u"long8");
-    EXPECT_EQ(BaseTypeName(VT_CARRAY, false), u"Fixed-Size Array");
     EXPECT_EQ(BaseTypeName(VT_LPWSTR, true), u"LPWSTR");
     for (int vt : {0, 1, 10, 15, 26, 29, 34, -1, 0x2003})
         EXPECT_EQ(BaseTypeName(vt, false), u"") << vt;

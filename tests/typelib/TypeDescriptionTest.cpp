@@ -96,22 +96,16 @@ TEST_F(TypeDescription, ChainsRoundTripThroughAFieldOfASavedRecord) {
     list->PointerLevel(1);
 
     TypeDescOwner owner;
-    VARDESC vd{};
-    vd.memid = MEMBERID_NIL;
-    vd.varkind = VAR_PERINSTANCE;
-    td::BuildTypeDesc(owner, record.get(), grid.get(), &vd.elemdescVar.tdesc);
+    TYPEDESC built{};
+    td::BuildTypeDesc(owner, record.get(), grid.get(), &built);
     EXPECT_EQ(owner.NodeCount(), 1u);   // the pointer below the array
     EXPECT_EQ(owner.BlockCount(), 1u);  // the ARRAYDESC hanging off our record
-    ASSERT_EQ(vd.elemdescVar.tdesc.vt, VT_CARRAY);
-    EXPECT_EQ(vd.elemdescVar.tdesc.lpadesc->cDims, 2);
-    EXPECT_EQ(vd.elemdescVar.tdesc.lpadesc->rgbounds[1].cElements, 3u);
-    ASSERT_OK(record->AddVarDesc(0, &vd));
-    ASSERT_OK(record->SetVarName(0, u"grid"));
-    ole::TYPEDESC* top = td::BuildTypeDesc(owner, record.get(), list.get());
+    ASSERT_EQ(built.vt, VT_CARRAY);
+    EXPECT_EQ(built.lpadesc->cDims, 2);
+    EXPECT_EQ(built.lpadesc->rgbounds[1].cElements, 3u);
+    AddVar(record.get(), 0, u"grid", built);
+    AddVar(record.get(), 1, u"list", *td::BuildTypeDesc(owner, record.get(), list.get()));
     EXPECT_EQ(owner.ChainCount(), 2u);
-    vd.elemdescVar.tdesc = *top;
-    ASSERT_OK(record->AddVarDesc(1, &vd));
-    ASSERT_OK(record->SetVarName(1, u"list"));
     owner.FreeTypeDesc();
     EXPECT_EQ(owner.NodeCount() + owner.BlockCount() + owner.ChainCount(), 0u);
 
