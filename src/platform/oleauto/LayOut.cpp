@@ -137,6 +137,20 @@ void CollectChainIds(const std::vector<ChainLink>& chain, IdSet& ids) {
     }
 }
 
+int PtrSizeOf(ChainLink& link) {
+    if (link.reader) return link.reader->Library()->PtrSize();
+    ComPtr<ITypeLib> lib;
+    UINT index = 0;
+    TLIBATTR* attr = nullptr;
+    int size = 4;
+    if (SUCCEEDED(link.ti->GetContainingTypeLib(lib.put(), &index)) && lib && SUCCEEDED(lib->GetLibAttr(&attr)) &&
+        attr) {
+        size = attr->syskind == SYS_WIN64 ? 8 : 4;
+        lib->ReleaseTLibAttr(attr);
+    }
+    return size;
+}
+
 HRESULT ImportFuncCount(ChainLink& link, UINT* count) {
     if (link.reader) {
         const TypeData* d = link.reader->Data();
@@ -363,7 +377,11 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                     w = ta->cbSizeVft;
                     b.ti->ReleaseTypeAttr(ta);
                 }
+                // A base of a library for another platform (the standard
+                // library is Win32): its slots at this library's pointer size.
+                const int basePtr = PtrSizeOf(b);
                 baseVft = w;
+                if (basePtr != ptr) baseVft = baseVft / static_cast<ULONG>(basePtr) * static_cast<ULONG>(ptr);
             }
             bool dispatchable = d.guid == kIID_IDispatch;
             for (ChainLink& l : chain) {

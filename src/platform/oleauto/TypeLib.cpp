@@ -214,9 +214,13 @@ HRESULT LibraryImpl::ImportedFunctions(ChainLink& link, std::shared_ptr<const st
     if (FAILED(hr)) return hr;
     auto funcs = std::make_shared<std::vector<FuncData>>();
     funcs->reserve(count);
+    const int basePtr = PtrSizeOf(link), ptr = PtrSize();
     for (UINT i = 0; i < count; ++i) {
         FuncData f;
-        if (SUCCEEDED(ImportFunc(link, i, *this, f))) funcs->push_back(std::move(f));
+        if (FAILED(ImportFunc(link, i, *this, f))) continue;
+        // Vtable offsets of a base made for another platform, at this library's pointer size.
+        if (basePtr != ptr) f.oVft = static_cast<SHORT>(static_cast<USHORT>(f.oVft) / basePtr * ptr);
+        funcs->push_back(std::move(f));
     }
     ImportedBase& entry = importedBases_[key];
     entry.ti = link.ti;

@@ -411,6 +411,8 @@ void CollectChainIds(const std::vector<ChainLink>& chain, IdSet& ids);
 // Reads one base type's function as data, with its references taken into lib.
 HRESULT ImportFunc(ChainLink& link, UINT index, LibraryImpl& lib, FuncData& out);
 HRESULT ImportFuncCount(ChainLink& link, UINT* count);
+// Pointer size of the library the link's type belongs to (4 when unknown).
+int PtrSizeOf(ChainLink& link);
 // True when the link is IUnknown or IDispatch (their functions are restricted in dispatch views).
 bool IsRootInterface(ChainLink& link);
 

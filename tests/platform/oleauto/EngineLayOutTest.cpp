@@ -236,6 +236,37 @@ TEST(EngineLayOut, PointerSizedFieldsFollowTheLibrarysPlatform) {
     EXPECT_EQ(16, Attr(Read(foo).get()).cbSizeVft);
 }
 
+// The standard library is a Win32 one: a Win64 interface on IUnknown or
+// IDispatch still counts their slots with 8-byte pointers.
+TEST(EngineLayOut, Win64InterfacesOnTheStandardLibraryCountInheritedSlotsAtEightBytes) {
+    ComPtr<ITypeLib> stdole;
+    ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, stdole.put()));
+    ComPtr<ITypeInfo> unknown, dispatch;
+    ASSERT_OK(stdole->GetTypeInfoOfGuid(kIID_IUnknown, unknown.put()));
+    ASSERT_OK(stdole->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()));
+    auto lib = NewLib(SYS_WIN64);
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), unknown.get())));
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL));
+    ASSERT_OK(foo->LayOut());
+    EXPECT_EQ(24, FuncAt(Read(foo).get(), 0).oVft);
+    EXPECT_EQ(32, FuncAt(Read(foo).get(), 1).oVft);
+    EXPECT_EQ(40, Attr(Read(foo).get()).cbSizeVft);
+
+    auto dual = NewType(lib.get(), u"IDual", TKIND_INTERFACE);
+    ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL));
+    ASSERT_OK(dual->AddImplType(0, RefTo(dual.get(), dispatch.get())));
+    ASSERT_OK(AddFunc(dual.get(), 0, FUNC_PUREVIRTUAL));
+    ASSERT_OK(dual->LayOut());
+    EXPECT_EQ(56, FuncAt(Read(dual).get(), 0).oVft);
+    EXPECT_EQ(64, Attr(Read(dual).get()).cbSizeVft);
+    ComPtr<ITypeInfo> view;
+    ASSERT_OK(lib.As<ITypeLib>()->GetTypeInfo(1, view.put()));
+    ASSERT_EQ(8, Attr(view.get()).cFuncs);
+    for (UINT i = 0; i < 8; ++i) EXPECT_EQ(static_cast<SHORT>(8 * i), FuncAt(view.get(), i).oVft) << i;
+}
+
 TEST(EngineLayOut, AliasTakesTheSizeOfTheAliasedType) {
     auto lib = NewLib();
     struct Case {
