@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/oleauto/TypeLibData.h"
@@ -393,7 +392,7 @@ struct ChainLink {
 // the root, taking the interface half of duals. TYPE_E_CIRCULARTYPE when the
 // chain reaches self or loops.
 HRESULT WalkBases(ITypeInfo* first, TypeInfoImpl* self, std::vector<ChainLink>& out);
-// A set of member ids (open addressing, two allocations at most per use).
+// A set of member ids (open addressing: no allocation per id).
 class IdSet {
 public:
     explicit IdSet(size_t expected);
