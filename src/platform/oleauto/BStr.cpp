@@ -1,3 +1,4 @@
+#include <array>
 #include "platform/oleauto/BStr.h"
 
 #include <cstdlib>
@@ -86,6 +87,13 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+constexpr std::array<char16_t, 256> MakeCp1252Table() {
+    std::array<char16_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char16_t>(c);
+    return t;
+}
+constexpr std::array<char16_t, 256> kCp1252 = MakeCp1252Table();
+
 }  // namespace
 
 char ToAnsiChar(char16_t c) {
@@ -102,13 +110,11 @@ std::string ToAnsi(std::u16string_view s) {
     return out;
 }
 
-std::u16string FromAnsi(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
-    for (char ch : s) {
-        auto b = static_cast<unsigned char>(ch);
-        out += (b >= 0x80 && b <= 0x9F) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
-    }
+std::u16string FromAnsi(std::string_view s) { return FromAnsi(std::as_bytes(std::span(s.data(), s.size()))); }
+
+std::u16string FromAnsi(std::span<const std::byte> s) {
+    std::u16string out(s.size(), u'\0');
+    for (size_t i = 0; i < s.size(); ++i) out[i] = kCp1252[static_cast<unsigned char>(s[i])];
     return out;
 }
 

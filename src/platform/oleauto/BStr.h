@@ -1,6 +1,7 @@
 // BSTR: length-prefixed, NUL-terminated UTF-16 strings, and UTF-8 helpers.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,7 @@ std::u16string FromUtf8(std::string_view s);
 std::string ToAnsi(std::u16string_view s);
 char ToAnsiChar(char16_t c);
 std::u16string FromAnsi(std::string_view s);
+std::u16string FromAnsi(std::span<const std::byte> s);
 // Length of a NUL-terminated UTF-16 string (0 for null).
 size_t OleStrLen(const OLECHAR* s);
 

@@ -38,25 +38,6 @@ enum Segment {
     kSegCdGuids = 12,
 };
 
-// Windows-1252, the code page the platform's compilers store text in for
-// Western libraries. Bytes 0x80-0x9F map to these characters.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-constexpr std::array<char16_t, 256> MakeCp1252Table() {
-    std::array<char16_t, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char16_t>(c);
-    return t;
-}
-constexpr std::array<char16_t, 256> kCp1252 = MakeCp1252Table();
-
-std::u16string AnsiToUtf16(std::span<const std::byte> bytes) {
-    std::u16string s(bytes.size(), u'\0');
-    for (size_t i = 0; i < bytes.size(); ++i) s[i] = kCp1252[static_cast<unsigned char>(bytes[i])];
-    return s;
-}
 
 struct SegmentInfo {
     size_t offset = 0;
@@ -153,7 +134,7 @@ std::u16string MsftParser::Name(int32_t offset) {
     head.Skip(8);
     size_t len = head.U8();
     ByteReader text = InSegment(kSegNames, static_cast<int64_t>(offset) + 12, len);
-    std::u16string s = AnsiToUtf16(text.Bytes(len));
+    std::u16string s = FromAnsi(text.Bytes(len));
     if (!head.ok() || !text.ok()) {
         Corrupt();
         return {};
@@ -166,7 +147,7 @@ std::u16string MsftParser::String(int32_t offset) {
     ByteReader head = InSegment(kSegStrings, offset, 2);
     size_t len = head.U16();
     ByteReader text = InSegment(kSegStrings, static_cast<int64_t>(offset) + 2, len);
-    std::u16string s = AnsiToUtf16(text.Bytes(len));
+    std::u16string s = FromAnsi(text.Bytes(len));
     if (!head.ok() || !text.ok()) {
         Corrupt();
         return {};
@@ -266,7 +247,7 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
         if (len != 0xFFFFFFFFu) {
             auto bytes = body.Bytes(len);
             if (!body.ok()) break;
-            std::u16string text = AnsiToUtf16(bytes);
+            std::u16string text = FromAnsi(bytes);
             v.bstrVal = SysAllocString(std::u16string_view(text));
             if (!v.bstrVal) throw std::bad_alloc();
         }
@@ -492,7 +473,7 @@ void MsftParser::ReadImportFiles() {
         lib.minorVersion = r.U16();
         size_t len = r.U16() >> 2;
         ByteReader name = InSegment(kSegImportFiles, static_cast<int64_t>(pos) + 14, len);
-        lib.fileName = AnsiToUtf16(name.Bytes(len));
+        lib.fileName = FromAnsi(name.Bytes(len));
         if (!name.ok()) return;
         lib.guid = Guid(guid);
         importFileIndex_.emplace(static_cast<int32_t>(pos), static_cast<int>(out_.imports.size()));

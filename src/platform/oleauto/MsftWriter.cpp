@@ -40,27 +40,11 @@ struct BuildError {
 
 // ---- Text in the ANSI code page (Windows-1252) ----
 
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-uint8_t AnsiChar(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<uint8_t>(c);
-    for (size_t i = 0; i < kCp1252High.size(); ++i)
-        if (kCp1252High[i] == c) return static_cast<uint8_t>(0x80 + i);
-    return '?';
-}
-
-void ToAnsi(std::u16string_view s, std::string& out) {
+void ToAnsiInto(std::u16string_view s, std::string& out) {
     out.resize(s.size());
     char* p = out.data();
-    for (char16_t c : s) *p++ = static_cast<char>(c < 0x80 ? c : AnsiChar(c));
-}
-std::string ToAnsi(std::u16string_view s) {
-    std::string out;
-    ToAnsi(s, out);
-    return out;
+    for (char16_t c : s) *p++ = c < 0x80 ? static_cast<char>(c) : ToAnsiChar(c);
 }
 
 // Upper-case form of ANSI characters, for the case-insensitive name table.
@@ -365,7 +349,7 @@ int32_t MsftBuilder::AddGuid(const GUID& g, int32_t marker) {
 
 int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t flags, bool typeName) {
     std::string& ansi = ansi_;
-    ToAnsi(name, ansi);
+    ToAnsiInto(name, ansi);
     if (ansi.empty() || ansi.size() > 255) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegNames];
     const uint32_t key = HashText(ansi, true);
@@ -407,7 +391,7 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
 
 int32_t MsftBuilder::AddString(std::u16string_view s) {
     std::string& ansi = ansi_;
-    ToAnsi(s, ansi);
+    ToAnsiInto(s, ansi);
     if (ansi.size() > 0xFFFF) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegStrings];
     const uint32_t key = HashText(ansi, false);
@@ -1064,7 +1048,7 @@ std::vector<std::byte> MsftBuilder::Build() {
         std::unordered_map<std::string, size_t> lastWithName;
         std::vector<std::string> keys(n);
         for (size_t i = 0; i < n; ++i) {
-            ToAnsi(d_.types[i].name, keys[i]);
+            ToAnsiInto(d_.types[i].name, keys[i]);
             for (char& c : keys[i]) c = static_cast<char>(kFold[static_cast<uint8_t>(c)]);
             lastWithName[keys[i]] = i;
         }

@@ -41,22 +41,6 @@ void Need(bool condition)
     if (!condition) throw Corrupt{};
 }
 
-// Windows-1252 to UTF-16 (the bytes 0x80-0x9F differ from Latin-1).
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::u16string FromAnsi(std::span<const std::byte> s)
-{
-    std::u16string r;
-    r.reserve(s.size());
-    for (std::byte b : s) {
-        auto c = static_cast<unsigned char>(b);
-        r.push_back(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<char16_t>(c));
-    }
-    return r;
-}
 
 uint8_t ByteAt(std::span<const std::byte> s, size_t i)
 {
