@@ -139,24 +139,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
 }
 
 bool CustomTypeInfo::TryLayOut(bool restoreLayout) {
-    ole::UINT count = 0;
-    {
-        TypeAttr attr(ITypeInfo().get());
-        count = attr->cFuncs;
-    }
-    ole::FUNCDESC fd{};
-    fd.memid = ole::MEMBERID_NIL;
-    fd.funckind = ole::FUNC_PUREVIRTUAL;
-    fd.invkind = ole::INVOKE_FUNC;
-    fd.callconv = ole::CC_STDCALL;
-    fd.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
-    CheckHr(type_->AddFuncDesc(count, &fd));
-    const bool ok = SUCCEEDED(type_->LayOut());
-    CheckHr(type_->DeleteFuncDesc(count));
-    // A failed layout changed nothing; a successful one is laid out again
-    // without the trial function, so the type reports what it did before.
-    if (ok && restoreLayout) CheckHr(type_->LayOut());
-    return ok;
+    return modITypeInfoHelper::ProbeLayOut(type_.get(), ITypeInfo().get(), restoreLayout);
 }
 
 ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name) {

@@ -223,6 +223,10 @@ bool CanLayOut(ole::ITypeInfo* ti) {
     if (!ti) RaiseError(kErrObjectNotSet);
     ComPtr<ole::ICreateTypeInfo2> cti = ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>();
     if (!cti) return false;
+    return ProbeLayOut(cti.get(), ti, true);
+}
+
+bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ti);
@@ -237,7 +241,9 @@ bool CanLayOut(ole::ITypeInfo* ti) {
     CheckHr(cti->AddFuncDesc(count, &fd));
     const bool ok = SUCCEEDED(cti->LayOut());
     CheckHr(cti->DeleteFuncDesc(count));
-    (void)cti->LayOut();
+    // A failed layout changed nothing; a successful one is laid out again
+    // without the trial function, so the type reports what it did before.
+    if (ok && restoreLayout) CheckHr(cti->LayOut());
     return ok;
 }
 

@@ -53,6 +53,10 @@ int HiddenParamCount(const ole::FUNCDESC& fd);
 // False when the type is not editable; otherwise whether it lays out with one
 // more automatic function (the trial function is removed again).
 bool CanLayOut(ole::ITypeInfo* ti);
+// Adds a trial function at the end, lays the type out, and deletes the trial
+// function again; True when the layout succeeded. With restoreLayout a
+// successful probe lays the type out once more, so it reports what it did before.
+bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout);
 // LayOut with its error caught; true when it succeeded.
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);
 
