@@ -18,28 +18,13 @@ namespace {
 
 std::u16string TempPath(const std::string& name) { return FromUtf8(::testing::TempDir() + name); }
 
-TYPEDESC UserType(ICreateTypeInfo* from, ITypeInfo* target) {
-    TYPEDESC t{};
-    t.vt = VT_USERDEFINED;
-    t.hreftype = RefTo(from, target);
-    return t;
-}
-
-HRESULT AddField(ICreateTypeInfo* ti, UINT index, const TYPEDESC& type, const char16_t* name,
-                 VARKIND kind = VAR_PERINSTANCE) {
-    VARDESC v{};
-    v.memid = MEMBERID_NIL;
-    v.varkind = kind;
-    v.elemdescVar.tdesc = type;
-    HRESULT hr = ti->AddVarDesc(index, &v);
-    return SUCCEEDED(hr) ? ti->SetVarName(index, name) : hr;
-}
+TYPEDESC UserType(ICreateTypeInfo* from, ITypeInfo* target) { return User(RefTo(from, target)); }
 
 void ExpectLayout(ITypeInfo* ti, ULONG size, WORD align, std::vector<ULONG> offsets = {}) {
     TYPEATTR a = Attr(ti);
     EXPECT_EQ(size, a.cbSizeInstance) << ole::ToUtf8(NameOf(ti));
     EXPECT_EQ(align, a.cbAlignment) << ole::ToUtf8(NameOf(ti));
-    for (UINT i = 0; i < offsets.size(); ++i) EXPECT_EQ(offsets[i], OInstAt(ti, i)) << ole::ToUtf8(NameOf(ti)) << i;
+    for (UINT i = 0; i < offsets.size(); ++i) EXPECT_EQ(offsets[i], VarAt(ti, i).oInst) << ole::ToUtf8(NameOf(ti)) << i;
 }
 
 // {long a; double b; VARIANT v; short s; CURRENCY c} with the given setting.
@@ -70,7 +55,7 @@ void BuildAlignedLibrary(ICreateTypeLib2* lib) {
         auto outer = NewType(lib, setting == 4 ? u"Holder" : u"WideHolder", TKIND_RECORD);
         ASSERT_OK(outer->SetAlignment(setting));
         ASSERT_OK(AddVar(outer.get(), 0, VAR_PERINSTANCE, VT_I2, u"tag"));
-        ASSERT_OK(AddField(outer.get(), 1, UserType(outer.get(), Read(wide).get()), u"body"));
+        ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(outer.get(), 1, u"body", UserType(outer.get(), Read(wide).get())));
     }
 
     // {char c; double d; BYTE bytes[9]} as a union.
@@ -78,14 +63,8 @@ void BuildAlignedLibrary(ICreateTypeLib2* lib) {
     ASSERT_OK(either->SetAlignment(8));
     ASSERT_OK(AddVar(either.get(), 0, VAR_PERINSTANCE, VT_I1, u"c"));
     ASSERT_OK(AddVar(either.get(), 1, VAR_PERINSTANCE, VT_R8, u"d"));
-    ARRAYDESC bytes{};
-    bytes.tdescElem = Td(VT_UI1);
-    bytes.cDims = 1;
-    bytes.rgbounds[0] = SAFEARRAYBOUND{9, 0};
-    TYPEDESC arr{};
-    arr.vt = VT_CARRAY;
-    arr.lpadesc = &bytes;
-    ASSERT_OK(AddField(either.get(), 2, arr, u"bytes"));
+    TypeDescs d;
+    ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(either.get(), 2, u"bytes", d.CArray(Td(VT_UI1), {{0, 9}})));
 
     auto money = NewType(lib, u"Money", TKIND_ALIAS);
     ASSERT_OK(money->SetAlignment(8));

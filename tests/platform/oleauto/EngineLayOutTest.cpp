@@ -170,17 +170,17 @@ TEST(EngineLayOut, RecordOffsetsFollowWin32AlignmentCappedByThePacking) {
     ASSERT_OK(rec->LayOut());
     auto ti = Read(rec);
     const ULONG expected[] = {0, 4, 8, 12, 20, 24};
-    for (UINT i = 0; i < 6; ++i) EXPECT_EQ(expected[i], OInstAt(ti.get(), i)) << i;
+    for (UINT i = 0; i < 6; ++i) EXPECT_EQ(expected[i], VarAt(ti.get(), i).oInst) << i;
     TYPEATTR a = Attr(ti.get());
     EXPECT_EQ(28u, a.cbSizeInstance);
     EXPECT_EQ(4, a.cbAlignment);
-    EXPECT_EQ(0x40000000, VarIdAt(ti.get(), 0));
-    EXPECT_EQ(0x40000005, VarIdAt(ti.get(), 5));
+    EXPECT_EQ(0x40000000, VarAt(ti.get(), 0).memid);
+    EXPECT_EQ(0x40000005, VarAt(ti.get(), 5).memid);
 
     ASSERT_OK(rec->SetAlignment(1));
     ASSERT_OK(rec->LayOut());
     const ULONG packed[] = {0, 2, 6, 8, 16, 20};
-    for (UINT i = 0; i < 6; ++i) EXPECT_EQ(packed[i], OInstAt(ti.get(), i)) << i;
+    for (UINT i = 0; i < 6; ++i) EXPECT_EQ(packed[i], VarAt(ti.get(), i).oInst) << i;
     a = Attr(ti.get());
     EXPECT_EQ(21u, a.cbSizeInstance);
     EXPECT_EQ(1, a.cbAlignment);
@@ -192,30 +192,17 @@ TEST(EngineLayOut, RecordOffsetsFollowWin32AlignmentCappedByThePacking) {
     auto outer = NewType(lib.get(), u"Outer", TKIND_RECORD);
     HREFTYPE h = RefTo(outer.get(), Read(inner).get());
     ASSERT_OK(AddVar(outer.get(), 0, VAR_PERINSTANCE, VT_UI1, u"tag"));
-    VARDESC v{};
-    v.memid = MEMBERID_NIL;
-    v.varkind = VAR_PERINSTANCE;
-    TYPEDESC elem{};
-    elem.vt = VT_USERDEFINED;
-    elem.hreftype = h;
-    struct {
-        ARRAYDESC a;
-    } arr{};
-    arr.a.tdescElem = elem;
-    arr.a.cDims = 1;
-    arr.a.rgbounds[0] = SAFEARRAYBOUND{3, 0};
-    v.elemdescVar.tdesc.vt = VT_CARRAY;
-    v.elemdescVar.tdesc.lpadesc = &arr.a;
-    ASSERT_OK(outer->AddVarDesc(1, &v));
+    TypeDescs d;
+    ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(outer.get(), 1, u"items", d.CArray(User(h), {{0, 3}})));
     ASSERT_OK(outer->LayOut());
-    EXPECT_EQ(2u, OInstAt(Read(outer).get(), 1));
+    EXPECT_EQ(2u, VarAt(Read(outer).get(), 1).oInst);
     EXPECT_EQ(14u, Attr(Read(outer).get()).cbSizeInstance);  // 2 + 3 x 4
 
     auto uni = NewType(lib.get(), u"Uni", TKIND_UNION);
     ASSERT_OK(AddVar(uni.get(), 0, VAR_PERINSTANCE, VT_UI1, u"b"));
     ASSERT_OK(AddVar(uni.get(), 1, VAR_PERINSTANCE, VT_R8, u"d"));
     ASSERT_OK(uni->LayOut());
-    EXPECT_EQ(0u, OInstAt(Read(uni).get(), 1));
+    EXPECT_EQ(0u, VarAt(Read(uni).get(), 1).oInst);
     EXPECT_EQ(8u, Attr(Read(uni).get()).cbSizeInstance);
 }
 
@@ -225,7 +212,7 @@ TEST(EngineLayOut, PointerSizedFieldsFollowTheLibrarysPlatform) {
     ASSERT_OK(AddVar(rec.get(), 0, VAR_PERINSTANCE, VT_BSTR, u"s"));
     ASSERT_OK(AddVar(rec.get(), 1, VAR_PERINSTANCE, VT_VARIANT, u"v"));
     ASSERT_OK(rec->LayOut());
-    EXPECT_EQ(8u, OInstAt(Read(rec).get(), 1));
+    EXPECT_EQ(8u, VarAt(Read(rec).get(), 1).oInst);
     EXPECT_EQ(32u, Attr(Read(rec).get()).cbSizeInstance);
     auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
     ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
@@ -313,7 +300,7 @@ TEST(EngineLayOut, EnumsModulesAndDispinterfacesGetTheirKindsSizesAndIds) {
     ASSERT_OK(AddVar(en.get(), 1, VAR_CONST, VT_INT, u"Green", two.ptr()));
     EXPECT_EQ(TYPE_E_BADMODULEKIND, AddVar(en.get(), 2, VAR_PERINSTANCE, VT_INT, u"Blue"));
     ASSERT_OK(en->LayOut());
-    EXPECT_EQ(0x40000001, VarIdAt(Read(en).get(), 1));
+    EXPECT_EQ(0x40000001, VarAt(Read(en).get(), 1).memid);
     EXPECT_EQ(4u, Attr(Read(en).get()).cbSizeInstance);
 
     auto mod = NewType(lib.get(), u"Funcs", TKIND_MODULE);
@@ -336,7 +323,7 @@ TEST(EngineLayOut, EnumsModulesAndDispinterfacesGetTheirKindsSizesAndIds) {
     EXPECT_EQ(28, a.cbSizeVft);
     EXPECT_NE(0, a.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(0x60020000, FuncAt(dti.get(), 0).memid);
-    EXPECT_EQ(0x40020000, VarIdAt(dti.get(), 0));
+    EXPECT_EQ(0x40020000, VarAt(dti.get(), 0).memid);
     HREFTYPE partner = 0;
     EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, dti->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner));
     ASSERT_OK(disp->AddImplType(1, h));

@@ -41,41 +41,6 @@ TEST(EngineLibrary, NewLibraryIsAnUnsavedEmptyLibraryAnsweringAllFourInterfaces)
     EXPECT_EQ(E_INVALIDARG, CreateTypeLib2(SYS_WIN32, nullptr, none.put()));
 }
 
-TEST(EngineLibrary, LibraryAttributesReadBackAsSet) {
-    auto lib = NewLib();
-    ASSERT_OK(lib->SetName(u"MyLib"));
-    ASSERT_OK(lib->SetVersion(3, 4));
-    ASSERT_OK(lib->SetGuid(kLibGuid));
-    ASSERT_OK(lib->SetLcid(0x409));
-    ASSERT_OK(lib->SetLibFlags(LIBFLAG_FHIDDEN | LIBFLAG_FCONTROL));
-    ASSERT_OK(lib->SetDocString(u"My library"));
-    ASSERT_OK(lib->SetHelpFileName(u""));
-    ASSERT_OK(lib->SetHelpFileName(u"C:\\help\\my.hlp"));
-    ASSERT_OK(lib->SetHelpContext(55));
-    ASSERT_OK(lib->SetHelpStringContext(66));
-    ASSERT_OK(lib->SetHelpStringDll(u"strings.dll"));
-    auto read = lib.As<ITypeLib2>();
-    TLIBATTR* a = nullptr;
-    ASSERT_OK(read->GetLibAttr(&a));
-    EXPECT_EQ(kLibGuid, a->guid);
-    EXPECT_EQ(0x409u, a->lcid);
-    EXPECT_EQ(3, a->wMajorVerNum);
-    EXPECT_EQ(4, a->wMinorVerNum);
-    EXPECT_EQ(LIBFLAG_FHIDDEN | LIBFLAG_FCONTROL, a->wLibFlags);
-    read->ReleaseTLibAttr(a);
-    BStr name, doc, help, dll;
-    DWORD ctx = 0, sctx = 0;
-    ASSERT_OK(read->GetDocumentation(-1, name.put(), doc.put(), &ctx, help.put()));
-    EXPECT_EQ(u"MyLib", name.view());
-    EXPECT_EQ(u"My library", doc.view());
-    EXPECT_EQ(u"C:\\help\\my.hlp", help.view());
-    EXPECT_EQ(55u, ctx);
-    ASSERT_OK(read->GetDocumentation(-1, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_OK(read->GetDocumentation2(-1, 0, nullptr, &sctx, dll.put()));
-    EXPECT_EQ(66u, sctx);
-    EXPECT_EQ(u"strings.dll", dll.view());
-}
-
 TEST(EngineLibrary, CustomDataReplacesAnItemOfTheSameGuid) {
     auto lib = NewLib();
     auto read = lib.As<ITypeLib2>();

@@ -60,7 +60,7 @@ TEST(EngineLoaded, ALibraryMadeFromDataIsReadOnlyAndReadsLikeTheOriginal) {
     EXPECT_FALSE(rec.As<ICreateTypeInfo2>());
     EXPECT_FALSE(item.As<ICreateTypeInfo>());
     EXPECT_EQ(8u, Attr(rec.get()).cbSizeInstance);
-    EXPECT_EQ(4u, OInstAt(rec.get(), 1));
+    EXPECT_EQ(4u, VarAt(rec.get(), 1).oInst);
 
     // The dual: the dispatch view first, its interface half behind it.
     TYPEATTR v = Attr(item.get());

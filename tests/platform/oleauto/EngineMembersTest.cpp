@@ -34,31 +34,16 @@ TEST(EngineMembers, AFunctionReadBackCanBeAddedAgainUnchanged) {
     HREFTYPE toRec = RefTo(foo.get(), Read(rec).get());
 
     // HRESULT Draw([in] Point* pts[2][3], [in] SAFEARRAY(BSTR) names, [in, optional, defaultvalue("x")] BSTR tag)
-    TYPEDESC point{};
-    point.vt = VT_USERDEFINED;
-    point.hreftype = toRec;
-    struct {
-        ARRAYDESC a;
-        SAFEARRAYBOUND more;
-    } arr{};
-    arr.a.tdescElem = point;
-    arr.a.cDims = 2;
-    SAFEARRAYBOUND* bounds = arr.a.rgbounds;
-    bounds[0] = SAFEARRAYBOUND{2, 0};
-    bounds[1] = SAFEARRAYBOUND{3, 1};
-    TYPEDESC carray{};
-    carray.vt = VT_CARRAY;
-    carray.lpadesc = &arr.a;
-    TYPEDESC bstr = Td(VT_BSTR);
+    TypeDescs d;
     PARAMDESCEX def{};
     def.cBytes = 24;
     Variant x(u"x");
     def.varDefaultValue = x.get();
-    std::vector<ELEMDESC> params{Elem(VT_PTR), Elem(VT_SAFEARRAY),
+    std::vector<ELEMDESC> params{Elem(VT_PTR), Elem(VT_PTR),
                                  Elem(VT_BSTR, PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT |
                                                    PARAMFLAG_FHASCUSTDATA)};
-    params[0].tdesc.lptdesc = &carray;
-    params[1].tdesc.lptdesc = &bstr;
+    params[0].tdesc = d.Ptr(d.CArray(User(toRec), {{0, 2}, {1, 3}}));
+    params[1].tdesc = d.SafeArray(Td(VT_BSTR));
     params[2].paramdesc.pparamdescex = &def;
     FUNCDESC f = Func(FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, params, 0x123);
     f.cParamsOpt = -1;
@@ -292,7 +277,7 @@ TEST(EngineMembers, VariableNamesAreUniqueAndDeletionShiftsTheirData) {
     ASSERT_OK(rec->SetVarCustData(1, kData, v.ptr()));
     ASSERT_OK(rec->DeleteVarDesc(0));
     auto ti = Read(rec);
-    EXPECT_EQ(std::vector<std::u16string>{u"a"}, NamesOf(ti.get(), VarIdAt(ti.get(), 0)));
+    EXPECT_EQ(std::vector<std::u16string>{u"a"}, NamesOf(ti.get(), VarAt(ti.get(), 0).memid));
     CUSTDATA all{};
     ASSERT_OK(ti->GetAllVarCustData(0, &all));
     EXPECT_EQ(1u, all.cCustData);
@@ -477,7 +462,7 @@ TEST(EngineMembers, LookupsFollowMembersInsertedAndDeletedInTheMiddle) {
     auto check = [&](ITypeInfo2* ti, const std::vector<Member>& list, bool isFunc) {
         for (UINT i = 0; i < list.size(); ++i) {
             const Member& m = list[i];
-            ASSERT_EQ(m.id, isFunc ? FuncAt(ti, i).memid : VarIdAt(ti, i));
+            ASSERT_EQ(m.id, isFunc ? FuncAt(ti, i).memid : VarAt(ti, i).memid);
             ASSERT_EQ(m.id, idOf(ti, m.name)) << "member " << i;
             UINT at = 99999;
             ASSERT_OK(isFunc ? ti->GetFuncIndexOfMemId(m.id, m.invkind, &at) : ti->GetVarIndexOfMemId(m.id, &at));
@@ -531,7 +516,7 @@ TEST(EngineMembers, LookupsFollowMembersInsertedAndDeletedInTheMiddle) {
         } else {  // lay out: members without an id receive one
             ASSERT_OK(ct->LayOut());
             for (UINT i = 0; i < list.size(); ++i)
-                list[i].id = onFuncs ? FuncAt(fr.get(), i).memid : VarIdAt(vr.get(), i);
+                list[i].id = onFuncs ? FuncAt(fr.get(), i).memid : VarAt(vr.get(), i).memid;
             for (const Member& m : list) ASSERT_NE(MEMBERID_NIL, m.id);
         }
         ASSERT_NO_FATAL_FAILURE(check(onFuncs ? fr.get() : vr.get(), list, onFuncs)) << "step " << step;

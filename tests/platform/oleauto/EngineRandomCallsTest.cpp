@@ -181,6 +181,7 @@ TEST_P(EngineRandomCalls, AnySequenceOfCallsKeepsTheLibraryReadable) {
         << std::hex << hr;
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, EngineRandomCalls, ::testing::Values(20261206u, 1u, 77u, 4242u));
+INSTANTIATE_TEST_SUITE_P(Seeds, EngineRandomCalls, ::testing::Values(20261206u, 1u, 77u, 4242u),
+                         [](const auto& info) { return "Seed" + std::to_string(info.param); });
 
 }  // namespace

@@ -9,13 +9,13 @@
 
 #include "platform/oleauto/TypeLibData.h"
 #include "platform/oleauto/TypeLibInterfaces.h"
+#include "support/TypeLibBuilder.h"
 
 namespace enginetest {
 
 using namespace ole;
-
-#define ASSERT_OK(expr) ASSERT_EQ(S_OK, (expr))
-#define EXPECT_OK(expr) EXPECT_EQ(S_OK, (expr))
+using testsupport::TypeDescs;
+using testsupport::User;
 
 inline ComPtr<ICreateTypeLib2> NewLib(SYSKIND sys = SYS_WIN32) {
     ComPtr<ICreateTypeLib2> lib;
@@ -130,26 +130,18 @@ inline FuncInfo FuncAt(ITypeInfo* ti, UINT index) {
     return r;
 }
 
-inline MEMBERID VarIdAt(ITypeInfo* ti, UINT index) {
+// VARDESC values; a constant's offset (where it keeps its value pointer) reads as 0.
+inline VARDESC VarAt(ITypeInfo* ti, UINT index) {
     VARDESC* v = nullptr;
-    MEMBERID id = 0;
+    VARDESC copy{};
     EXPECT_OK(ti->GetVarDesc(index, &v));
     if (v) {
-        id = v->memid;
+        copy = *v;
+        if (v->varkind == VAR_CONST) copy.oInst = 0;
+        copy.elemdescVar = ELEMDESC{};
         ti->ReleaseVarDesc(v);
     }
-    return id;
-}
-
-inline ULONG OInstAt(ITypeInfo* ti, UINT index) {
-    VARDESC* v = nullptr;
-    ULONG o = 0;
-    EXPECT_OK(ti->GetVarDesc(index, &v));
-    if (v) {
-        o = v->varkind == VAR_CONST ? 0 : v->oInst;  // a constant has a value pointer there
-        ti->ReleaseVarDesc(v);
-    }
-    return o;
+    return copy;
 }
 
 inline std::vector<std::u16string> NamesOf(ITypeInfo* ti, MEMBERID memid, UINT max = 16) {

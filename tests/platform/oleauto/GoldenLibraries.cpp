@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/oleauto/TypeLibData.h"
+#include "support/TypeLibBuilder.h"
 
 using namespace ole;
 
@@ -24,44 +25,9 @@ void Check(HRESULT hr) {
 constexpr GUID Guid(uint32_t n) { return GUID{0x5A170000u + n, 0x60D1, 0x4E2B, {0x9A, 0x51, 0, 0, 0, 0, 0x17, 0x01}}; }
 
 // TYPEDESC chains with stable addresses for the duration of a build.
-class Descs {
-public:
-    TYPEDESC Vt(VARTYPE vt) {
-        TYPEDESC t{};
-        t.vt = vt;
-        return t;
-    }
-    TYPEDESC Ptr(TYPEDESC target) { return Wrap(VT_PTR, target); }
-    TYPEDESC SafeArray(TYPEDESC element) { return Wrap(VT_SAFEARRAY, element); }
-    TYPEDESC User(HREFTYPE href) {
-        TYPEDESC t{};
-        t.vt = VT_USERDEFINED;
-        t.hreftype = href;
-        return t;
-    }
-    TYPEDESC CArray(TYPEDESC element, std::initializer_list<SAFEARRAYBOUND> bounds) {
-        auto& block = arrays_.emplace_back(sizeof(ARRAYDESC) + bounds.size() * sizeof(SAFEARRAYBOUND));
-        auto* a = reinterpret_cast<ARRAYDESC*>(block.data());
-        a->tdescElem = element;
-        a->cDims = static_cast<USHORT>(bounds.size());
-        USHORT i = 0;
-        for (const SAFEARRAYBOUND& b : bounds) a->rgbounds[i++] = b;
-        TYPEDESC t{};
-        t.vt = VT_CARRAY;
-        t.lpadesc = a;
-        return t;
-    }
-
-private:
-    TYPEDESC Wrap(VARTYPE vt, TYPEDESC target) {
-        TYPEDESC& node = nodes_.emplace_back(target);
-        TYPEDESC t{};
-        t.vt = vt;
-        t.lptdesc = &node;
-        return t;
-    }
-    std::deque<TYPEDESC> nodes_;
-    std::deque<std::vector<std::byte>> arrays_;
+struct Descs : testsupport::TypeDescs {
+    static TYPEDESC Vt(VARTYPE vt) { return testsupport::Vt(vt); }
+    static TYPEDESC User(HREFTYPE href) { return testsupport::User(href); }
 };
 
 struct Param {
@@ -224,10 +190,10 @@ void BuildKinds(ICreateTypeLib2* lib) {
     AddVar(all.get(), k++, u"pLong", d.Ptr(d.Vt(VT_I4)), MEMBERID_NIL);
     AddVar(all.get(), k++, u"ppText", d.Ptr(d.Ptr(d.Vt(VT_BSTR))), MEMBERID_NIL);
     AddVar(all.get(), k++, u"list", d.SafeArray(d.Vt(VT_BSTR)), MEMBERID_NIL);
-    AddVar(all.get(), k++, u"grid", d.CArray(d.Vt(VT_I2), {{3, 1}, {2, 0}}), MEMBERID_NIL);
+    AddVar(all.get(), k++, u"grid", d.CArray(d.Vt(VT_I2), {{1, 3}, {0, 2}}), MEMBERID_NIL);
     AddVar(all.get(), k++, u"tone", d.User(RefTo(all.get(), shade.get())), MEMBERID_NIL);
     AddVar(all.get(), k++, u"id", d.User(RefTo(all.get(), StdType(u"GUID").get())), MEMBERID_NIL);
-    AddVar(all.get(), k++, u"shades", d.CArray(d.User(RefTo(all.get(), shade.get())), {{4, 0}}), MEMBERID_NIL);
+    AddVar(all.get(), k++, u"shades", d.CArray(d.User(RefTo(all.get(), shade.get())), {{0, 4}}), MEMBERID_NIL);
     AddVar(all.get(), k++, u"nested", d.SafeArray(d.Ptr(d.User(RefTo(all.get(), either.get())))), MEMBERID_NIL);
 
     AddVar(either.get(), 0, u"asLong", d.Vt(VT_I4), MEMBERID_NIL);

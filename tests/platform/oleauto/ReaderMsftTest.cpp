@@ -1,14 +1,20 @@
 // Reading MSFT images: a library built through the creation interfaces and
 // written by the MSFT writer reads back with everything it holds, and broken
-// images fail cleanly.
+// images (truncated, corrupted, or found by the fuzzer in
+// tests/data/fuzz-regressions) fail cleanly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
 #include "EngineTestSupport.h"
 #include "platform/oleauto/MsftReader.h"
 #include "platform/oleauto/MsftWriter.h"
+#include "platform/oleauto/SltgReader.h"
 #include "platform/oleauto/StdOle2.h"
 #include "platform/oleauto/TypeLibFiles.h"
 
@@ -49,20 +55,12 @@ std::vector<std::byte> SampleImage() {
 
     auto point = NewType(lib.get(), u"Point", TKIND_RECORD);
     AddVar(point.get(), 0, VAR_PERINSTANCE, VT_I2, u"x");
-    VARDESC arr{};
-    arr.memid = MEMBERID_NIL;
-    arr.varkind = VAR_PERINSTANCE;
-    struct {
-        ARRAYDESC a;
-        SAFEARRAYBOUND more;
-    } desc{};
-    desc.a.tdescElem.vt = VT_R8;
-    desc.a.cDims = 2;
-    desc.a.rgbounds[0] = {3, 1};
-    desc.more = {2, 0};
-    arr.elemdescVar.tdesc.vt = VT_CARRAY;
-    arr.elemdescVar.tdesc.lpadesc = &desc.a;
-    EXPECT_OK(point->AddVarDesc(1, &arr));
+    TypeDescs d;
+    VARDESC grid{};
+    grid.memid = MEMBERID_NIL;
+    grid.varkind = VAR_PERINSTANCE;
+    grid.elemdescVar.tdesc = d.CArray(Td(VT_R8), {{1, 3}, {0, 2}});
+    EXPECT_OK(point->AddVarDesc(1, &grid));
     point->SetVarName(1, u"grid");
     Variant varNote = Variant::Int(5);
     point->SetVarCustData(1, kNoteKey, varNote.ptr());
@@ -338,6 +336,33 @@ TEST(ReaderMsft, RejectsWhatIsNotATypeLibrary) {
     header[0x22] = std::byte{0xFF};
     header[0x23] = std::byte{0x0F};
     EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, ReadMsft(header, &data));
+}
+
+// Each input the fuzzer found troublesome loads cleanly or fails with an
+// error, and a loaded one answers every reading call.
+TEST(ReaderMsft, FoundFuzzInputsLoadOrFailCleanly) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(ZEPHRIN_TEST_DATA_DIR) / "fuzz-regressions", ec))
+        if (e.is_regular_file()) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        std::ifstream in(file, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ComPtr<ITypeLib> lib;
+        HRESULT hr = LoadTypeLibFromMemory(bytes.data(), bytes.size(), u"", lib.put());
+        if (SUCCEEDED(hr))
+            Walk(lib.get());
+        else
+            EXPECT_TRUE(hr == TYPE_E_CANTLOADLIBRARY || hr == TYPE_E_INVALIDSTATE || hr == E_OUTOFMEMORY)
+                << std::hex << hr;
+        LibraryData data;
+        auto span = std::as_bytes(std::span(bytes));
+        (void)ReadMsft(span, &data);
+        (void)ReadSltg(span, &data);
+    }
 }
 
 }  // namespace

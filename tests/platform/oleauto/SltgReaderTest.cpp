@@ -9,18 +9,10 @@
 #include "SltgBuilder.h"
 #include "SltgGoldens.h"
 #include "platform/oleauto/SltgReader.h"
+#include "support/FileContents.h"
 
 namespace ole::sltgtest {
 namespace {
-
-std::vector<std::byte> ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::vector<char> c((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> b(c.size());
-    std::memcpy(b.data(), c.data(), c.size());
-    return b;
-}
 
 std::string GoldenPath(const std::string& name, const char* ext)
 {
@@ -57,7 +49,7 @@ TEST_P(SltgDescriptions, ParameterTypesStoredApartReadTheSame)
 TEST_P(SltgDescriptions, GoldenFileReadsAsItsDescription)
 {
     const Golden g = Goldens().at(GetParam());
-    auto bytes = ReadFile(GoldenPath(g.name, ".tlb"));
+    auto bytes = testsupport::ReadBytes(GoldenPath(g.name, ".tlb"));
     ASSERT_FALSE(bytes.empty()) << g.name;
     EXPECT_EQ(bytes, BuildSltg(g.data)) << "builder output changed; regenerate the golden and its dump";
     LibraryData read;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <string>
 #include <limits>
 
 #include "platform/oleauto/Variant.h"
@@ -51,6 +53,19 @@ int64_t TextToInt(const char16_t* text, VARTYPE vt, HRESULT* hr) {
     }
 }
 
+const char* TargetName(VARTYPE vt) {
+    switch (vt) {
+        case VT_I1: return "I1";
+        case VT_UI1: return "UI1";
+        case VT_I2: return "I2";
+        case VT_UI4: return "UI4";
+        case VT_I8: return "I8";
+        case VT_BOOL: return "BOOL";
+        case VT_CY: return "CY";
+        default: return "I4";
+    }
+}
+
 DATE MakeDate(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     DateParts p;
     p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = mi, p.second = s;
@@ -67,6 +82,8 @@ struct IntCase {
     HRESULT hr;
     int64_t value;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) { *os << '"' << ToUtf8(c.text) << "\" to " << TargetName(c.vt); }
 
 class TextToInteger : public ::testing::TestWithParam<IntCase> {};
 
@@ -120,7 +137,13 @@ INSTANTIATE_TEST_SUITE_P(
         IntCase{u"1.23456", VT_CY, S_OK, 12346}, IntCase{u"0.00005", VT_CY, S_OK, 0},
         IntCase{u"0.00015", VT_CY, S_OK, 2}, IntCase{u"-1.5", VT_CY, S_OK, -15000},
         IntCase{u"922337203685477.5807", VT_CY, S_OK, std::numeric_limits<int64_t>::max()},
-        IntCase{u"922337203685478", VT_CY, DISP_E_OVERFLOW, 0}));
+        IntCase{u"922337203685478", VT_CY, DISP_E_OVERFLOW, 0}),
+    // "<index>_<target>_<text with other characters as _>", e.g. 12_I4_2_5.
+    [](const ::testing::TestParamInfo<IntCase>& info) {
+        std::string name = std::to_string(info.index) + "_" + TargetName(info.param.vt) + "_";
+        for (char c : ToUtf8(info.param.text)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
 
 // Texts below were checked against the platform's own conversion.
 TEST(VariantChangeType, NumbersBecomeThePlatformsText) {

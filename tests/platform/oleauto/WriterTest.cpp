@@ -12,6 +12,7 @@
 #include "platform/oleauto/NameHash.h"
 #include "platform/oleauto/TypeLibData.h"
 #include "platform/oleauto/TypeLibFiles.h"
+#include "support/FileContents.h"
 
 using namespace ole;
 
@@ -21,11 +22,6 @@ uint32_t U32(const std::vector<std::byte>& b, size_t at) {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(b[at + i]) << (8 * i);
     return v;
-}
-
-std::string ReadText(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 constexpr GUID kLibGuid = {0x0DDBA11, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
@@ -113,7 +109,7 @@ TEST_F(Writer, SavingReplacesTheFileAndLeavesNoTemporaryFile) {
     ASSERT_EQ(WriteMsftTypeLib(SmallLibrary(), FromUtf8(target.string())), S_OK);
     std::vector<std::byte> image;
     ASSERT_EQ(BuildMsftImage(SmallLibrary(), &image), S_OK);
-    EXPECT_EQ(ReadText(target), std::string(reinterpret_cast<const char*>(image.data()), image.size()));
+    EXPECT_EQ(testsupport::ReadText(target), std::string(reinterpret_cast<const char*>(image.data()), image.size()));
     EXPECT_EQ(FilesInFolder(), 1u);
 }
 
@@ -123,7 +119,7 @@ TEST_F(Writer, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
     LibraryData bad = WithReference(RefData{});
     bad.refs.clear();  // the parameter's reference names nothing
     EXPECT_EQ(WriteMsftTypeLib(bad, FromUtf8(target.string())), TYPE_E_UNDEFINEDTYPE);
-    EXPECT_EQ(ReadText(target), "old contents");
+    EXPECT_EQ(testsupport::ReadText(target), "old contents");
     EXPECT_EQ(FilesInFolder(), 1u);
 
     auto nowhere = dir_ / "missing-folder" / "lib.tlb";
