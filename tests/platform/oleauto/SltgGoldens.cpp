@@ -1,5 +1,8 @@
 #include "SltgGoldens.h"
 
+#include "platform/oleauto/BStr.h"
+#include "platform/oleauto/Guid.h"
+
 #include <cstdio>
 #include <sstream>
 
@@ -381,30 +384,6 @@ std::vector<Golden> FullDescriptions() { return {{"kinds", Kinds(true)}, {"objec
 namespace ole::sltgtest {
 namespace {
 
-std::string Utf8(const std::u16string& s)
-{
-    std::string r;
-    for (char16_t c : s) {
-        if (c < 0x80) {
-            r.push_back(static_cast<char>(c));
-        } else {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
-            r += buf;
-        }
-    }
-    return r;
-}
-
-std::string Text(const GUID& g)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                  g.Data4[7]);
-    return buf;
-}
-
 std::string Ref(const LibraryData& lib, HREFTYPE h)
 {
     for (const auto& r : lib.refs) {
@@ -413,9 +392,9 @@ std::string Ref(const LibraryData& lib, HREFTYPE h)
             return "own#" + std::to_string(r.typeIndex) + (r.dualInterface ? "(vtable)" : "");
         if (r.kind == RefKind::Imported) {
             const auto& i = lib.imports.at(static_cast<size_t>(r.importLib));
-            return "import " + Text(i.guid) + " v" + std::to_string(i.majorVersion) + "." +
-                   std::to_string(i.minorVersion) + " lcid " + std::to_string(i.lcid) + " " + Utf8(i.fileName) +
-                   (r.byGuid ? " guid " + Text(r.typeGuid) : " #" + std::to_string(r.importTypeIndex));
+            return "import " + GuidToUtf8(i.guid) + " v" + std::to_string(i.majorVersion) + "." +
+                   std::to_string(i.minorVersion) + " lcid " + std::to_string(i.lcid) + " " + ToUtf8(i.fileName) +
+                   (r.byGuid ? " guid " + GuidToUtf8(r.typeGuid) : " #" + std::to_string(r.importTypeIndex));
         }
         return "other";
     }
@@ -440,7 +419,7 @@ std::string Type(const LibraryData& lib, const TypeDescData& t)
 std::string Value(const std::optional<Variant>& v)
 {
     if (!v) return "none";
-    return "vt" + std::to_string(v->vt()) + ":" + Utf8(v->ToText());
+    return "vt" + std::to_string(v->vt()) + ":" + ToUtf8(v->ToText());
 }
 
 }  // namespace
@@ -448,29 +427,29 @@ std::string Value(const std::optional<Variant>& v)
 std::string Describe(const LibraryData& lib)
 {
     std::ostringstream o;
-    o << "library " << Utf8(lib.name) << " " << Text(lib.guid) << " v" << lib.majorVersion << "." << lib.minorVersion
-      << " lcid " << lib.lcid << " sys " << lib.syskind << " flags " << lib.libFlags << " doc \"" << Utf8(lib.docString)
-      << "\" help \"" << Utf8(lib.helpFile) << "\" ctx " << lib.helpContext << "\n";
+    o << "library " << ToUtf8(lib.name) << " " << GuidToUtf8(lib.guid) << " v" << lib.majorVersion << "." << lib.minorVersion
+      << " lcid " << lib.lcid << " sys " << lib.syskind << " flags " << lib.libFlags << " doc \"" << ToUtf8(lib.docString)
+      << "\" help \"" << ToUtf8(lib.helpFile) << "\" ctx " << lib.helpContext << "\n";
     for (size_t i = 0; i < lib.types.size(); ++i) {
         const auto& t = lib.types[i];
-        o << "type " << i << " " << Utf8(t.name) << " kind " << t.kind << " " << Text(t.guid) << " flags " << t.flags
-          << " v" << t.majorVersion << "." << t.minorVersion << " lcid " << t.lcid << " doc \"" << Utf8(t.docString)
+        o << "type " << i << " " << ToUtf8(t.name) << " kind " << t.kind << " " << GuidToUtf8(t.guid) << " flags " << t.flags
+          << " v" << t.majorVersion << "." << t.minorVersion << " lcid " << t.lcid << " doc \"" << ToUtf8(t.docString)
           << "\" ctx " << t.helpContext << " size " << t.cbSizeInstance << " align " << t.cbAlignment << "/"
           << t.alignmentSetting << " vft " << t.cbSizeVft << "\n";
         if (t.kind == TKIND_ALIAS) o << "  alias " << Type(lib, t.aliasType) << "\n";
         for (const auto& it : t.implTypes) o << "  impl " << Ref(lib, it.href) << " flags " << it.flags << "\n";
         for (const auto& f : t.funcs) {
-            o << "  func " << Utf8(f.name) << " id " << f.memid << " kind " << f.funckind << " inv " << f.invkind
+            o << "  func " << ToUtf8(f.name) << " id " << f.memid << " kind " << f.funckind << " inv " << f.invkind
               << " cc " << f.callconv << " opt " << f.cParamsOpt << " vft " << f.oVft << " flags " << f.flags << " ret "
-              << Type(lib, f.returnType) << "/" << f.returnFlags << " doc \"" << Utf8(f.docString) << "\" ctx "
+              << Type(lib, f.returnType) << "/" << f.returnFlags << " doc \"" << ToUtf8(f.docString) << "\" ctx "
               << f.helpContext << "\n";
             for (const auto& p : f.params)
-                o << "    param " << Utf8(p.name) << " " << Type(lib, p.type) << " flags " << p.flags << "\n";
+                o << "    param " << ToUtf8(p.name) << " " << Type(lib, p.type) << " flags " << p.flags << "\n";
         }
         for (const auto& v : t.vars)
-            o << "  var " << Utf8(v.name) << " id " << v.memid << " kind " << v.varkind << " flags " << v.flags << " "
+            o << "  var " << ToUtf8(v.name) << " id " << v.memid << " kind " << v.varkind << " flags " << v.flags << " "
               << Type(lib, v.type) << "/" << v.elemFlags << " at " << v.oInst << " value " << Value(v.constValue)
-              << " doc \"" << Utf8(v.docString) << "\" ctx " << v.helpContext << "\n";
+              << " doc \"" << ToUtf8(v.docString) << "\" ctx " << v.helpContext << "\n";
     }
     return o.str();
 }
