@@ -110,21 +110,6 @@ TEST_F(TypeLibFiles, SamePathGivesTheSameLibraryAndTypes) {
     EXPECT_EQ(0u, index);
 }
 
-TEST_F(TypeLibFiles, LoadedLibrariesAreReadOnlyAndHaveADiskImage) {
-    auto lib = Load(Write("ro.tlb", SmallImage(u"ReadOnly", 2)));
-    ASSERT_TRUE(lib);
-    EXPECT_FALSE(lib.As<ICreateTypeLib2>());
-    EXPECT_FALSE(lib.As<ICreateTypeLib>());
-    ComPtr<ITypeInfo> ti;
-    ASSERT_OK(lib->GetTypeInfo(0, ti.put()));
-    EXPECT_FALSE(ti.As<ICreateTypeInfo2>());
-    EXPECT_FALSE(ti.As<ICreateTypeInfo>());
-    TLIBATTR* la = nullptr;
-    ASSERT_OK(lib->GetLibAttr(&la));
-    EXPECT_EQ(LIBFLAG_FHASDISKIMAGE, la->wLibFlags);
-    lib->ReleaseTLibAttr(la);
-}
-
 TEST_F(TypeLibFiles, ContentDecidesNotTheExtension) {
     auto image = SmallImage(u"Anywhere", 3);
     EXPECT_EQ(u"Anywhere", LibName(Load(Write("lib.dll", image)).get()));

@@ -2,7 +2,6 @@
 // temporary file, failures that leave nothing behind, text in the ANSI code
 // page, and references to other libraries' types becoming imports.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "platform/oleauto/TypeLibData.h"
 #include "platform/oleauto/TypeLibFiles.h"
 #include "support/FileContents.h"
+#include "support/TempDir.h"
 
 using namespace ole;
 
@@ -59,15 +59,7 @@ LibraryData WithReference(RefData ref) {
 
 class Writer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        RegisterFileServices();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("zephrin-writer-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { RegisterFileServices(); }
     size_t FilesInFolder() const {
         return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
     }
@@ -77,7 +69,22 @@ protected:
         EXPECT_EQ(LoadTypeLibFromMemory(image.data(), image.size(), path.c_str(), lib.put()), S_OK);
         return lib;
     }
-    std::filesystem::path dir_;
+    // Saves d (whose first type's first method takes a reference), loads it
+    // and follows the reference; the result of GetRefTypeInfo.
+    HRESULT FollowSavedReference(const LibraryData& d, ComPtr<ITypeLib>* lib, ComPtr<ITypeInfo>* target) {
+        std::vector<std::byte> image;
+        EXPECT_EQ(BuildMsftImage(d, &image), S_OK);
+        *lib = LoadImage(image, u"reference.tlb");
+        ComPtr<ITypeInfo> user;
+        if (!*lib || FAILED((*lib)->GetTypeInfo(0, user.put()))) return E_FAIL;
+        FUNCDESC* fd = nullptr;
+        if (FAILED(user->GetFuncDesc(0, &fd))) return E_FAIL;
+        HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
+        user->ReleaseFuncDesc(fd);
+        return user->GetRefTypeInfo(href, target->put());
+    }
+    testsupport::TempDir tmp_;
+    const std::filesystem::path& dir_ = tmp_.path();
 };
 
 // The format's own worked example: a library with a name and a GUID only.
@@ -131,18 +138,10 @@ TEST_F(Writer, AReferenceToADeletedTypeStillLeadsNowhereAfterSaving) {
     RefData missing;
     missing.href = 8;
     missing.kind = RefKind::Missing;
-    std::vector<std::byte> image;
-    ASSERT_EQ(BuildMsftImage(WithReference(missing), &image), S_OK);
-    ComPtr<ITypeLib> lib = LoadImage(image, u"missing.tlb");
-    ASSERT_TRUE(lib);
-    ComPtr<ITypeInfo> user;
-    ASSERT_EQ(lib->GetTypeInfo(0, user.put()), S_OK);
-    FUNCDESC* fd = nullptr;
-    ASSERT_EQ(user->GetFuncDesc(0, &fd), S_OK);
-    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
-    user->ReleaseFuncDesc(fd);
+    ComPtr<ITypeLib> lib;
     ComPtr<ITypeInfo> target;
-    EXPECT_TRUE(FAILED(user->GetRefTypeInfo(href, target.put())));
+    EXPECT_TRUE(FAILED(FollowSavedReference(WithReference(missing), &lib, &target)));
+    EXPECT_TRUE(lib);
 }
 
 // Types named alike share one name entry; a reference to the first of them
@@ -161,18 +160,10 @@ TEST_F(Writer, AReferenceToOneOfTwoTypesNamedAlikeStillReachesIt) {
         t.cbSizeInstance = 4;
         d.types.push_back(t);
     }
-    std::vector<std::byte> image;
-    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
-    ComPtr<ITypeLib> lib = LoadImage(image, u"twins.tlb");
-    ASSERT_TRUE(lib);
-    ComPtr<ITypeInfo> user, target, expected;
-    ASSERT_EQ(lib->GetTypeInfo(0, user.put()), S_OK);
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> target, expected;
+    ASSERT_EQ(FollowSavedReference(d, &lib, &target), S_OK);
     ASSERT_EQ(lib->GetTypeInfo(1, expected.put()), S_OK);
-    FUNCDESC* fd = nullptr;
-    ASSERT_EQ(user->GetFuncDesc(0, &fd), S_OK);
-    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
-    user->ReleaseFuncDesc(fd);
-    ASSERT_EQ(user->GetRefTypeInfo(href, target.put()), S_OK);
     EXPECT_EQ(target.get(), expected.get());
 }
 
@@ -244,17 +235,9 @@ TEST_F(Writer, ALiveReferenceBecomesAnImportOfItsLibrary) {
     std::vector<std::byte> image;
     ASSERT_EQ(BuildMsftImage(WithReference(live), &image), S_OK);
     EXPECT_EQ(U32(image, 0x50), 1u);  // one import entry
-
-    ComPtr<ITypeLib> lib = LoadImage(image, u"import.tlb");
-    ASSERT_TRUE(lib);
-    ComPtr<ITypeInfo> user;
-    ASSERT_EQ(lib->GetTypeInfo(0, user.put()), S_OK);
-    FUNCDESC* fd = nullptr;
-    ASSERT_EQ(user->GetFuncDesc(0, &fd), S_OK);
-    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
-    user->ReleaseFuncDesc(fd);
+    ComPtr<ITypeLib> lib;
     ComPtr<ITypeInfo> target;
-    ASSERT_EQ(user->GetRefTypeInfo(href, target.put()), S_OK);
+    ASSERT_EQ(FollowSavedReference(WithReference(live), &lib, &target), S_OK);
     EXPECT_EQ(target.get(), font.get());
 }
 
