@@ -9,7 +9,7 @@
 #include "platform/oleauto/StdOle2.h"
 #include "platform/oleauto/TypeLibData.h"
 #include "platform/oleauto/TypeLibInterfaces.h"
-#include "support/TypeLibBuilder.h"
+#include "EngineTestSupport.h"
 
 using namespace ole;
 
@@ -78,24 +78,6 @@ ComPtr<ITypeInfo> TypeNamed(ITypeLib* lib, std::u16string_view name) {
     }
     ADD_FAILURE() << "no type " << ToUtf8(name);
     return {};
-}
-
-// Copies of the TYPEATTR fields the tests look at.
-struct Attr {
-    TYPEKIND kind{};
-    WORD flags = 0, cFuncs = 0, cVars = 0, cImplTypes = 0, cbSizeVft = 0, cbAlignment = 0;
-    ULONG cbSizeInstance = 0;
-    GUID guid{};
-};
-Attr AttrOf(ITypeInfo* ti) {
-    Attr a;
-    TYPEATTR* ta = nullptr;
-    EXPECT_EQ(ti->GetTypeAttr(&ta), S_OK);
-    if (!ta) return a;
-    a = {ta->typekind, ta->wTypeFlags, ta->cFuncs, ta->cVars, ta->cImplTypes, ta->cbSizeVft, ta->cbAlignment,
-         ta->cbSizeInstance, ta->guid};
-    ti->ReleaseTypeAttr(ta);
-    return a;
 }
 
 ComPtr<ITypeInfo> ImplType(ITypeInfo* ti, UINT index) {
@@ -193,8 +175,8 @@ TEST(StdOle2, IsTheStandardLibraryWithItsTypesInOrder) {
     };
     for (const Expected& e : expected) {
         SCOPED_TRACE(ToUtf8(e.name));
-        Attr a = AttrOf(TypeNamed(lib.get(), e.name).get());
-        const int got[] = {a.flags, a.cFuncs, a.cVars, a.cImplTypes, a.cbSizeVft, static_cast<int>(a.cbSizeInstance)};
+        TYPEATTR a = enginetest::Attr(TypeNamed(lib.get(), e.name).get());
+        const int got[] = {a.wTypeFlags, a.cFuncs, a.cVars, a.cImplTypes, a.cbSizeVft, static_cast<int>(a.cbSizeInstance)};
         const int want[] = {e.flags, e.cFuncs, e.cVars, e.cImplTypes, e.cbSizeVft, e.cbSizeInstance};
         for (int k = 0; k < 6; ++k) {
             if (want[k] != -1) {
@@ -385,9 +367,9 @@ TEST(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
     ComPtr<ITypeLib> reading = lib.As<ITypeLib>();
     ComPtr<ITypeInfo> view;
     ASSERT_EQ(reading->GetTypeInfo(0, view.put()), S_OK);
-    Attr a = AttrOf(view.get());
-    EXPECT_EQ(a.kind, TKIND_DISPATCH);
-    EXPECT_EQ(a.flags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE);
+    TYPEATTR a = enginetest::Attr(view.get());
+    EXPECT_EQ(a.typekind, TKIND_DISPATCH);
+    EXPECT_EQ(a.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE), TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(a.cbSizeVft, 28);
     ASSERT_EQ(a.cFuncs, 8);
     EXPECT_EQ(ImplType(view.get(), 0).get(), dispatch.get());
