@@ -36,6 +36,19 @@ void Check(HRESULT hr, const char* what, Where where = {}) {
 }
 void Check(HRESULT hr, const std::string& what) { Check(hr, what.c_str()); }
 
+// Copies a list of custom data: get(&list) reads it, set(guid, value) writes
+// one item; what names both calls ("FuncCustData": GetAllFuncCustData, ...).
+template <class Get, class Set>
+void CopyCustData(Get&& get, Set&& set, const std::string& what, Where where = {}) {
+    CUSTDATA cd{};
+    Check(get(&cd), ("GetAll" + what).c_str(), where);
+    HRESULT hr = S_OK;
+    for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
+        hr = set(cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
+    ClearCustData(&cd);
+    Check(hr, ("Set" + what).c_str(), where);
+}
+
 // Owner of the TYPEDESC chains built for one descriptor.
 struct DescStore {
     std::vector<std::unique_ptr<TYPEDESC>> nodes;
@@ -108,13 +121,8 @@ void LibraryCopier::CopyLibraryAttributes() {
         Check(dst_->SetHelpStringContext(helpStringContext), "SetHelpStringContext");
         if (helpDll.get()) Check(dst_->SetHelpStringDll(helpDll.get()), "SetHelpStringDll");
     }
-    CUSTDATA cd{};
-    Check(src2->GetAllCustData(&cd), "GetAllCustData");
-    HRESULT hr = S_OK;
-    for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-        hr = dst_->SetCustData(cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
-    ClearCustData(&cd);
-    Check(hr, "SetCustData (library)");
+    CopyCustData([&](CUSTDATA* cd) { return src2->GetAllCustData(cd); },
+                 [&](const GUID& g, VARIANT* v) { return dst_->SetCustData(g, v); }, "CustData");
 }
 
 // A reference of the new type to the type `ref` names: types of the source
@@ -224,21 +232,13 @@ void LibraryCopier::CopyFunctions(Pair& p, const TYPEATTR& ta) {
             if (SUCCEEDED(src2->GetDocumentation2(fd->memid, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
                 helpStringContext)
                 Check(p.target->SetFuncHelpStringContext(k, helpStringContext), "SetFuncHelpStringContext", where);
-            CUSTDATA cd{};
-            Check(src2->GetAllFuncCustData(k, &cd), "GetAllFuncCustData", where);
-            HRESULT hr = S_OK;
-            for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-                hr = p.target->SetFuncCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
-            ClearCustData(&cd);
-            Check(hr, "SetFuncCustData", where);
-            for (SHORT a = 0; a < fd->cParams; ++a) {
-                Check(src2->GetAllParamCustData(k, static_cast<UINT>(a), &cd), "GetAllParamCustData", where);
-                for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-                    hr = p.target->SetParamCustData(k, static_cast<UINT>(a), cd.prgCustData[i].guid,
-                                                    &cd.prgCustData[i].varValue);
-                ClearCustData(&cd);
-                Check(hr, "SetParamCustData", where);
-            }
+            CopyCustData([&](CUSTDATA* cd) { return src2->GetAllFuncCustData(k, cd); },
+                         [&](const GUID& g, VARIANT* v) { return p.target->SetFuncCustData(k, g, v); },
+                         "FuncCustData", where);
+            for (UINT a = 0; a < static_cast<UINT>(fd->cParams); ++a)
+                CopyCustData([&](CUSTDATA* cd) { return src2->GetAllParamCustData(k, a, cd); },
+                             [&](const GUID& g, VARIANT* v) { return p.target->SetParamCustData(k, a, g, v); },
+                             "ParamCustData", where);
         }
     }
 }
@@ -274,13 +274,9 @@ void LibraryCopier::CopyVariables(Pair& p, const TYPEATTR& ta) {
             if (SUCCEEDED(src2->GetDocumentation2(vd->memid, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
                 helpStringContext)
                 Check(p.target->SetVarHelpStringContext(k, helpStringContext), "SetVarHelpStringContext", where);
-            CUSTDATA cd{};
-            Check(src2->GetAllVarCustData(k, &cd), "GetAllVarCustData", where);
-            HRESULT hr = S_OK;
-            for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-                hr = p.target->SetVarCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
-            ClearCustData(&cd);
-            Check(hr, "SetVarCustData", where);
+            CopyCustData([&](CUSTDATA* cd) { return src2->GetAllVarCustData(k, cd); },
+                         [&](const GUID& g, VARIANT* v) { return p.target->SetVarCustData(k, g, v); },
+                         "VarCustData", where);
         }
     }
 }
@@ -312,13 +308,8 @@ void LibraryCopier::CopyType(Pair& p) {
         if (SUCCEEDED(src2->GetDocumentation2(MEMBERID_NIL, 0, helpString.put(), &helpStringContext, helpDll.put())) &&
             helpStringContext)
             Check(t->SetHelpStringContext(helpStringContext), "SetHelpStringContext", Where{&p.name});
-        CUSTDATA cd{};
-        Check(src2->GetAllCustData(&cd), "GetAllCustData", Where{&p.name});
-        HRESULT hr = S_OK;
-        for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-            hr = t->SetCustData(cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
-        ClearCustData(&cd);
-        Check(hr, "SetCustData", Where{&p.name});
+        CopyCustData([&](CUSTDATA* cd) { return src2->GetAllCustData(cd); },
+                     [&](const GUID& g, VARIANT* v) { return t->SetCustData(g, v); }, "CustData", Where{&p.name});
     }
     if (ta->typekind == TKIND_ALIAS) {
         DescStore store;
@@ -338,13 +329,9 @@ void LibraryCopier::CopyType(Pair& p) {
             Check(t->SetImplTypeFlags(k, flags), "SetImplTypeFlags", where);
         }
         if (src2) {
-            CUSTDATA cd{};
-            Check(src2->GetAllImplTypeCustData(k, &cd), "GetAllImplTypeCustData", where);
-            HRESULT hr = S_OK;
-            for (DWORD i = 0; i < cd.cCustData && SUCCEEDED(hr); ++i)
-                hr = t->SetImplTypeCustData(k, cd.prgCustData[i].guid, &cd.prgCustData[i].varValue);
-            ClearCustData(&cd);
-            Check(hr, "SetImplTypeCustData", where);
+            CopyCustData([&](CUSTDATA* cd) { return src2->GetAllImplTypeCustData(k, cd); },
+                         [&](const GUID& g, VARIANT* v) { return t->SetImplTypeCustData(k, g, v); },
+                         "ImplTypeCustData", where);
         }
     }
     CopyFunctions(p, *ta);
