@@ -94,9 +94,16 @@ std::u16string NameOf(ITypeInfo* ti, MEMBERID memid = MEMBERID_NIL) {
     return n.str();
 }
 
+// The built-in library, loaded for each test.
+class StdOle2 : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(lib); }
+    ComPtr<ITypeLib> lib = StdOle();
+};
+
 }  // namespace
 
-TEST(StdOle2, DataNamesEveryReferencedTypeOnceAndInternally) {
+TEST_F(StdOle2, DataNamesEveryReferencedTypeOnceAndInternally) {
     auto data = GetStdOle2Data();
     ASSERT_EQ(data->types.size(), kExpectedTypes.size());
     EXPECT_EQ(data->imports.size(), 0u);
@@ -126,9 +133,7 @@ TEST(StdOle2, DataNamesEveryReferencedTypeOnceAndInternally) {
     EXPECT_EQ(GetStdOle2Data(), data) << "the data is built once";
 }
 
-TEST(StdOle2, IsTheStandardLibraryWithItsTypesInOrder) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, IsTheStandardLibraryWithItsTypesInOrder) {
 
     TLIBATTR* la = nullptr;
     ASSERT_EQ(lib->GetLibAttr(&la), S_OK);
@@ -189,7 +194,7 @@ TEST(StdOle2, IsTheStandardLibraryWithItsTypesInOrder) {
     }
 }
 
-TEST(StdOle2, EveryCallAndEveryRouteGivesTheSameObjects) {
+TEST_F(StdOle2, EveryCallAndEveryRouteGivesTheSameObjects) {
     ComPtr<ITypeLib> first = StdOle();
     ComPtr<ITypeLib> second = StdOle();
     ASSERT_TRUE(first);
@@ -219,18 +224,14 @@ TEST(StdOle2, EveryCallAndEveryRouteGivesTheSameObjects) {
     EXPECT_EQ(font.get(), TypeNamed(first.get(), u"Font").get());
 }
 
-TEST(StdOle2, IsReadOnly) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, IsReadOnly) {
     EXPECT_FALSE(lib.As<ICreateTypeLib2>());
     ComPtr<ITypeInfo> ti = TypeNamed(lib.get(), u"IFont");
     EXPECT_FALSE(ti.As<ICreateTypeInfo2>());
     EXPECT_TRUE(ti.As<ITypeInfo2>());
 }
 
-TEST(StdOle2, BaseInterfacesHaveTheirStandardShape) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, BaseInterfacesHaveTheirStandardShape) {
     ComPtr<ITypeInfo> unknown = TypeNamed(lib.get(), u"IUnknown");
     ComPtr<ITypeInfo> dispatch = TypeNamed(lib.get(), u"IDispatch");
 
@@ -254,19 +255,13 @@ TEST(StdOle2, BaseInterfacesHaveTheirStandardShape) {
     EXPECT_EQ(fd->lprgelemdescParam[7].paramdesc.wParamFlags, PARAMFLAG_FOUT);
     dispatch->ReleaseFuncDesc(fd);
 
-    BStr names[9];
-    BSTR raw[9] = {};
-    UINT count = 0;
-    ASSERT_EQ(dispatch->GetNames(0x60010003, raw, 9, &count), S_OK);
-    for (UINT i = 0; i < count; ++i) names[i].Attach(raw[i]);
-    ASSERT_EQ(count, 9u);
-    EXPECT_EQ(names[0].view(), u"Invoke");
-    EXPECT_EQ(names[8].view(), u"puArgErr");
+    std::vector<std::u16string> names = enginetest::NamesOf(dispatch.get(), 0x60010003);
+    ASSERT_EQ(names.size(), 9u);
+    EXPECT_EQ(names[0], u"Invoke");
+    EXPECT_EQ(names[8], u"puArgErr");
 }
 
-TEST(StdOle2, GuidData4IsAnEightByteArrayFromZeroToSeven) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, GuidData4IsAnEightByteArrayFromZeroToSeven) {
     ComPtr<ITypeInfo> guid = TypeNamed(lib.get(), u"GUID");
 
     VARDESC* vd = nullptr;
@@ -282,9 +277,7 @@ TEST(StdOle2, GuidData4IsAnEightByteArrayFromZeroToSeven) {
     guid->ReleaseVarDesc(vd);
 }
 
-TEST(StdOle2, DispinterfacesAreDispatchOnlyAndNotDual) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, DispinterfacesAreDispatchOnlyAndNotDual) {
     ComPtr<ITypeInfo> dispatch = TypeNamed(lib.get(), u"IDispatch");
 
     ComPtr<ITypeInfo> font = TypeNamed(lib.get(), u"Font");
@@ -318,9 +311,7 @@ TEST(StdOle2, DispinterfacesAreDispatchOnlyAndNotDual) {
     EXPECT_EQ(ImplType(stdFont.get(), 1).get(), TypeNamed(lib.get(), u"IFont").get());
 }
 
-TEST(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
-    ComPtr<ITypeLib> lib = StdOle();
-    ASSERT_TRUE(lib);
+TEST_F(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
     ComPtr<ITypeInfo> module = TypeNamed(lib.get(), u"StdFunctions");
     FUNCDESC* fd = nullptr;
     ASSERT_EQ(module->GetFuncDesc(0, &fd), S_OK);
@@ -345,16 +336,14 @@ TEST(StdOle2, LoadPictureIsAnOleaut32EntryWithDefaults) {
     module->ReleaseFuncDesc(fd);
 }
 
-TEST(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
-    ComPtr<ITypeLib> stdole = StdOle();
-    ASSERT_TRUE(stdole);
+TEST_F(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
     ComPtr<ITypeInfo> dispatch, guidRecord;
-    ASSERT_EQ(stdole->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()), S_OK);
-    ASSERT_EQ(stdole->GetTypeInfo(0, guidRecord.put()), S_OK);
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(kIID_IDispatch, dispatch.put()), S_OK);
+    ASSERT_EQ(lib->GetTypeInfo(0, guidRecord.put()), S_OK);
 
-    ComPtr<ICreateTypeLib2> lib = testsupport::NewLibrary(u"Shapes");
-    ASSERT_TRUE(lib);
-    ComPtr<ICreateTypeInfo2> create = testsupport::NewType(lib.get(), u"IShape", TKIND_INTERFACE);
+    ComPtr<ICreateTypeLib2> created = testsupport::NewLibrary(u"Shapes");
+    ASSERT_TRUE(created);
+    ComPtr<ICreateTypeInfo2> create = testsupport::NewType(created.get(), u"IShape", TKIND_INTERFACE);
     ASSERT_EQ(create->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), S_OK);
     ASSERT_EQ(create->AddImplType(0, testsupport::RefTo(create.get(), dispatch.get())), S_OK);
     testsupport::TypeDescs d;
@@ -364,7 +353,7 @@ TEST(StdOle2, DualInterfaceOnTheBuiltInIDispatchDispatchesTheInheritedMethods) {
          {{u"value", d.Ptr(testsupport::Vt(VT_R8)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}}));
     ASSERT_EQ(create->LayOut(), S_OK);
 
-    ComPtr<ITypeLib> reading = lib.As<ITypeLib>();
+    ComPtr<ITypeLib> reading = created.As<ITypeLib>();
     ComPtr<ITypeInfo> view;
     ASSERT_EQ(reading->GetTypeInfo(0, view.put()), S_OK);
     TYPEATTR a = enginetest::Attr(view.get());
