@@ -9,40 +9,13 @@
 namespace ole::sltgtest {
 namespace {
 
-TypeDescData T(VARTYPE vt)
-{
-    TypeDescData t;
-    t.vt = vt;
-    return t;
-}
-TypeDescData Ptr(TypeDescData e)
-{
-    TypeDescData t;
-    t.vt = VT_PTR;
-    t.element.push_back(std::move(e));
-    return t;
-}
-TypeDescData Udt(HREFTYPE h)
-{
-    TypeDescData t;
-    t.vt = VT_USERDEFINED;
-    t.href = h;
-    return t;
-}
-TypeDescData SafeArray(TypeDescData e)
-{
-    TypeDescData t;
-    t.vt = VT_SAFEARRAY;
-    t.element.push_back(std::move(e));
-    return t;
-}
+TypeDescData T(VARTYPE vt) { return TypeDescData{vt, 0, {}, {}}; }
+TypeDescData Ptr(TypeDescData e) { return TypeDescData{VT_PTR, 0, {}, {std::move(e)}}; }
+TypeDescData Udt(HREFTYPE h) { return TypeDescData{VT_USERDEFINED, h, {}, {}}; }
+TypeDescData SafeArray(TypeDescData e) { return TypeDescData{VT_SAFEARRAY, 0, {}, {std::move(e)}}; }
 TypeDescData CArray(TypeDescData e, std::vector<SAFEARRAYBOUND> b)
 {
-    TypeDescData t;
-    t.vt = VT_CARRAY;
-    t.bounds = std::move(b);
-    t.element.push_back(std::move(e));
-    return t;
+    return TypeDescData{VT_CARRAY, 0, std::move(b), {std::move(e)}};
 }
 
 GUID G(uint32_t d1, uint16_t d2) { return GUID{d1, d2, 0x4A5B, {0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}}; }
