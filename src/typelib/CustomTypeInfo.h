@@ -22,6 +22,7 @@
 
 #include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/oleauto/Unknown.h"
+#include "foundation/ScopeGuard.h"
 #include "platform/tlbinf/TliInterfaces.h"
 #include "typelib/FuncData.h"
 #include "typelib/FuncRebuildData.h"
@@ -198,6 +199,19 @@ private:
     bool TryLayOut(bool restoreLayout = true);
     // A new type of that kind in the library, named after the present time.
     ole::ComPtr<ole::ICreateTypeInfo2> CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name);
+    // A temporary type that holds the type's members while they are rebuilt.
+    struct TemporaryType {
+        std::u16string name;
+        ole::ComPtr<ole::ICreateTypeInfo2> create;
+        ole::ComPtr<ole::ITypeInfo> read;
+    };
+    // Creates the temporary type and registers, on rollback, what undoes it: the
+    // temporary type is deleted, then the library's help files come back and
+    // the type is laid out again.
+    void BeginTemporaryType(ScopeGuard& rollback, ole::TYPEKIND kind, TemporaryType& temp);
+    // Deletes the temporary type and dismisses the rollback. Should the deletion
+    // fail, the rollback can still restore the type from it.
+    void EndTemporaryType(ScopeGuard& rollback, TemporaryType& temp);
 
     // ---- CustomTypeInfoMembers.cpp ----
     static int32_t CountParameters(std::span<const ParamData> params, int32_t invokeKind);

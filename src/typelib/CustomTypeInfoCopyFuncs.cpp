@@ -160,4 +160,25 @@ ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND 
     }
 }
 
+void CustomTypeInfo::BeginTemporaryType(ScopeGuard& rollback, ole::TYPEKIND kind, TemporaryType& temp) {
+    rollback.OnFailure([this, libraryFiles = LibraryHelpFiles()] {
+        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
+        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
+        (void)type_->LayOut();
+    });
+    temp.create = CreateTemporaryType(kind, temp.name);
+    rollback.OnFailure([this, &temp] {
+        temp.read = nullptr;
+        temp.create = nullptr;
+        CheckHr(library_->DeleteTypeInfo(temp.name.c_str()));
+    });
+}
+
+void CustomTypeInfo::EndTemporaryType(ScopeGuard& rollback, TemporaryType& temp) {
+    CheckHr(library_->DeleteTypeInfo(temp.name.c_str()));
+    rollback.Dismiss();
+    temp.read = nullptr;
+    temp.create = nullptr;
+}
+
 }  // namespace zephrin

@@ -169,27 +169,16 @@ bool CustomTypeInfo::Flatten() {
 
     std::optional<ImplEntry> oldBase;
     if (hadBase) oldBase = ReadImplEntry(0);
-    const auto libraryFiles = LibraryHelpFiles();
-    std::u16string tempName;
-    ComPtr<ole::ICreateTypeInfo2> temp;
-    ComPtr<ole::ITypeInfo> tempRead;
     auto addBase = [](ole::ICreateTypeInfo* to, ole::ITypeInfo* base) {
         ole::HREFTYPE href = 0;
         CheckHr(to->AddRefTypeInfo(base, &href));
         CheckHr(to->AddImplType(0, href));
     };
+    TemporaryType tmp;
     ScopeGuard rollback;
-    rollback.OnFailure([this, libraryFiles] {
-        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
-        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
-        (void)type_->LayOut();
-    });
-    temp = CreateTemporaryType(ole::TKIND_INTERFACE, tempName);
-    rollback.OnFailure([this, &temp, &tempRead, &tempName] {
-        tempRead = nullptr;
-        temp = nullptr;
-        CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    });
+    BeginTemporaryType(rollback, ole::TKIND_INTERFACE, tmp);
+    ComPtr<ole::ICreateTypeInfo2>& temp = tmp.create;
+    ComPtr<ole::ITypeInfo>& tempRead = tmp.read;
     CheckHr(temp->SetTypeFlags(oldFlags & 0xE7FF));
     if (stdBase) addBase(temp.get(), stdBase.get());
     for (size_t c = flattened; c-- > 0;) {
@@ -231,11 +220,7 @@ bool CustomTypeInfo::Flatten() {
         CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     }
     CheckHr(type_->LayOut());
-    // Should the temporary type stay, the type is put back from it.
-    CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    rollback.Dismiss();
-    tempRead = nullptr;
-    temp = nullptr;
+    EndTemporaryType(rollback, tmp);
     cFuncs_ = total;
     cImplTypes_ = stdBase ? 1 : 0;
     return true;

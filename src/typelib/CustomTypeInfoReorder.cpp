@@ -130,22 +130,11 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
     std::vector<int16_t> positionOf(entries.size());
     for (size_t p = 0; p < entries.size(); ++p) positionOf[static_cast<size_t>(entries[p].SourceIndex)] = static_cast<int16_t>(p);
 
-    const auto libraryFiles = LibraryHelpFiles();
-    std::u16string tempName;
-    ComPtr<ole::ICreateTypeInfo2> temp;
-    ComPtr<ole::ITypeInfo> tempRead;
+    TemporaryType tmp;
     ScopeGuard rollback;
-    rollback.OnFailure([this, libraryFiles] {
-        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
-        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
-        (void)type_->LayOut();
-    });
-    temp = CreateTemporaryType(typeKind_, tempName);
-    rollback.OnFailure([this, &temp, &tempRead, &tempName] {
-        tempRead = nullptr;
-        temp = nullptr;
-        CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    });
+    BeginTemporaryType(rollback, typeKind_, tmp);
+    ComPtr<ole::ICreateTypeInfo2>& temp = tmp.create;
+    ComPtr<ole::ITypeInfo>& tempRead = tmp.read;
     CheckHr(temp->SetTypeFlags(flags & 0xE7FF));
     if (hasBase) {
         ole::HREFTYPE href = 0;
@@ -180,11 +169,7 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
     share = false;
     CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     CheckHr(type_->LayOut());
-    // Should the temporary type stay, the type is put back from it.
-    CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    rollback.Dismiss();
-    tempRead = nullptr;
-    temp = nullptr;
+    EndTemporaryType(rollback, tmp);
 }
 
 bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOrder, bool fResetIDs,
@@ -235,22 +220,11 @@ bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOr
     std::vector<int16_t> positionOf(entries.size());
     for (size_t p = 0; p < entries.size(); ++p) positionOf[static_cast<size_t>(entries[p].SourceIndex)] = static_cast<int16_t>(p);
 
-    const auto libraryFiles = LibraryHelpFiles();
-    std::u16string tempName;
-    ComPtr<ole::ICreateTypeInfo2> temp;
-    ComPtr<ole::ITypeInfo> tempRead;
+    TemporaryType tmp;
     ScopeGuard rollback;
-    rollback.OnFailure([this, libraryFiles] {
-        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
-        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
-        (void)type_->LayOut();
-    });
-    temp = CreateTemporaryType(typeKind_, tempName);
-    rollback.OnFailure([this, &temp, &tempRead, &tempName] {
-        tempRead = nullptr;
-        temp = nullptr;
-        CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    });
+    BeginTemporaryType(rollback, typeKind_, tmp);
+    ComPtr<ole::ICreateTypeInfo2>& temp = tmp.create;
+    ComPtr<ole::ITypeInfo>& tempRead = tmp.read;
     CheckHr(temp->SetTypeFlags(flags & 0xE7FF));
     CopyVarDesc(temp.get(), self.get(), entries, 0, {});
     CheckHr(temp->LayOut());
@@ -272,11 +246,7 @@ bool CustomTypeInfo::RebuildVariables(std::span<const int16_t> order, bool hasOr
     for (size_t p = 0; p < entries.size(); ++p) entries[p].SourceIndex = static_cast<int16_t>(p);
     CopyVarDesc(type_.get(), tempRead.get(), entries, 0, {});
     CheckHr(type_->LayOut());
-    // Should the temporary type stay, the type is put back from it.
-    CheckHr(library_->DeleteTypeInfo(tempName.c_str()));
-    rollback.Dismiss();
-    tempRead = nullptr;
-    temp = nullptr;
+    EndTemporaryType(rollback, tmp);
     return true;
 }
 
