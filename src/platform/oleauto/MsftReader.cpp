@@ -6,6 +6,8 @@
 // fault gives TYPE_E_CANTLOADLIBRARY, inconsistent content TYPE_E_INVALIDSTATE.
 #include "platform/oleauto/MsftReader.h"
 
+#include "platform/oleauto/MsftFormat.h"
+
 #include <algorithm>
 #include <array>
 #include <new>
@@ -17,26 +19,9 @@
 namespace ole {
 namespace {
 
-constexpr uint32_t kMsftSignature = 0x5446534D;
-constexpr size_t kTypeInfoSize = 0x64;
-constexpr size_t kSegmentCount = 15;
+using namespace msft;
+constexpr uint32_t kMsftSignature = kSignature;
 constexpr int kMaxTypeDescDepth = 32;
-
-enum Segment {
-    kSegTypeInfo = 0,
-    kSegImportInfo = 1,
-    kSegImportFiles = 2,
-    kSegRefTable = 3,
-    kSegGuidHash = 4,
-    kSegGuids = 5,
-    kSegNameHash = 6,
-    kSegNames = 7,
-    kSegStrings = 8,
-    kSegTypeDescs = 9,
-    kSegArrayDescs = 10,
-    kSegCustData = 11,
-    kSegCdGuids = 12,
-};
 
 
 struct SegmentInfo {

@@ -6,6 +6,8 @@
 // every size is known. Nothing is ever patched in place on disk.
 #include "platform/oleauto/MsftWriter.h"
 
+#include "platform/oleauto/MsftFormat.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +31,6 @@ namespace ole {
 namespace {
 
 constexpr int32_t kNone = -1;
-constexpr uint32_t kTypeInfoSize = 0x64;
 constexpr uint8_t kPad = 0x57;
 
 // A failure while building; turned into the HRESULT of BuildMsftImage.
@@ -167,26 +168,11 @@ private:
     std::vector<std::byte> b_;
 };
 
-// Directory order of the segments.
-enum Segment : int {
-    kSegTypeInfo = 0,
-    kSegImpInfo = 1,
-    kSegImpFiles = 2,
-    kSegRefTable = 3,
-    kSegGuidHash = 4,
-    kSegGuids = 5,
-    kSegNameHash = 6,
-    kSegNames = 7,
-    kSegStrings = 8,
-    kSegTypeDescs = 9,
-    kSegArrayDescs = 10,
-    kSegCustData = 11,
-    kSegCdGuids = 12,
-    kSegCount = 15,
-};
+using namespace msft;
+constexpr int kSegCount = static_cast<int>(kSegmentCount);
 // The order in which segments follow each other in the file.
 constexpr std::array<Segment, 13> kPhysicalOrder = {
-    kSegTypeInfo, kSegGuidHash, kSegGuids,     kSegRefTable,   kSegImpInfo,    kSegImpFiles, kSegNameHash,
+    kSegTypeInfo, kSegGuidHash, kSegGuids,     kSegRefTable,   kSegImportInfo,    kSegImportFiles, kSegNameHash,
     kSegNames,    kSegStrings,  kSegTypeDescs, kSegArrayDescs, kSegCustData,   kSegCdGuids};
 
 bool IsIntrinsicInline(VARTYPE vt) {
@@ -565,7 +551,7 @@ int32_t MsftBuilder::ImportFile(const GUID& lib, WORD major, WORD minor, LCID lc
     std::string name = ToAnsi(fileName);
     if (name.size() > 0x3FFF) Fail(E_INVALIDARG);
     int32_t guid = AddGuid(lib, 2);
-    Bytes& seg = seg_[kSegImpFiles];
+    Bytes& seg = seg_[kSegImportFiles];
     auto offset = static_cast<int32_t>(seg.size());
     seg.i32(guid);
     seg.u32(lcid);
@@ -580,7 +566,7 @@ int32_t MsftBuilder::ImportFile(const GUID& lib, WORD major, WORD minor, LCID lc
 int32_t MsftBuilder::ImportType(int32_t fileOffset, bool byGuid, const GUID& typeGuid, int index, TYPEKIND kind) {
     auto key = std::make_tuple(fileOffset, byGuid, byGuid ? typeGuid : GUID_NULL, byGuid ? -1 : index);
     if (auto it = importTypes_.find(key); it != importTypes_.end()) return it->second;
-    Bytes& seg = seg_[kSegImpInfo];
+    Bytes& seg = seg_[kSegImportInfo];
     auto offset = static_cast<int32_t>(seg.size());
     uint32_t ordinal = seg.size() / 12;
     int32_t target = byGuid ? AddGuid(typeGuid, offset + 1) : index;
@@ -1083,7 +1069,7 @@ std::vector<std::byte> MsftBuilder::Build() {
 
     Bytes out;
     out.vec().reserve(pos);
-    out.u32(0x5446534D);
+    out.u32(kSignature);
     out.u32(0x00010002);
     out.i32(libGuid);
     out.u32(hashLcid_);
@@ -1103,7 +1089,7 @@ std::vector<std::byte> MsftBuilder::Build() {
     out.u32(0x20);
     out.u32(0x80);
     out.i32(dispatchHref_);
-    out.u32(seg_[kSegImpInfo].size() / 12);
+    out.u32(seg_[kSegImportInfo].size() / 12);
     if (helpDll != kNone) out.i32(helpDll);
     for (size_t i = 0; i < n; ++i) out.u32(static_cast<uint32_t>(i * kTypeInfoSize));
     for (int s = 0; s < kSegCount; ++s) {
