@@ -451,11 +451,11 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
             break;
         }
         case TKIND_MODULE:
-            // No instance: alignment 1, as for a record without members; the
-            // compilers store the number of functions as the size.
+            // No instance: alignment 1, as for a record without members, and
+            // size 2 whatever the module holds, as the platform lays it out.
             out.cbSizeVft = 0;
             out.cbAlignment = 1;
-            out.cbSizeInstance = static_cast<ULONG>(d.funcs.size());
+            out.cbSizeInstance = 2;
             break;
         case TKIND_COCLASS:
             out.cbSizeInstance = static_cast<ULONG>(ptr);

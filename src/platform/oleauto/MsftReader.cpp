@@ -181,8 +181,8 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
         case VT_DATE:
         case VT_I8:
         case VT_UI8: v.ullVal = data; break;
-        // Compilers store "no object" defaults of these types inline; the
-        // value carries no data.
+        // Compilers store "no object" defaults of these types, and the empty
+        // string, inline; the value carries no data.
         case VT_DISPATCH:
         case VT_UNKNOWN:
         case VT_VARIANT:
@@ -190,6 +190,10 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
             if (data != 0) {
                 Inconsistent();
                 return std::nullopt;
+            }
+            if (vt == VT_BSTR) {
+                v.bstrVal = SysAllocString(std::u16string_view());
+                if (!v.bstrVal) throw std::bad_alloc();
             }
             break;
         default: Inconsistent(); return std::nullopt;

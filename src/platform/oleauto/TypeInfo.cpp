@@ -30,8 +30,11 @@ const VarData* VarAt(const TypeData* d, UINT index) {
 
 // ---- TypeReader ----
 
+// The file stores one set of flags for both halves; the dispatch view drops
+// FOLEAUTOMATION and otherwise reports them as they are. FDISPATCHABLE is
+// there only when LayOut set it (the interface derives from IDispatch).
 WORD DispatchViewFlags(WORD interfaceFlags) {
-    return static_cast<WORD>((interfaceFlags | TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE) & ~TYPEFLAG_FOLEAUTOMATION);
+    return static_cast<WORD>((interfaceFlags | TYPEFLAG_FDUAL) & ~TYPEFLAG_FOLEAUTOMATION);
 }
 
 ULONG TypeReader::AddRef() { return lib_->AddRef(); }
@@ -180,7 +183,7 @@ HRESULT TypeReader::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
     if (index == static_cast<UINT>(-1)) {
         // Answered without building the dispatch view's members.
-        if (!IsDispatchView() || Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+        if (!IsDispatchView() || !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
         *pRefType = HREFTYPE_DUAL_PARTNER;
         return S_OK;
     }
@@ -329,7 +332,7 @@ HRESULT TypeReader::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     *ppTInfo = nullptr;
     if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     if (hRefType == HREFTYPE_DUAL_PARTNER) {
-        if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
+        if (!IsDispatchView() || !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
         TypeInfoImpl* half = Owner();
         *ppTInfo = static_cast<ITypeInfo*>(static_cast<TypeReader*>(half));
         half->AddRef();
@@ -387,7 +390,7 @@ HRESULT TypeReader::GetTypeFlags(ULONG* pTypeFlags) {
     TypeInfoImpl* owner = Owner();
     if (owner->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     WORD flags = owner->Raw().flags;
-    *pTypeFlags = IsDispatchView() ? DispatchViewFlags(flags) : flags;
+    *pTypeFlags = IsDispatchView() && owner->IsDualActive() ? DispatchViewFlags(flags) : flags;
     return S_OK;
 }
 
@@ -570,6 +573,11 @@ bool IsRootInterface(ChainLink& link) {
     return g == kIID_IDispatch || g == kIID_IUnknown;
 }
 
+// A dispinterface declared over an interface ("dispinterface D { interface I; }")
+// is stored with IDispatch and I as implemented types and no functions; it is
+// presented like the dispatch view of a dual: IDispatch as its one implemented
+// type and the functions of I's whole chain.
+//
 // The view holds no copies of functions: it points at the interface's own
 // functions and at those of its bases in this library, and shares one
 // imported copy of each foreign base's functions with the other views. Any
@@ -577,11 +585,12 @@ bool IsRootInterface(ChainLink& link) {
 void DispatchView::Rebuild() {
     const TypeData& o = owner_->Raw();
     const int ptr = lib_->PtrSize();
+    const bool dual = o.kind == TKIND_INTERFACE;
     TypeData v;
     v.name = o.name;
     v.kind = TKIND_DISPATCH;
     v.guid = o.guid;
-    v.flags = DispatchViewFlags(o.flags);
+    v.flags = dual ? DispatchViewFlags(o.flags) : o.flags;
     v.majorVersion = o.majorVersion;
     v.minorVersion = o.minorVersion;
     v.lcid = o.lcid;
@@ -596,10 +605,13 @@ void DispatchView::Rebuild() {
     v.idlFlags = o.idlFlags;
     v.custData = o.custData;
 
+    // The inherited functions: those of a dual's bases, or those of the
+    // dispatched interface and its bases.
     std::vector<ChainLink> chain;
-    if (!o.implTypes.empty()) {
+    const size_t first = dual ? 0 : 1;
+    if (o.implTypes.size() > first) {
         ComPtr<ITypeInfo> base;
-        if (SUCCEEDED(lib_->ResolveRef(o.implTypes[0].href, base.put())) && base)
+        if (SUCCEEDED(lib_->ResolveRef(o.implTypes[first].href, base.put())) && base)
             if (FAILED(WalkBases(base.get(), owner_, chain))) chain.clear();
     }
     ComPtr<ITypeInfo> dispatch;
@@ -675,13 +687,17 @@ bool TypeInfoImpl::IsDualActive() const {
     return !deleted_ && laidOut_ && data_->kind == TKIND_INTERFACE && (data_->flags & TYPEFLAG_FDUAL);
 }
 
+bool TypeInfoImpl::DispatchesInterface() const {
+    return !deleted_ && laidOut_ && data_->kind == TKIND_DISPATCH && data_->implTypes.size() > 1;
+}
+
 DispatchView* TypeInfoImpl::View() {
     if (!view_) view_ = std::make_unique<DispatchView>(lib_, this);
     return view_.get();
 }
 
 TypeReader* TypeInfoImpl::LibraryItem() {
-    if (IsDualActive()) return View();
+    if (IsDualActive() || DispatchesInterface()) return View();
     return this;
 }
 

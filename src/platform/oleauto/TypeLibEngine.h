@@ -257,7 +257,8 @@ protected:
     MemberIndex index_;
 };
 
-// The dispatch view of a laid-out dual interface, derived from its interface half.
+// The dispatch view of a laid-out dual interface, derived from its interface
+// half, or of a dispinterface declared over an interface.
 class DispatchView final : public TypeReader {
 public:
     DispatchView(LibraryImpl* lib, TypeInfoImpl* owner) : TypeReader(lib), owner_(owner) {}
@@ -302,6 +303,8 @@ public:
     TypeReader* LibraryItem();
     DispatchView* View();
     bool IsDualActive() const;
+    // A laid-out dispinterface declared over an interface (a second implemented type).
+    bool DispatchesInterface() const;
     bool IsDeleted() const { return deleted_; }
     bool IsLaidOut() const { return laidOut_; }
     UINT IndexInLibrary() const { return index_in_lib_; }

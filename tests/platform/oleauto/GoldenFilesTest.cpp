@@ -185,7 +185,7 @@ TEST_P(SltgGoldenDump, LoadedGoldenDumpsLikeThePlatform) {
 // The copy differs from the original only where the creation interfaces and
 // the MSFT format must: the library gains LIBFLAG_FHASDISKIMAGE (the platform
 // adds it to MSFT libraries, not to SLTG ones), modules are laid out with
-// alignment 1 and their function count as size, and property-put value
+// alignment 1 and size 2, and property-put value
 // parameters lose their names.
 TEST_P(SltgGoldenDump, SavedAsMsftReadsLikeThePlatformReadsTheCopy) {
     RegisterFileServices();
