@@ -63,6 +63,7 @@ public:
 private:
     struct Pair {
         ComPtr<ITypeInfo> source;         // the type as read (interface half of a dual)
+        ComPtr<ITypeInfo> dispatched;     // the interface a dispinterface is declared over
         ComPtr<ICreateTypeInfo2> target;  // the new type
         std::string name;
     };
@@ -80,13 +81,20 @@ private:
     std::vector<Pair> types_;
 };
 
-// The type to copy for library item i: the interface half of a dual, else the item.
-ComPtr<ITypeInfo> SourceType(ITypeInfo* item) {
+// The type to copy for library item i: the interface half of a dual, else the
+// item. *dispatched receives the interface a dispinterface is declared over
+// ("dispinterface D { interface I; }"), which the item names as its
+// implemented type -1; its functions are then I's and are not copied.
+ComPtr<ITypeInfo> SourceType(ITypeInfo* item, ComPtr<ITypeInfo>* dispatched) {
     ComPtr<ITypeInfo> ti(item);
     TYPEATTR* ta = nullptr;
     Check(item->GetTypeAttr(&ta), "GetTypeAttr");
     bool dual = ta->typekind == TKIND_DISPATCH && (ta->wTypeFlags & TYPEFLAG_FDUAL);
+    bool dispinterface = ta->typekind == TKIND_DISPATCH && !dual;
     item->ReleaseTypeAttr(ta);
+    HREFTYPE over = 0;
+    if (dispinterface && SUCCEEDED(item->GetRefTypeOfImplType(static_cast<UINT>(-1), &over)))
+        Check(item->GetRefTypeInfo(over, dispatched->put()), "GetRefTypeInfo(dispatched interface)");
     if (dual) {
         HREFTYPE h = 0;
         ComPtr<ITypeInfo> half;
@@ -334,7 +342,12 @@ void LibraryCopier::CopyType(Pair& p) {
                          "ImplTypeCustData", where);
         }
     }
-    CopyFunctions(p, *ta);
+    if (p.dispatched) {
+        const Where where{&p.name, "implemented type", ta->cImplTypes};
+        Check(t->AddImplType(ta->cImplTypes, MapTypeInfo(p, p.dispatched.get())), "AddImplType", where);
+    } else {
+        CopyFunctions(p, *ta);
+    }
     CopyVariables(p, *ta);
 }
 
@@ -346,7 +359,7 @@ void LibraryCopier::Run() {
         ComPtr<ITypeInfo> item;
         Check(src_->GetTypeInfo(i, item.put()), "GetTypeInfo " + std::to_string(i));
         Pair p;
-        p.source = SourceType(item.get());
+        p.source = SourceType(item.get(), &p.dispatched);
         TYPEATTR* ta = nullptr;
         Check(p.source->GetTypeAttr(&ta), "GetTypeAttr " + std::to_string(i));
         TYPEKIND kind = ta->typekind;

@@ -952,12 +952,19 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
         case TKIND_DISPATCH:
             (void)StdDispatchHref();
             // The implied IDispatch comes from the header; a second entry is the dispatched interface.
+            cImplTypes = 1;
+            cbSizeVft = static_cast<uint32_t>(t.funcs.size()) * ptr_;
             if (t.implTypes.size() > 1) {
                 kindBits |= 0x10;
                 datatype1 = FileHref(t.implTypes[1].href);
+                // Vtable and chain as if derived from the interface: the
+                // platform presents the interface's functions from them.
+                TypeData over;
+                over.implTypes.push_back(t.implTypes[1]);
+                ChainInfo chain = BaseChain(over, 0);
+                cbSizeVft = chain.slots * ptr_;
+                datatype2 = (chain.slots << 16) | (chain.depth & 0xFFFF);
             }
-            cImplTypes = 1;
-            cbSizeVft = static_cast<uint32_t>(t.funcs.size()) * ptr_;
             break;
         case TKIND_COCLASS: {
             Bytes& seg = seg_[kSegRefTable];

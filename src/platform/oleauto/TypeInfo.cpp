@@ -182,9 +182,17 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
 HRESULT TypeReader::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
     if (index == static_cast<UINT>(-1)) {
-        // Answered without building the dispatch view's members.
-        if (!IsDispatchView() || !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
-        *pRefType = HREFTYPE_DUAL_PARTNER;
+        // The interface behind a dispatch view: a dual's interface half, or
+        // the interface a dispinterface is declared over. Answered without
+        // building the view's members.
+        if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
+        TypeInfoImpl* owner = Owner();
+        if (owner->IsDualActive()) {
+            *pRefType = HREFTYPE_DUAL_PARTNER;
+            return S_OK;
+        }
+        if (!owner->DispatchesInterface()) return TYPE_E_ELEMENTNOTFOUND;
+        *pRefType = owner->Raw().implTypes[1].href;
         return S_OK;
     }
     const TypeData* d = Data();
@@ -292,6 +300,9 @@ HRESULT TypeReader::GetDocumentation2(MEMBERID memid, LCID, BSTR* pbstrHelpStrin
         return S_OK;
     };
     if (memid == MEMBERID_NIL) return put(d->docString, d->helpStringContext);
+    // A dispinterface declared over an interface declares no members itself;
+    // the platform has no second-level help for the functions it presents.
+    if (IsDispatchView() && !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
     FuncView f;
     const VarData* v;
     if (FindMember(memid, &f, &v))

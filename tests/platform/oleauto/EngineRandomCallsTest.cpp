@@ -146,8 +146,13 @@ TEST_P(EngineRandomCalls, AnySequenceOfCallsKeepsTheLibraryReadable) {
                     }
                     HREFTYPE h = 0;
                     ComPtr<ITypeInfo> half;
+                    // A dual's interface half is always there; the interface a
+                    // dispinterface is declared over may have been deleted.
                     if (SUCCEEDED(item->GetRefTypeOfImplType(static_cast<UINT>(-1), &h))) {
-                        EXPECT_OK(item->GetRefTypeInfo(h, half.put()));
+                        HRESULT hr = item->GetRefTypeInfo(h, half.put());
+                        if (h == HREFTYPE_DUAL_PARTNER) {
+                            EXPECT_OK(hr);
+                        }
                     }
                 }
                 break;

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Makes the libraries of this folder, in the forms the platform's own IDL
+# compiler stores, and their reference dumps. Needs widl (Debian's
+# wine64-tools), python3 and reference-dump; not run by CI (the results are
+# committed). Usage: make-forms.sh [REFERENCE_DUMP]
+#
+#   dispatch    duals on IUnknown (stored flags without FDISPATCHABLE) and
+#               dispinterfaces declared over an interface
+#   values      empty-string defaults stored inline; modules of size 2
+#   libhelp     library help context (+0x2C) and help-string context (+0x28)
+#               that differ
+#   unresolved  types that use a library that can't be found (gone.tlb is
+#               made to compile it, then deleted)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+refdump="${1:-/work/shared/tools/reference-dump}"
+stdole=/usr/lib/i386-linux-gnu/wine/i386-windows
+tmp="$(mktemp -d)"; trap 'rm -rf "$tmp"' EXIT
+cd "$here"
+widl() { command widl --win32 -L "$stdole" -L "$tmp" -t "$@"; }
+widl -o dispatch.tlb dispatch.idl
+widl -o values.tlb values.idl
+widl -o libhelp.tlb libhelp.idl
+widl -o "$tmp/gone.tlb" gone.idl
+widl -o unresolved.tlb unresolved.idl
+
+# widl writes "" as a string of length 0 and a module's function count as its
+# size; the platform's compiler stores "" inline and every module with size 2.
+python3 - values.tlb <<'PY'
+import struct, sys
+path = sys.argv[1]
+b = bytearray(open(path, 'rb').read())
+u32 = lambda o: struct.unpack_from('<I', b, o)[0]
+i32 = lambda o: struct.unpack_from('<i', b, o)[0]
+n = i32(0x20)
+seg = 0x54 + (4 if u32(0x14) & 0x100 else 0) + 4 * n
+typeinfo, custdata = i32(seg), i32(seg + 16 * 11)
+def empty_string(value):
+    return value >= 0 and struct.unpack_from('<HI', b, custdata + value) == (8, 0)
+for t in range(n):
+    rec = typeinfo + 0x64 * t
+    kind = u32(rec) & 0xF
+    if kind == 2:  # TKIND_MODULE
+        struct.pack_into("<I", b, rec + 0x50, 2)
+    members, nfuncs = i32(rec + 4), u32(rec + 0x18) & 0xFFFF
+    if members < 0:
+        continue
+    at = members + 4
+    for f in range(nfuncs):
+        size, kinds, params = struct.unpack_from('<H', b, at)[0], u32(at + 0x10), struct.unpack_from('<H', b, at + 0x14)[0]
+        if kinds & 0x1000:  # default values present
+            defaults = at + size - 16 * params
+            for p in range(params):
+                if empty_string(i32(defaults + 4 * p)):
+                    struct.pack_into('<I', b, defaults + 4 * p, 0xA0000000)  # inline VT_BSTR, no data
+        at += size
+open(path, 'wb').write(b)
+PY
+
+for f in dispatch values libhelp unresolved; do
+  "$refdump" "$f.tlb" > "$f.dump"
+done
