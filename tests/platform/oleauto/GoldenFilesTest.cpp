@@ -203,7 +203,9 @@ INSTANTIATE_TEST_SUITE_P(Goldens, SltgGoldenDump, ::testing::ValuesIn(SltgGolden
 TEST(SltgGoldens, WriteImagesWhenAsked) {
     const char* dir = std::getenv("ZEPHRIN_SLTG_OUT");
     if (!dir) GTEST_SKIP() << "ZEPHRIN_SLTG_OUT not set";
-    for (const auto& g : sltgtest::Goldens()) {
+    auto goldens = sltgtest::Goldens();
+    goldens.push_back(sltgtest::OlderForm());
+    for (const auto& g : goldens) {
         auto img = sltgtest::BuildSltg(g.data);
         std::ofstream f(fs::path(dir) / (g.name + ".tlb"), std::ios::binary);
         f.write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));

@@ -3,7 +3,8 @@
 // output beside each): duals on IUnknown whose stored flags lack
 // FDISPATCHABLE, dispinterfaces declared over an interface, empty strings
 // stored inline, modules of size 2, differing library help contexts, and
-// types that use a library that can't be found. Each reads as the platform
+// types that use a library that can't be found; and an SLTG library of what
+// older compilers store (tests/data/sltg/older). Each reads as the platform
 // prints it, and a copy made through the creation interfaces reads the same.
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include "support/TliReading.h"
 #include "tools/CopyTypeLib.h"
 #include "tools/DumpTypeLib.h"
+#include "SltgBuilder.h"
+#include "SltgGoldens.h"
 
 using namespace ole;
 using testsupport::ReadBytes;
@@ -171,6 +174,48 @@ TEST(LibraryForms, UnresolvableImportsReadWalkAndRefuseCleanly) {
     }
     EXPECT_GT(external, 0);
     EXPECT_EQ(unresolved, external);
+}
+
+// Older SLTG libraries: the LCID and the help strings of types and members
+// are read where the format reference places them (the library block's
+// LANGID, the type descriptors' and member records' compressed help strings);
+// the reference dumper shows LCID 0 and none of those help strings. The rest,
+// the dual's stored flags included, is as it prints. A copy through the
+// creation interfaces keeps them, and LayOut makes the dual, which derives
+// from IDispatch, FDISPATCHABLE (older.msft.dump: the reference dump of it).
+TEST(LibraryForms, OlderSltgReadsTheDocumentedLcidAndHelpStrings) {
+    const fs::path dir = fs::path(ZEPHRIN_TEST_DATA_DIR) / "sltg";
+    const sltgtest::Golden older = sltgtest::OlderForm();
+    EXPECT_TRUE(sltgtest::BuildSltg(older.data) == ReadBytes(dir / "older.tlb"));
+
+    std::string expected = ReadText(dir / "older.dump");
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < expected.size(); at = end + 1) {
+        end = expected.find('\n', at);
+        if (end == std::string::npos) end = expected.size();
+        lines.push_back(expected.substr(at, end - at + 1));
+    }
+    ASSERT_EQ(lines.size(), 56u);
+    const size_t lcid = lines[0].find(" lcid=0 ");
+    ASSERT_NE(lcid, std::string::npos);
+    lines[0].replace(lcid, 8, " lcid=1033 ");
+    const std::pair<size_t, const char*> docs[] = {{4, "  doc=\"Tones of a pen\""}, {7, "    doc=\"A loud tone\""},
+                                                   {10, "  doc=\"An old pen\""},     {47, "    doc=\"The pen width\""},
+                                                   {49, "  doc=\"An old pen\""},     {53, "    doc=\"The pen width\""}};
+    for (const auto& [line, doc] : docs) {
+        ASSERT_EQ(lines[line].find("doc=(null) "), lines[line].find('d')) << line;
+        lines[line] = doc + lines[line].substr(lines[line].find(' ', lines[line].find("doc=")));
+    }
+    expected.clear();
+    for (const std::string& l : lines) expected += l;
+    EXPECT_EQ(DumpOf(dir / "older.tlb"), expected);
+
+    ComPtr<ITypeLib> lib = Load(dir / "older.tlb");
+    ASSERT_TRUE(lib);
+    testsupport::TempDir temp;
+    std::string failed;
+    ASSERT_EQ(Copy(lib.get(), temp / "copy.tlb", &failed), S_OK) << failed;
+    EXPECT_EQ(DumpOf(temp / "copy.tlb"), ReadText(dir / "older.msft.dump"));
 }
 
 }  // namespace

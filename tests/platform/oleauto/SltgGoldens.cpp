@@ -346,7 +346,34 @@ LibraryData Inheritance(bool full)
     return l;
 }
 
+// What older compilers store and the reference dumper does not show: the
+// library's LCID, help strings of types and members, and a dual whose stored
+// flags lack FDISPATCHABLE.
+LibraryData Older()
+{
+    LibraryData l = Library(u"SltgOlder", G(0x5E170030, 0x30));
+    l.docString = u"Older form";
+    l.imports.push_back(StdOle());
+    l.refs.push_back(Imported(1, 0, 4));  // IDispatch
+    TypeData e = Type(u"Tone", TKIND_ENUM, G(0x5E170031, 0x31), 0, 4, 4);
+    e.docString = u"Tones of a pen";
+    e.vars.push_back(Const(u"Loud", 0x40000000, VT_I4, Variant::Int(1)));
+    e.vars.back().docString = u"A loud tone";
+    l.types.push_back(e);
+    TypeData p = Type(u"IOldPen", TKIND_INTERFACE, G(0x5E170032, 0x32), TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION, 4, 4, 32);
+    p.docString = u"An old pen";
+    p.implTypes.push_back({1, 0, {}});
+    p.funcs.push_back(Func(u"Width", 1, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, T(VT_HRESULT), 28,
+                           {Param(u"value", Ptr(T(VT_I4)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)}));
+    p.funcs.back().docString = u"The pen width";
+    l.types.push_back(p);
+    FinishTypes(l);
+    return l;
+}
+
 }  // namespace
+
+Golden OlderForm() { return {"older", Older()}; }
 
 std::vector<Golden> Goldens() { return {{"kinds", Kinds(false)}, {"objects", Objects(false)}, {"inheritance", Inheritance(false)}}; }
 

@@ -22,6 +22,10 @@ std::vector<Golden> Goldens();
 // fields, dispinterface functions, unnamed parameters stored apart, the LCID);
 // for tests of our reader only.
 std::vector<Golden> FullDescriptions();
+// A library of what older compilers store that the reference dumper doesn't
+// show (the LCID, help strings of types and members) and a dual whose stored
+// flags lack FDISPATCHABLE.
+Golden OlderForm();
 
 }  // namespace ole::sltgtest
 
