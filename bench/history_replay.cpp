@@ -67,7 +67,8 @@ public:
 class NoFile : public IHistoryFile {
 public:
     std::shared_ptr<IHistoryReferenceCache> NewCache() override { return std::make_shared<NoCache>(); }
-    void WriteEditHistory(const std::filesystem::path&, const std::list<ChangeNode>&, IHistoryReferenceCache&) override {}
+    void WriteEditHistory(const std::filesystem::path&, const std::list<ChangeNode>&,
+                          IHistoryReferenceCache&) override {}
     std::list<ChangeNode> ReadEditHistory(const std::filesystem::path&, IHistoryReferenceCache&) override { return {}; }
 };
 
@@ -122,7 +123,12 @@ void BM_RecordHistory(benchmark::State& state) {
     state.counters["ns_per_change"] = benchmark::Counter(static_cast<double>(state.iterations()) * n,
                                                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_RecordHistory)->Arg(10000)->Arg(30000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_RecordHistory)
+    ->Arg(10000)
+    ->Arg(30000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 void BM_RunHistory(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));

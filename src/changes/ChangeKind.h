@@ -48,8 +48,7 @@ inline constexpr std::array<ChangeKind, 23> kAllChangeKinds = {
     ChangeKind::AddImplTypeChange, ChangeKind::AddTypeChange, ChangeKind::InsertParamChange,
     ChangeKind::AddMemberChange, ChangeKind::InternalizeTypesChange, ChangeKind::RedirectTypesChange,
     ChangeKind::CopyMemberChange, ChangeKind::HelpChange, ChangeKind::ReorderTypesChange,
-    ChangeKind::CustDataChange,
-};
+    ChangeKind::CustDataChange};
 
 constexpr uint8_t Code(ChangeKind kind) { return static_cast<uint8_t>(kind); }
 constexpr bool IsStatelessKind(uint8_t code) { return (code & 1) != 0; }
@@ -68,7 +67,6 @@ constexpr bool IsChangeKind(uint8_t code) {
 // has applied itself: OnLibraryChange for LibChange ... OnCustDataChange for
 // CustDataChange (a type change's OnBeforeTypeChange and a redirection's
 // ProvideExternalTypeRedirection come before, from the kinds themselves).
-void NotifyListener(IChangeListener& listener, ChangeKind kind, ChangeTarget& target, IChange& change,
-                    int32_t flags);
+void NotifyListener(IChangeListener& listener, ChangeKind kind, ChangeTarget& target, IChange& change, int32_t flags);
 
 }  // namespace zephrin

@@ -140,7 +140,8 @@ void ChangeListener::OnDeleteChange(ChangeTarget& target, IChange& change, int32
 }
 
 void ChangeListener::OnRemoveParamArrayChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnRemoveParamArrayChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnRemoveParamArrayChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
@@ -148,23 +149,28 @@ void ChangeListener::OnRenameChange(ChangeTarget& target, IChange& change, int32
 }
 
 void ChangeListener::OnFlattenInterfaceChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnFlattenInterfaceChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnFlattenInterfaceChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnResetAutomaticIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnResetAutomaticIDsChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnResetAutomaticIDsChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnResetAllIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnResetAllIDsChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnResetAllIDsChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnReorderVTableChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVTableChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVTableChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnReorderVarsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVarsChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVarsChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnAddTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
@@ -172,27 +178,33 @@ void ChangeListener::OnAddTypeChange(ChangeTarget& target, IChange& change, int3
 }
 
 void ChangeListener::OnAddImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnAddImplTypeChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnAddImplTypeChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnInsertParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnInsertParamChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnInsertParamChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnAddMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnAddMemberChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnAddMemberChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnInternalizeTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnInternalizeTypesChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnInternalizeTypesChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnRedirectTypesChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnRedirectTypesChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnCopyMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnCopyMemberChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnCopyMemberChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnHelpChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
@@ -200,7 +212,8 @@ void ChangeListener::OnHelpChange(ChangeTarget& target, IChange& change, int32_t
 }
 
 void ChangeListener::OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnReorderTypesChange(target, change, flags, tag); });
+    Broadcast(Marks::Use,
+              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderTypesChange(target, change, flags, tag); });
 }
 
 void ChangeListener::OnCustDataChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {

@@ -20,7 +20,7 @@ struct ChangeNode {
     static constexpr int32_t kKindMask = 0xFF;  // the ChangeKind code
     static constexpr int32_t kCurrent = 0x100;  // the current position
     static constexpr int32_t kBreakpoint = 0x200;
-    static constexpr int32_t kTargetKindShift = 12;  // bits 12-15: ChangeTarget::Kind
+    static constexpr int32_t kTargetKindShift = 12;    // bits 12-15: ChangeTarget::Kind
     static constexpr int32_t kSpecialParamShift = 16;  // bits 16-31: ChangeTarget::SpecialParam
 
     int32_t Flags = 0;
@@ -29,7 +29,7 @@ struct ChangeNode {
     std::u16string MemberName;  // a member's, or an implemented interface's name
     std::u16string ParamName;
     uint8_t IndexByte = 0;  // implemented interface: its index; member, parameter: INVOKEKIND
-    uint8_t TypeKind = 0;  // the shown TYPEKIND of the type
+    uint8_t TypeKind = 0;   // the shown TYPEKIND of the type
     int16_t ParamIndex = 0;
     // The recorded change; it holds no live library objects while it is here.
     ChangePtr Change;

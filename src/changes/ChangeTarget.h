@@ -24,9 +24,9 @@ enum TargetKind : int32_t {
 // ChangeTarget::SpecialParam: the role of a parameter that has no name of its own.
 enum SpecialParamKind : int16_t {
     kParamNamed = 0,
-    kParamReturnValue = 1,  // the [retval] parameter
+    kParamReturnValue = 1,    // the [retval] parameter
     kParamRightHandSide = 2,  // the value parameter of a property put or putref
-    kParamLcid = 4,  // the [lcid] parameter
+    kParamLcid = 4,           // the [lcid] parameter
 };
 
 struct ChangeTarget {
@@ -47,7 +47,7 @@ struct ChangeTarget {
     // Member and parameter: the INVOKEKIND (0 for a variable or constant).
     int32_t InvokeKind = 0;
     std::u16string ParamName;
-    int16_t ParamIndex = 0;  // 0-based
+    int16_t ParamIndex = 0;    // 0-based
     int16_t SpecialParam = 0;  // SpecialParamKind
     // The companion library of unresolved types, or null.
     ole::ComPtr<ole::ITypeLib> UnresolvedLibrary;

@@ -36,8 +36,8 @@ fs::path NewFileBeside(const fs::path& target) {
     static std::atomic<unsigned> counter{0};
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = folder / ("~" + target.filename().string() + "." + std::to_string(::getpid()) +
-                                             "." + std::to_string(counter++) + ".tmp");
+        const fs::path candidate = folder / ("~" + target.filename().string() + "." + std::to_string(::getpid()) + "." +
+                                             std::to_string(counter++) + ".tmp");
         if (std::FILE* f = std::fopen(candidate.c_str(), "wx")) {
             std::fclose(f);
             return candidate;

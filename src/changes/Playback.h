@@ -75,29 +75,75 @@ public:
     void SelectTarget(ChangeTarget&, ListenerTag) override {}
     void ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>&) override {}
     void OnBeforeTypeChange(ChangeTarget&, IChange&, bool&, ListenerTag) override {}
-    void OnLibraryChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::LibChange, t); }
-    void OnTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::TypeChange, t); }
-    void OnImplTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ImplTypeChange, t); }
-    void OnMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::MemberChange, t); }
-    void OnParamChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ParamChange, t); }
-    void OnDeleteChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::DeleteChange, t); }
-    void OnRemoveParamArrayChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::RemoveParamArrayChange, t); }
-    void OnRenameChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::RenameChange, t); }
-    void OnFlattenInterfaceChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::FlattenChange, t); }
-    void OnResetAutomaticIDsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ResetAutomaticIDsChange, t); }
-    void OnResetAllIDsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ResetAllIDsChange, t); }
-    void OnReorderVTableChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ReorderVTableChange, t); }
-    void OnReorderVarsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ReorderVarsChange, t); }
-    void OnAddTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::AddTypeChange, t); }
-    void OnAddImplTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::AddImplTypeChange, t); }
-    void OnInsertParamChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::InsertParamChange, t); }
-    void OnAddMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::AddMemberChange, t); }
-    void OnInternalizeTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::InternalizeTypesChange, t); }
-    void OnRedirectTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::RedirectTypesChange, t); }
-    void OnCopyMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::CopyMemberChange, t); }
-    void OnHelpChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::HelpChange, t); }
-    void OnReorderTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::ReorderTypesChange, t); }
-    void OnCustDataChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override { Record(c, ChangeKind::CustDataChange, t); }
+    void OnLibraryChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::LibChange, t);
+    }
+    void OnTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::TypeChange, t);
+    }
+    void OnImplTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ImplTypeChange, t);
+    }
+    void OnMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::MemberChange, t);
+    }
+    void OnParamChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ParamChange, t);
+    }
+    void OnDeleteChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::DeleteChange, t);
+    }
+    void OnRemoveParamArrayChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::RemoveParamArrayChange, t);
+    }
+    void OnRenameChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::RenameChange, t);
+    }
+    void OnFlattenInterfaceChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::FlattenChange, t);
+    }
+    void OnResetAutomaticIDsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ResetAutomaticIDsChange, t);
+    }
+    void OnResetAllIDsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ResetAllIDsChange, t);
+    }
+    void OnReorderVTableChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ReorderVTableChange, t);
+    }
+    void OnReorderVarsChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ReorderVarsChange, t);
+    }
+    void OnAddTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::AddTypeChange, t);
+    }
+    void OnAddImplTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::AddImplTypeChange, t);
+    }
+    void OnInsertParamChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::InsertParamChange, t);
+    }
+    void OnAddMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::AddMemberChange, t);
+    }
+    void OnInternalizeTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::InternalizeTypesChange, t);
+    }
+    void OnRedirectTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::RedirectTypesChange, t);
+    }
+    void OnCopyMemberChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::CopyMemberChange, t);
+    }
+    void OnHelpChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::HelpChange, t);
+    }
+    void OnReorderTypesChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::ReorderTypesChange, t);
+    }
+    void OnCustDataChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
+        Record(c, ChangeKind::CustDataChange, t);
+    }
 
 private:
     using NodeList = std::list<ChangeNode>;

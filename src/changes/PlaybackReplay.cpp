@@ -62,11 +62,10 @@ ole::MEMBERID LookUpMember(ole::ITypeInfo* type, const std::u16string& name, int
     if (ole::FAILED(type->GetIDsOfNames(names, 1, &id)) || id == ole::MEMBERID_NIL) return ole::MEMBERID_NIL;
     const ComPtr<ole::ITypeInfo2> type2 = ComPtr<ole::ITypeInfo>(type).As<ole::ITypeInfo2>();
     ole::UINT found = 0;
-    const ole::HRESULT hr =
-        !type2 ? ole::E_NOINTERFACE
-        : invokeKind == 0
-            ? type2->GetVarIndexOfMemId(id, &found)
-            : type2->GetFuncIndexOfMemId(id, static_cast<ole::INVOKEKIND>(invokeKind), &found);
+    const ole::HRESULT hr = !type2 ? ole::E_NOINTERFACE
+                            : invokeKind == 0
+                                ? type2->GetVarIndexOfMemId(id, &found)
+                                : type2->GetFuncIndexOfMemId(id, static_cast<ole::INVOKEKIND>(invokeKind), &found);
     if (ole::SUCCEEDED(hr)) index = static_cast<int32_t>(found);
     return id;
 }
@@ -299,8 +298,7 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
         int32_t index = NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
         if (index < 0) {
             if (!PrepareToAsk(item, chooser)) return false;
-            if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName,
-                                                index))
+            if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName, index))
                 RaiseNotFound();
             intervened = true;
         }

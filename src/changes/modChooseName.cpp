@@ -64,8 +64,8 @@ const ChooseNameEntry* Choose(INameChooser& chooser, const ChooseNameRequest& re
 }  // namespace
 
 ChooseNameRequest TypeRequest(ole::ITypeLib* library, int32_t typeKind, const std::u16string& name) {
-    ChooseNameRequest request = NewRequest(
-        modSupport::LoadResStringFormat(501, {modAttributeStrings::TypeKindText(typeKind), name}));
+    ChooseNameRequest request =
+        NewRequest(modSupport::LoadResStringFormat(501, {modAttributeStrings::TypeKindText(typeKind), name}));
     const ole::UINT count = library->GetTypeInfoCount();
     for (ole::UINT i = 0; i < count; ++i) {
         ComPtr<ole::ITypeInfo> type;
@@ -121,8 +121,7 @@ ChooseNameRequest ParameterRequest(ole::ITypeInfo* type, int32_t memberId, int32
         --offered;
     if (offered <= 0) return request;
     const std::vector<std::u16string> names = Names(type, memberId, static_cast<ole::UINT>(offered) + 1);
-    for (size_t i = 1; i < names.size(); ++i)
-        request.Entries.push_back({names[i], static_cast<int32_t>(i - 1)});
+    for (size_t i = 1; i < names.size(); ++i) request.Entries.push_back({names[i], static_cast<int32_t>(i - 1)});
     return request;
 }
 

@@ -18,8 +18,7 @@ namespace zephrin::modChooseName {
 ChooseNameRequest TypeRequest(ole::ITypeLib* library, int32_t typeKind, const std::u16string& name);
 // invokeKind 0: every variable of type; otherwise every function of that
 // INVOKEKIND. Item number: the MEMBERID.
-ChooseNameRequest MemberRequest(ole::ITypeInfo* type, int32_t typeKind, int32_t invokeKind,
-                                const std::u16string& name);
+ChooseNameRequest MemberRequest(ole::ITypeInfo* type, int32_t typeKind, int32_t invokeKind, const std::u16string& name);
 // The parameters of the function memberId/invokeKind that the user can name:
 // without a put's value parameter and without trailing [lcid] and [retval]
 // parameters. Item number: the 0-based position.

@@ -81,8 +81,7 @@ std::u16string DescribeTarget(const ChangeTarget& target) {
     switch (t.Kind) {
         case kTargetType:
             return modSupport::LoadResStringFormat(711, {modAttributeStrings::TypeKindText(t.TypeKind), t.TypeName});
-        case kTargetImplType:
-            return modSupport::LoadResStringFormat(712, {t.MemberName});
+        case kTargetImplType: return modSupport::LoadResStringFormat(712, {t.MemberName});
         case kTargetMember:
             return modSupport::LoadResStringFormat(
                 713, {modAttributeStrings::TypeKindText(t.TypeKind),

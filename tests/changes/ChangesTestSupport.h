@@ -103,7 +103,9 @@ public:
         if (listener) NotifyListener(*listener, kind_, target, *this, flags);
         return true;
     }
-    std::u16string Describe(ChangeTarget& target) override { return u"stateless: " + modRecorder::DescribeTarget(target); }
+    std::u16string Describe(ChangeTarget& target) override {
+        return u"stateless: " + modRecorder::DescribeTarget(target);
+    }
 
 private:
     ChangeKind kind_;
@@ -117,13 +119,15 @@ public:
         : name_(std::move(name)), heard_(heard ? heard : &own_) {}
 
     std::function<void()> onCall;  // runs inside every call
-    bool fail = false;  // raise error 5 after noting the call
+    bool fail = false;             // raise error 5 after noting the call
     bool cancelTypeChange = false;
 
     const std::vector<std::string>& Heard() const { return *heard_; }
 
     void RefreshCurrentSelection(ListenerTag tag) override { Note("Refresh", 0, tag); }
-    void SelectTarget(ChangeTarget& target, ListenerTag tag) override { Note("Select:" + Utf8(target.TypeName), 0, tag); }
+    void SelectTarget(ChangeTarget& target, ListenerTag tag) override {
+        Note("Select:" + Utf8(target.TypeName), 0, tag);
+    }
     void ProvideExternalTypeRedirection(ComPtr<IExternalTypeRedirection>&) override { Note("Provide", 0, 0); }
     void OnBeforeTypeChange(ChangeTarget&, IChange&, bool& cancel, ListenerTag tag) override {
         cancel = cancel || cancelTypeChange;
@@ -276,7 +280,7 @@ public:
 // are real and can be replaced, kept or damaged.
 class FakeHistoryFile : public IHistoryFile {
 public:
-    bool failWrite = false;  // write part of the file, then fail
+    bool failWrite = false;      // write part of the file, then fail
     std::list<ChangeNode> last;  // the items last written
 
     std::shared_ptr<IHistoryReferenceCache> NewCache() override { return std::make_shared<FakeCache>(); }
@@ -386,8 +390,7 @@ protected:
     }
 
     // A change made in the view: applied through the hub, so the engine records it.
-    std::shared_ptr<FakeChange> Apply(ChangeKind kind, const std::string& label, ChangeTarget target,
-                                      Edit edit = {}) {
+    std::shared_ptr<FakeChange> Apply(ChangeKind kind, const std::string& label, ChangeTarget target, Edit edit = {}) {
         auto change = std::make_shared<FakeChange>(kind, label, std::move(edit), log);
         change->Apply(view, nullptr, target, hub.get(), 0);
         return change;

@@ -1,16 +1,20 @@
 // Replay: running recorded changes on a library, finding their targets again,
 // and asking the user when a name is missing.
 #include "changes/ChangesTestSupport.h"
+#include "changes/modChooseName.h"
 
 namespace changestest {
 namespace {
 
 // Edits as the change kinds make them, through the editable library.
 Edit SetVersion(int16_t major, int16_t minor) {
-    return [=](CustomTypeLib& l, ChangeTarget& t) { l.GetCustomTypeInfoByNumber(t.TypeIndex)->SetVersion(major, minor); };
+    return
+        [=](CustomTypeLib& l, ChangeTarget& t) { l.GetCustomTypeInfoByNumber(t.TypeIndex)->SetVersion(major, minor); };
 }
 Edit RenameMember(const char16_t* name) {
-    return [=](CustomTypeLib& l, ChangeTarget& t) { l.GetCustomTypeInfoByNumber(t.TypeIndex)->SetMemberName(t.MemberId, name); };
+    return [=](CustomTypeLib& l, ChangeTarget& t) {
+        l.GetCustomTypeInfoByNumber(t.TypeIndex)->SetMemberName(t.MemberId, name);
+    };
 }
 Edit RenameParam(const char16_t* name) {
     return [=](CustomTypeLib& l, ChangeTarget& t) {
@@ -49,27 +53,37 @@ TEST_F(ReplayTest, AHistoryRebuildsItsEditsOnACopyWhoseInterfaceWasRenamed) {
     Apply(ChangeKind::RenameChange, "member", MemberTarget(lib.get(), u"IShape", u"Zoom"), RenameMember(u"Magnify"));
     Apply(ChangeKind::ParamChange, "lcid", ParamTarget(lib.get(), u"IShape", u"Area", 1, kParamLcid),
           RenameParam(u"locale"));
-    Apply(ChangeKind::ParamChange, "named", ParamTarget(lib.get(), u"Kernel", u"Beep", 0, kParamNamed, u"freq"), RenameParam(u"hertz"));
+    Apply(ChangeKind::ParamChange, "named", ParamTarget(lib.get(), u"Kernel", u"Beep", 0, kParamNamed, u"freq"),
+          RenameParam(u"hertz"));
     Apply(ChangeKind::ImplTypeChange, "impl", ImplTarget(lib.get(), u"Shape", 1),
           SetImplFlags(IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE | IMPLTYPEFLAG_FRESTRICTED));
     const std::string edited = Dump(lib.get());
 
+    // The copy's interface is called IShape2, and Beep's parameter "frequency".
     const ComPtr<ITypeLib> copy = RenamedCopy();
+    std::u16string beepNames[] = {u"Beep", u"frequency"};
+    LPOLESTR names[] = {beepNames[0].data(), beepNames[1].data()};
+    EXPECT_OK(TypeNamed(copy.get(), u"Kernel").As<ICreateTypeInfo2>()->SetFuncAndParamNames(0, names, 2));
     engine.AttachITypeLib(copy.get());
-    chooser.answers = {u"IShape2", u"IShape2", u"IShape2"};
+    chooser.answers = {u"IShape2", u"IShape2", u"IShape2", u"frequency"};
     EXPECT_TRUE(Execute(kCmdRun));
 
     std::string replayed = Dump(copy.get());
     for (size_t at; (at = replayed.find("IShape2")) != std::string::npos;) replayed.replace(at, 7, "IShape");
     EXPECT_EQ(replayed, edited);
-    // Asked once for each item that names the old interface; the alias of it is found.
-    ASSERT_EQ(chooser.requests.size(), 3u);
-    EXPECT_EQ(Utf8(chooser.requests[0].Message), "Cannot find interface type named 'IShape'. Please choose another type.");
+    // Asked once for each item that names the old interface (the alias of it
+    // is found), and for the parameter.
+    ASSERT_EQ(chooser.requests.size(), 4u);
+    EXPECT_EQ(Utf8(chooser.requests[0].Message),
+              "Cannot find interface type named 'IShape'. Please choose another type.");
     ASSERT_EQ(chooser.requests[0].Entries.size(), 2u);
     EXPECT_EQ(Utf8(chooser.requests[0].Entries[1].Text), "ShapeAlias");
     EXPECT_EQ(list.Texts()[0], "dual: interface IShape2");
     EXPECT_EQ(list.Texts()[2], "member: interface method IShape2.Zoom");
-    EXPECT_EQ(std::count(list.events.begin(), list.events.end(), "Intervention"), 3);
+    EXPECT_EQ(Utf8(chooser.requests[3].Message),
+              "Cannot find a parameter named 'freq'. Please choose another parameter.");
+    EXPECT_EQ(list.Texts()[4], "named: parameter frequency of Kernel.Beep");
+    EXPECT_EQ(std::count(list.events.begin(), list.events.end(), "Intervention"), 4);
     EXPECT_EQ(engine.ItemCount(), 6);
 }
 
@@ -167,8 +181,24 @@ TEST_F(ReplayTest, MissingParametersAndMembersOfAnotherInvokeKind) {
     chooser.answers = {u"Name"};
     EXPECT_TRUE(Execute(kCmdStep));
     ASSERT_EQ(chooser.requests.size(), 1u);
-    EXPECT_EQ(Utf8(chooser.requests[0].Message), "Cannot find a Property Get named 'Zoom'. Please choose another procedure.");
+    EXPECT_EQ(Utf8(chooser.requests[0].Message),
+              "Cannot find a Property Get named 'Zoom'. Please choose another procedure.");
     EXPECT_EQ(list.Texts()[2], "get: interface Property Get function IShape.Name");
+}
+
+TEST_F(ReplayTest, TheParametersOfferedLeaveOutThoseWithARole) {
+    // Area(scale, [lcid] lcid, [out, retval] area); the put of Name has only its value.
+    const ComPtr<ITypeInfo> shape =
+        modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), TypeTarget(lib.get(), u"IShape").TypeIndex);
+    const ChangeTarget area = MemberTarget(lib.get(), u"IShape", u"Area");
+    const ChooseNameRequest request = modChooseName::ParameterRequest(shape.get(), area.MemberId, INVOKE_FUNC, u"x");
+    ASSERT_EQ(request.Entries.size(), 1u);
+    EXPECT_EQ(Utf8(request.Entries[0].Text), "scale");
+    std::u16string name = u"x";
+    int32_t index = -1;
+    const ChangeTarget put = MemberTarget(lib.get(), u"IShape", u"Name", INVOKE_PROPERTYPUT);
+    EXPECT_FALSE(modChooseName::ChooseParameter(chooser, shape.get(), put.MemberId, INVOKE_PROPERTYPUT, name, index));
+    EXPECT_TRUE(chooser.requests.empty());  // nothing to offer: not asked
 }
 
 TEST_F(ReplayTest, SelectTargetShowsTheTargetAndReDescribesTheItemAfterAChoice) {
@@ -201,8 +231,9 @@ TEST_F(ReplayTest, KindsThatCaptureTheirTargetGetAFreshObjectFilledFromIt) {
     log->calls.clear();
     EXPECT_TRUE(capturing.ExecuteCommand(kCmdRun, -1, 0));
     EXPECT_EQ(codes, std::vector<int>{Code(ChangeKind::TypeChange)});
-    EXPECT_EQ(log->Joined(),
-              "captured.init dual.bind+current dual.apply0+captured dual.detach reorder.bind reorder.apply0 reorder.detach");
+    EXPECT_EQ(
+        log->Joined(),
+        "captured.init dual.bind+current dual.apply0+captured dual.detach reorder.bind reorder.apply0 reorder.detach");
 }
 
 }  // namespace
