@@ -129,8 +129,8 @@ void Playback::Adopt(NodeIt it) {
     byId_.emplace(it->Id, it);
 }
 
-Playback::NodeIt Playback::Find(PlaybackItem item, bool zeroIsEnd) const {
-    if (item == kEndItem || (item == 0 && zeroIsEnd)) return EndIt();
+Playback::NodeIt Playback::Find(PlaybackItem item, bool zeroIsEnd) {
+    if (item == kEndItem || (item == 0 && zeroIsEnd)) return items_.end();
     const auto found = byId_.find(item);
     if (found == byId_.end()) RaiseError(kErrInvalidArgument);
     return found->second;

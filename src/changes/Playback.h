@@ -158,11 +158,8 @@ private:
     void Adopt(NodeIt it);
     // The item of a handle: kEndItem (and 0 when zeroIsEnd) is the end item;
     // an unknown handle raises error 5.
-    NodeIt Find(PlaybackItem item, bool zeroIsEnd) const;
+    NodeIt Find(PlaybackItem item, bool zeroIsEnd);
     bool IsItem(PlaybackItem item) const { return item > 0 && byId_.count(item) != 0; }
-    PlaybackItem IdOf(NodeIt it) const { return it == EndIt() ? kEndItem : it->Id; }
-    NodeIt EndIt() const { return const_cast<NodeList&>(items_).end(); }
-    NodeIt FirstIt() const { return const_cast<NodeList&>(items_).begin(); }
     int32_t& FlagsOf(NodeIt it) { return it == items_.end() ? endFlags_ : it->Flags; }
     void SetCurrentItem(NodeIt item, int32_t index);
     void DeleteItem(int32_t index, PlaybackItem item);
