@@ -103,7 +103,7 @@ private:
 
 // ---- Unique names ----
 
-void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool force) {
+void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool force, uint32_t maxCandidates) {
     if (!isFree) RaiseError(kErrInvalidArgument);
     if (!force && isFree(name)) return;
 
@@ -116,7 +116,7 @@ void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool forc
     // One buffer for every candidate: only the digits change.
     std::u16string candidate(name, 0, baseLength);
     candidate.reserve(baseLength + 10);
-    for (uint32_t n = 1; n <= kMaxUniqueNameCandidates; ++n) {
+    for (uint32_t n = 1; n <= maxCandidates && n != 0; ++n) {
         candidate.resize(baseLength);
         AppendNumber(candidate, n);
         if (isFree(candidate)) {
@@ -125,7 +125,11 @@ void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool forc
         }
     }
     candidate.resize(baseLength);
-    RaiseError(kErrInvalidArgument, u"No free name found for '" + candidate + u"' after 1,000,000 tries");
+    // The count with thousands separators: 1,000,000.
+    std::u16string tries;
+    AppendNumber(tries, maxCandidates);
+    for (size_t at = tries.size(); at > 3; at -= 3) tries.insert(at - 3, 1, u',');
+    RaiseError(kErrInvalidArgument, u"No free name found for '" + candidate + u"' after " + tries + u" tries");
 }
 
 bool IsMemberNameFree(ole::ITypeInfo* type, const std::u16string& name) {

@@ -30,9 +30,10 @@ inline constexpr uint32_t kMaxUniqueNameCandidates = 1'000'000;
 // otherwise the base is the name without its trailing decimal digits (the
 // whole name when it is all digits or empty, or when force is set), and the
 // result is the first of base + "1", base + "2", ... that isFree accepts.
-// After kMaxUniqueNameCandidates refused candidates it raises error 5 and
-// leaves name unchanged; errors raised by isFree propagate the same way.
-void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool force);
+// After maxCandidates refused candidates it raises error 5 and leaves name
+// unchanged; errors raised by isFree propagate the same way.
+void MakeUniqueName(const NamePredicate& isFree, std::u16string& name, bool force,
+                    uint32_t maxCandidates = kMaxUniqueNameCandidates);
 
 // True when the type has no member of that name (GetIDsOfNames finds no ID).
 bool IsMemberNameFree(ole::ITypeInfo* type, const std::u16string& name);
