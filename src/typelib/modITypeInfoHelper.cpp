@@ -171,6 +171,12 @@ std::u16string GetTypeInfoName(ole::ITypeInfo* ti) {
     return TakeBstr(name);
 }
 
+int32_t VarIndexOfMemId(ole::ITypeInfo2* ti, ole::MEMBERID memberID) {
+    ole::UINT index = 0;
+    if (ti && SUCCEEDED(ti->GetVarIndexOfMemId(memberID, &index))) return static_cast<int32_t>(index);
+    return -1;
+}
+
 int GetInheritanceDepth(ole::ITypeLib* lib, ole::UINT index) {
     if (!lib) RaiseError(kErrObjectNotSet);
     ComPtr<ole::ITypeInfo> cur;

@@ -6,6 +6,7 @@
 // raise their HRESULT as an error record unless stated otherwise.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, st
 std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetBaseTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetTypeInfoName(ole::ITypeInfo* ti);
+// The index of the type's variable with that member ID; -1 when it is not a
+// variable of the type (the lookup's error counts as not found).
+int32_t VarIndexOfMemId(ole::ITypeInfo2* ti, ole::MEMBERID memberID);
 // How often implemented type 0 can be followed from the item. A cycle raises
 // TYPE_E_CIRCULARTYPE.
 int GetInheritanceDepth(ole::ITypeLib* lib, ole::UINT index);

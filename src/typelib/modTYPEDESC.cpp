@@ -138,11 +138,7 @@ ole::TYPEDESC* BuildTypeDesc(TypeDescOwner& owner, ole::ICreateTypeInfo* newType
     } else {
         ComPtr<tli::TypeInfo> type;
         if (mapper) {
-            try {
-                type = mapper->GetVarTypeTypeInfo(vti);
-            } catch (const ErrorRecord&) {
-                type = nullptr;
-            }
+            type = mapper->GetVarTypeTypeInfo(vti);
         } else {
             CheckHr(vti->get_TypeInfo(type.put()));
         }

@@ -20,7 +20,9 @@ namespace zephrin {
 class TypeReferenceMapper {
 public:
     virtual ~TypeReferenceMapper() = default;
-    // The type named by the description (null when it cannot be had).
+    // The type named by the description. An error it raises fails the
+    // build; a mapper that keeps going without the type (looking for
+    // unresolved types) returns null instead, and MapReferencedType gets null.
     virtual ole::ComPtr<tli::TypeInfo> GetVarTypeTypeInfo(tli::VarTypeInfo* vti) = 0;
     // The HREFTYPE, made by newType's AddRefTypeInfo, of the mapped type.
     // Raises an error record on failure.
@@ -65,7 +67,8 @@ namespace modTYPEDESC {
 // the chain starts in that record (filled in place); otherwise in a node of
 // the owner. Returns the top TYPEDESC. A user-defined type is referenced
 // through newType's AddRefTypeInfo, or through the mapper when one is given;
-// a dual dispinterface is referenced by its interface half. Fixed-size array
+// a dual dispinterface is referenced by its interface half. Errors of the
+// mapper pass through. Fixed-size array
 // bounds whose descriptor cannot be stored (more than 65535 dimensions, an
 // element count outside 1 to 0xFFFFFFFF) raise error 5. On failure nothing
 // is left in the owner and callerDesc is emptied.

@@ -163,6 +163,38 @@ TEST_F(TypeDescription, PlainTypesTakeNoNodesAndFailedBuildsLeaveNothing) {
     EXPECT_EQ(mine.vt, VT_EMPTY);
 }
 
+// The regeneration engine's side: its errors fail the build; a type it
+// cannot name (looking for unresolved types) reaches MapReferencedType as null.
+struct Mapper : zephrin::TypeReferenceMapper {
+    bool fail = false;
+    std::vector<tli::TypeInfo*> mapped;
+    ComPtr<tli::TypeInfo> GetVarTypeTypeInfo(tli::VarTypeInfo*) override {
+        if (fail) zephrin::RaiseError(TYPE_E_CANTLOADLIBRARY);
+        return nullptr;
+    }
+    HREFTYPE MapReferencedType(tli::TypeInfo* type, ICreateTypeInfo*) override {
+        mapped.push_back(type);
+        return 0x1234;
+    }
+};
+
+TEST_F(TypeDescription, TheMappersErrorsFailTheBuild) {
+    auto v = CustomVarTypeInfo::New();
+    v->SetType(0, lib.GetTypeInfo(u"Point").get());
+    v->PointerLevel(1);
+    Mapper m;
+    TypeDescOwner owner;
+    TYPEDESC mine{};
+    m.fail = true;
+    EXPECT_EQ(ErrorOf([&] { td::BuildTypeDesc(owner, iface.get(), v.get(), &mine, &m); }), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_TRUE(m.mapped.empty());
+    EXPECT_EQ(owner.NodeCount() + owner.ChainCount(), 0u);
+    m.fail = false;
+    td::BuildTypeDesc(owner, iface.get(), v.get(), &mine, &m);
+    EXPECT_EQ(m.mapped, std::vector<tli::TypeInfo*>{nullptr});
+    EXPECT_EQ(mine.lptdesc->hreftype, 0x1234u);
+}
+
 TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
     ComPtr<ICreateTypeInfo2> dual = Raw(u"IDual", TKIND_INTERFACE);
     ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
@@ -190,12 +222,52 @@ TEST_F(TypeDescription, DualInterfacesAreReferencedByTheirInterfaceHalf) {
     ASSERT_OK(iface.As<ITypeInfo>()->GetRefTypeInfo(mine.lptdesc->hreftype, ref.put()));
     EXPECT_TRUE(ref.get() == half.get() || ref.As<IUnknown>().get() == half.As<IUnknown>().get());
 
+    // The dispatch half, however reached, resolves to the interface half.
+    auto same = [&](const auto& ti) { return ti && ti.template As<IUnknown>().get() == half.As<IUnknown>().get(); };
+    const GUID guid = G(u"{5A170C00-60D1-4E2B-9A51-000000001701}");
+    ASSERT_OK(dual->SetGuid(guid));
+    EXPECT_TRUE(same(helper::GetInterfaceTypeInfoOfGuid(lib.ReadView().get(), guid)));
+    ComPtr<ITypeInfo> disp;
+    ASSERT_OK(lib.ReadView()->GetTypeInfo(2, disp.put()));
+    ComPtr<ITypeInfo2> disp2 = disp.As<ITypeInfo2>();
+    helper::ResolveDualInterface(disp);
+    helper::ResolveDualInterface2(disp2);
+    EXPECT_TRUE(same(disp) && same(disp2));
+
     // A plain dispinterface is its own item.
     Raw(u"DEvents", TKIND_DISPATCH);
     ComPtr<ITypeInfo2> events = helper::GetInterfaceTypeInfo2(lib.ReadView().get(), 3);
     ASSERT_OK(events->GetTypeAttr(&a));
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
     events->ReleaseTypeAttr(a);
+    ComPtr<ITypeInfo> plain = events;
+    helper::ResolveDualInterface(plain);
+    EXPECT_EQ(plain.get(), events.get());
+    auto co = Add(u"Thing", TKIND_COCLASS);
+    co->AddImplType(T(u"DEvents").get(), IMPLTYPEFLAG_FSOURCE);
+    co->AddImplType(item.get(), IMPLTYPEFLAG_FDEFAULT);
+    EXPECT_EQ(helper::GetImplTypeName(co->ITypeInfo().get(), 1), u"IDual");
+}
+
+TEST_F(TypeDescription, MemberNamesAndIDsThroughTheHelpers) {
+    AddFunc(iface.get(), 0, {u"Move", INVOKE_FUNC, Vt(VT_HRESULT), {{u"x", Vt(VT_I4)}, {u"y", Vt(VT_I4)}}, 0, 7});
+    ASSERT_OK(iface->LayOut());
+    ComPtr<ITypeInfo> ti = iface.As<ITypeInfo>();
+    std::u16string member, param = u"kept";
+    helper::GetMemberNames(ti.get(), 7, 2, member, param);  // no third parameter
+    EXPECT_EQ(member + u"/" + param, u"Move/kept");
+    helper::GetMemberNames(ti.get(), 7, 1, member, param);
+    EXPECT_EQ(member + u"/" + param, u"Move/y");
+    MEMBERID memberId = 0, paramId = 0;
+    helper::GetMemberAndParamIDs(ti.get(), u"move", u"Y", memberId, paramId);
+    EXPECT_EQ(memberId, 7);
+    EXPECT_EQ(paramId, 1);
+    EXPECT_EQ(ErrorOf([&] { helper::GetMemberAndParamIDs(ti.get(), u"Move", u"z", memberId, paramId); }),
+              DISP_E_UNKNOWNNAME);
+    auto point = lib.GetCustomTypeInfo(u"Point");
+    point->AddProperty(u"x", Ty(VT_I4).get(), 3, 0, -1);
+    EXPECT_EQ(helper::VarIndexOfMemId(record.As<ITypeInfo2>().get(), 3), 0);
+    EXPECT_EQ(helper::VarIndexOfMemId(record.As<ITypeInfo2>().get(), 7), -1);
 }
 
 TEST_F(TypeDescription, ParameterDescriptionOfARetvalParameter) {
@@ -254,11 +326,9 @@ TEST_F(TypeDescription, LayoutProbeLeavesTheTypeAsItWas) {
     AddFunc(iface.get(), 0, {u"First"});
     AddFunc(iface.get(), 1, {u"Second"});
     ASSERT_OK(iface->LayOut());
+    const std::string before = Snapshot();
     EXPECT_TRUE(helper::CanLayOut(iface.As<ITypeInfo>().get()));
-    TYPEATTR* a = nullptr;
-    ASSERT_OK(iface.As<ITypeInfo>()->GetTypeAttr(&a));
-    EXPECT_EQ(a->cFuncs, 2);
-    iface.As<ITypeInfo>()->ReleaseTypeAttr(a);
+    EXPECT_EQ(Snapshot(), before);
     // A loaded library is read-only.
     ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
     EXPECT_FALSE(helper::CanLayOut(TypeByName(reloaded.get(), u"IThing").get()));
@@ -293,6 +363,16 @@ TEST_F(TypeDescription, CustomDataCopiesCallNoSetterForNone) {
         },
         [&](CUSTDATA&) { released = true; });
     EXPECT_FALSE(released);
+    // A modifier that keeps the block gets it back whole, instead of it being cleared.
+    DWORD kept = 0;
+    helper::CopyCustDataModified(
+        helper::GetTypeCustData(iface.As<ITypeInfo2>().get()), helper::SetTypeCustData(record.get()),
+        [](CUSTDATA&) { return true; },
+        [&](CUSTDATA& cd) {
+            kept = cd.cCustData;
+            ClearCustData(&cd);
+        });
+    EXPECT_EQ(kept, 2u);
     const std::string dump = GenerateSaveDump(lib);
     EXPECT_NE(TypeSection(dump, "Point").find("custdata {5A170961-60D1-4E2B-9A51-000000001701} = vt=8:\"two\""),
               std::string::npos);
