@@ -43,9 +43,21 @@ void CustomTypeInfo::Init(ole::ICreateTypeLib2* library, ole::ICreateTypeInfo* t
     library_ = ComPtr<ole::ICreateTypeLib2>(library);
     type_ = type2;
     typeKind_ = attr->typekind;
-    cFuncs_ = attr->cFuncs;
-    cVars_ = attr->cVars;
-    cImplTypes_ = static_cast<int16_t>(attr->cImplTypes);
+}
+
+int32_t CustomTypeInfo::FuncCount() {
+    TypeAttr attr(ITypeInfo().get());
+    return attr->cFuncs;
+}
+
+int32_t CustomTypeInfo::VarCount() {
+    TypeAttr attr(ITypeInfo().get());
+    return attr->cVars;
+}
+
+int32_t CustomTypeInfo::ImplTypeCount() {
+    TypeAttr attr(ITypeInfo().get());
+    return attr->cImplTypes;
 }
 
 // ---- Attributes ----
@@ -175,25 +187,26 @@ int32_t CustomTypeInfo::AddImplType(tli::TypeInfo* typeInfo, int32_t flags) {
     ComPtr<ole::ITypeInfo> ti = ITypeInfoOf(typeInfo);
     ole::HREFTYPE href = 0;
     CheckHr(type_->AddRefTypeInfo(ti.get(), &href));
-    const ole::UINT index = static_cast<ole::UINT>(cImplTypes_);
+    const ole::UINT index = static_cast<ole::UINT>(ImplTypeCount());
     CheckHr(type_->AddImplType(index, href));
     ScopeGuard rollback([&] { (void)type_->DeleteImplType(index); });
     if (flags != 0) CheckHr(type_->SetImplTypeFlags(index, flags));
     rollback.Dismiss();
-    return cImplTypes_++;
+    return static_cast<int32_t>(index);
 }
 
 void CustomTypeInfo::DeleteImplType(int32_t implType) {
     if (typeKind_ != ole::TKIND_COCLASS) RaiseError(kErrInvalidArgument);
-    if (implType < 0 || implType >= cImplTypes_) RaiseError(kErrSubscriptOutOfRange);
+    const int32_t count = ImplTypeCount();
+    if (implType < 0 || implType >= count) RaiseError(kErrSubscriptOutOfRange);
     const ole::UINT index = static_cast<ole::UINT>(implType);
     // The interfaces from implType on, to put back should a step fail.
     std::vector<ImplEntry> before;
-    for (ole::UINT i = index; i < static_cast<ole::UINT>(cImplTypes_); ++i) before.push_back(ReadImplEntry(i));
+    for (ole::UINT i = index; i < static_cast<ole::UINT>(count); ++i) before.push_back(ReadImplEntry(i));
     const int32_t oldFlags = before.front().flags;
     CheckHr(type_->DeleteImplType(index));
     ScopeGuard rollback([&] { ReplaceImplTypesFrom(index, before); });
-    const int32_t remaining = cImplTypes_ - 1;
+    const int32_t remaining = count - 1;
     if (remaining > 0 && (oldFlags & (kImplDefault | kImplSource)) == (kImplDefault | kImplSource) &&
         !(oldFlags & kImplDefaultVtable)) {
         ComPtr<ole::ITypeInfo> ti = ITypeInfo();
@@ -207,17 +220,17 @@ void CustomTypeInfo::DeleteImplType(int32_t implType) {
         }
     }
     rollback.Dismiss();
-    cImplTypes_ = static_cast<int16_t>(remaining);
 }
 
 void CustomTypeInfo::SetImplTypeType(int32_t implType, tli::TypeInfo* typeInfo) {
     if (typeKind_ != ole::TKIND_COCLASS) RaiseError(kErrInvalidArgument);
-    if (implType < 0 || implType >= cImplTypes_) RaiseError(kErrSubscriptOutOfRange);
+    const int32_t count = ImplTypeCount();
+    if (implType < 0 || implType >= count) RaiseError(kErrSubscriptOutOfRange);
     if (!typeInfo) RaiseError(kErrInvalidArgument);
     ComPtr<ole::ITypeInfo> replacement = ITypeInfoOf(typeInfo);
     const ole::UINT index = static_cast<ole::UINT>(implType);
     std::vector<ImplEntry> before;
-    for (ole::UINT i = index; i < static_cast<ole::UINT>(cImplTypes_); ++i) before.push_back(ReadImplEntry(i));
+    for (ole::UINT i = index; i < static_cast<ole::UINT>(count); ++i) before.push_back(ReadImplEntry(i));
     std::vector<ImplEntry> after = before;
     after.front().type = replacement;
     ScopeGuard rollback([&] { ReplaceImplTypesFrom(index, before); });
@@ -227,16 +240,17 @@ void CustomTypeInfo::SetImplTypeType(int32_t implType, tli::TypeInfo* typeInfo) 
 
 void CustomTypeInfo::SetImplTypeFlags(int32_t implType, int32_t& newFlags) {
     if (typeKind_ != ole::TKIND_COCLASS) RaiseError(kErrInvalidArgument);
-    if (implType < 0 || implType >= cImplTypes_) RaiseError(kErrSubscriptOutOfRange);
+    const int32_t count = ImplTypeCount();
+    if (implType < 0 || implType >= count) RaiseError(kErrSubscriptOutOfRange);
     const ole::UINT index = static_cast<ole::UINT>(implType);
-    if (cImplTypes_ == 1) {
+    if (count == 1) {
         if (newFlags & kImplDefaultVtable) newFlags |= kImplDefault | kImplSource;
         if ((newFlags & kImplDefault) && (newFlags & kImplRestricted)) newFlags &= ~kImplRestricted;
         CheckHr(type_->SetImplTypeFlags(index, newFlags & 15));
         return;
     }
     ComPtr<ole::ITypeInfo> ti = ITypeInfo();
-    std::vector<int32_t> original(static_cast<size_t>(cImplTypes_));
+    std::vector<int32_t> original(static_cast<size_t>(count));
     for (size_t i = 0; i < original.size(); ++i) {
         ole::INT f = 0;
         CheckHr(ti->GetImplTypeFlags(static_cast<ole::UINT>(i), &f));
@@ -302,15 +316,26 @@ void CustomTypeInfo::SetImplTypeFlags(int32_t implType, int32_t& newFlags) {
 
 void CustomTypeInfo::SetBaseType(int32_t baseType, tli::TypeInfo* customTInfo) {
     bool rebase = false;
-    if (typeKind_ == ole::TKIND_INTERFACE) {
-        rebase = cImplTypes_ != 0 || cFuncs_ > 0;
-    } else if (typeKind_ == ole::TKIND_DISPATCH) {
+    int32_t implCount = 0;
+    {
+        TypeAttr attr(ITypeInfo().get());
+        implCount = attr->cImplTypes;
+        rebase = typeKind_ == ole::TKIND_INTERFACE && (implCount != 0 || attr->cFuncs > 0);
+    }
+    // A dispinterface given a custom base first takes IDispatch, which goes
+    // again should the custom base fail.
+    ScopeGuard rollback;
+    if (typeKind_ == ole::TKIND_DISPATCH) {
         if (baseType == kBaseCustom) {
             if (!customTInfo) RaiseError(kErrInvalidArgument);
-            if (cImplTypes_ == 0) SetBaseType(kBaseIDispatch, nullptr);
+            if (implCount == 0) {
+                SetBaseType(kBaseIDispatch, nullptr);
+                rollback.OnFailure([this] { CheckHr(type_->DeleteImplType(0)); });
+                implCount = 1;
+            }
         }
-        if (cImplTypes_ >= 2) RaiseError(kErrInvalidArgument);
-    } else {
+        if (implCount >= 2) RaiseError(kErrInvalidArgument);
+    } else if (typeKind_ != ole::TKIND_INTERFACE) {
         RaiseError(kErrInvalidArgument);
     }
 
@@ -333,16 +358,12 @@ void CustomTypeInfo::SetBaseType(int32_t baseType, tli::TypeInfo* customTInfo) {
         if (newBase) {
             ole::HREFTYPE href = 0;
             CheckHr(type_->AddRefTypeInfo(newBase.get(), &href));
-            CheckHr(type_->AddImplType(static_cast<ole::UINT>(cImplTypes_), href));
-            ++cImplTypes_;
+            CheckHr(type_->AddImplType(static_cast<ole::UINT>(implCount), href));
         }
+        rollback.Dismiss();
         return;
     }
     RebaseInterface(newBase);
-    if (!newBase)
-        cImplTypes_ = 0;
-    else if (cImplTypes_ == 0)
-        cImplTypes_ = 1;
 }
 
 void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
@@ -375,7 +396,6 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
 
     // Everything the undo steps below refer to lives as long as the guard.
     std::optional<ImplEntry> oldBase;
-    std::u16string helpFile, helpStringDll;
     std::vector<MemberOrderEntry> entries;
     std::vector<ole::MEMBERID> originalIds;
     std::vector<int16_t> originalOffsets, positionOf;
@@ -411,22 +431,6 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
         rollback.Dismiss();
         return;
     }
-
-    // The library's help files, which copying functions rewrites.
-    ComPtr<ole::ITypeLib2> lib;
-    CheckHr(library_.As(&lib));
-    {
-        ole::BSTR file = nullptr;
-        CheckHr(lib->GetDocumentation(-1, nullptr, nullptr, nullptr, &file));
-        helpFile = TakeBstr(file);
-        ole::BSTR dll = nullptr;
-        CheckHr(lib->GetDocumentation2(-1, 0, nullptr, nullptr, &dll));
-        helpStringDll = TakeBstr(dll);
-    }
-    rollback.OnFailure([this, helpFile, helpStringDll] {
-        (void)library_->SetHelpFileName(helpFile.c_str());
-        (void)library_->SetHelpStringDll(helpStringDll.c_str());
-    });
 
     probe = TryLayOut();
     entries.resize(static_cast<size_t>(funcCount));

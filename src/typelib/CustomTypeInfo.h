@@ -1,6 +1,9 @@
 // The editable view of one type of the library a CustomTypeLib holds. Every
 // operation writes at once into the type's creation interface. Operations
 // that fail halfway leave the type as it was and raise the first error.
+// The object keeps nothing of the type but its kind: counts and members are
+// read from the library when needed, so any number of objects may wrap one
+// type and each sees the edits made through the others.
 //
 // This header declares the class; its operations are spread over several
 // sources: CustomTypeInfo.cpp (state, attributes, alias, implemented
@@ -14,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -127,11 +131,21 @@ public:
     void RemoveParamArray(int32_t memberID);
     void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
     void DeleteParameter(int32_t memberID, int32_t paramID);
+    // A new member ID that another member (or the type itself, for
+    // SetMemberID) has raises TYPE_E_DUPLICATEID.
     void SetMemberID(int32_t memberID, int32_t newMemberID);
+    // A default flag set here leaves the member that had it, or the edit fails whole.
     void ModifyMember(int32_t memberID, int32_t invKind, ModifyData& modifyData);
     void SetMemberName(int32_t memberID, std::u16string_view newName);
     void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
     void DeleteMember(int32_t memberID, int32_t invKind);
+    // DeleteMember, SetMemberName, SetParameterName and ModifyMemberHelpData
+    // change nothing and raise nothing for a member ID the type doesn't have.
+    // A caller that must not report such an edit as done asks first: raises
+    // TYPE_E_ELEMENTNOTFOUND unless memberID is a variable of the type or a
+    // function with one of the invoke kinds in invKind (0: any). Inherited
+    // members don't count. Two lookups, nothing copied.
+    void RequireMember(int32_t memberID, int32_t invKind = 0);
 
     // ---- Member help (CustomTypeInfoHelp.cpp) ----
     // Sets the fields of hd that changeFields selects on every accessor of
@@ -159,12 +173,16 @@ public:
     // type of the same kind under a name free in this type.
     void CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMemberID, std::u16string& newMemberName,
                     int32_t& newMemberID, int32_t& invokeKindsAdded, int32_t varPosition);
+    // Makes name free among the type's member names (MakeUniqueName with
+    // IsMemberNameFree bound to the type): kept when free, else numbered.
+    void MakeUniqueMemberName(std::u16string& name);
 
     // ---- State ----
     ole::TYPEKIND TypeKind() const { return typeKind_; }
-    int32_t FuncCount() const { return cFuncs_; }
-    int32_t VarCount() const { return cVars_; }
-    int32_t ImplTypeCount() const { return cImplTypes_; }
+    // The type's counts as the library reports them now.
+    int32_t FuncCount();
+    int32_t VarCount();
+    int32_t ImplTypeCount();
     const ole::ComPtr<ole::ICreateTypeInfo2>& CreateTypeInfo() const { return type_; }
     const ole::ComPtr<ole::ICreateTypeLib2>& Library() const { return library_; }
 
@@ -228,7 +246,6 @@ private:
     void CopyFuncCustData(ole::ITypeInfo2* source, ole::UINT sourceIndex, ole::UINT destIndex);
     void CopyParamCustData(ole::ITypeInfo2* source, ole::UINT sourceFunc, ole::UINT sourceParam, ole::UINT destFunc,
                            ole::UINT destParam);
-    static int32_t VarIndexOfMemId(ole::ITypeInfo2* ti, ole::MEMBERID memberID);
     // The library's help file and help string DLL, to put back after a failure.
     std::pair<std::u16string, std::u16string> LibraryHelpFiles();
     ole::ComPtr<ole::ITypeInfo2> ITypeInfo2();
@@ -236,18 +253,23 @@ private:
     // ---- CustomTypeInfoRebuild.cpp ----
     // Re-creates the accessors of a function (invKind 0: all) with the
     // changes fields selects, at their places; paramIndex counts from 1
-    // (0: the return type). On failure the type is restored.
+    // (0: the return type). On failure the type is restored. beforeCommit,
+    // when given, runs once the rebuilt member is in place and laid out; an
+    // error it raises undoes the rebuild as well.
     void RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t paramIndex,
-                         ParamData& paramData, FuncRebuildData& request, int32_t fields);
+                         ParamData& paramData, FuncRebuildData& request, int32_t fields,
+                         const std::function<void()>& beforeCommit = {});
     void RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t varIndex, tli::VarTypeInfo* vtInfo,
-                         VarRebuildData& request, int32_t fields);
+                         VarRebuildData& request, int32_t fields, const std::function<void()>& beforeCommit = {});
 
     // ---- CustomTypeInfoEdits.cpp ----
     void RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position,
                                  std::u16string_view newName);
     void MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti, const std::u16string& functionName);
-    bool ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t flag);
-    bool ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag);
+    // Each registers on undo how to give the flag back.
+    bool ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t flag,
+                               ScopeGuard& undo);
+    bool ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag, ScopeGuard& undo);
 
     // ---- CustomTypeInfoReorder.cpp ----
     // newIds, when given, are the functions' member IDs (by present index).
@@ -261,14 +283,10 @@ private:
     // ID, name (newName when not empty), help and custom data.
     void CopyVarDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* source, std::span<MemberOrderEntry> entries,
                      ole::UINT destIndex, std::u16string_view newName);
-    void MakeUniqueMemberName(std::u16string& name);
 
     ole::ComPtr<ole::ICreateTypeLib2> library_;
     ole::ComPtr<ole::ICreateTypeInfo2> type_;
     ole::TYPEKIND typeKind_ = ole::TKIND_ENUM;
-    int32_t cFuncs_ = 0;
-    int32_t cVars_ = 0;
-    int16_t cImplTypes_ = 0;
 };
 
 }  // namespace zephrin

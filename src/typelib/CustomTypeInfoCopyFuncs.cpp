@@ -44,17 +44,14 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         FuncDescHolder held(source, sourceIndex);
         const ole::MEMBERID sourceId = held->memid;
 
-        // Help data of the member; its help files are the library's.
-        ole::BSTR bDoc = nullptr, bFile = nullptr, bDll = nullptr;
+        // Help data of the member. Its help files are those of the source's
+        // library and stay there: the destination keeps its own.
+        ole::BSTR bDoc = nullptr, bDll = nullptr;
         ole::DWORD helpContext = 0, helpStringContext = 0;
-        CheckHr(source->GetDocumentation(sourceId, nullptr, &bDoc, &helpContext, &bFile));
+        CheckHr(source->GetDocumentation(sourceId, nullptr, &bDoc, &helpContext, nullptr));
         const std::u16string docString = TakeBstr(bDoc);
-        std::u16string helpFile = TakeBstr(bFile);
         CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, &bDll));
         const std::u16string helpStringDll = TakeBstr(bDll);
-        modSupport::ExtractFileName(helpFile);
-        CheckHr(library_->SetHelpFileName(helpFile.c_str()));
-        CheckHr(library_->SetHelpStringDll(helpStringDll.c_str()));
 
         ole::FUNCDESC fd = *held;
         fd.memid = entry.NewMemID;
@@ -161,11 +158,7 @@ ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND 
 }
 
 void CustomTypeInfo::BeginTemporaryType(ScopeGuard& rollback, ole::TYPEKIND kind, TemporaryType& temp) {
-    rollback.OnFailure([this, libraryFiles = LibraryHelpFiles()] {
-        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
-        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
-        (void)type_->LayOut();
-    });
+    rollback.OnFailure([this] { (void)type_->LayOut(); });
     temp.create = CreateTemporaryType(kind, temp.name);
     rollback.OnFailure([this, &temp] {
         temp.read = nullptr;

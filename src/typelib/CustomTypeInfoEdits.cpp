@@ -7,6 +7,7 @@
 
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
+#include "foundation/ScopeGuard.h"
 #include "typelib/CustomTypeInfo.h"
 #include "typelib/modITypeInfoHelper.h"
 #include "typelib/modMarbrel.h"
@@ -16,6 +17,7 @@ namespace zephrin {
 
 using ole::ComPtr;
 using namespace typelib_detail;
+using modITypeInfoHelper::VarIndexOfMemId;
 
 namespace {
 
@@ -127,12 +129,36 @@ void CustomTypeInfo::ModifyMember(int32_t memberID, int32_t invKind, ModifyData&
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     const int32_t mask = modifyData.FieldMask;
+    // A member ID another member has is refused, as SetMemberID refuses it.
+    if ((mask & ModifyData::kMemID) && modifyData.MemID != ole::MEMBERID_NIL && modifyData.MemID != memberID &&
+        SUCCEEDED(ti->GetDocumentation(modifyData.MemID, nullptr, nullptr, nullptr, nullptr)))
+        RaiseError(ole::TYPE_E_DUPLICATEID);
     constexpr int32_t kDefaults = ole::FUNCFLAG_FUIDEFAULT | ole::FUNCFLAG_FDEFAULTBIND;
     // A new member ID is followed by name when a default flag is to move.
     std::u16string name;
     const bool idAndDefault = (mask & ModifyData::kMemID) && (mask & ModifyData::kFlags) &&
                               (modifyData.Flags & kDefaults);
-    int32_t newDefaults = 0;
+    if (idAndDefault) name = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
+    // A default flag the member takes leaves the member that had it. That
+    // runs inside the rebuild: should it fail, the rebuild is undone too.
+    const int32_t* newDefaults = nullptr;
+    const auto clearOthers = [&] {
+        if (!(mask & ModifyData::kFlags) || *newDefaults == 0) return;
+        ole::MEMBERID id = memberID;
+        if (mask & ModifyData::kMemID) id = modITypeInfoHelper::MemberIDFromName(ti.get(), name);
+        ScopeGuard undo;
+        for (int32_t flag : {static_cast<int32_t>(ole::FUNCFLAG_FUIDEFAULT), static_cast<int32_t>(ole::FUNCFLAG_FDEFAULTBIND)}) {
+            if (!(*newDefaults & flag)) continue;
+            const int32_t funcInvKind = flag == ole::FUNCFLAG_FUIDEFAULT ? invKind : 0;
+            if (varIndex < 0) {
+                if (!ClearFuncFlagOnOthers(ti.get(), id, funcInvKind, flag, undo))
+                    ClearVarFlagOnOthers(ti.get(), id, flag, undo);
+            } else {
+                if (!ClearVarFlagOnOthers(ti.get(), id, flag, undo)) ClearFuncFlagOnOthers(ti.get(), id, 0, flag, undo);
+            }
+        }
+        undo.Dismiss();
+    };
     int32_t appliedFlags = 0;
     if (varIndex < 0) {
         FuncRebuildData request;
@@ -145,10 +171,9 @@ void CustomTypeInfo::ModifyMember(int32_t memberID, int32_t invKind, ModifyData&
         if (mask & ModifyData::kDllEntry) request.DllEntry = modifyData.DllEntry, fields |= FuncRebuildData::kDllEntry;
         if (mask & ModifyData::kInvokeKind)
             request.InvokeKind = modifyData.InvokeKind, fields |= FuncRebuildData::kInvokeKind;
-        if (idAndDefault) name = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
-        RebuildFunction(ti.get(), memberID, invKind, 0, pd, request, fields);
+        newDefaults = &request.NewDefaultFlags;
+        RebuildFunction(ti.get(), memberID, invKind, 0, pd, request, fields, clearOthers);
         appliedFlags = request.Flags;
-        newDefaults = request.NewDefaultFlags;
     } else {
         VarRebuildData request;
         int32_t fields = 0;
@@ -160,29 +185,15 @@ void CustomTypeInfo::ModifyMember(int32_t memberID, int32_t invKind, ModifyData&
         if (mask & ModifyData::kMemID) request.MemID = modifyData.MemID, fields |= VarRebuildData::kMemID;
         if (mask & ModifyData::kFlags) request.Flags = modifyData.Flags, fields |= VarRebuildData::kFlags;
         if (mask & ModifyData::kVTInfo) fields |= VarRebuildData::kType;
-        if (idAndDefault) name = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
-        RebuildVariable(ti.get(), memberID, varIndex, modifyData.VTInfo.get(), request, fields);
+        newDefaults = &request.NewDefaultFlags;
+        RebuildVariable(ti.get(), memberID, varIndex, modifyData.VTInfo.get(), request, fields, clearOthers);
         appliedFlags = request.Flags;
-        newDefaults = request.NewDefaultFlags;
     }
-    if (!(mask & ModifyData::kFlags)) return;
-    modifyData.Flags = appliedFlags;
-    if (newDefaults == 0) return;
-    ole::MEMBERID id = memberID;
-    if (mask & ModifyData::kMemID) id = modITypeInfoHelper::MemberIDFromName(ti.get(), name);
-    for (int32_t flag : {static_cast<int32_t>(ole::FUNCFLAG_FUIDEFAULT), static_cast<int32_t>(ole::FUNCFLAG_FDEFAULTBIND)}) {
-        if (!(newDefaults & flag)) continue;
-        const int32_t funcInvKind = flag == ole::FUNCFLAG_FUIDEFAULT ? invKind : 0;
-        if (varIndex < 0) {
-            if (!ClearFuncFlagOnOthers(ti.get(), id, funcInvKind, flag)) ClearVarFlagOnOthers(ti.get(), id, flag);
-        } else {
-            if (!ClearVarFlagOnOthers(ti.get(), id, flag)) ClearFuncFlagOnOthers(ti.get(), id, 0, flag);
-        }
-    }
+    if (mask & ModifyData::kFlags) modifyData.Flags = appliedFlags;
 }
 
 bool CustomTypeInfo::ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind,
-                                           int32_t flag) {
+                                           int32_t flag, ScopeGuard& undo) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ti);
@@ -195,17 +206,23 @@ bool CustomTypeInfo::ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID me
         if (!other) continue;
         const ole::MEMBERID id = fd->memid;
         const int32_t kind = fd->invkind;
-        FuncRebuildData request;
-        request.Flags = fd->wFuncFlags & ~flag;
+        const int32_t oldFlags = fd->wFuncFlags;
         fd.Release();
-        ParamData none;
-        RebuildFunction(ti, id, kind, 0, none, request, FuncRebuildData::kFlags);
+        auto rebuildWith = [this, ti, id, kind](int32_t flags) {
+            FuncRebuildData request;
+            request.Flags = flags;
+            ParamData none;
+            RebuildFunction(ti, id, kind, 0, none, request, FuncRebuildData::kFlags);
+        };
+        rebuildWith(oldFlags & ~flag);
+        undo.OnFailure([rebuildWith, oldFlags] { rebuildWith(oldFlags); });
         return true;
     }
     return false;
 }
 
-bool CustomTypeInfo::ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag) {
+bool CustomTypeInfo::ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t flag,
+                                          ScopeGuard& undo) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ti);
@@ -218,9 +235,13 @@ bool CustomTypeInfo::ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID mem
         const int32_t flags = vd->wVarFlags;
         ti->ReleaseVarDesc(vd);
         if (!(flags & flag) || id == memberID) continue;
-        VarRebuildData request;
-        request.Flags = flags & ~flag;
-        RebuildVariable(ti, id, static_cast<int32_t>(i), nullptr, request, VarRebuildData::kFlags);
+        auto rebuildWith = [this, ti, id, i](int32_t newFlags) {
+            VarRebuildData request;
+            request.Flags = newFlags;
+            RebuildVariable(ti, id, static_cast<int32_t>(i), nullptr, request, VarRebuildData::kFlags);
+        };
+        rebuildWith(flags & ~flag);
+        undo.OnFailure([rebuildWith, flags] { rebuildWith(flags); });
         return true;
     }
     return false;
@@ -245,9 +266,22 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             return;
         }
     }
-    std::vector<std::u16string> names;
+    std::vector<std::u16string> names, oldNames;
     size_t c = 0;
     bool read = false;
+    // Accessors renamed already get their names back should a later one
+    // refuse the name (another member has it) or fail.
+    ScopeGuard rollback;
+    auto setNames = [&](int32_t index, size_t count) {
+        std::vector<ole::LPOLESTR> ptrs;
+        for (size_t i = 0; i < count; ++i) ptrs.push_back(names[i].data());
+        CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), ptrs.data(), static_cast<ole::UINT>(count)));
+        rollback.OnFailure([this, &oldNames, index, count] {
+            std::vector<ole::LPOLESTR> old;
+            for (size_t i = 0; i < count; ++i) old.push_back(oldNames[i].data());
+            CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), old.data(), static_cast<ole::UINT>(count)));
+        });
+    };
     for (ole::INVOKEKIND kind : kKinds) {
         const int32_t index = FuncIndex(ti, memberID, kind);
         if (index < 0) continue;
@@ -257,24 +291,17 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             const bool put = (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
             fd.Release();
             if (position > (put ? n - 1 : n)) RaiseError(kErrSubscriptOutOfRange);
-            std::vector<ole::BSTR> raw(static_cast<size_t>(n) + 1, nullptr);
-            ole::UINT got = 0;
-            const ole::HRESULT hr = ti->GetNames(memberID, raw.data(), static_cast<ole::UINT>(raw.size()), &got);
-            names.assign(static_cast<size_t>(n) + 1, std::u16string());
-            for (ole::UINT i = 0; i < got && i < raw.size(); ++i) names[i] = std::u16string(ole::BstrView(raw[i]));
-            for (ole::BSTR b : raw) ole::SysFreeString(b);
-            CheckHr(hr);
-            c = got;
+            names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 1);
+            c = names.size();
+            names.resize(static_cast<size_t>(n) + 1);
             // A name beyond the ones the platform gave: extend up to it.
             if (static_cast<size_t>(position) >= c && static_cast<size_t>(position) <= static_cast<size_t>(n) &&
                 !(put && position >= n))
                 c = static_cast<size_t>(position) + 1;
             if (static_cast<size_t>(position) >= c) continue;
+            oldNames = names;
             names[static_cast<size_t>(position)] = text;
-            std::vector<ole::LPOLESTR> ptrs;
-            for (size_t i = 0; i < c; ++i) ptrs.push_back(names[i].data());
-            CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), ptrs.data(),
-                                                static_cast<ole::UINT>(c)));
+            setNames(index, c);
             read = true;
             if (kind == ole::INVOKE_FUNC) break;
             if (kind == ole::INVOKE_PROPERTYGET && c == static_cast<size_t>(n) + 1) --c;
@@ -288,11 +315,26 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
         fd.Release();
         take = std::min(take, c);
         if (static_cast<size_t>(position) >= take) continue;
-        std::vector<ole::LPOLESTR> ptrs;
-        for (size_t i = 0; i < take; ++i) ptrs.push_back(names[i].data());
-        CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), ptrs.data(), static_cast<ole::UINT>(take)));
+        setNames(index, take);
     }
+    rollback.Dismiss();
 }
+
+namespace {
+
+// One accessor of a function as it stands, to add again after a failed delete.
+struct SavedAccessor {
+    ole::UINT Index = 0;
+    FuncDescHolder Desc;
+    std::vector<std::u16string> Names;
+    CustItems FuncCust;
+    std::vector<CustItems> ParamCust;
+    bool HasDllEntry = false;
+    std::u16string DllName;
+    ole::DllEntryPoint DllEntry;
+};
+
+}  // namespace
 
 void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
@@ -300,23 +342,84 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
     ole::UINT varIndex = 0;
     if (SUCCEEDED(ti->GetVarIndexOfMemId(memberID, &varIndex))) {
         CheckHr(type_->DeleteVarDesc(varIndex));
-        --cVars_;
         return;
     }
     if (kinds == 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
     std::array<int32_t, 4> indexes{-1, -1, -1, -1};
+    size_t found = 0;
     for (size_t k = 0; k < 4; ++k) {
         if (!(kinds & kKinds[k])) continue;
         indexes[k] = FuncIndex(ti.get(), memberID, kKinds[k]);
+        if (indexes[k] >= 0) ++found;
         if (k == 0 && indexes[k] >= 0) break;
     }
+    // Accessors deleted before a later delete fails come back as they were:
+    // descriptor, names, help, custom data and DLL entry.
+    std::vector<SavedAccessor> saved(found > 1 ? found : 0);
+    HelpData help;
+    bool autoOffsets = false;
+    if (found > 1) {
+        help = GetMemberHelpData(ti.get(), memberID);
+        autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut();
+    }
+    auto restore = [this, &help, autoOffsets](SavedAccessor& a) {
+        ole::FUNCDESC d = *a.Desc;
+        if (autoOffsets) d.oVft = 0;
+        CheckHr(type_->AddFuncDesc(a.Index, &d));
+        std::vector<ole::LPOLESTR> ptrs;
+        for (std::u16string& n : a.Names) ptrs.push_back(n.data());
+        if (!ptrs.empty())
+            CheckHr(type_->SetFuncAndParamNames(a.Index, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
+        WriteCust(a.FuncCust, modITypeInfoHelper::SetFuncCustData(type_.get(), a.Index));
+        for (size_t p = 0; p < a.ParamCust.size(); ++p)
+            WriteCust(a.ParamCust[p],
+                      modITypeInfoHelper::SetParamCustData(type_.get(), a.Index, static_cast<ole::UINT>(p)));
+        SetFuncHelpData(a.Index, help);
+        if (a.HasDllEntry) CheckHr(type_->DefineFuncAsDllEntry(a.Index, a.DllName.c_str(), a.DllEntry));
+    };
+    ScopeGuard rollback;
+    if (!saved.empty()) rollback.OnFailure([this] { (void)type_->LayOut(); });
+    size_t s = 0;
     for (size_t k = 0; k < 4; ++k) {
         if (indexes[k] < 0) continue;
-        CheckHr(type_->DeleteFuncDesc(static_cast<ole::UINT>(indexes[k])));
-        --cFuncs_;
+        const ole::UINT index = static_cast<ole::UINT>(indexes[k]);
+        if (!saved.empty()) {
+            SavedAccessor& a = saved[s++];
+            a.Index = index;
+            a.Desc.Take(ti.get(), index);
+            const bool put = (a.Desc->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
+            const ole::UINT maxNames = static_cast<ole::UINT>(a.Desc->cParams) + (put ? 0 : 1);
+            a.Names = ReadNames(ti.get(), memberID, std::max<ole::UINT>(maxNames, 1));
+            a.FuncCust = ReadCust(modITypeInfoHelper::GetFuncCustData(ti.get(), index));
+            for (ole::SHORT p = 0; p < a.Desc->cParams; ++p)
+                a.ParamCust.push_back(
+                    ReadCust(modITypeInfoHelper::GetParamCustData(ti.get(), index, static_cast<ole::UINT>(p))));
+            if (typeKind_ == ole::TKIND_MODULE) {
+                ole::BSTR dll = nullptr, entryName = nullptr;
+                ole::WORD ordinal = 0;
+                if (SUCCEEDED(ti->GetDllEntry(memberID, kKinds[k], &dll, &entryName, &ordinal))) {
+                    a.HasDllEntry = true;
+                    a.DllName = TakeBstr(dll);
+                    std::u16string entry = TakeBstr(entryName);
+                    a.DllEntry = entry.empty() ? ole::DllEntryPoint(ordinal) : ole::DllEntryPoint(std::move(entry));
+                }
+            }
+        }
+        CheckHr(type_->DeleteFuncDesc(index));
+        if (!saved.empty()) rollback.OnFailure([&restore, &a = saved[s - 1]] { restore(a); });
         for (size_t j = k + 1; j < 4; ++j)
             if (indexes[j] > indexes[k]) --indexes[j];
     }
+    rollback.Dismiss();
+}
+
+void CustomTypeInfo::RequireMember(int32_t memberID, int32_t invKind) {
+    ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
+    if (VarIndexOfMemId(ti.get(), memberID) >= 0) return;
+    const int32_t kinds = invKind == 0 ? 15 : (invKind & 15);
+    for (ole::INVOKEKIND kind : kKinds)
+        if ((kinds & kind) && FuncIndex(ti.get(), memberID, kind) >= 0) return;
+    RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
 }
 
 }  // namespace zephrin

@@ -19,6 +19,7 @@ namespace zephrin {
 
 using ole::ComPtr;
 using namespace typelib_detail;
+using modITypeInfoHelper::VarIndexOfMemId;
 
 namespace {
 
@@ -64,17 +65,14 @@ void CustomTypeInfo::CopyVarDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* sou
         });
         const ole::MEMBERID sourceId = held->memid;
 
-        ole::BSTR bName = nullptr, bDoc = nullptr, bFile = nullptr, bDll = nullptr;
+        // The help files stay those of each library, as in CopyFuncDesc.
+        ole::BSTR bName = nullptr, bDoc = nullptr, bDll = nullptr;
         ole::DWORD helpContext = 0, helpStringContext = 0;
-        CheckHr(source->GetDocumentation(sourceId, &bName, &bDoc, &helpContext, &bFile));
+        CheckHr(source->GetDocumentation(sourceId, &bName, &bDoc, &helpContext, nullptr));
         const std::u16string name = TakeBstr(bName);
         const std::u16string docString = TakeBstr(bDoc);
-        std::u16string helpFile = TakeBstr(bFile);
         CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, &bDll));
         const std::u16string helpStringDll = TakeBstr(bDll);
-        modSupport::ExtractFileName(helpFile);
-        CheckHr(library_->SetHelpFileName(helpFile.c_str()));
-        CheckHr(library_->SetHelpStringDll(helpStringDll.c_str()));
 
         ole::VARDESC vd = *held;
         vd.memid = entry.NewMemID;
@@ -221,8 +219,6 @@ bool CustomTypeInfo::Flatten() {
     }
     CheckHr(type_->LayOut());
     EndTemporaryType(rollback, tmp);
-    cFuncs_ = total;
-    cImplTypes_ = stdBase ? 1 : 0;
     return true;
 }
 
@@ -282,12 +278,7 @@ void CustomTypeInfo::CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMem
         if (entries.empty()) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
     }
 
-    const auto libraryFiles = LibraryHelpFiles();
-    ScopeGuard rollback([this, libraryFiles] {
-        CheckHr(library_->SetHelpFileName(libraryFiles.first.c_str()));
-        CheckHr(library_->SetHelpStringDll(libraryFiles.second.c_str()));
-        (void)type_->LayOut();
-    });
+    ScopeGuard rollback([this] { (void)type_->LayOut(); });
     if (!isVar) {
         // Accessors copied before a failure are removed again.
         rollback.OnFailure([&] {
@@ -311,10 +302,6 @@ void CustomTypeInfo::CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMem
     CheckHr(type_->LayOut());
     const ole::MEMBERID id = modITypeInfoHelper::MemberIDFromName(self.get(), name);
     rollback.Dismiss();
-    if (isVar)
-        ++cVars_;
-    else
-        cFuncs_ += static_cast<int32_t>(entries.size());
     newMemberName = name;
     newMemberID = id;
     invokeKindsAdded = kinds;

@@ -1,6 +1,9 @@
 // CustomTypeInfo: member help data and custom data. A member's help file and
 // help string DLL are those of the library.
+#include <optional>
+
 #include "foundation/ErrorRecord.h"
+#include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeInfo.h"
 #include "typelib/FuncRebuildData.h"
@@ -12,18 +15,13 @@ namespace zephrin {
 
 using ole::ComPtr;
 using namespace typelib_detail;
+using modITypeInfoHelper::VarIndexOfMemId;
 
 ComPtr<ole::ITypeInfo2> CustomTypeInfo::ITypeInfo2() {
     if (!type_) RaiseError(kErrObjectNotSet);
     ComPtr<ole::ITypeInfo2> ti;
     CheckHr(type_.As(&ti));
     return ti;
-}
-
-int32_t CustomTypeInfo::VarIndexOfMemId(ole::ITypeInfo2* ti, ole::MEMBERID memberID) {
-    ole::UINT index = 0;
-    if (ti && SUCCEEDED(ti->GetVarIndexOfMemId(memberID, &index))) return static_cast<int32_t>(index);
-    return -1;
 }
 
 HelpData CustomTypeInfo::GetMemberHelpData(ole::ITypeInfo2* ti, ole::MEMBERID memberID) {
@@ -112,17 +110,31 @@ void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, 
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     if ((changeFields & (HelpData::kHelpFile | HelpData::kHelpStringDll)) == 0) {
         if (changeFields == 0) return;
+        // Every item written to, even partly, gets the member's old fields
+        // back should a later write fail.
+        std::optional<HelpData> old;
+        ScopeGuard rollback;
+        auto readOld = [&] {
+            if (!old) old = GetMemberHelpData(ti.get(), memberID);
+        };
         if (varIndex >= 0) {
-            SetVarHelpDataMasked(static_cast<ole::UINT>(varIndex), hd, changeFields);
+            const ole::UINT index = static_cast<ole::UINT>(varIndex);
+            readOld();
+            rollback.OnFailure([this, index, &old, changeFields] { SetVarHelpDataMasked(index, *old, changeFields); });
+            SetVarHelpDataMasked(index, hd, changeFields);
+            rollback.Dismiss();
             return;
         }
         for (ole::INVOKEKIND kind : {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT,
                                      ole::INVOKE_PROPERTYPUTREF}) {
             ole::UINT index = 0;
             if (FAILED(ti->GetFuncIndexOfMemId(memberID, kind, &index))) continue;
+            readOld();
+            rollback.OnFailure([this, index, &old, changeFields] { SetFuncHelpDataMasked(index, *old, changeFields); });
             SetFuncHelpDataMasked(index, hd, changeFields);
             if (kind == ole::INVOKE_FUNC) break;
         }
+        rollback.Dismiss();
         return;
     }
     if (varIndex >= 0) {

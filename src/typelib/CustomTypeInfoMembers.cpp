@@ -120,7 +120,6 @@ void CustomTypeInfo::AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* v
     CheckHr(type_->SetFuncAndParamNames(index, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
     if (typeKind_ == ole::TKIND_MODULE) CheckHr(type_->DefineFuncAsDllEntry(index, funcData.DllName.c_str(), entry));
     rollback.Dismiss();
-    ++cFuncs_;
 }
 
 void CustomTypeInfo::AddConstant(std::u16string_view name, const ole::Variant& value, int16_t flags,
@@ -161,7 +160,6 @@ void CustomTypeInfo::AddConstant(std::u16string_view name, const ole::Variant& v
     CheckHr(type_->SetVarName(index, text.c_str()));
     CheckHr(type_->LayOut());
     rollback.Dismiss();
-    ++cVars_;
 }
 
 void CustomTypeInfo::AddProperty(std::u16string_view name, tli::VarTypeInfo* vtInfo, int32_t memID, int16_t flags,
@@ -194,7 +192,6 @@ void CustomTypeInfo::AddProperty(std::u16string_view name, tli::VarTypeInfo* vtI
     CheckHr(type_->SetVarName(index, text.c_str()));
     CheckHr(type_->LayOut());
     rollback.Dismiss();
-    ++cVars_;
 }
 
 }  // namespace zephrin

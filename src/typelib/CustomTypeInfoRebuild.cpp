@@ -50,25 +50,6 @@ size_t MaxNames(const ole::FUNCDESC& fd) {
     return IsPut(fd.invkind) ? std::max<size_t>(params, 1) : params + 1;
 }
 
-using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
-
-CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get) {
-    ole::CUSTDATA cd{};
-    ScopeGuard clear([&] { ole::ClearCustData(&cd); });
-    get(cd);
-    CustItems items;
-    for (ole::DWORD i = 0; i < cd.cCustData; ++i)
-        items.emplace_back(cd.prgCustData[i].guid, ole::Variant(cd.prgCustData[i].varValue));
-    return items;
-}
-
-void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set) {
-    for (const auto& [guid, value] : items) {
-        ole::Variant v(value);
-        set(guid, v.get());
-    }
-}
-
 // One accessor of the function being rebuilt.
 struct AccessorWork {
     ole::INVOKEKIND Kind = ole::INVOKE_FUNC;
@@ -92,17 +73,6 @@ struct AccessorWork {
     int32_t NewFlags = 0;
     size_t BlankCount = 0;
 };
-
-std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, ole::UINT max) {
-    std::vector<ole::BSTR> raw(max, nullptr);
-    ole::UINT got = 0;
-    const ole::HRESULT hr = ti->GetNames(memid, raw.data(), max, &got);
-    std::vector<std::u16string> names;
-    for (ole::UINT i = 0; i < got && i < max; ++i) names.emplace_back(ole::BstrView(raw[i]));
-    for (ole::BSTR b : raw) ole::SysFreeString(b);
-    CheckHr(hr);
-    return names;
-}
 
 void SetNames(ole::ICreateTypeInfo* cti, ole::UINT index, const std::vector<std::u16string>& names, size_t count) {
     count = std::max<size_t>(count, 1);
@@ -139,7 +109,7 @@ bool CustomTypeInfo::NextVTableOffset(int16_t& offset) {
 
 void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind,
                                      int32_t paramIndex, ParamData& paramData, FuncRebuildData& request,
-                                     int32_t fields) {
+                                     int32_t fields, const std::function<void()>& beforeCommit) {
     if (!ti) RaiseError(kErrObjectNotSet);
     // The rebuild ends with a layout (and so does its rollback), which also
     // removes the trace of a successful probe.
@@ -450,17 +420,19 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 if (o->NewIndex != -1) --o->NewIndex;
             }
     }
+    // A type that cannot be laid out with the rebuilt member gets the old one back.
+    CheckHr(type_->LayOut());
+    if (beforeCommit) beforeCommit();
     undo.Dismiss();
     rollback.Dismiss();
     for (AccessorWork* w : found) w->Held.Release();
-    // Every accessor is rebuilt; a type that cannot be laid out reports it.
-    CheckHr(type_->LayOut());
 }
 
 // ---- Variables ----
 
 void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t varIndex,
-                                     tli::VarTypeInfo* vtInfo, VarRebuildData& request, int32_t fields) {
+                                     tli::VarTypeInfo* vtInfo, VarRebuildData& request, int32_t fields,
+                                     const std::function<void()>& beforeCommit) {
     if (!ti) RaiseError(kErrObjectNotSet);
     if (varIndex < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
     const ole::UINT index = static_cast<ole::UINT>(varIndex);
@@ -524,6 +496,7 @@ void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     CheckHr(type_->DeleteVarDesc(index));
     deleted = true;
     CheckHr(type_->LayOut());
+    if (beforeCommit) beforeCommit();
     undo.Dismiss();
     rollback.Dismiss();
 }

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <cstdio>
 
+#include "foundation/ScopeGuard.h"
+
 namespace zephrin::typelib_detail {
 
 using ole::ComPtr;
@@ -101,6 +103,34 @@ std::u16string TakeBstr(ole::BSTR b) {
     std::u16string s(ole::BstrView(b));
     ole::SysFreeString(b);
     return s;
+}
+
+std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, ole::UINT max) {
+    std::vector<ole::BSTR> raw(max, nullptr);
+    ole::UINT got = 0;
+    const ole::HRESULT hr = ti->GetNames(memid, raw.data(), max, &got);
+    std::vector<std::u16string> names;
+    for (ole::UINT i = 0; i < got && i < max; ++i) names.emplace_back(ole::BstrView(raw[i]));
+    for (ole::BSTR b : raw) ole::SysFreeString(b);
+    CheckHr(hr);
+    return names;
+}
+
+CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get) {
+    ole::CUSTDATA cd{};
+    ScopeGuard clear([&] { ole::ClearCustData(&cd); });
+    get(cd);
+    CustItems items;
+    for (ole::DWORD i = 0; i < cd.cCustData; ++i)
+        items.emplace_back(cd.prgCustData[i].guid, ole::Variant(cd.prgCustData[i].varValue));
+    return items;
+}
+
+void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set) {
+    for (const auto& [guid, value] : items) {
+        ole::Variant v(value);
+        set(guid, v.get());
+    }
 }
 
 }  // namespace zephrin::typelib_detail

@@ -4,12 +4,15 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "platform/oleauto/TypeLibInterfaces.h"
 #include "platform/oleauto/Unknown.h"
+#include "platform/oleauto/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::typelib_detail {
 
@@ -88,5 +91,13 @@ private:
 
 // Takes a BSTR over as text.
 std::u16string TakeBstr(ole::BSTR b);
+
+// Up to max names of a member (GetNames); a failure raises its HRESULT.
+std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, ole::UINT max);
+
+// The custom data of one item, read into values that outlive the read.
+using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
+CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get);
+void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set);
 
 }  // namespace zephrin::typelib_detail

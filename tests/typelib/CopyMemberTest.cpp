@@ -59,6 +59,33 @@ TEST_F(CopyMember, APropertyArrivesWithAllItsAccessorsUnderAFreeName) {
     EXPECT_EQ(put, 2u);
 }
 
+TEST_F(CopyMember, FromAnotherLibraryTheHelpFilesStayAndTypesReferToThatLibrary) {
+    ASSERT_OK(lib.CreateView()->SetHelpFileName(u"widgets.chm"));
+    ASSERT_OK(lib.CreateView()->SetHelpStringDll(u"widgetsui.dll"));
+    CustomTypeLib other;
+    other.LibName(u"Other");
+    ASSERT_OK(other.CreateView()->SetHelpFileName(u"other.chm"));
+    other.AddCustomTypeInfo(u"Size", TKIND_RECORD, kNoGuid)->AddProperty(u"cx", Ty(VT_I4).get(), -1, 0, -1);
+    auto far = other.AddCustomTypeInfo(u"DFar", TKIND_DISPATCH, kNoGuid);
+    auto size = CustomVarTypeInfo::New();
+    size->SetType(0, other.GetTypeInfo(u"Size").get());
+    size->PointerLevel(1);
+    ParamData p = Param(u"s", VT_I4);
+    p.VTInfo = size->GetVarTypeInfo();
+    Func(*far, u"Resize", {p}, INVOKE_FUNC, 21);
+    HelpData hd;
+    hd.DocString = u"Resizes";
+    hd.HelpContext = 9;
+    far->ModifyMemberHelpData(21, hd, HelpData::kDocString | HelpData::kHelpContext);
+    Variant tag(int32_t{5});
+    ASSERT_OK(far->CreateTypeInfo()->SetParamCustData(0, 0, CustKey(2), tag.ptr()));
+    dest->CopyMember(other.GetTypeInfo(u"DFar").get(), 21, name, id, kinds, -1);
+    EXPECT_TRUE(HasInOrder(Snapshot(), {"helpfile=\"widgets.chm\"", "helpstringdll=\"widgetsui.dll\"",
+                                        "func 1 \"Resize\" id=0x00000015", "doc=\"Resizes\" helpctx=9",
+                                        "param 0 \"s\" pflags=0x41 type=ptr(udt(\"Other\".\"Size\"))",
+                                        "custdata {5A170802-60D1-4E2B-9A51-000000001701} = vt=3:\"5\""}));
+}
+
 TEST_F(CopyMember, WrongKindsAndPositionsAreRefused) {
     auto m = Add(u"Native", TKIND_MODULE);
     Func(*m, u"Open");

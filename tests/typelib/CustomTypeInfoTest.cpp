@@ -176,6 +176,13 @@ TEST_F(EditableType, DispinterfacesTakeIDispatchThenTheDispatchedInterface) {
     inner->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
     auto disp = Add(u"DOuter", TKIND_DISPATCH);
     EXPECT_EQ(ErrorOf([&] { disp->SetBaseType(CustomTypeInfo::kBaseCustom, nullptr); }), 5);
+    // A failing custom base takes the IDispatch added for it away again.
+    const std::string before = Snapshot();
+    ole::testing::FailNextCall("AddImplType", E_OUTOFMEMORY, 1);
+    EXPECT_EQ(ErrorOf([&] { disp->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IInner").get()); }), E_OUTOFMEMORY);
+    EXPECT_EQ(Snapshot(), before);
+    // Another object of the same type sees the IDispatch given through this one.
+    lib.GetCustomTypeInfo(u"DOuter")->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
     disp->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IInner").get());
     EXPECT_EQ(ImplNames(disp->ITypeInfo().get()), (std::vector<std::u16string>{u"IDispatch", u"IInner"}));
     EXPECT_EQ(ErrorOf([&] { disp->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IInner").get()); }), 5);
@@ -213,7 +220,6 @@ protected:
         ASSERT_OK(raw->SetFuncCustData(2, G(u"{5A170B20-60D1-4E2B-9A51-000000001701}"), v.ptr()));
         ASSERT_OK(raw->SetParamCustData(2, 1, G(u"{5A170B21-60D1-4E2B-9A51-000000001701}"), v.ptr()));
         ASSERT_OK(raw->LayOut());
-        shapeType = lib.GetCustomTypeInfo(u"IShape");  // counts read afresh
     }
     std::string ShapeDump() { return TypeSection(Dump(), "IShape"); }
 
@@ -261,7 +267,6 @@ TEST_F(Rebasing, ADualInterfaceNeedsADispatchableBase) {
     dual->Attributes(TYPEFLAG_FDUAL);
     AddFunc(dual->CreateTypeInfo().get(), 0, {u"Run"});
     dual->LayOut();
-    dual = lib.GetCustomTypeInfo(u"IDual");
     const std::string before = Snapshot();
     ErrorRecord e = RecordOf([&] { dual->SetBaseType(CustomTypeInfo::kBaseIUnknown, nullptr); });
     EXPECT_EQ(e.Number, 5);

@@ -1,7 +1,7 @@
-// Every edit that rebuilds members undoes everything when a step fails:
-// a failure injected at each step leaves the saved library exactly as it was,
-// no temporary type behind, and the first error reaches the caller; the same
-// edit then succeeds.
+// Every edit that changes members undoes everything when a step fails: a
+// failure injected at each step leaves the library exactly as it was, live
+// and saved, no temporary type behind, and the first error reaches the
+// caller; the same edit then succeeds.
 #include "ModelTestSupport.h"
 
 namespace modeltest {
@@ -18,6 +18,11 @@ enum class Edit {
     Flatten,             // IC : IB : IDispatch onto IDispatch
     Rebase,              // IShape : IUnknown onto IBase : IDispatch
     RebaseEmpty,         // an interface without functions
+    Rename,              // a property: get and put renamed together
+    RenameParameter,
+    DeleteProperty,      // get and put deleted
+    HelpDirect,          // a property's documentation, written on each accessor
+    DefaultMember,       // the default flag moves from a variable to a function
 };
 
 struct Case {
@@ -29,7 +34,8 @@ struct Case {
 std::string Describe(const Case& c) {
     static const char* const kEdits[] = {"PropertyFlags", "ModuleFunctionType", "VariableType", "ReorderVTable",
                                          "ResetIDs",      "ResetDispatchIDs",   "ReorderVars",  "Flatten",
-                                         "Rebase",        "RebaseEmpty"};
+                                         "Rebase",        "RebaseEmpty",        "Rename",       "RenameParameter",
+                                         "DeleteProperty", "HelpDirect",        "DefaultMember"};
     std::string method = c.method;
     if (size_t colons = method.rfind("::"); colons != std::string::npos) method.erase(0, colons + 2);
     return std::string(kEdits[static_cast<int>(c.edit)]) + "_" + method + std::to_string(c.skip);
@@ -80,7 +86,7 @@ protected:
         pair->AddProperty(u"y", Ty(VT_I4).get(), 9, 0, -1);
 
         events = Add(u"DWidget", TKIND_DISPATCH);
-        events->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
+        events->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, VARFLAG_FUIDEFAULT, -1);
         Func(*events, u"Draw", {}, INVOKE_FUNC, 12);
         Func(*events, u"Undo");
 
@@ -119,6 +125,19 @@ protected:
             case Edit::Flatten: (void)ic->Flatten(); return;
             case Edit::Rebase: return shape->SetBaseType(CustomTypeInfo::kBaseCustom, T(u"IBase").get());
             case Edit::RebaseEmpty: return empty->SetBaseType(CustomTypeInfo::kBaseIDispatch, nullptr);
+            case Edit::Rename: return widget->SetMemberName(Id(*widget, u"Value"), u"Amount");
+            case Edit::RenameParameter: return widget->SetParameterName(Id(*widget, u"Value"), 0, u"key");
+            case Edit::DeleteProperty: return widget->DeleteMember(Id(*widget, u"Value"), 0);
+            case Edit::HelpDirect: {
+                HelpData hd;
+                hd.DocString = u"Changed";
+                hd.HelpContext = 8;
+                return widget->ModifyMemberHelpData(Id(*widget, u"Value"), hd, HelpData::kDocString | HelpData::kHelpContext);
+            }
+            case Edit::DefaultMember:
+                md.FieldMask = ModifyData::kFlags;
+                md.Flags = FUNCFLAG_FUIDEFAULT;
+                return events->ModifyMember(12, 0, md);
         }
     }
 
@@ -127,11 +146,12 @@ protected:
 
 TEST_P(MemberRollback, AFailedStepRestoresTheLibraryExactly) {
     Build();
-    const std::string before = Dump();
+    const std::string before = Dump(), live = Snapshot();  // saving lays every type out
     const UINT types = TypeCount();
     ole::testing::FailNextCall(GetParam().method, E_OUTOFMEMORY, GetParam().skip);
     EXPECT_EQ(ErrorOf([&] { Run(GetParam().edit); }), E_OUTOFMEMORY);
     ole::testing::ClearInjectedFailures();
+    EXPECT_EQ(Snapshot(), live);
     EXPECT_EQ(Dump(), before);
     EXPECT_EQ(TypeCount(), types);
     Run(GetParam().edit);
@@ -150,7 +170,7 @@ std::vector<Case> Cases() {
                               {"SetFuncCustData", 1},       {"SetParamCustData", 0},
                               {"SetFuncDocString", 1},      {"SetFuncHelpStringContext", 0},
                               {"DeleteFuncDesc", 1},        {"DeleteFuncDesc", 2},
-                              {"SetHelpStringDll", 0}});
+                              {"SetHelpStringDll", 0},      {"LayOut", 1}});  // the final layout
     add(Edit::ModuleFunctionType, {{"DefineFuncAsDllEntry", 0}, {"SetFuncCustData", 0}, {"SetFuncAndParamNames", 1}});
     add(Edit::VariableType, {{"AddVarDesc", 0}, {"SetVarCustData", 0}, {"SetVarDocString", 0}, {"SetVarName", 1},
                              {"DeleteVarDesc", 0}, {"LayOut", 0}});
@@ -176,6 +196,11 @@ std::vector<Case> Cases() {
                        {"LayOut", 2},                   // the final layout
                        {"DeleteTypeInfo", 0}});         // removing the temporary type
     add(Edit::RebaseEmpty, {{"LayOut", 0}});
+    add(Edit::Rename, {{"SetFuncAndParamNames", 1}});           // the put, after the get
+    add(Edit::RenameParameter, {{"SetFuncAndParamNames", 1}});
+    add(Edit::DeleteProperty, {{"DeleteFuncDesc", 1}});          // the put, after the get
+    add(Edit::HelpDirect, {{"SetFuncDocString", 1}, {"SetFuncHelpContext", 1}});
+    add(Edit::DefaultMember, {{"AddVarDesc", 0}, {"LayOut", 1}});  // clearing the variable's flag
     return all;
 }
 

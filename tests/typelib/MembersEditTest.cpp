@@ -111,6 +111,8 @@ TEST_F(MemberEdit, TheDefaultMemberFlagMovesToTheEditedMember) {
     ModifyData md;
     md.FieldMask = ModifyData::kFlags | ModifyData::kMemID;
     md.Flags = FUNCFLAG_FUIDEFAULT;
+    md.MemID = 3;  // Count's
+    EXPECT_EQ(ErrorOf([&] { d->ModifyMember(2, 0, md); }), TYPE_E_DUPLICATEID);
     md.MemID = 0;  // the new ID is used to find the member again
     d->ModifyMember(2, 0, md);
     EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Refresh\" id=0x00000000", "flags=0x200",
@@ -166,11 +168,18 @@ TEST_F(MemberEdit, DeletingAndRenamingAccessors) {
     Func(*t, u"Other", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
     Func(*t, u"Gone");
     const MEMBERID value = Id(*t, u"Value");
+    // A name another member has is refused with both accessors as they were.
+    const std::string before = Snapshot();
+    EXPECT_EQ(ErrorOf([&] { t->SetMemberName(value, u"Other"); }), TYPE_E_AMBIGUOUSNAME);
+    EXPECT_EQ(Snapshot(), before);
     t->SetMemberName(value, u"Amount");
     t->SetParameterName(value, 0, u"result");
     EXPECT_EQ(ErrorOf([&] { t->SetParameterName(Id(*t, u"Other"), 0, u"x"); }), 9);  // a put's value
     EXPECT_EQ(ErrorOf([&] { t->DeleteMember(value, 16); }), TYPE_E_ELEMENTNOTFOUND);
-    t->DeleteMember(0x7777, 0);  // no such member: nothing happens
+    t->DeleteMember(0x7777, 0);  // no such member: nothing happens, and callers can ask first
+    EXPECT_EQ(ErrorOf([&] { t->RequireMember(0x7777); }), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(ErrorOf([&] { t->RequireMember(value, INVOKE_FUNC | INVOKE_PROPERTYPUTREF); }), TYPE_E_ELEMENTNOTFOUND);
+    t->RequireMember(value, INVOKE_PROPERTYPUT);
     t->DeleteMember(value, INVOKE_PROPERTYPUT);
     t->DeleteMember(Id(*t, u"Gone"), 0);
     EXPECT_EQ(t->FuncCount(), 2);
@@ -187,6 +196,7 @@ TEST_F(MemberEdit, VariablesChangeTypeValueAndID) {
     e->AddConstant(u"Red", Variant(int32_t{1}), 0, -1);
     e->AddConstant(u"Blue", Variant(int32_t{2}), 0, -1);
     const MEMBERID x = Id(*r, u"x");
+    r->RequireMember(x, INVOKE_PROPERTYGET);  // a variable has no invoke kind
     r->SetMemberReturnType(x, Ty(VT_R8).get());
     e->SetConstantValue(Id(*e, u"Blue"), Variant(int32_t{20}));
     ModifyData md;

@@ -80,22 +80,22 @@ TEST_F(Reorder, TheLayoutProbeLeavesNoTrace) {
     Func(*t, u"First");
     Func(*t, u"Second");
     auto m = Add(u"Native", TKIND_MODULE);
-    const std::string before = Dump();
+    const std::string before = Snapshot();
     int16_t offset = 99;
     EXPECT_FALSE(t->NextVTableOffset(offset));  // automatic slots: the layout assigns one
     EXPECT_EQ(offset, 0);
     offset = 99;
     EXPECT_FALSE(m->NextVTableOffset(offset));
     EXPECT_EQ(offset, 99);
-    EXPECT_EQ(Dump(), before);
+    EXPECT_EQ(Snapshot(), before);
 
     // Hand-placed slots: the next one is the end of the vtable.
     const int16_t order[] = {32, 28};
     t->ReorderVTable(order, false);
-    const std::string reordered = Dump();
+    const std::string reordered = Snapshot();
     EXPECT_TRUE(t->NextVTableOffset(offset));
     EXPECT_EQ(offset, 36);
-    EXPECT_EQ(Dump(), reordered);
+    EXPECT_EQ(Snapshot(), reordered);
 }
 
 }  // namespace
