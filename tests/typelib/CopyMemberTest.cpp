@@ -64,7 +64,6 @@ TEST_F(CopyMember, FromAnotherLibraryTheHelpFilesStayAndTypesReferToThatLibrary)
     ASSERT_OK(lib.CreateView()->SetHelpStringDll(u"widgetsui.dll"));
     CustomTypeLib other;
     other.LibName(u"Other");
-    ASSERT_OK(other.CreateView()->SetHelpFileName(u"other.chm"));
     other.AddCustomTypeInfo(u"Size", TKIND_RECORD, kNoGuid)->AddProperty(u"cx", Ty(VT_I4).get(), -1, 0, -1);
     auto far = other.AddCustomTypeInfo(u"DFar", TKIND_DISPATCH, kNoGuid);
     auto size = CustomVarTypeInfo::New();
