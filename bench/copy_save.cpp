@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/MsftWriter.h"
-#include "platform/oleauto/TypeLibData.h"
-#include "platform/oleauto/TypeLibFiles.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "tools/CopyTypeLib.h"
 
 using namespace ole;

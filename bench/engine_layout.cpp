@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/TypeLibData.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 using namespace ole;
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/MsftWriter.h"
-#include "platform/oleauto/StdOle2.h"
-#include "platform/oleauto/TypeLibFiles.h"
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbengine/StdOle2.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
 
 using namespace ole;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "typelib/CustomTypeInfo.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/MsftWriter.h"
-#include "platform/oleauto/TypeLibData.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 using namespace ole;

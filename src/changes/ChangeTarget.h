@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
 
 namespace zephrin {
 

@@ -9,7 +9,7 @@
 
 #include "changes/IChange.h"
 #include "foundation/ErrorRecord.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/automation/Variant.h"
 #include "typelib/CustomVarTypeInfo.h"
 
 namespace zephrin {

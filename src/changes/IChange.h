@@ -21,7 +21,7 @@
 #include <string>
 
 #include "changes/ChangeTarget.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace zephrin {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "changes/ChangeTarget.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/automation/Unknown.h"
 
 namespace zephrin {
 

@@ -9,7 +9,7 @@
 
 #include "changes/ChangeNode.h"
 #include "changes/PlaybackCommand.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "changes/INameChooser.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace zephrin::modChooseName {
 

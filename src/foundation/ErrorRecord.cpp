@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "platform/oleauto/BStr.h"
+#include "platform/automation/BStr.h"
 
 namespace zephrin {
 

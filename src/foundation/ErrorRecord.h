@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/oleauto/OleTypes.h"
+#include "platform/automation/OleTypes.h"
 
 namespace zephrin {
 

@@ -6,7 +6,7 @@
 
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
-#include "platform/oleauto/BStr.h"
+#include "platform/automation/BStr.h"
 
 namespace zephrin::modCOMDllLoader {
 

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "platform/oleauto/OleTypes.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/automation/OleTypes.h"
+#include "platform/automation/Unknown.h"
 
 namespace zephrin::modCOMDllLoader {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "foundation/ErrorRecord.h"
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/automation/BStr.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace zephrin::modLookupCLSID {
 

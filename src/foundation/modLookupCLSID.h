@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/oleauto/OleTypes.h"
+#include "platform/automation/OleTypes.h"
 
 namespace zephrin::modLookupCLSID {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/TypeLibTypes.h"
+#include "platform/automation/BStr.h"
+#include "platform/tlbengine/TypeLibTypes.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin::modSupport {

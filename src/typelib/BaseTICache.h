@@ -3,8 +3,8 @@
 // first use; a failed load is tried again on the next call.
 #pragma once
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
 
 namespace zephrin {
 

@@ -9,7 +9,7 @@
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/Guid.h"
 #include "typelib/BaseTICache.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/modTYPEDESC.h"

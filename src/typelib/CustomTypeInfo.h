@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
 #include "foundation/ScopeGuard.h"
 #include "platform/tlbinf/TliInterfaces.h"
 #include "typelib/FuncData.h"

@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "foundation/modBounds.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

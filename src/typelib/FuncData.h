@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/TypeLibTypes.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/tlbengine/TypeLibTypes.h"
+#include "platform/automation/Variant.h"
 
 namespace zephrin {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "typelib/HelpData.h"
 
 namespace zephrin {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

@@ -10,7 +10,7 @@
 // shown kind calls NodeTypeKind, so a change of the rule reaches all of them.
 #pragma once
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/Unknown.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

@@ -8,9 +8,9 @@
 
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
 #include "typelib/modITypeInfoHelper.h"
 

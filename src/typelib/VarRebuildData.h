@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/oleauto/TypeLibTypes.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/tlbengine/TypeLibTypes.h"
+#include "platform/automation/Variant.h"
 #include "typelib/HelpData.h"
 
 namespace zephrin {

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/oleauto/CustData.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/automation/CustData.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
 
 namespace zephrin::modITypeInfoHelper {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin::modMarbrel {

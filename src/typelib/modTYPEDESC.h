@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

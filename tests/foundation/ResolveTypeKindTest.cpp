@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "foundation/modSupport.h"
-#include "platform/oleauto/StdOle2.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/StdOle2.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/oleauto/MsftReader.h"
-#include "platform/oleauto/SltgReader.h"
-#include "platform/oleauto/TypeLibFiles.h"
+#include "platform/tlbfiles/MsftReader.h"
+#include "platform/tlbfiles/SltgReader.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
 
 using namespace ole;
 

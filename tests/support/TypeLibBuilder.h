@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/TypeLibData.h"
-#include "platform/oleauto/TypeLibFiles.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 #include "support/TempDir.h"
 
 #ifndef ASSERT_OK

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace tlbtools {
 

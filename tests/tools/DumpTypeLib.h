@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace tlbtools {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/oleauto/Guid.h"
-#include "platform/oleauto/MsftWriter.h"
+#include "platform/automation/Guid.h"
+#include "platform/tlbfiles/MsftWriter.h"
 #include "support/ErrorCapture.h"
 #include "support/TliReading.h"
 #include "support/TypeLibBuilder.h"

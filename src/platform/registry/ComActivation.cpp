@@ -5,8 +5,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/BStr.h"
+#include "platform/automation/Guid.h"
 #include "platform/registry/Registry.h"
 
 namespace ole {

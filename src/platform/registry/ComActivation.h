@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/oleauto/OleTypes.h"
-#include "platform/oleauto/Unknown.h"
+#include "platform/automation/OleTypes.h"
+#include "platform/automation/Unknown.h"
 
 namespace ole {
 

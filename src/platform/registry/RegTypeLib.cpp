@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/Guid.h"
-#include "platform/oleauto/TypeLibData.h"
+#include "platform/automation/BStr.h"
+#include "platform/automation/Guid.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "platform/registry/Registry.h"
 
 namespace reg {

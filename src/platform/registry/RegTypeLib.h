@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "platform/oleauto/OleTypes.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
+#include "platform/automation/OleTypes.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace reg {
 

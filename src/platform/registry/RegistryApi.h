@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/oleauto/OleTypes.h"
+#include "platform/automation/OleTypes.h"
 
 namespace reg {
 

@@ -1,5 +1,5 @@
 // Custom data collections, their items and enumerators.
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/Guid.h"
 #include "platform/tlbinf/TliSupport.h"
 
 namespace tli {

@@ -26,11 +26,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/oleauto/CustData.h"
-#include "platform/oleauto/OleTypes.h"
-#include "platform/oleauto/TypeLibInterfaces.h"
-#include "platform/oleauto/Unknown.h"
-#include "platform/oleauto/Variant.h"
+#include "platform/automation/CustData.h"
+#include "platform/automation/OleTypes.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
 
 namespace tli {
 

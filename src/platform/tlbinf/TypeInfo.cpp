@@ -1,5 +1,5 @@
 // TypeInfo: a view of one ITypeInfo, and its implemented-interface collection.
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/Guid.h"
 #include "platform/tlbinf/TliSupport.h"
 
 namespace tli::detail {

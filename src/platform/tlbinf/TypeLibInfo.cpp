@@ -1,6 +1,6 @@
 // TypeLibInfo: a re-pointable view of a library, and its type collection.
-#include "platform/oleauto/Guid.h"
-#include "platform/oleauto/TypeLibData.h"
+#include "platform/automation/Guid.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "platform/tlbinf/TliSupport.h"
 
 namespace tli::detail {

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "RegistryTestSupport.h"
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/BStr.h"
+#include "platform/automation/Guid.h"
 #include "platform/registry/ComActivation.h"
 #include "platform/registry/Registry.h"
 #include "testcom/TestComInterface.h"

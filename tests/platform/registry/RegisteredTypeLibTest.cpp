@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "RegistryTestSupport.h"
-#include "platform/oleauto/BStr.h"
-#include "platform/oleauto/Guid.h"
-#include "platform/oleauto/TypeLibData.h"
+#include "platform/automation/BStr.h"
+#include "platform/automation/Guid.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "platform/registry/RegTypeLib.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/RegistryApi.h"

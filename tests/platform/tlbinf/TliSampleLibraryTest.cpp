@@ -1,6 +1,6 @@
 // Reading the sample library through the TypeLib Information objects, once as
 // built through the creation interfaces and once saved and loaded from its file.
-#include "platform/oleauto/Guid.h"
+#include "platform/automation/Guid.h"
 #include "support/ShapesLibrary.h"
 #include "support/TliReading.h"
 

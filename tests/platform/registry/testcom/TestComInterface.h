@@ -2,7 +2,7 @@
 // and the one interface it implements beside IUnknown.
 #pragma once
 
-#include "platform/oleauto/Unknown.h"
+#include "platform/automation/Unknown.h"
 
 namespace testcom {
 

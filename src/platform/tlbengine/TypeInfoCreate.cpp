@@ -1,0 +1,533 @@
+// The creation side of types (ICreateTypeInfo2). Every call checks its
+// arguments and state first and changes nothing when it fails.
+#include <algorithm>
+
+#include "platform/tlbengine/TypeLibEngine.h"
+
+namespace ole::engine {
+
+namespace {
+
+bool IsProperty(INVOKEKIND k) { return k == INVOKE_PROPERTYGET || k == INVOKE_PROPERTYPUT || k == INVOKE_PROPERTYPUTREF; }
+
+bool ValidInvokeKind(INVOKEKIND k) { return k == INVOKE_FUNC || IsProperty(k); }
+
+HRESULT CheckConstValue(TYPEKIND kind, const VARIANT& v) {
+    VARTYPE vt = v.vt;
+    if (vt & (VT_ARRAY | VT_BYREF | VT_VECTOR)) return DISP_E_BADVARTYPE;
+    switch (vt) {
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+        case VT_PTR:
+        case VT_USERDEFINED:
+        case VT_VARIANT:
+        case VT_SAFEARRAY:
+        case VT_CARRAY:
+            return DISP_E_BADVARTYPE;
+        default:
+            break;
+    }
+    (void)kind;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT TypeInfoImpl::Begin(const char* method) {
+    if (lib_->ReadOnly()) return E_ACCESSDENIED;
+    if (deleted_) return TYPE_E_ELEMENTNOTFOUND;
+    if (HRESULT hr = InjectedFailure(method, "ICreateTypeInfo2"); FAILED(hr)) return hr;
+    return S_OK;
+}
+
+// Every change bumps the library's edit count (dispatch views rebuild from
+// it); changes that move members or their ids also drop the lookup tables.
+void TypeInfoImpl::Touched() { lib_->Touched(); }
+
+HRESULT TypeInfoImpl::SetGuid(REFGUID guid) {
+    if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
+    Mut().guid = guid;
+    lib_->GuidsChanged();
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetTypeFlags(UINT uTypeFlags) {
+    if (HRESULT hr = Begin("SetTypeFlags"); FAILED(hr)) return hr;
+    if (uTypeFlags > 0xFFFF) return E_INVALIDARG;
+    // FDISPATCHABLE belongs to the engine: LayOut sets or clears it.
+    WORD keep = static_cast<WORD>(Mut().flags & TYPEFLAG_FDISPATCHABLE);
+    Mut().flags = static_cast<WORD>((uTypeFlags & ~static_cast<UINT>(TYPEFLAG_FDISPATCHABLE)) | keep);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetDocString(LPCOLESTR pStrDoc) {
+    if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
+    if (!pStrDoc) return E_INVALIDARG;
+    Mut().docString = pStrDoc;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetHelpContext(DWORD dwHelpContext) {
+    if (HRESULT hr = Begin("SetHelpContext"); FAILED(hr)) return hr;
+    Mut().helpContext = dwHelpContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetHelpStringContext(ULONG dwHelpStringContext) {
+    if (HRESULT hr = Begin("SetHelpStringContext"); FAILED(hr)) return hr;
+    Mut().helpStringContext = dwHelpStringContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetVersion(WORD wMajorVerNum, WORD wMinorVerNum) {
+    if (HRESULT hr = Begin("SetVersion"); FAILED(hr)) return hr;
+    Mut().majorVersion = wMajorVerNum;
+    Mut().minorVersion = wMinorVerNum;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetAlignment(WORD cbAlignment) {
+    if (HRESULT hr = Begin("SetAlignment"); FAILED(hr)) return hr;
+    if (cbAlignment > 16 && cbAlignment != 0) return E_INVALIDARG;
+    Mut().alignmentSetting = cbAlignment;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetSchema(LPCOLESTR pStrSchema) {
+    if (HRESULT hr = Begin("SetSchema"); FAILED(hr)) return hr;
+    if (!pStrSchema) return E_INVALIDARG;
+    Mut().schema = pStrSchema;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetMops(UINT, BSTR) {
+    if (HRESULT hr = Begin("SetMops"); FAILED(hr)) return hr;
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetTypeIdldesc(IDLDESC* pIdlDesc) {
+    if (HRESULT hr = Begin("SetTypeIdldesc"); FAILED(hr)) return hr;
+    if (!pIdlDesc) return E_INVALIDARG;
+    Mut().idlFlags = pIdlDesc->wIDLFlags;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetName(LPCOLESTR szName) {
+    if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
+    if (!szName || !*szName) return E_INVALIDARG;
+    if (HRESULT hr = lib_->RenameType(this, ViewOf(szName)); FAILED(hr)) return hr;
+    Mut().name = szName;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::Invalidate() {
+    if (HRESULT hr = Begin("Invalidate"); FAILED(hr)) return hr;
+    return E_NOTIMPL;
+}
+
+// ---- References and implemented types ----
+
+HRESULT TypeInfoImpl::AddRefTypeInfo(ITypeInfo* pTInfo, HREFTYPE* phRefType) {
+    if (HRESULT hr = Begin("AddRefTypeInfo"); FAILED(hr)) return hr;
+    if (!pTInfo || !phRefType) return E_INVALIDARG;
+    return lib_->InternRef(pTInfo, phRefType);
+}
+
+HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
+    if (HRESULT hr = Begin("AddImplType"); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    size_t count = t.implTypes.size();
+    switch (t.kind) {
+        case TKIND_INTERFACE:
+            if (index != 0 || count != 0) return TYPE_E_ELEMENTNOTFOUND;
+            break;
+        case TKIND_DISPATCH:
+            if (index != count || count >= 2) return TYPE_E_ELEMENTNOTFOUND;
+            break;
+        case TKIND_COCLASS:
+            if (index != count) return TYPE_E_ELEMENTNOTFOUND;
+            break;
+        default:
+            return TYPE_E_BADMODULEKIND;
+    }
+    if (!lib_->HasRef(hRefType)) return TYPE_E_ELEMENTNOTFOUND;
+    if (t.kind == TKIND_INTERFACE || (t.kind == TKIND_DISPATCH && index == 0)) {
+        ComPtr<ITypeInfo> base;
+        if (SUCCEEDED(lib_->ResolveRef(hRefType, base.put())) && base) {
+            std::vector<ChainLink> chain;
+            if (WalkBases(base.get(), this, chain) == TYPE_E_CIRCULARTYPE) return TYPE_E_CIRCULARTYPE;
+        }
+    }
+    ImplTypeData impl;
+    impl.href = hRefType;
+    t.implTypes.push_back(std::move(impl));
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
+    if (HRESULT hr = Begin("DeleteImplType"); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t.implTypes.erase(t.implTypes.begin() + index);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetImplTypeFlags(UINT index, INT implTypeFlags) {
+    if (HRESULT hr = Begin("SetImplTypeFlags"); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    if (t.kind != TKIND_COCLASS) return TYPE_E_BADMODULEKIND;
+    if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t.implTypes[index].flags = implTypeFlags;
+    Touched();
+    return S_OK;
+}
+
+// ---- Functions ----
+
+HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
+    if (HRESULT hr = Begin("AddFuncDesc"); FAILED(hr)) return hr;
+    if (!fd) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (index > t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    switch (t.kind) {
+        case TKIND_MODULE:
+            if (fd->funckind != FUNC_STATIC) return TYPE_E_BADMODULEKIND;
+            break;
+        case TKIND_INTERFACE:
+            if (fd->funckind != FUNC_PUREVIRTUAL) return TYPE_E_BADMODULEKIND;
+            break;
+        case TKIND_DISPATCH:
+            if (fd->funckind != FUNC_DISPATCH) return TYPE_E_BADMODULEKIND;
+            break;
+        default:
+            return TYPE_E_BADMODULEKIND;
+    }
+    if (!ValidInvokeKind(fd->invkind) || fd->callconv < CC_FASTCALL || fd->callconv >= CC_MAX) return E_INVALIDARG;
+    if (fd->cParams < 0 || (fd->cParams > 0 && !fd->lprgelemdescParam)) return E_INVALIDARG;
+    if (fd->cParamsOpt < -1) return E_INVALIDARG;
+    const int ptr = lib_->PtrSize();
+    // oVft is a 16-bit byte offset (the platform accepts offsets up to 0xFFFC).
+    const USHORT oVft = static_cast<USHORT>(fd->oVft);
+    if (t.kind != TKIND_MODULE && (oVft % ptr != 0 || oVft % 4 != 0)) return E_INVALIDARG;
+    if ((fd->invkind == INVOKE_PROPERTYPUT || fd->invkind == INVOKE_PROPERTYPUTREF) && fd->cParams == 0)
+        return TYPE_E_INCONSISTENTPROPFUNCS;
+
+    FuncData f;
+    f.memid = fd->memid;
+    f.funckind = fd->funckind;
+    f.invkind = fd->invkind;
+    f.callconv = fd->callconv;
+    f.cParamsOpt = fd->cParamsOpt;
+    f.flags = fd->wFuncFlags;
+    if (t.kind == TKIND_INTERFACE) {
+        f.oVft = fd->oVft;
+        f.oVftAuto = fd->oVft == 0;
+    } else if (t.kind == TKIND_DISPATCH) {
+        f.oVft = fd->oVft;
+    }
+    if (HRESULT hr = CopyTypeDesc(fd->elemdescFunc.tdesc, f.returnType); FAILED(hr)) return hr;
+    f.returnFlags = static_cast<USHORT>(fd->elemdescFunc.paramdesc.wParamFlags & ~PARAMFLAG_FHASCUSTDATA &
+                                        ~PARAMFLAG_FHASDEFAULT);
+    f.params.resize(static_cast<size_t>(fd->cParams));
+    for (SHORT i = 0; i < fd->cParams; ++i)
+        if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
+    if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
+    t.funcs.insert(t.funcs.begin() + index, std::move(f));
+    index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
+    if (HRESULT hr = Begin("DeleteFuncDesc"); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
+    t.funcs.erase(t.funcs.begin() + index);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) {
+    if (HRESULT hr = Begin("DeleteFuncDescByMemId"); FAILED(hr)) return hr;
+    UINT index = 0;
+    if (HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
+    t.funcs.erase(t.funcs.begin() + index);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) {
+    if (HRESULT hr = Begin("SetFuncAndParamNames"); FAILED(hr)) return hr;
+    if (!rgszNames) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (index >= t.funcs.size() || cNames == 0) return TYPE_E_ELEMENTNOTFOUND;
+    FuncData& f = t.funcs[index];
+    size_t maxNames = f.params.size() + 1;
+    if (f.invkind == INVOKE_PROPERTYPUT || f.invkind == INVOKE_PROPERTYPUTREF) maxNames = f.params.size();
+    if (cNames > maxNames) return TYPE_E_ELEMENTNOTFOUND;
+    for (UINT i = 0; i < cNames; ++i)
+        if (!rgszNames[i]) return E_INVALIDARG;
+    std::u16string_view name = rgszNames[0];
+    if (!name.empty()) {
+        const uint64_t key = NameKey(name);
+        const MemberIndex& ix = Names();
+        for (int j : ix.funcsByName.Find(key)) {
+            if (static_cast<UINT>(j) == index) continue;
+            const FuncData& g = t.funcs[static_cast<size_t>(j)];
+            if (!SameName(g.name, name)) continue;
+            bool accessors = IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind;
+            if (!accessors) return TYPE_E_AMBIGUOUSNAME;
+        }
+        for (int j : ix.varsByName.Find(key))
+            if (SameName(t.vars[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
+    }
+    if (index_.namesValid) {
+        if (!f.name.empty()) index_.funcsByName.Remove(NameKey(f.name), static_cast<int>(index));
+        if (!name.empty()) index_.funcsByName.Insert(NameKey(name), static_cast<int>(index));
+    }
+    f.name = std::u16string(name);
+    for (size_t p = 0; p < f.params.size(); ++p)
+        f.params[p].name = p + 1 < cNames ? std::u16string(rgszNames[p + 1]) : std::u16string();
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) {
+    if (HRESULT hr = Begin("DefineFuncAsDllEntry"); FAILED(hr)) return hr;
+    if (!szDllName) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (t.kind != TKIND_MODULE) return TYPE_E_BADMODULEKIND;
+    if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t.funcs[index].dllName = szDllName;
+    t.funcs[index].entry = entry;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetFuncDocString(UINT index, LPCOLESTR szDocString) {
+    if (HRESULT hr = Begin("SetFuncDocString"); FAILED(hr)) return hr;
+    if (!szDocString) return E_INVALIDARG;
+    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().funcs[index].docString = szDocString;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetFuncHelpContext(UINT index, DWORD dwHelpContext) {
+    if (HRESULT hr = Begin("SetFuncHelpContext"); FAILED(hr)) return hr;
+    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().funcs[index].helpContext = dwHelpContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetFuncHelpStringContext(UINT index, ULONG dwHelpStringContext) {
+    if (HRESULT hr = Begin("SetFuncHelpStringContext"); FAILED(hr)) return hr;
+    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().funcs[index].helpStringContext = dwHelpStringContext;
+    Touched();
+    return S_OK;
+}
+
+// ---- Variables ----
+
+HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
+    if (HRESULT hr = Begin("AddVarDesc"); FAILED(hr)) return hr;
+    if (!vd) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (index > t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    bool fits = false;
+    switch (t.kind) {
+        case TKIND_ENUM:
+            fits = vd->varkind == VAR_CONST;
+            break;
+        case TKIND_MODULE:
+            fits = vd->varkind == VAR_CONST || vd->varkind == VAR_STATIC;
+            break;
+        case TKIND_RECORD:
+        case TKIND_UNION:
+            fits = vd->varkind == VAR_PERINSTANCE || vd->varkind == VAR_CONST;
+            break;
+        case TKIND_DISPATCH:
+            fits = vd->varkind == VAR_DISPATCH;
+            break;
+        default:
+            return TYPE_E_BADMODULEKIND;
+    }
+    if (!fits) return TYPE_E_BADMODULEKIND;
+    VarData v;
+    v.memid = vd->memid;
+    v.varkind = vd->varkind;
+    v.flags = vd->wVarFlags;
+    if (vd->varkind == VAR_CONST) {
+        if (!vd->lpvarValue) return E_INVALIDARG;
+        if (HRESULT hr = CheckConstValue(t.kind, *vd->lpvarValue); FAILED(hr)) return hr;
+        Variant value;
+        if (HRESULT hr = VariantCopy(value.ptr(), vd->lpvarValue); FAILED(hr)) return hr;
+        v.constValue = std::move(value);
+    } else if (vd->varkind == VAR_PERINSTANCE) {
+        v.oInst = vd->oInst;
+    }
+    if (HRESULT hr = CopyTypeDesc(vd->elemdescVar.tdesc, v.type); FAILED(hr)) return hr;
+    v.elemFlags = static_cast<USHORT>(vd->elemdescVar.paramdesc.wParamFlags & ~PARAMFLAG_FHASCUSTDATA &
+                                      ~PARAMFLAG_FHASDEFAULT);
+    if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
+    t.vars.insert(t.vars.begin() + index, std::move(v));
+    index_.VarInserted(static_cast<int>(index), t.vars[index]);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {
+    if (HRESULT hr = Begin("DeleteVarDesc"); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    index_.VarRemoving(static_cast<int>(index), t.vars[index]);
+    t.vars.erase(t.vars.begin() + index);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
+    if (HRESULT hr = Begin("DeleteVarDescByMemId"); FAILED(hr)) return hr;
+    UINT index = 0;
+    if (HRESULT hr = GetVarIndexOfMemId(memid, &index); FAILED(hr)) return hr;
+    TypeData& t = Mut();
+    index_.VarRemoving(static_cast<int>(index), t.vars[index]);
+    t.vars.erase(t.vars.begin() + index);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
+    if (HRESULT hr = Begin("SetVarName"); FAILED(hr)) return hr;
+    if (!szName) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    std::u16string_view name = szName;
+    if (!name.empty()) {
+        const uint64_t key = NameKey(name);
+        const MemberIndex& ix = Names();
+        for (int j : ix.varsByName.Find(key))
+            if (static_cast<UINT>(j) != index && SameName(t.vars[static_cast<size_t>(j)].name, name))
+                return TYPE_E_AMBIGUOUSNAME;
+        for (int j : ix.funcsByName.Find(key))
+            if (SameName(t.funcs[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
+    }
+    if (index_.namesValid) {
+        if (!t.vars[index].name.empty()) index_.varsByName.Remove(NameKey(t.vars[index].name), static_cast<int>(index));
+        if (!name.empty()) index_.varsByName.Insert(NameKey(name), static_cast<int>(index));
+    }
+    t.vars[index].name = std::u16string(name);
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetVarDocString(UINT index, LPCOLESTR szDocString) {
+    if (HRESULT hr = Begin("SetVarDocString"); FAILED(hr)) return hr;
+    if (!szDocString) return E_INVALIDARG;
+    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().vars[index].docString = szDocString;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetVarHelpContext(UINT index, DWORD dwHelpContext) {
+    if (HRESULT hr = Begin("SetVarHelpContext"); FAILED(hr)) return hr;
+    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().vars[index].helpContext = dwHelpContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT TypeInfoImpl::SetVarHelpStringContext(UINT index, ULONG dwHelpStringContext) {
+    if (HRESULT hr = Begin("SetVarHelpStringContext"); FAILED(hr)) return hr;
+    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    Mut().vars[index].helpStringContext = dwHelpStringContext;
+    Touched();
+    return S_OK;
+}
+
+// ---- Alias ----
+
+HRESULT TypeInfoImpl::SetTypeDescAlias(TYPEDESC* pTDescAlias) {
+    if (HRESULT hr = Begin("SetTypeDescAlias"); FAILED(hr)) return hr;
+    if (!pTDescAlias) return E_INVALIDARG;
+    TypeData& t = Mut();
+    if (t.kind != TKIND_ALIAS) return TYPE_E_BADMODULEKIND;
+    TypeDescData copy;
+    if (HRESULT hr = CopyTypeDesc(*pTDescAlias, copy); FAILED(hr)) return hr;
+    t.aliasType = std::move(copy);
+    Layout l;
+    std::vector<TypeInfoImpl*> visiting;
+    if (SUCCEEDED(ComputeLayout(l, visiting))) {
+        t.cbSizeInstance = l.cbSizeInstance;
+        t.cbAlignment = l.cbAlignment;
+    }
+    Touched();
+    return S_OK;
+}
+
+// ---- Custom data ----
+
+HRESULT TypeInfoImpl::SetCustData(REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    HRESULT hr = SetCustItem(Mut().custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+HRESULT TypeInfoImpl::SetFuncCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetFuncCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(Mut().funcs[index].custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+HRESULT TypeInfoImpl::SetParamCustData(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetParamCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    if (indexFunc >= Mut().funcs.size() || indexParam >= Mut().funcs[indexFunc].params.size())
+        return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(Mut().funcs[indexFunc].params[indexParam].custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+HRESULT TypeInfoImpl::SetVarCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetVarCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(Mut().vars[index].custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+HRESULT TypeInfoImpl::SetImplTypeCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetImplTypeCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    if (index >= Mut().implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(Mut().implTypes[index].custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+}  // namespace ole::engine

@@ -1,0 +1,743 @@
+// The library object of the engine: created libraries (ICreateTypeLib2) and
+// read-only libraries loaded from files share it.
+#include <algorithm>
+#include <unordered_set>
+
+#include "platform/tlbengine/TypeLibEngine.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+
+namespace ole::engine {
+
+// ITypeComp of the library: binds type names and the global members of
+// enumerations and modules.
+class LibraryImpl::LibTypeComp final : public ITypeComp {
+public:
+    explicit LibTypeComp(LibraryImpl* lib) : lib_(lib) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IUnknown::kIID || riid == ITypeComp::kIID) {
+            *ppv = static_cast<ITypeComp*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return lib_->AddRef(); }
+    ULONG Release() override { return lib_->Release(); }
+
+    HRESULT Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo** ppTInfo, DESCKIND* pDescKind,
+                 BINDPTR* pBindPtr) override {
+        if (!szName || !ppTInfo || !pDescKind || !pBindPtr) return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        *pDescKind = DESCKIND_NONE;
+        pBindPtr->lpfuncdesc = nullptr;
+        if (TypeInfoImpl* t = lib_->FindType(ViewOf(szName))) {
+            const TypeData* d = t->Data();
+            if (d && (d->kind == TKIND_ENUM || d->kind == TKIND_MODULE)) {
+                TypeReader* item = t->LibraryItem();
+                *pDescKind = DESCKIND_TYPECOMP;
+                pBindPtr->lptcomp = static_cast<ITypeComp*>(item);
+                item->AddRef();
+                return S_OK;
+            }
+        }
+        for (auto& t : lib_->Types()) {
+            const TypeData* d = t->Data();
+            if (!d || (d->kind != TKIND_ENUM && d->kind != TKIND_MODULE)) continue;
+            HRESULT hr = t->Bind(szName, lHashVal, wFlags, ppTInfo, pDescKind, pBindPtr);
+            if (FAILED(hr) || *pDescKind != DESCKIND_NONE) return hr;
+        }
+        return S_OK;
+    }
+
+    HRESULT BindType(LPOLESTR szName, ULONG, ITypeInfo** ppTInfo, ITypeComp** ppTComp) override {
+        if (!szName || !ppTInfo) return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        if (ppTComp) *ppTComp = nullptr;
+        if (TypeInfoImpl* t = lib_->FindType(ViewOf(szName))) {
+            TypeReader* item = t->LibraryItem();
+            *ppTInfo = static_cast<ITypeInfo*>(item);
+            item->AddRef();
+        }
+        return S_OK;
+    }
+
+private:
+    LibraryImpl* lib_;
+};
+
+LibraryImpl::LibraryImpl(SYSKIND syskind, std::u16string path)
+    : readOnly_(false), path_(std::move(path)), comp_(std::make_unique<LibTypeComp>(this)) {
+    attrs_.syskind = syskind;
+}
+
+LibraryImpl::LibraryImpl(std::shared_ptr<const LibraryData> data, std::u16string path)
+    : readOnly_(true), loaded_(std::move(data)), path_(std::move(path)), comp_(std::make_unique<LibTypeComp>(this)) {
+    const LibraryData& d = *loaded_;
+    types_.reserve(d.types.size());
+    byName_.reserve(d.types.size());
+    for (size_t i = 0; i < d.types.size(); ++i) {
+        auto t = std::make_unique<TypeInfoImpl>(this, &d.types[i]);
+        t->SetIndexInLibrary(static_cast<UINT>(i));
+        byName_.emplace(FoldName(d.types[i].name), t.get());
+        types_.push_back(std::move(t));
+    }
+    slots_.reserve(d.refs.size());
+    for (const RefData& r : d.refs) {
+        if (r.href == 0xFFFFFFFFu || r.href == HREFTYPE_DUAL_PARTNER || refIndex_.count(r.href)) continue;
+        RefSlot slot;
+        slot.info = r;
+        switch (r.kind) {
+            case RefKind::Internal:
+                if (r.typeIndex >= 0 && static_cast<size_t>(r.typeIndex) < types_.size()) {
+                    TypeInfoImpl* t = types_[r.typeIndex].get();
+                    slot.target = r.dualInterface ? static_cast<TypeReader*>(t) : t->LibraryItem();
+                } else {
+                    slot.info.kind = RefKind::Missing;
+                }
+                break;
+            case RefKind::Live:
+                slot.resolved = r.live;
+                if (!slot.resolved) slot.info.kind = RefKind::Missing;
+                break;
+            case RefKind::Imported:
+                if (r.importLib < 0 || static_cast<size_t>(r.importLib) >= d.imports.size())
+                    slot.info.kind = RefKind::Missing;
+                break;
+            case RefKind::Missing:
+                break;
+        }
+        (void)AddSlot(std::move(slot), r.href);
+    }
+}
+
+LibraryImpl::~LibraryImpl() = default;
+
+HRESULT LibraryImpl::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IUnknown::kIID || riid == ITypeLib::kIID || riid == ITypeLib2::kIID)
+        *ppv = static_cast<ITypeLib2*>(this);
+    else if (!readOnly_ && (riid == ICreateTypeLib::kIID || riid == ICreateTypeLib2::kIID))
+        *ppv = static_cast<ICreateTypeLib2*>(this);
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG LibraryImpl::Release() {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+}
+
+HRESULT LibraryImpl::Begin(const char* method) {
+    if (readOnly_) return E_ACCESSDENIED;
+    if (HRESULT hr = InjectedFailure(method, "ICreateTypeLib2"); FAILED(hr)) return hr;
+    return S_OK;
+}
+
+// ---- References ----
+
+HRESULT LibraryImpl::AddSlot(RefSlot slot, HREFTYPE href) {
+    slot.info.href = href;
+    const void* key = nullptr;
+    if (slot.info.kind == RefKind::Internal && slot.target)
+        key = static_cast<ITypeInfo*>(slot.target);
+    else if (slot.info.kind == RefKind::Live && slot.resolved)
+        key = slot.resolved.get();
+    refIndex_.emplace(href, slots_.size());
+    if (key) refByTarget_.emplace(key, href);
+    if (href >= nextHref_ && href < 0xFFFFFFF0u) nextHref_ = (href & ~3u) + 4;
+    slots_.push_back(std::move(slot));
+    return S_OK;
+}
+
+HRESULT LibraryImpl::InternRef(ITypeInfo* ti, HREFTYPE* out) {
+    if (!ti || !out) return E_INVALIDARG;
+    if (auto it = refByTarget_.find(ti); it != refByTarget_.end()) {
+        *out = it->second;
+        return S_OK;
+    }
+    RefSlot slot;
+    auto* reader = dynamic_cast<TypeReader*>(ti);
+    if (reader && reader->Library() == this) {
+        TypeInfoImpl* owner = reader->Owner();
+        if (owner->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+        slot.info.kind = RefKind::Internal;
+        slot.target = reader;
+        slot.info.typeIndex = static_cast<int>(owner->IndexInLibrary());
+        const TypeData& d = owner->Raw();
+        slot.info.dualInterface =
+            !reader->IsDispatchView() && d.kind == TKIND_INTERFACE && (d.flags & TYPEFLAG_FDUAL);
+    } else {
+        slot.info.kind = RefKind::Live;
+        slot.info.live = ComPtr<ITypeInfo>(ti);
+        slot.resolved = slot.info.live;
+        TYPEATTR* ta = nullptr;
+        if (SUCCEEDED(ti->GetTypeAttr(&ta)) && ta) {
+            slot.info.dualInterface = ta->typekind == TKIND_INTERFACE && (ta->wTypeFlags & TYPEFLAG_FDUAL);
+            slot.info.importKind = ta->typekind;
+            slot.info.typeGuid = ta->guid;
+            ti->ReleaseTypeAttr(ta);
+        }
+    }
+    HREFTYPE href = nextHref_;
+    while (refIndex_.count(href)) href += 4;
+    *out = href;
+    return AddSlot(std::move(slot), href);
+}
+
+HREFTYPE LibraryImpl::MissingRef() {
+    if (!hasMissing_) {
+        RefSlot slot;
+        slot.info.kind = RefKind::Missing;
+        HREFTYPE href = nextHref_;
+        while (refIndex_.count(href)) href += 4;
+        (void)AddSlot(std::move(slot), href);
+        missingHref_ = href;
+        hasMissing_ = true;
+    }
+    return missingHref_;
+}
+
+HRESULT LibraryImpl::ImportedFunctions(ChainLink& link, std::shared_ptr<const std::vector<FuncData>>* out) {
+    *out = nullptr;
+    const ITypeInfo* key = link.ti.get();
+    if (auto it = importedBases_.find(key); it != importedBases_.end() && it->second.stamp == edits_) {
+        *out = it->second.funcs;
+        return S_OK;
+    }
+    UINT count = 0;
+    HRESULT hr = ImportFuncCount(link, &count);
+    if (FAILED(hr)) return hr;
+    auto funcs = std::make_shared<std::vector<FuncData>>();
+    funcs->reserve(count);
+    const int basePtr = PtrSizeOf(link), ptr = PtrSize();
+    for (UINT i = 0; i < count; ++i) {
+        FuncData f;
+        if (FAILED(ImportFunc(link, i, *this, f))) continue;
+        // Vtable offsets of a base made for another platform, at this library's pointer size.
+        if (basePtr != ptr) f.oVft = static_cast<SHORT>(static_cast<USHORT>(f.oVft) / basePtr * ptr);
+        funcs->push_back(std::move(f));
+    }
+    ImportedBase& entry = importedBases_[key];
+    entry.ti = link.ti;
+    entry.stamp = edits_;
+    entry.funcs = funcs;
+    *out = std::move(funcs);
+    return S_OK;
+}
+
+TypeReader* LibraryImpl::InternalTarget(HREFTYPE href) {
+    auto it = refIndex_.find(href);
+    if (it == refIndex_.end()) return nullptr;
+    RefSlot& s = slots_[it->second];
+    if (s.info.kind != RefKind::Internal || !s.target || s.target->Owner()->IsDeleted()) return nullptr;
+    return s.target;
+}
+
+HRESULT LibraryImpl::ResolveRef(HREFTYPE href, ITypeInfo** out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    auto it = refIndex_.find(href);
+    if (it == refIndex_.end()) return TYPE_E_ELEMENTNOTFOUND;
+    size_t index = it->second;
+    RefSlot& s = slots_[index];
+    switch (s.info.kind) {
+        case RefKind::Internal:
+            if (!s.target || s.target->Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+            *out = static_cast<ITypeInfo*>(s.target);
+            s.target->AddRef();
+            return S_OK;
+        case RefKind::Live:
+            return s.resolved.CopyTo(out);
+        case RefKind::Missing:
+            return TYPE_E_ELEMENTNOTFOUND;
+        case RefKind::Imported:
+            break;
+    }
+    if (s.resolved) return s.resolved.CopyTo(out);
+    RefData info = s.info;
+    const LibraryData& d = Attr();
+    if (info.importLib < 0 || static_cast<size_t>(info.importLib) >= d.imports.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const ImportLibData& imp = d.imports[info.importLib];
+    ComPtr<ITypeLib> other;
+    HRESULT hr = ResolveImportedLibrary(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, other.put());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> ti;
+    hr = info.byGuid ? other->GetTypeInfoOfGuid(info.typeGuid, ti.put())
+                     : other->GetTypeInfo(static_cast<UINT>(info.importTypeIndex), ti.put());
+    if (FAILED(hr)) return hr;
+    if (info.dualInterface) {
+        HREFTYPE partner = 0;
+        if (SUCCEEDED(ti->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner))) {
+            ComPtr<ITypeInfo> half;
+            if (SUCCEEDED(ti->GetRefTypeInfo(partner, half.put())) && half) ti = half;
+        }
+    }
+    slots_[index].resolved = ti;
+    return ti.CopyTo(out);
+}
+
+HRESULT LibraryImpl::StdDispatch(ITypeInfo** out) {
+    *out = nullptr;
+    // A type of this library with IDispatch's GUID comes first (the standard library itself).
+    if (SUCCEEDED(GetTypeInfoOfGuid(kIID_IDispatch, out))) return S_OK;
+    ComPtr<ITypeLib> std;
+    HRESULT hr = ResolveImportedLibrary(kStdOleLibGuid, 2, 0, 0, std.put());
+    if (FAILED(hr)) return hr;
+    return std->GetTypeInfoOfGuid(kIID_IDispatch, out);
+}
+
+// ---- Types ----
+
+TypeInfoImpl* LibraryImpl::FindType(std::u16string_view name) {
+    if (name.empty()) return nullptr;
+    auto it = byName_.find(FoldName(name));
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+HRESULT LibraryImpl::RenameType(TypeInfoImpl* t, std::u16string_view name) {
+    std::u16string key = FoldName(name);
+    auto it = byName_.find(key);
+    if (it != byName_.end() && it->second != t) return TYPE_E_NAMECONFLICT;
+    std::u16string oldKey = FoldName(t->Raw().name);
+    if (auto old = byName_.find(oldKey); old != byName_.end() && old->second == t) byName_.erase(old);
+    byName_[key] = t;
+    return S_OK;
+}
+
+TypeReader* LibraryImpl::ItemAt(UINT index) {
+    if (index >= types_.size()) return nullptr;
+    return types_[index]->LibraryItem();
+}
+
+UINT LibraryImpl::GetTypeInfoCount() { return static_cast<UINT>(types_.size()); }
+
+HRESULT LibraryImpl::GetTypeInfo(UINT index, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    TypeReader* item = ItemAt(index);
+    if (!item) return TYPE_E_ELEMENTNOTFOUND;
+    *ppTInfo = static_cast<ITypeInfo*>(item);
+    item->AddRef();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetTypeInfoType(UINT index, TYPEKIND* pTKind) {
+    if (!pTKind) return E_INVALIDARG;
+    if (index >= types_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    TypeInfoImpl* t = types_[index].get();
+    *pTKind = t->IsDualActive() ? TKIND_DISPATCH : t->Raw().kind;
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    if (guid == GUID_NULL) return TYPE_E_ELEMENTNOTFOUND;
+    if (!guidIndexValid_) {
+        byGuid_.clear();
+        for (auto& t : types_)
+            if (t->Raw().guid != GUID_NULL) byGuid_.emplace(t->Raw().guid, t.get());
+        guidIndexValid_ = true;
+    }
+    auto it = byGuid_.find(guid);
+    if (it == byGuid_.end()) return TYPE_E_ELEMENTNOTFOUND;
+    TypeReader* item = it->second->LibraryItem();
+    *ppTInfo = static_cast<ITypeInfo*>(item);
+    item->AddRef();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetLibAttr(TLIBATTR** ppTLibAttr) {
+    if (!ppTLibAttr) return E_INVALIDARG;
+    const LibraryData& d = Attr();
+    auto* a = new TLIBATTR{};
+    a->guid = d.guid;
+    a->lcid = d.lcid;
+    a->syskind = d.syskind;
+    a->wMajorVerNum = d.majorVersion;
+    a->wMinorVerNum = d.minorVersion;
+    a->wLibFlags = static_cast<WORD>(d.libFlags | (readOnly_ && d.reportsDiskImage ? LIBFLAG_FHASDISKIMAGE : 0));
+    *ppTLibAttr = a;
+    return S_OK;
+}
+
+void LibraryImpl::ReleaseTLibAttr(TLIBATTR* p) { delete p; }
+
+HRESULT LibraryImpl::GetTypeComp(ITypeComp** ppTComp) {
+    if (!ppTComp) return E_INVALIDARG;
+    *ppTComp = comp_.get();
+    AddRef();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                      BSTR* pBstrHelpFile) {
+    const LibraryData& d = Attr();
+    if (index == -1) {
+        PutBstr(pBstrName, d.name, true);
+        PutBstr(pBstrDocString, d.docString, true);
+        if (pdwHelpContext) *pdwHelpContext = d.helpContext;
+        PutBstr(pBstrHelpFile, d.helpFile, true);
+        return S_OK;
+    }
+    if (index < 0 || static_cast<size_t>(index) >= types_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const TypeData& t = types_[index]->Raw();
+    PutBstr(pBstrName, t.name, true);
+    PutBstr(pBstrDocString, t.docString, true);
+    if (pdwHelpContext) *pdwHelpContext = t.helpContext;
+    PutBstr(pBstrHelpFile, d.helpFile, true);
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetDocumentation2(INT index, LCID, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                                       BSTR* pbstrHelpStringDll) {
+    const LibraryData& d = Attr();
+    if (index == -1) {
+        PutBstr(pbstrHelpString, d.docString, true);
+        if (pdwHelpStringContext) *pdwHelpStringContext = d.helpStringContext;
+        PutBstr(pbstrHelpStringDll, d.helpStringDll, true);
+        return S_OK;
+    }
+    if (index < 0 || static_cast<size_t>(index) >= types_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const TypeData& t = types_[index]->Raw();
+    PutBstr(pbstrHelpString, t.docString, true);
+    if (pdwHelpStringContext) *pdwHelpStringContext = t.helpStringContext;
+    PutBstr(pbstrHelpStringDll, d.helpStringDll, true);
+    return S_OK;
+}
+
+HRESULT LibraryImpl::IsName(LPOLESTR szNameBuf, ULONG, INT* pfName) {
+    if (!szNameBuf || !pfName) return E_INVALIDARG;
+    *pfName = 0;
+    auto found = [&](const std::u16string& stored) {
+        std::copy(stored.begin(), stored.end(), szNameBuf);
+        *pfName = 1;
+        return S_OK;
+    };
+    if (TypeInfoImpl* t = FindType(szNameBuf)) return found(t->Raw().name);
+    const std::u16string_view name = szNameBuf;
+    const uint64_t key = NameKey(name);
+    for (auto& t : types_) {
+        const MemberIndex& ix = t->Names();
+        const TypeData& d = t->Raw();
+        for (int i : ix.funcsByName.Find(key))
+            if (SameName(d.funcs[static_cast<size_t>(i)].name, name)) return found(d.funcs[static_cast<size_t>(i)].name);
+        for (int i : ix.varsByName.Find(key))
+            if (SameName(d.vars[static_cast<size_t>(i)].name, name)) return found(d.vars[static_cast<size_t>(i)].name);
+        for (const FuncData& f : d.funcs)
+            for (const ParamData& p : f.params)
+                if (!p.name.empty() && SameName(p.name, name)) return found(p.name);
+    }
+    return S_OK;
+}
+
+HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, MEMBERID* rgMemId, USHORT* pcFound) {
+    if (!szNameBuf || !ppTInfo || !rgMemId || !pcFound) return E_INVALIDARG;
+    USHORT max = *pcFound;
+    USHORT n = 0;
+    const std::u16string_view name = szNameBuf;
+    const uint64_t key = NameKey(name);
+    auto add = [&](TypeReader* item, MEMBERID id) {
+        if (n >= max) return;
+        ppTInfo[n] = static_cast<ITypeInfo*>(item);
+        item->AddRef();
+        rgMemId[n] = id;
+        ++n;
+    };
+    for (auto& t : types_) {
+        if (n >= max) break;
+        const TypeData& d = t->Raw();
+        if (SameName(d.name, name)) {
+            add(t->LibraryItem(), MEMBERID_NIL);
+            continue;
+        }
+        const MemberIndex& ix = t->Names();
+        bool matched = false;
+        for (int i : ix.funcsByName.Find(key)) {
+            if (!SameName(d.funcs[static_cast<size_t>(i)].name, name)) continue;
+            add(t.get(), d.funcs[static_cast<size_t>(i)].memid);
+            matched = true;
+            break;
+        }
+        if (matched) continue;
+        for (int i : ix.varsByName.Find(key)) {
+            if (!SameName(d.vars[static_cast<size_t>(i)].name, name)) continue;
+            add(t.get(), d.vars[static_cast<size_t>(i)].memid);
+            break;
+        }
+    }
+    *pcFound = n;
+    return S_OK;
+}
+
+HRESULT LibraryImpl::GetCustData(REFGUID guid, VARIANT* pVarVal) { return GetCustItem(Attr().custData, guid, pVarVal); }
+
+HRESULT LibraryImpl::GetAllCustData(CUSTDATA* pCustData) { return FillCustData(Attr().custData, pCustData); }
+
+HRESULT LibraryImpl::GetLibStatistics(ULONG* pcUniqueNames, ULONG* pcchUniqueNames) {
+    std::unordered_set<std::u16string> names;
+    ULONG chars = 0;
+    auto add = [&](const std::u16string& s) {
+        if (!s.empty() && names.insert(FoldName(s)).second) chars += static_cast<ULONG>(s.size());
+    };
+    add(Attr().name);
+    for (auto& t : types_) {
+        const TypeData& d = t->Raw();
+        add(d.name);
+        for (const FuncData& f : d.funcs) {
+            add(f.name);
+            for (const ParamData& p : f.params) add(p.name);
+        }
+        for (const VarData& v : d.vars) add(v.name);
+    }
+    if (pcUniqueNames) *pcUniqueNames = static_cast<ULONG>(names.size());
+    if (pcchUniqueNames) *pcchUniqueNames = chars;
+    return S_OK;
+}
+
+// ---- ICreateTypeLib2 ----
+
+HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTypeInfo** ppCTInfo) {
+    if (HRESULT hr = Begin("CreateTypeInfo"); FAILED(hr)) return hr;
+    if (!szName || !ppCTInfo) return E_INVALIDARG;
+    *ppCTInfo = nullptr;
+    if (tkind < TKIND_ENUM || tkind >= TKIND_MAX) return E_INVALIDARG;
+    std::u16string_view name = ViewOf(szName);
+    if (name.empty()) return E_INVALIDARG;
+    if (FindType(name)) return TYPE_E_NAMECONFLICT;
+    auto data = std::make_unique<TypeData>();
+    data->name = std::u16string(name);
+    data->kind = tkind;
+    data->lcid = attrs_.lcid;
+    data->cbAlignment = 4;
+    switch (tkind) {
+        case TKIND_INTERFACE:
+        case TKIND_COCLASS:
+            data->cbSizeInstance = static_cast<ULONG>(PtrSize());
+            break;
+        case TKIND_DISPATCH:
+            data->cbSizeInstance = static_cast<ULONG>(PtrSize());
+            data->cbSizeVft = static_cast<WORD>(7 * PtrSize());
+            break;
+        case TKIND_ENUM:
+            data->cbSizeInstance = 4;
+            break;
+        default:
+            break;
+    }
+    auto t = std::make_unique<TypeInfoImpl>(this, std::move(data));
+    t->SetIndexInLibrary(static_cast<UINT>(types_.size()));
+    TypeInfoImpl* raw = t.get();
+    byName_.emplace(FoldName(name), raw);
+    types_.push_back(std::move(t));
+    guidIndexValid_ = false;
+    Touched();
+    *ppCTInfo = static_cast<ICreateTypeInfo*>(static_cast<ICreateTypeInfo2*>(raw));
+    raw->AddRef();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::DeleteTypeInfo(LPCOLESTR szName) {
+    if (HRESULT hr = Begin("DeleteTypeInfo"); FAILED(hr)) return hr;
+    if (!szName) return E_INVALIDARG;
+    TypeInfoImpl* t = FindType(ViewOf(szName));
+    if (!t) return TYPE_E_ELEMENTNOTFOUND;
+    byName_.erase(FoldName(t->Raw().name));
+    UINT index = t->IndexInLibrary();
+    std::unique_ptr<TypeInfoImpl> owned = std::move(types_[index]);
+    types_.erase(types_.begin() + index);
+    for (size_t i = index; i < types_.size(); ++i) types_[i]->SetIndexInLibrary(static_cast<UINT>(i));
+    owned->MarkDeleted();
+    deleted_.push_back(std::move(owned));
+    guidIndexValid_ = false;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetName(LPCOLESTR szName) {
+    if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
+    if (!szName) return E_INVALIDARG;
+    attrs_.name = szName;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetVersion(WORD wMajorVerNum, WORD wMinorVerNum) {
+    if (HRESULT hr = Begin("SetVersion"); FAILED(hr)) return hr;
+    attrs_.majorVersion = wMajorVerNum;
+    attrs_.minorVersion = wMinorVerNum;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetGuid(REFGUID guid) {
+    if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
+    attrs_.guid = guid;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetDocString(LPCOLESTR szDoc) {
+    if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
+    if (!szDoc) return E_INVALIDARG;
+    attrs_.docString = szDoc;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetHelpFileName(LPCOLESTR szHelpFileName) {
+    if (HRESULT hr = Begin("SetHelpFileName"); FAILED(hr)) return hr;
+    if (!szHelpFileName) return E_INVALIDARG;
+    attrs_.helpFile = szHelpFileName;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetHelpContext(DWORD dwHelpContext) {
+    if (HRESULT hr = Begin("SetHelpContext"); FAILED(hr)) return hr;
+    attrs_.helpContext = dwHelpContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetLcid(LCID lcid) {
+    if (HRESULT hr = Begin("SetLcid"); FAILED(hr)) return hr;
+    attrs_.lcid = lcid;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetLibFlags(UINT uLibFlags) {
+    if (HRESULT hr = Begin("SetLibFlags"); FAILED(hr)) return hr;
+    if (uLibFlags > 0xFFFF) return E_INVALIDARG;
+    attrs_.libFlags = static_cast<WORD>(uLibFlags);
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetCustData(REFGUID guid, VARIANT* pVarVal) {
+    if (HRESULT hr = Begin("SetCustData"); FAILED(hr)) return hr;
+    if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
+    HRESULT hr = SetCustItem(attrs_.custData, guid, *pVarVal);
+    Touched();
+    return hr;
+}
+
+HRESULT LibraryImpl::SetHelpStringContext(ULONG dwHelpStringContext) {
+    if (HRESULT hr = Begin("SetHelpStringContext"); FAILED(hr)) return hr;
+    attrs_.helpStringContext = dwHelpStringContext;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SetHelpStringDll(LPCOLESTR szFileName) {
+    if (HRESULT hr = Begin("SetHelpStringDll"); FAILED(hr)) return hr;
+    if (!szFileName) return E_INVALIDARG;
+    attrs_.helpStringDll = szFileName;
+    Touched();
+    return S_OK;
+}
+
+HRESULT LibraryImpl::LayOutAll() {
+    for (size_t i = 0; i < types_.size(); ++i) {
+        HRESULT hr = types_[i]->LayOut();
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT LibraryImpl::SaveAllChanges() {
+    if (HRESULT hr = Begin("SaveAllChanges"); FAILED(hr)) return hr;
+    if (path_.empty()) return TYPE_E_IOERROR;
+    TypeLibWriter writer = CurrentWriter();
+    if (!writer) return E_NOTIMPL;
+    HRESULT hr = LayOutAll();
+    if (FAILED(hr)) return hr;
+    std::shared_ptr<const LibraryData> data = Snapshot();
+    return writer(*data, path_);
+}
+
+std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
+    if (readOnly_) return loaded_;
+    auto d = std::make_shared<LibraryData>(attrs_);
+    d->types.reserve(types_.size());
+    for (auto& t : types_) {
+        d->types.push_back(t->Raw());
+        d->types.back().lcid = attrs_.lcid;
+    }
+    d->refs.reserve(slots_.size());
+    for (const RefSlot& s : slots_) {
+        RefData r = s.info;
+        if (r.kind == RefKind::Internal) {
+            if (!s.target || s.target->Owner()->IsDeleted()) {
+                r.kind = RefKind::Missing;
+                r.typeIndex = -1;
+            } else {
+                TypeInfoImpl* owner = s.target->Owner();
+                r.typeIndex = static_cast<int>(owner->IndexInLibrary());
+                const TypeData& od = owner->Raw();
+                r.dualInterface =
+                    !s.target->IsDispatchView() && od.kind == TKIND_INTERFACE && (od.flags & TYPEFLAG_FDUAL);
+            }
+        } else if (r.kind == RefKind::Live) {
+            r.live = s.resolved;
+        }
+        d->refs.push_back(std::move(r));
+    }
+    return d;
+}
+
+}  // namespace ole::engine
+
+namespace ole {
+
+HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppctlib) {
+    if (!ppctlib) return E_INVALIDARG;
+    *ppctlib = nullptr;
+    if (!szFile) return E_INVALIDARG;
+    if (syskind < SYS_WIN16 || syskind > SYS_WIN64) return E_INVALIDARG;
+    // Created libraries save through the file writer and reach the standard
+    // library through the file layer's resolver.
+    RegisterFileServices();
+    auto* lib = new engine::LibraryImpl(syskind, std::u16string(szFile));
+    *ppctlib = static_cast<ICreateTypeLib2*>(lib);
+    lib->AddRef();
+    return S_OK;
+}
+
+HRESULT CreateLoadedTypeLib(std::shared_ptr<const LibraryData> data, std::u16string path, ITypeLib** out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
+    if (!data) return E_INVALIDARG;
+    auto* lib = new engine::LibraryImpl(std::move(data), std::move(path));
+    *out = static_cast<ITypeLib2*>(lib);
+    lib->AddRef();
+    return S_OK;
+}
+
+HRESULT GetLibraryData(ITypeLib* lib, bool layOut, std::shared_ptr<const LibraryData>* out) {
+    if (!lib || !out) return E_INVALIDARG;
+    auto* impl = dynamic_cast<engine::LibraryImpl*>(lib);
+    if (!impl) return E_INVALIDARG;
+    if (layOut && !impl->ReadOnly()) {
+        HRESULT hr = impl->LayOutAll();
+        if (FAILED(hr)) return hr;
+    }
+    *out = impl->Snapshot();
+    return S_OK;
+}
+
+HRESULT GetTypeLibFilePath(ITypeLib* lib, std::u16string* path) {
+    if (!lib || !path) return E_INVALIDARG;
+    auto* impl = dynamic_cast<engine::LibraryImpl*>(lib);
+    if (!impl) return E_INVALIDARG;
+    *path = impl->Path();
+    return S_OK;
+}
+
+}  // namespace ole

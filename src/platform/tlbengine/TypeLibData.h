@@ -1,0 +1,228 @@
+// The plain data model of a type library: what a created library holds, what
+// a file reader produces and what the file writer consumes. The engine's
+// library and type objects (ITypeLib, ITypeInfo, ...) wrap it.
+//
+// Conventions:
+// - Text is UTF-16; an empty string means "none".
+// - A dual interface is held once, as its interface half: typekind
+//   TKIND_INTERFACE with TYPEFLAG_FDUAL, its own functions (FUNC_PUREVIRTUAL,
+//   with vtable offsets) and impltype 0 = its base interface. The engine
+//   derives the dispatch view. (An MSFT file stores it as TKIND_DISPATCH with
+//   FDUAL: readers convert, the writer converts back.)
+// - HREFTYPE values inside the model (TypeDescData::href, ImplTypeData::href)
+//   are keys of LibraryData::refs. Their numeric values are the producer's
+//   choice (a reader may keep the file's values); they must be unique, and
+//   neither 0xFFFFFFFF nor 0xFFFFFFFE.
+// - Sizes and offsets (cbSizeInstance, cbSizeVft, oVft, oInst) are those of
+//   the library's SYSKIND (pointer 4 bytes for SYS_WIN32), whatever the host.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/automation/OleTypes.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/tlbengine/TypeLibTypes.h"
+#include "platform/automation/Unknown.h"
+#include "platform/automation/Variant.h"
+
+namespace ole {
+
+// One custom data item.
+struct CustDataEntry {
+    GUID guid{};    // key
+    Variant value;  // a simple automation value (not VT_EMPTY)
+};
+// Custom data of one item, in the order the keys were first set; a key occurs once.
+using CustDataList = std::vector<CustDataEntry>;
+
+// A type description (a TYPEDESC chain as a value).
+struct TypeDescData {
+    VARTYPE vt = VT_EMPTY;               // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
+    HREFTYPE href = 0;                   // VT_USERDEFINED: key in LibraryData::refs
+    std::vector<SAFEARRAYBOUND> bounds;  // VT_CARRAY: one entry per dimension, first declared first
+    std::vector<TypeDescData> element;   // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
+};
+
+struct ParamData {
+    std::u16string name;                 // "" = unnamed
+    TypeDescData type;                   // parameter type
+    USHORT flags = 0;                    // PARAMFLAGS as stored (never PARAMFLAG_FHASCUSTDATA: the engine reports it)
+    std::optional<Variant> defaultValue; // PARAMDESCEX value; present only with PARAMFLAG_FHASDEFAULT
+    CustDataList custData;               // parameter custom data
+};
+
+struct FuncData {
+    MEMBERID memid = MEMBERID_NIL;       // MEMBERID_NIL until LayOut assigns one
+    FUNCKIND funckind = FUNC_PUREVIRTUAL;
+    INVOKEKIND invkind = INVOKE_FUNC;
+    CALLCONV callconv = CC_STDCALL;
+    SHORT cParamsOpt = 0;                // -1 = vararg, else number of optional parameters, as given
+    SHORT oVft = 0;                      // vtable byte offset (interfaces); 0 elsewhere
+    bool oVftAuto = false;               // oVft was assigned by LayOut (given as 0): later layouts recompute it
+    WORD flags = 0;                      // FUNCFLAGS
+    TypeDescData returnType;             // elemdescFunc type
+    USHORT returnFlags = 0;              // elemdescFunc PARAMFLAGS/IDLFLAGS
+    std::vector<ParamData> params;       // in order
+    std::vector<SCODE> scodes;           // lprgscode (normally empty)
+    std::u16string name;                 // member name ("" = none)
+    std::u16string docString;            // help string
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+    std::u16string dllName;              // module functions: DLL name ("" = none)
+    DllEntryPoint entry;                 // module functions: entry name ("" = none) or ordinal
+    CustDataList custData;               // function custom data
+};
+
+struct VarData {
+    MEMBERID memid = MEMBERID_NIL;       // MEMBERID_NIL until LayOut assigns one
+    VARKIND varkind = VAR_PERINSTANCE;
+    WORD flags = 0;                      // VARFLAGS
+    TypeDescData type;                   // elemdescVar type
+    USHORT elemFlags = 0;                // elemdescVar PARAMFLAGS/IDLFLAGS
+    ULONG oInst = 0;                     // VAR_PERINSTANCE: byte offset in the record; VAR_DISPATCH: 0
+    std::optional<Variant> constValue;   // VAR_CONST: the value
+    std::u16string name;                 // "" = none
+    std::u16string docString;
+    std::u16string schema;               // lpstrSchema (normally empty)
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+    CustDataList custData;               // variable custom data
+};
+
+struct ImplTypeData {
+    HREFTYPE href = 0;                   // base or implemented interface: key in LibraryData::refs
+    INT flags = 0;                       // IMPLTYPEFLAGS (coclasses)
+    CustDataList custData;               // implemented-type custom data
+};
+
+struct TypeData {
+    std::u16string name;
+    TYPEKIND kind = TKIND_ENUM;          // a dual interface is TKIND_INTERFACE with FDUAL (see above)
+    GUID guid{};                         // GUID_NULL = none
+    WORD flags = 0;                      // TYPEFLAGS as reported for this (interface) half
+    WORD majorVersion = 0;
+    WORD minorVersion = 0;
+    LCID lcid = 0;                       // TYPEATTR.lcid (the library's)
+    std::u16string docString;
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+    std::u16string schema;               // lpstrSchema (normally empty)
+    WORD alignmentSetting = 4;           // SetAlignment value: record packing (0 = 64K, 1 = packed); new types 4
+    WORD cbAlignment = 4;                // reported alignment
+    ULONG cbSizeInstance = 0;            // reported size
+    WORD cbSizeVft = 0;                  // reported vtable size (interface half for duals)
+    USHORT idlFlags = 0;                 // idldescType.wIDLFlags
+    std::vector<ImplTypeData> implTypes; // interface: base (0 or 1); dispinterface: IDispatch [, interface]; coclass: all
+    std::vector<FuncData> funcs;         // in order
+    std::vector<VarData> vars;           // in order
+    TypeDescData aliasType;              // TKIND_ALIAS: the aliased type
+    CustDataList custData;               // type custom data
+};
+
+// A library referenced by an imported type.
+struct ImportLibData {
+    GUID guid{};                         // library GUID
+    LCID lcid = 0;
+    WORD majorVersion = 0;
+    WORD minorVersion = 0;
+    std::u16string fileName;             // file name without folder, e.g. u"stdole2.tlb" (a fallback hint)
+};
+
+enum class RefKind : uint8_t {
+    Internal,  // a type of this library: typeIndex
+    Live,      // a type of another library open in memory: live
+    Imported,  // a type of another library named by an import entry: importLib + typeGuid or importTypeIndex
+    Missing,   // the referenced type was deleted; following the reference fails
+};
+
+// The target of one HREFTYPE.
+struct RefData {
+    HREFTYPE href = 0;                   // the key used by TYPEDESCs and impltypes of this library
+    RefKind kind = RefKind::Internal;
+    bool dualInterface = false;          // refers to the interface half of a dual (else the library item)
+    int typeIndex = -1;                  // Internal: index in LibraryData::types
+    ComPtr<ITypeInfo> live;              // Live: the type object
+    int importLib = -1;                  // Imported: index in LibraryData::imports
+    bool byGuid = true;                  // Imported: found by typeGuid (else by importTypeIndex)
+    GUID typeGuid{};                     // Imported: the type's GUID
+    int importTypeIndex = -1;            // Imported: the type's index in the other library
+    TYPEKIND importKind = TKIND_INTERFACE; // Imported: kind noted in the import entry
+};
+
+struct LibraryData {
+    std::u16string name;
+    GUID guid{};                         // GUID_NULL = none
+    LCID lcid = 0;
+    SYSKIND syskind = SYS_WIN32;
+    WORD majorVersion = 0;
+    WORD minorVersion = 0;
+    WORD libFlags = 0;                   // LIBFLAGS as stored (the engine adds FHASDISKIMAGE for loaded libraries)
+    bool reportsDiskImage = true;        // a loaded library reports LIBFLAG_FHASDISKIMAGE; the SLTG reader
+                                         // clears it (the platform adds the flag to MSFT libraries only)
+    std::u16string docString;
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+    std::u16string helpFile;             // help file name
+    std::u16string helpStringDll;        // help string DLL name
+    CustDataList custData;               // library custom data
+    std::vector<TypeData> types;         // in library order
+    std::vector<RefData> refs;           // every HREFTYPE used by the types
+    std::vector<ImportLibData> imports;  // libraries named by Imported refs
+};
+
+// ---- Entry points for the file readers and the writer ----
+
+// Wraps data read from a file in a read-only library: it answers ITypeLib and
+// ITypeLib2 (not ICreateTypeLib2); its types answer ITypeInfo, ITypeInfo2 and
+// ITypeComp (not ICreateTypeInfo2). path is reported as the library's file.
+HRESULT CreateLoadedTypeLib(std::shared_ptr<const LibraryData> data, std::u16string path, ITypeLib** out);
+
+// The data of a library made by this engine (created or loaded). For a created
+// library, layOut first lays out every type (failing with the first LayOut
+// error) and the result is a snapshot: Internal refs carry current indexes,
+// refs to deleted types become Missing. E_INVALIDARG for a foreign library.
+HRESULT GetLibraryData(ITypeLib* lib, bool layOut, std::shared_ptr<const LibraryData>* out);
+
+// The file a library of this engine was loaded from or will be saved to.
+HRESULT GetTypeLibFilePath(ITypeLib* lib, std::u16string* path);
+
+// Resolves an imported reference's library by GUID, version and LCID. Set once
+// by the file layer (already-loaded libraries, the built-in stdole2, then the
+// registry). Consulted lazily, when an Imported ref is first followed, and for
+// the standard library's IDispatch ({00020430-0000-0000-C000-000000000046} 2.0).
+using ImportResolver = std::function<HRESULT(const GUID& lib, WORD major, WORD minor, LCID lcid, ITypeLib** out)>;
+void SetImportResolver(ImportResolver resolver);
+// Calls the resolver; TYPE_E_CANTLOADLIBRARY when none is set.
+HRESULT ResolveImportedLibrary(const GUID& lib, WORD major, WORD minor, LCID lcid, ITypeLib** out);
+
+// Writes a laid-out library to path (the file writer). SaveAllChanges of a
+// created library lays out every type, then calls it with the library's data
+// and file name. Without a writer SaveAllChanges fails with E_NOTIMPL.
+// CreateTypeLib2 registers the file layer's writer and resolver first
+// (RegisterFileServices), so created libraries save and find stdole2.
+using TypeLibWriter = std::function<HRESULT(const LibraryData& data, const std::u16string& path)>;
+void SetTypeLibWriter(TypeLibWriter writer);
+
+// Well-known GUIDs.
+inline constexpr GUID kStdOleLibGuid = {0x00020430, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr GUID kIID_IDispatch = IDispatch::kIID;
+inline constexpr GUID kIID_IUnknown = IUnknown::kIID;
+
+// ---- Test hooks ----
+namespace testing {
+// Makes the named creation-interface method (e.g. "AddFuncDesc", "LayOut",
+// "SetFuncAndParamNames", "CreateTypeInfo") return hr, after letting `skip`
+// calls of it succeed. One armed failure per name; it fires once. A name
+// shared by the library and its types ("SetName", "SetGuid", "SetCustData",
+// ...) may be qualified: "ICreateTypeLib2::SetName", "ICreateTypeInfo2::SetName".
+void FailNextCall(const char* methodName, HRESULT hr, int skip = 0);
+// Disarms every pending failure.
+void ClearInjectedFailures();
+}  // namespace testing
+
+}  // namespace ole

@@ -1,0 +1,231 @@
+// Loading libraries from files: recognition by content, TYPELIB resources of
+// PE images ("path\N"), one object per path, read-only libraries, the bare
+// name of the standard library and lazily resolved imports.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/EngineTestSupport.h"
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbengine/StdOle2.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace enginetest;
+namespace fs = std::filesystem;
+
+GUID LibGuid(uint32_t n) { return GUID{0x7B2E0000u + n, 0x55AA, 0x4C3D, {0x90, 1, 2, 3, 4, 5, 6, 7}}; }
+
+// A small library with one interface derived from IUnknown of the standard library.
+std::vector<std::byte> SmallImage(const char16_t* name, uint32_t n, ITypeInfo* importFrom = nullptr) {
+    auto lib = NewLib();
+    lib->SetName(name);
+    lib->SetGuid(LibGuid(n));
+    lib->SetVersion(1, 0);
+    auto itf = NewType(lib.get(), u"IThing", TKIND_INTERFACE);
+    itf->SetGuid(LibGuid(100 + n));
+    ComPtr<ITypeLib> std;
+    EXPECT_OK(GetBuiltinStdOle2(std.put()));
+    ComPtr<ITypeInfo> unknown;
+    EXPECT_OK(std->GetTypeInfoOfGuid(kIID_IUnknown, unknown.put()));
+    EXPECT_OK(itf->AddImplType(0, RefTo(itf.get(), unknown.get())));
+    std::vector<ELEMDESC> ps;
+    if (importFrom) {
+        ps.push_back(Elem(VT_USERDEFINED));
+        ps[0].tdesc.hreftype = RefTo(itf.get(), importFrom);
+    }
+    FUNCDESC f = Func(FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, ps);
+    EXPECT_OK(itf->AddFuncDesc(0, &f));
+    if (importFrom)
+        SetNames(itf.get(), 0, {u"Use", u"other"});
+    else
+        SetNames(itf.get(), 0, {u"Use"});
+    EXPECT_OK(itf->LayOut());
+    std::shared_ptr<const LibraryData> data;
+    EXPECT_OK(GetLibraryData(lib.As<ITypeLib>().get(), true, &data));
+    std::vector<std::byte> image;
+    if (data) {
+        EXPECT_OK(BuildMsftImage(*data, &image));
+    }
+    return image;
+}
+
+// The committed images with TYPELIB resources: kinds32.dll (PE32, one
+// resource), both64.ocx (PE32+, resources 1 and 2), helpdata16.dll (NE).
+std::vector<std::byte> GoldenImage(const char* name) {
+    return testsupport::ReadBytes(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden-images" / name);
+}
+
+class TypeLibFiles : public ::testing::Test {
+protected:
+    std::u16string Write(const std::string& name, const std::vector<std::byte>& bytes) {
+        fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+        return FromUtf8(p.string());
+    }
+    static ComPtr<ITypeLib> Load(const std::u16string& path, HRESULT expect = S_OK) {
+        ComPtr<ITypeLib> lib;
+        EXPECT_EQ(expect, LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put())) << ToUtf8(path);
+        return lib;
+    }
+    static std::u16string LibName(ITypeLib* lib) {
+        BStr name;
+        if (lib) lib->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr);
+        return name.str();
+    }
+    testsupport::TempDir tmp_;
+    const fs::path& dir_ = tmp_.path();
+};
+
+TEST_F(TypeLibFiles, SamePathGivesTheSameLibraryAndTypes) {
+    auto path = Write("same.tlb", SmallImage(u"Same", 1));
+    auto a = Load(path);
+    auto b = Load(path);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a.get(), b.get());
+    // Another spelling of the same file.
+    auto dotted = FromUtf8((dir_ / "." / ".." / dir_.filename() / "same.tlb").string());
+    EXPECT_EQ(a.get(), Load(dotted).get());
+
+    ComPtr<ITypeInfo> byIndex, again, byGuid;
+    ASSERT_OK(a->GetTypeInfo(0, byIndex.put()));
+    ASSERT_OK(b->GetTypeInfo(0, again.put()));
+    ASSERT_OK(a->GetTypeInfoOfGuid(LibGuid(101), byGuid.put()));
+    EXPECT_EQ(byIndex.get(), again.get());
+    EXPECT_EQ(byIndex.get(), byGuid.get());
+    ComPtr<ITypeLib> container;
+    UINT index = 9;
+    ASSERT_OK(byIndex->GetContainingTypeLib(container.put(), &index));
+    EXPECT_EQ(a.get(), container.get());
+    EXPECT_EQ(0u, index);
+}
+
+TEST_F(TypeLibFiles, ContentDecidesNotTheExtension) {
+    auto image = SmallImage(u"Anywhere", 3);
+    EXPECT_EQ(u"Anywhere", LibName(Load(Write("lib.dll", image)).get()));
+    EXPECT_EQ(u"Anywhere", LibName(Load(Write("lib.ocx", image)).get()));
+    EXPECT_EQ(u"GoldenKinds", LibName(Load(Write("lib.tlb.exe", GoldenImage("kinds32.dll"))).get()));
+
+    std::vector<std::byte> text(64, std::byte{'a'});
+    Load(Write("notes.tlb", text), TYPE_E_CANTLOADLIBRARY);
+    Load(Write("empty.tlb", {}), TYPE_E_CANTLOADLIBRARY);
+    Load(FromUtf8((dir_ / "missing.tlb").string()), TYPE_E_CANTLOADLIBRARY);
+    // An image whose resources are named otherwise than TYPELIB.
+    for (const char* name : {"kinds32.dll", "both64.ocx"}) {
+        auto renamed = GoldenImage(name);
+        const std::u16string typelib = u"TYPELIB";
+        auto at = std::search(renamed.begin(), renamed.end(), reinterpret_cast<const std::byte*>(typelib.data()),
+                              reinterpret_cast<const std::byte*>(typelib.data() + typelib.size()));
+        ASSERT_NE(at, renamed.end());
+        *at = std::byte{'X'};
+        Load(Write(name, renamed), TYPE_E_CANTLOADLIBRARY);
+    }
+}
+
+TEST_F(TypeLibFiles, ResourceNumberAfterABackslashPicksTheResource) {
+    auto path = Write("both64.dll", GoldenImage("both64.ocx"));
+    auto one = Load(path);
+    EXPECT_EQ(u"GoldenInterfaces", LibName(one.get()));
+    EXPECT_EQ(one.get(), Load(path + u"\\1").get());
+    auto two = Load(path + u"\\2");
+    EXPECT_EQ(u"GoldenKinds", LibName(two.get()));
+    EXPECT_NE(one.get(), two.get());
+    Load(path + u"\\3", TYPE_E_CANTLOADLIBRARY);
+    auto pe32 = Write("kinds32.dll", GoldenImage("kinds32.dll"));
+    EXPECT_EQ(Load(pe32).get(), Load(pe32 + u"\\1").get());
+    Load(pe32 + u"\\2", TYPE_E_CANTLOADLIBRARY);
+    auto ne = Write("old.dll", GoldenImage("helpdata16.dll"));
+    EXPECT_EQ(u"GoldenHelp", LibName(Load(ne + u"\\1").get()));
+    Load(ne + u"\\2", TYPE_E_CANTLOADLIBRARY);
+    // The same from memory.
+    auto pe = GoldenImage("both64.ocx");
+    ComPtr<ITypeLib> lib;
+    ASSERT_OK(LoadTypeLibFromMemory(pe.data(), pe.size(), u"mem.dll\\2", lib.put()));
+    EXPECT_EQ(u"GoldenKinds", LibName(lib.get()));
+}
+
+TEST_F(TypeLibFiles, TruncatedImagesFailCleanly) {
+    for (const char* name : {"kinds32.dll", "both64.ocx", "helpdata16.dll"}) {
+        auto image = GoldenImage(name);
+        ASSERT_FALSE(image.empty()) << name;
+        for (size_t n = 0; n < image.size(); n += 7) {
+            ComPtr<ITypeLib> lib;
+            HRESULT hr = LoadTypeLibFromMemory(image.data(), n, u"", lib.put());
+            EXPECT_TRUE(hr == TYPE_E_CANTLOADLIBRARY || hr == TYPE_E_INVALIDSTATE || hr == S_OK) << name << " " << n;
+        }
+    }
+}
+
+TEST_F(TypeLibFiles, BareStdOle2NameGivesTheBuiltInLibrary) {
+    ComPtr<ITypeLib> builtin;
+    ASSERT_OK(GetBuiltinStdOle2(builtin.put()));
+    EXPECT_EQ(builtin.get(), Load(u"stdole2.tlb").get());
+    EXPECT_EQ(builtin.get(), Load(u"StdOle2.TLB").get());
+    // With a folder it is an ordinary file.
+    Load(FromUtf8((dir_ / "stdole2.tlb").string()), TYPE_E_CANTLOADLIBRARY);
+}
+
+TEST_F(TypeLibFiles, ImportsResolveLazilyAndFailOnlyWhenFollowed) {
+    // The other library exists only in memory while this one is built.
+    auto otherImage = SmallImage(u"Other", 7);
+    ComPtr<ITypeLib> otherInMemory;
+    ASSERT_OK(LoadTypeLibFromMemory(otherImage.data(), otherImage.size(), u"", otherInMemory.put()));
+    ComPtr<ITypeInfo> otherThing;
+    ASSERT_OK(otherInMemory->GetTypeInfo(0, otherThing.put()));
+    auto image = SmallImage(u"User", 8, otherThing.get());
+
+    auto user = Load(Write("user.tlb", image));
+    ASSERT_TRUE(user);
+    ComPtr<ITypeInfo> thing;
+    ASSERT_OK(user->GetTypeInfo(0, thing.put()));
+    FUNCDESC* fd = nullptr;
+    ASSERT_OK(thing->GetFuncDesc(0, &fd));
+    HREFTYPE href = fd->lprgelemdescParam[0].tdesc.hreftype;
+    thing->ReleaseFuncDesc(fd);
+    ComPtr<ITypeInfo> target;
+    EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, thing->GetRefTypeInfo(href, target.put()));
+    EXPECT_FALSE(target);
+
+    // Once the other library is loaded from a file, the reference reaches it.
+    auto other = Load(Write("other.tlb", otherImage));
+    ASSERT_OK(thing->GetRefTypeInfo(href, target.put()));
+    ComPtr<ITypeInfo> expected;
+    ASSERT_OK(other->GetTypeInfo(0, expected.put()));
+    EXPECT_EQ(expected.get(), target.get());
+}
+
+TEST_F(TypeLibFiles, AChangedFileIsReadAgain) {
+    auto path = Write("changing.tlb", SmallImage(u"Before", 9));
+    auto before = Load(path);
+    EXPECT_EQ(u"Before", LibName(before.get()));
+    fs::last_write_time(dir_ / "changing.tlb", fs::last_write_time(dir_ / "changing.tlb") - std::chrono::seconds(5));
+    Write("changing.tlb", SmallImage(u"AfterwardsLonger", 10));
+    EXPECT_EQ(u"AfterwardsLonger", LibName(Load(path).get()));
+    EXPECT_EQ(u"Before", LibName(before.get()));
+}
+
+TEST(TypeLibFilesSpec, SplitsOnlyATrailingNumber) {
+    std::u16string path;
+    unsigned id = 0;
+    ASSERT_TRUE(SplitResourceSpec(u"C:\\dir\\x.dll\\12", &path, &id));
+    EXPECT_EQ(u"C:\\dir\\x.dll", path);
+    EXPECT_EQ(12u, id);
+    ASSERT_TRUE(SplitResourceSpec(u"/tmp/x.dll", &path, &id));
+    EXPECT_EQ(u"/tmp/x.dll", path);
+    EXPECT_EQ(1u, id);
+    ASSERT_TRUE(SplitResourceSpec(u"dir\\x1.dll", &path, &id));
+    EXPECT_EQ(u"dir\\x1.dll", path);
+    EXPECT_FALSE(SplitResourceSpec(u"x.dll\\70000", &path, &id));
+}
+
+}  // namespace

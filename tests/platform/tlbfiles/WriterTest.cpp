@@ -1,0 +1,244 @@
+// The MSFT writer: the image layout the format fixes, saving through a
+// temporary file, failures that leave nothing behind, text in the ANSI code
+// page, and references to other libraries' types becoming imports.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/automation/NameHash.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+using namespace ole;
+
+namespace {
+
+uint32_t U32(const std::vector<std::byte>& b, size_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(b[at + i]) << (8 * i);
+    return v;
+}
+
+constexpr GUID kLibGuid = {0x0DDBA11, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
+
+LibraryData SmallLibrary() {
+    LibraryData d;
+    d.name = u"Lib";
+    d.guid = kLibGuid;
+    return d;
+}
+
+// A library with one interface whose method takes a reference.
+LibraryData WithReference(RefData ref) {
+    LibraryData d = SmallLibrary();
+    TypeData t;
+    t.name = u"IUser";
+    t.kind = TKIND_INTERFACE;
+    t.cbSizeInstance = 4;
+    t.cbSizeVft = 4;
+    FuncData f;
+    f.name = u"Use";
+    f.memid = 0x60000000;
+    f.returnType.vt = VT_HRESULT;
+    ParamData p;
+    p.name = u"value";
+    p.type.vt = VT_PTR;
+    p.type.element.push_back(TypeDescData{VT_USERDEFINED, ref.href, {}, {}});
+    p.flags = PARAMFLAG_FIN;
+    f.params.push_back(p);
+    t.funcs.push_back(f);
+    d.types.push_back(t);
+    d.refs.push_back(std::move(ref));
+    return d;
+}
+
+class Writer : public ::testing::Test {
+protected:
+    void SetUp() override { RegisterFileServices(); }
+    size_t FilesInFolder() const {
+        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
+    }
+    ComPtr<ITypeLib> LoadImage(const std::vector<std::byte>& image, const char16_t* name) {
+        ComPtr<ITypeLib> lib;
+        std::u16string path = FromUtf8((dir_ / "mem").string()) + u"/" + name;
+        EXPECT_EQ(LoadTypeLibFromMemory(image.data(), image.size(), path.c_str(), lib.put()), S_OK);
+        return lib;
+    }
+    // Saves d (whose first type's first method takes a reference), loads it
+    // and follows the reference; the result of GetRefTypeInfo.
+    HRESULT FollowSavedReference(const LibraryData& d, ComPtr<ITypeLib>* lib, ComPtr<ITypeInfo>* target) {
+        std::vector<std::byte> image;
+        EXPECT_EQ(BuildMsftImage(d, &image), S_OK);
+        *lib = LoadImage(image, u"reference.tlb");
+        ComPtr<ITypeInfo> user;
+        if (!*lib || FAILED((*lib)->GetTypeInfo(0, user.put()))) return E_FAIL;
+        FUNCDESC* fd = nullptr;
+        if (FAILED(user->GetFuncDesc(0, &fd))) return E_FAIL;
+        HREFTYPE href = fd->lprgelemdescParam[0].tdesc.lptdesc->hreftype;
+        user->ReleaseFuncDesc(fd);
+        return user->GetRefTypeInfo(href, target->put());
+    }
+    testsupport::TempDir tmp_;
+    const std::filesystem::path& dir_ = tmp_.path();
+};
+
+// The format's own worked example: a library with a name and a GUID only.
+TEST_F(Writer, SmallestLibraryHasTheDocumentedLayout) {
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(SmallLibrary(), &image), S_OK);
+    ASSERT_EQ(image.size(), 0x3ECu);
+    EXPECT_EQ(U32(image, 0x00), 0x5446534Du);
+    EXPECT_EQ(U32(image, 0x04), 0x00010002u);
+    EXPECT_EQ(U32(image, 0x0C), 0x409u);  // hash LCID of a neutral library
+    EXPECT_EQ(U32(image, 0x14), 0x41u);   // SYS_WIN32 and the always-set bit
+    EXPECT_EQ(U32(image, 0x4C), 0xFFFFFFFFu);
+    const size_t dir = 0x54;
+    auto segment = [&](int i) { return std::make_pair(U32(image, dir + 16 * i), U32(image, dir + 16 * i + 4)); };
+    EXPECT_EQ(segment(4), std::make_pair(0x144u, 0x80u));   // GUID hash
+    EXPECT_EQ(segment(5), std::make_pair(0x1C4u, 24u));     // GUID table
+    EXPECT_EQ(segment(6), std::make_pair(0x1DCu, 0x200u));  // name hash
+    EXPECT_EQ(segment(7), std::make_pair(0x3DCu, 16u));     // name table
+    EXPECT_EQ(segment(0).first, 0xFFFFFFFFu);
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(U32(image, dir + 16 * i + 12), 0x0Fu);
+    EXPECT_EQ(U32(image, 0x1C4 + 16), static_cast<uint32_t>(-2));  // marker of the library GUID
+    uint32_t bucket = LHashValOfNameSys(SYS_WIN32, 0x409, u"Lib") & 0x7F;
+    EXPECT_EQ(U32(image, 0x1DC + 4 * bucket), 0u);
+}
+
+TEST_F(Writer, SavingReplacesTheFileAndLeavesNoTemporaryFile) {
+    auto target = dir_ / "lib.tlb";
+    std::ofstream(target) << "old contents";
+    ASSERT_EQ(WriteMsftTypeLib(SmallLibrary(), FromUtf8(target.string())), S_OK);
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(SmallLibrary(), &image), S_OK);
+    EXPECT_EQ(testsupport::ReadText(target), std::string(reinterpret_cast<const char*>(image.data()), image.size()));
+    EXPECT_EQ(FilesInFolder(), 1u);
+}
+
+TEST_F(Writer, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
+    auto target = dir_ / "lib.tlb";
+    std::ofstream(target) << "old contents";
+    LibraryData bad = WithReference(RefData{});
+    bad.refs.clear();  // the parameter's reference names nothing
+    EXPECT_EQ(WriteMsftTypeLib(bad, FromUtf8(target.string())), TYPE_E_UNDEFINEDTYPE);
+    EXPECT_EQ(testsupport::ReadText(target), "old contents");
+    EXPECT_EQ(FilesInFolder(), 1u);
+
+    auto nowhere = dir_ / "missing-folder" / "lib.tlb";
+    EXPECT_EQ(WriteMsftTypeLib(SmallLibrary(), FromUtf8(nowhere.string())), TYPE_E_CANTCREATETMPFILE);
+    EXPECT_FALSE(std::filesystem::exists(nowhere));
+}
+
+TEST_F(Writer, AReferenceToADeletedTypeStillLeadsNowhereAfterSaving) {
+    RefData missing;
+    missing.href = 8;
+    missing.kind = RefKind::Missing;
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> target;
+    EXPECT_TRUE(FAILED(FollowSavedReference(WithReference(missing), &lib, &target)));
+    EXPECT_TRUE(lib);
+}
+
+// Types named alike share one name entry; a reference to the first of them
+// must still reach it after saving (files made by other tools have such types).
+TEST_F(Writer, AReferenceToOneOfTwoTypesNamedAlikeStillReachesIt) {
+    RefData first;
+    first.href = 12;
+    first.kind = RefKind::Internal;
+    first.typeIndex = 1;
+    LibraryData d = WithReference(first);
+    for (const char16_t* name : {u"Twin", u"TWIN"}) {
+        TypeData t;
+        t.name = name;
+        t.kind = TKIND_ALIAS;
+        t.aliasType.vt = VT_I4;
+        t.cbSizeInstance = 4;
+        d.types.push_back(t);
+    }
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> target, expected;
+    ASSERT_EQ(FollowSavedReference(d, &lib, &target), S_OK);
+    ASSERT_EQ(lib->GetTypeInfo(1, expected.put()), S_OK);
+    EXPECT_EQ(target.get(), expected.get());
+}
+
+// The platform reads a stored DECIMAL back as its low 64 mantissa bits.
+TEST_F(Writer, OnlyWholeNonNegativeDecimalsCanBeStored) {
+    LibraryData d = SmallLibrary();
+    DECIMAL whole{}, fraction{};
+    ASSERT_EQ(DecimalFromDouble(123456789012.0, &whole), S_OK);
+    ASSERT_EQ(DecimalFromDouble(-1.5, &fraction), S_OK);
+    d.custData.push_back({kLibGuid, Variant(whole)});
+    std::vector<std::byte> image;
+    EXPECT_EQ(BuildMsftImage(d, &image), S_OK);
+    d.custData[0].value = Variant(fraction);
+    EXPECT_EQ(BuildMsftImage(d, &image), DISP_E_BADVARTYPE);
+}
+
+TEST_F(Writer, TextOutsideTheAnsiCodePageIsStoredAsQuestionMarks) {
+    LibraryData d = SmallLibrary();
+    d.docString = u"caf\u00E9 \u20AC \u03A9";
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
+    ComPtr<ITypeLib> lib = LoadImage(image, u"ansi.tlb");
+    ASSERT_TRUE(lib);
+    BStr doc;
+    ASSERT_EQ(lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(doc.str(), u"caf\u00E9 \u20AC ?");
+}
+
+TEST_F(Writer, NamesDifferingOnlyInCaseShareTheFirstSpelling) {
+    LibraryData d = SmallLibrary();
+    TypeData t;
+    t.name = u"Item";
+    t.kind = TKIND_RECORD;
+    VarData v;
+    v.name = u"ITEM";
+    v.memid = 0x40000000;
+    v.type.vt = VT_I4;
+    t.vars.push_back(v);
+    d.types.push_back(t);
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
+    EXPECT_EQ(U32(image, 0x30), 2u);  // "Lib" and "Item"
+    ComPtr<ITypeLib> lib = LoadImage(image, u"case.tlb");
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> ti;
+    ASSERT_EQ(lib->GetTypeInfo(0, ti.put()), S_OK);
+    BSTR name = nullptr;
+    UINT count = 0;
+    ASSERT_EQ(ti->GetNames(0x40000000, &name, 1, &count), S_OK);
+    BStr owned;
+    owned.Attach(name);
+    EXPECT_EQ(owned.str(), u"Item");
+}
+
+TEST_F(Writer, ALiveReferenceBecomesAnImportOfItsLibrary) {
+    ComPtr<ITypeLib> stdole;
+    ASSERT_EQ(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, stdole.put()), S_OK);
+    ComPtr<ITypeInfo> font;
+    for (UINT i = 0; i < stdole->GetTypeInfoCount() && !font; ++i) {
+        BStr n;
+        stdole->GetDocumentation(static_cast<INT>(i), n.put(), nullptr, nullptr, nullptr);
+        if (n.view() == u"IFontDisp") stdole->GetTypeInfo(i, font.put());
+    }
+    ASSERT_TRUE(font);
+    RefData live;
+    live.href = 4;
+    live.kind = RefKind::Live;
+    live.live = font;
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(WithReference(live), &image), S_OK);
+    EXPECT_EQ(U32(image, 0x50), 1u);  // one import entry
+    ComPtr<ITypeLib> lib;
+    ComPtr<ITypeInfo> target;
+    ASSERT_EQ(FollowSavedReference(WithReference(live), &lib, &target), S_OK);
+    EXPECT_EQ(target.get(), font.get());
+}
+
+}  // namespace
