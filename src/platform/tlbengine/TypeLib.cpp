@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "platform/tlbengine/TypeLibEngine.h"
-#include "platform/tlbfiles/TypeLibFiles.h"
 
 namespace ole::engine {
 
@@ -696,16 +695,12 @@ std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
 
 namespace ole {
 
-HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppctlib) {
-    if (!ppctlib) return E_INVALIDARG;
-    *ppctlib = nullptr;
-    if (!szFile) return E_INVALIDARG;
+HRESULT CreateEditableTypeLib(SYSKIND syskind, std::u16string path, ICreateTypeLib2** out) {
+    if (!out) return E_INVALIDARG;
+    *out = nullptr;
     if (syskind < SYS_WIN16 || syskind > SYS_WIN64) return E_INVALIDARG;
-    // Created libraries save through the file writer and reach the standard
-    // library through the file layer's resolver.
-    RegisterFileServices();
-    auto* lib = new engine::LibraryImpl(syskind, std::u16string(szFile));
-    *ppctlib = static_cast<ICreateTypeLib2*>(lib);
+    auto* lib = new engine::LibraryImpl(syskind, std::move(path));
+    *out = static_cast<ICreateTypeLib2*>(lib);
     lib->AddRef();
     return S_OK;
 }

@@ -177,6 +177,11 @@ struct LibraryData {
 
 // ---- Entry points for the file readers and the writer ----
 
+// Makes an empty editable library (what CreateTypeLib2 hands out; the file
+// layer defines CreateTypeLib2 so that the library saves through its writer).
+// E_INVALIDARG for a null out-pointer or a SYSKIND outside SYS_WIN16..SYS_WIN64.
+HRESULT CreateEditableTypeLib(SYSKIND syskind, std::u16string path, ICreateTypeLib2** out);
+
 // Wraps data read from a file in a read-only library: it answers ITypeLib and
 // ITypeLib2 (not ICreateTypeLib2); its types answer ITypeInfo, ITypeInfo2 and
 // ITypeComp (not ICreateTypeInfo2). path is reported as the library's file.
@@ -203,7 +208,7 @@ HRESULT ResolveImportedLibrary(const GUID& lib, WORD major, WORD minor, LCID lci
 // Writes a laid-out library to path (the file writer). SaveAllChanges of a
 // created library lays out every type, then calls it with the library's data
 // and file name. Without a writer SaveAllChanges fails with E_NOTIMPL.
-// CreateTypeLib2 registers the file layer's writer and resolver first
+// The file layer's CreateTypeLib2 registers its writer and resolver first
 // (RegisterFileServices), so created libraries save and find stdole2.
 using TypeLibWriter = std::function<HRESULT(const LibraryData& data, const std::u16string& path)>;
 void SetTypeLibWriter(TypeLibWriter writer);

@@ -173,6 +173,9 @@ struct ICreateTypeLib2 : ICreateTypeLib {
     virtual HRESULT SetHelpStringDll(LPCOLESTR szFileName) = 0;
 };
 
+// The library entry points below are defined by the file layer
+// (platform/tlbfiles) and, for registered libraries, by the registry layer.
+
 // Creates an empty in-memory library. szFile is the file SaveAllChanges
 // writes; "" gives a library that is never saved. Null gives E_INVALIDARG.
 HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppctlib);

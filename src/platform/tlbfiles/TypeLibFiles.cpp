@@ -131,6 +131,16 @@ HRESULT Wrap(LibraryData&& data, std::u16string path, ITypeLib** out) {
 
 }  // namespace
 
+HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppctlib) {
+    if (!ppctlib) return E_INVALIDARG;
+    *ppctlib = nullptr;
+    if (!szFile) return E_INVALIDARG;
+    // Created libraries save through the file writer and reach the standard
+    // library through this layer's resolver.
+    RegisterFileServices();
+    return CreateEditableTypeLib(syskind, std::u16string(szFile), ppctlib);
+}
+
 void RegisterFileServices() {
     static std::once_flag once;
     std::call_once(once, [] {
