@@ -1,5 +1,6 @@
 #include "changes/Playback.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "changes/HistoryFile.h"
 #include "changes/modRecorder.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
@@ -31,13 +33,15 @@ bool IsReadOnly(const fs::path& file) {
     return !ec && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
+fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
+
 // A new empty file beside target, for writing target's next content into.
 fs::path NewFileBeside(const fs::path& target) {
     static std::atomic<unsigned> counter{0};
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path folder = FolderOf(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = folder / ("~" + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                                             std::to_string(counter++) + ".tmp");
+        const fs::path candidate =
+            folder / ("LEH" + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp");
         if (std::FILE* f = std::fopen(candidate.c_str(), "wx")) {
             std::fclose(f);
             return candidate;
@@ -47,12 +51,21 @@ fs::path NewFileBeside(const fs::path& target) {
     RaiseError(kErrPathFileAccess, ole::FromUtf8(folder.string()));
 }
 
+// Makes a rename in folder last through a crash (best effort: some file
+// systems cannot sync a folder).
+void SyncFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
 }  // namespace
 
 Playback::Playback(std::shared_ptr<IHistoryFile> historyFile, ChangeFactory factory)
     : historyFile_(std::move(historyFile)),
       factory_(factory ? std::move(factory) : ChangeFactory(modRecorder::CreateChangeFromKind)) {
-    if (!historyFile_) RaiseError(kErrInvalidArgument);
+    if (!historyFile_) historyFile_ = std::make_shared<HistoryFile>(factory_);
     cache_ = historyFile_->NewCache();
     current_ = items_.end();
 }
@@ -383,6 +396,7 @@ bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileNam
     fs::rename(temp, file, ec);
     if (ec) RaiseError(kErrPathFileAccess, ole::FromUtf8(file.string()));
     removeTemp.Dismiss();
+    SyncFolder(FolderOf(file));
     return true;
 }
 

@@ -39,8 +39,9 @@ public:
     using ChangeFactory = std::function<ChangePtr(uint8_t code)>;
 
     // historyFile reads and writes the history files and makes the reference
-    // cache; factory defaults to modRecorder::CreateChangeFromKind.
-    explicit Playback(std::shared_ptr<IHistoryFile> historyFile, ChangeFactory factory = {});
+    // cache (by default a HistoryFile making its changes with factory);
+    // factory defaults to modRecorder::CreateChangeFromKind.
+    explicit Playback(std::shared_ptr<IHistoryFile> historyFile = nullptr, ChangeFactory factory = {});
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
     ~Playback() override;

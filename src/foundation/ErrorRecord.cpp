@@ -44,6 +44,7 @@ std::u16string_view StandardErrorDescription(int32_t number) {
         case kErrTypeMismatch: return u"Type mismatch";
         case kErrInternal: return u"Internal error";
         case kErrFileNotFound: return u"File not found";
+        case kErrInputPastEnd: return u"Input past end of file";
         case kErrPathFileAccess: return u"Path/File access error";
         default: return {};
     }

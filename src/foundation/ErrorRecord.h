@@ -18,6 +18,7 @@ inline constexpr int32_t kErrSubscriptOutOfRange = 9;
 inline constexpr int32_t kErrTypeMismatch = 13;
 inline constexpr int32_t kErrInternal = 51;
 inline constexpr int32_t kErrFileNotFound = 53;
+inline constexpr int32_t kErrInputPastEnd = 62;
 inline constexpr int32_t kErrPathFileAccess = 75;
 inline constexpr int32_t kErrResourceNotFound = 326;
 

@@ -1,9 +1,14 @@
 #include "typelib/modMarbrel.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
+#include "foundation/RecordReader.h"
+#include "foundation/RecordWriter.h"
 #include "typelib/CustParameterInfo.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -380,13 +385,107 @@ bool VarTypeInfoEquals(tli::VarTypeInfo* first, tli::VarTypeInfo* second) {
 
 // ---- Values and object types ----
 
+ole::VARTYPE SubstituteVarType(ole::VARTYPE vt) {
+    switch (vt) {
+        case ole::VT_I1: return ole::VT_UI1;
+        case ole::VT_UI2: return ole::VT_I2;
+        case ole::VT_UI4:
+        case ole::VT_INT:
+        case ole::VT_UINT: return ole::VT_I4;
+        case ole::VT_I8:
+        case ole::VT_UI8: return ole::VT_CY;
+        default: return vt;
+    }
+}
+
 bool VariantsEqual(const ole::VARIANT& a, const ole::VARIANT& b) {
-    // Same type word, then equal values. The integer types without a type of
-    // their own in the history file compare by their data, which is what
-    // comparing them as their substitutes (I1 as UI1, UI2 as I2, UI4/INT/UINT
-    // as I4, I8/UI8 as CY) amounts to.
     if (a.vt != b.vt) return false;
-    return ole::VariantEqual(a, b);
+    switch (SubstituteVarType(a.vt)) {
+        case ole::VT_EMPTY:
+        case ole::VT_NULL: return true;
+        case ole::VT_UI1: return a.bVal == b.bVal;
+        case ole::VT_I2: return a.iVal == b.iVal;
+        case ole::VT_BOOL: return (a.boolVal != 0) == (b.boolVal != 0);
+        case ole::VT_I4:
+        case ole::VT_ERROR: return a.lVal == b.lVal;
+        case ole::VT_R4: return a.fltVal == b.fltVal;
+        case ole::VT_R8:
+        case ole::VT_DATE: return a.dblVal == b.dblVal;
+        case ole::VT_CY: return a.cyVal.int64 == b.cyVal.int64;
+        case ole::VT_BSTR: return ole::BstrView(a.bstrVal) == ole::BstrView(b.bstrVal);
+        case ole::VT_DECIMAL: return ole::VariantEqual(a, b);
+        default: return false;
+    }
+}
+
+namespace {
+
+// The size of the data of a VARTYPE as the history file stores it; -1 for
+// VT_BSTR (a String) and -2 for a type it has no record for.
+int DataSize(ole::VARTYPE vt) {
+    switch (vt) {
+        case ole::VT_EMPTY:
+        case ole::VT_NULL: return 0;
+        case ole::VT_UI1: return 1;
+        case ole::VT_I2:
+        case ole::VT_BOOL: return 2;
+        case ole::VT_I4:
+        case ole::VT_R4:
+        case ole::VT_ERROR: return 4;
+        case ole::VT_R8:
+        case ole::VT_CY:
+        case ole::VT_DATE: return 8;
+        case ole::VT_BSTR: return -1;
+        default: return -2;
+    }
+}
+
+}  // namespace
+
+void WriteVariant(RecordWriter& out, const ole::VARIANT& value) {
+    const ole::VARTYPE stored = SubstituteVarType(value.vt);
+    const int size = DataSize(stored);
+    if (size == -2) {
+        if (value.vt == ole::VT_DECIMAL)
+            RaiseError(kErrTypeMismatch, u"A Decimal value cannot be saved in a Library Edit History file.");
+        RaiseError(kErrTypeMismatch, u"A value of VARTYPE " + ole::FromUtf8(std::to_string(value.vt)) +
+                                         u" cannot be saved in a Library Edit History file.");
+    }
+    // The text is converted first, so that a text too long for the file
+    // leaves nothing written.
+    RecordWriter text;
+    if (size == -1) text.PutString(ole::BstrView(value.bstrVal));
+    out.PutInteger(static_cast<int16_t>(stored == value.vt ? 0 : value.vt));
+    out.PutInteger(static_cast<int16_t>(stored));
+    if (size == -1) {
+        out.PutBytes(text.Bytes());
+    } else {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value.llVal, sizeof bits);
+        for (int i = 0; i < size; ++i) out.PutByte(static_cast<uint8_t>(bits >> (8 * i)));
+    }
+}
+
+ole::Variant ReadVariant(RecordReader& in) {
+    const auto w = static_cast<ole::VARTYPE>(in.GetInteger());
+    const auto vt = static_cast<ole::VARTYPE>(in.GetInteger());
+    // Only the pairs WriteVariant writes.
+    const int size = DataSize(vt);
+    if (size == -2 || (w != 0 && (w == vt || SubstituteVarType(w) != vt))) in.Refuse();
+    ole::Variant value;
+    ole::VARIANT& v = value.get();
+    if (size == -1) {
+        const std::u16string text = in.GetString();
+        v.bstrVal = ole::SysAllocString(text);
+        if (!v.bstrVal) throw std::bad_alloc();
+    } else {
+        uint64_t bits = 0;
+        const std::span<const std::byte> data = in.GetBytes(static_cast<size_t>(size));
+        for (int i = size - 1; i >= 0; --i) bits = bits << 8 | static_cast<uint8_t>(data[static_cast<size_t>(i)]);
+        std::memcpy(&v.llVal, &bits, sizeof bits);
+    }
+    v.vt = w != 0 ? w : vt;
+    return value;
 }
 
 bool ResolveObjectTypeInfo(tli::VarTypeInfo* type) {

@@ -16,6 +16,11 @@
 #include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
+namespace zephrin {
+class RecordReader;
+class RecordWriter;
+}  // namespace zephrin
+
 namespace zephrin::modMarbrel {
 
 // ---- Unique names ----
@@ -97,9 +102,30 @@ bool ArrayBoundsEqual(tli::VarTypeInfo* first, tli::VarTypeInfo* second);
 
 // ---- Values and object types ----
 
-// False when the VARTYPEs differ; otherwise whether the values are equal.
-// Neither argument is modified.
+// False when the VARTYPEs differ (VT_I4 5 and VT_UI4 5 differ); otherwise
+// whether the values are equal, a type that the history file stores as a
+// substitute (WriteVariant) being compared as that substitute. Strings compare
+// exactly; Empty equals Empty and Null equals Null. Values that have no value
+// comparison (objects, arrays, references) are never equal. Neither argument
+// is modified.
 bool VariantsEqual(const ole::VARIANT& a, const ole::VARIANT& b);
+
+// The VARTYPE a value is stored as in the history file: VT_I1 as VT_UI1,
+// VT_UI2 as VT_I2, VT_UI4, VT_INT and VT_UINT as VT_I4, VT_I8 and VT_UI8 as
+// VT_CY (the data bytes unchanged); every other type as itself.
+ole::VARTYPE SubstituteVarType(ole::VARTYPE vt);
+
+// Writes a value as the history file holds it: an Integer w, an Integer
+// VARTYPE, then the data (none for Empty and Null; 1, 2, 4 or 8 bytes for the
+// numeric types; a String for VT_BSTR). A substituted type is written as its
+// substitute with w = its own VARTYPE; w is 0 otherwise. A value the file
+// cannot hold (Decimal, arrays, objects, references) raises error 13, a text
+// over 32,767 bytes error 6; nothing is written then.
+void WriteVariant(RecordWriter& out, const ole::VARIANT& value);
+// Reads what WriteVariant wrote, giving a substituted value its own type back.
+// A w and VARTYPE pair that WriteVariant does not write is refused (error 5
+// with the reader's format text).
+ole::Variant ReadVariant(RecordReader& in);
 
 // True for VT_DISPATCH and VT_UNKNOWN, and for a user-defined interface,
 // dispinterface or coclass, aliases being followed to what they name. False
