@@ -39,7 +39,10 @@ void WriteChangeRecords(HistoryFileWriter& out, const std::list<ChangeNode>& ite
             if (!IsStatelessKind(code)) item.Change->Save(out, out.Version());
         } catch (ErrorRecord& e) {
             // Name the item, so that the user knows which change cannot be saved.
-            e.Description = u"The history item \"" + item.Text + u"\" cannot be saved: " + e.Description;
+            constexpr size_t kShownText = 80;
+            const std::u16string shown =
+                item.Text.size() > kShownText ? item.Text.substr(0, kShownText) + u"..." : item.Text;
+            e.Description = u"The history item \"" + shown + u"\" cannot be saved: " + e.Description;
             throw;
         }
     }

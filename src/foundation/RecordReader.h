@@ -25,6 +25,8 @@ public:
     int32_t GetLong();
     // An Integer Boolean: any value other than 0 is True.
     bool GetBoolean() { return GetInteger() != 0; }
+    // A Byte Boolean: any value other than 0 is True.
+    bool GetByteBoolean() { return GetByte() != 0; }
     ole::GUID GetGuid();
     // An Integer count, then that many bytes; a negative count is refused.
     std::u16string GetString();
