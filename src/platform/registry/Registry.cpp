@@ -147,6 +147,13 @@ void Registry::finish() {
     for (Hive hive : {Hive::LocalMachine, Hive::CurrentUser})
         if (const Key* from = root(hive).open("Software\\Classes")) classes->mergeFrom(*from);
     win32.setValue({"", REG_SZ, std::string(kStdOlePath), kBuiltInSource});
+    Key& old = classes->createSubkey("TypeLib").createSubkey(kStdOleGuid).createSubkey("1.0");
+    Key& oldWin32 = old.createSubkey("0").createSubkey("win32");
+    if (const Value* path = oldWin32.defaultValue(); !path || !path->isString() || path->data.empty()) {
+        if (!old.defaultValue()) old.setValue({"", REG_SZ, "OLE Automation", kBuiltInSource});
+        if (!old.findSubkey("FLAGS")) old.createSubkey("FLAGS").setValue({"", REG_SZ, "1", kBuiltInSource});
+        oldWin32.setValue({"", REG_SZ, std::string(kStdOle32Path), kBuiltInSource});
+    }
     classes->finish();
     classes_ = std::move(classes);
 }

@@ -94,8 +94,10 @@ std::shared_ptr<const Registry> DefaultRegistry();
 // Replaces it (tests); nullptr makes the next use read the environment again.
 void SetDefaultRegistry(std::shared_ptr<const Registry> registry);
 
-// The built-in OLE Automation library: always registered as version 2.0.
+// The built-in OLE Automation library: always registered as version 2.0, and
+// as version 1.0 unless the registry files register that version themselves.
 inline constexpr std::string_view kStdOleGuid = "{00020430-0000-0000-C000-000000000046}";
 inline constexpr std::string_view kStdOlePath = "stdole2.tlb";
+inline constexpr std::string_view kStdOle32Path = "stdole32.tlb";
 
 }  // namespace reg

@@ -494,30 +494,23 @@ void CollectRefs(const TypeDescData& t, std::array<bool, kTypeCount>& used) {
     for (const TypeDescData& e : t.element) CollectRefs(e, used);
 }
 
-std::shared_ptr<LibraryData> BuildStdOle2() {
+std::shared_ptr<LibraryData> NewStdOle(WORD major) {
     auto lib = std::make_shared<LibraryData>();
     lib->name = u"stdole";
     lib->guid = kStdOleLibGuid;
     lib->lcid = 0;
     lib->syskind = SYS_WIN32;
-    lib->majorVersion = 2;
+    lib->majorVersion = major;
     lib->minorVersion = 0;
     lib->docString = u"OLE Automation";
+    return lib;
+}
 
-    auto append = [&](std::vector<TypeData> more) {
-        for (TypeData& t : more) lib->types.push_back(std::move(t));
-    };
-    append(RecordTypes());
-    append(BaseInterfaces());
-    append(OleAliases());
-    append(FontTypes());
-    append(PictureTypes());
-    lib->types.push_back(StdFunctions());
-    append(FontEventTypes());
-
+// Gives every type the library's LCID and adds the Internal refs.
+void FinishStdOle(LibraryData& lib) {
     std::array<bool, kTypeCount> used{};
-    for (TypeData& t : lib->types) {
-        t.lcid = lib->lcid;
+    for (TypeData& t : lib.types) {
+        t.lcid = lib.lcid;
         CollectRefs(t.aliasType, used);
         for (const ImplTypeData& i : t.implTypes) used[i.href / 0x64] = true;
         for (const VarData& v : t.vars) CollectRefs(v.type, used);
@@ -532,10 +525,74 @@ std::shared_ptr<LibraryData> BuildStdOle2() {
         r.href = HrefOf(i);
         r.kind = RefKind::Internal;
         r.typeIndex = i;
-        lib->refs.push_back(std::move(r));
+        lib.refs.push_back(std::move(r));
     }
+}
+
+std::shared_ptr<LibraryData> BuildStdOle2() {
+    auto lib = NewStdOle(2);
+    auto append = [&](std::vector<TypeData> more) {
+        for (TypeData& t : more) lib->types.push_back(std::move(t));
+    };
+    append(RecordTypes());
+    append(BaseInterfaces());
+    append(OleAliases());
+    append(FontTypes());
+    append(PictureTypes());
+    lib->types.push_back(StdFunctions());
+    append(FontEventTypes());
+    FinishStdOle(*lib);
     return lib;
 }
+
+// Version 1.0 holds the records and base interfaces of version 2.0, in the
+// same order (so the same HREFTYPEs), with no type flags; the library itself
+// is restricted.
+std::shared_ptr<LibraryData> BuildStdOle32() {
+    auto lib = NewStdOle(1);
+    lib->libFlags = LIBFLAG_FRESTRICTED;
+    lib->types = RecordTypes();
+    for (TypeData& t : BaseInterfaces()) lib->types.push_back(std::move(t));
+    for (TypeData& t : lib->types) t.flags = 0;
+    FinishStdOle(*lib);
+    return lib;
+}
+
+// One process-wide library object over the given data, created on the first
+// call and never released, so every caller (and every reference resolved to
+// it) sees the same object. A failed creation is retried on the next call.
+class BuiltinLibrary {
+public:
+    BuiltinLibrary(std::shared_ptr<const LibraryData> (*data)(), std::u16string_view path) : data_(data), path_(path) {}
+
+    HRESULT Get(ITypeLib** out) {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!library_) {
+            std::shared_ptr<const LibraryData> data;
+            try {
+                data = data_();
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+            HRESULT hr = CreateLoadedTypeLib(std::move(data), std::u16string(path_), &library_);
+            if (FAILED(hr)) {
+                library_ = nullptr;
+                return hr;
+            }
+        }
+        library_->AddRef();
+        *out = library_;
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<const LibraryData> (*data_)();
+    std::u16string_view path_;
+    std::mutex mutex_;
+    ITypeLib* library_ = nullptr;
+};
 
 }  // namespace
 
@@ -544,31 +601,19 @@ std::shared_ptr<const LibraryData> GetStdOle2Data() {
     return data;
 }
 
+std::shared_ptr<const LibraryData> GetStdOle32Data() {
+    static const std::shared_ptr<const LibraryData> data = BuildStdOle32();
+    return data;
+}
+
 HRESULT GetBuiltinStdOle2(ITypeLib** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    // The library lives for the whole process: it is created once and never
-    // released, so every caller (and every reference resolved to it) sees the
-    // same object. A failed creation is retried on the next call.
-    static std::mutex mutex;
-    static ITypeLib* library = nullptr;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!library) {
-        std::shared_ptr<const LibraryData> data;
-        try {
-            data = GetStdOle2Data();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-        HRESULT hr = CreateLoadedTypeLib(std::move(data), u"stdole2.tlb", &library);
-        if (FAILED(hr)) {
-            library = nullptr;
-            return hr;
-        }
-    }
-    library->AddRef();
-    *out = library;
-    return S_OK;
+    static BuiltinLibrary library(GetStdOle2Data, kStdOle2File);
+    return library.Get(out);
+}
+
+HRESULT GetBuiltinStdOle32(ITypeLib** out) {
+    static BuiltinLibrary library(GetStdOle32Data, kStdOle32File);
+    return library.Get(out);
 }
 
 }  // namespace ole

@@ -198,8 +198,9 @@ HRESULT GetTypeLibFilePath(ITypeLib* lib, std::u16string* path);
 
 // Resolves an imported reference's library by GUID, version and LCID. Set once
 // by the file layer (already-loaded libraries, the built-in stdole2, then the
-// registry). Consulted lazily, when an Imported ref is first followed, and for
-// the standard library's IDispatch ({00020430-0000-0000-C000-000000000046} 2.0).
+// registry, then the built-in stdole 1.0). Consulted lazily, when an Imported
+// ref is first followed, and for the standard library's IDispatch
+// ({00020430-0000-0000-C000-000000000046} 2.0).
 using ImportResolver = std::function<HRESULT(const GUID& lib, WORD major, WORD minor, LCID lcid, ITypeLib** out)>;
 void SetImportResolver(ImportResolver resolver);
 // Calls the resolver; TYPE_E_CANTLOADLIBRARY when none is set.

@@ -182,7 +182,8 @@ HRESULT CreateTypeLib2(SYSKIND syskind, LPCOLESTR szFile, ICreateTypeLib2** ppct
 
 // Loads a library file (MSFT, SLTG or a PE image with a TYPELIB resource;
 // "path\N" picks resource N). The same path gives the same library object.
-// The bare name "stdole2.tlb" gives the built-in standard library.
+// The bare names "stdole2.tlb" and "stdole32.tlb" give the built-in standard
+// library, version 2.0 and 1.0.
 HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
 HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 // Loads a library from bytes already in memory; path is reported as its file.

@@ -67,13 +67,13 @@ void SweepLocked(Cache& cache) {
     }
 }
 
-bool IsBareStdOle2(std::u16string_view name) {
-    constexpr std::u16string_view kName = u"stdole2.tlb";
-    if (name.size() != kName.size()) return false;
+// A bare file name (no folder), compared without case with a lower-case one.
+bool IsBareName(std::u16string_view name, std::u16string_view lower) {
+    if (name.size() != lower.size()) return false;
     for (size_t i = 0; i < name.size(); ++i) {
         char16_t c = name[i];
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        if (c != kName[i]) return false;
+        if (c != lower[i]) return false;
     }
     return true;
 }
@@ -97,7 +97,8 @@ HRESULT ReadFile(const fs::path& path, std::vector<std::byte>* out) {
 }
 
 // The resolver of imported references: libraries already loaded, then the
-// built-in stdole2, then the registry.
+// built-in stdole2, then the registry, then (for stdole 1.0, which every
+// system registers) the built-in stdole 1.0.
 HRESULT ResolveLibrary(const GUID& guid, WORD major, WORD minor, LCID lcid, ITypeLib** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -116,6 +117,7 @@ HRESULT ResolveLibrary(const GUID& guid, WORD major, WORD minor, LCID lcid, ITyp
     if (found) return found.CopyTo(out);
     if (guid == kStdOleLibGuid && major == 2) return GetBuiltinStdOle2(out);
     HRESULT hr = LoadRegTypeLib(guid, major, minor, lcid, out);
+    if (FAILED(hr) && guid == kStdOleLibGuid && major == 1 && minor == 0) hr = GetBuiltinStdOle32(out);
     // The library a reference needs cannot be loaded, whatever the registry said.
     return SUCCEEDED(hr) ? hr : TYPE_E_CANTLOADLIBRARY;
 }
@@ -187,7 +189,8 @@ HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND, ITypeLib** pptlib) {
     if (!szFile) return E_INVALIDARG;
     RegisterFileServices();
     std::u16string_view spec(szFile);
-    if (IsBareStdOle2(spec)) return GetBuiltinStdOle2(pptlib);
+    if (IsBareName(spec, kStdOle2File)) return GetBuiltinStdOle2(pptlib);
+    if (IsBareName(spec, kStdOle32File)) return GetBuiltinStdOle32(pptlib);
 
     std::u16string file;
     unsigned resourceId = 1;

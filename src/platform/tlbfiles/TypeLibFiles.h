@@ -15,7 +15,7 @@
 namespace ole {
 
 // Registers the import resolver (loaded libraries, the built-in stdole2, the
-// registry) and the MSFT writer with the engine. Idempotent; LoadTypeLibEx and
+// registry, the built-in stdole 1.0) and the MSFT writer with the engine. Idempotent; LoadTypeLibEx and
 // LoadTypeLibFromMemory call it.
 void RegisterFileServices();
 

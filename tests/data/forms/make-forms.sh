@@ -11,6 +11,7 @@
 #               that differ
 #   unresolved  types that use a library that can't be found (gone.tlb is
 #               made to compile it, then deleted)
+#   stdole32    a dual and a dispinterface over types of stdole version 1.0
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 refdump="${1:-/work/shared/tools/reference-dump}"
@@ -23,6 +24,7 @@ widl -o values.tlb values.idl
 widl -o libhelp.tlb libhelp.idl
 widl -o "$tmp/gone.tlb" gone.idl
 widl -o unresolved.tlb unresolved.idl
+widl -o stdole32.tlb stdole32.idl
 
 # widl writes "" as a string of length 0 and a module's function count as its
 # size; the platform's compiler stores "" inline and every module with size 2.
@@ -57,6 +59,6 @@ for t in range(n):
 open(path, 'wb').write(b)
 PY
 
-for f in dispatch values libhelp unresolved; do
+for f in dispatch values libhelp unresolved stdole32; do
   "$refdump" "$f.tlb" > "$f.dump"
 done

@@ -60,9 +60,11 @@ TEST(RegisteredTypeLib, VersionsAreHexadecimalAndLocalesFallBackToPrimaryLanguag
 TEST(RegisteredTypeLib, TheStandardLibraryIsAlwaysRegisteredAsBuiltIn) {
     Registry empty;
     EXPECT_EQ(Find(empty, 2, 0, 0x409, ole::kStdOleLibGuid), "stdole2.tlb");
-    EXPECT_EQ(Find(empty, 1, 0, 0, ole::kStdOleLibGuid), "not registered");
+    EXPECT_EQ(Find(empty, 1, 0, 0, ole::kStdOleLibGuid), "stdole32.tlb");
+    EXPECT_EQ(Find(empty, 1, 1, 0, ole::kStdOleLibGuid), "not registered");
 
-    // Even a registration in the files doesn't move it; its other versions stay.
+    // Even a registration in the files doesn't move version 2.0; version 1.0
+    // registered there is the file registered.
     Registry wine;
     wine.loadText("WINE REGISTRY Version 2\n"
                   "[Software\\\\Classes\\\\Typelib\\\\{00020430-0000-0000-C000-000000000046}\\\\1.0\\\\0\\\\win32] 1\n"

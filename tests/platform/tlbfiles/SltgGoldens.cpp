@@ -348,12 +348,14 @@ LibraryData Inheritance(bool full)
 
 // What older compilers store and the reference dumper does not show: the
 // library's LCID, help strings of types and members, and a dual whose stored
-// flags lack FDISPATCHABLE.
+// flags lack FDISPATCHABLE. Its IDispatch comes from stdole version 1.0.
 LibraryData Older()
 {
     LibraryData l = Library(u"SltgOlder", G(0x5E170030, 0x30));
     l.docString = u"Older form";
     l.imports.push_back(StdOle());
+    l.imports.back().majorVersion = 1;
+    l.imports.back().fileName = u"stdole32.tlb";
     l.refs.push_back(Imported(1, 0, 4));  // IDispatch
     TypeData e = Type(u"Tone", TKIND_ENUM, G(0x5E170031, 0x31), 0, 4, 4);
     e.docString = u"Tones of a pen";

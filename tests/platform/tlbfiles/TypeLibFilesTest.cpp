@@ -1,6 +1,7 @@
 // Loading libraries from files: recognition by content, TYPELIB resources of
 // PE images ("path\N"), one object per path, read-only libraries, the bare
-// name of the standard library and lazily resolved imports.
+// names of the standard library (versions 2.0 and 1.0) and lazily resolved
+// imports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,11 +13,15 @@
 #include <vector>
 
 #include "support/EngineTestSupport.h"
+#include "platform/registry/RegTypeLib.h"
+#include "platform/registry/Registry.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbengine/StdOle2.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
+#include "tools/CopyTypeLib.h"
+#include "tools/DumpTypeLib.h"
 
 namespace {
 
@@ -226,6 +231,73 @@ TEST(TypeLibFilesSpec, SplitsOnlyATrailingNumber) {
     ASSERT_TRUE(SplitResourceSpec(u"dir\\x1.dll", &path, &id));
     EXPECT_EQ(u"dir\\x1.dll", path);
     EXPECT_FALSE(SplitResourceSpec(u"x.dll\\70000", &path, &id));
+}
+
+// stdole 1.0 (stdole32.tlb), which older libraries import, is built in: it
+// prints as the reference dump of the system's stdole32.tlb (whose compiler's
+// custom data aside) and is what the bare name and the registry without files
+// give.
+TEST(StdOle32, PrintsAsThePlatformsStdole32AndIsRegisteredWithoutFiles) {
+    std::string dump;
+    ASSERT_EQ(tlbtools::DumpTypeLibFile(u"STDOLE32.TLB", &dump), S_OK);
+    std::string expected = testsupport::ReadText(std::string(ZEPHRIN_TEST_DATA_DIR) + "/stdole/stdole32.dump");
+    for (size_t at; (at = expected.find("  custdata {DE77BA6")) != std::string::npos;)
+        expected.erase(at, expected.find('\n', at) + 1 - at);
+    EXPECT_EQ(tlbtools::WithCrLf(dump), expected);
+
+    reg::SetDefaultRegistry(std::make_shared<reg::Registry>());
+    ComPtr<ITypeLib> bare, registered, builtin;
+    ASSERT_EQ(GetBuiltinStdOle32(builtin.put()), S_OK);
+    EXPECT_EQ(LoadTypeLibEx(u"stdole32.tlb", REGKIND_NONE, bare.put()), S_OK);
+    EXPECT_EQ(LoadRegTypeLib(kStdOleLibGuid, 1, 0, 0x409, registered.put()), S_OK);
+    EXPECT_EQ(bare.get(), builtin.get());
+    EXPECT_EQ(registered.get(), builtin.get());
+    EXPECT_EQ(LoadRegTypeLib(kStdOleLibGuid, 1, 1, 0, registered.put()), TYPE_E_LIBNOTREGISTERED);
+    reg::SetDefaultRegistry(nullptr);
+}
+
+// A library's references into stdole 1.0 resolve to the file the registry
+// names for it; to the built-in library when that file is missing.
+TEST(StdOle32, ARegisteredFileComesBeforeTheBuiltInOne) {
+    RegisterFileServices();
+    SetTypeLibWriter(WriteMsftTypeLib);
+    testsupport::TempDir dir;
+    const std::string saved = (dir / "stdole32.tlb").string();
+    {
+        ComPtr<ITypeLib> builtin;
+        ComPtr<ICreateTypeLib2> copy;
+        ASSERT_EQ(GetBuiltinStdOle32(builtin.put()), S_OK);
+        ASSERT_EQ(CreateTypeLib2(SYS_WIN32, FromUtf8(saved).c_str(), copy.put()), S_OK);
+        ASSERT_EQ(tlbtools::CopyTypeLib(builtin.get(), copy.get()), S_OK);
+        ASSERT_EQ(copy->SaveAllChanges(), S_OK);
+    }
+    auto dispatchFileWith = [&](const std::string& registered) {
+        auto registry = std::make_shared<reg::Registry>();
+        registry->loadText("REGEDIT4\n[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\1.0\\0\\win32]\n"
+                           "@=\"" + registered + "\"\n",
+                           dir / "stdole.reg");
+        reg::SetDefaultRegistry(registry);
+        std::u16string path;
+        ComPtr<ITypeLib> lib, container;
+        ComPtr<ITypeInfo> dual, dispatch;
+        std::u16string name = u"IOldDual";
+        MEMBERID id = 0;
+        USHORT found = 1;
+        const std::string form = std::string(ZEPHRIN_TEST_DATA_DIR) + "/forms/stdole32.tlb";
+        EXPECT_EQ(LoadTypeLibEx(FromUtf8(form).c_str(), REGKIND_NONE, lib.put()), S_OK);
+        HREFTYPE href = 0;
+        UINT index = 0;
+        if (lib && SUCCEEDED(lib->FindName(name.data(), 0, dual.put(), &id, &found)) && found == 1 &&
+            SUCCEEDED(dual->GetRefTypeOfImplType(0, &href)) && SUCCEEDED(dual->GetRefTypeInfo(href, dispatch.put()))) {
+            if (SUCCEEDED(dispatch->GetContainingTypeLib(container.put(), &index))) {
+                EXPECT_EQ(GetTypeLibFilePath(container.get(), &path), S_OK);
+            }
+        }
+        reg::SetDefaultRegistry(nullptr);
+        return ToUtf8(path);
+    };
+    EXPECT_EQ(dispatchFileWith("stdole32-missing.tlb"), "stdole32.tlb");
+    EXPECT_EQ(dispatchFileWith("stdole32.tlb"), std::filesystem::weakly_canonical(saved).string());
 }
 
 }  // namespace
