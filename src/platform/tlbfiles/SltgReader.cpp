@@ -76,6 +76,7 @@ struct RefTarget {
     bool internal = true;
     int index = 0;      // type index (in this library or the imported one)
     int importLib = -1; // index in LibraryData::imports
+    bool missing = false; // leads nowhere: a type number past the library's types
 };
 
 struct TypeRefs {
@@ -356,7 +357,7 @@ private:
             RefTarget t;
             t.index = static_cast<int>(index);
             if (lib == 0xFFFF) {
-                Need(t.index < static_cast<int>(descriptors_.size()));
+                t.missing = t.index >= static_cast<int>(descriptors_.size());
             } else {
                 Need(lib <= 0xFFFF);
                 t.internal = false;
@@ -402,9 +403,20 @@ private:
     }
 
     // The HREFTYPE of a reference target: own types 4 * index (+2 for the
-    // interface half of a dual), imported types 4 * k + 1.
+    // interface half of a dual), imported types 4 * k + 1, and 3 for every
+    // reference that leads nowhere.
     HREFTYPE Href(const RefTarget& t, bool dualHalf = false)
     {
+        if (t.missing) {
+            constexpr HREFTYPE kNowhere = 3;
+            if (refIndex_.emplace(kNowhere, lib_.refs.size()).second) {
+                RefData r;
+                r.href = kNowhere;
+                r.kind = RefKind::Missing;
+                lib_.refs.push_back(std::move(r));
+            }
+            return kNowhere;
+        }
         if (t.internal) {
             HREFTYPE h = static_cast<HREFTYPE>(t.index) * 4 + (dualHalf ? 2 : 0);
             if (refIndex_.emplace(h, lib_.refs.size()).second) {
@@ -433,9 +445,12 @@ private:
         return h;
     }
 
+    // A reference index past the type's reference table (or of a type with
+    // none) leaves the library readable, as the platform reads it: the
+    // reference leads nowhere.
     HREFTYPE RefByIndex(const TypeRefs& refs, size_t index)
     {
-        Need(index < refs.targets.size());
+        if (index >= refs.targets.size()) return Href(RefTarget{true, 0, -1, true});
         return Href(refs.targets[index]);
     }
 

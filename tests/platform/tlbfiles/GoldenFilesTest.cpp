@@ -205,6 +205,7 @@ TEST(SltgGoldens, WriteImagesWhenAsked) {
     if (!dir) GTEST_SKIP() << "ZEPHRIN_SLTG_OUT not set";
     auto goldens = sltgtest::Goldens();
     goldens.push_back(sltgtest::OlderForm());
+    goldens.push_back(sltgtest::NowhereForm());
     for (const auto& g : goldens) {
         auto img = sltgtest::BuildSltg(g.data);
         std::ofstream f(fs::path(dir) / (g.name + ".tlb"), std::ios::binary);

@@ -4,8 +4,9 @@
 // FDISPATCHABLE, dispinterfaces declared over an interface, empty strings
 // stored inline, modules of size 2, differing library help contexts, and
 // types that use a library that can't be found, types of stdole version 1.0
-// (stdole32.tlb); and an SLTG library of what older compilers store
-// (tests/data/sltg/older). Each reads as the platform prints it, and a copy
+// (stdole32.tlb); and SLTG libraries of what older compilers store
+// (tests/data/sltg/older) and with references past their types' reference
+// tables (tests/data/sltg/nowhere). Each reads as the platform prints it, and a copy
 // made through the creation interfaces reads the same. No registry is read:
 // stdole 1.0, which every system registers, is built in.
 #include <gtest/gtest.h>
@@ -235,3 +236,21 @@ TEST(LibraryForms, OlderSltgReadsTheDocumentedLcidAndHelpStrings) {
 }
 
 }  // namespace
+
+// An SLTG library whose references lie past their types' reference tables
+// (one type has no table at all) reads as the platform reads it: each such
+// reference leads nowhere (nowhere.dump: the reference dump). A copy needs
+// every referenced type, so it is refused before anything is written.
+TEST(LibraryForms, SltgReferencesPastTheTableLeadNowhere) {
+    const fs::path dir = fs::path(ZEPHRIN_TEST_DATA_DIR) / "sltg";
+    EXPECT_TRUE(sltgtest::BuildSltg(sltgtest::NowhereForm().data) == ReadBytes(dir / "nowhere.tlb"));
+    EXPECT_EQ(DumpOf(dir / "nowhere.tlb"), ReadText(dir / "nowhere.dump"));
+
+    ComPtr<ITypeLib> lib = Load(dir / "nowhere.tlb");
+    ASSERT_TRUE(lib);
+    testsupport::TempDir temp;
+    std::string failed;
+    EXPECT_EQ(Copy(lib.get(), temp / "copy.tlb", &failed), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(failed, "GetRefTypeInfo");
+    EXPECT_FALSE(fs::exists(temp / "copy.tlb"));
+}

@@ -222,8 +222,12 @@ private:
         Out md;                      // member data
     };
 
+    // A reference that leads nowhere (RefKind::Missing) gets an index past
+    // any reference table.
     uint16_t RefIndex(TypeCtx& c, HREFTYPE h)
     {
+        auto r = std::find_if(lib_.refs.begin(), lib_.refs.end(), [&](const RefData& d) { return d.href == h; });
+        if (r != lib_.refs.end() && r->kind == RefKind::Missing) return kNowhere;
         auto it = std::find(c.refs.begin(), c.refs.end(), h);
         if (it == c.refs.end()) {
             c.refs.push_back(h);
@@ -702,6 +706,7 @@ private:
     }
 
     static constexpr uint16_t kImplRefScale = 1;
+    static constexpr uint16_t kNowhere = 0x3FFF;
 
     const LibraryData& lib_;
     BuildOptions options_;

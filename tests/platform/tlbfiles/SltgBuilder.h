@@ -11,7 +11,8 @@
 // variables with member id, kind, type, offset or constant value, VARFLAGS,
 // doc string and help context; implemented types; aliases. References go to
 // types of the library itself or, by index, to types of imported libraries
-// (RefKind::Imported with byGuid false). Anything else (custom data, help
+// (RefKind::Imported with byGuid false); a RefKind::Missing reference is
+// written with an index past the type's reference table. Anything else (custom data, help
 // string contexts, default values, DLL entries) throws std::invalid_argument.
 #pragma once
 

@@ -373,9 +373,54 @@ LibraryData Older()
     return l;
 }
 
+// References whose index lies past the type's reference table (an alias
+// whose type has no table at all among them): the library reads, and each
+// such reference leads nowhere.
+LibraryData Nowhere()
+{
+    LibraryData l = Library(u"SltgNowhere", G(0x5E170040, 0x40));
+    l.lcid = 0;
+    l.imports.push_back(StdOle());
+    l.refs = {Internal(0, 0), Internal(4, 1), Internal(12, 3), Imported(1, 0, 3)};
+    RefData nowhere;
+    nowhere.href = 3;
+    nowhere.kind = RefKind::Missing;
+    l.refs.push_back(nowhere);
+    TypeData e = Type(u"Shade", TKIND_ENUM, G(0x5E170041, 0x41), 0, 4, 4);
+    e.vars.push_back(Const(u"Light", 0x40000000, VT_I4, Variant::Int(0)));
+    l.types.push_back(e);
+    TypeData known = Type(u"ShadeAlias", TKIND_ALIAS, GUID{}, 0, 4, 4);
+    known.aliasType = Udt(0);
+    l.types.push_back(known);
+    TypeData lost = Type(u"Lost", TKIND_ALIAS, GUID{}, 0, 4, 4);
+    lost.aliasType = Udt(3);
+    l.types.push_back(lost);
+    TypeData i = Type(u"IPaint", TKIND_INTERFACE, G(0x5E170042, 0x42), 0, 4, 4, 20);
+    i.implTypes.push_back({1, 0, {}});
+    i.funcs.push_back(Func(u"Fill", 0x60010000, FUNC_PUREVIRTUAL, INVOKE_FUNC, T(VT_HRESULT), 12,
+                           {Param(u"shade", Udt(0), PARAMFLAG_FIN), Param(u"where", Ptr(Udt(3)), PARAMFLAG_FIN)}));
+    i.funcs.push_back(Func(u"Mix", 0x60010001, FUNC_PUREVIRTUAL, INVOKE_FUNC, T(VT_HRESULT), 16,
+                           {Param(u"shade", Udt(4), PARAMFLAG_FIN)}));
+    l.types.push_back(i);
+    TypeData d = Type(u"DPaint", TKIND_DISPATCH, G(0x5E170043, 0x43), TYPEFLAG_FDISPATCHABLE, 4, 4, 28);
+    d.implTypes.push_back({3, 0, {}});
+    VarData tone = Field(u"Tone", 1, Udt(0), 0);
+    tone.varkind = VAR_DISPATCH;
+    d.vars.push_back(tone);
+    l.types.push_back(d);
+    TypeData c = Type(u"Painter", TKIND_COCLASS, G(0x5E170044, 0x44), TYPEFLAG_FCANCREATE, 4, 4);
+    c.implTypes.push_back({12, IMPLTYPEFLAG_FDEFAULT, {}});
+    c.implTypes.push_back({3, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, {}});
+    l.types.push_back(c);
+    FinishTypes(l);
+    return l;
+}
+
 }  // namespace
 
 Golden OlderForm() { return {"older", Older()}; }
+
+Golden NowhereForm() { return {"nowhere", Nowhere()}; }
 
 std::vector<Golden> Goldens() { return {{"kinds", Kinds(false)}, {"objects", Objects(false)}, {"inheritance", Inheritance(false)}}; }
 

@@ -26,6 +26,8 @@ std::vector<Golden> FullDescriptions();
 // show (the LCID, help strings of types and members) and a dual whose stored
 // flags lack FDISPATCHABLE.
 Golden OlderForm();
+// A library whose references lie past their types' reference tables.
+Golden NowhereForm();
 
 }  // namespace ole::sltgtest
 
