@@ -13,6 +13,9 @@ namespace {
 constexpr MEMBERID kFuncIdBase = 0x60000000;
 constexpr MEMBERID kVarIdBase = 0x40000000;
 constexpr size_t kMaxChain = 64;
+// Types laid out inside one another (records in records, aliases of aliases)
+// are sized recursively: deeper nesting fails rather than exhaust the stack.
+constexpr size_t kMaxNesting = 256;
 
 bool IsProperty(INVOKEKIND k) { return k == INVOKE_PROPERTYGET || k == INVOKE_PROPERTYPUT || k == INVOKE_PROPERTYPUTREF; }
 
@@ -222,7 +225,7 @@ namespace {
 
 struct SizeCtx {
     LibraryImpl* lib;
-    std::vector<TypeInfoImpl*>& visiting;
+    LayoutPass& pass;
 };
 
 // The packing a type's alignment setting stands for (0 means 64K).
@@ -257,7 +260,7 @@ HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align
                 *align = static_cast<WORD>(ctx.lib->PtrSize());
                 return S_OK;
             }
-            return r->Owner()->InstanceSize(size, align, ctx.visiting);
+            return r->Owner()->InstanceSize(size, align, ctx.pass);
         }
         ComPtr<ITypeInfo> ti;
         if (FAILED(ctx.lib->ResolveRef(t.href, ti.put())) || !ti) return TYPE_E_UNDEFINEDTYPE;
@@ -273,18 +276,27 @@ HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align
 
 }  // namespace
 
-HRESULT TypeInfoImpl::InstanceSize(ULONG* size, WORD* align, std::vector<TypeInfoImpl*>& visiting) {
+HRESULT TypeInfoImpl::InstanceSize(ULONG* size, WORD* align, LayoutPass& pass) {
     const TypeData& d = *data_;
     const int ptr = lib_->PtrSize();
     switch (d.kind) {
         case TKIND_RECORD:
         case TKIND_UNION:
         case TKIND_ALIAS: {
-            Layout l;
-            HRESULT hr = ComputeLayout(l, visiting);
-            if (FAILED(hr)) return hr;
-            *size = l.cbSizeInstance;
-            *align = l.cbAlignment;
+            LayoutPass::Size known;
+            if (auto it = pass.instances.find(this); it != pass.instances.end()) {
+                known = it->second;
+            } else {
+                Layout l;
+                known.hr = ComputeLayout(l, pass);
+                known.size = l.cbSizeInstance;
+                known.align = l.cbAlignment;
+                // A cycle is found from where the walk entered it: not kept.
+                if (known.hr != TYPE_E_CIRCULARTYPE) pass.instances.emplace(this, known);
+            }
+            if (FAILED(known.hr)) return known.hr;
+            *size = known.size;
+            *align = known.align;
             return S_OK;
         }
         case TKIND_ENUM:
@@ -304,23 +316,30 @@ HRESULT TypeInfoImpl::InstanceSize(ULONG* size, WORD* align, std::vector<TypeInf
     }
 }
 
-HRESULT TypeInfoImpl::VtableSize(WORD* size, std::vector<TypeInfoImpl*>& visiting) {
+HRESULT TypeInfoImpl::VtableSize(WORD* size, LayoutPass& pass) {
     if (data_->kind != TKIND_INTERFACE) {
         *size = data_->cbSizeVft;
         return S_OK;
     }
+    if (auto it = pass.vtables.find(this); it != pass.vtables.end()) {
+        *size = it->second;
+        return S_OK;
+    }
     Layout l;
-    HRESULT hr = ComputeLayout(l, visiting);
+    HRESULT hr = ComputeLayout(l, pass);
     if (hr == TYPE_E_CIRCULARTYPE) return hr;
     // A base that cannot be laid out in its present state keeps its last vtable size.
     *size = SUCCEEDED(hr) ? l.cbSizeVft : data_->cbSizeVft;
+    pass.vtables.emplace(this, *size);
     return S_OK;
 }
 
 // ---- LayOut ----
 
-HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& visiting) {
+HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
+    std::vector<TypeInfoImpl*>& visiting = pass.visiting;
     if (std::find(visiting.begin(), visiting.end(), this) != visiting.end()) return TYPE_E_CIRCULARTYPE;
+    if (visiting.size() >= kMaxNesting) return TYPE_E_SIZETOOBIG;
     visiting.push_back(this);
     struct Pop {
         std::vector<TypeInfoImpl*>& v;
@@ -349,7 +368,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
 
     std::vector<ChainLink> chain;
     int depth = 0;
-    SizeCtx sctx{lib_, visiting};
+    SizeCtx sctx{lib_, pass};
 
     switch (d.kind) {
         case TKIND_INTERFACE: {
@@ -367,7 +386,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
                 ChainLink& b = chain[0];
                 WORD w = 0;
                 if (b.reader && b.reader->Library() == lib_) {
-                    HRESULT hr = b.reader->Owner()->VtableSize(&w, visiting);
+                    HRESULT hr = b.reader->Owner()->VtableSize(&w, pass);
                     if (FAILED(hr)) return hr;
                 } else if (b.reader) {
                     w = b.reader->Data()->cbSizeVft;
@@ -566,8 +585,8 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& vis
 HRESULT TypeInfoImpl::LayOut() {
     if (HRESULT hr = Begin("LayOut"); FAILED(hr)) return hr;
     Layout l;
-    std::vector<TypeInfoImpl*> visiting;
-    HRESULT hr = ComputeLayout(l, visiting);
+    LayoutPass pass;
+    HRESULT hr = ComputeLayout(l, pass);
     if (FAILED(hr)) return hr;
     TypeData& t = Mut();
     t.flags = l.flags;

@@ -474,8 +474,8 @@ HRESULT TypeInfoImpl::SetTypeDescAlias(TYPEDESC* pTDescAlias) {
     if (HRESULT hr = CopyTypeDesc(*pTDescAlias, copy); FAILED(hr)) return hr;
     t.aliasType = std::move(copy);
     Layout l;
-    std::vector<TypeInfoImpl*> visiting;
-    if (SUCCEEDED(ComputeLayout(l, visiting))) {
+    LayoutPass pass;
+    if (SUCCEEDED(ComputeLayout(l, pass))) {
         t.cbSizeInstance = l.cbSizeInstance;
         t.cbAlignment = l.cbAlignment;
     }

@@ -19,6 +19,21 @@ class LibraryImpl;
 class TypeInfoImpl;
 class DispatchView;
 
+// One layout computation: the types being laid out (meeting one again is a
+// cycle) and the sizes found so far. A type that many fields use, as in
+// nested records, is sized once per pass, so a pass costs time linear in the
+// fields it reaches.
+struct LayoutPass {
+    struct Size {
+        HRESULT hr = S_OK;
+        ULONG size = 0;
+        WORD align = 0;
+    };
+    std::vector<TypeInfoImpl*> visiting;
+    std::unordered_map<const TypeInfoImpl*, Size> instances;  // InstanceSize
+    std::unordered_map<const TypeInfoImpl*, WORD> vtables;    // VtableSize
+};
+
 // ---- Helpers (DescriptorCopy.cpp) ----
 
 // Case-insensitive key of a name (simple case folding of Latin, Greek and Cyrillic letters).
@@ -366,11 +381,11 @@ public:
         std::vector<ULONG> oInsts;
         std::vector<ImplTypeData> addImpl;  // implied IDispatch of a dispinterface
     };
-    HRESULT ComputeLayout(Layout& out, std::vector<TypeInfoImpl*>& visiting);
+    HRESULT ComputeLayout(Layout& out, LayoutPass& pass);
     // Size and alignment of an instance, computing this type's layout when needed.
-    HRESULT InstanceSize(ULONG* size, WORD* align, std::vector<TypeInfoImpl*>& visiting);
+    HRESULT InstanceSize(ULONG* size, WORD* align, LayoutPass& pass);
     // Vtable size, computed (not read) for types of this library.
-    HRESULT VtableSize(WORD* size, std::vector<TypeInfoImpl*>& visiting);
+    HRESULT VtableSize(WORD* size, LayoutPass& pass);
 
 private:
     // Common entry checks of the creation methods.

@@ -206,6 +206,44 @@ TEST(EngineLayOut, RecordOffsetsFollowWin32AlignmentCappedByThePacking) {
     EXPECT_EQ(8u, Attr(Read(uni).get()).cbSizeInstance);
 }
 
+TEST(EngineLayOut, DeeplyNestedRecordsAreSizedOncePerLevelUpTo256Levels) {
+    // Nine levels of eight fields: level 0 holds eight longs, each level above
+    // eight of the level below (without sizing each type once per pass, this
+    // is 8^9 layouts).
+    auto lib = NewLib();
+    std::vector<ComPtr<ICreateTypeInfo2>> levels;
+    for (int k = 0; k < 9; ++k) {
+        std::u16string name = u"Level" + std::u16string(1, static_cast<char16_t>(u'0' + k));
+        levels.push_back(NewType(lib.get(), name.c_str(), TKIND_RECORD));
+        const HREFTYPE below = k == 0 ? 0 : RefTo(levels[k].get(), Read(levels[k - 1]).get());
+        for (UINT i = 0; i < 8; ++i) {
+            const std::u16string field(1, static_cast<char16_t>(u'a' + i));
+            ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(levels[k].get(), i, field, k == 0 ? Td(VT_I4) : User(below)));
+        }
+    }
+    ASSERT_OK(levels[8]->LayOut());
+    auto top = Read(levels[8]);
+    EXPECT_EQ(32u << 24, Attr(top.get()).cbSizeInstance);  // 32 bytes x 8^8
+    EXPECT_EQ(4, Attr(top.get()).cbAlignment);
+    EXPECT_EQ(7u * (32u << 21), VarAt(top.get(), 7).oInst);
+
+    // A cycle through the chain is still found, and the failed layout changes nothing.
+    ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(levels[0].get(), 8, u"loop", User(RefTo(levels[0].get(), top.get()))));
+    EXPECT_EQ(TYPE_E_CIRCULARTYPE, levels[8]->LayOut());
+    EXPECT_EQ(32u << 24, Attr(top.get()).cbSizeInstance);
+
+    // Nesting deeper than 256 levels is refused rather than sized on an exhausted stack.
+    std::vector<ComPtr<ICreateTypeInfo2>> chain;
+    for (int k = 0; k < 257; ++k) {
+        const std::string digits = std::to_string(k);
+        chain.push_back(NewType(lib.get(), (u"Chain" + std::u16string(digits.begin(), digits.end())).c_str(), TKIND_RECORD));
+        const TYPEDESC field = k == 0 ? Td(VT_I4) : User(RefTo(chain[k].get(), Read(chain[k - 1]).get()));
+        ASSERT_NO_FATAL_FAILURE(testsupport::AddVar(chain[k].get(), 0, u"f", field));
+    }
+    EXPECT_EQ(TYPE_E_SIZETOOBIG, chain[256]->LayOut());
+    EXPECT_OK(chain[255]->LayOut());
+}
+
 TEST(EngineLayOut, PointerSizedFieldsFollowTheLibrarysPlatform) {
     auto lib = NewLib(SYS_WIN64);
     auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
