@@ -1,12 +1,14 @@
 #include "platform/registry/Registry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
-#include <optional>
 #include <system_error>
+#include <utility>
 
 #include "platform/registry/RegistryParser.h"
 #include "platform/registry/WinePath.h"
@@ -24,12 +26,22 @@ fs::path PrefixOf(const fs::path& folder) {
 }
 
 // Variables a Wine prefix defines without writing them to the registry.
-std::string_view DefaultVariable(std::string_view name) {
-    if (NamesEqual(name, "SystemRoot") || NamesEqual(name, "windir")) return "C:\\windows";
-    if (NamesEqual(name, "SystemDrive")) return "C:";
-    if (NamesEqual(name, "ProgramFiles")) return "C:\\Program Files";
-    if (NamesEqual(name, "CommonProgramFiles")) return "C:\\Program Files\\Common Files";
-    return {};
+constexpr std::pair<std::string_view, std::string_view> kDefaultVariables[] = {
+    {"SystemRoot", "C:\\windows"},
+    {"windir", "C:\\windows"},
+    {"SystemDrive", "C:"},
+    {"ProgramFiles", "C:\\Program Files"},
+    {"CommonProgramFiles", "C:\\Program Files\\Common Files"},
+};
+
+constexpr std::string_view kMachineEnvironment = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr std::string_view kUserEnvironment = "Environment";
+
+// Finds the next %name% in text from pos: [open, close] are its two '%'.
+bool NextReference(std::string_view text, size_t pos, size_t* open, size_t* close) {
+    *open = text.find('%', pos);
+    *close = *open == std::string_view::npos ? *open : text.find('%', *open + 1);
+    return *close != std::string_view::npos;
 }
 
 }  // namespace
@@ -156,47 +168,166 @@ void Registry::finish() {
     }
     classes->finish();
     classes_ = std::move(classes);
+    resolveVariables();
+    static constexpr const char* kHiveNames[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS",
+                                                 "HKEY_CURRENT_CONFIG"};
+    const Key* const environment[2] = {root(Hive::LocalMachine).open(kMachineEnvironment),
+                                       root(Hive::CurrentUser).open(kUserEnvironment)};
+    for (int hive = 0; hive < 4; ++hive) checkExpansions(roots_[hive], kHiveNames[hive], environment);
+}
+
+void Registry::reportOnce(ParseError error) {
+    if (reported_.insert(error.text()).second) addError(std::move(error));
+}
+
+void Registry::resolveVariables() {
+    struct Variable {
+        Variable(std::string_view raw, int source, std::string_view name) : raw(raw), source(source), name(name) {}
+        std::string_view raw;
+        int source;
+        std::string_view name;
+        enum { Fresh, Busy, Done } state = Fresh;
+        size_t depth = 0;  // its place on the stack while Busy
+        bool inLoop = false;
+        bool tooLong = false;
+        std::string text;
+        bool usable() const { return state == Done && !inLoop && !tooLong; }
+    };
+    // The machine's variables, the user's over them, the prefix's defaults
+    // beneath both; in name order, so that what is reported does not depend on hashing.
+    std::map<std::string, Variable> vars;
+    const Key* env[] = {
+        root(Hive::LocalMachine).open(kMachineEnvironment),
+        root(Hive::CurrentUser).open(kUserEnvironment),
+    };
+    for (const Key* key : env)
+        for (const Value* v : key ? key->values() : std::vector<const Value*>())
+            if (v->isString() && !v->name.empty())
+                vars.insert_or_assign(FoldName(v->name), Variable(v->data, v->source, v->name));
+    for (const auto& [name, text] : kDefaultVariables) vars.try_emplace(FoldName(name), text, kBuiltInSource, name);
+
+    // Each variable is expanded once, depth first on an explicit stack (a chain
+    // of variables is as long as the file makes it). A reference to a variable
+    // still on the stack closes a loop: every variable in the loop stays as
+    // written wherever it is used (low is the lowest stack place a variable's
+    // references reached, as in a search for strongly connected parts).
+    struct Frame {
+        Variable* var;
+        std::string_view reference;  // how the variable below named it
+        size_t pos = 0;
+        size_t low = 0;
+    };
+    size_t total = 0;
+    // Text past either limit is not copied: the variable is marked instead.
+    auto append = [&](Variable& v, std::string_view piece) {
+        const size_t length = v.text.size() + piece.size();
+        if (length > kMaxExpandedLength || total + length > kMaxVariablesLength)
+            v.tooLong = true;
+        else
+            v.text += piece;
+    };
+    std::vector<Frame> stack;
+    auto push = [&](Variable& v, std::string_view reference) {
+        v.state = Variable::Busy;
+        v.depth = stack.size();
+        stack.push_back({&v, reference, 0, v.depth});
+    };
+    for (auto& [folded, first] : vars) {
+        if (first.state == Variable::Fresh) push(first, {});
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            Variable& v = *f.var;
+            size_t open = 0, close = 0;
+            if (!v.tooLong && NextReference(v.raw, f.pos, &open, &close)) {
+                append(v, v.raw.substr(f.pos, open - f.pos));
+                const std::string_view reference = v.raw.substr(open, close - open + 1);
+                f.pos = close + 1;
+                auto it = vars.find(FoldName(reference.substr(1, reference.size() - 2)));
+                Variable* used = it == vars.end() ? nullptr : &it->second;
+                if (used && used->state == Variable::Fresh) {
+                    push(*used, reference);
+                    continue;
+                }
+                if (used && used->state == Variable::Busy) {
+                    used->inLoop = true;
+                    f.low = std::min(f.low, used->depth);
+                }
+                append(v, used && used->usable() ? std::string_view(used->text) : reference);
+                continue;
+            }
+            if (!v.tooLong) append(v, v.raw.substr(std::min(f.pos, v.raw.size())));
+            v.state = Variable::Done;
+            if (f.low < v.depth) v.inLoop = true;
+            const Frame done = f;
+            stack.pop_back();
+            if (v.usable()) {
+                total += v.text.size();
+            } else {
+                std::string().swap(v.text);
+            }
+            if (stack.empty()) continue;
+            Frame& user = stack.back();
+            user.low = std::min(user.low, done.low);
+            if (!user.var->tooLong) append(*user.var, v.usable() ? std::string_view(v.text) : done.reference);
+        }
+    }
+
+    variables_.clear();
+    for (auto& [folded, v] : vars) {
+        const Source* from = source(v.source);
+        const std::string file = from ? from->file.string() : std::string();
+        const std::string what = "the variable %" + std::string(v.name) + "% ";
+        if (v.inLoop)
+            reportOnce({file, 0, what + "refers to itself: it is not expanded"});
+        else if (v.tooLong)
+            reportOnce({file, 0, what + "expands to more than " + std::to_string(kMaxExpandedLength) +
+                                     " bytes, or the variables together to more than " +
+                                     std::to_string(kMaxVariablesLength) + ": it is not expanded"});
+        else
+            variables_.emplace(folded, std::move(v.text));
+    }
+}
+
+size_t Registry::expandedLength(std::string_view text) const {
+    size_t length = 0, pos = 0, open = 0, close = 0;
+    while (NextReference(text, pos, &open, &close)) {
+        length += open - pos;
+        auto it = variables_.find(FoldName(text.substr(open + 1, close - open - 1)));
+        length += it != variables_.end() ? it->second.size() : close - open + 1;
+        pos = close + 1;
+    }
+    return length + (text.size() - std::min(pos, text.size()));
+}
+
+void Registry::checkExpansions(const Key& key, const std::string& path, const Key* const (&environment)[2]) {
+    // The variables themselves are reported by resolveVariables.
+    const bool skip = &key == environment[0] || &key == environment[1];
+    for (const Value* v : skip ? std::vector<const Value*>() : key.values()) {
+        if (v->type != REG_EXPAND_SZ || expandedLength(v->data) <= kMaxExpandedLength) continue;
+        const Source* from = source(v->source);
+        reportOnce({from ? from->file.string() : std::string(), 0,
+                    "the value \"" + v->name + "\" of " + path + " expands to more than " +
+                        std::to_string(kMaxExpandedLength) + " bytes: it is used unexpanded"});
+    }
+    for (size_t i = 0; i < key.subkeyCount(); ++i)
+        checkExpansions(*key.subkey(i), path + "\\" + key.subkey(i)->name(), environment);
 }
 
 std::string Registry::expandVariables(std::string_view text) const {
-    const Key* env[] = {
-        root(Hive::CurrentUser).open("Environment"),
-        root(Hive::LocalMachine).open("System\\CurrentControlSet\\Control\\Session Manager\\Environment"),
-    };
-    auto lookup = [&](std::string_view name) -> std::optional<std::string_view> {
-        if (name.empty()) return std::nullopt;
-        for (const Key* key : env)
-            if (const Value* v = key ? key->findValue(name) : nullptr; v && v->isString()) return v->data;
-        std::string_view fallback = DefaultVariable(name);
-        if (!fallback.empty()) return fallback;
-        return std::nullopt;
-    };
-    std::string current(text);
-    // A variable may name another one (windir = %SystemRoot%): a few rounds.
-    for (int round = 0; round < 4 && current.find('%') != std::string::npos; ++round) {
-        std::string out;
-        bool changed = false;
-        size_t pos = 0;
-        while (pos < current.size()) {
-            size_t open = current.find('%', pos);
-            size_t close = open == std::string::npos ? open : current.find('%', open + 1);
-            if (close == std::string::npos) {
-                out.append(current, pos);
-                break;
-            }
-            out.append(current, pos, open - pos);
-            if (auto found = lookup(std::string_view(current).substr(open + 1, close - open - 1))) {
-                out += *found;
-                changed = true;
-            } else {
-                out.append(current, open, close - open + 1);
-            }
-            pos = close + 1;
-        }
-        current = std::move(out);
-        if (!changed) break;
+    if (expandedLength(text) > kMaxExpandedLength) return std::string(text);
+    std::string out;
+    size_t pos = 0, open = 0, close = 0;
+    while (NextReference(text, pos, &open, &close)) {
+        out.append(text.substr(pos, open - pos));
+        auto it = variables_.find(FoldName(text.substr(open + 1, close - open - 1)));
+        if (it != variables_.end())
+            out += it->second;
+        else
+            out.append(text.substr(open, close - open + 1));
+        pos = close + 1;
     }
-    return current;
+    out.append(text.substr(std::min(pos, text.size())));
+    return out;
 }
 
 std::string Registry::mapPath(std::string_view text, int source) const {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/registry/RegistryKey.h"
@@ -65,7 +67,7 @@ public:
     // The local file a path read from a value names: a Windows path through the
     // prefix's dosdevices links (case-insensitive per component), a POSIX path as
     // it is, a relative path from the registry file's folder. REG_EXPAND_SZ values
-    // have their %variables% expanded first.
+    // have their %variables% expanded first (see kMaxExpandedLength).
     std::string mapPath(const Value& value) const;
     std::string mapPath(std::string_view text, int source) const;
 
@@ -82,12 +84,30 @@ private:
     bool readFile(const std::filesystem::path& file);
     bool readPrefix(const std::filesystem::path& folder);
     std::string expandVariables(std::string_view text) const;
+    // Expands the environment's variables once (finish) and reports those that
+    // cannot be expanded, and the expandable values they make too long.
+    void resolveVariables();
+    void checkExpansions(const Key& key, const std::string& path, const Key* const (&environment)[2]);
+    size_t expandedLength(std::string_view text) const;
+    // Adds an error unless the same one was reported before (finish runs after every read).
+    void reportOnce(ParseError error);
 
     Key roots_[4];
     std::unique_ptr<Key> classes_;
     std::vector<Source> sources_;
     std::vector<ParseError> errors_;
+    std::unordered_map<std::string, std::string> variables_;  // by folded name: the expanded text
+    std::unordered_set<std::string> reported_;
 };
+
+// The longest text a %variable% expansion may produce, in bytes (the platform's
+// limit for one environment value). A variable that refers to itself, directly
+// or through others, or whose expansion is longer, stays unexpanded where it is
+// used; so does a whole value whose expansion would be longer. Either is
+// reported in Registry::errors() when the registry is read. The expansions of
+// all variables together are kept within kMaxVariablesLength bytes.
+inline constexpr size_t kMaxExpandedLength = 32767;
+inline constexpr size_t kMaxVariablesLength = 32 * kMaxExpandedLength;
 
 // The process-wide registry, read from the environment on first use.
 std::shared_ptr<const Registry> DefaultRegistry();

@@ -165,6 +165,46 @@ TEST(RegistryReader, BadLinesAreReportedWithFileAndLineAndTheRestIsRead) {
     EXPECT_EQ(DefaultText(r.classesRoot().open("Good\\Later")), "still read");
 }
 
+TEST(RegistryReader, VariablesInALoopOrTooLongStayUnexpandedAndAreReported) {
+    const std::string half(20000, 'h');
+    std::string self;  // 100 references to itself: 333 bytes that once expanded to 706 MB
+    for (int i = 0; i < 100; ++i) self += "%Self%";
+    Registry r;
+    r.loadText("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n"
+               "[System\\\\CurrentControlSet\\\\Control\\\\Session Manager\\\\Environment] 1\n"
+               "@=\"not a variable\"\n\"Self\"=str(2):\"" + self + "\"\n"
+               "\"Ping\"=str(2):\"%Pong%-\"\n\"Pong\"=str(2):\"%PING%+\"\n\"Uses\"=str(2):\"%Ping%!\"\n"
+               "\"Half\"=\"" + half + "\"\n\"Whole\"=str(2):\"%Half%%Half%\"\n"
+               "\"Lib\"=str(2):\"%windir%\\\\lib\"\n"
+               "[Software\\\\Classes\\\\Paths] 1\n"
+               "\"Self\"=str(2):\"C:\\\\%Self%%%\"\n\"Uses\"=str(2):\"C:\\\\%Uses%\"\n\"Lib\"=str(2):\"%Lib%\\\\a.tlb\"\n"
+               "\"Half\"=str(2):\"C:\\\\%Half%\"\n\"Twice\"=str(2):\"C:\\\\%Half%%Half%\"\n",
+               "/nowhere/system.reg");
+    const Key* paths = r.classesRoot().open("Paths");
+    ASSERT_NE(paths, nullptr);
+    auto mapped = [&](const char* name) { return r.mapPath(*paths->findValue(name)); };
+    EXPECT_EQ(mapped("Self"), "C:\\%Self%%%");
+    EXPECT_EQ(mapped("Uses"), "C:\\%Ping%!");
+    EXPECT_EQ(mapped("Lib"), "C:\\windows\\lib\\a.tlb");
+    EXPECT_EQ(mapped("Half"), "C:\\" + half);
+    EXPECT_EQ(mapped("Twice"), "C:\\%Half%%Half%");
+
+    std::vector<std::string> errors;
+    for (const ParseError& e : r.errors()) errors.push_back(e.message);
+    const std::string tooLong = "expands to more than 32767 bytes";
+    ASSERT_EQ(errors.size(), 5u);
+    EXPECT_EQ(errors[0], "the variable %Ping% refers to itself: it is not expanded");
+    EXPECT_EQ(errors[1], "the variable %Pong% refers to itself: it is not expanded");
+    EXPECT_EQ(errors[2], "the variable %Self% refers to itself: it is not expanded");
+    EXPECT_EQ(errors[3].rfind("the variable %Whole% " + tooLong, 0), 0u) << errors[3];
+    EXPECT_EQ(errors[4], "the value \"Twice\" of HKEY_LOCAL_MACHINE\\Software\\Classes\\Paths " + tooLong +
+                             ": it is used unexpanded");
+    EXPECT_EQ(r.errors()[0].file, "/nowhere/system.reg");
+    // Reading more files reports them once.
+    r.loadText("REGEDIT4\n", "/nowhere/more.reg");
+    EXPECT_EQ(r.errors().size(), 5u);
+}
+
 TEST(RegistryReader, TheReadFunctionsEnumerateCountAndReturnPlatformCodes) {
     auto r = std::make_shared<Registry>();
     r->loadText("\xEF\xBB\xBFREGEDIT4\n[HKEY_CLASSES_ROOT\\Lib\\b]\n@=\"bee\"\n[HKEY_CLASSES_ROOT\\Lib\\A]\n"
