@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <new>
 #include <string>
@@ -1140,38 +1141,73 @@ HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out) {
     }
 }
 
+namespace {
+
+// The file that path names: symbolic links are followed to the last one's
+// target, which need not exist yet. Empty for a chain of links that loops.
+std::filesystem::path ResolveLinks(std::filesystem::path path) {
+    namespace fs = std::filesystem;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
+        fs::path next = fs::read_symlink(path, ec);
+        if (ec) return {};
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return {};
+}
+
+bool WriteAll(int fd, const std::vector<std::byte>& image) {
+    const auto* p = reinterpret_cast<const char*>(image.data());
+    size_t left = image.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Rewrites a file that has other hard links in place, so that every name of it
+// sees the new contents. The space is reserved first, so that a full disk
+// fails before the old contents are touched.
+HRESULT WriteInPlace(const std::string& target, const std::vector<std::byte>& image) {
+    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return TYPE_E_IOERROR;
+    const auto size = static_cast<off_t>(image.size());
+    bool ok = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+    ok = ok && WriteAll(fd, image) && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    return ok ? S_OK : TYPE_E_IOERROR;
+}
+
+}  // namespace
+
 HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path) {
     if (path.empty()) return E_INVALIDARG;
     std::vector<std::byte> image;
     HRESULT hr = BuildMsftImage(data, &image);
     if (FAILED(hr)) return hr;
 
-    const std::string target = ToUtf8(path);
+    // Saving through a symbolic link writes its target; the link stays.
+    const std::string target = ResolveLinks(std::filesystem::path(ToUtf8(path))).string();
+    if (target.empty()) return TYPE_E_IOERROR;
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    // A file that cannot be opened for writing is not replaced either. Its
+    // mode is checked too: permission bits do not stop a privileged process.
+    if (exists && ((st.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0)) return TYPE_E_IOERROR;
+    // A rename would give the new contents to this name only.
+    if (exists && S_ISREG(st.st_mode) && st.st_nlink > 1) return WriteInPlace(target, image);
+
     std::string temp = target + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return TYPE_E_CANTCREATETMPFILE;
     // The new file keeps the old one's permissions, or gets the usual ones.
-    struct stat st {};
-    mode_t mode = 0;
-    if (::stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode = 0666 & ~CurrentUmask();
-    }
-    bool ok = ::fchmod(fd, mode) == 0;
-    const auto* p = reinterpret_cast<const char*>(image.data());
-    size_t left = image.size();
-    while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
+    const mode_t mode = exists ? st.st_mode & 07777 : 0666 & ~CurrentUmask();
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, image) && ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
     if (!ok) {

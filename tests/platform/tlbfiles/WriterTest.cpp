@@ -134,6 +134,51 @@ TEST_F(Writer, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
     EXPECT_FALSE(std::filesystem::exists(nowhere));
 }
 
+TEST_F(Writer, SavingWritesALinksTargetKeepsHardLinksAndModeAndRefusesAReadOnlyFile) {
+    namespace fs = std::filesystem;
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(SmallLibrary(), &image), S_OK);
+    const std::string saved(reinterpret_cast<const char*>(image.data()), image.size());
+    auto save = [&](const fs::path& p) { return WriteMsftTypeLib(SmallLibrary(), FromUtf8(p.string())); };
+
+    // Through a relative link to a link: the final target is written, both links stay.
+    fs::create_directory(dir_ / "real");
+    std::ofstream(dir_ / "real" / "lib.tlb") << "old contents";
+    fs::permissions(dir_ / "real" / "lib.tlb", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("real/lib.tlb", dir_ / "inner.tlb");
+    fs::create_symlink(dir_ / "inner.tlb", dir_ / "outer.tlb");
+    ASSERT_EQ(save(dir_ / "outer.tlb"), S_OK);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "outer.tlb"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "inner.tlb"));
+    EXPECT_EQ(testsupport::ReadText(dir_ / "real" / "lib.tlb"), saved);
+    EXPECT_EQ(fs::status(dir_ / "real" / "lib.tlb").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), {}), 1);
+    // A link to a file not yet there creates it.
+    fs::create_symlink("real/new.tlb", dir_ / "dangling.tlb");
+    ASSERT_EQ(save(dir_ / "dangling.tlb"), S_OK);
+    EXPECT_EQ(testsupport::ReadText(dir_ / "real" / "new.tlb"), saved);
+    // A loop of links is an I/O error.
+    fs::create_symlink("loop.tlb", dir_ / "loop.tlb");
+    EXPECT_EQ(save(dir_ / "loop.tlb"), TYPE_E_IOERROR);
+
+    // Onto one of two hard links: both names see the new contents.
+    std::ofstream(dir_ / "a.tlb") << "old contents that are longer than the new library image, " << std::string(2000, 'x');
+    fs::create_hard_link(dir_ / "a.tlb", dir_ / "b.tlb");
+    ASSERT_EQ(save(dir_ / "a.tlb"), S_OK);
+    EXPECT_EQ(fs::hard_link_count(dir_ / "b.tlb"), 2u);
+    EXPECT_EQ(testsupport::ReadText(dir_ / "b.tlb"), saved);
+
+    // A read-only file is refused, even where permission bits do not stop the writer.
+    std::ofstream(dir_ / "ro.tlb") << "old contents";
+    fs::permissions(dir_ / "ro.tlb", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_symlink("ro.tlb", dir_ / "ro-link.tlb");
+    EXPECT_EQ(save(dir_ / "ro.tlb"), TYPE_E_IOERROR);
+    EXPECT_EQ(save(dir_ / "ro-link.tlb"), TYPE_E_IOERROR);
+    EXPECT_EQ(testsupport::ReadText(dir_ / "ro.tlb"), "old contents");
+    EXPECT_EQ(fs::status(dir_ / "ro.tlb").permissions(), fs::perms::owner_read | fs::perms::group_read);
+}
+
 TEST_F(Writer, AReferenceToADeletedTypeStillLeadsNowhereAfterSaving) {
     RefData missing;
     missing.href = 8;
