@@ -64,7 +64,7 @@ HRESULT TypeInfoImpl::SetTypeFlags(UINT uTypeFlags) {
 
 HRESULT TypeInfoImpl::SetDocString(LPCOLESTR pStrDoc) {
     if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
-    if (!pStrDoc) return E_INVALIDARG;
+    if (!pStrDoc || !TextFits(pStrDoc)) return E_INVALIDARG;
     Mut().docString = pStrDoc;
     Touched();
     return S_OK;
@@ -123,7 +123,7 @@ HRESULT TypeInfoImpl::SetTypeIdldesc(IDLDESC* pIdlDesc) {
 
 HRESULT TypeInfoImpl::SetName(LPCOLESTR szName) {
     if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
-    if (!szName || !*szName) return E_INVALIDARG;
+    if (!szName || !*szName || !NameFits(szName)) return E_INVALIDARG;
     if (HRESULT hr = lib_->RenameType(this, ViewOf(szName)); FAILED(hr)) return hr;
     Mut().name = szName;
     Touched();
@@ -281,7 +281,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     if (f.invkind == INVOKE_PROPERTYPUT || f.invkind == INVOKE_PROPERTYPUTREF) maxNames = f.params.size();
     if (cNames > maxNames) return TYPE_E_ELEMENTNOTFOUND;
     for (UINT i = 0; i < cNames; ++i)
-        if (!rgszNames[i]) return E_INVALIDARG;
+        if (!rgszNames[i] || !NameFits(rgszNames[i])) return E_INVALIDARG;
     std::u16string_view name = rgszNames[0];
     if (!name.empty()) {
         const uint64_t key = NameKey(name);
@@ -309,7 +309,9 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
 
 HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) {
     if (HRESULT hr = Begin("DefineFuncAsDllEntry"); FAILED(hr)) return hr;
-    if (!szDllName) return E_INVALIDARG;
+    if (!szDllName || !TextFits(szDllName)) return E_INVALIDARG;
+    if (const auto* name = std::get_if<std::u16string>(&entry); name && name->size() > kMaxTextBytes)
+        return E_INVALIDARG;
     TypeData& t = Mut();
     if (t.kind != TKIND_MODULE) return TYPE_E_BADMODULEKIND;
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
@@ -321,7 +323,7 @@ HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, cons
 
 HRESULT TypeInfoImpl::SetFuncDocString(UINT index, LPCOLESTR szDocString) {
     if (HRESULT hr = Begin("SetFuncDocString"); FAILED(hr)) return hr;
-    if (!szDocString) return E_INVALIDARG;
+    if (!szDocString || !TextFits(szDocString)) return E_INVALIDARG;
     if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     Mut().funcs[index].docString = szDocString;
     Touched();
@@ -416,7 +418,7 @@ HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
 
 HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     if (HRESULT hr = Begin("SetVarName"); FAILED(hr)) return hr;
-    if (!szName) return E_INVALIDARG;
+    if (!szName || !NameFits(szName)) return E_INVALIDARG;
     TypeData& t = Mut();
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     std::u16string_view name = szName;
@@ -440,7 +442,7 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
 
 HRESULT TypeInfoImpl::SetVarDocString(UINT index, LPCOLESTR szDocString) {
     if (HRESULT hr = Begin("SetVarDocString"); FAILED(hr)) return hr;
-    if (!szDocString) return E_INVALIDARG;
+    if (!szDocString || !TextFits(szDocString)) return E_INVALIDARG;
     if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     Mut().vars[index].docString = szDocString;
     Touched();

@@ -505,6 +505,7 @@ HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTyp
     if (HRESULT hr = Begin("CreateTypeInfo"); FAILED(hr)) return hr;
     if (!szName || !ppCTInfo) return E_INVALIDARG;
     *ppCTInfo = nullptr;
+    if (!NameFits(szName)) return E_INVALIDARG;
     if (tkind < TKIND_ENUM || tkind >= TKIND_MAX) return E_INVALIDARG;
     std::u16string_view name = ViewOf(szName);
     if (name.empty()) return E_INVALIDARG;
@@ -560,7 +561,7 @@ HRESULT LibraryImpl::DeleteTypeInfo(LPCOLESTR szName) {
 
 HRESULT LibraryImpl::SetName(LPCOLESTR szName) {
     if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
-    if (!szName) return E_INVALIDARG;
+    if (!szName || !NameFits(szName)) return E_INVALIDARG;
     attrs_.name = szName;
     Touched();
     return S_OK;
@@ -583,7 +584,7 @@ HRESULT LibraryImpl::SetGuid(REFGUID guid) {
 
 HRESULT LibraryImpl::SetDocString(LPCOLESTR szDoc) {
     if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
-    if (!szDoc) return E_INVALIDARG;
+    if (!szDoc || !TextFits(szDoc)) return E_INVALIDARG;
     attrs_.docString = szDoc;
     Touched();
     return S_OK;
@@ -591,7 +592,7 @@ HRESULT LibraryImpl::SetDocString(LPCOLESTR szDoc) {
 
 HRESULT LibraryImpl::SetHelpFileName(LPCOLESTR szHelpFileName) {
     if (HRESULT hr = Begin("SetHelpFileName"); FAILED(hr)) return hr;
-    if (!szHelpFileName) return E_INVALIDARG;
+    if (!szHelpFileName || !TextFits(szHelpFileName)) return E_INVALIDARG;
     attrs_.helpFile = szHelpFileName;
     Touched();
     return S_OK;
@@ -636,7 +637,7 @@ HRESULT LibraryImpl::SetHelpStringContext(ULONG dwHelpStringContext) {
 
 HRESULT LibraryImpl::SetHelpStringDll(LPCOLESTR szFileName) {
     if (HRESULT hr = Begin("SetHelpStringDll"); FAILED(hr)) return hr;
-    if (!szFileName) return E_INVALIDARG;
+    if (!szFileName || !TextFits(szFileName)) return E_INVALIDARG;
     attrs_.helpStringDll = szFileName;
     Touched();
     return S_OK;

@@ -40,6 +40,15 @@ struct LayoutPass {
 std::u16string FoldName(std::u16string_view name);
 std::u16string_view ViewOf(LPCOLESTR s);
 
+// The longest name and text a library file holds, in bytes of the ANSI code
+// page it stores them in (one byte for each UTF-16 unit). The calls that set a
+// longer one fail with E_INVALIDARG and change nothing, so that every library
+// that can be edited can also be saved.
+inline constexpr size_t kMaxNameBytes = 255;
+inline constexpr size_t kMaxTextBytes = 0xFFFF;
+inline bool NameFits(LPCOLESTR s) { return ViewOf(s).size() <= kMaxNameBytes; }
+inline bool TextFits(LPCOLESTR s) { return ViewOf(s).size() <= kMaxTextBytes; }
+
 // Deep copy of a caller's TYPEDESC chain, checked (E_INVALIDARG on null links or nesting deeper than 64).
 HRESULT CopyTypeDesc(const TYPEDESC& src, TypeDescData& out);
 // Deep copy of a caller's ELEMDESC (type, flags and default value).

@@ -60,4 +60,57 @@ TEST(EngineSave, AnUnnamedFileCannotBeSavedAndAFailedLayOutStopsTheSave) {
     if (f) std::fclose(f);
 }
 
+// Longer names and texts than the file holds are refused by the call that sets
+// them; the longest it holds are saved and read back whole.
+TEST(EngineSave, NamesOver255AndTextsOver65535BytesAreRefusedWhereTheyAreSet) {
+    const std::u16string name(255, u'n'), longName(256, u'n'), text(0xFFFF, u't'), longText(0x10000, u't');
+    const std::u16string path = TempPath("engine_long_texts.tlb");
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN32, path.c_str(), lib.put()));
+    ComPtr<ICreateTypeInfo> none;
+    EXPECT_EQ(E_INVALIDARG, lib->CreateTypeInfo(longName.c_str(), TKIND_MODULE, none.put()));
+    EXPECT_EQ(E_INVALIDARG, lib->SetName(longName.c_str()));
+    EXPECT_EQ(E_INVALIDARG, lib->SetDocString(longText.c_str()));
+    EXPECT_EQ(E_INVALIDARG, lib->SetHelpFileName(longText.c_str()));
+    EXPECT_EQ(E_INVALIDARG, lib->SetHelpStringDll(longText.c_str()));
+    ASSERT_OK(lib->SetName(name.c_str()));
+    ASSERT_OK(lib->SetDocString(text.c_str()));
+    auto mod = NewType(lib.get(), name.c_str(), TKIND_MODULE);
+    ASSERT_OK(AddFunc(mod.get(), 0, FUNC_STATIC, INVOKE_FUNC, VT_HRESULT, {VT_I4}));
+    VARIANT one{};
+    one.vt = VT_I4;
+    ASSERT_OK(AddVar(mod.get(), 0, VAR_CONST, VT_I4, u"c", &one));
+    EXPECT_EQ(E_INVALIDARG, mod->SetName(longName.c_str()));
+    EXPECT_EQ(E_INVALIDARG, mod->SetDocString(longText.c_str()));
+    EXPECT_EQ(E_INVALIDARG, SetNames(mod.get(), 0, {u"F", longName}));
+    EXPECT_EQ(E_INVALIDARG, mod->SetFuncDocString(0, longText.c_str()));
+    EXPECT_EQ(E_INVALIDARG, mod->DefineFuncAsDllEntry(0, longText.c_str(), u"Entry"));
+    EXPECT_EQ(E_INVALIDARG, mod->DefineFuncAsDllEntry(0, u"x.dll", DllEntryPoint(longText)));
+    EXPECT_EQ(E_INVALIDARG, mod->SetVarName(0, longName.c_str()));
+    EXPECT_EQ(E_INVALIDARG, mod->SetVarDocString(0, longText.c_str()));
+    ASSERT_OK(SetNames(mod.get(), 0, {name, name}));
+    ASSERT_OK(mod->SetFuncDocString(0, text.c_str()));
+    ASSERT_OK(mod->DefineFuncAsDllEntry(0, text.c_str(), name));
+    ASSERT_OK(lib->SaveAllChanges());
+
+    ComPtr<ITypeLib> back;
+    ASSERT_OK(LoadTypeLibEx(path.c_str(), REGKIND_NONE, back.put()));
+    BStr libName, libDoc, funcName, funcDoc, dll, entry;
+    ASSERT_OK(back->GetDocumentation(-1, libName.put(), libDoc.put(), nullptr, nullptr));
+    EXPECT_EQ(name, libName.str());
+    EXPECT_EQ(text, libDoc.str());
+    ComPtr<ITypeInfo> loaded;
+    ASSERT_OK(back->GetTypeInfo(0, loaded.put()));
+    EXPECT_EQ(name, NameOf(loaded.get()));
+    const MEMBERID id = FuncAt(loaded.get(), 0).memid;
+    EXPECT_EQ((std::vector<std::u16string>{name, name}), NamesOf(loaded.get(), id));
+    ASSERT_OK(loaded->GetDocumentation(id, nullptr, funcDoc.put(), nullptr, nullptr));
+    EXPECT_EQ(text, funcDoc.str());
+    WORD ordinal = 0;
+    ASSERT_OK(loaded->GetDllEntry(id, INVOKE_FUNC, dll.put(), entry.put(), &ordinal));
+    EXPECT_EQ(text, dll.str());
+    EXPECT_EQ(name, entry.str());
+    std::remove(ToUtf8(path).c_str());
+}
+
 }  // namespace
