@@ -60,7 +60,8 @@ void Build(ICreateTypeLib2* lib, ITypeInfo* dispatch, int count) {
     f.elemdescFunc.tdesc.vt = VT_HRESULT;
     std::u16string p0 = u"index", p1 = u"text", p2 = u"result";
     for (int t = 0; t < count; ++t) {
-        std::u16string name = u"IType" + std::u16string(std::to_string(t).begin(), std::to_string(t).end());
+        const std::string digits = std::to_string(t);
+        std::u16string name = u"IType" + std::u16string(digits.begin(), digits.end());
         ComPtr<ICreateTypeInfo> ti;
         lib->CreateTypeInfo(name.c_str(), TKIND_INTERFACE, ti.put());
         ti->SetGuid(GUID{static_cast<uint32_t>(t + 1), 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}});
