@@ -2,6 +2,11 @@
 
 #include <array>
 
+#include "changes/ImplTypeChange.h"
+#include "changes/LibChange.h"
+#include "changes/MemberChange.h"
+#include "changes/ParamChange.h"
+#include "changes/TypeChange.h"
 #include "foundation/modSupport.h"
 #include "typelib/modAttributeStrings.h"
 #include "typelib/modITypeInfoHelper.h"
@@ -20,6 +25,19 @@ using CreatorTable = std::array<Creator, 256>;
 // which the linker would drop from a static library.
 CreatorTable BuildCreatorTable() {
     CreatorTable table{};
+    table[Code(ChangeKind::LibChange)] = [](bool) -> ChangePtr { return modLibChange::NewLibChange(); };
+    table[Code(ChangeKind::TypeChange)] = [](bool forceHeap) -> ChangePtr {
+        return modTypeChange::NewTypeChange(forceHeap);
+    };
+    table[Code(ChangeKind::ImplTypeChange)] = [](bool forceHeap) -> ChangePtr {
+        return modImplTypeChange::NewImplTypeChange(forceHeap);
+    };
+    table[Code(ChangeKind::MemberChange)] = [](bool forceHeap) -> ChangePtr {
+        return modMemberChange::NewMemberChange(forceHeap);
+    };
+    table[Code(ChangeKind::ParamChange)] = [](bool forceHeap) -> ChangePtr {
+        return modParamChange::NewParamChange(forceHeap);
+    };
     return table;
 }
 
