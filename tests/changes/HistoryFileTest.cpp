@@ -9,12 +9,14 @@
 #include "ChangesTestSupport.h"
 #include "changes/HistoryFile.h"
 #include "changes/HistoryFileReader.h"
+#include "changes/IAttributeChange.h"
 #include "changes/VTICache.h"
 #include "foundation/RecordWriter.h"
 #include "support/HistoryTestChanges.h"
 #include "support/TempDir.h"
 #include "support/TliReading.h"
 #include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modMarbrel.h"
 #include "typelib/modPrototype.h"
 
 namespace changestest {
@@ -23,7 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::byte>;
 using testsupport::CreateTestChange;
-using testsupport::TestPayloadChange;
 
 Bytes B(std::initializer_list<int> values) {
     Bytes out;
@@ -168,17 +169,27 @@ protected:
         types.push_back(external->GetVarTypeInfo());
     }
 
-    // A change of kind holding type and value, as it is kept in a history of cache.
-    ChangeNode Item(ChangeKind kind, tli::VarTypeInfo* type, ole::Variant value, VTICache& cache) {
-        auto change = std::make_shared<TestPayloadChange>(kind);
-        change->Mask = 0x21;
-        change->Value = std::move(value);
-        change->Text = u"set " + ole::FromUtf8(std::to_string(items.size()));
-        change->LiveType = ComPtr<tli::VarTypeInfo>(type);
+    // A model description of type i (none for SIZE_MAX), as the editor view makes it.
+    ComPtr<CustomVarTypeInfo> Live(size_t i) {
+        if (i == SIZE_MAX) return nullptr;
+        ComPtr<CustomVarTypeInfo> live = CustomVarTypeInfo::New();
+        live->Duplicate(types[i].get());
+        live->CurrentITypeLib(lib.get());
+        return live;
+    }
+
+    // A change of kind holding type i (and a member change also value), as
+    // it is kept in a history of cache: a type change stores its reference as
+    // ordinal + 1 (0 for none), a member change the plain ordinal.
+    ChangeNode Item(ChangeKind kind, size_t type, ole::Variant value, VTICache& cache) {
+        auto change = std::dynamic_pointer_cast<IAttributeChange>(CreateTestChange(Code(kind)));
+        change->VarTypeInfo(Live(type).get());
+        if (kind == ChangeKind::MemberChange) change->Value(value);
         change->DetachFromLibrary(cache);
         ChangeNode node;
-        node.Flags = (kTargetMember << ChangeNode::kTargetKindShift) | Code(kind);
-        node.Text = change->Text;
+        node.Flags = ((kind == ChangeKind::MemberChange ? kTargetMember : kTargetType) << ChangeNode::kTargetKindShift) |
+                     Code(kind);
+        node.Text = u"set " + ole::FromUtf8(std::to_string(items.size()));
         node.TypeName = u"Matrix";
         node.MemberName = u"field";
         node.TypeKind = TKIND_RECORD;
@@ -194,13 +205,12 @@ protected:
 
 TEST_F(HistoryRoundTrip, AHistoryReadsBackToTheSameBytesAndItsTypesResolveInAFreshCopy) {
     VTICache cache;
-    items.push_back(Item(ChangeKind::TypeChange, types[0].get(), ole::Variant(uint32_t{7}), cache));
-    items.push_back(Item(ChangeKind::TypeChange, types[1].get(), ole::Variant(u"text"), cache));
-    items.push_back(Item(ChangeKind::MemberChange, types[2].get(), ole::Variant(int8_t{-1}), cache));
-    items.push_back(Item(ChangeKind::MemberChange, types[3].get(), ole::Variant::Null(), cache));
-    items.push_back(Item(ChangeKind::TypeChange, nullptr, ole::Variant(2.5), cache));
-    items.push_back(Item(ChangeKind::MemberChange, types[4].get(), ole::Variant(true), cache));
-    items.push_back(Item(ChangeKind::TypeChange, types[2].get(), ole::Variant(), cache));
+    const std::vector<size_t> typeOf = {0, 1, 2, 3, SIZE_MAX, 4, 2};
+    const ole::Variant values[] = {ole::Variant(uint32_t{7}), ole::Variant(u"text"), ole::Variant(int8_t{-1}),
+                                   ole::Variant::Null()};
+    for (size_t i = 0; i < typeOf.size(); ++i)
+        items.push_back(Item(i < 4 ? ChangeKind::MemberChange : ChangeKind::TypeChange, typeOf[i],
+                             i < 4 ? values[i] : ole::Variant(), cache));
     // Only the other library's type is tied to a library; both references to
     // IShape share one type entry; every description has its own entry.
     EXPECT_EQ(cache.LibraryCount(), 1u);
@@ -222,31 +232,33 @@ TEST_F(HistoryRoundTrip, AHistoryReadsBackToTheSameBytesAndItsTypesResolveInAFre
     std::list<ChangeNode> loaded = modRecorder::ReadEditHistory(written, read, dir / "b" / "hist", CreateTestChange);
 
     const ComPtr<ITypeLib> fresh = Shapes();
-    const std::vector<size_t> typeOf = {0, 1, 2, 3, SIZE_MAX, 4, 2};
     auto item = loaded.begin();
-    for (size_t i = 0; i < typeOf.size(); ++i, ++item) {
-        auto& change = static_cast<TestPayloadChange&>(*item->Change);
-        auto& original = static_cast<TestPayloadChange&>(*std::next(items.begin(), static_cast<long>(i))->Change);
-        EXPECT_EQ(item->Text, original.Text);
-        EXPECT_EQ(change.Mask, 0x21);
-        EXPECT_TRUE(modMarbrel::VariantsEqual(change.Value.get(), original.Value.get())) << i;
+    auto original = items.begin();
+    for (size_t i = 0; i < typeOf.size(); ++i, ++item, ++original) {
+        auto& change = dynamic_cast<IAttributeChange&>(*item->Change);
+        auto& made = dynamic_cast<IAttributeChange&>(*original->Change);
+        EXPECT_EQ(item->Text, original->Text);
+        EXPECT_EQ(change.ChangeMask(), made.ChangeMask());
+        if (i < 4) {
+            EXPECT_TRUE(modMarbrel::VariantsEqual(change.Value().get(), made.Value().get())) << i;
+        }
         change.BindToLibrary(fresh.get(), nullptr);
         if (typeOf[i] == SIZE_MAX) {
-            EXPECT_FALSE(change.LiveType);
+            EXPECT_FALSE(change.VarTypeInfo());
         } else {
-            ASSERT_TRUE(change.LiveType) << i;
-            EXPECT_EQ(TypeText(change.LiveType.get()), TypeText(types[typeOf[i]].get())) << i;
+            ASSERT_TRUE(change.VarTypeInfo()) << i;
+            EXPECT_EQ(TypeText(change.VarTypeInfo().get()), TypeText(types[typeOf[i]].get())) << i;
         }
     }
 }
 
 TEST_F(HistoryRoundTrip, TypesAreFoundByGuidThenNameThenNumberAndOtherwiseReported) {
     VTICache cache;
-    items.push_back(Item(ChangeKind::TypeChange, types[2].get(), ole::Variant(), cache));
-    auto& change = static_cast<TestPayloadChange&>(*items.front().Change);
+    items.push_back(Item(ChangeKind::TypeChange, 2, ole::Variant(), cache));
+    auto& change = dynamic_cast<IAttributeChange&>(*items.front().Change);
     const auto boundIn = [&](ITypeLib* context) {
         change.BindToLibrary(context, nullptr);
-        return TypeText(change.LiveType.get());
+        return TypeText(change.VarTypeInfo().get());
     };
     ComPtr<ITypeLib> renamed = Shapes();
     ComPtr<ICreateTypeInfo2> shape = TypeNamed(renamed.get(), u"IShape").As<ICreateTypeInfo2>();
@@ -272,19 +284,21 @@ protected:
         history.CurrentITypeLib(lib.get());
         view.Attach(lib.get());
     }
-    // A change made in the view and recorded by the engine.
-    void Apply(ChangeKind kind, tli::VarTypeInfo* type, ole::Variant value) {
-        auto change = std::make_shared<TestPayloadChange>(kind);
-        change->Value = std::move(value);
-        change->Text = u"edit";
-        change->LiveType = ComPtr<tli::VarTypeInfo>(type);
-        ChangeTarget target = MemberTarget(lib.get(), u"IShape", u"Zoom");
-        change->Apply(view, nullptr, target, hub.get(), 0);
+    // An edit made in the view through the hub and recorded by the engine.
+    void Apply(ChangeKind kind, ChangeTarget target, const std::function<void(IAttributeChange&)>& set) {
+        auto captured = std::dynamic_pointer_cast<IAttributeChange>(CreateTestChange(Code(kind)));
+        captured->InitFromTarget(target);
+        auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
+        set(*change);
+        EXPECT_TRUE(change->Apply(view, captured.get(), target, hub.get(), 0));
     }
     void RecordSome() {
-        Apply(ChangeKind::TypeChange, types[0].get(), ole::Variant(int16_t{3}));
-        Apply(ChangeKind::MemberChange, types[4].get(), ole::Variant(u"value"));
-        Apply(ChangeKind::TypeChange, nullptr, ole::Variant());
+        Apply(ChangeKind::MemberChange, MemberTarget(lib.get(), u"Matrix", u"one", 0),
+              [&](auto& c) { c.VarTypeInfo(Live(4).get()); });
+        Apply(ChangeKind::MemberChange, MemberTarget(lib.get(), u"Kernel", u"Answer", 0),
+              [](auto& c) { c.Value(ole::Variant(int32_t{7})); });
+        Apply(ChangeKind::TypeChange, TypeTarget(lib.get(), u"LongPtr"),
+              [&](auto& c) { c.VarTypeInfo(Live(1).get()); });
     }
     std::u16string Folder() const { return ole::FromUtf8(dir.path().string()); }
     std::vector<std::string> FolderFiles() const {
@@ -378,18 +392,25 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
         for (int32_t count : {0, 0, 1, 0}) w.PutLong(count);
         for (int16_t field : {3, 0, 0, 0}) w.PutInteger(field);
     };
-    const auto payload = [](int32_t ref, std::initializer_list<int> variant) {
+    // A member change of a type (its plain ordinal) and a value; a type change
+    // of a type (its ordinal + 1).
+    const auto member = [](int32_t ordinal, std::initializer_list<int> variant) {
         return [=](RecordWriter& w) {
-            w.PutLong(0);
-            w.PutLong(ref);
+            w.PutInteger(0xA0);
+            w.PutLong(ordinal);
             w.PutBytes(B(variant));
-            w.PutString(u"");
+        };
+    };
+    const auto typeRef = [](int32_t ref) {
+        return [=](RecordWriter& w) {
+            w.PutLong(0x20);
+            w.PutLong(ref);
         };
     };
     const auto none = [](RecordWriter&) {};
     const int32_t type10 = 0x4000 | 10, type18 = 0x4000 | 18, del = 0x2000 | 25;
     // A good file of each form loads; bits 8 and 9 are dropped, bytes after the end are ignored.
-    Bytes extra = file(4, oneVarType, type18 | 0x300, payload(0, {0, 0, 2, 0, 1, 0}));
+    Bytes extra = file(4, oneVarType, type18 | 0x300, member(0, {0, 0, 2, 0, 1, 0}));
     extra.push_back(std::byte{0x55});
     VTICache cache;
     const std::list<ChangeNode> read = modRecorder::ReadEditHistory(extra, cache, dir.path(), CreateTestChange);
@@ -435,15 +456,15 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
              },
              del, none),
         file(4, noTables, 0x2000 | 7, none),                       // no such kind
-        file(4, noTables, 0x2000 | 6, none),                       // a kind that cannot be made
+        file(4, noTables, 0x2000 | 34, none),                      // a kind that cannot be made
         file(4, noTables, 25, none),                               // target kind 0
         file(4, noTables, 0x6000 | 25, none),                      // target kind 6
-        file(4, noTables, type18, payload(0, {0, 0, 0, 0})),       // ordinal with no descriptions
-        file(4, oneVarType, type18, payload(1, {0, 0, 0, 0})),     // ordinal past the table
-        file(4, oneVarType, type10, payload(2, {0, 0, 0, 0})),     // reference past the table
-        file(4, oneVarType, type10, payload(-5, {0, 0, 0, 0})),    // negative reference
-        file(4, oneVarType, type10, payload(1, {0, 0, 9, 0})),     // a Variant pair no writer writes
-        file(4, oneVarType, type10, payload(1, {0, 0, 8, 0, 0xFF, 0xFF})),  // negative string length
+        file(4, noTables, type18, member(0, {0, 0, 0, 0})),        // ordinal with no descriptions
+        file(4, oneVarType, type18, member(1, {0, 0, 0, 0})),      // ordinal past the table
+        file(4, oneVarType, type10, typeRef(2)),                   // reference past the table
+        file(4, oneVarType, type10, typeRef(-5)),                  // negative reference
+        file(4, oneVarType, type18, member(0, {0, 0, 9, 0})),      // a Variant pair no writer writes
+        file(4, oneVarType, type18, member(0, {0, 0, 8, 0, 0xFF, 0xFF})),  // negative string length
     };
     Bytes wrongMagic = file(4, noTables, del, none);
     wrongMagic[3] = std::byte{'P'};
@@ -463,23 +484,29 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
     const Bytes before = FileBytes(dir / "h.leh");
 
     ole::DECIMAL dec{};
-    Apply(ChangeKind::TypeChange, types[1].get(), ole::Variant(dec));
+    dec.Lo64 = 5;
+    Apply(ChangeKind::MemberChange, MemberTarget(lib.get(), u"Kernel", u"Greeting", 0),
+          [&](auto& c) { c.Value(ole::Variant(dec)); });
     const ErrorRecord decimal = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
     EXPECT_EQ(decimal.Number, kErrTypeMismatch);
-    EXPECT_NE(Utf8(decimal.Description).find("\"edit on "), std::string::npos) << decimal.what();
+    EXPECT_NE(Utf8(decimal.Description).find("\"Changed module constant Kernel.Greeting (Value)\""), std::string::npos)
+        << decimal.what();
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 
     // A kind that stores a plain ordinal needs its type description.
     history.ClearState();
-    Apply(ChangeKind::MemberChange, nullptr, ole::Variant());
+    auto untyped = std::dynamic_pointer_cast<IAttributeChange>(CreateTestChange(Code(ChangeKind::MemberChange)));
+    untyped->VarTypeInfo(nullptr);
+    ChangeTarget one = MemberTarget(lib.get(), u"Matrix", u"one", 0);
+    history.OnMemberChange(one, *untyped, 0, 0);
     const ErrorRecord missing = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
     EXPECT_EQ(missing.Number, kErrInvalidArgument);
     EXPECT_NE(Utf8(missing.Description).find("type description"), std::string::npos);
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
 
     history.ClearState();
-    RecordSome();
+    Apply(ChangeKind::TypeChange, TypeTarget(lib.get(), u"Colors"), [](auto& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
     ASSERT_EQ(::chmod((dir / "h.leh").c_str(), 0444), 0);
     EXPECT_EQ(ErrorOf([&] { history.SaveState(Folder(), u"h.leh"); }), kErrPathFileAccess);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));

@@ -1,5 +1,5 @@
 // libFuzzer target: reads arbitrary bytes as a Library Edit History file, with
-// the test change kinds standing in for the real ones. Reading either fails
+// the attribute change kinds and a stand-in delete. Reading either fails
 // with error 62 (the file ends early) or error 5 (bad content), leaving the
 // cache empty, or succeeds; what was read then writes back, and reading that
 // and writing it again gives the same bytes. Anything else is a finding.
