@@ -1,6 +1,7 @@
 #include "changes/AttributeChange.h"
 
 #include "foundation/modSupport.h"
+#include "typelib/modMarbrel.h"
 
 namespace zephrin {
 
@@ -12,6 +13,11 @@ std::u16string AttributeChange::Items(int32_t mask, std::initializer_list<std::p
         items += modSupport::LoadResStringById(id);
     }
     return items;
+}
+
+bool AttributeChange::SameType(const ole::ComPtr<CustomVarTypeInfo>& a,
+                               const ole::ComPtr<CustomVarTypeInfo>& b) {
+    return modMarbrel::VarTypeInfoEquals(a.get(), b.get());
 }
 
 ole::ComPtr<CustomVarTypeInfo> AttributeChange::LiveType(tli::VarTypeInfo* type, ole::ITypeLib* lib) {

@@ -52,6 +52,11 @@ protected:
     static ole::ComPtr<CustomVarTypeInfo> BoundType(const std::shared_ptr<ICachedVarType>& entry,
                                                     ole::ITypeLib* context);
 
+    // Whether two descriptions name the same type (both none, or equal in
+    // VARTYPE, pointer levels, array form and user-defined type), whichever
+    // objects hold them.
+    static bool SameType(const ole::ComPtr<CustomVarTypeInfo>& a, const ole::ComPtr<CustomVarTypeInfo>& b);
+
     // The user-defined type a description names (null for none).
     static tli::TypeInfo* InterfaceOf(const ole::ComPtr<CustomVarTypeInfo>& type) {
         return type ? type->TypeInfo().get() : nullptr;

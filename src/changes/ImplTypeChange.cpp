@@ -25,7 +25,7 @@ bool ImplTypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarg
         const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
         if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
         ScopeGuard undo;
-        if (type_ != base.type_) {
+        if (!SameType(type_, base.type_)) {
             ti->SetImplTypeType(target.MemberId, InterfaceOf(type_));
             applied |= kTypeBit;
             undo.OnFailure([&] { ti->SetImplTypeType(target.MemberId, InterfaceOf(base.type_)); });
@@ -77,7 +77,7 @@ ChangePtr ImplTypeChange::Clone() { return Copy(*this); }
 int32_t ImplTypeChange::DiffMask(IAttributeChange& other) {
     auto* o = dynamic_cast<ImplTypeChange*>(&other);
     if (!o) RaiseError(kErrInvalidArgument);
-    return (flags_ != o->flags_ ? kFlagsBit : 0) | (type_ != o->type_ ? kTypeBit : 0);
+    return (flags_ != o->flags_ ? kFlagsBit : 0) | (!SameType(type_, o->type_) ? kTypeBit : 0);
 }
 
 bool ImplTypeChange::Differs(IChange& other) {

@@ -50,7 +50,7 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
             request.FieldMask |= ModifyData::kMemID;
             applied |= kMemberIdBit;
         }
-        if (type_ != base.type_) {
+        if (!SameType(type_, base.type_)) {
             request.VTInfo = type_ ? type_->GetVarTypeInfo() : nullptr;
             request.FieldMask |= ModifyData::kVTInfo;
             applied |= kTypeBit;
@@ -154,7 +154,7 @@ int32_t MemberChange::DiffMask(IAttributeChange& other) {
     int32_t mask = 0;
     if (memberId_ != o->memberId_) mask |= kMemberIdBit;
     if (!modMarbrel::VariantsEqual(value_.get(), o->value_.get())) mask |= kValueBit;
-    if (type_ != o->type_) mask |= kTypeBit;
+    if (!SameType(type_, o->type_)) mask |= kTypeBit;
     if (dllName_ != o->dllName_) mask |= kDllNameBit;
     if (flags_ != o->flags_) mask |= kFlagsBit;
     return mask;

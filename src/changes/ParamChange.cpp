@@ -134,7 +134,7 @@ int32_t ParamChange::DiffMask(IAttributeChange& other) {
     if (!o) RaiseError(kErrInvalidArgument);
     int32_t mask = 0;
     if (flags_ != o->flags_) mask |= kFlagsBit;
-    if (type_ != o->type_) mask |= kTypeBit;
+    if (!SameType(type_, o->type_)) mask |= kTypeBit;
     if (invokeKind_ != o->invokeKind_) mask |= kInvokeKindBit;
     if ((flags_ & kHasDefault) && !defaultIsObject_ && !modMarbrel::VariantsEqual(value_.get(), o->value_.get()))
         mask |= kValueBit;

@@ -72,11 +72,11 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
             undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });
-        } else if (kind == ole::TKIND_INTERFACE && type_ != base.type_) {
+        } else if (kind == ole::TKIND_INTERFACE && !SameType(type_, base.type_)) {
             ti->SetBaseType(CustomTypeInfo::kBaseCustom, InterfaceOf(type_));
             applied |= kTypeBit;
             undo.OnFailure([&] { ti->SetBaseType(CustomTypeInfo::kBaseCustom, InterfaceOf(base.type_)); });
-        } else if (kind == ole::TKIND_ALIAS && type_ != base.type_) {
+        } else if (kind == ole::TKIND_ALIAS && !SameType(type_, base.type_)) {
             ti->SetAlias(type_.get());
             applied |= kTypeBit;
             undo.OnFailure([&] { ti->SetAlias(base.type_.get()); });
@@ -158,7 +158,7 @@ int32_t TypeChange::DiffMask(IAttributeChange& other) {
     if (minor_ != o->minor_) mask |= kMinorBit;
     if (alignment_ != o->alignment_) mask |= kAlignmentBit;
     if (flags_ != o->flags_) mask |= kFlagsBit;
-    if (type_ != o->type_) mask |= kTypeBit;
+    if (!SameType(type_, o->type_)) mask |= kTypeBit;
     return mask;
 }
 

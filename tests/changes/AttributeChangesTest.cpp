@@ -33,21 +33,26 @@ using Setter = std::function<void(IAttributeChange&)>;
 
 constexpr GUID kNewGuid = {0x0A77C4A6, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
 
-// Shapes, and two interfaces for base and dual edits:
+// Shapes, and three interfaces for base and dual edits:
 //   interface IPlain : IUnknown { HRESULT Go(); };
 //   interface IDispBase : IDispatch { HRESULT Run(); };
+//   interface IBare : IUnknown { HRESULT Stay(); };
 ComPtr<ITypeLib> Library() {
     ComPtr<ICreateTypeLib2> lib = BuildShapes();
-    ComPtr<ICreateTypeInfo2> plain = NewType(lib.get(), u"IPlain", TKIND_INTERFACE);
-    ComPtr<ICreateTypeInfo2> disp = NewType(lib.get(), u"IDispBase", TKIND_INTERFACE);
-    EXPECT_OK(plain->SetGuid({0x0A77C4A6, 1, 2, {3}}));
-    EXPECT_OK(disp->SetGuid({0x0A77C4A6, 1, 2, {4}}));
-    EXPECT_OK(plain->AddImplType(0, RefTo(plain.get(), StdOle2Type(kIID_IUnknown).get())));
-    EXPECT_OK(disp->AddImplType(0, RefTo(disp.get(), StdOle2Type(kIID_IDispatch).get())));
-    AddFunc(plain.get(), 0, {.name = u"Go"});
-    AddFunc(disp.get(), 0, {.name = u"Run"});
-    EXPECT_OK(plain->LayOut());
-    EXPECT_OK(disp->LayOut());
+    const struct {
+        const char16_t* name;
+        const char16_t* method;
+        GUID base;
+    } added[] = {
+        {u"IPlain", u"Go", kIID_IUnknown}, {u"IDispBase", u"Run", kIID_IDispatch}, {u"IBare", u"Stay", kIID_IUnknown}};
+    uint8_t n = 0;
+    for (const auto& a : added) {
+        ComPtr<ICreateTypeInfo2> type = NewType(lib.get(), a.name, TKIND_INTERFACE);
+        EXPECT_OK(type->SetGuid({0x0A77C4A6, 1, 2, {++n}}));
+        EXPECT_OK(type->AddImplType(0, RefTo(type.get(), StdOle2Type(a.base).get())));
+        AddFunc(type.get(), 0, {.name = a.method});
+        EXPECT_OK(type->LayOut());
+    }
     return AsTypeLib(lib.get());
 }
 
@@ -208,12 +213,17 @@ const KindCase kKinds[] = {
          edit(u"Matrix", [](auto& c) { c.Alignment(8); });
          edit(u"LongPtr", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, VT_BSTR, nullptr, 1).get()); });
          edit(u"IPlain", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IDispBase").get()); });
+         edit(u"IBare", [](auto& c) { c.VarTypeInfo(nullptr); });
+         // An alias of an interface is listed as an interface and edited as an alias.
+         edit(u"ShapeAlias", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IPlain").get()); });
          edit(u"IDispBase", [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, true); });
          edit(u"Colors", [](auto& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
          return Texts{"Change interface IShape (GUID, Major Version, Minor Version)",
                       "Change record Matrix (Alignment)",
                       "Change alias LongPtr (Target Type)",
                       "Change interface IPlain (Base Type)",
+                      "Change interface IBare (Base Type)",
+                      "Change interface ShapeAlias (Target Type)",
                       "Change interface IDispBase (Attributes)",
                       "Change enum Colors (Attributes)"};
      }},
@@ -301,6 +311,11 @@ TEST_F(AttributeEdits, AnEditEqualToTheCurrentValuesChangesNothingAndTellsNoOne)
                       [](auto& c) { c.Value(ole::Variant(int32_t{5})); }));
     EXPECT_FALSE(Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IPlain"),
                       [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, true); }));
+    // Without a captured baseline, a change is compared with the target as it is.
+    ChangeTarget shape = TypeTarget(lib.get(), u"IShape");
+    const std::shared_ptr<IAttributeChange> alone = NewChange(ChangeKind::TypeChange);
+    alone->InitFromTarget(shape);
+    EXPECT_FALSE(alone->Apply(view, nullptr, shape, hub.get(), 0));
     // Flags the library sets back as they were: the default interface cannot be restricted.
     EXPECT_FALSE(Edit(ChangeKind::ImplTypeChange, Impl(lib.get(), 0, u"IShape"),
                       [](auto& c) { c.Flags(IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FRESTRICTED); }));
@@ -308,7 +323,7 @@ TEST_F(AttributeEdits, AnEditEqualToTheCurrentValuesChangesNothingAndTellsNoOne)
     heard.cancelTypeChange = true;
     EXPECT_FALSE(Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IShape"), [](auto& c) { c.Guid(kNewGuid); }));
     EXPECT_EQ(Dump(lib.get()), before);
-    EXPECT_EQ(heard.Heard(), (Texts{"V:Before", "V:Before", "V:Before"}));
+    EXPECT_EQ(heard.Heard(), Texts(4, "V:Before"));
     EXPECT_EQ(engine.ItemCount(), 0);
 }
 
