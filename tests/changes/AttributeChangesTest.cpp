@@ -147,6 +147,8 @@ struct KindCase {
     std::function<Texts(AttributeEdits&, ITypeLib*)> edit;
 };
 
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+
 class AttributeHistories : public AttributeEdits, public ::testing::WithParamInterface<KindCase> {};
 
 TEST_P(AttributeHistories, ARecordedHistoryMatchesItsGoldenAndRebuildsTheEditsOnAFreshCopy) {
