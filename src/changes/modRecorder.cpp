@@ -2,10 +2,23 @@
 
 #include <array>
 
+#include "changes/AddImplTypeChange.h"
+#include "changes/AddMemberChange.h"
+#include "changes/AddTypeChange.h"
+#include "changes/CopyMemberChange.h"
+#include "changes/DeleteChange.h"
+#include "changes/FlattenChange.h"
 #include "changes/ImplTypeChange.h"
+#include "changes/InsertParamChange.h"
 #include "changes/LibChange.h"
 #include "changes/MemberChange.h"
 #include "changes/ParamChange.h"
+#include "changes/RemoveParamArrayChange.h"
+#include "changes/RenameChange.h"
+#include "changes/ReorderTypesChange.h"
+#include "changes/ReorderVTableChange.h"
+#include "changes/ReorderVarsChange.h"
+#include "changes/ResetIDsChange.h"
 #include "changes/TypeChange.h"
 #include "foundation/modSupport.h"
 #include "typelib/modAttributeStrings.h"
@@ -25,6 +38,7 @@ using CreatorTable = std::array<Creator, 256>;
 // which the linker would drop from a static library.
 CreatorTable BuildCreatorTable() {
     CreatorTable table{};
+    // Attribute kinds.
     table[Code(ChangeKind::LibChange)] = [](bool) -> ChangePtr { return modLibChange::NewLibChange(); };
     table[Code(ChangeKind::TypeChange)] = [](bool forceHeap) -> ChangePtr {
         return modTypeChange::NewTypeChange(forceHeap);
@@ -37,6 +51,39 @@ CreatorTable BuildCreatorTable() {
     };
     table[Code(ChangeKind::ParamChange)] = [](bool forceHeap) -> ChangePtr {
         return modParamChange::NewParamChange(forceHeap);
+    };
+    // Structural kinds.
+    table[Code(ChangeKind::DeleteChange)] = [](bool) { return modDeleteChange::GetDeleteChange(); };
+    table[Code(ChangeKind::RemoveParamArrayChange)] = [](bool) {
+        return modRemoveParamArrayChange::GetRemoveParamArrayChange();
+    };
+    table[Code(ChangeKind::RenameChange)] = [](bool f) -> ChangePtr { return modRenameChange::NewRenameChange(f); };
+    table[Code(ChangeKind::FlattenChange)] = [](bool) { return modFlattenChange::GetFlattenChange(); };
+    table[Code(ChangeKind::ResetAutomaticIDsChange)] = [](bool) {
+        return modResetIDsChange::GetResetAutomaticIDsChange();
+    };
+    table[Code(ChangeKind::ResetAllIDsChange)] = [](bool) { return modResetIDsChange::GetResetAllIDsChange(); };
+    table[Code(ChangeKind::ReorderVTableChange)] = [](bool f) -> ChangePtr {
+        return modReorderVTableChange::NewReorderVTableChange(f);
+    };
+    table[Code(ChangeKind::ReorderVarsChange)] = [](bool f) -> ChangePtr {
+        return modReorderVarsChange::NewReorderVarsChange(f);
+    };
+    table[Code(ChangeKind::AddImplTypeChange)] = [](bool f) -> ChangePtr {
+        return modAddImplTypeChange::NewAddImplTypeChange(f);
+    };
+    table[Code(ChangeKind::AddTypeChange)] = [](bool f) -> ChangePtr { return modAddTypeChange::NewAddTypeChange(f); };
+    table[Code(ChangeKind::InsertParamChange)] = [](bool f) -> ChangePtr {
+        return modInsertParamChange::NewInsertParamChange(f);
+    };
+    table[Code(ChangeKind::AddMemberChange)] = [](bool f) -> ChangePtr {
+        return modAddMemberChange::NewAddMemberChange(f);
+    };
+    table[Code(ChangeKind::CopyMemberChange)] = [](bool f) -> ChangePtr {
+        return modCopyMemberChange::NewCopyMemberChange(f);
+    };
+    table[Code(ChangeKind::ReorderTypesChange)] = [](bool f) -> ChangePtr {
+        return modReorderTypesChange::NewReorderTypesChange(f);
     };
     return table;
 }

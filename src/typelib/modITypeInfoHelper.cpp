@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
-#include "foundation/modSupport.h"
 #include "foundation/ScopeGuard.h"
+#include "foundation/modSupport.h"
 #include "typelib/TypeLibSupport.h"
 
 namespace zephrin::modITypeInfoHelper {
@@ -245,11 +245,20 @@ bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLay
     fd.callconv = ole::CC_STDCALL;
     fd.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
     CheckHr(cti->AddFuncDesc(count, &fd));
+    // Should a step fail, the trial function goes and the type is laid out
+    // again, so that it reports what it did before.
+    ScopeGuard undo([cti] { CheckHr(cti->LayOut()); });
+    bool trial = true;
+    undo.OnFailure([&] {
+        if (trial) CheckHr(cti->DeleteFuncDesc(count));
+    });
     const bool ok = SUCCEEDED(cti->LayOut());
     CheckHr(cti->DeleteFuncDesc(count));
+    trial = false;
     // A failed layout changed nothing; a successful one is laid out again
     // without the trial function, so the type reports what it did before.
     if (ok && restoreLayout) CheckHr(cti->LayOut());
+    undo.Dismiss();
     return ok;
 }
 

@@ -28,8 +28,10 @@
 #include "foundation/modSupport.h"
 #include "support/ErrorCapture.h"
 #include "support/ShapesLibrary.h"
+#include "support/TliReading.h"
 #include "tools/DumpTypeLib.h"
 #include "typelib/CustomTypeLib.h"
+#include "typelib/CustomVarTypeInfo.h"
 #include "typelib/NodeTypeKind.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -358,6 +360,22 @@ inline ChangeTarget ParamTarget(ITypeLib* lib, const char16_t* type, const char1
     t.ParamIndex = paramIndex;
     t.SpecialParam = special;
     return t;
+}
+
+inline ChangeTarget LibraryTarget(ITypeLib* lib) {
+    ChangeTarget t;
+    t.Kind = kTargetLibrary;
+    t.Library = ComPtr<ITypeLib>(lib);
+    return t;
+}
+
+// A type of lib as the editor view describes it (for implemented interfaces
+// and member copies).
+inline ComPtr<tli::VarTypeInfo> TypeDescOf(ITypeLib* lib, const char16_t* type) {
+    ComPtr<CustomVarTypeInfo> v = CustomVarTypeInfo::New();
+    v->CurrentITypeLib(lib);
+    v->SetType(0, testsupport::TypeNamed(InfoOf(lib).get(), type).get());
+    return v->GetVarTypeInfo();
 }
 
 inline ChangeTarget ImplTarget(ITypeLib* lib, const char16_t* coclass, int32_t index) {

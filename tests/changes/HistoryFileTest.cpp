@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "ChangesTestSupport.h"
+#include "changes/DeleteChange.h"
 #include "changes/HistoryFile.h"
 #include "changes/HistoryFileReader.h"
 #include "changes/IAttributeChange.h"
@@ -320,7 +321,8 @@ TEST_F(HistoryEngineFiles, ARecordedDeleteIsSavedAsTheGoldenFile) {
     ComPtr<ITypeLib> foo = AsTypeLib(created.get());
     history.CurrentITypeLib(foo.get());
     ChangeTarget target = TypeTarget(foo.get(), u"IFoo");
-    CreateTestChange(Code(ChangeKind::DeleteChange))->Apply(view, nullptr, target, hub.get(), 0);
+    // What the delete hands the hub once the type is gone.
+    hub->OnDeleteChange(target, *modDeleteChange::GetDeleteChange(), 0, 0);
     ASSERT_TRUE(history.SaveState(Folder(), u"delete.leh"));
     const Bytes golden = FileBytes(ZEPHRIN_TEST_DATA_DIR "/history/delete-interface.leh");
     EXPECT_EQ(FileBytes(dir / "delete.leh"), golden);
@@ -333,7 +335,7 @@ TEST_F(HistoryEngineFiles, ARecordedDeleteIsSavedAsTheGoldenFile) {
     EXPECT_EQ(Utf8(read.front().Text), "Delete interface IFoo");
     EXPECT_EQ(Utf8(read.front().TypeName), "IFoo");
     EXPECT_EQ(read.front().TypeKind, 3);
-    EXPECT_EQ(read.front().Change, CreateTestChange(Code(ChangeKind::DeleteChange)));
+    EXPECT_EQ(read.front().Change, modDeleteChange::GetDeleteChange());
 }
 
 TEST_F(HistoryEngineFiles, AHistoryLoadsBackAndSavesToTheSameBytes) {
@@ -456,7 +458,7 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
              },
              del, none),
         file(4, noTables, 0x2000 | 7, none),                       // no such kind
-        file(4, noTables, 0x2000 | 34, none),                      // a kind that cannot be made
+        file(4, noTables, 0x2000 | 72, none),                      // a kind that cannot be made
         file(4, noTables, 25, none),                               // target kind 0
         file(4, noTables, 0x6000 | 25, none),                      // target kind 6
         file(4, noTables, type18, member(0, {0, 0, 0, 0})),        // ordinal with no descriptions
