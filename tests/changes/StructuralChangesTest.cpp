@@ -143,6 +143,16 @@ TEST_F(StructuralChanges, EachKindDescribesItselfAndNotifiesItsListenerMethod) {
     ChangeTarget anyTarget = LibraryTarget(lib.get());
     EXPECT_EQ(Utf8(modReorderTypesChange::NewReorderTypesChange(false)->Describe(anyTarget)),
               "Reorder Types within Library");
+
+    // An interface of another library is named with its library.
+    ComPtr<ICreateTypeLib2> ext = NewLibrary(u"Ext");
+    NewType(ext.get(), u"IExt", TKIND_INTERFACE);
+    ComPtr<CustomVarTypeInfo> external = CustomVarTypeInfo::New();
+    external->CurrentITypeLib(lib.get());
+    external->SetType(0, testsupport::TypeNamed(InfoOf(AsTypeLib(ext.get()).get()).get(), u"IExt").get());
+    impl->VarTypeInfo(external.get());
+    ChangeTarget shape = TypeTarget(lib.get(), u"Shape");
+    EXPECT_EQ(Utf8(impl->Describe(shape)), "Add implied interface Ext.IExt to coclass Shape");
 }
 
 // ---- Delete and rename ----
