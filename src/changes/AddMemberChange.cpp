@@ -73,7 +73,8 @@ void RemoveAddedFunctionsOnFailure(ScopeGuard& rollback, const std::shared_ptr<C
     const int32_t count = ti->FuncCount();
     rollback.OnFailure([ti, count] {
         const ole::ComPtr<ole::ICreateTypeInfo2>& create = ti->CreateTypeInfo();
-        for (int32_t n = ti->FuncCount(); n > count; --n) CheckHr(create->DeleteFuncDesc(static_cast<ole::UINT>(n - 1)));
+        for (int32_t n = ti->FuncCount(); n > count; --n)
+            CheckHr(create->DeleteFuncDesc(static_cast<ole::UINT>(n - 1)));
         (void)create->LayOut();
     });
 }

@@ -116,9 +116,11 @@ TEST_F(StructuralChanges, EachKindDescribesItselfAndNotifiesItsListenerMethod) {
         {addType, LibraryTarget(lib.get()), "Add union type", "OnAddTypeChange"},
         {impl, TypeTarget(lib.get(), u"Shape"), "Add implied interface DShapeEvents to coclass Shape",
          "OnAddImplTypeChange"},
-        {param, ParamTarget(lib.get(), u"IShape", u"Zoom", 0), "Add LCID parameter after parameter factor of IShape.Zoom",
+        {param, ParamTarget(lib.get(), u"IShape", u"Zoom", 0),
+         "Add LCID parameter after parameter factor of IShape.Zoom",
          "OnInsertParamChange"},
-        {nullParam, member(u"IShape", u"Fill"), "Add typed optional parameter as first parameter of interface method IShape.Fill",
+        {nullParam, member(u"IShape", u"Fill"),
+         "Add typed optional parameter as first parameter of interface method IShape.Fill",
          "OnInsertParamChange"},
         {Make(modAddMemberChange::NewAddMemberChange(false), Kind(6)), TypeTarget(lib.get(), u"IShape"),
          "Add Property Get/Let function to interface IShape", "OnAddMemberChange"},
@@ -298,7 +300,8 @@ TEST_F(StructuralChanges, AddedTypesAreNumberedAndInterfacesGetGuidsAndBases) {
     EXPECT_TRUE(Has(one, "flags=0x80 ")) << one;
     EXPECT_TRUE(Has(one, "impl 0 \"IUnknown\"")) << one;
 
-    for (TYPEKIND kind : {TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_DISPATCH, TKIND_COCLASS, TKIND_ALIAS, TKIND_UNION})
+    for (TYPEKIND kind :
+         {TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_DISPATCH, TKIND_COCLASS, TKIND_ALIAS, TKIND_UNION})
     {
         add->TypeKind(kind);
         ASSERT_TRUE(Apply(*add, LibraryTarget(lib.get())));
@@ -363,7 +366,8 @@ TEST_F(StructuralChanges, AddedMembersGetNumberedNamesAndPlaceholderTypes) {
     EXPECT_EQ(Utf8(std::u16string(BstrView(dll)) + u"!" + std::u16string(BstrView(entry))), "RENAMEME.DLL!RenameEntry");
     SysFreeString(dll);
     SysFreeString(entry);
-    EXPECT_TRUE(Has(Dump(mods.get()), "\"Function1\" id=0x60000000 kind=3 invoke=1 cc=4 params=0 opt=0 vtoff=0 flags=0x0 ret=vt24"));
+    EXPECT_TRUE(Has(Dump(mods.get()),
+                    "\"Function1\" id=0x60000000 kind=3 invoke=1 cc=4 params=0 opt=0 vtoff=0 flags=0x0 ret=vt24"));
 
     // Enum values: first with the enum as target, after a value with the value as target.
     add->InvokeKind(0);
@@ -447,7 +451,8 @@ struct Failure {
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
 
 template <class C>
-std::function<ChangePtr(ITypeLib*)> With(std::function<std::shared_ptr<C>()> create, std::function<void(C&, ITypeLib*)> set) {
+std::function<ChangePtr(ITypeLib*)> With(std::function<std::shared_ptr<C>()> create,
+                                         std::function<void(C&, ITypeLib*)> set) {
     return [=](ITypeLib* lib) -> ChangePtr {
         auto c = create();
         set(*c, lib);
@@ -514,16 +519,18 @@ const Failure kFailures[] = {
     {"AddDispinterfaceBase", AddType(TKIND_DISPATCH), Lib(), "AddImplType"},
     {"AddAlias", AddType(TKIND_ALIAS), Lib(), "SetTypeDescAlias"},
     {"AddCoclassFlags", AddType(TKIND_COCLASS), Lib(), "SetTypeFlags"},
-    {"AddPropertySecondAccessor", AddMember(6, true), OnType(u"IShape"), "AddFuncDesc"},
+    {"AddPropertyAccessors", AddMember(6, true), OnType(u"IShape"), "AddFuncDesc"},
     {"AddPropertyLayOut", AddMember(10), OnType(u"IShape"), "LayOut"},
     {"AddModuleFunctionEntry", AddMember(1), OnType(u"Kernel"), "DefineFuncAsDllEntry"},
     {"AddEnumValueLayOut", AddMember(0, true), OnType(u"Colors"), "LayOut"},
     {"AddDispatchPropertyLayOut", AddMember(0), OnType(u"DShapeEvents"), "LayOut"},
-    {"AddAccessorLayOut", AddMember(INVOKE_PROPERTYPUTREF), OnMember(u"IShape", u"Name", INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT),
-     "LayOut"},
+    {"AddAccessorLayOut", AddMember(INVOKE_PROPERTYPUTREF),
+     OnMember(u"IShape", u"Name", INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT), "LayOut"},
     {"AddImplType",
      With<AddImplTypeChange>([] { return modAddImplTypeChange::NewAddImplTypeChange(false); },
-                             [](AddImplTypeChange& c, ITypeLib* lib) { c.VarTypeInfo(TypeDescOf(lib, u"IShape").get()); }),
+                             [](AddImplTypeChange& c, ITypeLib* lib) {
+                                 c.VarTypeInfo(TypeDescOf(lib, u"IShape").get());
+                             }),
      OnType(u"Shape"), "AddImplType"},
     {"InsertParam",
      With<InsertParamChange>([] { return modInsertParamChange::NewInsertParamChange(false); },

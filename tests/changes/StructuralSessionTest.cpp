@@ -45,7 +45,8 @@ Bytes FileBytes(const fs::path& file) {
 }
 
 void WriteBytes(const fs::path& file, const Bytes& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Shapes, with an interface to flatten: IShapeEx : IShape { HRESULT Grow([in] long by); }.
@@ -130,7 +131,8 @@ protected:
     }
     // Every function of IShape in the reverse vtable order.
     std::vector<int16_t> ReversedVTable() {
-        ComPtr<ITypeInfo> shape = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), TypeTarget(lib.get(), u"IShape").TypeIndex);
+        const auto index = static_cast<UINT>(TypeTarget(lib.get(), u"IShape").TypeIndex);
+        ComPtr<ITypeInfo> shape = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), index);
         std::vector<int16_t> offsets;
         using typelib_detail::FuncDescHolder;
         for (UINT i = 0; i < typelib_detail::TypeAttr(shape.get())->cFuncs; ++i)
@@ -273,14 +275,17 @@ const std::vector<GoldenCase>& GoldenCases() {
     static const std::vector<GoldenCase> cases = {
         {"delete-parameter.leh", ChangeKind::DeleteChange, Shared(modDeleteChange::GetDeleteChange),
          [](ITypeLib* lib) { return ParamTarget(lib, u"IShape", u"Area", 0, kParamNamed, u"scale"); }},
-        {"remove-paramarray.leh", ChangeKind::RemoveParamArrayChange, Shared(modRemoveParamArrayChange::GetRemoveParamArrayChange), OnMember(u"IShape", u"Sum")},
+        {"remove-paramarray.leh", ChangeKind::RemoveParamArrayChange,
+         Shared(modRemoveParamArrayChange::GetRemoveParamArrayChange), OnMember(u"IShape", u"Sum")},
         {"rename.leh", ChangeKind::RenameChange,
          Made<RenameChange>([] { return modRenameChange::NewRenameChange(false); },
                             [](RenameChange& c, ITypeLib*) { c.NewName(u"Magnify"); }),
          OnMember(u"IShape", u"Zoom")},
         {"flatten.leh", ChangeKind::FlattenChange, Shared(modFlattenChange::GetFlattenChange), OnType(u"IShape")},
-        {"reset-automatic-ids.leh", ChangeKind::ResetAutomaticIDsChange, Shared(modResetIDsChange::GetResetAutomaticIDsChange), OnType(u"Matrix")},
-        {"reset-all-ids.leh", ChangeKind::ResetAllIDsChange, Shared(modResetIDsChange::GetResetAllIDsChange), OnType(u"Colors")},
+        {"reset-automatic-ids.leh", ChangeKind::ResetAutomaticIDsChange,
+         Shared(modResetIDsChange::GetResetAutomaticIDsChange), OnType(u"Matrix")},
+        {"reset-all-ids.leh", ChangeKind::ResetAllIDsChange, Shared(modResetIDsChange::GetResetAllIDsChange),
+         OnType(u"Colors")},
         {"reorder-vtable.leh", ChangeKind::ReorderVTableChange,
          Made<ReorderVTableChange>([] { return modReorderVTableChange::NewReorderVTableChange(false); },
                                    [](ReorderVTableChange& c, ITypeLib*) {
