@@ -65,13 +65,6 @@ ComPtr<CustomVarTypeInfo> TypeOf(ITypeLib* lib, VARTYPE vt, const char16_t* type
     return v;
 }
 
-ChangeTarget LibraryTarget(ITypeLib* lib) {
-    ChangeTarget t;
-    t.Kind = kTargetLibrary;
-    t.Library = ComPtr<ITypeLib>(lib);
-    return t;
-}
-
 ChangeTarget ParamOf(ITypeLib* lib, const char16_t* type, const char16_t* member, int16_t index,
                      int32_t invokeKind = INVOKE_FUNC) {
     ChangeTarget t = MemberTarget(lib, type, member, invokeKind);

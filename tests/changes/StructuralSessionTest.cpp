@@ -1,7 +1,8 @@
 // The structural change kinds end to end: a scripted editing session that
-// uses each of them is recorded, saved as a history file, loaded, and run
-// against a fresh copy of the starting library; both edited libraries are
-// saved and must read alike, and like the committed reference dump. Then one
+// uses each of them (and gives the types it adds fixed GUIDs) is recorded,
+// saved as a history file, loaded, and run against a fresh copy of the
+// starting library; both edited libraries are saved and must read alike, and
+// like the committed reference dump. Then one
 // committed history file per kind, checked byte for byte.
 //
 // Set ZEPHRIN_UPDATE_GOLDENS to rewrite the committed files (the reference
@@ -24,6 +25,7 @@
 #include "changes/ReorderVTableChange.h"
 #include "changes/ReorderVarsChange.h"
 #include "changes/ResetIDsChange.h"
+#include "changes/TypeChange.h"
 #include "changes/VTICache.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
@@ -59,17 +61,9 @@ ComPtr<ITypeLib> StartingLibrary() {
     return AsTypeLib(lib.get());
 }
 
-// The types that get a fresh GUID whenever they are added, given fixed ones.
-void FixAddedGuids(ITypeLib* lib) {
-    uint32_t n = 0x5E55100;
-    for (const char16_t* name : {u"Interface1", u"Interface2", u"Dispinterface1", u"Coclass1"})
-        EXPECT_OK(TypeNamed(lib, name).As<ICreateTypeInfo2>()->SetGuid({++n, 0x19, 0x19, {1, 2, 3, 4, 5, 6, 7, 8}}));
-}
-
 // Lays the library out, writes it to file and returns our dump of the file.
 std::string SaveAndDump(ITypeLib* lib, const fs::path& file) {
     ole::RegisterFileServices();
-    FixAddedGuids(lib);
     std::shared_ptr<const LibraryData> data;
     EXPECT_OK(GetLibraryData(lib, true, &data));
     EXPECT_OK(WriteMsftTypeLib(*data, ole::FromUtf8(file.string())));
@@ -151,6 +145,15 @@ protected:
         for (TYPEKIND kind : {TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH, TKIND_COCLASS,
                               TKIND_ALIAS, TKIND_UNION, TKIND_INTERFACE})
             AddType(kind);
+        // The types added with a fresh GUID get a fixed one, as the user would give them.
+        uint32_t n = 0x5E55100;
+        for (const char16_t* type : {u"Interface1", u"Interface2", u"Dispinterface1", u"Coclass1"}) {
+            const std::shared_ptr<IAttributeChange> guid = modTypeChange::NewTypeChange(false);
+            ChangeTarget target = TypeTarget(lib.get(), type);
+            guid->InitFromTarget(target);
+            guid->Guid({++n, 0x19, 0x19, {1, 2, 3, 4, 5, 6, 7, 8}});
+            Do(guid, target);
+        }
         AddImplType(u"Coclass1", u"Interface1");
         AddImplType(u"Coclass1", u"Interface2");
         AddImplType(u"Shape", u"Interface2");
@@ -216,7 +219,7 @@ protected:
 TEST_F(StructuralSession, ARecordedSessionRunOnAFreshCopyEditsItAlike) {
     RecordSession();
     if (HasFatalFailure()) return;
-    ASSERT_EQ(history.ItemCount(), 57);
+    ASSERT_EQ(history.ItemCount(), 61);
     const std::u16string folder = ole::FromUtf8(dir.path().string());
     ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
     const std::string edited = SaveAndDump(lib.get(), dir / "edited.tlb");
