@@ -374,7 +374,7 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         for (size_t p = 0; p < a.ParamCust.size(); ++p)
             WriteCust(a.ParamCust[p],
                       modITypeInfoHelper::SetParamCustData(type_.get(), a.Index, static_cast<ole::UINT>(p)));
-        SetFuncHelpData(a.Index, help);
+        SetFuncHelpDataMasked(a.Index, help, MemberFieldsSet(help));
         if (a.HasDllEntry) CheckHr(type_->DefineFuncAsDllEntry(a.Index, a.DllName.c_str(), a.DllEntry));
     };
     ScopeGuard rollback;

@@ -258,7 +258,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
             for (size_t p = 0; p < w->ParamCust.size(); ++p)
                 WriteCust(w->ParamCust[p],
                           modITypeInfoHelper::SetParamCustData(type_.get(), at, static_cast<ole::UINT>(p)));
-            SetFuncHelpData(at, originalHelp);
+            SetFuncHelpDataMasked(at, originalHelp, MemberFieldsSet(originalHelp));
             if (typeKind_ == ole::TKIND_MODULE && w->OldHasDllEntry)
                 CheckHr(type_->DefineFuncAsDllEntry(at, w->OldDllName.c_str(), w->OldDllEntry));
         }
@@ -473,17 +473,19 @@ void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         vd.lpvarValue = request.Value.ptr();
     }
 
-    bool added = false, unnamed = false, deleted = false;
+    bool added = false, unnamed = false, deleted = false, laidOut = false;
     ScopeGuard undo([&] {
         if (deleted) {
             // Put the original back in front of the copy.
             CheckHr(type_->AddVarDesc(index, held));
             CopyVarCustData(ti, index + 1, index);
-            SetVarHelpData(index, original);
+            SetVarHelpDataMasked(index, original, MemberFieldsSet(original));
             deleted = false;
         }
         if (added) CheckHr(type_->DeleteVarDesc(index + 1));
         if (unnamed) CheckHr(type_->SetVarName(index, name.c_str()));
+        // Offsets and size laid out with the rebuilt variable go with it.
+        if (laidOut) CheckHr(type_->LayOut());
     });
     CheckHr(type_->AddVarDesc(index + 1, &vd));
     added = true;
@@ -496,6 +498,7 @@ void CustomTypeInfo::RebuildVariable(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     CheckHr(type_->DeleteVarDesc(index));
     deleted = true;
     CheckHr(type_->LayOut());
+    laidOut = true;
     if (beforeCommit) beforeCommit();
     undo.Dismiss();
     rollback.Dismiss();

@@ -12,6 +12,7 @@
 #include "platform/automation/Unknown.h"
 #include "platform/automation/Variant.h"
 #include "platform/tlbinf/TliInterfaces.h"
+#include "typelib/HelpData.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::typelib_detail {
@@ -99,5 +100,13 @@ std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, o
 using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
 CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get);
 void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set);
+
+// The member fields of hd that hold something: with the masked setters, the
+// mask that gives a re-added member its saved help back as it was, a help
+// string context included where the library names no help string DLL.
+inline int32_t MemberFieldsSet(const HelpData& hd) {
+    return (hd.DocString.empty() ? 0 : HelpData::kDocString) | (hd.HelpContext ? HelpData::kHelpContext : 0) |
+           (hd.HelpStringContext ? HelpData::kHelpStringContext : 0);
+}
 
 }  // namespace zephrin::typelib_detail

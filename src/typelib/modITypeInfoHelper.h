@@ -60,6 +60,8 @@ bool CanLayOut(ole::ITypeInfo* ti);
 // Adds a trial function at the end, lays the type out, and deletes the trial
 // function again; True when the layout succeeded. With restoreLayout a
 // successful probe lays the type out once more, so it reports what it did before.
+// Should the probe itself fail, it leaves neither the trial function nor its
+// slot behind (as far as the library lets it) and raises the error.
 bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout);
 // LayOut with its error caught; true when it succeeded.
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);

@@ -23,6 +23,8 @@ enum class Edit {
     DeleteProperty,      // get and put deleted
     HelpDirect,          // a property's documentation, written on each accessor
     DefaultMember,       // the default flag moves from a variable to a function
+    DefaultMethod,       // ... from a method of an interface to another (a rebuild inside the rebuild)
+    DefaultField,        // ... from a record field to another changing its type
 };
 
 struct Case {
@@ -35,7 +37,8 @@ std::string Describe(const Case& c) {
     static const char* const kEdits[] = {"PropertyFlags", "ModuleFunctionType", "VariableType", "ReorderVTable",
                                          "ResetIDs",      "ResetDispatchIDs",   "ReorderVars",  "Flatten",
                                          "Rebase",        "RebaseEmpty",        "Rename",       "RenameParameter",
-                                         "DeleteProperty", "HelpDirect",        "DefaultMember"};
+                                         "DeleteProperty", "HelpDirect",        "DefaultMember",
+                                         "DefaultMethod",  "DefaultField"};
     std::string method = c.method;
     if (size_t colons = method.rfind("::"); colons != std::string::npos) method.erase(0, colons + 2);
     return std::string(kEdits[static_cast<int>(c.edit)]) + "_" + method + std::to_string(c.skip);
@@ -59,6 +62,10 @@ protected:
 
         widget = Interface(u"IWidget");
         Func(*widget, u"First");
+        ModifyData first;
+        first.FieldMask = ModifyData::kFlags;
+        first.Flags = FUNCFLAG_FUIDEFAULT;
+        widget->ModifyMember(Id(*widget, u"First"), 0, first);
         Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)},
              INVOKE_PROPERTYGET);
         Func(*widget, u"Middle");
@@ -75,7 +82,7 @@ protected:
 
         point = Add(u"Point", TKIND_RECORD);
         point->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
-        point->AddProperty(u"y", Ty(VT_I2).get(), -1, 0, -1);
+        point->AddProperty(u"y", Ty(VT_I2).get(), -1, VARFLAG_FUIDEFAULT, -1);
         point->ModifyMemberHelpData(Id(*point, u"x"), hd, helpFields);
         ASSERT_OK(point->CreateTypeInfo()->SetVarCustData(0, CustKey(5), tag.ptr()));
 
@@ -138,6 +145,15 @@ protected:
                 md.FieldMask = ModifyData::kFlags;
                 md.Flags = FUNCFLAG_FUIDEFAULT;
                 return events->ModifyMember(12, 0, md);
+            case Edit::DefaultMethod:
+                md.FieldMask = ModifyData::kFlags;
+                md.Flags = FUNCFLAG_FUIDEFAULT;
+                return widget->ModifyMember(Id(*widget, u"Middle"), 0, md);
+            case Edit::DefaultField:
+                md.FieldMask = ModifyData::kFlags | ModifyData::kVTInfo;
+                md.Flags = VARFLAG_FUIDEFAULT;
+                md.VTInfo = Ty(VT_R8);
+                return point->ModifyMember(Id(*point, u"x"), 0, md);
         }
     }
 
@@ -169,23 +185,27 @@ std::vector<Case> Cases() {
                               {"SetFuncAndParamNames", 2},  {"SetFuncAndParamNames", 3},
                               {"SetFuncCustData", 1},       {"SetParamCustData", 0},
                               {"SetFuncDocString", 1},      {"SetFuncHelpStringContext", 0},
+                              {"DeleteFuncDesc", 0},        // the layout probe's trial function
                               {"DeleteFuncDesc", 1},        {"DeleteFuncDesc", 2},
                               {"SetHelpStringDll", 0},      {"LayOut", 1}});  // the final layout
     add(Edit::ModuleFunctionType, {{"DefineFuncAsDllEntry", 0}, {"SetFuncCustData", 0}, {"SetFuncAndParamNames", 1}});
     add(Edit::VariableType, {{"AddVarDesc", 0}, {"SetVarCustData", 0}, {"SetVarDocString", 0}, {"SetVarName", 1},
                              {"DeleteVarDesc", 0}, {"LayOut", 0}});
     for (Edit edit : {Edit::ReorderVTable, Edit::ResetIDs})
-        add(edit, {{"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 4}, {"AddFuncDesc", 5},
+        add(edit, {{"DeleteFuncDesc", 0}, {"LayOut", 1},  // the layout probe
+                   {"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 4}, {"AddFuncDesc", 5},
                    {"DeleteFuncDesc", 2}, {"SetFuncAndParamNames", 4}, {"SetFuncCustData", 1},
                    {"SetFuncDocString", 1}, {"DeleteTypeInfo", 0}});
     add(Edit::ResetDispatchIDs, {{"AddVarDesc", 1}});  // the functions have their new IDs by then
     add(Edit::ReorderVars, {{"CreateTypeInfo", 0}, {"AddVarDesc", 1}, {"AddVarDesc", 3}, {"SetVarName", 2},
                             {"DeleteVarDesc", 1}, {"DeleteTypeInfo", 0}});
-    add(Edit::Flatten, {{"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 5}, {"AddFuncDesc", 7},
+    add(Edit::Flatten, {{"DeleteFuncDesc", 0}, {"LayOut", 1},  // the layout probe
+                        {"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 5}, {"AddFuncDesc", 7},
                         {"DeleteFuncDesc", 2}, {"DeleteImplType", 0}, {"ICreateTypeInfo2::SetTypeFlags", 1},
                         {"AddImplType", 1}, {"SetFuncAndParamNames", 5}, {"SetFuncDocString", 1},
                         {"DeleteTypeInfo", 0}});
-    add(Edit::Rebase, {{"CreateTypeInfo", 0},           // the temporary type
+    add(Edit::Rebase, {{"DeleteFuncDesc", 0},           // the layout probe
+                       {"CreateTypeInfo", 0},           // the temporary type
                        {"AddFuncDesc", 1},              // copying out (after the layout probe)
                        {"DeleteFuncDesc", 2},           // deleting the originals halfway
                        {"DeleteImplType", 0},           // dropping the old base
@@ -198,13 +218,42 @@ std::vector<Case> Cases() {
     add(Edit::RebaseEmpty, {{"LayOut", 0}});
     add(Edit::Rename, {{"SetFuncAndParamNames", 1}});           // the put, after the get
     add(Edit::RenameParameter, {{"SetFuncAndParamNames", 1}});
-    add(Edit::DeleteProperty, {{"DeleteFuncDesc", 1}});          // the put, after the get
+    add(Edit::DeleteProperty, {{"DeleteFuncDesc", 0}, {"LayOut", 1},  // the layout probe
+                               {"DeleteFuncDesc", 2}});          // the put, after the get
     add(Edit::HelpDirect, {{"SetFuncDocString", 1}, {"SetFuncHelpContext", 1}});
     add(Edit::DefaultMember, {{"AddVarDesc", 0}, {"LayOut", 1}});  // clearing the variable's flag
+    add(Edit::DefaultMethod, {{"DeleteFuncDesc", 2}});  // the probe of the old default's rebuild
+    add(Edit::DefaultField, {{"AddVarDesc", 1}, {"SetVarName", 3}, {"LayOut", 1}});  // after the field was laid out
     return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, MemberRollback, ::testing::ValuesIn(Cases()), CaseName);
+
+// Where the library names no help string DLL a rebuild that succeeds drops a
+// member's help string context; one that fails keeps it.
+using HelpContextRollback = ModelTest;
+TEST_F(HelpContextRollback, AFailedEditKeepsAHelpStringContextWithoutAHelpStringDll) {
+    auto t = Interface(u"IWidget");
+    Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
+    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    auto point = Add(u"Point", TKIND_RECORD);
+    point->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
+    HelpData hd;
+    hd.HelpStringContext = 77;
+    t->ModifyMemberHelpData(Id(*t, u"Value"), hd, HelpData::kHelpStringContext);
+    point->ModifyMemberHelpData(Id(*point, u"x"), hd, HelpData::kHelpStringContext);
+    const std::string live = Snapshot();
+    ASSERT_NE(live.find("helpstringctx=77"), std::string::npos);
+    const std::pair<const char*, int> failures[] = {{"LayOut", 1}, {"DeleteFuncDesc", 2}, {"LayOut", 0}};
+    const std::function<void()> edits[] = {[&] { t->SetMemberReturnType(Id(*t, u"Value"), Ty(VT_I2).get()); },
+                                           [&] { t->DeleteMember(Id(*t, u"Value"), 0); },
+                                           [&] { point->SetMemberReturnType(Id(*point, u"x"), Ty(VT_R8).get()); }};
+    for (size_t i = 0; i < std::size(edits); ++i) {
+        ole::testing::FailNextCall(failures[i].first, E_OUTOFMEMORY, failures[i].second);
+        EXPECT_EQ(ErrorOf(edits[i]), E_OUTOFMEMORY) << i;
+        EXPECT_EQ(Snapshot(), live) << i;
+    }
+}
 
 }  // namespace
 }  // namespace modeltest
