@@ -127,8 +127,6 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
     } else if (!fReorder && autoSlots) {
         for (MemberOrderEntry& e : entries) e.OrderKey = 0;
     }
-    std::vector<int16_t> positionOf(entries.size());
-    for (size_t p = 0; p < entries.size(); ++p) positionOf[static_cast<size_t>(entries[p].SourceIndex)] = static_cast<int16_t>(p);
 
     TemporaryType tmp;
     ScopeGuard rollback;
@@ -143,8 +141,15 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
         CheckHr(self->GetRefTypeInfo(href, base.put()));
         CheckHr(temp->AddRefTypeInfo(base.get(), &href));
     }
+    // The temporary type holds the functions in their present order (with the
+    // offsets they take); the entries give the order they come back in. A
+    // property's names are read by member ID, from its first accessor: in the
+    // present order that is the accessor the type reads them from, whatever
+    // the new order puts first.
+    std::vector<MemberOrderEntry> copies(entries.size());
+    for (const MemberOrderEntry& e : entries) copies[static_cast<size_t>(e.SourceIndex)] = e;
     bool share = false;
-    CopyFuncDesc(temp.get(), self.get(), entries, 0, {}, share);
+    CopyFuncDesc(temp.get(), self.get(), copies, 0, {}, share);
     CheckHr(temp->LayOut());
     CheckHr(temp.As(&tempRead));
 
@@ -155,9 +160,9 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
             TypeAttr attr(self.get());
             for (ole::UINT k = attr->cFuncs; k > 0; --k) CheckHr(type_->DeleteFuncDesc(k - 1));
         }
-        std::vector<MemberOrderEntry> restore(positionOf.size());
+        std::vector<MemberOrderEntry> restore(originalIds.size());
         for (size_t k = 0; k < restore.size(); ++k) {
-            restore[k].SourceIndex = positionOf[k];
+            restore[k].SourceIndex = static_cast<int16_t>(k);
             restore[k].NewMemID = originalIds[k];
             restore[k].OrderKey = autoSlots ? int16_t{0} : originalOffsets[k];
         }
@@ -165,7 +170,6 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
         CopyFuncDesc(type_.get(), tempRead.get(), restore, 0, {}, noShare);
     });
     for (int32_t i = count; i > 0; --i) CheckHr(type_->DeleteFuncDesc(static_cast<ole::UINT>(i - 1)));
-    for (size_t p = 0; p < entries.size(); ++p) entries[p].SourceIndex = static_cast<int16_t>(p);
     share = false;
     CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     CheckHr(type_->LayOut());

@@ -25,6 +25,7 @@ enum class Edit {
     DefaultMember,       // the default flag moves from a variable to a function
     DefaultMethod,       // ... from a method of an interface to another (a rebuild inside the rebuild)
     DefaultField,        // ... from a record field to another changing its type
+    ReorderProperty,     // a property's put moves in front of its get
 };
 
 struct Case {
@@ -38,7 +39,7 @@ std::string Describe(const Case& c) {
                                          "ResetIDs",      "ResetDispatchIDs",   "ReorderVars",  "Flatten",
                                          "Rebase",        "RebaseEmpty",        "Rename",       "RenameParameter",
                                          "DeleteProperty", "HelpDirect",        "DefaultMember",
-                                         "DefaultMethod",  "DefaultField"};
+                                         "DefaultMethod",  "DefaultField",      "ReorderProperty"};
     std::string method = c.method;
     if (size_t colons = method.rfind("::"); colons != std::string::npos) method.erase(0, colons + 2);
     return std::string(kEdits[static_cast<int>(c.edit)]) + "_" + method + std::to_string(c.skip);
@@ -116,7 +117,7 @@ protected:
     }
 
     void Run(Edit edit) {
-        static const int16_t kOrder[] = {36, 28, 32}, kVarOrder[] = {1, 0};
+        static const int16_t kOrder[] = {36, 28, 32}, kVarOrder[] = {1, 0}, kPutFirst[] = {28, 36, 40, 32};
         ModifyData md;
         switch (edit) {
             case Edit::PropertyFlags:
@@ -154,6 +155,7 @@ protected:
                 md.Flags = VARFLAG_FUIDEFAULT;
                 md.VTInfo = Ty(VT_R8);
                 return point->ModifyMember(Id(*point, u"x"), 0, md);
+            case Edit::ReorderProperty: return widget->ReorderVTable(kPutFirst, true);
         }
     }
 
@@ -224,6 +226,7 @@ std::vector<Case> Cases() {
     add(Edit::DefaultMember, {{"AddVarDesc", 0}, {"LayOut", 1}});  // clearing the variable's flag
     add(Edit::DefaultMethod, {{"DeleteFuncDesc", 2}});  // the probe of the old default's rebuild
     add(Edit::DefaultField, {{"AddVarDesc", 1}, {"SetVarName", 3}, {"LayOut", 1}});  // after the field was laid out
+    add(Edit::ReorderProperty, {{"AddFuncDesc", 6}});  // copying back: the get's names come from the temporary type
     return all;
 }
 

@@ -18,6 +18,16 @@ TEST_F(Reorder, SynchronizedVtableOrderMovesTheFunctions) {
                                                 "doc=\"Sees\"", "func 2 \"A\"", "vtoff=36", "vt=3:\"7\"",
                                                 "param 0 \"value\""}));
     EXPECT_EQ(TypeCount(), 1u);
+
+    // A get behind its put keeps its parameter names (read by member ID, they
+    // show once the put is gone).
+    auto p = Interface(u"IValue");
+    Func(*p, u"Size", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
+    Func(*p, u"Size", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    const int16_t swap[] = {32, 28};
+    p->ReorderVTable(swap, true);
+    p->DeleteMember(Id(*p, u"Size"), INVOKE_PROPERTYPUT);
+    EXPECT_TRUE(HasInOrder(Section("IValue"), {"func 0 \"Size\"", "invoke=2", "param 0 \"v\""}));
 }
 
 TEST_F(Reorder, UnsynchronizedOrderKeepsIndexesAndExplicitOffsetsSurviveLaterEdits) {
