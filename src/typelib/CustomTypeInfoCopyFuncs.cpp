@@ -45,13 +45,14 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         const ole::MEMBERID sourceId = held->memid;
 
         // Help data of the member. Its help files are those of the source's
-        // library and stay there: the destination keeps its own.
-        ole::BSTR bDoc = nullptr, bDll = nullptr;
+        // library and stay there: the destination keeps its own. The help
+        // string context goes with the member whether a library names a help
+        // string DLL or not (a move of functions loses nothing).
+        ole::BSTR bDoc = nullptr;
         ole::DWORD helpContext = 0, helpStringContext = 0;
         CheckHr(source->GetDocumentation(sourceId, nullptr, &bDoc, &helpContext, nullptr));
         const std::u16string docString = TakeBstr(bDoc);
-        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, &bDll));
-        const std::u16string helpStringDll = TakeBstr(bDll);
+        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, nullptr));
 
         ole::FUNCDESC fd = *held;
         fd.memid = entry.NewMemID;
@@ -119,8 +120,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         }
 
         if (helpContext != 0) CheckHr(dest->SetFuncHelpContext(destIndex, helpContext));
-        if (!helpStringDll.empty() && helpStringContext != 0)
-            CheckHr(dest2->SetFuncHelpStringContext(destIndex, helpStringContext));
+        if (helpStringContext != 0) CheckHr(dest2->SetFuncHelpStringContext(destIndex, helpStringContext));
         if (!docString.empty()) CheckHr(dest->SetFuncDocString(destIndex, docString.c_str()));
         for (ole::SHORT p = 0; p < cParams; ++p)
             modITypeInfoHelper::CopyCustData(

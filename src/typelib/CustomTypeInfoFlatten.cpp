@@ -66,13 +66,12 @@ void CustomTypeInfo::CopyVarDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* sou
         const ole::MEMBERID sourceId = held->memid;
 
         // The help files stay those of each library, as in CopyFuncDesc.
-        ole::BSTR bName = nullptr, bDoc = nullptr, bDll = nullptr;
+        ole::BSTR bName = nullptr, bDoc = nullptr;
         ole::DWORD helpContext = 0, helpStringContext = 0;
         CheckHr(source->GetDocumentation(sourceId, &bName, &bDoc, &helpContext, nullptr));
         const std::u16string name = TakeBstr(bName);
         const std::u16string docString = TakeBstr(bDoc);
-        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, &bDll));
-        const std::u16string helpStringDll = TakeBstr(bDll);
+        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, nullptr));
 
         ole::VARDESC vd = *held;
         vd.memid = entry.NewMemID;
@@ -90,8 +89,7 @@ void CustomTypeInfo::CopyVarDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* sou
         modITypeInfoHelper::CopyCustData(modITypeInfoHelper::GetVarCustData(source2.get(), sourceIndex),
                                          modITypeInfoHelper::SetVarCustData(dest2.get(), destIndex));
         if (helpContext != 0) CheckHr(dest->SetVarHelpContext(destIndex, helpContext));
-        if (!helpStringDll.empty() && helpStringContext != 0)
-            CheckHr(dest2->SetVarHelpStringContext(destIndex, helpStringContext));
+        if (helpStringContext != 0) CheckHr(dest2->SetVarHelpStringContext(destIndex, helpStringContext));
         if (!docString.empty()) CheckHr(dest->SetVarDocString(destIndex, docString.c_str()));
         const std::u16string finalName = newName.empty() ? name : std::u16string(newName);
         CheckHr(dest->SetVarName(destIndex, finalName.c_str()));
