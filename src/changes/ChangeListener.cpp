@@ -68,6 +68,11 @@ void ChangeListener::ClearListenerMarks() noexcept {
     tagged_ = nullptr;
 }
 
+bool ChangeListener::SkipsOnce(const SMNode& node) const noexcept {
+    const Entry* e = EntryOf(node);
+    return e && e == skip_;
+}
+
 template <class Call>
 void ChangeListener::Broadcast(Marks marks, Call&& call) {
     // Registrations may end or begin while listeners run: walk a copy, and

@@ -43,6 +43,9 @@ public:
     // The next broadcast passes tag to node's listener; clears the skip mark.
     void TagListenerOnce(const SMNode& node, ListenerTag tag);
     void ClearListenerMarks() noexcept;
+    // Whether the next broadcast still leaves node out: false once a broadcast
+    // has reached node since SkipListenerOnce.
+    bool SkipsOnce(const SMNode& node) const noexcept;
 
     // ---- IChangeListener: broadcasts (the incoming tag is not used) ----
     void RefreshCurrentSelection(ListenerTag tag) override;

@@ -2,6 +2,7 @@
 // target in the library being replayed on, and the Select Target command.
 #include <algorithm>
 #include <cwctype>
+#include <exception>
 #include <vector>
 
 #include "changes/INameChooser.h"
@@ -162,12 +163,25 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
                 bound = change;
                 change->BindToLibrary(currentITypeLib_.get(), captured.get());
             }
+            std::exception_ptr listenerError;
             {
                 // The engine must not record its own replay, and a change that
                 // sends no notification must not leave the mark for the next edit.
                 ClearMarksAfterApply clearMarks(hub_.get());
-                if (hub_) hub_->SkipListenerOnce(node_);
-                change->Apply(Library(), captured.get(), target, hub_.get(), mode);
+                bool marked = false;
+                if (hub_) {
+                    hub_->SkipListenerOnce(node_);
+                    marked = hub_->SkipsOnce(node_);
+                }
+                try {
+                    change->Apply(Library(), captured.get(), target, hub_.get(), mode);
+                } catch (...) {
+                    // Once the change's notification has gone round (it used up the
+                    // skip mark), the change is applied: a listener's error then
+                    // leaves the item applied, and is raised when the item is done.
+                    if (!marked || hub_->SkipsOnce(node_)) throw;
+                    listenerError = std::current_exception();
+                }
             }
             if (intervened) item.Text = change->Describe(target);
             if (bound) {
@@ -178,6 +192,7 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
             if (intervened && ui_) ui_->OnInterventionRequired();
             ++executedCount_;
             loop = next;
+            if (listenerError) std::rethrow_exception(listenerError);
         }
         SetCurrentItem(loop, currentIndex_ + executedCount_);
         executedCount_ = 0;

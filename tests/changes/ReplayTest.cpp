@@ -144,6 +144,21 @@ TEST_F(ReplayTest, AFailingChangeStopsTheRunAtItselfAndIsDetached) {
     EXPECT_EQ(engine.ItemCount(), 4);
 }
 
+TEST_F(ReplayTest, AListenerThatFailsOnAReplayedChangeLeavesTheItemApplied) {
+    Record(2);
+    RecordingListener failing("V");
+    SMNode node;
+    hub->AddListenerNode(node, failing);
+    Execute(kCmdRestart);
+    failing.fail = true;
+    log->calls.clear();
+    EXPECT_EQ(ErrorOf([&] { Execute(kCmdRun); }), kErrInvalidArgument);
+    // c0 was applied and the listeners heard of it: the run stops after it.
+    EXPECT_EQ(log->Joined(), "c0.bind c0.apply0 c0.detach");
+    EXPECT_EQ(list.Texts(), (Texts{"c0: library", "*c1: library", "<end>"}));
+    EXPECT_EQ(engine.ItemCount(), 2);
+}
+
 TEST_F(ReplayTest, LaterItemsFollowARegeneratedLibraryAndKeepTheUnresolvedTypesLibrary) {
     ComPtr<ITypeLib> regenerated;
     Apply(ChangeKind::ReorderTypesChange, "regenerate", LibTarget(), [&](CustomTypeLib& l, ChangeTarget& t) {
