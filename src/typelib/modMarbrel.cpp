@@ -485,6 +485,7 @@ ole::Variant ReadVariant(RecordReader& in) {
         std::memcpy(&v.llVal, &bits, sizeof bits);
     }
     v.vt = w != 0 ? w : vt;
+    if (v.vt == ole::VT_BOOL) v.boolVal = v.boolVal ? ole::VARIANT_TRUE : ole::VARIANT_FALSE;  // any non-zero is True
     return value;
 }
 

@@ -91,6 +91,7 @@ TEST(HistoryVariants, ValuesAreStoredAsTheirRecordsAndReadBackWithTheirOwnTypes)
         EXPECT_TRUE(modMarbrel::VariantsEqual(back.get(), v.get())) << v.vt();
     }
     EXPECT_EQ(ole::BstrView(ReadBack(VariantBytes(ole::Variant(u"\u0416!").get())).get().bstrVal), u"?!");
+    EXPECT_EQ(ReadBack(B({0, 0, 11, 0, 1, 0})).get().boolVal, VARIANT_TRUE);
 }
 
 TEST(HistoryVariants, WhatTheFileCannotHoldIsRefusedBeforeAnythingIsWritten) {
