@@ -95,34 +95,33 @@ ComPtr<ole::ITypeLib> CachedLibrary::GetTypeLib() {
 
 ComPtr<ole::ITypeInfo> CachedType::Find(ole::ITypeLib* lib) const {
     if (!lib) return nullptr;
-    const auto accept = [&](ComPtr<ole::ITypeInfo>& ti) {
+    // The type if its kind is the entry's; for a dual, whichever of its two
+    // views has the entry's kind (a reference may name either view).
+    const auto accept = [&](ComPtr<ole::ITypeInfo> ti) -> ComPtr<ole::ITypeInfo> {
         try {
-            return ti && KindOf(ti.get()) == typeKind_;
+            if (!ti || KindOf(ti.get()) == typeKind_) return ti;
+            ComPtr<ole::ITypeInfo> half = ti;
+            modITypeInfoHelper::ResolveDualInterface(half);
+            if (half.get() != ti.get() && KindOf(half.get()) == typeKind_) return half;
         } catch (const ErrorRecord&) {
-            return false;
         }
+        return nullptr;
     };
     ComPtr<ole::ITypeInfo> ti;
-    if (hasGuid_ && ole::SUCCEEDED(lib->GetTypeInfoOfGuid(key_, ti.put()))) {
-        modITypeInfoHelper::ResolveDualInterface(ti);
-        if (accept(ti)) return ti;
-    }
+    if (hasGuid_ && ole::SUCCEEDED(lib->GetTypeInfoOfGuid(key_, ti.put())))
+        if (ComPtr<ole::ITypeInfo> found = accept(ti)) return found;
     std::u16string name = name_;
     ComPtr<ole::ITypeComp> comp;
     ti = nullptr;
     if (!name.empty() && ole::SUCCEEDED(lib->GetTypeComp(comp.put())) && comp) {
         ComPtr<ole::ITypeComp> typeComp;
-        if (ole::SUCCEEDED(comp->BindType(name.data(), 0, ti.put(), typeComp.put())) && accept(ti)) return ti;
+        if (ole::SUCCEEDED(comp->BindType(name.data(), 0, ti.put(), typeComp.put())))
+            if (ComPtr<ole::ITypeInfo> found = accept(ti)) return found;
     }
     ti = nullptr;
-    if (typeNumber_ >= 0 && static_cast<ole::UINT>(typeNumber_) < lib->GetTypeInfoCount()) {
-        try {
-            ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib, static_cast<ole::UINT>(typeNumber_));
-        } catch (const ErrorRecord&) {
-            ti = nullptr;
-        }
-        if (accept(ti)) return ti;
-    }
+    if (typeNumber_ >= 0 && static_cast<ole::UINT>(typeNumber_) < lib->GetTypeInfoCount() &&
+        ole::SUCCEEDED(lib->GetTypeInfo(static_cast<ole::UINT>(typeNumber_), ti.put())))
+        return accept(ti);
     return nullptr;
 }
 

@@ -62,8 +62,8 @@ public:
     // The type: with a library entry, looked up once in that library and
     // kept; without, looked up in context on every call. Found by GUID, then
     // by name, then by type number, each accepted only when its TYPEKIND
-    // matches (a dual as its interface half). Raises error 9 "Cannot find ..."
-    // when none matches.
+    // matches (for a dual, that of either of its views). Raises error 9
+    // "Cannot find ..." when none matches.
     ole::ComPtr<ole::ITypeInfo> GetTypeInfo(ole::ITypeLib* context);
 
 private:

@@ -277,6 +277,30 @@ TEST_F(HistoryRoundTrip, TypesAreFoundByGuidThenNameThenNumberAndOtherwiseReport
         << Utf8(error.Description);
 }
 
+TEST_F(HistoryRoundTrip, ADualNamedByItsDispatchViewIsFoundByGuidAndByNumber) {
+    // Saved and loaded, a dual shows its dispatch view, and references name that view.
+    int n = 0;
+    const auto saved = [&](const char16_t* name, const GUID& iid) {
+        const std::u16string file = ole::FromUtf8((dir / ("dual" + std::to_string(n++) + ".tlb")).string());
+        ComPtr<ICreateTypeLib2> built = BuildShapes(file);
+        ComPtr<ICreateTypeInfo2> shape = TypeNamed(AsTypeLib(built.get()).get(), u"IShape").As<ICreateTypeInfo2>();
+        EXPECT_OK(shape->SetName(name));
+        EXPECT_OK(shape->SetGuid(iid));
+        EXPECT_OK(built->SaveAllChanges());
+        ComPtr<ITypeLib> loaded;
+        EXPECT_OK(LoadTypeLibEx(file.c_str(), REGKIND_NONE, loaded.put()));
+        return loaded;
+    };
+    ComPtr<tli::Members> matrix =
+        MembersOf(testsupport::TypeNamed(InfoOf(saved(u"IShape", kShapeIid).get()).get(), u"Matrix").get());
+    VTICache cache;
+    const auto entry = cache.AddVarType(testsupport::TypeOfMember(matrix.get(), u"shape").get());
+    for (const GUID& iid : {kShapeIid, GUID{1, 2, 3, {4}}}) {  // renamed: found by GUID, then by number
+        const ComPtr<ITypeLib> renamed = saved(u"IShape2", iid);
+        EXPECT_EQ(TypeText(entry->GetVarTypeInfo(renamed.get()).get()), "IShape2*");
+    }
+}
+
 // ---- The history engine on real files ----
 
 class HistoryEngineFiles : public HistoryRoundTrip {
