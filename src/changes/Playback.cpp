@@ -386,13 +386,21 @@ void Playback::RefreshCurrentSelection(ListenerTag tag) {
 
 bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileName) {
     if (items_.empty()) return false;
-    const fs::path file = HistoryPath(folder, fileName);
+    fs::path file = HistoryPath(folder, fileName);
+    std::error_code ec;
+    // Saving through a symbolic link replaces the file it names, not the link.
+    if (fs::is_symlink(file, ec)) {
+        fs::path real = fs::weakly_canonical(file, ec);
+        if (!ec) file = std::move(real);
+    }
     // A rename would replace a read-only file: refuse it as writing would.
     if (IsReadOnly(file)) RaiseError(kErrPathFileAccess, ole::FromUtf8(file.string()));
     const fs::path temp = NewFileBeside(file);
     ScopeGuard removeTemp([&] { fs::remove(temp); });
+    // The new file keeps the access rights of the one it replaces.
+    const fs::file_status old = fs::status(file, ec);
+    if (!ec && fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
     historyFile_->WriteEditHistory(temp, items_, *cache_);
-    std::error_code ec;
     fs::rename(temp, file, ec);
     if (ec) RaiseError(kErrPathFileAccess, ole::FromUtf8(file.string()));
     removeTemp.Dismiss();

@@ -162,6 +162,19 @@ TEST_F(HistoryFileTest, AFailedSaveLeavesTheOldFileAsItWas) {
     EXPECT_EQ(Contents("h.leh"), before);
 }
 
+TEST_F(HistoryFileTest, ASaveKeepsTheAccessRightsOfTheFileAndWritesThroughALink) {
+    Record(1);
+    std::ofstream(dir / "private.leh") << "old";
+    ASSERT_EQ(::chmod((dir / "private.leh").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "private.leh", dir / "link.leh");
+    ASSERT_TRUE(engine.SaveState(Folder(), u"link.leh"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.leh"));
+    EXPECT_EQ(Contents("private.leh"), "history-1");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "private.leh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(HistoryFileTest, AFileThatCannotBeReadLeavesTheHistoryAndItsCacheAsTheyWere) {
     Record(2);
     IHistoryReferenceCache* cache = log->detachCaches.back();
