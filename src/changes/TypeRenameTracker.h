@@ -1,0 +1,77 @@
+// Collects, while it is registered with the hub, which types were renamed
+// from what to what, so that a client can rename references to them
+// elsewhere. One record per renamed type: its name before the first rename and
+// its latest name; renaming a type back to its first name drops the record, as
+// does deleting the type, or a regeneration of the library that leaves no type
+// of the record's latest name. Names are matched without regard to case, as
+// the library matches them. Member and parameter renames are not tracked.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "changes/ChangeListener.h"
+#include "changes/IChangeListener.h"
+#include "changes/SMNode.h"
+#include "changes/TypeRenameRecord.h"
+
+namespace zephrin {
+
+class TypeRenameTracker final : public IChangeListener {
+public:
+    TypeRenameTracker() = default;
+    TypeRenameTracker(const TypeRenameTracker&) = delete;
+    TypeRenameTracker& operator=(const TypeRenameTracker&) = delete;
+
+    std::shared_ptr<zephrin::ChangeListener> ChangeListener() const { return hub_; }
+    // Registers the tracker with hub (null: with none).
+    void ChangeListener(std::shared_ptr<zephrin::ChangeListener> hub);
+
+    // The most recently created record, or null when no type is renamed.
+    std::shared_ptr<TypeRenameRecord> FirstChange() const { return head_; }
+
+    void RefreshCurrentSelection(ListenerTag) override {}
+    void SelectTarget(ChangeTarget&, ListenerTag) override {}
+    void ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>&) override {}
+    void OnLibraryChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    // A deleted type loses its record.
+    void OnDeleteChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnRemoveParamArrayChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    // Records a rename of a type; the target carries the name the type had.
+    void OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnFlattenInterfaceChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnResetAutomaticIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnResetAllIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnReorderVTableChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnReorderVarsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnAddTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnAddImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnInsertParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnAddMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnInternalizeTypesChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    // A redirection that replaced the library and with it deleted a type (the
+    // definition of a type replaced by another of the same library) drops the
+    // record of every type the new library no longer has.
+    void OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnCopyMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnHelpChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnBeforeTypeChange(ChangeTarget&, IChange&, bool&, ListenerTag) override {}
+    void OnReorderTypesChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+    void OnCustDataChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
+
+private:
+    // The record whose latest name is name, or null.
+    std::shared_ptr<TypeRenameRecord> Find(std::u16string_view name) const;
+    // Unlinks the record from the list and empties it.
+    void FreeRenameRecord(const std::shared_ptr<TypeRenameRecord>& record);
+
+    std::shared_ptr<zephrin::ChangeListener> hub_;
+    SMNode node_;  // after hub_: the registration ends first
+    std::shared_ptr<TypeRenameRecord> head_;
+};
+
+}  // namespace zephrin
