@@ -402,7 +402,9 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
                 baseVft = w;
                 if (basePtr != ptr) baseVft = baseVft / static_cast<ULONG>(basePtr) * static_cast<ULONG>(ptr);
             }
-            bool dispatchable = d.guid == kIID_IDispatch;
+            // Dispatchable means derived from IDispatch: IDispatch itself is
+            // not (the standard libraries store it without the flag).
+            bool dispatchable = false;
             for (ChainLink& l : chain) {
                 GUID g = GUID_NULL;
                 if (l.reader) {

@@ -18,7 +18,9 @@ TEST(EngineLayOut, StandardBasesGetThePlatformsIdsAndVtableSizes) {
     TYPEATTR d = Attr(std.dispatch.get());
     EXPECT_EQ(28, d.cbSizeVft);
     EXPECT_EQ(1, d.cImplTypes);
-    EXPECT_NE(0, d.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+    // Only types derived from IDispatch are dispatchable, as the standard
+    // libraries store IDispatch.
+    EXPECT_EQ(0, d.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(0x60010000, FuncAt(std.dispatch.get(), 0).memid);
     EXPECT_EQ(0x60010003, FuncAt(std.dispatch.get(), 3).memid);
     EXPECT_EQ(12, FuncAt(std.dispatch.get(), 0).oVft);
