@@ -46,8 +46,11 @@ void TypeInfoImpl::Touched() { lib_->Touched(); }
 
 HRESULT TypeInfoImpl::SetGuid(REFGUID guid) {
     if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
+    // Two types of one library can't share a GUID.
+    if (lib_->GuidHolder(guid, this)) return TYPE_E_DUPLICATEID;
+    const GUID old = Raw().guid;
     Mut().guid = guid;
-    lib_->GuidsChanged();
+    lib_->GuidChanged(this, old);
     Touched();
     return S_OK;
 }

@@ -333,19 +333,30 @@ HRESULT LibraryImpl::GetTypeInfoType(UINT index, TYPEKIND* pTKind) {
     return S_OK;
 }
 
-HRESULT LibraryImpl::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTInfo) {
-    if (!ppTInfo) return E_INVALIDARG;
-    *ppTInfo = nullptr;
-    if (guid == GUID_NULL) return TYPE_E_ELEMENTNOTFOUND;
+TypeInfoImpl* LibraryImpl::GuidHolder(const GUID& guid, const TypeInfoImpl* t) {
+    if (guid == GUID_NULL) return nullptr;
     if (!guidIndexValid_) {
         byGuid_.clear();
-        for (auto& t : types_)
-            if (t->Raw().guid != GUID_NULL) byGuid_.emplace(t->Raw().guid, t.get());
+        for (auto& type : types_)
+            if (type->Raw().guid != GUID_NULL) byGuid_.emplace(type->Raw().guid, type.get());
         guidIndexValid_ = true;
     }
     auto it = byGuid_.find(guid);
-    if (it == byGuid_.end()) return TYPE_E_ELEMENTNOTFOUND;
-    TypeReader* item = it->second->LibraryItem();
+    return it == byGuid_.end() || it->second == t ? nullptr : it->second;
+}
+
+void LibraryImpl::GuidChanged(TypeInfoImpl* t, const GUID& old) {
+    if (!guidIndexValid_) return;
+    if (auto it = byGuid_.find(old); it != byGuid_.end() && it->second == t) byGuid_.erase(it);
+    if (t->Raw().guid != GUID_NULL) byGuid_.emplace(t->Raw().guid, t);
+}
+
+HRESULT LibraryImpl::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    TypeInfoImpl* t = GuidHolder(guid, nullptr);
+    if (!t) return TYPE_E_ELEMENTNOTFOUND;
+    TypeReader* item = t->LibraryItem();
     *ppTInfo = static_cast<ITypeInfo*>(item);
     item->AddRef();
     return S_OK;

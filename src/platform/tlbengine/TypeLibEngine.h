@@ -481,7 +481,10 @@ public:
     // Type names.
     TypeInfoImpl* FindType(std::u16string_view name);
     HRESULT RenameType(TypeInfoImpl* t, std::u16string_view name);
-    void GuidsChanged() { guidIndexValid_ = false; }
+    // The type other than t that holds guid (null when none does).
+    TypeInfoImpl* GuidHolder(const GUID& guid, const TypeInfoImpl* t);
+    // t's GUID changed from old to its present one.
+    void GuidChanged(TypeInfoImpl* t, const GUID& old);
 
     std::shared_ptr<const LibraryData> Snapshot();
 

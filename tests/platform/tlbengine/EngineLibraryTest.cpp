@@ -83,6 +83,28 @@ TEST(EngineLibrary, TypeNamesAreUniqueCaseInsensitively) {
     EXPECT_EQ(u"Baz", NameOf(Read(bar).get()));
 }
 
+TEST(EngineLibrary, TypeGuidsAreUnique) {
+    auto lib = NewLib();
+    auto read = lib.As<ITypeLib>();
+    const GUID g = {0x5E1A9000, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}};
+    const GUID h = {0x5E1A9001, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}};
+    auto a = NewType(lib.get(), u"A", TKIND_RECORD);
+    auto b = NewType(lib.get(), u"B", TKIND_RECORD);
+    ASSERT_OK(a->SetGuid(g));
+    ASSERT_OK(a->SetGuid(g));  // its own GUID again
+    EXPECT_EQ(TYPE_E_DUPLICATEID, b->SetGuid(g));
+    EXPECT_EQ(GUID_NULL, Attr(Read(b).get()).guid);
+    ASSERT_OK(b->SetGuid(GUID_NULL));  // any number of types have none
+    // Once A moves on, its old GUID is free.
+    ASSERT_OK(a->SetGuid(h));
+    ASSERT_OK(b->SetGuid(g));
+    ComPtr<ITypeInfo> found;
+    ASSERT_OK(read->GetTypeInfoOfGuid(g, found.put()));
+    EXPECT_EQ(Read(b).get(), found.get());
+    ASSERT_OK(read->GetTypeInfoOfGuid(h, found.put()));
+    EXPECT_EQ(Read(a).get(), found.get());
+}
+
 TEST(EngineLibrary, EveryRouteToATypeGivesTheSameObject) {
     auto lib = NewLib();
     auto read = lib.As<ITypeLib>();
