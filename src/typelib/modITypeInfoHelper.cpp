@@ -225,11 +225,91 @@ int HiddenParamCount(const ole::FUNCDESC& fd) {
     return count;
 }
 
+namespace {
+
+// Stand-ins for an editable type and the bases it has in its own library, in
+// a scratch library: the same kind and base, and one plain function for each
+// of the type's functions at the same vtable offset (an automatic one reads
+// 0 or its slot, and either places it where the automatic rule does). Laying
+// a stand-in out answers what laying the type out would, while the type
+// itself is never touched.
+class LayOutStandIns {
+public:
+    explicit LayOutStandIns(ole::ITypeInfo* ti) {
+        ole::UINT index = 0;
+        CheckHr(ti->GetContainingTypeLib(home_.put(), &index));
+        ole::TLIBATTR* attr = nullptr;
+        CheckHr(home_->GetLibAttr(&attr));
+        const ole::SYSKIND syskind = attr->syskind;
+        home_->ReleaseTLibAttr(attr);
+        CheckHr(ole::CreateTypeLib2(syskind, u"", scratch_.put()));
+    }
+
+    // Null when the type's base can't be read or its chain loops; other
+    // failures are raised.
+    ComPtr<ole::ICreateTypeInfo2> For(ole::ITypeInfo* ti, int depth = 0) {
+        if (depth > 64) return nullptr;
+        ole::TYPEKIND kind{};
+        ole::UINT funcs = 0, impls = 0;
+        {
+            TypeAttr attr(ti);
+            kind = attr->typekind;
+            funcs = attr->cFuncs;
+            impls = attr->cImplTypes;
+        }
+        const std::u16string name = u"T" + modSupport::FormatItem(depth).Text;
+        ComPtr<ole::ICreateTypeInfo> created;
+        CheckHr(scratch_->CreateTypeInfo(name.c_str(), kind, created.put()));
+        ComPtr<ole::ICreateTypeInfo2> standIn;
+        CheckHr(created.As(&standIn));
+        if (impls > 0 && (kind == ole::TKIND_INTERFACE || kind == ole::TKIND_DISPATCH)) {
+            ole::HREFTYPE href = 0;
+            ComPtr<ole::ITypeInfo> base;
+            if (FAILED(ti->GetRefTypeOfImplType(0, &href)) || FAILED(ti->GetRefTypeInfo(href, base.put())) || !base)
+                return nullptr;
+            ComPtr<ole::ITypeInfo> referenced = base;
+            ComPtr<ole::ITypeLib> baseLib;
+            ole::UINT baseIndex = 0;
+            if (SUCCEEDED(base->GetContainingTypeLib(baseLib.put(), &baseIndex)) && SameObject(baseLib.get(), home_.get()) &&
+                base.As<ole::ICreateTypeInfo2>()) {
+                ComPtr<ole::ICreateTypeInfo2> baseStandIn = For(base.get(), depth + 1);
+                if (!baseStandIn) return nullptr;
+                referenced = baseStandIn.As<ole::ITypeInfo>();
+            }
+            ole::HREFTYPE ref = 0;
+            CheckHr(standIn->AddRefTypeInfo(referenced.get(), &ref));
+            const HRESULT hr = standIn->AddImplType(0, ref);
+            if (hr == ole::TYPE_E_CIRCULARTYPE) return nullptr;
+            CheckHr(hr);
+        }
+        for (ole::UINT i = 0; i < funcs; ++i) {
+            FuncDescHolder fd(ti, i);
+            ole::FUNCDESC stub{};
+            stub.memid = static_cast<ole::MEMBERID>(i + 1);
+            stub.funckind = fd->funckind;
+            stub.invkind = ole::INVOKE_FUNC;
+            stub.callconv = fd->callconv;
+            stub.oVft = fd->oVft;
+            stub.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
+            CheckHr(standIn->AddFuncDesc(i, &stub));
+        }
+        return standIn;
+    }
+
+private:
+    ComPtr<ole::ITypeLib> home_;
+    ComPtr<ole::ICreateTypeLib2> scratch_;
+};
+
+}  // namespace
+
 bool CanLayOut(ole::ITypeInfo* ti) {
     if (!ti) RaiseError(kErrObjectNotSet);
-    ComPtr<ole::ICreateTypeInfo2> cti = ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>();
-    if (!cti) return false;
-    return ProbeLayOut(cti.get(), ti, true);
+    if (!ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>()) return false;
+    LayOutStandIns standIns(ti);
+    ComPtr<ole::ICreateTypeInfo2> standIn = standIns.For(ti);
+    if (!standIn) return false;
+    return ProbeLayOut(standIn.get(), standIn.As<ole::ITypeInfo>().get(), false);
 }
 
 bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {

@@ -54,8 +54,9 @@ ole::ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti);
 // Trailing parameters not shown: 1 for a put/putref, plus 1 for a [retval]
 // last parameter, plus 1 for an [lcid] parameter before it (or last).
 int HiddenParamCount(const ole::FUNCDESC& fd);
-// False when the type is not editable; otherwise whether it lays out with one
-// more automatic function (the trial function is removed again).
+// False when the type is not editable; otherwise whether it would lay out
+// with one more automatic function, as ProbeLayOut finds. The trial runs on a
+// stand-in of the type in a scratch library: the type itself is not touched.
 bool CanLayOut(ole::ITypeInfo* ti);
 // Adds a trial function at the end, lays the type out, and deletes the trial
 // function again; True when the layout succeeded. With restoreLayout a

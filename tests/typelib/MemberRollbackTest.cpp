@@ -202,10 +202,11 @@ std::vector<Case> Cases() {
     add(Edit::ResetDispatchIDs, {{"AddVarDesc", 1}});  // the functions have their new IDs by then
     add(Edit::ReorderVars, {{"CreateTypeInfo", 0}, {"AddVarDesc", 1}, {"AddVarDesc", 3}, {"SetVarName", 2},
                             {"DeleteVarDesc", 1}, {"DeleteTypeInfo", 0}});
-    add(Edit::Flatten, {{"DeleteFuncDesc", 0}, {"LayOut", 1},  // the layout probe
-                        {"CreateTypeInfo", 0}, {"AddFuncDesc", 2}, {"AddFuncDesc", 5}, {"AddFuncDesc", 7},
+    // The base's layout probe runs on a stand-in of two functions, made before the temporary type.
+    add(Edit::Flatten, {{"DeleteFuncDesc", 0}, {"LayOut", 1},  // the type's own layout probe
+                        {"CreateTypeInfo", 1}, {"AddFuncDesc", 4}, {"AddFuncDesc", 7}, {"AddFuncDesc", 9},
                         {"DeleteFuncDesc", 2}, {"DeleteImplType", 0}, {"ICreateTypeInfo2::SetTypeFlags", 1},
-                        {"AddImplType", 1}, {"SetFuncAndParamNames", 5}, {"SetFuncDocString", 1},
+                        {"AddImplType", 2}, {"SetFuncAndParamNames", 5}, {"SetFuncDocString", 1},
                         {"DeleteTypeInfo", 0}});
     add(Edit::Rebase, {{"DeleteFuncDesc", 0},           // the layout probe
                        {"CreateTypeInfo", 0},           // the temporary type

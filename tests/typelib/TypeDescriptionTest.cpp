@@ -302,13 +302,50 @@ TEST_F(TypeDescription, HiddenParameterCounts) {
     EXPECT_EQ(helper::HiddenParamCount(f), 0);
 }
 
-TEST_F(TypeDescription, LayoutProbeLeavesTheTypeAsItWas) {
+TEST_F(TypeDescription, LayoutProbeAnswersAsTheTrialAndLeavesTheTypeAsItWas) {
     AddFunc(iface.get(), 0, {u"First"});
     AddFunc(iface.get(), 1, {u"Second"});
     ASSERT_OK(iface->LayOut());
+    // A base of this library with offsets off the automatic slots, and an
+    // interface on it: only the derived one takes one more automatic function.
+    auto fixed = Raw(u"IFixed", TKIND_INTERFACE);
+    auto derived = Raw(u"IDerived", TKIND_INTERFACE);
+    HREFTYPE href = 0;
+    ASSERT_OK(fixed->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &href));
+    ASSERT_OK(fixed->AddImplType(0, href));
+    AddFunc(fixed.get(), 0, {.name = u"At20", .oVft = 20});
+    AddFunc(fixed.get(), 1, {.name = u"At12", .oVft = 12});
+    ASSERT_OK(fixed->LayOut());
+    ASSERT_OK(derived->AddRefTypeInfo(fixed.As<ITypeInfo>().get(), &href));
+    ASSERT_OK(derived->AddImplType(0, href));
+    AddFunc(derived.get(), 0, {u"Own"});
+    ASSERT_OK(derived->LayOut());
+
     const std::string before = Snapshot();
     EXPECT_TRUE(helper::CanLayOut(iface.As<ITypeInfo>().get()));
+    EXPECT_FALSE(helper::CanLayOut(fixed.As<ITypeInfo>().get()));
+    EXPECT_TRUE(helper::CanLayOut(derived.As<ITypeInfo>().get()));
     EXPECT_EQ(Snapshot(), before);
+    // A function added now gets the ID it gets on a type that was never probed.
+    AddFunc(derived.get(), 1, {u"Later"});
+    auto twin = Raw(u"ITwin", TKIND_INTERFACE);
+    ASSERT_OK(twin->AddImplType(0, href));
+    AddFunc(twin.get(), 0, {u"Own"});
+    AddFunc(twin.get(), 1, {u"Later"});
+    ASSERT_OK(derived->LayOut());
+    ASSERT_OK(twin->LayOut());
+    FUNCDESC* a = nullptr;
+    FUNCDESC* b = nullptr;
+    ASSERT_OK(derived.As<ITypeInfo>()->GetFuncDesc(1, &a));
+    ASSERT_OK(twin.As<ITypeInfo>()->GetFuncDesc(1, &b));
+    EXPECT_EQ(a->memid, b->memid);
+    derived.As<ITypeInfo>()->ReleaseFuncDesc(a);
+    twin.As<ITypeInfo>()->ReleaseFuncDesc(b);
+    // The trial on the types themselves agrees.
+    EXPECT_TRUE(helper::ProbeLayOut(iface.get(), iface.As<ITypeInfo>().get(), true));
+    EXPECT_FALSE(helper::ProbeLayOut(fixed.get(), fixed.As<ITypeInfo>().get(), true));
+    EXPECT_TRUE(helper::ProbeLayOut(derived.get(), derived.As<ITypeInfo>().get(), true));
+
     // A loaded library is read-only.
     ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
     EXPECT_FALSE(helper::CanLayOut(TypeByName(reloaded.get(), u"IThing").get()));
