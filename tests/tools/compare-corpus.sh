@@ -2,8 +2,11 @@
 # Local check (not for CI): runs build/bin/tlbdump over the platform's type
 # libraries and compares each output with the reference dump made earlier by
 # reference-dump. Then copies every file that holds a library with
-# build/bin/tlbcopy and compares reference-dump of the copy with the same
-# reference dump of the original (set COPY=0 to skip this slower part).
+# build/bin/tlbcopy, and regenerates it with build/bin/tlbregen (no requests),
+# and compares reference-dump of each result with the same reference dump of
+# the original (set COPY=0 or REGEN=0 to skip these slower parts). A library
+# that tlbregen can't rebuild is listed as FAIL with its error, and must have
+# left no file.
 # Usage: compare-corpus.sh [BUILD_DIR] [DUMP_DIR] [CORPUS_DIR]
 # Prints one line per differing file (with its first differing line) and a
 # summary per part; exit status 1 when any file differs.
@@ -13,7 +16,6 @@ build="${1:-$here/build}"
 dumps="${2:-/tmp/refdumps}"
 corpus="${3:-/usr/lib/i386-linux-gnu/wine/i386-windows}"
 tlbdump="$build/bin/tlbdump"
-tlbcopy="$build/bin/tlbcopy"
 refdump="${REFERENCE_DUMP:-/work/shared/tools/reference-dump}"
 [ -x "$tlbdump" ] || { echo "no $tlbdump" >&2; exit 2; }
 tmp="$(mktemp -d)"; trap 'rm -rf "$tmp"' EXIT
@@ -34,31 +36,46 @@ for ref in "$dumps"/*.dump; do
   fi
 done
 echo "libraries matching: $libs_same of $libs; all files matching: $same of $((same + differ))"
-[ "${COPY:-1}" = 0 ] && { [ "$differ" -eq 0 ]; exit; }
 
-# Copies: one line per library, "SAME name" or "DIFF name: first lines".
-copy_one() {
-  local name="$1" ref="$dumps/$1.dump" out="$tmp/copy-$1.tlb"
-  if ! "$tlbcopy" "$corpus/$name" "$out" > "$tmp/copy-$name.err" 2>&1; then
-    echo "DIFF $name: tlbcopy: $(head -1 "$tmp/copy-$name.err")"
+# Copies and regenerations: one line per library, "SAME name", "DIFF name:
+# first lines" or (regenerations only) "FAIL name: error".
+check_one() {
+  local tool="$1" name="$2" ref="$dumps/$2.dump" out="$tmp/$1-$2.tlb" err="$tmp/$1-$2.err"
+  if ! "$build/bin/$tool" "$corpus/$name" "$out" > "$err" 2>&1; then
+    if [ "$tool" = tlbregen ] && [ ! -e "$out" ]; then
+      echo "FAIL $name: $(head -1 "$err")"
+    else
+      echo "DIFF $name: $tool: $(head -1 "$err")"
+    fi
     return
   fi
-  "$refdump" "$out" > "$tmp/copy-$name.dump" 2>/dev/null
-  if diff -q <(tr -d '\r' < "$ref") <(tr -d '\r' < "$tmp/copy-$name.dump") > /dev/null; then
+  "$refdump" "$out" > "$tmp/$1-$name.dump" 2>/dev/null
+  if diff -q <(tr -d '\r' < "$ref") <(tr -d '\r' < "$tmp/$1-$name.dump") > /dev/null; then
     echo "SAME $name"
   else
-    echo "DIFF $name: $(diff <(tr -d '\r' < "$ref") <(tr -d '\r' < "$tmp/copy-$name.dump") | head -4 | tr '\n' ' ' | cut -c1-300)"
+    echo "DIFF $name: $(diff <(tr -d '\r' < "$ref") <(tr -d '\r' < "$tmp/$1-$name.dump") | head -4 | tr '\n' ' ' | cut -c1-300)"
   fi
 }
-export -f copy_one
-export tlbcopy refdump dumps corpus tmp
-[ -x "$tlbcopy" ] || { echo "no $tlbcopy" >&2; exit 2; }
-for ref in "$dumps"/*.dump; do
-  name="$(basename "$ref" .dump)"
-  [ -e "$corpus/$name" ] && ! grep -q '^LOADFAIL' "$ref" && echo "$name"
-done | xargs -P 4 -I{} bash -c 'copy_one "$@"' _ {} | sort > "$tmp/copies"
-grep '^DIFF' "$tmp/copies"
-copies=$(wc -l < "$tmp/copies")
-copies_same=$(grep -c '^SAME' "$tmp/copies")
-echo "copies matching: $copies_same of $copies"
-[ "$differ" -eq 0 ] && [ "$copies_same" -eq "$copies" ]
+export -f check_one
+export build refdump dumps corpus tmp
+libraries() {
+  for ref in "$dumps"/*.dump; do
+    name="$(basename "$ref" .dump)"
+    [ -e "$corpus/$name" ] && ! grep -q '^LOADFAIL' "$ref" && echo "$name"
+  done
+}
+status=0
+[ "$differ" -eq 0 ] || status=1
+for tool in tlbcopy tlbregen; do
+  if [ "$tool" = tlbcopy ] && [ "${COPY:-1}" = 0 ]; then continue; fi
+  if [ "$tool" = tlbregen ] && [ "${REGEN:-1}" = 0 ]; then continue; fi
+  [ -x "$build/bin/$tool" ] || { echo "no $build/bin/$tool" >&2; exit 2; }
+  libraries | xargs -P 4 -I{} bash -c 'check_one "$@"' _ "$tool" {} | sort > "$tmp/$tool"
+  grep -v '^SAME' "$tmp/$tool"
+  total=$(wc -l < "$tmp/$tool")
+  matching=$(grep -c '^SAME' "$tmp/$tool")
+  failing=$(grep -c '^FAIL' "$tmp/$tool")
+  echo "$tool: matching $matching of $total; can't be rebuilt: $failing"
+  [ "$(grep -c '^DIFF' "$tmp/$tool")" -eq 0 ] || status=1
+done
+exit $status

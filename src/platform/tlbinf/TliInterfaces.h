@@ -303,4 +303,9 @@ struct CustomDataCollection : ole::IUnknown {
 // implementations of CustomDataCollection outside this layer.
 HRESULT CreateCustomDataCollection(const ole::CUSTDATA* items, CustomDataCollection** out);
 
+// A description of the TYPEDESC of a member of owner, as the member objects
+// make them (a user-defined type is looked up through owner when first asked
+// for), for readers that take the descriptors from the type themselves.
+HRESULT CreateVarTypeInfo(const ole::TYPEDESC& desc, ole::ITypeInfo* owner, VarTypeInfo** out);
+
 }  // namespace tli

@@ -185,3 +185,12 @@ HRESULT NewVarTypeInfo(const ole::TYPEDESC& desc, ole::ITypeInfo* owner, VarType
 }
 
 }  // namespace tli::detail
+
+namespace tli {
+
+HRESULT CreateVarTypeInfo(const ole::TYPEDESC& desc, ole::ITypeInfo* owner, VarTypeInfo** out) {
+    if (HRESULT hr = detail::Start(out); FAILED(hr)) return hr;
+    return detail::NewVarTypeInfo(desc, owner, out);
+}
+
+}  // namespace tli

@@ -439,10 +439,87 @@ void BuildHelp(ICreateTypeLib2* lib) {
     Check(mod->SetVarDocString(0, u"The version"));
 }
 
+// What regeneration must keep beyond the other goldens: a help file named
+// with its folder, explicit vtable offsets off the automatic slots, a DLL
+// entry by ordinal, a dual with optional and default parameters, imported
+// types (a base, a parameter and an alias target), and custom data at all
+// six levels in one library.
+void BuildRegen(ICreateTypeLib2* lib) {
+    Descs d;
+    Check(lib->SetDocString(u"What regeneration keeps"));
+    Check(lib->SetHelpFileName(u"C:\\Help\\Files\\regen.chm"));
+    Check(lib->SetHelpContext(10));
+    Check(lib->SetHelpStringContext(10));
+    Check(lib->SetHelpStringDll(u"regenres.dll"));
+    Variant text = Str(u"tagged");
+    Check(lib->SetCustData(Guid(0xA00), text.ptr()));
+
+    auto mode = NewType(lib, u"Mode", TKIND_ENUM, Guid(0x501));
+    auto offsets = NewType(lib, u"IOffsets", TKIND_INTERFACE, Guid(0x502));
+    auto rich = NewType(lib, u"IRich", TKIND_INTERFACE, Guid(0x503));
+    auto events = NewType(lib, u"DRichEvents", TKIND_DISPATCH, Guid(0x504));
+    auto native = NewType(lib, u"Native", TKIND_MODULE, Guid(0x505));
+    auto color = NewType(lib, u"Shade", TKIND_ALIAS, GUID_NULL);
+    auto cls = NewType(lib, u"Rich", TKIND_COCLASS, Guid(0x506));
+
+    AddVar(mode.get(), 0, u"ModeOff", d.Vt(VT_I4), MEMBERID_NIL, VAR_CONST, Variant::Int(0));
+    AddVar(mode.get(), 1, u"ModeOn", d.Vt(VT_I4), MEMBERID_NIL, VAR_CONST, Variant::Int(1));
+    Check(mode->SetVarHelpContext(1, 51));
+    Check(mode->SetVarCustData(1, Guid(0xA01), text.ptr()));
+
+    Check(offsets->AddImplType(0, RefTo(offsets.get(), StdType(u"IUnknown").get())));
+    AddFunc(offsets.get(), 0, {u"Third", 0x60010000, INVOKE_FUNC, d.Vt(VT_HRESULT), {}, 0, 0, 20});
+    AddFunc(offsets.get(), 1, {u"First", 0x60010001, INVOKE_FUNC, d.Vt(VT_HRESULT), {}, 0, 0, 12});
+    AddFunc(offsets.get(), 2, {u"Far", 0x60010002, INVOKE_FUNC, d.Vt(VT_HRESULT), {}, 0, 0, 40});
+
+    Check(rich->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+    Check(rich->SetDocString(u"A dual"));
+    Check(rich->SetHelpContext(60));
+    Check(rich->SetHelpStringContext(61));
+    Check(rich->SetCustData(Guid(0xA02), text.ptr()));
+    Check(rich->AddImplType(0, RefTo(rich.get(), StdType(u"IDispatch").get())));
+    const HREFTYPE guidRef = RefTo(rich.get(), StdType(u"GUID").get());
+    AddFunc(rich.get(), 0, {u"Level", 1, INVOKE_PROPERTYGET, d.Vt(VT_HRESULT),
+                            {{u"which", d.User(RefTo(rich.get(), mode.get()))},
+                             {u"value", d.Ptr(d.Vt(VT_I4)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+    AddFunc(rich.get(), 1, {u"Level", 1, INVOKE_PROPERTYPUT, d.Vt(VT_HRESULT),
+                            {{u"which", d.User(RefTo(rich.get(), mode.get()))}, {u"value", d.Vt(VT_I4)}}});
+    AddFunc(rich.get(), 2, {u"Find", 2, INVOKE_FUNC, d.Vt(VT_HRESULT),
+                            {{u"id", d.Ptr(d.User(guidRef))},
+                             {u"name", d.Vt(VT_BSTR), PARAMFLAG_FIN | PARAMFLAG_FOPT, Str(u"any")},
+                             {u"extra", d.Vt(VT_VARIANT), PARAMFLAG_FIN | PARAMFLAG_FOPT},
+                             {u"lcid", d.Vt(VT_I4), PARAMFLAG_FIN | PARAMFLAG_FLCID},
+                             {u"found", d.Ptr(d.User(RefTo(rich.get(), offsets.get()))),
+                              PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+    Check(rich->SetFuncDocString(2, u"Finds one"));
+    Check(rich->SetFuncHelpContext(2, 62));
+    Check(rich->SetFuncHelpStringContext(2, 63));
+    Check(rich->SetFuncCustData(2, Guid(0xA03), text.ptr()));
+    Check(rich->SetParamCustData(2, 1, Guid(0xA04), text.ptr()));
+
+    Check(events->AddImplType(0, RefTo(events.get(), StdType(u"IDispatch").get())));
+    AddFunc(events.get(), 0, {u"Changed", 1, INVOKE_FUNC, d.Vt(VT_VOID), {{u"to", d.Vt(VT_I4)}}});
+    AddVar(events.get(), 0, u"Busy", d.Vt(VT_BOOL), 2, VAR_DISPATCH);
+
+    AddFunc(native.get(), 0, {u"ByName", 0x60000000, INVOKE_FUNC, d.Vt(VT_I4), {{u"count", d.Vt(VT_I4)}}});
+    AddFunc(native.get(), 1, {u"ByOrdinal", 0x60000001, INVOKE_FUNC, d.Vt(VT_VOID), {}});
+    Check(native->DefineFuncAsDllEntry(0, u"regen.dll", DllEntryPoint(std::u16string(u"ByNameW"))));
+    Check(native->DefineFuncAsDllEntry(1, u"regen.dll", DllEntryPoint(WORD{7})));
+
+    TYPEDESC colorDesc = d.User(RefTo(color.get(), StdType(u"OLE_COLOR").get()));
+    Check(color->SetTypeDescAlias(&colorDesc));
+
+    Check(cls->AddImplType(0, RefTo(cls.get(), rich.get())));
+    Check(cls->SetImplTypeFlags(0, IMPLTYPEFLAG_FDEFAULT));
+    Check(cls->AddImplType(1, RefTo(cls.get(), events.get())));
+    Check(cls->SetImplTypeFlags(1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE));
+    Check(cls->SetImplTypeCustData(1, Guid(0xA05), text.ptr()));
+}
+
 }  // namespace
 
 const std::vector<std::string>& Names() {
-    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata"};
+    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen"};
     return names;
 }
 
@@ -462,6 +539,9 @@ HRESULT Build(const std::string& name, const std::u16string& path, ICreateTypeLi
         } else if (name == "helpdata") {
             lib = NewLibrary(path, u"GoldenHelp", 0x300, 0x407);
             BuildHelp(lib.get());
+        } else if (name == "regen") {
+            lib = NewLibrary(path, u"GoldenRegen", 0x400, 0);
+            BuildRegen(lib.get());
         } else {
             return E_INVALIDARG;
         }

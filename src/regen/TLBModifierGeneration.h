@@ -1,0 +1,69 @@
+// The state of one generation of TLBModifier, shared by its source files.
+#pragma once
+
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "regen/TLBModifier.h"
+
+namespace zephrin {
+
+struct TLBModifier::Generation {
+    ole::ComPtr<ole::ICreateTypeLib2> lib;
+    bool saving = false;
+    // The walk when no request built the final list: the starting types in
+    // their own order.
+    std::list<TypeListRecord> ownWalk;
+    std::list<TypeListRecord>* walk = nullptr;
+    // The new types by position.
+    std::vector<ole::ComPtr<ole::ICreateTypeInfo2>> created;
+    std::vector<ole::ComPtr<ole::ITypeInfo>> createdRead;
+    TypeDescOwner owner;
+
+    // The new library's own help file and help string DLL, and the values in
+    // force while types and members are created.
+    std::u16string libHelpFile;
+    std::u16string libHelpStringDll;
+    std::u16string inForceHelpFile;
+    std::u16string inForceHelpStringDll;
+
+    // What the reference being mapped is: the kind of the type being filled,
+    // the context (kBaseInterface or kMemberType) and the flags of the coclass
+    // entry or parameter.
+    static constexpr int16_t kBaseInterface = 2;
+    static constexpr int16_t kMemberType = 3;
+    ole::TYPEKIND fillingKind = ole::TKIND_ENUM;
+    int16_t refContext = 0;
+    int32_t refFlags = 0;
+
+    // Per library met: its help file and help string DLL.
+    std::unordered_map<ole::IUnknown*, LibraryHelp> libraryHelp;
+    std::unordered_map<ole::IUnknown*, bool> unresolvedLibraries;
+    std::vector<ole::ComPtr<ole::ITypeLib>> keepAlive;  // keys of the two maps above
+};
+
+namespace regen_detail {
+
+// Case-insensitive key of a type name.
+std::u16string FoldName(std::u16string_view name);
+// The identity of a library (its IUnknown).
+ole::IUnknown* LibraryKey(ole::ITypeLib* lib);
+// The library holding ti and ti's index there.
+ole::ComPtr<ole::ITypeLib> ContainingLib(ole::ITypeInfo* ti, ole::UINT* index = nullptr);
+// A failing HRESULT of a callback as an error record: a run-time error number
+// that was carried as 0x800A00nn comes back as nn.
+[[noreturn]] void RaiseCallbackError(ole::HRESULT hr);
+inline void CheckCallback(ole::HRESULT hr) {
+    if (ole::FAILED(hr)) RaiseCallbackError(hr);
+}
+// Raises hr with a description naming what failed.
+[[noreturn]] void RaiseNamed(ole::HRESULT hr, std::u16string description);
+// The name of a type (MEMBERID_NIL documentation).
+std::u16string TypeName(ole::ITypeInfo* ti);
+// True when the description names a user-defined type.
+bool HasUserDefinedType(const ole::TYPEDESC& desc);
+
+}  // namespace regen_detail
+}  // namespace zephrin

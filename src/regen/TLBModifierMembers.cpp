@@ -1,0 +1,279 @@
+// TLBModifier: copying the members of a type into its new type. Descriptors
+// are copied as the source holds them (so flags, defaults and offsets carry
+// over); only types that name a user-defined type are rebuilt, through
+// BuildTypeDesc with this engine mapping the reference.
+#include "foundation/ErrorRecord.h"
+#include "regen/TLBModifierGeneration.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
+
+namespace zephrin {
+
+using ole::ComPtr;
+using namespace typelib_detail;
+using namespace regen_detail;
+namespace helper = modITypeInfoHelper;
+
+namespace regen_detail {
+
+bool HasUserDefinedType(const ole::TYPEDESC& desc) {
+    const ole::TYPEDESC* t = &desc;
+    for (int depth = 0; t && depth < 64; ++depth) {
+        switch (t->vt) {
+            case ole::VT_USERDEFINED:
+                return true;
+            case ole::VT_PTR:
+            case ole::VT_SAFEARRAY:
+                t = t->lptdesc;
+                break;
+            case ole::VT_CARRAY:
+                t = t->lpadesc ? &t->lpadesc->tdescElem : nullptr;
+                break;
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace regen_detail
+
+namespace {
+
+class VarDescHolder {
+public:
+    VarDescHolder(ole::ITypeInfo* ti, ole::UINT index) : ti_(ti) { CheckHr(ti->GetVarDesc(index, &desc_)); }
+    ~VarDescHolder() {
+        if (desc_) ti_->ReleaseVarDesc(desc_);
+    }
+    VarDescHolder(const VarDescHolder&) = delete;
+    VarDescHolder& operator=(const VarDescHolder&) = delete;
+    const ole::VARDESC& operator*() const { return *desc_; }
+
+private:
+    ole::ITypeInfo* ti_;
+    ole::VARDESC* desc_ = nullptr;
+};
+
+// The name of member index (a function, or a variable when isVar) of ti.
+std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
+    ole::MEMBERID id = ole::MEMBERID_NIL;
+    if (isVar) {
+        ole::VARDESC* vd = nullptr;
+        if (FAILED(ti->GetVarDesc(index, &vd))) return {};
+        id = vd->memid;
+        ti->ReleaseVarDesc(vd);
+    } else {
+        ole::FUNCDESC* fd = nullptr;
+        if (FAILED(ti->GetFuncDesc(index, &fd))) return {};
+        id = fd->memid;
+        ti->ReleaseFuncDesc(fd);
+    }
+    ole::BSTR name = nullptr;
+    ole::UINT got = 0;
+    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
+    return TakeBstr(name);
+}
+
+// The error of a member whose name the platform refused, naming the members
+// of the source that share it.
+[[noreturn]] void RaiseMemberNameError(ole::HRESULT hr, ole::ITypeInfo* source, const std::u16string& name,
+                                       ole::UINT index, bool isVar) {
+    std::u16string description = u"Type '" + TypeName(source) + u"', member '" + name + u"'";
+    if (hr == ole::TYPE_E_AMBIGUOUSNAME || hr == ole::TYPE_E_NAMECONFLICT) {
+        TypeAttr attr(source);
+        const std::u16string key = FoldName(name);
+        for (ole::UINT k = 0; k < attr->cFuncs + attr->cVars; ++k) {
+            const bool var = k >= attr->cFuncs;
+            const ole::UINT i = var ? k - attr->cFuncs : k;
+            if (var == isVar && i == index) continue;
+            const std::u16string other = MemberName(source, i, var);
+            if (!other.empty() && FoldName(other) == key) description += u" and member '" + other + u"'";
+        }
+        description += u": the names clash";
+    }
+    RaiseNamed(hr, std::move(description));
+}
+
+}  // namespace
+
+void TLBModifier::CopyTypeMembers(tli::TypeInfo* source, ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest,
+                                  bool clearVtableOffsets) {
+    ole::UINT cVars = 0, cFuncs = 0;
+    bool isModule = false;
+    {
+        TypeAttr attr(sourceTi);
+        cVars = attr->cVars;
+        cFuncs = attr->cFuncs;
+        isModule = attr->typekind == ole::TKIND_MODULE;
+    }
+    // The member objects are only made for the help-data provider.
+    ComPtr<tli::Members> members;
+    if (helpModifier_) CheckHr(source->get_Members(members.put()));
+    auto memberAt = [&](ole::UINT k) {
+        ComPtr<tli::MemberInfo> m;
+        if (members) CheckHr(members->get_Item(static_cast<ole::LONG>(k + 1), m.put()));
+        return m;
+    };
+    for (ole::UINT v = 0; v < cVars; ++v) CopyVariable(sourceTi, v, dest, source, memberAt(v).get());
+    for (ole::UINT f = 0; f < cFuncs; ++f)
+        CopyFunction(sourceTi, f, dest, source, memberAt(cVars + f).get(), isModule, clearVtableOffsets);
+}
+
+bool TLBModifier::ReadMemberHelp(ole::ITypeInfo* sourceTi, ole::MEMBERID memid, tli::TypeInfo* type,
+                                 tli::MemberInfo* member, HelpData& help) {
+    ComPtr<ole::ITypeLib> ownLib = ContainingLib(sourceTi);
+    ole::BSTR doc = nullptr, file = nullptr;
+    CheckHr(sourceTi->GetDocumentation(memid, nullptr, &doc, &help.HelpContext, &file));
+    std::u16string docString = TakeBstr(doc);
+    std::u16string helpFile = TakeBstr(file);
+    if (!(helpGeneration_ & kNoTypeHelpFile)) help.HelpFile = MapHelpFile(std::move(helpFile), ownLib.get());
+    ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>();
+    std::u16string dll;
+    if (source2) {
+        ole::BSTR b = nullptr;
+        ole::DWORD context = 0;
+        if (SUCCEEDED(source2->GetDocumentation2(memid, 0, nullptr, &context, &b))) {
+            help.HelpStringContext = context;
+            dll = TakeBstr(b);
+        } else {
+            ole::SysFreeString(b);
+        }
+    }
+    bool dllInForce = (helpGeneration_ & kLibraryHasHelpStringDll) != 0;
+    if (!(helpGeneration_ & kNoTypeHelpStringDll) && LibraryHelpOf(ownLib.get()).hasLib2) {
+        help.HelpStringDll = MapHelpStringDll(std::move(dll), ownLib.get());
+        dllInForce = !help.HelpStringDll.empty();
+    }
+    if (!((helpGeneration_ & kNoDocStringWithDll) && dllInForce)) help.DocString = std::move(docString);
+    if (helpModifier_) CheckCallback(helpModifier_->ModifyMemberHelp(type, member, help));
+    return dllInForce;
+}
+
+void TLBModifier::PutMemberHelpInForce(const HelpData& help) {
+    PutHelpInForce(helpGeneration_ & kNoTypeHelpFile ? nullptr : &help.HelpFile,
+                   helpGeneration_ & kNoTypeHelpStringDll ? nullptr : &help.HelpStringDll);
+}
+
+void TLBModifier::BuildMemberType(ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest, ole::TYPEDESC& desc,
+                                  ole::USHORT paramFlags) {
+    Generation& g = *gen_;
+    ComPtr<tli::VarTypeInfo> vti;
+    CheckHr(tli::CreateVarTypeInfo(desc, sourceTi, vti.put()));
+    g.refContext = Generation::kMemberType;
+    g.refFlags = paramFlags;
+    modTYPEDESC::BuildTypeDesc(g.owner, dest, vti.get(), &desc, this);
+}
+
+void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest,
+                               tli::TypeInfo* type, tli::MemberInfo* member) {
+    Generation& g = *gen_;
+    VarDescHolder held(sourceTi, index);
+    const ole::MEMBERID memid = (*held).memid;
+    HelpData help;
+    const bool dllInForce = ReadMemberHelp(sourceTi, memid, type, member, help);
+
+    ole::VARDESC vd = *held;
+    // A variable's type is mapped as no parameter's: with flags 0.
+    if (HasUserDefinedType(vd.elemdescVar.tdesc)) BuildMemberType(sourceTi, dest, vd.elemdescVar.tdesc, 0);
+    // Mapping may have made a type on demand under its own help values.
+    PutMemberHelpInForce(help);
+    const std::u16string name = MemberName(sourceTi, index, true);
+    if (const ole::HRESULT hr = dest->AddVarDesc(index, &vd); FAILED(hr))
+        RaiseMemberNameError(hr, sourceTi, name, index, true);
+    g.owner.FreeTypeDesc();
+
+    if (ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>()) {
+        CustDataContext context;
+        context.ItemKind = CustDataContext::kVariable;
+        context.TypeIndex = -1;
+        (void)type->get_TypeInfoNumber(&context.TypeIndex);
+        context.ItemIndex = static_cast<int32_t>(index);
+        context.Source = source2.get();
+        context.Destination = dest;
+        CopyCustData(context, helper::GetVarCustData(source2.get(), index), helper::SetVarCustData(dest, index));
+    }
+    if (help.HelpContext != 0) CheckHr(dest->SetVarHelpContext(index, help.HelpContext));
+    if (help.HelpStringContext != 0) CheckHr(dest->SetVarHelpStringContext(index, help.HelpStringContext));
+    if (!help.DocString.empty() && !(dllInForce && (helpGeneration_ & kNoDocStringWithDll)))
+        CheckHr(dest->SetVarDocString(index, help.DocString.c_str()));
+    if (const ole::HRESULT hr = dest->SetVarName(index, name.c_str()); FAILED(hr))
+        RaiseMemberNameError(hr, sourceTi, name, index, true);
+}
+
+void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest,
+                               tli::TypeInfo* type, tli::MemberInfo* member, bool isModule,
+                               bool clearVtableOffsets) {
+    Generation& g = *gen_;
+    FuncDescHolder held(sourceTi, index);
+    const ole::MEMBERID memid = held->memid;
+    const ole::INVOKEKIND invkind = held->invkind;
+    const ole::SHORT cParams = held->cParams;
+    HelpData help;
+    const bool dllInForce = ReadMemberHelp(sourceTi, memid, type, member, help);
+
+    ole::FUNCDESC fd = *held;
+    if (clearVtableOffsets) fd.oVft = 0;
+    std::vector<ole::ELEMDESC> params;
+    if (cParams > 0 && held->lprgelemdescParam) params.assign(held->lprgelemdescParam, held->lprgelemdescParam + cParams);
+    for (ole::ELEMDESC& p : params)
+        if (HasUserDefinedType(p.tdesc)) BuildMemberType(sourceTi, dest, p.tdesc, p.paramdesc.wParamFlags);
+    // The return type is mapped with flags 0, not those of the last parameter.
+    if (HasUserDefinedType(fd.elemdescFunc.tdesc)) BuildMemberType(sourceTi, dest, fd.elemdescFunc.tdesc, 0);
+    fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
+    PutMemberHelpInForce(help);
+    if (const ole::HRESULT hr = dest->AddFuncDesc(index, &fd); FAILED(hr))
+        RaiseMemberNameError(hr, sourceTi, MemberName(sourceTi, index, false), index, false);
+    g.owner.FreeTypeDesc();
+    held.Release();
+
+    ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>();
+    if (source2) {
+        CustDataContext context;
+        context.ItemKind = CustDataContext::kFunction;
+        context.TypeIndex = -1;
+        (void)type->get_TypeInfoNumber(&context.TypeIndex);
+        context.ItemIndex = static_cast<int32_t>(index);
+        context.Source = source2.get();
+        context.Destination = dest;
+        CopyCustData(context, helper::GetFuncCustData(source2.get(), index), helper::SetFuncCustData(dest, index));
+        context.ItemKind = CustDataContext::kParameter;
+        for (ole::SHORT p = 0; p < cParams; ++p) {
+            const auto param = static_cast<ole::UINT>(p);
+            context.ParamIndex = p;
+            CopyCustData(context, helper::GetParamCustData(source2.get(), index, param),
+                         helper::SetParamCustData(dest, index, param));
+        }
+    }
+
+    // Names: a put's value parameter has none of its own.
+    const ole::UINT want = static_cast<ole::UINT>(cParams > 0 ? cParams : 0) + 1;
+    std::vector<std::u16string> names = ReadNames(sourceTi, memid, want);
+    if ((invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) && names.size() == want) names.pop_back();
+    if (!names.empty()) {
+        std::vector<ole::LPOLESTR> ptrs;
+        ptrs.reserve(names.size());
+        for (std::u16string& n : names) ptrs.push_back(n.data());
+        if (const ole::HRESULT hr = dest->SetFuncAndParamNames(index, ptrs.data(), static_cast<ole::UINT>(ptrs.size()));
+            FAILED(hr))
+            RaiseMemberNameError(hr, sourceTi, names[0], index, false);
+    }
+
+    if (help.HelpContext != 0) CheckHr(dest->SetFuncHelpContext(index, help.HelpContext));
+    if (help.HelpStringContext != 0) CheckHr(dest->SetFuncHelpStringContext(index, help.HelpStringContext));
+    if (!help.DocString.empty() && !(dllInForce && (helpGeneration_ & kNoDocStringWithDll)))
+        CheckHr(dest->SetFuncDocString(index, help.DocString.c_str()));
+    if (isModule) {
+        ole::BSTR dll = nullptr, entry = nullptr;
+        ole::WORD ordinal = 0;
+        const ole::HRESULT hr = sourceTi->GetDllEntry(memid, invkind, &dll, &entry, &ordinal);
+        const std::u16string dllName = TakeBstr(dll), entryName = TakeBstr(entry);
+        if (SUCCEEDED(hr) && !dllName.empty()) {
+            const ole::DllEntryPoint point =
+                entryName.empty() ? ole::DllEntryPoint(ordinal) : ole::DllEntryPoint(entryName);
+            CheckHr(dest->DefineFuncAsDllEntry(index, dllName.c_str(), point));
+        }
+    }
+}
+
+}  // namespace zephrin
