@@ -1,0 +1,186 @@
+// Libraries that import from libraries that can't be found: plain
+// regeneration raises the lookup error; a find-unresolved regeneration points
+// every such reference at a shared placeholder of the "MISSING" library; a
+// save that would keep a placeholder is refused (813, no file); once the
+// placeholders are redirected the library saves.
+#include <cstdlib>
+
+#include "RegenTestSupport.h"
+#include "foundation/modSupport.h"
+#include "typelib/modITypeInfoHelper.h"
+
+namespace regentest {
+namespace {
+
+namespace helper = zephrin::modITypeInfoHelper;
+
+std::u16string Text(int32_t id) { return zephrin::modSupport::LoadResStringById(id); }
+
+fs::path Form() { return fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb"; }
+
+// The name of the user-defined type of member func's parameter param, or of
+// variable var of a record, or of an alias's target.
+std::u16string ParamTypeName(ITypeInfo* ti, UINT func, UINT param) { return NameOf(ParamType(ti, func, param).get()); }
+std::u16string FieldTypeName(ITypeInfo* ti, UINT var) {
+    VARDESC* vd = nullptr;
+    EXPECT_OK(ti->GetVarDesc(var, &vd));
+    std::u16string name = NameOf(UserType(ti, vd->elemdescVar.tdesc).get());
+    ti->ReleaseVarDesc(vd);
+    return name;
+}
+
+class Unresolved : public ::testing::Test {
+protected:
+    void SetUp() override {
+        original = LoadFile(Form());
+        ASSERT_TRUE(original);
+    }
+    // A find-unresolved regeneration of lib into memory.
+    ComPtr<ITypeLib> Find(ITypeLib* lib, ComPtr<ITypeLib>& missing) {
+        TLBModifier modifier;
+        modifier.StartingLibDirect(lib);
+        return modifier.GenerateDirectFindUnresolved(missing);
+    }
+
+    TempDir dir;
+    ComPtr<ITypeLib> original;
+};
+
+TEST_F(Unresolved, PlainRegenerationRaisesTheLookupError) {
+    TLBModifier modifier;
+    modifier.StartingLibDirect(original.get());
+    EXPECT_LT(ErrorOf([&] { modifier.GenerateDirect((dir / "out.tlb").u16string()); }), 0);
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
+TEST_F(Unresolved, MissingTypesShareThePlaceholdersOfTheMissingLibrary) {
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(original.get(), missing);
+    ASSERT_TRUE(edited && missing);
+    EXPECT_TRUE(helper::IsUnresolvedTypesLib(missing.get()));
+    BSTR name = nullptr;
+    ASSERT_OK(missing->GetDocumentation(-1, &name, nullptr, nullptr, nullptr));
+    EXPECT_EQ(TakeBstr(name), Text(796));
+    EXPECT_EQ(TypeNames(missing.get()), (std::vector<std::u16string>{Text(797), Text(799)}));
+    ComPtr<ITypeInfo> placeholder = TypeNamed(missing.get(), Text(797));
+    EXPECT_EQ(NameOf(ImplType(placeholder.get(), 0).get()), u"IUnknown");
+
+    // IStays : IGone { Use([in] GoneKind, [in] GonePoint*, [out, retval] IGoneDual**) }
+    ComPtr<ITypeInfo> stays = TypeNamed(edited.get(), u"IStays");
+    EXPECT_EQ(ImplType(stays.get(), 0).get(), placeholder.get());
+    EXPECT_EQ(ParamTypeName(stays.get(), 0, 0), Text(799));
+    EXPECT_EQ(ParamTypeName(stays.get(), 0, 1), Text(797));
+    EXPECT_EQ(ParamTypeName(stays.get(), 0, 2), Text(797));
+    EXPECT_EQ(NameOf(UserType(TypeNamed(edited.get(), u"Place").get(),
+                              AttrOf(TypeNamed(edited.get(), u"Place").get()).tdescAlias).get()),
+              Text(799));
+    EXPECT_EQ(FieldTypeName(TypeNamed(edited.get(), u"Holder").get(), 0), Text(799));
+
+    // The same library is handed in again and grows no second placeholder.
+    ComPtr<ITypeLib> again = missing;
+    Find(original.get(), again);
+    EXPECT_EQ(again.get(), missing.get());
+    EXPECT_EQ(missing->GetTypeInfoCount(), 2u);
+}
+
+TEST_F(Unresolved, ASaveKeepingAPlaceholderIsRefusedAndOneAfterRedirectionSucceeds) {
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(original.get(), missing);
+    const fs::path out = dir / "out.tlb";
+    TLBModifier refused;
+    refused.StartingLibDirect(edited.get());
+    const ErrorRecord e = RecordOf([&] { refused.GenerateDirectTestUnresolved(missing.get(), out.u16string()); });
+    EXPECT_EQ(e.Number, 5);
+    EXPECT_EQ(e.Description, Text(813));
+    EXPECT_FALSE(fs::exists(out));
+    // Without the companion the references into it are refused all the same.
+    TLBModifier plain;
+    plain.StartingLibDirect(edited.get());
+    EXPECT_EQ(RecordOf([&] { plain.GenerateDirect(out.u16string()); }).Description, Text(813));
+    EXPECT_FALSE(fs::exists(out));
+
+    // The user points the placeholders at real types.
+    ComPtr<ITypeLib> std = StdOle2();
+    TLBModifier redirect;
+    redirect.StartingLibDirect(edited.get());
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(797)).get()).get(),
+                          Tli(StdOle2Type(kIID_IDispatch).get()).get(), false);
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(799)).get()).get(),
+                          Tli(TypeNamed(std.get(), u"OLE_COLOR").get()).get(), false);
+    ComPtr<ITypeLib> fixed = redirect.GenerateDirectFindUnresolved(missing);
+    // A type of the edited library named like a placeholder is not one.
+    ComPtr<ICreateTypeInfo> named;
+    ASSERT_OK(fixed.As<ICreateTypeLib2>()->CreateTypeInfo(Text(799).c_str(), TKIND_ENUM, named.put()));
+
+    TLBModifier save;
+    save.StartingLibDirect(fixed.get());
+    save.GenerateDirectTestUnresolved(missing.get(), out.u16string());
+    ComPtr<ITypeLib> saved = LoadFile(out);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(TypeNames(saved.get()),
+              (std::vector<std::u16string>{u"IStays", u"Place", u"Holder", u"Remains", Text(799)}));
+    ComPtr<ITypeInfo> stays = TypeNamed(saved.get(), u"IStays");
+    EXPECT_EQ(NameOf(ImplType(stays.get(), 0).get()), u"IDispatch");
+    EXPECT_EQ(ParamTypeName(stays.get(), 0, 0), u"OLE_COLOR");
+}
+
+TEST_F(Unresolved, TheCommandLineToolRefusesTheSaveCleanly) {
+    const fs::path out = dir / "out.tlb", err = dir / "err.txt";
+    const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/tlbregen --unresolved '" + Form().string() + "' '" +
+                                out.string() + "' 2> '" + err.string() + "'";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_NE(ReadText(err).find(ToUtf8(Text(813))), std::string::npos) << ReadText(err);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(Unresolved, CoclassEntriesTakeTheInterfaceOrTheSourceInterface) {
+    // A library of interfaces that is saved, used, then deleted.
+    const fs::path gone = dir / "gone.tlb";
+    auto goneLib = NewLibrary(u"Gone", gone.u16string());
+    ASSERT_OK(goneLib->SetGuid({0x5E1A5200, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+    std::vector<ComPtr<ICreateTypeInfo2>> gones;
+    for (const char16_t* n : {u"IGoneA", u"IGoneB", u"IGoneC"}) {
+        gones.push_back(NewType(goneLib.get(), n, TKIND_INTERFACE));
+        ASSERT_OK(gones.back()->AddImplType(0, RefTo(gones.back().get(), StdOle2Type(kIID_IUnknown).get())));
+    }
+    ASSERT_OK(goneLib->SaveAllChanges());
+    auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
+    auto cls = NewType(lib.get(), u"Uses", TKIND_COCLASS);
+    const INT flags[] = {IMPLTYPEFLAG_FDEFAULT, IMPLTYPEFLAG_FSOURCE,
+                         IMPLTYPEFLAG_FSOURCE | IMPLTYPEFLAG_FDEFAULTVTABLE};
+    for (UINT i = 0; i < 3; ++i) {
+        ASSERT_OK(cls->AddImplType(i, RefTo(cls.get(), gones[i].get())));
+        ASSERT_OK(cls->SetImplTypeFlags(i, flags[i]));
+    }
+    ASSERT_OK(lib->SaveAllChanges());
+    fs::remove(gone);
+    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(uses.get(), missing);
+    ComPtr<ITypeInfo> coclass = TypeNamed(edited.get(), u"Uses");
+    EXPECT_EQ(NameOf(ImplType(coclass.get(), 0).get()), Text(797));
+    EXPECT_EQ(NameOf(ImplType(coclass.get(), 1).get()), Text(798));
+    EXPECT_EQ(NameOf(ImplType(coclass.get(), 2).get()), Text(797));
+    EXPECT_EQ(NameOf(ImplType(TypeNamed(missing.get(), Text(798)).get(), 0).get()), u"IDispatch");
+}
+
+TEST_F(Unresolved, TheCompanionIsCheckedAndOnlyASuccessHandsOneBack) {
+    ComPtr<ITypeLib> ordinary = LoadFile(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "regen.tlb");
+    ComPtr<ITypeLib> given = ordinary;
+    EXPECT_EQ(RecordOf([&] { Find(original.get(), given); }).Description, Text(814));
+    // Every import resolves: no companion is made.
+    ComPtr<ITypeLib> none;
+    Find(ordinary.get(), none);
+    EXPECT_FALSE(none);
+    // A failed generation leaves the caller's variable as it was.
+    TLBModifier failing;
+    failing.StartingLibDirect(original.get());
+    failing.RedirectType(Tli(TypeNamed(original.get(), u"IStays").get()).get(), nullptr, true);
+    ComPtr<ITypeLib> stillNone;
+    EXPECT_EQ(RecordOf([&] { failing.GenerateDirectFindUnresolved(stillNone); }).Description, Text(808));
+    EXPECT_FALSE(stillNone);
+}
+
+}  // namespace
+}  // namespace regentest
