@@ -546,7 +546,7 @@ HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTyp
     TypeInfoImpl* raw = t.get();
     byName_.emplace(FoldName(name), raw);
     types_.push_back(std::move(t));
-    guidIndexValid_ = false;
+    // A new type has no GUID yet: the GUID index stays as it is.
     Touched();
     *ppCTInfo = static_cast<ICreateTypeInfo*>(static_cast<ICreateTypeInfo2*>(raw));
     raw->AddRef();
