@@ -3,6 +3,7 @@
 // extra library on demand or all at once, and the errors of each request.
 #include "RegenTestSupport.h"
 #include "foundation/modSupport.h"
+#include "platform/tlbengine/TypeLibData.h"
 
 namespace regentest {
 namespace {
@@ -250,6 +251,41 @@ TEST_F(Requests, EqualGuidOverridesRaise812NamingBothTypes) {
     const ErrorRecord e = RecordOf([&] { Generate(); });
     EXPECT_EQ(e.Description, zephrin::modSupport::LoadResStringFormat(812, {u"Local", u"IUser"}));
     EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
+TEST_F(Requests, APlatformErrorOfSetGuidIsRaisedAsItIsEvenForATypeMadeOnDemand) {
+    // The sixth SetGuid is that of IDep, made on demand while IUser is filled.
+    for (int skip : {0, 6}) {
+        TLBModifier m;
+        m.StartingLibDirect(start.get());
+        m.AddExtraLibrary(Info(dep1.get()).get(), TLBModifier::kExtraOnDemand);
+        ole::testing::FailNextCall("ICreateTypeInfo2::SetGuid", E_OUTOFMEMORY, skip);
+        EXPECT_EQ(ErrorOf([&] { m.GenerateDirect((dir / "out.tlb").u16string()); }), E_OUTOFMEMORY) << skip;
+        ole::testing::ClearInjectedFailures();
+        EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+    }
+    // A failing write leaves the file that was there.
+    Generate();
+    const std::string before = ReadText(dir / "out.tlb");
+    TLBModifier m;
+    m.StartingLibDirect(start.get());
+    m.SetLibVersion(7, 1);
+    ole::testing::FailNextCall("SaveAllChanges", E_ACCESSDENIED);
+    EXPECT_EQ(ErrorOf([&] { m.GenerateDirect((dir / "out.tlb").u16string()); }), E_ACCESSDENIED);
+    ole::testing::ClearInjectedFailures();
+    EXPECT_EQ(ReadText(dir / "out.tlb"), before);
+}
+
+TEST(RequestsOnDuals, ARedirectReachesBothHalvesOfADual) {
+    ComPtr<ITypeLib> lib = LoadFile(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "interfaces.tlb");
+    TLBModifier m;
+    m.StartingLibDirect(lib.get());
+    // The coclass Widget names IWidget's dispatch half, IGadget derives from its interface half.
+    m.RedirectType(Tli(TypeNamed(lib.get(), u"IWidget").get()).get(), Tli(TypeNamed(lib.get(), u"IShape").get()).get(),
+                   false);
+    ComPtr<ITypeLib> out = m.GenerateDirect(u"");
+    EXPECT_EQ(NameOf(ImplType(TypeNamed(out.get(), u"Widget").get(), 0).get()), u"IShape");
+    EXPECT_EQ(NameOf(ImplType(TypeNamed(out.get(), u"IGadget").get(), 0).get()), u"IShape");
 }
 
 }  // namespace

@@ -133,7 +133,7 @@ TEST_F(Unresolved, TheCommandLineToolRefusesTheSaveCleanly) {
     EXPECT_FALSE(fs::exists(out));
 }
 
-TEST_F(Unresolved, CoclassEntriesTakeTheInterfaceOrTheSourceInterface) {
+TEST_F(Unresolved, PlaceholdersFollowHowTheMissingTypeIsUsed) {
     // A library of interfaces that is saved, used, then deleted.
     const fs::path gone = dir / "gone.tlb";
     auto goneLib = NewLibrary(u"Gone", gone.u16string());
@@ -152,6 +152,11 @@ TEST_F(Unresolved, CoclassEntriesTakeTheInterfaceOrTheSourceInterface) {
         ASSERT_OK(cls->AddImplType(i, RefTo(cls.get(), gones[i].get())));
         ASSERT_OK(cls->SetImplTypeFlags(i, flags[i]));
     }
+    // A return type after an [out] parameter is mapped as a return type.
+    auto getter = NewType(lib.get(), u"IGetter", TKIND_INTERFACE);
+    TypeDescs td;
+    AddFunc(getter.get(), 0, {u"Get", INVOKE_FUNC, td.Ptr(User(RefTo(getter.get(), gones[0].get()))),
+                              {{u"x", td.Ptr(Vt(VT_I4)), PARAMFLAG_FOUT}}});
     ASSERT_OK(lib->SaveAllChanges());
     fs::remove(gone);
     ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
@@ -163,6 +168,11 @@ TEST_F(Unresolved, CoclassEntriesTakeTheInterfaceOrTheSourceInterface) {
     EXPECT_EQ(NameOf(ImplType(coclass.get(), 1).get()), Text(798));
     EXPECT_EQ(NameOf(ImplType(coclass.get(), 2).get()), Text(797));
     EXPECT_EQ(NameOf(ImplType(TypeNamed(missing.get(), Text(798)).get(), 0).get()), u"IDispatch");
+    FUNCDESC* fd = nullptr;
+    ComPtr<ITypeInfo> get = TypeNamed(edited.get(), u"IGetter");
+    ASSERT_OK(get->GetFuncDesc(0, &fd));
+    EXPECT_EQ(NameOf(UserType(get.get(), fd->elemdescFunc.tdesc).get()), Text(797));
+    get->ReleaseFuncDesc(fd);
 }
 
 TEST_F(Unresolved, TheCompanionIsCheckedAndOnlyASuccessHandsOneBack) {
