@@ -164,6 +164,7 @@ TEST(RecordRefusals, EditsThatLoseTrackOfARecordAreRefusedOnlyWhenAsked) {
         EXPECT_EQ(t.GuidOf(u"Point"), raise ? Guid(1) : GUID_NULL);
         // 1024: a record the tracker does not follow takes the GUID of a deleted one.
         ChangeTarget size = TypeTarget(t.lib.get(), u"Size");
+        t.view.DeleteTypeInfo(u"Size");
         t.hub->OnDeleteChange(size, t.anyChange, 0, 0);
         t.tracker.RaiseErrorForUntrackableGuids(false);
         EXPECT_TRUE(t.SetGuid(u"Bare", Guid(9)));
@@ -175,7 +176,7 @@ TEST(RecordRefusals, EditsThatLoseTrackOfARecordAreRefusedOnlyWhenAsked) {
             t.Redirect(W::kSourceInStartingLib + W::kDestElsewhere, t.lib.get(), u"Point", t.other.get(), u"Bare2");
         });
         const ErrorRecord gainsGuid = RecordOf([&] {
-            t.Redirect(W::kSourceElsewhere + W::kDestInStartingLib, t.other.get(), u"Bare2", t.lib.get(), u"Size");
+            t.Redirect(W::kSourceElsewhere + W::kDestInStartingLib, t.other.get(), u"Bare2", t.lib.get(), u"Point");
         });
         if (!raise) {
             EXPECT_TRUE(t.shown.empty());
@@ -191,7 +192,7 @@ TEST(RecordRefusals, EditsThatLoseTrackOfARecordAreRefusedOnlyWhenAsked) {
                   modSupport::LoadResStringFormat(1021, {u"current library.Point", u"Other.Bare2"}));
         EXPECT_EQ(gainsGuid.Number, E_FAIL);
         EXPECT_EQ(gainsGuid.Description,
-                  modSupport::LoadResStringFormat(1020, {u"Other.Bare2", u"current library.Size"}));
+                  modSupport::LoadResStringFormat(1020, {u"Other.Bare2", u"current library.Point"}));
     }
 }
 
