@@ -230,9 +230,13 @@ namespace {
 // Stand-ins for an editable type and the bases it has in its own library, in
 // a scratch library: the same kind and base, and one plain function for each
 // of the type's functions at the same vtable offset (an automatic one reads
-// 0 or its slot, and either places it where the automatic rule does). Laying
-// a stand-in out answers what laying the type out would, while the type
-// itself is never touched.
+// 0 or its slot, and either places it where the automatic rule does). An
+// interface whose functions sit exactly in the slots of its last layout (one
+// after the other, up to its vtable size) is taken to have automatic offsets:
+// when its base has grown since, those slots are stale, and the type itself
+// would take new ones rather than keep slots its base now uses. Laying a
+// stand-in out answers what laying the type out would, while the type itself
+// is never touched.
 class LayOutStandIns {
 public:
     explicit LayOutStandIns(ole::ITypeInfo* ti) {
@@ -242,6 +246,7 @@ public:
         CheckHr(home_->GetLibAttr(&attr));
         const ole::SYSKIND syskind = attr->syskind;
         home_->ReleaseTLibAttr(attr);
+        pointerSize_ = syskind == ole::SYS_WIN64 ? 8 : 4;
         CheckHr(ole::CreateTypeLib2(syskind, u"", scratch_.put()));
     }
 
@@ -250,12 +255,13 @@ public:
     ComPtr<ole::ICreateTypeInfo2> For(ole::ITypeInfo* ti, int depth = 0) {
         if (depth > 64) return nullptr;
         ole::TYPEKIND kind{};
-        ole::UINT funcs = 0, impls = 0;
+        ole::UINT funcs = 0, impls = 0, vtableSize = 0;
         {
             TypeAttr attr(ti);
             kind = attr->typekind;
             funcs = attr->cFuncs;
             impls = attr->cImplTypes;
+            vtableSize = attr->cbSizeVft;
         }
         const std::u16string name = u"T" + modSupport::FormatItem(depth).Text;
         ComPtr<ole::ICreateTypeInfo> created;
@@ -282,6 +288,7 @@ public:
             if (hr == ole::TYPE_E_CIRCULARTYPE) return nullptr;
             CheckHr(hr);
         }
+        const bool automatic = kind == ole::TKIND_INTERFACE && InLastLayoutSlots(ti, funcs, vtableSize);
         for (ole::UINT i = 0; i < funcs; ++i) {
             FuncDescHolder fd(ti, i);
             ole::FUNCDESC stub{};
@@ -289,7 +296,7 @@ public:
             stub.funckind = fd->funckind;
             stub.invkind = ole::INVOKE_FUNC;
             stub.callconv = fd->callconv;
-            stub.oVft = fd->oVft;
+            stub.oVft = automatic ? 0 : fd->oVft;
             stub.elemdescFunc.tdesc.vt = ole::VT_HRESULT;
             CheckHr(standIn->AddFuncDesc(i, &stub));
         }
@@ -297,8 +304,19 @@ public:
     }
 
 private:
+    // Whether function i sits at vtableSize - (funcs - i) slots, for every i.
+    bool InLastLayoutSlots(ole::ITypeInfo* ti, ole::UINT funcs, ole::UINT vtableSize) const {
+        if (funcs == 0 || vtableSize < funcs * pointerSize_) return false;
+        const ole::UINT first = vtableSize - funcs * pointerSize_;
+        for (ole::UINT i = 0; i < funcs; ++i)
+            if (static_cast<ole::UINT>(static_cast<uint16_t>(FuncDescHolder(ti, i)->oVft)) != first + i * pointerSize_)
+                return false;
+        return true;
+    }
+
     ComPtr<ole::ITypeLib> home_;
     ComPtr<ole::ICreateTypeLib2> scratch_;
+    ole::UINT pointerSize_ = 4;
 };
 
 }  // namespace

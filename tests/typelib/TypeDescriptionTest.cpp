@@ -345,6 +345,22 @@ TEST_F(TypeDescription, LayoutProbeAnswersAsTheTrialAndLeavesTheTypeAsItWas) {
     EXPECT_TRUE(helper::ProbeLayOut(iface.get(), iface.As<ITypeInfo>().get(), true));
     EXPECT_FALSE(helper::ProbeLayOut(fixed.get(), fixed.As<ITypeInfo>().get(), true));
     EXPECT_TRUE(helper::ProbeLayOut(derived.get(), derived.As<ITypeInfo>().get(), true));
+    // A base that grew after the interface on it was laid out: the
+    // interface's automatic slots are stale, and it still lays out.
+    auto grown = Raw(u"IGrown", TKIND_INTERFACE);
+    ASSERT_OK(grown->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &href));
+    ASSERT_OK(grown->AddImplType(0, href));
+    AddFunc(grown.get(), 0, {u"One"});
+    ASSERT_OK(grown->LayOut());
+    auto onGrown = Raw(u"IOnGrown", TKIND_INTERFACE);
+    ASSERT_OK(onGrown->AddRefTypeInfo(grown.As<ITypeInfo>().get(), &href));
+    ASSERT_OK(onGrown->AddImplType(0, href));
+    AddFunc(onGrown.get(), 0, {u"Own"});
+    ASSERT_OK(onGrown->LayOut());
+    AddFunc(grown.get(), 1, {u"Two"});
+    ASSERT_OK(grown->LayOut());
+    EXPECT_TRUE(helper::CanLayOut(onGrown.As<ITypeInfo>().get()));
+    EXPECT_TRUE(helper::ProbeLayOut(onGrown.get(), onGrown.As<ITypeInfo>().get(), true));
 
     // A loaded library is read-only.
     ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
