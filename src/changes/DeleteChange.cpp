@@ -1,10 +1,12 @@
 #include "changes/DeleteChange.h"
 
 #include "changes/ChangeKind.h"
+#include "changes/ChangeRegeneration.h"
 #include "changes/ChangeSupport.h"
 #include "changes/modRecorder.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
+#include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -29,10 +31,14 @@ void FillDeletedNames(ChangeTarget& t) {
     }
 }
 
-// Deleting a type regenerates the library without it.
-[[noreturn]] void DeleteType(CustomTypeLib&, ChangeTarget&) {
-    RaiseError(kErrInvalidArgument,
-               u"Deleting a type needs the library to be regenerated, which this version cannot do yet.");
+// Deleting a type regenerates the library without it; a type that another
+// type still uses is refused by the regeneration, and nothing changes.
+void DeleteType(CustomTypeLib& library, ChangeTarget& target) {
+    ole::ITypeLib* lib = changes_detail::TargetLibrary(target);
+    const ole::ComPtr<tli::TypeInfo> type = changes_detail::TliTypeAt(lib, target.TypeIndex);
+    const ole::ComPtr<ole::ITypeLib> regenerated = changes_detail::RegenerateInMemory(
+        lib, [&](TLBModifier& modifier) { modifier.RedirectType(type.get(), nullptr, true); });
+    changes_detail::AdoptRegenerated(library, target, regenerated.get());
 }
 
 }  // namespace

@@ -52,6 +52,21 @@ bool ShownAs(ole::ITypeInfo* type, int32_t kind) {
     }
 }
 
+// The index of the function memberId of one of the invoke kinds in the set
+// invokeKind: a change may name the accessors of a property together (get
+// and put, 6), and then the first of them that the type has, in the order
+// function, get, put, putref, is the one found.
+ole::HRESULT FuncIndexOfKinds(ole::ITypeInfo2* type, ole::MEMBERID memberId, int32_t invokeKind, ole::UINT& index) {
+    ole::HRESULT hr = ole::TYPE_E_ELEMENTNOTFOUND;
+    for (ole::INVOKEKIND kind : {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT,
+                                 ole::INVOKE_PROPERTYPUTREF}) {
+        if (!(invokeKind & kind)) continue;
+        hr = type->GetFuncIndexOfMemId(memberId, kind, &index);
+        if (ole::SUCCEEDED(hr)) return hr;
+    }
+    return hr;
+}
+
 // The MEMBERID of a member named name (-1 when there is none); index receives
 // its place among the functions of invokeKind (variables for 0), or -1 when it
 // has no member of that invoke kind. Errors of the lookups count as not found.
@@ -64,9 +79,8 @@ ole::MEMBERID LookUpMember(ole::ITypeInfo* type, const std::u16string& name, int
     const ComPtr<ole::ITypeInfo2> type2 = ComPtr<ole::ITypeInfo>(type).As<ole::ITypeInfo2>();
     ole::UINT found = 0;
     const ole::HRESULT hr = !type2 ? ole::E_NOINTERFACE
-                            : invokeKind == 0
-                                ? type2->GetVarIndexOfMemId(id, &found)
-                                : type2->GetFuncIndexOfMemId(id, static_cast<ole::INVOKEKIND>(invokeKind), &found);
+                            : invokeKind == 0 ? type2->GetVarIndexOfMemId(id, &found)
+                                              : FuncIndexOfKinds(type2.get(), id, invokeKind, found);
     if (ole::SUCCEEDED(hr)) index = static_cast<int32_t>(found);
     return id;
 }
@@ -76,7 +90,7 @@ ole::UINT FunctionIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t in
     const ComPtr<ole::ITypeInfo2> type2 = ComPtr<ole::ITypeInfo>(type).As<ole::ITypeInfo2>();
     if (!type2) RaiseError(ole::E_NOINTERFACE);
     ole::UINT index = 0;
-    CheckHr(type2->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(invokeKind), &index));
+    CheckHr(FuncIndexOfKinds(type2.get(), memberId, invokeKind, index));
     return index;
 }
 

@@ -1,9 +1,11 @@
 #include "changes/ReorderTypesChange.h"
 
 #include "changes/ChangeKind.h"
+#include "changes/ChangeRegeneration.h"
 #include "changes/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
+#include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 
 namespace zephrin {
@@ -21,10 +23,14 @@ void CheckOrder(const std::vector<int16_t>& order, ole::UINT typeCount) {
     }
 }
 
-// Putting types in a new order regenerates the library in that order.
-[[noreturn]] void RegenerateInOrder(CustomTypeLib&, ChangeTarget&, const std::vector<int16_t>&) {
-    RaiseError(kErrInvalidArgument,
-               u"Reordering types needs the library to be regenerated, which this version cannot do yet.");
+// Putting types in a new order regenerates the library in that order
+// (order[k] is the new position of type k).
+void RegenerateInOrder(CustomTypeLib& library, ChangeTarget& target, const std::vector<int16_t>& order) {
+    const std::vector<int32_t> positions(order.begin(), order.end());
+    const ole::ComPtr<ole::ITypeLib> regenerated = changes_detail::RegenerateInMemory(
+        changes_detail::TargetLibrary(target),
+        [&](TLBModifier& modifier) { modifier.ReorderStartingTypes(positions); });
+    changes_detail::AdoptRegenerated(library, target, regenerated.get());
 }
 
 }  // namespace

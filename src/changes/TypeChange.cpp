@@ -1,11 +1,15 @@
 #include "changes/TypeChange.h"
 
+#include "changes/ChangeRegeneration.h"
+#include "changes/ChangeSupport.h"
 #include "changes/HistoryFileReader.h"
 #include "changes/HistoryFileWriter.h"
 #include "changes/IChangeListener.h"
+#include "changes/VTICache.h"
 #include "changes/modRecorder.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
+#include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
 
@@ -28,11 +32,25 @@ bool TypeChange::BaseIsDispatchable() const {
     return (attr->wTypeFlags & ole::TYPEFLAG_FDISPATCHABLE) || attr->guid == ole::IDispatch::kIID;
 }
 
-void TypeChange::RemoveDualFlag() {
-    // An interface stops being dual only when the library is regenerated
-    // without the dispatch half, which this build cannot do.
-    RaiseError(ole::E_NOTIMPL,
-               u"Removing the dual attribute needs the library to be regenerated, which is not available.");
+ole::ComPtr<ole::ITypeLib> TypeChange::RemoveDualFlag(const ChangeTarget& target) {
+    // The interface alone, without the flag, in a scratch library; then the
+    // edited library with the interface replaced by that one.
+    ole::ITypeLib* lib = changes_detail::TargetLibrary(target);
+    const ole::ComPtr<tli::TypeInfo> dual = changes_detail::TliTypeAt(lib, target.TypeIndex);
+    CustomTypeLib scratch;
+    scratch.LibName(u"DualRemoval");
+    const ole::ComPtr<ole::ITypeLib> empty = scratch.GenerateDirect(true);
+    const ole::ComPtr<ole::ITypeLib> single = changes_detail::RegenerateInMemory(
+        empty.get(), [&](TLBModifier& modifier) { modifier.AddExtraType(dual.get(), TLBModifier::kTypeNoDual); });
+    const ole::ComPtr<tli::TypeInfo> plain = changes_detail::TliTypeAt(single.get(), 0);
+    ole::ComPtr<ole::ITypeLib> regenerated = changes_detail::RegenerateInMemory(
+        lib, [&](TLBModifier& modifier) { modifier.RedirectType(dual.get(), plain.get(), true); });
+    // The base or aliased type is named in the new library from now on.
+    if (type_) {
+        VTICache cache;
+        type_ = BoundType(cache.AddVarType(type_.get()), regenerated.get());
+    }
+    return regenerated;
 }
 
 bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
@@ -46,15 +64,29 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
         if (cancel) return false;
     }
     int32_t applied = 0;
+    // Clearing the dual flag regenerates the library; the type is then edited
+    // in the new library, and the edited library moves to it only when every
+    // edit succeeded.
+    ole::ComPtr<ole::ITypeLib> regenerated;
+    CustomTypeLib rebuilt;
+    int16_t baseFlags = base.flags_;
     try {
-        const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
+        std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
         if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
         const ole::TYPEKIND kind = ti->TypeKind();
+        // Compared before a regeneration moves the change's type to the new library.
+        const bool typeDiffers = !SameType(type_, base.type_);
         if (kind == ole::TKIND_INTERFACE && ((flags_ ^ base.flags_) & ole::TYPEFLAG_FDUAL)) {
-            if (!(flags_ & ole::TYPEFLAG_FDUAL))
-                RemoveDualFlag();
-            else if (!BaseIsDispatchable())
+            if (!(flags_ & ole::TYPEFLAG_FDUAL)) {
+                regenerated = RemoveDualFlag(target);
+                rebuilt.Attach(regenerated.get());
+                ti = rebuilt.GetCustomTypeInfoByNumber(target.TypeIndex);
+                if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
+                baseFlags = static_cast<int16_t>(baseFlags & ~ole::TYPEFLAG_FDUAL);
+                applied |= kFlagsBit;
+            } else if (!BaseIsDispatchable()) {
                 flags_ = static_cast<int16_t>(flags_ & ~ole::TYPEFLAG_FDUAL);
+            }
         }
         ScopeGuard undo;
         if (guid_ != base.guid_) {
@@ -72,22 +104,23 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
             undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });
-        } else if (kind == ole::TKIND_INTERFACE && !SameType(type_, base.type_)) {
+        } else if (kind == ole::TKIND_INTERFACE && typeDiffers) {
             ti->SetBaseType(CustomTypeInfo::kBaseCustom, InterfaceOf(type_));
             applied |= kTypeBit;
             undo.OnFailure([&] { ti->SetBaseType(CustomTypeInfo::kBaseCustom, InterfaceOf(base.type_)); });
-        } else if (kind == ole::TKIND_ALIAS && !SameType(type_, base.type_)) {
+        } else if (kind == ole::TKIND_ALIAS && typeDiffers) {
             ti->SetAlias(type_.get());
             applied |= kTypeBit;
             undo.OnFailure([&] { ti->SetAlias(base.type_.get()); });
         }
-        if (flags_ != base.flags_) {
+        if (flags_ != baseFlags) {
             ti->Attributes(flags_);
             applied |= kFlagsBit;
             undo.OnFailure([&] { ti->Attributes(base.flags_); });
         }
         // What the library made of the flags (a dual is also oleautomation).
         flags_ = static_cast<int16_t>(ti->Attributes());
+        if (regenerated) changes_detail::AdoptRegenerated(library, target, regenerated.get());
         undo.Dismiss();
     } catch (...) {
         if (ResetsOnFailure()) CopyValues(*this, base);

@@ -23,8 +23,11 @@ public:
 
     // What is set depends on the type's own kind: the alignment of a record,
     // the base of an interface, the aliased type of an alias. Setting the dual
-    // flag is dropped for an interface whose base is not dispatchable; a
-    // failure sets back every field already set.
+    // flag is dropped for an interface whose base is not dispatchable;
+    // clearing it regenerates the library (the target then names the new
+    // library in ReplacementLibrary, and library is attached to it). A
+    // failure sets back every field already set, and leaves library attached
+    // to the library it had.
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                int32_t flags) override;
     std::u16string Describe(ChangeTarget& target) override;
@@ -53,7 +56,9 @@ public:
 private:
     // Whether the interface may be dual: its base is dispatchable or IDispatch.
     bool BaseIsDispatchable() const;
-    void RemoveDualFlag();
+    // The library regenerated with the interface of the target no longer dual;
+    // the change's base type is then named in that library.
+    ole::ComPtr<ole::ITypeLib> RemoveDualFlag(const ChangeTarget& target);
 
     ole::GUID guid_{};
     int16_t major_ = 0;

@@ -168,7 +168,7 @@ TEST_P(AttributeHistories, ARecordedHistoryMatchesItsGoldenAndRebuildsTheEditsOn
     // Both libraries saved; the replayed one also reads as the reference dumper read it.
     const fs::path saveTo = (update ? fs::path(::testing::TempDir()) : dir.path()) / (std::string(c.name) + ".tlb");
     const std::string replayed = SaveAndDump(replay.CurrentITypeLib().get(), saveTo);
-    EXPECT_EQ(replayed, SaveAndDump(lib.get(), dir / "edited.tlb"));
+    EXPECT_EQ(replayed, SaveAndDump(view.ReadView().get(), dir / "edited.tlb"));
     if (!update) {
         EXPECT_EQ(replayed, testsupport::ReadText(golden.parent_path() / (std::string(c.name) + ".dump")));
     }
@@ -213,6 +213,8 @@ const KindCase kKinds[] = {
          edit(u"ShapeAlias", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IPlain").get()); });
          edit(u"IDispBase", [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, true); });
          edit(u"Colors", [](auto& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
+         // Clearing the dual flag regenerates the library (last: lib is then the old one).
+         edit(u"IShape", [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, false); });
          return Texts{"Change interface IShape (GUID, Major Version, Minor Version)",
                       "Change record Matrix (Alignment)",
                       "Change alias LongPtr (Target Type)",
@@ -220,7 +222,8 @@ const KindCase kKinds[] = {
                       "Change interface IBare (Base Type)",
                       "Change interface ShapeAlias (Target Type)",
                       "Change interface IDispBase (Attributes)",
-                      "Change enum Colors (Attributes)"};
+                      "Change enum Colors (Attributes)",
+                      "Change interface IShape (Attributes)"};
      }},
     {"impl-changes",
      [](AttributeEdits& t, ITypeLib* lib) {
@@ -345,12 +348,15 @@ TEST_F(AttributeEdits, AFailedEditLeavesTheLibraryAsItWasAndTheChangeAtItsBaseli
                        [&](auto& c) { c.MemberId(area); });
               }),
               TYPE_E_DUPLICATEID);
-    // Removing the dual flag needs a regenerated library.
-    EXPECT_EQ(ErrorOf([&] {
-                  Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IShape"),
-                       [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, false); });
-              }),
-              E_NOTIMPL);
+    // The dual flag cleared with a GUID that another type holds: it fails in
+    // the regenerated library, and the view keeps the library it had.
+    Pending dual = Prepare(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IShape"),
+                           All({[](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, false); },
+                                [](auto& c) { c.Guid({0x0A77C4A6, 1, 2, {1}}); }}));  // IPlain's
+    EXPECT_EQ(ErrorOf([&] { Apply(dual); }), TYPE_E_DUPLICATEID);
+    EXPECT_FALSE(dual.change->Differs(*dual.captured));
+    EXPECT_FALSE(dual.target.ReplacementLibrary);
+    EXPECT_TRUE(Edits(view, lib.get()));
     ole::testing::ClearInjectedFailures();
     EXPECT_EQ(Dump(lib.get()), before);
     EXPECT_EQ(heard.Heard(), Texts{"V:Before"});

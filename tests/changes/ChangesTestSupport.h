@@ -33,6 +33,7 @@
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/NodeTypeKind.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace changestest {
@@ -392,6 +393,11 @@ inline ComPtr<ITypeLib> Shapes() {
 }
 
 inline std::string Dump(ITypeLib* lib) { return tlbtools::DumpTypeLib(lib); }
+
+// Whether view edits lib itself (not a library regenerated from it).
+inline bool Edits(const CustomTypeLib& view, ITypeLib* lib) {
+    return typelib_detail::SameObject(view.ReadView().get(), lib);
+}
 
 // The engine and its surroundings: a hub, a history list with a chooser, an
 // editable library that the "view" edits through the hub.

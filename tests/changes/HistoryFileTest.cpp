@@ -345,9 +345,14 @@ TEST_F(HistoryEngineFiles, ARecordedDeleteIsSavedAsTheGoldenFile) {
     NewType(created.get(), u"IFoo", TKIND_INTERFACE);
     ComPtr<ITypeLib> foo = AsTypeLib(created.get());
     history.CurrentITypeLib(foo.get());
+    view.Attach(foo.get());
     ChangeTarget target = TypeTarget(foo.get(), u"IFoo");
-    // What the delete hands the hub once the type is gone.
-    hub->OnDeleteChange(target, *modDeleteChange::GetDeleteChange(), 0, 0);
+    ASSERT_TRUE(modDeleteChange::GetDeleteChange()->Apply(view, nullptr, target, hub.get(), 0));
+    // The library was regenerated without the type; the engine goes on with the new one.
+    ASSERT_TRUE(target.ReplacementLibrary);
+    EXPECT_EQ(target.ReplacementLibrary->GetTypeInfoCount(), 0u);
+    EXPECT_TRUE(Edits(view, target.ReplacementLibrary.get()));
+    EXPECT_TRUE(typelib_detail::SameObject(history.CurrentITypeLib().get(), target.ReplacementLibrary.get()));
     ASSERT_TRUE(history.SaveState(Folder(), u"delete.leh"));
     const Bytes golden = FileBytes(ZEPHRIN_TEST_DATA_DIR "/history/delete-interface.leh");
     EXPECT_EQ(FileBytes(dir / "delete.leh"), golden);

@@ -18,6 +18,7 @@
 #include "changes/ReorderVTableChange.h"
 #include "changes/ReorderVarsChange.h"
 #include "changes/ResetIDsChange.h"
+#include "changes/TypeChange.h"
 #include "changes/VTICache.h"
 
 namespace changestest {
@@ -37,6 +38,7 @@ public:
     CHANGESTEST_CATCH(OnAddTypeChange)
     CHANGESTEST_CATCH(OnAddImplTypeChange)
     CHANGESTEST_CATCH(OnRenameChange)
+    CHANGESTEST_CATCH(OnReorderTypesChange)
 #undef CHANGESTEST_CATCH
 };
 
@@ -49,6 +51,16 @@ std::string TypeLines(const std::string& dump, const std::string& name) {
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> TypeNamesOf(ITypeLib* lib) {
+    std::vector<std::string> names;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> type;
+        EXPECT_OK(lib->GetTypeInfo(i, type.put()));
+        names.push_back(Utf8(modITypeInfoHelper::GetTypeInfoName(type.get())));
+    }
+    return names;
+}
 
 class StructuralChanges : public ::testing::Test {
 protected:
@@ -176,6 +188,15 @@ TEST_F(StructuralChanges, ADeleteHandsTheListenerTheNamesOfWhatIsGone) {
     EXPECT_EQ(Utf8(listener.last.MemberName), "Name");
     EXPECT_TRUE(Has(Type("IShape"), "\"Name\" id=0x60020000 kind=1 invoke=2"));
     EXPECT_FALSE(Has(Type("IShape"), "invoke=4"));
+
+    // A type: the library is regenerated without it, and the view edits the new one.
+    ChangeTarget colors = TypeTarget(lib.get(), u"Colors");
+    ASSERT_TRUE(Apply(*del, colors));
+    ASSERT_TRUE(colors.ReplacementLibrary);
+    EXPECT_EQ(listener.last.ReplacementLibrary.get(), colors.ReplacementLibrary.get());
+    EXPECT_EQ(Utf8(listener.last.TypeName), "Colors");
+    EXPECT_TRUE(Edits(view, colors.ReplacementLibrary.get()));
+    EXPECT_EQ(TypeLines(Dump(colors.ReplacementLibrary.get()), "Colors"), "<no type Colors>");
 }
 
 TEST_F(StructuralChanges, ADeleteOfWhatIsNotThereFailsAndALibraryTargetDeletesNothing) {
@@ -187,6 +208,9 @@ TEST_F(StructuralChanges, ADeleteOfWhatIsNotThereFailsAndALibraryTargetDeletesNo
     gone.MemberId = 0x7777;
     EXPECT_EQ(ErrorOf([&] { del->Apply(view, nullptr, gone, nullptr, 0); }), TYPE_E_ELEMENTNOTFOUND);
     EXPECT_NE(ErrorOf([&] { Apply(*del, ImplTarget(lib.get(), u"Shape", 5)); }), 0);
+    // A type that another type uses.
+    EXPECT_EQ(ErrorOf([&] { Apply(*del, TypeTarget(lib.get(), u"LongPtr")); }), kErrInvalidArgument);
+    EXPECT_TRUE(Edits(view, lib.get()));
     EXPECT_TRUE(Heard().empty());
     EXPECT_EQ(Dump(lib.get()), before);
 }
@@ -248,10 +272,24 @@ TEST_F(StructuralChanges, ReordersRefuseOrdersOfTheWrongSizeAndAnUnchangedOrderI
     EXPECT_TRUE(Heard().empty());
     EXPECT_EQ(Dump(lib.get()), before);
 
+    // The types in a new order: the library is regenerated, references and all.
+    types->NewOrder({8, 7, 6, 5, 4, 3, 2, 1, 0});
+    ChangeTarget library = LibraryTarget(lib.get());
+    ASSERT_TRUE(Apply(*types, library));
+    ASSERT_TRUE(library.ReplacementLibrary);
+    EXPECT_EQ(listener.last.ReplacementLibrary.get(), library.ReplacementLibrary.get());
+    EXPECT_TRUE(Edits(view, library.ReplacementLibrary.get()));
+    const ComPtr<ITypeLib> reordered = library.ReplacementLibrary;
+    EXPECT_EQ(TypeNamesOf(reordered.get()), (std::vector<std::string>{"Shape", "LongPtrAlias", "ShapeAlias", "LongPtr",
+                                                                      "DShapeEvents", "IShape", "Matrix", "Kernel",
+                                                                      "Colors"}));
+    EXPECT_EQ(TypeLines(Dump(reordered.get()), "Matrix"), Type("Matrix"));
+    EXPECT_EQ(Heard().size(), 1u);
+
     // An order that changes nothing is still a vtable reorder.
     vtable->Offsets({28, 32, 36, 40, 44, 48, 52, 56});
-    EXPECT_TRUE(Apply(*vtable, TypeTarget(lib.get(), u"IShape")));
-    EXPECT_EQ(Heard().size(), 1u);
+    EXPECT_TRUE(Apply(*vtable, TypeTarget(reordered.get(), u"IShape")));
+    EXPECT_EQ(Heard().size(), 2u);
 }
 
 TEST(StructuralPayloads, OrdersAndNamesSaveAsCountedRecordsAndEmptyOnesLoadBackEmpty) {
@@ -491,7 +529,7 @@ class StructuralRollback : public ::testing::TestWithParam<Failure> {};
 TEST_P(StructuralRollback, AChangeThatFailsLeavesTheLiveLibraryAsItWas) {
     const Failure& f = GetParam();
     int failed = 0;
-    for (int skip = 0; skip < 16; ++skip) {
+    for (int skip = 0; skip < 24; ++skip) {
         const ComPtr<ITypeLib> lib = Shapes();
         ASSERT_OK(lib.As<ICreateTypeLib2>()->SetHelpFileName(u"/docs/shapes.chm"));
         CustomTypeLib view;
@@ -507,7 +545,11 @@ TEST_P(StructuralRollback, AChangeThatFailsLeavesTheLiveLibraryAsItWas) {
         ++failed;
         EXPECT_EQ(error, E_OUTOFMEMORY) << skip;
         EXPECT_EQ(Dump(lib.get()), before) << skip;
-        EXPECT_TRUE(listener.Heard().empty()) << skip;
+        EXPECT_TRUE(Edits(view, lib.get())) << skip;
+        EXPECT_FALSE(target.ReplacementLibrary) << skip;
+        // A type change asks its listeners first.
+        EXPECT_TRUE(listener.Heard().empty() || listener.Heard() == std::vector<std::string>{"heard:Before"})
+            << skip;
     }
     EXPECT_GT(failed, 0);
 }
@@ -557,6 +599,22 @@ const Failure kFailures[] = {
      "AddVarDesc"},
     {"RemoveParamArray", [](ITypeLib*) { return modRemoveParamArrayChange::GetRemoveParamArrayChange(); },
      OnMember(u"IShape", u"Sum"), "LayOut"},
+    // The regenerating kinds: failures in the regeneration, and (for the dual
+    // flag, with a new GUID) in the edits of the regenerated library.
+    {"DeleteType", [](ITypeLib*) { return modDeleteChange::GetDeleteChange(); }, OnType(u"Colors"), "LayOut"},
+    {"ReorderTypes",
+     With<ReorderTypesChange>([] { return modReorderTypesChange::NewReorderTypesChange(false); },
+                              [](ReorderTypesChange& c, ITypeLib*) { c.NewOrder({8, 0, 1, 2, 3, 4, 5, 6, 7}); }),
+     Lib(), "AddFuncDesc"},
+    {"RemoveDual",
+     With<IAttributeChange>([] { return modTypeChange::NewTypeChange(false); },
+                            [](IAttributeChange& c, ITypeLib* lib) {
+                                ChangeTarget shape = TypeTarget(lib, u"IShape");
+                                c.InitFromTarget(shape);
+                                c.SetFlags(TYPEFLAG_FDUAL, false);
+                                c.Guid({0x5E55101, 1, 2, {3}});
+                            }),
+     OnType(u"IShape"), "ICreateTypeInfo2::SetGuid"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, StructuralRollback, ::testing::ValuesIn(kFailures),
