@@ -363,6 +363,36 @@ TEST_F(AttributeEdits, AFailedEditLeavesTheLibraryAsItWasAndTheChangeAtItsBaseli
     EXPECT_EQ(engine.ItemCount(), 0);
 }
 
+TEST(DualFlag, ClearedItKeepsTheReferencesToAndFromTheInterfaceWithinTheLibrary) {
+    // dual interface IRef : IDispatch { HRESULT Me([out, retval] IRef**); HRESULT Take([in] Matrix*); };
+    ComPtr<ICreateTypeLib2> created = BuildShapes();
+    ComPtr<ICreateTypeInfo2> ref = NewType(created.get(), u"IRef", TKIND_INTERFACE);
+    const ComPtr<ITypeLib> lib = AsTypeLib(created.get());
+    TypeDescs td;
+    EXPECT_OK(ref->SetGuid({0x0A77C4A6, 9, 9, {9}}));
+    EXPECT_OK(ref->SetTypeFlags(TYPEFLAG_FDUAL));
+    EXPECT_OK(ref->AddImplType(0, RefTo(ref.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(ref.get(), 0, {u"Me", INVOKE_FUNC, Vt(VT_HRESULT),
+                           {{u"me", td.Ptr(td.Ptr(User(RefTo(ref.get(), ref.get())))), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+    AddFunc(ref.get(), 1, {.name = u"Take",
+                           .params = {{u"m", td.Ptr(User(RefTo(ref.get(), TypeNamed(lib.get(), u"Matrix").get())))}}});
+    EXPECT_OK(ref->LayOut());
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    ChangeTarget target = TypeTarget(lib.get(), u"IRef");
+    const std::shared_ptr<IAttributeChange> change = NewChange(ChangeKind::TypeChange);
+    change->InitFromTarget(target);
+    change->SetFlags(TYPEFLAG_FDUAL, false);
+    ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+    ASSERT_TRUE(target.ReplacementLibrary);
+    const std::string dump = Dump(target.ReplacementLibrary.get());
+    const std::string type = dump.substr(dump.find("\"IRef\" kind="));
+    EXPECT_EQ(type.find("dual-interface-half"), std::string::npos);
+    EXPECT_NE(type.find("type=ptr(ptr(udt(\"Shapes\".\"IRef\")))"), std::string::npos) << type;
+    EXPECT_NE(type.find("type=ptr(udt(\"Shapes\".\"Matrix\"))"), std::string::npos) << type;
+    EXPECT_EQ(Utf8(change->Describe(target)), "Change interface IRef (Attributes)");
+}
+
 TEST_F(AttributeEdits, ARunOverValuesAlreadyInPlaceKeepsWhatTheItemsRecord) {
     EXPECT_TRUE(Edit(ChangeKind::LibChange, LibraryTarget(lib.get()), [](auto& c) { c.Lcid(0x407); }));
     EXPECT_TRUE(Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IShape"), [](auto& c) { c.MajorVersion(2); }));
