@@ -6,8 +6,10 @@
 #include "changes/AddMemberChange.h"
 #include "changes/AddTypeChange.h"
 #include "changes/CopyMemberChange.h"
+#include "changes/CustDataChange.h"
 #include "changes/DeleteChange.h"
 #include "changes/FlattenChange.h"
+#include "changes/HelpChange.h"
 #include "changes/ImplTypeChange.h"
 #include "changes/InsertParamChange.h"
 #include "changes/LibChange.h"
@@ -84,6 +86,10 @@ CreatorTable BuildCreatorTable() {
     };
     table[Code(ChangeKind::ReorderTypesChange)] = [](bool f) -> ChangePtr {
         return modReorderTypesChange::NewReorderTypesChange(f);
+    };
+    table[Code(ChangeKind::HelpChange)] = [](bool f) -> ChangePtr { return modHelpChange::NewHelpChange(f); };
+    table[Code(ChangeKind::CustDataChange)] = [](bool f) -> ChangePtr {
+        return modCustDataChange::NewCustDataChange(f);
     };
     return table;
 }

@@ -59,6 +59,7 @@ public:
     static constexpr int32_t kNoTypeHelpFile = 1;          // types and members carry no help file
     static constexpr int32_t kNoTypeHelpStringDll = 2;     // types carry no help string DLL
     static constexpr int32_t kMapHelpToStartingLib = 4;    // a library's own help files become the new one's
+    static constexpr int32_t kMapHelpStringDllToStartingLib = 8;  // the same for the help string DLL alone
     static constexpr int32_t kNoDocStringWithDll = 16;     // no doc strings where a help string DLL is in force
     static constexpr int32_t kLibraryHasHelpStringDll = 32;  // set by the engine while generating
 

@@ -179,7 +179,8 @@ std::u16string TLBModifier::MapHelpFile(std::u16string helpFile, ole::ITypeLib* 
 }
 
 std::u16string TLBModifier::MapHelpStringDll(std::u16string helpStringDll, ole::ITypeLib* ownLib) {
-    if ((helpGeneration_ & kMapHelpToStartingLib) && ownLib && helpStringDll == LibraryHelpOf(ownLib).helpStringDll)
+    if ((helpGeneration_ & (kMapHelpToStartingLib | kMapHelpStringDllToStartingLib)) && ownLib &&
+        helpStringDll == LibraryHelpOf(ownLib).helpStringDll)
         return gen_->libHelpStringDll;
     return helpStringDll;
 }
