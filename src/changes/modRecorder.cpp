@@ -12,9 +12,11 @@
 #include "changes/HelpChange.h"
 #include "changes/ImplTypeChange.h"
 #include "changes/InsertParamChange.h"
+#include "changes/InternalizeTypesChange.h"
 #include "changes/LibChange.h"
 #include "changes/MemberChange.h"
 #include "changes/ParamChange.h"
+#include "changes/RedirectTypesChange.h"
 #include "changes/RemoveParamArrayChange.h"
 #include "changes/RenameChange.h"
 #include "changes/ReorderTypesChange.h"
@@ -80,6 +82,12 @@ CreatorTable BuildCreatorTable() {
     };
     table[Code(ChangeKind::AddMemberChange)] = [](bool f) -> ChangePtr {
         return modAddMemberChange::NewAddMemberChange(f);
+    };
+    table[Code(ChangeKind::InternalizeTypesChange)] = [](bool f) -> ChangePtr {
+        return modInternalizeTypesChange::NewInternalizeTypesChange(f);
+    };
+    table[Code(ChangeKind::RedirectTypesChange)] = [](bool f) -> ChangePtr {
+        return modRedirectTypesChange::NewRedirectTypesChange(f);
     };
     table[Code(ChangeKind::CopyMemberChange)] = [](bool f) -> ChangePtr {
         return modCopyMemberChange::NewCopyMemberChange(f);

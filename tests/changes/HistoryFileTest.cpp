@@ -488,7 +488,6 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
              },
              del, none),
         file(4, noTables, 0x2000 | 7, none),                       // no such kind
-        file(4, noTables, 0x2000 | 72, none),                      // a kind that cannot be made
         file(4, noTables, 25, none),                               // target kind 0
         file(4, noTables, 0x6000 | 25, none),                      // target kind 6
         file(4, noTables, type18, member(0, {0, 0, 0, 0})),        // ordinal with no descriptions
