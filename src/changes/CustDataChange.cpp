@@ -213,19 +213,26 @@ bool CustDataChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& targe
     }
     if (!sets_.empty()) {
         // Into the regenerated library, which nobody sees until it is attached;
-        // in place, each write is undone should a later one fail.
+        // in place, each write is undone should a later one fail. The library
+        // can't take an added item away again, so the values the item holds
+        // are replaced first and the additions come last (the item's order
+        // comes out the same).
         const SelectedItem into = regenerated ? SelectItem(target, regenerated.get()) : item;
         const ItemList before = regenerated ? ItemList{} : into.Read();
         const helper::SetCustDataFn set = into.Setter();
         ScopeGuard undo;
-        for (CustDataItem& s : sets_) {
-            ole::Variant value = s.Value;
-            set(s.Guid, *value.ptr());
-            if (auto old = FindItem(before, s.Guid); old != before.end())
-                undo.OnFailure([&set, old] {
-                    ole::Variant previous = old->Value;
-                    set(old->Guid, *previous.ptr());
-                });
+        for (const bool replacing : {true, false}) {
+            for (CustDataItem& s : sets_) {
+                const auto old = FindItem(before, s.Guid);
+                if ((old != before.end()) != replacing) continue;
+                ole::Variant value = s.Value;
+                set(s.Guid, *value.ptr());
+                if (replacing)
+                    undo.OnFailure([&set, old] {
+                        ole::Variant previous = old->Value;
+                        set(old->Guid, *previous.ptr());
+                    });
+            }
         }
         undo.Dismiss();
     }

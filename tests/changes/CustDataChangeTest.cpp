@@ -97,11 +97,11 @@ TEST_F(CustData, AWriteThatFailsUndoesTheWritesBeforeIt) {
     view.Attach(lib.get());
     RecordingListener heard{"l"};
     {
-        // In place: the second write fails, the first is set back.
+        // In place: the addition fails, the replacement written before it is set back.
         ChangeTarget target = Level(lib.get(), 5);
         auto c = Edit(target);
+        c->SetItem(kCountDataGuid, ole::Variant(u"changed"));
         c->SetItem(kFirst, ole::Variant(u"new"));
-        c->SetItem(kCountDataGuid, ole::Variant(u"changed"));  // written first
         const std::string before = Dump(lib.get());
         ole::testing::FailNextCall("SetParamCustData", E_OUTOFMEMORY, 1);
         EXPECT_EQ(ErrorOf([&] { c->Apply(view, nullptr, target, &heard, 0); }), E_OUTOFMEMORY);

@@ -88,7 +88,9 @@ auto Member(const char16_t* type, const char16_t* name, int32_t kind = INVOKE_FU
 
 TEST_F(Help, EveryLevelAndScopeReplaysAlike) {
     Start(HelpShapes());
+    const ComPtr<ITypeLib> first(Lib());
     Change(Library(), {.doc = u"Edited shapes", .context = 10, .stringContext = 11});
+    EXPECT_EQ(Lib(), first.get()) << "set in place";
     Change(Type(u"IShape"), {.file = u"ishape.chm", .fileScope = kItem, .alone = true});
     EXPECT_EQ(Utf8(HelpOf(TypeTarget(Lib(), u"IShape")).HelpFile), "shapes.chm");
     // Colors uses the library's help file: the library takes the new one.
@@ -106,10 +108,10 @@ TEST_F(Help, EveryLevelAndScopeReplaysAlike) {
     Change(Type(u"Matrix"), {.dll = u"matrix.dll", .dllScope = kLib});
     Change(Library(), {.file = u"all.chm", .fileScope = kLib, .dll = u"all.dll", .dllScope = kShared});
     Change(Library(), {.file = u"lib.chm", .fileScope = kItem, .dll = u"lib.dll", .dllScope = kItem});
-    Change(Library(), {.file = u"shared.chm", .fileScope = kShared});
+    Change(Library(), {.file = u"shared.chm", .fileScope = kShared, .dll = u"wide.dll", .dllScope = kLib});
     Change(Type(u"IShape"), {.doc = u"A shape", .context = 20, .stringContext = 21});
     Change(Type(u"Colors"), {.file = u"c2.chm", .fileScope = kLib, .context = 30});
-    Change(Member(u"IShape", u"Zoom"), {.doc = u"Zooms", .context = 40, .stringContext = 41});
+    Change(Member(u"IShape", u"Zoom"), {.doc = u"Zooms", .file = u"zoom.chm", .fileScope = kLib, .context = 40});
     Change(Member(u"Colors", u"Red", 0), {.doc = u"Red", .dll = u"red.dll", .dllScope = kShared});
     if (HasFatalFailure()) return;
     // A new header keeps the library's own description and contexts.
