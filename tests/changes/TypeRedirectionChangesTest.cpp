@@ -191,10 +191,8 @@ TEST_F(TypeRedirection, AChangeWithoutASideIsRefusedAndDescribedWithoutIt) {
     EXPECT_EQ(ErrorOf([&] { c->Apply(view, nullptr, target, hub.get(), 0); }), 5);
     EXPECT_EQ(history.ItemCount(), 0);
     EXPECT_EQ(Dump(Lib()), before);
-    EXPECT_EQ(ErrorOf([&] {
-                  modInternalizeTypesChange::NewInternalizeTypesChange(false)->Apply(view, nullptr, target, hub.get(), 0);
-              }),
-              5);
+    auto none = modInternalizeTypesChange::NewInternalizeTypesChange(false);
+    EXPECT_EQ(ErrorOf([&] { none->Apply(view, nullptr, target, hub.get(), 0); }), 5);
 }
 
 TEST_F(TypeRedirection, MissingImportsGetACompanionAndSaveOnlyOnceRedirected) {
@@ -245,7 +243,8 @@ TEST(TypeRedirectionGolden, ReplaceATypeWithinTheLibrary) {
     c->Flags(RedirectTypesChange::kReplaceDefinition | RedirectTypesChange::kSameLibrary);
     c->SourceVarTypeInfo(TypeDescOf(lib.get(), u"LongPtr").get());
     c->DestVarTypeInfo(TypeDescOf(lib.get(), u"LongPtrAlias").get());
-    ExpectGolden("redirect-types.leh", ChangeKind::RedirectTypesChange, lib.get(), TypeTarget(lib.get(), u"LongPtr"), c);
+    const ChangeTarget target = TypeTarget(lib.get(), u"LongPtr");
+    ExpectGolden("redirect-types.leh", ChangeKind::RedirectTypesChange, lib.get(), target, c);
 }
 
 }  // namespace
