@@ -52,7 +52,7 @@ TEST_F(CustData, AddedReplacedAndRemovedAtAllSixLevelsReplayAlike) {
         Do(c, Level(Lib(), level));
         EXPECT_NE(Lib(), before.get()) << "a removal regenerates";
     }
-    ExpectReplayAlike(Shapes(), 12);
+    ExpectReplayAlike(Shapes(), 12, "custdata-session");
     for (ITypeLib* edited : {Lib(), replayed.get()}) {
         for (int level = 0; level < 6; ++level) {
             auto now = Edit(Level(edited, level));

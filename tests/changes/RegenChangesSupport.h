@@ -83,7 +83,10 @@ protected:
 
     // Saves the history, runs it on fresh (a copy of the starting library),
     // and expects both results and both histories alike.
-    void ExpectReplayAlike(const ComPtr<ITypeLib>& fresh, size_t items) {
+    // With reference, the edited library must also read as the committed
+    // dump made with the reference dumper (from reference.tlb, written when
+    // goldens are updated).
+    void ExpectReplayAlike(const ComPtr<ITypeLib>& fresh, size_t items, const char* reference = nullptr) {
         ASSERT_EQ(static_cast<size_t>(history.ItemCount()), items);
         const std::u16string folder = ole::FromUtf8(dir.path().string());
         ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
@@ -96,6 +99,15 @@ protected:
         ASSERT_TRUE(replay.SaveState(folder, u"again.leh"));
         EXPECT_EQ(FileBytes(dir / "again.leh"), FileBytes(dir / "session.leh"));
         replayed = replay.CurrentITypeLib();
+        if (!reference) return;
+        const fs::path dump = HistoryData() / (std::string(reference) + ".dump");
+        if (std::getenv("ZEPHRIN_UPDATE_GOLDENS")) {
+            fs::copy_file(dir / "edited.tlb", dump.parent_path() / (std::string(reference) + ".tlb"),
+                          fs::copy_options::overwrite_existing);
+            GTEST_SKIP() << "wrote " << reference << ".tlb; make its dump with the reference dumper";
+        }
+        const Bytes expected = FileBytes(dump);
+        EXPECT_EQ(tlbtools::WithCrLf(edited), std::string(expected.begin(), expected.end()));
     }
 
     TempDir dir;
