@@ -27,6 +27,7 @@ private:
     std::u16string latestName_;
     int32_t targetValue_ = 0;
     std::shared_ptr<TypeRenameRecord> next_;
+    TypeRenameRecord* previous_ = nullptr;  // null for the first record
 };
 
 }  // namespace zephrin

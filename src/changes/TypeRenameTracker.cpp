@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -13,11 +14,11 @@ namespace zephrin {
 
 namespace {
 
-// Type names of a library compare without regard to case.
-bool SameName(std::u16string_view a, std::u16string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
-        return std::towlower(static_cast<wint_t>(x)) == std::towlower(static_cast<wint_t>(y));
-    });
+// Type names of a library compare without regard to case: a name as a key.
+std::u16string Folded(std::u16string_view name) {
+    std::u16string key(name);
+    for (char16_t& c : key) c = static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+    return key;
 }
 
 // The names of the library's types; empty when they cannot be read.
@@ -41,22 +42,30 @@ void TypeRenameTracker::ChangeListener(std::shared_ptr<zephrin::ChangeListener> 
 }
 
 std::shared_ptr<TypeRenameRecord> TypeRenameTracker::Find(std::u16string_view name) const {
-    for (std::shared_ptr<TypeRenameRecord> r = head_; r; r = r->next_)
-        if (SameName(r->latestName_, name)) return r;
-    return nullptr;
+    const auto it = byName_.find(Folded(name));
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+void TypeRenameTracker::Unindex(const std::shared_ptr<TypeRenameRecord>& record) {
+    const auto it = byName_.find(Folded(record->latestName_));
+    if (it != byName_.end() && it->second == record) byName_.erase(it);
+}
+
+void TypeRenameTracker::SetLatestName(const std::shared_ptr<TypeRenameRecord>& record, const std::u16string& name) {
+    Unindex(record);
+    record->latestName_ = name;
+    byName_[Folded(name)] = record;
 }
 
 void TypeRenameTracker::FreeRenameRecord(const std::shared_ptr<TypeRenameRecord>& record) {
-    if (head_ == record) {
-        head_ = record->next_;
-    } else {
-        for (TypeRenameRecord* r = head_.get(); r; r = r->next_.get())
-            if (r->next_ == record) {
-                r->next_ = record->next_;
-                break;
-            }
-    }
-    record->next_.reset();
+    Unindex(record);
+    std::shared_ptr<TypeRenameRecord> next = std::move(record->next_);
+    if (next) next->previous_ = record->previous_;
+    if (record->previous_)
+        record->previous_->next_ = std::move(next);
+    else if (head_ == record)
+        head_ = std::move(next);
+    record->previous_ = nullptr;
     record->firstName_.clear();
     record->latestName_.clear();
     record->targetValue_ = 0;
@@ -76,7 +85,7 @@ void TypeRenameTracker::OnRenameChange(ChangeTarget& target, IChange& change, in
             // to go would be a second record under that name: it is stale.
             if (std::shared_ptr<TypeRenameRecord> stale = Find(newName); stale && stale != record)
                 FreeRenameRecord(stale);
-            record->latestName_ = newName;
+            SetLatestName(record, newName);
         }
         return;
     }
@@ -84,8 +93,9 @@ void TypeRenameTracker::OnRenameChange(ChangeTarget& target, IChange& change, in
     if (std::shared_ptr<TypeRenameRecord> stale = Find(newName)) FreeRenameRecord(stale);
     auto record = std::make_shared<TypeRenameRecord>();
     record->firstName_ = current;
-    record->latestName_ = newName;
     record->targetValue_ = target.TypeKind;
+    SetLatestName(record, newName);
+    if (head_) head_->previous_ = record.get();
     record->next_ = std::move(head_);
     head_ = std::move(record);
 }
@@ -99,11 +109,11 @@ void TypeRenameTracker::OnRedirectTypesChange(ChangeTarget& target, IChange&, in
     if (!head_ || !target.ReplacementLibrary) return;
     const std::vector<std::u16string> names = TypeNames(target.ReplacementLibrary.get());
     if (names.empty() && target.ReplacementLibrary->GetTypeInfoCount() != 0) return;  // unreadable: keep all
+    std::unordered_set<std::u16string> kept;
+    for (const std::u16string& n : names) kept.insert(Folded(n));
     std::vector<std::shared_ptr<TypeRenameRecord>> gone;
     for (std::shared_ptr<TypeRenameRecord> r = head_; r; r = r->next_)
-        if (std::none_of(names.begin(), names.end(),
-                         [&](const std::u16string& n) { return SameName(n, r->latestName_); }))
-            gone.push_back(r);
+        if (!kept.count(Folded(r->latestName_))) gone.push_back(r);
     for (const auto& r : gone) FreeRenameRecord(r);
 }
 

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "changes/ChangeListener.h"
 #include "changes/IChangeListener.h"
@@ -66,12 +68,18 @@ public:
 private:
     // The record whose latest name is name, or null.
     std::shared_ptr<TypeRenameRecord> Find(std::u16string_view name) const;
+    // Gives the record a new latest name, under which it is found from then on.
+    void SetLatestName(const std::shared_ptr<TypeRenameRecord>& record, const std::u16string& name);
+    void Unindex(const std::shared_ptr<TypeRenameRecord>& record);
     // Unlinks the record from the list and empties it.
     void FreeRenameRecord(const std::shared_ptr<TypeRenameRecord>& record);
 
     std::shared_ptr<zephrin::ChangeListener> hub_;
     SMNode node_;  // after hub_: the registration ends first
     std::shared_ptr<TypeRenameRecord> head_;
+    // The records by latest name, case folded, so that a rename costs the
+    // same however many types were renamed before.
+    std::unordered_map<std::u16string, std::shared_ptr<TypeRenameRecord>> byName_;
 };
 
 }  // namespace zephrin

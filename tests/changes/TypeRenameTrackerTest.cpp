@@ -76,5 +76,20 @@ TEST_F(RenameTracking, ATypeThatARedirectionRemovedLosesItsRecord) {
     EXPECT_EQ(Records().size(), 1u);
 }
 
+// Records dropped from the middle and the end of the list leave the others
+// linked and found by name, in any case.
+TEST_F(RenameTracking, DroppingARecordKeepsTheOthersInOrder) {
+    RenameType(u"Colors", u"Hues");
+    RenameType(u"Kernel", u"Core");
+    RenameType(u"Matrix", u"Grid");
+    RenameType(u"Core", u"Kernel");  // the middle record goes
+    EXPECT_EQ(Records(), std::vector<std::string>({"Matrix->Grid", "Colors->Hues"}));
+    ChangeTarget hues = TypeTarget(lib.get(), u"Hues");
+    hues.TypeName = u"HUES";
+    hub->OnDeleteChange(hues, anyChange, 0, 0);  // the last one
+    RenameType(u"Grid", u"Table");
+    EXPECT_EQ(Records(), std::vector<std::string>({"Matrix->Table"}));
+}
+
 }  // namespace
 }  // namespace changestest
