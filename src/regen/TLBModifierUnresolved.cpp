@@ -39,7 +39,19 @@ ComPtr<ole::ITypeLib> TLBModifier::GenerateDirectFindUnresolved(ComPtr<ole::ITyp
         unresolvedTypes_ = nullptr;
         unresolvedCreate_ = nullptr;
     });
+    // A failed generation takes the placeholders it added to the caller's
+    // companion out again, so the companion is as it was.
+    const ole::UINT given = unresolvedTypes ? unresolvedTypes->GetTypeInfoCount() : 0;
+    ScopeGuard restore([this, given] {
+        if (!unresolvedCreate_ || !unresolvedTypes_) return;
+        for (ole::UINT i = unresolvedTypes_->GetTypeInfoCount(); i > given; --i) {
+            ole::BSTR name = nullptr;
+            CheckHr(unresolvedTypes_->GetDocumentation(static_cast<ole::INT>(i - 1), &name, nullptr, nullptr, nullptr));
+            CheckHr(unresolvedCreate_->DeleteTypeInfo(TakeBstr(name).c_str()));
+        }
+    });
     ComPtr<ole::ITypeLib> result = RunGeneration(u"");
+    restore.Dismiss();
     // Only a generation that succeeded hands a library back.
     if (unresolvedTypes_) unresolvedTypes = unresolvedTypes_;
     return result;

@@ -190,6 +190,19 @@ TEST_F(Unresolved, TheCompanionIsCheckedAndOnlyASuccessHandsOneBack) {
     ComPtr<ITypeLib> stillNone;
     EXPECT_EQ(RecordOf([&] { failing.GenerateDirectFindUnresolved(stillNone); }).Description, Text(808));
     EXPECT_FALSE(stillNone);
+    // ... and a companion given in without the placeholders the failed
+    // generation added to it.
+    ComPtr<ICreateTypeLib2> empty = NewLibrary(Text(796));
+    helper::MarkUnresolvedTypesLib(empty.get());
+    ComPtr<ITypeLib> companion = empty.As<ITypeLib>(), held = companion;
+    const std::string before = tlbtools::DumpTypeLib(companion.get());
+    ole::testing::FailNextCall("SetHelpFileName", E_OUTOFMEMORY, 1);  // the generation's last step
+    EXPECT_EQ(RecordOf([&] { Find(original.get(), held); }).Number, static_cast<int32_t>(E_OUTOFMEMORY));
+    ole::testing::ClearInjectedFailures();
+    EXPECT_EQ(held.get(), companion.get());
+    EXPECT_EQ(tlbtools::DumpTypeLib(companion.get()), before);
+    Find(original.get(), held);
+    EXPECT_EQ(TypeNames(held.get()), (std::vector<std::u16string>{Text(797), Text(799)}));
 }
 
 }  // namespace
