@@ -200,13 +200,18 @@ void TLBModifier::AddExtraLibrary(tli::TypeLibInfo* newLib, int32_t flags) {
     CheckHr(newLib->get_ITypeLib(lib.put()));
     if (!lib) RaiseError(kErrObjectNotSet);
     EnsureTypeList();
-    // A library already taken in keeps its number; asking again changes nothing.
-    if (LibraryNumber(LibraryKey(lib.get()))) return;
-    const int32_t number = RegisterLibrary(lib.get(), nullptr);
+    // A library keeps the number it has; asking again for a library already
+    // taken in (or for the starting library) changes nothing. One met so far
+    // only through a type (AddExtraType, a replacement) is taken in now.
+    const int32_t known = LibraryNumber(LibraryKey(lib.get()));
+    if (known == 1 || (known && libraries_[static_cast<size_t>(known - 1)].added)) return;
+    const int32_t number = known ? known : RegisterLibrary(lib.get(), nullptr);
+    LibraryEntry& entry = libraries_[static_cast<size_t>(number - 1)];
+    entry.added = true;
     const auto recordFlags = static_cast<int16_t>(((flags & kExtraProxy) ? TypeListRecord::kAddProxy : 0) |
                                                   ((flags & kExtraNoDual) ? TypeListRecord::kDropDual : 0));
     if (flags & kExtraAllTypes) {
-        libraries_.back().allTypes = true;
+        entry.allTypes = true;
         const ole::UINT n = lib->GetTypeInfoCount();
         for (ole::UINT i = 0; i < n; ++i) {
             ole::BSTR name = nullptr;

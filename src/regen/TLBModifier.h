@@ -127,6 +127,7 @@ private:
     struct LibraryEntry {
         ole::ComPtr<tli::TypeLibInfo> info;
         ole::ComPtr<ole::ITypeLib> lib;
+        bool added = false;     // named by AddExtraLibrary
         bool allTypes = false;  // added with kExtraAllTypes
     };
     struct TypeRedirection {

@@ -230,6 +230,14 @@ TEST_F(Requests, AllTypesAtOnceKeepAStartingTypeOfTheSameNameAndTakeTheirFlags) 
               ImplType(TypeNamed(out.get(), u"IDepDual").get(), -1).get());
 }
 
+TEST_F(Requests, ALibraryMetThroughOneOfItsTypesIsStillTakenIn) {
+    modifier.AddExtraType(Tli(TypeNamed(dep1.get(), u"DepUnused").get()).get(), 0);
+    modifier.AddExtraLibrary(Info(dep1.get()).get(), TLBModifier::kExtraAllTypes);
+    EXPECT_EQ(TypeNames(Generate().get()),
+              (std::vector<std::u16string>{u"IUser", u"Shared", u"Local", u"Unused", u"IDerived", u"Thing",
+                                           u"DepUnused", u"IDep", u"IDepDual", u"DepKind"}));
+}
+
 TEST_F(Requests, ANameHeldByAStartingTypeOfAnotherKindRaises809) {
     auto lib = NewLibrary(u"Clash");
     auto shared = NewType(lib.get(), u"Shared", TKIND_RECORD);
