@@ -129,17 +129,22 @@ TypeListRecord& TLBModifier::AppendRecord(int32_t libNum, int32_t typeIndex, int
     // Two types of one library that share a name both stay in the list; the
     // platform refuses the second when it is created.
     names_.emplace(FoldName(name), &r);
-    byOrigin_.emplace(std::make_pair(libNum, typeIndex), &r);
+    byOrigin_.emplace(std::make_pair(libNum, typeIndex), std::prev(records_.end()));
     return r;
 }
 
-void TLBModifier::RemoveRecord(TypeListRecord& record) {
-    auto it = std::find_if(records_.begin(), records_.end(), [&](const TypeListRecord& r) { return &r == &record; });
-    if (it == records_.end()) return;
-    for (auto next = std::next(it); next != records_.end(); ++next) --next->Position;
-    for (auto n = names_.begin(); n != names_.end();) n = n->second == &record ? names_.erase(n) : std::next(n);
-    byOrigin_.erase({record.LibNum, record.TypeIndex});
-    records_.erase(it);
+// Positions of the records that follow are renumbered when the list is next
+// walked (NumberPositions), so that removing many types stays linear.
+void TLBModifier::RemoveRecord(std::list<TypeListRecord>::iterator record) {
+    auto name = names_.find(FoldName(TypeName(ListedType(*record).get())));
+    if (name != names_.end() && name->second == &*record) names_.erase(name);
+    byOrigin_.erase({record->LibNum, record->TypeIndex});
+    records_.erase(record);
+}
+
+void TLBModifier::NumberPositions() {
+    int32_t position = 0;
+    for (TypeListRecord& r : records_) r.Position = position++;
 }
 
 const TypeListRecord* TLBModifier::FindRecord(std::u16string_view name) const {
@@ -173,7 +178,11 @@ void TLBModifier::BuildTypeList(std::span<const int32_t> inverseOrder) {
 
 void TLBModifier::EnsureTypeList() { BuildTypeList({}); }
 
-std::vector<TypeListRecord> TLBModifier::FinalTypeList() const { return {records_.begin(), records_.end()}; }
+std::vector<TypeListRecord> TLBModifier::FinalTypeList() const {
+    std::vector<TypeListRecord> list(records_.begin(), records_.end());
+    for (size_t i = 0; i < list.size(); ++i) list[i].Position = static_cast<int32_t>(i);
+    return list;
+}
 
 // ---- Requests ----
 
@@ -277,14 +286,14 @@ void TLBModifier::RedirectType(tli::TypeInfo* sourceType, tli::TypeInfo* destTyp
         if (!sourceNum || found == byOrigin_.end()) return;
         TypeListRecord& record = *found->second;
         if (!dest) {
-            RemoveRecord(record);
+            RemoveRecord(found->second);
             return;
         }
         ole::UINT destIndex = 0;
         ComPtr<ole::ITypeInfo> destTi = ITypeInfoOf(dest.get());
         ComPtr<ole::ITypeLib> destLib = ContainingLib(destTi.get(), &destIndex);
         if (LibraryKey(destLib.get()) == key.first) {
-            RemoveRecord(record);
+            RemoveRecord(found->second);
             return;
         }
         const std::u16string sourceName = TypeName(ListedType(record).get());
@@ -292,10 +301,11 @@ void TLBModifier::RedirectType(tli::TypeInfo* sourceType, tli::TypeInfo* destTyp
         const bool renamed = FoldName(sourceName) != FoldName(destName);
         if (renamed && FindRecord(destName)) RaiseRes(kErrInvalidArgument, 804);
         const int32_t destNum = RegisterLibrary(destLib.get(), nullptr);
-        byOrigin_.erase({record.LibNum, record.TypeIndex});
+        const auto at = found->second;
+        byOrigin_.erase(found);
         record.LibNum = destNum;
         record.TypeIndex = static_cast<int32_t>(destIndex);
-        byOrigin_.emplace(std::make_pair(destNum, record.TypeIndex), &record);
+        byOrigin_.emplace(std::make_pair(destNum, record.TypeIndex), at);
         if (renamed) {
             auto old = names_.find(FoldName(sourceName));
             if (old != names_.end() && old->second == &record) names_.erase(old);

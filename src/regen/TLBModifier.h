@@ -151,7 +151,8 @@ private:
     int32_t RegisterLibrary(ole::ITypeLib* lib, tli::TypeLibInfo* info);
     int32_t LibraryNumber(ole::IUnknown* key) const;
     TypeListRecord& AppendRecord(int32_t libNum, int32_t typeIndex, int16_t flags, const std::u16string& name);
-    void RemoveRecord(TypeListRecord& record);
+    void RemoveRecord(std::list<TypeListRecord>::iterator record);
+    void NumberPositions();
     const TypeListRecord* FindRecord(std::u16string_view name) const;
     ole::ComPtr<ole::ITypeInfo> ListedType(const TypeListRecord& record) const;
     static ole::GUID ValidateGuidString(std::u16string_view text);
@@ -218,7 +219,8 @@ private:
     bool listBuilt_ = false;
     std::list<TypeListRecord> records_;  // in final order
     std::unordered_map<std::u16string, TypeListRecord*> names_;  // by folded name
-    std::map<std::pair<int32_t, int32_t>, TypeListRecord*> byOrigin_;  // (library number, type index)
+    // By (library number, type index).
+    std::map<std::pair<int32_t, int32_t>, std::list<TypeListRecord>::iterator> byOrigin_;
     std::map<int32_t, int16_t> onDemandFlags_;  // by library number
     bool onDemand_ = false;
 

@@ -64,6 +64,7 @@ ComPtr<ole::ITypeLib> TLBModifier::RunGeneration(std::u16string_view saveAs) {
     CopyLibraryAttributes();
 
     if (listBuilt_) {
+        NumberPositions();
         g.walk = &records_;
     } else {
         const ole::UINT n = startingITypeLib_->GetTypeInfoCount();
