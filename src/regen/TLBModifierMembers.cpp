@@ -17,8 +17,9 @@ namespace helper = modITypeInfoHelper;
 namespace regen_detail {
 
 bool HasUserDefinedType(const ole::TYPEDESC& desc) {
-    const ole::TYPEDESC* t = &desc;
-    for (int depth = 0; t && depth < 64; ++depth) {
+    // The whole chain is looked at, however deep the engine let it be: a
+    // reference at its end that went unmapped would point nowhere.
+    for (const ole::TYPEDESC* t = &desc; t;) {
         switch (t->vt) {
             case ole::VT_USERDEFINED:
                 return true;

@@ -284,6 +284,29 @@ TEST_F(Requests, APlatformErrorOfSetGuidIsRaisedAsItIsEvenForATypeMadeOnDemand) 
     EXPECT_EQ(ReadText(dir / "out.tlb"), before);
 }
 
+TEST(RequestsOnChains, AReferenceAtTheEndOfTheDeepestPointerChainIsMapped) {
+    auto lib = NewLibrary(u"Deep");
+    ASSERT_OK(lib->SetGuid(G(0x200)));
+    auto target = NewType(lib.get(), u"Target", TKIND_ENUM);
+    const Variant one = Variant::Int(1);
+    AddVar(target.get(), 0, u"T1", Vt(VT_I4), VAR_CONST, &one);
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    TypeDescs td;
+    TYPEDESC chain = User(RefTo(rec.get(), target.As<ITypeInfo>().get()));
+    for (int i = 0; i < 64; ++i) chain = td.Ptr(chain);  // as deep as the engine takes
+    AddVar(rec.get(), 0, u"p", chain);
+    TLBModifier modifier;
+    modifier.StartingLibDirect(lib.As<ITypeLib>().get());
+    const int32_t order[] = {1, 0};
+    modifier.ReorderStartingTypes(order);
+    ComPtr<ITypeLib> out = modifier.GenerateDirect(u"");
+    ComPtr<ITypeInfo> copied = TypeNamed(out.get(), u"Rec");
+    VARDESC* vd = nullptr;
+    ASSERT_OK(copied->GetVarDesc(0, &vd));
+    EXPECT_EQ(UserType(copied.get(), vd->elemdescVar.tdesc).get(), TypeNamed(out.get(), u"Target").get());
+    copied->ReleaseVarDesc(vd);
+}
+
 TEST(RequestsOnDuals, ARedirectReachesBothHalvesOfADual) {
     ComPtr<ITypeLib> lib = LoadFile(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "interfaces.tlb");
     TLBModifier m;
