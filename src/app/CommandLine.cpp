@@ -1,0 +1,86 @@
+#include "app/CommandLine.h"
+
+#include <cctype>
+#include <optional>
+
+namespace zephrin::app {
+
+namespace {
+
+void PushOption(std::vector<CommandToken>& tokens, const std::string& body) {
+    const size_t eq = body.find('=');
+    tokens.push_back({CommandToken::Kind::Marker, ""});
+    tokens.push_back({CommandToken::Kind::Name, body.substr(0, eq)});
+    if (eq != std::string::npos) tokens.push_back({CommandToken::Kind::Plain, body.substr(eq + 1)});
+}
+
+}  // namespace
+
+std::vector<CommandToken> TokenizeArguments(const std::vector<std::string>& args, const PathExists& exists) {
+    std::vector<CommandToken> tokens;
+    for (const std::string& arg : args) {
+        if (arg.size() >= 2 && arg[0] == '-') {
+            const std::string body = arg.substr(arg[1] == '-' ? 2 : 1);
+            if (!body.empty()) {
+                PushOption(tokens, body);
+                continue;
+            }
+        } else if (arg.size() >= 2 && arg[0] == '/') {
+            const std::string body = arg.substr(1);
+            const bool nested = body.substr(0, body.find('=')).find('/') != std::string::npos;
+            if (!nested && !(exists && exists(arg))) {
+                PushOption(tokens, body);
+                continue;
+            }
+        }
+        tokens.push_back({CommandToken::Kind::Plain, arg});
+    }
+    return tokens;
+}
+
+CommandLine ReadCommandLine(const std::vector<std::string>& args, const PathExists& exists) {
+    const std::vector<CommandToken> tokens = TokenizeArguments(args, exists);
+    CommandLine line;
+    std::optional<size_t> lastRead;
+    size_t i = 0;
+    while (i < tokens.size()) {
+        if (tokens[i].TokenKind != CommandToken::Kind::Marker || i + 1 >= tokens.size()) {
+            ++i;
+            continue;
+        }
+        const std::string& name = tokens[i + 1].Text;
+        const char letter = name.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+        std::string* argument = nullptr;
+        bool* flag = nullptr;
+        switch (letter) {
+            case 'T': argument = &line.TypeLibPath; break;
+            case 'L': argument = &line.HistoryPath; break;
+            case 'O': argument = &line.MessageFilePath; break;
+            case 'S': argument = &line.DestinationPath; break;
+            case 'M': argument = &line.ProviderText; break;
+            case 'N': flag = &line.New; break;
+            case 'Q': flag = &line.Quiet; break;
+            case 'A': flag = &line.Activate; break;
+            case 'D': flag = &line.DontBackUpHelpString; break;
+            case '?':
+            case 'H': line.Help = true; return line;
+            default: ++i; continue;
+        }
+        lastRead = i + 1;
+        i += 2;
+        if (flag) {
+            *flag = true;
+        } else if (i < tokens.size() && tokens[i].TokenKind == CommandToken::Kind::Plain) {
+            *argument = tokens[i].Text;
+            lastRead = i++;
+        } else {
+            argument->clear();  // the scan goes on at the option that follows, if any
+        }
+    }
+    if (!tokens.empty() && tokens.back().TokenKind == CommandToken::Kind::Plain &&
+        (!lastRead || *lastRead < tokens.size() - 1))
+        line.TypeLibPath = tokens.back().Text;
+    return line;
+}
+
+}  // namespace zephrin::app

@@ -1,0 +1,98 @@
+// The program's entry and its work without windows: the command line, batch
+// mode (running a Library Edit History against a library and saving the
+// result), the help-data run (rewriting a library's help data through an
+// IModifyHelpData provider), message reporting, and the file tests the shell
+// uses (standalone type library files, history file headers, paths).
+//
+// Nothing here needs a display: showing a message box is a service the
+// executable may hand in (Shell), and without it messages go to standard error.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "foundation/modCOMDllLoader.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "regen/IModifyHelpData.h"
+
+namespace zephrin::modCorvaneExe {
+
+// Message box styles.
+inline constexpr int32_t kStyleInformation = 64;
+inline constexpr int32_t kStyleExclamation = 48;
+
+// Exit codes of the program.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUsage = 1;    // a usage message (170 to 173)
+inline constexpr int kExitFailure = 2;  // a run-time error
+
+// What the executable provides around the work.
+struct Shell {
+    // Shows a message box with the application title; false when it can't
+    // (no display), and the text then goes to standard error. Null: no display.
+    std::function<bool(std::u16string_view text, int32_t style)> MessageBox;
+    // Standard output is a terminal: help text is printed rather than shown.
+    bool OutputIsTerminal = false;
+};
+
+// Runs the program for the arguments that follow its own name and returns
+// its exit code. No error leaves it: every error is reported.
+int Main(const std::vector<std::string>& args, const Shell& shell);
+
+// A new, empty library: "NewLib", a fresh GUID, LCID 0, version 1.0.
+ole::ComPtr<ole::ITypeLib> CreateNewTypeLib();
+
+// Reports a message: a message box (standard error without a display) or, in
+// quiet mode, two lines appended to the message file ("************* " and
+// the date and time, then the message, each ended by CR LF). Quiet mode
+// without a message file, or a message file that can't be written, writes to
+// standard error instead.
+void ReportMessage(std::u16string_view message, int32_t style, bool quiet, const std::string& messageFilePath,
+                   const Shell& shell);
+
+// ---- Batch mode and the help-data provider ----
+
+// Makes the help-data provider the text names: "{CLSID}" (a registered
+// class), "path, {CLSID}" or "path, ClassName" (a class of the shared object
+// at path, the name looked up in its type library), or else a ProgID. Null
+// when it can't be made or doesn't offer IModifyHelpData; then nothing is left
+// loaded that can go. module receives the shared object loaded by path, which
+// the caller unloads after releasing every holder of the provider.
+ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text,
+                                                    modCOMDllLoader::ModuleHandle& module);
+
+// Runs the whole history at historyPath against library, or (null) against an
+// editable copy of the file at libraryPath in which unresolvable imported
+// types point into unresolvedTypes. Returns the edited library and sets
+// unresolvedTypes to the companion library it may use. A run that stops
+// before its end raises an error.
+ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
+                                      ole::ITypeLib* library, bool dontBackUpHelpString,
+                                      ole::ComPtr<ole::ITypeLib>& unresolvedTypes);
+
+// ---- Files and paths ----
+
+// True for a file that is empty or begins with "MSFT", and when the file can't
+// be opened or read; a non-empty file shorter than four bytes is not one.
+// With existenceTest, a path that names no existing file (or a folder) is not one.
+bool IsStandaloneTypeLibFile(const std::string& path, bool existenceTest);
+
+// True when path names an existing file that is not a folder. readOnly and
+// directory are set from it; when nothing can be read they are left as they were.
+bool GetFileFlags(const std::string& path, bool& readOnly, bool& directory);
+
+// Splits at the last "/": folder without its trailing slash ("/" for a file
+// directly under the root) and the file name. Without a slash the file name
+// is the whole path and folder is left as it was.
+void SplitPath(const std::string& path, std::string& folder, std::string& fileName);
+
+// The message id by which an open-history dialog refuses a file: 168 when it
+// doesn't begin with the history magic, 169 when its version is above 4, and
+// 0 when it passes (also when it can't be opened).
+int32_t CheckHistoryFileHeader(const std::string& path);
+
+}  // namespace zephrin::modCorvaneExe

@@ -1,0 +1,337 @@
+// The built program run as a user runs it: a recorded history of every
+// change kind in batch mode, in-place runs, the usage messages and errors with
+// their exit codes, and the help-data provider named each way.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <set>
+
+#include "app/modCorvaneExe.h"
+#include "changes/AddImplTypeChange.h"
+#include "changes/AddMemberChange.h"
+#include "changes/AddTypeChange.h"
+#include "changes/ChangesTestSupport.h"
+#include "changes/CopyMemberChange.h"
+#include "changes/DeleteChange.h"
+#include "changes/FlattenChange.h"
+#include "changes/ImplTypeChange.h"
+#include "changes/InsertParamChange.h"
+#include "changes/LibChange.h"
+#include "changes/MemberChange.h"
+#include "changes/ParamChange.h"
+#include "changes/RemoveParamArrayChange.h"
+#include "changes/RenameChange.h"
+#include "changes/ReorderVTableChange.h"
+#include "changes/ReorderVarsChange.h"
+#include "changes/ResetIDsChange.h"
+#include "changes/TypeChange.h"
+#include "changes/VTICache.h"
+#include "foundation/modSupport.h"
+#include "platform/automation/Guid.h"
+#include "regen/TLBModifier.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+#include "testcom/TestHelpProvider.h"
+#include "typelib/TypeLibSupport.h"
+
+namespace {
+
+using namespace changestest;
+namespace fs = std::filesystem;
+using testsupport::ReadText;
+
+std::string Message(int32_t id) { return Utf8(modSupport::LoadResStringById(id)); }
+
+// Every occurrence of from replaced by to.
+std::string Replaced(std::string s, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+    return s;
+}
+
+// Shapes and three more interfaces, the library the committed histories were
+// recorded on, saved to file.
+void WriteStartingLibrary(const fs::path& file) {
+    ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(file.string()));
+    const struct {
+        const char16_t* name;
+        const char16_t* method;
+        GUID base;
+    } added[] = {
+        {u"IPlain", u"Go", kIID_IUnknown}, {u"IDispBase", u"Run", kIID_IDispatch}, {u"IBare", u"Stay", kIID_IUnknown}};
+    uint8_t n = 0;
+    for (const auto& a : added) {
+        ComPtr<ICreateTypeInfo2> type = NewType(lib.get(), a.name, TKIND_INTERFACE);
+        EXPECT_OK(type->SetGuid({0x0A77C4A6, 1, 2, {++n}}));
+        EXPECT_OK(type->AddImplType(0, RefTo(type.get(), StdOle2Type(a.base).get())));
+        AddFunc(type.get(), 0, {.name = a.method});
+        EXPECT_OK(type->LayOut());
+    }
+    EXPECT_OK(lib->SaveAllChanges());
+}
+
+// Our dump of a file, with every GUID that the other dump doesn't hold shown as
+// "{fresh}"; fresh counts them.
+std::pair<std::string, std::string> DumpsWithoutFreshGuids(const fs::path& a, const fs::path& b, size_t& fresh) {
+    std::string da, db;
+    EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8(a.string()), &da));
+    EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8(b.string()), &db));
+    const auto guids = [&](const std::string& s) {
+        std::set<std::string> set;
+        for (size_t at = 0; (at = s.find('{', at)) != std::string::npos; ++at) {
+            GUID g;
+            if (ole::TryParseGuid(ole::FromUtf8(s.substr(at, 38)), &g)) set.insert(s.substr(at, 38));
+        }
+        return set;
+    };
+    const std::set<std::string> ga = guids(da), gb = guids(db);
+    fresh = 0;
+    const auto mask = [&](std::string& s, const std::set<std::string>& own, const std::set<std::string>& other) {
+        for (const std::string& g : own) {
+            if (other.count(g)) continue;
+            ++fresh;
+            s = Replaced(s, g, "{fresh}");
+        }
+    };
+    mask(da, ga, gb);
+    mask(db, gb, ga);
+    return {da, db};
+}
+
+class BatchRun : public ::testing::Test {
+protected:
+    BatchRun() { WriteStartingLibrary(dir / "in.tlb"); }
+
+    struct Result {
+        int code = -1;
+        std::string out, err;
+    };
+    // Runs the program in the test's folder without a display.
+    Result Zephrin(const std::string& args, const std::string& env = "") const {
+        const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + env +
+                                    " '" ZEPHRIN_BIN_DIR "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir / "stdout.txt"),
+                ReadText(dir / "stderr.txt")};
+    }
+    std::string Dump(const char* file) const {
+        std::string dump;
+        EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / file).string()), &dump));
+        return dump;
+    }
+
+    TempDir dir;
+};
+
+// Edits of every kind are made on an editable copy of in.tlb, as the editor
+// view makes them, and recorded by the history engine into all.leh; the
+// program runs all.leh on in.tlb and must save what the live library holds.
+TEST_F(BatchRun, AHistoryOfEveryChangeKindSavesWhatTheLiveEditsMade) {
+    ComPtr<ITypeLib> loaded, unresolved;
+    ASSERT_OK(ole::LoadTypeLibEx(ole::FromUtf8((dir / "in.tlb").string()).c_str(), ole::REGKIND_NONE, loaded.put()));
+    TLBModifier copy;
+    copy.StartingLibDirect(loaded.get());
+    const ComPtr<ITypeLib> start = copy.GenerateDirectFindUnresolved(unresolved);
+    auto hub = std::make_shared<ChangeListener>();
+    Playback recorder;
+    recorder.ChangeListener(hub);
+    recorder.CurrentITypeLib(start.get());
+    CustomTypeLib view;
+    view.Attach(start.get());
+    const auto lib = [&] { return view.ReadView().get(); };
+    const auto apply = [&](const ChangePtr& change, ChangeTarget target) {
+        try {
+            ASSERT_TRUE(change->Apply(view, nullptr, target, hub.get(), 0)) << Utf8(change->Describe(target));
+        } catch (const ErrorRecord& e) {
+            FAIL() << Utf8(change->Describe(target)) << ": " << e.what();
+        }
+    };
+    const auto edit = [&](std::shared_ptr<IAttributeChange> captured, ChangeTarget target,
+                          const std::function<void(IAttributeChange&)>& set) {
+        captured->InitFromTarget(target);
+        auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
+        set(*change);
+        ASSERT_TRUE(change->Apply(view, captured.get(), target, hub.get(), 0)) << Utf8(change->Describe(target));
+    };
+    edit(modLibChange::NewLibChange(), LibraryTarget(lib()), [](auto& c) { c.MinorVersion(5); });
+    edit(modTypeChange::NewTypeChange(false), TypeTarget(lib(), u"IPlain"), [](auto& c) { c.MajorVersion(3); });
+    edit(modImplTypeChange::NewImplTypeChange(false), ImplTarget(lib(), u"Shape", 1),
+         [](auto& c) { c.Flags(IMPLTYPEFLAG_FSOURCE); });
+    edit(modMemberChange::NewMemberChange(false), MemberTarget(lib(), u"Colors", u"Green", 0),
+         [](auto& c) { c.Value(ole::Variant::Int(7)); });
+    ChangeTarget param = MemberTarget(lib(), u"IShape", u"Fill");
+    param.Kind = kTargetParam;
+    edit(modParamChange::NewParamChange(false), param, [](auto& c) { c.Value(ole::Variant(int32_t{9})); });
+    apply(modDeleteChange::GetDeleteChange(), ParamTarget(lib(), u"IShape", u"Area", 0, kParamNamed, u"scale"));
+    apply(modRemoveParamArrayChange::GetRemoveParamArrayChange(), MemberTarget(lib(), u"IShape", u"Sum"));
+    auto rename = modRenameChange::NewRenameChange(false);
+    rename->NewName(u"Magnify");
+    apply(rename, MemberTarget(lib(), u"IShape", u"Zoom"));
+    apply(modFlattenChange::GetFlattenChange(), TypeTarget(lib(), u"IShape"));
+    apply(modResetIDsChange::GetResetAutomaticIDsChange(), TypeTarget(lib(), u"Matrix"));
+    apply(modResetIDsChange::GetResetAllIDsChange(), TypeTarget(lib(), u"Colors"));
+    auto vars = modReorderVarsChange::NewReorderVarsChange(false);
+    vars->NewOrder({4, 3, 2, 1, 0});
+    apply(vars, TypeTarget(lib(), u"Matrix"));
+    auto impl = modAddImplTypeChange::NewAddImplTypeChange(false);
+    impl->VarTypeInfo(TypeDescOf(lib(), u"IPlain").get());
+    apply(impl, TypeTarget(lib(), u"Shape"));
+    auto type = modAddTypeChange::NewAddTypeChange(false);
+    type->TypeKind(TKIND_DISPATCH);
+    apply(type, LibraryTarget(lib()));
+    auto insert = modInsertParamChange::NewInsertParamChange(false);
+    insert->ParamForm(InsertParamChange::kRequired);
+    apply(insert, MemberTarget(lib(), u"IShape", u"Magnify"));
+    auto member = modAddMemberChange::NewAddMemberChange(false);
+    member->InvokeKind(INVOKE_FUNC);
+    apply(member, TypeTarget(lib(), u"IBare"));
+    auto copyMember = modCopyMemberChange::NewCopyMemberChange(false);
+    copyMember->VarTypeInfo(TypeDescOf(lib(), u"IShape").get());
+    copyMember->SourceMemberId(MemberTarget(lib(), u"IShape", u"Area").MemberId);
+    apply(copyMember, TypeTarget(lib(), u"IBare"));
+    std::vector<int16_t> offsets;  // IShape's vtable reversed
+    const ChangeTarget shape = TypeTarget(lib(), u"IShape");
+    const ComPtr<ITypeInfo> shapeInfo =
+        modITypeInfoHelper::GetInterfaceTypeInfo(lib(), static_cast<UINT>(shape.TypeIndex));
+    for (UINT i = 0; i < typelib_detail::TypeAttr(shapeInfo.get())->cFuncs; ++i)
+        offsets.insert(offsets.begin(), typelib_detail::FuncDescHolder(shapeInfo.get(), i)->oVft);
+    auto vtable = modReorderVTableChange::NewReorderVTableChange(false);
+    vtable->Offsets(offsets);
+    vtable->SynchronizeFuncDescs(true);
+    apply(vtable, shape);
+    if (HasFailure()) return;
+    const ComPtr<ITypeLib> live(lib());
+
+    ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"all.leh"));
+    VTICache cache;
+    std::set<uint8_t> kinds;
+    for (const ChangeNode& item : modRecorder::ReadEditHistory(testsupport::ReadBytes(dir / "all.leh"), cache, dir.path()))
+        kinds.insert(item.KindCode());
+    for (ChangeKind kind : kAllChangeKinds)
+        EXPECT_TRUE(kinds.count(Code(kind)) || kind == ChangeKind::ReorderTypesChange ||
+                    kind == ChangeKind::InternalizeTypesChange ||
+                    kind == ChangeKind::RedirectTypesChange || kind == ChangeKind::HelpChange ||
+                    kind == ChangeKind::CustDataChange)
+            << "no change of kind " << int(Code(kind));
+    TLBModifier save;
+    save.StartingLibDirect(live.get());
+    save.GenerateDirectTestUnresolved(recorder.UnresolvedITypeLib().get(), ole::FromUtf8((dir / "live.tlb").string()));
+
+    const Result run = Zephrin("-quiet -out msg.txt -leh all.leh -tlb in.tlb -saveas out.tlb");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "msg.txt")) << ReadText(dir / "msg.txt");
+    size_t fresh = 0;
+    const auto [saved, edited] = DumpsWithoutFreshGuids(dir / "out.tlb", dir / "live.tlb", fresh);
+    EXPECT_EQ(saved, edited);
+    EXPECT_EQ(fresh, 2u);  // the dispinterface added, once in each
+}
+
+// In place: a standalone file named by the trailing token is rewritten, keeping
+// its mode; the original stays whole when the run fails.
+TEST_F(BatchRun, AStandaloneFileIsRewrittenInPlaceAndKeptWhenTheRunFails) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "history" / "rename.leh", dir / "rename.leh");
+    fs::permissions(dir / "in.tlb", fs::perms(0640));
+    const std::string before = Dump("in.tlb");
+    const Result bad = Zephrin("-q -o msg.txt -leh missing.leh in.tlb");
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(Dump("in.tlb"), before);
+    EXPECT_NE(ReadText(dir / "msg.txt").find("missing.leh"), std::string::npos) << ReadText(dir / "msg.txt");
+
+    const Result run = Zephrin("-q -leh rename.leh in.tlb");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(Dump("in.tlb").find("Magnify"), std::string::npos);
+    EXPECT_EQ(fs::status(dir / "in.tlb").permissions(), fs::perms(0640));
+}
+
+// The usage messages are appended to the message file with their date line,
+// after what it held; each exits with 1 and writes nothing.
+TEST_F(BatchRun, UsageMessagesAreAppendedToTheMessageFileWithExitCodeOne) {
+    std::ofstream(dir / "msg.txt", std::ios::binary) << "kept\r\n";
+    std::ofstream(dir / "lib.dll", std::ios::binary) << "MZ not a type library";
+    for (const char* args : {"-new -leh e.leh", "-leh e.leh -tlb lib.dll", "-m No.Such.Provider -tlb in.tlb -s o.tlb",
+                             "-m '" ZEPHRIN_TESTCOM_PATH ", TestAdder' -tlb in.tlb -s o.tlb", "-m x"}) {
+        const Result r = Zephrin(std::string("-q -o msg.txt ") + args);
+        EXPECT_EQ(r.code, 1) << args << r.err;
+        EXPECT_EQ(r.err, "") << args;
+    }
+    EXPECT_FALSE(fs::exists(dir / "o.tlb"));
+    // Every message comes after a line of asterisks, a blank and the date and time.
+    std::string text = ReadText(dir / "msg.txt"), messages;
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string line = text.substr(at, end - at);
+        if (line.starts_with("************* ") && line.size() > 20) continue;
+        messages += line + "\n";
+    }
+    const auto provider = [](const char16_t* name) { return Utf8(modSupport::LoadResStringFormat(172, {name})); };
+    EXPECT_EQ(messages, "kept\n" + Message(170) + "\n" + Message(171) + "\n" + provider(u"No.Such.Provider") + "\n" +
+                            provider(u"" ZEPHRIN_TESTCOM_PATH ", TestAdder") + "\n" + Message(173) + "\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+}
+
+// Without quiet mode and without a display, messages go to standard error;
+// help goes to standard output; the ways that need windows exit with 2.
+TEST_F(BatchRun, WithoutADisplayMessagesGoToStandardErrorAndHelpToStandardOutput) {
+    const Result error = Zephrin("-leh missing.leh -tlb in.tlb -s o.tlb");
+    EXPECT_EQ(error.code, 2);
+    EXPECT_NE(error.err.find("missing.leh"), std::string::npos) << error.err;
+    const Result quiet = Zephrin("-q -leh e.leh -new");
+    EXPECT_EQ(quiet.err, Message(170) + "\n");
+    std::string help = Message(120);
+    std::erase(help, '\r');
+    for (const char* args : {"/?", "-tlb in.tlb --help", "-hilfe"}) {
+        const Result r = Zephrin(args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, help + "\n") << args;
+    }
+    for (const char* args : {"", "in.tlb", "-new", "-leh e.leh -activate"}) {
+        const Result r = Zephrin(args);
+        EXPECT_EQ(r.code, 2) << args;
+        EXPECT_NE(r.err, "") << args;
+    }
+}
+
+// The provider by path and class name (its type library beside it), by path
+// and CLSID, and by CLSID and ProgID through a registry file; in batch mode
+// and alone. It rewrites every doc string, and a provider loaded by path is
+// unloaded once nothing holds it.
+TEST_F(BatchRun, TheHelpDataProviderRewritesDocStringsNamedEachWay) {
+    fs::copy_file(ZEPHRIN_TESTPROVIDER_PATH, dir / "provider.so");
+    {
+        ComPtr<ICreateTypeLib2> lib = NewLibrary(u"ProviderLib", ole::FromUtf8((dir / "provider.tlb").string()));
+        ComPtr<ICreateTypeInfo2> coclass = NewType(lib.get(), u"HelpRewriter", TKIND_COCLASS);
+        EXPECT_OK(coclass->SetGuid(testprovider::kCLSID));
+        EXPECT_OK(lib->SaveAllChanges());
+    }
+    const std::string clsid = ole::ToUtf8(ole::GuidToString(testprovider::kCLSID));
+    std::ofstream(dir / "classes.reg") << "REGEDIT4\n[HKEY_CLASSES_ROOT\\Zephrin.HelpRewriter\\CLSID]\n@=\"" << clsid
+                                       << "\"\n[HKEY_CLASSES_ROOT\\CLSID\\" << clsid
+                                       << "\\InprocServer32]\n@=\"provider.so\"\n";
+    std::ofstream(dir / "empty.leh", std::ios::binary)
+        .write("WEXO\x04\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF", 24);
+    const std::string before = Dump("in.tlb");
+    const std::string expected = Replaced(Replaced(before, "doc=\"", std::string("doc=\"") + testprovider::kPrefix),
+                                          std::string("doc=\"") + testprovider::kPrefix + "\"", "doc=\"\"");
+    ASSERT_NE(expected, before);
+    const struct {
+        std::string provider;
+        bool byPath;
+        std::string mode;
+    } forms[] = {{"provider.so, HelpRewriter", true, "-leh empty.leh"},
+                 {" provider.so , " + clsid, true, ""},
+                 {clsid, false, ""},
+                 {"Zephrin.HelpRewriter", false, "-leh empty.leh"}};
+    int n = 0;
+    for (const auto& f : forms) {
+        const std::string out = "out" + std::to_string(++n) + ".tlb";
+        fs::remove(dir / "log.txt");
+        const Result r = Zephrin("-q " + f.mode + " -m '" + f.provider + "' -tlb in.tlb -s " + out,
+                                 "ZEPHRIN_REGISTRY=classes.reg ZEPHRIN_TEST_PROVIDER_LOG=log.txt");
+        ASSERT_EQ(r.code, 0) << f.provider << r.err;
+        EXPECT_EQ(Dump(out.c_str()), expected) << f.provider;
+        if (f.byPath) {
+            EXPECT_EQ(ReadText(dir / "log.txt"), "free\nunloaded\n") << f.provider;
+        }
+    }
+}
+
+}  // namespace

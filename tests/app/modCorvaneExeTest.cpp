@@ -1,0 +1,79 @@
+// The shell's file tests and the new library of /new.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/modCorvaneExe.h"
+#include "platform/automation/BStr.h"
+#include "regen/TLBModifier.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace zephrin::modCorvaneExe;
+using testsupport::TempDir;
+
+void Write(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(ShellFiles, StandaloneLibrariesAndHistoryHeadersAreToldByTheirFirstBytes) {
+    TempDir dir;
+    const auto path = [&](const char* name) { return (dir / name).string(); };
+    Write(dir / "empty.tlb", "");
+    Write(dir / "lib.tlb", std::string("MSFT\x02\0\x01\0", 8));
+    Write(dir / "lib.dll", "MZ\x90\0");
+    Write(dir / "short.tlb", "MS");
+    for (bool existence : {false, true}) {
+        EXPECT_TRUE(IsStandaloneTypeLibFile(path("empty.tlb"), existence));
+        EXPECT_TRUE(IsStandaloneTypeLibFile(path("lib.tlb"), existence));
+        EXPECT_FALSE(IsStandaloneTypeLibFile(path("lib.dll"), existence));
+        EXPECT_FALSE(IsStandaloneTypeLibFile(path("short.tlb"), existence));
+        // A new name passes a Save dialog; batch mode needs the file.
+        EXPECT_EQ(IsStandaloneTypeLibFile(path("new.tlb"), existence), !existence);
+    }
+    EXPECT_FALSE(IsStandaloneTypeLibFile(dir.path().string(), true));
+
+    Write(dir / "v4.leh", std::string("WEXO\x04\0\0\0", 8));
+    Write(dir / "v5.leh", std::string("WEXO\x05\0\0\0", 8));
+    EXPECT_EQ(CheckHistoryFileHeader(path("v4.leh")), 0);
+    EXPECT_EQ(CheckHistoryFileHeader(path("v5.leh")), 169);
+    EXPECT_EQ(CheckHistoryFileHeader(path("lib.tlb")), 168);
+    EXPECT_EQ(CheckHistoryFileHeader(path("empty.tlb")), 168);
+    EXPECT_EQ(CheckHistoryFileHeader(path("none.leh")), 0);
+}
+
+TEST(ShellFiles, SplitPathKeepsTheRootAndLeavesTheFolderOfABareName) {
+    std::string folder = "kept", file;
+    SplitPath("edits.leh", folder, file);
+    EXPECT_EQ(folder + "|" + file, "kept|edits.leh");
+    SplitPath("/edits.leh", folder, file);
+    EXPECT_EQ(folder + "|" + file, "/|edits.leh");
+    SplitPath("/home/me/a.b/edits.leh", folder, file);
+    EXPECT_EQ(folder + "|" + file, "/home/me/a.b|edits.leh");
+}
+
+TEST(NewLibrary, IsNewLibVersionOneLcidZeroWithAFreshGuid) {
+    zephrin::InstallLibraryCopier();
+    const auto attributes = [](ole::ITypeLib* lib) {
+        ole::TLIBATTR* attr = nullptr;
+        EXPECT_EQ(lib->GetLibAttr(&attr), ole::S_OK);
+        const ole::TLIBATTR copy = *attr;
+        lib->ReleaseTLibAttr(attr);
+        return copy;
+    };
+    const ole::ComPtr<ole::ITypeLib> first = CreateNewTypeLib(), second = CreateNewTypeLib();
+    ole::BSTR name = nullptr;
+    ASSERT_EQ(first->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), ole::S_OK);
+    EXPECT_EQ(ole::ToUtf8(std::u16string(name, ole::SysStringLen(name))), "NewLib");
+    ole::SysFreeString(name);
+    const ole::TLIBATTR a = attributes(first.get()), b = attributes(second.get());
+    EXPECT_EQ(a.wMajorVerNum, 1);
+    EXPECT_EQ(a.wMinorVerNum, 0);
+    EXPECT_EQ(a.lcid, 0u);
+    EXPECT_NE(a.guid, ole::GUID{});
+    EXPECT_NE(a.guid, b.guid);
+    EXPECT_EQ(first->GetTypeInfoCount(), 0u);
+}
+
+}  // namespace
