@@ -101,11 +101,7 @@ TEST_F(BatchRun, AHistoryOfEveryChangeKindSavesWhatTheLiveEditsMade) {
     view.Attach(start.get());
     const auto lib = [&] { return view.ReadView().get(); };
     const auto apply = [&](const ChangePtr& change, ChangeTarget target) {
-        try {
-            ASSERT_TRUE(change->Apply(view, nullptr, target, hub.get(), 0)) << Utf8(change->Describe(target));
-        } catch (const ErrorRecord& e) {
-            FAIL() << Utf8(change->Describe(target)) << ": " << e.what();
-        }
+        ASSERT_TRUE(change->Apply(view, nullptr, target, hub.get(), 0)) << Utf8(change->Describe(target));
     };
     const auto edit = [&](std::shared_ptr<IAttributeChange> captured, ChangeTarget target,
                           const std::function<void(IAttributeChange&)>& set) {

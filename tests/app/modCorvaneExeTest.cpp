@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "app/modCorvaneExe.h"
 #include "platform/automation/BStr.h"
@@ -55,24 +56,19 @@ TEST(ShellFiles, SplitPathKeepsTheRootAndLeavesTheFolderOfABareName) {
 
 TEST(NewLibrary, IsNewLibVersionOneLcidZeroWithAFreshGuid) {
     zephrin::InstallLibraryCopier();
-    const auto attributes = [](ole::ITypeLib* lib) {
-        ole::TLIBATTR* attr = nullptr;
-        EXPECT_EQ(lib->GetLibAttr(&attr), ole::S_OK);
-        const ole::TLIBATTR copy = *attr;
-        lib->ReleaseTLibAttr(attr);
-        return copy;
-    };
     const ole::ComPtr<ole::ITypeLib> first = CreateNewTypeLib(), second = CreateNewTypeLib();
     ole::BSTR name = nullptr;
     ASSERT_EQ(first->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), ole::S_OK);
     EXPECT_EQ(ole::ToUtf8(std::u16string(name, ole::SysStringLen(name))), "NewLib");
     ole::SysFreeString(name);
-    const ole::TLIBATTR a = attributes(first.get()), b = attributes(second.get());
-    EXPECT_EQ(a.wMajorVerNum, 1);
-    EXPECT_EQ(a.wMinorVerNum, 0);
-    EXPECT_EQ(a.lcid, 0u);
-    EXPECT_NE(a.guid, ole::GUID{});
-    EXPECT_NE(a.guid, b.guid);
+    ole::TLIBATTR *a = nullptr, *b = nullptr;
+    ASSERT_EQ(first->GetLibAttr(&a), ole::S_OK);
+    ASSERT_EQ(second->GetLibAttr(&b), ole::S_OK);
+    EXPECT_EQ(std::tuple(a->wMajorVerNum, a->wMinorVerNum, a->lcid), std::tuple(1, 0, 0u));
+    EXPECT_NE(a->guid, ole::GUID{});
+    EXPECT_NE(a->guid, b->guid);
+    first->ReleaseTLibAttr(a);
+    second->ReleaseTLibAttr(b);
     EXPECT_EQ(first->GetTypeInfoCount(), 0u);
 }
 
