@@ -229,7 +229,12 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
         }
         return run.HelpData();
     } catch (...) {
-        ReportMessage(ErrorText(CurrentErrorRecord()), kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
+        const ErrorRecord error = CurrentErrorRecord();
+        try {
+            ReportMessage(ErrorText(error), kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
+        } catch (...) {
+            std::fprintf(stderr, "%s\n", error.what());  // even reporting failed (out of memory)
+        }
         return kExitFailure;
     }
 }
