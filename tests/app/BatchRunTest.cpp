@@ -1,7 +1,6 @@
 // The built program run as a user runs it: a recorded history of every
 // change kind in batch mode, in-place runs, the usage messages and errors with
 // their exit codes, and the help-data provider named each way.
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <set>
