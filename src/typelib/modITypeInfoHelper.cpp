@@ -234,7 +234,10 @@ namespace {
 // interface whose functions sit exactly in the slots of its last layout (one
 // after the other, up to its vtable size) is taken to have automatic offsets:
 // when its base has grown since, those slots are stale, and the type itself
-// would take new ones rather than keep slots its base now uses. Laying a
+// would take new ones rather than keep slots its base now uses. The same goes
+// for slots that start past the end of a base in the library being edited
+// (that base has shrunk since). Behind a base of another library, such a gap
+// was left on purpose, and the offsets are kept as they are. Laying a
 // stand-in out answers what laying the type out would, while the type itself
 // is never touched.
 class LayOutStandIns {
@@ -255,7 +258,8 @@ public:
     ComPtr<ole::ICreateTypeInfo2> For(ole::ITypeInfo* ti, int depth = 0) {
         if (depth > 64) return nullptr;
         ole::TYPEKIND kind{};
-        ole::UINT funcs = 0, impls = 0, vtableSize = 0;
+        ole::UINT funcs = 0, impls = 0, vtableSize = 0, baseSize = 0;
+        bool editableBase = false;
         {
             TypeAttr attr(ti);
             kind = attr->typekind;
@@ -273,11 +277,13 @@ public:
             ComPtr<ole::ITypeInfo> base;
             if (FAILED(ti->GetRefTypeOfImplType(0, &href)) || FAILED(ti->GetRefTypeInfo(href, base.put())) || !base)
                 return nullptr;
+            baseSize = TypeAttr(base.get())->cbSizeVft;
             ComPtr<ole::ITypeInfo> referenced = base;
             ComPtr<ole::ITypeLib> baseLib;
             ole::UINT baseIndex = 0;
             if (SUCCEEDED(base->GetContainingTypeLib(baseLib.put(), &baseIndex)) && SameObject(baseLib.get(), home_.get()) &&
                 base.As<ole::ICreateTypeInfo2>()) {
+                editableBase = true;
                 ComPtr<ole::ICreateTypeInfo2> baseStandIn = For(base.get(), depth + 1);
                 if (!baseStandIn) return nullptr;
                 referenced = baseStandIn.As<ole::ITypeInfo>();
@@ -288,7 +294,8 @@ public:
             if (hr == ole::TYPE_E_CIRCULARTYPE) return nullptr;
             CheckHr(hr);
         }
-        const bool automatic = kind == ole::TKIND_INTERFACE && InLastLayoutSlots(ti, funcs, vtableSize);
+        const bool automatic = kind == ole::TKIND_INTERFACE && InLastLayoutSlots(ti, funcs, vtableSize) &&
+                               (editableBase || vtableSize - funcs * pointerSize_ <= baseSize);
         for (ole::UINT i = 0; i < funcs; ++i) {
             FuncDescHolder fd(ti, i);
             ole::FUNCDESC stub{};

@@ -361,6 +361,19 @@ TEST_F(TypeDescription, LayoutProbeAnswersAsTheTrialAndLeavesTheTypeAsItWas) {
     ASSERT_OK(grown->LayOut());
     EXPECT_TRUE(helper::CanLayOut(onGrown.As<ITypeInfo>().get()));
     EXPECT_TRUE(helper::ProbeLayOut(onGrown.get(), onGrown.As<ITypeInfo>().get(), true));
+    // One that shrank likewise; but slots left free behind a base of another
+    // library are explicit, and stay where they are.
+    ASSERT_OK(grown->DeleteFuncDesc(1));
+    ASSERT_OK(grown->DeleteFuncDesc(0));
+    ASSERT_OK(grown->LayOut());
+    EXPECT_TRUE(helper::CanLayOut(onGrown.As<ITypeInfo>().get()));
+    auto gap = Raw(u"IGap", TKIND_INTERFACE);
+    ASSERT_OK(gap->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &href));
+    ASSERT_OK(gap->AddImplType(0, href));
+    AddFunc(gap.get(), 0, {.name = u"At20", .oVft = 20});
+    AddFunc(gap.get(), 1, {.name = u"At24", .oVft = 24});
+    ASSERT_OK(gap->LayOut());
+    EXPECT_FALSE(helper::CanLayOut(gap.As<ITypeInfo>().get()));
 
     // A loaded library is read-only.
     ComPtr<ITypeLib> reloaded = SaveAndReload(lib.GenerateDirect(false).get());
