@@ -203,22 +203,31 @@ bool CustDataChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& targe
                            int32_t flags) {
     if (sets_.empty() && removes_.empty()) return false;
     const SelectedItem item = SelectItem(target, changes_detail::TargetLibrary(target));
+    const ItemList held = item.Read();
+    // The library can't take an added item away again: in place, only the
+    // last write may be an addition, so that a failing write can still be
+    // undone. More additions than one go into a regenerated library, as
+    // removals do.
+    const auto additions = std::count_if(sets_.begin(), sets_.end(),
+                                         [&](const CustDataItem& s) { return FindItem(held, s.Guid) == held.end(); });
     ComPtr<ole::ITypeLib> regenerated;
-    if (!removes_.empty()) {
-        const ComPtr<Modifier> modifier = ole::MakeCom<Modifier>(item, removes_);
+    if (!removes_.empty() || additions > 1) {
         TLBModifier engine;
         engine.StartingLibDirect(target.Library.get());
-        engine.CustDataModifier(modifier.get());
+        ComPtr<Modifier> modifier;
+        if (!removes_.empty()) {
+            modifier = ole::MakeCom<Modifier>(item, removes_);
+            engine.CustDataModifier(modifier.get());
+        }
         regenerated = engine.GenerateDirect(u"");
     }
     if (!sets_.empty()) {
         // Into the regenerated library, which nobody sees until it is attached;
-        // in place, each write is undone should a later one fail. The library
-        // can't take an added item away again, so the values the item holds
-        // are replaced first and the additions come last (the item's order
-        // comes out the same).
+        // in place, each write is undone should a later one fail. The values
+        // the item holds are replaced first and the addition comes last (the
+        // item's order comes out the same).
         const SelectedItem into = regenerated ? SelectItem(target, regenerated.get()) : item;
-        const ItemList before = regenerated ? ItemList{} : into.Read();
+        const ItemList before = regenerated ? ItemList{} : held;
         const helper::SetCustDataFn set = into.Setter();
         ScopeGuard undo;
         for (const bool replacing : {true, false}) {

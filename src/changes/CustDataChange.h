@@ -8,6 +8,8 @@
 // remove an item, so removals regenerate the library, with the change as the
 // regeneration's custom-data modifier filtering the removed GUIDs out of the
 // target item; the new values are then written into the regenerated library.
+// So are several new items at once: in place, an item added before a failing
+// write could not be taken away again.
 #pragma once
 
 #include <cstdint>

@@ -276,6 +276,8 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
         own->InitFromTarget(target);
         base = own.get();
     }
+    for (const int16_t scope : {helpFileScope_, helpStringDllScope_})
+        if (scope < kScopeItem || scope > kScopeLibrary) RaiseError(kErrInvalidArgument);
     const int32_t mask = DiffMask(help_, base->help_);
     if (target.Kind == kTargetMember && (((mask & HelpData::kHelpFile) && helpFileScope_ == kScopeItem) ||
                                          ((mask & HelpData::kHelpStringDll) && helpStringDllScope_ == kScopeItem)))
@@ -381,6 +383,7 @@ void HelpChange::Load(HistoryFileReader& in, int32_t, IHistoryReferenceCache&) {
     loaded.changeMask_ = in.GetByte();
     loaded.helpFileScope_ = in.GetByte();
     loaded.helpStringDllScope_ = in.GetByte();
+    if (loaded.helpFileScope_ > kScopeLibrary || loaded.helpStringDllScope_ > kScopeLibrary) in.Refuse();
     loaded.help_.HelpContext = static_cast<uint32_t>(in.GetLong());
     loaded.help_.HelpStringContext = static_cast<uint32_t>(in.GetLong());
     loaded.help_.DocString = in.GetString();

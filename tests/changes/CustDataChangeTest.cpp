@@ -120,6 +120,20 @@ TEST_F(CustData, AWriteThatFailsUndoesTheWritesBeforeIt) {
         EXPECT_EQ(view.ReadView().get(), lib.As<ITypeLib2>().get());
         EXPECT_EQ(Dump(lib.get()), before);
     }
+    for (bool injected : {true, false}) {
+        // Two new items, the second failing: the first can't be taken away
+        // in place, so both go into a regenerated library, which is dropped.
+        ChangeTarget target = Level(lib.get(), 1);
+        auto c = Edit(target);
+        c->SetItem(kFirst, injected ? ole::Variant(u"new") : ole::Variant());
+        c->SetItem(kSecond, ole::Variant(u"other"));
+        const std::string before = Dump(lib.get());
+        if (injected) ole::testing::FailNextCall("ICreateTypeInfo2::SetCustData", E_OUTOFMEMORY, 1);
+        EXPECT_NE(ErrorOf([&] { c->Apply(view, nullptr, target, &heard, 0); }), 0);
+        EXPECT_FALSE(target.ReplacementLibrary);
+        EXPECT_EQ(view.ReadView().get(), lib.As<ITypeLib2>().get());
+        EXPECT_TRUE(Dump(lib.get()) == before);
+    }
     EXPECT_TRUE(heard.Heard().empty());
     ole::testing::ClearInjectedFailures();
 }

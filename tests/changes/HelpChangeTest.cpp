@@ -141,6 +141,9 @@ TEST_F(Help, WhatChangesNothingDoesNothing) {
         if (file) c->HelpFile(u"x.chm");
         else c->HelpStringDll(u"x.dll");
         EXPECT_EQ(ErrorOf([&] { c->Apply(view, current.get(), target, &heard, 0); }), 5);
+        c->HelpFileScope(3);  // no such scope
+        c->HelpStringDllScope(3);
+        EXPECT_EQ(ErrorOf([&] { c->Apply(view, current.get(), target, &heard, 0); }), 5);
     }
     EXPECT_TRUE(heard.Heard().empty());
     EXPECT_FALSE(target.ReplacementLibrary);

@@ -496,6 +496,12 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
         file(4, oneVarType, type10, typeRef(-5)),                  // negative reference
         file(4, oneVarType, type18, member(0, {0, 0, 9, 0})),      // a Variant pair no writer writes
         file(4, oneVarType, type18, member(0, {0, 0, 8, 0, 0xFF, 0xFF})),  // negative string length
+        file(4, noTables, 0x2000 | 86,
+             [](RecordWriter& w) {  // a help file scope with no meaning
+                 for (int b : {2, 3, 0}) w.PutByte(static_cast<uint8_t>(b));
+                 for (int i = 0; i < 2; ++i) w.PutLong(0);
+                 for (int i = 0; i < 3; ++i) w.PutInteger(0);
+             }),
     };
     Bytes wrongMagic = file(4, noTables, del, none);
     wrongMagic[3] = std::byte{'P'};
