@@ -11,6 +11,7 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/CustData.h"
+#include "changes/ChangeRegeneration.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
@@ -246,8 +247,7 @@ bool CustDataChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& targe
         undo.Dismiss();
     }
     if (regenerated) {
-        library.Attach(regenerated.get());
-        target.ReplacementLibrary = regenerated;
+        changes_detail::AdoptRegenerated(library, target, regenerated.get());
     }
     ChangeTarget copy = target;
     if (listener) NotifyListener(*listener, ChangeKind::CustDataChange, copy, *this, flags);

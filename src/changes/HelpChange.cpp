@@ -11,6 +11,7 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "regen/IModifyHelpData.h"
+#include "changes/ChangeRegeneration.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
@@ -290,8 +291,7 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
         if (plan.regenerate) {
             const ComPtr<ole::ITypeLib> regenerated = Regenerate(plan, *base, target);
             const ComPtr<ole::ITypeLib> previous = target.Library;
-            library.Attach(regenerated.get());
-            target.ReplacementLibrary = regenerated;
+            changes_detail::AdoptRegenerated(library, target, regenerated.get());
             rollback.OnFailure([&library, &target, previous] {
                 target.ReplacementLibrary = nullptr;
                 library.Attach(previous.get());

@@ -1,6 +1,7 @@
 #include "changes/TypeRedirectionSupport.h"
 
 #include "foundation/ErrorRecord.h"
+#include "changes/ChangeRegeneration.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 
@@ -41,8 +42,7 @@ std::u16string DescribedTypeName(tli::VarTypeInfo* type, bool withLibrary) {
 void RegenerateWithCompanion(TLBModifier& engine, CustomTypeLib& library, ChangeTarget& target) {
     ole::ComPtr<ole::ITypeLib> companion = target.UnresolvedLibrary;
     const ole::ComPtr<ole::ITypeLib> regenerated = engine.GenerateDirectFindUnresolved(companion);
-    library.Attach(regenerated.get());
-    target.ReplacementLibrary = regenerated;
+    AdoptRegenerated(library, target, regenerated.get());
     target.UnresolvedLibrary = companion;
 }
 
