@@ -103,6 +103,10 @@ void ChangeListener::Broadcast(Marks marks, Call&& call) {
     if (firstError) throw *firstError;
 }
 
+void ChangeListener::Notify(ChangeNotice notice, ChangeTarget& target, IChange& change, int32_t flags) {
+    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { (l.*notice)(target, change, flags, tag); });
+}
+
 void ChangeListener::RefreshCurrentSelection(ListenerTag) {
     Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.RefreshCurrentSelection(tag); });
 }
@@ -121,108 +125,95 @@ void ChangeListener::OnBeforeTypeChange(ChangeTarget& target, IChange& change, b
 }
 
 void ChangeListener::OnLibraryChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnLibraryChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnLibraryChange, target, change, flags);
 }
 
 void ChangeListener::OnTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnTypeChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnTypeChange, target, change, flags);
 }
 
 void ChangeListener::OnImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnImplTypeChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnImplTypeChange, target, change, flags);
 }
 
 void ChangeListener::OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnMemberChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnMemberChange, target, change, flags);
 }
 
 void ChangeListener::OnParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnParamChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnParamChange, target, change, flags);
 }
 
 void ChangeListener::OnDeleteChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnDeleteChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnDeleteChange, target, change, flags);
 }
 
 void ChangeListener::OnRemoveParamArrayChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnRemoveParamArrayChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnRemoveParamArrayChange, target, change, flags);
 }
 
 void ChangeListener::OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnRenameChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnRenameChange, target, change, flags);
 }
 
 void ChangeListener::OnFlattenInterfaceChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnFlattenInterfaceChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnFlattenInterfaceChange, target, change, flags);
 }
 
 void ChangeListener::OnResetAutomaticIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnResetAutomaticIDsChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnResetAutomaticIDsChange, target, change, flags);
 }
 
 void ChangeListener::OnResetAllIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnResetAllIDsChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnResetAllIDsChange, target, change, flags);
 }
 
 void ChangeListener::OnReorderVTableChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVTableChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnReorderVTableChange, target, change, flags);
 }
 
 void ChangeListener::OnReorderVarsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderVarsChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnReorderVarsChange, target, change, flags);
 }
 
 void ChangeListener::OnAddTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnAddTypeChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnAddTypeChange, target, change, flags);
 }
 
 void ChangeListener::OnAddImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnAddImplTypeChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnAddImplTypeChange, target, change, flags);
 }
 
 void ChangeListener::OnInsertParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnInsertParamChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnInsertParamChange, target, change, flags);
 }
 
 void ChangeListener::OnAddMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnAddMemberChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnAddMemberChange, target, change, flags);
 }
 
 void ChangeListener::OnInternalizeTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnInternalizeTypesChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnInternalizeTypesChange, target, change, flags);
 }
 
 void ChangeListener::OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnRedirectTypesChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnRedirectTypesChange, target, change, flags);
 }
 
 void ChangeListener::OnCopyMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnCopyMemberChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnCopyMemberChange, target, change, flags);
 }
 
 void ChangeListener::OnHelpChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnHelpChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnHelpChange, target, change, flags);
 }
 
 void ChangeListener::OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use,
-              [&](IChangeListener& l, ListenerTag tag) { l.OnReorderTypesChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnReorderTypesChange, target, change, flags);
 }
 
 void ChangeListener::OnCustDataChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag) {
-    Broadcast(Marks::Use, [&](IChangeListener& l, ListenerTag tag) { l.OnCustDataChange(target, change, flags, tag); });
+    Notify(&IChangeListener::OnCustDataChange, target, change, flags);
 }
 
 }  // namespace zephrin

@@ -89,6 +89,9 @@ private:
     // Calls call(listener, tag) for every registration, newest first.
     template <class Call>
     void Broadcast(Marks marks, Call&& call);
+    using ChangeNotice = void (IChangeListener::*)(ChangeTarget&, IChange&, int32_t, ListenerTag);
+    // Sends one change notice to every registration.
+    void Notify(ChangeNotice notice, ChangeTarget& target, IChange& change, int32_t flags);
 
     std::vector<std::shared_ptr<Entry>> entries_;  // oldest first
     Entry* skip_ = nullptr;
