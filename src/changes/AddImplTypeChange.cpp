@@ -1,6 +1,7 @@
 #include "changes/AddImplTypeChange.h"
 
 #include "changes/ChangeKind.h"
+#include "changes/ChangeSupport.h"
 #include "changes/HistoryFileReader.h"
 #include "changes/HistoryFileWriter.h"
 #include "changes/modRecorder.h"
@@ -11,19 +12,7 @@
 
 namespace zephrin {
 
-namespace {
-
-// The type a description names; error 91 without a description, error 5 for
-// a description of no type.
-ole::ComPtr<tli::TypeInfo> DescribedType(tli::VarTypeInfo* type) {
-    if (!type) RaiseError(typelib_detail::kErrObjectNotSet);
-    ole::ComPtr<tli::TypeInfo> info;
-    CheckHr(type->get_TypeInfo(info.put()));
-    if (!info) RaiseError(kErrInvalidArgument);
-    return info;
-}
-
-}  // namespace
+using changes_detail::NamedType;
 
 void AddImplTypeChange::VarTypeInfo(tli::VarTypeInfo* type) {
     varTypeInfo_ = ole::ComPtr<tli::VarTypeInfo>(type);
@@ -32,7 +21,7 @@ void AddImplTypeChange::VarTypeInfo(tli::VarTypeInfo* type) {
 
 bool AddImplTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                               int32_t flags) {
-    const ole::ComPtr<tli::TypeInfo> type = DescribedType(varTypeInfo_.get());
+    const ole::ComPtr<tli::TypeInfo> type = NamedType(varTypeInfo_.get());
     target.MemberId = library.GetCustomTypeInfoByNumber(target.TypeIndex)->AddImplType(type.get(), 0);
     if (listener) {
         ChangeTarget copy = target;
@@ -44,7 +33,7 @@ bool AddImplTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& ta
 std::u16string AddImplTypeChange::Describe(ChangeTarget& target) {
     std::u16string name;
     if (varTypeInfo_) {
-        const ole::ComPtr<tli::TypeInfo> type = DescribedType(varTypeInfo_.get());
+        const ole::ComPtr<tli::TypeInfo> type = NamedType(varTypeInfo_.get());
         CheckHr(type->get_Name(&name));
         bool external = false;
         CheckHr(varTypeInfo_->get_IsExternalType(&external));

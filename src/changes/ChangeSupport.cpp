@@ -15,6 +15,14 @@ ole::ITypeLib* TargetLibrary(const ChangeTarget& target) {
     return target.Library.get();
 }
 
+ole::ComPtr<tli::TypeInfo> NamedType(tli::VarTypeInfo* type) {
+    if (!type) RaiseError(typelib_detail::kErrObjectNotSet);
+    ole::ComPtr<tli::TypeInfo> info;
+    CheckHr(type->get_TypeInfo(info.put()));
+    if (!info) RaiseError(kErrInvalidArgument);
+    return info;
+}
+
 ole::ComPtr<ole::ITypeInfo> TargetTypeInfo(const ChangeTarget& target) {
     ole::ITypeLib* lib = TargetLibrary(target);
     if (target.TypeIndex < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);

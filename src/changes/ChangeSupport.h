@@ -9,6 +9,7 @@
 
 #include "changes/ChangeTarget.h"
 #include "platform/automation/Unknown.h"
+#include "platform/tlbinf/TliInterfaces.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
 
 namespace zephrin {
@@ -24,6 +25,10 @@ namespace zephrin::changes_detail {
 ole::ITypeLib* TargetLibrary(const ChangeTarget& target);
 // The target's type as the editor shows it: the interface half of a dual.
 ole::ComPtr<ole::ITypeInfo> TargetTypeInfo(const ChangeTarget& target);
+
+// The type a description names; error 91 without a description, error 5 for
+// a description of no type.
+ole::ComPtr<tli::TypeInfo> NamedType(tli::VarTypeInfo* type);
 
 // Re-sets the library's primary help file and help string DLL
 // (CustomTypeLib::RestorePrimaryExternalFiles), and registers on rollback

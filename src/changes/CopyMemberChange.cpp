@@ -13,17 +13,7 @@
 
 namespace zephrin {
 
-namespace {
-
-ole::ComPtr<tli::TypeInfo> SourceType(tli::VarTypeInfo* type) {
-    if (!type) RaiseError(typelib_detail::kErrObjectNotSet);
-    ole::ComPtr<tli::TypeInfo> info;
-    CheckHr(type->get_TypeInfo(info.put()));
-    if (!info) RaiseError(kErrInvalidArgument);
-    return info;
-}
-
-}  // namespace
+using changes_detail::NamedType;
 
 void CopyMemberChange::VarTypeInfo(tli::VarTypeInfo* type) {
     varTypeInfo_ = ole::ComPtr<tli::VarTypeInfo>(type);
@@ -33,7 +23,7 @@ void CopyMemberChange::VarTypeInfo(tli::VarTypeInfo* type) {
 bool CopyMemberChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                              int32_t flags) {
     if (target.Kind != kTargetType && target.Kind != kTargetMember) return false;
-    const ole::ComPtr<tli::TypeInfo> source = SourceType(varTypeInfo_.get());
+    const ole::ComPtr<tli::TypeInfo> source = NamedType(varTypeInfo_.get());
     int32_t position = -1;
     if (target.TypeKind == ole::TKIND_ENUM || target.TypeKind == ole::TKIND_RECORD) {
         position = 0;
@@ -57,7 +47,7 @@ std::u16string CopyMemberChange::Describe(ChangeTarget& target) {
     from.InvokeKind = invokeKinds_;
     if (varTypeInfo_) {
         ole::ComPtr<ole::ITypeInfo> type;
-        CheckHr(SourceType(varTypeInfo_.get())->get_ITypeInfo(type.put()));
+        CheckHr(NamedType(varTypeInfo_.get())->get_ITypeInfo(type.put()));
         ole::UINT index = 0;
         CheckHr(type->GetContainingTypeLib(from.Library.put(), &index));
         from.TypeIndex = static_cast<int32_t>(index);
