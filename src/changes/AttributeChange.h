@@ -18,11 +18,13 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "changes/ChangeKind.h"
 #include "changes/IAttributeChange.h"
 #include "changes/IHistoryReferenceCache.h"
+#include "foundation/ScopeGuard.h"
 
 namespace zephrin {
 
@@ -40,6 +42,11 @@ public:
     }
     bool FlagsSet(int32_t bits) override { return (Flags() & bits) == bits; }
     void SetFlags(int32_t bits, bool on) override { Flags(on ? (Flags() | bits) : (Flags() & ~bits)); }
+    // Another kind of change, or one of the same kind with a field that differs.
+    bool Differs(IChange& other) override {
+        auto* o = dynamic_cast<IAttributeChange*>(&other);
+        return !o || typeid(*o) != typeid(*this) || DiffMask(*o) != 0;
+    }
 
 protected:
     // The words of the mask's bits in the order given (bit, resource id),
@@ -103,6 +110,34 @@ protected:
         auto copy = std::make_shared<Kind>(from);
         copy->bound_ = false;
         return copy;
+    }
+
+    // The frame of an Apply: write() writes the fields that differ from base
+    // and adds their bits to applied. A failure puts the baseline's values
+    // back where ResetsOnFailure says so and is raised again; afterwards the
+    // change keeps its mask and the baseline takes its values. Returns
+    // whether any field was written.
+    template <class Kind, class Write>
+    bool ApplyFields(Kind& base, int32_t& applied, Write&& write) {
+        Kind& self = static_cast<Kind&>(*this);
+        try {
+            write();
+        } catch (...) {
+            if (ResetsOnFailure()) CopyValues(self, base);
+            throw;
+        }
+        mask_ = KeptMask(applied);
+        UpdateBaseline(base, self);
+        return applied != 0;
+    }
+    // Writes value with set when it differs from old, adds bit to applied,
+    // and has undo write old back should a later step fail.
+    template <class T, class Set>
+    static void WriteField(ScopeGuard& undo, int32_t& applied, int32_t bit, const T& value, const T& old, Set set) {
+        if (value == old) return;
+        set(value);
+        applied |= bit;
+        undo.OnFailure([set, &old] { set(old); });
     }
 
     // Sends the kind's notification for this change, with a copy of target.

@@ -21,7 +21,7 @@ bool ImplTypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarg
     std::shared_ptr<ImplTypeChange> own;
     ImplTypeChange& base = Baseline(captured, target, own);
     int32_t applied = 0;
-    try {
+    const bool changed = ApplyFields(base, applied, [&] {
         const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
         if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
         ScopeGuard undo;
@@ -37,13 +37,8 @@ bool ImplTypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarg
             if (flags_ != base.flags_) applied |= kFlagsBit;
         }
         undo.Dismiss();
-    } catch (...) {
-        if (ResetsOnFailure()) CopyValues(*this, base);
-        throw;
-    }
-    mask_ = KeptMask(applied);
-    UpdateBaseline(base, *this);
-    if (applied == 0) return false;
+    });
+    if (!changed) return false;
     Notify(listener, ChangeKind::ImplTypeChange, target, flags);
     return true;
 }
@@ -78,11 +73,6 @@ int32_t ImplTypeChange::DiffMask(IAttributeChange& other) {
     auto* o = dynamic_cast<ImplTypeChange*>(&other);
     if (!o) RaiseError(kErrInvalidArgument);
     return (flags_ != o->flags_ ? kFlagsBit : 0) | (!SameType(type_, o->type_) ? kTypeBit : 0);
-}
-
-bool ImplTypeChange::Differs(IChange& other) {
-    auto* o = dynamic_cast<ImplTypeChange*>(&other);
-    return !o || DiffMask(*o) != 0;
 }
 
 void ImplTypeChange::Save(HistoryFileWriter& out, int32_t) {

@@ -21,7 +21,6 @@ public:
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;
-    bool Differs(IChange& other) override;
     // Always 6 bytes: the mask and the flags as Bytes, then the type
     // reference (cache ordinal + 1 with kTypeBit, else 0).
     void Save(HistoryFileWriter& out, int32_t version) override;

@@ -14,40 +14,16 @@ bool LibChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& t
     std::shared_ptr<LibChange> own;
     LibChange& base = Baseline(captured, target, own);
     int32_t applied = 0;
-    try {
+    const bool changed = ApplyFields(base, applied, [&] {
         ScopeGuard undo;
-        if (guid_ != base.guid_) {
-            library.SetGuidDirect(guid_);
-            applied |= kGuidBit;
-            undo.OnFailure([&] { library.SetGuidDirect(base.guid_); });
-        }
-        if (major_ != base.major_) {
-            library.MajorVersion(major_);
-            applied |= kMajorBit;
-            undo.OnFailure([&] { library.MajorVersion(base.major_); });
-        }
-        if (minor_ != base.minor_) {
-            library.MinorVersion(minor_);
-            applied |= kMinorBit;
-            undo.OnFailure([&] { library.MinorVersion(base.minor_); });
-        }
-        if (lcid_ != base.lcid_) {
-            library.LCID(lcid_);
-            applied |= kLcidBit;
-            undo.OnFailure([&] { library.LCID(base.lcid_); });
-        }
-        if (flags_ != base.flags_) {
-            library.Attributes(flags_);
-            applied |= kFlagsBit;
-        }
+        WriteField(undo, applied, kGuidBit, guid_, base.guid_, [&](const ole::GUID& v) { library.SetGuidDirect(v); });
+        WriteField(undo, applied, kMajorBit, major_, base.major_, [&](int16_t v) { library.MajorVersion(v); });
+        WriteField(undo, applied, kMinorBit, minor_, base.minor_, [&](int16_t v) { library.MinorVersion(v); });
+        WriteField(undo, applied, kLcidBit, lcid_, base.lcid_, [&](int32_t v) { library.LCID(v); });
+        WriteField(undo, applied, kFlagsBit, flags_, base.flags_, [&](int16_t v) { library.Attributes(v); });
         undo.Dismiss();
-    } catch (...) {
-        if (ResetsOnFailure()) CopyValues(*this, base);
-        throw;
-    }
-    mask_ = KeptMask(applied);
-    UpdateBaseline(base, *this);
-    if (applied == 0) return false;
+    });
+    if (!changed) return false;
     Notify(listener, ChangeKind::LibChange, target, flags);
     return true;
 }
@@ -82,11 +58,6 @@ int32_t LibChange::DiffMask(IAttributeChange& other) {
     if (lcid_ != o->lcid_) mask |= kLcidBit;
     if (flags_ != o->flags_) mask |= kFlagsBit;
     return mask;
-}
-
-bool LibChange::Differs(IChange& other) {
-    auto* o = dynamic_cast<LibChange*>(&other);
-    return !o || DiffMask(*o) != 0;
 }
 
 void LibChange::Save(HistoryFileWriter& out, int32_t) {

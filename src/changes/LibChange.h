@@ -25,7 +25,6 @@ public:
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;
-    bool Differs(IChange& other) override;
     // Always 28 bytes: GUID, LCID Long, then the Integers flags, mask, major, minor.
     void Save(HistoryFileWriter& out, int32_t version) override;
     void Load(HistoryFileReader& in, int32_t version, IHistoryReferenceCache& cache) override;

@@ -40,7 +40,7 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
     MemberChange& base = Baseline(captured, target, own);
     int32_t applied = 0;
     std::u16string name;  // the member's, when its ID changes
-    try {
+    const bool changed = ApplyFields(base, applied, [&] {
         const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
         if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
         const ole::TYPEKIND kind = ti->TypeKind();
@@ -86,13 +86,8 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
             if ((applied & kMemberIdBit) && memberId_ == ole::MEMBERID_NIL)
                 memberId_ = modITypeInfoHelper::MemberIDFromName(ti->ITypeInfo().get(), name);
         }
-    } catch (...) {
-        if (ResetsOnFailure()) CopyValues(*this, base);
-        throw;
-    }
-    mask_ = KeptMask(applied);
-    UpdateBaseline(base, *this);
-    if (applied == 0) return false;
+    });
+    if (!changed) return false;
     ChangeTarget renamed = target;
     if (applied & kMemberIdBit) renamed.MemberName = name;
     Notify(listener, ChangeKind::MemberChange, renamed, flags);
@@ -158,11 +153,6 @@ int32_t MemberChange::DiffMask(IAttributeChange& other) {
     if (dllName_ != o->dllName_) mask |= kDllNameBit;
     if (flags_ != o->flags_) mask |= kFlagsBit;
     return mask;
-}
-
-bool MemberChange::Differs(IChange& other) {
-    auto* o = dynamic_cast<MemberChange*>(&other);
-    return !o || DiffMask(*o) != 0;
 }
 
 void MemberChange::Save(HistoryFileWriter& out, int32_t) {

@@ -31,7 +31,6 @@ public:
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;
-    bool Differs(IChange& other) override;
     // The mask as an Integer, then by mask: the type reference (the plain
     // cache ordinal), member ID, flags, value, DLL name.
     void Save(HistoryFileWriter& out, int32_t version) override;

@@ -73,21 +73,16 @@ bool ParamChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget&
     } else {
         value_.Clear();
     }
-    const int32_t applied = DiffMask(base);
-    try {
+    int32_t applied = DiffMask(base);
+    const bool changed = ApplyFields(base, applied, [&] {
         if (applied != 0) {
             const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
             if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
             ti->SetParameterType(target.MemberId, target.ParamIndex, param, target.InvokeKind,
                                  (applied & kInvokeKindBit) ? invokeKind_ : 0);
         }
-    } catch (...) {
-        if (ResetsOnFailure()) CopyValues(*this, base);
-        throw;
-    }
-    mask_ = KeptMask(applied);
-    UpdateBaseline(base, *this);
-    if (applied == 0) return false;
+    });
+    if (!changed) return false;
     Notify(listener, ChangeKind::ParamChange, target, flags);
     return true;
 }
@@ -139,11 +134,6 @@ int32_t ParamChange::DiffMask(IAttributeChange& other) {
     if ((flags_ & kHasDefault) && !defaultIsObject_ && !modMarbrel::VariantsEqual(value_.get(), o->value_.get()))
         mask |= kValueBit;
     return mask;
-}
-
-bool ParamChange::Differs(IChange& other) {
-    auto* o = dynamic_cast<ParamChange*>(&other);
-    return !o || DiffMask(*o) != 0;
 }
 
 void ParamChange::Save(HistoryFileWriter& out, int32_t) {

@@ -30,7 +30,6 @@ public:
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;
-    bool Differs(IChange& other) override;
     // The Integers mask, flags, DefaultIsEmpty and DefaultIsObject, then by
     // mask: the invoke kind Long, the type reference (the plain cache
     // ordinal), the value.

@@ -70,7 +70,7 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
     ole::ComPtr<ole::ITypeLib> regenerated;
     CustomTypeLib rebuilt;
     int16_t baseFlags = base.flags_;
-    try {
+    const bool changed = ApplyFields(base, applied, [&] {
         std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
         if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
         const ole::TYPEKIND kind = ti->TypeKind();
@@ -89,11 +89,7 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             }
         }
         ScopeGuard undo;
-        if (guid_ != base.guid_) {
-            ti->SetGuidDirect(guid_);
-            applied |= kGuidBit;
-            undo.OnFailure([&] { ti->SetGuidDirect(base.guid_); });
-        }
+        WriteField(undo, applied, kGuidBit, guid_, base.guid_, [&](const ole::GUID& v) { ti->SetGuidDirect(v); });
         if (major_ != base.major_) applied |= kMajorBit;
         if (minor_ != base.minor_) applied |= kMinorBit;
         if (applied & (kMajorBit | kMinorBit)) {
@@ -122,13 +118,8 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
         flags_ = static_cast<int16_t>(ti->Attributes());
         if (regenerated) changes_detail::AdoptRegenerated(library, target, regenerated.get());
         undo.Dismiss();
-    } catch (...) {
-        if (ResetsOnFailure()) CopyValues(*this, base);
-        throw;
-    }
-    mask_ = KeptMask(applied);
-    UpdateBaseline(base, *this);
-    if (applied == 0) return false;
+    });
+    if (!changed) return false;
     Notify(listener, ChangeKind::TypeChange, target, flags);
     return true;
 }
@@ -193,11 +184,6 @@ int32_t TypeChange::DiffMask(IAttributeChange& other) {
     if (flags_ != o->flags_) mask |= kFlagsBit;
     if (!SameType(type_, o->type_)) mask |= kTypeBit;
     return mask;
-}
-
-bool TypeChange::Differs(IChange& other) {
-    auto* o = dynamic_cast<TypeChange*>(&other);
-    return !o || DiffMask(*o) != 0;
 }
 
 void TypeChange::Save(HistoryFileWriter& out, int32_t) {

@@ -33,7 +33,6 @@ public:
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;
-    bool Differs(IChange& other) override;
     // The mask as a Long, then by mask: the type reference (cache ordinal + 1,
     // 0 for none), GUID, flags, major, minor, alignment.
     void Save(HistoryFileWriter& out, int32_t version) override;
