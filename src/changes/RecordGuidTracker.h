@@ -22,14 +22,14 @@
 #include <vector>
 
 #include "changes/ChangeListener.h"
-#include "changes/IChangeListener.h"
 #include "changes/SMNode.h"
+#include "changes/SelectiveChangeListener.h"
 #include "changes/modRecordGuidTracker.h"
 #include "platform/tlbinf/TliInterfaces.h"
 
 namespace zephrin {
 
-class RecordGuidTracker final : public IChangeListener {
+class RecordGuidTracker final : public SelectiveChangeListener {
 public:
     RecordGuidTracker();
     ~RecordGuidTracker() override;
@@ -74,9 +74,7 @@ public:
     // Registers the tracker with hub (null: with none).
     void ChangeListener(std::shared_ptr<zephrin::ChangeListener> hub);
 
-    // ---- IChangeListener ----
-    void RefreshCurrentSelection(ListenerTag) override {}
-    void SelectTarget(ChangeTarget&, ListenerTag) override {}
+    // ---- IChangeListener: the notices followed ----
     // A new generation starts: forgets pending redirections and offers the
     // tracker as the generation's redirection watcher.
     void ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>& redirection) override;
@@ -84,34 +82,16 @@ public:
     void OnLibraryChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
     // Follows a record's new GUID.
     void OnTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // A deleted record keeps its first GUID and is no longer followed.
     void OnDeleteChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnRemoveParamArrayChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnRenameChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnFlattenInterfaceChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnResetAutomaticIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnResetAllIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnReorderVTableChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnReorderVarsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnInsertParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // Records taken into the library from another one are followed from now on.
     void OnInternalizeTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
     // Commits the redirections of the generation; a record type the new
     // library no longer has counts as deleted.
     void OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnCopyMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnHelpChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // Refuses (messages 1022 to 1024, the change cancelled) a GUID edit of a
     // record type that could not be followed.
     void OnBeforeTypeChange(ChangeTarget& target, IChange& change, bool& cancel, ListenerTag tag) override;
-    void OnReorderTypesChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnCustDataChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
 
 private:
     class Watcher;

@@ -13,13 +13,13 @@
 #include <unordered_map>
 
 #include "changes/ChangeListener.h"
-#include "changes/IChangeListener.h"
 #include "changes/SMNode.h"
+#include "changes/SelectiveChangeListener.h"
 #include "changes/TypeRenameRecord.h"
 
 namespace zephrin {
 
-class TypeRenameTracker final : public IChangeListener {
+class TypeRenameTracker final : public SelectiveChangeListener {
 public:
     TypeRenameTracker() = default;
     TypeRenameTracker(const TypeRenameTracker&) = delete;
@@ -32,38 +32,14 @@ public:
     // The most recently created record, or null when no type is renamed.
     std::shared_ptr<TypeRenameRecord> FirstChange() const { return head_; }
 
-    void RefreshCurrentSelection(ListenerTag) override {}
-    void SelectTarget(ChangeTarget&, ListenerTag) override {}
-    void ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>&) override {}
-    void OnLibraryChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // A deleted type loses its record.
     void OnDeleteChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnRemoveParamArrayChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // Records a rename of a type; the target carries the name the type had.
     void OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnFlattenInterfaceChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnResetAutomaticIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnResetAllIDsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnReorderVTableChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnReorderVarsChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddImplTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnInsertParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnAddMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnInternalizeTypesChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
     // A redirection that replaced the library and with it deleted a type (the
     // definition of a type replaced by another of the same library) drops the
     // record of every type the new library no longer has.
     void OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
-    void OnCopyMemberChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnHelpChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnBeforeTypeChange(ChangeTarget&, IChange&, bool&, ListenerTag) override {}
-    void OnReorderTypesChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
-    void OnCustDataChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {}
 
 private:
     // The record whose latest name is name, or null.
