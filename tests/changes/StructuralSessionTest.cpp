@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "ChangesTestSupport.h"
+#include "RegenChangesSupport.h"
 #include "changes/AddImplTypeChange.h"
 #include "changes/AddMemberChange.h"
 #include "changes/AddTypeChange.h"
@@ -35,21 +36,7 @@
 namespace changestest {
 namespace {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<char>;
-
-fs::path HistoryData() { return fs::path(ZEPHRIN_TEST_DATA_DIR) / "history"; }
 bool UpdateGoldens() { return std::getenv("ZEPHRIN_UPDATE_GOLDENS") != nullptr; }
-
-Bytes FileBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& file, const Bytes& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Shapes, with an interface to flatten: IShapeEx : IShape { HRESULT Grow([in] long by); }.
 ComPtr<ITypeLib> StartingLibrary() {
@@ -59,17 +46,6 @@ ComPtr<ITypeLib> StartingLibrary() {
     AddFunc(ex.get(), 0, {.name = u"Grow", .params = {{u"by", Vt(VT_I4)}}});
     EXPECT_OK(ex->LayOut());
     return AsTypeLib(lib.get());
-}
-
-// Lays the library out, writes it to file and returns our dump of the file.
-std::string SaveAndDump(ITypeLib* lib, const fs::path& file) {
-    ole::RegisterFileServices();
-    std::shared_ptr<const LibraryData> data;
-    EXPECT_OK(GetLibraryData(lib, true, &data));
-    EXPECT_OK(WriteMsftTypeLib(*data, ole::FromUtf8(file.string())));
-    std::string dump;
-    EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8(file.string()), &dump));
-    return dump;
 }
 
 class StructuralSession : public ::testing::Test {
@@ -356,25 +332,9 @@ class KindGolden : public ::testing::TestWithParam<GoldenCase> {};
 // loaded again, it saves to the same bytes.
 TEST_P(KindGolden, ARecordedChangeIsSavedAsTheCommittedFile) {
     const GoldenCase& c = GetParam();
-    TempDir dir;
-    const std::u16string folder = ole::FromUtf8(dir.path().string());
     const ComPtr<ITypeLib> lib = Shapes();
-    auto hub = std::make_shared<ChangeListener>();
-    Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(lib.get());
-    ChangeTarget target = c.target(lib.get());
-    const ChangePtr change = c.change(lib.get());
-    NotifyListener(*hub, c.kind, target, *change, 0);
-    ASSERT_TRUE(history.SaveState(folder, u"h.leh"));
-    const fs::path golden = HistoryData() / c.file;
-    if (UpdateGoldens()) WriteBytes(golden, FileBytes(dir / "h.leh"));
-    EXPECT_EQ(FileBytes(dir / "h.leh"), FileBytes(golden));
-
-    Playback loaded;
-    loaded.LoadState(ole::FromUtf8(HistoryData().string()), ole::FromUtf8(c.file));
-    ASSERT_TRUE(loaded.SaveState(folder, u"again.leh"));
-    EXPECT_EQ(FileBytes(dir / "again.leh"), FileBytes(golden));
+    const ChangeTarget target = c.target(lib.get());
+    ExpectGolden(c.file, c.kind, lib.get(), target, c.change(lib.get()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, KindGolden, ::testing::ValuesIn(GoldenCases()),
