@@ -54,11 +54,17 @@ int32_t VariableMessage(int32_t typeKind) {
 }
 
 // Shows the request; on a choice returns the entry.
-const ChooseNameEntry* Choose(INameChooser& chooser, const ChooseNameRequest& request) {
-    if (request.Entries.empty()) return nullptr;
+// Shows the request; a choice sets name to the entry's text and, when number
+// is given, number to its item number.
+bool Choose(INameChooser& chooser, const ChooseNameRequest& request, std::u16string& name,
+            int32_t* number = nullptr) {
+    if (request.Entries.empty()) return false;
     const std::optional<size_t> chosen = chooser.ChooseName(request);
-    if (!chosen || *chosen >= request.Entries.size()) return nullptr;
-    return &request.Entries[*chosen];
+    if (!chosen || *chosen >= request.Entries.size()) return false;
+    const ChooseNameEntry& entry = request.Entries[*chosen];
+    name = entry.Text;
+    if (number) *number = entry.ItemNumber;
+    return true;
 }
 
 }  // namespace
@@ -133,41 +139,22 @@ ChooseNameRequest ImplementedTypeRequest(ole::ITypeInfo* type, int32_t count, co
 }
 
 bool ChooseType(INameChooser& chooser, ole::ITypeLib* library, int32_t typeKind, std::u16string& name) {
-    const ChooseNameRequest request = TypeRequest(library, typeKind, name);
-    const ChooseNameEntry* entry = Choose(chooser, request);
-    if (!entry) return false;
-    name = entry->Text;
-    return true;
+    return Choose(chooser, TypeRequest(library, typeKind, name), name);
 }
 
 bool ChooseMember(INameChooser& chooser, ole::ITypeInfo* type, int32_t typeKind, int32_t invokeKind,
                   std::u16string& name, int32_t& memberId) {
-    const ChooseNameRequest request = MemberRequest(type, typeKind, invokeKind, name);
-    const ChooseNameEntry* entry = Choose(chooser, request);
-    if (!entry) return false;
-    name = entry->Text;
-    memberId = entry->ItemNumber;
-    return true;
+    return Choose(chooser, MemberRequest(type, typeKind, invokeKind, name), name, &memberId);
 }
 
 bool ChooseParameter(INameChooser& chooser, ole::ITypeInfo* type, int32_t memberId, int32_t invokeKind,
                      std::u16string& name, int32_t& index) {
-    const ChooseNameRequest request = ParameterRequest(type, memberId, invokeKind, name);
-    const ChooseNameEntry* entry = Choose(chooser, request);
-    if (!entry) return false;
-    name = entry->Text;
-    index = entry->ItemNumber;
-    return true;
+    return Choose(chooser, ParameterRequest(type, memberId, invokeKind, name), name, &index);
 }
 
 bool ChooseImplementedType(INameChooser& chooser, ole::ITypeInfo* type, int32_t count, std::u16string& name,
                            int32_t& index) {
-    const ChooseNameRequest request = ImplementedTypeRequest(type, count, name);
-    const ChooseNameEntry* entry = Choose(chooser, request);
-    if (!entry) return false;
-    name = entry->Text;
-    index = entry->ItemNumber;
-    return true;
+    return Choose(chooser, ImplementedTypeRequest(type, count, name), name, &index);
 }
 
 }  // namespace zephrin::modChooseName
