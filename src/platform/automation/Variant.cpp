@@ -214,6 +214,17 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     return S_OK;
 }
 
+HRESULT CopyHeldValue(VARIANT* dest, const VARIANT* src) {
+    if (!dest || !src) return E_INVALIDARG;
+    if (dest == src) return S_OK;
+    if (dest->vt == VT_HRESULT) VariantInit(dest);
+    if (src->vt != VT_HRESULT) return VariantCopy(dest, src);
+    HRESULT hr = VariantClear(dest);
+    if (FAILED(hr)) return hr;
+    *dest = *src;
+    return S_OK;
+}
+
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
     if (!pvarDest || !pvargSrc) return E_INVALIDARG;
     HRESULT hr = ValidateType(pvargSrc->vt);
@@ -254,7 +265,8 @@ bool VariantEqual(const VARIANT& a0, const VARIANT& b0) {
         case VT_UI4:
         case VT_INT:
         case VT_UINT:
-        case VT_ERROR: return a.lVal == b.lVal;
+        case VT_ERROR:
+        case VT_HRESULT: return a.lVal == b.lVal;
         case VT_I8:
         case VT_UI8: return a.llVal == b.llVal;
         case VT_R4: return a.fltVal == b.fltVal;

@@ -192,24 +192,29 @@ double DecimalToDouble(const DECIMAL& d);
 HRESULT DecimalFromText(std::u16string_view text, DECIMAL* out);
 std::u16string DecimalToText(const DECIMAL& d);
 
-// Owner of one VARIANT.
+// VariantCopy, except that a VT_HRESULT value is copied as it is: it is no
+// VARIANT type (VariantCopy and VariantClear refuse it), but type libraries
+// hold such values as custom data, and it owns nothing.
+HRESULT CopyHeldValue(VARIANT* dest, const VARIANT* src);
+
+// Owner of one VARIANT. It may also hold a VT_HRESULT value (see CopyHeldValue).
 class Variant {
 public:
     Variant() noexcept { VariantInit(&v_); }
     Variant(const VARIANT& v) {
         VariantInit(&v_);
-        Check(VariantCopy(&v_, &v));
+        Check(CopyHeldValue(&v_, &v));
     }
     Variant(const Variant& o) : Variant(o.v_) {}
     Variant(Variant&& o) noexcept : v_(o.v_) { VariantInit(&o.v_); }
-    ~Variant() { VariantClear(&v_); }
+    ~Variant() { Reset(v_); }
     Variant& operator=(const Variant& o) {
-        if (this != &o) Check(VariantCopy(&v_, &o.v_));
+        if (this != &o) Check(CopyHeldValue(&v_, &o.v_));
         return *this;
     }
     Variant& operator=(Variant&& o) noexcept {
         if (this != &o) {
-            VariantClear(&v_);
+            Reset(v_);
             v_ = o.v_;
             VariantInit(&o.v_);
         }
@@ -285,13 +290,13 @@ public:
     const VARIANT* ptr() const noexcept { return &v_; }
     // Clears and returns the address for an out-parameter.
     VARIANT* put() noexcept {
-        VariantClear(&v_);
+        Reset(v_);
         return &v_;
     }
-    void Clear() noexcept { VariantClear(&v_); }
+    void Clear() noexcept { Reset(v_); }
     // Takes ownership of v's contents (v becomes VT_EMPTY).
     void Attach(VARIANT& v) noexcept {
-        VariantClear(&v_);
+        Reset(v_);
         v_ = v;
         VariantInit(&v);
     }
@@ -309,6 +314,12 @@ public:
     friend bool operator==(const Variant& a, const Variant& b) { return VariantEqual(a.v_, b.v_); }
 
 private:
+    static void Reset(VARIANT& v) noexcept {
+        if (v.vt == VT_HRESULT)
+            VariantInit(&v);
+        else
+            VariantClear(&v);
+    }
     VARIANT& Set(VARTYPE t) noexcept {
         v_.vt = t;
         v_.llVal = 0;

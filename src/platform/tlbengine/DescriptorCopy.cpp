@@ -380,7 +380,7 @@ HRESULT CheckCustValue(const VARIANT* v) {
 
 HRESULT SetCustItem(CustDataList& list, const GUID& guid, const VARIANT& v) {
     Variant copy;
-    HRESULT hr = VariantCopy(copy.ptr(), &v);
+    HRESULT hr = CopyHeldValue(copy.ptr(), &v);
     if (FAILED(hr)) return hr;
     for (auto& e : list) {
         if (e.guid == guid) {
@@ -396,7 +396,7 @@ HRESULT GetCustItem(const CustDataList& list, const GUID& guid, VARIANT* out) {
     if (!out) return E_INVALIDARG;
     VariantInit(out);
     for (const auto& e : list)
-        if (e.guid == guid) return VariantCopy(out, e.value.ptr());
+        if (e.guid == guid) return CopyHeldValue(out, e.value.ptr());
     return S_OK;
 }
 
@@ -410,7 +410,7 @@ HRESULT FillCustData(const CustDataList& list, CUSTDATA* out) {
     for (size_t i = 0; i < list.size(); ++i) {
         items[i].guid = list[i].guid;
         VariantInit(&items[i].varValue);
-        VariantCopy(&items[i].varValue, list[i].value.ptr());
+        CopyHeldValue(&items[i].varValue, list[i].value.ptr());
     }
     out->cCustData = static_cast<DWORD>(list.size());
     out->prgCustData = items;

@@ -154,6 +154,13 @@ struct RefData {
     TYPEKIND importKind = TKIND_INTERFACE; // Imported: kind noted in the import entry
 };
 
+// A custom data item a file reader left out because its value has a type the
+// reader cannot read. The rest of the library reads normally.
+struct UnreadCustData {
+    GUID guid{};                         // the item's key
+    VARTYPE vt = VT_EMPTY;               // the value type found in the file
+};
+
 struct LibraryData {
     std::u16string name;
     GUID guid{};                         // GUID_NULL = none
@@ -173,6 +180,7 @@ struct LibraryData {
     std::vector<TypeData> types;         // in library order
     std::vector<RefData> refs;           // every HREFTYPE used by the types
     std::vector<ImportLibData> imports;  // libraries named by Imported refs
+    std::vector<UnreadCustData> unreadCustData; // items a reader left out (read from files only; never saved)
 };
 
 // ---- Entry points for the file readers and the writer ----

@@ -4,6 +4,10 @@
 // from the file is checked against the segment it points into before use.
 // Errors are collected in the reader object and reported once; a structural
 // fault gives TYPE_E_CANTLOADLIBRARY, inconsistent content TYPE_E_INVALIDSTATE.
+// Items the file may point at many times (names, strings, type and array
+// descriptions, values, custom data chains) are decoded once and copied for
+// each use against the image's budget (DecodeContext); a file that needs more
+// model than its budget, or whose types share members, is refused as corrupt.
 #include "platform/tlbfiles/MsftReader.h"
 
 #include "platform/tlbfiles/MsftFormat.h"
@@ -13,8 +17,10 @@
 #include <new>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/tlbfiles/ByteReader.h"
+#include "platform/tlbfiles/DecodeContext.h"
 
 namespace ole {
 namespace {
@@ -27,6 +33,15 @@ constexpr int kMaxTypeDescDepth = 32;
 struct SegmentInfo {
     size_t offset = 0;
     size_t length = 0;  // 0 when the segment is absent
+};
+
+struct GuidHash {
+    size_t operator()(const GUID& g) const noexcept {
+        uint64_t tail = 0;
+        for (BYTE b : g.Data4) tail = tail << 8 | b;
+        uint64_t head = uint64_t{g.Data1} << 32 | uint64_t{g.Data2} << 16 | g.Data3;
+        return std::hash<uint64_t>()(head * 0x9E3779B97F4A7C15ull ^ tail);
+    }
 };
 
 // Distinguishes a broken structure from inconsistent content.
@@ -54,7 +69,7 @@ struct TypeRecordView {
 
 class MsftParser {
 public:
-    MsftParser(std::span<const std::byte> image, LibraryData& out) : image_(image), out_(out) {}
+    MsftParser(std::span<const std::byte> image, LibraryData& out) : image_(image), out_(out), ctx_(image.size()) {}
 
     HRESULT Run();
 
@@ -67,6 +82,18 @@ private:
         if (fault_ == Fault::None) fault_ = Fault::Content;
     }
     bool failed() const { return fault_ != Fault::None; }
+    // Charges n bytes of model to the image's budget; a file that needs more
+    // than its budget is treated as corrupt.
+    bool Charge(size_t n) {
+        if (ctx_.Charge(n)) return true;
+        Corrupt();
+        return false;
+    }
+    // One more copy of a decoded item, charged.
+    template <class T>
+    void Use(const T& item, T& out) {
+        if (!ctx_.Use(item, &out)) Corrupt();
+    }
 
     bool Fits(Segment seg, int64_t offset, size_t length) const {
         const SegmentInfo& s = segs_[seg];
@@ -93,15 +120,22 @@ private:
 
     std::u16string Name(int32_t offset);
     std::u16string String(int32_t offset);
+    const std::u16string* DecodeName(int32_t offset);
+    const std::u16string* DecodeString(int32_t offset);
     GUID Guid(int32_t offset);
     void CustData(int32_t head, CustDataList& out);
-    std::optional<Variant> Value(int32_t encoded);
-    bool TypeDesc(int32_t encoded, TypeDescData& out, int depth = 0);
+    const CustDataList* DecodeCustData(int32_t head);
+    std::optional<Variant> Value(int32_t encoded, VARTYPE* unsupported = nullptr);
+    std::optional<Variant> DecodeValue(int32_t encoded, VARTYPE* unsupported);
+    bool TypeDesc(int32_t encoded, TypeDescData& out, int depth = 0, int* height = nullptr);
+    bool DecodeTypeDesc(int32_t encoded, DecodeContext::TypeDescEntry& out, int depth);
+    bool DecodeArrayDesc(int32_t offset, DecodeContext::TypeDescEntry& out, int depth);
     HREFTYPE Ref(uint32_t fileHref, bool interfaceHalf);
 
     std::span<const std::byte> image_;
     LibraryData& out_;
     Fault fault_ = Fault::None;
+    DecodeContext ctx_;
     std::array<SegmentInfo, kSegmentCount> segs_{};
     int typeCount_ = 0;
     int32_t dispatchHref_ = -1;
@@ -113,8 +147,8 @@ private:
     HREFTYPE nextMissing_ = 0x40000000u;
 };
 
-std::u16string MsftParser::Name(int32_t offset) {
-    if (offset == -1) return {};
+const std::u16string* MsftParser::DecodeName(int32_t offset) {
+    if (const std::u16string* hit = ctx_.names.Find(offset)) return hit;
     ByteReader head = InSegment(kSegNames, offset, 12);
     head.Skip(8);
     size_t len = head.U8();
@@ -122,21 +156,35 @@ std::u16string MsftParser::Name(int32_t offset) {
     std::u16string s = FromAnsi(text.Bytes(len));
     if (!head.ok() || !text.ok()) {
         Corrupt();
-        return {};
+        return nullptr;
     }
+    return &ctx_.names.Add(offset, std::move(s));
+}
+
+std::u16string MsftParser::Name(int32_t offset) {
+    std::u16string s;
+    if (offset == -1) return s;
+    if (const std::u16string* name = DecodeName(offset)) Use(*name, s);
     return s;
 }
 
-std::u16string MsftParser::String(int32_t offset) {
-    if (offset == -1) return {};
+const std::u16string* MsftParser::DecodeString(int32_t offset) {
+    if (const std::u16string* hit = ctx_.strings.Find(offset)) return hit;
     ByteReader head = InSegment(kSegStrings, offset, 2);
     size_t len = head.U16();
     ByteReader text = InSegment(kSegStrings, static_cast<int64_t>(offset) + 2, len);
     std::u16string s = FromAnsi(text.Bytes(len));
     if (!head.ok() || !text.ok()) {
         Corrupt();
-        return {};
+        return nullptr;
     }
+    return &ctx_.strings.Add(offset, std::move(s));
+}
+
+std::u16string MsftParser::String(int32_t offset) {
+    std::u16string s;
+    if (offset == -1) return s;
+    if (const std::u16string* text = DecodeString(offset)) Use(*text, s);
     return s;
 }
 
@@ -152,7 +200,33 @@ GUID MsftParser::Guid(int32_t offset) {
     return g;
 }
 
-std::optional<Variant> MsftParser::Value(int32_t encoded) {
+// A value: a parameter default, a constant or a custom data item. Out-of-line
+// values may be shared and are decoded once. A value of a type this reader
+// cannot read fails the library, unless `unsupported` is given: then it
+// receives the type and no value is returned (a custom data item is left out).
+std::optional<Variant> MsftParser::Value(int32_t encoded, VARTYPE* unsupported) {
+    if (encoded >= 0) {
+        if (const Variant* hit = ctx_.values.Find(encoded)) {
+            Variant v;
+            Use(*hit, v);
+            if (failed()) return std::nullopt;
+            return v;
+        }
+    }
+    std::optional<Variant> v = DecodeValue(encoded, unsupported);
+    if (!v || !Charge(DecodeContext::CostOf(*v))) return std::nullopt;
+    if (encoded >= 0) ctx_.values.Add(encoded, *v);
+    return v;
+}
+
+std::optional<Variant> MsftParser::DecodeValue(int32_t encoded, VARTYPE* unsupported) {
+    auto unknownType = [&](VARTYPE vt) -> std::optional<Variant> {
+        if (unsupported)
+            *unsupported = vt;
+        else
+            Inconsistent();
+        return std::nullopt;
+    };
     VARIANT v;
     VariantInit(&v);
     if (encoded < 0) {
@@ -175,12 +249,17 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
         case VT_INT:
         case VT_UINT:
         case VT_ERROR:
+        case VT_HRESULT:
         case VT_R4:
         case VT_R8:
         case VT_CY:
         case VT_DATE:
         case VT_I8:
         case VT_UI8: v.ullVal = data; break;
+        case VT_DECIMAL:
+            v.decVal = DECIMAL{};
+            v.decVal.Lo64 = data;
+            break;
         // Compilers store "no object" defaults of these types, and the empty
         // string, inline; the value carries no data.
         case VT_DISPATCH:
@@ -196,7 +275,7 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
                 if (!v.bstrVal) throw std::bad_alloc();
             }
             break;
-        default: Inconsistent(); return std::nullopt;
+        default: return unknownType(vt);
         }
         Variant r;
         r.Attach(v);
@@ -220,12 +299,20 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
     case VT_INT:
     case VT_UINT:
     case VT_R4:
-    case VT_ERROR: v.vt = vt; v.ulVal = body.U32(); break;
+    case VT_ERROR:
+    case VT_HRESULT: v.vt = vt; v.ulVal = body.U32(); break;
     case VT_R8:
     case VT_CY:
     case VT_DATE:
     case VT_I8:
     case VT_UI8: v.vt = vt; v.ullVal = body.U64(); break;
+    case VT_DECIMAL:
+        // Eight bytes: the low 64 bits of the mantissa of a whole,
+        // non-negative value (what the writer stores).
+        v.decVal = DECIMAL{};
+        v.decVal.Lo64 = body.U64();
+        v.vt = VT_DECIMAL;
+        break;
     case VT_DISPATCH:
     case VT_UNKNOWN:
     case VT_VARIANT: v.vt = vt; break;  // no data is stored for these
@@ -242,7 +329,7 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
         }
         break;
     }
-    default: Inconsistent(); return std::nullopt;
+    default: return unknownType(vt);
     }
     if (!body.ok()) {
         VariantClear(&v);
@@ -254,28 +341,46 @@ std::optional<Variant> MsftParser::Value(int32_t encoded) {
     return result;
 }
 
+// A custom data chain; chains may be shared by many owners and are decoded once.
 void MsftParser::CustData(int32_t head, CustDataList& out) {
+    if (head == -1) return;
+    if (const CustDataList* list = DecodeCustData(head)) Use(*list, out);
+}
+
+const CustDataList* MsftParser::DecodeCustData(int32_t head) {
+    if (const CustDataList* hit = ctx_.custData.Find(head)) return hit;
+    int32_t start = head;
     // Each link is 12 bytes; a chain longer than the segment holds entries has a cycle.
     size_t limit = segs_[kSegCdGuids].length / 12;
-    size_t first = out.size();
+    CustDataList list;
+    std::unordered_set<GUID, GuidHash> seen;
     for (size_t steps = 0; head != -1; ++steps) {
-        if (steps >= limit) return Inconsistent();
+        if (steps >= limit) {
+            Inconsistent();
+            return nullptr;
+        }
         ByteReader r = InSegment(kSegCdGuids, head, 12);
         int32_t guidOffset = r.I32();
         int32_t value = r.I32();
         int32_t next = r.I32();
-        if (!r.ok()) return;
+        if (!r.ok()) return nullptr;
         GUID g = Guid(guidOffset);
-        std::optional<Variant> v = Value(value);
-        if (failed()) return;
-        bool known = false;
-        for (const auto& e : out) known = known || e.guid == g;
-        if (!known && v) out.push_back(CustDataEntry{g, std::move(*v)});
+        VARTYPE unsupported = VT_EMPTY;
+        std::optional<Variant> v = Value(value, &unsupported);
+        if (failed()) return nullptr;
+        // The first item of a key in the chain is the one in force.
+        if (seen.insert(g).second) {
+            if (v)
+                list.push_back(CustDataEntry{g, std::move(*v)});
+            else
+                out_.unreadCustData.push_back(UnreadCustData{g, unsupported});
+        }
         head = next;
     }
     // Writers put the newest item at the head of the chain: the list is kept
     // in the order the items were set.
-    std::reverse(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+    std::reverse(list.begin(), list.end());
+    return &ctx_.custData.Add(start, std::move(list));
 }
 
 // Model HREFTYPEs: a type of this library keeps its file value (its record
@@ -344,50 +449,106 @@ HREFTYPE MsftParser::Ref(uint32_t fileHref, bool interfaceHalf) {
     return out_.refs.back().href;
 }
 
-bool MsftParser::TypeDesc(int32_t encoded, TypeDescData& out, int depth) {
+// Reads the type description `encoded` (inline, or an offset in the type
+// description segment) into out, at `depth` levels below the description that
+// refers to it; *height receives the levels its own chain has. Descriptions
+// and array descriptors are decoded once; a chain deeper than
+// kMaxTypeDescDepth, shared parts included, is refused.
+bool MsftParser::TypeDesc(int32_t encoded, TypeDescData& out, int depth, int* height) {
+    int levels = 0;
+    if (!height) height = &levels;
     if (depth > kMaxTypeDescDepth) {
         Inconsistent();
         return false;
     }
     if (encoded < 0) {
+        out = TypeDescData{};
         out.vt = static_cast<VARTYPE>(encoded & 0x0FFF);
-        return true;
+        *height = 1;
+        return Charge(sizeof(TypeDescData));
     }
+    int64_t key = encoded & ~7;
+    const DecodeContext::TypeDescEntry* entry = ctx_.typeDescs.Find(key);
+    if (!entry) {
+        DecodeContext::TypeDescEntry decoded;
+        if (!DecodeTypeDesc(encoded, decoded, depth)) {
+            if (!failed()) Corrupt();
+            return false;
+        }
+        entry = &ctx_.typeDescs.Add(key, std::move(decoded));
+    }
+    if (depth + entry->height - 1 > kMaxTypeDescDepth) {
+        Inconsistent();
+        return false;
+    }
+    *height = entry->height;
+    Use(entry->desc, out);
+    return !failed();
+}
+
+bool MsftParser::DecodeTypeDesc(int32_t encoded, DecodeContext::TypeDescEntry& out, int depth) {
     ByteReader r = InSegment(kSegTypeDescs, encoded & ~7, 8);
     VARTYPE vt = r.U16() & 0x0FFF;
     r.Skip(2);
     int32_t target = r.I32();
     if (!r.ok()) return false;
-    out.vt = vt;
+    out.desc.vt = vt;
+    out.height = 1;
     switch (vt) {
     case VT_PTR:
-    case VT_SAFEARRAY:
-        out.element.resize(1);
+    case VT_SAFEARRAY: {
+        out.desc.element.resize(1);
+        int below = 1;
         if (target < 0) {
             // An inline target is the VARTYPE in the low word.
-            out.element[0].vt = static_cast<VARTYPE>(target & 0x0FFF);
-            return true;
+            out.desc.element[0].vt = static_cast<VARTYPE>(target & 0x0FFF);
+        } else if (!TypeDesc(target, out.desc.element[0], depth + 1, &below)) {
+            return false;
         }
-        return TypeDesc(target, out.element[0], depth + 1);
-    case VT_CARRAY: {
-        ByteReader a = InSegment(kSegArrayDescs, target, 8);
-        int32_t elem = a.I32();
-        uint16_t dims = a.U16();
-        a.Skip(2);
-        if (!a.ok()) return false;
-        ByteReader b = InSegment(kSegArrayDescs, static_cast<int64_t>(target) + 8, size_t{8} * dims);
-        if (!b.ok()) return false;
-        out.bounds.resize(dims);
-        for (auto& bound : out.bounds) {
-            bound.cElements = b.U32();
-            bound.lLbound = b.I32();
-        }
-        out.element.resize(1);
-        return TypeDesc(elem, out.element[0], depth + 1);
+        out.height = below + 1;
+        return true;
     }
-    case VT_USERDEFINED: out.href = Ref(static_cast<uint32_t>(target), false); return !failed();
+    case VT_CARRAY: {
+        const DecodeContext::TypeDescEntry* array = ctx_.arrayDescs.Find(target);
+        if (!array) {
+            DecodeContext::TypeDescEntry decoded;
+            if (!DecodeArrayDesc(target, decoded, depth)) return false;
+            array = &ctx_.arrayDescs.Add(target, std::move(decoded));
+        }
+        if (depth + array->height - 1 > kMaxTypeDescDepth) {
+            Inconsistent();
+            return false;
+        }
+        out.height = array->height;
+        Use(array->desc, out.desc);
+        return !failed();
+    }
+    case VT_USERDEFINED: out.desc.href = Ref(static_cast<uint32_t>(target), false); return !failed();
     default: return true;
     }
+}
+
+// An array descriptor: the element type, the dimension count, then a bound
+// (element count, lower bound) per dimension.
+bool MsftParser::DecodeArrayDesc(int32_t offset, DecodeContext::TypeDescEntry& out, int depth) {
+    ByteReader a = InSegment(kSegArrayDescs, offset, 8);
+    int32_t elem = a.I32();
+    uint16_t dims = a.U16();
+    a.Skip(2);
+    if (!a.ok()) return false;
+    ByteReader b = InSegment(kSegArrayDescs, static_cast<int64_t>(offset) + 8, size_t{8} * dims);
+    if (!b.ok() || !Charge(size_t{dims} * sizeof(SAFEARRAYBOUND))) return false;
+    out.desc.vt = VT_CARRAY;
+    out.desc.bounds.resize(dims);
+    for (auto& bound : out.desc.bounds) {
+        bound.cElements = b.U32();
+        bound.lLbound = b.I32();
+    }
+    out.desc.element.resize(1);
+    int below = 1;
+    if (!TypeDesc(elem, out.desc.element[0], depth + 1, &below)) return false;
+    out.height = below + 1;
+    return true;
 }
 
 bool MsftParser::ReadHeader() {
@@ -577,6 +738,10 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
     size_t recStart = block.pos();
     // Records, then three arrays of nf + nv entries.
     if (!block.ok() || recBytes > block.remaining() || (nf + nv) * 12 > block.remaining() - recBytes) return Corrupt();
+    // Each type has members of its own: a block (or part of one) that a second
+    // type also claims would multiply the members it holds.
+    if (!ctx_.ClaimMemberBlock(recStart - 4, 4 + recBytes + (nf + nv) * 12)) return Corrupt();
+    if (!Charge(nf * sizeof(FuncData) + nv * sizeof(VarData))) return;
     ByteReader records = ByteReader(image_).Sub(recStart, recBytes);
     ByteReader arrays = ByteReader(image_).Sub(recStart + recBytes, (nf + nv) * 12);
     auto arrayEntry = [&](size_t which, size_t i) {
@@ -606,6 +771,7 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
         size_t tail = cParams * 12 + (hasDefaults ? cParams * 4 : 0);
         if (!fr.ok() || tail > size - 0x18) return Corrupt();
         size_t optional = (size - 0x18 - tail) / 4;
+        if (!Charge(cParams * sizeof(ParamData))) return;
         fn.funckind = static_cast<FUNCKIND>(kinds & 7);
         fn.invkind = static_cast<INVOKEKIND>((kinds >> 3) & 0xF);
         fn.callconv = static_cast<CALLCONV>((kinds >> 8) & 0xF);
@@ -622,7 +788,7 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
             fn.entry = String(entry);
         fn.helpStringContext = static_cast<DWORD>(field(5, 0));
         CustData(field(6, -1), fn.custData);
-        if (t.kind == TKIND_MODULE) fn.dllName = dllName;
+        if (t.kind == TKIND_MODULE) Use(dllName, fn.dllName);
         if (!TypeDesc(ret, fn.returnType)) return;
 
         size_t defaultsAt = size - tail;
@@ -649,7 +815,7 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
         auto isAccessor = [](INVOKEKIND k) { return k != INVOKE_FUNC; };
         // The second of a property get/put pair may leave its name out.
         if (nameOffset == -1 && i > 0 && isAccessor(fn.invkind) && isAccessor(t.funcs[i - 1].invkind))
-            fn.name = t.funcs[i - 1].name;
+            Use(t.funcs[i - 1].name, fn.name);
         else
             fn.name = Name(nameOffset);
         pos += size;

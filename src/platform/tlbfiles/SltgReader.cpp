@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/tlbfiles/ByteReader.h"
+#include "platform/tlbfiles/DecodeContext.h"
 #include "platform/automation/Guid.h"
 
 namespace ole {
@@ -86,7 +87,7 @@ struct TypeRefs {
 class Parser {
 public:
     Parser(std::span<const std::byte> image, LibraryData& lib)
-        : image_(image), lib_(lib), budget_(128 * image.size() + (size_t{1} << 20))
+        : image_(image), lib_(lib), ctx_(image.size())
     {
     }
 
@@ -278,22 +279,24 @@ private:
     // A name-table entry: 8 bytes of hash links, then NUL-terminated text.
     const std::u16string& Name(uint16_t offset)
     {
-        auto it = nameCache_.find(offset);
-        if (it != nameCache_.end()) {
-            Spend(it->second.size());
-            return it->second;
+        const std::u16string* name = ctx_.names.Find(offset);
+        if (!name) {
+            size_t start = size_t{offset} + 8;
+            Need(start <= names_.size());
+            size_t end = start;
+            while (end < names_.size() && names_[end] != std::byte{0}) ++end;
+            Need(end < names_.size());
+            name = &ctx_.names.Add(offset, FromAnsi(names_.subspan(start, end - start)));
         }
-        size_t start = size_t{offset} + 8;
-        Need(start <= names_.size());
-        size_t end = start;
-        while (end < names_.size() && names_[end] != std::byte{0}) ++end;
-        Need(end < names_.size());
-        return nameCache_.emplace(offset, FromAnsi(names_.subspan(start, end - start))).first->second;
+        Spend(DecodeContext::CostOf(*name));
+        return *name;
     }
 
     // ---- help strings ----
     // Decodes a word-compressed help string: bits, most significant first,
     // walk the tree from its root; a leaf holds one word; an empty word ends.
+    // Each bit read is charged, so a tree that never reaches a word costs
+    // what a long string would.
     std::u16string HelpString(std::span<const std::byte> in)
     {
         if (in.empty()) return {};
@@ -305,6 +308,7 @@ private:
                 if (bit >= in.size() * 8) break;
                 bool one = (static_cast<uint8_t>(in[bit / 8]) >> (7 - bit % 8)) & 1;
                 ++bit;
+                Spend(1);
                 moved = true;
                 node = one ? node + 3 : (size_t{ByteAt(tree_, node + 1)} << 8 | ByteAt(tree_, node + 2));
                 continue;
@@ -525,6 +529,7 @@ private:
             uint16_t dims = a.U16();
             a.Skip(2 + 4 + 4 + 4);
             Need(a.ok() && dims > 0 && a.Has(size_t{dims} * 8));
+            Spend(size_t{dims} * sizeof(SAFEARRAYBOUND));
             for (uint16_t i = 0; i < dims; ++i) {
                 SAFEARRAYBOUND b{};
                 b.cElements = a.U32();
@@ -647,6 +652,7 @@ private:
             if (bits & 0x10) {
                 v.varkind = VAR_CONST;
                 v.constValue = ConstValue(v.type.vt, value, (bits & 0x08) != 0, md);
+                Spend(DecodeContext::CostOf(*v.constValue));  // constants can share one string
             } else if (bits & 0x40) {
                 v.varkind = VAR_DISPATCH;
             } else if (t.kind == TKIND_MODULE) {
@@ -793,24 +799,18 @@ private:
     }
 
     // Members, type descriptions and shared strings are copied into the model
-    // for every use; a budget in bytes proportional to the image keeps a
-    // crafted file from multiplying a few bytes into gigabytes. The densest
-    // legitimate content (parameter lists: 4 file bytes for a ParamData and
-    // its type) needs about 52 bytes per file byte.
-    void Spend(size_t units)
-    {
-        Need(units <= budget_);
-        budget_ -= units;
-    }
+    // for every use, against the image's budget (see DecodeContext). The
+    // densest legitimate content (parameter lists: 4 file bytes for a
+    // ParamData and its type) needs about 52 bytes per file byte.
+    void Spend(size_t units) { Need(ctx_.Charge(units)); }
 
     std::span<const std::byte> image_;
     LibraryData& lib_;
-    size_t budget_;
+    DecodeContext ctx_;
     std::vector<Block> blocks_;
     std::vector<Descriptor> descriptors_;
     std::span<const std::byte> names_;
     std::span<const std::byte> tree_;
-    std::unordered_map<uint16_t, std::u16string> nameCache_;
     std::unordered_map<uint16_t, int> importByName_;
     std::map<std::tuple<GUID, WORD, WORD, LCID>, int> importByKey_;
     std::map<std::pair<int, int>, HREFTYPE> importRefs_;

@@ -21,7 +21,7 @@ public:
     }
     HRESULT get_Value(VARIANT* out) override {
         if (HRESULT hr = Start(out); FAILED(hr)) return hr;
-        return ole::VariantCopy(out, value_.ptr());
+        return ole::CopyHeldValue(out, value_.ptr());
     }
 
 private:

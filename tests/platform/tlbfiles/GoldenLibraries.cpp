@@ -516,10 +516,45 @@ void BuildRegen(ICreateTypeLib2* lib) {
     Check(cls->SetImplTypeCustData(1, Guid(0xA05), text.ptr()));
 }
 
+// A custom data item of every value type SetCustData accepts, inline and
+// out-of-line encodings both, on the library and on a type. (VT_HRESULT is
+// left out: the platform stores and reads it, but does not list it.)
+void BuildCustValues(ICreateTypeLib2* lib) {
+    DECIMAL dec{};
+    Check(DecimalFromDouble(123456789012.0, &dec));
+    std::vector<Variant> values = {
+        Variant(int8_t(-5)),
+        Variant(uint8_t(200)),
+        Variant(int16_t(-300)),
+        Variant(uint16_t(60000)),
+        Variant(int32_t(7)),
+        Variant(int32_t(-100000)),
+        Variant(uint32_t(0xFEDCBA98)),
+        Variant::Int(0x7FFFFFFF),
+        Variant::UInt(42),
+        Variant(int64_t(-(int64_t(1) << 40))),
+        Variant(uint64_t(0x8000000000000005ull)),
+        Variant(0.5f),
+        Variant(-2.75),
+        Variant::Currency(123456),
+        Variant::Date(45000.5),
+        Str(u"text value"),
+        Variant(true),
+        Variant::Error(static_cast<SCODE>(0x80020004)),
+        Variant(dec),
+        Variant::Null(),
+    };
+    for (uint32_t i = 0; i < values.size(); ++i) Check(lib->SetCustData(Guid(0xB00 + i), values[i].ptr()));
+    auto rec = NewType(lib, u"Carrier", TKIND_RECORD, Guid(0xB80));
+    Check(rec->SetCustData(Guid(0xB81), values[18].ptr()));
+    Check(rec->SetCustData(Guid(0xB82), values[9].ptr()));
+    AddVar(rec.get(), 0, u"field", Descs::Vt(VT_I4), MEMBERID_NIL);
+}
+
 }  // namespace
 
 const std::vector<std::string>& Names() {
-    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen"};
+    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen", "custvalues"};
     return names;
 }
 
@@ -542,6 +577,9 @@ HRESULT Build(const std::string& name, const std::u16string& path, ICreateTypeLi
         } else if (name == "regen") {
             lib = NewLibrary(path, u"GoldenRegen", 0x400, 0);
             BuildRegen(lib.get());
+        } else if (name == "custvalues") {
+            lib = NewLibrary(path, u"GoldenCustValues", 0x600, 0);
+            BuildCustValues(lib.get());
         } else {
             return E_INVALIDARG;
         }

@@ -1,0 +1,101 @@
+// What reading one type library image has decoded so far, and what it may
+// still build. Both file readers (MSFT and SLTG) use one.
+//
+// A file can point many times at one item: every function at one 64 KB
+// string, every type at one custom data chain, every parameter at one type
+// description. A reader decodes such an item once, keeps it here under its
+// offset, and copies it into the model for each use. Every byte of model the
+// reader builds, first decoded or copied, is charged to one budget that is
+// proportional to the image:
+//
+//     budget = kBytesPerImageByte * image size + kBaseBudget
+//
+// so a 1 MB image builds at most 129 MB of LibraryData, and the time spent
+// is proportional to that. Work that builds nothing (walking an SLTG
+// help-string tree) is charged one unit per step. The densest real libraries
+// need well under a quarter of it (about 20 model bytes per image byte for
+// member-heavy files); a file that needs more is refused as corrupt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/tlbengine/TypeLibData.h"
+
+namespace ole {
+
+class DecodeContext {
+public:
+    static constexpr size_t kBytesPerImageByte = 128;
+    static constexpr size_t kBaseBudget = size_t{1} << 20;
+
+    explicit DecodeContext(size_t imageSize) noexcept;
+
+    // Charges n units. False when the budget cannot pay them; from then on
+    // the budget stays spent and every later charge fails too.
+    [[nodiscard]] bool Charge(size_t n) noexcept;
+    bool exhausted() const noexcept { return exhausted_; }
+    size_t spent() const noexcept { return spent_; }
+
+    // What one more copy of an item costs in the model (heap bytes included).
+    static size_t CostOf(const std::u16string& s) noexcept;
+    static size_t CostOf(const TypeDescData& t) noexcept;
+    static size_t CostOf(const Variant& v) noexcept;
+    static size_t CostOf(const CustDataList& list) noexcept;
+
+    // Copies a cached item into *out for one more use; false (and *out
+    // untouched) when the budget cannot pay for the copy.
+    template <class T>
+    [[nodiscard]] bool Use(const T& item, T* out) {
+        if (!Charge(CostOf(item))) return false;
+        *out = item;
+        return true;
+    }
+
+    // Items decoded once, by their offset. Each reader keys a cache by the
+    // offsets it meets (file, segment or block offsets); entries stay at one
+    // address until the context goes away.
+    template <class T>
+    class Cache {
+    public:
+        const T* Find(int64_t key) const {
+            auto it = items_.find(key);
+            return it == items_.end() ? nullptr : &it->second;
+        }
+        const T& Add(int64_t key, T item) { return items_.insert_or_assign(key, std::move(item)).first->second; }
+
+    private:
+        std::unordered_map<int64_t, T> items_;
+    };
+
+    // A decoded type description and the depth of its chain (the levels it
+    // adds to whatever description refers to it).
+    struct TypeDescEntry {
+        TypeDescData desc;
+        int height = 0;
+    };
+
+    Cache<std::u16string> names;
+    Cache<std::u16string> strings;
+    Cache<TypeDescEntry> typeDescs;
+    Cache<TypeDescEntry> arrayDescs;
+    Cache<Variant> values;
+    Cache<CustDataList> custData;
+
+    // Records that [offset, offset + length) of the image holds one type's
+    // members. False when another type already claims any byte of it: no two
+    // types of a well-formed file share members.
+    [[nodiscard]] bool ClaimMemberBlock(size_t offset, size_t length);
+
+private:
+    size_t budget_;
+    size_t spent_ = 0;
+    bool exhausted_ = false;
+    std::map<size_t, size_t> memberBlocks_;  // first byte -> one past the last
+};
+
+}  // namespace ole
