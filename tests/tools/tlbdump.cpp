@@ -2,10 +2,13 @@
 // services read it, in the canonical text form of the reference dumper (the
 // same lines, order and number formatting, CR LF line ends), so the two
 // outputs can be compared byte for byte. "FILE\N" picks TYPELIB resource N.
+// Custom data items the reader had to leave out are noted on stderr.
 #include <cstdio>
 #include <string>
 
 #include "DumpTypeLib.h"
+#include "platform/automation/Guid.h"
+#include "platform/tlbengine/TypeLibData.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -17,5 +20,12 @@ int main(int argc, char** argv) {
     ole::HRESULT hr = tlbtools::DumpTypeLibFile(ole::FromUtf8(argv[1]), &text);
     text = tlbtools::WithCrLf(text);
     fwrite(text.data(), 1, text.size(), stdout);
+    ole::ComPtr<ole::ITypeLib> lib;
+    std::shared_ptr<const ole::LibraryData> data;
+    if (ole::SUCCEEDED(ole::LoadTypeLibEx(ole::FromUtf8(argv[1]).c_str(), ole::REGKIND_NONE, lib.put())) &&
+        ole::SUCCEEDED(ole::GetLibraryData(lib.get(), false, &data)))
+        for (const auto& item : data->unreadCustData)
+            fprintf(stderr, "tlbdump: custom data %s left out: value type %u cannot be read\n",
+                    ole::ToUtf8(ole::GuidToString(item.guid)).c_str(), static_cast<unsigned>(item.vt));
     return ole::FAILED(hr) ? 1 : 0;
 }

@@ -11,6 +11,7 @@
 
 #include "support/EngineTestSupport.h"
 #include "platform/tlbfiles/MsftReader.h"
+#include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/SltgReader.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "support/FileContents.h"
@@ -111,6 +112,155 @@ TEST(ReaderMsft, RejectsWhatIsNotATypeLibrary) {
     header[0x22] = std::byte{0xFF};
     header[0x23] = std::byte{0x0F};
     EXPECT_EQ(TYPE_E_CANTLOADLIBRARY, ReadMsft(header, &data));
+}
+
+// ---- What a file can make the reader build ----
+
+GUID Key(uint32_t n) {
+    return GUID{0xC057DA7A, 0, 0, {0, 0, 0, 0, BYTE(n >> 24), BYTE(n >> 16), BYTE(n >> 8), BYTE(n)}};
+}
+
+// An image made by the writer, with the offsets the tests patch.
+struct Image {
+    std::vector<std::byte> bytes;
+    uint32_t U32(size_t at) const {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(bytes.at(at + i)) << (8 * i);
+        return v;
+    }
+    void Put32(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.at(at + i) = static_cast<std::byte>(v >> (8 * i));
+    }
+    size_t TypeRecord(uint32_t i) const { return U32(0x54 + 4 * U32(0x20)) + 0x64 * i; }
+    // The file offsets of the function records of type i.
+    std::vector<size_t> Funcs(uint32_t type) const {
+        std::vector<size_t> out;
+        size_t rec = TypeRecord(type);
+        size_t at = U32(rec + 4) + 4;
+        for (uint32_t k = 0; k < (U32(rec + 0x18) & 0xFFFF); ++k, at += U32(at) & 0xFFFF) out.push_back(at);
+        return out;
+    }
+    HRESULT Read(LibraryData* out) const { return ReadMsft(bytes, out); }
+};
+
+// A library whose one interface has `funcs` methods, each with a help string
+// and a custom data item of its own; the library has a 60,000-character help
+// string and a chain of `items` custom data items.
+Image BuildShared(size_t funcs, uint32_t items) {
+    LibraryData d;
+    d.name = u"Shared";
+    d.docString.assign(60000, u'x');
+    for (uint32_t k = 0; k < items; ++k) d.custData.push_back({Key(k), Variant(std::u16string_view(u"shared item"))});
+    TypeData t;
+    t.name = u"IShared";
+    t.kind = TKIND_INTERFACE;
+    for (size_t i = 0; i < funcs; ++i) {
+        FuncData f;
+        f.name = u"F" + FromUtf8(std::to_string(i));
+        f.memid = 0x60000000 + static_cast<MEMBERID>(i);
+        f.oVft = static_cast<SHORT>(4 * i);
+        f.returnType.vt = VT_HRESULT;
+        f.docString = u"own";
+        f.custData.push_back({Key(0xFF), Variant(int32_t(-1))});
+        t.funcs.push_back(std::move(f));
+    }
+    d.types.push_back(std::move(t));
+    Image image;
+    EXPECT_OK(BuildMsftImage(d, &image.bytes));
+    return image;
+}
+
+// Every method may point at the library's help string and custom data: each
+// is decoded once and copied for each method, until the copies would exceed
+// the budget (128 bytes of model per byte of image, plus 1 MB).
+TEST(ReaderMsft, SharedItemsAreCopiedForEachUseWithinTheImagesBudget) {
+    Image image = BuildShared(400, 40);
+    std::vector<size_t> funcs = image.Funcs(0);
+    ASSERT_EQ(funcs.size(), 400u);
+    auto share = [&](size_t count) {
+        for (size_t k = 0; k < count; ++k) {
+            image.Put32(funcs[k] + 0x1C, image.U32(0x24));  // help string
+            image.Put32(funcs[k] + 0x30, image.U32(0x40));  // custom data chain
+        }
+    };
+    share(20);
+    LibraryData data;
+    ASSERT_OK(image.Read(&data));
+    const FuncData& first = data.types.at(0).funcs.at(0);
+    EXPECT_EQ(first.docString, data.docString);
+    ASSERT_EQ(first.custData.size(), 40u);
+    EXPECT_EQ(first.custData[39].guid, Key(39));
+    EXPECT_EQ(data.types[0].funcs.at(20).docString, u"own");
+    // 400 copies of the help string alone would be 48 MB, from a 90 KB file.
+    ASSERT_LT(image.bytes.size(), 100000u);
+    share(400);
+    EXPECT_EQ(image.Read(&data), TYPE_E_CANTLOADLIBRARY);
+}
+
+// Two types may not claim one member block.
+TEST(ReaderMsft, TypesThatShareMembersAreRefused) {
+    LibraryData d = [] {
+        Image two = BuildShared(3, 0);
+        LibraryData data;
+        EXPECT_OK(two.Read(&data));
+        data.types.push_back(data.types[0]);
+        data.types[1].name = u"ISecond";
+        return data;
+    }();
+    Image image;
+    ASSERT_OK(BuildMsftImage(d, &image.bytes));
+    LibraryData data;
+    ASSERT_OK(image.Read(&data));
+    size_t second = image.TypeRecord(1) + 4;
+    image.Put32(second, image.U32(image.TypeRecord(0) + 4));
+    EXPECT_EQ(image.Read(&data), TYPE_E_CANTLOADLIBRARY);
+}
+
+// A long chain reads in linear time; of a key met twice, the item nearer the
+// head (the one set last) is kept.
+TEST(ReaderMsft, LongCustomDataChainsKeepTheLastItemOfAKey) {
+    Image image = BuildShared(0, 0);
+    LibraryData d;
+    ASSERT_OK(image.Read(&d));
+    for (uint32_t k = 0; k < 30000; ++k) d.custData.push_back({Key(k), Variant(int32_t(k))});
+    d.custData.push_back({Key(7), Variant(int32_t(-7))});
+    ASSERT_OK(BuildMsftImage(d, &image.bytes));
+    LibraryData data;
+    ASSERT_OK(image.Read(&data));
+    ASSERT_EQ(data.custData.size(), 30000u);
+    auto seven = std::find_if(data.custData.begin(), data.custData.end(), [](auto& e) { return e.guid == Key(7); });
+    ASSERT_NE(seven, data.custData.end());
+    EXPECT_EQ(seven->value.get().lVal, -7);
+}
+
+// A custom data item whose value type can't be read is left out and listed;
+// the rest of the library reads.
+TEST(ReaderMsft, AnItemOfAnUnknownValueTypeIsLeftOutAndListed) {
+    LibraryData d;
+    ASSERT_OK(BuildShared(1, 0).Read(&d));
+    DECIMAL dec{};
+    dec.Lo64 = 0xD00D;
+    d.custData = {{Key(1), Variant(int32_t(-7))}, {Key(2), Variant(dec)}, {Key(3), Variant(std::u16string_view(u"t"))}};
+    Image image;
+    ASSERT_OK(BuildMsftImage(d, &image.bytes));
+    const std::byte entry[] = {std::byte{VT_DECIMAL}, std::byte{0}, std::byte{0x0D}, std::byte{0xD0}};
+    auto at = std::search(image.bytes.begin(), image.bytes.end(), std::begin(entry), std::end(entry));
+    ASSERT_NE(at, image.bytes.end());
+    *at = std::byte{0x40};  // a FILETIME, which no reader can read
+    ComPtr<ITypeLib> lib;
+    ASSERT_OK(LoadTypeLibFromMemory(image.bytes.data(), image.bytes.size(), u"", lib.put()));
+    CUSTDATA cd{};
+    ASSERT_OK(lib.As<ITypeLib2>()->GetAllCustData(&cd));
+    ASSERT_EQ(cd.cCustData, 2u);
+    EXPECT_EQ(cd.prgCustData[0].guid, Key(1));
+    EXPECT_EQ(cd.prgCustData[1].guid, Key(3));
+    ClearCustData(&cd);
+    std::shared_ptr<const LibraryData> data;
+    ASSERT_OK(GetLibraryData(lib.get(), false, &data));
+    ASSERT_EQ(data->unreadCustData.size(), 1u);
+    EXPECT_EQ(data->unreadCustData[0].guid, Key(2));
+    EXPECT_EQ(data->unreadCustData[0].vt, 0x40);
+    EXPECT_EQ(data->types.size(), 1u);
 }
 
 // Each input the fuzzer found troublesome loads cleanly or fails with an

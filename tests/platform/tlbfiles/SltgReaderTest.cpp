@@ -215,5 +215,101 @@ TEST(SltgReader, HelpStringsWithManyWordsDecompress)
     for (size_t t = 0; t < l.types.size(); ++t) EXPECT_EQ(read.types[t].docString, l.types[t].docString) << t;
 }
 
+// ---- What a file can make the reader build ----
+
+constexpr MEMBERID kMarker = 0x5EC00000;  // member IDs the tests find their records by
+
+// The offset of the record whose member ID (at +at) is kMarker + i.
+size_t RecordOf(const std::vector<std::byte>& b, MEMBERID i, size_t at)
+{
+    uint32_t id = static_cast<uint32_t>(kMarker + i);
+    const std::byte want[] = {std::byte(id & 0xFF), std::byte(id >> 8 & 0xFF), std::byte(id >> 16), std::byte(id >> 24)};
+    auto it = std::search(b.begin(), b.end(), std::begin(want), std::end(want));
+    EXPECT_NE(it, b.end()) << i;
+    return static_cast<size_t>(it - b.begin()) - at;
+}
+
+uint16_t Get16(const std::vector<std::byte>& b, size_t at)
+{
+    return static_cast<uint16_t>(static_cast<uint16_t>(b[at]) | static_cast<uint16_t>(b[at + 1]) << 8);
+}
+
+// Array bounds are charged for every copy: fields that all share one array of
+// 5000 dimensions would load 12 MB of bounds from a 60 KB file.
+TEST(SltgReader, SharedArrayBoundsAreChargedForEachUse)
+{
+    LibraryData l;
+    l.name = u"Arrays";
+    TypeData r;
+    r.name = u"R";
+    r.kind = TKIND_RECORD;
+    for (MEMBERID i = 0; i < 300; ++i) {
+        VarData v;
+        v.name = u"F" + FromUtf8(std::to_string(i));
+        v.memid = kMarker + i;
+        v.type.vt = VT_CARRAY;
+        v.type.bounds.assign(i == 0 ? 5000 : 1, SAFEARRAYBOUND{2, 0});
+        v.type.element.push_back(TypeDescData{VT_I4, 0, {}, {}});
+        r.vars.push_back(v);
+    }
+    l.types.push_back(r);
+    auto bytes = BuildSltg(l);
+    auto share = [&](MEMBERID count) {
+        uint16_t type = Get16(bytes, RecordOf(bytes, 0, 0x0A) + 8);
+        for (MEMBERID i = 1; i < count; ++i) Put16(bytes, RecordOf(bytes, i, 0x0A) + 8, type);
+    };
+    share(10);
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    EXPECT_EQ(read.types.at(0).vars.at(9).type.bounds.size(), 5000u);
+    share(300);
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+}
+
+// Help-string decoding is charged for the bits it reads: with a tree whose
+// root leads back to itself on a 0 bit, help strings that point at a run of
+// zero bytes read every bit to the end of the member data and make no word.
+TEST(SltgReader, HelpStringsAreChargedForTheBitsTheyRead)
+{
+    LibraryData l;
+    l.name = u"Helpless";
+    TypeData m;
+    m.name = u"M";
+    m.kind = TKIND_MODULE;
+    VarData zeros;
+    zeros.name = u"Zeros";
+    zeros.memid = kMarker + 0xFFFF;
+    zeros.varkind = VAR_CONST;
+    zeros.type.vt = VT_BSTR;
+    zeros.constValue = Variant(std::u16string(30000, u'\0'));
+    m.vars.push_back(zeros);
+    for (MEMBERID i = 0; i < 1000; ++i) {
+        FuncData f;
+        f.name = u"F" + FromUtf8(std::to_string(i));
+        f.memid = kMarker + i;
+        f.funckind = FUNC_STATIC;
+        f.returnType.vt = VT_I4;
+        f.docString = u"alpha beta";
+        m.funcs.push_back(f);
+    }
+    l.types.push_back(m);
+    auto bytes = BuildSltg(l);
+    // The root (0x80, big-endian offset of its 0 child), then its 1 child: the empty word.
+    const std::byte root[] = {std::byte{0x80}, std::byte{0}, std::byte{5}, std::byte{1}, std::byte{0}, std::byte{0x80}};
+    auto tree = std::search(bytes.begin(), bytes.end(), std::begin(root), std::end(root));
+    ASSERT_NE(tree, bytes.end());
+    tree[2] = std::byte{0};
+    uint16_t text = static_cast<uint16_t>(Get16(bytes, RecordOf(bytes, 0xFFFF, 0x0A) + 6) + 2);
+    auto share = [&](MEMBERID count) {
+        for (MEMBERID i = 0; i < count; ++i) Put16(bytes, RecordOf(bytes, i, 6) + 0x0C, text);
+    };
+    share(3);
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    EXPECT_EQ(read.types.at(0).funcs.at(2).docString, u"");
+    share(1000);
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+}
+
 }  // namespace
 }  // namespace ole::sltgtest

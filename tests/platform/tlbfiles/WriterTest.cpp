@@ -225,6 +225,35 @@ TEST_F(Writer, OnlyWholeNonNegativeDecimalsCanBeStored) {
     EXPECT_EQ(BuildMsftImage(d, &image), DISP_E_BADVARTYPE);
 }
 
+// VT_HRESULT custom data (which VariantCopy refuses) is set, saved as a
+// four-byte value and read back, on the library and on a type.
+TEST_F(Writer, HresultCustomDataSurvivesSavingAndLoading) {
+    auto target = dir_ / "hresult.tlb";
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, FromUtf8(target.string()).c_str(), lib.put()), S_OK);
+    ASSERT_EQ(lib->SetName(u"Results"), S_OK);
+    VARIANT hr;
+    VariantInit(&hr);
+    hr.vt = VT_HRESULT;
+    hr.lVal = static_cast<LONG>(0x80004005);
+    ASSERT_EQ(lib->SetCustData(kLibGuid, &hr), S_OK);
+    ComPtr<ICreateTypeInfo> type;
+    ASSERT_EQ(lib->CreateTypeInfo(u"IResults", TKIND_INTERFACE, type.put()), S_OK);
+    ASSERT_EQ(type.As<ICreateTypeInfo2>()->SetCustData(kLibGuid, &hr), S_OK);
+    ASSERT_EQ(lib->SaveAllChanges(), S_OK);
+
+    ComPtr<ITypeLib> loaded;
+    ASSERT_EQ(LoadTypeLibEx(FromUtf8(target.string()).c_str(), REGKIND_NONE, loaded.put()), S_OK);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(loaded->GetTypeInfo(0, info.put()), S_OK);
+    Variant fromLib, fromType;
+    ASSERT_EQ(loaded.As<ITypeLib2>()->GetCustData(kLibGuid, fromLib.put()), S_OK);
+    ASSERT_EQ(info.As<ITypeInfo2>()->GetCustData(kLibGuid, fromType.put()), S_OK);
+    EXPECT_EQ(fromLib.vt(), VT_HRESULT);
+    EXPECT_EQ(fromLib.get().lVal, static_cast<LONG>(0x80004005));
+    EXPECT_TRUE(fromType == fromLib);
+}
+
 TEST_F(Writer, TextOutsideTheAnsiCodePageIsStoredAsQuestionMarks) {
     LibraryData d = SmallLibrary();
     d.docString = u"caf\u00E9 \u20AC \u03A9";
