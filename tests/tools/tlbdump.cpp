@@ -16,14 +16,15 @@ int main(int argc, char** argv) {
         fwrite(usage.data(), 1, usage.size(), stdout);
         return 2;
     }
+    // Held while dumping, so that the library is read once.
+    ole::ComPtr<ole::ITypeLib> lib;
+    ole::LoadTypeLibEx(ole::FromUtf8(argv[1]).c_str(), ole::REGKIND_NONE, lib.put());
     std::string text;
     ole::HRESULT hr = tlbtools::DumpTypeLibFile(ole::FromUtf8(argv[1]), &text);
     text = tlbtools::WithCrLf(text);
     fwrite(text.data(), 1, text.size(), stdout);
-    ole::ComPtr<ole::ITypeLib> lib;
     std::shared_ptr<const ole::LibraryData> data;
-    if (ole::SUCCEEDED(ole::LoadTypeLibEx(ole::FromUtf8(argv[1]).c_str(), ole::REGKIND_NONE, lib.put())) &&
-        ole::SUCCEEDED(ole::GetLibraryData(lib.get(), false, &data)))
+    if (lib && ole::SUCCEEDED(ole::GetLibraryData(lib.get(), false, &data)))
         for (const auto& item : data->unreadCustData)
             fprintf(stderr, "tlbdump: custom data %s left out: value type %u cannot be read\n",
                     ole::ToUtf8(ole::GuidToString(item.guid)).c_str(), static_cast<unsigned>(item.vt));

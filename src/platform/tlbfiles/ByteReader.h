@@ -1,6 +1,8 @@
 // A bounds-checked little-endian reader over a byte span. A read past the end
 // returns zero and marks the reader failed; later reads do nothing. Parsers
 // check ok() once per record or file and turn a failure into one HRESULT.
+// The field reads are forced inline: readers make one for every field of a
+// file, and a call for each costs the MSFT reader a fifth of its time.
 #pragma once
 
 #include <cstddef>
@@ -37,15 +39,15 @@ public:
         pos_ += n;
     }
     // True when n more bytes can be read (does not fail the reader).
-    bool Has(size_t n) const noexcept { return ok_ && n <= data_.size() - pos_; }
+    [[gnu::always_inline]] bool Has(size_t n) const noexcept { return ok_ && n <= data_.size() - pos_; }
 
-    uint8_t U8() noexcept { return Read<uint8_t>(); }
-    uint16_t U16() noexcept { return Read<uint16_t>(); }
-    uint32_t U32() noexcept { return Read<uint32_t>(); }
-    uint64_t U64() noexcept { return Read<uint64_t>(); }
-    int16_t I16() noexcept { return static_cast<int16_t>(U16()); }
-    int32_t I32() noexcept { return static_cast<int32_t>(U32()); }
-    int64_t I64() noexcept { return static_cast<int64_t>(U64()); }
+    [[gnu::always_inline]] uint8_t U8() noexcept { return Read<uint8_t>(); }
+    [[gnu::always_inline]] uint16_t U16() noexcept { return Read<uint16_t>(); }
+    [[gnu::always_inline]] uint32_t U32() noexcept { return Read<uint32_t>(); }
+    [[gnu::always_inline]] uint64_t U64() noexcept { return Read<uint64_t>(); }
+    [[gnu::always_inline]] int16_t I16() noexcept { return static_cast<int16_t>(U16()); }
+    [[gnu::always_inline]] int32_t I32() noexcept { return static_cast<int32_t>(U32()); }
+    [[gnu::always_inline]] int64_t I64() noexcept { return static_cast<int64_t>(U64()); }
 
     // n bytes at the cursor (empty and failed when they are not all there).
     std::span<const std::byte> Bytes(size_t n) noexcept {
@@ -79,7 +81,7 @@ public:
 
 private:
     template <class T>
-    T Read() noexcept {
+    [[gnu::always_inline]] T Read() noexcept {
         if (!Has(sizeof(T))) {
             Fail();
             return T{};

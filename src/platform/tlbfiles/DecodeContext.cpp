@@ -1,5 +1,7 @@
 #include "platform/tlbfiles/DecodeContext.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace ole {
@@ -9,21 +11,21 @@ DecodeContext::DecodeContext(size_t imageSize) noexcept
                   ? std::numeric_limits<size_t>::max()
                   : imageSize * kBytesPerImageByte + kBaseBudget) {}
 
-bool DecodeContext::Charge(size_t n) noexcept {
-    if (exhausted_ || n > budget_ - spent_) {
-        exhausted_ = true;
-        return false;
-    }
-    spent_ += n;
-    return true;
-}
-
 size_t DecodeContext::CostOf(const std::u16string& s) noexcept { return s.size() * sizeof(char16_t); }
 
 size_t DecodeContext::CostOf(const TypeDescData& t) noexcept {
     size_t cost = sizeof(TypeDescData) + t.bounds.size() * sizeof(SAFEARRAYBOUND);
     for (const TypeDescData& e : t.element) cost += CostOf(e);
     return cost;
+}
+
+void DecodeContext::CopyTypeDesc(const TypeDescData& from, TypeDescData& to) {
+    to.vt = from.vt;
+    to.href = from.href;
+    if (!from.bounds.empty()) to.bounds = from.bounds;
+    if (from.element.empty()) return;
+    to.element.resize(1);
+    CopyTypeDesc(from.element[0], to.element[0]);
 }
 
 size_t DecodeContext::CostOf(const Variant& v) noexcept {
@@ -38,12 +40,26 @@ size_t DecodeContext::CostOf(const CustDataList& list) noexcept {
     return cost;
 }
 
+const std::u16string& DecodeContext::TextCache::Keep(int64_t offset, std::u16string text) {
+    uint32_t& slot = Slot(offset);
+    if (slot >= 2) return texts_[slot - 2] = std::move(text);
+    texts_.push_back(std::move(text));
+    slot = static_cast<uint32_t>(texts_.size() + 1);
+    return texts_.back();
+}
+
 bool DecodeContext::ClaimMemberBlock(size_t offset, size_t length) {
     size_t end = offset + length;
-    auto next = memberBlocks_.lower_bound(offset);
-    if (next != memberBlocks_.end() && next->first < end) return false;
-    if (next != memberBlocks_.begin() && std::prev(next)->second > offset) return false;
-    memberBlocks_.emplace(offset, end);
+    if (offset >= memberBlocksEnd_) {
+        // Writers store the blocks in order: after every block claimed so far.
+        memberBlocks_.emplace_hint(memberBlocks_.end(), offset, end);
+    } else {
+        auto next = memberBlocks_.lower_bound(offset);
+        if (next != memberBlocks_.end() && next->first < end) return false;
+        if (next != memberBlocks_.begin() && std::prev(next)->second > offset) return false;
+        memberBlocks_.emplace_hint(next, offset, end);
+    }
+    memberBlocksEnd_ = std::max(memberBlocksEnd_, end);
     return true;
 }
 

@@ -4,7 +4,8 @@
 // A file can point many times at one item: every function at one 64 KB
 // string, every type at one custom data chain, every parameter at one type
 // description. A reader decodes such an item once, keeps it here under its
-// offset, and copies it into the model for each use. Every byte of model the
+// offset, and copies it into the model for each use (a name or string is
+// decoded for its first use and kept from its second). Every byte of model the
 // reader builds, first decoded or copied, is charged to one budget that is
 // proportional to the image:
 //
@@ -21,10 +22,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/tlbengine/TypeLibData.h"
 
@@ -39,7 +42,14 @@ public:
 
     // Charges n units. False when the budget cannot pay them; from then on
     // the budget stays spent and every later charge fails too.
-    [[nodiscard]] bool Charge(size_t n) noexcept;
+    [[nodiscard]] bool Charge(size_t n) noexcept {
+        if (exhausted_ || n > budget_ - spent_) {
+            exhausted_ = true;
+            return false;
+        }
+        spent_ += n;
+        return true;
+    }
     bool exhausted() const noexcept { return exhausted_; }
     size_t spent() const noexcept { return spent_; }
 
@@ -48,6 +58,10 @@ public:
     static size_t CostOf(const TypeDescData& t) noexcept;
     static size_t CostOf(const Variant& v) noexcept;
     static size_t CostOf(const CustDataList& list) noexcept;
+
+    // Copies a type description into a new (empty) one, more cheaply than
+    // assignment: chains are mostly single elements without bounds.
+    static void CopyTypeDesc(const TypeDescData& from, TypeDescData& to);
 
     // Copies a cached item into *out for one more use; false (and *out
     // untouched) when the budget cannot pay for the copy.
@@ -74,15 +88,43 @@ public:
         std::unordered_map<int64_t, T> items_;
     };
 
-    // A decoded type description and the depth of its chain (the levels it
-    // adds to whatever description refers to it).
+    // Names and strings by offset. Most texts of a file are used once, so a
+    // reader may keep a text only from its second use on: Find tells whether
+    // the offset was met before (and counts it as met from then on).
+    class TextCache {
+    public:
+        // Indexes offsets below limit directly (others through a map).
+        void Reserve(size_t limit) { slots_.assign(limit / 4 + 1, 0); }
+        const std::u16string* Find(int64_t offset, bool* metBefore) {
+            uint32_t& slot = Slot(offset);
+            *metBefore = slot != 0;
+            if (slot == 0) slot = 1;
+            return slot >= 2 ? &texts_[slot - 2] : nullptr;
+        }
+        const std::u16string& Keep(int64_t offset, std::u16string text);
+
+    private:
+        uint32_t& Slot(int64_t offset) {
+            if (offset >= 0 && offset % 4 == 0 && static_cast<uint64_t>(offset / 4) < slots_.size())
+                return slots_[static_cast<size_t>(offset / 4)];
+            return other_[offset];
+        }
+        // 0: not met; 1: met, not kept; k + 2: kept as texts_[k].
+        std::vector<uint32_t> slots_;             // by offset / 4
+        std::unordered_map<int64_t, uint32_t> other_;
+        std::deque<std::u16string> texts_;
+    };
+
+    // A decoded type description, the depth of its chain (the levels it adds
+    // to whatever description refers to it) and what a copy of it costs.
     struct TypeDescEntry {
         TypeDescData desc;
         int height = 0;
+        size_t cost = 0;
     };
 
-    Cache<std::u16string> names;
-    Cache<std::u16string> strings;
+    TextCache names;
+    TextCache strings;
     Cache<TypeDescEntry> typeDescs;
     Cache<TypeDescEntry> arrayDescs;
     Cache<Variant> values;
@@ -98,6 +140,7 @@ private:
     size_t spent_ = 0;
     bool exhausted_ = false;
     std::map<size_t, size_t> memberBlocks_;  // first byte -> one past the last
+    size_t memberBlocksEnd_ = 0;             // the largest "one past the last"
 };
 
 }  // namespace ole

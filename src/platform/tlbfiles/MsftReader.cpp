@@ -118,10 +118,9 @@ private:
     void ReadType(int index);
     void ReadMembers(const TypeRecordView& rec, TypeData& t);
 
-    std::u16string Name(int32_t offset);
-    std::u16string String(int32_t offset);
-    const std::u16string* DecodeName(int32_t offset);
-    const std::u16string* DecodeString(int32_t offset);
+    std::u16string Text(DecodeContext::TextCache& cache, Segment seg, int32_t offset);
+    std::u16string Name(int32_t offset) { return Text(ctx_.names, kSegNames, offset); }
+    std::u16string String(int32_t offset) { return Text(ctx_.strings, kSegStrings, offset); }
     GUID Guid(int32_t offset);
     void CustData(int32_t head, CustDataList& out);
     const CustDataList* DecodeCustData(int32_t head);
@@ -147,44 +146,30 @@ private:
     HREFTYPE nextMissing_ = 0x40000000u;
 };
 
-const std::u16string* MsftParser::DecodeName(int32_t offset) {
-    if (const std::u16string* hit = ctx_.names.Find(offset)) return hit;
-    ByteReader head = InSegment(kSegNames, offset, 12);
-    head.Skip(8);
-    size_t len = head.U8();
-    ByteReader text = InSegment(kSegNames, static_cast<int64_t>(offset) + 12, len);
+// A name or string (offset -1: none). Most are used once; one met again is
+// kept from then on and copied for each further use.
+std::u16string MsftParser::Text(DecodeContext::TextCache& cache, Segment seg, int32_t offset) {
+    if (offset == -1) return {};
+    bool metBefore = false;
+    if (const std::u16string* kept = cache.Find(offset, &metBefore)) {
+        if (!Charge(DecodeContext::CostOf(*kept))) return {};
+        return *kept;
+    }
+    // A name has 8 bytes of hash links and a length byte (in a 4-byte word)
+    // before its text; a string a 2-byte length.
+    const bool name = seg == kSegNames;
+    const size_t headSize = name ? 12 : 2;
+    ByteReader head = InSegment(seg, offset, headSize);
+    if (name) head.Skip(8);
+    size_t len = name ? head.U8() : head.U16();
+    ByteReader text = InSegment(seg, static_cast<int64_t>(offset) + static_cast<int64_t>(headSize), len);
     std::u16string s = FromAnsi(text.Bytes(len));
     if (!head.ok() || !text.ok()) {
         Corrupt();
-        return nullptr;
+        return {};
     }
-    return &ctx_.names.Add(offset, std::move(s));
-}
-
-std::u16string MsftParser::Name(int32_t offset) {
-    std::u16string s;
-    if (offset == -1) return s;
-    if (const std::u16string* name = DecodeName(offset)) Use(*name, s);
-    return s;
-}
-
-const std::u16string* MsftParser::DecodeString(int32_t offset) {
-    if (const std::u16string* hit = ctx_.strings.Find(offset)) return hit;
-    ByteReader head = InSegment(kSegStrings, offset, 2);
-    size_t len = head.U16();
-    ByteReader text = InSegment(kSegStrings, static_cast<int64_t>(offset) + 2, len);
-    std::u16string s = FromAnsi(text.Bytes(len));
-    if (!head.ok() || !text.ok()) {
-        Corrupt();
-        return nullptr;
-    }
-    return &ctx_.strings.Add(offset, std::move(s));
-}
-
-std::u16string MsftParser::String(int32_t offset) {
-    std::u16string s;
-    if (offset == -1) return s;
-    if (const std::u16string* text = DecodeString(offset)) Use(*text, s);
+    if (!Charge(DecodeContext::CostOf(s))) return {};
+    if (metBefore) cache.Keep(offset, s);
     return s;
 }
 
@@ -475,6 +460,7 @@ bool MsftParser::TypeDesc(int32_t encoded, TypeDescData& out, int depth, int* he
             if (!failed()) Corrupt();
             return false;
         }
+        decoded.cost = DecodeContext::CostOf(decoded.desc);
         entry = &ctx_.typeDescs.Add(key, std::move(decoded));
     }
     if (depth + entry->height - 1 > kMaxTypeDescDepth) {
@@ -482,8 +468,10 @@ bool MsftParser::TypeDesc(int32_t encoded, TypeDescData& out, int depth, int* he
         return false;
     }
     *height = entry->height;
-    Use(entry->desc, out);
-    return !failed();
+    if (!Charge(entry->cost)) return false;
+    out = TypeDescData{};
+    DecodeContext::CopyTypeDesc(entry->desc, out);
+    return true;
 }
 
 bool MsftParser::DecodeTypeDesc(int32_t encoded, DecodeContext::TypeDescEntry& out, int depth) {
@@ -520,8 +508,9 @@ bool MsftParser::DecodeTypeDesc(int32_t encoded, DecodeContext::TypeDescEntry& o
             return false;
         }
         out.height = array->height;
-        Use(array->desc, out.desc);
-        return !failed();
+        if (!Charge(DecodeContext::CostOf(array->desc))) return false;
+        DecodeContext::CopyTypeDesc(array->desc, out.desc);
+        return true;
     }
     case VT_USERDEFINED: out.desc.href = Ref(static_cast<uint32_t>(target), false); return !failed();
     default: return true;
@@ -578,6 +567,8 @@ bool MsftParser::ReadHeader() {
     if (static_cast<uint64_t>(typeCount_) * (4 + kTypeInfoSize) > image_.size()) return false;
     size_t directory = h.pos() + size_t{4} * static_cast<size_t>(typeCount_);
     if (!ReadDirectory(directory)) return false;
+    ctx_.names.Reserve(segs_[kSegNames].length);
+    ctx_.strings.Reserve(segs_[kSegStrings].length);
     if (segs_[kSegTypeInfo].length < static_cast<size_t>(typeCount_) * kTypeInfoSize) return false;
 
     out_.syskind = static_cast<SYSKIND>(varflags & 0xF);

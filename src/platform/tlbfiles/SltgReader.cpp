@@ -279,14 +279,15 @@ private:
     // A name-table entry: 8 bytes of hash links, then NUL-terminated text.
     const std::u16string& Name(uint16_t offset)
     {
-        const std::u16string* name = ctx_.names.Find(offset);
+        bool metBefore = false;
+        const std::u16string* name = ctx_.names.Find(offset, &metBefore);
         if (!name) {
             size_t start = size_t{offset} + 8;
             Need(start <= names_.size());
             size_t end = start;
             while (end < names_.size() && names_[end] != std::byte{0}) ++end;
             Need(end < names_.size());
-            name = &ctx_.names.Add(offset, FromAnsi(names_.subspan(start, end - start)));
+            name = &ctx_.names.Keep(offset, FromAnsi(names_.subspan(start, end - start)));
         }
         Spend(DecodeContext::CostOf(*name));
         return *name;
