@@ -11,11 +11,22 @@ DecodeContext::DecodeContext(size_t imageSize) noexcept
                   ? std::numeric_limits<size_t>::max()
                   : imageSize * kBytesPerImageByte + kBaseBudget) {}
 
-size_t DecodeContext::CostOf(const std::u16string& s) noexcept { return s.size() * sizeof(char16_t); }
+namespace {
+
+// What the allocator adds to a block: its header and rounding.
+constexpr size_t kBlockOverhead = 16;
+
+}  // namespace
+
+// Short texts live inside the string object (which its owner pays for).
+size_t DecodeContext::CostOf(const std::u16string& s) noexcept {
+    return s.size() < 8 ? s.size() : (s.size() + 1) * sizeof(char16_t) + kBlockOverhead;
+}
 
 size_t DecodeContext::CostOf(const TypeDescData& t) noexcept {
-    size_t cost = sizeof(TypeDescData) + t.bounds.size() * sizeof(SAFEARRAYBOUND);
-    for (const TypeDescData& e : t.element) cost += CostOf(e);
+    size_t cost = sizeof(TypeDescData);
+    if (!t.bounds.empty()) cost += t.bounds.size() * sizeof(SAFEARRAYBOUND) + kBlockOverhead;
+    for (const TypeDescData& e : t.element) cost += CostOf(e) + kBlockOverhead;
     return cost;
 }
 
@@ -30,12 +41,13 @@ void DecodeContext::CopyTypeDesc(const TypeDescData& from, TypeDescData& to) {
 
 size_t DecodeContext::CostOf(const Variant& v) noexcept {
     size_t cost = sizeof(Variant);
-    if (v.vt() == VT_BSTR && v.get().bstrVal) cost += SysStringByteLen(v.get().bstrVal);
+    if (v.vt() == VT_BSTR && v.get().bstrVal)
+        cost += SysStringByteLen(v.get().bstrVal) + sizeof(uint32_t) + sizeof(char16_t) + kBlockOverhead;
     return cost;
 }
 
 size_t DecodeContext::CostOf(const CustDataList& list) noexcept {
-    size_t cost = 0;
+    size_t cost = list.empty() ? 0 : kBlockOverhead;
     for (const CustDataEntry& e : list) cost += sizeof(GUID) + CostOf(e.value);
     return cost;
 }
