@@ -197,6 +197,48 @@ TEST(ReaderMsft, SharedItemsAreCopiedForEachUseWithinTheImagesBudget) {
     EXPECT_EQ(image.Read(&data), TYPE_E_CANTLOADLIBRARY);
 }
 
+// Every parameter's type may point at one array descriptor (here 8,000
+// bounds, 64 KB): it is decoded once and each copy is charged. 1,000 copies
+// would be 64 MB of bounds from a 213 KB file.
+TEST(ReaderMsft, ASharedArrayDescriptorIsCopiedWithinTheImagesBudget) {
+    auto build = [](size_t funcs) {
+        LibraryData d;
+        EXPECT_OK(BuildShared(0, 0).Read(&d));
+        for (size_t i = 0; i < funcs; ++i) {
+            FuncData f;
+            f.name = u"F" + FromUtf8(std::to_string(i));
+            f.memid = 0x60000000 + static_cast<MEMBERID>(i);
+            f.oVft = static_cast<SHORT>(4 * i);
+            f.returnType.vt = VT_HRESULT;
+            f.params.resize(1);
+            TypeDescData& array = f.params[0].type;
+            array.vt = VT_CARRAY;
+            array.bounds.assign(i == 0 ? 8000 : 1, SAFEARRAYBOUND{2, 1});
+            array.element.resize(1);
+            array.element[0].vt = VT_I4;
+            d.types[0].funcs.push_back(std::move(f));
+        }
+        Image image;
+        EXPECT_OK(BuildMsftImage(d, &image.bytes));
+        // Point every array type description at the large descriptor.
+        size_t dir = 0x54 + 4 * image.U32(0x20);
+        size_t arrays = image.U32(dir + 10 * 16), big = arrays;
+        while (image.U32(big + 4) % 0x10000 != 8000) big += 8 + 8 * (image.U32(big + 4) % 0x10000);
+        size_t descs = image.U32(dir + 9 * 16), descsEnd = descs + image.U32(dir + 9 * 16 + 4);
+        for (size_t at = descs; at < descsEnd; at += 8)
+            if (image.U32(at) % 0x10000 == VT_CARRAY) image.Put32(at + 4, static_cast<uint32_t>(big - arrays));
+        return image;
+    };
+    LibraryData data;
+    ASSERT_OK(build(20).Read(&data));
+    const TypeDescData& last = data.types.at(0).funcs.at(19).params.at(0).type;
+    EXPECT_EQ(last.bounds.size(), 8000u);
+    EXPECT_EQ(last.bounds[7999].lLbound, 1);
+    Image many = build(1000);
+    ASSERT_LT(many.bytes.size(), 220000u);
+    EXPECT_EQ(many.Read(&data), TYPE_E_CANTLOADLIBRARY);
+}
+
 // Two types may not claim one member block.
 TEST(ReaderMsft, TypesThatShareMembersAreRefused) {
     LibraryData d = [] {
