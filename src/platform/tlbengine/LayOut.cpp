@@ -585,12 +585,13 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
 }
 
 HRESULT TypeInfoImpl::LayOut() {
-    if (HRESULT hr = Begin("LayOut"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("LayOut", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     Layout l;
     LayoutPass pass;
     HRESULT hr = ComputeLayout(l, pass);
     if (FAILED(hr)) return hr;
-    TypeData& t = Mut();
     t.flags = l.flags;
     t.cbSizeVft = l.cbSizeVft;
     t.cbAlignment = l.cbAlignment;

@@ -40,41 +40,56 @@ WORD DispatchViewFlags(WORD interfaceFlags) {
 ULONG TypeReader::AddRef() { return lib_->AddRef(); }
 ULONG TypeReader::Release() { return lib_->Release(); }
 
+size_t TypeReader::FuncCount() {
+    if (!Data()) return 0;  // brings a dispatch view up to date
+    return PresentedCount();
+}
+
+FuncView TypeReader::Func(size_t i) {
+    (void)Data();
+    return PresentedFunc(i);
+}
+
+// Readers of a shared library may build the tables at the same time: the
+// first to take the lock builds them, the others find them built.
 const MemberIndex& TypeReader::Ids() {
-    const TypeData* d = Data();
-    if (!index_.idsValid && d) {
-        const size_t nf = FuncCount(*d);
+    const TypeData* d = Data();  // brings a dispatch view up to date
+    if (!d || index_.idsValid.load(std::memory_order_acquire)) return index_;
+    std::lock_guard lock(lib_->LazyMutex());
+    if (!index_.idsValid.load(std::memory_order_relaxed)) {
+        const size_t nf = PresentedCount();
         index_.funcsById.Clear(nf);
-        for (size_t i = 0; i < nf; ++i) index_.funcsById.Insert(IdKey(Func(*d, i).f->memid), static_cast<int>(i));
+        for (size_t i = 0; i < nf; ++i) index_.funcsById.Insert(IdKey(PresentedFunc(i).f->memid), static_cast<int>(i));
         index_.varsById.Clear(d->vars.size());
         for (size_t i = 0; i < d->vars.size(); ++i)
             index_.varsById.Insert(IdKey(d->vars[i].memid), static_cast<int>(i));
-        index_.idsValid = true;
+        index_.idsValid.store(true, std::memory_order_release);
     }
     return index_;
 }
 
 const MemberIndex& TypeReader::Names() {
-    const TypeData* d = Data();
-    if (!index_.namesValid && d) {
-        const size_t nf = FuncCount(*d);
+    const TypeData* d = Data();  // brings a dispatch view up to date
+    if (!d || index_.namesValid.load(std::memory_order_acquire)) return index_;
+    std::lock_guard lock(lib_->LazyMutex());
+    if (!index_.namesValid.load(std::memory_order_relaxed)) {
+        const size_t nf = PresentedCount();
         index_.funcsByName.Clear(nf);
         for (size_t i = 0; i < nf; ++i) {
-            const std::u16string& name = Func(*d, i).f->name;
+            const std::u16string& name = PresentedFunc(i).f->name;
             if (!name.empty()) index_.funcsByName.Insert(NameKey(name), static_cast<int>(i));
         }
         index_.varsByName.Clear(d->vars.size());
         for (size_t i = 0; i < d->vars.size(); ++i)
             if (!d->vars[i].name.empty()) index_.varsByName.Insert(NameKey(d->vars[i].name), static_cast<int>(i));
-        index_.namesValid = true;
+        index_.namesValid.store(true, std::memory_order_release);
     }
     return index_;
 }
 
 FuncView TypeReader::FuncAtIndex(UINT index) {
-    const TypeData* d = Data();
-    if (!d || index >= FuncCount(*d)) return FuncView{};
-    return Func(*d, index);
+    if (index >= FuncCount()) return FuncView{};
+    return Func(index);
 }
 
 bool TypeReader::FindMember(MEMBERID memid, FuncView* f, const VarData** v) {
@@ -93,7 +108,7 @@ bool TypeReader::FindMember(MEMBERID memid, FuncView* f, const VarData** v) {
                 pick = i;
                 break;
             }
-        *f = Func(*d, static_cast<size_t>(pick));
+        *f = Func(static_cast<size_t>(pick));
         return true;
     }
     if (auto it = ix.varsById.Find(IdKey(memid)); !it.empty()) {
@@ -116,7 +131,7 @@ HRESULT TypeReader::GetTypeAttr(TYPEATTR** ppTypeAttr) {
     *ppTypeAttr = nullptr;
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
-    *ppTypeAttr = MakeTypeAttr(*d, lib_->Attr().lcid, FuncCount(*d));
+    *ppTypeAttr = MakeTypeAttr(*d, lib_->Attr().lcid, FuncCount());
     return S_OK;
 }
 
@@ -235,7 +250,7 @@ HRESULT TypeReader::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pM
         FuncView best;
         UINT bestFound = 0;
         for (int fi : ix.funcsByName.Find(key)) {
-            const FuncView f = Func(*d, static_cast<size_t>(fi));
+            const FuncView f = Func(static_cast<size_t>(fi));
             if (!SameName(f.f->name, name)) continue;
             UINT found = 0;
             for (UINT k = 1; k < cNames; ++k) found += paramOf(f, k) != DISPID_UNKNOWN ? 1 : 0;
@@ -328,7 +343,7 @@ HRESULT TypeReader::GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrD
     UINT index = 0;
     HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index);
     if (FAILED(hr)) return hr;
-    const FuncData& f = *Func(*d, index).f;
+    const FuncData& f = *Func(index).f;
     PutBstr(pBstrDllName, f.dllName, true);
     if (const auto* name = std::get_if<std::u16string>(&f.entry)) {
         PutBstr(pBstrName, *name, true);
@@ -412,7 +427,7 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
     const MemberIndex& ix = Ids();
     if (auto it = ix.funcsById.Find(IdKey(memid)); !it.empty()) {
         for (int i : it) {
-            if (Func(*d, static_cast<size_t>(i)).f->invkind == invKind) {
+            if (Func(static_cast<size_t>(i)).f->invkind == invKind) {
                 *pFuncIndex = static_cast<UINT>(i);
                 return S_OK;
             }
@@ -504,7 +519,7 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
     const uint64_t key = NameKey(name);
     const MemberIndex& ix = Names();
     for (int i : ix.funcsByName.Find(key)) {
-        const FuncView f = Func(*d, static_cast<size_t>(i));
+        const FuncView f = Func(static_cast<size_t>(i));
         if (!SameName(f.f->name, name)) continue;
         if (wFlags != 0 && !(static_cast<WORD>(f.f->invkind) & wFlags)) continue;
         *pDescKind = DESCKIND_FUNCDESC;
@@ -557,8 +572,18 @@ HRESULT DispatchView::QueryInterface(REFIID riid, void** ppv) {
 
 const TypeData* DispatchView::Data() {
     if (owner_->IsDeleted()) return nullptr;
-    if (stamp_ != lib_->EditCount()) Rebuild();
+    Refresh();
     return &synth_;
+}
+
+size_t DispatchView::OwnFunctionsStart() {
+    Refresh();
+    return inherited_;
+}
+
+void DispatchView::Refresh() {
+    const uint64_t now = lib_->EditCount();
+    if (stamp_.load(std::memory_order_acquire) != now) Rebuild(now);
 }
 
 namespace {
@@ -593,7 +618,13 @@ bool IsRootInterface(ChainLink& link) {
 // functions and at those of its bases in this library, and shares one
 // imported copy of each foreign base's functions with the other views. Any
 // change to the library rebuilds it on next use.
-void DispatchView::Rebuild() {
+//
+// The view is built without the library's lock (building follows references
+// into other libraries) and published under it. Readers of a shared library
+// racing to build it all build the same view; the first one publishes it and
+// the others drop theirs, so a published view is never replaced while the
+// library stays unchanged.
+void DispatchView::Rebuild(uint64_t stamp) {
     const TypeData& o = owner_->Raw();
     const int ptr = lib_->PtrSize();
     const bool dual = o.kind == TKIND_INTERFACE;
@@ -651,13 +682,17 @@ void DispatchView::Rebuild() {
         }
         for (const FuncData& f : *source) funcs.push_back(FuncView{&f, true, restricted});
     }
-    inherited_ = funcs.size();
+    const size_t inherited = funcs.size();
     for (const FuncData& f : o.funcs) funcs.push_back(FuncView{&f, true, 0});
-    synth_ = std::move(v);
-    funcs_ = std::move(funcs);
-    imported_ = std::move(imported);
+    std::lock_guard lock(lib_->LazyMutex());
+    if (stamp_.load(std::memory_order_relaxed) == stamp) return;
+    // What the view held before is released after the lock.
+    std::swap(synth_, v);
+    std::swap(funcs_, funcs);
+    std::swap(imported_, imported);
+    inherited_ = inherited;
     InvalidateIndex();
-    stamp_ = lib_->EditCount();
+    stamp_.store(stamp, std::memory_order_release);
 }
 
 // ---- TypeInfoImpl: identity ----
@@ -665,9 +700,7 @@ void DispatchView::Rebuild() {
 TypeInfoImpl::TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data)
     : TypeReader(lib), data_(data.get()), owned_(std::move(data)) {}
 
-TypeInfoImpl::TypeInfoImpl(LibraryImpl* lib, const TypeData* data)
-    // Loaded data is never written: every creation method checks ReadOnly() first.
-    : TypeReader(lib), data_(const_cast<TypeData*>(data)), laidOut_(true) {}
+TypeInfoImpl::TypeInfoImpl(LibraryImpl* lib, const TypeData* data) : TypeReader(lib), data_(data), laidOut_(true) {}
 
 HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -703,8 +736,13 @@ bool TypeInfoImpl::DispatchesInterface() const {
 }
 
 DispatchView* TypeInfoImpl::View() {
-    if (!view_) view_ = std::make_unique<DispatchView>(lib_, this);
-    return view_.get();
+    if (DispatchView* v = view_.load(std::memory_order_acquire)) return v;
+    std::lock_guard lock(lib_->LazyMutex());
+    if (!viewOwner_) {
+        viewOwner_ = std::make_unique<DispatchView>(lib_, this);
+        view_.store(viewOwner_.get(), std::memory_order_release);
+    }
+    return viewOwner_.get();
 }
 
 TypeReader* TypeInfoImpl::LibraryItem() {

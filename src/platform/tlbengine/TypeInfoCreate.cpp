@@ -33,10 +33,12 @@ HRESULT CheckConstValue(TYPEKIND kind, const VARIANT& v) {
 
 }  // namespace
 
-HRESULT TypeInfoImpl::Begin(const char* method) {
-    if (lib_->ReadOnly()) return E_ACCESSDENIED;
+HRESULT TypeInfoImpl::Begin(const char* method, TypeData** data) {
+    if (data) *data = nullptr;
+    if (lib_->ReadOnly() || !owned_) return E_ACCESSDENIED;
     if (deleted_) return TYPE_E_ELEMENTNOTFOUND;
     if (HRESULT hr = InjectedFailure(method, "ICreateTypeInfo2"); FAILED(hr)) return hr;
+    if (data) *data = owned_.get();
     return S_OK;
 }
 
@@ -45,68 +47,76 @@ HRESULT TypeInfoImpl::Begin(const char* method) {
 void TypeInfoImpl::Touched() { lib_->Touched(); }
 
 HRESULT TypeInfoImpl::SetGuid(REFGUID guid) {
-    if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetGuid", &t); FAILED(hr)) return hr;
     // Two types of one library can't share a GUID.
     if (lib_->GuidHolder(guid, this)) return TYPE_E_DUPLICATEID;
-    const GUID old = Raw().guid;
-    Mut().guid = guid;
+    const GUID old = t->guid;
+    t->guid = guid;
     lib_->GuidChanged(this, old);
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetTypeFlags(UINT uTypeFlags) {
-    if (HRESULT hr = Begin("SetTypeFlags"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetTypeFlags", &t); FAILED(hr)) return hr;
     if (uTypeFlags > 0xFFFF) return E_INVALIDARG;
     // FDISPATCHABLE belongs to the engine: LayOut sets or clears it.
-    WORD keep = static_cast<WORD>(Mut().flags & TYPEFLAG_FDISPATCHABLE);
-    Mut().flags = static_cast<WORD>((uTypeFlags & ~static_cast<UINT>(TYPEFLAG_FDISPATCHABLE)) | keep);
+    WORD keep = static_cast<WORD>(t->flags & TYPEFLAG_FDISPATCHABLE);
+    t->flags = static_cast<WORD>((uTypeFlags & ~static_cast<UINT>(TYPEFLAG_FDISPATCHABLE)) | keep);
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetDocString(LPCOLESTR pStrDoc) {
-    if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetDocString", &t); FAILED(hr)) return hr;
     if (!pStrDoc || !TextFits(pStrDoc)) return E_INVALIDARG;
-    Mut().docString = pStrDoc;
+    t->docString = pStrDoc;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetHelpContext(DWORD dwHelpContext) {
-    if (HRESULT hr = Begin("SetHelpContext"); FAILED(hr)) return hr;
-    Mut().helpContext = dwHelpContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetHelpContext", &t); FAILED(hr)) return hr;
+    t->helpContext = dwHelpContext;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetHelpStringContext(ULONG dwHelpStringContext) {
-    if (HRESULT hr = Begin("SetHelpStringContext"); FAILED(hr)) return hr;
-    Mut().helpStringContext = dwHelpStringContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetHelpStringContext", &t); FAILED(hr)) return hr;
+    t->helpStringContext = dwHelpStringContext;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetVersion(WORD wMajorVerNum, WORD wMinorVerNum) {
-    if (HRESULT hr = Begin("SetVersion"); FAILED(hr)) return hr;
-    Mut().majorVersion = wMajorVerNum;
-    Mut().minorVersion = wMinorVerNum;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetVersion", &t); FAILED(hr)) return hr;
+    t->majorVersion = wMajorVerNum;
+    t->minorVersion = wMinorVerNum;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetAlignment(WORD cbAlignment) {
-    if (HRESULT hr = Begin("SetAlignment"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetAlignment", &t); FAILED(hr)) return hr;
     if (cbAlignment > 16 && cbAlignment != 0) return E_INVALIDARG;
-    Mut().alignmentSetting = cbAlignment;
+    t->alignmentSetting = cbAlignment;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetSchema(LPCOLESTR pStrSchema) {
-    if (HRESULT hr = Begin("SetSchema"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetSchema", &t); FAILED(hr)) return hr;
     if (!pStrSchema) return E_INVALIDARG;
-    Mut().schema = pStrSchema;
+    t->schema = pStrSchema;
     Touched();
     return S_OK;
 }
@@ -117,18 +127,20 @@ HRESULT TypeInfoImpl::SetMops(UINT, BSTR) {
 }
 
 HRESULT TypeInfoImpl::SetTypeIdldesc(IDLDESC* pIdlDesc) {
-    if (HRESULT hr = Begin("SetTypeIdldesc"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetTypeIdldesc", &t); FAILED(hr)) return hr;
     if (!pIdlDesc) return E_INVALIDARG;
-    Mut().idlFlags = pIdlDesc->wIDLFlags;
+    t->idlFlags = pIdlDesc->wIDLFlags;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetName(LPCOLESTR szName) {
-    if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetName", &t); FAILED(hr)) return hr;
     if (!szName || !*szName || !NameFits(szName)) return E_INVALIDARG;
     if (HRESULT hr = lib_->RenameType(this, ViewOf(szName)); FAILED(hr)) return hr;
-    Mut().name = szName;
+    t->name = szName;
     Touched();
     return S_OK;
 }
@@ -147,8 +159,9 @@ HRESULT TypeInfoImpl::AddRefTypeInfo(ITypeInfo* pTInfo, HREFTYPE* phRefType) {
 }
 
 HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
-    if (HRESULT hr = Begin("AddImplType"); FAILED(hr)) return hr;
-    TypeData& t = Mut();
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("AddImplType", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     size_t count = t.implTypes.size();
     switch (t.kind) {
         case TKIND_INTERFACE:
@@ -179,8 +192,9 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
 }
 
 HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
-    if (HRESULT hr = Begin("DeleteImplType"); FAILED(hr)) return hr;
-    TypeData& t = Mut();
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DeleteImplType", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.implTypes.erase(t.implTypes.begin() + index);
     Touched();
@@ -188,8 +202,9 @@ HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
 }
 
 HRESULT TypeInfoImpl::SetImplTypeFlags(UINT index, INT implTypeFlags) {
-    if (HRESULT hr = Begin("SetImplTypeFlags"); FAILED(hr)) return hr;
-    TypeData& t = Mut();
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("SetImplTypeFlags", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (t.kind != TKIND_COCLASS) return TYPE_E_BADMODULEKIND;
     if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.implTypes[index].flags = implTypeFlags;
@@ -200,9 +215,10 @@ HRESULT TypeInfoImpl::SetImplTypeFlags(UINT index, INT implTypeFlags) {
 // ---- Functions ----
 
 HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
-    if (HRESULT hr = Begin("AddFuncDesc"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("AddFuncDesc", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!fd) return E_INVALIDARG;
-    TypeData& t = Mut();
     if (index > t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     switch (t.kind) {
         case TKIND_MODULE:
@@ -254,8 +270,9 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
 }
 
 HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
-    if (HRESULT hr = Begin("DeleteFuncDesc"); FAILED(hr)) return hr;
-    TypeData& t = Mut();
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DeleteFuncDesc", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
@@ -264,10 +281,11 @@ HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
 }
 
 HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) {
-    if (HRESULT hr = Begin("DeleteFuncDescByMemId"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DeleteFuncDescByMemId", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     UINT index = 0;
     if (HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index); FAILED(hr)) return hr;
-    TypeData& t = Mut();
     index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
     Touched();
@@ -275,9 +293,10 @@ HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) 
 }
 
 HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) {
-    if (HRESULT hr = Begin("SetFuncAndParamNames"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("SetFuncAndParamNames", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!rgszNames) return E_INVALIDARG;
-    TypeData& t = Mut();
     if (index >= t.funcs.size() || cNames == 0) return TYPE_E_ELEMENTNOTFOUND;
     FuncData& f = t.funcs[index];
     size_t maxNames = f.params.size() + 1;
@@ -311,11 +330,12 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
 }
 
 HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) {
-    if (HRESULT hr = Begin("DefineFuncAsDllEntry"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DefineFuncAsDllEntry", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!szDllName || !TextFits(szDllName)) return E_INVALIDARG;
     if (const auto* name = std::get_if<std::u16string>(&entry); name && name->size() > kMaxTextBytes)
         return E_INVALIDARG;
-    TypeData& t = Mut();
     if (t.kind != TKIND_MODULE) return TYPE_E_BADMODULEKIND;
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.funcs[index].dllName = szDllName;
@@ -325,26 +345,29 @@ HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, cons
 }
 
 HRESULT TypeInfoImpl::SetFuncDocString(UINT index, LPCOLESTR szDocString) {
-    if (HRESULT hr = Begin("SetFuncDocString"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetFuncDocString", &t); FAILED(hr)) return hr;
     if (!szDocString || !TextFits(szDocString)) return E_INVALIDARG;
-    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().funcs[index].docString = szDocString;
+    if (index >= t->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->funcs[index].docString = szDocString;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetFuncHelpContext(UINT index, DWORD dwHelpContext) {
-    if (HRESULT hr = Begin("SetFuncHelpContext"); FAILED(hr)) return hr;
-    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().funcs[index].helpContext = dwHelpContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetFuncHelpContext", &t); FAILED(hr)) return hr;
+    if (index >= t->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->funcs[index].helpContext = dwHelpContext;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetFuncHelpStringContext(UINT index, ULONG dwHelpStringContext) {
-    if (HRESULT hr = Begin("SetFuncHelpStringContext"); FAILED(hr)) return hr;
-    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().funcs[index].helpStringContext = dwHelpStringContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetFuncHelpStringContext", &t); FAILED(hr)) return hr;
+    if (index >= t->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->funcs[index].helpStringContext = dwHelpStringContext;
     Touched();
     return S_OK;
 }
@@ -352,9 +375,10 @@ HRESULT TypeInfoImpl::SetFuncHelpStringContext(UINT index, ULONG dwHelpStringCon
 // ---- Variables ----
 
 HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
-    if (HRESULT hr = Begin("AddVarDesc"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("AddVarDesc", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!vd) return E_INVALIDARG;
-    TypeData& t = Mut();
     if (index > t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     bool fits = false;
     switch (t.kind) {
@@ -399,8 +423,9 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
 }
 
 HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {
-    if (HRESULT hr = Begin("DeleteVarDesc"); FAILED(hr)) return hr;
-    TypeData& t = Mut();
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DeleteVarDesc", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     index_.VarRemoving(static_cast<int>(index), t.vars[index]);
     t.vars.erase(t.vars.begin() + index);
@@ -409,10 +434,11 @@ HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {
 }
 
 HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
-    if (HRESULT hr = Begin("DeleteVarDescByMemId"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("DeleteVarDescByMemId", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     UINT index = 0;
     if (HRESULT hr = GetVarIndexOfMemId(memid, &index); FAILED(hr)) return hr;
-    TypeData& t = Mut();
     index_.VarRemoving(static_cast<int>(index), t.vars[index]);
     t.vars.erase(t.vars.begin() + index);
     Touched();
@@ -420,9 +446,10 @@ HRESULT TypeInfoImpl::DeleteVarDescByMemId(MEMBERID memid) {
 }
 
 HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
-    if (HRESULT hr = Begin("SetVarName"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("SetVarName", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!szName || !NameFits(szName)) return E_INVALIDARG;
-    TypeData& t = Mut();
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     std::u16string_view name = szName;
     if (!name.empty()) {
@@ -444,26 +471,29 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
 }
 
 HRESULT TypeInfoImpl::SetVarDocString(UINT index, LPCOLESTR szDocString) {
-    if (HRESULT hr = Begin("SetVarDocString"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetVarDocString", &t); FAILED(hr)) return hr;
     if (!szDocString || !TextFits(szDocString)) return E_INVALIDARG;
-    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().vars[index].docString = szDocString;
+    if (index >= t->vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->vars[index].docString = szDocString;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetVarHelpContext(UINT index, DWORD dwHelpContext) {
-    if (HRESULT hr = Begin("SetVarHelpContext"); FAILED(hr)) return hr;
-    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().vars[index].helpContext = dwHelpContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetVarHelpContext", &t); FAILED(hr)) return hr;
+    if (index >= t->vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->vars[index].helpContext = dwHelpContext;
     Touched();
     return S_OK;
 }
 
 HRESULT TypeInfoImpl::SetVarHelpStringContext(UINT index, ULONG dwHelpStringContext) {
-    if (HRESULT hr = Begin("SetVarHelpStringContext"); FAILED(hr)) return hr;
-    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    Mut().vars[index].helpStringContext = dwHelpStringContext;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetVarHelpStringContext", &t); FAILED(hr)) return hr;
+    if (index >= t->vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    t->vars[index].helpStringContext = dwHelpStringContext;
     Touched();
     return S_OK;
 }
@@ -471,9 +501,10 @@ HRESULT TypeInfoImpl::SetVarHelpStringContext(UINT index, ULONG dwHelpStringCont
 // ---- Alias ----
 
 HRESULT TypeInfoImpl::SetTypeDescAlias(TYPEDESC* pTDescAlias) {
-    if (HRESULT hr = Begin("SetTypeDescAlias"); FAILED(hr)) return hr;
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("SetTypeDescAlias", &data); FAILED(hr)) return hr;
+    TypeData& t = *data;
     if (!pTDescAlias) return E_INVALIDARG;
-    TypeData& t = Mut();
     if (t.kind != TKIND_ALIAS) return TYPE_E_BADMODULEKIND;
     TypeDescData copy;
     if (HRESULT hr = CopyTypeDesc(*pTDescAlias, copy); FAILED(hr)) return hr;
@@ -491,46 +522,51 @@ HRESULT TypeInfoImpl::SetTypeDescAlias(TYPEDESC* pTDescAlias) {
 // ---- Custom data ----
 
 HRESULT TypeInfoImpl::SetCustData(REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetCustData"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetCustData", &t); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    HRESULT hr = SetCustItem(Mut().custData, guid, *pVarVal);
+    HRESULT hr = SetCustItem(t->custData, guid, *pVarVal);
     Touched();
     return hr;
 }
 
 HRESULT TypeInfoImpl::SetFuncCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetFuncCustData"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetFuncCustData", &t); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    if (index >= Mut().funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    HRESULT hr = SetCustItem(Mut().funcs[index].custData, guid, *pVarVal);
+    if (index >= t->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(t->funcs[index].custData, guid, *pVarVal);
     Touched();
     return hr;
 }
 
 HRESULT TypeInfoImpl::SetParamCustData(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetParamCustData"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetParamCustData", &t); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    if (indexFunc >= Mut().funcs.size() || indexParam >= Mut().funcs[indexFunc].params.size())
+    if (indexFunc >= t->funcs.size() || indexParam >= t->funcs[indexFunc].params.size())
         return TYPE_E_ELEMENTNOTFOUND;
-    HRESULT hr = SetCustItem(Mut().funcs[indexFunc].params[indexParam].custData, guid, *pVarVal);
+    HRESULT hr = SetCustItem(t->funcs[indexFunc].params[indexParam].custData, guid, *pVarVal);
     Touched();
     return hr;
 }
 
 HRESULT TypeInfoImpl::SetVarCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetVarCustData"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetVarCustData", &t); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    if (index >= Mut().vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    HRESULT hr = SetCustItem(Mut().vars[index].custData, guid, *pVarVal);
+    if (index >= t->vars.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(t->vars[index].custData, guid, *pVarVal);
     Touched();
     return hr;
 }
 
 HRESULT TypeInfoImpl::SetImplTypeCustData(UINT index, REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetImplTypeCustData"); FAILED(hr)) return hr;
+    TypeData* t = nullptr;
+    if (HRESULT hr = Begin("SetImplTypeCustData", &t); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    if (index >= Mut().implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
-    HRESULT hr = SetCustItem(Mut().implTypes[index].custData, guid, *pVarVal);
+    if (index >= t->implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
+    HRESULT hr = SetCustItem(t->implTypes[index].custData, guid, *pVarVal);
     Touched();
     return hr;
 }

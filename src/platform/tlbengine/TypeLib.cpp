@@ -67,12 +67,20 @@ private:
 };
 
 LibraryImpl::LibraryImpl(SYSKIND syskind, std::u16string path)
-    : readOnly_(false), path_(std::move(path)), comp_(std::make_unique<LibTypeComp>(this)) {
-    attrs_.syskind = syskind;
+    : readOnly_(false),
+      created_(std::make_unique<LibraryData>()),
+      attr_(created_.get()),
+      path_(std::move(path)),
+      comp_(std::make_unique<LibTypeComp>(this)) {
+    created_->syskind = syskind;
 }
 
 LibraryImpl::LibraryImpl(std::shared_ptr<const LibraryData> data, std::u16string path)
-    : readOnly_(true), loaded_(std::move(data)), path_(std::move(path)), comp_(std::make_unique<LibTypeComp>(this)) {
+    : readOnly_(true),
+      loaded_(std::move(data)),
+      attr_(loaded_.get()),
+      path_(std::move(path)),
+      comp_(std::make_unique<LibTypeComp>(this)) {
     const LibraryData& d = *loaded_;
     types_.reserve(d.types.size());
     byName_.reserve(d.types.size());
@@ -131,9 +139,11 @@ ULONG LibraryImpl::Release() {
     return n;
 }
 
-HRESULT LibraryImpl::Begin(const char* method) {
-    if (readOnly_) return E_ACCESSDENIED;
+HRESULT LibraryImpl::Begin(const char* method, LibraryData** attrs) {
+    if (attrs) *attrs = nullptr;
+    if (readOnly_ || !created_) return E_ACCESSDENIED;
     if (HRESULT hr = InjectedFailure(method, "ICreateTypeLib2"); FAILED(hr)) return hr;
+    if (attrs) *attrs = created_.get();
     return S_OK;
 }
 
@@ -153,12 +163,23 @@ HRESULT LibraryImpl::AddSlot(RefSlot slot, HREFTYPE href) {
     return S_OK;
 }
 
+HREFTYPE LibraryImpl::FreeHref() const {
+    HREFTYPE href = nextHref_;
+    while (refIndex_.count(href)) href += 4;
+    return href;
+}
+
 HRESULT LibraryImpl::InternRef(ITypeInfo* ti, HREFTYPE* out) {
     if (!ti || !out) return E_INVALIDARG;
-    if (auto it = refByTarget_.find(ti); it != refByTarget_.end()) {
-        *out = it->second;
-        return S_OK;
+    {
+        std::lock_guard lock(lazy_);
+        if (auto it = refByTarget_.find(ti); it != refByTarget_.end()) {
+            *out = it->second;
+            return S_OK;
+        }
     }
+    // What the slot says of its target is read without the lock: a foreign
+    // type answers through its own library.
     RefSlot slot;
     auto* reader = dynamic_cast<TypeReader*>(ti);
     if (reader && reader->Library() == this) {
@@ -182,18 +203,23 @@ HRESULT LibraryImpl::InternRef(ITypeInfo* ti, HREFTYPE* out) {
             ti->ReleaseTypeAttr(ta);
         }
     }
-    HREFTYPE href = nextHref_;
-    while (refIndex_.count(href)) href += 4;
+    std::lock_guard lock(lazy_);
+    // Another reader may have added the same target meanwhile.
+    if (auto it = refByTarget_.find(ti); it != refByTarget_.end()) {
+        *out = it->second;
+        return S_OK;
+    }
+    const HREFTYPE href = FreeHref();
     *out = href;
     return AddSlot(std::move(slot), href);
 }
 
 HREFTYPE LibraryImpl::MissingRef() {
+    std::lock_guard lock(lazy_);
     if (!hasMissing_) {
         RefSlot slot;
         slot.info.kind = RefKind::Missing;
-        HREFTYPE href = nextHref_;
-        while (refIndex_.count(href)) href += 4;
+        const HREFTYPE href = FreeHref();
         (void)AddSlot(std::move(slot), href);
         missingHref_ = href;
         hasMissing_ = true;
@@ -204,10 +230,16 @@ HREFTYPE LibraryImpl::MissingRef() {
 HRESULT LibraryImpl::ImportedFunctions(ChainLink& link, std::shared_ptr<const std::vector<FuncData>>* out) {
     *out = nullptr;
     const ITypeInfo* key = link.ti.get();
-    if (auto it = importedBases_.find(key); it != importedBases_.end() && it->second.stamp == edits_) {
-        *out = it->second.funcs;
-        return S_OK;
+    const uint64_t stamp = EditCount();
+    {
+        std::lock_guard lock(lazy_);
+        if (auto it = importedBases_.find(key); it != importedBases_.end() && it->second.stamp == stamp) {
+            *out = it->second.funcs;
+            return S_OK;
+        }
     }
+    // Taken in without the lock: reading the base may follow references into
+    // its library, and taking its references in locks this one.
     UINT count = 0;
     HRESULT hr = ImportFuncCount(link, &count);
     if (FAILED(hr)) return hr;
@@ -221,44 +253,61 @@ HRESULT LibraryImpl::ImportedFunctions(ChainLink& link, std::shared_ptr<const st
         if (basePtr != ptr) f.oVft = static_cast<SHORT>(static_cast<USHORT>(f.oVft) / basePtr * ptr);
         funcs->push_back(std::move(f));
     }
+    std::shared_ptr<const std::vector<FuncData>> previous;  // released after the lock
+    std::lock_guard lock(lazy_);
     ImportedBase& entry = importedBases_[key];
+    if (entry.funcs && entry.stamp == stamp) {
+        *out = entry.funcs;  // another reader took it in first: every view shares one copy
+        return S_OK;
+    }
+    previous = std::move(entry.funcs);
     entry.ti = link.ti;
-    entry.stamp = edits_;
+    entry.stamp = stamp;
     entry.funcs = funcs;
     *out = std::move(funcs);
     return S_OK;
 }
 
 TypeReader* LibraryImpl::InternalTarget(HREFTYPE href) {
+    std::lock_guard lock(lazy_);
     auto it = refIndex_.find(href);
     if (it == refIndex_.end()) return nullptr;
-    RefSlot& s = slots_[it->second];
+    const RefSlot& s = slots_[it->second];
     if (s.info.kind != RefKind::Internal || !s.target || s.target->Owner()->IsDeleted()) return nullptr;
     return s.target;
+}
+
+bool LibraryImpl::HasRef(HREFTYPE href) {
+    std::lock_guard lock(lazy_);
+    return refIndex_.count(href) != 0;
 }
 
 HRESULT LibraryImpl::ResolveRef(HREFTYPE href, ITypeInfo** out) {
     if (!out) return E_INVALIDARG;
     *out = nullptr;
-    auto it = refIndex_.find(href);
-    if (it == refIndex_.end()) return TYPE_E_ELEMENTNOTFOUND;
-    size_t index = it->second;
-    RefSlot& s = slots_[index];
-    switch (s.info.kind) {
-        case RefKind::Internal:
-            if (!s.target || s.target->Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
-            *out = static_cast<ITypeInfo*>(s.target);
-            s.target->AddRef();
-            return S_OK;
-        case RefKind::Live:
-            return s.resolved.CopyTo(out);
-        case RefKind::Missing:
-            return TYPE_E_ELEMENTNOTFOUND;
-        case RefKind::Imported:
-            break;
+    RefData info;
+    {
+        std::lock_guard lock(lazy_);
+        auto it = refIndex_.find(href);
+        if (it == refIndex_.end()) return TYPE_E_ELEMENTNOTFOUND;
+        const RefSlot& s = slots_[it->second];
+        switch (s.info.kind) {
+            case RefKind::Internal:
+                if (!s.target || s.target->Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
+                *out = static_cast<ITypeInfo*>(s.target);
+                s.target->AddRef();
+                return S_OK;
+            case RefKind::Live:
+                return s.resolved.CopyTo(out);
+            case RefKind::Missing:
+                return TYPE_E_ELEMENTNOTFOUND;
+            case RefKind::Imported:
+                break;
+        }
+        if (s.resolved) return s.resolved.CopyTo(out);
+        info = s.info;
     }
-    if (s.resolved) return s.resolved.CopyTo(out);
-    RefData info = s.info;
+    // Resolved without the lock: the resolver loads and reads other libraries.
     const LibraryData& d = Attr();
     if (info.importLib < 0 || static_cast<size_t>(info.importLib) >= d.imports.size()) return TYPE_E_ELEMENTNOTFOUND;
     const ImportLibData& imp = d.imports[info.importLib];
@@ -276,8 +325,10 @@ HRESULT LibraryImpl::ResolveRef(HREFTYPE href, ITypeInfo** out) {
             if (SUCCEEDED(ti->GetRefTypeInfo(partner, half.put())) && half) ti = half;
         }
     }
-    slots_[index].resolved = ti;
-    return ti.CopyTo(out);
+    std::lock_guard lock(lazy_);
+    RefSlot& s = slots_[refIndex_.at(href)];
+    if (!s.resolved) s.resolved = ti;  // the first reader to resolve it decides
+    return s.resolved.CopyTo(out);
 }
 
 HRESULT LibraryImpl::StdDispatch(ITypeInfo** out) {
@@ -335,18 +386,20 @@ HRESULT LibraryImpl::GetTypeInfoType(UINT index, TYPEKIND* pTKind) {
 
 TypeInfoImpl* LibraryImpl::GuidHolder(const GUID& guid, const TypeInfoImpl* t) {
     if (guid == GUID_NULL) return nullptr;
-    if (!guidIndexValid_) {
+    std::lock_guard lock(lazy_);
+    if (!guidIndexValid_.load(std::memory_order_relaxed)) {
         byGuid_.clear();
         for (auto& type : types_)
             if (type->Raw().guid != GUID_NULL) byGuid_.emplace(type->Raw().guid, type.get());
-        guidIndexValid_ = true;
+        guidIndexValid_.store(true, std::memory_order_relaxed);
     }
     auto it = byGuid_.find(guid);
     return it == byGuid_.end() || it->second == t ? nullptr : it->second;
 }
 
 void LibraryImpl::GuidChanged(TypeInfoImpl* t, const GUID& old) {
-    if (!guidIndexValid_) return;
+    std::lock_guard lock(lazy_);
+    if (!guidIndexValid_.load(std::memory_order_relaxed)) return;
     if (auto it = byGuid_.find(old); it != byGuid_.end() && it->second == t) byGuid_.erase(it);
     if (t->Raw().guid != GUID_NULL) byGuid_.emplace(t->Raw().guid, t);
 }
@@ -524,7 +577,7 @@ HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTyp
     auto data = std::make_unique<TypeData>();
     data->name = std::u16string(name);
     data->kind = tkind;
-    data->lcid = attrs_.lcid;
+    data->lcid = Attr().lcid;
     data->cbAlignment = 4;
     switch (tkind) {
         case TKIND_INTERFACE:
@@ -565,91 +618,102 @@ HRESULT LibraryImpl::DeleteTypeInfo(LPCOLESTR szName) {
     for (size_t i = index; i < types_.size(); ++i) types_[i]->SetIndexInLibrary(static_cast<UINT>(i));
     owned->MarkDeleted();
     deleted_.push_back(std::move(owned));
-    guidIndexValid_ = false;
+    GuidsChanged();
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetName(LPCOLESTR szName) {
-    if (HRESULT hr = Begin("SetName"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetName", &attrs); FAILED(hr)) return hr;
     if (!szName || !NameFits(szName)) return E_INVALIDARG;
-    attrs_.name = szName;
+    attrs->name = szName;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetVersion(WORD wMajorVerNum, WORD wMinorVerNum) {
-    if (HRESULT hr = Begin("SetVersion"); FAILED(hr)) return hr;
-    attrs_.majorVersion = wMajorVerNum;
-    attrs_.minorVersion = wMinorVerNum;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetVersion", &attrs); FAILED(hr)) return hr;
+    attrs->majorVersion = wMajorVerNum;
+    attrs->minorVersion = wMinorVerNum;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetGuid(REFGUID guid) {
-    if (HRESULT hr = Begin("SetGuid"); FAILED(hr)) return hr;
-    attrs_.guid = guid;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetGuid", &attrs); FAILED(hr)) return hr;
+    attrs->guid = guid;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetDocString(LPCOLESTR szDoc) {
-    if (HRESULT hr = Begin("SetDocString"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetDocString", &attrs); FAILED(hr)) return hr;
     if (!szDoc || !TextFits(szDoc)) return E_INVALIDARG;
-    attrs_.docString = szDoc;
+    attrs->docString = szDoc;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetHelpFileName(LPCOLESTR szHelpFileName) {
-    if (HRESULT hr = Begin("SetHelpFileName"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetHelpFileName", &attrs); FAILED(hr)) return hr;
     if (!szHelpFileName || !TextFits(szHelpFileName)) return E_INVALIDARG;
-    attrs_.helpFile = szHelpFileName;
+    attrs->helpFile = szHelpFileName;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetHelpContext(DWORD dwHelpContext) {
-    if (HRESULT hr = Begin("SetHelpContext"); FAILED(hr)) return hr;
-    attrs_.helpContext = dwHelpContext;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetHelpContext", &attrs); FAILED(hr)) return hr;
+    attrs->helpContext = dwHelpContext;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetLcid(LCID lcid) {
-    if (HRESULT hr = Begin("SetLcid"); FAILED(hr)) return hr;
-    attrs_.lcid = lcid;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetLcid", &attrs); FAILED(hr)) return hr;
+    attrs->lcid = lcid;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetLibFlags(UINT uLibFlags) {
-    if (HRESULT hr = Begin("SetLibFlags"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetLibFlags", &attrs); FAILED(hr)) return hr;
     if (uLibFlags > 0xFFFF) return E_INVALIDARG;
-    attrs_.libFlags = static_cast<WORD>(uLibFlags);
+    attrs->libFlags = static_cast<WORD>(uLibFlags);
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetCustData(REFGUID guid, VARIANT* pVarVal) {
-    if (HRESULT hr = Begin("SetCustData"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetCustData", &attrs); FAILED(hr)) return hr;
     if (HRESULT hr = CheckCustValue(pVarVal); FAILED(hr)) return hr;
-    HRESULT hr = SetCustItem(attrs_.custData, guid, *pVarVal);
+    HRESULT hr = SetCustItem(attrs->custData, guid, *pVarVal);
     Touched();
     return hr;
 }
 
 HRESULT LibraryImpl::SetHelpStringContext(ULONG dwHelpStringContext) {
-    if (HRESULT hr = Begin("SetHelpStringContext"); FAILED(hr)) return hr;
-    attrs_.helpStringContext = dwHelpStringContext;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetHelpStringContext", &attrs); FAILED(hr)) return hr;
+    attrs->helpStringContext = dwHelpStringContext;
     Touched();
     return S_OK;
 }
 
 HRESULT LibraryImpl::SetHelpStringDll(LPCOLESTR szFileName) {
-    if (HRESULT hr = Begin("SetHelpStringDll"); FAILED(hr)) return hr;
+    LibraryData* attrs = nullptr;
+    if (HRESULT hr = Begin("SetHelpStringDll", &attrs); FAILED(hr)) return hr;
     if (!szFileName || !TextFits(szFileName)) return E_INVALIDARG;
-    attrs_.helpStringDll = szFileName;
+    attrs->helpStringDll = szFileName;
     Touched();
     return S_OK;
 }
@@ -675,12 +739,13 @@ HRESULT LibraryImpl::SaveAllChanges() {
 
 std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
     if (readOnly_) return loaded_;
-    auto d = std::make_shared<LibraryData>(attrs_);
+    auto d = std::make_shared<LibraryData>(*created_);
     d->types.reserve(types_.size());
     for (auto& t : types_) {
         d->types.push_back(t->Raw());
-        d->types.back().lcid = attrs_.lcid;
+        d->types.back().lcid = created_->lcid;
     }
+    std::lock_guard lock(lazy_);
     d->refs.reserve(slots_.size());
     for (const RefSlot& s : slots_) {
         RefData r = s.info;

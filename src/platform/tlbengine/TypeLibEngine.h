@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -177,16 +178,20 @@ private:
     std::vector<int> next_;    // member -> next member with the same key, -1 at the end
 };
 
-// The id tables and the name tables are built separately, each on first use,
-// and kept up to date by the edits that move members.
+// The id tables and the name tables are built separately, each on first use
+// (under the library's lock, published through the flags), and kept up to
+// date by the edits that move members.
 struct MemberIndex {
-    bool idsValid = false;
-    bool namesValid = false;
+    std::atomic<bool> idsValid{false};
+    std::atomic<bool> namesValid{false};
     ChainMap funcsByName;  // NameKey -> functions (named ones only)
     ChainMap varsByName;   // NameKey -> variables (named ones only)
     ChainMap funcsById;    // IdKey -> functions
     ChainMap varsById;     // IdKey -> variables
-    void Reset() { idsValid = namesValid = false; }
+    void Reset() {
+        idsValid.store(false, std::memory_order_relaxed);
+        namesValid.store(false, std::memory_order_relaxed);
+    }
     // Maintenance after edits of the member lists.
     void FuncInserted(int index, const FuncData& f);
     void FuncRemoving(int index, const FuncData& f);
@@ -212,10 +217,12 @@ public:
     virtual TypeInfoImpl* Owner() = 0;
     virtual bool IsDispatchView() const = 0;
     // Index of the first function declared by the type itself (a dispatch view lists inherited ones first).
-    virtual size_t OwnFunctionsStart() const { return 0; }
-    // The functions as presented, d being Data().
-    virtual size_t FuncCount(const TypeData& d) const { return d.funcs.size(); }
-    virtual FuncView Func(const TypeData& d, size_t i) const { return FuncView{&d.funcs[i]}; }
+    virtual size_t OwnFunctionsStart() { return 0; }
+    // The functions as presented. A dispatch view brings itself up to date
+    // with the library first, so what these return never lags behind an edit.
+    // The FuncView returned is good until the next edit of the library.
+    size_t FuncCount();
+    FuncView Func(size_t i);
     // Lookup tables by member id, and by name.
     const MemberIndex& Ids();
     const MemberIndex& Names();
@@ -271,6 +278,14 @@ public:
     ComPtr<ITypeInfo> BaseInterface();
 
 protected:
+    // The functions as last presented, without bringing a dispatch view up to
+    // date: for FuncCount and Func, and for building the lookup tables under
+    // the library's lock right after they did.
+    virtual size_t PresentedCount() {
+        const TypeData* d = Data();
+        return d ? d->funcs.size() : 0;
+    }
+    virtual FuncView PresentedFunc(size_t i) { return FuncView{&Data()->funcs[i]}; }
     void InvalidateIndex() { index_.Reset(); }
     // Finds the first function, then variable, with memid; false when absent.
     bool FindMember(MEMBERID memid, FuncView* f, const VarData** v);
@@ -283,6 +298,12 @@ protected:
 
 // The dispatch view of a laid-out dual interface, derived from its interface
 // half, or of a dispinterface declared over an interface.
+//
+// The view points at functions it does not copy: the interface's own, those
+// of its bases in the same library, and shared copies of foreign bases'
+// functions (which it co-owns). Every way in (Data, FuncCount, Func) first
+// checks the view against the library's edit count and rebuilds it when the
+// library changed, so the pointers are never read after an edit moved them.
 class DispatchView final : public TypeReader {
 public:
     DispatchView(LibraryImpl* lib, TypeInfoImpl* owner) : TypeReader(lib), owner_(owner) {}
@@ -292,18 +313,22 @@ public:
     const TypeData* Data() override;
     TypeInfoImpl* Owner() override { return owner_; }
     bool IsDispatchView() const override { return true; }
-    size_t OwnFunctionsStart() const override { return inherited_; }
-    size_t FuncCount(const TypeData&) const override { return funcs_.size(); }
-    FuncView Func(const TypeData&, size_t i) const override { return funcs_[i]; }
+    size_t OwnFunctionsStart() override;
+
+protected:
+    size_t PresentedCount() override { return funcs_.size(); }
+    FuncView PresentedFunc(size_t i) override { return funcs_[i]; }
 
 private:
-    void Rebuild();
+    // Brings the view up to date with the library.
+    void Refresh();
+    void Rebuild(uint64_t stamp);
     TypeInfoImpl* owner_;
     TypeData synth_;                  // attributes and implemented types; the functions are funcs_
     std::vector<FuncView> funcs_;     // inherited functions, then the interface's own
     std::vector<std::shared_ptr<const std::vector<FuncData>>> imported_;  // keeps foreign bases' functions
     size_t inherited_ = 0;
-    uint64_t stamp_ = ~uint64_t{0};
+    std::atomic<uint64_t> stamp_{~uint64_t{0}};  // edit count the view was built at
 };
 
 // A type of a created or loaded library: its interface half for duals.
@@ -311,7 +336,7 @@ class TypeInfoImpl final : public TypeReader, public ICreateTypeInfo2 {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
-    // A loaded type reading shared data.
+    // A loaded type reading the library's shared data (never written).
     TypeInfoImpl(LibraryImpl* lib, const TypeData* data);
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -397,14 +422,16 @@ public:
     HRESULT VtableSize(WORD* size, LayoutPass& pass);
 
 private:
-    // Common entry checks of the creation methods.
-    HRESULT Begin(const char* method);
-    TypeData& Mut() { return *data_; }
+    // Common entry checks of the creation methods, and the one way to the
+    // type's data for writing: *data is set only for a type of a created
+    // library that is not deleted (loaded types have no writable data).
+    HRESULT Begin(const char* method, TypeData** data = nullptr);
     void Touched();
 
-    TypeData* data_;
-    std::unique_ptr<TypeData> owned_;
-    std::unique_ptr<DispatchView> view_;
+    const TypeData* data_;             // what readers see: owned_, or a loaded library's shared data
+    std::unique_ptr<TypeData> owned_;  // a created type's data; null for loaded types
+    std::unique_ptr<DispatchView> viewOwner_;
+    std::atomic<DispatchView*> view_{nullptr};  // made on first use
     UINT index_in_lib_ = 0;
     bool deleted_ = false;
     bool laidOut_ = false;
@@ -443,6 +470,14 @@ int PtrSizeOf(ChainLink& link);
 bool IsRootInterface(ChainLink& link);
 
 // ---- The library (TypeLib.cpp) ----
+//
+// Threads. A loaded library (the file cache and the built-in stdole2 share one
+// object among all their callers) may be read from any number of threads at
+// once: its data never changes, and what reading builds lazily (dispatch
+// views, member tables, the GUID table, references and the functions taken
+// in from other libraries' bases) is built under the library's LazyMutex and
+// published once. A created library is the same while nobody edits it; an
+// edit must not run alongside any other call on that library.
 class LibraryImpl final : public ITypeLib2, public ICreateTypeLib2 {
 public:
     // Created library.
@@ -456,17 +491,22 @@ public:
     ULONG Release() override;
 
     bool ReadOnly() const { return readOnly_; }
-    const LibraryData& Attr() const { return readOnly_ ? *loaded_ : attrs_; }
+    const LibraryData& Attr() const { return *attr_; }
     int PtrSize() const { return Attr().syskind == SYS_WIN64 ? 8 : 4; }
-    uint64_t EditCount() const { return edits_; }
-    void Touched() { ++edits_; }
+    uint64_t EditCount() const { return edits_.load(std::memory_order_acquire); }
+    // Edits run on one thread at a time (see below): no read-modify-write needed.
+    void Touched() { edits_.store(edits_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    // Guards the lazily built state of the library and its types (see the
+    // threading note above). Held only briefly, never while calling into
+    // another library or the import resolver.
+    std::mutex& LazyMutex() { return lazy_; }
     const std::u16string& Path() const { return path_; }
     std::vector<std::unique_ptr<TypeInfoImpl>>& Types() { return types_; }
 
     // References.
     HRESULT InternRef(ITypeInfo* ti, HREFTYPE* out);
     HRESULT ResolveRef(HREFTYPE href, ITypeInfo** out);
-    bool HasRef(HREFTYPE href) const { return refIndex_.count(href) != 0; }
+    bool HasRef(HREFTYPE href);
     // The engine object a reference names, when it is a type of this library; null otherwise.
     TypeReader* InternalTarget(HREFTYPE href);
     // IDispatch of the standard library, when it can be found.
@@ -481,10 +521,13 @@ public:
     // Type names.
     TypeInfoImpl* FindType(std::u16string_view name);
     HRESULT RenameType(TypeInfoImpl* t, std::u16string_view name);
-    // The type other than t that holds guid (null when none does).
+    // The type other than t that holds guid (null when none does). The GUID
+    // index is built on first use under LazyMutex, then kept up to date by
+    // GuidChanged, or dropped by GuidsChanged for a later rebuild.
     TypeInfoImpl* GuidHolder(const GUID& guid, const TypeInfoImpl* t);
     // t's GUID changed from old to its present one.
     void GuidChanged(TypeInfoImpl* t, const GUID& old);
+    void GuidsChanged() { guidIndexValid_.store(false, std::memory_order_relaxed); }
 
     std::shared_ptr<const LibraryData> Snapshot();
 
@@ -535,22 +578,28 @@ private:
     };
     class LibTypeComp;
 
-    HRESULT Begin(const char* method);
+    // Common entry checks of the creation methods, and the one way to the
+    // library's attributes for writing (a loaded library has none).
+    HRESULT Begin(const char* method, LibraryData** attrs = nullptr);
+    // Adds a slot; the caller holds lazy_.
     HRESULT AddSlot(RefSlot slot, HREFTYPE href);
+    HREFTYPE FreeHref() const;
     TypeReader* ItemAt(UINT index);
 
     std::atomic<ULONG> refs_{0};
     bool readOnly_;
-    std::shared_ptr<const LibraryData> loaded_;
-    LibraryData attrs_;
+    std::shared_ptr<const LibraryData> loaded_;  // a loaded library's data, shared and never written
+    std::unique_ptr<LibraryData> created_;       // a created library's attributes (its types hold their own data)
+    const LibraryData* attr_;                    // one of the two
     std::u16string path_;
-    uint64_t edits_ = 0;
+    std::atomic<uint64_t> edits_{0};
+    std::mutex lazy_;
 
     std::vector<std::unique_ptr<TypeInfoImpl>> types_;
     std::vector<std::unique_ptr<TypeInfoImpl>> deleted_;
     std::unordered_map<std::u16string, TypeInfoImpl*> byName_;
     std::unordered_map<GUID, TypeInfoImpl*> byGuid_;
-    bool guidIndexValid_ = false;
+    std::atomic<bool> guidIndexValid_{false};
 
     std::vector<RefSlot> slots_;
     std::unordered_map<HREFTYPE, size_t> refIndex_;

@@ -1,15 +1,17 @@
 // Loading libraries from files: recognition by content, TYPELIB resources of
 // PE images ("path\N"), one object per path, read-only libraries, the bare
-// names of the standard library (versions 2.0 and 1.0) and lazily resolved
-// imports.
+// names of the standard library (versions 2.0 and 1.0), lazily resolved
+// imports and one shared library read from several threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/EngineTestSupport.h"
@@ -217,6 +219,57 @@ TEST_F(TypeLibFiles, AChangedFileIsReadAgain) {
     Write("changing.tlb", SmallImage(u"AfterwardsLonger", 10));
     EXPECT_EQ(u"AfterwardsLonger", LibName(Load(path).get()));
     EXPECT_EQ(u"Before", LibName(before.get()));
+}
+
+// The cache hands every thread the same object, whose dispatch views, member
+// tables and references are built on first use: threads that start reading a
+// freshly loaded library together must all see it whole, and as one thread
+// alone sees it afterwards. (Run under the thread sanitizer to see races.)
+TEST_F(TypeLibFiles, ThreadsReadingOneLoadedLibraryTogetherSeeTheSameLibrary) {
+    const auto image = testsupport::ReadBytes(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "interfaces.tlb");
+    constexpr int kThreads = 6;
+    for (int round = 0; round < 4; ++round) {
+        const auto path = Write("shared" + std::to_string(round) + ".tlb", image);
+        std::vector<std::string> dumps(kThreads);
+        std::vector<ITypeLib*> seen(kThreads);
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                ComPtr<ITypeLib> lib;
+                if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()))) return;
+                seen[t] = lib.get();
+                ++ready;
+                while (ready.load() < kThreads) std::this_thread::yield();
+                // Lookups by GUID and by name first in half of the threads, so
+                // that every lazy table is raced for.
+                ComPtr<ITypeInfo> ti;
+                for (UINT i = 0; t % 2 && i < lib->GetTypeInfoCount(); ++i) {
+                    TYPEATTR* a = nullptr;
+                    if (FAILED(lib->GetTypeInfo(i, ti.put())) || FAILED(ti->GetTypeAttr(&a))) continue;
+                    ComPtr<ITypeInfo> byGuid;
+                    if (a->guid != GUID_NULL) (void)lib->GetTypeInfoOfGuid(a->guid, byGuid.put());
+                    ti->ReleaseTypeAttr(a);
+                    std::u16string name = u"Invoke";
+                    ITypeInfo* found[2] = {};
+                    MEMBERID ids[2] = {};
+                    USHORT count = 2;
+                    if (SUCCEEDED(lib->FindName(name.data(), 0, found, ids, &count)))
+                        for (USHORT k = 0; k < count; ++k) found[k]->Release();
+                }
+                dumps[t] = tlbtools::DumpTypeLib(lib.get());
+            });
+        }
+        for (auto& th : threads) th.join();
+        auto lib = Load(path);
+        ASSERT_TRUE(lib);
+        const std::string alone = tlbtools::DumpTypeLib(lib.get());
+        ASSERT_NE(std::string::npos, alone.find("Invoke"));
+        for (int t = 0; t < kThreads; ++t) {
+            EXPECT_EQ(seen[0], seen[t]) << t;
+            EXPECT_EQ(alone, dumps[t]) << "thread " << t << ", round " << round;
+        }
+    }
 }
 
 TEST(TypeLibFilesSpec, SplitsOnlyATrailingNumber) {
