@@ -210,6 +210,8 @@ void AddMemberChange::AddFunction(CustomTypeLib& library, const ChangeTarget& ta
         fd.InvokeKind = bit;
         ti->AddFunctionEx(name, returnType.get(), params, fd);
         if (offsets) fd.VTableOffset = static_cast<int16_t>(fd.VTableOffset + 4);
+        // The later accessors join the property under the ID the first one got.
+        if (property && fd.MemID == ole::MEMBERID_NIL) fd.MemID = modITypeInfoHelper::MemberIDFromName(type.get(), name);
     }
     ti->LayOut();
     newMemberId_ = modITypeInfoHelper::MemberIDFromName(type.get(), name);
@@ -287,6 +289,7 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
     const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
     FuncData data = CustomTypeInfo::DefaultFuncData();
     data.InvokeKind = adding;
+    data.MemID = target.MemberId;  // the new accessor joins the property
     if (isModule) {
         data.DllName = dllName;
         data.DllEntry = ole::Variant(modSupport::LoadResStringById(630));
@@ -294,7 +297,6 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
     RemoveAddedFunctionsOnFailure(rollback, ti);
     (void)ti->NextVTableOffset(data.VTableOffset);
     ti->AddFunctionEx(names.front(), returnType.get(), params, data);
-    // Laid out, so that the new accessor shares the property's member ID.
     ti->LayOut();
 }
 

@@ -1,5 +1,6 @@
 // CustomTypeInfo: copying functions from one type into another (with names,
 // help, DLL entries and custom data), the layout probe and temporary types.
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
@@ -30,13 +31,17 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
     ComPtr<ole::ICreateTypeInfo2> dest2;
     CheckHr(ComPtr<ole::ICreateTypeInfo>(dest).As(&dest2));
     ComPtr<ole::ITypeLib> sourceLib = modITypeInfoHelper::GetContainingTypeLib(source);
+    ComPtr<ole::ITypeInfo> destRead;
+    CheckHr(dest2.As(&destRead));
     bool isModule = false;
     {
-        ComPtr<ole::ITypeInfo> destRead;
-        CheckHr(dest2.As(&destRead));
         TypeAttr attr(destRead.get());
         isModule = attr->typekind == ole::TKIND_MODULE;
     }
+    // A function added without an ID gets one of its own at once, so the
+    // accessors of one source property that are copied with automatic IDs
+    // are kept together: the later ones take the ID the first one got.
+    std::unordered_map<ole::MEMBERID, ole::MEMBERID> propertyIds;
 
     for (size_t e = 0; e < entries.size(); ++e, ++destIndex) {
         const MemberOrderEntry& entry = entries[e];
@@ -56,6 +61,9 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
 
         ole::FUNCDESC fd = *held;
         fd.memid = entry.NewMemID;
+        const bool accessor = held->invkind != ole::INVOKE_FUNC;
+        if (fd.memid == ole::MEMBERID_NIL && accessor)
+            if (auto it = propertyIds.find(sourceId); it != propertyIds.end()) fd.memid = it->second;
         fd.oVft = entry.OrderKey;
         std::u16string dllName, entryName;
         ole::WORD ordinal = 0;
@@ -85,6 +93,10 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
         CheckHr(dest->AddFuncDesc(destIndex, &fd));
         ScopeGuard undoAdd([&] { (void)dest2->DeleteFuncDesc(destIndex); });
+        if (fd.memid == ole::MEMBERID_NIL && accessor) {
+            FuncDescHolder added(destRead.get(), destIndex);
+            propertyIds.emplace(sourceId, added->memid);
+        }
         const ole::SHORT cParams = held->cParams;
         const ole::INVOKEKIND invkind = held->invkind;
         held.Release();

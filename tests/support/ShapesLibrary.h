@@ -78,7 +78,8 @@ inline ComPtr<ICreateTypeLib2> BuildShapes(const std::u16string& file = u"") {
     EXPECT_OK(shape->AddImplType(0, RefTo(shape.get(), dispatch.get())));
     const USHORT retval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, optional = PARAMFLAG_FIN | PARAMFLAG_FOPT;
     AddFunc(shape.get(), 0, {u"Name", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"name", td.Ptr(Vt(VT_BSTR)), retval}}});
-    AddFunc(shape.get(), 1, {u"Name", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"", Vt(VT_BSTR)}}});
+    AddFunc(shape.get(), 1,
+            {u"Name", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"", Vt(VT_BSTR)}}, 0, FuncIdAt(shape.get(), 0)});
     AddFunc(shape.get(), 2,
             {.name = u"Area",
              .params = {{u"scale", Vt(VT_R8)},

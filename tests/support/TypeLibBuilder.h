@@ -119,6 +119,17 @@ inline void AddFunc(ICreateTypeInfo* type, UINT index, const Func& f) {
     ASSERT_OK(type->SetFuncAndParamNames(index, ptrs.data(), static_cast<UINT>(ptrs.size())));
 }
 
+// The id of the function at index. A property's later accessors are added
+// with it: an automatic id is given to each function as it is added.
+inline MEMBERID FuncIdAt(ICreateTypeInfo* type, UINT index) {
+    ComPtr<ITypeInfo> ti = ComPtr<ICreateTypeInfo>(type).As<ITypeInfo>();
+    FUNCDESC* fd = nullptr;
+    if (!ti || FAILED(ti->GetFuncDesc(index, &fd))) return MEMBERID_NIL;
+    const MEMBERID id = fd->memid;
+    ti->ReleaseFuncDesc(fd);
+    return id;
+}
+
 // Adds a constant (value given) or a field or property and names it.
 inline void AddVar(ICreateTypeInfo* type, UINT index, const std::u16string& name, TYPEDESC t,
                    VARKIND kind = VAR_PERINSTANCE, const Variant* value = nullptr, MEMBERID memid = MEMBERID_NIL) {

@@ -10,7 +10,8 @@ protected:
     void SetUp() override {
         source = Add(u"DSource", TKIND_DISPATCH);
         Func(*source, u"Item", {Param(u"index", VT_I4)}, INVOKE_PROPERTYGET, MEMBERID_NIL, VT_BSTR);
-        Func(*source, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT);
+        Func(*source, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT,
+             Id(*source, u"Item"));
         Func(*source, u"Refresh", {}, INVOKE_FUNC, 12);
         source->AddProperty(u"Width", Ty(VT_I4).get(), -1, 0, -1);
         HelpData hd;

@@ -71,7 +71,8 @@ protected:
         Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)},
              INVOKE_PROPERTYGET);
         Func(*widget, u"Middle");
-        Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+        Func(*widget, u"Value", {Param(u"index", VT_I4), Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT,
+             Id(*widget, u"Value"));
         widget->ModifyMemberHelpData(Id(*widget, u"Value"), hd, helpFields);
         ASSERT_OK(widget->CreateTypeInfo()->SetFuncCustData(1, CustKey(1), tag.ptr()));
         ASSERT_OK(widget->CreateTypeInfo()->SetFuncCustData(3, CustKey(2), tag.ptr()));

@@ -89,7 +89,7 @@ TEST_F(MemberEdit, PropertyWideFlagsReachEveryAccessor) {
     auto t = Interface(u"IWidget");
     Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
     Func(*t, u"Other");
-    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT, Id(*t, u"Value"));
     const MEMBERID id = Id(*t, u"Value");
     ModifyData md;
     md.FieldMask = ModifyData::kFlags;
@@ -149,7 +149,7 @@ TEST_F(MemberEdit, ParameterPositionsAreCheckedAndParamArraysDropped) {
 TEST_F(MemberEdit, APutsValueTypeChangesWithoutTouchingItsGet) {
     auto d = Add(u"DWidget", TKIND_DISPATCH);
     Func(*d, u"Item", {Param(u"index", VT_I4)}, INVOKE_PROPERTYGET, MEMBERID_NIL, VT_BSTR);
-    Func(*d, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT);
+    Func(*d, u"Item", {Param(u"index", VT_I4), Param(u"value", VT_BSTR)}, INVOKE_PROPERTYPUT, Id(*d, u"Item"));
     const MEMBERID id = Id(*d, u"Item");
     ParamData value = Param(u"", VT_VARIANT);
     d->SetParameterType(id, 1, value, INVOKE_PROPERTYPUT, 0);
@@ -164,7 +164,7 @@ TEST_F(MemberEdit, APutsValueTypeChangesWithoutTouchingItsGet) {
 TEST_F(MemberEdit, DeletingAndRenamingAccessors) {
     auto t = Interface(u"IWidget");
     Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
-    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT, Id(*t, u"Value"));
     Func(*t, u"Other", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
     Func(*t, u"Gone");
     const MEMBERID value = Id(*t, u"Value");
@@ -217,7 +217,7 @@ TEST_F(MemberEdit, HelpEditsAndTheLibraryWideHelpFilesLoseNothing) {
     ASSERT_OK(lib.CreateView()->SetHelpStringDll(u"C:\\bin\\widgetsui.dll"));
     auto t = Interface(u"IWidget");
     Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
-    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT, Id(*t, u"Value"));
     Func(*t, u"Other");
     HelpData hd;
     hd.DocString = u"The value";

@@ -146,7 +146,7 @@ void BuildModelGolden(CustomTypeLib& lib) {
         TypeDescs td;
         const TYPEDESC puser = td.Ptr(User(RefTo(t, shape->ITypeInfo().get())));
         AddFunc(t, 0, {u"Shape", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"result", td.Ptr(puser), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
-        AddFunc(t, 1, {u"Shape", INVOKE_PROPERTYPUTREF, Vt(VT_HRESULT), {{u"value", puser}}});
+        AddFunc(t, 1, {u"Shape", INVOKE_PROPERTYPUTREF, Vt(VT_HRESULT), {{u"value", puser}}, 0, FuncIdAt(t, 0)});
     }
     widget->LayOut();
 

@@ -253,7 +253,7 @@ TEST_F(TypeDescription, MemberNamesAndIDsThroughTheHelpers) {
 TEST_F(TypeDescription, ParameterDescriptionOfARetvalParameter) {
     TypeDescs td;
     AddFunc(iface.get(), 0, {u"Name", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"pVal", td.Ptr(Vt(VT_BSTR)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
-    AddFunc(iface.get(), 1, {u"Name", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"value", Vt(VT_BSTR)}}});
+    AddFunc(iface.get(), 1, {u"Name", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"value", Vt(VT_BSTR)}}, 0, FuncIdAt(iface.get(), 0)});
     AddFunc(iface.get(), 2, {u"Nothing"});
     HREFTYPE h = 0;
     ASSERT_OK(iface->AddRefTypeInfo(zephrin::BaseTICache::Instance().IUnknown().get(), &h));

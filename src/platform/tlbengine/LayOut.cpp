@@ -1,5 +1,6 @@
-// LayOut: vtable offsets, instance sizes, record offsets and automatic member
-// ids, computed for the library's SYSKIND whatever the host. The layout is
+// LayOut: vtable offsets, instance sizes, record offsets and automatic
+// variable ids, computed for the library's SYSKIND whatever the host (and the
+// automatic function ids, which a function gets when it is added). The layout is
 // computed first and committed only when every step succeeded.
 #include <algorithm>
 #include <functional>
@@ -16,8 +17,6 @@ constexpr size_t kMaxChain = 64;
 // Types laid out inside one another (records in records, aliases of aliases)
 // are sized recursively: deeper nesting fails rather than exhaust the stack.
 constexpr size_t kMaxNesting = 256;
-
-bool IsProperty(INVOKEKIND k) { return k == INVOKE_PROPERTYGET || k == INVOKE_PROPERTYPUT || k == INVOKE_PROPERTYPUTREF; }
 
 ULONG RoundUp(ULONG v, ULONG a) { return a <= 1 ? v : (v + a - 1) / a * a; }
 
@@ -352,12 +351,8 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
     out.cbSizeVft = d.cbSizeVft;
     out.cbAlignment = d.cbAlignment;
     out.cbSizeInstance = d.cbSizeInstance;
-    out.funcIds.resize(d.funcs.size());
     out.oVfts.resize(d.funcs.size());
-    for (size_t i = 0; i < d.funcs.size(); ++i) {
-        out.funcIds[i] = d.funcs[i].memid;
-        out.oVfts[i] = d.funcs[i].oVft;
-    }
+    for (size_t i = 0; i < d.funcs.size(); ++i) out.oVfts[i] = d.funcs[i].oVft;
     out.varIds.resize(d.vars.size());
     out.oInsts.resize(d.vars.size());
     for (size_t i = 0; i < d.vars.size(); ++i) {
@@ -530,45 +525,14 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
             break;
     }
 
-    // Automatic member ids.
-    bool anyNil = std::find(out.funcIds.begin(), out.funcIds.end(), MEMBERID_NIL) != out.funcIds.end() ||
-                  std::find(out.varIds.begin(), out.varIds.end(), MEMBERID_NIL) != out.varIds.end();
-    if (anyNil) {
-        IdSet used(out.funcIds.size() + out.varIds.size() + 16);
+    // Automatic variable ids: the variable's index, or when that is taken the
+    // variable count and up. (Functions get theirs when they are added.)
+    if (std::find(out.varIds.begin(), out.varIds.end(), MEMBERID_NIL) != out.varIds.end()) {
+        IdSet used(d.funcs.size() + out.varIds.size() + 16);
         CollectChainIds(chain, used);
-        for (MEMBERID id : out.funcIds)
-            if (id != MEMBERID_NIL) used.Insert(id);
+        for (const FuncData& f : d.funcs) used.Insert(f.memid);
         for (MEMBERID id : out.varIds)
             if (id != MEMBERID_NIL) used.Insert(id);
-        const MemberIndex& ix = Names();
-        const MEMBERID fbase = kFuncIdBase | (depth << 16);
-        for (size_t i = 0; i < d.funcs.size(); ++i) {
-            if (out.funcIds[i] != MEMBERID_NIL) continue;
-            const FuncData& f = d.funcs[i];
-            if (IsProperty(f.invkind) && !f.name.empty()) {
-                // Accessors of one property share its id.
-                MEMBERID shared = MEMBERID_NIL;
-                for (int j : ix.funcsByName.Find(NameKey(f.name))) {
-                    const FuncData& g = d.funcs[static_cast<size_t>(j)];
-                    if (static_cast<size_t>(j) != i && IsProperty(g.invkind) && g.invkind != f.invkind &&
-                        out.funcIds[static_cast<size_t>(j)] != MEMBERID_NIL && SameName(g.name, f.name)) {
-                        shared = out.funcIds[static_cast<size_t>(j)];
-                        break;
-                    }
-                }
-                if (shared != MEMBERID_NIL) {
-                    out.funcIds[i] = shared;
-                    continue;
-                }
-            }
-            MEMBERID id = fbase | static_cast<MEMBERID>(i & 0xFFFF);
-            if (used.Contains(id)) {
-                id = fbase | static_cast<MEMBERID>(d.funcs.size() & 0xFFFF);
-                while (used.Contains(id)) ++id;
-            }
-            out.funcIds[i] = id;
-            used.Insert(id);
-        }
         const MEMBERID vbase = kVarIdBase | (depth << 16);
         for (size_t i = 0; i < d.vars.size(); ++i) {
             if (out.varIds[i] != MEMBERID_NIL) continue;
@@ -596,16 +560,8 @@ HRESULT TypeInfoImpl::LayOut() {
     t.cbSizeVft = l.cbSizeVft;
     t.cbAlignment = l.cbAlignment;
     t.cbSizeInstance = l.cbSizeInstance;
+    for (size_t i = 0; i < t.funcs.size(); ++i) t.funcs[i].oVft = l.oVfts[i];
     // The id tables follow the ids that changed; names did not change.
-    for (size_t i = 0; i < t.funcs.size(); ++i) {
-        FuncData& f = t.funcs[i];
-        if (index_.idsValid && f.memid != l.funcIds[i]) {
-            index_.funcsById.Remove(IdKey(f.memid), static_cast<int>(i));
-            index_.funcsById.Insert(IdKey(l.funcIds[i]), static_cast<int>(i));
-        }
-        f.memid = l.funcIds[i];
-        f.oVft = l.oVfts[i];
-    }
     for (size_t i = 0; i < t.vars.size(); ++i) {
         VarData& v = t.vars[i];
         if (index_.idsValid && v.memid != l.varIds[i]) {
@@ -616,9 +572,55 @@ HRESULT TypeInfoImpl::LayOut() {
         if (v.varkind == VAR_PERINSTANCE) v.oInst = l.oInsts[i];
     }
     for (ImplTypeData& impl : l.addImpl) t.implTypes.push_back(std::move(impl));
+    if (!l.addImpl.empty()) lib_->BasesTouched();
     laidOut_ = true;
     Touched();
     return S_OK;
+}
+
+// ---- Automatic function ids ----
+
+// The depth is that of the base chain as it is when a function is added. A
+// chain that reaches only into this library and read-only ones is kept until
+// a base of this library changes; one through another editable library is
+// walked again each time.
+int TypeInfoImpl::InheritanceDepth() {
+    const uint64_t stamp = lib_->BasesEditCount();
+    if (depthStamp_ == stamp) return depth_;
+    const TypeData& d = *data_;
+    ComPtr<ITypeInfo> base;
+    int depth = 0;
+    if (d.kind == TKIND_INTERFACE && !d.implTypes.empty()) {
+        (void)lib_->ResolveRef(d.implTypes[0].href, base.put());
+    } else if (d.kind == TKIND_DISPATCH) {
+        depth = 2;  // a dispinterface stands on IDispatch
+        if (!d.implTypes.empty()) (void)lib_->ResolveRef(d.implTypes[0].href, base.put());
+    }
+    bool keep = true;
+    if (base) {
+        std::vector<ChainLink> chain;
+        // A chain broken further down still counts the links that were found.
+        (void)WalkBases(base.get(), this, chain);
+        if (!chain.empty()) depth = static_cast<int>(chain.size());
+        for (const ChainLink& link : chain)
+            keep &= link.reader && (link.reader->Library() == lib_ || link.reader->Library()->ReadOnly());
+    }
+    if (keep) {
+        depthStamp_ = stamp;
+        depth_ = depth;
+    }
+    return depth;
+}
+
+// 0x60000000, the inheritance depth in bits 16-21 and the number of functions
+// added to the type before this one: the platform numbers by additions, not
+// by position, and a deleted function's number is not given again. An id the
+// type already uses is passed over.
+MEMBERID TypeInfoImpl::AutomaticFuncId() {
+    MEMBERID id = kFuncIdBase | (InheritanceDepth() << 16) | static_cast<MEMBERID>(funcsAdded_ & 0xFFFF);
+    const MemberIndex& ix = Ids();
+    while (!ix.funcsById.Find(IdKey(id)).empty() || !ix.varsById.Find(IdKey(id)).empty()) ++id;
+    return id;
 }
 
 }  // namespace ole::engine

@@ -187,6 +187,7 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
     ImplTypeData impl;
     impl.href = hRefType;
     t.implTypes.push_back(std::move(impl));
+    lib_->BasesTouched();
     Touched();
     return S_OK;
 }
@@ -197,6 +198,7 @@ HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
     TypeData& t = *data;
     if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.implTypes.erase(t.implTypes.begin() + index);
+    lib_->BasesTouched();
     Touched();
     return S_OK;
 }
@@ -244,7 +246,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         return TYPE_E_INCONSISTENTPROPFUNCS;
 
     FuncData f;
-    f.memid = fd->memid;
+    f.memid = fd->memid;  // MEMBERID_NIL: the automatic id, assigned below once nothing can fail
     f.funckind = fd->funckind;
     f.invkind = fd->invkind;
     f.callconv = fd->callconv;
@@ -263,6 +265,8 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
     for (SHORT i = 0; i < fd->cParams; ++i)
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
+    if (f.memid == MEMBERID_NIL) f.memid = AutomaticFuncId();
+    ++funcsAdded_;
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
     index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();

@@ -618,6 +618,7 @@ HRESULT LibraryImpl::DeleteTypeInfo(LPCOLESTR szName) {
     for (size_t i = index; i < types_.size(); ++i) types_[i]->SetIndexInLibrary(static_cast<UINT>(i));
     owned->MarkDeleted();
     deleted_.push_back(std::move(owned));
+    BasesTouched();
     GuidsChanged();
     Touched();
     return S_OK;

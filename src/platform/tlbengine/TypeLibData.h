@@ -57,7 +57,7 @@ struct ParamData {
 };
 
 struct FuncData {
-    MEMBERID memid = MEMBERID_NIL;       // MEMBERID_NIL until LayOut assigns one
+    MEMBERID memid = MEMBERID_NIL;       // created functions get an automatic id when added
     FUNCKIND funckind = FUNC_PUREVIRTUAL;
     INVOKEKIND invkind = INVOKE_FUNC;
     CALLCONV callconv = CC_STDCALL;

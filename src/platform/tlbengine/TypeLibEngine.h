@@ -409,13 +409,15 @@ public:
         WORD cbSizeVft = 0;
         WORD cbAlignment = 4;
         ULONG cbSizeInstance = 0;
-        std::vector<MEMBERID> funcIds;
         std::vector<SHORT> oVfts;
         std::vector<MEMBERID> varIds;
         std::vector<ULONG> oInsts;
         std::vector<ImplTypeData> addImpl;  // implied IDispatch of a dispinterface
     };
     HRESULT ComputeLayout(Layout& out, LayoutPass& pass);
+    // The inheritance depth of the type's functions (interfaces: the number of
+    // interfaces in the base chain; dispinterfaces: that of IDispatch, 2).
+    int InheritanceDepth();
     // Size and alignment of an instance, computing this type's layout when needed.
     HRESULT InstanceSize(ULONG* size, WORD* align, LayoutPass& pass);
     // Vtable size, computed (not read) for types of this library.
@@ -427,6 +429,8 @@ private:
     // library that is not deleted (loaded types have no writable data).
     HRESULT Begin(const char* method, TypeData** data = nullptr);
     void Touched();
+    // The id a function added with MEMBERID_NIL gets at once (LayOut.cpp).
+    MEMBERID AutomaticFuncId();
 
     const TypeData* data_;             // what readers see: owned_, or a loaded library's shared data
     std::unique_ptr<TypeData> owned_;  // a created type's data; null for loaded types
@@ -435,6 +439,9 @@ private:
     UINT index_in_lib_ = 0;
     bool deleted_ = false;
     bool laidOut_ = false;
+    uint32_t funcsAdded_ = 0;               // functions ever added (automatic ids count them)
+    uint64_t depthStamp_ = ~uint64_t{0};    // BasesEditCount() depth_ was computed at
+    int depth_ = 0;
 };
 
 // A link of a base-interface chain.
@@ -494,6 +501,10 @@ public:
     const LibraryData& Attr() const { return *attr_; }
     int PtrSize() const { return Attr().syskind == SYS_WIN64 ? 8 : 4; }
     uint64_t EditCount() const { return edits_.load(std::memory_order_acquire); }
+    // Counts the edits that can change a base chain in the library (implemented
+    // types added or deleted, types deleted).
+    uint64_t BasesEditCount() const { return basesEdits_; }
+    void BasesTouched() { ++basesEdits_; }
     // Edits run on one thread at a time (see below): no read-modify-write needed.
     void Touched() { edits_.store(edits_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
     // Guards the lazily built state of the library and its types (see the
@@ -593,6 +604,7 @@ private:
     const LibraryData* attr_;                    // one of the two
     std::u16string path_;
     std::atomic<uint64_t> edits_{0};
+    uint64_t basesEdits_ = 0;
     std::mutex lazy_;
 
     std::vector<std::unique_ptr<TypeInfoImpl>> types_;

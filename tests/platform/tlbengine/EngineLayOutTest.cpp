@@ -141,26 +141,56 @@ TEST(EngineLayOut, ABaseNotYetLaidOutIsComputedNotReadStale) {
     EXPECT_EQ(0, Attr(Read(base).get()).cImplTypes);
 }
 
-TEST(EngineLayOut, AccessorsOfOnePropertyShareOneAutomaticId) {
+// A function added without an id gets one at once, readable before any
+// layout: 0x60000000, the inheritance depth, and the number of functions
+// added to the type before it (not its index; deleted ones keep their
+// numbers), moving past ids in use. A later base change or layout keeps it.
+TEST(EngineLayOut, AutomaticFunctionIdsCountAdditionsAndAreGivenAtOnce) {
+    StdBases std;
     auto lib = NewLib();
     auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
-    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_PROPERTYGET, VT_HRESULT, {VT_I4}));
-    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUT, VT_HRESULT, {VT_I4}));
-    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_FUNC));
-    ASSERT_OK(SetNames(foo.get(), 0, {u"Value"}));
-    ASSERT_OK(SetNames(foo.get(), 1, {u"value"}));
-    ASSERT_OK(SetNames(foo.get(), 2, {u"Other"}));
-    ASSERT_OK(foo->LayOut());
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
     auto ti = Read(foo);
-    EXPECT_EQ(0x60000000, FuncAt(ti.get(), 0).memid);
-    EXPECT_EQ(0x60000000, FuncAt(ti.get(), 1).memid);
-    EXPECT_EQ(0x60000002, FuncAt(ti.get(), 2).memid);
-
-    // A new function at index 0 collides and takes count-based id; existing ids stay.
-    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
+    auto add = [&](UINT at, const char16_t* name, MEMBERID memid = MEMBERID_NIL) {
+        ASSERT_OK(AddFunc(foo.get(), at, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, memid));
+        ASSERT_OK(SetNames(foo.get(), at, {name}));
+    };
+    for (UINT i = 0; i < 4; ++i) add(i, std::u16string(1, static_cast<char16_t>(u'A' + i)).c_str());
+    add(4, u"E");  // the 5th addition
+    ASSERT_OK(foo->DeleteFuncDesc(0));
+    ASSERT_OK(foo->DeleteFuncDesc(0));
+    add(3, u"F");
+    add(4, u"G");
+    add(4, u"H");  // the 8th addition, at index 4
+    add(6, u"I", 0x60010009);
+    add(7, u"J");  // its number is taken: the next free one
+    const std::vector<std::pair<const char16_t*, MEMBERID>> expected = {
+        {u"C", 0x60010002}, {u"D", 0x60010003}, {u"E", 0x60010004}, {u"F", 0x60010005}, {u"H", 0x60010007},
+        {u"G", 0x60010006}, {u"I", 0x60010009}, {u"J", 0x6001000A}};
+    auto check = [&] {
+        ASSERT_EQ(expected.size(), Attr(ti.get()).cFuncs);
+        for (UINT i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(expected[i].second, FuncAt(ti.get(), i).memid) << i;
+            EXPECT_EQ(std::vector<std::u16string>{expected[i].first}, NamesOf(ti.get(), expected[i].second)) << i;
+        }
+    };
+    check();  // before any layout
     ASSERT_OK(foo->LayOut());
-    EXPECT_EQ(0x60000004, FuncAt(ti.get(), 0).memid);
-    EXPECT_EQ(0x60000000, FuncAt(ti.get(), 1).memid);
+    check();
+    // Rebased onto IDispatch: the ids stay; a function added now is one level deeper.
+    ASSERT_OK(foo->DeleteImplType(0));
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.dispatch.get())));
+    check();
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(0x6002000A, FuncAt(ti.get(), 0).memid);
+
+    // Without a base the depth is 0; a dispinterface stands on IDispatch.
+    auto bare = NewType(lib.get(), u"IBare", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(bare.get(), 0, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(0x60000000, FuncAt(Read(bare).get(), 0).memid);
+    auto disp = NewType(lib.get(), u"DFoo", TKIND_DISPATCH);
+    ASSERT_OK(AddFunc(disp.get(), 0, FUNC_DISPATCH));
+    EXPECT_EQ(0x60020000, FuncAt(Read(disp).get(), 0).memid);
 }
 
 TEST(EngineLayOut, RecordOffsetsFollowWin32AlignmentCappedByThePacking) {

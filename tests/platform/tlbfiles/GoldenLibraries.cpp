@@ -290,7 +290,8 @@ void BuildInterfaces(ICreateTypeLib2* lib) {
             {u"Name", MEMBERID_NIL, INVOKE_PROPERTYGET, d.Vt(VT_HRESULT),
              {{u"value", d.Ptr(d.Vt(VT_BSTR)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
     AddFunc(shape.get(), 3,
-            {u"Name", MEMBERID_NIL, INVOKE_PROPERTYPUT, d.Vt(VT_HRESULT), {{u"value", d.Vt(VT_BSTR)}}});
+            {u"Name", testsupport::FuncIdAt(shape.get(), 2), INVOKE_PROPERTYPUT, d.Vt(VT_HRESULT),
+             {{u"value", d.Vt(VT_BSTR)}}});
     AddFunc(shape.get(), 4,
             {u"Owner", MEMBERID_NIL, INVOKE_PROPERTYPUTREF, d.Vt(VT_HRESULT), {{u"value", d.Vt(VT_UNKNOWN)}}});
     AddFunc(shape.get(), 5,
@@ -551,10 +552,47 @@ void BuildCustValues(ICreateTypeLib2* lib) {
     AddVar(rec.get(), 0, u"field", Descs::Vt(VT_I4), MEMBERID_NIL);
 }
 
+// Automatic member ids: functions numbered by their additions (deleted ones
+// keep their numbers, an explicit id in the way is passed over, a new base
+// keeps them), a property whose put takes the id its get was given, and
+// variables numbered when laid out.
+void BuildMemberIds(ICreateTypeLib2* lib) {
+    Descs d;
+    auto order = NewType(lib, u"IOrder", TKIND_INTERFACE, Guid(0x601));
+    auto events = NewType(lib, u"DOrderEvents", TKIND_DISPATCH, Guid(0x602));
+    auto add = [&](ICreateTypeInfo2* t, UINT at, const char16_t* name, MEMBERID id = MEMBERID_NIL) {
+        AddFunc(t, at, {name, id, INVOKE_FUNC, d.Vt(t == order.get() ? VT_HRESULT : VT_VOID), {}});
+    };
+    Check(order->AddImplType(0, RefTo(order.get(), StdType(u"IUnknown").get())));
+    for (UINT i = 0; i < 4; ++i) add(order.get(), i, std::u16string(1, static_cast<char16_t>(u'A' + i)).c_str());
+    add(order.get(), 4, u"E");
+    Check(order->DeleteFuncDesc(0));
+    Check(order->DeleteFuncDesc(0));
+    add(order.get(), 3, u"F");
+    add(order.get(), 4, u"G");
+    add(order.get(), 4, u"H");
+    add(order.get(), 6, u"I", 0x60010009);
+    add(order.get(), 7, u"J");
+    Check(order->DeleteImplType(0));
+    Check(order->AddImplType(0, RefTo(order.get(), StdType(u"IDispatch").get())));
+    AddFunc(order.get(), 8,
+            {u"Count", MEMBERID_NIL, INVOKE_PROPERTYGET, d.Vt(VT_HRESULT),
+             {{u"value", d.Ptr(d.Vt(VT_I4)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}});
+    AddFunc(order.get(), 9,
+            {u"Count", testsupport::FuncIdAt(order.get(), 8), INVOKE_PROPERTYPUT, d.Vt(VT_HRESULT),
+             {{u"value", d.Vt(VT_I4)}}});
+
+    Check(events->AddImplType(0, RefTo(events.get(), StdType(u"IDispatch").get())));
+    AddVar(events.get(), 0, u"Busy", d.Vt(VT_BOOL), MEMBERID_NIL, VAR_DISPATCH);
+    AddVar(events.get(), 1, u"Level", d.Vt(VT_I4), MEMBERID_NIL, VAR_DISPATCH);
+    add(events.get(), 0, u"Started");
+    add(events.get(), 1, u"Stopped");
+}
+
 }  // namespace
 
 const std::vector<std::string>& Names() {
-    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen", "custvalues"};
+    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen", "custvalues", "memberids"};
     return names;
 }
 
@@ -580,6 +618,9 @@ HRESULT Build(const std::string& name, const std::u16string& path, ICreateTypeLi
         } else if (name == "custvalues") {
             lib = NewLibrary(path, u"GoldenCustValues", 0x600, 0);
             BuildCustValues(lib.get());
+        } else if (name == "memberids") {
+            lib = NewLibrary(path, u"GoldenMemberIds", 0x600, 0);
+            BuildMemberIds(lib.get());
         } else {
             return E_INVALIDARG;
         }
