@@ -581,9 +581,8 @@ HRESULT TypeInfoImpl::LayOut() {
 // ---- Automatic function ids ----
 
 // The depth is that of the base chain as it is when a function is added. A
-// chain that reaches only into this library and read-only ones is kept until
-// a base of this library changes; one through another editable library is
-// walked again each time.
+// chain of this engine's types is kept until a base changes in any library;
+// one through a foreign type is walked again each time.
 int TypeInfoImpl::InheritanceDepth() {
     const uint64_t stamp = lib_->BasesEditCount();
     if (depthStamp_ == stamp) return depth_;
@@ -603,7 +602,7 @@ int TypeInfoImpl::InheritanceDepth() {
         (void)WalkBases(base.get(), this, chain);
         if (!chain.empty()) depth = static_cast<int>(chain.size());
         for (const ChainLink& link : chain)
-            keep &= link.reader && (link.reader->Library() == lib_ || link.reader->Library()->ReadOnly());
+            keep &= link.reader != nullptr;
     }
     if (keep) {
         depthStamp_ = stamp;
@@ -618,6 +617,20 @@ int TypeInfoImpl::InheritanceDepth() {
 // type already uses is passed over.
 MEMBERID TypeInfoImpl::AutomaticFuncId() {
     MEMBERID id = kFuncIdBase | (InheritanceDepth() << 16) | static_cast<MEMBERID>(funcsAdded_ & 0xFFFF);
+    const TypeData& d = *data_;
+    // A few members are looked through; more, through the id tables (which
+    // the edits then keep up to date).
+    if (!index_.idsValid.load(std::memory_order_acquire) && d.funcs.size() + d.vars.size() <= 32) {
+        auto used = [&](MEMBERID candidate) {
+            for (const FuncData& f : d.funcs)
+                if (f.memid == candidate) return true;
+            for (const VarData& v : d.vars)
+                if (v.memid == candidate) return true;
+            return false;
+        };
+        while (used(id)) ++id;
+        return id;
+    }
     const MemberIndex& ix = Ids();
     while (!ix.funcsById.Find(IdKey(id)).empty() || !ix.varsById.Find(IdKey(id)).empty()) ++id;
     return id;

@@ -121,6 +121,13 @@ LibraryImpl::LibraryImpl(std::shared_ptr<const LibraryData> data, std::u16string
 
 LibraryImpl::~LibraryImpl() = default;
 
+namespace {
+std::atomic<uint64_t> basesEdits{0};
+}  // namespace
+
+uint64_t LibraryImpl::BasesEditCount() { return basesEdits.load(std::memory_order_relaxed); }
+void LibraryImpl::BasesTouched() { basesEdits.fetch_add(1, std::memory_order_relaxed); }
+
 HRESULT LibraryImpl::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;

@@ -440,7 +440,7 @@ private:
     bool deleted_ = false;
     bool laidOut_ = false;
     uint32_t funcsAdded_ = 0;               // functions ever added (automatic ids count them)
-    uint64_t depthStamp_ = ~uint64_t{0};    // BasesEditCount() depth_ was computed at
+    uint64_t depthStamp_ = ~uint64_t{0};    // LibraryImpl::BasesEditCount() depth_ was computed at
     int depth_ = 0;
 };
 
@@ -501,10 +501,10 @@ public:
     const LibraryData& Attr() const { return *attr_; }
     int PtrSize() const { return Attr().syskind == SYS_WIN64 ? 8 : 4; }
     uint64_t EditCount() const { return edits_.load(std::memory_order_acquire); }
-    // Counts the edits that can change a base chain in the library (implemented
-    // types added or deleted, types deleted).
-    uint64_t BasesEditCount() const { return basesEdits_; }
-    void BasesTouched() { ++basesEdits_; }
+    // Counts, over all libraries, the edits that can change a base chain
+    // (implemented types added or deleted, types deleted).
+    static uint64_t BasesEditCount();
+    static void BasesTouched();
     // Edits run on one thread at a time (see below): no read-modify-write needed.
     void Touched() { edits_.store(edits_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
     // Guards the lazily built state of the library and its types (see the
@@ -604,7 +604,6 @@ private:
     const LibraryData* attr_;                    // one of the two
     std::u16string path_;
     std::atomic<uint64_t> edits_{0};
-    uint64_t basesEdits_ = 0;
     std::mutex lazy_;
 
     std::vector<std::unique_ptr<TypeInfoImpl>> types_;
