@@ -193,6 +193,9 @@ HRESULT CreateEditableTypeLib(SYSKIND syskind, std::u16string path, ICreateTypeL
 // Wraps data read from a file in a read-only library: it answers ITypeLib and
 // ITypeLib2 (not ICreateTypeLib2); its types answer ITypeInfo, ITypeInfo2 and
 // ITypeComp (not ICreateTypeInfo2). path is reported as the library's file.
+// A loaded library may be read from several threads at once (the file cache
+// hands one object to every caller); a created library is used from one
+// thread at a time while it is being edited.
 HRESULT CreateLoadedTypeLib(std::shared_ptr<const LibraryData> data, std::u16string path, ITypeLib** out);
 
 // The data of a library made by this engine (created or loaded). For a created
