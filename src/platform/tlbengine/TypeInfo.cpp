@@ -88,8 +88,8 @@ const MemberIndex& TypeReader::Names() {
 }
 
 FuncView TypeReader::FuncAtIndex(UINT index) {
-    if (index >= FuncCount()) return FuncView{};
-    return Func(index);
+    if (!Data() || index >= PresentedCount()) return FuncView{};  // Data brings a dispatch view up to date
+    return PresentedFunc(index);
 }
 
 bool TypeReader::FindMember(MEMBERID memid, FuncView* f, const VarData** v) {

@@ -281,11 +281,8 @@ protected:
     // The functions as last presented, without bringing a dispatch view up to
     // date: for FuncCount and Func, and for building the lookup tables under
     // the library's lock right after they did.
-    virtual size_t PresentedCount() {
-        const TypeData* d = Data();
-        return d ? d->funcs.size() : 0;
-    }
-    virtual FuncView PresentedFunc(size_t i) { return FuncView{&Data()->funcs[i]}; }
+    virtual size_t PresentedCount() = 0;
+    virtual FuncView PresentedFunc(size_t i) = 0;
     void InvalidateIndex() { index_.Reset(); }
     // Finds the first function, then variable, with memid; false when absent.
     bool FindMember(MEMBERID memid, FuncView* f, const VarData** v);
@@ -422,6 +419,10 @@ public:
     HRESULT InstanceSize(ULONG* size, WORD* align, LayoutPass& pass);
     // Vtable size, computed (not read) for types of this library.
     HRESULT VtableSize(WORD* size, LayoutPass& pass);
+
+protected:
+    size_t PresentedCount() override { return data_->funcs.size(); }
+    FuncView PresentedFunc(size_t i) override { return FuncView{&data_->funcs[i]}; }
 
 private:
     // Common entry checks of the creation methods, and the one way to the
