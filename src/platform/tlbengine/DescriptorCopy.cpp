@@ -185,6 +185,15 @@ HRESULT CopyParam(const ELEMDESC& src, ParamData& out) {
         Variant v;
         hr = VariantCopy(v.ptr(), &src.paramdesc.pparamdescex->varDefaultValue);
         if (FAILED(hr)) return hr;
+        // A default given as INT or UINT is kept as I4 or UI4, as the file
+        // stores it, unless the parameter takes a VARIANT or a user type.
+        const VARTYPE pt = out.type.vt;
+        if (pt != VT_VARIANT && pt != VT_USERDEFINED) {
+            if (v.ptr()->vt == VT_INT)
+                v.ptr()->vt = VT_I4;
+            else if (v.ptr()->vt == VT_UINT)
+                v.ptr()->vt = VT_UI4;
+        }
         out.defaultValue = std::move(v);
     }
     return S_OK;

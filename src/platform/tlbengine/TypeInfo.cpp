@@ -170,8 +170,9 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
     const VarData* v;
     if (FindMember(memid, &f, &v)) {
         UINT n = 0;
+        // An unnamed parameter before a named one reads as a null name.
         auto put = [&](const std::u16string& name) {
-            if (n < cMaxNames) rgBstrNames[n++] = MakeBstr(name);
+            if (n < cMaxNames) rgBstrNames[n++] = MakeBstr(name, true);
         };
         // A member without a name has no names, not even its parameters'.
         if (v) {
@@ -284,8 +285,9 @@ HRESULT TypeReader::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBst
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
     const std::u16string& helpFile = lib_->Attr().helpFile;
+    // A member without a name reports a null name.
     auto put = [&](const std::u16string& name, const std::u16string& doc, DWORD ctx) {
-        PutBstr(pBstrName, name);
+        PutBstr(pBstrName, name, true);
         PutBstr(pBstrDocString, doc, true);
         if (pdwHelpContext) *pdwHelpContext = ctx;
         PutBstr(pBstrHelpFile, helpFile, true);
@@ -518,10 +520,14 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
     const std::u16string_view name = szName;
     const uint64_t key = NameKey(name);
     const MemberIndex& ix = Names();
+    bool otherKind = false;  // a function has the name but not an invoke kind asked for
     for (int i : ix.funcsByName.Find(key)) {
         const FuncView f = Func(static_cast<size_t>(i));
         if (!SameName(f.f->name, name)) continue;
-        if (wFlags != 0 && !(static_cast<WORD>(f.f->invkind) & wFlags)) continue;
+        if (wFlags != 0 && !(static_cast<WORD>(f.f->invkind) & wFlags)) {
+            otherKind = true;
+            continue;
+        }
         *pDescKind = DESCKIND_FUNCDESC;
         pBindPtr->lpfuncdesc = MakeFuncDesc(f);
         *ppTInfo = static_cast<ITypeInfo*>(this);
@@ -537,6 +543,8 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
         AddRef();
         return S_OK;
     }
+    // The name is this type's, bound with the wrong invoke kind.
+    if (otherKind) return TYPE_E_TYPEMISMATCH;
     RecursionGuard guard;
     if (!guard.TooDeep())
         if (ComPtr<ITypeInfo> base = BaseInterface()) {
@@ -548,9 +556,9 @@ HRESULT TypeReader::Bind(LPOLESTR szName, ULONG lHashVal, WORD wFlags, ITypeInfo
 }
 
 HRESULT TypeReader::BindType(LPOLESTR szName, ULONG, ITypeInfo** ppTInfo, ITypeComp** ppTComp) {
-    if (!szName || !ppTInfo) return E_INVALIDARG;
+    if (!szName || !ppTInfo || !ppTComp) return E_INVALIDARG;
     *ppTInfo = nullptr;
-    if (ppTComp) *ppTComp = nullptr;
+    *ppTComp = nullptr;
     return S_OK;
 }
 

@@ -306,8 +306,10 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     size_t maxNames = f.params.size() + 1;
     if (f.invkind == INVOKE_PROPERTYPUT || f.invkind == INVOKE_PROPERTYPUTREF) maxNames = f.params.size();
     if (cNames > maxNames) return TYPE_E_ELEMENTNOTFOUND;
+    // The function needs a name; a null parameter name leaves that parameter unnamed.
+    if (!rgszNames[0]) return E_INVALIDARG;
     for (UINT i = 0; i < cNames; ++i)
-        if (!rgszNames[i] || !NameFits(rgszNames[i])) return E_INVALIDARG;
+        if (!NameFits(rgszNames[i])) return E_INVALIDARG;
     std::u16string_view name = rgszNames[0];
     if (!name.empty()) {
         const uint64_t key = NameKey(name);
@@ -328,7 +330,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     }
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
-        f.params[p].name = p + 1 < cNames ? std::u16string(rgszNames[p + 1]) : std::u16string();
+        f.params[p].name = p + 1 < cNames ? std::u16string(ViewOf(rgszNames[p + 1])) : std::u16string();
     Touched();
     return S_OK;
 }

@@ -51,9 +51,9 @@ public:
     }
 
     HRESULT BindType(LPOLESTR szName, ULONG, ITypeInfo** ppTInfo, ITypeComp** ppTComp) override {
-        if (!szName || !ppTInfo) return E_INVALIDARG;
+        if (!szName || !ppTInfo || !ppTComp) return E_INVALIDARG;
         *ppTInfo = nullptr;
-        if (ppTComp) *ppTComp = nullptr;
+        *ppTComp = nullptr;
         if (TypeInfoImpl* t = lib_->FindType(ViewOf(szName))) {
             TypeReader* item = t->LibraryItem();
             *ppTInfo = static_cast<ITypeInfo*>(item);
@@ -512,8 +512,10 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
     USHORT n = 0;
     const std::u16string_view name = szNameBuf;
     const uint64_t key = NameKey(name);
-    auto add = [&](TypeReader* item, MEMBERID id) {
+    // The name buffer takes the stored spelling of the first name found.
+    auto add = [&](TypeReader* item, MEMBERID id, const std::u16string& stored) {
         if (n >= max) return;
+        if (n == 0) std::copy(stored.begin(), stored.end(), szNameBuf);
         ppTInfo[n] = static_cast<ITypeInfo*>(item);
         item->AddRef();
         rgMemId[n] = id;
@@ -523,21 +525,21 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
         if (n >= max) break;
         const TypeData& d = t->Raw();
         if (SameName(d.name, name)) {
-            add(t->LibraryItem(), MEMBERID_NIL);
+            add(t->LibraryItem(), MEMBERID_NIL, d.name);
             continue;
         }
         const MemberIndex& ix = t->Names();
         bool matched = false;
         for (int i : ix.funcsByName.Find(key)) {
             if (!SameName(d.funcs[static_cast<size_t>(i)].name, name)) continue;
-            add(t.get(), d.funcs[static_cast<size_t>(i)].memid);
+            add(t.get(), d.funcs[static_cast<size_t>(i)].memid, d.funcs[static_cast<size_t>(i)].name);
             matched = true;
             break;
         }
         if (matched) continue;
         for (int i : ix.varsByName.Find(key)) {
             if (!SameName(d.vars[static_cast<size_t>(i)].name, name)) continue;
-            add(t.get(), d.vars[static_cast<size_t>(i)].memid);
+            add(t.get(), d.vars[static_cast<size_t>(i)].memid, d.vars[static_cast<size_t>(i)].name);
             break;
         }
     }

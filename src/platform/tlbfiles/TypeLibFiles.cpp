@@ -185,8 +185,8 @@ HRESULT ReadTypeLibImage(std::span<const std::byte> bytes, unsigned resourceId, 
 
 HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND, ITypeLib** pptlib) {
     if (!pptlib) return E_POINTER;
+    if (!szFile) return E_INVALIDARG;  // the output stays as the caller left it
     *pptlib = nullptr;
-    if (!szFile) return E_INVALIDARG;
     RegisterFileServices();
     std::u16string_view spec(szFile);
     if (IsBareName(spec, kStdOle2File)) return GetBuiltinStdOle2(pptlib);

@@ -234,6 +234,7 @@ TEST(EngineLibrary, IsNameAndFindNameReportTheStoredSpelling) {
     buf = u"DOIT";
     ASSERT_OK(read->FindName(buf.data(), 0, infos, ids, &n));
     ASSERT_EQ(1, n);
+    EXPECT_EQ(u"DoIt", buf);
     EXPECT_EQ(Read(foo).get(), infos[0]);
     EXPECT_EQ(42, ids[0]);
     infos[0]->Release();
