@@ -399,22 +399,10 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
             }
             // Dispatchable means derived from IDispatch: IDispatch itself is
             // not (the standard libraries store it without the flag).
-            bool dispatchable = false;
-            for (ChainLink& l : chain) {
-                GUID g = GUID_NULL;
-                if (l.reader) {
-                    if (const TypeData* ld = l.reader->Data()) g = ld->guid;
-                } else {
-                    TYPEATTR* ta = nullptr;
-                    if (SUCCEEDED(l.ti->GetTypeAttr(&ta)) && ta) {
-                        g = ta->guid;
-                        l.ti->ReleaseTypeAttr(ta);
-                    }
-                }
-                if (g == kIID_IDispatch) dispatchable = true;
-            }
-            out.flags = static_cast<WORD>(dispatchable ? (out.flags | TYPEFLAG_FDISPATCHABLE)
-                                                       : (out.flags & ~TYPEFLAG_FDISPATCHABLE));
+            // FDISPATCHABLE, once set (here or when the base was added), stays
+            // even when the base changes again.
+            for (ChainLink& l : chain)
+                if (LinkGuid(l) == kIID_IDispatch) out.flags |= TYPEFLAG_FDISPATCHABLE;
             // Vtable offsets: explicit ones are kept; automatic ones follow the
             // base. Automatic slots can only be placed while every explicit
             // offset sits where the automatic rule would put it.
@@ -576,6 +564,34 @@ HRESULT TypeInfoImpl::LayOut() {
     laidOut_ = true;
     Touched();
     return S_OK;
+}
+
+ULONG TypeInfoImpl::InheritedVtableSize() {
+    const TypeData& d = *data_;
+    if (d.kind != TKIND_INTERFACE || d.implTypes.empty()) return 0;
+    ComPtr<ITypeInfo> base;
+    if (FAILED(lib_->ResolveRef(d.implTypes[0].href, base.put())) || !base) return 0;
+    ChainLink link{base, dynamic_cast<TypeReader*>(base.get())};
+    if (link.reader && link.reader->IsDispatchView()) {
+        link.reader = link.reader->Owner();
+        link.ti = ComPtr<ITypeInfo>(static_cast<ITypeInfo*>(link.reader));
+    } else if (!link.reader) {
+        link.ti = InterfaceHalf(link.ti);
+        link.reader = dynamic_cast<TypeReader*>(link.ti.get());
+    }
+    ULONG size = 0;
+    if (link.reader) {
+        const TypeData* b = link.reader->Data();
+        if (!b) return 0;
+        size = b->cbSizeVft;
+    } else {
+        TYPEATTR* ta = nullptr;
+        if (FAILED(link.ti->GetTypeAttr(&ta)) || !ta) return 0;
+        size = ta->cbSizeVft;
+        link.ti->ReleaseTypeAttr(ta);
+    }
+    const ULONG basePtr = static_cast<ULONG>(PtrSizeOf(link)), ptr = static_cast<ULONG>(lib_->PtrSize());
+    return basePtr == ptr ? size : size / basePtr * ptr;
 }
 
 // ---- Automatic function ids ----

@@ -32,7 +32,7 @@ const VarData* VarAt(const TypeData* d, UINT index) {
 
 // The file stores one set of flags for both halves; the dispatch view drops
 // FOLEAUTOMATION and otherwise reports them as they are. FDISPATCHABLE is
-// there only when LayOut set it (the interface derives from IDispatch).
+// there once AddImplType or LayOut set it (the interface derives from IDispatch).
 WORD DispatchViewFlags(WORD interfaceFlags) {
     return static_cast<WORD>((interfaceFlags | TYPEFLAG_FDUAL) & ~TYPEFLAG_FOLEAUTOMATION);
 }
@@ -594,8 +594,6 @@ void DispatchView::Refresh() {
     if (stamp_.load(std::memory_order_acquire) != now) Rebuild(now);
 }
 
-namespace {
-
 GUID LinkGuid(ChainLink& link) {
     if (link.reader) {
         const TypeData* d = link.reader->Data();
@@ -609,8 +607,6 @@ GUID LinkGuid(ChainLink& link) {
     }
     return g;
 }
-
-}  // namespace
 
 bool IsRootInterface(ChainLink& link) {
     const GUID g = LinkGuid(link);
@@ -735,8 +731,9 @@ void TypeInfoImpl::MarkDeleted() {
     }
 }
 
+// A dual has its two halves from the moment it is flagged, before any LayOut.
 bool TypeInfoImpl::IsDualActive() const {
-    return !deleted_ && laidOut_ && data_->kind == TKIND_INTERFACE && (data_->flags & TYPEFLAG_FDUAL);
+    return !deleted_ && data_->kind == TKIND_INTERFACE && (data_->flags & TYPEFLAG_FDUAL);
 }
 
 bool TypeInfoImpl::DispatchesInterface() const {

@@ -62,9 +62,10 @@ HRESULT TypeInfoImpl::SetTypeFlags(UINT uTypeFlags) {
     TypeData* t = nullptr;
     if (HRESULT hr = Begin("SetTypeFlags", &t); FAILED(hr)) return hr;
     if (uTypeFlags > 0xFFFF) return E_INVALIDARG;
-    // FDISPATCHABLE belongs to the engine: LayOut sets or clears it.
-    WORD keep = static_cast<WORD>(t->flags & TYPEFLAG_FDISPATCHABLE);
-    t->flags = static_cast<WORD>((uTypeFlags & ~static_cast<UINT>(TYPEFLAG_FDISPATCHABLE)) | keep);
+    // The flags are taken as given, FDISPATCHABLE too (so that a caller can
+    // put back flags it read); AddImplType and LayOut set FDISPATCHABLE for
+    // an interface on IDispatch, and nothing but this call clears it.
+    t->flags = static_cast<WORD>(uTypeFlags);
     Touched();
     return S_OK;
 }
@@ -177,16 +178,22 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
             return TYPE_E_BADMODULEKIND;
     }
     if (!lib_->HasRef(hRefType)) return TYPE_E_ELEMENTNOTFOUND;
+    bool dispatchable = false;
     if (t.kind == TKIND_INTERFACE || (t.kind == TKIND_DISPATCH && index == 0)) {
         ComPtr<ITypeInfo> base;
         if (SUCCEEDED(lib_->ResolveRef(hRefType, base.put())) && base) {
             std::vector<ChainLink> chain;
             if (WalkBases(base.get(), this, chain) == TYPE_E_CIRCULARTYPE) return TYPE_E_CIRCULARTYPE;
+            // An interface on IDispatch is dispatchable from now on, even
+            // when the base is deleted again.
+            if (t.kind == TKIND_INTERFACE)
+                for (ChainLink& link : chain) dispatchable |= LinkGuid(link) == kIID_IDispatch;
         }
     }
     ImplTypeData impl;
     impl.href = hRefType;
     t.implTypes.push_back(std::move(impl));
+    if (dispatchable) t.flags |= TYPEFLAG_FDISPATCHABLE;
     lib_->BasesTouched();
     Touched();
     return S_OK;
@@ -265,12 +272,35 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
     for (SHORT i = 0; i < fd->cParams; ++i)
         if (HRESULT hr = CopyParam(fd->lprgelemdescParam[i], f.params[i]); FAILED(hr)) return hr;
     if (fd->cScodes > 0 && fd->lprgscode) f.scodes.assign(fd->lprgscode, fd->lprgscode + fd->cScodes);
+    if (t.kind == TKIND_INTERFACE) {
+        // The offset and the vtable size are known at once: an automatic slot
+        // follows the inherited ones by the function's index (LayOut places
+        // automatic slots again after the functions or the base changed).
+        const ULONG inherited = InheritedVtableSize();
+        const ULONG p = static_cast<ULONG>(ptr);
+        ULONG end = static_cast<USHORT>(f.oVft) + p;
+        if (f.oVftAuto) {
+            const ULONG slot = inherited + p * index;
+            if (slot <= 0xFFFF) f.oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
+            end = inherited + p * static_cast<ULONG>(t.funcs.size() + 1);
+        }
+        t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, std::max<ULONG>(t.cbSizeVft, end)));
+    }
     if (f.memid == MEMBERID_NIL) f.memid = AutomaticFuncId();
     ++funcsAdded_;
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
     index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();
     return S_OK;
+}
+
+void TypeInfoImpl::FitVtable(TypeData& t) {
+    if (t.kind != TKIND_INTERFACE) return;
+    const ULONG ptr = static_cast<ULONG>(lib_->PtrSize());
+    ULONG end = InheritedVtableSize() + ptr * static_cast<ULONG>(t.funcs.size());
+    for (const FuncData& f : t.funcs)
+        if (!f.oVftAuto) end = std::max(end, static_cast<USHORT>(f.oVft) + ptr);
+    t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, end));
 }
 
 HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
@@ -280,6 +310,7 @@ HRESULT TypeInfoImpl::DeleteFuncDesc(UINT index) {
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
     index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
+    FitVtable(t);
     Touched();
     return S_OK;
 }
@@ -292,6 +323,7 @@ HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) 
     if (HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index); FAILED(hr)) return hr;
     index_.FuncRemoving(static_cast<int>(index), t.funcs[index]);
     t.funcs.erase(t.funcs.begin() + index);
+    FitVtable(t);
     Touched();
     return S_OK;
 }

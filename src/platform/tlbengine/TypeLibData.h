@@ -63,7 +63,7 @@ struct FuncData {
     CALLCONV callconv = CC_STDCALL;
     SHORT cParamsOpt = 0;                // -1 = vararg, else number of optional parameters, as given
     SHORT oVft = 0;                      // vtable byte offset (interfaces); 0 elsewhere
-    bool oVftAuto = false;               // oVft was assigned by LayOut (given as 0): later layouts recompute it
+    bool oVftAuto = false;               // oVft was given as 0: set when added, placed again by every LayOut
     WORD flags = 0;                      // FUNCFLAGS
     TypeDescData returnType;             // elemdescFunc type
     USHORT returnFlags = 0;              // elemdescFunc PARAMFLAGS/IDLFLAGS

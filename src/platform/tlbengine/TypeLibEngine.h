@@ -293,8 +293,9 @@ protected:
     MemberIndex index_;
 };
 
-// The dispatch view of a laid-out dual interface, derived from its interface
-// half, or of a dispinterface declared over an interface.
+// The dispatch view of a dual interface (from the moment it is flagged dual),
+// derived from its interface half, or of a dispinterface declared over an
+// interface.
 //
 // The view points at functions it does not copy: the interface's own, those
 // of its bases in the same library, and shared copies of foreign bases'
@@ -345,7 +346,7 @@ public:
     bool IsDispatchView() const override { return false; }
 
     // The object the library hands out for this type: the dispatch view of a
-    // laid-out dual, else the type itself.
+    // dual, else the type itself.
     TypeReader* LibraryItem();
     DispatchView* View();
     bool IsDualActive() const;
@@ -432,6 +433,12 @@ private:
     void Touched();
     // The id a function added with MEMBERID_NIL gets at once (LayOut.cpp).
     MEMBERID AutomaticFuncId();
+    // The vtable size an interface inherits: its base's as it stands, at this
+    // library's pointer size; 0 without a base (LayOut.cpp).
+    ULONG InheritedVtableSize();
+    // After a function was deleted: an interface's vtable size as its
+    // functions now need it (inherited slots, one per function, explicit offsets).
+    void FitVtable(TypeData& t);
 
     const TypeData* data_;             // what readers see: owned_, or a loaded library's shared data
     std::unique_ptr<TypeData> owned_;  // a created type's data; null for loaded types
@@ -474,6 +481,8 @@ HRESULT ImportFunc(ChainLink& link, UINT index, LibraryImpl& lib, FuncData& out)
 HRESULT ImportFuncCount(ChainLink& link, UINT* count);
 // Pointer size of the library the link's type belongs to (4 when unknown).
 int PtrSizeOf(ChainLink& link);
+// The GUID of the link's type (GUID_NULL when it cannot be read).
+GUID LinkGuid(ChainLink& link);
 // True when the link is IUnknown or IDispatch (their functions are restricted in dispatch views).
 bool IsRootInterface(ChainLink& link);
 

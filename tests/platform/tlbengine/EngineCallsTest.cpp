@@ -124,6 +124,26 @@ TEST(EngineCalls, BindingRefusesTheWrongInvokeKindAndBindsTypeNames) {
     EXPECT_EQ(reinterpret_cast<ITypeInfo*>(0x1), untouched);
 }
 
+TEST(EngineCalls, VtableFactsAndDispatchabilityExistAsSoonAsAMemberIsAdded) {
+    StdBases std;
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    auto ti = Read(foo);
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.dispatch.get())));
+    EXPECT_NE(0, Attr(ti.get()).wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+    ASSERT_OK(foo->DeleteImplType(0));
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
+    for (UINT i = 0; i < 3; ++i) {
+        ASSERT_OK(AddFunc(foo.get(), i, FUNC_PUREVIRTUAL));
+        EXPECT_EQ(static_cast<SHORT>(12 + 4 * i), FuncAt(ti.get(), i).oVft);
+        EXPECT_EQ(16 + 4 * i, Attr(ti.get()).cbSizeVft);
+    }
+    ASSERT_OK(foo->DeleteFuncDesc(2));
+    EXPECT_EQ(20, Attr(ti.get()).cbSizeVft);
+    ASSERT_OK(foo->LayOut());
+    EXPECT_EQ(TYPEFLAG_FDISPATCHABLE, Attr(ti.get()).wTypeFlags);
+}
+
 TEST(EngineCalls, LoadingWithoutAFileNameLeavesTheOutputAlone) {
     ITypeLib* untouched = reinterpret_cast<ITypeLib*>(0x1);
     EXPECT_EQ(E_INVALIDARG, LoadTypeLib(nullptr, &untouched));

@@ -1,5 +1,5 @@
-// Dual interfaces: the dispatch view the library hands out after LayOut and
-// its interface half.
+// Dual interfaces: the dispatch view the library hands out once the type is
+// flagged dual, and its interface half.
 #include "support/EngineTestSupport.h"
 
 using namespace enginetest;
@@ -33,14 +33,11 @@ struct DualFixture {
     }
 };
 
-TEST(EngineDual, LaidOutDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind) {
+// All of it holds before any LayOut, as it does after one.
+TEST(EngineDual, FlaggedDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind) {
     DualFixture fx;
     auto read = fx.lib.As<ITypeLib>();
     ComPtr<ITypeInfo> item;
-    ASSERT_OK(read->GetTypeInfo(1, item.put()));
-    EXPECT_EQ(Read(fx.foo).get(), item.get());  // before LayOut: the interface itself
-    ASSERT_OK(fx.foo->LayOut());
-
     ASSERT_OK(read->GetTypeInfo(1, item.put()));
     TYPEKIND kind;
     ASSERT_OK(read->GetTypeInfoType(1, &kind));
@@ -78,6 +75,7 @@ TEST(EngineDual, LaidOutDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind)
     EXPECT_EQ(TKIND_INTERFACE, h.typekind);
     EXPECT_EQ(2, h.cFuncs);
     EXPECT_EQ(36, h.cbSizeVft);
+    EXPECT_EQ(32, FuncAt(half.get(), 1).oVft);
     EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FOLEAUTOMATION, h.wTypeFlags);
     EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, half->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner));
 
@@ -88,6 +86,9 @@ TEST(EngineDual, LaidOutDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind)
     ComPtr<ITypeLib> container;
     ASSERT_OK(item->GetContainingTypeLib(container.put(), &index));
     EXPECT_EQ(1u, index);
+    ASSERT_OK(fx.foo->LayOut());
+    EXPECT_EQ(36, Attr(half.get()).cbSizeVft);
+    EXPECT_EQ(32, FuncAt(half.get(), 1).oVft);
 }
 
 TEST(EngineDual, EditsAfterLayOutShowInTheDispatchView) {
@@ -115,8 +116,11 @@ TEST(EngineDual, DualFlagWithoutAnIDispatchBaseStillLaysOut) {
     ASSERT_OK(lib.As<ITypeLib>()->GetTypeInfo(0, item.put()));
     EXPECT_EQ(1, Attr(item.get()).cFuncs);
     EXPECT_EQ(0, Attr(Read(temp).get()).wTypeFlags & TYPEFLAG_FDISPATCHABLE);
-    // SetTypeFlags cannot set the engine-owned FDISPATCHABLE.
+    // SetTypeFlags takes FDISPATCHABLE as given, so read flags can be put back.
     ASSERT_OK(temp->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE));
+    EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, Attr(Read(temp).get()).wTypeFlags);
+    ASSERT_OK(temp->SetTypeFlags(TYPEFLAG_FDUAL));
+    ASSERT_OK(temp->LayOut());
     EXPECT_EQ(TYPEFLAG_FDUAL, Attr(Read(temp).get()).wTypeFlags);
 }
 

@@ -49,14 +49,14 @@ TEST(EngineLayOut, InterfaceOnIDispatchNumbersFromDepthTwoAndFollowsItsBase) {
     ASSERT_OK(ti->GetIDsOfNames(names, 1, &id));
     EXPECT_EQ(0x60010003, id);
 
-    // Rebased onto IUnknown: FDISPATCHABLE goes, automatic offsets follow,
+    // Rebased onto IUnknown: FDISPATCHABLE stays, automatic offsets follow,
     // ids once assigned stay.
     ASSERT_OK(foo->DeleteImplType(0));
     ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
     ASSERT_OK(foo->LayOut());
     a = Attr(ti.get());
     EXPECT_EQ(20, a.cbSizeVft);
-    EXPECT_EQ(0, a.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
+    EXPECT_NE(0, a.wTypeFlags & TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(12, FuncAt(ti.get(), 0).oVft);
     EXPECT_EQ(0x60020000, FuncAt(ti.get(), 0).memid);
 }
@@ -68,6 +68,7 @@ TEST(EngineLayOut, ExplicitOffsetsAreKeptAndExtendTheVtable) {
                       static_cast<SHORT>(0xAAAC)));
     ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL,
                       static_cast<SHORT>(0xAAA8)));
+    EXPECT_EQ(0xAAB0, Attr(Read(foo).get()).cbSizeVft);  // before LayOut too
     ASSERT_OK(foo->LayOut());
     EXPECT_EQ(0xAAB0, Attr(Read(foo).get()).cbSizeVft);
     EXPECT_EQ(static_cast<SHORT>(0xAAAC), FuncAt(Read(foo).get(), 0).oVft);

@@ -591,8 +591,25 @@ void BuildMemberIds(ICreateTypeLib2* lib) {
 
 }  // namespace
 
+// What creation calls leave as the platform leaves it: an interface stays
+// dispatchable after its IDispatch base was replaced, and defaults given as
+// INT and UINT are stored as I4 and UI4 (a VARIANT parameter keeps INT).
+void BuildCalls(ICreateTypeLib2* lib) {
+    Descs d;
+    auto shape = NewType(lib, u"IShape", TKIND_INTERFACE, Guid(0x701));
+    Check(shape->AddImplType(0, RefTo(shape.get(), StdType(u"IDispatch").get())));
+    Check(shape->DeleteImplType(0));
+    Check(shape->AddImplType(0, RefTo(shape.get(), StdType(u"IUnknown").get())));
+    const USHORT opt = PARAMFLAG_FIN | PARAMFLAG_FOPT;
+    AddFunc(shape.get(), 0,
+            {u"Scale", MEMBERID_NIL, INVOKE_FUNC, d.Vt(VT_HRESULT),
+             {{u"by", d.Vt(VT_INT), opt, Variant::Int(-2)},
+              {u"times", d.Vt(VT_UINT), opt, Variant::UInt(3)},
+              {u"any", d.Vt(VT_VARIANT), opt, Variant::Int(4)}}});
+}
+
 const std::vector<std::string>& Names() {
-    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen", "custvalues", "memberids"};
+    static const std::vector<std::string> names = {"kinds", "interfaces", "helpdata", "regen", "custvalues", "memberids", "calls"};
     return names;
 }
 
@@ -621,6 +638,9 @@ HRESULT Build(const std::string& name, const std::u16string& path, ICreateTypeLi
         } else if (name == "memberids") {
             lib = NewLibrary(path, u"GoldenMemberIds", 0x600, 0);
             BuildMemberIds(lib.get());
+        } else if (name == "calls") {
+            lib = NewLibrary(path, u"GoldenCalls", 0x700, 0);
+            BuildCalls(lib.get());
         } else {
             return E_INVALIDARG;
         }
