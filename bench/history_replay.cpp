@@ -61,6 +61,7 @@ public:
 class NoCache : public IHistoryReferenceCache {
 public:
     std::shared_ptr<ICachedVarType> AddVarType(tli::VarTypeInfo*) override { return nullptr; }
+    bool Holds(const ICachedVarType* entry) const override { return entry != nullptr; }
     std::shared_ptr<ICachedVarType> GetVarType(int32_t) override { return nullptr; }
 };
 

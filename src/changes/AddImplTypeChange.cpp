@@ -65,7 +65,7 @@ void AddImplTypeChange::BindToLibrary(ole::ITypeLib* context, IChange*) {
 }
 
 void AddImplTypeChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if (!cachedType_ && varTypeInfo_) cachedType_ = cache.AddVarType(varTypeInfo_.get());
+    if (varTypeInfo_ && !cache.Holds(cachedType_.get())) cachedType_ = cache.AddVarType(varTypeInfo_.get());
     varTypeInfo_ = nullptr;
 }
 

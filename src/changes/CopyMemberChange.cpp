@@ -89,7 +89,7 @@ void CopyMemberChange::BindToLibrary(ole::ITypeLib* context, IChange*) {
 }
 
 void CopyMemberChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if (!cachedType_ && varTypeInfo_) cachedType_ = cache.AddVarType(varTypeInfo_.get());
+    if (varTypeInfo_ && !cache.Holds(cachedType_.get())) cachedType_ = cache.AddVarType(varTypeInfo_.get());
     varTypeInfo_ = nullptr;
     newMemberName_.clear();
 }

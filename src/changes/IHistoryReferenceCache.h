@@ -31,6 +31,10 @@ public:
     virtual ~IHistoryReferenceCache() = default;
     // A new entry describing type (each call makes its own entry).
     virtual std::shared_ptr<ICachedVarType> AddVarType(tli::VarTypeInfo* type) = 0;
+    // True when entry is one of this cache's own. A change recorded while
+    // another history replays it on the same hub still holds that history's
+    // entry, which this cache must replace by one of its own.
+    virtual bool Holds(const ICachedVarType* entry) const = 0;
     // The entry at a 0-based ordinal, while the history file is read or written.
     virtual std::shared_ptr<ICachedVarType> GetVarType(int32_t ordinal) = 0;
 };

@@ -100,7 +100,7 @@ void ImplTypeChange::BindToLibrary(ole::ITypeLib* context, IChange* current) {
 }
 
 void ImplTypeChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if ((mask_ & kTypeBit) && type_ && !cached_) cached_ = cache.AddVarType(type_.get());
+    if ((mask_ & kTypeBit) && type_ && !cache.Holds(cached_.get())) cached_ = cache.AddVarType(type_.get());
     type_ = nullptr;
     bound_ = false;
 }

@@ -74,7 +74,7 @@ void InternalizeTypesChange::BindToLibrary(ole::ITypeLib* context, IChange*) {
 }
 
 void InternalizeTypesChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if (!cachedType_ && varTypeInfo_) cachedType_ = cache.AddVarType(varTypeInfo_.get());
+    if (varTypeInfo_ && !cache.Holds(cachedType_.get())) cachedType_ = cache.AddVarType(varTypeInfo_.get());
     varTypeInfo_ = nullptr;
 }
 

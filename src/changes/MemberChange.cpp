@@ -188,7 +188,7 @@ void MemberChange::BindToLibrary(ole::ITypeLib* context, IChange* current) {
 void MemberChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
     if (!(mask_ & kValueBits)) value_.Clear();
     if (!(mask_ & kDllNameBit)) dllName_.clear();
-    if ((mask_ & kTypeBit) && type_ && !cached_) cached_ = cache.AddVarType(type_.get());
+    if ((mask_ & kTypeBit) && type_ && !cache.Holds(cached_.get())) cached_ = cache.AddVarType(type_.get());
     type_ = nullptr;
     bound_ = false;
 }

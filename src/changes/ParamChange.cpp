@@ -173,7 +173,7 @@ void ParamChange::BindToLibrary(ole::ITypeLib* context, IChange* current) {
 
 void ParamChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
     if (!(mask_ & kValueBit)) value_.Clear();
-    if ((mask_ & kTypeBit) && type_ && !cached_) cached_ = cache.AddVarType(type_.get());
+    if ((mask_ & kTypeBit) && type_ && !cache.Holds(cached_.get())) cached_ = cache.AddVarType(type_.get());
     type_ = nullptr;
     bound_ = false;
 }

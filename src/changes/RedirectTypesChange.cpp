@@ -105,8 +105,8 @@ void RedirectTypesChange::BindToLibrary(ole::ITypeLib* context, IChange*) {
 }
 
 void RedirectTypesChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if (source_ && !cachedSource_) cachedSource_ = cache.AddVarType(source_.get());
-    if (dest_ && !cachedDest_) cachedDest_ = cache.AddVarType(dest_.get());
+    if (source_ && !cache.Holds(cachedSource_.get())) cachedSource_ = cache.AddVarType(source_.get());
+    if (dest_ && !cache.Holds(cachedDest_.get())) cachedDest_ = cache.AddVarType(dest_.get());
     source_ = nullptr;
     dest_ = nullptr;
 }

@@ -220,7 +220,7 @@ void TypeChange::BindToLibrary(ole::ITypeLib* context, IChange* current) {
 }
 
 void TypeChange::DetachFromLibrary(IHistoryReferenceCache& cache) {
-    if ((mask_ & kTypeBit) && type_ && !cached_) cached_ = cache.AddVarType(type_.get());
+    if ((mask_ & kTypeBit) && type_ && !cache.Holds(cached_.get())) cached_ = cache.AddVarType(type_.get());
     type_ = nullptr;
     bound_ = false;
 }

@@ -1,5 +1,6 @@
 #include "changes/VTICache.h"
 
+#include <atomic>
 #include <cstdio>
 #include <limits>
 
@@ -198,8 +199,19 @@ std::shared_ptr<ICachedVarType> VTICache::AddVarType(tli::VarTypeInfo* v) {
         if (ole::SUCCEEDED(v->ArrayBounds(&bounds, &dims)))
             for (const tli::ArrayBound& b : bounds) entry->bounds_.push_back({b.lower, b.upper});
     }
+    entry->owner_ = id_;
     varTypes_.push_back(entry);
     return entry;
+}
+
+bool VTICache::Holds(const ICachedVarType* entry) const {
+    const auto* own = dynamic_cast<const CachedVarType*>(entry);
+    return own && own->owner_ == id_;
+}
+
+uint64_t VTICache::NewId() {
+    static std::atomic<uint64_t> next{1};
+    return next++;
 }
 
 ole::GUID VTICache::NameKey(const std::u16string& name, int16_t typeKind, const CachedLibrary* library) {
@@ -384,6 +396,7 @@ void VTICache::LoadHistoryBody(HistoryFileReader& in, const fs::path& folder, co
     for (size_t i = 0; i < varTypes.size(); ++i) {
         auto v = varTypes[i] = std::make_shared<CachedVarType>();
         v->ordinal_ = static_cast<int32_t>(i);
+        v->owner_ = id_;
         const int32_t type = in.GetLong();
         if (type < 0 || static_cast<size_t>(type) > types.size()) in.Refuse();
         if (type > 0) v->type_ = types[static_cast<size_t>(type - 1)];

@@ -89,6 +89,7 @@ public:
 private:
     friend class VTICache;
     int32_t ordinal_ = -1;
+    uint64_t owner_ = 0;  // the id of the cache that made it
     std::shared_ptr<CachedType> type_;  // null for an intrinsic type
     // The intrinsic VARTYPE (0 for a user-defined type) | 0x1000 fixed-size
     // array | 0x2000 SAFEARRAY.
@@ -105,6 +106,7 @@ public:
 
     // ---- IHistoryReferenceCache ----
     std::shared_ptr<ICachedVarType> AddVarType(tli::VarTypeInfo* type) override;
+    bool Holds(const ICachedVarType* entry) const override;
     // Only while the history file is written or read; an ordinal outside the
     // type-description table is refused (error 5, "Library Edit History file
     // has unrecognized format.").
@@ -154,6 +156,9 @@ private:
     std::array<std::vector<std::shared_ptr<CachedType>>, kBuckets> typeBuckets_;
     // The type-description table while the history file is written or read.
     std::vector<std::shared_ptr<CachedVarType>> index_;
+    // Tells this cache's entries from those of other caches.
+    uint64_t id_ = NewId();
+    static uint64_t NewId();
 };
 
 }  // namespace zephrin

@@ -231,6 +231,27 @@ TEST_F(StructuralSession, ARecordedSessionRunOnAFreshCopyEditsItAlike) {
     EXPECT_EQ(tlbtools::WithCrLf(edited), std::string(expected.begin(), expected.end()));
 }
 
+
+TEST_F(StructuralSession, AnEngineRecordsWhatAnotherReplaysOnTheSameHubAndSavesIt) {
+    RecordSession();
+    if (HasFatalFailure()) return;
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    // Two history windows of one editor: one runs its history, the other records it.
+    const auto shared = std::make_shared<ChangeListener>();
+    Playback replay, recorder;
+    replay.ChangeListener(shared);
+    recorder.ChangeListener(shared);
+    replay.LoadState(folder, u"session.leh");
+    const ComPtr<ITypeLib> fresh = StartingLibrary();
+    replay.AttachITypeLib(fresh.get());
+    recorder.CurrentITypeLib(fresh.get());
+    ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+    EXPECT_EQ(recorder.ItemCount(), 64);
+    ASSERT_TRUE(recorder.SaveState(folder, u"recorded.leh"));
+    EXPECT_EQ(FileBytes(dir / "recorded.leh"), FileBytes(dir / "session.leh"));
+}
+
 // ---- One history file per kind ----
 
 struct GoldenCase {
