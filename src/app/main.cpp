@@ -21,24 +21,35 @@
 namespace {
 
 #ifdef ZEPHRIN_WITH_QT
+bool IsSet(const char* var) {
+    const char* value = std::getenv(var);
+    return value && *value;
+}
+
 bool HasDisplay() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const std::string_view name = platform ? platform : "";
     // The platforms that draw nowhere can't show a message box to anyone.
     if (name.starts_with("offscreen") || name.starts_with("minimal") || name.starts_with("vnc")) return false;
-    const auto set = [](const char* var) {
-        const char* value = std::getenv(var);
-        return value && *value;
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
 // The application object is made only when a message box is shown, so that a
-// batch run never needs a display.
-bool ShowMessageBox(int& argc, char** argv, std::u16string_view text, int32_t style) {
-    static std::unique_ptr<QApplication> app;
+// batch run never needs a display. main holds it, and it goes before main
+// returns: Qt can't be shut down once the program's exit has begun.
+bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, std::u16string_view text,
+                    int32_t style) {
     if (!HasDisplay()) return false;
-    if (!app) app = std::make_unique<QApplication>(argc, argv);
+    if (!app) {
+        // A display that can't be reached (a DISPLAY left over from another
+        // session) would end the program in Qt's start-up. The last platform
+        // of the list draws nowhere; the message then goes to standard error.
+        const char* chosen = std::getenv("QT_QPA_PLATFORM");
+        std::string platforms = chosen && *chosen ? chosen : IsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb";
+        ::setenv("QT_QPA_PLATFORM", (platforms + ";offscreen").c_str(), 1);
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return false;
     const QString title = QString::fromStdU16String(zephrin::modSupport::LoadResStringById(107));
     const QString message = QString::fromStdU16String(std::u16string(text));
     QMessageBox box(style == zephrin::modCorvaneExe::kStyleExclamation ? QMessageBox::Warning
@@ -56,8 +67,9 @@ int main(int argc, char** argv) {
     zephrin::modCorvaneExe::Shell shell;
     shell.OutputIsTerminal = ::isatty(STDOUT_FILENO) != 0;
 #ifdef ZEPHRIN_WITH_QT
-    shell.MessageBox = [&argc, argv](std::u16string_view text, int32_t style) {
-        return ShowMessageBox(argc, argv, text, style);
+    std::unique_ptr<QApplication> app;
+    shell.MessageBox = [&app, &argc, argv](std::u16string_view text, int32_t style) {
+        return ShowMessageBox(app, argc, argv, text, style);
     };
 #endif
     return zephrin::modCorvaneExe::Main(args, shell);

@@ -88,9 +88,30 @@ std::u16string ErrorText(const ErrorRecord& error) {
     return text;
 }
 
+// The provider and the shared object it came from. The object is released
+// before the shared object is asked whether it can go; the shared object stays
+// loaded while it says it can't. Main holds it beyond its error handler: an
+// error the provider raised is still its own object while it is reported.
+struct LoadedProvider {
+    ole::ComPtr<IModifyHelpData> Object;
+    modCOMDllLoader::ModuleHandle Module = nullptr;
+    LoadedProvider() = default;
+    LoadedProvider(const LoadedProvider&) = delete;
+    LoadedProvider& operator=(const LoadedProvider&) = delete;
+    ~LoadedProvider() {
+        Object.Reset();
+        try {
+            modCOMDllLoader::UnloadDllIfUnused(Module);
+        } catch (...) {
+            // A shared object without DllCanUnloadNow stays loaded.
+        }
+    }
+};
+
 class Run {
 public:
-    Run(const app::CommandLine& line, const Shell& shell) : line_(line), shell_(shell) {}
+    Run(const app::CommandLine& line, const Shell& shell, LoadedProvider& provider)
+        : line_(line), shell_(shell), provider_(provider) {}
 
     int Usage(int32_t id, std::u16string_view item = {}) {
         const std::u16string text = item.empty() ? modSupport::LoadResStringById(id)
@@ -112,25 +133,7 @@ private:
 
     const app::CommandLine& line_;
     const Shell& shell_;
-};
-
-// The provider and the shared object it came from. The object is released
-// before the shared object is asked whether it can go; the shared object stays
-// loaded while it says it can't.
-struct LoadedProvider {
-    ole::ComPtr<IModifyHelpData> Object;
-    modCOMDllLoader::ModuleHandle Module = nullptr;
-    LoadedProvider() = default;
-    LoadedProvider(const LoadedProvider&) = delete;
-    LoadedProvider& operator=(const LoadedProvider&) = delete;
-    ~LoadedProvider() {
-        Object.Reset();
-        try {
-            modCOMDllLoader::UnloadDllIfUnused(Module);
-        } catch (...) {
-            // A shared object without DllCanUnloadNow stays loaded.
-        }
-    }
+    LoadedProvider& provider_;
 };
 
 ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
@@ -153,14 +156,13 @@ int Run::Batch() {
     const ole::ComPtr<ole::ITypeLib> result =
         RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
 
-    LoadedProvider provider;
     if (!line_.ProviderText.empty()) {
-        provider.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider.Module);
-        if (!provider.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
+        provider_.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider_.Module);
+        if (!provider_.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
     }
     TLBModifier modifier;
     modifier.StartingLibDirect(result.get());
-    Regenerate(modifier, provider.Object.get());
+    Regenerate(modifier, provider_.Object.get());
     modifier.GenerateDirectTestUnresolved(unresolved.get(), U16(destination));
     return kExitSuccess;
 }
@@ -180,12 +182,11 @@ int Run::HelpData() {
     } else {
         return Usage(kMsgNotStandaloneNeedsSaveAs);
     }
-    LoadedProvider provider;
-    provider.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider.Module);
-    if (!provider.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
+    provider_.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider_.Module);
+    if (!provider_.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
     TLBModifier modifier;
     modifier.StartingLibDirect(library.get());
-    Regenerate(modifier, provider.Object.get());
+    Regenerate(modifier, provider_.Object.get());
     modifier.GenerateDirect(U16(destination));
     return kExitSuccess;
 }
@@ -199,6 +200,15 @@ void ShowHelp(const Shell& shell) {
     std::fflush(stdout);
 }
 
+// Names reach the libraries and files as UTF-16 text. One that isn't UTF-8
+// would come back as another name, and a file of that other name would be
+// read or written, so it is refused.
+void RequireUtf8(const std::string& text) {
+    if (ole::ToUtf8(U16(text)) != text)
+        RaiseError(kErrInvalidArgument,
+                   u"'" + U16(text) + u"' is not UTF-8 text, which names on the command line must be.");
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return !a.empty() && !b.empty() && fs::equivalent(a, b, ec) && !ec;
@@ -210,6 +220,7 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
     InstallLibraryCopier();
     ole::RegisterFileServices();
     app::CommandLine line;
+    LoadedProvider provider;  // outlives the handler below
     try {
         line = app::ReadCommandLine(args, [](const std::string& path) {
             std::error_code ec;
@@ -219,8 +230,11 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
             ShowHelp(shell);
             return kExitSuccess;
         }
+        for (const std::string* text :
+             {&line.TypeLibPath, &line.HistoryPath, &line.DestinationPath, &line.ProviderText})
+            RequireUtf8(*text);
         if (SameFile(line.DestinationPath, line.TypeLibPath)) line.DestinationPath.clear();
-        Run run(line, shell);
+        Run run(line, shell, provider);
         if (!line.HistoryPath.empty() && !line.Activate) return run.Batch();
         if (!line.HistoryPath.empty() || line.ProviderText.empty()) {
             ReportMessage(line.HistoryPath.empty() ? kNoEditorWindow : kNoHistoryWindow, kStyleExclamation,

@@ -226,6 +226,10 @@ TEST_F(BatchRun, AStandaloneFileIsRewrittenInPlaceAndKeptWhenTheRunFails) {
     EXPECT_EQ(bad.code, 2);
     EXPECT_EQ(Dump("in.tlb"), before);
     EXPECT_NE(ReadText(dir / "msg.txt").find("missing.leh"), std::string::npos) << ReadText(dir / "msg.txt");
+    // A name that isn't UTF-8 is refused, not written under another name.
+    EXPECT_EQ(Zephrin("-q -leh rename.leh -tlb in.tlb -s \"$(printf 'o\\377.tlb')\"").code, 2);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("o\xEF")) << entry.path();
 
     const Result run = Zephrin("-q -leh rename.leh in.tlb");
     EXPECT_EQ(run.code, 0) << run.err;
@@ -274,6 +278,10 @@ TEST_F(BatchRun, WithoutADisplayMessagesGoToStandardErrorAndHelpToStandardOutput
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(r.out, help + "\n") << args;
     }
+    // A display that can't be reached is no display.
+    const Result stale = Zephrin("-leh missing.leh -tlb in.tlb -s o.tlb", "DISPLAY=:987");
+    EXPECT_EQ(stale.code, 2);
+    EXPECT_NE(stale.err.find("missing.leh"), std::string::npos) << stale.err;
     for (const char* args : {"", "in.tlb", "-new", "-leh e.leh -activate"}) {
         const Result r = Zephrin(args);
         EXPECT_EQ(r.code, 2) << args;
@@ -323,6 +331,14 @@ TEST_F(BatchRun, TheHelpDataProviderRewritesDocStringsNamedEachWay) {
             EXPECT_EQ(ReadText(dir / "log.txt"), "free\nunloaded\n") << f.provider;
         }
     }
+    // An exception of the provider's own is reported before its shared object goes.
+    fs::remove(dir / "log.txt");
+    const Result thrown = Zephrin("-q -m 'provider.so, HelpRewriter' -tlb in.tlb -s thrown.tlb",
+                                  "ZEPHRIN_TEST_PROVIDER_THROW=1 ZEPHRIN_TEST_PROVIDER_LOG=log.txt");
+    EXPECT_EQ(thrown.code, 2);
+    EXPECT_NE(thrown.err.find("the provider failed"), std::string::npos) << thrown.err;
+    EXPECT_EQ(ReadText(dir / "log.txt"), "free\nunloaded\n");
+    EXPECT_FALSE(fs::exists(dir / "thrown.tlb"));
 }
 
 }  // namespace

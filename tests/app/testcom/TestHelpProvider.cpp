@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "regen/IModifyHelpData.h"
 
@@ -11,6 +12,11 @@ using namespace ole;
 namespace {
 
 std::atomic<LONG> g_live{0};
+
+// An exception type of this shared object's own.
+struct ProviderError : std::exception {
+    const char* what() const noexcept override { return "the provider failed"; }
+};
 
 void Rewrite(zephrin::HelpData& help) {
     if (!help.DocString.empty()) help.DocString.insert(0, u"Rewritten: ");
@@ -24,6 +30,7 @@ public:
         return QueryInterfaceFor<zephrin::IModifyHelpData>(this, riid, ppv);
     }
     HRESULT ModifyLibHelp(tli::TypeLibInfo*, zephrin::HelpData& help) override {
+        if (std::getenv("ZEPHRIN_TEST_PROVIDER_THROW")) throw ProviderError();
         Rewrite(help);
         return S_OK;
     }

@@ -1,7 +1,8 @@
 // The help-data provider of the application tests (zephrin_testprovider): it
 // puts "Rewritten: " before every doc string it is handed. With
 // ZEPHRIN_TEST_PROVIDER_LOG set it appends a line to that file when asked
-// whether it can be unloaded ("free" or "busy") and when it is unloaded.
+// whether it can be unloaded ("free" or "busy") and when it is unloaded. With
+// ZEPHRIN_TEST_PROVIDER_THROW set it throws an exception of its own instead.
 #pragma once
 
 #include "platform/automation/Unknown.h"
