@@ -12,9 +12,9 @@
 #include <chrono>
 #include <memory>
 
-#include "changes/AddMemberChange.h"
-#include "changes/ChangeListener.h"
-#include "changes/Playback.h"
+#include "changes/kinds/AddMemberChange.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/history/Playback.h"
 #include "typelib/CustomTypeLib.h"
 
 using namespace ole;

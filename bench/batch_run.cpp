@@ -10,9 +10,9 @@
 
 #include "LargeLibrary.h"
 #include "app/modCorvaneExe.h"
-#include "changes/ChangeListener.h"
-#include "changes/Playback.h"
-#include "changes/RenameChange.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/history/Playback.h"
+#include "changes/kinds/RenameChange.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/NodeTypeKind.h"

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "changes/ChangeListener.h"
-#include "changes/IHistoryFile.h"
-#include "changes/Playback.h"
-#include "changes/modRecorder.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/history/IHistoryFile.h"
+#include "changes/history/Playback.h"
+#include "changes/history/modRecorder.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/NodeTypeKind.h"

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "changes/ChangeListener.h"
-#include "changes/RenameChange.h"
-#include "changes/TypeRenameTracker.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/kinds/RenameChange.h"
+#include "changes/trackers/TypeRenameTracker.h"
 
 using namespace zephrin;
 

@@ -11,9 +11,9 @@
 #include <locale>
 #include <sstream>
 
-#include "changes/ChangeListener.h"
-#include "changes/Playback.h"
-#include "changes/PlaybackCommand.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/history/Playback.h"
+#include "changes/history/PlaybackCommand.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"

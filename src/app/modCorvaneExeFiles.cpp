@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "app/modCorvaneExe.h"
-#include "changes/modRecorder.h"
+#include "changes/history/modRecorder.h"
 
 namespace zephrin::modCorvaneExe {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "ChangesTestSupport.h"
+#include "changes/ChangesTestSupport.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "support/TempDir.h"

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "changes/VTICache.h"
-#include "changes/modRecorder.h"
+#include "changes/hub/VTICache.h"
+#include "changes/history/modRecorder.h"
 #include "foundation/ErrorRecord.h"
 #include "support/HistoryTestChanges.h"
 

@@ -3,8 +3,8 @@
 // are refused.
 #pragma once
 
-#include "changes/ChangeKind.h"
-#include "changes/modRecorder.h"
+#include "changes/hub/ChangeKind.h"
+#include "changes/history/modRecorder.h"
 
 namespace testsupport {
 

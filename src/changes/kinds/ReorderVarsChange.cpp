@@ -1,0 +1,40 @@
+#include "changes/kinds/ReorderVarsChange.h"
+
+#include "changes/hub/ChangeKind.h"
+#include "changes/kinds/ChangeSupport.h"
+#include "changes/history/modRecorder.h"
+#include "foundation/modSupport.h"
+#include "typelib/CustomTypeLib.h"
+
+namespace zephrin {
+
+bool ReorderVarsChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
+                              int32_t flags) {
+    if (newOrder_.empty()) return false;
+    ChangeTarget copy = target;
+    if (!library.GetCustomTypeInfoByNumber(target.TypeIndex)->ReorderVars(newOrder_)) return false;
+    if (listener) NotifyListener(*listener, ChangeKind::ReorderVarsChange, copy, *this, flags);
+    return true;
+}
+
+std::u16string ReorderVarsChange::Describe(ChangeTarget& target) {
+    return modSupport::LoadResStringFormat(748, {modRecorder::DescribeTarget(target)});
+}
+
+ChangePtr ReorderVarsChange::Clone() {
+    auto copy = modReorderVarsChange::NewReorderVarsChange(false);
+    copy->NewOrder(newOrder_);
+    return copy;
+}
+
+void ReorderVarsChange::Save(HistoryFileWriter& out, int32_t) { changes_detail::PutOrder(out, newOrder_); }
+
+void ReorderVarsChange::Load(HistoryFileReader& in, int32_t, IHistoryReferenceCache&) {
+    newOrder_ = changes_detail::GetOrder(in);
+}
+
+namespace modReorderVarsChange {
+std::shared_ptr<ReorderVarsChange> NewReorderVarsChange(bool) { return std::make_shared<ReorderVarsChange>(); }
+}  // namespace modReorderVarsChange
+
+}  // namespace zephrin
