@@ -13,6 +13,7 @@
 #include "changes/history/IHistoryFile.h"
 #include "changes/history/Playback.h"
 #include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/NodeTypeKind.h"

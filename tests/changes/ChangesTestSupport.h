@@ -25,6 +25,7 @@
 #include "changes/history/Playback.h"
 #include "changes/hub/StatelessChange.h"
 #include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/modSupport.h"
 #include "support/ErrorCapture.h"
 #include "support/ShapesLibrary.h"

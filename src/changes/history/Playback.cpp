@@ -11,6 +11,7 @@
 
 #include "changes/history/HistoryFile.h"
 #include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"

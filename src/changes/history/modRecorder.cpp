@@ -25,7 +25,6 @@
 #include "changes/kinds/ResetIDsChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "foundation/modSupport.h"
-#include "typelib/modAttributeStrings.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::modRecorder {
@@ -120,61 +119,6 @@ std::vector<ChangeKind> RegisteredChangeKinds() {
     for (size_t code = 0; code < Creators().size(); ++code)
         if (Creators()[code]) kinds.push_back(static_cast<ChangeKind>(code));
     return kinds;
-}
-
-void FillTargetNames(ChangeTarget& t) {
-    if (t.Kind <= kTargetLibrary || t.Kind > kTargetParam || !t.Library) return;
-    if (t.TypeIndex < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
-    const auto index = static_cast<ole::UINT>(t.TypeIndex);
-    if (t.TypeName.empty()) {
-        ole::BSTR name = nullptr;
-        CheckHr(t.Library->GetDocumentation(t.TypeIndex, &name, nullptr, nullptr, nullptr));
-        t.TypeName = modSupport::MakeNonNullString(name);
-        ole::SysFreeString(name);
-    }
-    const bool needMember = t.Kind >= kTargetImplType && t.MemberName.empty();
-    const bool needParam = t.Kind == kTargetParam && t.ParamName.empty();
-    if (!needMember && !needParam) return;
-    const ole::ComPtr<ole::ITypeInfo> type = modITypeInfoHelper::GetInterfaceTypeInfo(t.Library.get(), index);
-    if (t.Kind == kTargetImplType) {
-        if (t.MemberId < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
-        t.MemberName = modITypeInfoHelper::GetImplTypeName(type.get(), static_cast<ole::UINT>(t.MemberId));
-    } else if (needParam) {
-        std::u16string member, param;
-        modITypeInfoHelper::GetMemberNames(type.get(), t.MemberId, t.ParamIndex, member, param);
-        if (t.MemberName.empty()) t.MemberName = member;
-        t.ParamName = param;
-    } else {
-        t.MemberName = modITypeInfoHelper::MemberNameFromID(type.get(), t.MemberId);
-    }
-}
-
-std::u16string DescribeTarget(const ChangeTarget& target) {
-    ChangeTarget t = target;
-    try {
-        FillTargetNames(t);
-    } catch (const ErrorRecord&) {
-        // Describe what is known.
-    }
-    const std::u16string member = t.TypeName + u"." + t.MemberName;
-    switch (t.Kind) {
-        case kTargetType:
-            return modSupport::LoadResStringFormat(711, {modAttributeStrings::TypeKindText(t.TypeKind), t.TypeName});
-        case kTargetImplType: return modSupport::LoadResStringFormat(712, {t.MemberName});
-        case kTargetMember:
-            return modSupport::LoadResStringFormat(
-                713, {modAttributeStrings::TypeKindText(t.TypeKind),
-                      modAttributeStrings::MemberKindText(t.TypeKind, t.InvokeKind), member});
-        case kTargetParam:
-            switch (t.SpecialParam) {
-                case kParamNamed: return modSupport::LoadResStringFormat(714, {t.ParamName, member});
-                case kParamLcid: return modSupport::LoadResStringFormat(715, {member});
-                case kParamReturnValue: return modSupport::LoadResStringFormat(716, {member});
-                case kParamRightHandSide: return modSupport::LoadResStringFormat(717, {member});
-                default: return modSupport::LoadResStringFormat(714, {t.ParamName, member});
-            }
-        default: return modSupport::LoadResStringById(718);
-    }
 }
 
 }  // namespace zephrin::modRecorder

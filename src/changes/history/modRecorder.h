@@ -1,4 +1,4 @@
-// The change kind factory and the shared texts of change targets.
+// The change kind factory and the Library Edit History file.
 #pragma once
 
 #include <cstddef>
@@ -29,19 +29,6 @@ namespace zephrin::modRecorder {
 ChangePtr CreateChangeFromKind(uint8_t code);
 // The kinds the factory table holds, in code order.
 std::vector<ChangeKind> RegisteredChangeKinds();
-
-// Fills the target's missing type, implemented-interface, member and parameter
-// names from its library (the type at TypeIndex; a dual as its interface
-// half). Nothing for a library target or a target without library. Failing
-// reads raise their error.
-void FillTargetNames(ChangeTarget& target);
-
-// The text that names a target in the change kinds' descriptions: "library",
-// "<type kind> <type>", "implied interface <name>", "<type kind> <member
-// kind> <type>.<member>", "parameter <name> of <type>.<member>" and the texts
-// of the special parameters. Missing names are taken from the library first
-// (the target itself is not changed); names that cannot be read stay empty.
-std::u16string DescribeTarget(const ChangeTarget& target);
 
 // ---- The Library Edit History file ----
 //

@@ -1,10 +1,10 @@
 #include "changes/kinds/AddMemberChange.h"
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/kinds/ChangeSupport.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
+#include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"

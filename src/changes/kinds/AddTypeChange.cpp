@@ -1,9 +1,9 @@
 #include "changes/kinds/AddTypeChange.h"
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/kinds/ChangeSupport.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
+#include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"

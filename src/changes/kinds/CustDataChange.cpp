@@ -3,15 +3,15 @@
 #include <algorithm>
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/kinds/ChangeSupport.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
+#include "changes/kinds/ChangeRegeneration.h"
+#include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/CustData.h"
-#include "changes/kinds/ChangeRegeneration.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"

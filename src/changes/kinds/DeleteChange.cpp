@@ -1,9 +1,9 @@
 #include "changes/kinds/DeleteChange.h"
 
 #include "changes/hub/ChangeKind.h"
+#include "changes/hub/TargetText.h"
 #include "changes/kinds/ChangeRegeneration.h"
 #include "changes/kinds/ChangeSupport.h"
-#include "changes/history/modRecorder.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "regen/TLBModifier.h"

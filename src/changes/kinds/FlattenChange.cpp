@@ -1,7 +1,7 @@
 #include "changes/kinds/FlattenChange.h"
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"
 

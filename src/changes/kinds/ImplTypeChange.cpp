@@ -2,7 +2,7 @@
 
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"

@@ -5,7 +5,7 @@
 #include "changes/hub/ChangeKind.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"

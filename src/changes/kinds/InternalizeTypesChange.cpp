@@ -1,9 +1,9 @@
 #include "changes/kinds/InternalizeTypesChange.h"
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/kinds/ChangeSupport.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
+#include "changes/kinds/ChangeSupport.h"
 #include "changes/kinds/TypeRedirectionSupport.h"
 #include "foundation/modSupport.h"
 #include "regen/TLBModifier.h"

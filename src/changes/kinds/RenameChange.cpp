@@ -1,10 +1,10 @@
 #include "changes/kinds/RenameChange.h"
 
 #include "changes/hub/ChangeKind.h"
-#include "changes/kinds/ChangeSupport.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
-#include "changes/history/modRecorder.h"
+#include "changes/hub/TargetText.h"
+#include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"
@@ -83,7 +83,7 @@ bool RenameChange::Differs(IChange& other) {
 void RenameChange::Save(HistoryFileWriter& out, int32_t) { out.PutString(newName_); }
 
 void RenameChange::Load(HistoryFileReader& in, int32_t, IHistoryReferenceCache&) {
-    newName_ = modRecorder::GetHistoryString(in);
+    newName_ = in.GetString();
 }
 
 namespace modRenameChange {

@@ -1,8 +1,8 @@
 #include "changes/kinds/ReorderVarsChange.h"
 
 #include "changes/hub/ChangeKind.h"
+#include "changes/hub/TargetText.h"
 #include "changes/kinds/ChangeSupport.h"
-#include "changes/history/modRecorder.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"
 

@@ -1,7 +1,7 @@
 #include "changes/kinds/TypeRedirectionSupport.h"
 
-#include "foundation/ErrorRecord.h"
 #include "changes/kinds/ChangeRegeneration.h"
+#include "foundation/ErrorRecord.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 
