@@ -302,16 +302,19 @@ std::optional<Variant> MsftParser::DecodeValue(int32_t encoded, VARTYPE* unsuppo
     case VT_UNKNOWN:
     case VT_VARIANT: v.vt = vt; break;  // no data is stored for these
     case VT_BSTR: {
+        // The length 0xFFFFFFFF is how some compilers store the empty string
+        // (and how a null string is written); it reads as "", never null.
         uint32_t len = body.U32();
         v.vt = VT_BSTR;
         v.bstrVal = nullptr;
+        std::u16string text;
         if (len != 0xFFFFFFFFu) {
             auto bytes = body.Bytes(len);
             if (!body.ok()) break;
-            std::u16string text = FromAnsi(bytes);
-            v.bstrVal = SysAllocString(std::u16string_view(text));
-            if (!v.bstrVal) throw std::bad_alloc();
+            text = FromAnsi(bytes);
         }
+        v.bstrVal = SysAllocString(std::u16string_view(text));
+        if (!v.bstrVal) throw std::bad_alloc();
         break;
     }
     default: return unknownType(vt);

@@ -7,6 +7,8 @@
 #   dispatch    duals on IUnknown (stored flags without FDISPATCHABLE) and
 #               dispinterfaces declared over an interface
 #   values      empty-string defaults stored inline; modules of size 2
+#   strings     empty strings stored out of line with the length 0xFFFFFFFF
+#               (parameter defaults and a custom data item)
 #   libhelp     library help context (+0x2C) and help-string context (+0x28)
 #               that differ
 #   unresolved  types that use a library that can't be found (gone.tlb is
@@ -21,6 +23,7 @@ cd "$here"
 widl() { command widl --win32 -L "$stdole" -L "$tmp" -t "$@"; }
 widl -o dispatch.tlb dispatch.idl
 widl -o values.tlb values.idl
+widl -o strings.tlb strings.idl
 widl -o libhelp.tlb libhelp.idl
 widl -o "$tmp/gone.tlb" gone.idl
 widl -o unresolved.tlb unresolved.idl
@@ -59,6 +62,41 @@ for t in range(n):
 open(path, 'wb').write(b)
 PY
 
-for f in dispatch values libhelp unresolved stdole32; do
+# Other compilers store an empty string out of line with the length that
+# elsewhere means a null string; the platform reads it as "".
+python3 - strings.tlb <<'PY'
+import struct, sys
+path = sys.argv[1]
+b = bytearray(open(path, 'rb').read())
+u32 = lambda o: struct.unpack_from('<I', b, o)[0]
+i32 = lambda o: struct.unpack_from('<i', b, o)[0]
+n = i32(0x20)
+seg = 0x54 + (4 if u32(0x14) & 0x100 else 0) + 4 * n
+typeinfo, custdata = i32(seg), i32(seg + 16 * 11)
+cdguids, cdlen = i32(seg + 16 * 12), i32(seg + 16 * 12 + 4)
+def mark(value):
+    if value >= 0 and struct.unpack_from('<HI', b, custdata + value) == (8, 0):
+        struct.pack_into('<I', b, custdata + value + 2, 0xFFFFFFFF)
+for entry in range(cdguids, cdguids + cdlen, 12):
+    mark(i32(entry + 4))
+for t in range(n):
+    rec = typeinfo + 0x64 * t
+    if u32(rec) & 0xF == 2:  # TKIND_MODULE, of size 2 as above
+        struct.pack_into("<I", b, rec + 0x50, 2)
+    members, nfuncs = i32(rec + 4), u32(rec + 0x18) & 0xFFFF
+    if members < 0:
+        continue
+    at = members + 4
+    for f in range(nfuncs):
+        size, kinds, params = struct.unpack_from('<H', b, at)[0], u32(at + 0x10), struct.unpack_from('<H', b, at + 0x14)[0]
+        if kinds & 0x1000:  # default values present
+            defaults = at + size - 16 * params
+            for p in range(params):
+                mark(i32(defaults + 4 * p))
+        at += size
+open(path, 'wb').write(b)
+PY
+
+for f in dispatch values libhelp unresolved stdole32 strings; do
   "$refdump" "$f.tlb" > "$f.dump"
 done

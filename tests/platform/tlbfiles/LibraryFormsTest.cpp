@@ -2,7 +2,7 @@
 // (tests/data/forms, made by make-forms.sh, with the reference dumper's
 // output beside each): duals on IUnknown whose stored flags lack
 // FDISPATCHABLE, dispinterfaces declared over an interface, empty strings
-// stored inline, modules of size 2, differing library help contexts, and
+// stored inline and out of line with the null string's length, modules of size 2, differing library help contexts, and
 // types that use a library that can't be found, types of stdole version 1.0
 // (stdole32.tlb); and SLTG libraries of what older compilers store
 // (tests/data/sltg/older) and with references past their types' reference
@@ -100,7 +100,7 @@ TEST_P(LibraryForm, ACopyReadsLikeTheOriginal) {
     EXPECT_EQ(DumpOf(dir / "copy.tlb"), Expected(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, LibraryForm, ::testing::Values("dispatch", "values", "libhelp", "unresolved", "stdole32"),
+INSTANTIATE_TEST_SUITE_P(Forms, LibraryForm, ::testing::Values("dispatch", "values", "libhelp", "unresolved", "stdole32", "strings"),
                          [](const auto& info) { return info.param; });
 
 TEST(LibraryForms, TheHelpContextsDifferInTheFile) {
