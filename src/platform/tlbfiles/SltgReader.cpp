@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <new>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -33,6 +34,7 @@ constexpr size_t kImplRecordSize = 0x16;
 constexpr size_t kMaxTypeDepth = 32;
 constexpr size_t kMaxHelpStringLength = 0xFFFF;
 constexpr uint16_t kNone = 0xFFFF;
+constexpr int kIDispatchIndex = 4;  // IDispatch is type 4 of stdole, every version
 
 // Thrown inside the parser for any inconsistency; ReadSltg turns it into an HRESULT.
 struct Corrupt {};
@@ -367,6 +369,9 @@ private:
                 Need(lib <= 0xFFFF);
                 t.internal = false;
                 t.importLib = ImportLibrary(static_cast<uint16_t>(lib));
+                if (!dispatchRef_ && t.index == kIDispatchIndex &&
+                    lib_.imports[static_cast<size_t>(t.importLib)].guid == kStdOleLibGuid)
+                    dispatchRef_ = t;
             }
             refs.targets.push_back(t);
         }
@@ -459,10 +464,18 @@ private:
         return Href(refs.targets[index]);
     }
 
+    // A dispinterface that is not dual ignores its implemented-type record's
+    // reference word (older compilers store the variable count there): its
+    // base is the library's IDispatch, the first reference to it in any
+    // type's table, whatever the stdole version; without one it leads nowhere.
     // The base of an interface that derives from an own dual interface is
     // that interface's vtable half.
     void FinishReferences()
     {
+        for (auto& t : lib_.types) {
+            if (t.kind != TKIND_DISPATCH || t.implTypes.empty()) continue;
+            t.implTypes[0].href = dispatchRef_ ? Href(*dispatchRef_) : Href(RefTarget{true, 0, -1, true});
+        }
         for (auto& t : lib_.types) {
             if (t.kind != TKIND_INTERFACE || t.implTypes.empty()) continue;
             const RefData& r = lib_.refs[refIndex_.at(t.implTypes[0].href)];
@@ -584,7 +597,10 @@ private:
             uint8_t ccp = r.U8();
             uint8_t opt = r.U8();
             uint16_t ret = r.U16();
-            f.oVft = r.I16();
+            // Dispatch functions have no vtable slot (they store 0xFFFF); the
+            // low bit of the others' vtable word is not part of the offset.
+            f.oVft = static_cast<SHORT>(r.U16() & ~1u);
+            if (kind == FUNC_DISPATCH) f.oVft = 0;
             if (magic & 0x20) f.flags = r.U16();
             Need(r.ok());
             f.funckind = kind;
@@ -643,6 +659,7 @@ private:
             v.helpContext = HelpContext(r.U16());
             uint16_t help = r.U16();
             if (magic & 0x20) v.flags = r.U16();
+            if (bits & 0x80) v.flags |= VARFLAG_FREADONLY;
             Need(r.ok());
             if (name == 0xFFFE) v.name = previousName;
             else if (name != kNone) v.name = Name(name);
@@ -698,7 +715,7 @@ private:
             r.U16();
             uint16_t ref = r.U16();
             Need(r.ok());
-            it.href = RefByIndex(refs, ref);
+            if (t.kind != TKIND_DISPATCH || i != 0) it.href = RefByIndex(refs, ref);  // else FinishReferences
             t.implTypes.push_back(std::move(it));
             at = next;
         }
@@ -816,6 +833,7 @@ private:
     std::map<std::tuple<GUID, WORD, WORD, LCID>, int> importByKey_;
     std::map<std::pair<int, int>, HREFTYPE> importRefs_;
     std::unordered_map<HREFTYPE, size_t> refIndex_;
+    std::optional<RefTarget> dispatchRef_;  // the first reference to stdole's IDispatch
 };
 
 }  // namespace

@@ -206,8 +206,9 @@ TEST(SltgGoldens, WriteImagesWhenAsked) {
     auto goldens = sltgtest::Goldens();
     goldens.push_back(sltgtest::OlderForm());
     goldens.push_back(sltgtest::NowhereForm());
+    goldens.push_back(sltgtest::DispatchForm());
     for (const auto& g : goldens) {
-        auto img = sltgtest::BuildSltg(g.data);
+        auto img = sltgtest::BuildSltg(g.data, g.options);
         std::ofstream f(fs::path(dir) / (g.name + ".tlb"), std::ios::binary);
         f.write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
     }

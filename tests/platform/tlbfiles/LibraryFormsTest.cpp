@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbfiles/SltgReader.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "platform/registry/Registry.h"
@@ -236,6 +237,32 @@ TEST(LibraryForms, OlderSltgReadsTheDocumentedLcidAndHelpStrings) {
 }
 
 }  // namespace
+
+// Plain dispinterfaces, read-only variables and vtable words as older
+// compilers store them (dispatch.dump: the reference dump): each
+// dispinterface's base is the library's IDispatch, whatever its reference
+// word holds, the read-only bit is read with the flags word, and vtable words
+// lose their low bit (0xFFFF: a dispatch function, at 0). The reader gives
+// back the description, and the library can be copied (dispatch.msft.dump:
+// the reference dump of the copy).
+TEST(LibraryForms, SltgOlderDispatchFormsReadAsThePlatformReadsThem) {
+    WithoutRegistry noRegistry;
+    const fs::path dir = fs::path(ZEPHRIN_TEST_DATA_DIR) / "sltg";
+    const sltgtest::Golden form = sltgtest::DispatchForm();
+    const std::vector<std::byte> image = ReadBytes(dir / "dispatch.tlb");
+    EXPECT_TRUE(sltgtest::BuildSltg(form.data, form.options) == image);
+    EXPECT_EQ(DumpOf(dir / "dispatch.tlb"), ReadText(dir / "dispatch.dump"));
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(image, &read), S_OK);
+    EXPECT_EQ(sltgtest::Describe(read), sltgtest::Describe(form.data));
+
+    ComPtr<ITypeLib> lib = Load(dir / "dispatch.tlb");
+    ASSERT_TRUE(lib);
+    testsupport::TempDir temp;
+    std::string failed;
+    ASSERT_EQ(Copy(lib.get(), temp / "copy.tlb", &failed), S_OK) << failed;
+    EXPECT_EQ(DumpOf(temp / "copy.tlb"), ReadText(dir / "dispatch.msft.dump"));
+}
 
 // An SLTG library whose references lie past their types' reference tables
 // (one type has no table at all) reads as the platform reads it: each such

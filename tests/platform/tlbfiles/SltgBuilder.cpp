@@ -330,7 +330,9 @@ private:
                 Unsupported("variable custom data, help string context or schema");
             size_t at = c.md.size();
             if (prevNext != SIZE_MAX) c.md.Patch16(prevNext, Checked16(at, "member data"));
-            bool hasFlags = v.flags != 0;
+            const bool readOnlyBit = options_.olderForms && (v.flags & VARFLAG_FREADONLY);
+            const WORD flags = readOnlyBit ? static_cast<WORD>(v.flags & ~VARFLAG_FREADONLY) : v.flags;
+            bool hasFlags = flags != 0;
             c.md.U8(hasFlags ? 0x2A : 0x0A);
             c.md.U8(0);
             prevNext = c.md.size();
@@ -341,9 +343,9 @@ private:
             c.md.U32(static_cast<uint32_t>(v.memid));
             c.md.U16(Checked16(v.helpContext, "variable help context"));
             c.md.U16(0xFFFF);  // +0x10
-            if (hasFlags) c.md.U16(v.flags);
+            if (hasFlags) c.md.U16(flags);
 
-            uint8_t bits = 0;
+            uint8_t bits = readOnlyBit ? 0x80 : 0;
             uint16_t six = 0;
             if (v.varkind == VAR_CONST) {
                 bits |= 0x10;
@@ -406,7 +408,9 @@ private:
             c.md.U8(static_cast<uint32_t>(f.callconv) | static_cast<uint32_t>(f.params.size() << 3));
             c.md.U8(0);        // +0x11
             c.md.U16(0);       // +0x12 return type
-            c.md.U16(static_cast<uint16_t>(f.oVft));
+            uint16_t vtable = static_cast<uint16_t>(f.oVft);
+            if (options_.olderForms) vtable = f.funckind == FUNC_DISPATCH ? 0xFFFF : (vtable | 1);
+            c.md.U16(vtable);
             if (hasFlags) c.md.U16(f.flags);
 
             // Argument list: name word, then the type inline or its offset.
@@ -459,8 +463,13 @@ private:
             c.md.U8(static_cast<uint32_t>(it.flags));
             c.md.U8(0x80);
             c.md.U16(0);
-            c.md.U16(RefIndex(c, it.href) * kImplRefScale);
-            c.md.U16(0);
+            if (options_.olderForms && t.kind == TKIND_DISPATCH && !(t.flags & TYPEFLAG_FDUAL)) {
+                c.md.U16(static_cast<uint32_t>(t.vars.size()));
+                c.md.U16(0x4002);
+            } else {
+                c.md.U16(RefIndex(c, it.href) * kImplRefScale);
+                c.md.U16(0);
+            }
             c.md.U16(0xFFFE);
             c.md.U16(0xFFFF);
             c.md.U16(0x001D);

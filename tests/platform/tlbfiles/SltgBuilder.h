@@ -28,6 +28,13 @@ struct BuildOptions {
     // bit, then the offset of the type words) instead of inline. The format
     // allows both; the platform misreads the former, so goldens don't use it.
     bool namedParamTypesApart = false;
+    // Write what older compilers store: a plain dispinterface's implemented-
+    // type record holds its variable count where the reference index would be,
+    // with 0x4002 after it (its base is the library's IDispatch, which another
+    // type must reference), and its functions' vtable words are 0xFFFF; other
+    // functions' vtable words have their low bit set; read-only is bit 0x80 of
+    // a variable record's second byte, with a flags word only for other flags.
+    bool olderForms = false;
 };
 
 std::vector<std::byte> BuildSltg(const LibraryData& lib, const BuildOptions& options = {});

@@ -416,7 +416,50 @@ LibraryData Nowhere()
     return l;
 }
 
+// Two plain dispinterfaces whose implemented-type records hold their variable
+// counts (2, past DFirst's one-entry reference table; 1, DSecond's entry for
+// an alias) and whose base is the library's IDispatch, the first reference to
+// it in any type (IHost's second entry). Read-only variables with and without
+// a flags word; vtable words 0xFFFF (dispatch functions, read as 0) and with
+// their low bit set (read without it). (The platform fails to read a function
+// of DFirst, whatever it holds, so it has none.)
+LibraryData Dispatch()
+{
+    LibraryData l = Library(u"SltgDispatch", G(0x5E170050, 0x50));
+    l.lcid = 0;
+    l.imports.push_back(StdOle());
+    l.refs = {Imported(1, 0, 3), Imported(5, 0, 4), Internal(0, 0), Internal(4, 1)};  // IUnknown, IDispatch
+    TypeData level = Type(u"Level", TKIND_ALIAS, GUID{}, 0, 4, 4);
+    level.aliasType = T(VT_I4);
+    l.types.push_back(level);
+    TypeData host = Type(u"IHost", TKIND_INTERFACE, G(0x5E170051, 0x51), 0, 4, 4, 16);
+    host.implTypes.push_back({1, 0, {}});
+    host.funcs.push_back(Func(u"Attach", 0x60010000, FUNC_PUREVIRTUAL, INVOKE_FUNC, T(VT_HRESULT), 12,
+                              {Param(u"to", Ptr(Udt(5)), PARAMFLAG_FIN)}));
+    l.types.push_back(host);
+    auto property = [](std::u16string name, MEMBERID id, TypeDescData type, WORD flags) {
+        VarData v = Field(std::move(name), id, std::move(type), 0);
+        v.varkind = VAR_DISPATCH;
+        v.flags = flags;
+        return v;
+    };
+    TypeData first = Type(u"DFirst", TKIND_DISPATCH, G(0x5E170052, 0x52), TYPEFLAG_FDISPATCHABLE, 4, 4, 28);
+    first.implTypes.push_back({5, 0, {}});
+    first.vars.push_back(property(u"Count", 1, Udt(0), VARFLAG_FREADONLY));
+    first.vars.push_back(property(u"Hidden", 2, T(VT_BSTR), VARFLAG_FREADONLY | VARFLAG_FHIDDEN));
+    l.types.push_back(first);
+    TypeData second = Type(u"DSecond", TKIND_DISPATCH, G(0x5E170053, 0x53), TYPEFLAG_FDISPATCHABLE, 4, 4, 28);
+    second.implTypes.push_back({5, 0, {}});
+    second.vars.push_back(property(u"Host", 1, Ptr(Udt(4)), 0));
+    second.funcs.push_back(Func(u"Tune", 2, FUNC_DISPATCH, INVOKE_FUNC, T(VT_VOID), 0, {Param(u"level", Udt(0), PARAMFLAG_FIN)}));
+    l.types.push_back(second);
+    FinishTypes(l);
+    return l;
+}
+
 }  // namespace
+
+Golden DispatchForm() { return {"dispatch", Dispatch(), BuildOptions{.olderForms = true}}; }
 
 Golden OlderForm() { return {"older", Older()}; }
 

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "platform/tlbengine/TypeLibData.h"
+#include "SltgBuilder.h"
 
 namespace ole::sltgtest {
 
 struct Golden {
     std::string name;  // file name without extension
     LibraryData data;
+    BuildOptions options{};
 };
 
 // The golden libraries: content that the platform reads as written.
@@ -28,6 +30,9 @@ std::vector<Golden> FullDescriptions();
 Golden OlderForm();
 // A library whose references lie past their types' reference tables.
 Golden NowhereForm();
+// Plain dispinterfaces, read-only variables and vtable words in the forms
+// older compilers store (BuildOptions::olderForms).
+Golden DispatchForm();
 
 }  // namespace ole::sltgtest
 

@@ -31,17 +31,19 @@ TEST_P(SltgDescriptions, ReadingABuiltImageGivesBackItsDescription)
     EXPECT_EQ(Describe(read), Describe(g.data));
 }
 
-// Parameter types may also be stored apart from the argument list.
-TEST_P(SltgDescriptions, ParameterTypesStoredApartReadTheSame)
+// Parameter types may also be stored apart from the argument list, and
+// dispinterfaces, read-only variables and vtable words in older compilers'
+// forms.
+TEST_P(SltgDescriptions, OtherStoredFormsReadTheSame)
 {
     const Golden g = FullDescriptions().at(GetParam());
-    BuildOptions apart;
-    apart.namedParamTypesApart = true;
-    auto bytes = BuildSltg(g.data, apart);
-    ASSERT_NE(bytes, BuildSltg(g.data));
-    LibraryData read;
-    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
-    EXPECT_EQ(Describe(read), Describe(g.data));
+    for (const BuildOptions options : {BuildOptions{.namedParamTypesApart = true}, BuildOptions{.olderForms = true}}) {
+        auto bytes = BuildSltg(g.data, options);
+        ASSERT_NE(bytes, BuildSltg(g.data));
+        LibraryData read;
+        ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+        EXPECT_EQ(Describe(read), Describe(g.data)) << options.olderForms;
+    }
 }
 
 // The committed golden files are what the builder makes today, and they read
