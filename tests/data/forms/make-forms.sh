@@ -30,71 +30,47 @@ widl -o unresolved.tlb unresolved.idl
 widl -o stdole32.tlb stdole32.idl
 
 # widl writes "" as a string of length 0 and a module's function count as its
-# size; the platform's compiler stores "" inline and every module with size 2.
-python3 - values.tlb <<'PY'
+# size; the platform's compiler stores every module with size 2 and "" inline
+# (values.tlb), other compilers store "" out of line with the length that
+# elsewhere means a null string, which the platform reads as "" (strings.tlb:
+# parameter defaults and custom data items).
+python3 - values.tlb strings.tlb <<'PY'
 import struct, sys
-path = sys.argv[1]
-b = bytearray(open(path, 'rb').read())
-u32 = lambda o: struct.unpack_from('<I', b, o)[0]
-i32 = lambda o: struct.unpack_from('<i', b, o)[0]
-n = i32(0x20)
-seg = 0x54 + (4 if u32(0x14) & 0x100 else 0) + 4 * n
-typeinfo, custdata = i32(seg), i32(seg + 16 * 11)
-def empty_string(value):
-    return value >= 0 and struct.unpack_from('<HI', b, custdata + value) == (8, 0)
-for t in range(n):
-    rec = typeinfo + 0x64 * t
-    kind = u32(rec) & 0xF
-    if kind == 2:  # TKIND_MODULE
-        struct.pack_into("<I", b, rec + 0x50, 2)
-    members, nfuncs = i32(rec + 4), u32(rec + 0x18) & 0xFFFF
-    if members < 0:
-        continue
-    at = members + 4
-    for f in range(nfuncs):
-        size, kinds, params = struct.unpack_from('<H', b, at)[0], u32(at + 0x10), struct.unpack_from('<H', b, at + 0x14)[0]
-        if kinds & 0x1000:  # default values present
-            defaults = at + size - 16 * params
-            for p in range(params):
-                if empty_string(i32(defaults + 4 * p)):
-                    struct.pack_into('<I', b, defaults + 4 * p, 0xA0000000)  # inline VT_BSTR, no data
-        at += size
-open(path, 'wb').write(b)
-PY
-
-# Other compilers store an empty string out of line with the length that
-# elsewhere means a null string; the platform reads it as "".
-python3 - strings.tlb <<'PY'
-import struct, sys
-path = sys.argv[1]
-b = bytearray(open(path, 'rb').read())
-u32 = lambda o: struct.unpack_from('<I', b, o)[0]
-i32 = lambda o: struct.unpack_from('<i', b, o)[0]
-n = i32(0x20)
-seg = 0x54 + (4 if u32(0x14) & 0x100 else 0) + 4 * n
-typeinfo, custdata = i32(seg), i32(seg + 16 * 11)
-cdguids, cdlen = i32(seg + 16 * 12), i32(seg + 16 * 12 + 4)
-def mark(value):
-    if value >= 0 and struct.unpack_from('<HI', b, custdata + value) == (8, 0):
-        struct.pack_into('<I', b, custdata + value + 2, 0xFFFFFFFF)
-for entry in range(cdguids, cdguids + cdlen, 12):
-    mark(i32(entry + 4))
-for t in range(n):
-    rec = typeinfo + 0x64 * t
-    if u32(rec) & 0xF == 2:  # TKIND_MODULE, of size 2 as above
-        struct.pack_into("<I", b, rec + 0x50, 2)
-    members, nfuncs = i32(rec + 4), u32(rec + 0x18) & 0xFFFF
-    if members < 0:
-        continue
-    at = members + 4
-    for f in range(nfuncs):
-        size, kinds, params = struct.unpack_from('<H', b, at)[0], u32(at + 0x10), struct.unpack_from('<H', b, at + 0x14)[0]
-        if kinds & 0x1000:  # default values present
-            defaults = at + size - 16 * params
-            for p in range(params):
-                mark(i32(defaults + 4 * p))
-        at += size
-open(path, 'wb').write(b)
+for path in sys.argv[1:]:
+    inline = path == 'values.tlb'
+    b = bytearray(open(path, 'rb').read())
+    u32 = lambda o: struct.unpack_from('<I', b, o)[0]
+    i32 = lambda o: struct.unpack_from('<i', b, o)[0]
+    n = i32(0x20)
+    seg = 0x54 + (4 if u32(0x14) & 0x100 else 0) + 4 * n
+    typeinfo, custdata, cdguids, cdlen = i32(seg), i32(seg + 16 * 11), i32(seg + 16 * 12), i32(seg + 16 * 12 + 4)
+    def mark(at):  # the value stored at b[at], when it is an empty string
+        value = i32(at)
+        if value < 0 or struct.unpack_from('<HI', b, custdata + value) != (8, 0):
+            return
+        if inline:
+            struct.pack_into('<I', b, at, 0xA0000000)  # inline VT_BSTR, no data
+        else:
+            struct.pack_into('<I', b, custdata + value + 2, 0xFFFFFFFF)
+    if not inline:
+        for entry in range(cdguids, cdguids + cdlen, 12):
+            mark(entry + 4)
+    for t in range(n):
+        rec = typeinfo + 0x64 * t
+        if u32(rec) & 0xF == 2:  # TKIND_MODULE
+            struct.pack_into("<I", b, rec + 0x50, 2)
+        members, nfuncs = i32(rec + 4), u32(rec + 0x18) & 0xFFFF
+        if members < 0:
+            continue
+        at = members + 4
+        for f in range(nfuncs):
+            size, kinds, params = struct.unpack_from('<H', b, at)[0], u32(at + 0x10), struct.unpack_from('<H', b, at + 0x14)[0]
+            if kinds & 0x1000:  # default values present
+                defaults = at + size - 16 * params
+                for p in range(params):
+                    mark(defaults + 4 * p)
+            at += size
+    open(path, 'wb').write(b)
 PY
 
 for f in dispatch values libhelp unresolved stdole32 strings; do
