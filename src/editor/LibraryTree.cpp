@@ -89,7 +89,8 @@ bool Admits(int32_t kindWord, const TypeDescription& d) {
                               ((kindWord & kLibInterfacesAndDispatch) && kind == ole::TKIND_DISPATCH));
     if (kindWord & kLibWantedKindMask) {
         const int32_t wanted = ((kindWord >> kLibWantedKindShift) & 15) - 1;
-        if (d.IsAlias) return (kindWord & kLibAliasesOfWantedKind) && kind == wanted && kind != ole::TKIND_ALIAS;
+        // An alias is of kind TKIND_ALIAS itself, and may be admitted for what it names.
+        if (d.IsAlias) return wanted == ole::TKIND_ALIAS || ((kindWord & kLibAliasesOfWantedKind) && kind == wanted);
         return kind == wanted;
     }
     if (kindWord & kLibReferable)

@@ -38,10 +38,11 @@ void SortNodeChildren(QTreeWidgetItem* node) {
     if (!node || node->childCount() < 2) return;
     QTreeWidget* tree = node->treeWidget();
     QTreeWidgetItem* current = tree ? tree->currentItem() : nullptr;
-    std::vector<QTreeWidgetItem*> expanded;
+    std::vector<QTreeWidgetItem*> expanded, selected;
     for (int i = 0; i < node->childCount(); ++i) {
         QTreeWidgetItem* child = node->child(i);
         if (child->isExpanded()) expanded.push_back(child);
+        if (child->isSelected()) selected.push_back(child);
     }
     const QList<QTreeWidgetItem*> taken = node->takeChildren();
     std::vector<QTreeWidgetItem*> items(taken.begin(), taken.end());
@@ -49,6 +50,7 @@ void SortNodeChildren(QTreeWidgetItem* node) {
     node->addChildren(QList<QTreeWidgetItem*>(items.begin(), items.end()));
     for (QTreeWidgetItem* child : expanded) child->setExpanded(true);
     if (tree && current && tree->currentItem() != current) tree->setCurrentItem(current);
+    for (QTreeWidgetItem* child : selected) child->setSelected(true);
 }
 
 }  // namespace zephrin::editor

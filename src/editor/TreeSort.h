@@ -13,7 +13,7 @@ int CompareTreeItems(const QTreeWidgetItem* a, const QTreeWidgetItem* b);
 // Sorts items in that order (stable).
 void SortItems(std::vector<QTreeWidgetItem*>& items);
 // Sorts a node's children in place (not their children), keeping which of
-// them are expanded and the tree's current item.
+// them are expanded and selected, and the tree's current item.
 void SortNodeChildren(QTreeWidgetItem* node);
 
 }  // namespace zephrin::editor

@@ -3,6 +3,7 @@
 #include "TreeTestSupport.h"
 
 #include "changes/ChangesTestSupport.h"
+#include "editor/TreeItemAccess.h"
 #include "editor/TreeSync.h"
 #include "typelib/NodeTypeKind.h"
 
@@ -192,6 +193,7 @@ TEST_F(TreeFilters, KindWordsSelectTypesAndTheBaseTypesListIUnknownThenIDispatch
              {kLibAllButModules, "BaseAlias Colors DShapeEvents DVTable Either IBase IDerived IShape LongPtr "
                                  "LongPtrAlias Matrix Shape ShapeAlias Widget"},
              {WantedKindFilter(TKIND_MODULE) | kLibAliasesOfWantedKind, "Kernel"},
+             {WantedKindFilter(TKIND_ALIAS), "BaseAlias LongPtr LongPtrAlias ShapeAlias"},
          }) {
         QTreeWidgetItem* node = AddLibraryNode(&tree, lib.get(), nullptr, row.flags, false);
         ASSERT_TRUE(node);
@@ -235,6 +237,18 @@ TEST_F(TreeFilters, ClearingSeveralLibrariesFreesEveryRecordAndForgetsTheTags) {
     ComPtr<ITypeLib> second = AsTypeLib(BuildShapes().get());
     std::vector<QTreeWidgetItem*> roots{AddLibraryNode(&tree, first.get(), nullptr, 0, true),
                                         AddLibraryNode(&tree, second.get(), nullptr, 0, true), AddBaseTypesNode(&tree)};
+    // Expanding builds a level; nodes and model indexes map both ways.
+    ConnectLazyFilling(&tree, nullptr);
+    roots[0]->setExpanded(true);
+    ASSERT_FALSE(HasPlaceholder(roots[0]));
+    QTreeWidgetItem* colors = Child(roots[0], "Colors");
+    colors->setExpanded(true);
+    const QModelIndex green = GetIndexFromNode(&tree, Child(colors, "Green"));
+    EXPECT_EQ(green.data().toString(), "Green");
+    EXPECT_EQ(GetNodeFromIndex(&tree, green), Child(colors, "Green"));
+    EXPECT_EQ(GetNodeFromIndex(&tree, QModelIndex()), nullptr);
+    QTreeWidget other;
+    EXPECT_FALSE(GetIndexFromNode(&other, colors).isValid());
     for (QTreeWidgetItem* r : roots) BuildAll(r);
     ClearLibraryTree(&tree);
     EXPECT_EQ(tree.topLevelItemCount(), 0);

@@ -144,6 +144,17 @@ TEST_F(TreeSync, ATypeReplacedWithinTheLibraryHasWhatNamedItReadAgain) {
     ExpectRecordsTrue();
     EXPECT_EQ(Fields(Type("IDerived")), "9 3 3 2");   // flatten test forgotten
     EXPECT_EQ(Fields(Type("BaseAlias")), "12 3 3 1");
+
+    // An implemented interface of a replaced type takes the replacement's index.
+    auto events = modRedirectTypesChange::NewRedirectTypesChange(false);
+    events->Flags(RedirectTypesChange::kReplaceDefinition);
+    events->SourceVarTypeInfo(TypeDescOf(lib.get(), u"DVTable").get());
+    events->DestVarTypeInfo(TypeDescOf(lib.get(), u"DShapeEvents").get());
+    Apply(*events, TypeTarget(lib.get(), u"DVTable"));
+    RemoveType("DVTable", true, 4);
+    RenameImpliedInterfaceNodes(4, *record, u"DShapeEvents");
+    ExpectRecordsTrue();
+    EXPECT_EQ(ChildTexts(Node("Widget")), "IDerived DShapeEvents");
 }
 
 TEST_F(TreeSync, RenamingATypeReTextsTheInterfacesThatShowIt) {
