@@ -232,6 +232,24 @@ TEST_F(TreeFilters, KindWordsSelectTypesAndTheBaseTypesListIUnknownThenIDispatch
     }
 }
 
+TEST_F(TreeFilters, AFailingExpansionReportsTheErrorAndLeavesTheNodeToTryAgain) {
+    ComPtr<ITypeLib> lib = AsTypeLib(BuildShapes().get());
+    std::vector<int32_t> errors;
+    ConnectLazyFilling(&tree, [&](const ErrorRecord& e) { errors.push_back(e.Number); });
+    QTreeWidgetItem* root = AddLibraryNode(&tree, lib.get(), nullptr, 0, true);
+    root->setExpanded(true);
+    QTreeWidgetItem* colors = Child(root, "Colors");
+    // The record now names a library without that type.
+    LibraryRecordOf(root)->Library = AsTypeLib(NewLibrary(u"Empty").get());
+    colors->setExpanded(true);
+    EXPECT_EQ(errors, std::vector<int32_t>{TYPE_E_ELEMENTNOTFOUND});
+    EXPECT_FALSE(colors->isExpanded());
+    EXPECT_TRUE(HasPlaceholder(colors));
+    LibraryRecordOf(root)->Library = lib;
+    colors->setExpanded(true);
+    EXPECT_EQ(ChildTexts(colors), "Red Green");
+}
+
 TEST_F(TreeFilters, ClearingSeveralLibrariesFreesEveryRecordAndForgetsTheTags) {
     ComPtr<ITypeLib> first = AsTypeLib(BuildAllKinds().get());
     ComPtr<ITypeLib> second = AsTypeLib(BuildShapes().get());
