@@ -1,5 +1,7 @@
 #include "editor/EditorModule.h"
 
+#include <QGuiApplication>
+
 #include "editor/WaitCursor.h"
 #include "editor/modImages.h"
 #include "regen/TLBModifier.h"
@@ -8,7 +10,8 @@ namespace zephrin::editor {
 
 void InitEditorModule() {
     InstallWaitCursorHook();
-    modImages::BuildImageLists();
+    // Pictures need the application object; without one the lists are built on first use.
+    if (QGuiApplication::instance()) modImages::BuildImageLists();
     InstallLibraryCopier();
 }
 

@@ -168,6 +168,20 @@ TEST_F(EditorModule, ScreenshotsOfATreeWithEveryKindOfNode) {
         }
         ClearLibraryTree(&tree);
     }
+    // Every image of the button-face list, at both scales, on both palettes.
+    for (int scale : {1, 2}) {
+        const int cell = 24;
+        QPixmap sheet(QSize(cell * 24, cell * 2) * scale);
+        sheet.setDevicePixelRatio(scale);
+        QPainter p(&sheet);
+        for (int row = 0; row < 2; ++row) {
+            p.fillRect(QRect(0, row * cell, cell * 24, cell), row ? DarkPalette().base() : QGuiApplication::palette().base());
+            for (int i = 1; i <= 24; ++i)
+                modImages::GetButtonFaceImageList().Icon(i).paint(&p, QRect((i - 1) * cell + 4, row * cell + 4, 16, 16));
+        }
+        p.end();
+        EXPECT_TRUE(sheet.save(QString::fromStdString((folder / ("images-" + std::to_string(scale) + "x.png")).string())));
+    }
 }
 
 }  // namespace
