@@ -1,5 +1,8 @@
 #include "editor/TreeNodeRecords.h"
 
+#include <utility>
+#include <vector>
+
 #include <QTreeWidget>
 
 #include "editor/LibraryTree.h"
@@ -129,23 +132,28 @@ void ClearTag(NodeRecord* record) {
 
 void DeleteTypeRecord(LibraryNodeRecord& library, TypeNodeRecord* type, bool renumber, int32_t replacementIndex,
                       ole::ITypeLib* current) {
-    Unlink(library.FirstType, type);
     const int32_t deleted = type->TypeIndex;
+    // What named the deleted type now names something else: ask the library,
+    // before anything changes, so that a failing read leaves the records alone.
+    std::vector<std::pair<TypeNodeRecord*, TypeDescription>> reread;
+    if (renumber) {
+        if (!current) current = library.Library.get();
+        for (TypeNodeRecord* t = library.FirstType; t; t = t->Next)
+            if (t != type && t->RefTypeIndex == deleted)
+                reread.emplace_back(t, DescribeType(current, t->TypeIndex > deleted ? t->TypeIndex - 1 : t->TypeIndex));
+    }
+    Unlink(library.FirstType, type);
     ClearTag(type);
     delete type;
     if (!renumber) return;
-    if (!current) current = library.Library.get();
     for (TypeNodeRecord* t = library.FirstType; t; t = t->Next) {
         if (t->TypeIndex > deleted) --t->TypeIndex;
-        if (t->RefTypeIndex > deleted) {
-            --t->RefTypeIndex;
-        } else if (t->RefTypeIndex == deleted) {
-            // What named the deleted type now names something else: ask the library.
-            const TypeDescription d = DescribeType(current, t->TypeIndex);
-            t->RefTypeIndex = d.RefTypeIndex;
-            t->TypeKind = d.TypeKind;
-            t->RefFlags = (d.BaseReference ? kRefRoleBase : kRefRoleOther);
-        }
+        if (t->RefTypeIndex > deleted) --t->RefTypeIndex;
+    }
+    for (auto& [t, d] : reread) {
+        t->TypeKind = d.TypeKind;
+        t->RefTypeIndex = d.RefTypeIndex;
+        t->RefFlags = d.BaseReference ? kRefRoleBase : kRefRoleOther;  // the flatten test is forgotten
     }
     for (ImpliedInterfaceNodeRecord* r = library.FirstImpliedInterface; r; r = r->Next) {
         if (r->RefTypeIndex > deleted)
