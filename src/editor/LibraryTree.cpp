@@ -160,7 +160,7 @@ struct PendingMember {
 std::vector<PendingMember> GroupedMembers(ole::ITypeInfo* ti, const ole::TYPEATTR& attr) {
     std::vector<PendingMember> members;
     std::unordered_map<QString, size_t> byName;
-    // The parameter count of each entry's lowest accessor, by invoke kind.
+    // For each entry, the invoke kind of the accessor its parameters come from.
     std::vector<int32_t> lowestKind;
     const auto entry = [&](const std::u16string& name) -> std::pair<PendingMember&, bool> {
         const QString key = Text(name).toCaseFolded();
