@@ -1,8 +1,9 @@
 // A large library for the benchmarks, built through the creation interfaces:
-// a record and `interfaces` interfaces derived from IUnknown, each with 20
-// methods taking a few parameters (numbers, strings, an out pointer to the
-// record and an optional variant) and a doc string. 1200 interfaces make a
-// file of well over 2 MB.
+// a record and `interfaces` interfaces derived from IUnknown, each with
+// `methods` methods (20 unless asked) taking a few parameters (numbers,
+// strings, an out pointer to the record and an optional variant) and a doc
+// string, and, when `largeMethods` is given, one more interface "IHuge" with
+// that many methods. 1200 interfaces make a file of well over 2 MB.
 #pragma once
 
 #include <filesystem>
@@ -29,7 +30,7 @@ inline void Require(HRESULT hr, const char* what) {
     if (FAILED(hr)) throw std::runtime_error(std::string(what) + " failed");
 }
 
-inline void BuildLarge(const std::u16string& path, int interfaces = 1200) {
+inline void BuildLarge(const std::u16string& path, int interfaces = 1200, int methods = 20, int largeMethods = 0) {
     ComPtr<ICreateTypeLib2> lib;
     Require(CreateTypeLib2(SYS_WIN32, path.c_str(), lib.put()), "CreateTypeLib2");
     Require(lib->SetName(u"LargeLibrary"), "SetName");
@@ -53,8 +54,10 @@ inline void BuildLarge(const std::u16string& path, int interfaces = 1200) {
     }
     ComPtr<ITypeInfo> recInfo = rec.As<ITypeInfo>();
 
-    for (int i = 0; i < interfaces; ++i) {
-        std::u16string name = u"ILarge" + U16(std::to_string(i));
+    const int count = interfaces + (largeMethods > 0 ? 1 : 0);
+    for (int i = 0; i < count; ++i) {
+        const bool huge = i == interfaces;
+        std::u16string name = huge ? std::u16string(u"IHuge") : u"ILarge" + U16(std::to_string(i));
         ComPtr<ICreateTypeInfo> ct;
         Require(lib->CreateTypeInfo(name.c_str(), TKIND_INTERFACE, ct.put()), "CreateTypeInfo");
         ComPtr<ICreateTypeInfo2> t;
@@ -66,7 +69,7 @@ inline void BuildLarge(const std::u16string& path, int interfaces = 1200) {
         Require(t->AddRefTypeInfo(unknown.get(), &base), "AddRefTypeInfo");
         Require(t->AddImplType(0, base), "AddImplType");
         Require(t->AddRefTypeInfo(recInfo.get(), &recRef), "AddRefTypeInfo");
-        for (int m = 0; m < 20; ++m) {
+        for (int m = 0, n = huge ? largeMethods : methods; m < n; ++m) {
             TYPEDESC recType{};
             recType.vt = VT_USERDEFINED;
             recType.hreftype = recRef;

@@ -1,0 +1,188 @@
+// The editor module's start-up: the wait cursor behind long operations, the
+// image lists, and screenshots of a tree with every kind of node.
+#include "TreeTestSupport.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QTreeWidgetItemIterator>
+
+#include <filesystem>
+#include <optional>
+
+#include "foundation/modHourGlass.h"
+#include "support/ErrorCapture.h"
+#include "editor/modImages.h"
+#include "regen/IModifyHelpData.h"
+#include "regen/TLBModifier.h"
+
+namespace treetest {
+namespace {
+
+using ole::QueryInterfaceFor;
+using ole::RefCounted;
+
+int OverrideDepth() {
+    int depth = 0;
+    std::vector<QCursor> seen;
+    while (QGuiApplication::overrideCursor()) {
+        seen.push_back(*QGuiApplication::overrideCursor());
+        QGuiApplication::restoreOverrideCursor();
+        ++depth;
+    }
+    for (auto it = seen.rbegin(); it != seen.rend(); ++it) QGuiApplication::setOverrideCursor(*it);
+    return depth;
+}
+
+bool WaitShown() {
+    return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+}
+
+// Notes whether the wait cursor shows while the engine asks for help data,
+// and can make the generation fail there.
+struct CursorProbe : RefCounted<IModifyHelpData> {
+    HRESULT QueryInterface(const IID& riid, void** ppv) override { return QueryInterfaceFor<IModifyHelpData>(this, riid, ppv); }
+    HRESULT ModifyLibHelp(tli::TypeLibInfo*, HelpData&) override {
+        shown = WaitShown();
+        depth = OverrideDepth();
+        return fail ? E_FAIL : S_OK;
+    }
+    HRESULT ModifyTypeHelp(tli::TypeInfo*, LONG, HelpData&) override { return S_OK; }
+    HRESULT ModifyMemberHelp(tli::TypeInfo*, tli::MemberInfo*, HelpData&) override { return S_OK; }
+    bool fail = false;
+    bool shown = false;
+    int depth = 0;
+};
+
+class EditorModule : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }
+    void TearDown() override {
+        while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+    }
+};
+
+TEST_F(EditorModule, TheWaitCursorShowsAroundARegenerationOnceWhenNestedAndGoesAfterAnError) {
+    InitEditorModule();  // a second call does no harm
+    const ComPtr<ITypeLib> lib = AsTypeLib(BuildShapes().get());
+    for (bool nested : {false, true}) {
+        for (bool fail : {false, true}) {
+            auto probe = ole::MakeCom<CursorProbe>();
+            probe->fail = fail;
+            TLBModifier modifier;
+            modifier.StartingLibDirect(lib.get());
+            modifier.HelpModifier(probe.get());
+            {
+                // With an outer guard showing it already, the engine's adds nothing.
+                std::optional<modHourGlass::HourGlassGuard> outer;
+                if (nested) outer.emplace(modHourGlass::ShowHourGlass());
+                EXPECT_EQ(ErrorOf([&] { modifier.GenerateDirect(u""); }) != 0, fail);
+                EXPECT_TRUE(probe->shown);
+                EXPECT_EQ(probe->depth, 1);
+                EXPECT_EQ(WaitShown(), nested);
+            }
+            EXPECT_FALSE(QGuiApplication::overrideCursor()) << nested << fail;
+        }
+    }
+    // Another override cursor on top is left alone, and a wait cursor below it stays.
+    {
+        const auto guard = modHourGlass::ShowHourGlass();
+        QGuiApplication::setOverrideCursor(QCursor(Qt::IBeamCursor));
+    }
+    EXPECT_EQ(OverrideDepth(), 2);
+    QGuiApplication::restoreOverrideCursor();
+    EXPECT_TRUE(WaitShown());
+}
+
+TEST_F(EditorModule, ImageListsHoldEveryImageAtBothScalesWithTheAliasMarkComposed) {
+    const auto& window = modImages::GetWindowImageList();
+    const auto& buttons = modImages::GetButtonFaceImageList();
+    EXPECT_EQ(window.Count(), 23);
+    EXPECT_EQ(buttons.Count(), 24);
+    EXPECT_TRUE(window.Icon(0).isNull());
+    EXPECT_TRUE(window.Icon(24).isNull());
+    for (int i = 1; i <= 24; ++i) {
+        const QIcon icon = buttons.Icon(i);
+        const QImage small = icon.pixmap(QSize(16, 16), 1.0).toImage();
+        const QImage large = icon.pixmap(QSize(16, 16), 2.0).toImage();
+        EXPECT_EQ(small.size(), QSize(16, 16)) << i;
+        EXPECT_EQ(large.size(), QSize(32, 32)) << i;
+        EXPECT_NE(small, large.scaled(16, 16)) << i;  // drawn, not scaled
+        EXPECT_GT(small.pixelColor(8, 8).alpha() + small.pixelColor(4, 12).alpha(), 0) << i;
+    }
+    for (int i = 1; i <= 8; ++i) {
+        const QImage plain = window.Icon(i).pixmap(QSize(16, 16), 2.0).toImage();
+        const QImage marked = window.Icon(i + 15).pixmap(QSize(16, 16), 2.0).toImage();
+        EXPECT_NE(plain, marked) << i;
+        EXPECT_EQ(plain.pixelColor(31, 0), marked.pixelColor(31, 0)) << i;  // the mark sits bottom left
+    }
+}
+
+QPalette DarkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
+    p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Button, QColor(0x33, 0x33, 0x33));
+    p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x65, 0xca));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+TEST_F(EditorModule, ScreenshotsOfATreeWithEveryKindOfNode) {
+    const std::filesystem::path folder = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
+    std::filesystem::create_directories(folder);
+    const ComPtr<ITypeLib> lib = AsTypeLib(BuildAllKinds().get());
+    for (bool dark : {false, true}) {
+        QTreeWidget tree;
+        SetUpLibraryTree(&tree);
+        ConnectLazyFilling(&tree, nullptr);
+        tree.setPalette(dark ? DarkPalette() : QGuiApplication::palette());
+        QTreeWidgetItem* root = AddLibraryNode(&tree, lib.get(), nullptr, 0, true);
+        AddBaseTypesNode(&tree);
+        BuildAll(root);
+        BuildAll(tree.topLevelItem(1));
+        tree.expandAll();  // the lazy filling finds nothing left to build
+        // Tall and wide enough for every node.
+        int rows = 0, width = 0;
+        for (QTreeWidgetItemIterator it(&tree); *it; ++it, ++rows) {
+            int depth = 1;
+            for (QTreeWidgetItem* p = (*it)->parent(); p; p = p->parent()) ++depth;
+            width = std::max(width, depth * tree.indentation() + tree.iconSize().width() +
+                                        tree.fontMetrics().horizontalAdvance((*it)->text(0)));
+        }
+        const int frame = 2 * tree.frameWidth();
+        tree.resize(width + frame + tree.fontMetrics().averageCharWidth() * 4, (rows + 1) * tree.sizeHintForRow(0) + frame);
+        tree.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        tree.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        for (int scale : {1, 2}) {
+            QPixmap shot(tree.size() * scale);
+            shot.setDevicePixelRatio(scale);
+            tree.render(&shot);
+            const std::string name = std::string("tree-") + (dark ? "dark" : "light") + "-" + std::to_string(scale) + "x.png";
+            EXPECT_TRUE(shot.save(QString::fromStdString((folder / name).string())));
+        }
+        ClearLibraryTree(&tree);
+    }
+    // Every image of the button-face list, at both scales, on both palettes.
+    for (int scale : {1, 2}) {
+        const int cell = 24;
+        QPixmap sheet(QSize(cell * 24, cell * 2) * scale);
+        sheet.setDevicePixelRatio(scale);
+        QPainter p(&sheet);
+        for (int row = 0; row < 2; ++row) {
+            p.fillRect(QRect(0, row * cell, cell * 24, cell), row ? DarkPalette().base() : QGuiApplication::palette().base());
+            for (int i = 1; i <= 24; ++i)
+                modImages::GetButtonFaceImageList().Icon(i).paint(&p, QRect((i - 1) * cell + 4, row * cell + 4, 16, 16));
+        }
+        p.end();
+        EXPECT_TRUE(sheet.save(QString::fromStdString((folder / ("images-" + std::to_string(scale) + "x.png")).string())));
+    }
+}
+
+}  // namespace
+}  // namespace treetest
