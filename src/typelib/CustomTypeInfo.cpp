@@ -31,6 +31,16 @@ constexpr int32_t kImplDefaultVtable = ole::IMPLTYPEFLAG_FDEFAULTVTABLE;
 // Everything a rebase or an alias check follows stops after this many steps.
 constexpr int kMaxChain = 4096;
 
+// What a coclass implements: an interface or a dispinterface (error 5 for any other kind).
+ComPtr<ole::ITypeInfo> ImplementableType(tli::TypeInfo* typeInfo) {
+    if (!typeInfo) RaiseError(kErrInvalidArgument);
+    ComPtr<ole::ITypeInfo> ti = ITypeInfoOf(typeInfo);
+    TypeAttr attr(ti.get());
+    if (attr->typekind != ole::TKIND_INTERFACE && attr->typekind != ole::TKIND_DISPATCH)
+        RaiseError(kErrInvalidArgument);
+    return ti;
+}
+
 }  // namespace
 
 void CustomTypeInfo::Init(ole::ICreateTypeLib2* library, ole::ICreateTypeInfo* type) {
@@ -183,8 +193,8 @@ void CustomTypeInfo::ReplaceImplTypesFrom(ole::UINT index, const std::vector<Imp
 }
 
 int32_t CustomTypeInfo::AddImplType(tli::TypeInfo* typeInfo, int32_t flags) {
-    if (typeKind_ != ole::TKIND_COCLASS || !typeInfo) RaiseError(kErrInvalidArgument);
-    ComPtr<ole::ITypeInfo> ti = ITypeInfoOf(typeInfo);
+    if (typeKind_ != ole::TKIND_COCLASS) RaiseError(kErrInvalidArgument);
+    ComPtr<ole::ITypeInfo> ti = ImplementableType(typeInfo);
     ole::HREFTYPE href = 0;
     CheckHr(type_->AddRefTypeInfo(ti.get(), &href));
     const ole::UINT index = static_cast<ole::UINT>(ImplTypeCount());
@@ -226,8 +236,7 @@ void CustomTypeInfo::SetImplTypeType(int32_t implType, tli::TypeInfo* typeInfo) 
     if (typeKind_ != ole::TKIND_COCLASS) RaiseError(kErrInvalidArgument);
     const int32_t count = ImplTypeCount();
     if (implType < 0 || implType >= count) RaiseError(kErrSubscriptOutOfRange);
-    if (!typeInfo) RaiseError(kErrInvalidArgument);
-    ComPtr<ole::ITypeInfo> replacement = ITypeInfoOf(typeInfo);
+    ComPtr<ole::ITypeInfo> replacement = ImplementableType(typeInfo);
     const ole::UINT index = static_cast<ole::UINT>(implType);
     std::vector<ImplEntry> before;
     for (ole::UINT i = index; i < static_cast<ole::UINT>(count); ++i) before.push_back(ReadImplEntry(i));

@@ -76,7 +76,8 @@ public:
     void SetAlias(tli::VarTypeInfo* vtInfo);
 
     // ---- Implemented interfaces (coclass) and base type ----
-    // Appends an interface; returns its index.
+    // Appends an interface; returns its index. Here and in SetImplTypeType a
+    // type that is neither an interface nor a dispinterface is refused (error 5).
     int32_t AddImplType(tli::TypeInfo* typeInfo, int32_t flags);
     // Deleting the default source interface passes FDEFAULT to the first
     // interface with FDEFAULTVTABLE.
@@ -129,6 +130,8 @@ public:
     void SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                           int32_t newInvKind);
     void RemoveParamArray(int32_t memberID);
+    // A second return value or locale parameter, a return value that would
+    // not be last and a parameter after the return value are refused (error 5).
     void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
     void DeleteParameter(int32_t memberID, int32_t paramID);
     // A new member ID that another member (or the type itself, for
@@ -136,7 +139,11 @@ public:
     void SetMemberID(int32_t memberID, int32_t newMemberID);
     // A default flag set here leaves the member that had it, or the edit fails whole.
     void ModifyMember(int32_t memberID, int32_t invKind, ModifyData& modifyData);
+    // An empty name is refused (error 5), and so (TYPE_E_AMBIGUOUSNAME) is a
+    // name that another member of the type or of its base interfaces has.
     void SetMemberName(int32_t memberID, std::u16string_view newName);
+    // An empty name leaves the parameter unnamed; a name another parameter of
+    // the function has is refused (TYPE_E_AMBIGUOUSNAME).
     void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
     void DeleteMember(int32_t memberID, int32_t invKind);
     // DeleteMember, SetMemberName, SetParameterName and ModifyMemberHelpData

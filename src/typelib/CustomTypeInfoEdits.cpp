@@ -29,6 +29,42 @@ int32_t FuncIndex(ole::ITypeInfo2* ti, ole::MEMBERID memberID, ole::INVOKEKIND k
     return SUCCEEDED(ti->GetFuncIndexOfMemId(memberID, kind, &index)) ? static_cast<int32_t>(index) : -1;
 }
 
+// A function takes one return value at most, as its last parameter, and one
+// locale parameter at most: error 5 for a parameter with flags inserted at
+// position that breaks this in any accessor.
+void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position, int32_t flags) {
+    constexpr int32_t kOnce = ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID;
+    for (ole::INVOKEKIND kind : kKinds) {
+        const int32_t index = FuncIndex(ti, memberID, kind);
+        if (index < 0) continue;
+        FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
+        // A position past the end is the rebuild's to refuse.
+        if (position > fd->cParams - (kind == ole::INVOKE_FUNC ? 0 : 1)) continue;
+        if ((flags & ole::PARAMFLAG_FRETVAL) && position < fd->cParams) RaiseError(kErrInvalidArgument);
+        for (int32_t p = 0; p < fd->cParams; ++p) {
+            const int32_t existing = fd->lprgelemdescParam[p].paramdesc.wParamFlags;
+            if ((existing & flags & kOnce) || ((existing & ole::PARAMFLAG_FRETVAL) && position > p))
+                RaiseError(kErrInvalidArgument);
+        }
+        if (kind == ole::INVOKE_FUNC) break;
+    }
+}
+
+// Error TYPE_E_AMBIGUOUSNAME when a member of the base interfaces of ti (an
+// interface or dispinterface) has name. A base that can't be read holds no names.
+void CheckNameFreeInBases(ole::ITypeInfo2* ti, ole::TYPEKIND kind, const std::u16string& name) {
+    if (kind != ole::TKIND_INTERFACE && kind != ole::TKIND_DISPATCH) return;
+    {
+        TypeAttr attr(ti);
+        if (attr->cImplTypes == 0) return;
+    }
+    ole::HREFTYPE href = 0;
+    ComPtr<ole::ITypeInfo> base;
+    if (FAILED(ti->GetRefTypeOfImplType(0, &href)) || FAILED(ti->GetRefTypeInfo(href, base.put()))) return;
+    // The lookup by name follows the base's own bases.
+    if (!modMarbrel::IsMemberNameFree(base.get(), name)) RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
+}
+
 }  // namespace
 
 void CustomTypeInfo::SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtInfoReturn) {
@@ -89,6 +125,7 @@ void CustomTypeInfo::MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti
 void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName) {
     if (newParamId < 0) RaiseError(kErrSubscriptOutOfRange);
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
+    CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags);
     if (fAutoName) {
         if (paramData.Flags & ole::PARAMFLAG_FRETVAL)
             paramData.Name = modSupport::LoadResStringById(763);
@@ -260,6 +297,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                                              std::u16string_view newName) {
     const std::u16string text(newName);
     if (position == 0) {
+        // A member needs a name; a parameter may go without one.
+        if (text.empty()) RaiseError(kErrInvalidArgument);
+        CheckNameFreeInBases(ti, typeKind_, text);
         const int32_t varIndex = VarIndexOfMemId(ti, memberID);
         if (varIndex >= 0) {
             CheckHr(type_->SetVarName(static_cast<ole::UINT>(varIndex), text.c_str()));
@@ -299,6 +339,10 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                 !(put && position >= n))
                 c = static_cast<size_t>(position) + 1;
             if (static_cast<size_t>(position) >= c) continue;
+            // Two parameters of a function can't share a name (whatever its case).
+            for (size_t i = 1; i < names.size() && !text.empty(); ++i)
+                if (i != static_cast<size_t>(position) && modMarbrel::CompareLeadingUnderscore(names[i], text) == 0)
+                    RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
             oldNames = names;
             names[static_cast<size_t>(position)] = text;
             setNames(index, c);

@@ -235,6 +235,8 @@ std::u16string CustomTypeLib::LibName() {
 }
 
 void CustomTypeLib::LibName(std::u16string_view value) {
+    // A library without a name can't be generated.
+    if (value.empty()) RaiseError(kErrInvalidArgument);
     EnsureLibrary();
     const std::u16string name(value);
     CheckHr(create_->SetName(name.c_str()));

@@ -61,6 +61,7 @@ public:
     int32_t LCID();
     void LCID(int32_t value);
     std::u16string LibName();
+    // An empty name is refused (error 5).
     void LibName(std::u16string_view value);
     // Registry form with braces.
     std::u16string Guid();

@@ -279,10 +279,15 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
     }
     for (const int16_t scope : {helpFileScope_, helpStringDllScope_})
         if (scope < kScopeItem || scope > kScopeLibrary) RaiseError(kErrInvalidArgument);
-    const int32_t mask = DiffMask(help_, base->help_);
-    if (target.Kind == kTargetMember && (((mask & HelpData::kHelpFile) && helpFileScope_ == kScopeItem) ||
-                                         ((mask & HelpData::kHelpStringDll) && helpStringDllScope_ == kScopeItem)))
-        RaiseError(kErrInvalidArgument);
+    int32_t mask = DiffMask(help_, base->help_);
+    // A member uses the library's help file and help string DLL: one given
+    // to the member alone changes nothing.
+    int32_t unchanged = 0;
+    if (target.Kind == kTargetMember) {
+        if (helpFileScope_ == kScopeItem) unchanged |= HelpData::kHelpFile;
+        if (helpStringDllScope_ == kScopeItem) unchanged |= HelpData::kHelpStringDll;
+        mask &= ~unchanged;
+    }
 
     ScopeGuard rollback;
     ComPtr<ole::ITypeLib> current = target.Library;
@@ -302,8 +307,13 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
     if (mask & ~kRegeneratedFields) WriteInPlace(library, current.get(), target, mask & ~kRegeneratedFields, *base);
     rollback.Dismiss();
 
-    changeMask_ = mask;
+    // A replayed change keeps the fields it records, even where this library
+    // had the values already.
+    changeMask_ = mask | (bound_ ? changeMask_ : 0);
+    const HelpData before = base->help_;
     base->help_ = help_;
+    if (unchanged & HelpData::kHelpFile) base->help_.HelpFile = before.HelpFile;
+    if (unchanged & HelpData::kHelpStringDll) base->help_.HelpStringDll = before.HelpStringDll;
     base->helpFileScope_ = helpFileScope_;
     base->helpStringDllScope_ = helpStringDllScope_;
     base->changeMask_ = 0;
@@ -359,6 +369,7 @@ void HelpChange::InitFromTarget(ChangeTarget& target) {
 ChangePtr HelpChange::Clone() {
     auto copy = modHelpChange::NewHelpChange(false);
     *copy = *this;
+    copy->bound_ = false;
     return copy;
 }
 
@@ -393,6 +404,7 @@ void HelpChange::Load(HistoryFileReader& in, int32_t, IHistoryReferenceCache&) {
 }
 
 void HelpChange::BindToLibrary(ole::ITypeLib*, IChange* current) {
+    bound_ = true;
     auto* now = dynamic_cast<HelpChange*>(current);
     if (!now) return;
     if (!(changeMask_ & HelpData::kDocString)) help_.DocString = now->help_.DocString;
@@ -403,6 +415,7 @@ void HelpChange::BindToLibrary(ole::ITypeLib*, IChange* current) {
 }
 
 void HelpChange::DetachFromLibrary(IHistoryReferenceCache&) {
+    bound_ = false;
     if (!(changeMask_ & HelpData::kDocString)) help_.DocString.clear();
     if (!(changeMask_ & HelpData::kHelpFile)) help_.HelpFile.clear();
     if (!(changeMask_ & HelpData::kHelpStringDll)) help_.HelpStringDll.clear();

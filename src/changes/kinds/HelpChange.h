@@ -47,7 +47,9 @@ public:
     // target's present values are read first. A failure leaves the library
     // as it was: a regenerated library is dropped again and the in-place
     // writes are undone. A member's help file or help string DLL with
-    // kScopeItem is refused (error 5): it would change nothing.
+    // kScopeItem is left alone: it would change nothing. A change being
+    // replayed (between BindToLibrary and DetachFromLibrary) keeps the fields
+    // it records in its mask, also those already in place.
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                int32_t flags) override;
     // "Change help settings for <target> (<fields>)"
@@ -76,6 +78,8 @@ private:
     HelpData help_;
     int16_t helpFileScope_ = 0;
     int16_t helpStringDllScope_ = 0;
+    // Set between BindToLibrary and DetachFromLibrary: the change is replayed.
+    bool bound_ = false;
 };
 
 namespace modHelpChange {

@@ -14,7 +14,8 @@ public:
     void NewOrder(std::vector<int16_t> order) { newOrder_ = std::move(order); }
 
     // True, and notifies, only when the variables were put in a new order;
-    // an empty order (none given) changes nothing.
+    // an empty order (none given) changes nothing. An order that does not
+    // name each position once is refused (error 5).
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                int32_t flags) override;
     // "Reorder member variables for <target>"

@@ -134,13 +134,11 @@ TEST_F(Help, WhatChangesNothingDoesNothing) {
     auto same = std::static_pointer_cast<HelpChange>(current->Clone());
     EXPECT_FALSE(same->Apply(view, current.get(), target, &heard, 0));
     EXPECT_EQ(same->ChangeMask(), 0);
-    // A member's own help file or help string DLL is not a thing: refused.
     for (bool file : {true, false}) {
         auto c = std::static_pointer_cast<HelpChange>(current->Clone());
         c->DocString(u"changed");
         if (file) c->HelpFile(u"x.chm");
         else c->HelpStringDll(u"x.dll");
-        EXPECT_EQ(ErrorOf([&] { c->Apply(view, current.get(), target, &heard, 0); }), 5);
         c->HelpFileScope(3);  // no such scope
         c->HelpStringDllScope(3);
         EXPECT_EQ(ErrorOf([&] { c->Apply(view, current.get(), target, &heard, 0); }), 5);
@@ -148,6 +146,27 @@ TEST_F(Help, WhatChangesNothingDoesNothing) {
     EXPECT_TRUE(heard.Heard().empty());
     EXPECT_FALSE(target.ReplacementLibrary);
     EXPECT_EQ(Dump(Lib()), before);
+
+    // A member uses the library's help file: given to the member alone it
+    // changes nothing, and the rest applies, also where a history records it.
+    auto recorded = modHelpChange::NewHelpChange(false);
+    recorded->ChangeMask(HelpData::kDocString | HelpData::kHelpFile);
+    recorded->DocString(u"replayed");
+    recorded->HelpFile(u"y.chm");
+    recorded->BindToLibrary(Lib(), current.get());
+    EXPECT_TRUE(recorded->Apply(view, current.get(), target, &heard, 0));
+    EXPECT_EQ(Utf8(HelpOf(target).DocString + u" " + HelpOf(target).HelpFile), "replayed shapes.chm");
+}
+
+// Run again over the values in place, the items keep their edits.
+TEST_F(Help, ARunOverValuesAlreadyInPlaceKeepsWhatTheItemsRecord) {
+    Start(HelpShapes());
+    Change(Library(), {.doc = u"Edited", .context = 10});
+    Change(Member(u"IShape", u"Area"), {.doc = u"Area", .stringContext = 3});
+    ASSERT_TRUE(history.SaveState(dir.path().u16string(), u"before.leh"));
+    ASSERT_TRUE(history.ExecuteCommand(kCmdRestart, -1, 0) && history.ExecuteCommand(kCmdRun, -1, 0));
+    ASSERT_TRUE(history.SaveState(dir.path().u16string(), u"after.leh"));
+    EXPECT_EQ(FileBytes(dir / "after.leh"), FileBytes(dir / "before.leh"));
 }
 
 TEST_F(Help, AFailureLeavesTheLibraryAsItWas) {

@@ -2,6 +2,8 @@
 // does to the library, the names it makes up, what it tells the listener and
 // how it describes itself; the values it refuses; and, with failures injected
 // into the library, that a change that fails leaves the live library as it was.
+#include <tuple>
+
 #include "changes/ChangesTestSupport.h"
 #include "changes/kinds/AddImplTypeChange.h"
 #include "changes/kinds/AddMemberChange.h"
@@ -231,6 +233,41 @@ TEST_F(StructuralChanges, ARenameKeepsTheMemberIdAndCapturesPresentNames) {
     other->NewName(u"Magnify");
     EXPECT_FALSE(rename->Differs(*other));
     EXPECT_TRUE(rename->Differs(*modAddTypeChange::NewAddTypeChange(false)));
+}
+
+// Edits that would leave a broken library are refused before anything changes;
+// a parameter may still go unnamed, and two unnamed ones don't clash.
+TEST_F(StructuralChanges, EditsThatWouldBreakTheLibraryAreRefusedBeforeAnythingChanges) {
+    const std::string before = Dump(lib.get());
+    const auto rename = [](const char16_t* name) {
+        return Make(modRenameChange::NewRenameChange(false), [=](RenameChange& c) { c.NewName(name); });
+    };
+    const auto insert = [](int32_t form) {
+        return Make(modInsertParamChange::NewInsertParamChange(false), [=](auto& c) { c.ParamForm(form); });
+    };
+    const auto order = Make(modReorderVarsChange::NewReorderVarsChange(false), [](auto& c) { c.NewOrder({0, 0, 1}); });
+    const auto record = Make(modAddImplTypeChange::NewAddImplTypeChange(false),
+                             [&](auto& c) { c.VarTypeInfo(TypeDescOf(lib.get(), u"Matrix").get()); });
+    const ChangeTarget area = MemberTarget(lib.get(), u"IShape", u"Area");
+    const ChangeTarget zoom = MemberTarget(lib.get(), u"IShape", u"Zoom");
+    const std::vector<std::tuple<ChangePtr, ChangeTarget, int32_t>> rows = {
+        {rename(u""), LibraryTarget(lib.get()), 5},
+        {rename(u""), zoom, 5},
+        {rename(u""), MemberTarget(lib.get(), u"Matrix", u"rows", 0), 5},
+        {insert(InsertParamChange::kReturnValue), ParamTarget(lib.get(), u"IShape", u"Area", 2), 5},
+        {insert(InsertParamChange::kReturnValue), zoom, 5},
+        {insert(InsertParamChange::kLcid), area, 5},
+        {rename(u"LCID"), ParamTarget(lib.get(), u"IShape", u"Area", 0), TYPE_E_AMBIGUOUSNAME},
+        {rename(u"Invoke"), zoom, TYPE_E_AMBIGUOUSNAME},
+        {record, TypeTarget(lib.get(), u"Shape"), 5},
+        {order, TypeTarget(lib.get(), u"Matrix"), 5},
+    };
+    for (auto [change, target, error] : rows)
+        EXPECT_EQ(ErrorOf([&] { Apply(*change, target); }), error) << Utf8(change->Describe(target));
+    EXPECT_TRUE(Heard().empty());
+    EXPECT_EQ(Dump(lib.get()), before);
+    ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 0)));
+    ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 1)));
 }
 
 // ---- Reorders ----
