@@ -279,9 +279,10 @@ void TLBModifier::RedirectType(tli::TypeInfo* sourceType, tli::TypeInfo* destTyp
     // A type stands only for one of its kind: an interface redirected to an
     // enum would leave coclasses implementing the enum. A placeholder for an
     // unresolved type stands for a type of unknown kind and may go anywhere.
-    if (r.dest && !TypeKindsMatch(r.dest.get(), r.source.get())) {
+    if (r.dest) {
         ComPtr<ole::ITypeInfo> source = ITypeInfoOf(r.source.get()), dest = ITypeInfoOf(r.dest.get());
-        if (!modITypeInfoHelper::IsUnresolvedTypesLib(ContainingLib(source.get()).get()))
+        if (!modITypeInfoHelper::IsUnresolvedTypesLib(ContainingLib(source.get()).get()) &&
+            !TypeKindsMatch(r.dest.get(), r.source.get()))
             RaiseError(kErrInvalidArgument,
                        modSupport::LoadResStringFormat(815, {QualifiedTypeName(source.get()),
                                                              QualifiedTypeName(dest.get())}));
