@@ -50,7 +50,8 @@ public:
     void MessageBox(MessageBoxFn show) { messageBox_ = std::move(show); }
 
     // The number of records whose GUID is now another than at Initialize
-    // (a GUID changed and changed back does not count); marks them changed.
+    // (a GUID changed and changed back does not count), plus one when the
+    // library's GUID is another; marks the records changed.
     int32_t ChangeCount();
     // Takes the redirections reported during the last generation into account.
     void CommitPendingChanges();
@@ -60,7 +61,8 @@ public:
     // Replaces, in the ".text" section of the PE32 program file exePath, every
     // old GUID of a changed record (count of them, from ChangeCount) that the
     // program uses as a record descriptor by the record's new GUID, and the
-    // library GUID of a descriptor whose record moved to another library.
+    // library GUID of a descriptor whose record moved to another library (or
+    // whose library took another GUID).
     // libraries: other libraries the records came from or went to, for their
     // names in messages. Nothing happens when count is 0. The file is changed
     // in place, and only when a GUID was replaced; the result says whether it
