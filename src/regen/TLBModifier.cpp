@@ -9,6 +9,7 @@
 #include "regen/TLBModifierGeneration.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin {
 
@@ -64,6 +65,13 @@ std::u16string TypeName(ole::ITypeInfo* ti) {
     ole::BSTR name = nullptr;
     CheckHr(ti->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
     return TakeBstr(name);
+}
+
+std::u16string QualifiedTypeName(ole::ITypeInfo* ti) {
+    ComPtr<ole::ITypeLib> lib = ContainingLib(ti);
+    ole::BSTR name = nullptr;
+    CheckHr(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr));
+    return TakeBstr(name) + u"." + TypeName(ti);
 }
 
 }  // namespace regen_detail
@@ -268,6 +276,17 @@ void TLBModifier::RedirectType(tli::TypeInfo* sourceType, tli::TypeInfo* destTyp
     TypeRedirection r;
     r.source = VTableInterfaceOrSelf(ComPtr<tli::TypeInfo>(sourceType));
     if (destType) r.dest = VTableInterfaceOrSelf(ComPtr<tli::TypeInfo>(destType));
+    // A type stands only for one of its kind: an interface redirected to an
+    // enum would leave coclasses implementing the enum. A placeholder for an
+    // unresolved type stands for a type of unknown kind and may go anywhere.
+    if (r.dest) {
+        ComPtr<ole::ITypeInfo> source = ITypeInfoOf(r.source.get()), dest = ITypeInfoOf(r.dest.get());
+        if (!modITypeInfoHelper::IsUnresolvedTypesLib(ContainingLib(source.get()).get()) &&
+            !TypeKindsMatch(r.dest.get(), r.source.get()))
+            RaiseError(kErrInvalidArgument,
+                       modSupport::LoadResStringFormat(815, {QualifiedTypeName(source.get()),
+                                                             QualifiedTypeName(dest.get())}));
+    }
     // Both halves of a dual share their library and index: the request is
     // keyed by those, so a reference through either half is redirected.
     ole::UINT index = 0;

@@ -111,7 +111,8 @@ public:
     void RedirectImportLib(tli::TypeLibInfo* sourceLib, tli::TypeLibInfo* destLib);
     // References to sourceType go to destType. With fReplacement the source
     // leaves the final list (destType null or of the same library) or destType
-    // takes its place.
+    // takes its place. A destType of another kind is refused (815), unless
+    // sourceType is a placeholder of the unresolved-types library.
     void RedirectType(tli::TypeInfo* sourceType, tli::TypeInfo* destType, bool fReplacement);
     void SetLibVersion(int16_t major, int16_t minor);
     // Registry form with braces; "" stands for the starting library's GUID.
@@ -139,6 +140,11 @@ private:
         ole::ComPtr<ole::ITypeLib> sourceLib;
         ole::ComPtr<tli::TypeLibInfo> dest;
         ole::ComPtr<ole::ITypeLib> destLib;
+        // destLib's types by folded name, read when first needed.
+        std::unordered_map<std::u16string, ole::UINT> names;
+        bool namesRead = false;
+        // The type of destLib named name (case-insensitive), or null.
+        ole::ComPtr<ole::ITypeInfo> TypeNamed(const std::u16string& name);
     };
     using TypeKey = std::pair<ole::IUnknown*, ole::UINT>;
     struct Generation;
@@ -201,6 +207,9 @@ private:
     ole::ComPtr<tli::TypeInfo> ApplyTypeRedirection(ole::ComPtr<tli::TypeInfo> type);
     ole::ComPtr<tli::TypeInfo> TypeInfosItemAsInterface(tli::ImpliedInterfaces* list, ole::LONG index);
     bool TypeKindsMatch(tli::TypeInfo* a, tli::TypeInfo* b) const;
+    // The failed lookup of the reference being mapped, naming the type that
+    // holds it and where.
+    [[noreturn]] void RaiseUnresolvedReference(ole::HRESULT hr) const;
     bool IsExternalTypeInfo(ole::ITypeInfo* ti) const;
     void NotifyRedirection(tli::TypeInfo* source, tli::TypeInfo* dest);
     bool IsUnresolvedLibrary(ole::ITypeLib* lib);

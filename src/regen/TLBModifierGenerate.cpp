@@ -403,6 +403,7 @@ void TLBModifier::FillType(const TypeListRecord& record) {
                 CheckHr(sourceTli->get_ResolvedType(resolved.put()));
                 g.refContext = Generation::kMemberType;
                 g.refFlags = 0;
+                g.Refer(Generation::Reference::kAlias, source.get());
                 modTYPEDESC::BuildTypeDesc(g.owner, dest, resolved.get(), &alias, this);
             }
             CheckHr(dest->SetTypeDescAlias(&alias));
@@ -423,6 +424,7 @@ void TLBModifier::CopyBaseInterface(tli::TypeInfo* source, ole::ICreateTypeInfo2
     if (count < 1) return;
     g.refContext = Generation::kBaseInterface;
     g.refFlags = 0;
+    g.Refer(Generation::Reference::kBase, ITypeInfoOf(source).get());
     ComPtr<tli::TypeInfo> base = TypeInfosItemAsInterface(implied.get(), 1);
     CheckHr(dest->AddImplType(0, MapReferencedType(base.get(), dest)));
 }
@@ -435,12 +437,14 @@ void TLBModifier::CopyCoClass(tli::TypeInfo* source, ole::ITypeInfo2* source2, o
     CheckHr(implied->get_Count(&count));
     ole::LONG typeIndex = 0;
     CheckHr(source->get_TypeInfoNumber(&typeIndex));
+    const ComPtr<ole::ITypeInfo> sourceTi = ITypeInfoOf(source);
     for (ole::LONG i = 1; i <= count; ++i) {
         const auto index = static_cast<ole::UINT>(i - 1);
         ole::LONG flags = 0;
         CheckHr(implied->get_Flags(i, &flags));
         g.refContext = 0;
         g.refFlags = flags;
+        g.Refer(Generation::Reference::kImplType, sourceTi.get(), index);
         ComPtr<tli::TypeInfo> entry = TypeInfosItemAsInterface(implied.get(), i);
         CheckHr(dest->AddImplType(index, MapReferencedType(entry.get(), dest)));
         if (source2) {

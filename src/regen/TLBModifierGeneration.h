@@ -37,6 +37,21 @@ struct TLBModifier::Generation {
     ole::TYPEKIND fillingKind = ole::TKIND_ENUM;
     int16_t refContext = 0;
     int32_t refFlags = 0;
+    // Where the reference being mapped stands, to name it when its type
+    // can't be found.
+    struct Reference {
+        enum What { kNone, kBase, kImplType, kAlias, kVariable, kParam, kReturn };
+        What what = kNone;
+        ole::ComPtr<ole::ITypeInfo> source;  // the type being filled
+        ole::UINT index = 0;                 // implemented type, variable or function
+        ole::UINT param = 0;
+    } reference;
+    void Refer(Reference::What what, ole::ITypeInfo* source, ole::UINT index = 0, ole::UINT param = 0) {
+        reference.what = what;
+        if (reference.source.get() != source) reference.source = ole::ComPtr<ole::ITypeInfo>(source);
+        reference.index = index;
+        reference.param = param;
+    }
 
     // Per library met: its help file and help string DLL.
     std::unordered_map<ole::IUnknown*, LibraryHelp> libraryHelp;
@@ -62,8 +77,13 @@ inline void CheckCallback(ole::HRESULT hr) {
 [[noreturn]] void RaiseNamed(ole::HRESULT hr, std::u16string description);
 // The name of a type (MEMBERID_NIL documentation).
 std::u16string TypeName(ole::ITypeInfo* ti);
+// The type's name after its library's: "Library.Type".
+std::u16string QualifiedTypeName(ole::ITypeInfo* ti);
 // True when the description names a user-defined type.
 bool HasUserDefinedType(const ole::TYPEDESC& desc);
+// The name of member index (a function, or a variable when isVar) of ti;
+// empty when it can't be read.
+std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar);
 
 }  // namespace regen_detail
 }  // namespace zephrin

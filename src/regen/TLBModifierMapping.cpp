@@ -46,6 +46,23 @@ void TLBModifier::NotifyRedirection(tli::TypeInfo* source, tli::TypeInfo* dest) 
     (void)redirectionWatcher_->OnTypeRedirection(flags, source, dest);
 }
 
+ComPtr<ole::ITypeInfo> TLBModifier::ImportRedirection::TypeNamed(const std::u16string& name) {
+    if (!namesRead) {
+        const ole::UINT n = destLib->GetTypeInfoCount();
+        for (ole::UINT i = 0; i < n; ++i) {
+            ole::BSTR text = nullptr;
+            CheckHr(destLib->GetDocumentation(static_cast<ole::INT>(i), &text, nullptr, nullptr, nullptr));
+            names.emplace(FoldName(TakeBstr(text)), i);
+        }
+        namesRead = true;
+    }
+    auto at = names.find(FoldName(name));
+    if (at == names.end()) return nullptr;
+    ComPtr<ole::ITypeInfo> ti;
+    CheckHr(destLib->GetTypeInfo(at->second, ti.put()));
+    return ti;
+}
+
 ComPtr<tli::TypeInfo> TLBModifier::ApplyTypeRedirection(ComPtr<tli::TypeInfo> type) {
     if (!typeRedirections_.empty()) {
         ole::UINT index = 0;
@@ -73,8 +90,14 @@ ComPtr<tli::TypeInfo> TLBModifier::ApplyTypeRedirection(ComPtr<tli::TypeInfo> ty
                 guid = attr->guid;
                 interfaceHalf = attr->typekind == ole::TKIND_INTERFACE && (attr->wTypeFlags & ole::TYPEFLAG_FDUAL);
             }
+            // Records, enums, aliases and modules often have no GUID: those
+            // are found by name.
             ComPtr<ole::ITypeInfo> found;
-            if (guid != ole::GUID{} && SUCCEEDED(it->second.destLib->GetTypeInfoOfGuid(guid, found.put())) && found) {
+            if (guid == ole::GUID{})
+                found = it->second.TypeNamed(TypeName(ti.get()));
+            else if (FAILED(it->second.destLib->GetTypeInfoOfGuid(guid, found.put())))
+                found = nullptr;
+            if (found) {
                 ComPtr<tli::TypeInfo> replacement = TliTypeInfo(found.get());
                 // A reference to a dual's interface half stays one.
                 if (interfaceHalf) replacement = VTableInterfaceOrSelf(replacement);
@@ -136,8 +159,7 @@ ComPtr<tli::TypeInfo> TLBModifier::GetVarTypeTypeInfo(tli::VarTypeInfo* vti) {
     ole::HRESULT hr = vti->get_TypeInfo(type.put());
     if (SUCCEEDED(hr) && type) return type;
     if (mode_ == Mode::FindUnresolved) return AddUnresolvedType(vti);
-    CheckHr(FAILED(hr) ? hr : ole::TYPE_E_ELEMENTNOTFOUND);
-    return type;
+    RaiseUnresolvedReference(FAILED(hr) ? hr : ole::TYPE_E_ELEMENTNOTFOUND);
 }
 
 ComPtr<tli::TypeInfo> TLBModifier::TypeInfosItemAsInterface(tli::ImpliedInterfaces* list, ole::LONG index) {
@@ -145,8 +167,55 @@ ComPtr<tli::TypeInfo> TLBModifier::TypeInfosItemAsInterface(tli::ImpliedInterfac
     const ole::HRESULT hr = list->get_Item(index, item.put());
     if (SUCCEEDED(hr) && item) return item;
     if (mode_ == Mode::FindUnresolved) return AddUnresolvedType(nullptr);
-    CheckHr(FAILED(hr) ? hr : ole::TYPE_E_ELEMENTNOTFOUND);
-    return item;
+    RaiseUnresolvedReference(FAILED(hr) ? hr : ole::TYPE_E_ELEMENTNOTFOUND);
+}
+
+void TLBModifier::RaiseUnresolvedReference(ole::HRESULT hr) const {
+    using R = Generation::Reference;
+    const R& ref = gen_->reference;
+    if (ref.what == R::kNone || !ref.source) {
+        CheckHr(hr);
+        RaiseError(kErrInternal);
+    }
+    const auto number = [](ole::UINT n) {
+        std::u16string text;
+        for (char c : std::to_string(n)) text += static_cast<char16_t>(c);
+        return text;
+    };
+    std::u16string where;
+    switch (ref.what) {
+        case R::kBase:
+            where = u"base interface";
+            break;
+        case R::kImplType:
+            where = u"implemented interface " + number(ref.index + 1);
+            break;
+        case R::kAlias:
+            where = u"alias target";
+            break;
+        case R::kVariable:
+            where = u"member '" + MemberName(ref.source.get(), ref.index, true) + u"'";
+            break;
+        default: {
+            where = u"member '" + MemberName(ref.source.get(), ref.index, false) + u"', ";
+            if (ref.what == R::kReturn) {
+                where += u"return type";
+                break;
+            }
+            // The parameter by its name, or by its number when it has none.
+            std::u16string name;
+            ole::FUNCDESC* fd = nullptr;
+            if (SUCCEEDED(ref.source->GetFuncDesc(ref.index, &fd))) {
+                const ole::MEMBERID memid = fd->memid;
+                ref.source->ReleaseFuncDesc(fd);
+                const std::vector<std::u16string> names = ReadNames(ref.source.get(), memid, ref.param + 2);
+                if (names.size() > ref.param + 1) name = names[ref.param + 1];
+            }
+            where += name.empty() ? u"parameter " + number(ref.param + 1) : u"parameter '" + name + u"'";
+            break;
+        }
+    }
+    RaiseNamed(hr, u"Type '" + TypeName(ref.source.get()) + u"', " + where + u": the type it refers to can't be found");
 }
 
 bool TLBModifier::TypeKindsMatch(tli::TypeInfo* a, tli::TypeInfo* b) const {

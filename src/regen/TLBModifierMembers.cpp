@@ -37,26 +37,6 @@ bool HasUserDefinedType(const ole::TYPEDESC& desc) {
     return false;
 }
 
-}  // namespace regen_detail
-
-namespace {
-
-class VarDescHolder {
-public:
-    VarDescHolder(ole::ITypeInfo* ti, ole::UINT index) : ti_(ti) { CheckHr(ti->GetVarDesc(index, &desc_)); }
-    ~VarDescHolder() {
-        if (desc_) ti_->ReleaseVarDesc(desc_);
-    }
-    VarDescHolder(const VarDescHolder&) = delete;
-    VarDescHolder& operator=(const VarDescHolder&) = delete;
-    const ole::VARDESC& operator*() const { return *desc_; }
-
-private:
-    ole::ITypeInfo* ti_;
-    ole::VARDESC* desc_ = nullptr;
-};
-
-// The name of member index (a function, or a variable when isVar) of ti.
 std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
     ole::MEMBERID id = ole::MEMBERID_NIL;
     if (isVar) {
@@ -75,6 +55,25 @@ std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
     if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
     return TakeBstr(name);
 }
+
+}  // namespace regen_detail
+
+namespace {
+
+class VarDescHolder {
+public:
+    VarDescHolder(ole::ITypeInfo* ti, ole::UINT index) : ti_(ti) { CheckHr(ti->GetVarDesc(index, &desc_)); }
+    ~VarDescHolder() {
+        if (desc_) ti_->ReleaseVarDesc(desc_);
+    }
+    VarDescHolder(const VarDescHolder&) = delete;
+    VarDescHolder& operator=(const VarDescHolder&) = delete;
+    const ole::VARDESC& operator*() const { return *desc_; }
+
+private:
+    ole::ITypeInfo* ti_;
+    ole::VARDESC* desc_ = nullptr;
+};
 
 // The error of a member whose name the platform refused, naming the members
 // of the source that share it.
@@ -176,7 +175,10 @@ void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
 
     ole::VARDESC vd = *held;
     // A variable's type is mapped as no parameter's: with flags 0.
-    if (HasUserDefinedType(vd.elemdescVar.tdesc)) BuildMemberType(sourceTi, dest, vd.elemdescVar.tdesc, 0);
+    if (HasUserDefinedType(vd.elemdescVar.tdesc)) {
+        g.Refer(Generation::Reference::kVariable, sourceTi, index);
+        BuildMemberType(sourceTi, dest, vd.elemdescVar.tdesc, 0);
+    }
     // Mapping may have made a type on demand under its own help values.
     PutMemberHelpInForce(help);
     const std::u16string name = MemberName(sourceTi, index, true);
@@ -217,10 +219,16 @@ void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
     if (clearVtableOffsets) fd.oVft = 0;
     std::vector<ole::ELEMDESC> params;
     if (cParams > 0 && held->lprgelemdescParam) params.assign(held->lprgelemdescParam, held->lprgelemdescParam + cParams);
-    for (ole::ELEMDESC& p : params)
-        if (HasUserDefinedType(p.tdesc)) BuildMemberType(sourceTi, dest, p.tdesc, p.paramdesc.wParamFlags);
+    for (size_t p = 0; p < params.size(); ++p) {
+        if (!HasUserDefinedType(params[p].tdesc)) continue;
+        g.Refer(Generation::Reference::kParam, sourceTi, index, static_cast<ole::UINT>(p));
+        BuildMemberType(sourceTi, dest, params[p].tdesc, params[p].paramdesc.wParamFlags);
+    }
     // The return type is mapped with flags 0, not those of the last parameter.
-    if (HasUserDefinedType(fd.elemdescFunc.tdesc)) BuildMemberType(sourceTi, dest, fd.elemdescFunc.tdesc, 0);
+    if (HasUserDefinedType(fd.elemdescFunc.tdesc)) {
+        g.Refer(Generation::Reference::kReturn, sourceTi, index);
+        BuildMemberType(sourceTi, dest, fd.elemdescFunc.tdesc, 0);
+    }
     fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
     PutMemberHelpInForce(help);
     if (const ole::HRESULT hr = dest->AddFuncDesc(index, &fd); FAILED(hr))

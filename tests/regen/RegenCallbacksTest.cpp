@@ -178,16 +178,16 @@ TEST_F(Callbacks, TheWatcherIsToldWhereEachRedirectedTypeLies) {
     modifier.StartingLibDirect(lib.get());
     modifier.RedirectionWatcher(watcher.get());
     // The coclass entry IHelpful, first to a type of its own library, then
-    // (another request on stdole) from stdole's IUnknown to IDispatch.
+    // (another request on stdole) from stdole's IUnknown to IPicture.
     modifier.RedirectType(Tli(TypeNamed(lib.get(), u"IHelpful").get()).get(),
                           Tli(TypeNamed(lib.get(), u"IHelpful").get()).get(), false);
-    modifier.RedirectType(Tli(StdOle2Type(kIID_IUnknown).get()).get(), Tli(StdOle2Type(kIID_IDispatch).get()).get(),
-                          false);
+    modifier.RedirectType(Tli(StdOle2Type(kIID_IUnknown).get()).get(),
+                          Tli(TypeNamed(StdOle2().get(), u"IPicture").get()).get(), false);
     ComPtr<ITypeLib> out = modifier.GenerateDirect(u"");
     using W = zephrin::IExternalTypeRedirection;
     EXPECT_EQ(watcher->seen, (std::vector<LONG>{W::kSourceElsewhere + W::kDestElsewhere,
                                                 W::kSourceInStartingLib + W::kDestInStartingLib}));
-    EXPECT_EQ(NameOf(ImplType(TypeNamed(out.get(), u"IHelpful").get(), 0).get()), u"IDispatch");
+    EXPECT_EQ(NameOf(ImplType(TypeNamed(out.get(), u"IHelpful").get(), 0).get()), u"IPicture");
 }
 
 TEST_F(Callbacks, TheWaitCursorShowsWhileAGenerationRuns) {

@@ -25,7 +25,8 @@ struct Watcher : RefCounted<zephrin::IExternalTypeRedirection> {
 };
 
 // dep (v1 and v2, one library GUID): IDep : IUnknown, a dual IDepDual,
-// DepKind, DepUnused and Shared; v2 has no DepKind. user imports dep v1:
+// DepKind, DepUnused and Shared; DepKind and Shared have no GUID, and v2's
+// DepKind is a record, not an enum. user imports dep v1:
 //   interface IUser : IDep { HRESULT Use(DepKind k, IDepDual* d, dep.Shared s, Local l); }
 //   enum Shared; enum Local; record Unused; interface IDerived : IUser; coclass Thing { IDerived }
 class Requests : public ::testing::Test {
@@ -74,24 +75,22 @@ protected:
         ASSERT_OK(lib->SetVersion(version, 0));
         auto dep = NewType(lib.get(), u"IDep", TKIND_INTERFACE);
         auto dual = NewType(lib.get(), u"IDepDual", TKIND_INTERFACE);
-        ComPtr<ICreateTypeInfo2> kind;
-        if (version == 1) kind = NewType(lib.get(), u"DepKind", TKIND_ENUM);
+        auto kind = NewType(lib.get(), u"DepKind", version == 1 ? TKIND_ENUM : TKIND_RECORD);
         auto unused = NewType(lib.get(), u"DepUnused", TKIND_RECORD);
         auto shared = NewType(lib.get(), u"Shared", TKIND_ENUM);
         ASSERT_OK(dep->SetGuid(G(1)));
         ASSERT_OK(dual->SetGuid(G(2)));
         ASSERT_OK(unused->SetGuid(G(4)));
-        ASSERT_OK(shared->SetGuid(G(5)));
         ASSERT_OK(dep->AddImplType(0, RefTo(dep.get(), StdOle2Type(kIID_IUnknown).get())));
         AddFunc(dep.get(), 0, {u"Go"});
         if (version == 2) AddFunc(dep.get(), 1, {u"Go2"});
         ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
         ASSERT_OK(dual->AddImplType(0, RefTo(dual.get(), StdOle2Type(kIID_IDispatch).get())));
         AddFunc(dual.get(), 0, {u"Run"});
-        if (kind) {
-            ASSERT_OK(kind->SetGuid(G(3)));
+        if (version == 1)
             AddVar(kind.get(), 0, u"K1", Vt(VT_I4), VAR_CONST, &one);
-        }
+        else
+            AddVar(kind.get(), 0, u"k", Vt(VT_I4));
         AddVar(unused.get(), 0, u"x", Vt(VT_I4));
         AddVar(shared.get(), 0, u"D1", Vt(VT_I4), VAR_CONST, &one);
         ASSERT_OK(lib->SaveAllChanges());
@@ -133,6 +132,25 @@ TEST_F(Requests, RequestsAreCheckedAndRefusedWithTheirMessages) {
     modifier.RedirectType(Tli(dual.get()).get(), Tli(TypeNamed(dep2.get(), u"IDepDual").get()).get(), false);
     EXPECT_EQ(message([&] { modifier.RedirectType(Tli(ImplType(dual.get(), -1).get()).get(), nullptr, true); }),
               Text(806));
+}
+
+TEST_F(Requests, ARedirectionToATypeOfAnotherKindIsRefusedAndRecordsNothing) {
+    const struct {
+        const char16_t* source;
+        const char16_t* dest;
+        bool replace;
+    } cases[] = {{u"IUser", u"DepKind", false}, {u"Local", u"IDep", true}, {u"Unused", u"Shared", true}};
+    for (const auto& c : cases) {
+        ComPtr<tli::TypeInfo> dest = Tli(TypeNamed(dep1.get(), c.dest).get());
+        const ErrorRecord e = RecordOf([&] { modifier.RedirectType(Start(c.source).get(), dest.get(), c.replace); });
+        EXPECT_EQ(e.Number, 5);
+        EXPECT_EQ(e.Description, zephrin::modSupport::LoadResStringFormat(
+                                     815, {u"User." + std::u16string(c.source), u"Dep." + std::u16string(c.dest)}));
+    }
+    // Nothing was recorded: the list is not built and the sources can still be redirected.
+    EXPECT_TRUE(modifier.FinalTypeList().empty());
+    modifier.RedirectType(Start(u"Local").get(), Tli(TypeNamed(dep1.get(), u"Shared").get()).get(), false);
+    modifier.RedirectType(Start(u"IUser").get(), Tli(TypeNamed(dep1.get(), u"IDep").get()).get(), false);
 }
 
 TEST_F(Requests, AReorderPutsADerivedInterfaceBeforeItsBase) {
@@ -190,7 +208,9 @@ TEST_F(Requests, ARedirectedImportLibraryServesItsNewerTypesAndKeepsTheHalfOfADu
     EXPECT_EQ(AttrOf(base.get()).cFuncs, 2);  // v2's IDep
     EXPECT_EQ(HolderOf(dual.get()).get(), dep2.get());
     EXPECT_EQ(AttrOf(dual.get()).typekind, TKIND_INTERFACE);
-    // v2 has no DepKind: that reference stays with v1.
+    // Types without a GUID are found by name: Shared moves, v2's DepKind is
+    // of another kind and that reference stays with v1.
+    EXPECT_EQ(HolderOf(ParamType(user.get(), 0, 2).get()).get(), dep2.get());
     EXPECT_EQ(HolderOf(ParamType(user.get(), 0, 0).get()).get(), dep1.get());
     // IDep, IDepDual and Shared, each seen from elsewhere to elsewhere.
     EXPECT_EQ(watcher->seen, (std::vector<LONG>{2 + 8, 2 + 8, 2 + 8}));

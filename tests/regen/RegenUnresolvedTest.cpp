@@ -53,6 +53,62 @@ TEST_F(Unresolved, PlainRegenerationRaisesTheLookupError) {
     EXPECT_FALSE(fs::exists(dir / "out.tlb"));
 }
 
+TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
+    // Gone holds IGone and the enum GoneKind; it is saved, used, then deleted.
+    const fs::path gone = dir / "gone.tlb";
+    auto goneLib = NewLibrary(u"Gone", gone.u16string());
+    ASSERT_OK(goneLib->SetGuid({0x5E1A5201, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+    auto iGone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
+    ASSERT_OK(iGone->SetGuid({0x5E1A5202, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+    ASSERT_OK(iGone->AddImplType(0, RefTo(iGone.get(), StdOle2Type(kIID_IUnknown).get())));
+    auto goneKind = NewType(goneLib.get(), u"GoneKind", TKIND_ENUM);
+    const Variant one = Variant::Int(1);
+    AddVar(goneKind.get(), 0, u"G1", Vt(VT_I4), VAR_CONST, &one);
+    ASSERT_OK(goneLib->SaveAllChanges());
+    // Each type refers to Gone in one way; the walk meets them in this order.
+    auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
+    const struct {
+        const char16_t* name;
+        TYPEKIND kind;
+        const char16_t* where;
+    } types[] = {{u"IBase", TKIND_INTERFACE, u"base interface"},
+                 {u"Cls", TKIND_COCLASS, u"implemented interface 2"},
+                 {u"Alias", TKIND_ALIAS, u"alias target"},
+                 {u"Rec", TKIND_RECORD, u"member 'k'"},
+                 {u"IPut", TKIND_INTERFACE, u"member 'Put', parameter 'k'"},
+                 {u"IGet", TKIND_INTERFACE, u"member 'Get', return type"}};
+    std::vector<ComPtr<ICreateTypeInfo2>> made;
+    for (const auto& t : types) made.push_back(NewType(lib.get(), t.name, t.kind));
+    auto local = NewType(lib.get(), u"ILocal", TKIND_INTERFACE);
+    const auto kind = [&](ICreateTypeInfo2* from) { return User(RefTo(from, goneKind.get())); };
+    ASSERT_OK(made[0]->AddImplType(0, RefTo(made[0].get(), iGone.get())));
+    ASSERT_OK(made[1]->AddImplType(0, RefTo(made[1].get(), local.get())));
+    ASSERT_OK(made[1]->AddImplType(1, RefTo(made[1].get(), iGone.get())));
+    TYPEDESC aliased = kind(made[2].get());
+    ASSERT_OK(made[2]->SetTypeDescAlias(&aliased));
+    AddVar(made[3].get(), 0, u"a", Vt(VT_I4));
+    AddVar(made[3].get(), 1, u"k", kind(made[3].get()));
+    for (ICreateTypeInfo2* ti : {made[4].get(), made[5].get(), local.get()})
+        ASSERT_OK(ti->AddImplType(0, RefTo(ti, StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(made[4].get(), 0, {u"Put", INVOKE_FUNC, Vt(VT_HRESULT), {{u"a", Vt(VT_I4)}, {u"k", kind(made[4].get())}}});
+    AddFunc(made[5].get(), 0, {u"Get", INVOKE_FUNC, kind(made[5].get())});
+    ASSERT_OK(lib->SaveAllChanges());
+    fs::remove(gone);
+    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+
+    // The types before the one looked at are left out: none uses them.
+    for (size_t k = 0; k < std::size(types); ++k) {
+        TLBModifier modifier;
+        modifier.StartingLibDirect(uses.get());
+        for (size_t j = 0; j < k; ++j)
+            modifier.RedirectType(Tli(TypeNamed(uses.get(), types[j].name).get()).get(), nullptr, true);
+        const ErrorRecord e = RecordOf([&] { modifier.GenerateDirect(u""); });
+        EXPECT_LT(e.Number, 0);
+        EXPECT_EQ(e.Description, u"Type '" + std::u16string(types[k].name) + u"', " + types[k].where +
+                                     u": the type it refers to can't be found");
+    }
+}
+
 TEST_F(Unresolved, MissingTypesShareThePlaceholdersOfTheMissingLibrary) {
     ComPtr<ITypeLib> missing;
     ComPtr<ITypeLib> edited = Find(original.get(), missing);

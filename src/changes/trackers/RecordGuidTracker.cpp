@@ -1,10 +1,12 @@
 #include "changes/trackers/RecordGuidTracker.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "changes/hub/IAttributeChange.h"
+#include "changes/kinds/InternalizeTypesChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "regen/IExternalTypeRedirection.h"
@@ -60,6 +62,23 @@ Side ReadSide(tli::TypeInfo* type, bool inStartingLib) {
     return side;
 }
 
+// The library the types of an internalize change come from; the tracked
+// library when it can't be read.
+Place SourcePlace(IChange& change) {
+    Place place;
+    auto* internalize = dynamic_cast<InternalizeTypesChange*>(&change);
+    tli::VarTypeInfo* described = internalize ? internalize->VarTypeInfo().get() : nullptr;
+    ole::ComPtr<tli::TypeInfo> type;
+    ole::ComPtr<ole::ITypeInfo> ti;
+    ole::ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    if (described && ole::SUCCEEDED(described->get_TypeInfo(type.put())) && type &&
+        ole::SUCCEEDED(type->get_ITypeInfo(ti.put())) && ti &&
+        ole::SUCCEEDED(ti->GetContainingTypeLib(lib.put(), &index)))
+        place.Tracked = !ReadLibraryId(lib.get(), place.Library);
+    return place;
+}
+
 }  // namespace
 
 RecordGuidTracker::RecordGuidTracker() : watcher_(new Watcher(this)) {}
@@ -88,22 +107,36 @@ void RecordGuidTracker::Initialize(ole::ITypeLib* lib) {
         if (kind != ole::TKIND_RECORD || IsNullGuid(e.Initial)) continue;
         e.Current = e.Initial;
         e.Flags = kTrackedRecord;
-        state_.Entries.push_back(std::move(e));
+        state_.Add(std::move(e));
     }
 }
 
-Entry* RecordGuidTracker::FindLive(const ole::GUID& guid, const Place& place) {
-    for (Entry& e : state_.Entries)
-        if (!(e.Flags & kDeleted) && e.Current == guid && e.CurrentPlace == place) return &e;
-    return nullptr;
+std::vector<Entry*> RecordGuidTracker::FindLive(const ole::GUID& guid, const Place& place) const {
+    // A record without a GUID can't be told from another one without.
+    std::vector<Entry*> live;
+    if (IsNullGuid(guid)) return live;
+    for (Entry* e : state_.WithCurrent(guid))
+        if (!(e->Flags & kDeleted) && e->CurrentPlace == place) live.push_back(e);
+    return live;
 }
 
-bool RecordGuidTracker::AnyCurrent(const ole::GUID& guid) const {
-    return std::any_of(state_.Entries.begin(), state_.Entries.end(), [&](const Entry& e) { return e.Current == guid; });
+bool RecordGuidTracker::AnyCurrent(const ole::GUID& guid) const { return !state_.WithCurrent(guid).empty(); }
+
+bool RecordGuidTracker::AnyDeleted(const ole::GUID& guid) const {
+    // A deleted entry is back at its first GUID.
+    const std::vector<Entry*>& entries = state_.WithCurrent(guid);
+    return std::any_of(entries.begin(), entries.end(), [](const Entry* e) { return (e->Flags & kDeleted) != 0; });
+}
+
+void RecordGuidTracker::MarkDeleted(Entry& e) {
+    e.Flags |= kDeleted;
+    state_.Rekey(e, e.Initial);
+    e.CurrentPlace = e.InitialPlace;
 }
 
 int32_t RecordGuidTracker::ChangeCount() {
-    int32_t count = 0;
+    // A new library GUID is one change: the descriptors name the library.
+    int32_t count = state_.Library.Guid == state_.InitialLibrary.Guid ? 0 : 1;
     for (Entry& e : state_.Entries) {
         if (e.Initial == e.Current) {
             e.Flags &= ~kChanged;
@@ -137,7 +170,12 @@ void RecordGuidTracker::OnTypeRedirection(int32_t flags, tli::TypeInfo* source, 
     if (from.guid == to.guid && from.place == to.place) return;
     Redirection r{from.guid, to.guid, from.place, to.place, from.typeName};
     // The generation reports every reference it maps; one is enough.
-    if (std::find(pending_.begin(), pending_.end(), r) == pending_.end()) pending_.push_back(std::move(r));
+    if (pendingSeen_.insert(r).second) pending_.push_back(std::move(r));
+}
+
+void RecordGuidTracker::FreePendingChanges() {
+    pending_.clear();
+    pendingSeen_.clear();
 }
 
 void RecordGuidTracker::CommitPendingChanges() {
@@ -146,13 +184,13 @@ void RecordGuidTracker::CommitPendingChanges() {
     std::vector<std::pair<Entry*, const Redirection*>> moves;
     std::vector<const Redirection*> fresh;
     for (const Redirection& r : pending_) {
-        if (Entry* e = FindLive(r.From, r.FromPlace))
-            moves.emplace_back(e, &r);
-        else if (!r.FromPlace.Tracked)
-            fresh.push_back(&r);  // a record of another library, followed from now on
+        const std::vector<Entry*> live = FindLive(r.From, r.FromPlace);
+        for (Entry* e : live) moves.emplace_back(e, &r);
+        // A record of another library is followed from now on.
+        if (live.empty() && !r.FromPlace.Tracked) fresh.push_back(&r);
     }
     for (auto& [e, r] : moves) {
-        e->Current = r->To;
+        state_.Rekey(*e, r->To);
         e->CurrentPlace = r->ToPlace;
     }
     for (const Redirection* r : fresh) {
@@ -163,9 +201,9 @@ void RecordGuidTracker::CommitPendingChanges() {
         e.CurrentPlace = r->ToPlace;
         e.Flags = kExternal;
         e.Name = r->FromName;
-        state_.Entries.push_back(std::move(e));
+        state_.Add(std::move(e));
     }
-    pending_.clear();
+    FreePendingChanges();
 }
 
 void RecordGuidTracker::OnRedirectTypesChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) {
@@ -183,35 +221,38 @@ void RecordGuidTracker::OnRedirectTypesChange(ChangeTarget& target, IChange&, in
         if (kind == ole::TKIND_RECORD) records.insert(guid);
     }
     for (Entry& e : state_.Entries)
-        if (!(e.Flags & kDeleted) && e.CurrentPlace.Tracked && !IsNullGuid(e.Current) && !records.count(e.Current)) {
-            e.Flags |= kDeleted;
-            e.Current = e.Initial;
-            e.CurrentPlace = e.InitialPlace;
-        }
+        if (!(e.Flags & kDeleted) && e.CurrentPlace.Tracked && !IsNullGuid(e.Current) && !records.count(e.Current))
+            MarkDeleted(e);
 }
 
-void RecordGuidTracker::OnInternalizeTypesChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) {
+void RecordGuidTracker::OnInternalizeTypesChange(ChangeTarget& target, IChange& change, int32_t, ListenerTag) {
     // The types taken in follow the types the library had.
     ole::ITypeLib* lib = target.ReplacementLibrary ? target.ReplacementLibrary.get() : target.Library.get();
     if (!lib) return;
+    // They all come from the library of the change's type: a program's
+    // descriptors name that library until they are patched.
+    const Place from = SourcePlace(change);
     const ole::UINT first = target.ReplacementLibrary && target.Library ? target.Library->GetTypeInfoCount() : 0;
     const ole::UINT count = lib->GetTypeInfoCount();
     for (ole::UINT i = first; i < count; ++i) {
         Entry added;
         ole::TYPEKIND kind = ole::TKIND_MAX;
         if (!ReadType(lib, static_cast<int32_t>(i), kind, added.Initial, &added.Name)) continue;
-        if (kind != ole::TKIND_RECORD || IsNullGuid(added.Initial) || FindLive(added.Initial, Place{})) continue;
-        const auto external = std::find_if(state_.Entries.begin(), state_.Entries.end(), [&](const Entry& e) {
-            return (e.Flags & kExternal) && !(e.Flags & kDeleted) && e.Current == added.Initial;
-        });
-        if (external != state_.Entries.end()) {
-            external->Flags = (external->Flags & ~kExternal) | kInternalized;
-            external->CurrentPlace = Place{};
+        if (kind != ole::TKIND_RECORD || IsNullGuid(added.Initial) || !FindLive(added.Initial, Place{}).empty())
             continue;
-        }
+        // A record redirected here before: its entry follows it in.
+        bool followed = false;
+        for (Entry* e : state_.WithCurrent(added.Initial))
+            if ((e->Flags & kExternal) && !(e->Flags & kDeleted)) {
+                e->Flags = (e->Flags & ~kExternal) | kInternalized;
+                e->CurrentPlace = Place{};
+                followed = true;
+            }
+        if (followed) continue;
         added.Current = added.Initial;
+        added.InitialPlace = from;
         added.Flags = kInternalized;
-        state_.Entries.push_back(std::move(added));
+        state_.Add(std::move(added));
     }
 }
 
@@ -237,7 +278,7 @@ void RecordGuidTracker::OnBeforeTypeChange(ChangeTarget& target, IChange& change
         Refuse(1022, cancel);
     else if (IsNullGuid(current))
         Refuse(1023, cancel);
-    else if (!AnyCurrent(current) && AnyCurrent(wanted))
+    else if ((!AnyCurrent(current) && AnyCurrent(wanted)) || AnyDeleted(wanted))
         Refuse(1024, cancel);
 }
 
@@ -247,19 +288,15 @@ void RecordGuidTracker::OnTypeChange(ChangeTarget& target, IChange&, int32_t, Li
     ole::TYPEKIND kind = ole::TKIND_MAX;
     ole::GUID now{};
     if (!ReadType(target.Library.get(), target.TypeIndex, kind, now) || now == before.guid) return;
-    if (Entry* e = FindLive(before.guid, Place{})) e->Current = now;
+    for (Entry* e : FindLive(before.guid, Place{})) state_.Rekey(*e, now);
 }
 
 void RecordGuidTracker::OnDeleteChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) {
     ole::TYPEKIND kind = ole::TKIND_MAX;
     ole::GUID guid{};
     if (target.Kind != kTargetType || !ReadType(target.Library.get(), target.TypeIndex, kind, guid)) return;
-    if (kind != ole::TKIND_RECORD || IsNullGuid(guid)) return;
-    if (Entry* e = FindLive(guid, Place{})) {
-        e->Flags |= kDeleted;
-        e->Current = e->Initial;
-        e->CurrentPlace = e->InitialPlace;
-    }
+    if (kind != ole::TKIND_RECORD) return;
+    for (Entry* e : FindLive(guid, Place{})) MarkDeleted(*e);
 }
 
 void RecordGuidTracker::OnLibraryChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) {
@@ -283,26 +320,27 @@ bool RecordGuidTracker::UpdateRecordGuidsInExecutable(int32_t count, const std::
         LibraryId id;
         if (lib && ReadLibraryId(lib.get(), id)) named.emplace_back(id, GetLibraryNameOrCurrent(lib.get(), false));
     }
+    const std::u16string current = GetLibraryNameOrCurrent(nullptr, true);
     const auto nameOf = [&](const Place& place, bool initial) {
-        if (place.Tracked) return GetLibraryNameOrCurrent(nullptr, true);
+        if (place.Tracked) return current;
         for (const auto& [id, name] : named)
             if (id == place.Library) return name;
         return GuidToString(state_.Resolve(place, initial).Guid);
     };
     // The records of those libraries and of this one, to check that each
     // library's records went to one place; then the changed ones, to patch.
+    // A record whose library changed its GUID moves with it.
     std::vector<PatchEntry> patches;
-    std::vector<const Entry*> taken;
+    std::unordered_map<const Entry*, size_t> taken;
     const auto take = [&](const Entry& e) -> PatchEntry& {
-        const auto at = std::find(taken.begin(), taken.end(), &e);
-        if (at != taken.end()) return patches[static_cast<size_t>(at - taken.begin())];
-        taken.push_back(&e);
+        const auto [at, added] = taken.emplace(&e, patches.size());
+        if (!added) return patches[at->second];
         PatchEntry& p = patches.emplace_back();
         p.OldGuid = e.Initial;
         p.NewGuid = e.Current;
         p.OldLibrary = state_.Resolve(e.InitialPlace, true);
         p.NewLibrary = state_.Resolve(e.CurrentPlace, false);
-        p.Moved = !(e.InitialPlace == e.CurrentPlace);
+        p.Moved = !(e.InitialPlace == e.CurrentPlace) || p.OldLibrary.Guid != p.NewLibrary.Guid;
         p.Patch = p.Moved;
         p.Name = e.Name;
         p.OldLibraryName = nameOf(e.InitialPlace, true);

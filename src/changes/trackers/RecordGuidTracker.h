@@ -19,6 +19,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "changes/hub/ChangeListener.h"
@@ -49,17 +50,19 @@ public:
     void MessageBox(MessageBoxFn show) { messageBox_ = std::move(show); }
 
     // The number of records whose GUID is now another than at Initialize
-    // (a GUID changed and changed back does not count); marks them changed.
+    // (a GUID changed and changed back does not count), plus one when the
+    // library's GUID is another; marks the records changed.
     int32_t ChangeCount();
     // Takes the redirections reported during the last generation into account.
     void CommitPendingChanges();
     // Forgets them.
-    void FreePendingChanges() { pending_.clear(); }
+    void FreePendingChanges();
 
     // Replaces, in the ".text" section of the PE32 program file exePath, every
     // old GUID of a changed record (count of them, from ChangeCount) that the
     // program uses as a record descriptor by the record's new GUID, and the
-    // library GUID of a descriptor whose record moved to another library.
+    // library GUID of a descriptor whose record moved to another library (or
+    // whose library took another GUID).
     // libraries: other libraries the records came from or went to, for their
     // names in messages. Nothing happens when count is 0. The file is changed
     // in place, and only when a GUID was replaced; the result says whether it
@@ -100,13 +103,19 @@ private:
 
     // Called by the watcher for each redirected reference (messages 1020, 1021).
     void OnTypeRedirection(int32_t flags, tli::TypeInfo* source, tli::TypeInfo* dest);
-    // The live entry that follows the record whose GUID is now guid at place.
-    Entry* FindLive(const ole::GUID& guid, const Place& place);
+    // The live entries that follow the record whose GUID is now guid at
+    // place; none for the null GUID.
+    std::vector<Entry*> FindLive(const ole::GUID& guid, const Place& place) const;
     bool AnyCurrent(const ole::GUID& guid) const;
+    // Whether guid is the first GUID of a deleted record's entry.
+    bool AnyDeleted(const ole::GUID& guid) const;
+    // The record is gone: its entry goes back to its first GUID and place.
+    void MarkDeleted(Entry& e);
     void Refuse(int32_t messageId, bool& cancel);
 
     modRecordGuidTracker::State state_;
     std::vector<modRecordGuidTracker::Redirection> pending_;
+    std::unordered_set<modRecordGuidTracker::Redirection, modRecordGuidTracker::RedirectionHash> pendingSeen_;
     // The GUID a type change found before it applied itself.
     struct Before {
         ole::ITypeLib* library = nullptr;

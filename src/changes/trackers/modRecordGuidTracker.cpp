@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 #include <utility>
@@ -16,6 +18,35 @@
 #include "typelib/TypeLibSupport.h"
 
 namespace zephrin::modRecordGuidTracker {
+
+Entry& State::Add(Entry entry) {
+    Entry& e = Entries.emplace_back(std::move(entry));
+    std::vector<Entry*>& slot = byCurrent_[e.Current];
+    e.Slot = slot.size();
+    slot.push_back(&e);
+    return e;
+}
+
+void State::Rekey(Entry& e, const ole::GUID& to) {
+    if (e.Current == to) return;
+    // Out of the old GUID's list: the last entry takes its slot.
+    auto old = byCurrent_.find(e.Current);
+    std::vector<Entry*>& from = old->second;
+    from[e.Slot] = from.back();
+    from[e.Slot]->Slot = e.Slot;
+    from.pop_back();
+    if (from.empty()) byCurrent_.erase(old);
+    e.Current = to;
+    std::vector<Entry*>& into = byCurrent_[to];
+    e.Slot = into.size();
+    into.push_back(&e);
+}
+
+const std::vector<Entry*>& State::WithCurrent(const ole::GUID& guid) const {
+    static const std::vector<Entry*> kNone;
+    auto it = byCurrent_.find(guid);
+    return it == byCurrent_.end() ? kNone : it->second;
+}
 
 std::u16string GuidToString(const ole::GUID& guid) { return ole::GuidToString(guid); }
 
@@ -211,23 +242,42 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     }
     // d. Only entries with a confirmed occurrence take part. The records of one
     //    library must all go to one library, and no two libraries to the same.
+    //    A moved entry fails on the first other entry, in order, that breaks
+    //    one of these with it: one that stayed in its library (1026), or one
+    //    moved before it from its library elsewhere or from elsewhere to its
+    //    library (1025). The entries moved before it agree with each other, so
+    //    the first of them by old and by new library are the ones to look at.
     std::vector<bool> confirmed(entries.size(), false);
     for (const auto& [address, o] : occurrences)
         if (o.confirmed) confirmed[o.entry] = true;
+    static constexpr size_t kNone = SIZE_MAX;
+    std::unordered_map<LibraryId, size_t, LibraryIdHash> firstStaying, firstMovedFrom, firstMovedTo;
+    for (size_t k = 0; k < entries.size(); ++k)
+        if (confirmed[k] && !entries[k].Moved) firstStaying.emplace(entries[k].OldLibrary, k);
+    const auto lookUp = [](const auto& map, const LibraryId& id) {
+        const auto it = map.find(id);
+        return it == map.end() ? kNone : it->second;
+    };
     for (size_t k = 0; k < entries.size(); ++k) {
         const PatchEntry& e = entries[k];
         if (!confirmed[k] || !e.Moved) continue;
-        for (size_t j = 0; j < entries.size(); ++j) {
-            const PatchEntry& o = entries[j];
-            if (j == k || !confirmed[j]) continue;
-            if (!o.Moved && o.OldLibrary == e.OldLibrary)
-                RaiseError(kErrInvalidArgument,
-                           modSupport::LoadResStringFormat(1026, {e.Name, e.OldLibraryName, e.NewLibraryName, o.Name}));
-            if (j < k && o.Moved && (o.OldLibrary == e.OldLibrary) != (o.NewLibrary == e.NewLibrary))
-                RaiseError(kErrInvalidArgument,
-                           modSupport::LoadResStringFormat(
-                               1025, {e.Name, e.OldLibraryName, e.NewLibraryName, o.OldLibraryName, o.NewLibraryName}));
+        const size_t staying = lookUp(firstStaying, e.OldLibrary);
+        size_t clash = lookUp(firstMovedFrom, e.OldLibrary);
+        if (clash != kNone && entries[clash].NewLibrary == e.NewLibrary) clash = kNone;
+        const size_t into = lookUp(firstMovedTo, e.NewLibrary);
+        if (into != kNone && !(entries[into].OldLibrary == e.OldLibrary)) clash = std::min(clash, into);
+        if (staying < clash)
+            RaiseError(kErrInvalidArgument,
+                       modSupport::LoadResStringFormat(
+                           1026, {e.Name, e.OldLibraryName, e.NewLibraryName, entries[staying].Name}));
+        if (clash != kNone) {
+            const PatchEntry& o = entries[clash];
+            RaiseError(kErrInvalidArgument,
+                       modSupport::LoadResStringFormat(
+                           1025, {e.Name, e.OldLibraryName, e.NewLibraryName, o.OldLibraryName, o.NewLibraryName}));
         }
+        firstMovedFrom.emplace(e.OldLibrary, k);
+        firstMovedTo.emplace(e.NewLibrary, k);
     }
     bool changed = false;
     const auto write = [&](size_t at, const GuidBytes& value) {

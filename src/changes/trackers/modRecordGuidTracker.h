@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <list>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/automation/OleTypes.h"
@@ -25,6 +26,12 @@ struct LibraryId {
     uint16_t Major = 0;
     uint16_t Minor = 0;
     friend bool operator==(const LibraryId&, const LibraryId&) = default;
+};
+
+struct LibraryIdHash {
+    size_t operator()(const LibraryId& id) const {
+        return std::hash<ole::GUID>()(id.Guid) ^ (size_t{id.Major} << 16 | id.Minor);
+    }
 };
 
 // Where a record lies: in the tracked library, or in another one.
@@ -51,6 +58,7 @@ struct Entry {
     Place InitialPlace;
     uint32_t Flags = 0;
     std::u16string Name;  // the type's name when it was first seen
+    size_t Slot = 0;      // where the entry stands in the index of its current GUID
 };
 
 // A redirection of one record type to another, reported during a generation.
@@ -63,18 +71,34 @@ struct Redirection {
     friend bool operator==(const Redirection&, const Redirection&) = default;
 };
 
+struct RedirectionHash {
+    size_t operator()(const Redirection& r) const {
+        const std::hash<ole::GUID> guid;
+        return guid(r.From) ^ (guid(r.To) * 31) ^ std::hash<std::u16string>()(r.FromName);
+    }
+};
+
 struct State {
     LibraryId Library;  // the tracked library now
     LibraryId InitialLibrary;
     uint32_t Lcid = 0;
     uint32_t InitialLcid = 0;
-    std::list<Entry> Entries;  // stable addresses
+    std::list<Entry> Entries;  // stable addresses, in the order they were made
 
     void Clear() { *this = State(); }
+    // Adds an entry; its current GUID is indexed.
+    Entry& Add(Entry entry);
+    // Gives e another current GUID.
+    void Rekey(Entry& e, const ole::GUID& to);
+    // The entries (deleted ones too) whose current GUID is guid.
+    const std::vector<Entry*>& WithCurrent(const ole::GUID& guid) const;
     // The library a place names (the tracked library as it was or is now).
     LibraryId Resolve(const Place& place, bool initial) const {
         return place.Tracked ? (initial ? InitialLibrary : Library) : place.Library;
     }
+
+private:
+    std::unordered_map<ole::GUID, std::vector<Entry*>> byCurrent_;
 };
 
 inline bool IsNullGuid(const ole::GUID& g) { return g == ole::GUID_NULL; }

@@ -8,6 +8,7 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/hub/IAttributeChange.h"
 #include "changes/trackers/RecordGuidTracker.h"
+#include "changes/kinds/InternalizeTypesChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "regen/IExternalTypeRedirection.h"
 #include "support/TempDir.h"
@@ -106,11 +107,12 @@ struct Tracking {
         tracker.ChangeListener(hub);
         tracker.MessageBox([this](const std::u16string& text) { shown.push_back(text); });
     }
-    // A GUID edit as the view makes it; false when it was cancelled.
+    // A GUID edit of a type (of the library when type is null) as the view
+    // makes it; false when it was cancelled.
     bool SetGuid(const char16_t* type, const GUID& guid) {
-        ChangeTarget target = TypeTarget(lib.get(), type);
+        ChangeTarget target = type ? TypeTarget(lib.get(), type) : LibraryTarget(lib.get());
         auto captured = std::dynamic_pointer_cast<IAttributeChange>(
-            modRecorder::CreateChangeFromKind(Code(ChangeKind::TypeChange)));
+            modRecorder::CreateChangeFromKind(Code(type ? ChangeKind::TypeChange : ChangeKind::LibChange)));
         captured->InitFromTarget(target);
         auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
         change->Guid(guid);
@@ -131,6 +133,12 @@ struct Tracking {
         ASSERT_TRUE(watcher);
         watcher->OnTypeRedirection(flags, testsupport::TypeNamed(InfoOf(fromLib).get(), from).get(),
                                    testsupport::TypeNamed(InfoOf(toLib).get(), to).get());
+    }
+    // A type deletion as the change reports it: the library still holds the type.
+    void Delete(const char16_t* type) {
+        ChangeTarget target = TypeTarget(lib.get(), type);
+        hub->OnDeleteChange(target, anyChange, 0, 0);
+        view.DeleteTypeInfo(type);
     }
     void CommitRedirect(ITypeLib* replacement) {
         ChangeTarget target = LibraryTarget(lib.get());
@@ -163,9 +171,7 @@ TEST(RecordRefusals, EditsThatLoseTrackOfARecordAreRefusedOnlyWhenAsked) {
         EXPECT_EQ(t.SetGuid(u"Point", GUID_NULL), !raise);  // 1022: taking it away
         EXPECT_EQ(t.GuidOf(u"Point"), raise ? Guid(1) : GUID_NULL);
         // 1024: a record the tracker does not follow takes the GUID of a deleted one.
-        ChangeTarget size = TypeTarget(t.lib.get(), u"Size");
-        t.view.DeleteTypeInfo(u"Size");
-        t.hub->OnDeleteChange(size, t.anyChange, 0, 0);
+        t.Delete(u"Size");
         t.tracker.RaiseErrorForUntrackableGuids(false);
         EXPECT_TRUE(t.SetGuid(u"Bare", Guid(9)));
         t.tracker.RaiseErrorForUntrackableGuids(raise);
@@ -270,6 +276,78 @@ TEST_F(RecordTracking, RecordsOfOneLibraryMustAllMoveToOneOtherLibrary) {
     for (const auto& [at, guid] : std::vector<std::pair<uint32_t, GUID>>{
              {point, Guid(21)}, {size, Guid(22)}, {size + 16, kOtherLibGuid}, {size + 40, kOtherLibGuid}})
         PutGuid(expected, 0x200 + at - kTextAddress, guid);
+    EXPECT_EQ(Read(exe), expected);
+}
+
+TEST_F(RecordTracking, AFollowedRecordMayNotTakeTheGuidOfADeletedOne) {
+    tracker.RaiseErrorForUntrackableGuids(true);
+    Delete(u"Size");
+    EXPECT_FALSE(SetGuid(u"Point", Guid(2)));
+    EXPECT_EQ(GuidOf(u"Point"), Guid(1));
+    EXPECT_EQ(shown, std::vector<std::u16string>{modSupport::LoadResStringById(1024)});
+}
+
+// Point and Size, each with a descriptor naming this library, in a program file.
+struct TwoDescriptors {
+    explicit TwoDescriptors(const fs::path& file) : exe(file) {
+        point = text.Add(Guid(1)), size = text.Add(Guid(2));
+        text.Descriptor(point, kLibGuid);
+        text.Descriptor(size, kLibGuid);
+        before = Pe32(text.bytes);
+        Write(exe, before);
+    }
+    // The file's bytes with the GUID at a loaded address replaced.
+    Bytes With(std::vector<std::pair<uint32_t, GUID>> changes) const {
+        Bytes b = before;
+        for (const auto& [at, guid] : changes) PutGuid(b, 0x200 + at - kTextAddress, guid);
+        return b;
+    }
+    fs::path exe;
+    Text text;
+    uint32_t point = 0, size = 0;
+    Bytes before;
+};
+
+TEST_F(RecordTracking, ARecordThatLostItsGuidIsNotFoundThroughTheNullGuid) {
+    const TwoDescriptors program(dir / "app.exe");
+    EXPECT_TRUE(SetGuid(u"Point", GUID_NULL));
+    EXPECT_TRUE(SetGuid(u"Bare", Guid(8)));  // not Point's entry
+    EXPECT_EQ(tracker.ChangeCount(), 1);
+    EXPECT_FALSE(tracker.UpdateRecordGuidsInExecutable(1, program.exe));
+    EXPECT_EQ(Read(program.exe), program.before);
+}
+
+TEST_F(RecordTracking, ANewLibraryGuidReachesTheDescriptorsThatNameTheOldOne) {
+    const TwoDescriptors program(dir / "app.exe");
+    EXPECT_TRUE(SetGuid(nullptr, kThirdLibGuid));
+    EXPECT_TRUE(SetGuid(u"Size", Guid(12)));
+    const int32_t count = tracker.ChangeCount();
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(tracker.UpdateRecordGuidsInExecutable(count, program.exe));
+    EXPECT_EQ(Read(program.exe), program.With({{program.size, Guid(12)},
+                                               {program.size + 16, kThirdLibGuid},
+                                               {program.size + 40, kThirdLibGuid}}));
+}
+
+TEST_F(RecordTracking, ARecordTakenInFromAnotherLibraryIsPatchedToThisOne) {
+    Text text;
+    const uint32_t point = text.Add(Guid(1)), point2 = text.Add(Guid(21));
+    text.Descriptor(point, kLibGuid);
+    text.Descriptor(point2, kOtherLibGuid);
+    const fs::path exe = dir / "app.exe";
+    const Bytes before = Pe32(text.bytes);
+    Write(exe, before);
+    EXPECT_TRUE(SetGuid(u"Point", Guid(11)));
+    auto internalize = modInternalizeTypesChange::NewInternalizeTypesChange(false);
+    internalize->VarTypeInfo(TypeDescOf(other.get(), u"Point2").get());
+    ChangeTarget target = LibraryTarget(lib.get());
+    ASSERT_TRUE(internalize->Apply(view, nullptr, target, hub.get(), 0));
+
+    const std::vector<ComPtr<ITypeLib>> libraries = {other};
+    EXPECT_TRUE(tracker.UpdateRecordGuidsInExecutable(tracker.ChangeCount(), exe, libraries));
+    Bytes expected = before;
+    PutGuid(expected, 0x200 + point - kTextAddress, Guid(11));
+    PutGuid(expected, 0x200 + point2 + 40 - kTextAddress, kLibGuid);
     EXPECT_EQ(Read(exe), expected);
 }
 
