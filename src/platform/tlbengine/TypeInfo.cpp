@@ -46,6 +46,7 @@ size_t TypeReader::FuncCount() {
 }
 
 FuncView TypeReader::Func(size_t i) {
+    Owner()->FixFunctionIds();
     (void)Data();
     return PresentedFunc(i);
 }
@@ -53,6 +54,7 @@ FuncView TypeReader::Func(size_t i) {
 // Readers of a shared library may build the tables at the same time: the
 // first to take the lock builds them, the others find them built.
 const MemberIndex& TypeReader::Ids() {
+    Owner()->FixFunctionIds();
     const TypeData* d = Data();  // brings a dispatch view up to date
     if (!d || index_.idsValid.load(std::memory_order_acquire)) return index_;
     std::lock_guard lock(lib_->LazyMutex());
@@ -88,6 +90,7 @@ const MemberIndex& TypeReader::Names() {
 }
 
 FuncView TypeReader::FuncAtIndex(UINT index) {
+    Owner()->FixFunctionIds();
     if (!Data() || index >= PresentedCount()) return FuncView{};  // Data brings a dispatch view up to date
     return PresentedFunc(index);
 }
@@ -629,6 +632,7 @@ bool IsRootInterface(ChainLink& link) {
 // the others drop theirs, so a published view is never replaced while the
 // library stays unchanged.
 void DispatchView::Rebuild(uint64_t stamp) {
+    owner_->FixFunctionIds();
     const TypeData& o = owner_->Raw();
     const int ptr = lib_->PtrSize();
     const bool dual = o.kind == TKIND_INTERFACE;
@@ -675,6 +679,7 @@ void DispatchView::Rebuild(uint64_t stamp) {
         const WORD restricted = IsRootInterface(link) ? FUNCFLAG_FRESTRICTED : 0;
         const std::vector<FuncData>* source = nullptr;
         if (link.reader && link.reader->Library() == lib_) {
+            link.reader->Owner()->FixFunctionIds();
             const TypeData* d = link.reader->Data();
             if (!d) continue;
             source = &d->funcs;
@@ -722,6 +727,7 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
 
 void TypeInfoImpl::MarkDeleted() {
     deleted_ = true;
+    idsPending_.store(false, std::memory_order_relaxed);
     InvalidateIndex();
     if (owned_) {
         TypeData shell;

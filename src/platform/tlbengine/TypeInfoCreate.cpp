@@ -253,7 +253,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         return TYPE_E_INCONSISTENTPROPFUNCS;
 
     FuncData f;
-    f.memid = fd->memid;  // MEMBERID_NIL: the automatic id, assigned below once nothing can fail
+    f.memid = fd->memid;  // MEMBERID_NIL: the automatic id, fixed when the functions are read or laid out
     f.funckind = fd->funckind;
     f.invkind = fd->invkind;
     f.callconv = fd->callconv;
@@ -286,8 +286,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         }
         t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, std::max<ULONG>(t.cbSizeVft, end)));
     }
-    if (f.memid == MEMBERID_NIL) f.memid = AutomaticFuncId();
-    ++funcsAdded_;
+    if (f.memid == MEMBERID_NIL) idsPending_.store(true, std::memory_order_relaxed);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
     index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();
