@@ -201,16 +201,15 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
 HRESULT TypeReader::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
     if (index == static_cast<UINT>(-1)) {
-        // The interface behind a dispatch view: a dual's interface half, or
-        // the interface a dispinterface is declared over. Answered without
-        // building the view's members.
-        if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
+        // The other half of a dual, either way, or the interface a
+        // dispinterface is declared over. Answered without building the
+        // view's members.
         TypeInfoImpl* owner = Owner();
         if (owner->IsDualActive()) {
             *pRefType = HREFTYPE_DUAL_PARTNER;
             return S_OK;
         }
-        if (!owner->DispatchesInterface()) return TYPE_E_ELEMENTNOTFOUND;
+        if (!IsDispatchView() || !owner->DispatchesInterface()) return TYPE_E_ELEMENTNOTFOUND;
         *pRefType = owner->Raw().implTypes[1].href;
         return S_OK;
     }
@@ -363,10 +362,12 @@ HRESULT TypeReader::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     *ppTInfo = nullptr;
     if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     if (hRefType == HREFTYPE_DUAL_PARTNER) {
-        if (!IsDispatchView() || !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
-        TypeInfoImpl* half = Owner();
-        *ppTInfo = static_cast<ITypeInfo*>(static_cast<TypeReader*>(half));
-        half->AddRef();
+        // The other half of a dual.
+        TypeInfoImpl* owner = Owner();
+        if (!owner->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
+        TypeReader* other = IsDispatchView() ? static_cast<TypeReader*>(owner) : owner->View();
+        *ppTInfo = static_cast<ITypeInfo*>(other);
+        other->AddRef();
         return S_OK;
     }
     return lib_->ResolveRef(hRefType, ppTInfo);

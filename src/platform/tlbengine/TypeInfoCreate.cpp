@@ -195,6 +195,16 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
     t.implTypes.push_back(std::move(impl));
     if (dispatchable) t.flags |= TYPEFLAG_FDISPATCHABLE;
     lib_->BasesTouched();
+    if (t.kind == TKIND_INTERFACE) {
+        // The functions added before follow the new base at once, as they do
+        // when added after it: automatic slots after the inherited ones.
+        const ULONG inherited = InheritedVtableSize(), ptr = static_cast<ULONG>(lib_->PtrSize());
+        for (size_t i = 0; i < t.funcs.size(); ++i) {
+            const ULONG slot = inherited + ptr * static_cast<ULONG>(i);
+            if (t.funcs[i].oVftAuto && slot <= 0xFFFF) t.funcs[i].oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
+        }
+        FitVtable(t);
+    }
     Touched();
     return S_OK;
 }
