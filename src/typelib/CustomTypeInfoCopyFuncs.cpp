@@ -38,9 +38,10 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         TypeAttr attr(destRead.get());
         isModule = attr->typekind == ole::TKIND_MODULE;
     }
-    // A function added without an ID gets one of its own at once, so the
-    // accessors of one source property that are copied with automatic IDs
-    // are kept together: the later ones take the ID the first one got.
+    // A function added without an ID gets one of its own when it is first
+    // read, so the accessors of one source property that are copied with
+    // automatic IDs are kept together: the first one is read back at once and
+    // the later ones take the ID it got.
     std::unordered_map<ole::MEMBERID, ole::MEMBERID> propertyIds;
 
     for (size_t e = 0; e < entries.size(); ++e, ++destIndex) {

@@ -16,6 +16,21 @@ using namespace typelib_detail;
 namespace {
 
 constexpr int32_t kPutKinds = ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF;
+constexpr int32_t kAccessorKinds = ole::INVOKE_PROPERTYGET | kPutKinds;
+
+// The member ID of ti's own property of that name (its accessors'), or
+// MEMBERID_NIL when the type has no property of that name.
+ole::MEMBERID PropertyId(ole::ITypeInfo2* ti, std::u16string_view name) {
+    std::u16string n(name);
+    ole::LPOLESTR names[1] = {n.data()};
+    ole::MEMBERID id = ole::MEMBERID_NIL;
+    if (n.empty() || FAILED(ti->GetIDsOfNames(names, 1, &id))) return ole::MEMBERID_NIL;
+    // The name may be a base interface's, or a function's that is no accessor.
+    ole::UINT index = 0;
+    for (ole::INVOKEKIND kind : {ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF})
+        if (SUCCEEDED(ti->GetFuncIndexOfMemId(id, kind, &index))) return id;
+    return ole::MEMBERID_NIL;
+}
 
 }  // namespace
 
@@ -69,6 +84,10 @@ void CustomTypeInfo::AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* v
 
     ole::FUNCDESC fd{};
     fd.memid = funcData.MemID;
+    // An accessor with the default ID joins the property of its name, so that
+    // the property keeps one DISPID.
+    if (fd.memid == ole::MEMBERID_NIL && (funcData.InvokeKind & kAccessorKinds))
+        fd.memid = PropertyId(ITypeInfo2().get(), name);
     fd.funckind = funcKind;
     fd.invkind = static_cast<ole::INVOKEKIND>(funcData.InvokeKind);
     fd.callconv = static_cast<ole::CALLCONV>(funcData.CallConv);

@@ -97,20 +97,12 @@ void CustomTypeInfo::RebuildFunctions(std::span<const int16_t> order, bool fReor
     std::vector<MemberOrderEntry> entries(static_cast<size_t>(count));
     std::vector<ole::MEMBERID> originalIds(entries.size());
     std::vector<int16_t> originalOffsets(entries.size());
-    bool pending = false;
+    // Members are found by ID while copying: reading a function fixes its
+    // automatic ID.
     for (int32_t i = 0; i < count; ++i) {
         FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
-        pending |= fd->memid == ole::MEMBERID_NIL;
         originalIds[i] = fd->memid;
         originalOffsets[i] = fd->oVft;
-    }
-    if (pending) {
-        // Members are found by ID while copying: lay out what was added since.
-        CheckHr(type_->LayOut());
-        for (int32_t i = 0; i < count; ++i) {
-            FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));
-            originalOffsets[i] = fd->oVft;
-        }
     }
     for (int32_t i = 0; i < count; ++i) {
         FuncDescHolder fd(self.get(), static_cast<ole::UINT>(i));

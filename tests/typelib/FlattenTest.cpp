@@ -19,10 +19,10 @@ TEST_F(Flatten, AnInterfaceTakesItsBasesFunctionsAndDerivesFromIDispatch) {
     EXPECT_TRUE(ic->Flatten());
     EXPECT_EQ(ic->FuncCount(), 4);
     const std::string s = Section("IC");
-    // Automatic IDs go on from the four functions IC had seen added before.
+    // Automatic IDs follow the positions the functions take.
     EXPECT_TRUE(HasInOrder(s, {"vtbl=44 funcs=4", "impl 0 \"IDispatch\"", "func 0 \"B1\" id=0x00000007", "vtoff=28",
-                               "param 0 \"x\"", "func 1 \"B2\" id=0x60020004", "vtoff=32", "doc=\"From B\"",
-                               "func 2 \"C1\" id=0x60020005", "vtoff=36", "func 3 \"C2\" id=0x00000009", "vtoff=40"}))
+                               "param 0 \"x\"", "func 1 \"B2\" id=0x60020001", "vtoff=32", "doc=\"From B\"",
+                               "func 2 \"C1\" id=0x60020002", "vtoff=36", "func 3 \"C2\" id=0x00000009", "vtoff=40"}))
         << s;
     EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 2u);
 }

@@ -43,6 +43,21 @@ TEST_F(ModelTest, FunctionsWithOptionalDefaultParamArrayAndLcidParametersReload)
                                "param 0 \"index\"", "param 1  pflags=0x1 type=vt8"}));
 }
 
+// An accessor added with the default ID joins the property of its name; an
+// explicit ID stays the caller's.
+TEST_F(ModelTest, AccessorsWithTheDefaultIdJoinThePropertyOfTheirName) {
+    auto t = Interface(u"IWidget");
+    const ParamData result = Param(u"result", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1);
+    Func(*t, u"Count", {result}, INVOKE_PROPERTYGET);
+    Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    Func(*t, u"Value", {result}, INVOKE_PROPERTYGET);
+    Func(*t, u"Value", {Param(u"v", VT_DISPATCH)}, INVOKE_PROPERTYPUTREF, 9);
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"Count\" id=0x60020000 kind=1 invoke=2",
+                                               "func 1 \"Value\" id=0x60020001 kind=1 invoke=4",
+                                               "func 2 \"Value\" id=0x60020001 kind=1 invoke=2",
+                                               "func 3 \"Value\" id=0x00000009 kind=1 invoke=8"}));
+}
+
 TEST_F(ModelTest, FunctionsAreRefusedWhereTheyCannotGo) {
     auto t = Interface(u"IWidget");
     std::vector<ParamData> none;

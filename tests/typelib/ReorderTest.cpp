@@ -70,18 +70,17 @@ TEST_F(Reorder, ResettingMemberIDsRenumbersAutomaticOnesOrAll) {
     auto t = Interface(u"IWidget");
     Func(*t, u"A", {}, INVOKE_FUNC, 0x60020003);
     Func(*t, u"B", {}, INVOKE_FUNC, 5);
-    // An automatic ID counts the functions ever added to the type (the layout
-    // probe's included), so re-added functions go on from there.
+    // Re-added functions take automatic IDs by their positions.
     t->ResetMemberIDs(false);
-    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020003", "func 1 \"B\" id=0x00000005"}));
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020000", "func 1 \"B\" id=0x00000005"}));
     t->ResetMemberIDs(true);
-    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020006", "func 1 \"B\" id=0x60020007"}));
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"A\" id=0x60020000", "func 1 \"B\" id=0x60020001"}));
 
     auto d = Add(u"DWidget", TKIND_DISPATCH);
     d->AddProperty(u"Width", Ty(VT_I4).get(), 0x40000007, 0, -1);
     Func(*d, u"Draw", {}, INVOKE_FUNC, 12);
     d->ResetMemberIDs(true);
-    EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Draw\" id=0x60020001", "var 0 \"Width\" id=0x40020000"}));
+    EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Draw\" id=0x60020000", "var 0 \"Width\" id=0x40020000"}));
     Add(u"Thing", TKIND_COCLASS)->ResetMemberIDs(true);
     EXPECT_EQ(ErrorOf([&] { Add(u"Alias", TKIND_ALIAS)->ResetMemberIDs(false); }), 5);
     EXPECT_EQ(lib.ReadView()->GetTypeInfoCount(), 4u);
@@ -92,8 +91,8 @@ TEST_F(Reorder, ResettingMemberIDsKeepsAPropertysAccessorsTogether) {
     Func(*t, u"Value", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
     Func(*t, u"Value", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT, Id(*t, u"Value"));
     t->ResetMemberIDs(true);
-    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"Value\" id=0x60020003 kind=1 invoke=2",
-                                                "func 1 \"Value\" id=0x60020003 kind=1 invoke=4"}))
+    EXPECT_TRUE(HasInOrder(Section("IWidget"), {"func 0 \"Value\" id=0x60020000 kind=1 invoke=2",
+                                                "func 1 \"Value\" id=0x60020000 kind=1 invoke=4"}))
         << Section("IWidget");
 }
 

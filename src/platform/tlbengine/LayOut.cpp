@@ -1,7 +1,7 @@
-// LayOut: vtable offsets, instance sizes, record offsets and automatic
-// variable ids, computed for the library's SYSKIND whatever the host (and the
-// automatic function ids, which a function gets when it is added). The layout is
-// computed first and committed only when every step succeeded.
+// LayOut: vtable offsets, instance sizes, record offsets and automatic member
+// ids, computed for the library's SYSKIND whatever the host (automatic
+// function ids are also fixed when the functions are first read). The layout
+// is computed first and committed only when every step succeeded.
 #include <algorithm>
 #include <functional>
 
@@ -43,6 +43,32 @@ void RemapHrefs(TypeDescData& t, const std::function<HREFTYPE(HREFTYPE)>& map) {
 void RemapFunc(FuncData& f, const std::function<HREFTYPE(HREFTYPE)>& map) {
     RemapHrefs(f.returnType, map);
     for (ParamData& p : f.params) RemapHrefs(p.type, map);
+}
+
+// Automatic function ids, fixed at once for every function still without one
+// (MEMBERID_NIL in ids), in index order: 0x60000000, the inheritance depth in
+// bits 16-21 and the function's index, or, when another member holds that
+// id, the first free one counting up from the number of functions. Ids
+// fixed before stay what they are, wherever their functions went since.
+void AssignFuncIds(std::vector<MEMBERID>& ids, const std::vector<VarData>& vars, int depth) {
+    IdSet used(ids.size() + vars.size() + 16);
+    for (MEMBERID id : ids)
+        if (id != MEMBERID_NIL) used.Insert(id);
+    for (const VarData& v : vars)
+        if (v.memid != MEMBERID_NIL) used.Insert(v.memid);
+    const MEMBERID base = kFuncIdBase | (depth << 16);
+    // Ids are only ever taken, so the search from the count goes on where it stopped.
+    MEMBERID next = base | static_cast<MEMBERID>(ids.size() & 0xFFFF);
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (ids[i] != MEMBERID_NIL) continue;
+        MEMBERID id = base | static_cast<MEMBERID>(i & 0xFFFF);
+        if (used.Contains(id)) {
+            while (used.Contains(next)) ++next;
+            id = next;
+        }
+        ids[i] = id;
+        used.Insert(id);
+    }
 }
 
 }  // namespace
@@ -120,6 +146,7 @@ void IdSet::Insert(MEMBERID id) {
 void CollectChainIds(const std::vector<ChainLink>& chain, IdSet& ids) {
     for (const ChainLink& link : chain) {
         if (link.reader) {
+            link.reader->Owner()->FixFunctionIds();
             if (const TypeData* d = link.reader->Data())
                 for (const FuncData& f : d->funcs)
                     if (f.memid != MEMBERID_NIL) ids.Insert(f.memid);
@@ -178,6 +205,7 @@ HRESULT ImportFunc(ChainLink& link, UINT index, LibraryImpl& lib, FuncData& out)
         return lib.MissingRef();
     };
     if (link.reader) {
+        link.reader->Owner()->FixFunctionIds();
         const TypeData* d = link.reader->Data();
         if (!d || index >= d->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
         out = d->funcs[index];
@@ -353,6 +381,7 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
     out.cbSizeInstance = d.cbSizeInstance;
     out.oVfts.resize(d.funcs.size());
     for (size_t i = 0; i < d.funcs.size(); ++i) out.oVfts[i] = d.funcs[i].oVft;
+    out.funcIds.clear();
     out.varIds.resize(d.vars.size());
     out.oInsts.resize(d.vars.size());
     for (size_t i = 0; i < d.vars.size(); ++i) {
@@ -513,12 +542,18 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
             break;
     }
 
+    // Automatic function ids not fixed yet are fixed now.
+    if (idsPending_.load(std::memory_order_acquire)) {
+        out.funcIds.resize(d.funcs.size());
+        for (size_t i = 0; i < d.funcs.size(); ++i) out.funcIds[i] = d.funcs[i].memid;
+        AssignFuncIds(out.funcIds, d.vars, depth);
+    }
     // Automatic variable ids: the variable's index, or when that is taken the
-    // variable count and up. (Functions get theirs when they are added.)
+    // variable count and up.
     if (std::find(out.varIds.begin(), out.varIds.end(), MEMBERID_NIL) != out.varIds.end()) {
         IdSet used(d.funcs.size() + out.varIds.size() + 16);
         CollectChainIds(chain, used);
-        for (const FuncData& f : d.funcs) used.Insert(f.memid);
+        for (size_t i = 0; i < d.funcs.size(); ++i) used.Insert(out.funcIds.empty() ? d.funcs[i].memid : out.funcIds[i]);
         for (MEMBERID id : out.varIds)
             if (id != MEMBERID_NIL) used.Insert(id);
         const MEMBERID vbase = kVarIdBase | (depth << 16);
@@ -549,6 +584,10 @@ HRESULT TypeInfoImpl::LayOut() {
     t.cbAlignment = l.cbAlignment;
     t.cbSizeInstance = l.cbSizeInstance;
     for (size_t i = 0; i < t.funcs.size(); ++i) t.funcs[i].oVft = l.oVfts[i];
+    if (!l.funcIds.empty()) {
+        CommitFuncIds(t, l.funcIds);
+        idsPending_.store(false, std::memory_order_release);
+    }
     // The id tables follow the ids that changed; names did not change.
     for (size_t i = 0; i < t.vars.size(); ++i) {
         VarData& v = t.vars[i];
@@ -596,12 +635,12 @@ ULONG TypeInfoImpl::InheritedVtableSize() {
 
 // ---- Automatic function ids ----
 
-// The depth is that of the base chain as it is when a function is added. A
+// The depth is that of the base chain as it is when the ids are fixed. A
 // chain of this engine's types is kept until a base changes in any library;
 // one through a foreign type is walked again each time.
 int TypeInfoImpl::InheritanceDepth() {
     const uint64_t stamp = lib_->BasesEditCount();
-    if (depthStamp_ == stamp) return depth_;
+    if (depthStamp_.load(std::memory_order_acquire) == stamp) return depth_.load(std::memory_order_relaxed);
     const TypeData& d = *data_;
     ComPtr<ITypeInfo> base;
     int depth = 0;
@@ -621,35 +660,40 @@ int TypeInfoImpl::InheritanceDepth() {
             keep &= link.reader != nullptr;
     }
     if (keep) {
-        depthStamp_ = stamp;
-        depth_ = depth;
+        // Readers racing here compute the same depth for the same stamp.
+        depth_.store(depth, std::memory_order_relaxed);
+        depthStamp_.store(stamp, std::memory_order_release);
     }
     return depth;
 }
 
-// 0x60000000, the inheritance depth in bits 16-21 and the number of functions
-// added to the type before this one: the platform numbers by additions, not
-// by position, and a deleted function's number is not given again. An id the
-// type already uses is passed over.
-MEMBERID TypeInfoImpl::AutomaticFuncId() {
-    MEMBERID id = kFuncIdBase | (InheritanceDepth() << 16) | static_cast<MEMBERID>(funcsAdded_ & 0xFFFF);
-    const TypeData& d = *data_;
-    // A few members are looked through; more, through the id tables (which
-    // the edits then keep up to date).
-    if (!index_.idsValid.load(std::memory_order_acquire) && d.funcs.size() + d.vars.size() <= 32) {
-        auto used = [&](MEMBERID candidate) {
-            for (const FuncData& f : d.funcs)
-                if (f.memid == candidate) return true;
-            for (const VarData& v : d.vars)
-                if (v.memid == candidate) return true;
-            return false;
-        };
-        while (used(id)) ++id;
-        return id;
+void TypeInfoImpl::CommitFuncIds(TypeData& t, const std::vector<MEMBERID>& ids) {
+    for (size_t i = 0; i < t.funcs.size(); ++i) {
+        FuncData& f = t.funcs[i];
+        if (f.memid == ids[i]) continue;
+        if (index_.idsValid.load(std::memory_order_relaxed)) {
+            index_.funcsById.Remove(IdKey(f.memid), static_cast<int>(i));
+            index_.funcsById.Insert(IdKey(ids[i]), static_cast<int>(i));
+        }
+        f.memid = ids[i];
     }
-    const MemberIndex& ix = Ids();
-    while (!ix.funcsById.Find(IdKey(id)).empty() || !ix.varsById.Find(IdKey(id)).empty()) ++id;
-    return id;
+}
+
+// Reading fixes the ids without counting as an edit: the functions stay where
+// they are, so dispatch views and other libraries' copies of them stay good
+// (each fixes the ids before it takes the functions).
+void TypeInfoImpl::FixFunctionIds() {
+    if (!idsPending_.load(std::memory_order_acquire)) return;
+    const int depth = InheritanceDepth();  // before the lock: it may read other libraries
+    std::lock_guard lock(lib_->LazyMutex());
+    if (!idsPending_.load(std::memory_order_relaxed)) return;
+    if (owned_) {
+        std::vector<MEMBERID> ids(owned_->funcs.size());
+        for (size_t i = 0; i < ids.size(); ++i) ids[i] = owned_->funcs[i].memid;
+        AssignFuncIds(ids, owned_->vars, depth);
+        CommitFuncIds(*owned_, ids);
+    }
+    idsPending_.store(false, std::memory_order_release);
 }
 
 }  // namespace ole::engine

@@ -46,6 +46,7 @@ size_t TypeReader::FuncCount() {
 }
 
 FuncView TypeReader::Func(size_t i) {
+    Owner()->FixFunctionIds();
     (void)Data();
     return PresentedFunc(i);
 }
@@ -53,6 +54,7 @@ FuncView TypeReader::Func(size_t i) {
 // Readers of a shared library may build the tables at the same time: the
 // first to take the lock builds them, the others find them built.
 const MemberIndex& TypeReader::Ids() {
+    Owner()->FixFunctionIds();
     const TypeData* d = Data();  // brings a dispatch view up to date
     if (!d || index_.idsValid.load(std::memory_order_acquire)) return index_;
     std::lock_guard lock(lib_->LazyMutex());
@@ -88,6 +90,7 @@ const MemberIndex& TypeReader::Names() {
 }
 
 FuncView TypeReader::FuncAtIndex(UINT index) {
+    Owner()->FixFunctionIds();
     if (!Data() || index >= PresentedCount()) return FuncView{};  // Data brings a dispatch view up to date
     return PresentedFunc(index);
 }
@@ -198,16 +201,15 @@ HRESULT TypeReader::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, 
 HRESULT TypeReader::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
     if (index == static_cast<UINT>(-1)) {
-        // The interface behind a dispatch view: a dual's interface half, or
-        // the interface a dispinterface is declared over. Answered without
-        // building the view's members.
-        if (!IsDispatchView()) return TYPE_E_ELEMENTNOTFOUND;
+        // The other half of a dual, either way, or the interface a
+        // dispinterface is declared over. Answered without building the
+        // view's members.
         TypeInfoImpl* owner = Owner();
         if (owner->IsDualActive()) {
             *pRefType = HREFTYPE_DUAL_PARTNER;
             return S_OK;
         }
-        if (!owner->DispatchesInterface()) return TYPE_E_ELEMENTNOTFOUND;
+        if (!IsDispatchView() || !owner->DispatchesInterface()) return TYPE_E_ELEMENTNOTFOUND;
         *pRefType = owner->Raw().implTypes[1].href;
         return S_OK;
     }
@@ -360,10 +362,12 @@ HRESULT TypeReader::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     *ppTInfo = nullptr;
     if (Owner()->IsDeleted()) return TYPE_E_ELEMENTNOTFOUND;
     if (hRefType == HREFTYPE_DUAL_PARTNER) {
-        if (!IsDispatchView() || !Owner()->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
-        TypeInfoImpl* half = Owner();
-        *ppTInfo = static_cast<ITypeInfo*>(static_cast<TypeReader*>(half));
-        half->AddRef();
+        // The other half of a dual.
+        TypeInfoImpl* owner = Owner();
+        if (!owner->IsDualActive()) return TYPE_E_ELEMENTNOTFOUND;
+        TypeReader* other = IsDispatchView() ? static_cast<TypeReader*>(owner) : owner->View();
+        *ppTInfo = static_cast<ITypeInfo*>(other);
+        other->AddRef();
         return S_OK;
     }
     return lib_->ResolveRef(hRefType, ppTInfo);
@@ -629,6 +633,7 @@ bool IsRootInterface(ChainLink& link) {
 // the others drop theirs, so a published view is never replaced while the
 // library stays unchanged.
 void DispatchView::Rebuild(uint64_t stamp) {
+    owner_->FixFunctionIds();
     const TypeData& o = owner_->Raw();
     const int ptr = lib_->PtrSize();
     const bool dual = o.kind == TKIND_INTERFACE;
@@ -675,6 +680,7 @@ void DispatchView::Rebuild(uint64_t stamp) {
         const WORD restricted = IsRootInterface(link) ? FUNCFLAG_FRESTRICTED : 0;
         const std::vector<FuncData>* source = nullptr;
         if (link.reader && link.reader->Library() == lib_) {
+            link.reader->Owner()->FixFunctionIds();
             const TypeData* d = link.reader->Data();
             if (!d) continue;
             source = &d->funcs;
@@ -722,6 +728,7 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
 
 void TypeInfoImpl::MarkDeleted() {
     deleted_ = true;
+    idsPending_.store(false, std::memory_order_relaxed);
     InvalidateIndex();
     if (owned_) {
         TypeData shell;

@@ -195,6 +195,16 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
     t.implTypes.push_back(std::move(impl));
     if (dispatchable) t.flags |= TYPEFLAG_FDISPATCHABLE;
     lib_->BasesTouched();
+    if (t.kind == TKIND_INTERFACE) {
+        // The functions added before follow the new base at once, as they do
+        // when added after it: automatic slots after the inherited ones.
+        const ULONG inherited = InheritedVtableSize(), ptr = static_cast<ULONG>(lib_->PtrSize());
+        for (size_t i = 0; i < t.funcs.size(); ++i) {
+            const ULONG slot = inherited + ptr * static_cast<ULONG>(i);
+            if (t.funcs[i].oVftAuto && slot <= 0xFFFF) t.funcs[i].oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
+        }
+        FitVtable(t);
+    }
     Touched();
     return S_OK;
 }
@@ -253,7 +263,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         return TYPE_E_INCONSISTENTPROPFUNCS;
 
     FuncData f;
-    f.memid = fd->memid;  // MEMBERID_NIL: the automatic id, assigned below once nothing can fail
+    f.memid = fd->memid;  // MEMBERID_NIL: the automatic id, fixed when the functions are read or laid out
     f.funckind = fd->funckind;
     f.invkind = fd->invkind;
     f.callconv = fd->callconv;
@@ -286,8 +296,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         }
         t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, std::max<ULONG>(t.cbSizeVft, end)));
     }
-    if (f.memid == MEMBERID_NIL) f.memid = AutomaticFuncId();
-    ++funcsAdded_;
+    if (f.memid == MEMBERID_NIL) idsPending_.store(true, std::memory_order_relaxed);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
     index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();

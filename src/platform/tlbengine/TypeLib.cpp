@@ -532,6 +532,7 @@ HRESULT LibraryImpl::FindName(LPOLESTR szNameBuf, ULONG, ITypeInfo** ppTInfo, ME
         bool matched = false;
         for (int i : ix.funcsByName.Find(key)) {
             if (!SameName(d.funcs[static_cast<size_t>(i)].name, name)) continue;
+            t->FixFunctionIds();
             add(t.get(), d.funcs[static_cast<size_t>(i)].memid, d.funcs[static_cast<size_t>(i)].name);
             matched = true;
             break;
@@ -752,6 +753,7 @@ std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
     auto d = std::make_shared<LibraryData>(*created_);
     d->types.reserve(types_.size());
     for (auto& t : types_) {
+        t->FixFunctionIds();
         d->types.push_back(t->Raw());
         d->types.back().lcid = created_->lcid;
     }

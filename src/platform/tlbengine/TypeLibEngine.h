@@ -358,6 +358,10 @@ public:
     void SetIndexInLibrary(UINT i) { index_in_lib_ = i; }
     // The object stays alive for callers still holding it; its members are dropped.
     void MarkDeleted();
+    // Gives the functions added without an id theirs (see LayOut.cpp). Every
+    // way of reading functions calls it first; readers of one library may
+    // call it at the same time.
+    void FixFunctionIds();
     const TypeData& Raw() const { return *data_; }
 
     // ICreateTypeInfo
@@ -408,6 +412,7 @@ public:
         WORD cbAlignment = 4;
         ULONG cbSizeInstance = 0;
         std::vector<SHORT> oVfts;
+        std::vector<MEMBERID> funcIds;  // empty when every function has its id
         std::vector<MEMBERID> varIds;
         std::vector<ULONG> oInsts;
         std::vector<ImplTypeData> addImpl;  // implied IDispatch of a dispinterface
@@ -431,12 +436,12 @@ private:
     // library that is not deleted (loaded types have no writable data).
     HRESULT Begin(const char* method, TypeData** data = nullptr);
     void Touched();
-    // The id a function added with MEMBERID_NIL gets at once (LayOut.cpp).
-    MEMBERID AutomaticFuncId();
+    // Sets the functions' ids to ids, keeping the id tables up to date.
+    void CommitFuncIds(TypeData& t, const std::vector<MEMBERID>& ids);
     // The vtable size an interface inherits: its base's as it stands, at this
     // library's pointer size; 0 without a base (LayOut.cpp).
     ULONG InheritedVtableSize();
-    // After a function was deleted: an interface's vtable size as its
+    // After a function or the base changed: an interface's vtable size as its
     // functions now need it (inherited slots, one per function, explicit offsets).
     void FitVtable(TypeData& t);
 
@@ -447,9 +452,9 @@ private:
     UINT index_in_lib_ = 0;
     bool deleted_ = false;
     bool laidOut_ = false;
-    uint32_t funcsAdded_ = 0;               // functions ever added (automatic ids count them)
-    uint64_t depthStamp_ = ~uint64_t{0};    // LibraryImpl::BasesEditCount() depth_ was computed at
-    int depth_ = 0;
+    std::atomic<bool> idsPending_{false};   // a function added without an id has none yet
+    std::atomic<uint64_t> depthStamp_{~uint64_t{0}};  // LibraryImpl::BasesEditCount() depth_ was computed at
+    std::atomic<int> depth_{0};
 };
 
 // A link of a base-interface chain.

@@ -184,8 +184,8 @@ HRESULT ReadTypeLibImage(std::span<const std::byte> bytes, unsigned resourceId, 
 }
 
 HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND, ITypeLib** pptlib) {
+    if (!szFile) return E_INVALIDARG;  // checked first; the output stays as the caller left it
     if (!pptlib) return E_POINTER;
-    if (!szFile) return E_INVALIDARG;  // the output stays as the caller left it
     *pptlib = nullptr;
     RegisterFileServices();
     std::u16string_view spec(szFile);

@@ -149,6 +149,9 @@ TEST(EngineCalls, LoadingWithoutAFileNameLeavesTheOutputAlone) {
     EXPECT_EQ(E_INVALIDARG, LoadTypeLib(nullptr, &untouched));
     EXPECT_EQ(E_INVALIDARG, LoadTypeLibEx(nullptr, REGKIND_NONE, &untouched));
     EXPECT_EQ(reinterpret_cast<ITypeLib*>(0x1), untouched);
+    // The file name is checked first.
+    EXPECT_EQ(E_INVALIDARG, LoadTypeLib(nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, LoadTypeLibEx(nullptr, REGKIND_NONE, nullptr));
 }
 
 }  // namespace

@@ -77,7 +77,14 @@ TEST(EngineDual, FlaggedDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind)
     EXPECT_EQ(36, h.cbSizeVft);
     EXPECT_EQ(32, FuncAt(half.get(), 1).oVft);
     EXPECT_EQ(TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FOLEAUTOMATION, h.wTypeFlags);
-    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, half->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner));
+    // The interface half leads back to the dispatch half the same way.
+    auto backToView = [&, view = ComPtr<ITypeInfo>()]() mutable {
+        EXPECT_OK(half->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner));
+        EXPECT_EQ(0xFFFFFFFEu, partner);
+        EXPECT_OK(half->GetRefTypeInfo(partner, view.put()));
+        EXPECT_EQ(item.get(), view.get());
+    };
+    backToView();
 
     // The dispatch view leads to the creatable type.
     ComPtr<ICreateTypeInfo2> create = item.As<ICreateTypeInfo2>();
@@ -89,6 +96,22 @@ TEST(EngineDual, FlaggedDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind)
     ASSERT_OK(fx.foo->LayOut());
     EXPECT_EQ(36, Attr(half.get()).cbSizeVft);
     EXPECT_EQ(32, FuncAt(half.get(), 1).oVft);
+    backToView();
+}
+
+// A base added after the functions: the vtable and the automatic offsets
+// follow it at once (at the library's pointer size), and an id not yet fixed
+// takes the new depth.
+TEST(EngineDual, ABaseAddedAfterTheFunctionsRefitsTheVtableAtOnce) {
+    StdBases std;
+    auto lib = NewLib(SYS_WIN64);
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    ASSERT_OK(foo->SetTypeFlags(TYPEFLAG_FDUAL));
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
+    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.dispatch.get())));
+    EXPECT_EQ(8 * 8, Attr(Read(foo).get()).cbSizeVft);
+    EXPECT_EQ(7 * 8, FuncAt(Read(foo).get(), 0).oVft);
+    EXPECT_EQ(0x60020000, FuncAt(Read(foo).get(), 0).memid);
 }
 
 TEST(EngineDual, EditsAfterLayOutShowInTheDispatchView) {
@@ -103,7 +126,7 @@ TEST(EngineDual, EditsAfterLayOutShowInTheDispatchView) {
     LPOLESTR names[] = {name.data()};
     MEMBERID id = 0;
     ASSERT_OK(item->GetIDsOfNames(names, 1, &id));
-    EXPECT_EQ(0x60020002, id);  // given when added, before any layout
+    EXPECT_EQ(0x60020002, id);  // fixed when first read, before any layout
 }
 
 TEST(EngineDual, DualFlagWithoutAnIDispatchBaseStillLaysOut) {

@@ -1,5 +1,8 @@
 // LayOut: vtable offsets, automatic member ids, record layout, alias sizes and
 // the atomic failure that the layout probe relies on.
+#include <cstdio>
+#include <tuple>
+
 #include "support/EngineTestSupport.h"
 
 using namespace enginetest;
@@ -142,56 +145,57 @@ TEST(EngineLayOut, ABaseNotYetLaidOutIsComputedNotReadStale) {
     EXPECT_EQ(0, Attr(Read(base).get()).cImplTypes);
 }
 
-// A function added without an id gets one at once, readable before any
-// layout: 0x60000000, the inheritance depth, and the number of functions
-// added to the type before it (not its index; deleted ones keep their
-// numbers), moving past ids in use. A later base change or layout keeps it.
-TEST(EngineLayOut, AutomaticFunctionIdsCountAdditionsAndAreGivenAtOnce) {
-    StdBases std;
-    auto lib = NewLib();
-    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
-    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.unknown.get())));
-    auto ti = Read(foo);
-    auto add = [&](UINT at, const char16_t* name, MEMBERID memid = MEMBERID_NIL) {
-        ASSERT_OK(AddFunc(foo.get(), at, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, memid));
-        ASSERT_OK(SetNames(foo.get(), at, {name}));
-    };
-    for (UINT i = 0; i < 4; ++i) add(i, std::u16string(1, static_cast<char16_t>(u'A' + i)).c_str());
-    add(4, u"E");  // the 5th addition
-    ASSERT_OK(foo->DeleteFuncDesc(0));
-    ASSERT_OK(foo->DeleteFuncDesc(0));
-    add(3, u"F");
-    add(4, u"G");
-    add(4, u"H");  // the 8th addition, at index 4
-    add(6, u"I", 0x60010009);
-    add(7, u"J");  // its number is taken: the next free one
-    const std::vector<std::pair<const char16_t*, MEMBERID>> expected = {
-        {u"C", 0x60010002}, {u"D", 0x60010003}, {u"E", 0x60010004}, {u"F", 0x60010005}, {u"H", 0x60010007},
-        {u"G", 0x60010006}, {u"I", 0x60010009}, {u"J", 0x6001000A}};
-    auto check = [&] {
-        ASSERT_EQ(expected.size(), Attr(ti.get()).cFuncs);
-        for (UINT i = 0; i < expected.size(); ++i) {
-            EXPECT_EQ(expected[i].second, FuncAt(ti.get(), i).memid) << i;
-            EXPECT_EQ(std::vector<std::u16string>{expected[i].first}, NamesOf(ti.get(), expected[i].second)) << i;
+// Automatic function ids as the platform gives them. They are fixed the
+// first time the functions are read, or at layout: each function still
+// without one takes 0x60000000 | depth << 16 | its index when that is free,
+// else the first free id counting up from the number of functions; once
+// fixed, an id stays where its function goes.
+TEST(EngineLayOut, AutomaticFunctionIdsAreFixedWhenFirstReadOrLaidOut) {
+    ComPtr<ITypeLib> stdole;
+    ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, stdole.put()));
+    ComPtr<ITypeInfo> unknown;
+    ASSERT_OK(stdole->GetTypeInfoOfGuid(kIID_IUnknown, unknown.put()));
+    const std::string path = ::testing::TempDir() + "engine_automatic_ids.tlb";
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN32, FromUtf8(path).c_str(), lib.put()));
+    ASSERT_OK(lib->SetName(u"Ids"));
+    auto one = NewType(lib.get(), u"IOne", TKIND_INTERFACE);
+    ASSERT_OK(one->AddImplType(0, RefTo(one.get(), unknown.get())));
+    // Explicit ids first: a function, a put and a putref with id 0, a function with id 1.
+    const std::tuple<UINT, INVOKEKIND, MEMBERID> explicitIds[] = {
+        {0, INVOKE_FUNC, 0}, {1, INVOKE_PROPERTYPUT, 0}, {0, INVOKE_PROPERTYPUTREF, 0}, {1, INVOKE_FUNC, 1}};
+    for (auto [at, kind, id] : explicitIds)
+        ASSERT_OK(AddFunc(one.get(), at, FUNC_PUREVIRTUAL, kind, VT_HRESULT, {VT_I4}, id));
+    // Then automatic ones, each read back at once but the third at 3 (0: not read).
+    const std::pair<UINT, MEMBERID> automatic[] = {{1, 0x60010001}, {4, 0x60010004}, {4, 0x60010007},
+                                                   {3, 0x60010003}, {3, 0x60010009}, {3, 0},
+                                                   {3, 0x6001000B}, {5, 0x60010005}, {6, 0x60010006}};
+    for (auto [at, read] : automatic) {
+        ASSERT_OK(AddFunc(one.get(), at, FUNC_PUREVIRTUAL));
+        if (read) {
+            EXPECT_EQ(read, FuncAt(Read(one).get(), at).memid) << at;
         }
-    };
-    check();  // before any layout
-    ASSERT_OK(foo->LayOut());
-    check();
-    // Rebased onto IDispatch: the ids stay; a function added now is one level deeper.
-    ASSERT_OK(foo->DeleteImplType(0));
-    ASSERT_OK(foo->AddImplType(0, RefTo(foo.get(), std.dispatch.get())));
-    check();
-    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL));
-    EXPECT_EQ(0x6002000A, FuncAt(ti.get(), 0).memid);
+    }
+    auto two = NewType(lib.get(), u"ITwo", TKIND_INTERFACE);
+    ASSERT_OK(two->AddImplType(0, RefTo(two.get(), Read(one).get())));
+    ASSERT_OK(AddFunc(two.get(), 0, FUNC_PUREVIRTUAL));
+    ASSERT_OK(AddFunc(two.get(), 0, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(0x60020000, FuncAt(Read(two).get(), 0).memid);
+    ASSERT_OK(lib->SaveAllChanges());
 
-    // Without a base the depth is 0; a dispinterface stands on IDispatch.
-    auto bare = NewType(lib.get(), u"IBare", TKIND_INTERFACE);
-    ASSERT_OK(AddFunc(bare.get(), 0, FUNC_PUREVIRTUAL));
-    EXPECT_EQ(0x60000000, FuncAt(Read(bare).get(), 0).memid);
-    auto disp = NewType(lib.get(), u"DFoo", TKIND_DISPATCH);
-    ASSERT_OK(AddFunc(disp.get(), 0, FUNC_DISPATCH));
-    EXPECT_EQ(0x60020000, FuncAt(Read(disp).get(), 0).memid);
+    // After saving and loading: {type, index, id}.
+    ComPtr<ITypeLib> back;
+    ASSERT_OK(LoadTypeLibEx(FromUtf8(path).c_str(), REGKIND_NONE, back.put()));
+    const std::tuple<UINT, UINT, MEMBERID> saved[] = {
+        {0, 1, 0x60010001}, {0, 3, 0x6001000B}, {0, 4, 0x6001000C},  {0, 5, 0x60010005},  {0, 6, 0x60010006},
+        {0, 7, 0x60010009}, {0, 8, 0x60010003}, {0, 10, 0x60010007}, {0, 11, 0x60010004}, {1, 0, 0x60020000},
+        {1, 1, 0x60020001}};
+    for (auto [type, at, id] : saved) {
+        ComPtr<ITypeInfo> ti;
+        ASSERT_OK(back->GetTypeInfo(type, ti.put()));
+        EXPECT_EQ(id, FuncAt(ti.get(), at).memid) << type << " " << at;
+    }
+    std::remove(path.c_str());
 }
 
 TEST(EngineLayOut, RecordOffsetsFollowWin32AlignmentCappedByThePacking) {

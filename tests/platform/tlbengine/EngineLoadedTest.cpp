@@ -64,6 +64,10 @@ TEST(EngineLoaded, ALibraryMadeFromDataIsReadOnlyAndReadsLikeTheOriginal) {
     ASSERT_OK(item->GetRefTypeInfo(partner, half.put()));
     EXPECT_EQ(TKIND_INTERFACE, Attr(half.get()).typekind);
     EXPECT_FALSE(half.As<ICreateTypeInfo2>());
+    ASSERT_OK(half->GetRefTypeOfImplType(static_cast<UINT>(-1), &partner));
+    ComPtr<ITypeInfo> view;
+    ASSERT_OK(half->GetRefTypeInfo(partner, view.put()));
+    EXPECT_EQ(item.get(), view.get());
 
     // References lead to the same objects as the library's own list.
     FUNCDESC* fd = nullptr;
