@@ -10,6 +10,7 @@ namespace zephrin {
 
 bool ReorderVarsChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                               int32_t flags) {
+    RequireTargetKind(ChangeKind::ReorderVarsChange, target);
     if (newOrder_.empty()) return false;
     ChangeTarget copy = target;
     if (!library.GetCustomTypeInfoByNumber(target.TypeIndex)->ReorderVars(newOrder_)) return false;

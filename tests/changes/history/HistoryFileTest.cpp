@@ -301,6 +301,26 @@ TEST_F(HistoryRoundTrip, ADualNamedByItsDispatchViewIsFoundByGuidAndByNumber) {
     }
 }
 
+// ---- Targets ----
+
+TEST(HistoryTargets, AKindGivenATargetItDoesNotTakeIsRefusedBeforeAnythingChanges) {
+    const ComPtr<ITypeLib> lib = Shapes();
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    const std::string before = Dump(lib.get());
+    for (ChangeTarget target : {LibraryTarget(lib.get()), TypeTarget(lib.get(), u"IShape"),
+                                ImplTarget(lib.get(), u"Shape", 0), MemberTarget(lib.get(), u"IShape", u"Zoom"),
+                                ParamTarget(lib.get(), u"IShape", u"Zoom", 0)})
+        for (ChangeKind kind : kAllChangeKinds) {
+            if (AcceptsTarget(Code(kind), target.Kind)) continue;
+            const ChangePtr change = CreateTestChange(Code(kind)), captured = CreateTestChange(Code(kind));
+            EXPECT_EQ(ErrorOf([&] { change->Apply(view, captured.get(), target, nullptr, 0); }), kErrInvalidArgument)
+                << static_cast<int>(Code(kind)) << " on target kind " << target.Kind;
+        }
+    EXPECT_TRUE(Edits(view, lib.get()));
+    EXPECT_EQ(Dump(lib.get()), before);
+}
+
 // ---- The history engine on real files ----
 
 class HistoryEngineFiles : public HistoryRoundTrip {
@@ -490,6 +510,8 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
         file(4, noTables, 0x2000 | 7, none),                       // no such kind
         file(4, noTables, 25, none),                               // target kind 0
         file(4, noTables, 0x6000 | 25, none),                      // target kind 6
+        file(4, noTables, 0x1000 | 45, none),                      // all IDs reset in the library
+        file(4, noTables, 0x1000 | 25, none),                      // a delete aimed at the library
         file(4, noTables, type18, member(0, {0, 0, 0, 0})),        // ordinal with no descriptions
         file(4, oneVarType, type18, member(1, {0, 0, 0, 0})),      // ordinal past the table
         file(4, oneVarType, type10, typeRef(2)),                   // reference past the table
