@@ -399,6 +399,31 @@ TEST_F(HistoryEngineFiles, AHistoryLoadsBackAndSavesToTheSameBytes) {
     EXPECT_EQ(ErrorOf([&] { other.LoadState(Folder(), u"missing.leh"); }), kErrFileNotFound);
 }
 
+TEST_F(HistoryEngineFiles, UnnamedParametersAreFoundAgainByTheirPosition) {
+    // Fill and Early with unnamed parameters, as real libraries often have them.
+    const auto unnamed = [] {
+        ComPtr<ITypeLib> made = Shapes();
+        CustomTypeLib model;
+        model.Attach(made.get());
+        for (const char16_t* function : {u"Fill", u"Early"}) {
+            const ChangeTarget f = MemberTarget(made.get(), u"IShape", function);
+            for (int16_t i : {0, 1}) model.GetCustomTypeInfoByNumber(f.TypeIndex)->SetParameterName(f.MemberId, i, u"");
+        }
+        return made;
+    };
+    lib = unnamed();
+    view.Attach(lib.get());
+    history.CurrentITypeLib(lib.get());
+    Apply(ChangeKind::ParamChange, ParamTarget(lib.get(), u"IShape", u"Early", 1),
+          [&](auto& c) { c.VarTypeInfo(Live(1).get()); });
+    ChangeTarget extra = ParamTarget(lib.get(), u"IShape", u"Fill", 1);
+    ASSERT_TRUE(modDeleteChange::GetDeleteChange()->Apply(view, nullptr, extra, hub.get(), 0));
+    const ComPtr<ITypeLib> fresh = unnamed();
+    history.AttachITypeLib(fresh.get());
+    EXPECT_TRUE(history.ExecuteCommand(kCmdRun, -1, 0));
+    EXPECT_EQ(Dump(fresh.get()), Dump(lib.get()));
+}
+
 TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
     RecordSome();
     ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
