@@ -301,6 +301,18 @@ TEST_F(HistoryRoundTrip, ADualNamedByItsDispatchViewIsFoundByGuidAndByNumber) {
     }
 }
 
+TEST_F(HistoryRoundTrip, ATypeTiedToARecordOfTheEditedLibrarysOwnLibidIsFoundInIt) {
+    // Tied to its library, as other writers tie every type: Shapes in memory, which no file holds.
+    VTICache cache;
+    const auto shape = cache.AddType(testsupport::TypeNamed(InfoOf(lib.get()).get(), u"IShape").get(), true);
+    ASSERT_EQ(cache.LibraryCount(), 1u);
+    const ComPtr<ITypeLib> fresh = Shapes();
+    ComPtr<ITypeLib> found;
+    UINT index = 0;
+    EXPECT_OK(shape->GetTypeInfo(fresh.get())->GetContainingTypeLib(found.put(), &index));
+    EXPECT_TRUE(typelib_detail::SameObject(found.get(), fresh.get()));
+}
+
 // ---- Targets ----
 
 TEST(HistoryTargets, AKindGivenATargetItDoesNotTakeIsRefusedBeforeAnythingChanges) {
@@ -422,6 +434,24 @@ TEST_F(HistoryEngineFiles, UnnamedParametersAreFoundAgainByTheirPosition) {
     history.AttachITypeLib(fresh.get());
     EXPECT_TRUE(history.ExecuteCommand(kCmdRun, -1, 0));
     EXPECT_EQ(Dump(fresh.get()), Dump(lib.get()));
+}
+
+TEST_F(HistoryEngineFiles, ADeletedItemLeavesNoReferenceEntriesInTheSavedFile) {
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    RecordSome();  // the first item refers to the other library's IExt
+    history.ExecuteCommand(kCmdRestart, -1, 0);
+    history.ExecuteCommand(kCmdDelete, 0, ui.lines.at(0));
+    ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
+    history.UIActivator(nullptr);
+    // What is left is read back by its new ordinals: one intrinsic description.
+    VTICache read;
+    EXPECT_EQ(modRecorder::ReadEditHistory(FileBytes(dir / "h.leh"), read, dir.path(), CreateTestChange).size(), 2u);
+    EXPECT_EQ(read.LibraryCount() + read.TypeCount(), 0u);
+    EXPECT_EQ(read.VarTypeCount(), 1u);
 }
 
 TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
