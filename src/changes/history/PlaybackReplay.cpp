@@ -43,15 +43,6 @@ ComPtr<ole::ITypeInfo> BindTypeName(ole::ITypeLib* library, const std::u16string
     return type;
 }
 
-// Whether the type is shown as kind (a type whose kind cannot be told is not).
-bool ShownAs(ole::ITypeInfo* type, int32_t kind) {
-    try {
-        return NodeTypeKind(type) == kind;
-    } catch (const ErrorRecord&) {
-        return false;
-    }
-}
-
 // The index of the function memberId of one of the invoke kinds in the set
 // invokeKind: a change may name the accessors of a property together (get
 // and put, 6), and then the first of them that the type has, in the order
@@ -124,6 +115,17 @@ int32_t NamedParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t in
         if (ole::FAILED(hr)) return -1;
         for (ole::UINT i = 1; i < got && i < count; ++i)
             if (SameName(ole::BstrView(names[i]), name)) return static_cast<int32_t>(i - 1);
+    } catch (const ErrorRecord&) {
+    }
+    return -1;
+}
+
+// An unnamed parameter is known only by its position: index when the function
+// has a parameter there, else -1 (errors count as not found).
+int32_t UnnamedParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t invokeKind, int16_t index) {
+    try {
+        const FuncDescHolder func(type, FunctionIndex(type, memberId, invokeKind));
+        if (index >= 0 && index < func->cParams) return index;
     } catch (const ErrorRecord&) {
     }
     return -1;
@@ -258,10 +260,10 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
     if (t.Kind < kTargetType || t.Kind > kTargetParam) RaiseError(kErrInvalidArgument);
     INameChooser* chooser = nullptr;
 
-    // The type: by name, and shown as the recorded kind.
+    // The type: by name, and of the recorded kind.
     t.TypeKind = item.TypeKind;
     ComPtr<ole::ITypeInfo> type = BindTypeName(library, t.TypeName);
-    if (type && !ShownAs(type.get(), t.TypeKind)) type = nullptr;
+    if (type && !modChooseName::HasRecordedKind(type.get(), t.TypeKind)) type = nullptr;
     if (!type) {
         if (!PrepareToAsk(item, chooser)) return false;
         if (!modChooseName::ChooseType(*chooser, library, t.TypeKind, item.TypeName)) RaiseNotFound();
@@ -274,6 +276,11 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
     ole::UINT typeIndex = 0;
     CheckHr(type->GetContainingTypeLib(containing.put(), &typeIndex));
     t.TypeIndex = static_cast<int32_t>(typeIndex);
+    // The kinds act on the kind the editor shows, whichever kind the item recorded.
+    try {
+        t.TypeKind = NodeTypeKind(type.get());
+    } catch (const ErrorRecord&) {
+    }
     if (t.Kind == kTargetType) return true;
     // Members live in the interface half of a dual.
     modITypeInfoHelper::ResolveDualInterface(type);
@@ -319,12 +326,14 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
     }
     if (t.Kind == kTargetMember) return true;
 
-    // The parameter: by its role, or by name.
+    // The parameter: by its role, by name, or, unnamed, by its position.
     t.SpecialParam = item.SpecialParam();
     if (t.SpecialParam != kParamNamed) {
         item.ParamIndex = SpecialParamIndex(type.get(), t.MemberId, t.InvokeKind, t.SpecialParam);
     } else {
-        int32_t index = NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
+        int32_t index = item.ParamName.empty()
+                            ? UnnamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamIndex)
+                            : NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
         if (index < 0) {
             if (!PrepareToAsk(item, chooser)) return false;
             if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName, index))

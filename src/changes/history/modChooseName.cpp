@@ -69,6 +69,14 @@ bool Choose(INameChooser& chooser, const ChooseNameRequest& request, std::u16str
 
 }  // namespace
 
+bool HasRecordedKind(ole::ITypeInfo* type, int32_t typeKind) {
+    try {
+        return NodeTypeKind(type) == typeKind || TypeAttr(type)->typekind == typeKind;
+    } catch (const ErrorRecord&) {
+        return false;
+    }
+}
+
 ChooseNameRequest TypeRequest(ole::ITypeLib* library, int32_t typeKind, const std::u16string& name) {
     ChooseNameRequest request =
         NewRequest(modSupport::LoadResStringFormat(501, {modAttributeStrings::TypeKindText(typeKind), name}));
@@ -76,11 +84,7 @@ ChooseNameRequest TypeRequest(ole::ITypeLib* library, int32_t typeKind, const st
     for (ole::UINT i = 0; i < count; ++i) {
         ComPtr<ole::ITypeInfo> type;
         CheckHr(library->GetTypeInfo(i, type.put()));
-        try {
-            if (NodeTypeKind(type.get()) != typeKind) continue;
-        } catch (const ErrorRecord&) {
-            continue;  // a type whose kind cannot be told is no candidate
-        }
+        if (!HasRecordedKind(type.get(), typeKind)) continue;
         ole::BSTR text = nullptr;
         CheckHr(library->GetDocumentation(static_cast<ole::INT>(i), &text, nullptr, nullptr, nullptr));
         request.Entries.push_back({modSupport::MakeNonNullString(text), static_cast<int32_t>(i)});

@@ -13,8 +13,14 @@
 
 namespace zephrin::modChooseName {
 
-// The types of library whose shown kind (NodeTypeKind) is typeKind, in
-// library order; item number: the type's index.
+// Whether a history's recorded kind names type: its shown kind (NodeTypeKind,
+// which this program records) or its own TYPEKIND (which other writers store:
+// a dual as a dispinterface, an alias of a user-defined type as an alias). A
+// type whose kind cannot be told matches nothing.
+bool HasRecordedKind(ole::ITypeInfo* type, int32_t typeKind);
+
+// The types of library that have the recorded kind typeKind, in library
+// order; item number: the type's index.
 ChooseNameRequest TypeRequest(ole::ITypeLib* library, int32_t typeKind, const std::u16string& name);
 // invokeKind 0: every variable of type; otherwise every function of that
 // INVOKEKIND. Item number: the MEMBERID.

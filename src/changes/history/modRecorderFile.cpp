@@ -71,8 +71,9 @@ std::list<ChangeNode> ReadChangeRecords(HistoryFileReader& in, const ChangeCreat
     for (int32_t flags = in.GetLong(); flags != -1; flags = in.GetLong()) {
         ChangeNode item;
         item.Flags = flags & ~kUnsavedBits;
-        if (item.TargetKind() < kTargetLibrary || item.TargetKind() > kTargetParam) in.Refuse();
         const uint8_t code = item.KindCode();
+        // A kind names only the targets it can apply to.
+        if (IsChangeKind(code) && !AcceptsTarget(code, item.TargetKind())) in.Refuse();
         item.Change = IsChangeKind(code) && create ? create(code) : nullptr;
         if (!item.Change) in.Refuse();
         item.Text = GetHistoryString(in);

@@ -1,9 +1,50 @@
 #include "changes/hub/ChangeKind.h"
 
+#include "changes/hub/ChangeTarget.h"
 #include "changes/hub/IChangeListener.h"
 #include "foundation/ErrorRecord.h"
 
 namespace zephrin {
+
+uint32_t TargetKindsOf(uint8_t code) {
+    constexpr uint32_t library = 1u << kTargetLibrary, type = 1u << kTargetType, impl = 1u << kTargetImplType,
+                       member = 1u << kTargetMember, param = 1u << kTargetParam;
+    switch (static_cast<ChangeKind>(code)) {
+        case ChangeKind::LibChange:
+        case ChangeKind::AddTypeChange:
+        case ChangeKind::ReorderTypesChange: return library;
+        case ChangeKind::TypeChange:
+        case ChangeKind::FlattenChange:
+        case ChangeKind::ResetAutomaticIDsChange:
+        case ChangeKind::ResetAllIDsChange:
+        case ChangeKind::ReorderVTableChange:
+        case ChangeKind::ReorderVarsChange:
+        case ChangeKind::AddImplTypeChange: return type;
+        case ChangeKind::ImplTypeChange: return impl;
+        case ChangeKind::MemberChange:
+        case ChangeKind::RemoveParamArrayChange: return member;
+        case ChangeKind::ParamChange: return param;
+        case ChangeKind::DeleteChange: return type | impl | member | param;
+        case ChangeKind::RenameChange: return library | type | member | param;
+        case ChangeKind::InsertParamChange: return member | param;
+        case ChangeKind::AddMemberChange:
+        case ChangeKind::CopyMemberChange: return type | member;
+        case ChangeKind::HelpChange: return library | type | member;
+        case ChangeKind::InternalizeTypesChange:
+        case ChangeKind::RedirectTypesChange:
+        case ChangeKind::CustDataChange: return kAnyTargetKind;
+    }
+    return 0;
+}
+
+void RequireTargetKind(ChangeKind kind, const ChangeTarget& target) {
+    if (AcceptsTarget(Code(kind), target.Kind)) return;
+    static constexpr const char16_t* kItems[] = {u"an item", u"a library", u"a type", u"an implemented interface",
+                                                 u"a member", u"a parameter"};
+    const bool known = target.Kind >= kTargetLibrary && target.Kind <= kTargetParam;
+    RaiseError(kErrInvalidArgument,
+               std::u16string(u"This change cannot be applied to ") + kItems[known ? target.Kind : 0] + u".");
+}
 
 void NotifyListener(IChangeListener& l, ChangeKind kind, ChangeTarget& t, IChange& c, int32_t flags) {
     switch (kind) {

@@ -63,6 +63,19 @@ constexpr bool IsChangeKind(uint8_t code) {
     return false;
 }
 
+// The target kinds (TargetKind) a change of this kind applies to, as the bits
+// 1 << kind; 0 for a code that is no kind. Redirections, internalising and
+// custom data take any target; every other kind only the items it edits.
+uint32_t TargetKindsOf(uint8_t code);
+constexpr uint32_t kAnyTargetKind = 0x3E;  // library, type, implemented interface, member, parameter
+inline bool AcceptsTarget(uint8_t code, int32_t targetKind) {
+    return targetKind >= 1 && targetKind <= 5 && (TargetKindsOf(code) & (1u << targetKind)) != 0;
+}
+// Raises error 5 unless a change of kind applies to target's kind of item.
+// Every kind calls it first in Apply, so that a target of another kind (a
+// history file may name any) changes nothing.
+void RequireTargetKind(ChangeKind kind, const ChangeTarget& target);
+
 // Calls on listener the notification that a change of this kind sends once it
 // has applied itself: OnLibraryChange for LibChange ... OnCustDataChange for
 // CustDataChange (a type change's OnBeforeTypeChange and a redirection's

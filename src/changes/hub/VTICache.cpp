@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <limits>
+#include <unordered_set>
 
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
@@ -126,9 +127,20 @@ ComPtr<ole::ITypeInfo> CachedType::Find(ole::ITypeLib* lib) const {
     return nullptr;
 }
 
+bool CachedLibrary::Names(ole::ITypeLib* lib) const {
+    ole::TLIBATTR* attr = nullptr;
+    if (!lib || ole::FAILED(lib->GetLibAttr(&attr)) || !attr) return false;
+    const bool same = attr->guid == guid_;
+    lib->ReleaseTLibAttr(attr);
+    return same;
+}
+
 ComPtr<ole::ITypeInfo> CachedType::GetTypeInfo(ole::ITypeLib* context) {
     ComPtr<ole::ITypeLib> lib(context);
-    if (library_) {
+    // A library never imports its own LIBID: a record of the library being
+    // edited, whatever its version, ties the type to that library.
+    const bool external = library_ && !library_->Names(context);
+    if (external) {
         if (type_) return type_;
         lib = library_->GetTypeLib();
     }
@@ -148,7 +160,7 @@ ComPtr<ole::ITypeInfo> CachedType::GetTypeInfo(ole::ITypeLib* context) {
                    modSupport::LoadResStringFormat(792, {modAttributeStrings::TypeKindText(typeKind_), name_,
                                                          DisplayName(libName, libHelp)}));
     }
-    if (library_) type_ = ti;
+    if (external) type_ = ti;
     return ti;
 }
 
@@ -316,7 +328,28 @@ std::u16string VTICache::RelativePath(const fs::path& path, const fs::path& fold
     return ole::FromUtf8(relative + file);
 }
 
+void VTICache::DropUnused() {
+    // A description that only the list holds belongs to no change any more
+    // (its change was deleted, or replaced it when it was detached again).
+    std::erase_if(varTypes_, [](const std::shared_ptr<CachedVarType>& v) { return v.use_count() == 1; });
+    std::unordered_set<const CachedType*> usedTypes;
+    for (const auto& v : varTypes_)
+        if (v->type_) usedTypes.insert(v->type_.get());
+    std::unordered_set<const CachedLibrary*> usedLibraries;
+    for (const auto& type : types_)
+        if (usedTypes.contains(type.get()) && type->library_) usedLibraries.insert(type->library_.get());
+    const auto unusedType = [&](const std::shared_ptr<CachedType>& t) { return !usedTypes.contains(t.get()); };
+    const auto unusedLibrary = [&](const std::shared_ptr<CachedLibrary>& l) {
+        return !usedLibraries.contains(l.get());
+    };
+    std::erase_if(types_, unusedType);
+    for (auto& bucket : typeBuckets_) std::erase_if(bucket, unusedType);
+    std::erase_if(libraries_, unusedLibrary);
+    for (auto& bucket : libraryBuckets_) std::erase_if(bucket, unusedLibrary);
+}
+
 void VTICache::SaveHistoryBody(HistoryFileWriter& out, const fs::path& folder, const RecordWriterFn& writeRecords) {
+    DropUnused();
     int32_t n = 0;
     for (const auto& lib : libraries_) lib->ordinal_ = n++;
     n = 0;

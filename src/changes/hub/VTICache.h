@@ -7,12 +7,14 @@
 // them back.
 //
 // Entries live while a change or the cache's lists hold them; the lists hold
-// every entry, so nothing a change holds can dangle.
+// every entry, so nothing a change holds can dangle. The tables of a saved
+// history hold only the entries its changes use.
 //
 // A type is tied to a library entry only when it is external to the library
 // being edited: such a type is found again in the recorded library (registry,
 // then relative path, then absolute path). Types of the edited library are
-// found in whatever library the history is run against.
+// found in whatever library the history is run against, and so are the types
+// that another writer tied to a record with that library's own LIBID.
 #pragma once
 
 #include <array>
@@ -42,6 +44,8 @@ public:
     // when the history was read), else the file at the absolute path. Raises
     // error 53 "Cannot find library ..." when none loads.
     ole::ComPtr<ole::ITypeLib> GetTypeLib();
+    // Whether lib has this library's LIBID (whatever its version and locale).
+    bool Names(ole::ITypeLib* lib) const;
 
 private:
     friend class VTICache;
@@ -59,11 +63,11 @@ private:
 class CachedType {
 public:
     int32_t Ordinal() const { return ordinal_; }
-    // The type: with a library entry, looked up once in that library and
-    // kept; without, looked up in context on every call. Found by GUID, then
-    // by name, then by type number, each accepted only when its TYPEKIND
-    // matches (for a dual, that of either of its views). Raises error 9
-    // "Cannot find ..." when none matches.
+    // The type: with the entry of another library than context, looked up
+    // once in that library and kept; otherwise looked up in context on every
+    // call. Found by GUID, then by name, then by type number, each accepted
+    // only when its TYPEKIND matches (for a dual, that of either of its
+    // views). Raises error 9 "Cannot find ..." when none matches.
     ole::ComPtr<ole::ITypeInfo> GetTypeInfo(ole::ITypeLib* context);
 
 private:
@@ -116,9 +120,10 @@ public:
     // type-description table, or -1 when the table does not hold it.
     int32_t OrdinalOf(const ICachedVarType* entry) const;
 
-    // Numbers the entries, writes the library, type and type-description
-    // tables, then calls writeRecords. folder is the history file's folder,
-    // against which library paths are made relative.
+    // Drops the entries that no change uses any more (DropUnused), numbers
+    // the rest, writes the library, type and type-description tables, then
+    // calls writeRecords. folder is the history file's folder, against which
+    // library paths are made relative.
     void SaveHistoryBody(HistoryFileWriter& out, const std::filesystem::path& folder,
                          const RecordWriterFn& writeRecords);
     // Reads the three tables, then calls readRecords, during which GetVarType
@@ -126,6 +131,10 @@ public:
     // succeed; on any error the cache is as it was. Positions outside an
     // earlier table are refused.
     void LoadHistoryBody(HistoryFileReader& in, const std::filesystem::path& folder, const RecordReaderFn& readRecords);
+
+    // Drops the type descriptions that only the cache holds, then the types
+    // and libraries that no remaining description names.
+    void DropUnused();
 
     // Shared entries, for AddVarType. withLibrary ties the type to its library.
     std::shared_ptr<CachedType> AddType(tli::TypeInfo* type, bool withLibrary);

@@ -21,6 +21,7 @@ void AddImplTypeChange::VarTypeInfo(tli::VarTypeInfo* type) {
 
 bool AddImplTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                               int32_t flags) {
+    RequireTargetKind(ChangeKind::AddImplTypeChange, target);
     const ole::ComPtr<tli::TypeInfo> type = NamedType(varTypeInfo_.get());
     target.MemberId = library.GetCustomTypeInfoByNumber(target.TypeIndex)->AddImplType(type.get(), 0);
     if (listener) {

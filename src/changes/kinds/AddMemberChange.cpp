@@ -102,6 +102,7 @@ bool IsRecord(CustomVarTypeInfo& type) {
 
 bool AddMemberChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                             int32_t flags) {
+    RequireTargetKind(ChangeKind::AddMemberChange, target);
     const int32_t kinds = invokeKind_;
     if (target.Kind != kTargetType && target.Kind != kTargetMember) RaiseError(kErrInvalidArgument);
     if (kinds != 0 && (kinds & (ole::INVOKE_FUNC | kAccessorBits)) == 0) RaiseError(kErrInvalidArgument);

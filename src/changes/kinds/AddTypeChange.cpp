@@ -37,6 +37,7 @@ modMarbrel::NamePredicate TypeNamePredicate(ole::ITypeLib* lib) {
 
 bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                           int32_t flags) {
+    RequireTargetKind(ChangeKind::AddTypeChange, target);
     if (typeKind_ < ole::TKIND_ENUM || typeKind_ > ole::TKIND_UNION) RaiseError(kErrInvalidArgument);
     const auto kind = static_cast<ole::TYPEKIND>(typeKind_);
     const bool needsGuid = kind == ole::TKIND_INTERFACE || kind == ole::TKIND_DISPATCH || kind == ole::TKIND_COCLASS;

@@ -22,7 +22,7 @@ void CopyMemberChange::VarTypeInfo(tli::VarTypeInfo* type) {
 
 bool CopyMemberChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                              int32_t flags) {
-    if (target.Kind != kTargetType && target.Kind != kTargetMember) return false;
+    RequireTargetKind(ChangeKind::CopyMemberChange, target);
     const ole::ComPtr<tli::TypeInfo> source = NamedType(varTypeInfo_.get());
     int32_t position = -1;
     if (target.TypeKind == ole::TKIND_ENUM || target.TypeKind == ole::TKIND_RECORD) {

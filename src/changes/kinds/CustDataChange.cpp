@@ -202,6 +202,7 @@ ole::Variant CustDataChange::GetItem(const ole::GUID& guid) const {
 
 bool CustDataChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                            int32_t flags) {
+    RequireTargetKind(ChangeKind::CustDataChange, target);
     if (sets_.empty() && removes_.empty()) return false;
     const SelectedItem item = SelectItem(target, changes_detail::TargetLibrary(target));
     const ItemList held = item.Read();

@@ -45,8 +45,7 @@ void DeleteType(CustomTypeLib& library, ChangeTarget& target) {
 
 bool DeleteChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                          int32_t flags) {
-    if (target.Kind == kTargetLibrary) return false;
-    if (target.Kind < kTargetType || target.Kind > kTargetParam) RaiseError(kErrInvalidArgument);
+    RequireTargetKind(ChangeKind::DeleteChange, target);
     ChangeTarget copy = target;
     if (listener) FillDeletedNames(copy);
     if (target.Kind == kTargetType) {

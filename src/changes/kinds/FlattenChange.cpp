@@ -9,6 +9,7 @@ namespace zephrin {
 
 bool FlattenChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                           int32_t flags) {
+    RequireTargetKind(ChangeKind::FlattenChange, target);
     ChangeTarget copy = target;
     (void)library.GetCustomTypeInfoByNumber(target.TypeIndex)->Flatten();
     if (listener) NotifyListener(*listener, ChangeKind::FlattenChange, copy, *this, flags);

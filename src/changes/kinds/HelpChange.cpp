@@ -268,6 +268,7 @@ void HelpChange::WriteInPlace(CustomTypeLib& library, ole::ITypeLib* lib, const 
 
 bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                        int32_t flags) {
+    RequireTargetKind(ChangeKind::HelpChange, target);
     if (target.Kind != kTargetLibrary && target.Kind != kTargetType && target.Kind != kTargetMember)
         RaiseError(kErrInvalidArgument);
     std::shared_ptr<HelpChange> own;

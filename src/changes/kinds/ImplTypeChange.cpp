@@ -18,6 +18,7 @@ void ImplTypeChange::VarTypeInfo(CustomVarTypeInfo* value) {
 
 bool ImplTypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target,
                            IChangeListener* listener, int32_t flags) {
+    RequireTargetKind(ChangeKind::ImplTypeChange, target);
     std::shared_ptr<ImplTypeChange> own;
     ImplTypeChange& base = Baseline(captured, target, own);
     int32_t applied = 0;

@@ -61,6 +61,7 @@ ParamData MakeParam(const Form& form) {
 
 bool InsertParamChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                               int32_t flags) {
+    RequireTargetKind(ChangeKind::InsertParamChange, target);
     const Form& form = FormOf(paramForm_);
     if (target.Kind != kTargetMember && target.Kind != kTargetParam) RaiseError(kErrInvalidArgument);
     const int32_t position = target.Kind == kTargetMember ? 0 : target.ParamIndex + 1;

@@ -17,6 +17,7 @@ void InternalizeTypesChange::VarTypeInfo(tli::VarTypeInfo* type) {
 
 bool InternalizeTypesChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target,
                                    IChangeListener* listener, int32_t flags) {
+    RequireTargetKind(ChangeKind::InternalizeTypesChange, target);
     const ole::ComPtr<tli::TypeInfo> type = changes_detail::DescribedType(varTypeInfo_.get());
     TLBModifier engine;
     engine.StartingLibDirect(changes_detail::TargetLibrary(target));

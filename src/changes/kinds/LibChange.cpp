@@ -11,6 +11,7 @@ namespace zephrin {
 
 bool LibChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                       int32_t flags) {
+    RequireTargetKind(ChangeKind::LibChange, target);
     std::shared_ptr<LibChange> own;
     LibChange& base = Baseline(captured, target, own);
     int32_t applied = 0;

@@ -36,6 +36,7 @@ void MemberChange::VarTypeInfo(CustomVarTypeInfo* value) {
 
 bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                          int32_t flags) {
+    RequireTargetKind(ChangeKind::MemberChange, target);
     std::shared_ptr<MemberChange> own;
     MemberChange& base = Baseline(captured, target, own);
     int32_t applied = 0;

@@ -55,6 +55,7 @@ void ParamChange::Value(const ole::Variant& value) {
 
 bool ParamChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                         int32_t flags) {
+    RequireTargetKind(ChangeKind::ParamChange, target);
     std::shared_ptr<ParamChange> own;
     ParamChange& base = Baseline(captured, target, own);
     ParamData param;

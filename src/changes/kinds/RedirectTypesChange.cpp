@@ -29,6 +29,7 @@ void RedirectTypesChange::DestVarTypeInfo(tli::VarTypeInfo* type) {
 
 bool RedirectTypesChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                                 int32_t flags) {
+    RequireTargetKind(ChangeKind::RedirectTypesChange, target);
     if (!source_ || !dest_) RaiseError(kErrInvalidArgument);
     TLBModifier engine;
     engine.StartingLibDirect(changes_detail::TargetLibrary(target));

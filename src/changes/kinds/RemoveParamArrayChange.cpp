@@ -9,6 +9,7 @@ namespace zephrin {
 
 bool RemoveParamArrayChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target,
                                    IChangeListener* listener, int32_t flags) {
+    RequireTargetKind(ChangeKind::RemoveParamArrayChange, target);
     ChangeTarget copy = target;
     library.GetCustomTypeInfoByNumber(target.TypeIndex)->RemoveParamArray(target.MemberId);
     if (listener) NotifyListener(*listener, ChangeKind::RemoveParamArrayChange, copy, *this, flags);

@@ -15,6 +15,7 @@ namespace zephrin {
 
 bool RenameChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                          int32_t flags) {
+    RequireTargetKind(ChangeKind::RenameChange, target);
     ChangeTarget copy = target;
     // The names the target had, so that the listener (and the history) can
     // find the item again by them; the copy is not renamed.

@@ -37,6 +37,7 @@ void RegenerateInOrder(CustomTypeLib& library, ChangeTarget& target, const std::
 
 bool ReorderTypesChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                                int32_t flags) {
+    RequireTargetKind(ChangeKind::ReorderTypesChange, target);
     CheckOrder(newOrder_, changes_detail::TargetLibrary(target)->GetTypeInfoCount());
     RegenerateInOrder(library, target, newOrder_);
     ChangeTarget copy = target;

@@ -12,6 +12,7 @@ namespace zephrin {
 
 bool ReorderVTableChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                                 int32_t flags) {
+    RequireTargetKind(ChangeKind::ReorderVTableChange, target);
     ChangeTarget copy = target;
     library.GetCustomTypeInfoByNumber(target.TypeIndex)->ReorderVTable(offsets_, fSynchronizeFuncDescs_);
     if (listener) NotifyListener(*listener, ChangeKind::ReorderVTableChange, copy, *this, flags);

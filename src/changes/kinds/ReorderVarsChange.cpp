@@ -25,6 +25,7 @@ void RequirePermutation(const std::vector<int16_t>& order) {
 
 bool ReorderVarsChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                               int32_t flags) {
+    RequireTargetKind(ChangeKind::ReorderVarsChange, target);
     if (newOrder_.empty()) return false;
     ChangeTarget copy = target;
     RequirePermutation(newOrder_);

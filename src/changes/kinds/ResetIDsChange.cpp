@@ -9,6 +9,7 @@ namespace zephrin {
 
 bool ResetIDsChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                            int32_t flags) {
+    RequireTargetKind(Kind(), target);
     ChangeTarget copy = target;
     library.GetCustomTypeInfoByNumber(target.TypeIndex)->ResetMemberIDs(includeExplicit_);
     if (listener) NotifyListener(*listener, Kind(), copy, *this, flags);

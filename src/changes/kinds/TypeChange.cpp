@@ -55,6 +55,7 @@ ole::ComPtr<ole::ITypeLib> TypeChange::RemoveDualFlag(const ChangeTarget& target
 
 bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                        int32_t flags) {
+    RequireTargetKind(ChangeKind::TypeChange, target);
     std::shared_ptr<TypeChange> own;
     TypeChange& base = Baseline(captured, target, own);
     if (listener) {

@@ -301,6 +301,38 @@ TEST_F(HistoryRoundTrip, ADualNamedByItsDispatchViewIsFoundByGuidAndByNumber) {
     }
 }
 
+TEST_F(HistoryRoundTrip, ATypeTiedToARecordOfTheEditedLibrarysOwnLibidIsFoundInIt) {
+    // Tied to its library, as other writers tie every type: Shapes in memory, which no file holds.
+    VTICache cache;
+    const auto shape = cache.AddType(testsupport::TypeNamed(InfoOf(lib.get()).get(), u"IShape").get(), true);
+    ASSERT_EQ(cache.LibraryCount(), 1u);
+    const ComPtr<ITypeLib> fresh = Shapes();
+    ComPtr<ITypeLib> found;
+    UINT index = 0;
+    EXPECT_OK(shape->GetTypeInfo(fresh.get())->GetContainingTypeLib(found.put(), &index));
+    EXPECT_TRUE(typelib_detail::SameObject(found.get(), fresh.get()));
+}
+
+// ---- Targets ----
+
+TEST(HistoryTargets, AKindGivenATargetItDoesNotTakeIsRefusedBeforeAnythingChanges) {
+    const ComPtr<ITypeLib> lib = Shapes();
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    const std::string before = Dump(lib.get());
+    for (ChangeTarget target : {LibraryTarget(lib.get()), TypeTarget(lib.get(), u"IShape"),
+                                ImplTarget(lib.get(), u"Shape", 0), MemberTarget(lib.get(), u"IShape", u"Zoom"),
+                                ParamTarget(lib.get(), u"IShape", u"Zoom", 0)})
+        for (ChangeKind kind : kAllChangeKinds) {
+            if (AcceptsTarget(Code(kind), target.Kind)) continue;
+            const ChangePtr change = CreateTestChange(Code(kind)), captured = CreateTestChange(Code(kind));
+            EXPECT_EQ(ErrorOf([&] { change->Apply(view, captured.get(), target, nullptr, 0); }), kErrInvalidArgument)
+                << static_cast<int>(Code(kind)) << " on target kind " << target.Kind;
+        }
+    EXPECT_TRUE(Edits(view, lib.get()));
+    EXPECT_EQ(Dump(lib.get()), before);
+}
+
 // ---- The history engine on real files ----
 
 class HistoryEngineFiles : public HistoryRoundTrip {
@@ -377,6 +409,49 @@ TEST_F(HistoryEngineFiles, AHistoryLoadsBackAndSavesToTheSameBytes) {
     ASSERT_TRUE(other.SaveState(Folder(), u"again.leh"));
     EXPECT_EQ(FileBytes(dir / "again.leh"), FileBytes(dir / "h.leh"));
     EXPECT_EQ(ErrorOf([&] { other.LoadState(Folder(), u"missing.leh"); }), kErrFileNotFound);
+}
+
+TEST_F(HistoryEngineFiles, UnnamedParametersAreFoundAgainByTheirPosition) {
+    // Fill and Early with unnamed parameters, as real libraries often have them.
+    const auto unnamed = [] {
+        ComPtr<ITypeLib> made = Shapes();
+        CustomTypeLib model;
+        model.Attach(made.get());
+        for (const char16_t* function : {u"Fill", u"Early"}) {
+            const ChangeTarget f = MemberTarget(made.get(), u"IShape", function);
+            for (int16_t i : {0, 1}) model.GetCustomTypeInfoByNumber(f.TypeIndex)->SetParameterName(f.MemberId, i, u"");
+        }
+        return made;
+    };
+    lib = unnamed();
+    view.Attach(lib.get());
+    history.CurrentITypeLib(lib.get());
+    Apply(ChangeKind::ParamChange, ParamTarget(lib.get(), u"IShape", u"Early", 1),
+          [&](auto& c) { c.VarTypeInfo(Live(1).get()); });
+    ChangeTarget extra = ParamTarget(lib.get(), u"IShape", u"Fill", 1);
+    ASSERT_TRUE(modDeleteChange::GetDeleteChange()->Apply(view, nullptr, extra, hub.get(), 0));
+    const ComPtr<ITypeLib> fresh = unnamed();
+    history.AttachITypeLib(fresh.get());
+    EXPECT_TRUE(history.ExecuteCommand(kCmdRun, -1, 0));
+    EXPECT_EQ(Dump(fresh.get()), Dump(lib.get()));
+}
+
+TEST_F(HistoryEngineFiles, ADeletedItemLeavesNoReferenceEntriesInTheSavedFile) {
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    RecordSome();  // the first item refers to the other library's IExt
+    history.ExecuteCommand(kCmdRestart, -1, 0);
+    history.ExecuteCommand(kCmdDelete, 0, ui.lines.at(0));
+    ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
+    history.UIActivator(nullptr);
+    // What is left is read back by its new ordinals: one intrinsic description.
+    VTICache read;
+    EXPECT_EQ(modRecorder::ReadEditHistory(FileBytes(dir / "h.leh"), read, dir.path(), CreateTestChange).size(), 2u);
+    EXPECT_EQ(read.LibraryCount() + read.TypeCount(), 0u);
+    EXPECT_EQ(read.VarTypeCount(), 1u);
 }
 
 TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
@@ -490,6 +565,8 @@ TEST_F(HistoryEngineFiles, ABadOrTruncatedFileLeavesTheHistoryAsItWas) {
         file(4, noTables, 0x2000 | 7, none),                       // no such kind
         file(4, noTables, 25, none),                               // target kind 0
         file(4, noTables, 0x6000 | 25, none),                      // target kind 6
+        file(4, noTables, 0x1000 | 45, none),                      // all IDs reset in the library
+        file(4, noTables, 0x1000 | 25, none),                      // a delete aimed at the library
         file(4, noTables, type18, member(0, {0, 0, 0, 0})),        // ordinal with no descriptions
         file(4, oneVarType, type18, member(1, {0, 0, 0, 0})),      // ordinal past the table
         file(4, oneVarType, type10, typeRef(2)),                   // reference past the table

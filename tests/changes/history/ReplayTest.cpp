@@ -87,6 +87,23 @@ TEST_F(ReplayTest, AHistoryRebuildsItsEditsOnACopyWhoseInterfaceWasRenamed) {
     EXPECT_EQ(engine.ItemCount(), 6);
 }
 
+TEST_F(ReplayTest, ATypeRecordedByItsOwnTypeKindIsFoundAndOffered) {
+    // Other writers store a dual as a dispinterface and an alias of an interface as an alias.
+    ChangeTarget dual = TypeTarget(lib.get(), u"IShape"), alias = TypeTarget(lib.get(), u"ShapeAlias");
+    dual.TypeKind = TKIND_DISPATCH;
+    alias.TypeKind = TKIND_ALIAS;
+    Apply(ChangeKind::TypeChange, "dual", dual, SetVersion(2, 5));
+    Apply(ChangeKind::TypeChange, "alias", alias, SetVersion(3, 1));
+    const std::string edited = Dump(lib.get());
+    const ComPtr<ITypeLib> copy = Shapes();
+    engine.AttachITypeLib(copy.get());
+    EXPECT_TRUE(Execute(kCmdRun));  // no chooser answers: not asked
+    EXPECT_EQ(Dump(copy.get()), edited);
+    // Offered: IShape and DShapeEvents; LongPtr, ShapeAlias and LongPtrAlias.
+    EXPECT_EQ(modChooseName::TypeRequest(copy.get(), TKIND_DISPATCH, u"x").Entries.size(), 2u);
+    EXPECT_EQ(modChooseName::TypeRequest(copy.get(), TKIND_ALIAS, u"x").Entries.size(), 3u);
+}
+
 TEST_F(ReplayTest, ACancelledChoiceStopsTheRunAtItsItem) {
     Apply(ChangeKind::LibChange, "lib", LibTarget());
     Apply(ChangeKind::TypeChange, "dual", TypeTarget(lib.get(), u"IShape"));

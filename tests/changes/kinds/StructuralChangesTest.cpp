@@ -191,11 +191,11 @@ TEST_F(StructuralChanges, ADeleteHandsTheListenerTheNamesOfWhatIsGone) {
     EXPECT_EQ(TypeLines(Dump(colors.ReplacementLibrary.get()), "Colors"), "<no type Colors>");
 }
 
-TEST_F(StructuralChanges, ADeleteOfWhatIsNotThereFailsAndALibraryTargetDeletesNothing) {
+TEST_F(StructuralChanges, ADeleteOfWhatIsNotThereFailsAndALibraryTargetIsRefused) {
     const ChangePtr del = modDeleteChange::GetDeleteChange();
     const std::string before = Dump(lib.get());
     ChangeTarget library = LibraryTarget(nullptr);  // not even looked at
-    EXPECT_FALSE(del->Apply(view, nullptr, library, &listener, 0));
+    EXPECT_EQ(ErrorOf([&] { del->Apply(view, nullptr, library, &listener, 0); }), kErrInvalidArgument);
     ChangeTarget gone = MemberTarget(lib.get(), u"IShape", u"Zoom");
     gone.MemberId = 0x7777;
     EXPECT_EQ(ErrorOf([&] { del->Apply(view, nullptr, gone, nullptr, 0); }), TYPE_E_ELEMENTNOTFOUND);
@@ -484,7 +484,7 @@ TEST_F(StructuralChanges, AddMemberRefusesWhatNoMenuOffersBeforeChangingAnything
     EXPECT_EQ(Dump(lib.get()), before);
 }
 
-TEST_F(StructuralChanges, CopiedFieldsLandFirstOrAfterTheTargetAndOtherTargetsCopyNothing) {
+TEST_F(StructuralChanges, CopiedFieldsLandFirstOrAfterTheTargetAndOtherTargetsAreRefused) {
     auto copy = modCopyMemberChange::NewCopyMemberChange(false);
     copy->VarTypeInfo(TypeDescOf(lib.get(), u"Matrix").get());
     copy->SourceMemberId(MemberTarget(lib.get(), u"Matrix", u"one", 0).MemberId);
@@ -497,9 +497,9 @@ TEST_F(StructuralChanges, CopiedFieldsLandFirstOrAfterTheTargetAndOtherTargetsCo
     const std::string before = Dump(lib.get());
     for (ChangeTarget t : {LibraryTarget(lib.get()), ImplTarget(lib.get(), u"Shape", 0),
                            ParamTarget(lib.get(), u"IShape", u"Zoom", 0)})
-        EXPECT_FALSE(Apply(*copy, t));
+        EXPECT_EQ(ErrorOf([&] { Apply(*copy, t); }), kErrInvalidArgument);
     copy->VarTypeInfo(nullptr);  // not even looked at
-    EXPECT_FALSE(Apply(*copy, LibraryTarget(nullptr)));
+    EXPECT_EQ(ErrorOf([&] { Apply(*copy, LibraryTarget(nullptr)); }), kErrInvalidArgument);
     EXPECT_EQ(Heard().size(), 2u);
     EXPECT_EQ(Dump(lib.get()), before);
 }
