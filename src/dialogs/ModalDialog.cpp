@@ -1,9 +1,9 @@
 #include "dialogs/ModalDialog.h"
 
-#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "dialogs/UiServices.h"
 
@@ -23,10 +23,12 @@ bool ModalDialog::Execute() {
     return accepted_;
 }
 
-QDialogButtonBox* ModalDialog::MakeOkCancel() {
-    auto* box = new QDialogButtonBox(Qt::Vertical, this);
-    ok_ = box->addButton(ResText(300), QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = box->addButton(ResText(301), QDialogButtonBox::RejectRole);
+QVBoxLayout* ModalDialog::MakeOkCancel() {
+    auto* box = new QVBoxLayout;
+    ok_ = new QPushButton(ResText(300), this);
+    auto* cancel = new QPushButton(ResText(301), this);
+    box->addWidget(ok_);
+    box->addWidget(cancel);
     ok_->setObjectName(QStringLiteral("cmdOK"));
     cancel->setObjectName(QStringLiteral("cmdCancel"));
     NameFromCaption(ok_, ok_->text());

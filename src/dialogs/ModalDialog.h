@@ -15,7 +15,7 @@
 #include <functional>
 
 class QAbstractButton;
-class QDialogButtonBox;
+class QVBoxLayout;
 class QPushButton;
 
 namespace zephrin::dialogs {
@@ -37,8 +37,8 @@ public:
 protected:
     ModalDialog(QWidget* owner, Sizing sizing);
 
-    // OK (300) and Cancel (301) in a button box; OK sets the accepted flag.
-    QDialogButtonBox* MakeOkCancel();
+    // OK (300) above Cancel (301); OK sets the accepted flag.
+    QVBoxLayout* MakeOkCancel();
     QPushButton* OkButton() const { return ok_; }
     // What OK does: sets the accepted flag and closes the dialog.
     void AcceptWithOk();

@@ -1,6 +1,5 @@
 #include "dialogs/OrderDialog.h"
 
-#include <QDialogButtonBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -52,7 +51,7 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
 
     buttons_ = new QVBoxLayout;
     auto* right = new QVBoxLayout;
-    right->addWidget(MakeOkCancel());
+    right->addLayout(MakeOkCancel());
     right->addLayout(buttons_);
     right->addStretch(1);
     right->addLayout(moveColumn);

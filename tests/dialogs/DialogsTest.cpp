@@ -6,7 +6,6 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
