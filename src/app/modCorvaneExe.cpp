@@ -72,21 +72,8 @@ bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
     return !out.fail();
 }
 
-// The text reported for an error: its description, or a short text for the
-// platform errors that come without one.
-std::u16string ErrorText(const ErrorRecord& error) {
-    if (!error.Description.empty()) return error.Description;
-    std::u16string text;
-    switch (error.Number) {
-        case ole::TYPE_E_ELEMENTNOTFOUND: text = u"Element not found."; break;
-        case ole::TYPE_E_CANTLOADLIBRARY: text = u"Error loading type library."; break;
-        case ole::TYPE_E_IOERROR: text = u"The file could not be written."; break;
-        case ole::TYPE_E_CANTCREATETMPFILE: text = u"No temporary file could be created beside the file."; break;
-        default: text = ole::FromUtf8(error.what()); break;
-    }
-    if (!error.Source.empty()) text += u" (" + error.Source + u")";
-    return text;
-}
+// The text reported for an error: the program's one error text.
+std::u16string ErrorText(const ErrorRecord& error) { return ErrorReportText(error); }
 
 // The provider and the shared object it came from. The object is released
 // before the shared object is asked whether it can go; the shared object stays

@@ -50,6 +50,24 @@ std::u16string_view StandardErrorDescription(int32_t number) {
     }
 }
 
+std::u16string_view ErrorNumberText(int32_t number) {
+    switch (number) {
+        case ole::TYPE_E_ELEMENTNOTFOUND: return u"Element not found.";
+        case ole::TYPE_E_CANTLOADLIBRARY: return u"Error loading type library.";
+        case ole::TYPE_E_IOERROR: return u"The file could not be written.";
+        case ole::TYPE_E_CANTCREATETMPFILE: return u"No temporary file could be created beside the file.";
+        default: return StandardErrorDescription(number);
+    }
+}
+
+std::u16string ErrorReportText(const ErrorRecord& error) {
+    if (!error.Description.empty()) return error.Description;
+    std::u16string text(ErrorNumberText(error.Number));
+    if (text.empty()) text = ole::FromUtf8(error.what());
+    if (!error.Source.empty()) text += u" (" + error.Source + u")";
+    return text;
+}
+
 void RaiseError(int32_t number, std::u16string description, std::u16string source) {
     throw ErrorRecord(number, std::move(description), std::move(source));
 }

@@ -46,6 +46,16 @@ private:
 // The standard description of a small error number, or empty when there is none.
 std::u16string_view StandardErrorDescription(int32_t number);
 
+// The text of an error number: the standard description of a small number, a
+// short text for the platform errors that come without one ("Element not
+// found." for TYPE_E_ELEMENTNOTFOUND), or empty when there is none.
+std::u16string_view ErrorNumberText(int32_t number);
+
+// The text every part of the program reports for an error: its description;
+// without one the text of its number (or "Error <number>"), followed by its
+// source in parentheses when it has one.
+std::u16string ErrorReportText(const ErrorRecord& error);
+
 // Throws ErrorRecord{number, description, source}.
 [[noreturn]] void RaiseError(int32_t number, std::u16string description = {}, std::u16string source = {});
 

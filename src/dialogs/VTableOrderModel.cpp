@@ -1,0 +1,121 @@
+#include "dialogs/VTableOrderModel.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "dialogs/OrderListModel.h"
+#include "foundation/ErrorRecord.h"
+#include "foundation/modSupport.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modAttributeStrings.h"
+#include "typelib/modITypeInfoHelper.h"
+
+namespace zephrin::dialogs {
+
+VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets,
+                                   std::vector<std::u16string> texts)
+    : inheritedSlots_(inheritedSlots), offsets_(std::move(offsets)), texts_(std::move(texts)) {
+    if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF) RaiseError(kErrInvalidArgument);
+    std::vector<int16_t> byOffset(offsets_.size());
+    std::iota(byOffset.begin(), byOffset.end(), int16_t{0});
+    std::stable_sort(byOffset.begin(), byOffset.end(),
+                     [&](int16_t a, int16_t b) { return offsets_[static_cast<size_t>(a)] < offsets_[static_cast<size_t>(b)]; });
+    // Walk the slots from the first own one: a function at the slot's offset
+    // (or, in a malformed type, below it) takes a row; a free slot between
+    // functions becomes an empty row.
+    int expected = inheritedSlots_ * 4;
+    for (int16_t function : byOffset) {
+        const int offset = offsets_[static_cast<size_t>(function)];
+        for (; offset > expected; expected += 4) rows_.push_back(kEmptySlot);
+        rows_.push_back(function);
+        expected = std::max(expected, offset) + 4;
+    }
+}
+
+std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex) {
+    ole::ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib, typeIndex);
+    ole::UINT funcs = 0, implTypes = 0;
+    {
+        typelib_detail::TypeAttr attr(ti.get());
+        funcs = attr->cFuncs;
+        implTypes = attr->cImplTypes;
+    }
+    if (funcs == 0) return std::nullopt;
+    int inherited = 0;
+    if (implTypes > 0) {
+        ole::HREFTYPE href = 0;
+        CheckHr(ti->GetRefTypeOfImplType(0, &href));
+        ole::ComPtr<ole::ITypeInfo> base;
+        CheckHr(ti->GetRefTypeInfo(href, base.put()));
+        inherited = typelib_detail::TypeAttr(base.get())->cbSizeVft / 4;
+    }
+    const std::vector<std::u16string> names = FunctionNames(lib, typeIndex, ti.get());
+    std::vector<int16_t> offsets;
+    std::vector<std::u16string> texts;
+    for (ole::UINT i = 0; i < funcs; ++i) {
+        typelib_detail::FuncDescHolder fd(ti.get(), i);
+        offsets.push_back(fd->oVft);
+        texts.push_back(modAttributeStrings::InvokeKindText(fd->invkind) + names[i]);
+    }
+    return VTableOrderModel(inherited, std::move(offsets), std::move(texts));
+}
+
+std::u16string VTableOrderModel::TextAt(int row) const {
+    const int16_t function = FunctionAt(row);
+    return function == kEmptySlot ? modSupport::LoadResStringById(585) : texts_[static_cast<size_t>(function)];
+}
+
+int VTableOrderModel::FirstRow() const {
+    const auto found = std::find_if(rows_.begin(), rows_.end(), [](int16_t f) { return f != kEmptySlot; });
+    return found == rows_.end() ? 0 : static_cast<int>(found - rows_.begin());
+}
+
+bool VTableOrderModel::CanMoveDown(int row) const {
+    if (row < 0 || row + 1 >= Count()) return false;
+    return row + 2 < Count() || FunctionAt(row) != kEmptySlot;
+}
+
+void VTableOrderModel::Shift(int fromOffset, int by) {
+    for (int16_t& offset : offsets_)
+        if (offset >= fromOffset) offset = static_cast<int16_t>(offset + by);
+}
+
+int VTableOrderModel::Move(int row, bool up) {
+    if (up ? !CanMoveUp(row) : !CanMoveDown(row)) RaiseError(kErrInvalidArgument);
+    const int target = up ? row - 1 : row + 1;
+    const int step = up ? 4 : -4;
+    const int16_t moving = FunctionAt(row), displaced = FunctionAt(target);
+    if (moving == kEmptySlot && displaced == kEmptySlot) return target;  // only the selection moves
+    if (moving != kEmptySlot && displaced != kEmptySlot) {
+        // Two neighbours trade their offsets, so they can never end in one slot.
+        std::swap(offsets_[static_cast<size_t>(moving)], offsets_[static_cast<size_t>(displaced)]);
+    } else if (moving != kEmptySlot) {
+        offsets_[static_cast<size_t>(moving)] = static_cast<int16_t>(offsets_[static_cast<size_t>(moving)] - step);
+        if (up && row + 1 == Count()) {
+            // The last function takes the free slot above it: the vtable ends one slot earlier.
+            rows_.erase(rows_.begin() + target);
+            return target;
+        }
+    } else {
+        offsets_[static_cast<size_t>(displaced)] =
+            static_cast<int16_t>(offsets_[static_cast<size_t>(displaced)] + step);
+    }
+    std::swap(rows_[static_cast<size_t>(row)], rows_[static_cast<size_t>(target)]);
+    return target;
+}
+
+int VTableOrderModel::Insert(int row) {
+    if (row < 0 || row >= Count() || rows_.size() >= 0x7FFF) RaiseError(kErrInvalidArgument);
+    Shift(SlotOffset(row), 4);
+    rows_.insert(rows_.begin() + row, kEmptySlot);
+    return row;
+}
+
+int VTableOrderModel::Delete(int row) {
+    if (!CanDelete(row)) RaiseError(kErrInvalidArgument);
+    Shift(SlotOffset(row) + 1, -4);
+    rows_.erase(rows_.begin() + row);
+    return std::min(row, Count() - 1);
+}
+
+}  // namespace zephrin::dialogs

@@ -1,0 +1,279 @@
+// The dialogs driven offscreen as a user drives them: keys, clicks, the close
+// box and Esc, sizes, GUID validation, accessible names and Tab.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "dialogs/frmGenerateGuid.h"
+#include "dialogs/frmTypeOrder.h"
+#include "dialogs/frmVTableOrder.h"
+#include "dialogs/frmVarOrder.h"
+#include "DialogTestSupport.h"
+#include "platform/automation/Guid.h"
+
+namespace dialogstest {
+namespace {
+
+using Order = std::vector<int16_t>;
+
+class Dialogs : public ::testing::Test {
+protected:
+    Dialogs() { App(); }
+
+    void Key(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(widget, key, modifiers);
+    }
+    QPushButton* Button(QWidget& dialog, const char* name) { return dialog.findChild<QPushButton*>(name); }
+
+    FakeServices services;
+    ScopedUiServices scoped{services};
+    ComPtr<ITypeLib> lib = DialogLib();
+};
+
+TEST_F(Dialogs, UpAndDownWithAnyModifierMoveAndADisabledMoveBeeps) {
+    frmVarOrder dialog(OrderListModel::ForVariables(lib.get(), 0), nullptr);
+    QListWidget* list = dialog.List();
+    EXPECT_FALSE(dialog.MoveButton(true)->isEnabled());
+    Key(list, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(services.beeps, 1);
+    Key(list, Qt::Key_Down);  // no modifier: only the selection moves
+    EXPECT_EQ(dialog.CurrentRow(), 1);
+    EXPECT_EQ(dialog.Model().Order(), (Order{0, 1, 2}));
+    Key(list, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(dialog.Model().Order(), (Order{1, 0, 2}));
+    EXPECT_EQ(dialog.CurrentRow(), 0);
+    EXPECT_EQ(list->item(0)->text(), "Green");
+    Key(list, Qt::Key_Down, Qt::AltModifier);
+    Key(list, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(dialog.Model().Order(), (Order{0, 2, 1}));
+    EXPECT_FALSE(dialog.MoveButton(false)->isEnabled());
+    Key(list, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(services.beeps, 2);
+    EXPECT_EQ(dialog.Model().Order(), (Order{0, 2, 1}));
+}
+
+TEST_F(Dialogs, TheVTableDialogShowsWholeVTableSlotsAndTakesInsertAndDelete) {
+    frmVTableOrder dialog(*VTableOrderModel::ForInterface(lib.get(), 2), nullptr);
+    EXPECT_EQ(dialog.NumberLabel()->text(), "7");
+    EXPECT_EQ(dialog.OffsetLabel()->text(), "28");
+    QListWidget* list = dialog.List();
+    Key(list, Qt::Key_Delete);  // a function row: Delete is disabled
+    EXPECT_EQ(services.beeps, 1);
+    Key(list, Qt::Key_Insert);
+    EXPECT_EQ(list->count(), 4);
+    EXPECT_EQ(list->item(0)->text(), "Missing Entry");
+    EXPECT_TRUE(dialog.DeleteButton()->isEnabled());
+    Key(list, Qt::Key_Down);
+    EXPECT_EQ(dialog.NumberLabel()->text(), "8");
+    EXPECT_EQ(dialog.OffsetLabel()->text(), "32");
+    Key(list, Qt::Key_Up);
+    Key(list, Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(dialog.Model().Offsets(), (Order{28, 32, 36}));
+    EXPECT_EQ(services.beeps, 1);
+}
+
+// How a test closes a dialog after a move.
+struct Closing {
+    const char* name;
+    std::function<void(OrderDialog&)> close;
+    bool accepted;
+};
+
+TEST_F(Dialogs, OnlyOkReturnsAChangeAndCancelTheCloseBoxAndEscReturnNothing) {
+    const Closing closings[] = {
+        {"OK", [](OrderDialog& d) { d.findChild<QPushButton*>("cmdOK")->click(); }, true},
+        {"Cancel", [](OrderDialog& d) { d.findChild<QPushButton*>("cmdCancel")->click(); }, false},
+        {"close box", [](OrderDialog& d) { d.close(); }, false},
+        {"Esc", [](OrderDialog& d) { QTest::keyClick(d.List(), Qt::Key_Escape); }, false},
+    };
+    for (const Closing& closing : closings) {
+        services.modal = [&](QDialog& dialog) {
+            auto& order = dynamic_cast<OrderDialog&>(dialog);
+            order.MoveButton(false)->click();
+            if (auto* vtable = dynamic_cast<frmVTableOrder*>(&dialog)) vtable->InsertButton()->click();
+            closing.close(order);
+        };
+        ChangeTarget colors = TargetOf(lib.get(), 0), thing = TargetOf(lib.get(), 2), library = TargetOf(lib.get(), -1);
+        auto vars = frmVarOrder::GetReorderVarsChange(colors, nullptr);
+        auto types = frmTypeOrder::GetReorderTypesChange(library, nullptr);
+        auto vtable = frmVTableOrder::GetReorderVTableChange(thing, nullptr);
+        if (!closing.accepted) {
+            EXPECT_FALSE(vars || types || vtable) << closing.name;
+            continue;
+        }
+        ASSERT_TRUE(vars && types && vtable);
+        EXPECT_EQ(vars->NewOrder(), (Order{1, 0, 2}));
+        EXPECT_EQ(types->NewOrder(), (Order{1, 0, 2, 3}));
+        EXPECT_EQ(vtable->Offsets(), (Order{36, 28, 40}));
+        EXPECT_FALSE(vtable->SynchronizeFuncDescs());
+    }
+
+    // Nothing to order: no dialog.
+    services.modal = [](QDialog&) { ADD_FAILURE() << "shown"; };
+    ChangeTarget thing = TargetOf(lib.get(), 2), colors = TargetOf(lib.get(), 0);
+    EXPECT_FALSE(frmVarOrder::GetReorderVarsChange(thing, nullptr));
+    EXPECT_FALSE(frmVTableOrder::GetReorderVTableChange(colors, nullptr));
+    EXPECT_TRUE(services.messages.empty());
+}
+
+TEST_F(Dialogs, OrderDialogsStopAtTheirMinimumSizeAndGrowTheListWhenResized) {
+    frmTypeOrder dialog(OrderListModel::ForTypes(lib.get()), nullptr);
+    dialog.show();
+    const QSize minimum = dialog.minimumSize();
+    EXPECT_GT(minimum.width(), 0);
+    EXPECT_EQ(dialog.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    dialog.resize(10, 10);
+    EXPECT_EQ(dialog.size(), minimum);
+    dialog.layout()->activate();
+    QPushButton* ok = Button(dialog, "cmdOK");
+    const QRect smallList = dialog.List()->geometry();
+    auto okRight = [&] { return ok->mapTo(&dialog, ok->rect().topRight()).x(); };
+    const int okMargin = dialog.width() - okRight();
+    dialog.resize(minimum * 2);
+    dialog.layout()->activate();
+    EXPECT_EQ(dialog.width() - okRight(), okMargin);
+    EXPECT_EQ(dialog.List()->width() - smallList.width(), minimum.width());
+    EXPECT_EQ(dialog.List()->height() - smallList.height(), minimum.height());
+    for (QWidget* child : dialog.findChildren<QWidget*>()) {
+        if (child->isVisible() && child->parentWidget() == &dialog) {
+            EXPECT_TRUE(dialog.rect().contains(child->geometry())) << child->objectName().toStdString();
+        }
+    }
+
+    frmGenerateGuid guid({}, true, nullptr);
+    guid.show();
+    EXPECT_EQ(guid.minimumSize(), guid.maximumSize());
+}
+
+TEST_F(Dialogs, TheAnalyzeButtonIsThereAndDoesNothing) {
+    frmTypeOrder dialog(OrderListModel::ForTypes(lib.get()), nullptr);
+    QPushButton* analyze = Button(dialog, "cmdAnalyze");
+    ASSERT_TRUE(analyze);
+    EXPECT_EQ(analyze->text(), "&Analyze");
+    EXPECT_EQ(analyze->toolTip(), "Automatically reorder types to eliminate forward references");
+    analyze->click();
+    EXPECT_EQ(dialog.Model().Order(), (Order{0, 1, 2, 3}));
+    EXPECT_TRUE(dialog.isEnabled());
+}
+
+struct GuidText {
+    const char* text;
+    bool okWithoutNull;
+    bool okWithNull;
+};
+
+TEST_F(Dialogs, GuidTextsKeepOkDisabledWithoutAMessageUnlessTheyAreRegistryForm) {
+    const GuidText texts[] = {
+        {"{6a1c0e55-1b0d-4e6c-8f11-203344556601}", true, true},
+        {"6A1C0E55-1B0D-4E6C-8F11-203344556601", false, false},
+        {"{6A1C0E55-1B0D-4E6C-8F11-20334455660}", false, false},
+        {"{6A1C0E55-1B0D-4E6C-8F11-2033445566011}", false, false},
+        {"{6A1C0E55-1B0D-4E6C-8F11-20334455660G}", false, false},
+        {"{00000000-0000-0000-0000-000000000000}", false, true},
+    };
+    const GUID start = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+    for (bool nullAllowed : {false, true}) {
+        frmGenerateGuid dialog(start, nullAllowed, nullptr);
+        EXPECT_EQ(dialog.ButtonAt(frmGenerateGuid::kEmpty)->isEnabled(), nullAllowed);
+        EXPECT_FALSE(dialog.ButtonAt(frmGenerateGuid::kReset)->isEnabled());
+        for (const GuidText& t : texts) {
+            dialog.Text()->selectAll();
+            QTest::keyClicks(dialog.Text(), t.text);
+            EXPECT_EQ(dialog.ButtonAt(frmGenerateGuid::kOK)->isEnabled(), nullAllowed ? t.okWithNull : t.okWithoutNull)
+                << t.text;
+            EXPECT_TRUE(dialog.ButtonAt(frmGenerateGuid::kReset)->isEnabled()) << t.text;
+        }
+        EXPECT_EQ(dialog.Text()->text().size(), 38);
+    }
+    EXPECT_TRUE(services.messages.empty());
+    frmGenerateGuid typed(start, false, nullptr);
+    typed.Text()->setText("{6a1c0e55-1b0d-4e6c-8f11-203344556601}");
+    EXPECT_EQ(ole::GuidToString(typed.Current()), u"{6A1C0E55-1B0D-4E6C-8F11-203344556601}");
+}
+
+TEST_F(Dialogs, OnlyOkChangesTheGuidAndANullGuidThatIsNotAllowedStartsFresh) {
+    const GUID start = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+    struct Run {
+        const char* name;
+        GUID guid;
+        std::function<void(frmGenerateGuid&)> drive;
+        bool changed;
+    };
+    const Run runs[] = {
+        {"generate, OK", start, [](frmGenerateGuid& d) { d.ButtonAt(d.kGenerate)->click(); d.ButtonAt(d.kOK)->click(); }, true},
+        {"generate, Esc", start, [](frmGenerateGuid& d) { d.ButtonAt(d.kGenerate)->click(); QTest::keyClick(d.Text(), Qt::Key_Escape); }, false},
+        {"generate, close", start, [](frmGenerateGuid& d) { d.ButtonAt(d.kGenerate)->click(); d.close(); }, false},
+        {"generate, reset, OK", start, [](frmGenerateGuid& d) { d.ButtonAt(d.kGenerate)->click(); d.ButtonAt(d.kReset)->click(); d.ButtonAt(d.kOK)->click(); }, false},
+        {"null, OK", GUID{}, [](frmGenerateGuid& d) {
+             EXPECT_FALSE(d.ButtonAt(d.kReset)->isEnabled());
+             d.ButtonAt(d.kGenerate)->click();
+             EXPECT_FALSE(d.ButtonAt(d.kReset)->isEnabled());
+             d.ButtonAt(d.kOK)->click(); }, true},
+        {"null, Cancel", GUID{}, [](frmGenerateGuid& d) { d.ButtonAt(d.kCancel)->click(); }, false},
+    };
+    for (const Run& run : runs) {
+        services.modal = [&](QDialog& dialog) { run.drive(dynamic_cast<frmGenerateGuid&>(dialog)); };
+        GUID guid = run.guid;
+        EXPECT_EQ(frmGenerateGuid::ChangeGuid(guid, nullptr, false), run.changed) << run.name;
+        EXPECT_EQ(guid != run.guid, run.changed) << run.name;
+        if (!run.changed) {
+            EXPECT_EQ(guid, run.guid) << run.name;
+        }
+    }
+}
+
+TEST_F(Dialogs, EveryControlHasAnAccessibleNameAndIsReachedWithTab) {
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+    dialogs.push_back(std::make_unique<frmVarOrder>(OrderListModel::ForVariables(lib.get(), 0), nullptr));
+    dialogs.push_back(std::make_unique<frmTypeOrder>(OrderListModel::ForTypes(lib.get()), nullptr));
+    dialogs.push_back(std::make_unique<frmVTableOrder>(*VTableOrderModel::ForInterface(lib.get(), 3), nullptr));
+    dialogs.push_back(std::make_unique<frmGenerateGuid>(GUID{}, true, nullptr));
+    for (auto& dialog : dialogs) {
+        const std::string title = dialog->windowTitle().toStdString();
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get())) << title;
+        std::set<QWidget*> controls;
+        for (QWidget* child : dialog->findChildren<QWidget*>()) {
+            if (!(child->focusPolicy() & Qt::TabFocus) || !child->isVisible()) continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(child);
+            ASSERT_TRUE(accessible);
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << title << " " << child->objectName().toStdString();
+            if (child->isEnabled()) controls.insert(child);
+        }
+        EXPECT_GE(controls.size(), 4u) << title;
+        std::set<QWidget*> reached;
+        for (size_t i = 0; i < controls.size() * 2; ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            ASSERT_TRUE(focus) << title;
+            reached.insert(focus);
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        EXPECT_EQ(reached, controls) << title;
+        dialog->close();
+    }
+}
+
+TEST_F(Dialogs, AnErrorInASlotIsReportedWithTheProgramsErrorText) {
+    Guarded(nullptr, [] { throw ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND); });
+    Guarded(nullptr, [] { throw std::runtime_error("broken"); });
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_EQ(services.messages[0].first, "Element not found.");
+    EXPECT_EQ(services.messages[0].second, kStyleExclamation);
+    EXPECT_EQ(services.messages[1].first, "broken");
+    EXPECT_EQ(ErrorReportText(ErrorRecord(kErrTypeMismatch, {}, u"Here")), u"Type mismatch");
+    EXPECT_EQ(ErrorReportText(ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND, {}, u"Here")), u"Element not found. (Here)");
+}
+
+}  // namespace
+}  // namespace dialogstest
