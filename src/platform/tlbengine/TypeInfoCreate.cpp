@@ -195,18 +195,21 @@ HRESULT TypeInfoImpl::AddImplType(UINT index, HREFTYPE hRefType) {
     t.implTypes.push_back(std::move(impl));
     if (dispatchable) t.flags |= TYPEFLAG_FDISPATCHABLE;
     lib_->BasesTouched();
-    if (t.kind == TKIND_INTERFACE) {
-        // The functions added before follow the new base at once, as they do
-        // when added after it: automatic slots after the inherited ones.
-        const ULONG inherited = InheritedVtableSize(), ptr = static_cast<ULONG>(lib_->PtrSize());
-        for (size_t i = 0; i < t.funcs.size(); ++i) {
-            const ULONG slot = inherited + ptr * static_cast<ULONG>(i);
-            if (t.funcs[i].oVftAuto && slot <= 0xFFFF) t.funcs[i].oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
-        }
-        FitVtable(t);
-    }
+    RefitToBase(t);
     Touched();
     return S_OK;
+}
+
+// The functions added before follow a new base, or the loss of one, at once,
+// as they do when added after it: automatic slots after the inherited ones.
+void TypeInfoImpl::RefitToBase(TypeData& t) {
+    if (t.kind != TKIND_INTERFACE) return;
+    const ULONG inherited = InheritedVtableSize(), ptr = static_cast<ULONG>(lib_->PtrSize());
+    for (size_t i = 0; i < t.funcs.size(); ++i) {
+        const ULONG slot = inherited + ptr * static_cast<ULONG>(i);
+        if (t.funcs[i].oVftAuto && slot <= 0xFFFF) t.funcs[i].oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
+    }
+    FitVtable(t);
 }
 
 HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
@@ -216,6 +219,7 @@ HRESULT TypeInfoImpl::DeleteImplType(UINT index) {
     if (index >= t.implTypes.size()) return TYPE_E_ELEMENTNOTFOUND;
     t.implTypes.erase(t.implTypes.begin() + index);
     lib_->BasesTouched();
+    RefitToBase(t);
     Touched();
     return S_OK;
 }

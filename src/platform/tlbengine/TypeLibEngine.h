@@ -441,6 +441,9 @@ private:
     // The vtable size an interface inherits: its base's as it stands, at this
     // library's pointer size; 0 without a base (LayOut.cpp).
     ULONG InheritedVtableSize();
+    // After the base changed: automatic offsets follow the inherited slots and
+    // the vtable size follows them.
+    void RefitToBase(TypeData& t);
     // After a function or the base changed: an interface's vtable size as its
     // functions now need it (inherited slots, one per function, explicit offsets).
     void FitVtable(TypeData& t);

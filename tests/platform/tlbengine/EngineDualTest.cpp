@@ -99,9 +99,9 @@ TEST(EngineDual, FlaggedDualIsListedAsItsDispatchViewWithTheInterfaceHalfBehind)
     backToView();
 }
 
-// A base added after the functions: the vtable and the automatic offsets
-// follow it at once (at the library's pointer size), and an id not yet fixed
-// takes the new depth.
+// A base added after the functions, or removed: the vtable and the automatic
+// offsets follow it at once (at the library's pointer size), and an id not
+// yet fixed takes the new depth.
 TEST(EngineDual, ABaseAddedAfterTheFunctionsRefitsTheVtableAtOnce) {
     StdBases std;
     auto lib = NewLib(SYS_WIN64);
@@ -112,6 +112,10 @@ TEST(EngineDual, ABaseAddedAfterTheFunctionsRefitsTheVtableAtOnce) {
     EXPECT_EQ(8 * 8, Attr(Read(foo).get()).cbSizeVft);
     EXPECT_EQ(7 * 8, FuncAt(Read(foo).get(), 0).oVft);
     EXPECT_EQ(0x60020000, FuncAt(Read(foo).get(), 0).memid);
+    // Removing the base gives its slots back at once too.
+    ASSERT_OK(foo->DeleteImplType(0));
+    EXPECT_EQ(8, Attr(Read(foo).get()).cbSizeVft);
+    EXPECT_EQ(0, FuncAt(Read(foo).get(), 0).oVft);
 }
 
 TEST(EngineDual, EditsAfterLayOutShowInTheDispatchView) {
