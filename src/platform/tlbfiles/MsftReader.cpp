@@ -755,7 +755,9 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
         FuncData& fn = t.funcs[i];
         int32_t ret = fr.I32();
         fn.flags = static_cast<WORD>(fr.U32());
-        fn.oVft = static_cast<SHORT>(fr.U16() & ~1u);
+        // The platform rounds the word down to a multiple of the pointer size
+        // (compilers set the low bit as a marker; 0xFFFF reads as -4 in Win32).
+        fn.oVft = static_cast<SHORT>(fr.U16() & ~(out_.syskind == SYS_WIN64 ? 7u : 3u));
         if (t.kind == TKIND_DISPATCH) fn.oVft = 0;  // dispinterface members have no vtable slot
         fr.Skip(2);
         uint32_t kinds = fr.U32();

@@ -598,8 +598,9 @@ private:
             uint8_t opt = r.U8();
             uint16_t ret = r.U16();
             // Dispatch functions have no vtable slot (they store 0xFFFF); the
-            // low bit of the others' vtable word is not part of the offset.
-            f.oVft = static_cast<SHORT>(r.U16() & ~1u);
+            // others' vtable word is rounded down to a multiple of the pointer
+            // size, as the platform reads it (the low bit is a marker).
+            f.oVft = static_cast<SHORT>(r.U16() & ~(lib_.syskind == SYS_WIN64 ? 7u : 3u));
             if (kind == FUNC_DISPATCH) f.oVft = 0;
             if (magic & 0x20) f.flags = r.U16();
             Need(r.ok());

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "SltgBuilder.h"
 #include "support/EngineTestSupport.h"
 #include "platform/tlbfiles/MsftReader.h"
 #include "platform/tlbfiles/MsftWriter.h"
@@ -329,6 +330,33 @@ TEST(ReaderMsft, FoundFuzzInputsLoadOrFailCleanly) {
         auto span = std::as_bytes(std::span(bytes));
         (void)ReadMsft(span, &data);
         (void)ReadSltg(span, &data);
+    }
+}
+
+// Both formats' vtable words read as the platform reads them: rounded down to
+// a multiple of the pointer size, so a compiler's marker bit goes and a
+// function that stores 0xFFFF (no slot) sits at -4 in a 32-bit library.
+TEST(ReaderMsft, VtableWordsAreRoundedDownToThePointerSize) {
+    const std::pair<SHORT, SHORT> words[] = {{13, 12}, {14, 12}, {23, 20}, {-1, -4}, {-6, -8}};
+    LibraryData d;
+    d.name = u"Vtables";
+    TypeData& t = d.types.emplace_back();
+    t.name = u"IWords";
+    t.kind = TKIND_INTERFACE;
+    for (const auto& [word, offset] : words) {
+        FuncData& f = t.funcs.emplace_back();
+        f.name = u"F" + FromUtf8(std::to_string(t.funcs.size()));
+        f.oVft = word;
+        f.returnType.vt = VT_HRESULT;
+    }
+    std::vector<std::byte> msft;
+    ASSERT_OK(BuildMsftImage(d, &msft));
+    LibraryData fromMsft, fromSltg;
+    ASSERT_OK(ReadMsft(msft, &fromMsft));
+    ASSERT_OK(ReadSltg(sltgtest::BuildSltg(d), &fromSltg));
+    for (size_t i = 0; i < std::size(words); ++i) {
+        EXPECT_EQ(fromMsft.types.at(0).funcs.at(i).oVft, words[i].second) << words[i].first;
+        EXPECT_EQ(fromSltg.types.at(0).funcs.at(i).oVft, words[i].second) << words[i].first;
     }
 }
 
