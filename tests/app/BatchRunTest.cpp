@@ -467,6 +467,7 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
     fs::copy_file(kRenameLeh, dir / "rename.leh");
     patched("zzzz.leh", std::string("\x04\0Zoom", 6), std::string("\x04\0Zzzz", 6));
     patched("area.leh", magnify, std::string("\x04\0Area", 6));
+    patched("empty.leh", magnify, std::string("\0\0", 2));
     patched("long.leh", magnify, std::string("\x2C\x01", 2) + std::string(300, 'x'));
     std::ofstream(dir / "half.leh", std::ios::binary) << history.substr(0, 90);
     fs::copy_file(ZEPHRIN_TESTPROVIDER_PATH, dir / "provider.so");
@@ -477,6 +478,8 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
     fs::create_directory(dir / "ro");
     const std::string clsid = ole::ToUtf8(ole::GuidToString(testprovider::kCLSID));
     const std::string item = "Library Edit History item 1 (\"Rename interface method IShape.Zoom to 'Magnify'\") failed: ";
+    const std::string badName =
+        item + "Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range. (0x80070057)";
     const struct {
         std::string args, env;
         int code;
@@ -484,8 +487,8 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
     } cases[] = {
         {"-leh zzzz.leh", "", 2, item + "Element not found: interface method IShape.Zzzz."},
         {"-leh area.leh", "", 2, item + "Ambiguous name: another member of the type has that name. (0x8002802C)"},
-        {"-leh long.leh", "", 2,
-         item + "Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range. (0x80070057)"},
+        {"-leh long.leh", "", 2, badName},
+        {"-leh empty.leh", "", 2, badName},
         {"-leh half.leh", "", 2, "'DIR/half.leh' is not a valid Library Edit History file. It ends before its last item."},
         {"-leh rename.leh -m 'provider.so, " + clsid + "'", "ZEPHRIN_TEST_PROVIDER_FAIL=1", 2,
          "The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},

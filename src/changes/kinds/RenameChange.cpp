@@ -15,6 +15,8 @@ namespace zephrin {
 
 bool RenameChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                          int32_t flags) {
+    // Only a parameter may go without a name (a history file may ask for none).
+    if (newName_.empty() && target.Kind != kTargetParam) RaiseError(ole::E_INVALIDARG);
     ChangeTarget copy = target;
     // The names the target had, so that the listener (and the history) can
     // find the item again by them; the copy is not renamed.
