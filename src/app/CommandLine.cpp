@@ -1,11 +1,34 @@
 #include "app/CommandLine.h"
 
+#include <array>
 #include <cctype>
 #include <optional>
+#include <string_view>
 
 namespace zephrin::app {
 
 namespace {
+
+// The options by their full names; each counts by its first letter too.
+constexpr std::array<const char*, 11> kOptionNames = {
+    "tlb", "leh", "out", "saveas", "modifyhelp", "new", "quiet", "activate", "dontbackuphelpstringdll", "help", "?"};
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool SameText(const std::string& a, const char* b) {
+    const std::string_view other(b);
+    if (a.size() != other.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(other[i])) return false;
+    return true;
+}
+
+// A name written after "/": an option's full name or first letter.
+bool IsSlashOptionName(const std::string& name) {
+    for (const char* option : kOptionNames)
+        if (SameText(name, option) || (name.size() == 1 && Upper(name[0]) == Upper(option[0]))) return true;
+    return false;
+}
 
 void PushOption(std::vector<CommandToken>& tokens, const std::string& body) {
     const size_t eq = body.find('=');
@@ -27,8 +50,7 @@ std::vector<CommandToken> TokenizeArguments(const std::vector<std::string>& args
             }
         } else if (arg.size() >= 2 && arg[0] == '/') {
             const std::string body = arg.substr(1);
-            const bool nested = body.substr(0, body.find('=')).find('/') != std::string::npos;
-            if (!nested && !(exists && exists(arg))) {
+            if (IsSlashOptionName(body.substr(0, body.find('='))) && !(exists && exists(arg))) {
                 PushOption(tokens, body);
                 continue;
             }
@@ -49,15 +71,16 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const PathExis
             continue;
         }
         const std::string& name = tokens[i + 1].Text;
-        const char letter = name.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+        const char letter = name.empty() ? '\0' : Upper(name[0]);
         std::string* argument = nullptr;
         bool* flag = nullptr;
+        const char* fullName = "";
         switch (letter) {
-            case 'T': argument = &line.TypeLibPath; break;
-            case 'L': argument = &line.HistoryPath; break;
-            case 'O': argument = &line.MessageFilePath; break;
-            case 'S': argument = &line.DestinationPath; break;
-            case 'M': argument = &line.ProviderText; break;
+            case 'T': argument = &line.TypeLibPath, fullName = "tlb"; break;
+            case 'L': argument = &line.HistoryPath, fullName = "leh"; break;
+            case 'O': argument = &line.MessageFilePath, fullName = "out"; break;
+            case 'S': argument = &line.DestinationPath, fullName = "saveas"; break;
+            case 'M': argument = &line.ProviderText, fullName = "modifyhelp"; break;
             case 'N': flag = &line.New; break;
             case 'Q': flag = &line.Quiet; break;
             case 'A': flag = &line.Activate; break;
@@ -76,6 +99,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const PathExis
         } else {
             argument->clear();  // the scan goes on at the option that follows, if any
         }
+        if (argument && argument->empty() && line.MissingArgument.empty()) line.MissingArgument = fullName;
     }
     if (!tokens.empty() && tokens.back().TokenKind == CommandToken::Kind::Plain &&
         (!lastRead || *lastRead < tokens.size() - 1))

@@ -47,6 +47,9 @@ bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, 
         const char* chosen = std::getenv("QT_QPA_PLATFORM");
         std::string platforms = chosen && *chosen ? chosen : IsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb";
         ::setenv("QT_QPA_PLATFORM", (platforms + ";offscreen").c_str(), 1);
+        // Qt's own complaints (a display it can't reach) are not this
+        // program's messages: standard error carries only those.
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         app = std::make_unique<QApplication>(argc, argv);
     }
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return false;
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     zephrin::modCorvaneExe::Shell shell;
     shell.OutputIsTerminal = ::isatty(STDOUT_FILENO) != 0;
+    shell.ProgramName = argc > 0 && argv[0] ? argv[0] : "";
 #ifdef ZEPHRIN_WITH_QT
     std::unique_ptr<QApplication> app;
     shell.MessageBox = [&app, &argc, argv](std::u16string_view text, int32_t style) {

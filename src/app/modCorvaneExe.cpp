@@ -3,12 +3,17 @@
 // and reports every message and error.
 #include "app/modCorvaneExe.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <locale>
+#include <optional>
 #include <sstream>
 
 #include "changes/hub/ChangeListener.h"
@@ -18,6 +23,7 @@
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 #include "platform/automation/Guid.h"
+#include "platform/automation/Unknown.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
@@ -39,6 +45,7 @@ constexpr char16_t kNoEditorWindow[] =
 constexpr char16_t kNoHistoryWindow[] =
     u"The history window is not available in this version. Run the Library Edit History without /activate.";
 constexpr char16_t kRunStopped[] = u"The Library Edit History stopped before its end.";
+constexpr char kProviderCalls[][17] = {"ModifyLibHelp", "ModifyTypeHelp", "ModifyMemberHelp"};
 
 std::u16string U16(const std::string& text) { return ole::FromUtf8(text); }
 
@@ -75,10 +82,52 @@ bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
 // The text reported for an error: the program's one error text.
 std::u16string ErrorText(const ErrorRecord& error) { return ErrorReportText(error); }
 
+// The provider as the regeneration sees it. A failure of one of its calls
+// names the provider, the call and the code; an exception of the provider's
+// own is copied into an error record of this program before it leaves the call.
+class NamedProvider final : public ole::RefCounted<IModifyHelpData> {
+public:
+    NamedProvider(ole::ComPtr<IModifyHelpData> inner, std::u16string text)
+        : inner_(std::move(inner)), text_(std::move(text)) {}
+    ole::HRESULT QueryInterface(const ole::IID& riid, void** ppv) override {
+        return ole::QueryInterfaceFor<IModifyHelpData>(this, riid, ppv);
+    }
+    ole::HRESULT ModifyLibHelp(tli::TypeLibInfo* library, HelpData& help) override {
+        return Call(0, [&] { return inner_->ModifyLibHelp(library, help); });
+    }
+    ole::HRESULT ModifyTypeHelp(tli::TypeInfo* type, ole::LONG fieldMask, HelpData& help) override {
+        return Call(1, [&] { return inner_->ModifyTypeHelp(type, fieldMask, help); });
+    }
+    ole::HRESULT ModifyMemberHelp(tli::TypeInfo* type, tli::MemberInfo* member, HelpData& help) override {
+        return Call(2, [&] { return inner_->ModifyMemberHelp(type, member, help); });
+    }
+
+private:
+    template <class F>
+    ole::HRESULT Call(int call, F&& f) {
+        ErrorRecord error;
+        try {
+            const ole::HRESULT hr = f();
+            if (ole::SUCCEEDED(hr)) return hr;
+            // A small error number may travel as 0x800A00nn.
+            const auto bits = static_cast<uint32_t>(hr);
+            error = ErrorRecord((bits & 0xFFFF0000u) == 0x800A0000u ? static_cast<int32_t>(bits & 0xFFFFu) : hr);
+        } catch (...) {
+            error = CurrentErrorRecord();
+        }
+        error.Description = u"The help-data provider '" + text_ + u"' failed in " + U16(kProviderCalls[call]) +
+                            u": " + ErrorText(error);
+        error.Source.clear();
+        throw error;
+    }
+
+    ole::ComPtr<IModifyHelpData> inner_;
+    std::u16string text_;
+};
+
 // The provider and the shared object it came from. The object is released
 // before the shared object is asked whether it can go; the shared object stays
-// loaded while it says it can't. Main holds it beyond its error handler: an
-// error the provider raised is still its own object while it is reported.
+// loaded while it says it can't. Main holds it beyond its error handler.
 struct LoadedProvider {
     ole::ComPtr<IModifyHelpData> Object;
     modCOMDllLoader::ModuleHandle Module = nullptr;
@@ -95,14 +144,60 @@ struct LoadedProvider {
     }
 };
 
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a special file";
+}
+
+// Why the library or history file at path can't be read, or nothing when it
+// is a regular file that can. A library may be named "file\N" (resource N of
+// file): then file is what must exist.
+std::optional<ErrorRecord> WhyUnreadable(const std::string& path) {
+    std::string file = path;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) {
+        std::u16string base;
+        unsigned id = 0;
+        if (ole::SplitResourceSpec(U16(path), &base, &id)) file = ole::ToUtf8(base);
+    }
+    if (::stat(file.c_str(), &st) != 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            return ErrorRecord(kErrFileNotFound, std::u16string(StandardErrorDescription(kErrFileNotFound)) + u": " + U16(path));
+        return ErrorRecord(kErrPathFileAccess, U16(Quoted(file) + " can't be read: " + std::strerror(err) + "."));
+    }
+    if (!S_ISREG(st.st_mode))
+        return ErrorRecord(kErrPathFileAccess,
+                           U16(Quoted(file) + " is " + KindOf(st.st_mode) + ", not a regular file; it is not read."));
+    if (::access(file.c_str(), R_OK) != 0)
+        return ErrorRecord(kErrPathFileAccess, U16(Quoted(file) + " can't be read: " + std::strerror(errno) + "."));
+    return std::nullopt;
+}
+
+ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
+    const std::u16string file = U16(path);
+    ole::ComPtr<ole::ITypeLib> lib;
+    const ole::HRESULT hr = ole::LoadTypeLibEx(file.c_str(), ole::REGKIND_NONE, lib.put());
+    if (ole::SUCCEEDED(hr) && lib) return lib;
+    if (std::optional<ErrorRecord> why = WhyUnreadable(path)) throw *why;
+    RaiseError(ole::FAILED(hr) ? hr : ole::E_FAIL, modSupport::LoadResStringFormat(114, {file}));
+}
+
 class Run {
 public:
     Run(const app::CommandLine& line, const Shell& shell, LoadedProvider& provider)
         : line_(line), shell_(shell), provider_(provider) {}
 
-    int Usage(int32_t id, std::u16string_view item = {}) {
-        const std::u16string text = item.empty() ? modSupport::LoadResStringById(id)
-                                                 : modSupport::LoadResStringFormat(id, {std::u16string(item)});
+    int Usage(int32_t id, std::u16string_view item = {}, std::u16string_view detail = {}) {
+        std::u16string text = item.empty() ? modSupport::LoadResStringById(id)
+                                           : modSupport::LoadResStringFormat(id, {std::u16string(item)});
+        if (!detail.empty()) text += u" " + std::u16string(detail);
         ReportMessage(text, kStyleInformation, line_.Quiet, line_.MessageFilePath, shell_);
         return kExitUsage;
     }
@@ -112,6 +207,18 @@ public:
 
 private:
     bool NewLibrary() const { return line_.New || line_.TypeLibPath.empty(); }
+    // Makes the provider; false (message 172 reported, with the reason) when it can't be made.
+    bool MakeProvider(int& exitCode) {
+        ErrorRecord why;
+        const std::u16string text = U16(line_.ProviderText);
+        ole::ComPtr<IModifyHelpData> made = CreateHelpDataProvider(text, provider_.Module, &why);
+        if (!made) {
+            exitCode = Usage(kMsgInvalidProvider, text, u"The reason: " + ErrorText(why));
+            return false;
+        }
+        provider_.Object = ole::MakeCom<NamedProvider>(std::move(made), text);
+        return true;
+    }
     void Regenerate(TLBModifier& modifier, IModifyHelpData* provider) const {
         modifier.HelpModifier(provider);
         if (line_.DontBackUpHelpString)
@@ -123,18 +230,11 @@ private:
     LoadedProvider& provider_;
 };
 
-ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
-    const std::u16string file = U16(path);
-    ole::ComPtr<ole::ITypeLib> lib;
-    const ole::HRESULT hr = ole::LoadTypeLibEx(file.c_str(), ole::REGKIND_NONE, lib.put());
-    if (ole::FAILED(hr) || !lib) RaiseError(ole::FAILED(hr) ? hr : ole::E_FAIL, modSupport::LoadResStringFormat(114, {file}));
-    return lib;
-}
-
 int Run::Batch() {
     std::string destination = line_.DestinationPath;
     if (destination.empty()) {
         if (NewLibrary()) return Usage(kMsgNewLibraryNeedsSaveAs);
+        if (std::optional<ErrorRecord> why = WhyUnreadable(line_.TypeLibPath)) throw *why;
         if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
         destination = line_.TypeLibPath;  // rewritten in place
     }
@@ -143,10 +243,8 @@ int Run::Batch() {
     const ole::ComPtr<ole::ITypeLib> result =
         RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
 
-    if (!line_.ProviderText.empty()) {
-        provider_.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider_.Module);
-        if (!provider_.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
-    }
+    int exitCode = kExitSuccess;
+    if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
     TLBModifier modifier;
     modifier.StartingLibDirect(result.get());
     Regenerate(modifier, provider_.Object.get());
@@ -160,17 +258,17 @@ int Run::HelpData() {
     ole::ComPtr<ole::ITypeLib> library;
     if (!destination.empty()) {
         library = LoadLibraryFile(line_.TypeLibPath);
-    } else if (IsStandaloneTypeLibFile(line_.TypeLibPath, true)) {
+    } else {
+        if (std::optional<ErrorRecord> why = WhyUnreadable(line_.TypeLibPath)) throw *why;
+        if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
         // An in-memory copy, so that the file itself can be replaced.
         TLBModifier copy;
         copy.StartingLibDirect(LoadLibraryFile(line_.TypeLibPath).get());
         library = copy.GenerateDirect(u"");
         destination = line_.TypeLibPath;
-    } else {
-        return Usage(kMsgNotStandaloneNeedsSaveAs);
     }
-    provider_.Object = CreateHelpDataProvider(U16(line_.ProviderText), provider_.Module);
-    if (!provider_.Object) return Usage(kMsgInvalidProvider, U16(line_.ProviderText));
+    int exitCode = kExitSuccess;
+    if (!MakeProvider(exitCode)) return exitCode;
     TLBModifier modifier;
     modifier.StartingLibDirect(library.get());
     Regenerate(modifier, provider_.Object.get());
@@ -179,7 +277,8 @@ int Run::HelpData() {
 }
 
 void ShowHelp(const Shell& shell) {
-    const std::u16string text = modSupport::LoadResStringById(120);
+    const std::u16string text =
+        modSupport::LoadResStringFormat(120, {U16(shell.ProgramName.empty() ? "zephrin" : shell.ProgramName)});
     if (!shell.OutputIsTerminal && shell.MessageBox && shell.MessageBox(text, kStyleInformation)) return;
     std::string out = ole::ToUtf8(text);
     std::erase(out, '\r');
@@ -196,9 +295,61 @@ void RequireUtf8(const std::string& text) {
                    u"'" + U16(text) + u"' is not UTF-8 text, which names on the command line must be.");
 }
 
+// The same file: the same device and inode when both exist (through links and
+// other names), else the same path once the links that exist are followed.
 bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return !a.empty() && !b.empty() && fs::equivalent(a, b, ec) && !ec;
+    if (a.empty() || b.empty()) return false;
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ea, eb;
+    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ea), ea), pb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+    return !ea && !eb && pa == pb;
+}
+
+// The usage message when the message file is one of the files the run reads
+// or writes: messages appended to it would damage it.
+std::u16string MessageFileClash(const app::CommandLine& line) {
+    const std::pair<const std::string*, const char*> files[] = {{&line.TypeLibPath, "type library"},
+                                                                {&line.DestinationPath, "destination"},
+                                                                {&line.HistoryPath, "Library Edit History"}};
+    for (const auto& [path, role] : files)
+        if (SameFile(line.MessageFilePath, *path))
+            return U16("The message file " + Quoted(line.MessageFilePath) + " is the same file as the " + role + " " +
+                       Quoted(*path) + ". Name another file with -out; nothing was done.");
+    return {};
+}
+
+// Entries of ZEPHRIN_REGISTRY that name nothing: their registrations are
+// missing from this run, which the user may not expect.
+void WarnAboutRegistry(const app::CommandLine& line) {
+    const char* list = std::getenv("ZEPHRIN_REGISTRY");
+    if (!list) return;
+    const std::string_view entries(list);
+    for (size_t pos = 0; pos <= entries.size();) {
+        size_t end = entries.find(':', pos);
+        if (end == std::string_view::npos) end = entries.size();
+        const std::string entry(entries.substr(pos, end - pos));
+        pos = end + 1;
+        std::error_code ec;
+        if (entry.empty() || fs::exists(entry, ec)) continue;
+        const std::u16string text = U16("Warning: ZEPHRIN_REGISTRY names " + Quoted(entry) +
+                                        ", which does not exist; its registrations are not read.");
+        // A warning never waits for anyone: no message box.
+        if (line.Quiet && !line.MessageFilePath.empty() && AppendToMessageFile(text, line.MessageFilePath)) continue;
+        WriteToStandardError(text);
+    }
+}
+
+// The text of the history item the run stopped at, before the error's own.
+void NameStoppedItem(Playback& engine, ErrorRecord& error) {
+    for (PlaybackItem id = 1; id <= engine.ItemCount(); ++id) {
+        if (!(engine.Glyph(id) & kGlyphCurrent)) continue;
+        error.Description = u"Library Edit History item " + U16(std::to_string(id)) + u" (\"" + engine.Text(id) +
+                            u"\") failed: " + ErrorText(error);
+        error.Source.clear();
+        return;
+    }
 }
 
 }  // namespace
@@ -211,15 +362,30 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
     try {
         line = app::ReadCommandLine(args, [](const std::string& path) {
             std::error_code ec;
-            return fs::exists(path, ec);
+            return fs::exists(fs::symlink_status(path, ec));
         });
         if (line.Help) {
             ShowHelp(shell);
             return kExitSuccess;
         }
+        if (!line.MissingArgument.empty()) {
+            const std::u16string name = U16(line.MissingArgument);
+            // Without its argument, -out can't be where the message goes.
+            if (line.MissingArgument == "out") line.MessageFilePath.clear();
+            ReportMessage(u"The option -" + name + u" needs an argument: -" + name + u" value or -" + name +
+                              u"=value. Nothing was done.",
+                          kStyleInformation, line.Quiet, line.MessageFilePath, shell);
+            return kExitUsage;
+        }
+        if (const std::u16string clash = MessageFileClash(line); !clash.empty()) {
+            line.MessageFilePath.clear();
+            ReportMessage(clash, kStyleInformation, line.Quiet, line.MessageFilePath, shell);
+            return kExitUsage;
+        }
         for (const std::string* text :
              {&line.TypeLibPath, &line.HistoryPath, &line.DestinationPath, &line.ProviderText})
             RequireUtf8(*text);
+        WarnAboutRegistry(line);
         if (SameFile(line.DestinationPath, line.TypeLibPath)) line.DestinationPath.clear();
         Run run(line, shell, provider);
         if (!line.HistoryPath.empty() && !line.Activate) return run.Batch();
@@ -279,7 +445,15 @@ ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std:
     engine.LoadState(U16(folder), U16(fileName));
     engine.AttachITypeLib(start.get());
     engine.UnresolvedITypeLib(unresolvedTypes.get());
-    if (!engine.ExecuteCommand(kCmdRun, -1, 0)) RaiseError(kErrInternal, kRunStopped);
+    bool ran = false;
+    try {
+        ran = engine.ExecuteCommand(kCmdRun, -1, 0);
+    } catch (...) {
+        ErrorRecord error = CurrentErrorRecord();
+        NameStoppedItem(engine, error);
+        throw error;
+    }
+    if (!ran) RaiseError(kErrInternal, kRunStopped);
     unresolvedTypes = engine.UnresolvedITypeLib();
     return engine.CurrentITypeLib();
 }

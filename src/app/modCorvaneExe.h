@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "foundation/ErrorRecord.h"
 #include "foundation/modCOMDllLoader.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
 #include "regen/IModifyHelpData.h"
@@ -37,6 +38,8 @@ struct Shell {
     std::function<bool(std::u16string_view text, int32_t style)> MessageBox;
     // Standard output is a terminal: help text is printed rather than shown.
     bool OutputIsTerminal = false;
+    // The program's name as it was started, for the help text.
+    std::string ProgramName;
 };
 
 // Runs the program for the arguments that follow its own name and returns
@@ -60,29 +63,32 @@ void ReportMessage(std::u16string_view message, int32_t style, bool quiet, const
 // class), "path, {CLSID}" or "path, ClassName" (a class of the shared object
 // at path, the name looked up in its type library), or else a ProgID. Null
 // when it can't be made or doesn't offer IModifyHelpData; then nothing is left
-// loaded that can go. module receives the shared object loaded by path, which
-// the caller unloads after releasing every holder of the provider.
-ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text,
-                                                    modCOMDllLoader::ModuleHandle& module);
+// loaded that can go, and failure (when given) receives the reason. module
+// receives the shared object loaded by path, which the caller unloads after
+// releasing every holder of the provider.
+ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text, modCOMDllLoader::ModuleHandle& module,
+                                                    ErrorRecord* failure = nullptr);
 
 // Runs the whole history at historyPath against library, or (null) against an
 // editable copy of the file at libraryPath in which unresolvable imported
 // types point into unresolvedTypes. Returns the edited library and sets
 // unresolvedTypes to the companion library it may use. A run that stops
-// before its end raises an error.
+// before its end raises an error, whose description begins with the number
+// and text of the item it stopped at.
 ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
                                       ole::ComPtr<ole::ITypeLib>& unresolvedTypes);
 
 // ---- Files and paths ----
 
-// True for a file that is empty or begins with "MSFT", and when the file can't
-// be opened or read; a non-empty file shorter than four bytes is not one.
-// With existenceTest, a path that names no existing file (or a folder) is not one.
+// True for a regular file that is empty or begins with "MSFT", and when the
+// file can't be opened or read; a non-empty file shorter than four bytes is
+// not one, nor is a FIFO, socket, device or folder (none of them is opened).
+// With existenceTest, a path that names no existing regular file is not one.
 bool IsStandaloneTypeLibFile(const std::string& path, bool existenceTest);
 
-// True when path names an existing file that is not a folder. readOnly and
-// directory are set from it; when nothing can be read they are left as they were.
+// True when path names an existing regular file (a link is followed). readOnly
+// and directory are set from it; when nothing can be read they are left as they were.
 bool GetFileFlags(const std::string& path, bool& readOnly, bool& directory);
 
 // Splits at the last "/": folder without its trailing slash ("/" for a file
@@ -91,8 +97,8 @@ bool GetFileFlags(const std::string& path, bool& readOnly, bool& directory);
 void SplitPath(const std::string& path, std::string& folder, std::string& fileName);
 
 // The message id by which an open-history dialog refuses a file: 168 when it
-// doesn't begin with the history magic, 169 when its version is above 4, and
-// 0 when it passes (also when it can't be opened).
+// doesn't begin with the history magic or isn't a regular file, 169 when its
+// version is above 4, and 0 when it passes (also when it can't be opened).
 int32_t CheckHistoryFileHeader(const std::string& path);
 
 }  // namespace zephrin::modCorvaneExe

@@ -1,10 +1,12 @@
 // The file tests of the shell: standalone type library files, history file
 // headers, file flags and path splitting.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "app/modCorvaneExe.h"
 #include "changes/history/modRecorder.h"
@@ -13,13 +15,29 @@ namespace zephrin::modCorvaneExe {
 
 namespace {
 
-// Reads up to n bytes from the start of the file; false when it can't be opened.
-bool ReadHead(const std::string& path, std::array<unsigned char, 8>& head, size_t& got) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-    got = static_cast<size_t>(in.gcount());
-    return !in.bad();
+enum class Head { Unreadable, NotRegular, Read };
+
+// Reads up to head.size() bytes from the start of a regular file. Anything
+// else (a FIFO, socket or device) is not opened: reading it could wait
+// forever or never end.
+Head ReadHead(const std::string& path, std::array<unsigned char, 8>& head, size_t& got) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Head::Unreadable;
+    if (!S_ISREG(st.st_mode)) return Head::NotRegular;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return Head::Unreadable;
+    Head result = Head::Read;
+    got = 0;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) result = Head::NotRegular;
+    while (result == Head::Read && got < head.size()) {
+        const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = Head::Unreadable;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return result;
 }
 
 int32_t LittleEndianLong(const unsigned char* p) {
@@ -34,8 +52,12 @@ bool IsStandaloneTypeLibFile(const std::string& path, bool existenceTest) {
     if (existenceTest && !GetFileFlags(path, readOnly, directory)) return false;
     std::array<unsigned char, 8> head{};
     size_t got = 0;
-    // A file that can't be read counts, so that a new name passes a Save dialog.
-    if (!ReadHead(path, head, got)) return true;
+    switch (ReadHead(path, head, got)) {
+        case Head::NotRegular: return false;
+        // A file that can't be read counts, so that a new name passes a Save dialog.
+        case Head::Unreadable: return true;
+        case Head::Read: break;
+    }
     if (got == 0) return true;
     return got >= 4 && std::memcmp(head.data(), "MSFT", 4) == 0;
 }
@@ -45,7 +67,7 @@ bool GetFileFlags(const std::string& path, bool& readOnly, bool& directory) {
     if (::stat(path.c_str(), &st) != 0) return false;
     directory = S_ISDIR(st.st_mode);
     readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-    return !directory;
+    return S_ISREG(st.st_mode);
 }
 
 void SplitPath(const std::string& path, std::string& folder, std::string& fileName) {
@@ -61,7 +83,9 @@ void SplitPath(const std::string& path, std::string& folder, std::string& fileNa
 int32_t CheckHistoryFileHeader(const std::string& path) {
     std::array<unsigned char, 8> head{};
     size_t got = 0;
-    if (!ReadHead(path, head, got)) return 0;  // the dialog lets a file it can't read pass
+    const Head read = ReadHead(path, head, got);
+    if (read == Head::Unreadable) return 0;  // the dialog lets a file it can't read pass
+    if (read == Head::NotRegular) return 168;
     if (got < 4 || LittleEndianLong(head.data()) != modRecorder::kHistoryMagic) return 168;
     return got >= 8 && LittleEndianLong(head.data() + 4) > modRecorder::kHistoryVersion ? 169 : 0;
 }

@@ -24,15 +24,22 @@ ole::CLSID ClassId(std::u16string_view text) {
     return clsid;
 }
 
+// Fails with the activation's own reason as description.
+void CheckActivation(ole::HRESULT hr, std::u16string_view what) {
+    if (ole::FAILED(hr)) RaiseError(hr, ole::GetLastActivationError(), std::u16string(what));
+}
+
 ole::ComPtr<ole::IUnknown> CreateRegistered(const ole::CLSID& clsid) {
     ole::ComPtr<ole::IUnknown> object;
-    CheckHr(ole::CoCreateInstance(clsid, nullptr, kProviderContext, ole::IUnknown::kIID, object.put_void()));
+    CheckActivation(ole::CoCreateInstance(clsid, nullptr, kProviderContext, ole::IUnknown::kIID, object.put_void()), {});
     return object;
 }
 
 }  // namespace
 
-ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text, modCOMDllLoader::ModuleHandle& module) {
+ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text, modCOMDllLoader::ModuleHandle& module,
+                                                    ErrorRecord* failure) {
+    ErrorRecord error;
     try {
         ole::ComPtr<ole::IUnknown> object;
         if (!text.empty() && text.front() == u'{') {
@@ -46,24 +53,29 @@ ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text, mo
             else
                 modLookupCLSID::LookupCLSIDInDll(clsid, dll, name);
             const ole::ComPtr<ole::IClassFactory> factory = modCOMDllLoader::GetDllClassObject(dll, clsid, module);
-            CheckHr(factory->CreateInstance(nullptr, ole::IUnknown::kIID, object.put_void()));
+            CheckHr(factory->CreateInstance(nullptr, ole::IUnknown::kIID, object.put_void()), u"CreateInstance");
         } else {
             const std::u16string progId(text);
             ole::CLSID clsid{};
-            CheckHr(ole::CLSIDFromProgID(progId.c_str(), &clsid), progId);
+            CheckActivation(ole::CLSIDFromProgID(progId.c_str(), &clsid), progId);
             object = CreateRegistered(clsid);
         }
         ole::ComPtr<IModifyHelpData> provider;
-        CheckHr(object.As(&provider));
+        // Asked directly: the provider's QueryInterface may throw.
+        CheckHr(object->QueryInterface(IModifyHelpData::kIID, provider.put_void()), u"IModifyHelpData");
         return provider;
     } catch (...) {
-        // The objects made above are gone by now; the shared object may go too.
-        try {
-            modCOMDllLoader::UnloadDllIfUnused(module);
-        } catch (...) {
-        }
-        return nullptr;
+        // The exception may be the provider's own, whose code lives in the
+        // shared object: only a copy of it outlives this handler.
+        error = CurrentErrorRecord();
     }
+    if (failure) *failure = error;
+    // The objects made above and the exception are gone by now; the shared object may go too.
+    try {
+        modCOMDllLoader::UnloadDllIfUnused(module);
+    } catch (...) {
+    }
+    return nullptr;
 }
 
 }  // namespace zephrin::modCorvaneExe

@@ -56,6 +56,15 @@ std::u16string_view ErrorNumberText(int32_t number) {
         case ole::TYPE_E_CANTLOADLIBRARY: return u"Error loading type library.";
         case ole::TYPE_E_IOERROR: return u"The file could not be written.";
         case ole::TYPE_E_CANTCREATETMPFILE: return u"No temporary file could be created beside the file.";
+        case ole::TYPE_E_NAMECONFLICT:
+            return u"Name conflict: the name is already used by another type or member of the library.";
+        case ole::TYPE_E_AMBIGUOUSNAME: return u"Ambiguous name: another member of the type has that name.";
+        case ole::E_INVALIDARG:
+            return u"Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range.";
+        case ole::E_FAIL: return u"Unspecified error.";
+        case ole::E_NOTIMPL: return u"Not implemented.";
+        case ole::E_NOINTERFACE: return u"No such interface supported.";
+        case ole::E_OUTOFMEMORY: return u"Out of memory.";
         default: return StandardErrorDescription(number);
     }
 }
@@ -64,6 +73,12 @@ std::u16string ErrorReportText(const ErrorRecord& error) {
     if (!error.Description.empty()) return error.Description;
     std::u16string text(ErrorNumberText(error.Number));
     if (text.empty()) text = ole::FromUtf8(error.what());
+    // The code, which says most to whoever knows the platform.
+    if (error.Number < 0 && text.find(u"0x") == std::u16string::npos) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(error.Number));
+        text += u" (" + ole::FromUtf8(code) + u")";
+    }
     if (!error.Source.empty()) text += u" (" + error.Source + u")";
     return text;
 }

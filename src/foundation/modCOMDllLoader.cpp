@@ -30,6 +30,21 @@ void* EntryPoint(ModuleHandle module, const char* name) {
     return entry;
 }
 
+// Calls into the loaded object. An exception it raises is copied into an
+// error record of this program's own and destroyed before the call returns:
+// the exception's code and type live in the object, which may be unloaded
+// while the error is still travelling.
+template <class Call>
+auto CallIntoModule(Call&& call) -> decltype(call()) {
+    ErrorRecord error;
+    try {
+        return call();
+    } catch (...) {
+        error = CurrentErrorRecord();
+    }
+    throw error;
+}
+
 }  // namespace
 
 ole::ComPtr<ole::IClassFactory> GetDllClassObject(std::u16string_view path, const ole::CLSID& clsid,
@@ -51,7 +66,7 @@ ole::ComPtr<ole::IClassFactory> GetDllClassObject(std::u16string_view path, cons
     }
     auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(EntryPoint(module, "DllGetClassObject"));
     ole::ComPtr<ole::IClassFactory> factory;
-    CheckHr(getClassObject(clsid, ole::IClassFactory::kIID, factory.put_void()));
+    CheckHr(CallIntoModule([&] { return getClassObject(clsid, ole::IClassFactory::kIID, factory.put_void()); }));
     if (!factory) RaiseError(ole::E_NOINTERFACE);
     rollback.Dismiss();
     return factory;
@@ -60,7 +75,7 @@ ole::ComPtr<ole::IClassFactory> GetDllClassObject(std::u16string_view path, cons
 void UnloadDllIfUnused(ModuleHandle& module) {
     if (!module) return;
     auto canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(EntryPoint(module, "DllCanUnloadNow"));
-    if (canUnloadNow() == ole::S_OK) {
+    if (CallIntoModule(canUnloadNow) == ole::S_OK) {
         dlclose(module);
         module = nullptr;
     }

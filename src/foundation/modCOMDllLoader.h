@@ -18,7 +18,9 @@ using ModuleHandle = void*;
 // loaded is used as it is; one loaded by this call is unloaded again (module
 // back to null) when the call fails. Errors (raised as ErrorRecord): 0x8007007E when the
 // object can't be loaded, 0x8007007F when it has no "DllGetClassObject" (the
-// loader's text as description), else the HRESULT of DllGetClassObject.
+// loader's text as description), else the HRESULT of DllGetClassObject. An
+// exception of the object's own comes out as an error record of this program,
+// so that the object can be unloaded while it is reported.
 ole::ComPtr<ole::IClassFactory> GetDllClassObject(std::u16string_view path, const ole::CLSID& clsid,
                                                   ModuleHandle& module);
 

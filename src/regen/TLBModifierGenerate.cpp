@@ -9,6 +9,7 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modHourGlass.h"
 #include "foundation/modSupport.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "regen/TLBModifierGeneration.h"
 #include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
@@ -84,7 +85,12 @@ ComPtr<ole::ITypeLib> TLBModifier::RunGeneration(std::u16string_view saveAs) {
     // The library's own help file and help string DLL, not the last ones in force.
     CheckHr(g.lib->SetHelpFileName(g.libHelpFile.c_str()));
     CheckHr(g.lib->SetHelpStringDll(g.libHelpStringDll.c_str()));
-    if (g.saving) CheckHr(g.lib->SaveAllChanges());
+    if (g.saving) {
+        const ole::HRESULT hr = g.lib->SaveAllChanges();
+        // A failure of the file itself says which file and why.
+        if (hr == ole::TYPE_E_IOERROR || hr == ole::TYPE_E_CANTCREATETMPFILE) RaiseError(hr, ole::GetLastFileWriteError());
+        CheckHr(hr);
+    }
     ComPtr<ole::ITypeLib> result;
     CheckHr(g.lib.As(&result));
     return result;

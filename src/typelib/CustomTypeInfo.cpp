@@ -37,7 +37,7 @@ ComPtr<ole::ITypeInfo> ImplementableType(tli::TypeInfo* typeInfo) {
     ComPtr<ole::ITypeInfo> ti = ITypeInfoOf(typeInfo);
     TypeAttr attr(ti.get());
     if (attr->typekind != ole::TKIND_INTERFACE && attr->typekind != ole::TKIND_DISPATCH)
-        RaiseError(kErrInvalidArgument);
+        RaiseError(kErrInvalidArgument, u"A coclass can implement only interfaces and dispinterfaces.");
     return ti;
 }
 

@@ -34,17 +34,19 @@ int32_t FuncIndex(ole::ITypeInfo2* ti, ole::MEMBERID memberID, ole::INVOKEKIND k
 // position that breaks this in any accessor.
 void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position, int32_t flags) {
     constexpr int32_t kOnce = ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID;
+    constexpr const char16_t* kRetvalLast = u"A function has one return value parameter at most, and it comes last.";
+    constexpr const char16_t* kOneLcid = u"A function has one locale ID parameter at most.";
     for (ole::INVOKEKIND kind : kKinds) {
         const int32_t index = FuncIndex(ti, memberID, kind);
         if (index < 0) continue;
         FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
         // A position past the end is the rebuild's to refuse.
         if (position > fd->cParams - (kind == ole::INVOKE_FUNC ? 0 : 1)) continue;
-        if ((flags & ole::PARAMFLAG_FRETVAL) && position < fd->cParams) RaiseError(kErrInvalidArgument);
+        if ((flags & ole::PARAMFLAG_FRETVAL) && position < fd->cParams) RaiseError(kErrInvalidArgument, kRetvalLast);
         for (int32_t p = 0; p < fd->cParams; ++p) {
             const int32_t existing = fd->lprgelemdescParam[p].paramdesc.wParamFlags;
             if ((existing & flags & kOnce) || ((existing & ole::PARAMFLAG_FRETVAL) && position > p))
-                RaiseError(kErrInvalidArgument);
+                RaiseError(kErrInvalidArgument, (existing & flags & ole::PARAMFLAG_FLCID) ? kOneLcid : kRetvalLast);
         }
         if (kind == ole::INVOKE_FUNC) break;
     }
@@ -298,7 +300,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
     const std::u16string text(newName);
     if (position == 0) {
         // A member needs a name; a parameter may go without one.
-        if (text.empty()) RaiseError(kErrInvalidArgument);
+        if (text.empty()) RaiseError(kErrInvalidArgument, u"A member's name can't be empty.");
         CheckNameFreeInBases(ti, typeKind_, text);
         const int32_t varIndex = VarIndexOfMemId(ti, memberID);
         if (varIndex >= 0) {

@@ -236,7 +236,7 @@ std::u16string CustomTypeLib::LibName() {
 
 void CustomTypeLib::LibName(std::u16string_view value) {
     // A library without a name can't be generated.
-    if (value.empty()) RaiseError(kErrInvalidArgument);
+    if (value.empty()) RaiseError(kErrInvalidArgument, u"The library's name can't be empty.");
     EnsureLibrary();
     const std::u16string name(value);
     CheckHr(create_->SetName(name.c_str()));

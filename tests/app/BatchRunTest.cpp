@@ -1,7 +1,11 @@
 // The built program run as a user runs it: a recorded history of every
 // change kind in batch mode, in-place runs, the usage messages and errors with
 // their exit codes, and the help-data provider named each way.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 
@@ -46,6 +50,10 @@ using testsupport::ReadText;
 
 std::string Message(int32_t id) { return Utf8(modSupport::LoadResStringById(id)); }
 
+const std::string kRenameLeh = std::string(ZEPHRIN_TEST_DATA_DIR) + "/history/rename.leh";
+// Runs the program as the user nobody, who may not write the test's folder.
+constexpr char kAsNobody[] = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+
 // Every occurrence of from replaced by to.
 std::string Replaced(std::string s, const std::string& from, const std::string& to) {
     for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
@@ -71,9 +79,11 @@ protected:
         int code = -1;
         std::string out, err;
     };
-    // Runs the program in the test's folder without a display.
+    // Runs the program in the test's folder without a display; one that
+    // hangs is stopped after a minute (exit code 124).
     Result Zephrin(const std::string& args, const std::string& env = "") const {
-        const std::string command = "cd '" + dir.path().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + env +
+        const std::string command = "cd '" + dir.path().string() +
+                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY " + env +
                                     " '" ZEPHRIN_BIN_DIR "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(dir / "stdout.txt"),
@@ -257,9 +267,14 @@ TEST_F(BatchRun, UsageMessagesAreAppendedToTheMessageFileWithExitCodeOne) {
         if (line.starts_with("************* ") && line.size() > 20) continue;
         messages += line + "\n";
     }
-    const auto provider = [](const char16_t* name) { return Utf8(modSupport::LoadResStringFormat(172, {name})); };
-    EXPECT_EQ(messages, "kept\n" + Message(170) + "\n" + Message(171) + "\n" + provider(u"No.Such.Provider") + "\n" +
-                            provider(u"" ZEPHRIN_TESTCOM_PATH ", TestAdder") + "\n" + Message(173) + "\n");
+    const auto provider = [](const char16_t* name, const std::string& reason) {
+        return Utf8(modSupport::LoadResStringFormat(172, {name})) + " The reason: " + reason;
+    };
+    EXPECT_EQ(messages, "kept\n" + Message(170) + "\n" + Message(171) + "\n" +
+                            provider(u"No.Such.Provider", "The ProgID \"No.Such.Provider\" is not registered.") + "\n" +
+                            provider(u"" ZEPHRIN_TESTCOM_PATH ", TestAdder",
+                                     Replaced("The type library " ZEPHRIN_TESTCOM_PATH " cannot be loaded.", ".so", ".tlb")) +
+                            "\n" + Message(173) + "\n");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
 }
 
@@ -271,7 +286,8 @@ TEST_F(BatchRun, WithoutADisplayMessagesGoToStandardErrorAndHelpToStandardOutput
     EXPECT_NE(error.err.find("missing.leh"), std::string::npos) << error.err;
     const Result quiet = Zephrin("-q -leh e.leh -new");
     EXPECT_EQ(quiet.err, Message(170) + "\n");
-    std::string help = Message(120);
+    // The help names the program as it was started.
+    std::string help = Utf8(modSupport::LoadResStringFormat(120, {u"" ZEPHRIN_BIN_DIR "/zephrin"}));
     std::erase(help, '\r');
     for (const char* args : {"/?", "-tlb in.tlb --help", "-hilfe"}) {
         const Result r = Zephrin(args);
@@ -281,7 +297,7 @@ TEST_F(BatchRun, WithoutADisplayMessagesGoToStandardErrorAndHelpToStandardOutput
     // A display that can't be reached is no display.
     const Result stale = Zephrin("-leh missing.leh -tlb in.tlb -s o.tlb", "DISPLAY=:987");
     EXPECT_EQ(stale.code, 2);
-    EXPECT_NE(stale.err.find("missing.leh"), std::string::npos) << stale.err;
+    EXPECT_EQ(stale.err, "File not found: " + (dir / "missing.leh").string() + "\n");  // and nothing of Qt's
     for (const char* args : {"", "in.tlb", "-new", "-leh e.leh -activate"}) {
         const Result r = Zephrin(args);
         EXPECT_EQ(r.code, 2) << args;
@@ -331,14 +347,171 @@ TEST_F(BatchRun, TheHelpDataProviderRewritesDocStringsNamedEachWay) {
             EXPECT_EQ(ReadText(dir / "log.txt"), "free\nunloaded\n") << f.provider;
         }
     }
-    // An exception of the provider's own is reported before its shared object goes.
-    fs::remove(dir / "log.txt");
-    const Result thrown = Zephrin("-q -m 'provider.so, HelpRewriter' -tlb in.tlb -s thrown.tlb",
-                                  "ZEPHRIN_TEST_PROVIDER_THROW=1 ZEPHRIN_TEST_PROVIDER_LOG=log.txt");
-    EXPECT_EQ(thrown.code, 2);
-    EXPECT_NE(thrown.err.find("the provider failed"), std::string::npos) << thrown.err;
-    EXPECT_EQ(ReadText(dir / "log.txt"), "free\nunloaded\n");
-    EXPECT_FALSE(fs::exists(dir / "thrown.tlb"));
+    // An exception of the provider's own, from any entry point, is reported
+    // (quiet without a message file: on standard error), and the shared object
+    // is unloaded after it (at exit when it can't say it may go).
+    const struct {
+        const char* entry;
+        int code;
+        const char* log;
+    } throwers[] = {{"DllGetClassObject", 1, "unloaded\n"},
+                    {"CreateInstance", 1, "free\nunloaded\n"},
+                    {"QueryInterface", 1, "free\nunloaded\n"},
+                    {"ModifyLibHelp", 2, "free\nunloaded\n"},
+                    {"DllCanUnloadNow", 0, "free\nunloaded\n"}};
+    for (const auto& t : throwers) {
+        fs::remove(dir / "log.txt");
+        fs::remove(dir / "thrown.tlb");
+        const Result thrown = Zephrin("-q -m 'provider.so, " + clsid + "' -tlb in.tlb -s thrown.tlb",
+                                      std::string("ZEPHRIN_TEST_PROVIDER_THROW=") + t.entry +
+                                          " ZEPHRIN_TEST_PROVIDER_LOG=log.txt");
+        EXPECT_EQ(thrown.code, t.code) << t.entry << thrown.err;
+        EXPECT_EQ(fs::exists(dir / "thrown.tlb"), t.code == 0) << t.entry;
+        EXPECT_EQ(thrown.err.find("the provider failed") != std::string::npos, t.code != 0) << thrown.err;
+        EXPECT_EQ(ReadText(dir / "log.txt"), t.log) << t.entry;
+    }
+}
+
+// Nothing but a regular file is read or replaced and a FIFO or device never
+// makes the program wait; an option that lost its argument, or a message file
+// that is one of the run's files, is a usage message. Every file stays as it was.
+TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileAsItWas) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+    const bool device = ::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // where the test may
+    fs::create_symlink("pipe", dir / "pipe-link");
+    fs::create_symlink("rename.leh", dir / "leh-link");
+    fs::create_hard_link(dir / "in.tlb", dir / "same.tlb");
+    const std::string before = Dump("in.tlb");
+    const std::string lostSaveAs = "The option -saveas needs an argument: -saveas value or -saveas=value. Nothing was done.";
+    const auto clash = [](const std::string& out, const std::string& what) {
+        return "The message file '" + out + "' is the same file as the " + what + ". Name another file with -out; nothing was done.";
+    };
+    const struct {
+        std::string args;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"-leh rename.leh -tlb in.tlb -s pipe", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb in.tlb -s pipe-link", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {device ? "-leh rename.leh -tlb in.tlb -s null" : "-leh rename.leh -tlb in.tlb -s /dev/null", 2,
+         std::string(device ? "'null'" : "'/dev/null'") + " is a character device, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb pipe", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
+        {"-leh rename.leh -tlb pipe -s o.tlb", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
+        {"-leh pipe -tlb in.tlb -s o.tlb", 2, "'DIR/pipe' is not a valid Library Edit History file. It is not a regular file."},
+        {"-leh /dev/zero -tlb in.tlb -s o.tlb", 2, "'/dev/zero' is not a valid Library Edit History file. It is not a regular file."},
+        {"-leh rename.leh -tlb in.tlb -saveas=", 1, lostSaveAs},
+        {"-leh rename.leh -tlb in.tlb -saveas ''", 1, lostSaveAs},
+        {"-leh rename.leh -tlb in.tlb -saveas -quiet", 1, lostSaveAs},
+        {"-leh rename.leh -tlb /missing.tlb -s o.tlb", 2, "File not found: /missing.tlb"},
+        {"-leh rename.leh -tlb dir/missing.tlb -s o.tlb", 2, "File not found: dir/missing.tlb"},
+        {"-leh rename.leh -tlb dir/missing.tlb", 2, "File not found: dir/missing.tlb"},
+        {"-q -o in.tlb -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("in.tlb", "type library 'in.tlb'")},
+        {"-q -o same.tlb -leh rename.leh in.tlb", 1, clash("same.tlb", "type library 'in.tlb'")},
+        {"-q -o leh-link -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("leh-link", "Library Edit History 'rename.leh'")},
+        {"-q -o o.tlb -leh rename.leh -tlb in.tlb -s ./o.tlb", 1, clash("o.tlb", "destination './o.tlb'")},
+    };
+    for (const auto& c : cases) {
+        const Result r = Zephrin(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args;
+        EXPECT_EQ(r.err, Replaced(c.message, "DIR", dir.path().string()) + "\n") << c.args;
+        EXPECT_FALSE(fs::exists(dir / "o.tlb")) << c.args;
+    }
+    EXPECT_EQ(Dump("in.tlb"), before);
+    EXPECT_EQ(ReadText(dir / "rename.leh"), ReadText(kRenameLeh));
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+    EXPECT_TRUE(!device || fs::is_character_file(dir / "null"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 9);
+}
+
+// A rewrite in place keeps the file's owner and group, and works in a folder
+// the user can't write to; a signal just before the final rename leaves no
+// temporary file behind.
+TEST_F(BatchRun, RewritesKeepTheOwnerWorkInAFolderTheUserCantWriteAndLeaveNothingOnASignal) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const std::string env = "LD_PRELOAD=" ZEPHRIN_TESTSIGNAL_PATH " ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0 "
+                            "ZEPHRIN_TEST_SIGNAL=" + std::to_string(SIGTERM);
+    const Result signalled = Zephrin("-q -leh rename.leh -tlb in.tlb -s out.tlb", env);
+    EXPECT_EQ(signalled.code, 128 + SIGTERM) << signalled.err;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("out.tlb")) << entry.path();
+
+    if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+    ASSERT_EQ(::chown((dir / "in.tlb").c_str(), 65534, 65534), 0);
+    const Result byRoot = Zephrin("-q -leh rename.leh in.tlb");
+    EXPECT_EQ(byRoot.code, 0) << byRoot.err;
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "in.tlb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_NE(Dump("in.tlb").find("Magnify"), std::string::npos);
+
+    // The folder belongs to root; the file, to the user who runs the program.
+    fs::create_directory(dir / "ro");
+    WriteStartingLibrary(dir / "ro" / "lib.tlb");
+    ASSERT_EQ(::chown((dir / "ro" / "lib.tlb").c_str(), 65534, 65534), 0);
+    const Result byUser = Zephrin("-q -leh rename.leh ro/lib.tlb", kAsNobody);
+    EXPECT_EQ(byUser.code, 0) << byUser.err;
+    EXPECT_NE(Dump("ro/lib.tlb").find("Magnify"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "ro"), fs::directory_iterator()), 1);
+}
+
+// In batch mode the message is the user's only feedback: each names the file
+// or the history item concerned, and the cause.
+TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
+    const std::string history = ReadText(kRenameLeh);
+    const auto patched = [&](const char* file, const std::string& from, const std::string& to) {
+        std::ofstream(dir / file, std::ios::binary) << Replaced(history, from, to);
+    };
+    const std::string magnify("\x07\0Magnify", 9);
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    patched("zzzz.leh", std::string("\x04\0Zoom", 6), std::string("\x04\0Zzzz", 6));
+    patched("area.leh", magnify, std::string("\x04\0Area", 6));
+    patched("empty.leh", magnify, std::string("\0\0", 2));
+    patched("long.leh", magnify, std::string("\x2C\x01", 2) + std::string(300, 'x'));
+    std::ofstream(dir / "half.leh", std::ios::binary) << history.substr(0, 90);
+    fs::copy_file(ZEPHRIN_TESTPROVIDER_PATH, dir / "provider.so");
+    fs::copy_file(dir / "in.tlb", dir / "ro.tlb");
+    fs::permissions(dir / "ro.tlb", fs::perms(0444));
+    fs::copy_file(dir / "in.tlb", dir / "secret.tlb");
+    fs::permissions(dir / "secret.tlb", fs::perms(0600));
+    fs::create_directory(dir / "ro");
+    const std::string clsid = ole::ToUtf8(ole::GuidToString(testprovider::kCLSID));
+    const std::string item = "Library Edit History item 1 (\"Rename interface method IShape.Zoom to 'Magnify'\") failed: ";
+    const std::string badName =
+        item + "Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range. (0x80070057)";
+    const struct {
+        std::string args, env;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"-leh zzzz.leh", "", 2, item + "Element not found: interface method IShape.Zzzz."},
+        {"-leh area.leh", "", 2, item + "Ambiguous name: another member of the type has that name. (0x8002802C)"},
+        {"-leh long.leh", "", 2, badName},
+        {"-leh empty.leh", "", 2, item + "A member's name can't be empty."},
+        {"-leh half.leh", "", 2, "'DIR/half.leh' is not a valid Library Edit History file. It ends before its last item."},
+        {"-leh rename.leh -m 'provider.so, " + clsid + "'", "ZEPHRIN_TEST_PROVIDER_FAIL=1", 2,
+         "The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},
+        {"-leh rename.leh -m 'nosuch.so, " + clsid + "'", "", 1,
+         Utf8(modSupport::LoadResStringFormat(172, {ole::FromUtf8("nosuch.so, " + clsid)})) +
+             " The reason: ./nosuch.so: cannot open shared object file: No such file or directory"},
+        {"-leh rename.leh -s nodir/o.tlb", "", 2, "'nodir/o.tlb' could not be written: the folder 'nodir' does not exist."},
+        {"-leh rename.leh -s ro.tlb", "", 2, "'ro.tlb' is read-only."},
+        {"-leh rename.leh -s ro/o.tlb", kAsNobody, 2,
+         "'ro/o.tlb' could not be written: no temporary file could be made beside it: Permission denied."},
+        {"-leh rename.leh -tlb secret.tlb", kAsNobody, 2, "'secret.tlb' can't be read: Permission denied."},
+        {"-leh rename.leh", "ZEPHRIN_REGISTRY=nosuch.reg", 0,
+         "Warning: ZEPHRIN_REGISTRY names 'nosuch.reg', which does not exist; its registrations are not read."},
+    };
+    for (const auto& c : cases) {
+        if (c.env == kAsNobody && ::geteuid() != 0) continue;  // as root, permissions don't stop the program
+        const std::string args = c.args.find("-tlb") == std::string::npos ? c.args + " -tlb in.tlb" : c.args;
+        const Result r = Zephrin(args + (c.args.find("-s ") == std::string::npos ? " -s o.tlb" : ""), c.env);
+        EXPECT_EQ(r.code, c.code) << c.args;
+        EXPECT_EQ(r.err, Replaced(c.message, "DIR", dir.path().string()) + "\n") << c.args;
+        EXPECT_EQ(fs::exists(dir / "o.tlb"), c.code == 0) << c.args;
+        fs::remove(dir / "o.tlb");
+    }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ std::string Summary(const CommandLine& c) {
     std::string flags = std::string(c.New ? "N" : "") + (c.Quiet ? "Q" : "") + (c.Activate ? "A" : "") +
                         (c.DontBackUpHelpString ? "D" : "");
     add("flags", flags);
+    add("missing", c.MissingArgument);
     return s;
 }
 
@@ -70,11 +71,18 @@ const Case kCases[] = {
     {{"-leh", "e.leh", "/srv"}, "tlb=/srv leh=e.leh"},
     {{"-leh", "e.leh", "/out", "m.txt"}, "tlb=m.txt leh=e.leh"},
     {{"-leh", "e.leh", "/o", "m.txt"}, "leh=e.leh out=m.txt"},
-    // An argument that is missing: empty, and the next option is still read.
-    {{"-o"}, ""},
-    {{"-leh", "e.leh", "-saveas"}, "leh=e.leh"},
-    {{"-saveas", "-quiet"}, "flags=Q"},
-    {{"-s", "x.tlb", "-s"}, ""},
+    // After "/" only a full name or a first letter is an option; else a path.
+    {{"-saveas", "/zout.tlb"}, "saveas=/zout.tlb"},
+    {{"-tlb", "/type", "/Q"}, "tlb=/type flags=Q"},
+    {{"-leh", "e.leh", "/out.tlb"}, "tlb=/out.tlb leh=e.leh"},
+    {{"/SaveAs=o.tlb", "/hilfe"}, "tlb=/hilfe saveas=o.tlb"},
+    {{"/h"}, "help"},
+    // An argument that is missing or empty is named, and the next option is still read.
+    {{"-o"}, "missing=out"},
+    {{"-leh", "e.leh", "-saveas"}, "leh=e.leh missing=saveas"},
+    {{"-saveas", "-quiet"}, "flags=Q missing=saveas"},
+    {{"-s", "x.tlb", "-s"}, "missing=saveas"},
+    {{"-saveas=", "-m", ""}, "missing=saveas"},
     {{"-t", "a", "-t", "b"}, "tlb=b"},
 };
 

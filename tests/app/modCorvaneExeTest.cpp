@@ -1,5 +1,6 @@
 // The shell's file tests and the new library of /new.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <tuple>
@@ -34,6 +35,11 @@ TEST(ShellFiles, StandaloneLibrariesAndHistoryHeadersAreToldByTheirFirstBytes) {
         EXPECT_EQ(IsStandaloneTypeLibFile(path("new.tlb"), existence), !existence);
     }
     EXPECT_FALSE(IsStandaloneTypeLibFile(dir.path().string(), true));
+    // A FIFO is never opened: it is neither a library nor a history.
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0);
+    EXPECT_FALSE(IsStandaloneTypeLibFile(path("pipe"), false));
+    EXPECT_FALSE(IsStandaloneTypeLibFile(path("pipe"), true));
+    EXPECT_EQ(CheckHistoryFileHeader(path("pipe")), 168);
 
     Write(dir / "v4.leh", std::string("WEXO\x04\0\0\0", 8));
     Write(dir / "v5.leh", std::string("WEXO\x05\0\0\0", 8));

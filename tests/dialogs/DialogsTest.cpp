@@ -268,11 +268,11 @@ TEST_F(Dialogs, AnErrorInASlotIsReportedWithTheProgramsErrorText) {
     Guarded(nullptr, [] { throw ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND); });
     Guarded(nullptr, [] { throw std::runtime_error("broken"); });
     ASSERT_EQ(services.messages.size(), 2u);
-    EXPECT_EQ(services.messages[0].first, "Element not found.");
+    EXPECT_EQ(services.messages[0].first, "Element not found. (0x8002802B)");
     EXPECT_EQ(services.messages[0].second, kStyleExclamation);
     EXPECT_EQ(services.messages[1].first, "broken");
     EXPECT_EQ(ErrorReportText(ErrorRecord(kErrTypeMismatch, {}, u"Here")), u"Type mismatch");
-    EXPECT_EQ(ErrorReportText(ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND, {}, u"Here")), u"Element not found. (Here)");
+    EXPECT_EQ(ErrorReportText(ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND, {}, u"Here")), u"Element not found. (0x8002802B) (Here)");
 }
 
 }  // namespace

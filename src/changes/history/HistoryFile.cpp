@@ -1,14 +1,18 @@
 #include "changes/history/HistoryFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
+#include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/VTICache.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
+#include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 
 namespace zephrin {
@@ -61,21 +65,48 @@ void HistoryFile::WriteEditHistory(const fs::path& file, const std::list<ChangeN
 
 std::list<ChangeNode> HistoryFile::ReadEditHistory(const fs::path& file, IHistoryReferenceCache& cache) {
     VTICache& vti = CacheOf(cache);
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::u16string name = ole::FromUtf8(file.string());
+    const auto refuse = [&](std::u16string_view reason, int32_t number = kErrInvalidArgument) {
+        RaiseError(number, modSupport::LoadResStringFormat(168, {name}) + u" " + std::u16string(reason));
+    };
+    // Opening a FIFO would wait for a writer: nothing but a regular file is read.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) RaiseFileError(errno == ENOENT ? kErrFileNotFound : kErrPathFileAccess, file);
     std::vector<std::byte> bytes;
     {
         ScopeGuard close([fd] { ::close(fd); });
-        std::byte buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) RaiseFileError(kErrPathFileAccess, file);
-            if (n == 0) break;
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) RaiseFileError(kErrPathFileAccess, file);
+        if (!S_ISREG(st.st_mode)) refuse(u"It is not a regular file.");
+        // The header is checked before the rest is read, and no more than the
+        // file's size is read: what the file claims is bounded by it.
+        const auto readUpTo = [&](size_t size) {
+            while (bytes.size() < size) {
+                const size_t had = bytes.size();
+                bytes.resize(size);
+                const ssize_t n = ::read(fd, bytes.data() + had, size - had);
+                bytes.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) RaiseFileError(kErrPathFileAccess, file);
+                if (n == 0) break;
+            }
+        };
+        readUpTo(8);
+        HistoryFileReader header(bytes);
+        if (bytes.size() < 8 || header.GetLong() != modRecorder::kHistoryMagic) refuse(modSupport::LoadResStringById(710));
+        if (const int32_t version = header.GetLong(); version < 0 || version > modRecorder::kHistoryVersion)
+            RaiseError(kErrInvalidArgument,
+                       modSupport::LoadResStringFormat(169, {name}) + u" " + modSupport::LoadResStringById(710));
+        readUpTo(static_cast<size_t>(std::max<off_t>(st.st_size, 8)));
     }
-    return modRecorder::ReadEditHistory(bytes, vti, FolderOf(file), create_);
+    try {
+        return modRecorder::ReadEditHistory(bytes, vti, FolderOf(file), create_);
+    } catch (ErrorRecord& e) {
+        // A file that ends early, or holds what no history holds.
+        if (e.Number == kErrInputPastEnd) refuse(u"It ends before its last item.", kErrInputPastEnd);
+        if (e.Number == kErrInvalidArgument) refuse(e.Description);
+        throw;
+    }
 }
 
 }  // namespace zephrin

@@ -19,7 +19,10 @@ public:
     // An error while writing raises error 75 naming the file.
     void WriteEditHistory(const std::filesystem::path& file, const std::list<ChangeNode>& items,
                           IHistoryReferenceCache& cache) override;
-    // A missing file raises error 53, one that cannot be read error 75.
+    // A missing file raises error 53, one that cannot be read error 75. Only a
+    // regular file is read, and its header is checked before the rest is read;
+    // a file that is not a history, ends early or holds bad records raises
+    // error 5 with the file's name and the reason.
     std::list<ChangeNode> ReadEditHistory(const std::filesystem::path& file, IHistoryReferenceCache& cache) override;
 
 private:

@@ -8,6 +8,7 @@
 #include "changes/history/INameChooser.h"
 #include "changes/history/Playback.h"
 #include "changes/history/modChooseName.h"
+#include "changes/hub/TargetText.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "typelib/NodeTypeKind.h"
@@ -260,91 +261,109 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
     if (t.Kind < kTargetType || t.Kind > kTargetParam) RaiseError(kErrInvalidArgument);
     INameChooser* chooser = nullptr;
 
-    // The type: by name, and of the recorded kind.
-    t.TypeKind = item.TypeKind;
-    ComPtr<ole::ITypeInfo> type = BindTypeName(library, t.TypeName);
-    if (type && !modChooseName::HasRecordedKind(type.get(), t.TypeKind)) type = nullptr;
-    if (!type) {
-        if (!PrepareToAsk(item, chooser)) return false;
-        if (!modChooseName::ChooseType(*chooser, library, t.TypeKind, item.TypeName)) RaiseNotFound();
-        t.TypeName = item.TypeName;
-        intervened = true;
-        type = BindTypeName(library, t.TypeName);
-        if (!type) RaiseNotFound();
-    }
-    ComPtr<ole::ITypeLib> containing;
-    ole::UINT typeIndex = 0;
-    CheckHr(type->GetContainingTypeLib(containing.put(), &typeIndex));
-    t.TypeIndex = static_cast<int32_t>(typeIndex);
-    // The kinds act on the kind the editor shows, whichever kind the item recorded.
+    // What is being looked for: a target that can't be found names it.
+    int32_t seeking = kTargetType;
     try {
-        t.TypeKind = NodeTypeKind(type.get());
-    } catch (const ErrorRecord&) {
-    }
-    if (t.Kind == kTargetType) return true;
-    // Members live in the interface half of a dual.
-    modITypeInfoHelper::ResolveDualInterface(type);
-
-    if (t.Kind == kTargetImplType) {
-        const int32_t count = TypeAttr(type.get())->cImplTypes;
-        const auto nameAt = [&](int32_t i) {
-            return modITypeInfoHelper::GetImplTypeName(type.get(), static_cast<ole::UINT>(i));
-        };
-        int32_t index = item.IndexByte;
-        t.MemberId = index;
-        t.MemberName = item.MemberName;
-        if (index < count && SameName(nameAt(index), item.MemberName)) return true;
-        index = -1;
-        for (int32_t i = 0; i < count && index < 0; ++i)
-            if (SameName(nameAt(i), item.MemberName)) index = i;
-        if (index >= 0) {
-            item.MemberName = nameAt(index);
-        } else {
-            if (count == 0) RaiseNotFound();
+        // The type: by name, and of the recorded kind.
+        t.TypeKind = item.TypeKind;
+        ComPtr<ole::ITypeInfo> type = BindTypeName(library, t.TypeName);
+        if (type && !modChooseName::HasRecordedKind(type.get(), t.TypeKind)) type = nullptr;
+        if (!type) {
             if (!PrepareToAsk(item, chooser)) return false;
-            if (!modChooseName::ChooseImplementedType(*chooser, type.get(), count, item.MemberName, index))
-                RaiseNotFound();
+            if (!modChooseName::ChooseType(*chooser, library, t.TypeKind, item.TypeName)) RaiseNotFound();
+            t.TypeName = item.TypeName;
+            intervened = true;
+            type = BindTypeName(library, t.TypeName);
+            if (!type) RaiseNotFound();
         }
-        item.IndexByte = static_cast<uint8_t>(index);
-        t.MemberId = index;
-        t.MemberName = item.MemberName;
-        intervened = true;
-        return true;
-    }
+        ComPtr<ole::ITypeLib> containing;
+        ole::UINT typeIndex = 0;
+        CheckHr(type->GetContainingTypeLib(containing.put(), &typeIndex));
+        t.TypeIndex = static_cast<int32_t>(typeIndex);
+        // The kinds act on the kind the editor shows, whichever kind the item recorded.
+        try {
+            t.TypeKind = NodeTypeKind(type.get());
+        } catch (const ErrorRecord&) {
+        }
+        if (t.Kind == kTargetType) return true;
+        // Members live in the interface half of a dual.
+        modITypeInfoHelper::ResolveDualInterface(type);
+        seeking = t.Kind == kTargetImplType ? kTargetImplType : kTargetMember;
 
-    // The member: by name, with the recorded invoke kind.
-    t.MemberName = item.MemberName;
-    t.InvokeKind = item.IndexByte;
-    int32_t memberIndex = -1;
-    t.MemberId = LookUpMember(type.get(), t.MemberName, t.InvokeKind, memberIndex);
-    if (t.MemberId == ole::MEMBERID_NIL || memberIndex < 0) {
-        if (!PrepareToAsk(item, chooser)) return false;
-        if (!modChooseName::ChooseMember(*chooser, type.get(), t.TypeKind, t.InvokeKind, item.MemberName, t.MemberId))
-            RaiseNotFound();
-        t.MemberName = item.MemberName;
-        intervened = true;
-    }
-    if (t.Kind == kTargetMember) return true;
+        if (t.Kind == kTargetImplType) {
+            const int32_t count = TypeAttr(type.get())->cImplTypes;
+            const auto nameAt = [&](int32_t i) {
+                return modITypeInfoHelper::GetImplTypeName(type.get(), static_cast<ole::UINT>(i));
+            };
+            int32_t index = item.IndexByte;
+            t.MemberId = index;
+            t.MemberName = item.MemberName;
+            if (index < count && SameName(nameAt(index), item.MemberName)) return true;
+            index = -1;
+            for (int32_t i = 0; i < count && index < 0; ++i)
+                if (SameName(nameAt(i), item.MemberName)) index = i;
+            if (index >= 0) {
+                item.MemberName = nameAt(index);
+            } else {
+                if (count == 0) RaiseNotFound();
+                if (!PrepareToAsk(item, chooser)) return false;
+                if (!modChooseName::ChooseImplementedType(*chooser, type.get(), count, item.MemberName, index))
+                    RaiseNotFound();
+            }
+            item.IndexByte = static_cast<uint8_t>(index);
+            t.MemberId = index;
+            t.MemberName = item.MemberName;
+            intervened = true;
+            return true;
+        }
 
-    // The parameter: by its role, by name, or, unnamed, by its position.
-    t.SpecialParam = item.SpecialParam();
-    if (t.SpecialParam != kParamNamed) {
-        item.ParamIndex = SpecialParamIndex(type.get(), t.MemberId, t.InvokeKind, t.SpecialParam);
-    } else {
-        int32_t index = item.ParamName.empty()
-                            ? UnnamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamIndex)
-                            : NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
-        if (index < 0) {
+        // The member: by name, with the recorded invoke kind.
+        t.MemberName = item.MemberName;
+        t.InvokeKind = item.IndexByte;
+        int32_t memberIndex = -1;
+        t.MemberId = LookUpMember(type.get(), t.MemberName, t.InvokeKind, memberIndex);
+        if (t.MemberId == ole::MEMBERID_NIL || memberIndex < 0) {
             if (!PrepareToAsk(item, chooser)) return false;
-            if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName, index))
+            if (!modChooseName::ChooseMember(*chooser, type.get(), t.TypeKind, t.InvokeKind, item.MemberName, t.MemberId))
                 RaiseNotFound();
+            t.MemberName = item.MemberName;
             intervened = true;
         }
-        item.ParamIndex = static_cast<int16_t>(index);
+        if (t.Kind == kTargetMember) return true;
+        seeking = kTargetParam;
+
+        // The parameter: by its role, by name, or, unnamed, by its position.
+        t.SpecialParam = item.SpecialParam();
+        if (t.SpecialParam != kParamNamed) {
+            item.ParamIndex = SpecialParamIndex(type.get(), t.MemberId, t.InvokeKind, t.SpecialParam);
+        } else {
+            int32_t index = item.ParamName.empty()
+                                ? UnnamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamIndex)
+                                : NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
+            if (index < 0) {
+                if (!PrepareToAsk(item, chooser)) return false;
+                if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName, index))
+                    RaiseNotFound();
+                intervened = true;
+            }
+            item.ParamIndex = static_cast<int16_t>(index);
+        }
+        t.ParamIndex = item.ParamIndex;
+        t.ParamName = item.ParamName;
+        return true;
+    } catch (ErrorRecord& e) {
+        if (e.Number != ole::TYPE_E_ELEMENTNOTFOUND || !e.Description.empty()) throw;
+        ChangeTarget missing;
+        missing.Kind = seeking;
+        missing.TypeKind = item.TypeKind;
+        missing.TypeName = item.TypeName;
+        missing.MemberName = item.MemberName;
+        missing.InvokeKind = item.IndexByte;
+        missing.SpecialParam = item.SpecialParam();
+        missing.ParamName = item.ParamName;
+        e.Description = u"Element not found: " + modRecorder::DescribeTarget(missing) + u".";
+        throw;
     }
-    t.ParamIndex = item.ParamIndex;
-    t.ParamName = item.ParamName;
-    return true;
 }
 
 void Playback::RefreshSelection(ChangeNode& item) {

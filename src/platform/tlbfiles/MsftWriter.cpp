@@ -6,17 +6,11 @@
 // every size is known. Nothing is ever patched in place on disk.
 #include "platform/tlbfiles/MsftWriter.h"
 
+#include "platform/tlbfiles/FileReplacement.h"
 #include "platform/tlbfiles/MsftFormat.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <new>
 #include <string>
@@ -1111,20 +1105,6 @@ std::vector<std::byte> MsftBuilder::Build() {
     return std::move(out.vec());
 }
 
-// The process's file creation mask, read without changing it (setting it
-// to read it back would briefly affect files other threads create).
-mode_t CurrentUmask() {
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(f);
-        if (found) return static_cast<mode_t>(mask);
-    }
-    return 022;
-}
-
 }  // namespace
 
 HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out) {
@@ -1141,80 +1121,12 @@ HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out) {
     }
 }
 
-namespace {
-
-// The file that path names: symbolic links are followed to the last one's
-// target, which need not exist yet. Empty for a chain of links that loops.
-std::filesystem::path ResolveLinks(std::filesystem::path path) {
-    namespace fs = std::filesystem;
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
-        fs::path next = fs::read_symlink(path, ec);
-        if (ec) return {};
-        path = next.is_absolute() ? next : path.parent_path() / next;
-    }
-    return {};
-}
-
-bool WriteAll(int fd, const std::vector<std::byte>& image) {
-    const auto* p = reinterpret_cast<const char*>(image.data());
-    size_t left = image.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Rewrites a file that has other hard links in place, so that every name of it
-// sees the new contents. The space is reserved first, so that a full disk
-// fails before the old contents are touched.
-HRESULT WriteInPlace(const std::string& target, const std::vector<std::byte>& image) {
-    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return TYPE_E_IOERROR;
-    const auto size = static_cast<off_t>(image.size());
-    bool ok = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
-    ok = ok && WriteAll(fd, image) && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    return ok ? S_OK : TYPE_E_IOERROR;
-}
-
-}  // namespace
-
 HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path) {
     if (path.empty()) return E_INVALIDARG;
     std::vector<std::byte> image;
     HRESULT hr = BuildMsftImage(data, &image);
     if (FAILED(hr)) return hr;
-
-    // Saving through a symbolic link writes its target; the link stays.
-    const std::string target = ResolveLinks(std::filesystem::path(ToUtf8(path))).string();
-    if (target.empty()) return TYPE_E_IOERROR;
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    // A file that cannot be opened for writing is not replaced either. Its
-    // mode is checked too: permission bits do not stop a privileged process.
-    if (exists && ((st.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0)) return TYPE_E_IOERROR;
-    // A rename would give the new contents to this name only.
-    if (exists && S_ISREG(st.st_mode) && st.st_nlink > 1) return WriteInPlace(target, image);
-
-    std::string temp = target + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return TYPE_E_CANTCREATETMPFILE;
-    // The new file keeps the old one's permissions, or gets the usual ones.
-    const mode_t mode = exists ? st.st_mode & 07777 : 0666 & ~CurrentUmask();
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, image) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return TYPE_E_IOERROR;
-    }
-    return S_OK;
+    return ReplaceFileContents(path, image);
 }
 
 }  // namespace ole

@@ -25,16 +25,9 @@ namespace ole {
 // reference cannot be described.
 HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out);
 
-// Builds the image and writes it to path: first to a temporary file in the
-// same folder, which is then renamed over the target, keeping the target's
-// mode. On failure the target is left as it was and no temporary file remains
-// (TYPE_E_CANTCREATETMPFILE when the temporary file cannot be made,
-// TYPE_E_IOERROR when writing or renaming fails). A symbolic link is followed:
-// its target is written and the link stays. A target that cannot be written
-// (no write permission for its owner, or none for this process) is refused
-// with TYPE_E_IOERROR, as opening it for writing would be. A file with other
-// hard links is rewritten in place, so that all its names keep sharing it; that
-// write is not atomic, but space is reserved before the old contents change.
+// Builds the image and writes it to path through ReplaceFileContents
+// (FileReplacement.h): the target is never left half written, and a failure
+// says why through GetLastFileWriteError.
 HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path);
 
 }  // namespace ole

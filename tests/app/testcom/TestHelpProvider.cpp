@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "regen/IModifyHelpData.h"
@@ -18,6 +19,12 @@ struct ProviderError : std::exception {
     const char* what() const noexcept override { return "the provider failed"; }
 };
 
+// Throws when ZEPHRIN_TEST_PROVIDER_THROW names the entry point.
+void MaybeThrow(const char* entry) {
+    const char* named = std::getenv("ZEPHRIN_TEST_PROVIDER_THROW");
+    if (named && std::strcmp(named, entry) == 0) throw ProviderError();
+}
+
 void Rewrite(zephrin::HelpData& help) {
     if (!help.DocString.empty()) help.DocString.insert(0, u"Rewritten: ");
 }
@@ -27,10 +34,12 @@ public:
     HelpRewriter() { ++g_live; }
     ~HelpRewriter() override { --g_live; }
     HRESULT QueryInterface(const IID& riid, void** ppv) override {
+        if (riid == zephrin::IModifyHelpData::kIID) MaybeThrow("QueryInterface");
         return QueryInterfaceFor<zephrin::IModifyHelpData>(this, riid, ppv);
     }
     HRESULT ModifyLibHelp(tli::TypeLibInfo*, zephrin::HelpData& help) override {
-        if (std::getenv("ZEPHRIN_TEST_PROVIDER_THROW")) throw ProviderError();
+        MaybeThrow("ModifyLibHelp");
+        if (std::getenv("ZEPHRIN_TEST_PROVIDER_FAIL")) return E_FAIL;
         Rewrite(help);
         return S_OK;
     }
@@ -55,6 +64,7 @@ public:
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
+        MaybeThrow("CreateInstance");
         return MakeCom<HelpRewriter>()->QueryInterface(riid, ppv);
     }
     HRESULT LockServer(int lock) override {
@@ -83,10 +93,12 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(cons
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (clsid != testprovider::kCLSID) return CLASS_E_CLASSNOTAVAILABLE;
+    MaybeThrow("DllGetClassObject");
     return MakeCom<Factory>()->QueryInterface(riid, ppv);
 }
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
     Log(g_live == 0 ? "free" : "busy");
+    MaybeThrow("DllCanUnloadNow");
     return g_live == 0 ? S_OK : S_FALSE;
 }

@@ -1,8 +1,11 @@
 // The help-data provider of the application tests (zephrin_testprovider): it
 // puts "Rewritten: " before every doc string it is handed. With
 // ZEPHRIN_TEST_PROVIDER_LOG set it appends a line to that file when asked
-// whether it can be unloaded ("free" or "busy") and when it is unloaded. With
-// ZEPHRIN_TEST_PROVIDER_THROW set it throws an exception of its own instead.
+// whether it can be unloaded ("free" or "busy") and when it is unloaded.
+// ZEPHRIN_TEST_PROVIDER_THROW names an entry point (DllGetClassObject,
+// CreateInstance, QueryInterface for IModifyHelpData, ModifyLibHelp,
+// DllCanUnloadNow) that throws an exception of the provider's own; with
+// ZEPHRIN_TEST_PROVIDER_FAIL set, ModifyLibHelp returns E_FAIL.
 #pragma once
 
 #include "platform/automation/Unknown.h"

@@ -47,7 +47,10 @@ void WriteFile(const fs::path& file, std::span<const std::byte> bytes) {
 const std::string kBadFormat = "Library Edit History file has unrecognized format.";
 
 // True for error 5 with the format text.
-bool IsFormatError(const ErrorRecord& e) { return e.Number == kErrInvalidArgument && Utf8(e.Description) == kBadFormat; }
+// Read from a file, the text is said after the file's name.
+bool IsFormatError(const ErrorRecord& e) {
+    return e.Number == kErrInvalidArgument && Utf8(e.Description).ends_with(kBadFormat);
+}
 
 // ---- Variant records ----
 
