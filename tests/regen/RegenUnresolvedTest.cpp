@@ -180,6 +180,24 @@ TEST_F(Unresolved, ASaveKeepingAPlaceholderIsRefusedAndOneAfterRedirectionSuccee
     EXPECT_EQ(ParamTypeName(stays.get(), 0, 0), u"OLE_COLOR");
 }
 
+TEST_F(Unresolved, APlaceholderUsedAsABaseInterfaceIsNotSentToAnEnum) {
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(original.get(), missing);
+    ComPtr<ITypeLib> std = StdOle2();
+    TLBModifier redirect;
+    redirect.StartingLibDirect(edited.get());
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(797)).get()).get(),
+                          Tli(TypeNamed(std.get(), u"OLE_TRISTATE").get()).get(), false);
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(799)).get()).get(),
+                          Tli(TypeNamed(std.get(), u"OLE_COLOR").get()).get(), false);
+    const fs::path out = dir / "out.tlb";
+    const ErrorRecord e = RecordOf([&] { redirect.GenerateDirect(out.u16string()); });
+    EXPECT_EQ(e.Number, 5);
+    EXPECT_EQ(e.Description, zephrin::modSupport::LoadResStringFormat(
+                                 815, {Text(796) + u"." + Text(797), u"stdole.OLE_TRISTATE"}));
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(Unresolved, TheCommandLineToolRefusesTheSaveCleanly) {
     const fs::path out = dir / "out.tlb", err = dir / "err.txt";
     const std::string command = std::string(ZEPHRIN_BIN_DIR) + "/tlbregen --unresolved '" + Form().string() + "' '" +
