@@ -200,6 +200,9 @@ void TLBModifier::RaiseUnresolvedReference(ole::HRESULT hr) const {
         case R::kBase:
             where = u"base interface";
             break;
+        case R::kDeclaredOver:
+            where = u"interface it is declared over";
+            break;
         case R::kImplType:
             where = u"implemented interface " + number(ref.index + 1);
             break;
