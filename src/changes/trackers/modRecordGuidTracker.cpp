@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "foundation/ErrorRecord.h"
@@ -110,6 +111,16 @@ GuidBytes BytesOf(const ole::GUID& g) {
     b[7] = static_cast<uint8_t>(g.Data3 >> 8);
     std::memcpy(b.data() + 8, g.Data4, 8);
     return b;
+}
+
+// The GUID held in 16 bytes as BytesOf writes it.
+ole::GUID GuidAt(const uint8_t* p) {
+    ole::GUID g{};
+    g.Data1 = U32(p);
+    g.Data2 = static_cast<uint16_t>(p[4] | p[5] << 8);
+    g.Data3 = static_cast<uint16_t>(p[6] | p[7] << 8);
+    std::memcpy(g.Data4, p + 8, 8);
+    return g;
 }
 
 // n bytes at offset; a read that comes back short means the file changed
@@ -213,20 +224,25 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     std::vector<GuidBytes> oldBytes;
     for (const PatchEntry& e : entries) oldBytes.push_back(BytesOf(e.OldGuid));
 
-    // a. Every place that holds an old GUID, looked up by its first word (an
-    //    unsigned key); the search goes on after the 16 bytes found.
-    std::unordered_multimap<uint32_t, size_t> byFirstWord;
-    for (size_t k = 0; k < entries.size(); ++k) byFirstWord.emplace(U32(oldBytes[k].data()), k);
+    // a. Every place that holds an old GUID (the first entry with that GUID),
+    //    looked up by its first word and then by all 16 bytes, so that GUIDs
+    //    sharing their first word cost no more; the search goes on after the
+    //    16 bytes found.
+    std::unordered_set<uint32_t> firstWords;
+    std::unordered_map<ole::GUID, size_t> byOldGuid;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        firstWords.insert(U32(oldBytes[k].data()));
+        byOldGuid.emplace(entries[k].OldGuid, k);
+    }
     std::unordered_map<uint64_t, Occurrence> occurrences;  // by loaded address
     for (size_t i = 0; i + 4 <= words;) {
-        bool found = false;
-        const auto [from, to] = byFirstWord.equal_range(word(i));
-        for (auto it = from; it != to && !found; ++it)
-            if (std::memcmp(bytes.data() + 4 * i + 4, oldBytes[it->second].data() + 4, 12) == 0) {
-                occurrences.emplace(start + 4 * i, Occurrence{it->second, i, false, {}});
-                found = true;
-            }
-        i += found ? 4 : 1;
+        const auto it = firstWords.count(word(i)) ? byOldGuid.find(GuidAt(bytes.data() + 4 * i)) : byOldGuid.end();
+        if (it == byOldGuid.end()) {
+            ++i;
+            continue;
+        }
+        occurrences.emplace(start + 4 * i, Occurrence{it->second, i, false, {}});
+        i += 4;
     }
     if (occurrences.empty()) return false;
 
