@@ -216,7 +216,8 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     const uint64_t start = section.LoadAddress, end = start + bytes.size();
     const auto word = [&](size_t i) { return U32(bytes.data() + 4 * i); };
     struct Occurrence {
-        size_t entry = 0;
+        size_t entry = 0;  // with a descriptor: the entry of the library it names
+        const std::vector<size_t>* candidates = nullptr;  // the entries of that old GUID
         size_t word = 0;
         bool confirmed = false;
         std::vector<size_t> dependents;  // word indexes of the descriptors' library GUIDs
@@ -224,15 +225,14 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     std::vector<GuidBytes> oldBytes;
     for (const PatchEntry& e : entries) oldBytes.push_back(BytesOf(e.OldGuid));
 
-    // a. Every place that holds an old GUID (the first entry with that GUID),
-    //    looked up by its first word and then by all 16 bytes, so that GUIDs
-    //    sharing their first word cost no more; the search goes on after the
-    //    16 bytes found.
+    // a. Every place that holds an old GUID, looked up by its first word and
+    //    then by all 16 bytes, so that GUIDs sharing their first word cost no
+    //    more; the search goes on after the 16 bytes found.
     std::unordered_set<uint32_t> firstWords;
-    std::unordered_map<ole::GUID, size_t> byOldGuid;
+    std::unordered_map<ole::GUID, std::vector<size_t>> byOldGuid;
     for (size_t k = 0; k < entries.size(); ++k) {
         firstWords.insert(U32(oldBytes[k].data()));
-        byOldGuid.emplace(entries[k].OldGuid, k);
+        byOldGuid[entries[k].OldGuid].push_back(k);
     }
     std::unordered_map<uint64_t, Occurrence> occurrences;  // by loaded address
     for (size_t i = 0; i + 4 <= words;) {
@@ -241,20 +241,29 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
             ++i;
             continue;
         }
-        occurrences.emplace(start + 4 * i, Occurrence{it->second, i, false, {}});
+        occurrences.emplace(start + 4 * i, Occurrence{0, &it->second, i, false, {}});
         i += 4;
     }
     if (occurrences.empty()) return false;
 
     // c. A descriptor: the address of an occurrence, followed by the address
-    //    of the 16 bytes just before it.
+    //    of the 16 bytes just before it, which name the record's library. It
+    //    belongs to the entry of that GUID and library; another library's
+    //    record of the same GUID is not ours to change.
     for (size_t i = 4; i + 2 <= words; ++i) {
         const uint64_t value = word(i);
         if (value < start || value >= end) continue;
         const auto it = occurrences.find(value);
         if (it == occurrences.end() || word(i + 1) != start + 4 * (i - 4)) continue;
-        it->second.confirmed = true;
-        it->second.dependents.push_back(i - 4);
+        Occurrence& o = it->second;
+        const uint8_t* library = bytes.data() + 4 * (i - 4);
+        const auto owner = std::find_if(o.candidates->begin(), o.candidates->end(), [&](size_t k) {
+            return std::memcmp(library, BytesOf(entries[k].OldLibrary.Guid).data(), 16) == 0;
+        });
+        if (owner == o.candidates->end() || (o.confirmed && o.entry != *owner)) continue;
+        o.entry = *owner;
+        o.confirmed = true;
+        o.dependents.push_back(i - 4);
     }
     // d. Only entries with a confirmed occurrence take part. The records of one
     //    library must all go to one library, and no two libraries to the same.

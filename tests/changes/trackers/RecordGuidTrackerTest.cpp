@@ -377,6 +377,21 @@ TEST_F(RecordTracking, ARecordTakenInIsPatchedToThisLibraryWithTheRecordsRedirec
     EXPECT_EQ(Read(exe), expected);
 }
 
+TEST_F(RecordTracking, ADescriptorOfAnotherLibrarysRecordWithTheSameGuidIsLeftAlone) {
+    Text text;
+    const uint32_t point = text.Add(Guid(1)), copy = text.Add(Guid(1));
+    text.Descriptor(point, kLibGuid);
+    text.Descriptor(copy, kOtherLibGuid);  // Other's record of that GUID
+    const fs::path exe = dir / "app.exe";
+    const Bytes before = Pe32(text.bytes);
+    Write(exe, before);
+    EXPECT_TRUE(SetGuid(u"Point", Guid(11)));
+    EXPECT_TRUE(tracker.UpdateRecordGuidsInExecutable(tracker.ChangeCount(), exe));
+    Bytes expected = before;
+    PutGuid(expected, 0x200 + point - kTextAddress, Guid(11));
+    EXPECT_EQ(Read(exe), expected);
+}
+
 TEST_F(RecordTracking, DamagedOrUnsupportedImagesAreRefusedAndLeftAsTheyWere) {
     Text text;
     text.Descriptor(text.Add(Guid(1)), kLibGuid);
