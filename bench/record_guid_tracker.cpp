@@ -26,8 +26,11 @@ namespace {
 
 constexpr ole::GUID kLibGuid{0x11B0000A, 0x1234, 0x4321, {0x80, 0, 0, 0, 0, 0, 0, 0}};
 
-// Record n's GUID in generation g.
-ole::GUID RecordGuid(uint32_t n, uint16_t g) { return {0x5EC0D000 + n, g, 0x4321, {0x80, 0, 0, 0, 0, 0, 0, 7}}; }
+// Record n's GUID in generation g. The GUIDs share their first word, as
+// numbered series do, so that the patch can't tell them apart by it.
+ole::GUID RecordGuid(uint32_t n, uint16_t g) {
+    return {0x5EC0D000, g, 0x4321, {0x80, 0, 0, 0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 7}};
+}
 
 std::u16string Name(int i) {
     std::u16string name = u"Record";

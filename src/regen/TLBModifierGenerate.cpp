@@ -390,13 +390,23 @@ void TLBModifier::FillType(const TypeListRecord& record) {
             // A dispinterface declared over an interface names that interface
             // as implemented type -1 and reports its functions: it is copied
             // as such a declaration.
+            // An interface that can't be found is reported (or replaced by a
+            // placeholder) like any other reference, not left out.
             ole::HREFTYPE over = 0;
-            ComPtr<ole::ITypeInfo> overType;
-            if (SUCCEEDED(source->GetRefTypeOfImplType(static_cast<ole::UINT>(-1), &over)) &&
-                SUCCEEDED(source->GetRefTypeInfo(over, overType.put())) && overType) {
+            if (SUCCEEDED(source->GetRefTypeOfImplType(static_cast<ole::UINT>(-1), &over))) {
                 g.refContext = Generation::kBaseInterface;
-                const ole::HREFTYPE href = MapReferencedType(TliTypeInfo(overType.get()).get(), dest);
-                CheckHr(dest->AddImplType(attr->cImplTypes, href));
+                g.refFlags = 0;
+                g.Refer(Generation::Reference::kDeclaredOver, source.get());
+                ComPtr<ole::ITypeInfo> overType;
+                const ole::HRESULT hr = source->GetRefTypeInfo(over, overType.put());
+                ComPtr<tli::TypeInfo> overTli;
+                if (SUCCEEDED(hr) && overType)
+                    overTli = TliTypeInfo(overType.get());
+                else if (mode_ == Mode::FindUnresolved)
+                    overTli = AddUnresolvedType(nullptr);
+                else
+                    RaiseUnresolvedReference(FAILED(hr) ? hr : ole::TYPE_E_ELEMENTNOTFOUND);
+                CheckHr(dest->AddImplType(attr->cImplTypes, MapReferencedType(overTli.get(), dest)));
             } else {
                 CopyTypeMembers(sourceTli.get(), source.get(), dest, false);
             }

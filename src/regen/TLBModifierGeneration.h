@@ -40,7 +40,7 @@ struct TLBModifier::Generation {
     // Where the reference being mapped stands, to name it when its type
     // can't be found.
     struct Reference {
-        enum What { kNone, kBase, kImplType, kAlias, kVariable, kParam, kReturn };
+        enum What { kNone, kBase, kDeclaredOver, kImplType, kAlias, kVariable, kParam, kReturn };
         What what = kNone;
         ole::ComPtr<ole::ITypeInfo> source;  // the type being filled
         ole::UINT index = 0;                 // implemented type, variable or function

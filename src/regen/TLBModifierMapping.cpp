@@ -75,6 +75,19 @@ ComPtr<tli::TypeInfo> TLBModifier::ApplyTypeRedirection(ComPtr<tli::TypeInfo> ty
                                           IsUnresolvedLibrary(lib.get()));
                 RaiseRes(placeholder ? 813 : 808);
             }
+            // A placeholder may be sent to a type of any kind, since it stands
+            // for types of several; a base interface or a coclass's entry
+            // still takes an interface only.
+            const Generation& g = *gen_;
+            if (g.refContext == Generation::kBaseInterface || g.fillingKind == ole::TKIND_COCLASS) {
+                ole::TYPEKIND destKind{};
+                CheckHr(it->second.dest->get_TypeKind(&destKind));
+                if (destKind != ole::TKIND_INTERFACE && destKind != ole::TKIND_DISPATCH)
+                    RaiseError(kErrInvalidArgument,
+                               modSupport::LoadResStringFormat(
+                                   815, {QualifiedTypeName(ITypeInfoOf(type.get()).get()),
+                                         QualifiedTypeName(ITypeInfoOf(it->second.dest.get()).get())}));
+            }
             NotifyRedirection(type.get(), it->second.dest.get());
             type = it->second.dest;
         }
@@ -186,6 +199,9 @@ void TLBModifier::RaiseUnresolvedReference(ole::HRESULT hr) const {
     switch (ref.what) {
         case R::kBase:
             where = u"base interface";
+            break;
+        case R::kDeclaredOver:
+            where = u"interface it is declared over";
             break;
         case R::kImplType:
             where = u"implemented interface " + number(ref.index + 1);

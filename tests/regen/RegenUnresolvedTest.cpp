@@ -76,7 +76,8 @@ TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
                  {u"Alias", TKIND_ALIAS, u"alias target"},
                  {u"Rec", TKIND_RECORD, u"member 'k'"},
                  {u"IPut", TKIND_INTERFACE, u"member 'Put', parameter 'k'"},
-                 {u"IGet", TKIND_INTERFACE, u"member 'Get', return type"}};
+                 {u"IGet", TKIND_INTERFACE, u"member 'Get', return type"},
+                 {u"DOver", TKIND_DISPATCH, u"interface it is declared over"}};
     std::vector<ComPtr<ICreateTypeInfo2>> made;
     for (const auto& t : types) made.push_back(NewType(lib.get(), t.name, t.kind));
     auto local = NewType(lib.get(), u"ILocal", TKIND_INTERFACE);
@@ -92,6 +93,8 @@ TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
         ASSERT_OK(ti->AddImplType(0, RefTo(ti, StdOle2Type(kIID_IUnknown).get())));
     AddFunc(made[4].get(), 0, {u"Put", INVOKE_FUNC, Vt(VT_HRESULT), {{u"a", Vt(VT_I4)}, {u"k", kind(made[4].get())}}});
     AddFunc(made[5].get(), 0, {u"Get", INVOKE_FUNC, kind(made[5].get())});
+    ASSERT_OK(made[6]->AddImplType(0, RefTo(made[6].get(), StdOle2Type(kIID_IDispatch).get())));
+    ASSERT_OK(made[6]->AddImplType(1, RefTo(made[6].get(), iGone.get())));
     ASSERT_OK(lib->SaveAllChanges());
     fs::remove(gone);
     ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
@@ -107,6 +110,10 @@ TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
         EXPECT_EQ(e.Description, u"Type '" + std::u16string(types[k].name) + u"', " + types[k].where +
                                      u": the type it refers to can't be found");
     }
+    // Looking for unresolved types, the dispinterface is declared over a placeholder.
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeInfo> over = TypeNamed(Find(uses.get(), missing).get(), u"DOver");
+    EXPECT_EQ(NameOf(ImplType(over.get(), static_cast<UINT>(-1)).get()), Text(797));
 }
 
 TEST_F(Unresolved, MissingTypesShareThePlaceholdersOfTheMissingLibrary) {
@@ -178,6 +185,24 @@ TEST_F(Unresolved, ASaveKeepingAPlaceholderIsRefusedAndOneAfterRedirectionSuccee
     ComPtr<ITypeInfo> stays = TypeNamed(saved.get(), u"IStays");
     EXPECT_EQ(NameOf(ImplType(stays.get(), 0).get()), u"IDispatch");
     EXPECT_EQ(ParamTypeName(stays.get(), 0, 0), u"OLE_COLOR");
+}
+
+TEST_F(Unresolved, APlaceholderUsedAsABaseInterfaceIsNotSentToAnEnum) {
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(original.get(), missing);
+    ComPtr<ITypeLib> std = StdOle2();
+    TLBModifier redirect;
+    redirect.StartingLibDirect(edited.get());
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(797)).get()).get(),
+                          Tli(TypeNamed(std.get(), u"OLE_TRISTATE").get()).get(), false);
+    redirect.RedirectType(Tli(TypeNamed(missing.get(), Text(799)).get()).get(),
+                          Tli(TypeNamed(std.get(), u"OLE_COLOR").get()).get(), false);
+    const fs::path out = dir / "out.tlb";
+    const ErrorRecord e = RecordOf([&] { redirect.GenerateDirect(out.u16string()); });
+    EXPECT_EQ(e.Number, 5);
+    EXPECT_EQ(e.Description, zephrin::modSupport::LoadResStringFormat(
+                                 815, {Text(796) + u"." + Text(797), u"stdole.OLE_TRISTATE"}));
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(Unresolved, TheCommandLineToolRefusesTheSaveCleanly) {

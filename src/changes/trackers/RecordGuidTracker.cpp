@@ -137,8 +137,9 @@ void RecordGuidTracker::MarkDeleted(Entry& e) {
 int32_t RecordGuidTracker::ChangeCount() {
     // A new library GUID is one change: the descriptors name the library.
     int32_t count = state_.Library.Guid == state_.InitialLibrary.Guid ? 0 : 1;
+    // A record now in another library counts too: its descriptors name the old one.
     for (Entry& e : state_.Entries) {
-        if (e.Initial == e.Current) {
+        if (e.Initial == e.Current && e.InitialPlace == e.CurrentPlace) {
             e.Flags &= ~kChanged;
         } else {
             e.Flags |= kChanged;
@@ -240,15 +241,15 @@ void RecordGuidTracker::OnInternalizeTypesChange(ChangeTarget& target, IChange& 
         if (!ReadType(lib, static_cast<int32_t>(i), kind, added.Initial, &added.Name)) continue;
         if (kind != ole::TKIND_RECORD || IsNullGuid(added.Initial) || !FindLive(added.Initial, Place{}).empty())
             continue;
-        // A record redirected here before: its entry follows it in.
-        bool followed = false;
-        for (Entry* e : state_.WithCurrent(added.Initial))
-            if ((e->Flags & kExternal) && !(e->Flags & kDeleted)) {
-                e->Flags = (e->Flags & ~kExternal) | kInternalized;
-                e->CurrentPlace = Place{};
-                followed = true;
-            }
-        if (followed) continue;
+        // The entries that now stand at the type taken in (its own, and those
+        // of records of this or another library redirected to it) follow it in.
+        bool own = false;
+        for (Entry* e : from.Tracked ? std::vector<Entry*>{} : FindLive(added.Initial, from)) {
+            if (e->Flags & kExternal) e->Flags = (e->Flags & ~kExternal) | kInternalized;
+            e->CurrentPlace = Place{};
+            own = own || (e->Initial == added.Initial && e->InitialPlace == from);
+        }
+        if (own) continue;
         added.Current = added.Initial;
         added.InitialPlace = from;
         added.Flags = kInternalized;

@@ -49,9 +49,9 @@ public:
     using MessageBoxFn = std::function<void(const std::u16string& text)>;
     void MessageBox(MessageBoxFn show) { messageBox_ = std::move(show); }
 
-    // The number of records whose GUID is now another than at Initialize
-    // (a GUID changed and changed back does not count), plus one when the
-    // library's GUID is another; marks the records changed.
+    // The number of records whose GUID or library is now another than at
+    // Initialize (a GUID changed and changed back does not count), plus one
+    // when the library's GUID is another; marks the records changed.
     int32_t ChangeCount();
     // Takes the redirections reported during the last generation into account.
     void CommitPendingChanges();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "foundation/ErrorRecord.h"
@@ -112,6 +113,16 @@ GuidBytes BytesOf(const ole::GUID& g) {
     return b;
 }
 
+// The GUID held in 16 bytes as BytesOf writes it.
+ole::GUID GuidAt(const uint8_t* p) {
+    ole::GUID g{};
+    g.Data1 = U32(p);
+    g.Data2 = static_cast<uint16_t>(p[4] | p[5] << 8);
+    g.Data3 = static_cast<uint16_t>(p[6] | p[7] << 8);
+    std::memcpy(g.Data4, p + 8, 8);
+    return g;
+}
+
 // n bytes at offset; a read that comes back short means the file changed
 // under us, which counts as damage.
 std::vector<uint8_t> ReadAt(int fd, uint64_t offset, size_t n) {
@@ -205,7 +216,8 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     const uint64_t start = section.LoadAddress, end = start + bytes.size();
     const auto word = [&](size_t i) { return U32(bytes.data() + 4 * i); };
     struct Occurrence {
-        size_t entry = 0;
+        size_t entry = 0;  // with a descriptor: the entry of the library it names
+        const std::vector<size_t>* candidates = nullptr;  // the entries of that old GUID
         size_t word = 0;
         bool confirmed = false;
         std::vector<size_t> dependents;  // word indexes of the descriptors' library GUIDs
@@ -213,32 +225,45 @@ bool PatchSection(TextSection& section, std::vector<PatchEntry>& entries) {
     std::vector<GuidBytes> oldBytes;
     for (const PatchEntry& e : entries) oldBytes.push_back(BytesOf(e.OldGuid));
 
-    // a. Every place that holds an old GUID, looked up by its first word (an
-    //    unsigned key); the search goes on after the 16 bytes found.
-    std::unordered_multimap<uint32_t, size_t> byFirstWord;
-    for (size_t k = 0; k < entries.size(); ++k) byFirstWord.emplace(U32(oldBytes[k].data()), k);
+    // a. Every place that holds an old GUID, looked up by its first word and
+    //    then by all 16 bytes, so that GUIDs sharing their first word cost no
+    //    more; the search goes on after the 16 bytes found.
+    std::unordered_set<uint32_t> firstWords;
+    std::unordered_map<ole::GUID, std::vector<size_t>> byOldGuid;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        firstWords.insert(U32(oldBytes[k].data()));
+        byOldGuid[entries[k].OldGuid].push_back(k);
+    }
     std::unordered_map<uint64_t, Occurrence> occurrences;  // by loaded address
     for (size_t i = 0; i + 4 <= words;) {
-        bool found = false;
-        const auto [from, to] = byFirstWord.equal_range(word(i));
-        for (auto it = from; it != to && !found; ++it)
-            if (std::memcmp(bytes.data() + 4 * i + 4, oldBytes[it->second].data() + 4, 12) == 0) {
-                occurrences.emplace(start + 4 * i, Occurrence{it->second, i, false, {}});
-                found = true;
-            }
-        i += found ? 4 : 1;
+        const auto it = firstWords.count(word(i)) ? byOldGuid.find(GuidAt(bytes.data() + 4 * i)) : byOldGuid.end();
+        if (it == byOldGuid.end()) {
+            ++i;
+            continue;
+        }
+        occurrences.emplace(start + 4 * i, Occurrence{0, &it->second, i, false, {}});
+        i += 4;
     }
     if (occurrences.empty()) return false;
 
     // c. A descriptor: the address of an occurrence, followed by the address
-    //    of the 16 bytes just before it.
+    //    of the 16 bytes just before it, which name the record's library. It
+    //    belongs to the entry of that GUID and library; another library's
+    //    record of the same GUID is not ours to change.
     for (size_t i = 4; i + 2 <= words; ++i) {
         const uint64_t value = word(i);
         if (value < start || value >= end) continue;
         const auto it = occurrences.find(value);
         if (it == occurrences.end() || word(i + 1) != start + 4 * (i - 4)) continue;
-        it->second.confirmed = true;
-        it->second.dependents.push_back(i - 4);
+        Occurrence& o = it->second;
+        const uint8_t* library = bytes.data() + 4 * (i - 4);
+        const auto owner = std::find_if(o.candidates->begin(), o.candidates->end(), [&](size_t k) {
+            return std::memcmp(library, BytesOf(entries[k].OldLibrary.Guid).data(), 16) == 0;
+        });
+        if (owner == o.candidates->end() || (o.confirmed && o.entry != *owner)) continue;
+        o.entry = *owner;
+        o.confirmed = true;
+        o.dependents.push_back(i - 4);
     }
     // d. Only entries with a confirmed occurrence take part. The records of one
     //    library must all go to one library, and no two libraries to the same.

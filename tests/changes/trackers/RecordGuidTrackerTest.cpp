@@ -222,6 +222,7 @@ TEST_F(RecordTracking, PatchesTheGuidsThatADescriptorUsesInPlace) {
     text.Descriptor(point, kLibGuid);
     text.Descriptor(size, kLibGuid);
     text.Add(Guid(1));  // no descriptor points here: not a record's GUID
+    text.Descriptor(text.Add(Guid(1)), kOtherLibGuid);  // another library's record of that GUID
     const fs::path exe = dir / "app.exe";
     const Bytes before = Pe32(text.bytes);
     Write(exe, before);
@@ -347,6 +348,32 @@ TEST_F(RecordTracking, ARecordTakenInFromAnotherLibraryIsPatchedToThisOne) {
     EXPECT_TRUE(tracker.UpdateRecordGuidsInExecutable(tracker.ChangeCount(), exe, libraries));
     Bytes expected = before;
     PutGuid(expected, 0x200 + point - kTextAddress, Guid(11));
+    PutGuid(expected, 0x200 + point2 + 40 - kTextAddress, kLibGuid);
+    EXPECT_EQ(Read(exe), expected);
+}
+
+TEST_F(RecordTracking, ARecordTakenInIsPatchedToThisLibraryWithTheRecordsRedirectedToIt) {
+    Text text;
+    const uint32_t point = text.Add(Guid(1)), point2 = text.Add(Guid(21));
+    text.Descriptor(point, kLibGuid);
+    text.Descriptor(point2, kOtherLibGuid);
+    const fs::path exe = dir / "app.exe";
+    const Bytes before = Pe32(text.bytes);
+    Write(exe, before);
+    // Point goes to Other's Point2, which is then taken in; no GUID is edited.
+    Redirect(IExternalTypeRedirection::kSourceInStartingLib + IExternalTypeRedirection::kDestElsewhere, lib.get(),
+             u"Point", other.get(), u"Point2");
+    CommitRedirect(lib.get());
+    auto internalize = modInternalizeTypesChange::NewInternalizeTypesChange(false);
+    internalize->VarTypeInfo(TypeDescOf(other.get(), u"Point2").get());
+    ChangeTarget target = LibraryTarget(lib.get());
+    ASSERT_TRUE(internalize->Apply(view, nullptr, target, hub.get(), 0));
+
+    const int32_t count = tracker.ChangeCount();
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(tracker.UpdateRecordGuidsInExecutable(count, exe));
+    Bytes expected = before;
+    PutGuid(expected, 0x200 + point - kTextAddress, Guid(21));
     PutGuid(expected, 0x200 + point2 + 40 - kTextAddress, kLibGuid);
     EXPECT_EQ(Read(exe), expected);
 }
