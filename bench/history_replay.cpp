@@ -3,6 +3,8 @@
 // (describe, copy, append), and a run finds every target again by name (type,
 // then member) and applies the change. Measured with 10,000, 30,000 and
 // 100,000 changes: both should cost linear time in the number of changes.
+// Saving a history whose every other item was deleted writes only the
+// reference entries the rest use; it too should be linear.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -14,9 +16,13 @@
 #include "changes/history/Playback.h"
 #include "changes/history/modRecorder.h"
 #include "changes/hub/TargetText.h"
+#include "changes/hub/VTICache.h"
+#include "changes/hub/IAttributeChange.h"
+#include "changes/kinds/MemberChange.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/NodeTypeKind.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
 using namespace ole;
@@ -145,5 +151,53 @@ void BM_RunHistory(benchmark::State& state) {
                                                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_RunHistory)->Arg(10000)->Arg(30000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+
+// n member changes that each give a method the interface's own type, kept
+// as a history keeps them; then every other item is deleted.
+std::list<ChangeNode> TypedHistory(Session& session, VTICache& cache, int n) {
+    ComPtr<ITypeInfo> type;
+    session.library->GetTypeInfo(0, type.put());
+    auto bench = CustomVarTypeInfo::New();
+    bench->CurrentITypeLib(session.library.get());
+    bench->SetType(0, typelib_detail::TliTypeInfo(type.get()).get());
+    bench->PointerLevel(1);
+    std::list<ChangeNode> items;
+    for (int i = 0; i < n; ++i) {
+        const std::shared_ptr<IAttributeChange> change = modMemberChange::NewMemberChange(true);
+        change->VarTypeInfo(bench.get());
+        change->DetachFromLibrary(cache);
+        ChangeNode& node = items.emplace_back();
+        node.Flags = (kTargetMember << ChangeNode::kTargetKindShift) | Code(ChangeKind::MemberChange);
+        node.TypeName = u"IBench";
+        node.MemberName = Name(i % kMethods);
+        node.Change = change;
+    }
+    for (auto it = items.begin(); it != items.end(); ++it) it = items.erase(it);
+    return items;
+}
+
+void BM_SaveHistoryAfterDeletes(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Session session;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto cache = std::make_unique<VTICache>();
+        std::list<ChangeNode> items = TypedHistory(session, *cache, n);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(modRecorder::WriteEditHistory(items, *cache, "/tmp"));
+        state.PauseTiming();
+        if (cache->VarTypeCount() != items.size()) state.SkipWithError("unused entries were saved");
+        items.clear();
+        cache.reset();
+        state.ResumeTiming();
+    }
+    state.SetComplexityN(n);
+}
+BENCHMARK(BM_SaveHistoryAfterDeletes)
+    ->Arg(10000)
+    ->Arg(30000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace

@@ -116,8 +116,10 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
 
 void Playback::FillNode(ChangeNode& node, ChangeKind kind, ChangeTarget& t) {
     if (t.Kind == kTargetLibrary) return;
-    // A deleted item can no longer be read: its names come with the target.
-    if (kind != ChangeKind::DeleteChange) modRecorder::FillTargetNames(t);
+    // A deleted item can no longer be read, and a renamed one has its new
+    // name: the names the item had come with the target (a parameter's empty
+    // name means that it had none).
+    if (kind != ChangeKind::DeleteChange && kind != ChangeKind::RenameChange) modRecorder::FillTargetNames(t);
     node.TypeName = t.TypeName;
     node.TypeKind = static_cast<uint8_t>(t.TypeKind & 0xFF);
     node.MemberName = t.MemberName;

@@ -21,11 +21,12 @@ uint32_t TargetKindsOf(uint8_t code) {
         case ChangeKind::ReorderVarsChange:
         case ChangeKind::AddImplTypeChange: return type;
         case ChangeKind::ImplTypeChange: return impl;
-        case ChangeKind::MemberChange:
-        case ChangeKind::RemoveParamArrayChange: return member;
+        case ChangeKind::MemberChange: return member;
         case ChangeKind::ParamChange: return param;
         case ChangeKind::DeleteChange: return type | impl | member | param;
         case ChangeKind::RenameChange: return library | type | member | param;
+        // A parameter node offers Remove ParamArray on its ParamArray parameter.
+        case ChangeKind::RemoveParamArrayChange:
         case ChangeKind::InsertParamChange: return member | param;
         case ChangeKind::AddMemberChange:
         case ChangeKind::CopyMemberChange: return type | member;

@@ -8,6 +8,8 @@
 
 #include "changes/ChangesTestSupport.h"
 #include "changes/kinds/DeleteChange.h"
+#include "changes/kinds/RemoveParamArrayChange.h"
+#include "changes/kinds/RenameChange.h"
 #include "changes/history/HistoryFile.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/IAttributeChange.h"
@@ -436,6 +438,26 @@ TEST_F(HistoryEngineFiles, UnnamedParametersAreFoundAgainByTheirPosition) {
     const ComPtr<ITypeLib> fresh = unnamed();
     history.AttachITypeLib(fresh.get());
     EXPECT_TRUE(history.ExecuteCommand(kCmdRun, -1, 0));
+    EXPECT_EQ(Dump(fresh.get()), Dump(lib.get()));
+}
+
+TEST_F(HistoryEngineFiles, EditsOnAParameterNodeReplayFromTheSavedFile) {
+    // The parameter node offers Remove ParamArray on its ParamArray; a parameter
+    // left unnamed is named again.
+    ChangeTarget values = ParamTarget(lib.get(), u"IShape", u"Sum", 0);
+    ASSERT_TRUE(modRemoveParamArrayChange::GetRemoveParamArrayChange()->Apply(view, nullptr, values, hub.get(), 0));
+    for (const char16_t* name : {u"", u"by"}) {
+        auto rename = modRenameChange::NewRenameChange(false);
+        rename->NewName(name);
+        ChangeTarget factor = ParamTarget(lib.get(), u"IShape", u"Zoom", 0);
+        ASSERT_TRUE(rename->Apply(view, nullptr, factor, hub.get(), 0));
+    }
+    ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
+    Playback replay{std::make_shared<HistoryFile>(CreateTestChange)};
+    replay.LoadState(Folder(), u"h.leh");
+    const ComPtr<ITypeLib> fresh = Shapes();
+    replay.AttachITypeLib(fresh.get());
+    EXPECT_NO_THROW(replay.ExecuteCommand(kCmdRun, -1, 0));
     EXPECT_EQ(Dump(fresh.get()), Dump(lib.get()));
 }
 
