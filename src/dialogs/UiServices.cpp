@@ -13,17 +13,28 @@ namespace {
 
 UiServices* g_services = nullptr;
 
-// "Description (*.a;*.b)|*.a;*.b|..." as Qt's name filters.
+// A pattern that matches its letters in either case: "*.tlb" gives "*.[tT][lL][bB]".
+QString AnyCase(const QString& pattern) {
+    QString result;
+    for (const QChar c : pattern) {
+        if (c.isLetter() && c.toLower() != c.toUpper())
+            result += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
+        else
+            result += c;
+    }
+    return result;
+}
+
+// "Description (*.a;*.b)|*.a;*.b|..." as Qt's name filters. File names match
+// in any case (a library named "X.TLB" is a library as well); the chooser
+// shows the description as the string table has it (HideNameFilterDetails).
 QStringList NameFilters(const QString& filter) {
     const QStringList parts = filter.split(u'|');
     QStringList result;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString description = parts[i];
-        const qsizetype open = description.lastIndexOf(u" (");
-        if (open > 0) description.truncate(open);
-        QString patterns = parts[i + 1];
-        patterns.replace(u';', u' ');
-        result << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+        for (QString& pattern : patterns) pattern = AnyCase(pattern);
+        result << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + QLatin1Char(')');
     }
     return result;
 }
@@ -33,6 +44,7 @@ class CheckedFileDialog final : public QFileDialog {
 public:
     CheckedFileDialog(QWidget* owner, const FileRequest& request) : QFileDialog(owner, request.Title), request_(request) {
         setOption(QFileDialog::DontUseNativeDialog);
+        setOption(QFileDialog::HideNameFilterDetails);
         setNameFilters(NameFilters(request.Filter));
     }
     void accept() override {

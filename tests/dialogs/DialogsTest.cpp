@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "dialogs/frmGenerateGuid.h"
+#include "dialogs/frmReferences.h"
 #include "dialogs/frmTypeOrder.h"
 #include "dialogs/frmVTableOrder.h"
 #include "dialogs/frmVarOrder.h"
@@ -238,6 +239,9 @@ TEST_F(Dialogs, EveryControlHasAnAccessibleNameAndIsReachedWithTab) {
     dialogs.push_back(std::make_unique<frmTypeOrder>(OrderListModel::ForTypes(lib.get()), nullptr));
     dialogs.push_back(std::make_unique<frmVTableOrder>(*VTableOrderModel::ForInterface(lib.get(), 3), nullptr));
     dialogs.push_back(std::make_unique<frmGenerateGuid>(GUID{}, true, nullptr));
+    RefInfoList refs;
+    frmReferences::BuildList(lib.get(), {}, refs);
+    dialogs.push_back(std::make_unique<frmReferences>(refs, nullptr));
     for (auto& dialog : dialogs) {
         const std::string title = dialog->windowTitle().toStdString();
         dialog->show();

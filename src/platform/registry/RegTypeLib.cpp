@@ -13,8 +13,8 @@ using namespace ole;
 
 namespace {
 
-std::optional<uint32_t> ParseHex(std::string_view s) {
-    if (s.empty() || s.size() > 8) return std::nullopt;
+std::optional<uint32_t> ParseHex(std::string_view s, size_t maxDigits) {
+    if (s.empty() || s.size() > maxDigits) return std::nullopt;
     uint32_t v = 0;
     for (char c : s) {
         int d = (c >= '0' && c <= '9') ? c - '0'
@@ -32,16 +32,12 @@ const Key* FindVersion(const Key& guidKey, WORD major, WORD minor) {
     uint32_t bestMinor = 0;
     for (size_t i = 0; i < guidKey.subkeyCount(); ++i) {
         const Key* k = guidKey.subkey(i);
-        std::string_view name = k->name();
-        size_t dot = name.find('.');
-        if (dot == std::string_view::npos) continue;
-        auto maj = ParseHex(name.substr(0, dot));
-        auto min = ParseHex(name.substr(dot + 1));
-        if (!maj || !min || *maj != major) continue;
-        if (*min == minor) return k;
-        if (*min > minor && (!best || *min > bestMinor)) {
+        WORD maj = 0, min = 0;
+        if (!ParseVersionKey(k->name(), &maj, &min) || maj != major) continue;
+        if (min == minor) return k;
+        if (min > minor && (!best || min > bestMinor)) {
             best = k;
-            bestMinor = *min;
+            bestMinor = min;
         }
     }
     return best;
@@ -50,12 +46,30 @@ const Key* FindVersion(const Key& guidKey, WORD major, WORD minor) {
 const Key* FindLcid(const Key& versionKey, LCID lcid) {
     for (size_t i = 0; i < versionKey.subkeyCount(); ++i) {
         const Key* k = versionKey.subkey(i);
-        if (auto v = ParseHex(k->name()); v && *v == lcid) return k;
+        if (LCID v = 0; ParseLcidKey(k->name(), &v) && v == lcid) return k;
     }
     return nullptr;
 }
 
 }  // namespace
+
+bool ParseVersionKey(std::string_view name, WORD* major, WORD* minor) {
+    const size_t dot = name.find('.');
+    if (dot == std::string_view::npos) return false;
+    auto maj = ParseHex(name.substr(0, dot), 4);
+    auto min = ParseHex(name.substr(dot + 1), 4);
+    if (!maj || !min) return false;
+    *major = static_cast<WORD>(*maj);
+    *minor = static_cast<WORD>(*min);
+    return true;
+}
+
+bool ParseLcidKey(std::string_view name, LCID* lcid) {
+    auto v = ParseHex(name, 8);
+    if (!v) return false;
+    *lcid = *v;
+    return true;
+}
 
 HRESULT FindRegisteredTypeLib(const Registry& registry, const GUID& guid, WORD major, WORD minor, LCID lcid,
                               std::string* path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/automation/OleTypes.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
@@ -12,6 +13,13 @@
 namespace reg {
 
 class Registry;
+
+// A version key's name: "major.minor", each side 1 to 4 hexadecimal digits
+// (either case) with nothing else, as the platform writes them ("1.a" is 1.10,
+// "1.10" is 1.16). False, and nothing set, for any other name.
+bool ParseVersionKey(std::string_view name, ole::WORD* major, ole::WORD* minor);
+// A locale key's name: 1 to 8 hexadecimal digits ("409", "0").
+bool ParseLcidKey(std::string_view name, ole::LCID* lcid);
 
 // Finds the file of a registered library, as the platform does:
 // - version keys are "major.minor" in hexadecimal ("1.a" is 1.10); the exact

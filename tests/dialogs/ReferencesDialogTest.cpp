@@ -1,0 +1,241 @@
+// The references dialog driven offscreen over a Wine-prefix layout made by
+// the test: checking, unchecking, browsing and applying, and the references
+// the applied libraries give a saved library.
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTest>
+
+#include <deque>
+#include <filesystem>
+#include <set>
+
+#include "dialogs/frmReferences.h"
+#include "platform/automation/Guid.h"
+#include "platform/registry/Registry.h"
+#include "RefsTestSupport.h"
+
+namespace dialogstest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr GUID kAlpha = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+constexpr GUID kBeta = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
+constexpr GUID kGamma = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
+constexpr GUID kEdited = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 4}};
+
+// Scripted services with a queue of chosen files.
+class BrowsingServices : public FakeServices {
+public:
+    std::deque<QString> files;
+    QString OpenFileName(QWidget*, const FileRequest& request) override {
+        titles.push_back(request.Title);
+        if (files.empty()) return {};
+        QString file = files.front();
+        files.pop_front();
+        return file;
+    }
+    std::vector<QString> titles;
+};
+
+// A Wine prefix: drive C and its link, and the machine's registry naming
+// libraries by their Windows paths.
+class References : public ::testing::Test {
+protected:
+    References() {
+        App();
+        const fs::path system32 = dir / "prefix" / "drive_c" / "windows" / "system32";
+        WriteLib(system32 / "alpha.tlb", kAlpha, 1, 0, 0, u"Alpha");
+        WriteLib(system32 / "Beta.TLB", kBeta, 2, 1, 0, u"Beta");
+        WriteLib(dir / "elsewhere" / "gamma.tlb", kGamma, 1, 0, 0, u"Gamma");
+        WriteFile(system32 / "junk.tlb", "not a library");
+        WriteFile(dir / "notalib.tlb", "not a library either");
+        fs::create_directories(dir / "prefix" / "dosdevices");
+        fs::create_directory_symlink("../drive_c", dir / "prefix" / "dosdevices" / "c:");
+        std::string text = "WINE REGISTRY Version 2\n";
+        auto add = [&](const char* guid, const char* version, const char* description, const char* path) {
+            const std::string key = std::string("[Software\\\\Classes\\\\TypeLib\\\\") + guid + "\\\\" + version;
+            text += key + "] 1\n@=\"" + description + "\"\n" + key + "\\\\0\\\\win32] 1\n@=\"" + path + "\"\n";
+        };
+        add("{5EF30000-0000-0000-0000-000000000001}", "1.0", "Alpha & Co Library", "C:\\\\Windows\\\\System32\\\\ALPHA.tlb");
+        add("{5EF30000-0000-0000-0000-000000000002}", "2.1", "Beta Library", "c:\\\\windows\\\\system32\\\\beta.tlb");
+        add("{5EF30000-0000-0000-0000-000000000005}", "1.0", "Junk Library", "C:\\\\windows\\\\system32\\\\junk.tlb");
+        add("{5EF30000-0000-0000-0000-000000000006}", "1.0", "Other Drive", "Q:\\\\nowhere\\\\lib.tlb");
+        WriteFile(dir / "prefix" / "system.reg", text);
+        auto registry = std::make_shared<reg::Registry>();
+        EXPECT_TRUE(registry->loadPrefix(dir / "prefix"));
+        reg::SetDefaultRegistry(registry);
+    }
+    ~References() override { reg::SetDefaultRegistry(nullptr); }
+
+    // The row whose text is text, -1 when none.
+    static int Row(frmReferences& d, const QString& text) {
+        const auto found = d.List()->findItems(text, Qt::MatchExactly);
+        return found.size() == 1 ? d.List()->row(found.front()) : -1;
+    }
+    // Selects a row and presses Space on it, as the user toggles its check box.
+    static void Toggle(frmReferences& d, const QString& text) {
+        const int row = Row(d, text);
+        ASSERT_GE(row, 0) << text.toStdString();
+        d.List()->setCurrentRow(row);
+        QTest::keyClick(d.List(), Qt::Key_Space);
+    }
+    static bool IsChecked(frmReferences& d, const QString& text) {
+        const int row = Row(d, text);
+        return row >= 0 && d.List()->item(row)->checkState() == Qt::Checked;
+    }
+    // The GUIDs of the libraries a library's aliases lead to.
+    static std::set<GUID> ReferencedLibraries(ITypeLib* lib) {
+        std::set<GUID> out;
+        for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+            ComPtr<ITypeInfo> type, target;
+            ComPtr<ITypeLib> owner;
+            TYPEATTR* attr = nullptr;
+            TLIBATTR* libAttr = nullptr;
+            UINT index = 0;
+            EXPECT_OK(lib->GetTypeInfo(i, type.put()));
+            EXPECT_OK(type->GetTypeAttr(&attr));
+            if (attr->typekind == TKIND_ALIAS && type->GetRefTypeInfo(attr->tdescAlias.hreftype, target.put()) == S_OK &&
+                target->GetContainingTypeLib(owner.put(), &index) == S_OK && owner->GetLibAttr(&libAttr) == S_OK) {
+                out.insert(libAttr->guid);
+                owner->ReleaseTLibAttr(libAttr);
+            }
+            type->ReleaseTypeAttr(attr);
+        }
+        return out;
+    }
+
+    TempDir dir;
+    BrowsingServices services;
+    ScopedUiServices scoped{services};
+    const QString alpha = QStringLiteral("Alpha & Co Library");
+    const QString beta = QStringLiteral("Beta Library");
+    const QString junk = QStringLiteral("Junk Library");
+};
+
+TEST_F(References, CheckBrowseAndApplyGiveTheReferencesOfTheSavedLibrary) {
+    ComPtr<ICreateTypeLib2> edited = NewLibrary(u"Edited");
+    ASSERT_OK(edited->SetGuid(kEdited));
+    ASSERT_OK(edited->SetDocString(u"Edited Library"));
+    LibraryCollection libraries;
+    services.files = {QString::fromStdString((dir / "notalib.tlb").string()),
+                      QString::fromStdString((dir / "elsewhere" / "gamma.tlb").string()),
+                      QString::fromStdString((dir / "prefix/drive_c/windows/system32/alpha.tlb").string())};
+    services.modal = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<frmReferences&>(dialog);
+        d.show();
+        EXPECT_EQ(d.List()->item(0)->text(), QStringLiteral("Edited Library"));
+        EXPECT_EQ(Row(d, QStringLiteral("Other Drive")), -1);  // a drive that maps to no file here
+        EXPECT_EQ(d.List()->findItems(QStringLiteral("OLE Automation"), Qt::MatchExactly).size(), 2);
+        Toggle(d, QStringLiteral("Edited Library"));  // the library being edited stays checked
+        EXPECT_TRUE(IsChecked(d, QStringLiteral("Edited Library")));
+        Toggle(d, junk);
+        EXPECT_FALSE(IsChecked(d, junk));
+        EXPECT_EQ(d.InfoLabel(1)->text(), QStringLiteral("Library Registration Invalid"));
+        EXPECT_EQ(services.beeps, 2);
+        Toggle(d, alpha);
+        Toggle(d, beta);
+        EXPECT_EQ(d.InfoFrame()->title(), QStringLiteral("Beta Library"));
+        EXPECT_EQ(d.InfoLabel(1)->text(), QStringLiteral("Beta"));
+        EXPECT_EQ(d.InfoLabel(2)->text(), QStringLiteral("2.1"));
+        Toggle(d, beta);  // and off again
+        d.List()->setCurrentRow(Row(d, alpha));
+        EXPECT_EQ(d.InfoFrame()->title(), QStringLiteral("Alpha && Co Library"));
+        const int count = d.List()->count();
+        d.BrowseButton()->click();  // not a library: a beep, nothing added
+        EXPECT_EQ(services.beeps, 3);
+        d.BrowseButton()->click();  // gamma: added, checked, selected
+        EXPECT_EQ(d.List()->count(), count + 1);
+        EXPECT_TRUE(IsChecked(d, QStringLiteral("Gamma")));
+        EXPECT_EQ(d.List()->currentRow(), Row(d, QStringLiteral("Gamma")));
+        EXPECT_TRUE(d.InfoLabel(0)->toolTip().endsWith(QStringLiteral("gamma.tlb")));
+        d.List()->setCurrentRow(0);
+        d.BrowseButton()->click();  // alpha again: the entry listed is selected
+        EXPECT_EQ(d.List()->count(), count + 1);
+        EXPECT_EQ(d.List()->currentRow(), Row(d, alpha));
+        QTest::keyClick(d.List(), Qt::Key_Return);  // OK is the default button
+    };
+    RefInfoList first;
+    ASSERT_TRUE(frmReferences::EditReferences(AsTypeLib(edited.get()).get(), libraries, first, true, nullptr));
+    EXPECT_EQ(services.titles.front(), QStringLiteral("Open Type Library"));
+    ASSERT_EQ(libraries.size(), 2u);
+
+    // The edited library uses a type of each; saved and reloaded, those are its references.
+    for (size_t i = 0; i < libraries.size(); ++i) {
+        ComPtr<ITypeInfo> used;
+        ASSERT_OK(libraries[i]->GetTypeInfo(0, used.put()));
+        auto alias = NewType(edited.get(), u"Alias" + std::u16string(1, static_cast<char16_t>(u'A' + i)), TKIND_ALIAS);
+        TYPEDESC td = User(RefTo(alias.get(), used.get()));
+        ASSERT_OK(alias->SetTypeDescAlias(&td));
+    }
+    ComPtr<ITypeLib> reloaded = SaveAndReload(AsTypeLib(edited.get()).get());
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(ReferencedLibraries(reloaded.get()), (std::set<GUID>{kAlpha, kGamma}));
+
+    // Opened again on the reloaded library's references: they are checked;
+    // unchecking one and cancelling changes nothing, with OK it goes.
+    for (bool ok : {false, true}) {
+        services.modal = [&](QDialog& dialog) {
+            auto& d = dynamic_cast<frmReferences&>(dialog);
+            EXPECT_TRUE(IsChecked(d, QStringLiteral("Alpha")));  // listed by its own name now
+            EXPECT_TRUE(IsChecked(d, QStringLiteral("Gamma")));
+            EXPECT_EQ(Row(d, QStringLiteral("Alpha")), 1);
+            EXPECT_EQ(Row(d, alpha), -1);
+            Toggle(d, QStringLiteral("Gamma"));
+            d.findChild<QPushButton*>(ok ? QStringLiteral("cmdOK") : QStringLiteral("cmdCancel"))->click();
+        };
+        RefInfoList refs;
+        EXPECT_EQ(frmReferences::EditReferences(reloaded.get(), libraries, refs, true, nullptr), ok);
+        EXPECT_EQ(libraries.size(), ok ? 1u : 2u);
+    }
+}
+
+TEST_F(References, AScreenshotOverThirtyRegisteredLibraries) {
+    std::string text = "REGEDIT4\n";
+    const char* words[] = {"Accounting", "Charting", "Data Access", "Forms", "Graphics & Imaging", "Mail"};
+    for (int i = 0; i < 30; ++i) {
+        const fs::path file = dir / "a very long folder name for libraries" / "of the sample kind" /
+                              ("sample-library-" + std::to_string(i) + ".tlb");
+        const GUID guid = {0x5EF40000, 0, 0, {0, 0, 0, 0, 0, 0, 0, static_cast<BYTE>(i)}};
+        WriteLib(file, guid, static_cast<WORD>(1 + i % 3), static_cast<WORD>(i % 2), 0,
+                 FromUtf8("SampleLib" + std::to_string(i)));
+        text += RegLib(ole::GuidToUtf8(guid), std::to_string(1 + i % 3) + "." + std::to_string(i % 2),
+                       std::string("Sample ") + words[i % 6] + " Library " + std::to_string(i), "0", file.string());
+    }
+    WriteFile(dir / "thirty.reg", text);
+    auto registry = std::make_shared<reg::Registry>();
+    ASSERT_TRUE(registry->loadFile(dir / "thirty.reg"));
+    reg::SetDefaultRegistry(registry);
+
+    ComPtr<ITypeLib> edited = MemoryLib(u"Edited", kEdited);
+    RefInfoList refs;
+    frmReferences::BuildList(edited.get(), {}, refs);
+    ASSERT_GE(refs.Count(), 32u);
+    frmReferences dialog(refs, nullptr);
+    dialog.show();
+    dialog.List()->setCurrentRow(3);
+    dialog.List()->item(5)->setCheckState(Qt::Checked);
+    QLabel* location = dialog.InfoLabel(0);
+    EXPECT_LE(location->fontMetrics().horizontalAdvance(location->text()), location->contentsRect().width());
+    EXPECT_TRUE(location->text().contains(QStringLiteral("...")));
+    const fs::path out = fs::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
+    fs::create_directories(out);
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(dialog.size() * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(dialog.palette().color(QPalette::Window));
+        dialog.render(&pixmap);
+        const fs::path file = out / (scale > 1 ? "dialog-references@2x.png" : "dialog-references.png");
+        EXPECT_TRUE(pixmap.toImage().save(QString::fromStdString(file.string())));
+    }
+    dialog.close();
+}
+
+}  // namespace
+}  // namespace dialogstest
