@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "editor/LibraryTree.h"
+#include "editor/TreeSort.h"
 #include "editor/modImages.h"
 #include "typelib/CustomTypeLib.h"
 
@@ -32,6 +33,8 @@ LibraryTreeNode::~LibraryTreeNode() {
     Tag = nullptr;
     Record.reset();
 }
+
+bool TreeNode::operator<(const QTreeWidgetItem& other) const { return CompareTreeItems(this, &other) < 0; }
 
 TreeNode* AsTreeNode(QTreeWidgetItem* item) {
     return item && item->type() == TreeNode::kItemType ? static_cast<TreeNode*>(item) : nullptr;

@@ -154,6 +154,9 @@ public:
     NodeRecord* Tag = nullptr;
     bool Placeholder = false;
     int16_t Image = 0;
+
+    // The order of sorted siblings: by text, leading underscores aside.
+    bool operator<(const QTreeWidgetItem& other) const override;
 };
 
 // The root node of a library: it owns the library's records.

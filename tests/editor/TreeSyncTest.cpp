@@ -13,6 +13,7 @@
 #include "changes/kinds/RedirectTypesChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
+#include "editor/TreeSort.h"
 #include "editor/TreeSync.h"
 
 namespace treetest {
@@ -297,5 +298,18 @@ TEST_F(TreeSync, AddedTypesMembersInterfacesAndParametersGetNodesInPlace) {
     ExpectRecordsTrue();
 }
 
+
+TEST_F(TreeSync, SortingChildrenKeepsWhatIsExpandedAndCurrentBelowThem) {
+    Open(AsTypeLib(BuildAllKinds().get()));
+    QTreeWidgetItem* item = Child(Node("IBase"), "Item");
+    for (QTreeWidgetItem* n : {root, Node("IBase"), item}) tree.expandItem(n);
+    tree.setCurrentItem(Child(item, "b"));
+    root->insertChild(0, root->takeChild(root->indexOfChild(Node("Widget"))));
+    SortNodeChildren(root);
+    EXPECT_EQ(root->indexOfChild(Node("Widget")), root->childCount() - 1);
+    EXPECT_TRUE(Node("IBase")->isExpanded());
+    EXPECT_TRUE(item->isExpanded());
+    EXPECT_EQ(tree.currentItem(), Child(item, "b"));
+}
 }  // namespace
 }  // namespace treetest
