@@ -193,13 +193,18 @@ MemberNodeRecord* NewMemberRecord(QTreeWidgetItem* node, TypeNodeRecord& type, o
                                   int32_t accessBits, bool hasFuncDesc);
 
 // Unlinks and frees a type record. With renumber, every type index and
-// referenced index above the deleted one goes down by one; implemented
-// interfaces that named the deleted type get replacementIndex; type records
-// that named it (an interface based on it, an alias of it) are read again
-// from current (the library after the deletion; null: the library record's),
-// and their flatten test is forgotten.
+// referenced index above the deleted one goes down by one, and implemented
+// interfaces that named the deleted type get replacementIndex; without, the
+// type keeps its index under a new definition. Either way, type records that
+// named it (an interface based on it, an alias of it) are read again from
+// current (the library after the change; null: the library record's), and
+// their flatten test is forgotten.
 void DeleteTypeRecord(LibraryNodeRecord& library, TypeNodeRecord* type, bool renumber, int32_t replacementIndex,
                       ole::ITypeLib* current = nullptr);
+// An alias of a type of the library shows the kind its chain finally names:
+// after references changed, each such alias takes that kind from the records
+// again (a chain leaving the records it can follow keeps its kind).
+void UpdateAliasKinds(LibraryNodeRecord& library);
 // Unlinks and frees an implemented-interface record; with renumber, the later
 // interfaces of the same coclass move up by one.
 void DeleteImpliedInterfaceRecord(LibraryNodeRecord& library, ImpliedInterfaceNodeRecord* record, bool renumber);

@@ -264,6 +264,7 @@ void RetargetTypeReferences(LibraryNodeRecord& library, int32_t oldIndex, int32_
         r->RefTypeIndex = newIndex;
         r->Node->setText(0, Text(newText));
     }
+    UpdateAliasKinds(library);
 }
 
 void RemapTypeIndexes(LibraryNodeRecord& library, std::span<const int16_t> newOrder) {

@@ -299,6 +299,53 @@ TEST_F(TreeSync, AddedTypesMembersInterfacesAndParametersGetNodesInPlace) {
 }
 
 
+TEST_F(TreeSync, AliasesTakeTheKindTheirChainNowEndsAt) {
+    // typedef BaseAlias AliasOfAlias (15), in a chain to IBase.
+    ComPtr<ICreateTypeLib2> created = BuildAllKinds();
+    auto chained = NewType(created.get(), u"AliasOfAlias", TKIND_ALIAS);
+    const ComPtr<ITypeInfo> baseAlias = changestest::TypeNamed(AsTypeLib(created.get()).get(), u"BaseAlias");
+    TYPEDESC aliased = User(RefTo(chained.get(), baseAlias.get()));
+    EXPECT_OK(chained->SetTypeDescAlias(&aliased));
+    EXPECT_OK(chained->LayOut());
+    Open(AsTypeLib(created.get()));
+
+    // What used IBase uses the dispinterface DShapeEvents (4).
+    auto redirect = modRedirectTypesChange::NewRedirectTypesChange(false);
+    redirect->SourceVarTypeInfo(TypeDescOf(lib.get(), u"IBase").get());
+    redirect->DestVarTypeInfo(TypeDescOf(lib.get(), u"DShapeEvents").get());
+    Apply(*redirect, TypeTarget(lib.get(), u"IBase"));
+    RetargetTypeReferences(*record, 9, 4, u"DShapeEvents");
+    ExpectRecordsTrue();
+    EXPECT_EQ(Fields(Type("AliasOfAlias")), "15 4 13 1");
+
+    // IShape (3) replaces DShapeEvents: the alias read again, and the one
+    // aliasing it, are interfaces again.
+    auto replace = modRedirectTypesChange::NewRedirectTypesChange(false);
+    replace->Flags(RedirectTypesChange::kReplaceDefinition);
+    replace->SourceVarTypeInfo(TypeDescOf(lib.get(), u"DShapeEvents").get());
+    replace->DestVarTypeInfo(TypeDescOf(lib.get(), u"IShape").get());
+    Apply(*replace, TypeTarget(lib.get(), u"DShapeEvents"));
+    RemoveType("DShapeEvents", true, 3);
+    RenameImpliedInterfaceNodes(3, *record, u"IShape");
+    ExpectRecordsTrue();
+    EXPECT_EQ(Fields(Type("AliasOfAlias")), "14 3 12 1");
+}
+
+TEST_F(TreeSync, ATypeRedefinedInPlaceHasWhatNamedItReadAgain) {
+    Open(AsTypeLib(BuildAllKinds().get()));
+    Type("IDerived")->RefFlags |= kRefCanFlatten | kRefFlattenTested;
+    // IBase (9) takes the definition of IDispatch and keeps its index.
+    auto replace = modRedirectTypesChange::NewRedirectTypesChange(false);
+    replace->Flags(RedirectTypesChange::kReplaceDefinition);
+    replace->SourceVarTypeInfo(TypeDescOf(lib.get(), u"IBase").get());
+    replace->DestVarTypeInfo(Desc(lib.get(), StdOle2Type(kIID_IDispatch).get()).get());
+    Apply(*replace, TypeTarget(lib.get(), u"IBase"));
+    RemoveType("IBase", false, kRefNone);
+    AddNewTypeNodes(9, 9, root, true);
+    EXPECT_EQ(Fields(Type("IDerived")), "10 3 9 2");  // its base changed: flatten test forgotten
+}
+
+
 TEST_F(TreeSync, SortingChildrenKeepsWhatIsExpandedAndCurrentBelowThem) {
     Open(AsTypeLib(BuildAllKinds().get()));
     QTreeWidgetItem* item = Child(Node("IBase"), "Item");
