@@ -358,5 +358,17 @@ TEST_F(TreeSync, SortingChildrenKeepsWhatIsExpandedAndCurrentBelowThem) {
     EXPECT_TRUE(item->isExpanded());
     EXPECT_EQ(tree.currentItem(), Child(item, "b"));
 }
+TEST_F(TreeSync, TakingInIDispatchLeavesDispinterfacesBasedOutside) {
+    Open(AsTypeLib(BuildAllKinds().get()));
+    auto take = modInternalizeTypesChange::NewInternalizeTypesChange(false);
+    take->VarTypeInfo(Desc(lib.get(), StdOle2Type(kIID_IDispatch).get()).get());
+    Apply(*take, LibraryTarget(lib.get()));
+    RefreshExternalReferences(*record, false, false);
+    AddNewTypeNodes(15, 15, root, true);
+    ExpectRecordsTrue();
+    EXPECT_EQ(Fields(Type("DShapeEvents")), "4 4 -4 2");
+    EXPECT_EQ(Fields(Type("IShape")), "3 3 15 2");  // the dual's interface is based on it
+}
+
 }  // namespace
 }  // namespace treetest
