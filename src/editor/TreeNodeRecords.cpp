@@ -253,9 +253,9 @@ void ClearLibraryTree(QTreeWidget* tree) {
         QTreeWidgetItem* root = tree->topLevelItem(i);
         root->setExpanded(false);
         if (TreeNode* node = AsTreeNode(root)) node->Tag = nullptr;
-        if (root->type() == TreeNode::kItemType)
-            if (auto* library = dynamic_cast<LibraryTreeNode*>(root)) library->Record.reset();
     }
+    // Each library's records go with its root node, once the view has let go
+    // of the current node.
     tree->clear();
 }
 

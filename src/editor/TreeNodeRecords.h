@@ -218,8 +218,9 @@ TypeNodeRecord* FindTypeRecord(const LibraryNodeRecord& library, int32_t typeInd
 // The library record of the root node above item (or of item), or null.
 LibraryNodeRecord* LibraryRecordOf(QTreeWidgetItem* item);
 
-// Frees every library's records and empties the tree; tags of the root nodes
-// are cleared first.
+// Empties the tree, freeing every library's records with its root node (so a
+// handler told of the current node leaving still reads live records); tags of
+// the root nodes are cleared first.
 void ClearLibraryTree(QTreeWidget* tree);
 
 }  // namespace zephrin::editor
