@@ -16,6 +16,7 @@
 #include "editor/EditorModule.h"
 #include "editor/LibraryTree.h"
 #include "editor/TreeNodeRecords.h"
+#include "editor/TreeSort.h"
 
 namespace {
 
@@ -90,4 +91,28 @@ void ExpandLargeInterface(benchmark::State& state) {
 }
 BENCHMARK(ExpandLargeInterface)->Unit(benchmark::kMillisecond);
 
+}  // namespace
+
+namespace {
+void ResortLargeInterface(benchmark::State& state) {
+    App();
+    const auto lib = Library();
+    QTreeWidget tree;
+    zephrin::editor::SetUpLibraryTree(&tree);
+    QTreeWidgetItem* root = zephrin::editor::AddLibraryNode(&tree, lib.get(), nullptr, 0, true);
+    zephrin::editor::EnsureChildren(root);
+    QTreeWidgetItem* huge = nullptr;
+    for (int i = 0; i < root->childCount() && !huge; ++i)
+        if (root->child(i)->text(0) == QStringLiteral("IHuge")) huge = root->child(i);
+    zephrin::editor::EnsureChildren(huge);
+    tree.expandItem(root);
+    tree.expandItem(huge);
+    QTreeWidgetItem* target = state.range(0) ? root : huge;
+    for (auto _ : state) {
+        zephrin::editor::SortNodeChildren(target);
+        benchmark::DoNotOptimize(target->childCount());
+    }
+    zephrin::editor::ClearLibraryTree(&tree);
+}
+BENCHMARK(ResortLargeInterface)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 }  // namespace

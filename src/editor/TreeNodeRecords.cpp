@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "editor/LibraryTree.h"
+#include "editor/TreeSort.h"
 #include "editor/modImages.h"
 #include "typelib/CustomTypeLib.h"
 
@@ -32,6 +33,8 @@ LibraryTreeNode::~LibraryTreeNode() {
     Tag = nullptr;
     Record.reset();
 }
+
+bool TreeNode::operator<(const QTreeWidgetItem& other) const { return CompareTreeItems(this, &other) < 0; }
 
 TreeNode* AsTreeNode(QTreeWidgetItem* item) {
     return item && item->type() == TreeNode::kItemType ? static_cast<TreeNode*>(item) : nullptr;
@@ -128,38 +131,71 @@ void ClearTag(NodeRecord* record) {
     if (TreeNode* node = AsTreeNode(record->Node); node && node->Tag == record) node->Tag = nullptr;
 }
 
+void FreeTypeRecord(LibraryNodeRecord& library, TypeNodeRecord* type) {
+    Unlink(library.FirstType, type);
+    ClearTag(type);
+    delete type;
+}
+
+// Records read again take what the library said; their flatten test is
+// forgotten, and aliases of them may now end somewhere else.
+void TakeReread(LibraryNodeRecord& library, std::vector<std::pair<TypeNodeRecord*, TypeDescription>>& reread) {
+    for (auto& [t, d] : reread) {
+        t->TypeKind = d.TypeKind;
+        t->RefTypeIndex = d.RefTypeIndex;
+        t->RefFlags = d.BaseReference ? kRefRoleBase : kRefRoleOther;
+    }
+    if (!reread.empty()) UpdateAliasKinds(library);
+}
+
 }  // namespace
 
 void DeleteTypeRecord(LibraryNodeRecord& library, TypeNodeRecord* type, bool renumber, int32_t replacementIndex,
                       ole::ITypeLib* current) {
     const int32_t deleted = type->TypeIndex;
-    // What named the deleted type now names something else: ask the library,
-    // before anything changes, so that a failing read leaves the records alone.
+    // What named the deleted type now names something else (another type, or
+    // the new definition at the same index): ask the library, before anything
+    // changes, so that a failing read leaves the records alone.
     std::vector<std::pair<TypeNodeRecord*, TypeDescription>> reread;
-    if (renumber) {
-        if (!current) current = library.Library.get();
-        for (TypeNodeRecord* t = library.FirstType; t; t = t->Next)
-            if (t != type && t->RefTypeIndex == deleted)
-                reread.emplace_back(t, DescribeType(current, t->TypeIndex > deleted ? t->TypeIndex - 1 : t->TypeIndex));
+    if (!current) current = library.Library.get();
+    for (TypeNodeRecord* t = library.FirstType; t; t = t->Next)
+        if (t != type && t->RefTypeIndex == deleted)
+            reread.emplace_back(t, DescribeType(current, renumber && t->TypeIndex > deleted ? t->TypeIndex - 1
+                                                                                          : t->TypeIndex));
+    FreeTypeRecord(library, type);
+    if (!renumber) {
+        TakeReread(library, reread);
+        return;
     }
-    Unlink(library.FirstType, type);
-    ClearTag(type);
-    delete type;
-    if (!renumber) return;
     for (TypeNodeRecord* t = library.FirstType; t; t = t->Next) {
         if (t->TypeIndex > deleted) --t->TypeIndex;
         if (t->RefTypeIndex > deleted) --t->RefTypeIndex;
     }
-    for (auto& [t, d] : reread) {
-        t->TypeKind = d.TypeKind;
-        t->RefTypeIndex = d.RefTypeIndex;
-        t->RefFlags = d.BaseReference ? kRefRoleBase : kRefRoleOther;  // the flatten test is forgotten
-    }
+    TakeReread(library, reread);
     for (ImpliedInterfaceNodeRecord* r = library.FirstImpliedInterface; r; r = r->Next) {
         if (r->RefTypeIndex > deleted)
             --r->RefTypeIndex;
         else if (r->RefTypeIndex == deleted)
             r->RefTypeIndex = replacementIndex;
+    }
+}
+
+void UpdateAliasKinds(LibraryNodeRecord& library) {
+    const auto localAlias = [](const TypeNodeRecord* t) {
+        return (t->RefFlags & kRefRoleMask) == kRefRoleOther && t->RefTypeIndex >= 0;
+    };
+    int records = 0;
+    for (TypeNodeRecord* t = library.FirstType; t; t = t->Next) ++records;
+    for (TypeNodeRecord* t = library.FirstType; t; t = t->Next) {
+        if (!localAlias(t)) continue;
+        const TypeNodeRecord* end = t;
+        // Bounded, so that a chain leading back to itself ends.
+        for (int steps = 0; localAlias(end) && steps < records; ++steps) {
+            const TypeNodeRecord* next = FindTypeRecord(library, end->RefTypeIndex);
+            if (!next) break;
+            end = next;
+        }
+        if (!localAlias(end)) t->TypeKind = end->TypeKind;
     }
 }
 
@@ -184,7 +220,7 @@ void ReleaseChildRecords(QTreeWidgetItem* node) {
         switch (GetNodeKind(child, record)) {
         case kNodeType:
             ReleaseChildRecords(child);
-            DeleteTypeRecord(*library, static_cast<TypeNodeRecord*>(record), false, kRefNone);
+            FreeTypeRecord(*library, static_cast<TypeNodeRecord*>(record));
             break;
         case kNodeImplType:
             DeleteImpliedInterfaceRecord(*library, static_cast<ImpliedInterfaceNodeRecord*>(record), false);
@@ -217,9 +253,9 @@ void ClearLibraryTree(QTreeWidget* tree) {
         QTreeWidgetItem* root = tree->topLevelItem(i);
         root->setExpanded(false);
         if (TreeNode* node = AsTreeNode(root)) node->Tag = nullptr;
-        if (root->type() == TreeNode::kItemType)
-            if (auto* library = dynamic_cast<LibraryTreeNode*>(root)) library->Record.reset();
     }
+    // Each library's records go with its root node, once the view has let go
+    // of the current node.
     tree->clear();
 }
 

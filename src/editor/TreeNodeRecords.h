@@ -154,6 +154,9 @@ public:
     NodeRecord* Tag = nullptr;
     bool Placeholder = false;
     int16_t Image = 0;
+
+    // The order of sorted siblings: by text, leading underscores aside.
+    bool operator<(const QTreeWidgetItem& other) const override;
 };
 
 // The root node of a library: it owns the library's records.
@@ -190,13 +193,18 @@ MemberNodeRecord* NewMemberRecord(QTreeWidgetItem* node, TypeNodeRecord& type, o
                                   int32_t accessBits, bool hasFuncDesc);
 
 // Unlinks and frees a type record. With renumber, every type index and
-// referenced index above the deleted one goes down by one; implemented
-// interfaces that named the deleted type get replacementIndex; type records
-// that named it (an interface based on it, an alias of it) are read again
-// from current (the library after the deletion; null: the library record's),
-// and their flatten test is forgotten.
+// referenced index above the deleted one goes down by one, and implemented
+// interfaces that named the deleted type get replacementIndex; without, the
+// type keeps its index under a new definition. Either way, type records that
+// named it (an interface based on it, an alias of it) are read again from
+// current (the library after the change; null: the library record's), and
+// their flatten test is forgotten.
 void DeleteTypeRecord(LibraryNodeRecord& library, TypeNodeRecord* type, bool renumber, int32_t replacementIndex,
                       ole::ITypeLib* current = nullptr);
+// An alias of a type of the library shows the kind its chain finally names:
+// after references changed, each such alias takes that kind from the records
+// again (a chain leaving the records it can follow keeps its kind).
+void UpdateAliasKinds(LibraryNodeRecord& library);
 // Unlinks and frees an implemented-interface record; with renumber, the later
 // interfaces of the same coclass move up by one.
 void DeleteImpliedInterfaceRecord(LibraryNodeRecord& library, ImpliedInterfaceNodeRecord* record, bool renumber);
@@ -210,8 +218,9 @@ TypeNodeRecord* FindTypeRecord(const LibraryNodeRecord& library, int32_t typeInd
 // The library record of the root node above item (or of item), or null.
 LibraryNodeRecord* LibraryRecordOf(QTreeWidgetItem* item);
 
-// Frees every library's records and empties the tree; tags of the root nodes
-// are cleared first.
+// Empties the tree, freeing every library's records with its root node (so a
+// handler told of the current node leaving still reads live records); tags of
+// the root nodes are cleared first.
 void ClearLibraryTree(QTreeWidget* tree);
 
 }  // namespace zephrin::editor

@@ -36,21 +36,16 @@ void SortItems(std::vector<QTreeWidgetItem*>& items) {
 
 void SortNodeChildren(QTreeWidgetItem* node) {
     if (!node || node->childCount() < 2) return;
-    QTreeWidget* tree = node->treeWidget();
-    QTreeWidgetItem* current = tree ? tree->currentItem() : nullptr;
-    std::vector<QTreeWidgetItem*> expanded, selected;
-    for (int i = 0; i < node->childCount(); ++i) {
-        QTreeWidgetItem* child = node->child(i);
-        if (child->isExpanded()) expanded.push_back(child);
-        if (child->isSelected()) selected.push_back(child);
+    if (node->treeWidget()) {
+        // Moved in place within the model (TreeNode's order is this one), so
+        // the view keeps what is expanded, selected and current at every depth.
+        node->sortChildren(0, Qt::AscendingOrder);
+        return;
     }
     const QList<QTreeWidgetItem*> taken = node->takeChildren();
     std::vector<QTreeWidgetItem*> items(taken.begin(), taken.end());
     SortItems(items);
     node->addChildren(QList<QTreeWidgetItem*>(items.begin(), items.end()));
-    for (QTreeWidgetItem* child : expanded) child->setExpanded(true);
-    if (tree && current && tree->currentItem() != current) tree->setCurrentItem(current);
-    for (QTreeWidgetItem* child : selected) child->setSelected(true);
 }
 
 }  // namespace zephrin::editor

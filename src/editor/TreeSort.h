@@ -12,8 +12,8 @@ namespace zephrin::editor {
 int CompareTreeItems(const QTreeWidgetItem* a, const QTreeWidgetItem* b);
 // Sorts items in that order (stable).
 void SortItems(std::vector<QTreeWidgetItem*>& items);
-// Sorts a node's children in place (not their children), keeping which of
-// them are expanded and selected, and the tree's current item.
+// Sorts a node's children in place (not their children), keeping what is
+// expanded, selected and current below the node.
 void SortNodeChildren(QTreeWidgetItem* node);
 
 }  // namespace zephrin::editor

@@ -219,7 +219,9 @@ void RefreshExternalReferences(LibraryNodeRecord& library, bool onlyClear, bool 
             if (t->RefTypeIndex == kRefBaseOutside) t->RefFlags &= ~kRefFlattenTested;
             continue;
         }
-        if (t->RefTypeIndex == kRefBaseOutside) {
+        if (t->RefTypeIndex == kRefBaseOutside && t->TypeKind != ole::TKIND_DISPATCH) {
+            // A dispinterface's base is always shown outside, even when the
+            // library holds a copy of IDispatch.
             const ComPtr<ole::ITypeInfo> ti =
                 modITypeInfoHelper::GetInterfaceTypeInfo(lib, static_cast<ole::UINT>(t->TypeIndex));
             const int32_t index = ResolveImplemented(lib, ti.get(), 0, nullptr);
@@ -264,6 +266,7 @@ void RetargetTypeReferences(LibraryNodeRecord& library, int32_t oldIndex, int32_
         r->RefTypeIndex = newIndex;
         r->Node->setText(0, Text(newText));
     }
+    UpdateAliasKinds(library);
 }
 
 void RemapTypeIndexes(LibraryNodeRecord& library, std::span<const int16_t> newOrder) {

@@ -58,11 +58,13 @@ QTreeWidgetItem* InsertParamNodeForChange(const ChangeTarget& target, const std:
 
 // After types were added or redirected: references that pointed outside the
 // library are read again and take a type of the library when they now name
-// one (their flatten test is forgotten); with reText the implemented-interface
-// nodes that do take one show its name. With onlyClear, type references stay
-// as they are and only the flatten test of types based outside is forgotten.
+// one (their flatten test is forgotten; a dispinterface keeps its base
+// outside); with reText the implemented-interface nodes that do take one show
+// its name. With onlyClear, type references stay as they are and only the
+// flatten test of types based outside is forgotten.
 void RefreshExternalReferences(LibraryNodeRecord& library, bool onlyClear, bool reText);
-// References to oldIndex now name newIndex; implemented-interface nodes show newText.
+// References to oldIndex now name newIndex (aliases take the kind they now
+// end at); implemented-interface nodes show newText.
 void RetargetTypeReferences(LibraryNodeRecord& library, int32_t oldIndex, int32_t newIndex,
                             const std::u16string& newText);
 // After the types were reordered: newOrder[old index] is the new index. An

@@ -25,8 +25,6 @@ public:
 
 private:
     friend void BuildImageLists();
-// Empties both lists (done when the application object goes).
-void ReleaseImageLists();
     friend void ReleaseImageLists();
     std::vector<QIcon> icons_;
 };

@@ -268,7 +268,13 @@ TEST_F(TreeFilters, ClearingSeveralLibrariesFreesEveryRecordAndForgetsTheTags) {
     QTreeWidget other;
     EXPECT_FALSE(GetIndexFromNode(&other, colors).isValid());
     for (QTreeWidgetItem* r : roots) BuildAll(r);
+    // The view lets go of its current node while the records are still there.
+    int32_t leaving = -1;
+    QObject::connect(&tree, &QTreeWidget::currentItemChanged,
+                     [&](QTreeWidgetItem*, QTreeWidgetItem* before) { leaving = GetNodeKind(before); });
+    tree.setCurrentItem(Child(Child(roots[0], "Widget"), "DVTable"));
     ClearLibraryTree(&tree);
+    EXPECT_EQ(leaving, kNodeImplType);
     EXPECT_EQ(tree.topLevelItemCount(), 0);
     ClearLibraryTree(&tree);  // an empty tree: nothing to do
     // AddressSanitizer reports any record left behind.

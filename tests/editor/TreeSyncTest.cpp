@@ -13,6 +13,7 @@
 #include "changes/kinds/RedirectTypesChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
+#include "editor/TreeSort.h"
 #include "editor/TreeSync.h"
 
 namespace treetest {
@@ -295,6 +296,62 @@ TEST_F(TreeSync, AddedTypesMembersInterfacesAndParametersGetNodesInPlace) {
     EXPECT_EQ(ChildTexts(Node("Widget")), "IDerived DVTable IShape");
     EXPECT_EQ(static_cast<ImpliedInterfaceNodeRecord*>(NodeTag(impl))->Number, 3);
     ExpectRecordsTrue();
+}
+
+
+TEST_F(TreeSync, AliasesTakeTheKindTheirChainNowEndsAt) {
+    ComPtr<ICreateTypeLib2> created = BuildAllKinds();
+    auto chained = NewType(created.get(), u"AliasOfAlias", TKIND_ALIAS);  // 15, of BaseAlias
+    const ComPtr<ITypeInfo> baseAlias = changestest::TypeNamed(AsTypeLib(created.get()).get(), u"BaseAlias");
+    TYPEDESC aliased = User(RefTo(chained.get(), baseAlias.get()));
+    EXPECT_OK(chained->SetTypeDescAlias(&aliased));
+    EXPECT_OK(chained->LayOut());
+    Open(AsTypeLib(created.get()));
+    // What used IBase uses the dispinterface DShapeEvents (4); then IShape (3) replaces that.
+    for (bool replaces : {false, true}) {
+        auto redirect = modRedirectTypesChange::NewRedirectTypesChange(false);
+        redirect->Flags(replaces ? RedirectTypesChange::kReplaceDefinition : 0);
+        redirect->SourceVarTypeInfo(TypeDescOf(lib.get(), replaces ? u"DShapeEvents" : u"IBase").get());
+        redirect->DestVarTypeInfo(TypeDescOf(lib.get(), replaces ? u"IShape" : u"DShapeEvents").get());
+        Apply(*redirect, TypeTarget(lib.get(), replaces ? u"DShapeEvents" : u"IBase"));
+        if (replaces) {
+            RemoveType("DShapeEvents", true, 3);
+            RenameImpliedInterfaceNodes(3, *record, u"IShape");
+        } else {
+            RetargetTypeReferences(*record, 9, 4, u"DShapeEvents");
+        }
+        ExpectRecordsTrue();
+    }
+}
+
+TEST_F(TreeSync, IDispatchTakenInOrDefiningATypeInPlaceLeavesTheRecordsTrue) {
+    Open(AsTypeLib(BuildAllKinds().get()));
+    Type("IDerived")->RefFlags |= kRefCanFlatten | kRefFlattenTested;
+    const ComPtr<tli::VarTypeInfo> dispatch = Desc(lib.get(), StdOle2Type(kIID_IDispatch).get());
+    // IBase (9) takes IDispatch's definition and keeps its index.
+    auto replace = modRedirectTypesChange::NewRedirectTypesChange(false);
+    replace->Flags(RedirectTypesChange::kReplaceDefinition);
+    replace->SourceVarTypeInfo(TypeDescOf(lib.get(), u"IBase").get());
+    replace->DestVarTypeInfo(dispatch.get());
+    Apply(*replace, TypeTarget(lib.get(), u"IBase"));
+    RemoveType("IBase", false, kRefNone);
+    AddNewTypeNodes(9, 9, root, true);
+    EXPECT_EQ(Fields(Type("IDerived")), "10 3 9 2");  // its base changed: flatten test forgotten
+    // IShape's base is now 9; a dispinterface's stays outside.
+    RefreshExternalReferences(*record, false, false);
+    ExpectRecordsTrue();
+}
+
+TEST_F(TreeSync, SortingChildrenKeepsWhatIsExpandedAndCurrentBelowThem) {
+    Open(AsTypeLib(BuildAllKinds().get()));
+    QTreeWidgetItem* item = Child(Node("IBase"), "Item");
+    for (QTreeWidgetItem* n : {root, Node("IBase"), item}) tree.expandItem(n);
+    tree.setCurrentItem(Child(item, "b"));
+    root->insertChild(0, root->takeChild(root->indexOfChild(Node("Widget"))));
+    SortNodeChildren(root);
+    EXPECT_EQ(root->indexOfChild(Node("Widget")), root->childCount() - 1);
+    EXPECT_TRUE(item->isExpanded());
+    EXPECT_EQ(tree.currentItem(), Child(item, "b"));
 }
 
 }  // namespace
