@@ -50,6 +50,34 @@ void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t
     }
 }
 
+// A parameter's flags set anew at position in each accessor that takes them
+// (as SetParameterType rebuilds them): error 5 for a return value that is not
+// last, or a return value or locale parameter the function has already.
+void CheckParameterFlags(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t position,
+                         int32_t flags) {
+    constexpr int32_t kOnce = ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID;
+    if (!(flags & kOnce)) return;
+    for (ole::INVOKEKIND kind : kKinds) {
+        if ((invKind & 15) == ole::INVOKE_FUNC && kind != ole::INVOKE_FUNC) continue;
+        const int32_t index = FuncIndex(ti, memberID, kind);
+        if (index < 0) continue;
+        FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
+        const int32_t n = fd->cParams;
+        if (position >= n) continue;
+        const int32_t existing = fd->lprgelemdescParam[position].paramdesc.wParamFlags;
+        // Another accessor of the property keeps its own return value or value.
+        const bool own = invKind == 0 || (invKind & kind) != 0;
+        const bool put = (kind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
+        if (!own && position == n - 1 && ((existing & ole::PARAMFLAG_FRETVAL) || put)) continue;
+        const int32_t gained = flags & ~existing & kOnce;
+        if ((gained & ole::PARAMFLAG_FRETVAL) && position != n - 1) RaiseError(kErrInvalidArgument);
+        for (int32_t p = 0; p < n; ++p)
+            if (p != position && (fd->lprgelemdescParam[p].paramdesc.wParamFlags & gained))
+                RaiseError(kErrInvalidArgument);
+        if (kind == ole::INVOKE_FUNC) break;
+    }
+}
+
 // Error TYPE_E_AMBIGUOUSNAME when a member of the base interfaces of ti (an
 // interface or dispinterface) has name. A base that can't be read holds no names.
 void CheckNameFreeInBases(ole::ITypeInfo2* ti, ole::TYPEKIND kind, const std::u16string& name) {
@@ -92,6 +120,7 @@ void CustomTypeInfo::SetConstantValue(int32_t memberID, const ole::Variant& cons
 
 void CustomTypeInfo::SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                                       int32_t newInvKind) {
+    CheckParameterFlags(ITypeInfo2().get(), memberID, invKind, paramID, paramData.Flags);
     FuncRebuildData request;
     int32_t fields = FuncRebuildData::kType;
     if (newInvKind != 0) {
