@@ -136,6 +136,7 @@ public:
     void RemoveParamArray(int32_t memberID);
     // A second return value or locale parameter, a return value that would
     // not be last and a parameter after the return value are refused (error 5).
+    // An automatic name another parameter has already is numbered.
     void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
     void DeleteParameter(int32_t memberID, int32_t paramID);
     // A new member ID that another member (or the type itself, for

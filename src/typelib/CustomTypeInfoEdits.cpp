@@ -156,12 +156,17 @@ void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, Param
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags);
     if (fAutoName) {
-        if (paramData.Flags & ole::PARAMFLAG_FRETVAL)
-            paramData.Name = modSupport::LoadResStringById(763);
-        else if (paramData.Flags & ole::PARAMFLAG_FLCID)
-            paramData.Name = modSupport::LoadResStringById(764);
-        else
-            MakeParameterName(paramData.Name, ti.get(), modITypeInfoHelper::MemberNameFromID(ti.get(), memberID));
+        const std::u16string function = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
+        if (paramData.Flags & (ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID)) {
+            paramData.Name = modSupport::LoadResStringById(paramData.Flags & ole::PARAMFLAG_FRETVAL ? 763 : 764);
+            // Numbered like the others when another parameter has the name.
+            std::u16string fn = function;
+            ole::LPOLESTR names[2] = {fn.data(), paramData.Name.data()};
+            ole::MEMBERID ids[2] = {ole::MEMBERID_NIL, ole::MEMBERID_NIL};
+            if (SUCCEEDED(ti->GetIDsOfNames(names, 2, ids))) MakeParameterName(paramData.Name, ti.get(), function);
+        } else {
+            MakeParameterName(paramData.Name, ti.get(), function);
+        }
     }
     FuncRebuildData request;
     RebuildFunction(ti.get(), memberID, 0, newParamId + 1, paramData, request, FuncRebuildData::kInsertParam);
