@@ -373,8 +373,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                 !(put && position >= n))
                 c = static_cast<size_t>(position) + 1;
             if (static_cast<size_t>(position) >= c) continue;
-            // Two parameters of a function can't share a name (whatever its case).
-            for (size_t i = 1; i < names.size() && !text.empty(); ++i)
+            // Two parameters of a function can't share a name (whatever its
+            // case); the function itself may have a parameter's name.
+            for (size_t i = 1; position != 0 && i < names.size() && !text.empty(); ++i)
                 if (i != static_cast<size_t>(position) && modMarbrel::CompareLeadingUnderscore(names[i], text) == 0)
                     RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
             oldNames = names;

@@ -268,6 +268,9 @@ TEST_F(StructuralChanges, EditsThatWouldBreakTheLibraryAreRefusedBeforeAnythingC
     EXPECT_EQ(Dump(lib.get()), before);
     ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 0)));
     ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 1)));
+    // A function may have a name one of its parameters has.
+    EXPECT_TRUE(Apply(*rename(u"NAME"), MemberTarget(lib.get(), u"IShape", u"Name", INVOKE_PROPERTYGET)));
+    EXPECT_TRUE(Apply(*rename(u"Factor"), MemberTarget(lib.get(), u"IShape", u"Zoom")));
 }
 
 // A return value or locale parameter inserted is named like the others when
