@@ -12,6 +12,7 @@
 #include "platform/automation/Guid.h"
 #include "typelib/BaseTICache.h"
 #include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modMarbrel.h"
 #include "typelib/modTYPEDESC.h"
 #include "typelib/TypeLibSupport.h"
 
@@ -39,6 +40,33 @@ ComPtr<ole::ITypeInfo> ImplementableType(tli::TypeInfo* typeInfo) {
     if (attr->typekind != ole::TKIND_INTERFACE && attr->typekind != ole::TKIND_DISPATCH)
         RaiseError(kErrInvalidArgument, u"A coclass can implement only interfaces and dispinterfaces.");
     return ti;
+}
+
+// A base of self: an interface (a dual counts), and one that holds none of
+// the names of self's own members (error 5, TYPE_E_AMBIGUOUSNAME).
+void CheckBase(ole::ITypeInfo* self, ole::ITypeInfo* base) {
+    if (SameObject(base, self)) RaiseError(ole::TYPE_E_CIRCULARTYPE);
+    {
+        TypeAttr attr(base);
+        if (attr->typekind != ole::TKIND_INTERFACE &&
+            !(attr->typekind == ole::TKIND_DISPATCH && (attr->wTypeFlags & ole::TYPEFLAG_FDUAL)))
+            RaiseError(kErrInvalidArgument);
+    }
+    TypeAttr attr(self);
+    std::vector<ole::MEMBERID> ids;
+    for (ole::UINT i = 0; i < attr->cFuncs; ++i) ids.push_back(FuncDescHolder(self, i)->memid);
+    for (ole::UINT i = 0; i < attr->cVars; ++i) {
+        ole::VARDESC* vd = nullptr;
+        CheckHr(self->GetVarDesc(i, &vd));
+        ids.push_back(vd->memid);
+        self->ReleaseVarDesc(vd);
+    }
+    for (const ole::MEMBERID id : ids) {
+        if (id == ole::MEMBERID_NIL) continue;  // a variable not laid out yet
+        ole::BSTR name = nullptr;
+        CheckHr(self->GetDocumentation(id, &name, nullptr, nullptr, nullptr));
+        if (!modMarbrel::IsMemberNameFree(base, TakeBstr(name))) RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
+    }
 }
 
 }  // namespace
@@ -331,22 +359,8 @@ void CustomTypeInfo::SetBaseType(int32_t baseType, tli::TypeInfo* customTInfo) {
         implCount = attr->cImplTypes;
         rebase = typeKind_ == ole::TKIND_INTERFACE && (implCount != 0 || attr->cFuncs > 0);
     }
-    // A dispinterface given a custom base first takes IDispatch, which goes
-    // again should the custom base fail.
-    ScopeGuard rollback;
-    if (typeKind_ == ole::TKIND_DISPATCH) {
-        if (baseType == kBaseCustom) {
-            if (!customTInfo) RaiseError(kErrInvalidArgument);
-            if (implCount == 0) {
-                SetBaseType(kBaseIDispatch, nullptr);
-                rollback.OnFailure([this] { CheckHr(type_->DeleteImplType(0)); });
-                implCount = 1;
-            }
-        }
-        if (implCount >= 2) RaiseError(kErrInvalidArgument);
-    } else if (typeKind_ != ole::TKIND_INTERFACE) {
-        RaiseError(kErrInvalidArgument);
-    }
+    if (typeKind_ != ole::TKIND_DISPATCH && typeKind_ != ole::TKIND_INTERFACE) RaiseError(kErrInvalidArgument);
+    if (typeKind_ == ole::TKIND_DISPATCH && baseType == kBaseCustom && !customTInfo) RaiseError(kErrInvalidArgument);
 
     ComPtr<ole::ITypeInfo> newBase;
     switch (baseType) {
@@ -361,6 +375,21 @@ void CustomTypeInfo::SetBaseType(int32_t baseType, tli::TypeInfo* customTInfo) {
             break;
         default:
             break;
+    }
+    if (newBase) CheckBase(ITypeInfo().get(), newBase.get());
+
+    // A dispinterface given a custom base first takes IDispatch, which goes
+    // again should the custom base fail.
+    ScopeGuard rollback;
+    if (typeKind_ == ole::TKIND_DISPATCH) {
+        if (baseType == kBaseCustom) {
+            if (implCount == 0) {
+                SetBaseType(kBaseIDispatch, nullptr);
+                rollback.OnFailure([this] { CheckHr(type_->DeleteImplType(0)); });
+                implCount = 1;
+            }
+        }
+        if (implCount >= 2) RaiseError(kErrInvalidArgument);
     }
 
     if (!rebase) {

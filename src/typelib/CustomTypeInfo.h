@@ -89,6 +89,8 @@ public:
     void SetImplTypeFlags(int32_t implType, int32_t& newFlags);
     // kBaseIUnknown, kBaseIDispatch or kBaseCustom (customTInfo); any other
     // code means no base. Interfaces are rebased keeping their functions.
+    // A base that is not an interface (a dual counts) is refused (error 5),
+    // and so (TYPE_E_AMBIGUOUSNAME) is one holding a name of the type's members.
     void SetBaseType(int32_t baseType, tli::TypeInfo* customTInfo);
 
     // ---- Views ----
@@ -127,11 +129,14 @@ public:
     // invKind: INVOKEKIND bits, 0 for every accessor. paramID: 0-based.
     void SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtInfoReturn);
     void SetConstantValue(int32_t memberID, const ole::Variant& constVal);
+    // Flags that would give a function a second return value or locale
+    // parameter, or a return value that is not last, are refused (error 5).
     void SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                           int32_t newInvKind);
     void RemoveParamArray(int32_t memberID);
     // A second return value or locale parameter, a return value that would
     // not be last and a parameter after the return value are refused (error 5).
+    // An automatic name another parameter has already is numbered.
     void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
     void DeleteParameter(int32_t memberID, int32_t paramID);
     // A new member ID that another member (or the type itself, for

@@ -52,6 +52,34 @@ void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t
     }
 }
 
+// A parameter's flags set anew at position in each accessor that takes them
+// (as SetParameterType rebuilds them): error 5 for a return value that is not
+// last, or a return value or locale parameter the function has already.
+void CheckParameterFlags(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t position,
+                         int32_t flags) {
+    constexpr int32_t kOnce = ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID;
+    if (!(flags & kOnce)) return;
+    for (ole::INVOKEKIND kind : kKinds) {
+        if ((invKind & 15) == ole::INVOKE_FUNC && kind != ole::INVOKE_FUNC) continue;
+        const int32_t index = FuncIndex(ti, memberID, kind);
+        if (index < 0) continue;
+        FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
+        const int32_t n = fd->cParams;
+        if (position >= n) continue;
+        const int32_t existing = fd->lprgelemdescParam[position].paramdesc.wParamFlags;
+        // Another accessor of the property keeps its own return value or value.
+        const bool own = invKind == 0 || (invKind & kind) != 0;
+        const bool put = (kind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
+        if (!own && position == n - 1 && ((existing & ole::PARAMFLAG_FRETVAL) || put)) continue;
+        const int32_t gained = flags & ~existing & kOnce;
+        if ((gained & ole::PARAMFLAG_FRETVAL) && position != n - 1) RaiseError(kErrInvalidArgument);
+        for (int32_t p = 0; p < n; ++p)
+            if (p != position && (fd->lprgelemdescParam[p].paramdesc.wParamFlags & gained))
+                RaiseError(kErrInvalidArgument);
+        if (kind == ole::INVOKE_FUNC) break;
+    }
+}
+
 // Error TYPE_E_AMBIGUOUSNAME when a member of the base interfaces of ti (an
 // interface or dispinterface) has name. A base that can't be read holds no names.
 void CheckNameFreeInBases(ole::ITypeInfo2* ti, ole::TYPEKIND kind, const std::u16string& name) {
@@ -94,6 +122,7 @@ void CustomTypeInfo::SetConstantValue(int32_t memberID, const ole::Variant& cons
 
 void CustomTypeInfo::SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                                       int32_t newInvKind) {
+    CheckParameterFlags(ITypeInfo2().get(), memberID, invKind, paramID, paramData.Flags);
     FuncRebuildData request;
     int32_t fields = FuncRebuildData::kType;
     if (newInvKind != 0) {
@@ -129,12 +158,17 @@ void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, Param
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags);
     if (fAutoName) {
-        if (paramData.Flags & ole::PARAMFLAG_FRETVAL)
-            paramData.Name = modSupport::LoadResStringById(763);
-        else if (paramData.Flags & ole::PARAMFLAG_FLCID)
-            paramData.Name = modSupport::LoadResStringById(764);
-        else
-            MakeParameterName(paramData.Name, ti.get(), modITypeInfoHelper::MemberNameFromID(ti.get(), memberID));
+        const std::u16string function = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
+        if (paramData.Flags & (ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID)) {
+            paramData.Name = modSupport::LoadResStringById(paramData.Flags & ole::PARAMFLAG_FRETVAL ? 763 : 764);
+            // Numbered like the others when another parameter has the name.
+            std::u16string fn = function;
+            ole::LPOLESTR names[2] = {fn.data(), paramData.Name.data()};
+            ole::MEMBERID ids[2] = {ole::MEMBERID_NIL, ole::MEMBERID_NIL};
+            if (SUCCEEDED(ti->GetIDsOfNames(names, 2, ids))) MakeParameterName(paramData.Name, ti.get(), function);
+        } else {
+            MakeParameterName(paramData.Name, ti.get(), function);
+        }
     }
     FuncRebuildData request;
     RebuildFunction(ti.get(), memberID, 0, newParamId + 1, paramData, request, FuncRebuildData::kInsertParam);
@@ -341,8 +375,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                 !(put && position >= n))
                 c = static_cast<size_t>(position) + 1;
             if (static_cast<size_t>(position) >= c) continue;
-            // Two parameters of a function can't share a name (whatever its case).
-            for (size_t i = 1; i < names.size() && !text.empty(); ++i)
+            // Two parameters of a function can't share a name (whatever its
+            // case); the function itself may have a parameter's name.
+            for (size_t i = 1; position != 0 && i < names.size() && !text.empty(); ++i)
                 if (i != static_cast<size_t>(position) && modMarbrel::CompareLeadingUnderscore(names[i], text) == 0)
                     RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
             oldNames = names;

@@ -363,6 +363,37 @@ TEST_F(AttributeEdits, AFailedEditLeavesTheLibraryAsItWasAndTheChangeAtItsBaseli
     EXPECT_EQ(engine.ItemCount(), 0);
 }
 
+// A parameter edit that would give its function a second return value or
+// locale parameter, or a return value that is not last, and a base that is
+// not an interface or holds a name the interface has, are refused before
+// anything changes.
+TEST_F(AttributeEdits, AParameterOrBaseThatWouldBreakTheTypeIsRefusedBeforeAnythingChanges) {
+    const ChangeTarget bare = MemberTarget(lib.get(), u"IBare", u"Stay");
+    view.GetCustomTypeInfoByNumber(bare.TypeIndex)->SetMemberName(bare.MemberId, u"run");  // IDispBase has Run
+    const std::string before = Dump(lib.get());
+    const auto flags = [](int32_t f) { return Setter([=](IAttributeChange& c) { c.Flags(f); }); };
+    const auto base = [&](const char16_t* type) {
+        return Setter([=, this](IAttributeChange& c) { c.VarTypeInfo(TypeOf(lib.get(), 0, type).get()); });
+    };
+    const int32_t retval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    const std::vector<std::tuple<ChangeKind, ChangeTarget, Setter, HRESULT>> rows = {
+        {ChangeKind::ParamChange, ParamOf(lib.get(), u"IShape", u"Area", 0), flags(retval), 5},
+        {ChangeKind::ParamChange, ParamOf(lib.get(), u"IShape", u"Area", 0), flags(PARAMFLAG_FIN | PARAMFLAG_FLCID), 5},
+        {ChangeKind::ParamChange, ParamOf(lib.get(), u"IShape", u"Early", 0), flags(retval), 5},
+        {ChangeKind::TypeChange, TypeTarget(lib.get(), u"IPlain"), base(u"Matrix"), 5},
+        {ChangeKind::TypeChange, TypeTarget(lib.get(), u"IShape"), base(u"DShapeEvents"), 5},
+        {ChangeKind::TypeChange, TypeTarget(lib.get(), u"IBare"), base(u"IDispBase"), TYPE_E_AMBIGUOUSNAME},
+    };
+    for (const auto& [kind, target, set, error] : rows)
+        EXPECT_EQ(ErrorOf([&] { Edit(kind, target, set); }), error) << Utf8(target.MemberName + target.TypeName);
+    EXPECT_EQ(Dump(lib.get()), before);
+    EXPECT_EQ(heard.Heard(), Texts(3, "V:Before"));
+    EXPECT_EQ(engine.ItemCount(), 0);
+    // A return value last, and a dual as a base, are taken.
+    EXPECT_TRUE(Edit(ChangeKind::ParamChange, ParamOf(lib.get(), u"IShape", u"Early", 1), flags(retval)));
+    EXPECT_TRUE(Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"IPlain"), base(u"IShape")));
+}
+
 TEST(DualFlag, ClearedItKeepsTheReferencesToAndFromTheInterfaceWithinTheLibrary) {
     // dual interface IRef : IDispatch { HRESULT Me([out, retval] IRef**); HRESULT Take([in] Matrix*); };
     ComPtr<ICreateTypeLib2> created = BuildShapes();

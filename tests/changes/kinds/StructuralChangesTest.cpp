@@ -268,6 +268,24 @@ TEST_F(StructuralChanges, EditsThatWouldBreakTheLibraryAreRefusedBeforeAnythingC
     EXPECT_EQ(Dump(lib.get()), before);
     ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 0)));
     ASSERT_TRUE(Apply(*rename(u""), ParamTarget(lib.get(), u"IShape", u"Early", 1)));
+    // A function may have a name one of its parameters has.
+    EXPECT_TRUE(Apply(*rename(u"NAME"), MemberTarget(lib.get(), u"IShape", u"Name", INVOKE_PROPERTYGET)));
+    EXPECT_TRUE(Apply(*rename(u"Factor"), MemberTarget(lib.get(), u"IShape", u"Zoom")));
+}
+
+// A return value or locale parameter inserted is named like the others when
+// another parameter of the function has its usual name.
+TEST_F(StructuralChanges, AnInsertedReturnValueOrLocaleTakesANameNoOtherParameterHas) {
+    for (auto [member, form, clash] : {std::tuple{u"Zoom", InsertParamChange::kReturnValue, u"RETVAL"},
+                                       std::tuple{u"Early", InsertParamChange::kLcid, u"lcid"}}) {
+        auto rename = modRenameChange::NewRenameChange(false);
+        rename->NewName(clash);
+        ASSERT_TRUE(Apply(*rename, ParamTarget(lib.get(), u"IShape", member, 0)));
+        auto insert = modInsertParamChange::NewInsertParamChange(false);
+        insert->ParamForm(form);
+        ASSERT_TRUE(Apply(*insert, ParamTarget(lib.get(), u"IShape", member, 0)));
+        EXPECT_EQ(Utf8(insert->NewParamName()), Utf8(form == InsertParamChange::kLcid ? u"LCID1" : u"retVal1"));
+    }
 }
 
 // ---- Reorders ----
