@@ -299,31 +299,6 @@ TEST_F(TreeSync, AddedTypesMembersInterfacesAndParametersGetNodesInPlace) {
 }
 
 
-TEST_F(TreeSync, AliasesTakeTheKindTheirChainNowEndsAt) {
-    ComPtr<ICreateTypeLib2> created = BuildAllKinds();
-    auto chained = NewType(created.get(), u"AliasOfAlias", TKIND_ALIAS);  // 15, of BaseAlias
-    const ComPtr<ITypeInfo> baseAlias = changestest::TypeNamed(AsTypeLib(created.get()).get(), u"BaseAlias");
-    TYPEDESC aliased = User(RefTo(chained.get(), baseAlias.get()));
-    EXPECT_OK(chained->SetTypeDescAlias(&aliased));
-    EXPECT_OK(chained->LayOut());
-    Open(AsTypeLib(created.get()));
-    // What used IBase uses the dispinterface DShapeEvents (4); then IShape (3) replaces that.
-    for (bool replaces : {false, true}) {
-        auto redirect = modRedirectTypesChange::NewRedirectTypesChange(false);
-        redirect->Flags(replaces ? RedirectTypesChange::kReplaceDefinition : 0);
-        redirect->SourceVarTypeInfo(TypeDescOf(lib.get(), replaces ? u"DShapeEvents" : u"IBase").get());
-        redirect->DestVarTypeInfo(TypeDescOf(lib.get(), replaces ? u"IShape" : u"DShapeEvents").get());
-        Apply(*redirect, TypeTarget(lib.get(), replaces ? u"DShapeEvents" : u"IBase"));
-        if (replaces) {
-            RemoveType("DShapeEvents", true, 3);
-            RenameImpliedInterfaceNodes(3, *record, u"IShape");
-        } else {
-            RetargetTypeReferences(*record, 9, 4, u"DShapeEvents");
-        }
-        ExpectRecordsTrue();
-    }
-}
-
 TEST_F(TreeSync, IDispatchTakenInOrDefiningATypeInPlaceLeavesTheRecordsTrue) {
     Open(AsTypeLib(BuildAllKinds().get()));
     Type("IDerived")->RefFlags |= kRefCanFlatten | kRefFlattenTested;
