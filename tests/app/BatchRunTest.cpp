@@ -436,6 +436,20 @@ TEST_F(BatchRun, RewritesKeepTheOwnerWorkInAFolderTheUserCantWriteAndLeaveNothin
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with("out.tlb")) << entry.path();
 
+    // A file-size limit fails the write, through a temporary file and in place
+    // (a second link), and the library stays as it was.
+    const std::string original = ReadText(dir / "in.tlb");
+    for (const char* put : {".", "; its old contents were put back."}) {
+        if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");
+        const Result limited = Zephrin("-q -leh rename.leh in.tlb", "prlimit --fsize=1024");
+        EXPECT_EQ(limited.code, 2);
+        EXPECT_EQ(limited.err, std::string("'in.tlb' could not be written: File too large") + put + "\n");
+        EXPECT_TRUE(ReadText(dir / "in.tlb") == original) << put;
+    }
+    fs::remove(dir / "link.tlb");
+    // in.tlb, rename.leh, stdout.txt and stderr.txt: no temporary file
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
+
     if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
     ASSERT_EQ(::chown((dir / "in.tlb").c_str(), 65534, 65534), 0);
     const Result byRoot = Zephrin("-q -leh rename.leh in.tlb");

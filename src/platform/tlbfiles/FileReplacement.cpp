@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,7 +74,9 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset) {
+// written (when given) receives how many bytes were written, also on failure.
+bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset, size_t* written = nullptr) {
+    if (written) *written = 0;
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, offset);
         if (n < 0 && errno == EINTR) continue;
@@ -84,6 +87,7 @@ bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset) {
         data += n;
         size -= static_cast<size_t>(n);
         offset += n;
+        if (written) *written += static_cast<size_t>(n);
     }
     return true;
 }
@@ -227,9 +231,13 @@ HRESULT WriteInPlace(const std::string& target, const std::vector<std::byte>& im
         ::close(fd);
         return CantWrite(target, err);  // nothing has changed yet
     }
-    if (!WriteAt(fd, image.data(), image.size(), 0) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) {
+    size_t written = 0;
+    if (!WriteAt(fd, image.data(), image.size(), 0, &written) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) {
         err = errno;
-        const bool restored = WriteAt(fd, original.data(), original.size(), 0) &&
+        // Only what was overwritten is put back, unless the file was cut short
+        // too: a file-size limit or a full disk may leave no room for more.
+        const size_t changed = written < image.size() ? std::min(written, original.size()) : original.size();
+        const bool restored = WriteAt(fd, original.data(), changed, 0) &&
                               ::ftruncate(fd, static_cast<off_t>(original.size())) == 0 && ::fsync(fd) == 0;
         ::close(fd);
         return Fail(TYPE_E_IOERROR, Quoted(target) + " could not be written: " + std::strerror(err) +
