@@ -382,6 +382,7 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
     fs::create_symlink("pipe", dir / "pipe-link");
     fs::create_symlink("rename.leh", dir / "leh-link");
     fs::create_hard_link(dir / "in.tlb", dir / "same.tlb");
+    fs::create_symlink("o.tlb", dir / "to-o.tlb");
     const std::string before = Dump("in.tlb");
     const std::string lostSaveAs = "The option -saveas needs an argument: -saveas value or -saveas=value. Nothing was done.";
     const auto clash = [](const std::string& out, const std::string& what) {
@@ -410,6 +411,9 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
         {"-q -o same.tlb -leh rename.leh in.tlb", 1, clash("same.tlb", "type library 'in.tlb'")},
         {"-q -o leh-link -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("leh-link", "Library Edit History 'rename.leh'")},
         {"-q -o o.tlb -leh rename.leh -tlb in.tlb -s ./o.tlb", 1, clash("o.tlb", "destination './o.tlb'")},
+        {"-q -o to-o.tlb -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("to-o.tlb", "destination 'o.tlb'")},
+        // A FIFO that no one reads is no place for messages.
+        {"-q -o pipe -leh missing.leh -tlb in.tlb -s o.tlb", 2, "File not found: DIR/missing.leh"},
     };
     for (const auto& c : cases) {
         const Result r = Zephrin(c.args);
@@ -421,7 +425,7 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
     EXPECT_EQ(ReadText(dir / "rename.leh"), ReadText(kRenameLeh));
     EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
     EXPECT_TRUE(!device || fs::is_character_file(dir / "null"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 9);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 10);
 }
 
 // A rewrite in place keeps the file's owner and group, and works in a folder
