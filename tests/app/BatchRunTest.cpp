@@ -2,8 +2,10 @@
 // change kind in batch mode, in-place runs, the usage messages and errors with
 // their exit codes, and the help-data provider named each way.
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -493,6 +495,14 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
     fs::permissions(dir / "ro.tlb", fs::perms(0444));
     fs::copy_file(dir / "in.tlb", dir / "secret.tlb");
     fs::permissions(dir / "secret.tlb", fs::perms(0600));
+    fs::copy_file(kRenameLeh, dir / "secret.leh");
+    fs::permissions(dir / "secret.leh", fs::perms(0600));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (dir / "sock").c_str(), sizeof address.sun_path - 1);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
     fs::create_directory(dir / "ro");
     const std::string clsid = ole::ToUtf8(ole::GuidToString(testprovider::kCLSID));
     const std::string item = "Library Edit History item 1 (\"Rename interface method IShape.Zoom to 'Magnify'\") failed: ";
@@ -518,6 +528,8 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         {"-leh rename.leh -s ro/o.tlb", kAsNobody, 2,
          "'ro/o.tlb' could not be written: no temporary file could be made beside it: Permission denied."},
         {"-leh rename.leh -tlb secret.tlb", kAsNobody, 2, "'secret.tlb' can't be read: Permission denied."},
+        {"-leh secret.leh", kAsNobody, 2, "Path/File access error: DIR/secret.leh (Permission denied)"},
+        {"-leh sock", "", 2, "'DIR/sock' is not a valid Library Edit History file. It is not a regular file."},
         {"-leh rename.leh", "ZEPHRIN_REGISTRY=nosuch.reg", 0,
          "Warning: ZEPHRIN_REGISTRY names 'nosuch.reg', which does not exist; its registrations are not read."},
     };
