@@ -200,6 +200,17 @@ private:
     std::lock_guard<std::mutex> lock_;
 };
 
+// The name mkstemp makes the temporary file from: the target's own with a
+// random suffix, the target's cut short where the whole would be longer than
+// a folder entry's name may be.
+std::string TempTemplate(const std::string& target) {
+    constexpr char kSuffix[] = ".XXXXXX";
+    const fs::path path(target);
+    std::string name = path.filename().string();
+    name.resize(std::min(name.size(), NAME_MAX - (sizeof kSuffix - 1)));
+    return (path.parent_path() / (name + kSuffix)).string();
+}
+
 // Rewrites target in place, keeping its old contents in memory to put back
 // when the write fails. Space is reserved first, so that a full disk mostly
 // fails before the old contents change. The signals wait until it is done.
@@ -270,7 +281,7 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
     if (exists && st.st_nlink > 1) return WriteInPlace(target, image);
 
     TempFileOnSignals onSignals;
-    std::string temp = target + ".XXXXXX";
+    std::string temp = TempTemplate(target);
     const int fd = onSignals.Make(temp);
     if (fd < 0) {
         const int err = errno;

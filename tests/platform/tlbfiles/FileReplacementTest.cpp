@@ -41,4 +41,19 @@ TEST(FileReplacement, AnInPlaceWriteThatFailsPutsTheOldContentsBack) {
     EXPECT_EQ(testsupport::ReadText(dir / "b.tlb"), std::string(1000, 'n'));
 }
 
+// A name too long for a temporary file beside it with a suffix: saved all the same.
+TEST(FileReplacement, AFileWithTheLongestNameIsWrittenAndReplaced) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / (std::string(251, 'n') + ".tlb");
+    for (const char* text : {"first", "second"}) {
+        const std::string_view view(text);
+        const std::vector<std::byte> image(reinterpret_cast<const std::byte*>(view.data()),
+                                           reinterpret_cast<const std::byte*>(view.data() + view.size()));
+        EXPECT_EQ(ole::ReplaceFileContents(ole::FromUtf8(file.string()), image), ole::S_OK)
+            << ole::ToUtf8(ole::GetLastFileWriteError());
+        EXPECT_EQ(testsupport::ReadText(file), text);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 }  // namespace
