@@ -101,7 +101,8 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const PathExis
         }
         if (argument && argument->empty() && line.MissingArgument.empty()) line.MissingArgument = fullName;
     }
-    if (!tokens.empty() && tokens.back().TokenKind == CommandToken::Kind::Plain &&
+    // An empty one (an unset variable, "-quiet=") would stand for a new library.
+    if (!tokens.empty() && tokens.back().TokenKind == CommandToken::Kind::Plain && !tokens.back().Text.empty() &&
         (!lastRead || *lastRead < tokens.size() - 1))
         line.TypeLibPath = tokens.back().Text;
     return line;

@@ -55,7 +55,7 @@ std::vector<CommandToken> TokenizeArguments(const std::vector<std::string>& args
 // option. An option whose argument is missing (followed directly by another
 // option, or last) or empty is named in MissingArgument, and the scan goes on
 // at the option that follows. When the last argument is a plain token that no
-// option has taken, it is the type library path.
+// option has taken, and not empty, it is the type library path.
 CommandLine ReadCommandLine(const std::vector<std::string>& args, const PathExists& exists);
 
 }  // namespace zephrin::app

@@ -3,6 +3,7 @@
 // display is available.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -66,6 +67,10 @@ bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) makes a write fail, and the save reports
+    // it and leaves the file as it was; by default it would end the program
+    // in the middle of the write instead.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     zephrin::modCorvaneExe::Shell shell;
     shell.OutputIsTerminal = ::isatty(STDOUT_FILENO) != 0;

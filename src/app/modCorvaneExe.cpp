@@ -3,14 +3,15 @@
 // and reports every message and error.
 #include "app/modCorvaneExe.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <locale>
 #include <optional>
@@ -71,12 +72,21 @@ std::string NowText() {
     return out.str();
 }
 
+// False when the text can't be appended. A FIFO that no one reads is not
+// waited for (opening it would block until someone did).
 bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (!out) return false;
-    out << "************* " << NowText() << "\r\n" << ole::ToUtf8(std::u16string(message)) << "\r\n";
-    out.close();
-    return !out.fail();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) return false;
+    ::fcntl(fd, F_SETFL, O_APPEND);  // a reader is there: writes may wait for it
+    const std::string text = "************* " + NowText() + "\r\n" + ole::ToUtf8(std::u16string(message)) + "\r\n";
+    bool ok = true;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 // The text reported for an error: the program's one error text.
@@ -295,15 +305,28 @@ void RequireUtf8(const std::string& text) {
                    u"'" + U16(text) + u"' is not UTF-8 text, which names on the command line must be.");
 }
 
+// The absolute path that path leads to, its links followed as far as they go
+// (the last one's target need not exist).
+fs::path Followed(const std::string& path, std::error_code& ec) {
+    fs::path followed = fs::absolute(path, ec);
+    for (int hops = 0; !ec && hops < 40; ++hops) {
+        std::error_code missing;  // a path that names nothing is no link
+        if (!fs::is_symlink(fs::symlink_status(followed, missing))) break;
+        const fs::path next = fs::read_symlink(followed, ec);
+        followed = next.is_absolute() ? next : followed.parent_path() / next;
+    }
+    return ec ? followed : fs::weakly_canonical(followed, ec);
+}
+
 // The same file: the same device and inode when both exist (through links and
-// other names), else the same path once the links that exist are followed.
+// other names), else the same path once the links are followed.
 bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
     struct stat sa {}, sb {};
     if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     std::error_code ea, eb;
-    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ea), ea), pb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+    const fs::path pa = Followed(a, ea), pb = Followed(b, eb);
     return !ea && !eb && pa == pb;
 }
 

@@ -2,8 +2,10 @@
 // change kind in batch mode, in-place runs, the usage messages and errors with
 // their exit codes, and the help-data provider named each way.
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -382,6 +384,7 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
     fs::create_symlink("pipe", dir / "pipe-link");
     fs::create_symlink("rename.leh", dir / "leh-link");
     fs::create_hard_link(dir / "in.tlb", dir / "same.tlb");
+    fs::create_symlink("o.tlb", dir / "to-o.tlb");
     const std::string before = Dump("in.tlb");
     const std::string lostSaveAs = "The option -saveas needs an argument: -saveas value or -saveas=value. Nothing was done.";
     const auto clash = [](const std::string& out, const std::string& what) {
@@ -410,6 +413,9 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
         {"-q -o same.tlb -leh rename.leh in.tlb", 1, clash("same.tlb", "type library 'in.tlb'")},
         {"-q -o leh-link -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("leh-link", "Library Edit History 'rename.leh'")},
         {"-q -o o.tlb -leh rename.leh -tlb in.tlb -s ./o.tlb", 1, clash("o.tlb", "destination './o.tlb'")},
+        {"-q -o to-o.tlb -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("to-o.tlb", "destination 'o.tlb'")},
+        // A FIFO that no one reads is no place for messages.
+        {"-q -o pipe -leh missing.leh -tlb in.tlb -s o.tlb", 2, "File not found: DIR/missing.leh"},
     };
     for (const auto& c : cases) {
         const Result r = Zephrin(c.args);
@@ -421,7 +427,7 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
     EXPECT_EQ(ReadText(dir / "rename.leh"), ReadText(kRenameLeh));
     EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
     EXPECT_TRUE(!device || fs::is_character_file(dir / "null"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 9);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 10);
 }
 
 // A rewrite in place keeps the file's owner and group, and works in a folder
@@ -435,6 +441,20 @@ TEST_F(BatchRun, RewritesKeepTheOwnerWorkInAFolderTheUserCantWriteAndLeaveNothin
     EXPECT_EQ(signalled.code, 128 + SIGTERM) << signalled.err;
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with("out.tlb")) << entry.path();
+
+    // A file-size limit fails the write, through a temporary file and in place
+    // (a second link), and the library stays as it was.
+    const std::string original = ReadText(dir / "in.tlb");
+    for (const char* put : {".", "; its old contents were put back."}) {
+        if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");
+        const Result limited = Zephrin("-q -leh rename.leh in.tlb", "prlimit --fsize=1024");
+        EXPECT_EQ(limited.code, 2);
+        EXPECT_EQ(limited.err, std::string("'in.tlb' could not be written: File too large") + put + "\n");
+        EXPECT_TRUE(ReadText(dir / "in.tlb") == original) << put;
+    }
+    fs::remove(dir / "link.tlb");
+    // in.tlb, rename.leh, stdout.txt and stderr.txt: no temporary file
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 
     if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
     ASSERT_EQ(::chown((dir / "in.tlb").c_str(), 65534, 65534), 0);
@@ -475,6 +495,14 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
     fs::permissions(dir / "ro.tlb", fs::perms(0444));
     fs::copy_file(dir / "in.tlb", dir / "secret.tlb");
     fs::permissions(dir / "secret.tlb", fs::perms(0600));
+    fs::copy_file(kRenameLeh, dir / "secret.leh");
+    fs::permissions(dir / "secret.leh", fs::perms(0600));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (dir / "sock").c_str(), sizeof address.sun_path - 1);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
     fs::create_directory(dir / "ro");
     const std::string clsid = ole::ToUtf8(ole::GuidToString(testprovider::kCLSID));
     const std::string item = "Library Edit History item 1 (\"Rename interface method IShape.Zoom to 'Magnify'\") failed: ";
@@ -500,6 +528,8 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         {"-leh rename.leh -s ro/o.tlb", kAsNobody, 2,
          "'ro/o.tlb' could not be written: no temporary file could be made beside it: Permission denied."},
         {"-leh rename.leh -tlb secret.tlb", kAsNobody, 2, "'secret.tlb' can't be read: Permission denied."},
+        {"-leh secret.leh", kAsNobody, 2, "Path/File access error: DIR/secret.leh (Permission denied)"},
+        {"-leh sock", "", 2, "'DIR/sock' is not a valid Library Edit History file. It is not a regular file."},
         {"-leh rename.leh", "ZEPHRIN_REGISTRY=nosuch.reg", 0,
          "Warning: ZEPHRIN_REGISTRY names 'nosuch.reg', which does not exist; its registrations are not read."},
     };

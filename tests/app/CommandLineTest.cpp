@@ -84,6 +84,9 @@ const Case kCases[] = {
     {{"-s", "x.tlb", "-s"}, "missing=saveas"},
     {{"-saveas=", "-m", ""}, "missing=saveas"},
     {{"-t", "a", "-t", "b"}, "tlb=b"},
+    // An empty trailing argument (an unset variable) names no library.
+    {{"-tlb", "a.tlb", "-s", "o.tlb", ""}, "tlb=a.tlb saveas=o.tlb"},
+    {{"-tlb", "a.tlb", "-q="}, "tlb=a.tlb flags=Q"},
 };
 
 TEST(CommandLine, ReadsEveryCaseOfTheTable) {

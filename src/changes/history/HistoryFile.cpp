@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "changes/hub/HistoryFileReader.h"
@@ -35,8 +36,11 @@ fs::path FolderOf(const fs::path& file) {
     return absolute.parent_path();
 }
 
-[[noreturn]] void RaiseFileError(int32_t number, const fs::path& file) {
-    RaiseError(number, std::u16string(StandardErrorDescription(number)) + u": " + ole::FromUtf8(file.string()));
+// err, when given, is the system's reason, said after the file's name.
+[[noreturn]] void RaiseFileError(int32_t number, const fs::path& file, int err = 0) {
+    std::u16string text = std::u16string(StandardErrorDescription(number)) + u": " + ole::FromUtf8(file.string());
+    if (err != 0) text += u" (" + ole::FromUtf8(std::strerror(err)) + u")";
+    RaiseError(number, std::move(text));
 }
 
 }  // namespace
@@ -71,12 +75,20 @@ std::list<ChangeNode> HistoryFile::ReadEditHistory(const fs::path& file, IHistor
     };
     // Opening a FIFO would wait for a writer: nothing but a regular file is read.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) RaiseFileError(errno == ENOENT ? kErrFileNotFound : kErrPathFileAccess, file);
+    if (fd < 0) {
+        const int err = errno;
+        struct stat st {};
+        // A socket can't be opened at all.
+        if (err != ENOENT && ::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            refuse(u"It is not a regular file.");
+        if (err == ENOENT) RaiseFileError(kErrFileNotFound, file);
+        RaiseFileError(kErrPathFileAccess, file, err);
+    }
     std::vector<std::byte> bytes;
     {
         ScopeGuard close([fd] { ::close(fd); });
         struct stat st {};
-        if (::fstat(fd, &st) != 0) RaiseFileError(kErrPathFileAccess, file);
+        if (::fstat(fd, &st) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
         if (!S_ISREG(st.st_mode)) refuse(u"It is not a regular file.");
         // The header is checked before the rest is read, and no more than the
         // file's size is read: what the file claims is bounded by it.
@@ -85,9 +97,10 @@ std::list<ChangeNode> HistoryFile::ReadEditHistory(const fs::path& file, IHistor
                 const size_t had = bytes.size();
                 bytes.resize(size);
                 const ssize_t n = ::read(fd, bytes.data() + had, size - had);
+                const int err = errno;
                 bytes.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) RaiseFileError(kErrPathFileAccess, file);
+                if (n < 0 && err == EINTR) continue;
+                if (n < 0) RaiseFileError(kErrPathFileAccess, file, err);
                 if (n == 0) break;
             }
         };

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,7 +74,9 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset) {
+// written (when given) receives how many bytes were written, also on failure.
+bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset, size_t* written = nullptr) {
+    if (written) *written = 0;
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, offset);
         if (n < 0 && errno == EINTR) continue;
@@ -84,6 +87,7 @@ bool WriteAt(int fd, const std::byte* data, size_t size, off_t offset) {
         data += n;
         size -= static_cast<size_t>(n);
         offset += n;
+        if (written) *written += static_cast<size_t>(n);
     }
     return true;
 }
@@ -196,6 +200,17 @@ private:
     std::lock_guard<std::mutex> lock_;
 };
 
+// The name mkstemp makes the temporary file from: the target's own with a
+// random suffix, the target's cut short where the whole would be longer than
+// a folder entry's name may be.
+std::string TempTemplate(const std::string& target) {
+    constexpr char kSuffix[] = ".XXXXXX";
+    const fs::path path(target);
+    std::string name = path.filename().string();
+    name.resize(std::min(name.size(), NAME_MAX - (sizeof kSuffix - 1)));
+    return (path.parent_path() / (name + kSuffix)).string();
+}
+
 // Rewrites target in place, keeping its old contents in memory to put back
 // when the write fails. Space is reserved first, so that a full disk mostly
 // fails before the old contents change. The signals wait until it is done.
@@ -227,9 +242,13 @@ HRESULT WriteInPlace(const std::string& target, const std::vector<std::byte>& im
         ::close(fd);
         return CantWrite(target, err);  // nothing has changed yet
     }
-    if (!WriteAt(fd, image.data(), image.size(), 0) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) {
+    size_t written = 0;
+    if (!WriteAt(fd, image.data(), image.size(), 0, &written) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) {
         err = errno;
-        const bool restored = WriteAt(fd, original.data(), original.size(), 0) &&
+        // Only what was overwritten is put back, unless the file was cut short
+        // too: a file-size limit or a full disk may leave no room for more.
+        const size_t changed = written < image.size() ? std::min(written, original.size()) : original.size();
+        const bool restored = WriteAt(fd, original.data(), changed, 0) &&
                               ::ftruncate(fd, static_cast<off_t>(original.size())) == 0 && ::fsync(fd) == 0;
         ::close(fd);
         return Fail(TYPE_E_IOERROR, Quoted(target) + " could not be written: " + std::strerror(err) +
@@ -262,7 +281,7 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
     if (exists && st.st_nlink > 1) return WriteInPlace(target, image);
 
     TempFileOnSignals onSignals;
-    std::string temp = target + ".XXXXXX";
+    std::string temp = TempTemplate(target);
     const int fd = onSignals.Make(temp);
     if (fd < 0) {
         const int err = errno;

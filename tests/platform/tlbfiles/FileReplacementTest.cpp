@@ -41,4 +41,15 @@ TEST(FileReplacement, AnInPlaceWriteThatFailsPutsTheOldContentsBack) {
     EXPECT_EQ(testsupport::ReadText(dir / "b.tlb"), std::string(1000, 'n'));
 }
 
+// A name too long for a temporary file beside it with a suffix: saved all the same.
+TEST(FileReplacement, AFileWithTheLongestNameIsWrittenAndReplaced) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / (std::string(251, 'n') + ".tlb");
+    for (size_t size : {10, 20}) {
+        EXPECT_EQ(ole::ReplaceFileContents(ole::FromUtf8(file.string()), std::vector<std::byte>(size)), ole::S_OK);
+        EXPECT_EQ(fs::file_size(file), size);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 }  // namespace
