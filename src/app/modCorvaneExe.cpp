@@ -331,7 +331,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // The usage message when the message file is one of the files the run reads
-// or writes: messages appended to it would damage it.
+// or writes (messages appended to it would damage it), or when the library
+// would be saved over the history.
 std::u16string MessageFileClash(const app::CommandLine& line) {
     const std::pair<const std::string*, const char*> files[] = {{&line.TypeLibPath, "type library"},
                                                                 {&line.DestinationPath, "destination"},
@@ -340,6 +341,11 @@ std::u16string MessageFileClash(const app::CommandLine& line) {
         if (SameFile(line.MessageFilePath, *path))
             return U16("The message file " + Quoted(line.MessageFilePath) + " is the same file as the " + role + " " +
                        Quoted(*path) + ". Name another file with -out; nothing was done.");
+    // Saving the library over the history would lose the history.
+    if (SameFile(line.DestinationPath, line.HistoryPath))
+        return U16("The destination " + Quoted(line.DestinationPath) +
+                   " is the same file as the Library Edit History " + Quoted(line.HistoryPath) +
+                   ". Name another file with -saveas; nothing was done.");
     return {};
 }
 

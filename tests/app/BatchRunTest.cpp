@@ -414,6 +414,9 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
         {"-q -o leh-link -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("leh-link", "Library Edit History 'rename.leh'")},
         {"-q -o o.tlb -leh rename.leh -tlb in.tlb -s ./o.tlb", 1, clash("o.tlb", "destination './o.tlb'")},
         {"-q -o to-o.tlb -leh rename.leh -tlb in.tlb -s o.tlb", 1, clash("to-o.tlb", "destination 'o.tlb'")},
+        {"-leh rename.leh -tlb in.tlb -s leh-link", 1,
+         "The destination 'leh-link' is the same file as the Library Edit History 'rename.leh'. Name another file "
+         "with -saveas; nothing was done."},
         // A FIFO that no one reads is no place for messages.
         {"-q -o pipe -leh missing.leh -tlb in.tlb -s o.tlb", 2, "File not found: DIR/missing.leh"},
     };
