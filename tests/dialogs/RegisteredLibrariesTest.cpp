@@ -136,9 +136,11 @@ TEST(RegisteredLibraries, TheBuiltInStandardLibrariesAreOfferedOnceEachAsTheOneB
     ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, v2.put()));
     ASSERT_OK(LoadTypeLibEx(u"stdole32.tlb", REGKIND_NONE, v1.put()));
     reg::Registry empty;
-    reg::Registry registered;  // 2.0 at a file of its own, 1.0 without a path
+    reg::Registry registered;  // 2.0 at files of its own (for two locales), 1.0 without a path
     registered.loadText("REGEDIT4\n"
                         "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0\\0\\win32]\n"
+                        "@=\"/elsewhere/stdole2.tlb\"\n"
+                        "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0\\409\\win32]\n"
                         "@=\"/elsewhere/stdole2.tlb\"\n"
                         "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\1.0]\n"
                         "@=\"OLE Automation 1\"\n",
