@@ -114,9 +114,9 @@ int RefInfo::CompareForSort(RefInfo& other) {
     return CompareNoCase(DisplayText(), other.DisplayText());
 }
 
-RefInfo* RefInfoList::FindInBucket(const RefInfo& record, bool referencedOnly) const {
+RefInfo* RefInfoList::FindReferenced(const RefInfo& record) const {
     for (RefInfo* other : buckets_[BucketOf(record.guid_)])
-        if (referencedOnly ? record.MatchesReferenced(*other) : record.SameLibrary(*other)) return other;
+        if (record.MatchesReferenced(*other)) return other;
     return nullptr;
 }
 
@@ -140,8 +140,11 @@ RefInfo* RefInfoList::AddLibraryRef(bool isReferenced, bool isCurrent, ITypeLib*
     record->minor_ = attr->wMinorVerNum;
     record->lcid_ = attr->lcid;
     typeLib->ReleaseTLibAttr(attr);
+    // An entry whose own file is not this library does not stand for it: the
+    // library is listed beside it, so that it can be checked.
     if (!isReferenced)
-        if (RefInfo* existing = FindInBucket(*record, false)) return existing;
+        for (RefInfo* other : buckets_[BucketOf(record->guid_)])
+            if (record->SameLibrary(*other) && other->VerifyRegistration()) return other;
     ReadNames(typeLib, &record->name_, &record->description_);
     record->typeLib_ = ComPtr<ITypeLib>(typeLib);
     record->flags_ = RefInfo::kLoadTried | RefInfo::kValid;
@@ -158,7 +161,7 @@ RefInfo* RefInfoList::AddRegisteredRef(bool isReferenced, const std::u16string& 
     record->major_ = major;
     record->minor_ = minor;
     record->lcid_ = lcid;
-    if (!isReferenced && FindInBucket(*record, true)) return nullptr;
+    if (!isReferenced && FindReferenced(*record)) return nullptr;
     record->description_ = description;
     record->path_ = path;
     if (isReferenced) record->flags_ |= RefInfo::kReferenced | RefInfo::kChecked;

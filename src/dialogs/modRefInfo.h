@@ -84,7 +84,8 @@ public:
     RefInfoList& operator=(const RefInfoList&) = delete;
 
     // Adds a loaded library. An unreferenced library already listed (same
-    // GUID, version and LCID) is not added again: its record is returned.
+    // GUID, version and LCID) is not added again: its record is returned,
+    // unless that record's file is not the library registered.
     // Throws the HRESULT of a failing read of the library's attributes or name.
     RefInfo* AddLibraryRef(bool isReferenced, bool isCurrent, ole::ITypeLib* typeLib, const std::u16string& path);
     // Adds a registered library, unless it is the same as a library
@@ -108,7 +109,7 @@ public:
     static size_t BucketOf(const ole::GUID& guid) { return guid.Data1 % kBuckets; }
 
 private:
-    RefInfo* FindInBucket(const RefInfo& record, bool referencedOnly) const;
+    RefInfo* FindReferenced(const RefInfo& record) const;
     RefInfo* Insert(std::unique_ptr<RefInfo> record);
 
     std::vector<std::unique_ptr<RefInfo>> records_;

@@ -196,6 +196,27 @@ TEST_F(References, CheckBrowseAndApplyGiveTheReferencesOfTheSavedLibrary) {
     }
 }
 
+TEST_F(References, BrowsingToTheLibraryAnInvalidRegistrationNamesListsAndChecksIt) {
+    const GUID junkGuid = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 5}};
+    ComPtr<ITypeLib> real = WriteLib(dir / "real" / "junk.tlb", junkGuid, 1, 0, 0, u"RealJunk");
+    services.files = {QString::fromStdString((dir / "real" / "junk.tlb").string())};
+    services.modal = [&](QDialog& dialog) {
+        auto& d = dynamic_cast<frmReferences&>(dialog);
+        const int count = d.List()->count();
+        d.BrowseButton()->click();
+        EXPECT_EQ(d.List()->count(), count + 1);  // beside the entry whose file is junk
+        EXPECT_TRUE(IsChecked(d, QStringLiteral("RealJunk")));
+        EXPECT_FALSE(IsChecked(d, junk));
+        EXPECT_EQ(services.beeps, 0);
+        d.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    };
+    LibraryCollection libraries;
+    RefInfoList refs;
+    ASSERT_TRUE(frmReferences::EditReferences(nullptr, libraries, refs, true, nullptr));
+    ASSERT_EQ(libraries.size(), 1u);
+    EXPECT_EQ(libraries[0].get(), real.get());
+}
+
 TEST_F(References, AScreenshotOverThirtyRegisteredLibraries) {
     std::string text = "REGEDIT4\n";
     const char* words[] = {"Accounting", "Charting", "Data Access", "Forms", "Graphics & Imaging", "Mail"};

@@ -98,12 +98,15 @@ TEST(RegisteredLibraries, RegistrationIsVerifiedAgainstTheFileIncludingLibraries
     const ole::GUID g16 = {0x5EF10000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
     WriteLib(dir / "lib16.tlb", g16, 1, 16, 0, u"Lib16");
     WriteFile(dir / "junk.tlb", "not a type library");
+    WriteFile(dir / "huge.tlb", "not a library either, and larger than memory");
+    fs::resize_file(dir / "huge.tlb", uintmax_t{1} << 41);  // sparse
     const std::string images = std::string(ZEPHRIN_TEST_DATA_DIR) + "/golden-images/both64.ocx";
     const std::string g16text = ole::GuidToUtf8(g16);
     std::string text = "REGEDIT4\n";
     text += RegLib(g16text, "1.10", "Sixteen", "0", (dir / "lib16.tlb").string());
     text += RegLib(g16text, "2.0", "Wrong version", "0", (dir / "lib16.tlb").string());
     text += RegLib("{5EF10000-0000-0000-0000-000000000002}", "1.0", "Junk", "0", (dir / "junk.tlb").string());
+    text += RegLib("{5EF10000-0000-0000-0000-000000000003}", "1.0", "", "0", (dir / "huge.tlb").string());
     text += RegLib("{5A170100-60D1-4E2B-9A51-000000001701}", "1.0", "Kinds", "0", images + "\\\\2");
     text += RegLib("{5A170200-60D1-4E2B-9A51-000000001701}", "1.0", "", "409", images);
     reg::Registry registry;
@@ -119,10 +122,12 @@ TEST(RegisteredLibraries, RegistrationIsVerifiedAgainstTheFileIncludingLibraries
         const bool valid = r->VerifyRegistration();
         seen.push_back(ToUtf8(r->DisplayText()) + ": " + ToUtf8(r->LibraryName()) + (valid ? "" : " (invalid)"));
         ComPtr<ITypeLib> lib;
-        EXPECT_EQ(ole::SUCCEEDED(r->GetITypeLib(&lib)), r->DisplayText() != u"Junk");
+        EXPECT_EQ(ole::SUCCEEDED(r->GetITypeLib(&lib)), r->DisplayText() != u"Junk" && !r->Location().ends_with(u"huge.tlb"));
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"GoldenInterfaces: GoldenInterfaces", "Junk: Library Registration Invalid (invalid)",
-                                              "Kinds: GoldenKinds", "Sixteen: Lib16",
+                                              "Kinds: GoldenKinds",
+                                              "Library Registration Invalid: Library Registration Invalid (invalid)",
+                                              "Sixteen: Lib16",
                                               "Wrong version: Library Registration Invalid (invalid)"}));
 }
 
@@ -131,9 +136,11 @@ TEST(RegisteredLibraries, TheBuiltInStandardLibrariesAreOfferedOnceEachAsTheOneB
     ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, v2.put()));
     ASSERT_OK(LoadTypeLibEx(u"stdole32.tlb", REGKIND_NONE, v1.put()));
     reg::Registry empty;
-    reg::Registry registered;  // 2.0 at a file of its own, 1.0 without a path
+    reg::Registry registered;  // 2.0 at files of its own (for two locales), 1.0 without a path
     registered.loadText("REGEDIT4\n"
                         "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0\\0\\win32]\n"
+                        "@=\"/elsewhere/stdole2.tlb\"\n"
+                        "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0\\409\\win32]\n"
                         "@=\"/elsewhere/stdole2.tlb\"\n"
                         "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}\\1.0]\n"
                         "@=\"OLE Automation 1\"\n",

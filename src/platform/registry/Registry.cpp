@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/registry/RegTypeLib.h"
 #include "platform/registry/RegistryParser.h"
 #include "platform/registry/WinePath.h"
 
@@ -159,6 +160,14 @@ void Registry::finish() {
     for (Hive hive : {Hive::LocalMachine, Hive::CurrentUser})
         if (const Key* from = root(hive).open("Software\\Classes")) classes->mergeFrom(*from);
     win32.setValue({"", REG_SZ, std::string(kStdOlePath), kBuiltInSource});
+    // A file's keys for other locales of the built-in library would be chosen
+    // over it for those users: they go as well.
+    stdole.finish();
+    std::vector<std::string> otherLocales;
+    for (size_t i = 0; i < stdole.subkeyCount(); ++i)
+        if (ole::LCID lcid = 0; stdole.subkey(i)->name() != "0" && ParseLcidKey(stdole.subkey(i)->name(), &lcid))
+            otherLocales.push_back(stdole.subkey(i)->name());
+    for (const std::string& name : otherLocales) stdole.removeSubkey(name);
     Key& old = classes->createSubkey("TypeLib").createSubkey(kStdOleGuid).createSubkey("1.0");
     Key& oldWin32 = old.createSubkey("0").createSubkey("win32");
     if (const Value* path = oldWin32.defaultValue(); !path || !path->isString() || path->data.empty()) {

@@ -83,6 +83,15 @@ HRESULT ReadFile(const fs::path& path, std::vector<std::byte>* out) {
     if (!fs::is_regular_file(path, ec)) return TYPE_E_CANTLOADLIBRARY;
     std::ifstream in(path, std::ios::binary);
     if (!in) return TYPE_E_CANTLOADLIBRARY;
+    // A file that does not begin as a library or an executable image is not
+    // read whole: it may be far larger than memory.
+    std::byte head[4] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    const std::span<const std::byte> lead(head, static_cast<size_t>(in.gcount()));
+    const uint32_t signature = Signature(lead);
+    if (!IsExecutableImage(lead) && signature != kMsftSignature && signature != kSltgSignature)
+        return TYPE_E_CANTLOADLIBRARY;
+    in.clear();
     in.seekg(0, std::ios::end);
     std::streamoff size = in.tellg();
     if (size < 0) return TYPE_E_IOERROR;
