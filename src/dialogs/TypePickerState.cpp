@@ -319,9 +319,9 @@ bool TypePickerState::SetBoundsText(std::u16string_view text) {
     return boundsValid_;
 }
 
-ole::ComPtr<tli::VarTypeInfo> TypePickerState::CurrentType() const {
+ole::ComPtr<CustomVarTypeInfo> TypePickerState::CurrentType() const {
     if (!HasType()) return {};
-    return ole::ComPtr<tli::VarTypeInfo>(type_.get());
+    return type_;
 }
 
 std::u16string TypePickerState::PrototypeText() const {

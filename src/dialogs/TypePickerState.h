@@ -86,7 +86,7 @@ public:
 
     bool HasType() const { return !noType_ && !type_->IsNothingTypeInfo(); }
     // The built type, or null while none is picked.
-    ole::ComPtr<tli::VarTypeInfo> CurrentType() const;
+    ole::ComPtr<CustomVarTypeInfo> CurrentType() const;
     // What the prototype line shows (without its leading blank).
     std::u16string PrototypeText() const;
 
