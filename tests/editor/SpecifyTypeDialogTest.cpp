@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -16,8 +17,10 @@
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/ParamChange.h"
 #include "dialogs/DialogTestSupport.h"
+#include "dialogs/frmReferences.h"
 #include "editor/TypePicker.h"
 #include "editor/frmSpecifyType.h"
+#include "platform/registry/Registry.h"
 #include "platform/tlbinf/TliSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -160,6 +163,15 @@ TEST_F(SpecifyType, OkNeedsATypeAndCancelIsNotNoBaseInterface) {
                                                            pickLib.get(), others, nullptr, flags, variantOnly);
     EXPECT_FALSE(cancelled.Accepted);
     EXPECT_EQ(flags, 1);
+    Drive([&](frmSpecifyType& d) {
+        d.Picker()->Tree()->setCurrentItem(d.Picker()->Tree()->topLevelItem(0)->child(0));
+        d.Picker()->FlagsCombo()->activated(1);
+        d.Ok()->click();
+    });
+    EXPECT_TRUE(frmSpecifyType::GetParamType(nullptr, kUsageInterfaceParam, kCompatNone, 1, pickLib.get(), others,
+                                             nullptr, flags, variantOnly)
+                    .Accepted);
+    EXPECT_EQ(flags, 3);
 
     // "No base interface" is the first entry and picked at the start.
     Drive([&](frmSpecifyType& d) {
@@ -213,7 +225,7 @@ TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
     SpecifiedType lib = frmSpecifyType::GetRedirectLibrary(nullptr, pickLib.get(), others, inRef.get());
     EXPECT_EQ(shown, (std::vector<QString>{"PickLib"}));
     ASSERT_TRUE(lib.Type);
-    EXPECT_EQ(lib.Type->TypeInfo() ? 1 : 0, 1);
+    EXPECT_TRUE(lib.Type->TypeInfo());
     lib = frmSpecifyType::GetImportLibrary(nullptr, pickLib.get(), others);
     EXPECT_EQ(shown, (std::vector<QString>{"PickLib", "RefLib"}));
     EXPECT_TRUE(lib.Accepted);
@@ -252,6 +264,33 @@ TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
         d.reject();
     });
     frmSpecifyType::GetRedirectType(nullptr, pickLib.get(), others, inRef.get());
+}
+
+TEST_F(SpecifyType, RemovingAReferenceTakesItsNodeAndThePickedTypeAlong) {
+    reg::SetDefaultRegistry(std::make_shared<reg::Registry>());  // nothing registered
+    QString prototype;
+    services.modal = [&](QDialog& dialog) {
+        if (auto* refs = dynamic_cast<frmReferences*>(&dialog)) {
+            const auto found = refs->List()->findItems(QStringLiteral("RefLib"), Qt::MatchExactly);
+            ASSERT_EQ(found.size(), 1);
+            found.front()->setCheckState(Qt::Unchecked);
+            refs->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+            return;
+        }
+        auto& d = dynamic_cast<frmSpecifyType&>(dialog);
+        d.Picker()->Tree()->setCurrentItem(TypeNode(d.Picker(), refLib.get(), "Shade"));
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        d.LibrariesButton()->click();
+        EXPECT_EQ(d.Picker()->LibraryNode(refLib.get()), nullptr);
+        EXPECT_NE(d.Picker()->LibraryNode(pickLib.get()), nullptr);
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        prototype = d.Picker()->Prototype()->text();
+        d.reject();
+    };
+    frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, pickLib.get(), others, nullptr);
+    EXPECT_EQ(prototype, " No Selection");
+    EXPECT_TRUE(others.empty());
+    reg::SetDefaultRegistry(nullptr);
 }
 
 TEST_F(SpecifyType, Screenshot) {
