@@ -18,6 +18,7 @@
 #include "foundation/ErrorRecord.h"
 #include "platform/tlbinf/TliSupport.h"
 #include "typelib/modAttributeStrings.h"
+#include "typelib/modITypeInfoHelper.h"
 #include "typelib/modPrototype.h"
 
 namespace zephrin::editor {
@@ -183,6 +184,7 @@ void TypePicker::InitSession(ole::ITypeLib* library, LibraryCollection& librarie
     state_.StartSession(library, current, paramFlags, variantOnly);
     busy_ = true;
     tvTypes_->clear();
+    unresolvedNode_ = nullptr;
     busy_ = false;
     if (state_.LibrarySession()) {
         FillLibrarySession(current);
@@ -290,7 +292,12 @@ void TypePicker::SelectCurrent(tli::VarTypeInfo* current) {
         QTreeWidgetItem* libNode = state_.Rule().NoLibraryTypes ? nullptr : LibraryNode(lib.get());
         if (!libNode && !state_.Rule().NoLibraryTypes) {
             libNode = AddLibrary(lib.get());
-            if (libNode) libraries_->push_back(lib);
+            // The library of unresolved types is shown but never referenced,
+            // and its types can't be picked again.
+            if (libNode && modITypeInfoHelper::IsUnresolvedTypesLib(lib.get()))
+                unresolvedNode_ = libNode;
+            else if (libNode)
+                libraries_->push_back(lib);
         }
         if (libNode) {
             FillLibrary(libNode);
@@ -332,6 +339,7 @@ void TypePicker::NodeClicked(QTreeWidgetItem* item) {
         if (!state_.LibrarySession()) return;
         if (!state_.PickLibrary(static_cast<LibraryNodeRecord*>(record)->Library.get())) return;
     } else if (kind == kNodeType) {
+        if (unresolvedNode_ && item->parent() == unresolvedNode_) return;
         auto* type = static_cast<TypeNodeRecord*>(record);
         ComPtr<ole::ITypeInfo> ti;
         CheckHr(type->Library->Library->GetTypeInfo(static_cast<ole::UINT>(type->TypeIndex), ti.put()));

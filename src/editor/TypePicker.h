@@ -75,6 +75,7 @@ private:
     ole::ComPtr<ole::ITypeLib> library_;
     dialogs::LibraryCollection* libraries_ = nullptr;
     bool busy_ = false;
+    QTreeWidgetItem* unresolvedNode_ = nullptr;  // the library of unresolved types, when shown
     QTreeWidget* tvTypes_ = nullptr;
     QLabel* lblPrototype_ = nullptr;
     QLabel* lblArray_ = nullptr;

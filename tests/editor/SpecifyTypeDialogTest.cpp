@@ -73,6 +73,17 @@ struct SpecifyType : ::testing::Test {
     LibraryCollection others;
 };
 
+// The description of type index of lib.
+ComPtr<CustomVarTypeInfo> TypeAt(ITypeLib* lib, UINT index) {
+    ComPtr<ITypeInfo> ti;
+    EXPECT_OK(lib->GetTypeInfo(index, ti.put()));
+    ComPtr<tli::TypeInfo> info;
+    EXPECT_OK(tli::detail::NewTypeInfo(ti.get(), info.put()));
+    auto type = CustomVarTypeInfo::New();
+    type->SetType(0, info.get());
+    return type;
+}
+
 std::u16string UserTypeName(ITypeInfo* owner, const TYPEDESC& desc) {
     const TYPEDESC* t = &desc;
     while (t->vt == VT_PTR) t = t->lptdesc;
@@ -207,13 +218,7 @@ TEST_F(SpecifyType, ACurrentTypeTheRulesRefuseMarksTheHeaderUntilAnotherPick) {
 }
 
 TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
-    ComPtr<ITypeInfo> ti;
-    ASSERT_OK(refLib->GetTypeInfo(1, ti.put()));
-    auto inRef = CustomVarTypeInfo::New();
-    inRef->DuplicateFromTypeDesc(Vt(VT_I4), refLib.get(), ti.get());
-    ComPtr<tli::TypeInfo> remote;
-    ASSERT_OK(tli::detail::NewTypeInfo(ti.get(), remote.put()));
-    inRef->SetType(0, remote.get());
+    ComPtr<CustomVarTypeInfo> inRef = TypeAt(refLib.get(), 1);
 
     std::vector<QString> shown;
     Drive([&](frmSpecifyType& d) {
@@ -248,13 +253,7 @@ TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
     EXPECT_OK(disp->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
     EXPECT_OK(disp->AddImplType(0, RefTo(disp.get(), StdOle2Type(kIID_IDispatch).get())));
     ComPtr<ITypeLib> dualLib = SaveAndReload(AsTypeLib(dual.get()).get());
-    ComPtr<ITypeInfo> dispHalf;
-    ASSERT_OK(dualLib->GetTypeInfo(0, dispHalf.put()));
-    ComPtr<tli::TypeInfo> dualInfo;
-    ASSERT_OK(tli::detail::NewTypeInfo(dispHalf.get(), dualInfo.put()));
-    auto dualType = CustomVarTypeInfo::New();
-    dualType->SetType(0, dualInfo.get());
-    frmSpecifyType::RedirectUsage(dualType.get(), usage, kind);
+    frmSpecifyType::RedirectUsage(TypeAt(dualLib.get(), 0).get(), usage, kind);
     EXPECT_EQ(usage, kUsageRedirectInterface);
     EXPECT_EQ(kind, TKIND_INTERFACE);
     Drive([&](frmSpecifyType& d) {
@@ -291,6 +290,26 @@ TEST_F(SpecifyType, RemovingAReferenceTakesItsNodeAndThePickedTypeAlong) {
     EXPECT_EQ(prototype, " No Selection");
     EXPECT_TRUE(others.empty());
     reg::SetDefaultRegistry(nullptr);
+}
+
+TEST_F(SpecifyType, TheLibraryOfUnresolvedTypesIsShownButNeitherReferencedNorPickedAgain) {
+    auto created = NewLibrary(u"Unresolved");
+    modITypeInfoHelper::MarkUnresolvedTypesLib(created.get());
+    NewType(created.get(), u"Missing", TKIND_ENUM);
+    ComPtr<ITypeLib> unresolved = AsTypeLib(created.get());
+    Drive([&](frmSpecifyType& d) {
+        QTreeWidgetItem* missing = TypeNode(d.Picker(), unresolved.get(), "Missing");
+        ASSERT_NE(missing, nullptr);
+        EXPECT_EQ(d.Picker()->Tree()->currentItem(), missing);
+        d.Picker()->Tree()->setCurrentItem(TypeNode(d.Picker(), pickLib.get(), "Colors"));
+        d.Picker()->Tree()->setCurrentItem(missing);
+        EXPECT_EQ(d.Picker()->Prototype()->text(), " Colors");
+        d.Ok()->click();
+    });
+    EXPECT_TRUE(frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, pickLib.get(), others,
+                                        TypeAt(unresolved.get(), 0).get())
+                    .Type);
+    EXPECT_EQ(others.size(), 1u);
 }
 
 TEST_F(SpecifyType, Screenshot) {
