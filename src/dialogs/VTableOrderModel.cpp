@@ -12,10 +12,27 @@
 
 namespace zephrin::dialogs {
 
+namespace {
+
+// The bytes of a vtable slot in the library that holds ti.
+int SlotSizeOf(ole::ITypeInfo* ti) {
+    ole::ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    CheckHr(ti->GetContainingTypeLib(lib.put(), &index));
+    ole::TLIBATTR* attr = nullptr;
+    CheckHr(lib->GetLibAttr(&attr));
+    const bool wide = attr->syskind == ole::SYS_WIN64;
+    lib->ReleaseTLibAttr(attr);
+    return wide ? 8 : 4;
+}
+
+}  // namespace
+
 VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets,
-                                   std::vector<std::u16string> texts)
-    : inheritedSlots_(inheritedSlots), offsets_(std::move(offsets)), texts_(std::move(texts)) {
-    if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF) RaiseError(kErrInvalidArgument);
+                                   std::vector<std::u16string> texts, int slotSize)
+    : inheritedSlots_(inheritedSlots), slotSize_(slotSize), offsets_(std::move(offsets)), texts_(std::move(texts)) {
+    if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF || (slotSize != 4 && slotSize != 8))
+        RaiseError(kErrInvalidArgument);
     std::vector<int16_t> byOffset(offsets_.size());
     std::iota(byOffset.begin(), byOffset.end(), int16_t{0});
     std::stable_sort(byOffset.begin(), byOffset.end(),
@@ -23,12 +40,12 @@ VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offs
     // Walk the slots from the first own one: a function at the slot's offset
     // (or, in a malformed type, below it) takes a row; a free slot between
     // functions becomes an empty row.
-    int expected = inheritedSlots_ * 4;
+    int expected = inheritedSlots_ * slotSize_;
     for (int16_t function : byOffset) {
         const int offset = offsets_[static_cast<size_t>(function)];
-        for (; offset > expected; expected += 4) rows_.push_back(kEmptySlot);
+        for (; offset > expected; expected += slotSize_) rows_.push_back(kEmptySlot);
         rows_.push_back(function);
-        expected = std::max(expected, offset) + 4;
+        expected = std::max(expected, offset) + slotSize_;
     }
 }
 
@@ -47,7 +64,7 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         CheckHr(ti->GetRefTypeOfImplType(0, &href));
         ole::ComPtr<ole::ITypeInfo> base;
         CheckHr(ti->GetRefTypeInfo(href, base.put()));
-        inherited = typelib_detail::TypeAttr(base.get())->cbSizeVft / 4;
+        inherited = typelib_detail::TypeAttr(base.get())->cbSizeVft / SlotSizeOf(base.get());
     }
     const std::vector<std::u16string> names = FunctionNames(lib, typeIndex, ti.get());
     std::vector<int16_t> offsets;
@@ -57,7 +74,7 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         offsets.push_back(fd->oVft);
         texts.push_back(modAttributeStrings::InvokeKindText(fd->invkind) + names[i]);
     }
-    return VTableOrderModel(inherited, std::move(offsets), std::move(texts));
+    return VTableOrderModel(inherited, std::move(offsets), std::move(texts), SlotSizeOf(ti.get()));
 }
 
 std::u16string VTableOrderModel::TextAt(int row) const {
@@ -83,7 +100,7 @@ void VTableOrderModel::Shift(int fromOffset, int by) {
 int VTableOrderModel::Move(int row, bool up) {
     if (up ? !CanMoveUp(row) : !CanMoveDown(row)) RaiseError(kErrInvalidArgument);
     const int target = up ? row - 1 : row + 1;
-    const int step = up ? 4 : -4;
+    const int step = up ? slotSize_ : -slotSize_;
     const int16_t moving = FunctionAt(row), displaced = FunctionAt(target);
     if (moving == kEmptySlot && displaced == kEmptySlot) return target;  // only the selection moves
     if (moving != kEmptySlot && displaced != kEmptySlot) {
@@ -106,14 +123,14 @@ int VTableOrderModel::Move(int row, bool up) {
 
 int VTableOrderModel::Insert(int row) {
     if (row < 0 || row >= Count() || rows_.size() >= 0x7FFF) RaiseError(kErrInvalidArgument);
-    Shift(SlotOffset(row), 4);
+    Shift(SlotOffset(row), slotSize_);
     rows_.insert(rows_.begin() + row, kEmptySlot);
     return row;
 }
 
 int VTableOrderModel::Delete(int row) {
     if (!CanDelete(row)) RaiseError(kErrInvalidArgument);
-    Shift(SlotOffset(row) + 1, -4);
+    Shift(SlotOffset(row) + 1, -slotSize_);
     rows_.erase(rows_.begin() + row);
     return std::min(row, Count() - 1);
 }

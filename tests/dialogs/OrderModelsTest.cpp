@@ -196,5 +196,34 @@ TEST(VTableOrderModel, AnInterfacesSlotsApplySaveAndReload) {
     EXPECT_EQ(again->TextAt(2), u"Property Get F1");
 }
 
+TEST(VTableOrderModel, A64BitInterfaceCountsEightByteSlots) {
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN64, u"", lib.put()));
+    auto wide = NewType(lib.get(), u"IWide", TKIND_INTERFACE);
+    EXPECT_OK(wide->AddImplType(0, RefTo(wide.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(wide.get(), 0, {.name = u"A"});
+    AddFunc(wide.get(), 1, {.name = u"B"});
+    ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
+    std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 0);
+    ASSERT_TRUE(model);
+    ASSERT_EQ(model->Count(), 2);
+    EXPECT_EQ(model->SlotNumber(0), 7);
+    EXPECT_EQ(model->SlotOffset(0), 56);
+    model->Move(1, true);
+    model->Insert(0);
+    EXPECT_EQ(model->Offsets(), (Order{72, 64}));
+
+    CustomTypeLib view;
+    view.Attach(tl.get());
+    auto change = modReorderVTableChange::NewReorderVTableChange(false);
+    change->Offsets(model->Offsets());
+    change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
+    ChangeTarget target = TargetOf(tl.get(), 0);
+    ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+    ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(FunctionOffsets(reloaded.get(), 0), (Order{72, 64}));
+}
+
 }  // namespace
 }  // namespace dialogstest
