@@ -47,6 +47,12 @@ VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offs
         rows_.push_back(function);
         expected = std::max(expected, offset) + slotSize_;
     }
+    // A function below its row's slot (sharing a slot, off a slot boundary, or
+    // left in a slot its base has taken since) takes the slot it is shown in,
+    // so that every later step moves what the user sees.
+    for (int r = 0; r < Count(); ++r)
+        if (rows_[static_cast<size_t>(r)] != kEmptySlot)
+            offsets_[static_cast<size_t>(rows_[static_cast<size_t>(r)])] = static_cast<int16_t>(SlotOffset(r));
 }
 
 std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex) {

@@ -22,7 +22,7 @@ public:
     // the bytes of a slot (a pointer of the library's platform). The rows are
     // the functions in slot order, sorted by offset (never by index, so no two
     // functions share a slot), with an empty row for each slot left free
-    // between them.
+    // between them; each function's offset is that of its row's slot.
     VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets, std::vector<std::u16string> texts,
                      int slotSize = 4);
 

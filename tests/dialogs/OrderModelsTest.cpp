@@ -102,21 +102,24 @@ struct VTableCase {
     int inherited;
     Order offsets;
     std::vector<int16_t> rows;  // function per row, -1 for an empty slot
+    Order slotOffsets;        // each function's offset, that of its row
 };
 
 TEST(VTableOrderModel, RowsFollowTheOffsetsWithAnEmptyRowForEachFreeSlot) {
     const VTableCase cases[] = {
-        {"contiguous", 7, {28, 32, 36}, {0, 1, 2}},
-        {"out of index order", 7, {36, 28, 32}, {1, 2, 0}},
-        {"gaps", 3, {12, 24}, {0, -1, -1, 1}},
-        {"a gap at the start", 3, {16}, {-1, 0}},
-        {"two on one offset", 3, {12, 12}, {0, 1}},
+        {"contiguous", 7, {28, 32, 36}, {0, 1, 2}, {28, 32, 36}},
+        {"out of index order", 7, {36, 28, 32}, {1, 2, 0}, {36, 28, 32}},
+        {"gaps", 3, {12, 24}, {0, -1, -1, 1}, {12, 24}},
+        {"a gap at the start", 3, {16}, {-1, 0}, {16}},
+        {"two on one offset", 3, {12, 12}, {0, 1}, {12, 16}},
+        {"inside the base", 5, {16, 20}, {0, 1}, {20, 24}},
     };
     for (const VTableCase& c : cases) {
         VTableOrderModel model(c.inherited, c.offsets, std::vector<std::u16string>(c.offsets.size(), u"f"));
         std::vector<int16_t> rows;
         for (int r = 0; r < model.Count(); ++r) rows.push_back(model.FunctionAt(r));
         EXPECT_EQ(rows, c.rows) << c.name;
+        EXPECT_EQ(model.Offsets(), c.slotOffsets) << c.name;
     }
 }
 
@@ -223,6 +226,32 @@ TEST(VTableOrderModel, A64BitInterfaceCountsEightByteSlots) {
     ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(FunctionOffsets(reloaded.get(), 0), (Order{72, 64}));
+}
+
+TEST(VTableOrderModel, FunctionsLeftInTheSlotsOfABaseThatGrewMoveOutOfThem) {
+    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Grown");
+    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+    auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(base.get(), 0, {.name = u"B0"});
+    EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.As<ITypeInfo>().get())));
+    AddFunc(derived.get(), 0, {.name = u"D0"});
+    AddFunc(derived.get(), 1, {.name = u"D1"});
+    AddFunc(base.get(), 1, {.name = u"B1"});  // IDerived still reads 16 and 20
+    ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
+    std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 1);
+    ASSERT_TRUE(model);
+    model->Insert(0);
+    CustomTypeLib view;
+    view.Attach(tl.get());
+    auto change = modReorderVTableChange::NewReorderVTableChange(false);
+    change->Offsets(model->Offsets());
+    change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
+    ChangeTarget target = TargetOf(tl.get(), 1);
+    ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+    ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(FunctionOffsets(reloaded.get(), 1), (Order{24, 28}));
 }
 
 }  // namespace
