@@ -29,7 +29,7 @@ int SlotSizeOf(ole::ITypeInfo* ti) {
 }  // namespace
 
 VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets,
-                                   std::vector<std::u16string> texts, int slotSize)
+                                   std::vector<std::u16string> texts, int slotSize, bool automatic)
     : inheritedSlots_(inheritedSlots), slotSize_(slotSize), offsets_(std::move(offsets)), texts_(std::move(texts)) {
     if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF || (slotSize != 4 && slotSize != 8))
         RaiseError(kErrInvalidArgument);
@@ -39,17 +39,18 @@ VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offs
                      [&](int16_t a, int16_t b) { return offsets_[static_cast<size_t>(a)] < offsets_[static_cast<size_t>(b)]; });
     // Walk the slots from the first own one: a function at the slot's offset
     // (or, in a malformed type, below it) takes a row; a free slot between
-    // functions becomes an empty row.
+    // functions becomes an empty row, unless the slots are automatic.
     int expected = inheritedSlots_ * slotSize_;
     for (int16_t function : byOffset) {
         const int offset = offsets_[static_cast<size_t>(function)];
-        for (; offset > expected; expected += slotSize_) rows_.push_back(kEmptySlot);
+        for (; offset > expected && !automatic; expected += slotSize_) rows_.push_back(kEmptySlot);
         rows_.push_back(function);
         expected = std::max(expected, offset) + slotSize_;
     }
-    // A function below its row's slot (sharing a slot, off a slot boundary, or
-    // left in a slot its base has taken since) takes the slot it is shown in,
-    // so that every later step moves what the user sees.
+    // A function away from its row's slot (sharing a slot, off a slot
+    // boundary, left in a slot its base has taken since, or past the slots an
+    // automatic layout closes) takes the slot it is shown in, so that every
+    // later step moves what the user sees.
     for (int r = 0; r < Count(); ++r)
         if (rows_[static_cast<size_t>(r)] != kEmptySlot)
             offsets_[static_cast<size_t>(rows_[static_cast<size_t>(r)])] = static_cast<int16_t>(SlotOffset(r));
@@ -80,7 +81,8 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         offsets.push_back(fd->oVft);
         texts.push_back(modAttributeStrings::InvokeKindText(fd->invkind) + names[i]);
     }
-    return VTableOrderModel(inherited, std::move(offsets), std::move(texts), SlotSizeOf(ti.get()));
+    return VTableOrderModel(inherited, std::move(offsets), std::move(texts), SlotSizeOf(ti.get()),
+                            modITypeInfoHelper::CanLayOut(ti.get()));
 }
 
 std::u16string VTableOrderModel::TextAt(int row) const {

@@ -22,11 +22,15 @@ public:
     // the bytes of a slot (a pointer of the library's platform). The rows are
     // the functions in slot order, sorted by offset (never by index, so no two
     // functions share a slot), with an empty row for each slot left free
-    // between them; each function's offset is that of its row's slot.
+    // between them; each function's offset is that of its row's slot. With
+    // automatic, the interface takes its slots one after the other from its
+    // base: no slot is left free, whatever offsets it read before.
     VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets, std::vector<std::u16string> texts,
-                     int slotSize = 4);
+                     int slotSize = 4, bool automatic = false);
 
-    // The interface half of type typeIndex of lib; nothing for a type without functions.
+    // The interface half of type typeIndex of lib; nothing for a type without
+    // functions. Slots are automatic when the interface can be laid out with
+    // a function added.
     static std::optional<VTableOrderModel> ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex);
 
     int Count() const { return static_cast<int>(rows_.size()); }

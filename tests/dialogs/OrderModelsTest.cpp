@@ -228,30 +228,41 @@ TEST(VTableOrderModel, A64BitInterfaceCountsEightByteSlots) {
     EXPECT_EQ(FunctionOffsets(reloaded.get(), 0), (Order{72, 64}));
 }
 
-TEST(VTableOrderModel, FunctionsLeftInTheSlotsOfABaseThatGrewMoveOutOfThem) {
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Grown");
-    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
-    auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
-    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
-    AddFunc(base.get(), 0, {.name = u"B0"});
-    EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.As<ITypeInfo>().get())));
-    AddFunc(derived.get(), 0, {.name = u"D0"});
-    AddFunc(derived.get(), 1, {.name = u"D1"});
-    AddFunc(base.get(), 1, {.name = u"B1"});  // IDerived still reads 16 and 20
-    ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
-    std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 1);
-    ASSERT_TRUE(model);
-    model->Insert(0);
-    CustomTypeLib view;
-    view.Attach(tl.get());
-    auto change = modReorderVTableChange::NewReorderVTableChange(false);
-    change->Offsets(model->Offsets());
-    change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
-    ChangeTarget target = TargetOf(tl.get(), 1);
-    ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
-    ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
-    ASSERT_TRUE(reloaded);
-    EXPECT_EQ(FunctionOffsets(reloaded.get(), 1), (Order{24, 28}));
+// An interface laid out automatically keeps the slots of its last layout
+// until it is laid out again; the base has changed since.
+TEST(VTableOrderModel, AutomaticSlotsFollowABaseThatGrewOrShrank) {
+    for (bool grew : {true, false}) {
+        ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Changed");
+        auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+        auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+        EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
+        AddFunc(base.get(), 0, {.name = u"B0"});
+        if (!grew) AddFunc(base.get(), 1, {.name = u"B1"});
+        EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.As<ITypeInfo>().get())));
+        AddFunc(derived.get(), 0, {.name = u"D0"});
+        AddFunc(derived.get(), 1, {.name = u"D1"});
+        EXPECT_OK(derived->LayOut());
+        if (grew)
+            AddFunc(base.get(), 1, {.name = u"B1"});  // IDerived still reads 16 and 20
+        else
+            EXPECT_OK(base->DeleteFuncDesc(1));  // IDerived still reads 20 and 24
+        EXPECT_OK(base->LayOut());
+        ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
+        std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 1);
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->Count(), 2) << grew;  // no free slot shown where the layout leaves none
+        if (grew) model->Insert(0);
+        CustomTypeLib view;
+        view.Attach(tl.get());
+        auto change = modReorderVTableChange::NewReorderVTableChange(false);
+        change->Offsets(model->Offsets());
+        change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
+        ChangeTarget target = TargetOf(tl.get(), 1);
+        ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+        ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
+        ASSERT_TRUE(reloaded);
+        EXPECT_EQ(FunctionOffsets(reloaded.get(), 1), grew ? (Order{24, 28}) : (Order{16, 20})) << grew;
+    }
 }
 
 }  // namespace
