@@ -41,8 +41,6 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
     down_->setAccessibleName(move->text() + QStringLiteral(" down"));
     up_->setAccessibleDescription(up_->toolTip());
     down_->setAccessibleDescription(down_->toolTip());
-    up_->setAutoDefault(false);
-    down_->setAutoDefault(false);
     SetIcons();
 
     auto* moveColumn = new QVBoxLayout;

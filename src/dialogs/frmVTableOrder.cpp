@@ -25,7 +25,6 @@ frmVTableOrder::frmVTableOrder(VTableOrderModel model, QWidget* owner)
     insert_->setObjectName(QStringLiteral("cmdInsert"));
     delete_->setObjectName(QStringLiteral("cmdDelete"));
     for (QPushButton* button : {insert_, delete_}) {
-        button->setAutoDefault(false);
         NameFromCaption(button, button->text());
         ButtonColumn()->addWidget(button);
     }
