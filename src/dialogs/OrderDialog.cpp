@@ -1,6 +1,8 @@
 #include "dialogs/OrderDialog.h"
 
 #include <QEvent>
+
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -20,6 +22,7 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
     header->setObjectName(QStringLiteral("lblListHeader"));
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("lstMain"));
+    list_->setUniformItemSizes(true);  // one line a row: keeps long lists quick
     header->setBuddy(list_);
     NameFromCaption(list_, header->text());
     const QFontMetrics metrics = list_->fontMetrics();
@@ -38,8 +41,6 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
     down_->setAccessibleName(move->text() + QStringLiteral(" down"));
     up_->setAccessibleDescription(up_->toolTip());
     down_->setAccessibleDescription(down_->toolTip());
-    up_->setAutoDefault(false);
-    down_->setAutoDefault(false);
     SetIcons();
 
     auto* moveColumn = new QVBoxLayout;
@@ -66,19 +67,30 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
 
     MapKey(Qt::Key_Up, up_, true);
     MapKey(Qt::Key_Down, down_, true);
-    OnClick(up_, [this] { Refill(MoveRow(CurrentRow(), true)); });
-    OnClick(down_, [this] { Refill(MoveRow(CurrentRow(), false)); });
+    OnClick(up_, [this] { Move(true); });
+    OnClick(down_, [this] { Move(false); });
     connect(list_, &QListWidget::currentRowChanged, this, [this] { Guarded(this, [this] { Selected(); }); });
 }
 
 int OrderDialog::CurrentRow() const { return list_->currentRow(); }
 
-void OrderDialog::Refill(int row) {
+void OrderDialog::Move(bool up) {
+    const int row = CurrentRow(), count = RowCount();
+    const int target = MoveRow(row, up);
+    // A move changes its two rows, unless it shortened the list.
+    const int first = std::min(row, target);
+    Refill(target, first, RowCount() == count ? std::max(row, target) : RowCount() - 1);
+}
+
+void OrderDialog::Refill(int row, int first, int last) {
     {
         const QSignalBlocker blocker(list_);
-        list_->clear();
-        for (int r = 0; r < RowCount(); ++r) {
-            auto* item = new QListWidgetItem(RowText(r), list_);
+        const int count = RowCount();
+        while (list_->count() > count) delete list_->takeItem(list_->count() - 1);
+        while (list_->count() < count) new QListWidgetItem(list_);
+        for (int r = std::max(first, 0); r <= std::min(last, count - 1); ++r) {
+            QListWidgetItem* item = list_->item(r);
+            item->setText(RowText(r));
             item->setData(Qt::UserRole, RowData(r));
         }
         list_->setCurrentRow(row);

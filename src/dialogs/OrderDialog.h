@@ -4,6 +4,8 @@
 // its logic in a model and answers the few questions below from it.
 #pragma once
 
+#include <climits>
+
 #include "dialogs/ModalDialog.h"
 
 class QLabel;
@@ -33,8 +35,9 @@ protected:
     // Updates the dialog's own controls for the selected row.
     virtual void RowSelected(int) {}
 
-    // Shows the model's rows again and selects row.
-    void Refill(int row);
+    // Shows the model's rows first to last again (the list takes the
+    // model's length) and selects row.
+    void Refill(int row, int first = 0, int last = INT_MAX);
     // Under OK and Cancel: the dialog's own buttons.
     QVBoxLayout* ButtonColumn() const { return buttons_; }
     // Under the move buttons: the dialog's own labels.
@@ -43,6 +46,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void Move(bool up);
     void Selected();
     void SetIcons();
 

@@ -12,24 +12,48 @@
 
 namespace zephrin::dialogs {
 
+namespace {
+
+// The bytes of a vtable slot in the library that holds ti.
+int SlotSizeOf(ole::ITypeInfo* ti) {
+    ole::ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    CheckHr(ti->GetContainingTypeLib(lib.put(), &index));
+    ole::TLIBATTR* attr = nullptr;
+    CheckHr(lib->GetLibAttr(&attr));
+    const bool wide = attr->syskind == ole::SYS_WIN64;
+    lib->ReleaseTLibAttr(attr);
+    return wide ? 8 : 4;
+}
+
+}  // namespace
+
 VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets,
-                                   std::vector<std::u16string> texts)
-    : inheritedSlots_(inheritedSlots), offsets_(std::move(offsets)), texts_(std::move(texts)) {
-    if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF) RaiseError(kErrInvalidArgument);
+                                   std::vector<std::u16string> texts, int slotSize, bool automatic)
+    : inheritedSlots_(inheritedSlots), slotSize_(slotSize), offsets_(std::move(offsets)), texts_(std::move(texts)) {
+    if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF || (slotSize != 4 && slotSize != 8))
+        RaiseError(kErrInvalidArgument);
     std::vector<int16_t> byOffset(offsets_.size());
     std::iota(byOffset.begin(), byOffset.end(), int16_t{0});
     std::stable_sort(byOffset.begin(), byOffset.end(),
                      [&](int16_t a, int16_t b) { return offsets_[static_cast<size_t>(a)] < offsets_[static_cast<size_t>(b)]; });
     // Walk the slots from the first own one: a function at the slot's offset
     // (or, in a malformed type, below it) takes a row; a free slot between
-    // functions becomes an empty row.
-    int expected = inheritedSlots_ * 4;
+    // functions becomes an empty row, unless the slots are automatic.
+    int expected = inheritedSlots_ * slotSize_;
     for (int16_t function : byOffset) {
         const int offset = offsets_[static_cast<size_t>(function)];
-        for (; offset > expected; expected += 4) rows_.push_back(kEmptySlot);
+        for (; offset > expected && !automatic; expected += slotSize_) rows_.push_back(kEmptySlot);
         rows_.push_back(function);
-        expected = std::max(expected, offset) + 4;
+        expected = std::max(expected, offset) + slotSize_;
     }
+    // A function away from its row's slot (sharing a slot, off a slot
+    // boundary, left in a slot its base has taken since, or past the slots an
+    // automatic layout closes) takes the slot it is shown in, so that every
+    // later step moves what the user sees.
+    for (int r = 0; r < Count(); ++r)
+        if (rows_[static_cast<size_t>(r)] != kEmptySlot)
+            offsets_[static_cast<size_t>(rows_[static_cast<size_t>(r)])] = static_cast<int16_t>(SlotOffset(r));
 }
 
 std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex) {
@@ -47,7 +71,7 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         CheckHr(ti->GetRefTypeOfImplType(0, &href));
         ole::ComPtr<ole::ITypeInfo> base;
         CheckHr(ti->GetRefTypeInfo(href, base.put()));
-        inherited = typelib_detail::TypeAttr(base.get())->cbSizeVft / 4;
+        inherited = typelib_detail::TypeAttr(base.get())->cbSizeVft / SlotSizeOf(base.get());
     }
     const std::vector<std::u16string> names = FunctionNames(lib, typeIndex, ti.get());
     std::vector<int16_t> offsets;
@@ -57,7 +81,8 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         offsets.push_back(fd->oVft);
         texts.push_back(modAttributeStrings::InvokeKindText(fd->invkind) + names[i]);
     }
-    return VTableOrderModel(inherited, std::move(offsets), std::move(texts));
+    return VTableOrderModel(inherited, std::move(offsets), std::move(texts), SlotSizeOf(ti.get()),
+                            modITypeInfoHelper::CanLayOut(ti.get()));
 }
 
 std::u16string VTableOrderModel::TextAt(int row) const {
@@ -83,7 +108,7 @@ void VTableOrderModel::Shift(int fromOffset, int by) {
 int VTableOrderModel::Move(int row, bool up) {
     if (up ? !CanMoveUp(row) : !CanMoveDown(row)) RaiseError(kErrInvalidArgument);
     const int target = up ? row - 1 : row + 1;
-    const int step = up ? 4 : -4;
+    const int step = up ? slotSize_ : -slotSize_;
     const int16_t moving = FunctionAt(row), displaced = FunctionAt(target);
     if (moving == kEmptySlot && displaced == kEmptySlot) return target;  // only the selection moves
     if (moving != kEmptySlot && displaced != kEmptySlot) {
@@ -106,14 +131,14 @@ int VTableOrderModel::Move(int row, bool up) {
 
 int VTableOrderModel::Insert(int row) {
     if (row < 0 || row >= Count() || rows_.size() >= 0x7FFF) RaiseError(kErrInvalidArgument);
-    Shift(SlotOffset(row), 4);
+    Shift(SlotOffset(row), slotSize_);
     rows_.insert(rows_.begin() + row, kEmptySlot);
     return row;
 }
 
 int VTableOrderModel::Delete(int row) {
     if (!CanDelete(row)) RaiseError(kErrInvalidArgument);
-    Shift(SlotOffset(row) + 1, -4);
+    Shift(SlotOffset(row) + 1, -slotSize_);
     rows_.erase(rows_.begin() + row);
     return std::min(row, Count() - 1);
 }

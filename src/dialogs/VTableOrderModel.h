@@ -18,13 +18,19 @@ public:
     static constexpr int16_t kEmptySlot = -1;
 
     // inheritedSlots: the slots of the base interface. offsets: each function's
-    // byte offset, by function index. texts: each function's text. The rows are
+    // byte offset, by function index. texts: each function's text. slotSize:
+    // the bytes of a slot (a pointer of the library's platform). The rows are
     // the functions in slot order, sorted by offset (never by index, so no two
     // functions share a slot), with an empty row for each slot left free
-    // between them.
-    VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets, std::vector<std::u16string> texts);
+    // between them; each function's offset is that of its row's slot. With
+    // automatic, the interface takes its slots one after the other from its
+    // base: no slot is left free, whatever offsets it read before.
+    VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets, std::vector<std::u16string> texts,
+                     int slotSize = 4, bool automatic = false);
 
-    // The interface half of type typeIndex of lib; nothing for a type without functions.
+    // The interface half of type typeIndex of lib; nothing for a type without
+    // functions. Slots are automatic when the interface can be laid out with
+    // a function added.
     static std::optional<VTableOrderModel> ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex);
 
     int Count() const { return static_cast<int>(rows_.size()); }
@@ -37,7 +43,7 @@ public:
     // The slot number and byte offset of a row, counted from the start of the
     // whole vtable (inherited slots included).
     int SlotNumber(int row) const { return inheritedSlots_ + row; }
-    int SlotOffset(int row) const { return SlotNumber(row) * 4; }
+    int SlotOffset(int row) const { return SlotNumber(row) * slotSize_; }
 
     bool CanMoveUp(int row) const { return row >= 1 && row < Count(); }
     // Never on the last row; on the one before only for a function, so an
@@ -63,6 +69,7 @@ private:
     void Shift(int fromOffset, int by);
 
     int inheritedSlots_;
+    int slotSize_;
     std::vector<int16_t> offsets_;
     std::vector<std::u16string> texts_;
     std::vector<int16_t> rows_;

@@ -53,7 +53,6 @@ frmGenerateGuid::frmGenerateGuid(const ole::GUID& guid, bool nullAllowed, QWidge
         buttons_[i] = new QPushButton(ResText(captions[i]), this);
         buttons_[i]->setObjectName(QStringLiteral("cmdAll%1").arg(i));
         NameFromCaption(buttons_[i], buttons_[i]->text());
-        buttons_[i]->setAutoDefault(false);
         row->addWidget(buttons_[i]);
     }
     buttons_[kOK]->setDefault(true);

@@ -20,7 +20,6 @@ frmTypeOrder::frmTypeOrder(OrderListModel model, QWidget* owner)
     auto* analyze = new QPushButton(ResText(594), this);
     analyze->setObjectName(QStringLiteral("cmdAnalyze"));
     analyze->setToolTip(ResText(595));
-    analyze->setAutoDefault(false);
     NameFromCaption(analyze, analyze->text());
     analyze->setAccessibleDescription(analyze->toolTip());
     ButtonColumn()->addWidget(analyze);

@@ -25,7 +25,6 @@ frmVTableOrder::frmVTableOrder(VTableOrderModel model, QWidget* owner)
     insert_->setObjectName(QStringLiteral("cmdInsert"));
     delete_->setObjectName(QStringLiteral("cmdDelete"));
     for (QPushButton* button : {insert_, delete_}) {
-        button->setAutoDefault(false);
         NameFromCaption(button, button->text());
         ButtonColumn()->addWidget(button);
     }
@@ -49,8 +48,14 @@ frmVTableOrder::frmVTableOrder(VTableOrderModel model, QWidget* owner)
 
     MapKey(Qt::Key_Insert, insert_, false);
     MapKey(Qt::Key_Delete, delete_, false);
-    OnClick(insert_, [this] { Refill(model_.Insert(CurrentRow())); });
-    OnClick(delete_, [this] { Refill(model_.Delete(CurrentRow())); });
+    OnClick(insert_, [this] {
+        const int row = CurrentRow();
+        Refill(model_.Insert(row), row);
+    });
+    OnClick(delete_, [this] {
+        const int row = CurrentRow();
+        Refill(model_.Delete(row), row);
+    });
     Refill(model_.FirstRow());
     FinishLayout();
 }

@@ -268,6 +268,21 @@ TEST_F(Dialogs, EveryControlHasAnAccessibleNameAndIsReachedWithTab) {
     }
 }
 
+TEST_F(Dialogs, EnterPressesTheFocusedButtonRatherThanOk) {
+    frmGenerateGuid guid(GUID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}, false, nullptr);
+    frmVTableOrder vtable(*VTableOrderModel::ForInterface(lib.get(), 2), nullptr);
+    for (auto [dialog, button] : {std::pair<ModalDialog*, QPushButton*>{&guid, guid.ButtonAt(frmGenerateGuid::kCancel)},
+                                  {&vtable, vtable.InsertButton()}}) {
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+        button->setFocus();
+        Key(button, Qt::Key_Return);
+        EXPECT_FALSE(dialog->Accepted()) << button->objectName().toStdString();
+    }
+    EXPECT_EQ(vtable.List()->count(), 4);
+}
+
 TEST_F(Dialogs, AnErrorInASlotIsReportedWithTheProgramsErrorText) {
     Guarded(nullptr, [] { throw ErrorRecord(ole::TYPE_E_ELEMENTNOTFOUND); });
     Guarded(nullptr, [] { throw std::runtime_error("broken"); });

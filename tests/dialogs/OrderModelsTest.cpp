@@ -102,21 +102,24 @@ struct VTableCase {
     int inherited;
     Order offsets;
     std::vector<int16_t> rows;  // function per row, -1 for an empty slot
+    Order slotOffsets;        // each function's offset, that of its row
 };
 
 TEST(VTableOrderModel, RowsFollowTheOffsetsWithAnEmptyRowForEachFreeSlot) {
     const VTableCase cases[] = {
-        {"contiguous", 7, {28, 32, 36}, {0, 1, 2}},
-        {"out of index order", 7, {36, 28, 32}, {1, 2, 0}},
-        {"gaps", 3, {12, 24}, {0, -1, -1, 1}},
-        {"a gap at the start", 3, {16}, {-1, 0}},
-        {"two on one offset", 3, {12, 12}, {0, 1}},
+        {"contiguous", 7, {28, 32, 36}, {0, 1, 2}, {28, 32, 36}},
+        {"out of index order", 7, {36, 28, 32}, {1, 2, 0}, {36, 28, 32}},
+        {"gaps", 3, {12, 24}, {0, -1, -1, 1}, {12, 24}},
+        {"a gap at the start", 3, {16}, {-1, 0}, {16}},
+        {"two on one offset", 3, {12, 12}, {0, 1}, {12, 16}},
+        {"inside the base", 5, {16, 20}, {0, 1}, {20, 24}},
     };
     for (const VTableCase& c : cases) {
         VTableOrderModel model(c.inherited, c.offsets, std::vector<std::u16string>(c.offsets.size(), u"f"));
         std::vector<int16_t> rows;
         for (int r = 0; r < model.Count(); ++r) rows.push_back(model.FunctionAt(r));
         EXPECT_EQ(rows, c.rows) << c.name;
+        EXPECT_EQ(model.Offsets(), c.slotOffsets) << c.name;
     }
 }
 
@@ -194,6 +197,72 @@ TEST(VTableOrderModel, AnInterfacesSlotsApplySaveAndReload) {
     ASSERT_TRUE(again);
     EXPECT_EQ(again->TextAt(1), u"Function F2");
     EXPECT_EQ(again->TextAt(2), u"Property Get F1");
+}
+
+TEST(VTableOrderModel, A64BitInterfaceCountsEightByteSlots) {
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN64, u"", lib.put()));
+    auto wide = NewType(lib.get(), u"IWide", TKIND_INTERFACE);
+    EXPECT_OK(wide->AddImplType(0, RefTo(wide.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(wide.get(), 0, {.name = u"A"});
+    AddFunc(wide.get(), 1, {.name = u"B"});
+    ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
+    std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 0);
+    ASSERT_TRUE(model);
+    ASSERT_EQ(model->Count(), 2);
+    EXPECT_EQ(model->SlotNumber(0), 7);
+    EXPECT_EQ(model->SlotOffset(0), 56);
+    model->Move(1, true);
+    model->Insert(0);
+    EXPECT_EQ(model->Offsets(), (Order{72, 64}));
+
+    CustomTypeLib view;
+    view.Attach(tl.get());
+    auto change = modReorderVTableChange::NewReorderVTableChange(false);
+    change->Offsets(model->Offsets());
+    change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
+    ChangeTarget target = TargetOf(tl.get(), 0);
+    ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+    ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
+    ASSERT_TRUE(reloaded);
+    EXPECT_EQ(FunctionOffsets(reloaded.get(), 0), (Order{72, 64}));
+}
+
+// An interface laid out automatically keeps the slots of its last layout
+// until it is laid out again; the base has changed since.
+TEST(VTableOrderModel, AutomaticSlotsFollowABaseThatGrewOrShrank) {
+    for (bool grew : {true, false}) {
+        ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Changed");
+        auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+        auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+        EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
+        AddFunc(base.get(), 0, {.name = u"B0"});
+        if (!grew) AddFunc(base.get(), 1, {.name = u"B1"});
+        EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.As<ITypeInfo>().get())));
+        AddFunc(derived.get(), 0, {.name = u"D0"});
+        AddFunc(derived.get(), 1, {.name = u"D1"});
+        EXPECT_OK(derived->LayOut());
+        if (grew)
+            AddFunc(base.get(), 1, {.name = u"B1"});  // IDerived still reads 16 and 20
+        else
+            EXPECT_OK(base->DeleteFuncDesc(1));  // IDerived still reads 20 and 24
+        EXPECT_OK(base->LayOut());
+        ComPtr<ITypeLib> tl = AsTypeLib(lib.get());
+        std::optional<VTableOrderModel> model = VTableOrderModel::ForInterface(tl.get(), 1);
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->Count(), 2) << grew;  // no free slot shown where the layout leaves none
+        if (grew) model->Insert(0);
+        CustomTypeLib view;
+        view.Attach(tl.get());
+        auto change = modReorderVTableChange::NewReorderVTableChange(false);
+        change->Offsets(model->Offsets());
+        change->SynchronizeFuncDescs(model->SynchronizeFuncDescs());
+        ChangeTarget target = TargetOf(tl.get(), 1);
+        ASSERT_TRUE(change->Apply(view, nullptr, target, nullptr, 0));
+        ComPtr<ITypeLib> reloaded = SaveAndReload(tl.get());
+        ASSERT_TRUE(reloaded);
+        EXPECT_EQ(FunctionOffsets(reloaded.get(), 1), grew ? (Order{24, 28}) : (Order{16, 20})) << grew;
+    }
 }
 
 }  // namespace
