@@ -48,10 +48,11 @@ public:
         setNameFilters(NameFilters(request.Filter));
     }
     void accept() override {
-        bool pass = true;
+        // A check that fails keeps the dialog open, as a refusal does.
+        bool pass = false;
         Guarded(this, [&] {
             const QStringList files = selectedFiles();
-            if (request_.Accept && !files.isEmpty()) pass = request_.Accept(files.first());
+            pass = !request_.Accept || files.isEmpty() || request_.Accept(files.first());
         });
         if (pass) QFileDialog::accept();
     }
