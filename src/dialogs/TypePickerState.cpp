@@ -329,7 +329,7 @@ ole::ComPtr<CustomVarTypeInfo> TypePickerState::CurrentType() const {
 }
 
 std::u16string TypePickerState::PrototypeText() const {
-    if (noType_ && usage_ == kUsageBaseInterface && !mismatch_) return modSupport::LoadResStringById(765);
+    if (noType_ && usage_ == kUsageBaseInterface && compatibility_ != kCompatVBImplementable && !mismatch_) return modSupport::LoadResStringById(765);
     if (!HasType()) return modSupport::LoadResStringById(613);
     if (LibrarySession()) {
         ole::BSTR name = nullptr;
