@@ -262,7 +262,7 @@ void TypePickerState::SetPointerLevel(int16_t level) {
 
 void TypePickerState::SetArrayStyle(int32_t style) {
     const bool wasArray = type_->IsArray();
-    int16_t oldMin = 0, newMin = 0, max = 0;
+    int16_t oldMin = 0, newMin = 0, max = 0, newMax = 0;
     PointerRange(oldMin, max);
     switch (style) {
     case kArraySafe: type_->SetSafeArrayData(0); break;
@@ -274,8 +274,12 @@ void TypePickerState::SetArrayStyle(int32_t style) {
         break;
     default: type_->ClearArrayData(); break;
     }
-    PointerRange(newMin, max);
-    if (newMin != oldMin) type_->PointerLevel(newMin);
+    PointerRange(newMin, newMax);
+    // A level the new range doesn't hold (a double pointer kept for an
+    // array element that may be a single one at most) follows the range.
+    int16_t level = newMin != oldMin ? newMin : type_->PointerLevel();
+    if (newMax >= newMin) level = std::clamp(level, newMin, newMax);
+    type_->PointerLevel(level);
     if (!rule_.ParamFlagsOffered) return;
     const int32_t offered = OfferedFlags();
     if (!wasArray && type_->IsArray() && (paramFlags_ & 11) == kFlagIn) {
@@ -325,7 +329,7 @@ ole::ComPtr<CustomVarTypeInfo> TypePickerState::CurrentType() const {
 }
 
 std::u16string TypePickerState::PrototypeText() const {
-    if (noType_ && usage_ == kUsageBaseInterface && !mismatch_) return modSupport::LoadResStringById(765);
+    if (noType_ && usage_ == kUsageBaseInterface && compatibility_ != kCompatVBImplementable && !mismatch_) return modSupport::LoadResStringById(765);
     if (!HasType()) return modSupport::LoadResStringById(613);
     if (LibrarySession()) {
         ole::BSTR name = nullptr;

@@ -79,7 +79,9 @@ void frmSpecifyType::UpdateOk() {
     const TypePickerState& state = picker_->State();
     const bool noBase = state.TypeUsage() == kUsageBaseInterface &&
                         state.TypeCompatibility() != kCompatVBImplementable && !state.HasType() && !state.Mismatch();
-    Ok()->setEnabled(state.HasType() || noBase);
+    // A ParamArray parameter is an array: without one chosen there is nothing to accept.
+    const bool arrayMissing = !state.Rule().NotAnArrayOffered && state.ArrayStyle() == kArrayNone;
+    Ok()->setEnabled((state.HasType() && !arrayMissing) || noBase);
 }
 
 void frmSpecifyType::LeafDoubleClicked() {

@@ -40,6 +40,24 @@ std::optional<int32_t> ParseWholeNumber(std::u16string_view token) {
     return static_cast<int32_t>(value);
 }
 
+// Whether a group of the text ends in "To" after its number: "1 To" names a
+// lower bound and lacks the upper one, so it must not read as 0 To 1.
+bool HasDanglingTo(std::u16string_view text) {
+    bool number = false, toLast = false;
+    for (char16_t c : text) {
+        if (c == u',') {
+            if (number && toLast) return true;
+            number = toLast = false;
+        } else if (c == u'T' || c == u't' || c == u'o' || c == u'O') {
+            toLast = true;
+        } else if (c != u' ') {
+            number = number || (c >= u'0' && c <= u'9');
+            toLast = false;
+        }
+    }
+    return number && toLast;
+}
+
 }  // namespace
 
 std::u16string FormatBounds(std::span<const BoundsRow> bounds) {
@@ -55,6 +73,7 @@ std::u16string FormatBounds(std::span<const BoundsRow> bounds) {
 
 bool ParseBounds(std::u16string_view text, BoundsTable& bounds) {
     try {
+        if (HasDanglingTo(text)) return false;
         Tokenizer tokenizer;
         tokenizer.SetDelimiters(u" TotO", u",", u"");
         std::vector<std::u16string> tokens;

@@ -100,6 +100,15 @@ TEST_F(TypePickerStateTest, ArrayStylesMoveTheFlagsAndBoundsAreLiveForFixedArray
     state.SetPointerLevel(0);
     EXPECT_EQ(state.CurrentParamFlags(), 1);
 
+    // An element may be a single pointer at most under VB callable: a double
+    // pointer to an object becomes a single one when it turns into an array.
+    Start(kUsageInterfaceParam, kCompatVBCallable, 1);
+    state.PickType(thing.get());
+    state.SetParamFlags(3);
+    EXPECT_TYPE(state, Expected(0, thing.get(), 2));
+    state.SetArrayStyle(kArraySafePtr);
+    EXPECT_TYPE(state, Expected(0, thing.get(), 1, kArraySafePtr));
+
     Start(kUsageRecordField, kCompatNone, 0);
     state.PickIntrinsic(VT_I2);
     EXPECT_FALSE(state.SetBoundsText(u"4"));

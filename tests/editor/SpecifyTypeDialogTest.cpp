@@ -196,6 +196,29 @@ TEST_F(SpecifyType, OkNeedsATypeAndCancelIsNotNoBaseInterface) {
     EXPECT_FALSE(noBase.Type);
     Drive([&](frmSpecifyType& d) { d.reject(); });
     EXPECT_FALSE(frmSpecifyType::GetType(nullptr, kUsageBaseInterface, 0, pickLib.get(), others, nullptr).Accepted);
+    // VB implementable offers no "No base interface", and doesn't show it as the choice.
+    Drive([&](frmSpecifyType& d) {
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        EXPECT_EQ(d.Picker()->Prototype()->text(), " No Selection");
+        d.reject();
+    });
+    frmSpecifyType::GetType(nullptr, kUsageBaseInterface, kCompatVBImplementable, pickLib.get(), others, nullptr);
+
+    // A ParamArray parameter needs its array style before OK.
+    Drive([&](frmSpecifyType& d) {
+        QTreeWidget* tree = d.Picker()->Tree();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        emit tree->itemDoubleClicked(tree->currentItem(), 0);
+        EXPECT_EQ(services.beeps, 2);
+        d.Picker()->ArrayCombo()->activated(0);
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        d.Ok()->click();
+    });
+    SpecifiedType paramArray = frmSpecifyType::GetParamType(nullptr, kUsageInterfaceParam, kCompatVBCallable,
+                                                            kParamUsageParamArray, pickLib.get(), others, nullptr,
+                                                            flags, variantOnly);
+    ASSERT_TRUE(paramArray.Type);
+    EXPECT_TRUE(paramArray.Type->IsArray());
 }
 
 TEST_F(SpecifyType, ACurrentTypeTheRulesRefuseMarksTheHeaderUntilAnotherPick) {

@@ -37,7 +37,8 @@ TEST(Bounds, ParseReadsGroupsLoneNumbersAndAnyCaseOfTo) {
 TEST(Bounds, ParseRejectsMalformedTextAndLeavesTheTableAlone) {
     for (std::u16string_view text :
          {u"", u"  To ", u"5 To 1", u",1", u"1,", u"1,,2", u"1 2 3", u"1.5", u"&H10", u"1e3", u"0 To 2147483648",
-          u"-2147483648 To 2147483647", u"\"5\"", u"\"5", u"x"}) {
+          u"-2147483648 To 2147483647", u"\"5\"", u"\"5", u"x",
+          u"1 To", u"2 To 3, 1 to ,4"}) {
         BoundsTable bounds{{4, 5}};
         EXPECT_FALSE(modBounds::ParseBounds(text, bounds)) << std::string(text.begin(), text.end());
         EXPECT_EQ(bounds, (BoundsTable{{4, 5}}));
