@@ -1,0 +1,228 @@
+// The library editor view: its properties, opening and saving a library the
+// way batch mode does, and its tree following changes applied at the hub.
+#include "TreeTestSupport.h"
+
+#include <QCoreApplication>
+
+#include "app/modCorvaneExe.h"
+#include "changes/ChangesTestSupport.h"
+#include <fstream>
+
+#include "changes/history/modRecorder.h"
+#include "changes/hub/VTICache.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/kinds/AddTypeChange.h"
+#include "changes/kinds/DeleteChange.h"
+#include "changes/kinds/RenameChange.h"
+#include "dialogs/UiServices.h"
+#include "editor/LibraryViewer.h"
+#include "editor/TreeSync.h"
+#include "support/ErrorCapture.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+#include "typelib/CustomTypeLib.h"
+
+namespace treetest {
+namespace {
+
+using changestest::LibraryTarget;
+using changestest::MemberTarget;
+using changestest::TypeTarget;
+using zephrin::dialogs::MessageAnswer;
+
+class CountingServices : public dialogs::UiServices {
+public:
+    std::vector<QString> messages;
+    int beeps = 0;
+    MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
+        messages.push_back(text);
+        return dialogs::kAnswerOk;
+    }
+    void Beep() override { ++beeps; }
+    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
+    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
+    int RunModal(QDialog&) override { return 0; }
+};
+
+int32_t ErrorOf(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const ErrorRecord& e) {
+        return e.Number;
+    }
+    return 0;
+}
+
+class LibraryViewerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }
+    LibraryViewerTest() : scoped(services) {
+        view = std::make_unique<editor::LibraryViewer>();
+        view->SetChangeListener(hub);
+    }
+    void Open() { view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get()); }
+    ITypeLib* Lib() { return view->CurrentLibraryITypeLib().get(); }
+    QTreeWidgetItem* Root() { return view->Tree()->topLevelItem(0); }
+    QTreeWidgetItem* Selected() { return view->Tree()->currentItem(); }
+    // Applies change at the hub, as any holder of the hub does.
+    bool Apply(IChange& change, ChangeTarget target, int32_t level) {
+        return change.Apply(*view->CurrentCustomTypeLib(), nullptr, target, hub.get(), level);
+    }
+
+    CountingServices services;
+    dialogs::ScopedUiServices scoped;
+    std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
+    std::unique_ptr<editor::LibraryViewer> view;
+};
+
+TEST_F(LibraryViewerTest, ANewViewOffersEverythingAndRefusesBadValues) {
+    EXPECT_TRUE(view->DisplayHelpOptions());
+    EXPECT_TRUE(view->SaveBackupHelpString());
+    EXPECT_TRUE(view->AddUsesLibraryHelpFiles());
+    EXPECT_EQ(view->TypeConstraint(), 2);
+    EXPECT_EQ(view->TypeConstraintFilter(), 31);
+    EXPECT_EQ(view->DisplayFormat(), 8);
+    EXPECT_EQ(ErrorOf([&] { view->TypeConstraint(5); }), kErrInvalidArgument);
+    EXPECT_EQ(view->TypeConstraint(), 2);
+    view->TypeConstraintFilter(32);
+    EXPECT_EQ(view->TypeConstraintFilter(), 31);
+    // Nothing attached: no library to read, save or reference.
+    EXPECT_EQ(ErrorOf([&] { view->CurrentITypeLib(); }), 91);
+    EXPECT_EQ(ErrorOf([&] { view->SaveCurrentLibrary(u"/nowhere.tlb"); }), 91);
+    EXPECT_EQ(ErrorOf([&] { view->AddReferencedITypeLib(Lib()); }), 91);
+    // A library that isn't a companion library of unresolved types: 814, the field kept.
+    ComPtr<ITypeLib> plain = AsTypeLib(BuildAllKinds().get());
+    EXPECT_EQ(ErrorOf([&] { view->UnresolvedTypes(plain.get()); }), kErrInvalidArgument);
+    EXPECT_FALSE(view->UnresolvedTypes());
+
+    Open();
+    view->AddReferencedITypeLib(plain.get());
+    view->AddReferencedITypeLib(plain.get());
+    view->RemoveReferencedITypeLib(Lib());
+    EXPECT_EQ(view->ReferencedLibraryCount(), 1u);
+    view->AttachITypeLib(Lib());  // keeps them
+    EXPECT_EQ(view->ReferencedLibraryCount(), 1u);
+    Open();  // forgets them
+    EXPECT_EQ(view->ReferencedLibraryCount(), 0u);
+    view->CurrentITypeLib(nullptr);
+    EXPECT_EQ(view->Tree()->topLevelItemCount(), 0);
+    EXPECT_FALSE(view->CurrentLibraryITypeLib());
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// Opening and saving with no edit writes what batch mode writes from an empty history.
+TEST_F(LibraryViewerTest, OpenedAndSavedWithoutEditItIsTheFileBatchModeWrites) {
+    TempDir dir;
+    const std::string in = (dir / "in.tlb").string();
+    ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8(in));
+    ASSERT_OK(created->SaveAllChanges());
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(LoadTypeLib(ole::FromUtf8(in).c_str(), loaded.put()));
+    view->CurrentITypeLib(loaded.get());
+    ASSERT_EQ(Selected(), Root());
+    EXPECT_EQ(view->ShownNode(), Root());
+    EXPECT_TRUE(Root()->isExpanded());
+    EXPECT_EQ(Utf8(Root()->child(0)->text(0)), "BaseAlias");
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+
+    VTICache cache;
+    const std::vector<std::byte> empty = modRecorder::WriteEditHistory({}, cache, dir.path());
+    std::ofstream(dir / "empty.leh", std::ios::binary)
+        .write(reinterpret_cast<const char*>(empty.data()), static_cast<std::streamsize>(empty.size()));
+    ASSERT_EQ(modCorvaneExe::Main({"-q", "-leh", (dir / "empty.leh").string(), "-tlb", in, "-saveas",
+                                   (dir / "batch.tlb").string()},
+                                  {}),
+              0);
+    EXPECT_EQ(ReadBytes(dir / "view.tlb"), ReadBytes(dir / "batch.tlb"));
+    // The view keeps editing its own copy.
+    EXPECT_EQ(view->Tree()->topLevelItemCount(), 1);
+}
+
+TEST_F(LibraryViewerTest, TheTreeFollowsChangesAppliedAtTheHub) {
+    Open();
+    QTreeWidgetItem* base = Child(Root(), "IBase");
+    // Level 0: nothing shown changes; level 2 renames, selects and re-sorts later.
+    auto rename = modRenameChange::NewRenameChange(false);
+    rename->NewName(u"AAInterface");
+    ASSERT_TRUE(Apply(*rename, TypeTarget(Lib(), u"IBase"), 2));
+    EXPECT_EQ(Utf8(base->text(0)), "AAInterface");
+    EXPECT_EQ(Selected(), base);
+    EXPECT_EQ(view->ShownNode(), base);
+    EXPECT_EQ(view->DeferredSortNode(), Root());
+    EXPECT_NE(Root()->indexOfChild(base), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->DeferredSortNode(), nullptr);
+    EXPECT_EQ(Root()->indexOfChild(base), 0);
+    // Interfaces that show it follow the rename.
+    BuildAll(Child(Root(), "IDerived"));
+
+    // Deleting the selected member selects its previous sibling, or the next when it was first.
+    ChangeTarget alpha = MemberTarget(Lib(), u"AAInterface", u"Alpha");
+    view->Tree()->setCurrentItem(FindTargetNode(view->Tree(), alpha, editor::kFindBuild));
+    EXPECT_EQ(Utf8(view->ShownNode()->text(0)), "Alpha");
+    ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), alpha, 1));
+    EXPECT_EQ(Utf8(Selected()->text(0)), "Item");
+    ChangeTarget zeta = MemberTarget(Lib(), u"AAInterface", u"Zeta");
+    view->Tree()->setCurrentItem(FindTargetNode(view->Tree(), zeta, editor::kFindBuild));
+    ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), zeta, 1));
+    EXPECT_EQ(Utf8(Selected()->text(0)), "Value");
+    EXPECT_EQ(view->ShownNode(), Selected());
+
+    // A deleted type takes a waiting re-sort of its members with it.
+    QTreeWidgetItem* either = Child(Root(), "Either");
+    EnsureChildren(either);
+    rename->NewName(u"z");
+    ASSERT_TRUE(Apply(*rename, MemberTarget(Lib(), u"Either", u"a", 0), 0));
+    EXPECT_EQ(view->DeferredSortNode(), either);
+    ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), TypeTarget(Lib(), u"Either"), 0));
+    EXPECT_EQ(view->DeferredSortNode(), nullptr);
+    EXPECT_FALSE(Child(Root(), "Either"));
+    QCoreApplication::processEvents();
+
+    // A new type at level 2 is selected; SelectTarget and RefreshCurrentSelection show it again.
+    auto addType = modAddTypeChange::NewAddTypeChange(false);
+    addType->TypeKind(TKIND_ENUM);
+    ChangeTarget library = LibraryTarget(Lib());
+    ASSERT_TRUE(addType->Apply(*view->CurrentCustomTypeLib(), nullptr, library, hub.get(), 2));
+    ASSERT_TRUE(Selected());
+    EXPECT_EQ(TypeRecord(Selected())->TypeKind, TKIND_ENUM);
+    ChangeTarget widget = TypeTarget(Lib(), u"Widget");
+    hub->SelectTarget(widget, 0);
+    EXPECT_EQ(Selected(), Child(Root(), "Widget"));
+    view->Tree()->setCurrentItem(nullptr);
+    hub->RefreshCurrentSelection(0);
+    EXPECT_EQ(Selected(), nullptr);
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// The mark the view sets before its own apply never reaches a later change.
+TEST_F(LibraryViewerTest, AFailedApplyLeavesNoMarkAndADestroyedViewHearsNothing) {
+    Open();
+    auto rename = modRenameChange::NewRenameChange(false);
+    rename->NewName(u"Widget");  // taken
+    ChangeTarget target = TypeTarget(Lib(), u"IBase");
+    EXPECT_NE(ErrorOf([&] { view->ApplySkippingView(*rename, nullptr, target, 2); }), 0);
+    EXPECT_FALSE(hub->SkipsOnce(view->HubNode()));
+    rename->NewName(u"IFirst");
+    ASSERT_TRUE(Apply(*rename, TypeTarget(Lib(), u"IBase"), 2));
+    EXPECT_EQ(Utf8(Selected()->text(0)), "IFirst");
+
+    // Another hub: the first one no longer reaches the view.
+    auto second = std::make_shared<ChangeListener>();
+    view->SetChangeListener(second);
+    rename->NewName(u"ISecond");
+    ASSERT_TRUE(Apply(*rename, TypeTarget(Lib(), u"IFirst"), 2));
+    EXPECT_EQ(Utf8(Selected()->text(0)), "IFirst");
+    view->SetChangeListener(hub);
+
+    // A change after the view went reaches no one.
+    std::shared_ptr<CustomTypeLib> editable = view->CurrentCustomTypeLib();
+    ComPtr<ITypeLib> lib(Lib());
+    view.reset();
+    rename->NewName(u"IThird");
+    ChangeTarget after = TypeTarget(lib.get(), u"ISecond");
+    EXPECT_TRUE(rename->Apply(*editable, nullptr, after, hub.get(), 2));
+}
+
+}  // namespace
+}  // namespace treetest
