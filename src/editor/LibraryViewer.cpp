@@ -111,11 +111,13 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     splitter_->setChildrenCollapsible(false);
     splitter_->addWidget(tvTypes_);
     splitter_->addWidget(panes);
-    splitter_->setStretchFactor(0, 45);
-    splitter_->setStretchFactor(1, 55);
+    connect(splitter_, &QSplitter::splitterMoved, this, [this](int position) {
+        if (splitter_->width() > 0) splitterShare_ = static_cast<float>(position) / static_cast<float>(splitter_->width());
+    });
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter_);
+    BuildDetailsPane();
 }
 
 LibraryViewer::~LibraryViewer() {
@@ -232,16 +234,21 @@ void LibraryViewer::ClearView(bool keepReferences) {
     ClearLibraryTree(tvTypes_);
     --selecting_;
     if (!keepReferences) referenced_.reset();
-    while (tsFrame_->count() > 0) tsFrame_->removeTab(0);
-    if (inEditMode_) {
-        inEditMode_ = false;
-        emit OnSetEditMode(false);
-    }
+    ClearDetailsPane();
+    ResetEditRecord();
+    SetEditMode(false, true);
     unresolved_ = nullptr;
 }
 
 void LibraryViewer::AnnounceUnresolved() {
     dialogs::Services().MessageBox(this, dialogs::ResText(kMsgUnresolvedTypes), dialogs::kStyleOkOnly);
+}
+
+void LibraryViewer::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int width = splitter_->width() - splitter_->handleWidth();
+    const int tree = static_cast<int>(static_cast<float>(width) * splitterShare_);
+    splitter_->setSizes({tree, width - tree});
 }
 
 void LibraryViewer::hideEvent(QHideEvent* event) {
@@ -264,12 +271,27 @@ void LibraryViewer::OnCurrentItemChanged(QTreeWidgetItem* current) {
 }
 
 void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
-    ++fillDepth_;
     shownNode_ = node;
-    while (tsFrame_->count() > 0) tsFrame_->removeTab(0);
-    if (node && GetNodeKind(node) != kNodeNone)
-        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
-    --fillDepth_;
+    NodeRecord* record = nullptr;
+    switch (GetNodeKind(node, record)) {
+    case kNodeLibrary:
+        if (static_cast<LibraryNodeRecord*>(record)->EditableLibrary) {
+            FillLibraryDetails(*static_cast<LibraryNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
+    case kNodeType:
+        if (static_cast<TypeNodeRecord*>(record)->Library->EditableLibrary) {
+            FillTypeDetails(*static_cast<TypeNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    ClearDetailsPane();
+    ResetEditRecord();
+    if (node && record) tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
 }
 
 // ---- Applying the view's own changes ----

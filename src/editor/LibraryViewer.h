@@ -12,12 +12,21 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListener.h"
+#include "changes/hub/IAttributeChange.h"
 #include "editor/TreeNodeRecords.h"
+#include "editor/ViewerDialogs.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
+#include "typelib/modAttributeStrings.h"
 
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QScrollArea;
 class QSplitter;
@@ -95,9 +104,17 @@ public:
     ole::ComPtr<ole::ITypeLib> CurrentLibraryITypeLib() const;
     std::shared_ptr<CustomTypeLib> CurrentCustomTypeLib() const;
 
+    // The dialogs the view opens (the program's own unless replaced; not owned).
+    void SetDialogs(ViewerDialogs* dialogs) { dialogs_ = dialogs ? dialogs : &standardDialogs_; }
+
     // ---- Reached by the tree and the tests ----
     QTreeWidget* Tree() const { return tvTypes_; }
     bool InEditMode() const { return inEditMode_; }
+    int32_t EditKind() const { return editKind_; }
+    int32_t InvalidFields() const { return invalidFields_; }
+    // The details pane's controls, by the names the view gives them.
+    enum class Field { Guid, ChangeGuid, SetType, ChooseType, Options, Version, Lcid, Align, Update, Cancel };
+    QWidget* DetailsField(Field field) const;
     // The node whose details the panes show (null when none).
     QTreeWidgetItem* ShownNode() const { return shownNode_; }
     // The node whose children wait for a deferred re-sort, or null.
@@ -144,6 +161,8 @@ signals:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void AttachLibrary(ole::ITypeLib* library, bool replace);
@@ -155,6 +174,30 @@ private:
     // Makes node the tree's current item without running the node click.
     void SelectNode(QTreeWidgetItem* node);
     void OnCurrentItemChanged(QTreeWidgetItem* current);
+
+    // The details pane.
+    void BuildDetailsPane();
+    void ClearDetailsPane();
+    void SetupDetailsTabs(int16_t image);
+    void FillLibraryDetails(LibraryNodeRecord& library, int16_t image);
+    void FillTypeDetails(TypeNodeRecord& type, int16_t image);
+    void ResetEditRecord();
+    void ShowLibraryValues(IAttributeChange& change);
+    void ShowTypeValues(IAttributeChange& change);
+    void FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&), int32_t mask);
+    void ShowFlagChecks(int32_t flags);
+    void SetEditMode(bool editing, bool canUpdate);
+    void CheckDirty();
+    void MarkInvalid(int32_t bit, bool invalid);
+    void OnVersionEdited();
+    void OnLcidEdited();
+    void OnOptionChanged(QListWidgetItem* item);
+    void OnAlignChosen(int index);
+    void OnChangeGuid();
+    void OnChooseType();
+    void OnFieldEnter();
+    void Update();
+    void Cancel();
 
     // Steps shared by the listener's operations.
     QTreeWidgetItem* Locate(ChangeTarget& target, int32_t level, ListenerTag tag);
@@ -177,6 +220,27 @@ private:
     QScrollArea* picDetails_ = nullptr;
     QPushButton* cmdUpdate_ = nullptr;
     QPushButton* cmdCancel_ = nullptr;
+    QWidget* details_ = nullptr;
+    QLabel* lblHeader_[11] = {};
+    QLabel* lblGUID_ = nullptr;
+    QPushButton* cmdChangeGUID_ = nullptr;
+    QLineEdit* txtSetType_ = nullptr;
+    QPushButton* cmdSetType_ = nullptr;
+    QListWidget* lstOptions_ = nullptr;
+    QLineEdit* txtVersion_ = nullptr;
+    QLineEdit* txtLCID_ = nullptr;
+    QComboBox* cmbAlign_ = nullptr;
+    std::vector<QWidget*> rows_;  // one per caption and field row, hidden by ClearDetailsPane
+
+    StandardViewerDialogs standardDialogs_;
+    ViewerDialogs* dialogs_ = &standardDialogs_;
+    // What the details pane edits.
+    ChangeTarget editTarget_;
+    std::shared_ptr<CustomTypeLib> editLibrary_;
+    std::shared_ptr<IAttributeChange> workingChange_;
+    std::shared_ptr<IAttributeChange> baselineChange_;
+    int32_t invalidFields_ = 0;
+    int32_t editKind_ = 0;
 
     ChangeListenerHook hook_;
     int32_t fillDepth_ = 0;
@@ -188,6 +252,7 @@ private:
     int32_t typeConstraintFilter_ = 31;
     int32_t displayFormat_ = 8;
     int16_t detailsTab_ = 0;
+    float splitterShare_ = 0.45f;  // the tree's share of the width
     std::unique_ptr<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>> referenced_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     QTreeWidgetItem* shownNode_ = nullptr;

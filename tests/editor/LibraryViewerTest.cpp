@@ -2,7 +2,17 @@
 // way batch mode does, and its tree following changes applied at the hub.
 #include "TreeTestSupport.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPixmap>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
 
 #include "app/modCorvaneExe.h"
 #include "changes/ChangesTestSupport.h"
@@ -222,6 +232,165 @@ TEST_F(LibraryViewerTest, AFailedApplyLeavesNoMarkAndADestroyedViewHearsNothing)
     rename->NewName(u"IThird");
     ChangeTarget after = TypeTarget(lib.get(), u"ISecond");
     EXPECT_TRUE(rename->Apply(*editable, nullptr, after, hub.get(), 2));
+}
+
+
+using Field = editor::LibraryViewer::Field;
+
+// Select a type, check "hidden", press Update: the flag is in the library and
+// in the saved file, and the tree is as it was.
+TEST_F(LibraryViewerTest, CheckingHiddenOnATypeAndUpdatingSetsTheFlagEndToEnd) {
+    TempDir dir;
+    Open();
+    QSignalSpy editMode(view.get(), &editor::LibraryViewer::OnSetEditMode);
+    QTreeWidgetItem* widget = Child(Root(), "Widget");
+    TypeNodeRecord* record = TypeRecord(widget);
+    const std::string fields = Fields(record);
+    view->Tree()->setCurrentItem(widget);  // as the user navigates
+    EXPECT_EQ(view->EditKind(), TKIND_COCLASS * 256 + 258);
+    EXPECT_EQ(view->findChild<QTabBar*>()->tabText(0).toStdString(), "Coclass Type");
+    auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
+    ASSERT_EQ(options->count(), 8);  // a coclass lists eight flags
+    QListWidgetItem* hidden = options->findItems("hidden", Qt::MatchExactly).value(0);
+    ASSERT_TRUE(hidden);
+    hidden->setCheckState(Qt::Checked);
+    EXPECT_TRUE(view->InEditMode());
+    EXPECT_FALSE(view->Tree()->isEnabled());
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+
+    EXPECT_FALSE(view->InEditMode());
+    EXPECT_EQ(Child(Root(), "Widget"), widget);
+    EXPECT_EQ(TypeRecord(widget), record);
+    EXPECT_EQ(Fields(record), fields);
+    EXPECT_EQ(Selected(), widget);
+    ASSERT_EQ(editMode.size(), 2);
+    EXPECT_TRUE(editMode[0][0].toBool());
+    EXPECT_FALSE(editMode[1][0].toBool());
+    const auto flagsOf = [](ITypeLib* lib) {
+        TYPEATTR* attr = nullptr;
+        ComPtr<ITypeInfo> type = changestest::TypeNamed(lib, u"Widget");
+        EXPECT_OK(type->GetTypeAttr(&attr));
+        const WORD flags = attr ? attr->wTypeFlags : 0;
+        if (attr) type->ReleaseTypeAttr(attr);
+        return flags;
+    };
+    EXPECT_EQ(flagsOf(Lib()) & TYPEFLAG_FHIDDEN, TYPEFLAG_FHIDDEN);
+    const std::u16string saved = ole::FromUtf8((dir / "saved.tlb").string());
+    view->SaveCurrentLibrary(saved);
+    ComPtr<ITypeLib> reloaded;
+    ASSERT_OK(LoadTypeLib(saved.c_str(), reloaded.put()));
+    EXPECT_EQ(flagsOf(reloaded.get()) & TYPEFLAG_FHIDDEN, TYPEFLAG_FHIDDEN);
+    EXPECT_TRUE(services.messages.empty());
+}
+
+TEST_F(LibraryViewerTest, EditModeFollowsTheFieldsAndCancelRestores) {
+    Open();
+    QSignalSpy editMode(view.get(), &editor::LibraryViewer::OnSetEditMode);
+    auto* version = static_cast<QLineEdit*>(view->DetailsField(Field::Version));
+    auto* lcid = static_cast<QLineEdit*>(view->DetailsField(Field::Lcid));
+    auto* update = view->DetailsField(Field::Update);
+    EXPECT_EQ(view->EditKind(), 1);
+    EXPECT_EQ(lcid->text().toStdString(), "&H409");
+    const QString filled = version->text();
+
+    // Typing a value and typing it back leaves edit mode again.
+    version->selectAll();
+    QTest::keyClicks(version, "7.3");
+    EXPECT_TRUE(view->InEditMode());
+    EXPECT_TRUE(update->isEnabled());
+    version->selectAll();
+    QTest::keyClicks(version, filled);
+    EXPECT_FALSE(view->InEditMode());
+    EXPECT_EQ(editMode.size(), 2);
+
+    // Two invalid fields keep Update disabled until both parse; Enter beeps meanwhile.
+    version->selectAll();
+    QTest::keyClicks(version, "1.");
+    lcid->selectAll();
+    QTest::keyClicks(lcid, "abc");
+    EXPECT_EQ(view->InvalidFields(), 3);
+    EXPECT_TRUE(view->InEditMode());
+    EXPECT_FALSE(update->isEnabled());
+    QTest::keyClick(lcid, Qt::Key_Return);
+    EXPECT_EQ(services.beeps, 1);
+    lcid->selectAll();
+    QTest::keyClicks(lcid, "&H7");
+    EXPECT_FALSE(update->isEnabled());
+    version->selectAll();
+    QTest::keyClicks(version, "40000.0");  // beyond 16 bits
+    EXPECT_FALSE(update->isEnabled());
+    version->selectAll();
+    QTest::keyClicks(version, "2.5");
+    EXPECT_TRUE(update->isEnabled());
+
+    // Cancel shows the filled values and leaves edit mode; nothing reached the library.
+    QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+    EXPECT_FALSE(view->InEditMode());
+    EXPECT_EQ(version->text(), filled);
+    EXPECT_EQ(lcid->text().toStdString(), "&H409");
+    EXPECT_EQ(view->InvalidFields(), 0);
+
+    // Enter in a valid field updates the library.
+    lcid->selectAll();
+    QTest::keyClicks(lcid, "1031");
+    QTest::keyClick(lcid, Qt::Key_Return);
+    EXPECT_FALSE(view->InEditMode());
+    TLIBATTR* attr = nullptr;
+    ASSERT_OK(Lib()->GetLibAttr(&attr));
+    EXPECT_EQ(attr->lcid, 1031u);
+    Lib()->ReleaseTLibAttr(attr);
+    EXPECT_EQ(lcid->text().toStdString(), "&H407");
+    EXPECT_EQ(services.beeps, 1);
+}
+
+
+// Pictures of the view for a person to look at: library, type and member
+// selected, light and dark, at 1x and 2x.
+TEST_F(LibraryViewerTest, Screenshots) {
+    const QString folder = QStringLiteral(ZEPHRIN_BIN_DIR "/../screenshots");
+    QDir().mkpath(folder);
+    Open();
+    view->resize(view->fontMetrics().averageCharWidth() * 130, view->fontMetrics().height() * 28);
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x2f, 0x2f, 0x2f));
+    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0xb0));
+    dark.setColor(QPalette::Light, QColor(0x5a, 0x5a, 0x5a));
+    dark.setColor(QPalette::Midlight, QColor(0x4a, 0x4a, 0x4a));
+    dark.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Dark, QColor(0x90, 0x90, 0x90));
+    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    QTreeWidgetItem* derived = Child(Root(), "IDerived");
+    EnsureChildren(derived);
+    const std::pair<const char*, QTreeWidgetItem*> selections[] = {
+        {"library", Root()}, {"type", Child(Root(), "Widget")}, {"member", Child(derived, "Go")}};
+    for (const auto& [name, node] : selections) {
+        view->Tree()->setCurrentItem(node);
+        view->show();
+        QCoreApplication::processEvents();
+        for (const auto& [theme, palette] : {std::pair{"light", light}, std::pair{"dark", dark}}) {
+            QApplication::setPalette(palette);
+            view->setPalette(palette);
+            for (int scale : {1, 2}) {
+                QPixmap picture(view->size() * scale);
+                picture.setDevicePixelRatio(scale);
+                picture.fill(palette.color(QPalette::Window));
+                view->render(&picture);
+                EXPECT_TRUE(picture.save(folder + QStringLiteral("/viewer-%1-%2-%3x.png").arg(name, theme).arg(scale)));
+            }
+        }
+    }
+    QApplication::setPalette(light);
+    view->setPalette(light);
 }
 
 }  // namespace
