@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QHideEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QLineEdit>
@@ -31,6 +32,8 @@
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 #include "typelib/CustomTypeLib.h"
+#include "typelib/modITypeInfoHelper.h"
+#include "support/EngineTestSupport.h"
 
 namespace treetest {
 namespace {
@@ -391,6 +394,77 @@ TEST_F(LibraryViewerTest, Screenshots) {
     }
     QApplication::setPalette(light);
     view->setPalette(light);
+}
+
+
+// A library with an import that can't be resolved says so once; its save is
+// refused while a placeholder is used. A companion library goes after a save.
+TEST_F(LibraryViewerTest, UnresolvedImportsAreAnnouncedOnceAndTheCompanionGoesAfterASave) {
+    TempDir dir;
+    ComPtr<ITypeLib> dangling;
+    ASSERT_OK(LoadTypeLib(ole::FromUtf8((std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb")
+                                            .string()).c_str(),
+                          dangling.put()));
+    view->CurrentITypeLib(dangling.get());
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0], dialogs::ResText(941));
+    ASSERT_TRUE(view->UnresolvedTypes());
+    EXPECT_NE(ErrorOf([&] { view->SaveCurrentLibrary(ole::FromUtf8((dir / "refused.tlb").string())); }), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "refused.tlb"));
+    EXPECT_TRUE(view->UnresolvedTypes());
+    EXPECT_EQ(services.messages.size(), 1u);
+
+    // With no placeholder used, the first save drops the companion and the second saves normally.
+    Open();
+    EXPECT_FALSE(view->UnresolvedTypes());
+    ComPtr<ICreateTypeLib2> empty = enginetest::NewLib();
+    modITypeInfoHelper::MarkUnresolvedTypesLib(empty.get());
+    view->UnresolvedTypes(AsTypeLib(empty.get()).get());
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "first.tlb").string()));
+    EXPECT_FALSE(view->UnresolvedTypes());
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "second.tlb").string()));
+    EXPECT_EQ(ReadBytes(dir / "first.tlb"), ReadBytes(dir / "second.tlb"));
+    EXPECT_EQ(services.messages.size(), 1u);
+}
+
+// SaveBackupHelpString False leaves out plain help strings where a help string DLL is set.
+TEST_F(LibraryViewerTest, SavingWithoutBackupHelpStringsDropsThemWhereADllIsSet) {
+    TempDir dir;
+    ComPtr<ICreateTypeLib2> created = BuildAllKinds();
+    ASSERT_OK(created->SetHelpStringDll(std::u16string(u"help.dll").data()));
+    ASSERT_OK(created->SetDocString(std::u16string(u"Backed up").data()));
+    const auto docOf = [](const std::filesystem::path& file) {
+        ComPtr<ITypeLib> lib;
+        EXPECT_OK(LoadTypeLib(ole::FromUtf8(file.string()).c_str(), lib.put()));
+        BSTR doc = nullptr;
+        EXPECT_OK(lib->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr));
+        std::string text = doc ? ole::ToUtf8(std::u16string(doc)) : std::string();
+        ole::SysFreeString(doc);
+        return text;
+    };
+    view->CurrentITypeLib(AsTypeLib(created.get()).get());
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "kept.tlb").string()));
+    view->SaveBackupHelpString(false);
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "dropped.tlb").string()));
+    EXPECT_EQ(docOf(dir / "kept.tlb"), "Backed up");
+    EXPECT_EQ(docOf(dir / "dropped.tlb"), "");
+}
+
+// Minimising hides the view spontaneously and leaves it as it was; a plain hide clears it.
+TEST_F(LibraryViewerTest, MinimiseKeepsTheViewAndHidingClearsIt) {
+    Open();
+    view->show();
+    QTreeWidgetItem* widget = Child(Root(), "Widget");
+    view->Tree()->setCurrentItem(widget);
+    view->showMinimized();
+    QCoreApplication::processEvents();
+    view->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Selected(), widget);
+    EXPECT_EQ(view->ShownNode(), widget);
+    view->hide();
+    EXPECT_EQ(view->Tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(view->ShownNode(), nullptr);
 }
 
 }  // namespace
