@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
@@ -30,6 +31,8 @@
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::editor {
@@ -81,6 +84,15 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     ConnectLazyFilling(tvTypes_, [this](const ErrorRecord& error) { dialogs::Services().ReportError(this, error); });
     connect(tvTypes_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { OnCurrentItemChanged(current); });
+    tvTypes_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tvTypes_->setExpandsOnDoubleClick(false);
+    tvTypes_->installEventFilter(this);
+    connect(tvTypes_, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* node) { dialogs::Guarded(this, [&] { OnCollapsed(node); }); });
+    connect(tvTypes_, &QTreeWidget::itemDoubleClicked, this,
+            [this] { dialogs::Guarded(this, [this] { OnDoubleClick(); }); });
+    connect(tvTypes_, &QTreeWidget::itemChanged, this,
+            [this](QTreeWidgetItem* item) { dialogs::Guarded(this, [&] { OnLabelEdited(item); }); });
 
     tsFrame_ = new QTabBar;
     tsFrame_->setAccessibleName(QStringLiteral("Details pages"));
@@ -230,8 +242,8 @@ void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
 void LibraryViewer::ClearView(bool keepReferences) {
     ++selecting_;
     RemoveNode(nullptr);  // forgets a deferred re-sort
-    shownNode_ = nullptr;
     ClearLibraryTree(tvTypes_);
+    shownNode_ = nullptr;
     --selecting_;
     if (!keepReferences) referenced_.reset();
     ClearDetailsPane();
@@ -294,6 +306,181 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     if (node && record) tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
 }
 
+// ---- Tree interaction ----
+
+ChangeTarget LibraryViewer::TargetOfNode(QTreeWidgetItem* node) const {
+    ChangeTarget target;
+    NodeRecord* record = nullptr;
+    const int32_t kind = GetNodeKind(node, record);
+    TypeNodeRecord* type = nullptr;
+    if (kind == kNodeLibrary) {
+        target.Kind = kTargetLibrary;
+        target.Library = static_cast<LibraryNodeRecord*>(record)->Library;
+    } else if (kind == kNodeType) {
+        type = static_cast<TypeNodeRecord*>(record);
+    } else if (kind == kNodeImplType) {
+        type = static_cast<ImpliedInterfaceNodeRecord*>(record)->Type;
+    } else if (kind == kNodeMember) {
+        type = static_cast<MemberNodeRecord*>(record)->Type;
+    }
+    if (type) {
+        target.Kind = kTargetType;
+        target.Library = type->Library->Library;
+        target.TypeIndex = type->TypeIndex;
+        target.TypeKind = type->TypeKind;
+        target.TypeName = modITypeInfoHelper::GetTypeInfoName(
+            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(type->TypeIndex)).get());
+    }
+    if (kind == kNodeImplType) {
+        target.Kind = kTargetImplType;
+        target.MemberId = static_cast<ImpliedInterfaceNodeRecord*>(record)->Number - 1;
+        target.MemberName = dialogs::FromQString(node->text(0));
+    } else if (kind == kNodeMember) {
+        auto* member = static_cast<MemberNodeRecord*>(record);
+        target.Kind = kTargetMember;
+        target.MemberId = member->MemberId;
+        target.MemberName = dialogs::FromQString(node->text(0));
+        const int32_t access = member->AccessBits;
+        target.InvokeKind = 0;
+        if ((access & kAccessHasFuncDesc) != 0)
+            for (int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef})
+                if ((access & bit) != 0) {
+                    target.InvokeKind = bit;
+                    break;
+                }
+    }
+    target.UnresolvedLibrary = unresolved_;
+    return target;
+}
+
+bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != tvTypes_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    bool handled = true;
+    if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier && tvTypes_->currentItem()) {
+        dialogs::Guarded(this, [this] { StartLabelEdit(); });
+    } else if ((key->key() == Qt::Key_C || key->key() == Qt::Key_Insert) && modifiers == Qt::ControlModifier) {
+        dialogs::Guarded(this, [this] { CopyMember(); });
+    } else if ((key->key() == Qt::Key_V && modifiers == Qt::ControlModifier) ||
+               (key->key() == Qt::Key_Insert && modifiers == Qt::ShiftModifier)) {
+        dialogs::Guarded(this, [this] { PasteMember(); });
+    } else {
+        handled = false;
+    }
+    return handled || QWidget::eventFilter(watched, event);
+}
+
+void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
+    // Qt leaves the current item on a hidden row: the collapsed node takes it.
+    // The program's own collapses (rebuilding or clearing nodes) are left alone.
+    if (selecting_ > 0 || !IsAtOrBelow(tvTypes_->currentItem(), node) || tvTypes_->currentItem() == node) return;
+    SelectNode(node);
+    NodeClick(node);
+}
+
+void LibraryViewer::SelectTypeNode(QTreeWidgetItem* node, int32_t typeIndex) {
+    while (node && node->parent()) node = node->parent();
+    for (int i = 0; node && i < node->childCount(); ++i) {
+        NodeRecord* record = nullptr;
+        if (GetNodeKind(node->child(i), record) == kNodeType &&
+            static_cast<TypeNodeRecord*>(record)->TypeIndex == typeIndex) {
+            Show(node->child(i), true);
+            return;
+        }
+    }
+    dialogs::Services().Beep();
+}
+
+void LibraryViewer::OnDoubleClick() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    NodeRecord* record = nullptr;
+    int32_t index = -1;
+    switch (GetNodeKind(node, record)) {
+    case kNodeType: index = static_cast<TypeNodeRecord*>(record)->RefTypeIndex; break;
+    case kNodeImplType: index = static_cast<ImpliedInterfaceNodeRecord*>(record)->RefTypeIndex; break;
+    default: return;
+    }
+    if (index >= 0) SelectTypeNode(node, index);
+}
+
+void LibraryViewer::StartLabelEdit() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    const int32_t kind = GetNodeKind(node);
+    // An implemented interface shows another type's name; parameters are renamed in their pane.
+    if (kind == kNodeNone || kind == kNodeImplType || kind == kNodeParam || !CurrentCustomTypeLib()) {
+        dialogs::Services().Beep();
+        return;
+    }
+    labelEditing_ = node;
+    labelBefore_ = node->text(0);
+    ++selecting_;
+    node->setFlags(node->flags() | Qt::ItemIsEditable);
+    --selecting_;
+    tvTypes_->editItem(node, 0);
+}
+
+void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
+    if (item != labelEditing_ || selecting_ > 0) return;
+    labelEditing_ = nullptr;
+    ++selecting_;
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    --selecting_;
+    const QString text = item->text(0);
+    if (text == labelBefore_) return;
+    const auto restore = [&] {
+        ++selecting_;
+        item->setText(0, labelBefore_);
+        --selecting_;
+        dialogs::Services().Beep();
+    };
+    try {
+        ChangeTarget target = TargetOfNode(item);
+        std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);
+        rename->InitFromTarget(target);
+        ChangePtr baseline = rename->Clone();
+        rename->NewName(dialogs::FromQString(text));
+        if (!rename->Differs(*baseline)) return;
+        SelectNode(item);
+        if (!ApplyOwnChange(*rename, baseline.get(), target, 0)) restore();
+    } catch (...) {
+        restore();
+    }
+}
+
+void LibraryViewer::CopyMember() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    if (GetNodeKind(node) != kNodeMember) {
+        dialogs::Services().Beep();
+        return;
+    }
+    copiedMember_ = node;
+}
+
+void LibraryViewer::PasteMember() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    const int32_t kind = GetNodeKind(node);
+    NodeRecord* record = nullptr;
+    if (!copiedMember_ || GetNodeKind(copiedMember_, record) != kNodeMember ||
+        (kind != kNodeType && kind != kNodeMember)) {
+        dialogs::Services().Beep();
+        return;
+    }
+    auto* member = static_cast<MemberNodeRecord*>(record);
+    ole::ComPtr<CustomVarTypeInfo> source = CustomVarTypeInfo::New();
+    source->CurrentITypeLib(CurrentLibraryITypeLib().get());
+    source->SetType(0, typelib_detail::TliTypeInfo(modITypeInfoHelper::GetInterfaceTypeInfo(
+                                                       member->Type->Library->Library.get(),
+                                                       static_cast<ole::UINT>(member->Type->TypeIndex))
+                                                       .get())
+                           .get());
+    std::shared_ptr<CopyMemberChange> copy = modCopyMemberChange::NewCopyMemberChange(false);
+    copy->VarTypeInfo(source->GetVarTypeInfo().get());
+    copy->SourceMemberId(member->MemberId);
+    ChangeTarget target = TargetOfNode(node);
+    ApplyOwnChange(*copy, nullptr, target, 2);
+}
+
 // ---- Applying the view's own changes ----
 
 bool LibraryViewer::ApplyOwnChange(IChange& change, IChange* captured, ChangeTarget& target, int32_t level) {
@@ -353,6 +540,8 @@ bool LibraryViewer::TakeUnresolved(ChangeTarget& target, ListenerTag tag) {
 }
 
 void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
+    if (copiedMember_ && (!node || IsAtOrBelow(copiedMember_, node))) copiedMember_ = nullptr;
+    if (labelEditing_ && (!node || IsAtOrBelow(labelEditing_, node))) labelEditing_ = nullptr;
     if (deferredSort_ && (!node || IsAtOrBelow(deferredSort_, node))) {
         deferredSort_ = nullptr;
         ++deferredGeneration_;

@@ -119,6 +119,7 @@ public:
     QTreeWidgetItem* ShownNode() const { return shownNode_; }
     // The node whose children wait for a deferred re-sort, or null.
     QTreeWidgetItem* DeferredSortNode() const { return deferredSort_; }
+    QTreeWidgetItem* CopiedMember() const { return copiedMember_; }
 
     // ---- IChangeListener ----
     void RefreshCurrentSelection(ListenerTag tag) override;
@@ -199,6 +200,17 @@ private:
     void Update();
     void Cancel();
 
+    // Tree interaction.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    ChangeTarget TargetOfNode(QTreeWidgetItem* node) const;
+    void OnCollapsed(QTreeWidgetItem* node);
+    void OnDoubleClick();
+    void StartLabelEdit();
+    void OnLabelEdited(QTreeWidgetItem* item);
+    void CopyMember();
+    void PasteMember();
+    void SelectTypeNode(QTreeWidgetItem* node, int32_t typeIndex);
+
     // Steps shared by the listener's operations.
     QTreeWidgetItem* Locate(ChangeTarget& target, int32_t level, ListenerTag tag);
     void Reattach(ChangeTarget& target);
@@ -258,6 +270,9 @@ private:
     QTreeWidgetItem* shownNode_ = nullptr;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;
+    QTreeWidgetItem* copiedMember_ = nullptr;   // forgotten when its node goes
+    QTreeWidgetItem* labelEditing_ = nullptr;
+    QString labelBefore_;
     uint64_t deferredGeneration_ = 0;
 };
 

@@ -467,5 +467,73 @@ TEST_F(LibraryViewerTest, MinimiseKeepsTheViewAndHidingClearsIt) {
     EXPECT_EQ(view->ShownNode(), nullptr);
 }
 
+
+// Double-click goes to the referenced type; F2 renames; Ctrl+C and Ctrl+V copy a
+// member; a collapse over the current item makes the collapsed node current.
+TEST_F(LibraryViewerTest, TreeGesturesRenameCopyPasteAndNavigate) {
+    Open();
+    view->show();
+    QTreeWidget* tree = view->Tree();
+    tree->setFocus();
+    QTreeWidgetItem* derived = Child(Root(), "IDerived");
+    tree->setCurrentItem(derived);
+    emit tree->itemDoubleClicked(derived, 0);
+    EXPECT_EQ(Selected(), Child(Root(), "IBase"));
+    emit tree->itemDoubleClicked(Selected(), 0);  // its base lies in another library
+    EXPECT_EQ(Selected(), Child(Root(), "IBase"));
+
+    // F2 renames through the library.
+    const auto rename = [&](QTreeWidgetItem* node, const char* text) {
+        tree->setCurrentItem(node);
+        QTest::keyClick(tree, Qt::Key_F2);
+        QLineEdit* editor = nullptr;
+        for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) editor = open;
+        ASSERT_TRUE(editor);
+        editor->selectAll();
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();  // the editor commits in a queued call
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    rename(Child(Root(), "Widget"), "Gadget");
+    EXPECT_TRUE(changestest::TypeNamed(Lib(), u"Gadget"));
+    EXPECT_TRUE(Child(Root(), "Gadget"));
+    EXPECT_TRUE(services.messages.empty());
+
+    // Copy a member, paste it into another interface; a type can't be copied.
+    EnsureChildren(derived);
+    tree->setCurrentItem(Child(derived, "Go"));
+    QTest::keyClick(tree, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(view->CopiedMember(), Child(derived, "Go"));
+    tree->setCurrentItem(Child(Root(), "Either"));
+    QTest::keyClick(tree, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);  // both: nothing
+    EXPECT_EQ(services.beeps, 0);
+    QTest::keyClick(tree, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(services.beeps, 1);
+    QTreeWidgetItem* base = Child(Root(), "IBase");
+    tree->setCurrentItem(base);
+    QTest::keyClick(tree, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_TRUE(Child(base, "Go"));
+    EXPECT_EQ(Selected(), Child(base, "Go"));
+    EXPECT_EQ(MemberTarget(Lib(), u"IBase", u"Go").MemberName, u"Go");
+
+    // After its member went, a paste beeps and forgets it.
+    ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), MemberTarget(Lib(), u"IDerived", u"Go"), 0));
+    EXPECT_EQ(view->CopiedMember(), nullptr);
+    tree->setCurrentItem(base);
+    QTest::keyClick(tree, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(services.beeps, 2);
+
+    // Collapsing a type whose member is current shows the type.
+    base->setExpanded(true);
+    tree->setCurrentItem(Child(base, "Alpha"));
+    base->setExpanded(false);
+    EXPECT_EQ(Selected(), base);
+    EXPECT_EQ(view->ShownNode(), base);
+    EXPECT_TRUE(services.messages.empty());
+}
+
 }  // namespace
 }  // namespace treetest
