@@ -434,6 +434,11 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         --selecting_;
         dialogs::Services().Beep();
     };
+    // The model would take an empty name, which no file can hold and no history replays.
+    if (text.trimmed().isEmpty()) {
+        restore();
+        return;
+    }
     try {
         ChangeTarget target = TargetOfNode(item);
         std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);
