@@ -255,10 +255,8 @@ int Run::Batch() {
 
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
-    TLBModifier modifier;
-    modifier.StartingLibDirect(result.get());
-    Regenerate(modifier, provider_.Object.get());
-    modifier.GenerateDirectTestUnresolved(unresolved.get(), U16(destination));
+    SaveEditedLibrary(result.get(), unresolved.get(), U16(destination), line_.DontBackUpHelpString,
+                      provider_.Object.get());
     return kExitSuccess;
 }
 
@@ -455,19 +453,33 @@ void ReportMessage(std::u16string_view message, int32_t style, bool quiet, const
     WriteToStandardError(message);
 }
 
+ole::ComPtr<ole::ITypeLib> OpenLibraryForEditing(ole::ITypeLib* library, bool dontBackUpHelpString,
+                                                 ole::ComPtr<ole::ITypeLib>& unresolvedTypes) {
+    TLBModifier modifier;
+    modifier.StartingLibDirect(library);
+    if (dontBackUpHelpString) modifier.HelpGeneration(modifier.HelpGeneration() | TLBModifier::kNoDocStringWithDll);
+    return modifier.GenerateDirectFindUnresolved(unresolvedTypes);
+}
+
+void SaveEditedLibrary(ole::ITypeLib* edited, ole::ITypeLib* unresolvedTypes, std::u16string_view path,
+                       bool dontBackUpHelpString, IModifyHelpData* provider) {
+    TLBModifier modifier;
+    modifier.StartingLibDirect(edited);
+    modifier.HelpModifier(provider);
+    if (dontBackUpHelpString) modifier.HelpGeneration(modifier.HelpGeneration() | TLBModifier::kNoDocStringWithDll);
+    if (unresolvedTypes)
+        modifier.GenerateDirectTestUnresolved(unresolvedTypes, path);
+    else
+        modifier.GenerateDirect(path);
+}
+
 ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
                                       ole::ComPtr<ole::ITypeLib>& unresolvedTypes) {
     Playback engine;
     engine.ChangeListener(std::make_shared<ChangeListener>());
     ole::ComPtr<ole::ITypeLib> start(library);
-    if (!start) {
-        TLBModifier modifier;
-        modifier.StartingLibDirect(LoadLibraryFile(libraryPath).get());
-        if (dontBackUpHelpString)
-            modifier.HelpGeneration(modifier.HelpGeneration() | TLBModifier::kNoDocStringWithDll);
-        start = modifier.GenerateDirectFindUnresolved(unresolvedTypes);
-    }
+    if (!start) start = OpenLibraryForEditing(LoadLibraryFile(libraryPath).get(), dontBackUpHelpString, unresolvedTypes);
     std::string folder, fileName;
     SplitPath(historyPath, folder, fileName);
     if (folder.empty()) folder = fs::current_path().string();

@@ -79,6 +79,20 @@ ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std:
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
                                       ole::ComPtr<ole::ITypeLib>& unresolvedTypes);
 
+// ---- Opening a library for editing, and saving it ----
+// The one way a library becomes editable, for batch mode and the editor view
+// alike: an in-memory regeneration in which imported types that can't be
+// resolved point into unresolvedTypes (created when needed). Without
+// dontBackUpHelpString the library's help strings all stay.
+ole::ComPtr<ole::ITypeLib> OpenLibraryForEditing(ole::ITypeLib* library, bool dontBackUpHelpString,
+                                                 ole::ComPtr<ole::ITypeLib>& unresolvedTypes);
+// Writes the edited library to path as a fresh regeneration, refused while a
+// placeholder of unresolvedTypes is still used (nothing is written then).
+// dontBackUpHelpString leaves out plain help strings where a help string DLL
+// is set; provider, when given, rewrites help data on the way.
+void SaveEditedLibrary(ole::ITypeLib* edited, ole::ITypeLib* unresolvedTypes, std::u16string_view path,
+                       bool dontBackUpHelpString, IModifyHelpData* provider = nullptr);
+
 // ---- Files and paths ----
 
 // True for a regular file that is empty or begins with "MSFT", and when the

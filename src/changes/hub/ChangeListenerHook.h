@@ -22,6 +22,8 @@ public:
     void AttachDirtyOnly(std::shared_ptr<ChangeListener> hub, IChangeListenerNotifyDirty* notify);
 
     const std::shared_ptr<ChangeListener>& Hub() const { return hub_; }
+    // The registration, by which the hub's marks name the owner.
+    const SMNode& Node() const { return node_; }
 
 private:
     void End() noexcept;

@@ -1,0 +1,1029 @@
+#include "editor/LibraryViewer.h"
+
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/modCorvaneExe.h"
+#include "changes/hub/ChangeListener.h"
+#include "changes/hub/IAttributeChange.h"
+#include "changes/kinds/AddImplTypeChange.h"
+#include "changes/kinds/AddMemberChange.h"
+#include "changes/kinds/CopyMemberChange.h"
+#include "changes/kinds/InsertParamChange.h"
+#include "changes/kinds/MemberChange.h"
+#include "changes/kinds/RenameChange.h"
+#include "changes/kinds/ReorderTypesChange.h"
+#include "changes/kinds/TypeChange.h"
+#include "dialogs/UiServices.h"
+#include "editor/EditorModule.h"
+#include "editor/LibraryTree.h"
+#include "editor/TreeSort.h"
+#include "editor/TreeSync.h"
+#include "editor/modImages.h"
+#include "foundation/ErrorRecord.h"
+#include "foundation/modSupport.h"
+#include "typelib/CustomTypeLib.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
+
+namespace zephrin::editor {
+
+namespace {
+
+constexpr int32_t kErrObjectNotSet = 91;
+constexpr int32_t kMsgUnresolvedTypes = 941;
+constexpr int32_t kMsgNotUnresolvedLibrary = 814;
+constexpr int32_t kTypeDescriptionBit = 32;
+constexpr int32_t kStrNewValue = 760;
+constexpr int32_t kStrRetVal = 763;
+
+// True when item is node or lies below it.
+bool IsAtOrBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* node) {
+    for (; item; item = item->parent())
+        if (item == node) return true;
+    return false;
+}
+
+bool ChildrenBuilt(QTreeWidgetItem* node) { return node->childCount() > 0 && !HasPlaceholder(node); }
+
+// The hub's mark for the next broadcast, cleared when the apply does not
+// reach a broadcast (it throws or applies nothing), so that it can't reach
+// the next, unrelated change.
+class OriginMark {
+public:
+    explicit OriginMark(ChangeListener* hub) : hub_(hub) {}
+    ~OriginMark() {
+        if (hub_ && !applied_) hub_->ClearListenerMarks();
+    }
+    OriginMark(const OriginMark&) = delete;
+    OriginMark& operator=(const OriginMark&) = delete;
+    void Applied(bool applied) { applied_ = applied; }
+
+private:
+    ChangeListener* hub_;
+    bool applied_ = false;
+};
+
+}  // namespace
+
+LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
+    InitEditorModule();
+    setAccessibleName(QStringLiteral("Library editor"));
+
+    tvTypes_ = new QTreeWidget;
+    SetUpLibraryTree(tvTypes_);
+    ConnectLazyFilling(tvTypes_, [this](const ErrorRecord& error) { dialogs::Services().ReportError(this, error); });
+    connect(tvTypes_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { OnCurrentItemChanged(current); });
+    tvTypes_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tvTypes_->setExpandsOnDoubleClick(false);
+    tvTypes_->installEventFilter(this);
+    connect(tvTypes_, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* node) { dialogs::Guarded(this, [&] { OnCollapsed(node); }); });
+    connect(tvTypes_, &QTreeWidget::itemDoubleClicked, this,
+            [this] { dialogs::Guarded(this, [this] { OnDoubleClick(); }); });
+    connect(tvTypes_, &QTreeWidget::itemChanged, this,
+            [this](QTreeWidgetItem* item) { dialogs::Guarded(this, [&] { OnLabelEdited(item); }); });
+
+    tsFrame_ = new QTabBar;
+    tsFrame_->setAccessibleName(QStringLiteral("Details pages"));
+    tsFrame_->setExpanding(false);
+    picDetails_ = new QScrollArea;
+    picDetails_->setAccessibleName(QStringLiteral("Details"));
+    picDetails_->setWidgetResizable(true);
+    picDetails_->setFrameShape(QFrame::NoFrame);
+    cmdUpdate_ = new QPushButton(dialogs::ResText(818));
+    cmdCancel_ = new QPushButton(dialogs::ResText(819));
+    cmdUpdate_->setAccessibleName(QStringLiteral("Update"));
+    cmdCancel_->setAccessibleName(QStringLiteral("Cancel"));
+    cmdUpdate_->setEnabled(false);
+    cmdCancel_->setEnabled(false);
+
+    auto* panes = new QWidget;
+    auto* paneLayout = new QVBoxLayout(panes);
+    paneLayout->setContentsMargins(0, 0, 0, 0);
+    paneLayout->addWidget(tsFrame_);
+    paneLayout->addWidget(picDetails_, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdUpdate_);
+    buttons->addWidget(cmdCancel_);
+    paneLayout->addLayout(buttons);
+
+    splitter_ = new QSplitter(Qt::Horizontal);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(tvTypes_);
+    splitter_->addWidget(panes);
+    connect(splitter_, &QSplitter::splitterMoved, this, [this](int position) {
+        if (splitter_->width() > 0) splitterShare_ = static_cast<float>(position) / static_cast<float>(splitter_->width());
+    });
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(splitter_);
+    BuildDetailsPane();
+}
+
+LibraryViewer::~LibraryViewer() {
+    // Leave the hub first: no notification may reach a view half gone.
+    hook_.Attach(nullptr, nullptr);
+    ++deferredGeneration_;
+    deferredSort_ = nullptr;
+    ++selecting_;
+    ClearLibraryTree(tvTypes_);
+}
+
+// ---- Properties ----
+
+void LibraryViewer::SetChangeListener(std::shared_ptr<ChangeListener> hub) { hook_.Attach(std::move(hub), this); }
+
+void LibraryViewer::TypeConstraint(int32_t code) {
+    if (code < kConstraintNone || code > kConstraintImplementable) RaiseError(kErrInvalidArgument);
+    typeConstraint_ = code;
+}
+
+void LibraryViewer::AddReferencedITypeLib(ole::ITypeLib* library) {
+    if (!referenced_) RaiseError(kErrObjectNotSet);
+    if (library) referenced_->try_emplace(library, ole::ComPtr<ole::ITypeLib>(library));
+}
+
+void LibraryViewer::RemoveReferencedITypeLib(ole::ITypeLib* library) {
+    if (referenced_) referenced_->erase(library);
+}
+
+// ---- The library ----
+
+LibraryNodeRecord* LibraryViewer::CurrentLibraryRecord() const {
+    for (int i = 0; i < tvTypes_->topLevelItemCount(); ++i) {
+        NodeRecord* record = nullptr;
+        if (GetNodeKind(tvTypes_->topLevelItem(i), record) == kNodeLibrary) {
+            auto* library = static_cast<LibraryNodeRecord*>(record);
+            if (library->EditableLibrary) return library;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<CustomTypeLib> LibraryViewer::CurrentCustomTypeLib() const {
+    LibraryNodeRecord* record = CurrentLibraryRecord();
+    return record ? record->EditableLibrary : nullptr;
+}
+
+ole::ComPtr<ole::ITypeLib> LibraryViewer::CurrentLibraryITypeLib() const {
+    LibraryNodeRecord* record = CurrentLibraryRecord();
+    return record ? record->Library : nullptr;
+}
+
+ole::ComPtr<ole::ITypeLib> LibraryViewer::CurrentITypeLib() {
+    std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
+    if (!library) RaiseError(kErrObjectNotSet);
+    return library->GenerateDirect(false);
+}
+
+void LibraryViewer::CurrentITypeLib(ole::ITypeLib* library) { AttachLibrary(library, true); }
+
+void LibraryViewer::AttachITypeLib(ole::ITypeLib* library) { AttachLibrary(library, false); }
+
+void LibraryViewer::UnresolvedTypes(ole::ITypeLib* library) {
+    if (library && !modITypeInfoHelper::IsUnresolvedTypesLib(library))
+        RaiseError(kErrInvalidArgument, modSupport::LoadResStringById(kMsgNotUnresolvedLibrary));
+    unresolved_ = ole::ComPtr<ole::ITypeLib>(library);
+}
+
+void LibraryViewer::SaveCurrentLibrary(const std::u16string& path) {
+    std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
+    if (!library) RaiseError(kErrObjectNotSet);
+    modCorvaneExe::SaveEditedLibrary(library->GenerateDirect(false).get(), unresolved_.get(), path,
+                                     noBackupHelpString_);
+    unresolved_ = nullptr;  // the file proves that no placeholder is used any more
+}
+
+void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
+    // Held first: the library may be the one the view shows, which clearing lets go.
+    const ole::ComPtr<ole::ITypeLib> library(given);
+    ClearView(library && !replace);
+    if (!library) return;
+    if (replace || !referenced_) referenced_ = std::make_unique<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>>();
+
+    ole::ComPtr<ole::ITypeLib> shown = library;
+    if (replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved_);
+    auto editable = std::make_shared<CustomTypeLib>();
+    editable->Attach(shown.get());
+
+    QTreeWidgetItem* root = nullptr;
+    {
+        ++selecting_;
+        const auto done = [this] { --selecting_; };
+        try {
+            root = AddLibraryNode(tvTypes_, shown.get(), editable, 0, true);
+            if (root) {
+                root->setExpanded(true);
+                tvTypes_->setCurrentItem(root);
+            }
+        } catch (...) {
+            done();
+            ClearView(false);
+            throw;
+        }
+        done();
+    }
+    if (root) NodeClick(root);
+    if (unresolved_) AnnounceUnresolved();
+}
+
+void LibraryViewer::ClearView(bool keepReferences) {
+    ++selecting_;
+    RemoveNode(nullptr);  // forgets a deferred re-sort
+    ClearLibraryTree(tvTypes_);
+    shownNode_ = nullptr;
+    --selecting_;
+    if (!keepReferences) referenced_.reset();
+    ClearDetailsPane();
+    ResetEditRecord();
+    SetEditMode(false, true);
+    unresolved_ = nullptr;
+}
+
+void LibraryViewer::AnnounceUnresolved() {
+    dialogs::Services().MessageBox(this, dialogs::ResText(kMsgUnresolvedTypes), dialogs::kStyleOkOnly);
+}
+
+void LibraryViewer::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int width = splitter_->width() - splitter_->handleWidth();
+    const int tree = static_cast<int>(static_cast<float>(width) * splitterShare_);
+    splitter_->setSizes({tree, width - tree});
+}
+
+void LibraryViewer::hideEvent(QHideEvent* event) {
+    // A minimised window hides its children spontaneously: that leaves the view as it is.
+    if (!event->spontaneous() && !isMinimized() && !window()->isMinimized()) ClearView(false);
+    QWidget::hideEvent(event);
+}
+
+// ---- Selection ----
+
+void LibraryViewer::SelectNode(QTreeWidgetItem* node) {
+    ++selecting_;
+    tvTypes_->setCurrentItem(node);
+    --selecting_;
+}
+
+void LibraryViewer::OnCurrentItemChanged(QTreeWidgetItem* current) {
+    if (selecting_ > 0) return;
+    dialogs::Guarded(this, [&] { NodeClick(current); });
+}
+
+void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
+    shownNode_ = node;
+    NodeRecord* record = nullptr;
+    switch (GetNodeKind(node, record)) {
+    case kNodeLibrary:
+        if (static_cast<LibraryNodeRecord*>(record)->EditableLibrary) {
+            FillLibraryDetails(*static_cast<LibraryNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
+    case kNodeType:
+        if (static_cast<TypeNodeRecord*>(record)->Library->EditableLibrary) {
+            FillTypeDetails(*static_cast<TypeNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    ClearDetailsPane();
+    ResetEditRecord();
+    if (node && record) tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
+}
+
+// ---- Tree interaction ----
+
+ChangeTarget LibraryViewer::TargetOfNode(QTreeWidgetItem* node) const {
+    ChangeTarget target;
+    NodeRecord* record = nullptr;
+    const int32_t kind = GetNodeKind(node, record);
+    TypeNodeRecord* type = nullptr;
+    if (kind == kNodeLibrary) {
+        target.Kind = kTargetLibrary;
+        target.Library = static_cast<LibraryNodeRecord*>(record)->Library;
+    } else if (kind == kNodeType) {
+        type = static_cast<TypeNodeRecord*>(record);
+    } else if (kind == kNodeImplType) {
+        type = static_cast<ImpliedInterfaceNodeRecord*>(record)->Type;
+    } else if (kind == kNodeMember) {
+        type = static_cast<MemberNodeRecord*>(record)->Type;
+    }
+    if (type) {
+        target.Kind = kTargetType;
+        target.Library = type->Library->Library;
+        target.TypeIndex = type->TypeIndex;
+        target.TypeKind = type->TypeKind;
+        target.TypeName = modITypeInfoHelper::GetTypeInfoName(
+            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(type->TypeIndex)).get());
+    }
+    if (kind == kNodeImplType) {
+        target.Kind = kTargetImplType;
+        target.MemberId = static_cast<ImpliedInterfaceNodeRecord*>(record)->Number - 1;
+        target.MemberName = dialogs::FromQString(node->text(0));
+    } else if (kind == kNodeMember) {
+        auto* member = static_cast<MemberNodeRecord*>(record);
+        target.Kind = kTargetMember;
+        target.MemberId = member->MemberId;
+        target.MemberName = dialogs::FromQString(node->text(0));
+        const int32_t access = member->AccessBits;
+        target.InvokeKind = 0;
+        if ((access & kAccessHasFuncDesc) != 0)
+            for (int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef})
+                if ((access & bit) != 0) {
+                    target.InvokeKind = bit;
+                    break;
+                }
+    }
+    target.UnresolvedLibrary = unresolved_;
+    return target;
+}
+
+bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != tvTypes_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    bool handled = true;
+    if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier && tvTypes_->currentItem()) {
+        dialogs::Guarded(this, [this] { StartLabelEdit(); });
+    } else if ((key->key() == Qt::Key_C || key->key() == Qt::Key_Insert) && modifiers == Qt::ControlModifier) {
+        dialogs::Guarded(this, [this] { CopyMember(); });
+    } else if ((key->key() == Qt::Key_V && modifiers == Qt::ControlModifier) ||
+               (key->key() == Qt::Key_Insert && modifiers == Qt::ShiftModifier)) {
+        dialogs::Guarded(this, [this] { PasteMember(); });
+    } else {
+        handled = false;
+    }
+    return handled || QWidget::eventFilter(watched, event);
+}
+
+void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
+    // Qt leaves the current item on a hidden row: the collapsed node takes it.
+    // The program's own collapses (rebuilding or clearing nodes) are left alone.
+    if (selecting_ > 0 || !IsAtOrBelow(tvTypes_->currentItem(), node) || tvTypes_->currentItem() == node) return;
+    SelectNode(node);
+    NodeClick(node);
+}
+
+void LibraryViewer::SelectTypeNode(QTreeWidgetItem* node, int32_t typeIndex) {
+    while (node && node->parent()) node = node->parent();
+    for (int i = 0; node && i < node->childCount(); ++i) {
+        NodeRecord* record = nullptr;
+        if (GetNodeKind(node->child(i), record) == kNodeType &&
+            static_cast<TypeNodeRecord*>(record)->TypeIndex == typeIndex) {
+            Show(node->child(i), true);
+            return;
+        }
+    }
+    dialogs::Services().Beep();
+}
+
+void LibraryViewer::OnDoubleClick() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    NodeRecord* record = nullptr;
+    int32_t index = -1;
+    switch (GetNodeKind(node, record)) {
+    case kNodeType: index = static_cast<TypeNodeRecord*>(record)->RefTypeIndex; break;
+    case kNodeImplType: index = static_cast<ImpliedInterfaceNodeRecord*>(record)->RefTypeIndex; break;
+    default: return;
+    }
+    if (index >= 0) SelectTypeNode(node, index);
+}
+
+void LibraryViewer::StartLabelEdit() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    const int32_t kind = GetNodeKind(node);
+    // An implemented interface shows another type's name; parameters are renamed in their pane.
+    if (kind == kNodeNone || kind == kNodeImplType || kind == kNodeParam || !CurrentCustomTypeLib()) {
+        dialogs::Services().Beep();
+        return;
+    }
+    labelEditing_ = node;
+    labelBefore_ = node->text(0);
+    ++selecting_;
+    node->setFlags(node->flags() | Qt::ItemIsEditable);
+    --selecting_;
+    tvTypes_->editItem(node, 0);
+}
+
+void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
+    if (item != labelEditing_ || selecting_ > 0) return;
+    labelEditing_ = nullptr;
+    ++selecting_;
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    --selecting_;
+    const QString text = item->text(0);
+    if (text == labelBefore_) return;
+    const auto restore = [&] {
+        ++selecting_;
+        item->setText(0, labelBefore_);
+        --selecting_;
+        dialogs::Services().Beep();
+    };
+    // The model would take an empty name, which no file can hold and no history replays.
+    if (text.trimmed().isEmpty()) {
+        restore();
+        return;
+    }
+    try {
+        ChangeTarget target = TargetOfNode(item);
+        std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);
+        rename->InitFromTarget(target);
+        ChangePtr baseline = rename->Clone();
+        rename->NewName(dialogs::FromQString(text));
+        if (!rename->Differs(*baseline)) return;
+        SelectNode(item);
+        if (!ApplyOwnChange(*rename, baseline.get(), target, 0)) restore();
+    } catch (...) {
+        restore();
+    }
+}
+
+void LibraryViewer::CopyMember() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    if (GetNodeKind(node) != kNodeMember) {
+        dialogs::Services().Beep();
+        return;
+    }
+    copiedMember_ = node;
+}
+
+void LibraryViewer::PasteMember() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    const int32_t kind = GetNodeKind(node);
+    NodeRecord* record = nullptr;
+    if (!copiedMember_ || GetNodeKind(copiedMember_, record) != kNodeMember ||
+        (kind != kNodeType && kind != kNodeMember)) {
+        dialogs::Services().Beep();
+        return;
+    }
+    auto* member = static_cast<MemberNodeRecord*>(record);
+    ole::ComPtr<CustomVarTypeInfo> source = CustomVarTypeInfo::New();
+    source->CurrentITypeLib(CurrentLibraryITypeLib().get());
+    source->SetType(0, typelib_detail::TliTypeInfo(modITypeInfoHelper::GetInterfaceTypeInfo(
+                                                       member->Type->Library->Library.get(),
+                                                       static_cast<ole::UINT>(member->Type->TypeIndex))
+                                                       .get())
+                           .get());
+    std::shared_ptr<CopyMemberChange> copy = modCopyMemberChange::NewCopyMemberChange(false);
+    copy->VarTypeInfo(source->GetVarTypeInfo().get());
+    copy->SourceMemberId(member->MemberId);
+    ChangeTarget target = TargetOfNode(node);
+    ApplyOwnChange(*copy, nullptr, target, 2);
+}
+
+// ---- Applying the view's own changes ----
+
+bool LibraryViewer::ApplyOwnChange(IChange& change, IChange* captured, ChangeTarget& target, int32_t level) {
+    std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
+    if (!library) RaiseError(kErrObjectNotSet);
+    ChangeListener* hub = hook_.Hub().get();
+    QTreeWidgetItem* origin = tvTypes_->currentItem();
+    OriginMark mark(hub);
+    if (hub && origin) hub->TagListenerOnce(hook_.Node(), reinterpret_cast<ListenerTag>(origin));
+    const bool applied = change.Apply(*library, captured, target, hub ? static_cast<IChangeListener*>(hub) : this,
+                                      level);
+    mark.Applied(applied);
+    return applied;
+}
+
+bool LibraryViewer::ApplySkippingView(IChange& change, IChange* captured, ChangeTarget& target, int32_t level) {
+    std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
+    if (!library) RaiseError(kErrObjectNotSet);
+    ChangeListener* hub = hook_.Hub().get();
+    OriginMark mark(hub);
+    if (hub) hub->SkipListenerOnce(hook_.Node());
+    const bool applied = change.Apply(*library, captured, target, hub, level);
+    mark.Applied(applied);
+    return applied;
+}
+
+// ---- Steps shared by the listener's operations ----
+
+QTreeWidgetItem* LibraryViewer::Locate(ChangeTarget& target, int32_t level, ListenerTag tag) {
+    if (tag != 0) return reinterpret_cast<QTreeWidgetItem*>(tag);
+    return FindTargetNode(tvTypes_, target, level);
+}
+
+void LibraryViewer::Reattach(ChangeTarget& target) {
+    if (!target.ReplacementLibrary) return;
+    LibraryNodeRecord* record = CurrentLibraryRecord();
+    if (!record) return;
+    record->Library = target.ReplacementLibrary;
+    record->EditableLibrary->Attach(target.ReplacementLibrary.get());
+}
+
+void LibraryViewer::Show(QTreeWidgetItem* node, bool reveal) {
+    SelectNode(node);
+    if (reveal) tvTypes_->scrollToItem(node);
+    NodeClick(node);
+}
+
+void LibraryViewer::RefillSelection() {
+    if (QTreeWidgetItem* selected = tvTypes_->currentItem()) NodeClick(selected);
+}
+
+bool LibraryViewer::TakeUnresolved(ChangeTarget& target, ListenerTag tag) {
+    if (target.UnresolvedLibrary.get() == unresolved_.get()) return false;
+    const bool due = tag != 0 && !unresolved_;
+    unresolved_ = target.UnresolvedLibrary;
+    return due;
+}
+
+void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
+    if (copiedMember_ && (!node || IsAtOrBelow(copiedMember_, node))) copiedMember_ = nullptr;
+    if (labelEditing_ && (!node || IsAtOrBelow(labelEditing_, node))) labelEditing_ = nullptr;
+    if (deferredSort_ && (!node || IsAtOrBelow(deferredSort_, node))) {
+        deferredSort_ = nullptr;
+        ++deferredGeneration_;
+    }
+    if (!node) return;
+    if (IsAtOrBelow(shownNode_, node)) shownNode_ = nullptr;
+    ++selecting_;
+    delete node;
+    --selecting_;
+}
+
+void LibraryViewer::DeferSort(QTreeWidgetItem* parent) {
+    deferredSort_ = parent;
+    const uint64_t generation = ++deferredGeneration_;
+    QTimer::singleShot(0, this, [this, generation] { RunDeferredSort(generation); });
+}
+
+void LibraryViewer::RunDeferredSort(uint64_t generation) {
+    if (generation != deferredGeneration_ || !deferredSort_) return;
+    QTreeWidgetItem* node = deferredSort_;
+    deferredSort_ = nullptr;
+    ++selecting_;
+    SortNodeChildren(node);
+    --selecting_;
+}
+
+void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPlaceholder, bool checkMembers) {
+    if (typeNode->childCount() == 0) {
+        if (!addPlaceholder) return;
+        if (checkMembers) {
+            auto* type = static_cast<TypeNodeRecord*>(NodeTag(typeNode));
+            ole::ComPtr<ole::ITypeInfo> info =
+                modITypeInfoHelper::GetInterfaceTypeInfo(type->Library->Library.get(), type->TypeIndex);
+            ole::TYPEATTR* attr = nullptr;
+            CheckHr(info->GetTypeAttr(&attr));
+            const bool hasMembers = attr->cFuncs + attr->cVars > 0;
+            info->ReleaseTypeAttr(attr);
+            if (!hasMembers) return;
+        }
+        AddPlaceholder(typeNode);
+        return;
+    }
+    if (HasPlaceholder(typeNode)) return;
+    const bool expanded = typeNode->isExpanded();
+    ++selecting_;
+    typeNode->setExpanded(false);
+    ReleaseChildRecords(typeNode);
+    while (typeNode->childCount() > 0) RemoveNode(typeNode->child(typeNode->childCount() - 1));
+    --selecting_;
+    FillTypeNode(typeNode, ole::MEMBERID_NIL);
+    if (expanded) typeNode->setExpanded(true);
+}
+
+// ---- IChangeListener ----
+
+void LibraryViewer::RefreshCurrentSelection(ListenerTag) { RefillSelection(); }
+
+void LibraryViewer::SelectTarget(ChangeTarget& target, ListenerTag) {
+    QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, kFindBuild);
+    if (!node) return;
+    if (tvTypes_->currentItem() != node) Show(node);
+    if ((target.Kind == kTargetMember || target.Kind == kTargetParam) && target.InvokeKind != 1 &&
+        target.InvokeKind != detailsTab_)
+        detailsTab_ = static_cast<int16_t>(target.InvokeKind);
+}
+
+void LibraryViewer::ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>&) {}
+
+void LibraryViewer::OnLibraryChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag) {
+    if (flags != 2) return;
+    QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, kFindBuild);
+    if (!node) return;
+    if (tvTypes_->currentItem() != node)
+        Show(node);
+    else
+        NodeClick(node);
+}
+
+void LibraryViewer::OnTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    Reattach(target);
+    if (!node) return;
+    auto* attribute = dynamic_cast<IAttributeChange*>(&change);
+    auto* type = static_cast<TypeNodeRecord*>(NodeTag(node));
+    if (attribute && type && (attribute->ChangeMask() & kTypeDescriptionBit) != 0) {
+        ole::ITypeLib* current = type->Library->Library.get();
+        const TypeDescription d = DescribeType(current, type->TypeIndex);
+        type->RefTypeIndex = d.RefTypeIndex;
+        type->RefFlags &= ~kRefFlattenTested;
+        if (d.IsAlias) {
+            SetNodeImage(node, d.Image);
+            if (tvTypes_->currentItem() == node && tsFrame_->count() > 0)
+                tsFrame_->setTabIcon(0, modImages::GetButtonFaceImageList().Icon(d.Image));
+        } else if (ChildrenBuilt(node)) {
+            // The members' IDs follow the new base (automatic IDs count its depth).
+            ole::ComPtr<ole::ITypeInfo> info = modITypeInfoHelper::GetInterfaceTypeInfo(current, type->TypeIndex);
+            for (int i = 0; i < node->childCount(); ++i) {
+                NodeRecord* child = nullptr;
+                if (GetNodeKind(node->child(i), child) != kNodeMember) continue;
+                static_cast<MemberNodeRecord*>(child)->MemberId = modITypeInfoHelper::MemberIDFromName(
+                    info.get(), dialogs::FromQString(node->child(i)->text(0)));
+            }
+        }
+    }
+    const bool selected = tvTypes_->currentItem() == node;
+    if (tag == 0 && !selected) {
+        if (flags == 2) Show(node);
+        if (flags == 1) RefillSelection();
+        return;
+    }
+    if (tag != 0 || flags >= 1) NodeClick(node);
+}
+
+void LibraryViewer::OnImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    const bool selected = tvTypes_->currentItem() == node;
+    int32_t level = flags;
+    if (tag == 0 && selected && level == 1) level = 2;
+    if (level == 2) {
+        if (tag == 0 && !selected) SelectNode(node);
+    } else if (level == 1 && node->parent() && tvTypes_->currentItem() &&
+               node->parent() == tvTypes_->currentItem()->parent()) {
+        RefillSelection();
+    }
+    if (auto* attribute = dynamic_cast<IAttributeChange*>(&change)) {
+        const int32_t mask = attribute->ChangeMask();
+        if ((mask & 16) != 0) {
+            const int16_t image = (attribute->Flags() & ole::IMPLTYPEFLAG_FSOURCE) != 0 ? kImageSourceInterface
+                                                                                        : kImageInterface;
+            if (NodeImage(node) != image) SetNodeImage(node, image);
+        }
+        NodeRecord* record = nullptr;
+        if ((mask & kTypeDescriptionBit) != 0 && GetNodeKind(node, record) == kNodeImplType) {
+            auto* implemented = static_cast<ImpliedInterfaceNodeRecord*>(record);
+            ole::ComPtr<ole::ITypeInfo> coclass = modITypeInfoHelper::GetInterfaceTypeInfo(
+                implemented->Type->Library->Library.get(), static_cast<ole::UINT>(implemented->Type->TypeIndex));
+            ole::HREFTYPE ref = 0;
+            CheckHr(coclass->GetRefTypeOfImplType(static_cast<ole::UINT>(implemented->Number - 1), &ref));
+            ole::ComPtr<ole::ITypeInfo> interface;
+            CheckHr(coclass->GetRefTypeInfo(ref, interface.put()));
+            node->setText(0, dialogs::ToQString(modITypeInfoHelper::GetTypeInfoName(interface.get())));
+        }
+    }
+    if (level == 2) NodeClick(node);
+}
+
+void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    auto* attribute = dynamic_cast<IAttributeChange*>(&change);
+    NodeRecord* record = nullptr;
+    if (attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0 &&
+        GetNodeKind(node, record) == kNodeMember)
+        static_cast<MemberNodeRecord*>(record)->MemberId = attribute->MemberId();
+    if (tag == 0) {
+        if (tvTypes_->currentItem() == node || flags == 2) Show(node);
+    } else {
+        NodeClick(node);
+    }
+}
+
+void LibraryViewer::OnParamChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    if (flags == 0) return;
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    if (tvTypes_->currentItem() != node) {
+        if (flags == 2)
+            SelectNode(node);
+        else
+            node = tvTypes_->currentItem();
+    }
+    NodeClick(node);
+}
+
+void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    int32_t level = flags;
+    QTreeWidgetItem* node = nullptr;
+    if (tag != 0) {
+        node = reinterpret_cast<QTreeWidgetItem*>(tag);
+    } else {
+        node = FindTargetNode(tvTypes_, target, level == 2 ? kFindRefresh : level);
+        if (!node) {
+            Reattach(target);
+            return;
+        }
+        if (IsAtOrBelow(tvTypes_->currentItem(), node)) level = 2;
+    }
+    Reattach(target);
+    NodeRecord* record = nullptr;
+    const int32_t kind = GetNodeKind(node, record);
+    LibraryNodeRecord* library = CurrentLibraryRecord();
+    if (kind == kNodeType) {
+        ReleaseChildRecords(node);
+        DeleteTypeRecord(*library, static_cast<TypeNodeRecord*>(record), true, kRefNone);
+    } else if (kind == kNodeImplType) {
+        DeleteImpliedInterfaceRecord(*library, static_cast<ImpliedInterfaceNodeRecord*>(record), true);
+    } else if (kind == kNodeMember) {
+        auto* member = static_cast<MemberNodeRecord*>(record);
+        if (target.InvokeKind != 0 && target.InvokeKind != 1) {
+            const int32_t remaining = ~target.InvokeKind & member->AccessBits & 14;
+            member->AccessBits = (member->AccessBits & ~14) | remaining;
+            if (remaining != 0) {
+                if ((target.InvokeKind & kAccessGet) != 0 && ChildrenBuilt(node))
+                    node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrNewValue));
+                NodeClick(node);
+                return;
+            }
+        }
+    }
+    const bool selected = tvTypes_->currentItem() == node;
+    if (!selected && level != 2) {
+        RemoveNode(node);
+        if (kind == kNodeType) RefillSelection();
+        return;
+    }
+    QTreeWidgetItem* parent = node->parent();
+    QTreeWidgetItem* next = nullptr;
+    const int index = parent ? parent->indexOfChild(node) : tvTypes_->indexOfTopLevelItem(node);
+    const auto sibling = [&](int i) -> QTreeWidgetItem* {
+        if (i < 0) return nullptr;
+        return parent ? (i < parent->childCount() ? parent->child(i) : nullptr)
+                      : (i < tvTypes_->topLevelItemCount() ? tvTypes_->topLevelItem(i) : nullptr);
+    };
+    next = sibling(index - 1);
+    if (!next) next = sibling(index + 1);
+    if (!next) next = parent;
+    RemoveNode(node);
+    if (next) Show(next);
+}
+
+void LibraryViewer::OnRemoveParamArrayChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag) {
+    if (flags == 0) return;
+    QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, flags);
+    if (!node) return;
+    if (flags == 2) {
+        Show(node);
+    } else if (tvTypes_->currentItem() == node) {
+        NodeClick(node);
+    } else if (tvTypes_->currentItem() && node->parent() == tvTypes_->currentItem()->parent()) {
+        RefillSelection();
+    }
+}
+
+void LibraryViewer::OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    const std::u16string& name = static_cast<RenameChange&>(change).NewName();
+    bool refill = false;
+    bool resort = false;
+    if (target.Kind == kTargetType) {
+        if (target.TypeKind == ole::TKIND_INTERFACE || target.TypeKind == ole::TKIND_DISPATCH) {
+            RenameTypeReferences(node, name);
+            refill = true;
+        }
+        resort = true;
+    } else if (target.Kind == kTargetMember && target.TypeKind != ole::TKIND_ENUM &&
+               target.TypeKind != ole::TKIND_RECORD) {
+        resort = true;
+    }
+    if (resort && node->parent()) DeferSort(node->parent());
+    if (tag != 0) return;  // the label edit has set the text already
+    node->setText(0, dialogs::ToQString(name));
+    if (flags == 2) {
+        refill = true;
+        SelectNode(node);
+    }
+    if (refill) RefillSelection();
+}
+
+void LibraryViewer::OnFlattenInterfaceChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    if (tag == 0 && IsAtOrBelow(tvTypes_->currentItem(), node)) SelectNode(node);
+    RebuildTypeMemberNodes(node, true, true);
+    if (auto* type = static_cast<TypeNodeRecord*>(NodeTag(node))) type->RefFlags &= ~kRefFlattenTested;
+    if (flags == 2) {
+        if (tag == 0) {
+            SelectNode(node);
+            NodeClick(node);
+        } else {
+            NodeClick(node);
+        }
+    } else {
+        RefillSelection();
+    }
+}
+
+void LibraryViewer::ResetIDs(ChangeTarget& target, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    bool refill = false;
+    if (tag == 0 && tvTypes_->currentItem() && tvTypes_->currentItem()->parent() == node) {
+        refill = true;
+        SelectNode(node);
+    }
+    RebuildTypeMemberNodes(node, false, false);
+    if (flags == 2) {
+        if (tvTypes_->currentItem() != node || refill) Show(node);
+    } else if (refill) {
+        RefillSelection();
+    }
+}
+
+void LibraryViewer::OnResetAutomaticIDsChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    ResetIDs(target, flags, tag);
+}
+
+void LibraryViewer::OnResetAllIDsChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    ResetIDs(target, flags, tag);
+}
+
+void LibraryViewer::OnReorderVTableChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag) {
+    if (flags != 2) return;
+    if (QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, kFindBuild)) Show(node);
+}
+
+void LibraryViewer::OnReorderVarsChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    ResetIDs(target, flags, tag);
+}
+
+void LibraryViewer::OnAddTypeChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    while (node->parent()) node = node->parent();
+    QTreeWidgetItem* added = AddTypeNodeForChange(target, node);
+    ++selecting_;
+    SortNodeChildren(node);
+    --selecting_;
+    if (flags == 2 && added) Show(added, true);
+}
+
+void LibraryViewer::OnAddImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    if (GetNodeKind(node) == kNodeImplType) node = node->parent();
+    ole::ComPtr<tli::VarTypeInfo> implemented = dynamic_cast<AddImplTypeChange&>(change).VarTypeInfo();
+    QTreeWidgetItem* added = AddImpliedInterfaceNodeForChange(target, implemented.get(), node);
+    if (added && flags == 2) {
+        node->setExpanded(true);
+        Show(node->child(node->childCount() - 1), true);
+    }
+}
+
+void LibraryViewer::OnInsertParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    QTreeWidgetItem* member = target.Kind == kTargetParam ? node->parent() : node;
+    QTreeWidgetItem* added =
+        InsertParamNodeForChange(target, static_cast<InsertParamChange&>(change).NewParamName(), member);
+    if (flags == 2 && added) {
+        member->setExpanded(true);
+        Show(added, true);
+    }
+}
+
+void LibraryViewer::OnAddMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    auto& add = static_cast<AddMemberChange&>(change);
+    if (add.InvokeKind() == 0) {
+        QTreeWidgetItem* added = AddVariableNodeForChange(target, add.NewMemberName(), add.NewMemberId(), node);
+        if (flags == 2 && added) {
+            if (added->parent()) added->parent()->setExpanded(true);
+            Show(added, true);
+        }
+    } else if (target.Kind == kTargetType) {
+        QTreeWidgetItem* added =
+            AddFunctionNodeForChange(node, add.NewMemberName(), add.NewMemberId(), add.InvokeKind());
+        if (flags == 2 && added) {
+            node->setExpanded(true);
+            Show(added, true);
+        }
+    } else {
+        auto* member = static_cast<MemberNodeRecord*>(NodeTag(node));
+        if (add.InvokeKind() == kAccessGet && ChildrenBuilt(node))
+            node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrRetVal));
+        if (member) member->AccessBits |= add.InvokeKind();
+        if (flags == 2) detailsTab_ = static_cast<int16_t>(add.InvokeKind());
+        if (flags >= 1 && tvTypes_->currentItem() == node) NodeClick(node);
+    }
+}
+
+void LibraryViewer::OnInternalizeTypesChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    const ole::ComPtr<ole::ITypeLib> before = CurrentLibraryITypeLib();
+    Reattach(target);
+    LibraryNodeRecord* library = CurrentLibraryRecord();
+    if (!node && library) node = library->Node;
+    const bool announce = TakeUnresolved(target, tag);
+    if (node && library) {
+        QTreeWidgetItem* root = node;
+        while (root->parent()) root = root->parent();
+        RefreshExternalReferences(*library, false, true);
+        const int32_t first = static_cast<int32_t>(target.Library->GetTypeInfoCount());
+        const int32_t last = static_cast<int32_t>(library->Library->GetTypeInfoCount()) - 1;
+        if (last >= first && !HasPlaceholder(root)) {
+            AddNewTypeNodes(first, last, root, true);
+            ++selecting_;
+            SortNodeChildren(root);
+            --selecting_;
+        }
+        if (flags == 2) SelectNode(node);
+        if (flags >= 1) NodeClick(node);
+    }
+    if (announce) AnnounceUnresolved();
+}
+
+void LibraryViewer::OnRedirectTypesChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    // A redirection may re-point any reference of the library: the tree is
+    // built again from the regenerated library, and the selection found anew.
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    const int32_t selectedKind = GetNodeKind(node);
+    const QString selectedText = node ? node->text(0) : QString();
+    Reattach(target);
+    const bool announce = TakeUnresolved(target, tag);
+    LibraryNodeRecord* library = CurrentLibraryRecord();
+    if (library) {
+        ole::ComPtr<ole::ITypeLib> shown = library->Library;
+        std::shared_ptr<CustomTypeLib> editable = library->EditableLibrary;
+        const ole::ComPtr<ole::ITypeLib> unresolved = unresolved_;
+        ++selecting_;
+        RemoveNode(nullptr);
+        shownNode_ = nullptr;
+        ClearLibraryTree(tvTypes_);
+        QTreeWidgetItem* root = AddLibraryNode(tvTypes_, shown.get(), editable, 0, true);
+        --selecting_;
+        unresolved_ = unresolved;
+        if (root) {
+            root->setExpanded(true);
+            QTreeWidgetItem* again = root;
+            if (selectedKind == kNodeType)
+                for (int i = 0; i < root->childCount(); ++i)
+                    if (root->child(i)->text(0) == selectedText) again = root->child(i);
+            if (flags >= 1) Show(again, flags == 2);
+        }
+    }
+    if (announce) AnnounceUnresolved();
+}
+
+void LibraryViewer::OnCopyMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    if (!node) return;
+    auto& copy = static_cast<CopyMemberChange&>(change);
+    QTreeWidgetItem* added = nullptr;
+    QTreeWidgetItem* typeNode = nullptr;
+    if (copy.InvokeKinds() == 0) {
+        added = AddVariableNodeForChange(target, copy.NewMemberName(), copy.NewMemberId(), node);
+        typeNode = added ? added->parent() : nullptr;
+    } else {
+        typeNode = target.Kind == kTargetMember ? node->parent() : node;
+        added = AddFunctionNodeForChange(typeNode, copy.NewMemberName(), copy.NewMemberId(), copy.InvokeKinds());
+    }
+    if (flags == 2 && added && typeNode) {
+        typeNode->setExpanded(true);
+        Show(added, true);
+    }
+}
+
+void LibraryViewer::OnHelpChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    QTreeWidgetItem* node = Locate(target, flags, tag);
+    Reattach(target);
+    if (tag != 0) return;
+    if (flags == 1) RefillSelection();
+    if (flags == 2 && node) Show(node);
+}
+
+void LibraryViewer::OnBeforeTypeChange(ChangeTarget&, IChange&, bool&, ListenerTag) {}
+
+void LibraryViewer::OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t, ListenerTag tag) {
+    if (!target.ReplacementLibrary) return;
+    Reattach(target);
+    if (LibraryNodeRecord* library = CurrentLibraryRecord())
+        RemapTypeIndexes(*library, static_cast<ReorderTypesChange&>(change).NewOrder());
+    if (tag == 0) RefillSelection();
+}
+
+void LibraryViewer::OnCustDataChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) { Reattach(target); }
+
+}  // namespace zephrin::editor

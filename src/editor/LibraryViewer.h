@@ -1,0 +1,279 @@
+// The library editor view: one type library as a tree, beside a tab strip
+// over the details and help panes with Update and Cancel. It edits its own
+// regenerated copy of the library the host hands it and writes that copy out
+// on request. Every applied change reaches it as a listener of the hub
+// (whoever applied the change), and it keeps its tree, node records,
+// selection and panes in step with the library as the change left it.
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "changes/hub/ChangeListenerHook.h"
+#include "changes/hub/IChangeListener.h"
+#include "changes/hub/IAttributeChange.h"
+#include "editor/TreeNodeRecords.h"
+#include "editor/ViewerDialogs.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "typelib/modAttributeStrings.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+class QScrollArea;
+class QSplitter;
+class QTabBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace zephrin {
+class CustomTypeLib;
+}
+
+namespace zephrin::editor {
+
+class LibraryViewer final : public QWidget, public IChangeListener {
+    Q_OBJECT
+
+public:
+    // Type constraint codes handed to the type pickers.
+    enum TypeConstraintCode : int32_t {
+        kConstraintNone = 0,
+        kConstraintAutomation = 1,
+        kConstraintCallable = 2,
+        kConstraintCallableAutomation = 3,
+        kConstraintImplementable = 4,
+    };
+
+    explicit LibraryViewer(QWidget* parent = nullptr);
+    ~LibraryViewer() override;
+
+    // ---- Properties ----
+    const std::shared_ptr<ChangeListener>& HubListener() const { return hook_.Hub(); }
+    // Leaves the former hub, then joins hub (when given) as a weak entry.
+    void SetChangeListener(std::shared_ptr<ChangeListener> hub);
+    // The view's registration with the hub.
+    const SMNode& HubNode() const { return hook_.Node(); }
+
+    bool DisplayHelpOptions() const { return !hideHelpOptions_; }
+    void DisplayHelpOptions(bool value) { hideHelpOptions_ = !value; }
+    bool SaveBackupHelpString() const { return !noBackupHelpString_; }
+    void SaveBackupHelpString(bool value) { noBackupHelpString_ = !value; }
+    bool AddUsesLibraryHelpFiles() const { return addUsesLibraryHelpFiles_; }
+    void AddUsesLibraryHelpFiles(bool value) { addUsesLibraryHelpFiles_ = value; }
+    int32_t TypeConstraint() const { return typeConstraint_; }
+    // A code outside 0 to 4 raises error 5.
+    void TypeConstraint(int32_t code);
+    int32_t TypeConstraintFilter() const { return typeConstraintFilter_; }
+    // A filter without any of bits 0 to 4 allows every code (31).
+    void TypeConstraintFilter(int32_t filter) { typeConstraintFilter_ = (filter & 31) != 0 ? filter : 31; }
+    int32_t DisplayFormat() const { return displayFormat_; }
+
+    // Libraries the host declared as referenced. Adding before a library was
+    // attached raises error 91; duplicates and absent ones are ignored.
+    void AddReferencedITypeLib(ole::ITypeLib* library);
+    void RemoveReferencedITypeLib(ole::ITypeLib* library);
+    size_t ReferencedLibraryCount() const { return referenced_ ? referenced_->size() : 0; }
+
+    // ---- The library ----
+    // A finished copy of the edited library; error 91 without one.
+    ole::ComPtr<ole::ITypeLib> CurrentITypeLib();
+    // Opens library for editing (a regenerated copy, its companion library of
+    // unresolved types made when needed), forgetting the referenced
+    // libraries; null empties the view.
+    void CurrentITypeLib(ole::ITypeLib* library);
+    // Shows library itself, already the editable form of the library shown;
+    // keeps the referenced libraries.
+    void AttachITypeLib(ole::ITypeLib* library);
+    const ole::ComPtr<ole::ITypeLib>& UnresolvedTypes() const { return unresolved_; }
+    // A library that is not a companion library of unresolved types raises error 5 (814).
+    void UnresolvedTypes(ole::ITypeLib* library);
+    // Writes the edited library to path; error 91 without one. With a
+    // companion library, refused while one of its placeholders is used, and
+    // after success the companion library is dropped.
+    void SaveCurrentLibrary(const std::u16string& path);
+    // The library the tree shows and the editable library over it, or null.
+    ole::ComPtr<ole::ITypeLib> CurrentLibraryITypeLib() const;
+    std::shared_ptr<CustomTypeLib> CurrentCustomTypeLib() const;
+
+    // The dialogs the view opens (the program's own unless replaced; not owned).
+    void SetDialogs(ViewerDialogs* dialogs) { dialogs_ = dialogs ? dialogs : &standardDialogs_; }
+
+    // ---- Reached by the tree and the tests ----
+    QTreeWidget* Tree() const { return tvTypes_; }
+    bool InEditMode() const { return inEditMode_; }
+    int32_t EditKind() const { return editKind_; }
+    int32_t InvalidFields() const { return invalidFields_; }
+    // The details pane's controls, by the names the view gives them.
+    enum class Field { Guid, ChangeGuid, SetType, ChooseType, Options, Version, Lcid, Align, Update, Cancel };
+    QWidget* DetailsField(Field field) const;
+    // The node whose details the panes show (null when none).
+    QTreeWidgetItem* ShownNode() const { return shownNode_; }
+    // The node whose children wait for a deferred re-sort, or null.
+    QTreeWidgetItem* DeferredSortNode() const { return deferredSort_; }
+    QTreeWidgetItem* CopiedMember() const { return copiedMember_; }
+
+    // ---- IChangeListener ----
+    void RefreshCurrentSelection(ListenerTag tag) override;
+    void SelectTarget(ChangeTarget& target, ListenerTag tag) override;
+    void ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>& redirection) override;
+    void OnLibraryChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnDeleteChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnRemoveParamArrayChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnRenameChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnFlattenInterfaceChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnResetAutomaticIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnResetAllIDsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnReorderVTableChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnReorderVarsChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnAddTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnAddImplTypeChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnInsertParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnAddMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnInternalizeTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnCopyMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnHelpChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnBeforeTypeChange(ChangeTarget& target, IChange& change, bool& cancel, ListenerTag tag) override;
+    void OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+    void OnCustDataChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+
+    // Applies a change the view made to the selected item, marking the hub
+    // so that the view's listener works on that node. Without a hub the
+    // view's own listener hears of it. The mark never outlives the apply.
+    bool ApplyOwnChange(IChange& change, IChange* captured, ChangeTarget& target, int32_t level);
+    // The same, but the hub leaves the view out once; the view refreshes itself.
+    bool ApplySkippingView(IChange& change, IChange* captured, ChangeTarget& target, int32_t level);
+
+signals:
+    void OnSetEditMode(bool editing);
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void AttachLibrary(ole::ITypeLib* library, bool replace);
+    void ClearView(bool keepReferences);
+    LibraryNodeRecord* CurrentLibraryRecord() const;
+
+    // Fills the panes for node (the node click).
+    void NodeClick(QTreeWidgetItem* node);
+    // Makes node the tree's current item without running the node click.
+    void SelectNode(QTreeWidgetItem* node);
+    void OnCurrentItemChanged(QTreeWidgetItem* current);
+
+    // The details pane.
+    void BuildDetailsPane();
+    void ClearDetailsPane();
+    void SetupDetailsTabs(int16_t image);
+    void FillLibraryDetails(LibraryNodeRecord& library, int16_t image);
+    void FillTypeDetails(TypeNodeRecord& type, int16_t image);
+    void ResetEditRecord();
+    void ShowLibraryValues(IAttributeChange& change);
+    void ShowTypeValues(IAttributeChange& change);
+    void FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&), int32_t mask);
+    void ShowFlagChecks(int32_t flags);
+    void SetEditMode(bool editing, bool canUpdate);
+    void CheckDirty();
+    void MarkInvalid(int32_t bit, bool invalid);
+    void OnVersionEdited();
+    void OnLcidEdited();
+    void OnOptionChanged(QListWidgetItem* item);
+    void OnAlignChosen(int index);
+    void OnChangeGuid();
+    void OnChooseType();
+    void OnFieldEnter();
+    void Update();
+    void Cancel();
+
+    // Tree interaction.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    ChangeTarget TargetOfNode(QTreeWidgetItem* node) const;
+    void OnCollapsed(QTreeWidgetItem* node);
+    void OnDoubleClick();
+    void StartLabelEdit();
+    void OnLabelEdited(QTreeWidgetItem* item);
+    void CopyMember();
+    void PasteMember();
+    void SelectTypeNode(QTreeWidgetItem* node, int32_t typeIndex);
+
+    // Steps shared by the listener's operations.
+    QTreeWidgetItem* Locate(ChangeTarget& target, int32_t level, ListenerTag tag);
+    void Reattach(ChangeTarget& target);
+    void Show(QTreeWidgetItem* node, bool reveal = false);
+    void RefillSelection();
+    // Takes the target's companion library; true when message 941 is due.
+    bool TakeUnresolved(ChangeTarget& target, ListenerTag tag);
+    void AnnounceUnresolved();
+    void RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPlaceholder, bool checkMembers);
+    void ResetIDs(ChangeTarget& target, int32_t level, ListenerTag tag);
+    // Removes node, forgetting a deferred re-sort that waits on it or below it.
+    void RemoveNode(QTreeWidgetItem* node);
+    void DeferSort(QTreeWidgetItem* parent);
+    void RunDeferredSort(uint64_t generation);
+
+    QTreeWidget* tvTypes_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QTabBar* tsFrame_ = nullptr;
+    QScrollArea* picDetails_ = nullptr;
+    QPushButton* cmdUpdate_ = nullptr;
+    QPushButton* cmdCancel_ = nullptr;
+    QWidget* details_ = nullptr;
+    QLabel* lblHeader_[11] = {};
+    QLabel* lblGUID_ = nullptr;
+    QPushButton* cmdChangeGUID_ = nullptr;
+    QLineEdit* txtSetType_ = nullptr;
+    QPushButton* cmdSetType_ = nullptr;
+    QListWidget* lstOptions_ = nullptr;
+    QLineEdit* txtVersion_ = nullptr;
+    QLineEdit* txtLCID_ = nullptr;
+    QComboBox* cmbAlign_ = nullptr;
+    std::vector<QWidget*> rows_;  // one per caption and field row, hidden by ClearDetailsPane
+
+    StandardViewerDialogs standardDialogs_;
+    ViewerDialogs* dialogs_ = &standardDialogs_;
+    // What the details pane edits.
+    ChangeTarget editTarget_;
+    std::shared_ptr<CustomTypeLib> editLibrary_;
+    std::shared_ptr<IAttributeChange> workingChange_;
+    std::shared_ptr<IAttributeChange> baselineChange_;
+    int32_t invalidFields_ = 0;
+    int32_t editKind_ = 0;
+
+    ChangeListenerHook hook_;
+    int32_t fillDepth_ = 0;
+    bool inEditMode_ = false;
+    bool hideHelpOptions_ = false;
+    bool noBackupHelpString_ = false;
+    bool addUsesLibraryHelpFiles_ = true;
+    int32_t typeConstraint_ = kConstraintCallable;
+    int32_t typeConstraintFilter_ = 31;
+    int32_t displayFormat_ = 8;
+    int16_t detailsTab_ = 0;
+    float splitterShare_ = 0.45f;  // the tree's share of the width
+    std::unique_ptr<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>> referenced_;
+    ole::ComPtr<ole::ITypeLib> unresolved_;
+    QTreeWidgetItem* shownNode_ = nullptr;
+    int selecting_ = 0;  // the program is changing the current item
+    QTreeWidgetItem* deferredSort_ = nullptr;
+    QTreeWidgetItem* copiedMember_ = nullptr;   // forgotten when its node goes
+    QTreeWidgetItem* labelEditing_ = nullptr;
+    QString labelBefore_;
+    uint64_t deferredGeneration_ = 0;
+};
+
+}  // namespace zephrin::editor

@@ -1,0 +1,459 @@
+// The details pane of the library editor view: its fields, edit mode, Update
+// and Cancel, and the library and type details.
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <optional>
+
+#include "changes/hub/ChangeListener.h"
+#include "changes/kinds/LibChange.h"
+#include "changes/kinds/TypeChange.h"
+#include "dialogs/UiServices.h"
+#include "editor/LibraryTree.h"
+#include "editor/LibraryViewer.h"
+#include "editor/modImages.h"
+#include "foundation/ErrorRecord.h"
+#include "typelib/CustomTypeLib.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
+#include "typelib/modPrototype.h"
+
+namespace zephrin::editor {
+
+namespace {
+
+using dialogs::ResText;
+using dialogs::ToQString;
+
+constexpr int32_t kInvalidVersion = 1;
+constexpr int32_t kInvalidLcid = 2;
+constexpr int32_t kMsgUpdateFailed = 933;
+constexpr int32_t kStrNoBase = 765;
+constexpr int32_t kEditLibrary = 1;
+constexpr int32_t kEditType = 2;
+// Type-usage codes of the type chooser.
+constexpr int32_t kUsageBaseInterface = 1;
+constexpr int32_t kUsageAliasTarget = 9;
+
+// A decimal or "&H" hexadecimal integer of bits width; hexadecimal wraps as
+// the platform's conversion does (&HFFFF is -1 in 16 bits).
+std::optional<int32_t> ParseInteger(QString text, int bits) {
+    text = text.trimmed();
+    if (text.isEmpty()) return std::nullopt;
+    bool ok = false;
+    int64_t value = 0;
+    if (text.startsWith(QLatin1String("&H"), Qt::CaseInsensitive)) {
+        const QString digits = text.mid(2);
+        if (digits.isEmpty() || digits.size() > bits / 4) return std::nullopt;
+        value = static_cast<int64_t>(digits.toULongLong(&ok, 16));
+        if (!ok) return std::nullopt;
+        if (value >= (int64_t{1} << (bits - 1))) value -= int64_t{1} << bits;
+        return static_cast<int32_t>(value);
+    }
+    value = text.toLongLong(&ok, 10);
+    if (!ok || value < -(int64_t{1} << (bits - 1)) || value >= (int64_t{1} << (bits - 1))) return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
+QString HexText(int32_t value) { return QStringLiteral("&H") + QString::number(static_cast<uint32_t>(value), 16).toUpper(); }
+
+// A row of the pane: its caption above the field (and a button to its right).
+QWidget* Row(QLabel* caption, QWidget* field, QWidget* button = nullptr) {
+    auto* row = new QWidget;
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(caption);
+    auto* line = new QHBoxLayout;
+    const bool narrow = field->maximumWidth() < QWIDGETSIZE_MAX;
+    line->addWidget(field, narrow ? 0 : 1);
+    if (button) line->addWidget(button);
+    if (narrow) line->addStretch(1);
+    layout->addLayout(line);
+    caption->setBuddy(button && !field->focusPolicy() ? button : field);
+    return row;
+}
+
+}  // namespace
+
+void LibraryViewer::BuildDetailsPane() {
+    details_ = new QWidget;
+    details_->setAccessibleName(QStringLiteral("Details fields"));
+    for (int i = 0; i < 11; ++i) lblHeader_[i] = new QLabel(details_);
+    lblHeader_[1]->setText(ResText(920));
+    lblHeader_[8]->setText(ResText(919));
+    lblHeader_[7]->setText(ResText(921));
+
+    // Wide enough for a GUID with its braces.
+    const int guidWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
+    lblGUID_ = new QLabel;
+    lblGUID_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblGUID_->setMinimumWidth(guidWidth);
+    lblGUID_->setAccessibleName(QStringLiteral("GUID"));
+    cmdChangeGUID_ = new QPushButton(QStringLiteral("..."));
+    cmdChangeGUID_->setAccessibleName(QStringLiteral("Change GUID"));
+    txtSetType_ = new QLineEdit;
+    txtSetType_->setReadOnly(true);
+    txtSetType_->setMinimumWidth(guidWidth);
+    cmdSetType_ = new QPushButton(QStringLiteral("..."));
+    cmdSetType_->setAccessibleName(QStringLiteral("Choose type"));
+    lstOptions_ = new QListWidget;
+    lstOptions_->setAccessibleName(QStringLiteral("Attributes"));
+    lstOptions_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstOptions_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustIgnored);
+    txtVersion_ = new QLineEdit;
+    txtVersion_->setAccessibleName(QStringLiteral("Version"));
+    txtLCID_ = new QLineEdit;
+    txtLCID_->setAccessibleName(QStringLiteral("LCID"));
+    cmbAlign_ = new QComboBox;
+    cmbAlign_->setAccessibleName(QStringLiteral("Alignment"));
+    for (int align : {1, 2, 4, 8, 16}) cmbAlign_->addItem(QString::number(align), align);
+    const int fieldWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("&HAAAAAAAA")) * 2;
+    txtVersion_->setMaximumWidth(fieldWidth);
+    txtLCID_->setMaximumWidth(fieldWidth);
+    cmbAlign_->setMaximumWidth(fieldWidth);
+
+    auto* layout = new QVBoxLayout(details_);
+    rows_ = {Row(lblHeader_[5], txtSetType_, cmdSetType_), Row(lblHeader_[9], lblGUID_, cmdChangeGUID_),
+             Row(lblHeader_[1], cmbAlign_),                Row(lblHeader_[10], lstOptions_),
+             Row(lblHeader_[8], txtVersion_),              Row(lblHeader_[7], txtLCID_)};
+    for (QWidget* row : rows_) layout->addWidget(row);
+    layout->addStretch(1);
+    picDetails_->setWidget(details_);
+
+    connect(txtVersion_, &QLineEdit::textEdited, this, [this] { dialogs::Guarded(this, [this] { OnVersionEdited(); }); });
+    connect(txtLCID_, &QLineEdit::textEdited, this, [this] { dialogs::Guarded(this, [this] { OnLcidEdited(); }); });
+    for (QLineEdit* field : {txtVersion_, txtLCID_})
+        connect(field, &QLineEdit::returnPressed, this, [this] { dialogs::Guarded(this, [this] { OnFieldEnter(); }); });
+    connect(lstOptions_, &QListWidget::itemChanged, this,
+            [this](QListWidgetItem* item) { dialogs::Guarded(this, [&] { OnOptionChanged(item); }); });
+    connect(cmbAlign_, &QComboBox::activated, this,
+            [this](int index) { dialogs::Guarded(this, [&] { OnAlignChosen(index); }); });
+    connect(cmdChangeGUID_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChangeGuid(); }); });
+    connect(cmdSetType_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChooseType(); }); });
+    connect(cmdUpdate_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Update(); }); });
+    connect(cmdCancel_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Cancel(); }); });
+    ClearDetailsPane();
+}
+
+QWidget* LibraryViewer::DetailsField(Field field) const {
+    switch (field) {
+    case Field::Guid: return lblGUID_;
+    case Field::ChangeGuid: return cmdChangeGUID_;
+    case Field::SetType: return txtSetType_;
+    case Field::ChooseType: return cmdSetType_;
+    case Field::Options: return lstOptions_;
+    case Field::Version: return txtVersion_;
+    case Field::Lcid: return txtLCID_;
+    case Field::Align: return cmbAlign_;
+    case Field::Update: return cmdUpdate_;
+    case Field::Cancel: return cmdCancel_;
+    }
+    return nullptr;
+}
+
+void LibraryViewer::ClearDetailsPane() {
+    for (QWidget* row : rows_) row->hide();
+    editKind_ = 0;
+    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
+    picDetails_->ensureVisible(0, 0);
+}
+
+void LibraryViewer::SetupDetailsTabs(int16_t image) {
+    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
+    int32_t caption = 0;
+    if (editKind_ == kEditLibrary) caption = 960;
+    if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
+    tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+    detailsTab_ = 1;
+}
+
+void LibraryViewer::ResetEditRecord() {
+    MarkInvalid(invalidFields_, false);
+    editTarget_ = ChangeTarget{};
+    editLibrary_.reset();
+    workingChange_.reset();
+    baselineChange_.reset();
+}
+
+void LibraryViewer::FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&),
+                                 int32_t mask) {
+    ++fillDepth_;
+    lstOptions_->clear();
+    std::vector<modAttributeStrings::FlagName> flags;
+    names(mask, flags);
+    for (const modAttributeStrings::FlagName& flag : flags) {
+        auto* item = new QListWidgetItem(ToQString(flag.Keyword), lstOptions_);
+        item->setData(Qt::UserRole, flag.Value);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    const int rowHeight = lstOptions_->sizeHintForRow(0) > 0 ? lstOptions_->sizeHintForRow(0) : fontMetrics().height();
+    lstOptions_->setFixedHeight(static_cast<int>((static_cast<double>(flags.size()) + 0.5) * rowHeight) +
+                                2 * lstOptions_->frameWidth());
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowFlagChecks(int32_t flags) {
+    ++fillDepth_;
+    for (int i = 0; i < lstOptions_->count(); ++i) {
+        QListWidgetItem* item = lstOptions_->item(i);
+        item->setCheckState((flags & item->data(Qt::UserRole).toInt()) != 0 ? Qt::Checked : Qt::Unchecked);
+    }
+    lstOptions_->clearSelection();
+    --fillDepth_;
+}
+
+// ---- Library and type details ----
+
+void LibraryViewer::FillLibraryDetails(LibraryNodeRecord& library, int16_t image) {
+    ++fillDepth_;
+    if (editKind_ != kEditLibrary) {
+        ClearDetailsPane();
+        lblHeader_[9]->setText(ResText(903));
+        lblHeader_[10]->setText(ResText(902));
+        FillFlagList(&modAttributeStrings::GetLibFlagNames, 15);
+        for (int row : {1, 3, 4, 5}) rows_[static_cast<size_t>(row)]->show();
+        editKind_ = kEditLibrary;
+        SetupDetailsTabs(image);
+    }
+    ResetEditRecord();
+    editTarget_.Kind = kTargetLibrary;
+    editTarget_.Library = library.Library;
+    editTarget_.UnresolvedLibrary = unresolved_;
+    editLibrary_ = library.EditableLibrary;
+    baselineChange_ = modLibChange::NewLibChange();
+    baselineChange_->InitFromTarget(editTarget_);
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    ShowLibraryValues(*baselineChange_);
+    --fillDepth_;
+}
+
+void LibraryViewer::FillTypeDetails(TypeNodeRecord& type, int16_t image) {
+    ++fillDepth_;
+    ole::ITypeLib* library = type.Library->Library.get();
+    const int32_t kind = modITypeInfoHelper::GetEffectiveTypeKind(library, static_cast<ole::UINT>(type.TypeIndex));
+    const int32_t code = kind * 256 + 258;
+    if (editKind_ != code) {
+        ClearDetailsPane();
+        const bool referenced = kind == ole::TKIND_INTERFACE || kind == ole::TKIND_ALIAS;
+        if (referenced) lblHeader_[5]->setText(ResText(kind == ole::TKIND_INTERFACE ? 906 : 907));
+        lblHeader_[9]->setText(ResText(905));
+        lblHeader_[10]->setText(ResText(904));
+        int32_t mask = 0x0210;
+        if (kind == ole::TKIND_INTERFACE) mask = 0x7BD0;
+        if (kind == ole::TKIND_DISPATCH) mask = 0x5A90;
+        if (kind == ole::TKIND_COCLASS) mask = 0x063F;
+        FillFlagList(&modAttributeStrings::GetTypeFlagNames, mask);
+        rows_[0]->setVisible(referenced);
+        rows_[2]->setVisible(kind == ole::TKIND_RECORD);
+        for (int row : {1, 3, 4}) rows_[static_cast<size_t>(row)]->show();
+        editKind_ = code;
+        SetupDetailsTabs(image);
+    }
+    ResetEditRecord();
+    editTarget_.Kind = kTargetType;
+    editTarget_.Library = type.Library->Library;
+    editTarget_.UnresolvedLibrary = unresolved_;
+    editTarget_.TypeIndex = type.TypeIndex;
+    editTarget_.TypeKind = type.TypeKind;  // the kind history replay finds the type by
+    editTarget_.TypeName = modITypeInfoHelper::GetTypeInfoName(
+        modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(type.TypeIndex)).get());
+    editLibrary_ = type.Library->EditableLibrary;
+    baselineChange_ = modTypeChange::NewTypeChange(false);
+    baselineChange_->InitFromTarget(editTarget_);
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    ShowTypeValues(*baselineChange_);
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowLibraryValues(IAttributeChange& change) {
+    ++fillDepth_;
+    ShowFlagChecks(change.Flags());
+    lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
+    txtVersion_->setText(QStringLiteral("%1.%2").arg(change.MajorVersion()).arg(change.MinorVersion()));
+    txtLCID_->setText(HexText(change.Lcid()));
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowTypeValues(IAttributeChange& change) {
+    ++fillDepth_;
+    txtVersion_->setText(QStringLiteral("%1.%2").arg(change.MajorVersion()).arg(change.MinorVersion()));
+    ShowFlagChecks(change.Flags());
+    lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
+    if (rows_[0]->isVisibleTo(details_)) {
+        ole::ComPtr<CustomVarTypeInfo> type = change.VarTypeInfo();
+        if (type && !type->IsNothingTypeInfo())
+            txtSetType_->setText(ToQString(modPrototype::GetTypeString(type.get(), editKind_ == 1794)));
+        else
+            txtSetType_->setText(ResText(kStrNoBase));
+    } else if (rows_[2]->isVisibleTo(details_)) {
+        const int index = cmbAlign_->findData(static_cast<int>(change.Alignment()));
+        if (index >= 0) cmbAlign_->setCurrentIndex(index);
+    }
+    --fillDepth_;
+}
+
+// ---- Edit mode ----
+
+void LibraryViewer::SetEditMode(bool editing, bool canUpdate) {
+    cmdUpdate_->setEnabled(editing && canUpdate);
+    cmdUpdate_->setDefault(editing || !canUpdate);
+    if (editing == inEditMode_) return;
+    cmdCancel_->setEnabled(editing);
+    tvTypes_->setEnabled(!editing);
+    inEditMode_ = editing;
+    emit OnSetEditMode(editing);
+}
+
+void LibraryViewer::CheckDirty() {
+    if (invalidFields_ != 0) {
+        SetEditMode(true, false);
+        return;
+    }
+    SetEditMode(workingChange_ && baselineChange_ && workingChange_->Differs(*baselineChange_), true);
+}
+
+void LibraryViewer::MarkInvalid(int32_t bits, bool invalid) {
+    const std::pair<int32_t, QLabel*> captions[] = {{kInvalidVersion, lblHeader_[8]}, {kInvalidLcid, lblHeader_[7]}};
+    for (const auto& [bit, label] : captions) {
+        if ((bits & bit) == 0) continue;
+        QFont font = label->font();
+        font.setBold(invalid);
+        label->setFont(font);
+        // Red whatever the palette: the mark of a text that does not parse.
+        label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
+    }
+    invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
+}
+
+void LibraryViewer::OnVersionEdited() {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    const QStringList parts = txtVersion_->text().split(QLatin1Char('.'));
+    std::optional<int32_t> major, minor;
+    if (parts.size() == 2) {
+        major = ParseInteger(parts[0], 16);
+        minor = ParseInteger(parts[1], 16);
+    }
+    const bool valid = major && minor && *major >= 0 && *minor >= 0;
+    if (valid) {
+        workingChange_->MajorVersion(static_cast<int16_t>(*major));
+        workingChange_->MinorVersion(static_cast<int16_t>(*minor));
+    }
+    MarkInvalid(kInvalidVersion, !valid);
+    CheckDirty();
+}
+
+void LibraryViewer::OnLcidEdited() {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    const std::optional<int32_t> lcid = ParseInteger(txtLCID_->text(), 32);
+    if (lcid) workingChange_->Lcid(*lcid);
+    MarkInvalid(kInvalidLcid, !lcid);
+    CheckDirty();
+}
+
+void LibraryViewer::OnOptionChanged(QListWidgetItem* item) {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    workingChange_->SetFlags(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
+    CheckDirty();
+}
+
+void LibraryViewer::OnAlignChosen(int index) {
+    if (fillDepth_ > 0 || !workingChange_ || index < 0) return;
+    workingChange_->Alignment(static_cast<int16_t>(cmbAlign_->itemData(index).toInt()));
+    CheckDirty();
+}
+
+void LibraryViewer::OnChangeGuid() {
+    if (!workingChange_) return;
+    ole::GUID guid = workingChange_->Guid();
+    if (dialogs_->ChangeGuid(this, guid)) {
+        workingChange_->Guid(guid);
+        lblGUID_->setText(ToQString(ole::GuidToString(guid)));
+        CheckDirty();
+    }
+    tsFrame_->setFocus();
+}
+
+void LibraryViewer::OnChooseType() {
+    if (!workingChange_ || (editKind_ & 255) != kEditType) return;
+    ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
+    ole::ComPtr<tli::VarTypeInfo> chosen;
+    const int32_t usage = editKind_ == 1026 ? kUsageBaseInterface : kUsageAliasTarget;
+    if (dialogs_->SpecifyType(this, usage, typeConstraint_, CurrentLibraryITypeLib().get(), held.get(), chosen)) {
+        ole::ComPtr<CustomVarTypeInfo> next;
+        if (chosen) {
+            next = CustomVarTypeInfo::New();
+            next->CurrentITypeLib(CurrentLibraryITypeLib().get());
+            next->Duplicate(chosen.get());
+        }
+        workingChange_->VarTypeInfo(next.get());
+        ShowTypeValues(*workingChange_);
+        CheckDirty();
+    }
+    tsFrame_->setFocus();
+}
+
+void LibraryViewer::OnFieldEnter() {
+    if (!cmdUpdate_->isEnabled()) {
+        dialogs::Services().Beep();
+        return;
+    }
+    Update();
+}
+
+void LibraryViewer::Update() {
+    if (!cmdUpdate_->isEnabled() || !workingChange_) {
+        dialogs::Services().Beep();
+        return;
+    }
+    try {
+        if (editKind_ == kEditLibrary) {
+            ApplySkippingView(*workingChange_, baselineChange_.get(), editTarget_, 1);
+            Reattach(editTarget_);
+            // The view was left out: the pane's baseline becomes what was applied.
+            baselineChange_ = std::dynamic_pointer_cast<IAttributeChange>(workingChange_->Clone());
+            ShowLibraryValues(*workingChange_);
+        } else if ((editKind_ & 255) == kEditType) {
+            if (!ApplyOwnChange(*workingChange_, baselineChange_.get(), editTarget_, 1)) return;
+        }
+        SetEditMode(false, true);
+    } catch (...) {
+        const ErrorRecord error = CurrentErrorRecord();
+        SetEditMode(false, true);
+        // The library holds what it held before: the pane shows that again.
+        dialogs::Guarded(this, [this] { RefillSelection(); });
+        dialogs::Services().MessageBox(
+            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(error.Description), dialogs::kStyleError);
+    }
+    if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
+}
+
+void LibraryViewer::Cancel() {
+    if (!baselineChange_) return;
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
+    if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
+    MarkInvalid(invalidFields_, false);
+    SetEditMode(false, true);
+    tvTypes_->setFocus();
+}
+
+void LibraryViewer::mousePressEvent(QMouseEvent* event) {
+    // A click on the tree while an edit holds it disabled reaches the view.
+    if (inEditMode_ && tvTypes_->geometry().contains(tvTypes_->parentWidget()->mapFrom(this, event->position().toPoint())))
+        dialogs::Services().Beep();
+    QWidget::mousePressEvent(event);
+}
+
+}  // namespace zephrin::editor
