@@ -1,6 +1,7 @@
 #include "dialogs/CustDataValue.h"
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/modEscapedString.h"
 #include "platform/tlbfiles/MsftWriter.h"
@@ -32,8 +33,13 @@ std::u16string Format(const ole::Variant& value, bool hex) {
     }
     if (v.vt == ole::VT_BSTR) return v.bstrVal ? std::u16string(v.bstrVal) : std::u16string();
     std::u16string text;
-    if (ole::FAILED(ole::VariantToText(v, &text))) return {};
-    return text;
+    if (ole::SUCCEEDED(ole::VariantToText(v, &text))) return text;
+    if (v.vt == ole::VT_HRESULT || v.vt == ole::VT_ERROR) {
+        // Shown, though no text converts back to these types.
+        const std::string digits = std::to_string(v.lVal);
+        return std::u16string(digits.begin(), digits.end());
+    }
+    return {};
 }
 
 Parsed Parse(std::u16string_view text, ole::VARTYPE editType) {

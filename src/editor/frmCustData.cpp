@@ -182,15 +182,24 @@ void frmCustData::ShowEntry(int row) {
         return;
     }
     if (shown_ < 0) EnableEntryControls(true);
-    ++fill_;
     shown_ = row;
     const ole::Variant value = change_->GetItem(guids_[static_cast<size_t>(row)]);
     valueType_->SetType(Value::EditType(value.vt()), nullptr);
-    lblSetType_->setText(ToQString(modPrototype::GetTypeString(valueType_.get(), false)));
+    ShowTypeText();
     WriteValue(value);
-    --fill_;
     dirty_ = false;
     SetError(false, {});
+}
+
+void frmCustData::ShowTypeText() {
+    QString text;
+    try {
+        text = ToQString(modPrototype::GetTypeString(valueType_.get(), false));
+    } catch (const ErrorRecord&) {
+        // A type the editor can't make (an empty value): shown by its number.
+        text = QStringLiteral("VT %1").arg(EditType());
+    }
+    lblSetType_->setText(text);
 }
 
 void frmCustData::WriteValue(const ole::Variant& value) {
@@ -262,7 +271,7 @@ void frmCustData::DeleteItem() {
 void frmCustData::SetValueType(ole::VARTYPE vt) {
     if (shown_ < 0 || vt == EditType()) return;
     valueType_->SetType(vt, nullptr);
-    lblSetType_->setText(ToQString(modPrototype::GetTypeString(valueType_.get(), false)));
+    ShowTypeText();
     // The value itself is converted when it is stored.
     const Value::Parsed parsed = Value::Parse(FromQString(txtValue_->text()), vt);
     SetError(!parsed.Valid, ToQString(parsed.Why));

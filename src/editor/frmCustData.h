@@ -65,6 +65,7 @@ private:
     void Okay();
     void ShowFormatMenu(const QPoint& at);
     void WriteValue(const ole::Variant& value);
+    void ShowTypeText();
     ole::VARTYPE EditType() const { return valueType_->BaseVarType(); }
 
     std::shared_ptr<CustDataChange> change_;

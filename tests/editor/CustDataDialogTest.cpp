@@ -40,6 +40,12 @@ struct CustDataDialog : ::testing::Test {
         EXPECT_OK(held->SetCustData(kOne, &one.get()));
         EXPECT_OK(held->SetCustData(kTwo, &two.get()));
         EXPECT_OK(held->SetCustData(kThree, &three.get()));
+        auto other = NewType(created.get(), u"Other", TKIND_RECORD);
+        AddVar(other.get(), 0, u"x", Vt(VT_I4));
+        Variant failure;
+        failure.get().vt = VT_HRESULT;
+        failure.get().lVal = static_cast<LONG>(E_FAIL);
+        EXPECT_OK(other->SetCustData(kOne, &failure.get()));
         lib = AsTypeLib(created.get());
         target = TargetOf(lib.get(), 0);
     }
@@ -161,6 +167,15 @@ TEST_F(CustDataDialog, CancelOverABadValueRestoresItAndFormatSwitches) {
     EXPECT_TRUE(d.isVisible() || !d.Accepted());
     EXPECT_EQ(d.ValueField()->text(), "255");
     EXPECT_TRUE(d.Ok()->isEnabled());
+    // A value of a type the editor can't make is shown and stays as it is.
+    ChangeTarget other = TargetOf(lib.get(), 1);
+    frmCustData o(other, nullptr, 0, false);
+    EXPECT_FALSE(o.ValueField()->text().isEmpty());
+    EXPECT_FALSE(o.TypeText()->text().isEmpty());
+    o.Ok()->click();
+    EXPECT_TRUE(o.Accepted());
+    EXPECT_EQ(o.Change()->SetCount(), 0);
+
     bool hex = true;
     services.modal = [](QDialog& dialog) { dialog.reject(); };
     EXPECT_EQ(frmCustData::GetCustDataChange(target, nullptr, 0, hex), nullptr);

@@ -105,13 +105,20 @@ struct ExternalTypesDialog : ::testing::Test {
             EXPECT_OK(alias->SetTypeDescAlias(&toExt));
         }
         if (all) {
+            // A dual: its members are named from the interface half, which
+            // keeps the [lcid] parameter that the dispatch half leaves out.
             auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
-            EXPECT_OK(user->AddImplType(0, RefTo(user.get(), StdOle2Type(kIID_IUnknown).get())));
+            EXPECT_OK(user->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+            EXPECT_OK(user->AddImplType(0, RefTo(user.get(), StdOle2Type(kIID_IDispatch).get())));
             const TYPEDESC rec = td.Ptr(testsupport::User(RefTo(user.get(), recA.get())));
+            const USHORT lcid = PARAMFLAG_FIN | PARAMFLAG_FLCID;
             AddFunc(user.get(), 0,
                     {.name = u"Value", .invkind = INVOKE_PROPERTYPUT, .params = {{u"i", Vt(VT_I4)}, {u"v", rec}},
                      .memid = 2});
-            AddFunc(user.get(), 1, {.name = u"Take", .params = {{u"r", rec}}, .memid = 3});
+            AddFunc(user.get(), 1, {.name = u"Run", .params = {{u"l", Vt(VT_I4), lcid}, {u"r", rec}}, .memid = 3});
+            AddFunc(user.get(), 2,
+                    {.name = u"Get", .params = {{u"ret", td.Ptr(rec), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, .memid = 4});
+            AddFunc(user.get(), 3, {.name = u"Use", .params = {{u"a", rec, lcid}}, .memid = 5});
             auto holder = NewType(lib.get(), u"Holder", TKIND_RECORD);
             AddVar(holder.get(), 0, u"c", testsupport::User(RefTo(holder.get(), recAlias.get())));
             auto missingAlias = NewType(lib.get(), u"Missing", TKIND_ALIAS);
@@ -195,20 +202,22 @@ struct ExternalTypesDialog : ::testing::Test {
     }
 };
 
+const std::string kRecAUses =
+    "IUser.Get.<Return Value> | Method Parameter; IUser.Run.r | Method Parameter; IUser.Use.LCID | Method Parameter; "
+    "IUser.Value.<New Value> | Property Let Parameter; ";
+
 TEST_F(ExternalTypesDialog, InternalizeOneTypeThenAllUntilNothingIsLeft) {
     Drive({[&](frmExternalTypes& d) {
         EXPECT_EQ(d.windowTitle(), "External Types");
         EXPECT_EQ(Tree(d), "ExtA(IExtA RecA RecAlias) MISSING(Thing) ");
-        EXPECT_EQ(List(d),
-                  "AliasA | Alias Target; Holder.c | Field; IUser.Take.r | Method Parameter; "
-                  "IUser.Value.<New Value> | Property Let Parameter; ");
+        EXPECT_EQ(List(d), "AliasA | Alias Target; Holder.c | Field; " + kRecAUses);
         EXPECT_FALSE(d.Action("mnuInternalizeOneType")->isEnabled());  // a library node
         d.Tree()->setCurrentItem(Node(d, "MISSING"));
         EXPECT_FALSE(d.InternalizeMenu()->isEnabled());
         EXPECT_FALSE(d.RedirectMenu()->isEnabled());
         d.Tree()->setCurrentItem(Node(d, "ExtA", "RecA"));
         EXPECT_TRUE(d.InternalizeMenu()->isEnabled());
-        EXPECT_EQ(List(d), "IUser.Take.r | Method Parameter; IUser.Value.<New Value> | Property Let Parameter; ");
+        EXPECT_EQ(List(d), kRecAUses);
         view.next = onlyIExtA;
         d.Action("mnuInternalizeOneType")->trigger();
         EXPECT_EQ(Tree(d), "ExtA(IExtA) ");
@@ -259,7 +268,7 @@ TEST_F(ExternalTypesDialog, ChangeTypeByEnterShowsTheDialogAgainWhereItWas) {
                d.UsedBy()->setFocus();
                QApplication::processEvents();
                EXPECT_TRUE(d.SetTypeAction()->isEnabled());
-               d.UsedBy()->setCurrentItem(d.UsedBy()->topLevelItem(1));  // the put's value
+               d.UsedBy()->setCurrentItem(d.UsedBy()->topLevelItem(3));  // the put's value
                QTest::keyClick(d.UsedBy(), Qt::Key_Return);
            },
            [&](frmExternalTypes& d) {
@@ -312,9 +321,7 @@ TEST_F(ExternalTypesDialog, AliasImagesAndColumnSort) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
         EXPECT_EQ(d.UsedBy()->sortColumn(), 1);
-        EXPECT_EQ(List(d),
-                  "AliasA | Alias Target; Holder.c | Field; IUser.Take.r | Method Parameter; "
-                  "IUser.Value.<New Value> | Property Let Parameter; ");
+        EXPECT_EQ(List(d), "AliasA | Alias Target; Holder.c | Field; " + kRecAUses);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
         EXPECT_EQ(d.UsedBy()->topLevelItem(0)->text(1), "Property Let Parameter");
