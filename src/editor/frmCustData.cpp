@@ -133,6 +133,16 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
 
     Fill();
     FinishLayout();
+    lblSetType_->installEventFilter(this);
+}
+
+bool frmCustData::eventFilter(QObject* watched, QEvent* event) {
+    // A double click on the type text asks for a type, as the button does.
+    if (watched == lblSetType_ && event->type() == QEvent::MouseButtonDblClick && cmdSetType_->isEnabled()) {
+        dialogs::Guarded(this, [this] { ChooseType(); });
+        return true;
+    }
+    return ModalDialog::eventFilter(watched, event);
 }
 
 void frmCustData::Fill() {

@@ -52,6 +52,9 @@ public:
 
     void reject() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Fill();
     void ShowEntry(int row);
