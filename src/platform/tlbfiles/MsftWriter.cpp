@@ -447,6 +447,7 @@ int32_t MsftBuilder::EncodeType(const TypeDescData& t) {
 }
 
 int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
+    if (!CanWriteValue(v)) Fail(DISP_E_BADVARTYPE);
     auto inlineValue = [&](uint32_t data) {
         return static_cast<int32_t>(0x80000000u | (static_cast<uint32_t>(v.vt) << 26) | data);
     };
@@ -479,8 +480,6 @@ int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
             break;
         case VT_DISPATCH:
         case VT_UNKNOWN:
-            // Only a null interface ("Nothing") can be stored.
-            if (v.punkVal) Fail(DISP_E_BADVARTYPE);
             return inlineValue(0);
         case VT_VARIANT:
             // A bare VT_VARIANT default (no value) as compilers write it.
@@ -494,9 +493,6 @@ int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
             entry.padTo(4);
             break;
         case VT_DECIMAL:
-            // The platform reads back 8 bytes, the low 64 bits of the
-            // mantissa: only whole non-negative values below 2^64 survive.
-            if (v.decVal.scale != 0 || v.decVal.sign != 0 || v.decVal.Hi32 != 0) Fail(DISP_E_BADVARTYPE);
             entry.u64(v.decVal.Lo64);
             entry.padTo(4);
             break;
@@ -1127,6 +1123,43 @@ HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path) {
     HRESULT hr = BuildMsftImage(data, &image);
     if (FAILED(hr)) return hr;
     return ReplaceFileContents(path, image);
+}
+
+bool CanWriteValue(const VARIANT& v) {
+    switch (v.vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+        case VT_ERROR:
+        case VT_HRESULT:
+        case VT_VARIANT:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_I8:
+        case VT_UI8:
+        case VT_BSTR:
+            return true;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            // Only a null interface ("Nothing") can be stored.
+            return v.punkVal == nullptr;
+        case VT_DECIMAL:
+            // The platform reads back 8 bytes, the low 64 bits of the
+            // mantissa: only whole non-negative values below 2^64 survive.
+            return v.decVal.scale == 0 && v.decVal.sign == 0 && v.decVal.Hi32 == 0;
+        default:
+            return false;
+    }
 }
 
 }  // namespace ole

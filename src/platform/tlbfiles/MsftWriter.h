@@ -30,4 +30,8 @@ HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out);
 // says why through GetLastFileWriteError.
 HRESULT WriteMsftTypeLib(const LibraryData& data, const std::u16string& path);
 
+// Whether a value (of custom data, a constant or a parameter default) can be
+// written to a library file. A library holding any other fails to save.
+bool CanWriteValue(const VARIANT& v);
+
 }  // namespace ole

@@ -1,0 +1,35 @@
+// The text of a custom-data value and back: shown in decimal or "&H"
+// hexadecimal, read back through the platform's conversion, and refused
+// where a library file could not hold it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/automation/Variant.h"
+
+namespace zephrin::dialogs::CustDataValue {
+
+// String values are edited as LPSTR.
+inline constexpr ole::VARTYPE kLpStr = 30;
+inline constexpr ole::VARTYPE kLpWStr = 31;
+
+// The type an entry's value is edited as.
+ole::VARTYPE EditType(ole::VARTYPE valueType);
+// Integer, Long, Byte and VT_INT values can be shown in hexadecimal.
+bool CanShowHex(ole::VARTYPE vt);
+// "&H" and upper-case digits when hex is set and the value can be shown so,
+// else the value converted to text.
+std::u16string Format(const ole::Variant& value, bool hex);
+
+struct Parsed {
+    bool Valid = false;
+    ole::Variant Value;
+    std::u16string Why;  // when not valid: what is wrong, where it is worth saying
+};
+// The text as a value of type editType. Text for LPSTR and LPWSTR is any
+// text, with its backslash escapes decoded; other text must convert, and the
+// value must be one that a library file can hold.
+Parsed Parse(std::u16string_view text, ole::VARTYPE editType);
+
+}  // namespace zephrin::dialogs::CustDataValue
