@@ -25,6 +25,7 @@
 #include "platform/automation/BStr.h"
 #include "platform/automation/Guid.h"
 #include "platform/automation/Unknown.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
@@ -156,15 +157,6 @@ struct LoadedProvider {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "a special file";
-}
-
 // Why the library or history file at path can't be read, or nothing when it
 // is a regular file that can. A library may be named "file\N" (resource N of
 // file): then file is what must exist.
@@ -184,7 +176,7 @@ std::optional<ErrorRecord> WhyUnreadable(const std::string& path) {
     }
     if (!S_ISREG(st.st_mode))
         return ErrorRecord(kErrPathFileAccess,
-                           U16(Quoted(file) + " is " + KindOf(st.st_mode) + ", not a regular file; it is not read."));
+                           U16(Quoted(file) + " is " + ole::FileKindText(st.st_mode) + ", not a regular file; it is not read."));
     if (::access(file.c_str(), R_OK) != 0)
         return ErrorRecord(kErrPathFileAccess, U16(Quoted(file) + " can't be read: " + std::strerror(errno) + "."));
     return std::nullopt;

@@ -38,15 +38,6 @@ HRESULT CantWrite(const std::string& path, int err) {
     return Fail(TYPE_E_IOERROR, Quoted(path) + " could not be written: " + std::strerror(err) + ".");
 }
 
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "a special file";
-}
-
 // The file that path names: symbolic links are followed to the last one's
 // target, which need not exist yet. Empty for a chain of links that loops.
 fs::path ResolveLinks(fs::path path) {
@@ -225,7 +216,7 @@ HRESULT WriteInPlace(const std::string& target, const std::vector<std::byte>& im
         err = errno;
     } else if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return Fail(TYPE_E_IOERROR, Quoted(target) + " is " + KindOf(st.st_mode) + ", not a regular file; it is not replaced.");
+        return Fail(TYPE_E_IOERROR, Quoted(target) + " is " + FileKindText(st.st_mode) + ", not a regular file; it is not replaced.");
     } else {
         try {
             original.resize(static_cast<size_t>(st.st_size));
@@ -272,7 +263,7 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (!exists && errno != ENOENT) return CantWrite(target, errno);
     if (exists && !S_ISREG(st.st_mode))
-        return Fail(TYPE_E_IOERROR, Quoted(target) + " is " + KindOf(st.st_mode) + ", not a regular file; it is not replaced.");
+        return Fail(TYPE_E_IOERROR, Quoted(target) + " is " + FileKindText(st.st_mode) + ", not a regular file; it is not replaced.");
     // A file that cannot be opened for writing is not replaced either. Its
     // mode is checked too: permission bits do not stop a privileged process.
     if (exists && (st.st_mode & S_IWUSR) == 0) return Fail(TYPE_E_IOERROR, Quoted(target) + " is read-only.");
@@ -317,6 +308,16 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
     ::unlink(temp.c_str());
     onSignals.Disarm();
     return CantWrite(target, err);
+}
+
+const char* FileKindText(unsigned mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISREG(mode)) return "a regular file";
+    return "a special file";
 }
 
 }  // namespace ole

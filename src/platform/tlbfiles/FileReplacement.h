@@ -33,4 +33,7 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
 // ("'/x/out.tlb' is not a regular file."); empty after a success.
 std::u16string GetLastFileWriteError();
 
+// What a file of that mode (st_mode) is, for messages: "a FIFO", "a folder" ...
+const char* FileKindText(unsigned mode);
+
 }  // namespace ole
