@@ -16,7 +16,7 @@ std::shared_ptr<ReorderTypesChange> frmTypeOrder::GetReorderTypesChange(ChangeTa
 }
 
 frmTypeOrder::frmTypeOrder(OrderListModel model, QWidget* owner)
-    : OrderDialog(owner, 593, 592), model_(std::move(model)) {
+    : OrderListDialog(std::move(model), owner, 593, 592) {
     auto* analyze = new QPushButton(ResText(594), this);
     analyze->setObjectName(QStringLiteral("cmdAnalyze"));
     analyze->setToolTip(ResText(595));
@@ -27,11 +27,9 @@ frmTypeOrder::frmTypeOrder(OrderListModel model, QWidget* owner)
     FinishLayout();
 }
 
-QString frmTypeOrder::RowText(int row) const { return ToQString(model_.RowAt(row).Text); }
-
 std::shared_ptr<ReorderTypesChange> frmTypeOrder::Result() const {
     auto change = modReorderTypesChange::NewReorderTypesChange(false);
-    change->NewOrder(model_.Order());
+    change->NewOrder(Model().Order());
     return change;
 }
 

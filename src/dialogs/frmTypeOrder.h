@@ -7,12 +7,11 @@
 
 #include "changes/hub/ChangeTarget.h"
 #include "changes/kinds/ReorderTypesChange.h"
-#include "dialogs/OrderDialog.h"
-#include "dialogs/OrderListModel.h"
+#include "dialogs/OrderListDialog.h"
 
 namespace zephrin::dialogs {
 
-class frmTypeOrder final : public OrderDialog {
+class frmTypeOrder final : public OrderListDialog {
     Q_OBJECT
 
 public:
@@ -21,18 +20,7 @@ public:
     static std::shared_ptr<ReorderTypesChange> GetReorderTypesChange(ChangeTarget& target, QWidget* owner);
 
     frmTypeOrder(OrderListModel model, QWidget* owner);
-    const OrderListModel& Model() const { return model_; }
     std::shared_ptr<ReorderTypesChange> Result() const;
-
-protected:
-    int RowCount() const override { return model_.Count(); }
-    QString RowText(int row) const override;
-    int RowData(int row) const override { return model_.RowAt(row).Index; }
-    bool CanMove(int row, bool up) const override { return up ? model_.CanMoveUp(row) : model_.CanMoveDown(row); }
-    int MoveRow(int row, bool up) override { return model_.Move(row, up); }
-
-private:
-    OrderListModel model_;
 };
 
 }  // namespace zephrin::dialogs

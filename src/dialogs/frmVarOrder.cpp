@@ -16,16 +16,14 @@ std::shared_ptr<ReorderVarsChange> frmVarOrder::GetReorderVarsChange(ChangeTarge
 }
 
 frmVarOrder::frmVarOrder(OrderListModel model, QWidget* owner)
-    : OrderDialog(owner, 584, 583), model_(std::move(model)) {
+    : OrderListDialog(std::move(model), owner, 584, 583) {
     Refill(0);
     FinishLayout();
 }
 
-QString frmVarOrder::RowText(int row) const { return ToQString(model_.RowAt(row).Text); }
-
 std::shared_ptr<ReorderVarsChange> frmVarOrder::Result() const {
     auto change = modReorderVarsChange::NewReorderVarsChange(false);
-    change->NewOrder(model_.Order());
+    change->NewOrder(Model().Order());
     return change;
 }
 
