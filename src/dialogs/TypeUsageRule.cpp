@@ -146,7 +146,8 @@ TypeUsageRule TypeUsageRule::Evaluate(int32_t usage, int32_t compatibility, int3
             rule.ParamFlagsMask = kOfferIn | kOfferInOut;
         }
         if (optional) {
-            rule.ArrayStyles = 0;
+            // A ParamArray parameter keeps its styles: it must be an array.
+            if ((paramUsage & kParamUsageParamArray) == 0) rule.ArrayStyles = 0;
             rule.ParamFlagsMask &= ~kOfferOutRetval;
         }
     }

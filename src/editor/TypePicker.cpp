@@ -138,7 +138,7 @@ TypePicker::TypePicker(QWidget* parent) : QWidget(parent) {
         Guarded(this, [&] { NodeClicked(item); });
     });
     connect(tvTypes_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (item->childCount() == 0 && !busy_) emit LeafDblClick();
+        if (item->childCount() == 0 && !busy_ && Pickable(item)) emit LeafDblClick();
     });
     connect(cmbArray_, &QComboBox::activated, this, [this](int index) {
         Guarded(this, [&] {
@@ -356,6 +356,15 @@ void TypePicker::NodeClicked(QTreeWidgetItem* item) {
     }
     if (wasMismatch && !state_.Mismatch()) emit ConstraintTypeMismatchChanged(true);
     RefreshChoices();
+}
+
+bool TypePicker::Pickable(QTreeWidgetItem* item) const {
+    NodeRecord* record = nullptr;
+    const int32_t kind = GetNodeKind(item, record);
+    if (kind == kNodeLibrary) return state_.LibrarySession();
+    if (kind == kNodeType) return !unresolvedNode_ || item->parent() != unresolvedNode_;
+    const int tag = TagOf(item);
+    return tag != kTagDisallowed && tag != 0;
 }
 
 void TypePicker::RefreshChoices() {

@@ -68,6 +68,9 @@ private:
     QTreeWidgetItem* AddLibrary(ole::ITypeLib* library);
     void SelectCurrent(tli::VarTypeInfo* current);
     void NodeClicked(QTreeWidgetItem* item);
+    // Whether clicking item picks what it shows (the disallowed group, a
+    // library outside a library session and an unresolved type pick nothing).
+    bool Pickable(QTreeWidgetItem* item) const;
     void RefreshChoices();
     void RefreshPrototype();
 

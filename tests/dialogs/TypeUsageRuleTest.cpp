@@ -125,6 +125,9 @@ TEST(TypeUsageRule, ParameterAdjustments) {
     EXPECT_FALSE(r.NotAnArrayOffered);
     EXPECT_TRUE(r.ArraysAllowed && r.PointersAllowed);
     EXPECT_EQ(OfferedParamFlags(r.ParamFlagsMask), (std::vector<int32_t>{1, 3}));
+    // ...even when it is marked optional: without a style nothing could be chosen.
+    r = TypeUsageRule::Evaluate(kUsageDispParam, kCompatVBCallable, kParamUsageParamArray, 0, 0x10, false);
+    EXPECT_EQ(r.ArrayStyles, kStyleSafeArrayPtr);
 
     const int32_t all = kOfferIn | kOfferOut | kOfferInOut | kOfferOutRetval;
     EXPECT_EQ(NarrowParamFlags(all, kUsageDispParam, kCompatVBCallable, true), all);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -219,6 +220,29 @@ TEST_F(SpecifyType, OkNeedsATypeAndCancelIsNotNoBaseInterface) {
                                                             flags, variantOnly);
     ASSERT_TRUE(paramArray.Type);
     EXPECT_TRUE(paramArray.Type->IsArray());
+}
+
+// Double-clicks node as a user does, through the window.
+void DoubleClick(QDialog& dialog, QTreeWidget* tree, QTreeWidgetItem* node) {
+    dialog.show();
+    QApplication::processEvents();
+    const QPoint at = tree->viewport()->mapTo(&dialog, tree->visualItemRect(node).center());
+    QTest::mouseDClick(dialog.windowHandle(), Qt::LeftButton, {}, at);
+}
+
+TEST_F(SpecifyType, DoubleClickingANodeThatPicksNothingKeepsTheDialogOpen) {
+    Drive([&](frmSpecifyType& d) {
+        QTreeWidget* tree = d.Picker()->Tree();
+        tree->expandItem(tree->topLevelItem(0));
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));  // HRESULT
+        DoubleClick(d, tree, tree->topLevelItem(1));            // the greyed group
+        EXPECT_TRUE(d.isVisible());
+        DoubleClick(d, tree, tree->topLevelItem(0)->child(0));
+        EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_TRUE(frmSpecifyType::GetType(nullptr, kUsageInterfaceReturn, kCompatVBImplementable, pickLib.get(),
+                                        others, nullptr)
+                    .Accepted);
 }
 
 TEST_F(SpecifyType, ACurrentTypeTheRulesRefuseMarksTheHeaderUntilAnotherPick) {
