@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include <limits>
+
 #include "dialogs/CustDataValue.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/frmGenerateGuid.h"
@@ -84,6 +86,9 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
     txtValue_ = new QLineEdit(this);
     txtValue_->setObjectName(QStringLiteral("txtValue"));
     txtValue_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A string value can be longer than a text box holds by default; a cut
+    // text would be stored cut.
+    txtValue_->setMaxLength(std::numeric_limits<int>::max());
     lblValueHeader_ = Caption(ResText(1041), txtValue_, this);
     lblError_ = new QLabel(this);
     lblError_->setObjectName(QStringLiteral("lblError"));

@@ -182,6 +182,28 @@ TEST_F(CustDataDialog, CancelOverABadValueRestoresItAndFormatSwitches) {
     EXPECT_TRUE(hex);
 }
 
+// A string longer than a text box holds by default is edited whole.
+TEST_F(CustDataDialog, ALongStringIsEditedWhole) {
+    ComPtr<ITypeInfo> ti;
+    ASSERT_OK(lib->GetTypeInfo(0, ti.put()));
+    Variant text{std::u16string(40000, u'x')};
+    ASSERT_OK(ti.As<ICreateTypeInfo2>()->SetCustData(kTwo, &text.get()));
+    frmCustData d(target, nullptr, 0, false);
+    d.List()->setCurrentRow(1);
+    QTest::keyClick(d.ValueField(), Qt::Key_End);
+    QTest::keyClick(d.ValueField(), Qt::Key_Backspace);
+    d.Ok()->click();
+    ASSERT_TRUE(d.Accepted());
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    d.Change()->Apply(view, nullptr, target, nullptr, 0);
+    const ComPtr<ITypeLib> live = view.ReadView();
+    const ComPtr<ITypeLib> reloaded = SaveAndReload(live.get());
+    for (ITypeLib* l : {live.get(), reloaded.get()}) {
+        EXPECT_EQ(SysStringLen(Held(l, kTwo).get().bstrVal), 39999u);
+    }
+}
+
 TEST_F(CustDataDialog, Screenshot) {
     frmCustData dialog(target, nullptr, 0, false);
     dialog.List()->setCurrentRow(1);
