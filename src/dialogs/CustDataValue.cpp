@@ -31,7 +31,10 @@ std::u16string Format(const ole::Variant& value, bool hex) {
         } while (bits);
         return u"&H" + digits;
     }
-    if (v.vt == ole::VT_BSTR) return v.bstrVal ? std::u16string(v.bstrVal) : std::u16string();
+    // Strings are typed with escapes, so they are shown with them.
+    if (v.vt == ole::VT_BSTR)
+        return v.bstrVal ? modEscapedString::EncodeEscapedString(std::u16string_view(v.bstrVal, ole::SysStringLen(v.bstrVal)))
+                         : std::u16string();
     std::u16string text;
     if (ole::SUCCEEDED(ole::VariantToText(v, &text))) return text;
     if (v.vt == ole::VT_HRESULT || v.vt == ole::VT_ERROR) {

@@ -84,4 +84,28 @@ std::u16string DecodeEscapedString(std::u16string_view text) {
     return out;
 }
 
+std::u16string EncodeEscapedString(std::u16string_view text) {
+    static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        switch (c) {
+            case u'\\': out += u"\\\\"; break;
+            case u'\n': out += u"\\n"; break;
+            case u'\r': out += u"\\r"; break;
+            case u'\t': out += u"\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += u"\\x";
+                    out += kDigits[(c >> 8) & 15];
+                    out += kDigits[(c >> 4) & 15];
+                    out += kDigits[c & 15];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
 }  // namespace zephrin::modEscapedString

@@ -25,3 +25,12 @@ TEST(EscapedString, DecodesEveryEscapeKind) {
     for (const Case& c : cases)
         EXPECT_EQ(DecodeEscapedString(c.in), c.out) << std::string(c.in.begin(), c.in.end());
 }
+
+// What the editors show of a stored string reads back as that string.
+TEST(EscapedString, EncodedTextDecodesToTheOriginal) {
+    for (std::u16string_view text : {uR"(C:\new\table\x041)"sv, u"a\nb\r\tc"sv, u"\0" "12\x1f\x7f end"sv, u"plain"sv}) {
+        const std::u16string shown = zephrin::modEscapedString::EncodeEscapedString(text);
+        EXPECT_EQ(DecodeEscapedString(shown), text) << std::string(shown.begin(), shown.end());
+    }
+    EXPECT_EQ(zephrin::modEscapedString::EncodeEscapedString(u"a\\b\n\0"sv), uR"(a\\b\n\x000)");
+}
