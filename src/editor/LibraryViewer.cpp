@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -114,6 +115,9 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     paneLayout->addWidget(tsFrame_);
     paneLayout->addWidget(picDetails_, 1);
     auto* buttons = new QHBoxLayout;
+    // Clear of the window's edges, as the style lays out a form.
+    buttons->setContentsMargins(0, 0, style()->pixelMetric(QStyle::PM_LayoutRightMargin),
+                                style()->pixelMetric(QStyle::PM_LayoutBottomMargin));
     buttons->addStretch(1);
     buttons->addWidget(cmdUpdate_);
     buttons->addWidget(cmdCancel_);

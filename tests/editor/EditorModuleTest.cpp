@@ -119,20 +119,6 @@ TEST_F(EditorModule, ImageListsHoldEveryImageAtBothScalesWithTheAliasMarkCompose
     }
 }
 
-QPalette DarkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
-    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
-    p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
-    p.setColor(QPalette::Button, QColor(0x33, 0x33, 0x33));
-    p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
-    p.setColor(QPalette::Highlight, QColor(0x2f, 0x65, 0xca));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
-
 TEST_F(EditorModule, ScreenshotsOfATreeWithEveryKindOfNode) {
     const std::filesystem::path folder = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
     std::filesystem::create_directories(folder);

@@ -355,23 +355,7 @@ TEST_F(LibraryViewerTest, Screenshots) {
     Open();
     view->resize(view->fontMetrics().averageCharWidth() * 130, view->fontMetrics().height() * 28);
     const QPalette light = QApplication::palette();
-    QPalette dark = light;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x2f, 0x2f, 0x2f));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0xb0));
-    dark.setColor(QPalette::Light, QColor(0x5a, 0x5a, 0x5a));
-    dark.setColor(QPalette::Midlight, QColor(0x4a, 0x4a, 0x4a));
-    dark.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Dark, QColor(0x90, 0x90, 0x90));
-    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+    const QPalette dark = treetest::DarkPalette();
     QTreeWidgetItem* derived = Child(Root(), "IDerived");
     EnsureChildren(derived);
     const std::pair<const char*, QTreeWidgetItem*> selections[] = {
