@@ -34,12 +34,6 @@ std::u16string TypeName(ole::ITypeLib* lib, int32_t index) {
     return TakeBstr(name);
 }
 
-std::u16string TypeInfoName(ole::ITypeInfo* ti) {
-    ole::BSTR name = nullptr;
-    CheckHr(ti->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
-    return TakeBstr(name);
-}
-
 std::u16string MemberName(ole::ITypeInfo* ti, ole::MEMBERID id) {
     ole::BSTR name = nullptr;
     CheckHr(ti->GetDocumentation(id, &name, nullptr, nullptr, nullptr));
@@ -136,7 +130,7 @@ void AddBaseInterfaceNodes(QTreeWidgetItem* baseTypesNode, LibraryNodeRecord& li
     }
     QList<QTreeWidgetItem*> nodes;
     for (auto& [ti, index] : found) {
-        TreeNode* node = NewNode(dialogs::ToQString(TypeInfoName(ti.get())), kImageInterface, nullptr);
+        TreeNode* node = NewNode(dialogs::ToQString(modITypeInfoHelper::GetTypeInfoName(ti.get())), kImageInterface, nullptr);
         node->Tag = NewTypeRecord(node, library, index, ole::TKIND_INTERFACE, kRefNone, false);
         nodes.push_back(node);
     }
@@ -352,7 +346,7 @@ QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMem
             const TypeAttr implAttr(implemented.get());
             int16_t image = (flags & ole::IMPLTYPEFLAG_FSOURCE) ? kImageSourceInterface : kImageInterface;
             if (implAttr->typekind == ole::TKIND_ALIAS) image = static_cast<int16_t>(image + kImageAliasOverlay);
-            pending.push_back({TypeInfoName(implemented.get()), image, IndexIn(library.Library.get(), implemented.get(), kRefNone)});
+            pending.push_back({modITypeInfoHelper::GetTypeInfoName(implemented.get()), image, IndexIn(library.Library.get(), implemented.get(), kRefNone)});
         }
         int32_t number = 0;
         for (const Pending& p : pending) {
