@@ -155,8 +155,6 @@ struct LoadedProvider {
     }
 };
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
 // Why the library or history file at path can't be read, or nothing when it
 // is a regular file that can. A library may be named "file\N" (resource N of
 // file): then file is what must exist.
@@ -172,13 +170,13 @@ std::optional<ErrorRecord> WhyUnreadable(const std::string& path) {
         const int err = errno;
         if (err == ENOENT)
             return ErrorRecord(kErrFileNotFound, std::u16string(StandardErrorDescription(kErrFileNotFound)) + u": " + U16(path));
-        return ErrorRecord(kErrPathFileAccess, U16(Quoted(file) + " can't be read: " + std::strerror(err) + "."));
+        return ErrorRecord(kErrPathFileAccess, U16(ole::Quoted(file) + " can't be read: " + std::strerror(err) + "."));
     }
     if (!S_ISREG(st.st_mode))
         return ErrorRecord(kErrPathFileAccess,
-                           U16(Quoted(file) + " is " + ole::FileKindText(st.st_mode) + ", not a regular file; it is not read."));
+                           U16(ole::Quoted(file) + " is " + ole::FileKindText(st.st_mode) + ", not a regular file; it is not read."));
     if (::access(file.c_str(), R_OK) != 0)
-        return ErrorRecord(kErrPathFileAccess, U16(Quoted(file) + " can't be read: " + std::strerror(errno) + "."));
+        return ErrorRecord(kErrPathFileAccess, U16(ole::Quoted(file) + " can't be read: " + std::strerror(errno) + "."));
     return std::nullopt;
 }
 
@@ -329,12 +327,12 @@ std::u16string MessageFileClash(const app::CommandLine& line) {
                                                                 {&line.HistoryPath, "Library Edit History"}};
     for (const auto& [path, role] : files)
         if (SameFile(line.MessageFilePath, *path))
-            return U16("The message file " + Quoted(line.MessageFilePath) + " is the same file as the " + role + " " +
-                       Quoted(*path) + ". Name another file with -out; nothing was done.");
+            return U16("The message file " + ole::Quoted(line.MessageFilePath) + " is the same file as the " + role + " " +
+                       ole::Quoted(*path) + ". Name another file with -out; nothing was done.");
     // Saving the library over the history would lose the history.
     if (SameFile(line.DestinationPath, line.HistoryPath))
-        return U16("The destination " + Quoted(line.DestinationPath) +
-                   " is the same file as the Library Edit History " + Quoted(line.HistoryPath) +
+        return U16("The destination " + ole::Quoted(line.DestinationPath) +
+                   " is the same file as the Library Edit History " + ole::Quoted(line.HistoryPath) +
                    ". Name another file with -saveas; nothing was done.");
     return {};
 }
@@ -352,7 +350,7 @@ void WarnAboutRegistry(const app::CommandLine& line) {
         pos = end + 1;
         std::error_code ec;
         if (entry.empty() || fs::exists(entry, ec)) continue;
-        const std::u16string text = U16("Warning: ZEPHRIN_REGISTRY names " + Quoted(entry) +
+        const std::u16string text = U16("Warning: ZEPHRIN_REGISTRY names " + ole::Quoted(entry) +
                                         ", which does not exist; its registrations are not read.");
         // A warning never waits for anyone: no message box.
         if (line.Quiet && !line.MessageFilePath.empty() && AppendToMessageFile(text, line.MessageFilePath)) continue;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include "dialogs/UiServices.h"
 #include "editor/TreeSort.h"
 #include "editor/modImages.h"
 #include "foundation/modSupport.h"
@@ -27,19 +28,9 @@ constexpr int kStrNewValue = 760;
 constexpr int kStrBaseTypes = 762;
 constexpr ole::MEMBERID kVTableQueryInterfaceId = 0x60000000;
 
-QString Text(const std::u16string& s) {
-    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 std::u16string TypeName(ole::ITypeLib* lib, int32_t index) {
     ole::BSTR name = nullptr;
     CheckHr(lib->GetDocumentation(index, &name, nullptr, nullptr, nullptr));
-    return TakeBstr(name);
-}
-
-std::u16string TypeInfoName(ole::ITypeInfo* ti) {
-    ole::BSTR name = nullptr;
-    CheckHr(ti->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
     return TakeBstr(name);
 }
 
@@ -119,7 +110,7 @@ std::vector<QTreeWidgetItem*> AddTypeNodes(int32_t first, int32_t last, QTreeWid
     std::vector<QTreeWidgetItem*> nodes;
     nodes.reserve(pending.size());
     for (const PendingType& p : pending) {
-        TreeNode* node = NewNode(Text(p.Name), p.Description.Image, nullptr);
+        TreeNode* node = NewNode(dialogs::ToQString(p.Name), p.Description.Image, nullptr);
         node->Tag = NewTypeRecord(node, library, p.Index, p.Description.TypeKind, p.Description.RefTypeIndex,
                                   p.Description.BaseReference);
         if (lazy && p.Description.HasChildren) AddPlaceholder(node);
@@ -139,7 +130,7 @@ void AddBaseInterfaceNodes(QTreeWidgetItem* baseTypesNode, LibraryNodeRecord& li
     }
     QList<QTreeWidgetItem*> nodes;
     for (auto& [ti, index] : found) {
-        TreeNode* node = NewNode(Text(TypeInfoName(ti.get())), kImageInterface, nullptr);
+        TreeNode* node = NewNode(dialogs::ToQString(modITypeInfoHelper::GetTypeInfoName(ti.get())), kImageInterface, nullptr);
         node->Tag = NewTypeRecord(node, library, index, ole::TKIND_INTERFACE, kRefNone, false);
         nodes.push_back(node);
     }
@@ -163,7 +154,7 @@ std::vector<PendingMember> GroupedMembers(ole::ITypeInfo* ti, const ole::TYPEATT
     // For each entry, the invoke kind of the accessor its parameters come from.
     std::vector<int32_t> lowestKind;
     const auto entry = [&](const std::u16string& name) -> std::pair<PendingMember&, bool> {
-        const QString key = Text(name).toCaseFolded();
+        const QString key = dialogs::ToQString(name).toCaseFolded();
         auto [it, added] = byName.emplace(key, members.size());
         if (added) {
             members.push_back({});
@@ -273,7 +264,7 @@ QTreeWidgetItem* AddLibraryNode(QTreeWidget* tree, ole::ITypeLib* library, std::
     const bool hasTypes = library->GetTypeInfoCount() != 0;
     if (!hasTypes && !lazy) return nullptr;
     LibraryTreeNode* node = NewLibraryNode(library, std::move(editable), kindFlags);
-    node->setText(0, Text(text));
+    node->setText(0, dialogs::ToQString(text));
     SetNodeImage(node, kImageLibrary);
     if (lazy && hasTypes) AddPlaceholder(node);
     tree->addTopLevelItem(node);
@@ -284,7 +275,7 @@ QTreeWidgetItem* AddBaseTypesNode(QTreeWidget* tree) {
     ComPtr<ole::ITypeLib> stdole;
     CheckHr(ole::LoadTypeLibEx(u"stdole2.tlb", ole::REGKIND_NONE, stdole.put()));
     LibraryTreeNode* node = NewLibraryNode(stdole.get(), nullptr, kLibBaseTypes);
-    node->setText(0, Text(modSupport::LoadResStringById(kStrBaseTypes)));
+    node->setText(0, dialogs::ResText(kStrBaseTypes));
     SetNodeImage(node, kImageIntrinsicAlias);
     AddPlaceholder(node);
     tree->addTopLevelItem(node);
@@ -331,7 +322,7 @@ QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMem
             vars.emplace_back(MemberName(ti.get(), id), id);
         }
         for (auto& [name, id] : vars) {
-            TreeNode* node = NewNode(Text(name), isEnum ? kImageConstant : kImageProperty, nullptr);
+            TreeNode* node = NewNode(dialogs::ToQString(name), isEnum ? kImageConstant : kImageProperty, nullptr);
             node->Tag = NewMemberRecord(node, type, id, isEnum ? kAccessEnumValue : kAccessField, false);
             if (id == wantedMemberId) wanted = node;
             nodes.push_back(node);
@@ -355,11 +346,11 @@ QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMem
             const TypeAttr implAttr(implemented.get());
             int16_t image = (flags & ole::IMPLTYPEFLAG_FSOURCE) ? kImageSourceInterface : kImageInterface;
             if (implAttr->typekind == ole::TKIND_ALIAS) image = static_cast<int16_t>(image + kImageAliasOverlay);
-            pending.push_back({TypeInfoName(implemented.get()), image, IndexIn(library.Library.get(), implemented.get(), kRefNone)});
+            pending.push_back({modITypeInfoHelper::GetTypeInfoName(implemented.get()), image, IndexIn(library.Library.get(), implemented.get(), kRefNone)});
         }
         int32_t number = 0;
         for (const Pending& p : pending) {
-            TreeNode* node = NewNode(Text(p.Name), p.Image, nullptr);
+            TreeNode* node = NewNode(dialogs::ToQString(p.Name), p.Image, nullptr);
             node->Tag = NewImpliedInterfaceRecord(node, type, ++number, p.Ref);
             nodes.push_back(node);
         }
@@ -372,7 +363,7 @@ QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMem
         std::vector<QTreeWidgetItem*> sorted;
         sorted.reserve(members.size());
         for (const PendingMember& m : members) {
-            TreeNode* node = NewNode(Text(m.Name), m.Image, nullptr);
+            TreeNode* node = NewNode(dialogs::ToQString(m.Name), m.Image, nullptr);
             node->Tag = NewMemberRecord(node, type, m.Id, m.Access, m.HasFuncDesc);
             if (m.HasParams) AddPlaceholder(node);
             if (m.Id == wantedMemberId) wanted = node;
@@ -420,7 +411,7 @@ void AddParamNodes(QTreeWidgetItem* memberNode) {
     std::vector<std::u16string> names;
     GetFuncParamNames(ti.get(), member.MemberId, member.AccessBits, found, &names);
     QList<QTreeWidgetItem*> nodes;
-    for (size_t i = 1; i < names.size(); ++i) nodes.push_back(NewNode(Text(names[i]), kImageParameter, &ParameterNodeTag()));
+    for (size_t i = 1; i < names.size(); ++i) nodes.push_back(NewNode(dialogs::ToQString(names[i]), kImageParameter, &ParameterNodeTag()));
     memberNode->addChildren(nodes);
 }
 

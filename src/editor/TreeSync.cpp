@@ -4,6 +4,7 @@
 
 #include <QTreeWidget>
 
+#include "dialogs/UiServices.h"
 #include "editor/LibraryTree.h"
 #include "editor/TreeSort.h"
 #include "foundation/ErrorRecord.h"
@@ -16,11 +17,9 @@ using typelib_detail::TypeAttr;
 
 namespace {
 
-QString Text(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-
 TreeNode* NewNode(const std::u16string& text, int16_t image, NodeRecord* tag) {
     auto* node = new TreeNode;
-    node->setText(0, Text(text));
+    node->setText(0, dialogs::ToQString(text));
     SetNodeImage(node, image);
     node->Tag = tag;
     return node;
@@ -134,7 +133,7 @@ void RenameTypeReferences(QTreeWidgetItem* typeNode, const std::u16string& newNa
 
 void RenameImpliedInterfaceNodes(int32_t typeIndex, LibraryNodeRecord& library, const std::u16string& newText) {
     for (ImpliedInterfaceNodeRecord* r = library.FirstImpliedInterface; r; r = r->Next)
-        if (r->RefTypeIndex == typeIndex) r->Node->setText(0, Text(newText));
+        if (r->RefTypeIndex == typeIndex) r->Node->setText(0, dialogs::ToQString(newText));
 }
 
 QTreeWidgetItem* AddVariableNodeForChange(const ChangeTarget& target, const std::u16string& name,
@@ -250,7 +249,7 @@ void RefreshExternalReferences(LibraryNodeRecord& library, bool onlyClear, bool 
         const int32_t index = ResolveImplemented(lib, coclass.get(), static_cast<ole::UINT>(r->Number - 1), &name);
         if (index < 0) continue;
         r->RefTypeIndex = index;
-        if (reText) r->Node->setText(0, Text(name));
+        if (reText) r->Node->setText(0, dialogs::ToQString(name));
     }
 }
 
@@ -264,7 +263,7 @@ void RetargetTypeReferences(LibraryNodeRecord& library, int32_t oldIndex, int32_
     for (ImpliedInterfaceNodeRecord* r = library.FirstImpliedInterface; r; r = r->Next) {
         if (r->RefTypeIndex != oldIndex) continue;
         r->RefTypeIndex = newIndex;
-        r->Node->setText(0, Text(newText));
+        r->Node->setText(0, dialogs::ToQString(newText));
     }
     UpdateAliasKinds(library);
 }
@@ -298,7 +297,7 @@ void DetachTypeReferences(LibraryNodeRecord& library, int32_t typeIndex, const s
     for (ImpliedInterfaceNodeRecord* r = library.FirstImpliedInterface; r; r = r->Next) {
         if (r->RefTypeIndex != typeIndex) continue;
         r->RefTypeIndex = kRefNone;
-        r->Node->setText(0, Text(newText));
+        r->Node->setText(0, dialogs::ToQString(newText));
     }
 }
 

@@ -79,7 +79,7 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
     lblTypeHeader_->setMinimumWidth(fm.horizontalAdvance(dialogs::CaptionName(ResText(1045))) + fm.averageCharWidth());
     lblSetType_ = new QLabel(this);
     lblSetType_->setObjectName(QStringLiteral("lblSetType"));
-    lblSetType_->setAccessibleName(dialogs::CaptionName(ResText(1045)));
+    dialogs::NameFromCaption(lblSetType_, ResText(1045));
     lblSetType_->setFrameShape(QFrame::StyledPanel);
     lblSetType_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 

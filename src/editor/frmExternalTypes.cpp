@@ -159,7 +159,7 @@ frmExternalTypes::frmExternalTypes(IExternalTypesView& view, QWidget* owner, uin
     tvTypes_->setAccessibleName(ResText(1051));
     lvUsedBy_ = new QTreeWidget;
     lvUsedBy_->setObjectName(QStringLiteral("lvUsedBy"));
-    lvUsedBy_->setAccessibleName(dialogs::CaptionName(ResText(1052)));
+    dialogs::NameFromCaption(lvUsedBy_, ResText(1052));
     lvUsedBy_->setRootIsDecorated(false);
     lvUsedBy_->setColumnCount(2);
     lvUsedBy_->setHeaderLabels({ResText(1052), ResText(1053)});

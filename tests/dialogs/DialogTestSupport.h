@@ -6,8 +6,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QPixmap>
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,6 +62,22 @@ inline QApplication& App() {
     if (!QApplication::instance()) new QApplication(argc, argv);
     return *static_cast<QApplication*>(QApplication::instance());
 }
+
+// Saves the widget as build/screenshots/NAME.png and NAME@2x.png, for a person
+// to look at.
+inline void SaveScreenshots(QWidget& widget, const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
+    std::filesystem::create_directories(dir);
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(widget.size() * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(widget.palette().color(QPalette::Window));
+        widget.render(&pixmap);
+        const std::string file = name + (scale > 1 ? "@2x.png" : ".png");
+        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string()))) << file;
+    }
+}
+
 
 // library DialogLib {
 //   enum Colors { Red, Green, Blue };

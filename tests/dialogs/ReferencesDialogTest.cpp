@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 
@@ -245,16 +244,7 @@ TEST_F(References, AScreenshotOverThirtyRegisteredLibraries) {
     QLabel* location = dialog.InfoLabel(0);
     EXPECT_LE(location->fontMetrics().horizontalAdvance(location->text()), location->contentsRect().width());
     EXPECT_TRUE(location->text().contains(QStringLiteral("...")));
-    const fs::path out = fs::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
-    fs::create_directories(out);
-    for (qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap(dialog.size() * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(dialog.palette().color(QPalette::Window));
-        dialog.render(&pixmap);
-        const fs::path file = out / (scale > 1 ? "dialog-references@2x.png" : "dialog-references.png");
-        EXPECT_TRUE(pixmap.toImage().save(QString::fromStdString(file.string())));
-    }
+    SaveScreenshots(dialog, "dialog-references");
     dialog.close();
 }
 

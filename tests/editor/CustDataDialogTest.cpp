@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <filesystem>
 
 #include "TreeTestSupport.h"
 #include "dialogs/DialogTestSupport.h"
@@ -208,16 +207,7 @@ TEST_F(CustDataDialog, Screenshot) {
     frmCustData dialog(target, nullptr, 0, false);
     dialog.List()->setCurrentRow(1);
     dialog.show();
-    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
-    std::filesystem::create_directories(dir);
-    for (qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap(dialog.size() * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(dialog.palette().color(QPalette::Window));
-        dialog.render(&pixmap);
-        const std::string file = scale > 1 ? "dialog-custom-data@2x.png" : "dialog-custom-data.png";
-        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string())));
-    }
+    SaveScreenshots(dialog, "dialog-custom-data");
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <filesystem>
 
 #include "TreeTestSupport.h"
 #include "dialogs/DialogTestSupport.h"
@@ -326,17 +325,8 @@ TEST_F(ExternalTypesDialog, AliasImagesAndColumnSort) {
                           QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
         EXPECT_EQ(d.UsedBy()->topLevelItem(0)->text(1), "Property Let Parameter");
 
-        const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
-        std::filesystem::create_directories(dir);
         d.Tree()->expandAll();
-        for (qreal scale : {1.0, 2.0}) {
-            QPixmap pixmap(d.size() * scale);
-            pixmap.setDevicePixelRatio(scale);
-            pixmap.fill(d.palette().color(QPalette::Window));
-            d.render(&pixmap);
-            const std::string file = scale > 1 ? "dialog-external-types@2x.png" : "dialog-external-types.png";
-            EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string())));
-        }
+        SaveScreenshots(d, "dialog-external-types");
         d.reject();
     }});
     frmExternalTypes::ShowExternalTypes(view, nullptr, true, true, true);

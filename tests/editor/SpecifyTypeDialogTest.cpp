@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <filesystem>
 
 #include "TreeTestSupport.h"
 #include "changes/kinds/MemberChange.h"
@@ -367,16 +366,7 @@ TEST_F(SpecifyType, Screenshot) {
     dialog.Picker()->Tree()->setCurrentItem(dialog.Picker()->Tree()->topLevelItem(0)->child(3));
     dialog.Picker()->ArrayCombo()->activated(3);  // fixed-size
     dialog.show();
-    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
-    std::filesystem::create_directories(dir);
-    for (qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap(dialog.size() * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(dialog.palette().color(QPalette::Window));
-        dialog.render(&pixmap);
-        const std::string file = scale > 1 ? "dialog-specify-type@2x.png" : "dialog-specify-type.png";
-        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string())));
-    }
+    SaveScreenshots(dialog, "dialog-specify-type");
 }
 
 }  // namespace

@@ -32,8 +32,6 @@ HRESULT Fail(HRESULT hr, const std::string& text) {
     return hr;
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
 HRESULT CantWrite(const std::string& path, int err) {
     return Fail(TYPE_E_IOERROR, Quoted(path) + " could not be written: " + std::strerror(err) + ".");
 }
@@ -309,6 +307,8 @@ HRESULT ReplaceFileContents(const std::u16string& path, const std::vector<std::b
     onSignals.Disarm();
     return CantWrite(target, err);
 }
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 const char* FileKindText(unsigned mode) {
     if (S_ISDIR(mode)) return "a folder";

@@ -36,4 +36,7 @@ std::u16string GetLastFileWriteError();
 // What a file of that mode (st_mode) is, for messages: "a FIFO", "a folder" ...
 const char* FileKindText(unsigned mode);
 
+// A path as messages name it: in single quotes.
+std::string Quoted(const std::string& path);
+
 }  // namespace ole
