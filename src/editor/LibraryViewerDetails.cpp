@@ -135,6 +135,10 @@ void LibraryViewer::BuildDetailsPane() {
     txtLCID_->setMaximumWidth(fieldWidth);
     cmbAlign_->setMaximumWidth(fieldWidth);
 
+    // The buttons beside a field are squares of the field's height.
+    const int side = txtSetType_->sizeHint().height();
+    for (QPushButton* button : {cmdSetType_, cmdChangeGUID_}) button->setFixedSize(side, side);
+
     auto* layout = new QVBoxLayout(details_);
     rows_ = {Row(lblHeader_[5], txtSetType_, cmdSetType_), Row(lblHeader_[9], lblGUID_, cmdChangeGUID_),
              Row(lblHeader_[1], cmbAlign_),                Row(lblHeader_[10], lstOptions_),

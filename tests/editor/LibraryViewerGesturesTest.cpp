@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "changes/ChangesTestSupport.h"
+#include "dialogs/DialogTestSupport.h"
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/RenameChange.h"
 #include "dialogs/UiServices.h"
@@ -258,6 +259,10 @@ TEST_F(LibraryViewerGestures, RefusedGesturesBeep) {
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(2, 2), setType->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(setType, &request);
     EXPECT_EQ(services.beeps, 1);  // IBase lies in this library
+    tree->setCurrentItem(Child(Root(), "IBase"));
+    QApplication::sendEvent(setType, &request);
+    EXPECT_EQ(services.beeps, 1);  // IUnknown lies in another: its menu is offered
+    tree->setCurrentItem(Child(Root(), "IDerived"));
 
     auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
     options->item(0)->setCheckState(Qt::Checked);
@@ -449,6 +454,34 @@ TEST_F(LibraryViewerGestures, MinimisingTheHostLeavesTreeAndPaneAsTheyWere) {
     EXPECT_EQ(static_cast<QLineEdit*>(view->DetailsField(Field::Version))->text(), version);
     layout->removeWidget(view.get());
     view->setParent(nullptr);
+}
+
+// Pictures of the view on the standard library for a person to look at:
+// library, interface and member selected, on a light and a dark palette.
+TEST_F(LibraryViewerGestures, ScreenshotsOfTheStandardLibrary) {
+    ComPtr<ITypeLib> standard;
+    ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, standard.put()));
+    view->CurrentITypeLib(standard.get());
+    ShowSized();
+    QTreeWidgetItem* font = Child(Root(), "IFont");
+    ASSERT_TRUE(font);
+    EnsureChildren(font);
+    const std::pair<const char*, QTreeWidgetItem*> selections[] = {
+        {"library", Root()}, {"type", font}, {"member", Child(font, "Name")}};
+    const QPalette light = QApplication::palette();
+    for (const auto& [name, node] : selections) {
+        ASSERT_TRUE(node) << name;
+        view->Tree()->setCurrentItem(node);
+        for (const auto& [theme, palette] : {std::pair{"light", light}, std::pair{"dark", DarkPalette()}}) {
+            QApplication::setPalette(palette);
+            view->setPalette(palette);
+            QCoreApplication::processEvents();
+            dialogstest::SaveScreenshots(*view, std::string("viewer-stdole2-") + name + "-" + theme);
+        }
+    }
+    EXPECT_EQ(Utf8(TypeText()), "IUnknown");
+    QApplication::setPalette(light);
+    view->setPalette(light);
 }
 
 }  // namespace
