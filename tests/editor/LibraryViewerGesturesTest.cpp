@@ -406,17 +406,29 @@ TEST_F(LibraryViewerGestures, ItemsTheReaderLeftOutAreNamedOnceAndASaveDropsThem
 
 // Leaving the hub ends the view's registration: later changes at the hub
 // reach it no more.
-TEST_F(LibraryViewerGestures, AViewWithoutAHubHearsNothingFromIt) {
+TEST_F(LibraryViewerGestures, AViewHearsTheHubItJoinedLastAndNoneAfterLeaving) {
     Open();
     QTreeWidgetItem* base = Child(Root(), "IBase");
+    auto rename = modRenameChange::NewRenameChange(false);
+    const auto renameAt = [&](ChangeListener* at, const char16_t* from, const char16_t* to) {
+        rename->NewName(to);
+        ChangeTarget target = TypeTarget(Lib(), from);
+        ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, target, at, 2));
+    };
+    auto second = std::make_shared<ChangeListener>();
+    view->SetChangeListener(second);
+    EXPECT_EQ(view->HubListener(), second);
+    renameAt(second.get(), u"IBase", u"ISecond");
+    EXPECT_EQ(Utf8(base->text(0)), "ISecond");
+    EXPECT_EQ(Selected(), base);
+
+    view->Tree()->setCurrentItem(Root());
     view->SetChangeListener(nullptr);
     EXPECT_FALSE(view->HubListener());
-    auto rename = modRenameChange::NewRenameChange(false);
-    rename->NewName(u"IRenamed");
-    ChangeTarget target = TypeTarget(Lib(), u"IBase");
-    ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, target, hub.get(), 2));
-    EXPECT_EQ(Utf8(base->text(0)), "IBase");
-    EXPECT_NE(Selected(), base);
+    renameAt(second.get(), u"ISecond", u"IThird");
+    renameAt(hub.get(), u"IThird", u"IFourth");
+    EXPECT_EQ(Utf8(base->text(0)), "ISecond");
+    EXPECT_EQ(Selected(), Root());
 }
 
 // Minimising the window that hosts the view hides it spontaneously: the tree
