@@ -343,6 +343,15 @@ TEST_F(LibraryViewerGestures, ChoosingABaseInterfaceAndAnAliasTargetReachesTheSa
     ASSERT_OK(LoadTypeLib(saved.c_str(), reloaded.put()));
     EXPECT_EQ(ReferencedName(reloaded.get(), u"IDerived"), "IShape");
     EXPECT_EQ(ReferencedName(reloaded.get(), u"BaseAlias"), "Either");
+
+    // An interface left without a base shows so; "none" chosen again is no edit.
+    view->Tree()->setCurrentItem(Child(Root(), "IDerived"));
+    Choose(nullptr);
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_EQ(ReferencedName(Lib(), u"IDerived"), "(none)");
+    EXPECT_EQ(TypeText(), dialogs::ResText(765));
+    Choose(nullptr);
+    EXPECT_FALSE(view->InEditMode());
     EXPECT_TRUE(services.messages.empty());
 }
 
