@@ -440,6 +440,8 @@ bool LibraryViewer::ContextMenuFromKeyboard() {
     return TreeMouseUp(node, BelowItemText(tvTypes_, node), true);
 }
 
+// The view has no menu commands to offer: nothing is shown, and a key that
+// asked for the menu goes on to the tree.
 bool LibraryViewer::TreeMouseUp(QTreeWidgetItem*, const QPoint&, bool) { return false; }
 
 void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
