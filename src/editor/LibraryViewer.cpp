@@ -1,12 +1,14 @@
 #include "editor/LibraryViewer.h"
 
+#include <QCursor>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSplitter>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -25,12 +27,15 @@
 #include "changes/kinds/TypeChange.h"
 #include "dialogs/UiServices.h"
 #include "editor/EditorModule.h"
+#include "editor/EventHook.h"
 #include "editor/LibraryTree.h"
+#include "editor/SplitPane.h"
 #include "editor/TreeSort.h"
 #include "editor/TreeSync.h"
 #include "editor/modImages.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/TypeLibSupport.h"
@@ -46,6 +51,7 @@ constexpr int32_t kMsgNotUnresolvedLibrary = 814;
 constexpr int32_t kTypeDescriptionBit = 32;
 constexpr int32_t kStrNewValue = 760;
 constexpr int32_t kStrRetVal = 763;
+constexpr double kSplitterShare = 0.45;  // the tree's share of the width at first
 
 // True when item is node or lies below it.
 bool IsAtOrBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* node) {
@@ -74,6 +80,45 @@ private:
     bool applied_ = false;
 };
 
+// What to tell the user when the reader left custom data items of library
+// out (their value type can't be read); empty when it left nothing out.
+QString UnreadItemsNotice(ole::ITypeLib* library) {
+    std::vector<ole::UnreadCustData> unread;
+    if (ole::FAILED(ole::GetUnreadCustData(library, &unread)) || unread.empty()) return {};
+    constexpr size_t kListed = 10;
+    QString text = QStringLiteral(
+        "This type library holds custom data items whose value type cannot be read. They were left out, "
+        "and saving the type library drops them:\n");
+    for (size_t i = 0; i < unread.size() && i < kListed; ++i)
+        text += QStringLiteral("\n%1 (value type %2)")
+                    .arg(dialogs::ToQString(ole::GuidToString(unread[i].guid)))
+                    .arg(static_cast<unsigned>(unread[i].vt));
+    if (unread.size() > kListed) text += QStringLiteral("\n... and %1 more").arg(unread.size() - kListed);
+    return text;
+}
+
+// Just below the start of item's text (past its icon), in global
+// coordinates; the mouse position when the item is not in view.
+QPoint BelowItemText(QTreeWidget* tree, QTreeWidgetItem* item) {
+    const QRect cell = tree->visualItemRect(item);
+    if (cell.isEmpty() || !tree->viewport()->rect().intersects(cell)) return QCursor::pos();
+    QStyleOptionViewItem option;
+    option.initFrom(tree->viewport());
+    option.rect = cell;
+    option.font = tree->font();
+    option.fontMetrics = tree->fontMetrics();
+    option.text = item->text(0);
+    option.icon = item->icon(0);
+    option.features = QStyleOptionViewItem::HasDisplay;
+    if (!option.icon.isNull()) option.features |= QStyleOptionViewItem::HasDecoration;
+    const int small = tree->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, tree);
+    option.decorationSize = tree->iconSize().isValid() ? tree->iconSize() : QSize(small, small);
+    option.decorationPosition = QStyleOptionViewItem::Left;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const QRect text = tree->style()->subElementRect(QStyle::SE_ItemViewItemText, &option, tree);
+    return tree->viewport()->mapToGlobal(QPoint(text.left() + 2, text.bottom() + 2));
+}
+
 }  // namespace
 
 LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
@@ -94,6 +139,16 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
             [this] { dialogs::Guarded(this, [this] { OnDoubleClick(); }); });
     connect(tvTypes_, &QTreeWidget::itemChanged, this,
             [this](QTreeWidgetItem* item) { dialogs::Guarded(this, [&] { OnLabelEdited(item); }); });
+    new EventHook(tvTypes_->viewport(), [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease) return false;
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        // A disabled tree (an edit is pending) still passes its events here.
+        if (mouse->button() != Qt::RightButton || !tvTypes_->isEnabled()) return false;
+        dialogs::Guarded(this, [&] {
+            OnTreeRightButton(event->type(), mouse->position().toPoint(), mouse->globalPosition().toPoint());
+        });
+        return event->type() == QEvent::MouseButtonRelease;
+    });
 
     tsFrame_ = new QTabBar;
     tsFrame_->setAccessibleName(QStringLiteral("Details pages"));
@@ -123,13 +178,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     buttons->addWidget(cmdCancel_);
     paneLayout->addLayout(buttons);
 
-    splitter_ = new QSplitter(Qt::Horizontal);
-    splitter_->setChildrenCollapsible(false);
-    splitter_->addWidget(tvTypes_);
-    splitter_->addWidget(panes);
-    connect(splitter_, &QSplitter::splitterMoved, this, [this](int position) {
-        if (splitter_->width() > 0) splitterShare_ = static_cast<float>(position) / static_cast<float>(splitter_->width());
-    });
+    splitter_ = new SplitPane(tvTypes_, panes, kSplitterShare);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter_);
@@ -137,6 +186,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
 }
 
 LibraryViewer::~LibraryViewer() {
+    qDeleteAll(findChildren<QObject*>(QLatin1String(EventHook::kName)));
     // Leave the hub first: no notification may reach a view half gone.
     hook_.Attach(nullptr, nullptr);
     ++deferredGeneration_;
@@ -217,6 +267,7 @@ void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
     if (!library) return;
     if (replace || !referenced_) referenced_ = std::make_unique<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>>();
 
+    const QString leftOut = UnreadItemsNotice(library.get());
     ole::ComPtr<ole::ITypeLib> shown = library;
     if (replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved_);
     auto editable = std::make_shared<CustomTypeLib>();
@@ -241,6 +292,7 @@ void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
     }
     if (root) NodeClick(root);
     if (unresolved_) AnnounceUnresolved();
+    if (!leftOut.isEmpty()) dialogs::Services().MessageBox(this, leftOut, dialogs::kStyleExclamation);
 }
 
 void LibraryViewer::ClearView(bool keepReferences) {
@@ -258,13 +310,6 @@ void LibraryViewer::ClearView(bool keepReferences) {
 
 void LibraryViewer::AnnounceUnresolved() {
     dialogs::Services().MessageBox(this, dialogs::ResText(kMsgUnresolvedTypes), dialogs::kStyleOkOnly);
-}
-
-void LibraryViewer::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    const int width = splitter_->width() - splitter_->handleWidth();
-    const int tree = static_cast<int>(static_cast<float>(width) * splitterShare_);
-    splitter_->setSizes({tree, width - tree});
 }
 
 void LibraryViewer::hideEvent(QHideEvent* event) {
@@ -369,11 +414,35 @@ bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
     } else if ((key->key() == Qt::Key_V && modifiers == Qt::ControlModifier) ||
                (key->key() == Qt::Key_Insert && modifiers == Qt::ShiftModifier)) {
         dialogs::Guarded(this, [this] { PasteMember(); });
+    } else if ((key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+               (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        handled = false;
+        dialogs::Guarded(this, [&] { handled = ContextMenuFromKeyboard(); });
     } else {
         handled = false;
     }
     return handled || QWidget::eventFilter(watched, event);
 }
+
+void LibraryViewer::OnTreeRightButton(QEvent::Type type, const QPoint& position, const QPoint& globalPos) {
+    if (type == QEvent::MouseButtonPress) {
+        // A right-click selects the node under the mouse first, as a left click does.
+        QTreeWidgetItem* node = tvTypes_->itemAt(position);
+        if (node && node != tvTypes_->currentItem()) tvTypes_->setCurrentItem(node);
+        return;
+    }
+    if (QTreeWidgetItem* selected = tvTypes_->currentItem()) TreeMouseUp(selected, globalPos, false);
+}
+
+bool LibraryViewer::ContextMenuFromKeyboard() {
+    QTreeWidgetItem* node = tvTypes_->currentItem();
+    if (!node) return false;
+    return TreeMouseUp(node, BelowItemText(tvTypes_, node), true);
+}
+
+// The view has no menu commands to offer: nothing is shown, and a key that
+// asked for the menu goes on to the tree.
+bool LibraryViewer::TreeMouseUp(QTreeWidgetItem*, const QPoint&, bool) { return false; }
 
 void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
     // Qt leaves the current item on a hidden row: the collapsed node takes it.

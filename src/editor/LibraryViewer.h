@@ -6,6 +6,7 @@
 // selection and panes in step with the library as the change left it.
 #pragma once
 
+#include <QEvent>
 #include <QWidget>
 
 #include <cstdint>
@@ -29,7 +30,6 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 class QScrollArea;
-class QSplitter;
 class QTabBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -40,7 +40,9 @@ class CustomTypeLib;
 
 namespace zephrin::editor {
 
-class LibraryViewer final : public QWidget, public IChangeListener {
+class SplitPane;
+
+class LibraryViewer : public QWidget, public IChangeListener {
     Q_OBJECT
 
 public:
@@ -150,6 +152,11 @@ public:
     void OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
     void OnCustDataChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
 
+    // Opens the specify-type dialog for the type in the details pane; with
+    // applyNow, an edit it leaves pending is applied at once. True when the
+    // pane's type changed.
+    bool SetTypeFromPicker(bool applyNow);
+
     // Applies a change the view made to the selected item, marking the hub
     // so that the view's listener works on that node. Without a hub the
     // view's own listener hears of it. The mark never outlives the apply.
@@ -163,7 +170,10 @@ signals:
 protected:
     void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    // The tree's context menu for node, the selected node, at globalPos: from
+    // a right-button release at the mouse, or from the keyboard just below
+    // the node's text. True when a menu was shown (which consumes the key).
+    virtual bool TreeMouseUp(QTreeWidgetItem* node, const QPoint& globalPos, bool fromKeyboard);
 
 private:
     void AttachLibrary(ole::ITypeLib* library, bool replace);
@@ -196,6 +206,8 @@ private:
     void OnAlignChosen(int index);
     void OnChangeGuid();
     void OnChooseType();
+    bool PickTypeReference();
+    void SetTypeContextMenu();
     void OnFieldEnter();
     void Update();
     void Cancel();
@@ -205,6 +217,8 @@ private:
     ChangeTarget TargetOfNode(QTreeWidgetItem* node) const;
     void OnCollapsed(QTreeWidgetItem* node);
     void OnDoubleClick();
+    void OnTreeRightButton(QEvent::Type type, const QPoint& position, const QPoint& globalPos);
+    bool ContextMenuFromKeyboard();
     void StartLabelEdit();
     void OnLabelEdited(QTreeWidgetItem* item);
     void CopyMember();
@@ -227,7 +241,7 @@ private:
     void RunDeferredSort(uint64_t generation);
 
     QTreeWidget* tvTypes_ = nullptr;
-    QSplitter* splitter_ = nullptr;
+    SplitPane* splitter_ = nullptr;
     QTabBar* tsFrame_ = nullptr;
     QScrollArea* picDetails_ = nullptr;
     QPushButton* cmdUpdate_ = nullptr;
@@ -264,7 +278,6 @@ private:
     int32_t typeConstraintFilter_ = 31;
     int32_t displayFormat_ = 8;
     int16_t detailsTab_ = 0;
-    float splitterShare_ = 0.45f;  // the tree's share of the width
     std::unique_ptr<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>> referenced_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     QTreeWidgetItem* shownNode_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
@@ -19,6 +20,7 @@
 #include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "dialogs/UiServices.h"
+#include "editor/EventHook.h"
 #include "editor/LibraryTree.h"
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
@@ -26,6 +28,7 @@
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/modITypeInfoHelper.h"
+#include "typelib/modMarbrel.h"
 #include "typelib/modPrototype.h"
 
 namespace zephrin::editor {
@@ -41,6 +44,8 @@ constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kStrNoBase = 765;
 constexpr int32_t kEditLibrary = 1;
 constexpr int32_t kEditType = 2;
+constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
+constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
 constexpr int32_t kUsageBaseInterface = 1;
 constexpr int32_t kUsageAliasTarget = 9;
@@ -63,6 +68,13 @@ std::optional<int32_t> ParseInteger(QString text, int bits) {
     value = text.toLongLong(&ok, 10);
     if (!ok || value < -(int64_t{1} << (bits - 1)) || value >= (int64_t{1} << (bits - 1))) return std::nullopt;
     return static_cast<int32_t>(value);
+}
+
+// The text of a base interface or alias target (an alias shows IUnknown and
+// IDispatch without their star).
+QString ReferencedTypeText(CustomVarTypeInfo* type, bool alias) {
+    if (!type || type->IsNothingTypeInfo()) return ResText(kStrNoBase);
+    return ToQString(modPrototype::GetTypeString(type, alias));
 }
 
 QString HexText(int32_t value) { return QStringLiteral("&H") + QString::number(static_cast<uint32_t>(value), 16).toUpper(); }
@@ -123,6 +135,10 @@ void LibraryViewer::BuildDetailsPane() {
     txtLCID_->setMaximumWidth(fieldWidth);
     cmbAlign_->setMaximumWidth(fieldWidth);
 
+    // The buttons beside a field are squares of the field's height.
+    const int side = txtSetType_->sizeHint().height();
+    for (QPushButton* button : {cmdSetType_, cmdChangeGUID_}) button->setFixedSize(side, side);
+
     auto* layout = new QVBoxLayout(details_);
     rows_ = {Row(lblHeader_[5], txtSetType_, cmdSetType_), Row(lblHeader_[9], lblGUID_, cmdChangeGUID_),
              Row(lblHeader_[1], cmbAlign_),                Row(lblHeader_[10], lstOptions_),
@@ -141,6 +157,41 @@ void LibraryViewer::BuildDetailsPane() {
             [this](int index) { dialogs::Guarded(this, [&] { OnAlignChosen(index); }); });
     connect(cmdChangeGUID_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChangeGuid(); }); });
     connect(cmdSetType_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChooseType(); }); });
+    txtSetType_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtSetType_, &QLineEdit::customContextMenuRequested, this,
+            [this] { dialogs::Guarded(this, [this] { SetTypeContextMenu(); }); });
+    // Double-clicking the type presses the button beside it.
+    new EventHook(txtSetType_, [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonDblClick) return false;
+        if (cmdSetType_->isEnabled()) {
+            cmdSetType_->setFocus();
+            cmdSetType_->click();
+        }
+        return true;
+    });
+    // No other page while an edit is pending: a click on another tab beeps.
+    new EventHook(tsFrame_, [this](QEvent* event) {
+        if (!inEditMode_) return false;
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            const int tab = tsFrame_->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+            if (tab < 0 || tab == tsFrame_->currentIndex()) return false;
+            if (fillDepth_ == 0) dialogs::Services().Beep();
+            return true;
+        }
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down &&
+                key != Qt::Key_Home && key != Qt::Key_End)
+                return false;
+            if (tsFrame_->count() > 1) dialogs::Services().Beep();
+            return true;
+        }
+        case QEvent::Wheel: return true;
+        default: return false;
+        }
+    });
     connect(cmdUpdate_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Update(); }); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Cancel(); }); });
     ClearDetailsPane();
@@ -292,11 +343,7 @@ void LibraryViewer::ShowTypeValues(IAttributeChange& change) {
     ShowFlagChecks(change.Flags());
     lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
     if (rows_[0]->isVisibleTo(details_)) {
-        ole::ComPtr<CustomVarTypeInfo> type = change.VarTypeInfo();
-        if (type && !type->IsNothingTypeInfo())
-            txtSetType_->setText(ToQString(modPrototype::GetTypeString(type.get(), editKind_ == 1794)));
-        else
-            txtSetType_->setText(ResText(kStrNoBase));
+        txtSetType_->setText(ReferencedTypeText(change.VarTypeInfo().get(), editKind_ == kEditAlias));
     } else if (rows_[2]->isVisibleTo(details_)) {
         const int index = cmbAlign_->findData(static_cast<int>(change.Alignment()));
         if (index >= 0) cmbAlign_->setCurrentIndex(index);
@@ -385,23 +432,63 @@ void LibraryViewer::OnChangeGuid() {
     tsFrame_->setFocus();
 }
 
-void LibraryViewer::OnChooseType() {
-    if (!workingChange_ || (editKind_ & 255) != kEditType) return;
-    ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
-    ole::ComPtr<tli::VarTypeInfo> chosen;
-    const int32_t usage = editKind_ == 1026 ? kUsageBaseInterface : kUsageAliasTarget;
-    if (dialogs_->SpecifyType(this, usage, typeConstraint_, CurrentLibraryITypeLib().get(), held.get(), chosen)) {
-        ole::ComPtr<CustomVarTypeInfo> next;
-        if (chosen) {
-            next = CustomVarTypeInfo::New();
-            next->CurrentITypeLib(CurrentLibraryITypeLib().get());
-            next->Duplicate(chosen.get());
-        }
-        workingChange_->VarTypeInfo(next.get());
-        ShowTypeValues(*workingChange_);
-        CheckDirty();
+void LibraryViewer::OnChooseType() { SetTypeFromPicker(false); }
+
+bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
+    if (applyNow && !cmdSetType_->isEnabled()) return false;
+    bool changed = false;
+    if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
+    if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
+    if (!applyNow) tsFrame_->setFocus();
+    return changed;
+}
+
+bool LibraryViewer::PickTypeReference() {
+    const int32_t usage = editKind_ == kEditInterface ? kUsageBaseInterface : kUsageAliasTarget;
+    const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
+    dialogs::LibraryCollection referenced;
+    if (referenced_)
+        for (const auto& [key, library] : *referenced_) referenced.push_back(library);
+    const SpecifiedType picked =
+        dialogs_->SpecifyType(this, usage, typeConstraint_, CurrentLibraryITypeLib().get(), referenced, held.get());
+    // The libraries the user referenced in the dialog stay referenced.
+    if (referenced_) {
+        referenced_->clear();
+        for (const ole::ComPtr<ole::ITypeLib>& library : referenced) referenced_->try_emplace(library.get(), library);
     }
-    tsFrame_->setFocus();
+    if (!picked.Accepted || picked.Type.get() == held.get()) return false;
+    // Only an interface may be left without a base; an alias always has a target.
+    if (!picked.Type && usage != kUsageBaseInterface) return false;
+    ole::ComPtr<CustomVarTypeInfo> chosen = picked.Type;
+    // The type the pane was filled with, described anew, is that type: no edit.
+    const ole::ComPtr<CustomVarTypeInfo> filled = baselineChange_->VarTypeInfo();
+    if (modMarbrel::VarTypeInfoEquals(chosen.get(), filled.get())) chosen = filled;
+    const bool changed = !modMarbrel::VarTypeInfoEquals(chosen.get(), held.get());
+    workingChange_->VarTypeInfo(chosen.get());
+    txtSetType_->setText(ReferencedTypeText(chosen.get(), editKind_ == kEditAlias));
+    CheckDirty();
+    return changed;
+}
+
+void LibraryViewer::SetTypeContextMenu() {
+    // The internalise and redirect menu of the field serves a type of
+    // another library (not a placeholder of the companion library) while no
+    // edit is pending; anywhere else a right-click only beeps.
+    bool allowed = !inEditMode_ && workingChange_ && (editKind_ & 255) == kEditType;
+    if (allowed) {
+        const ole::ComPtr<CustomVarTypeInfo> type = workingChange_->VarTypeInfo();
+        bool external = false;
+        allowed = type && type->BaseVarType() == 0 && type->TypeInfo() &&
+                  ole::SUCCEEDED(type->get_IsExternalType(&external)) && external;
+        if (allowed && unresolved_) {
+            ole::ComPtr<tli::TypeLibInfo> owner;
+            ole::ComPtr<ole::ITypeLib> library;
+            if (ole::SUCCEEDED(type->get_TypeLibInfoExternal(owner.put())) && owner)
+                owner->get_ITypeLib(library.put());
+            allowed = library.get() != unresolved_.get();
+        }
+    }
+    if (!allowed) dialogs::Services().Beep();
 }
 
 void LibraryViewer::OnFieldEnter() {

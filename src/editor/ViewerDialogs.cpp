@@ -1,6 +1,5 @@
 #include "editor/ViewerDialogs.h"
 
-#include "dialogs/UiServices.h"
 #include "dialogs/frmGenerateGuid.h"
 
 namespace zephrin::editor {
@@ -9,10 +8,10 @@ bool StandardViewerDialogs::ChangeGuid(QWidget* owner, ole::GUID& guid) {
     return dialogs::frmGenerateGuid::ChangeGuid(guid, owner, true);
 }
 
-bool StandardViewerDialogs::SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, tli::VarTypeInfo*,
-                                        ole::ComPtr<tli::VarTypeInfo>&) {
-    dialogs::Services().Beep();
-    return false;
+SpecifiedType StandardViewerDialogs::SpecifyType(QWidget* owner, int32_t usage, int32_t constraint,
+                                                 ole::ITypeLib* library, dialogs::LibraryCollection& referenced,
+                                                 tli::VarTypeInfo* current) {
+    return frmSpecifyType::GetType(owner, usage, constraint, library, referenced, current);
 }
 
 }  // namespace zephrin::editor

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "dialogs/modRefInfo.h"
+#include "editor/frmSpecifyType.h"
 #include "platform/automation/Guid.h"
 #include "platform/automation/Unknown.h"
 #include "platform/tlbinf/TliInterfaces.h"
@@ -18,17 +20,17 @@ public:
     // True when the user accepted another GUID, then held in guid.
     virtual bool ChangeGuid(QWidget* owner, ole::GUID& guid) = 0;
     // A type for usage (the type-usage code) under constraint, starting at
-    // current; false when cancelled, else chosen holds the type (null: none).
-    virtual bool SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
-                             tli::VarTypeInfo* current, ole::ComPtr<tli::VarTypeInfo>& chosen) = 0;
+    // current, from library and the referenced libraries (which the user may
+    // extend); not accepted when cancelled, else the type (null: none).
+    virtual SpecifiedType SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
+                                      dialogs::LibraryCollection& referenced, tli::VarTypeInfo* current) = 0;
 };
 
 class StandardViewerDialogs final : public ViewerDialogs {
 public:
     bool ChangeGuid(QWidget* owner, ole::GUID& guid) override;
-    // The type chooser is not part of this program yet: beeps and cancels.
-    bool SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
-                     tli::VarTypeInfo* current, ole::ComPtr<tli::VarTypeInfo>& chosen) override;
+    SpecifiedType SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
+                              dialogs::LibraryCollection& referenced, tli::VarTypeInfo* current) override;
 };
 
 }  // namespace zephrin::editor

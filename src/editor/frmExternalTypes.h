@@ -11,6 +11,7 @@
 #include "dialogs/ExternalTypesModel.h"
 #include "dialogs/ModalDialog.h"
 #include "editor/IExternalTypesView.h"
+#include "editor/SplitPane.h"
 
 class QAction;
 class QFrame;
@@ -20,8 +21,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace zephrin::editor {
-
-class SplitPane;
 
 class frmExternalTypes final : public dialogs::ModalDialog {
     Q_OBJECT
@@ -83,38 +82,6 @@ private:
     QTreeWidget* tvTypes_ = nullptr;
     QTreeWidget* lvUsedBy_ = nullptr;
     SplitPane* split_ = nullptr;
-};
-
-// Two panes side by side with a bar between them that the mouse or the arrow
-// keys move. A drag shows where the bar will go; Esc cancels it; the bar stays
-// 6 pixels from either side.
-class SplitPane final : public QWidget {
-    Q_OBJECT
-
-public:
-    static constexpr int kMargin = 6;
-
-    SplitPane(QWidget* left, QWidget* right, double ratio, QWidget* parent);
-    double Ratio() const { return ratio_; }
-    bool Dragging() const { return dragging_; }
-    QWidget* Handle() const { return handle_; }
-    // Ends a drag without moving the bar.
-    void CancelDrag();
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    int Clamp(int x) const;
-    void Arrange();
-
-    QWidget* left_;
-    QWidget* right_;
-    QWidget* handle_;
-    QFrame* ghost_;  // where a drag will put the bar
-    double ratio_;
-    bool dragging_ = false;
 };
 
 }  // namespace zephrin::editor

@@ -816,6 +816,16 @@ HRESULT GetLibraryData(ITypeLib* lib, bool layOut, std::shared_ptr<const Library
     return S_OK;
 }
 
+HRESULT GetUnreadCustData(ITypeLib* lib, std::vector<UnreadCustData>* out) {
+    if (!lib || !out) return E_INVALIDARG;
+    auto* impl = dynamic_cast<engine::LibraryImpl*>(lib);
+    if (!impl) return E_INVALIDARG;
+    out->clear();
+    // Only a reader leaves items out; a created library's snapshot would copy all its types.
+    if (impl->ReadOnly()) *out = impl->Snapshot()->unreadCustData;
+    return S_OK;
+}
+
 HRESULT GetTypeLibFilePath(ITypeLib* lib, std::u16string* path) {
     if (!lib || !path) return E_INVALIDARG;
     auto* impl = dynamic_cast<engine::LibraryImpl*>(lib);

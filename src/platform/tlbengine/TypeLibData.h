@@ -204,6 +204,10 @@ HRESULT CreateLoadedTypeLib(std::shared_ptr<const LibraryData> data, std::u16str
 // refs to deleted types become Missing. E_INVALIDARG for a foreign library.
 HRESULT GetLibraryData(ITypeLib* lib, bool layOut, std::shared_ptr<const LibraryData>* out);
 
+// The custom data items a file reader left out of lib, in the order read;
+// none for a library made in memory. E_INVALIDARG for a foreign library.
+HRESULT GetUnreadCustData(ITypeLib* lib, std::vector<UnreadCustData>* out);
+
 // The file a library of this engine was loaded from or will be saved to.
 HRESULT GetTypeLibFilePath(ITypeLib* lib, std::u16string* path);
 

@@ -304,6 +304,16 @@ TEST(ReaderMsft, AnItemOfAnUnknownValueTypeIsLeftOutAndListed) {
     EXPECT_EQ(data->unreadCustData[0].guid, Key(2));
     EXPECT_EQ(data->unreadCustData[0].vt, 0x40);
     EXPECT_EQ(data->types.size(), 1u);
+    std::vector<UnreadCustData> unread;
+    ASSERT_OK(GetUnreadCustData(lib.get(), &unread));
+    ASSERT_EQ(unread.size(), 1u);
+    EXPECT_EQ(unread[0].guid, Key(2));
+    // A library made in memory has none.
+    ComPtr<ICreateTypeLib2> created;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN32, std::u16string(u"made.tlb").data(), created.put()));
+    unread.push_back({});
+    ASSERT_OK(GetUnreadCustData(created.As<ITypeLib>().get(), &unread));
+    EXPECT_TRUE(unread.empty());
 }
 
 // Each input the fuzzer found troublesome loads cleanly or fails with an
