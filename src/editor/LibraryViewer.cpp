@@ -507,6 +507,7 @@ void LibraryViewer::StartLabelEdit() {
 void LibraryViewer::CancelLabelEdit() {
     QTreeWidgetItem* item = labelEditing_;
     labelEditing_ = nullptr;
+    // The tree closes the editor, without taking its text, as it does when the user presses Escape.
     if (QWidget* editor = labelEditor_.data())
         emit tvTypes_->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
     labelEditor_ = nullptr;
