@@ -1,6 +1,8 @@
 #include "editor/LibraryViewer.h"
 
 #include <QCursor>
+#include <QAbstractItemDelegate>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
@@ -52,6 +54,21 @@ constexpr int32_t kTypeDescriptionBit = 32;
 constexpr int32_t kStrNewValue = 760;
 constexpr int32_t kStrRetVal = 763;
 constexpr double kSplitterShare = 0.45;  // the tree's share of the width at first
+
+// Keeps a label editor open while its window is deactivated (another window
+// activated, or the window closing), so that its text is not applied then.
+class KeepEditorOnDeactivation final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut &&
+            static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason)
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // True when item is node or lies below it.
 bool IsAtOrBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* node) {
@@ -130,6 +147,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     ConnectLazyFilling(tvTypes_, [this](const ErrorRecord& error) { dialogs::Services().ReportError(this, error); });
     connect(tvTypes_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { OnCurrentItemChanged(current); });
+    connect(tvTypes_, &QTreeWidget::itemSelectionChanged, this, [this] { OnSelectionChanged(); });
     tvTypes_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tvTypes_->setExpandsOnDoubleClick(false);
     tvTypes_->installEventFilter(this);
@@ -149,6 +167,12 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
         });
         return event->type() == QEvent::MouseButtonRelease;
     });
+    connect(tvTypes_->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this](QWidget* editor) {
+        // A label edit that ended with no new text (Escape, or the name kept) is over all the same.
+        if (editor != labelEditor_) return;
+        labelEditor_ = nullptr;
+        CancelLabelEdit();
+    });
 
     tsFrame_ = new QTabBar;
     tsFrame_->setAccessibleName(QStringLiteral("Details pages"));
@@ -157,6 +181,8 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     picDetails_->setAccessibleName(QStringLiteral("Details"));
     picDetails_->setWidgetResizable(true);
     picDetails_->setFrameShape(QFrame::NoFrame);
+    // Its fields take the focus, and it scrolls to them.
+    picDetails_->setFocusPolicy(Qt::NoFocus);
     cmdUpdate_ = new QPushButton(dialogs::ResText(818));
     cmdCancel_ = new QPushButton(dialogs::ResText(819));
     cmdUpdate_->setAccessibleName(QStringLiteral("Update"));
@@ -296,6 +322,7 @@ void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
 }
 
 void LibraryViewer::ClearView(bool keepReferences) {
+    CancelLabelEdit();
     ++selecting_;
     RemoveNode(nullptr);  // forgets a deferred re-sort
     ClearLibraryTree(tvTypes_);
@@ -331,6 +358,24 @@ void LibraryViewer::OnCurrentItemChanged(QTreeWidgetItem* current) {
     dialogs::Guarded(this, [&] { NodeClick(current); });
 }
 
+void LibraryViewer::OnSelectionChanged() {
+    if (selecting_ > 0) return;
+    QTreeWidgetItem* current = tvTypes_->currentItem();
+    QTreeWidgetItem* chosen = nullptr;
+    for (QTreeWidgetItem* item : tvTypes_->selectedItems())
+        if (item != current && !chosen) chosen = item;
+    if (chosen && !inEditMode_) {
+        tvTypes_->setCurrentItem(chosen);  // the node click follows
+        return;
+    }
+    // Nothing takes the selection from the current node (Ctrl+click, a
+    // deselection by a screen reader), nor gives it to another during an edit.
+    if (!current || (current->isSelected() && !chosen)) return;
+    ++selecting_;
+    tvTypes_->setCurrentItem(current);
+    --selecting_;
+}
+
 void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     shownNode_ = node;
     NodeRecord* record = nullptr;
@@ -352,7 +397,10 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     }
     ClearDetailsPane();
     ResetEditRecord();
-    if (node && record) tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
+    if (node && record) {
+        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
+        tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout
+    }
 }
 
 // ---- Tree interaction ----
@@ -371,6 +419,24 @@ ChangeTarget LibraryViewer::TargetOfNode(QTreeWidgetItem* node) const {
         type = static_cast<ImpliedInterfaceNodeRecord*>(record)->Type;
     } else if (kind == kNodeMember) {
         type = static_cast<MemberNodeRecord*>(record)->Type;
+    } else if (kind == kNodeParam) {
+        // A parameter is its member's, at its position under the member's node.
+        ChangeTarget target = TargetOfNode(node->parent());
+        if (target.Kind != kTargetMember) RaiseError(kErrInvalidArgument);
+        target.Kind = kTargetParam;
+        target.ParamIndex = static_cast<int16_t>(node->parent()->indexOfChild(node));
+        const auto* member = static_cast<MemberNodeRecord*>(NodeTag(node->parent()));
+        const ole::ComPtr<ole::ITypeInfo> info = modITypeInfoHelper::GetInterfaceTypeInfo(
+            target.Library.get(), static_cast<ole::UINT>(target.TypeIndex));
+        bool found = false;
+        const int32_t count = GetFuncParamNames(info.get(), member->MemberId, member->AccessBits, found, nullptr);
+        const auto position = static_cast<size_t>(target.ParamIndex) + 1;
+        if (!found || position >= static_cast<size_t>(count)) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+        // The name as the library holds it ("" for none), never the node's text.
+        const std::vector<std::u16string> stored =
+            typelib_detail::ReadNames(info.get(), member->MemberId, static_cast<ole::UINT>(count));
+        target.ParamName = position < stored.size() ? stored[position] : std::u16string();
+        return target;
     }
     if (type) {
         target.Kind = kTargetType;
@@ -380,15 +446,20 @@ ChangeTarget LibraryViewer::TargetOfNode(QTreeWidgetItem* node) const {
         target.TypeName = modITypeInfoHelper::GetTypeInfoName(
             modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(type->TypeIndex)).get());
     }
+    // Names are read from the library: a label being edited already shows the new one.
     if (kind == kNodeImplType) {
         target.Kind = kTargetImplType;
         target.MemberId = static_cast<ImpliedInterfaceNodeRecord*>(record)->Number - 1;
-        target.MemberName = dialogs::FromQString(node->text(0));
+        target.MemberName = modITypeInfoHelper::GetImplTypeName(
+            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(type->TypeIndex)).get(),
+            static_cast<ole::UINT>(target.MemberId));
     } else if (kind == kNodeMember) {
         auto* member = static_cast<MemberNodeRecord*>(record);
         target.Kind = kTargetMember;
         target.MemberId = member->MemberId;
-        target.MemberName = dialogs::FromQString(node->text(0));
+        target.MemberName = modITypeInfoHelper::MemberNameFromID(
+            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(type->TypeIndex)).get(),
+            member->MemberId);
         const int32_t access = member->AccessBits;
         target.InvokeKind = 0;
         if ((access & kAccessHasFuncDesc) != 0)
@@ -409,6 +480,10 @@ bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
     bool handled = true;
     if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier && tvTypes_->currentItem()) {
         dialogs::Guarded(this, [this] { StartLabelEdit(); });
+    } else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier &&
+               !labelEditor_) {
+        // The double-click's jump; the Return that ends a label edit (passed on by its editor) is not one.
+        dialogs::Guarded(this, [this] { OnDoubleClick(); });
     } else if ((key->key() == Qt::Key_C || key->key() == Qt::Key_Insert) && modifiers == Qt::ControlModifier) {
         dialogs::Guarded(this, [this] { CopyMember(); });
     } else if ((key->key() == Qt::Key_V && modifiers == Qt::ControlModifier) ||
@@ -480,22 +555,41 @@ void LibraryViewer::OnDoubleClick() {
 void LibraryViewer::StartLabelEdit() {
     QTreeWidgetItem* node = tvTypes_->currentItem();
     const int32_t kind = GetNodeKind(node);
-    // An implemented interface shows another type's name; parameters are renamed in their pane.
-    if (kind == kNodeNone || kind == kNodeImplType || kind == kNodeParam || !CurrentCustomTypeLib()) {
+    // An implemented interface shows another type's name.
+    if (kind == kNodeNone || kind == kNodeImplType || !CurrentCustomTypeLib()) {
         dialogs::Services().Beep();
         return;
     }
+    CancelLabelEdit();
     labelEditing_ = node;
     labelBefore_ = node->text(0);
     ++selecting_;
     node->setFlags(node->flags() | Qt::ItemIsEditable);
     --selecting_;
     tvTypes_->editItem(node, 0);
+    // The editor the tree opened: the one child of its viewport not hidden.
+    for (QWidget* editor : tvTypes_->viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!editor->isHidden()) labelEditor_ = editor;
+    if (labelEditor_) labelEditor_->installEventFilter(new KeepEditorOnDeactivation(labelEditor_));
+}
+
+void LibraryViewer::CancelLabelEdit() {
+    QTreeWidgetItem* item = labelEditing_;
+    labelEditing_ = nullptr;
+    // The tree closes the editor, without taking its text, as it does when the user presses Escape.
+    if (QWidget* editor = labelEditor_.data())
+        emit tvTypes_->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    labelEditor_ = nullptr;
+    if (!item) return;
+    ++selecting_;
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    --selecting_;
 }
 
 void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
     if (item != labelEditing_ || selecting_ > 0) return;
     labelEditing_ = nullptr;
+    labelEditor_ = nullptr;
     ++selecting_;
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     --selecting_;
@@ -644,6 +738,9 @@ void LibraryViewer::RunDeferredSort(uint64_t generation) {
     ++selecting_;
     SortNodeChildren(node);
     --selecting_;
+    // The selected node may have moved far: it stays in sight.
+    QTreeWidgetItem* current = tvTypes_->currentItem();
+    if (current && IsAtOrBelow(current, node)) tvTypes_->scrollToItem(current);
 }
 
 void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPlaceholder, bool checkMembers) {

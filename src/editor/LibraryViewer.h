@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QEvent>
+#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -185,6 +186,9 @@ private:
     // Makes node the tree's current item without running the node click.
     void SelectNode(QTreeWidgetItem* node);
     void OnCurrentItemChanged(QTreeWidgetItem* current);
+    // Keeps one node selected, the current one: a node selected without
+    // becoming current (as screen readers select) becomes current.
+    void OnSelectionChanged();
 
     // The details pane.
     void BuildDetailsPane();
@@ -221,6 +225,8 @@ private:
     bool ContextMenuFromKeyboard();
     void StartLabelEdit();
     void OnLabelEdited(QTreeWidgetItem* item);
+    // Closes an open label editor without applying its text.
+    void CancelLabelEdit();
     void CopyMember();
     void PasteMember();
     void SelectTypeNode(QTreeWidgetItem* node, int32_t typeIndex);
@@ -248,7 +254,7 @@ private:
     QPushButton* cmdCancel_ = nullptr;
     QWidget* details_ = nullptr;
     QLabel* lblHeader_[11] = {};
-    QLabel* lblGUID_ = nullptr;
+    QLineEdit* lblGUID_ = nullptr;  // read-only, so that a screen reader reads the GUID
     QPushButton* cmdChangeGUID_ = nullptr;
     QLineEdit* txtSetType_ = nullptr;
     QPushButton* cmdSetType_ = nullptr;
@@ -285,6 +291,7 @@ private:
     QTreeWidgetItem* deferredSort_ = nullptr;
     QTreeWidgetItem* copiedMember_ = nullptr;   // forgotten when its node goes
     QTreeWidgetItem* labelEditing_ = nullptr;
+    QPointer<QWidget> labelEditor_;
     QString labelBefore_;
     uint64_t deferredGeneration_ = 0;
 };

@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -77,6 +79,19 @@ QString ReferencedTypeText(CustomVarTypeInfo* type, bool alias) {
     return ToQString(modPrototype::GetTypeString(type, alias));
 }
 
+// The width of field when it shows text whole, frame and margins included.
+int FittingWidth(QLineEdit* field, const QString& text) {
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+    const QMargins margins = field->textMargins();
+    const QFontMetrics metrics = field->fontMetrics();
+    // The line edit's own margin of 2 on each side, and room for the caret.
+    const QSize inner(metrics.horizontalAdvance(text) + margins.left() + margins.right() + 4 + metrics.averageCharWidth(),
+                      metrics.height());
+    return field->style()->sizeFromContents(QStyle::CT_LineEdit, &option, inner, field).width();
+}
+
 QString HexText(int32_t value) { return QStringLiteral("&H") + QString::number(static_cast<uint32_t>(value), 16).toUpper(); }
 
 // A row of the pane: its caption above the field (and a button to its right).
@@ -106,17 +121,18 @@ void LibraryViewer::BuildDetailsPane() {
     lblHeader_[8]->setText(ResText(919));
     lblHeader_[7]->setText(ResText(921));
 
-    // Wide enough for a GUID with its braces.
-    const int guidWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
-    lblGUID_ = new QLabel;
-    lblGUID_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblGUID_->setMinimumWidth(guidWidth);
+    lblGUID_ = new QLineEdit;
+    lblGUID_->setReadOnly(true);
+    // As wide as a GUID with its braces, the type field too, so that their
+    // buttons stay beside them, one above the other, however wide the pane.
+    const int guidWidth = FittingWidth(lblGUID_, QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
+    lblGUID_->setFixedWidth(guidWidth);
     lblGUID_->setAccessibleName(QStringLiteral("GUID"));
     cmdChangeGUID_ = new QPushButton(QStringLiteral("..."));
     cmdChangeGUID_->setAccessibleName(QStringLiteral("Change GUID"));
     txtSetType_ = new QLineEdit;
     txtSetType_->setReadOnly(true);
-    txtSetType_->setMinimumWidth(guidWidth);
+    txtSetType_->setFixedWidth(guidWidth);
     cmdSetType_ = new QPushButton(QStringLiteral("..."));
     cmdSetType_->setAccessibleName(QStringLiteral("Choose type"));
     lstOptions_ = new QListWidget;
@@ -147,8 +163,10 @@ void LibraryViewer::BuildDetailsPane() {
     layout->addStretch(1);
     picDetails_->setWidget(details_);
 
-    connect(txtVersion_, &QLineEdit::textEdited, this, [this] { dialogs::Guarded(this, [this] { OnVersionEdited(); }); });
-    connect(txtLCID_, &QLineEdit::textEdited, this, [this] { dialogs::Guarded(this, [this] { OnLcidEdited(); }); });
+    // Every change of the text, however made (typed, or set by a screen reader);
+    // the view's own fills are skipped by the handlers.
+    connect(txtVersion_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { OnVersionEdited(); }); });
+    connect(txtLCID_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { OnLcidEdited(); }); });
     for (QLineEdit* field : {txtVersion_, txtLCID_})
         connect(field, &QLineEdit::returnPressed, this, [this] { dialogs::Guarded(this, [this] { OnFieldEnter(); }); });
     connect(lstOptions_, &QListWidget::itemChanged, this,
@@ -226,6 +244,8 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     if (editKind_ == kEditLibrary) caption = 960;
     if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
     tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+    // A strip not shown yet doesn't tell its layout of its new height itself.
+    tsFrame_->updateGeometry();
     detailsTab_ = 1;
 }
 

@@ -77,11 +77,12 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
     lblTypeHeader_ = Caption(ResText(1045), cmdSetType_, this);
     // Room for the caption however the font is scaled.
     lblTypeHeader_->setMinimumWidth(fm.horizontalAdvance(dialogs::CaptionName(ResText(1045))) + fm.averageCharWidth());
-    lblSetType_ = new QLabel(this);
+    lblSetType_ = new QLineEdit(this);
     lblSetType_->setObjectName(QStringLiteral("lblSetType"));
+    lblSetType_->setReadOnly(true);
     dialogs::NameFromCaption(lblSetType_, ResText(1045));
-    lblSetType_->setFrameShape(QFrame::StyledPanel);
-    lblSetType_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Tab reaches the type before its button, as they are shown.
+    QWidget::setTabOrder(lblSetType_, cmdSetType_);
 
     txtValue_ = new QLineEdit(this);
     txtValue_->setObjectName(QStringLiteral("txtValue"));

@@ -41,7 +41,7 @@ public:
 
     QListWidget* List() const { return lstMain_; }
     QLineEdit* ValueField() const { return txtValue_; }
-    QLabel* TypeText() const { return lblSetType_; }
+    QLineEdit* TypeText() const { return lblSetType_; }
     QLabel* ValueHeader() const { return lblValueHeader_; }
     QLabel* ErrorText() const { return lblError_; }
     QPushButton* AddButton() const { return cmdAddItem_; }
@@ -85,7 +85,7 @@ private:
     QPushButton* cmdAddItem_ = nullptr;
     QPushButton* cmdDeleteItem_ = nullptr;
     QLabel* lblTypeHeader_ = nullptr;
-    QLabel* lblSetType_ = nullptr;
+    QLineEdit* lblSetType_ = nullptr;  // read-only, so that a screen reader reads the type
     QPushButton* cmdSetType_ = nullptr;
     QLabel* lblValueHeader_ = nullptr;
     QLineEdit* txtValue_ = nullptr;
