@@ -220,6 +220,9 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt) {
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared) {
     const ole::VARTYPE vt = ValueType(declared);
     if (vt == ole::VT_BSTR) return {true, ole::Variant(modEscapedString::DecodeEscapedString(text))};
+    // Every text converts to Empty: a value typed for a type without a value
+    // type of its own would be lost without a word.
+    if (vt == ole::VT_EMPTY || vt == ole::VT_NULL) return {};
     Parsed<ole::Variant> result = ConvertText(text, vt);
     if (result.Valid && !ole::CanWriteValue(result.Value.get())) return {};
     return result;

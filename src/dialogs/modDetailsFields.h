@@ -88,6 +88,8 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
 // The value of a constant of a declared type (VT_I4 for an enum value): a
 // String is the text with its escapes decoded and always valid; any other type
 // converts the text (ConvertText) and must be a value a library file can hold.
+// A user-defined type's VARTYPE (0) is refused, so the caller passes the type
+// the value is held as (VT_I4 for an enum). No text converts to VT_VARIANT.
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared);
 // A parameter's default value: an empty text is valid and gives Empty;
 // otherwise as ParseConstValue.

@@ -248,6 +248,10 @@ TEST(DetailsFields, ConstantAndDefaultValues) {
     EXPECT_FALSE(ParseConstValue(u"-1", VT_UI4).Valid);
     EXPECT_FALSE(ParseConstValue(u"1.25", VT_DECIMAL).Valid);
     EXPECT_FALSE(ParseConstValue(u"maybe", VT_BOOL).Valid);
+    // A type without a value type of its own would turn every text into Empty.
+    EXPECT_FALSE(ParseConstValue(u"5", VT_EMPTY).Valid);
+    EXPECT_FALSE(ParseDefaultValue(u"5", VT_EMPTY).Valid);
+    EXPECT_FALSE(ParseConstValue(u"5", VT_VARIANT).Valid);
     // Other number forms the platform reads.
     EXPECT_EQ(ParseConstValue(u"1,000", VT_I4).Value.get().lVal, 1000);
     EXPECT_EQ(ParseConstValue(u"True", VT_BOOL).Value.get().boolVal, VARIANT_TRUE);
