@@ -16,10 +16,10 @@ inline constexpr ole::VARTYPE kLpWStr = 31;
 
 // The type an entry's value is edited as.
 ole::VARTYPE EditType(ole::VARTYPE valueType);
-// Integer, Long, Byte and VT_INT values can be shown in hexadecimal.
-bool CanShowHex(ole::VARTYPE vt);
-// "&H" and upper-case digits when hex is set and the value can be shown so,
-// else the value converted to text.
+// As the details fields show a value (modDetailsFields::FormatValue): "&H"
+// and upper-case digits when hex is set and the value can be shown so, a
+// Single or Double in its shortest form that reads back the same, else the
+// value converted to text.
 std::u16string Format(const ole::Variant& value, bool hex);
 
 struct Parsed {

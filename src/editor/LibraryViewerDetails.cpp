@@ -16,12 +16,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <optional>
-
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "dialogs/UiServices.h"
+#include "dialogs/modDetailsFields.h"
 #include "editor/EventHook.h"
 #include "editor/LibraryTree.h"
 #include "editor/LibraryViewer.h"
@@ -37,6 +36,8 @@ namespace zephrin::editor {
 
 namespace {
 
+namespace Fields = dialogs::modDetailsFields;
+using dialogs::FromQString;
 using dialogs::ResText;
 using dialogs::ToQString;
 
@@ -51,26 +52,6 @@ constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
 constexpr int32_t kUsageBaseInterface = 1;
 constexpr int32_t kUsageAliasTarget = 9;
-
-// A decimal or "&H" hexadecimal integer of bits width; hexadecimal wraps as
-// the platform's conversion does (&HFFFF is -1 in 16 bits).
-std::optional<int32_t> ParseInteger(QString text, int bits) {
-    text = text.trimmed();
-    if (text.isEmpty()) return std::nullopt;
-    bool ok = false;
-    int64_t value = 0;
-    if (text.startsWith(QLatin1String("&H"), Qt::CaseInsensitive)) {
-        const QString digits = text.mid(2);
-        if (digits.isEmpty() || digits.size() > bits / 4) return std::nullopt;
-        value = static_cast<int64_t>(digits.toULongLong(&ok, 16));
-        if (!ok) return std::nullopt;
-        if (value >= (int64_t{1} << (bits - 1))) value -= int64_t{1} << bits;
-        return static_cast<int32_t>(value);
-    }
-    value = text.toLongLong(&ok, 10);
-    if (!ok || value < -(int64_t{1} << (bits - 1)) || value >= (int64_t{1} << (bits - 1))) return std::nullopt;
-    return static_cast<int32_t>(value);
-}
 
 // The text of a base interface or alias target (an alias shows IUnknown and
 // IDispatch without their star).
@@ -91,8 +72,6 @@ int FittingWidth(QLineEdit* field, const QString& text) {
                       metrics.height());
     return field->style()->sizeFromContents(QStyle::CT_LineEdit, &option, inner, field).width();
 }
-
-QString HexText(int32_t value) { return QStringLiteral("&H") + QString::number(static_cast<uint32_t>(value), 16).toUpper(); }
 
 // A row of the pane: its caption above the field (and a button to its right).
 QWidget* Row(QLabel* caption, QWidget* field, QWidget* button = nullptr) {
@@ -352,14 +331,14 @@ void LibraryViewer::ShowLibraryValues(IAttributeChange& change) {
     ++fillDepth_;
     ShowFlagChecks(change.Flags());
     lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
-    txtVersion_->setText(QStringLiteral("%1.%2").arg(change.MajorVersion()).arg(change.MinorVersion()));
-    txtLCID_->setText(HexText(change.Lcid()));
+    txtVersion_->setText(ToQString(Fields::FormatVersion(change.MajorVersion(), change.MinorVersion())));
+    txtLCID_->setText(ToQString(Fields::FormatLcid(static_cast<ole::LCID>(change.Lcid()))));
     --fillDepth_;
 }
 
 void LibraryViewer::ShowTypeValues(IAttributeChange& change) {
     ++fillDepth_;
-    txtVersion_->setText(QStringLiteral("%1.%2").arg(change.MajorVersion()).arg(change.MinorVersion()));
+    txtVersion_->setText(ToQString(Fields::FormatVersion(change.MajorVersion(), change.MinorVersion())));
     ShowFlagChecks(change.Flags());
     lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
     if (rows_[0]->isVisibleTo(details_)) {
@@ -406,26 +385,21 @@ void LibraryViewer::MarkInvalid(int32_t bits, bool invalid) {
 
 void LibraryViewer::OnVersionEdited() {
     if (fillDepth_ > 0 || !workingChange_) return;
-    const QStringList parts = txtVersion_->text().split(QLatin1Char('.'));
-    std::optional<int32_t> major, minor;
-    if (parts.size() == 2) {
-        major = ParseInteger(parts[0], 16);
-        minor = ParseInteger(parts[1], 16);
+    const auto version = Fields::ParseVersion(FromQString(txtVersion_->text()));
+    if (version.Valid) {
+        workingChange_->MajorVersion(version.Value.Major);
+        workingChange_->MinorVersion(version.Value.Minor);
     }
-    const bool valid = major && minor && *major >= 0 && *minor >= 0;
-    if (valid) {
-        workingChange_->MajorVersion(static_cast<int16_t>(*major));
-        workingChange_->MinorVersion(static_cast<int16_t>(*minor));
-    }
-    MarkInvalid(kInvalidVersion, !valid);
+    MarkInvalid(kInvalidVersion, !version.Valid);
     CheckDirty();
 }
 
 void LibraryViewer::OnLcidEdited() {
     if (fillDepth_ > 0 || !workingChange_) return;
-    const std::optional<int32_t> lcid = ParseInteger(txtLCID_->text(), 32);
-    if (lcid) workingChange_->Lcid(*lcid);
-    MarkInvalid(kInvalidLcid, !lcid);
+    const ole::LCID filledWith = baselineChange_ ? static_cast<ole::LCID>(baselineChange_->Lcid()) : 0;
+    const auto lcid = Fields::ParseLcid(FromQString(txtLCID_->text()), filledWith);
+    if (lcid.Valid) workingChange_->Lcid(static_cast<int32_t>(lcid.Value));
+    MarkInvalid(kInvalidLcid, !lcid.Valid);
     CheckDirty();
 }
 

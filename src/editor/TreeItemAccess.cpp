@@ -25,4 +25,12 @@ QModelIndex GetIndexFromNode(const QTreeWidget* tree, QTreeWidgetItem* node) {
     return index;
 }
 
+int GetSiblingIndex(const QTreeWidgetItem* node) {
+    if (!node) return -1;
+    auto* item = const_cast<QTreeWidgetItem*>(node);
+    if (const QTreeWidgetItem* parent = node->parent()) return parent->indexOfChild(item);
+    if (const QTreeWidget* tree = node->treeWidget()) return tree->indexOfTopLevelItem(item);
+    return -1;
+}
+
 }  // namespace zephrin::editor

@@ -289,6 +289,17 @@ int32_t CalcParamOptionMask(const ole::FUNCDESC& func, int32_t paramIndex) {
     return CalcParamOptionMask(func, std::span<const ole::ELEMDESC>(func.lprgelemdescParam, count), paramIndex);
 }
 
+int32_t GetParamOptionMask(ole::ITypeLib* lib, ole::UINT typeIndex, ole::MEMBERID memberId,
+                           ole::INVOKEKIND invokeKind, int32_t paramIndex) {
+    if (!lib) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo2> ti = modITypeInfoHelper::GetInterfaceTypeInfo2(lib, typeIndex);
+    if (!ti) RaiseError(kErrObjectNotSet);
+    ole::UINT funcIndex = 0;
+    CheckHr(ti->GetFuncIndexOfMemId(memberId, invokeKind, &funcIndex));
+    const FuncDescOf fd(ti.get(), funcIndex);
+    return CalcParamOptionMask(*fd, paramIndex);
+}
+
 MemberDescription CreateCustParameterInfo(ole::ITypeLib* lib, ole::UINT typeIndex, ole::MEMBERID memberId,
                                           ole::INVOKEKIND invokeKind, int32_t position) {
     if (!lib) RaiseError(kErrObjectNotSet);

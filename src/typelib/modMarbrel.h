@@ -68,6 +68,11 @@ ole::ComPtr<tli::CustomSort> LeadingUnderscoreCustomSort();
 int32_t CalcParamOptionMask(const ole::FUNCDESC& func, std::span<const ole::ELEMDESC> params, int32_t paramIndex);
 // The same, reading the parameters from func.lprgelemdescParam.
 int32_t CalcParamOptionMask(const ole::FUNCDESC& func, int32_t paramIndex);
+// The option mask of parameter paramIndex of the function memberId/invokeKind
+// of item typeIndex of lib, read from the interface half of a dual interface.
+// A missing function raises the platform's error.
+int32_t GetParamOptionMask(ole::ITypeLib* lib, ole::UINT typeIndex, ole::MEMBERID memberId,
+                           ole::INVOKEKIND invokeKind, int32_t paramIndex);
 
 // What CreateCustParameterInfo finds for one position of a function.
 struct MemberDescription {

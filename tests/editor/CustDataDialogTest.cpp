@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cfloat>
+
 
 #include "TreeTestSupport.h"
 #include "dialogs/DialogTestSupport.h"
@@ -200,6 +202,42 @@ TEST_F(CustDataDialog, ALongStringIsEditedWhole) {
     const ComPtr<ITypeLib> reloaded = SaveAndReload(live.get());
     for (ITypeLib* l : {live.get(), reloaded.get()}) {
         EXPECT_EQ(SysStringLen(Held(l, kTwo).get().bstrVal), 39999u);
+    }
+}
+
+// A Double or Single is shown in a form that reads back as the same value, so
+// an edit that leaves its digits as they were keeps every bit.
+TEST_F(CustDataDialog, DoublesAndSinglesSurviveAnEdit) {
+    ComPtr<ITypeInfo> ti;
+    ASSERT_OK(lib->GetTypeInfo(0, ti.put()));
+    Variant values[] = {Variant(DBL_MAX), Variant(0.1), Variant(0.1f)};
+    const GUID guids[] = {kOne, kTwo, kThree};
+    for (int i = 0; i < 3; ++i) ASSERT_OK(ti.As<ICreateTypeInfo2>()->SetCustData(guids[i], &values[i].get()));
+    frmCustData d(target, nullptr, 0, false);
+    const char* shown[] = {"1.7976931348623157E+308", "0.1", "0.1"};
+    for (int row = 0; row < 3; ++row) {
+        d.List()->setCurrentRow(row);
+        EXPECT_EQ(d.ValueField()->text().toStdString(), shown[row]);
+        // The last digit typed again.
+        QTest::keyClick(d.ValueField(), Qt::Key_End);
+        const QString last = d.ValueField()->text().right(1);
+        QTest::keyClick(d.ValueField(), Qt::Key_Backspace);
+        QTest::keyClicks(d.ValueField(), last);
+        EXPECT_TRUE(d.Ok()->isEnabled()) << row;
+    }
+    d.Ok()->click();
+    ASSERT_TRUE(d.Accepted());
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(VariantEqual(d.Change()->GetItem(guids[i]).get(), values[i].get())) << i;
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    d.Change()->Apply(view, nullptr, target, nullptr, 0);
+    const ComPtr<ITypeLib> live = view.ReadView();
+    const ComPtr<ITypeLib> reloaded = SaveAndReload(live.get());
+    for (ITypeLib* l : {live.get(), reloaded.get()}) {
+        EXPECT_EQ(Held(l, kOne).get().dblVal, DBL_MAX);
+        EXPECT_EQ(Held(l, kTwo).get().dblVal, 0.1);
+        EXPECT_EQ(Held(l, kThree).vt(), VT_R4);
+        EXPECT_EQ(Held(l, kThree).get().fltVal, 0.1f);
     }
 }
 

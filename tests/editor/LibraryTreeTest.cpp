@@ -6,6 +6,7 @@
 #include "editor/TreeItemAccess.h"
 #include "editor/TreeSync.h"
 #include "typelib/NodeTypeKind.h"
+#include "typelib/modMarbrel.h"
 
 namespace treetest {
 namespace {
@@ -137,6 +138,36 @@ TEST_P(LibraryTree, MembersParametersAndImplementedInterfaces) {
         EXPECT_EQ(impl->RefTypeIndex, i == 0 ? 10 : 11);
         EXPECT_EQ(NodeImage(widget->child(i)), i == 0 ? kImageInterface : kImageSourceInterface);
     }
+}
+
+// A parameter node's position is its place under its member; the option
+// masks of the positions come from the interface half of the dual interface,
+// which keeps the [lcid] and [retval] parameters.
+TEST_P(LibraryTree, ParameterPositionsAndTheirOptionMasks) {
+    BuildAll(root);
+    QTreeWidgetItem* area = Child(Child(root, "IShape"), "Area");
+    NodeRecord* r = nullptr;
+    ASSERT_EQ(GetNodeKind(area, r), kNodeMember);
+    const auto* member = static_cast<MemberNodeRecord*>(r);
+    ASSERT_EQ(area->childCount(), 3);
+    const UINT typeIndex = static_cast<UINT>(member->Type->TypeIndex);
+    const auto mask = [&](int32_t index) {
+        return modMarbrel::GetParamOptionMask(lib.get(), typeIndex, member->MemberId, INVOKE_FUNC, index);
+    };
+    // Area([in] double scale, [in, lcid] long lcid, [out, retval] double* area)
+    const int32_t expected[] = {0x35D80D, 0x100820, 0x100C42};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(GetSiblingIndex(area->child(i)), i);
+        EXPECT_EQ(mask(GetSiblingIndex(area->child(i))), expected[i]) << i;
+    }
+    EXPECT_EQ(mask(-1), 0x101000);
+    EXPECT_THROW(modMarbrel::GetParamOptionMask(lib.get(), typeIndex, member->MemberId, INVOKE_PROPERTYGET, 0),
+                 ErrorRecord);
+
+    EXPECT_EQ(GetSiblingIndex(root), 0);
+    EXPECT_EQ(GetSiblingIndex(nullptr), -1);
+    QTreeWidgetItem loose;
+    EXPECT_EQ(GetSiblingIndex(&loose), -1);
 }
 
 TEST_P(LibraryTree, FindTargetNodeSearchesBuiltLevelsAndBuildsOnlyWhenAsked) {

@@ -346,6 +346,37 @@ TEST_F(LibraryViewerTest, EditModeFollowsTheFieldsAndCancelRestores) {
     EXPECT_EQ(services.beeps, 1);
 }
 
+// The LCID field takes the known languages and the value it was filled with,
+// however unusual; after an Update the applied value is the one filled with.
+TEST_F(LibraryViewerTest, TheLcidFieldTakesKnownLanguagesAndItsFilledValue) {
+    ComPtr<ICreateTypeLib2> created = BuildAllKinds();
+    ASSERT_OK(created->SetLcid(0x12345));
+    view->CurrentITypeLib(AsTypeLib(created.get()).get());
+    auto* lcid = static_cast<QLineEdit*>(view->DetailsField(Field::Lcid));
+    auto* update = view->DetailsField(Field::Update);
+    EXPECT_EQ(lcid->text().toStdString(), "&H12345");
+    const auto type = [&](const char* text) {
+        lcid->selectAll();
+        QTest::keyClicks(lcid, text);
+        return view->InvalidFields();
+    };
+    EXPECT_EQ(type("&H12346"), 2);
+    EXPECT_EQ(type("&H12345"), 0);  // typed back: valid, and nothing to update
+    EXPECT_FALSE(view->InEditMode());
+    EXPECT_EQ(type("74565"), 0);
+    EXPECT_EQ(type("1.5"), 2);
+    EXPECT_EQ(type("&H7F"), 0);
+    EXPECT_EQ(type("&H809"), 0);
+    ASSERT_TRUE(update->isEnabled());
+    QTest::mouseClick(update, Qt::LeftButton);
+    TLIBATTR* attr = nullptr;
+    ASSERT_OK(Lib()->GetLibAttr(&attr));
+    EXPECT_EQ(attr->lcid, 0x809u);
+    Lib()->ReleaseTLibAttr(attr);
+    EXPECT_EQ(lcid->text().toStdString(), "&H809");
+    EXPECT_EQ(type("&H12345"), 2);
+}
+
 
 // Pictures of the view for a person to look at: library, type and member
 // selected, light and dark, at 1x and 2x.
