@@ -208,7 +208,7 @@ QImage WithRim(const QImage& picture, int scale) {
         for (int dx = -scale; dx <= scale; ++dx)
             if (dx * dx + dy * dy <= scale * scale) p.drawImage(dx, dy, silhouette);
     p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.fillRect(rimmed.rect(), QColor(0, 0, 0, 150));
+    p.fillRect(rimmed.rect(), QColor(0, 0, 0, 170));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.drawImage(0, 0, picture);
     return rimmed;
