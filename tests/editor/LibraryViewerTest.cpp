@@ -382,6 +382,22 @@ TEST_F(LibraryViewerTest, Screenshots) {
 }
 
 
+// The view's tree passes `*` on to the expansion of everything below the
+// current node.
+TEST_F(LibraryViewerTest, StarOnTheRootExpandsEveryLevel) {
+    Open();
+    view->show();
+    view->Tree()->setCurrentItem(Root());
+    QTest::keyClick(view->Tree(), Qt::Key_Asterisk, Qt::KeypadModifier);
+    QTreeWidgetItem* go = Child(Child(Root(), "IDerived"), "Go");
+    ASSERT_TRUE(go);
+    EXPECT_TRUE(go->isExpanded());
+    EXPECT_EQ(ChildTexts(go), "speed");
+    EXPECT_EQ(Selected(), Root());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(services.messages.empty());
+}
+
 // On a dark palette the attribute list's unchecked boxes and the text fields'
 // frames stand out from what is around them; pictures of the type pane, light
 // and dark, for a person to look at.
