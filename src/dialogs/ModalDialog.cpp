@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/ContrastStyle.h"
 #include "dialogs/UiServices.h"
 
 namespace zephrin::dialogs {
@@ -45,6 +46,7 @@ void ModalDialog::AcceptWithOk() {
 }
 
 void ModalDialog::FinishLayout() {
+    UseContrastStyle(this);
     if (sizing_ == Sizing::Fixed) {
         layout()->setSizeConstraint(QLayout::SetFixedSize);
     } else {

@@ -1,16 +1,21 @@
 #include "editor/LibraryTree.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include <QAbstractItemView>
+#include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QString>
 #include <QTreeWidget>
 
 #include "dialogs/UiServices.h"
+#include "editor/TreeItemAccess.h"
 #include "editor/TreeSort.h"
 #include "editor/modImages.h"
+#include "foundation/modHourGlass.h"
 #include "foundation/modSupport.h"
 #include "typelib/NodeTypeKind.h"
 #include "typelib/TypeLibSupport.h"
@@ -455,7 +460,98 @@ QTreeWidgetItem* EnsureChildren(QTreeWidgetItem* node, ole::MEMBERID wantedMembe
     }
 }
 
+namespace {
+
+// Sends the tree's `*` (on the main keyboard or the keypad) to ExpandAllBelow
+// in place of the view's own expansion, which builds each level while it
+// expands: every placeholder it then removes walks all the rows expanded so
+// far, and a large library takes minutes.
+class ExpandAllKey : public QObject {
+public:
+    ExpandAllKey(QTreeWidget* tree, std::function<void(const ErrorRecord&)> onError)
+        : QObject(tree), tree_(tree), onError_(std::move(onError)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != tree_ || event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Asterisk ||
+            (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+            return false;
+        QTreeWidgetItem* current = tree_->currentItem();
+        if (!current) return false;
+        try {
+            ExpandAllBelow(tree_, current, onError_);
+        } catch (...) {
+            // Nothing may leave through the event loop.
+        }
+        return true;
+    }
+
+private:
+    QTreeWidget* tree_;
+    std::function<void(const ErrorRecord&)> onError_;
+};
+
+// Suspends a widget's updates for a scope.
+class UpdatesSuspended {
+public:
+    explicit UpdatesSuspended(QWidget* widget) : widget_(widget), enabled_(widget->updatesEnabled()) {
+        widget_->setUpdatesEnabled(false);
+    }
+    ~UpdatesSuspended() { widget_->setUpdatesEnabled(enabled_); }
+    UpdatesSuspended(const UpdatesSuspended&) = delete;
+    UpdatesSuspended& operator=(const UpdatesSuspended&) = delete;
+
+private:
+    QWidget* widget_;
+    bool enabled_;
+};
+
+}  // namespace
+
+void ExpandAllBelow(QTreeWidget* tree, QTreeWidgetItem* node, const std::function<void(const ErrorRecord&)>& onError) {
+    if (!tree || !node || node->treeWidget() != tree) return;
+    std::optional<ErrorRecord> failure;
+    {
+        const auto hourglass = modHourGlass::ShowHourGlass();
+        const UpdatesSuspended suspended(tree);
+        // Build every missing level while nothing new is expanded, so that
+        // replacing a placeholder costs the same at any depth.
+        std::vector<QTreeWidgetItem*> pending{node};
+        while (!pending.empty()) {
+            QTreeWidgetItem* item = pending.back();
+            pending.pop_back();
+            if (HasPlaceholder(item)) {
+                try {
+                    EnsureChildren(item);
+                } catch (...) {
+                    if (!failure) failure = CurrentErrorRecord();
+                    continue;
+                }
+            }
+            for (int i = item->childCount(); i-- > 0;) pending.push_back(item->child(i));
+        }
+        // Expanding with depth 0 expands node only and puts the layout of the
+        // rows off until the view is next used, so that the expansions below
+        // just mark their nodes and the rows are laid out once.
+        const auto expandable = [](QTreeWidgetItem* item) { return item->childCount() > 0 && !HasPlaceholder(item); };
+        if (expandable(node)) {
+            tree->expandRecursively(GetIndexFromNode(tree, node), 0);
+            pending.push_back(node);
+        }
+        while (!pending.empty()) {
+            QTreeWidgetItem* item = pending.back();
+            pending.pop_back();
+            if (!expandable(item)) continue;
+            item->setExpanded(true);
+            for (int i = item->childCount(); i-- > 0;) pending.push_back(item->child(i));
+        }
+    }
+    if (failure && onError) onError(*failure);
+}
+
 void ConnectLazyFilling(QTreeWidget* tree, std::function<void(const ErrorRecord&)> onError) {
+    tree->installEventFilter(new ExpandAllKey(tree, onError));
     QObject::connect(tree, &QTreeWidget::itemExpanded, tree, [onError = std::move(onError)](QTreeWidgetItem* item) {
         if (!HasPlaceholder(item)) return;
         try {

@@ -90,8 +90,16 @@ bool RemovePlaceholder(QTreeWidgetItem* node);
 QTreeWidgetItem* EnsureChildren(QTreeWidgetItem* node, ole::MEMBERID wantedMemberId = ole::MEMBERID_NIL);
 
 // Builds children when a node of tree is first expanded. A failure leaves the
-// node as it was (collapsed, still expandable) and goes to onError.
+// node as it was (collapsed, still expandable) and goes to onError. The tree's
+// `*` key (expand everything below the current node) goes to ExpandAllBelow.
 void ConnectLazyFilling(QTreeWidget* tree, std::function<void(const ErrorRecord&)> onError);
+
+// Expands node and every node below it that has children, giving the nodes
+// expanding each by hand gives, under the wait cursor. The levels not built
+// yet are built first, with the tree's updates suspended, and then expanded
+// with one layout of the rows. A level that fails to build stays collapsed
+// (and expandable); the first failure goes to onError.
+void ExpandAllBelow(QTreeWidget* tree, QTreeWidgetItem* node, const std::function<void(const ErrorRecord&)>& onError);
 
 // A tree set up for libraries: one column, no header, uniform row heights,
 // an accessible name.

@@ -27,6 +27,7 @@
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
 #include "changes/kinds/TypeChange.h"
+#include "dialogs/ContrastStyle.h"
 #include "dialogs/UiServices.h"
 #include "editor/EditorModule.h"
 #include "editor/EventHook.h"
@@ -209,6 +210,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter_);
     BuildDetailsPane();
+    dialogs::UseContrastStyle(this);
 }
 
 LibraryViewer::~LibraryViewer() {

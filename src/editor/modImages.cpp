@@ -1,6 +1,7 @@
 #include "editor/modImages.h"
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -176,17 +177,55 @@ void DrawImage(QPainter& p, int index) {
     }
 }
 
+// The images whose dark outlines and sticks would sink into a dark base: the
+// interfaces and the library. They get a light rim.
+bool HasRim(int index) {
+    switch (index) {
+    case 5:   // source interface
+    case 6:   // interface
+    case 7:   // dispinterface
+    case 9:   // dispinterface listing its vtable
+    case 13:  // library
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A pale, half-transparent band one grid unit wide around everything drawn on
+// picture: unseen on a light base, an outline on a dark one.
+QImage WithRim(const QImage& picture, int scale) {
+    QImage silhouette = picture;
+    {
+        QPainter p(&silhouette);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(silhouette.rect(), QColor(255, 255, 255));
+    }
+    QImage rimmed(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    rimmed.fill(Qt::transparent);
+    QPainter p(&rimmed);
+    for (int dy = -scale; dy <= scale; ++dy)
+        for (int dx = -scale; dx <= scale; ++dx)
+            if (dx * dx + dy * dy <= scale * scale) p.drawImage(dx, dy, silhouette);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    p.fillRect(rimmed.rect(), QColor(0, 0, 0, 170));
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.drawImage(0, 0, picture);
+    return rimmed;
+}
+
 // Image index drawn at scale, with the alias mark drawn over it when asked.
 QPixmap Render(int index, int scale, bool overlay) {
-    QPixmap pixmap(kImageSize * scale, kImageSize * scale);
-    pixmap.fill(Qt::transparent);
+    QImage picture(kImageSize * scale, kImageSize * scale, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
     {
-        QPainter p(&pixmap);
+        QPainter p(&picture);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(scale, scale);
         DrawImage(p, index);
         if (overlay) DrawImage(p, kOverlayImage);
     }
+    QPixmap pixmap = QPixmap::fromImage(HasRim(index) ? WithRim(picture, scale) : picture);
     pixmap.setDevicePixelRatio(scale);
     return pixmap;
 }

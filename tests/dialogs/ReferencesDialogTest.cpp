@@ -18,11 +18,17 @@
 #include "platform/automation/Guid.h"
 #include "platform/registry/Registry.h"
 #include "RefsTestSupport.h"
+#include "support/DarkTheme.h"
 
 namespace dialogstest {
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::CheckBoxContrast;
+using testsupport::DarkPalette;
+
+// A frame this far in lightness (of 255) from the base around it is plainly seen.
+constexpr int kVisibleContrast = 60;
 
 constexpr GUID kAlpha = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
 constexpr GUID kBeta = {0x5EF30000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
@@ -245,6 +251,13 @@ TEST_F(References, AScreenshotOverThirtyRegisteredLibraries) {
     EXPECT_LE(location->fontMetrics().horizontalAdvance(location->text()), location->contentsRect().width());
     EXPECT_TRUE(location->text().contains(QStringLiteral("...")));
     SaveScreenshots(dialog, "dialog-references");
+    // On a dark palette the unchecked boxes stand out from the list's base.
+    QListWidgetItem* unchecked = dialog.List()->item(4);
+    ASSERT_EQ(unchecked->checkState(), Qt::Unchecked);
+    dialog.setPalette(DarkPalette());
+    EXPECT_GE(CheckBoxContrast(*dialog.List(), unchecked), kVisibleContrast);
+    EXPECT_GE(CheckBoxContrast(*dialog.List(), dialog.List()->item(5)), kVisibleContrast);
+    SaveScreenshots(dialog, "dialog-references-dark");
     dialog.close();
 }
 

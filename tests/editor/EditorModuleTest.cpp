@@ -3,6 +3,7 @@
 #include "TreeTestSupport.h"
 
 #include <QDir>
+#include <QImage>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
@@ -117,6 +118,39 @@ TEST_F(EditorModule, ImageListsHoldEveryImageAtBothScalesWithTheAliasMarkCompose
         EXPECT_NE(plain, marked) << i;
         EXPECT_EQ(plain.pixelColor(31, 0), marked.pixelColor(31, 0)) << i;  // the mark sits bottom left
     }
+}
+
+// How an image stands out from a base colour: the mean difference in
+// lightness between the base and the pixels at the image's edge (those drawn
+// on, next to one left bare).
+int EdgeContrast(int index, int scale, const QColor& base) {
+    QImage picture(QSize(modImages::kImageSize + 4, modImages::kImageSize + 4) * scale, QImage::Format_RGB32);
+    picture.setDevicePixelRatio(scale);
+    picture.fill(base);
+    {
+        QPainter p(&picture);
+        modImages::GetWindowImageList().Icon(index).paint(&p, QRect(2, 2, modImages::kImageSize, modImages::kImageSize));
+    }
+    const auto bare = [&](int x, int y) { return picture.pixel(x, y) == base.rgb(); };
+    int total = 0, count = 0;
+    for (int y = 1; y + 1 < picture.height(); ++y)
+        for (int x = 1; x + 1 < picture.width(); ++x)
+            if (!bare(x, y) && (bare(x - 1, y) || bare(x + 1, y) || bare(x, y - 1) || bare(x, y + 1))) {
+                total += std::abs(QColor(picture.pixel(x, y)).lightness() - base.lightness());
+                ++count;
+            }
+    return count ? total / count : 0;
+}
+
+// The interface and library images read on a dark base as on a light one, at
+// both scales.
+TEST_F(EditorModule, InterfaceAndLibraryImagesStandOutFromADarkBase) {
+    const QColor dark = DarkPalette().color(QPalette::Base);
+    for (int index : {kImageSourceInterface, kImageInterface, kImageDispatch, kImageVTableDispatch, kImageLibrary})
+        for (int scale : {1, 2}) {
+            EXPECT_GE(EdgeContrast(index, scale, dark), 64) << index << " at " << scale << "x";
+            EXPECT_GE(EdgeContrast(index, scale, Qt::white), 64) << index << " at " << scale << "x";
+        }
 }
 
 TEST_F(EditorModule, ScreenshotsOfATreeWithEveryKindOfNode) {

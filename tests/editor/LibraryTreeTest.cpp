@@ -8,6 +8,10 @@
 #include "typelib/NodeTypeKind.h"
 #include "typelib/modMarbrel.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QTest>
+
 namespace treetest {
 namespace {
 
@@ -198,6 +202,57 @@ TEST_P(LibraryTree, FindTargetNodeSearchesBuiltLevelsAndBuildsOnlyWhenAsked) {
               kErrInvalidArgument);
 }
 
+// Every node below node, one a line: depth, text, record kind, and whether
+// it is expanded.
+std::string Outline(QTreeWidgetItem* node, int depth = 0) {
+    std::string s = std::string(static_cast<size_t>(depth) * 2, ' ') + Utf8(node->text(0)) + " kind " +
+                    std::to_string(GetNodeKind(node)) + (node->isExpanded() ? " open" : "") + "\n";
+    for (int i = 0; i < node->childCount(); ++i) s += Outline(node->child(i), depth + 1);
+    return s;
+}
+
+// Expands node and then each node below it that can be expanded, as a user
+// would one by one.
+void ExpandByHand(QTreeWidgetItem* node) {
+    if (node->childCount() > 0) node->setExpanded(true);
+    for (int i = 0; i < node->childCount(); ++i) ExpandByHand(node->child(i));
+}
+
+TEST_P(LibraryTree, StarExpandsEverythingBelowAsExpandingByHandDoesUnderTheWaitCursor) {
+    ConnectLazyFilling(&tree, [](const ErrorRecord& e) { ADD_FAILURE() << e.Number; });
+    QTreeWidget hand;
+    ConnectLazyFilling(&hand, nullptr);
+    QTreeWidgetItem* handRoot = AddLibraryNode(&hand, lib.get(), nullptr, 0, true);
+    ExpandByHand(handRoot);
+    const std::string expected = Outline(handRoot);
+    ASSERT_NE(expected.find("  IDerived kind 2 open\n    Go kind 8 open\n      speed"), std::string::npos) << expected;
+
+    int expansions = 0, underWait = 0;
+    QObject::connect(&tree, &QTreeWidget::itemExpanded, [&] {
+        ++expansions;
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        underWait += cursor && cursor->shape() == Qt::WaitCursor;
+    });
+    tree.resize(400, 300);
+    tree.show();
+    // A type first, with the plain key: its subtree only.
+    root->setExpanded(true);
+    tree.setCurrentItem(Child(root, "IDerived"));
+    QTest::keyClick(&tree, Qt::Key_Asterisk);
+    EXPECT_TRUE(Child(Child(root, "IDerived"), "Go")->isExpanded());
+    EXPECT_FALSE(Child(root, "IBase")->isExpanded());
+    EXPECT_TRUE(HasPlaceholder(Child(root, "IBase")));
+    // Then the keypad's on the root: everything.
+    tree.setCurrentItem(root);
+    QTest::keyClick(&tree, Qt::Key_Asterisk, Qt::KeypadModifier);
+    EXPECT_EQ(Outline(root), expected);
+    EXPECT_GT(expansions, 10);
+    EXPECT_EQ(underWait, expansions - 1);  // all but the root's own, by hand above
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(tree.currentItem(), root);
+    ClearLibraryTree(&hand);
+}
+
 INSTANTIATE_TEST_SUITE_P(Routes, LibraryTree, ::testing::Values(Route::Created, Route::Loaded), RouteName);
 
 class TreeFilters : public ::testing::Test {
@@ -309,6 +364,31 @@ TEST_F(TreeFilters, ClearingSeveralLibrariesFreesEveryRecordAndForgetsTheTags) {
     EXPECT_EQ(tree.topLevelItemCount(), 0);
     ClearLibraryTree(&tree);  // an empty tree: nothing to do
     // AddressSanitizer reports any record left behind.
+}
+
+// A type that fails to build leaves the rest of the expansion alone: it stays
+// collapsed and expandable, and its error is reported once.
+TEST_F(TreeFilters, StarLeavesALevelThatFailsToBuildCollapsedAndReportsTheFirstErrorOnce) {
+    ComPtr<ITypeLib> lib = AsTypeLib(BuildShapes().get());
+    std::vector<int32_t> errors;
+    ConnectLazyFilling(&tree, [&](const ErrorRecord& e) { errors.push_back(e.Number); });
+    QTreeWidgetItem* root = AddLibraryNode(&tree, lib.get(), nullptr, 0, true);
+    root->setExpanded(true);
+    // The record now names a library without those types.
+    LibraryRecordOf(root)->Library = AsTypeLib(NewLibrary(u"Empty").get());
+    tree.setCurrentItem(root);
+    QTest::keyClick(&tree, Qt::Key_Asterisk, Qt::KeypadModifier);
+    EXPECT_EQ(errors, std::vector<int32_t>{TYPE_E_ELEMENTNOTFOUND});
+    EXPECT_TRUE(root->isExpanded());
+    QTreeWidgetItem* colors = Child(root, "Colors");
+    EXPECT_FALSE(colors->isExpanded());
+    EXPECT_TRUE(HasPlaceholder(colors));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    LibraryRecordOf(root)->Library = lib;
+    QTest::keyClick(&tree, Qt::Key_Asterisk);
+    EXPECT_TRUE(colors->isExpanded());
+    EXPECT_EQ(ChildTexts(colors), "Red Green");
+    EXPECT_EQ(errors.size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The library editor view: its properties, opening and saving a library the
 // way batch mode does, and its tree following changes applied at the hub.
 #include "TreeTestSupport.h"
+#include "dialogs/DialogTestSupport.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -409,6 +410,55 @@ TEST_F(LibraryViewerTest, Screenshots) {
     }
     QApplication::setPalette(light);
     view->setPalette(light);
+}
+
+
+// The view's tree passes `*` on to the expansion of everything below the
+// current node.
+TEST_F(LibraryViewerTest, StarOnTheRootExpandsEveryLevel) {
+    Open();
+    view->show();
+    view->Tree()->setCurrentItem(Root());
+    QTest::keyClick(view->Tree(), Qt::Key_Asterisk, Qt::KeypadModifier);
+    QTreeWidgetItem* go = Child(Child(Root(), "IDerived"), "Go");
+    ASSERT_TRUE(go);
+    EXPECT_TRUE(go->isExpanded());
+    EXPECT_EQ(ChildTexts(go), "speed");
+    EXPECT_EQ(Selected(), Root());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// On a dark palette the attribute list's unchecked boxes and the text fields'
+// frames stand out from what is around them; pictures of the type pane, light
+// and dark, for a person to look at.
+TEST_F(LibraryViewerTest, TheTypePaneShowsItsCheckBoxesOnADarkPalette) {
+    Open();
+    view->resize(view->fontMetrics().averageCharWidth() * 130, view->fontMetrics().height() * 32);
+    view->show();
+    view->Tree()->setCurrentItem(Child(Root(), "Widget"));
+    auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
+    QListWidgetItem* hidden = options->findItems("hidden", Qt::MatchExactly).value(0);
+    ASSERT_TRUE(hidden);
+    ASSERT_EQ(hidden->checkState(), Qt::Unchecked);
+    QCoreApplication::processEvents();
+    dialogstest::SaveScreenshots(*view, "viewer-type-pane");
+    const int light = testsupport::CheckBoxContrast(*options, hidden);
+    view->setPalette(DarkPalette());
+    QCoreApplication::processEvents();
+    EXPECT_GE(testsupport::CheckBoxContrast(*options, hidden), 60);
+    EXPECT_GE(light, 60);
+    // The version field's frame against the pane behind it.
+    auto* version = view->DetailsField(Field::Version);
+    QImage picture(version->size(), QImage::Format_ARGB32);
+    const QColor window = view->palette().color(QPalette::Window);
+    picture.fill(window);
+    version->render(&picture);
+    int frame = 0;  // along the top edge
+    for (int x = 0; x < picture.width(); ++x)
+        frame = std::max(frame, std::abs(QColor(picture.pixel(x, 0)).lightness() - window.lightness()));
+    EXPECT_GE(frame, 40);
+    dialogstest::SaveScreenshots(*view, "viewer-type-pane-dark");
 }
 
 

@@ -13,6 +13,7 @@
 #include "editor/EditorModule.h"
 #include "editor/LibraryTree.h"
 #include "editor/TreeNodeRecords.h"
+#include "support/DarkTheme.h"
 #include "support/ShapesLibrary.h"
 
 namespace treetest {
@@ -105,26 +106,6 @@ inline void BuildAll(QTreeWidgetItem* node) {
     for (int i = 0; i < node->childCount(); ++i) BuildAll(node->child(i));
 }
 
-// A dark palette for pictures of the windows on a dark theme.
-inline QPalette DarkPalette() {
-    QPalette dark = QApplication::palette();
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x2f, 0x2f, 0x2f));
-    dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0xb0));
-    dark.setColor(QPalette::Light, QColor(0x5a, 0x5a, 0x5a));
-    dark.setColor(QPalette::Midlight, QColor(0x4a, 0x4a, 0x4a));
-    dark.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Dark, QColor(0x90, 0x90, 0x90));
-    dark.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-    return dark;
-}
+using testsupport::DarkPalette;
 
 }  // namespace treetest

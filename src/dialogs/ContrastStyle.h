@@ -1,0 +1,29 @@
+// Frames and check-box indicators that read on dark palettes. Fusion draws the
+// frames of text fields and item views and the check-box indicators (those of
+// item views go through the check box's) in a shade of the Window role a
+// little darker than it; on a dark palette that shade is about the Base and
+// Window colours themselves, and the frames and the unchecked boxes vanish.
+// The style here draws them from a palette whose Window role is raised so that
+// the shade lies well between Base and Text. A light palette, and any style
+// but Fusion, is drawn as it is.
+#pragma once
+
+#include <QPalette>
+
+class QWidget;
+
+namespace zephrin::dialogs {
+
+// Gives widget and every widget now inside it the style (one shared style,
+// over the application's).
+void UseContrastStyle(QWidget* widget);
+
+// The palette the style hands Fusion for a frame or an indicator: palette
+// itself, with the Window role of each colour group whose Base is darker than
+// its Text raised where the shade Fusion derives from it would lie closer to
+// Base than FrameShade does.
+QPalette FramePalette(const QPalette& palette);
+// The frame shade of a dark colour group: 40% of the way from Base to Text.
+QColor FrameShade(const QPalette& palette, QPalette::ColorGroup group);
+
+}  // namespace zephrin::dialogs
