@@ -561,6 +561,37 @@ TEST_F(ViewerListener, EveryKindAtEveryLevelKeepsTheTreeTrueAndTheSelectionWhere
     }
 }
 
+// The same changes made by the view itself on the selected item: the hub
+// hands the view its own node, and the tree stays as true.
+TEST_F(ViewerListener, TheViewsOwnChangesOnTheSelectedItemKeepTheTreeTrue) {
+    int made = 0;
+    for (const Row& row : Rows()) {
+        for (int32_t level = 0; level <= 2; ++level) {
+            const std::string label = std::string(row.name) + " made by the view at level " + std::to_string(level);
+            SCOPED_TRACE(label);
+            Open();
+            QTreeWidgetItem* before = At(row.before);
+            ChangeTarget target = row.target(Lib());
+            // A rename of the view's own is the label edit's, which sets the text itself.
+            if (!before || FindTargetNode(view->Tree(), target, kFindKeep) != before ||
+                std::string(row.name).find("renamed") != std::string::npos)
+                break;
+            view->Tree()->setCurrentItem(before);
+            ChangePtr change = row.make(Lib());
+            ASSERT_TRUE(view->ApplyOwnChange(*change, nullptr, target, level));
+            EXPECT_FALSE(hub->SkipsOnce(view->HubNode()));
+            ASSERT_TRUE(Selected());
+            QCoreApplication::processEvents();
+            ExpectTreeTrue(label, row.tolerated);
+            EXPECT_TRUE(services.messages.empty());
+            EXPECT_EQ(services.beeps, 0);
+            view.reset();
+            ++made;
+        }
+    }
+    EXPECT_GE(made, 3 * 8);
+}
+
 // Below a type never expanded, levels 0 and 1 leave the tree alone; level 2
 // builds the path and selects the item.
 TEST_F(ViewerListener, ItemsBelowUnbuiltLevelsAreOpenedOnlyAtLevelTwo) {
