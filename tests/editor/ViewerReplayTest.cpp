@@ -40,6 +40,27 @@ public:
     int RunModal(QDialog&) override { return 0; }
 };
 
+// The GUID and type dialogs, answered as the user would: the next GUID, and
+// the type named in pick from the library shown.
+class ScriptedDialogs : public editor::ViewerDialogs {
+public:
+    explicit ScriptedDialogs(editor::LibraryViewer& view) : view_(view) {}
+    std::u16string pick;
+    uint32_t guids = 0;
+    bool ChangeGuid(QWidget*, ole::GUID& guid) override {
+        guid = {0x5E55A000 + ++guids, 0x19, 0x77, {1, 2, 3, 4, 5, 6, 7, 8}};
+        return true;
+    }
+    bool SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, tli::VarTypeInfo*,
+                     ComPtr<tli::VarTypeInfo>& chosen) override {
+        chosen = changestest::TypeDescOf(view_.CurrentLibraryITypeLib().get(), pick.c_str());
+        return true;
+    }
+
+private:
+    editor::LibraryViewer& view_;
+};
+
 class ViewerReplay : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
@@ -76,6 +97,13 @@ protected:
         ASSERT_TRUE(view.InEditMode()) << name;
         QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
         ASSERT_FALSE(view.InEditMode()) << name;
+    }
+    // Clicks a button of the pane, then Update.
+    void ClickThenUpdate(Field button) {
+        QTest::mouseClick(view.DetailsField(button), Qt::LeftButton);
+        ASSERT_TRUE(view.InEditMode());
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+        ASSERT_FALSE(view.InEditMode());
     }
     // Types text into a field in place of its value and presses Enter.
     void TypeInto(Field field, const char* text) {
@@ -114,6 +142,7 @@ protected:
     dialogs::ScopedUiServices scoped;
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     editor::LibraryViewer view;
+    ScriptedDialogs dialogs{view};
 };
 
 // The sample library holds a module (Kernel), a dual interface (IShape), an
@@ -128,6 +157,7 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     ComPtr<ITypeLib> loaded;
     ASSERT_OK(LoadTypeLib(ole::FromUtf8(in.string()).c_str(), loaded.put()));
     view.SetChangeListener(hub);
+    view.SetDialogs(&dialogs);
     view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
     view.show();
     view.CurrentITypeLib(loaded.get());
@@ -139,7 +169,7 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     // The library pane: a new version.
     Select(Root());
     TypeInto(Field::Version, "3.1");
-    // The type pane: flags of a coclass, a dual, a module and an alias of an interface.
+    // The type pane: flags of a coclass, a dual, a module and aliases of interfaces.
     Select(At("Widget"));
     ToggleFlag("hidden");
     Select(At("IShape"));
@@ -151,6 +181,15 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     ToggleFlag("hidden");
     Select(At("BaseAlias"));
     ToggleFlag("restricted");
+    // A new GUID for the dual, an alias of an interface and an interface given other types.
+    Select(At("IShape"));
+    ClickThenUpdate(Field::ChangeGuid);
+    Select(At("ShapeAlias"));
+    dialogs.pick = u"IBase";
+    ClickThenUpdate(Field::ChooseType);
+    Select(At("IDerived"));
+    dialogs.pick = u"IShape";
+    ClickThenUpdate(Field::ChooseType);
     // A record's alignment, chosen with the keyboard.
     Select(At("Matrix"));
     auto* align = static_cast<QComboBox*>(view.DetailsField(Field::Align));
@@ -178,7 +217,7 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     EXPECT_TRUE(services.messages.empty());
     EXPECT_EQ(services.beeps, 0);
 
-    ASSERT_EQ(history.ItemCount(), 11);
+    ASSERT_EQ(history.ItemCount(), 14);
     ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
     view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
     ASSERT_EQ(Zephrin("-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
