@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include "app/modCorvaneExe.h"
@@ -23,6 +24,7 @@
 #include "changes/kinds/AddMemberChange.h"
 #include "changes/kinds/CopyMemberChange.h"
 #include "changes/kinds/InsertParamChange.h"
+#include "changes/kinds/RedirectTypesChange.h"
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
@@ -79,6 +81,32 @@ bool IsAtOrBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* node) {
 }
 
 bool ChildrenBuilt(QTreeWidgetItem* node) { return node->childCount() > 0 && !HasPlaceholder(node); }
+
+// The texts of the nodes from the top of the tree down to item.
+QStringList PathTexts(QTreeWidgetItem* item) {
+    QStringList path;
+    for (; item; item = item->parent()) path.prepend(item->text(0));
+    return path;
+}
+
+// The node at the first depth texts of path, building children on the way; null when gone.
+QTreeWidgetItem* NodeAtPath(QTreeWidget* tree, const QStringList& path, qsizetype depth) {
+    QTreeWidgetItem* node = nullptr;
+    for (qsizetype i = 0; i < depth; ++i) {
+        QTreeWidgetItem* found = nullptr;
+        if (!node) {
+            for (int k = 0; k < tree->topLevelItemCount() && !found; ++k)
+                if (tree->topLevelItem(k)->text(0) == path[i]) found = tree->topLevelItem(k);
+        } else {
+            EnsureChildren(node);
+            for (int k = 0; k < node->childCount() && !found; ++k)
+                if (node->child(k)->text(0) == path[i]) found = node->child(k);
+        }
+        if (!found) return nullptr;
+        node = found;
+    }
+    return node;
+}
 
 // The hub's mark for the next broadcast, cleared when the apply does not
 // reach a broadcast (it throws or applies nothing), so that it can't reach
@@ -809,6 +837,9 @@ void LibraryViewer::OnTypeChange(ChangeTarget& target, IChange& change, int32_t 
         type->RefTypeIndex = d.RefTypeIndex;
         type->RefFlags &= ~kRefFlattenTested;
         if (d.IsAlias) {
+            // An alias is listed as what it finally names, and so are aliases of it.
+            type->TypeKind = d.TypeKind;
+            UpdateAliasKinds(*type->Library);
             SetNodeImage(node, d.Image);
             if (tvTypes_->currentItem() == node && tsFrame_->count() > 0)
                 tsFrame_->setTabIcon(0, modImages::GetButtonFaceImageList().Icon(d.Image));
@@ -861,15 +892,33 @@ void LibraryViewer::OnImplTypeChange(ChangeTarget& target, IChange& change, int3
             ole::ComPtr<ole::ITypeInfo> interface;
             CheckHr(coclass->GetRefTypeInfo(ref, interface.put()));
             node->setText(0, dialogs::ToQString(modITypeInfoHelper::GetTypeInfoName(interface.get())));
+            // The node leads to the new interface when it is one of this library.
+            ole::ComPtr<ole::ITypeLib> holder;
+            ole::UINT index = 0;
+            CheckHr(interface->GetContainingTypeLib(holder.put(), &index));
+            implemented->RefTypeIndex = typelib_detail::SameObject(holder.get(), implemented->Type->Library->Library.get())
+                                            ? static_cast<int32_t>(index)
+                                            : kRefNone;
         }
     }
     if (level == 2) NodeClick(node);
 }
 
 void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
-    QTreeWidgetItem* node = Locate(target, flags, tag);
-    if (!node) return;
     auto* attribute = dynamic_cast<IAttributeChange*>(&change);
+    QTreeWidgetItem* node = nullptr;
+    if (tag == 0 && attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0) {
+        // Nodes built now read the member's new ID; built ones still carry the old one.
+        node = FindTargetNode(tvTypes_, target, kFindKeep);
+        if (!node && flags == 2) {
+            ChangeTarget renumbered = target;
+            renumbered.MemberId = attribute->MemberId();
+            node = FindTargetNode(tvTypes_, renumbered, kFindBuild);
+        }
+    } else {
+        node = Locate(target, flags, tag);
+    }
+    if (!node) return;
     NodeRecord* record = nullptr;
     if (attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0 &&
         GetNodeKind(node, record) == kNodeMember)
@@ -994,7 +1043,13 @@ void LibraryViewer::OnFlattenInterfaceChange(ChangeTarget& target, IChange&, int
     if (!node) return;
     if (tag == 0 && IsAtOrBelow(tvTypes_->currentItem(), node)) SelectNode(node);
     RebuildTypeMemberNodes(node, true, true);
-    if (auto* type = static_cast<TypeNodeRecord*>(NodeTag(node))) type->RefFlags &= ~kRefFlattenTested;
+    if (auto* type = static_cast<TypeNodeRecord*>(NodeTag(node))) {
+        // The base the members came from is no longer the interface's base.
+        const TypeDescription d = DescribeType(type->Library->Library.get(), type->TypeIndex);
+        type->RefTypeIndex = d.RefTypeIndex;
+        type->RefFlags = (type->RefFlags & ~(kRefFlattenTested | kRefRoleMask)) |
+                         (d.BaseReference ? kRefRoleBase : kRefRoleOther);
+    }
     if (flags == 2) {
         if (tag == 0) {
             SelectNode(node);
@@ -1016,6 +1071,11 @@ void LibraryViewer::ResetIDs(ChangeTarget& target, int32_t flags, ListenerTag ta
         SelectNode(node);
     }
     RebuildTypeMemberNodes(node, false, false);
+    // A dispinterface whose first member no longer has the IUnknown ID lists no vtable.
+    if (auto* type = static_cast<TypeNodeRecord*>(NodeTag(node))) {
+        const int16_t image = DescribeType(type->Library->Library.get(), type->TypeIndex).Image;
+        if (NodeImage(node) != image) SetNodeImage(node, image);
+    }
     if (flags == 2) {
         if (tvTypes_->currentItem() != node || refill) Show(node);
     } else if (refill) {
@@ -1121,39 +1181,79 @@ void LibraryViewer::OnInternalizeTypesChange(ChangeTarget& target, IChange&, int
             SortNodeChildren(root);
             --selecting_;
         }
-        if (flags == 2) SelectNode(node);
-        if (flags >= 1) NodeClick(node);
+        // Level 1 refills what is selected: the panes never show an item the tree does not.
+        if (flags == 2) Show(node);
+        if (flags == 1) RefillSelection();
     }
     if (announce) AnnounceUnresolved();
 }
 
-void LibraryViewer::OnRedirectTypesChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+void LibraryViewer::OnRedirectTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
     // A redirection may re-point any reference of the library: the tree is
-    // built again from the regenerated library, and the selection found anew.
+    // built again from the regenerated library, with what was expanded and
+    // selected found again by the texts of its path where it is still there.
     QTreeWidgetItem* node = Locate(target, flags, tag);
-    const int32_t selectedKind = GetNodeKind(node);
-    const QString selectedText = node ? node->text(0) : QString();
+    QTreeWidgetItem* const selected = tvTypes_->currentItem();
+    const bool nodeSelected = node && node == selected;
+    const bool selectedShown = selected && shownNode_ == selected;
+    const QStringList nodePath = PathTexts(node);
+    const QStringList selectedPath = PathTexts(selected);
+    std::vector<QStringList> expanded;
+    for (QTreeWidgetItemIterator it(tvTypes_); *it; ++it)
+        if ((*it)->isExpanded()) expanded.push_back(PathTexts(*it));
+    const uint32_t typesBefore = target.Library ? target.Library->GetTypeInfoCount() : 0;
     Reattach(target);
     const bool announce = TakeUnresolved(target, tag);
     LibraryNodeRecord* library = CurrentLibraryRecord();
+    QTreeWidgetItem* root = nullptr;
+    uint32_t typesAfter = 0;
     if (library) {
         ole::ComPtr<ole::ITypeLib> shown = library->Library;
+        typesAfter = shown->GetTypeInfoCount();
         std::shared_ptr<CustomTypeLib> editable = library->EditableLibrary;
         const ole::ComPtr<ole::ITypeLib> unresolved = unresolved_;
         ++selecting_;
         RemoveNode(nullptr);
         shownNode_ = nullptr;
         ClearLibraryTree(tvTypes_);
-        QTreeWidgetItem* root = AddLibraryNode(tvTypes_, shown.get(), editable, 0, true);
-        --selecting_;
-        unresolved_ = unresolved;
+        root = AddLibraryNode(tvTypes_, shown.get(), editable, 0, true);
         if (root) {
             root->setExpanded(true);
-            QTreeWidgetItem* again = root;
-            if (selectedKind == kNodeType)
-                for (int i = 0; i < root->childCount(); ++i)
-                    if (root->child(i)->text(0) == selectedText) again = root->child(i);
-            if (flags >= 1) Show(again, flags == 2);
+            for (const QStringList& path : expanded)
+                if (QTreeWidgetItem* again = NodeAtPath(tvTypes_, path, path.size())) again->setExpanded(true);
+            // The selection stays on its item, or on the nearest item above it that is still there.
+            QTreeWidgetItem* again = nullptr;
+            for (qsizetype depth = selectedPath.size(); depth > 0 && !again; --depth)
+                again = NodeAtPath(tvTypes_, selectedPath, depth);
+            if (selected) tvTypes_->setCurrentItem(again ? again : root);
+            if (selectedShown) shownNode_ = tvTypes_->currentItem();
+        }
+        --selecting_;
+        unresolved_ = unresolved;
+    }
+    if (root && node) {
+        const auto& redirect = static_cast<RedirectTypesChange&>(change);
+        if ((redirect.Flags() & (RedirectTypesChange::kReplaceDefinition | RedirectTypesChange::kSameLibrary)) == 0) {
+            QTreeWidgetItem* again = NodeAtPath(tvTypes_, nodePath, nodePath.size());
+            if (again && tag != 0) {
+                NodeClick(again);
+            } else if (again && !nodeSelected) {
+                if (flags == 2) Show(again);
+                if (flags == 1) RefillSelection();
+            } else if (again && flags >= 1) {
+                NodeClick(again);
+            }
+        } else {
+            // The replaced type stays under a new definition, or went and its
+            // references name the replacement, which is shown.
+            int32_t index = target.TypeIndex;
+            if (typesAfter != typesBefore && redirect.DestVarTypeInfo()) {
+                ole::LONG dest = -1;
+                CheckHr(redirect.DestVarTypeInfo()->get_TypeInfoNumber(&dest));
+                index = dest - (target.TypeIndex < dest ? 1 : 0);
+            }
+            if (flags == 2) SelectTypeNode(root, index);
+            if (flags == 1) RefillSelection();
         }
     }
     if (announce) AnnounceUnresolved();
