@@ -51,10 +51,13 @@ public:
         guid = {0x5E55A000 + ++guids, 0x19, 0x77, {1, 2, 3, 4, 5, 6, 7, 8}};
         return true;
     }
-    bool SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, tli::VarTypeInfo*,
-                     ComPtr<tli::VarTypeInfo>& chosen) override {
-        chosen = changestest::TypeDescOf(view_.CurrentLibraryITypeLib().get(), pick.c_str());
-        return true;
+    editor::SpecifiedType SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, dialogs::LibraryCollection&,
+                                      tli::VarTypeInfo*) override {
+        ole::ITypeLib* library = view_.CurrentLibraryITypeLib().get();
+        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
+        chosen->CurrentITypeLib(library);
+        chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), pick.c_str()).get());
+        return {true, std::move(chosen)};
     }
 
 private:
