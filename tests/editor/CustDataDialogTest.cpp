@@ -148,6 +148,8 @@ TEST_F(CustDataDialog, AStringWithACharacterTheFileCantHoldIsRefusedByName) {
     EXPECT_FALSE(d.Ok()->isEnabled());
     EXPECT_FALSE(d.List()->isEnabled());
     EXPECT_TRUE(d.ErrorText()->text().contains(QString::fromUtf8("'日' (U+65E5)"))) << d.ErrorText()->text().toStdString();
+    d.show();
+    SaveScreenshots(d, "dialog-custom-data-unstorable");
     TypeAny(d.ValueField(), QString::fromUtf8("Größe €"));
     EXPECT_TRUE(d.Ok()->isEnabled());
     EXPECT_TRUE(d.ErrorText()->text().isEmpty());
