@@ -1,6 +1,7 @@
 // The library editor view refusing what a library file can't hold: a label
 // typed with a character outside the file's code page is refused with a
-// message naming it, and a failed Update says why it failed.
+// message naming it, names the code page holds replay in batch mode, and a
+// failed Update says why it failed.
 #include "TreeTestSupport.h"
 
 #include <QCoreApplication>
@@ -10,10 +11,13 @@
 
 #include <filesystem>
 
+#include "app/modCorvaneExe.h"
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "dialogs/DialogTestSupport.h"
 #include "editor/LibraryViewer.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
 
 namespace treetest {
 namespace {
@@ -101,6 +105,36 @@ TEST_F(ViewerNames, ALabelWithACharacterTheFileCantHoldIsRefusedByName) {
     EXPECT_TRUE(Child(Root(), "Größe€"));
     EXPECT_EQ(history.ItemCount(), 1);
     EXPECT_EQ(services.messages.size(), 2u);
+}
+
+// Renames to names of the code page are recorded as typed: batch mode replays
+// them, the second finding the type under the first's name, to the same file.
+TEST_F(ViewerNames, RenamesInTheCodePageReplayInBatchModeToTheSameFile) {
+    TempDir dir;
+    const std::string in = (dir / "in.tlb").string();
+    ASSERT_OK(BuildAllKinds(ole::FromUtf8(in))->SaveAllChanges());
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(LoadTypeLib(ole::FromUtf8(in).c_str(), loaded.put()));
+    view->CurrentITypeLib(loaded.get());
+    view->show();
+    Playback history;
+    history.ChangeListener(hub);
+    history.CurrentITypeLib(Lib());
+
+    Rename(Child(Root(), "Widget"), QString::fromUtf8("FinЖ"));  // refused, not recorded
+    Rename(Child(Root(), "Widget"), QString::fromUtf8("Größe€"));
+    Rename(Child(Root(), "Größe€"), QString::fromUtf8("Straße‰"));
+    ASSERT_EQ(history.ItemCount(), 2);
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"names.leh"));
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+    ASSERT_EQ(modCorvaneExe::Main({"-q", "-leh", (dir / "names.leh").string(), "-tlb", in, "-saveas",
+                                   (dir / "batch.tlb").string()},
+                                  {}),
+              0);
+    EXPECT_EQ(ReadBytes(dir / "view.tlb"), ReadBytes(dir / "batch.tlb"));
+    ComPtr<ITypeLib> batch;
+    ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "batch.tlb").string()).c_str(), batch.put()));
+    EXPECT_TRUE(changestest::TypeNamed(batch.get(), u"Straße‰"));
 }
 
 // Holder given the GUID of IStays: the update fails, and message 933 says why
