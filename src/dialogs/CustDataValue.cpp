@@ -4,6 +4,7 @@
 
 #include "dialogs/modDetailsFields.h"
 #include "foundation/modEscapedString.h"
+#include "foundation/modStorableText.h"
 #include "platform/tlbfiles/MsftWriter.h"
 
 namespace zephrin::dialogs::CustDataValue {
@@ -15,8 +16,11 @@ std::u16string Format(const ole::Variant& value, bool hex) { return modDetailsFi
 Parsed Parse(std::u16string_view text, ole::VARTYPE editType) {
     Parsed result;
     if (editType == kLpStr || editType == kLpWStr) {
-        result.Valid = true;
-        result.Value = ole::Variant(modEscapedString::DecodeEscapedString(text));
+        std::u16string decoded = modEscapedString::DecodeEscapedString(text);
+        // The file holds strings in the ANSI code page: another character would become "?".
+        result.Why = modStorableText::WhyUnstorable(decoded);
+        result.Valid = result.Why.empty();
+        if (result.Valid) result.Value = ole::Variant(std::move(decoded));
         return result;
     }
     modDetailsFields::Parsed<ole::Variant> converted = modDetailsFields::ConvertText(text, editType);

@@ -28,8 +28,8 @@ struct Parsed {
     std::u16string Why;  // when not valid: what is wrong, where it is worth saying
 };
 // The text as a value of type editType. Text for LPSTR and LPWSTR is any
-// text, with its backslash escapes decoded; other text must convert, and the
-// value must be one that a library file can hold.
+// text the file's code page holds, with its backslash escapes decoded; other
+// text must convert, and the value must be one that a library file can hold.
 Parsed Parse(std::u16string_view text, ole::VARTYPE editType);
 
 }  // namespace zephrin::dialogs::CustDataValue

@@ -636,6 +636,14 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         restore();
         return;
     }
+    // A character the file can't hold is refused here, by name, rather than saved as "?".
+    if (const std::u16string why = modStorableText::WhyUnstorable(dialogs::FromQString(text)); !why.empty()) {
+        ++selecting_;
+        item->setText(0, labelBefore_);
+        --selecting_;
+        dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+        return;
+    }
     try {
         ChangeTarget target = TargetOfNode(item);
         std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);

@@ -515,7 +515,7 @@ void LibraryViewer::Update() {
         // The library holds what it held before: the pane shows that again.
         dialogs::Guarded(this, [this] { RefillSelection(); });
         dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(error.Description), dialogs::kStyleError);
+            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)), dialogs::kStyleError);
     }
     if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
 }

@@ -59,6 +59,10 @@ std::u16string_view ErrorNumberText(int32_t number) {
         case ole::TYPE_E_NAMECONFLICT:
             return u"Name conflict: the name is already used by another type or member of the library.";
         case ole::TYPE_E_AMBIGUOUSNAME: return u"Ambiguous name: another member of the type has that name.";
+        case ole::TYPE_E_SIZETOOBIG:
+            return u"Size too big: a type is larger than a library can hold, or its types nest too deeply.";
+        case ole::TYPE_E_DUPLICATEID:
+            return u"Duplicate ID: another type of the library has that GUID, or another member that member ID.";
         case ole::E_INVALIDARG:
             return u"Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range.";
         case ole::E_FAIL: return u"Unspecified error.";

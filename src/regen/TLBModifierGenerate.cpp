@@ -137,7 +137,10 @@ void TLBModifier::CopyLibraryAttributes() {
     }
     const bool noDocWithDll = (helpGeneration_ & kNoDocStringWithDll) != 0;
     if (help.HelpStringDll.empty() || !noDocWithDll) help.DocString = docString;
-    if (helpModifier_) CheckCallback(helpModifier_->ModifyLibHelp(startingLib_.get(), help));
+    if (helpModifier_) {
+        CheckCallback(helpModifier_->ModifyLibHelp(startingLib_.get(), help));
+        RequireStorableHelp(help);
+    }
 
     CheckHr(g.lib->SetHelpFileName(help.HelpFile.c_str()));
     if (help.HelpContext != 0) CheckHr(g.lib->SetHelpContext(help.HelpContext));
@@ -257,8 +260,10 @@ void TLBModifier::CreateListedType(const TypeListRecord& record, bool guidOverri
         }
         if (withDll && LibraryHelpOf(ownLib.get()).hasLib2)
             help.HelpStringDll = MapHelpStringDll(LibraryHelpOf(ownLib.get()).helpStringDll, ownLib.get());
-        if (helpModifier_)
+        if (helpModifier_) {
             CheckCallback(helpModifier_->ModifyTypeHelp(TliTypeInfo(item.get()).get(), 6, help));
+            RequireStorableHelp(help);
+        }
         PutHelpInForce(withFile ? &help.HelpFile : nullptr, withDll ? &help.HelpStringDll : nullptr);
     }
 
@@ -351,7 +356,10 @@ void TLBModifier::FillType(const TypeListRecord& record) {
             help.HelpStringDll = MapHelpStringDll(LibraryHelpOf(ownLib.get()).helpStringDll, ownLib.get());
     }
     if (g.libHelpStringDll.empty() || !noDocWithDll) help.DocString = docString;
-    if (helpModifier_) CheckCallback(helpModifier_->ModifyTypeHelp(listed.get(), 25, help));
+    if (helpModifier_) {
+        CheckCallback(helpModifier_->ModifyTypeHelp(listed.get(), 25, help));
+        RequireStorableHelp(help);
+    }
     if (help.HelpContext != 0) CheckHr(dest->SetHelpContext(help.HelpContext));
     if (help.HelpStringContext != 0) CheckHr(dest->SetHelpStringContext(help.HelpStringContext));
     if (!help.DocString.empty() && !(!help.HelpStringDll.empty() && noDocWithDll))

@@ -146,7 +146,10 @@ bool TLBModifier::ReadMemberHelp(ole::ITypeInfo* sourceTi, ole::MEMBERID memid, 
         dllInForce = !help.HelpStringDll.empty();
     }
     if (!((helpGeneration_ & kNoDocStringWithDll) && dllInForce)) help.DocString = std::move(docString);
-    if (helpModifier_) CheckCallback(helpModifier_->ModifyMemberHelp(type, member, help));
+    if (helpModifier_) {
+        CheckCallback(helpModifier_->ModifyMemberHelp(type, member, help));
+        RequireStorableHelp(help);
+    }
     return dllInForce;
 }
 

@@ -568,6 +568,7 @@ void CustomTypeInfo::SetAlignment(int16_t cbAlignment) {
 }
 
 void CustomTypeInfo::SetTypeInfoName(std::u16string_view newName) {
+    RequireStorable(newName);
     const std::u16string name(newName);
     CheckHr(type_->SetName(name.c_str()));
 }

@@ -1,6 +1,9 @@
 // The editable view of one type of the library a CustomTypeLib holds. Every
 // operation writes at once into the type's creation interface. Operations
 // that fail halfway leave the type as it was and raise the first error.
+// A name or string (help text, DLL name, string value) with a character the
+// library file can't hold is refused before anything is written (error 5,
+// naming the character; modStorableText), as is such a custom data value.
 // The object keeps nothing of the type but its kind: counts and members are
 // read from the library when needed, so any number of objects may wrap one
 // type and each sees the edits made through the others.

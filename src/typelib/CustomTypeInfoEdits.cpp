@@ -3,6 +3,7 @@
 // it from the member that had it.
 #include <algorithm>
 #include <array>
+#include <variant>
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
@@ -112,6 +113,7 @@ void CustomTypeInfo::SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtI
 }
 
 void CustomTypeInfo::SetConstantValue(int32_t memberID, const ole::Variant& constVal) {
+    RequireStorable(constVal.get());
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     ole::UINT index = 0;
     CheckHr(ti->GetVarIndexOfMemId(memberID, &index));
@@ -122,6 +124,8 @@ void CustomTypeInfo::SetConstantValue(int32_t memberID, const ole::Variant& cons
 
 void CustomTypeInfo::SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                                       int32_t newInvKind) {
+    RequireStorable(paramData.Name);
+    RequireStorable(paramData.DefaultValue.get());
     CheckParameterFlags(ITypeInfo2().get(), memberID, invKind, paramID, paramData.Flags);
     FuncRebuildData request;
     int32_t fields = FuncRebuildData::kType;
@@ -155,6 +159,8 @@ void CustomTypeInfo::MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti
 
 void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName) {
     if (newParamId < 0) RaiseError(kErrSubscriptOutOfRange);
+    if (!fAutoName) RequireStorable(paramData.Name);
+    RequireStorable(paramData.DefaultValue.get());
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags);
     if (fAutoName) {
@@ -202,6 +208,10 @@ void CustomTypeInfo::ModifyMember(int32_t memberID, int32_t invKind, ModifyData&
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     const int32_t mask = modifyData.FieldMask;
+    if (mask & ModifyData::kDllName) RequireStorable(modifyData.DllName);
+    if (const auto* entry = std::get_if<std::u16string>(&modifyData.DllEntry); entry && (mask & ModifyData::kDllEntry))
+        RequireStorable(*entry);
+    if (mask & ModifyData::kConstantValue) RequireStorable(modifyData.ConstantValue.get());
     // A member ID another member has is refused, as SetMemberID refuses it.
     if ((mask & ModifyData::kMemID) && modifyData.MemID != ole::MEMBERID_NIL && modifyData.MemID != memberID &&
         SUCCEEDED(ti->GetDocumentation(modifyData.MemID, nullptr, nullptr, nullptr, nullptr)))
@@ -331,6 +341,7 @@ void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u1
 
 void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position,
                                              std::u16string_view newName) {
+    RequireStorable(newName);
     const std::u16string text(newName);
     if (position == 0) {
         // A member needs a name; a parameter may go without one.

@@ -106,6 +106,9 @@ void CustomTypeInfo::CopyParamCustData(ole::ITypeInfo2* source, ole::UINT source
 }
 
 void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields) {
+    if (changeFields & HelpData::kDocString) RequireStorable(hd.DocString);
+    if (changeFields & HelpData::kHelpFile) RequireStorable(hd.HelpFile);
+    if (changeFields & HelpData::kHelpStringDll) RequireStorable(hd.HelpStringDll);
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     if ((changeFields & (HelpData::kHelpFile | HelpData::kHelpStringDll)) == 0) {

@@ -58,6 +58,13 @@ void CustomTypeInfo::AddFunction(std::u16string_view name, tli::VarTypeInfo* vtI
 
 void CustomTypeInfo::AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* vtInfoReturn,
                                    std::span<ParamData> params, const FuncData& funcData) {
+    RequireStorable(name);
+    for (const ParamData& p : params) {
+        RequireStorable(p.Name);
+        RequireStorable(p.DefaultValue.get());
+    }
+    RequireStorable(funcData.DllName);
+    RequireStorable(funcData.DllEntry.get());
     ole::FUNCKIND funcKind = ole::FUNC_PUREVIRTUAL;
     ole::DllEntryPoint entry;
     switch (typeKind_) {
@@ -143,6 +150,8 @@ void CustomTypeInfo::AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* v
 
 void CustomTypeInfo::AddConstant(std::u16string_view name, const ole::Variant& value, int16_t flags,
                                  int32_t insertPosition) {
+    RequireStorable(name);
+    RequireStorable(value.get());
     ole::Variant constant(value);
     ole::VARTYPE vt = ole::VT_INT;
     int32_t varCount = 0;
@@ -183,6 +192,7 @@ void CustomTypeInfo::AddConstant(std::u16string_view name, const ole::Variant& v
 
 void CustomTypeInfo::AddProperty(std::u16string_view name, tli::VarTypeInfo* vtInfo, int32_t memID, int16_t flags,
                                  int32_t insertPosition) {
+    RequireStorable(name);
     int32_t varCount = 0;
     {
         TypeAttr attr(ITypeInfo().get());

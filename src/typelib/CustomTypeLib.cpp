@@ -149,6 +149,7 @@ std::shared_ptr<CustomTypeInfo> CustomTypeLib::WrapTypeInfo(ComPtr<tli::TypeInfo
 
 std::shared_ptr<CustomTypeInfo> CustomTypeLib::AddCustomTypeInfo(std::u16string_view name, ole::TYPEKIND tkind,
                                                                  std::u16string_view guid) {
+    RequireStorable(name);
     EnsureLibrary();
     const std::u16string typeName(name);
     ComPtr<ole::ICreateTypeInfo> created;
@@ -237,6 +238,7 @@ std::u16string CustomTypeLib::LibName() {
 void CustomTypeLib::LibName(std::u16string_view value) {
     // A library without a name can't be generated.
     if (value.empty()) RaiseError(kErrInvalidArgument, u"The library's name can't be empty.");
+    RequireStorable(value);
     EnsureLibrary();
     const std::u16string name(value);
     CheckHr(create_->SetName(name.c_str()));

@@ -2,7 +2,8 @@
 // in memory: the library's creation interface (every change goes through it),
 // its reading interface, and a TypeLib Information view used for the
 // library-level attributes and for finding types by name. Nothing is
-// recorded: every operation applies to the library at once.
+// recorded: every operation applies to the library at once. Names the
+// library file can't hold are refused as CustomTypeInfo refuses them.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
+#include "foundation/modStorableText.h"
 #include "foundation/modSupport.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/automation/Unknown.h"
@@ -19,6 +20,7 @@ namespace zephrin::typelib_detail {
 
 using ole::FAILED;
 using ole::SUCCEEDED;
+using modStorableText::RequireStorable;
 
 // Error 91: object variable not set.
 inline constexpr int32_t kErrObjectNotSet = 91;
@@ -100,6 +102,13 @@ std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, o
 using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
 CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get);
 void WriteCust(const CustItems& items, const modITypeInfoHelper::SetCustDataFn& set);
+
+// Raises error 5, naming the character, when a text of hd can't be stored.
+inline void RequireStorableHelp(const HelpData& hd) {
+    RequireStorable(hd.DocString);
+    RequireStorable(hd.HelpFile);
+    RequireStorable(hd.HelpStringDll);
+}
 
 // The member fields of hd that hold something: with the masked setters, the
 // mask that gives a re-added member its saved help back as it was, a help

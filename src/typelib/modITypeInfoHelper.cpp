@@ -385,6 +385,8 @@ template <class T, class F>
 SetCustDataFn MakeSetter(T* item, F f) {
     return [p = ComPtr<T>(item), f](const ole::GUID& guid, ole::VARIANT& value) {
         if (!p) RaiseError(kErrObjectNotSet);
+        // Every custom data value the model writes passes here.
+        RequireStorable(value);
         CheckHr(f(p.get(), guid, &value));
     };
 }

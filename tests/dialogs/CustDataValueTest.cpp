@@ -47,6 +47,15 @@ TEST(CustDataValue, OutOfRangeAndUnwritableTextIsRefused) {
         EXPECT_FALSE(parsed.Valid);
         EXPECT_NE(parsed.Why, u"");
     }
+    // A string is held in the file's code page: another character is named.
+    for (const ole::VARTYPE vt : {Value::kLpStr, Value::kLpWStr}) {
+        const auto parsed = Value::Parse(u"Größe € 日本語", vt);
+        EXPECT_FALSE(parsed.Valid);
+        EXPECT_NE(parsed.Why.find(u"'日' (U+65E5)"), std::u16string::npos);
+        EXPECT_TRUE(Value::Parse(u"Größe € \\x", vt).Valid);
+    }
+    // An escape can give such a character too.
+    EXPECT_FALSE(Value::Parse(u"\\x416", Value::kLpStr).Valid);
     const auto twelve = Value::Parse(u"12", VT_DECIMAL);
     ASSERT_TRUE(twelve.Valid);
     EXPECT_EQ(twelve.Value.get().decVal.Lo64, 12u);

@@ -69,6 +69,14 @@ struct CustDataDialog : ::testing::Test {
         field->selectAll();
         QTest::keyClicks(field, text);
     }
+    // Types any characters, each as a key press that carries it.
+    static void TypeAny(QLineEdit* field, const QString& text) {
+        field->selectAll();
+        for (const QChar c : text) {
+            QTest::sendKeyEvent(QTest::Press, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
 
     FakeServices services;
     ScopedUiServices scoped{services};
@@ -130,6 +138,27 @@ TEST_F(CustDataDialog, AddReplaceRetypeAndDecimalSaveAndReload) {
     const Variant zero = Held(reloaded.get(), kNew);
     ASSERT_EQ(zero.vt(), VT_BSTR);
     EXPECT_EQ(std::u16string(zero.get().bstrVal), u"0");
+}
+
+// A string the file's code page can't hold is refused where it is typed, by
+// its first such character; one it holds is saved as typed.
+TEST_F(CustDataDialog, AStringWithACharacterTheFileCantHoldIsRefusedByName) {
+    frmCustData d(target, nullptr, 0, false);
+    d.List()->setCurrentRow(1);
+    ASSERT_EQ(d.TypeText()->text(), "LPSTR");
+    TypeAny(d.ValueField(), QString::fromUtf8("Größe € 日本語"));
+    EXPECT_FALSE(d.Ok()->isEnabled());
+    EXPECT_FALSE(d.List()->isEnabled());
+    EXPECT_TRUE(d.ErrorText()->text().contains(QString::fromUtf8("'日' (U+65E5)"))) << d.ErrorText()->text().toStdString();
+    d.show();
+    SaveScreenshots(d, "dialog-custom-data-unstorable");
+    TypeAny(d.ValueField(), QString::fromUtf8("Größe €"));
+    EXPECT_TRUE(d.Ok()->isEnabled());
+    EXPECT_TRUE(d.ErrorText()->text().isEmpty());
+    d.Ok()->click();
+    ASSERT_TRUE(d.Accepted());
+    const ComPtr<ITypeLib> reloaded = ApplySaveReload(*d.Change());
+    EXPECT_EQ(std::u16string(Held(reloaded.get(), kTwo).get().bstrVal), u"Größe €");
 }
 
 TEST_F(CustDataDialog, DeletingTheEntryBeingEditedLeavesTheOthersAlone) {

@@ -149,6 +149,29 @@ TEST_F(Callbacks, ACallbacksErrorEndsTheGenerationUnchangedAndSavesNothing) {
     EXPECT_FALSE(fs::exists(dir / "out.tlb"));
 }
 
+// A provider that documents every member with text the file can't hold.
+struct ForeignHelp : RefCounted<zephrin::IModifyHelpData> {
+    HRESULT QueryInterface(const IID& riid, void** ppv) override {
+        return QueryInterfaceFor<zephrin::IModifyHelpData>(this, riid, ppv);
+    }
+    HRESULT ModifyLibHelp(tli::TypeLibInfo*, HelpData&) override { return S_OK; }
+    HRESULT ModifyTypeHelp(tli::TypeInfo*, LONG, HelpData&) override { return S_OK; }
+    HRESULT ModifyMemberHelp(tli::TypeInfo*, tli::MemberInfo*, HelpData& help) override {
+        help.DocString = u"Größe 日本語";
+        return S_OK;
+    }
+};
+
+TEST_F(Callbacks, AProvidersTextTheFileCantHoldEndsTheGenerationNamingTheCharacter) {
+    ComPtr<ITypeLib> lib = LoadFile(Golden("helpdata"));
+    modifier.StartingLibDirect(lib.get());
+    modifier.HelpModifier(MakeCom<ForeignHelp>().get());
+    const ErrorRecord e = RecordOf([&] { modifier.GenerateDirect((dir / "out.tlb").u16string()); });
+    EXPECT_EQ(e.Number, zephrin::kErrInvalidArgument);
+    EXPECT_NE(e.Description.find(u"'日' (U+65E5)"), std::u16string::npos);
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
 TEST_F(Callbacks, TheCustomDataModifierSeesEachLevelAndMayDropOrReplaceItems) {
     ComPtr<ITypeLib> lib = LoadFile(Golden("helpdata"));
     auto cust = MakeCom<CustModifier>();

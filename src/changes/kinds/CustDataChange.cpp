@@ -10,6 +10,7 @@
 #include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
+#include "foundation/modStorableText.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/CustData.h"
 #include "regen/TLBModifier.h"
@@ -204,6 +205,8 @@ bool CustDataChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& targe
                            int32_t flags) {
     RequireTargetKind(ChangeKind::CustDataChange, target);
     if (sets_.empty() && removes_.empty()) return false;
+    // Refused before anything is written or regenerated.
+    for (const CustDataItem& s : sets_) modStorableText::RequireStorable(s.Value.get());
     const SelectedItem item = SelectItem(target, changes_detail::TargetLibrary(target));
     const ItemList held = item.Read();
     // The library can't take an added item away again: in place, only the

@@ -10,6 +10,7 @@
 #include "changes/kinds/ChangeSupport.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
+#include "foundation/modStorableText.h"
 #include "foundation/modSupport.h"
 #include "regen/IModifyHelpData.h"
 #include "regen/TLBModifier.h"
@@ -289,6 +290,10 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
         if (helpStringDllScope_ == kScopeItem) unchanged |= HelpData::kHelpStringDll;
         mask &= ~unchanged;
     }
+    // Refused before anything is written or regenerated.
+    if (mask & HelpData::kDocString) modStorableText::RequireStorable(help_.DocString);
+    if (mask & HelpData::kHelpFile) modStorableText::RequireStorable(help_.HelpFile);
+    if (mask & HelpData::kHelpStringDll) modStorableText::RequireStorable(help_.HelpStringDll);
 
     ScopeGuard rollback;
     ComPtr<ole::ITypeLib> current = target.Library;

@@ -103,6 +103,14 @@ char ToAnsiChar(char16_t c) {
     return '?';
 }
 
+bool IsAnsiChar(char16_t c) { return c == u'?' || ToAnsiChar(c) != '?'; }
+
+size_t FindNonAnsiChar(std::u16string_view s) {
+    for (size_t i = 0; i < s.size(); ++i)
+        if (s[i] >= 0x80 && !IsAnsiChar(s[i])) return i;
+    return std::u16string_view::npos;
+}
+
 std::string ToAnsi(std::u16string_view s) {
     std::string out;
     out.reserve(s.size());

@@ -36,6 +36,11 @@ std::u16string FromUtf8(std::string_view s);
 // cannot represent become '?'.
 std::string ToAnsi(std::u16string_view s);
 char ToAnsiChar(char16_t c);
+// Whether the ANSI code page holds c ('?' itself included).
+bool IsAnsiChar(char16_t c);
+// Index of the first character of s that the ANSI code page can't hold, or
+// npos when ToAnsi keeps every character of s.
+size_t FindNonAnsiChar(std::u16string_view s);
 std::u16string FromAnsi(std::string_view s);
 std::u16string FromAnsi(std::span<const std::byte> s);
 // Length of a NUL-terminated UTF-16 string (0 for null).
