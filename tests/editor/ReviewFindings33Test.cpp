@@ -375,6 +375,27 @@ TEST_F(ReviewFindings33, DISABLED_AnUpdateThatStandsIsNotReportedAsRestored) {
     EXPECT_FALSE(services.messages[0].startsWith(dialogs::ResText(933))) << services.messages[0].toStdString();
 }
 
+// Someone else deletes one accessor of a property at level 0 (a history run)
+// while another node is selected: the property's node stays and its last
+// parameter becomes "<New Value>", but the pane then shows the property while
+// the tree still selects the other node. Level 0 leaves the selection and the
+// pane alone; the pane never shows an item the tree does not select.
+TEST_F(ReviewFindings33, DISABLED_DeletingAnAccessorOfAnUnselectedPropertyLeavesThePaneAlone) {
+    Open();
+    QTreeWidgetItem* shape = Child(Root(), "IShape");
+    EnsureChildren(shape);
+    QTreeWidgetItem* name = Child(shape, "Name");
+    ASSERT_TRUE(name);
+    EnsureChildren(name);
+    QTreeWidgetItem* widget = Child(Root(), "Widget");
+    view->Tree()->setCurrentItem(widget);
+    ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), MemberTarget(Lib(), u"IShape", u"Name", INVOKE_PROPERTYGET), 0));
+    EXPECT_EQ(Utf8(name->child(name->childCount() - 1)->text(0)), Utf8(dialogs::ResText(760)));
+    EXPECT_EQ(Selected(), widget);
+    EXPECT_EQ(view->ShownNode(), widget);
+    EXPECT_EQ(view->EditKind(), TKIND_COCLASS * 256 + 258);
+}
+
 // ---- What held ----
 
 // A type edit whose apply fails halfway: message 933 once, the library and
