@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
 
@@ -394,6 +395,28 @@ TEST_F(ReviewFindings33, DISABLED_DeletingAnAccessorOfAnUnselectedPropertyLeaves
     EXPECT_EQ(Selected(), widget);
     EXPECT_EQ(view->ShownNode(), widget);
     EXPECT_EQ(view->EditKind(), TKIND_COCLASS * 256 + 258);
+}
+
+// The member IDs of a type are reset (or its members reordered) by someone
+// else while a parameter of one of its members is selected: the member nodes
+// are built anew, the selected parameter goes with them, and the tree is left
+// with no current node while the pane still shows the parameter that went.
+// With a member selected, the type takes the selection; so it should here.
+TEST_F(ReviewFindings33, DISABLED_ResettingIdsWithAParameterSelectedSelectsTheType) {
+    Open();
+    ShowSized();
+    QTreeWidgetItem* base = Child(Root(), "IBase");
+    for (int level : {0, 1}) {
+        EnsureChildren(base);
+        QTreeWidgetItem* item = Child(base, "Item");
+        EnsureChildren(item);
+        view->Tree()->setCurrentItem(Child(item, "b"));
+        ASSERT_EQ(view->ShownNode(), Child(item, "b"));
+        ASSERT_TRUE(Apply(*modResetIDsChange::GetResetAllIDsChange(), TypeTarget(Lib(), u"IBase"), level));
+        EXPECT_EQ(Selected(), base) << level;
+        EXPECT_EQ(view->ShownNode(), base) << level;
+        EXPECT_EQ(view->findChild<QTabBar*>()->tabText(0).toStdString(), "Interface Type") << level;
+    }
 }
 
 // ---- What held ----
