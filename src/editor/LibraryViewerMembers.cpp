@@ -112,6 +112,15 @@ char16_t FirstUnstorableCharacter(std::u16string_view text) {
     return 0;
 }
 
+// Tells on field which character of text the file can't hold (the field is
+// marked invalid meanwhile); true when there is one.
+bool MarkUnstorable(QLineEdit* field, std::u16string_view text) {
+    const char16_t c = FirstUnstorableCharacter(text);
+    field->setToolTip(c == 0 ? QString()
+                             : QStringLiteral("A type library can't hold the character '%1'.").arg(QChar(c)));
+    return c != 0;
+}
+
 // The tab caption of a member code (the parameter bit left out).
 int32_t MemberCaption(int32_t code) {
     const int32_t sub = SubKindOf(code);
@@ -557,7 +566,8 @@ void LibraryViewer::OnConstValEdited() {
                                                         : BaseTypeOf(workingChange_->VarTypeInfo().get());
     auto value = param ? Fields::ParseDefaultValue(text, declared) : Fields::ParseConstValue(text, declared);
     // A string the file can't hold is refused as typed.
-    if (value.Valid && value.Value.vt() == ole::VT_BSTR && FirstUnstorableCharacter(text) != 0) value.Valid = false;
+    if (MarkUnstorable(txtConstVal_, value.Valid && value.Value.vt() == ole::VT_BSTR ? text : std::u16string_view()))
+        value.Valid = false;
     if (value.Valid) workingChange_->Value(value.Value);
     MarkInvalid(kInvalidConstVal, !value.Valid);
     CheckDirty();
@@ -566,7 +576,7 @@ void LibraryViewer::OnConstValEdited() {
 void LibraryViewer::OnDllNameEdited() {
     if (fillDepth_ > 0 || !workingChange_ || (editKind_ & 255) != kEditMember) return;
     const std::u16string text = FromQString(txtDllName_->text());
-    const bool valid = Fields::IsValidDllName(text) && FirstUnstorableCharacter(text) == 0;
+    const bool valid = !MarkUnstorable(txtDllName_, text) && Fields::IsValidDllName(text);
     if (valid) workingChange_->DllName(text);
     MarkInvalid(kInvalidDllName, !valid);
     CheckDirty();
@@ -576,7 +586,7 @@ void LibraryViewer::OnDllEntryEdited() {
     if (fillDepth_ > 0 || !workingChange_ || (editKind_ & 255) != kEditMember) return;
     const std::u16string text = FromQString(txtDllEntry_->text());
     auto entry = Fields::ParseDllEntry(text);
-    if (entry.Valid && FirstUnstorableCharacter(text) != 0) entry.Valid = false;
+    if (MarkUnstorable(txtDllEntry_, text)) entry.Valid = false;
     if (entry.Valid) workingChange_->Value(entry.Value);
     MarkInvalid(kInvalidDllEntry, !entry.Valid);
     CheckDirty();

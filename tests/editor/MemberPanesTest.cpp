@@ -260,7 +260,9 @@ TEST_F(MemberPanes, MemberEditsSaveReloadAndReplay) {
     Select(At("Kernel", "Greeting"));
     Type(MemberField::ConstValue, "\xD0\x96");
     EXPECT_EQ(view.InvalidFields(), 8);
+    EXPECT_TRUE(Edit(MemberField::ConstValue)->toolTip().contains(QChar(0x416)));
     Type(MemberField::ConstValue, "tab\\there");
+    EXPECT_TRUE(Edit(MemberField::ConstValue)->toolTip().isEmpty());
     Update();
     // A module function: DLL name and an ordinal entry.
     Select(At("Kernel", "Beep"));
