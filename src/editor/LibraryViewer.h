@@ -311,9 +311,9 @@ private:
     bool FillMemberPane(QTreeWidgetItem* node, NodeRecord* record);
     void FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& member, bool force, int16_t image);
     void FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& member, int16_t image);
-    // The tabs of a member or parameter: its caption, and the Let and Set
-    // tabs of a property, the current accessor's selected.
-    void AddMemberTabs(int16_t image);
+    // Adds the tabs of a member or parameter: its caption, and the Let and
+    // Set tabs of a property. Returns the tab of the current accessor.
+    int AddMemberTabs(int16_t image);
     void OnDetailsTabChosen(int index);
     void ShowMemberPaneValues(IAttributeChange& change);
     void ShowMemberValues(IAttributeChange& change);

@@ -227,17 +227,18 @@ void LibraryViewer::ClearDetailsPane() {
 
 void LibraryViewer::SetupDetailsTabs(int16_t image) {
     while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
-    if ((editKind_ & kEditMemberBit) != 0) {
-        AddMemberTabs(image);
-        return;
-    }
     int32_t caption = 0;
     if (editKind_ == kEditLibrary) caption = 960;
     if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
-    tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+    int selected = 0;
+    if ((editKind_ & kEditMemberBit) != 0)
+        selected = AddMemberTabs(image);
+    else
+        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
     // A strip not shown yet doesn't tell its layout of its new height itself.
     tsFrame_->updateGeometry();
-    detailsTab_ = 1;
+    tsFrame_->setCurrentIndex(selected);
+    detailsTab_ = static_cast<int16_t>(selected + 1);
 }
 
 void LibraryViewer::ResetEditRecord() {

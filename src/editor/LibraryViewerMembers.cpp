@@ -415,7 +415,7 @@ void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& me
     ShowParamValues(*baselineChange_);
 }
 
-void LibraryViewer::AddMemberTabs(int16_t image) {
+int LibraryViewer::AddMemberTabs(int16_t image) {
     const int32_t code = editKind_ & ~kEditParam;
     const int32_t caption = MemberCaption(code);
     tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
@@ -435,9 +435,7 @@ void LibraryViewer::AddMemberTabs(int16_t image) {
     int selected = 0;
     for (int i = 0; i < tsFrame_->count(); ++i)
         if (tsFrame_->tabData(i).toInt() == currentAccessor_) selected = i;
-    tsFrame_->setCurrentIndex(selected);
-    tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout of its new height itself
-    detailsTab_ = static_cast<int16_t>(selected + 1);
+    return selected;
 }
 
 void LibraryViewer::OnDetailsTabChosen(int index) {
@@ -842,6 +840,7 @@ void LibraryViewer::UpdateParam() {
         if (accessors != 0) {
             member->AccessBits = (member->AccessBits & ~(kAccessGet | kAccessPut | kAccessPutRef)) | accessors;
             FillScope fill(fillDepth_);
+            if ((editKind_ & kEditParam) != 0) editKind_ = MemberCode(*member) | kEditParam;
             SetupDetailsTabs(NodeImage(shownNode_));
         }
     } catch (...) {

@@ -458,11 +458,55 @@ TEST_F(MemberPanes, AccessorValueParametersFollowAndConvert) {
     ChooseType();
     Update();
     ASSERT_EQ(services.messages.size(), 4u);
-
+    EXPECT_EQ(Functions(Interface(view.CurrentLibraryITypeLib().get(), u"IShape").get(), u"Name"),
+              "2:1610743808 8:1610743808");
+    {
+        ComPtr<ITypeLib> saved = SaveAndReplay();
+        ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
+        EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "29** flags 10");
+        EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUTREF, 1), "29* flags 1");
+    }
+    // A plain type on a property with a Set only offers to turn it back into a Let (935).
+    dialogs.vt = VT_I4;
+    dialogs.name.clear();
+    dialogs.pointers = 1;
+    services.answers = {dialogs::kAnswerYes};
+    Select(At("IShape", "Name", "name"));
+    ChooseType();
+    Update();
+    ASSERT_EQ(services.messages.size(), 5u);
+    EXPECT_EQ(services.messages[4], "Would you like to change the corresponding Property Set to a Property Let with a "
+                                    "last parameter of type '[in] long'?");
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "29** flags 10");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUTREF, 1), "29* flags 1");
+    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
+}
+
+// Cancel shows the filled values again; an Update the library refuses says
+// why under 933 and shows the library's values again.
+TEST_F(MemberPanes, CancelAndAFailedUpdate) {
+    Open();
+    Select(At("Kernel", "Answer"));
+    Type(MemberField::MemberId, "x");
+    Type(MemberField::ConstValue, "y");
+    EXPECT_EQ(view.InvalidFields(), 12);
+    QTest::mouseClick(view.DetailsField(Field::Cancel), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(view.InvalidFields(), 0);
+    EXPECT_EQ(Edit(MemberField::ConstValue)->text(), "42");
+    // A record can't hold itself.
+    Select(At("Matrix", "one"));
+    const QString before = static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text();
+    dialogs.name = u"Matrix";
+    ChooseType();
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    ASSERT_EQ(services.messages.size(), 1u);
+    const QStringList lines = services.messages[0].split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "Update failed, restoring original values.");
+    EXPECT_FALSE(lines[1].isEmpty());
+    EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), before);
 }
 
 // Tab and an access key select a field's text; a click leaves the caret.
