@@ -19,6 +19,7 @@
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
+#include "editor/MemberIDConstraints.h"
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
@@ -302,6 +303,9 @@ public:
     QWidget* MemberPaneField(MemberField field) const;
     // The accessor of a property that the member pane shows (1, 2, 4 or 8).
     int32_t CurrentAccessor() const { return currentAccessor_; }
+    // The host's member-ID format, checked when a member ID is set (null:
+    // none; not owned).
+    void SetMemberIDConstraints(IMemberIDConstraints* provider) { memberIdConstraints_ = provider; }
 
 private:
     void BuildMemberFields();
@@ -351,6 +355,7 @@ private:
     QWidget* memberIdRow_ = nullptr;
     int32_t currentAccessor_ = 1;
     int32_t paramOptionMask_ = 0;
+    IMemberIDConstraints* memberIdConstraints_ = nullptr;
 };
 
 }  // namespace zephrin::editor

@@ -55,6 +55,7 @@ constexpr int32_t kMsgSyncReturnType = 934;
 constexpr int32_t kMsgSetToLet = 935;
 constexpr int32_t kMsgLetToSet = 936;
 constexpr int32_t kMsgSyncValueType = 937;
+constexpr int32_t kMsgIdFormat = 940;
 constexpr int32_t kTypeBit = 0x20;
 
 // Member sub-kinds (bits 8-11 of the edit kind).
@@ -760,6 +761,10 @@ void LibraryViewer::UpdateMember() {
         if (!holder.empty()) {
             dialogs::Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(kMsgIdTaken, {holder})),
                                            dialogs::kStyleError);
+            return;
+        }
+        if (memberIdConstraints_ && !MemberIDFitsConstraints(newId, target, *memberIdConstraints_)) {
+            dialogs::Services().MessageBox(this, ResText(kMsgIdFormat), dialogs::kStyleError);
             return;
         }
     }

@@ -509,6 +509,32 @@ TEST_F(MemberPanes, CancelAndAFailedUpdate) {
     EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), before);
 }
 
+// A host's member-ID format refuses an ID that doesn't fit with 940 and
+// keeps the edit; a fitting one is applied.
+TEST_F(MemberPanes, AMemberIdOutsideTheHostsFormatIsRefused) {
+    class Ranges : public editor::IMemberIDConstraints {
+    public:
+        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
+            editor::MemberIDFormat format;
+            format.RangeCount = 1;
+            format.Ranges[0] = {0x40000000, 0x10};
+            return format;
+        }
+    } ranges;
+    Open();
+    view.SetMemberIDConstraints(&ranges);
+    Select(At("Colors", "Green"));
+    Type(MemberField::MemberId, "&H40000002");
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0], "The MemberID format violates current constraints.");
+    EXPECT_TRUE(view.InEditMode());
+    Type(MemberField::MemberId, "&H40000012");
+    Update();
+    EXPECT_EQ(Edit(MemberField::MemberId)->text(), "&H40000012");
+    view.SetMemberIDConstraints(nullptr);
+}
+
 // Tab and an access key select a field's text; a click leaves the caret.
 TEST_F(MemberPanes, KeyboardFocusSelectsTheText) {
     Open();
