@@ -422,6 +422,10 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
             return;
         }
         break;
+    case kNodeMember:
+    case kNodeParam:
+        if (FillMemberPane(node, record)) return;
+        break;
     default:
         break;
     }

@@ -19,6 +19,7 @@
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
+#include "editor/MemberIDConstraints.h"
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
@@ -294,6 +295,67 @@ private:
     QPointer<QWidget> labelEditor_;
     QString labelBefore_;
     uint64_t deferredGeneration_ = 0;
+
+    // ---- The member and parameter panes (LibraryViewerMembers.cpp) ----
+public:
+    // Their fields, by the names the view gives them.
+    enum class MemberField { MemberId, ConstValue, DllName, DllEntry, Optional };
+    QWidget* MemberPaneField(MemberField field) const;
+    // The accessor of a property that the member pane shows (1, 2, 4 or 8).
+    int32_t CurrentAccessor() const { return currentAccessor_; }
+    // The host's member-ID format, checked when a member ID is set (null:
+    // none; not owned).
+    void SetMemberIDConstraints(IMemberIDConstraints* provider) { memberIdConstraints_ = provider; }
+
+private:
+    void BuildMemberFields();
+    // Enables again what a parameter pane disabled.
+    void ResetMemberFields();
+    // Fills the member or parameter pane for node; false for another kind of node.
+    bool FillMemberPane(QTreeWidgetItem* node, NodeRecord* record);
+    void FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& member, bool force, int16_t image);
+    void FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& member, int16_t image);
+    // Adds the tabs of a member or parameter: its caption, and the Let and
+    // Set tabs of a property. Returns the tab of the current accessor.
+    int AddMemberTabs(int16_t image);
+    void OnDetailsTabChosen(int index);
+    void ShowMemberPaneValues(IAttributeChange& change);
+    void ShowMemberValues(IAttributeChange& change);
+    void ShowMemberID(IAttributeChange& change);
+    void ShowConstValue(const ole::Variant& value, bool fromFormatMenu);
+    void ShowParamValues(IAttributeChange& change);
+    void FillOptionalSettingList(IAttributeChange& change);
+    void ShowDefaultValue(IAttributeChange& change);
+    bool PickMemberType();
+    bool PickParamType();
+    void UpdateMemberPane();
+    void UpdateMember();
+    void UpdateParam();
+    void SyncAccessorTypes(IAttributeChange& working, const ChangeTarget& target, int32_t others);
+    int32_t SyncAccessorParam(IAttributeChange& working, const ChangeTarget& target, int32_t others);
+    void OnMemberIdEdited();
+    void OnConstValEdited();
+    void OnDllNameEdited();
+    void OnDllEntryEdited();
+    void cmbOptional_Click(int index);
+    // A field reached with Tab or an Alt access key shows its text selected.
+    void SelectAllOnKeyboardFocus(QLineEdit* field);
+    dialogs::LibraryCollection ReferencedLibraries() const;
+    void KeepReferencedLibraries(const dialogs::LibraryCollection& libraries);
+
+    QLineEdit* txtMemberID_ = nullptr;
+    QLineEdit* txtConstVal_ = nullptr;
+    QLineEdit* txtDllName_ = nullptr;
+    QLineEdit* txtDllEntry_ = nullptr;
+    QComboBox* cmbOptional_ = nullptr;
+    QWidget* optionalRow_ = nullptr;
+    QWidget* constValRow_ = nullptr;
+    QWidget* dllNameRow_ = nullptr;
+    QWidget* dllEntryRow_ = nullptr;
+    QWidget* memberIdRow_ = nullptr;
+    int32_t currentAccessor_ = 1;
+    int32_t paramOptionMask_ = 0;
+    IMemberIDConstraints* memberIdConstraints_ = nullptr;
 };
 
 }  // namespace zephrin::editor

@@ -43,6 +43,12 @@ using dialogs::ToQString;
 
 constexpr int32_t kInvalidVersion = 1;
 constexpr int32_t kInvalidLcid = 2;
+constexpr int32_t kInvalidMemberId = 4;
+constexpr int32_t kInvalidConstVal = 8;
+constexpr int32_t kInvalidDllName = 16;
+constexpr int32_t kInvalidDllEntry = 32;
+constexpr int32_t kEditMemberBit = 8;
+constexpr int32_t kEditParamBit = 16;
 constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kStrNoBase = 765;
 constexpr int32_t kEditLibrary = 1;
@@ -191,6 +197,7 @@ void LibraryViewer::BuildDetailsPane() {
     });
     connect(cmdUpdate_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Update(); }); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Cancel(); }); });
+    BuildMemberFields();
     ClearDetailsPane();
 }
 
@@ -212,6 +219,7 @@ QWidget* LibraryViewer::DetailsField(Field field) const {
 
 void LibraryViewer::ClearDetailsPane() {
     for (QWidget* row : rows_) row->hide();
+    ResetMemberFields();
     editKind_ = 0;
     while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
     picDetails_->ensureVisible(0, 0);
@@ -222,10 +230,15 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     int32_t caption = 0;
     if (editKind_ == kEditLibrary) caption = 960;
     if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
-    tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+    int selected = 0;
+    if ((editKind_ & kEditMemberBit) != 0)
+        selected = AddMemberTabs(image);
+    else
+        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
     // A strip not shown yet doesn't tell its layout of its new height itself.
     tsFrame_->updateGeometry();
-    detailsTab_ = 1;
+    tsFrame_->setCurrentIndex(selected);
+    detailsTab_ = static_cast<int16_t>(selected + 1);
 }
 
 void LibraryViewer::ResetEditRecord() {
@@ -371,7 +384,9 @@ void LibraryViewer::CheckDirty() {
 }
 
 void LibraryViewer::MarkInvalid(int32_t bits, bool invalid) {
-    const std::pair<int32_t, QLabel*> captions[] = {{kInvalidVersion, lblHeader_[8]}, {kInvalidLcid, lblHeader_[7]}};
+    const std::pair<int32_t, QLabel*> captions[] = {{kInvalidVersion, lblHeader_[8]}, {kInvalidLcid, lblHeader_[7]},
+        {kInvalidMemberId, lblHeader_[6]}, {kInvalidConstVal, lblHeader_[4]}, {kInvalidDllName, lblHeader_[3]},
+        {kInvalidDllEntry, lblHeader_[2]}};
     for (const auto& [bit, label] : captions) {
         if ((bits & bit) == 0) continue;
         QFont font = label->font();
@@ -432,6 +447,8 @@ bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
     if (applyNow && !cmdSetType_->isEnabled()) return false;
     bool changed = false;
     if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
+    if ((editKind_ & kEditMemberBit) != 0 && workingChange_)
+        changed = (editKind_ & kEditParamBit) != 0 ? PickParamType() : PickMemberType();
     if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
     if (!applyNow) tsFrame_->setFocus();
     return changed;
@@ -498,6 +515,11 @@ void LibraryViewer::Update() {
         dialogs::Services().Beep();
         return;
     }
+    if ((editKind_ & kEditMemberBit) != 0) {
+        UpdateMemberPane();
+        if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
+        return;
+    }
     try {
         if (editKind_ == kEditLibrary) {
             ApplySkippingView(*workingChange_, baselineChange_.get(), editTarget_, 1);
@@ -525,6 +547,7 @@ void LibraryViewer::Cancel() {
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
     if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
+    if ((editKind_ & kEditMemberBit) != 0) ShowMemberPaneValues(*baselineChange_);
     MarkInvalid(invalidFields_, false);
     SetEditMode(false, true);
     tvTypes_->setFocus();

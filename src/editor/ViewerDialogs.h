@@ -24,6 +24,11 @@ public:
     // extend); not accepted when cancelled, else the type (null: none).
     virtual SpecifiedType SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
                                       dialogs::LibraryCollection& referenced, tli::VarTypeInfo* current) = 0;
+    // A parameter's type as SpecifyType, for paramUsage (the parameter-usage
+    // code); paramFlags in and, when accepted, out.
+    virtual SpecifiedType SpecifyParamType(QWidget* owner, int32_t usage, int32_t constraint, int32_t paramUsage,
+                                           ole::ITypeLib* library, dialogs::LibraryCollection& referenced,
+                                           tli::VarTypeInfo* current, int32_t& paramFlags, bool optionalVariant);
 };
 
 class StandardViewerDialogs final : public ViewerDialogs {
