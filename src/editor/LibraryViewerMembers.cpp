@@ -24,6 +24,7 @@
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
 #include "foundation/ErrorRecord.h"
+#include "foundation/modStorableText.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 #include "typelib/CustomTypeLib.h"
@@ -105,21 +106,12 @@ private:
     int32_t& depth_;
 };
 
-// The first character of text that a library file can't hold (it keeps names
-// and strings in the ANSI code page), or 0 when it holds them all.
-char16_t FirstUnstorableCharacter(std::u16string_view text) {
-    for (const char16_t c : text)
-        if (c != u'?' && ole::ToAnsiChar(c) == '?') return c;
-    return 0;
-}
-
 // Tells on field which character of text the file can't hold (the field is
 // marked invalid meanwhile); true when there is one.
 bool MarkUnstorable(QLineEdit* field, std::u16string_view text) {
-    const char16_t c = FirstUnstorableCharacter(text);
-    field->setToolTip(c == 0 ? QString()
-                             : QStringLiteral("A type library can't hold the character '%1'.").arg(QChar(c)));
-    return c != 0;
+    const std::u16string why = modStorableText::WhyUnstorable(text);
+    field->setToolTip(ToQString(why));
+    return !why.empty();
 }
 
 // The tab caption of a member code (the parameter bit left out).
