@@ -238,6 +238,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter_);
     BuildDetailsPane();
+    BuildHelpPane();
     dialogs::UseContrastStyle(this);
 }
 
@@ -361,6 +362,7 @@ void LibraryViewer::ClearView(bool keepReferences) {
     if (!keepReferences) referenced_.reset();
     ClearDetailsPane();
     ResetEditRecord();
+    ShowHelpPage(false);
     SetEditMode(false, true);
     unresolved_ = nullptr;
 }
@@ -422,6 +424,12 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
             return;
         }
         break;
+    case kNodeImplType:
+        if (static_cast<ImpliedInterfaceNodeRecord*>(record)->Type->Library->EditableLibrary) {
+            FillImpliedInterfaceDetails(*static_cast<ImpliedInterfaceNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
     default:
         break;
     }
@@ -430,6 +438,7 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     if (node && record) {
         tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
         tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout
+        AddHelpTab();
     }
 }
 

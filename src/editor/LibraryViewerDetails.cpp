@@ -47,6 +47,7 @@ constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kStrNoBase = 765;
 constexpr int32_t kEditLibrary = 1;
 constexpr int32_t kEditType = 2;
+constexpr int32_t kEditImplType = 4;
 constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
 constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
@@ -226,9 +227,11 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     // A strip not shown yet doesn't tell its layout of its new height itself.
     tsFrame_->updateGeometry();
     detailsTab_ = 1;
+    AddHelpTab();
 }
 
 void LibraryViewer::ResetEditRecord() {
+    ResetHelpRecord();
     MarkInvalid(invalidFields_, false);
     editTarget_ = ChangeTarget{};
     editLibrary_.reset();
@@ -367,6 +370,10 @@ void LibraryViewer::CheckDirty() {
         SetEditMode(true, false);
         return;
     }
+    if (helpPaneActive_) {
+        SetEditMode(HelpDirty(), true);
+        return;
+    }
     SetEditMode(workingChange_ && baselineChange_ && workingChange_->Differs(*baselineChange_), true);
 }
 
@@ -432,6 +439,7 @@ bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
     if (applyNow && !cmdSetType_->isEnabled()) return false;
     bool changed = false;
     if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
+    if (editKind_ == kEditImplType && workingChange_) changed = PickImpliedInterface();
     if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
     if (!applyNow) tsFrame_->setFocus();
     return changed;
@@ -494,6 +502,10 @@ void LibraryViewer::OnFieldEnter() {
 }
 
 void LibraryViewer::Update() {
+    if (helpPaneActive_) {
+        ApplyHelpChange();
+        return;
+    }
     if (!cmdUpdate_->isEnabled() || !workingChange_) {
         dialogs::Services().Beep();
         return;
@@ -507,6 +519,8 @@ void LibraryViewer::Update() {
             ShowLibraryValues(*workingChange_);
         } else if ((editKind_ & 255) == kEditType) {
             if (!ApplyOwnChange(*workingChange_, baselineChange_.get(), editTarget_, 1)) return;
+        } else if (editKind_ == kEditImplType) {
+            UpdateImpliedInterface();
         }
         SetEditMode(false, true);
     } catch (...) {
@@ -515,16 +529,21 @@ void LibraryViewer::Update() {
         // The library holds what it held before: the pane shows that again.
         dialogs::Guarded(this, [this] { RefillSelection(); });
         dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(error.Description), dialogs::kStyleError);
+            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)), dialogs::kStyleError);
     }
     if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
 }
 
 void LibraryViewer::Cancel() {
+    if (helpPaneActive_) {
+        CancelHelpEdit();
+        return;
+    }
     if (!baselineChange_) return;
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
     if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
+    if (editKind_ == kEditImplType) ShowImpliedInterfaceValues(*baselineChange_);
     MarkInvalid(invalidFields_, false);
     SetEditMode(false, true);
     tvTypes_->setFocus();
