@@ -272,9 +272,24 @@ TEST_F(HelpPanes, HelpEditsOfTheLibraryATypeAndAMemberAreSavedAndReplay) {
     TypeInto(Context(1), "&H10");
     Update();
     EXPECT_EQ(Utf8(Context(1)->text()), "16");
+    // Renamed with F2 while the help page shows it, then edited: the edit names the type as it is now.
+    Tree()->setFocus();
+    QTest::keyClick(Tree(), Qt::Key_F2);
+    QLineEdit* label = nullptr;
+    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) label = open;
+    ASSERT_TRUE(label);
+    label->selectAll();
+    QTest::keyClicks(label, "IFigure");
+    QTest::keyClick(label, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(At("IFigure"));
+    ASSERT_TRUE(HelpShown());
+    TypeInto(HelpString(), "A figure");
+    Update();
 
     // A member: its help string, and a new help file for every item that shares the old one.
-    Select(At("IShape", "Zoom"));
+    Select(At("IFigure", "Zoom"));
     ASSERT_TRUE(HelpShown());
     TypeInto(HelpString(), "Zooms");
     TypeInto(Context(0), "40");
@@ -295,15 +310,15 @@ TEST_F(HelpPanes, HelpEditsOfTheLibraryATypeAndAMemberAreSavedAndReplay) {
     EXPECT_EQ(library.HelpContext, 0xFFFFFFFFu);
     EXPECT_EQ(Utf8(library.HelpFile), "zoom.chm");
     EXPECT_EQ(Utf8(library.HelpStringDll), "colors.dll");
-    const HelpData shape = HelpIn(saved.get(), u"IShape");
-    EXPECT_EQ(Utf8(shape.DocString), "A shape");
+    const HelpData shape = HelpIn(saved.get(), u"IFigure");
+    EXPECT_EQ(Utf8(shape.DocString), "A figure");
     EXPECT_EQ(shape.HelpContext, 7u);
     EXPECT_EQ(shape.HelpStringContext, 16u);
-    const HelpData zoom = HelpIn(saved.get(), u"IShape", u"Zoom");
+    const HelpData zoom = HelpIn(saved.get(), u"IFigure", u"Zoom");
     EXPECT_EQ(Utf8(zoom.DocString), "Zooms");
     EXPECT_EQ(zoom.HelpContext, 40u);
     EXPECT_EQ(Utf8(zoom.HelpFile), "zoom.chm");
-    ExpectReplayAlike(4);
+    ExpectReplayAlike(6);
 }
 
 // Typing a new help file shows its scope row; typing the filled name back
