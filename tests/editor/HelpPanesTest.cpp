@@ -671,5 +671,27 @@ TEST_F(HelpPanes, Screenshots) {
     view.setPalette(light);
 }
 
+// A library whose imports can't all be resolved takes a new help file for all
+// its items: the regenerated library keeps its companion of placeholders.
+TEST_F(HelpPanes, ALibraryWithUnresolvedImportsTakesANewHelpFile) {
+    ComPtr<ITypeLib> dangling;
+    ASSERT_OK(LoadTypeLib(
+        ole::FromUtf8((fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb").string()).c_str(), dangling.put()));
+    view.SetChangeListener(hub);
+    view.show();
+    view.CurrentITypeLib(dangling.get());
+    ASSERT_TRUE(view.UnresolvedTypes());
+    services.messages.clear();
+    ClickTab("Help");
+    TypeInto(File(0), "forms.chm");
+    ChooseScope(0, HelpChange::kScopeLibrary);
+    TypeInto(HelpString(), "Forms");
+    Update();
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.empty() ? QString() : services.messages[0].first);
+    EXPECT_EQ(Utf8(HelpIn(Lib()).HelpFile), "forms.chm");
+    EXPECT_EQ(Utf8(HelpIn(Lib()).DocString), "Forms");
+    EXPECT_TRUE(view.UnresolvedTypes());
+}
+
 }  // namespace
 }  // namespace treetest
