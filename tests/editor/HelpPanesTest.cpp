@@ -517,6 +517,13 @@ TEST_F(HelpPanes, TheHelpTabIsOfferedWhereThereIsHelp) {
     QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
     ClickTab("Enum Type");
     EXPECT_FALSE(HelpShown());
+    // From the keyboard.
+    Tabs()->setFocus();
+    QTest::keyClick(Tabs(), Qt::Key_Right);
+    EXPECT_TRUE(HelpShown());
+    EXPECT_EQ(Utf8(HelpString()->text()), "");
+    QTest::keyClick(Tabs(), Qt::Key_Left);
+    EXPECT_FALSE(HelpShown());
 }
 
 // The implemented interface: its interface and flags from the library,
