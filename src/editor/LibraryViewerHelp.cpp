@@ -15,6 +15,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/HelpChange.h"
 #include "changes/kinds/ImplTypeChange.h"
@@ -137,6 +139,10 @@ void LibraryViewer::BuildHelpPane() {
     }
     for (int i = 0; i < 7; ++i) lblHelp_[i]->setBuddy(fields[i]);
     grid->setColumnStretch(1, 1);
+    // The fields start right of the widest caption, shown or not, so they stay put as scope rows come and go.
+    int widest = 0;
+    for (int i = 1; i < 7; ++i) widest = std::max(widest, lblHelp_[i]->sizeHint().width());
+    grid->setColumnMinimumWidth(0, widest);
     txtHelpString_->setMinimumWidth(QFontMetrics(font()).averageCharWidth() * 56);
     auto* across = new QHBoxLayout;
     across->addLayout(grid);

@@ -668,6 +668,13 @@ TEST_F(HelpPanes, Screenshots) {
         QCoreApplication::processEvents();
         dialogstest::SaveScreenshots(view, std::string("viewer-help-pane-") + theme);
         QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
+        // A member, both scope rows shown.
+        Select(At("IShape", "Zoom"));
+        TypeInto(File(0), "zoom.chm");
+        TypeInto(File(1), "zoom.dll");
+        QCoreApplication::processEvents();
+        dialogstest::SaveScreenshots(view, std::string("viewer-member-help-pane-") + theme);
+        QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
         Select(widget->child(1));
         QCoreApplication::processEvents();
         dialogstest::SaveScreenshots(view, std::string("viewer-implemented-interface-pane-") + theme);
