@@ -1038,7 +1038,22 @@ void LibraryViewer::OnRenameChange(ChangeTarget& target, IChange& change, int32_
         resort = true;
     }
     if (resort && node->parent()) DeferSort(node->parent());
-    if (tag != 0) return;  // the label edit has set the text already
+    if (tag != 0) {
+        // The label edit has set the text already. The pane shown for the
+        // node names it as the library now does, for the edits it records.
+        if (node == shownNode_) {
+            try {
+                const ChangeTarget now = TargetOfNode(node);
+                if (editTarget_.Kind == now.Kind) {
+                    editTarget_.TypeName = now.TypeName;
+                    editTarget_.MemberName = now.MemberName;
+                    editTarget_.ParamName = now.ParamName;
+                }
+            } catch (...) {
+            }
+        }
+        return;
+    }
     node->setText(0, dialogs::ToQString(name));
     if (flags == 2) {
         refill = true;

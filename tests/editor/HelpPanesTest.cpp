@@ -629,6 +629,30 @@ TEST_F(HelpPanes, AFailedUpdateRefillsThePaneFromTheLibrary) {
     EXPECT_TRUE(Button(Field::Update)->isEnabled()) << "a later edit updates";
 }
 
+// The type pane of a type renamed with F2 while it is shown records the type
+// by its new name: the edit replays.
+TEST_F(HelpPanes, ATypeRenamedWhileShownIsEditedByItsNewName) {
+    Open(true);
+    Select(At("IShape"));
+    Tree()->setFocus();
+    QTest::keyClick(Tree(), Qt::Key_F2);
+    QLineEdit* label = nullptr;
+    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) label = open;
+    ASSERT_TRUE(label);
+    label->selectAll();
+    QTest::keyClicks(label, "IFigure");
+    QTest::keyClick(label, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.ShownNode(), At("IFigure"));
+    auto* options = static_cast<QListWidget*>(Button(Field::Options));
+    options->setFocus();
+    options->setCurrentRow(0);
+    QTest::keyClick(options, Qt::Key_Space);
+    Update();
+    ExpectReplayAlike(2);
+}
+
 // Every help field is named for a screen reader and reached with its caption's
 // Alt+letter, pressed twice where another control shares the letter.
 TEST_F(HelpPanes, HelpFieldsAreNamedAndReachedByTheirCaptions) {
