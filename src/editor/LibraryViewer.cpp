@@ -238,6 +238,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter_);
     BuildDetailsPane();
+    BuildHelpPane();
     dialogs::UseContrastStyle(this);
 }
 
@@ -361,6 +362,7 @@ void LibraryViewer::ClearView(bool keepReferences) {
     if (!keepReferences) referenced_.reset();
     ClearDetailsPane();
     ResetEditRecord();
+    ShowHelpPage(false);
     SetEditMode(false, true);
     unresolved_ = nullptr;
 }
@@ -422,6 +424,12 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
             return;
         }
         break;
+    case kNodeImplType:
+        if (static_cast<ImpliedInterfaceNodeRecord*>(record)->Type->Library->EditableLibrary) {
+            FillImpliedInterfaceDetails(*static_cast<ImpliedInterfaceNodeRecord*>(record), NodeImage(node));
+            return;
+        }
+        break;
     case kNodeMember:
     case kNodeParam:
         if (FillMemberPane(node, record)) return;
@@ -434,6 +442,7 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     if (node && record) {
         tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
         tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout
+        AddHelpTab();
     }
 }
 
@@ -1041,7 +1050,22 @@ void LibraryViewer::OnRenameChange(ChangeTarget& target, IChange& change, int32_
         resort = true;
     }
     if (resort && node->parent()) DeferSort(node->parent());
-    if (tag != 0) return;  // the label edit has set the text already
+    if (tag != 0) {
+        // The label edit has set the text already. The pane shown for the
+        // node names it as the library now does, for the edits it records.
+        if (node == shownNode_) {
+            try {
+                const ChangeTarget now = TargetOfNode(node);
+                if (editTarget_.Kind == now.Kind) {
+                    editTarget_.TypeName = now.TypeName;
+                    editTarget_.MemberName = now.MemberName;
+                    editTarget_.ParamName = now.ParamName;
+                }
+            } catch (...) {
+            }
+        }
+        return;
+    }
     node->setText(0, dialogs::ToQString(name));
     if (flags == 2) {
         refill = true;

@@ -38,6 +38,7 @@ class QTreeWidgetItem;
 
 namespace zephrin {
 class CustomTypeLib;
+class HelpChange;
 }
 
 namespace zephrin::editor {
@@ -356,6 +357,45 @@ private:
     int32_t currentAccessor_ = 1;
     int32_t paramOptionMask_ = 0;
     IMemberIDConstraints* memberIdConstraints_ = nullptr;
+
+    // ---- The help page and the implemented-interface pane (LibraryViewerHelp.cpp) ----
+    void BuildHelpPane();
+    // The help tab, last, for a library, type or member node unless the host
+    // turned help options off; without one the details page is shown.
+    void AddHelpTab();
+    // The target the help page edits for node; false when it has no help page.
+    bool HelpTargetOf(QTreeWidgetItem* node, ChangeTarget& target) const;
+    void OnTabChosen(int index);
+    void ShowHelpPage(bool show);
+    void FillHelpPane();
+    void ShowHelpValues(const HelpChange& change);
+    // Drops the help page's changes and marks; refills them while it is shown.
+    void ResetHelpRecord();
+    void MarkHelpInvalid(int32_t bits, bool invalid, const QString& reason = {});
+    void OnHelpStringEdited();
+    void OnHelpContextEdited(int which);
+    void OnHelpFileEdited(int which);
+    void OnHelpScopeChosen(int which, int index);
+    void OnHelpFieldEnter(QLineEdit* field);
+    bool HelpDirty() const;
+    void ApplyHelpChange();
+    void CancelHelpEdit();
+    void FillImpliedInterfaceDetails(ImpliedInterfaceNodeRecord& implemented, int16_t image);
+    void ShowImpliedInterfaceValues(IAttributeChange& change);
+    bool PickImpliedInterface();
+    void UpdateImpliedInterface();
+
+    QScrollArea* picHelp_ = nullptr;
+    QWidget* helpFields_ = nullptr;
+    QLabel* lblHelp_[7] = {};
+    QLineEdit* txtHelpString_ = nullptr;
+    QLineEdit* txtHelpContext_[2] = {};  // help context, help string context
+    QLineEdit* txtHelpFile_[2] = {};     // help file, help string DLL
+    QComboBox* cmbApplyFileName_[2] = {};
+    ChangeTarget helpTarget_;
+    std::shared_ptr<HelpChange> helpWorkingChange_;
+    std::shared_ptr<HelpChange> helpBaselineChange_;
+    bool helpPaneActive_ = false;
 };
 
 }  // namespace zephrin::editor

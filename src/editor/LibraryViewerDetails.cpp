@@ -53,6 +53,7 @@ constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kStrNoBase = 765;
 constexpr int32_t kEditLibrary = 1;
 constexpr int32_t kEditType = 2;
+constexpr int32_t kEditImplType = 4;
 constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
 constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
@@ -239,9 +240,11 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     tsFrame_->updateGeometry();
     tsFrame_->setCurrentIndex(selected);
     detailsTab_ = static_cast<int16_t>(selected + 1);
+    AddHelpTab();
 }
 
 void LibraryViewer::ResetEditRecord() {
+    ResetHelpRecord();
     MarkInvalid(invalidFields_, false);
     editTarget_ = ChangeTarget{};
     editLibrary_.reset();
@@ -380,6 +383,10 @@ void LibraryViewer::CheckDirty() {
         SetEditMode(true, false);
         return;
     }
+    if (helpPaneActive_) {
+        SetEditMode(HelpDirty(), true);
+        return;
+    }
     SetEditMode(workingChange_ && baselineChange_ && workingChange_->Differs(*baselineChange_), true);
 }
 
@@ -449,6 +456,7 @@ bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
     if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
     if ((editKind_ & kEditMemberBit) != 0 && workingChange_)
         changed = (editKind_ & kEditParamBit) != 0 ? PickParamType() : PickMemberType();
+    if (editKind_ == kEditImplType && workingChange_) changed = PickImpliedInterface();
     if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
     if (!applyNow) tsFrame_->setFocus();
     return changed;
@@ -511,6 +519,10 @@ void LibraryViewer::OnFieldEnter() {
 }
 
 void LibraryViewer::Update() {
+    if (helpPaneActive_) {
+        ApplyHelpChange();
+        return;
+    }
     if (!cmdUpdate_->isEnabled() || !workingChange_) {
         dialogs::Services().Beep();
         return;
@@ -529,6 +541,8 @@ void LibraryViewer::Update() {
             ShowLibraryValues(*workingChange_);
         } else if ((editKind_ & 255) == kEditType) {
             if (!ApplyOwnChange(*workingChange_, baselineChange_.get(), editTarget_, 1)) return;
+        } else if (editKind_ == kEditImplType) {
+            UpdateImpliedInterface();
         }
         SetEditMode(false, true);
     } catch (...) {
@@ -543,11 +557,16 @@ void LibraryViewer::Update() {
 }
 
 void LibraryViewer::Cancel() {
+    if (helpPaneActive_) {
+        CancelHelpEdit();
+        return;
+    }
     if (!baselineChange_) return;
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
     if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
     if ((editKind_ & kEditMemberBit) != 0) ShowMemberPaneValues(*baselineChange_);
+    if (editKind_ == kEditImplType) ShowImpliedInterfaceValues(*baselineChange_);
     MarkInvalid(invalidFields_, false);
     SetEditMode(false, true);
     tvTypes_->setFocus();

@@ -339,7 +339,8 @@ TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
     Select(At("IShape", "Name"));
     EXPECT_EQ(view.CurrentAccessor(), 2);
     auto* tabs = view.findChild<QTabBar*>();
-    ASSERT_EQ(tabs->count(), 2);
+    // The accessors' tabs, then the help page's.
+    ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "Interface Property Get");
     EXPECT_EQ(tabs->tabText(1), "Let");
     EXPECT_EQ(Caption(view.DetailsField(Field::SetType)), "Return &Type");

@@ -282,14 +282,13 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
     for (const int16_t scope : {helpFileScope_, helpStringDllScope_})
         if (scope < kScopeItem || scope > kScopeLibrary) RaiseError(kErrInvalidArgument);
     int32_t mask = DiffMask(help_, base->help_);
-    // A member uses the library's help file and help string DLL: one given
-    // to the member alone changes nothing.
-    int32_t unchanged = 0;
-    if (target.Kind == kTargetMember) {
-        if (helpFileScope_ == kScopeItem) unchanged |= HelpData::kHelpFile;
-        if (helpStringDllScope_ == kScopeItem) unchanged |= HelpData::kHelpStringDll;
-        mask &= ~unchanged;
-    }
+    // A member uses the library's help file and help string DLL: the file
+    // keeps none of a member's own, so one given to the member alone is refused.
+    if (target.Kind == kTargetMember &&
+        (((mask & HelpData::kHelpFile) && helpFileScope_ == kScopeItem) ||
+         ((mask & HelpData::kHelpStringDll) && helpStringDllScope_ == kScopeItem)))
+        RaiseError(kErrInvalidArgument, u"A member uses the library's help file and help string DLL; a new one "
+                                        u"can be given to all matching items or to all items, not to the member alone.");
     // Refused before anything is written or regenerated.
     if (mask & HelpData::kDocString) modStorableText::RequireStorable(help_.DocString);
     if (mask & HelpData::kHelpFile) modStorableText::RequireStorable(help_.HelpFile);
@@ -316,10 +315,7 @@ bool HelpChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
     // A replayed change keeps the fields it records, even where this library
     // had the values already.
     changeMask_ = mask | (bound_ ? changeMask_ : 0);
-    const HelpData before = base->help_;
     base->help_ = help_;
-    if (unchanged & HelpData::kHelpFile) base->help_.HelpFile = before.HelpFile;
-    if (unchanged & HelpData::kHelpStringDll) base->help_.HelpStringDll = before.HelpStringDll;
     base->helpFileScope_ = helpFileScope_;
     base->helpStringDllScope_ = helpStringDllScope_;
     base->changeMask_ = 0;

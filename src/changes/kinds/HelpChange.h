@@ -46,8 +46,9 @@ public:
     // Targets the library, a type or a member. Without a captured object the
     // target's present values are read first. A failure leaves the library
     // as it was: a regenerated library is dropped again and the in-place
-    // writes are undone. A member's help file or help string DLL with
-    // kScopeItem is left alone: it would change nothing. A change being
+    // writes are undone. A new help file or help string DLL of a member with
+    // kScopeItem raises error 5 before anything changes: the file keeps one
+    // of each for the library, none for a member alone. A change being
     // replayed (between BindToLibrary and DetachFromLibrary) keeps the fields
     // it records in its mask, also those already in place.
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,

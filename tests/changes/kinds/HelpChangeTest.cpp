@@ -147,12 +147,27 @@ TEST_F(Help, WhatChangesNothingDoesNothing) {
     EXPECT_FALSE(target.ReplacementLibrary);
     EXPECT_EQ(Dump(Lib()), before);
 
-    // A member uses the library's help file: given to the member alone it
-    // changes nothing, and the rest applies, also where a history records it.
+    // A member uses the library's help file and help string DLL: one given
+    // to the member alone is refused, with the rest of the change, also
+    // where a history records it.
+    for (const bool file : {true, false}) {
+        auto alone = std::static_pointer_cast<HelpChange>(current->Clone());
+        alone->DocString(u"changed");
+        if (file) alone->HelpFile(u"y.chm");
+        else alone->HelpStringDll(u"y.dll");
+        EXPECT_EQ(ErrorOf([&] { alone->Apply(view, current.get(), target, &heard, 0); }), 5);
+        EXPECT_EQ(alone->ChangeMask(), 0);
+    }
     auto recorded = modHelpChange::NewHelpChange(false);
     recorded->ChangeMask(HelpData::kDocString | HelpData::kHelpFile);
     recorded->DocString(u"replayed");
     recorded->HelpFile(u"y.chm");
+    recorded->BindToLibrary(Lib(), current.get());
+    EXPECT_EQ(ErrorOf([&] { recorded->Apply(view, current.get(), target, &heard, 0); }), 5);
+    EXPECT_TRUE(heard.Heard().empty());
+    EXPECT_EQ(Dump(Lib()), before);
+    // Without the help file the rest applies.
+    recorded->ChangeMask(HelpData::kDocString);
     recorded->BindToLibrary(Lib(), current.get());
     EXPECT_TRUE(recorded->Apply(view, current.get(), target, &heard, 0));
     EXPECT_EQ(Utf8(HelpOf(target).DocString + u" " + HelpOf(target).HelpFile), "replayed shapes.chm");
