@@ -18,7 +18,7 @@ Parsed Parse(std::u16string_view text, ole::VARTYPE editType) {
     if (editType == kLpStr || editType == kLpWStr) {
         std::u16string decoded = modEscapedString::DecodeEscapedString(text);
         // The file holds strings in the ANSI code page: another character would become "?".
-        result.Why = modStorableText::WhyUnstorable(decoded);
+        result.Why = modStorableText::WhyUnstorableValue(decoded);
         result.Valid = result.Why.empty();
         if (result.Valid) result.Value = ole::Variant(std::move(decoded));
         return result;

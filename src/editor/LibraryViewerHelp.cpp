@@ -26,6 +26,7 @@
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
 #include "foundation/ErrorRecord.h"
+#include "foundation/modStorableText.h"
 #include "platform/automation/BStr.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
@@ -60,24 +61,8 @@ const QString kHelpTabData = QStringLiteral("help");
 // The longest text a library file holds.
 constexpr int kLongestText = 0xFFFF;
 
-// Why text can't be stored in a library (its first character outside the
-// file's code page, Windows-1252), or empty when it can.
-QString WhyUnstorable(const QString& text) {
-    const std::u16string units = FromQString(text);
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t c = units[i];
-        if (c == u'?' || ole::ToAnsiChar(c) != '?') continue;
-        char32_t code = c;
-        QString shown{QChar(c)};
-        if (QChar::isHighSurrogate(c) && i + 1 < units.size() && QChar::isLowSurrogate(units[i + 1])) {
-            code = QChar::surrogateToUcs4(c, units[i + 1]);
-            shown = QString::fromUcs4(&code, 1);
-        }
-        return QStringLiteral("A type library can't hold the character '%1' (U+%2).")
-            .arg(shown, QString::number(static_cast<uint>(code), 16).toUpper().rightJustified(4, QLatin1Char('0')));
-    }
-    return {};
-}
+// Why text can't be stored in a library, or empty when it can.
+QString WhyUnstorable(const QString& text) { return ToQString(modStorableText::WhyUnstorable(FromQString(text))); }
 
 // The text of an implemented interface, IUnknown and IDispatch with their star.
 QString ImplementedTypeText(CustomVarTypeInfo* type) {

@@ -63,6 +63,16 @@ std::u16string_view ErrorNumberText(int32_t number) {
             return u"Size too big: a type is larger than a library can hold, or its types nest too deeply.";
         case ole::TYPE_E_DUPLICATEID:
             return u"Duplicate ID: another type of the library has that GUID, or another member that member ID.";
+        case ole::TYPE_E_CIRCULARTYPE:
+            return u"Circular type: a type would be defined in terms of itself (an alias of an alias of it, a base "
+                   u"of its base, or a record that holds itself).";
+        case ole::TYPE_E_TYPEMISMATCH: return u"Type mismatch: the value does not fit the type it is given for.";
+        case ole::TYPE_E_WRONGTYPEKIND: return u"Wrong type kind: the type is not of a kind that can be used here.";
+        case ole::TYPE_E_BADMODULEKIND: return u"Bad module kind: a module can't hold this kind of member.";
+        case ole::TYPE_E_INCONSISTENTPROPFUNCS:
+            return u"Inconsistent property functions: the property's get, let and set don't agree.";
+        case ole::TYPE_E_UNDEFINEDTYPE: return u"Undefined type: a type the library uses can't be found.";
+        case ole::TYPE_E_INVALIDSTATE: return u"Invalid state: the type library or type can't do this now.";
         case ole::E_INVALIDARG:
             return u"Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range.";
         case ole::E_FAIL: return u"Unspecified error.";

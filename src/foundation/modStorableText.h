@@ -14,13 +14,15 @@ namespace zephrin::modStorableText {
 // empty when the whole text can be stored.
 std::u16string FirstUnstorableChar(std::u16string_view text);
 
-// Empty when text can be stored as it is; otherwise why not, naming the first
-// character that can't be.
+// Empty when text can be stored as a name or help text; otherwise why not,
+// naming the first character that can't be (a NUL among them).
 std::u16string WhyUnstorable(std::u16string_view text);
+// The same for the text of a string value, which may hold a NUL.
+std::u16string WhyUnstorableValue(std::u16string_view text);
 
 // Raises error 5 with WhyUnstorable's text when text can't be stored.
 void RequireStorable(std::u16string_view text);
-// The same for the text of a string value; other values pass.
+// Values: the text of a string value as WhyUnstorableValue checks it; other values pass.
 void RequireStorable(const ole::VARIANT& value);
 
 }  // namespace zephrin::modStorableText

@@ -464,7 +464,8 @@ TEST_F(HelpPanes, HelpTextsThatCantBeTakenAreMarked) {
     EXPECT_EQ(view.InvalidFields(), 1024);
     QTest::keyClick(HelpString(), Qt::Key_Return);
     ASSERT_EQ(services.messages.size(), 1u);
-    EXPECT_EQ(Utf8(services.messages[0].first), "A type library can't hold the character '\u0416' (U+0416).");
+    EXPECT_EQ(Utf8(services.messages[0].first), "The character '\u0416' (U+0416) can't be stored: a type library holds names and strings in the "
+                                                 "Windows-1252 code page.");
     QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
     EXPECT_EQ(view.InvalidFields(), 0);
     EXPECT_EQ(Utf8(HelpString()->text()), "Sample shapes");

@@ -14,8 +14,12 @@ TEST(StorableText, EveryCharacterTheCodePageKeepsAndNoOther) {
     for (int c = 0; c < 0x10000; ++c) {
         const std::u16string one(1, static_cast<char16_t>(c));
         const bool kept = ole::FromAnsi(ole::ToAnsi(one)) == one;
-        EXPECT_EQ(WhyUnstorable(one).empty(), kept) << std::hex << c;
+        EXPECT_EQ(WhyUnstorableValue(one).empty(), kept) << std::hex << c;
+        // A name or help text also ends at a NUL in the file.
+        EXPECT_EQ(WhyUnstorable(one).empty(), kept && c != 0) << std::hex << c;
     }
+    EXPECT_EQ(WhyUnstorable(std::u16string(u"a\0b", 3)).find(u"U+0000"), 14u);
+    EXPECT_TRUE(WhyUnstorableValue(std::u16string(u"a\0b", 3)).empty());
 }
 
 TEST(StorableText, TheFirstCharacterThatCantBeStoredIsNamed) {
@@ -28,7 +32,7 @@ TEST(StorableText, TheFirstCharacterThatCantBeStoredIsNamed) {
         ADD_FAILURE();
     } catch (const ErrorRecord& e) {
         EXPECT_EQ(e.Number, kErrInvalidArgument);
-        EXPECT_EQ(e.Description, WhyUnstorable(u"日本"));
+        EXPECT_EQ(e.Description, WhyUnstorableValue(u"日本"));
     }
     RequireStorable(ole::Variant(int32_t{7}).get());
 }

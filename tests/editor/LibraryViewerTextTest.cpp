@@ -1,5 +1,4 @@
-// Review findings on the view's refusal of names and on message 933. Tests
-// named DISABLED_ show faults still open: each fails when enabled.
+// The view refuses names the file can't hold, and a failed Update says why.
 #include "TreeTestSupport.h"
 
 #include <QClipboard>
@@ -38,10 +37,10 @@ private:
     editor::LibraryViewer& view_;
 };
 
-class ViewTextFindings : public ::testing::Test {
+class ViewerText : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
-    ViewTextFindings() : scoped(services) {
+    ViewerText() : scoped(services) {
         view = std::make_unique<editor::LibraryViewer>();
         view->SetChangeListener(hub);
         dialogs = std::make_unique<PickDialogs>(*view);
@@ -60,10 +59,10 @@ protected:
     std::unique_ptr<PickDialogs> dialogs;
 };
 
-// Fault: LongPtr (long*) given LongPtrAlias (an alias of LongPtr) as its
-// target: the update fails with TYPE_E_CIRCULARTYPE, which has no text, and
-// 933's second line reads only "Error 0x80029C84".
-TEST_F(ViewTextFindings, DISABLED_AFailedUpdateOfACircularAliasSaysWhy) {
+// LongPtr (long*) given LongPtrAlias (an alias of LongPtr) as its target:
+// the update fails with TYPE_E_CIRCULARTYPE, and 933's second line says what
+// that means, not only its code.
+TEST_F(ViewerText, AFailedUpdateOfACircularAliasSaysWhy) {
     const std::string before = changestest::Dump(Lib());
     view->Tree()->setCurrentItem(Child(Root(), "LongPtr"));
     dialogs->pick = u"LongPtrAlias";
@@ -79,9 +78,9 @@ TEST_F(ViewTextFindings, DISABLED_AFailedUpdateOfACircularAliasSaysWhy) {
     EXPECT_EQ(changestest::Dump(Lib()), before);
 }
 
-// Fault: a label pasted with a NUL inside ("Zed\0X") passes the check; the
-// library stores "Zed" while the tree shows the whole pasted text.
-TEST_F(ViewTextFindings, DISABLED_APastedLabelWithANulInsideIsRefused) {
+// A label pasted with a NUL inside ("Zed\0X") is refused: the library would
+// store "Zed" while the tree showed the whole pasted text.
+TEST_F(ViewerText, APastedLabelWithANulInsideIsRefused) {
     Playback history;
     history.ChangeListener(hub);
     history.CurrentITypeLib(Lib());
