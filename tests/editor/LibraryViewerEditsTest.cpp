@@ -76,6 +76,7 @@ public:
 // notices of an edit, after the library has taken it.
 class FailingListener final : public SelectiveChangeListener {
 public:
+    void OnLibraryChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override { RaiseError(E_OUTOFMEMORY); }
     void OnTypeChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override { RaiseError(E_OUTOFMEMORY); }
     void OnRenameChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override { RaiseError(E_OUTOFMEMORY); }
     void OnBeforeTypeChange(ChangeTarget&, IChange&, bool&, ListenerTag) override {}
@@ -359,8 +360,11 @@ TEST_F(LibraryViewerEdits, ARenameAnotherListenerFailsOnKeepsTheTreeTrue) {
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const bool renamed = static_cast<bool>(changestest::TypeNamed(Lib(), u"Gadget"));
-    EXPECT_EQ(Utf8(widget->text(0)), renamed ? "Gadget" : "Widget");
+    ASSERT_TRUE(changestest::TypeNamed(Lib(), u"Gadget"));
+    EXPECT_EQ(Utf8(widget->text(0)), "Gadget");
+    // The error is told as it is, not as a refused name.
+    EXPECT_EQ(services.beeps, 0);
+    EXPECT_EQ(services.messages.size(), 1u);
 }
 
 // Another listener fails after the library took a type edit: the edit stands
@@ -377,6 +381,18 @@ TEST_F(LibraryViewerEdits, AnUpdateThatStandsIsNotReportedAsRestored) {
     ASSERT_EQ(services.messages.size(), 1u);
     ASSERT_EQ(Option("hidden")->checkState(), Qt::Checked);  // it stands
     EXPECT_FALSE(services.messages[0].startsWith(dialogs::ResText(933))) << services.messages[0].toStdString();
+    EXPECT_FALSE(view->InEditMode());
+
+    // The same on the library pane.
+    view->Tree()->setCurrentItem(Root());
+    auto* lcid = static_cast<QLineEdit*>(view->DetailsField(Field::Lcid));
+    lcid->selectAll();
+    QTest::keyClicks(lcid, "1031");
+    QTest::keyClick(lcid, Qt::Key_Return);
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_FALSE(services.messages[1].startsWith(dialogs::ResText(933))) << services.messages[1].toStdString();
+    EXPECT_EQ(lcid->text().toStdString(), "&H407");
+    EXPECT_FALSE(view->InEditMode());
 }
 
 // Someone else deletes one accessor of a property at level 0 (a history run)
