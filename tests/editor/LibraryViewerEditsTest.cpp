@@ -654,6 +654,29 @@ TEST_F(LibraryViewerEdits, DamagedLibrariesOpenOrFailCleanly) {
     EXPECT_GT(loaded, 0);
 }
 
+// The tree taking the focus shows its selected node when the pane shows
+// another (the tree made it current without telling); when the pane shows it
+// already, nothing is filled again, so a pending check stays.
+TEST_F(LibraryViewerEdits, TheTreeTakingTheFocusShowsItsSelectedNode) {
+    Open();
+    ShowSized();
+    view->activateWindow();
+    QTreeWidgetItem* widget = Child(Root(), "Widget");
+    view->Tree()->blockSignals(true);
+    view->Tree()->setCurrentItem(widget);
+    view->Tree()->blockSignals(false);
+    ASSERT_EQ(view->ShownNode(), Root());
+    Options()->setFocus();
+    view->Tree()->setFocus();
+    EXPECT_EQ(view->ShownNode(), widget);
+    EXPECT_EQ(view->EditKind(), TKIND_COCLASS * 256 + 258);
+    QSignalSpy editMode(view.get(), &editor::LibraryViewer::OnSetEditMode);
+    Options()->setFocus();
+    view->Tree()->setFocus();
+    EXPECT_EQ(view->ShownNode(), widget);
+    EXPECT_TRUE(editMode.isEmpty());
+}
+
 // The host's forms of the library and of the referenced libraries, as
 // TypeLibInfo: CurrentLibrary opens one and gives the finished library back, the
 // referenced libraries come and go by it; the command filter is off until a
