@@ -17,6 +17,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
+#include <optional>
+
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
@@ -270,6 +272,18 @@ void LibraryViewer::RemoveReferencedITypeLib(ole::ITypeLib* library) {
     if (referenced_) referenced_->erase(library);
 }
 
+void LibraryViewer::AddReferencedLibrary(tli::TypeLibInfo* library) {
+    if (!library) RaiseError(kErrObjectNotSet);
+    ole::ComPtr<ole::ITypeLib> held;
+    CheckHr(library->get_ITypeLib(held.put()));
+    AddReferencedITypeLib(held.get());
+}
+
+void LibraryViewer::RemoveReferencedLibrary(tli::TypeLibInfo* library) {
+    ole::ComPtr<ole::ITypeLib> held;
+    if (library && ole::SUCCEEDED(library->get_ITypeLib(held.put()))) RemoveReferencedITypeLib(held.get());
+}
+
 // ---- The library ----
 
 LibraryNodeRecord* LibraryViewer::CurrentLibraryRecord() const {
@@ -300,6 +314,22 @@ ole::ComPtr<ole::ITypeLib> LibraryViewer::CurrentITypeLib() {
 }
 
 void LibraryViewer::CurrentITypeLib(ole::ITypeLib* library) { AttachLibrary(library, true); }
+
+ole::ComPtr<tli::TypeLibInfo> LibraryViewer::CurrentLibrary() {
+    std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
+    if (!library) RaiseError(kErrObjectNotSet);
+    return library->Generate(false);
+}
+
+void LibraryViewer::CurrentLibrary(tli::TypeLibInfo* info) {
+    if (!info) {
+        CurrentITypeLib(nullptr);
+        return;
+    }
+    ole::ComPtr<ole::ITypeLib> library;
+    CheckHr(info->get_ITypeLib(library.put()));
+    CurrentITypeLib(library.get());
+}
 
 void LibraryViewer::AttachITypeLib(ole::ITypeLib* library) { AttachLibrary(library, false); }
 
@@ -380,6 +410,9 @@ void LibraryViewer::hideEvent(QHideEvent* event) {
 // ---- Selection ----
 
 void LibraryViewer::SelectNode(QTreeWidgetItem* node) {
+    // The tree would take an open label editor's text into its node on the
+    // way, renaming nothing: the program's own move ends the edit unapplied.
+    if (node != tvTypes_->currentItem()) CancelLabelEdit();
     ++selecting_;
     tvTypes_->setCurrentItem(node);
     --selecting_;
@@ -517,6 +550,14 @@ ChangeTarget LibraryViewer::TargetOfNode(QTreeWidgetItem* node) const {
 }
 
 bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tvTypes_ && event->type() == QEvent::FocusIn) {
+        // The tree taking the focus shows its selected node, when the pane
+        // does not show it already (its node went while another was current).
+        QTreeWidgetItem* current = tvTypes_->currentItem();
+        if (current && current != shownNode_ && selecting_ == 0 && !inEditMode_)
+            dialogs::Guarded(this, [&] { NodeClick(current); });
+        return QWidget::eventFilter(watched, event);
+    }
     if (watched != tvTypes_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     const Qt::KeyboardModifiers modifiers = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
@@ -667,7 +708,22 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         SelectNode(item);
         if (!ApplyOwnChange(*rename, baseline.get(), target, 0)) restore();
     } catch (...) {
-        restore();
+        const ErrorRecord error = CurrentErrorRecord();
+        // Another listener may fail after the library took the new name: the
+        // node shows what the library holds, and the error is a plain one.
+        std::optional<std::u16string> held;
+        try {
+            ChangeTarget now = TargetOfNode(item);
+            std::shared_ptr<RenameChange> probe = modRenameChange::NewRenameChange(false);
+            probe->InitFromTarget(now);
+            held = probe->NewName();
+        } catch (...) {
+        }
+        if (held && *held == dialogs::FromQString(text)) {
+            dialogs::Services().ReportError(this, error);
+        } else {
+            restore();
+        }
     }
 }
 
@@ -764,7 +820,11 @@ bool LibraryViewer::TakeUnresolved(ChangeTarget& target, ListenerTag tag) {
 
 void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
     if (copiedMember_ && (!node || IsAtOrBelow(copiedMember_, node))) copiedMember_ = nullptr;
-    if (labelEditing_ && (!node || IsAtOrBelow(labelEditing_, node))) labelEditing_ = nullptr;
+    if (labelEditing_ && (!node || IsAtOrBelow(labelEditing_, node))) {
+        // The tree closes the editor of a row it removes.
+        labelEditing_ = nullptr;
+        labelEditor_ = nullptr;
+    }
     if (deferredSort_ && (!node || IsAtOrBelow(deferredSort_, node))) {
         deferredSort_ = nullptr;
         ++deferredGeneration_;
@@ -812,12 +872,33 @@ void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPl
     }
     if (HasPlaceholder(typeNode)) return;
     const bool expanded = typeNode->isExpanded();
+    // A copied member of the type stays copied: its node is found again by
+    // its name, which the rebuild keeps (its ID may not).
+    const bool copiedHere = copiedMember_ && copiedMember_->parent() == typeNode;
+    const QString copiedName = copiedHere ? copiedMember_->text(0) : QString();
+    // What RemoveNode forgets of a removed node, for all the children at once.
+    const auto below = [typeNode](QTreeWidgetItem* item) { return item && item != typeNode && IsAtOrBelow(item, typeNode); };
+    if (below(copiedMember_)) copiedMember_ = nullptr;
+    if (below(labelEditing_)) {
+        labelEditing_ = nullptr;
+        labelEditor_ = nullptr;
+    }
+    if (below(shownNode_)) shownNode_ = nullptr;
+    if (below(deferredSort_)) {
+        deferredSort_ = nullptr;
+        ++deferredGeneration_;
+    }
     ++selecting_;
     typeNode->setExpanded(false);
     ReleaseChildRecords(typeNode);
-    while (typeNode->childCount() > 0) RemoveNode(typeNode->child(typeNode->childCount() - 1));
+    // Taken in one removal: one at a time, each removal walks the tree's expanded rows.
+    qDeleteAll(typeNode->takeChildren());
     --selecting_;
     FillTypeNode(typeNode, ole::MEMBERID_NIL);
+    if (copiedHere)
+        for (int i = 0; i < typeNode->childCount() && !copiedMember_; ++i)
+            if (typeNode->child(i)->text(0) == copiedName && GetNodeKind(typeNode->child(i)) == kNodeMember)
+                copiedMember_ = typeNode->child(i);
     if (expanded) typeNode->setExpanded(true);
 }
 
@@ -994,7 +1075,13 @@ void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags
             if (remaining != 0) {
                 if ((target.InvokeKind & kAccessGet) != 0 && ChildrenBuilt(node))
                     node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrNewValue));
-                NodeClick(node);
+                // The property's node stays: its pane is refilled when it is the one shown or
+                // the selection lies below it; otherwise the selection and the pane stay.
+                QTreeWidgetItem* const current = tvTypes_->currentItem();
+                if (current == node)
+                    NodeClick(node);
+                else if (IsAtOrBelow(current, node) || level == 2)
+                    Show(node);
                 return;
             }
         }
@@ -1102,7 +1189,8 @@ void LibraryViewer::ResetIDs(ChangeTarget& target, int32_t flags, ListenerTag ta
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     bool refill = false;
-    if (tag == 0 && tvTypes_->currentItem() && tvTypes_->currentItem()->parent() == node) {
+    // A member or parameter selected goes with the member nodes: the type takes the selection.
+    if (tag == 0 && tvTypes_->currentItem() != node && IsAtOrBelow(tvTypes_->currentItem(), node)) {
         refill = true;
         SelectNode(node);
     }

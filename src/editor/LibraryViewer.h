@@ -19,6 +19,7 @@
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
+#include "editor/CommandFilterRecord.h"
 #include "editor/MemberIDConstraints.h"
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
@@ -87,10 +88,21 @@ public:
     void AddReferencedITypeLib(ole::ITypeLib* library);
     void RemoveReferencedITypeLib(ole::ITypeLib* library);
     size_t ReferencedLibraryCount() const { return referenced_ ? referenced_->size() : 0; }
+    // The same, given the library's TypeLibInfo (adding nothing raises error 91).
+    void AddReferencedLibrary(tli::TypeLibInfo* library);
+    void RemoveReferencedLibrary(tli::TypeLibInfo* library);
+
+    // What the host restricts; kept as given (the view offers every command).
+    const CommandFilterRecord& CommandFilter() const { return commandFilter_; }
+    void CommandFilter(const CommandFilterRecord& filter) { commandFilter_ = filter; }
 
     // ---- The library ----
     // A finished copy of the edited library; error 91 without one.
     ole::ComPtr<ole::ITypeLib> CurrentITypeLib();
+    // The same as a TypeLibInfo, over a finished copy; error 91 without one.
+    ole::ComPtr<tli::TypeLibInfo> CurrentLibrary();
+    // Opens the library of info for editing, as CurrentITypeLib does; null empties the view.
+    void CurrentLibrary(tli::TypeLibInfo* info);
     // Opens library for editing (a regenerated copy, its companion library of
     // unresolved types made when needed), forgetting the referenced
     // libraries; null empties the view.
@@ -288,6 +300,7 @@ private:
     int16_t detailsTab_ = 0;
     std::unique_ptr<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>> referenced_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
+    CommandFilterRecord commandFilter_;
     QTreeWidgetItem* shownNode_ = nullptr;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;

@@ -16,6 +16,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <initializer_list>
+#include <iterator>
+
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
@@ -173,6 +176,26 @@ void LibraryViewer::BuildDetailsPane() {
         }
         return true;
     });
+    // Double-clicking the GUID presses the button beside it too.
+    new EventHook(lblGUID_, [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonDblClick) return false;
+        if (cmdChangeGUID_->isEnabled()) {
+            cmdChangeGUID_->setFocus();
+            cmdChangeGUID_->click();
+        }
+        return true;
+    });
+    // Enter in the attribute list and the alignment list presses Update, as in the text fields.
+    for (QWidget* field : std::initializer_list<QWidget*>{lstOptions_, cmbAlign_})
+        new EventHook(field, [this](QEvent* event) {
+            if (event->type() != QEvent::KeyPress) return false;
+            auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+                (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+                return false;
+            dialogs::Guarded(this, [this] { OnFieldEnter(); });
+            return true;
+        });
     // No other page while an edit is pending: a click on another tab beeps.
     new EventHook(tsFrame_, [this](QEvent* event) {
         if (!inEditMode_) return false;
@@ -196,9 +219,15 @@ void LibraryViewer::BuildDetailsPane() {
         default: return false;
         }
     });
+    BuildMemberFields();
+    // Tab runs from the tree through the page strip and the fields, top down, to Update and Cancel.
+    QWidget* const order[] = {tvTypes_,     tsFrame_,     txtSetType_, cmdSetType_, cmbOptional_,
+                              txtConstVal_, txtDllName_,  txtDllEntry_, txtMemberID_, lblGUID_,
+                              cmdChangeGUID_, cmbAlign_,  lstOptions_, txtVersion_, txtLCID_,
+                              cmdUpdate_,   cmdCancel_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     connect(cmdUpdate_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Update(); }); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Cancel(); }); });
-    BuildMemberFields();
     ClearDetailsPane();
 }
 
@@ -250,6 +279,8 @@ void LibraryViewer::ResetEditRecord() {
     editLibrary_.reset();
     workingChange_.reset();
     baselineChange_.reset();
+    // A pane filled anew (a change made elsewhere refills it) has no edit pending.
+    SetEditMode(false, true);
 }
 
 void LibraryViewer::FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&),
@@ -532,6 +563,11 @@ void LibraryViewer::Update() {
         if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
         return;
     }
+    // Held: the listener's refill replaces the pane's change objects while they apply.
+    const std::shared_ptr<IAttributeChange> working = workingChange_;
+    const std::shared_ptr<IAttributeChange> baseline = baselineChange_;
+    // The values the pane was filled with (an apply moves the baseline on to what it applied).
+    const ChangePtr filled = baselineChange_ ? baselineChange_->Clone() : nullptr;
     try {
         if (editKind_ == kEditLibrary) {
             ApplySkippingView(*workingChange_, baselineChange_.get(), editTarget_, 1);
@@ -548,10 +584,21 @@ void LibraryViewer::Update() {
     } catch (...) {
         const ErrorRecord error = CurrentErrorRecord();
         SetEditMode(false, true);
-        // The library holds what it held before: the pane shows that again.
+        // The pane shows what the library holds again.
         dialogs::Guarded(this, [this] { RefillSelection(); });
-        dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)), dialogs::kStyleError);
+        // The change may have been applied before another listener failed on
+        // it: then it stands (the library no longer holds what the pane was
+        // filled with), and the error is a plain one. A change that failed
+        // itself has undone its work, and set itself back.
+        const bool stands = filled && baselineChange_ && baselineChange_ != baseline && filled->Differs(*baselineChange_);
+        if (stands) {
+            dialogs::Services().ReportError(this, error);
+        } else {
+            dialogs::Services().MessageBox(this,
+                                           ResText(kMsgUpdateFailed) + QLatin1Char('\n') +
+                                               ToQString(ErrorReportText(error)),
+                                           dialogs::kStyleError);
+        }
     }
     if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
 }

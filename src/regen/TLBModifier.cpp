@@ -59,7 +59,11 @@ void RaiseCallbackError(ole::HRESULT hr) {
     RaiseError(kErrInternal);
 }
 
-void RaiseNamed(ole::HRESULT hr, std::u16string description) { throw ErrorRecord(hr, std::move(description)); }
+void RaiseNamed(ole::HRESULT hr, std::u16string description) {
+    // Where it failed, then what failed: the platform's own text for the code.
+    description += u": " + ErrorReportText(ErrorRecord(hr));
+    throw ErrorRecord(hr, std::move(description));
+}
 
 std::u16string TypeName(ole::ITypeInfo* ti) {
     ole::BSTR name = nullptr;

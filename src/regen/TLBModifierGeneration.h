@@ -73,7 +73,7 @@ ole::ComPtr<ole::ITypeLib> ContainingLib(ole::ITypeInfo* ti, ole::UINT* index = 
 inline void CheckCallback(ole::HRESULT hr) {
     if (ole::FAILED(hr)) RaiseCallbackError(hr);
 }
-// Raises hr with a description naming what failed.
+// Raises hr with a description naming what failed, followed by the text of hr.
 [[noreturn]] void RaiseNamed(ole::HRESULT hr, std::u16string description);
 // The name of a type (MEMBERID_NIL documentation).
 std::u16string TypeName(ole::ITypeInfo* ti);

@@ -108,7 +108,7 @@ TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
         const ErrorRecord e = RecordOf([&] { modifier.GenerateDirect(u""); });
         EXPECT_LT(e.Number, 0);
         EXPECT_EQ(e.Description, u"Type '" + std::u16string(types[k].name) + u"', " + types[k].where +
-                                     u": the type it refers to can't be found");
+                                     u": the type it refers to can't be found: " + ErrorReportText(ErrorRecord(e.Number)));
     }
     // Looking for unresolved types, the dispinterface is declared over a placeholder.
     ComPtr<ITypeLib> missing;
