@@ -7,6 +7,9 @@
 
 #include <sys/wait.h>
 
+#include <QAccessible>
+#include <QApplication>
+#include <QTabBar>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -17,6 +20,8 @@
 
 #include <cstdlib>
 #include <deque>
+#include <tuple>
+#include <vector>
 
 #include "changes/ChangesTestSupport.h"
 #include "dialogs/DialogTestSupport.h"
@@ -573,6 +578,52 @@ TEST_F(MemberPanes, Screenshots) {
         dialogstest::SaveScreenshots(view, std::string("viewer-") + name + "-pane-dark");
     }
     view.setPalette(QApplication::palette());
+}
+
+// With the keyboard alone: Tab from the tree runs through every field of a
+// member's, a parameter's and a help page, top down, to Update and Cancel,
+// and every control it reaches has a name that isn't its value.
+TEST_F(MemberPanes, TabReachesEveryFieldOfThePanesInOrderAndEachHasAName) {
+    Open();
+    auto* tabs = view.findChild<QTabBar*>();
+    for (const auto& [type, member, param, help] :
+         std::vector<std::tuple<const char*, const char*, const char*, bool>>{{"Kernel", "Beep", nullptr, false},
+                                                                             {"Kernel", "Greeting", nullptr, false},
+                                                                             {"IShape", "Area", "lcid", false},
+                                                                             {"IShape", "Zoom", nullptr, true}}) {
+        Select(At(type, member, param));
+        if (help) QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tabs->count() - 1).center());
+        QCoreApplication::processEvents();
+        const std::string where = std::string(type) + "." + member + (param ? std::string(".") + param : "");
+        Tree()->setFocus(Qt::TabFocusReason);
+        std::vector<QWidget*> path;
+        for (int i = 0; i < 40 && (path.empty() || QApplication::focusWidget() != Tree()); ++i) {
+            path.push_back(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        ASSERT_EQ(QApplication::focusWidget(), Tree()) << where << ": Tab never comes back to the tree";
+        for (QWidget* control : view.findChildren<QWidget*>()) {
+            if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisible() || !control->isEnabled()) continue;
+            const QString name = QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+            const std::string what = where + " " + control->metaObject()->className() + " '" + name.toStdString() + "'";
+            EXPECT_NE(std::find(path.begin(), path.end(), control), path.end()) << "Tab doesn't reach " << what;
+            EXPECT_FALSE(name.isEmpty()) << what;
+            auto* line = qobject_cast<QLineEdit*>(control);
+            if (line && !line->text().isEmpty()) {
+                EXPECT_NE(name, line->text()) << what;
+            }
+        }
+        // The fields come top down: each one reached lies no higher than the one before it.
+        int lastY = -1;
+        for (QWidget* reached : path) {
+            const bool field = qobject_cast<QLineEdit*>(reached) || qobject_cast<QComboBox*>(reached) ||
+                               qobject_cast<QListWidget*>(reached);
+            if (!field) continue;
+            const int y = reached->mapTo(&view, QPoint(0, 0)).y();
+            EXPECT_GE(y, lastY) << where << " " << reached->accessibleName().toStdString();
+            lastY = y;
+        }
+    }
 }
 
 }  // namespace
