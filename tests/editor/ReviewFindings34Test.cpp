@@ -694,6 +694,57 @@ TEST_F(ReviewFindings34, EveryPaneFieldIsNamed) {
     }
 }
 
+// Each shown caption's Alt+letter reaches its own field, on every pane.
+TEST_F(ReviewFindings34, EveryCaptionsAccessKeyReachesItsField) {
+    Open();
+    int checked = 0;
+    for (QTreeWidgetItem* node : {At("Kernel", "Beep"), At("Consts", "cI2"), At("IShape", "Fill", "count"),
+                                  At("IShape", "Name"), At("Colors", "Green"), At("Matrix", "one")}) {
+        Select(node);
+        for (QLabel* label : view.findChildren<QLabel*>()) {
+            if (!label->isVisible() || !label->buddy() || !label->buddy()->isVisible() || !label->buddy()->isEnabled())
+                continue;
+            const QString text = label->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            if (amp < 0 || amp + 1 >= text.size()) continue;
+            const QChar key = text.at(amp + 1).toUpper();
+            Tree()->setFocus();
+            QTest::keyClick(view.window(), key.toLatin1(), Qt::AltModifier);
+            EXPECT_TRUE(label->buddy()->hasFocus()) << node->text(0).toStdString() << ": " << text.toStdString();
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 12);
+}
+
+// A property Get's return value given a new type; the Let's value parameter
+// failing to follow: the Get's edit stands, the error is told plainly.
+TEST_F(ReviewFindings34, AFailingParameterSyncKeepsTheMainEdit) {
+    Open();
+    class Arming final : public SelectiveChangeListener {
+    public:
+        int told = 0;
+        void OnParamChange(ChangeTarget&, IChange&, int32_t, ListenerTag) override {
+            if (told++ == 0) ole::testing::FailNextCall("AddFuncDesc", E_OUTOFMEMORY);
+        }
+    } arming;
+    SMNode registration;
+    hub->AddListenerNode(registration, arming);
+    Select(At("IShape", "Name", "name"));
+    dialogs.vt = VT_VARIANT;
+    dialogs.pointers = 1;
+    QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton);
+    services.answers = {dialogs::kAnswerYes};
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    ole::testing::ClearInjectedFailures();
+    EXPECT_FALSE(view.InEditMode());
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_TRUE(services.messages[0].startsWith(QStringLiteral("Would you like to change the type of the last parameter")));
+    EXPECT_FALSE(services.messages[1].startsWith(dialogs::ResText(933)));
+    EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), "[out, retval] VARIANT*");
+    SaveAndReplay();
+}
+
 // ---- Parsers ----
 
 // Same type and same bits (a string: same characters).
