@@ -1,7 +1,6 @@
-// Faults of the library editor view met as a user meets them: label edits,
+// The library editor view met as a user meets it: label edits,
 // the tree's keys, the details pane's scrolling and sizes, screen readers, and
-// the images and frames on light and dark palettes. Each test is disabled
-// until its fault is mended.
+// the images and frames on light and dark palettes.
 #include "TreeTestSupport.h"
 
 #include <sys/wait.h>
@@ -53,15 +52,15 @@ public:
     int RunModal(QDialog&) override { return 0; }
 };
 
-class ReviewFindings41 : public ::testing::Test {
+class LibraryViewerInUse : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
-    ReviewFindings41() : scoped(services) {
+    LibraryViewerInUse() : scoped(services) {
         view = std::make_unique<editor::LibraryViewer>();
         view->SetChangeListener(hub);
         recorder.ChangeListener(hub);
     }
-    ~ReviewFindings41() override {
+    ~LibraryViewerInUse() override {
         view.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -142,7 +141,7 @@ protected:
 // A dispinterface declared over an interface ("dispinterface D { interface I; }")
 // lists its own functions; F2 renames them and their parameters as it does any
 // other member, and batch mode replays the renames.
-TEST_F(ReviewFindings41, DISABLED_MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF2) {
+TEST_F(LibraryViewerInUse, MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF2) {
     std::filesystem::copy_file(std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb",
                                dir / "dispatch.tlb");
     OpenFile("dispatch.tlb");
@@ -161,7 +160,7 @@ TEST_F(ReviewFindings41, DISABLED_MembersOfADispinterfaceOverAnInterfaceAreRenam
 // Tab entering the details pane from outside it (round from the tree, or
 // Shift+Tab from the tree), and a caption's access key, scroll the field that
 // takes the focus into sight, as Tab within the pane does.
-TEST_F(ReviewFindings41, DISABLED_AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSight) {
+TEST_F(LibraryViewerInUse, DISABLED_AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSight) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->resize(view->fontMetrics().averageCharWidth() * 100, view->fontMetrics().height() * 9);
     view->show();
@@ -205,7 +204,7 @@ TEST_F(ReviewFindings41, DISABLED_AFieldTakingTheFocusFromOutsideThePaneIsScroll
 // own handling of the key), but level by level as it builds them, without the
 // wait cursor: on a library of 300 interfaces of 12 methods it takes 35 times
 // as long as the plain key, and the cost grows with the square of the rows.
-TEST_F(ReviewFindings41, DISABLED_StarWithAModifierExpandsTheFastWayUnderTheWaitCursor) {
+TEST_F(LibraryViewerInUse, DISABLED_StarWithAModifierExpandsTheFastWayUnderTheWaitCursor) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->show();
     QTreeWidget* tree = view->Tree();
@@ -228,7 +227,7 @@ TEST_F(ReviewFindings41, DISABLED_StarWithAModifierExpandsTheFastWayUnderTheWait
 
 // F2 pressed again in the open label editor keeps what was typed (the
 // editor doesn't start over from the old name).
-TEST_F(ReviewFindings41, DISABLED_F2InTheLabelEditorKeepsTheTypedText) {
+TEST_F(LibraryViewerInUse, DISABLED_F2InTheLabelEditorKeepsTheTypedText) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     recorder.CurrentITypeLib(Lib());
     view->show();
@@ -242,7 +241,7 @@ TEST_F(ReviewFindings41, DISABLED_F2InTheLabelEditorKeepsTheTypedText) {
 
 // The label editor, a text field like the pane's, has a name for screen
 // readers that isn't its value.
-TEST_F(ReviewFindings41, DISABLED_TheLabelEditorHasAnAccessibleName) {
+TEST_F(LibraryViewerInUse, DISABLED_TheLabelEditorHasAnAccessibleName) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->show();
     TypeLabel(Node("Widget"), "Gad", false);
@@ -257,7 +256,7 @@ TEST_F(ReviewFindings41, DISABLED_TheLabelEditorHasAnAccessibleName) {
 
 // The label editor on the dark palette is framed as the pane's fields are
 // (it is made after the view gave its widgets the contrast style).
-TEST_F(ReviewFindings41, DISABLED_TheLabelEditorIsFramedOnTheDarkPaletteAsThePaneFieldsAre) {
+TEST_F(LibraryViewerInUse, DISABLED_TheLabelEditorIsFramedOnTheDarkPaletteAsThePaneFieldsAre) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->setPalette(DarkPalette());
     view->resize(view->fontMetrics().averageCharWidth() * 100, view->fontMetrics().height() * 30);
@@ -281,7 +280,7 @@ TEST_F(ReviewFindings41, DISABLED_TheLabelEditorIsFramedOnTheDarkPaletteAsThePan
 
 // An alias of a type with a long name shows the name whole on a large window
 // (the field is no longer allowed to grow past a GUID's width).
-TEST_F(ReviewFindings41, DISABLED_ALongAliasTargetIsShownWholeOnALargeWindow) {
+TEST_F(LibraryViewerInUse, DISABLED_ALongAliasTargetIsShownWholeOnALargeWindow) {
     ComPtr<ICreateTypeLib2> created = NewLibrary(u"LongNames");
     auto target = NewType(created.get(), u"IAnInterfaceWhoseNameIsLongerThanAnyGuidCouldEverBe", TKIND_INTERFACE);
     EXPECT_OK(target->AddImplType(0, RefTo(target.get(), StdOle2Type(kIID_IUnknown).get())));
@@ -304,7 +303,7 @@ TEST_F(ReviewFindings41, DISABLED_ALongAliasTargetIsShownWholeOnALargeWindow) {
 // A font given to the view after it was made (a host's, or the desktop's
 // changed at run time): the GUID still fits its field, and the buttons beside
 // the fields are still squares of the fields' height.
-TEST_F(ReviewFindings41, DISABLED_TheGuidFieldAndItsButtonFollowAFontSetLater) {
+TEST_F(LibraryViewerInUse, DISABLED_TheGuidFieldAndItsButtonFollowAFontSetLater) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     QFont big = view->font();
     big.setPointSizeF(big.pointSizeF() * 2);
@@ -340,7 +339,7 @@ int PaleEdgeShare(int index, const QColor& base) {
 // On the light palette a selected row shows the interface and library images
 // as it did: no pale band around them on the selection colour (the other
 // images show none: 0%; these show 39% to 84%).
-TEST_F(ReviewFindings41, DISABLED_TheLightSelectionShowsNoPaleBandAroundImages) {
+TEST_F(LibraryViewerInUse, DISABLED_TheLightSelectionShowsNoPaleBandAroundImages) {
     const QColor selection = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
     ASSERT_GT(QApplication::palette().color(QPalette::Base).lightness(),
               QApplication::palette().color(QPalette::Text).lightness());  // a light palette
@@ -352,7 +351,7 @@ TEST_F(ReviewFindings41, DISABLED_TheLightSelectionShowsNoPaleBandAroundImages) 
 // A screen reader selects another node while a label edit is open: the
 // rename is applied, and the node the panes show is the node the tree marks.
 // (The pane shows the chosen node while the tree goes back to the renamed one.)
-TEST_F(ReviewFindings41, DISABLED_ANodeSelectedByAScreenReaderDuringALabelEditIsTheOneShown) {
+TEST_F(LibraryViewerInUse, DISABLED_ANodeSelectedByAScreenReaderDuringALabelEditIsTheOneShown) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     recorder.CurrentITypeLib(Lib());
     view->resize(view->fontMetrics().averageCharWidth() * 100, view->fontMetrics().height() * 30);
