@@ -522,7 +522,8 @@ bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
     const Qt::KeyboardModifiers modifiers = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     bool handled = true;
     if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier && tvTypes_->currentItem()) {
-        dialogs::Guarded(this, [this] { StartLabelEdit(); });
+        // F2 in an open label editor (passed on to the tree) keeps what was typed.
+        if (!labelEditor_) dialogs::Guarded(this, [this] { StartLabelEdit(); });
     } else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier &&
                !labelEditor_) {
         // The double-click's jump; the Return that ends a label edit (passed on by its editor) is not one.
