@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QAbstractItemDelegate>
+#include <QLineEdit>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHideEvent>
@@ -614,7 +615,14 @@ void LibraryViewer::StartLabelEdit() {
     // The editor the tree opened: the one child of its viewport not hidden.
     for (QWidget* editor : tvTypes_->viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (!editor->isHidden()) labelEditor_ = editor;
-    if (labelEditor_) labelEditor_->installEventFilter(new KeepEditorOnDeactivation(labelEditor_));
+    if (labelEditor_) {
+        labelEditor_->installEventFilter(new KeepEditorOnDeactivation(labelEditor_));
+        labelEditor_->setAccessibleName(tr("Name"));
+        // Framed as the panes' fields are (the delegate's style leaves item
+        // view editors bare), and visibly so on a dark palette.
+        dialogs::UseContrastStyle(labelEditor_);
+        if (auto* line = qobject_cast<QLineEdit*>(labelEditor_.data())) line->setFrame(true);
+    }
 }
 
 void LibraryViewer::CancelLabelEdit() {
