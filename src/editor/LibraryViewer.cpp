@@ -2,12 +2,14 @@
 
 #include <QCursor>
 #include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QLineEdit>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -241,6 +243,19 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     BuildDetailsPane();
     BuildHelpPane();
     dialogs::UseContrastStyle(this);
+    // A field that takes the focus however it came (Tab from outside the
+    // pane, an access key, a click) is scrolled into sight.
+    // (The view itself isn't touched: focus moves while it is being destroyed.)
+    connect(qApp, &QApplication::focusChanged, picDetails_,
+            [details = QPointer<QScrollArea>(picDetails_), help = QPointer<QScrollArea>(picHelp_)](QWidget*, QWidget* now) {
+                for (QScrollArea* area : {details.data(), help.data()})
+                    if (now && area && area->widget() && area->widget()->isAncestorOf(now)) {
+                        // The whole field (ensureWidgetVisible shows a text field's cursor only).
+                        const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
+                        const int w = now->width() / 2, h = now->height() / 2;
+                        area->ensureVisible(at.x() + w, at.y() + h, w, h);
+                    }
+            });
 }
 
 LibraryViewer::~LibraryViewer() {

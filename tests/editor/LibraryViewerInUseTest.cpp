@@ -161,7 +161,7 @@ TEST_F(LibraryViewerInUse, MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF
 // Tab entering the details pane from outside it (round from the tree, or
 // Shift+Tab from the tree), and a caption's access key, scroll the field that
 // takes the focus into sight, as Tab within the pane does.
-TEST_F(LibraryViewerInUse, DISABLED_AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSight) {
+TEST_F(LibraryViewerInUse, AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSight) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->resize(view->fontMetrics().averageCharWidth() * 100, view->fontMetrics().height() * 9);
     view->show();
