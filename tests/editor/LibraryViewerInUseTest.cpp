@@ -374,6 +374,18 @@ TEST_F(LibraryViewerInUse, TheLightSelectionShowsNoPaleBandAroundImages) {
     for (int index : {kImageSourceInterface, kImageInterface, kImageDispatch, kImageVTableDispatch, kImageLibrary})
         EXPECT_LE(PaleEdgeShare(index, selection), 10) << index;
     EXPECT_EQ(PaleEdgeShare(kImageCoclass, selection), 0);
+
+    // Selected interface rows, for a person to look at.
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->resize(view->fontMetrics().averageCharWidth() * 100, view->fontMetrics().height() * 30);
+    view->show();
+    view->Tree()->setFocus();
+    view->Tree()->setCurrentItem(Node("IShape"));
+    QCoreApplication::processEvents();
+    dialogstest::SaveScreenshots(*view, "selected-interface-light");
+    view->setPalette(DarkPalette());
+    QCoreApplication::processEvents();
+    dialogstest::SaveScreenshots(*view, "selected-interface-dark");
 }
 
 // A screen reader selects another node while a label edit is open: the
