@@ -688,8 +688,14 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         ChangePtr baseline = rename->Clone();
         rename->NewName(dialogs::FromQString(text));
         if (!rename->Differs(*baseline)) return;
+        // The edit may end because another node was chosen (a screen reader
+        // selecting a row): the rename is applied from the edited node, and
+        // the tree then marks the chosen node again, the one the panes show.
+        QTreeWidgetItem* chosen = tvTypes_->currentItem();
         SelectNode(item);
-        if (!ApplyOwnChange(*rename, baseline.get(), target, 0)) restore();
+        const bool applied = ApplyOwnChange(*rename, baseline.get(), target, 0);
+        if (chosen && chosen != item) SelectNode(chosen);
+        if (!applied) restore();
     } catch (...) {
         restore();
     }
