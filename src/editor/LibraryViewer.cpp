@@ -242,6 +242,10 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->addWidget(splitter_);
     BuildDetailsPane();
     BuildHelpPane();
+    // The splitter's handle (movable with the keyboard) comes between the
+    // tree and the panes, as on the screen, not between the page tabs and
+    // the first field.
+    QWidget::setTabOrder(tvTypes_, splitter_->Handle());
     dialogs::UseContrastStyle(this);
     // A field that takes the focus however it came (Tab from outside the
     // pane, an access key, a click) is scrolled into sight.

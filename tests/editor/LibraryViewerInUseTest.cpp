@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -27,6 +28,7 @@
 #include "dialogs/DialogTestSupport.h"
 #include "dialogs/UiServices.h"
 #include "editor/LibraryViewer.h"
+#include "editor/SplitPane.h"
 #include "editor/modImages.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -412,6 +414,25 @@ TEST_F(LibraryViewerInUse, ANodeSelectedByAScreenReaderDuringALabelEditIsTheOneS
     EXPECT_EQ(tree->selectedItems(), QList<QTreeWidgetItem*>{Selected()});
     EXPECT_EQ(view->ShownNode(), Selected());
     EXPECT_EQ(Selected(), Node("Either"));
+}
+
+// Tab from the tree goes to the splitter's handle (a Tab stop, movable with
+// the keyboard, between the tree and the panes as it is on the screen), then
+// to the page tabs and then to the first field.
+TEST_F(LibraryViewerInUse, TabGoesFromTheTreeToTheHandleThePageTabsAndTheFirstField) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->resize(view->fontMetrics().averageCharWidth() * 120, view->fontMetrics().height() * 40);
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    view->Tree()->setCurrentItem(Node("IShape"));
+    view->Tree()->setFocus();
+    QTest::keyClick(view->Tree(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->findChild<editor::SplitPane*>()->Handle());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_TRUE(qobject_cast<QTabBar*>(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->DetailsField(Field::SetType));
 }
 
 }  // namespace
