@@ -158,6 +158,24 @@ TEST_F(LibraryViewerInUse, MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF
     EXPECT_NE(dump.find("\"Pong\""), std::string::npos);
     EXPECT_NE(dump.find("\"Start\""), std::string::npos);
     ExpectBatchModeWritesTheSame();
+
+    // The model: a function of the interface's chain from another library
+    // (IUnknown's) can't be renamed here, and no function can be deleted
+    // through the dispinterface; both say so, and nothing changes.
+    const std::shared_ptr<CustomTypeInfo> over = view->CurrentCustomTypeLib()->GetCustomTypeInfo(u"DOverPlain");
+    const auto refusal = [](auto edit) {
+        try {
+            edit();
+        } catch (const ErrorRecord& e) {
+            return e;
+        }
+        return ErrorRecord{};
+    };
+    const ErrorRecord foreign = refusal([&] { over->SetMemberName(0x60000000, u"Ask"); });
+    EXPECT_EQ(foreign.Number, 5);
+    EXPECT_NE(foreign.Description.find(u"IUnknown"), std::u16string::npos);
+    EXPECT_EQ(refusal([&] { over->DeleteMember(0x60010000, 0); }).Number, 5);
+    EXPECT_EQ(tlbtools::DumpTypeLib(Lib()), dump);
 }
 
 // Tab entering the details pane from outside it (round from the tree, or
