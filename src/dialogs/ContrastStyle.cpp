@@ -1,6 +1,8 @@
 #include "dialogs/ContrastStyle.h"
 
 #include <QApplication>
+#include <QChildEvent>
+#include <QMetaObject>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QStyleOption>
@@ -55,6 +57,56 @@ QStyle* SharedStyle() {
     return style;
 }
 
+// Gives the widgets made inside a widget after UseContrastStyle the style too:
+// each one as it is polished (before it is first shown), and each one added
+// already polished (moved in from elsewhere) once control returns to the event
+// loop. It watches every widget inside, so that widgets made inside those are
+// met as well.
+class StyleLaterChildren : public QObject {
+public:
+    explicit StyleLaterChildren(QObject* parent) : QObject(parent) {}
+
+    void Watch(QWidget* widget) {
+        widget->removeEventFilter(this);
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::ChildPolished && event->type() != QEvent::ChildAdded) return false;
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (!child || !child->isWidgetType()) return false;
+        if (event->type() == QEvent::ChildPolished) {
+            Cover(static_cast<QWidget*>(child));
+        } else {
+            // The child is still being made: its class's part isn't there yet.
+            QPointer<QWidget> later(static_cast<QWidget*>(child));
+            QMetaObject::invokeMethod(
+                this, [this, later] {
+                    if (later) Cover(later);
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+    // The widget and every widget inside it, styled and watched.
+    void Cover(QWidget* widget) {
+        QStyle* style = SharedStyle();
+        if (widget->style() != style) widget->setStyle(style);
+        Watch(widget);
+        for (QWidget* inner : widget->findChildren<QWidget*>()) {
+            if (inner->style() != style) inner->setStyle(style);
+            Watch(inner);
+        }
+    }
+};
+
+StyleLaterChildren* Watcher() {
+    static QPointer<StyleLaterChildren> watcher;
+    if (!watcher) watcher = new StyleLaterChildren(QCoreApplication::instance());
+    return watcher;
+}
+
 }  // namespace
 
 QColor FrameShade(const QPalette& palette, QPalette::ColorGroup group) {
@@ -82,9 +134,7 @@ QPalette FramePalette(const QPalette& palette) {
 
 void UseContrastStyle(QWidget* widget) {
     if (!widget) return;
-    QStyle* style = SharedStyle();
-    widget->setStyle(style);
-    for (QWidget* child : widget->findChildren<QWidget*>()) child->setStyle(style);
+    Watcher()->Cover(widget);
 }
 
 }  // namespace zephrin::dialogs

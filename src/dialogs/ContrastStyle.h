@@ -14,8 +14,8 @@ class QWidget;
 
 namespace zephrin::dialogs {
 
-// Gives widget and every widget now inside it the style (one shared style,
-// over the application's).
+// Gives widget and every widget inside it the style (one shared style, over
+// the application's), those made or moved inside it later as well.
 void UseContrastStyle(QWidget* widget);
 
 // The palette the style hands Fusion for a frame or an indicator: palette

@@ -462,7 +462,8 @@ QTreeWidgetItem* EnsureChildren(QTreeWidgetItem* node, ole::MEMBERID wantedMembe
 
 namespace {
 
-// Sends the tree's `*` (on the main keyboard or the keypad) to ExpandAllBelow
+// Sends the tree's `*` (on the main keyboard or the keypad, with or without
+// modifiers) to ExpandAllBelow
 // in place of the view's own expansion, which builds each level while it
 // expands: every placeholder it then removes walks all the rows expanded so
 // far, and a large library takes minutes.
@@ -474,9 +475,9 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched != tree_ || event->type() != QEvent::KeyPress) return false;
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() != Qt::Key_Asterisk ||
-            (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
-            return false;
+        // With any modifier too: the view's own handling of Ctrl+* and Alt+*
+        // is the same slow expansion.
+        if (key->key() != Qt::Key_Asterisk) return false;
         QTreeWidgetItem* current = tree_->currentItem();
         if (!current) return false;
         try {

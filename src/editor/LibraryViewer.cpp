@@ -2,11 +2,14 @@
 
 #include <QCursor>
 #include <QAbstractItemDelegate>
+#include <QApplication>
+#include <QLineEdit>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -241,7 +244,24 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->addWidget(splitter_);
     BuildDetailsPane();
     BuildHelpPane();
+    // The splitter's handle (movable with the keyboard) comes between the
+    // tree and the panes, as on the screen, not between the page tabs and
+    // the first field.
+    QWidget::setTabOrder(tvTypes_, splitter_->Handle());
     dialogs::UseContrastStyle(this);
+    // A field that takes the focus however it came (Tab from outside the
+    // pane, an access key, a click) is scrolled into sight.
+    // (The view itself isn't touched: focus moves while it is being destroyed.)
+    connect(qApp, &QApplication::focusChanged, picDetails_,
+            [details = QPointer<QScrollArea>(picDetails_), help = QPointer<QScrollArea>(picHelp_)](QWidget*, QWidget* now) {
+                for (QScrollArea* area : {details.data(), help.data()})
+                    if (now && area && area->widget() && area->widget()->isAncestorOf(now)) {
+                        // The whole field (ensureWidgetVisible shows a text field's cursor only).
+                        const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
+                        const int w = now->width() / 2, h = now->height() / 2;
+                        area->ensureVisible(at.x() + w, at.y() + h, w, h);
+                    }
+            });
 }
 
 LibraryViewer::~LibraryViewer() {
@@ -563,7 +583,8 @@ bool LibraryViewer::eventFilter(QObject* watched, QEvent* event) {
     const Qt::KeyboardModifiers modifiers = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
     bool handled = true;
     if (key->key() == Qt::Key_F2 && modifiers == Qt::NoModifier && tvTypes_->currentItem()) {
-        dialogs::Guarded(this, [this] { StartLabelEdit(); });
+        // F2 in an open label editor (passed on to the tree) keeps what was typed.
+        if (!labelEditor_) dialogs::Guarded(this, [this] { StartLabelEdit(); });
     } else if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier &&
                !labelEditor_) {
         // The double-click's jump; the Return that ends a label edit (passed on by its editor) is not one.
@@ -654,7 +675,14 @@ void LibraryViewer::StartLabelEdit() {
     // The editor the tree opened: the one child of its viewport not hidden.
     for (QWidget* editor : tvTypes_->viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (!editor->isHidden()) labelEditor_ = editor;
-    if (labelEditor_) labelEditor_->installEventFilter(new KeepEditorOnDeactivation(labelEditor_));
+    if (labelEditor_) {
+        labelEditor_->installEventFilter(new KeepEditorOnDeactivation(labelEditor_));
+        labelEditor_->setAccessibleName(tr("Name"));
+        // Framed as the panes' fields are (the delegate's style leaves item
+        // view editors bare), and visibly so on a dark palette.
+        dialogs::UseContrastStyle(labelEditor_);
+        if (auto* line = qobject_cast<QLineEdit*>(labelEditor_.data())) line->setFrame(true);
+    }
 }
 
 void LibraryViewer::CancelLabelEdit() {
@@ -705,8 +733,14 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         ChangePtr baseline = rename->Clone();
         rename->NewName(dialogs::FromQString(text));
         if (!rename->Differs(*baseline)) return;
+        // The edit may end because another node was chosen (a screen reader
+        // selecting a row): the rename is applied from the edited node, and
+        // the tree then marks the chosen node again, the one the panes show.
+        QTreeWidgetItem* chosen = tvTypes_->currentItem();
         SelectNode(item);
-        if (!ApplyOwnChange(*rename, baseline.get(), target, 0)) restore();
+        const bool applied = ApplyOwnChange(*rename, baseline.get(), target, 0);
+        if (chosen && chosen != item) SelectNode(chosen);
+        if (!applied) restore();
     } catch (...) {
         const ErrorRecord error = CurrentErrorRecord();
         // Another listener may fail after the library took the new name: the

@@ -83,6 +83,19 @@ int FittingWidth(QLineEdit* field, const QString& text) {
     return field->style()->sizeFromContents(QStyle::CT_LineEdit, &option, inner, field).width();
 }
 
+// The GUID field as wide as a GUID with its braces, so that its button stays
+// beside it however wide the pane; the type field at least as wide, growing
+// with the pane (a long alias target is shown whole), its button beside it;
+// the buttons squares of the fields' height. For the fields' font and style
+// as they are now.
+void SizeGuidFields(QLineEdit* guid, QLineEdit* type, std::initializer_list<QPushButton*> buttons) {
+    const int guidWidth = FittingWidth(guid, QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
+    guid->setFixedWidth(guidWidth);
+    type->setMinimumWidth(guidWidth);
+    const int side = type->sizeHint().height();
+    for (QPushButton* button : buttons) button->setFixedSize(side, side);
+}
+
 // A row of the pane: its caption above the field (and a button to its right).
 QWidget* Row(QLabel* caption, QWidget* field, QWidget* button = nullptr) {
     auto* row = new QWidget;
@@ -112,16 +125,11 @@ void LibraryViewer::BuildDetailsPane() {
 
     lblGUID_ = new QLineEdit;
     lblGUID_->setReadOnly(true);
-    // As wide as a GUID with its braces, the type field too, so that their
-    // buttons stay beside them, one above the other, however wide the pane.
-    const int guidWidth = FittingWidth(lblGUID_, QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
-    lblGUID_->setFixedWidth(guidWidth);
     lblGUID_->setAccessibleName(QStringLiteral("GUID"));
     cmdChangeGUID_ = new QPushButton(QStringLiteral("..."));
     cmdChangeGUID_->setAccessibleName(QStringLiteral("Change GUID"));
     txtSetType_ = new QLineEdit;
     txtSetType_->setReadOnly(true);
-    txtSetType_->setFixedWidth(guidWidth);
     cmdSetType_ = new QPushButton(QStringLiteral("..."));
     cmdSetType_->setAccessibleName(QStringLiteral("Choose type"));
     lstOptions_ = new QListWidget;
@@ -140,9 +148,13 @@ void LibraryViewer::BuildDetailsPane() {
     txtLCID_->setMaximumWidth(fieldWidth);
     cmbAlign_->setMaximumWidth(fieldWidth);
 
-    // The buttons beside a field are squares of the field's height.
-    const int side = txtSetType_->sizeHint().height();
-    for (QPushButton* button : {cmdSetType_, cmdChangeGUID_}) button->setFixedSize(side, side);
+    SizeGuidFields(lblGUID_, txtSetType_, {cmdSetType_, cmdChangeGUID_});
+    // Again for a font or style given later (a host's, the desktop's changed).
+    new EventHook(lblGUID_, [guid = lblGUID_, type = txtSetType_, set = cmdSetType_, change = cmdChangeGUID_](QEvent* event) {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            SizeGuidFields(guid, type, {set, change});
+        return false;
+    });
 
     auto* layout = new QVBoxLayout(details_);
     rows_ = {Row(lblHeader_[5], txtSetType_, cmdSetType_), Row(lblHeader_[9], lblGUID_, cmdChangeGUID_),

@@ -214,8 +214,9 @@ QImage WithRim(const QImage& picture, int scale) {
     return rimmed;
 }
 
-// Image index drawn at scale, with the alias mark drawn over it when asked.
-QPixmap Render(int index, int scale, bool overlay) {
+// Image index drawn at scale, with the alias mark drawn over it when asked,
+// and its rim (HasRim) unless bare.
+QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
     QImage picture(kImageSize * scale, kImageSize * scale, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     {
@@ -225,7 +226,7 @@ QPixmap Render(int index, int scale, bool overlay) {
         DrawImage(p, index);
         if (overlay) DrawImage(p, kOverlayImage);
     }
-    QPixmap pixmap = QPixmap::fromImage(HasRim(index) ? WithRim(picture, scale) : picture);
+    QPixmap pixmap = QPixmap::fromImage(HasRim(index) && !bare ? WithRim(picture, scale) : picture);
     pixmap.setDevicePixelRatio(scale);
     return pixmap;
 }
@@ -233,6 +234,10 @@ QPixmap Render(int index, int scale, bool overlay) {
 QIcon MakeIcon(int index, bool overlay = false) {
     QIcon icon;
     for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay));
+    // A selected row (drawn in the Selected mode) shows the image bare: the
+    // rim, there for a dark base, would be a pale band on a light selection.
+    if (HasRim(index))
+        for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay, true), QIcon::Selected);
     return icon;
 }
 

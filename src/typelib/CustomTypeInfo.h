@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -153,6 +154,12 @@ public:
     // An empty name leaves the parameter unnamed; a name another parameter of
     // the function has is refused (TYPE_E_AMBIGUOUSNAME).
     void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
+    // A dispinterface declared over an interface ("dispinterface D { interface I; }")
+    // stores no functions: it presents those of I's chain. SetMemberName,
+    // SetParameterName and RequireMember act on the interface of this library
+    // that declares the function (renaming it there too); a function of a
+    // type in another library is refused (error 5), and DeleteMember refuses
+    // every such function (error 5).
     void DeleteMember(int32_t memberID, int32_t invKind);
     // DeleteMember, SetMemberName, SetParameterName and ModifyMemberHelpData
     // change nothing and raise nothing for a member ID the type doesn't have.
@@ -245,6 +252,12 @@ private:
     // Deletes the temporary type and dismisses the rollback. Should the deletion
     // fail, the rollback can still restore the type from it.
     void EndTemporaryType(ScopeGuard& rollback, TemporaryType& temp);
+
+    // ---- CustomTypeInfoEdits.cpp ----
+    // For a dispinterface declared over an interface: the type of this library
+    // that declares memberID in the interface's chain (error 5 for one of
+    // another library, TYPE_E_ELEMENTNOTFOUND for none). Null for any other type.
+    std::unique_ptr<CustomTypeInfo> DispatchedDeclarer(int32_t memberID);
 
     // ---- CustomTypeInfoMembers.cpp ----
     static int32_t CountParameters(std::span<const ParamData> params, int32_t invokeKind);

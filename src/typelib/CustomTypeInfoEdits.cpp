@@ -3,6 +3,7 @@
 // it from the member that had it.
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <variant>
 #include <vector>
 
@@ -330,11 +331,65 @@ bool CustomTypeInfo::ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID mem
     return false;
 }
 
+std::unique_ptr<CustomTypeInfo> CustomTypeInfo::DispatchedDeclarer(int32_t memberID) {
+    if (typeKind_ != ole::TKIND_DISPATCH) return nullptr;
+    ComPtr<ole::ITypeInfo2> raw = ITypeInfo2();
+    {
+        TypeAttr attr(raw.get());
+        if (attr->cImplTypes < 2) return nullptr;
+    }
+    ComPtr<ole::ITypeLib> home;
+    CheckHr(library_.As(&home));
+    // The dispinterface stores IDispatch and the interface as its implemented
+    // types; the functions it presents are those of the interface's chain.
+    ole::HREFTYPE href = 0;
+    ComPtr<ole::ITypeInfo> link;
+    CheckHr(raw->GetRefTypeOfImplType(1, &href));
+    CheckHr(raw->GetRefTypeInfo(href, link.put()));
+    for (int depth = 0; link && depth < 64; ++depth) {
+        // A type of this library is read as stored (a dual as its interface half).
+        ComPtr<ole::ICreateTypeInfo2> create;
+        ComPtr<ole::ITypeInfo2> read;
+        ComPtr<ole::ITypeLib> lib;
+        ole::UINT index = 0;
+        const bool own = SUCCEEDED(link->GetContainingTypeLib(lib.put(), &index)) && SameObject(lib.get(), home.get()) &&
+                         SUCCEEDED(link.As(&create));
+        if (own) CheckHr(create.As(&read));
+        else CheckHr(link.As(&read));
+        bool declared = VarIndexOfMemId(read.get(), memberID) >= 0;
+        for (ole::INVOKEKIND kind : kKinds) declared = declared || FuncIndex(read.get(), memberID, kind) >= 0;
+        ole::BSTR name = nullptr;
+        if (declared) {
+            if (own) {
+                auto declarer = std::make_unique<CustomTypeInfo>();
+                declarer->Init(library_.get(), create.get());
+                return declarer;
+            }
+            CheckHr(read->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
+            RaiseError(kErrInvalidArgument, u"The member belongs to " + TakeBstr(name) +
+                                                u" of another library, over which the dispinterface is declared; "
+                                                u"it can't be changed in this library.");
+        }
+        bool hasBase = false;
+        {
+            TypeAttr attr(read.get());
+            hasBase = attr->typekind == ole::TKIND_INTERFACE && attr->cImplTypes > 0;
+        }
+        ComPtr<ole::ITypeInfo> base;
+        if (!hasBase || FAILED(read->GetRefTypeOfImplType(0, &href)) || FAILED(read->GetRefTypeInfo(href, base.put())))
+            break;
+        link = base;
+    }
+    RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+}
+
 void CustomTypeInfo::SetMemberName(int32_t memberID, std::u16string_view newName) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->SetMemberName(memberID, newName);
     RenameMemberOrParameter(ITypeInfo2().get(), memberID, 0, newName);
 }
 
 void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->SetParameterName(memberID, paramID, newParamName);
     if (paramID < 0) RaiseError(kErrSubscriptOutOfRange);
     RenameMemberOrParameter(ITypeInfo2().get(), memberID, paramID + 1, newParamName);
 }
@@ -429,6 +484,11 @@ struct SavedAccessor {
 }  // namespace
 
 void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
+    // The functions a dispinterface declared over an interface presents are
+    // the interface's: deleting one here would delete it there.
+    if (DispatchedDeclarer(memberID))
+        RaiseError(kErrInvalidArgument, u"The member belongs to the interface over which the dispinterface is "
+                                        u"declared; delete it from that interface.");
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t kinds = invKind == 0 ? 15 : (invKind & 15);
     ole::UINT varIndex = 0;
@@ -506,6 +566,7 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
 }
 
 void CustomTypeInfo::RequireMember(int32_t memberID, int32_t invKind) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->RequireMember(memberID, invKind);
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     if (VarIndexOfMemId(ti.get(), memberID) >= 0) return;
     const int32_t kinds = invKind == 0 ? 15 : (invKind & 15);
