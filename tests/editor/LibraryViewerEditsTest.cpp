@@ -231,7 +231,9 @@ TEST_F(LibraryViewerEdits, TabFromTheLastFieldReachesUpdate) {
     ShowSized();
     view->activateWindow();
     view->Tree()->setFocus();
+    // The splitter's handle, then the page tabs, as on the screen.
     QTest::keyClick(view->Tree(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), view->findChild<QTabBar*>());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), view->DetailsField(Field::Guid));
