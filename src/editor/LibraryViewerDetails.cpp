@@ -84,14 +84,17 @@ int FittingWidth(QLineEdit* field, const QString& text) {
 }
 
 // The GUID field as wide as a GUID with its braces, so that its button stays
-// beside it however wide the pane; the type field at least as wide, growing
-// with the pane (a long alias target is shown whole), its button beside it;
-// the buttons squares of the fields' height. For the fields' font and style
-// as they are now.
+// beside it however wide the pane; the type field as wide, growing with the
+// pane (a long alias target is shown whole), its button beside it; in a pane
+// too narrow for a GUID both give way rather than push their buttons out of
+// sight; the buttons squares of the fields' height. For the fields' font and
+// style as they are now.
 void SizeGuidFields(QLineEdit* guid, QLineEdit* type, std::initializer_list<QPushButton*> buttons) {
     const int guidWidth = FittingWidth(guid, QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
-    guid->setFixedWidth(guidWidth);
-    type->setMinimumWidth(guidWidth);
+    const int narrowest = FittingWidth(guid, QStringLiteral("{AAAAAAAA-AAAA"));
+    guid->setMinimumWidth(narrowest);
+    guid->setMaximumWidth(guidWidth);
+    type->setMinimumWidth(narrowest);
     const int side = type->sizeHint().height();
     for (QPushButton* button : buttons) button->setFixedSize(side, side);
 }
@@ -104,10 +107,12 @@ QWidget* Row(QLabel* caption, QWidget* field, QWidget* button = nullptr) {
     layout->setSpacing(2);
     layout->addWidget(caption);
     auto* line = new QHBoxLayout;
+    // A field of bounded width takes the room first, up to its width; what is
+    // left stays after its button.
     const bool narrow = field->maximumWidth() < QWIDGETSIZE_MAX;
-    line->addWidget(field, narrow ? 0 : 1);
+    line->addWidget(field, 1);
     if (button) line->addWidget(button);
-    if (narrow) line->addStretch(1);
+    if (narrow) line->addStretch(0);
     layout->addLayout(line);
     caption->setBuddy(button && !field->focusPolicy() ? button : field);
     return row;
