@@ -420,6 +420,34 @@ void AddParamNodes(QTreeWidgetItem* memberNode) {
     memberNode->addChildren(nodes);
 }
 
+bool RetitleMemberNodes(QTreeWidgetItem* typeNode) {
+    NodeRecord* tag = nullptr;
+    if (GetNodeKind(typeNode, tag) != kNodeType || HasPlaceholder(typeNode)) return false;
+    const ComPtr<ole::ITypeInfo> ti = MemberSource(*static_cast<TypeNodeRecord*>(tag));
+    if (!ti) return false;
+    bool changed = false;
+    const auto retitle = [&changed](QTreeWidgetItem* node, const std::u16string& name) {
+        const QString text = dialogs::ToQString(name);
+        if (name.empty() || node->text(0) == text) return;
+        node->setText(0, text);
+        changed = true;
+    };
+    for (int i = 0; i < typeNode->childCount(); ++i) {
+        QTreeWidgetItem* memberNode = typeNode->child(i);
+        if (GetNodeKind(memberNode, tag) != kNodeMember) continue;
+        const auto& member = *static_cast<MemberNodeRecord*>(tag);
+        const std::vector<std::u16string> own = typelib_detail::ReadNames(ti.get(), member.MemberId, 1);
+        if (!own.empty()) retitle(memberNode, own[0]);
+        if (memberNode->childCount() == 0 || HasPlaceholder(memberNode)) continue;
+        bool found = false;
+        std::vector<std::u16string> names;
+        GetFuncParamNames(ti.get(), member.MemberId, member.AccessBits, found, &names);
+        for (int j = 0; j < memberNode->childCount() && static_cast<size_t>(j) + 1 < names.size(); ++j)
+            if (GetNodeKind(memberNode->child(j)) == kNodeParam) retitle(memberNode->child(j), names[static_cast<size_t>(j) + 1]);
+    }
+    return changed;
+}
+
 bool HasPlaceholder(QTreeWidgetItem* node) {
     if (!node || node->childCount() == 0) return false;
     const TreeNode* first = AsTreeNode(node->child(0));

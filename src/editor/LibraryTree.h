@@ -71,6 +71,9 @@ std::vector<QTreeWidgetItem*> AddNewTypeNodes(int32_t first, int32_t last, QTree
 QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMemberId);
 // Builds a member's parameter nodes.
 void AddParamNodes(QTreeWidgetItem* memberNode);
+// Reads the names of a type node's built member and parameter nodes from the
+// library again; true when any node's text changed.
+bool RetitleMemberNodes(QTreeWidgetItem* typeNode);
 
 // The names of a function (element 0 the function's, then its parameters',
 // "<New Value>" for an unnamed value of a put or putref), looked up with the

@@ -1171,6 +1171,23 @@ void LibraryViewer::OnRenameChange(ChangeTarget& target, IChange& change, int32_
         resort = true;
     }
     if (resort && node->parent()) DeferSort(node->parent());
+    // A dispinterface declared over an interface shows that interface's
+    // functions: a rename through one is a rename in the other, which the
+    // tree shows too.
+    if ((target.Kind == kTargetMember || target.Kind == kTargetParam) &&
+        (target.TypeKind == ole::TKIND_INTERFACE || target.TypeKind == ole::TKIND_DISPATCH)) {
+        QTreeWidgetItem* typeNode = target.Kind == kTargetMember ? node->parent() : node->parent() ? node->parent()->parent() : nullptr;
+        QTreeWidgetItem* root = typeNode ? typeNode->parent() : nullptr;
+        ++selecting_;
+        for (int i = 0; root && i < root->childCount(); ++i) {
+            QTreeWidgetItem* other = root->child(i);
+            NodeRecord* record = nullptr;
+            if (other == typeNode || GetNodeKind(other, record) != kNodeType) continue;
+            const int32_t kind = static_cast<TypeNodeRecord*>(record)->TypeKind;
+            if (kind == ole::TKIND_INTERFACE || kind == ole::TKIND_DISPATCH) RetitleMemberNodes(other);
+        }
+        --selecting_;
+    }
     if (tag != 0) {
         // The label edit has set the text already. The pane shown for the
         // node names it as the library now does, for the edits it records.

@@ -149,10 +149,14 @@ TEST_F(LibraryViewerInUse, MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF
                                dir / "dispatch.tlb");
     OpenFile("dispatch.tlb");
     view->show();
+    ASSERT_TRUE(Node("IPlain", "Ping", "a"));  // the declaring interface's nodes, built
     TypeLabel(Node("DOverPlain", "Ping", "a"), "value");
     TypeLabel(Node("DOverPlain", "Ping"), "Pong");
     TypeLabel(Node("DOverDual", "Go"), "Start");
     EXPECT_EQ(services.beeps, 0);
+    // The interface that declares them shows the new names as well.
+    EXPECT_TRUE(Node("IPlain", "Pong", "value"));
+    EXPECT_FALSE(Node("IPlain", "Ping"));
     EXPECT_EQ(recorder.ItemCount(), 3);
     const std::string dump = tlbtools::DumpTypeLib(Lib());
     EXPECT_NE(dump.find("\"Pong\""), std::string::npos);
