@@ -2,6 +2,7 @@
 // libraries that are damaged or built oddly, a large library, and a person's
 // session with the keyboard and the mouse.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -43,20 +44,6 @@ namespace {
 using changestest::MemberTarget;
 using changestest::TypeTarget;
 using Field = editor::LibraryViewer::Field;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // Counts the dialogs the view asks for, and cancels them.
 class CountingDialogs : public editor::ViewerDialogs {

@@ -2,6 +2,7 @@
 // the type pane's type chooser, the beeps of refused gestures, items the
 // reader left out of a library, and the view's life beside its hub and host.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -36,22 +37,6 @@ namespace {
 
 using changestest::TypeTarget;
 using Field = editor::LibraryViewer::Field;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    std::vector<int32_t> styles;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
-        messages.push_back(text);
-        styles.push_back(style);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // Answers the type chooser with a scripted type and notes what it was asked.
 class ScriptedDialogs : public editor::ViewerDialogs {

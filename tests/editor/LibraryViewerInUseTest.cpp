@@ -2,6 +2,7 @@
 // the tree's keys, the details pane's scrolling and sizes, screen readers, and
 // the images and frames on light and dark palettes.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -40,20 +41,6 @@ namespace {
 
 using Field = editor::LibraryViewer::Field;
 using zephrin::dialogs::MessageAnswer;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 class LibraryViewerInUse : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // The library editor view: its properties, opening and saving a library the
 // way batch mode does, and its tree following changes applied at the hub.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 #include "dialogs/DialogTestSupport.h"
 
 #include <QApplication>
@@ -43,20 +44,6 @@ using changestest::LibraryTarget;
 using changestest::MemberTarget;
 using changestest::TypeTarget;
 using zephrin::dialogs::MessageAnswer;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 int32_t ErrorOf(const std::function<void()>& work) {
     try {

@@ -4,6 +4,7 @@
 // and selections set through the accessibility interface, and the panes on a
 // large window.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -40,20 +41,6 @@ namespace {
 
 using Field = editor::LibraryViewer::Field;
 using zephrin::dialogs::MessageAnswer;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // The names of a function of a library: its own, then its parameters'.
 std::vector<std::u16string> NamesOf(ITypeLib* lib, const char16_t* type, const char16_t* member) {

@@ -4,6 +4,7 @@
 // library shows, the selection where the level puts it, and the panes filled
 // from live nodes.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -48,20 +49,6 @@ using changestest::MemberTarget;
 using changestest::ParamTarget;
 using changestest::TypeDescOf;
 using changestest::TypeTarget;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 std::filesystem::path UnresolvedForm() {
     return std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb";

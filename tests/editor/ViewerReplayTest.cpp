@@ -3,6 +3,7 @@
 // batch mode on a fresh copy of the starting file: the program must write the
 // file the view saves.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -25,20 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Field = editor::LibraryViewer::Field;
-
-class CountingServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        return dialogs::kAnswerOk;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // The GUID and type dialogs, answered as the user would: the next GUID, and
 // the type named in pick from the library shown.

@@ -1,0 +1,31 @@
+// The view in tests: UI services that answer every message with OK and count
+// the messages, their styles and the beeps, so that no test waits on a window.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "dialogs/UiServices.h"
+
+namespace treetest {
+
+class CountingServices : public zephrin::dialogs::UiServices {
+public:
+    std::vector<QString> messages;
+    std::vector<int32_t> styles;
+    int beeps = 0;
+    zephrin::dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
+        messages.push_back(text);
+        styles.push_back(style);
+        return zephrin::dialogs::kAnswerOk;
+    }
+    void Beep() override { ++beeps; }
+    QString OpenFileName(QWidget*, const zephrin::dialogs::FileRequest&) override { return {}; }
+    QString SaveFileName(QWidget*, const zephrin::dialogs::FileRequest&) override { return {}; }
+    int RunModal(QDialog&) override { return 0; }
+};
+
+}  // namespace treetest
