@@ -262,4 +262,11 @@ std::u16string FormatHelpContext(uint32_t value) { return Widen(std::to_string(v
 
 bool IsValidHelpFile(std::u16string_view text) { return text.empty() || IsValidDllName(text); }
 
+std::u16string WhyTooLong(std::u16string_view text) {
+    if (text.size() <= kLongestText) return {};
+    const std::string count = std::to_string(text.size());
+    return u"A text of " + std::u16string(count.begin(), count.end()) +
+           u" characters is longer than the 32,767 a history file can hold.";
+}
+
 }  // namespace zephrin::dialogs::modDetailsFields

@@ -95,6 +95,14 @@ Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE decl
 // otherwise as ParseConstValue.
 Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared);
 
+// ---- Length ----
+
+// The longest text an edit takes: a history file holds 32,767 characters per
+// text, so a longer one could be applied but never recorded.
+inline constexpr size_t kLongestText = 32767;
+// Empty when text is no longer than kLongestText; otherwise why it can't be taken.
+std::u16string WhyTooLong(std::u16string_view text);
+
 // ---- DLL names and entries ----
 
 // Not empty, and neither beginning nor ending with a blank.
