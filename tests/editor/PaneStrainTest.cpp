@@ -533,23 +533,42 @@ TEST_F(PaneStrain, TakenIdsAreRefusedNamingTheHolder) {
     }
 }
 
-// A string constant longer than the longest text a library holds is refused
-// by the field, or saved whole. Today the field takes 70,000 characters, Update
-// says nothing, and the library holds the first 32,767.
-TEST_F(PaneStrain, DISABLED_AHugeStringConstantIsSavedWholeOrRefused) {
+// A string constant, a string default, a DLL name or entry longer than the
+// 32,767 characters a history file holds is kept whole in the field and
+// refused there, saying why; a constant of 32,767 characters (typed with an
+// escape, so one more) is applied, saved whole and replayed.
+TEST_F(PaneStrain, StringsLongerThanAHistoryHoldsAreRefusedWhereTyped) {
     Open();
+    const QString why = QStringLiteral("A text of 40000 characters is longer than the 32,767 a history file can hold.");
+    const QString huge(40000, QLatin1Char('a'));
+    const auto refused = [&](MemberField field, const char* what) {
+        Type(field, huge);
+        EXPECT_EQ(Edit(field)->text().size(), 40000) << what;
+        EXPECT_NE(view.InvalidFields(), 0) << what;
+        EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled()) << what;
+        EXPECT_EQ(Edit(field)->toolTip(), why) << what;
+        QTest::mouseClick(view.DetailsField(Field::Cancel), Qt::LeftButton);
+    };
     Select(At("Consts", "cStr"));
-    const QString huge(70000, QLatin1Char('a'));
-    Type(MemberField::ConstValue, huge);
-    if (view.InvalidFields() != 0) return;
-    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
-    if (!services.messages.empty()) return;  // refused by the library, with a word
+    refused(MemberField::ConstValue, "constant");
+    Select(At("IDefaults", "Opt", "pStr"));
+    refused(MemberField::ConstValue, "default");
+    Select(At("Kernel", "Beep"));
+    refused(MemberField::DllName, "DLL name");
+    refused(MemberField::DllEntry, "DLL entry");
+    EXPECT_TRUE(services.messages.empty());
+
+    Select(At("Consts", "cStr"));
+    Type(MemberField::ConstValue, QString(32766, QLatin1Char('a')) + QStringLiteral("\\t"));
+    EXPECT_EQ(view.InvalidFields(), 0);
+    Update();
+    EXPECT_TRUE(services.messages.empty());
     const Variant live = ConstValue(view.CurrentLibraryITypeLib().get(), u"Consts", u"cStr");
-    EXPECT_EQ(ole::SysStringLen(live.get().bstrVal), 70000u) << "in the live library";
+    EXPECT_EQ(ole::SysStringLen(live.get().bstrVal), 32767u) << "in the live library";
     ComPtr<ITypeLib> saved = SaveAndReplay();
     const Variant str = ConstValue(saved.get(), u"Consts", u"cStr");
     ASSERT_EQ(str.vt(), VT_BSTR);
-    EXPECT_EQ(ole::SysStringLen(str.get().bstrVal), 70000u);
+    EXPECT_EQ(ole::SysStringLen(str.get().bstrVal), 32767u);
 }
 
 // A help string longer than the 32,767 characters a history file holds is
