@@ -92,8 +92,14 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
 // the value is held as (VT_I4 for an enum). No text converts to VT_VARIANT.
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared);
 // A parameter's default value: an empty text is valid and gives Empty;
-// otherwise as ParseConstValue.
-Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared);
+// otherwise as ParseConstValue. A Variant parameter (declared VT_VARIANT)
+// takes the text as the type of the value it holds (held), so a value typed
+// back as shown is the same value; a text that type can't take (a fraction
+// for a whole number among them), or any text when it holds no value, is a
+// whole number (VT_I4) or another number (VT_R8) when it reads as one, else a
+// String with its escapes decoded.
+Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared,
+                                       ole::VARTYPE held = ole::VT_EMPTY);
 
 // ---- Length ----
 

@@ -563,7 +563,9 @@ void LibraryViewer::OnConstValEdited() {
     const ole::VARTYPE declared =
         !param && SubKindOf(editKind_) == kSubEnumValue ? ole::VARTYPE{ole::VT_I4}
                                                         : BaseTypeOf(workingChange_->VarTypeInfo().get());
-    auto value = param ? Fields::ParseDefaultValue(text, declared) : Fields::ParseConstValue(text, declared);
+    // A Variant parameter's text is read as the type of the value it holds.
+    const ole::VARTYPE held = param && baselineChange_ ? baselineChange_->Value().vt() : ole::VARTYPE{ole::VT_EMPTY};
+    auto value = param ? Fields::ParseDefaultValue(text, declared, held) : Fields::ParseConstValue(text, declared);
     // A string the file or the history can't hold is refused as typed.
     const bool string = value.Valid && value.Value.vt() == ole::VT_BSTR;
     const std::u16string_view stored = string ? ole::BstrView(value.Value.get().bstrVal) : std::u16string_view();
