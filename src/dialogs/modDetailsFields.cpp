@@ -237,7 +237,8 @@ Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE de
     const bool integral = held == ole::VT_I1 || held == ole::VT_UI1 || held == ole::VT_I2 || held == ole::VT_UI2 ||
                           held == ole::VT_I4 || held == ole::VT_UI4 || held == ole::VT_INT || held == ole::VT_UINT ||
                           held == ole::VT_I8 || held == ole::VT_UI8;
-    if (held != ole::VT_EMPTY && held != ole::VT_NULL && held != ole::VT_VARIANT && (!integral || !number.Valid || whole)) {
+    const bool holds = held != ole::VT_EMPTY && held != ole::VT_NULL && held != ole::VT_VARIANT;
+    if (holds && (!integral || !number.Valid || whole)) {
         Parsed<ole::Variant> same = ParseConstValue(text, held);
         if (same.Valid) return same;
     }
