@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <iterator>
 #include <string>
 
@@ -228,9 +229,25 @@ Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE decl
     return result;
 }
 
-Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared) {
+Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared, ole::VARTYPE held) {
     if (text.empty()) return {true, ole::Variant()};
-    return ParseConstValue(text, declared);
+    if (declared != ole::VT_VARIANT) return ParseConstValue(text, declared);
+    const Parsed<ole::Variant> number = ParseConstValue(text, ole::VT_R8);
+    const bool whole = number.Valid && std::trunc(number.Value.get().dblVal) == number.Value.get().dblVal;
+    const bool integral = held == ole::VT_I1 || held == ole::VT_UI1 || held == ole::VT_I2 || held == ole::VT_UI2 ||
+                          held == ole::VT_I4 || held == ole::VT_UI4 || held == ole::VT_INT || held == ole::VT_UINT ||
+                          held == ole::VT_I8 || held == ole::VT_UI8;
+    const bool holds = held != ole::VT_EMPTY && held != ole::VT_NULL && held != ole::VT_VARIANT;
+    if (holds && (!integral || !number.Valid || whole)) {
+        Parsed<ole::Variant> same = ParseConstValue(text, held);
+        if (same.Valid) return same;
+    }
+    if (whole) {
+        Parsed<ole::Variant> integer = ParseConstValue(text, ole::VT_I4);
+        if (integer.Valid) return integer;
+    }
+    if (number.Valid) return number;
+    return ParseConstValue(text, ole::VT_BSTR);
 }
 
 // ---- DLL names and entries ----
@@ -261,5 +278,12 @@ Parsed<uint32_t> ParseHelpContext(std::u16string_view text) { return ParseUInt32
 std::u16string FormatHelpContext(uint32_t value) { return Widen(std::to_string(value)); }
 
 bool IsValidHelpFile(std::u16string_view text) { return text.empty() || IsValidDllName(text); }
+
+std::u16string WhyTooLong(std::u16string_view text) {
+    if (text.size() <= kLongestText) return {};
+    const std::string count = std::to_string(text.size());
+    return u"A text of " + std::u16string(count.begin(), count.end()) +
+           u" characters is longer than the 32,767 a history file can hold.";
+}
 
 }  // namespace zephrin::dialogs::modDetailsFields

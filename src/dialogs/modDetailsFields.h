@@ -92,8 +92,22 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
 // the value is held as (VT_I4 for an enum). No text converts to VT_VARIANT.
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared);
 // A parameter's default value: an empty text is valid and gives Empty;
-// otherwise as ParseConstValue.
-Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared);
+// otherwise as ParseConstValue. A Variant parameter (declared VT_VARIANT)
+// takes the text as the type of the value it holds (held), so a value typed
+// back as shown is the same value; a text that type can't take (a fraction
+// for a whole number among them), or any text when it holds no value, is a
+// whole number (VT_I4) or another number (VT_R8) when it reads as one, else a
+// String with its escapes decoded.
+Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE declared,
+                                       ole::VARTYPE held = ole::VT_EMPTY);
+
+// ---- Length ----
+
+// The longest text an edit takes: a history file holds 32,767 characters per
+// text, so a longer one could be applied but never recorded.
+inline constexpr size_t kLongestText = 32767;
+// Empty when text is no longer than kLongestText; otherwise why it can't be taken.
+std::u16string WhyTooLong(std::u16string_view text);
 
 // ---- DLL names and entries ----
 

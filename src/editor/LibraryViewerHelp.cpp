@@ -61,8 +61,12 @@ const QString kHelpTabData = QStringLiteral("help");
 // The longest text a library file holds.
 constexpr int kLongestText = 0xFFFF;
 
-// Why text can't be stored in a library, or empty when it can.
-QString WhyUnstorable(const QString& text) { return ToQString(modStorableText::WhyUnstorable(FromQString(text))); }
+// Why text can't be stored in a library and its history, or empty when it can.
+QString WhyUnstorable(const QString& text) {
+    const std::u16string value = FromQString(text);
+    const std::u16string tooLong = Fields::WhyTooLong(value);
+    return ToQString(tooLong.empty() ? modStorableText::WhyUnstorable(value) : tooLong);
+}
 
 // The text of an implemented interface, IUnknown and IDispatch with their star.
 QString ImplementedTypeText(CustomVarTypeInfo* type) {

@@ -14,6 +14,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <limits>
+
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/ParamChange.h"
@@ -106,10 +108,12 @@ private:
     int32_t& depth_;
 };
 
-// Tells on field which character of text the file can't hold (the field is
-// marked invalid meanwhile); true when there is one.
-bool MarkUnstorable(QLineEdit* field, std::u16string_view text) {
-    const std::u16string why = modStorableText::WhyUnstorable(text);
+// Tells on field which character of text the file can't hold, or that the
+// text to store (stored, text itself when not given) is longer than a history
+// file holds (the field is marked invalid meanwhile); true when so.
+bool MarkUnstorable(QLineEdit* field, std::u16string_view text, const std::u16string_view* stored = nullptr) {
+    std::u16string why = Fields::WhyTooLong(stored ? *stored : text);
+    if (why.empty()) why = modStorableText::WhyUnstorable(text);
     field->setToolTip(ToQString(why));
     return !why.empty();
 }
@@ -195,6 +199,10 @@ void LibraryViewer::BuildMemberFields() {
     txtDllName_->setAccessibleName(QStringLiteral("DLL name"));
     txtDllEntry_ = new QLineEdit;
     txtDllEntry_->setAccessibleName(QStringLiteral("DLL entry"));
+    // Texts as long as a library's: nothing shown is cut short; a text too
+    // long to record is refused with its reason.
+    for (QLineEdit* field : {txtConstVal_, txtDllName_, txtDllEntry_})
+        field->setMaxLength(std::numeric_limits<int>::max());
     cmbOptional_ = new QComboBox;
     cmbOptional_->setAccessibleName(QStringLiteral("Optional setting"));
     // The member ID as narrow as the version; texts as wide as the type.
@@ -555,10 +563,13 @@ void LibraryViewer::OnConstValEdited() {
     const ole::VARTYPE declared =
         !param && SubKindOf(editKind_) == kSubEnumValue ? ole::VARTYPE{ole::VT_I4}
                                                         : BaseTypeOf(workingChange_->VarTypeInfo().get());
-    auto value = param ? Fields::ParseDefaultValue(text, declared) : Fields::ParseConstValue(text, declared);
-    // A string the file can't hold is refused as typed.
-    if (MarkUnstorable(txtConstVal_, value.Valid && value.Value.vt() == ole::VT_BSTR ? text : std::u16string_view()))
-        value.Valid = false;
+    // A Variant parameter's text is read as the type of the value it holds.
+    const ole::VARTYPE held = param && baselineChange_ ? baselineChange_->Value().vt() : ole::VARTYPE{ole::VT_EMPTY};
+    auto value = param ? Fields::ParseDefaultValue(text, declared, held) : Fields::ParseConstValue(text, declared);
+    // A string the file or the history can't hold is refused as typed.
+    const bool string = value.Valid && value.Value.vt() == ole::VT_BSTR;
+    const std::u16string_view stored = string ? ole::BstrView(value.Value.get().bstrVal) : std::u16string_view();
+    if (MarkUnstorable(txtConstVal_, string ? text : std::u16string_view(), &stored)) value.Valid = false;
     if (value.Valid) workingChange_->Value(value.Value);
     MarkInvalid(kInvalidConstVal, !value.Valid);
     CheckDirty();

@@ -11,6 +11,7 @@
 
 #include "dialogs/CustDataValue.h"
 #include "dialogs/modDetailsFields.h"
+#include "platform/automation/BStr.h"
 #include "platform/automation/Variant.h"
 
 namespace {
@@ -266,6 +267,25 @@ TEST(DetailsFields, ConstantAndDefaultValues) {
     }
     EXPECT_EQ(ParseDefaultValue(u"5", VT_I2).Value.get().iVal, 5);
     EXPECT_FALSE(ParseDefaultValue(u"x", VT_I2).Valid);
+
+    // A Variant's default: the type of the value held, else a number, else a String.
+    const struct {
+        const char16_t* text;
+        VARTYPE held;
+        VARTYPE vt;
+    } variants[] = {
+        {u"5", VT_I2, VT_I2},       {u"5", VT_EMPTY, VT_I4},   {u"5", VT_BSTR, VT_BSTR},  {u"2.5", VT_I4, VT_R8},
+        {u"2.5", VT_R4, VT_R4},     {u"2.5", VT_EMPTY, VT_R8}, {u"x", VT_I4, VT_BSTR},   {u"x", VT_EMPTY, VT_BSTR},
+        {u"5e300", VT_EMPTY, VT_R8}, {u"True", VT_BOOL, VT_BOOL}, {u"&H10", VT_NULL, VT_I4},
+    };
+    for (const auto& c : variants) {
+        const auto parsed = ParseDefaultValue(c.text, VT_VARIANT, c.held);
+        EXPECT_TRUE(parsed.Valid) << ole::ToUtf8(c.text);
+        EXPECT_EQ(parsed.Value.vt(), c.vt) << ole::ToUtf8(c.text) << " held as " << c.held;
+    }
+    EXPECT_EQ(std::u16string(ole::BstrView(ParseDefaultValue(u"a\\tb", VT_VARIANT).Value.get().bstrVal)), u"a\tb");
+    EXPECT_TRUE(ParseDefaultValue(u"", VT_VARIANT, VT_I4).Valid);
+    EXPECT_EQ(ParseDefaultValue(u"", VT_VARIANT, VT_I4).Value.vt(), VT_EMPTY);
 }
 
 TEST(DetailsFields, DllNamesAndEntries) {

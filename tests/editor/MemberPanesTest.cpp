@@ -367,7 +367,9 @@ TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
 
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 0), "2");
+    // The Get returns HRESULT and its return value parameter points to the type picked.
+    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 0), "25");
+    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "2* flags 10");
     EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 0), "3");
 }
 

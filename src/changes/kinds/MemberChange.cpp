@@ -1,11 +1,14 @@
 #include "changes/kinds/MemberChange.h"
 
+#include <algorithm>
+
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
 #include "changes/hub/TargetText.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeLib.h"
+#include "typelib/ParamData.h"
 #include "typelib/TypeLibSupport.h"
 #include "typelib/modMarbrel.h"
 
@@ -25,6 +28,29 @@ ole::DllEntryPoint EntryOf(const ole::Variant& value) {
 }
 
 bool HoldsConstants(ole::TYPEKIND kind) { return kind == ole::TKIND_ENUM || kind == ole::TKIND_MODULE; }
+
+// The index of the function memberId/invokeKind's last parameter when it is
+// the return value ([retval]), else -1.
+int32_t RetvalIndex(ole::ITypeInfo2* ti, ole::MEMBERID memberId, int32_t invokeKind) {
+    ole::UINT index = 0;
+    CheckHr(ti->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(invokeKind), &index));
+    const typelib_detail::FuncDescHolder fd(ti, index);
+    if (fd->cParams <= 0 || !fd->lprgelemdescParam) return -1;
+    const ole::ELEMDESC& last = fd->lprgelemdescParam[fd->cParams - 1];
+    return (last.paramdesc.wParamFlags & ole::PARAMFLAG_FRETVAL) ? fd->cParams - 1 : -1;
+}
+
+// A copy of type with delta pointer levels more (on the array itself for an array).
+ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* lib, int16_t delta) {
+    ole::ComPtr<CustomVarTypeInfo> copy = CustomVarTypeInfo::New();
+    copy->Duplicate(type);
+    copy->CurrentITypeLib(lib);
+    if (copy->IsArray())
+        copy->ArrayPointerLevel(static_cast<int16_t>(std::max(0, copy->ArrayPointerLevel() + delta)));
+    else
+        copy->PointerLevel(static_cast<int16_t>(std::max(0, copy->PointerLevel() + delta)));
+    return copy;
+}
 
 }  // namespace
 
@@ -51,9 +77,21 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
             request.FieldMask |= ModifyData::kMemID;
             applied |= kMemberIdBit;
         }
-        if (!SameType(type_, base.type_)) {
-            request.VTInfo = type_ ? type_->GetVarTypeInfo() : nullptr;
-            request.FieldMask |= ModifyData::kVTInfo;
+        // A function whose last parameter is its return value returns what
+        // that parameter points to: a new return type goes to the parameter,
+        // one pointer level up, and the function keeps its own return type.
+        int32_t retval = -1;
+        const bool retype = !SameType(type_, base.type_);
+        if (retype) {
+            if (target.InvokeKind != 0)
+                retval = RetvalIndex(modITypeInfoHelper::GetInterfaceTypeInfo2(
+                                         target.Library.get(), static_cast<ole::UINT>(target.TypeIndex))
+                                         .get(),
+                                     target.MemberId, target.InvokeKind);
+            if (retval < 0) {
+                request.VTInfo = type_ ? type_->GetVarTypeInfo() : nullptr;
+                request.FieldMask |= ModifyData::kVTInfo;
+            }
             applied |= kTypeBit;
         }
         if (flags_ != base.flags_) {
@@ -83,7 +121,22 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
         if (applied != 0) {
             const ole::ComPtr<ole::ITypeInfo> read = ti->ITypeInfo();
             if (applied & kMemberIdBit) name = modITypeInfoHelper::MemberNameFromID(read.get(), target.MemberId);
-            ti->ModifyMember(target.MemberId, target.InvokeKind, request);
+            ScopeGuard undo;
+            if (retval >= 0) {
+                if (!type_) RaiseError(kErrInvalidArgument);
+                ParamData param;
+                param.Flags = ole::PARAMFLAG_FOUT | ole::PARAMFLAG_FRETVAL;
+                param.VTInfo = WithPointers(type_.get(), target.Library.get(), 1)->GetVarTypeInfo();
+                ti->SetParameterType(target.MemberId, retval, param, target.InvokeKind, 0);
+                undo.OnFailure([&, retval] {
+                    ParamData old;
+                    old.Flags = ole::PARAMFLAG_FOUT | ole::PARAMFLAG_FRETVAL;
+                    old.VTInfo = WithPointers(base.type_.get(), target.Library.get(), 1)->GetVarTypeInfo();
+                    ti->SetParameterType(target.MemberId, retval, old, target.InvokeKind, 0);
+                });
+            }
+            if (request.FieldMask != 0) ti->ModifyMember(target.MemberId, target.InvokeKind, request);
+            undo.Dismiss();
             if ((applied & kMemberIdBit) && memberId_ == ole::MEMBERID_NIL)
                 memberId_ = modITypeInfoHelper::MemberIDFromName(ti->ITypeInfo().get(), name);
         }
@@ -131,6 +184,10 @@ void MemberChange::InitFromTarget(ChangeTarget& target) {
     const modMarbrel::MemberDescription d = modMarbrel::CreateCustParameterInfo(
         lib, typeIndex, target.MemberId, static_cast<ole::INVOKEKIND>(target.InvokeKind), 0);
     type_ = LiveType(d.Type.get(), lib);
+    // The return value parameter's type, as the function returns it.
+    if (type_ && RetvalIndex(modITypeInfoHelper::GetInterfaceTypeInfo2(lib, typeIndex).get(), target.MemberId,
+                             target.InvokeKind) >= 0)
+        type_ = WithPointers(type_.get(), lib, -1);
     ole::SHORT memberFlags = 0;
     CheckHr(d.Member->get_AttributeMask(&memberFlags));
     flags_ = memberFlags;
