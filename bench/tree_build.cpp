@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "LargeLibrary.h"
+#include "TreeBenchSupport.h"
 #include "editor/EditorModule.h"
 #include "editor/LibraryTree.h"
 #include "editor/TreeNodeRecords.h"
@@ -20,35 +20,12 @@
 
 namespace {
 
-constexpr int kInterfaces = 1500;
-constexpr int kMethods = 12;
-constexpr int kLargeMethods = 2000;
+using benchlib::kInterfaces;
+using benchlib::kLargeMethods;
+using benchlib::kMethods;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "bench_tree_build";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* created = new QApplication(argc, argv);
-        zephrin::editor::InitEditorModule();
-        return created;
-    }();
-    return *app;
-}
-
-ole::ComPtr<ole::ITypeLib> Library() {
-    static ole::ComPtr<ole::ITypeLib> lib = [] {
-        ole::RegisterFileServices();
-        const auto file = benchlib::Folder("zephrin-tree-bench") / "large.tlb";
-        benchlib::BuildLarge(file.u16string(), kInterfaces, kMethods, kLargeMethods);
-        std::fprintf(stderr, "library file: %ju bytes\n", static_cast<uintmax_t>(std::filesystem::file_size(file)));
-        ole::ComPtr<ole::ITypeLib> loaded;
-        benchlib::Require(ole::LoadTypeLibEx(file.u16string().c_str(), ole::REGKIND_NONE, loaded.put()), "LoadTypeLibEx");
-        return loaded;
-    }();
-    return lib;
-}
+QApplication& App() { return benchlib::UiApp("bench_tree_build"); }
+ole::ComPtr<ole::ITypeLib> Library() { return benchlib::TreeLibrary("zephrin-tree-bench"); }
 
 void OpenLibrary(benchmark::State& state) {
     App();

@@ -12,42 +12,19 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "LargeLibrary.h"
+#include "TreeBenchSupport.h"
 #include "app/modCorvaneExe.h"
 #include "editor/EditorModule.h"
 #include "editor/LibraryViewer.h"
 
 namespace {
 
-constexpr int kInterfaces = 1500;
-constexpr int kMethods = 12;
-constexpr int kLargeMethods = 2000;
+using benchlib::kInterfaces;
+using benchlib::kLargeMethods;
+using benchlib::kMethods;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "bench_view_open";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* created = new QApplication(argc, argv);
-        zephrin::editor::InitEditorModule();
-        return created;
-    }();
-    return *app;
-}
-
-ole::ComPtr<ole::ITypeLib> Library() {
-    static ole::ComPtr<ole::ITypeLib> lib = [] {
-        ole::RegisterFileServices();
-        const auto file = benchlib::Folder("zephrin-view-bench") / "large.tlb";
-        benchlib::BuildLarge(file.u16string(), kInterfaces, kMethods, kLargeMethods);
-        std::fprintf(stderr, "library file: %ju bytes\n", static_cast<uintmax_t>(std::filesystem::file_size(file)));
-        ole::ComPtr<ole::ITypeLib> loaded;
-        benchlib::Require(ole::LoadTypeLibEx(file.u16string().c_str(), ole::REGKIND_NONE, loaded.put()), "LoadTypeLibEx");
-        return loaded;
-    }();
-    return lib;
-}
+QApplication& App() { return benchlib::UiApp("bench_view_open"); }
+ole::ComPtr<ole::ITypeLib> Library() { return benchlib::TreeLibrary("zephrin-view-bench"); }
 
 // The view shown, the library set, and the events run until the type level is painted.
 void OpenInView(benchmark::State& state) {
