@@ -4,6 +4,7 @@
 // recorded by a history engine on the view's hub and run by the program in
 // batch mode on a fresh copy, give the same file.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -38,25 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 using Field = editor::LibraryViewer::Field;
 using MemberField = editor::LibraryViewer::MemberField;
-
-// Message boxes answered from a script (Yes/No questions), every text kept.
-class ScriptedServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    std::deque<dialogs::MessageAnswer> answers;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        if (answers.empty()) return dialogs::kAnswerOk;
-        const dialogs::MessageAnswer answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // The type dialogs answer with an intrinsic type (vt) or the type named
 // (name), with pointer levels.
@@ -239,7 +221,7 @@ protected:
     }
 
     TempDir dir;
-    ScriptedServices services;
+    CountingServices services;
     dialogs::ScopedUiServices scoped;
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     editor::LibraryViewer view;

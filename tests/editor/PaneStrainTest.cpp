@@ -2,6 +2,7 @@
 // typed back as shown, edits saved and replayed, keys pressed while editing,
 // edge texts of the field parsers and a large interface.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -41,24 +42,6 @@ namespace fs = std::filesystem;
 namespace Fields = dialogs::modDetailsFields;
 using Field = editor::LibraryViewer::Field;
 using MemberField = editor::LibraryViewer::MemberField;
-
-class ScriptedServices : public dialogs::UiServices {
-public:
-    std::vector<QString> messages;
-    std::deque<dialogs::MessageAnswer> answers;
-    int beeps = 0;
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t) override {
-        messages.push_back(text);
-        if (answers.empty()) return dialogs::kAnswerOk;
-        const dialogs::MessageAnswer answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void Beep() override { ++beeps; }
-    QString OpenFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    QString SaveFileName(QWidget*, const dialogs::FileRequest&) override { return {}; }
-    int RunModal(QDialog&) override { return 0; }
-};
 
 // The type dialogs answer with the intrinsic type vt (nothing when 0).
 class NoDialogs : public editor::ViewerDialogs {
@@ -254,7 +237,7 @@ protected:
     }
 
     TempDir dir;
-    ScriptedServices services;
+    CountingServices services;
     dialogs::ScopedUiServices scoped;
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     editor::LibraryViewer view;
@@ -885,7 +868,7 @@ TEST(PaneStrainCost, SelectingMembersOfAHugeInterface) {
     benchlib::BuildLarge(file.u16string(), 10, 5, 2000);
     ComPtr<ITypeLib> loaded;
     ASSERT_OK(LoadTypeLib(file.u16string().c_str(), loaded.put()));
-    ScriptedServices services;
+    CountingServices services;
     dialogs::ScopedUiServices scoped(services);
     editor::LibraryViewer view;
     view.resize(900, 700);

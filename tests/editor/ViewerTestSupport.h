@@ -1,11 +1,13 @@
-// The view in tests: UI services that answer every message with OK and count
-// the messages, their styles and the beeps, so that no test waits on a window.
+// The view in tests: UI services that answer messages from a script (OK when
+// it has run out) and count the messages, their styles and the beeps, so that
+// no test waits on a window.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "dialogs/UiServices.h"
@@ -16,11 +18,15 @@ class CountingServices : public zephrin::dialogs::UiServices {
 public:
     std::vector<QString> messages;
     std::vector<int32_t> styles;
+    std::deque<zephrin::dialogs::MessageAnswer> answers;
     int beeps = 0;
     zephrin::dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
         messages.push_back(text);
         styles.push_back(style);
-        return zephrin::dialogs::kAnswerOk;
+        if (answers.empty()) return zephrin::dialogs::kAnswerOk;
+        const zephrin::dialogs::MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
     void Beep() override { ++beeps; }
     QString OpenFileName(QWidget*, const zephrin::dialogs::FileRequest&) override { return {}; }
