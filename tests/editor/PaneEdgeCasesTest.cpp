@@ -132,10 +132,10 @@ void BuildSample(const fs::path& file) {
     ASSERT_OK(lib->SaveAllChanges());
 }
 
-class PaneStrain : public ::testing::Test {
+class PaneEdgeCases : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
-    PaneStrain() : scoped(services) {}
+    PaneEdgeCases() : scoped(services) {}
 
     void Open() {
         BuildSample(dir / "in.tlb");
@@ -249,7 +249,7 @@ protected:
 
 // Every constant's value, typed back exactly as the pane shows it, is the
 // same value: the field stays valid and the pane clean.
-TEST_F(PaneStrain, EveryConstantTypedBackAsShownIsNoEdit) {
+TEST_F(PaneEdgeCases, EveryConstantTypedBackAsShownIsNoEdit) {
     Open();
     QTreeWidgetItem* consts = At("Consts");
     ASSERT_TRUE(consts);
@@ -265,7 +265,7 @@ TEST_F(PaneStrain, EveryConstantTypedBackAsShownIsNoEdit) {
 }
 
 // New values of every type, saved, reloaded and replayed.
-TEST_F(PaneStrain, ConstantEditsOfEveryTypeSaveAndReplay) {
+TEST_F(PaneEdgeCases, ConstantEditsOfEveryTypeSaveAndReplay) {
     Open();
     const std::pair<const char*, const char*> edits[] = {
         {"cI1", "-128"},       {"cUI1", "&HFF"},   {"cI2", "&H8000"},    {"cUI2", "65535"},
@@ -294,7 +294,7 @@ TEST_F(PaneStrain, ConstantEditsOfEveryTypeSaveAndReplay) {
 
 // A string constant holding a NUL character (typed as \0) keeps it through
 // the file, or the field refuses it: it is never cut short without a word.
-TEST_F(PaneStrain, AStringWithANulIsKeptOrRefused) {
+TEST_F(PaneEdgeCases, AStringWithANulIsKeptOrRefused) {
     Open();
     Select(At("Consts", "cStr"));
     Type(MemberField::ConstValue, QStringLiteral("ab\\0cd"));
@@ -307,7 +307,7 @@ TEST_F(PaneStrain, AStringWithANulIsKeptOrRefused) {
 }
 
 // Every default value, typed back as shown, is no edit.
-TEST_F(PaneStrain, EveryDefaultTypedBackAsShownIsNoEdit) {
+TEST_F(PaneEdgeCases, EveryDefaultTypedBackAsShownIsNoEdit) {
     Open();
     for (const char* name : {"pStr", "pR8", "pR4", "pDate", "pBool", "pCy", "pI2"}) {
         Select(At("IDefaults", "Opt", name));
@@ -323,7 +323,7 @@ TEST_F(PaneStrain, EveryDefaultTypedBackAsShownIsNoEdit) {
 // A Variant parameter's default value is read as the type of the value it
 // holds: the shown 5 typed back is no edit; 6 is the Long 6; a fraction or a
 // text that is no number is a Double or a String. Each saves and replays.
-TEST_F(PaneStrain, AVariantDefaultIsReadAsTheTypeItHolds) {
+TEST_F(PaneEdgeCases, AVariantDefaultIsReadAsTheTypeItHolds) {
     Open();
     Select(At("IDefaults", "Opt", "pVar"));
     ASSERT_TRUE(Edit(MemberField::ConstValue)->isEnabled());
@@ -349,7 +349,7 @@ TEST_F(PaneStrain, AVariantDefaultIsReadAsTheTypeItHolds) {
 }
 
 // New defaults of every type and each optional setting, saved and replayed.
-TEST_F(PaneStrain, DefaultsAndOptionalSettingsSaveAndReplay) {
+TEST_F(PaneEdgeCases, DefaultsAndOptionalSettingsSaveAndReplay) {
     Open();
     const std::pair<const char*, const char*> edits[] = {
         {"pStr", R"(x\\y\n)"}, {"pR8", "1E+300"}, {"pR4", "-0.5"}, {"pDate", "3/4/2001"},
@@ -388,7 +388,7 @@ TEST_F(PaneStrain, DefaultsAndOptionalSettingsSaveAndReplay) {
 
 // An Update the library fails on leaves the library as it was, says 933 and
 // why, shows the library's values and leaves no trace in the history.
-TEST_F(PaneStrain, AFailedMemberOrParameterUpdateLeavesNoTrace) {
+TEST_F(PaneEdgeCases, AFailedMemberOrParameterUpdateLeavesNoTrace) {
     Open();
     ITypeLib* lib = view.CurrentLibraryITypeLib().get();
     const std::string before = changestest::Dump(lib);
@@ -425,7 +425,7 @@ TEST_F(PaneStrain, AFailedMemberOrParameterUpdateLeavesNoTrace) {
 // The other accessor failing to take a new return type: the Get's own edit
 // stands, the error is told plainly (not as a restore), and the history
 // replays to the same file.
-TEST_F(PaneStrain, AFailingAccessorSyncKeepsTheMainEdit) {
+TEST_F(PaneEdgeCases, AFailingAccessorSyncKeepsTheMainEdit) {
     Open();
     Select(At("IShape", "Name"));
     // The library fails the next rebuild once the Get's change is told.
@@ -460,7 +460,7 @@ TEST_F(PaneStrain, AFailingAccessorSyncKeepsTheMainEdit) {
 // A method whose last parameter is its return value returns what that
 // parameter points to: the pane shows that type, a type picked goes to the
 // parameter with one pointer level more, and the method keeps HRESULT.
-TEST_F(PaneStrain, AReturnValueMethodShowsAndTakesThePointedToType) {
+TEST_F(PaneEdgeCases, AReturnValueMethodShowsAndTakesThePointedToType) {
     Open();
     Select(At("IShape", "Name"));
     EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), "BSTR");
@@ -486,7 +486,7 @@ TEST_F(PaneStrain, AReturnValueMethodShowsAndTakesThePointedToType) {
 
 // A property's member ID given on its Get tab is the ID of the whole
 // property: the Let keeps company with the Get.
-TEST_F(PaneStrain, APropertysNewIdMovesAllItsAccessors) {
+TEST_F(PaneEdgeCases, APropertysNewIdMovesAllItsAccessors) {
     Open();
     Select(At("IShape", "Name"));
     Type(MemberField::MemberId, QStringLiteral("&H77"));
@@ -506,7 +506,7 @@ TEST_F(PaneStrain, APropertysNewIdMovesAllItsAccessors) {
 
 // Another member's ID is refused with 932 naming it, for an enum value, a
 // dispinterface property against a method, and a module function.
-TEST_F(PaneStrain, TakenIdsAreRefusedNamingTheHolder) {
+TEST_F(PaneEdgeCases, TakenIdsAreRefusedNamingTheHolder) {
     Open();
     const auto idOf = [&](const char* type, const char* member) {
         Select(At(type, member));
@@ -532,7 +532,7 @@ TEST_F(PaneStrain, TakenIdsAreRefusedNamingTheHolder) {
 // 32,767 characters a history file holds is kept whole in the field and
 // refused there, saying why; a constant of 32,767 characters (typed with an
 // escape, so one more) is applied, saved whole and replayed.
-TEST_F(PaneStrain, StringsLongerThanAHistoryHoldsAreRefusedWhereTyped) {
+TEST_F(PaneEdgeCases, StringsLongerThanAHistoryHoldsAreRefusedWhereTyped) {
     Open();
     const QString why = QStringLiteral("A text of 40000 characters is longer than the 32,767 a history file can hold.");
     const QString huge(40000, QLatin1Char('a'));
@@ -569,7 +569,7 @@ TEST_F(PaneStrain, StringsLongerThanAHistoryHoldsAreRefusedWhereTyped) {
 // A help string longer than the 32,767 characters a history file holds is
 // refused where typed, saying why (Enter says it too); one of 32,767 is
 // applied, saved whole and replayed.
-TEST_F(PaneStrain, AHelpStringLongerThanAHistoryHoldsIsRefused) {
+TEST_F(PaneEdgeCases, AHelpStringLongerThanAHistoryHoldsIsRefused) {
     Open();
     Select(At("IShape", "Zoom"));
     auto* tabs = view.findChild<QTabBar*>();
@@ -602,7 +602,7 @@ TEST_F(PaneStrain, AHelpStringLongerThanAHistoryHoldsIsRefused) {
 }
 
 // An emptied member ID lets the library choose one; the history replays it.
-TEST_F(PaneStrain, AnEmptiedMemberIdReplays) {
+TEST_F(PaneEdgeCases, AnEmptiedMemberIdReplays) {
     Open();
     Select(At("Colors", "Green"));
     Type(MemberField::MemberId, QString());
@@ -617,7 +617,7 @@ TEST_F(PaneStrain, AnEmptiedMemberIdReplays) {
 // ---- DLL entries ----
 
 // The highest ordinal and a long entry name survive the file.
-TEST_F(PaneStrain, OrdinalsAndLongNamesSaveAndReplay) {
+TEST_F(PaneEdgeCases, OrdinalsAndLongNamesSaveAndReplay) {
     Open();
     Select(At("Kernel", "Beep"));
     Type(MemberField::DllEntry, QStringLiteral("#65535"));
@@ -642,7 +642,7 @@ TEST_F(PaneStrain, OrdinalsAndLongNamesSaveAndReplay) {
 
 // Another accessor's tab clicked while an edit is pending beeps and keeps the
 // tab and the typed text.
-TEST_F(PaneStrain, AnotherAccessorsTabRefusedWhileEditing) {
+TEST_F(PaneEdgeCases, AnotherAccessorsTabRefusedWhileEditing) {
     Open();
     Select(At("IShape", "Name"));
     auto* tabs = view.findChild<QTabBar*>();
@@ -660,7 +660,7 @@ TEST_F(PaneStrain, AnotherAccessorsTabRefusedWhileEditing) {
 
 // The details tab clicked while a help edit is pending beeps and keeps the
 // help page with the typed text.
-TEST_F(PaneStrain, TheDetailsTabRefusedWhileAHelpEditIsPending) {
+TEST_F(PaneEdgeCases, TheDetailsTabRefusedWhileAHelpEditIsPending) {
     Open();
     Select(At("IShape", "Zoom"));
     auto* tabs = view.findChild<QTabBar*>();
@@ -685,7 +685,7 @@ TEST_F(PaneStrain, TheDetailsTabRefusedWhileAHelpEditIsPending) {
 
 // Enter in a field whose text doesn't parse beeps; with a good text it
 // presses Update.
-TEST_F(PaneStrain, EnterBeepsOnABadTextAndUpdatesOnAGoodOne) {
+TEST_F(PaneEdgeCases, EnterBeepsOnABadTextAndUpdatesOnAGoodOne) {
     Open();
     Select(At("Kernel", "Beep"));
     Type(MemberField::DllEntry, QStringLiteral("#0"));
@@ -701,7 +701,7 @@ TEST_F(PaneStrain, EnterBeepsOnABadTextAndUpdatesOnAGoodOne) {
 
 // Every field of the member and parameter panes has a name for a screen
 // reader, and a caption whose access key reaches it.
-TEST_F(PaneStrain, EveryPaneFieldIsNamed) {
+TEST_F(PaneEdgeCases, EveryPaneFieldIsNamed) {
     Open();
     for (QTreeWidgetItem* node : {At("Kernel", "Beep"), At("Consts", "cI2"), At("IShape", "Fill", "count")}) {
         Select(node);
@@ -721,7 +721,7 @@ TEST_F(PaneStrain, EveryPaneFieldIsNamed) {
 }
 
 // Each shown caption's Alt+letter reaches its own field, on every pane.
-TEST_F(PaneStrain, EveryCaptionsAccessKeyReachesItsField) {
+TEST_F(PaneEdgeCases, EveryCaptionsAccessKeyReachesItsField) {
     Open();
     int checked = 0;
     for (QTreeWidgetItem* node : {At("Kernel", "Beep"), At("Consts", "cI2"), At("IShape", "Fill", "count"),
@@ -745,7 +745,7 @@ TEST_F(PaneStrain, EveryCaptionsAccessKeyReachesItsField) {
 
 // A property Get's return value given a new type; the Let's value parameter
 // failing to follow: the Get's edit stands, the error is told plainly.
-TEST_F(PaneStrain, AFailingParameterSyncKeepsTheMainEdit) {
+TEST_F(PaneEdgeCases, AFailingParameterSyncKeepsTheMainEdit) {
     Open();
     class Arming final : public SelectiveChangeListener {
     public:
@@ -789,7 +789,7 @@ bool SameValue(const Variant& a, const Variant& b) {
     }
 }
 
-TEST(PaneStrainParsers, EdgeTexts) {
+TEST(PaneEdgeCaseParsers, EdgeTexts) {
     using Fields::ParseDllEntry;
     EXPECT_FALSE(ParseDllEntry(u"#0").Valid);
     EXPECT_FALSE(ParseDllEntry(u"#-5").Valid);
@@ -827,20 +827,20 @@ TEST(PaneStrainParsers, EdgeTexts) {
 }
 
 // A help context shown in hexadecimal as typed is read as the same whole number.
-TEST(PaneStrainParsers, HelpContextsInHex) {
+TEST(PaneEdgeCaseParsers, HelpContextsInHex) {
     EXPECT_TRUE(Fields::ParseHelpContext(u"&HFFFFFFFF").Valid);
     EXPECT_EQ(Fields::ParseHelpContext(u"&HFFFFFFFF").Value, 0xFFFFFFFFu);
     EXPECT_EQ(Fields::ParseHelpContext(u"&H10").Value, 16u);
 }
 
 // A whole number written with a point and zeros ("2.0") is that number.
-TEST(PaneStrainParsers, WholeNumbersWithAPoint) {
+TEST(PaneEdgeCaseParsers, WholeNumbersWithAPoint) {
     EXPECT_TRUE(Fields::ParseHelpContext(u"2.0").Valid);
     EXPECT_TRUE(Fields::ParseMemberId(u"5.0").Valid);
 }
 
 // Values of every type shown and read back are the same value.
-TEST(PaneStrainParsers, ValuesRoundTrip) {
+TEST(PaneEdgeCaseParsers, ValuesRoundTrip) {
     const Variant values[] = {Variant(0.1f),       Variant(1.0e-45f),  Variant(3.4028235e38f), Variant(0.1),
                               Variant(5e-324),     Variant(-0.0),      Currency(INT64_MIN),    Currency(INT64_MAX),
                               Currency(1),         Date(36527.5),      Date(-657434.0),        Date(2958465.0),
@@ -861,7 +861,7 @@ TEST(PaneStrainParsers, ValuesRoundTrip) {
 // ---- Cost ----
 
 // Members of a 2,000-method interface selected in a row fill the pane quickly.
-TEST(PaneStrainCost, SelectingMembersOfAHugeInterface) {
+TEST(PaneCost, SelectingMembersOfAHugeInterface) {
     EnsureApp();
     TempDir dir;
     const fs::path file = dir / "large.tlb";
