@@ -153,6 +153,9 @@ struct ContextMenuPlan {
     const MenuEntry* Find(MenuItem item) const;
 };
 
+// The plan for the node state describes. Errors of the base lookup are
+// ignored; a caption missing from the string table raises its error, and then
+// no menu is to be shown.
 ContextMenuPlan planContextMenu(const ContextMenuState& state);
 
 }  // namespace zephrin::editor
