@@ -39,6 +39,7 @@ class QTreeWidgetItem;
 
 namespace zephrin {
 class CustomTypeLib;
+class ErrorRecord;
 class HelpChange;
 }
 
@@ -228,6 +229,8 @@ private:
     void SetTypeContextMenu();
     void OnFieldEnter();
     void Update();
+    // Message 933 "Update failed, restoring original values." with the error's text below it.
+    void ReportUpdateFailed(const ErrorRecord& error);
     void Cancel();
 
     // Tree interaction.

@@ -25,6 +25,7 @@
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
 #include "editor/EventHook.h"
+#include "editor/DetailsPaneCodes.h"
 #include "editor/LibraryTree.h"
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
@@ -43,20 +44,9 @@ namespace Fields = dialogs::modDetailsFields;
 using dialogs::FromQString;
 using dialogs::ResText;
 using dialogs::ToQString;
+using namespace details;
 
-constexpr int32_t kInvalidVersion = 1;
-constexpr int32_t kInvalidLcid = 2;
-constexpr int32_t kInvalidMemberId = 4;
-constexpr int32_t kInvalidConstVal = 8;
-constexpr int32_t kInvalidDllName = 16;
-constexpr int32_t kInvalidDllEntry = 32;
-constexpr int32_t kEditMemberBit = 8;
-constexpr int32_t kEditParamBit = 16;
-constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kStrNoBase = 765;
-constexpr int32_t kEditLibrary = 1;
-constexpr int32_t kEditType = 2;
-constexpr int32_t kEditImplType = 4;
 constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
 constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
@@ -278,7 +268,7 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     if (editKind_ == kEditLibrary) caption = 960;
     if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
     int selected = 0;
-    if ((editKind_ & kEditMemberBit) != 0)
+    if ((editKind_ & kEditMember) != 0)
         selected = AddMemberTabs(image);
     else
         tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
@@ -502,8 +492,8 @@ bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
     if (applyNow && !cmdSetType_->isEnabled()) return false;
     bool changed = false;
     if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
-    if ((editKind_ & kEditMemberBit) != 0 && workingChange_)
-        changed = (editKind_ & kEditParamBit) != 0 ? PickParamType() : PickMemberType();
+    if ((editKind_ & kEditMember) != 0 && workingChange_)
+        changed = (editKind_ & kEditParam) != 0 ? PickParamType() : PickMemberType();
     if (editKind_ == kEditImplType && workingChange_) changed = PickImpliedInterface();
     if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
     if (!applyNow) tsFrame_->setFocus();
@@ -575,7 +565,7 @@ void LibraryViewer::Update() {
         dialogs::Services().Beep();
         return;
     }
-    if ((editKind_ & kEditMemberBit) != 0) {
+    if ((editKind_ & kEditMember) != 0) {
         UpdateMemberPane();
         if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
         return;
@@ -611,13 +601,16 @@ void LibraryViewer::Update() {
         if (stands) {
             dialogs::Services().ReportError(this, error);
         } else {
-            dialogs::Services().MessageBox(this,
-                                           ResText(kMsgUpdateFailed) + QLatin1Char('\n') +
-                                               ToQString(ErrorReportText(error)),
-                                           dialogs::kStyleError);
+            ReportUpdateFailed(error);
         }
     }
     if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
+}
+
+void LibraryViewer::ReportUpdateFailed(const ErrorRecord& error) {
+    constexpr int32_t kMsgUpdateFailed = 933;
+    dialogs::Services().MessageBox(this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)),
+                                   dialogs::kStyleError);
 }
 
 void LibraryViewer::Cancel() {
@@ -629,7 +622,7 @@ void LibraryViewer::Cancel() {
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
     if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
-    if ((editKind_ & kEditMemberBit) != 0) ShowMemberPaneValues(*baselineChange_);
+    if ((editKind_ & kEditMember) != 0) ShowMemberPaneValues(*baselineChange_);
     if (editKind_ == kEditImplType) ShowImpliedInterfaceValues(*baselineChange_);
     MarkInvalid(invalidFields_, false);
     SetEditMode(false, true);

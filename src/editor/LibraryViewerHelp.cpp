@@ -22,6 +22,7 @@
 #include "changes/kinds/ImplTypeChange.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
+#include "editor/DetailsPaneCodes.h"
 #include "editor/LibraryTree.h"
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
@@ -41,9 +42,8 @@ namespace Fields = dialogs::modDetailsFields;
 using dialogs::FromQString;
 using dialogs::ResText;
 using dialogs::ToQString;
+using namespace details;
 
-constexpr int32_t kEditImplType = 4;
-constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kMsgTypeHelpFile = 938;
 constexpr int32_t kStrHelpTab = 969;
 constexpr int32_t kStrImplTypeTab = 970;
@@ -395,8 +395,7 @@ void LibraryViewer::ApplyHelpChange() {
         SetEditMode(false, true);
         // The library holds what it held before: the page shows that again.
         dialogs::Guarded(this, [this] { RefillSelection(); });
-        dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)), dialogs::kStyleError);
+        ReportUpdateFailed(error);
     }
     if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
 }

@@ -22,6 +22,7 @@
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
 #include "editor/EventHook.h"
+#include "editor/DetailsPaneCodes.h"
 #include "editor/LibraryTree.h"
 #include "editor/LibraryViewer.h"
 #include "editor/modImages.h"
@@ -45,15 +46,9 @@ namespace Fields = dialogs::modDetailsFields;
 using dialogs::FromQString;
 using dialogs::ResText;
 using dialogs::ToQString;
+using namespace details;
 
-constexpr int32_t kEditMember = 8;
-constexpr int32_t kEditParam = 16;
-constexpr int32_t kInvalidMemberId = 4;
-constexpr int32_t kInvalidConstVal = 8;
-constexpr int32_t kInvalidDllName = 16;
-constexpr int32_t kInvalidDllEntry = 32;
 constexpr int32_t kMsgIdTaken = 932;
-constexpr int32_t kMsgUpdateFailed = 933;
 constexpr int32_t kMsgSyncReturnType = 934;
 constexpr int32_t kMsgSetToLet = 935;
 constexpr int32_t kMsgLetToSet = 936;
@@ -779,9 +774,7 @@ void LibraryViewer::UpdateMember() {
         SetEditMode(false, true);
         // The library holds what it held before: the pane shows that again.
         dialogs::Guarded(this, [this] { RefillSelection(); });
-        dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)),
-            dialogs::kStyleError);
+        ReportUpdateFailed(error);
         return;
     }
     if (newId != -1) target.MemberId = newId;
@@ -831,9 +824,7 @@ void LibraryViewer::UpdateParam() {
         const ErrorRecord error = CurrentErrorRecord();
         SetEditMode(false, true);
         dialogs::Guarded(this, [this] { RefillSelection(); });
-        dialogs::Services().MessageBox(
-            this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)),
-            dialogs::kStyleError);
+        ReportUpdateFailed(error);
         return;
     }
     NodeRecord* record = nullptr;
