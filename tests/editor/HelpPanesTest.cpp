@@ -4,6 +4,7 @@
 // and the edits recorded by a history engine, replayed in batch mode on a
 // fresh copy of the library to the same file.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <sys/wait.h>
 
@@ -69,11 +70,7 @@ public:
                                       tli::VarTypeInfo*) override {
         usage = asked;
         if (pick.empty()) return {false, nullptr};
-        ole::ITypeLib* library = view_.CurrentLibraryITypeLib().get();
-        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
-        chosen->CurrentITypeLib(library);
-        chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), pick.c_str()).get());
-        return {true, std::move(chosen)};
+        return {true, TypeChosen(view_.CurrentLibraryITypeLib().get(), pick)};
     }
 
 private:

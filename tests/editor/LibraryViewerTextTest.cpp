@@ -1,5 +1,6 @@
 // The view refuses names the file can't hold, and a failed Update says why.
 #include "TreeTestSupport.h"
+#include "ViewerTestSupport.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -26,11 +27,7 @@ public:
     bool ChangeGuid(QWidget*, ole::GUID&) override { return false; }
     editor::SpecifiedType SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, dialogs::LibraryCollection&,
                                       tli::VarTypeInfo*) override {
-        ole::ITypeLib* library = view_.CurrentLibraryITypeLib().get();
-        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
-        chosen->CurrentITypeLib(library);
-        chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), pick.c_str()).get());
-        return {true, std::move(chosen)};
+        return {true, TypeChosen(view_.CurrentLibraryITypeLib().get(), pick)};
     }
 
 private:

@@ -64,12 +64,14 @@ public:
 private:
     ComPtr<CustomVarTypeInfo> Chosen() {
         ole::ITypeLib* library = view_.CurrentLibraryITypeLib().get();
-        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
-        chosen->CurrentITypeLib(library);
-        if (name.empty())
+        ComPtr<CustomVarTypeInfo> chosen;
+        if (name.empty()) {
+            chosen = CustomVarTypeInfo::New();
+            chosen->CurrentITypeLib(library);
             chosen->SetType(vt, nullptr);
-        else
-            chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), name.c_str()).get());
+        } else {
+            chosen = TypeChosen(library, name);
+        }
         chosen->PointerLevel(pointers);
         return chosen;
     }

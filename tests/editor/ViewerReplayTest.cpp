@@ -40,11 +40,7 @@ public:
     }
     editor::SpecifiedType SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, dialogs::LibraryCollection&,
                                       tli::VarTypeInfo*) override {
-        ole::ITypeLib* library = view_.CurrentLibraryITypeLib().get();
-        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
-        chosen->CurrentITypeLib(library);
-        chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), pick.c_str()).get());
-        return {true, std::move(chosen)};
+        return {true, TypeChosen(view_.CurrentLibraryITypeLib().get(), pick)};
     }
 
 private:

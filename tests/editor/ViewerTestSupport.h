@@ -1,6 +1,6 @@
 // The view in tests: UI services that answer messages from a script (OK when
 // it has run out) and count the messages, their styles and the beeps, so that
-// no test waits on a window.
+// no test waits on a window; and the type a scripted type dialog answers with.
 #pragma once
 
 #include <QDialog>
@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
+#include "changes/ChangesTestSupport.h"
 #include "dialogs/UiServices.h"
+#include "typelib/CustomVarTypeInfo.h"
 
 namespace treetest {
 
@@ -33,5 +36,15 @@ public:
     QString SaveFileName(QWidget*, const zephrin::dialogs::FileRequest&) override { return {}; }
     int RunModal(QDialog&) override { return 0; }
 };
+
+// A description of the type named name in library, as the specify-type
+// dialog gives it back.
+inline ole::ComPtr<zephrin::CustomVarTypeInfo> TypeChosen(ole::ITypeLib* library,
+                                                                   const std::u16string& name) {
+    ole::ComPtr<zephrin::CustomVarTypeInfo> chosen = zephrin::CustomVarTypeInfo::New();
+    chosen->CurrentITypeLib(library);
+    chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), name).get());
+    return chosen;
+}
 
 }  // namespace treetest
