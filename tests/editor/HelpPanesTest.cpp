@@ -134,14 +134,7 @@ protected:
 
     QTreeWidget* Tree() { return view.Tree(); }
     QTreeWidgetItem* Root() { return Tree()->topLevelItem(0); }
-    QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
-        QTreeWidgetItem* node = Child(Root(), type);
-        if (node && member) {
-            EnsureChildren(node);
-            node = Child(node, member);
-        }
-        return node;
-    }
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr) { return NodeAt(Tree(), type, member); }
     ITypeLib* Lib() { return view.CurrentLibraryITypeLib().get(); }
     template <class T>
     T* Named(const char* name) {
@@ -164,13 +157,7 @@ protected:
     }
 
     // Clicks node as the user does, which selects it and fills the panes.
-    void Select(QTreeWidgetItem* node) {
-        ASSERT_TRUE(node);
-        QCoreApplication::processEvents();
-        Tree()->scrollToItem(node);
-        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
-        ASSERT_EQ(Tree()->currentItem(), node);
-    }
+    void Select(QTreeWidgetItem* node) { ClickNode(Tree(), node); }
     // Clicks the tab of that caption.
     void ClickTab(const char* caption) {
         for (int i = 0; i < Tabs()->count(); ++i)

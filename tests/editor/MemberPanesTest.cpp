@@ -152,19 +152,10 @@ protected:
     }
     QTreeWidget* Tree() { return view.Tree(); }
     QTreeWidgetItem* At(const char* type, const char* member = nullptr, const char* param = nullptr) {
-        QTreeWidgetItem* node = Child(Tree()->topLevelItem(0), type);
-        for (const char* below : {member, param}) {
-            if (!node || !below) break;
-            EnsureChildren(node);
-            node = Child(node, below);
-        }
-        return node;
+        return NodeAt(Tree(), type, member, param);
     }
     void Select(QTreeWidgetItem* node) {
-        ASSERT_TRUE(node);
-        QCoreApplication::processEvents();
-        Tree()->scrollToItem(node);
-        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        ClickNode(Tree(), node);
         ASSERT_EQ(view.ShownNode(), node);
     }
     QLineEdit* Edit(MemberField field) { return static_cast<QLineEdit*>(view.MemberPaneField(field)); }

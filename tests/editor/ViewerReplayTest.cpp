@@ -54,22 +54,10 @@ protected:
 
     QTreeWidget* Tree() { return view.Tree(); }
     QTreeWidgetItem* Root() { return Tree()->topLevelItem(0); }
-    QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
-        QTreeWidgetItem* node = Child(Root(), type);
-        if (node && member) {
-            EnsureChildren(node);
-            node = Child(node, member);
-        }
-        return node;
-    }
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr) { return NodeAt(Tree(), type, member); }
     // Clicks node as the user does, which selects it and fills the panes.
     void Select(QTreeWidgetItem* node) {
-        ASSERT_TRUE(node);
-        QCoreApplication::processEvents();  // a re-sort waiting from an earlier rename
-        Tree()->scrollToItem(node);
-        const QRect rect = Tree()->visualItemRect(node);
-        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, rect.center());
-        ASSERT_EQ(Tree()->currentItem(), node);
+        ClickNode(Tree(), node);
         ASSERT_EQ(view.ShownNode(), node);
     }
     // Toggles a flag of the options list with the space bar, then presses Update.

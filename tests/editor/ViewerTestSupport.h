@@ -3,7 +3,10 @@
 // no test waits on a window; and the type a scripted type dialog answers with.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QTest>
+#include <QTreeWidget>
 #include <QString>
 
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "TreeTestSupport.h"
 #include "changes/ChangesTestSupport.h"
 #include "dialogs/UiServices.h"
 #include "typelib/CustomVarTypeInfo.h"
@@ -36,6 +40,30 @@ public:
     QString SaveFileName(QWidget*, const zephrin::dialogs::FileRequest&) override { return {}; }
     int RunModal(QDialog&) override { return 0; }
 };
+
+// The node of the type named type under the root of tree, or of its member,
+// or of that member's parameter, their children built as expanding them
+// builds them; null when there is none.
+inline QTreeWidgetItem* NodeAt(QTreeWidget* tree, const char* type, const char* member = nullptr,
+                               const char* param = nullptr) {
+    QTreeWidgetItem* node = Child(tree->topLevelItem(0), type);
+    for (const char* below : {member, param}) {
+        if (!node || !below) break;
+        EnsureChildren(node);
+        node = Child(node, below);
+    }
+    return node;
+}
+
+// Clicks node as the user does, which makes it the current node and fills
+// the panes (after the events waiting, such as a re-sort after a rename).
+inline void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
+    ASSERT_TRUE(node);
+    QCoreApplication::processEvents();
+    tree->scrollToItem(node);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
+    ASSERT_EQ(tree->currentItem(), node);
+}
 
 // A description of the type named name in library, as the specify-type
 // dialog gives it back.
