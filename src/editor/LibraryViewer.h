@@ -20,6 +20,7 @@
 #include "changes/hub/IChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
 #include "editor/CommandFilterRecord.h"
+#include "editor/ContextMenuPlan.h"
 #include "editor/MemberIDConstraints.h"
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
@@ -167,6 +168,10 @@ public:
     void OnBeforeTypeChange(ChangeTarget& target, IChange& change, bool& cancel, ListenerTag tag) override;
     void OnReorderTypesChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
     void OnCustDataChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) override;
+
+    // Runs a command of the tree's context menu on the selected node: item,
+    // with the index and tag of its submenu entry as the menu's plan gives them.
+    void RunMenuCommand(MenuItem item, int32_t index = 0, int32_t tag = 0);
 
     // Opens the specify-type dialog for the type in the details pane; with
     // applyNow, an edit it leaves pending is applied at once. True when the
