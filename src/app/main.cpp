@@ -15,8 +15,10 @@
 #ifdef ZEPHRIN_WITH_QT
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include "foundation/modSupport.h"
+#include "shell/frmRecorder.h"
 #endif
 
 namespace {
@@ -35,11 +37,11 @@ bool HasDisplay() {
     return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
-// The application object is made only when a message box is shown, so that a
+// The application object is made only when a window is shown, so that a
 // batch run never needs a display. main holds it, and it goes before main
-// returns: Qt can't be shut down once the program's exit has begun.
-bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, std::u16string_view text,
-                    int32_t style) {
+// returns: Qt can't be shut down once the program's exit has begun. False
+// when no window can be shown.
+bool EnsureApplication(std::unique_ptr<QApplication>& app, int& argc, char** argv) {
     if (!HasDisplay()) return false;
     if (!app) {
         // A display that can't be reached (a DISPLAY left over from another
@@ -53,7 +55,12 @@ bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, 
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         app = std::make_unique<QApplication>(argc, argv);
     }
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return false;
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, std::u16string_view text,
+                    int32_t style) {
+    if (!EnsureApplication(app, argc, argv)) return false;
     const QString title = QString::fromStdU16String(zephrin::modSupport::LoadResStringById(107));
     const QString message = QString::fromStdU16String(std::u16string(text));
     QMessageBox box(style == zephrin::modCorvaneExe::kStyleExclamation ? QMessageBox::Warning
@@ -77,9 +84,28 @@ int main(int argc, char** argv) {
     shell.ProgramName = argc > 0 && argv[0] ? argv[0] : "";
 #ifdef ZEPHRIN_WITH_QT
     std::unique_ptr<QApplication> app;
+    std::vector<QPointer<QWidget>> windows;  // those not closed go before the application
     shell.MessageBox = [&app, &argc, argv](std::u16string_view text, int32_t style) {
         return ShowMessageBox(app, argc, argv, text, style);
     };
-#endif
+    shell.NewHistoryWindow = [&]() -> zephrin::modCorvaneExe::IHistoryWindow* {
+        if (!EnsureApplication(app, argc, argv)) return nullptr;
+        auto* window = new zephrin::shell::frmRecorder;
+        windows.emplace_back(window);
+        return window;
+    };
+    shell.RunWindows = [&app] {
+        if (!app) return;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible()) {
+                QApplication::exec();
+                return;
+            }
+    };
+    const int code = zephrin::modCorvaneExe::Main(args, shell);
+    for (QPointer<QWidget>& window : windows) delete window.data();
+    return code;
+#else
     return zephrin::modCorvaneExe::Main(args, shell);
+#endif
 }

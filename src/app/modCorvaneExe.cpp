@@ -1,6 +1,6 @@
 // The program's entry: reads the command line and takes one of its ways
-// (help, batch run, help-data run; the ways that open windows are refused),
-// and reports every message and error.
+// (help, batch run, the history window with /activate, help-data run), and
+// reports every message and error.
 #include "app/modCorvaneExe.h"
 
 #include <fcntl.h>
@@ -45,7 +45,7 @@ constexpr char16_t kNoEditorWindow[] =
     u"The editor window is not available in this version. Run a Library Edit History with /leh, or apply "
     u"a help-data provider with /modifyhelp; /? lists the options.";
 constexpr char16_t kNoHistoryWindow[] =
-    u"The history window is not available in this version. Run the Library Edit History without /activate.";
+    u"The history window can't be shown without a display. Run the Library Edit History without /activate.";
 constexpr char16_t kRunStopped[] = u"The Library Edit History stopped before its end.";
 constexpr char kProviderCalls[][17] = {"ModifyLibHelp", "ModifyTypeHelp", "ModifyMemberHelp"};
 
@@ -191,8 +191,9 @@ ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
 
 class Run {
 public:
-    Run(const app::CommandLine& line, const Shell& shell, LoadedProvider& provider)
-        : line_(line), shell_(shell), provider_(provider) {}
+    // window receives the history window of a batch run that is not quiet.
+    Run(const app::CommandLine& line, const Shell& shell, LoadedProvider& provider, IHistoryWindow*& window)
+        : line_(line), shell_(shell), provider_(provider), window_(window) {}
 
     int Usage(int32_t id, std::u16string_view item = {}, std::u16string_view detail = {}) {
         std::u16string text = item.empty() ? modSupport::LoadResStringById(id)
@@ -203,6 +204,7 @@ public:
     }
 
     int Batch();
+    int Activate();
     int HelpData();
 
 private:
@@ -228,6 +230,7 @@ private:
     const app::CommandLine& line_;
     const Shell& shell_;
     LoadedProvider& provider_;
+    IHistoryWindow*& window_;
 };
 
 int Run::Batch() {
@@ -240,13 +243,37 @@ int Run::Batch() {
     }
     const ole::ComPtr<ole::ITypeLib> library = NewLibrary() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
-    const ole::ComPtr<ole::ITypeLib> result =
-        RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
+    if (!line_.Quiet && shell_.NewHistoryWindow) window_ = shell_.NewHistoryWindow();
+    ole::ComPtr<ole::ITypeLib> result;
+    if (window_) {
+        result = window_->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), false,
+                                     line_.DontBackUpHelpString, unresolved);
+        if (!result) {  // the run stopped: its window shows where
+            if (shell_.RunWindows) shell_.RunWindows();
+            return kExitFailure;
+        }
+    } else {
+        result = RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
+    }
 
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
     SaveEditedLibrary(result.get(), unresolved.get(), U16(destination), line_.DontBackUpHelpString,
                       provider_.Object.get());
+    return kExitSuccess;
+}
+
+int Run::Activate() {
+    IHistoryWindow* window = shell_.NewHistoryWindow ? shell_.NewHistoryWindow() : nullptr;
+    if (!window) {
+        ReportMessage(kNoHistoryWindow, kStyleExclamation, line_.Quiet, line_.MessageFilePath, shell_);
+        return kExitFailure;
+    }
+    const ole::ComPtr<ole::ITypeLib> library = line_.New || line_.TypeLibPath.empty() ? CreateNewTypeLib() : nullptr;
+    ole::ComPtr<ole::ITypeLib> unresolved;
+    window->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), true, line_.DontBackUpHelpString,
+                       unresolved);
+    if (shell_.RunWindows) shell_.RunWindows();
     return kExitSuccess;
 }
 
@@ -376,6 +403,7 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
     ole::RegisterFileServices();
     app::CommandLine line;
     LoadedProvider provider;  // outlives the handler below
+    IHistoryWindow* batchWindow = nullptr;  // for the handler below
     try {
         line = app::ReadCommandLine(args, [](const std::string& path) {
             std::error_code ec;
@@ -404,18 +432,21 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
             RequireUtf8(*text);
         WarnAboutRegistry(line);
         if (SameFile(line.DestinationPath, line.TypeLibPath)) line.DestinationPath.clear();
-        Run run(line, shell, provider);
+        Run run(line, shell, provider, batchWindow);
         if (!line.HistoryPath.empty() && !line.Activate) return run.Batch();
-        if (!line.HistoryPath.empty() || line.ProviderText.empty()) {
-            ReportMessage(line.HistoryPath.empty() ? kNoEditorWindow : kNoHistoryWindow, kStyleExclamation,
-                          line.Quiet, line.MessageFilePath, shell);
+        if (!line.HistoryPath.empty()) return run.Activate();
+        if (line.ProviderText.empty()) {
+            ReportMessage(kNoEditorWindow, kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
             return kExitFailure;
         }
         return run.HelpData();
     } catch (...) {
         const ErrorRecord error = CurrentErrorRecord();
         try {
+            // A run that reached its end shows its history before the error.
+            if (batchWindow && !line.Quiet && !line.Activate) batchWindow->ShowAfterBatchError();
             ReportMessage(ErrorText(error), kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
+            if (batchWindow && shell.RunWindows) shell.RunWindows();
         } catch (...) {
             std::fprintf(stderr, "%s\n", error.what());  // even reporting failed (out of memory)
         }
@@ -465,28 +496,37 @@ void SaveEditedLibrary(ole::ITypeLib* edited, ole::ITypeLib* unresolvedTypes, st
 
 ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
-                                      ole::ComPtr<ole::ITypeLib>& unresolvedTypes) {
-    Playback engine;
-    engine.ChangeListener(std::make_shared<ChangeListener>());
+                                      ole::ComPtr<ole::ITypeLib>& unresolvedTypes, const HistoryRunOptions& options) {
+    auto engine = std::make_shared<Playback>();
+    if (options.Engine) *options.Engine = engine;
+    engine->ChangeListener(std::make_shared<ChangeListener>());
     ole::ComPtr<ole::ITypeLib> start(library);
     if (!start) start = OpenLibraryForEditing(LoadLibraryFile(libraryPath).get(), dontBackUpHelpString, unresolvedTypes);
     std::string folder, fileName;
     SplitPath(historyPath, folder, fileName);
     if (folder.empty()) folder = fs::current_path().string();
-    engine.LoadState(U16(folder), U16(fileName));
-    engine.AttachITypeLib(start.get());
-    engine.UnresolvedITypeLib(unresolvedTypes.get());
+    engine->LoadState(U16(folder), U16(fileName));
+    engine->AttachITypeLib(start.get());
+    engine->UnresolvedITypeLib(unresolvedTypes.get());
+    if (options.Activator) engine->UIActivator(options.Activator);
+    if (options.Activate) {
+        engine->ActivateUI();
+        return nullptr;
+    }
     bool ran = false;
     try {
-        ran = engine.ExecuteCommand(kCmdRun, -1, 0);
+        ran = engine->ExecuteCommand(kCmdRun, -1, 0);
     } catch (...) {
         ErrorRecord error = CurrentErrorRecord();
-        NameStoppedItem(engine, error);
+        NameStoppedItem(*engine, error);
         throw error;
     }
-    if (!ran) RaiseError(kErrInternal, kRunStopped);
-    unresolvedTypes = engine.UnresolvedITypeLib();
-    return engine.CurrentITypeLib();
+    if (!ran) {
+        if (options.Activator) return nullptr;  // the window shows where it stopped
+        RaiseError(kErrInternal, kRunStopped);
+    }
+    unresolvedTypes = engine->UnresolvedITypeLib();
+    return engine->CurrentITypeLib();
 }
 
 }  // namespace zephrin::modCorvaneExe

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,11 @@
 #include "foundation/modCOMDllLoader.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
 #include "regen/IModifyHelpData.h"
+
+namespace zephrin {
+class IPlaybackUIActivation;
+class Playback;
+}
 
 namespace zephrin::modCorvaneExe {
 
@@ -31,6 +37,23 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitUsage = 1;    // a usage message (170 to 173)
 inline constexpr int kExitFailure = 2;  // a run-time error
 
+// A history window, as the program's entry reaches it; the executable makes
+// one when it can show windows.
+class IHistoryWindow {
+public:
+    virtual ~IHistoryWindow() = default;
+    // RunHistory with this window as the engine's activator. With activate the
+    // history is loaded and shown, not run. Null when the window shows instead
+    // of a result: with activate, and when the run stopped (the window then
+    // runs the history again once it is shown, and reports what stops it).
+    virtual ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
+                                                  ole::ITypeLib* library, bool activate, bool dontBackUpHelpString,
+                                                  ole::ComPtr<ole::ITypeLib>& unresolvedTypes) = 0;
+    // After an error that followed a run to the end: shows the history, at
+    // its end. Nothing when the run did not reach its end.
+    virtual void ShowAfterBatchError() = 0;
+};
+
 // What the executable provides around the work.
 struct Shell {
     // Shows a message box with the application title; false when it can't
@@ -40,6 +63,12 @@ struct Shell {
     bool OutputIsTerminal = false;
     // The program's name as it was started, for the help text.
     std::string ProgramName;
+    // A new history window (owned by the executable), for /activate and for a
+    // batch run that is not quiet; null when none can be shown.
+    std::function<IHistoryWindow*()> NewHistoryWindow;
+    // Runs until the program's last window has closed; returns at once when
+    // none is showing.
+    std::function<void()> RunWindows;
 };
 
 // Runs the program for the arguments that follow its own name and returns
@@ -69,15 +98,28 @@ void ReportMessage(std::u16string_view message, int32_t style, bool quiet, const
 ole::ComPtr<IModifyHelpData> CreateHelpDataProvider(std::u16string_view text, modCOMDllLoader::ModuleHandle& module,
                                                     ErrorRecord* failure = nullptr);
 
+// How RunHistory shows its history. Without an activator no window is ever
+// shown.
+struct HistoryRunOptions {
+    // The window the engine shows itself through (it is used once).
+    IPlaybackUIActivation* Activator = nullptr;
+    // Load the history and show it through the activator, without running it.
+    bool Activate = false;
+    // Receives the engine as soon as it is made, so that it outlives the run.
+    std::shared_ptr<Playback>* Engine = nullptr;
+};
+
 // Runs the whole history at historyPath against library, or (null) against an
 // editable copy of the file at libraryPath in which unresolvable imported
 // types point into unresolvedTypes. Returns the edited library and sets
-// unresolvedTypes to the companion library it may use. A run that stops
-// before its end raises an error, whose description begins with the number
-// and text of the item it stopped at.
+// unresolvedTypes to the companion library it may use. Without an activator,
+// a run that stops before its end raises an error, whose description begins
+// with the number and text of the item it stopped at; with one, the engine
+// has shown its window, and the result is null, as it is with Activate.
 ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
-                                      ole::ComPtr<ole::ITypeLib>& unresolvedTypes);
+                                      ole::ComPtr<ole::ITypeLib>& unresolvedTypes,
+                                      const HistoryRunOptions& options = {});
 
 // ---- Opening a library for editing, and saving it ----
 // The one way a library becomes editable, for batch mode and the editor view

@@ -1,0 +1,525 @@
+#include "shell/frmRecorder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+#include "changes/history/Playback.h"
+#include "changes/history/PlaybackCommand.h"
+#include "dialogs/UiServices.h"
+#include "foundation/ErrorRecord.h"
+#include "foundation/modSupport.h"
+#include "platform/automation/BStr.h"
+#include "shell/Recorder.h"
+
+namespace zephrin::shell {
+
+using dialogs::FromQString;
+using dialogs::ResText;
+using dialogs::Services;
+using dialogs::ToQString;
+
+namespace {
+
+constexpr int32_t kStyleOkCancelInformation = 1 | dialogs::kStyleInformation;  // 65
+
+// The commands of the toolbar's buttons, in button order (0: a file operation).
+constexpr int32_t kButtonCommands[9] = {kCmdRun,         kCmdStep,   kCmdRunToCursor, kCmdSetNextStatement,
+                                        kCmdToggleBreakpoint, kCmdClearBreakpoints, kCmdDelete, 0, 0};
+// Only the breakpoint commands stay while the main window's view is editing.
+constexpr int32_t kEditModeCommands = 0xFE30;
+
+frmRecorder::EditorOpener& Opener() {
+    static frmRecorder::EditorOpener opener;
+    return opener;
+}
+
+frmRecorder::NameDialog& ChooseNameDialog() {
+    static frmRecorder::NameDialog dialog;
+    return dialog;
+}
+
+int& RunningCount() {
+    static int count = 0;
+    return count;
+}
+
+std::string Utf8(const std::u16string& text) { return ole::ToUtf8(text); }
+
+// Splits a history path into the folder and file name the engine takes.
+void Split(const std::u16string& path, std::u16string& folder, std::u16string& file) {
+    std::string f, name;
+    modCorvaneExe::SplitPath(Utf8(path), f, name);
+    folder = ole::FromUtf8(f);
+    file = ole::FromUtf8(name);
+}
+
+// The button images: drawn from the style's standard pixmaps where they fit,
+// the breakpoint commands from the list's own glyphs.
+QIcon ButtonIcon(QWidget& window, int button) {
+    QStyle* style = window.style();
+    switch (button) {
+        case 0: return style->standardIcon(QStyle::SP_MediaPlay, nullptr, &window);
+        case 1: return style->standardIcon(QStyle::SP_MediaSeekForward, nullptr, &window);
+        case 2: return style->standardIcon(QStyle::SP_MediaSkipForward, nullptr, &window);
+        case 3: return style->standardIcon(QStyle::SP_ArrowRight, nullptr, &window);
+        case 6: return style->standardIcon(QStyle::SP_TrashIcon, nullptr, &window);
+        case 7: return style->standardIcon(QStyle::SP_DialogSaveButton, nullptr, &window);
+        case 8: return style->standardIcon(QStyle::SP_BrowserReload, nullptr, &window);
+        default: break;
+    }
+    QIcon icon;
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(QSize(16, 16) * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box(0.5, 2.5, Recorder::kGlyphWidth, Recorder::kGlyphHeight);
+        Recorder::PaintGlyph(painter, box, kGlyphBreakpoint, window.palette());
+        if (button == 5) {  // clear all: the disc struck through
+            painter.setPen(QPen(window.palette().color(QPalette::WindowText), 1.6));
+            painter.drawLine(QPointF(2, 14), QPointF(14, 2));
+        }
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+void frmRecorder::SetEditorOpener(EditorOpener opener) { Opener() = std::move(opener); }
+void frmRecorder::SetNameDialog(NameDialog dialog) { ChooseNameDialog() = std::move(dialog); }
+bool frmRecorder::EngineRunning() { return RunningCount() > 0; }
+
+frmRecorder::frmRecorder(QWidget* parent) : QMainWindow(parent) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    recorder_ = new Recorder(this);
+    recorder_->SetNameChooser(this);
+    setCentralWidget(recorder_);
+    BuildMenus();
+    BuildToolbar();
+    connect(recorder_, &Recorder::SelectionChanged, this, &frmRecorder::SelectionChanged);
+    connect(recorder_, &Recorder::InterventionRequired, this, [this] { SetDirty(true); });
+    connect(recorder_, &Recorder::DeleteCommand, this, [this] { SetDirty(true); });
+    connect(recorder_, &Recorder::CommandRequested, this,
+            [this](int command, int index, PlaybackItem item) { RunGuarded(command, index, item); });
+    recorder_->ListView()->installEventFilter(this);
+    const QFontMetrics metrics(font());
+    resize(metrics.averageCharWidth() * 60, metrics.height() * 24);
+    RefreshCommandButtons();
+    RefreshSaveButtons();
+    UpdateCaption();
+}
+
+frmRecorder::~frmRecorder() { Unbind(); }
+
+void frmRecorder::BuildMenus() {
+    fileMenu_ = menuBar()->addMenu(ResText(101));
+    const int32_t captions[6] = {102, 103, 104, 105, 0, 160};
+    for (int i = 0; i < 6; ++i) {
+        if (captions[i] == 0) {
+            menu_[i] = fileMenu_->addSeparator();
+            continue;
+        }
+        menu_[i] = fileMenu_->addAction(ResText(captions[i]));
+    }
+    connect(menu_[0], &QAction::triggered, this, [this] { dialogs::Guarded(this, [this] { NewHistory(); }); });
+    connect(menu_[1], &QAction::triggered, this, [this] { OpenHistory(); });
+    connect(menu_[2], &QAction::triggered, this, [this] { SaveHistory(false, false); });
+    connect(menu_[3], &QAction::triggered, this, [this] { SaveHistory(true, false); });
+    connect(menu_[5], &QAction::triggered, this, &QWidget::close);
+    connect(fileMenu_, &QMenu::aboutToShow, this,
+            [this] { menu_[2]->setEnabled(!historyPath_.empty() && dirty_); });
+}
+
+void frmRecorder::BuildToolbar() {
+    toolbar_ = addToolBar(QString());
+    toolbar_->setObjectName(QStringLiteral("Commands"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    for (int i = 0; i < 9; ++i) {
+        if (i == 4 || i == 6 || i == 7) toolbar_->addSeparator();
+        QAction* action = toolbar_->addAction(ButtonIcon(*this, i), QString());
+        const QString tip = ResText(150 + i);
+        action->setToolTip(tip);
+        // Said without the key, which a screen reader reads from the tooltip.
+        action->setText(tip.left(tip.indexOf(QLatin1String(" ("))));
+        buttons_[i] = action;
+        if (i < 7) {
+            const int32_t command = kButtonCommands[i];
+            connect(action, &QAction::triggered, this, [this, command] { RunGuarded(command, listIndex_, itemData_); });
+        }
+    }
+    connect(buttons_[7], &QAction::triggered, this, [this] { SaveHistory(false, false); });
+    connect(buttons_[8], &QAction::triggered, this, [this] { RevertHistory(); });
+}
+
+QAction* frmRecorder::ButtonAction(Button button) const { return buttons_[static_cast<int>(button)]; }
+
+QAction* frmRecorder::MenuAction(int item) const { return item >= 0 && item < 6 ? menu_[item] : nullptr; }
+
+// ---- Opening ----
+
+void frmRecorder::InitFromEditor(SharedRecorderWindows& windows, std::shared_ptr<ChangeListener> hub,
+                                 ole::ITypeLib* library) {
+    if (!windows) windows = std::make_shared<RecorderWindows>();
+    windows->Add(this);
+    windows_ = windows;
+    engine_ = std::make_shared<Playback>();
+    engine_->UIActivator(this);
+    engine_->ChangeListener(std::move(hub));
+    engine_->CurrentITypeLib(library);
+    engine_->ActivateUI();
+    show();
+}
+
+ole::ComPtr<ole::ITypeLib> frmRecorder::RunHistory(const std::string& historyPath, const std::string& libraryPath,
+                                                   ole::ITypeLib* library, bool activate, bool dontBackUpHelpString,
+                                                   ole::ComPtr<ole::ITypeLib>& unresolvedTypes) {
+    noBackupHelpString_ = dontBackUpHelpString;
+    std::string folder, file;
+    modCorvaneExe::SplitPath(historyPath, folder, file);
+    historyPath_ = ole::FromUtf8(folder.empty() ? (std::filesystem::current_path() / historyPath).string() : historyPath);
+    libraryPath_ = ole::FromUtf8(libraryPath);
+    runPending_ = !activate;
+    UpdateCaption();
+    modCorvaneExe::HistoryRunOptions options;
+    options.Activator = this;
+    options.Activate = activate;
+    options.Engine = &engine_;
+    ole::ComPtr<ole::ITypeLib> result =
+        modCorvaneExe::RunHistory(historyPath, libraryPath, library, dontBackUpHelpString, unresolvedTypes, options);
+    if (result) {
+        keptEngine_ = true;
+        return result;
+    }
+    show();
+    return nullptr;
+}
+
+void frmRecorder::ShowAfterBatchError() {
+    if (!keptEngine_ || !engine_) return;
+    keptEngine_ = false;
+    engine_->ActivateUI();
+    show();
+    engine_->ExecuteCommand(kCmdSetNextStatement, -1, 0);
+}
+
+IPlaybackUI* frmRecorder::ActivateUI(IPlayback& playback, bool& runPending) {
+    if (&playback != engine_.get()) RaiseError(kErrInvalidArgument);  // only its own engine binds a window
+    dirtyHook_.AttachDirtyOnly(engine_->ChangeListener(), this);
+    if (!windows_) {
+        // Opened from the command line: the history gets a main window.
+        windows_ = std::make_shared<RecorderWindows>();
+        windows_->Add(this);
+        if (Opener())
+            Opener()(engine_->ChangeListener(), libraryPath_, engine_->CurrentITypeLib().get(),
+                     engine_->UnresolvedITypeLib().get(), noBackupHelpString_, windows_);
+    }
+    recorder_->SetPlayback(engine_);
+    recorder_->CommandFilter(kCmdRun | kCmdStep | kCmdRunToCursor | kCmdSetNextStatement | kCmdToggleBreakpoint |
+                             kCmdClearBreakpoints | kCmdDelete | kCmdSelectTarget);  // 383: all but Restart
+    runPending = runPending_;
+    return recorder_;
+}
+
+void frmRecorder::AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved) {
+    if (!engine_) return;
+    engine_->AttachITypeLib(library);
+    engine_->UnresolvedITypeLib(unresolved);
+    recorder_->ListIndex(0);
+    InEditMode(false);
+}
+
+void frmRecorder::InEditMode(bool editing) {
+    inEditMode_ = editing;
+    recorder_->setEnabled(!editing);
+    RefreshCommandButtons();
+    RefreshSaveButtons();
+}
+
+void frmRecorder::ItemChanged() {
+    if (!executing_) SetDirty(true);
+}
+
+std::optional<size_t> frmRecorder::ChooseName(const ChooseNameRequest& request) {
+    if (!ChooseNameDialog()) return std::nullopt;
+    return ChooseNameDialog()(this, request);
+}
+
+// ---- Events ----
+
+void frmRecorder::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (recorder_->isEnabled()) recorder_->setFocus();
+    // The run waits until the window shows, since it may ask for a name.
+    if (runPending_) QTimer::singleShot(0, this, [this] { RunPending(); });
+}
+
+void frmRecorder::RunPending() {
+    if (!runPending_ || !engine_) return;
+    runPending_ = false;
+    RunGuarded(kCmdRun, -1, 0);
+}
+
+void frmRecorder::closeEvent(QCloseEvent* event) {
+    if (EngineRunning()) {  // a run waits for a dialog
+        Services().Beep();
+        event->ignore();
+        return;
+    }
+    if (dirty_ && !SaveHistory(false, true)) {
+        event->ignore();
+        return;
+    }
+    Unbind();
+    event->accept();
+}
+
+void frmRecorder::Unbind() noexcept {
+    try {
+        if (windows_) windows_->Remove(this);
+        if (engine_) {
+            // The list goes first, so that emptying the history never reaches it.
+            engine_->UIActivator(nullptr);
+            engine_->ChangeListener(nullptr);
+        }
+        dirtyHook_.AttachDirtyOnly(nullptr, this);
+        recorder_->SetPlayback(nullptr);
+        engine_.reset();
+        keptEngine_ = false;
+    } catch (...) {
+        // Leaving the hub can't fail in a way the closing window could mend.
+    }
+}
+
+void frmRecorder::mousePressEvent(QMouseEvent* event) {
+    QMainWindow::mousePressEvent(event);
+    Services().Beep();
+}
+
+bool frmRecorder::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == recorder_->ListView() && event->type() == QEvent::KeyPress &&
+        HandleKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmRecorder::keyPressEvent(QKeyEvent* event) {
+    if (!HandleKey(event)) QMainWindow::keyPressEvent(event);
+}
+
+bool frmRecorder::HandleKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const bool none = mods == Qt::NoModifier, shift = mods == Qt::ShiftModifier, ctrl = mods == Qt::ControlModifier,
+               ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    int32_t command = 0;
+    bool notInEditMode = true;
+    switch (event->key()) {
+        case Qt::Key_F5: command = none ? kCmdRun : shift ? kCmdRestart : 0; break;
+        case Qt::Key_F8: command = none ? kCmdStep : ctrlShift ? kCmdRunToCursor : 0; break;
+        case Qt::Key_F9:
+            command = none ? kCmdToggleBreakpoint : ctrl ? kCmdSelectTarget : ctrlShift ? kCmdClearBreakpoints : 0;
+            notInEditMode = command == kCmdSelectTarget;
+            break;
+        case Qt::Key_Delete:
+            if (ctrl) {
+                if (!inEditMode_ && !historyPath_.empty()) RevertHistory();
+                return true;
+            }
+            command = none ? kCmdDelete : 0;
+            break;
+        case Qt::Key_S:
+            if (!ctrl) return false;
+            SaveHistory(false, false);
+            return true;
+        default: return false;
+    }
+    if (command == 0) return false;
+    if ((notInEditMode && inEditMode_) || !(mask_ & command)) return true;
+    RunGuarded(command, listIndex_, itemData_);
+    return true;
+}
+
+void frmRecorder::SelectionChanged(int index, PlaybackItem item) {
+    dialogs::Guarded(this, [&] { mask_ = engine_ ? engine_->EnabledCommands(index, item) : 0; });
+    listIndex_ = index;
+    itemData_ = item;
+    RefreshCommandButtons();
+}
+
+// ---- Commands ----
+
+bool frmRecorder::ExecuteCommand(int32_t command, int32_t index, PlaybackItem item) {
+    if (!engine_) return false;
+    struct Running {
+        bool& executing;
+        explicit Running(bool& e, bool value) : executing(e) {
+            executing = value;
+            ++RunningCount();
+        }
+        ~Running() {
+            executing = false;
+            --RunningCount();
+        }
+    } running(executing_, command != kCmdDelete);
+    return engine_->ExecuteCommand(command, index, item);
+}
+
+void frmRecorder::RunGuarded(int32_t command, int32_t index, PlaybackItem item) {
+    if (EngineRunning()) {  // one run at a time
+        Services().Beep();
+        return;
+    }
+    dialogs::Guarded(this, [&] { ExecuteCommand(command, index, item); });
+}
+
+void frmRecorder::RefreshCommandButtons() {
+    const int32_t mask = inEditMode_ ? (mask_ & kEditModeCommands) : mask_;
+    for (int i = 0; i < 7; ++i) buttons_[i]->setEnabled(engine_ && (mask & kButtonCommands[i]) != 0);
+}
+
+void frmRecorder::RefreshSaveButtons() {
+    buttons_[7]->setEnabled(dirty_);
+    buttons_[8]->setEnabled(!historyPath_.empty() && dirty_ && !inEditMode_);
+}
+
+void frmRecorder::UpdateCaption() {
+    const std::u16string path = historyPath_.empty() ? modSupport::LoadResStringById(165) : historyPath_;
+    const std::u16string mark = !historyPath_.empty() && dirty_ ? modSupport::LoadResStringById(118) : u"";
+    setWindowTitle(ToQString(modSupport::LoadResStringFormat(161, {path, mark})));
+}
+
+void frmRecorder::SetDirty(bool value) {
+    if (value == dirty_) return;
+    dirty_ = value;
+    RefreshSaveButtons();
+    UpdateCaption();
+}
+
+// ---- Files ----
+
+bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
+    bool result = false;
+    dialogs::Guarded(this, [&] {
+        if (!engine_) return;
+        if (prompt) {
+            const std::u16string name = historyPath_.empty() ? modSupport::LoadResStringById(165) : historyPath_;
+            const dialogs::MessageAnswer answer = Services().MessageBox(
+                this, ToQString(modSupport::LoadResStringFormat(116, {name})), dialogs::kStyleYesNoCancelQuestion);
+            if (answer == dialogs::kAnswerCancel) return;
+            if (answer == dialogs::kAnswerNo) {
+                result = true;
+                return;
+            }
+        }
+        if (historyPath_.empty()) saveAs = true;
+        std::u16string name = historyPath_;
+        if (saveAs) {
+            dialogs::FileRequest request;
+            request.Title = ResText(162);
+            request.Filter = ResText(163);
+            request.InitialName = ToQString(historyPath_);
+            request.DefaultExtension = QStringLiteral("leh");
+            name = FromQString(Services().SaveFileName(this, request));
+            if (name.empty()) return;
+        }
+        std::u16string folder, file;
+        Split(name, folder, file);
+        const bool saved = engine_->SaveState(folder, file);
+        bool deleted = false;
+        if (!saved) {
+            bool readOnly = false, directory = false;
+            if (modCorvaneExe::GetFileFlags(Utf8(name), readOnly, directory)) {
+                const dialogs::MessageAnswer answer =
+                    Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(166, {file})),
+                                          dialogs::kStyleYesNoQuestionNoDefault);
+                if (answer == dialogs::kAnswerYes) {
+                    std::error_code ec;
+                    if (!std::filesystem::remove(Utf8(name), ec) && ec)
+                        RaiseError(kErrPathFileAccess, ole::FromUtf8("'" + Utf8(name) + "' can't be deleted: " +
+                                                                     ec.message() + "."));
+                    deleted = true;
+                }
+            } else {
+                Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(167, {file})),
+                                      kStyleOkCancelInformation);
+            }
+        }
+        // An empty history names no file; a deleted one no longer exists.
+        if (deleted)
+            historyPath_.clear();
+        else if (saved && saveAs)
+            historyPath_ = name;
+        result = true;
+        dirty_ = true;
+        SetDirty(false);
+        UpdateCaption();
+    });
+    return result;
+}
+
+void frmRecorder::NewHistory() {
+    if (dirty_ && !SaveHistory(false, true)) return;
+    if (!engine_) return;
+    engine_->ClearState();
+    historyPath_.clear();
+    dirty_ = true;
+    SetDirty(false);
+}
+
+void frmRecorder::OpenHistory() {
+    dialogs::Guarded(this, [&] {
+        if (dirty_ && !SaveHistory(false, true)) return;
+        if (!engine_) return;
+        dialogs::FileRequest request;
+        request.Title = ResText(164);
+        request.Filter = ResText(163);
+        request.Accept = [this](const QString& path) {
+            const int32_t refusal = modCorvaneExe::CheckHistoryFileHeader(path.toStdString());
+            if (refusal == 0) return true;
+            Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(refusal, {FromQString(path)})),
+                                  dialogs::kStyleInformation);
+            return false;
+        };
+        const std::u16string name = FromQString(Services().OpenFileName(this, request));
+        if (name.empty()) return;
+        std::u16string folder, file;
+        Split(name, folder, file);
+        engine_->LoadState(folder, file);
+        historyPath_ = name;
+        dirty_ = true;
+        SetDirty(false);
+    });
+}
+
+void frmRecorder::RevertHistory() {
+    dialogs::Guarded(this, [&] {
+        if (dirty_ && !SaveHistory(false, true)) return;
+        if (!engine_ || historyPath_.empty()) return;
+        std::u16string folder, file;
+        Split(historyPath_, folder, file);
+        engine_->LoadState(folder, file);
+        dirty_ = true;
+        SetDirty(false);
+    });
+}
+
+}  // namespace zephrin::shell

@@ -1,0 +1,177 @@
+// The program's entry with history windows: a batch run that stops shows its
+// window bound and stopped, one that fails after its run shows the history at
+// its end before the error, and /activate opens the history without running
+// it. Each opens one main window.
+#include "RecorderTestSupport.h"
+
+#include <QPointer>
+
+#include "app/modCorvaneExe.h"
+#include "changes/kinds/TypeChange.h"
+#include "support/TempDir.h"
+
+namespace recordertest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class HistoryWindowRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { treetest::EnsureApp(); }
+    HistoryWindowRun() {
+        {
+            ComPtr<ICreateTypeLib2> created = treetest::BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
+            EXPECT_OK(created->SaveAllChanges());
+        }
+        RecordHistory();
+        shell.NewHistoryWindow = [this]() -> modCorvaneExe::IHistoryWindow* {
+            auto* window = new frmRecorder;
+            windows.emplace_back(window);
+            return window;
+        };
+        shell.RunWindows = [this] {
+            ++loops;
+            QCoreApplication::processEvents();  // the queued run of a stopped batch
+            QCoreApplication::processEvents();
+            for (const QPointer<frmRecorder>& window : windows) {
+                if (!window || !window->isVisible()) continue;
+                shownLines = Lines(*window->List());
+                bound = window->List()->Playback() != nullptr;
+                caption = window->windowTitle().toStdString();
+                window->close();
+            }
+        };
+        shell.MessageBox = [this](std::u16string_view text, int32_t) {
+            reported.push_back(ole::ToUtf8(std::u16string(text)));
+            return true;
+        };
+        frmRecorder::SetEditorOpener([this](std::shared_ptr<ChangeListener> hub, const std::u16string& path,
+                                            ITypeLib* library, ITypeLib*, bool, SharedRecorderWindows list) {
+            ++editors;
+            editorPath = ole::ToUtf8(path);
+            EXPECT_TRUE(hub);
+            EXPECT_EQ(list->size(), 1u);
+            BSTR name = nullptr;
+            if (library && ole::SUCCEEDED(library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr)) && name)
+                editorLibrary = ole::ToUtf8(std::u16string(name));
+            ole::SysFreeString(name);
+        });
+    }
+    ~HistoryWindowRun() override {
+        frmRecorder::SetEditorOpener({});
+        for (const QPointer<frmRecorder>& window : windows) delete window.data();
+    }
+
+    // history.leh: the library's version 1.7, then IShape hidden.
+    void RecordHistory() {
+        ComPtr<ITypeLib> file, unresolved;
+        ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "in.tlb").string()).c_str(), REGKIND_NONE, file.put()));
+        const ComPtr<ITypeLib> loaded = modCorvaneExe::OpenLibraryForEditing(file.get(), false, unresolved);
+        auto hub = std::make_shared<ChangeListener>();
+        CustomTypeLib view;
+        view.Attach(loaded.get());
+        Playback recorder;
+        recorder.ChangeListener(hub);
+        recorder.CurrentITypeLib(loaded.get());
+        const auto edit = [&](std::shared_ptr<IAttributeChange> captured, ChangeTarget target,
+                              const std::function<void(IAttributeChange&)>& set) {
+            captured->InitFromTarget(target);
+            auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
+            set(*change);
+            ASSERT_TRUE(change->Apply(view, captured.get(), target, hub.get(), 0));
+        };
+        edit(modLibChange::NewLibChange(), changestest::LibraryTarget(view.ReadView().get()),
+             [](IAttributeChange& c) { c.MinorVersion(7); });
+        edit(modTypeChange::NewTypeChange(false), changestest::TypeTarget(view.ReadView().get(), u"IShape"),
+             [](IAttributeChange& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
+        ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"history.leh"));
+    }
+    int Main(std::vector<std::string> args) {
+        const fs::path before = fs::current_path();
+        fs::current_path(dir.path());
+        const int code = modCorvaneExe::Main(args, shell);
+        fs::current_path(before);
+        return code;
+    }
+
+    testsupport::TempDir dir;
+    ScriptedServices services;
+    dialogs::ScopedUiServices scoped{services};
+    modCorvaneExe::Shell shell;
+    std::vector<QPointer<frmRecorder>> windows;
+    std::vector<std::string> reported;
+    std::vector<std::string> shownLines;
+    std::string caption, editorPath, editorLibrary;
+    bool bound = false;
+    int loops = 0, editors = 0;
+};
+
+// On a new library IShape is missing: the run stops at the second item, the
+// window shows it there, bound, runs again once shown and reports what stops it.
+TEST_F(HistoryWindowRun, ABatchRunThatStopsShowsItsWindowStoppedThere) {
+    EXPECT_EQ(Main({"-leh", "history.leh", "-new", "-saveas", "out.tlb"}), 2);
+    EXPECT_EQ(loops, 1);
+    EXPECT_TRUE(bound);
+    ASSERT_EQ(shownLines.size(), 3u);
+    EXPECT_EQ(shownLines[1].substr(0, 2), "> ") << shownLines[1];
+    EXPECT_EQ(caption, "Library Edit History - (" + (dir / "history.leh").string() + ")");
+    EXPECT_EQ(editors, 1);  // one main window
+    EXPECT_EQ(editorLibrary, "NewLib");
+    EXPECT_TRUE(reported.empty());
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
+// The run reaches its end and the save fails: the history shows at its end,
+// then the error.
+TEST_F(HistoryWindowRun, AnErrorAfterTheRunShowsTheHistoryAtItsEnd) {
+    EXPECT_EQ(Main({"-leh", "history.leh", "-tlb", "in.tlb", "-saveas", "missing/out.tlb"}), 2);
+    EXPECT_EQ(loops, 1);
+    EXPECT_TRUE(bound);
+    EXPECT_EQ(shownLines, (std::vector<std::string>{"  " + shownLines[0].substr(2), "  " + shownLines[1].substr(2),
+                                                    "> "}));
+    EXPECT_EQ(editors, 1);
+    EXPECT_EQ(editorPath, "in.tlb");
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// A quiet run shows nothing; a run that succeeds shows nothing either.
+TEST_F(HistoryWindowRun, QuietAndSuccessfulRunsShowNoWindow) {
+    EXPECT_EQ(Main({"-leh", "history.leh", "-new", "-saveas", "out.tlb", "-quiet"}), 2);
+    EXPECT_TRUE(windows.empty());
+    EXPECT_EQ(Main({"-leh", "history.leh", "-tlb", "in.tlb", "-saveas", "out.tlb"}), 0);
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_FALSE(windows[0]->isVisible());
+    EXPECT_EQ(loops, 0);
+    EXPECT_EQ(editors, 0);
+    EXPECT_TRUE(fs::exists(dir / "out.tlb"));
+}
+
+TEST_F(HistoryWindowRun, ActivateOpensTheHistoryWithoutRunningItAndOneMainWindow) {
+    shell.RunWindows = [this] { ++loops; };
+    EXPECT_EQ(Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}), 0);
+    ASSERT_EQ(windows.size(), 1u);
+    frmRecorder* window = windows[0];
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_EQ(loops, 1);
+    EXPECT_EQ(editors, 1);
+    EXPECT_EQ(editorPath, "in.tlb");
+    ASSERT_EQ(window->List()->ListCount(), 3);
+    EXPECT_EQ(Lines(*window->List())[0].substr(0, 2), "> ");  // not run
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Lines(*window->List())[0].substr(0, 2), "> ");
+    // Activated again, it opens no other main window.
+    window->Engine()->UIActivator(window);
+    EXPECT_TRUE(window->Engine()->ActivateUI());
+    EXPECT_EQ(editors, 1);
+    EXPECT_EQ(window->List()->ListCount(), 3);
+    // With /new the main window shows NewLib.
+    EXPECT_EQ(Main({"-leh", "history.leh", "-new", "-activate"}), 0);
+    EXPECT_EQ(editors, 2);
+    EXPECT_EQ(editorLibrary, "NewLib");
+}
+
+}  // namespace
+}  // namespace recordertest

@@ -1,0 +1,115 @@
+// The history window and its list in tests: UI services that answer from a
+// script (messages, file choosers, the modal dialogs), screenshots, and the
+// changes the tests record.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QListView>
+#include <QPixmap>
+#include <QTest>
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "changes/ChangesTestSupport.h"
+#include "changes/history/Playback.h"
+#include "changes/kinds/LibChange.h"
+#include "dialogs/UiServices.h"
+#include "editor/TreeTestSupport.h"
+#include "shell/Recorder.h"
+#include "shell/frmRecorder.h"
+
+namespace recordertest {
+
+using namespace zephrin;
+using namespace zephrin::shell;
+using namespace ::ole;
+using namespace testsupport;
+
+class ScriptedServices : public dialogs::UiServices {
+public:
+    std::vector<QString> messages;
+    std::vector<int32_t> styles;
+    std::deque<dialogs::MessageAnswer> answers;
+    // The paths the file choosers answer with (empty: cancelled); an open
+    // chooser's Accept sees its answer first, and a refused one is noted.
+    std::deque<QString> files;
+    std::vector<dialogs::FileRequest> requests;
+    int refused = 0;
+    int beeps = 0;
+
+    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
+        messages.push_back(text);
+        styles.push_back(style);
+        if (answers.empty()) return dialogs::kAnswerOk;
+        const dialogs::MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void Beep() override { ++beeps; }
+    QString OpenFileName(QWidget*, const dialogs::FileRequest& request) override { return Answer(request); }
+    QString SaveFileName(QWidget*, const dialogs::FileRequest& request) override { return Answer(request); }
+    int RunModal(QDialog& dialog) override { return dialog.result(); }
+    std::string LastMessage() const { return messages.empty() ? std::string() : messages.back().toStdString(); }
+
+private:
+    QString Answer(const dialogs::FileRequest& request) {
+        requests.push_back(request);
+        if (files.empty()) return {};
+        const QString path = files.front();
+        files.pop_front();
+        if (!path.isEmpty() && request.Accept && !request.Accept(path)) {
+            ++refused;
+            return {};
+        }
+        return path;
+    }
+};
+
+inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// Saves the widget as build/screenshots/NAME.png and NAME@2x.png, for a person
+// to look at.
+inline void SaveScreenshots(QWidget& widget, const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
+    std::filesystem::create_directories(dir);
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(widget.size() * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(widget.palette().color(QPalette::Window));
+        widget.render(&pixmap);
+        const std::string file = name + (scale > 1 ? "@2x.png" : ".png");
+        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string()))) << file;
+    }
+}
+
+// The texts of a history list's lines, the glyph of each in front
+// ("> " current, "* " breakpoint, "*>" both).
+inline std::vector<std::string> Lines(Recorder& list) {
+    std::vector<std::string> lines;
+    const std::shared_ptr<IPlayback>& engine = list.Playback();
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const int32_t glyph = engine ? engine->Glyph(list.ItemData(i)) : 0;
+        const char* mark[] = {"  ", "> ", "* ", "*>"};
+        lines.push_back(std::string(mark[glyph & 3]) + list.List(i).toStdString());
+    }
+    return lines;
+}
+
+// The centre of line i of the list's view, right of the glyph column (or in it).
+inline QPoint LinePoint(Recorder& list, int i, bool glyphColumn = false) {
+    const QRect rect = list.ListView()->visualRect(list.ListView()->model()->index(i, 0));
+    return {glyphColumn ? rect.left() + 8 : rect.left() + Recorder::kGlyphColumn + 30, rect.center().y()};
+}
+
+inline void Click(Recorder& list, int i, bool glyphColumn = false, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(list.ListView()->viewport(), button, {}, LinePoint(list, i, glyphColumn));
+}
+
+}  // namespace recordertest

@@ -1,0 +1,412 @@
+// The history window beside a library editor view on one hub: edits made in
+// the view are recorded, saved, reopened in another window and replayed on a
+// fresh copy of the library, step by step and to breakpoints, with the
+// window's keys, buttons, File menu, messages and caption along the way.
+#include "RecorderTestSupport.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QTimer>
+
+#include <fstream>
+
+#include "editor/LibraryViewer.h"
+#include "editor/ViewerTestSupport.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+namespace recordertest {
+namespace {
+
+namespace fs = std::filesystem;
+using Field = editor::LibraryViewer::Field;
+using Button = frmRecorder::Button;
+
+class RecorderWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { treetest::EnsureApp(); }
+    RecorderWindowTest() {
+        ComPtr<ICreateTypeLib2> created = treetest::BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
+        EXPECT_OK(created->SaveAllChanges());
+        view.SetChangeListener(hub);
+        view.resize(view.fontMetrics().averageCharWidth() * 100, view.fontMetrics().height() * 30);
+        view.show();
+        OpenInView("in.tlb");
+    }
+    ~RecorderWindowTest() override {
+        for (frmRecorder* window : opened)
+            if (window) delete window;
+    }
+
+    void OpenInView(const char* file) {
+        ComPtr<ITypeLib> loaded;
+        ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / file).string()).c_str(), REGKIND_NONE, loaded.put()));
+        view.CurrentITypeLib(loaded.get());
+    }
+    // A history window opened from the "main window": the view's hub and library.
+    frmRecorder* NewWindow() {
+        auto* window = new frmRecorder;
+        opened.emplace_back(window);
+        window->InitFromEditor(windows, hub, view.CurrentITypeLib().get());
+        QCoreApplication::processEvents();
+        return window;
+    }
+    // The main window's re-attaching of its history windows.
+    void AttachAll() {
+        for (IRecorderWindow* window : windows->Snapshot())
+            window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get());
+    }
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
+        return treetest::NodeAt(view.Tree(), type, member);
+    }
+    void Select(QTreeWidgetItem* node) { treetest::ClickNode(view.Tree(), node); }
+    void ToggleFlag(const char* name) {
+        auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+        QListWidgetItem* item = options->findItems(QString::fromUtf8(name), Qt::MatchExactly).value(0);
+        ASSERT_TRUE(item) << name;
+        options->setFocus();
+        options->setCurrentItem(item);
+        QTest::keyClick(options, Qt::Key_Space);
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+        ASSERT_FALSE(view.InEditMode()) << name;
+    }
+    void TypeVersion(const char* text) {
+        auto* edit = static_cast<QLineEdit*>(view.DetailsField(Field::Version));
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromUtf8(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+        ASSERT_FALSE(view.InEditMode()) << text;
+    }
+    // The edits of the session: four attribute edits of three items.
+    void EditInView() {
+        Select(view.Tree()->topLevelItem(0));
+        TypeVersion("3.1");
+        Select(At("Widget"));
+        ToggleFlag("hidden");
+        Select(At("IShape"));
+        ToggleFlag("hidden");
+        TypeVersion("2.4");
+    }
+    void Key(frmRecorder& window, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+        QTest::keyClick(window.List()->ListView(), key, mods);
+        QCoreApplication::processEvents();
+    }
+    std::string Caption(frmRecorder& window) { return window.windowTitle().toStdString(); }
+    std::vector<std::string> Glyphs(frmRecorder& window) {
+        std::vector<std::string> marks;
+        for (const std::string& line : Lines(*window.List())) marks.push_back(line.substr(0, 2));
+        return marks;
+    }
+    std::vector<std::byte> Saved(const char* file) {
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / file).string()));
+        return testsupport::ReadBytes(dir / file);
+    }
+
+    testsupport::TempDir dir;
+    ScriptedServices services;
+    dialogs::ScopedUiServices scoped{services};
+    std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
+    editor::LibraryViewer view;
+    SharedRecorderWindows windows;
+    std::vector<QPointer<frmRecorder>> opened;
+};
+
+TEST_F(RecorderWindowTest, EditsAreRecordedSavedReopenedAndReplayedOnAFreshCopy) {
+    frmRecorder* recording = NewWindow();
+    ASSERT_TRUE(recording->isVisible());
+    EXPECT_EQ(Caption(*recording), "Library Edit History - (New History)");
+    EXPECT_EQ(windows->size(), 1u);
+    EditInView();
+    ASSERT_EQ(recording->List()->ListCount(), 5);
+    EXPECT_TRUE(recording->Dirty());
+    EXPECT_EQ(Caption(*recording), "Library Edit History - (New History)");  // no mark without a file
+    EXPECT_TRUE(recording->ButtonAction(Button::Save)->isEnabled());
+    EXPECT_FALSE(recording->ButtonAction(Button::Revert)->isEnabled());
+    const std::vector<std::byte> live = Saved("live.tlb");
+
+    // Ctrl+S saves, asking for a name: there is no file yet.
+    services.files.push_back(Q(dir / "session.leh"));
+    Key(*recording, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(services.requests.size(), 1u);
+    EXPECT_EQ(services.requests[0].Title, "Save Library Edit History As");
+    EXPECT_EQ(services.requests[0].DefaultExtension, "leh");
+    ASSERT_TRUE(fs::exists(dir / "session.leh"));
+    EXPECT_FALSE(recording->Dirty());
+    EXPECT_EQ(Caption(*recording), "Library Edit History - (" + (dir / "session.leh").string() + ")");
+
+    // A fresh copy of the starting library in the view; a second window opens the history.
+    OpenInView("in.tlb");
+    AttachAll();
+    frmRecorder* replaying = NewWindow();
+    services.files.push_back(Q(dir / "session.leh"));
+    replaying->MenuAction(1)->trigger();
+    ASSERT_EQ(replaying->List()->ListCount(), 5);
+    EXPECT_EQ(Glyphs(*replaying), (std::vector<std::string>{"> ", "  ", "  ", "  ", "  "}));
+    EXPECT_EQ(replaying->HistoryPath(), ole::FromUtf8((dir / "session.leh").string()));
+    // The recording window records nothing of the replay: the replay skips the engine that replays.
+    const int recorded = recording->List()->ListCount();
+
+    // F8 steps over the first line; F9 sets a breakpoint on the third; F5 stops there.
+    Key(*replaying, Qt::Key_F8);
+    EXPECT_EQ(Glyphs(*replaying)[1], "> ");
+    replaying->List()->ListIndex(3);
+    Key(*replaying, Qt::Key_F9);
+    EXPECT_EQ(Glyphs(*replaying)[3], "* ");
+    Key(*replaying, Qt::Key_F5);
+    EXPECT_EQ(Glyphs(*replaying), (std::vector<std::string>{"  ", "  ", "  ", "*>", "  "}));
+    // Ctrl+Shift+F8 runs to the end line; Ctrl+Shift+F9 clears the breakpoints.
+    replaying->List()->ListIndex(4);
+    Key(*replaying, Qt::Key_F8, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Glyphs(*replaying), (std::vector<std::string>{"  ", "  ", "  ", "* ", "> "}));
+    Key(*replaying, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Glyphs(*replaying)[3], "  ");
+    EXPECT_FALSE(replaying->Dirty());  // the window's own commands leave it unchanged
+    EXPECT_EQ(recording->List()->ListCount(), recorded + 4);  // the first window recorded the replay
+    EXPECT_EQ(Saved("replayed.tlb"), live);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+
+    // Shift+F5 restarts, although the menu doesn't offer it.
+    Key(*replaying, Qt::Key_F5, Qt::ShiftModifier);
+    EXPECT_EQ(Glyphs(*replaying)[0], "> ");
+}
+
+TEST_F(RecorderWindowTest, SetNextStatementAndDeleteMoveThePositionAndSkipItems) {
+    frmRecorder* recording = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "session.leh"));
+    recording->ButtonAction(Button::Save)->trigger();
+    recording->close();
+    EXPECT_TRUE(windows->empty());
+    OpenInView("in.tlb");
+    frmRecorder* window = NewWindow();
+    services.files.push_back(Q(dir / "session.leh"));
+    window->MenuAction(1)->trigger();
+    // Set Next Statement to line 2: lines 0 and 1 (the library's version and
+    // Widget's flag) are skipped.
+    window->List()->ListIndex(2);
+    EXPECT_TRUE(window->ButtonAction(Button::SetNextStatement)->isEnabled());
+    window->ButtonAction(Button::SetNextStatement)->trigger();
+    EXPECT_EQ(Glyphs(*window), (std::vector<std::string>{"  ", "  ", "> ", "  ", "  "}));
+    // Delete removes the current line (IShape's flag) and marks the history changed.
+    Key(*window, Qt::Key_Delete);
+    ASSERT_EQ(window->List()->ListCount(), 4);
+    EXPECT_EQ(Glyphs(*window), (std::vector<std::string>{"  ", "  ", "> ", "  "}));
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_EQ(Caption(*window), "Library Edit History - (" + (dir / "session.leh").string() + " *)");
+    EXPECT_TRUE(window->ButtonAction(Button::Revert)->isEnabled());
+    Key(*window, Qt::Key_F5);
+    // Only IShape's version was applied.
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "out.tlb").string()));
+    ComPtr<ITypeLib> out;
+    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "out.tlb").string()).c_str(), REGKIND_NONE, out.put()));
+    TLIBATTR* lattr = nullptr;
+    ASSERT_OK(out->GetLibAttr(&lattr));
+    EXPECT_NE(lattr->wMajorVerNum, 3);
+    out->ReleaseTLibAttr(lattr);
+    const ComPtr<ITypeInfo> shape = changestest::TypeNamed(out.get(), u"IShape");
+    const ComPtr<ITypeInfo> widget = changestest::TypeNamed(out.get(), u"Widget");
+    TYPEATTR* attr = nullptr;
+    ASSERT_OK(shape->GetTypeAttr(&attr));
+    EXPECT_EQ(attr->wMajorVerNum, 2);
+    EXPECT_EQ(attr->wMinorVerNum, 4);
+    EXPECT_FALSE(attr->wTypeFlags & TYPEFLAG_FHIDDEN);
+    shape->ReleaseTypeAttr(attr);
+    ASSERT_OK(widget->GetTypeAttr(&attr));
+    EXPECT_FALSE(attr->wTypeFlags & TYPEFLAG_FHIDDEN);
+    widget->ReleaseTypeAttr(attr);
+    // Ctrl+Delete reverts to the file after asking to save (No).
+    services.answers = {dialogs::kAnswerNo};
+    Key(*window, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(window->List()->ListCount(), 5);
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(services.LastMessage(), "Would you like to save changes to '" + (dir / "session.leh").string() + "'?");
+}
+
+TEST_F(RecorderWindowTest, SavingAnEmptyHistoryWritesNothingAndOffersToDeleteTheOldFile) {
+    frmRecorder* window = NewWindow();
+    // Ctrl+Delete without a file does nothing.
+    Key(*window, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_TRUE(services.messages.empty());
+    services.files.push_back(Q(dir / "empty.leh"));
+    window->MenuAction(3)->trigger();  // Save As
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.LastMessage(), "'empty.leh' was not saved because there are no actions in the edit history.");
+    EXPECT_EQ(services.styles.back(), 65);
+    EXPECT_FALSE(fs::exists(dir / "empty.leh"));
+    EXPECT_TRUE(window->HistoryPath().empty());
+    // Over an existing file: 166, and Yes deletes it.
+    std::ofstream(dir / "old.leh") << "WEXO";
+    services.files.push_back(Q(dir / "old.leh"));
+    services.answers = {dialogs::kAnswerYes};
+    window->MenuAction(3)->trigger();
+    EXPECT_EQ(services.LastMessage(),
+              "'old.leh' was not modified because there are no actions in the edit history. Would you like to delete "
+              "this file?");
+    EXPECT_EQ(services.styles.back(), 292);
+    EXPECT_FALSE(fs::exists(dir / "old.leh"));
+    EXPECT_TRUE(window->HistoryPath().empty());
+    EXPECT_EQ(Caption(*window), "Library Edit History - (New History)");
+}
+
+TEST_F(RecorderWindowTest, TheFileMenuTheCloseQuestionAndNew) {
+    frmRecorder* window = NewWindow();
+    window->FileMenu()->popup(window->mapToGlobal(QPoint(0, 0)));  // its opening sets Save's state
+    EXPECT_FALSE(window->MenuAction(2)->isEnabled());
+    window->FileMenu()->hide();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    window->ButtonAction(Button::Save)->trigger();  // Save without a file is a Save As
+    ASSERT_EQ(window->HistoryPath(), ole::FromUtf8((dir / "s.leh").string()));
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    ASSERT_TRUE(window->Dirty());
+    window->FileMenu()->popup(window->mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(window->MenuAction(2)->isEnabled());
+    window->FileMenu()->hide();
+    // Closing asks; Cancel keeps the window open.
+    services.answers = {dialogs::kAnswerCancel};
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(services.styles.back(), 35);
+    // New asks too; No empties the history.
+    services.answers = {dialogs::kAnswerNo};
+    window->MenuAction(0)->trigger();
+    EXPECT_EQ(window->List()->ListCount(), 1);
+    EXPECT_TRUE(window->HistoryPath().empty());
+    EXPECT_FALSE(window->Dirty());
+    // The window goes with its engine's registration at the hub.
+    QPointer<frmRecorder> gone(window);
+    EXPECT_TRUE(window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(gone);
+    Select(At("Widget"));
+    ToggleFlag("hidden");  // reaches no history
+}
+
+TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    OpenInView("in.tlb");
+    AttachAll();
+    window->List()->ListIndex(1);
+    EXPECT_TRUE(window->ButtonAction(Button::Run)->isEnabled());
+    window->InEditMode(true);
+    EXPECT_FALSE(window->List()->isEnabled());
+    EXPECT_FALSE(window->ButtonAction(Button::Run)->isEnabled());
+    EXPECT_FALSE(window->ButtonAction(Button::Delete)->isEnabled());
+    EXPECT_TRUE(window->ButtonAction(Button::ToggleBreakpoint)->isEnabled());
+    QTest::keyClick(window, Qt::Key_F5);
+    QTest::keyClick(window, Qt::Key_F8);
+    EXPECT_EQ(Glyphs(*window)[0], "> ");
+    QTest::keyClick(window, Qt::Key_F9);
+    EXPECT_EQ(Glyphs(*window)[1], "* ");
+    QTest::keyClick(window, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Glyphs(*window)[1], "  ");
+    // A changed history can't be reverted while the view edits.
+    QTest::keyClick(window, Qt::Key_F9);
+    window->List()->Playback()->ExecuteCommand(kCmdDelete, 4, window->List()->ItemData(4));
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_FALSE(window->ButtonAction(Button::Revert)->isEnabled());
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);  // leaves edit mode
+    EXPECT_TRUE(window->List()->isEnabled());
+    EXPECT_TRUE(window->ButtonAction(Button::Revert)->isEnabled());
+}
+
+// A history recorded on IShape replayed on a library where it is named
+// IShape2: the window asks for the type, and the choice renames the item.
+TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
+    frmRecorder* window = NewWindow();
+    Select(At("IShape"));
+    ToggleFlag("hidden");
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    Select(At("IShape"));
+    treetest::ClickNode(view.Tree(), At("IShape"));
+    QTest::keyClick(view.Tree(), Qt::Key_F2);
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) editor = open;
+    ASSERT_TRUE(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, "IShape2");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    Saved("renamed.tlb");
+    OpenInView("renamed.tlb");
+    // Opening asks to save the recorded rename first: No.
+    services.answers = {dialogs::kAnswerNo};
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(1)->trigger();
+    ASSERT_EQ(window->List()->ListCount(), 2);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    services.messages.clear();
+    std::vector<std::string> asked;
+    frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest& request) -> std::optional<size_t> {
+        EXPECT_EQ(owner, window);
+        asked.push_back(ole::ToUtf8(request.Message));
+        for (size_t i = 0; i < request.Entries.size(); ++i)
+            if (request.Entries[i].Text == u"IShape2") return i;
+        return std::nullopt;
+    });
+    Key(*window, Qt::Key_F5);
+    frmRecorder::SetNameDialog({});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("'IShape'"), std::string::npos) << asked[0];
+    EXPECT_NE(window->List()->List(0).indexOf("IShape2"), -1) << window->List()->List(0).toStdString();
+    EXPECT_TRUE(window->Dirty());  // the re-targeted item changed the history
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    // Cancelled, the run stops with "Element not found."
+    services.files.push_back(Q(dir / "s.leh"));
+    services.answers = {dialogs::kAnswerNo};
+    window->MenuAction(1)->trigger();
+    ASSERT_EQ(window->List()->List(0).indexOf("IShape2"), -1);
+    OpenInView("renamed.tlb");
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    Key(*window, Qt::Key_F5);
+    ASSERT_FALSE(services.messages.empty());
+    EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+    EXPECT_EQ(services.styles.back(), 48);
+}
+
+}  // namespace
+}  // namespace recordertest
+
+namespace recordertest {
+namespace {
+
+// The window at each glyph state, light and dark, for a person to look at.
+TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    Recorder& list = *window->List();
+    const std::shared_ptr<IPlayback>& engine = list.Playback();
+    engine->ExecuteCommand(kCmdRestart, -1, 0);
+    engine->ExecuteCommand(kCmdToggleBreakpoint, 2, list.ItemData(2));
+    for (bool dark : {false, true}) {
+        if (dark) window->setPalette(testsupport::DarkPalette());
+        const std::string theme = dark ? "-dark" : "";
+        // The position on the first line, a breakpoint on the third.
+        list.ListIndex(1);
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "recorder-position-and-breakpoint" + theme);
+        // The position on the breakpoint, the last line selected.
+        engine->ExecuteCommand(kCmdSetNextStatement, 2, list.ItemData(2));
+        list.ListIndex(4);
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "recorder-position-on-breakpoint" + theme);
+        // The position at the end, the view editing (the list disabled).
+        engine->ExecuteCommand(kCmdSetNextStatement, -1, 0);
+        window->InEditMode(true);
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "recorder-at-end-editing" + theme);
+        window->InEditMode(false);
+        engine->ExecuteCommand(kCmdRestart, -1, 0);
+    }
+}
+
+}  // namespace
+}  // namespace recordertest
