@@ -67,20 +67,21 @@ void Split(const std::u16string& path, std::u16string& folder, std::u16string& f
     file = ole::FromUtf8(name);
 }
 
-// The button images: drawn from the style's standard pixmaps where they fit,
-// the breakpoint commands from the list's own glyphs.
+// The button images. The run commands are drawn here, a green triangle and
+// bars and carets of the palette's text colour, the breakpoint commands from
+// the list's own glyphs; the others are the style's coloured pictures.
 QIcon ButtonIcon(QWidget& window, int button) {
     QStyle* style = window.style();
     switch (button) {
-        case 0: return style->standardIcon(QStyle::SP_MediaPlay, nullptr, &window);
-        case 1: return style->standardIcon(QStyle::SP_MediaSeekForward, nullptr, &window);
-        case 2: return style->standardIcon(QStyle::SP_MediaSkipForward, nullptr, &window);
         case 3: return style->standardIcon(QStyle::SP_ArrowRight, nullptr, &window);
         case 6: return style->standardIcon(QStyle::SP_TrashIcon, nullptr, &window);
         case 7: return style->standardIcon(QStyle::SP_DialogSaveButton, nullptr, &window);
         case 8: return style->standardIcon(QStyle::SP_BrowserReload, nullptr, &window);
         default: break;
     }
+    const QPalette& palette = window.palette();
+    const QColor ink = palette.color(QPalette::Active, QPalette::WindowText);
+    const bool dark = palette.color(QPalette::Active, QPalette::Window).lightness() < 128;
     QIcon icon;
     for (qreal scale : {1.0, 2.0}) {
         QPixmap pixmap(QSize(16, 16) * scale);
@@ -88,11 +89,36 @@ QIcon ButtonIcon(QWidget& window, int button) {
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF box(0.5, 2.5, Recorder::kGlyphWidth, Recorder::kGlyphHeight);
-        Recorder::PaintGlyph(painter, box, kGlyphBreakpoint, window.palette());
-        if (button == 5) {  // clear all: the disc struck through
-            painter.setPen(QPen(window.palette().color(QPalette::WindowText), 1.6));
-            painter.drawLine(QPointF(2, 14), QPointF(14, 2));
+        const auto triangle = [&](qreal left, qreal right) {
+            QPolygonF shape({QPointF(left, 2.5), QPointF(right, 8), QPointF(left, 13.5)});
+            painter.setPen(QPen(dark ? QColor(170, 235, 170) : QColor(20, 90, 30), 1));
+            painter.setBrush(QColor(40, 170, 60));
+            painter.drawPolygon(shape);
+        };
+        painter.setPen(QPen(ink, 1.6));
+        switch (button) {
+            case 0: triangle(3.5, 13); break;  // Run
+            case 1:                            // Step: one step and a bar
+                triangle(2.5, 10);
+                painter.setPen(QPen(ink, 2));
+                painter.drawLine(QPointF(13, 3), QPointF(13, 13));
+                break;
+            case 2:  // Run to Cursor: a run up to a text caret
+                triangle(1.5, 8.5);
+                painter.setPen(QPen(ink, 1.4));
+                painter.drawLine(QPointF(12.5, 2.5), QPointF(12.5, 13.5));
+                painter.drawLine(QPointF(10.5, 2.5), QPointF(14.5, 2.5));
+                painter.drawLine(QPointF(10.5, 13.5), QPointF(14.5, 13.5));
+                break;
+            default: {  // the breakpoint commands
+                const QRectF box(0.5, 2.5, Recorder::kGlyphWidth, Recorder::kGlyphHeight);
+                Recorder::PaintGlyph(painter, box, kGlyphBreakpoint, palette);
+                if (button == 5) {  // clear all: the disc struck through
+                    painter.setPen(QPen(ink, 1.6));
+                    painter.drawLine(QPointF(2, 14), QPointF(14, 2));
+                }
+                break;
+            }
         }
         painter.end();
         icon.addPixmap(pixmap);
@@ -156,7 +182,7 @@ void frmRecorder::BuildToolbar() {
     setContextMenuPolicy(Qt::NoContextMenu);
     for (int i = 0; i < 9; ++i) {
         if (i == 4 || i == 6 || i == 7) toolbar_->addSeparator();
-        QAction* action = toolbar_->addAction(ButtonIcon(*this, i), QString());
+        QAction* action = toolbar_->addAction(QString());
         const QString tip = ResText(150 + i);
         action->setToolTip(tip);
         // Said without the key, which a screen reader reads from the tooltip.
@@ -167,8 +193,18 @@ void frmRecorder::BuildToolbar() {
             connect(action, &QAction::triggered, this, [this, command] { RunGuarded(command, listIndex_, itemData_); });
         }
     }
+    ReloadButtonIcons();
     connect(buttons_[7], &QAction::triggered, this, [this] { SaveHistory(false, false); });
     connect(buttons_[8], &QAction::triggered, this, [this] { RevertHistory(); });
+}
+
+void frmRecorder::ReloadButtonIcons() {
+    for (int i = 0; i < 9; ++i) buttons_[i]->setIcon(ButtonIcon(*this, i));
+}
+
+void frmRecorder::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) ReloadButtonIcons();
 }
 
 QAction* frmRecorder::ButtonAction(Button button) const { return buttons_[static_cast<int>(button)]; }

@@ -101,6 +101,7 @@ public:
     int32_t CommandMask() const { return mask_; }
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -110,6 +111,8 @@ protected:
 private:
     void BuildMenus();
     void BuildToolbar();
+    // The button pictures follow the palette.
+    void ReloadButtonIcons();
     // Runs a command of the engine; a run's own changes leave dirty alone.
     bool ExecuteCommand(int32_t command, int32_t index, PlaybackItem item);
     void RunGuarded(int32_t command, int32_t index, PlaybackItem item);
