@@ -7,7 +7,6 @@
 #include <QPointer>
 
 #include "app/modCorvaneExe.h"
-#include "changes/kinds/TypeChange.h"
 #include "support/TempDir.h"
 
 namespace recordertest {
@@ -62,30 +61,7 @@ protected:
         for (const QPointer<frmRecorder>& window : windows) delete window.data();
     }
 
-    // history.leh: the library's version 1.7, then IShape hidden.
-    void RecordHistory() {
-        ComPtr<ITypeLib> file, unresolved;
-        ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "in.tlb").string()).c_str(), REGKIND_NONE, file.put()));
-        const ComPtr<ITypeLib> loaded = modCorvaneExe::OpenLibraryForEditing(file.get(), false, unresolved);
-        auto hub = std::make_shared<ChangeListener>();
-        CustomTypeLib view;
-        view.Attach(loaded.get());
-        Playback recorder;
-        recorder.ChangeListener(hub);
-        recorder.CurrentITypeLib(loaded.get());
-        const auto edit = [&](std::shared_ptr<IAttributeChange> captured, ChangeTarget target,
-                              const std::function<void(IAttributeChange&)>& set) {
-            captured->InitFromTarget(target);
-            auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
-            set(*change);
-            ASSERT_TRUE(change->Apply(view, captured.get(), target, hub.get(), 0));
-        };
-        edit(modLibChange::NewLibChange(), changestest::LibraryTarget(view.ReadView().get()),
-             [](IAttributeChange& c) { c.MinorVersion(7); });
-        edit(modTypeChange::NewTypeChange(false), changestest::TypeTarget(view.ReadView().get(), u"IShape"),
-             [](IAttributeChange& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
-        ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"history.leh"));
-    }
+    void RecordHistory() { WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh"); }
     int Main(std::vector<std::string> args) {
         const fs::path before = fs::current_path();
         fs::current_path(dir.path());

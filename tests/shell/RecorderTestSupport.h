@@ -20,6 +20,8 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "changes/kinds/LibChange.h"
+#include "changes/kinds/TypeChange.h"
+#include "app/modCorvaneExe.h"
 #include "dialogs/UiServices.h"
 #include "editor/TreeTestSupport.h"
 #include "shell/Recorder.h"
@@ -110,6 +112,34 @@ inline QPoint LinePoint(Recorder& list, int i, bool glyphColumn = false) {
 
 inline void Click(Recorder& list, int i, bool glyphColumn = false, Qt::MouseButton button = Qt::LeftButton) {
     QTest::mouseClick(list.ListView()->viewport(), button, {}, LinePoint(list, i, glyphColumn));
+}
+
+// Records two edits of the library in the file libraryFile and saves them as
+// historyFile: the library's minor version 7, then IShape hidden. On a new
+// library the second fails (IShape is missing).
+inline void WriteTwoItemHistory(const std::filesystem::path& libraryFile, const std::filesystem::path& historyFile) {
+    ComPtr<ITypeLib> file, unresolved;
+    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8(libraryFile.string()).c_str(), REGKIND_NONE, file.put()));
+    const ComPtr<ITypeLib> loaded = modCorvaneExe::OpenLibraryForEditing(file.get(), false, unresolved);
+    auto hub = std::make_shared<ChangeListener>();
+    CustomTypeLib view;
+    view.Attach(loaded.get());
+    Playback recorder;
+    recorder.ChangeListener(hub);
+    recorder.CurrentITypeLib(loaded.get());
+    const auto edit = [&](std::shared_ptr<IAttributeChange> captured, ChangeTarget target,
+                          const std::function<void(IAttributeChange&)>& set) {
+        captured->InitFromTarget(target);
+        auto change = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
+        set(*change);
+        ASSERT_TRUE(change->Apply(view, captured.get(), target, hub.get(), 0));
+    };
+    edit(modLibChange::NewLibChange(), changestest::LibraryTarget(view.ReadView().get()),
+         [](IAttributeChange& c) { c.MinorVersion(7); });
+    edit(modTypeChange::NewTypeChange(false), changestest::TypeTarget(view.ReadView().get(), u"IShape"),
+         [](IAttributeChange& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
+    ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(historyFile.parent_path().string()),
+                                   ole::FromUtf8(historyFile.filename().string())));
 }
 
 }  // namespace recordertest
