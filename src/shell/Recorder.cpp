@@ -107,6 +107,14 @@ protected:
             owner_.DoubleClicked();
     }
     void keyPressEvent(QKeyEvent* event) override {
+        // The keyboard's menu keys; used up (so that no other menu opens) even without a menu.
+        const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+        if ((event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
+            (event->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+            owner_.KeyboardMenu();
+            event->accept();
+            return;
+        }
         const bool wasInput = std::exchange(userInput_, true);
         QListView::keyPressEvent(event);
         userInput_ = wasInput;

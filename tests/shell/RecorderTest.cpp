@@ -164,6 +164,12 @@ TEST_F(RecorderTest, NoMenuLeftOfTheTextNorWithoutAFilterAndTheKeyboardMenuOpens
     const QPoint expected = list->ListView()->viewport()->mapToGlobal(QPoint(line.left() + 21, line.bottom() + 2));
     EXPECT_EQ(list->ContextMenu()->pos(), expected);
     list->ContextMenu()->hide();
+    for (auto [key, mods] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+        QTest::keyClick(list->ListView(), key, mods);
+        ASSERT_TRUE(list->ContextMenu()->isVisible()) << key;
+        EXPECT_EQ(list->ContextMenu()->pos(), expected);
+        list->ContextMenu()->hide();
+    }
 }
 
 TEST_F(RecorderTest, DoubleClickSelectsTheTargetOfTheCurrentLineOnly) {

@@ -316,6 +316,23 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     EXPECT_TRUE(window->ButtonAction(Button::Revert)->isEnabled());
 }
 
+// The window goes while someone still holds its engine, which then records
+// nothing and reaches neither the window nor its list (the sanitizer checks).
+TEST_F(RecorderWindowTest, AWindowGoneBeforeItsEngineLeavesItUnbound) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    std::shared_ptr<Playback> engine = window->Engine();
+    delete window;
+    EXPECT_TRUE(windows->empty());
+    EXPECT_FALSE(engine->ChangeListener());
+    EXPECT_EQ(engine->ItemCount(), 0);
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    EXPECT_EQ(engine->ItemCount(), 0);
+    EXPECT_FALSE(engine->ActivateUI());
+    engine.reset();
+}
+
 // A history recorded on IShape replayed on a library where it is named
 // IShape2: the window asks for the type, and the choice renames the item.
 TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
