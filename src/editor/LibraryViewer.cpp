@@ -244,6 +244,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->addWidget(splitter_);
     BuildDetailsPane();
     BuildHelpPane();
+    SetUpFormatMenus();
     // The splitter's handle (movable with the keyboard) comes between the
     // tree and the panes, as on the screen, not between the page tabs and
     // the first field.
@@ -619,10 +620,6 @@ bool LibraryViewer::ContextMenuFromKeyboard() {
     if (!node) return false;
     return TreeMouseUp(node, BelowItemText(tvTypes_, node), true);
 }
-
-// The view has no menu commands to offer: nothing is shown, and a key that
-// asked for the menu goes on to the tree.
-bool LibraryViewer::TreeMouseUp(QTreeWidgetItem*, const QPoint&, bool) { return false; }
 
 void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
     // Qt leaves the current item on a hidden row: the collapsed node takes it.

@@ -32,6 +32,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QMenu;
 class QPushButton;
 class QScrollArea;
 class QTabBar;
@@ -417,6 +418,32 @@ private:
     std::shared_ptr<HelpChange> helpWorkingChange_;
     std::shared_ptr<HelpChange> helpBaselineChange_;
     bool helpPaneActive_ = false;
+
+    // ---- The context menu (LibraryViewerMenu.cpp) ----
+public:
+    // The tree's context menu, or a field's format menu, while it is open; else null.
+    QMenu* OpenPopup() const;
+    // Runs an item chosen from the tree's context menu: a setting changes at
+    // once, any other item runs as a command (ContextCommandChosen).
+    void ChooseMenuItem(MenuItem item, int32_t index = 0, int32_t tag = 0);
+
+protected:
+    // A command chosen from the tree's context menu: RunMenuCommand.
+    virtual void ContextCommandChosen(MenuItem item, int32_t index, int32_t tag);
+
+private:
+    // What the menu is decided from for node, of kind with record.
+    ContextMenuState ContextMenuStateOf(QTreeWidgetItem* node, int32_t kind, NodeRecord* record) const;
+    // A new popup menu of the view, in place of any other one.
+    QMenu* NewPopup();
+    // The format menus of the member ID and value fields.
+    void SetUpFormatMenus();
+    bool FormatMenuEvent(QLineEdit* field, QEvent* event);
+    void ShowFormatMenu(QLineEdit* field, const QPoint& globalPos);
+    // Shows values of the kind of bit in hexadecimal or decimal from now on.
+    void SetDisplayFormat(int32_t bit, bool hexadecimal);
+
+    QPointer<QMenu> popup_;
 };
 
 }  // namespace zephrin::editor

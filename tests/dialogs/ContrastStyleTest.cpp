@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAction>
+#include <QCoreApplication>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProxyStyle>
 
 #include "DialogTestSupport.h"
@@ -46,6 +50,53 @@ TEST(ContrastStyle, IsGivenToAWidgetAndEverythingInIt) {
     EXPECT_NE(outer.style(), QApplication::style());
     EXPECT_EQ(field->style(), outer.style());
     EXPECT_EQ(qobject_cast<QProxyStyle*>(field->style())->baseStyle()->name(), QApplication::style()->name());
+}
+
+// The largest difference in lightness between the menu's background and the
+// pixels of its edge (left) and of its separator (right).
+std::pair<int, int> EdgeAndSeparatorContrast(QMenu& menu, QAction* separator) {
+    const QImage image = menu.grab().toImage();
+    const int background = QColor(image.pixel(image.width() / 2, menu.actionGeometry(menu.actions().front()).top() + 1)).lightness();
+    const int edge = std::abs(QColor(image.pixel(0, image.height() / 2)).lightness() - background);
+    int line = 0;
+    const QRect rect = menu.actionGeometry(separator);
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        line = std::max(line, std::abs(QColor(image.pixel(image.width() / 2, y)).lightness() - background));
+    return {edge, line};
+}
+
+// A menu's edge and separators read on a dark palette; a light menu is
+// drawn as the style draws it.
+TEST(ContrastStyle, MenuEdgesAndSeparatorsReadOnADarkPalette) {
+    App();
+    for (const bool dark : {false, true}) {
+        const QPalette palette = dark ? testsupport::DarkPalette() : QApplication::palette();
+        QWidget outer;
+        UseContrastStyle(&outer);
+        auto* menu = new QMenu(&outer);
+        QMenu plain;
+        QAction* separator = nullptr;
+        for (QMenu* m : {menu, &plain}) {
+            m->setPalette(palette);
+            m->addAction(QStringLiteral("First"));
+            separator = m->addSeparator();
+            m->addAction(QStringLiteral("Second"));
+            m->ensurePolished();
+            m->resize(m->sizeHint());
+        }
+        QCoreApplication::processEvents();
+        ASSERT_EQ(menu->style(), outer.style());
+        const auto [edge, line] = EdgeAndSeparatorContrast(*menu, menu->actions()[1]);
+        if (dark) {
+            EXPECT_GE(edge, 40);
+            EXPECT_GE(line, 40);
+            const auto [plainEdge, plainLine] = EdgeAndSeparatorContrast(plain, separator);
+            EXPECT_LT(plainLine, line);
+            EXPECT_LT(plainEdge, edge);
+        } else {
+            EXPECT_EQ(menu->grab().toImage(), plain.grab().toImage());
+        }
+    }
 }
 
 }  // namespace
