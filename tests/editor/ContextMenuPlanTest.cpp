@@ -322,83 +322,38 @@ TEST(ContextMenuPlan, TheSecondSeparatorShowsWhenSomethingFollowsIt) {
               "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type C&onstraints, &Help Options");
 }
 
-// The captions of the checked entries, joined by ", ".
-std::string CheckedCaptions(const std::vector<MenuEntry>& entries) {
-    std::vector<MenuEntry> checked;
-    for (const MenuEntry& e : entries)
-        if (e.Checked) checked.push_back(e);
-    return Captions(checked);
-}
-
-TEST(ContextMenuPlan, TypeConstraintsOfferTheAllowedCodesWithTheOneInForceChecked) {
+// The host's constraint filter decides which codes are offered, in the
+// menu's order with the code in force checked; with only that code allowed
+// there is nothing to choose. Help options show where the host wants them.
+TEST(ContextMenuPlan, SettingsFollowTheHostsChoices) {
     struct ConstraintRow {
         int32_t constraint;
         int32_t filter;
-        const char* items;  // "<hidden>": no Type Constraints item
-        std::vector<int32_t> indexes;
-        const char* checked;
+        const char* items;  // checked items with a leading "*"
     };
-    const char* all =
-        "&None, &VB Callable, VB &Implementable, &OLE Automation Compatible, "
-        "VB &Callable and OLE Automation Compatible";
     const ConstraintRow rows[] = {
-        {2, 31, all, {0, 1, 2, 3, 4}, "&VB Callable"},
-        {4, 31, all, {0, 1, 2, 3, 4}, "VB &Implementable"},
-        {1, 31, all, {0, 1, 2, 3, 4}, "&OLE Automation Compatible"},
-        {1, 2 | 8, "&OLE Automation Compatible, VB &Callable and OLE Automation Compatible", {3, 4},
-         "&OLE Automation Compatible"},
-        {0, 4, "&VB Callable", {1}, ""},  // the code in force is not among those allowed
-        {2, 4, "<hidden>", {}, ""},       // only the code in force is allowed: nothing to choose
-        {0, 1, "<hidden>", {}, ""},
+        {2, 31, "&None, *&VB Callable, VB &Implementable, &OLE Automation Compatible, "
+                "VB &Callable and OLE Automation Compatible"},
+        {1, 2 | 8, "*&OLE Automation Compatible, VB &Callable and OLE Automation Compatible"},
+        {0, 4, "&VB Callable"},  // the code in force is not among those allowed
+        {2, 4, "<hidden>"},
     };
     for (const ConstraintRow& row : rows) {
         ContextMenuState s = Type(ole::TKIND_ENUM, 2);
         s.TypeConstraint = row.constraint;
         s.TypeConstraintFilter = row.filter;
+        std::vector<MenuEntry> items;
         const ContextMenuPlan plan = planContextMenu(s);
-        const std::string name = std::to_string(row.constraint) + " of " + std::to_string(row.filter);
-        EXPECT_EQ(Submenu(plan, MenuItem::mnuConstrain), row.items) << name;
-        const MenuEntry* menu = plan.Find(MenuItem::mnuConstrain);
-        if (!menu) continue;
-        EXPECT_EQ(plan.Entries.back().Item, MenuItem::mnuConstrain) << name;
-        EXPECT_EQ(CheckedCaptions(menu->Submenu), row.checked) << name;
-        std::vector<int32_t> indexes;
-        for (const MenuEntry& e : menu->Submenu) {
-            EXPECT_TRUE(e.Checkable);
-            indexes.push_back(e.Index);
-        }
-        EXPECT_EQ(indexes, row.indexes) << name;
+        if (const MenuEntry* menu = plan.Find(MenuItem::mnuConstrain)) items = menu->Submenu;
+        for (MenuEntry& e : items)
+            if (e.Checked) e.Caption = u"*" + e.Caption;
+        EXPECT_EQ(items.empty() ? "<hidden>" : Captions(items), row.items) << row.constraint << " of " << row.filter;
     }
-    // The code each item sets: its caption's string id less 863.
-    const int32_t codes[] = {ConstraintOfItem(0), ConstraintOfItem(1), ConstraintOfItem(2), ConstraintOfItem(3),
-                             ConstraintOfItem(4)};
-    EXPECT_EQ(std::vector<int32_t>(std::begin(codes), std::end(codes)), (std::vector<int32_t>{0, 2, 4, 1, 3}));
-}
+    // Each item's index gives its code: its caption's string id less 863.
+    const int32_t codes[] = {0, 2, 4, 1, 3};
+    for (int32_t index : {0, 1, 2, 3, 4}) EXPECT_EQ(ConstraintOfItem(index), codes[index]);
 
-TEST(ContextMenuPlan, HelpOptionsShowWhereTheHostWantsThemWithTheirChecks) {
-    ContextMenuState s = Type(ole::TKIND_MODULE, 2);
-    s.DisplayHelpOptions = true;
-    ContextMenuPlan plan = planContextMenu(s);
-    EXPECT_EQ(Submenu(plan, MenuItem::mnuHelpOptions),
-              "Add items with &library's primary HelpFile and HelpStringDll, "
-              "Add items with last &entered HelpFile and HelpStringDll, -, "
-              "&Don't save HelpString if HelpStringDll is set");
-    const MenuEntry* help = plan.Find(MenuItem::mnuHelpOptions);
-    ASSERT_TRUE(help);
-    EXPECT_EQ(CheckedCaptions(help->Submenu), "Add items with &library's primary HelpFile and HelpStringDll");
-    EXPECT_EQ(help->Submenu[1].Index, 1);
-
-    s.AddUsesLibraryHelpFiles = false;
-    s.SaveBackupHelpString = false;
-    help = (plan = planContextMenu(s)).Find(MenuItem::mnuHelpOptions);
-    ASSERT_TRUE(help);
-    EXPECT_EQ(CheckedCaptions(help->Submenu),
-              "Add items with last &entered HelpFile and HelpStringDll, &Don't save HelpString if HelpStringDll is set");
-
-    s.DisplayHelpOptions = false;
-    EXPECT_FALSE(planContextMenu(s).Shows(MenuItem::mnuHelpOptions));
-
-    // A node that offers nothing opens no menu, settings or not.
+    // Neither setting opens a menu for a node that offers nothing.
     CommandFilterRecord filter;
     filter.FilterOn = 1;
     ContextMenuState library = Library(3);
@@ -408,19 +363,17 @@ TEST(ContextMenuPlan, HelpOptionsShowWhereTheHostWantsThemWithTheirChecks) {
     EXPECT_TRUE(planContextMenu(library).Entries.empty());
 }
 
-// A dispinterface has no vtable to order: only an interface (a dual one
-// included, which its node shows as an interface) offers VTable Order.
+// A dispinterface has no vtable to order, whatever a host allows; an
+// interface (a dual one shows as one) has.
 TEST(ContextMenuPlan, APureDispinterfaceOffersNoVTableOrder) {
     CommandFilterRecord everything;
     everything.FilterOn = 1;
     everything.TypeCommands = -1;
-    for (const CommandFilterRecord* filter : {static_cast<const CommandFilterRecord*>(nullptr),
-                                              static_cast<const CommandFilterRecord*>(&everything)}) {
+    for (const CommandFilterRecord* filter : {&everything, static_cast<CommandFilterRecord*>(nullptr)}) {
         ContextMenuState dispatch = Dispinterface(2);
-        dispatch.Filter = filter;
-        EXPECT_FALSE(planContextMenu(dispatch).Shows(MenuItem::mnuVTableOrder));
         ContextMenuState dual = Interface(kRefBaseOutside, BaseInterfaceKind::Standard);
-        dual.Filter = filter;
+        dispatch.Filter = dual.Filter = filter;
+        EXPECT_FALSE(planContextMenu(dispatch).Shows(MenuItem::mnuVTableOrder));
         EXPECT_TRUE(planContextMenu(dual).Shows(MenuItem::mnuVTableOrder));
     }
 }
