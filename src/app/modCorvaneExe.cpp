@@ -189,6 +189,11 @@ ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
     RaiseError(ole::FAILED(hr) ? hr : ole::E_FAIL, modSupport::LoadResStringFormat(114, {file}));
 }
 
+// Raises the file layer's failure with its message.
+void CheckFile(ole::HRESULT hr) {
+    if (ole::FAILED(hr)) RaiseError(hr, ole::GetLastFileWriteError());
+}
+
 class Run {
 public:
     Run(const app::CommandLine& line, const Shell& shell, LoadedProvider& provider)
@@ -238,10 +243,17 @@ int Run::Batch() {
         if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
         destination = line_.TypeLibPath;  // rewritten in place
     }
+    // The destination is saved only as it is now. A library rewritten in
+    // place is locked from before it is read until it is saved, so that
+    // another run on it waits, and it must be the file that was read.
+    ole::SaveGuard target(U16(destination));
+    const bool inPlace = destination == line_.TypeLibPath;
+    if (inPlace) CheckFile(target.Lock());
     const ole::ComPtr<ole::ITypeLib> library = NewLibrary() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
     const ole::ComPtr<ole::ITypeLib> result =
         RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
+    if (inPlace) CheckFile(target.Check());
 
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
@@ -254,15 +266,21 @@ int Run::HelpData() {
     if (line_.TypeLibPath.empty()) return Usage(kMsgHelpNeedsLibrary);
     std::string destination = line_.DestinationPath;
     ole::ComPtr<ole::ITypeLib> library;
+    std::optional<ole::SaveGuard> target;
     if (!destination.empty()) {
+        target.emplace(U16(destination));  // saved only as it is now
         library = LoadLibraryFile(line_.TypeLibPath);
     } else {
         if (std::optional<ErrorRecord> why = WhyUnreadable(line_.TypeLibPath)) throw *why;
         if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
-        // An in-memory copy, so that the file itself can be replaced.
+        // An in-memory copy, so that the file itself can be replaced; locked
+        // from before it is read until it is saved, as in batch mode.
+        target.emplace(U16(line_.TypeLibPath));
+        CheckFile(target->Lock());
         TLBModifier copy;
         copy.StartingLibDirect(LoadLibraryFile(line_.TypeLibPath).get());
         library = copy.GenerateDirect(u"");
+        CheckFile(target->Check());
         destination = line_.TypeLibPath;
     }
     int exitCode = kExitSuccess;
