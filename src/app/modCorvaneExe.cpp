@@ -74,9 +74,17 @@ std::string NowText() {
 }
 
 // False when the text can't be appended. A FIFO that no one reads is not
-// waited for (opening it would block until someone did).
+// waited for (opening it would block until someone did). A message file made
+// here for a text that then can't be written (a full disk) is removed again.
 bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool made = false;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+        made = fd >= 0;
+        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made by another meanwhile
+    }
     if (fd < 0) return false;
     ::fcntl(fd, F_SETFL, O_APPEND);  // a reader is there: writes may wait for it
     const std::string text = "************* " + NowText() + "\r\n" + ole::ToUtf8(std::u16string(message)) + "\r\n";
@@ -87,6 +95,10 @@ bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
         ok = n > 0;
         if (ok) done += static_cast<size_t>(n);
     }
+    struct stat written {}, named {};
+    if (!ok && made && ::fstat(fd, &written) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        written.st_dev == named.st_dev && written.st_ino == named.st_ino)
+        ::unlink(path.c_str());
     return ::close(fd) == 0 && ok;
 }
 

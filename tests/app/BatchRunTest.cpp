@@ -777,6 +777,18 @@ TEST_F(BatchRun, ASaveKilledWhileWritingLeavesNoTemporaryFile) {
     EXPECT_EQ(names, (std::set<std::string>{"in.tlb", "out.tlb", "rename.leh", "killed.out", "killed.err"}));
 }
 
+// A message file that can't be written (a full disk, here a file-size limit)
+// is not left behind empty: the message reaches standard error.
+TEST_F(BatchRun, AMessageFileThatCantBeWrittenIsNotLeftEmpty) {
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && { env -u DISPLAY -u WAYLAND_DISPLAY prlimit --fsize=0 '" ZEPHRIN_BIN_DIR
+                                "/zephrin' -q -o msg.txt -leh missing.leh -tlb in.tlb -s o.tlb 2>&1; echo \"exit $?\"; }"
+                                " | cat >piped.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadText(dir / "piped.txt"), "File not found: " + (dir / "missing.leh").string() + "\nexit 2\n");
+    EXPECT_FALSE(fs::exists(dir / "msg.txt"));
+}
+
 // When every fsync fails, the old contents are written back all the same, and
 // the message says so; through a temporary file the old file was never touched.
 TEST_F(BatchRun, WhenEveryFsyncFailsTheMessageSaysWhatBecameOfTheOldContents) {
