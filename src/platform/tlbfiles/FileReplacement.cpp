@@ -144,6 +144,16 @@ bool WaitForLock(int fd) {
     }
 }
 
+// Whether another guard of this thread holds that file locked already (a
+// second lock of its own would wait for it).
+bool HeldByThisThread(const SaveGuard::State& s, const FileIdentity& file) {
+    for (const SaveGuard::State* g = t_guards; g; g = g->outer) {
+        struct stat st {};
+        if (g != &s && g->lockFd >= 0 && ::fstat(g->lockFd, &st) == 0 && SameFile(IdentityOf(st), file)) return true;
+    }
+    return false;
+}
+
 // Locks the target. With capture, what is locked becomes what is expected
 // unless the guard was given a version to expect.
 HRESULT LockTarget(SaveGuard::State& s, bool capture) {
@@ -158,7 +168,7 @@ HRESULT LockTarget(SaveGuard::State& s, bool capture) {
         }
         const int fd = OpenToLock(s);
         if (fd < 0) return S_OK;  // nor will it be written
-        if (!WaitForLock(fd)) {
+        if (!HeldByThisThread(s, now) && !WaitForLock(fd)) {
             ::close(fd);
             return Fail(TYPE_E_IOERROR, Quoted(s.target) +
                                             " is being saved or edited by another program. It was not written; "
