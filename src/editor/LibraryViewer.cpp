@@ -360,12 +360,15 @@ void LibraryViewer::UnresolvedTypes(ole::ITypeLib* library) {
     unresolved_ = ole::ComPtr<ole::ITypeLib>(library);
 }
 
-void LibraryViewer::SaveCurrentLibrary(const std::u16string& path) {
+ole::FileIdentity LibraryViewer::SaveCurrentLibrary(const std::u16string& path,
+                                                   const std::optional<ole::FileIdentity>& expected) {
     std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
     if (!library) RaiseError(kErrObjectNotSet);
+    const ole::SaveGuard file(path, expected);
     modCorvaneExe::SaveEditedLibrary(library->GenerateDirect(false).get(), unresolved_.get(), path,
                                      noBackupHelpString_);
     unresolved_ = nullptr;  // the file proves that no placeholder is used any more
+    return file.Saved();
 }
 
 void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "typelib/modAttributeStrings.h"
 
 class QComboBox;
@@ -118,8 +120,12 @@ public:
     void UnresolvedTypes(ole::ITypeLib* library);
     // Writes the edited library to path; error 91 without one. With a
     // companion library, refused while one of its placeholders is used, and
-    // after success the companion library is dropped.
-    void SaveCurrentLibrary(const std::u16string& path);
+    // after success the companion library is dropped. With expected (taken by
+    // ole::GetFileIdentity just before the file was read, or returned by the
+    // last save to it), refused while path leads to another file or another
+    // version of it. Returns the file as saved, what the next save expects.
+    ole::FileIdentity SaveCurrentLibrary(const std::u16string& path,
+                                         const std::optional<ole::FileIdentity>& expected = std::nullopt);
     // The library the tree shows and the editable library over it, or null.
     ole::ComPtr<ole::ITypeLib> CurrentLibraryITypeLib() const;
     std::shared_ptr<CustomTypeLib> CurrentCustomTypeLib() const;
