@@ -74,9 +74,17 @@ std::string NowText() {
 }
 
 // False when the text can't be appended. A FIFO that no one reads is not
-// waited for (opening it would block until someone did).
+// waited for (opening it would block until someone did). A message file made
+// here for a text that then can't be written (a full disk) is removed again.
 bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool made = false;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+        made = fd >= 0;
+        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);  // made by another meanwhile
+    }
     if (fd < 0) return false;
     ::fcntl(fd, F_SETFL, O_APPEND);  // a reader is there: writes may wait for it
     const std::string text = "************* " + NowText() + "\r\n" + ole::ToUtf8(std::u16string(message)) + "\r\n";
@@ -87,6 +95,10 @@ bool AppendToMessageFile(std::u16string_view message, const std::string& path) {
         ok = n > 0;
         if (ok) done += static_cast<size_t>(n);
     }
+    struct stat written {}, named {};
+    if (!ok && made && ::fstat(fd, &written) == 0 && ::stat(path.c_str(), &named) == 0 &&
+        written.st_dev == named.st_dev && written.st_ino == named.st_ino)
+        ::unlink(path.c_str());
     return ::close(fd) == 0 && ok;
 }
 
@@ -189,6 +201,11 @@ ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
     RaiseError(ole::FAILED(hr) ? hr : ole::E_FAIL, modSupport::LoadResStringFormat(114, {file}));
 }
 
+// Raises the file layer's failure with its message.
+void CheckFile(ole::HRESULT hr) {
+    if (ole::FAILED(hr)) RaiseError(hr, ole::GetLastFileWriteError());
+}
+
 class Run {
 public:
     // window receives the history window of a batch run that is not quiet.
@@ -241,6 +258,12 @@ int Run::Batch() {
         if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
         destination = line_.TypeLibPath;  // rewritten in place
     }
+    // The destination is saved only as it is now. A library rewritten in
+    // place is locked from before it is read until it is saved, so that
+    // another run on it waits, and it must be the file that was read.
+    ole::SaveGuard target(U16(destination));
+    const bool inPlace = destination == line_.TypeLibPath;
+    if (inPlace) CheckFile(target.Lock());
     const ole::ComPtr<ole::ITypeLib> library = NewLibrary() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
     if (!line_.Quiet && shell_.NewHistoryWindow) window_ = shell_.NewHistoryWindow();
@@ -255,6 +278,7 @@ int Run::Batch() {
     } else {
         result = RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
     }
+    if (inPlace) CheckFile(target.Check());
 
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
@@ -281,15 +305,21 @@ int Run::HelpData() {
     if (line_.TypeLibPath.empty()) return Usage(kMsgHelpNeedsLibrary);
     std::string destination = line_.DestinationPath;
     ole::ComPtr<ole::ITypeLib> library;
+    std::optional<ole::SaveGuard> target;
     if (!destination.empty()) {
+        target.emplace(U16(destination));  // saved only as it is now
         library = LoadLibraryFile(line_.TypeLibPath);
     } else {
         if (std::optional<ErrorRecord> why = WhyUnreadable(line_.TypeLibPath)) throw *why;
         if (!IsStandaloneTypeLibFile(line_.TypeLibPath, true)) return Usage(kMsgNotStandaloneNeedsSaveAs);
-        // An in-memory copy, so that the file itself can be replaced.
+        // An in-memory copy, so that the file itself can be replaced; locked
+        // from before it is read until it is saved, as in batch mode.
+        target.emplace(U16(line_.TypeLibPath));
+        CheckFile(target->Lock());
         TLBModifier copy;
         copy.StartingLibDirect(LoadLibraryFile(line_.TypeLibPath).get());
         library = copy.GenerateDirect(u"");
+        CheckFile(target->Check());
         destination = line_.TypeLibPath;
     }
     int exitCode = kExitSuccess;

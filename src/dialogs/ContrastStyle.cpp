@@ -4,6 +4,7 @@
 #include <QChildEvent>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOption>
 #include <QWidget>
@@ -22,8 +23,9 @@ public:
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override {
+        // A menu's panel carries its border.
         const bool framed = element == PE_FrameLineEdit || element == PE_Frame || element == PE_IndicatorCheckBox ||
-                            element == PE_IndicatorItemViewItemCheck;
+                            element == PE_IndicatorItemViewItemCheck || element == PE_PanelMenu;
         if (!framed || !option || !IsFusion()) {
             QProxyStyle::drawPrimitive(element, option, painter, widget);
             return;
@@ -31,10 +33,32 @@ public:
         if (DrawRaised<QStyleOptionViewItem>(element, option, painter, widget)) return;
         if (DrawRaised<QStyleOptionFrame>(element, option, painter, widget)) return;
         if (DrawRaised<QStyleOptionButton>(element, option, painter, widget)) return;
+        if (DrawRaised<QStyleOptionMenuItem>(element, option, painter, widget)) return;
         DrawRaised<QStyleOption>(element, option, painter, widget);
     }
 
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuItem || !item || item->menuItemType != QStyleOptionMenuItem::Separator ||
+            !item->text.isEmpty() || !IsFusion() || !IsDark(item->palette)) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        // Fusion's separator, a translucent black, vanishes on a dark menu: a line of the frame shade instead.
+        const int margin = item->fontMetrics.height() / 3;
+        const QPalette::ColorGroup group = (item->state & State_Enabled) ? QPalette::Active : QPalette::Disabled;
+        painter->save();
+        painter->setPen(FrameShade(item->palette, group));
+        const int y = item->rect.center().y();
+        painter->drawLine(item->rect.left() + margin, y, item->rect.right() - margin, y);
+        painter->restore();
+    }
+
 private:
+    static bool IsDark(const QPalette& palette) {
+        return palette.color(QPalette::Base).lightness() < palette.color(QPalette::Text).lightness();
+    }
     bool IsFusion() const { return baseStyle()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0; }
 
     template <class Option>

@@ -1,8 +1,10 @@
 // Frames and check-box indicators that read on dark palettes. Fusion draws the
-// frames of text fields and item views and the check-box indicators (those of
-// item views go through the check box's) in a shade of the Window role a
-// little darker than it; on a dark palette that shade is about the Base and
-// Window colours themselves, and the frames and the unchecked boxes vanish.
+// frames of text fields and item views, the borders of menus and the check-box
+// indicators (those of item views go through the check box's) in a shade of
+// the Window role a little darker than it; on a dark palette that shade is
+// about the Base and Window colours themselves, and the frames, the menus'
+// edges and the unchecked boxes vanish; so do the menus' separators, lines of
+// translucent black.
 // The style here draws them from a palette whose Window role is raised so that
 // the shade lies well between Base and Text. A light palette, and any style
 // but Fusion, is drawn as it is.

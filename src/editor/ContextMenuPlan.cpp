@@ -364,6 +364,37 @@ void FillInsertParam(const ContextMenuState& state, MenuEntry& menu) {
     }
 }
 
+int32_t ConstraintBit(int32_t code) { return 1 << std::clamp(code, 0, 30); }
+
+MenuEntry Setting(MenuItem item, int32_t captionId, int32_t index, bool checked) {
+    MenuEntry entry = Entry(item, captionId, index);
+    entry.Checkable = true;
+    entry.Checked = checked;
+    return entry;
+}
+
+// The view's settings: the constraints a host lets the user choose among
+// (none when it fixed one), and the help options it lets show.
+void AppendSettings(const ContextMenuState& state, std::vector<MenuEntry>& entries) {
+    if (state.TypeConstraintFilter != ConstraintBit(state.TypeConstraint)) {
+        MenuEntry menu = Entry(MenuItem::mnuConstrain, 862);
+        for (int32_t index = 0; index < 5; ++index) {
+            const int32_t code = ConstraintOfItem(index);
+            if ((state.TypeConstraintFilter & ConstraintBit(code)) == 0) continue;
+            menu.Submenu.push_back(Setting(MenuItem::mnuConstrainPick, 863 + code, index, code == state.TypeConstraint));
+        }
+        entries.push_back(std::move(menu));
+    }
+    if (state.DisplayHelpOptions) {
+        MenuEntry menu = Entry(MenuItem::mnuHelpOptions, 889);
+        menu.Submenu = {Setting(MenuItem::mnuHelpOptionsHelpFileSource, 890, 0, state.AddUsesLibraryHelpFiles),
+                        Setting(MenuItem::mnuHelpOptionsHelpFileSource, 891, 1, !state.AddUsesLibraryHelpFiles),
+                        Entry(MenuItem::mnuSep3, std::u16string()),
+                        Setting(MenuItem::mnuHelpOptionsBackup, 892, 0, !state.SaveBackupHelpString)};
+        entries.push_back(std::move(menu));
+    }
+}
+
 MenuEntry MakeEntry(MenuItem item, const ContextMenuState& state, const Decision& d) {
     switch (item) {
         case MenuItem::mnuResolved: return Entry(item, d.resolvedCaption);
@@ -419,6 +450,28 @@ MenuEntry MakeEntry(MenuItem item, const ContextMenuState& state, const Decision
 
 }  // namespace
 
+bool IsSubmenu(MenuItem item) {
+    switch (item) {
+        case MenuItem::mnuAddType:
+        case MenuItem::mnuInternalizeType:
+        case MenuItem::mnuInternalizeTypeUnmodified:
+        case MenuItem::mnuInternalizeTypeProxy:
+        case MenuItem::mnuAddFunc:
+        case MenuItem::mnuDeleteProp:
+        case MenuItem::mnuInsertParam:
+        case MenuItem::mnuResetIDs:
+        case MenuItem::mnuRedirect:
+        case MenuItem::mnuConstrain:
+        case MenuItem::mnuHelpOptions: return true;
+        default: return false;
+    }
+}
+
+int32_t ConstraintOfItem(int32_t index) {
+    static constexpr int32_t kCodes[] = {0, 2, 4, 1, 3};
+    return index >= 0 && index < 5 ? kCodes[index] : 0;
+}
+
 BaseInterfaceKind FindBaseInterfaceKind(ole::ITypeInfo* type) noexcept {
     if (!type) return BaseInterfaceKind::None;
     try {
@@ -458,13 +511,14 @@ ContextMenuPlan planContextMenu(const ContextMenuState& state) {
     const bool secondSeparator =
         (d.mask & kSecondSeparatorItems) != 0 &&
         ((d.mask & kShowResolved) || state.DisplayHelpOptions ||
-         state.TypeConstraintFilter != (1 << std::clamp(state.TypeConstraint, 0, 30)));
+         state.TypeConstraintFilter != ConstraintBit(state.TypeConstraint));
     for (const MaskedItem& item : kMenuOrder) {
         const bool shown = item.item == MenuItem::mnuSep1   ? firstSeparator
                            : item.item == MenuItem::mnuSep2 ? secondSeparator
                                                             : (d.mask & item.bit) != 0;
         if (shown) plan.Entries.push_back(MakeEntry(item.item, state, d));
     }
+    AppendSettings(state, plan.Entries);
     return plan;
 }
 

@@ -54,6 +54,13 @@ enum class MenuItem {
     mnuCustData,
     mnuRename,
     mnuSep2,
+    // The view's settings, below the node's items.
+    mnuConstrain,
+    mnuConstrainPick,
+    mnuHelpOptions,
+    mnuHelpOptionsHelpFileSource,
+    mnuSep3,
+    mnuHelpOptionsBackup,
 };
 
 // Bits of the visibility mask: bit k shows item k.
@@ -130,19 +137,32 @@ struct ContextMenuState {
     int32_t TypeConstraint = 0;
     int32_t TypeConstraintFilter = 0;
     bool DisplayHelpOptions = false;
+    bool AddUsesLibraryHelpFiles = true;
+    bool SaveBackupHelpString = true;
     const CommandFilterRecord* Filter = nullptr;  // null: no filter
 };
 
 // A visible item: Index is a submenu item's index (the invoke kinds of an Add
-// Function item, the accessors of a Delete Property item), Tag the option bit of
-// an Insert Parameter item.
+// Function item, the accessors of a Delete Property item, the place of a type
+// constraint or help file source item), Tag the option bit of an Insert
+// Parameter item.
 struct MenuEntry {
     MenuItem Item = MenuItem::mnuRename;
     int32_t Index = 0;
     int32_t Tag = 0;
     std::u16string Caption;  // empty for a separator
     std::vector<MenuEntry> Submenu;
+    bool Checkable = false;  // a setting, checked while it is in force
+    bool Checked = false;
 };
+
+// Whether item opens a submenu (shown even when the node leaves it empty).
+bool IsSubmenu(MenuItem item);
+
+// The type constraint code that the Type Constraints item at index sets: the
+// items run None, VB Callable, VB Implementable, OLE Automation Compatible,
+// and both of the first two.
+int32_t ConstraintOfItem(int32_t index);
 
 struct ContextMenuPlan {
     int32_t Mask = 0;
@@ -153,7 +173,8 @@ struct ContextMenuPlan {
     const MenuEntry* Find(MenuItem item) const;
 };
 
-// The plan for the node state describes. Errors of the base lookup are
+// The plan for the node state describes, with the view's settings (type
+// constraints, help options) after the node's items. Errors of the base lookup are
 // ignored; a caption missing from the string table raises its error, and then
 // no menu is to be shown.
 ContextMenuPlan planContextMenu(const ContextMenuState& state);

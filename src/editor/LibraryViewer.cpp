@@ -244,6 +244,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     layout->addWidget(splitter_);
     BuildDetailsPane();
     BuildHelpPane();
+    SetUpFormatMenus();
     // The splitter's handle (movable with the keyboard) comes between the
     // tree and the panes, as on the screen, not between the page tabs and
     // the first field.
@@ -359,12 +360,15 @@ void LibraryViewer::UnresolvedTypes(ole::ITypeLib* library) {
     unresolved_ = ole::ComPtr<ole::ITypeLib>(library);
 }
 
-void LibraryViewer::SaveCurrentLibrary(const std::u16string& path) {
+ole::FileIdentity LibraryViewer::SaveCurrentLibrary(const std::u16string& path,
+                                                   const std::optional<ole::FileIdentity>& expected) {
     std::shared_ptr<CustomTypeLib> library = CurrentCustomTypeLib();
     if (!library) RaiseError(kErrObjectNotSet);
+    const ole::SaveGuard file(path, expected);
     modCorvaneExe::SaveEditedLibrary(library->GenerateDirect(false).get(), unresolved_.get(), path,
                                      noBackupHelpString_);
     unresolved_ = nullptr;  // the file proves that no placeholder is used any more
+    return file.Saved();
 }
 
 void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
@@ -619,10 +623,6 @@ bool LibraryViewer::ContextMenuFromKeyboard() {
     if (!node) return false;
     return TreeMouseUp(node, BelowItemText(tvTypes_, node), true);
 }
-
-// The view has no menu commands to offer: nothing is shown, and a key that
-// asked for the menu goes on to the tree.
-bool LibraryViewer::TreeMouseUp(QTreeWidgetItem*, const QPoint&, bool) { return false; }
 
 void LibraryViewer::OnCollapsed(QTreeWidgetItem* node) {
     // Qt leaves the current item on a hidden row: the collapsed node takes it.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "typelib/modAttributeStrings.h"
 
 class QComboBox;
@@ -32,6 +34,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QMenu;
 class QPushButton;
 class QScrollArea;
 class QTabBar;
@@ -117,8 +120,12 @@ public:
     void UnresolvedTypes(ole::ITypeLib* library);
     // Writes the edited library to path; error 91 without one. With a
     // companion library, refused while one of its placeholders is used, and
-    // after success the companion library is dropped.
-    void SaveCurrentLibrary(const std::u16string& path);
+    // after success the companion library is dropped. With expected (taken by
+    // ole::GetFileIdentity just before the file was read, or returned by the
+    // last save to it), refused while path leads to another file or another
+    // version of it. Returns the file as saved, what the next save expects.
+    ole::FileIdentity SaveCurrentLibrary(const std::u16string& path,
+                                         const std::optional<ole::FileIdentity>& expected = std::nullopt);
     // The library the tree shows and the editable library over it, or null.
     ole::ComPtr<ole::ITypeLib> CurrentLibraryITypeLib() const;
     std::shared_ptr<CustomTypeLib> CurrentCustomTypeLib() const;
@@ -417,6 +424,32 @@ private:
     std::shared_ptr<HelpChange> helpWorkingChange_;
     std::shared_ptr<HelpChange> helpBaselineChange_;
     bool helpPaneActive_ = false;
+
+    // ---- The context menu (LibraryViewerMenu.cpp) ----
+public:
+    // The tree's context menu, or a field's format menu, while it is open; else null.
+    QMenu* OpenPopup() const;
+    // Runs an item chosen from the tree's context menu: a setting changes at
+    // once, any other item runs as a command (ContextCommandChosen).
+    void ChooseMenuItem(MenuItem item, int32_t index = 0, int32_t tag = 0);
+
+protected:
+    // A command chosen from the tree's context menu: RunMenuCommand.
+    virtual void ContextCommandChosen(MenuItem item, int32_t index, int32_t tag);
+
+private:
+    // What the menu is decided from for node, of kind with record.
+    ContextMenuState ContextMenuStateOf(QTreeWidgetItem* node, int32_t kind, NodeRecord* record) const;
+    // A new popup menu of the view, in place of any other one.
+    QMenu* NewPopup();
+    // The format menus of the member ID and value fields.
+    void SetUpFormatMenus();
+    bool FormatMenuEvent(QLineEdit* field, QEvent* event);
+    void ShowFormatMenu(QLineEdit* field, const QPoint& globalPos);
+    // Shows values of the kind of bit in hexadecimal or decimal from now on.
+    void SetDisplayFormat(int32_t bit, bool hexadecimal);
+
+    QPointer<QMenu> popup_;
 };
 
 }  // namespace zephrin::editor

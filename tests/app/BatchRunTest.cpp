@@ -1,12 +1,14 @@
 // The built program run as a user runs it: a recorded history of every
 // change kind in batch mode, in-place runs, the usage messages and errors with
 // their exit codes, and the help-data provider named each way.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <set>
@@ -95,6 +97,39 @@ protected:
         std::string dump;
         EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / file).string()), &dump));
         return dump;
+    }
+
+    // Runs the program in the background as Zephrin does, its output going
+    // to tag.out and tag.err; Stopped waits until it stops itself, Finish lets
+    // it go on and returns its exit code.
+    pid_t Start(const std::string& args, const std::string& env, const std::string& tag) const {
+        const std::string command = "cd '" + dir.path().string() + "' && exec env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                    env + " '" ZEPHRIN_BIN_DIR "/zephrin' " + args + " >" + tag + ".out 2>" + tag +
+                                    ".err";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return pid;
+    }
+    static bool Stopped(pid_t pid) {
+        int status = 0;
+        return ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+    }
+    static int Finish(pid_t pid) {
+        ::kill(pid, SIGCONT);
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // The program with the test's preloaded calls, and what they are asked to do.
+    static std::string Preloaded(const std::string& asked) {
+        return "LD_PRELOAD=" ZEPHRIN_TESTSIGNAL_PATH " ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0 " + asked;
+    }
+    std::string Changed(const std::string& file) const {
+        return "'" + file + "' changed while it was being edited: another program saved, replaced or removed it. "
+               "It was not written.\n";
     }
 
     TempDir dir;
@@ -544,6 +579,227 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         EXPECT_EQ(r.err, Replaced(c.message, "DIR", dir.path().string()) + "\n") << c.args;
         EXPECT_EQ(fs::exists(dir / "o.tlb"), c.code == 0) << c.args;
         fs::remove(dir / "o.tlb");
+    }
+}
+
+// A POSIX ACL as the file system stores it in an extended attribute: the
+// version, then each entry's tag, permissions and id.
+std::string Acl(std::initializer_list<std::array<uint32_t, 3>> entries) {
+    std::string acl;
+    const auto put = [&](uint32_t value, size_t size) {
+        for (size_t i = 0; i < size; ++i) acl += static_cast<char>(value >> (8 * i));
+    };
+    put(2, 4);
+    for (const auto& [tag, perm, id] : entries) {
+        put(tag, 2);
+        put(perm, 2);
+        put(id, 4);
+    }
+    return acl;
+}
+constexpr uint32_t kUserObj = 1, kUser = 2, kGroupObj = 4, kMask = 0x10, kOther = 0x20, kNoId = 0xFFFFFFFF;
+
+// The extended attribute's value, or "(none)".
+std::string Attribute(const fs::path& file, const char* name) {
+    char value[256];
+    const ssize_t n = ::getxattr(file.c_str(), name, value, sizeof value);
+    return n < 0 ? "(none)" : std::string(value, static_cast<size_t>(n));
+}
+
+// A save keeps the file's extended attributes and its ACL (with it the group
+// bits, which hold the ACL's mask), and never gives a file an ACL it didn't
+// have, such as one its folder's default ACL would give a new file.
+TEST_F(BatchRun, ASaveKeepsExtendedAttributesAndTheAclAndAddsNone) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const fs::path in = dir / "in.tlb";
+    if (::setxattr(in.c_str(), "user.zephrin.note", "kept", 4, 0) != 0) GTEST_SKIP() << "no extended attributes here";
+    const std::string acl = Acl({{kUserObj, 6, kNoId}, {kUser, 6, 65534}, {kGroupObj, 4, kNoId}, {kMask, 6, kNoId},
+                                 {kOther, 0, kNoId}});
+    if (::setxattr(in.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) GTEST_SKIP() << "no ACLs here";
+    const fs::perms mode = fs::status(in).permissions();
+    EXPECT_EQ(mode, fs::perms(0660));
+
+    const Result run = Zephrin("-q -leh rename.leh in.tlb");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(Dump("in.tlb").find("Magnify"), std::string::npos);
+    EXPECT_EQ(Attribute(in, "user.zephrin.note"), "kept");
+    EXPECT_EQ(Attribute(in, "system.posix_acl_access"), acl);
+    EXPECT_EQ(fs::status(in).permissions(), mode);
+
+    fs::create_directory(dir / "shared");
+    const std::string inherited = Acl({{kUserObj, 6, kNoId}, {kUser, 6, 65534}, {kGroupObj, 4, kNoId},
+                                       {kMask, 6, kNoId}, {kOther, 0, kNoId}});
+    ASSERT_EQ(::setxattr((dir / "shared").c_str(), "system.posix_acl_default", inherited.data(), inherited.size(), 0), 0);
+    const fs::path lib = dir / "shared" / "lib.tlb";
+    WriteStartingLibrary(lib);
+    ::removexattr(lib.c_str(), "system.posix_acl_access");  // made before the folder had its default ACL
+    fs::permissions(lib, fs::perms(0640));
+    const Result shared = Zephrin("-q -leh rename.leh shared/lib.tlb");
+    EXPECT_EQ(shared.code, 0) << shared.err;
+    EXPECT_EQ(Attribute(lib, "system.posix_acl_access"), "(none)");
+    EXPECT_EQ(fs::status(lib).permissions(), fs::perms(0640));
+}
+
+// A link swapped in between loading and saving, in a folder anyone may write
+// to, redirects nothing: the run is refused and the file it leads to is as it
+// was, whether the library is rewritten in place or saved to another name.
+TEST_F(BatchRun, ALinkSwappedInBetweenLoadAndSaveIsRefusedAndTheOtherFileUntouched) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    fs::create_directory(dir / "shared");
+    fs::permissions(dir / "shared", fs::perms(01777));
+    std::ofstream(dir / "secret.tlb", std::ios::binary) << "root only";
+    fs::permissions(dir / "secret.tlb", fs::perms(0600));
+    const struct {
+        const char* args;
+        const char* swapped;
+        bool existed;
+    } cases[] = {{"-q -leh rename.leh shared/lib.tlb", "shared/lib.tlb", true},
+                 {"-q -leh rename.leh -tlb in.tlb -s shared/out.tlb", "shared/out.tlb", true},
+                 {"-q -leh rename.leh -tlb in.tlb -s shared/new.tlb", "shared/new.tlb", false}};
+    for (const auto& c : cases) {
+        if (c.existed) WriteStartingLibrary(dir / c.swapped);
+        const pid_t pid = Start(c.args, Preloaded("ZEPHRIN_TEST_STOP_OPENING=.leh"), "swap");
+        ASSERT_TRUE(Stopped(pid)) << c.args;
+        fs::remove(dir / c.swapped);
+        fs::create_symlink(dir / "secret.tlb", dir / c.swapped);
+        EXPECT_EQ(Finish(pid), 2) << c.args;
+        const std::string err = ReadText(dir / "swap.err");
+        EXPECT_TRUE(c.existed ? err == Changed(c.swapped)
+                              : err.starts_with("'" + std::string(c.swapped) + "' changed while it was being edited"))
+            << c.args << ": " << err;
+        EXPECT_EQ(ReadText(dir / "secret.tlb"), "root only") << c.args;
+        EXPECT_EQ(fs::status(dir / "secret.tlb").permissions(), fs::perms(0600));
+        EXPECT_TRUE(fs::is_symlink(dir / c.swapped)) << c.args;
+    }
+}
+
+// Another program saves the library (in place or by replacing it) or removes
+// it while a run edits it: the run fails and the newer file is kept.
+TEST_F(BatchRun, ALibraryAnotherProgramChangedMeanwhileIsNotOverwritten) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const std::string theirs = ReadText(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "kinds.tlb");
+    const std::function<void()> others[] = {
+        [&] { std::ofstream(dir / "lib.tlb", std::ios::binary | std::ios::trunc) << theirs; },
+        [&] {
+            std::ofstream(dir / "new.tlb", std::ios::binary) << theirs;
+            fs::rename(dir / "new.tlb", dir / "lib.tlb");
+        },
+        [&] { fs::remove(dir / "lib.tlb"); },
+    };
+    for (size_t i = 0; i < std::size(others); ++i) {
+        for (const bool linked : {false, true}) {  // saved through a temporary file, and in place
+            fs::remove(dir / "lib.tlb");
+            fs::remove(dir / "link.tlb");
+            WriteStartingLibrary(dir / "lib.tlb");
+            if (linked) fs::create_hard_link(dir / "lib.tlb", dir / "link.tlb");
+            const pid_t pid = Start("-q -leh rename.leh lib.tlb", Preloaded("ZEPHRIN_TEST_STOP_OPENING=.leh"), "other");
+            ASSERT_TRUE(Stopped(pid));
+            others[i]();
+            EXPECT_EQ(Finish(pid), 2) << i << linked;
+            EXPECT_EQ(ReadText(dir / "other.err"), Changed("lib.tlb")) << i << linked;
+            if (i < 2) EXPECT_EQ(ReadText(dir / "lib.tlb"), theirs) << i << linked;
+            else EXPECT_FALSE(fs::exists(dir / "lib.tlb")) << linked;
+        }
+    }
+}
+
+// Two runs on one library at once: the second waits while the first holds the
+// library, then edits what the first saved. Never do both succeed with one
+// edit lost.
+TEST_F(BatchRun, TwoRunsOnOneLibraryNeverBothSucceedWithAnEditLost) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    std::ofstream(dir / "surface.leh", std::ios::binary)
+        << Replaced(Replaced(ReadText(kRenameLeh), std::string("\x04\0Zoom", 6), std::string("\x04\0Area", 6)),
+                    std::string("\x07\0Magnify", 9), std::string("\x07\0Surface", 9));
+    for (const bool linked : {false, true}) {
+        fs::remove(dir / "lib.tlb");
+        fs::remove(dir / "link.tlb");
+        WriteStartingLibrary(dir / "lib.tlb");
+        if (linked) fs::create_hard_link(dir / "lib.tlb", dir / "link.tlb");
+        const pid_t first = Start("-q -leh rename.leh lib.tlb", Preloaded("ZEPHRIN_TEST_STOP_OPENING=.leh"), "first");
+        ASSERT_TRUE(Stopped(first));
+        const pid_t second = Start("-q -leh surface.leh lib.tlb", "", "second");
+        int status = 0, secondCode = -1;
+        for (int waited = 0; waited < 2000 && secondCode < 0; waited += 50) {
+            if (::waitpid(second, &status, WNOHANG) == second) secondCode = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            else ::usleep(50'000);
+        }
+        const int firstCode = Finish(first);
+        if (secondCode == -1) secondCode = Finish(second);
+        EXPECT_EQ(firstCode, 0) << ReadText(dir / "first.err");
+        EXPECT_TRUE(secondCode == 0 || secondCode == 2) << secondCode;
+        const std::string saved = Dump("lib.tlb");
+        EXPECT_EQ(saved.find("Magnify") != std::string::npos, firstCode == 0) << linked;
+        EXPECT_EQ(saved.find("Surface") != std::string::npos, secondCode == 0) << linked << ReadText(dir / "second.err");
+    }
+}
+
+// A user who isn't root saves another user's file, which they may write, in a
+// folder they may write to: it keeps its owner and group (it is rewritten in place).
+TEST_F(BatchRun, AnotherUsersFileKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    fs::create_directory(dir / "shared");
+    fs::permissions(dir / "shared", fs::perms(01777));
+    const fs::path lib = dir / "shared" / "lib.tlb";
+    WriteStartingLibrary(lib);
+    ASSERT_EQ(::chown(lib.c_str(), 1234, 1234), 0);
+    fs::permissions(lib, fs::perms(0646));
+    const Result run = Zephrin("-q -leh rename.leh shared/lib.tlb", kAsNobody);
+    EXPECT_EQ(run.code, 0) << run.err;
+    struct stat st {};
+    ASSERT_EQ(::stat(lib.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 1234u);
+    EXPECT_EQ(st.st_mode & 07777, 0646u);
+    EXPECT_NE(Dump("shared/lib.tlb").find("Magnify"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "shared"), fs::directory_iterator()), 1);
+}
+
+// Killed while it writes the new contents, a save leaves the old file and no
+// temporary file, where the file system has unnamed temporary files.
+TEST_F(BatchRun, ASaveKilledWhileWritingLeavesNoTemporaryFile) {
+    const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) GTEST_SKIP() << "no unnamed temporary files here";
+    ::close(probe);
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    fs::copy_file(dir / "in.tlb", dir / "out.tlb");
+    const std::string old = ReadText(dir / "out.tlb");
+    for (const char* args : {"-q -leh rename.leh -tlb in.tlb -s out.tlb", "-q -leh rename.leh -tlb in.tlb -s new.tlb"}) {
+        const pid_t pid = Start(args, Preloaded("ZEPHRIN_TEST_STOP_WRITING=1"), "killed");
+        ASSERT_TRUE(Stopped(pid));
+        ::kill(pid, SIGKILL);
+        EXPECT_EQ(Finish(pid), 128 + SIGKILL);
+    }
+    EXPECT_EQ(ReadText(dir / "out.tlb"), old);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"in.tlb", "out.tlb", "rename.leh", "killed.out", "killed.err"}));
+}
+
+// A message file that can't be written (a full disk, here a file-size limit)
+// is not left behind empty: the message reaches standard error.
+TEST_F(BatchRun, AMessageFileThatCantBeWrittenIsNotLeftEmpty) {
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && { env -u DISPLAY -u WAYLAND_DISPLAY prlimit --fsize=0 '" ZEPHRIN_BIN_DIR
+                                "/zephrin' -q -o msg.txt -leh missing.leh -tlb in.tlb -s o.tlb 2>&1; echo \"exit $?\"; }"
+                                " | cat >piped.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadText(dir / "piped.txt"), "File not found: " + (dir / "missing.leh").string() + "\nexit 2\n");
+    EXPECT_FALSE(fs::exists(dir / "msg.txt"));
+}
+
+// When every fsync fails, the old contents are written back all the same, and
+// the message says so; through a temporary file the old file was never touched.
+TEST_F(BatchRun, WhenEveryFsyncFailsTheMessageSaysWhatBecameOfTheOldContents) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const std::string old = ReadText(dir / "in.tlb");
+    for (const char* put : {".", "; its old contents were put back."}) {
+        if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");  // written in place
+        const Result run = Zephrin("-q -leh rename.leh in.tlb", Preloaded("ZEPHRIN_TEST_FAIL_FSYNC=1"));
+        EXPECT_EQ(run.code, 2);
+        EXPECT_EQ(run.err, std::string("'in.tlb' could not be written: Input/output error") + put + "\n");
+        EXPECT_EQ(ReadText(dir / "in.tlb"), old) << put;
     }
 }
 

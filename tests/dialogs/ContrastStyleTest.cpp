@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAction>
+#include <QCoreApplication>
+#include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProxyStyle>
 
 #include "DialogTestSupport.h"
@@ -46,6 +50,44 @@ TEST(ContrastStyle, IsGivenToAWidgetAndEverythingInIt) {
     EXPECT_NE(outer.style(), QApplication::style());
     EXPECT_EQ(field->style(), outer.style());
     EXPECT_EQ(qobject_cast<QProxyStyle*>(field->style())->baseStyle()->name(), QApplication::style()->name());
+}
+
+// A menu's edge and separators read on a dark palette (Fusion's own sink
+// into it); a light menu is drawn as Fusion draws it.
+TEST(ContrastStyle, MenuEdgesAndSeparatorsReadOnADarkPalette) {
+    App();
+    for (const bool dark : {false, true}) {
+        QWidget outer;
+        UseContrastStyle(&outer);
+        QMenu plain;
+        int contrast[2][2] = {};  // [styled, plain][edge, separator]
+        QImage images[2];
+        for (QMenu* menu : {new QMenu(&outer), &plain}) {
+            const int which = menu == &plain;
+            menu->setPalette(dark ? testsupport::DarkPalette() : QApplication::palette());
+            menu->addAction(QStringLiteral("First"));
+            QAction* separator = menu->addSeparator();
+            menu->addAction(QStringLiteral("Second"));
+            menu->resize(menu->sizeHint());
+            QCoreApplication::processEvents();
+            const QRect line = menu->actionGeometry(separator);
+            images[which] = menu->grab().toImage();
+            const QImage& image = images[which];
+            const int x = image.width() / 2;
+            const int background = QColor(image.pixel(x, menu->actionGeometry(menu->actions().front()).top() + 1)).lightness();
+            contrast[which][0] = std::abs(QColor(image.pixel(0, image.height() / 2)).lightness() - background);
+            for (int y = line.top(); y <= line.bottom(); ++y)
+                contrast[which][1] = std::max(contrast[which][1], std::abs(QColor(image.pixel(x, y)).lightness() - background));
+        }
+        if (!dark) {
+            EXPECT_EQ(images[0], images[1]);
+            continue;
+        }
+        for (int part : {0, 1}) {
+            EXPECT_GE(contrast[0][part], 40) << part;
+            EXPECT_LT(contrast[1][part], contrast[0][part]) << part;
+        }
+    }
 }
 
 }  // namespace

@@ -310,11 +310,72 @@ TEST(ContextMenuPlan, TheSecondSeparatorShowsWhenSomethingFollowsIt) {
     ContextMenuState s = Member(ole::TKIND_INTERFACE, kMethod);
     EXPECT_NE(Captions(planContextMenu(s).Entries).back(), '-');
     s.DisplayHelpOptions = true;
-    EXPECT_EQ(Captions(planContextMenu(s).Entries).back(), '-');
+    EXPECT_EQ(Captions(planContextMenu(s).Entries),
+              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, &Help Options");
     s.DisplayHelpOptions = false;
     s.TypeConstraint = 2;
     s.TypeConstraintFilter = 31;  // every constraint offered
-    EXPECT_EQ(Captions(planContextMenu(s).Entries).back(), '-');
+    EXPECT_EQ(Captions(planContextMenu(s).Entries),
+              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type C&onstraints");
+    s.DisplayHelpOptions = true;
+    EXPECT_EQ(Captions(planContextMenu(s).Entries),
+              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type C&onstraints, &Help Options");
+}
+
+// The host's constraint filter decides which codes are offered, in the
+// menu's order with the code in force checked; with only that code allowed
+// there is nothing to choose. Help options show where the host wants them.
+TEST(ContextMenuPlan, SettingsFollowTheHostsChoices) {
+    struct ConstraintRow {
+        int32_t constraint;
+        int32_t filter;
+        const char* items;  // checked items with a leading "*"
+    };
+    const ConstraintRow rows[] = {
+        {2, 31, "&None, *&VB Callable, VB &Implementable, &OLE Automation Compatible, "
+                "VB &Callable and OLE Automation Compatible"},
+        {1, 2 | 8, "*&OLE Automation Compatible, VB &Callable and OLE Automation Compatible"},
+        {0, 4, "&VB Callable"},  // the code in force is not among those allowed
+        {2, 4, "<hidden>"},
+    };
+    for (const ConstraintRow& row : rows) {
+        ContextMenuState s = Type(ole::TKIND_ENUM, 2);
+        s.TypeConstraint = row.constraint;
+        s.TypeConstraintFilter = row.filter;
+        std::vector<MenuEntry> items;
+        const ContextMenuPlan plan = planContextMenu(s);
+        if (const MenuEntry* menu = plan.Find(MenuItem::mnuConstrain)) items = menu->Submenu;
+        for (MenuEntry& e : items)
+            if (e.Checked) e.Caption = u"*" + e.Caption;
+        EXPECT_EQ(items.empty() ? "<hidden>" : Captions(items), row.items) << row.constraint << " of " << row.filter;
+    }
+    // Each item's index gives its code: its caption's string id less 863.
+    const int32_t codes[] = {0, 2, 4, 1, 3};
+    for (int32_t index : {0, 1, 2, 3, 4}) EXPECT_EQ(ConstraintOfItem(index), codes[index]);
+
+    // Neither setting opens a menu for a node that offers nothing.
+    CommandFilterRecord filter;
+    filter.FilterOn = 1;
+    ContextMenuState library = Library(3);
+    library.Filter = &filter;
+    library.DisplayHelpOptions = true;
+    library.TypeConstraintFilter = 31;
+    EXPECT_TRUE(planContextMenu(library).Entries.empty());
+}
+
+// A dispinterface has no vtable to order, whatever a host allows; an
+// interface (a dual one shows as one) has.
+TEST(ContextMenuPlan, APureDispinterfaceOffersNoVTableOrder) {
+    CommandFilterRecord everything;
+    everything.FilterOn = 1;
+    everything.TypeCommands = -1;
+    for (const CommandFilterRecord* filter : {&everything, static_cast<CommandFilterRecord*>(nullptr)}) {
+        ContextMenuState dispatch = Dispinterface(2);
+        ContextMenuState dual = Interface(kRefBaseOutside, BaseInterfaceKind::Standard);
+        dispatch.Filter = dual.Filter = filter;
+        EXPECT_FALSE(planContextMenu(dispatch).Shows(MenuItem::mnuVTableOrder));
+        EXPECT_TRUE(planContextMenu(dual).Shows(MenuItem::mnuVTableOrder));
+    }
 }
 
 TEST(ContextMenuPlan, AFilterRestrictsWhatEachNodeOffers) {

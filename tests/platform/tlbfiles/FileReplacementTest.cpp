@@ -2,9 +2,14 @@
 // contents back.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/automation/BStr.h"
 #include "platform/tlbfiles/FileReplacement.h"
@@ -50,6 +55,56 @@ TEST(FileReplacement, AFileWithTheLongestNameIsWrittenAndReplaced) {
         EXPECT_EQ(fs::file_size(file), size);
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A file another program holds locked is waited for a few seconds, then
+// refused with a message that says why; one released meanwhile is written.
+TEST(FileReplacement, AFileAnotherProgramHoldsLockedIsWaitedForThenRefused) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / "a.tlb";
+    std::ofstream(file, std::ios::binary) << "old";
+    const int other = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const std::u16string path = ole::FromUtf8(file.string());
+    {
+        ole::SaveGuard guard(path);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(guard.Lock(), ole::TYPE_E_IOERROR);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+        EXPECT_EQ(ole::ToUtf8(ole::GetLastFileWriteError()),
+                  "'" + file.string() + "' is being saved or edited by another program. It was not written; try again "
+                  "when the other program is done.");
+    }
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::flock(other, LOCK_UN);
+    });
+    EXPECT_EQ(ole::ReplaceFileContents(path, std::vector<std::byte>(5, std::byte{'n'})), ole::S_OK);
+    release.join();
+    ::close(other);
+    EXPECT_EQ(testsupport::ReadText(file), "nnnnn");
+}
+
+// Guards nest, the innermost for a path counting; one for another path leaves a save alone.
+TEST(FileReplacement, TheInnermostGuardForThePathCounts) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / "a.tlb";
+    std::ofstream(file, std::ios::binary) << "old";
+    const std::u16string path = ole::FromUtf8(file.string());
+    const ole::FileIdentity read = ole::GetFileIdentity(path);
+    ole::SaveGuard outer(path, read);
+    ole::SaveGuard other(ole::FromUtf8((dir / "b.tlb").string()));
+    std::ofstream(file, std::ios::binary | std::ios::app) << "er";
+    EXPECT_EQ(ole::ReplaceFileContents(path, std::vector<std::byte>(2)), ole::TYPE_E_IOERROR);
+    EXPECT_EQ(testsupport::ReadText(file), "older");
+    {
+        ole::SaveGuard inner(path, ole::GetFileIdentity(path));
+        EXPECT_EQ(ole::ReplaceFileContents(path, std::vector<std::byte>(2)), ole::S_OK);
+        EXPECT_EQ(inner.Saved(), ole::GetFileIdentity(path));
+    }
+    EXPECT_EQ(ole::ReplaceFileContents(path, std::vector<std::byte>(3)), ole::TYPE_E_IOERROR);
+    EXPECT_EQ(fs::file_size(file), 2u);
 }
 
 }  // namespace
