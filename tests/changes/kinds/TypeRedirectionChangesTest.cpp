@@ -195,6 +195,42 @@ TEST_F(TypeRedirection, AChangeWithoutASideIsRefusedAndDescribedWithoutIt) {
     EXPECT_EQ(ErrorOf([&] { none->Apply(view, nullptr, target, hub.get(), 0); }), 5);
 }
 
+// A type redirected to itself (a description of its own, not the same
+// object), or a library to itself by way of another of its types, is no
+// change: nothing is regenerated, and nothing reaches the history.
+TEST_F(TypeRedirection, ATypeOrALibraryRedirectedToItselfIsNoChange) {
+    Start(UserLibrary(base1.get()));
+    const std::string before = Dump(Lib());
+    const ComPtr<ITypeLib> start(Lib());
+    struct Case {
+        int32_t flags;
+        ComPtr<tli::VarTypeInfo> source, dest;
+        ChangeTarget target;
+    };
+    const Case cases[] = {
+        {0, TypeDescOf(Lib(), u"IOld"), TypeDescOf(Lib(), u"IOld"), LibraryTarget(Lib())},
+        {0, Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()),
+         Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()), LibraryTarget(Lib())},
+        {RedirectTypesChange::kWholeLibrary, Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()),
+         Desc(Lib(), TypeNamed(base1.get(), u"BaseKind").get()), LibraryTarget(Lib())},
+        {RedirectTypesChange::kReplaceDefinition, TypeDescOf(Lib(), u"IOld"), TypeDescOf(Lib(), u"IOld"),
+         TypeTarget(Lib(), u"IOld")},
+    };
+    for (const Case& c : cases) {
+        auto change = modRedirectTypesChange::NewRedirectTypesChange(false);
+        change->Flags(c.flags);
+        change->SourceVarTypeInfo(c.source.get());
+        change->DestVarTypeInfo(c.dest.get());
+        ChangeTarget target = c.target;
+        EXPECT_FALSE(change->Apply(view, nullptr, target, hub.get(), 0)) << c.flags;
+        EXPECT_FALSE(target.ReplacementLibrary) << c.flags;
+        EXPECT_EQ(change->Flags(), c.flags);
+    }
+    EXPECT_EQ(history.ItemCount(), 0);
+    EXPECT_EQ(Lib(), start.get());
+    EXPECT_EQ(Dump(Lib()), before);
+}
+
 TEST_F(TypeRedirection, MissingImportsGetACompanionAndSaveOnlyOnceRedirected) {
     Start(Shapes());
     const ComPtr<ITypeLib> unresolved = LoadFile(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb");
