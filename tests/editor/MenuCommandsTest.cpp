@@ -7,17 +7,15 @@
 #include "TreeTestSupport.h"
 #include "ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QTest>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 
 #include "changes/ChangesTestSupport.h"
+#include "changes/RedirectionLibraries.h"
 #include "changes/kinds/CustDataChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
@@ -65,11 +63,13 @@ ComPtr<ITypeInfo> TypeAt(const ChangeTarget& target) {
     return modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<UINT>(target.TypeIndex));
 }
 
-// The dialogs, answered as the user would: the next GUID; the type held in
-// next for every type picker; the reversed order in the order dialogs; a
-// custom-data item set, with the hexadecimal display chosen.
+// The dialogs, answered as the user would: the next GUID; next for every type
+// picker; the reversed order in the order dialogs; a custom-data item, with
+// the hexadecimal display chosen. asked lists what was asked.
 class ScriptedDialogs : public editor::ViewerDialogs {
 public:
+    using Picked = editor::SpecifiedType;
+    using Libs = dialogs::LibraryCollection;
     ComPtr<CustomVarTypeInfo> next;
     std::vector<std::string> asked;
     uint32_t guids = 0;
@@ -77,23 +77,13 @@ public:
         guid = {0x3E4D0A00 + ++guids, 0x19, 0x77, {1, 2, 3, 4, 5, 6, 7, 8}};
         return true;
     }
-    editor::SpecifiedType SpecifyType(QWidget*, int32_t usage, int32_t, ITypeLib*, dialogs::LibraryCollection&,
-                                      tli::VarTypeInfo*) override {
+    Picked SpecifyType(QWidget*, int32_t usage, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*) override {
         return Answer("type " + std::to_string(usage));
     }
-    editor::SpecifiedType ImportType(QWidget*, ITypeLib*, dialogs::LibraryCollection&) override {
-        return Answer("import type");
-    }
-    editor::SpecifiedType ImportLibrary(QWidget*, ITypeLib*, dialogs::LibraryCollection&) override {
-        return Answer("import library");
-    }
-    editor::SpecifiedType RedirectType(QWidget*, ITypeLib*, dialogs::LibraryCollection&, tli::VarTypeInfo*) override {
-        return Answer("redirect type");
-    }
-    editor::SpecifiedType RedirectLibrary(QWidget*, ITypeLib*, dialogs::LibraryCollection&,
-                                          tli::VarTypeInfo*) override {
-        return Answer("redirect library");
-    }
+    Picked ImportType(QWidget*, ITypeLib*, Libs&) override { return Answer("import type"); }
+    Picked ImportLibrary(QWidget*, ITypeLib*, Libs&) override { return Answer("import library"); }
+    Picked RedirectType(QWidget*, ITypeLib*, Libs&, tli::VarTypeInfo*) override { return Answer("redirect type"); }
+    Picked RedirectLibrary(QWidget*, ITypeLib*, Libs&, tli::VarTypeInfo*) override { return Answer("redirect library"); }
     std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
         asked.push_back("vtable");
         std::vector<int16_t> offsets;
@@ -127,7 +117,7 @@ public:
     }
 
 private:
-    editor::SpecifiedType Answer(std::string what) {
+    Picked Answer(std::string what) {
         asked.push_back(std::move(what));
         return {next != nullptr, next};
     }
@@ -191,26 +181,12 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         ASSERT_EQ(Utf8(Tree()->currentItem()->text(0)), name);
     }
-    void ClickThenUpdate(Field button) {
-        QTest::mouseClick(view.DetailsField(button), Qt::LeftButton);
-        ASSERT_TRUE(view.InEditMode());
-        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
-        ASSERT_FALSE(view.InEditMode());
-    }
-    // Runs the program in the test's folder without a display, with env's settings.
-    int Zephrin(const std::string& args, const std::string& env = {}) const {
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY " + env + " '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
     // Saves the history and the edited library, replays the history in batch
     // mode on in.tlb, and compares the files.
     void ExpectReplayWritesTheSameFile(const std::string& env = {}) {
         ASSERT_TRUE(history->SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
         view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        ASSERT_EQ(Zephrin("-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet", env), 0)
+        ASSERT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet", env), 0)
             << testsupport::ReadText(dir / "stderr.txt");
         EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
     }
@@ -247,7 +223,8 @@ TEST_F(MenuCommands, AddingAndInsertingNameTheNewItemAndReplayInBatchMode) {
     Run(MenuItem::mnuAddTypePick, 4);
     EXPECT_EQ(NodeImage(Tree()->currentItem()), NodeImage(At("IBase")));
     Name("IAdded");
-    ClickThenUpdate(Field::ChangeGuid);
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
     // A method with a required, an LCID and a return-value parameter: only
     // the required one is named.
     Run(MenuItem::mnuAddFuncPick, 1);
@@ -296,18 +273,8 @@ TEST_F(MenuCommands, AddingAndInsertingNameTheNewItemAndReplayInBatchMode) {
     Select(At("DVTable"));
     Run(MenuItem::mnuAddFuncPick, 1);
     Name("Fire");
-    {
-        const ChangeTarget t = changestest::MemberTarget(Lib(), u"DVTable", u"Fire");
-        const ComPtr<ITypeInfo> info = TypeAt(t);
-        bool found = false;
-        for (UINT i = 0; i < typelib_detail::TypeAttr(info.get())->cFuncs; ++i) {
-            typelib_detail::FuncDescHolder f(info.get(), i);
-            if (f->memid != t.MemberId) continue;
-            found = true;
-            EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_VOID);
-        }
-        EXPECT_TRUE(found);
-    }
+    const ComPtr<ITypeInfo> events = changestest::TypeNamed(Lib(), u"DVTable");
+    EXPECT_EQ(typelib_detail::FuncDescHolder(events.get(), 2)->elemdescFunc.tdesc.vt, VT_VOID);
     EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
     EXPECT_EQ(services.beeps, 0);
 
@@ -380,68 +347,12 @@ TEST_F(MenuCommands, DeletingOrderingAndTheOtherCommandsReplayInBatchMode) {
     EXPECT_EQ(data->CurrentCustData()[0].Guid, kMenuData);
 }
 
-// base.tlb: BaseLib { enum BaseKind; struct BasePoint; interface IBase }, in
-// two versions of one GUID; in.tlb: UserLib { interface IUser : IBase {
-// Use(BaseKind, BasePoint*) }; struct LocalPoint; IOld; INew; IHolder {
-// Take(IOld*) } }.
-constexpr GUID Id(uint32_t n) { return {0x3E4D0000 + n, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}; }
-
-void SaveBaseLibrary(const fs::path& file, WORD major) {
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"BaseLib", file.u16string());
-    EXPECT_OK(lib->SetGuid(Id(1)));
-    EXPECT_OK(lib->SetVersion(major, 0));
-    auto kind = NewType(lib.get(), u"BaseKind", TKIND_ENUM);
-    auto point = NewType(lib.get(), u"BasePoint", TKIND_RECORD);
-    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
-    EXPECT_OK(kind->SetGuid(Id(2)));
-    EXPECT_OK(point->SetGuid(Id(3)));
-    EXPECT_OK(base->SetGuid(Id(4)));
-    const Variant zero = Variant::Int(0);
-    AddVar(kind.get(), 0, u"KindA", Vt(VT_INT), VAR_CONST, &zero);
-    AddVar(point.get(), 0, u"x", Vt(VT_I4));
-    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
-    AddFunc(base.get(), 0, {.name = u"Ping"});
-    if (major > 1) AddFunc(base.get(), 1, {.name = u"Pong"});
-    for (auto* t : {kind.get(), point.get(), base.get()}) EXPECT_OK(t->LayOut());
-    EXPECT_OK(lib->SaveAllChanges());
-}
-
-void SaveUserLibrary(const fs::path& file, ITypeLib* base) {
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"UserLib", file.u16string());
-    EXPECT_OK(lib->SetGuid(Id(10)));
-    auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
-    auto local = NewType(lib.get(), u"LocalPoint", TKIND_RECORD);
-    auto oldOne = NewType(lib.get(), u"IOld", TKIND_INTERFACE);
-    auto newOne = NewType(lib.get(), u"INew", TKIND_INTERFACE);
-    auto holder = NewType(lib.get(), u"IHolder", TKIND_INTERFACE);
-    EXPECT_OK(user->SetGuid(Id(11)));
-    EXPECT_OK(oldOne->SetGuid(Id(12)));
-    EXPECT_OK(newOne->SetGuid(Id(13)));
-    EXPECT_OK(holder->SetGuid(Id(14)));
-    const ComPtr<ITypeInfo> unknown = StdOle2Type(kIID_IUnknown);
-    TypeDescs td;
-    EXPECT_OK(user->AddImplType(0, RefTo(user.get(), changestest::TypeNamed(base, u"IBase").get())));
-    AddFunc(user.get(), 0,
-            {.name = u"Use",
-             .params = {{u"k", User(RefTo(user.get(), changestest::TypeNamed(base, u"BaseKind").get()))},
-                        {u"p", td.Ptr(User(RefTo(user.get(), changestest::TypeNamed(base, u"BasePoint").get())))}}});
-    AddVar(local.get(), 0, u"x", Vt(VT_I4));
-    for (auto* t : {oldOne.get(), newOne.get(), holder.get()}) EXPECT_OK(t->AddImplType(0, RefTo(t, unknown.get())));
-    AddFunc(oldOne.get(), 0, {.name = u"A"});
-    AddFunc(newOne.get(), 0, {.name = u"B"});
-    AddFunc(holder.get(), 0, {.name = u"Take", .params = {{u"o", td.Ptr(User(RefTo(holder.get(), oldOne.get())))}}});
-    for (auto* t : {user.get(), local.get(), oldOne.get(), newOne.get(), holder.get()}) EXPECT_OK(t->LayOut());
-    EXPECT_OK(lib->SaveAllChanges());
-}
-
 TEST_F(MenuCommands, ExternalTypesAreInternalisedAndRedirectedThroughTheDialogAndTheMenu) {
     ole::RegisterFileServices();
-    SaveBaseLibrary(dir / "base1.tlb", 1);
-    SaveBaseLibrary(dir / "base2.tlb", 2);
-    ComPtr<ITypeLib> base1, base2;
-    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "base1.tlb").string()).c_str(), REGKIND_NONE, base1.put()));
-    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "base2.tlb").string()).c_str(), REGKIND_NONE, base2.put()));
-    SaveUserLibrary(dir / "in.tlb", base1.get());
+    const ComPtr<ITypeLib> base1 = changestest::BaseLibrary(dir / "base1.tlb", 1);
+    const ComPtr<ITypeLib> base2 = changestest::BaseLibrary(dir / "base2.tlb", 2);
+    view.CurrentITypeLib(changestest::UserLibrary(base1.get()).get());
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "in.tlb").string()));
     Open(dir / "in.tlb");
 
     // The library's External Types: BasePoint's references go to LocalPoint,
@@ -500,9 +411,9 @@ TEST_F(MenuCommands, ExternalTypesAreInternalisedAndRedirectedThroughTheDialogAn
     EXPECT_EQ(history->ItemCount(), 6);
     // The program finds both versions of BaseLib where a registry file says.
     std::ofstream(dir / "libs.reg") << "REGEDIT4\n"
-                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(Id(1)))
+                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
                                     << "\\1.0\\0\\win32]\n@=\"base1.tlb\"\n"
-                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(Id(1)))
+                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
                                     << "\\2.0\\0\\win32]\n@=\"base2.tlb\"\n";
     ExpectReplayWritesTheSameFile("ZEPHRIN_REGISTRY=libs.reg");
     const ComPtr<ITypeLib> saved = LoadSaved();
@@ -519,21 +430,14 @@ TEST_F(MenuCommands, APairedCoclassDeleteAsksAndAnErrorWarnsOnceKeepingWhatWasAp
     filter.PairCoclasses = 1;
     filter.TypeCommands = 0x400F875;
     view.CommandFilter(filter);
+    const std::string kept = "Colors Kernel Matrix IShape DShapeEvents LongPtr ShapeAlias LongPtrAlias Shape IBase ";
     const struct {
         dialogs::MessageAnswer answer;
-        const char* names;
+        std::string names;
         int records;
-    } cases[] = {
-        {dialogs::kAnswerCancel, "Colors Kernel Matrix IShape DShapeEvents LongPtr ShapeAlias LongPtrAlias Shape IBase "
-                                 "IDerived DVTable Either BaseAlias Widget",
-         0},
-        {dialogs::kAnswerNo, "Colors Kernel Matrix IShape DShapeEvents LongPtr ShapeAlias LongPtrAlias Shape IBase "
-                             "Either BaseAlias",
-         3},
-        {dialogs::kAnswerYes, "Colors Kernel Matrix IShape DShapeEvents LongPtr ShapeAlias LongPtrAlias Shape IBase "
-                              "Widget Either BaseAlias",
-         3},
-    };
+    } cases[] = {{dialogs::kAnswerCancel, kept + "IDerived DVTable Either BaseAlias Widget", 0},
+                 {dialogs::kAnswerNo, kept + "Either BaseAlias", 3},
+                 {dialogs::kAnswerYes, kept + "Widget Either BaseAlias", 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
         ComPtr<ICreateTypeLib2> built = BuildAllKinds();
