@@ -459,7 +459,9 @@ private:
     void FindResolved();
     void RedirectSelectedType(int32_t scope);
     void ShowExternalTypes();
-    // Runs a deferred re-sort, then a custom-data edit when one waits.
+    // Starts the view's one timer, which fires once the events waiting have
+    // run (a menu closed, a label edit ended): it runs a deferred re-sort,
+    // then a custom-data edit when one waits.
     void StartDelayExecution();
     void tmrDelayExecution_Timer();
     void EditCustomData();
