@@ -741,6 +741,15 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         const bool applied = ApplyOwnChange(*rename, baseline.get(), target, 0);
         if (chosen && chosen != item) SelectNode(chosen);
         if (!applied) restore();
+        if (applied && target.Kind == kTargetType && target.TypeKind == ole::TKIND_COCLASS &&
+            commandFilter_.Enabled() && commandFilter_.PairCoclasses != 0) {
+            // The class renamed stays so when its interfaces can't follow.
+            try {
+                RenameCoclassInterfaces(target.TypeIndex, static_cast<RenameChange&>(*baseline).NewName(),
+                                        rename->NewName());
+            } catch (...) {
+            }
+        }
     } catch (...) {
         const ErrorRecord error = CurrentErrorRecord();
         // Another listener may fail after the library took the new name: the
@@ -872,8 +881,8 @@ void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
 
 void LibraryViewer::DeferSort(QTreeWidgetItem* parent) {
     deferredSort_ = parent;
-    const uint64_t generation = ++deferredGeneration_;
-    QTimer::singleShot(0, this, [this, generation] { RunDeferredSort(generation); });
+    ++deferredGeneration_;
+    StartDelayExecution();
 }
 
 void LibraryViewer::RunDeferredSort(uint64_t generation) {
