@@ -1,8 +1,6 @@
 // The main window driven as a user drives it: its caption and dirty state,
 // the save prompt, opening and saving through the (scripted) file choosers,
 // the built-in libraries, a failed open, and its history windows.
-#include <unistd.h>
-
 #include <QAction>
 #include <QListWidget>
 #include <QMenu>
@@ -18,6 +16,7 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/hub/ChangeListener.h"
 #include "editor/LibraryViewer.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
 #include "support/DarkTheme.h"
 #include "support/FileContents.h"
@@ -152,8 +151,10 @@ TEST_F(MainWindow, TheSavePromptOnCloseAsksYesNoOrCancel) {
     Edit();
     const std::string before = testsupport::ReadText(file);
     services.answers = {kAnswerCancel};
-    EXPECT_FALSE(window->close());
+    Run(Command::Exit);  // Exit closes the window the same way
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(services.messages.size(), 1u);
     EXPECT_EQ(services.messages[0].Text, Text(116, Q(file)));
     EXPECT_EQ(services.messages[0].Style, kStyleYesNoCancelQuestion);
@@ -297,6 +298,18 @@ TEST_F(MainWindow, AFailedOpenKeepsTheWindowsState) {
     EXPECT_TRUE(window->Dirty());
     EXPECT_TRUE(Offers(Command::Save));
     EXPECT_EQ(window->windowTitle(), Caption(Q(file), ResText(118)));
+    // A library that loads but whose editable copy can't be made.
+    fs::copy_file(file, dir / "other.tlb");
+    services.openNames = {Path("other.tlb")};
+    services.answers = {kAnswerNo};
+    ole::testing::FailNextCall("CreateTypeInfo", E_OUTOFMEMORY);
+    Run(Command::Open);
+    ole::testing::ClearInjectedFailures();
+    ASSERT_EQ(services.messages.size(), 4u);
+    EXPECT_EQ(services.messages[3].Style, kStyleError);
+    EXPECT_EQ(Root(), root);
+    EXPECT_EQ(window->Path(), ole::FromUtf8(file.string()));
+    EXPECT_TRUE(window->Dirty());
     // The library is still the one edited: saving writes the edit.
     Run(Command::Save);
     EXPECT_EQ(LibFlags(file) & kLibFlagControl, kLibFlagControl);
