@@ -9,11 +9,15 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 
 #include "ShellTestSupport.h"
 #include "app/modCorvaneExe.h"
 #include "changes/ChangesTestSupport.h"
+#include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
 #include "editor/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
@@ -77,6 +81,11 @@ protected:
     }
     editor::LibraryViewer& View() { return *window->Viewer(); }
     QTreeWidgetItem* Root() { return View().Tree()->topLevelItem(0); }
+    QTreeWidgetItem* TypeNode(const char* name) {
+        for (int i = 0; i < Root()->childCount(); ++i)
+            if (Root()->child(i)->text(0) == QLatin1String(name)) return Root()->child(i);
+        return nullptr;
+    }
     QString Caption(const QString& one, const QString& two = {}) {
         return ResText(108).replace(QStringLiteral("|1"), one).replace(QStringLiteral("|2"), two);
     }
@@ -378,6 +387,39 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
     for (FakeRecorder* recorder : {&first, &second, &added})
         EXPECT_EQ(recorder->editMode.back(), false);
     EXPECT_EQ(windows->size(), 3u);  // the history windows stay
+}
+
+// Edits made in the window, recorded by a history engine on the window's hub
+// and saved by the window in place; the program replays the history in batch
+// mode on a fresh copy of the file and must write the same file.
+TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
+    const fs::path file = dir / "shapes.tlb";
+    fs::copy_file(file, dir / "fresh.tlb");
+    auto hub = std::make_shared<ChangeListener>();
+    window = new frmCorvane;
+    window->Init(hub, ole::FromUtf8(file.string()), nullptr, nullptr, false, nullptr);
+    Playback history;
+    history.ChangeListener(hub);
+    history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    Edit();
+    View().Tree()->setCurrentItem(TypeNode("Colors"));
+    auto* options = static_cast<QListWidget*>(View().DetailsField(Field::Options));
+    QListWidgetItem* hidden = options->findItems(QStringLiteral("hidden"), Qt::MatchExactly).value(0);
+    ASSERT_TRUE(hidden);
+    hidden->setCheckState(hidden->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    QTest::mouseClick(static_cast<QPushButton*>(View().DetailsField(Field::Update)), Qt::LeftButton);
+    ASSERT_EQ(history.ItemCount(), 2);
+    EXPECT_TRUE(window->Dirty());
+    Run(Command::Save);
+    EXPECT_FALSE(window->Dirty());
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+    const std::string command = "cd '" + dir.path().string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" +
+                                ZEPHRIN_BIN_DIR "/zephrin' -leh session.leh -tlb fresh.tlb -saveas batch.tlb -quiet";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(file));
+    EXPECT_NE(testsupport::ReadBytes(dir / "fresh.tlb"), testsupport::ReadBytes(file));
 }
 
 // The main window on a library, light and dark, for a person to look at.
