@@ -21,6 +21,31 @@ constexpr int32_t kCancelCaption = 301;
 // The message wraps at about this many average characters.
 constexpr int kMessageWidthChars = 48;
 
+// Words longer than this may wrap anywhere.
+constexpr int kLongWord = 24;
+
+// The text with a zero-width space after every character of a long word
+// (a long missing name), so that the message wraps within the dialog's width.
+QString Breakable(const QString& text) {
+    QString result;
+    qsizetype wordStart = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !text[i].isSpace()) continue;
+        const QString word = text.mid(wordStart, i - wordStart);
+        if (word.size() > kLongWord) {
+            for (const QChar c : word) {
+                result += c;
+                result += QChar(0x200B);
+            }
+        } else {
+            result += word;
+        }
+        if (i < text.size()) result += text[i];
+        wordStart = i + 1;
+    }
+    return result;
+}
+
 }  // namespace
 
 frmChooseName::frmChooseName(QWidget* owner) : ModalDialog(owner, Sizing::Fixed) {
@@ -71,11 +96,13 @@ std::optional<size_t> frmChooseName::ChooseName(const ChooseNameRequest& request
 }
 
 void frmChooseName::Fill(const ChooseNameRequest& request) {
-    lblMessage_->setText(ToQString(request.Message));
+    const QString message = ToQString(request.Message);
+    lblMessage_->setText(Breakable(message));
     cmbNames_->clear();
     for (const ChooseNameEntry& entry : request.Entries) cmbNames_->addItem(ToQString(entry.Text), entry.ItemNumber);
     cmbNames_->setCurrentIndex(-1);
-    cmbNames_->setAccessibleName(lblMessage_->text());
+    lblMessage_->setAccessibleName(message);
+    cmbNames_->setAccessibleName(message);
     cmdOK_->setEnabled(false);
     setWindowTitle(request.Caption.empty() ? ResText(kCaption) : ToQString(request.Caption));
     cmdOK_->setText(ResText(kOkCaption));

@@ -9,8 +9,10 @@
 #include "ShellTestSupport.h"
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/modChooseName.h"
+#include "foundation/modSupport.h"
 #include "shell/frmChooseName.h"
 #include "support/DarkTheme.h"
+#include "typelib/modAttributeStrings.h"
 
 namespace {
 
@@ -138,10 +140,14 @@ TEST_F(ChooseName, NothingToOfferShowsNoWindow) {
 TEST_F(ChooseName, ALongMessageWrapsAndTheDialogFitsItsControls) {
     frmChooseName dialog(&owner);
     dialog.setPalette(testsupport::DarkPalette());
+    std::u16string name(90, u'x');
     services.modal = [&](QDialog& shown) {
         shown.show();
         QCoreApplication::processEvents();
-        EXPECT_GT(dialog.Message()->height(), dialog.Message()->fontMetrics().lineSpacing());
+        // Three lines at least: a long missing name wraps too.
+        EXPECT_GE(dialog.Message()->height(), 3 * dialog.Message()->fontMetrics().lineSpacing());
+        EXPECT_EQ(dialog.Names()->accessibleName().toStdU16String(),
+                  modSupport::LoadResStringFormat(506, {modAttributeStrings::InvokeKindText(INVOKE_FUNC), name}));
         for (QWidget* control : std::initializer_list<QWidget*>{dialog.Message(), dialog.Names(), dialog.OkButton(),
                                                                  dialog.CancelButton()})
             EXPECT_TRUE(shown.rect().contains(control->geometry())) << control->objectName().toStdString();
@@ -149,7 +155,6 @@ TEST_F(ChooseName, ALongMessageWrapsAndTheDialogFitsItsControls) {
         SaveScreenshots(shown, "choose-name-dark");
         shown.reject();
     };
-    std::u16string name(60, u'x');
     int32_t id = 0;
     ComPtr<ITypeInfo> shape = TypeNamed(lib.get(), u"IShape");
     EXPECT_FALSE(modChooseName::ChooseMember(dialog, shape.get(), TKIND_INTERFACE, INVOKE_FUNC, name, id));
