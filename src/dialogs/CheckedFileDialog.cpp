@@ -84,7 +84,15 @@ bool CheckedFileDialog::Passes(const QString& path) {
                                   kStyleInformation);
             return false;
         }
-    } else if (exists) {
+    } else if (!exists) {
+        // The folder of a new file must be there.
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir()) {
+            Services().MessageBox(this, QLatin1Char('\'') + folder + QStringLiteral("' is not a folder."),
+                                  kStyleExclamation);
+            return false;
+        }
+    } else {
         if (S_ISDIR(st.st_mode)) return false;
         if ((st.st_mode & S_IWUSR) == 0 || !QFileInfo(path).isWritable()) {
             Services().MessageBox(this, quoted + QStringLiteral(" is read-only.\nChoose another name."),

@@ -112,6 +112,11 @@ TEST_F(FileDialog, TheSaveChooserAddsTheExtensionAndGuardsExistingFiles) {
     EXPECT_TRUE(dialog.isVisible());
     ASSERT_EQ(services.messages.size(), 1u);
     EXPECT_TRUE(services.messages[0].Text.contains(QStringLiteral("read-only")));
+    Type(dialog, Q(dir / "nowhere" / "new"));
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_EQ(services.messages[1].Text, QLatin1Char('\'') + Q(dir / "nowhere") + QStringLiteral("' is not a folder."));
+    services.messages.pop_back();
     services.answers = {kAnswerNo};
     Type(dialog, QStringLiteral("old"));
     EXPECT_TRUE(dialog.isVisible());
