@@ -154,3 +154,24 @@ TEST_F(RealDisplay, TheProgramShowsItsMainWindowOnTheBuiltInLibraryAndOnAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a usable display the window ways name what is missing and exit
+// with 2; batch mode needs no display (the application tests run it so).
+TEST(NoDisplay, TheEditorSaysWhichDisplayIsMissing) {
+    testsupport::TempDir dir;
+    const auto run = [&](const std::string& env) {
+        const std::string command = "cd '" + dir.path().string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                    env + " '" ZEPHRIN_BIN_DIR "/zephrin' -new 2>stderr.txt";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << env;
+        return testsupport::ReadText(dir / "stderr.txt");
+    };
+    EXPECT_NE(run("").find("neither DISPLAY nor WAYLAND_DISPLAY is set"), std::string::npos);
+    EXPECT_NE(run("DISPLAY=:987 QT_QPA_PLATFORM=").find("the display ':987' can't be opened"), std::string::npos);
+    EXPECT_NE(run("DISPLAY=:0 QT_QPA_PLATFORM=offscreen").find("QT_QPA_PLATFORM=offscreen shows no windows"),
+              std::string::npos);
+}
+
+}  // namespace
