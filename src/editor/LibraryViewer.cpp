@@ -374,13 +374,16 @@ ole::FileIdentity LibraryViewer::SaveCurrentLibrary(const std::u16string& path,
 void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
     // Held first: the library may be the one the view shows, which clearing lets go.
     const ole::ComPtr<ole::ITypeLib> library(given);
+    // The editable copy is made before the view lets go of what it shows: a
+    // library that can't be opened leaves the view as it was.
+    ole::ComPtr<ole::ITypeLib> shown = library, unresolved;
+    if (library && replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved);
     ClearView(library && !replace);
     if (!library) return;
+    unresolved_ = std::move(unresolved);
     if (replace || !referenced_) referenced_ = std::make_unique<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>>();
 
     const QString leftOut = UnreadItemsNotice(library.get());
-    ole::ComPtr<ole::ITypeLib> shown = library;
-    if (replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved_);
     auto editable = std::make_shared<CustomTypeLib>();
     editable->Attach(shown.get());
 
