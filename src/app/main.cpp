@@ -1,9 +1,10 @@
 // The zephrin executable. The work is modCorvaneExe::Main's; this file adds
-// message boxes when the program is built with its user interface and a
-// display is available.
+// message boxes and the editor window when the program is built with its user
+// interface and a display is available.
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "foundation/modSupport.h"
 #include "shell/frmRecorder.h"
+#include "shell/frmCorvane.h"
 #endif
 
 namespace {
@@ -37,17 +39,21 @@ bool HasDisplay() {
     return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
-// The application object is made only when a window is shown, so that a
+// The one application object, made only when a window is shown, so that a
 // batch run never needs a display. main holds it, and it goes before main
-// returns: Qt can't be shut down once the program's exit has begun. False
-// when no window can be shown.
-bool EnsureApplication(std::unique_ptr<QApplication>& app, int& argc, char** argv) {
-    if (!HasDisplay()) return false;
+// returns: Qt can't be shut down once the program's exit has begun. Null
+// without a usable display; why then says what is missing.
+QApplication* Application(std::unique_ptr<QApplication>& app, int& argc, char** argv, std::string& why) {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    if (!HasDisplay()) {
+        why = IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") ? std::string("QT_QPA_PLATFORM=") + chosen + " shows no windows"
+                                                           : "neither DISPLAY nor WAYLAND_DISPLAY is set";
+        return nullptr;
+    }
     if (!app) {
         // A display that can't be reached (a DISPLAY left over from another
         // session) would end the program in Qt's start-up. The last platform
         // of the list draws nowhere; the message then goes to standard error.
-        const char* chosen = std::getenv("QT_QPA_PLATFORM");
         std::string platforms = chosen && *chosen ? chosen : IsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb";
         ::setenv("QT_QPA_PLATFORM", (platforms + ";offscreen").c_str(), 1);
         // Qt's own complaints (a display it can't reach) are not this
@@ -55,12 +61,18 @@ bool EnsureApplication(std::unique_ptr<QApplication>& app, int& argc, char** arg
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         app = std::make_unique<QApplication>(argc, argv);
     }
-    return QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        const char* display = std::getenv(IsSet("WAYLAND_DISPLAY") ? "WAYLAND_DISPLAY" : "DISPLAY");
+        why = std::string("the display '") + (display ? display : "") + "' can't be opened";
+        return nullptr;
+    }
+    return app.get();
 }
 
 bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, std::u16string_view text,
                     int32_t style) {
-    if (!EnsureApplication(app, argc, argv)) return false;
+    std::string why;
+    if (!Application(app, argc, argv, why)) return false;
     const QString title = QString::fromStdU16String(zephrin::modSupport::LoadResStringById(107));
     const QString message = QString::fromStdU16String(std::u16string(text));
     QMessageBox box(style == zephrin::modCorvaneExe::kStyleExclamation ? QMessageBox::Warning
@@ -68,6 +80,19 @@ bool ShowMessageBox(std::unique_ptr<QApplication>& app, int& argc, char** argv, 
                     title, message, QMessageBox::Ok);
     box.exec();
     return true;
+}
+
+int OpenEditor(std::unique_ptr<QApplication>& app, int& argc, char** argv, const std::string& libraryPath,
+               bool newLibrary, bool dontBackUpHelpString) {
+    std::string why;
+    if (!Application(app, argc, argv, why)) {
+        std::fprintf(stderr,
+                     "The editor window can't be shown: %s. Without a display, run a Library Edit History with "
+                     "-leh or apply a help-data provider with -modifyhelp.\n",
+                     why.c_str());
+        return zephrin::modCorvaneExe::kExitFailure;
+    }
+    return zephrin::shell::RunEditor(libraryPath, newLibrary, dontBackUpHelpString);
 }
 #endif
 
@@ -88,8 +113,13 @@ int main(int argc, char** argv) {
     shell.MessageBox = [&app, &argc, argv](std::u16string_view text, int32_t style) {
         return ShowMessageBox(app, argc, argv, text, style);
     };
+    zephrin::shell::InstallRecorderWindows();
+    shell.OpenEditor = [&app, &argc, argv](const std::string& path, bool isNew, bool dontBackUp) {
+        return OpenEditor(app, argc, argv, path, isNew, dontBackUp);
+    };
     shell.NewHistoryWindow = [&]() -> zephrin::modCorvaneExe::IHistoryWindow* {
-        if (!EnsureApplication(app, argc, argv)) return nullptr;
+        std::string why;
+        if (!Application(app, argc, argv, why)) return nullptr;
         auto* window = new zephrin::shell::frmRecorder;
         windows.emplace_back(window);
         return window;
@@ -99,6 +129,8 @@ int main(int argc, char** argv) {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (window->isVisible()) {
                 QApplication::exec();
+                // The closed windows go now, while the application object still exists.
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
                 return;
             }
     };

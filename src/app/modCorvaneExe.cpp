@@ -1,6 +1,6 @@
 // The program's entry: reads the command line and takes one of its ways
-// (help, batch run, the history window with /activate, help-data run), and
-// reports every message and error.
+// (help, batch run, the history window with /activate, help-data run, the
+// editor window through the shell), and reports every message and error.
 #include "app/modCorvaneExe.h"
 
 #include <fcntl.h>
@@ -42,7 +42,7 @@ constexpr int32_t kMsgInvalidProvider = 172;
 constexpr int32_t kMsgHelpNeedsLibrary = 173;
 
 constexpr char16_t kNoEditorWindow[] =
-    u"The editor window is not available in this version. Run a Library Edit History with /leh, or apply "
+    u"The editor window is not available in this build. Run a Library Edit History with /leh, or apply "
     u"a help-data provider with /modifyhelp; /? lists the options.";
 constexpr char16_t kNoHistoryWindow[] =
     u"The history window can't be shown without a display. Run the Library Edit History without /activate.";
@@ -192,6 +192,8 @@ std::optional<ErrorRecord> WhyUnreadable(const std::string& path) {
     return std::nullopt;
 }
 
+}  // namespace
+
 ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
     const std::u16string file = U16(path);
     ole::ComPtr<ole::ITypeLib> lib;
@@ -200,6 +202,8 @@ ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path) {
     if (std::optional<ErrorRecord> why = WhyUnreadable(path)) throw *why;
     RaiseError(ole::FAILED(hr) ? hr : ole::E_FAIL, modSupport::LoadResStringFormat(114, {file}));
 }
+
+namespace {
 
 // Raises the file layer's failure with its message.
 void CheckFile(ole::HRESULT hr) {
@@ -466,6 +470,7 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
         if (!line.HistoryPath.empty() && !line.Activate) return run.Batch();
         if (!line.HistoryPath.empty()) return run.Activate();
         if (line.ProviderText.empty()) {
+            if (shell.OpenEditor) return shell.OpenEditor(line.TypeLibPath, line.New, line.DontBackUpHelpString);
             ReportMessage(kNoEditorWindow, kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
             return kExitFailure;
         }

@@ -4,8 +4,9 @@
 // IModifyHelpData provider), message reporting, and the file tests the shell
 // uses (standalone type library files, history file headers, paths).
 //
-// Nothing here needs a display: showing a message box is a service the
-// executable may hand in (Shell), and without it messages go to standard error.
+// Nothing here needs a display: showing a message box and opening the editor
+// window are services the executable may hand in (Shell); without them
+// messages go to standard error.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +70,10 @@ struct Shell {
     // Runs until the program's last window has closed; returns at once when
     // none is showing.
     std::function<void()> RunWindows;
+    // Opens the editor window on the library at libraryPath (empty: none; with
+    // newLibrary, a new library saved there) and runs the windows until the
+    // last one closes; returns the exit code. Null: the program has no windows.
+    std::function<int(const std::string& libraryPath, bool newLibrary, bool dontBackUpHelpString)> OpenEditor;
 };
 
 // Runs the program for the arguments that follow its own name and returns
@@ -122,6 +127,9 @@ ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std:
                                       const HistoryRunOptions& options = {});
 
 // ---- Opening a library for editing, and saving it ----
+// Loads the library file at path (also "stdole2.tlb" and "file\N"); an error
+// says why when it can't (missing, not a regular file, unreadable, no library).
+ole::ComPtr<ole::ITypeLib> LoadLibraryFile(const std::string& path);
 // The one way a library becomes editable, for batch mode and the editor view
 // alike: an in-memory regeneration in which imported types that can't be
 // resolved point into unresolvedTypes (created when needed). Without

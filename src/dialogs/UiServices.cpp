@@ -1,10 +1,10 @@
 #include "dialogs/UiServices.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "dialogs/CheckedFileDialog.h"
 #include "foundation/modSupport.h"
 
 namespace zephrin::dialogs {
@@ -12,54 +12,6 @@ namespace zephrin::dialogs {
 namespace {
 
 UiServices* g_services = nullptr;
-
-// A pattern that matches its letters in either case: "*.tlb" gives "*.[tT][lL][bB]".
-QString AnyCase(const QString& pattern) {
-    QString result;
-    for (const QChar c : pattern) {
-        if (c.isLetter() && c.toLower() != c.toUpper())
-            result += QLatin1Char('[') + c.toLower() + c.toUpper() + QLatin1Char(']');
-        else
-            result += c;
-    }
-    return result;
-}
-
-// "Description (*.a;*.b)|*.a;*.b|..." as Qt's name filters. File names match
-// in any case (a library named "X.TLB" is a library as well); the chooser
-// shows the description as the string table has it (HideNameFilterDetails).
-QStringList NameFilters(const QString& filter) {
-    const QStringList parts = filter.split(u'|');
-    QStringList result;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
-        for (QString& pattern : patterns) pattern = AnyCase(pattern);
-        result << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + QLatin1Char(')');
-    }
-    return result;
-}
-
-// A file dialog that lets the request refuse a name before it closes.
-class CheckedFileDialog final : public QFileDialog {
-public:
-    CheckedFileDialog(QWidget* owner, const FileRequest& request) : QFileDialog(owner, request.Title), request_(request) {
-        setOption(QFileDialog::DontUseNativeDialog);
-        setOption(QFileDialog::HideNameFilterDetails);
-        setNameFilters(NameFilters(request.Filter));
-    }
-    void accept() override {
-        // A check that fails keeps the dialog open, as a refusal does.
-        bool pass = false;
-        Guarded(this, [&] {
-            const QStringList files = selectedFiles();
-            pass = !request_.Accept || files.isEmpty() || request_.Accept(files.first());
-        });
-        if (pass) QFileDialog::accept();
-    }
-
-private:
-    const FileRequest& request_;
-};
 
 }  // namespace
 
@@ -109,21 +61,15 @@ MessageAnswer QtUiServices::MessageBox(QWidget* owner, const QString& text, int3
 void QtUiServices::Beep() { QApplication::beep(); }
 
 QString QtUiServices::OpenFileName(QWidget* owner, const FileRequest& request) {
-    CheckedFileDialog dialog(owner, request);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
+    CheckedFileDialog dialog(owner, request, QFileDialog::AcceptOpen);
+    dialog.exec();
+    return dialog.ChosenName();
 }
 
 QString QtUiServices::SaveFileName(QWidget* owner, const FileRequest& request) {
-    CheckedFileDialog dialog(owner, request);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(request.DefaultExtension);
-    if (!request.InitialName.isEmpty()) dialog.selectFile(request.InitialName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
+    CheckedFileDialog dialog(owner, request, QFileDialog::AcceptSave);
+    dialog.exec();
+    return dialog.ChosenName();
 }
 
 int QtUiServices::RunModal(QDialog& dialog) { return dialog.exec(); }

@@ -61,6 +61,15 @@ enum class MenuItem {
     mnuHelpOptionsHelpFileSource,
     mnuSep3,
     mnuHelpOptionsBackup,
+    // The popup of the type pane's field that shows a type of another library.
+    mnuRedirInternalizeThisType,
+    mnuRedirInternalizeAllRefTypes,
+    mnuRedirInternalizeAllTypes,
+    mnuRedirInternalizeProxyThisType,
+    mnuRedirInternalizeProxyAllRefTypes,
+    mnuRedirInternalizeProxyAllTypes,
+    mnuRedirectExternalThisType,
+    mnuRedirectExternalAllTypes,
 };
 
 // Bits of the visibility mask: bit k shows item k.

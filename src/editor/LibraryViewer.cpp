@@ -374,13 +374,16 @@ ole::FileIdentity LibraryViewer::SaveCurrentLibrary(const std::u16string& path,
 void LibraryViewer::AttachLibrary(ole::ITypeLib* given, bool replace) {
     // Held first: the library may be the one the view shows, which clearing lets go.
     const ole::ComPtr<ole::ITypeLib> library(given);
+    // The editable copy is made before the view lets go of what it shows: a
+    // library that can't be opened leaves the view as it was.
+    ole::ComPtr<ole::ITypeLib> shown = library, unresolved;
+    if (library && replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved);
     ClearView(library && !replace);
     if (!library) return;
+    unresolved_ = std::move(unresolved);
     if (replace || !referenced_) referenced_ = std::make_unique<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>>();
 
     const QString leftOut = UnreadItemsNotice(library.get());
-    ole::ComPtr<ole::ITypeLib> shown = library;
-    if (replace) shown = modCorvaneExe::OpenLibraryForEditing(library.get(), noBackupHelpString_, unresolved_);
     auto editable = std::make_shared<CustomTypeLib>();
     editable->Attach(shown.get());
 
@@ -741,6 +744,15 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         const bool applied = ApplyOwnChange(*rename, baseline.get(), target, 0);
         if (chosen && chosen != item) SelectNode(chosen);
         if (!applied) restore();
+        if (applied && target.Kind == kTargetType && target.TypeKind == ole::TKIND_COCLASS &&
+            commandFilter_.Enabled() && commandFilter_.PairCoclasses != 0) {
+            // The class renamed stays so when its interfaces can't follow.
+            try {
+                RenameCoclassInterfaces(target.TypeIndex, static_cast<RenameChange&>(*baseline).NewName(),
+                                        rename->NewName());
+            } catch (...) {
+            }
+        }
     } catch (...) {
         const ErrorRecord error = CurrentErrorRecord();
         // Another listener may fail after the library took the new name: the
@@ -872,8 +884,8 @@ void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
 
 void LibraryViewer::DeferSort(QTreeWidgetItem* parent) {
     deferredSort_ = parent;
-    const uint64_t generation = ++deferredGeneration_;
-    QTimer::singleShot(0, this, [this, generation] { RunDeferredSort(generation); });
+    ++deferredGeneration_;
+    StartDelayExecution();
 }
 
 void LibraryViewer::RunDeferredSort(uint64_t generation) {

@@ -22,6 +22,7 @@
 #include "changes/hub/IAttributeChange.h"
 #include "editor/CommandFilterRecord.h"
 #include "editor/ContextMenuPlan.h"
+#include "editor/IExternalTypesView.h"
 #include "editor/MemberIDConstraints.h"
 #include "editor/TreeNodeRecords.h"
 #include "editor/ViewerDialogs.h"
@@ -38,6 +39,7 @@ class QMenu;
 class QPushButton;
 class QScrollArea;
 class QTabBar;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -51,7 +53,7 @@ namespace zephrin::editor {
 
 class SplitPane;
 
-class LibraryViewer : public QWidget, public IChangeListener {
+class LibraryViewer : public QWidget, public IChangeListener, public IExternalTypesView {
     Q_OBJECT
 
 public:
@@ -450,6 +452,55 @@ private:
     void SetDisplayFormat(int32_t bit, bool hexadecimal);
 
     QPointer<QMenu> popup_;
+
+    // ---- The menu commands (LibraryViewerCommands.cpp) ----
+public:
+    // Internalises types (scope 0 the type only, 1 the types it references,
+    // 2 its whole library; plus 4 as proxies): type's, or with type null one
+    // the user picks. Errors are reported here.
+    void InternalizeTypes(int32_t scope, tli::VarTypeInfo* type) override;
+    // Redirects from (scope 0 its references, 1 every reference into its
+    // library by GUID, 2 its definition replaced) to what the user picks,
+    // asking with owner; true when the library changed. Errors are reported here.
+    bool RedirectTypes(int32_t scope, tli::VarTypeInfo* from, QWidget* owner) override;
+    bool SetTypeFromPicker() override { return SetTypeFromPicker(true); }
+    ole::ComPtr<ole::ITypeLib> CurrentLibraryITypeLib() override {
+        return static_cast<const LibraryViewer*>(this)->CurrentLibraryITypeLib();
+    }
+    void SelectTarget(ChangeTarget& target) override { SelectTarget(target, 0); }
+    ole::ComPtr<ole::ITypeLib> UnresolvedTypes() override { return unresolved_; }
+    void SetUnresolvedTypes(ole::ITypeLib* lib) override { UnresolvedTypes(lib); }
+
+private:
+    // What the commands work on: the pane's target when it shows the
+    // selected node, else the selected node's; Kind 0 without a selection.
+    ChangeTarget CommandTarget() const;
+    void RunStructuralCommand(MenuItem item, int32_t index, int32_t tag);
+    void AddType(int32_t index);
+    void AddMember(int32_t invokeKinds);
+    // Gives a member just added the type and ID its type calls for.
+    void ApplyNewMemberDefaults(bool makeVoid);
+    void AddImplType();
+    void InsertParam(int32_t option);
+    // Deletes the target's item; accessors (not 0) names the accessors of a property.
+    void DeleteCommand(int32_t accessors);
+    void ApplyDeleteChange(int32_t typeIndex);
+    void RenameType(int32_t typeIndex, const std::u16string& name);
+    // Under the filter's pairing: the default interfaces of the class renamed
+    // from oldName take newName in place of oldName in theirs.
+    void RenameCoclassInterfaces(int32_t typeIndex, const std::u16string& oldName, const std::u16string& newName);
+    void FindResolved();
+    void RedirectSelectedType(int32_t scope);
+    void ShowExternalTypes();
+    // Starts the view's one timer, which fires once the events waiting have
+    // run (a menu closed, a label edit ended): it runs a deferred re-sort,
+    // then a custom-data edit when one waits.
+    void StartDelayExecution();
+    void tmrDelayExecution_Timer();
+    void EditCustomData();
+
+    QTimer* tmrDelayExecution_ = nullptr;
+    bool custDataDue_ = false;
 };
 
 }  // namespace zephrin::editor

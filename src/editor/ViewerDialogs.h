@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "changes/hub/ChangeTarget.h"
 #include "dialogs/modRefInfo.h"
 #include "editor/frmSpecifyType.h"
 #include "platform/automation/Guid.h"
@@ -12,7 +14,16 @@
 
 class QWidget;
 
+namespace zephrin {
+class CustDataChange;
+class ReorderTypesChange;
+class ReorderVarsChange;
+class ReorderVTableChange;
+}  // namespace zephrin
+
 namespace zephrin::editor {
+
+class IExternalTypesView;
 
 class ViewerDialogs {
 public:
@@ -29,6 +40,29 @@ public:
     virtual SpecifiedType SpecifyParamType(QWidget* owner, int32_t usage, int32_t constraint, int32_t paramUsage,
                                            ole::ITypeLib* library, dialogs::LibraryCollection& referenced,
                                            tli::VarTypeInfo* current, int32_t& paramFlags, bool optionalVariant);
+
+    // The menu commands' dialogs. Each answers as the program's own dialog does.
+    // A type to take into library, or a library given as one of its types.
+    virtual SpecifiedType ImportType(QWidget* owner, ole::ITypeLib* library, dialogs::LibraryCollection& referenced);
+    virtual SpecifiedType ImportLibrary(QWidget* owner, ole::ITypeLib* library,
+                                        dialogs::LibraryCollection& referenced);
+    // A type to redirect from to, or a library (given as one of its types) to
+    // redirect from's library to.
+    virtual SpecifiedType RedirectType(QWidget* owner, ole::ITypeLib* library, dialogs::LibraryCollection& referenced,
+                                       tli::VarTypeInfo* from);
+    virtual SpecifiedType RedirectLibrary(QWidget* owner, ole::ITypeLib* library,
+                                          dialogs::LibraryCollection& referenced, tli::VarTypeInfo* from);
+    // The order dialogs: the new order as a change, null when cancelled.
+    virtual std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget* owner);
+    virtual std::shared_ptr<ReorderVarsChange> VarOrder(ChangeTarget& target, QWidget* owner);
+    virtual std::shared_ptr<ReorderTypesChange> TypeOrder(ChangeTarget& target, QWidget* owner);
+    // The custom data of target as a change, null when cancelled; hex, the
+    // dialog's hexadecimal display, in and out.
+    virtual std::shared_ptr<CustDataChange> CustData(ChangeTarget& target, QWidget* owner, int32_t constraint,
+                                                     bool& hex);
+    // The external types dialog over view, until it is closed.
+    virtual void ExternalTypes(IExternalTypesView& view, QWidget* owner, bool internalize, bool redirect,
+                               bool changeTypes);
 };
 
 class StandardViewerDialogs final : public ViewerDialogs {

@@ -23,7 +23,11 @@
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
+#include "editor/LibraryViewer.h"
 #include "shell/Recorder.h"
+#include "shell/frmChooseName.h"
+#include "shell/frmCorvane.h"
+#include "shell/modCorvaneExeDialogs.h"
 
 namespace zephrin::shell {
 
@@ -126,7 +130,28 @@ QIcon ButtonIcon(QWidget& window, int button) {
     return icon;
 }
 
+// The main window of a history window opened from the command line.
+void OpenEditorWindow(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
+                      ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows) {
+    auto* editor = new frmCorvane;
+    editor->Init(std::move(hub), libraryPath, library, unresolved, noBackupHelpString, std::move(windows));
+}
+
 }  // namespace
+
+void InstallRecorderWindows() {
+    frmCorvane::SetRecorderWindowFactory([](frmCorvane& editor) {
+        SharedRecorderWindows windows = editor.RecorderWindowList();
+        auto* window = new frmRecorder;
+        try {
+            window->InitFromEditor(windows, editor.Viewer()->HubListener(), editor.Viewer()->CurrentITypeLib().get());
+        } catch (...) {
+            delete window;
+            throw;
+        }
+        editor.SetRecorderWindowList(windows);
+    });
+}
 
 void frmRecorder::SetEditorOpener(EditorOpener opener) { Opener() = std::move(opener); }
 void frmRecorder::SetNameDialog(NameDialog dialog) { ChooseNameDialog() = std::move(dialog); }
@@ -265,9 +290,9 @@ IPlaybackUI* frmRecorder::ActivateUI(IPlayback& playback, bool& runPending) {
         // Opened from the command line: the history gets a main window.
         windows_ = std::make_shared<RecorderWindows>();
         windows_->Add(this);
-        if (Opener())
-            Opener()(engine_->ChangeListener(), libraryPath_, engine_->CurrentITypeLib().get(),
-                     engine_->UnresolvedITypeLib().get(), noBackupHelpString_, windows_);
+        (Opener() ? Opener() : OpenEditorWindow)(engine_->ChangeListener(), libraryPath_,
+                                                 engine_->CurrentITypeLib().get(), engine_->UnresolvedITypeLib().get(),
+                                                 noBackupHelpString_, windows_);
     }
     recorder_->SetPlayback(engine_);
     recorder_->CommandFilter(kCmdRun | kCmdStep | kCmdRunToCursor | kCmdSetNextStatement | kCmdToggleBreakpoint |
@@ -296,8 +321,11 @@ void frmRecorder::ItemChanged() {
 }
 
 std::optional<size_t> frmRecorder::ChooseName(const ChooseNameRequest& request) {
-    if (!ChooseNameDialog()) return std::nullopt;
-    return ChooseNameDialog()(this, request);
+    if (ChooseNameDialog()) return ChooseNameDialog()(this, request);
+    // The run waits for the answer: no window of the program takes input meanwhile.
+    frmChooseName dialog(this);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    return dialog.ChooseName(request);
 }
 
 // ---- Events ----
@@ -469,12 +497,7 @@ bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
         if (historyPath_.empty()) saveAs = true;
         std::u16string name = historyPath_;
         if (saveAs) {
-            dialogs::FileRequest request;
-            request.Title = ResText(162);
-            request.Filter = ResText(163);
-            request.InitialName = ToQString(historyPath_);
-            request.DefaultExtension = QStringLiteral("leh");
-            name = FromQString(Services().SaveFileName(this, request));
+            name = FromQString(GetSaveLehFileName(this, ToQString(historyPath_)));
             if (name.empty()) return;
         }
         std::u16string folder, file;
@@ -525,17 +548,8 @@ void frmRecorder::OpenHistory() {
     dialogs::Guarded(this, [&] {
         if (dirty_ && !SaveHistory(false, true)) return;
         if (!engine_) return;
-        dialogs::FileRequest request;
-        request.Title = ResText(164);
-        request.Filter = ResText(163);
-        request.Accept = [this](const QString& path) {
-            const int32_t refusal = modCorvaneExe::CheckHistoryFileHeader(path.toStdString());
-            if (refusal == 0) return true;
-            Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(refusal, {FromQString(path)})),
-                                  dialogs::kStyleInformation);
-            return false;
-        };
-        const std::u16string name = FromQString(Services().OpenFileName(this, request));
+        const std::u16string name =
+            FromQString(ShowOpenFileDialog(this, kFilterHistory, kTitleOpenHistory, OpenHistoryHook));
         if (name.empty()) return;
         std::u16string folder, file;
         Split(name, folder, file);

@@ -52,12 +52,14 @@ public:
 
     // Opens the main window of a history window opened from the command line
     // (hub, library path, library, unresolved-types library, don't back up
-    // help strings, the window list holding the history window).
+    // help strings, the window list holding the history window); by default
+    // a new frmCorvane (tests count them instead).
     using EditorOpener = std::function<void(std::shared_ptr<ChangeListener>, const std::u16string&, ole::ITypeLib*,
                                             ole::ITypeLib*, bool, SharedRecorderWindows)>;
     static void SetEditorOpener(EditorOpener opener);
     // Shows the choose-name dialog for a replayed change whose target is
-    // missing: the index of the chosen entry, or nothing when cancelled.
+    // missing: the index of the chosen entry, or nothing when cancelled. By
+    // default frmChooseName, application-modal.
     using NameDialog = std::function<std::optional<size_t>(QWidget* owner, const ChooseNameRequest&)>;
     static void SetNameDialog(NameDialog dialog);
     // True while a history window's engine runs a command: the program's
@@ -149,5 +151,8 @@ private:
     std::u16string historyPath_;
     std::u16string libraryPath_;
 };
+
+// Makes the main window's New Recorder Window open a history window.
+void InstallRecorderWindows();
 
 }  // namespace zephrin::shell

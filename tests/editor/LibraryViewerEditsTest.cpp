@@ -278,6 +278,7 @@ TEST_F(LibraryViewerEdits, ALibraryRefusedOnOpeningSaysWhatIsWrong) {
     (void)self->SetTypeDescAlias(&itself);
     (void)self->LayOut();
     Open();
+    QTreeWidgetItem* shown = Root();
     try {
         view->CurrentITypeLib(AsTypeLib(lib.get()).get());
         FAIL() << "opened";
@@ -291,8 +292,10 @@ TEST_F(LibraryViewerEdits, ALibraryRefusedOnOpeningSaysWhatIsWrong) {
                           text.find(ole::FromUtf8(code)) != std::u16string::npos;
         EXPECT_TRUE(says) << ole::ToUtf8(text);
     }
-    // The refused library leaves the view empty.
-    EXPECT_EQ(view->Tree()->topLevelItemCount(), 0);
+    // The refused library leaves the view as it was: the library it showed stays.
+    EXPECT_EQ(view->Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(Root(), shown);
+    EXPECT_TRUE(view->CurrentCustomTypeLib());
     EXPECT_FALSE(view->UnresolvedTypes());
 }
 
@@ -537,16 +540,19 @@ TEST_F(LibraryViewerEdits, FailedLibraryEditsRenamesAndPastesLeaveNoTrace) {
 }
 
 // Opening a library whose regeneration fails after it made the companion
-// library leaves the view empty, without a companion and without a message.
-TEST_F(LibraryViewerEdits, AnOpeningThatFailsLateLeavesTheViewEmpty) {
+// library leaves the view as it was, showing the library it showed, without
+// the companion and without a message.
+TEST_F(LibraryViewerEdits, AnOpeningThatFailsLateKeepsTheLibraryShown) {
     ComPtr<ITypeLib> dangling;
     ASSERT_OK(LoadTypeLib(ole::FromUtf8((std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "unresolved.tlb")
                                             .string()).c_str(),
                           dangling.put()));
     Open();
+    QTreeWidgetItem* shown = Root();
     ole::testing::FailNextCall("SetHelpFileName", E_OUTOFMEMORY, 1);
     EXPECT_THROW(view->CurrentITypeLib(dangling.get()), ErrorRecord);
-    EXPECT_EQ(view->Tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(view->Tree()->topLevelItemCount(), 1);
+    EXPECT_EQ(Root(), shown);
     EXPECT_FALSE(view->UnresolvedTypes());
     EXPECT_TRUE(services.messages.empty());
 }
@@ -599,7 +605,8 @@ TEST_F(LibraryViewerEdits, ALabelEditWhoseNodeGoesRenamesNothing) {
 }
 
 // Damaged files (bytes overwritten) that the loader still takes open in the
-// view, or fail with an error that leaves the view empty; none crashes.
+// view, or fail with an error that leaves the view as it was (or empty, when
+// the new library's tree failed); none crashes.
 TEST_F(LibraryViewerEdits, DamagedLibrariesOpenOrFailCleanly) {
     TempDir dir;
     std::vector<std::filesystem::path> files;
@@ -621,11 +628,15 @@ TEST_F(LibraryViewerEdits, DamagedLibrariesOpenOrFailCleanly) {
             ComPtr<ITypeLib> lib;
             if (FAILED(LoadTypeLib(ole::FromUtf8(path.string()).c_str(), lib.put()))) continue;
             ++loaded;
+            QTreeWidgetItem* shown = Root();
+            const ComPtr<ITypeLib> shownUnresolved = view->UnresolvedTypes();
             try {
                 view->CurrentITypeLib(lib.get());
             } catch (const ErrorRecord&) {
-                EXPECT_EQ(view->Tree()->topLevelItemCount(), 0);
-                EXPECT_FALSE(view->UnresolvedTypes());
+                // The library shown before stays, or (when the tree of the
+                // new one failed) the view is empty.
+                EXPECT_TRUE(Root() == shown || view->Tree()->topLevelItemCount() == 0);
+                EXPECT_EQ(view->UnresolvedTypes().get(), Root() ? shownUnresolved.get() : nullptr);
                 continue;
             }
             ASSERT_TRUE(Root());

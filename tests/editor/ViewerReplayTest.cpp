@@ -5,15 +5,11 @@
 #include "TreeTestSupport.h"
 #include "ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
-
-#include <cstdlib>
 
 #include "changes/ChangesTestSupport.h"
 #include "dialogs/UiServices.h"
@@ -103,13 +99,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     // Runs the program in the test's folder without a display.
-    int Zephrin(const std::string& args) const {
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int Zephrin(const std::string& args) const { return RunZephrin(dir.path(), args); }
 
     TempDir dir;
     CountingServices services;

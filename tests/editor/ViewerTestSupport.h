@@ -3,6 +3,8 @@
 // no test waits on a window; and the type a scripted type dialog answers with.
 #pragma once
 
+#include <sys/wait.h>
+
 #include <QCoreApplication>
 #include <QDialog>
 #include <QTest>
@@ -10,7 +12,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,6 +77,16 @@ inline ole::ComPtr<zephrin::CustomVarTypeInfo> TypeChosen(ole::ITypeLib* library
     chosen->CurrentITypeLib(library);
     chosen->SetType(0, testsupport::TypeNamed(changestest::InfoOf(library).get(), name).get());
     return chosen;
+}
+
+// Runs the program in folder without a display, with env's settings
+// ("NAME=value ..."), its output in stdout.txt and stderr.txt there; its exit
+// code, -1 when it did not exit.
+inline int RunZephrin(const std::filesystem::path& folder, const std::string& args, const std::string& env = {}) {
+    const std::string command = "cd '" + folder.string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY " + env +
+                                " '" ZEPHRIN_BIN_DIR "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace treetest

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 class HistoryWindowRun : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { treetest::EnsureApp(); }
+    static void SetUpTestSuite() { shelltest::EnsureApp(); }
     HistoryWindowRun() {
         {
             ComPtr<ICreateTypeLib2> created = treetest::BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));

@@ -28,7 +28,7 @@ public:
 
 class RecorderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { treetest::EnsureApp(); }
+    static void SetUpTestSuite() { shelltest::EnsureApp(); }
     RecorderTest() {
         lib = changestest::Shapes();
         view.Attach(lib.get());

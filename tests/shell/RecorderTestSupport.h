@@ -23,6 +23,7 @@
 #include "changes/kinds/TypeChange.h"
 #include "app/modCorvaneExe.h"
 #include "dialogs/UiServices.h"
+#include "ShellTestSupport.h"
 #include "editor/TreeTestSupport.h"
 #include "shell/Recorder.h"
 #include "shell/frmRecorder.h"

@@ -1,11 +1,12 @@
 // The application object of the shell tests.
-#include "editor/TreeTestSupport.h"
-
 #include <QPointer>
 
 #include <memory>
 
-namespace treetest {
+#include "ShellTestSupport.h"
+#include "editor/EditorModule.h"
+
+namespace shelltest {
 namespace {
 
 std::unique_ptr<QApplication>& App() {
@@ -36,7 +37,7 @@ void EnsureApp() {
     if (App()) return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     App() = std::make_unique<QApplication>(argc, argv);
-    InitEditorModule();
+    editor::InitEditorModule();
 }
 
-}  // namespace treetest
+}  // namespace shelltest

@@ -25,7 +25,7 @@ using Button = frmRecorder::Button;
 
 class RecorderWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { treetest::EnsureApp(); }
+    static void SetUpTestSuite() { shelltest::EnsureApp(); }
     RecorderWindowTest() {
         ComPtr<ICreateTypeLib2> created = treetest::BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
         EXPECT_OK(created->SaveAllChanges());

@@ -17,6 +17,21 @@ using changes_detail::ContainingLibrary;
 using changes_detail::DescribedType;
 using changes_detail::DescribedTypeName;
 
+namespace {
+
+// True when source and dest are one type, or with wholeLibrary lie in one library.
+bool SameTarget(tli::TypeInfo* source, tli::TypeInfo* dest, bool wholeLibrary) {
+    bool sameLibrary = false;
+    CheckHr(ContainingLibrary(source)->IsSameLibrary(ContainingLibrary(dest).get(), &sameLibrary));
+    if (!sameLibrary || wholeLibrary) return sameLibrary;
+    ole::LONG first = -1, second = -1;
+    CheckHr(source->get_TypeInfoNumber(&first));
+    CheckHr(dest->get_TypeInfoNumber(&second));
+    return first == second;
+}
+
+}  // namespace
+
 void RedirectTypesChange::SourceVarTypeInfo(tli::VarTypeInfo* type) {
     source_ = ole::ComPtr<tli::VarTypeInfo>(type);
     cachedSource_ = nullptr;
@@ -31,6 +46,10 @@ bool RedirectTypesChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& 
                                 int32_t flags) {
     RequireTargetKind(ChangeKind::RedirectTypesChange, target);
     if (!source_ || !dest_) RaiseError(kErrInvalidArgument);
+    const ole::ComPtr<tli::TypeInfo> source = DescribedType(source_.get());
+    const ole::ComPtr<tli::TypeInfo> dest = DescribedType(dest_.get());
+    // A type, or a library, redirected to itself: nothing to do, nothing to tell.
+    if (SameTarget(source.get(), dest.get(), (flags_ & kWholeLibrary) != 0)) return false;
     TLBModifier engine;
     engine.StartingLibDirect(changes_detail::TargetLibrary(target));
     if (listener) {
@@ -38,8 +57,6 @@ bool RedirectTypesChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& 
         listener->ProvideExternalTypeRedirection(watcher);
         if (watcher) engine.RedirectionWatcher(watcher.get());
     }
-    const ole::ComPtr<tli::TypeInfo> source = DescribedType(source_.get());
-    const ole::ComPtr<tli::TypeInfo> dest = DescribedType(dest_.get());
     bool sameLibrary = false;
     if (flags_ & kWholeLibrary) {
         engine.RedirectImportLib(ContainingLibrary(source.get()).get(), ContainingLibrary(dest.get()).get());

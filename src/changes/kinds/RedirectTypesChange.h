@@ -34,9 +34,11 @@ public:
     int32_t Flags() const { return flags_; }
     void Flags(int32_t value) { flags_ = value; }
 
-    // Without a source or a destination, error 5. The listener may hand over
-    // a watcher told of every redirected reference. A failed regeneration
-    // leaves the library as it was.
+    // Without a source or a destination, error 5. A type redirected to itself
+    // (with kWholeLibrary, a library to itself) is no change: false, and the
+    // listener hears nothing. The listener may hand over a watcher told of
+    // every redirected reference. A failed regeneration leaves the library as
+    // it was.
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                int32_t flags) override;
     // A missing side is described by an empty name.

@@ -5,6 +5,7 @@
 // replaced within the library. A library whose imports can't be found gets
 // its "MISSING" companion, and it saves only once the placeholders are
 // redirected. Then the committed history files.
+#include "changes/RedirectionLibraries.h"
 #include "changes/RegenChangesSupport.h"
 #include "changes/kinds/InternalizeTypesChange.h"
 #include "changes/kinds/RedirectTypesChange.h"
@@ -13,65 +14,6 @@
 
 namespace changestest {
 namespace {
-
-constexpr GUID Id(uint32_t n) { return {0xBA5E0000 + n, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}; }
-
-// BaseLib: enum BaseKind; struct BasePoint; interface IBase : IUnknown { Ping(); }
-// Version 2 has the same GUIDs and IBase gains Pong().
-ComPtr<ITypeLib> BaseLibrary(const fs::path& file, WORD major) {
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"BaseLib", file.u16string());
-    EXPECT_OK(lib->SetGuid(Id(1)));
-    EXPECT_OK(lib->SetVersion(major, 0));
-    auto kind = NewType(lib.get(), u"BaseKind", TKIND_ENUM);
-    auto point = NewType(lib.get(), u"BasePoint", TKIND_RECORD);
-    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
-    EXPECT_OK(kind->SetGuid(Id(2)));
-    EXPECT_OK(point->SetGuid(Id(3)));
-    EXPECT_OK(base->SetGuid(Id(4)));
-    const Variant zero = Variant::Int(0);
-    AddVar(kind.get(), 0, u"KindA", Vt(VT_INT), VAR_CONST, &zero);
-    AddVar(point.get(), 0, u"x", Vt(VT_I4));
-    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
-    AddFunc(base.get(), 0, {.name = u"Ping"});
-    if (major > 1) AddFunc(base.get(), 1, {.name = u"Pong"});
-    for (auto* t : {kind.get(), point.get(), base.get()}) EXPECT_OK(t->LayOut());
-    EXPECT_OK(lib->SaveAllChanges());
-    ComPtr<ITypeLib> loaded;
-    EXPECT_OK(LoadTypeLibEx(file.u16string().c_str(), REGKIND_NONE, loaded.put()));
-    return loaded;
-}
-
-// UserLib: interface IUser : IBase { Use([in] BaseKind, [in] BasePoint*); }
-// struct LocalPoint; interfaces IOld, INew; interface IHolder { Take([in] IOld*); }
-ComPtr<ITypeLib> UserLibrary(ITypeLib* base) {
-    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"UserLib");
-    EXPECT_OK(lib->SetGuid(Id(10)));
-    auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
-    auto local = NewType(lib.get(), u"LocalPoint", TKIND_RECORD);
-    auto oldOne = NewType(lib.get(), u"IOld", TKIND_INTERFACE);
-    auto newOne = NewType(lib.get(), u"INew", TKIND_INTERFACE);
-    auto holder = NewType(lib.get(), u"IHolder", TKIND_INTERFACE);
-    EXPECT_OK(user->SetGuid(Id(11)));
-    EXPECT_OK(oldOne->SetGuid(Id(12)));
-    EXPECT_OK(newOne->SetGuid(Id(13)));
-    EXPECT_OK(holder->SetGuid(Id(14)));
-    const ComPtr<ITypeInfo> unknown = StdOle2Type(kIID_IUnknown);
-    TypeDescs td;
-    EXPECT_OK(user->AddImplType(0, RefTo(user.get(), TypeNamed(base, u"IBase").get())));
-    AddFunc(user.get(), 0,
-            {.name = u"Use",
-             .params = {{u"k", User(RefTo(user.get(), TypeNamed(base, u"BaseKind").get()))},
-                        {u"p", td.Ptr(User(RefTo(user.get(), TypeNamed(base, u"BasePoint").get())))}}});
-    AddVar(local.get(), 0, u"x", Vt(VT_I4));
-    AddVar(local.get(), 1, u"y", Vt(VT_I4));
-    for (auto* t : {oldOne.get(), newOne.get(), holder.get()})
-        EXPECT_OK(t->AddImplType(0, RefTo(t, unknown.get())));
-    AddFunc(oldOne.get(), 0, {.name = u"A"});
-    AddFunc(newOne.get(), 0, {.name = u"B"});
-    AddFunc(holder.get(), 0, {.name = u"Take", .params = {{u"o", td.Ptr(User(RefTo(holder.get(), oldOne.get())))}}});
-    for (auto* t : {user.get(), local.get(), oldOne.get(), newOne.get(), holder.get()}) EXPECT_OK(t->LayOut());
-    return AsTypeLib(lib.get());
-}
 
 // A type of another library as the editor view describes it for lib.
 ComPtr<tli::VarTypeInfo> Desc(ITypeLib* lib, ITypeInfo* type) {
@@ -193,6 +135,42 @@ TEST_F(TypeRedirection, AChangeWithoutASideIsRefusedAndDescribedWithoutIt) {
     EXPECT_EQ(Dump(Lib()), before);
     auto none = modInternalizeTypesChange::NewInternalizeTypesChange(false);
     EXPECT_EQ(ErrorOf([&] { none->Apply(view, nullptr, target, hub.get(), 0); }), 5);
+}
+
+// A type redirected to itself (a description of its own, not the same
+// object), or a library to itself by way of another of its types, is no
+// change: nothing is regenerated, and nothing reaches the history.
+TEST_F(TypeRedirection, ATypeOrALibraryRedirectedToItselfIsNoChange) {
+    Start(UserLibrary(base1.get()));
+    const std::string before = Dump(Lib());
+    const ComPtr<ITypeLib> start(Lib());
+    struct Case {
+        int32_t flags;
+        ComPtr<tli::VarTypeInfo> source, dest;
+        ChangeTarget target;
+    };
+    const Case cases[] = {
+        {0, TypeDescOf(Lib(), u"IOld"), TypeDescOf(Lib(), u"IOld"), LibraryTarget(Lib())},
+        {0, Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()),
+         Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()), LibraryTarget(Lib())},
+        {RedirectTypesChange::kWholeLibrary, Desc(Lib(), TypeNamed(base1.get(), u"BasePoint").get()),
+         Desc(Lib(), TypeNamed(base1.get(), u"BaseKind").get()), LibraryTarget(Lib())},
+        {RedirectTypesChange::kReplaceDefinition, TypeDescOf(Lib(), u"IOld"), TypeDescOf(Lib(), u"IOld"),
+         TypeTarget(Lib(), u"IOld")},
+    };
+    for (const Case& c : cases) {
+        auto change = modRedirectTypesChange::NewRedirectTypesChange(false);
+        change->Flags(c.flags);
+        change->SourceVarTypeInfo(c.source.get());
+        change->DestVarTypeInfo(c.dest.get());
+        ChangeTarget target = c.target;
+        EXPECT_FALSE(change->Apply(view, nullptr, target, hub.get(), 0)) << c.flags;
+        EXPECT_FALSE(target.ReplacementLibrary) << c.flags;
+        EXPECT_EQ(change->Flags(), c.flags);
+    }
+    EXPECT_EQ(history.ItemCount(), 0);
+    EXPECT_EQ(Lib(), start.get());
+    EXPECT_EQ(Dump(Lib()), before);
 }
 
 TEST_F(TypeRedirection, MissingImportsGetACompanionAndSaveOnlyOnceRedirected) {

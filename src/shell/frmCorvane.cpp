@@ -1,0 +1,306 @@
+#include "shell/frmCorvane.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "app/modCorvaneExe.h"
+#include "changes/hub/ChangeListener.h"
+#include "dialogs/UiServices.h"
+#include "editor/EditorModule.h"
+#include "editor/LibraryTree.h"
+#include "editor/LibraryViewer.h"
+#include "editor/modImages.h"
+#include "foundation/modSupport.h"
+#include "platform/automation/BStr.h"
+#include "platform/tlbengine/StdOle2.h"
+#include "shell/frmRecorder.h"
+#include "shell/modCorvaneExeDialogs.h"
+
+namespace zephrin::shell {
+
+using dialogs::FromQString;
+using dialogs::Guarded;
+using dialogs::ResText;
+using dialogs::ToQString;
+
+namespace {
+
+constexpr int32_t kMenuFile = 101;
+constexpr int32_t kCaption = 108;
+constexpr int32_t kMsgSaveChanges = 116;
+constexpr int32_t kNewLibraryName = 117;
+constexpr int32_t kDirtyMark = 118;
+
+// The commands in menu order: caption and object name.
+struct CommandInfo {
+    int32_t Caption;
+    const char* Name;
+};
+constexpr CommandInfo kCommands[] = {{102, "mnuNew"},  {103, "mnuOpen"},
+                                     {104, "mnuSave"}, {105, "mnuSaveAs"},
+                                     {119, "mnuNewRecorderWindow"}, {106, "mnuExit"}};
+
+// The window's first size, in average characters and lines of its font.
+constexpr int kWidthChars = 130;
+constexpr int kHeightLines = 44;
+
+frmCorvane::RecorderWindowFactory& Factory() {
+    static frmCorvane::RecorderWindowFactory factory;
+    return factory;
+}
+
+}  // namespace
+
+bool IsBuiltInLibraryName(std::u16string_view path) {
+    const auto same = [path](std::u16string_view lower) {
+        if (path.size() != lower.size()) return false;
+        for (size_t i = 0; i < path.size(); ++i) {
+            char16_t c = path[i];
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+            if (c != lower[i]) return false;
+        }
+        return true;
+    };
+    return same(ole::kStdOle2File) || same(ole::kStdOle32File);
+}
+
+int RunEditor(const std::string& libraryPath, bool newLibrary, bool dontBackUpHelpString) {
+    const ole::ComPtr<ole::ITypeLib> library = newLibrary ? modCorvaneExe::CreateNewTypeLib() : nullptr;
+    auto* window = new frmCorvane;
+    window->Init(nullptr, ole::FromUtf8(libraryPath), library.get(), nullptr, dontBackUpHelpString, nullptr);
+    const int code = QApplication::exec();
+    // The closed windows go now, while the application object still exists.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return code;
+}
+
+void frmCorvane::SetRecorderWindowFactory(RecorderWindowFactory factory) { Factory() = std::move(factory); }
+
+frmCorvane::frmCorvane(QWidget* parent) : QMainWindow(parent) {
+    editor::InitEditorModule();
+    setObjectName(QStringLiteral("frmCorvane"));
+    libViewer_ = new editor::LibraryViewer(this);
+    libViewer_->setObjectName(QStringLiteral("LibViewer"));
+    setCentralWidget(libViewer_);
+
+    mnuFile_ = menuBar()->addMenu(ResText(kMenuFile));
+    mnuFile_->setObjectName(QStringLiteral("mnuFile"));
+    for (size_t i = 0; i < std::size(kCommands); ++i) {
+        if (i == static_cast<size_t>(Command::NewRecorderWindow) || i == static_cast<size_t>(Command::Exit))
+            mnuFile_->addSeparator();
+        QAction* action = mnuFile_->addAction(ResText(kCommands[i].Caption));
+        action->setObjectName(QString::fromLatin1(kCommands[i].Name));
+        actions_[i] = action;
+    }
+    const auto on = [this](Command command, void (frmCorvane::*handler)()) {
+        connect(Action(command), &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    };
+    connect(Action(Command::New), &QAction::triggered, this, [this] { NewLibrary(nullptr); });
+    connect(Action(Command::Open), &QAction::triggered, this, [this] { OpenLibrary({}, nullptr, nullptr); });
+    on(Command::Save, &frmCorvane::Save);
+    on(Command::SaveAs, &frmCorvane::SaveAs);
+    on(Command::NewRecorderWindow, &frmCorvane::NewRecorderWindow);
+    connect(Action(Command::Exit), &QAction::triggered, this, [this] { close(); });
+    connect(mnuFile_, &QMenu::aboutToShow, this, [this] { UpdateCommands(); });
+    connect(libViewer_, &editor::LibraryViewer::OnSetEditMode, this, [this](bool editing) { OnSetEditMode(editing); });
+    Action(Command::NewRecorderWindow)->setEnabled(false);
+    UpdateCommands();
+
+    setWindowIcon(modImages::GetWindowImageList().Icon(editor::kImageLibrary));
+    setWindowTitle(ToQString(modSupport::LoadResStringFormat(kCaption, {std::u16string(), std::u16string()})));
+    QSize size(fontMetrics().averageCharWidth() * kWidthChars, fontMetrics().lineSpacing() * kHeightLines);
+    if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableSize() * 9 / 10);
+    resize(size);
+}
+
+frmCorvane::~frmCorvane() { Unload(); }
+
+QAction* frmCorvane::Action(Command command) const { return actions_[static_cast<size_t>(command)]; }
+
+void frmCorvane::Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath,
+                      ole::ITypeLib* library, ole::ITypeLib* unresolved, bool noBackupHelpString,
+                      SharedRecorderWindows windows) {
+    if (!hub) hub = std::make_shared<ChangeListener>();
+    dirtyHook_.AttachDirtyOnly(hub, this);
+    libViewer_->SetChangeListener(std::move(hub));
+    if (noBackupHelpString) libViewer_->SaveBackupHelpString(false);
+    if (!libraryPath.empty())
+        OpenLibrary(libraryPath, library, unresolved);
+    else if (library)
+        NewLibrary(library);
+    recorderWindows_ = std::move(windows);
+    // A shown window holds itself.
+    setAttribute(Qt::WA_DeleteOnClose);
+    show();
+}
+
+// ---- Dirty state and caption ----
+
+void frmCorvane::ItemChanged() { SetDirty(true); }
+
+void frmCorvane::SetDirty(bool value) {
+    if (value == dirty_) return;
+    dirty_ = value;
+    UpdateCaption();
+    UpdateCommands();
+}
+
+void frmCorvane::UpdateCaption() {
+    std::u16string name = path_, mark;
+    if (path_.empty())
+        name = modSupport::LoadResStringById(kNewLibraryName);
+    else if (dirty_)
+        mark = modSupport::LoadResStringById(kDirtyMark);
+    setWindowTitle(ToQString(modSupport::LoadResStringFormat(kCaption, {name, mark})));
+}
+
+void frmCorvane::UpdateCommands() {
+    Action(Command::Save)->setEnabled(writableFile_ && dirty_);
+    Action(Command::SaveAs)->setEnabled(canSaveAs_);
+}
+
+// ---- Opening, creating and saving ----
+
+void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved) {
+    Guarded(this, [&] {
+        if (dirty_ && !QuerySaveChanges()) return;
+        if (path.empty()) {
+            path = FromQString(ShowOpenFileDialog(this, kFilterOpenLibrary, kTitleOpenLibrary, OpenLibraryHook));
+            if (path.empty()) return;
+        }
+        const std::string file = ole::ToUtf8(path);
+        if (!library) {
+            // The view keeps what it shows when the library can't be opened.
+            libViewer_->CurrentITypeLib(modCorvaneExe::LoadLibraryFile(file).get());
+        } else {
+            libViewer_->AttachITypeLib(library);
+            libViewer_->UnresolvedTypes(unresolved);
+        }
+        // The built-in libraries are never written over a file of their name.
+        writableFile_ = !IsBuiltInLibraryName(path) && modCorvaneExe::IsStandaloneTypeLibFile(file, true);
+        path_ = std::move(path);
+        canSaveAs_ = true;
+        AttachRecorders();
+        dirty_ = true;
+        SetDirty(false);
+    });
+}
+
+void frmCorvane::NewLibrary(ole::ITypeLib* library) {
+    Guarded(this, [&] {
+        if (dirty_ && !QuerySaveChanges()) return;
+        ole::ComPtr<ole::ITypeLib> created(library);
+        if (!created) created = modCorvaneExe::CreateNewTypeLib();
+        libViewer_->AttachITypeLib(created.get());
+        path_.clear();
+        writableFile_ = false;
+        canSaveAs_ = true;
+        AttachRecorders();
+        dirty_ = false;
+        SetDirty(true);
+    });
+}
+
+void frmCorvane::Save() {
+    Guarded(this, [&] {
+        if (!writableFile_ || path_.empty()) return;
+        libViewer_->SaveCurrentLibrary(path_);
+        SetDirty(false);
+    });
+}
+
+void frmCorvane::SaveAs() {
+    Guarded(this, [&] {
+        if (!canSaveAs_) return;
+        const QString name = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
+                                                QStringLiteral("tlb"), SaveLibraryHook);
+        if (name.isEmpty()) return;
+        libViewer_->SaveCurrentLibrary(FromQString(name));
+        writableFile_ = true;
+        path_ = FromQString(name);
+        dirty_ = true;
+        SetDirty(false);
+    });
+}
+
+bool frmCorvane::QuerySaveChanges() {
+    try {
+        const std::u16string name = path_.empty() ? modSupport::LoadResStringById(kNewLibraryName) : path_;
+        const dialogs::MessageAnswer answer =
+            dialogs::Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(kMsgSaveChanges, {name})),
+                                           dialogs::kStyleYesNoCancelQuestion);
+        if (answer == dialogs::kAnswerNo) return true;
+        if (answer != dialogs::kAnswerYes) return false;
+        const QString chosen = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
+                                                  QStringLiteral("tlb"), SaveLibraryHook);
+        if (chosen.isEmpty()) return false;
+        libViewer_->SaveCurrentLibrary(FromQString(chosen));
+        return true;
+    } catch (...) {
+        dialogs::Services().ReportCurrentError(this);
+        return false;
+    }
+}
+
+// ---- Closing ----
+
+void frmCorvane::closeEvent(QCloseEvent* event) {
+    if (frmRecorder::EngineRunning()) {  // a history's run waits for a dialog
+        event->ignore();
+        return;
+    }
+    bool close = true;
+    Guarded(this, [&] { close = !dirty_ || QuerySaveChanges(); });
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    Unload();
+    QMainWindow::closeEvent(event);
+}
+
+void frmCorvane::Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    dirtyHook_.AttachDirtyOnly(nullptr, nullptr);
+    libViewer_->SetChangeListener(nullptr);
+    // A history window waits while the view edits: none may wait for good.
+    if (recorderWindows_)
+        for (IRecorderWindow* window : recorderWindows_->Snapshot()) window->InEditMode(false);
+}
+
+// ---- History windows ----
+
+void frmCorvane::OnSetEditMode(bool editing) {
+    Guarded(this, [&] {
+        if (!recorderWindows_) return;
+        for (IRecorderWindow* window : recorderWindows_->Snapshot()) window->InEditMode(editing);
+    });
+}
+
+void frmCorvane::AttachRecorders() {
+    Action(Command::NewRecorderWindow)->setEnabled(true);
+    if (!recorderWindows_ || recorderWindows_->empty()) return;
+    const ole::ComPtr<ole::ITypeLib> library = libViewer_->CurrentITypeLib();
+    const ole::ComPtr<ole::ITypeLib> unresolved = libViewer_->UnresolvedTypes();
+    for (IRecorderWindow* window : recorderWindows_->Snapshot()) window->AttachLibrary(library.get(), unresolved.get());
+}
+
+void frmCorvane::NewRecorderWindow() {
+    Guarded(this, [&] {
+        if (!Factory() || !Action(Command::NewRecorderWindow)->isEnabled()) return;
+        const std::vector<IRecorderWindow*> before =
+            recorderWindows_ ? recorderWindows_->Snapshot() : std::vector<IRecorderWindow*>{};
+        Factory()(*this);
+        // A window opened while the view edits waits until the edit ends.
+        if (!recorderWindows_ || !libViewer_->InEditMode()) return;
+        for (IRecorderWindow* window : recorderWindows_->Snapshot())
+            if (std::find(before.begin(), before.end(), window) == before.end()) window->InEditMode(true);
+    });
+}
+
+}  // namespace zephrin::shell

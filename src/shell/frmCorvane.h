@@ -1,0 +1,113 @@
+// The main window: one library editor view filling it, and the File menu
+// (New, Open, Save, Save As, New Recorder Window, Exit). It tracks whether the
+// library has unsaved changes (every change that passes the hub counts), shows
+// that in its caption, asks before discarding them, tells its history windows
+// when the view enters or leaves edit mode, and attaches them to every library
+// it opens or creates.
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "changes/hub/ChangeListenerHook.h"
+#include "changes/hub/IChangeListenerNotifyDirty.h"
+#include "platform/tlbengine/TypeLibInterfaces.h"
+#include "shell/RecorderWindows.h"
+
+class QAction;
+class QMenu;
+
+namespace zephrin {
+class ChangeListener;
+}
+
+namespace zephrin::editor {
+class LibraryViewer;
+}
+
+namespace zephrin::shell {
+
+class frmCorvane final : public QMainWindow, private IChangeListenerNotifyDirty {
+    Q_OBJECT
+
+public:
+    // Makes a new history window for editor (New Recorder Window).
+    using RecorderWindowFactory = std::function<void(frmCorvane& editor)>;
+
+    explicit frmCorvane(QWidget* parent = nullptr);
+    ~frmCorvane() override;
+
+    // Joins hub (a new one when null) and shows the window, which deletes
+    // itself when closed. With libraryPath, opens that file, or library when
+    // given (its companion library of unresolved types, or null, with it);
+    // else with library, shows it as a new library; else the view is empty.
+    // windows: the history windows working on this window's library, or null.
+    void Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
+              ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows);
+
+    const SharedRecorderWindows& RecorderWindowList() const { return recorderWindows_; }
+    void SetRecorderWindowList(SharedRecorderWindows windows) { recorderWindows_ = std::move(windows); }
+    // Without a factory New Recorder Window does nothing.
+    static void SetRecorderWindowFactory(RecorderWindowFactory factory);
+
+    editor::LibraryViewer* Viewer() const { return libViewer_; }
+
+    // The window's state.
+    const std::u16string& Path() const { return path_; }
+    bool Dirty() const { return dirty_; }
+    bool CanSaveAs() const { return canSaveAs_; }
+    bool WritableFile() const { return writableFile_; }
+
+    // The File menu's commands.
+    enum class Command { New, Open, Save, SaveAs, NewRecorderWindow, Exit };
+    QAction* Action(Command command) const;
+    QMenu* FileMenu() const { return mnuFile_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ItemChanged() override;
+    void OnSetEditMode(bool editing);
+
+    // Each returns quietly when the user cancels; errors are reported.
+    void OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved);
+    void NewLibrary(ole::ITypeLib* library);
+    void Save();
+    void SaveAs();
+    void NewRecorderWindow();
+    // Asks whether to save the changes; false cancels what asked.
+    bool QuerySaveChanges();
+    void UpdateCaption();
+    void SetDirty(bool value);
+    void UpdateCommands();
+    void AttachRecorders();
+    // Leaves the hub and lets the history windows edit again.
+    void Unload();
+
+    editor::LibraryViewer* libViewer_ = nullptr;
+    QMenu* mnuFile_ = nullptr;
+    QAction* actions_[6] = {};
+
+    std::u16string path_;
+    bool dirty_ = false;
+    bool canSaveAs_ = false;
+    bool writableFile_ = false;
+    bool unloaded_ = false;
+    ChangeListenerHook dirtyHook_;
+    SharedRecorderWindows recorderWindows_;
+};
+
+// Opens a main window as the command line asks (the library file at
+// libraryPath, or none; with newLibrary, a new library) and runs the windows
+// until the last one closes; returns the exit code. A QApplication must exist.
+int RunEditor(const std::string& libraryPath, bool newLibrary, bool dontBackUpHelpString);
+
+// The bare names "stdole2.tlb" and "stdole32.tlb" (in any case), which open
+// the built-in libraries rather than files of those names.
+bool IsBuiltInLibraryName(std::u16string_view path);
+
+}  // namespace zephrin::shell

@@ -1,0 +1,205 @@
+// History windows beside the main window, as a user works with them: edits
+// made in the main window are recorded, saved, reopened in a new window and
+// replayed on a fresh copy of the library opened in the main window, which
+// re-attaches its history windows; the main window's edit mode reaches them,
+// New re-attaches them, and they stay open when it closes. And the command
+// line's history windows with their one main window.
+#include "RecorderTestSupport.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+
+#include "ShellTestSupport.h"
+#include "editor/LibraryViewer.h"
+#include "editor/ViewerTestSupport.h"
+#include "shell/frmCorvane.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+namespace recordertest {
+namespace {
+
+namespace fs = std::filesystem;
+using Field = editor::LibraryViewer::Field;
+using Command = frmCorvane::Command;
+
+// The main windows and history windows on screen.
+template <class W>
+std::vector<W*> Shown() {
+    std::vector<W*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<W*>(widget); window && window->isVisible()) found.push_back(window);
+    return found;
+}
+
+class HistoryWithEditor : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        shelltest::EnsureApp();
+        InstallRecorderWindows();
+    }
+    HistoryWithEditor() {
+        ComPtr<ICreateTypeLib2> created = treetest::BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
+        EXPECT_OK(created->SaveAllChanges());
+    }
+    ~HistoryWithEditor() override {
+        for (QWidget* window : Shown<frmRecorder>()) delete window;
+        for (QWidget* window : Shown<frmCorvane>()) delete window;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    frmCorvane* OpenEditor(const char* file) {
+        auto* editor = new frmCorvane;
+        editor->Init(nullptr, ole::FromUtf8((dir / file).string()), nullptr, nullptr, false, nullptr);
+        QCoreApplication::processEvents();
+        return editor;
+    }
+    frmRecorder* NewRecorderWindow(frmCorvane& editor) {
+        editor.Action(Command::NewRecorderWindow)->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(editor.RecorderWindowList());
+        if (!editor.RecorderWindowList()) return nullptr;
+        return dynamic_cast<frmRecorder*>(editor.RecorderWindowList()->Snapshot().back());
+    }
+    void Select(editor::LibraryViewer& view, QTreeWidgetItem* node) { treetest::ClickNode(view.Tree(), node); }
+    void ToggleFlag(editor::LibraryViewer& view, const char* type, const char* flag, bool update = true) {
+        Select(view, treetest::NodeAt(view.Tree(), type));
+        auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+        QListWidgetItem* item = options->findItems(QString::fromUtf8(flag), Qt::MatchExactly).value(0);
+        ASSERT_TRUE(item) << flag;
+        options->setFocus();
+        options->setCurrentItem(item);
+        QTest::keyClick(options, Qt::Key_Space);
+        if (update) QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    }
+    void TypeVersion(editor::LibraryViewer& view, const char* text) {
+        auto* edit = static_cast<QLineEdit*>(view.DetailsField(Field::Version));
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromUtf8(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    std::vector<std::byte> SavedFrom(editor::LibraryViewer& view, const char* file) {
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / file).string()));
+        return testsupport::ReadBytes(dir / file);
+    }
+    std::vector<std::string> Glyphs(frmRecorder& window) {
+        std::vector<std::string> marks;
+        for (const std::string& line : Lines(*window.List())) marks.push_back(line.substr(0, 2));
+        return marks;
+    }
+
+    testsupport::TempDir dir;
+    ScriptedServices services;
+    dialogs::ScopedUiServices scoped{services};
+};
+
+TEST_F(HistoryWithEditor, EditsInTheMainWindowAreRecordedSavedReopenedAndReplayedOnAFreshCopy) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording && recording->isVisible());
+    Select(view, view.Tree()->topLevelItem(0));
+    TypeVersion(view, "3.1");
+    ToggleFlag(view, "Widget", "hidden");
+    ToggleFlag(view, "IShape", "hidden");
+    TypeVersion(view, "2.4");
+    ASSERT_EQ(recording->List()->ListCount(), 5);
+    const std::vector<std::byte> live = SavedFrom(view, "live.tlb");
+    services.files.push_back(Q(dir / "session.leh"));
+    QTest::keyClick(recording->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(fs::exists(dir / "session.leh"));
+
+    // A fresh copy opened in the main window re-attaches the history window.
+    fs::copy_file(dir / "in.tlb", dir / "fresh.tlb");
+    services.answers = {dialogs::kAnswerNo};  // the main window's changes are not saved
+    services.files.push_back(Q(dir / "fresh.tlb"));
+    editor->Action(Command::Open)->trigger();
+    ASSERT_EQ(editor->Path(), ole::FromUtf8((dir / "fresh.tlb").string()));
+    EXPECT_EQ(Glyphs(*recording)[0], "> ");
+    // A new window reopens the history and runs it.
+    frmRecorder* replaying = NewRecorderWindow(*editor);
+    ASSERT_EQ(editor->RecorderWindowList()->size(), 2u);
+    services.files.push_back(Q(dir / "session.leh"));
+    replaying->MenuAction(1)->trigger();
+    ASSERT_EQ(replaying->List()->ListCount(), 5);
+    QTest::keyClick(replaying->List()->ListView(), Qt::Key_F5);
+    EXPECT_EQ(Glyphs(*replaying)[4], "> ");
+    EXPECT_TRUE(editor->Dirty());
+    EXPECT_EQ(SavedFrom(view, "replayed.tlb"), live);
+
+    // The main window's edit mode reaches every history window.
+    ToggleFlag(view, "Widget", "hidden", false);
+    ASSERT_TRUE(view.InEditMode());
+    EXPECT_FALSE(recording->List()->isEnabled());
+    EXPECT_FALSE(replaying->List()->isEnabled());
+    QTest::mouseClick(view.DetailsField(Field::Cancel), Qt::LeftButton);
+    EXPECT_TRUE(replaying->List()->isEnabled());
+
+    // New re-attaches both to the new library.
+    services.answers = {dialogs::kAnswerNo};
+    editor->Action(Command::New)->trigger();
+    for (frmRecorder* window : {recording, replaying}) {
+        BSTR name = nullptr;
+        ASSERT_OK(window->Engine()->CurrentITypeLib()->GetDocumentation(-1, &name, nullptr, nullptr, nullptr));
+        EXPECT_EQ(std::u16string(name), u"NewLib");
+        SysFreeString(name);
+        EXPECT_EQ(Glyphs(*window)[0], "> ");
+    }
+    // Closing the main window leaves them open.
+    services.answers = {dialogs::kAnswerNo};
+    EXPECT_TRUE(editor->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Shown<frmCorvane>().empty());
+    EXPECT_EQ(Shown<frmRecorder>().size(), 2u);
+    EXPECT_TRUE(recording->List()->isEnabled());
+}
+
+// The command line's ways open exactly one main window each.
+TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    modCorvaneExe::Shell shell;
+    std::vector<QPointer<frmRecorder>> made;
+    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
+        made.emplace_back(new frmRecorder);
+        return made.back();
+    };
+    size_t editorsWhileRunning = 0;
+    std::vector<std::string> lines;
+    shell.RunWindows = [&] {
+        QCoreApplication::processEvents();
+        editorsWhileRunning = Shown<frmCorvane>().size();
+        if (!made.empty() && made.back()) lines = Lines(*made.back()->List());
+    };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
+    EXPECT_EQ(editorsWhileRunning, 1u);
+    std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+    ASSERT_EQ(editors.size(), 1u);
+    EXPECT_EQ(editors[0]->Path(), u"in.tlb");
+    EXPECT_EQ(editors[0]->RecorderWindowList()->size(), 1u);
+    made.back()->Engine()->UIActivator(made.back());
+    made.back()->Engine()->ActivateUI();
+    EXPECT_EQ(Shown<frmCorvane>().size(), 1u);
+    for (QWidget* window : Shown<frmCorvane>()) delete window;
+    // With /new the main window shows NewLib.
+    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-new", "-activate"}, shell), 0);
+    editors = Shown<frmCorvane>();
+    ASSERT_EQ(editors.size(), 1u);
+    EXPECT_EQ(editors[0]->Viewer()->Tree()->topLevelItem(0)->text(0).left(6), "NewLib");
+    for (QWidget* window : Shown<frmCorvane>()) delete window;
+    // A batch run that stops on the new library.
+    services.messages.clear();
+    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-new", "-saveas", "out.tlb"}, shell), 2);
+    fs::current_path(before);
+    EXPECT_EQ(editorsWhileRunning, 1u);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(0, 2), "> ");
+    EXPECT_FALSE(services.messages.empty());
+}
+
+}  // namespace
+}  // namespace recordertest

@@ -1,0 +1,107 @@
+// The shell's windows in tests: the application object, UI services that
+// answer messages and file choosers from a script, and screenshots.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QPixmap>
+#include <QWidget>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dialogs/UiServices.h"
+
+namespace shelltest {
+
+using namespace zephrin;
+using namespace zephrin::dialogs;
+
+// The application object of the test program (offscreen), with the editor
+// module started; it goes when the tests end.
+void EnsureApp();
+
+// Messages are answered from answers (OK once it has run out). A file chooser
+// offers the names of openNames or saveNames one after the other to the
+// request's check, as a user who types them one by one; the first that
+// passes is the choice, and when none is left the user cancels.
+class ScriptedServices : public UiServices {
+public:
+    struct Message {
+        QString Text;
+        int32_t Style;
+    };
+    std::vector<Message> messages;
+    std::deque<MessageAnswer> answers;
+    std::deque<QString> openNames, saveNames;
+    std::vector<FileRequest> requests;  // every chooser shown, in order
+    int beeps = 0;
+    int modalRuns = 0;
+    bool skipChecks = false;  // the choosers hand names back unchecked
+    std::function<void(QDialog&)> modal;  // drives a modal dialog and closes it
+
+    MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
+        messages.push_back({text, style});
+        if (answers.empty()) return kAnswerOk;
+        const MessageAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void Beep() override { ++beeps; }
+    QString OpenFileName(QWidget*, const FileRequest& request) override { return Choose(request, openNames); }
+    QString SaveFileName(QWidget*, const FileRequest& request) override { return Choose(request, saveNames); }
+    int RunModal(QDialog& dialog) override {
+        ++modalRuns;
+        if (modal) modal(dialog);
+        return dialog.result();
+    }
+    std::vector<QString> MessageTexts() const {
+        std::vector<QString> texts;
+        for (const Message& m : messages) texts.push_back(m.Text);
+        return texts;
+    }
+
+private:
+    QString Choose(const FileRequest& request, std::deque<QString>& names) {
+        requests.push_back(request);
+        while (!names.empty()) {
+            QString name = names.front();
+            names.pop_front();
+            if (!request.DefaultExtension.isEmpty() && !name.contains(u'.'))
+                name += QLatin1Char('.') + request.DefaultExtension;
+            if (skipChecks || !request.Accept || request.Accept(name)) return name;
+        }
+        return {};
+    }
+};
+
+// The text of string-table entry id, "|1" filled with item when given.
+inline QString Text(int32_t id, const QString& item = {}) {
+    QString text = ResText(id);
+    if (!item.isNull()) text.replace(QStringLiteral("|1"), item);
+    return text;
+}
+
+inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// Saves the widget as build/screenshots/NAME.png and NAME@2x.png, for a person
+// to look at.
+inline void SaveScreenshots(QWidget& widget, const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
+    std::filesystem::create_directories(dir);
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(widget.size() * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(widget.palette().color(QPalette::Window));
+        widget.render(&pixmap);
+        const std::string file = name + (scale > 1 ? "@2x.png" : ".png");
+        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string()))) << file;
+    }
+}
+
+}  // namespace shelltest

@@ -1,0 +1,442 @@
+// The main window driven as a user drives it: its caption and dirty state,
+// the save prompt, opening and saving through the (scripted) file choosers,
+// the built-in libraries, a failed open, and its history windows.
+#include <QAction>
+#include <QListWidget>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "ShellTestSupport.h"
+#include "app/modCorvaneExe.h"
+#include "changes/ChangesTestSupport.h"
+#include "changes/history/Playback.h"
+#include "changes/hub/ChangeListener.h"
+#include "editor/LibraryViewer.h"
+#include "platform/tlbengine/TypeLibData.h"
+#include "shell/frmCorvane.h"
+#include "support/DarkTheme.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace shelltest;
+using namespace changestest;
+using zephrin::shell::frmCorvane;
+using zephrin::shell::IRecorderWindow;
+using zephrin::shell::RecorderWindows;
+using Command = frmCorvane::Command;
+using Field = editor::LibraryViewer::Field;
+namespace fs = std::filesystem;
+
+// A history window as the main window sees it.
+class FakeRecorder final : public IRecorderWindow {
+public:
+    std::vector<ITypeLib*> attached;
+    std::vector<bool> editMode;
+    void AttachLibrary(ITypeLib* library, ITypeLib*) override { attached.push_back(library); }
+    void InEditMode(bool editing) override { editMode.push_back(editing); }
+};
+
+int32_t LibFlags(const fs::path& file) {
+    ComPtr<ITypeLib> lib;
+    EXPECT_OK(ole::LoadTypeLibEx(ole::FromUtf8(file.string()).c_str(), ole::REGKIND_NONE, lib.put()));
+    if (!lib) return -1;
+    ole::TLIBATTR* attr = nullptr;
+    EXPECT_OK(lib->GetLibAttr(&attr));
+    const int32_t flags = attr->wLibFlags;
+    lib->ReleaseTLibAttr(attr);
+    return flags;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }
+    MainWindow() : scoped(services) {
+        ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8((dir / "shapes.tlb").string()));
+        EXPECT_OK(lib->SaveAllChanges());
+        std::ofstream(dir / "notes.txt") << "not a library\n";
+    }
+    ~MainWindow() override {
+        frmCorvane::SetRecorderWindowFactory(nullptr);
+        delete window.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    frmCorvane& Open(const fs::path& path, ITypeLib* library = nullptr,
+                     std::shared_ptr<RecorderWindows> windows = nullptr) {
+        window = new frmCorvane;
+        window->Init(nullptr, path.empty() ? u"" : ole::FromUtf8(path.string()), library, nullptr, false,
+                     std::move(windows));
+        QCoreApplication::processEvents();
+        return *window;
+    }
+    editor::LibraryViewer& View() { return *window->Viewer(); }
+    QTreeWidgetItem* Root() { return View().Tree()->topLevelItem(0); }
+    QTreeWidgetItem* TypeNode(const char* name) {
+        for (int i = 0; i < Root()->childCount(); ++i)
+            if (Root()->child(i)->text(0) == QLatin1String(name)) return Root()->child(i);
+        return nullptr;
+    }
+    QString Caption(const QString& one, const QString& two = {}) {
+        return ResText(108).replace(QStringLiteral("|1"), one).replace(QStringLiteral("|2"), two);
+    }
+    // What the File menu offers when it opens.
+    bool Offers(Command command) {
+        emit window->FileMenu()->aboutToShow();
+        return window->Action(command)->isEnabled();
+    }
+    void Run(Command command) { window->Action(command)->trigger(); }
+    // Starts an edit of the library's "control" flag, as the user does.
+    void StartEdit() {
+        View().Tree()->setCurrentItem(Root());
+        auto* options = static_cast<QListWidget*>(View().DetailsField(Field::Options));
+        QListWidgetItem* control = options->findItems(QStringLiteral("control"), Qt::MatchExactly).value(0);
+        ASSERT_TRUE(control);
+        control->setCheckState(control->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        ASSERT_TRUE(View().InEditMode());
+    }
+    // The same, applied with Update.
+    void Edit() {
+        StartEdit();
+        QTest::mouseClick(static_cast<QPushButton*>(View().DetailsField(Field::Update)), Qt::LeftButton);
+        ASSERT_FALSE(View().InEditMode());
+    }
+    QString Path(const char* name) const { return Q(dir / name); }
+
+    testsupport::TempDir dir;
+    ScriptedServices services;
+    ScopedUiServices scoped;
+    QPointer<frmCorvane> window;
+};
+
+constexpr int32_t kLibFlagControl = 2;
+
+TEST_F(MainWindow, TheCaptionAndSaveFollowTheDirtyState) {
+    Open({});
+    EXPECT_EQ(window->windowTitle(), Caption({}));
+    EXPECT_TRUE(window->isVisible());
+    for (Command command : {Command::Save, Command::SaveAs, Command::NewRecorderWindow}) EXPECT_FALSE(Offers(command));
+    delete window.data();
+
+    const fs::path file = dir / "shapes.tlb";
+    Open(file);
+    EXPECT_EQ(window->windowTitle(), Caption(Q(file)));
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_FALSE(Offers(Command::Save));
+    EXPECT_TRUE(Offers(Command::SaveAs));
+    EXPECT_TRUE(Offers(Command::NewRecorderWindow));
+    const std::string before = testsupport::ReadText(file);
+
+    Edit();
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_EQ(window->windowTitle(), Caption(Q(file), ResText(118)));
+    EXPECT_TRUE(Offers(Command::Save));
+    EXPECT_EQ(testsupport::ReadText(file), before);  // nothing written yet
+
+    Run(Command::Save);
+    EXPECT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(window->windowTitle(), Caption(Q(file)));
+    EXPECT_FALSE(Offers(Command::Save));
+    EXPECT_EQ(LibFlags(file) & kLibFlagControl, kLibFlagControl);
+}
+
+// Closing a changed library asks 116: Cancel keeps the window; Yes shows the
+// Save As chooser with the library's path, and cancelling it keeps the
+// window too; a name chosen there is written, the window closes, and the
+// library's own file is left as it was.
+TEST_F(MainWindow, TheSavePromptOnCloseAsksYesNoOrCancel) {
+    const fs::path file = dir / "shapes.tlb";
+    Open(file);
+    Edit();
+    const std::string before = testsupport::ReadText(file);
+    services.answers = {kAnswerCancel};
+    Run(Command::Exit);  // Exit closes the window the same way
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0].Text, Text(116, Q(file)));
+    EXPECT_EQ(services.messages[0].Style, kStyleYesNoCancelQuestion);
+
+    services.answers = {kAnswerYes};
+    EXPECT_FALSE(window->close());
+    ASSERT_TRUE(window);
+    ASSERT_EQ(services.requests.size(), 1u);
+    EXPECT_EQ(services.requests[0].InitialName, Q(file));
+    EXPECT_EQ(services.requests[0].Title, ResText(110));
+    EXPECT_EQ(services.requests[0].Filter, ResText(111));
+    EXPECT_EQ(services.requests[0].DefaultExtension, QStringLiteral("tlb"));
+
+    services.answers = {kAnswerYes};
+    services.saveNames = {Path("copy")};
+    EXPECT_TRUE(window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(window);  // a closed main window goes
+    EXPECT_EQ(LibFlags(dir / "copy.tlb") & kLibFlagControl, kLibFlagControl);
+    EXPECT_EQ(testsupport::ReadText(file), before);
+
+    // No closes without writing anything.
+    Open(file);
+    Edit();
+    services.answers = {kAnswerNo};
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(testsupport::ReadText(file), before);
+}
+
+// Yes to the prompt and then a cancelled Save As cancels a New or an Open
+// as it cancels a close: the window keeps its library and its state.
+TEST_F(MainWindow, ACancelledSaveAfterYesCancelsNewAndOpen) {
+    const fs::path file = dir / "shapes.tlb";
+    Open(file);
+    Edit();
+    QTreeWidgetItem* root = Root();
+    for (Command command : {Command::New, Command::Open}) {
+        services.answers = {kAnswerYes};
+        services.openNames = {Path("shapes.tlb")};
+        Run(command);
+        EXPECT_EQ(Root(), root);
+        EXPECT_TRUE(window->Dirty());
+        EXPECT_EQ(window->Path(), ole::FromUtf8(file.string()));
+        ASSERT_FALSE(services.requests.empty());
+        EXPECT_EQ(services.requests.back().Title, ResText(110));  // no Open chooser after it
+        EXPECT_EQ(services.openNames.size(), 1u);
+    }
+}
+
+// Open and Save As through the choosers: a file that is no type library is
+// refused (114) and the chooser stays open for the next name; a non-library
+// file is overwritten only after 109 is answered Yes.
+TEST_F(MainWindow, OpenAndSaveAsRefuseUnsuitableFiles) {
+    Open({});
+    services.openNames = {Path("notes.txt"), Path("shapes.tlb")};
+    Run(Command::Open);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0].Text, Text(114, Path("notes.txt")));
+    EXPECT_EQ(services.messages[0].Style, kStyleInformation);
+    EXPECT_EQ(services.requests[0].Title, ResText(112));
+    EXPECT_EQ(services.requests[0].Filter, ResText(113));
+    EXPECT_EQ(window->Path(), ole::FromUtf8((dir / "shapes.tlb").string()));
+    EXPECT_EQ(Root()->text(0).left(6), QStringLiteral("Shapes"));
+
+    Edit();
+    services.messages.clear();
+    services.saveNames = {Path("notes.txt"), Path("notes.txt"), Path("unused.tlb")};
+    services.answers = {kAnswerNo, kAnswerYes};
+    Run(Command::SaveAs);
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_EQ(services.messages[0].Text, ResText(109));
+    EXPECT_EQ(services.messages[0].Style, kStyleYesNoQuestionNoDefault);
+    EXPECT_EQ(window->Path(), ole::FromUtf8((dir / "notes.txt").string()));
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_TRUE(window->WritableFile());
+    EXPECT_EQ(window->windowTitle(), Caption(Path("notes.txt")));
+    EXPECT_EQ(LibFlags(dir / "notes.txt") & kLibFlagControl, kLibFlagControl);
+    EXPECT_FALSE(fs::exists(dir / "unused.tlb"));
+}
+
+// A library inside a program file can't be rewritten in place: Save stays
+// unavailable however it is edited, Save As is there.
+TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAs) {
+    fs::copy_file(ZEPHRIN_TEST_DATA_DIR "/golden-images/kinds32.dll", dir / "kinds32.dll");
+    Open(dir / "kinds32.dll");
+    ASSERT_TRUE(Root());
+    EXPECT_FALSE(window->WritableFile());
+    Edit();
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_FALSE(Offers(Command::Save));
+    EXPECT_TRUE(Offers(Command::SaveAs));
+}
+
+// An empty file counts as a standalone library file: a new library opened
+// with it as its path can be saved there.
+TEST_F(MainWindow, AZeroByteFileIsSavedInPlace) {
+    std::ofstream(dir / "empty.tlb").close();
+    Open(dir / "empty.tlb", modCorvaneExe::CreateNewTypeLib().get());
+    EXPECT_TRUE(window->WritableFile());
+    Edit();
+    EXPECT_TRUE(Offers(Command::Save));
+    Run(Command::Save);
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(LibFlags(dir / "empty.tlb") & kLibFlagControl, kLibFlagControl);
+}
+
+// New shows "NewLib", is dirty from the start, and yet its caption carries
+// no mark; only Save As saves it.
+TEST_F(MainWindow, ANewLibraryIsDirtyWithoutTheMark) {
+    Open(dir / "shapes.tlb");
+    Run(Command::New);
+    EXPECT_TRUE(Root()->text(0).startsWith(QStringLiteral("NewLib")));
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_TRUE(window->Path().empty());
+    EXPECT_EQ(window->windowTitle(), Caption(ResText(117)));
+    EXPECT_FALSE(Offers(Command::Save));
+    EXPECT_TRUE(Offers(Command::SaveAs));
+    // Closing it asks about "New Library".
+    services.answers = {kAnswerCancel};
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(services.messages.at(0).Text, Text(116, ResText(117)));
+}
+
+// A library that can't be opened leaves the window as it was: the library it
+// showed, its path, its dirty flag and what Save offers.
+TEST_F(MainWindow, AFailedOpenKeepsTheWindowsState) {
+    const fs::path file = dir / "shapes.tlb";
+    Open(file);
+    Edit();
+    QTreeWidgetItem* root = Root();
+    // The chooser's own check is bypassed (the file may change after it).
+    services.openNames = {Path("notes.txt")};
+    services.skipChecks = true;
+    services.answers = {kAnswerNo};
+    Run(Command::Open);
+    ASSERT_EQ(services.messages.size(), 2u);
+    EXPECT_EQ(services.messages[1].Style, kStyleError);
+    EXPECT_TRUE(services.messages[1].Text.contains(Path("notes.txt")));
+    EXPECT_EQ(Root(), root);
+    EXPECT_EQ(window->Path(), ole::FromUtf8(file.string()));
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_TRUE(Offers(Command::Save));
+    EXPECT_EQ(window->windowTitle(), Caption(Q(file), ResText(118)));
+    // A library that loads but whose editable copy can't be made.
+    fs::copy_file(file, dir / "other.tlb");
+    services.openNames = {Path("other.tlb")};
+    services.answers = {kAnswerNo};
+    ole::testing::FailNextCall("CreateTypeInfo", E_OUTOFMEMORY);
+    Run(Command::Open);
+    ole::testing::ClearInjectedFailures();
+    ASSERT_EQ(services.messages.size(), 4u);
+    EXPECT_EQ(services.messages[3].Style, kStyleError);
+    EXPECT_EQ(Root(), root);
+    EXPECT_EQ(window->Path(), ole::FromUtf8(file.string()));
+    EXPECT_TRUE(window->Dirty());
+    // The library is still the one edited: saving writes the edit.
+    Run(Command::Save);
+    EXPECT_EQ(LibFlags(file) & kLibFlagControl, kLibFlagControl);
+}
+
+// The bare name stdole2.tlb is the built-in library, even where the current
+// folder holds a file of that name, which Save never writes.
+TEST_F(MainWindow, TheBuiltInLibraryIsNeverSavedOverAFileOfItsName) {
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.path());
+    std::ofstream("stdole2.tlb") << "";  // an empty file would count as a library file
+    Open("stdole2.tlb");
+    fs::current_path(here);
+    ASSERT_TRUE(Root());
+    EXPECT_TRUE(Root()->text(0).startsWith(QStringLiteral("stdole")));
+    EXPECT_FALSE(window->WritableFile());
+    Edit();
+    EXPECT_FALSE(Offers(Command::Save));
+    EXPECT_TRUE(Offers(Command::SaveAs));
+    Run(Command::Save);
+    EXPECT_EQ(fs::file_size(dir / "stdole2.tlb"), 0u);
+}
+
+// The history windows: attached to every library opened or created, told of
+// the view's edit mode, and let go of edit mode when the main window closes.
+TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
+    FakeRecorder first, second, added;
+    auto windows = std::make_shared<RecorderWindows>();
+    windows->Add(&first);
+    windows->Add(&second);
+    Open({}, nullptr, windows);
+    EXPECT_EQ(window->RecorderWindowList(), windows);
+    EXPECT_FALSE(window->Action(Command::NewRecorderWindow)->isEnabled());
+    int made = 0;
+    // Without a factory the command does nothing.
+    Run(Command::New);
+    ASSERT_TRUE(window->Action(Command::NewRecorderWindow)->isEnabled());
+    Run(Command::NewRecorderWindow);
+    ASSERT_EQ(first.attached.size(), 1u);
+    ASSERT_EQ(second.attached.size(), 1u);
+    EXPECT_TRUE(first.attached[0]);
+
+    services.answers = {kAnswerNo};
+    services.openNames = {Path("shapes.tlb")};
+    Run(Command::Open);
+    ASSERT_EQ(second.attached.size(), 2u);
+    EXPECT_NE(second.attached[1], second.attached[0]);
+
+    StartEdit();
+    EXPECT_EQ(first.editMode, std::vector<bool>{true});
+    frmCorvane::SetRecorderWindowFactory([&](frmCorvane& editor) {
+        ++made;
+        EXPECT_EQ(&editor, window.data());
+        editor.RecorderWindowList()->Add(&added);
+    });
+    Run(Command::NewRecorderWindow);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(added.editMode, std::vector<bool>{true});  // opened during the edit
+    QTest::mouseClick(static_cast<QPushButton*>(View().DetailsField(Field::Cancel)), Qt::LeftButton);
+    EXPECT_EQ(second.editMode, (std::vector<bool>{true, false}));
+    EXPECT_EQ(added.editMode, (std::vector<bool>{true, false}));
+
+    StartEdit();
+    services.answers = {kAnswerNo};
+    EXPECT_TRUE(window->close());
+    for (FakeRecorder* recorder : {&first, &second, &added})
+        EXPECT_EQ(recorder->editMode.back(), false);
+    EXPECT_EQ(windows->size(), 3u);  // the history windows stay
+}
+
+// Edits made in the window, recorded by a history engine on the window's hub
+// and saved by the window in place; the program replays the history in batch
+// mode on a fresh copy of the file and must write the same file.
+TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
+    const fs::path file = dir / "shapes.tlb";
+    fs::copy_file(file, dir / "fresh.tlb");
+    auto hub = std::make_shared<ChangeListener>();
+    window = new frmCorvane;
+    window->Init(hub, ole::FromUtf8(file.string()), nullptr, nullptr, false, nullptr);
+    Playback history;
+    history.ChangeListener(hub);
+    history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    Edit();
+    View().Tree()->setCurrentItem(TypeNode("Colors"));
+    auto* options = static_cast<QListWidget*>(View().DetailsField(Field::Options));
+    QListWidgetItem* hidden = options->findItems(QStringLiteral("hidden"), Qt::MatchExactly).value(0);
+    ASSERT_TRUE(hidden);
+    hidden->setCheckState(hidden->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    QTest::mouseClick(static_cast<QPushButton*>(View().DetailsField(Field::Update)), Qt::LeftButton);
+    ASSERT_EQ(history.ItemCount(), 2);
+    EXPECT_TRUE(window->Dirty());
+    Run(Command::Save);
+    EXPECT_FALSE(window->Dirty());
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+    const std::string command = "cd '" + dir.path().string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" +
+                                ZEPHRIN_BIN_DIR "/zephrin' -leh session.leh -tlb fresh.tlb -saveas batch.tlb -quiet";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(file));
+    EXPECT_NE(testsupport::ReadBytes(dir / "fresh.tlb"), testsupport::ReadBytes(file));
+}
+
+// The main window on a library, light and dark, for a person to look at.
+TEST_F(MainWindow, Screenshots) {
+    Open(dir / "shapes.tlb");
+    window->resize(window->fontMetrics().averageCharWidth() * 110, window->fontMetrics().lineSpacing() * 30);
+    View().Tree()->setCurrentItem(Root()->child(3));
+    QCoreApplication::processEvents();
+    SaveScreenshots(*window, "main-window");
+    window->setPalette(testsupport::DarkPalette());
+    QCoreApplication::processEvents();
+    SaveScreenshots(*window, "main-window-dark");
+    window->FileMenu()->setPalette(testsupport::DarkPalette());
+    window->FileMenu()->popup(window->mapToGlobal(QPoint(0, 0)));
+    QCoreApplication::processEvents();
+    SaveScreenshots(*window->FileMenu(), "main-window-file-menu-dark");
+    window->FileMenu()->hide();
+}
+
+}  // namespace
