@@ -172,6 +172,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
             if (path.empty()) return;
         }
         const std::string file = ole::ToUtf8(path);
+        const ole::FileIdentity identity = ole::GetFileIdentity(path);
         if (!library) {
             // The view keeps what it shows when the library can't be opened.
             libViewer_->CurrentITypeLib(modCorvaneExe::LoadLibraryFile(file).get());
@@ -182,6 +183,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         // The built-in libraries are never written over a file of their name.
         writableFile_ = !IsBuiltInLibraryName(path) && modCorvaneExe::IsStandaloneTypeLibFile(file, true);
         path_ = std::move(path);
+        identity_ = identity;
         canSaveAs_ = true;
         AttachRecorders();
         dirty_ = true;
@@ -196,6 +198,7 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
         if (!created) created = modCorvaneExe::CreateNewTypeLib();
         libViewer_->AttachITypeLib(created.get());
         path_.clear();
+        identity_.reset();
         writableFile_ = false;
         canSaveAs_ = true;
         AttachRecorders();
@@ -207,7 +210,7 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
 void frmCorvane::Save() {
     Guarded(this, [&] {
         if (!writableFile_ || path_.empty()) return;
-        libViewer_->SaveCurrentLibrary(path_);
+        identity_ = libViewer_->SaveCurrentLibrary(path_, identity_);
         SetDirty(false);
     });
 }
@@ -218,12 +221,18 @@ void frmCorvane::SaveAs() {
         const QString name = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
-        libViewer_->SaveCurrentLibrary(FromQString(name));
+        const std::u16string chosen = FromQString(name);
+        identity_ = libViewer_->SaveCurrentLibrary(chosen, ExpectedAt(chosen));
         writableFile_ = true;
-        path_ = FromQString(name);
+        path_ = chosen;
         dirty_ = true;
         SetDirty(false);
     });
+}
+
+std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
+    // Saving as the file that is open still keeps another program's save.
+    return file == path_ ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::QuerySaveChanges() {
@@ -237,7 +246,9 @@ bool frmCorvane::QuerySaveChanges() {
         const QString chosen = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                   QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
-        libViewer_->SaveCurrentLibrary(FromQString(chosen));
+        const std::u16string file = FromQString(chosen);
+        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
+        if (file == path_) identity_ = saved;
         return true;
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);
