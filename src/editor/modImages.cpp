@@ -192,9 +192,11 @@ bool HasRim(int index) {
     }
 }
 
-// A pale, half-transparent band one grid unit wide around everything drawn on
-// picture: unseen on a light base, an outline on a dark one.
-QImage WithRim(const QImage& picture, int scale) {
+// A pale band one grid unit wide around everything drawn on picture, as
+// opaque as alpha: half-transparent it is unseen on a light base and an
+// outline on a dark one; opaque it parts the image from a selection bar of
+// any colour.
+QImage WithRim(const QImage& picture, int scale, int alpha = 170) {
     QImage silhouette = picture;
     {
         QPainter p(&silhouette);
@@ -208,15 +210,15 @@ QImage WithRim(const QImage& picture, int scale) {
         for (int dx = -scale; dx <= scale; ++dx)
             if (dx * dx + dy * dy <= scale * scale) p.drawImage(dx, dy, silhouette);
     p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.fillRect(rimmed.rect(), QColor(0, 0, 0, 170));
+    p.fillRect(rimmed.rect(), QColor(0, 0, 0, alpha));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.drawImage(0, 0, picture);
     return rimmed;
 }
 
 // Image index drawn at scale, with the alias mark drawn over it when asked,
-// and its rim (HasRim) unless bare.
-QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
+// and its rim (HasRim), opaque for a selected row.
+QPixmap Render(int index, int scale, bool overlay, bool selected = false) {
     QImage picture(kImageSize * scale, kImageSize * scale, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     {
@@ -226,7 +228,8 @@ QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
         DrawImage(p, index);
         if (overlay) DrawImage(p, kOverlayImage);
     }
-    QPixmap pixmap = QPixmap::fromImage(HasRim(index) && !bare ? WithRim(picture, scale) : picture);
+    QPixmap pixmap =
+        QPixmap::fromImage(HasRim(index) ? WithRim(picture, scale, selected ? 255 : 170) : picture);
     pixmap.setDevicePixelRatio(scale);
     return pixmap;
 }
@@ -234,8 +237,9 @@ QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
 QIcon MakeIcon(int index, bool overlay = false) {
     QIcon icon;
     for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay));
-    // A selected row (drawn in the Selected mode) shows the image bare: the
-    // rim, there for a dark base, would be a pale band on a light selection.
+    // A selected row (drawn in the Selected mode) shows the image with an
+    // opaque rim: the blue and purple images would sink into the selection
+    // bar, and the style's own selected image is tinted with its colour.
     if (HasRim(index))
         for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay, true), QIcon::Selected);
     return icon;
