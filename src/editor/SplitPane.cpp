@@ -4,16 +4,35 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include <algorithm>
 
 namespace zephrin::editor {
 
+namespace {
+
+// The bar: drawn in the selection colour while it has the focus, so that the
+// keyboard user sees what the arrow keys move.
+class SplitBar final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Highlight));
+    }
+};
+
+}  // namespace
+
 SplitPane::SplitPane(QWidget* left, QWidget* right, double ratio, QWidget* parent)
     : QWidget(parent), left_(left), right_(right), ratio_(ratio) {
     left_->setParent(this);
     right_->setParent(this);
-    handle_ = new QWidget(this);
+    handle_ = new SplitBar(this);
     handle_->setObjectName(QStringLiteral("imgSplitter"));
     handle_->setAccessibleName(tr("Splitter"));
     handle_->setCursor(Qt::SplitHCursor);
@@ -99,6 +118,10 @@ bool SplitPane::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::FocusOut:
         CancelDrag();  // the window lost the mouse: the drag ends where it began
+        handle_->update();
+        break;
+    case QEvent::FocusIn:
+        handle_->update();
         break;
     default:
         break;

@@ -114,6 +114,17 @@ TypePicker::TypePicker(QWidget* parent) : QWidget(parent) {
     lblParamFlags_ = NewRowLabel(602, cmbParamFlags_, this);
     lblBounds_ = NewRowLabel(603, txtBounds_, this);
 
+    // The labels share the width of the widest of them, in bold: a marked
+    // label turns bold without moving the fields beside it.
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics boldMetrics(bold);
+    int labelWidth = 0;
+    for (QLabel* label : {lblArray_, lblPointer_, lblParamFlags_, lblBounds_})
+        labelWidth = std::max(labelWidth, boldMetrics.boundingRect(QRect(), Qt::TextShowMnemonic, label->text()).width() +
+                                              label->contentsMargins().left() + label->contentsMargins().right());
+    for (QLabel* label : {lblArray_, lblPointer_, lblParamFlags_, lblBounds_}) label->setMinimumWidth(labelWidth);
+
     auto* rows = new QGridLayout;
     const std::pair<QLabel*, QWidget*> pairs[] = {
         {lblArray_, cmbArray_}, {lblPointer_, cmbPointer_}, {lblParamFlags_, cmbParamFlags_}, {lblBounds_, txtBounds_}};

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 #include <limits>
 
@@ -132,20 +133,28 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
     connect(lstMain_, &QListWidget::currentRowChanged, this,
             [this](int row) { dialogs::Guarded(this, [this, row] { ShowEntry(row); }); });
     connect(txtValue_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { ValueEdited(); }); });
-    connect(txtValue_, &QLineEdit::customContextMenuRequested, this,
-            [this](const QPoint& at) { dialogs::Guarded(this, [this, at] { ShowFormatMenu(at); }); });
     connect(mnuDec_, &QAction::triggered, this, [this] { dialogs::Guarded(this, [this] { SetHex(false); }); });
     connect(mnuHex_, &QAction::triggered, this, [this] { dialogs::Guarded(this, [this] { SetHex(true); }); });
 
     Fill();
     FinishLayout();
     lblSetType_->installEventFilter(this);
+    txtValue_->installEventFilter(this);
 }
 
 bool frmCustData::eventFilter(QObject* watched, QEvent* event) {
     // A double click on the type text asks for a type, as the button does.
     if (watched == lblSetType_ && event->type() == QEvent::MouseButtonDblClick && cmdSetType_->isEnabled()) {
         dialogs::Guarded(this, [this] { ChooseType(); });
+        return true;
+    }
+    // The Format menu replaces the text box's own: at the mouse, or for the
+    // keyboard below the left end of the box.
+    if (watched == txtValue_ && event->type() == QEvent::ContextMenu) {
+        const auto* request = static_cast<QContextMenuEvent*>(event);
+        const QPoint at = request->reason() == QContextMenuEvent::Keyboard ? QPoint(0, txtValue_->height())
+                                                                           : request->pos();
+        dialogs::Guarded(this, [this, at] { ShowFormatMenu(at); });
         return true;
     }
     return ModalDialog::eventFilter(watched, event);
@@ -236,7 +245,13 @@ void frmCustData::SetError(bool error, const QString& why) {
 
 void frmCustData::ValueEdited() {
     if (fill_ > 0 || shown_ < 0) return;
-    const Value::Parsed parsed = Value::Parse(FromQString(txtValue_->text()), EditType());
+    // A string takes any text; its escapes are decoded when it is stored, so
+    // that a long one types as fast as a short one. Only characters the file
+    // can't hold are refused as they are typed.
+    const ole::VARTYPE vt = EditType();
+    const Value::Parsed parsed = vt == Value::kLpStr || vt == Value::kLpWStr
+                                     ? Value::CheckTyped(FromQString(txtValue_->text()))
+                                     : Value::Parse(FromQString(txtValue_->text()), vt);
     SetError(!parsed.Valid, ToQString(parsed.Why));
     dirty_ = true;
 }
@@ -295,7 +310,10 @@ void frmCustData::SetValueType(ole::VARTYPE vt) {
 }
 
 void frmCustData::ChooseType() {
-    if (shown_ < 0) return;
+    // A second request while the chooser is open (a quick key after the
+    // label's shortcut has pressed the button) is ignored.
+    if (shown_ < 0 || choosing_) return;
+    const QScopedValueRollback<bool> choosing(choosing_, true);
     dialogs::LibraryCollection none;
     const SpecifiedType picked =
         frmSpecifyType::GetType(this, kUsageConstant, constraint_, nullptr, none, valueType_.get());

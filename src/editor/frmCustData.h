@@ -80,6 +80,7 @@ private:
     bool dirty_ = false;
     bool error_ = false;
     int shown_ = -1;
+    bool choosing_ = false;  // the type chooser is open
 
     QListWidget* lstMain_ = nullptr;
     QPushButton* cmdAddItem_ = nullptr;

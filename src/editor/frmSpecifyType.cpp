@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -56,6 +57,7 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
     connect(picker_->Tree(), &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });
     for (QComboBox* combo : {picker_->ArrayCombo(), picker_->PointerCombo(), picker_->FlagsCombo()})
         connect(combo, &QComboBox::activated, this, [this] { UpdateOk(); });
+    connect(picker_->BoundsBox(), &QLineEdit::textEdited, this, [this] { UpdateOk(); });
 }
 
 void frmSpecifyType::Start(int32_t usage, int32_t constraints, int32_t paramUsage, int32_t redirectionType,
@@ -81,7 +83,9 @@ void frmSpecifyType::UpdateOk() {
                         state.TypeCompatibility() != kCompatVBImplementable && !state.HasType() && !state.Mismatch();
     // A ParamArray parameter is an array: without one chosen there is nothing to accept.
     const bool arrayMissing = !state.Rule().NotAnArrayOffered && state.ArrayStyle() == kArrayNone;
-    Ok()->setEnabled((state.HasType() && !arrayMissing) || noBase);
+    // A marked choice (a level its list doesn't offer, bounds text that
+    // doesn't parse) would accept something other than what is shown.
+    Ok()->setEnabled(((state.HasType() && !arrayMissing) || noBase) && !state.PairMarked());
 }
 
 void frmSpecifyType::LeafDoubleClicked() {

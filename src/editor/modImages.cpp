@@ -177,6 +177,9 @@ void DrawImage(QPainter& p, int index) {
     }
 }
 
+const QColor kPaleRim(255, 255, 255, 170);
+const QColor kSelectedRim(0x14, 0x18, 0x20);
+
 // The images whose dark outlines and sticks would sink into a dark base: the
 // interfaces and the library. They get a light rim.
 bool HasRim(int index) {
@@ -192,14 +195,15 @@ bool HasRim(int index) {
     }
 }
 
-// A pale, half-transparent band one grid unit wide around everything drawn on
-// picture: unseen on a light base, an outline on a dark one.
-QImage WithRim(const QImage& picture, int scale) {
+// A band one grid unit wide around everything drawn on picture, in colour:
+// a pale, half-transparent one is unseen on a light base and an outline on a
+// dark one; a dark, opaque one parts the image from a selection bar.
+QImage WithRim(const QImage& picture, int scale, QColor colour) {
     QImage silhouette = picture;
     {
         QPainter p(&silhouette);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(silhouette.rect(), QColor(255, 255, 255));
+        p.fillRect(silhouette.rect(), QColor(colour.rgb()));
     }
     QImage rimmed(picture.size(), QImage::Format_ARGB32_Premultiplied);
     rimmed.fill(Qt::transparent);
@@ -208,15 +212,15 @@ QImage WithRim(const QImage& picture, int scale) {
         for (int dx = -scale; dx <= scale; ++dx)
             if (dx * dx + dy * dy <= scale * scale) p.drawImage(dx, dy, silhouette);
     p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    p.fillRect(rimmed.rect(), QColor(0, 0, 0, 170));
+    p.fillRect(rimmed.rect(), QColor(0, 0, 0, colour.alpha()));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.drawImage(0, 0, picture);
     return rimmed;
 }
 
 // Image index drawn at scale, with the alias mark drawn over it when asked,
-// and its rim (HasRim) unless bare.
-QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
+// and its rim (HasRim): pale on the window's base, dark on a selection bar.
+QPixmap Render(int index, int scale, bool overlay, bool selected = false) {
     QImage picture(kImageSize * scale, kImageSize * scale, QImage::Format_ARGB32_Premultiplied);
     picture.fill(Qt::transparent);
     {
@@ -226,7 +230,8 @@ QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
         DrawImage(p, index);
         if (overlay) DrawImage(p, kOverlayImage);
     }
-    QPixmap pixmap = QPixmap::fromImage(HasRim(index) && !bare ? WithRim(picture, scale) : picture);
+    QPixmap pixmap =
+        QPixmap::fromImage(HasRim(index) ? WithRim(picture, scale, selected ? kSelectedRim : kPaleRim) : picture);
     pixmap.setDevicePixelRatio(scale);
     return pixmap;
 }
@@ -234,8 +239,10 @@ QPixmap Render(int index, int scale, bool overlay, bool bare = false) {
 QIcon MakeIcon(int index, bool overlay = false) {
     QIcon icon;
     for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay));
-    // A selected row (drawn in the Selected mode) shows the image bare: the
-    // rim, there for a dark base, would be a pale band on a light selection.
+    // A selected row (drawn in the Selected mode) shows the image with a dark
+    // rim: the blue and purple images would sink into a blue selection bar
+    // (the style's own selected image is tinted with the bar's colour), and
+    // a pale rim would be a pale band on a light palette's bar.
     if (HasRim(index))
         for (int scale : {1, 2}) icon.addPixmap(Render(index, scale, overlay, true), QIcon::Selected);
     return icon;

@@ -8,12 +8,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QContextMenuEvent>
 #include <QTest>
+#include <QTimer>
 
 #include <cfloat>
 
 
 #include "TreeTestSupport.h"
+#include "support/DarkTheme.h"
 #include "dialogs/DialogTestSupport.h"
 #include "editor/frmCustData.h"
 #include "platform/automation/Guid.h"
@@ -270,11 +273,77 @@ TEST_F(CustDataDialog, DoublesAndSinglesSurviveAnEdit) {
     }
 }
 
+// A second press of the type button while its chooser is open (as a quick
+// Space after Alt+T, whose shortcut presses the button a moment later) opens
+// no second chooser.
+TEST_F(CustDataDialog, TheTypeChooserOpensOnceWhileItIsOpen) {
+    frmCustData d(target, nullptr, 0, false);
+    d.show();
+    int opened = 0;
+    services.modal = [&](QDialog& chooser) {
+        if (++opened == 1) QTest::keyClick(d.TypeButton(), Qt::Key_Space);
+        chooser.reject();
+    };
+    d.TypeButton()->setFocus();
+    QTest::keyClick(d.TypeButton(), Qt::Key_Space);
+    EXPECT_EQ(opened, 1);
+    QTest::keyClick(d.TypeButton(), Qt::Key_Space);
+    EXPECT_EQ(opened, 2);
+}
+
+// A string takes any text as it is typed; its escapes are decoded when it is
+// stored, and a character they make that the file can't hold is refused then.
+TEST_F(CustDataDialog, AStringIsDecodedWhenItIsStored) {
+    frmCustData d(target, nullptr, 0, false);
+    d.List()->setCurrentRow(1);
+    ASSERT_EQ(d.TypeText()->text(), "LPSTR");
+    Type(d.ValueField(), QStringLiteral("tab\\there \\x7FF"));
+    EXPECT_TRUE(d.Ok()->isEnabled());
+    EXPECT_FALSE(d.ValueHeader()->font().bold());
+    d.Ok()->click();
+    EXPECT_FALSE(d.Accepted());
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_TRUE(services.messages[0].first.contains(QStringLiteral("U+07FF"))) << services.messages[0].first.toStdString();
+    Type(d.ValueField(), QStringLiteral("tab\\there"));
+    d.Ok()->click();
+    ASSERT_TRUE(d.Accepted());
+    const ComPtr<ITypeLib> reloaded = ApplySaveReload(*d.Change());
+    EXPECT_EQ(std::u16string(Held(reloaded.get(), kTwo).get().bstrVal), u"tab\there");
+}
+
+// The Menu key opens the Format menu below the left end of the value, not at
+// its text cursor; the mouse opens it where it is.
+TEST_F(CustDataDialog, TheFormatMenuFromTheKeyboardOpensBelowTheValue) {
+    frmCustData d(target, nullptr, 0, false);
+    d.show();
+    QLineEdit* value = d.ValueField();
+    value->setFocus();
+    QTest::keyClick(value, Qt::Key_End);
+    QPoint opened;
+    const auto openAndClose = [&](QContextMenuEvent::Reason reason, QPoint at) {
+        opened = {};
+        QTimer::singleShot(0, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                opened = popup->pos();
+                popup->close();
+            }
+        });
+        QContextMenuEvent request(reason, at, value->mapToGlobal(at));
+        QApplication::sendEvent(value, &request);
+    };
+    openAndClose(QContextMenuEvent::Keyboard, value->inputMethodQuery(Qt::ImCursorRectangle).toRect().center());
+    EXPECT_EQ(opened, value->mapToGlobal(QPoint(0, value->height())));
+    openAndClose(QContextMenuEvent::Mouse, QPoint(5, 3));
+    EXPECT_EQ(opened, value->mapToGlobal(QPoint(5, 3)));
+}
+
 TEST_F(CustDataDialog, Screenshot) {
     frmCustData dialog(target, nullptr, 0, false);
     dialog.List()->setCurrentRow(1);
     dialog.show();
     SaveScreenshots(dialog, "dialog-custom-data");
+    dialog.setPalette(testsupport::DarkPalette());
+    SaveScreenshots(dialog, "dialog-custom-data-dark");
 }
 
 }  // namespace

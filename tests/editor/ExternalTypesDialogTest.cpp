@@ -10,11 +10,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTest>
 #include <QTreeWidget>
 
 
 #include "TreeTestSupport.h"
+#include "support/DarkTheme.h"
 #include "dialogs/DialogTestSupport.h"
 #include "editor/frmExternalTypes.h"
 #include "editor/modImages.h"
@@ -307,6 +309,62 @@ TEST_F(ExternalTypesDialog, SplitterDragIsClampedAndEscCancelsItFirst) {
         EXPECT_FALSE(d.isVisible());
     }});
     frmExternalTypes::ShowExternalTypes(view, nullptr, true, true, true);
+}
+
+// The splitter's bar, reached with Tab, shows that it has the focus.
+TEST_F(ExternalTypesDialog, TheSplitterBarShowsItsFocus) {
+    Drive({[&](frmExternalTypes& d) {
+        Show(d);
+        QWidget* handle = d.Splitter()->Handle();
+        const QColor highlight = handle->palette().color(QPalette::Highlight);
+        const auto middle = [&] {
+            const QImage image = handle->grab().toImage();
+            return image.pixelColor(image.width() / 2, image.height() / 2);
+        };
+        EXPECT_NE(middle(), highlight);
+        d.Tree()->setFocus();
+        for (int i = 0; i < 10 && !handle->hasFocus(); ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(handle->hasFocus());
+        EXPECT_EQ(middle(), highlight);
+        d.setPalette(testsupport::DarkPalette());
+        d.Tree()->setCurrentItem(Node(d, "ExtA", "IExtA"));
+        SaveScreenshots(d, "dialog-external-types-dark");
+        d.reject();
+    }});
+    frmExternalTypes::ShowExternalTypes(view, nullptr, true, true, true);
+}
+
+// How many pixels of an image, drawn over colour, stand plainly apart from it.
+int PixelsApartFrom(const QPixmap& image, QColor colour) {
+    QImage over(image.size(), QImage::Format_ARGB32);
+    over.fill(colour);
+    {
+        QPainter painter(&over);
+        painter.drawPixmap(0, 0, image);
+    }
+    int apart = 0;
+    for (int y = 0; y < over.height(); ++y)
+        for (int x = 0; x < over.width(); ++x) {
+            const QColor c = over.pixelColor(x, y);
+            const int difference = std::max({std::abs(c.red() - colour.red()), std::abs(c.green() - colour.green()),
+                                             std::abs(c.blue() - colour.blue())});
+            if (difference >= 96) ++apart;
+        }
+    return apart;
+}
+
+// A selected interface, dispinterface or library is drawn parted from the
+// selection bar, on the default and on a dark palette.
+TEST_F(ExternalTypesDialog, SelectedImagesStandOutFromTheSelectionBar) {
+    const auto& images = zephrin::modImages::GetWindowImageList();
+    for (const QPalette& palette : {QApplication::palette(), testsupport::DarkPalette()}) {
+        const QColor bar = palette.color(QPalette::Active, QPalette::Highlight);
+        for (int image : {6, 7, 13}) {
+            const QPixmap selected = images.Icon(image).pixmap(QSize(16, 16), QIcon::Selected);
+            // An outline at least: some thirty pixels around a 16-pixel image.
+            EXPECT_GE(PixelsApartFrom(selected, bar), 30) << image << " on " << bar.name().toStdString();
+        }
+    }
 }
 
 TEST_F(ExternalTypesDialog, AliasImagesAndColumnSort) {

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -14,12 +15,14 @@
 
 
 #include "TreeTestSupport.h"
+#include "support/DarkTheme.h"
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/ParamChange.h"
 #include "dialogs/DialogTestSupport.h"
 #include "dialogs/frmReferences.h"
 #include "editor/TypePicker.h"
 #include "editor/frmSpecifyType.h"
+#include "foundation/ErrorRecord.h"
 #include "platform/registry/Registry.h"
 #include "platform/tlbinf/TliSupport.h"
 #include "typelib/modITypeInfoHelper.h"
@@ -358,6 +361,241 @@ TEST_F(SpecifyType, TheLibraryOfUnresolvedTypesIsShownButNeitherReferencedNorPic
     EXPECT_EQ(others.size(), 1u);
 }
 
+// Clicks node as a user does, through the window.
+void ClickNode(QDialog& dialog, QTreeWidget* tree, QTreeWidgetItem* node) {
+    dialog.show();
+    QApplication::processEvents();
+    tree->scrollToItem(node);
+    const QPoint at = tree->viewport()->mapTo(&dialog, tree->visualItemRect(node).center());
+    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, at);
+}
+
+QLabel* BuddyOf(QWidget* field) {
+    for (QLabel* label : field->parentWidget()->findChildren<QLabel*>())
+        if (label->buddy() == field) return label;
+    return nullptr;
+}
+
+// What a return type is stored as: its VARTYPE, the one it points to, and
+// the name of the user type at its end.
+struct StoredType {
+    VARTYPE vt = VT_EMPTY;
+    VARTYPE pointee = VT_EMPTY;
+    std::u16string name;
+};
+
+// The member Get of PickLib's IThing given type as its return type, saved
+// and reloaded: the return type as stored.
+StoredType SavedReturnType(ITypeLib* pickLib, CustomVarTypeInfo* type) {
+    CustomTypeLib view;
+    view.Attach(pickLib);
+    ComPtr<ITypeInfo> thing = modITypeInfoHelper::GetInterfaceTypeInfo(pickLib, 1);
+    ChangeTarget get = TargetOf(pickLib, 1);
+    get.Kind = kTargetMember;
+    get.InvokeKind = INVOKE_FUNC;
+    get.MemberName = u"Get";
+    get.MemberId = modITypeInfoHelper::MemberIDFromName(thing.get(), u"Get");
+    auto member = MemberChange::New();
+    member->InitFromTarget(get);
+    member->VarTypeInfo(type);
+    EXPECT_NO_THROW(EXPECT_TRUE(member->Apply(view, nullptr, get, nullptr, 0)));
+    ComPtr<ITypeLib> reloaded = SaveAndReload(get.ReplacementLibrary ? get.ReplacementLibrary.get() : pickLib);
+    ComPtr<ITypeInfo> saved = modITypeInfoHelper::GetInterfaceTypeInfo(reloaded.get(), 1);
+    FUNCDESC* fd = nullptr;
+    EXPECT_OK(saved->GetFuncDesc(0, &fd));
+    StoredType stored;
+    const TYPEDESC& t = fd->elemdescFunc.tdesc;
+    stored.vt = t.vt;
+    if (t.vt == VT_PTR) stored.pointee = t.lptdesc->vt;
+    if (stored.pointee == VT_USERDEFINED || t.vt == VT_USERDEFINED) stored.name = UserTypeName(saved.get(), t);
+    saved->ReleaseFuncDesc(fd);
+    return stored;
+}
+
+TEST_F(SpecifyType, AnInterfacePickedWhereNoPointerIsImpliedIsSavedThroughThePointerShown) {
+    QString shown;
+    Drive([&](frmSpecifyType& d) {
+        QTreeWidget* tree = d.Picker()->Tree();
+        ClickNode(d, tree, TypeNode(d.Picker(), pickLib.get(), "IThing"));
+        // Another pick takes the level away again.
+        ClickNode(d, tree, TypeNode(d.Picker(), pickLib.get(), "Colors"));
+        EXPECT_EQ(d.Picker()->PointerCombo()->currentText(), "Simple Type");
+        ClickNode(d, tree, TypeNode(d.Picker(), pickLib.get(), "IThing"));
+        shown = d.Picker()->PointerCombo()->currentText();
+        EXPECT_FALSE(BuddyOf(d.Picker()->PointerCombo())->font().bold());
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        QTest::mouseClick(d.Ok(), Qt::LeftButton);
+    });
+    SpecifiedType picked =
+        frmSpecifyType::GetType(nullptr, kUsageInterfaceReturn, kCompatNone, pickLib.get(), others, nullptr);
+    ASSERT_TRUE(picked.Type);
+    EXPECT_EQ(shown, "Pointer to type");
+    const StoredType stored = SavedReturnType(pickLib.get(), picked.Type.get());
+    EXPECT_EQ(stored.vt, VT_PTR);
+    EXPECT_EQ(stored.pointee, VT_USERDEFINED);
+    EXPECT_EQ(stored.name, u"IThing");
+
+    // A session that starts with the interface by value shows the level
+    // unoffered and accepts nothing until the user chooses one.
+    ComPtr<CustomVarTypeInfo> byValue = TypeAt(pickLib.get(), 1);
+    Drive([&](frmSpecifyType& d) {
+        QComboBox* level = d.Picker()->PointerCombo();
+        EXPECT_EQ(level->currentIndex(), -1);
+        EXPECT_TRUE(BuddyOf(level)->font().bold());
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        emit d.Picker()->Tree()->itemDoubleClicked(d.Picker()->Tree()->currentItem(), 0);
+        EXPECT_EQ(services.beeps, 1);
+        d.show();
+        QApplication::processEvents();
+        const int x = level->x();  // beside a bold label
+        level->setFocus();
+        QTest::keyClick(level, Qt::Key_Down);
+        EXPECT_EQ(level->currentText(), "Pointer to type");
+        EXPECT_FALSE(BuddyOf(level)->font().bold());
+        QApplication::processEvents();
+        EXPECT_EQ(level->x(), x);
+        SaveScreenshots(d, "dialog-specify-type-chosen");
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        QTest::mouseClick(d.Ok(), Qt::LeftButton);
+    });
+    picked = frmSpecifyType::GetType(nullptr, kUsageInterfaceReturn, kCompatNone, pickLib.get(), others,
+                                     byValue.get());
+    ASSERT_TRUE(picked.Type);
+    EXPECT_EQ(picked.Type->PointerLevel(), 1);
+}
+
+// library BoundsLib { struct Holder { long field; }; }
+struct SpecifyBounds : SpecifyType {
+    SpecifyBounds() {
+        auto lib = NewLibrary(u"BoundsLib");
+        EXPECT_OK(lib->SetGuid({0x4B2C3D4E, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 11}}));
+        auto holder = NewType(lib.get(), u"Holder", TKIND_RECORD);
+        AddVar(holder.get(), 0, u"field", Vt(VT_I4));
+        boundsLib = AsTypeLib(lib.get());
+    }
+    // In the open dialog: Long picked and made a fixed-size array.
+    void FixedLongArray(frmSpecifyType& d) {
+        QTreeWidget* tree = d.Picker()->Tree();
+        tree->expandItem(tree->topLevelItem(0));
+        QTreeWidgetItem* longNode = nullptr;
+        for (int i = 0; i < tree->topLevelItem(0)->childCount(); ++i)
+            if (tree->topLevelItem(0)->child(i)->text(0).endsWith("(Long)"))
+                longNode = tree->topLevelItem(0)->child(i);
+        ASSERT_NE(longNode, nullptr) << tree->topLevelItem(0)->child(0)->text(0).toStdString();
+        ClickNode(d, tree, longNode);
+        d.Picker()->ArrayCombo()->setFocus();
+        QTest::keyClick(d.Picker()->ArrayCombo(), Qt::Key_End);
+        ASSERT_EQ(d.Picker()->BoundsBox()->text(), "0 To 0");
+        d.Picker()->BoundsBox()->setFocus();
+        QTest::keyClick(d.Picker()->BoundsBox(), Qt::Key_A, Qt::ControlModifier);
+    }
+    // Holder.field given type, saved and reloaded: its array description.
+    SAFEARRAYBOUND SavedBounds(CustomVarTypeInfo* type) {
+        CustomTypeLib view;
+        view.Attach(boundsLib.get());
+        ComPtr<ITypeInfo> holder;
+        EXPECT_OK(boundsLib->GetTypeInfo(0, holder.put()));
+        VARDESC* vd = nullptr;
+        EXPECT_OK(holder->GetVarDesc(0, &vd));
+        ChangeTarget field = TargetOf(boundsLib.get(), 0);
+        field.Kind = kTargetMember;
+        field.MemberName = u"field";
+        field.MemberId = vd->memid;
+        holder->ReleaseVarDesc(vd);
+        auto member = MemberChange::New();
+        member->InitFromTarget(field);
+        member->VarTypeInfo(type);
+        EXPECT_NO_THROW(EXPECT_TRUE(member->Apply(view, nullptr, field, nullptr, 0)));
+        ComPtr<ITypeLib> reloaded =
+            SaveAndReload(field.ReplacementLibrary ? field.ReplacementLibrary.get() : boundsLib.get());
+        ComPtr<ITypeInfo> saved;
+        EXPECT_OK(reloaded->GetTypeInfo(0, saved.put()));
+        EXPECT_OK(saved->GetVarDesc(0, &vd));
+        SAFEARRAYBOUND bound{};
+        EXPECT_EQ(vd->elemdescVar.tdesc.vt, VT_CARRAY);
+        if (vd->elemdescVar.tdesc.vt == VT_CARRAY) bound = vd->elemdescVar.tdesc.lpadesc->rgbounds[0];
+        saved->ReleaseVarDesc(vd);
+        return bound;
+    }
+    ComPtr<ITypeLib> boundsLib;
+};
+
+TEST_F(SpecifyBounds, OkIsRefusedWhileTheBoundsTextIsInvalidAndTheBoundsShownAreSaved) {
+    QString shown;
+    Drive([&](frmSpecifyType& d) {
+        FixedLongArray(d);
+        QLineEdit* box = d.Picker()->BoundsBox();
+        QTest::keyClicks(box, "0 To 1");
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, "1 To");
+        EXPECT_TRUE(d.Picker()->BoundsLabel()->font().bold());
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_FALSE(d.Accepted());
+        QTest::keyClicks(box, " 3");
+        EXPECT_FALSE(d.Picker()->BoundsLabel()->font().bold());
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        shown = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_TRUE(d.Accepted());
+    });
+    SpecifiedType picked =
+        frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, boundsLib.get(), others, nullptr);
+    ASSERT_TRUE(picked.Type);
+    EXPECT_EQ(shown, "1 To 3");
+    const SAFEARRAYBOUND bound = SavedBounds(picked.Type.get());
+    EXPECT_EQ(bound.lLbound, 1);
+    EXPECT_EQ(bound.cElements, 3u);
+}
+
+TEST_F(SpecifyBounds, BoundsWhoseArrayTheLayoutCantHoldAreRefused) {
+    Drive([&](frmSpecifyType& d) {
+        FixedLongArray(d);
+        QLineEdit* box = d.Picker()->BoundsBox();
+        // 0x20000000 Longs fill 2 GB, one byte past what a type may take.
+        QTest::keyClicks(box, "0 To 536870911");
+        EXPECT_TRUE(d.Picker()->BoundsLabel()->font().bold());
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, "0 To 2147483647");
+        EXPECT_FALSE(d.Ok()->isEnabled());
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, "0 To 536870910");
+        EXPECT_FALSE(d.Picker()->BoundsLabel()->font().bold());
+        EXPECT_TRUE(d.Ok()->isEnabled());
+        d.reject();
+    });
+    frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, boundsLib.get(), others, nullptr);
+
+    // Applied anyway (as a history may), the layout refuses it and says why.
+    auto huge = CustomVarTypeInfo::New();
+    huge->SetType(VT_I4, nullptr);
+    huge->SetFixedArrayData({{0, 2147483646}}, 0);
+    CustomTypeLib view;
+    view.Attach(boundsLib.get());
+    ComPtr<ITypeInfo> holder;
+    ASSERT_OK(boundsLib->GetTypeInfo(0, holder.put()));
+    VARDESC* vd = nullptr;
+    ASSERT_OK(holder->GetVarDesc(0, &vd));
+    ChangeTarget field = TargetOf(boundsLib.get(), 0);
+    field.Kind = kTargetMember;
+    field.MemberName = u"field";
+    field.MemberId = vd->memid;
+    holder->ReleaseVarDesc(vd);
+    auto member = MemberChange::New();
+    member->InitFromTarget(field);
+    member->VarTypeInfo(huge.get());
+    try {
+        member->Apply(view, nullptr, field, nullptr, 0);
+        ADD_FAILURE() << "applied";
+    } catch (const ErrorRecord& e) {
+        EXPECT_EQ(e.Number, TYPE_E_SIZETOOBIG);
+        EXPECT_NE(ErrorReportText(e).find(u"Size too big"), std::u16string::npos) << ToUtf8(ErrorReportText(e));
+    }
+}
+
 TEST_F(SpecifyType, Screenshot) {
     frmSpecifyType dialog(nullptr);
     int32_t flags = 1;
@@ -367,6 +605,8 @@ TEST_F(SpecifyType, Screenshot) {
     dialog.Picker()->ArrayCombo()->activated(3);  // fixed-size
     dialog.show();
     SaveScreenshots(dialog, "dialog-specify-type");
+    dialog.setPalette(testsupport::DarkPalette());
+    SaveScreenshots(dialog, "dialog-specify-type-dark");
 }
 
 }  // namespace
