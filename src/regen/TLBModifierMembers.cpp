@@ -57,6 +57,14 @@ private:
     ole::OLECHAR empty_[1] = {};
 };
 
+// The name of the member with id (empty when it has none or it can't be read).
+std::u16string NameOfMember(ole::ITypeInfo* ti, ole::MEMBERID id) {
+    ole::BSTR name = nullptr;
+    ole::UINT got = 0;
+    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
+    return TakeBstr(name);
+}
+
 }  // namespace
 
 namespace regen_detail {
@@ -95,10 +103,7 @@ std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
         id = fd->memid;
         ti->ReleaseFuncDesc(fd);
     }
-    ole::BSTR name = nullptr;
-    ole::UINT got = 0;
-    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
-    return TakeBstr(name);
+    return NameOfMember(ti, id);
 }
 
 }  // namespace regen_detail
@@ -229,7 +234,7 @@ void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
     }
     // Mapping may have made a type on demand under its own help values.
     PutMemberHelpInForce(help);
-    const std::u16string name = MemberName(sourceTi, index, true);
+    const std::u16string name = NameOfMember(sourceTi, memid);
     if (const ole::HRESULT hr = dest->AddVarDesc(index, &vd); FAILED(hr))
         RaiseMemberNameError(hr, sourceTi, name, index, true);
     g.owner.FreeTypeDesc();
@@ -297,6 +302,11 @@ void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
         context.ItemKind = CustDataContext::kParameter;
         for (ole::SHORT p = 0; p < cParams; ++p) {
             const auto param = static_cast<ole::UINT>(p);
+            // The engine flags each parameter that has custom data: one without
+            // has nothing to copy, unless a modifier may give it some.
+            if (!custDataModifier_ && param < params.size() &&
+                !(params[param].paramdesc.wParamFlags & ole::PARAMFLAG_FHASCUSTDATA))
+                continue;
             context.ParamIndex = p;
             CopyCustData(context, helper::GetParamCustData(source2.get(), index, param),
                          helper::SetParamCustData(dest, index, param));
