@@ -12,7 +12,7 @@
 
 #include "LargeLibrary.h"
 #include "TreeLibrarySizes.h"
-#include "editor/EditorModule.h"
+#include "editor/tree/EditorModule.h"
 
 namespace benchlib {
 

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "ShellTestSupport.h"
-#include "editor/EditorModule.h"
+#include "editor/tree/EditorModule.h"
 
 namespace shelltest {
 namespace {

@@ -19,7 +19,7 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
-#include "editor/LibraryViewer.h"
+#include "editor/view/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
 #include "support/DarkTheme.h"
