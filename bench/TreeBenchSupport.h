@@ -11,13 +11,10 @@
 #include <filesystem>
 
 #include "LargeLibrary.h"
-#include "editor/EditorModule.h"
+#include "TreeLibrarySizes.h"
+#include "editor/tree/EditorModule.h"
 
 namespace benchlib {
-
-inline constexpr int kInterfaces = 1500;
-inline constexpr int kMethods = 12;
-inline constexpr int kLargeMethods = 2000;
 
 // The one application object, offscreen; name is the program's.
 inline QApplication& UiApp(const char* name) {

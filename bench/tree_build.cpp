@@ -13,10 +13,10 @@
 #include <filesystem>
 
 #include "TreeBenchSupport.h"
-#include "editor/EditorModule.h"
-#include "editor/LibraryTree.h"
-#include "editor/TreeNodeRecords.h"
-#include "editor/TreeSort.h"
+#include "editor/tree/EditorModule.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/tree/TreeNodeRecords.h"
+#include "editor/tree/TreeSort.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <filesystem>
 
 #include "TreeBenchSupport.h"
-#include "editor/EditorModule.h"
-#include "editor/LibraryTree.h"
-#include "editor/TreeNodeRecords.h"
+#include "editor/tree/EditorModule.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/tree/TreeNodeRecords.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include "TreeBenchSupport.h"
 #include "app/modCorvaneExe.h"
-#include "editor/EditorModule.h"
-#include "editor/LibraryViewer.h"
+#include "editor/tree/EditorModule.h"
+#include "editor/view/LibraryViewer.h"
 
 namespace {
 

@@ -13,6 +13,13 @@ ole::VARTYPE EditType(ole::VARTYPE valueType) { return valueType == ole::VT_BSTR
 
 std::u16string Format(const ole::Variant& value, bool hex) { return modDetailsFields::FormatValue(value, hex); }
 
+Parsed CheckTyped(std::u16string_view text) {
+    Parsed result;
+    result.Why = modStorableText::WhyUnstorableValue(text);
+    result.Valid = result.Why.empty();
+    return result;
+}
+
 Parsed Parse(std::u16string_view text, ole::VARTYPE editType) {
     Parsed result;
     if (editType == kLpStr || editType == kLpWStr) {

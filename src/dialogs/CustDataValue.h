@@ -31,5 +31,9 @@ struct Parsed {
 // text the file's code page holds, with its backslash escapes decoded; other
 // text must convert, and the value must be one that a library file can hold.
 Parsed Parse(std::u16string_view text, ole::VARTYPE editType);
+// What typing a string checks, without decoding it: that the file's code
+// page holds every character typed (Valid; Value stays empty). Parse decodes
+// and checks the whole text when it is stored.
+Parsed CheckTyped(std::u16string_view text);
 
 }  // namespace zephrin::dialogs::CustDataValue

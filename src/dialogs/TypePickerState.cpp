@@ -73,7 +73,7 @@ void TypePickerState::StartSession(ole::ITypeLib* library, tli::VarTypeInfo* cur
     type_->CurrentITypeLib(library);
     pickedLibrary_.Reset();
     paramFlags_ = rule_.ParamFlagsMask != 0 ? paramFlags : 0;
-    object_ = record_ = recordAdded_ = voidAdded_ = mismatch_ = false;
+    object_ = objectRaised_ = record_ = recordAdded_ = voidAdded_ = mismatch_ = false;
     boundsValid_ = true;
     boundsText_.clear();
     noType_ = current == nullptr;
@@ -93,8 +93,8 @@ void TypePickerState::StartSession(ole::ITypeLib* library, tli::VarTypeInfo* cur
 }
 
 void TypePickerState::DropObjectLevel(int16_t& level) {
-    if (object_ && rule_.ImpliedPointer && level > 0) --level;
-    object_ = false;
+    if (object_ && (rule_.ImpliedPointer || objectRaised_) && level > 0) --level;
+    object_ = objectRaised_ = false;
 }
 
 void TypePickerState::DropRecordLevel(int16_t& level, bool& removed) {
@@ -164,12 +164,23 @@ void TypePickerState::PickType(tli::TypeInfo* type) {
 void TypePickerState::AfterPick(bool wasArray, bool wasRecord, bool recordLevelRemoved, bool voidChanged) {
     mismatch_ = false;
     const bool changed = wasArray != type_->IsArray() || wasRecord != record_ || recordLevelRemoved || voidChanged;
-    if (!changed || rule_.ParamFlagsMask == 0 || compatibility_ != kCompatVBImplementable || type_->IsArray())
-        return;
-    if (record_ && !wasRecord)
-        paramFlags_ |= kFlagOut;
-    else if (recordLevelRemoved)
-        SetFlagBits(kFlagIn);
+    if (changed && rule_.ParamFlagsMask != 0 && compatibility_ == kCompatVBImplementable && !type_->IsArray()) {
+        if (record_ && !wasRecord)
+            paramFlags_ |= kFlagOut;
+        else if (recordLevelRemoved)
+            SetFlagBits(kFlagIn);
+    }
+    // An object type where no pointer is implied keeps the level it had,
+    // which its list may not offer (an interface by value): the least level
+    // offered is taken instead.
+    if (rule_.PointersAllowed) {
+        const std::vector<int16_t> levels = PointerLevels();
+        if (!levels.empty() && std::find(levels.begin(), levels.end(), type_->PointerLevel()) == levels.end()) {
+            // Picking something else removes the level again.
+            objectRaised_ = object_ && levels.front() > type_->PointerLevel();
+            type_->PointerLevel(levels.front());
+        }
+    }
 }
 
 bool TypePickerState::PickLibrary(ole::ITypeLib* library) {
@@ -308,11 +319,59 @@ void TypePickerState::SetParamFlags(int32_t choice) {
     type_->PointerLevel(level);
 }
 
+bool TypePickerState::PairMarked() const {
+    if (LibrarySession()) return false;
+    const auto missing = [](const auto& offered, auto value) {
+        return !offered.empty() && std::find(offered.begin(), offered.end(), value) == offered.end();
+    };
+    if (rule_.ArraysAllowed && missing(ArrayStyles(), ArrayStyle())) return true;
+    if (rule_.PointersAllowed && missing(PointerLevels(), PointerLevel())) return true;
+    if (rule_.ParamFlagsOffered && missing(ParamFlagChoices(), ParamFlagChoice())) return true;
+    return BoundsLive() && !boundsValid_;
+}
+
+uint32_t TypePickerState::ElementSize() const {
+    if (type_->PointerLevel() > 0) return 4;
+    if (const auto& info = type_->TypeInfo()) {
+        ole::ComPtr<ole::ITypeInfo> ti;
+        if (info->get_ITypeInfo(ti.put()) < 0 || !ti) return 0;
+        return typelib_detail::TypeAttr(ti.get())->cbSizeInstance;
+    }
+    switch (type_->BaseVarType()) {
+    case ole::VT_I1:
+    case ole::VT_UI1: return 1;
+    case ole::VT_I2:
+    case ole::VT_UI2:
+    case ole::VT_BOOL: return 2;
+    case ole::VT_R8:
+    case ole::VT_CY:
+    case ole::VT_DATE:
+    case ole::VT_I8:
+    case ole::VT_UI8: return 8;
+    case ole::VT_DECIMAL:
+    case ole::VT_VARIANT: return 16;
+    case ole::VT_VOID:
+    case ole::VT_EMPTY: return 0;
+    default: return 4;  // 32-bit numbers, strings and interface pointers
+    }
+}
+
 bool TypePickerState::SetBoundsText(std::u16string_view text) {
     if (!BoundsLive()) return false;
     boundsText_ = text;
     BoundsTable bounds;
     boundsValid_ = modBounds::ParseBounds(text, bounds);
+    if (boundsValid_) {
+        // The layout holds no array of more than 0x7FFFFFFF bytes.
+        uint64_t bytes = std::max<uint32_t>(ElementSize(), 1);
+        for (const BoundsRow& row : bounds) {
+            bytes *= static_cast<uint64_t>(static_cast<int64_t>(row[1]) - row[0] + 1);
+            if (bytes > 0x7FFFFFFFu) {
+                boundsValid_ = false;
+                break;
+            }
+        }
+    }
     if (boundsValid_) {
         try {
             type_->SetFixedArrayData(bounds, type_->ArrayPointerLevel());

@@ -78,11 +78,18 @@ public:
     void SetArrayStyle(int32_t style);
     void SetParamFlags(int32_t choice);
     // Live only for a fixed-size array: valid text sets the bounds; false
-    // (and no change) otherwise.
+    // (and no change) otherwise. Bounds whose array the layout can't hold
+    // (more than 0x7FFFFFFF bytes, where the element's size is known) are
+    // invalid text.
     bool SetBoundsText(std::u16string_view text);
     std::u16string BoundsText() const { return boundsText_; }
     bool BoundsValid() const { return boundsValid_; }
     bool BoundsLive() const { return rule_.BoundsAllowed && ArrayStyle() == kArrayFixed; }
+
+    // Whether a shown choice holds a value its list doesn't offer, or the
+    // bounds text is invalid: what is built then differs from what is shown,
+    // so the host accepts nothing.
+    bool PairMarked() const;
 
     bool HasType() const { return !noType_ && !type_->IsNothingTypeInfo(); }
     // The built type, or null while none is picked.
@@ -98,6 +105,8 @@ private:
     void DropObjectLevel(int16_t& level);
     void DropRecordLevel(int16_t& level, bool& removed);
     void SetFlagBits(int32_t bits) { paramFlags_ = (paramFlags_ & ~11) | bits; }
+    // The bytes of one array element, or 0 when not known.
+    uint32_t ElementSize() const;
 
     int32_t usage_ = kUsageInterfaceParam;
     int32_t compatibility_ = kCompatVBCallable;
@@ -109,6 +118,7 @@ private:
     int32_t paramFlags_ = 0;
     bool noType_ = true;
     bool object_ = false;       // an object type is picked, its implied level counted
+    bool objectRaised_ = false; // ...and got the least level its list offers
     bool record_ = false;       // a record is picked
     bool recordAdded_ = false;  // ...and got a pointer level for it
     bool voidAdded_ = false;    // VOID got a pointer level

@@ -29,8 +29,12 @@ int SlotSizeOf(ole::ITypeInfo* ti) {
 }  // namespace
 
 VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets,
-                                   std::vector<std::u16string> texts, int slotSize, bool automatic)
-    : inheritedSlots_(inheritedSlots), slotSize_(slotSize), offsets_(std::move(offsets)), texts_(std::move(texts)) {
+                                   std::vector<std::u16string> texts, int slotSize, bool automatic, bool dual)
+    : inheritedSlots_(inheritedSlots),
+      slotSize_(slotSize),
+      dual_(dual),
+      offsets_(std::move(offsets)),
+      texts_(std::move(texts)) {
     if (texts_.size() != offsets_.size() || offsets_.size() > 0x7FFF || (slotSize != 4 && slotSize != 8))
         RaiseError(kErrInvalidArgument);
     std::vector<int16_t> byOffset(offsets_.size());
@@ -59,10 +63,12 @@ VTableOrderModel::VTableOrderModel(int inheritedSlots, std::vector<int16_t> offs
 std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* lib, ole::UINT typeIndex) {
     ole::ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib, typeIndex);
     ole::UINT funcs = 0, implTypes = 0;
+    bool dual = false;
     {
         typelib_detail::TypeAttr attr(ti.get());
         funcs = attr->cFuncs;
         implTypes = attr->cImplTypes;
+        dual = (attr->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0;
     }
     if (funcs == 0) return std::nullopt;
     int inherited = 0;
@@ -82,7 +88,7 @@ std::optional<VTableOrderModel> VTableOrderModel::ForInterface(ole::ITypeLib* li
         texts.push_back(modAttributeStrings::InvokeKindText(fd->invkind) + names[i]);
     }
     return VTableOrderModel(inherited, std::move(offsets), std::move(texts), SlotSizeOf(ti.get()),
-                            modITypeInfoHelper::CanLayOut(ti.get()));
+                            modITypeInfoHelper::CanLayOut(ti.get()), dual);
 }
 
 std::u16string VTableOrderModel::TextAt(int row) const {
@@ -129,8 +135,12 @@ int VTableOrderModel::Move(int row, bool up) {
     return target;
 }
 
+bool VTableOrderModel::CanInsert(int row) const {
+    return row >= 0 && row < Count() && !dual_ && (inheritedSlots_ + Count() + 1) * slotSize_ <= kMaxVtableSize;
+}
+
 int VTableOrderModel::Insert(int row) {
-    if (row < 0 || row >= Count() || rows_.size() >= 0x7FFF) RaiseError(kErrInvalidArgument);
+    if (!CanInsert(row)) RaiseError(kErrInvalidArgument);
     Shift(SlotOffset(row), slotSize_);
     rows_.insert(rows_.begin() + row, kEmptySlot);
     return row;

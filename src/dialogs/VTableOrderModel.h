@@ -24,9 +24,14 @@ public:
     // functions share a slot), with an empty row for each slot left free
     // between them; each function's offset is that of its row's slot. With
     // automatic, the interface takes its slots one after the other from its
-    // base: no slot is left free, whatever offsets it read before.
+    // base: no slot is left free, whatever offsets it read before. A dual
+    // interface takes no new empty slot (the platform would read its
+    // dispatch half with a function too many).
     VTableOrderModel(int inheritedSlots, std::vector<int16_t> offsets, std::vector<std::u16string> texts,
-                     int slotSize = 4, bool automatic = false);
+                     int slotSize = 4, bool automatic = false, bool dual = false);
+
+    // The largest vtable, in bytes (offsets are stored signed).
+    static constexpr int kMaxVtableSize = 0x7FFF;
 
     // The interface half of type typeIndex of lib; nothing for a type without
     // functions. Slots are automatic when the interface can be laid out with
@@ -50,6 +55,8 @@ public:
     // empty slot never ends the vtable.
     bool CanMoveDown(int row) const;
     bool CanDelete(int row) const { return row >= 0 && row < Count() && FunctionAt(row) == kEmptySlot; }
+    // Not on a dual, nor where the vtable would pass its largest size.
+    bool CanInsert(int row) const;
 
     // Each returns the row selected afterwards. A step the Can... checks
     // refuse raises error 5 and changes nothing.
@@ -70,6 +77,7 @@ private:
 
     int inheritedSlots_;
     int slotSize_;
+    bool dual_;
     std::vector<int16_t> offsets_;
     std::vector<std::u16string> texts_;
     std::vector<int16_t> rows_;

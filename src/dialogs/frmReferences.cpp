@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "dialogs/UiServices.h"
 #include "dialogs/modTypelibKeyWalker.h"
 #include "foundation/modHourGlass.h"
@@ -45,6 +47,23 @@ qsizetype HeadEnd(const QString& path) {
 
 }  // namespace
 
+namespace {
+
+// prefix and as much of the start and the end of text as fit in width, with
+// "…" between them.
+QString ElideMiddle(const QString& prefix, const QString& text, int width,
+                    const std::function<int(const QString&)>& measure) {
+    const QString mark(QChar(0x2026));
+    for (qsizetype keep = text.size() - 1; keep > 0; --keep) {
+        const qsizetype front = (keep + 1) / 2;
+        const QString candidate = prefix + text.left(front) + mark + text.right(keep - front);
+        if (measure(candidate) <= width) return candidate;
+    }
+    return prefix + mark;
+}
+
+}  // namespace
+
 QString ShortenPath(const QString& path, int width, const std::function<int(const QString&)>& measure) {
     if (measure(path) <= width) return path;
     const qsizetype head = HeadEnd(path);
@@ -58,10 +77,11 @@ QString ShortenPath(const QString& path, int width, const std::function<int(cons
         best = candidate;
     }
     if (best.isEmpty()) {
-        // Not even the file name fits beside the head: the name alone shows the most.
+        // Not even the file name fits beside the head: the name alone shows
+        // the most, shortened in its middle.
         qsizetype last = path.size() - 1;
         while (last >= 0 && !IsSeparator(path[last])) --last;
-        best = start + path.mid(last);
+        best = ElideMiddle(start, path.mid(last), width, measure);
     }
     return best;
 }
@@ -133,6 +153,8 @@ frmReferences::frmReferences(RefInfoList& refs, QWidget* owner) : ModalDialog(ow
     }
     grid->setColumnStretch(1, 1);
     info_[kLocation]->installEventFilter(this);
+    info_[kLocation]->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    info_[kLocation]->setFocusPolicy(Qt::StrongFocus);
 
     auto* buttons = MakeOkCancel();
     browse_ = new QPushButton(ResText(543), this);
@@ -186,19 +208,29 @@ void frmReferences::ShowInfo(int row) {
     RefInfo* record = RecordAt(row);
     if (!record || row == shown_) return;
     shown_ = row;
-    QString caption = ToQString(record->DisplayText());
-    caption.replace(QStringLiteral("&"), QStringLiteral("&&"));
-    frame_->setTitle(caption);
+    // The caption never widens the dialog: a long one is cut to the frame.
+    const QString caption = ToQString(record->DisplayText());
+    QString shown = frame_->fontMetrics().elidedText(caption, Qt::ElideRight, CaptionWidth());
+    frame_->setTitle(shown.replace(QStringLiteral("&"), QStringLiteral("&&")));
+    frame_->setAccessibleName(caption);
     location_ = ToQString(record->Location());
     ShowLocation();
     info_[kName]->setText(record->VerifyRegistration() ? ToQString(record->LibraryName()) : ResText(744));
     info_[kVersion]->setText(QStringLiteral("%1.%2").arg(record->MajorVersion()).arg(record->MinorVersion()));
 }
 
+int frmReferences::CaptionWidth() const {
+    // The frame is as wide as the list above it; its caption leaves room
+    // for the frame's corners and the style's margins around a caption.
+    return std::max(frame_->width(), list_->minimumWidth()) - frame_->fontMetrics().averageCharWidth() * 8;
+}
+
 void frmReferences::ShowLocation() {
     QLabel* label = info_[kLocation];
     label->setText(ShortenPath(location_, label->contentsRect().width(), label->fontMetrics()));
     label->setToolTip(location_);
+    // The keyboard reaches the label, and a screen reader reads the whole path.
+    label->setAccessibleDescription(location_);
 }
 
 bool frmReferences::eventFilter(QObject* watched, QEvent* event) {

@@ -53,6 +53,8 @@ private:
     void Fill();
     void ShowInfo(int row);
     void ShowLocation();
+    // The width the frame's caption may take.
+    int CaptionWidth() const;
     void ItemChanged(QListWidgetItem* item);
     void SetCheck(QListWidgetItem* item, bool checked);
     void Browse();
@@ -71,7 +73,8 @@ private:
 // A path shortened to fit width as measured: a path that fits stays whole;
 // otherwise its head ("/" and the first folder; a drive and its first folder;
 // a network server), "..." and the longest tail that begins at a separator
-// and still fits.
+// and still fits. Where not even the file name fits beside the head, the name
+// is cut in its middle with "…".
 QString ShortenPath(const QString& path, int width, const std::function<int(const QString&)>& measure);
 QString ShortenPath(const QString& path, int width, const QFontMetrics& metrics);
 

@@ -37,7 +37,11 @@ frmVTableOrder::frmVTableOrder(VTableOrderModel model, QWidget* owner)
     offset_ = new QLabel(this);
     number_->setObjectName(QStringLiteral("lblNumber"));
     offset_->setObjectName(QStringLiteral("lblOffset"));
+    // A screen reader names each value by its heading and reads the value.
+    number_->setAccessibleName(QStringLiteral("Number"));
+    offset_->setAccessibleName(QStringLiteral("Offset"));
     for (QLabel* value : {number_, offset_}) {
+        value->setTextFormat(Qt::PlainText);
         value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("5555")));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
@@ -65,9 +69,11 @@ QString frmVTableOrder::RowText(int row) const { return ToQString(model_.TextAt(
 void frmVTableOrder::RowSelected(int row) {
     const bool valid = row >= 0 && row < model_.Count();
     delete_->setEnabled(valid && model_.CanDelete(row));
-    insert_->setEnabled(valid);
+    insert_->setEnabled(valid && model_.CanInsert(row));
     number_->setText(valid ? QString::number(model_.SlotNumber(row)) : QString());
     offset_->setText(valid ? QString::number(model_.SlotOffset(row)) : QString());
+    // Named by their headings, the labels give their values as descriptions.
+    for (QLabel* value : {number_, offset_}) value->setAccessibleDescription(value->text());
 }
 
 std::shared_ptr<ReorderVTableChange> frmVTableOrder::Result() const {

@@ -10,6 +10,7 @@
 #include "foundation/modHourGlass.h"
 #include "foundation/modSupport.h"
 #include "platform/tlbfiles/FileReplacement.h"
+#include "platform/tlbfiles/MsftWriter.h"
 #include "regen/TLBModifierGeneration.h"
 #include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
@@ -89,6 +90,12 @@ ComPtr<ole::ITypeLib> TLBModifier::RunGeneration(std::u16string_view saveAs) {
         const ole::HRESULT hr = g.lib->SaveAllChanges();
         // A failure of the file itself says which file and why.
         if (hr == ole::TYPE_E_IOERROR || hr == ole::TYPE_E_CANTCREATETMPFILE) RaiseError(hr, ole::GetLastFileWriteError());
+        // A reference into a library without a GUID would be read back into another library.
+        if (hr == ole::TYPE_E_LIBNOTREGISTERED && !ole::GetLibraryWithoutGuid().empty())
+            RaiseError(hr, u"The library can't be saved: it refers to types of the library \"" +
+                               ole::GetLibraryWithoutGuid() +
+                               u"\", which has no GUID, so those references would be read back into another "
+                               u"library.");
         CheckHr(hr);
     }
     ComPtr<ole::ITypeLib> result;

@@ -2,6 +2,9 @@
 // are copied as the source holds them (so flags, defaults and offsets carry
 // over); only types that name a user-defined type are rebuilt, through
 // BuildTypeDesc with this engine mapping the reference.
+#include <algorithm>
+#include <array>
+
 #include "foundation/ErrorRecord.h"
 #include "regen/TLBModifierGeneration.h"
 #include "typelib/TypeLibSupport.h"
@@ -13,6 +16,56 @@ using ole::ComPtr;
 using namespace typelib_detail;
 using namespace regen_detail;
 namespace helper = modITypeInfoHelper;
+
+namespace {
+
+// The names of a function as GetNames hands them out, kept until the list
+// goes, and as the name array SetFuncAndParamNames takes. Most functions
+// have few parameters: their names need no allocation of the list's own.
+class NameList {
+public:
+    explicit NameList(ole::UINT size) : size_(size) {
+        if (size > kInline) {
+            heap_.assign(size, nullptr);
+            heapPointers_.assign(size, nullptr);
+        }
+    }
+    ~NameList() {
+        ole::BSTR* names = Out();
+        for (ole::UINT i = 0; i < size_; ++i) ole::SysFreeString(names[i]);
+    }
+    NameList(const NameList&) = delete;
+    NameList& operator=(const NameList&) = delete;
+
+    ole::BSTR* Out() { return size_ > kInline ? heap_.data() : inline_.data(); }
+    // The first n names, a null one as "".
+    ole::LPOLESTR* Pointers(ole::UINT n) {
+        ole::LPOLESTR* pointers = size_ > kInline ? heapPointers_.data() : inlinePointers_.data();
+        ole::BSTR* names = Out();
+        for (ole::UINT i = 0; i < n; ++i) pointers[i] = names[i] ? names[i] : empty_;
+        return pointers;
+    }
+    ole::UINT count = 0;  // what GetNames reported
+
+private:
+    static constexpr ole::UINT kInline = 16;
+    ole::UINT size_;
+    std::array<ole::BSTR, kInline> inline_{};
+    std::array<ole::LPOLESTR, kInline> inlinePointers_{};
+    std::vector<ole::BSTR> heap_;
+    std::vector<ole::LPOLESTR> heapPointers_;
+    ole::OLECHAR empty_[1] = {};
+};
+
+// The name of the member with id (empty when it has none or it can't be read).
+std::u16string NameOfMember(ole::ITypeInfo* ti, ole::MEMBERID id) {
+    ole::BSTR name = nullptr;
+    ole::UINT got = 0;
+    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
+    return TakeBstr(name);
+}
+
+}  // namespace
 
 namespace regen_detail {
 
@@ -50,10 +103,7 @@ std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
         id = fd->memid;
         ti->ReleaseFuncDesc(fd);
     }
-    ole::BSTR name = nullptr;
-    ole::UINT got = 0;
-    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
-    return TakeBstr(name);
+    return NameOfMember(ti, id);
 }
 
 }  // namespace regen_detail
@@ -184,7 +234,7 @@ void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
     }
     // Mapping may have made a type on demand under its own help values.
     PutMemberHelpInForce(help);
-    const std::u16string name = MemberName(sourceTi, index, true);
+    const std::u16string name = NameOfMember(sourceTi, memid);
     if (const ole::HRESULT hr = dest->AddVarDesc(index, &vd); FAILED(hr))
         RaiseMemberNameError(hr, sourceTi, name, index, true);
     g.owner.FreeTypeDesc();
@@ -252,23 +302,28 @@ void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
         context.ItemKind = CustDataContext::kParameter;
         for (ole::SHORT p = 0; p < cParams; ++p) {
             const auto param = static_cast<ole::UINT>(p);
+            // The engine flags each parameter that has custom data: one without
+            // has nothing to copy, unless a modifier may give it some.
+            if (!custDataModifier_ && param < params.size() &&
+                !(params[param].paramdesc.wParamFlags & ole::PARAMFLAG_FHASCUSTDATA))
+                continue;
             context.ParamIndex = p;
             CopyCustData(context, helper::GetParamCustData(source2.get(), index, param),
                          helper::SetParamCustData(dest, index, param));
         }
     }
 
-    // Names: a put's value parameter has none of its own.
+    // Names: a put's value parameter has none of its own. They go from the
+    // source's strings to the new function without copies of their own; an
+    // unnamed parameter before a named one (a null name) goes as an empty name.
     const ole::UINT want = static_cast<ole::UINT>(cParams > 0 ? cParams : 0) + 1;
-    std::vector<std::u16string> names = ReadNames(sourceTi, memid, want);
-    if ((invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) && names.size() == want) names.pop_back();
-    if (!names.empty()) {
-        std::vector<ole::LPOLESTR> ptrs;
-        ptrs.reserve(names.size());
-        for (std::u16string& n : names) ptrs.push_back(n.data());
-        if (const ole::HRESULT hr = dest->SetFuncAndParamNames(index, ptrs.data(), static_cast<ole::UINT>(ptrs.size()));
-            FAILED(hr))
-            RaiseMemberNameError(hr, sourceTi, names[0], index, false);
+    NameList names(want);
+    CheckHr(sourceTi->GetNames(memid, names.Out(), want, &names.count));
+    ole::UINT count = std::min(names.count, want);
+    if ((invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) && count == want) --count;
+    if (count > 0) {
+        if (const ole::HRESULT hr = dest->SetFuncAndParamNames(index, names.Pointers(count), count); FAILED(hr))
+            RaiseMemberNameError(hr, sourceTi, std::u16string(ole::BstrView(names.Out()[0])), index, false);
     }
 
     if (help.HelpContext != 0) CheckHr(dest->SetFuncHelpContext(index, help.HelpContext));

@@ -10,10 +10,10 @@
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
 #include "dialogs/UiServices.h"
-#include "editor/EditorModule.h"
-#include "editor/LibraryTree.h"
-#include "editor/LibraryViewer.h"
-#include "editor/modImages.h"
+#include "editor/tree/EditorModule.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/view/LibraryViewer.h"
+#include "editor/tree/modImages.h"
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 #include "platform/tlbengine/StdOle2.h"
@@ -173,6 +173,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
             if (path.empty()) return;
         }
         const std::string file = ole::ToUtf8(path);
+        const ole::FileIdentity identity = ole::GetFileIdentity(path);
         if (!library) {
             // The view keeps what it shows when the library can't be opened.
             libViewer_->CurrentITypeLib(modCorvaneExe::LoadLibraryFile(file).get());
@@ -183,6 +184,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         // The built-in libraries are never written over a file of their name.
         writableFile_ = !IsBuiltInLibraryName(path) && modCorvaneExe::IsStandaloneTypeLibFile(file, true);
         path_ = std::move(path);
+        identity_ = identity;
         canSaveAs_ = true;
         AttachRecorders();
         dirty_ = true;
@@ -197,6 +199,7 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
         if (!created) created = modCorvaneExe::CreateNewTypeLib();
         libViewer_->AttachITypeLib(created.get());
         path_.clear();
+        identity_.reset();
         writableFile_ = false;
         canSaveAs_ = true;
         AttachRecorders();
@@ -208,7 +211,7 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
 void frmCorvane::Save() {
     Guarded(this, [&] {
         if (!writableFile_ || path_.empty()) return;
-        libViewer_->SaveCurrentLibrary(path_);
+        identity_ = libViewer_->SaveCurrentLibrary(path_, identity_);
         SetDirty(false);
     });
 }
@@ -219,12 +222,18 @@ void frmCorvane::SaveAs() {
         const QString name = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
-        libViewer_->SaveCurrentLibrary(FromQString(name));
+        const std::u16string chosen = FromQString(name);
+        identity_ = libViewer_->SaveCurrentLibrary(chosen, ExpectedAt(chosen));
         writableFile_ = true;
-        path_ = FromQString(name);
+        path_ = chosen;
         dirty_ = true;
         SetDirty(false);
     });
+}
+
+std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
+    // Saving as the file that is open still keeps another program's save.
+    return file == path_ ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::QuerySaveChanges() {
@@ -238,7 +247,9 @@ bool frmCorvane::QuerySaveChanges() {
         const QString chosen = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                   QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
-        libViewer_->SaveCurrentLibrary(FromQString(chosen));
+        const std::u16string file = FromQString(chosen);
+        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
+        if (file == path_) identity_ = saved;
         return true;
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);

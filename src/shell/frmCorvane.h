@@ -10,11 +10,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListenerNotifyDirty.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "shell/RecorderWindows.h"
 
 class QAction;
@@ -81,6 +83,9 @@ private:
     void NewRecorderWindow();
     // Asks whether to save the changes; false cancels what asked.
     bool QuerySaveChanges();
+    // What a save to file expects to find there: the version read or last
+    // saved when file is the one open, else nothing in particular.
+    std::optional<ole::FileIdentity> ExpectedAt(const std::u16string& file) const;
     void UpdateCaption();
     void SetDirty(bool value);
     void UpdateCommands();
@@ -93,6 +98,9 @@ private:
     QAction* actions_[6] = {};
 
     std::u16string path_;
+    // The version of path_ that was read or last saved: a save back to it is
+    // refused when another program changed, replaced or removed it meanwhile.
+    std::optional<ole::FileIdentity> identity_;
     bool dirty_ = false;
     bool canSaveAs_ = false;
     bool writableFile_ = false;

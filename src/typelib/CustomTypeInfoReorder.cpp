@@ -25,12 +25,53 @@ void SortByOrderKey(std::vector<MemberOrderEntry>& entries) {
                      [](const MemberOrderEntry& a, const MemberOrderEntry& b) { return a.OrderKey < b.OrderKey; });
 }
 
+// The largest vtable, in bytes.
+constexpr uint32_t kMaxVtableSize = 0x7FFF;
+
 [[noreturn]] void RaiseOrderSize() { RaiseError(kErrSubscriptOutOfRange, modSupport::LoadResStringById(790)); }
+
+// Refuses vtable offsets that the platform would read otherwise than they
+// are meant: an offset or a vtable size past 0x7FFF (offsets are stored as
+// signed 16-bit numbers, so a larger one reads negative), and a slot left
+// empty in a dual interface (the platform counts the dispatch half's
+// functions by the vtable's size, so it would list one function more than
+// the type holds, and fail to read it).
+void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) {
+    uint32_t baseSize = 0;
+    bool dual = false;
+    {
+        TypeAttr attr(self);
+        dual = (attr->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0;
+        if (attr->cImplTypes > 0) {
+            ole::HREFTYPE href = 0;
+            ComPtr<ole::ITypeInfo> base;
+            CheckHr(self->GetRefTypeOfImplType(0, &href));
+            CheckHr(self->GetRefTypeInfo(href, base.put()));
+            baseSize = TypeAttr(base.get())->cbSizeVft;
+        }
+    }
+    ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    CheckHr(self->GetContainingTypeLib(lib.put(), &index));
+    ole::TLIBATTR* libAttr = nullptr;
+    CheckHr(lib->GetLibAttr(&libAttr));
+    const uint32_t slot = libAttr->syskind == ole::SYS_WIN64 ? 8 : 4;
+    lib->ReleaseTLibAttr(libAttr);
+    uint32_t end = baseSize;
+    for (int16_t offset : offsets) end = std::max<uint32_t>(end, static_cast<uint16_t>(offset) + slot);
+    if (end > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
+    if (dual && end > baseSize + slot * static_cast<uint32_t>(offsets.size()))
+        RaiseError(kErrInvalidArgument,
+                   u"A dual interface can't leave a slot of its vtable empty: the dispatch half would be read with "
+                   u"a function too many.");
+}
 
 }  // namespace
 
 void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynchronizeFuncDescs) {
     if (typeKind_ != ole::TKIND_INTERFACE) RaiseError(kErrInvalidArgument);
+    // Synchronised functions take their slots one after the other.
+    if (!fSynchronizeFuncDescs) CheckVtableOffsets(ITypeInfo().get(), offsets);
     RebuildFunctions(offsets, true, fSynchronizeFuncDescs, false, false);
 }
 

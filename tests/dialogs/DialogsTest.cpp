@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <stdexcept>
 #include <QLabel>
 #include <QLayout>
@@ -81,6 +82,43 @@ TEST_F(Dialogs, TheVTableDialogShowsWholeVTableSlotsAndTakesInsertAndDelete) {
     EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(dialog.Model().Offsets(), (Order{28, 32, 36}));
     EXPECT_EQ(services.beeps, 1);
+}
+
+// A dual interface's vtable dialog offers no Insert, and neither does one
+// whose vtable has reached its largest size; the value labels are named by
+// their headings and give their values.
+TEST_F(Dialogs, TheVTableDialogRefusesAGapInADualAndAVtablePastItsLargestSize) {
+    ComPtr<ICreateTypeLib2> created = NewLibrary(u"DualLib");
+    EXPECT_OK(created->SetGuid({0x1B2C3D4F, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}}));
+    auto dual = NewType(created.get(), u"IDual", TKIND_INTERFACE);
+    EXPECT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+    EXPECT_OK(dual->AddImplType(0, RefTo(dual.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(dual.get(), 0, {.name = u"A", .memid = 1});
+    AddFunc(dual.get(), 1, {.name = u"B", .memid = 2});
+    ComPtr<ITypeLib> dualLib = SaveAndReload(AsTypeLib(created.get()).get());
+    frmVTableOrder dialog(*VTableOrderModel::ForInterface(dualLib.get(), 0), nullptr);
+    EXPECT_FALSE(dialog.InsertButton()->isEnabled());
+    Key(dialog.List(), Qt::Key_Insert);
+    EXPECT_EQ(services.beeps, 1);
+    EXPECT_EQ(dialog.List()->count(), 2);
+    Key(dialog.List(), Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(dialog.Model().Offsets(), (Order{32, 28}));
+
+    frmVTableOrder full(VTableOrderModel(3, {0x7FF8}, {u"Function Last"}), nullptr);
+    EXPECT_FALSE(full.InsertButton()->isEnabled());
+    Key(full.List(), Qt::Key_Insert);
+    EXPECT_EQ(services.beeps, 2);
+    EXPECT_EQ(full.Model().Offsets(), (Order{0x7FF8}));
+
+    frmVTableOrder plain(*VTableOrderModel::ForInterface(lib.get(), 2), nullptr);
+    for (auto [label, name, value] : {std::tuple{plain.NumberLabel(), "Number", "7"},
+                                      std::tuple{plain.OffsetLabel(), "Offset", "28"}}) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+        ASSERT_TRUE(accessible);
+        EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), name);
+        EXPECT_EQ(accessible->text(QAccessible::Description).toStdString(), value);
+        EXPECT_EQ(label->text().toStdString(), value);
+    }
 }
 
 // How a test closes a dialog after a move.

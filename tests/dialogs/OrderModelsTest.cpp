@@ -162,6 +162,29 @@ TEST(VTableOrderModel, MovesInsertsAndDeletesKeepEveryFunctionInItsOwnSlot) {
     EXPECT_EQ(model.Offsets(), (Order{44, 40, 36}));
 }
 
+// Offsets are stored signed: no insert takes the vtable past 0x7FFF bytes
+// (some 8,190 slots after IUnknown's). A dual interface takes no empty slot.
+TEST(VTableOrderModel, InsertStopsAtTheLargestVtableAndNeverOnADual) {
+    VTableOrderModel roomy(3, {0x7FF4}, {u"Function Last"});
+    EXPECT_EQ(roomy.Count(), (0x7FF4 - 12) / 4 + 1);
+    ASSERT_TRUE(roomy.CanInsert(0));
+    roomy.Insert(0);
+    EXPECT_EQ(roomy.Offsets(), (Order{0x7FF8}));  // the vtable now ends at 0x7FFC
+    EXPECT_FALSE(roomy.CanInsert(0));
+    EXPECT_FALSE(roomy.CanInsert(roomy.Count() - 1));
+    EXPECT_THROW(roomy.Insert(0), ErrorRecord);
+    EXPECT_EQ(roomy.Offsets(), (Order{0x7FF8}));
+    // Deleting a free slot makes room again.
+    roomy.Delete(0);
+    EXPECT_TRUE(roomy.CanInsert(0));
+
+    VTableOrderModel dual(7, {28, 32}, {u"Function A", u"Function B"}, 4, false, true);
+    EXPECT_FALSE(dual.CanInsert(0));
+    EXPECT_THROW(dual.Insert(1), ErrorRecord);
+    dual.Move(1, true);
+    EXPECT_EQ(dual.Offsets(), (Order{32, 28}));
+}
+
 TEST(VTableOrderModel, AnInterfacesSlotsApplySaveAndReload) {
     ComPtr<ITypeLib> lib = DialogLib();
     CustomTypeLib view;

@@ -222,6 +222,51 @@ TEST_F(References, BrowsingToTheLibraryAnInvalidRegistrationNamesListsAndChecksI
     EXPECT_EQ(libraries[0].get(), real.get());
 }
 
+// A long description and a long file name: the dialog keeps its size from
+// one selection to the next, the frame's caption and the location are cut to
+// fit, and the whole path is there for the keyboard and a screen reader.
+TEST_F(References, ALongDescriptionAndPathKeepTheDialogsSizeAndTheWholePathIsReadable) {
+    const fs::path file = dir / "libraries" / ("a-library-file-whose-name-runs-on-" + std::string(150, 'x') + ".tlb");
+    const GUID guid = {0x5EF50000, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+    WriteLib(file, guid, 1, 0, 0, u"LongLib");
+    std::string description = "A Library";
+    for (int i = 0; i < 40; ++i) description += " Whose Description Goes On";
+    WriteFile(dir / "long.reg", "REGEDIT4\n" + RegLib(ole::GuidToUtf8(guid), "1.0", description, "0", file.string()));
+    auto registry = std::make_shared<reg::Registry>();
+    ASSERT_TRUE(registry->loadFile(dir / "long.reg"));
+    reg::SetDefaultRegistry(registry);
+
+    ComPtr<ITypeLib> edited = MemoryLib(u"Edited", kEdited);
+    RefInfoList refs;
+    frmReferences::BuildList(edited.get(), {}, refs);
+    frmReferences dialog(refs, nullptr);
+    dialog.show();
+    QApplication::processEvents();
+    const QSize size = dialog.size();
+    const int row = Row(dialog, QString::fromStdString(description));
+    ASSERT_GE(row, 0);
+    dialog.List()->setFocus();
+    while (dialog.List()->currentRow() != row) QTest::keyClick(dialog.List(), Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.size(), size);
+    QGroupBox* frame = dialog.InfoFrame();
+    EXPECT_LE(frame->fontMetrics().horizontalAdvance(frame->title()), frame->width());
+    EXPECT_TRUE(frame->title().endsWith(QChar(0x2026))) << frame->title().toStdString();
+    EXPECT_EQ(frame->accessibleName().toStdString(), description);
+    QLabel* location = dialog.InfoLabel(0);
+    EXPECT_LE(location->fontMetrics().horizontalAdvance(location->text()), location->contentsRect().width());
+    EXPECT_TRUE(location->text().contains(QChar(0x2026))) << location->text().toStdString();
+    EXPECT_EQ(location->accessibleDescription().toStdString(), file.string());
+    EXPECT_TRUE(location->focusPolicy() & Qt::TabFocus);
+    SaveScreenshots(dialog, "dialog-references-long");
+    dialog.setPalette(DarkPalette());
+    SaveScreenshots(dialog, "dialog-references-long-dark");
+    QTest::keyClick(dialog.List(), Qt::Key_Home);
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.size(), size);
+    dialog.close();
+}
+
 TEST_F(References, AScreenshotOverThirtyRegisteredLibraries) {
     std::string text = "REGEDIT4\n";
     const char* words[] = {"Accounting", "Charting", "Data Access", "Forms", "Graphics & Imaging", "Mail"};

@@ -199,7 +199,9 @@ TEST(RegisteredLibraries, LongPathsKeepTheirHeadAndTheLongestTailThatFits) {
         {"/usr/lib/x.tlb", 14, "/usr/lib/x.tlb"},
         {"/home/someone/projects/libraries/x.tlb", 30, "/home/.../libraries/x.tlb"},
         {"/home/someone/projects/libraries/x.tlb", 20, "/home/.../x.tlb"},
-        {"/home/someone/projects/libraries/a-long-name.tlb", 10, "/home/.../a-long-name.tlb"},
+        // A file name too long to fit beside the head is cut in its middle.
+        {"/home/someone/projects/libraries/a-long-name.tlb", 20, "/home/.../a-lo\u2026e.tlb"},
+        {"/home/someone/projects/libraries/a-long-name.tlb", 11, "/home/.../\u2026"},
         {"C:\\Windows\\System32\\deep\\x.tlb", 22, "C:\\Windows\\...\\x.tlb"},
         {"\\\\server\\share\\folder\\x.tlb", 20, "\\\\server\\...\\x.tlb"},
         {"relative/folder/x.tlb", 8, "relative/folder/x.tlb"},

@@ -15,6 +15,7 @@
 #include "dialogs/frmVTableOrder.h"
 #include "dialogs/frmVarOrder.h"
 #include "DialogTestSupport.h"
+#include "support/DarkTheme.h"
 
 namespace dialogstest {
 namespace {
@@ -49,12 +50,16 @@ TEST(Screenshots, EachDialogAtItsDefaultSizeAndAtTwiceTheScale) {
                          std::make_unique<frmVTableOrder>(*VTableOrderModel::ForInterface(lib.get(), 3), nullptr));
     for (auto& [name, dialog] : dialogs) {
         dialog->show();
-        for (qreal scale : {1.0, 2.0}) {
-            const QImage image = Render(*dialog, scale);
-            EXPECT_EQ(image.size(), dialog->size() * scale) << name;
-            EXPECT_TRUE(HasContent(image, dialog->palette().color(QPalette::Window))) << name;
-            const std::string file = std::string("dialog-") + name + (scale > 1 ? "@2x" : "") + ".png";
-            EXPECT_TRUE(image.save(QString::fromStdString((dir / file).string()))) << file;
+        // On the default palette, then on a dark one.
+        for (const char* theme : {"", "-dark"}) {
+            if (*theme) dialog->setPalette(testsupport::DarkPalette());
+            for (qreal scale : {1.0, 2.0}) {
+                const QImage image = Render(*dialog, scale);
+                EXPECT_EQ(image.size(), dialog->size() * scale) << name;
+                EXPECT_TRUE(HasContent(image, dialog->palette().color(QPalette::Window))) << name;
+                const std::string file = std::string("dialog-") + name + theme + (scale > 1 ? "@2x" : "") + ".png";
+                EXPECT_TRUE(image.save(QString::fromStdString((dir / file).string()))) << file;
+            }
         }
         dialog->close();
     }

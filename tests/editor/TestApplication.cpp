@@ -1,5 +1,5 @@
 // The application object of the editor tests.
-#include "TreeTestSupport.h"
+#include "editor/TreeTestSupport.h"
 
 #include <memory>
 

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "editor/EditorModule.h"
-#include "editor/LibraryTree.h"
-#include "editor/TreeNodeRecords.h"
+#include "editor/tree/EditorModule.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/tree/TreeNodeRecords.h"
 #include "support/DarkTheme.h"
 #include "support/ShapesLibrary.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "TreeTestSupport.h"
+#include "editor/TreeTestSupport.h"
 #include "changes/ChangesTestSupport.h"
 #include "dialogs/UiServices.h"
 #include "typelib/CustomVarTypeInfo.h"

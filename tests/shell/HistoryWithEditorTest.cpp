@@ -12,7 +12,7 @@
 #include <QPushButton>
 
 #include "ShellTestSupport.h"
-#include "editor/LibraryViewer.h"
+#include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
 #include "shell/frmCorvane.h"
 #include "support/FileContents.h"

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "ShellTestSupport.h"
-#include "editor/EditorModule.h"
+#include "editor/tree/EditorModule.h"
 
 namespace shelltest {
 namespace {

@@ -19,7 +19,7 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
-#include "editor/LibraryViewer.h"
+#include "editor/view/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
 #include "support/DarkTheme.h"
@@ -268,6 +268,36 @@ TEST_F(MainWindow, AZeroByteFileIsSavedInPlace) {
     Run(Command::Save);
     EXPECT_TRUE(services.messages.empty());
     EXPECT_EQ(LibFlags(dir / "empty.tlb") & kLibFlagControl, kLibFlagControl);
+}
+
+// Another program saves the library while the window edits it: Save is
+// refused with a message naming the file, the other program's version stays,
+// and the edits stay in the window for Save As. A save that went through
+// becomes what the next one expects.
+TEST_F(MainWindow, SaveNeverWritesOverAnotherProgramsSave) {
+    const fs::path file = dir / "shapes.tlb";
+    Open(file);
+    Edit();
+    Run(Command::Save);
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    Edit();
+    Run(Command::Save);
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+
+    Edit();
+    const fs::path other = dir / "other.tlb";
+    {
+        ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(other.string()));
+        EXPECT_OK(lib->SaveAllChanges());
+    }
+    fs::rename(other, file);  // another program's save: a new file under the name
+    const auto theirs = testsupport::ReadBytes(file);
+    Run(Command::Save);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_TRUE(services.messages.front().Text.contains(QStringLiteral("shapes.tlb")))
+        << services.messages.front().Text.toStdString();
+    EXPECT_EQ(testsupport::ReadBytes(file), theirs);
+    EXPECT_TRUE(window->Dirty());
 }
 
 // New shows "NewLib", is dirty from the start, and yet its caption carries

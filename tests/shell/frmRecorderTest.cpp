@@ -11,7 +11,7 @@
 
 #include <fstream>
 
-#include "editor/LibraryViewer.h"
+#include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"

@@ -744,8 +744,31 @@ HRESULT LibraryImpl::SaveAllChanges() {
     if (!writer) return E_NOTIMPL;
     HRESULT hr = LayOutAll();
     if (FAILED(hr)) return hr;
-    std::shared_ptr<const LibraryData> data = Snapshot();
-    return writer(*data, path_);
+    // The writer reads every type once: their data is lent to it rather than
+    // copied (a save is an edit: nothing else reads the library meanwhile),
+    // and taken back whatever the writer does.
+    LibraryData data(*created_);
+    data.refs = RefsData();
+    data.types.reserve(types_.size());
+    struct GiveBack {
+        LibraryImpl& lib;
+        LibraryData& data;
+        std::vector<LCID> lcids;
+        ~GiveBack() {
+            for (size_t i = 0; i < data.types.size(); ++i) {
+                data.types[i].lcid = lcids[i];
+                lib.types_[i]->ReturnData(std::move(data.types[i]));
+            }
+        }
+    } giveBack{*this, data, {}};
+    giveBack.lcids.reserve(types_.size());
+    for (auto& t : types_) t->FixFunctionIds();
+    for (auto& t : types_) {
+        giveBack.lcids.push_back(t->Raw().lcid);
+        data.types.push_back(t->LendData());
+        data.types.back().lcid = created_->lcid;
+    }
+    return writer(data, path_);
 }
 
 std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
@@ -757,8 +780,14 @@ std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
         d->types.push_back(t->Raw());
         d->types.back().lcid = created_->lcid;
     }
+    d->refs = RefsData();
+    return d;
+}
+
+std::vector<RefData> LibraryImpl::RefsData() {
+    std::vector<RefData> refs;
     std::lock_guard lock(lazy_);
-    d->refs.reserve(slots_.size());
+    refs.reserve(slots_.size());
     for (const RefSlot& s : slots_) {
         RefData r = s.info;
         if (r.kind == RefKind::Internal) {
@@ -775,9 +804,9 @@ std::shared_ptr<const LibraryData> LibraryImpl::Snapshot() {
         } else if (r.kind == RefKind::Live) {
             r.live = s.resolved;
         }
-        d->refs.push_back(std::move(r));
+        refs.push_back(std::move(r));
     }
-    return d;
+    return refs;
 }
 
 }  // namespace ole::engine

@@ -363,6 +363,12 @@ public:
     // call it at the same time.
     void FixFunctionIds();
     const TypeData& Raw() const { return *data_; }
+    // A created type's data, lent out whole (moved, not copied) and given
+    // back: while lent, the type reads as empty. Only for the save, which is
+    // an edit, so no reader runs meanwhile; the buffers go out and come back
+    // unchanged, so what points into them stays good.
+    TypeData LendData() { return std::move(*owned_); }
+    void ReturnData(TypeData&& data) { *owned_ = std::move(data); }
 
     // ICreateTypeInfo
     HRESULT SetGuid(REFGUID guid) override;
@@ -610,6 +616,9 @@ private:
     // Common entry checks of the creation methods, and the one way to the
     // library's attributes for writing (a loaded library has none).
     HRESULT Begin(const char* method, LibraryData** attrs = nullptr);
+    // The library's references as data (Internal ones with current indexes,
+    // those to deleted types Missing); the types' data must be in place.
+    std::vector<RefData> RefsData();
     // Adds a slot; the caller holds lazy_.
     HRESULT AddSlot(RefSlot slot, HREFTYPE href);
     HREFTYPE FreeHref() const;

@@ -34,6 +34,9 @@ struct BuildError {
 };
 [[noreturn]] void Fail(HRESULT hr) { throw BuildError{hr}; }
 
+// The library whose missing GUID failed the last build on this thread.
+thread_local std::u16string t_libraryWithoutGuid;
+
 // ---- Text in the ANSI code page (Windows-1252) ----
 
 
@@ -592,6 +595,15 @@ int32_t MsftBuilder::LiveHref(ITypeInfo* ti) {
     if (FAILED(lib->GetLibAttr(&la)) || !la) Fail(TYPE_E_CANTLOADLIBRARY);
     TLIBATTR libAttr = *la;
     lib->ReleaseTLibAttr(la);
+    if (libAttr.guid == GUID_NULL) {
+        // An import names its library by GUID: without one the reference
+        // would be read back into whichever library without a GUID is at
+        // hand, the referring one first.
+        BStr name;
+        lib->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr);
+        t_libraryWithoutGuid = name.str();
+        Fail(TYPE_E_LIBNOTREGISTERED);
+    }
     std::u16string fileName;
     std::u16string path;
     if (SUCCEEDED(GetTypeLibFilePath(lib.get(), &path))) fileName = FileNameOf(path);
@@ -1103,8 +1115,11 @@ std::vector<std::byte> MsftBuilder::Build() {
 
 }  // namespace
 
+std::u16string GetLibraryWithoutGuid() { return t_libraryWithoutGuid; }
+
 HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out) {
     if (!out) return E_POINTER;
+    t_libraryWithoutGuid.clear();
     if (data.types.size() > 0xFFFF) return E_INVALIDARG;
     try {
         MsftBuilder builder(data);

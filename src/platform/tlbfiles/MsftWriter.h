@@ -21,9 +21,15 @@ namespace ole {
 // leads nowhere, as it was read. Fails with TYPE_E_UNDEFINEDTYPE for an
 // HREFTYPE that LibraryData::refs does not define, E_INVALIDARG for data the format cannot hold (a type without a name,
 // a name over 255 bytes, a string over 65535 bytes), DISP_E_BADVARTYPE for a
-// value it cannot store, and TYPE_E_CANTLOADLIBRARY when the library of a live
-// reference cannot be described.
+// value it cannot store, TYPE_E_CANTLOADLIBRARY when the library of a live
+// reference cannot be described, and TYPE_E_LIBNOTREGISTERED when that library
+// has no GUID (an import names its library by GUID; GetLibraryWithoutGuid then
+// names it).
 HRESULT BuildMsftImage(const LibraryData& data, std::vector<std::byte>* out);
+
+// The name of the library without a GUID that failed the last build on this
+// thread with TYPE_E_LIBNOTREGISTERED; empty otherwise.
+std::u16string GetLibraryWithoutGuid();
 
 // Builds the image and writes it to path through ReplaceFileContents
 // (FileReplacement.h): the target is never left half written, and a failure

@@ -3,9 +3,11 @@
 // page, and references to other libraries' types becoming imports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/automation/NameHash.h"
@@ -313,6 +315,109 @@ TEST_F(Writer, ALiveReferenceBecomesAnImportOfItsLibrary) {
     ComPtr<ITypeInfo> target;
     ASSERT_EQ(FollowSavedReference(WithReference(live), &lib, &target), S_OK);
     EXPECT_EQ(target.get(), font.get());
+}
+
+// A created library hands its data to the writer for the save: afterwards it
+// reads, saves and edits as before, a failed save included, and the dispatch
+// view of a dual read before the save still answers.
+TEST_F(Writer, ACreatedLibraryStaysWholeAfterSavesThatWorkOrFail) {
+    const auto folder = dir_ / "out";
+    std::filesystem::create_directories(folder);
+    const std::u16string path = FromUtf8((folder / "lib.tlb").string());
+    ComPtr<ICreateTypeLib2> created;
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN32, path.c_str(), created.put()), S_OK);
+    ASSERT_EQ(created->SetName(u"Lent"), S_OK);
+    ASSERT_EQ(created->SetLcid(0x409), S_OK);
+    ComPtr<ITypeLib> stdole;
+    ASSERT_EQ(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, stdole.put()), S_OK);
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(stdole->GetTypeInfoOfGuid(IDispatch::kIID, dispatch.put()), S_OK);
+    ComPtr<ICreateTypeInfo> dual;
+    ASSERT_EQ(created->CreateTypeInfo(u"IDual", TKIND_INTERFACE, dual.put()), S_OK);
+    ASSERT_EQ(dual->SetGuid(GUID{0x1E47, 1, 2, {3, 4, 5, 6, 7, 8, 9, 11}}), S_OK);
+    ASSERT_EQ(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), S_OK);
+    HREFTYPE base = 0;
+    ASSERT_EQ(dual->AddRefTypeInfo(dispatch.get(), &base), S_OK);
+    ASSERT_EQ(dual->AddImplType(0, base), S_OK);
+    auto addMethod = [&](UINT index, std::u16string name) {
+        ELEMDESC param{};
+        param.tdesc.vt = VT_BSTR;
+        param.paramdesc.wParamFlags = PARAMFLAG_FIN;
+        FUNCDESC fd{};
+        fd.memid = static_cast<MEMBERID>(0x100 + index);
+        fd.funckind = FUNC_PUREVIRTUAL;
+        fd.invkind = INVOKE_FUNC;
+        fd.callconv = CC_STDCALL;
+        fd.cParams = 1;
+        fd.lprgelemdescParam = &param;
+        fd.elemdescFunc.tdesc.vt = VT_HRESULT;
+        ASSERT_EQ(dual->AddFuncDesc(index, &fd), S_OK);
+        std::u16string text = u"text";
+        LPOLESTR names[] = {name.data(), text.data()};
+        ASSERT_EQ(dual->SetFuncAndParamNames(index, names, 2), S_OK);
+        ASSERT_EQ(dual->SetFuncDocString(index, (u"Does " + name).c_str()), S_OK);
+    };
+    for (UINT i = 0; i < 3; ++i) addMethod(i, u"Method" + FromUtf8(std::to_string(i)));
+    ASSERT_EQ(dual->LayOut(), S_OK);
+
+    // Every function of the dispatch view (IDispatch's first): name, parameter name and doc string.
+    ComPtr<ITypeLib> lib = created.As<ITypeLib>();
+    ComPtr<ITypeInfo> view;
+    ASSERT_EQ(lib->GetTypeInfo(0, view.put()), S_OK);
+    auto read = [&] {
+        std::vector<std::u16string> seen;
+        TYPEATTR* ta = nullptr;
+        EXPECT_EQ(view->GetTypeAttr(&ta), S_OK);
+        if (!ta) return seen;
+        for (UINT f = 0; f < ta->cFuncs; ++f) {
+            FUNCDESC* fd = nullptr;
+            EXPECT_EQ(view->GetFuncDesc(f, &fd), S_OK);
+            if (!fd) continue;
+            BSTR names[4] = {};
+            UINT count = 0;
+            EXPECT_EQ(view->GetNames(fd->memid, names, 4, &count), S_OK);
+            for (UINT n = 0; n < count; ++n) {
+                seen.push_back(std::u16string(BstrView(names[n])));
+                SysFreeString(names[n]);
+            }
+            BStr doc;
+            view->GetDocumentation(fd->memid, nullptr, doc.put(), nullptr, nullptr);
+            seen.push_back(std::u16string(doc.view()));
+            view->ReleaseFuncDesc(fd);
+        }
+        view->ReleaseTypeAttr(ta);
+        return seen;
+    };
+    const std::vector<std::u16string> before = read();
+    ASSERT_GE(before.size(), 9u);
+    EXPECT_EQ(before.back(), u"Does Method2");
+
+    ASSERT_EQ(created->SaveAllChanges(), S_OK);
+    const std::vector<std::byte> first = testsupport::ReadBytes(folder / "lib.tlb");
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(read(), before);
+    std::shared_ptr<const LibraryData> data;
+    ASSERT_EQ(GetLibraryData(lib.get(), false, &data), S_OK);
+    ASSERT_EQ(data->types.size(), 1u);
+    EXPECT_EQ(data->types[0].name, u"IDual");
+    EXPECT_EQ(data->types[0].funcs.size(), 3u);
+    EXPECT_EQ(data->types[0].lcid, 0x409u);
+
+    // A save that fails (its folder is gone) leaves the library as it was.
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(created->SaveAllChanges(), TYPE_E_CANTCREATETMPFILE);
+    EXPECT_EQ(read(), before);
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(created->SaveAllChanges(), S_OK);
+    EXPECT_EQ(testsupport::ReadBytes(folder / "lib.tlb"), first);
+
+    // And it is still editable.
+    addMethod(3, u"Method3");
+    ASSERT_EQ(created->SaveAllChanges(), S_OK);
+    const std::vector<std::u16string> after = read();
+    ASSERT_EQ(after.size(), before.size() + 3);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+    EXPECT_EQ(after.back(), u"Does Method3");
 }
 
 }  // namespace

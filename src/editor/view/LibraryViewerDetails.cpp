@@ -1,0 +1,639 @@
+// The details pane of the library editor view: its fields, edit mode, Update
+// and Cancel, and the library and type details.
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+#include <iterator>
+
+#include "changes/hub/ChangeListener.h"
+#include "changes/kinds/LibChange.h"
+#include "changes/kinds/TypeChange.h"
+#include "dialogs/UiServices.h"
+#include "dialogs/modDetailsFields.h"
+#include "editor/tree/EventHook.h"
+#include "editor/view/DetailsPaneCodes.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/view/LibraryViewer.h"
+#include "editor/tree/modImages.h"
+#include "foundation/ErrorRecord.h"
+#include "typelib/CustomTypeLib.h"
+#include "typelib/CustomVarTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
+#include "typelib/modMarbrel.h"
+#include "typelib/modPrototype.h"
+
+namespace zephrin::editor {
+
+namespace {
+
+namespace Fields = dialogs::modDetailsFields;
+using dialogs::FromQString;
+using dialogs::ResText;
+using dialogs::ToQString;
+using namespace details;
+
+constexpr int32_t kStrNoBase = 765;
+constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
+constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
+// Type-usage codes of the type chooser.
+constexpr int32_t kUsageBaseInterface = 1;
+constexpr int32_t kUsageAliasTarget = 9;
+
+// The text of a base interface or alias target (an alias shows IUnknown and
+// IDispatch without their star).
+QString ReferencedTypeText(CustomVarTypeInfo* type, bool alias) {
+    if (!type || type->IsNothingTypeInfo()) return ResText(kStrNoBase);
+    return ToQString(modPrototype::GetTypeString(type, alias));
+}
+
+// The width of field when it shows text whole, frame and margins included.
+int FittingWidth(QLineEdit* field, const QString& text) {
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+    const QMargins margins = field->textMargins();
+    const QFontMetrics metrics = field->fontMetrics();
+    // The line edit's own margin of 2 on each side, and room for the caret.
+    const QSize inner(metrics.horizontalAdvance(text) + margins.left() + margins.right() + 4 + metrics.averageCharWidth(),
+                      metrics.height());
+    return field->style()->sizeFromContents(QStyle::CT_LineEdit, &option, inner, field).width();
+}
+
+// The GUID field as wide as a GUID with its braces, so that its button stays
+// beside it however wide the pane; the type field as wide, growing with the
+// pane (a long alias target is shown whole), its button beside it; in a pane
+// too narrow for a GUID both give way rather than push their buttons out of
+// sight; the buttons squares of the fields' height. For the fields' font and
+// style as they are now.
+void SizeGuidFields(QLineEdit* guid, QLineEdit* type, std::initializer_list<QPushButton*> buttons) {
+    const int guidWidth = FittingWidth(guid, QStringLiteral("{AAAAAAAA-AAAA-AAAA-AAAA-AAAAAAAAAAAA}"));
+    const int narrowest = FittingWidth(guid, QStringLiteral("{AAAAAAAA-AAAA"));
+    guid->setMinimumWidth(narrowest);
+    guid->setMaximumWidth(guidWidth);
+    type->setMinimumWidth(narrowest);
+    const int side = type->sizeHint().height();
+    for (QPushButton* button : buttons) button->setFixedSize(side, side);
+}
+
+// A row of the pane: its caption above the field (and a button to its right).
+QWidget* Row(QLabel* caption, QWidget* field, QWidget* button = nullptr) {
+    auto* row = new QWidget;
+    auto* layout = new QVBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(caption);
+    auto* line = new QHBoxLayout;
+    // A field of bounded width takes the room first, up to its width; what is
+    // left stays after its button.
+    const bool narrow = field->maximumWidth() < QWIDGETSIZE_MAX;
+    line->addWidget(field, 1);
+    if (button) line->addWidget(button);
+    if (narrow) line->addStretch(0);
+    layout->addLayout(line);
+    caption->setBuddy(button && !field->focusPolicy() ? button : field);
+    return row;
+}
+
+}  // namespace
+
+void LibraryViewer::BuildDetailsPane() {
+    details_ = new QWidget;
+    details_->setAccessibleName(QStringLiteral("Details fields"));
+    for (int i = 0; i < 11; ++i) lblHeader_[i] = new QLabel(details_);
+    lblHeader_[1]->setText(ResText(920));
+    lblHeader_[8]->setText(ResText(919));
+    lblHeader_[7]->setText(ResText(921));
+
+    lblGUID_ = new QLineEdit;
+    lblGUID_->setReadOnly(true);
+    lblGUID_->setAccessibleName(QStringLiteral("GUID"));
+    cmdChangeGUID_ = new QPushButton(QStringLiteral("..."));
+    cmdChangeGUID_->setAccessibleName(QStringLiteral("Change GUID"));
+    txtSetType_ = new QLineEdit;
+    txtSetType_->setReadOnly(true);
+    cmdSetType_ = new QPushButton(QStringLiteral("..."));
+    cmdSetType_->setAccessibleName(QStringLiteral("Choose type"));
+    lstOptions_ = new QListWidget;
+    lstOptions_->setAccessibleName(QStringLiteral("Attributes"));
+    lstOptions_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstOptions_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustIgnored);
+    txtVersion_ = new QLineEdit;
+    txtVersion_->setAccessibleName(QStringLiteral("Version"));
+    txtLCID_ = new QLineEdit;
+    txtLCID_->setAccessibleName(QStringLiteral("LCID"));
+    cmbAlign_ = new QComboBox;
+    cmbAlign_->setAccessibleName(QStringLiteral("Alignment"));
+    for (int align : {1, 2, 4, 8, 16}) cmbAlign_->addItem(QString::number(align), align);
+    const int fieldWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("&HAAAAAAAA")) * 2;
+    txtVersion_->setMaximumWidth(fieldWidth);
+    txtLCID_->setMaximumWidth(fieldWidth);
+    cmbAlign_->setMaximumWidth(fieldWidth);
+
+    SizeGuidFields(lblGUID_, txtSetType_, {cmdSetType_, cmdChangeGUID_});
+    // Again for a font or style given later (a host's, the desktop's changed).
+    new EventHook(lblGUID_, [guid = lblGUID_, type = txtSetType_, set = cmdSetType_, change = cmdChangeGUID_](QEvent* event) {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            SizeGuidFields(guid, type, {set, change});
+        return false;
+    });
+
+    auto* layout = new QVBoxLayout(details_);
+    rows_ = {Row(lblHeader_[5], txtSetType_, cmdSetType_), Row(lblHeader_[9], lblGUID_, cmdChangeGUID_),
+             Row(lblHeader_[1], cmbAlign_),                Row(lblHeader_[10], lstOptions_),
+             Row(lblHeader_[8], txtVersion_),              Row(lblHeader_[7], txtLCID_)};
+    for (QWidget* row : rows_) layout->addWidget(row);
+    layout->addStretch(1);
+    picDetails_->setWidget(details_);
+
+    // Every change of the text, however made (typed, or set by a screen reader);
+    // the view's own fills are skipped by the handlers.
+    connect(txtVersion_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { OnVersionEdited(); }); });
+    connect(txtLCID_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { OnLcidEdited(); }); });
+    for (QLineEdit* field : {txtVersion_, txtLCID_})
+        connect(field, &QLineEdit::returnPressed, this, [this] { dialogs::Guarded(this, [this] { OnFieldEnter(); }); });
+    connect(lstOptions_, &QListWidget::itemChanged, this,
+            [this](QListWidgetItem* item) { dialogs::Guarded(this, [&] { OnOptionChanged(item); }); });
+    connect(cmbAlign_, &QComboBox::activated, this,
+            [this](int index) { dialogs::Guarded(this, [&] { OnAlignChosen(index); }); });
+    connect(cmdChangeGUID_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChangeGuid(); }); });
+    connect(cmdSetType_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChooseType(); }); });
+    txtSetType_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtSetType_, &QLineEdit::customContextMenuRequested, this,
+            [this] { dialogs::Guarded(this, [this] { SetTypeContextMenu(); }); });
+    // Double-clicking the type presses the button beside it.
+    new EventHook(txtSetType_, [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonDblClick) return false;
+        if (cmdSetType_->isEnabled()) {
+            cmdSetType_->setFocus();
+            cmdSetType_->click();
+        }
+        return true;
+    });
+    // Double-clicking the GUID presses the button beside it too.
+    new EventHook(lblGUID_, [this](QEvent* event) {
+        if (event->type() != QEvent::MouseButtonDblClick) return false;
+        if (cmdChangeGUID_->isEnabled()) {
+            cmdChangeGUID_->setFocus();
+            cmdChangeGUID_->click();
+        }
+        return true;
+    });
+    // Enter in the attribute list and the alignment list presses Update, as in the text fields.
+    for (QWidget* field : std::initializer_list<QWidget*>{lstOptions_, cmbAlign_})
+        new EventHook(field, [this](QEvent* event) {
+            if (event->type() != QEvent::KeyPress) return false;
+            auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+                (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+                return false;
+            dialogs::Guarded(this, [this] { OnFieldEnter(); });
+            return true;
+        });
+    // No other page while an edit is pending: a click on another tab beeps.
+    new EventHook(tsFrame_, [this](QEvent* event) {
+        if (!inEditMode_) return false;
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            const int tab = tsFrame_->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+            if (tab < 0 || tab == tsFrame_->currentIndex()) return false;
+            if (fillDepth_ == 0) dialogs::Services().Beep();
+            return true;
+        }
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down &&
+                key != Qt::Key_Home && key != Qt::Key_End)
+                return false;
+            if (tsFrame_->count() > 1) dialogs::Services().Beep();
+            return true;
+        }
+        case QEvent::Wheel: return true;
+        default: return false;
+        }
+    });
+    BuildMemberFields();
+    // Tab runs from the tree through the page strip and the fields, top down, to Update and Cancel.
+    QWidget* const order[] = {tvTypes_,     tsFrame_,     txtSetType_, cmdSetType_, cmbOptional_,
+                              txtConstVal_, txtDllName_,  txtDllEntry_, txtMemberID_, lblGUID_,
+                              cmdChangeGUID_, cmbAlign_,  lstOptions_, txtVersion_, txtLCID_,
+                              cmdUpdate_,   cmdCancel_};
+    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    connect(cmdUpdate_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Update(); }); });
+    connect(cmdCancel_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { Cancel(); }); });
+    ClearDetailsPane();
+}
+
+QWidget* LibraryViewer::DetailsField(Field field) const {
+    switch (field) {
+    case Field::Guid: return lblGUID_;
+    case Field::ChangeGuid: return cmdChangeGUID_;
+    case Field::SetType: return txtSetType_;
+    case Field::ChooseType: return cmdSetType_;
+    case Field::Options: return lstOptions_;
+    case Field::Version: return txtVersion_;
+    case Field::Lcid: return txtLCID_;
+    case Field::Align: return cmbAlign_;
+    case Field::Update: return cmdUpdate_;
+    case Field::Cancel: return cmdCancel_;
+    }
+    return nullptr;
+}
+
+void LibraryViewer::ClearDetailsPane() {
+    for (QWidget* row : rows_) row->hide();
+    ResetMemberFields();
+    editKind_ = 0;
+    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
+    picDetails_->ensureVisible(0, 0);
+}
+
+void LibraryViewer::SetupDetailsTabs(int16_t image) {
+    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
+    int32_t caption = 0;
+    if (editKind_ == kEditLibrary) caption = 960;
+    if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
+    int selected = 0;
+    if ((editKind_ & kEditMember) != 0)
+        selected = AddMemberTabs(image);
+    else
+        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+    // A strip not shown yet doesn't tell its layout of its new height itself.
+    tsFrame_->updateGeometry();
+    tsFrame_->setCurrentIndex(selected);
+    detailsTab_ = static_cast<int16_t>(selected + 1);
+    AddHelpTab();
+}
+
+void LibraryViewer::ResetEditRecord() {
+    ResetHelpRecord();
+    MarkInvalid(invalidFields_, false);
+    editTarget_ = ChangeTarget{};
+    editLibrary_.reset();
+    workingChange_.reset();
+    baselineChange_.reset();
+    // A pane filled anew (a change made elsewhere refills it) has no edit pending.
+    SetEditMode(false, true);
+}
+
+void LibraryViewer::FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&),
+                                 int32_t mask) {
+    ++fillDepth_;
+    lstOptions_->clear();
+    std::vector<modAttributeStrings::FlagName> flags;
+    names(mask, flags);
+    for (const modAttributeStrings::FlagName& flag : flags) {
+        auto* item = new QListWidgetItem(ToQString(flag.Keyword), lstOptions_);
+        item->setData(Qt::UserRole, flag.Value);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    const int rowHeight = lstOptions_->sizeHintForRow(0) > 0 ? lstOptions_->sizeHintForRow(0) : fontMetrics().height();
+    lstOptions_->setFixedHeight(static_cast<int>((static_cast<double>(flags.size()) + 0.5) * rowHeight) +
+                                2 * lstOptions_->frameWidth());
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowFlagChecks(int32_t flags) {
+    ++fillDepth_;
+    for (int i = 0; i < lstOptions_->count(); ++i) {
+        QListWidgetItem* item = lstOptions_->item(i);
+        item->setCheckState((flags & item->data(Qt::UserRole).toInt()) != 0 ? Qt::Checked : Qt::Unchecked);
+    }
+    lstOptions_->clearSelection();
+    --fillDepth_;
+}
+
+// ---- Library and type details ----
+
+void LibraryViewer::FillLibraryDetails(LibraryNodeRecord& library, int16_t image) {
+    ++fillDepth_;
+    if (editKind_ != kEditLibrary) {
+        ClearDetailsPane();
+        lblHeader_[9]->setText(ResText(903));
+        lblHeader_[10]->setText(ResText(902));
+        FillFlagList(&modAttributeStrings::GetLibFlagNames, 15);
+        for (int row : {1, 3, 4, 5}) rows_[static_cast<size_t>(row)]->show();
+        editKind_ = kEditLibrary;
+        SetupDetailsTabs(image);
+    }
+    ResetEditRecord();
+    editTarget_.Kind = kTargetLibrary;
+    editTarget_.Library = library.Library;
+    editTarget_.UnresolvedLibrary = unresolved_;
+    editLibrary_ = library.EditableLibrary;
+    baselineChange_ = modLibChange::NewLibChange();
+    baselineChange_->InitFromTarget(editTarget_);
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    ShowLibraryValues(*baselineChange_);
+    --fillDepth_;
+}
+
+void LibraryViewer::FillTypeDetails(TypeNodeRecord& type, int16_t image) {
+    ++fillDepth_;
+    ole::ITypeLib* library = type.Library->Library.get();
+    const int32_t kind = modITypeInfoHelper::GetEffectiveTypeKind(library, static_cast<ole::UINT>(type.TypeIndex));
+    const int32_t code = kind * 256 + 258;
+    if (editKind_ != code) {
+        ClearDetailsPane();
+        const bool referenced = kind == ole::TKIND_INTERFACE || kind == ole::TKIND_ALIAS;
+        if (referenced) lblHeader_[5]->setText(ResText(kind == ole::TKIND_INTERFACE ? 906 : 907));
+        lblHeader_[9]->setText(ResText(905));
+        lblHeader_[10]->setText(ResText(904));
+        int32_t mask = 0x0210;
+        if (kind == ole::TKIND_INTERFACE) mask = 0x7BD0;
+        if (kind == ole::TKIND_DISPATCH) mask = 0x5A90;
+        if (kind == ole::TKIND_COCLASS) mask = 0x063F;
+        FillFlagList(&modAttributeStrings::GetTypeFlagNames, mask);
+        rows_[0]->setVisible(referenced);
+        rows_[2]->setVisible(kind == ole::TKIND_RECORD);
+        for (int row : {1, 3, 4}) rows_[static_cast<size_t>(row)]->show();
+        editKind_ = code;
+        SetupDetailsTabs(image);
+    }
+    ResetEditRecord();
+    editTarget_.Kind = kTargetType;
+    editTarget_.Library = type.Library->Library;
+    editTarget_.UnresolvedLibrary = unresolved_;
+    editTarget_.TypeIndex = type.TypeIndex;
+    editTarget_.TypeKind = type.TypeKind;  // the kind history replay finds the type by
+    editTarget_.TypeName = modITypeInfoHelper::GetTypeInfoName(
+        modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(type.TypeIndex)).get());
+    editLibrary_ = type.Library->EditableLibrary;
+    baselineChange_ = modTypeChange::NewTypeChange(false);
+    baselineChange_->InitFromTarget(editTarget_);
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    ShowTypeValues(*baselineChange_);
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowLibraryValues(IAttributeChange& change) {
+    ++fillDepth_;
+    ShowFlagChecks(change.Flags());
+    lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
+    txtVersion_->setText(ToQString(Fields::FormatVersion(change.MajorVersion(), change.MinorVersion())));
+    txtLCID_->setText(ToQString(Fields::FormatLcid(static_cast<ole::LCID>(change.Lcid()))));
+    --fillDepth_;
+}
+
+void LibraryViewer::ShowTypeValues(IAttributeChange& change) {
+    ++fillDepth_;
+    txtVersion_->setText(ToQString(Fields::FormatVersion(change.MajorVersion(), change.MinorVersion())));
+    ShowFlagChecks(change.Flags());
+    lblGUID_->setText(ToQString(ole::GuidToString(change.Guid())));
+    if (rows_[0]->isVisibleTo(details_)) {
+        txtSetType_->setText(ReferencedTypeText(change.VarTypeInfo().get(), editKind_ == kEditAlias));
+    } else if (rows_[2]->isVisibleTo(details_)) {
+        const int index = cmbAlign_->findData(static_cast<int>(change.Alignment()));
+        if (index >= 0) cmbAlign_->setCurrentIndex(index);
+    }
+    --fillDepth_;
+}
+
+// ---- Edit mode ----
+
+void LibraryViewer::SetEditMode(bool editing, bool canUpdate) {
+    cmdUpdate_->setEnabled(editing && canUpdate);
+    cmdUpdate_->setDefault(editing || !canUpdate);
+    if (editing == inEditMode_) return;
+    cmdCancel_->setEnabled(editing);
+    tvTypes_->setEnabled(!editing);
+    inEditMode_ = editing;
+    emit OnSetEditMode(editing);
+}
+
+void LibraryViewer::CheckDirty() {
+    if (invalidFields_ != 0) {
+        SetEditMode(true, false);
+        return;
+    }
+    if (helpPaneActive_) {
+        SetEditMode(HelpDirty(), true);
+        return;
+    }
+    SetEditMode(workingChange_ && baselineChange_ && workingChange_->Differs(*baselineChange_), true);
+}
+
+void LibraryViewer::MarkInvalid(int32_t bits, bool invalid) {
+    const std::pair<int32_t, QLabel*> captions[] = {{kInvalidVersion, lblHeader_[8]}, {kInvalidLcid, lblHeader_[7]},
+        {kInvalidMemberId, lblHeader_[6]}, {kInvalidConstVal, lblHeader_[4]}, {kInvalidDllName, lblHeader_[3]},
+        {kInvalidDllEntry, lblHeader_[2]}};
+    for (const auto& [bit, label] : captions) {
+        if ((bits & bit) == 0) continue;
+        QFont font = label->font();
+        font.setBold(invalid);
+        label->setFont(font);
+        // Red whatever the palette: the mark of a text that does not parse.
+        label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
+    }
+    invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
+}
+
+void LibraryViewer::OnVersionEdited() {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    const auto version = Fields::ParseVersion(FromQString(txtVersion_->text()));
+    if (version.Valid) {
+        workingChange_->MajorVersion(version.Value.Major);
+        workingChange_->MinorVersion(version.Value.Minor);
+    }
+    MarkInvalid(kInvalidVersion, !version.Valid);
+    CheckDirty();
+}
+
+void LibraryViewer::OnLcidEdited() {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    const ole::LCID filledWith = baselineChange_ ? static_cast<ole::LCID>(baselineChange_->Lcid()) : 0;
+    const auto lcid = Fields::ParseLcid(FromQString(txtLCID_->text()), filledWith);
+    if (lcid.Valid) workingChange_->Lcid(static_cast<int32_t>(lcid.Value));
+    MarkInvalid(kInvalidLcid, !lcid.Valid);
+    CheckDirty();
+}
+
+void LibraryViewer::OnOptionChanged(QListWidgetItem* item) {
+    if (fillDepth_ > 0 || !workingChange_) return;
+    workingChange_->SetFlags(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
+    CheckDirty();
+}
+
+void LibraryViewer::OnAlignChosen(int index) {
+    if (fillDepth_ > 0 || !workingChange_ || index < 0) return;
+    workingChange_->Alignment(static_cast<int16_t>(cmbAlign_->itemData(index).toInt()));
+    CheckDirty();
+}
+
+void LibraryViewer::OnChangeGuid() {
+    if (!workingChange_) return;
+    ole::GUID guid = workingChange_->Guid();
+    if (dialogs_->ChangeGuid(this, guid)) {
+        workingChange_->Guid(guid);
+        lblGUID_->setText(ToQString(ole::GuidToString(guid)));
+        CheckDirty();
+    }
+    tsFrame_->setFocus();
+}
+
+void LibraryViewer::OnChooseType() { SetTypeFromPicker(false); }
+
+bool LibraryViewer::SetTypeFromPicker(bool applyNow) {
+    if (applyNow && !cmdSetType_->isEnabled()) return false;
+    bool changed = false;
+    if ((editKind_ & 255) == kEditType && workingChange_) changed = PickTypeReference();
+    if ((editKind_ & kEditMember) != 0 && workingChange_)
+        changed = (editKind_ & kEditParam) != 0 ? PickParamType() : PickMemberType();
+    if (editKind_ == kEditImplType && workingChange_) changed = PickImpliedInterface();
+    if (applyNow && inEditMode_ && cmdUpdate_->isEnabled()) Update();
+    if (!applyNow) tsFrame_->setFocus();
+    return changed;
+}
+
+bool LibraryViewer::PickTypeReference() {
+    const int32_t usage = editKind_ == kEditInterface ? kUsageBaseInterface : kUsageAliasTarget;
+    const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
+    dialogs::LibraryCollection referenced;
+    if (referenced_)
+        for (const auto& [key, library] : *referenced_) referenced.push_back(library);
+    const SpecifiedType picked =
+        dialogs_->SpecifyType(this, usage, typeConstraint_, CurrentLibraryITypeLib().get(), referenced, held.get());
+    // The libraries the user referenced in the dialog stay referenced.
+    if (referenced_) {
+        referenced_->clear();
+        for (const ole::ComPtr<ole::ITypeLib>& library : referenced) referenced_->try_emplace(library.get(), library);
+    }
+    if (!picked.Accepted || picked.Type.get() == held.get()) return false;
+    // Only an interface may be left without a base; an alias always has a target.
+    if (!picked.Type && usage != kUsageBaseInterface) return false;
+    ole::ComPtr<CustomVarTypeInfo> chosen = picked.Type;
+    // The type the pane was filled with, described anew, is that type: no edit.
+    const ole::ComPtr<CustomVarTypeInfo> filled = baselineChange_->VarTypeInfo();
+    if (modMarbrel::VarTypeInfoEquals(chosen.get(), filled.get())) chosen = filled;
+    const bool changed = !modMarbrel::VarTypeInfoEquals(chosen.get(), held.get());
+    workingChange_->VarTypeInfo(chosen.get());
+    txtSetType_->setText(ReferencedTypeText(chosen.get(), editKind_ == kEditAlias));
+    CheckDirty();
+    return changed;
+}
+
+void LibraryViewer::SetTypeContextMenu() {
+    // The internalise and redirect menu of the field serves a type of
+    // another library (not a placeholder of the companion library) while no
+    // edit is pending; anywhere else a right-click only beeps.
+    bool allowed = !inEditMode_ && workingChange_ && (editKind_ & 255) == kEditType;
+    if (allowed) {
+        const ole::ComPtr<CustomVarTypeInfo> type = workingChange_->VarTypeInfo();
+        bool external = false;
+        allowed = type && type->BaseVarType() == 0 && type->TypeInfo() &&
+                  ole::SUCCEEDED(type->get_IsExternalType(&external)) && external;
+        if (allowed && unresolved_) {
+            ole::ComPtr<tli::TypeLibInfo> owner;
+            ole::ComPtr<ole::ITypeLib> library;
+            if (ole::SUCCEEDED(type->get_TypeLibInfoExternal(owner.put())) && owner)
+                owner->get_ITypeLib(library.put());
+            allowed = library.get() != unresolved_.get();
+        }
+    }
+    if (!allowed) dialogs::Services().Beep();
+}
+
+void LibraryViewer::OnFieldEnter() {
+    if (!cmdUpdate_->isEnabled()) {
+        dialogs::Services().Beep();
+        return;
+    }
+    Update();
+}
+
+void LibraryViewer::Update() {
+    if (helpPaneActive_) {
+        ApplyHelpChange();
+        return;
+    }
+    if (!cmdUpdate_->isEnabled() || !workingChange_) {
+        dialogs::Services().Beep();
+        return;
+    }
+    if ((editKind_ & kEditMember) != 0) {
+        UpdateMemberPane();
+        if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
+        return;
+    }
+    // Held: the listener's refill replaces the pane's change objects while they apply.
+    const std::shared_ptr<IAttributeChange> working = workingChange_;
+    const std::shared_ptr<IAttributeChange> baseline = baselineChange_;
+    // The values the pane was filled with (an apply moves the baseline on to what it applied).
+    const ChangePtr filled = baselineChange_ ? baselineChange_->Clone() : nullptr;
+    try {
+        if (editKind_ == kEditLibrary) {
+            ApplySkippingView(*workingChange_, baselineChange_.get(), editTarget_, 1);
+            Reattach(editTarget_);
+            // The view was left out: the pane's baseline becomes what was applied.
+            baselineChange_ = std::dynamic_pointer_cast<IAttributeChange>(workingChange_->Clone());
+            ShowLibraryValues(*workingChange_);
+        } else if ((editKind_ & 255) == kEditType) {
+            if (!ApplyOwnChange(*workingChange_, baselineChange_.get(), editTarget_, 1)) return;
+        } else if (editKind_ == kEditImplType) {
+            UpdateImpliedInterface();
+        }
+        SetEditMode(false, true);
+    } catch (...) {
+        const ErrorRecord error = CurrentErrorRecord();
+        SetEditMode(false, true);
+        // The pane shows what the library holds again.
+        dialogs::Guarded(this, [this] { RefillSelection(); });
+        // The change may have been applied before another listener failed on
+        // it: then it stands (the library no longer holds what the pane was
+        // filled with), and the error is a plain one. A change that failed
+        // itself has undone its work, and set itself back.
+        const bool stands = filled && baselineChange_ && baselineChange_ != baseline && filled->Differs(*baselineChange_);
+        if (stands) {
+            dialogs::Services().ReportError(this, error);
+        } else {
+            ReportUpdateFailed(error);
+        }
+    }
+    if (!cmdUpdate_->isEnabled()) tvTypes_->setFocus();
+}
+
+void LibraryViewer::ReportUpdateFailed(const ErrorRecord& error) {
+    constexpr int32_t kMsgUpdateFailed = 933;
+    dialogs::Services().MessageBox(this, ResText(kMsgUpdateFailed) + QLatin1Char('\n') + ToQString(ErrorReportText(error)),
+                                   dialogs::kStyleError);
+}
+
+void LibraryViewer::Cancel() {
+    if (helpPaneActive_) {
+        CancelHelpEdit();
+        return;
+    }
+    if (!baselineChange_) return;
+    workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
+    if (editKind_ == kEditLibrary) ShowLibraryValues(*baselineChange_);
+    if ((editKind_ & 255) == kEditType) ShowTypeValues(*baselineChange_);
+    if ((editKind_ & kEditMember) != 0) ShowMemberPaneValues(*baselineChange_);
+    if (editKind_ == kEditImplType) ShowImpliedInterfaceValues(*baselineChange_);
+    MarkInvalid(invalidFields_, false);
+    SetEditMode(false, true);
+    tvTypes_->setFocus();
+}
+
+void LibraryViewer::mousePressEvent(QMouseEvent* event) {
+    // A click on the tree while an edit holds it disabled reaches the view.
+    if (inEditMode_ && tvTypes_->geometry().contains(tvTypes_->parentWidget()->mapFrom(this, event->position().toPoint())))
+        dialogs::Services().Beep();
+    QWidget::mousePressEvent(event);
+}
+
+}  // namespace zephrin::editor

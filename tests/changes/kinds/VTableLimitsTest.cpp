@@ -1,0 +1,127 @@
+// Vtable orders that the platform reads as this program does: a dual
+// interface keeps no empty slot (the platform counts its dispatch half's
+// functions by the vtable's size), and no offset passes 0x7FFF (offsets are
+// stored signed). Each saved file is compared with the platform's own reading
+// of it where the reference dumper is installed.
+#include "changes/ChangesTestSupport.h"
+#include "changes/kinds/ReorderVTableChange.h"
+#include "platform/tlbfiles/MsftWriter.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
+#include "support/ReferenceDump.h"
+#include "support/TempDir.h"
+#include "support/TypeLibBuilder.h"
+
+namespace changestest {
+namespace {
+
+namespace fs = std::filesystem;
+using typelib_detail::FuncDescHolder;
+using typelib_detail::TypeAttr;
+using Offsets = std::vector<int16_t>;
+
+// library VtLib {
+//   dual interface IDual : IDispatch { A(); B(); };
+//   interface IPlain : IUnknown { C(); D(); };
+// }
+ComPtr<ITypeLib> VtLib() {
+    auto lib = NewLibrary(u"VtLib");
+    EXPECT_OK(lib->SetGuid({0x7A1C0E55, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}));
+    auto dual = NewType(lib.get(), u"IDual", TKIND_INTERFACE);
+    EXPECT_OK(dual->SetGuid({0x7A1C0E55, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 9}}));
+    EXPECT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+    EXPECT_OK(dual->AddImplType(0, RefTo(dual.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(dual.get(), 0, {.name = u"A", .memid = 1});
+    AddFunc(dual.get(), 1, {.name = u"B", .memid = 2});
+    auto plain = NewType(lib.get(), u"IPlain", TKIND_INTERFACE);
+    EXPECT_OK(plain->SetGuid({0x7A1C0E55, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 10}}));
+    EXPECT_OK(plain->AddImplType(0, RefTo(plain.get(), StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(plain.get(), 0, {.name = u"C"});
+    AddFunc(plain.get(), 1, {.name = u"D"});
+    return AsTypeLib(lib.get());
+}
+
+// The interface half's function offsets of type name.
+Offsets VtableOffsets(ITypeLib* lib, const char16_t* name) {
+    ComPtr<ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib, static_cast<UINT>(TypeTarget(lib, name).TypeIndex));
+    Offsets offsets;
+    for (UINT i = 0; i < TypeAttr(ti.get())->cFuncs; ++i) offsets.push_back(FuncDescHolder(ti.get(), i)->oVft);
+    return offsets;
+}
+
+struct VTableLimits : ::testing::Test {
+    VTableLimits() {
+        RegisterFileServices();
+        view.Attach(lib.get());
+    }
+    // Applies a reorder of type name's vtable to the live library; the error's
+    // report text, or empty.
+    std::u16string Reorder(const char16_t* name, Offsets offsets) {
+        auto change = modReorderVTableChange::NewReorderVTableChange(false);
+        change->Offsets(std::move(offsets));
+        change->SynchronizeFuncDescs(false);
+        ChangeTarget target = TypeTarget(lib.get(), name);
+        try {
+            change->Apply(view, nullptr, target, nullptr, 0);
+        } catch (const ErrorRecord& e) {
+            return ErrorReportText(e);
+        }
+        return {};
+    }
+    // Saves the live library, reloads it, and compares the program's reading
+    // of the file with the platform's; the reloaded library.
+    ComPtr<ITypeLib> SaveAndCompare(const std::string& name) {
+        const fs::path file = dir.path() / (name + ".tlb");
+        std::shared_ptr<const LibraryData> data;
+        EXPECT_OK(GetLibraryData(view.ReadView().get(), true, &data));
+        EXPECT_OK(WriteMsftTypeLib(*data, file.u16string()));
+        std::string ours;
+        EXPECT_OK(tlbtools::DumpTypeLibFile(file.u16string(), &ours));
+        if (const std::optional<std::string> platform = testsupport::ReferenceDump(file)) {
+            EXPECT_EQ(tlbtools::WithCrLf(ours), *platform) << name;
+        }
+        ComPtr<ITypeLib> reloaded;
+        EXPECT_OK(LoadTypeLibEx(file.u16string().c_str(), REGKIND_NONE, reloaded.put()));
+        return reloaded;
+    }
+
+    TempDir dir;
+    ComPtr<ITypeLib> lib = VtLib();
+    CustomTypeLib view;
+};
+
+TEST_F(VTableLimits, ADualInterfaceTakesNoEmptySlotAndIsReadAsItIsSaved) {
+    ASSERT_EQ(VtableOffsets(lib.get(), u"IDual"), (Offsets{28, 32}));
+    // A free slot in front of A, or between A and B, is refused and changes nothing.
+    EXPECT_NE(Reorder(u"IDual", {32, 36}).find(u"dual interface"), std::u16string::npos);
+    EXPECT_FALSE(Reorder(u"IDual", {28, 36}).empty());
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{28, 32}));
+    // The slots traded keep the vtable whole.
+    EXPECT_EQ(Reorder(u"IDual", {32, 28}), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{32, 28}));
+    // A plain interface may leave a slot free.
+    EXPECT_EQ(Reorder(u"IPlain", {16, 20}), u"");
+    ComPtr<ITypeLib> reloaded = SaveAndCompare("dual");
+    EXPECT_EQ(VtableOffsets(reloaded.get(), u"IDual"), (Offsets{32, 28}));
+    EXPECT_EQ(VtableOffsets(reloaded.get(), u"IPlain"), (Offsets{16, 20}));
+    // The dispatch half lists IDispatch's seven functions and the two own ones, all readable.
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_OK(reloaded->GetTypeInfo(static_cast<UINT>(TypeTarget(reloaded.get(), u"IDual").TypeIndex), dispatch.put()));
+    ASSERT_EQ(TypeAttr(dispatch.get())->cFuncs, 9);
+    for (UINT i = 0; i < 9; ++i) EXPECT_NO_THROW(FuncDescHolder(dispatch.get(), i)) << i;
+}
+
+TEST_F(VTableLimits, NoOffsetPassesTheSignedSixteenBitRange) {
+    // C at 0x7FF8 ends the vtable at 0x7FFC: the largest one laid out.
+    EXPECT_EQ(Reorder(u"IPlain", {0x7FF8, 12}), u"");
+    // One slot more would end it past 0x7FFF; an offset past it reads negative.
+    const std::u16string tooBig = Reorder(u"IPlain", {0x7FFC, 12});
+    EXPECT_NE(tooBig.find(u"Size too big"), std::u16string::npos) << Utf8(tooBig);
+    EXPECT_NE(Reorder(u"IPlain", {static_cast<int16_t>(-32768), 12}).find(u"Size too big"), std::u16string::npos);
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IPlain"), (Offsets{0x7FF8, 12}));
+    ComPtr<ITypeLib> reloaded = SaveAndCompare("largest");
+    EXPECT_EQ(VtableOffsets(reloaded.get(), u"IPlain"), (Offsets{0x7FF8, 12}));
+    EXPECT_EQ(TypeAttr(modITypeInfoHelper::GetInterfaceTypeInfo(reloaded.get(), 1).get())->cbSizeVft, 0x7FFC);
+}
+
+}  // namespace
+}  // namespace changestest

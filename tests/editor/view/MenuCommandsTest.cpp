@@ -1,0 +1,497 @@
+// The context menu's commands, run on the node the user selected as the menu
+// runs them, on a real library: each edit is checked in the tree and the
+// library, recorded by a history engine on the view's hub, saved, and the
+// history run by the program in batch mode on a fresh copy of the starting
+// file must write the same file. Then the paired delete of a host's filter,
+// and the warnings of commands that fail.
+#include "editor/TreeTestSupport.h"
+#include "editor/ViewerTestSupport.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QTest>
+
+#include <fstream>
+#include <functional>
+
+#include "changes/ChangesTestSupport.h"
+#include "changes/RedirectionLibraries.h"
+#include "changes/kinds/CustDataChange.h"
+#include "changes/kinds/ReorderTypesChange.h"
+#include "changes/kinds/ReorderVTableChange.h"
+#include "changes/kinds/ReorderVarsChange.h"
+#include "dialogs/UiServices.h"
+#include "editor/view/LibraryViewer.h"
+#include "editor/pickers/frmExternalTypes.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+
+namespace treetest {
+namespace {
+
+namespace fs = std::filesystem;
+using Field = editor::LibraryViewer::Field;
+using editor::MenuItem;
+
+constexpr ole::GUID kMenuData = {0x3E4D0C01, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+// Counting services that also run a modal dialog through a script.
+class ModalServices : public CountingServices {
+public:
+    std::function<void(QDialog&)> modal;
+    int RunModal(QDialog& dialog) override {
+        if (modal) modal(dialog);
+        return dialog.result();
+    }
+};
+
+// A type of holder, as the view describes it for its library current.
+ComPtr<CustomVarTypeInfo> Described(ITypeLib* current, ITypeLib* holder, const char16_t* name) {
+    ComPtr<CustomVarTypeInfo> type = CustomVarTypeInfo::New();
+    type->CurrentITypeLib(current);
+    type->SetType(0, typelib_detail::TliTypeInfo(changestest::TypeNamed(holder, name).get()).get());
+    return type;
+}
+
+std::vector<int16_t> Reversed(size_t count) {
+    std::vector<int16_t> order;
+    for (size_t i = count; i > 0; --i) order.push_back(static_cast<int16_t>(i - 1));
+    return order;
+}
+
+ComPtr<ITypeInfo> TypeAt(const ChangeTarget& target) {
+    return modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<UINT>(target.TypeIndex));
+}
+
+// The dialogs, answered as the user would: the next GUID; next for every type
+// picker; the reversed order in the order dialogs; a custom-data item, with
+// the hexadecimal display chosen. asked lists what was asked.
+class ScriptedDialogs : public editor::ViewerDialogs {
+public:
+    using Picked = editor::SpecifiedType;
+    using Libs = dialogs::LibraryCollection;
+    ComPtr<CustomVarTypeInfo> next;
+    std::vector<std::string> asked;
+    uint32_t guids = 0;
+    bool ChangeGuid(QWidget*, ole::GUID& guid) override {
+        guid = {0x3E4D0A00 + ++guids, 0x19, 0x77, {1, 2, 3, 4, 5, 6, 7, 8}};
+        return true;
+    }
+    Picked SpecifyType(QWidget*, int32_t usage, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*) override {
+        return Answer("type " + std::to_string(usage));
+    }
+    Picked ImportType(QWidget*, ITypeLib*, Libs&) override { return Answer("import type"); }
+    Picked ImportLibrary(QWidget*, ITypeLib*, Libs&) override { return Answer("import library"); }
+    Picked RedirectType(QWidget*, ITypeLib*, Libs&, tli::VarTypeInfo*) override { return Answer("redirect type"); }
+    Picked RedirectLibrary(QWidget*, ITypeLib*, Libs&, tli::VarTypeInfo*) override { return Answer("redirect library"); }
+    std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
+        asked.push_back("vtable");
+        std::vector<int16_t> offsets;
+        const ComPtr<ITypeInfo> info = TypeAt(target);
+        for (UINT i = 0; i < typelib_detail::TypeAttr(info.get())->cFuncs; ++i)
+            offsets.insert(offsets.begin(), typelib_detail::FuncDescHolder(info.get(), i)->oVft);
+        auto order = modReorderVTableChange::NewReorderVTableChange(false);
+        order->Offsets(offsets);
+        order->SynchronizeFuncDescs(true);
+        return order;
+    }
+    std::shared_ptr<ReorderVarsChange> VarOrder(ChangeTarget& target, QWidget*) override {
+        asked.push_back("vars");
+        auto order = modReorderVarsChange::NewReorderVarsChange(false);
+        order->NewOrder(Reversed(typelib_detail::TypeAttr(TypeAt(target).get())->cVars));
+        return order;
+    }
+    std::shared_ptr<ReorderTypesChange> TypeOrder(ChangeTarget& target, QWidget*) override {
+        asked.push_back("types");
+        auto order = modReorderTypesChange::NewReorderTypesChange(false);
+        order->NewOrder(Reversed(target.Library->GetTypeInfoCount()));
+        return order;
+    }
+    std::shared_ptr<CustDataChange> CustData(ChangeTarget& target, QWidget*, int32_t, bool& hex) override {
+        asked.push_back("custom data");
+        auto change = modCustDataChange::NewCustDataChange(false);
+        change->InitFromTarget(target);
+        change->SetItem(kMenuData, ole::Variant(u"menu"));
+        hex = true;
+        return change;
+    }
+
+private:
+    Picked Answer(std::string what) {
+        asked.push_back(std::move(what));
+        return {next != nullptr, next};
+    }
+};
+
+class MenuCommands : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }
+    MenuCommands() : scoped(services) {
+        view.SetChangeListener(hub);
+        view.SetDialogs(&dialogs);
+        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
+        view.show();
+    }
+
+    // Opens the file for editing, recording what is done to it.
+    void Open(const fs::path& file) {
+        ComPtr<ITypeLib> loaded;
+        ASSERT_OK(LoadTypeLib(ole::FromUtf8(file.string()).c_str(), loaded.put()));
+        view.CurrentITypeLib(loaded.get());
+        history = std::make_unique<Playback>();
+        history->ChangeListener(hub);
+        history->CurrentITypeLib(view.CurrentLibraryITypeLib().get());
+    }
+    void OpenAllKinds() {
+        {
+            ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
+            ASSERT_OK(created->SaveAllChanges());
+        }
+        Open(dir / "in.tlb");
+    }
+    ITypeLib* Lib() { return view.CurrentLibraryITypeLib().get(); }
+    QTreeWidget* Tree() { return view.Tree(); }
+    QTreeWidgetItem* Root() { return Tree()->topLevelItem(0); }
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr, const char* param = nullptr) {
+        return NodeAt(Tree(), type, member, param);
+    }
+    void Select(QTreeWidgetItem* node) {
+        ClickNode(Tree(), node);
+        ASSERT_EQ(view.ShownNode(), node);
+    }
+    // The command as the menu runs it, then the events it leaves waiting.
+    void Run(MenuItem item, int32_t index = 0, int32_t tag = 0) {
+        view.RunMenuCommand(item, index, tag);
+        QCoreApplication::processEvents();
+    }
+    // The open label editor of the tree, or null.
+    QLineEdit* LabelEditor() {
+        for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) return open;
+        return nullptr;
+    }
+    // Types name into the open label editor of the selected node, and Enter.
+    void Name(const char* name) {
+        QLineEdit* editor = LabelEditor();
+        ASSERT_TRUE(editor) << name;
+        editor->selectAll();
+        QTest::keyClicks(editor, QString::fromUtf8(name));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(Utf8(Tree()->currentItem()->text(0)), name);
+    }
+    // Saves the history and the edited library, replays the history in batch
+    // mode on in.tlb, and compares the files.
+    void ExpectReplayWritesTheSameFile(const std::string& env = {}) {
+        ASSERT_TRUE(history->SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+        ASSERT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet", env), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
+    }
+    ComPtr<ITypeLib> LoadSaved() {
+        ComPtr<ITypeLib> saved;
+        EXPECT_OK(LoadTypeLib(ole::FromUtf8((dir / "view.tlb").string()).c_str(), saved.put()));
+        return saved;
+    }
+    static std::string Names(ITypeLib* lib) {
+        std::string names;
+        for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i)
+            names += (i ? " " : "") +
+                     changestest::Utf8(modITypeInfoHelper::GetTypeInfoName(
+                         modITypeInfoHelper::GetInterfaceTypeInfo(lib, i).get()));
+        return names;
+    }
+
+    TempDir dir;
+    ModalServices services;
+    dialogs::ScopedUiServices scoped;
+    std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
+    editor::LibraryViewer view;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Playback> history;
+};
+
+// The access bits of a member node's record.
+int32_t AccessBits(QTreeWidgetItem* node) { return static_cast<MemberNodeRecord*>(NodeTag(node))->AccessBits; }
+
+TEST_F(MenuCommands, AddingAndInsertingNameTheNewItemAndReplayInBatchMode) {
+    OpenAllKinds();
+    // A new interface is selected and named at once; the user gives it a GUID.
+    Select(Root());
+    Run(MenuItem::mnuAddTypePick, 4);
+    EXPECT_EQ(NodeImage(Tree()->currentItem()), NodeImage(At("IBase")));
+    Name("IAdded");
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    // A method with a required, an LCID and a return-value parameter: only
+    // the required one is named.
+    Run(MenuItem::mnuAddFuncPick, 1);
+    Name("Run");
+    Run(MenuItem::mnuInsertParamPick, 0, 0x1000);
+    ASSERT_EQ(Tree()->currentItem()->parent(), At("IAdded", "Run"));
+    Name("count");
+    Select(At("IAdded", "Run", "count"));
+    Run(MenuItem::mnuInsertParamPick, 5, 0x20000);
+    EXPECT_FALSE(LabelEditor());
+    ASSERT_EQ(At("IAdded", "Run")->childCount(), 2);
+    Select(At("IAdded", "Run")->child(1));
+    Run(MenuItem::mnuInsertParamPick, 4, 0x2000);
+    EXPECT_FALSE(LabelEditor());
+    EXPECT_EQ(At("IAdded", "Run")->childCount(), 3);
+    EXPECT_EQ(Tree()->currentItem(), At("IAdded", "Run")->child(2));
+    // A property: a get, then the let added to it; one of the two deleted
+    // keeps the node, both of them remove it.
+    Select(At("IAdded"));
+    Run(MenuItem::mnuAddFuncPick, 2);
+    Name("Size");
+    Run(MenuItem::mnuAddFuncPick, 4);
+    EXPECT_FALSE(LabelEditor());
+    EXPECT_EQ(AccessBits(At("IAdded", "Size")) & 14, 6);
+    Select(At("IAdded", "Size"));
+    Run(MenuItem::mnuDeletePropPick, 2);
+    ASSERT_TRUE(At("IAdded", "Size"));
+    EXPECT_EQ(AccessBits(At("IAdded", "Size")) & 14, 4);
+    Select(At("IAdded", "Size"));
+    Run(MenuItem::mnuAddFuncPick, 2);
+    Run(MenuItem::mnuDeletePropPick, 6);
+    EXPECT_FALSE(At("IAdded", "Size"));
+    EXPECT_EQ(Tree()->currentItem(), At("IAdded", "Run"));
+    // A value of an enum; an implemented interface of a coclass, picked.
+    Select(At("Colors"));
+    Run(MenuItem::mnuAddVar);
+    Name("Blue");
+    Select(At("Widget"));
+    dialogs.next = Described(Lib(), Lib(), u"IBase");
+    Run(MenuItem::mnuAddImplType);
+    EXPECT_EQ(dialogs.asked.back(), "type 11");
+    EnsureChildren(At("Widget"));
+    EXPECT_EQ(ChildTexts(At("Widget")), "IDerived DVTable IBase");
+    // Under VB Implementable a dispinterface's new method returns nothing.
+    view.TypeConstraint(4);
+    Select(At("DVTable"));
+    Run(MenuItem::mnuAddFuncPick, 1);
+    Name("Fire");
+    const ComPtr<ITypeInfo> events = changestest::TypeNamed(Lib(), u"DVTable");
+    EXPECT_EQ(typelib_detail::FuncDescHolder(events.get(), 2)->elemdescFunc.tdesc.vt, VT_VOID);
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    EXPECT_EQ(services.beeps, 0);
+
+    EXPECT_EQ(history->ItemCount(), 21);
+    ExpectReplayWritesTheSameFile();
+    const ComPtr<ITypeLib> saved = LoadSaved();
+    EXPECT_TRUE(changestest::TypeNamed(saved.get(), u"IAdded"));
+}
+
+TEST_F(MenuCommands, DeletingOrderingAndTheOtherCommandsReplayInBatchMode) {
+    OpenAllKinds();
+    Select(At("IShape", "Sum"));
+    Run(MenuItem::mnuRemoveParamArray);
+    EXPECT_EQ(Tree()->currentItem(), At("IShape", "Sum"));
+    Select(At("IDerived"));
+    Run(MenuItem::mnuFlattenInterface);
+    EXPECT_TRUE(At("IDerived", "Alpha"));
+    Select(At("IBase"));
+    Run(MenuItem::mnuResetIDsPick, 0);
+    Select(At("Colors"));
+    Run(MenuItem::mnuResetIDsPick, 1);
+    Select(At("Matrix"));
+    Run(MenuItem::mnuVarOrder);
+    Select(At("IShape"));
+    Run(MenuItem::mnuVTableOrder);
+    // A method, an implemented interface and a type deleted; the selection
+    // goes to the node before.
+    QTreeWidgetItem* before = At("IShape", "Zoom");
+    before = before->parent()->child(before->parent()->indexOfChild(before) - 1);
+    Select(At("IShape", "Zoom"));
+    Run(MenuItem::mnuDelete);
+    EXPECT_FALSE(At("IShape", "Zoom"));
+    EXPECT_EQ(Tree()->currentItem(), before);
+    Select(At("Widget", "DVTable"));
+    Run(MenuItem::mnuDelete);
+    EXPECT_EQ(ChildTexts(At("Widget")), "IDerived");
+    Select(At("Either"));
+    Run(MenuItem::mnuDelete);
+    EXPECT_FALSE(At("Either"));
+    // Find selects the aliased interface; Rename starts the label edit.
+    Select(At("BaseAlias"));
+    Run(MenuItem::mnuResolved);
+    EXPECT_EQ(Tree()->currentItem(), At("IBase"));
+    Select(At("Kernel"));
+    Run(MenuItem::mnuRename);
+    Name("Runtime");
+    // Custom data waits for the menu to close; the dialog's display choice stays.
+    Select(At("IShape"));
+    view.RunMenuCommand(MenuItem::mnuCustData);
+    EXPECT_TRUE(dialogs.asked.empty() || dialogs.asked.back() != "custom data");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.asked.back(), "custom data");
+    EXPECT_EQ(view.DisplayFormat() & 64, 64);
+    Select(Root());
+    Run(MenuItem::mnuTypeOrder);
+    EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"vars", "vtable", "custom data", "types"}));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(services.beeps, 0);
+
+    EXPECT_EQ(history->ItemCount(), 12);
+    ExpectReplayWritesTheSameFile();
+    const ComPtr<ITypeLib> saved = LoadSaved();
+    // (A library file keeps one spelling of a name: Shape's is shape's, a parameter's.)
+    EXPECT_EQ(Folded(Names(saved.get())), Folded("Widget BaseAlias DVTable IDerived IBase Shape LongPtrAlias "
+                                                 "ShapeAlias LongPtr DShapeEvents IShape Matrix Runtime Colors"));
+    auto data = modCustDataChange::NewCustDataChange(false);
+    ChangeTarget shape = changestest::TypeTarget(saved.get(), u"IShape");
+    data->InitFromTarget(shape);
+    ASSERT_EQ(data->CurrentCustData().size(), 1u);
+    EXPECT_EQ(data->CurrentCustData()[0].Guid, kMenuData);
+}
+
+TEST_F(MenuCommands, ExternalTypesAreInternalisedAndRedirectedThroughTheDialogAndTheMenu) {
+    ole::RegisterFileServices();
+    const ComPtr<ITypeLib> base1 = changestest::BaseLibrary(dir / "base1.tlb", 1);
+    const ComPtr<ITypeLib> base2 = changestest::BaseLibrary(dir / "base2.tlb", 2);
+    view.CurrentITypeLib(changestest::UserLibrary(base1.get()).get());
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "in.tlb").string()));
+    Open(dir / "in.tlb");
+
+    // The library's External Types: BasePoint's references go to LocalPoint,
+    // BaseKind is taken in, and the rest of BaseLib goes to its version 2.
+    Select(Root());
+    int showings = 0;
+    services.modal = [&](QDialog& dialog) {
+        auto& d = static_cast<editor::frmExternalTypes&>(dialog);
+        ++showings;
+        const auto node = [&](const char* type) -> QTreeWidgetItem* {
+            for (int i = 0; i < d.Tree()->topLevelItemCount(); ++i)
+                if (QTreeWidgetItem* found = Child(d.Tree()->topLevelItem(i), type)) return found;
+            return nullptr;
+        };
+        ASSERT_TRUE(node("BasePoint"));
+        d.Tree()->setCurrentItem(node("BasePoint"));
+        dialogs.next = Described(Lib(), Lib(), u"LocalPoint");
+        d.Action("mnuRedirectExternalThisType")->trigger();
+        ASSERT_FALSE(node("BasePoint"));
+        d.Tree()->setCurrentItem(node("BaseKind"));
+        d.Action("mnuInternalizeOneType")->trigger();
+        ASSERT_FALSE(node("BaseKind"));
+        d.Tree()->setCurrentItem(node("IBase"));
+        dialogs.next = Described(Lib(), base2.get(), u"IBase");
+        d.Action("mnuRedirectExternalAllTypes")->trigger();
+        d.reject();
+    };
+    Run(MenuItem::mnuExternalTypes);
+    EXPECT_EQ(showings, 1);
+    EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"redirect type", "redirect library"}));
+    EXPECT_TRUE(At("BaseKind"));
+    ASSERT_EQ(history->ItemCount(), 3);
+
+    // From the type's menu: IOld's references go to INew; INew to itself is nothing.
+    Select(At("IOld"));
+    dialogs.next = Described(Lib(), Lib(), u"INew");
+    Run(MenuItem::mnuRedirectLeave);
+    EXPECT_EQ(history->ItemCount(), 4);
+    Select(At("INew"));
+    dialogs.next = Described(Lib(), Lib(), u"INew");
+    Run(MenuItem::mnuRedirectLeave);
+    EXPECT_EQ(history->ItemCount(), 4);
+    // IOld replaced by INew within the library goes.
+    Select(At("IOld"));
+    dialogs.next = Described(Lib(), Lib(), u"INew");
+    Run(MenuItem::mnuRedirectReplace);
+    EXPECT_FALSE(At("IOld"));
+    // Internalising from the library's menu picks a type first.
+    Select(Root());
+    dialogs.next = Described(Lib(), base2.get(), u"IBase");
+    Run(MenuItem::mnuInternalizeProxyOneType);
+    EXPECT_EQ(dialogs.asked.back(), "import type");
+    EXPECT_TRUE(At("IBase"));
+    EXPECT_TRUE(services.messages.empty());
+
+    EXPECT_EQ(history->ItemCount(), 6);
+    // The program finds both versions of BaseLib where a registry file says.
+    std::ofstream(dir / "libs.reg") << "REGEDIT4\n"
+                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
+                                    << "\\1.0\\0\\win32]\n@=\"base1.tlb\"\n"
+                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
+                                    << "\\2.0\\0\\win32]\n@=\"base2.tlb\"\n";
+    ExpectReplayWritesTheSameFile("ZEPHRIN_REGISTRY=libs.reg");
+    const ComPtr<ITypeLib> saved = LoadSaved();
+    EXPECT_EQ(Names(saved.get()), "IUser LocalPoint INew IHolder BaseKind IBase");
+}
+
+// Under a host's filter that pairs a coclass with its default interfaces:
+// Cancel keeps everything, No deletes them with the class, Yes keeps the
+// default interface under the class's name; a rename of the class renames
+// them too.
+TEST_F(MenuCommands, APairedCoclassDeleteAsksAndAnErrorWarnsOnceKeepingWhatWasApplied) {
+    editor::CommandFilterRecord filter;
+    filter.FilterOn = 1;
+    filter.PairCoclasses = 1;
+    filter.TypeCommands = 0x400F875;
+    view.CommandFilter(filter);
+    const std::string kept = "Colors Kernel Matrix IShape DShapeEvents LongPtr ShapeAlias LongPtrAlias Shape IBase ";
+    const struct {
+        dialogs::MessageAnswer answer;
+        std::string names;
+        int records;
+    } cases[] = {{dialogs::kAnswerCancel, kept + "IDerived DVTable Either BaseAlias Widget", 0},
+                 {dialogs::kAnswerNo, kept + "Either BaseAlias", 3},
+                 {dialogs::kAnswerYes, kept + "Widget Either BaseAlias", 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ComPtr<ICreateTypeLib2> built = BuildAllKinds();
+        view.CurrentITypeLib(AsTypeLib(built.get()).get());
+        history = std::make_unique<Playback>();
+        history->ChangeListener(hub);
+        history->CurrentITypeLib(Lib());
+        services.messages.clear();
+        services.styles.clear();
+        services.answers = {c.answer};
+        Select(At("Widget"));
+        Run(MenuItem::mnuDelete);
+        ASSERT_EQ(services.messages.size(), 1u);
+        EXPECT_EQ(services.styles[0], 35);
+        EXPECT_EQ(Names(Lib()), c.names);
+        EXPECT_EQ(history->ItemCount(), c.records);
+        EXPECT_EQ(Tree()->topLevelItem(0)->childCount(), static_cast<int>(Lib()->GetTypeInfoCount()));
+    }
+    EXPECT_EQ(NodeImage(At("Widget")), NodeImage(At("IBase")));
+
+    // Shape's IShape goes from the class; IShape itself is still used: one
+    // warning, and the class keeps only its events.
+    services.messages.clear();
+    services.styles.clear();
+    Select(At("Shape", "IShape"));
+    Run(MenuItem::mnuDelete);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.styles[0], 48);
+    EXPECT_EQ(ChildTexts(At("Shape")), "DShapeEvents");
+    EXPECT_TRUE(At("IShape"));
+    EXPECT_EQ(history->ItemCount(), 4);
+
+    // Without the filter: a type still used is not deleted, with one warning.
+    view.CommandFilter({});
+    services.messages.clear();
+    services.styles.clear();
+    const std::string before = changestest::Dump(Lib());
+    Select(At("IBase"));
+    Run(MenuItem::mnuDelete);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.styles[0], 48);
+    EXPECT_EQ(changestest::Dump(Lib()), before);
+    EXPECT_TRUE(At("IBase"));
+    EXPECT_EQ(history->ItemCount(), 4);
+
+    // Under the pairing, a class renamed renames its default interfaces with it.
+    view.CommandFilter(filter);
+    Select(At("Shape"));
+    Run(MenuItem::mnuRename);
+    Name("Form");
+    EXPECT_TRUE(At("DFormEvents"));
+    EXPECT_TRUE(At("IShape"));
+    EXPECT_EQ(history->ItemCount(), 6);
+}
+
+}  // namespace
+}  // namespace treetest
