@@ -777,6 +777,38 @@ TEST_F(BatchRun, ASaveKilledWhileWritingLeavesNoTemporaryFile) {
     EXPECT_EQ(names, (std::set<std::string>{"in.tlb", "out.tlb", "rename.leh", "killed.out", "killed.err"}));
 }
 
+// Killed outright between naming its temporary file and the rename, a save
+// leaves the old library and that file, under the library's name with
+// ".zephrin-save" added; the next save removes it. So kills leave one such
+// file at most, whether the file system has unnamed temporary files or not.
+TEST_F(BatchRun, TheNextSaveRemovesTheTemporaryFileAKilledSaveLeft) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const auto besideLibrary = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with("lib.tlb")) names.insert(entry.path().filename().string());
+        return names;
+    };
+    for (const std::string asked : {"", "ZEPHRIN_TEST_NO_TMPFILE=1"}) {
+        fs::remove(dir / "lib.tlb");
+        WriteStartingLibrary(dir / "lib.tlb");
+        const std::string old = ReadText(dir / "lib.tlb");
+        for (int kill = 0; kill < 2; ++kill) {
+            const pid_t pid =
+                Start("-q -leh rename.leh lib.tlb", Preloaded(asked + " ZEPHRIN_TEST_STOP_RENAMING=1"), "killed");
+            ASSERT_TRUE(Stopped(pid)) << asked;
+            ::kill(pid, SIGKILL);
+            EXPECT_EQ(Finish(pid), 128 + SIGKILL);
+            EXPECT_EQ(ReadText(dir / "lib.tlb"), old) << asked;
+            EXPECT_EQ(besideLibrary(), (std::set<std::string>{"lib.tlb", "lib.tlb.zephrin-save"})) << asked;
+        }
+        const Result run = Zephrin("-q -leh rename.leh lib.tlb", Preloaded(asked));
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_NE(Dump("lib.tlb").find("Magnify"), std::string::npos) << asked;
+        EXPECT_EQ(besideLibrary(), std::set<std::string>{"lib.tlb"}) << asked;
+    }
+}
+
 // A message file that can't be written (a full disk, here a file-size limit)
 // is not left behind empty: the message reaches standard error.
 TEST_F(BatchRun, AMessageFileThatCantBeWrittenIsNotLeftEmpty) {

@@ -20,7 +20,10 @@
 // contents are kept in memory and put back when the write fails, and SIGINT,
 // SIGTERM and SIGHUP are held back until the write (or the putting back) is
 // done. While a named temporary file exists, those signals remove it before
-// they take their course.
+// they take their course. A save killed outright (SIGKILL) between naming its
+// temporary file and the rename leaves it beside a file that existed, under
+// the file's name with ".zephrin-save" added; the next save of the file
+// removes it.
 #pragma once
 
 #include <cstddef>
