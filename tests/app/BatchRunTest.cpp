@@ -809,6 +809,29 @@ TEST_F(BatchRun, TheNextSaveRemovesTheTemporaryFileAKilledSaveLeft) {
     }
 }
 
+// A library with a second link is rewritten in place, and a signal that would
+// end the program in the middle of that write waits until the write is done:
+// the library is never left half written, and the signal then takes its course.
+TEST_F(BatchRun, ASignalDuringAnInPlaceWriteWaitsUntilItIsDone) {
+    const fs::path data = fs::path(ZEPHRIN_TEST_DATA_DIR) / "history";
+    fs::copy_file(data / "member-changes.leh", dir / "changes.leh");
+    fs::copy_file(data / "session.tlb", dir / "old.tlb");
+    ASSERT_EQ(Zephrin("-q -leh changes.leh -tlb old.tlb -s new.tlb").code, 0);
+    const std::string old = ReadText(dir / "old.tlb"), saved = ReadText(dir / "new.tlb");
+    ASSERT_LT(saved.size(), old.size());  // so a write cut short leaves the old file's end
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGTERM}) {
+        fs::remove(dir / "lib.tlb");
+        fs::remove(dir / "link.tlb");
+        fs::copy_file(dir / "old.tlb", dir / "lib.tlb");
+        fs::create_hard_link(dir / "lib.tlb", dir / "link.tlb");
+        const Result run = Zephrin("-q -leh changes.leh lib.tlb",
+                                   "sh -c 'ulimit -c 0; exec \"$0\" \"$@\"' env " +
+                                       Preloaded("ZEPHRIN_TEST_SIGNAL_WRITTEN=" + std::to_string(signal)));
+        EXPECT_NE(run.code, 0) << signal;  // ended by the signal
+        EXPECT_TRUE(ReadText(dir / "link.tlb") == saved) << "damaged by signal " << signal;
+    }
+}
+
 // A message file that can't be written (a full disk, here a file-size limit)
 // is not left behind empty: the message reaches standard error.
 TEST_F(BatchRun, AMessageFileThatCantBeWrittenIsNotLeftEmpty) {

@@ -297,13 +297,19 @@ bool CopyAttributes(int from, int to) {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds SIGINT, SIGTERM and SIGHUP back on this thread while it lives; they
-// take their course when it goes.
+// Holds SIGINT, SIGTERM and SIGHUP back on this thread while it lives (with
+// all, every signal another program may send, SIGQUIT, SIGALRM, SIGUSR1 ...,
+// but SIGKILL and SIGSTOP); they take their course when it goes.
 class HeldSignals {
 public:
-    HeldSignals() {
+    explicit HeldSignals(bool all = false) {
         sigset_t set;
         sigemptyset(&set);
+        if (all) {
+            sigfillset(&set);
+            // Those of the thread's own faults can't wait.
+            for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&set, s);
+        }
         for (int s : kSignals) sigaddset(&set, s);
         pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
@@ -459,9 +465,10 @@ int LinkUnnamed(int fd, int dir, const std::string& name) {
 
 // Rewrites the target in place, keeping its old contents in memory to put
 // back when the write fails. Space is reserved first, so that a full disk
-// mostly fails before the old contents change. The signals wait until it is done.
+// mostly fails before the old contents change. Signals that would end the
+// program wait until it is done.
 HRESULT WriteInPlace(SaveGuard::State& s, const std::vector<std::byte>& image) {
-    HeldSignals held;
+    HeldSignals held(true);
     const std::string& target = s.target;
     const int fd = ::openat(s.dir, s.name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (fd < 0) return errno == ELOOP ? Changed(s) : CantWrite(target, errno);

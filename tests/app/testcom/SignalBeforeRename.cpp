@@ -10,6 +10,8 @@
 //   where a save starts writing;
 // - ZEPHRIN_TEST_STOP_RENAMING=1: it stops itself before each rename, where
 //   a save's temporary file has its name;
+// - ZEPHRIN_TEST_SIGNAL_WRITTEN=n: it sends itself signal n just after its
+//   first pwrite, as another program's signal might come while a save writes;
 // - ZEPHRIN_TEST_FAIL_FSYNC=1: every fsync fails with EIO;
 // - ZEPHRIN_TEST_NO_TMPFILE=1: the file system seems to have no unnamed
 //   temporary files (O_TMPFILE fails with EOPNOTSUPP).
@@ -102,7 +104,13 @@ ZEPHRIN_EXPORT ssize_t pwrite(int fd, const void* data, size_t size, off_t offse
         stopped = true;
         ::raise(SIGSTOP);
     }
-    return real(fd, data, size, offset);
+    const ssize_t written = real(fd, data, size, offset);
+    static bool signalled = false;
+    if (const char* signal = std::getenv("ZEPHRIN_TEST_SIGNAL_WRITTEN"); signal && !signalled) {
+        signalled = true;
+        ::kill(::getpid(), std::atoi(signal));
+    }
+    return written;
 }
 
 ZEPHRIN_EXPORT int open(const char* path, int flags, ...) {
