@@ -7,6 +7,9 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
 #include "dialogs/UiServices.h"
@@ -51,6 +54,17 @@ constexpr int kHeightLines = 44;
 frmCorvane::RecorderWindowFactory& Factory() {
     static frmCorvane::RecorderWindowFactory factory;
     return factory;
+}
+
+// Whether two names lead to the same place: the same text, or the same once
+// made absolute with their links, "." and ".." resolved.
+bool SamePlace(const std::u16string& a, const std::u16string& b) {
+    if (a == b) return true;
+    if (a.empty() || b.empty()) return false;
+    std::error_code ea, eb;
+    const std::filesystem::path pa = std::filesystem::weakly_canonical(ole::ToUtf8(a), ea);
+    const std::filesystem::path pb = std::filesystem::weakly_canonical(ole::ToUtf8(b), eb);
+    return !ea && !eb && pa == pb;
 }
 
 }  // namespace
@@ -232,8 +246,9 @@ void frmCorvane::SaveAs() {
 }
 
 std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
-    // Saving as the file that is open still keeps another program's save.
-    return file == path_ ? identity_ : std::nullopt;
+    // Saving as the file that is open, by any name that leads to it, still
+    // keeps another program's save.
+    return SamePlace(file, path_) ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::QuerySaveChanges() {
@@ -249,7 +264,7 @@ bool frmCorvane::QuerySaveChanges() {
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
         const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
-        if (file == path_) identity_ = saved;
+        if (SamePlace(file, path_)) identity_ = saved;
         return true;
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);

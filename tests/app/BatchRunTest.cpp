@@ -782,6 +782,61 @@ TEST_F(BatchRun, ASaveKilledWhileWritingLeavesNoTemporaryFile) {
     EXPECT_EQ(names, (std::set<std::string>{"in.tlb", "out.tlb", "rename.leh", "killed.out", "killed.err"}));
 }
 
+// Killed outright between naming its temporary file and the rename, a save
+// leaves the old library and that file, under the library's name with
+// ".zephrin-save" added; the next save removes it. So kills leave one such
+// file at most, whether the file system has unnamed temporary files or not.
+TEST_F(BatchRun, TheNextSaveRemovesTheTemporaryFileAKilledSaveLeft) {
+    fs::copy_file(kRenameLeh, dir / "rename.leh");
+    const auto besideLibrary = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with("lib.tlb")) names.insert(entry.path().filename().string());
+        return names;
+    };
+    for (const std::string asked : {"", "ZEPHRIN_TEST_NO_TMPFILE=1"}) {
+        fs::remove(dir / "lib.tlb");
+        WriteStartingLibrary(dir / "lib.tlb");
+        const std::string old = ReadText(dir / "lib.tlb");
+        for (int kill = 0; kill < 2; ++kill) {
+            const pid_t pid =
+                Start("-q -leh rename.leh lib.tlb", Preloaded(asked + " ZEPHRIN_TEST_STOP_RENAMING=1"), "killed");
+            ASSERT_TRUE(Stopped(pid)) << asked;
+            ::kill(pid, SIGKILL);
+            EXPECT_EQ(Finish(pid), 128 + SIGKILL);
+            EXPECT_EQ(ReadText(dir / "lib.tlb"), old) << asked;
+            EXPECT_EQ(besideLibrary(), (std::set<std::string>{"lib.tlb", "lib.tlb.zephrin-save"})) << asked;
+        }
+        const Result run = Zephrin("-q -leh rename.leh lib.tlb", Preloaded(asked));
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_NE(Dump("lib.tlb").find("Magnify"), std::string::npos) << asked;
+        EXPECT_EQ(besideLibrary(), std::set<std::string>{"lib.tlb"}) << asked;
+    }
+}
+
+// A library with a second link is rewritten in place, and a signal that would
+// end the program in the middle of that write waits until the write is done:
+// the library is never left half written, and the signal then takes its course.
+TEST_F(BatchRun, ASignalDuringAnInPlaceWriteWaitsUntilItIsDone) {
+    const fs::path data = fs::path(ZEPHRIN_TEST_DATA_DIR) / "history";
+    fs::copy_file(data / "member-changes.leh", dir / "changes.leh");
+    fs::copy_file(data / "session.tlb", dir / "old.tlb");
+    ASSERT_EQ(Zephrin("-q -leh changes.leh -tlb old.tlb -s new.tlb").code, 0);
+    const std::string old = ReadText(dir / "old.tlb"), saved = ReadText(dir / "new.tlb");
+    ASSERT_LT(saved.size(), old.size());  // so a write cut short leaves the old file's end
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGTERM}) {
+        fs::remove(dir / "lib.tlb");
+        fs::remove(dir / "link.tlb");
+        fs::copy_file(dir / "old.tlb", dir / "lib.tlb");
+        fs::create_hard_link(dir / "lib.tlb", dir / "link.tlb");
+        const Result run = Zephrin("-q -leh changes.leh lib.tlb",
+                                   "sh -c 'ulimit -c 0; exec \"$0\" \"$@\"' env " +
+                                       Preloaded("ZEPHRIN_TEST_SIGNAL_WRITTEN=" + std::to_string(signal)));
+        EXPECT_NE(run.code, 0) << signal;  // ended by the signal
+        EXPECT_TRUE(ReadText(dir / "link.tlb") == saved) << "damaged by signal " << signal;
+    }
+}
+
 // A message file that can't be written (a full disk, here a file-size limit)
 // is not left behind empty: the message reaches standard error.
 TEST_F(BatchRun, AMessageFileThatCantBeWrittenIsNotLeftEmpty) {

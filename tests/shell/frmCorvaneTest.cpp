@@ -300,6 +300,37 @@ TEST_F(MainWindow, SaveNeverWritesOverAnotherProgramsSave) {
     EXPECT_TRUE(window->Dirty());
 }
 
+// Save As naming the open library by another name for it (a relative name
+// made absolute, a link to its folder, "." in the path) is a save of that
+// library: another program's save of it is not written over either.
+TEST_F(MainWindow, SaveAsTheOpenLibraryByAnotherNameNeverWritesOverAnotherProgramsSave) {
+    const fs::path file = dir / "shapes.tlb";
+    fs::create_directory_symlink(dir.path(), dir / "same");
+    for (const fs::path& name : {dir / "." / "shapes.tlb", dir / "same" / "shapes.tlb"}) {
+        Open(file);
+        Edit();
+        const fs::path other = dir / "other.tlb";
+        {
+            ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(other.string()));
+            EXPECT_OK(lib->SaveAllChanges());
+        }
+        fs::rename(other, file);  // another program's save: a new file under the name
+        const auto theirs = testsupport::ReadBytes(file);
+        services.messages.clear();
+        services.answers = {kAnswerYes, kAnswerYes};  // should a replacement be asked for
+        services.saveNames = {Q(name)};
+        Run(Command::SaveAs);
+        ASSERT_FALSE(services.messages.empty()) << name;
+        EXPECT_TRUE(services.messages.back().Text.contains(QStringLiteral("changed while it was being edited")))
+            << services.messages.back().Text.toStdString();
+        EXPECT_EQ(testsupport::ReadBytes(file), theirs) << name;
+        EXPECT_TRUE(window->Dirty());
+        services.answers = {kAnswerNo};
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
 // New shows "NewLib", is dirty from the start, and yet its caption carries
 // no mark; only Save As saves it.
 TEST_F(MainWindow, ANewLibraryIsDirtyWithoutTheMark) {

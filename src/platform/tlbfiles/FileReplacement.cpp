@@ -39,6 +39,7 @@ struct SaveGuard::State {
     FileIdentity expected;
     FileIdentity saved;
     int lockFd = -1;  // the file, locked
+    bool locked = false;  // and no other program that locks it can write it now
     State* outer = nullptr;
 };
 
@@ -134,9 +135,12 @@ int OpenToLock(const SaveGuard::State& s) {
     return fd;
 }
 
-bool WaitForLock(int fd) {
+// False when another program holds the lock all the time; locked says
+// whether the lock was had (a file system without locks has none to give).
+bool WaitForLock(int fd, bool& locked) {
+    locked = false;
     for (int waited = 0;; waited += 20) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return locked = true;
         if (errno != EWOULDBLOCK && errno != EINTR) return true;  // a file system without locks
         if (waited >= kLockWaitMilliseconds) return false;
         const struct timespec pause {0, 20'000'000};
@@ -168,7 +172,8 @@ HRESULT LockTarget(SaveGuard::State& s, bool capture) {
         }
         const int fd = OpenToLock(s);
         if (fd < 0) return S_OK;  // nor will it be written
-        if (!HeldByThisThread(s, now) && !WaitForLock(fd)) {
+        bool held = HeldByThisThread(s, now);
+        if (!held && !WaitForLock(fd, held)) {
             ::close(fd);
             return Fail(TYPE_E_IOERROR, Quoted(s.target) +
                                             " is being saved or edited by another program. It was not written; "
@@ -178,6 +183,7 @@ HRESULT LockTarget(SaveGuard::State& s, bool capture) {
         struct stat locked {};
         if (::fstat(fd, &locked) == 0 && SameFile(IdentityOf(locked), NameIdentity(s))) {
             s.lockFd = fd;
+            s.locked = held;
             if (capture) s.expected = IdentityOf(locked);
             return S_OK;
         }
@@ -291,13 +297,19 @@ bool CopyAttributes(int from, int to) {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds SIGINT, SIGTERM and SIGHUP back on this thread while it lives; they
-// take their course when it goes.
+// Holds SIGINT, SIGTERM and SIGHUP back on this thread while it lives (with
+// all, every signal another program may send, SIGQUIT, SIGALRM, SIGUSR1 ...,
+// but SIGKILL and SIGSTOP); they take their course when it goes.
 class HeldSignals {
 public:
-    HeldSignals() {
+    explicit HeldSignals(bool all = false) {
         sigset_t set;
         sigemptyset(&set);
+        if (all) {
+            sigfillset(&set);
+            // Those of the thread's own faults can't wait.
+            for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) sigdelset(&set, s);
+        }
         for (int s : kSignals) sigaddset(&set, s);
         pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
@@ -355,6 +367,42 @@ std::string TempName(const std::string& target) {
     return name;
 }
 
+// The name a temporary file takes beside the target while the target is
+// locked: always the same for one target, so that a file a killed save left
+// there (killed between the naming and the rename) is found by the next save.
+// A name too long for the suffix is cut short, and the whole name's hash added.
+std::string SaveName(const std::string& target) {
+    static constexpr char kSuffix[] = ".zephrin-save";
+    constexpr size_t kSuffixSize = sizeof kSuffix - 1;
+    if (target.size() + kSuffixSize <= NAME_MAX) return target + kSuffix;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : target) hash = (hash ^ c) * 1099511628211ull;
+    char hex[18];
+    std::snprintf(hex, sizeof hex, ".%016llx", static_cast<unsigned long long>(hash));
+    return target.substr(0, NAME_MAX - kSuffixSize - 17) + hex + kSuffix;
+}
+
+// Removes the file at the target's SaveName when a killed save of the target
+// left it: a regular file with no other link, of the target's owner and group,
+// that begins as the new contents do (as far as it goes). Anything else there
+// is left alone; the save then takes a name of its own.
+void RemoveLeftover(int dir, const std::string& name, const struct stat& target, const std::vector<std::byte>& image) {
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return;
+    struct stat st {}, named {};
+    std::byte head[8];
+    bool left = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == target.st_uid &&
+                st.st_gid == target.st_gid;
+    if (left) {
+        const size_t size = std::min({sizeof head, image.size(), static_cast<size_t>(st.st_size)});
+        left = ReadAt(fd, head, size, 0) && std::memcmp(head, image.data(), size) == 0;
+    }
+    if (left && ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+        named.st_ino == st.st_ino)
+        ::unlinkat(dir, name.c_str(), 0);
+    ::close(fd);
+}
+
 // While it lives, SIGINT, SIGTERM and SIGHUP remove the named temporary file
 // it was given before they take their course (a signal the process ignores
 // stays ignored). One temporary file at a time in the process.
@@ -382,11 +430,12 @@ public:
 
     // Makes a file named beside the target in dir (make: true when it made
     // one, errno set otherwise), with signals held back so that none comes
-    // between the making and the arming. name receives the name it got.
+    // between the making and the arming. name receives the name it got: first,
+    // when given and free, else a random one.
     template <class Make>
-    bool Named(int dir, const std::string& target, std::string& name, Make&& make) {
+    bool Named(int dir, const std::string& target, std::string& name, Make&& make, const std::string& first = {}) {
         for (int tries = 0; tries < 100; ++tries) {
-            name = TempName(target);
+            name = tries == 0 && !first.empty() ? first : TempName(target);
             HeldSignals held;
             if (make(name)) {
                 g_tempDir = dir;
@@ -416,9 +465,10 @@ int LinkUnnamed(int fd, int dir, const std::string& name) {
 
 // Rewrites the target in place, keeping its old contents in memory to put
 // back when the write fails. Space is reserved first, so that a full disk
-// mostly fails before the old contents change. The signals wait until it is done.
+// mostly fails before the old contents change. Signals that would end the
+// program wait until it is done.
 HRESULT WriteInPlace(SaveGuard::State& s, const std::vector<std::byte>& image) {
-    HeldSignals held;
+    HeldSignals held(true);
     const std::string& target = s.target;
     const int fd = ::openat(s.dir, s.name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (fd < 0) return errno == ELOOP ? Changed(s) : CantWrite(target, errno);
@@ -477,13 +527,21 @@ HRESULT WriteReplacement(SaveGuard::State& s, const struct stat& st, bool exists
     const std::string& target = s.target;
     TempFileOnSignals onSignals;
     std::string tempName;  // empty while the temporary file has none
+    // While the target is locked no other save of it is under way: its
+    // temporary file takes the target's own SaveName, where one that a killed
+    // save left is removed first.
+    std::string saveName;
+    if (exists && s.locked) {
+        saveName = SaveName(s.name);
+        RemoveLeftover(s.dir, saveName, st, image);
+    }
     int fd = ::openat(s.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         // No unnamed files here: a named one, removed on the signals.
         onSignals.Named(s.dir, s.name, tempName, [&](const std::string& name) {
             fd = ::openat(s.dir, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
             return fd >= 0;
-        });
+        }, saveName);
     }
     if (fd < 0) {
         const int err = errno;
@@ -537,13 +595,14 @@ HRESULT WriteReplacement(SaveGuard::State& s, const struct stat& st, bool exists
         if (tempName.empty()) {
             const bool named = onSignals.Named(s.dir, s.name, tempName, [&](const std::string& name) {
                 return LinkUnnamed(fd, s.dir, name) == 0;
-            });
+            }, saveName);
             if (!named) {
                 tempName.clear();
                 return failed(errno);
             }
         }
-        // Renamed straight after its naming: a kill in between leaves it.
+        // Renamed straight after its naming: a kill in between leaves it, for
+        // the next save to remove where it has the SaveName.
         const unsigned flags = exists ? 0 : RENAME_NOREPLACE;
         if (::renameat2(s.dir, tempName.c_str(), s.dir, s.name.c_str(), flags) != 0) {
             err = errno;

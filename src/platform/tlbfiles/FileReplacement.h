@@ -17,10 +17,14 @@
 // renamed over the target. Where the owner, group or extended attributes
 // can't be given to a new file, a file with other hard links, or one whose
 // folder the process can't write to, is rewritten in place instead: the old
-// contents are kept in memory and put back when the write fails, and SIGINT,
-// SIGTERM and SIGHUP are held back until the write (or the putting back) is
-// done. While a named temporary file exists, those signals remove it before
-// they take their course.
+// contents are kept in memory and put back when the write fails, and the
+// signals another program may send (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM
+// ..., but SIGKILL and SIGSTOP) are held back until the write (or the putting
+// back) is done. While a named temporary file exists, SIGINT, SIGTERM and
+// SIGHUP remove it before they take their course. A save killed outright
+// (SIGKILL) between naming its temporary file and the rename leaves it beside
+// a file that existed, under the file's name with ".zephrin-save" added; the
+// next save of the file removes it.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,10 @@
 //   and saving the library;
 // - ZEPHRIN_TEST_STOP_WRITING=1: it stops itself before its first pwrite,
 //   where a save starts writing;
+// - ZEPHRIN_TEST_STOP_RENAMING=1: it stops itself before each rename, where
+//   a save's temporary file has its name;
+// - ZEPHRIN_TEST_SIGNAL_WRITTEN=n: it sends itself signal n just after its
+//   first pwrite, as another program's signal might come while a save writes;
 // - ZEPHRIN_TEST_FAIL_FSYNC=1: every fsync fails with EIO;
 // - ZEPHRIN_TEST_NO_TMPFILE=1: the file system seems to have no unnamed
 //   temporary files (O_TMPFILE fails with EOPNOTSUPP).
@@ -30,6 +34,10 @@ F Next(const char* name) {
 
 void SignalIfAsked() {
     if (const char* signal = std::getenv("ZEPHRIN_TEST_SIGNAL")) ::kill(::getpid(), std::atoi(signal));
+}
+
+void StopIfRenaming() {
+    if (std::getenv("ZEPHRIN_TEST_STOP_RENAMING")) ::raise(SIGSTOP);
 }
 
 bool NoTmpFile(int flags) {
@@ -56,18 +64,21 @@ mode_t ModeOf(int flags, va_list args) {
 ZEPHRIN_EXPORT int rename(const char* from, const char* to) {
     static const auto real = Next<int (*)(const char*, const char*)>("rename");
     SignalIfAsked();
+    StopIfRenaming();
     return real(from, to);
 }
 
 ZEPHRIN_EXPORT int renameat(int fromDir, const char* from, int toDir, const char* to) {
     static const auto real = Next<int (*)(int, const char*, int, const char*)>("renameat");
     SignalIfAsked();
+    StopIfRenaming();
     return real(fromDir, from, toDir, to);
 }
 
 ZEPHRIN_EXPORT int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
     static const auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
     SignalIfAsked();
+    StopIfRenaming();
     return real(fromDir, from, toDir, to, flags);
 }
 
@@ -93,7 +104,13 @@ ZEPHRIN_EXPORT ssize_t pwrite(int fd, const void* data, size_t size, off_t offse
         stopped = true;
         ::raise(SIGSTOP);
     }
-    return real(fd, data, size, offset);
+    const ssize_t written = real(fd, data, size, offset);
+    static bool signalled = false;
+    if (const char* signal = std::getenv("ZEPHRIN_TEST_SIGNAL_WRITTEN"); signal && !signalled) {
+        signalled = true;
+        ::kill(::getpid(), std::atoi(signal));
+    }
+    return written;
 }
 
 ZEPHRIN_EXPORT int open(const char* path, int flags, ...) {

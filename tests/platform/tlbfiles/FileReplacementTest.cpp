@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <thread>
 
@@ -55,6 +56,46 @@ TEST(FileReplacement, AFileWithTheLongestNameIsWrittenAndReplaced) {
         EXPECT_EQ(fs::file_size(file), size);
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// Beside a file, the name ".zephrin-save" added is where a save names its
+// temporary file, and where a killed save may have left one: the next save
+// removes such a file (one link, the file's owner and group, beginning as the
+// new contents do) and leaves anything else there alone, saving all the same.
+TEST(FileReplacement, OnlyATemporaryFileAKilledSaveLeftIsRemoved) {
+    testsupport::TempDir dir;
+    const fs::path file = dir / "a.tlb", taken = dir / "a.tlb.zephrin-save";
+    const std::u16string path = ole::FromUtf8(file.string());
+    std::ofstream(file, std::ios::binary) << "old";
+    std::ofstream(dir / "other", std::ios::binary) << "nn";
+    const std::function<void()> others[] = {
+        [&] { std::ofstream(taken, std::ios::binary) << "mine"; },
+        [&] { fs::create_hard_link(dir / "other", taken); },
+        [&] { fs::create_symlink(dir / "other", taken); },
+        [&] { fs::create_directory(taken); },
+        [&] {
+            std::ofstream(taken, std::ios::binary) << "nn";
+            if (::geteuid() == 0) ASSERT_EQ(::chown(taken.c_str(), 1234, 1234), 0);
+            else fs::remove(taken);
+        },
+    };
+    for (size_t i = 0; i < std::size(others); ++i) {
+        others[i]();
+        if (!fs::exists(fs::symlink_status(taken))) continue;
+        const std::vector<std::byte> image(3 + i, std::byte{'n'});
+        EXPECT_EQ(ole::ReplaceFileContents(path, image), ole::S_OK) << i;
+        EXPECT_EQ(fs::file_size(file), image.size()) << i;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(taken))) << i;
+        fs::remove(taken);
+    }
+    EXPECT_EQ(testsupport::ReadText(dir / "other"), "nn");
+    for (const char* left : {"", "nnn"}) {  // killed before its first write, and after it
+        std::ofstream(taken, std::ios::binary) << left;
+        EXPECT_EQ(ole::ReplaceFileContents(path, std::vector<std::byte>(5, std::byte{'n'})), ole::S_OK);
+        EXPECT_EQ(testsupport::ReadText(file), "nnnnn");
+        EXPECT_FALSE(fs::exists(taken)) << left;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 // A file another program holds locked is waited for a few seconds, then
