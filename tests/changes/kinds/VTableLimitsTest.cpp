@@ -4,6 +4,7 @@
 // stored signed). Each saved file is compared with the platform's own reading
 // of it where the reference dumper is installed.
 #include "changes/ChangesTestSupport.h"
+#include "changes/kinds/DeleteChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
@@ -108,6 +109,33 @@ TEST_F(VTableLimits, ADualInterfaceTakesNoEmptySlotAndIsReadAsItIsSaved) {
     ASSERT_OK(reloaded->GetTypeInfo(static_cast<UINT>(TypeTarget(reloaded.get(), u"IDual").TypeIndex), dispatch.put()));
     ASSERT_EQ(TypeAttr(dispatch.get())->cFuncs, 9);
     for (UINT i = 0; i < 9; ++i) EXPECT_NO_THROW(FuncDescHolder(dispatch.get(), i)) << i;
+}
+
+// A function deleted from a dual interface whose slots were traded may not
+// leave its slot empty: only the function in the last slot can go.
+TEST_F(VTableLimits, ADeleteFromAReorderedDualLeavesNoEmptySlot) {
+    ASSERT_EQ(Reorder(u"IDual", {32, 28}), u"");
+    const auto remove = [&](const char16_t* name) -> std::u16string {
+        ChangeTarget target = MemberTarget(view.ReadView().get(), u"IDual", name);
+        try {
+            modDeleteChange::GetDeleteChange()->Apply(view, nullptr, target, nullptr, 0);
+        } catch (const ErrorRecord& e) {
+            return ErrorReportText(e);
+        }
+        return {};
+    };
+    // B sits in the first slot: refused, and nothing changes.
+    EXPECT_NE(remove(u"B").find(u"dual interface"), std::u16string::npos);
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{32, 28}));
+    // A sits in the last one.
+    EXPECT_EQ(remove(u"A"), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{28}));
+    ComPtr<ITypeLib> reloaded = SaveAndCompare("dualdelete");
+    EXPECT_EQ(VtableOffsets(reloaded.get(), u"IDual"), (Offsets{28}));
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_OK(reloaded->GetTypeInfo(static_cast<UINT>(TypeTarget(reloaded.get(), u"IDual").TypeIndex), dispatch.put()));
+    ASSERT_EQ(TypeAttr(dispatch.get())->cFuncs, 8);
+    for (UINT i = 0; i < 8; ++i) EXPECT_NO_THROW(FuncDescHolder(dispatch.get(), i)) << i;
 }
 
 TEST_F(VTableLimits, NoOffsetPassesTheSignedSixteenBitRange) {
