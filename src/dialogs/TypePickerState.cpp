@@ -71,6 +71,12 @@ void TypePickerState::StartSession(ole::ITypeLib* library, tli::VarTypeInfo* cur
     }
     type_ = CustomVarTypeInfo::New();
     type_->CurrentITypeLib(library);
+    pointerSize_ = 4;
+    ole::TLIBATTR* libAttr = nullptr;
+    if (library && ole::SUCCEEDED(library->GetLibAttr(&libAttr)) && libAttr) {
+        if (libAttr->syskind == ole::SYS_WIN64) pointerSize_ = 8;
+        library->ReleaseTLibAttr(libAttr);
+    }
     pickedLibrary_.Reset();
     paramFlags_ = rule_.ParamFlagsMask != 0 ? paramFlags : 0;
     object_ = objectRaised_ = record_ = recordAdded_ = voidAdded_ = mismatch_ = false;
@@ -331,7 +337,7 @@ bool TypePickerState::PairMarked() const {
 }
 
 uint32_t TypePickerState::ElementSize() const {
-    if (type_->PointerLevel() > 0) return 4;
+    if (type_->PointerLevel() > 0) return pointerSize_;
     if (const auto& info = type_->TypeInfo()) {
         ole::ComPtr<ole::ITypeInfo> ti;
         if (info->get_ITypeInfo(ti.put()) < 0 || !ti) return 0;
@@ -348,11 +354,18 @@ uint32_t TypePickerState::ElementSize() const {
     case ole::VT_DATE:
     case ole::VT_I8:
     case ole::VT_UI8: return 8;
-    case ole::VT_DECIMAL:
-    case ole::VT_VARIANT: return 16;
+    case ole::VT_DECIMAL: return 16;
+    case ole::VT_VARIANT: return pointerSize_ == 8 ? 24 : 16;
+    case ole::VT_BSTR:
+    case ole::VT_DISPATCH:
+    case ole::VT_UNKNOWN:
+    case ole::VT_LPSTR:
+    case ole::VT_LPWSTR:
+    case ole::VT_INT_PTR:
+    case ole::VT_UINT_PTR: return pointerSize_;
     case ole::VT_VOID:
     case ole::VT_EMPTY: return 0;
-    default: return 4;  // 32-bit numbers, strings and interface pointers
+    default: return 4;  // 32-bit numbers
     }
 }
 

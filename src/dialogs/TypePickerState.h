@@ -125,6 +125,7 @@ private:
     bool mismatch_ = false;
     bool boundsValid_ = true;
     std::u16string boundsText_;
+    uint32_t pointerSize_ = 4;  // of the library edited: 8 on 64-bit systems
 };
 
 }  // namespace zephrin::dialogs

@@ -15,6 +15,7 @@
 #include "typelib/modMarbrel.h"
 #include "typelib/modTYPEDESC.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/VtableChecks.h"
 
 namespace zephrin {
 
@@ -134,7 +135,20 @@ void CustomTypeInfo::Attributes(int32_t newFlags) {
         default:
             break;
     }
-    CheckHr(type_->SetTypeFlags(static_cast<ole::UINT>((newFlags & allowed) | kept)));
+    const ole::UINT flags = static_cast<ole::UINT>((newFlags & allowed) | kept);
+    ole::UINT oldFlags = 0;
+    if (typeKind_ == ole::TKIND_INTERFACE) oldFlags = TypeAttr(ITypeInfo().get())->wTypeFlags;
+    CheckHr(type_->SetTypeFlags(flags));
+    // An interface made dual keeps no empty slot in a vtable set by hand.
+    if (typeKind_ == ole::TKIND_INTERFACE && (flags & ole::TYPEFLAG_FDUAL) && !(oldFlags & ole::TYPEFLAG_FDUAL) &&
+        !TryLayOut()) {
+        ScopeGuard undo([&] { CheckHr(type_->SetTypeFlags(oldFlags)); });
+        ComPtr<ole::ITypeInfo> ti = ITypeInfo();
+        std::vector<int16_t> offsets;
+        for (ole::UINT i = 0; i < TypeAttr(ti.get())->cFuncs; ++i) offsets.push_back(FuncDescHolder(ti.get(), i)->oVft);
+        CheckVtableOffsets(ti.get(), offsets);
+        undo.Dismiss();
+    }
 }
 
 // ---- Alias ----

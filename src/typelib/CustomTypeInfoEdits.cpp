@@ -14,6 +14,7 @@
 #include "typelib/modITypeInfoHelper.h"
 #include "typelib/modMarbrel.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/VtableChecks.h"
 
 namespace zephrin {
 
@@ -504,6 +505,17 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         indexes[k] = FuncIndex(ti.get(), memberID, kKinds[k]);
         if (indexes[k] >= 0) ++found;
         if (k == 0 && indexes[k] >= 0) break;
+    }
+    // A dual interface whose slots were set by hand may lose only functions
+    // that leave no slot empty.
+    if (typeKind_ == ole::TKIND_INTERFACE && found > 0 &&
+        (TypeAttr(ti.get())->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0 && !TryLayOut()) {
+        std::vector<int16_t> kept;
+        const ole::UINT count = TypeAttr(ti.get())->cFuncs;
+        for (ole::UINT i = 0; i < count; ++i)
+            if (std::find(indexes.begin(), indexes.end(), static_cast<int32_t>(i)) == indexes.end())
+                kept.push_back(FuncDescHolder(ti.get(), i)->oVft);
+        CheckVtableOffsets(ti.get(), kept);
     }
     // Accessors deleted before a later delete fails come back as they were:
     // descriptor, names, help, custom data and DLL entry.

@@ -12,6 +12,7 @@
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeInfo.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/VtableChecks.h"
 
 namespace zephrin {
 
@@ -25,17 +26,15 @@ void SortByOrderKey(std::vector<MemberOrderEntry>& entries) {
                      [](const MemberOrderEntry& a, const MemberOrderEntry& b) { return a.OrderKey < b.OrderKey; });
 }
 
+[[noreturn]] void RaiseOrderSize() { RaiseError(kErrSubscriptOutOfRange, modSupport::LoadResStringById(790)); }
+
+}  // namespace
+
+namespace typelib_detail {
+
 // The largest vtable, in bytes.
 constexpr uint32_t kMaxVtableSize = 0x7FFF;
 
-[[noreturn]] void RaiseOrderSize() { RaiseError(kErrSubscriptOutOfRange, modSupport::LoadResStringById(790)); }
-
-// Refuses vtable offsets that the platform would read otherwise than they
-// are meant: an offset or a vtable size past 0x7FFF (offsets are stored as
-// signed 16-bit numbers, so a larger one reads negative), and a slot left
-// empty in a dual interface (the platform counts the dispatch half's
-// functions by the vtable's size, so it would list one function more than
-// the type holds, and fail to read it).
 void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) {
     uint32_t baseSize = 0;
     bool dual = false;
@@ -66,7 +65,7 @@ void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) 
                    u"a function too many.");
 }
 
-}  // namespace
+}  // namespace typelib_detail
 
 void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynchronizeFuncDescs) {
     if (typeKind_ != ole::TKIND_INTERFACE) RaiseError(kErrInvalidArgument);

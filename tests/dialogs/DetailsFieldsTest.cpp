@@ -221,6 +221,30 @@ TEST(DetailsFields, RealsReadBackBitForBit) {
     }
 }
 
+// Infinities and NaN are shown by name, and read back as what they name.
+TEST(DetailsFields, NonFiniteRealsReadBackAsShown) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const float finf = std::numeric_limits<float>::infinity();
+    const std::pair<Variant, const char16_t*> cases[] = {
+        {Variant(inf), u"INF"},   {Variant(-inf), u"-INF"},   {Variant(std::nan("")), u"NAN"},
+        {Variant(finf), u"INF"},  {Variant(-finf), u"-INF"},  {Variant(std::nanf("")), u"NAN"},
+    };
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(FormatValue(value, false), text);
+        const auto back = ParseConstValue(text, value.vt());
+        ASSERT_TRUE(back.Valid) << Narrow(text);
+        ASSERT_EQ(back.Value.vt(), value.vt());
+        if (value.vt() == VT_R8)
+            EXPECT_TRUE(SameBits(back.Value.get().dblVal, value.get().dblVal) ||
+                        (std::isnan(back.Value.get().dblVal) && std::isnan(value.get().dblVal)))
+                << Narrow(text);
+        else
+            EXPECT_TRUE(SameBits(back.Value.get().fltVal, value.get().fltVal) ||
+                        (std::isnan(back.Value.get().fltVal) && std::isnan(value.get().fltVal)))
+                << Narrow(text);
+    }
+}
+
 TEST(DetailsFields, ConstantAndDefaultValues) {
     // An enum value is a Long.
     const auto sixteen = ParseConstValue(u"&H10", VT_I4);

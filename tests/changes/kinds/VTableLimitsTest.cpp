@@ -4,7 +4,9 @@
 // stored signed). Each saved file is compared with the platform's own reading
 // of it where the reference dumper is installed.
 #include "changes/ChangesTestSupport.h"
+#include "changes/kinds/DeleteChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
+#include "changes/kinds/TypeChange.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "support/ReferenceDump.h"
@@ -22,6 +24,7 @@ using Offsets = std::vector<int16_t>;
 // library VtLib {
 //   dual interface IDual : IDispatch { A(); B(); };
 //   interface IPlain : IUnknown { C(); D(); };
+//   interface IDispPlain : IDispatch { E(); F(); };
 // }
 ComPtr<ITypeLib> VtLib() {
     auto lib = NewLibrary(u"VtLib");
@@ -37,6 +40,11 @@ ComPtr<ITypeLib> VtLib() {
     EXPECT_OK(plain->AddImplType(0, RefTo(plain.get(), StdOle2Type(kIID_IUnknown).get())));
     AddFunc(plain.get(), 0, {.name = u"C"});
     AddFunc(plain.get(), 1, {.name = u"D"});
+    auto disp = NewType(lib.get(), u"IDispPlain", TKIND_INTERFACE);
+    EXPECT_OK(disp->SetGuid({0x7A1C0E55, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 11}}));
+    EXPECT_OK(disp->AddImplType(0, RefTo(disp.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(disp.get(), 0, {.name = u"E"});
+    AddFunc(disp.get(), 1, {.name = u"F"});
     return AsTypeLib(lib.get());
 }
 
@@ -108,6 +116,56 @@ TEST_F(VTableLimits, ADualInterfaceTakesNoEmptySlotAndIsReadAsItIsSaved) {
     ASSERT_OK(reloaded->GetTypeInfo(static_cast<UINT>(TypeTarget(reloaded.get(), u"IDual").TypeIndex), dispatch.put()));
     ASSERT_EQ(TypeAttr(dispatch.get())->cFuncs, 9);
     for (UINT i = 0; i < 9; ++i) EXPECT_NO_THROW(FuncDescHolder(dispatch.get(), i)) << i;
+}
+
+// A function deleted from a dual interface whose slots were traded may not
+// leave its slot empty: only the function in the last slot can go.
+TEST_F(VTableLimits, ADeleteFromAReorderedDualLeavesNoEmptySlot) {
+    ASSERT_EQ(Reorder(u"IDual", {32, 28}), u"");
+    const auto remove = [&](const char16_t* name) -> std::u16string {
+        ChangeTarget target = MemberTarget(view.ReadView().get(), u"IDual", name);
+        try {
+            modDeleteChange::GetDeleteChange()->Apply(view, nullptr, target, nullptr, 0);
+        } catch (const ErrorRecord& e) {
+            return ErrorReportText(e);
+        }
+        return {};
+    };
+    // B sits in the first slot: refused, and nothing changes.
+    EXPECT_NE(remove(u"B").find(u"dual interface"), std::u16string::npos);
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{32, 28}));
+    // A sits in the last one.
+    EXPECT_EQ(remove(u"A"), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDual"), (Offsets{28}));
+    ComPtr<ITypeLib> reloaded = SaveAndCompare("dualdelete");
+    EXPECT_EQ(VtableOffsets(reloaded.get(), u"IDual"), (Offsets{28}));
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_OK(reloaded->GetTypeInfo(static_cast<UINT>(TypeTarget(reloaded.get(), u"IDual").TypeIndex), dispatch.put()));
+    ASSERT_EQ(TypeAttr(dispatch.get())->cFuncs, 8);
+    for (UINT i = 0; i < 8; ++i) EXPECT_NO_THROW(FuncDescHolder(dispatch.get(), i)) << i;
+}
+
+// An interface with an empty slot in its vtable is not made dual.
+TEST_F(VTableLimits, AnInterfaceWithAnEmptySlotIsNotMadeDual) {
+    ASSERT_EQ(Reorder(u"IDispPlain", {32, 36}), u"");
+    ChangeTarget target = TypeTarget(view.ReadView().get(), u"IDispPlain");
+    auto captured = TypeChange::New();
+    captured->InitFromTarget(target);
+    auto change = std::dynamic_pointer_cast<TypeChange>(captured->Clone());
+    change->SetFlags(TYPEFLAG_FDUAL, true);
+    std::u16string error;
+    try {
+        change->Apply(view, captured.get(), target, nullptr, 0);
+    } catch (const ErrorRecord& e) {
+        error = ErrorReportText(e);
+    }
+    EXPECT_NE(error.find(u"dual interface"), std::u16string::npos) << Utf8(error);
+    ComPtr<ITypeLib> live = view.ReadView();
+    ComPtr<ITypeInfo> type;
+    ASSERT_OK(live->GetTypeInfo(static_cast<UINT>(TypeTarget(live.get(), u"IDispPlain").TypeIndex), type.put()));
+    EXPECT_EQ(TypeAttr(type.get())->wTypeFlags & TYPEFLAG_FDUAL, 0);
+    EXPECT_EQ(VtableOffsets(live.get(), u"IDispPlain"), (Offsets{32, 36}));
+    SaveAndCompare("madedual");
 }
 
 TEST_F(VTableLimits, NoOffsetPassesTheSignedSixteenBitRange) {

@@ -473,13 +473,14 @@ struct SpecifyBounds : SpecifyType {
         AddVar(holder.get(), 0, u"field", Vt(VT_I4));
         boundsLib = AsTypeLib(lib.get());
     }
-    // In the open dialog: Long picked and made a fixed-size array.
-    void FixedLongArray(frmSpecifyType& d) {
+    // In the open dialog: Long (or the type whose node ends in name) picked
+    // and made a fixed-size array.
+    void FixedLongArray(frmSpecifyType& d, const char* name = "(Long)") {
         QTreeWidget* tree = d.Picker()->Tree();
         tree->expandItem(tree->topLevelItem(0));
         QTreeWidgetItem* longNode = nullptr;
         for (int i = 0; i < tree->topLevelItem(0)->childCount(); ++i)
-            if (tree->topLevelItem(0)->child(i)->text(0).endsWith("(Long)"))
+            if (tree->topLevelItem(0)->child(i)->text(0).endsWith(name))
                 longNode = tree->topLevelItem(0)->child(i);
         ASSERT_NE(longNode, nullptr) << tree->topLevelItem(0)->child(0)->text(0).toStdString();
         ClickNode(d, tree, longNode);
@@ -593,6 +594,37 @@ TEST_F(SpecifyBounds, BoundsWhoseArrayTheLayoutCantHoldAreRefused) {
     } catch (const ErrorRecord& e) {
         EXPECT_EQ(e.Number, TYPE_E_SIZETOOBIG);
         EXPECT_NE(ErrorReportText(e).find(u"Size too big"), std::u16string::npos) << ToUtf8(ErrorReportText(e));
+    }
+}
+
+// A 64-bit library's strings, pointers and Variants are wider: their arrays
+// reach the largest size with fewer elements.
+TEST_F(SpecifyBounds, A64BitLibrarysPointerSizedElementsAreCountedAtTheirWidth) {
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(SYS_WIN64, u"", lib.put()));
+    ASSERT_OK(lib->SetName(u"Bounds64"));
+    auto holder = NewType(lib.get(), u"Holder", TKIND_RECORD);
+    AddVar(holder.get(), 0, u"field", Vt(VT_I4));
+    boundsLib = AsTypeLib(lib.get());
+    const std::pair<const char*, const char*> cases[] = {
+        {"(String)", "268435455"},  // 0x10000000 strings of 8 bytes
+        {"(Variant)", "89478485"},  // 0x5555556 Variants of 24 bytes
+    };
+    for (const auto& [node, last] : cases) {
+        Drive([&](frmSpecifyType& d) {
+            FixedLongArray(d, node);
+            QLineEdit* box = d.Picker()->BoundsBox();
+            QTest::keyClicks(box, QString("0 To ") + last);
+            EXPECT_TRUE(d.Picker()->BoundsLabel()->font().bold()) << node;
+            EXPECT_FALSE(d.Ok()->isEnabled()) << node;
+            // One element fewer.
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QTest::keyClicks(box, "4");
+            EXPECT_FALSE(d.Picker()->BoundsLabel()->font().bold()) << node << " " << box->text().toStdString();
+            EXPECT_TRUE(d.Ok()->isEnabled()) << node;
+            d.reject();
+        });
+        frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, boundsLib.get(), others, nullptr);
     }
 }
 

@@ -67,15 +67,46 @@ TEST(EngineLayOut, InterfaceOnIDispatchNumbersFromDepthTwoAndFollowsItsBase) {
 TEST(EngineLayOut, ExplicitOffsetsAreKeptAndExtendTheVtable) {
     auto lib = NewLib();
     auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
-    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL,
-                      static_cast<SHORT>(0xAAAC)));
-    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL,
-                      static_cast<SHORT>(0xAAA8)));
-    EXPECT_EQ(0xAAB0, Attr(Read(foo).get()).cbSizeVft);  // before LayOut too
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL, 0x2AAC));
+    ASSERT_OK(AddFunc(foo.get(), 1, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL, 0x2AA8));
+    EXPECT_EQ(0x2AB0, Attr(Read(foo).get()).cbSizeVft);  // before LayOut too
     ASSERT_OK(foo->LayOut());
-    EXPECT_EQ(0xAAB0, Attr(Read(foo).get()).cbSizeVft);
-    EXPECT_EQ(static_cast<SHORT>(0xAAAC), FuncAt(Read(foo).get(), 0).oVft);
+    EXPECT_EQ(0x2AB0, Attr(Read(foo).get()).cbSizeVft);
+    EXPECT_EQ(0x2AAC, FuncAt(Read(foo).get(), 0).oVft);
     EXPECT_EQ(E_INVALIDARG, AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL, 6));
+}
+
+// A file stores a vtable offset as a signed 16-bit number, and the platform
+// reads one past 0x7FFF as negative: no offset, explicit or automatic, and no
+// vtable passes 0x7FFF bytes, whether a function is added or the type laid out.
+TEST(EngineLayOut, NoVtablePassesTheSignedSixteenBitRange) {
+    StdBases std;
+    auto lib = NewLib();
+    auto big = NewType(lib.get(), u"IBig", TKIND_INTERFACE);
+    // An offset past 0x7FFF, or a slot that ends past it, is refused and adds nothing.
+    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1,
+                                         static_cast<SHORT>(0xAAAC)));
+    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FFC));
+    EXPECT_EQ(0u, Attr(Read(big).get()).cFuncs);
+    // The last slot that fits ends the vtable at 0x7FFC.
+    ASSERT_OK(AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FF8));
+    ASSERT_OK(big->LayOut());
+    EXPECT_EQ(0x7FFC, Attr(Read(big).get()).cbSizeVft);
+
+    // An automatic slot after that base would start at 0x7FFC.
+    auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+    ASSERT_OK(derived->AddImplType(0, RefTo(derived.get(), Read(big).get())));
+    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(derived.get(), 0, FUNC_PUREVIRTUAL));
+    EXPECT_EQ(0u, Attr(Read(derived).get()).cFuncs);
+
+    // Functions added under a small base and moved onto the large one don't lay out.
+    auto moved = NewType(lib.get(), u"IMoved", TKIND_INTERFACE);
+    ASSERT_OK(moved->AddImplType(0, RefTo(moved.get(), std.unknown.get())));
+    ASSERT_OK(AddFunc(moved.get(), 0, FUNC_PUREVIRTUAL));
+    ASSERT_OK(moved->LayOut());
+    ASSERT_OK(moved->DeleteImplType(0));
+    ASSERT_OK(moved->AddImplType(0, RefTo(moved.get(), Read(big).get())));
+    EXPECT_EQ(TYPE_E_SIZETOOBIG, moved->LayOut());
 }
 
 // The layout probe: add an automatic function, lay out, delete it again.

@@ -1,0 +1,20 @@
+// Checks of an interface's vtable offsets against what the platform reads as
+// they are meant.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/tlbengine/TypeLibInterfaces.h"
+
+namespace zephrin::typelib_detail {
+
+// Raises an error for vtable offsets that the platform would read otherwise:
+// an offset or a vtable size past 0x7FFF (Size too big; offsets are stored as
+// signed 16-bit numbers), or a slot left empty in a dual interface (the
+// platform counts the dispatch half's functions by the vtable's size, so it
+// would list one function more than the type holds, and fail to read it).
+// offsets are those of all the type's own functions.
+void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets);
+
+}  // namespace zephrin::typelib_detail
