@@ -7,6 +7,8 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include <filesystem>
+
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
 #include "dialogs/UiServices.h"
@@ -46,6 +48,21 @@ constexpr CommandInfo kCommands[] = {{102, "mnuNew"},  {103, "mnuOpen"},
 // The window's first size, in average characters and lines of its font.
 constexpr int kWidthChars = 130;
 constexpr int kHeightLines = 44;
+
+// Whether two names name the same file, the current folder and links
+// resolved as a save resolves them.
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+    if (a == b) return true;
+    if (a.empty() || b.empty()) return false;
+    const auto resolved = [](const std::u16string& name) {
+        const std::filesystem::path path(ole::ToUtf8(name));
+        std::error_code ec;
+        std::filesystem::path full = std::filesystem::weakly_canonical(path, ec);
+        if (ec) full = std::filesystem::absolute(path, ec).lexically_normal();
+        return full;
+    };
+    return resolved(a) == resolved(b);
+}
 
 frmCorvane::RecorderWindowFactory& Factory() {
     static frmCorvane::RecorderWindowFactory factory;
@@ -232,7 +249,7 @@ void frmCorvane::SaveAs() {
 
 std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
     // Saving as the file that is open still keeps another program's save.
-    return file == path_ ? identity_ : std::nullopt;
+    return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::QuerySaveChanges() {
@@ -248,7 +265,7 @@ bool frmCorvane::QuerySaveChanges() {
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
         const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
-        if (file == path_) identity_ = saved;
+        if (SameFile(file, path_)) identity_ = saved;
         return true;
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);

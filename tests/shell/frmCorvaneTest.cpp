@@ -300,6 +300,29 @@ TEST_F(MainWindow, SaveNeverWritesOverAnotherProgramsSave) {
     EXPECT_TRUE(window->Dirty());
 }
 
+// A library opened by a name relative to the current folder and saved under
+// its full name from the save prompt: the window's own save is no other
+// program's, and Save later writes the file again.
+TEST_F(MainWindow, ASaveFromThePromptUnderTheFullNameIsTheWindowsOwn) {
+    struct InFolder {
+        explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+        ~InFolder() { fs::current_path(here); }
+        fs::path here = fs::current_path();
+    } inFolder(dir.path());
+    Open("shapes.tlb");
+    Edit();
+    services.answers = {kAnswerYes};
+    services.saveNames = {Path("shapes.tlb")};
+    Run(Command::Open);  // saved, then the Open chooser is cancelled
+    ASSERT_TRUE(services.messages.size() == 1u);
+    EXPECT_EQ(LibFlags(dir / "shapes.tlb") & kLibFlagControl, kLibFlagControl);
+    Edit();
+    Run(Command::Save);
+    EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(LibFlags(dir / "shapes.tlb") & kLibFlagControl, 0);
+}
+
 // New shows "NewLib", is dirty from the start, and yet its caption carries
 // no mark; only Save As saves it.
 TEST_F(MainWindow, ANewLibraryIsDirtyWithoutTheMark) {
