@@ -249,6 +249,8 @@ void frmCorvane::SaveAs() {
 
 std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
     // Saving as the file that is open still keeps another program's save.
+    // The built-in libraries were read from no file.
+    if (IsBuiltInLibraryName(path_)) return std::nullopt;
     return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
