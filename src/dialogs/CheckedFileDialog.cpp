@@ -76,14 +76,16 @@ bool CheckedFileDialog::Passes(const QString& path) {
     struct stat st {};
     const bool exists = ::stat(file.c_str(), &st) == 0;
     const QString quoted = QLatin1Char('\'') + path + QLatin1Char('\'');
+    const auto notRegular = [&](const char* what, int32_t style) {
+        Services().MessageBox(this, quoted + QStringLiteral(" is ") + QString::fromUtf8(ole::FileKindText(st.st_mode)) +
+                                        QStringLiteral(", not a regular file; it is not ") + QLatin1String(what) +
+                                        QLatin1Char('.'),
+                              style);
+        return false;
+    };
     if (acceptMode() == AcceptOpen) {
         if (!exists) return false;  // gone since Qt looked
-        if (!S_ISREG(st.st_mode)) {
-            Services().MessageBox(this, quoted + QStringLiteral(" is ") + QString::fromUtf8(ole::FileKindText(st.st_mode)) +
-                                            QStringLiteral(", not a regular file; it is not read."),
-                                  kStyleInformation);
-            return false;
-        }
+        if (!S_ISREG(st.st_mode)) return notRegular("read", kStyleInformation);
     } else if (!exists) {
         // The folder of a new file must be there.
         const QString folder = QFileInfo(path).absolutePath();
@@ -94,6 +96,8 @@ bool CheckedFileDialog::Passes(const QString& path) {
         }
     } else {
         if (S_ISDIR(st.st_mode)) return false;
+        // Nothing but a regular file is ever replaced by a save.
+        if (!S_ISREG(st.st_mode)) return notRegular("replaced", kStyleExclamation);
         if ((st.st_mode & S_IWUSR) == 0 || !QFileInfo(path).isWritable()) {
             Services().MessageBox(this, quoted + QStringLiteral(" is read-only.\nChoose another name."),
                                   kStyleExclamation);

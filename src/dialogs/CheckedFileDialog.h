@@ -3,8 +3,9 @@
 // come first (a typed folder name opens that folder, an Open chooser wants an
 // existing file); then an Open chooser refuses anything but a regular file (a
 // FIFO or device could make the check wait forever), and a Save chooser
-// refuses a name in a folder that doesn't exist and a read-only file, and asks
-// before replacing an existing one. Only then does the request's Accept see
+// refuses a name in a folder that doesn't exist, a FIFO or device (a save
+// never replaces one) and a read-only file, and asks before replacing an
+// existing one. Only then does the request's Accept see
 // the name: an existing regular file (Open) or the final name with the default
 // extension added (Save). A refused name keeps the chooser open. Filters
 // match their extensions in any case.

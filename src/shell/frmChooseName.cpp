@@ -21,6 +21,9 @@ constexpr int32_t kCancelCaption = 301;
 // The message wraps at about this many average characters.
 constexpr int kMessageWidthChars = 48;
 
+// The list is at least this many average characters wide.
+constexpr int kMinNameChars = 16;
+
 // Words longer than this may wrap anywhere.
 constexpr int kLongWord = 24;
 
@@ -57,7 +60,10 @@ frmChooseName::frmChooseName(QWidget* owner) : ModalDialog(owner, Sizing::Fixed)
     lblMessage_->setFixedWidth(fontMetrics().averageCharWidth() * kMessageWidthChars);
     cmbNames_ = new QComboBox(this);
     cmbNames_->setObjectName(QStringLiteral("cmbNames"));
-    cmbNames_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // As wide as the message, whatever the names: a long one shows in full
+    // in the drop-down list, which widens to fit it.
+    cmbNames_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cmbNames_->setMinimumContentsLength(kMinNameChars);
     cmdOK_ = new QPushButton(this);
     cmdOK_->setObjectName(QStringLiteral("cmdOK"));
     cmdOK_->setDefault(true);

@@ -51,20 +51,24 @@ constexpr CommandInfo kCommands[] = {{102, "mnuNew"},  {103, "mnuOpen"},
 constexpr int kWidthChars = 130;
 constexpr int kHeightLines = 44;
 
+// Whether two names name the same file, the current folder and links
+// resolved as a save resolves them.
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+    if (a == b) return true;
+    if (a.empty() || b.empty()) return false;
+    const auto resolved = [](const std::u16string& name) {
+        const std::filesystem::path path(ole::ToUtf8(name));
+        std::error_code ec;
+        std::filesystem::path full = std::filesystem::weakly_canonical(path, ec);
+        if (ec) full = std::filesystem::absolute(path, ec).lexically_normal();
+        return full;
+    };
+    return resolved(a) == resolved(b);
+}
+
 frmCorvane::RecorderWindowFactory& Factory() {
     static frmCorvane::RecorderWindowFactory factory;
     return factory;
-}
-
-// Whether two names lead to the same place: the same text, or the same once
-// made absolute with their links, "." and ".." resolved.
-bool SamePlace(const std::u16string& a, const std::u16string& b) {
-    if (a == b) return true;
-    if (a.empty() || b.empty()) return false;
-    std::error_code ea, eb;
-    const std::filesystem::path pa = std::filesystem::weakly_canonical(ole::ToUtf8(a), ea);
-    const std::filesystem::path pb = std::filesystem::weakly_canonical(ole::ToUtf8(b), eb);
-    return !ea && !eb && pa == pb;
 }
 
 }  // namespace
@@ -246,9 +250,10 @@ void frmCorvane::SaveAs() {
 }
 
 std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
-    // Saving as the file that is open, by any name that leads to it, still
-    // keeps another program's save.
-    return SamePlace(file, path_) ? identity_ : std::nullopt;
+    // Saving as the file that is open still keeps another program's save.
+    // The built-in libraries were read from no file.
+    if (IsBuiltInLibraryName(path_)) return std::nullopt;
+    return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::QuerySaveChanges() {
@@ -264,7 +269,7 @@ bool frmCorvane::QuerySaveChanges() {
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
         const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
-        if (SamePlace(file, path_)) identity_ = saved;
+        if (SameFile(file, path_)) identity_ = saved;
         return true;
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);

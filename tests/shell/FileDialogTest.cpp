@@ -130,6 +130,34 @@ TEST_F(FileDialog, TheSaveChooserAddsTheExtensionAndGuardsExistingFiles) {
     EXPECT_EQ(dialog.ChosenName(), Q(dir / "old.tlb"));
 }
 
+// A FIFO or a device is refused by the Save chooser at once, which stays
+// open: no question about replacing it, and the check (which would read it)
+// never sees it.
+TEST_F(FileDialog, TheSaveChooserRefusesFifosAndDevicesAtOnce) {
+    FileRequest request{QStringLiteral("Save"), ResText(111), Q(dir / "start"), QStringLiteral("tlb"),
+                        [&](const QString& path) {
+                            seen.push_back(path);
+                            return true;
+                        }};
+    ASSERT_EQ(::mkfifo((dir / "pipe.tlb").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", dir / "null.tlb");
+    CheckedFileDialog dialog(nullptr, request, QFileDialog::AcceptSave);
+    dialog.show();
+    QCoreApplication::processEvents();
+    services.answers = {kAnswerYes, kAnswerYes, kAnswerYes, kAnswerYes};
+    for (const QString& name : {QStringLiteral("pipe"), QStringLiteral("null")}) {
+        services.messages.clear();
+        Type(dialog, name);
+        EXPECT_TRUE(dialog.isVisible()) << name.toStdString();
+        ASSERT_EQ(services.messages.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(services.messages[0].Text.contains(QStringLiteral("not a regular file")))
+            << services.messages[0].Text.toStdString();
+    }
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(dialog.ChosenName().isEmpty());
+    EXPECT_EQ(fs::status(dir / "pipe.tlb").type(), fs::file_type::fifo);
+}
+
 // The checks of the shell's choosers.
 TEST_F(FileDialog, TheHooksRefuseWhatTheirChoosersCanNotUse) {
     using namespace zephrin::shell;

@@ -3,7 +3,9 @@
 // caption; a screenshot of each is saved for a person to look at, and the
 // program is ended through its process.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,8 +32,12 @@ bool OnPath(const char* tool) {
 }
 
 // Starts argv with the environment changed by env ("NAME=value" each), its
-// output to log; the child's pid. Everything is made before the fork.
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& log) {
+// output to log; the child's pid. Everything is made before the fork. The
+// child is killed when the test program ends, however it ends (a crash, a
+// kill), so that no server or editor outlives it. inherit: a descriptor the
+// child keeps, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& log,
+            int inherit = -1) {
     std::vector<std::string> vars;
     for (char** e = environ; *e; ++e) {
         const std::string var(*e);
@@ -46,8 +52,12 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     args.push_back(nullptr);
     envp.push_back(nullptr);
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);  // the test ended before the line above
+        if (inherit >= 0) ::fcntl(inherit, F_SETFD, 0);
         if (out >= 0) {
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
@@ -86,15 +96,25 @@ class RealDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!OnPath("Xvfb") || !OnPath("xwininfo")) GTEST_SKIP() << "Xvfb or xwininfo is not installed (scripts/setup installs them)";
-        // A display number nobody uses.
-        for (int n = 90 + ::getpid() % 100; n < 400 && display.empty(); ++n)
-            if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) && !fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
-                display = ":" + std::to_string(n);
-        ASSERT_FALSE(display.empty());
-        server = Spawn({"Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {}, dir / "xvfb.log");
-        const fs::path socket = "/tmp/.X11-unix/X" + display.substr(1);
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(socket) || !Running(server); }, 20s) && Running(server))
-            << testsupport::ReadText(dir / "xvfb.log");
+        // The server picks a display nobody uses and writes its number to
+        // the pipe once it takes connections: other test runs may start
+        // servers at the same time.
+        int ready[2];
+        ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+        server = Spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                       {}, dir / "xvfb.log", ready[1]);
+        ::close(ready[1]);
+        std::string number;
+        for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
+            pollfd wait{ready[0], POLLIN, 0};
+            if (::poll(&wait, 1, 100) <= 0) continue;
+            char c = 0;
+            if (::read(ready[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        ::close(ready[0]);
+        ASSERT_TRUE(!number.empty() && Running(server)) << testsupport::ReadText(dir / "xvfb.log");
+        display = ":" + number;
     }
     void TearDown() override {
         if (program > 0 && Running(program)) {

@@ -3,6 +3,7 @@
 // window, and the dialog is modal over its owner.
 #include <QComboBox>
 #include <QLabel>
+#include <QAbstractItemView>
 #include <QPushButton>
 #include <QTest>
 
@@ -158,6 +159,27 @@ TEST_F(ChooseName, ALongMessageWrapsAndTheDialogFitsItsControls) {
     int32_t id = 0;
     ComPtr<ITypeInfo> shape = TypeNamed(lib.get(), u"IShape");
     EXPECT_FALSE(modChooseName::ChooseMember(dialog, shape.get(), TKIND_INTERFACE, INVOKE_FUNC, name, id));
+}
+
+// A very long candidate name leaves the dialog as wide as its message: its
+// buttons stay on the screen, and the name shows in the drop-down list.
+TEST_F(ChooseName, ALongCandidateNameKeepsTheDialogToItsMessagesWidth) {
+    frmChooseName dialog(&owner);
+    const ChooseNameRequest request{u"", u"Cannot find a Function named 'Gone'. Please choose another procedure.",
+                                    {{std::u16string(250, u'W'), 1}, {u"Short", 2}}};
+    services.modal = [&](QDialog& shown) {
+        shown.show();
+        QCoreApplication::processEvents();
+        EXPECT_LT(shown.width(), dialog.Message()->width() * 3 / 2);
+        for (QWidget* control : std::initializer_list<QWidget*>{dialog.Names(), dialog.OkButton(), dialog.CancelButton()})
+            EXPECT_TRUE(shown.rect().contains(control->geometry())) << control->objectName().toStdString();
+        dialog.Names()->showPopup();
+        EXPECT_GT(dialog.Names()->view()->window()->width(), dialog.Names()->width());
+        dialog.Names()->hidePopup();
+        shown.reject();
+    };
+    EXPECT_FALSE(dialog.ChooseName(request));
+    EXPECT_EQ(services.modalRuns, 1);
 }
 
 }  // namespace

@@ -120,6 +120,13 @@ protected:
 
 constexpr int32_t kLibFlagControl = 2;
 
+// The current folder while it lives.
+struct InFolder {
+    explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~InFolder() { fs::current_path(here); }
+    fs::path here = fs::current_path();
+};
+
 TEST_F(MainWindow, TheCaptionAndSaveFollowTheDirtyState) {
     Open({});
     EXPECT_EQ(window->windowTitle(), Caption({}));
@@ -331,6 +338,25 @@ TEST_F(MainWindow, SaveAsTheOpenLibraryByAnotherNameNeverWritesOverAnotherProgra
     }
 }
 
+// A library opened by a name relative to the current folder and saved under
+// its full name from the save prompt: the window's own save is no other
+// program's, and Save later writes the file again.
+TEST_F(MainWindow, ASaveFromThePromptUnderTheFullNameIsTheWindowsOwn) {
+    InFolder inFolder(dir.path());
+    Open("shapes.tlb");
+    Edit();
+    services.answers = {kAnswerYes};
+    services.saveNames = {Path("shapes.tlb")};
+    Run(Command::Open);  // saved, then the Open chooser is cancelled
+    ASSERT_TRUE(services.messages.size() == 1u);
+    EXPECT_EQ(LibFlags(dir / "shapes.tlb") & kLibFlagControl, kLibFlagControl);
+    Edit();
+    Run(Command::Save);
+    EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(LibFlags(dir / "shapes.tlb") & kLibFlagControl, 0);
+}
+
 // New shows "NewLib", is dirty from the start, and yet its caption carries
 // no mark; only Save As saves it.
 TEST_F(MainWindow, ANewLibraryIsDirtyWithoutTheMark) {
@@ -401,6 +427,27 @@ TEST_F(MainWindow, TheBuiltInLibraryIsNeverSavedOverAFileOfItsName) {
     EXPECT_TRUE(Offers(Command::SaveAs));
     Run(Command::Save);
     EXPECT_EQ(fs::file_size(dir / "stdole2.tlb"), 0u);
+}
+
+// The built-in library was read from no file: saved as a file of its name in
+// the current folder, which another program wrote meanwhile, it is written
+// there like any library saved as another file.
+TEST_F(MainWindow, TheBuiltInLibrarySavedAsAFileOfItsNameExpectsNothingOfIt) {
+    InFolder inFolder(dir.path());
+    std::ofstream("stdole2.tlb") << "";
+    Open("stdole2.tlb");
+    Edit();
+    {
+        ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(Path("stdole2.tlb").toStdString()));
+        EXPECT_OK(lib->SaveAllChanges());
+    }
+    const auto theirs = testsupport::ReadBytes(dir / "stdole2.tlb");
+    services.saveNames = {Path("stdole2.tlb")};
+    Run(Command::SaveAs);
+    EXPECT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_NE(testsupport::ReadBytes(dir / "stdole2.tlb"), theirs);
+    EXPECT_NE(LibFlags(dir / "stdole2.tlb"), -1);
 }
 
 // The history windows: attached to every library opened or created, told of
