@@ -597,6 +597,27 @@ TEST_F(MenuCommands, AFailingCommandLeavesTheLibraryTheTreeAndTheHistoryAsTheyWe
     }
 }
 
+// Insert Value and Insert Field offered on a value or a field name the new
+// member at once, as they do on the type.
+TEST_F(MenuCommands, InsertingAValueOrAFieldFromAMemberStartsItsLabelEdit) {
+    OpenAllKinds();
+    EnsureChildren(At("Colors"));
+    Select(At("Colors")->child(0));
+    Run(MenuItem::mnuAddVar);
+    ASSERT_TRUE(LabelEditor());
+    Name("Violet");
+    EXPECT_EQ(Tree()->currentItem()->parent(), At("Colors"));
+    EnsureChildren(At("Matrix"));
+    Select(At("Matrix")->child(0));
+    Run(MenuItem::mnuAddVar);
+    ASSERT_TRUE(LabelEditor());
+    Name("depth");
+    EXPECT_EQ(Tree()->currentItem()->parent(), At("Matrix"));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 4);
+    ExpectReplayWritesTheSameFile();
+}
+
 // An interface derived from an imported one takes in its base's methods.
 TEST_F(MenuCommands, FlatteningOverAnImportedBaseReplaysInBatchMode) {
     ole::RegisterFileServices();
