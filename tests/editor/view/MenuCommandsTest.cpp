@@ -559,6 +559,35 @@ TEST_F(MenuCommands, TheMenuOpenedFromTheKeyboardRunsTheItemsChosenByTheirAccess
     ExpectReplayWritesTheSameFile();
 }
 
+// A right-click on another node while a name is being typed keeps the name,
+// and the menu is that node's.
+TEST_F(MenuCommands, ARightClickDuringALabelEditKeepsTheNameAndOpensTheClickedNodesMenu) {
+    OpenAllKinds();
+    Select(At("Kernel"));
+    Run(MenuItem::mnuRename);
+    QLineEdit* editor = LabelEditor();
+    ASSERT_TRUE(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Runtime");
+    QTreeWidgetItem* colors = At("Colors");
+    Tree()->scrollToItem(colors);
+    QTest::mouseClick(Tree()->viewport(), Qt::RightButton, {}, Tree()->visualItemRect(colors).center());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(At("Runtime"));
+    EXPECT_EQ(history->ItemCount(), 1);
+    EXPECT_EQ(Tree()->currentItem(), At("Colors"));
+    QMenu* menu = view.OpenPopup();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(Utf8(menu->actions().front()->text()), "&Delete Type");
+    QTest::keyClick(menu, Qt::Key_D);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(At("Colors"));
+    EXPECT_TRUE(At("Runtime"));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 2);
+    ExpectReplayWritesTheSameFile();
+}
+
 // An apply that fails warns once and leaves the live library, the tree and
 // the history as they were.
 TEST_F(MenuCommands, AFailingCommandLeavesTheLibraryTheTreeAndTheHistoryAsTheyWere) {
