@@ -588,6 +588,47 @@ TEST_F(MenuCommands, ARightClickDuringALabelEditKeepsTheNameAndOpensTheClickedNo
     ExpectReplayWritesTheSameFile();
 }
 
+// An interface whose vtable ends at the largest size has no slot for another
+// method: adding one is refused with one warning, and the library, the tree
+// and the history stay as they were.
+TEST_F(MenuCommands, AMethodPastTheLargestVtableIsRefused) {
+    OpenAllKinds();
+    struct LastSlotDialogs : ScriptedDialogs {
+        // The last method moved to the last slot a vtable can have.
+        std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
+            const ComPtr<ITypeInfo> info = TypeAt(target);
+            const UINT count = typelib_detail::TypeAttr(info.get())->cFuncs;
+            std::vector<int16_t> offsets;
+            for (UINT i = 0; i < count; ++i)
+                offsets.push_back(i + 1 == count ? int16_t{0x7FF8} : typelib_detail::FuncDescHolder(info.get(), i)->oVft);
+            auto order = modReorderVTableChange::NewReorderVTableChange(false);
+            order->Offsets(offsets);
+            order->SynchronizeFuncDescs(false);
+            return order;
+        }
+    } lastSlot;
+    view.SetDialogs(&lastSlot);
+    Select(At("IDerived"));
+    Run(MenuItem::mnuVTableOrder);
+    ASSERT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    EnsureChildren(At("IDerived"));
+    const std::string library = changestest::Dump(Lib());
+    const std::string children = ChildTexts(At("IDerived"));
+    const int items = history->ItemCount();
+    for (const int32_t kinds : {1, 6}) {
+        SCOPED_TRACE(kinds);
+        services.messages.clear();
+        Select(At("IDerived"));
+        Run(MenuItem::mnuAddFuncPick, kinds);
+        EXPECT_EQ(services.messages.size(), 1u);
+        EXPECT_EQ(changestest::Dump(Lib()), library);
+        EXPECT_EQ(ChildTexts(At("IDerived")), children);
+        EXPECT_EQ(Tree()->currentItem(), At("IDerived"));
+        EXPECT_EQ(history->ItemCount(), items);
+        EXPECT_FALSE(LabelEditor());
+    }
+}
+
 // An apply that fails warns once and leaves the live library, the tree and
 // the history as they were.
 TEST_F(MenuCommands, AFailingCommandLeavesTheLibraryTheTreeAndTheHistoryAsTheyWere) {
