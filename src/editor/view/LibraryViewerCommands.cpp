@@ -259,7 +259,9 @@ void LibraryViewer::AddType(int32_t index) {
 void LibraryViewer::AddMember(int32_t invokeKinds) {
     ChangeTarget target = CommandTarget();
     if (target.Kind == 0) return;
-    const bool toProperty = target.Kind == kTargetMember;
+    // Accessors offered on a property's node join that property; a value or
+    // a field inserted from a member's node is a new member as from its type.
+    const bool toProperty = invokeKinds != 0 && target.Kind == kTargetMember;
     if (toProperty) {
         // Accessors added to a property: the target names the ones it has.
         NodeRecord* record = nullptr;

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 
 #include <fstream>
@@ -491,6 +492,219 @@ TEST_F(MenuCommands, APairedCoclassDeleteAsksAndAnErrorWarnsOnceKeepingWhatWasAp
     EXPECT_TRUE(At("DFormEvents"));
     EXPECT_TRUE(At("IShape"));
     EXPECT_EQ(history->ItemCount(), 6);
+}
+
+}  // namespace
+}  // namespace treetest
+
+namespace treetest {
+namespace {
+
+// The tree's own menu, opened from the keyboard and walked with its access
+// keys, runs each command on the real library: a new type is named at once,
+// one accessor of a property goes, a type is renamed, and the custom data
+// dialog opens once the menu has closed.
+TEST_F(MenuCommands, TheMenuOpenedFromTheKeyboardRunsTheItemsChosenByTheirAccessKeys) {
+    OpenAllKinds();
+    // The menu of the selected node, and the submenu a key opened in it.
+    const auto openMenu = [&](QTreeWidgetItem* node) -> QMenu* {
+        Select(node);
+        Tree()->setFocus();
+        QTest::keyClick(Tree(), Qt::Key_F10, Qt::ShiftModifier);
+        return view.OpenPopup();
+    };
+    const auto openedSubmenu = [](QMenu* menu) -> QMenu* {
+        for (QAction* action : menu->actions())
+            if (action->menu() && action->menu()->isVisible()) return action->menu();
+        return nullptr;
+    };
+    QMenu* menu = openMenu(Root());
+    ASSERT_TRUE(menu);
+    QTest::keyClick(menu, Qt::Key_A);
+    QMenu* kinds = openedSubmenu(menu);
+    ASSERT_TRUE(kinds);
+    QTest::keyClick(kinds, Qt::Key_I);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.OpenPopup());
+    Name("IKeyed");
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_EQ(history->ItemCount(), 3);
+
+    menu = openMenu(At("IShape", "Name"));
+    ASSERT_TRUE(menu);
+    QTest::keyClick(menu, Qt::Key_D);
+    QMenu* accessors = openedSubmenu(menu);
+    ASSERT_TRUE(accessors);
+    QTest::keyClick(accessors, Qt::Key_G);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(At("IShape", "Name"));
+    EXPECT_EQ(AccessBits(At("IShape", "Name")) & 14, 4);
+    EXPECT_EQ(Tree()->currentItem(), At("IShape", "Name"));
+    EXPECT_EQ(history->ItemCount(), 4);
+
+    menu = openMenu(At("Colors"));
+    ASSERT_TRUE(menu);
+    QTest::keyClick(menu, Qt::Key_R);
+    QCoreApplication::processEvents();
+    Name("Hues");
+
+    menu = openMenu(At("Hues"));
+    ASSERT_TRUE(menu);
+    QTest::keyClick(menu, Qt::Key_U);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"custom data"}));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 6);
+    ExpectReplayWritesTheSameFile();
+}
+
+// A right-click on another node while a name is being typed keeps the name,
+// and the menu is that node's.
+TEST_F(MenuCommands, ARightClickDuringALabelEditKeepsTheNameAndOpensTheClickedNodesMenu) {
+    OpenAllKinds();
+    Select(At("Kernel"));
+    Run(MenuItem::mnuRename);
+    QLineEdit* editor = LabelEditor();
+    ASSERT_TRUE(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, "Runtime");
+    QTreeWidgetItem* colors = At("Colors");
+    Tree()->scrollToItem(colors);
+    QTest::mouseClick(Tree()->viewport(), Qt::RightButton, {}, Tree()->visualItemRect(colors).center());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(At("Runtime"));
+    EXPECT_EQ(history->ItemCount(), 1);
+    EXPECT_EQ(Tree()->currentItem(), At("Colors"));
+    QMenu* menu = view.OpenPopup();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(Utf8(menu->actions().front()->text()), "&Delete Type");
+    QTest::keyClick(menu, Qt::Key_D);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(At("Colors"));
+    EXPECT_TRUE(At("Runtime"));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 2);
+    ExpectReplayWritesTheSameFile();
+}
+
+// An interface whose vtable ends at the largest size has no slot for another
+// method: adding one is refused with one warning, and the library, the tree
+// and the history stay as they were.
+TEST_F(MenuCommands, AMethodPastTheLargestVtableIsRefused) {
+    OpenAllKinds();
+    struct LastSlotDialogs : ScriptedDialogs {
+        // The last method moved to the last slot a vtable can have.
+        std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
+            const ComPtr<ITypeInfo> info = TypeAt(target);
+            const UINT count = typelib_detail::TypeAttr(info.get())->cFuncs;
+            std::vector<int16_t> offsets;
+            for (UINT i = 0; i < count; ++i)
+                offsets.push_back(i + 1 == count ? int16_t{0x7FF8} : typelib_detail::FuncDescHolder(info.get(), i)->oVft);
+            auto order = modReorderVTableChange::NewReorderVTableChange(false);
+            order->Offsets(offsets);
+            order->SynchronizeFuncDescs(false);
+            return order;
+        }
+    } lastSlot;
+    view.SetDialogs(&lastSlot);
+    Select(At("IDerived"));
+    Run(MenuItem::mnuVTableOrder);
+    ASSERT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    EnsureChildren(At("IDerived"));
+    const std::string library = changestest::Dump(Lib());
+    const std::string children = ChildTexts(At("IDerived"));
+    const int items = history->ItemCount();
+    for (const int32_t kinds : {1, 6}) {
+        SCOPED_TRACE(kinds);
+        services.messages.clear();
+        Select(At("IDerived"));
+        Run(MenuItem::mnuAddFuncPick, kinds);
+        EXPECT_EQ(services.messages.size(), 1u);
+        EXPECT_EQ(changestest::Dump(Lib()), library);
+        EXPECT_EQ(ChildTexts(At("IDerived")), children);
+        EXPECT_EQ(Tree()->currentItem(), At("IDerived"));
+        EXPECT_EQ(history->ItemCount(), items);
+        EXPECT_FALSE(LabelEditor());
+    }
+}
+
+// An apply that fails warns once and leaves the live library, the tree and
+// the history as they were.
+TEST_F(MenuCommands, AFailingCommandLeavesTheLibraryTheTreeAndTheHistoryAsTheyWere) {
+    OpenAllKinds();
+    const auto treeText = [&] {
+        std::string all;
+        std::function<void(QTreeWidgetItem*, int)> walk = [&](QTreeWidgetItem* node, int depth) {
+            all += std::string(static_cast<size_t>(depth), ' ') + Utf8(node->text(0)) + "\n";
+            for (int i = 0; i < node->childCount(); ++i) walk(node->child(i), depth + 1);
+        };
+        walk(Root(), 0);
+        return all;
+    };
+    const struct {
+        const char* type;
+        const char16_t* picked;
+        MenuItem item;
+    } cases[] = {{"IDerived", u"Colors", MenuItem::mnuAddImplType},  // an enum implemented
+                 {"Either", u"IBase", MenuItem::mnuRedirectReplace}};  // a union replaced by an interface
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        EnsureChildren(At(c.type));
+        const std::string library = changestest::Dump(Lib());
+        const std::string tree = treeText();
+        services.messages.clear();
+        services.styles.clear();
+        Select(At(c.type));
+        dialogs.next = Described(Lib(), Lib(), c.picked);
+        Run(c.item);
+        ASSERT_EQ(services.messages.size(), 1u);
+        EXPECT_EQ(services.styles[0], 48);
+        EXPECT_EQ(changestest::Dump(Lib()), library);
+        EXPECT_EQ(treeText(), tree);
+        EXPECT_EQ(Tree()->currentItem(), At(c.type));
+        EXPECT_EQ(history->ItemCount(), 0);
+    }
+}
+
+// Insert Value and Insert Field offered on a value or a field name the new
+// member at once, as they do on the type.
+TEST_F(MenuCommands, InsertingAValueOrAFieldFromAMemberStartsItsLabelEdit) {
+    OpenAllKinds();
+    EnsureChildren(At("Colors"));
+    Select(At("Colors")->child(0));
+    Run(MenuItem::mnuAddVar);
+    ASSERT_TRUE(LabelEditor());
+    Name("Violet");
+    EXPECT_EQ(Tree()->currentItem()->parent(), At("Colors"));
+    EnsureChildren(At("Matrix"));
+    Select(At("Matrix")->child(0));
+    Run(MenuItem::mnuAddVar);
+    ASSERT_TRUE(LabelEditor());
+    Name("depth");
+    EXPECT_EQ(Tree()->currentItem()->parent(), At("Matrix"));
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 4);
+    ExpectReplayWritesTheSameFile();
+}
+
+// An interface derived from an imported one takes in its base's methods.
+TEST_F(MenuCommands, FlatteningOverAnImportedBaseReplaysInBatchMode) {
+    ole::RegisterFileServices();
+    const ComPtr<ITypeLib> base1 = changestest::BaseLibrary(dir / "base1.tlb", 1);
+    view.CurrentITypeLib(changestest::UserLibrary(base1.get()).get());
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "in.tlb").string()));
+    Open(dir / "in.tlb");
+    Select(At("IUser"));
+    Run(MenuItem::mnuFlattenInterface);
+    EXPECT_TRUE(services.messages.empty());
+    EnsureChildren(At("IUser"));
+    EXPECT_EQ(ChildTexts(At("IUser")), "Ping Use");
+    EXPECT_EQ(history->ItemCount(), 1);
+    std::ofstream(dir / "libs.reg") << "REGEDIT4\n"
+                                    << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
+                                    << "\\1.0\\0\\win32]\n@=\"base1.tlb\"\n";
+    ExpectReplayWritesTheSameFile("ZEPHRIN_REGISTRY=libs.reg");
 }
 
 }  // namespace
