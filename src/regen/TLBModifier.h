@@ -187,16 +187,23 @@ private:
                       const std::function<void(const ole::GUID&, ole::VARIANT&)>& set);
 
     // ---- Members (TLBModifierMembers.cpp) ----
+    // What the members of one source type share, looked up once for them all.
+    struct MemberSource {
+        ole::ITypeInfo* ti = nullptr;
+        ole::ComPtr<ole::ITypeInfo2> ti2;     // null when the type doesn't answer ITypeInfo2
+        ole::ComPtr<ole::ITypeLib> lib;       // the library holding it
+        const LibraryHelp* libHelp = nullptr; // that library's help, once first asked for
+        tli::TypeInfo* type = nullptr;
+        int32_t typeIndex = -1;               // the type's number, for custom data
+    };
     void CopyTypeMembers(tli::TypeInfo* source, ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest,
                          bool clearVtableOffsets);
-    void CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest, tli::TypeInfo* type,
-                      tli::MemberInfo* member);
-    void CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest, tli::TypeInfo* type,
-                      tli::MemberInfo* member, bool isModule, bool clearVtableOffsets);
+    void CopyVariable(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest, tli::MemberInfo* member);
+    void CopyFunction(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest, tli::MemberInfo* member,
+                      bool isModule, bool clearVtableOffsets);
     // Fills help with the member's help data; true when a help string DLL is
     // in force for it.
-    bool ReadMemberHelp(ole::ITypeInfo* sourceTi, ole::MEMBERID memid, tli::TypeInfo* type, tli::MemberInfo* member,
-                        HelpData& help);
+    bool ReadMemberHelp(MemberSource& source, ole::MEMBERID memid, tli::MemberInfo* member, HelpData& help);
     void PutMemberHelpInForce(const HelpData& help);
     void BuildMemberType(ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest, ole::TYPEDESC& desc,
                          ole::USHORT paramFlags);

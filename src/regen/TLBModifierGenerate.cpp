@@ -167,9 +167,14 @@ void TLBModifier::CopyLibraryAttributes() {
 
 const TLBModifier::LibraryHelp& TLBModifier::LibraryHelpOf(ole::ITypeLib* lib) {
     Generation& g = *gen_;
+    if (lib && lib == g.lastHelpLib) return *g.lastHelp;
     ole::IUnknown* key = LibraryKey(lib);
     auto it = g.libraryHelp.find(key);
-    if (it != g.libraryHelp.end()) return it->second;
+    if (it != g.libraryHelp.end()) {
+        g.lastHelpLib = lib;
+        g.lastHelp = &it->second;
+        return it->second;
+    }
     LibraryHelp help;
     ole::BSTR file = nullptr;
     if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, nullptr, nullptr, &file)))
@@ -185,7 +190,10 @@ const TLBModifier::LibraryHelp& TLBModifier::LibraryHelpOf(ole::ITypeLib* lib) {
             ole::SysFreeString(dll);
     }
     g.keepAlive.emplace_back(lib);
-    return g.libraryHelp.emplace(key, std::move(help)).first->second;
+    const LibraryHelp& added = g.libraryHelp.emplace(key, std::move(help)).first->second;
+    g.lastHelpLib = lib;
+    g.lastHelp = &added;
+    return added;
 }
 
 std::u16string TLBModifier::MapHelpFile(std::u16string helpFile, ole::ITypeLib* ownLib) {

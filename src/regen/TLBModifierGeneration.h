@@ -55,6 +55,10 @@ struct TLBModifier::Generation {
 
     // Per library met: its help file and help string DLL.
     std::unordered_map<ole::IUnknown*, LibraryHelp> libraryHelp;
+    // The library last asked about, as asked (its members ask one after the
+    // other), and its entry above.
+    ole::ITypeLib* lastHelpLib = nullptr;
+    const LibraryHelp* lastHelp = nullptr;
     std::unordered_map<ole::IUnknown*, bool> unresolvedLibraries;
     std::vector<ole::ComPtr<ole::ITypeLib>> keepAlive;  // keys of the two maps above
 };

@@ -4,6 +4,8 @@
 // BuildTypeDesc with this engine mapping the reference.
 #include <algorithm>
 #include <array>
+#include <span>
+#include <vector>
 
 #include "foundation/ErrorRecord.h"
 #include "regen/TLBModifierGeneration.h"
@@ -18,6 +20,19 @@ using namespace regen_detail;
 namespace helper = modITypeInfoHelper;
 
 namespace {
+
+// An item's custom data copied as read (no modifier to consult): get reads the
+// items (a call of the source's ITypeInfo2), and the setter makeSet makes is
+// only made when there are items to set.
+template <class Get, class MakeSet>
+void CopyItemCustData(Get get, MakeSet makeSet) {
+    struct Items {
+        ole::CUSTDATA data{};
+        ~Items() { ole::ClearCustData(&data); }
+    } items;
+    CheckHr(get(&items.data));
+    if (items.data.cCustData > 0) helper::SetCustDataItems(items.data, makeSet());
+}
 
 // The names of a function as GetNames hands them out, kept until the list
 // goes, and as the name array SetFuncAndParamNames takes. Most functions
@@ -165,25 +180,31 @@ void TLBModifier::CopyTypeMembers(tli::TypeInfo* source, ole::ITypeInfo* sourceT
         if (members) CheckHr(members->get_Item(static_cast<ole::LONG>(k + 1), m.put()));
         return m;
     };
-    for (ole::UINT v = 0; v < cVars; ++v) CopyVariable(sourceTi, v, dest, source, memberAt(v).get());
+    if (cVars + cFuncs == 0) return;
+    MemberSource from;
+    from.ti = sourceTi;
+    from.ti2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>();
+    from.lib = ContainingLib(sourceTi);
+    from.type = source;
+    if (from.ti2) (void)source->get_TypeInfoNumber(&from.typeIndex);
+    for (ole::UINT v = 0; v < cVars; ++v) CopyVariable(from, v, dest, memberAt(v).get());
     for (ole::UINT f = 0; f < cFuncs; ++f)
-        CopyFunction(sourceTi, f, dest, source, memberAt(cVars + f).get(), isModule, clearVtableOffsets);
+        CopyFunction(from, f, dest, memberAt(cVars + f).get(), isModule, clearVtableOffsets);
 }
 
-bool TLBModifier::ReadMemberHelp(ole::ITypeInfo* sourceTi, ole::MEMBERID memid, tli::TypeInfo* type,
-                                 tli::MemberInfo* member, HelpData& help) {
-    ComPtr<ole::ITypeLib> ownLib = ContainingLib(sourceTi);
+bool TLBModifier::ReadMemberHelp(MemberSource& source, ole::MEMBERID memid, tli::MemberInfo* member,
+                                 HelpData& help) {
+    ole::ITypeLib* ownLib = source.lib.get();
     ole::BSTR doc = nullptr, file = nullptr;
-    CheckHr(sourceTi->GetDocumentation(memid, nullptr, &doc, &help.HelpContext, &file));
+    CheckHr(source.ti->GetDocumentation(memid, nullptr, &doc, &help.HelpContext, &file));
     std::u16string docString = TakeBstr(doc);
     std::u16string helpFile = TakeBstr(file);
-    if (!(helpGeneration_ & kNoTypeHelpFile)) help.HelpFile = MapHelpFile(std::move(helpFile), ownLib.get());
-    ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>();
+    if (!(helpGeneration_ & kNoTypeHelpFile)) help.HelpFile = MapHelpFile(std::move(helpFile), ownLib);
     std::u16string dll;
-    if (source2) {
+    if (source.ti2) {
         ole::BSTR b = nullptr;
         ole::DWORD context = 0;
-        if (SUCCEEDED(source2->GetDocumentation2(memid, 0, nullptr, &context, &b))) {
+        if (SUCCEEDED(source.ti2->GetDocumentation2(memid, 0, nullptr, &context, &b))) {
             help.HelpStringContext = context;
             dll = TakeBstr(b);
         } else {
@@ -191,13 +212,16 @@ bool TLBModifier::ReadMemberHelp(ole::ITypeInfo* sourceTi, ole::MEMBERID memid, 
         }
     }
     bool dllInForce = (helpGeneration_ & kLibraryHasHelpStringDll) != 0;
-    if (!(helpGeneration_ & kNoTypeHelpStringDll) && LibraryHelpOf(ownLib.get()).hasLib2) {
-        help.HelpStringDll = MapHelpStringDll(std::move(dll), ownLib.get());
-        dllInForce = !help.HelpStringDll.empty();
+    if (!(helpGeneration_ & kNoTypeHelpStringDll)) {
+        if (!source.libHelp) source.libHelp = &LibraryHelpOf(ownLib);
+        if (source.libHelp->hasLib2) {
+            help.HelpStringDll = MapHelpStringDll(std::move(dll), ownLib);
+            dllInForce = !help.HelpStringDll.empty();
+        }
     }
     if (!((helpGeneration_ & kNoDocStringWithDll) && dllInForce)) help.DocString = std::move(docString);
     if (helpModifier_) {
-        CheckCallback(helpModifier_->ModifyMemberHelp(type, member, help));
+        CheckCallback(helpModifier_->ModifyMemberHelp(source.type, member, help));
         RequireStorableHelp(help);
     }
     return dllInForce;
@@ -218,13 +242,14 @@ void TLBModifier::BuildMemberType(ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo
     modTYPEDESC::BuildTypeDesc(g.owner, dest, vti.get(), &desc, this);
 }
 
-void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest,
-                               tli::TypeInfo* type, tli::MemberInfo* member) {
+void TLBModifier::CopyVariable(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest,
+                               tli::MemberInfo* member) {
     Generation& g = *gen_;
+    ole::ITypeInfo* sourceTi = source.ti;
     VarDescHolder held(sourceTi, index);
     const ole::MEMBERID memid = (*held).memid;
     HelpData help;
-    const bool dllInForce = ReadMemberHelp(sourceTi, memid, type, member, help);
+    const bool dllInForce = ReadMemberHelp(source, memid, member, help);
 
     ole::VARDESC vd = *held;
     // A variable's type is mapped as no parameter's: with flags 0.
@@ -239,15 +264,18 @@ void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
         RaiseMemberNameError(hr, sourceTi, name, index, true);
     g.owner.FreeTypeDesc();
 
-    if (ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>()) {
+    if (ole::ITypeInfo2* source2 = source.ti2.get()) {
         CustDataContext context;
         context.ItemKind = CustDataContext::kVariable;
-        context.TypeIndex = -1;
-        (void)type->get_TypeInfoNumber(&context.TypeIndex);
+        context.TypeIndex = source.typeIndex;
         context.ItemIndex = static_cast<int32_t>(index);
-        context.Source = source2.get();
+        context.Source = source2;
         context.Destination = dest;
-        CopyCustData(context, helper::GetVarCustData(source2.get(), index), helper::SetVarCustData(dest, index));
+        if (!custDataModifier_)
+            CopyItemCustData([&](ole::CUSTDATA* cd) { return source2->GetAllVarCustData(index, cd); },
+                             [&] { return helper::SetVarCustData(dest, index); });
+        else
+            CopyCustData(context, helper::GetVarCustData(source2, index), helper::SetVarCustData(dest, index));
     }
     if (help.HelpContext != 0) CheckHr(dest->SetVarHelpContext(index, help.HelpContext));
     if (help.HelpStringContext != 0) CheckHr(dest->SetVarHelpStringContext(index, help.HelpStringContext));
@@ -257,21 +285,33 @@ void TLBModifier::CopyVariable(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
         RaiseMemberNameError(hr, sourceTi, name, index, true);
 }
 
-void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::ICreateTypeInfo2* dest,
-                               tli::TypeInfo* type, tli::MemberInfo* member, bool isModule,
-                               bool clearVtableOffsets) {
+void TLBModifier::CopyFunction(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest,
+                               tli::MemberInfo* member, bool isModule, bool clearVtableOffsets) {
     Generation& g = *gen_;
+    ole::ITypeInfo* sourceTi = source.ti;
     FuncDescHolder held(sourceTi, index);
     const ole::MEMBERID memid = held->memid;
     const ole::INVOKEKIND invkind = held->invkind;
     const ole::SHORT cParams = held->cParams;
     HelpData help;
-    const bool dllInForce = ReadMemberHelp(sourceTi, memid, type, member, help);
+    const bool dllInForce = ReadMemberHelp(source, memid, member, help);
 
     ole::FUNCDESC fd = *held;
     if (clearVtableOffsets) fd.oVft = 0;
-    std::vector<ole::ELEMDESC> params;
-    if (cParams > 0 && held->lprgelemdescParam) params.assign(held->lprgelemdescParam, held->lprgelemdescParam + cParams);
+    // The parameters' descriptors, in place for the usual few.
+    std::array<ole::ELEMDESC, 8> fewParams;
+    std::vector<ole::ELEMDESC> moreParams;
+    std::span<ole::ELEMDESC> params;
+    if (cParams > 0 && held->lprgelemdescParam) {
+        const auto n = static_cast<size_t>(cParams);
+        ole::ELEMDESC* to = fewParams.data();
+        if (n > fewParams.size()) {
+            moreParams.resize(n);
+            to = moreParams.data();
+        }
+        std::copy(held->lprgelemdescParam, held->lprgelemdescParam + n, to);
+        params = std::span<ole::ELEMDESC>(to, n);
+    }
     for (size_t p = 0; p < params.size(); ++p) {
         if (!HasUserDefinedType(params[p].tdesc)) continue;
         g.Refer(Generation::Reference::kParam, sourceTi, index, static_cast<ole::UINT>(p));
@@ -289,16 +329,18 @@ void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
     g.owner.FreeTypeDesc();
     held.Release();
 
-    ComPtr<ole::ITypeInfo2> source2 = ComPtr<ole::ITypeInfo>(sourceTi).As<ole::ITypeInfo2>();
-    if (source2) {
+    if (ole::ITypeInfo2* source2 = source.ti2.get()) {
         CustDataContext context;
         context.ItemKind = CustDataContext::kFunction;
-        context.TypeIndex = -1;
-        (void)type->get_TypeInfoNumber(&context.TypeIndex);
+        context.TypeIndex = source.typeIndex;
         context.ItemIndex = static_cast<int32_t>(index);
-        context.Source = source2.get();
+        context.Source = source2;
         context.Destination = dest;
-        CopyCustData(context, helper::GetFuncCustData(source2.get(), index), helper::SetFuncCustData(dest, index));
+        if (!custDataModifier_)
+            CopyItemCustData([&](ole::CUSTDATA* cd) { return source2->GetAllFuncCustData(index, cd); },
+                             [&] { return helper::SetFuncCustData(dest, index); });
+        else
+            CopyCustData(context, helper::GetFuncCustData(source2, index), helper::SetFuncCustData(dest, index));
         context.ItemKind = CustDataContext::kParameter;
         for (ole::SHORT p = 0; p < cParams; ++p) {
             const auto param = static_cast<ole::UINT>(p);
@@ -308,7 +350,7 @@ void TLBModifier::CopyFunction(ole::ITypeInfo* sourceTi, ole::UINT index, ole::I
                 !(params[param].paramdesc.wParamFlags & ole::PARAMFLAG_FHASCUSTDATA))
                 continue;
             context.ParamIndex = p;
-            CopyCustData(context, helper::GetParamCustData(source2.get(), index, param),
+            CopyCustData(context, helper::GetParamCustData(source2, index, param),
                          helper::SetParamCustData(dest, index, param));
         }
     }

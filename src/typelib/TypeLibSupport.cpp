@@ -43,8 +43,8 @@ ComPtr<ole::ITypeInfo> ITypeInfoOf(tli::TypeInfo* type) {
 
 ComPtr<tli::TypeInfo> VTableInterfaceOrSelf(const ComPtr<tli::TypeInfo>& type) {
     if (!type) return type;
-    ole::TYPEKIND kind = ole::TKIND_ENUM;
-    if (SUCCEEDED(type->get_TypeKind(&kind)) && kind == ole::TKIND_ALIAS) return type;
+    // Only a dual dispinterface has a vtable interface apart from itself (an
+    // alias has none), so one look at the type does.
     ComPtr<tli::TypeInfo> vt;
     if (SUCCEEDED(type->get_VTableInterface(vt.put())) && vt) return vt;
     return type;

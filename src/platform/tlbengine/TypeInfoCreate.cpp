@@ -1,6 +1,8 @@
 // The creation side of types (ICreateTypeInfo2). Every call checks its
 // arguments and state first and changes nothing when it fails.
 #include <algorithm>
+#include <array>
+#include <vector>
 
 #include "platform/tlbengine/TypeLibEngine.h"
 
@@ -290,10 +292,11 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         // The offset and the vtable size are known at once: an automatic slot
         // follows the inherited ones by the function's index (LayOut places
         // automatic slots again after the functions or the base changed).
-        const ULONG inherited = InheritedVtableSize();
+        // A given offset needs nothing of the base.
         const ULONG p = static_cast<ULONG>(ptr);
         ULONG end = static_cast<USHORT>(f.oVft) + p;
         if (f.oVftAuto) {
+            const ULONG inherited = InheritedVtableSize();
             const ULONG slot = inherited + p * index;
             if (slot <= 0xFFFF) f.oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
             end = inherited + p * static_cast<ULONG>(t.funcs.size() + 1);
@@ -354,11 +357,21 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     if (cNames > maxNames) return TYPE_E_ELEMENTNOTFOUND;
     // The function needs a name; a null parameter name leaves that parameter unnamed.
     if (!rgszNames[0]) return E_INVALIDARG;
-    for (UINT i = 0; i < cNames; ++i)
-        if (!NameFits(rgszNames[i])) return E_INVALIDARG;
-    std::u16string_view name = rgszNames[0];
+    // Each name is measured once (a few fit in place, more get room of their own).
+    std::array<std::u16string_view, 8> fewNames;
+    std::vector<std::u16string_view> moreNames;
+    std::u16string_view* names = fewNames.data();
+    if (cNames > fewNames.size()) {
+        moreNames.resize(cNames);
+        names = moreNames.data();
+    }
+    for (UINT i = 0; i < cNames; ++i) {
+        names[i] = ViewOf(rgszNames[i]);
+        if (names[i].size() > kMaxNameBytes) return E_INVALIDARG;
+    }
+    const std::u16string_view name = names[0];
+    const uint64_t key = name.empty() ? 0 : NameKey(name);
     if (!name.empty()) {
-        const uint64_t key = NameKey(name);
         const MemberIndex& ix = Names();
         for (int j : ix.funcsByName.Find(key)) {
             if (static_cast<UINT>(j) == index) continue;
@@ -372,11 +385,11 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     }
     if (index_.namesValid) {
         if (!f.name.empty()) index_.funcsByName.Remove(NameKey(f.name), static_cast<int>(index));
-        if (!name.empty()) index_.funcsByName.Insert(NameKey(name), static_cast<int>(index));
+        if (!name.empty()) index_.funcsByName.Insert(key, static_cast<int>(index));
     }
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
-        f.params[p].name = p + 1 < cNames ? std::u16string(ViewOf(rgszNames[p + 1])) : std::u16string();
+        f.params[p].name = p + 1 < cNames ? std::u16string(names[p + 1]) : std::u16string();
     Touched();
     return S_OK;
 }
@@ -399,9 +412,10 @@ HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, cons
 HRESULT TypeInfoImpl::SetFuncDocString(UINT index, LPCOLESTR szDocString) {
     TypeData* t = nullptr;
     if (HRESULT hr = Begin("SetFuncDocString", &t); FAILED(hr)) return hr;
-    if (!szDocString || !TextFits(szDocString)) return E_INVALIDARG;
+    const std::u16string_view doc = ViewOf(szDocString);
+    if (!szDocString || doc.size() > kMaxTextBytes) return E_INVALIDARG;
     if (index >= t->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    t->funcs[index].docString = szDocString;
+    t->funcs[index].docString = std::u16string(doc);
     Touched();
     return S_OK;
 }
@@ -501,11 +515,11 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     TypeData* data = nullptr;
     if (HRESULT hr = Begin("SetVarName", &data); FAILED(hr)) return hr;
     TypeData& t = *data;
-    if (!szName || !NameFits(szName)) return E_INVALIDARG;
+    const std::u16string_view name = ViewOf(szName);
+    if (!szName || name.size() > kMaxNameBytes) return E_INVALIDARG;
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    std::u16string_view name = szName;
+    const uint64_t key = name.empty() ? 0 : NameKey(name);
     if (!name.empty()) {
-        const uint64_t key = NameKey(name);
         const MemberIndex& ix = Names();
         for (int j : ix.varsByName.Find(key))
             if (static_cast<UINT>(j) != index && SameName(t.vars[static_cast<size_t>(j)].name, name))
@@ -515,7 +529,7 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     }
     if (index_.namesValid) {
         if (!t.vars[index].name.empty()) index_.varsByName.Remove(NameKey(t.vars[index].name), static_cast<int>(index));
-        if (!name.empty()) index_.varsByName.Insert(NameKey(name), static_cast<int>(index));
+        if (!name.empty()) index_.varsByName.Insert(key, static_cast<int>(index));
     }
     t.vars[index].name = std::u16string(name);
     Touched();

@@ -121,14 +121,19 @@ public:
     uint32_t size() const { return static_cast<uint32_t>(b_.size()); }
     bool empty() const { return b_.empty(); }
     void u8(uint8_t v) { b_.push_back(static_cast<std::byte>(v)); }
+    // Little-endian values go straight into room made at the end (a range
+    // insert costs more than the value).
     void u16(uint16_t v) {
-        const std::byte bytes[2] = {static_cast<std::byte>(v), static_cast<std::byte>(v >> 8)};
-        b_.insert(b_.end(), bytes, bytes + 2);
+        std::byte* p = Extend(2);
+        p[0] = static_cast<std::byte>(v);
+        p[1] = static_cast<std::byte>(v >> 8);
     }
     void u32(uint32_t v) {
-        const std::byte bytes[4] = {static_cast<std::byte>(v), static_cast<std::byte>(v >> 8),
-                                    static_cast<std::byte>(v >> 16), static_cast<std::byte>(v >> 24)};
-        b_.insert(b_.end(), bytes, bytes + 4);
+        std::byte* p = Extend(4);
+        p[0] = static_cast<std::byte>(v);
+        p[1] = static_cast<std::byte>(v >> 8);
+        p[2] = static_cast<std::byte>(v >> 16);
+        p[3] = static_cast<std::byte>(v >> 24);
     }
     void i32(int32_t v) { u32(static_cast<uint32_t>(v)); }
     void u64(uint64_t v) {
@@ -163,6 +168,11 @@ public:
     const std::vector<std::byte>& vec() const { return b_; }
 
 private:
+    std::byte* Extend(size_t n) {
+        const size_t at = b_.size();
+        b_.resize(at + n);
+        return b_.data() + at;
+    }
     std::vector<std::byte> b_;
 };
 
