@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dialogs/UiServices.h"
+#include "support/Screenshots.h"
 
 namespace shelltest {
 
@@ -89,19 +90,6 @@ inline QString Text(int32_t id, const QString& item = {}) {
 
 inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
-// Saves the widget as build/screenshots/NAME.png and NAME@2x.png, for a person
-// to look at.
-inline void SaveScreenshots(QWidget& widget, const std::string& name) {
-    const std::filesystem::path dir = std::filesystem::path(ZEPHRIN_BIN_DIR).parent_path() / "screenshots";
-    std::filesystem::create_directories(dir);
-    for (qreal scale : {1.0, 2.0}) {
-        QPixmap pixmap(widget.size() * scale);
-        pixmap.setDevicePixelRatio(scale);
-        pixmap.fill(widget.palette().color(QPalette::Window));
-        widget.render(&pixmap);
-        const std::string file = name + (scale > 1 ? "@2x.png" : ".png");
-        EXPECT_TRUE(pixmap.save(QString::fromStdString((dir / file).string()))) << file;
-    }
-}
+using testsupport::SaveScreenshots;
 
 }  // namespace shelltest
