@@ -201,5 +201,50 @@ TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     EXPECT_FALSE(services.messages.empty());
 }
 
+// After its main window has closed a history window still replays on its
+// library and closes; closed the other way round, the main
+// window goes after its history windows. The sanitizer checks both orders.
+TEST_F(HistoryWithEditor, HistoryWindowsAndTheirMainWindowCloseInEitherOrder) {
+    for (bool mainFirst : {true, false}) {
+        SCOPED_TRACE(mainFirst ? "main window first" : "history windows first");
+        frmCorvane* editor = OpenEditor("in.tlb");
+        editor::LibraryViewer& view = *editor->Viewer();
+        QPointer<frmRecorder> recording = NewRecorderWindow(*editor);
+        QPointer<frmRecorder> other = NewRecorderWindow(*editor);
+        ASSERT_TRUE(recording && other);
+        ToggleFlag(view, "Widget", "hidden");
+        TypeVersion(view, "2.4");
+        ASSERT_EQ(recording->List()->ListCount(), 3);
+        QTest::keyClick(recording->List()->ListView(), Qt::Key_F5, Qt::ShiftModifier);  // restart
+        ASSERT_EQ(Glyphs(*recording)[0], "> ");
+        QPointer<frmCorvane> main(editor);
+        if (mainFirst) {
+            services.answers = {dialogs::kAnswerNo};
+            ASSERT_TRUE(editor->close());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            ASSERT_FALSE(main);
+            // Step through the history with nothing left to show the targets.
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F8);
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F5);
+            EXPECT_EQ(Glyphs(*recording)[2], "> ");
+        }
+        for (QPointer<frmRecorder>* window : {&recording, &other}) {
+            services.answers = {dialogs::kAnswerNo};
+            EXPECT_TRUE((*window)->close());
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_FALSE(recording);
+        EXPECT_FALSE(other);
+        if (!mainFirst) {
+            EXPECT_TRUE(main->RecorderWindowList()->empty());
+            ToggleFlag(view, "Widget", "hidden");  // reaches no history
+            services.answers = {dialogs::kAnswerNo};
+            EXPECT_TRUE(main->close());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_FALSE(main);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace recordertest
