@@ -246,5 +246,39 @@ TEST_F(HistoryWithEditor, HistoryWindowsAndTheirMainWindowCloseInEitherOrder) {
     }
 }
 
+// A history opened from the command line runs on the library its main
+// window shows: the run's edits are the main window's to save.
+TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    modCorvaneExe::Shell shell;
+    QPointer<frmRecorder> made;
+    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
+        made = new frmRecorder;
+        return made;
+    };
+    shell.RunWindows = [] { QCoreApplication::processEvents(); };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
+    fs::current_path(before);
+    ASSERT_TRUE(made);
+    std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+    ASSERT_EQ(editors.size(), 1u);
+    frmCorvane& editor = *editors[0];
+    EXPECT_FALSE(editor.Dirty());
+    QTest::keyClick(made->List()->ListView(), Qt::Key_F5);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    EXPECT_EQ(Glyphs(*made).back(), "> ");
+    EXPECT_TRUE(editor.Dirty());
+    editor.Viewer()->SaveCurrentLibrary(ole::FromUtf8((dir / "out.tlb").string()));
+    ComPtr<ITypeLib> out;
+    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "out.tlb").string()).c_str(), REGKIND_NONE, out.put()));
+    TLIBATTR* attr = nullptr;
+    ASSERT_OK(out->GetLibAttr(&attr));
+    EXPECT_EQ(attr->wMinorVerNum, 7);
+    out->ReleaseTLibAttr(attr);
+    delete made.data();
+}
+
 }  // namespace
 }  // namespace recordertest
