@@ -280,5 +280,57 @@ TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
     delete made.data();
 }
 
+// While a run waits for a name, neither the history window nor its main
+// window closes, and no other command of the history runs.
+TEST_F(HistoryWithEditor, NoWindowClosesWhileARunWaitsForAName) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    modCorvaneExe::Shell shell;
+    QPointer<frmRecorder> made;
+    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
+        made = new frmRecorder;
+        return made;
+    };
+    shell.RunWindows = [] { QCoreApplication::processEvents(); };
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
+    fs::current_path(before);
+    ASSERT_TRUE(made);
+    std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+    ASSERT_EQ(editors.size(), 1u);
+    QPointer<frmCorvane> editor(editors[0]);
+    // IShape renamed in the main window: the history's second item misses its target.
+    editor::LibraryViewer& view = *editor->Viewer();
+    treetest::ClickNode(view.Tree(), treetest::NodeAt(view.Tree(), "IShape"));
+    QTest::keyClick(view.Tree(), Qt::Key_F2);
+    QLineEdit* rename = nullptr;
+    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) rename = open;
+    ASSERT_TRUE(rename);
+    rename->selectAll();
+    QTest::keyClicks(rename, "IShape2");
+    QTest::keyClick(rename, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    int asked = 0;
+    frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest&) -> std::optional<size_t> {
+        ++asked;
+        EXPECT_TRUE(frmRecorder::EngineRunning());
+        EXPECT_FALSE(owner->close());
+        EXPECT_FALSE(editor->close());
+        const int beeps = services.beeps;
+        QTest::keyClick(made->List()->ListView(), Qt::Key_F8);
+        EXPECT_EQ(services.beeps, beeps + 1);
+        return std::nullopt;
+    });
+    QTest::keyClick(made->List()->ListView(), Qt::Key_F5);
+    frmRecorder::SetNameDialog({});
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(made && editor);
+    EXPECT_TRUE(made->isVisible());
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_FALSE(frmRecorder::EngineRunning());
+    EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+}
+
 }  // namespace
 }  // namespace recordertest
