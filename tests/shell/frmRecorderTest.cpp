@@ -425,5 +425,52 @@ TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
     }
 }
 
+// A history file cut short or made up is refused with a message, whether
+// opened or reverted to, and the window keeps the history it had, its file
+// and its state.
+TEST_F(RecorderWindowTest, ADamagedHistoryFileIsRefusedAndTheHistoryStays) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    ASSERT_FALSE(window->Dirty());
+    const std::vector<std::byte> whole = testsupport::ReadBytes(dir / "s.leh");
+    ASSERT_GT(whole.size(), 32u);
+    const auto write = [&](const char* name, size_t keep, size_t junk) {
+        std::ofstream out(dir / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(keep));
+        for (size_t i = 0; i < junk; ++i) out.put(static_cast<char>(0xFF));
+    };
+    write("cut.leh", whole.size() / 2, 0);
+    write("crafted.leh", whole.size() / 2, 4096);
+    write("short.leh", whole.size() - 1, 0);
+    const std::vector<std::string> before = Lines(*window->List());
+    const std::u16string path = window->HistoryPath();
+    for (const char* name : {"cut.leh", "crafted.leh", "short.leh"}) {
+        services.files.push_back(Q(dir / name));
+        const size_t shown = services.messages.size();
+        window->MenuAction(1)->trigger();
+        ASSERT_EQ(services.messages.size(), shown + 1) << name;
+        EXPECT_EQ(services.styles.back(), 48) << name;
+        EXPECT_FALSE(services.messages.back().trimmed().isEmpty()) << name;
+        EXPECT_EQ(Lines(*window->List()), before) << name;
+        EXPECT_EQ(window->HistoryPath(), path) << name;
+        EXPECT_FALSE(window->Dirty()) << name;
+    }
+    // The saved file damaged since: Ctrl+Delete after an edit, not saving it.
+    fs::copy_file(dir / "cut.leh", dir / "s.leh", fs::copy_options::overwrite_existing);
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    ASSERT_TRUE(window->Dirty());
+    const std::vector<std::string> changed = Lines(*window->List());
+    services.answers = {dialogs::kAnswerNo};
+    const size_t shown = services.messages.size();
+    Key(*window, Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(services.messages.size(), shown + 2);  // the question, then the refusal
+    EXPECT_EQ(services.styles.back(), 48);
+    EXPECT_EQ(Lines(*window->List()), changed);
+    EXPECT_TRUE(window->Dirty());
+}
+
 }  // namespace
 }  // namespace recordertest
