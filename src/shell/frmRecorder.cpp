@@ -201,6 +201,8 @@ void frmRecorder::BuildMenus() {
 void frmRecorder::BuildToolbar() {
     toolbar_ = addToolBar(QString());
     toolbar_->setObjectName(QStringLiteral("Commands"));
+    // Its buttons stay out of the Tab chain: each command has its key.
+    toolbar_->setAccessibleName(QStringLiteral("Commands"));
     toolbar_->setMovable(false);
     toolbar_->setFloatable(false);
     toolbar_->toggleViewAction()->setVisible(false);
