@@ -11,6 +11,7 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/CustomTypeInfo.h"
+#include "typelib/modITypeInfoHelper.h"
 #include "typelib/TypeLibSupport.h"
 #include "typelib/VtableChecks.h"
 
@@ -35,18 +36,25 @@ namespace typelib_detail {
 // The largest vtable, in bytes.
 constexpr uint32_t kMaxVtableSize = 0x7FFF;
 
-void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) {
+namespace {
+
+struct VtableShape {
     uint32_t baseSize = 0;
+    uint32_t slot = 4;
     bool dual = false;
+};
+
+VtableShape ShapeOf(ole::ITypeInfo* self) {
+    VtableShape shape;
     {
         TypeAttr attr(self);
-        dual = (attr->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0;
+        shape.dual = (attr->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0;
         if (attr->cImplTypes > 0) {
             ole::HREFTYPE href = 0;
             ComPtr<ole::ITypeInfo> base;
             CheckHr(self->GetRefTypeOfImplType(0, &href));
             CheckHr(self->GetRefTypeInfo(href, base.put()));
-            baseSize = TypeAttr(base.get())->cbSizeVft;
+            shape.baseSize = TypeAttr(base.get())->cbSizeVft;
         }
     }
     ComPtr<ole::ITypeLib> lib;
@@ -54,15 +62,73 @@ void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) 
     CheckHr(self->GetContainingTypeLib(lib.put(), &index));
     ole::TLIBATTR* libAttr = nullptr;
     CheckHr(lib->GetLibAttr(&libAttr));
-    const uint32_t slot = libAttr->syskind == ole::SYS_WIN64 ? 8 : 4;
+    shape.slot = libAttr->syskind == ole::SYS_WIN64 ? 8 : 4;
     lib->ReleaseTLibAttr(libAttr);
-    uint32_t end = baseSize;
-    for (int16_t offset : offsets) end = std::max<uint32_t>(end, static_cast<uint16_t>(offset) + slot);
+    return shape;
+}
+
+// The index in lib of ti's base, or -1 for none or one of another library.
+int32_t BaseIndexIn(ole::ITypeLib* lib, ole::ITypeInfo* ti) {
+    if (TypeAttr(ti)->cImplTypes == 0) return -1;
+    ole::HREFTYPE href = 0;
+    ComPtr<ole::ITypeInfo> base;
+    CheckHr(ti->GetRefTypeOfImplType(0, &href));
+    CheckHr(ti->GetRefTypeInfo(href, base.put()));
+    ComPtr<ole::ITypeLib> baseLib;
+    ole::UINT index = 0;
+    if (FAILED(base->GetContainingTypeLib(baseLib.put(), &index)) || !SameObject(baseLib.get(), lib)) return -1;
+    return static_cast<int32_t>(index);
+}
+
+}  // namespace
+
+uint32_t CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) {
+    const VtableShape shape = ShapeOf(self);
+    uint32_t end = shape.baseSize;
+    for (int16_t offset : offsets) end = std::max<uint32_t>(end, static_cast<uint16_t>(offset) + shape.slot);
     if (end > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
-    if (dual && end > baseSize + slot * static_cast<uint32_t>(offsets.size()))
+    if (shape.dual && end > shape.baseSize + shape.slot * static_cast<uint32_t>(offsets.size()))
         RaiseError(kErrInvalidArgument,
                    u"A dual interface can't leave a slot of its vtable empty: the dispatch half would be read with "
                    u"a function too many.");
+    return end;
+}
+
+void CheckDerivedVtables(ole::ITypeInfo* self, uint32_t end) {
+    if (end <= TypeAttr(self)->cbSizeVft) return;
+    ComPtr<ole::ITypeLib> lib;
+    ole::UINT selfIndex = 0;
+    CheckHr(self->GetContainingTypeLib(lib.put(), &selfIndex));
+    const ole::UINT count = lib->GetTypeInfoCount();
+    // The library's interfaces (a dual's interface half) and their bases.
+    std::vector<ComPtr<ole::ITypeInfo>> types(count);
+    std::vector<int32_t> bases(count, -1);
+    for (ole::UINT i = 0; i < count; ++i) {
+        ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), i);
+        if (TypeAttr(ti.get())->typekind != ole::TKIND_INTERFACE) continue;
+        bases[i] = BaseIndexIn(lib.get(), ti.get());
+        types[i] = std::move(ti);
+    }
+    // Those derived from self, directly or further down; each keeps its
+    // offsets, so none may start inside self's new vtable.
+    std::vector<bool> derived(count, false);
+    derived[selfIndex] = true;
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (ole::UINT i = 0; i < count; ++i) {
+            if (derived[i] || bases[i] < 0 || !derived[static_cast<size_t>(bases[i])]) continue;
+            derived[i] = grown = true;
+            const ole::UINT funcs = TypeAttr(types[i].get())->cFuncs;
+            for (ole::UINT k = 0; k < funcs; ++k) {
+                if (static_cast<uint16_t>(FuncDescHolder(types[i].get(), k)->oVft) >= end) continue;
+                RaiseError(kErrInvalidArgument,
+                           u"The vtable of " + modITypeInfoHelper::GetTypeInfoName(self) +
+                               u" can't grow over the functions of " +
+                               modITypeInfoHelper::GetTypeInfoName(types[i].get()) +
+                               u", which derives from it: move that interface's functions first.");
+            }
+        }
+    }
 }
 
 }  // namespace typelib_detail
@@ -70,7 +136,16 @@ void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets) 
 void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynchronizeFuncDescs) {
     if (typeKind_ != ole::TKIND_INTERFACE) RaiseError(kErrInvalidArgument);
     // Synchronised functions take their slots one after the other.
-    if (!fSynchronizeFuncDescs) CheckVtableOffsets(ITypeInfo().get(), offsets);
+    ComPtr<ole::ITypeInfo> self = ITypeInfo();
+    uint32_t end = 0;
+    if (!fSynchronizeFuncDescs) {
+        end = CheckVtableOffsets(self.get(), offsets);
+    } else {
+        const VtableShape shape = ShapeOf(self.get());
+        end = shape.baseSize + shape.slot * TypeAttr(self.get())->cFuncs;
+    }
+    // Interfaces derived from this one keep their offsets.
+    CheckDerivedVtables(self.get(), end);
     RebuildFunctions(offsets, true, fSynchronizeFuncDescs, false, false);
 }
 

@@ -14,7 +14,13 @@ namespace zephrin::typelib_detail {
 // signed 16-bit numbers), or a slot left empty in a dual interface (the
 // platform counts the dispatch half's functions by the vtable's size, so it
 // would list one function more than the type holds, and fail to read it).
-// offsets are those of all the type's own functions.
-void CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets);
+// offsets are those of all the type's own functions. Returns where the vtable
+// ends.
+uint32_t CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets);
+
+// Raises an error if self's vtable, ending at end, would grow over the
+// functions of an interface of its library derived from it, directly or
+// further down: those keep their offsets when a base changes its own.
+void CheckDerivedVtables(ole::ITypeInfo* self, uint32_t end);
 
 }  // namespace zephrin::typelib_detail

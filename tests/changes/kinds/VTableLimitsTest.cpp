@@ -48,6 +48,39 @@ ComPtr<ITypeLib> VtLib() {
     return AsTypeLib(lib.get());
 }
 
+// library DerivedLib {
+//   interface IBase : IDispatch { A(); B(); C(); };
+//   interface IDerived : IBase { D(); };      (if withDerived)
+//   interface IMid : IBase { };
+//   dual interface ILeaf : IMid { E(); };
+// }
+ComPtr<ITypeLib> DerivedLib(bool withDerived) {
+    auto lib = NewLibrary(u"DerivedLib");
+    EXPECT_OK(lib->SetGuid({0x7A1C0E56, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}));
+    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+    EXPECT_OK(base->SetGuid({0x7A1C0E56, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 9}}));
+    EXPECT_OK(base->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION));
+    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(base.get(), 0, {.name = u"A"});
+    AddFunc(base.get(), 1, {.name = u"B"});
+    AddFunc(base.get(), 2, {.name = u"C"});
+    if (withDerived) {
+        auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+        EXPECT_OK(derived->SetGuid({0x7A1C0E56, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 10}}));
+        EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.get())));
+        AddFunc(derived.get(), 0, {.name = u"D"});
+    }
+    auto mid = NewType(lib.get(), u"IMid", TKIND_INTERFACE);
+    EXPECT_OK(mid->SetGuid({0x7A1C0E56, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 11}}));
+    EXPECT_OK(mid->AddImplType(0, RefTo(mid.get(), base.get())));
+    auto leaf = NewType(lib.get(), u"ILeaf", TKIND_INTERFACE);
+    EXPECT_OK(leaf->SetGuid({0x7A1C0E56, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 12}}));
+    EXPECT_OK(leaf->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+    EXPECT_OK(leaf->AddImplType(0, RefTo(leaf.get(), mid.get())));
+    AddFunc(leaf.get(), 0, {.name = u"E", .memid = 1});
+    return AsTypeLib(lib.get());
+}
+
 // The interface half's function offsets of type name.
 Offsets VtableOffsets(ITypeLib* lib, const char16_t* name) {
     ComPtr<ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib, static_cast<UINT>(TypeTarget(lib, name).TypeIndex));
@@ -179,6 +212,45 @@ TEST_F(VTableLimits, NoOffsetPassesTheSignedSixteenBitRange) {
     ComPtr<ITypeLib> reloaded = SaveAndCompare("largest");
     EXPECT_EQ(VtableOffsets(reloaded.get(), u"IPlain"), (Offsets{0x7FF8, 12}));
     EXPECT_EQ(TypeAttr(modITypeInfoHelper::GetInterfaceTypeInfo(reloaded.get(), 1).get())->cbSizeVft, 0x7FFC);
+}
+
+// A base's vtable that grows over the slots of interfaces derived from it,
+// directly or through one without functions, is refused; the library stays as
+// it was, and a history replaying the reorder is refused alike.
+TEST(VTableLimitsDerived, ABaseDoesNotGrowOverTheInterfacesDerivedFromIt) {
+    RegisterFileServices();
+    for (const bool withDerived : {true, false}) {
+        ComPtr<ITypeLib> lib = DerivedLib(withDerived);
+        CustomTypeLib view;
+        view.Attach(lib.get());
+        ASSERT_EQ(VtableOffsets(lib.get(), u"ILeaf"), (Offsets{40}));
+        auto reorder = [&](Offsets offsets, bool synchronize) -> std::u16string {
+            auto change = modReorderVTableChange::NewReorderVTableChange(false);
+            change->Offsets(std::move(offsets));
+            change->SynchronizeFuncDescs(synchronize);
+            ChangeTarget target = TypeTarget(lib.get(), u"IBase");
+            try {
+                change->Apply(view, nullptr, target, nullptr, 0);
+            } catch (const ErrorRecord& e) {
+                return ErrorReportText(e);
+            }
+            return {};
+        };
+        const std::string before = Dump(view.ReadView().get());
+        // C at 0x7FF8 would end IBase's vtable at 0x7FFC, over D at 40 (and
+        // lay IDerived out to 0x8000); without IDerived, over the leaf's E,
+        // below a base without functions of its own.
+        const std::u16string refused = reorder({28, 32, 0x7FF8}, false);
+        EXPECT_NE(refused.find(withDerived ? u"IDerived" : u"ILeaf"), std::u16string::npos) << Utf8(refused);
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+        EXPECT_FALSE(reorder({28, 44, 32}, false).empty());
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+        // Orders that keep the vtable's size leave the derived slots free.
+        EXPECT_EQ(reorder({36, 28, 32}, false), u"");
+        EXPECT_EQ(VtableOffsets(lib.get(), u"IBase"), (Offsets{36, 28, 32}));
+        EXPECT_EQ(reorder({2, 0, 1}, true), u"");
+        EXPECT_EQ(VtableOffsets(lib.get(), u"ILeaf"), (Offsets{40}));
+    }
 }
 
 }  // namespace
