@@ -246,9 +246,9 @@ TEST_F(HistoryWithEditor, HistoryWindowsAndTheirMainWindowCloseInEitherOrder) {
     }
 }
 
-// A history opened from the command line runs on the library its main
-// window shows: the run's edits are the main window's to save.
-TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
+// Runs the program's -activate way on a two-item history over in.tlb, as
+// the command line does; returns the history window it opened.
+QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir) {
     WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
     modCorvaneExe::Shell shell;
     QPointer<frmRecorder> made;
@@ -258,9 +258,16 @@ TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
     };
     shell.RunWindows = [] { QCoreApplication::processEvents(); };
     const fs::path before = fs::current_path();
-    fs::current_path(dir.path());
+    fs::current_path(dir);
     EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
     fs::current_path(before);
+    return made;
+}
+
+// A history opened from the command line runs on the library its main
+// window shows: the run's edits are the main window's to save.
+TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
+    QPointer<frmRecorder> made = ActivateTwoItemHistory(dir.path());
     ASSERT_TRUE(made);
     std::vector<frmCorvane*> editors = Shown<frmCorvane>();
     ASSERT_EQ(editors.size(), 1u);
@@ -283,18 +290,7 @@ TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
 // While a run waits for a name, neither the history window nor its main
 // window closes, and no other command of the history runs.
 TEST_F(HistoryWithEditor, NoWindowClosesWhileARunWaitsForAName) {
-    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
-    modCorvaneExe::Shell shell;
-    QPointer<frmRecorder> made;
-    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
-        made = new frmRecorder;
-        return made;
-    };
-    shell.RunWindows = [] { QCoreApplication::processEvents(); };
-    const fs::path before = fs::current_path();
-    fs::current_path(dir.path());
-    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
-    fs::current_path(before);
+    QPointer<frmRecorder> made = ActivateTwoItemHistory(dir.path());
     ASSERT_TRUE(made);
     std::vector<frmCorvane*> editors = Shown<frmCorvane>();
     ASSERT_EQ(editors.size(), 1u);
