@@ -289,8 +289,8 @@ VARDESC* MakeVarDesc(const VarData& v) {
     d.memid = v.memid;
     d.varkind = v.varkind;
     d.wVarFlags = v.flags;
-    if (!v.schema.empty()) {
-        block->tail.schema = MakeBstr(v.schema);
+    if (v.schema) {
+        block->tail.schema = MakeBstr(*v.schema);
         d.lpstrSchema = block->tail.schema;
     }
     if (isConst) {
@@ -318,8 +318,8 @@ TYPEATTR* MakeTypeAttr(const TypeData& t, LCID lcid, size_t cFuncs) {
     a.lcid = lcid;
     a.memidConstructor = MEMBERID_NIL;
     a.memidDestructor = MEMBERID_NIL;
-    if (!t.schema.empty()) {
-        block->tail.schema = MakeBstr(t.schema);
+    if (t.schema) {
+        block->tail.schema = MakeBstr(*t.schema);
         a.lpstrSchema = block->tail.schema;
     }
     a.cbSizeInstance = t.cbSizeInstance;

@@ -462,15 +462,13 @@ TypeData StdFunctions() {
     load.cParamsOpt = 1;
     load.docString = u"Loads a picture from a file";
     load.helpContext = kStdFunctionsHelpContext;
-    load.dllName = u"oleaut32.dll";
-    load.entry = std::u16string(u"OleLoadPictureFileEx");
+    load.dll = DllEntryData{u"oleaut32.dll", std::u16string(u"OleLoadPictureFileEx")};
 
     FuncData save = Func(u"SavePicture", kIUnknownId + 1, FUNC_STATIC, INVOKE_FUNC, 0, 0, Vt(VT_HRESULT),
                          {Param(u"Picture", kIn, Ptr(Udt(kIPictureDisp))), Param(u"filename", kIn, Vt(VT_BSTR))});
     save.docString = u"Saves a picture to a file";
     save.helpContext = kStdFunctionsHelpContext;
-    save.dllName = u"oleaut32.dll";
-    save.entry = std::u16string(u"OleSavePictureFile");
+    save.dll = DllEntryData{u"oleaut32.dll", std::u16string(u"OleSavePictureFile")};
 
     module.funcs = {std::move(load), std::move(save)};
     return module;

@@ -348,11 +348,11 @@ HRESULT TypeReader::GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrD
     HRESULT hr = GetFuncIndexOfMemId(memid, invKind, &index);
     if (FAILED(hr)) return hr;
     const FuncData& f = *Func(index).f;
-    PutBstr(pBstrDllName, f.dllName, true);
-    if (const auto* name = std::get_if<std::u16string>(&f.entry)) {
+    PutBstr(pBstrDllName, f.DllName(), true);
+    if (const auto* name = std::get_if<std::u16string>(&f.Entry())) {
         PutBstr(pBstrName, *name, true);
     } else if (pwOrdinal) {
-        *pwOrdinal = std::get<WORD>(f.entry);
+        *pwOrdinal = std::get<WORD>(f.Entry());
     }
     return S_OK;
 }

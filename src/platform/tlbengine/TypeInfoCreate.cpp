@@ -119,7 +119,10 @@ HRESULT TypeInfoImpl::SetSchema(LPCOLESTR pStrSchema) {
     TypeData* t = nullptr;
     if (HRESULT hr = Begin("SetSchema", &t); FAILED(hr)) return hr;
     if (!pStrSchema) return E_INVALIDARG;
-    t->schema = pStrSchema;
+    if (*pStrSchema)
+        t->schema = std::u16string(pStrSchema);
+    else
+        t->schema.reset();
     Touched();
     return S_OK;
 }
@@ -403,8 +406,7 @@ HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, cons
         return E_INVALIDARG;
     if (t.kind != TKIND_MODULE) return TYPE_E_BADMODULEKIND;
     if (index >= t.funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
-    t.funcs[index].dllName = szDllName;
-    t.funcs[index].entry = entry;
+    t.funcs[index].dll = DllEntryData{szDllName, entry};
     Touched();
     return S_OK;
 }
@@ -481,7 +483,7 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
     if (HRESULT hr = CopyTypeDesc(vd->elemdescVar.tdesc, v.type); FAILED(hr)) return hr;
     v.elemFlags = static_cast<USHORT>(vd->elemdescVar.paramdesc.wParamFlags & ~PARAMFLAG_FHASCUSTDATA &
                                       ~PARAMFLAG_FHASDEFAULT);
-    if (vd->lpstrSchema) v.schema = vd->lpstrSchema;
+    if (vd->lpstrSchema && *vd->lpstrSchema) v.schema = std::u16string(vd->lpstrSchema);
     t.vars.insert(t.vars.begin() + index, std::move(v));
     index_.VarInserted(static_cast<int>(index), t.vars[index]);
     Touched();

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "platform/automation/OleTypes.h"
+#include "platform/tlbengine/Boxed.h"
+#include "platform/tlbengine/CompactVector.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
 #include "platform/tlbengine/TypeLibTypes.h"
 #include "platform/automation/Unknown.h"
@@ -38,22 +40,28 @@ struct CustDataEntry {
     Variant value;  // a simple automation value (not VT_EMPTY)
 };
 // Custom data of one item, in the order the keys were first set; a key occurs once.
-using CustDataList = std::vector<CustDataEntry>;
+using CustDataList = CompactVector<CustDataEntry>;
 
 // A type description (a TYPEDESC chain as a value).
 struct TypeDescData {
-    VARTYPE vt = VT_EMPTY;               // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
-    HREFTYPE href = 0;                   // VT_USERDEFINED: key in LibraryData::refs
-    std::vector<SAFEARRAYBOUND> bounds;  // VT_CARRAY: one entry per dimension, first declared first
-    std::vector<TypeDescData> element;   // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
+    VARTYPE vt = VT_EMPTY;                 // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
+    HREFTYPE href = 0;                     // VT_USERDEFINED: key in LibraryData::refs
+    CompactVector<SAFEARRAYBOUND> bounds;  // VT_CARRAY: one entry per dimension, first declared first
+    Boxed<TypeDescData> element;           // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
 };
 
 struct ParamData {
     std::u16string name;                 // "" = unnamed
     TypeDescData type;                   // parameter type
-    USHORT flags = 0;                    // PARAMFLAGS as stored (never PARAMFLAG_FHASCUSTDATA: the engine reports it)
-    std::optional<Variant> defaultValue; // PARAMDESCEX value; present only with PARAMFLAG_FHASDEFAULT
+    Boxed<Variant> defaultValue;         // PARAMDESCEX value; present only with PARAMFLAG_FHASDEFAULT
     CustDataList custData;               // parameter custom data
+    USHORT flags = 0;                    // PARAMFLAGS as stored (never PARAMFLAG_FHASCUSTDATA: the engine reports it)
+};
+
+// Where a module function is found.
+struct DllEntryData {
+    std::u16string dllName;              // DLL name ("" = none)
+    DllEntryPoint entry;                 // entry name ("" = none) or ordinal
 };
 
 struct FuncData {
@@ -68,27 +76,35 @@ struct FuncData {
     TypeDescData returnType;             // elemdescFunc type
     USHORT returnFlags = 0;              // elemdescFunc PARAMFLAGS/IDLFLAGS
     std::vector<ParamData> params;       // in order
-    std::vector<SCODE> scodes;           // lprgscode (normally empty)
+    CompactVector<SCODE> scodes;         // lprgscode (normally empty)
     std::u16string name;                 // member name ("" = none)
     std::u16string docString;            // help string
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
-    std::u16string dllName;              // module functions: DLL name ("" = none)
-    DllEntryPoint entry;                 // module functions: entry name ("" = none) or ordinal
+    Boxed<DllEntryData> dll;             // module functions (a file may give any function an entry): none = neither
     CustDataList custData;               // function custom data
+
+    const std::u16string& DllName() const noexcept {
+        static const std::u16string none;
+        return dll ? dll->dllName : none;
+    }
+    const DllEntryPoint& Entry() const noexcept {
+        static const DllEntryPoint none;
+        return dll ? dll->entry : none;
+    }
 };
 
 struct VarData {
     MEMBERID memid = MEMBERID_NIL;       // MEMBERID_NIL until LayOut assigns one
     VARKIND varkind = VAR_PERINSTANCE;
     WORD flags = 0;                      // VARFLAGS
-    TypeDescData type;                   // elemdescVar type
     USHORT elemFlags = 0;                // elemdescVar PARAMFLAGS/IDLFLAGS
     ULONG oInst = 0;                     // VAR_PERINSTANCE: byte offset in the record; VAR_DISPATCH: 0
+    TypeDescData type;                   // elemdescVar type
     std::optional<Variant> constValue;   // VAR_CONST: the value
     std::u16string name;                 // "" = none
     std::u16string docString;
-    std::u16string schema;               // lpstrSchema (normally empty)
+    Boxed<std::u16string> schema;        // lpstrSchema: none, or not empty (normally none)
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
     CustDataList custData;               // variable custom data
@@ -111,7 +127,7 @@ struct TypeData {
     std::u16string docString;
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
-    std::u16string schema;               // lpstrSchema (normally empty)
+    Boxed<std::u16string> schema;        // lpstrSchema: none, or not empty (normally none)
     WORD alignmentSetting = 4;           // SetAlignment value: record packing (0 = 64K, 1 = packed); new types 4
     WORD cbAlignment = 4;                // reported alignment
     ULONG cbSizeInstance = 0;            // reported size

@@ -778,13 +778,19 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
         fn.helpContext = static_cast<DWORD>(field(0, 0));
         fn.docString = String(field(1, -1));
         int32_t entry = field(2, -1);
+        DllEntryPoint point;
         if (kinds & 0x2000)
-            fn.entry = static_cast<WORD>(entry & 0xFFFF);
+            point = static_cast<WORD>(entry & 0xFFFF);
         else
-            fn.entry = String(entry);
+            point = String(entry);
         fn.helpStringContext = static_cast<DWORD>(field(5, 0));
         CustData(field(6, -1), fn.custData);
-        if (t.kind == TKIND_MODULE) Use(dllName, fn.dllName);
+        const auto* entryName = std::get_if<std::u16string>(&point);
+        if (t.kind == TKIND_MODULE || !entryName || !entryName->empty()) {
+            fn.dll.emplace();
+            fn.dll->entry = std::move(point);
+            if (t.kind == TKIND_MODULE) Use(dllName, fn.dll->dllName);
+        }
         if (!TypeDesc(ret, fn.returnType)) return;
 
         size_t defaultsAt = size - tail;

@@ -846,8 +846,8 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
             defaults.push_back(def);
             paramCust.push_back(cust);
         }
-        const auto* ordinal = std::get_if<WORD>(&f.entry);
-        const auto* entryName = std::get_if<std::u16string>(&f.entry);
+        const auto* ordinal = std::get_if<WORD>(&f.Entry());
+        const auto* entryName = std::get_if<std::u16string>(&f.Entry());
         // A module function without an entry point is stored as ordinal 0,
         // which is what the platform then reports for it.
         const WORD noEntry = 0;
@@ -937,8 +937,8 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
     int32_t dllName = kNone;  // a module's DLL (stored once for all its functions)
     if (t.kind == TKIND_MODULE)
         for (const FuncData& f : t.funcs)
-            if (!f.dllName.empty()) {
-                dllName = AddString(f.dllName);
+            if (!f.DllName().empty()) {
+                dllName = AddString(f.DllName());
                 break;
             }
     int32_t doc = AddStringOrNone(t.docString);

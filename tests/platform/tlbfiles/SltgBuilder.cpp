@@ -326,7 +326,7 @@ private:
         size_t start = c.md.size(), prevNext = SIZE_MAX;
         *first = t.vars.empty() ? 0xFFFF : start;
         for (const auto& v : t.vars) {
-            if (!v.custData.empty() || v.helpStringContext || !v.schema.empty())
+            if (!v.custData.empty() || v.helpStringContext || v.schema)
                 Unsupported("variable custom data, help string context or schema");
             size_t at = c.md.size();
             if (prevNext != SIZE_MAX) c.md.Patch16(prevNext, Checked16(at, "member data"));
@@ -389,7 +389,7 @@ private:
         size_t start = c.md.size(), prevNext = SIZE_MAX;
         *first = t.funcs.empty() ? 0xFFFF : start;
         for (const auto& f : t.funcs) {
-            if (!f.custData.empty() || f.helpStringContext || !f.scodes.empty() || !f.dllName.empty())
+            if (!f.custData.empty() || f.helpStringContext || !f.scodes.empty() || !f.DllName().empty())
                 Unsupported("function custom data, help string context, scodes or DLL entry");
             if (f.params.size() > 31 || f.cParamsOpt < 0 || f.cParamsOpt > 63) Unsupported("parameter counts");
             size_t at = c.md.size();
@@ -502,7 +502,7 @@ private:
 
     Out TypeBlock(const TypeData& t)
     {
-        if (!t.custData.empty() || t.helpStringContext || !t.schema.empty() || t.idlFlags)
+        if (!t.custData.empty() || t.helpStringContext || t.schema || t.idlFlags)
             Unsupported("type custom data, help string context, schema or IDL flags");
         TypeCtx c;
         size_t fFirst = 0xFFFF, fUsed = 0, vFirst = 0xFFFF, vUsed = 0, iFirst = 0xFFFF, iUsed = 0;
