@@ -600,14 +600,18 @@ HRESULT TypeInfoImpl::LayOut() {
     }
     for (ImplTypeData& impl : l.addImpl) t.implTypes.push_back(std::move(impl));
     if (!l.addImpl.empty()) lib_->BasesTouched();
-    // A laid-out type seldom grows again: its member lists give back the room
-    // they kept for growing (up to half of a large library's members).
+    // A type laid out for the first time has usually just been filled (a
+    // regeneration makes every type so): its member lists give back the room
+    // they kept for growing, up to half of a large library's members. Later
+    // layouts leave it, so that adding members one at a time stays cheap.
     // shrink_to_fit keeps the list as it is when it can't allocate.
-    auto fit = [](auto& list) {
-        if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
-    };
-    fit(t.funcs);
-    fit(t.vars);
+    if (!laidOut_) {
+        auto fit = [](auto& list) {
+            if (list.capacity() - list.size() > list.size() / 8) list.shrink_to_fit();
+        };
+        fit(t.funcs);
+        fit(t.vars);
+    }
     laidOut_ = true;
     Touched();
     return S_OK;
