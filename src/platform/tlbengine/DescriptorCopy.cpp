@@ -508,83 +508,93 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+ChainMap::Tables& ChainMap::Built() {
+    if (!t_) t_ = std::make_unique<Tables>();
+    return *t_;
+}
+
 void ChainMap::Clear(size_t members) {
-    used_ = 0;
     if (members == 0) {  // stays unallocated until a member is added
-        slots_.clear();
-        next_.clear();
+        t_.reset();
         return;
     }
     size_t capacity = 8;
     while (capacity < members * 2) capacity *= 2;
-    slots_.assign(capacity, Slot{});
-    used_ = 0;
-    next_.assign(members, -1);
+    Tables& t = Built();
+    t.slots.assign(capacity, Slot{});
+    t.used = 0;
+    t.next.assign(members, -1);
 }
 
 size_t ChainMap::SlotOf(uint64_t key) const {
-    const size_t mask = slots_.size() - 1;
+    const std::vector<Slot>& slots = t_->slots;
+    const size_t mask = slots.size() - 1;
     size_t s = static_cast<size_t>(key) & mask;
-    while (slots_[s].first >= 0 && slots_[s].key != key) s = (s + 1) & mask;
+    while (slots[s].first >= 0 && slots[s].key != key) s = (s + 1) & mask;
     return s;
 }
 
 void ChainMap::Rehash(size_t capacity) {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(capacity, Slot{});
+    std::vector<Slot> old = std::move(t_->slots);
+    t_->slots.assign(capacity, Slot{});
     for (const Slot& o : old)
-        if (o.first >= 0) slots_[SlotOf(o.key)] = o;
+        if (o.first >= 0) t_->slots[SlotOf(o.key)] = o;
 }
 
 void ChainMap::Grow(int i) {
-    if (next_.size() <= static_cast<size_t>(i)) next_.resize(static_cast<size_t>(i) + 1, -1);
+    std::vector<int>& next = t_->next;
+    if (next.size() <= static_cast<size_t>(i)) next.resize(static_cast<size_t>(i) + 1, -1);
 }
 
 ChainMap::Chain ChainMap::Find(uint64_t key) const {
-    if (slots_.empty()) return Chain(-1, &next_);
-    return Chain(slots_[SlotOf(key)].first, &next_);
+    static const std::vector<int> none;
+    if (!t_ || t_->slots.empty()) return Chain(-1, &none);
+    return Chain(t_->slots[SlotOf(key)].first, &t_->next);
 }
 
 void ChainMap::Insert(uint64_t key, int i) {
-    if ((used_ + 1) * 2 > slots_.size()) Rehash(std::max<size_t>(8, slots_.size() * 2));
+    Tables& t = Built();
+    if ((t.used + 1) * 2 > t.slots.size()) Rehash(std::max<size_t>(8, t.slots.size() * 2));
     Grow(i);
-    Slot& s = slots_[SlotOf(key)];
+    std::vector<int>& next = t.next;
+    Slot& s = t.slots[SlotOf(key)];
     if (s.first < 0) {
         s = Slot{key, i, i};
-        ++used_;
-        next_[static_cast<size_t>(i)] = -1;
+        ++t.used;
+        next[static_cast<size_t>(i)] = -1;
         return;
     }
     if (s.last < i) {  // the common case: members are added in index order
-        next_[static_cast<size_t>(s.last)] = i;
-        next_[static_cast<size_t>(i)] = -1;
+        next[static_cast<size_t>(s.last)] = i;
+        next[static_cast<size_t>(i)] = -1;
         s.last = i;
         return;
     }
     int prev = -1, c = s.first;
-    while (c >= 0 && c < i) prev = c, c = next_[static_cast<size_t>(c)];
-    next_[static_cast<size_t>(i)] = c;
+    while (c >= 0 && c < i) prev = c, c = next[static_cast<size_t>(c)];
+    next[static_cast<size_t>(i)] = c;
     if (prev < 0)
         s.first = i;
     else
-        next_[static_cast<size_t>(prev)] = i;
+        next[static_cast<size_t>(prev)] = i;
 }
 
 void ChainMap::Remove(uint64_t key, int i) {
-    if (slots_.empty()) return;
+    if (!t_ || t_->slots.empty()) return;
+    std::vector<int>& next = t_->next;
     const size_t at = SlotOf(key);
-    Slot& s = slots_[at];
+    Slot& s = t_->slots[at];
     if (s.first < 0) return;
     int prev = -1;
-    for (int c = s.first; c >= 0; prev = c, c = next_[static_cast<size_t>(c)]) {
+    for (int c = s.first; c >= 0; prev = c, c = next[static_cast<size_t>(c)]) {
         if (c != i) continue;
-        const int after = next_[static_cast<size_t>(c)];
+        const int after = next[static_cast<size_t>(c)];
         if (prev < 0)
             s.first = after;
         else
-            next_[static_cast<size_t>(prev)] = after;
+            next[static_cast<size_t>(prev)] = after;
         if (s.last == i) s.last = prev;
-        next_[static_cast<size_t>(c)] = -1;
+        next[static_cast<size_t>(c)] = -1;
         if (s.first < 0) EraseSlot(at);
         return;
     }
@@ -592,36 +602,37 @@ void ChainMap::Remove(uint64_t key, int i) {
 
 // Backward-shift deletion keeps every key reachable from its home slot.
 void ChainMap::EraseSlot(size_t s) {
-    const size_t mask = slots_.size() - 1;
+    std::vector<Slot>& slots = t_->slots;
+    const size_t mask = slots.size() - 1;
     size_t hole = s;
-    for (size_t j = (s + 1) & mask; slots_[j].first >= 0; j = (j + 1) & mask) {
-        const size_t home = static_cast<size_t>(slots_[j].key) & mask;
+    for (size_t j = (s + 1) & mask; slots[j].first >= 0; j = (j + 1) & mask) {
+        const size_t home = static_cast<size_t>(slots[j].key) & mask;
         // Move j into the hole unless its home lies cyclically in (hole, j].
         const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
         if (stays) continue;
-        slots_[hole] = slots_[j];
+        slots[hole] = slots[j];
         hole = j;
     }
-    slots_[hole] = Slot{};
-    --used_;
+    slots[hole] = Slot{};
+    --t_->used;
 }
 
 // The shifts are branch-free: -1 (end of chain, free slot) never moves.
 void ChainMap::OpenGap(int at) {
-    if (static_cast<size_t>(at) >= next_.size()) return;  // no member at or after it is linked
-    for (int& n : next_) n += n >= at;
-    next_.insert(next_.begin() + at, -1);
-    for (Slot& s : slots_) {
+    if (!t_ || static_cast<size_t>(at) >= t_->next.size()) return;  // no member at or after it is linked
+    for (int& n : t_->next) n += n >= at;
+    t_->next.insert(t_->next.begin() + at, -1);
+    for (Slot& s : t_->slots) {
         s.first += s.first >= at;
         s.last += s.last >= at;
     }
 }
 
 void ChainMap::CloseGap(int at) {
-    if (static_cast<size_t>(at) >= next_.size()) return;
-    next_.erase(next_.begin() + at);
-    for (int& n : next_) n -= n > at;
-    for (Slot& s : slots_) {
+    if (!t_ || static_cast<size_t>(at) >= t_->next.size()) return;
+    t_->next.erase(t_->next.begin() + at);
+    for (int& n : t_->next) n -= n > at;
+    for (Slot& s : t_->slots) {
         s.first -= s.first > at;
         s.last -= s.last > at;
     }

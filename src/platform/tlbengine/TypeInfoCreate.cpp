@@ -33,6 +33,15 @@ HRESULT CheckConstValue(TYPEKIND kind, const VARIANT& v) {
     return S_OK;
 }
 
+// Room for one more member. A member list grows by half (four at first)
+// rather than doubling: a library holds thousands of lists, and most stop
+// growing soon after they are made.
+template <class List>
+void MakeRoom(List& list) {
+    if (list.size() < list.capacity()) return;
+    list.reserve(list.size() < 4 ? 4 : list.size() + list.size() / 2);
+}
+
 }  // namespace
 
 HRESULT TypeInfoImpl::Begin(const char* method, TypeData** data) {
@@ -308,6 +317,7 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
         t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, std::max<ULONG>(t.cbSizeVft, end)));
     }
     if (f.memid == MEMBERID_NIL) idsPending_.store(true, std::memory_order_relaxed);
+    MakeRoom(t.funcs);
     t.funcs.insert(t.funcs.begin() + index, std::move(f));
     index_.FuncInserted(static_cast<int>(index), t.funcs[index]);
     Touched();
@@ -484,6 +494,7 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
     v.elemFlags = static_cast<USHORT>(vd->elemdescVar.paramdesc.wParamFlags & ~PARAMFLAG_FHASCUSTDATA &
                                       ~PARAMFLAG_FHASDEFAULT);
     if (vd->lpstrSchema && *vd->lpstrSchema) v.schema = std::u16string(vd->lpstrSchema);
+    MakeRoom(t.vars);
     t.vars.insert(t.vars.begin() + index, std::move(v));
     index_.VarInserted(static_cast<int>(index), t.vars[index]);
     Touched();

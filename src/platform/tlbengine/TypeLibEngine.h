@@ -129,8 +129,9 @@ inline uint64_t IdKey(MEMBERID id) { return Mix64(static_cast<uint32_t>(id)); }
 
 // A hash table from a 64-bit key to the members carrying it, chained in
 // index order: one open-addressing slot per distinct key plus one link per
-// member, so building it allocates twice whatever the member count. Member
-// insertions and deletions in the middle shift the stored indexes in place.
+// member, so building it allocates three times whatever the member count.
+// Member insertions and deletions in the middle shift the stored indexes in
+// place. A table never built is one null pointer (every type has four).
 class ChainMap {
 public:
     class Chain {
@@ -174,13 +175,17 @@ private:
         int first = -1;  // -1: free slot
         int last = -1;
     };
+    struct Tables {
+        std::vector<Slot> slots;  // power-of-two size, at most half full
+        size_t used = 0;
+        std::vector<int> next;    // member -> next member with the same key, -1 at the end
+    };
+    Tables& Built();  // the tables, made empty when there are none yet
     size_t SlotOf(uint64_t key) const;  // the key's slot, or the free slot where it goes
     void Rehash(size_t capacity);
     void Grow(int i);
     void EraseSlot(size_t s);
-    std::vector<Slot> slots_;  // power-of-two size, at most half full
-    size_t used_ = 0;
-    std::vector<int> next_;    // member -> next member with the same key, -1 at the end
+    std::unique_ptr<Tables> t_;
 };
 
 // The id tables and the name tables are built separately, each on first use
