@@ -214,7 +214,11 @@ const TypeDescData& FuncView::ReturnType() const {
         return t.vt == VT_PTR && !t.element.empty() ? t.element[0] : t;
     }
     if (f->returnType.vt == VT_HRESULT) {
-        static const TypeDescData kVoid{VT_VOID, 0, {}, {}};
+        static const TypeDescData kVoid = [] {
+            TypeDescData t;
+            t.vt = VT_VOID;
+            return t;
+        }();
         return kVoid;
     }
     return f->returnType;

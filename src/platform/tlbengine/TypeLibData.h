@@ -42,20 +42,22 @@ struct CustDataEntry {
 // Custom data of one item, in the order the keys were first set; a key occurs once.
 using CustDataList = CompactVector<CustDataEntry>;
 
-// A type description (a TYPEDESC chain as a value).
+// A type description (a TYPEDESC chain as a value). The small fields come
+// last: a member declared [[no_unique_address]] leaves its last two bytes to
+// the 16-bit flags that follow it (a parameter's, a return type's).
 struct TypeDescData {
-    VARTYPE vt = VT_EMPTY;                 // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
-    HREFTYPE href = 0;                     // VT_USERDEFINED: key in LibraryData::refs
     CompactVector<SAFEARRAYBOUND> bounds;  // VT_CARRAY: one entry per dimension, first declared first
     Boxed<TypeDescData> element;           // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
+    HREFTYPE href = 0;                     // VT_USERDEFINED: key in LibraryData::refs
+    VARTYPE vt = VT_EMPTY;                 // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
 };
 
 struct ParamData {
     std::u16string name;                 // "" = unnamed
-    TypeDescData type;                   // parameter type
+    [[no_unique_address]] TypeDescData type; // parameter type
+    USHORT flags = 0;                    // PARAMFLAGS as stored (never PARAMFLAG_FHASCUSTDATA: the engine reports it)
     Boxed<Variant> defaultValue;         // PARAMDESCEX value; present only with PARAMFLAG_FHASDEFAULT
     CustDataList custData;               // parameter custom data
-    USHORT flags = 0;                    // PARAMFLAGS as stored (never PARAMFLAG_FHASCUSTDATA: the engine reports it)
 };
 
 // Where a module function is found.
@@ -73,7 +75,7 @@ struct FuncData {
     SHORT oVft = 0;                      // vtable byte offset (interfaces); 0 elsewhere
     bool oVftAuto = false;               // oVft was given as 0: set when added, placed again by every LayOut
     WORD flags = 0;                      // FUNCFLAGS
-    TypeDescData returnType;             // elemdescFunc type
+    [[no_unique_address]] TypeDescData returnType; // elemdescFunc type
     USHORT returnFlags = 0;              // elemdescFunc PARAMFLAGS/IDLFLAGS
     std::vector<ParamData> params;       // in order
     CompactVector<SCODE> scodes;         // lprgscode (normally empty)

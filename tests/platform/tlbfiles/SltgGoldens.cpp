@@ -9,13 +9,27 @@
 namespace ole::sltgtest {
 namespace {
 
-TypeDescData T(VARTYPE vt) { return TypeDescData{vt, 0, {}, {}}; }
-TypeDescData Ptr(TypeDescData e) { return TypeDescData{VT_PTR, 0, {}, {std::move(e)}}; }
-TypeDescData Udt(HREFTYPE h) { return TypeDescData{VT_USERDEFINED, h, {}, {}}; }
-TypeDescData SafeArray(TypeDescData e) { return TypeDescData{VT_SAFEARRAY, 0, {}, {std::move(e)}}; }
+TypeDescData T(VARTYPE vt, HREFTYPE href = 0)
+{
+    TypeDescData t;
+    t.vt = vt;
+    t.href = href;
+    return t;
+}
+TypeDescData Wrap(VARTYPE vt, TypeDescData e)
+{
+    TypeDescData t = T(vt);
+    t.element = std::move(e);
+    return t;
+}
+TypeDescData Ptr(TypeDescData e) { return Wrap(VT_PTR, std::move(e)); }
+TypeDescData Udt(HREFTYPE h) { return T(VT_USERDEFINED, h); }
+TypeDescData SafeArray(TypeDescData e) { return Wrap(VT_SAFEARRAY, std::move(e)); }
 TypeDescData CArray(TypeDescData e, std::vector<SAFEARRAYBOUND> b)
 {
-    return TypeDescData{VT_CARRAY, 0, std::move(b), {std::move(e)}};
+    TypeDescData t = Wrap(VT_CARRAY, std::move(e));
+    t.bounds = std::move(b);
+    return t;
 }
 
 GUID G(uint32_t d1, uint16_t d2) { return GUID{d1, d2, 0x4A5B, {0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}}; }

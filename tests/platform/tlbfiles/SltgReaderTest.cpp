@@ -251,7 +251,7 @@ TEST(SltgReader, SharedArrayBoundsAreChargedForEachUse)
         v.memid = kMarker + i;
         v.type.vt = VT_CARRAY;
         v.type.bounds.assign(i == 0 ? 5000 : 1, SAFEARRAYBOUND{2, 0});
-        v.type.element.push_back(TypeDescData{VT_I4, 0, {}, {}});
+        v.type.element.emplace_back().vt = VT_I4;
         r.vars.push_back(v);
     }
     l.types.push_back(r);

@@ -50,7 +50,9 @@ LibraryData WithReference(RefData ref) {
     ParamData p;
     p.name = u"value";
     p.type.vt = VT_PTR;
-    p.type.element.push_back(TypeDescData{VT_USERDEFINED, ref.href, {}, {}});
+    p.type.element.emplace_back();
+    p.type.element[0].vt = VT_USERDEFINED;
+    p.type.element[0].href = ref.href;
     p.flags = PARAMFLAG_FIN;
     f.params.push_back(p);
     t.funcs.push_back(f);
