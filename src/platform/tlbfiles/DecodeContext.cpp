@@ -14,7 +14,13 @@ DecodeContext::DecodeContext(size_t imageSize) noexcept
 namespace {
 
 // What the allocator adds to a block: its header and rounding.
-constexpr size_t kBlockOverhead = 16;
+constexpr size_t kBlockOverhead = DecodeContext::kBlockOverhead;
+
+// A list with items holds them in one block and itself in another.
+size_t ListBlocks(const CustDataList& list) noexcept {
+    using Items = std::vector<CustDataEntry>;
+    return list.empty() ? 0 : sizeof(Items) + kBlockOverhead + list.size() * sizeof(CustDataEntry) + kBlockOverhead;
+}
 
 }  // namespace
 
@@ -24,8 +30,7 @@ size_t DecodeContext::CostOf(const std::u16string& s) noexcept {
 }
 
 size_t DecodeContext::CostOf(const TypeDescData& t) noexcept {
-    size_t cost = sizeof(TypeDescData);
-    if (!t.bounds.empty()) cost += t.bounds.size() * sizeof(SAFEARRAYBOUND) + kBlockOverhead;
+    size_t cost = sizeof(TypeDescData) + (t.bounds.empty() ? 0 : BoundsCost(t.bounds.size()));
     for (const TypeDescData& e : t.element) cost += CostOf(e) + kBlockOverhead;
     return cost;
 }
@@ -47,8 +52,8 @@ size_t DecodeContext::CostOf(const Variant& v) noexcept {
 }
 
 size_t DecodeContext::CostOf(const CustDataList& list) noexcept {
-    size_t cost = list.empty() ? 0 : kBlockOverhead;
-    for (const CustDataEntry& e : list) cost += sizeof(GUID) + CostOf(e.value);
+    size_t cost = ListBlocks(list);
+    for (const CustDataEntry& e : list) cost += CostOf(e.value) - sizeof(Variant);  // the rest of each value
     return cost;
 }
 

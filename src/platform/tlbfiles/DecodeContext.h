@@ -54,6 +54,18 @@ public:
     bool exhausted() const noexcept { return exhausted_; }
     size_t spent() const noexcept { return spent_; }
 
+    // What the allocator adds to a block: its header and rounding.
+    static constexpr size_t kBlockOverhead = 16;
+    // A part of a member kept in a block of its own (a DLL entry, a default value).
+    template <class T>
+    static constexpr size_t BoxCost() noexcept {
+        return sizeof(T) + kBlockOverhead;
+    }
+    // Array bounds: the list's own block and the block of its n items.
+    static constexpr size_t BoundsCost(size_t n) noexcept {
+        return sizeof(std::vector<SAFEARRAYBOUND>) + kBlockOverhead + n * sizeof(SAFEARRAYBOUND) + kBlockOverhead;
+    }
+
     // What one more copy of an item costs in the model (heap bytes included).
     static size_t CostOf(const std::u16string& s) noexcept;
     static size_t CostOf(const TypeDescData& t) noexcept;

@@ -529,7 +529,7 @@ bool MsftParser::DecodeArrayDesc(int32_t offset, DecodeContext::TypeDescEntry& o
     a.Skip(2);
     if (!a.ok()) return false;
     ByteReader b = InSegment(kSegArrayDescs, static_cast<int64_t>(offset) + 8, size_t{8} * dims);
-    if (!b.ok() || !Charge(size_t{dims} * sizeof(SAFEARRAYBOUND))) return false;
+    if (!b.ok() || !Charge(dims ? DecodeContext::BoundsCost(dims) : 0)) return false;
     out.desc.vt = VT_CARRAY;
     out.desc.bounds.resize(dims);
     for (auto& bound : out.desc.bounds) {
@@ -787,6 +787,7 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
         CustData(field(6, -1), fn.custData);
         const auto* entryName = std::get_if<std::u16string>(&point);
         if (t.kind == TKIND_MODULE || !entryName || !entryName->empty()) {
+            if (!Charge(DecodeContext::BoxCost<DllEntryData>())) return;
             fn.dll.emplace();
             fn.dll->entry = std::move(point);
             if (t.kind == TKIND_MODULE) Use(dllName, fn.dll->dllName);
@@ -807,7 +808,9 @@ void MsftParser::ReadMembers(const TypeRecordView& rec, TypeData& t) {
             if (!TypeDesc(type, pd.type)) return;
             if (hasDefaults && (pd.flags & PARAMFLAG_FHASDEFAULT)) {
                 int32_t value = fr.At(defaultsAt + 4 * p).I32();
-                if (value != -1) pd.defaultValue = Value(value);
+                // Value pays for the value; its block is paid here.
+                if (value != -1 && Charge(DecodeContext::kBlockOverhead)) pd.defaultValue = Value(value);
+                if (failed()) return;
             }
             if (!pd.defaultValue) pd.flags &= ~PARAMFLAG_FHASDEFAULT;
             CustData(field(7 + p, -1), pd.custData);

@@ -543,7 +543,7 @@ private:
             uint16_t dims = a.U16();
             a.Skip(2 + 4 + 4 + 4);
             Need(a.ok() && dims > 0 && a.Has(size_t{dims} * 8));
-            Spend(size_t{dims} * sizeof(SAFEARRAYBOUND));
+            Spend(DecodeContext::BoundsCost(dims));
             for (uint16_t i = 0; i < dims; ++i) {
                 SAFEARRAYBOUND b{};
                 b.cElements = a.U32();

@@ -11,6 +11,7 @@
 
 #include "SltgBuilder.h"
 #include "support/EngineTestSupport.h"
+#include "platform/tlbfiles/DecodeContext.h"
 #include "platform/tlbfiles/MsftReader.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/SltgReader.h"
@@ -238,6 +239,23 @@ TEST(ReaderMsft, ASharedArrayDescriptorIsCopiedWithinTheImagesBudget) {
     Image many = build(1000);
     ASSERT_LT(many.bytes.size(), 220000u);
     EXPECT_EQ(many.Read(&data), TYPE_E_CANTLOADLIBRARY);
+}
+
+// A copied list holds its items in one block and the list itself in another
+// (an empty list holds neither): the budget pays for both, with what the
+// allocator adds to each.
+TEST(ReaderMsft, ACopiedListIsChargedForBothOfItsBlocks) {
+    constexpr size_t kBlock = 16;
+    CustDataList items{{Key(1), Variant(int32_t(1))}, {Key(2), Variant(int32_t(2))}};
+    EXPECT_EQ(DecodeContext::CostOf(CustDataList{}), 0u);
+    EXPECT_GE(DecodeContext::CostOf(items),
+              sizeof(std::vector<CustDataEntry>) + kBlock + 2 * sizeof(CustDataEntry) + kBlock);
+    TypeDescData array;
+    array.vt = VT_CARRAY;
+    array.bounds = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{3, 1}};
+    array.element.push_back(TypeDescData{VT_I4, 0, {}, {}});
+    EXPECT_GE(DecodeContext::CostOf(array), sizeof(TypeDescData) + sizeof(std::vector<SAFEARRAYBOUND>) + kBlock +
+                                                2 * sizeof(SAFEARRAYBOUND) + kBlock + sizeof(TypeDescData) + kBlock);
 }
 
 // Two types may not claim one member block.
