@@ -253,7 +253,7 @@ TEST(ReaderMsft, ACopiedListIsChargedForBothOfItsBlocks) {
     TypeDescData array;
     array.vt = VT_CARRAY;
     array.bounds = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{3, 1}};
-    array.element.push_back(TypeDescData{VT_I4, 0, {}, {}});
+    array.element.emplace_back().vt = VT_I4;
     EXPECT_GE(DecodeContext::CostOf(array), sizeof(TypeDescData) + sizeof(std::vector<SAFEARRAYBOUND>) + kBlock +
                                                 2 * sizeof(SAFEARRAYBOUND) + kBlock + sizeof(TypeDescData) + kBlock);
 }
