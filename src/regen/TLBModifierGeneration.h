@@ -4,6 +4,7 @@
 #include <list>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "regen/TLBModifier.h"
@@ -52,6 +53,15 @@ struct TLBModifier::Generation {
         reference.index = index;
         reference.param = param;
     }
+
+    // The references made for the member types of the type being copied
+    // (source HREFTYPE, new HREFTYPE), for the source and new type they
+    // belong to; and whether the last mapping made an unresolved placeholder.
+    static constexpr size_t kMappedRefs = 64;
+    ole::ComPtr<ole::ITypeInfo> mappedSource;
+    ole::ComPtr<ole::ICreateTypeInfo2> mappedDest;
+    std::vector<std::pair<ole::HREFTYPE, ole::HREFTYPE>> mappedRefs;
+    bool madeUnresolved = false;
 
     // Per library met: its help file and help string DLL.
     std::unordered_map<ole::IUnknown*, LibraryHelp> libraryHelp;

@@ -235,11 +235,35 @@ void TLBModifier::PutMemberHelpInForce(const HelpData& help) {
 void TLBModifier::BuildMemberType(ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest, ole::TYPEDESC& desc,
                                   ole::USHORT paramFlags) {
     Generation& g = *gen_;
-    ComPtr<tli::VarTypeInfo> vti;
-    CheckHr(tli::CreateVarTypeInfo(desc, sourceTi, vti.put()));
     g.refContext = Generation::kMemberType;
     g.refFlags = paramFlags;
+    // The members of a type name the same few types over and over. Without
+    // redirections a type maps the same way each time, so the reference the
+    // first mapping made is used again; placeholders of unresolved types
+    // depend on where they are met and are mapped each time.
+    ole::HREFTYPE sourceRef = 0;
+    const bool reusable = typeRedirections_.empty() && importRedirections_.empty() &&
+                          modTYPEDESC::PlainUserDefinedRef(desc, &sourceRef);
+    if (reusable) {
+        if (g.mappedSource.get() != sourceTi || g.mappedDest.get() != dest) {
+            g.mappedSource = ComPtr<ole::ITypeInfo>(sourceTi);
+            g.mappedDest = ComPtr<ole::ICreateTypeInfo2>(dest);
+            g.mappedRefs.clear();
+        }
+        for (const auto& [from, to] : g.mappedRefs)
+            if (from == sourceRef) {
+                modTYPEDESC::RebuildWithRef(g.owner, desc, to);
+                return;
+            }
+    }
+    ComPtr<tli::VarTypeInfo> vti;
+    CheckHr(tli::CreateVarTypeInfo(desc, sourceTi, vti.put()));
+    g.madeUnresolved = false;
     modTYPEDESC::BuildTypeDesc(g.owner, dest, vti.get(), &desc, this);
+    ole::HREFTYPE mapped = 0;
+    if (reusable && !g.madeUnresolved && g.mappedRefs.size() < Generation::kMappedRefs &&
+        modTYPEDESC::PlainUserDefinedRef(desc, &mapped))
+        g.mappedRefs.emplace_back(sourceRef, mapped);
 }
 
 void TLBModifier::CopyVariable(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest,

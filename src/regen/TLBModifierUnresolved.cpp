@@ -78,6 +78,7 @@ ComPtr<ole::ITypeLib> TLBModifier::GenerateDirectTestUnresolved(ole::ITypeLib* u
 
 ComPtr<tli::TypeInfo> TLBModifier::AddUnresolvedType(tli::VarTypeInfo* vti) {
     Generation& g = *gen_;
+    g.madeUnresolved = true;
     if (!unresolvedCreate_) {
         if (unresolvedTypes_) {
             CheckHr(unresolvedTypes_.As(&unresolvedCreate_));

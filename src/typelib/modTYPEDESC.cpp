@@ -73,6 +73,11 @@ private:
 
 namespace modTYPEDESC {
 
+namespace {
+// Longer chains go the long way, which refuses what VarTypeInfo can't read.
+constexpr int kMaxPlainChain = 32;
+}  // namespace
+
 ole::TYPEDESC* BuildTypeDesc(TypeDescOwner& owner, ole::ICreateTypeInfo* newType, tli::VarTypeInfo* vti,
                              ole::TYPEDESC* callerDesc, TypeReferenceMapper* mapper) {
     if (!vti || !newType) RaiseError(kErrObjectNotSet);
@@ -157,6 +162,43 @@ ole::TYPEDESC* BuildTypeDesc(TypeDescOwner& owner, ole::ICreateTypeInfo* newType
     builder.Commit();
     rollback.Dismiss();
     return top;
+}
+
+bool PlainUserDefinedRef(const ole::TYPEDESC& desc, ole::HREFTYPE* href) {
+    bool array = false;
+    const ole::TYPEDESC* t = &desc;
+    for (int depth = 0; t && depth <= kMaxPlainChain; ++depth) {
+        switch (t->vt) {
+            case ole::VT_USERDEFINED:
+                *href = t->hreftype;
+                return true;
+            case ole::VT_SAFEARRAY:
+                if (array) return false;
+                array = true;
+                [[fallthrough]];
+            case ole::VT_PTR:
+                t = t->lptdesc;
+                break;
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+void RebuildWithRef(TypeDescOwner& owner, ole::TYPEDESC& desc, ole::HREFTYPE href) {
+    TypeDescBuilder builder(owner, &desc);
+    ScopeGuard rollback([&] { builder.Discard(); });
+    ole::TYPEDESC* cur = &desc;
+    while (cur->vt != ole::VT_USERDEFINED) {
+        ole::TYPEDESC* next = builder.NewNode();
+        *next = *cur->lptdesc;
+        cur->lptdesc = next;
+        cur = next;
+    }
+    cur->hreftype = href;
+    builder.Commit();
+    rollback.Dismiss();
 }
 
 }  // namespace modTYPEDESC

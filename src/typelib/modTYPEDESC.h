@@ -75,6 +75,16 @@ namespace modTYPEDESC {
 ole::TYPEDESC* BuildTypeDesc(TypeDescOwner& owner, ole::ICreateTypeInfo* newType, tli::VarTypeInfo* vti,
                              ole::TYPEDESC* callerDesc = nullptr, TypeReferenceMapper* mapper = nullptr);
 
+// The HREFTYPE at the end of a chain that BuildTypeDesc would rebuild node
+// for node: pointers, at most one safe array and its element's pointers,
+// then a user-defined type. False for any other chain.
+bool PlainUserDefinedRef(const ole::TYPEDESC& desc, ole::HREFTYPE* href);
+
+// Rebuilds such a chain as BuildTypeDesc would, in desc itself and nodes of
+// the owner, with its user-defined type referenced by href (a reference the
+// caller already mapped for this library).
+void RebuildWithRef(TypeDescOwner& owner, ole::TYPEDESC& desc, ole::HREFTYPE href);
+
 // Frees every chain of the owner.
 inline void FreeTypeDesc(TypeDescOwner& owner) noexcept { owner.FreeTypeDesc(); }
 

@@ -2,6 +2,8 @@
 // it names. A library file names it by GUID, so a reference into a library
 // without one would be read back into another library without a GUID (the
 // referring one first): such a save is refused, naming that library.
+#include <map>
+
 #include "RegenTestSupport.h"
 #include "platform/tlbfiles/MsftWriter.h"
 
@@ -89,6 +91,118 @@ TEST(RegenReferences, AReferenceIntoALibraryWithAGuidReloadsToThatLibrary) {
     ComPtr<ITypeLib> reloaded = LoadFile(saved);
     ASSERT_TRUE(reloaded);
     EXPECT_EQ(AliasTarget(reloaded.get(), 1), (std::pair<std::u16string, std::u16string>{u"Other", u"Shade"}));
+}
+
+
+// A chain as text, its user-defined type by name and by the library that
+// holds it ("PTR SAFEARRAY PTR Target@Uses").
+std::u16string Shape(ITypeInfo* ti, const TYPEDESC& desc) {
+    std::u16string text;
+    for (const TYPEDESC* t = &desc; t;) {
+        switch (t->vt) {
+            case VT_PTR:
+                text += u"PTR ";
+                t = t->lptdesc;
+                break;
+            case VT_SAFEARRAY:
+                text += u"SAFEARRAY ";
+                t = t->lptdesc;
+                break;
+            case VT_CARRAY:
+                text += u"CARRAY" + std::u16string(t->lpadesc->cDims, u'*') + u" ";
+                t = &t->lpadesc->tdescElem;
+                break;
+            case VT_USERDEFINED: {
+                ComPtr<ITypeInfo> ref;
+                EXPECT_OK(ti->GetRefTypeInfo(t->hreftype, ref.put()));
+                BSTR libName = nullptr;
+                EXPECT_OK(HolderOf(ref.get())->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr));
+                return text + NameOf(ref.get()) + u"@" + TakeBstr(libName);
+            }
+            default:
+                return text + u"vt" + static_cast<char16_t>(u'0' + t->vt % 10);
+        }
+    }
+    return text;
+}
+
+// The member types of each type, as text, by the type's name.
+std::map<std::u16string, std::vector<std::u16string>> MemberShapes(ITypeLib* lib) {
+    std::map<std::u16string, std::vector<std::u16string>> all;
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> ti;
+        EXPECT_OK(lib->GetTypeInfo(i, ti.put()));
+        std::vector<std::u16string>& shapes = all[NameOf(ti.get())];
+        const TYPEATTR attr = AttrOf(ti.get());
+        for (UINT f = 0; f < attr.cFuncs; ++f) {
+            FUNCDESC* fd = nullptr;
+            EXPECT_OK(ti->GetFuncDesc(f, &fd));
+            shapes.push_back(Shape(ti.get(), fd->elemdescFunc.tdesc));
+            for (SHORT p = 0; p < fd->cParams; ++p) shapes.push_back(Shape(ti.get(), fd->lprgelemdescParam[p].tdesc));
+            ti->ReleaseFuncDesc(fd);
+        }
+        for (UINT v = 0; v < attr.cVars; ++v) {
+            VARDESC* vd = nullptr;
+            EXPECT_OK(ti->GetVarDesc(v, &vd));
+            shapes.push_back(Shape(ti.get(), vd->elemdescVar.tdesc));
+            ti->ReleaseVarDesc(vd);
+        }
+    }
+    return all;
+}
+
+TEST(RegenReferences, EachUseOfATypeKeepsItsShapeAndReachesItsNewPlace) {
+    // Members of two types name Target and Other over and over, in every shape
+    // a member type takes; a reorder moves every type to a new place.
+    TempDir dir;
+    ComPtr<ITypeLib> other = Other(dir / "other.tlb", &kOtherGuid);
+    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
+    auto target = NewType(lib.get(), u"Target", TKIND_ENUM);
+    const Variant one = Variant::Int(1);
+    AddVar(target.get(), 0, u"T1", Vt(VT_I4), VAR_CONST, &one);
+    auto uses = NewType(lib.get(), u"IUses", TKIND_INTERFACE);
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    ComPtr<ITypeInfo> shade;
+    ASSERT_OK(other->GetTypeInfo(0, shade.put()));
+    TypeDescs td;
+    for (ICreateTypeInfo2* type : {uses.get(), rec.get()}) {
+        const TYPEDESC t = User(RefTo(type, target.As<ITypeInfo>().get()));
+        const TYPEDESC s = User(RefTo(type, shade.get()));
+        const std::vector<TYPEDESC> shapes = {t,
+                                              td.Ptr(t),
+                                              td.Ptr(td.Ptr(t)),
+                                              td.Ptr(td.SafeArray(td.Ptr(t))),
+                                              td.SafeArray(t),
+                                              td.CArray(t, {{0, 2}}),
+                                              td.CArray(td.Ptr(t), {{1, 3}, {0, 2}}),
+                                              s,
+                                              td.Ptr(s),
+                                              td.Ptr(td.Ptr(t))};
+        for (UINT k = 0; k < shapes.size(); ++k) {
+            const std::u16string name = u"m" + std::u16string(1, static_cast<char16_t>(u'0' + k));
+            if (type == uses.get())
+                AddFunc(type, k, {name, INVOKE_FUNC, k % 2 ? shapes[k] : Vt(VT_HRESULT),
+                                  {{u"a", shapes[k]}, {u"b", shapes[shapes.size() - 1 - k], PARAMFLAG_FOUT}}});
+            else
+                AddVar(type, k, name, shapes[k]);
+        }
+    }
+    ComPtr<ITypeLib> start = SaveAndLoad(lib.get(), dir / "uses.tlb");
+    ASSERT_TRUE(start);
+    TLBModifier modifier;
+    modifier.StartingLibDirect(start.get());
+    const int32_t order[] = {2, 1, 0};
+    modifier.ReorderStartingTypes(order);
+    ComPtr<ITypeLib> out = modifier.GenerateDirect(u"");
+    ASSERT_TRUE(out);
+    ASSERT_EQ(TypeNames(out.get()), (std::vector<std::u16string>{u"Rec", u"IUses", u"Target"}));
+    const auto before = MemberShapes(start.get()), after = MemberShapes(out.get());
+    EXPECT_EQ(after, before);
+    const std::vector<std::u16string>& fields = after.at(u"Rec");
+    ASSERT_EQ(fields.size(), 10u);
+    EXPECT_EQ(fields[3], u"PTR SAFEARRAY PTR Target@Uses");
+    EXPECT_EQ(fields[6], u"CARRAY** PTR Target@Uses");
+    EXPECT_EQ(fields[8], u"PTR Shade@Other");
 }
 
 }  // namespace

@@ -286,5 +286,36 @@ TEST_F(Unresolved, TheCompanionIsCheckedAndOnlyASuccessHandsOneBack) {
     EXPECT_EQ(TypeNames(held.get()), (std::vector<std::u16string>{Text(797), Text(799)}));
 }
 
+
+TEST_F(Unresolved, EachUseOfAMissingTypeGetsThePlaceholderOfItsOwnUse) {
+    // One missing interface, named by one function three times: as an
+    // interface, as a pointer to one (taken for an enum) and as an interface again.
+    const fs::path gone = dir / "gone.tlb";
+    auto goneLib = NewLibrary(u"Gone", gone.u16string());
+    ASSERT_OK(goneLib->SetGuid({0x5E1A5202, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+    auto igone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
+    ASSERT_OK(igone->AddImplType(0, RefTo(igone.get(), StdOle2Type(kIID_IUnknown).get())));
+    ASSERT_OK(goneLib->SaveAllChanges());
+    auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
+    auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
+    TypeDescs td;
+    const TYPEDESC it = User(RefTo(user.get(), igone.As<ITypeInfo>().get()));
+    AddFunc(user.get(), 0, {u"Use", INVOKE_FUNC, Vt(VT_HRESULT),
+                            {{u"a", td.Ptr(it)}, {u"b", td.Ptr(td.Ptr(it))}, {u"c", td.Ptr(it)}}});
+    AddFunc(user.get(), 1, {u"Again", INVOKE_FUNC, Vt(VT_HRESULT), {{u"d", td.Ptr(td.Ptr(it))}, {u"e", td.Ptr(it)}}});
+    ASSERT_OK(lib->SaveAllChanges());
+    fs::remove(gone);
+    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+
+    ComPtr<ITypeLib> missing;
+    ComPtr<ITypeLib> edited = Find(uses.get(), missing);
+    ComPtr<ITypeInfo> copied = TypeNamed(edited.get(), u"IUser");
+    EXPECT_EQ(ParamTypeName(copied.get(), 0, 0), Text(797));
+    EXPECT_EQ(ParamTypeName(copied.get(), 0, 1), Text(799));
+    EXPECT_EQ(ParamTypeName(copied.get(), 0, 2), Text(797));
+    EXPECT_EQ(ParamTypeName(copied.get(), 1, 0), Text(799));
+    EXPECT_EQ(ParamTypeName(copied.get(), 1, 1), Text(797));
+}
+
 }  // namespace
 }  // namespace regentest
