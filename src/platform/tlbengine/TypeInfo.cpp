@@ -95,11 +95,42 @@ FuncView TypeReader::FuncAtIndex(UINT index) {
     return PresentedFunc(index);
 }
 
+bool TypeReader::ScanById() {
+    Owner()->FixFunctionIds();
+    const TypeData* d = Data();  // brings a dispatch view up to date
+    return d && !index_.idsValid.load(std::memory_order_acquire) &&
+           PresentedCount() + d->vars.size() <= kScanMembers;
+}
+
 bool TypeReader::FindMember(MEMBERID memid, FuncView* f, const VarData** v) {
     *f = FuncView{};
     *v = nullptr;
     const TypeData* d = Data();
     if (!d) return false;
+    if (ScanById()) {
+        // As below, in place: the type's own functions first, then inherited
+        // ones, then variables.
+        const size_t count = PresentedCount(), own = OwnFunctionsStart();
+        size_t pick = count;
+        for (size_t i = 0; i < count; ++i)
+            if (PresentedFunc(i).f->memid == memid) {
+                if (pick == count) pick = i;
+                if (i >= own) {
+                    pick = i;
+                    break;
+                }
+            }
+        if (pick < count) {
+            *f = PresentedFunc(pick);
+            return true;
+        }
+        for (const VarData& var : d->vars)
+            if (var.memid == memid) {
+                *v = &var;
+                return true;
+            }
+        return false;
+    }
     const MemberIndex& ix = Ids();
     if (auto it = ix.funcsById.Find(IdKey(memid)); !it.empty()) {
         // A dispatch view lists inherited functions first; its own ones are
@@ -430,6 +461,16 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
     if (!pFuncIndex) return E_INVALIDARG;
     const TypeData* d = Data();
     if (!d) return TYPE_E_ELEMENTNOTFOUND;
+    if (ScanById()) {
+        for (size_t i = 0; i < PresentedCount(); ++i) {
+            const FuncData& f = *PresentedFunc(i).f;
+            if (f.memid == memid && f.invkind == invKind) {
+                *pFuncIndex = static_cast<UINT>(i);
+                return S_OK;
+            }
+        }
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
     const MemberIndex& ix = Ids();
     if (auto it = ix.funcsById.Find(IdKey(memid)); !it.empty()) {
         for (int i : it) {
@@ -444,7 +485,16 @@ HRESULT TypeReader::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT
 
 HRESULT TypeReader::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
     if (!pVarIndex) return E_INVALIDARG;
-    if (!Data()) return TYPE_E_ELEMENTNOTFOUND;
+    const TypeData* d = Data();
+    if (!d) return TYPE_E_ELEMENTNOTFOUND;
+    if (ScanById()) {
+        for (size_t i = 0; i < d->vars.size(); ++i)
+            if (d->vars[i].memid == memid) {
+                *pVarIndex = static_cast<UINT>(i);
+                return S_OK;
+            }
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
     const MemberIndex& ix = Ids();
     if (auto it = ix.varsById.Find(IdKey(memid)); !it.empty()) {
         *pVarIndex = static_cast<UINT>(it.front());

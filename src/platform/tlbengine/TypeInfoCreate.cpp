@@ -385,16 +385,25 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     const std::u16string_view name = names[0];
     const uint64_t key = name.empty() ? 0 : NameKey(name);
     if (!name.empty()) {
-        const MemberIndex& ix = Names();
-        for (int j : ix.funcsByName.Find(key)) {
-            if (static_cast<UINT>(j) == index) continue;
-            const FuncData& g = t.funcs[static_cast<size_t>(j)];
-            if (!SameName(g.name, name)) continue;
-            bool accessors = IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind;
-            if (!accessors) return TYPE_E_AMBIGUOUSNAME;
+        // Another function of the name may only be another accessor of the property.
+        auto clashes = [&](size_t j) {
+            if (j == index) return false;
+            const FuncData& g = t.funcs[j];
+            if (!SameName(g.name, name)) return false;
+            return !(IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind);
+        };
+        if (ScanByName(t)) {
+            for (size_t j = 0; j < t.funcs.size(); ++j)
+                if (!t.funcs[j].name.empty() && clashes(j)) return TYPE_E_AMBIGUOUSNAME;
+            for (const VarData& v : t.vars)
+                if (!v.name.empty() && SameName(v.name, name)) return TYPE_E_AMBIGUOUSNAME;
+        } else {
+            const MemberIndex& ix = Names();
+            for (int j : ix.funcsByName.Find(key))
+                if (clashes(static_cast<size_t>(j))) return TYPE_E_AMBIGUOUSNAME;
+            for (int j : ix.varsByName.Find(key))
+                if (SameName(t.vars[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
         }
-        for (int j : ix.varsByName.Find(key))
-            if (SameName(t.vars[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
     }
     if (index_.namesValid) {
         if (!f.name.empty()) index_.funcsByName.Remove(NameKey(f.name), static_cast<int>(index));
@@ -533,12 +542,20 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
     const uint64_t key = name.empty() ? 0 : NameKey(name);
     if (!name.empty()) {
-        const MemberIndex& ix = Names();
-        for (int j : ix.varsByName.Find(key))
-            if (static_cast<UINT>(j) != index && SameName(t.vars[static_cast<size_t>(j)].name, name))
-                return TYPE_E_AMBIGUOUSNAME;
-        for (int j : ix.funcsByName.Find(key))
-            if (SameName(t.funcs[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
+        if (ScanByName(t)) {
+            for (size_t j = 0; j < t.vars.size(); ++j)
+                if (j != index && !t.vars[j].name.empty() && SameName(t.vars[j].name, name))
+                    return TYPE_E_AMBIGUOUSNAME;
+            for (const FuncData& g : t.funcs)
+                if (!g.name.empty() && SameName(g.name, name)) return TYPE_E_AMBIGUOUSNAME;
+        } else {
+            const MemberIndex& ix = Names();
+            for (int j : ix.varsByName.Find(key))
+                if (static_cast<UINT>(j) != index && SameName(t.vars[static_cast<size_t>(j)].name, name))
+                    return TYPE_E_AMBIGUOUSNAME;
+            for (int j : ix.funcsByName.Find(key))
+                if (SameName(t.funcs[static_cast<size_t>(j)].name, name)) return TYPE_E_AMBIGUOUSNAME;
+        }
     }
     if (index_.namesValid) {
         if (!t.vars[index].name.empty()) index_.varsByName.Remove(NameKey(t.vars[index].name), static_cast<int>(index));

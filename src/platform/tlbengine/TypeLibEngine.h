@@ -236,6 +236,15 @@ public:
     // Lookup tables by member id, and by name.
     const MemberIndex& Ids();
     const MemberIndex& Names();
+    // A type of few members is searched in place while it has no tables:
+    // building them costs more than they save.
+    static constexpr size_t kScanMembers = 16;
+    // True when a lookup by id should scan (function ids are fixed first).
+    bool ScanById();
+    // True when a lookup by name should scan.
+    bool ScanByName(const TypeData& t) const {
+        return !index_.namesValid.load(std::memory_order_acquire) && t.funcs.size() + t.vars.size() <= kScanMembers;
+    }
 
     ULONG AddRef() override;
     ULONG Release() override;
