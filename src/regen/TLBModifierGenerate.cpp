@@ -4,6 +4,7 @@
 // that type to the list; the running walk then reaches it), pass 3 lays every
 // type out.
 #include <algorithm>
+#include <optional>
 
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
@@ -65,22 +66,27 @@ ComPtr<ole::ITypeLib> TLBModifier::RunGeneration(std::u16string_view saveAs) {
     CheckHr(ole::CreateTypeLib2(syskind, path.c_str(), g.lib.put()));
     CopyLibraryAttributes();
 
+    // The fill of a built list may append types to it (on demand); the
+    // walk of the starting types alone never grows.
+    auto run = [&](auto& walk) {
+        g.created.reserve(walk.size());
+        for (const TypeListRecord& r : walk) CreateListedType(r, true);
+        for (const TypeListRecord& r : walk) FillType(r);
+    };
     if (listBuilt_) {
         NumberPositions();
-        g.walk = &records_;
+        run(records_);
     } else {
         const ole::UINT n = startingITypeLib_->GetTypeInfoCount();
+        g.ownWalk.reserve(n);
         for (ole::UINT i = 0; i < n; ++i) {
             TypeListRecord& r = g.ownWalk.emplace_back();
             r.LibNum = 1;
             r.TypeIndex = static_cast<int32_t>(i);
             r.Position = static_cast<int32_t>(i);
         }
-        g.walk = &g.ownWalk;
+        run(g.ownWalk);
     }
-    g.created.reserve(g.walk->size());
-    for (const TypeListRecord& r : *g.walk) CreateListedType(r, true);
-    for (const TypeListRecord& r : *g.walk) FillType(r);
     LayOutAll();
 
     // The library's own help file and help string DLL, not the last ones in force.
@@ -324,13 +330,12 @@ void TLBModifier::FillType(const TypeListRecord& record) {
     Generation& g = *gen_;
     ComPtr<ole::ITypeInfo> item = SourceItem(record);
     ComPtr<tli::TypeInfo> listed = TliTypeInfo(item.get());
-    ole::TYPEKIND itemKind = ole::TKIND_ENUM;
-    ole::TYPEKIND kind = ole::TKIND_ENUM;
-    {
-        TypeAttr attr(item.get());
-        itemKind = attr->typekind;
-        kind = CreatedKind(*attr);
-    }
+    // The item's attributes serve the whole fill unless a dual's interface
+    // half is the source.
+    std::optional<TypeAttr> itemAttr;
+    itemAttr.emplace(item.get());
+    const ole::TYPEKIND itemKind = (*itemAttr)->typekind;
+    const ole::TYPEKIND kind = CreatedKind(**itemAttr);
     // A dual is filled from its interface half.
     ComPtr<ole::ITypeInfo> source = item;
     ComPtr<tli::TypeInfo> sourceTli = listed;
@@ -381,7 +386,12 @@ void TLBModifier::FillType(const TypeListRecord& record) {
         CheckHr(dest->SetDocString(help.DocString.c_str()));
 
     // Flags, version and what the kind holds.
-    TypeAttr attr(source.get());
+    std::optional<TypeAttr> sourceAttr;
+    if (source.get() != item.get()) {
+        itemAttr.reset();
+        sourceAttr.emplace(source.get());
+    }
+    const TypeAttr& attr = sourceAttr ? *sourceAttr : *itemAttr;
     ole::UINT flags = attr->wTypeFlags;
     if (kind == ole::TKIND_INTERFACE || kind == ole::TKIND_DISPATCH) {
         if (record.Flags & TypeListRecord::kAddProxy) flags |= ole::TYPEFLAG_FPROXY;

@@ -1,7 +1,6 @@
 // The state of one generation of TLBModifier, shared by its source files.
 #pragma once
 
-#include <list>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -16,8 +15,7 @@ struct TLBModifier::Generation {
     bool saving = false;
     // The walk when no request built the final list: the starting types in
     // their own order.
-    std::list<TypeListRecord> ownWalk;
-    std::list<TypeListRecord>* walk = nullptr;
+    std::vector<TypeListRecord> ownWalk;
     // The new types by position.
     std::vector<ole::ComPtr<ole::ICreateTypeInfo2>> created;
     std::vector<ole::ComPtr<ole::ITypeInfo>> createdRead;

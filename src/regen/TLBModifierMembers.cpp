@@ -283,9 +283,13 @@ void TLBModifier::CopyVariable(MemberSource& source, ole::UINT index, ole::ICrea
     }
     // Mapping may have made a type on demand under its own help values.
     PutMemberHelpInForce(help);
-    const std::u16string name = NameOfMember(sourceTi, memid);
+    // The name goes from the source's string to the new variable (none reads as "").
+    ole::BStr name;
+    ole::UINT named = 0;
+    if (FAILED(sourceTi->GetNames(memid, name.put(), 1, &named)) || named == 0) name.Reset();
+    const ole::OLECHAR* nameText = name.get() ? name.get() : u"";
     if (const ole::HRESULT hr = dest->AddVarDesc(index, &vd); FAILED(hr))
-        RaiseMemberNameError(hr, sourceTi, name, index, true);
+        RaiseMemberNameError(hr, sourceTi, name.str(), index, true);
     g.owner.FreeTypeDesc();
 
     if (ole::ITypeInfo2* source2 = source.ti2.get()) {
@@ -305,8 +309,8 @@ void TLBModifier::CopyVariable(MemberSource& source, ole::UINT index, ole::ICrea
     if (help.HelpStringContext != 0) CheckHr(dest->SetVarHelpStringContext(index, help.HelpStringContext));
     if (!help.DocString.empty() && !(dllInForce && (helpGeneration_ & kNoDocStringWithDll)))
         CheckHr(dest->SetVarDocString(index, help.DocString.c_str()));
-    if (const ole::HRESULT hr = dest->SetVarName(index, name.c_str()); FAILED(hr))
-        RaiseMemberNameError(hr, sourceTi, name, index, true);
+    if (const ole::HRESULT hr = dest->SetVarName(index, nameText); FAILED(hr))
+        RaiseMemberNameError(hr, sourceTi, name.str(), index, true);
 }
 
 void TLBModifier::CopyFunction(MemberSource& source, ole::UINT index, ole::ICreateTypeInfo2* dest,

@@ -83,11 +83,9 @@ LibraryImpl::LibraryImpl(std::shared_ptr<const LibraryData> data, std::u16string
       comp_(std::make_unique<LibTypeComp>(this)) {
     const LibraryData& d = *loaded_;
     types_.reserve(d.types.size());
-    byName_.reserve(d.types.size());
     for (size_t i = 0; i < d.types.size(); ++i) {
         auto t = std::make_unique<TypeInfoImpl>(this, &d.types[i]);
         t->SetIndexInLibrary(static_cast<UINT>(i));
-        byName_.emplace(FoldName(d.types[i].name), t.get());
         types_.push_back(std::move(t));
     }
     slots_.reserve(d.refs.size());
@@ -350,19 +348,39 @@ HRESULT LibraryImpl::StdDispatch(ITypeInfo** out) {
 
 // ---- Types ----
 
+// Readers of a shared library may ask at the same time: the first to take
+// the lock builds the table, the others find it built.
+ChainMap& LibraryImpl::ByName() {
+    if (byNameBuilt_.load(std::memory_order_acquire)) return byName_;
+    std::lock_guard lock(lazy_);
+    if (!byNameBuilt_.load(std::memory_order_relaxed)) {
+        byName_.Clear(types_.size());
+        for (size_t i = 0; i < types_.size(); ++i) byName_.Insert(NameKey(types_[i]->Raw().name), static_cast<int>(i));
+        byNameBuilt_.store(true, std::memory_order_release);
+    }
+    return byName_;
+}
+
+// Where two types share a name (a file made elsewhere), the first one is found.
 TypeInfoImpl* LibraryImpl::FindType(std::u16string_view name) {
     if (name.empty()) return nullptr;
-    auto it = byName_.find(FoldName(name));
-    return it == byName_.end() ? nullptr : it->second;
+    for (int i : ByName().Find(NameKey(name))) {
+        TypeInfoImpl* t = types_[static_cast<size_t>(i)].get();
+        if (SameName(t->Raw().name, name)) return t;
+    }
+    return nullptr;
 }
 
 HRESULT LibraryImpl::RenameType(TypeInfoImpl* t, std::u16string_view name) {
-    std::u16string key = FoldName(name);
-    auto it = byName_.find(key);
-    if (it != byName_.end() && it->second != t) return TYPE_E_NAMECONFLICT;
-    std::u16string oldKey = FoldName(t->Raw().name);
-    if (auto old = byName_.find(oldKey); old != byName_.end() && old->second == t) byName_.erase(old);
-    byName_[key] = t;
+    ChainMap& byName = ByName();
+    const uint64_t key = NameKey(name);
+    for (int i : byName.Find(key)) {
+        const TypeInfoImpl* other = types_[static_cast<size_t>(i)].get();
+        if (other != t && SameName(other->Raw().name, name)) return TYPE_E_NAMECONFLICT;
+    }
+    const int index = static_cast<int>(t->IndexInLibrary());
+    byName.Remove(NameKey(t->Raw().name), index);
+    byName.Insert(key, index);
     return S_OK;
 }
 
@@ -607,8 +625,14 @@ HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTyp
     auto t = std::make_unique<TypeInfoImpl>(this, std::move(data));
     t->SetIndexInLibrary(static_cast<UINT>(types_.size()));
     TypeInfoImpl* raw = t.get();
-    byName_.emplace(FoldName(name), raw);
-    types_.push_back(std::move(t));
+    const int index = static_cast<int>(types_.size());
+    ByName().Insert(NameKey(name), index);
+    try {
+        types_.push_back(std::move(t));
+    } catch (...) {
+        ByName().Remove(NameKey(name), index);
+        throw;
+    }
     // A new type has no GUID yet: the GUID index stays as it is.
     Touched();
     *ppCTInfo = static_cast<ICreateTypeInfo*>(static_cast<ICreateTypeInfo2*>(raw));
@@ -621,8 +645,10 @@ HRESULT LibraryImpl::DeleteTypeInfo(LPCOLESTR szName) {
     if (!szName) return E_INVALIDARG;
     TypeInfoImpl* t = FindType(ViewOf(szName));
     if (!t) return TYPE_E_ELEMENTNOTFOUND;
-    byName_.erase(FoldName(t->Raw().name));
     UINT index = t->IndexInLibrary();
+    ChainMap& byName = ByName();
+    byName.Remove(NameKey(t->Raw().name), static_cast<int>(index));
+    byName.CloseGap(static_cast<int>(index));
     std::unique_ptr<TypeInfoImpl> owned = std::move(types_[index]);
     types_.erase(types_.begin() + index);
     for (size_t i = index; i < types_.size(); ++i) types_[i]->SetIndexInLibrary(static_cast<UINT>(i));

@@ -574,6 +574,9 @@ public:
 
     // Type names.
     TypeInfoImpl* FindType(std::u16string_view name);
+    // The types by folded name, built on first use: a library that is only
+    // walked never needs it.
+    ChainMap& ByName();
     HRESULT RenameType(TypeInfoImpl* t, std::u16string_view name);
     // The type other than t that holds guid (null when none does). The GUID
     // index is built on first use under LazyMutex, then kept up to date by
@@ -654,7 +657,8 @@ private:
 
     std::vector<std::unique_ptr<TypeInfoImpl>> types_;
     std::vector<std::unique_ptr<TypeInfoImpl>> deleted_;
-    std::unordered_map<std::u16string, TypeInfoImpl*> byName_;
+    ChainMap byName_;  // NameKey -> type indexes, once ByName built it
+    std::atomic<bool> byNameBuilt_{false};
     std::unordered_map<GUID, TypeInfoImpl*> byGuid_;
     std::atomic<bool> guidIndexValid_{false};
 

@@ -3,7 +3,11 @@
 // grows from one to the other between lookups.
 #include "support/EngineTestSupport.h"
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace enginetest;
 
@@ -128,6 +132,84 @@ TEST(EngineLookup, VariablesAreFoundAlikeInSmallAndLargeTypes) {
             EXPECT_OK(rec->SetVarName(0, u"Field0"));  // the name is free again
         }
     }
+}
+
+
+// The name a library finds for `name` through IsName ("" when none).
+std::u16string IsNameOf(ITypeLib* lib, std::u16string name) {
+    name.resize(std::max<size_t>(name.size(), 64));
+    INT found = 0;
+    EXPECT_OK(lib->IsName(name.data(), 0, &found));
+    return found ? std::u16string(name.c_str()) : std::u16string();
+}
+
+TEST(EngineLookup, TypesAreFoundByNameThroughRenamesAndDeletes) {
+    auto lib = NewLib();
+    ComPtr<ITypeLib> read = lib.As<ITypeLib>();
+    std::vector<ComPtr<ICreateTypeInfo2>> types;
+    for (size_t i = 0; i < 40; ++i) types.push_back(NewType(lib.get(), Numbered(u"Type", i).c_str(), TKIND_RECORD));
+    EXPECT_EQ(IsNameOf(read.get(), u"TYPE7"), u"Type7");
+    ComPtr<ICreateTypeInfo> clash;
+    EXPECT_EQ(lib->CreateTypeInfo(u"type39", TKIND_ENUM, clash.put()), TYPE_E_NAMECONFLICT);
+
+    // A rename frees the old name and takes the new one; a case change is no clash.
+    EXPECT_EQ(types[3]->SetName(u"TYPE4"), TYPE_E_NAMECONFLICT);
+    ASSERT_OK(types[3]->SetName(u"Renamed"));
+    ASSERT_OK(types[5]->SetName(u"TYPE5"));
+    EXPECT_EQ(IsNameOf(read.get(), u"type3"), u"");
+    EXPECT_EQ(IsNameOf(read.get(), u"renamed"), u"Renamed");
+    EXPECT_EQ(IsNameOf(read.get(), u"type5"), u"TYPE5");
+
+    // Deletes in the middle move the later types down; each is still found as itself.
+    ASSERT_OK(lib->DeleteTypeInfo(u"TYPE0"));
+    ASSERT_OK(lib->DeleteTypeInfo(u"type20"));
+    EXPECT_EQ(lib->DeleteTypeInfo(u"Type20"), TYPE_E_ELEMENTNOTFOUND);
+    ASSERT_OK(types[3]->SetName(u"Type20"));  // a deleted type's name is free
+    ASSERT_OK(lib->CreateTypeInfo(u"Type0", TKIND_ENUM, clash.put()));
+    ASSERT_EQ(read->GetTypeInfoCount(), 39u);
+    for (UINT i = 0; i < read->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> ti;
+        ASSERT_OK(read->GetTypeInfo(i, ti.put()));
+        const std::u16string name = NameOf(ti.get());
+        EXPECT_EQ(IsNameOf(read.get(), name), name);
+        ComPtr<ITypeInfo> bound;
+        ComPtr<ITypeComp> comp;
+        ASSERT_OK(read->GetTypeComp(comp.put()));
+        std::u16string upper = name;
+        for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+        ComPtr<ITypeComp> inner;
+        ASSERT_OK(comp->BindType(upper.data(), 0, bound.put(), inner.put()));
+        EXPECT_EQ(bound.get(), ti.get()) << ToUtf8(name);
+    }
+}
+
+TEST(EngineLookup, ReadersOfALoadedLibraryFindItsTypesAtOnce) {
+    const std::u16string file = FileFor(1000);
+    {
+        ComPtr<ICreateTypeLib2> lib;
+        ASSERT_OK(CreateTypeLib2(SYS_WIN32, file.c_str(), lib.put()));
+        ASSERT_OK(lib->SetName(u"Many"));
+        for (size_t i = 0; i < 300; ++i) NewType(lib.get(), Numbered(u"Type", i).c_str(), TKIND_RECORD);
+        ASSERT_OK(lib->SaveAllChanges());
+    }
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(LoadTypeLibEx(file.c_str(), REGKIND_NONE, loaded.put()));
+    std::vector<std::thread> readers;
+    std::atomic<int> wrong{0};
+    for (int r = 0; r < 6; ++r)
+        readers.emplace_back([&, r] {
+            for (size_t i = 0; i < 300; ++i) {
+                const size_t k = (i * 7 + static_cast<size_t>(r) * 50) % 300;
+                std::u16string name = Numbered(u"TYPE", k);
+                name.resize(32);
+                INT found = 0;
+                if (FAILED(loaded->IsName(name.data(), 0, &found)) || !found ||
+                    std::u16string(name.c_str()) != Numbered(u"Type", k))
+                    ++wrong;
+            }
+        });
+    for (auto& t : readers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
