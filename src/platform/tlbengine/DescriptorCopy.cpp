@@ -33,7 +33,6 @@ HRESULT CopyTypeDescAt(const TYPEDESC& src, TypeDescData& out, int depth) {
     if (depth > kMaxTypeDescDepth) return E_INVALIDARG;
     out.vt = src.vt;
     out.href = 0;
-    out.bounds.clear();
     out.element.clear();
     switch (src.vt) {
         case VT_PTR:
@@ -46,7 +45,7 @@ HRESULT CopyTypeDescAt(const TYPEDESC& src, TypeDescData& out, int depth) {
             const ARRAYDESC* a = src.lpadesc;
             if (!a || a->cDims == 0) return E_INVALIDARG;
             const SAFEARRAYBOUND* b = a->rgbounds;
-            out.bounds.assign(b, b + a->cDims);
+            out.MutableBounds().assign(b, b + a->cDims);
             out.element.resize(1);
             return CopyTypeDescAt(a->tdescElem, out.element[0], depth + 1);
         }
@@ -73,7 +72,7 @@ size_t ChainBytes(const TypeDescData& t) {
         case VT_SAFEARRAY:
             return Round(sizeof(TYPEDESC)) + below;
         case VT_CARRAY:
-            return Round(ArrayDescBytes(t.bounds.size())) + below;
+            return Round(ArrayDescBytes(t.Bounds().size())) + below;
         default:
             return 0;
     }
@@ -108,14 +107,14 @@ void BuildChain(const TypeDescData& src, TYPEDESC& dst, Bump& bump) {
             break;
         }
         case VT_CARRAY: {
-            auto* a = new (bump.Take<std::byte>(ArrayDescBytes(src.bounds.size()))) ARRAYDESC{};
+            auto* a = new (bump.Take<std::byte>(ArrayDescBytes(src.Bounds().size()))) ARRAYDESC{};
             if (!src.element.empty())
                 BuildChain(src.element[0], a->tdescElem, bump);
             else
                 a->tdescElem.vt = VT_VARIANT;
-            a->cDims = static_cast<USHORT>(src.bounds.size());
+            a->cDims = static_cast<USHORT>(src.Bounds().size());
             SAFEARRAYBOUND* b = a->rgbounds;
-            for (size_t i = 0; i < src.bounds.size(); ++i) b[i] = src.bounds[i];
+            for (size_t i = 0; i < src.Bounds().size(); ++i) b[i] = src.Bounds()[i];
             dst.lpadesc = a;
             break;
         }

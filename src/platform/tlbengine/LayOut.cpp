@@ -272,7 +272,7 @@ HRESULT SizeOfType(const TypeDescData& t, SizeCtx& ctx, ULONG* size, WORD* align
         HRESULT hr = SizeOfType(t.element[0], ctx, &s, &a);
         if (FAILED(hr)) return hr;
         uint64_t total = s;
-        for (const SAFEARRAYBOUND& b : t.bounds) {
+        for (const SAFEARRAYBOUND& b : t.Bounds()) {
             total *= b.cElements;
             if (total > 0x7FFFFFFFu) return TYPE_E_SIZETOOBIG;
         }

@@ -106,8 +106,8 @@ TypeDescData Udt(int index) {
 TypeDescData Array(TypeDescData element, ULONG count) {
     TypeDescData t;
     t.vt = VT_CARRAY;
-    t.bounds.push_back(SAFEARRAYBOUND{count, 0});
-    t.element.push_back(std::move(element));
+    t.MutableBounds().push_back(SAFEARRAYBOUND{count, 0});
+    t.SetElement(std::move(element));
     return t;
 }
 

@@ -42,15 +42,49 @@ struct CustDataEntry {
 // Custom data of one item, in the order the keys were first set; a key occurs once.
 using CustDataList = CompactVector<CustDataEntry>;
 
+struct TypeDescNode;
+
 // A type description (a TYPEDESC chain as a value). The small fields come
 // last: a member declared [[no_unique_address]] leaves its last two bytes to
 // the 16-bit flags that follow it (a parameter's, a return type's).
 struct TypeDescData {
-    CompactVector<SAFEARRAYBOUND> bounds;  // VT_CARRAY: one entry per dimension, first declared first
-    Boxed<TypeDescData> element;           // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
+    Boxed<TypeDescNode> element;           // VT_PTR, VT_SAFEARRAY, VT_CARRAY: exactly one entry, the target type
     HREFTYPE href = 0;                     // VT_USERDEFINED: key in LibraryData::refs
     VARTYPE vt = VT_EMPTY;                 // VT_PTR/VT_SAFEARRAY/VT_CARRAY/VT_USERDEFINED or a plain VT
+
+    // VT_CARRAY: one entry per dimension, first declared first. A fixed array
+    // always has its element type, so the bounds are kept with it: every
+    // other description (nearly all of them) carries no room for them.
+    const CompactVector<SAFEARRAYBOUND>& Bounds() const noexcept;
+    // The bounds to set; makes the element's place when there is none yet.
+    CompactVector<SAFEARRAYBOUND>& MutableBounds();
+    // Sets the target type, keeping the bounds.
+    TypeDescData& SetElement(TypeDescData target);
 };
+
+// The target of a type description, with the bounds of the fixed array it
+// is the element of (empty for any other).
+struct TypeDescNode : TypeDescData {
+    TypeDescNode() = default;
+    TypeDescNode(TypeDescData type) : TypeDescData(std::move(type)) {}
+    CompactVector<SAFEARRAYBOUND> arrayBounds;
+};
+
+inline const CompactVector<SAFEARRAYBOUND>& TypeDescData::Bounds() const noexcept {
+    static const CompactVector<SAFEARRAYBOUND> none;
+    return element ? element->arrayBounds : none;
+}
+
+inline CompactVector<SAFEARRAYBOUND>& TypeDescData::MutableBounds() {
+    if (!element) element.emplace();
+    return element->arrayBounds;
+}
+
+inline TypeDescData& TypeDescData::SetElement(TypeDescData target) {
+    if (!element) return element.emplace(std::move(target));
+    static_cast<TypeDescData&>(*element) = std::move(target);
+    return *element;
+}
 
 struct ParamData {
     std::u16string name;                 // "" = unnamed

@@ -30,15 +30,16 @@ size_t DecodeContext::CostOf(const std::u16string& s) noexcept {
 }
 
 size_t DecodeContext::CostOf(const TypeDescData& t) noexcept {
-    size_t cost = sizeof(TypeDescData) + (t.bounds.empty() ? 0 : BoundsCost(t.bounds.size()));
-    for (const TypeDescData& e : t.element) cost += CostOf(e) + kBlockOverhead;
+    size_t cost = sizeof(TypeDescData) + (t.Bounds().empty() ? 0 : BoundsCost(t.Bounds().size()));
+    // A target is a node, which has room for a fixed array's bounds.
+    for (const TypeDescData& e : t.element) cost += CostOf(e) + sizeof(TypeDescNode) - sizeof(TypeDescData) + kBlockOverhead;
     return cost;
 }
 
 void DecodeContext::CopyTypeDesc(const TypeDescData& from, TypeDescData& to) {
     to.vt = from.vt;
     to.href = from.href;
-    if (!from.bounds.empty()) to.bounds = from.bounds;
+    if (!from.Bounds().empty()) to.MutableBounds() = from.Bounds();
     if (from.element.empty()) return;
     to.element.resize(1);
     CopyTypeDesc(from.element[0], to.element[0]);

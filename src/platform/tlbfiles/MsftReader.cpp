@@ -531,8 +531,8 @@ bool MsftParser::DecodeArrayDesc(int32_t offset, DecodeContext::TypeDescEntry& o
     ByteReader b = InSegment(kSegArrayDescs, static_cast<int64_t>(offset) + 8, size_t{8} * dims);
     if (!b.ok() || !Charge(dims ? DecodeContext::BoundsCost(dims) : 0)) return false;
     out.desc.vt = VT_CARRAY;
-    out.desc.bounds.resize(dims);
-    for (auto& bound : out.desc.bounds) {
+    out.desc.MutableBounds().resize(dims);
+    for (auto& bound : out.desc.MutableBounds()) {
         bound.cElements = b.U32();
         bound.lLbound = b.I32();
     }

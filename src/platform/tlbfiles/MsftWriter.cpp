@@ -233,7 +233,7 @@ uint32_t NestedDescSize(const TypeDescData& t) {
         case VT_SAFEARRAY:
             return 8 + (t.element.empty() ? 0 : NestedDescSize(t.element[0]));
         case VT_CARRAY: {
-            uint32_t dims = t.bounds.empty() ? 1 : static_cast<uint32_t>(t.bounds.size());
+            uint32_t dims = t.Bounds().empty() ? 1 : static_cast<uint32_t>(t.Bounds().size());
             return 20 + 8 * (dims - 1) + (t.element.empty() ? 0 : NestedDescSize(t.element[0]));
         }
         default:
@@ -426,14 +426,14 @@ int32_t MsftBuilder::EncodeType(const TypeDescData& t) {
             break;
         }
         case VT_CARRAY: {
-            if (t.element.size() != 1 || t.bounds.empty() || t.bounds.size() > 0xFFFF) Fail(E_INVALIDARG);
+            if (t.element.size() != 1 || t.Bounds().empty() || t.Bounds().size() > 0xFFFF) Fail(E_INVALIDARG);
             int32_t elem = EncodeType(t.element[0]);
             Bytes& arr = seg_[kSegArrayDescs];
             target = static_cast<int32_t>(arr.size());
             arr.i32(elem);
-            arr.u16(static_cast<uint16_t>(t.bounds.size()));
-            arr.u16(static_cast<uint16_t>(8 * t.bounds.size()));
-            for (const SAFEARRAYBOUND& b : t.bounds) {
+            arr.u16(static_cast<uint16_t>(t.Bounds().size()));
+            arr.u16(static_cast<uint16_t>(8 * t.Bounds().size()));
+            for (const SAFEARRAYBOUND& b : t.Bounds()) {
                 arr.u32(b.cElements);
                 arr.i32(b.lLbound);
             }

@@ -548,9 +548,9 @@ private:
                 SAFEARRAYBOUND b{};
                 b.cElements = a.U32();
                 b.lLbound = a.I32();
-                t.bounds.push_back(b);
+                t.MutableBounds().push_back(b);
             }
-            t.element.push_back(ReadType(r, md, refs, nullptr, depth + 1));
+            t.SetElement(ReadType(r, md, refs, nullptr, depth + 1));
             break;
         }
         default:

@@ -6,6 +6,7 @@
 
 #include "platform/tlbengine/Boxed.h"
 #include "platform/tlbengine/CompactVector.h"
+#include "platform/tlbengine/TypeLibData.h"
 
 namespace ole {
 namespace {
@@ -64,6 +65,48 @@ TEST(Boxed, ReadsAsAnOptionalAndAsAListOfAtMostOne) {
     b.resize(1);
     EXPECT_EQ(*b, "");
     EXPECT_EQ(sizeof(Boxed<std::string>), sizeof(void*));
+}
+
+
+// A fixed array's bounds are kept with its element type: setting either
+// first keeps the other, copies carry both, and nothing else has any.
+TEST(TypeDescData, AFixedArrayKeepsItsBoundsWithItsElement) {
+    EXPECT_EQ(sizeof(TypeDescData), 16u);
+    TypeDescData plain;
+    plain.vt = VT_I4;
+    EXPECT_TRUE(plain.Bounds().empty());
+    EXPECT_TRUE(plain.element.empty());
+
+    TypeDescData grid;
+    grid.vt = VT_CARRAY;
+    grid.MutableBounds() = {SAFEARRAYBOUND{3, 0}, SAFEARRAYBOUND{4, 1}};
+    TypeDescData pointer;
+    pointer.vt = VT_PTR;
+    pointer.SetElement(plain);
+    grid.SetElement(pointer);
+    ASSERT_EQ(grid.Bounds().size(), 2u);
+    EXPECT_EQ(grid.Bounds()[1].lLbound, 1);
+    EXPECT_EQ(grid.element[0].vt, VT_PTR);
+    EXPECT_TRUE(grid.element[0].Bounds().empty());
+    EXPECT_EQ(grid.element[0].element[0].vt, VT_I4);
+
+    TypeDescData other;
+    other.vt = VT_CARRAY;
+    other.SetElement(plain);
+    other.MutableBounds().push_back(SAFEARRAYBOUND{7, 0});
+    EXPECT_EQ(other.element[0].vt, VT_I4);
+    EXPECT_EQ(other.Bounds().size(), 1u);
+
+    const TypeDescData copy = grid;
+    grid.MutableBounds().clear();
+    grid.element[0].element.clear();
+    ASSERT_EQ(copy.Bounds().size(), 2u);
+    EXPECT_EQ(copy.Bounds()[0].cElements, 3u);
+    EXPECT_EQ(copy.element[0].element[0].vt, VT_I4);
+    // An element taken out as a type of its own leaves the array's bounds behind.
+    const TypeDescData element = copy.element[0];
+    EXPECT_TRUE(element.Bounds().empty());
+    EXPECT_EQ(element.vt, VT_PTR);
 }
 
 }  // namespace

@@ -94,8 +94,8 @@ LibraryData Detailed() {
     named.custData.push_back({Key(5), Variant(int32_t(5))});
     TypeDescData grid;
     grid.vt = VT_CARRAY;
-    grid.bounds = {SAFEARRAYBOUND{3, 0}, SAFEARRAYBOUND{4, 1}, SAFEARRAYBOUND{5, -2}};
-    grid.element.push_back(Wrap(VT_PTR, Wrap(VT_PTR, Plain(VT_I2))));
+    grid.MutableBounds() = {SAFEARRAYBOUND{3, 0}, SAFEARRAYBOUND{4, 1}, SAFEARRAYBOUND{5, -2}};
+    grid.SetElement(Wrap(VT_PTR, Wrap(VT_PTR, Plain(VT_I2))));
     named.params.push_back(Param(u"grid", std::move(grid)));
     named.params.push_back(Param(u"list", Wrap(VT_PTR, Wrap(VT_SAFEARRAY, Plain(VT_BSTR)))));
     named.params.back().custData.push_back({Key(6), Variant(std::u16string_view(u"param"))});
@@ -122,8 +122,8 @@ LibraryData Detailed() {
     v.name = u"cells";
     v.memid = 0x40000000;
     v.type.vt = VT_CARRAY;
-    v.type.bounds = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{2, 0}};
-    v.type.element.push_back(Plain(VT_I4));
+    v.type.MutableBounds() = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{2, 0}};
+    v.type.SetElement(Plain(VT_I4));
     v.custData.push_back({Key(7), Variant(int32_t(7))});
     r.cbSizeInstance = 16;
     return d;
@@ -163,8 +163,8 @@ TEST(MemberDetails, ReadAsWrittenAndWriteBackToTheSameBytes) {
     EXPECT_FALSE(t.funcs[2].dll);
     const std::vector<ParamData>& params = t.funcs[0].params;
     ASSERT_EQ(params.size(), 8u);
-    ASSERT_EQ(params[0].type.bounds.size(), 3u);
-    EXPECT_EQ(params[0].type.bounds[2].lLbound, -2);
+    ASSERT_EQ(params[0].type.Bounds().size(), 3u);
+    EXPECT_EQ(params[0].type.Bounds()[2].lLbound, -2);
     ASSERT_EQ(params[0].type.element.size(), 1u);
     EXPECT_EQ(params[0].type.element[0].element[0].element[0].vt, VT_I2);
     EXPECT_EQ(params[1].type.element[0].element[0].vt, VT_BSTR);

@@ -215,7 +215,7 @@ TEST(ReaderMsft, ASharedArrayDescriptorIsCopiedWithinTheImagesBudget) {
             f.params.resize(1);
             TypeDescData& array = f.params[0].type;
             array.vt = VT_CARRAY;
-            array.bounds.assign(i == 0 ? 8000 : 1, SAFEARRAYBOUND{2, 1});
+            array.MutableBounds().assign(i == 0 ? 8000 : 1, SAFEARRAYBOUND{2, 1});
             array.element.resize(1);
             array.element[0].vt = VT_I4;
             d.types[0].funcs.push_back(std::move(f));
@@ -234,8 +234,8 @@ TEST(ReaderMsft, ASharedArrayDescriptorIsCopiedWithinTheImagesBudget) {
     LibraryData data;
     ASSERT_OK(build(20).Read(&data));
     const TypeDescData& last = data.types.at(0).funcs.at(19).params.at(0).type;
-    EXPECT_EQ(last.bounds.size(), 8000u);
-    EXPECT_EQ(last.bounds[7999].lLbound, 1);
+    EXPECT_EQ(last.Bounds().size(), 8000u);
+    EXPECT_EQ(last.Bounds()[7999].lLbound, 1);
     Image many = build(1000);
     ASSERT_LT(many.bytes.size(), 220000u);
     EXPECT_EQ(many.Read(&data), TYPE_E_CANTLOADLIBRARY);
@@ -252,8 +252,8 @@ TEST(ReaderMsft, ACopiedListIsChargedForBothOfItsBlocks) {
               sizeof(std::vector<CustDataEntry>) + kBlock + 2 * sizeof(CustDataEntry) + kBlock);
     TypeDescData array;
     array.vt = VT_CARRAY;
-    array.bounds = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{3, 1}};
-    array.element.emplace_back().vt = VT_I4;
+    array.MutableBounds() = {SAFEARRAYBOUND{2, 0}, SAFEARRAYBOUND{3, 1}};
+    array.element[0].vt = VT_I4;
     EXPECT_GE(DecodeContext::CostOf(array), sizeof(TypeDescData) + sizeof(std::vector<SAFEARRAYBOUND>) + kBlock +
                                                 2 * sizeof(SAFEARRAYBOUND) + kBlock + sizeof(TypeDescData) + kBlock);
 }

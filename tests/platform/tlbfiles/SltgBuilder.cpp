@@ -280,12 +280,12 @@ private:
             break;
         case VT_CARRAY: {
             uint16_t at = Checked16(c.md.size(), "member data");
-            c.md.U16(static_cast<uint32_t>(t.bounds.size()));
+            c.md.U16(static_cast<uint32_t>(t.Bounds().size()));
             c.md.U16(0);
             c.md.U32(0);
             c.md.U32(0);
             c.md.U32(0);
-            for (const auto& b : t.bounds) {
+            for (const auto& b : t.Bounds()) {
                 c.md.U32(b.cElements);
                 c.md.U32(static_cast<uint32_t>(b.lLbound));
             }

@@ -19,7 +19,7 @@ TypeDescData T(VARTYPE vt, HREFTYPE href = 0)
 TypeDescData Wrap(VARTYPE vt, TypeDescData e)
 {
     TypeDescData t = T(vt);
-    t.element = std::move(e);
+    t.SetElement(std::move(e));
     return t;
 }
 TypeDescData Ptr(TypeDescData e) { return Wrap(VT_PTR, std::move(e)); }
@@ -28,7 +28,7 @@ TypeDescData SafeArray(TypeDescData e) { return Wrap(VT_SAFEARRAY, std::move(e))
 TypeDescData CArray(TypeDescData e, std::vector<SAFEARRAYBOUND> b)
 {
     TypeDescData t = Wrap(VT_CARRAY, std::move(e));
-    t.bounds = std::move(b);
+    t.MutableBounds() = std::move(b);
     return t;
 }
 
@@ -512,7 +512,7 @@ std::string Type(const LibraryData& lib, const TypeDescData& t)
     case VT_SAFEARRAY: return "safearray(" + Type(lib, t.element.at(0)) + ")";
     case VT_CARRAY: {
         std::string s = "carray(";
-        for (const auto& b : t.bounds) s += "[" + std::to_string(b.lLbound) + "+" + std::to_string(b.cElements) + "]";
+        for (const auto& b : t.Bounds()) s += "[" + std::to_string(b.lLbound) + "+" + std::to_string(b.cElements) + "]";
         return s + Type(lib, t.element.at(0)) + ")";
     }
     case VT_USERDEFINED: return "udt(" + Ref(lib, t.href) + ")";

@@ -250,8 +250,8 @@ TEST(SltgReader, SharedArrayBoundsAreChargedForEachUse)
         v.name = u"F" + FromUtf8(std::to_string(i));
         v.memid = kMarker + i;
         v.type.vt = VT_CARRAY;
-        v.type.bounds.assign(i == 0 ? 5000 : 1, SAFEARRAYBOUND{2, 0});
-        v.type.element.emplace_back().vt = VT_I4;
+        v.type.MutableBounds().assign(i == 0 ? 5000 : 1, SAFEARRAYBOUND{2, 0});
+        v.type.element[0].vt = VT_I4;
         r.vars.push_back(v);
     }
     l.types.push_back(r);
@@ -263,7 +263,7 @@ TEST(SltgReader, SharedArrayBoundsAreChargedForEachUse)
     share(10);
     LibraryData read;
     ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
-    EXPECT_EQ(read.types.at(0).vars.at(9).type.bounds.size(), 5000u);
+    EXPECT_EQ(read.types.at(0).vars.at(9).type.Bounds().size(), 5000u);
     share(300);
     EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
 }
