@@ -280,23 +280,23 @@ TEST(RegenReferences, ReusedReferencesWriteTheSameFileAsMappingEachUse) {
     ASSERT_TRUE(loaded);
     ComPtr<ICreateTypeLib2> inMemory = ManyUses(dir / "deep.tlb", other.get(), true);
     for (ITypeLib* source : {loaded.get(), AsTypeLib(inMemory.get()).get()}) {
-        const bool fromFile = source == loaded.get();
-        SCOPED_TRACE(fromFile);
-        const fs::path reused = dir / "reused.tlb", mapped = dir / "mapped.tlb";
-        {
-            TLBModifier modifier;
-            modifier.StartingLibDirect(source);
-            ASSERT_TRUE(modifier.GenerateDirect(reused.u16string()));
-        }
-        {
-            TLBModifier modifier;
-            modifier.StartingLibDirect(source);
-            modifier.RedirectImportLib(Info(unused.get()).get(), Info(unusedToo.get()).get());
-            ASSERT_TRUE(modifier.GenerateDirect(mapped.u16string()));
-        }
-        EXPECT_TRUE(ReadBytes(reused) == ReadBytes(mapped));
-        if (fromFile) {
-            EXPECT_EQ(DumpOf(reused), DumpOf(mapped));
+        // Other's types stay where they are, or are pulled in when first named.
+        for (bool onDemand : {false, true}) {
+            const bool fromFile = source == loaded.get();
+            SCOPED_TRACE(::testing::Message() << fromFile << onDemand);
+            const fs::path reused = dir / "reused.tlb", mapped = dir / "mapped.tlb";
+            for (const fs::path& file : {reused, mapped}) {
+                TLBModifier modifier;
+                modifier.StartingLibDirect(source);
+                if (onDemand) modifier.AddExtraLibrary(Info(other.get()).get(), TLBModifier::kExtraOnDemand);
+                if (file == mapped) modifier.RedirectImportLib(Info(unused.get()).get(), Info(unusedToo.get()).get());
+                ASSERT_TRUE(modifier.GenerateDirect(file.u16string()));
+            }
+            EXPECT_TRUE(ReadBytes(reused) == ReadBytes(mapped));
+            if (fromFile) {
+                EXPECT_EQ(DumpOf(reused), DumpOf(mapped));
+                EXPECT_EQ(TypeNames(LoadFile(reused).get()).size(), onDemand ? 6u : 5u);
+            }
         }
     }
 }
