@@ -301,5 +301,37 @@ TEST(RegenReferences, ReusedReferencesWriteTheSameFileAsMappingEachUse) {
     }
 }
 
+TEST(RegenReferences, AFailureAnywhereAmongReusedReferencesRaisesAndWritesNothing) {
+    // Every reference made, member added and member named in turn fails once;
+    // the next generation by a new modifier writes the file of one without failures.
+    TempDir dir;
+    ComPtr<ITypeLib> other = Other(dir / "other.tlb", &kOtherGuid);
+    ComPtr<ITypeLib> source = SaveAndLoad(ManyUses(dir / "uses.tlb", other.get(), false).get(), dir / "uses.tlb");
+    ASSERT_TRUE(source);
+    const fs::path out = dir / "out.tlb", good = dir / "good.tlb";
+    auto generate = [&](const fs::path& file) {
+        TLBModifier modifier;
+        modifier.StartingLibDirect(source.get());
+        modifier.AddExtraLibrary(Info(other.get()).get(), TLBModifier::kExtraOnDemand);
+        return ErrorOf([&] { modifier.GenerateDirect(file.u16string()); });
+    };
+    ASSERT_EQ(generate(good), 0);
+    for (const char* method : {"AddRefTypeInfo", "AddFuncDesc", "AddVarDesc", "SetFuncAndParamNames"}) {
+        int failures = 0;
+        for (int skip = 0;; skip += failures < 8 ? 1 : 7, ++failures) {
+            SCOPED_TRACE(::testing::Message() << method << " " << skip);
+            ole::testing::FailNextCall(method, E_OUTOFMEMORY, skip);
+            const int32_t error = generate(out);
+            ole::testing::ClearInjectedFailures();
+            if (error == 0) break;
+            EXPECT_EQ(error, E_OUTOFMEMORY);
+            EXPECT_FALSE(fs::exists(out));
+        }
+        EXPECT_GT(failures, 1) << method;
+        EXPECT_TRUE(ReadBytes(out) == ReadBytes(good)) << method;
+        fs::remove(out);
+    }
+}
+
 }  // namespace
 }  // namespace regentest
