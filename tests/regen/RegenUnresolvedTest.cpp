@@ -317,5 +317,57 @@ TEST_F(Unresolved, EachUseOfAMissingTypeGetsThePlaceholderOfItsOwnUse) {
     EXPECT_EQ(ParamTypeName(copied.get(), 1, 1), Text(797));
 }
 
+TEST_F(Unresolved, OutParametersAndArraysOfAMissingTypeGetTheirOwnPlaceholdersAmongFoundTypes) {
+    // A missing interface and a type that is found, each named again and
+    // again: an [out] parameter counts one pointer less, an array's element
+    // counts its own pointers. A redirection of a library nothing uses (which
+    // maps every use in full) gives the same.
+    const fs::path gone = dir / "gone.tlb";
+    auto goneLib = NewLibrary(u"Gone", gone.u16string());
+    ASSERT_OK(goneLib->SetGuid({0x5E1A5203, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+    auto igone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
+    ASSERT_OK(igone->AddImplType(0, RefTo(igone.get(), StdOle2Type(kIID_IUnknown).get())));
+    ASSERT_OK(goneLib->SaveAllChanges());
+    auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
+    auto kept = NewType(lib.get(), u"Kept", TKIND_ENUM);
+    const Variant one = Variant::Int(1);
+    AddVar(kept.get(), 0, u"K1", Vt(VT_I4), VAR_CONST, &one);
+    auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
+    TypeDescs td;
+    const TYPEDESC it = User(RefTo(user.get(), igone.As<ITypeInfo>().get()));
+    const TYPEDESC k = User(RefTo(user.get(), kept.As<ITypeInfo>().get()));
+    const USHORT out = PARAMFLAG_FOUT;
+    AddFunc(user.get(), 0, {u"Use", INVOKE_FUNC, Vt(VT_HRESULT),
+                            {{u"a", td.Ptr(td.Ptr(it)), out},
+                             {u"b", td.Ptr(k)},
+                             {u"c", td.Ptr(it), out},
+                             {u"d", td.Ptr(td.Ptr(it))},
+                             {u"e", td.SafeArray(td.Ptr(it)), out},
+                             {u"f", td.Ptr(k), out},
+                             {u"g", td.Ptr(it)},
+                             {u"h", td.SafeArray(it)}}});
+    ASSERT_OK(lib->SaveAllChanges());
+    fs::remove(gone);
+    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+    ComPtr<ITypeLib> unused = LoadFile(Form());
+    ComPtr<ITypeLib> unusedToo = LoadFile(Form());
+
+    const std::vector<std::u16string> expected = {Text(797), u"Kept",    Text(799), Text(799),
+                                                  Text(797), u"Kept",    Text(797), Text(799)};
+    for (bool redirected : {false, true}) {
+        SCOPED_TRACE(redirected);
+        TLBModifier modifier;
+        modifier.StartingLibDirect(uses.get());
+        if (redirected) modifier.RedirectImportLib(Info(unused.get()).get(), Info(unusedToo.get()).get());
+        ComPtr<ITypeLib> missing;
+        ComPtr<ITypeLib> edited = modifier.GenerateDirectFindUnresolved(missing);
+        ASSERT_TRUE(edited);
+        ComPtr<ITypeInfo> copied = TypeNamed(edited.get(), u"IUser");
+        std::vector<std::u16string> found;
+        for (UINT p = 0; p < expected.size(); ++p) found.push_back(ParamTypeName(copied.get(), 0, p));
+        EXPECT_EQ(found, expected);
+    }
+}
+
 }  // namespace
 }  // namespace regentest

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,6 +211,239 @@ TEST(EngineLookup, ReadersOfALoadedLibraryFindItsTypesAtOnce) {
         });
     for (auto& t : readers) t.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Random edits of a type kept around the size searched in place, with every
+// lookup checked after each edit against what the type's descriptions say:
+// GetFuncIndexOfMemId finds the first function of the id and kind,
+// GetVarIndexOfMemId the first variable, GetNames the type's own function
+// before an inherited one, then a variable; a name clashes with any other
+// member's unless both are different accessors of one property.
+class LookupModel {
+public:
+    LookupModel(ICreateTypeInfo2* create, ITypeInfo2* read, std::vector<std::u16string> inherited, bool vars)
+        : create_(create), read_(read), inherited_(std::move(inherited)), vars_(vars) {}
+
+    void Run(unsigned seed, int steps) {
+        rng_ = seed;
+        for (int step = 0; step < steps; ++step) {
+            SCOPED_TRACE(step);
+            const size_t members = funcs_.size() + varNames_.size();
+            const bool grow = members < 6 || (members < 26 && Next(3) != 0);
+            switch (Next(4)) {
+                case 0:
+                case 1:
+                    if (grow) {
+                        InsertFunc();
+                    } else if (!funcs_.empty()) {
+                        const UINT at = Next(static_cast<UINT>(funcs_.size()));
+                        ASSERT_OK(create_->DeleteFuncDesc(at));
+                        funcs_.erase(funcs_.begin() + at);
+                    }
+                    break;
+                case 2:
+                    if (!vars_) {
+                        if (!funcs_.empty()) Rename(Next(static_cast<UINT>(funcs_.size())), false);
+                    } else if (grow) {
+                        InsertVar();
+                    } else if (!varNames_.empty()) {
+                        const UINT at = Next(static_cast<UINT>(varNames_.size()));
+                        ASSERT_OK(create_->DeleteVarDesc(at));
+                        varNames_.erase(varNames_.begin() + at);
+                    }
+                    break;
+                default:
+                    if (vars_ && !varNames_.empty() && Next(2))
+                        Rename(Next(static_cast<UINT>(varNames_.size())), true);
+                    else if (!funcs_.empty())
+                        Rename(Next(static_cast<UINT>(funcs_.size())), false);
+                    break;
+            }
+            if (Next(2)) Check();
+        }
+        Check();
+    }
+
+private:
+    struct Own {
+        INVOKEKIND invkind;
+        std::u16string name;
+    };
+
+    UINT Next(UINT n) {
+        rng_ = rng_ * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<UINT>((rng_ >> 33) % n);
+    }
+    MEMBERID SomeId() {
+        // Shared ids, those of IUnknown's and IDispatch's functions, or none (given on reading).
+        static const MEMBERID ids[] = {MEMBERID_NIL, MEMBERID_NIL, 7, 8, 9, 0x60000000, 0x60010002, 0x60020001};
+        return ids[Next(8)];
+    }
+    static bool Property(INVOKEKIND k) { return k != INVOKE_FUNC; }
+    static bool Same(const std::u16string& a, const std::u16string& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+        return true;
+    }
+    std::u16string SomeName() {
+        static const char16_t* names[] = {u"Alpha", u"alpha", u"Beta", u"BETA", u"Prop", u"prop", u"Gamma"};
+        return names[Next(7)];
+    }
+    bool Clashes(size_t index, bool isVar, const std::u16string& name, INVOKEKIND kind) const {
+        for (size_t j = 0; j < funcs_.size(); ++j) {
+            if (!isVar && j == index) continue;
+            if (!funcs_[j].name.empty() && Same(funcs_[j].name, name) &&
+                (isVar || !(Property(kind) && Property(funcs_[j].invkind) && kind != funcs_[j].invkind)))
+                return true;
+        }
+        for (size_t j = 0; j < varNames_.size(); ++j)
+            if (!(isVar && j == index) && !varNames_[j].empty() && Same(varNames_[j], name)) return true;
+        return false;
+    }
+    // Names member index, expecting a clash exactly where the rules say; a
+    // member left unnamed by a clash gets a name of its own.
+    void Rename(size_t index, bool isVar) {
+        std::u16string name = SomeName();
+        const INVOKEKIND kind = isVar ? INVOKE_FUNC : funcs_[index].invkind;
+        const bool clash = Clashes(index, isVar, name, kind);
+        HRESULT hr = isVar ? create_->SetVarName(static_cast<UINT>(index), name.c_str())
+                           : SetNames(create_, static_cast<UINT>(index), {name});
+        EXPECT_EQ(hr, clash ? TYPE_E_AMBIGUOUSNAME : S_OK) << ToUtf8(name) << " at " << index << (isVar ? " var" : "");
+        if (FAILED(hr)) {
+            name = Numbered(u"Only", ++unique_);
+            hr = isVar ? create_->SetVarName(static_cast<UINT>(index), name.c_str())
+                       : SetNames(create_, static_cast<UINT>(index), {name});
+            ASSERT_OK(hr);
+        }
+        (isVar ? varNames_[index] : funcs_[index].name) = name;
+    }
+    void InsertFunc() {
+        const UINT at = Next(static_cast<UINT>(funcs_.size() + 1));
+        static const INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF};
+        const INVOKEKIND kind = kinds[Next(4)];
+        const std::vector<VARTYPE> params = kind == INVOKE_FUNC || kind == INVOKE_PROPERTYGET
+                                                ? std::vector<VARTYPE>{}
+                                                : std::vector<VARTYPE>{VT_I4};
+        const FUNCKIND fk = vars_ ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
+        if (FAILED(AddFunc(create_, at, fk, kind, vars_ ? VT_I4 : VT_HRESULT, params, SomeId()))) return;
+        funcs_.insert(funcs_.begin() + at, Own{kind, u""});
+        Rename(at, false);
+    }
+    void InsertVar() {
+        const UINT at = Next(static_cast<UINT>(varNames_.size() + 1));
+        if (FAILED(AddVar(create_, at, VAR_DISPATCH, VT_I4, nullptr, nullptr, SomeId()))) return;
+        varNames_.insert(varNames_.begin() + at, u"");
+        Rename(at, true);
+    }
+    void Check() {
+        std::vector<MEMBERID> ids = {MEMBERID_NIL, 7, 8, 9, 0x60000000, 0x60000001, 0x60010002, 0x60020001};
+        for (MEMBERID id = 0x60020000; id < 0x60020020; ++id) ids.push_back(id);
+        for (MEMBERID id = 0x40000000; id < 0x40000010; ++id) ids.push_back(id);
+        // Lookups first: they fix the ids of functions added without one.
+        struct Found {
+            HRESULT func[4];
+            UINT funcAt[4];
+            HRESULT var;
+            UINT varAt;
+            std::vector<std::u16string> names;
+        };
+        static const INVOKEKIND kinds[] = {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF};
+        std::vector<Found> found(ids.size());
+        for (size_t k = 0; k < ids.size(); ++k) {
+            for (int i = 0; i < 4; ++i) {
+                found[k].funcAt[i] = 999;
+                found[k].func[i] = read_->GetFuncIndexOfMemId(ids[k], kinds[i], &found[k].funcAt[i]);
+            }
+            found[k].varAt = 999;
+            found[k].var = read_->GetVarIndexOfMemId(ids[k], &found[k].varAt);
+            found[k].names = NamesOf(read_, ids[k], 1);
+        }
+        const TYPEATTR attr = Attr(read_);
+        ASSERT_EQ(attr.cFuncs, inherited_.size() + funcs_.size());
+        ASSERT_EQ(attr.cVars, varNames_.size());
+        std::vector<std::pair<MEMBERID, INVOKEKIND>> funcs;
+        std::vector<std::u16string> names = inherited_;
+        for (const Own& f : funcs_) names.push_back(f.name);
+        for (UINT i = 0; i < attr.cFuncs; ++i) {
+            const FuncInfo f = FuncAt(read_, i);
+            funcs.emplace_back(f.memid, f.invkind);
+        }
+        std::vector<MEMBERID> vars;
+        for (UINT i = 0; i < attr.cVars; ++i) vars.push_back(VarAt(read_, i).memid);
+        for (size_t k = 0; k < ids.size(); ++k) {
+            SCOPED_TRACE(ids[k]);
+            for (int i = 0; i < 4; ++i) {
+                size_t at = 0;
+                while (at < funcs.size() && !(funcs[at].first == ids[k] && funcs[at].second == kinds[i])) ++at;
+                EXPECT_EQ(found[k].func[i], at < funcs.size() ? S_OK : TYPE_E_ELEMENTNOTFOUND) << kinds[i];
+                if (at < funcs.size()) {
+                    EXPECT_EQ(found[k].funcAt[i], at) << kinds[i];
+                }
+            }
+            size_t v = 0;
+            while (v < vars.size() && vars[v] != ids[k]) ++v;
+            EXPECT_EQ(found[k].var, v < vars.size() ? S_OK : TYPE_E_ELEMENTNOTFOUND);
+            if (v < vars.size()) {
+                EXPECT_EQ(found[k].varAt, v);
+            }
+            std::u16string expected;
+            size_t pick = funcs.size();
+            for (size_t i = 0; i < funcs.size(); ++i)
+                if (funcs[i].first == ids[k]) {
+                    if (pick == funcs.size() || i >= inherited_.size()) pick = i;
+                    if (i >= inherited_.size()) break;
+                }
+            if (pick < funcs.size())
+                expected = names[pick];
+            else if (v < vars.size())
+                expected = varNames_[v];
+            EXPECT_EQ(found[k].names.empty() ? std::u16string() : found[k].names[0], expected);
+        }
+    }
+
+    ICreateTypeInfo2* create_;
+    ITypeInfo2* read_;
+    std::vector<std::u16string> inherited_;
+    bool vars_;
+    std::vector<Own> funcs_;
+    std::vector<std::u16string> varNames_;
+    unsigned long long rng_ = 0;
+    size_t unique_ = 0;
+};
+
+TEST(EngineLookup, EditsAroundTheSizeSearchedInPlaceKeepEveryLookupRight) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        {
+            // A dispinterface: functions and variables of one id space.
+            auto lib = NewLib();
+            auto disp = NewType(lib.get(), u"DThing", TKIND_DISPATCH);
+            LookupModel model(disp.get(), Read(disp).get(), {}, true);
+            model.Run(seed, 160);
+        }
+        {
+            // A dual's dispatch view: inherited functions first, its own ones found before them.
+            StdBases std;
+            auto lib = NewLib();
+            auto dual = NewType(lib.get(), u"IThing", TKIND_INTERFACE);
+            ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION));
+            ASSERT_OK(dual->AddImplType(0, RefTo(dual.get(), std.dispatch.get())));
+            ComPtr<ITypeInfo> view;
+            HREFTYPE h = 0;
+            ASSERT_OK(Read(dual)->GetRefTypeOfImplType(static_cast<UINT>(-1), &h));
+            ASSERT_OK(Read(dual)->GetRefTypeInfo(h, view.put()));
+            LookupModel model(dual.get(), view.As<ITypeInfo2>().get(),
+                              {u"QueryInterface", u"AddRef", u"Release", u"GetTypeInfoCount", u"GetTypeInfo",
+                               u"GetIDsOfNames", u"Invoke"},
+                              false);
+            model.Run(seed + 100, 160);
+        }
+    }
 }
 
 }  // namespace
