@@ -33,13 +33,14 @@ HRESULT CheckConstValue(TYPEKIND kind, const VARIANT& v) {
     return S_OK;
 }
 
-// Room for one more member. A member list grows by half (four at first)
-// rather than doubling: a library holds thousands of lists, and most stop
-// growing soon after they are made.
+// Room for one more member. A member list grows by one while it is short
+// and by half after that, rather than doubling: a library holds thousands of
+// lists, most stop growing soon after they are made, and a whole library of
+// them is built before the first layout gives back what they did not use.
 template <class List>
 void MakeRoom(List& list) {
     if (list.size() < list.capacity()) return;
-    list.reserve(list.size() < 4 ? 4 : list.size() + list.size() / 2);
+    list.reserve(list.size() < 8 ? list.size() + 1 : list.size() + list.size() / 2);
 }
 
 }  // namespace
