@@ -42,6 +42,17 @@ protected:
         return modifier.GenerateDirectFindUnresolved(missing);
     }
 
+    // The library Gone { IGone : IUnknown }, saved to file, to be used and
+    // then deleted.
+    static ComPtr<ICreateTypeInfo2> SavedGone(const fs::path& file, uint32_t guid) {
+        auto goneLib = NewLibrary(u"Gone", file.u16string());
+        EXPECT_OK(goneLib->SetGuid({guid, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
+        auto igone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
+        EXPECT_OK(igone->AddImplType(0, RefTo(igone.get(), StdOle2Type(kIID_IUnknown).get())));
+        EXPECT_OK(goneLib->SaveAllChanges());
+        return igone;
+    }
+
     TempDir dir;
     ComPtr<ITypeLib> original;
 };
@@ -286,16 +297,11 @@ TEST_F(Unresolved, TheCompanionIsCheckedAndOnlyASuccessHandsOneBack) {
     EXPECT_EQ(TypeNames(held.get()), (std::vector<std::u16string>{Text(797), Text(799)}));
 }
 
-
 TEST_F(Unresolved, EachUseOfAMissingTypeGetsThePlaceholderOfItsOwnUse) {
     // One missing interface, named by one function three times: as an
     // interface, as a pointer to one (taken for an enum) and as an interface again.
     const fs::path gone = dir / "gone.tlb";
-    auto goneLib = NewLibrary(u"Gone", gone.u16string());
-    ASSERT_OK(goneLib->SetGuid({0x5E1A5202, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
-    auto igone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
-    ASSERT_OK(igone->AddImplType(0, RefTo(igone.get(), StdOle2Type(kIID_IUnknown).get())));
-    ASSERT_OK(goneLib->SaveAllChanges());
+    auto igone = SavedGone(gone, 0x5E1A5202);
     auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
     auto user = NewType(lib.get(), u"IUser", TKIND_INTERFACE);
     TypeDescs td;
@@ -323,11 +329,7 @@ TEST_F(Unresolved, OutParametersAndArraysOfAMissingTypeGetTheirOwnPlaceholdersAm
     // counts its own pointers. A redirection of a library nothing uses (which
     // maps every use in full) gives the same.
     const fs::path gone = dir / "gone.tlb";
-    auto goneLib = NewLibrary(u"Gone", gone.u16string());
-    ASSERT_OK(goneLib->SetGuid({0x5E1A5203, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0x15}}));
-    auto igone = NewType(goneLib.get(), u"IGone", TKIND_INTERFACE);
-    ASSERT_OK(igone->AddImplType(0, RefTo(igone.get(), StdOle2Type(kIID_IUnknown).get())));
-    ASSERT_OK(goneLib->SaveAllChanges());
+    auto igone = SavedGone(gone, 0x5E1A5203);
     auto lib = NewLibrary(u"Uses", (dir / "uses.tlb").u16string());
     auto kept = NewType(lib.get(), u"Kept", TKIND_ENUM);
     const Variant one = Variant::Int(1);
