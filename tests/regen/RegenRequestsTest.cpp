@@ -327,6 +327,79 @@ TEST(RequestsOnChains, AReferenceAtTheEndOfTheDeepestPointerChainIsMapped) {
     copied->ReleaseVarDesc(vd);
 }
 
+// A library being edited is regenerated with requests (a new order, types made
+// on demand): a platform error at any call that names a type or a variable, or
+// that copies a type's attributes (a dual's from its interface half), is
+// raised as it is, leaves the edited library as it was and writes no file; the
+// run that finally gets through writes what a run without failures writes.
+TEST_F(Requests, AFailingCallAnywhereInARegenerationLeavesTheEditedLibraryAsItWas) {
+    auto lib = NewLibrary(u"Live");
+    ASSERT_OK(lib->SetGuid(G(0x300)));
+    auto dual = NewType(lib.get(), u"IDual", TKIND_INTERFACE);
+    ASSERT_OK(dual->SetGuid(G(0x301)));
+    ASSERT_OK(dual->SetTypeFlags(TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FHIDDEN));
+    ASSERT_OK(dual->SetVersion(3, 4));
+    ASSERT_OK(dual->AddImplType(0, RefTo(dual.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(dual.get(), 0, {u"Run", INVOKE_FUNC, Vt(VT_HRESULT), {{u"k", User(RefTo(dual.get(), TypeNamed(dep1.get(), u"DepKind").get()))}}});
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    AddVar(rec.get(), 0, u"first", Vt(VT_I4), VAR_PERINSTANCE, nullptr, 1);
+    AddVar(rec.get(), 1, u"", Vt(VT_I2), VAR_PERINSTANCE, nullptr, 2);  // unnamed
+    AddVar(rec.get(), 2, u"kind", User(RefTo(rec.get(), TypeNamed(dep1.get(), u"DepKind").get())), VAR_PERINSTANCE,
+           nullptr, 3);
+    auto kinds = NewType(lib.get(), u"Kinds", TKIND_ENUM);
+    AddVar(kinds.get(), 0, u"K0", Vt(VT_I4), VAR_CONST, &one, 4);
+    auto coclass = NewType(lib.get(), u"Thing", TKIND_COCLASS);
+    ASSERT_OK(coclass->SetGuid(G(0x302)));
+    ASSERT_OK(coclass->AddImplType(0, RefTo(coclass.get(), dual.get())));
+    ComPtr<ITypeLib> live = AsTypeLib(lib.get());
+    // The dispatch half of the dual is what the library lists.
+    ASSERT_EQ(AttrOf(TypeNamed(live.get(), u"IDual").get()).typekind, TKIND_DISPATCH);
+    const std::string before = tlbtools::DumpTypeLib(live.get());
+    const fs::path out = dir / "live-out.tlb";
+    auto run = [&] {
+        TLBModifier m;
+        m.StartingLibDirect(live.get());
+        const int32_t order[] = {3, 1, 0, 2};
+        m.ReorderStartingTypes(order);
+        m.AddExtraLibrary(Info(dep1.get()).get(), TLBModifier::kExtraOnDemand);
+        m.GenerateDirect(out.u16string());
+    };
+    run();
+    const std::string good = ReadText(out);
+    const ComPtr<ITypeLib> written = LoadFile(out);
+    EXPECT_EQ(TypeNames(written.get()), (std::vector<std::u16string>{u"Kinds", u"Rec", u"Thing", u"IDual", u"DepKind"}));
+    const TYPEATTR dualAttr = AttrOf(ImplType(TypeNamed(written.get(), u"IDual").get(), -1).get());
+    EXPECT_EQ(dualAttr.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN), TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN);
+    EXPECT_EQ(dualAttr.wMajorVerNum, 3);
+    EXPECT_EQ(dualAttr.wMinorVerNum, 4);
+    auto nameOf = [&](MEMBERID id) {
+        BSTR name = nullptr;
+        UINT got = 0;
+        EXPECT_OK(TypeNamed(written.get(), u"Rec")->GetNames(id, &name, 1, &got));
+        return got ? TakeBstr(name) : std::u16string(u"(none)");
+    };
+    EXPECT_EQ(nameOf(2), u"(none)");
+    EXPECT_EQ(nameOf(3), u"kind");
+    fs::remove(out);
+    for (const char* method : {"SetVarName", "SetTypeFlags", "SetVersion", "SetAlignment", "CreateTypeInfo"}) {
+        int failed = 0;
+        for (int skip = 0; skip < 50; ++skip, ++failed) {
+            ole::testing::FailNextCall(method, E_OUTOFMEMORY, skip);
+            const int32_t hr = ErrorOf(run);
+            ole::testing::ClearInjectedFailures();
+            EXPECT_EQ(tlbtools::DumpTypeLib(live.get()), before) << method << " " << skip;
+            if (hr == 0) {
+                EXPECT_EQ(ReadText(out), good) << method << " " << skip;
+                fs::remove(out);
+                break;
+            }
+            EXPECT_EQ(hr, E_OUTOFMEMORY) << method << " " << skip;
+            EXPECT_FALSE(fs::exists(out)) << method << " " << skip;
+        }
+        EXPECT_GT(failed, 0) << method;
+    }
+}
+
 TEST(RequestsOnDuals, ARedirectReachesBothHalvesOfADual) {
     ComPtr<ITypeLib> lib = LoadFile(fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden" / "interfaces.tlb");
     TLBModifier m;

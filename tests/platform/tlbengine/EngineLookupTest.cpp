@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -447,3 +449,163 @@ TEST(EngineLookup, EditsAroundTheSizeSearchedInPlaceKeepEveryLookupRight) {
 }
 
 }  // namespace
+
+namespace {
+
+// Upper or lower case of the letters of an ASCII name, by the bits of `mask`.
+std::u16string Recased(const std::u16string& name, unsigned mask) {
+    std::u16string r = name;
+    for (size_t i = 0; i < r.size(); ++i) {
+        const bool upper = (mask >> (i % 16)) & 1;
+        char16_t& c = r[i];
+        if (upper && c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+        if (!upper && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    }
+    return r;
+}
+
+bool SameAscii(const std::u16string& a, const std::u16string& b) { return Recased(a, 0) == Recased(b, 0); }
+
+}  // namespace
+
+// Many creates, renames (to new names, case changes, the own name, a name just
+// freed) and deletes at any place: after each, every type is found as itself
+// under any case, a taken name clashes, and a freed one is found no more.
+TEST(EngineLookup, EveryTypeIsFoundByNameAfterAnyMixOfCreatesRenamesAndDeletes) {
+    auto lib = NewLib();
+    ComPtr<ITypeLib> read = lib.As<ITypeLib>();
+    ComPtr<ITypeComp> comp;
+    ASSERT_OK(read->GetTypeComp(comp.put()));
+    std::vector<std::u16string> model;  // the names in index order
+    std::vector<std::u16string> freed;
+    uint32_t seed = 12345;
+    auto next = [&](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    auto typeAt = [&](size_t i) {
+        ComPtr<ITypeInfo> ti;
+        EXPECT_OK(read->GetTypeInfo(static_cast<UINT>(i), ti.put()));
+        return ti;
+    };
+    auto indexOf = [&](const std::u16string& name) -> int {
+        for (size_t i = 0; i < model.size(); ++i)
+            if (SameAscii(model[i], name)) return static_cast<int>(i);
+        return -1;
+    };
+    size_t made = 0;
+    for (int step = 0; step < 1500; ++step) {
+        const uint32_t op = model.size() < 8 ? 0 : next(10);
+        if (op < 4) {  // create, sometimes under a name just freed or a taken one
+            std::u16string name = Numbered(u"T", made++);
+            if (!freed.empty() && next(3) == 0) name = Recased(freed[next(static_cast<uint32_t>(freed.size()))], next(65536));
+            if (!model.empty() && next(8) == 0) name = Recased(model[next(static_cast<uint32_t>(model.size()))], next(65536));
+            ComPtr<ICreateTypeInfo> ti;
+            const HRESULT hr = lib->CreateTypeInfo(name.c_str(), TKIND_RECORD, ti.put());
+            if (indexOf(name) >= 0) {
+                ASSERT_EQ(hr, TYPE_E_NAMECONFLICT) << step;
+            } else {
+                ASSERT_OK(hr);
+                model.push_back(name);
+                std::erase_if(freed, [&](const std::u16string& f) { return SameAscii(f, name); });
+            }
+        } else if (op < 7) {  // rename
+            const size_t i = next(static_cast<uint32_t>(model.size()));
+            std::u16string name;
+            switch (next(5)) {
+                case 0: name = Recased(model[i], next(65536)); break;           // the own name, any case
+                case 1: name = model[next(static_cast<uint32_t>(model.size()))]; break;  // maybe another's
+                case 2:
+                    name = freed.empty() ? Numbered(u"R", made++) : freed[next(static_cast<uint32_t>(freed.size()))];
+                    break;
+                default: name = Numbered(u"R", made++); break;
+            }
+            ComPtr<ICreateTypeInfo2> ti = typeAt(i).As<ICreateTypeInfo2>();
+            const HRESULT hr = ti->SetName(name.c_str());
+            const int holder = indexOf(name);
+            if (holder >= 0 && static_cast<size_t>(holder) != i) {
+                ASSERT_EQ(hr, TYPE_E_NAMECONFLICT) << step;
+            } else {
+                ASSERT_OK(hr);
+                if (!SameAscii(model[i], name)) freed.push_back(model[i]);
+                std::erase_if(freed, [&](const std::u16string& f) { return SameAscii(f, name); });
+                model[i] = name;
+            }
+        } else {  // delete at the front, the end or anywhere
+            const uint32_t where = next(3);
+            const size_t i = where == 0 ? 0 : where == 1 ? model.size() - 1 : next(static_cast<uint32_t>(model.size()));
+            ASSERT_OK(lib->DeleteTypeInfo(Recased(model[i], next(65536)).c_str())) << step;
+            freed.push_back(model[i]);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        if (step % 25 != 0 && step < 1400) continue;
+        ASSERT_EQ(read->GetTypeInfoCount(), model.size()) << step;
+        for (size_t i = 0; i < model.size(); ++i) {
+            ComPtr<ITypeInfo> ti = typeAt(i);
+            ASSERT_EQ(NameOf(ti.get()), model[i]) << step;
+            std::u16string asked = Recased(model[i], next(65536));
+            ComPtr<ITypeInfo> bound;
+            ComPtr<ITypeComp> inner;
+            ASSERT_OK(comp->BindType(asked.data(), 0, bound.put(), inner.put()));
+            ASSERT_EQ(bound.get(), ti.get()) << step << " " << ToUtf8(model[i]);
+        }
+        for (const std::u16string& f : freed) {
+            if (indexOf(f) >= 0) continue;
+            std::u16string asked = f;
+            ComPtr<ITypeInfo> bound;
+            ComPtr<ITypeComp> inner;
+            ASSERT_OK(comp->BindType(asked.data(), 0, bound.put(), inner.put()));
+            ASSERT_FALSE(bound) << step << " " << ToUtf8(f);
+            ASSERT_EQ(lib->DeleteTypeInfo(f.c_str()), TYPE_E_ELEMENTNOTFOUND);
+        }
+    }
+}
+
+// A file made elsewhere may hold two types of one name (told apart by case or
+// not at all): the first of them is the one found, by any reader.
+TEST(EngineLookup, OfTwoLoadedTypesSharingANameTheFirstIsFound) {
+    const std::u16string file = FileFor(2);
+    {
+        ComPtr<ICreateTypeLib2> lib;
+        ASSERT_OK(CreateTypeLib2(SYS_WIN32, file.c_str(), lib.put()));
+        ASSERT_OK(lib->SetName(u"Twins"));
+        NewType(lib.get(), u"Other", TKIND_RECORD);
+        NewType(lib.get(), u"Qwertz", TKIND_RECORD);
+        NewType(lib.get(), u"Zxcvb", TKIND_RECORD);
+        NewType(lib.get(), u"Asdfg", TKIND_ENUM);
+        ASSERT_OK(lib->SaveAllChanges());
+    }
+    // The later names become the first one's, once in another case and once alike.
+    std::string bytes;
+    {
+        std::ifstream in(ToUtf8(file), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    auto patch = [&](const std::string& from, const std::string& to) {
+        const size_t at = bytes.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        bytes.replace(at, to.size(), to);
+    };
+    patch("Zxcvb", "QWERT");
+    patch("Asdfg", "Qwert");
+    {
+        std::ofstream out(ToUtf8(file), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(LoadTypeLibEx(file.c_str(), REGKIND_NONE, loaded.put()));
+    ASSERT_EQ(loaded->GetTypeInfoCount(), 4u);
+    std::vector<ComPtr<ITypeInfo>> types(4);
+    for (UINT i = 0; i < 4; ++i) ASSERT_OK(loaded->GetTypeInfo(i, types[i].put()));
+    ASSERT_EQ(NameOf(types[2].get()), u"QWERT");
+    ASSERT_EQ(NameOf(types[3].get()), u"Qwert");
+    ComPtr<ITypeComp> comp;
+    ASSERT_OK(loaded->GetTypeComp(comp.put()));
+    for (std::u16string asked : {u"qwert", u"Qwert", u"QWERT"}) {
+        ComPtr<ITypeInfo> bound;
+        ComPtr<ITypeComp> inner;
+        ASSERT_OK(comp->BindType(asked.data(), 0, bound.put(), inner.put()));
+        EXPECT_EQ(bound.get(), types[2].get()) << ToUtf8(asked);
+        EXPECT_EQ(IsNameOf(loaded.get(), asked), u"QWERT");
+    }
+}
