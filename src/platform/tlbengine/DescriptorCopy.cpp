@@ -537,9 +537,11 @@ size_t ChainMap::SlotOf(uint64_t key) const {
     return s;
 }
 
+// The new slots are made before the old ones are let go: a table that can't
+// grow stays as it was.
 void ChainMap::Rehash(size_t capacity) {
-    std::vector<Slot> old = std::move(t_->slots);
-    t_->slots.assign(capacity, Slot{});
+    std::vector<Slot> old(capacity, Slot{});
+    old.swap(t_->slots);
     for (const Slot& o : old)
         if (o.first >= 0) t_->slots[SlotOf(o.key)] = o;
 }
