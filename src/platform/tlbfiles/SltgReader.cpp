@@ -512,6 +512,7 @@ private:
         VARTYPE vt = static_cast<VARTYPE>(w & 0x3F);
         if ((w & 0x0E00) == 0x0E00) {
             t.vt = VT_PTR;
+            SpendElement();
             t.element.push_back(ReadBody(vt, r, md, refs, depth + 1));
             return t;
         }
@@ -521,15 +522,16 @@ private:
     TypeDescData ReadBody(VARTYPE vt, ByteReader& r, std::span<const std::byte> md, const TypeRefs& refs, size_t depth)
     {
         Need(depth < kMaxTypeDepth);
-        Spend(sizeof(TypeDescData));
         TypeDescData t;
         t.vt = vt;
         switch (vt) {
         case VT_PTR:
+            SpendElement();
             t.element.push_back(ReadType(r, md, refs, nullptr, depth + 1));
             break;
         case VT_SAFEARRAY:
             r.U16();  // offset of a descriptor that adds nothing
+            SpendElement();
             t.element.push_back(ReadType(r, md, refs, nullptr, depth + 1));
             break;
         case VT_USERDEFINED:
@@ -543,6 +545,7 @@ private:
             uint16_t dims = a.U16();
             a.Skip(2 + 4 + 4 + 4);
             Need(a.ok() && dims > 0 && a.Has(size_t{dims} * 8));
+            SpendElement();
             Spend(DecodeContext::BoundsCost(dims));
             for (uint16_t i = 0; i < dims; ++i) {
                 SAFEARRAYBOUND b{};
@@ -822,6 +825,9 @@ private:
     // densest legitimate content (parameter lists: 4 file bytes for a
     // ParamData and its type) needs about 52 bytes per file byte.
     void Spend(size_t units) { Need(ctx_.Charge(units)); }
+    // A description is held by its owner (a parameter, a member, a type);
+    // the target of a pointer or array is a block of its own, made for each use.
+    void SpendElement() { Spend(DecodeContext::BoxCost<TypeDescNode>()); }
 
     std::span<const std::byte> image_;
     LibraryData& lib_;

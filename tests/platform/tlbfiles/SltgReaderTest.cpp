@@ -313,5 +313,58 @@ TEST(SltgReader, HelpStringsAreChargedForTheBitsTheyRead)
     EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
 }
 
+// Every level of a pointer chain is a block of its own, charged for each
+// copy: parameters that all point at one chain of 30 pointers would load
+// 7 MB of type descriptions from a 35 KB file.
+TEST(SltgReader, EveryLevelOfASharedPointerChainIsCharged)
+{
+    TypeDescData chain;
+    chain.vt = VT_I4;
+    for (int i = 0; i < 30; ++i) {
+        TypeDescData pointer;
+        pointer.vt = VT_PTR;
+        pointer.SetElement(std::move(chain));
+        chain = std::move(pointer);
+    }
+    LibraryData l;
+    l.name = u"Chains";
+    TypeData m;
+    m.name = u"M";
+    m.kind = TKIND_MODULE;
+    for (MEMBERID i = 0; i < 200; ++i) {
+        FuncData f;
+        f.memid = kMarker + i;
+        f.funckind = FUNC_STATIC;
+        f.returnType.vt = VT_I4;
+        f.params.resize(31);
+        for (ParamData& p : f.params) p.type.vt = VT_I4;
+        if (i == 0) f.params[0].type = chain;
+        m.funcs.push_back(std::move(f));
+    }
+    l.types.push_back(m);
+    auto bytes = BuildSltg(l);
+    // Parameters hold their types inline (a word) or apart (the offset of its words).
+    size_t memberData = RecordOf(bytes, 1, 6) - Get16(bytes, RecordOf(bytes, 0, 6) + 2);
+    uint16_t shared = Get16(bytes, memberData + Get16(bytes, RecordOf(bytes, 0, 6) + 0x0E) + 2);
+    auto share = [&](MEMBERID count) {
+        for (MEMBERID i = 0; i < count; ++i) {
+            size_t args = memberData + Get16(bytes, RecordOf(bytes, i, 6) + 0x0E);
+            for (size_t p = 0; p < 31; ++p) {
+                Put16(bytes, args + 4 * p, 0xFFFE);
+                Put16(bytes, args + 4 * p + 2, shared);
+            }
+        }
+    };
+    share(10);
+    LibraryData read;
+    ASSERT_EQ(ReadSltg(bytes, &read), S_OK);
+    const TypeDescData* last = &read.types.at(0).funcs.at(9).params.at(30).type;
+    for (int i = 0; i < 30; ++i) last = &last->element.at(0);
+    EXPECT_EQ(last->vt, VT_I4);
+    ASSERT_LT(bytes.size(), 40000u);
+    share(200);
+    EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
+}
+
 }  // namespace
 }  // namespace ole::sltgtest
