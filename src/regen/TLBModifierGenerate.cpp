@@ -266,19 +266,18 @@ void TLBModifier::CreateListedType(const TypeListRecord& record, bool guidOverri
         kind = CreatedKind(*attr);
         guid = attr->guid;
     }
-    const std::u16string name = TypeName(item.get());
-
     // The type is created while its help file and help string DLL are in force.
     const bool withFile = !(helpGeneration_ & kNoTypeHelpFile);
     const bool withDll = !(helpGeneration_ & kNoTypeHelpStringDll);
+    ole::BStr nameText, fileText;
+    CheckHr(item->GetDocumentation(ole::MEMBERID_NIL, nameText.put(), nullptr, nullptr,
+                                   withFile ? fileText.put() : nullptr));
+    const std::u16string name = nameText.str();
+    std::u16string file = fileText.str();
     if (withFile || withDll) {
         HelpData help;
         ComPtr<ole::ITypeLib> ownLib = ContainingLib(item.get());
-        if (withFile) {
-            ole::BSTR file = nullptr;
-            CheckHr(item->GetDocumentation(ole::MEMBERID_NIL, nullptr, nullptr, nullptr, &file));
-            help.HelpFile = MapHelpFile(TakeBstr(file), ownLib.get());
-        }
+        if (withFile) help.HelpFile = MapHelpFile(std::move(file), ownLib.get());
         if (withDll && LibraryHelpOf(ownLib.get()).hasLib2)
             help.HelpStringDll = MapHelpStringDll(LibraryHelpOf(ownLib.get()).helpStringDll, ownLib.get());
         if (helpModifier_) {
@@ -309,7 +308,7 @@ void TLBModifier::CreateListedType(const TypeListRecord& record, bool guidOverri
     g.created.push_back(created2);
     g.createdRead.push_back(createdRead);
 
-    if (guidOverride) {
+    if (guidOverride && !guidOverrides_.empty()) {
         if (auto it = guidOverrides_.find(FoldName(name)); it != guidOverrides_.end())
             guid = ValidateGuidString(it->second);
     }
