@@ -72,12 +72,13 @@ private:
     ole::OLECHAR empty_[1] = {};
 };
 
-// The name of the member with id (empty when it has none or it can't be read).
-std::u16string NameOfMember(ole::ITypeInfo* ti, ole::MEMBERID id) {
-    ole::BSTR name = nullptr;
+// The name of the member with id, as the source holds it (null when it has
+// none or it can't be read).
+ole::BStr NameOfMember(ole::ITypeInfo* ti, ole::MEMBERID id) {
+    ole::BStr name;
     ole::UINT got = 0;
-    if (FAILED(ti->GetNames(id, &name, 1, &got)) || got == 0) return {};
-    return TakeBstr(name);
+    if (FAILED(ti->GetNames(id, name.put(), 1, &got)) || got == 0) name.Reset();
+    return name;
 }
 
 }  // namespace
@@ -118,7 +119,7 @@ std::u16string MemberName(ole::ITypeInfo* ti, ole::UINT index, bool isVar) {
         id = fd->memid;
         ti->ReleaseFuncDesc(fd);
     }
-    return NameOfMember(ti, id);
+    return NameOfMember(ti, id).str();
 }
 
 }  // namespace regen_detail
@@ -284,9 +285,7 @@ void TLBModifier::CopyVariable(MemberSource& source, ole::UINT index, ole::ICrea
     // Mapping may have made a type on demand under its own help values.
     PutMemberHelpInForce(help);
     // The name goes from the source's string to the new variable (none reads as "").
-    ole::BStr name;
-    ole::UINT named = 0;
-    if (FAILED(sourceTi->GetNames(memid, name.put(), 1, &named)) || named == 0) name.Reset();
+    const ole::BStr name = NameOfMember(sourceTi, memid);
     const ole::OLECHAR* nameText = name.get() ? name.get() : u"";
     if (const ole::HRESULT hr = dest->AddVarDesc(index, &vd); FAILED(hr))
         RaiseMemberNameError(hr, sourceTi, name.str(), index, true);

@@ -626,11 +626,13 @@ HRESULT LibraryImpl::CreateTypeInfo(LPCOLESTR szName, TYPEKIND tkind, ICreateTyp
     t->SetIndexInLibrary(static_cast<UINT>(types_.size()));
     TypeInfoImpl* raw = t.get();
     const int index = static_cast<int>(types_.size());
-    ByName().Insert(NameKey(name), index);
+    const uint64_t key = NameKey(name);
+    ChainMap& byName = ByName();
+    byName.Insert(key, index);
     try {
         types_.push_back(std::move(t));
     } catch (...) {
-        ByName().Remove(NameKey(name), index);
+        byName.Remove(key, index);
         throw;
     }
     // A new type has no GUID yet: the GUID index stays as it is.
