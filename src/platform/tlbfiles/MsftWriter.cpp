@@ -9,13 +9,16 @@
 #include "platform/tlbfiles/FileReplacement.h"
 #include "platform/tlbfiles/MsftFormat.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <new>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <unordered_map>
 
 #include "platform/automation/BStr.h"
@@ -43,7 +46,16 @@ thread_local std::u16string t_libraryWithoutGuid;
 void ToAnsiInto(std::u16string_view s, std::string& out) {
     out.resize(s.size());
     char* p = out.data();
-    for (char16_t c : s) *p++ = c < 0x80 ? static_cast<char>(c) : ToAnsiChar(c);
+    // Nearly all text is ASCII: narrowed in one pass the compiler can vectorise,
+    // and looked at again only when some character is not.
+    char16_t high = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        high |= s[i];
+        p[i] = static_cast<char>(s[i]);
+    }
+    if (high < 0x80) return;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (s[i] >= 0x80) p[i] = ToAnsiChar(s[i]);
 }
 
 // Upper-case form of ANSI characters, for the case-insensitive name table.
@@ -164,6 +176,8 @@ public:
         return v;
     }
     void append(const Bytes& o) { b_.insert(b_.end(), o.b_.begin(), o.b_.end()); }
+    // Empties the bytes and keeps their room.
+    void clear() { b_.clear(); }
     std::vector<std::byte>& vec() { return b_; }
     const std::vector<std::byte>& vec() const { return b_; }
 
@@ -246,6 +260,12 @@ struct ChainInfo {
     uint32_t depth = 0;  // interfaces in the chain
 };
 
+// The most bytes a member takes in its type's member block: its record (with
+// every optional field), its id, name and record offset.
+constexpr size_t kMostFuncBytes = 0x18 + 4 * 7 + 12;
+constexpr size_t kMostParamBytes = 4 + 4 + 12;  // its custom data, default value and entry
+constexpr size_t kMostVarBytes = 0x14 + 4 * 5 + 12;
+
 class MsftBuilder {
 public:
     explicit MsftBuilder(const LibraryData& d)
@@ -255,13 +275,22 @@ public:
         seg_[kSegGuidHash].fill(0x80, 0xFF);
         seg_[kSegNameHash].fill(0x200, 0xFF);
         for (const RefData& r : d.refs) refs_.emplace(r.href, &r);
+        // Room for a name or a string of each type and member. Parameter
+        // names mostly repeat (the table grows if they don't); a table much
+        // larger than its entries costs a cache miss on every lookup.
         size_t members = 0;
+        // The member blocks get room for the most they can take, so that they
+        // are never copied to grow (room never written costs no memory).
+        size_t blockBytes = 0;
         for (const TypeData& t : d.types) {
             members += t.funcs.size() + t.vars.size();
-            for (const FuncData& f : t.funcs) members += f.params.size() / 2;
+            if (!t.funcs.empty() || !t.vars.empty()) blockBytes += 4;
+            for (const FuncData& f : t.funcs) blockBytes += kMostFuncBytes + kMostParamBytes * f.params.size();
+            blockBytes += kMostVarBytes * t.vars.size();
         }
         names_.Reserve(d.types.size() + members);
         strings_.Reserve(d.types.size() + members / 2);
+        if (blockBytes <= UINT32_MAX) memberBlocks_.vec().reserve(blockBytes);
         guids_.reserve(d.types.size() + 16);
     }
 
@@ -286,7 +315,7 @@ private:
 
     // -- Types --
     void EncodeTypeInfo(size_t index);
-    void EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& block, uint32_t* res2, uint32_t* res3);
+    void EncodeMembers(const TypeData& t, uint32_t typeOffset, uint32_t* res2, uint32_t* res3);
     ChainInfo BaseChain(const TypeData& t, int guard);
     ChainInfo ExternalChain(ITypeInfo* ti, int guard);
     ComPtr<ITypeInfo> ResolveExternal(const RefData& r);
@@ -315,8 +344,19 @@ private:
 
     std::vector<std::array<int32_t, 3>> scratchParams_;  // per-function work lists, reused
     std::vector<int32_t> scratchDefaults_, scratchCust_, scratchOpt_;
+    Bytes scratchValue_;  // a value's entry while it is looked up
+    // Per-type work lists of EncodeMembers, reused.
+    struct MemberLists {
+        Bytes records, varRecords;
+        std::vector<int32_t> ids, nameOffsets, recordOffsets, varIds, varNames, varOffsets;
+        std::vector<uint32_t> sameIdLink;
+        std::vector<std::pair<MEMBERID, uint32_t>> byId;
+    } lists_;
     std::vector<uint32_t> typeHref_;     // the HREFTYPE that reaches each type (see Build)
-    std::vector<Bytes> blocks_;          // member block of each type (empty when none)
+    // The member blocks of all types, one after the other in type order, and
+    // where each type's block starts (an empty block for a type without members).
+    Bytes memberBlocks_;
+    std::vector<uint32_t> blockStart_;
     std::vector<uint32_t> typeOffsets_;  // offset of each type record inside the type info segment
 };
 
@@ -464,7 +504,8 @@ int32_t MsftBuilder::EncodeValue(const VARIANT& v) {
     auto inlineValue = [&](uint32_t data) {
         return static_cast<int32_t>(0x80000000u | (static_cast<uint32_t>(v.vt) << 26) | data);
     };
-    Bytes entry;
+    Bytes& entry = scratchValue_;
+    entry.clear();
     entry.u16(v.vt);
     switch (v.vt) {
         case VT_EMPTY:
@@ -744,17 +785,24 @@ ChainInfo MsftBuilder::BaseChain(const TypeData& t, int guard) {
 
 // ---- Types ----
 
-void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& block, uint32_t* res2,
-                                uint32_t* res3) {
+void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, uint32_t* res2, uint32_t* res3) {
     const bool isEnum = t.kind == TKIND_ENUM;
     const bool isModule = t.kind == TKIND_MODULE;
-    Bytes records;
-    std::vector<int32_t> ids, nameOffsets, recordOffsets;
+    MemberLists& l = lists_;
+    Bytes& records = l.records;
+    Bytes& varRecords = l.varRecords;
+    std::vector<int32_t>& ids = l.ids;
+    std::vector<int32_t>& nameOffsets = l.nameOffsets;
+    std::vector<int32_t>& recordOffsets = l.recordOffsets;
+    std::vector<int32_t>& varIds = l.varIds;
+    std::vector<int32_t>& varNames = l.varNames;
+    std::vector<int32_t>& varOffsets = l.varOffsets;
+    records.clear();
+    varRecords.clear();
+    for (auto* list : {&ids, &nameOffsets, &recordOffsets, &varIds, &varNames, &varOffsets}) list->clear();
     uint32_t alloc = 0, needed = 0;
 
     // Variables first: they decide the starting allocation hint of mixed types.
-    Bytes varRecords;
-    std::vector<int32_t> varIds, varNames, varOffsets;
     for (size_t i = 0; i < t.vars.size(); ++i) {
         const VarData& v = t.vars[i];
         int32_t name = v.name.empty() ? kNone
@@ -796,17 +844,20 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
     // Functions sharing a member id (property accessors) are linked in a
     // circle, each to the previous one by index (the first to the last); a
     // function with its own id links to itself.
-    std::vector<uint32_t> sameIdLink(t.funcs.size());
+    std::vector<uint32_t>& sameIdLink = l.sameIdLink;
+    sameIdLink.resize(t.funcs.size());
     {
-        std::unordered_map<MEMBERID, size_t> first, last;
-        for (size_t i = 0; i < t.funcs.size(); ++i) {
-            MEMBERID id = t.funcs[i].memid;
-            auto [it, added] = last.try_emplace(id, i);
-            sameIdLink[i] = static_cast<uint32_t>(it->second);
-            if (added) first.emplace(id, i);
-            else it->second = i;
+        // Sorted by id, then by index: each run of one id is its circle.
+        auto& byId = l.byId;
+        byId.clear();
+        for (size_t i = 0; i < t.funcs.size(); ++i) byId.emplace_back(t.funcs[i].memid, static_cast<uint32_t>(i));
+        std::sort(byId.begin(), byId.end());
+        for (size_t first = 0, end = 0; first < byId.size(); first = end) {
+            end = first + 1;
+            while (end < byId.size() && byId[end].first == byId[first].first) ++end;
+            sameIdLink[byId[first].second] = byId[end - 1].second;
+            for (size_t k = first + 1; k < end; ++k) sameIdLink[byId[k].second] = byId[k - 1].second;
         }
-        for (const auto& [id, i] : first) sameIdLink[i] = static_cast<uint32_t>(last[id]);
     }
 
     size_t firstDoubling = 0;
@@ -917,6 +968,7 @@ void MsftBuilder::EncodeMembers(const TypeData& t, uint32_t typeOffset, Bytes& b
     nameOffsets.insert(nameOffsets.end(), varNames.begin(), varNames.end());
     recordOffsets.insert(recordOffsets.end(), varOffsets.begin(), varOffsets.end());
 
+    Bytes& block = memberBlocks_;
     block.u32(records.size());
     block.append(records);
     for (int32_t x : ids) block.i32(x);
@@ -1011,11 +1063,10 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
     kindBits |= (static_cast<uint32_t>(stored) & 0xF) | ((packing & 0x1F) << 6) |
                 ((static_cast<uint32_t>(t.cbAlignment) & 0x1F) << 11) | (static_cast<uint32_t>(index) << 16);
 
-    Bytes block;
     uint32_t res2 = 0, res3 = 0xFFFFFFFFu;
-    if (!t.funcs.empty() || !t.vars.empty()) EncodeMembers(t, offset, block, &res2, &res3);
+    if (!t.funcs.empty() || !t.vars.empty()) EncodeMembers(t, offset, &res2, &res3);
     if (t.funcs.size() > 0xFFFF || t.vars.size() > 0xFFFF) Fail(E_INVALIDARG);
-    blocks_[index] = std::move(block);
+    blockStart_[index + 1] = memberBlocks_.size();
 
     Bytes& rec = seg_[kSegTypeInfo];
     rec.u32(kindBits);
@@ -1045,20 +1096,38 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
 
 std::vector<std::byte> MsftBuilder::Build() {
     const size_t n = d_.types.size();
-    blocks_.resize(n);
+    blockStart_.assign(n + 1, 0);
     // Types whose names differ only in case share one name entry, which
     // records the last of them; the platform reaches a type through the
     // offset its name entry records, so that offset is the type's reference.
     typeHref_.resize(n);
     {
-        std::unordered_map<std::string, size_t> lastWithName;
-        std::vector<std::string> keys(n);
+        // The folded names side by side; each type finds the first of its
+        // name, which keeps the last.
+        std::string keys;
+        std::vector<uint32_t> keyStart(n + 1);
         for (size_t i = 0; i < n; ++i) {
-            ToAnsiInto(d_.types[i].name, keys[i]);
-            for (char& c : keys[i]) c = static_cast<char>(kFold[static_cast<uint8_t>(c)]);
-            lastWithName[keys[i]] = i;
+            ToAnsiInto(d_.types[i].name, ansi_);
+            keyStart[i] = static_cast<uint32_t>(keys.size());
+            for (char c : ansi_) keys.push_back(static_cast<char>(kFold[static_cast<uint8_t>(c)]));
         }
-        for (size_t i = 0; i < n; ++i) typeHref_[i] = static_cast<uint32_t>(lastWithName[keys[i]] * kTypeInfoSize);
+        keyStart[n] = static_cast<uint32_t>(keys.size());
+        auto key = [&](size_t i) { return std::string_view(keys).substr(keyStart[i], keyStart[i + 1] - keyStart[i]); };
+        OffsetTable byName;
+        byName.Reserve(n);
+        std::vector<uint32_t> first(n), last(n);
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t hash = HashText(key(i), false);
+            const int32_t found = byName.Find(hash, [&](int32_t at) { return key(static_cast<size_t>(at)) == key(i); });
+            if (found < 0) {
+                byName.Insert(hash, static_cast<int32_t>(i));
+                first[i] = last[i] = static_cast<uint32_t>(i);
+            } else {
+                first[i] = static_cast<uint32_t>(found);
+                last[static_cast<size_t>(found)] = static_cast<uint32_t>(i);
+            }
+        }
+        for (size_t i = 0; i < n; ++i) typeHref_[i] = static_cast<uint32_t>(last[first[i]] * kTypeInfoSize);
     }
 
     int32_t libGuid = d_.guid == GUID_NULL ? kNone : AddGuid(d_.guid, -2);
@@ -1082,10 +1151,8 @@ std::vector<std::byte> MsftBuilder::Build() {
         segOffset[s] = static_cast<int32_t>(pos);
         pos += seg_[s].size();
     }
-    for (size_t i = 0; i < n; ++i) {
-        seg_[kSegTypeInfo].put32(static_cast<uint32_t>(i * kTypeInfoSize + 4), pos);
-        pos += blocks_[i].size();
-    }
+    for (size_t i = 0; i < n; ++i) seg_[kSegTypeInfo].put32(static_cast<uint32_t>(i * kTypeInfoSize + 4), pos + blockStart_[i]);
+    pos += memberBlocks_.size();
 
     Bytes out;
     out.vec().reserve(pos);
@@ -1119,7 +1186,7 @@ std::vector<std::byte> MsftBuilder::Build() {
         out.u32(0x0F);
     }
     for (Segment s : kPhysicalOrder) out.append(seg_[s]);
-    for (const Bytes& b : blocks_) out.append(b);
+    out.append(memberBlocks_);
     return std::move(out.vec());
 }
 

@@ -423,3 +423,109 @@ TEST_F(Writer, ACreatedLibraryStaysWholeAfterSavesThatWorkOrFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where a segment starts, from the directory after the header.
+size_t SegmentAt(const std::vector<std::byte>& image, int segment) {
+    const size_t types = U32(image, 0x20);
+    const bool helpDll = (U32(image, 0x14) & 0x100) != 0;
+    return U32(image, 0x54 + (helpDll ? 4 : 0) + 4 * types + 16 * static_cast<size_t>(segment));
+}
+
+// The member block of type index, as the type info record points to it.
+size_t MemberBlock(const std::vector<std::byte>& image, size_t index) {
+    return U32(image, SegmentAt(image, 0) + index * 0x64 + 4);
+}
+
+}  // namespace
+
+// A type reaches another through the name entry of its name, which records the
+// last type of names differing only in case; groups of such names interleave.
+TEST_F(Writer, ReferencesToTypesOfOneNameInAnyCaseLeadToTheLastOfThem) {
+    LibraryData d = SmallLibrary();
+    const std::vector<std::u16string> names = {u"Alpha", u"beta", u"ALPHA", u"Beta", u"gamma", u"alpha"};
+    for (const auto& name : names) {
+        TypeData t;
+        t.name = name;
+        t.kind = TKIND_ENUM;
+        d.types.push_back(t);
+    }
+    TypeData user;
+    user.name = u"User";
+    user.kind = TKIND_RECORD;
+    for (size_t i = 0; i < names.size(); ++i) {
+        VarData v;
+        v.name = u"field" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+        v.memid = static_cast<MEMBERID>(0x40000000 + i);
+        v.type.vt = VT_USERDEFINED;
+        v.type.href = static_cast<HREFTYPE>(0x100 + i);
+        user.vars.push_back(v);
+        RefData r;
+        r.href = v.type.href;
+        r.typeIndex = static_cast<int>(i);
+        d.refs.push_back(r);
+    }
+    d.types.push_back(user);
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
+    // Each field's type description leads to the record of the last type of its name.
+    const size_t typeDescs = SegmentAt(image, 9);
+    const std::vector<uint32_t> expected = {5, 3, 5, 3, 4, 5};
+    size_t record = MemberBlock(image, names.size()) + 4;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const size_t desc = typeDescs + U32(image, record + 4);
+        EXPECT_EQ(U32(image, desc) & 0xFFFF, uint32_t{VT_USERDEFINED}) << "field " << i;
+        EXPECT_EQ(U32(image, desc + 4), expected[i] * 0x64) << "field " << i;
+        record += U32(image, record) & 0xFFFF;
+    }
+    ComPtr<ITypeLib> lib = LoadImage(image, u"cases.tlb");
+    ASSERT_TRUE(lib);
+    EXPECT_EQ(lib->GetTypeInfoCount(), names.size() + 1);
+}
+
+// Functions of one member id (property accessors) are linked in a circle in
+// the high word of their record's kinds: each to the previous one, the first
+// to the last, a function alone to itself; ids may come in any order.
+TEST_F(Writer, FunctionsSharingAnIdAreLinkedInACircle) {
+    LibraryData d = SmallLibrary();
+    TypeData t;
+    t.name = u"IProps";
+    t.kind = TKIND_INTERFACE;
+    t.cbSizeInstance = 4;
+    const std::vector<std::pair<MEMBERID, INVOKEKIND>> funcs = {
+        {2, INVOKE_PROPERTYGET}, {1, INVOKE_FUNC},        {2, INVOKE_PROPERTYPUT},
+        {3, INVOKE_FUNC},        {2, INVOKE_PROPERTYPUTREF}, {-5, INVOKE_FUNC}, {1, INVOKE_PROPERTYGET}};
+    for (size_t i = 0; i < funcs.size(); ++i) {
+        FuncData f;
+        f.name = u"F" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+        f.memid = funcs[i].first;
+        f.invkind = funcs[i].second;
+        f.oVft = static_cast<SHORT>(4 * i);
+        f.returnType.vt = VT_HRESULT;
+        t.funcs.push_back(f);
+    }
+    t.cbSizeVft = static_cast<WORD>(4 * funcs.size());
+    d.types.push_back(t);
+    std::vector<std::byte> image;
+    ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
+    const size_t block = MemberBlock(image, 0);
+    const std::vector<uint32_t> expected = {4, 6, 0, 3, 2, 5, 1};
+    size_t record = block + 4;
+    for (size_t i = 0; i < funcs.size(); ++i) {
+        EXPECT_EQ(U32(image, record + 16) >> 16, expected[i]) << "function " << i;
+        record += U32(image, record) & 0xFFFF;
+    }
+    // The platform's reader finds each accessor by id and kind.
+    ComPtr<ITypeLib> lib = LoadImage(image, u"props.tlb");
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> ti;
+    ASSERT_EQ(lib->GetTypeInfo(0, ti.put()), S_OK);
+    for (size_t i = 0; i < funcs.size(); ++i) {
+        FUNCDESC* fd = nullptr;
+        ASSERT_EQ(ti->GetFuncDesc(static_cast<UINT>(i), &fd), S_OK);
+        EXPECT_EQ(fd->memid, funcs[i].first);
+        EXPECT_EQ(fd->invkind, funcs[i].second);
+        ti->ReleaseFuncDesc(fd);
+    }
+}
