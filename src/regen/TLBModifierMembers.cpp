@@ -188,6 +188,11 @@ void TLBModifier::CopyTypeMembers(tli::TypeInfo* source, ole::ITypeInfo* sourceT
     from.lib = ContainingLib(sourceTi);
     from.type = source;
     if (from.ti2) (void)source->get_TypeInfoNumber(&from.typeIndex);
+    // Where the engine takes it, room for every member at once: the lists then
+    // grow once, not once for each member. Without it they grow as they must.
+    ComPtr<ole::ICreateTypeInfoRoom> room;
+    if (SUCCEEDED(dest->QueryInterface(ole::ICreateTypeInfoRoom::kIID, room.put_void())))
+        (void)room->ReserveMembers(cFuncs, cVars);
     for (ole::UINT v = 0; v < cVars; ++v) CopyVariable(from, v, dest, memberAt(v).get());
     for (ole::UINT f = 0; f < cFuncs; ++f)
         CopyFunction(from, f, dest, memberAt(cVars + f).get(), isModule, clearVtableOffsets);

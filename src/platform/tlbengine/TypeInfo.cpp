@@ -771,6 +771,8 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ITypeComp*>(this);
     else if (!lib_->ReadOnly() && (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID))
         *ppv = static_cast<ICreateTypeInfo2*>(this);
+    else if (!lib_->ReadOnly() && riid == ICreateTypeInfoRoom::kIID)
+        *ppv = static_cast<ICreateTypeInfoRoom*>(this);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
     return S_OK;

@@ -2,6 +2,7 @@
 // arguments and state first and changes nothing when it fails.
 #include <algorithm>
 #include <array>
+#include <new>
 #include <vector>
 
 #include "platform/tlbengine/TypeLibEngine.h"
@@ -508,6 +509,24 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
     t.vars.insert(t.vars.begin() + index, std::move(v));
     index_.VarInserted(static_cast<int>(index), t.vars[index]);
     Touched();
+    return S_OK;
+}
+
+// A type reports its member counts in 16 bits; room past that is never used.
+HRESULT TypeInfoImpl::ReserveMembers(UINT cFuncs, UINT cVars) {
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("ReserveMembers", &data); FAILED(hr)) return hr;
+    static constexpr size_t kMostMembers = 0xFFFF;
+    auto reserve = [](auto& list, UINT more) {
+        const size_t want = std::min(kMostMembers, list.size() + more);
+        if (want > list.capacity()) list.reserve(want);
+    };
+    try {
+        reserve(data->funcs, cFuncs);
+        reserve(data->vars, cVars);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 

@@ -349,7 +349,7 @@ private:
 };
 
 // A type of a created or loaded library: its interface half for duals.
-class TypeInfoImpl final : public TypeReader, public ICreateTypeInfo2 {
+class TypeInfoImpl final : public TypeReader, public ICreateTypeInfo2, public ICreateTypeInfoRoom {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
@@ -402,6 +402,7 @@ public:
     HRESULT SetAlignment(WORD cbAlignment) override;
     HRESULT SetSchema(LPCOLESTR pStrSchema) override;
     HRESULT AddVarDesc(UINT index, VARDESC* pVarDesc) override;
+    HRESULT ReserveMembers(UINT cFuncs, UINT cVars) override;
     HRESULT SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;

@@ -173,6 +173,16 @@ struct ICreateTypeLib2 : ICreateTypeLib {
     virtual HRESULT SetHelpStringDll(LPCOLESTR szFileName) = 0;
 };
 
+// This engine's own addition to the creation interfaces: room for members
+// about to be added, so that a type built member by member (a copy of another
+// type) allocates each list once. It changes nothing that can be read. Other
+// engines don't answer to it, and callers go on without it.
+struct ICreateTypeInfoRoom : IUnknown {
+    static constexpr IID kIID = {0x5B1E0C74, 0x3D2A, 0x4F6E, {0x9A, 0x41, 0x7C, 0x0D, 0x52, 0xE8, 0x19, 0xA3}};
+    // Room for cFuncs more functions and cVars more variables.
+    virtual HRESULT ReserveMembers(UINT cFuncs, UINT cVars) = 0;
+};
+
 // The library entry points below are defined by the file layer
 // (platform/tlbfiles) and, for registered libraries, by the registry layer.
 

@@ -525,3 +525,62 @@ TEST(EngineMembers, AnAccessorDeletedAndAddedBackIsFoundAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+ComPtr<ICreateTypeInfoRoom> RoomOf(IUnknown* type) {
+    ComPtr<ICreateTypeInfoRoom> room;
+    EXPECT_OK(type->QueryInterface(ICreateTypeInfoRoom::kIID, room.put_void()));
+    return room;
+}
+
+}  // namespace
+
+// Room asked for ahead of the members changes nothing a reader sees: fewer or
+// more members than asked for may follow, and an absurd amount is no error.
+TEST(EngineMembers, RoomForMembersChangesNothingThatCanBeRead) {
+    auto lib = NewLib();
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    auto room = RoomOf(foo.get());
+    ASSERT_TRUE(room);
+    ASSERT_OK(room->ReserveMembers(3, 0));
+    EXPECT_EQ(0, Attr(Read(foo).get()).cFuncs);
+    for (UINT i = 0; i < 5; ++i) {
+        ASSERT_OK(AddFunc(foo.get(), i, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {VT_I4}));
+        ASSERT_OK(SetNames(foo.get(), i, {u"M" + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"value"}));
+    }
+    EXPECT_OK(room->ReserveMembers(~0u, ~0u));
+    ASSERT_OK(foo->LayOut());
+    auto read = Read(foo);
+    ASSERT_EQ(5, Attr(read.get()).cFuncs);
+    for (UINT i = 0; i < 5; ++i) {
+        const MEMBERID id = FuncAt(read.get(), i).memid;
+        EXPECT_EQ(NamesOf(read.get(), id),
+                  (std::vector<std::u16string>{u"M" + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"value"}));
+    }
+
+    // A record built with room lays out as its twin built without.
+    auto rec = NewType(lib.get(), u"Rec", TKIND_RECORD);
+    auto twin = NewType(lib.get(), u"Twin", TKIND_RECORD);
+    ASSERT_OK(RoomOf(rec.get())->ReserveMembers(0, 8));
+    for (auto* r : {rec.get(), twin.get()}) {
+        ASSERT_OK(AddVar(r, 0, VAR_PERINSTANCE, VT_I4, u"a"));
+        ASSERT_OK(AddVar(r, 1, VAR_PERINSTANCE, VT_R8, u"b"));
+        ASSERT_OK(r->LayOut());
+    }
+    const TYPEATTR attr = Attr(Read(rec).get()), twinAttr = Attr(Read(twin).get());
+    EXPECT_EQ(2, attr.cVars);
+    EXPECT_EQ(twinAttr.cbSizeInstance, attr.cbSizeInstance);
+    EXPECT_EQ(twinAttr.cbAlignment, attr.cbAlignment);
+    EXPECT_EQ(VarAt(Read(twin).get(), 1).oInst, VarAt(Read(rec).get(), 1).oInst);
+
+    // A deleted type takes no room; a loaded library's types can't be changed at all.
+    ASSERT_OK(lib->DeleteTypeInfo(u"Rec"));
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, RoomOf(rec.get())->ReserveMembers(1, 1));
+    ComPtr<ITypeLib> stdole;
+    ASSERT_OK(LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, stdole.put()));
+    ComPtr<ITypeInfo> loaded;
+    ASSERT_OK(stdole->GetTypeInfo(0, loaded.put()));
+    ComPtr<ICreateTypeInfoRoom> none;
+    EXPECT_EQ(E_NOINTERFACE, loaded->QueryInterface(ICreateTypeInfoRoom::kIID, none.put_void()));
+}
