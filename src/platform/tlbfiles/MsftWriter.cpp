@@ -275,12 +275,12 @@ public:
         seg_[kSegGuidHash].fill(0x80, 0xFF);
         seg_[kSegNameHash].fill(0x200, 0xFF);
         for (const RefData& r : d.refs) refs_.emplace(r.href, &r);
-        // Room for a name or a string of each type and member. Parameter
-        // names mostly repeat (the table grows if they don't); a table much
-        // larger than its entries costs a cache miss on every lookup.
-        size_t members = 0;
+        // The tables get room for a name or a string of each type and member.
+        // Parameter names mostly repeat (the table grows if they don't), and a
+        // table much larger than its entries misses the cache on every lookup.
         // The member blocks get room for the most they can take, so that they
         // are never copied to grow (room never written costs no memory).
+        size_t members = 0;
         size_t blockBytes = 0;
         for (const TypeData& t : d.types) {
             members += t.funcs.size() + t.vars.size();
@@ -1151,7 +1151,8 @@ std::vector<std::byte> MsftBuilder::Build() {
         segOffset[s] = static_cast<int32_t>(pos);
         pos += seg_[s].size();
     }
-    for (size_t i = 0; i < n; ++i) seg_[kSegTypeInfo].put32(static_cast<uint32_t>(i * kTypeInfoSize + 4), pos + blockStart_[i]);
+    for (size_t i = 0; i < n; ++i)
+        seg_[kSegTypeInfo].put32(static_cast<uint32_t>(i * kTypeInfoSize + 4), pos + blockStart_[i]);
     pos += memberBlocks_.size();
 
     Bytes out;
