@@ -304,6 +304,25 @@ TEST_F(Requests, APlatformErrorOfSetGuidIsRaisedAsItIsEvenForATypeMadeOnDemand) 
     EXPECT_EQ(ReadText(dir / "out.tlb"), before);
 }
 
+// Room for a type's members is only asked for: refused for any type, the
+// regeneration goes on and writes what it writes without it.
+TEST_F(Requests, RoomRefusedForTheMembersOfAnyTypeChangesNothingWritten) {
+    const fs::path out = dir / "out.tlb";
+    Generate();
+    const std::string good = ReadText(out);
+    const std::string startBefore = tlbtools::DumpTypeLib(start.get());
+    for (int skip = 0; skip < 8; ++skip) {
+        fs::remove(out);
+        TLBModifier m;
+        m.StartingLibDirect(start.get());
+        ole::testing::FailNextCall("ReserveMembers", E_OUTOFMEMORY, skip);
+        EXPECT_EQ(ErrorOf([&] { m.GenerateDirect(out.u16string()); }), 0) << skip;
+        ole::testing::ClearInjectedFailures();
+        EXPECT_EQ(ReadText(out), good) << skip;
+        EXPECT_EQ(tlbtools::DumpTypeLib(start.get()), startBefore) << skip;
+    }
+}
+
 TEST(RequestsOnChains, AReferenceAtTheEndOfTheDeepestPointerChainIsMapped) {
     auto lib = NewLibrary(u"Deep");
     ASSERT_OK(lib->SetGuid(G(0x200)));

@@ -625,7 +625,7 @@ HRESULT DispatchView::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ITypeInfo2*>(this);
     else if (riid == ITypeComp::kIID)
         *ppv = static_cast<ITypeComp*>(this);
-    else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID)
+    else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID || riid == ICreateTypeInfoRoom::kIID)
         return owner_->QueryInterface(riid, ppv);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();

@@ -513,21 +513,27 @@ HRESULT TypeInfoImpl::AddVarDesc(UINT index, VARDESC* vd) {
 }
 
 // A type reports its member counts in 16 bits; room past that is never used.
+// Members moved to the new room count as an edit: dispatch views point at them.
 HRESULT TypeInfoImpl::ReserveMembers(UINT cFuncs, UINT cVars) {
     TypeData* data = nullptr;
     if (HRESULT hr = Begin("ReserveMembers", &data); FAILED(hr)) return hr;
     static constexpr size_t kMostMembers = 0xFFFF;
-    auto reserve = [](auto& list, UINT more) {
+    bool moved = false;
+    auto reserve = [&moved](auto& list, UINT more) {
         const size_t want = std::min(kMostMembers, list.size() + more);
-        if (want > list.capacity()) list.reserve(want);
+        if (want <= list.capacity()) return;
+        moved = moved || !list.empty();
+        list.reserve(want);
     };
+    HRESULT hr = S_OK;
     try {
         reserve(data->funcs, cFuncs);
         reserve(data->vars, cVars);
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        hr = E_OUTOFMEMORY;
     }
-    return S_OK;
+    if (moved) Touched();
+    return hr;
 }
 
 HRESULT TypeInfoImpl::DeleteVarDesc(UINT index) {

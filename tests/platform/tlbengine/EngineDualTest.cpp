@@ -174,4 +174,60 @@ TEST(EngineDual, NamesInTheDispatchViewPreferTheTypesOwnMembers) {
     EXPECT_EQ(u"own", doc.view());
 }
 
+// Whichever of its interfaces a caller holds, a type is one object: one
+// IUnknown, one reference count, and every creation interface reached from
+// the dispatch view of its dual too.
+TEST(EngineDual, EveryInterfaceOfATypeLeadsToTheSameObjectAndCount) {
+    DualFixture fx;
+    ComPtr<ITypeInfo> view;
+    ASSERT_OK(fx.lib.As<ITypeLib>()->GetTypeInfo(1, view.put()));
+    ComPtr<ICreateTypeInfoRoom> room;
+    ASSERT_OK(fx.foo->QueryInterface(ICreateTypeInfoRoom::kIID, room.put_void()));
+    ComPtr<ICreateTypeInfoRoom> roomOfView;
+    ASSERT_OK(view->QueryInterface(ICreateTypeInfoRoom::kIID, roomOfView.put_void()));
+    EXPECT_EQ(room.get(), roomOfView.get());
+    ComPtr<ICreateTypeInfo2> back;
+    ASSERT_OK(room->QueryInterface(ICreateTypeInfo2::kIID, back.put_void()));
+    EXPECT_EQ(fx.foo.get(), back.get());
+    auto identity = [](IUnknown* p) {
+        ComPtr<IUnknown> unk;
+        EXPECT_OK(p->QueryInterface(IUnknown::kIID, unk.put_void()));
+        return unk.get();
+    };
+    auto half = Read(fx.foo);
+    EXPECT_EQ(identity(fx.foo.get()), identity(room.get()));
+    EXPECT_EQ(identity(fx.foo.get()), identity(half.get()));
+    EXPECT_EQ(identity(fx.foo.get()), static_cast<IUnknown*>(half.get()));
+    const ULONG count = fx.foo->AddRef();
+    EXPECT_EQ(count + 1, room->AddRef());
+    EXPECT_EQ(count + 2, half->AddRef());
+    EXPECT_EQ(count + 1, fx.foo->Release());
+    EXPECT_EQ(count, room->Release());
+    EXPECT_EQ(count - 1, half->Release());
+}
+
+// Room asked for after the dispatch views were read moves the functions they
+// show (the dual's own and a derived dual's inherited ones): the views read
+// the moved functions, as after any edit.
+TEST(EngineDual, RoomForMoreMembersKeepsTheDispatchViewsReadingTheFunctions) {
+    DualFixture fx;
+    auto derived = NewType(fx.lib.get(), u"IDerived", TKIND_INTERFACE);
+    ASSERT_OK(derived->SetTypeFlags(TYPEFLAG_FDUAL));
+    ASSERT_OK(derived->AddImplType(0, RefTo(derived.get(), Read(fx.foo).get())));
+    ComPtr<ITypeInfo> view, derivedView;
+    ASSERT_OK(fx.lib.As<ITypeLib>()->GetTypeInfo(1, view.put()));
+    ASSERT_OK(fx.lib.As<ITypeLib>()->GetTypeInfo(2, derivedView.put()));
+    ASSERT_EQ(0x60020001, FuncAt(view.get(), 8).memid);
+    ASSERT_EQ(0x60020001, FuncAt(derivedView.get(), 8).memid);
+    ComPtr<ICreateTypeInfoRoom> room;
+    ASSERT_OK(fx.foo->QueryInterface(ICreateTypeInfoRoom::kIID, room.put_void()));
+    ASSERT_OK(room->ReserveMembers(200, 0));
+    for (ITypeInfo* v : {view.get(), derivedView.get()}) {
+        const FuncInfo value = FuncAt(v, 8);
+        EXPECT_EQ(0x60020001, value.memid);
+        EXPECT_EQ(VT_BSTR, value.ret);
+        EXPECT_EQ(std::vector<std::u16string>{u"Value"}, NamesOf(v, 0x60020001));
+    }
+}
+
 }  // namespace
