@@ -53,6 +53,14 @@ protected:
         return igone;
     }
 
+    // Saves lib as uses.tlb, deletes the library it refers to (file gone)
+    // and loads uses.tlb back, its references to that library now unresolved.
+    ComPtr<ITypeLib> SaveAndLose(ICreateTypeLib2* lib, const fs::path& gone) {
+        EXPECT_OK(lib->SaveAllChanges());
+        fs::remove(gone);
+        return LoadFile(dir / "uses.tlb");
+    }
+
     TempDir dir;
     ComPtr<ITypeLib> original;
 };
@@ -106,9 +114,7 @@ TEST_F(Unresolved, TheLookupErrorNamesTheTypeAndTheReference) {
     AddFunc(made[5].get(), 0, {u"Get", INVOKE_FUNC, kind(made[5].get())});
     ASSERT_OK(made[6]->AddImplType(0, RefTo(made[6].get(), StdOle2Type(kIID_IDispatch).get())));
     ASSERT_OK(made[6]->AddImplType(1, RefTo(made[6].get(), iGone.get())));
-    ASSERT_OK(lib->SaveAllChanges());
-    fs::remove(gone);
-    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+    ComPtr<ITypeLib> uses = SaveAndLose(lib.get(), gone);
 
     // The types before the one looked at are left out: none uses them.
     for (size_t k = 0; k < std::size(types); ++k) {
@@ -249,9 +255,7 @@ TEST_F(Unresolved, PlaceholdersFollowHowTheMissingTypeIsUsed) {
     TypeDescs td;
     AddFunc(getter.get(), 0, {u"Get", INVOKE_FUNC, td.Ptr(User(RefTo(getter.get(), gones[0].get()))),
                               {{u"x", td.Ptr(Vt(VT_I4)), PARAMFLAG_FOUT}}});
-    ASSERT_OK(lib->SaveAllChanges());
-    fs::remove(gone);
-    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+    ComPtr<ITypeLib> uses = SaveAndLose(lib.get(), gone);
 
     ComPtr<ITypeLib> missing;
     ComPtr<ITypeLib> edited = Find(uses.get(), missing);
@@ -309,9 +313,7 @@ TEST_F(Unresolved, EachUseOfAMissingTypeGetsThePlaceholderOfItsOwnUse) {
     AddFunc(user.get(), 0, {u"Use", INVOKE_FUNC, Vt(VT_HRESULT),
                             {{u"a", td.Ptr(it)}, {u"b", td.Ptr(td.Ptr(it))}, {u"c", td.Ptr(it)}}});
     AddFunc(user.get(), 1, {u"Again", INVOKE_FUNC, Vt(VT_HRESULT), {{u"d", td.Ptr(td.Ptr(it))}, {u"e", td.Ptr(it)}}});
-    ASSERT_OK(lib->SaveAllChanges());
-    fs::remove(gone);
-    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+    ComPtr<ITypeLib> uses = SaveAndLose(lib.get(), gone);
 
     ComPtr<ITypeLib> missing;
     ComPtr<ITypeLib> edited = Find(uses.get(), missing);
@@ -348,9 +350,7 @@ TEST_F(Unresolved, OutParametersAndArraysOfAMissingTypeGetTheirOwnPlaceholdersAm
                              {u"f", td.Ptr(k), out},
                              {u"g", td.Ptr(it)},
                              {u"h", td.SafeArray(it)}}});
-    ASSERT_OK(lib->SaveAllChanges());
-    fs::remove(gone);
-    ComPtr<ITypeLib> uses = LoadFile(dir / "uses.tlb");
+    ComPtr<ITypeLib> uses = SaveAndLose(lib.get(), gone);
     ComPtr<ITypeLib> unused = LoadFile(Form());
     ComPtr<ITypeLib> unusedToo = LoadFile(Form());
 
