@@ -385,7 +385,10 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
         if (names[i].size() > kMaxNameBytes) return E_INVALIDARG;
     }
     const std::u16string_view name = names[0];
-    const uint64_t key = name.empty() ? 0 : NameKey(name);
+    // The name's key serves the name tables only: a type small enough to be
+    // scanned has none built.
+    const bool scan = ScanByName(t);
+    const uint64_t key = name.empty() || scan ? 0 : NameKey(name);
     if (!name.empty()) {
         // Another function of the name may only be another accessor of the property.
         auto clashes = [&](size_t j) {
@@ -394,7 +397,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
             if (!SameName(g.name, name)) return false;
             return !(IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind);
         };
-        if (ScanByName(t)) {
+        if (scan) {
             for (size_t j = 0; j < t.funcs.size(); ++j)
                 if (!t.funcs[j].name.empty() && clashes(j)) return TYPE_E_AMBIGUOUSNAME;
             for (const VarData& v : t.vars)
@@ -409,7 +412,7 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     }
     if (index_.namesValid) {
         if (!f.name.empty()) index_.funcsByName.Remove(NameKey(f.name), static_cast<int>(index));
-        if (!name.empty()) index_.funcsByName.Insert(key, static_cast<int>(index));
+        if (!name.empty()) index_.funcsByName.Insert(scan ? NameKey(name) : key, static_cast<int>(index));
     }
     f.name = std::u16string(name);
     for (size_t p = 0; p < f.params.size(); ++p)
@@ -566,9 +569,10 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     const std::u16string_view name = ViewOf(szName);
     if (!szName || name.size() > kMaxNameBytes) return E_INVALIDARG;
     if (index >= t.vars.size()) return TYPE_E_ELEMENTNOTFOUND;
-    const uint64_t key = name.empty() ? 0 : NameKey(name);
+    const bool scan = ScanByName(t);
+    const uint64_t key = name.empty() || scan ? 0 : NameKey(name);
     if (!name.empty()) {
-        if (ScanByName(t)) {
+        if (scan) {
             for (size_t j = 0; j < t.vars.size(); ++j)
                 if (j != index && !t.vars[j].name.empty() && SameName(t.vars[j].name, name))
                     return TYPE_E_AMBIGUOUSNAME;
@@ -585,7 +589,7 @@ HRESULT TypeInfoImpl::SetVarName(UINT index, LPCOLESTR szName) {
     }
     if (index_.namesValid) {
         if (!t.vars[index].name.empty()) index_.varsByName.Remove(NameKey(t.vars[index].name), static_cast<int>(index));
-        if (!name.empty()) index_.varsByName.Insert(key, static_cast<int>(index));
+        if (!name.empty()) index_.varsByName.Insert(scan ? NameKey(name) : key, static_cast<int>(index));
     }
     t.vars[index].name = std::u16string(name);
     Touched();
