@@ -803,7 +803,8 @@ void LibraryViewer::PasteMember() {
     copy->VarTypeInfo(source->GetVarTypeInfo().get());
     copy->SourceMemberId(member->MemberId);
     ChangeTarget target = TargetOfNode(node);
-    ApplyOwnChange(*copy, nullptr, target, 2);
+    // The listener selects the pasted member; a host's member-ID format gives it its ID.
+    if (ApplyOwnChange(*copy, nullptr, target, 2)) ApplyNewMemberDefaults(false);
 }
 
 // ---- Applying the view's own changes ----

@@ -99,9 +99,14 @@ public:
     void AddReferencedLibrary(tli::TypeLibInfo* library);
     void RemoveReferencedLibrary(tli::TypeLibInfo* library);
 
-    // What the host restricts; kept as given (the view offers every command).
+    // What the host restricts: the commands offered, the groups of fields
+    // and the attribute flags that may change. Panes filled from now on
+    // follow it; the filter off, no flag is locked any longer.
     const CommandFilterRecord& CommandFilter() const { return commandFilter_; }
-    void CommandFilter(const CommandFilterRecord& filter) { commandFilter_ = filter; }
+    void CommandFilter(const CommandFilterRecord& filter) {
+        commandFilter_ = filter;
+        if (!filter.Enabled()) lockedFlags_ = 0;
+    }
 
     // ---- The library ----
     // A finished copy of the edited library; error 91 without one.
@@ -240,7 +245,14 @@ private:
     void OnChangeGuid();
     void OnChooseType();
     bool PickTypeReference();
-    void SetTypeContextMenu();
+    // The type field's menu for an external type, at globalPos; a beep where it isn't offered.
+    void SetTypeContextMenu(const QPoint& globalPos);
+    // A right-click, the Menu key or Shift+F10 in the type field; true when handled.
+    bool TypeFieldEvent(QEvent* event);
+    // The enabled state of the pane's rows under the host's filter, and the
+    // flags of the attribute list it locks, for the item just filled.
+    void ApplyCommandFilter(bool function = false);
+    void LockFlagList(int32_t locked, bool enabled);
     void OnFieldEnter();
     void Update();
     // Message 933 "Update failed, restoring original values." with the error's text below it.
@@ -293,6 +305,12 @@ private:
     QLineEdit* txtVersion_ = nullptr;
     QLineEdit* txtLCID_ = nullptr;
     QComboBox* cmbAlign_ = nullptr;
+    // The type field's internalise and redirect menu, built when first shown
+    // and kept: a command it runs may open a dialog while the menu is closed.
+    QMenu* mnuRedirectContext_ = nullptr;
+    QMenu* mnuRedirInternalize_ = nullptr;
+    QMenu* mnuRedirectExternal_ = nullptr;
+    bool typeMenuKeyDown_ = false;  // the Menu key opened it and is still down
     std::vector<QWidget*> rows_;  // one per caption and field row, hidden by ClearDetailsPane
 
     StandardViewerDialogs standardDialogs_;
@@ -304,6 +322,7 @@ private:
     std::shared_ptr<IAttributeChange> baselineChange_;
     int32_t invalidFields_ = 0;
     int32_t editKind_ = 0;
+    int32_t lockedFlags_ = 0;  // flags of the attribute list the host's filter keeps as they are
 
     ChangeListenerHook hook_;
     int32_t fillDepth_ = 0;

@@ -40,8 +40,6 @@ namespace {
 
 constexpr int32_t kMsgKeepDefaultInterface = 939;
 constexpr int32_t kDisplayCustDataHex = 64;
-constexpr int32_t kLibFilterInternalize = 8192;
-constexpr int32_t kTypeFilterRedirect = 32768;
 
 // The TYPEKIND each Add Type item adds, by its index.
 constexpr int32_t kAddTypeKinds[] = {ole::TKIND_ALIAS,    ole::TKIND_COCLASS, ole::TKIND_DISPATCH, ole::TKIND_ENUM,
@@ -493,8 +491,8 @@ void LibraryViewer::ShowExternalTypes() {
     bool internalize = true;
     bool redirect = true;
     if (commandFilter_.Enabled()) {
-        internalize = (commandFilter_.LibraryCommands & kLibFilterInternalize) != 0;
-        redirect = (commandFilter_.TypeCommands & kTypeFilterRedirect) != 0;
+        internalize = (commandFilter_.LibraryCommands & kFilterLibInternalize) != 0;
+        redirect = (commandFilter_.TypeCommands & kFilterTypeRedirect) != 0;
     }
     dialogs_->ExternalTypes(*this, this, internalize, redirect, true);
 }

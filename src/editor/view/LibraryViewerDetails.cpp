@@ -1,11 +1,13 @@
 // The details pane of the library editor view: its fields, edit mode, Update
 // and Cancel, and the library and type details.
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -171,9 +173,9 @@ void LibraryViewer::BuildDetailsPane() {
             [this](int index) { dialogs::Guarded(this, [&] { OnAlignChosen(index); }); });
     connect(cmdChangeGUID_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChangeGuid(); }); });
     connect(cmdSetType_, &QPushButton::clicked, this, [this] { dialogs::Guarded(this, [this] { OnChooseType(); }); });
-    txtSetType_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(txtSetType_, &QLineEdit::customContextMenuRequested, this,
-            [this] { dialogs::Guarded(this, [this] { SetTypeContextMenu(); }); });
+    // The type field's own menu, from the mouse and the keyboard.
+    txtSetType_->setContextMenuPolicy(Qt::DefaultContextMenu);
+    new EventHook(txtSetType_, [this](QEvent* event) { return TypeFieldEvent(event); });
     // Double-clicking the type presses the button beside it.
     new EventHook(txtSetType_, [this](QEvent* event) {
         if (event->type() != QEvent::MouseButtonDblClick) return false;
@@ -255,7 +257,13 @@ QWidget* LibraryViewer::DetailsField(Field field) const {
 }
 
 void LibraryViewer::ClearDetailsPane() {
-    for (QWidget* row : rows_) row->hide();
+    for (QWidget* row : rows_) {
+        row->hide();
+        row->setEnabled(true);
+    }
+    lockedFlags_ = 0;
+    lstOptions_->setEnabled(true);
+    lblHeader_[10]->setEnabled(true);
     ResetMemberFields();
     editKind_ = 0;
     while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
@@ -308,6 +316,60 @@ void LibraryViewer::FillFlagList(int32_t (*names)(int32_t, std::vector<modAttrib
     --fillDepth_;
 }
 
+void LibraryViewer::LockFlagList(int32_t locked, bool enabled) {
+    lockedFlags_ = locked;
+    // A list whose every flag is locked has nothing left to change.
+    bool changeable = locked == 0;
+    for (int i = 0; i < lstOptions_->count() && !changeable; ++i)
+        changeable = (lstOptions_->item(i)->data(Qt::UserRole).toInt() & locked) == 0;
+    lstOptions_->setEnabled(enabled && changeable);
+    lblHeader_[10]->setEnabled(enabled && changeable);
+}
+
+void LibraryViewer::ApplyCommandFilter(bool function) {
+    for (QWidget* row : rows_) row->setEnabled(true);
+    const CommandFilterRecord& filter = commandFilter_;
+    const bool on = filter.Enabled();
+    // Each group of fields the host's filter names for the item, its bit in the item's mask.
+    const auto group = [on](QWidget* row, int32_t mask, int32_t bit) {
+        if (on) row->setEnabled((mask & bit) != 0);
+    };
+    QWidget* const typeRow = rows_[0];
+    QWidget* const attributesRow = rows_[3];
+    int32_t locked = 0;
+    if (editKind_ == kEditLibrary) {
+        group(rows_[1], filter.LibraryCommands, kFilterLibIdentifier);
+        group(attributesRow, filter.LibraryCommands, kFilterLibAttributes);
+        group(rows_[4], filter.LibraryCommands, kFilterLibVersion);
+        group(rows_[5], filter.LibraryCommands, kFilterLibLcid);
+        locked = filter.LibraryFlags;
+    } else if ((editKind_ & 255) == kEditType) {
+        group(typeRow, filter.TypeCommands, editKind_ == kEditAlias ? kFilterTypeAliasTarget : kFilterTypeBaseType);
+        group(rows_[1], filter.TypeCommands, kFilterTypeIdentifier);
+        group(rows_[2], filter.TypeCommands, kFilterTypeAlignment);
+        group(attributesRow, filter.TypeCommands, kFilterTypeAttributes);
+        group(rows_[4], filter.TypeCommands, kFilterTypeVersion);
+        locked = filter.TypeFlags;
+    } else if (editKind_ == kEditImplType) {
+        group(typeRow, filter.ImplTypeCommands, kFilterImplType);
+        group(attributesRow, filter.ImplTypeCommands, kFilterImplAttributes);
+        // Under the pairing, a coclass keeps the interface it goes with.
+        if (on && filter.PairCoclasses != 0 && (filter.ImplTypeCommands & kFilterImplType) != 0 && workingChange_ &&
+            (workingChange_->Flags() & ole::IMPLTYPEFLAG_FDEFAULT) != 0)
+            typeRow->setEnabled(false);
+        locked = filter.ImplTypeFlags;
+    } else if ((editKind_ & (kEditMember | kEditParam)) == kEditMember) {
+        group(typeRow, filter.MemberCommands, kFilterMemberType);
+        group(constValRow_, filter.MemberCommands, kFilterMemberConstValue);
+        group(dllNameRow_, filter.MemberCommands, kFilterMemberDllName);
+        group(dllEntryRow_, filter.MemberCommands, kFilterMemberDllEntry);
+        group(memberIdRow_, filter.MemberCommands, kFilterMemberId);
+        group(attributesRow, filter.MemberCommands, kFilterMemberAttributes);
+        locked = function ? filter.FuncFlags : filter.VarFlags;
+    }
+    LockFlagList(on ? locked : 0, attributesRow->isEnabled());
+}
+
 void LibraryViewer::ShowFlagChecks(int32_t flags) {
     ++fillDepth_;
     for (int i = 0; i < lstOptions_->count(); ++i) {
@@ -340,6 +402,7 @@ void LibraryViewer::FillLibraryDetails(LibraryNodeRecord& library, int16_t image
     baselineChange_->InitFromTarget(editTarget_);
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     ShowLibraryValues(*baselineChange_);
+    ApplyCommandFilter();
     --fillDepth_;
 }
 
@@ -378,6 +441,7 @@ void LibraryViewer::FillTypeDetails(TypeNodeRecord& type, int16_t image) {
     baselineChange_->InitFromTarget(editTarget_);
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     ShowTypeValues(*baselineChange_);
+    ApplyCommandFilter();
     --fillDepth_;
 }
 
@@ -465,7 +529,19 @@ void LibraryViewer::OnLcidEdited() {
 
 void LibraryViewer::OnOptionChanged(QListWidgetItem* item) {
     if (fillDepth_ > 0 || !workingChange_) return;
-    workingChange_->SetFlags(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
+    const int32_t bit = item->data(Qt::UserRole).toInt();
+    const bool checked = item->checkState() == Qt::Checked;
+    if ((bit & lockedFlags_) != 0) {
+        // A flag the host locks keeps its value: the check mark springs back.
+        if (checked != workingChange_->FlagsSet(bit)) {
+            ++fillDepth_;
+            item->setCheckState(checked ? Qt::Unchecked : Qt::Checked);
+            --fillDepth_;
+            dialogs::Services().Beep();
+        }
+        return;
+    }
+    workingChange_->SetFlags(bit, checked);
     CheckDirty();
 }
 
@@ -527,25 +603,99 @@ bool LibraryViewer::PickTypeReference() {
     return changed;
 }
 
-void LibraryViewer::SetTypeContextMenu() {
-    // The internalise and redirect menu of the field serves a type of
-    // another library (not a placeholder of the companion library) while no
-    // edit is pending; anywhere else a right-click only beeps.
-    bool allowed = !inEditMode_ && workingChange_ && (editKind_ & 255) == kEditType;
-    if (allowed) {
-        const ole::ComPtr<CustomVarTypeInfo> type = workingChange_->VarTypeInfo();
-        bool external = false;
-        allowed = type && type->BaseVarType() == 0 && type->TypeInfo() &&
-                  ole::SUCCEEDED(type->get_IsExternalType(&external)) && external;
-        if (allowed && unresolved_) {
-            ole::ComPtr<tli::TypeLibInfo> owner;
-            ole::ComPtr<ole::ITypeLib> library;
-            if (ole::SUCCEEDED(type->get_TypeLibInfoExternal(owner.put())) && owner)
-                owner->get_ITypeLib(library.put());
-            allowed = library.get() != unresolved_.get();
+// A right-click opens the menu at the mouse; the Menu key and Shift+F10
+// open it just below the field. Either request is consumed.
+bool LibraryViewer::TypeFieldEvent(QEvent* event) {
+    const QPoint below = txtSetType_->mapToGlobal(QPoint(0, txtSetType_->height()));
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers =
+            key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        const bool menuKey = key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier;
+        if (!menuKey && !(key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) return false;
+        // The window system may ask again for the Menu key before it is released.
+        typeMenuKeyDown_ = menuKey;
+        dialogs::Guarded(this, [&] { SetTypeContextMenu(below); });
+        return true;
+    }
+    case QEvent::KeyRelease:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu) typeMenuKeyDown_ = false;
+        return false;
+    case QEvent::ContextMenu: {
+        auto* request = static_cast<QContextMenuEvent*>(event);
+        if (request->reason() == QContextMenuEvent::Mouse) {
+            dialogs::Guarded(this, [&] { SetTypeContextMenu(request->globalPos()); });
+        } else if (typeMenuKeyDown_) {
+            typeMenuKeyDown_ = false;  // the key already answered
+        } else {
+            dialogs::Guarded(this, [&] { SetTypeContextMenu(below); });
+        }
+        return true;
+    }
+    default: return false;
+    }
+}
+
+void LibraryViewer::SetTypeContextMenu(const QPoint& globalPos) {
+    // The menu serves a type of another library (not a placeholder of the
+    // companion library) while no edit is pending, in any pane that shows a
+    // type: a base interface or alias target, a member's type, a parameter's.
+    ole::ComPtr<CustomVarTypeInfo> type;
+    if (!inEditMode_ && workingChange_ && editKind_ != kEditLibrary && rows_[0]->isVisibleTo(details_)) {
+        try {
+            type = workingChange_->VarTypeInfo();
+        } catch (...) {
+            type = nullptr;  // a change without a type offers nothing
         }
     }
-    if (!allowed) dialogs::Services().Beep();
+    bool external = false;
+    bool allowed = type && type->BaseVarType() == 0 && type->TypeInfo() &&
+                   ole::SUCCEEDED(type->get_IsExternalType(&external)) && external;
+    if (allowed && unresolved_) {
+        ole::ComPtr<tli::TypeLibInfo> owner;
+        ole::ComPtr<ole::ITypeLib> library;
+        if (ole::SUCCEEDED(type->get_TypeLibInfoExternal(owner.put())) && owner) owner->get_ITypeLib(library.put());
+        allowed = library.get() != unresolved_.get();
+    }
+    // A host's filter may withhold either submenu.
+    bool internalize = true;
+    bool redirect = true;
+    if (commandFilter_.Enabled()) {
+        internalize = (commandFilter_.LibraryCommands & kFilterLibInternalize) != 0;
+        redirect = (commandFilter_.TypeCommands & kFilterTypeRedirect) != 0;
+    }
+    if (!allowed || (!internalize && !redirect)) {
+        dialogs::Services().Beep();
+        return;
+    }
+    if (!mnuRedirectContext_) {
+        mnuRedirectContext_ = new QMenu(this);
+        mnuRedirectContext_->setAccessibleName(QStringLiteral("External type"));
+        // The view's palette and font, dark or light, as the view shows them.
+        mnuRedirectContext_->setAttribute(Qt::WA_WindowPropagation);
+        const auto add = [this](QMenu* menu, int32_t caption, MenuItem item) {
+            QAction* action = menu->addAction(ResText(caption));
+            connect(action, &QAction::triggered, this, [this, item] {
+                dialogs::Guarded(this, [&] { RunMenuCommand(item); });
+            });
+        };
+        mnuRedirInternalize_ = mnuRedirectContext_->addMenu(ResText(871));
+        QMenu* unmodified = mnuRedirInternalize_->addMenu(ResText(872));
+        add(unmodified, 874, MenuItem::mnuRedirInternalizeThisType);
+        add(unmodified, 875, MenuItem::mnuRedirInternalizeAllRefTypes);
+        add(unmodified, 876, MenuItem::mnuRedirInternalizeAllTypes);
+        QMenu* proxy = mnuRedirInternalize_->addMenu(ResText(873));
+        add(proxy, 874, MenuItem::mnuRedirInternalizeProxyThisType);
+        add(proxy, 875, MenuItem::mnuRedirInternalizeProxyAllRefTypes);
+        add(proxy, 876, MenuItem::mnuRedirInternalizeProxyAllTypes);
+        mnuRedirectExternal_ = mnuRedirectContext_->addMenu(ResText(877));
+        add(mnuRedirectExternal_, 878, MenuItem::mnuRedirectExternalThisType);
+        add(mnuRedirectExternal_, 879, MenuItem::mnuRedirectExternalAllTypes);
+    }
+    mnuRedirInternalize_->menuAction()->setVisible(internalize);
+    mnuRedirectExternal_->menuAction()->setVisible(redirect);
+    mnuRedirectContext_->popup(globalPos);
 }
 
 void LibraryViewer::OnFieldEnter() {

@@ -436,6 +436,7 @@ void LibraryViewer::FillImpliedInterfaceDetails(ImpliedInterfaceNodeRecord& impl
     baselineChange_->InitFromTarget(editTarget_);
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     ShowImpliedInterfaceValues(*workingChange_);
+    ApplyCommandFilter();
     --fillDepth_;
 }
 

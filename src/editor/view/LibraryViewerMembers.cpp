@@ -372,6 +372,7 @@ void LibraryViewer::FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& m
     baselineChange_->InitFromTarget(editTarget_);
     workingChange_ = std::dynamic_pointer_cast<IAttributeChange>(baselineChange_->Clone());
     ShowMemberValues(*baselineChange_);
+    ApplyCommandFilter(function);
 }
 
 void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& member, int16_t image) {

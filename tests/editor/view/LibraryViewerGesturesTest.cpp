@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTabBar>
@@ -244,9 +245,16 @@ TEST_F(LibraryViewerGestures, RefusedGesturesBeep) {
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(2, 2), setType->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(setType, &request);
     EXPECT_EQ(services.beeps, 1);  // IBase lies in this library
+    EXPECT_FALSE(QApplication::activePopupWidget());
     tree->setCurrentItem(Child(Root(), "IBase"));
     QApplication::sendEvent(setType, &request);
     EXPECT_EQ(services.beeps, 1);  // IUnknown lies in another: its menu is offered
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    QStringList captions;
+    for (QAction* action : menu->actions()) captions << action->text();
+    EXPECT_EQ(captions, (QStringList{"&Internalize External Types", "&Redirect External Types"}));
+    menu->close();
     tree->setCurrentItem(Child(Root(), "IDerived"));
 
     auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
