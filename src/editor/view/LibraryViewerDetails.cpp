@@ -674,22 +674,28 @@ void LibraryViewer::SetTypeContextMenu(const QPoint& globalPos) {
         mnuRedirectContext_->setAccessibleName(QStringLiteral("External type"));
         // The view's palette and font, dark or light, as the view shows them.
         mnuRedirectContext_->setAttribute(Qt::WA_WindowPropagation);
+        // Each submenu is a window of its own: it takes the palette from its menu too.
+        const auto submenu = [](QMenu* menu, int32_t caption) {
+            QMenu* below = menu->addMenu(ResText(caption));
+            below->setAttribute(Qt::WA_WindowPropagation);
+            return below;
+        };
         const auto add = [this](QMenu* menu, int32_t caption, MenuItem item) {
             QAction* action = menu->addAction(ResText(caption));
             connect(action, &QAction::triggered, this, [this, item] {
                 dialogs::Guarded(this, [&] { RunMenuCommand(item); });
             });
         };
-        mnuRedirInternalize_ = mnuRedirectContext_->addMenu(ResText(871));
-        QMenu* unmodified = mnuRedirInternalize_->addMenu(ResText(872));
+        mnuRedirInternalize_ = submenu(mnuRedirectContext_, 871);
+        QMenu* unmodified = submenu(mnuRedirInternalize_, 872);
         add(unmodified, 874, MenuItem::mnuRedirInternalizeThisType);
         add(unmodified, 875, MenuItem::mnuRedirInternalizeAllRefTypes);
         add(unmodified, 876, MenuItem::mnuRedirInternalizeAllTypes);
-        QMenu* proxy = mnuRedirInternalize_->addMenu(ResText(873));
+        QMenu* proxy = submenu(mnuRedirInternalize_, 873);
         add(proxy, 874, MenuItem::mnuRedirInternalizeProxyThisType);
         add(proxy, 875, MenuItem::mnuRedirInternalizeProxyAllRefTypes);
         add(proxy, 876, MenuItem::mnuRedirInternalizeProxyAllTypes);
-        mnuRedirectExternal_ = mnuRedirectContext_->addMenu(ResText(877));
+        mnuRedirectExternal_ = submenu(mnuRedirectContext_, 877);
         add(mnuRedirectExternal_, 878, MenuItem::mnuRedirectExternalThisType);
         add(mnuRedirectExternal_, 879, MenuItem::mnuRedirectExternalAllTypes);
     }

@@ -364,10 +364,12 @@ TEST_F(TypeFieldMenu, ScreenshotsOfTheMenu) {
         QTest::keyClick(menu, Qt::Key_I);
         QMenu* internalize = menu->actions()[0]->menu();
         ASSERT_TRUE(internalize->isVisible());
+        EXPECT_EQ(internalize->palette().color(QPalette::Window), palette.color(QPalette::Window));
         testsupport::SaveScreenshots(*internalize, std::string("type-field-menu-internalize-") + theme);
         QTest::keyClick(internalize, Qt::Key_P);
         QMenu* proxy = internalize->actions()[1]->menu();
         ASSERT_TRUE(proxy->isVisible());
+        EXPECT_EQ(proxy->palette().color(QPalette::Window), palette.color(QPalette::Window));
         testsupport::SaveScreenshots(*proxy, std::string("type-field-menu-internalize-proxy-") + theme);
         menu->close();
         menu = Ask(Gesture::RightClick);
