@@ -554,7 +554,9 @@ void LibraryViewer::OnAlignChosen(int index) {
 void LibraryViewer::OnChangeGuid() {
     if (!workingChange_) return;
     ole::GUID guid = workingChange_->Guid();
-    if (dialogs_->ChangeGuid(this, guid)) {
+    // A host's filter allows the null GUID by the high half of its first field.
+    const bool nullAllowed = !commandFilter_.Enabled() || (commandFilter_.FilterOn >> 16) != 0;
+    if (nullAllowed ? dialogs_->ChangeGuid(this, guid) : dialogs_->ChangeNonNullGuid(this, guid)) {
         workingChange_->Guid(guid);
         lblGUID_->setText(ToQString(ole::GuidToString(guid)));
         CheckDirty();

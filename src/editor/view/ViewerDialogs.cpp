@@ -61,6 +61,10 @@ bool StandardViewerDialogs::ChangeGuid(QWidget* owner, ole::GUID& guid) {
     return dialogs::frmGenerateGuid::ChangeGuid(guid, owner, true);
 }
 
+bool StandardViewerDialogs::ChangeNonNullGuid(QWidget* owner, ole::GUID& guid) {
+    return dialogs::frmGenerateGuid::ChangeGuid(guid, owner, false);
+}
+
 SpecifiedType StandardViewerDialogs::SpecifyType(QWidget* owner, int32_t usage, int32_t constraint,
                                                  ole::ITypeLib* library, dialogs::LibraryCollection& referenced,
                                                  tli::VarTypeInfo* current) {

@@ -30,6 +30,8 @@ public:
     virtual ~ViewerDialogs() = default;
     // True when the user accepted another GUID, then held in guid.
     virtual bool ChangeGuid(QWidget* owner, ole::GUID& guid) = 0;
+    // The same where the null GUID is no answer (a host's filter may say so).
+    virtual bool ChangeNonNullGuid(QWidget* owner, ole::GUID& guid) { return ChangeGuid(owner, guid); }
     // A type for usage (the type-usage code) under constraint, starting at
     // current, from library and the referenced libraries (which the user may
     // extend); not accepted when cancelled, else the type (null: none).
@@ -68,6 +70,7 @@ public:
 class StandardViewerDialogs final : public ViewerDialogs {
 public:
     bool ChangeGuid(QWidget* owner, ole::GUID& guid) override;
+    bool ChangeNonNullGuid(QWidget* owner, ole::GUID& guid) override;
     SpecifiedType SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
                               dialogs::LibraryCollection& referenced, tli::VarTypeInfo* current) override;
 };

@@ -26,11 +26,31 @@ namespace fs = std::filesystem;
 using Field = editor::LibraryViewer::Field;
 using MemberField = editor::LibraryViewer::MemberField;
 
+// The GUID dialog, answered with a new GUID; asked notes whether the null GUID was allowed.
+class GuidDialogs : public editor::ViewerDialogs {
+public:
+    std::vector<bool> asked;
+    bool ChangeGuid(QWidget*, ole::GUID& guid) override { return Answer(true, guid); }
+    bool ChangeNonNullGuid(QWidget*, ole::GUID& guid) override { return Answer(false, guid); }
+    editor::SpecifiedType SpecifyType(QWidget*, int32_t, int32_t, ITypeLib*, dialogs::LibraryCollection&,
+                                      tli::VarTypeInfo*) override {
+        return {};
+    }
+
+private:
+    bool Answer(bool nullAllowed, ole::GUID& guid) {
+        asked.push_back(nullAllowed);
+        guid.Data1 += 1;
+        return true;
+    }
+};
+
 class CommandFilterPanes : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     CommandFilterPanes() : scoped(services) {
         view.SetChangeListener(hub);
+        view.SetDialogs(&dialogs);
         view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
         view.show();
         {
@@ -78,6 +98,7 @@ protected:
     editor::LibraryViewer view;
     std::unique_ptr<Playback> history;
     editor::CommandFilterRecord filter;
+    GuidDialogs dialogs;
 };
 
 // The library pane: the identifier and version groups off, the attributes
@@ -107,6 +128,23 @@ TEST_F(CommandFilterPanes, TheLibraryPaneOffersOnlyTheGroupsAndFlagsTheFilterAll
     EXPECT_EQ(history->ItemCount(), 1);
     EXPECT_EQ(Flag("hidden")->checkState(), Qt::Checked);
     EXPECT_EQ(Flag("control")->checkState(), Qt::Checked);
+
+    // The GUID dialog takes the null GUID as an answer only where the filter's first field says so in its high half.
+    filter.LibraryCommands |= editor::kFilterLibIdentifier;
+    view.CommandFilter(filter);
+    Select(At("Colors"));
+    Select(Tree()->topLevelItem(0));
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    Cancel();
+    filter.FilterOn = 0x10001;
+    view.CommandFilter(filter);
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    Cancel();
+    view.CommandFilter({});
+    QTest::mouseClick(view.DetailsField(Field::ChangeGuid), Qt::LeftButton);
+    Cancel();
+    EXPECT_EQ(dialogs.asked, (std::vector<bool>{false, true, true}));
+    filter.FilterOn = 1;
 
     filter.LibraryFlags = LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN;
     view.CommandFilter(filter);
