@@ -310,7 +310,7 @@ private:
     QMenu* mnuRedirectContext_ = nullptr;
     QMenu* mnuRedirInternalize_ = nullptr;
     QMenu* mnuRedirectExternal_ = nullptr;
-    bool typeMenuKeyDown_ = false;  // the Menu key opened it and is still down
+    bool typeMenuKeyDown_ = false;  // the Menu key, still down, was answered with a beep
     std::vector<QWidget*> rows_;  // one per caption and field row, hidden by ClearDetailsPane
 
     StandardViewerDialogs standardDialogs_;

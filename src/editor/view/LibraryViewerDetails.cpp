@@ -616,9 +616,10 @@ bool LibraryViewer::TypeFieldEvent(QEvent* event) {
             key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
         const bool menuKey = key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier;
         if (!menuKey && !(key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) return false;
-        // The window system may ask again for the Menu key before it is released.
-        typeMenuKeyDown_ = menuKey;
         dialogs::Guarded(this, [&] { SetTypeContextMenu(below); });
+        // The window system may ask again for the Menu key before it is
+        // released: the menu open answers that, and where it only beeped, the flag.
+        typeMenuKeyDown_ = menuKey && !(mnuRedirectContext_ && mnuRedirectContext_->isVisible());
         return true;
     }
     case QEvent::KeyRelease:
@@ -628,7 +629,7 @@ bool LibraryViewer::TypeFieldEvent(QEvent* event) {
         auto* request = static_cast<QContextMenuEvent*>(event);
         if (request->reason() == QContextMenuEvent::Mouse) {
             dialogs::Guarded(this, [&] { SetTypeContextMenu(request->globalPos()); });
-        } else if (typeMenuKeyDown_) {
+        } else if (typeMenuKeyDown_ || (mnuRedirectContext_ && mnuRedirectContext_->isVisible())) {
             typeMenuKeyDown_ = false;  // the key already answered
         } else {
             dialogs::Guarded(this, [&] { SetTypeContextMenu(below); });
