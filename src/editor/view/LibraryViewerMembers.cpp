@@ -391,6 +391,15 @@ void LibraryViewer::FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& m
         }
         editKind_ = code;
         SetupDetailsTabs(image);
+    } else if (function && !helpPaneActive_) {
+        // The same tabs: the one of the accessor shown is selected.
+        for (int i = 0; i < tsFrame_->count(); ++i) {
+            const QVariant data = tsFrame_->tabData(i);
+            if (data.typeId() == QMetaType::Int && data.toInt() == currentAccessor_) {
+                tsFrame_->setCurrentIndex(i);
+                detailsTab_ = static_cast<int16_t>(currentAccessor_);
+            }
+        }
     }
 
     ResetEditRecord();
