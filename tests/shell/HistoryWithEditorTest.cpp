@@ -8,8 +8,10 @@
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabBar>
 
 #include "ShellTestSupport.h"
 #include "editor/view/LibraryViewer.h"
@@ -155,6 +157,69 @@ TEST_F(HistoryWithEditor, EditsInTheMainWindowAreRecordedSavedReopenedAndReplaye
     EXPECT_TRUE(Shown<frmCorvane>().empty());
     EXPECT_EQ(Shown<frmRecorder>().size(), 2u);
     EXPECT_TRUE(recording->List()->isEnabled());
+}
+
+// A property's Let changed in the main window: the history's Select Target
+// (after Set Next Statement on the item), and Step on a fresh copy, show the
+// property on its Let tab with the Let's values, while another member was shown.
+TEST_F(HistoryWithEditor, SelectTargetAndStepShowTheTabOfTheAccessorChanged) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording);
+    QTabBar* tabs = view.findChild<QTabBar*>();
+    const auto current = [&] { return tabs->tabText(tabs->currentIndex()); };
+    const auto hidden = [&] {
+        auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+        QListWidgetItem* item = options->findItems("hidden", Qt::MatchExactly).value(0);
+        return item && item->checkState() == Qt::Checked;
+    };
+    Select(view, treetest::NodeAt(view.Tree(), "IShape", "Name"));
+    ASSERT_EQ(tabs->tabText(1), "Let");
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(view.CurrentAccessor(), 4);
+    auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+    options->setFocus();
+    options->setCurrentItem(options->findItems("hidden", Qt::MatchExactly).value(0));
+    QTest::keyClick(options, Qt::Key_Space);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_EQ(recording->List()->ListCount(), 2);
+    const auto showAnother = [&] {
+        Select(view, treetest::NodeAt(view.Tree(), "IShape", "Area"));
+        ASSERT_EQ(view.CurrentAccessor(), 1);
+    };
+    showAnother();
+
+    // The item selected, Set Next Statement from its menu, then a double-click.
+    Recorder& list = *recording->List();
+    Click(list, 0);
+    list.ListView()->setFocus();
+    QTest::keyClick(list.ListView(), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(list.ContextMenu()->isVisible());
+    QTest::keyClick(list.ContextMenu(), Qt::Key_N);
+    ASSERT_EQ(Glyphs(*recording)[0], "> ");
+    QTest::mouseDClick(list.ListView()->viewport(), Qt::LeftButton, {}, LinePoint(list, 0));
+    EXPECT_EQ(view.ShownNode(), treetest::NodeAt(view.Tree(), "IShape", "Name"));
+    EXPECT_EQ(current(), "Let");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    EXPECT_TRUE(hidden());
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+
+    // On a fresh copy, Step applies the item and shows the Let it changed.
+    fs::copy_file(dir / "in.tlb", dir / "fresh.tlb");
+    services.answers = {dialogs::kAnswerNo};
+    services.files.push_back(Q(dir / "fresh.tlb"));
+    editor->Action(Command::Open)->trigger();
+    ASSERT_EQ(editor->Path(), ole::FromUtf8((dir / "fresh.tlb").string()));
+    showAnother();
+    QTest::keyClick(list.ListView(), Qt::Key_F8);
+    EXPECT_EQ(Glyphs(*recording)[1], "> ");
+    EXPECT_EQ(view.ShownNode(), treetest::NodeAt(view.Tree(), "IShape", "Name"));
+    EXPECT_EQ(current(), "Let");
+    EXPECT_TRUE(hidden());
+    // The Get's tab shows the Get, which the item left alone.
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    EXPECT_FALSE(hidden());
 }
 
 // The command line's ways open exactly one main window each.

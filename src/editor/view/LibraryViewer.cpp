@@ -957,9 +957,10 @@ void LibraryViewer::SelectTarget(ChangeTarget& target, ListenerTag) {
     QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, kFindBuild);
     if (!node) return;
     if (tvTypes_->currentItem() != node) Show(node);
+    // A property's item shows the accessor the target names.
     if ((target.Kind == kTargetMember || target.Kind == kTargetParam) && target.InvokeKind != 1 &&
-        target.InvokeKind != detailsTab_)
-        detailsTab_ = static_cast<int16_t>(target.InvokeKind);
+        target.InvokeKind != detailsTab_ && shownNode_ == node)
+        SelectTab(target.InvokeKind);
 }
 
 void LibraryViewer::ProvideExternalTypeRedirection(ole::ComPtr<IExternalTypeRedirection>&) {}
@@ -1077,6 +1078,7 @@ void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_
     } else {
         NodeClick(node);
     }
+    ShowTargetAccessor(target, flags, tag);
 }
 
 void LibraryViewer::OnParamChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
@@ -1090,6 +1092,7 @@ void LibraryViewer::OnParamChange(ChangeTarget& target, IChange&, int32_t flags,
             node = tvTypes_->currentItem();
     }
     NodeClick(node);
+    ShowTargetAccessor(target, flags, tag);
 }
 
 void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
@@ -1154,12 +1157,13 @@ void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags
     if (next) Show(next);
 }
 
-void LibraryViewer::OnRemoveParamArrayChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag) {
+void LibraryViewer::OnRemoveParamArrayChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
     if (flags == 0) return;
     QTreeWidgetItem* node = FindTargetNode(tvTypes_, target, flags);
     if (!node) return;
     if (flags == 2) {
         Show(node);
+        ShowTargetAccessor(target, flags, tag);
     } else if (tvTypes_->currentItem() == node) {
         NodeClick(node);
     } else if (tvTypes_->currentItem() && node->parent() == tvTypes_->currentItem()->parent()) {
@@ -1320,6 +1324,7 @@ void LibraryViewer::OnInsertParamChange(ChangeTarget& target, IChange& change, i
     if (flags == 2 && added) {
         member->setExpanded(true);
         Show(added, true);
+        ShowTargetAccessor(target, flags, tag);
     }
 }
 
@@ -1345,8 +1350,17 @@ void LibraryViewer::OnAddMemberChange(ChangeTarget& target, IChange& change, int
         if (add.InvokeKind() == kAccessGet && ChildrenBuilt(node))
             node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrRetVal));
         if (member) member->AccessBits |= add.InvokeKind();
-        if (flags == 2) detailsTab_ = static_cast<int16_t>(add.InvokeKind());
-        if (flags >= 1 && tvTypes_->currentItem() == node) NodeClick(node);
+        // Shown interactively, the property shows the accessor added (the
+        // first of them when several were).
+        if (flags == 2) {
+            const int32_t added = add.InvokeKind() & -add.InvokeKind();
+            currentAccessor_ = added;
+            detailsTab_ = static_cast<int16_t>(added);
+        }
+        if (flags >= 1 && tvTypes_->currentItem() == node)
+            NodeClick(node);
+        else if (flags == 2)
+            Show(node);
     }
 }
 

@@ -333,7 +333,7 @@ private:
     int32_t typeConstraint_ = kConstraintCallable;
     int32_t typeConstraintFilter_ = 31;
     int32_t displayFormat_ = 8;
-    int16_t detailsTab_ = 0;
+    int16_t detailsTab_ = 0;  // tab code of the details page: the accessor a member pane shows
     std::unique_ptr<std::map<ole::ITypeLib*, ole::ComPtr<ole::ITypeLib>>> referenced_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     CommandFilterRecord commandFilter_;
@@ -369,6 +369,15 @@ private:
     // Set tabs of a property. Returns the tab of the current accessor.
     int AddMemberTabs(int16_t image);
     void OnDetailsTabChosen(int index);
+    // Shows the details tab of code (an accessor, 1, 2, 4 or 8) when the
+    // pane offers one; while the help page is shown the details page behind
+    // it takes the accessor.
+    void SelectTab(int32_t code);
+    // Fills the member or parameter pane of the shown node again for accessor.
+    void ShowAccessor(int32_t accessor);
+    // After a change shown at display level 2 that the view did not make
+    // itself: the pane shows the tab of the accessor the target names.
+    void ShowTargetAccessor(const ChangeTarget& target, int32_t flags, ListenerTag tag);
     void ShowMemberPaneValues(IAttributeChange& change);
     void ShowMemberValues(IAttributeChange& change);
     void ShowMemberID(IAttributeChange& change);

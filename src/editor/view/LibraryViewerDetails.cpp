@@ -283,7 +283,9 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     // A strip not shown yet doesn't tell its layout of its new height itself.
     tsFrame_->updateGeometry();
     tsFrame_->setCurrentIndex(selected);
-    detailsTab_ = static_cast<int16_t>(selected + 1);
+    // A property's tabs carry the accessor each shows; any other page is tab 1.
+    const QVariant code = tsFrame_->tabData(selected);
+    detailsTab_ = static_cast<int16_t>(code.typeId() == QMetaType::Int && code.toInt() != 0 ? code.toInt() : 1);
     AddHelpTab();
 }
 

@@ -308,6 +308,36 @@ int32_t MemberCode(const MemberNodeRecord& member) {
     return kEditMember | (sub << 8) | (high << 12);
 }
 
+// The accessors among accessors of member whose functions have a parameter
+// at position (from 0).
+int32_t AccessorsWithParam(const MemberNodeRecord& member, int32_t accessors, int32_t position) {
+    const TypeNodeRecord& type = *member.Type;
+    const ole::ComPtr<ole::ITypeInfo> info = modITypeInfoHelper::GetInterfaceTypeInfo(
+        type.Library->Library.get(), static_cast<ole::UINT>(type.TypeIndex));
+    const ole::ComPtr<ole::ITypeInfo2> info2 = info.As<ole::ITypeInfo2>();
+    if (!info2) return 0;
+    int32_t holding = 0;
+    for (int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef}) {
+        ole::UINT index = 0;
+        if ((accessors & bit) == 0 ||
+            ole::FAILED(info2->GetFuncIndexOfMemId(member.MemberId, static_cast<ole::INVOKEKIND>(bit), &index)))
+            continue;
+        const typelib_detail::FuncDescHolder func(info.get(), index);
+        if (position < func->cParams) holding |= bit;
+    }
+    return holding;
+}
+
+// The edit kind of the pane of member's parameter at position: the member's,
+// with the accessors that have no parameter there left out (they get no tab).
+int32_t ParamCode(const MemberNodeRecord& member, int32_t position) {
+    const int32_t code = MemberCode(member) | kEditParam;
+    const int32_t accessors = (code >> 12) & 15;
+    if ((member.AccessBits & kAccessHasFuncDesc) == 0 || accessors == 0) return code;
+    const int32_t holding = AccessorsWithParam(member, accessors, position);
+    return holding == 0 ? code : (code & ~0xF000) | (holding << 12);
+}
+
 }  // namespace
 
 void LibraryViewer::FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& member, bool force, int16_t image) {
@@ -361,6 +391,15 @@ void LibraryViewer::FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& m
         }
         editKind_ = code;
         SetupDetailsTabs(image);
+    } else if (function && !helpPaneActive_) {
+        // The same tabs: the one of the accessor shown is selected.
+        for (int i = 0; i < tsFrame_->count(); ++i) {
+            const QVariant data = tsFrame_->tabData(i);
+            if (data.typeId() == QMetaType::Int && data.toInt() == currentAccessor_) {
+                tsFrame_->setCurrentIndex(i);
+                detailsTab_ = static_cast<int16_t>(currentAccessor_);
+            }
+        }
     }
 
     ResetEditRecord();
@@ -378,8 +417,14 @@ void LibraryViewer::FillMemberDetails(QTreeWidgetItem* node, MemberNodeRecord& m
 void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& member, int16_t image) {
     FillScope fill(fillDepth_);
     TypeNodeRecord& type = *member.Type;
-    const int32_t code = MemberCode(member) | kEditParam;
     ChangeTarget target = TargetOfNode(node);
+    // The parameter of the accessor the pane shows, as for the member itself.
+    const int32_t code = ParamCode(member, target.ParamIndex);
+    const int32_t accessors = (code >> 12) & 15;
+    if ((member.AccessBits & kAccessHasFuncDesc) != 0 && accessors != 0) {
+        if ((accessors & currentAccessor_) == 0) currentAccessor_ = LowestBit(accessors);
+        target.InvokeKind = currentAccessor_;
+    }
     paramOptionMask_ = modMarbrel::GetParamOptionMask(type.Library->Library.get(),
                                                       static_cast<ole::UINT>(type.TypeIndex), member.MemberId,
                                                       static_cast<ole::INVOKEKIND>(target.InvokeKind),
@@ -419,8 +464,9 @@ int LibraryViewer::AddMemberTabs(int16_t image) {
     const int32_t sub = SubKindOf(code);
     const int32_t invoke = (sub >= kSubInterfaceFunc) ? (code >> 12) & 15 : 0;
     tsFrame_->setTabData(0, LowestBit(invoke));
-    // A property's Let and Set accessors beyond the first get tabs of their own.
-    if ((editKind_ & kEditParam) == 0 && (invoke & 1) == 0) {
+    // A property's Let and Set accessors beyond the first get tabs of their
+    // own, on the pane of a parameter too.
+    if ((invoke & 1) == 0) {
         int32_t extra = 0;
         if ((invoke & kAccessGet) != 0)
             extra = invoke & (kAccessPut | kAccessPutRef);
@@ -436,13 +482,43 @@ int LibraryViewer::AddMemberTabs(int16_t image) {
 }
 
 void LibraryViewer::OnDetailsTabChosen(int index) {
-    if (fillDepth_ > 0 || index < 0 || (editKind_ & 255) != kEditMember) return;
-    const int32_t accessor = tsFrame_->tabData(index).toInt();
+    if (fillDepth_ > 0 || index < 0 || (editKind_ & kEditMember) == 0) return;
+    const QVariant data = tsFrame_->tabData(index);
+    if (data.typeId() != QMetaType::Int) return;  // the help page's tab
+    const int32_t accessor = data.toInt();
     if (accessor == 0 || accessor == currentAccessor_) return;
+    ShowAccessor(accessor);
+}
+
+void LibraryViewer::ShowAccessor(int32_t accessor) {
     NodeRecord* record = nullptr;
-    if (GetNodeKind(shownNode_, record) != kNodeMember) return;
-    currentAccessor_ = accessor;
-    FillMemberDetails(shownNode_, *static_cast<MemberNodeRecord*>(record), true, NodeImage(shownNode_));
+    const int32_t kind = GetNodeKind(shownNode_, record);
+    if (kind == kNodeMember) {
+        currentAccessor_ = accessor;
+        FillMemberDetails(shownNode_, *static_cast<MemberNodeRecord*>(record), true, NodeImage(shownNode_));
+    } else if (kind == kNodeParam && GetNodeKind(shownNode_->parent(), record) == kNodeMember) {
+        currentAccessor_ = accessor;
+        FillParamDetails(shownNode_, *static_cast<MemberNodeRecord*>(record), NodeImage(shownNode_));
+    }
+}
+
+void LibraryViewer::SelectTab(int32_t code) {
+    if ((editKind_ & kEditMember) == 0 ||
+        (code != kAccessFunc && code != kAccessGet && code != kAccessPut && code != kAccessPutRef))
+        return;
+    bool offered = false;
+    for (int i = 0; i < tsFrame_->count(); ++i) {
+        const QVariant data = tsFrame_->tabData(i);
+        offered = offered || (data.typeId() == QMetaType::Int && data.toInt() == code);
+    }
+    if (!offered) return;
+    // The fill selects the accessor's tab, or keeps the help page shown.
+    ShowAccessor(code);
+}
+
+void LibraryViewer::ShowTargetAccessor(const ChangeTarget& target, int32_t flags, ListenerTag tag) {
+    if (tag != 0 || flags != 2 || target.InvokeKind == detailsTab_) return;
+    SelectTab(target.InvokeKind);
 }
 
 // ---- Showing values ----
@@ -840,7 +916,7 @@ void LibraryViewer::UpdateParam() {
         if (accessors != 0) {
             member->AccessBits = (member->AccessBits & ~(kAccessGet | kAccessPut | kAccessPutRef)) | accessors;
             FillScope fill(fillDepth_);
-            if ((editKind_ & kEditParam) != 0) editKind_ = MemberCode(*member) | kEditParam;
+            if ((editKind_ & kEditParam) != 0) editKind_ = ParamCode(*member, target.ParamIndex);
             SetupDetailsTabs(NodeImage(shownNode_));
         }
     } catch (...) {

@@ -1,0 +1,383 @@
+// A property's accessors in the member and parameter panes: a parameter is
+// edited in the accessor whose tab is shown, and recorded so; a change
+// replayed step by step, and the history's Select Target, show the tab of the
+// accessor the change names, with that accessor's values.
+#include "editor/TreeTestSupport.h"
+#include "editor/ViewerTestSupport.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTest>
+
+#include "changes/ChangesTestSupport.h"
+#include "changes/history/PlaybackCommand.h"
+#include "dialogs/UiServices.h"
+#include "editor/view/LibraryViewer.h"
+#include "support/FileContents.h"
+#include "support/Screenshots.h"
+#include "support/TempDir.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
+
+namespace treetest {
+namespace {
+
+namespace fs = std::filesystem;
+using Field = editor::LibraryViewer::Field;
+using MemberField = editor::LibraryViewer::MemberField;
+using editor::MenuItem;
+
+// The sample library with every kind of node and, after its types:
+//   interface IGrid : IUnknown {
+//     [propget] HRESULT Cell([in] long row, [out, retval] BSTR* value);
+//     [propput] HRESULT Cell([in] long row, [in] BSTR);
+//     [propget] HRESULT Size([out, retval] long* size); }
+void WriteGridLibrary(const fs::path& file) {
+    ComPtr<ICreateTypeLib2> lib = BuildAllKinds(ole::FromUtf8(file.string()));
+    ASSERT_TRUE(lib);
+    auto grid = NewType(lib.get(), u"IGrid", TKIND_INTERFACE);
+    ASSERT_OK(grid->AddImplType(0, RefTo(grid.get(), StdOle2Type(kIID_IUnknown).get())));
+    TypeDescs td;
+    const USHORT retval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    AddFunc(grid.get(), 0,
+            {u"Cell", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"row", Vt(VT_I4)}, {u"value", td.Ptr(Vt(VT_BSTR)), retval}}});
+    AddFunc(grid.get(), 1,
+            {u"Cell", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"row", Vt(VT_I4)}, {u"", Vt(VT_BSTR)}}, 0,
+             FuncIdAt(grid.get(), 0)});
+    AddFunc(grid.get(), 2, {u"Size", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"size", td.Ptr(Vt(VT_I4)), retval}}});
+    ASSERT_OK(grid->LayOut());
+    ASSERT_OK(lib->SaveAllChanges());
+}
+
+// The type of parameter position (from 1) of the accessor kind of member name
+// of info, with its flags.
+std::string ParamAt(ITypeInfo* info, const char16_t* name, INVOKEKIND kind, int position) {
+    std::u16string n(name);
+    ole::OLECHAR* names[] = {n.data()};
+    MEMBERID id = 0;
+    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
+    UINT index = 0;
+    EXPECT_OK(ComPtr<ITypeInfo>(info).As<ITypeInfo2>()->GetFuncIndexOfMemId(id, kind, &index));
+    typelib_detail::FuncDescHolder func(info, index);
+    const ELEMDESC& element = func->lprgelemdescParam[position - 1];
+    std::string text;
+    const TYPEDESC* desc = &element.tdesc;
+    for (; desc->vt == VT_PTR; desc = desc->lptdesc) text += "*";
+    return std::to_string(desc->vt) + text + " flags " + std::to_string(element.paramdesc.wParamFlags);
+}
+
+// The parameter type dialog answers with an intrinsic type; the other type dialog is cancelled.
+class ScriptedDialogs : public editor::ViewerDialogs {
+public:
+    explicit ScriptedDialogs(editor::LibraryViewer& view) : view_(view) {}
+    ole::VARTYPE vt = VT_I4;
+    int16_t pointers = 0;
+    bool ChangeGuid(QWidget*, ole::GUID&) override { return false; }
+    editor::SpecifiedType SpecifyType(QWidget*, int32_t, int32_t, ole::ITypeLib*, dialogs::LibraryCollection&,
+                                      tli::VarTypeInfo*) override {
+        return {false, nullptr};
+    }
+    editor::SpecifiedType SpecifyParamType(QWidget*, int32_t, int32_t, int32_t, ole::ITypeLib*,
+                                           dialogs::LibraryCollection&, tli::VarTypeInfo*, int32_t&, bool) override {
+        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
+        chosen->CurrentITypeLib(view_.CurrentLibraryITypeLib().get());
+        chosen->SetType(vt, nullptr);
+        chosen->PointerLevel(pointers);
+        return {true, chosen};
+    }
+
+private:
+    editor::LibraryViewer& view_;
+};
+
+class AccessorTabs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureApp(); }
+    AccessorTabs() : scoped(services) {
+        view.SetChangeListener(hub);
+        view.SetDialogs(&dialogs);
+        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 36);
+        view.show();
+    }
+
+    // Opens a fresh copy of the grid library, in.tlb, with the history
+    // engine on it.
+    void Open() {
+        if (!fs::exists(dir / "in.tlb")) WriteGridLibrary(dir / "in.tlb");
+        ComPtr<ITypeLib> loaded;
+        ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "in.tlb").string()).c_str(), loaded.put()));
+        view.CurrentITypeLib(loaded.get());
+        history.ChangeListener(hub);
+        history.CurrentITypeLib(view.CurrentLibraryITypeLib().get());
+    }
+    // Opens a fresh copy of in.tlb, the history kept and run from its start on it.
+    void Reopen() {
+        ComPtr<ITypeLib> loaded;
+        ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "in.tlb").string()).c_str(), loaded.put()));
+        view.CurrentITypeLib(loaded.get());
+        history.AttachITypeLib(view.CurrentLibraryITypeLib().get());
+    }
+    QTreeWidget* Tree() { return view.Tree(); }
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr, const char* param = nullptr) {
+        return NodeAt(Tree(), type, member, param);
+    }
+    void Select(QTreeWidgetItem* node) {
+        ClickNode(Tree(), node);
+        ASSERT_EQ(view.ShownNode(), node);
+    }
+    QTabBar* Tabs() { return view.findChild<QTabBar*>(); }
+    QStringList TabTexts() {
+        QStringList texts;
+        for (int i = 0; i < Tabs()->count(); ++i) texts << Tabs()->tabText(i);
+        return texts;
+    }
+    QString CurrentTab() { return Tabs()->tabText(Tabs()->currentIndex()); }
+    void ClickTab(const char* text) {
+        const int tab = static_cast<int>(TabTexts().indexOf(QString::fromUtf8(text)));
+        ASSERT_GE(tab, 0) << text;
+        QTest::mouseClick(Tabs(), Qt::LeftButton, {}, Tabs()->tabRect(tab).center());
+        ASSERT_EQ(CurrentTab(), QString::fromUtf8(text));
+    }
+    QString TypeText() { return static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(); }
+    QComboBox* Optional() { return static_cast<QComboBox*>(view.MemberPaneField(MemberField::Optional)); }
+    QStringList OptionalEntries() {
+        QStringList entries;
+        for (int i = 0; i < Optional()->count(); ++i) entries << Optional()->itemText(i);
+        return entries;
+    }
+    QListWidgetItem* Flag(const char* name) {
+        auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+        return options->findItems(QString::fromUtf8(name), Qt::MatchExactly).value(0);
+    }
+    bool Ticked(const char* name) { return Flag(name) && Flag(name)->checkState() == Qt::Checked; }
+    void Tick(const char* name) {
+        auto* options = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+        ASSERT_TRUE(Flag(name)) << name;
+        options->setFocus();
+        options->setCurrentItem(Flag(name));
+        QTest::keyClick(options, Qt::Key_Space);
+    }
+    void ChooseType() { QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton); }
+    void TypeDefault(const char* text) {
+        auto* edit = static_cast<QLineEdit*>(view.MemberPaneField(MemberField::ConstValue));
+        ASSERT_TRUE(edit->isEnabled());
+        edit->setFocus(Qt::TabFocusReason);
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromUtf8(text));
+    }
+    void Update() {
+        ASSERT_TRUE(view.DetailsField(Field::Update)->isEnabled());
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+        ASSERT_FALSE(view.InEditMode());
+    }
+    void Run(MenuItem item, int32_t index = 0, int32_t tag = 0) {
+        view.RunMenuCommand(item, index, tag);
+        QCoreApplication::processEvents();
+    }
+    // Saves the history and the view's library; the program replays the
+    // history on in.tlb in batch mode and must write the same file.
+    ComPtr<ITypeLib> SaveAndReplay() {
+        EXPECT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+        EXPECT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
+        ComPtr<ITypeLib> saved;
+        EXPECT_OK(LoadTypeLib(ole::FromUtf8((dir / "view.tlb").string()).c_str(), saved.put()));
+        return saved;
+    }
+    bool Step() { return history.ExecuteCommand(kCmdStep, -1, 0); }
+
+    TempDir dir;
+    CountingServices services;
+    dialogs::ScopedUiServices scoped;
+    std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
+    editor::LibraryViewer view;
+    ScriptedDialogs dialogs{view};
+    Playback history;
+};
+
+// The Let tab of a property, then a parameter: the pane shows the Let's own
+// parameter under the accessors' tabs; its type, flags, optional setting and
+// default are edited in the Let, the Get keeping its own; the Let's value
+// given a new type offers it to the Get's return value.
+TEST_F(AccessorTabs, ALetsParametersAreEditedInTheLetAndReplayToTheSameFile) {
+    Open();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Let");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    Select(At("IGrid", "Cell", "row"));
+    EXPECT_EQ(TabTexts(), (QStringList{"Interface Property Get", "Let"}));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] long");
+    QCoreApplication::processEvents();
+    testsupport::SaveScreenshots(view, "viewer-let-parameter-pane");
+    Select(At("IGrid", "Cell", "value"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] BSTR");
+    EXPECT_EQ(OptionalEntries(), QStringList{"Right Hand Value"});
+    // The Get's tab shows the Get's parameter at that place.
+    ClickTab("Interface Property Get");
+    EXPECT_EQ(view.CurrentAccessor(), 2);
+    EXPECT_EQ(TypeText(), "[out, retval] BSTR*");
+    EXPECT_EQ(OptionalEntries(), QStringList{"Return Value"});
+    ClickTab("Let");
+
+    // The Let's index: another type, then optional with a default.
+    Select(At("IGrid", "Cell", "row"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    dialogs.vt = VT_I2;
+    ChooseType();
+    Update();
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] short");
+    Optional()->setFocus();
+    QTest::keyClick(Optional(), Qt::Key_Down);
+    ASSERT_EQ(Optional()->currentText(), "Typed Optional");
+    TypeDefault("3");
+    Update();
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(Optional()->currentText(), "Typed Optional");
+    EXPECT_EQ(static_cast<QLineEdit*>(view.MemberPaneField(MemberField::ConstValue))->text(), "3");
+    // The Let's value: the Get's return value follows on Yes.
+    Select(At("IGrid", "Cell", "value"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    dialogs.vt = VT_I4;
+    services.answers = {dialogs::kAnswerYes};
+    ChooseType();
+    Update();
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0],
+              "Would you like to change the type of the last parameter on the Property Get procedure to "
+              "'[out, retval] long*'?");
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] long");
+    // The library keeps a property's index parameters alike: the Get's index followed.
+    Select(At("IGrid", "Cell", "row"));
+    ClickTab("Interface Property Get");
+    EXPECT_EQ(TypeText(), "[in] short");
+    EXPECT_EQ(Optional()->currentText(), "Typed Optional");
+
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"IGrid");
+    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 1), "2 flags 49");
+    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 2), "3 flags 1");
+    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 1), "2 flags 49");
+    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 2), "3* flags 10");
+}
+
+// Changes made on a property's Let, replayed one step at a time on a fresh
+// copy while another property's Get is shown: each shows the tab of the
+// accessor it changed, with that accessor's values. A parameter's change on
+// the Get (as every parameter's change was recorded before the Let's
+// parameters had panes) shows the Get. Select Target shows the Let too.
+TEST_F(AccessorTabs, ChangesReplayedStepByStepShowTheAccessorTheyName) {
+    Open();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Let");
+    Tick("hidden");
+    Update();
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_TRUE(Ticked("hidden"));
+    Select(At("IGrid", "Cell", "row"));
+    dialogs.vt = VT_I2;
+    ChooseType();
+    Update();
+    Run(MenuItem::mnuInsertParamPick, 0, 0x1000);
+    ASSERT_EQ(At("IGrid", "Cell")->childCount(), 3);
+    // The new parameter keeps the name it was given.
+    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) QTest::keyClick(open, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(CurrentTab(), "Let");
+    Select(At("IGrid", "Cell", "row"));
+    ClickTab("Interface Property Get");
+    dialogs.vt = VT_R8;
+    ChooseType();
+    Update();
+    // A Let added to a get-only property: the pane shows the Let.
+    Select(At("IGrid", "Size"));
+    Run(MenuItem::mnuAddFuncPick, 4);
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "HRESULT");
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    ASSERT_EQ(history.ItemCount(), 5);
+
+    // A fresh copy, the history from its start.
+    Reopen();
+    const auto showOtherGet = [&] {
+        Select(At("IShape", "Name"));
+        ClickTab("Interface Property Get");
+    };
+    showOtherGet();
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(view.ShownNode(), At("IGrid", "Cell"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    EXPECT_TRUE(Ticked("hidden"));
+    showOtherGet();
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(view.ShownNode(), At("IGrid", "Cell", "row"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] short");
+    showOtherGet();
+    ASSERT_TRUE(Step());
+    ASSERT_EQ(At("IGrid", "Cell")->childCount(), 3);
+    EXPECT_EQ(view.ShownNode(), At("IGrid", "Cell")->child(1));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    ASSERT_TRUE(Step());  // the Get's index: the Get is shown
+    EXPECT_EQ(view.ShownNode(), At("IGrid", "Cell", "row"));
+    EXPECT_EQ(CurrentTab(), "Interface Property Get");
+    EXPECT_EQ(TypeText(), "[in] double");
+    showOtherGet();
+    ASSERT_TRUE(Step());
+    EXPECT_EQ(view.ShownNode(), At("IGrid", "Size"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "HRESULT");
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "stepped.tlb").string()));
+
+    // Select Target of the first item, with another Get shown and the
+    // property's Get shown.
+    ASSERT_TRUE(history.ExecuteCommand(kCmdRestart, -1, 0));
+    for (bool same : {false, true}) {
+        if (same) {
+            Select(At("IGrid", "Cell"));
+            ClickTab("Interface Property Get");
+            EXPECT_FALSE(Ticked("hidden"));
+        } else {
+            showOtherGet();
+        }
+        ASSERT_TRUE(history.ExecuteCommand(kCmdSelectTarget, -1, 0));
+        EXPECT_EQ(view.ShownNode(), At("IGrid", "Cell")) << same;
+        EXPECT_EQ(CurrentTab(), "Let") << same;
+        EXPECT_TRUE(Ticked("hidden")) << same;
+    }
+}
+
+// With the help page shown, Select Target of a Let keeps the help page; the
+// details page behind it shows the Let.
+TEST_F(AccessorTabs, SelectTargetBehindTheHelpPageShowsTheLetThere) {
+    Open();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Let");
+    Tick("hidden");
+    Update();
+    ClickTab("Interface Property Get");
+    ClickTab("Help");
+    ASSERT_TRUE(history.ExecuteCommand(kCmdRestart, -1, 0));
+    ASSERT_TRUE(history.ExecuteCommand(kCmdSelectTarget, -1, 0));
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    ClickTab("Let");
+    EXPECT_TRUE(Ticked("hidden"));
+    EXPECT_TRUE(services.messages.empty());
+}
+
+}  // namespace
+}  // namespace treetest
