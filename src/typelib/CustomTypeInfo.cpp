@@ -480,6 +480,7 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
             rollback.OnFailure([this] { CheckHr(type_->DeleteImplType(0)); });
         }
         CheckHr(type_->LayOut());
+        CheckVtableFits(self.get());
         rollback.Dismiss();
         return;
     }
@@ -555,6 +556,8 @@ void CustomTypeInfo::RebaseInterface(const ComPtr<ole::ITypeInfo>& newBase) {
     share = false;
     CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     CheckHr(type_->LayOut());
+    // Automatic slots follow the new base, and may end past the largest vtable.
+    CheckVtableFits(self.get());
     // Should the temporary type stay, the type is put back from it: keep it
     // readable until it is gone.
     CheckHr(library_->DeleteTypeInfo(tempName.c_str()));

@@ -14,6 +14,7 @@
 #include "typelib/modMarbrel.h"
 #include "typelib/modTYPEDESC.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/VtableChecks.h"
 
 namespace zephrin {
 
@@ -216,6 +217,7 @@ bool CustomTypeInfo::Flatten() {
         CopyFuncDesc(type_.get(), tempRead.get(), entries, 0, {}, share);
     }
     CheckHr(type_->LayOut());
+    CheckVtableFits(self.get());
     EndTemporaryType(rollback, tmp);
     return true;
 }
@@ -299,6 +301,7 @@ void CustomTypeInfo::CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMem
         CopyVarDesc(type_.get(), source.get(), entries, static_cast<ole::UINT>(varPosition), name);
     }
     CheckHr(type_->LayOut());
+    CheckVtableFits(self.get());
     const ole::MEMBERID id = modITypeInfoHelper::MemberIDFromName(self.get(), name);
     rollback.Dismiss();
     newMemberName = name;

@@ -33,9 +33,6 @@ void SortByOrderKey(std::vector<MemberOrderEntry>& entries) {
 
 namespace typelib_detail {
 
-// The largest vtable, in bytes.
-constexpr uint32_t kMaxVtableSize = 0x7FFF;
-
 namespace {
 
 struct VtableShape {
@@ -94,6 +91,13 @@ uint32_t CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offse
     return end;
 }
 
+void CheckVtableFits(ole::ITypeInfo* self) {
+    TypeAttr attr(self);
+    if (attr->typekind != ole::TKIND_INTERFACE) return;
+    // The vtable ends after its last slot: every offset lies below its size.
+    if (attr->cbSizeVft > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
+}
+
 void CheckDerivedVtables(ole::ITypeInfo* self, uint32_t end) {
     if (end <= TypeAttr(self)->cbSizeVft) return;
     ComPtr<ole::ITypeLib> lib;
@@ -143,6 +147,7 @@ void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynch
     } else {
         const VtableShape shape = ShapeOf(self.get());
         end = shape.baseSize + shape.slot * TypeAttr(self.get())->cFuncs;
+        if (end > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
     }
     // Interfaces derived from this one keep their offsets.
     CheckDerivedVtables(self.get(), end);

@@ -11,6 +11,7 @@
 #include "typelib/CustomTypeLib.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/VtableChecks.h"
 #include "typelib/modAttributeStrings.h"
 #include "typelib/modITypeInfoHelper.h"
 #include "typelib/modMarbrel.h"
@@ -19,6 +20,7 @@ namespace zephrin {
 
 namespace {
 
+using typelib_detail::CheckVtableFits;
 using typelib_detail::FuncDescHolder;
 using typelib_detail::TypeAttr;
 
@@ -77,17 +79,6 @@ void RemoveAddedFunctionsOnFailure(ScopeGuard& rollback, const std::shared_ptr<C
             CheckHr(create->DeleteFuncDesc(static_cast<ole::UINT>(n - 1)));
         (void)create->LayOut();
     });
-}
-
-// Refuses an interface whose vtable no longer fits: its size, like every
-// offset in it, must stay within 0x7FFF (offsets are stored as signed 16-bit
-// numbers, so a larger one reads negative).
-void CheckVtableFits(ole::ITypeInfo* type) {
-    TypeAttr attr(type);
-    if (attr->typekind != ole::TKIND_INTERFACE) return;
-    bool fits = attr->cbSizeVft <= 0x7FFF;
-    for (ole::UINT i = 0; fits && i < attr->cFuncs; ++i) fits = FuncDescHolder(type, i)->oVft >= 0;
-    if (!fits) RaiseError(ole::TYPE_E_SIZETOOBIG);
 }
 
 // The parameter of a function description as a ParamData (without its name).
@@ -226,7 +217,7 @@ void AddMemberChange::AddFunction(CustomTypeLib& library, const ChangeTarget& ta
         if (property && fd.MemID == ole::MEMBERID_NIL) fd.MemID = modITypeInfoHelper::MemberIDFromName(type.get(), name);
     }
     ti->LayOut();
-    CheckVtableFits(type.get());
+    CheckVtableFits(ti->ITypeInfo().get());
     newMemberId_ = modITypeInfoHelper::MemberIDFromName(type.get(), name);
     newMemberName_ = name;
 }
@@ -311,7 +302,7 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
     (void)ti->NextVTableOffset(data.VTableOffset);
     ti->AddFunctionEx(names.front(), returnType.get(), params, data);
     ti->LayOut();
-    CheckVtableFits(type.get());
+    CheckVtableFits(ti->ITypeInfo().get());
 }
 
 std::u16string AddMemberChange::Describe(ChangeTarget& target) {

@@ -445,13 +445,13 @@ HRESULT TypeInfoImpl::ComputeLayout(Layout& out, LayoutPass& pass) {
                 ULONG slot = baseVft + static_cast<ULONG>(ptr) * static_cast<ULONG>(i);
                 ULONG o = f.oVftAuto ? slot : static_cast<ULONG>(static_cast<USHORT>(f.oVft));
                 if (anyAuto && !f.oVftAuto && o != slot) return TYPE_E_INVALIDSTATE;
-                if (o + static_cast<ULONG>(ptr) > kMaxVtableSize) return TYPE_E_SIZETOOBIG;
+                if (o > 0xFFFF) return TYPE_E_SIZETOOBIG;
                 if (used[o]) return TYPE_E_INVALIDSTATE;
                 used[o] = true;
                 out.oVfts[i] = static_cast<SHORT>(o);
                 maxEnd = std::max(maxEnd, o + static_cast<ULONG>(ptr));
             }
-            if (maxEnd > kMaxVtableSize) return TYPE_E_SIZETOOBIG;
+            if (maxEnd > 0xFFFF) return TYPE_E_SIZETOOBIG;
             out.cbSizeVft = static_cast<WORD>(maxEnd);
             out.cbSizeInstance = static_cast<ULONG>(ptr);
             break;

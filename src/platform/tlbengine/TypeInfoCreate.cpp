@@ -276,7 +276,8 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
     if (fd->cParams < 0 || (fd->cParams > 0 && !fd->lprgelemdescParam)) return E_INVALIDARG;
     if (fd->cParamsOpt < -1) return E_INVALIDARG;
     const int ptr = lib_->PtrSize();
-    // oVft is a 16-bit byte offset, stored signed (see kMaxVtableSize).
+    // oVft is a 16-bit byte offset: the platform accepts any up to 0xFFFC, and
+    // reads one past 0x7FFF back as the negative number it is stored as.
     const USHORT oVft = static_cast<USHORT>(fd->oVft);
     if (t.kind != TKIND_MODULE && (oVft % ptr != 0 || oVft % 4 != 0)) return E_INVALIDARG;
     if ((fd->invkind == INVOKE_PROPERTYPUT || fd->invkind == INVOKE_PROPERTYPUTREF) && fd->cParams == 0)
@@ -315,7 +316,6 @@ HRESULT TypeInfoImpl::AddFuncDesc(UINT index, FUNCDESC* fd) {
             if (slot <= 0xFFFF) f.oVft = static_cast<SHORT>(static_cast<USHORT>(slot));
             end = inherited + p * static_cast<ULONG>(t.funcs.size() + 1);
         }
-        if (end > kMaxVtableSize) return TYPE_E_SIZETOOBIG;
         t.cbSizeVft = static_cast<WORD>(std::min<ULONG>(0xFFFF, std::max<ULONG>(t.cbSizeVft, end)));
     }
     if (f.memid == MEMBERID_NIL) idsPending_.store(true, std::memory_order_relaxed);

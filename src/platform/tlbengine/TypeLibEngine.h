@@ -50,11 +50,6 @@ inline constexpr size_t kMaxTextBytes = 0xFFFF;
 inline bool NameFits(LPCOLESTR s) { return ViewOf(s).size() <= kMaxNameBytes; }
 inline bool TextFits(LPCOLESTR s) { return ViewOf(s).size() <= kMaxTextBytes; }
 
-// The largest vtable, in bytes. A file stores a function's vtable offset as a
-// signed 16-bit number, which the platform reads as negative past 0x7FFF; an
-// offset or a vtable size past it is refused with TYPE_E_SIZETOOBIG.
-inline constexpr ULONG kMaxVtableSize = 0x7FFF;
-
 // Deep copy of a caller's TYPEDESC chain, checked (E_INVALIDARG on null links or nesting deeper than 64).
 HRESULT CopyTypeDesc(const TYPEDESC& src, TypeDescData& out);
 // Deep copy of a caller's ELEMDESC (type, flags and default value).

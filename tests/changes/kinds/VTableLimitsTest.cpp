@@ -4,6 +4,8 @@
 // stored signed). Each saved file is compared with the platform's own reading
 // of it where the reference dumper is installed.
 #include "changes/ChangesTestSupport.h"
+#include "changes/kinds/AddMemberChange.h"
+#include "changes/kinds/CopyMemberChange.h"
 #include "changes/kinds/DeleteChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
 #include "changes/kinds/TypeChange.h"
@@ -103,6 +105,17 @@ struct VTableLimits : ::testing::Test {
         ChangeTarget target = TypeTarget(lib.get(), name);
         try {
             change->Apply(view, nullptr, target, nullptr, 0);
+        } catch (const ErrorRecord& e) {
+            return ErrorReportText(e);
+        }
+        return {};
+    }
+    // Applies change to type name of the live library; the error's report
+    // text, or empty.
+    std::u16string ApplyTo(IChange& change, const char16_t* name) {
+        ChangeTarget target = TypeTarget(lib.get(), name);
+        try {
+            change.Apply(view, nullptr, target, nullptr, 0);
         } catch (const ErrorRecord& e) {
             return ErrorReportText(e);
         }
@@ -212,6 +225,50 @@ TEST_F(VTableLimits, NoOffsetPassesTheSignedSixteenBitRange) {
     ComPtr<ITypeLib> reloaded = SaveAndCompare("largest");
     EXPECT_EQ(VtableOffsets(reloaded.get(), u"IPlain"), (Offsets{0x7FF8, 12}));
     EXPECT_EQ(TypeAttr(modITypeInfoHelper::GetInterfaceTypeInfo(reloaded.get(), 1).get())->cbSizeVft, 0x7FFC);
+}
+
+// The platform's creation calls take slots past 0x7FFF; every edit that
+// would lay one out there is refused with the message a too large vtable
+// gets, and the live library stays as it was.
+TEST_F(VTableLimits, NoEditLaysASlotOutPastTheSignedSixteenBitRange) {
+    // D in the last slot: IPlain's vtable ends at 0x7FFC.
+    ASSERT_EQ(Reorder(u"IPlain", {12, 0x7FF8}), u"");
+    const std::string before = Dump(view.ReadView().get());
+    const auto refused = [&](const std::u16string& text) {
+        EXPECT_NE(text.find(u"Size too big"), std::u16string::npos) << Utf8(text);
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+    };
+    // A method, a property's Get and Let, would take the slots from 0x7FFC on.
+    for (const int32_t kinds : {int32_t{INVOKE_FUNC}, int32_t{INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT}}) {
+        SCOPED_TRACE(kinds);
+        auto add = modAddMemberChange::NewAddMemberChange(false);
+        add->InvokeKind(kinds);
+        refused(ApplyTo(*add, u"IPlain"));
+    }
+    // So would a copy of another interface's method.
+    auto copy = modCopyMemberChange::NewCopyMemberChange(false);
+    copy->VarTypeInfo(TypeDescOf(lib.get(), u"IDispPlain").get());
+    copy->SourceMemberId(MemberTarget(lib.get(), u"IDispPlain", u"E").MemberId);
+    copy->InvokeKinds(INVOKE_FUNC);
+    refused(ApplyTo(*copy, u"IPlain"));
+    // An interface rebased onto IPlain would lay its own functions out after it.
+    auto rebase = modTypeChange::NewTypeChange(false);
+    ChangeTarget target = TypeTarget(lib.get(), u"IDispPlain");
+    rebase->InitFromTarget(target);
+    ComPtr<CustomVarTypeInfo> base = CustomVarTypeInfo::New();
+    base->CurrentITypeLib(lib.get());
+    base->SetType(0, testsupport::TypeNamed(InfoOf(lib.get()).get(), u"IPlain").get());
+    rebase->VarTypeInfo(base.get());
+    refused(ApplyTo(*rebase, u"IDispPlain"));
+
+    // With D back in its own slot, each of them fits.
+    ASSERT_EQ(Reorder(u"IPlain", {12, 16}), u"");
+    auto add = modAddMemberChange::NewAddMemberChange(false);
+    add->InvokeKind(INVOKE_FUNC);
+    EXPECT_EQ(ApplyTo(*add, u"IPlain"), u"");
+    EXPECT_EQ(ApplyTo(*copy, u"IPlain"), u"");
+    EXPECT_EQ(ApplyTo(*rebase, u"IDispPlain"), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDispPlain"), (Offsets{28, 32}));
 }
 
 // A base's vtable that grows over the slots of interfaces derived from it,

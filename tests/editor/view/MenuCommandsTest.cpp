@@ -588,26 +588,53 @@ TEST_F(MenuCommands, ARightClickDuringALabelEditKeepsTheNameAndOpensTheClickedNo
     ExpectReplayWritesTheSameFile();
 }
 
+// The vtable order dialog's answer: the first method moved to slot (by
+// default the last slot a vtable can have).
+struct LastSlotDialogs : ScriptedDialogs {
+    int16_t slot = 0x7FF8;
+    std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
+        const ComPtr<ITypeInfo> info = TypeAt(target);
+        const UINT count = typelib_detail::TypeAttr(info.get())->cFuncs;
+        std::vector<int16_t> offsets;
+        for (UINT i = 0; i < count; ++i)
+            offsets.push_back(i == 0 ? slot : typelib_detail::FuncDescHolder(info.get(), i)->oVft);
+        auto order = modReorderVTableChange::NewReorderVTableChange(false);
+        order->Offsets(offsets);
+        order->SynchronizeFuncDescs(false);
+        return order;
+    }
+};
+
 // An interface whose vtable ends at the largest size has no slot for another
 // method: adding one is refused with one warning, and the library, the tree
-// and the history stay as they were.
+// and the history stay as they were. An order that would put a method past
+// that size is refused alike.
 TEST_F(MenuCommands, AMethodPastTheLargestVtableIsRefused) {
     OpenAllKinds();
-    struct LastSlotDialogs : ScriptedDialogs {
-        // The last method moved to the last slot a vtable can have.
-        std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget*) override {
-            const ComPtr<ITypeInfo> info = TypeAt(target);
-            const UINT count = typelib_detail::TypeAttr(info.get())->cFuncs;
-            std::vector<int16_t> offsets;
-            for (UINT i = 0; i < count; ++i)
-                offsets.push_back(i + 1 == count ? int16_t{0x7FF8} : typelib_detail::FuncDescHolder(info.get(), i)->oVft);
-            auto order = modReorderVTableChange::NewReorderVTableChange(false);
-            order->Offsets(offsets);
-            order->SynchronizeFuncDescs(false);
-            return order;
-        }
-    } lastSlot;
+    LastSlotDialogs lastSlot;
     view.SetDialogs(&lastSlot);
+    EnsureChildren(At("IDerived"));
+    const auto expectRefused = [&](const std::string& library, const std::string& children, int items) {
+        ASSERT_EQ(services.messages.size(), 1u);
+        EXPECT_NE(Utf8(services.messages.front()).find("Size too big"), std::string::npos)
+            << Utf8(services.messages.front());
+        EXPECT_EQ(changestest::Dump(Lib()), library);
+        EXPECT_EQ(ChildTexts(At("IDerived")), children);
+        EXPECT_EQ(Tree()->currentItem(), At("IDerived"));
+        EXPECT_EQ(history->ItemCount(), items);
+        EXPECT_FALSE(LabelEditor());
+    };
+    {
+        lastSlot.slot = 0x7FFC;
+        const std::string library = changestest::Dump(Lib());
+        const std::string children = ChildTexts(At("IDerived"));
+        const int items = history->ItemCount();
+        Select(At("IDerived"));
+        Run(MenuItem::mnuVTableOrder);
+        expectRefused(library, children, items);
+        services.messages.clear();
+    }
+    lastSlot.slot = 0x7FF8;
     Select(At("IDerived"));
     Run(MenuItem::mnuVTableOrder);
     ASSERT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
@@ -620,13 +647,43 @@ TEST_F(MenuCommands, AMethodPastTheLargestVtableIsRefused) {
         services.messages.clear();
         Select(At("IDerived"));
         Run(MenuItem::mnuAddFuncPick, kinds);
-        EXPECT_EQ(services.messages.size(), 1u);
-        EXPECT_EQ(changestest::Dump(Lib()), library);
-        EXPECT_EQ(ChildTexts(At("IDerived")), children);
-        EXPECT_EQ(Tree()->currentItem(), At("IDerived"));
-        EXPECT_EQ(history->ItemCount(), items);
-        EXPECT_FALSE(LabelEditor());
+        expectRefused(library, children, items);
     }
+}
+
+// A history that added a method where there was room, replayed on a library
+// whose interface has none left: the run stops at that item with the
+// refusal, and neither file is written.
+TEST_F(MenuCommands, AReplayedMethodPastTheLargestVtableFailsAndWritesNothing) {
+    // The library with a second method in IDerived, and its first one in
+    // the last slot.
+    OpenAllKinds();
+    Select(At("IDerived"));
+    Run(MenuItem::mnuAddFuncPick, 1);
+    Name("Second");
+    LastSlotDialogs lastSlot;
+    view.SetDialogs(&lastSlot);
+    Select(At("IDerived"));
+    Run(MenuItem::mnuVTableOrder);
+    ASSERT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    view.SaveCurrentLibrary(ole::FromUtf8((dir / "full.tlb").string()));
+    const auto full = ReadBytes(dir / "full.tlb");
+
+    // A method added to the library as it was.
+    Open(dir / "in.tlb");
+    view.SetDialogs(&dialogs);
+    Select(At("IDerived"));
+    Run(MenuItem::mnuAddFuncPick, 1);
+    ASSERT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    Name("Extra");
+    ASSERT_TRUE(history->SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+
+    EXPECT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb full.tlb -saveas batch.tlb"), 2);
+    const std::string message = testsupport::ReadText(dir / "stderr.txt");
+    EXPECT_NE(message.find("item 1"), std::string::npos) << message;
+    EXPECT_NE(message.find("Size too big"), std::string::npos) << message;
+    EXPECT_FALSE(fs::exists(dir / "batch.tlb"));
+    EXPECT_EQ(ReadBytes(dir / "full.tlb"), full);
 }
 
 // An apply that fails warns once and leaves the live library, the tree and

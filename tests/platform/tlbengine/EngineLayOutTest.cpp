@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "support/EngineTestSupport.h"
+#include "support/ReferenceDump.h"
 
 using namespace enginetest;
 
@@ -76,38 +77,102 @@ TEST(EngineLayOut, ExplicitOffsetsAreKeptAndExtendTheVtable) {
     EXPECT_EQ(E_INVALIDARG, AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, MEMBERID_NIL, 6));
 }
 
-// A file stores a vtable offset as a signed 16-bit number, and the platform
-// reads one past 0x7FFF as negative: no offset, explicit or automatic, and no
-// vtable passes 0x7FFF bytes, whether a function is added or the type laid out.
-TEST(EngineLayOut, NoVtablePassesTheSignedSixteenBitRange) {
-    StdBases std;
-    auto lib = NewLib();
-    auto big = NewType(lib.get(), u"IBig", TKIND_INTERFACE);
-    // An offset past 0x7FFF, or a slot that ends past it, is refused and adds nothing.
-    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1,
-                                         static_cast<SHORT>(0xAAAC)));
-    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FFC));
-    EXPECT_EQ(0u, Attr(Read(big).get()).cFuncs);
-    // The last slot that fits ends the vtable at 0x7FFC.
-    ASSERT_OK(AddFunc(big.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FF8));
-    ASSERT_OK(big->LayOut());
-    EXPECT_EQ(0x7FFC, Attr(Read(big).get()).cbSizeVft);
+// Offsets past 0x7FFF: the creation interfaces take them as they take any
+// other, and a reader gets the 16-bit value back as the signed number it is
+// stored as. (Keeping them out of a library is the editor's concern.)
+class EngineVtableOffsets : public ::testing::TestWithParam<SYSKIND> {
+protected:
+    static std::u16string TempPath(const char* name) { return FromUtf8(::testing::TempDir() + name); }
+};
 
-    // An automatic slot after that base would start at 0x7FFC.
+TEST_P(EngineVtableOffsets, PastTheSignedRangeAreAcceptedAndReadBackSigned) {
+    const SYSKIND sys = GetParam();
+    const int ptr = sys == SYS_WIN64 ? 8 : 4;
+    const std::u16string path = TempPath(sys == SYS_WIN64 ? "engine_vtoff64.tlb" : "engine_vtoff32.tlb");
+    ComPtr<ICreateTypeLib2> lib;
+    ASSERT_OK(CreateTypeLib2(sys, path.c_str(), lib.put()));
+    ASSERT_OK(lib->SetName(u"VtOff"));
+    auto foo = NewType(lib.get(), u"IFoo", TKIND_INTERFACE);
+    // 0xAAAC is no multiple of a Win64 pointer; 0xAAB0 is.
+    const HRESULT odd = AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, static_cast<SHORT>(0xAAAC));
+    if (sys == SYS_WIN64) {
+        EXPECT_EQ(E_INVALIDARG, odd);
+        EXPECT_EQ(0u, Attr(Read(foo).get()).cFuncs);
+        ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, static_cast<SHORT>(0xAAB0)));
+    } else {
+        ASSERT_OK(odd);
+    }
+    ASSERT_OK(AddFunc(foo.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 2, static_cast<SHORT>(0xAAA8)));
+    ASSERT_OK(SetNames(foo.get(), 0, {u"A"}));
+    ASSERT_OK(SetNames(foo.get(), 1, {u"B"}));
+    EXPECT_EQ(static_cast<SHORT>(0xAAA8), FuncAt(Read(foo).get(), 0).oVft);
+    // The last slot that reads positive, and the first end past it.
+    ASSERT_OK(AddFunc(foo.get(), 2, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 3, 0x7FF8));
+    ASSERT_OK(SetNames(foo.get(), 2, {u"C"}));
+    ASSERT_OK(foo->LayOut());
+    const SHORT second = static_cast<SHORT>(sys == SYS_WIN64 ? 0xAAB0 : 0xAAAC);
+    EXPECT_EQ(static_cast<SHORT>(0xAAA8), FuncAt(Read(foo).get(), 0).oVft);
+    EXPECT_EQ(second, FuncAt(Read(foo).get(), 1).oVft);
+    EXPECT_EQ(0x7FF8, FuncAt(Read(foo).get(), 2).oVft);
+    EXPECT_EQ(static_cast<USHORT>(second) + ptr, Attr(Read(foo).get()).cbSizeVft);
+
+    // 0x7FFC (no Win64 slot): accepted, it ends the vtable at 0x8000.
+    auto edge = NewType(lib.get(), u"IEdge", TKIND_INTERFACE);
+    const HRESULT last = AddFunc(edge.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FFC);
+    if (sys == SYS_WIN64) {
+        EXPECT_EQ(E_INVALIDARG, last);
+        ASSERT_OK(AddFunc(edge.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1, 0x7FF8));
+    } else {
+        ASSERT_OK(last);
+    }
+    ASSERT_OK(SetNames(edge.get(), 0, {u"Last"}));
+    ASSERT_OK(edge->LayOut());
+    const SHORT edgeSlot = sys == SYS_WIN64 ? 0x7FF8 : 0x7FFC;
+    EXPECT_EQ(edgeSlot, FuncAt(Read(edge).get(), 0).oVft);
+    EXPECT_EQ(edgeSlot + ptr, Attr(Read(edge).get()).cbSizeVft);
+
+    // Automatic slots after that base run on past 0x7FFF as well.
     auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
-    ASSERT_OK(derived->AddImplType(0, RefTo(derived.get(), Read(big).get())));
-    EXPECT_EQ(TYPE_E_SIZETOOBIG, AddFunc(derived.get(), 0, FUNC_PUREVIRTUAL));
-    EXPECT_EQ(0u, Attr(Read(derived).get()).cFuncs);
+    ASSERT_OK(derived->AddImplType(0, RefTo(derived.get(), Read(edge).get())));
+    ASSERT_OK(AddFunc(derived.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1));
+    ASSERT_OK(SetNames(derived.get(), 0, {u"Next"}));
+    ASSERT_OK(derived->LayOut());
+    EXPECT_EQ(static_cast<SHORT>(edgeSlot + ptr), FuncAt(Read(derived).get(), 0).oVft);
+    EXPECT_EQ(edgeSlot + 2 * ptr, Attr(Read(derived).get()).cbSizeVft);
 
-    // Functions added under a small base and moved onto the large one don't lay out.
-    auto moved = NewType(lib.get(), u"IMoved", TKIND_INTERFACE);
-    ASSERT_OK(moved->AddImplType(0, RefTo(moved.get(), std.unknown.get())));
-    ASSERT_OK(AddFunc(moved.get(), 0, FUNC_PUREVIRTUAL));
-    ASSERT_OK(moved->LayOut());
-    ASSERT_OK(moved->DeleteImplType(0));
-    ASSERT_OK(moved->AddImplType(0, RefTo(moved.get(), Read(big).get())));
-    EXPECT_EQ(TYPE_E_SIZETOOBIG, moved->LayOut());
+    // Read back after a save: the platform gives
+    // (short)(offset * host pointer size / the library's pointer size); the
+    // engine reads a library at its own platform's pointer size, so the two
+    // sizes are one and the offset comes back as it was stored.
+    ASSERT_OK(lib->SaveAllChanges());
+    ComPtr<ITypeLib> back;
+    ASSERT_OK(LoadTypeLibEx(path.c_str(), REGKIND_NONE, back.put()));
+    ComPtr<ITypeInfo> loaded, loadedEdge, loadedDerived;
+    ASSERT_OK(back->GetTypeInfo(0, loaded.put()));
+    ASSERT_OK(back->GetTypeInfo(1, loadedEdge.put()));
+    ASSERT_OK(back->GetTypeInfo(2, loadedDerived.put()));
+    const int hostPtr = ptr;
+    EXPECT_EQ(static_cast<SHORT>(0xAAA8 * hostPtr / ptr), FuncAt(loaded.get(), 0).oVft);
+    EXPECT_EQ(second, FuncAt(loaded.get(), 1).oVft);
+    EXPECT_EQ(0x7FF8, FuncAt(loaded.get(), 2).oVft);
+    EXPECT_EQ(static_cast<USHORT>(second) + ptr, Attr(loaded.get()).cbSizeVft);
+    EXPECT_EQ(edgeSlot, FuncAt(loadedEdge.get(), 0).oVft);
+    EXPECT_EQ(static_cast<SHORT>(edgeSlot + ptr), FuncAt(loadedDerived.get(), 0).oVft);
+
+    // The platform itself, a 32-bit process, reads the file so: each stored
+    // offset as the signed number it is, at its own pointer size.
+    if (const std::optional<std::string> platform = testsupport::ReferenceDump(ToUtf8(path))) {
+        for (const int stored : {0xAAA8, static_cast<int>(static_cast<USHORT>(second)), 0x7FF8}) {
+            const std::string text = "vtoff=" + std::to_string(static_cast<SHORT>(stored) * 4 / ptr) + " ";
+            EXPECT_NE(platform->find(text), std::string::npos) << text << "\n" << *platform;
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPointerSizes, EngineVtableOffsets, ::testing::Values(SYS_WIN32, SYS_WIN64),
+                         [](const ::testing::TestParamInfo<SYSKIND>& info) {
+                             return std::string(info.param == SYS_WIN64 ? "Win64" : "Win32");
+                         });
 
 // The layout probe: add an automatic function, lay out, delete it again.
 HRESULT Probe(ICreateTypeInfo2* ti) {
