@@ -487,7 +487,8 @@ TEST_F(BatchRun, RewritesKeepTheOwnerWorkInAFolderTheUserCantWriteAndLeaveNothin
         if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");
         const Result limited = Zephrin("-q -leh rename.leh in.tlb", "prlimit --fsize=1024");
         EXPECT_EQ(limited.code, 2);
-        EXPECT_EQ(limited.err, std::string("'in.tlb' could not be written: File too large") + put + "\n");
+        EXPECT_EQ(limited.err, std::string("The edited library could not be written: 'in.tlb' could not be written: "
+                                           "File too large") + put + "\n");
         EXPECT_TRUE(ReadText(dir / "in.tlb") == original) << put;
     }
     fs::remove(dir / "link.tlb");
@@ -561,10 +562,13 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         {"-leh rename.leh -m 'nosuch.so, " + clsid + "'", "", 1,
          Utf8(modSupport::LoadResStringFormat(172, {ole::FromUtf8("nosuch.so, " + clsid)})) +
              " The reason: ./nosuch.so: cannot open shared object file: No such file or directory"},
-        {"-leh rename.leh -s nodir/o.tlb", "", 2, "'nodir/o.tlb' could not be written: the folder 'nodir' does not exist."},
-        {"-leh rename.leh -s ro.tlb", "", 2, "'ro.tlb' is read-only."},
+        {"-leh rename.leh -s nodir/o.tlb", "", 2,
+         "The edited library could not be written: 'nodir/o.tlb' could not be written: the folder 'nodir' does not "
+         "exist."},
+        {"-leh rename.leh -s ro.tlb", "", 2, "The edited library could not be written: 'ro.tlb' is read-only."},
         {"-leh rename.leh -s ro/o.tlb", kAsNobody, 2,
-         "'ro/o.tlb' could not be written: no temporary file could be made beside it: Permission denied."},
+         "The edited library could not be written: 'ro/o.tlb' could not be written: no temporary file could be "
+         "made beside it: Permission denied."},
         {"-leh rename.leh -tlb secret.tlb", kAsNobody, 2, "'secret.tlb' can't be read: Permission denied."},
         {"-leh secret.leh", kAsNobody, 2, "Path/File access error: DIR/secret.leh (Permission denied)"},
         {"-leh sock", "", 2, "'DIR/sock' is not a valid Library Edit History file. It is not a regular file."},
@@ -858,7 +862,8 @@ TEST_F(BatchRun, WhenEveryFsyncFailsTheMessageSaysWhatBecameOfTheOldContents) {
         if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");  // written in place
         const Result run = Zephrin("-q -leh rename.leh in.tlb", Preloaded("ZEPHRIN_TEST_FAIL_FSYNC=1"));
         EXPECT_EQ(run.code, 2);
-        EXPECT_EQ(run.err, std::string("'in.tlb' could not be written: Input/output error") + put + "\n");
+        EXPECT_EQ(run.err, std::string("The edited library could not be written: 'in.tlb' could not be written: "
+                                       "Input/output error") + put + "\n");
         EXPECT_EQ(ReadText(dir / "in.tlb"), old) << put;
     }
 }
