@@ -285,11 +285,10 @@ int Run::Batch() {
     } else {
         result = RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
     }
-    if (inPlace) CheckFile(target->Check());
-
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
     try {
+        if (inPlace) CheckFile(target->Check());
         SaveEditedLibrary(result.get(), unresolved.get(), U16(destination), line_.DontBackUpHelpString,
                           provider_.Object.get());
     } catch (...) {

@@ -128,7 +128,8 @@ protected:
         return "LD_PRELOAD=" ZEPHRIN_TESTSIGNAL_PATH " ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0 " + asked;
     }
     std::string Changed(const std::string& file) const {
-        return "'" + file + "' changed while it was being edited: another program saved, replaced or removed it. "
+        return "The edited library could not be written: '" + file +
+               "' changed while it was being edited: another program saved, replaced or removed it. "
                "It was not written.\n";
     }
 
@@ -430,10 +431,14 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
         int code;
         std::string message;
     } cases[] = {
-        {"-leh rename.leh -tlb in.tlb -s pipe", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
-        {"-leh rename.leh -tlb in.tlb -s pipe-link", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb in.tlb -s pipe", 2,
+         "The edited library could not be written: 'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb in.tlb -s pipe-link", 2,
+         "The edited library could not be written to 'pipe-link': 'pipe' is a FIFO, not a regular file; it is not "
+         "replaced."},
         {device ? "-leh rename.leh -tlb in.tlb -s null" : "-leh rename.leh -tlb in.tlb -s /dev/null", 2,
-         std::string(device ? "'null'" : "'/dev/null'") + " is a character device, not a regular file; it is not replaced."},
+         "The edited library could not be written: " + std::string(device ? "'null'" : "'/dev/null'") +
+             " is a character device, not a regular file; it is not replaced."},
         {"-leh rename.leh -tlb pipe", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
         {"-leh rename.leh -tlb pipe -s o.tlb", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
         {"-leh pipe -tlb in.tlb -s o.tlb", 2, "'DIR/pipe' is not a valid Library Edit History file. It is not a regular file."},
@@ -558,7 +563,7 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         {"-leh empty.leh", "", 2, item + "A member's name can't be empty."},
         {"-leh half.leh", "", 2, "'DIR/half.leh' is not a valid Library Edit History file. It ends before its last item."},
         {"-leh rename.leh -m 'provider.so, " + clsid + "'", "ZEPHRIN_TEST_PROVIDER_FAIL=1", 2,
-         "The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},
+         "The edited library could not be written to 'o.tlb': The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},
         {"-leh rename.leh -m 'nosuch.so, " + clsid + "'", "", 1,
          Utf8(modSupport::LoadResStringFormat(172, {ole::FromUtf8("nosuch.so, " + clsid)})) +
              " The reason: ./nosuch.so: cannot open shared object file: No such file or directory"},
@@ -669,7 +674,8 @@ TEST_F(BatchRun, ALinkSwappedInBetweenLoadAndSaveIsRefusedAndTheOtherFileUntouch
         EXPECT_EQ(Finish(pid), 2) << c.args;
         const std::string err = ReadText(dir / "swap.err");
         EXPECT_TRUE(c.existed ? err == Changed(c.swapped)
-                              : err.starts_with("'" + std::string(c.swapped) + "' changed while it was being edited"))
+                              : err.starts_with("The edited library could not be written: '" + std::string(c.swapped) +
+                                                "' changed while it was being edited"))
             << c.args << ": " << err;
         EXPECT_EQ(ReadText(dir / "secret.tlb"), "root only") << c.args;
         EXPECT_EQ(fs::status(dir / "secret.tlb").permissions(), fs::perms(0600));
