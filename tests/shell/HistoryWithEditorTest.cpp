@@ -74,8 +74,8 @@ protected:
         QTest::keyClick(options, Qt::Key_Space);
         if (update) QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
     }
-    void Rename(editor::LibraryViewer& view, const char* type, const char* name) {
-        Select(view, treetest::NodeAt(view.Tree(), type));
+    void Rename(editor::LibraryViewer& view, const char* type, const char* name, const char* member = nullptr) {
+        Select(view, treetest::NodeAt(view.Tree(), type, member));
         QTest::keyClick(view.Tree(), Qt::Key_F2);
         QLineEdit* edit = nullptr;
         for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
@@ -86,10 +86,11 @@ protected:
         QTest::keyClick(edit, Qt::Key_Return);
         QCoreApplication::processEvents();
     }
-    std::vector<std::string> TypeNames(editor::LibraryViewer& view) {
+    // The names under the library's node, or under a type's.
+    std::vector<std::string> TypeNames(editor::LibraryViewer& view, const char* type = nullptr) {
         std::vector<std::string> names;
-        QTreeWidgetItem* root = view.Tree()->topLevelItem(0);
-        for (int i = 0; i < root->childCount(); ++i) names.push_back(root->child(i)->text(0).toStdString());
+        QTreeWidgetItem* root = type ? treetest::NodeAt(view.Tree(), type) : view.Tree()->topLevelItem(0);
+        for (int i = 0; root && i < root->childCount(); ++i) names.push_back(root->child(i)->text(0).toStdString());
         return names;
     }
     void TypeVersion(editor::LibraryViewer& view, const char* text) {
@@ -187,10 +188,12 @@ TEST_F(HistoryWithEditor, AfterARunThePanesShowWhatTheLibraryHoldsAndRenamedType
     const QString before = version();
     TypeVersion(view, "2.5");
     Rename(view, "Widget", "AWidget");
+    Rename(view, "IBase", "Aaa", "Zeta");
     ToggleFlag(view, "IShape", "hidden");
-    ASSERT_EQ(recording->List()->ListCount(), 4);
-    const std::vector<std::string> edited = TypeNames(view);
+    ASSERT_EQ(recording->List()->ListCount(), 5);
+    const std::vector<std::string> edited = TypeNames(view), members = TypeNames(view, "IBase");
     ASSERT_EQ(edited.front(), "AWidget");
+    ASSERT_EQ(members.front(), "Aaa");
 
     // Replayed on a fresh copy, from the library's node: Run, and Run to
     // Cursor stopping at a breakpoint.
@@ -202,24 +205,26 @@ TEST_F(HistoryWithEditor, AfterARunThePanesShowWhatTheLibraryHoldsAndRenamedType
         editor->Action(Command::Open)->trigger();
         ASSERT_EQ(Glyphs(*recording)[0], "> ");
         services.messages.clear();
+        treetest::NodeAt(view.Tree(), "IBase")->setExpanded(true);
         Select(view, view.Tree()->topLevelItem(0));
         ASSERT_EQ(version(), before);
         if (toCursor) {
-            Click(*recording->List(), 2);
-            QTest::keyClick(recording->List()->ListView(), Qt::Key_F9);  // a breakpoint on the third item
             Click(*recording->List(), 3);
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F9);  // a breakpoint on the fourth item
+            Click(*recording->List(), 4);
             QTest::keyClick(recording->List()->ListView(), Qt::Key_F8, Qt::ControlModifier | Qt::ShiftModifier);
-            ASSERT_EQ(Glyphs(*recording)[2], "*>");
+            ASSERT_EQ(Glyphs(*recording)[3], "*>");
             QTest::keyClick(recording->List()->ListView(), Qt::Key_F9);
         } else {
             QTest::keyClick(recording->List()->ListView(), Qt::Key_F5);
-            ASSERT_EQ(Glyphs(*recording)[3], "> ");
+            ASSERT_EQ(Glyphs(*recording)[4], "> ");
         }
         EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
         EXPECT_EQ(view.Tree()->currentItem(), view.Tree()->topLevelItem(0));
         EXPECT_EQ(version(), "2.5");
-        QCoreApplication::processEvents();  // the deferred re-sort
+        QCoreApplication::processEvents();  // the deferred re-sorts
         EXPECT_EQ(TypeNames(view), edited);
+        EXPECT_EQ(TypeNames(view, "IBase"), members);
     }
 }
 
