@@ -225,6 +225,7 @@ TEST_F(HistoryWithEditor, AfterARunThePanesShowWhatTheLibraryHoldsAndRenamedType
         QCoreApplication::processEvents();  // the deferred re-sorts
         EXPECT_EQ(TypeNames(view), edited);
         EXPECT_EQ(TypeNames(view, "IBase"), members);
+        if (!toCursor) SaveScreenshots(*editor, "main-window-after-a-run");
     }
 }
 
