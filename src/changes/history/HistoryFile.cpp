@@ -60,8 +60,8 @@ void HistoryFile::WriteEditHistory(const fs::path& file, const std::list<ChangeN
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         const int err = errno;
         if (n < 0 && err == EINTR) continue;
-        // A write that makes no progress without saying why: the disk is full.
-        if (n <= 0) RaiseFileError(kErrPathFileAccess, file, n < 0 ? err : ENOSPC);
+        // A write that makes no progress without saying why fails as an I/O error.
+        if (n <= 0) RaiseFileError(kErrPathFileAccess, file, n < 0 ? err : EIO);
         done += static_cast<size_t>(n);
     }
     if (::fsync(fd) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
