@@ -492,6 +492,10 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
         try {
             // A run that reached its end shows its history before the error.
             if (batchWindow && !line.Quiet && !line.Activate) batchWindow->ShowAfterBatchError();
+        } catch (...) {
+            // The error is reported all the same.
+        }
+        try {
             ReportMessage(ErrorText(error), kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
             if (batchWindow && shell.RunWindows) shell.RunWindows();
         } catch (...) {
