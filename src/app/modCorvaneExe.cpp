@@ -265,29 +265,41 @@ int Run::Batch() {
     // The destination is saved only as it is now. A library rewritten in
     // place is locked from before it is read until it is saved, so that
     // another run on it waits, and it must be the file that was read.
-    ole::SaveGuard target(U16(destination));
+    std::optional<ole::SaveGuard> target(std::in_place, U16(destination));
     const bool inPlace = destination == line_.TypeLibPath;
-    if (inPlace) CheckFile(target.Lock());
+    if (inPlace) CheckFile(target->Lock());
     const ole::ComPtr<ole::ITypeLib> library = NewLibrary() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
     if (!line_.Quiet && shell_.NewHistoryWindow) window_ = shell_.NewHistoryWindow();
     ole::ComPtr<ole::ITypeLib> result;
     if (window_) {
+        window_->BatchDestination(destination);
         result = window_->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), false,
                                      line_.DontBackUpHelpString, unresolved);
         if (!result) {  // the run stopped: its window shows where
+            // The main window may save the library in place: the lock goes.
+            target.reset();
             if (shell_.RunWindows) shell_.RunWindows();
             return kExitFailure;
         }
     } else {
         result = RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), line_.DontBackUpHelpString, unresolved);
     }
-    if (inPlace) CheckFile(target.Check());
-
     int exitCode = kExitSuccess;
     if (!line_.ProviderText.empty() && !MakeProvider(exitCode)) return exitCode;
-    SaveEditedLibrary(result.get(), unresolved.get(), U16(destination), line_.DontBackUpHelpString,
-                      provider_.Object.get());
+    try {
+        if (inPlace) CheckFile(target->Check());
+        SaveEditedLibrary(result.get(), unresolved.get(), U16(destination), line_.DontBackUpHelpString,
+                          provider_.Object.get());
+    } catch (...) {
+        // Every item was applied: what failed is writing their result.
+        ErrorRecord error = CurrentErrorRecord();
+        const std::u16string why = ErrorText(error), file = U16(ole::Quoted(destination));
+        error.Description = u"The edited library could not be written" +
+                            (why.find(file) == std::u16string::npos ? u" to " + file : std::u16string()) + u": " + why;
+        error.Source.clear();
+        throw error;
+    }
     return kExitSuccess;
 }
 
@@ -480,6 +492,10 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
         try {
             // A run that reached its end shows its history before the error.
             if (batchWindow && !line.Quiet && !line.Activate) batchWindow->ShowAfterBatchError();
+        } catch (...) {
+            // The error is reported all the same.
+        }
+        try {
             ReportMessage(ErrorText(error), kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
             if (batchWindow && shell.RunWindows) shell.RunWindows();
         } catch (...) {

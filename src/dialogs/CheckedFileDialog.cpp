@@ -52,7 +52,9 @@ CheckedFileDialog::CheckedFileDialog(QWidget* owner, const FileRequest& request,
     } else {
         setFileMode(QFileDialog::AnyFile);
         setDefaultSuffix(request.DefaultExtension);
-        if (!request.InitialName.isEmpty()) selectFile(request.InitialName);
+        // A relative name leads from the current folder; the chooser would
+        // keep only its last part and propose it in the current folder.
+        if (!request.InitialName.isEmpty()) selectFile(QFileInfo(request.InitialName).absoluteFilePath());
     }
 }
 

@@ -141,7 +141,7 @@ QAction* frmCorvane::Action(Command command) const { return actions_[static_cast
 
 void frmCorvane::Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath,
                       ole::ITypeLib* library, ole::ITypeLib* unresolved, bool noBackupHelpString,
-                      SharedRecorderWindows windows) {
+                      SharedRecorderWindows windows, const std::u16string& batchDestination) {
     if (!hub) hub = std::make_shared<ChangeListener>();
     dirtyHook_.AttachDirtyOnly(hub, this);
     libViewer_->SetChangeListener(std::move(hub));
@@ -150,6 +150,7 @@ void frmCorvane::Init(std::shared_ptr<ChangeListener> hub, const std::u16string&
         OpenLibrary(libraryPath, library, unresolved);
     else if (library)
         NewLibrary(library);
+    if (!batchDestination.empty() && canSaveAs_) TakeOverBatchResult(batchDestination);
     recorderWindows_ = std::move(windows);
     // A shown window holds itself.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -221,6 +222,21 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
         writableFile_ = false;
         canSaveAs_ = true;
         AttachRecorders();
+        dirty_ = false;
+        SetDirty(true);
+    });
+}
+
+void frmCorvane::TakeOverBatchResult(const std::u16string& destination) {
+    Guarded(this, [&] {
+        if (!SameFile(destination, path_)) {
+            // Never over the library the run read: the file the user named
+            // for its result, saved only as it is now.
+            identity_ = ole::GetFileIdentity(destination);
+            path_ = destination;
+            writableFile_ = !IsBuiltInLibraryName(destination) &&
+                            modCorvaneExe::IsStandaloneTypeLibFile(ole::ToUtf8(destination), false);
+        }
         dirty_ = false;
         SetDirty(true);
     });

@@ -47,8 +47,12 @@ public:
     // given (its companion library of unresolved types, or null, with it);
     // else with library, shows it as a new library; else the view is empty.
     // windows: the history windows working on this window's library, or null.
+    // With batchDestination, the library is what a batch run made of it, not
+    // saved anywhere: the window shows unsaved changes, and Save writes to
+    // batchDestination, the file the run was to save.
     void Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
-              ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows);
+              ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows,
+              const std::u16string& batchDestination = {});
 
     const SharedRecorderWindows& RecorderWindowList() const { return recorderWindows_; }
     void SetRecorderWindowList(SharedRecorderWindows windows) { recorderWindows_ = std::move(windows); }
@@ -78,6 +82,7 @@ private:
     // Each returns quietly when the user cancels; errors are reported.
     void OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved);
     void NewLibrary(ole::ITypeLib* library);
+    void TakeOverBatchResult(const std::u16string& destination);
     void Save();
     void SaveAs();
     void NewRecorderWindow();

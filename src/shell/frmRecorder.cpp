@@ -132,9 +132,11 @@ QIcon ButtonIcon(QWidget& window, int button) {
 
 // The main window of a history window opened from the command line.
 void OpenEditorWindow(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
-                      ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows) {
+                      ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows,
+                      const std::u16string& batchDestination) {
     auto* editor = new frmCorvane;
-    editor->Init(std::move(hub), libraryPath, library, unresolved, noBackupHelpString, std::move(windows));
+    editor->Init(std::move(hub), libraryPath, library, unresolved, noBackupHelpString, std::move(windows),
+                 batchDestination);
 }
 
 }  // namespace
@@ -277,6 +279,8 @@ ole::ComPtr<ole::ITypeLib> frmRecorder::RunHistory(const std::string& historyPat
     return nullptr;
 }
 
+void frmRecorder::BatchDestination(const std::string& path) { batchDestination_ = ole::FromUtf8(path); }
+
 void frmRecorder::ShowAfterBatchError() {
     if (!keptEngine_ || !engine_) return;
     keptEngine_ = false;
@@ -294,7 +298,7 @@ IPlaybackUI* frmRecorder::ActivateUI(IPlayback& playback, bool& runPending) {
         windows_->Add(this);
         (Opener() ? Opener() : OpenEditorWindow)(engine_->ChangeListener(), libraryPath_,
                                                  engine_->CurrentITypeLib().get(), engine_->UnresolvedITypeLib().get(),
-                                                 noBackupHelpString_, windows_);
+                                                 noBackupHelpString_, windows_, batchDestination_);
     }
     recorder_->SetPlayback(engine_);
     recorder_->CommandFilter(kCmdRun | kCmdStep | kCmdRunToCursor | kCmdSetNextStatement | kCmdToggleBreakpoint |

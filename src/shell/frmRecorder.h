@@ -52,10 +52,11 @@ public:
 
     // Opens the main window of a history window opened from the command line
     // (hub, library path, library, unresolved-types library, don't back up
-    // help strings, the window list holding the history window); by default
-    // a new frmCorvane (tests count them instead).
+    // help strings, the window list holding the history window, and for a
+    // batch run the file its result is saved to); by default a new frmCorvane
+    // (tests count them instead).
     using EditorOpener = std::function<void(std::shared_ptr<ChangeListener>, const std::u16string&, ole::ITypeLib*,
-                                            ole::ITypeLib*, bool, SharedRecorderWindows)>;
+                                            ole::ITypeLib*, bool, SharedRecorderWindows, const std::u16string&)>;
     static void SetEditorOpener(EditorOpener opener);
     // Shows the choose-name dialog for a replayed change whose target is
     // missing: the index of the chosen entry, or nothing when cancelled. By
@@ -79,6 +80,7 @@ public:
                                           ole::ITypeLib* library, bool activate, bool dontBackUpHelpString,
                                           ole::ComPtr<ole::ITypeLib>& unresolvedTypes) override;
     void ShowAfterBatchError() override;
+    void BatchDestination(const std::string& path) override;
 
     // ---- IRecorderWindow (the main window) ----
     void AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved) override;
@@ -150,6 +152,7 @@ private:
     bool noBackupHelpString_ = false;
     std::u16string historyPath_;
     std::u16string libraryPath_;
+    std::u16string batchDestination_;  // a batch run's: where its main window saves
 };
 
 // Makes the main window's New Recorder Window open a history window.

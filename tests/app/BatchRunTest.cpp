@@ -128,7 +128,8 @@ protected:
         return "LD_PRELOAD=" ZEPHRIN_TESTSIGNAL_PATH " ASAN_OPTIONS=${ASAN_OPTIONS:-}:verify_asan_link_order=0 " + asked;
     }
     std::string Changed(const std::string& file) const {
-        return "'" + file + "' changed while it was being edited: another program saved, replaced or removed it. "
+        return "The edited library could not be written: '" + file +
+               "' changed while it was being edited: another program saved, replaced or removed it. "
                "It was not written.\n";
     }
 
@@ -430,10 +431,14 @@ TEST_F(BatchRun, SpecialFilesLostArgumentsAndAClashingMessageFileLeaveEveryFileA
         int code;
         std::string message;
     } cases[] = {
-        {"-leh rename.leh -tlb in.tlb -s pipe", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
-        {"-leh rename.leh -tlb in.tlb -s pipe-link", 2, "'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb in.tlb -s pipe", 2,
+         "The edited library could not be written: 'pipe' is a FIFO, not a regular file; it is not replaced."},
+        {"-leh rename.leh -tlb in.tlb -s pipe-link", 2,
+         "The edited library could not be written to 'pipe-link': 'pipe' is a FIFO, not a regular file; it is not "
+         "replaced."},
         {device ? "-leh rename.leh -tlb in.tlb -s null" : "-leh rename.leh -tlb in.tlb -s /dev/null", 2,
-         std::string(device ? "'null'" : "'/dev/null'") + " is a character device, not a regular file; it is not replaced."},
+         "The edited library could not be written: " + std::string(device ? "'null'" : "'/dev/null'") +
+             " is a character device, not a regular file; it is not replaced."},
         {"-leh rename.leh -tlb pipe", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
         {"-leh rename.leh -tlb pipe -s o.tlb", 2, "'pipe' is a FIFO, not a regular file; it is not read."},
         {"-leh pipe -tlb in.tlb -s o.tlb", 2, "'DIR/pipe' is not a valid Library Edit History file. It is not a regular file."},
@@ -487,7 +492,8 @@ TEST_F(BatchRun, RewritesKeepTheOwnerWorkInAFolderTheUserCantWriteAndLeaveNothin
         if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");
         const Result limited = Zephrin("-q -leh rename.leh in.tlb", "prlimit --fsize=1024");
         EXPECT_EQ(limited.code, 2);
-        EXPECT_EQ(limited.err, std::string("'in.tlb' could not be written: File too large") + put + "\n");
+        EXPECT_EQ(limited.err, std::string("The edited library could not be written: 'in.tlb' could not be written: "
+                                           "File too large") + put + "\n");
         EXPECT_TRUE(ReadText(dir / "in.tlb") == original) << put;
     }
     fs::remove(dir / "link.tlb");
@@ -557,14 +563,17 @@ TEST_F(BatchRun, EveryMessageSaysWhatFailedAndWhy) {
         {"-leh empty.leh", "", 2, item + "A member's name can't be empty."},
         {"-leh half.leh", "", 2, "'DIR/half.leh' is not a valid Library Edit History file. It ends before its last item."},
         {"-leh rename.leh -m 'provider.so, " + clsid + "'", "ZEPHRIN_TEST_PROVIDER_FAIL=1", 2,
-         "The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},
+         "The edited library could not be written to 'o.tlb': The help-data provider 'provider.so, " + clsid + "' failed in ModifyLibHelp: Unspecified error. (0x80004005)"},
         {"-leh rename.leh -m 'nosuch.so, " + clsid + "'", "", 1,
          Utf8(modSupport::LoadResStringFormat(172, {ole::FromUtf8("nosuch.so, " + clsid)})) +
              " The reason: ./nosuch.so: cannot open shared object file: No such file or directory"},
-        {"-leh rename.leh -s nodir/o.tlb", "", 2, "'nodir/o.tlb' could not be written: the folder 'nodir' does not exist."},
-        {"-leh rename.leh -s ro.tlb", "", 2, "'ro.tlb' is read-only."},
+        {"-leh rename.leh -s nodir/o.tlb", "", 2,
+         "The edited library could not be written: 'nodir/o.tlb' could not be written: the folder 'nodir' does not "
+         "exist."},
+        {"-leh rename.leh -s ro.tlb", "", 2, "The edited library could not be written: 'ro.tlb' is read-only."},
         {"-leh rename.leh -s ro/o.tlb", kAsNobody, 2,
-         "'ro/o.tlb' could not be written: no temporary file could be made beside it: Permission denied."},
+         "The edited library could not be written: 'ro/o.tlb' could not be written: no temporary file could be "
+         "made beside it: Permission denied."},
         {"-leh rename.leh -tlb secret.tlb", kAsNobody, 2, "'secret.tlb' can't be read: Permission denied."},
         {"-leh secret.leh", kAsNobody, 2, "Path/File access error: DIR/secret.leh (Permission denied)"},
         {"-leh sock", "", 2, "'DIR/sock' is not a valid Library Edit History file. It is not a regular file."},
@@ -665,7 +674,8 @@ TEST_F(BatchRun, ALinkSwappedInBetweenLoadAndSaveIsRefusedAndTheOtherFileUntouch
         EXPECT_EQ(Finish(pid), 2) << c.args;
         const std::string err = ReadText(dir / "swap.err");
         EXPECT_TRUE(c.existed ? err == Changed(c.swapped)
-                              : err.starts_with("'" + std::string(c.swapped) + "' changed while it was being edited"))
+                              : err.starts_with("The edited library could not be written: '" + std::string(c.swapped) +
+                                                "' changed while it was being edited"))
             << c.args << ": " << err;
         EXPECT_EQ(ReadText(dir / "secret.tlb"), "root only") << c.args;
         EXPECT_EQ(fs::status(dir / "secret.tlb").permissions(), fs::perms(0600));
@@ -858,7 +868,8 @@ TEST_F(BatchRun, WhenEveryFsyncFailsTheMessageSaysWhatBecameOfTheOldContents) {
         if (put[0] == ';') fs::create_hard_link(dir / "in.tlb", dir / "link.tlb");  // written in place
         const Result run = Zephrin("-q -leh rename.leh in.tlb", Preloaded("ZEPHRIN_TEST_FAIL_FSYNC=1"));
         EXPECT_EQ(run.code, 2);
-        EXPECT_EQ(run.err, std::string("'in.tlb' could not be written: Input/output error") + put + "\n");
+        EXPECT_EQ(run.err, std::string("The edited library could not be written: 'in.tlb' could not be written: "
+                                       "Input/output error") + put + "\n");
         EXPECT_EQ(ReadText(dir / "in.tlb"), old) << put;
     }
 }

@@ -78,4 +78,32 @@ TEST(NewLibrary, IsNewLibVersionOneLcidZeroWithAFreshGuid) {
     EXPECT_EQ(first->GetTypeInfoCount(), 0u);
 }
 
+// A batch run whose history window can't show itself after its run still
+// reports why the library could not be written, and hands the window the
+// file the run was to write.
+TEST(BatchWindow, AWindowThatCantShowItselfLeavesTheWriteErrorReported) {
+    struct Window final : IHistoryWindow {
+        ole::ComPtr<ole::ITypeLib> RunHistory(const std::string&, const std::string&, ole::ITypeLib*, bool, bool,
+                                              ole::ComPtr<ole::ITypeLib>&) override {
+            return CreateNewTypeLib();
+        }
+        void ShowAfterBatchError() override { throw zephrin::ErrorRecord(zephrin::kErrInternal, u"no window"); }
+        void BatchDestination(const std::string& path) override { destination = path; }
+        std::string destination;
+    } window;
+    TempDir dir;
+    const std::string out = (dir / "missing" / "out.tlb").string();
+    std::vector<std::string> reported;
+    Shell shell;
+    shell.NewHistoryWindow = [&]() -> IHistoryWindow* { return &window; };
+    shell.MessageBox = [&](std::u16string_view text, int32_t) {
+        reported.push_back(ole::ToUtf8(std::u16string(text)));
+        return true;
+    };
+    EXPECT_EQ(Main({"-leh", (dir / "h.leh").string(), "-new", "-saveas", out}, shell), kExitFailure);
+    EXPECT_EQ(window.destination, out);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].rfind("The edited library could not be written: '" + out + "' ", 0), 0u) << reported[0];
+}
+
 }  // namespace

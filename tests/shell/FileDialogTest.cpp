@@ -130,6 +130,30 @@ TEST_F(FileDialog, TheSaveChooserAddsTheExtensionAndGuardsExistingFiles) {
     EXPECT_EQ(dialog.ChosenName(), Q(dir / "old.tlb"));
 }
 
+// A name relative to the current folder (a library opened as sub/lib.tlb)
+// is proposed where it leads: pressing Return saves over that file.
+TEST_F(FileDialog, TheSaveChooserProposesARelativeNameWhereItLeads) {
+    fs::create_directory(dir / "sub");
+    std::ofstream(dir / "sub" / "lib.tlb") << "";
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    FileRequest request{QStringLiteral("Save"), ResText(111), QStringLiteral("sub/lib.tlb"), QStringLiteral("tlb"), {}};
+    CheckedFileDialog dialog(nullptr, request, QFileDialog::AcceptSave);
+    dialog.show();
+    QCoreApplication::processEvents();
+    fs::current_path(before);
+    EXPECT_EQ(fs::path(dialog.directory().absolutePath().toStdString()), dir / "sub");
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->text(), QStringLiteral("lib.tlb"));
+    services.answers = {kAnswerYes};  // replace it
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.ChosenName(), Q(dir / "sub" / "lib.tlb"));
+    EXPECT_FALSE(fs::exists(dir / "lib.tlb"));
+}
+
 // A FIFO or a device is refused by the Save chooser at once, which stays
 // open: no question about replacing it, and the check (which would read it)
 // never sees it.

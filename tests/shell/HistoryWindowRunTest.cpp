@@ -45,9 +45,11 @@ protected:
             return true;
         };
         frmRecorder::SetEditorOpener([this](std::shared_ptr<ChangeListener> hub, const std::u16string& path,
-                                            ITypeLib* library, ITypeLib*, bool, SharedRecorderWindows list) {
+                                            ITypeLib* library, ITypeLib*, bool, SharedRecorderWindows list,
+                                            const std::u16string& destination) {
             ++editors;
             editorPath = ole::ToUtf8(path);
+            editorDestination = ole::ToUtf8(destination);
             EXPECT_TRUE(hub);
             EXPECT_EQ(list->size(), 1u);
             BSTR name = nullptr;
@@ -77,7 +79,7 @@ protected:
     std::vector<QPointer<frmRecorder>> windows;
     std::vector<std::string> reported;
     std::vector<std::string> shownLines;
-    std::string caption, editorPath, editorLibrary;
+    std::string caption, editorPath, editorLibrary, editorDestination;
     bool bound = false;
     int loops = 0, editors = 0;
 };
@@ -93,6 +95,7 @@ TEST_F(HistoryWindowRun, ABatchRunThatStopsShowsItsWindowStoppedThere) {
     EXPECT_EQ(caption, "Library Edit History - (" + (dir / "history.leh").string() + ")");
     EXPECT_EQ(editors, 1);  // one main window
     EXPECT_EQ(editorLibrary, "NewLib");
+    EXPECT_EQ(editorDestination, "out.tlb");  // where the main window saves
     EXPECT_TRUE(reported.empty());
     ASSERT_EQ(services.messages.size(), 1u);
     EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
@@ -109,7 +112,11 @@ TEST_F(HistoryWindowRun, AnErrorAfterTheRunShowsTheHistoryAtItsEnd) {
                                                     "> "}));
     EXPECT_EQ(editors, 1);
     EXPECT_EQ(editorPath, "in.tlb");
+    EXPECT_EQ(editorDestination, "missing/out.tlb");
     ASSERT_EQ(reported.size(), 1u);
+    // The message says that the library could not be written, and why.
+    EXPECT_EQ(reported[0].rfind("The edited library could not be written: 'missing/out.tlb' ", 0), 0u) << reported[0];
+    EXPECT_NE(reported[0].find("'missing' does not exist"), std::string::npos) << reported[0];
     EXPECT_TRUE(services.messages.empty());
 }
 
@@ -134,6 +141,7 @@ TEST_F(HistoryWindowRun, ActivateOpensTheHistoryWithoutRunningItAndOneMainWindow
     EXPECT_EQ(loops, 1);
     EXPECT_EQ(editors, 1);
     EXPECT_EQ(editorPath, "in.tlb");
+    EXPECT_EQ(editorDestination, "");  // the main window saves as the user chooses
     ASSERT_EQ(window->List()->ListCount(), 3);
     EXPECT_EQ(Lines(*window->List())[0].substr(0, 2), "> ");  // not run
     QCoreApplication::processEvents();

@@ -76,6 +76,25 @@ protected:
         QTest::keyClick(options, Qt::Key_Space);
         if (update) QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
     }
+    void Rename(editor::LibraryViewer& view, const char* type, const char* name, const char* member = nullptr) {
+        Select(view, treetest::NodeAt(view.Tree(), type, member));
+        QTest::keyClick(view.Tree(), Qt::Key_F2);
+        QLineEdit* edit = nullptr;
+        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) edit = open;
+        ASSERT_TRUE(edit);
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::fromUtf8(name));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCoreApplication::processEvents();
+    }
+    // The names under the library's node, or under a type's.
+    std::vector<std::string> TypeNames(editor::LibraryViewer& view, const char* type = nullptr) {
+        std::vector<std::string> names;
+        QTreeWidgetItem* root = type ? treetest::NodeAt(view.Tree(), type) : view.Tree()->topLevelItem(0);
+        for (int i = 0; root && i < root->childCount(); ++i) names.push_back(root->child(i)->text(0).toStdString());
+        return names;
+    }
     void TypeVersion(editor::LibraryViewer& view, const char* text) {
         auto* edit = static_cast<QLineEdit*>(view.DetailsField(Field::Version));
         edit->setFocus();
@@ -157,6 +176,59 @@ TEST_F(HistoryWithEditor, EditsInTheMainWindowAreRecordedSavedReopenedAndReplaye
     EXPECT_TRUE(Shown<frmCorvane>().empty());
     EXPECT_EQ(Shown<frmRecorder>().size(), 2u);
     EXPECT_TRUE(recording->List()->isEnabled());
+}
+
+// A run applies its items without touching the panes; once it ends they show
+// what the library holds, and a type it renamed has its place in the tree.
+TEST_F(HistoryWithEditor, AfterARunThePanesShowWhatTheLibraryHoldsAndRenamedTypesAreSorted) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording);
+    const auto version = [&] { return static_cast<QLineEdit*>(view.DetailsField(Field::Version))->text(); };
+    Select(view, view.Tree()->topLevelItem(0));
+    const QString before = version();
+    TypeVersion(view, "2.5");
+    Rename(view, "Widget", "AWidget");
+    Rename(view, "IBase", "Aaa", "Zeta");
+    ToggleFlag(view, "IShape", "hidden");
+    ASSERT_EQ(recording->List()->ListCount(), 5);
+    const std::vector<std::string> edited = TypeNames(view), members = TypeNames(view, "IBase");
+    ASSERT_EQ(edited.front(), "AWidget");
+    ASSERT_EQ(members.front(), "Aaa");
+
+    // Replayed on a fresh copy, from the library's node: Run, and Run to
+    // Cursor stopping at a breakpoint.
+    for (bool toCursor : {false, true}) {
+        SCOPED_TRACE(toCursor ? "run to cursor" : "run");
+        fs::copy_file(dir / "in.tlb", dir / "fresh.tlb", fs::copy_options::overwrite_existing);
+        services.answers = {dialogs::kAnswerNo};
+        services.files.push_back(Q(dir / "fresh.tlb"));
+        editor->Action(Command::Open)->trigger();
+        ASSERT_EQ(Glyphs(*recording)[0], "> ");
+        services.messages.clear();
+        treetest::NodeAt(view.Tree(), "IBase")->setExpanded(true);
+        Select(view, view.Tree()->topLevelItem(0));
+        ASSERT_EQ(version(), before);
+        if (toCursor) {
+            Click(*recording->List(), 3);
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F9);  // a breakpoint on the fourth item
+            Click(*recording->List(), 4);
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F8, Qt::ControlModifier | Qt::ShiftModifier);
+            ASSERT_EQ(Glyphs(*recording)[3], "*>");
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F9);
+        } else {
+            QTest::keyClick(recording->List()->ListView(), Qt::Key_F5);
+            ASSERT_EQ(Glyphs(*recording)[4], "> ");
+        }
+        EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+        EXPECT_EQ(view.Tree()->currentItem(), view.Tree()->topLevelItem(0));
+        EXPECT_EQ(version(), "2.5");
+        QCoreApplication::processEvents();  // the deferred re-sorts
+        EXPECT_EQ(TypeNames(view), edited);
+        EXPECT_EQ(TypeNames(view, "IBase"), members);
+        if (!toCursor) SaveScreenshots(*editor, "main-window-after-a-run");
+    }
 }
 
 // A property's Let changed in the main window: the history's Select Target
@@ -264,6 +336,72 @@ TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1].substr(0, 2), "> ");
     EXPECT_FALSE(services.messages.empty());
+}
+
+// A batch run that stops hands its edits to the main window unsaved: the
+// window says so, asks before it closes, and saves to the -saveas file, never
+// over the library the run read; run in place, it saves the library itself.
+TEST_F(HistoryWithEditor, AStoppedBatchRunsMainWindowHoldsItsEditsUnsavedAndSavesWhereTheRunWould) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    {
+        // No IShape: the run stops at the second item, after the first.
+        ComPtr<ICreateTypeLib2> other = testsupport::NewLibrary(u"Other", ole::FromUtf8((dir / "other.tlb").string()));
+        ASSERT_OK(other->SaveAllChanges());
+    }
+    fs::copy_file(dir / "other.tlb", dir / "inplace.tlb");
+    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "other.tlb");
+    const auto minorVersion = [](const fs::path& file) {
+        ComPtr<ITypeLib> lib;
+        EXPECT_OK(LoadTypeLibEx(ole::FromUtf8(file.string()).c_str(), REGKIND_NONE, lib.put()));
+        TLIBATTR* attr = nullptr;
+        if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return -1;
+        const int minor = attr->wMinorVerNum;
+        lib->ReleaseTLibAttr(attr);
+        return minor;
+    };
+    modCorvaneExe::Shell shell;
+    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* { return new frmRecorder; };
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "-saveas");
+        const char* saved = inPlace ? "inplace.tlb" : "out.tlb";
+        bool checked = false;
+        shell.RunWindows = [&] {
+            QCoreApplication::processEvents();  // the stopped run runs again once shown
+            QCoreApplication::processEvents();
+            std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+            ASSERT_EQ(editors.size(), 1u);
+            frmCorvane& editor = *editors[0];
+            EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+            EXPECT_EQ(editor.Path(), ole::FromUtf8(saved));
+            EXPECT_TRUE(editor.Dirty());
+            EXPECT_EQ(editor.windowTitle().toStdString(), std::string("Zephrin Type Library Editor - (") + saved + " *)");
+            // Closing asks about the changes; Cancel keeps the window.
+            services.messages.clear();
+            services.answers = {dialogs::kAnswerCancel};
+            EXPECT_FALSE(editor.close());
+            ASSERT_EQ(services.messages.size(), 1u);
+            EXPECT_TRUE(services.messages[0].contains(QString::fromUtf8(saved)));
+            // Save writes the file the run would have written (in place,
+            // while the run still holds it).
+            ASSERT_TRUE(editor.Action(Command::Save)->isEnabled());
+            editor.Action(Command::Save)->trigger();
+            EXPECT_TRUE(services.messages.size() == 1u) << services.LastMessage();
+            EXPECT_FALSE(editor.Dirty());
+            EXPECT_EQ(minorVersion(dir / saved), 7);
+            EXPECT_TRUE(editor.close());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            checked = true;
+        };
+        const fs::path before = fs::current_path();
+        fs::current_path(dir.path());
+        const int code = inPlace ? modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "inplace.tlb"}, shell)
+                                 : modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "other.tlb", "-saveas", "out.tlb"}, shell);
+        fs::current_path(before);
+        EXPECT_EQ(code, 2);
+        EXPECT_TRUE(checked);
+        EXPECT_EQ(testsupport::ReadBytes(dir / "other.tlb"), input);
+        for (QWidget* window : Shown<frmRecorder>()) delete window;
+    }
 }
 
 // After its main window has closed a history window still replays on its

@@ -54,17 +54,19 @@ void HistoryFile::WriteEditHistory(const fs::path& file, const std::list<ChangeN
                                    IHistoryReferenceCache& cache) {
     const std::vector<std::byte> bytes = modRecorder::WriteEditHistory(items, CacheOf(cache), FolderOf(file));
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) RaiseFileError(kErrPathFileAccess, file);
+    if (fd < 0) RaiseFileError(kErrPathFileAccess, file, errno);
     ScopeGuard close([fd] { ::close(fd); });
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) RaiseFileError(kErrPathFileAccess, file);
+        const int err = errno;
+        if (n < 0 && err == EINTR) continue;
+        // A write that makes no progress without saying why fails as an I/O error.
+        if (n <= 0) RaiseFileError(kErrPathFileAccess, file, n < 0 ? err : EIO);
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0) RaiseFileError(kErrPathFileAccess, file);
+    if (::fsync(fd) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
     close.Dismiss();
-    if (::close(fd) != 0) RaiseFileError(kErrPathFileAccess, file);
+    if (::close(fd) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
 }
 
 std::list<ChangeNode> HistoryFile::ReadEditHistory(const fs::path& file, IHistoryReferenceCache& cache) {

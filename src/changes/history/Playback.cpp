@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -36,10 +37,19 @@ bool IsReadOnly(const fs::path& file) {
 
 fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
 
-// A new empty file beside target, for writing target's next content into.
-fs::path NewFileBeside(const fs::path& target) {
+// A history that can't be saved: named as the user knows it, with the
+// system's reason.
+[[noreturn]] void RaiseSaveError(const fs::path& file, int err) {
+    RaiseError(kErrPathFileAccess, std::u16string(StandardErrorDescription(kErrPathFileAccess)) + u": " +
+                                       ole::FromUtf8(file.string()) + u" (" + ole::FromUtf8(std::strerror(err)) + u")");
+}
+
+// A new empty file beside target, for writing target's next content into;
+// a failure names the file as the user named it.
+fs::path NewFileBeside(const fs::path& target, const fs::path& named) {
     static std::atomic<unsigned> counter{0};
     const fs::path folder = FolderOf(target);
+    int err = EEXIST;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path candidate =
             folder / ("LEH" + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp");
@@ -47,9 +57,10 @@ fs::path NewFileBeside(const fs::path& target) {
             std::fclose(f);
             return candidate;
         }
-        if (errno != EEXIST) break;
+        err = errno;
+        if (err != EEXIST) break;
     }
-    RaiseError(kErrPathFileAccess, ole::FromUtf8(folder.string()));
+    RaiseSaveError(named, err);
 }
 
 // Makes a rename in folder last through a crash (best effort: some file
@@ -389,7 +400,8 @@ void Playback::RefreshCurrentSelection(ListenerTag tag) {
 
 bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileName) {
     if (items_.empty()) return false;
-    fs::path file = HistoryPath(folder, fileName);
+    const fs::path named = HistoryPath(folder, fileName);
+    fs::path file = named;
     std::error_code ec;
     // Saving through a symbolic link replaces the file it names, not the link.
     if (fs::is_symlink(file, ec)) {
@@ -397,15 +409,27 @@ bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileNam
         if (!ec) file = std::move(real);
     }
     // A rename would replace a read-only file: refuse it as writing would.
-    if (IsReadOnly(file)) RaiseError(kErrPathFileAccess, ole::FromUtf8(file.string()));
-    const fs::path temp = NewFileBeside(file);
-    ScopeGuard removeTemp([&] { fs::remove(temp); });
+    if (IsReadOnly(file)) RaiseSaveError(named, EACCES);
+    const fs::path temp = NewFileBeside(file, named);
+    ScopeGuard removeTemp([&] {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+    });
     // The new file keeps the access rights of the one it replaces.
     const fs::file_status old = fs::status(file, ec);
     if (!ec && fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
-    historyFile_->WriteEditHistory(temp, items_, *cache_);
+    try {
+        historyFile_->WriteEditHistory(temp, items_, *cache_);
+    } catch (ErrorRecord& e) {
+        // The temporary file is the engine's own: the user knows the history
+        // by its name.
+        const std::u16string tempName = ole::FromUtf8(temp.string());
+        if (const size_t at = e.Description.find(tempName); at != std::u16string::npos)
+            e.Description.replace(at, tempName.size(), ole::FromUtf8(named.string()));
+        throw;
+    }
     fs::rename(temp, file, ec);
-    if (ec) RaiseError(kErrPathFileAccess, ole::FromUtf8(file.string()));
+    if (ec) RaiseSaveError(named, ec.value());
     removeTemp.Dismiss();
     SyncFolder(FolderOf(file));
     return true;

@@ -188,6 +188,8 @@ private:
     bool PrepareToAsk(ChangeNode& item, INameChooser*& chooser);
     bool SelectTargetOfCurrent();
     void RefreshSelection(ChangeNode& item);
+    // The views refill their selected nodes from the library.
+    void RefreshViews();
     void Detach(IChange& change);
 
     std::shared_ptr<IHistoryFile> historyFile_;

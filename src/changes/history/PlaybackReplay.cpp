@@ -149,6 +149,9 @@ private:
 }  // namespace
 
 bool Playback::RunTo(int32_t mode, NodeIt stop) {
+    // Below level 2 the views keep their panes as they were: once a run has
+    // applied items, they show what the library now holds.
+    const bool refreshAfter = mode < 2;
     executedCount_ = 0;
     NodeIt loop = current_;
     ChangePtr bound;  // a change bound to the library, detached again whatever happens
@@ -211,9 +214,11 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
             loop = next;
             if (listenerError) std::rethrow_exception(listenerError);
         }
+        const bool applied = executedCount_ != 0;
         SetCurrentItem(loop, currentIndex_ + executedCount_);
         executedCount_ = 0;
         if (ui_) ui_->ListIndex(currentIndex_);
+        if (applied && refreshAfter) RefreshViews();
         return cancelled;
     } catch (...) {
         ErrorRecord error = CurrentErrorRecord();
@@ -232,6 +237,13 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
         if (executedCount_ != 0) {
             SetCurrentItem(loop, currentIndex_ + executedCount_);
             if (ui_) ui_->ListIndex(currentIndex_);
+            if (refreshAfter) {
+                try {
+                    RefreshViews();
+                } catch (...) {
+                    // The run's own error is the one reported.
+                }
+            }
         }
         executedCount_ = 0;
         if (!dropped) throw error;
@@ -364,6 +376,11 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
         e.Description = u"Element not found: " + modRecorder::DescribeTarget(missing) + u".";
         throw;
     }
+}
+
+void Playback::RefreshViews() {
+    // Untagged, the engines on the hub (this one too) leave their lists alone.
+    if (hub_) hub_->RefreshCurrentSelection(0);
 }
 
 void Playback::RefreshSelection(ChangeNode& item) {

@@ -271,6 +271,7 @@ LibraryViewer::~LibraryViewer() {
     hook_.Attach(nullptr, nullptr);
     ++deferredGeneration_;
     deferredSort_ = nullptr;
+    earlierSorts_.clear();
     ++selecting_;
     ClearLibraryTree(tvTypes_);
 }
@@ -876,6 +877,7 @@ void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
         deferredSort_ = nullptr;
         ++deferredGeneration_;
     }
+    std::erase_if(earlierSorts_, [node](QTreeWidgetItem* due) { return !node || IsAtOrBelow(due, node); });
     if (!node) return;
     if (IsAtOrBelow(shownNode_, node)) shownNode_ = nullptr;
     ++selecting_;
@@ -884,21 +886,31 @@ void LibraryViewer::RemoveNode(QTreeWidgetItem* node) {
 }
 
 void LibraryViewer::DeferSort(QTreeWidgetItem* parent) {
+    // Renames in a row (a history's run) may each make a re-sort due before
+    // the first one runs: none is lost.
+    std::erase(earlierSorts_, parent);
+    if (deferredSort_ && deferredSort_ != parent) earlierSorts_.push_back(deferredSort_);
     deferredSort_ = parent;
     ++deferredGeneration_;
     StartDelayExecution();
 }
 
 void LibraryViewer::RunDeferredSort(uint64_t generation) {
-    if (generation != deferredGeneration_ || !deferredSort_) return;
-    QTreeWidgetItem* node = deferredSort_;
+    if (generation != deferredGeneration_) return;
+    std::vector<QTreeWidgetItem*> nodes;
+    nodes.swap(earlierSorts_);
+    if (deferredSort_) nodes.push_back(deferredSort_);
     deferredSort_ = nullptr;
     ++selecting_;
-    SortNodeChildren(node);
+    for (QTreeWidgetItem* node : nodes) SortNodeChildren(node);
     --selecting_;
     // The selected node may have moved far: it stays in sight.
     QTreeWidgetItem* current = tvTypes_->currentItem();
-    if (current && IsAtOrBelow(current, node)) tvTypes_->scrollToItem(current);
+    for (QTreeWidgetItem* node : nodes)
+        if (current && IsAtOrBelow(current, node)) {
+            tvTypes_->scrollToItem(current);
+            break;
+        }
 }
 
 void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPlaceholder, bool checkMembers) {
@@ -935,6 +947,7 @@ void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPl
         deferredSort_ = nullptr;
         ++deferredGeneration_;
     }
+    std::erase_if(earlierSorts_, below);
     ++selecting_;
     typeNode->setExpanded(false);
     ReleaseChildRecords(typeNode);

@@ -340,6 +340,7 @@ private:
     QTreeWidgetItem* shownNode_ = nullptr;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;
+    std::vector<QTreeWidgetItem*> earlierSorts_;  // due before deferredSort_, not run yet
     QTreeWidgetItem* copiedMember_ = nullptr;   // forgotten when its node goes
     QTreeWidgetItem* labelEditing_ = nullptr;
     QPointer<QWidget> labelEditor_;

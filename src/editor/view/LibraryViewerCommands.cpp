@@ -511,7 +511,8 @@ void LibraryViewer::StartDelayExecution() {
 
 void LibraryViewer::tmrDelayExecution_Timer() {
     tmrDelayExecution_->stop();
-    if (deferredSort_) dialogs::Guarded(this, [this] { RunDeferredSort(deferredGeneration_); });
+    if (deferredSort_ || !earlierSorts_.empty())
+        dialogs::Guarded(this, [this] { RunDeferredSort(deferredGeneration_); });
     if (!custDataDue_) return;
     custDataDue_ = false;
     dialogs::Guarded(this, [this] { EditCustomData(); });

@@ -2,8 +2,10 @@
 // records, relative library paths, round trips through the reference cache
 // onto a fresh copy of the library, bad and truncated files, and the writer's
 // refusals.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "changes/ChangesTestSupport.h"
@@ -649,6 +651,42 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
     ASSERT_EQ(::chmod((dir / "h.leh").c_str(), 0444), 0);
     EXPECT_EQ(ErrorOf([&] { history.SaveState(Folder(), u"h.leh"); }), kErrPathFileAccess);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
+}
+
+// A save that fails names the history file, never the engine's temporary
+// file or only its folder, and says why; the old file stays as it was.
+TEST_F(HistoryEngineFiles, AFailedSaveNamesTheHistoryFileAndTheCause) {
+    RecordSome();
+    ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
+    const Bytes before = FileBytes(dir / "h.leh");
+    const std::string file = (dir / "h.leh").string();
+
+    // The disk fills up while the history is written (the file may not grow
+    // past a few bytes here).
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ErrorRecord full = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(full.Number, kErrPathFileAccess);
+    EXPECT_EQ(Utf8(full.Description), "Path/File access error: " + file + " (File too large)");
+    EXPECT_EQ(FileBytes(dir / "h.leh"), before);
+    EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
+
+    // A folder that isn't there: the file and the reason, not the folder alone.
+    const ErrorRecord missing = RecordOf([&] { history.SaveState(Folder() + u"/gone", u"h.leh"); });
+    EXPECT_EQ(missing.Number, kErrPathFileAccess);
+    EXPECT_EQ(Utf8(missing.Description),
+              "Path/File access error: " + (dir / "gone" / "h.leh").string() + " (No such file or directory)");
+
+    // A read-only history is refused as writing it would be.
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_EQ(Utf8(RecordOf([&] { history.SaveState(Folder(), u"h.leh"); }).Description),
+              "Path/File access error: " + file + " (Permission denied)");
 }
 
 }  // namespace

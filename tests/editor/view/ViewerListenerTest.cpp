@@ -717,5 +717,40 @@ TEST_F(ViewerListener, TheDeferredResortRunsLaterAndForgetsNodesThatWent) {
     EXPECT_EQ(view->DeferredSortNode(), nullptr);
 }
 
+// Renames in a row, as a history's run applies them, each make a re-sort
+// due before the first runs: every one runs, and one whose node went is
+// forgotten.
+TEST_F(ViewerListener, EveryReSortDueBeforeTheFirstRunsIsRun) {
+    Open();
+    QTreeWidgetItem* base = At("IBase");
+    EnsureChildren(base);
+    auto rename = modRenameChange::NewRenameChange(false);
+    rename->NewName(u"AWidget");
+    ChangeTarget widget = TypeTarget(Lib(), u"Widget");
+    ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, widget, hub.get(), 0));
+    rename->NewName(u"Aardvark");
+    ChangeTarget zeta = MemberTarget(Lib(), u"IBase", u"Zeta");
+    ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, zeta, hub.get(), 0));
+    EXPECT_EQ(view->DeferredSortNode(), base);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->DeferredSortNode(), nullptr);
+    EXPECT_EQ(Utf8(Root()->child(0)->text(0)), "AWidget");
+    EXPECT_EQ(Utf8(base->child(0)->text(0)), "Aardvark");
+
+    // A member renamed, then its type deleted, then another type renamed.
+    rename->NewName(u"Zzz");
+    EnsureChildren(At("Kernel"));
+    ChangeTarget beep = MemberTarget(Lib(), u"Kernel", u"Beep");
+    ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, beep, hub.get(), 0));
+    ChangeTarget kernel = TypeTarget(Lib(), u"Kernel");
+    ASSERT_TRUE(modDeleteChange::GetDeleteChange()->Apply(*view->CurrentCustomTypeLib(), nullptr, kernel, hub.get(), 0));
+    rename->NewName(u"AAEither");
+    ChangeTarget either = TypeTarget(Lib(), u"Either");
+    ASSERT_TRUE(rename->Apply(*view->CurrentCustomTypeLib(), nullptr, either, hub.get(), 0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Utf8(Root()->child(0)->text(0)), "AAEither");
+    ExpectTreeTrue("after the re-sorts");
+}
+
 }  // namespace
 }  // namespace treetest
