@@ -26,6 +26,10 @@
 namespace {
 
 using namespace shelltest;
+using zephrin::shell::SharedRecorderWindows;
+using ole::ComPtr;
+using ole::ICreateTypeLib2;
+using testsupport::BuildShapes;
 using zephrin::editor::LibraryViewer;
 using zephrin::editor::MenuItem;
 using zephrin::shell::frmChooseName;
@@ -103,7 +107,7 @@ protected:
     }
 
     testsupport::TempDir dir;
-    ScriptedServices services;
+    shelltest::ScriptedServices services;
     dialogs::ScopedUiServices scoped;
     QPointer<frmCorvane> window;
     std::function<void(QDialog&)> during;  // runs in each dialog after its walk
