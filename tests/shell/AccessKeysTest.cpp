@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "RecorderTestSupport.h"
 #include "changes/history/Playback.h"
@@ -20,6 +22,7 @@
 #include "shell/frmChooseName.h"
 #include "shell/frmCorvane.h"
 #include "support/AccessKeys.h"
+#include "support/DarkTheme.h"
 #include "support/ShapesLibrary.h"
 #include "support/TempDir.h"
 
@@ -199,6 +202,67 @@ TEST_F(AccessKeys, EveryKeyOfTheHistoryWindowAndTheDialogsReachesItsOwnControl) 
                                 [&](const std::string& place) { return place.find(dialog) != std::string::npos; }))
             << dialog;
     EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
+}
+
+// Pictures of the windows whose captions and texts changed, light and dark
+// (and, run with QT_SCALE_FACTOR=2, at twice the scale), for a person to look
+// at: the help page, the type dialog of a dual's property with the
+// references dialog over it, a marked field, and a narrow history window.
+TEST_F(AccessKeys, Screenshots) {
+    const char* factor = std::getenv("QT_SCALE_FACTOR");
+    const std::string scale = factor && std::string(factor) != "1" ? std::string("-scale") + factor : "";
+    std::filesystem::copy_file(std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb",
+                               dir / "dispatch.tlb");
+    window = new frmCorvane;
+    window->Init(nullptr, ole::FromUtf8((dir / "dispatch.tlb").string()), nullptr, nullptr, false, nullptr);
+    window->resize(window->fontMetrics().averageCharWidth() * 110, window->fontMetrics().height() * 30);
+    window->show();
+    QCoreApplication::processEvents();
+    const QPalette light = QApplication::palette();
+    std::string theme;
+    services.modal = [&](QDialog& dialog) {
+        dialog.show();
+        QCoreApplication::processEvents();
+        const std::string name = dialog.metaObject()->className();
+        if (name.find("frmSpecifyType") != std::string::npos) {
+            SaveScreenshots(dialog, "access-retval-type-dialog-" + theme + scale);
+            if (auto* refs = dialog.findChild<QPushButton*>(QStringLiteral("cmdRefs"))) refs->click();
+        } else {
+            SaveScreenshots(dialog, "access-references-dialog-" + theme + scale);
+        }
+        dialog.reject();
+    };
+    for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", testsupport::DarkPalette()}}) {
+        theme = name;
+        QApplication::setPalette(palette);
+        window->setPalette(palette);
+        treetest::ClickNode(View().Tree(), At("IFixedDual", "Size"));
+        QTest::mouseClick(View().DetailsField(Field::ChooseType), Qt::LeftButton);
+        // A member ID that doesn't parse.
+        auto* id = static_cast<QLineEdit*>(View().MemberPaneField(LibraryViewer::MemberField::MemberId));
+        id->setText(QStringLiteral("x1"));
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "access-invalid-field-" + theme + scale);
+        QTest::mouseClick(View().DetailsField(Field::Cancel), Qt::LeftButton);
+        // The help page with its new access keys.
+        auto* tabs = View().findChild<QTabBar*>();
+        tabs->setCurrentIndex(tabs->count() - 1);
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "access-help-page-" + theme + scale);
+        tabs->setCurrentIndex(0);
+        // A history window too narrow for its toolbar.
+        auto* history = new frmRecorder;
+        SharedRecorderWindows windows;
+        history->InitFromEditor(windows, std::make_shared<ChangeListener>(), View().CurrentITypeLib().get());
+        history->setPalette(palette);
+        history->resize(history->fontMetrics().averageCharWidth() * 18, history->fontMetrics().height() * 10);
+        QCoreApplication::processEvents();
+        SaveScreenshots(*history, "access-narrow-history-" + theme + scale);
+        history->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QApplication::setPalette(light);
+    window->setPalette(light);
 }
 
 }  // namespace

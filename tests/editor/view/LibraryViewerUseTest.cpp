@@ -951,5 +951,22 @@ TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
 }
 
 
+// The tree's hidden header reads as a name, not as the column number "1".
+TEST_F(LibraryViewerUse, TheTreesHiddenHeaderIsNamed) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(view->Tree());
+    ASSERT_TRUE(tree);
+    int headers = 0;
+    for (int i = 0; i < tree->childCount(); ++i) {
+        QAccessibleInterface* cell = tree->child(i);
+        if (!cell || cell->role() != QAccessible::ColumnHeader) continue;
+        ++headers;
+        EXPECT_EQ(cell->text(QAccessible::Name), QStringLiteral("Name"));
+    }
+    EXPECT_EQ(headers, 1);
+}
+
+
 }  // namespace
 }  // namespace treetest
