@@ -838,6 +838,8 @@ void LibraryViewer::UpdateMember() {
     const std::shared_ptr<IAttributeChange> baseline = baselineChange_;
     ChangeTarget target = editTarget_;
     QTreeWidgetItem* node = shownNode_;
+    // The type of a function whose last parameter is its return value is that parameter's.
+    const bool retval = SubKindOf(editKind_) >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0;
     const int32_t newId = working->MemberId();
     if (newId != -1 && newId != baseline->MemberId()) {
         // Another member of the type holds that ID already.
@@ -878,7 +880,22 @@ void LibraryViewer::UpdateMember() {
     const int32_t others = access & (kAccessGet | kAccessPut | kAccessPutRef) & ~target.InvokeKind;
     if ((access & kAccessHasFuncDesc) == 0 || others == 0) return;
     try {
-        SyncAccessorTypes(*working, target, others);
+        if (!retval) {
+            SyncAccessorTypes(*working, target, others);
+            return;
+        }
+        // As the return value parameter's own pane does: the other
+        // accessors' value parameter follows, not their return type.
+        auto* member = static_cast<MemberNodeRecord*>(record);
+        ChangeTarget parameter = target;
+        parameter.Kind = kTargetParam;
+        const int32_t accessors = SyncAccessorParam(*working, parameter, others);
+        if (accessors != 0 && GetNodeKind(shownNode_, record) == kNodeMember && record == member) {
+            member->AccessBits = (member->AccessBits & ~(kAccessGet | kAccessPut | kAccessPutRef)) | accessors;
+            FillScope fill(fillDepth_);
+            editKind_ = MemberCode(*member);
+            SetupDetailsTabs(NodeImage(shownNode_));
+        }
     } catch (...) {
         // The member's own edit stands; the error is the accessors'.
         dialogs::Services().ReportCurrentError(this);

@@ -968,5 +968,55 @@ TEST_F(LibraryViewerUse, TheTreesHiddenHeaderIsNamed) {
 }
 
 
+// A property's Get whose return value is given another type through the
+// member pane offers to give the Let's value parameter that type, as the
+// return value's own pane does; its return type stays HRESULT. Batch mode
+// replays both edits to the same file.
+TEST_F(LibraryViewerUse, APropertyTypePickedOnItsGetOffersItToTheLetsValueParameter) {
+    WriteInput(AsTypeLib(BuildAllKinds().get()).get());
+    OpenFile("in.tlb");
+    view->show();
+    class Driving final : public CountingServices {
+    public:
+        std::function<void(QDialog&)> modal;
+        int RunModal(QDialog& dialog) override {
+            if (modal) modal(dialog);
+            return dialog.result();
+        }
+    } driving;
+    dialogs::ScopedUiServices drivingScope(driving);
+    Choose(Node("IShape", "Name"));
+    ASSERT_EQ(view->CurrentAccessor(), 2);
+    driving.modal = [&](QDialog& dialog) {
+        auto& picker = *dialog.findChild<editor::TypePicker*>();
+        QTreeWidgetItem* intrinsics = picker.Tree()->topLevelItem(0);
+        for (int i = 0; i < intrinsics->childCount(); ++i)
+            if (intrinsics->child(i)->text(0).startsWith(QStringLiteral("long ")))
+                picker.Tree()->setCurrentItem(intrinsics->child(i));
+        EXPECT_EQ(picker.Prototype()->text().trimmed(), QStringLiteral("[out, retval] long*"));
+        static_cast<editor::frmSpecifyType&>(dialog).Ok()->click();
+    };
+    QTest::mouseClick(view->DetailsField(Field::ChooseType), Qt::LeftButton);
+    driving.answers = {dialogs::kAnswerYes};
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_EQ(driving.messages.size(), 1u) << driving.messages.back().toStdString();
+    EXPECT_EQ(driving.messages[0].toStdString(),
+              "Would you like to change the type of the last parameter on the Property Let procedure to '[in] long'?");
+    const std::string dump = tlbtools::DumpTypeLib(Lib());
+    // The interface's Get returns HRESULT with a long* return value; its Let
+    // still returns HRESULT and takes a long.
+    const size_t shape = dump.find("dual-interface-half \"IShape\"");
+    ASSERT_NE(shape, std::string::npos);
+    const size_t get = dump.find("\"Name\"", shape);
+    const size_t let = dump.find("\"Name\"", get + 1);
+    ASSERT_NE(let, std::string::npos);
+    EXPECT_NE(dump.substr(get, 400).find("ret=vt25"), std::string::npos) << dump.substr(get, 400);
+    EXPECT_NE(dump.substr(get, 400).find("pflags=0xa type=ptr(vt3)"), std::string::npos) << dump.substr(get, 400);
+    EXPECT_NE(dump.substr(let, 400).find("ret=vt25"), std::string::npos) << dump.substr(let, 400);
+    EXPECT_NE(dump.substr(let, 400).find("type=vt3"), std::string::npos) << dump.substr(let, 400);
+    ExpectBatchModeWritesTheSame();
+}
+
+
 }  // namespace
 }  // namespace treetest
