@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 
 #include "dialogs/UiServices.h"
 #include "dialogs/modTypelibKeyWalker.h"
@@ -28,6 +29,10 @@ constexpr int kName = 1;
 constexpr int kVersion = 2;
 
 bool IsSeparator(QChar c) { return c == u'/' || c == u'\\'; }
+
+QString VersionText(RefInfo& record) {
+    return QStringLiteral("%1.%2").arg(record.MajorVersion()).arg(record.MinorVersion());
+}
 
 // Where the head of a path ends (just after its separator), or -1.
 qsizetype HeadEnd(const QString& path) {
@@ -197,11 +202,29 @@ void frmReferences::Fill() {
         list_->addItem(item);
         rows_.push_back(record);
     }
+    RefreshTexts();
     if (list_->count() > 0) {
         list_->setCurrentRow(0);
         ShowInfo(0);
     }
     filling_ = false;
+}
+
+void frmReferences::RefreshTexts() {
+    std::map<QString, int> named;
+    for (RefInfo* record : rows_) ++named[ToQString(record->DisplayText())];
+    const bool was = filling_;
+    filling_ = true;
+    for (int row = 0; row < list_->count() && static_cast<size_t>(row) < rows_.size(); ++row) {
+        RefInfo* record = rows_[static_cast<size_t>(row)];
+        const QString text = ToQString(record->DisplayText());
+        const QString version = VersionText(*record);
+        const QString shown = named[text] > 1 ? QStringLiteral("%1 (%2)").arg(text, version) : text;
+        QListWidgetItem* item = list_->item(row);
+        if (item->text() != shown) item->setText(shown);
+        item->setData(Qt::AccessibleTextRole, QStringLiteral("%1, version %2").arg(text, version));
+    }
+    filling_ = was;
 }
 
 void frmReferences::ShowInfo(int row) {
@@ -216,7 +239,9 @@ void frmReferences::ShowInfo(int row) {
     location_ = ToQString(record->Location());
     ShowLocation();
     info_[kName]->setText(record->VerifyRegistration() ? ToQString(record->LibraryName()) : ResText(744));
-    info_[kVersion]->setText(QStringLiteral("%1.%2").arg(record->MajorVersion()).arg(record->MinorVersion()));
+    info_[kVersion]->setText(VersionText(*record));
+    // Named by their headings, the labels give their values as descriptions.
+    for (int value : {kName, kVersion}) info_[value]->setAccessibleDescription(info_[value]->text());
 }
 
 int frmReferences::CaptionWidth() const {
@@ -293,6 +318,7 @@ void frmReferences::Browse() {
         SetCheck(item, false);
         list_->insertItem(record->ListPosition(), item);
         if (shown_ >= record->ListPosition()) ++shown_;
+        RefreshTexts();
     }
     QListWidgetItem* item = list_->item(record->ListPosition());
     item->setCheckState(Qt::Checked);

@@ -51,6 +51,9 @@ protected:
 
 private:
     void Fill();
+    // Gives every entry its text, with its version where another entry shares
+    // its name, and its accessible name, always with its version.
+    void RefreshTexts();
     void ShowInfo(int row);
     void ShowLocation();
     // The width the frame's caption may take.

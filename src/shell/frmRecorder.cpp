@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <cstdio>
 #include <filesystem>
@@ -221,6 +222,11 @@ void frmRecorder::BuildToolbar() {
             const int32_t command = kButtonCommands[i];
             connect(action, &QAction::triggered, this, [this, command] { RunGuarded(command, listIndex_, itemData_); });
         }
+    }
+    // The "»" button a narrow window shows for the buttons that don't fit.
+    if (auto* more = toolbar_->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+        more->setAccessibleName(QStringLiteral("More commands"));
+        more->setToolTip(more->accessibleName());
     }
     ReloadButtonIcons();
     connect(buttons_[7], &QAction::triggered, this, [this] { SaveHistory(false, false); });

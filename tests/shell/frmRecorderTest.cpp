@@ -4,12 +4,16 @@
 // window's keys, buttons, File menu, messages and caption along the way.
 #include "RecorderTestSupport.h"
 
+#include <QAccessible>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QTimer>
+#include <QToolButton>
 
 #include <fstream>
+#include <functional>
 
 #include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
@@ -222,6 +226,84 @@ TEST_F(RecorderWindowTest, SetNextStatementAndDeleteMoveThePositionAndSkipItems)
     EXPECT_EQ(window->List()->ListCount(), 5);
     EXPECT_FALSE(window->Dirty());
     EXPECT_EQ(services.LastMessage(), "Would you like to save changes to '" + (dir / "session.leh").string() + "'?");
+}
+
+// A toolbar button's tooltip names a key only when that key does what the
+// button does: pressed on the same history at the same line, it leaves the
+// list, the window and the view as the button leaves them. Ctrl+F9 runs
+// Select Target, so Set Next Statement's tooltip names no key.
+TEST_F(RecorderWindowTest, EveryKeyATooltipNamesDoesWhatItsButtonDoes) {
+    frmRecorder* recording = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "session.leh"));
+    recording->ButtonAction(Button::Save)->trigger();
+    const Button commands[] = {Button::Run, Button::Step, Button::RunToCursor, Button::SetNextStatement,
+                               Button::ToggleBreakpoint, Button::ClearBreakpoints, Button::Delete};
+    std::vector<QString> tips;
+    for (Button button : commands) tips.push_back(recording->ButtonAction(button)->toolTip());
+    recording->close();
+    struct Outcome {
+        std::vector<std::string> lines;
+        bool dirty = false;
+        std::string selected;
+        bool operator==(const Outcome&) const = default;
+    };
+    const auto run = [&](const std::function<void(frmRecorder&)>& act) {
+        OpenInView("in.tlb");
+        frmRecorder* window = NewWindow();
+        services.files.push_back(Q(dir / "session.leh"));
+        window->MenuAction(1)->trigger();
+        window->List()->ListIndex(2);
+        QCoreApplication::processEvents();
+        act(*window);
+        QCoreApplication::processEvents();
+        Outcome outcome{Lines(*window->List()), window->Dirty(),
+                        view.Tree()->currentItem() ? view.Tree()->currentItem()->text(0).toStdString() : ""};
+        services.answers = {dialogs::kAnswerNo};
+        window->close();
+        QCoreApplication::processEvents();
+        return outcome;
+    };
+    int named = 0;
+    for (size_t i = 0; i < tips.size(); ++i) {
+        const Button button = commands[i];
+        // The key in brackets at the end of the tooltip, as "Ctrl-Shift-F8".
+        const QString& tip = tips[i];
+        const qsizetype open = tip.lastIndexOf(QLatin1String(" ("));
+        if (open < 0 || !tip.endsWith(QLatin1Char(')'))) continue;
+        QString keyText = tip.mid(open + 2, tip.size() - open - 3);
+        keyText.replace(QLatin1Char('-'), QLatin1Char('+'));
+        const QKeySequence sequence = QKeySequence::fromString(keyText);
+        ASSERT_EQ(sequence.count(), 1) << tip.toStdString();
+        ++named;
+        const Outcome pressed = run([&](frmRecorder& w) {
+            Key(w, sequence[0].key(), sequence[0].keyboardModifiers());
+        });
+        const Outcome clicked = run([&](frmRecorder& w) { w.ButtonAction(button)->trigger(); });
+        EXPECT_TRUE(pressed == clicked) << tip.toStdString() << ": the key leaves "
+                                        << ::testing::PrintToString(pressed.lines) << " at '" << pressed.selected
+                                        << "', the button " << ::testing::PrintToString(clicked.lines) << " at '"
+                                        << clicked.selected << "'";
+    }
+    EXPECT_EQ(named, 6);
+    // The key table stays: Ctrl+F9 selects the target, which Set Next Statement doesn't.
+    const Outcome target = run([&](frmRecorder& w) { Key(w, Qt::Key_F9, Qt::ControlModifier); });
+    const Outcome next = run([&](frmRecorder& w) { w.ButtonAction(Button::SetNextStatement)->trigger(); });
+    EXPECT_FALSE(target == next);
+}
+
+// In a window too narrow for its toolbar, the button that shows the rest
+// ("»") has a name a screen reader reads.
+TEST_F(RecorderWindowTest, TheToolbarsOverflowButtonIsNamed) {
+    frmRecorder* window = NewWindow();
+    window->resize(window->fontMetrics().averageCharWidth() * 10, window->height());
+    QCoreApplication::processEvents();
+    auto* more = window->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+    ASSERT_TRUE(more);
+    EXPECT_TRUE(more->isVisible());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(more);
+    ASSERT_TRUE(accessible);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("More commands"));
 }
 
 TEST_F(RecorderWindowTest, SavingAnEmptyHistoryWritesNothingAndOffersToDeleteTheOldFile) {

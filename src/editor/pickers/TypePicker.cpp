@@ -97,7 +97,6 @@ TypePicker::TypePicker(QWidget* parent) : QWidget(parent) {
     lblPrototype_ = new QLabel(this);
     lblPrototype_->setObjectName(QStringLiteral("lblPrototype"));
     lblPrototype_->setTextFormat(Qt::PlainText);
-    lblPrototype_->setAccessibleName(QStringLiteral("Prototype"));
     lblPrototype_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lblPrototype_->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
 
@@ -176,7 +175,7 @@ TypePicker::TypePicker(QWidget* parent) : QWidget(parent) {
         Guarded(this, [&] {
             if (busy_) return;
             state_.SetBoundsText(FromQString(text));
-            MarkLabel(lblBounds_, !state_.BoundsValid());
+            MarkBounds();
             RefreshPrototype();
         });
     });
@@ -404,14 +403,26 @@ void TypePicker::RefreshChoices() {
         txtBounds_->setEnabled(state_.BoundsLive());
         lblBounds_->setEnabled(state_.BoundsLive());
         if (txtBounds_->text() != ToQString(state_.BoundsText())) txtBounds_->setText(ToQString(state_.BoundsText()));
-        MarkLabel(lblBounds_, !state_.BoundsValid());
+        MarkBounds();
     }
     busy_ = false;
     RefreshPrototype();
 }
 
 void TypePicker::RefreshPrototype() {
-    lblPrototype_->setText(QStringLiteral(" ") + ToQString(state_.PrototypeText()));
+    const QString text = ToQString(state_.PrototypeText());
+    lblPrototype_->setText(QStringLiteral(" ") + text);
+    // A screen reader reads the type the dialog gives, not only what the line is.
+    lblPrototype_->setAccessibleName(QStringLiteral("Prototype: ") + text);
+}
+
+void TypePicker::MarkBounds() {
+    const bool invalid = !state_.BoundsValid();
+    MarkLabel(lblBounds_, invalid);
+    txtBounds_->setAccessibleDescription(invalid ? QStringLiteral("Invalid bounds. Pairs of a lower and an upper bound "
+                                                                  "joined by To and separated by commas, or an upper "
+                                                                  "bound alone: 0 To 3, 1 To 2.")
+                                                 : QString());
 }
 
 bool TypePicker::UpdateLibraries() {

@@ -73,6 +73,8 @@ private:
     bool Pickable(QTreeWidgetItem* item) const;
     void RefreshChoices();
     void RefreshPrototype();
+    // Marks the bounds label, and tells the bounds box why, while the text doesn't parse.
+    void MarkBounds();
 
     dialogs::TypePickerState state_;
     ole::ComPtr<ole::ITypeLib> library_;

@@ -69,6 +69,8 @@ frmExternalTypes::frmExternalTypes(IExternalTypesView& view, QWidget* owner, uin
     tvTypes_ = new QTreeWidget;
     tvTypes_->setObjectName(QStringLiteral("tvTypes"));
     tvTypes_->setHeaderHidden(true);
+    // The hidden header is still read out: it is named, as the tree is.
+    tvTypes_->setHeaderLabel(ResText(1051));
     tvTypes_->setAccessibleName(ResText(1051));
     lvUsedBy_ = new QTreeWidget;
     lvUsedBy_->setObjectName(QStringLiteral("lvUsedBy"));

@@ -52,8 +52,15 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
         UpdateOk();
     });
     connect(picker_, &TypePicker::LeafDblClick, this, [this] { Guarded(this, [this] { LeafDoubleClicked(); }); });
-    connect(picker_, &TypePicker::ConstraintTypeMismatchChanged, this,
-            [this](bool matches) { MarkLabel(lblHeader_, !matches); });
+    connect(picker_, &TypePicker::ConstraintTypeMismatchChanged, this, [this](bool matches) {
+        MarkLabel(lblHeader_, !matches);
+        // The red header says why, to a screen reader too, on the tree it names.
+        const QString why = matches ? QString() : QStringLiteral("The current type is not offered here: its use or the "
+                                                                 "type constraint rules it out. Choose another type.");
+        lblHeader_->setToolTip(why);
+        lblHeader_->setAccessibleDescription(why);
+        picker_->Tree()->setAccessibleDescription(why);
+    });
     connect(picker_->Tree(), &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });
     for (QComboBox* combo : {picker_->ArrayCombo(), picker_->PointerCombo(), picker_->FlagsCombo()})
         connect(combo, &QComboBox::activated, this, [this] { UpdateOk(); });

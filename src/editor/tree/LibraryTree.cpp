@@ -598,6 +598,8 @@ void ConnectLazyFilling(QTreeWidget* tree, std::function<void(const ErrorRecord&
 void SetUpLibraryTree(QTreeWidget* tree) {
     tree->setColumnCount(1);
     tree->setHeaderHidden(true);
+    // A screen reader still reads the hidden header: it names the column.
+    tree->setHeaderLabel(QStringLiteral("Name"));
     tree->setUniformRowHeights(true);
     tree->setRootIsDecorated(true);
     tree->setSelectionMode(QAbstractItemView::SingleSelection);

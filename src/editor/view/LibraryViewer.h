@@ -53,6 +53,10 @@ namespace zephrin::editor {
 
 class SplitPane;
 
+// Tells on field (and its caption) that its value is invalid and why, or
+// nothing more once it is valid.
+void MarkFieldInvalid(QLabel* label, QWidget* field, bool invalid, const QString& why);
+
 class LibraryViewer : public QWidget, public IChangeListener, public IExternalTypesView {
     Q_OBJECT
 
@@ -237,7 +241,9 @@ private:
     void ShowFlagChecks(int32_t flags);
     void SetEditMode(bool editing, bool canUpdate);
     void CheckDirty();
-    void MarkInvalid(int32_t bit, bool invalid);
+    // Marks the fields of bits invalid (their captions red and bold, why told
+    // on the fields) or valid again.
+    void MarkInvalid(int32_t bits, bool invalid, const QString& why = {});
     void OnVersionEdited();
     void OnLcidEdited();
     void OnOptionChanged(QListWidgetItem* item);
@@ -387,6 +393,11 @@ private:
     void FillOptionalSettingList(IAttributeChange& change);
     void ShowDefaultValue(IAttributeChange& change);
     bool PickMemberType();
+    // The member type of a function whose last parameter is its return value:
+    // picked as that parameter's type, and stored as what it points to.
+    bool PickRetvalType();
+    // Takes chosen (not held, the working change's) as the member's type.
+    bool TakeMemberType(ole::ComPtr<CustomVarTypeInfo> chosen, const ole::ComPtr<CustomVarTypeInfo>& held);
     bool PickParamType();
     void UpdateMemberPane();
     void UpdateMember();

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <initializer_list>
+#include <tuple>
 #include <iterator>
 
 #include "changes/hub/ChangeListener.h"
@@ -494,19 +495,30 @@ void LibraryViewer::CheckDirty() {
     SetEditMode(workingChange_ && baselineChange_ && workingChange_->Differs(*baselineChange_), true);
 }
 
-void LibraryViewer::MarkInvalid(int32_t bits, bool invalid) {
-    const std::pair<int32_t, QLabel*> captions[] = {{kInvalidVersion, lblHeader_[8]}, {kInvalidLcid, lblHeader_[7]},
-        {kInvalidMemberId, lblHeader_[6]}, {kInvalidConstVal, lblHeader_[4]}, {kInvalidDllName, lblHeader_[3]},
-        {kInvalidDllEntry, lblHeader_[2]}};
-    for (const auto& [bit, label] : captions) {
+void LibraryViewer::MarkInvalid(int32_t bits, bool invalid, const QString& why) {
+    const std::tuple<int32_t, QLabel*, QLineEdit*> marks[] = {
+        {kInvalidVersion, lblHeader_[8], txtVersion_},   {kInvalidLcid, lblHeader_[7], txtLCID_},
+        {kInvalidMemberId, lblHeader_[6], txtMemberID_}, {kInvalidConstVal, lblHeader_[4], txtConstVal_},
+        {kInvalidDllName, lblHeader_[3], txtDllName_},   {kInvalidDllEntry, lblHeader_[2], txtDllEntry_}};
+    for (const auto& [bit, label, field] : marks) {
         if ((bits & bit) == 0) continue;
         QFont font = label->font();
         font.setBold(invalid);
         label->setFont(font);
         // Red whatever the palette: the mark of a text that does not parse.
         label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
+        MarkFieldInvalid(label, field, invalid, why);
     }
     invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
+}
+
+void MarkFieldInvalid(QLabel* label, QWidget* field, bool invalid, const QString& why) {
+    // The colour is not all: the field itself says that its value is invalid
+    // and what it takes, which a screen reader reads with the field.
+    const QString told = invalid ? QStringLiteral("Invalid value. ") + why : QString();
+    label->setToolTip(invalid ? why : QString());
+    field->setToolTip(invalid ? why : QString());
+    field->setAccessibleDescription(told);
 }
 
 void LibraryViewer::OnVersionEdited() {
@@ -516,7 +528,8 @@ void LibraryViewer::OnVersionEdited() {
         workingChange_->MajorVersion(version.Value.Major);
         workingChange_->MinorVersion(version.Value.Minor);
     }
-    MarkInvalid(kInvalidVersion, !version.Valid);
+    MarkInvalid(kInvalidVersion, !version.Valid,
+                QStringLiteral("Two whole numbers from 0 to 32767 joined by a period, such as 1.0."));
     CheckDirty();
 }
 
@@ -525,7 +538,8 @@ void LibraryViewer::OnLcidEdited() {
     const ole::LCID filledWith = baselineChange_ ? static_cast<ole::LCID>(baselineChange_->Lcid()) : 0;
     const auto lcid = Fields::ParseLcid(FromQString(txtLCID_->text()), filledWith);
     if (lcid.Valid) workingChange_->Lcid(static_cast<int32_t>(lcid.Value));
-    MarkInvalid(kInvalidLcid, !lcid.Valid);
+    MarkInvalid(kInvalidLcid, !lcid.Valid,
+                QStringLiteral("A locale identifier, in decimal or in hexadecimal after &H, such as 1033 or &H409."));
     CheckDirty();
 }
 

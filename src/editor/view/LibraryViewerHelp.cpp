@@ -277,11 +277,7 @@ void LibraryViewer::MarkHelpInvalid(int32_t bits, bool invalid, const QString& r
         // Red whatever the palette: the mark of a text that can't be taken.
         label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
         // Why, where the field's text alone doesn't say.
-        QWidget* field = label->buddy();
-        const QString why = invalid ? reason : QString();
-        label->setToolTip(why);
-        field->setToolTip(why);
-        field->setAccessibleDescription(why);
+        MarkFieldInvalid(label, label->buddy(), invalid, reason);
     }
     invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
 }

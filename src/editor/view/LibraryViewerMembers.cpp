@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <limits>
 
 #include "changes/hub/ChangeListener.h"
@@ -89,6 +90,43 @@ constexpr int32_t kParamHasDefault = ole::PARAMFLAG_FHASDEFAULT;
 
 int32_t SubKindOf(int32_t editKind) { return (editKind >> 8) & 15; }
 int32_t LowestBit(int32_t bits) { return bits & -bits; }
+
+// The parameter usage the type chooser gets for a parameter of optionMask.
+int32_t ParamUsageOf(int32_t optionMask) {
+    if ((optionMask & kOptParamArray) != 0) return 8;
+    if ((optionMask & kOptOutUsage) != 0) return 4;
+    if ((optionMask & kOptRightHand) != 0) return 16;
+    if ((optionMask & kOptWideUsage) != 0) return 3;
+    return 1;
+}
+
+// The index of the last parameter of the function memberId/invokeKind of
+// the type at typeIndex, or -1 when it has none.
+int32_t LastParamIndex(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID memberId, int32_t invokeKind) {
+    const ole::ComPtr<ole::ITypeInfo2> info =
+        modITypeInfoHelper::GetInterfaceTypeInfo2(library, static_cast<ole::UINT>(typeIndex));
+    ole::UINT index = 0;
+    if (!info || ole::FAILED(info->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(invokeKind), &index)))
+        return -1;
+    ole::FUNCDESC* func = nullptr;
+    if (ole::FAILED(info->GetFuncDesc(index, &func)) || !func) return -1;
+    const int32_t last = func->cParams - 1;
+    info->ReleaseFuncDesc(func);
+    return last;
+}
+
+// A copy of type with delta pointer levels more (on the array itself for an
+// array), in library.
+ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* library, int16_t delta) {
+    ole::ComPtr<CustomVarTypeInfo> copy = CustomVarTypeInfo::New();
+    copy->Duplicate(type);
+    copy->CurrentITypeLib(library);
+    if (copy->IsArray())
+        copy->ArrayPointerLevel(static_cast<int16_t>(std::max(0, copy->ArrayPointerLevel() + delta)));
+    else
+        copy->PointerLevel(static_cast<int16_t>(std::max(0, copy->PointerLevel() + delta)));
+    return copy;
+}
 
 // Raises the view's fill depth for its lifetime, so that no field handler
 // reacts to what the program writes, even when the fill fails halfway.
@@ -624,7 +662,9 @@ void LibraryViewer::OnMemberIdEdited() {
     if (fillDepth_ > 0 || !workingChange_ || (editKind_ & 255) != kEditMember) return;
     const auto id = Fields::ParseMemberId(FromQString(txtMemberID_->text()));
     if (id.Valid) workingChange_->MemberId(id.Value);
-    MarkInvalid(kInvalidMemberId, !id.Valid);
+    MarkInvalid(kInvalidMemberId, !id.Valid,
+                QStringLiteral("A whole number from -2147483648 to 2147483647, in decimal or in hexadecimal after "
+                               "&H, or nothing for an ID the library assigns."));
     CheckDirty();
 }
 
@@ -641,18 +681,32 @@ void LibraryViewer::OnConstValEdited() {
     // A string the file or the history can't hold is refused as typed.
     const bool string = value.Valid && value.Value.vt() == ole::VT_BSTR;
     const std::u16string_view stored = string ? ole::BstrView(value.Value.get().bstrVal) : std::u16string_view();
-    if (MarkUnstorable(txtConstVal_, string ? text : std::u16string_view(), &stored)) value.Valid = false;
+    QString why;
+    if (MarkUnstorable(txtConstVal_, string ? text : std::u16string_view(), &stored)) {
+        value.Valid = false;
+        why = txtConstVal_->toolTip();
+    }
     if (value.Valid) workingChange_->Value(value.Value);
-    MarkInvalid(kInvalidConstVal, !value.Valid);
+    if (why.isEmpty()) {
+        const QString type = !param && SubKindOf(editKind_) == kSubEnumValue
+                                 ? QStringLiteral("long")
+                                 : ToQString(modPrototype::GetTypeString(workingChange_->VarTypeInfo().get(), false));
+        why = param ? QStringLiteral("A value of type %1, or nothing for no default value.").arg(type)
+                    : QStringLiteral("A value of type %1.").arg(type);
+    }
+    MarkInvalid(kInvalidConstVal, !value.Valid, why);
     CheckDirty();
 }
 
 void LibraryViewer::OnDllNameEdited() {
     if (fillDepth_ > 0 || !workingChange_ || (editKind_ & 255) != kEditMember) return;
     const std::u16string text = FromQString(txtDllName_->text());
-    const bool valid = !MarkUnstorable(txtDllName_, text) && Fields::IsValidDllName(text);
+    const bool storable = !MarkUnstorable(txtDllName_, text);
+    const bool valid = storable && Fields::IsValidDllName(text);
     if (valid) workingChange_->DllName(text);
-    MarkInvalid(kInvalidDllName, !valid);
+    MarkInvalid(kInvalidDllName, !valid,
+                storable ? QStringLiteral("A DLL name, which may not be empty or begin or end with a blank.")
+                         : txtDllName_->toolTip());
     CheckDirty();
 }
 
@@ -660,9 +714,13 @@ void LibraryViewer::OnDllEntryEdited() {
     if (fillDepth_ > 0 || !workingChange_ || (editKind_ & 255) != kEditMember) return;
     const std::u16string text = FromQString(txtDllEntry_->text());
     auto entry = Fields::ParseDllEntry(text);
-    if (MarkUnstorable(txtDllEntry_, text)) entry.Valid = false;
+    QString why = QStringLiteral("An entry name without blanks, or # and an ordinal from 1 to 65535, such as #12.");
+    if (MarkUnstorable(txtDllEntry_, text)) {
+        entry.Valid = false;
+        why = txtDllEntry_->toolTip();
+    }
     if (entry.Valid) workingChange_->Value(entry.Value);
-    MarkInvalid(kInvalidDllEntry, !entry.Valid);
+    MarkInvalid(kInvalidDllEntry, !entry.Valid, why);
     CheckDirty();
 }
 
@@ -736,7 +794,10 @@ bool LibraryViewer::PickMemberType() {
     case kSubEnumValue: return false;
     default: break;
     }
-    if (sub >= kSubInterfaceFunc && (((editKind_ >> 12) & 14) != 0 || (paramOptionMask_ & kOptLastIsRetval) != 0))
+    // The field shows what the return value parameter points to: that is
+    // what is picked, as the parameter's type.
+    if (sub >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0) return PickRetvalType();
+    if (sub >= kSubInterfaceFunc && ((editKind_ >> 12) & 14) != 0)
         constraint = typeConstraint_ == kConstraintImplementable ? kConstraintImplementable
                                                                  : kConstraintCallableAutomation;
     const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
@@ -745,7 +806,43 @@ bool LibraryViewer::PickMemberType() {
         dialogs_->SpecifyType(this, usage, constraint, CurrentLibraryITypeLib().get(), referenced, held.get());
     KeepReferencedLibraries(referenced);
     if (!picked.Accepted || !picked.Type || picked.Type.get() == held.get()) return false;
-    ole::ComPtr<CustomVarTypeInfo> chosen = picked.Type;
+    return TakeMemberType(picked.Type, held);
+}
+
+bool LibraryViewer::PickRetvalType() {
+    const int32_t sub = SubKindOf(editKind_);
+    ole::ITypeLib* library = editTarget_.Library.get();
+    const int32_t last = LastParamIndex(library, editTarget_.TypeIndex, editTarget_.MemberId, editTarget_.InvokeKind);
+    if (last < 0) return false;
+    int32_t optionMask = 0;
+    try {
+        optionMask = modMarbrel::GetParamOptionMask(library, static_cast<ole::UINT>(editTarget_.TypeIndex),
+                                                    editTarget_.MemberId,
+                                                    static_cast<ole::INVOKEKIND>(editTarget_.InvokeKind), last);
+    } catch (const ErrorRecord&) {
+        optionMask = kOptRetval | kOptOutUsage;
+    }
+    // The usage and constraint of the parameter itself (as its own pane picks it).
+    int32_t constraint = typeConstraint_;
+    int32_t usage = sub == kSubModuleFunc ? 3 : 5;
+    if (sub == kSubDispFunc) {
+        usage = editTarget_.InvokeKind == kAccessFunc ? 7 : 5;
+        if (constraint < kConstraintImplementable) constraint |= 1;
+    }
+    const ole::ComPtr<ole::ITypeLib> edited = CurrentLibraryITypeLib();
+    const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
+    const ole::ComPtr<CustomVarTypeInfo> parameter = held ? WithPointers(held.get(), edited.get(), 1) : held;
+    int32_t flags = kParamOut | kParamRetval;
+    dialogs::LibraryCollection referenced = ReferencedLibraries();
+    const SpecifiedType picked = dialogs_->SpecifyParamType(this, usage, constraint, ParamUsageOf(optionMask),
+                                                            edited.get(), referenced, parameter.get(), flags, false);
+    KeepReferencedLibraries(referenced);
+    if (!picked.Accepted || !picked.Type) return false;
+    return TakeMemberType(WithPointers(picked.Type.get(), edited.get(), -1), held);
+}
+
+bool LibraryViewer::TakeMemberType(ole::ComPtr<CustomVarTypeInfo> chosen, const ole::ComPtr<CustomVarTypeInfo>& held) {
+    const int32_t sub = SubKindOf(editKind_);
     // The type the pane was filled with, described anew, is that type: no edit.
     const ole::ComPtr<CustomVarTypeInfo> filled = baselineChange_->VarTypeInfo();
     if (modMarbrel::VarTypeInfoEquals(chosen.get(), filled.get())) chosen = filled;
@@ -771,11 +868,7 @@ bool LibraryViewer::PickParamType() {
         usage = editTarget_.InvokeKind == kAccessFunc ? 7 : 5;
         if (constraint < kConstraintImplementable) constraint |= 1;
     }
-    int32_t paramUsage = 1;
-    if ((paramOptionMask_ & kOptParamArray) != 0) paramUsage = 8;
-    else if ((paramOptionMask_ & kOptOutUsage) != 0) paramUsage = 4;
-    else if ((paramOptionMask_ & kOptRightHand) != 0) paramUsage = 16;
-    else if ((paramOptionMask_ & kOptWideUsage) != 0) paramUsage = 3;
+    const int32_t paramUsage = ParamUsageOf(paramOptionMask_);
     int32_t flags = workingChange_->Flags();
     const bool optionalVariant = (flags & (ParamChange::kNullDefault | kParamOpt | kParamHasDefault)) == kParamOpt;
     const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
@@ -822,6 +915,8 @@ void LibraryViewer::UpdateMember() {
     const std::shared_ptr<IAttributeChange> baseline = baselineChange_;
     ChangeTarget target = editTarget_;
     QTreeWidgetItem* node = shownNode_;
+    // The type of a function whose last parameter is its return value is that parameter's.
+    const bool retval = SubKindOf(editKind_) >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0;
     const int32_t newId = working->MemberId();
     if (newId != -1 && newId != baseline->MemberId()) {
         // Another member of the type holds that ID already.
@@ -862,7 +957,22 @@ void LibraryViewer::UpdateMember() {
     const int32_t others = access & (kAccessGet | kAccessPut | kAccessPutRef) & ~target.InvokeKind;
     if ((access & kAccessHasFuncDesc) == 0 || others == 0) return;
     try {
-        SyncAccessorTypes(*working, target, others);
+        if (!retval) {
+            SyncAccessorTypes(*working, target, others);
+            return;
+        }
+        // As the return value parameter's own pane does: the other
+        // accessors' value parameter follows, not their return type.
+        auto* member = static_cast<MemberNodeRecord*>(record);
+        ChangeTarget parameter = target;
+        parameter.Kind = kTargetParam;
+        const int32_t accessors = SyncAccessorParam(*working, parameter, others);
+        if (accessors != 0 && GetNodeKind(shownNode_, record) == kNodeMember && record == member) {
+            member->AccessBits = (member->AccessBits & ~(kAccessGet | kAccessPut | kAccessPutRef)) | accessors;
+            FillScope fill(fillDepth_);
+            editKind_ = MemberCode(*member);
+            SetupDetailsTabs(NodeImage(shownNode_));
+        }
     } catch (...) {
         // The member's own edit stands; the error is the accessors'.
         dialogs::Services().ReportCurrentError(this);

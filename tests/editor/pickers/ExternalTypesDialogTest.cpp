@@ -4,6 +4,7 @@
 // the splitter's drag, clamp and Esc; images, column sort; a picture.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -382,6 +383,18 @@ TEST_F(ExternalTypesDialog, AliasImagesAndColumnSort) {
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
         EXPECT_EQ(d.UsedBy()->topLevelItem(0)->text(1), "Property Let Parameter");
+
+        // The tree's hidden header reads as the tree's name, not as a column number.
+        QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(d.Tree());
+        ASSERT_TRUE(tree);
+        int headers = 0;
+        for (int i = 0; i < tree->childCount(); ++i) {
+            QAccessibleInterface* cell = tree->child(i);
+            if (!cell || cell->role() != QAccessible::ColumnHeader) continue;
+            ++headers;
+            EXPECT_EQ(cell->text(QAccessible::Name), QStringLiteral("External Types"));
+        }
+        EXPECT_EQ(headers, 1);
 
         d.Tree()->expandAll();
         SaveScreenshots(d, "dialog-external-types");

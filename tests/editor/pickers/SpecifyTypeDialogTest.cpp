@@ -5,6 +5,8 @@
 // edited from the dialog; and a picture for a person to look at.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -264,6 +266,70 @@ TEST_F(SpecifyType, ACurrentTypeTheRulesRefuseMarksTheHeaderUntilAnotherPick) {
     SpecifiedType picked =
         frmSpecifyType::GetType(nullptr, kUsageConstant, kCompatNone, pickLib.get(), others, current.get());
     EXPECT_TRUE(picked.Accepted);
+}
+
+// What a screen reader reads, through the accessibility interface: the type
+// the dialog gives (the prototype line), why the header is red while it is,
+// why the bounds are marked, and the tree's hidden header by a name.
+TEST_F(SpecifyType, AScreenReaderReadsThePrototypeAndWhyTheHeaderAndBoundsAreMarked) {
+    auto current = CustomVarTypeInfo::New();
+    current->SetType(VT_BSTR, nullptr);
+    const auto read = [](QObject* object, QAccessible::Text text) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
+        return accessible ? accessible->text(text) : QString();
+    };
+    Drive([&](frmSpecifyType& d) {
+        QTreeWidget* tree = d.Picker()->Tree();
+        // The header is red: the header and the tree it names say why.
+        for (QObject* marked : {static_cast<QObject*>(d.Header()), static_cast<QObject*>(tree)})
+            EXPECT_TRUE(read(marked, QAccessible::Description).contains(QStringLiteral("not offered")))
+                << read(marked, QAccessible::Description).toStdString();
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        EXPECT_TRUE(read(d.Header(), QAccessible::Description).isEmpty());
+        EXPECT_TRUE(read(tree, QAccessible::Description).isEmpty());
+        const QString type = d.Picker()->Prototype()->text().trimmed();
+        EXPECT_FALSE(type.isEmpty());
+        EXPECT_TRUE(read(d.Picker()->Prototype(), QAccessible::Name).contains(type))
+            << read(d.Picker()->Prototype(), QAccessible::Name).toStdString();
+        // The tree's hidden header reads as a name, not as a column number.
+        QAccessibleInterface* accessibleTree = QAccessible::queryAccessibleInterface(tree);
+        ASSERT_TRUE(accessibleTree);
+        for (int i = 0; i < accessibleTree->childCount(); ++i) {
+            QAccessibleInterface* child = accessibleTree->child(i);
+            if (!child || child->role() != QAccessible::ColumnHeader) continue;
+            EXPECT_EQ(child->text(QAccessible::Name), QStringLiteral("Name"));
+        }
+        d.Ok()->click();
+    });
+    EXPECT_TRUE(frmSpecifyType::GetType(nullptr, kUsageConstant, kCompatNone, pickLib.get(), others, current.get())
+                    .Accepted);
+
+    // A parameter's type: the flags are part of what is read.
+    int32_t flags = 1;
+    bool variantOnly = false;
+    Drive([&](frmSpecifyType& d) {
+        d.Picker()->Tree()->setCurrentItem(TypeNode(d.Picker(), pickLib.get(), "Colors"));
+        EXPECT_EQ(read(d.Picker()->Prototype(), QAccessible::Name), QStringLiteral("Prototype: [in] Colors"));
+        d.reject();
+    });
+    frmSpecifyType::GetParamType(nullptr, kUsageInterfaceParam, kCompatNone, 1, pickLib.get(), others, nullptr, flags,
+                                 variantOnly);
+    // A record field's bounds that don't parse say so on the bounds box.
+    Drive([&](frmSpecifyType& d) {
+        TypePicker* picker = d.Picker();
+        picker->Tree()->setCurrentItem(TypeNode(picker, pickLib.get(), "Colors"));
+        const int fixed = picker->ArrayCombo()->findText(QStringLiteral("Fixed-Size"), Qt::MatchContains);
+        ASSERT_GE(fixed, 0);
+        picker->ArrayCombo()->setCurrentIndex(fixed);
+        emit picker->ArrayCombo()->activated(fixed);
+        picker->BoundsBox()->selectAll();
+        QTest::keyClicks(picker->BoundsBox(), QStringLiteral("1 To"));
+        EXPECT_TRUE(read(picker->BoundsBox(), QAccessible::Description).startsWith(QStringLiteral("Invalid")));
+        QTest::keyClicks(picker->BoundsBox(), QStringLiteral(" 3"));
+        EXPECT_TRUE(read(picker->BoundsBox(), QAccessible::Description).isEmpty());
+        d.reject();
+    });
+    frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, pickLib.get(), others, nullptr);
 }
 
 TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {

@@ -12,6 +12,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -38,7 +39,9 @@
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "editor/tree/SplitPane.h"
+#include "editor/pickers/TypePicker.h"
 #include "editor/pickers/frmCustData.h"
+#include "editor/pickers/frmSpecifyType.h"
 #include "editor/tree/modImages.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -147,6 +150,13 @@ protected:
         ASSERT_TRUE(std::filesystem::exists(dir / "batch.tlb"));
         EXPECT_EQ(testsupport::ReadBytes(dir / "view.tlb"), testsupport::ReadBytes(dir / "batch.tlb"));
 
+    }
+    // Makes node the current node, as the keyboard does.
+    void Choose(QTreeWidgetItem* node) {
+        ASSERT_TRUE(node);
+        QCoreApplication::processEvents();
+        view->Tree()->setCurrentItem(node);
+        ASSERT_EQ(view->ShownNode(), node);
     }
     std::vector<std::string> RecordedTexts() {
         std::vector<std::string> texts;
@@ -831,6 +841,180 @@ TEST_F(LibraryViewerUse, TabGoesFromTheTreeToTheHandleThePageTabsAndTheFirstFiel
     ASSERT_TRUE(qobject_cast<QTabBar*>(QApplication::focusWidget()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), view->DetailsField(Field::SetType));
+}
+
+
+// The type dialog of a dual's property (its last parameter its return value)
+// picks what the type field shows, as that parameter: long is offered and
+// taken, IFixedDual.Size becomes a double, which saves, reloads and replays
+// in batch mode to the same file.
+TEST_F(LibraryViewerUse, ADualsPropertyTypeIsPickedAsItsReturnValueParameter) {
+    std::filesystem::copy_file(std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb",
+                               dir / "dispatch.tlb");
+    OpenFile("dispatch.tlb");
+    view->show();
+    class Driving final : public CountingServices {
+    public:
+        std::function<void(QDialog&)> modal;
+        int RunModal(QDialog& dialog) override {
+            if (modal) modal(dialog);
+            return dialog.result();
+        }
+    } driving;
+    dialogs::ScopedUiServices drivingScope(driving);
+    Choose(Node("IFixedDual", "Size"));
+    auto* typeField = static_cast<QLineEdit*>(view->DetailsField(Field::SetType));
+    ASSERT_EQ(typeField->text(), "long");
+    QString shownFirst;
+    bool marked = true;
+    driving.modal = [&](QDialog& dialog) {
+        auto& picker = *dialog.findChild<editor::TypePicker*>();
+        auto* header = dialog.findChild<QLabel*>(QStringLiteral("lblHeader"));
+        marked = header->font().bold();
+        shownFirst = picker.Prototype()->text().trimmed();
+        QTreeWidget* tree = picker.Tree();
+        QTreeWidgetItem* intrinsics = tree->topLevelItem(0);
+        QTreeWidgetItem* doubleNode = nullptr;
+        for (int i = 0; i < intrinsics->childCount(); ++i)
+            if (intrinsics->child(i)->text(0).startsWith(QStringLiteral("double "))) doubleNode = intrinsics->child(i);
+        std::string names;
+        for (int i = 0; i < intrinsics->childCount(); ++i) names += intrinsics->child(i)->text(0).toStdString() + ",";
+        ASSERT_TRUE(doubleNode) << names;
+        tree->setCurrentItem(doubleNode);
+        EXPECT_EQ(picker.Prototype()->text().trimmed(), QStringLiteral("[out, retval] double*"));
+        static_cast<editor::frmSpecifyType&>(dialog).Ok()->click();
+    };
+    QTest::mouseClick(view->DetailsField(Field::ChooseType), Qt::LeftButton);
+    EXPECT_FALSE(marked);  // long is offered for the return value
+    EXPECT_EQ(shownFirst, QStringLiteral("[out, retval] long*"));
+    EXPECT_EQ(typeField->text(), "double");
+    ASSERT_TRUE(view->InEditMode());
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_FALSE(view->InEditMode());
+    EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    // The function still returns HRESULT; its return value is a double*.
+    const std::string dump = tlbtools::DumpTypeLib(Lib());
+    EXPECT_NE(dump.find("param 0 \"r\" pflags=0xa type=ptr(vt5)"), std::string::npos) << dump;
+    // Saved and reloaded, the pane shows the new type.
+    view->SaveCurrentLibrary(ole::FromUtf8((dir / "saved.tlb").string()));
+    ComPtr<ITypeLib> reloaded;
+    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8((dir / "saved.tlb").string()).c_str(), REGKIND_NONE, reloaded.put()));
+    editor::LibraryViewer again;
+    again.CurrentITypeLib(reloaded.get());
+    again.show();
+    again.Tree()->setCurrentItem(NodeAt(again.Tree(), "IFixedDual", "Size"));
+    EXPECT_EQ(static_cast<QLineEdit*>(again.DetailsField(Field::SetType))->text(), "double");
+    ExpectBatchModeWritesTheSame();
+}
+
+// A field whose text doesn't parse says so itself, with what it takes, where
+// a screen reader reads it with the field; valid again, it says nothing more.
+TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    const auto description = [](QWidget* field) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+        return accessible ? accessible->text(QAccessible::Description) : QString();
+    };
+    const auto check = [&](QTreeWidgetItem* node, QWidget* widget, const QString& bad, const QString& good) {
+        ASSERT_TRUE(node);
+        Choose(node);
+        auto* field = qobject_cast<QLineEdit*>(widget);
+        ASSERT_TRUE(field);
+        const std::string name = field->accessibleName().toStdString();
+        const QString filled = field->text();
+        field->setText(bad);
+        ASSERT_NE(view->InvalidFields(), 0) << name;
+        const QString said = description(field);
+        EXPECT_TRUE(said.startsWith(QStringLiteral("Invalid value."))) << name << ": " << said.toStdString();
+        EXPECT_GT(said.size(), QStringLiteral("Invalid value. ").size()) << name;
+        field->setText(good);
+        EXPECT_EQ(view->InvalidFields(), 0) << name;
+        EXPECT_TRUE(description(field).isEmpty()) << name;
+        field->setText(filled);
+        if (view->InEditMode()) QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+    };
+    using MemberField = editor::LibraryViewer::MemberField;
+    check(Root(), view->DetailsField(Field::Version), "1.", "1.5");
+    check(Root(), view->DetailsField(Field::Lcid), "abc", "1033");
+    check(Node("IShape"), view->DetailsField(Field::Version), "-1.0", "2.0");
+    check(Node("IShape", "Zoom"), view->MemberPaneField(MemberField::MemberId), "x", "77");
+    check(Node("Colors", "Green"), view->MemberPaneField(MemberField::ConstValue), "abc", "&H10");
+    check(Node("IShape", "Fill", "count"), view->MemberPaneField(MemberField::ConstValue), "abc", "7");
+    check(Node("Kernel", "Beep"), view->MemberPaneField(MemberField::DllName), " user32.dll", "user32.dll");
+    check(Node("Kernel", "Beep"), view->MemberPaneField(MemberField::DllEntry), "#x", "#12");
+    // A value the file can't hold says why, as the field's description too.
+    Choose(Node("Kernel", "Greeting"));
+    auto* value = static_cast<QLineEdit*>(view->MemberPaneField(MemberField::ConstValue));
+    value->setText(QString(QChar(0x416)));
+    EXPECT_TRUE(description(value).contains(QStringLiteral("U+0416"))) << description(value).toStdString();
+}
+
+
+// The tree's hidden header reads as a name, not as the column number "1".
+TEST_F(LibraryViewerUse, TheTreesHiddenHeaderIsNamed) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(view->Tree());
+    ASSERT_TRUE(tree);
+    int headers = 0;
+    for (int i = 0; i < tree->childCount(); ++i) {
+        QAccessibleInterface* cell = tree->child(i);
+        if (!cell || cell->role() != QAccessible::ColumnHeader) continue;
+        ++headers;
+        EXPECT_EQ(cell->text(QAccessible::Name), QStringLiteral("Name"));
+    }
+    EXPECT_EQ(headers, 1);
+}
+
+
+// A property's Get whose return value is given another type through the
+// member pane offers to give the Let's value parameter that type, as the
+// return value's own pane does; its return type stays HRESULT. Batch mode
+// replays both edits to the same file.
+TEST_F(LibraryViewerUse, APropertyTypePickedOnItsGetOffersItToTheLetsValueParameter) {
+    WriteInput(AsTypeLib(BuildAllKinds().get()).get());
+    OpenFile("in.tlb");
+    view->show();
+    class Driving final : public CountingServices {
+    public:
+        std::function<void(QDialog&)> modal;
+        int RunModal(QDialog& dialog) override {
+            if (modal) modal(dialog);
+            return dialog.result();
+        }
+    } driving;
+    dialogs::ScopedUiServices drivingScope(driving);
+    Choose(Node("IShape", "Name"));
+    ASSERT_EQ(view->CurrentAccessor(), 2);
+    driving.modal = [&](QDialog& dialog) {
+        auto& picker = *dialog.findChild<editor::TypePicker*>();
+        QTreeWidgetItem* intrinsics = picker.Tree()->topLevelItem(0);
+        for (int i = 0; i < intrinsics->childCount(); ++i)
+            if (intrinsics->child(i)->text(0).startsWith(QStringLiteral("long ")))
+                picker.Tree()->setCurrentItem(intrinsics->child(i));
+        EXPECT_EQ(picker.Prototype()->text().trimmed(), QStringLiteral("[out, retval] long*"));
+        static_cast<editor::frmSpecifyType&>(dialog).Ok()->click();
+    };
+    QTest::mouseClick(view->DetailsField(Field::ChooseType), Qt::LeftButton);
+    driving.answers = {dialogs::kAnswerYes};
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_EQ(driving.messages.size(), 1u) << driving.messages.back().toStdString();
+    EXPECT_EQ(driving.messages[0].toStdString(),
+              "Would you like to change the type of the last parameter on the Property Let procedure to '[in] long'?");
+    const std::string dump = tlbtools::DumpTypeLib(Lib());
+    // The interface's Get returns HRESULT with a long* return value; its Let
+    // still returns HRESULT and takes a long.
+    const size_t shape = dump.find("dual-interface-half \"IShape\"");
+    ASSERT_NE(shape, std::string::npos);
+    const size_t get = dump.find("\"Name\"", shape);
+    const size_t let = dump.find("\"Name\"", get + 1);
+    ASSERT_NE(let, std::string::npos);
+    EXPECT_NE(dump.substr(get, 400).find("ret=vt25"), std::string::npos) << dump.substr(get, 400);
+    EXPECT_NE(dump.substr(get, 400).find("pflags=0xa type=ptr(vt3)"), std::string::npos) << dump.substr(get, 400);
+    EXPECT_NE(dump.substr(let, 400).find("ret=vt25"), std::string::npos) << dump.substr(let, 400);
+    EXPECT_NE(dump.substr(let, 400).find("type=vt3"), std::string::npos) << dump.substr(let, 400);
+    ExpectBatchModeWritesTheSame();
 }
 
 

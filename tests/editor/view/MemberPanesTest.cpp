@@ -312,8 +312,8 @@ TEST_F(MemberPanes, MemberEditsSaveReloadAndReplay) {
     typelib_detail::TakeBstr(entry);
 }
 
-// Changing a property get's return type offers the same type to its Let:
-// Yes gives it, No leaves the Let as it was.
+// Changing a property get's return type offers the same type to its Let's
+// value parameter: Yes gives it, No leaves the Let as it was.
 TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
     Open();
     Select(At("IShape", "Name"));
@@ -324,12 +324,15 @@ TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
     EXPECT_EQ(tabs->tabText(0), "Interface Property Get");
     EXPECT_EQ(tabs->tabText(1), "Let");
     EXPECT_EQ(Caption(view.DetailsField(Field::SetType)), "Return &Type");
+    // The Get's type is its return value's: the Let's value parameter, not
+    // its return type, is offered the type picked.
     dialogs.vt = VT_I4;
     services.answers = {dialogs::kAnswerYes};
     ChooseType();
     Update();
     ASSERT_EQ(services.messages.size(), 1u);
-    EXPECT_EQ(services.messages[0], "Would you like to synchronize the return type on the Property Let procedure?");
+    EXPECT_EQ(services.messages[0],
+              "Would you like to change the type of the last parameter on the Property Let procedure to '[in] long'?");
     dialogs.vt = VT_I2;
     services.answers = {dialogs::kAnswerNo};
     ChooseType();
@@ -338,14 +341,16 @@ TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
     // The Let tab shows the Let's own return type.
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_EQ(view.CurrentAccessor(), 4);
-    EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), "long");
+    EXPECT_EQ(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text(), "HRESULT");
 
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
     // The Get returns HRESULT and its return value parameter points to the type picked.
     EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 0), "25");
     EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "2* flags 10");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 0), "3");
+    // The Let returns HRESULT and takes the long offered first.
+    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 0), "25");
+    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
 }
 
 // The optional settings offered by position, a default value typed, and the
