@@ -187,7 +187,7 @@ TEST_F(BatchRun, AHistoryOfEveryChangeKindSavesWhatTheLiveEditsMade) {
     auto type = modAddTypeChange::NewAddTypeChange(false);
     type->TypeKind(TKIND_DISPATCH);
     apply(type, LibraryTarget(lib()));
-    // The GUID an added type gets is fresh on every apply: the user gives it one.
+    // The user gives the added type a GUID of their own.
     edit(modTypeChange::NewTypeChange(false), TypeTarget(lib(), u"Dispinterface1"),
          [](auto& c) { c.Guid({0x0A77C4A6, 1, 2, {2}}); });
     auto insert = modInsertParamChange::NewInsertParamChange(false);
