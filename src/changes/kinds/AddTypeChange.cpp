@@ -40,6 +40,7 @@ modMarbrel::NamePredicate TypeNamePredicate(ole::ITypeLib* lib) {
 bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                           int32_t flags) {
     const Given given = std::exchange(given_, Given{});
+    newGuid_ = {};
     RequireTargetKind(ChangeKind::AddTypeChange, target);
     if (typeKind_ < ole::TKIND_ENUM || typeKind_ > ole::TKIND_UNION) RaiseError(kErrInvalidArgument);
     const auto kind = static_cast<ole::TYPEKIND>(typeKind_);
@@ -49,7 +50,6 @@ bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target
     modMarbrel::MakeUniqueName(TypeNamePredicate(lib), name, true);
     const ole::UINT index = lib->GetTypeInfoCount();
 
-    newGuid_ = {};
     ScopeGuard rollback;
     if (useLibraryHelpFiles_) changes_detail::RestoreLibraryHelpFiles(library, rollback);
     const std::shared_ptr<CustomTypeInfo> type = library.AddCustomTypeInfo(name, kind, kNoGuid);

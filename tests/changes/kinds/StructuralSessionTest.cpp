@@ -344,6 +344,25 @@ TEST_F(StructuralSession, AddedTypesGetTheGuidsTheyWereGivenAtEveryReplay) {
     for (size_t i = 0; i < added.size(); ++i) EXPECT_NE(minted[i], minted[i + added.size()]);
 }
 
+// Run again on the library it made, the history adds a second interface
+// under the first one's old name: that one can't have the GUID of the first,
+// so the add gives it a fresh one and the GUID item is refused.
+TEST_F(StructuralSession, AnAddedTypeWhoseGuidAnotherTypeHoldsGetsAFreshOne) {
+    AddType(TKIND_INTERFACE);
+    Rename(TypeTarget(lib.get(), u"Interface1"), u"IAdded");
+    const GUID given = typelib_detail::TypeAttr(TypeNamed(lib.get(), u"IAdded").get())->guid;
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    Playback replay;
+    replay.LoadState(folder, u"session.leh");
+    replay.AttachITypeLib(lib.get());
+    EXPECT_EQ(ErrorOf([&] { replay.ExecuteCommand(kCmdRun, -1, 0); }), TYPE_E_DUPLICATEID);
+    const GUID fresh = typelib_detail::TypeAttr(TypeNamed(lib.get(), u"Interface1").get())->guid;
+    EXPECT_NE(fresh, given);
+    EXPECT_NE(fresh, GUID{});
+    EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(lib.get(), u"IAdded").get())->guid, given);
+}
+
 // ---- One history file per kind ----
 
 struct GoldenCase {
