@@ -294,6 +294,52 @@ TEST_F(HistoryWithEditor, SelectTargetAndStepShowTheTabOfTheAccessorChanged) {
     EXPECT_FALSE(hidden());
 }
 
+// An interface, a dispinterface and a coclass added and named in the main
+// window while a history window records: the main window's file and two
+// batch runs of the saved history on the starting file are the same bytes
+// (the added types keep the GUIDs they were given).
+TEST_F(HistoryWithEditor, AddedTypesReplayInBatchModeToTheBytesTheMainWindowSaved) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording);
+    // The add-type submenu's entries: alias, coclass, dispinterface, enum, interface, ...
+    for (const auto& [index, name] : std::vector<std::pair<int32_t, const char*>>{
+             {4, "IAdded"}, {2, "DAdded"}, {1, "Added"}}) {
+        Select(view, view.Tree()->topLevelItem(0));
+        view.RunMenuCommand(editor::MenuItem::mnuAddTypePick, index);
+        QCoreApplication::processEvents();
+        QLineEdit* label = nullptr;
+        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) label = open;
+        ASSERT_TRUE(label) << name;
+        label->selectAll();
+        QTest::keyClicks(label, QString::fromUtf8(name));
+        QTest::keyClick(label, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_EQ(Lines(*recording->List()),
+              (std::vector<std::string>{"  Add interface type", "  Change interface Interface1 (GUID)",
+                                        "  Rename interface Interface1 to 'IAdded'", "  Add dispinterface type",
+                                        "  Change dispinterface Dispinterface1 (GUID)",
+                                        "  Rename dispinterface Dispinterface1 to 'DAdded'", "  Add coclass type",
+                                        "  Change coclass Coclass1 (GUID)", "  Rename coclass Coclass1 to 'Added'",
+                                        "> "}));
+    SaveScreenshots(*recording, "history-added-types");
+    const std::vector<std::byte> live = SavedFrom(view, "live.tlb");
+    services.files.push_back(Q(dir / "session.leh"));
+    QTest::keyClick(recording->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(fs::exists(dir / "session.leh"));
+    for (const char* out : {"batch1.tlb", "batch2.tlb"}) {
+        ASSERT_EQ(treetest::RunZephrin(dir.path(), std::string("-quiet -leh session.leh -tlb in.tlb -saveas ") + out),
+                  0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(testsupport::ReadBytes(dir / out), live) << out;
+    }
+}
+
+
 // The command line's ways open exactly one main window each.
 TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");

@@ -12,7 +12,9 @@
 
 #include "changes/history/HistoryFile.h"
 #include "changes/history/modRecorder.h"
+#include "changes/hub/IAttributeChange.h"
 #include "changes/hub/TargetText.h"
+#include "changes/kinds/AddTypeChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
@@ -123,6 +125,19 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
         if (selected >= currentIndex_ - 1) ui_->ListIndex(selected + 1);
     }
     TrackTargetLibrary(target);
+}
+
+void Playback::RecordAddedTypeGuid(IChange& add, const ChangeTarget& added) {
+    auto* adding = dynamic_cast<AddTypeChange*>(&add);
+    if (!adding || adding->NewGuid() == ole::GUID{} || added.Kind != kTargetLibrary) return;
+    const std::shared_ptr<IAttributeChange> change =
+        std::dynamic_pointer_cast<IAttributeChange>(factory_(Code(ChangeKind::TypeChange)));
+    if (!change) return;
+    change->Guid(adding->NewGuid());
+    ChangeTarget type = added;
+    type.Kind = kTargetType;
+    type.ReplacementLibrary = nullptr;
+    Record(*change, ChangeKind::TypeChange, type);
 }
 
 void Playback::FillNode(ChangeNode& node, ChangeKind kind, ChangeTarget& t) {

@@ -117,6 +117,7 @@ public:
     }
     void OnAddTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
         Record(c, ChangeKind::AddTypeChange, t);
+        RecordAddedTypeGuid(c, t);
     }
     void OnAddImplTypeChange(ChangeTarget& t, IChange& c, int32_t, ListenerTag) override {
         Record(c, ChangeKind::AddImplTypeChange, t);
@@ -152,6 +153,10 @@ private:
 
     // ---- Playback.cpp ----
     void Record(IChange& change, ChangeKind kind, ChangeTarget& target);
+    // An added type that was given a GUID of its own gets another one each
+    // time the add is applied: the GUID it has now is recorded as a change of
+    // the type's GUID right after the add, so that a replay gives it this one.
+    void RecordAddedTypeGuid(IChange& add, const ChangeTarget& added);
     // Copies the target's names into the item, filling missing ones from the library.
     void FillNode(ChangeNode& node, ChangeKind kind, ChangeTarget& target);
     void TrackTargetLibrary(const ChangeTarget& target);

@@ -8,7 +8,10 @@
 #include "changes/history/INameChooser.h"
 #include "changes/history/Playback.h"
 #include "changes/history/modChooseName.h"
+#include "changes/hub/IAttributeChange.h"
 #include "changes/hub/TargetText.h"
+#include "changes/kinds/AddTypeChange.h"
+#include "changes/kinds/TypeChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "typelib/NodeTypeKind.h"
@@ -146,6 +149,19 @@ private:
     ChangeListener* hub_;
 };
 
+// The item after an add that gives the added type its GUID, as the engine
+// records it after every add of a type with a GUID of its own: when a run goes
+// on through both, the add gives the type that GUID at once instead of a
+// fresh one that the item would replace.
+void GiveRecordedGuid(IChange& change, const ChangeNode& next) {
+    auto* add = dynamic_cast<AddTypeChange*>(&change);
+    auto* guid = dynamic_cast<IAttributeChange*>(next.Change.get());
+    if (!add || !guid || next.KindCode() != Code(ChangeKind::TypeChange) || next.TargetKind() != kTargetType ||
+        next.TypeKind != add->TypeKind() || guid->ChangeMask() != TypeChange::kGuidBit)
+        return;
+    add->GiveGuidOnce(next.TypeName, guid->Guid());
+}
+
 }  // namespace
 
 bool Playback::RunTo(int32_t mode, NodeIt stop) {
@@ -194,6 +210,7 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
                     marked = hub_->SkipsOnce(node_);
                 }
                 try {
+                    if (next != items_.end() && next != stop) GiveRecordedGuid(*change, *next);
                     change->Apply(Library(), captured.get(), target, hub_.get(), mode);
                 } catch (...) {
                     // Once the change's notification has gone round (it used up the

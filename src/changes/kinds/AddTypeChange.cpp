@@ -1,5 +1,7 @@
 #include "changes/kinds/AddTypeChange.h"
 
+#include <utility>
+
 #include "changes/hub/ChangeKind.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
@@ -37,6 +39,8 @@ modMarbrel::NamePredicate TypeNamePredicate(ole::ITypeLib* lib) {
 
 bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
                           int32_t flags) {
+    const Given given = std::exchange(given_, Given{});
+    newGuid_ = {};
     RequireTargetKind(ChangeKind::AddTypeChange, target);
     if (typeKind_ < ole::TKIND_ENUM || typeKind_ > ole::TKIND_UNION) RaiseError(kErrInvalidArgument);
     const auto kind = static_cast<ole::TYPEKIND>(typeKind_);
@@ -50,8 +54,16 @@ bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target
     if (useLibraryHelpFiles_) changes_detail::RestoreLibraryHelpFiles(library, rollback);
     const std::shared_ptr<CustomTypeInfo> type = library.AddCustomTypeInfo(name, kind, kNoGuid);
     rollback.OnFailure([&] { library.DeleteTypeInfo(name); });
-    if (needsGuid) {
-        ole::GUID guid{};
+    ole::GUID guid{};
+    if (needsGuid && given.Guid != ole::GUID{} && given.TypeName == name) {
+        try {
+            type->SetGuidDirect(given.Guid);
+            guid = given.Guid;
+        } catch (const ErrorRecord&) {
+            // Another type has it: the new type gets a fresh one.
+        }
+    }
+    if (needsGuid && guid == ole::GUID{}) {
         CheckHr(ole::CoCreateGuid(&guid));
         type->SetGuidDirect(guid);
     }
@@ -71,6 +83,7 @@ bool AddTypeChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target
         default: break;
     }
     rollback.Dismiss();
+    newGuid_ = guid;
 
     target.TypeIndex = static_cast<int32_t>(index);
     target.TypeKind = typeKind_;

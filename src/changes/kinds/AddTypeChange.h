@@ -16,6 +16,17 @@ public:
     // Re-set the library's primary help files before adding.
     bool UseLibraryHelpFiles() const { return useLibraryHelpFiles_; }
     void UseLibraryHelpFiles(bool value) { useLibraryHelpFiles_ = value; }
+    // The GUID the last Apply gave the new type; the null GUID for a kind
+    // that gets none, and before an Apply. It is not kept in a history: the
+    // history engine records it as a change of the type's GUID of its own.
+    const ole::GUID& NewGuid() const { return newGuid_; }
+    // For the next Apply only: when the type it adds gets the name typeName
+    // and needs a GUID, it gets guid instead of a fresh one (a fresh one
+    // still when the library already has a type of that GUID). A replay sets
+    // it when the history gives the added type its GUID right after the add.
+    void GiveGuidOnce(std::u16string typeName, const ole::GUID& guid) {
+        given_ = Given{std::move(typeName), guid};
+    }
 
     // Adds the type and writes its index, kind and name into the target,
     // whose kind stays "library". A type kind outside 0 to 7 raises error 5
@@ -38,6 +49,11 @@ public:
 private:
     int16_t typeKind_ = 0;
     bool useLibraryHelpFiles_ = false;
+    ole::GUID newGuid_{};
+    struct Given {
+        std::u16string TypeName;
+        ole::GUID Guid{};
+    } given_;
 };
 
 namespace modAddTypeChange {

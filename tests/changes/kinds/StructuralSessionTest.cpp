@@ -207,7 +207,7 @@ protected:
 TEST_F(StructuralSession, ARecordedSessionRunOnAFreshCopyEditsItAlike) {
     RecordSession();
     if (HasFatalFailure()) return;
-    ASSERT_EQ(history.ItemCount(), 64);
+    ASSERT_EQ(history.ItemCount(), 68);  // four adds of a type with a GUID record it too
     const std::u16string folder = ole::FromUtf8(dir.path().string());
     ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
     const std::string edited = SaveAndDump(lib.get(), dir / "edited.tlb");
@@ -218,6 +218,8 @@ TEST_F(StructuralSession, ARecordedSessionRunOnAFreshCopyEditsItAlike) {
     replay.AttachITypeLib(fresh.get());
     EXPECT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
     EXPECT_EQ(SaveAndDump(replay.CurrentITypeLib().get(), dir / "replayed.tlb"), edited);
+    // Nothing is made anew by a replay: the files are the same bytes.
+    EXPECT_EQ(FileBytes(dir / "replayed.tlb"), FileBytes(dir / "edited.tlb"));
     // The history that ran saves to the same bytes.
     ASSERT_TRUE(replay.SaveState(folder, u"again.leh"));
     EXPECT_EQ(FileBytes(dir / "again.leh"), FileBytes(dir / "session.leh"));
@@ -247,9 +249,118 @@ TEST_F(StructuralSession, AnEngineRecordsWhatAnotherReplaysOnTheSameHubAndSavesI
     replay.AttachITypeLib(fresh.get());
     recorder.CurrentITypeLib(fresh.get());
     ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
-    EXPECT_EQ(recorder.ItemCount(), 64);
+    EXPECT_EQ(recorder.ItemCount(), 68);
     ASSERT_TRUE(recorder.SaveState(folder, u"recorded.leh"));
     EXPECT_EQ(FileBytes(dir / "recorded.leh"), FileBytes(dir / "session.leh"));
+}
+
+// An added interface, dispinterface and coclass keep the GUIDs they were
+// given at every replay: the engine records each right after its add, a run
+// gives it with the add and a step with the item after; an item deleted, or a
+// history made without them, leaves the types fresh GUIDs as ever.
+TEST_F(StructuralSession, AddedTypesGetTheGuidsTheyWereGivenAtEveryReplay) {
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    for (TYPEKIND kind : {TKIND_INTERFACE, TKIND_ENUM, TKIND_DISPATCH, TKIND_COCLASS}) AddType(kind);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{
+                              "Add interface type", "Change interface Interface1 (GUID)", "Add enum type",
+                              "Add dispinterface type", "Change dispinterface Dispinterface1 (GUID)",
+                              "Add coclass type", "Change coclass Coclass1 (GUID)", "*<end>"}));
+    history.UIActivator(nullptr);
+    const auto guidOf = [](ITypeLib* in, const char16_t* type) {
+        return typelib_detail::TypeAttr(TypeNamed(in, type).get())->guid;
+    };
+    const std::vector<const char16_t*> added = {u"Interface1", u"Dispinterface1", u"Coclass1"};
+    std::vector<GUID> given;
+    for (const char16_t* type : added) given.push_back(guidOf(lib.get(), type));
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    SaveAndDump(lib.get(), dir / "edited.tlb");
+
+    // Two runs write the file the edits wrote.
+    for (const char* run : {"run1.tlb", "run2.tlb"}) {
+        Playback replay;
+        replay.LoadState(folder, u"session.leh");
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+        SaveAndDump(replay.CurrentITypeLib().get(), dir / run);
+        EXPECT_EQ(FileBytes(dir / run), FileBytes(dir / "edited.tlb")) << run;
+    }
+    // A step adds the interface with a fresh GUID; the next step gives it its own.
+    {
+        Playback replay;
+        replay.LoadState(folder, u"session.leh");
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        ASSERT_TRUE(replay.ExecuteCommand(kCmdStep, -1, 0));
+        EXPECT_NE(guidOf(replay.CurrentITypeLib().get(), u"Interface1"), given[0]);
+        ASSERT_TRUE(replay.ExecuteCommand(kCmdStep, -1, 0));
+        EXPECT_EQ(guidOf(replay.CurrentITypeLib().get(), u"Interface1"), given[0]);
+    }
+    // The interface's GUID item deleted in the window: only the interface gets a fresh GUID.
+    {
+        Playback replay;
+        FakeHistoryList list{replay};
+        activation.list = &list;
+        replay.UIActivator(&activation);
+        replay.LoadState(folder, u"session.leh");
+        ASSERT_TRUE(replay.ActivateUI());
+        replay.ExecuteCommand(kCmdDelete, 1, list.lines.at(1));
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+        EXPECT_NE(guidOf(replay.CurrentITypeLib().get(), u"Interface1"), given[0]);
+        EXPECT_EQ(guidOf(replay.CurrentITypeLib().get(), u"Dispinterface1"), given[1]);
+        EXPECT_EQ(guidOf(replay.CurrentITypeLib().get(), u"Coclass1"), given[2]);
+        replay.UIActivator(nullptr);
+    }
+    // A history made without them: every run mints fresh GUIDs.
+    {
+        VTICache cache;
+        const Bytes file = FileBytes(dir / "session.leh");
+        std::list<ChangeNode> items = modRecorder::ReadEditHistory(std::as_bytes(std::span(file)), cache, dir.path());
+        items.remove_if([](const ChangeNode& item) { return item.KindCode() == Code(ChangeKind::TypeChange); });
+        ASSERT_EQ(items.size(), 4u);
+        const std::vector<std::byte> bytes = modRecorder::WriteEditHistory(items, cache, dir.path());
+        std::ofstream(dir / "elsewhere.leh", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<GUID> minted;
+    for (int run = 0; run < 2; ++run) {
+        Playback replay;
+        replay.LoadState(folder, u"elsewhere.leh");
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+        for (size_t i = 0; i < added.size(); ++i) {
+            minted.push_back(guidOf(replay.CurrentITypeLib().get(), added[i]));
+            EXPECT_NE(minted.back(), given[i]);
+        }
+    }
+    for (size_t i = 0; i < added.size(); ++i) EXPECT_NE(minted[i], minted[i + added.size()]);
+}
+
+// Run again on the library it made, the history adds a second interface
+// under the first one's old name: that one can't have the GUID of the first,
+// so the add gives it a fresh one and the GUID item is refused.
+TEST_F(StructuralSession, AnAddedTypeWhoseGuidAnotherTypeHoldsGetsAFreshOne) {
+    AddType(TKIND_INTERFACE);
+    Rename(TypeTarget(lib.get(), u"Interface1"), u"IAdded");
+    const GUID given = typelib_detail::TypeAttr(TypeNamed(lib.get(), u"IAdded").get())->guid;
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    Playback replay;
+    replay.LoadState(folder, u"session.leh");
+    replay.AttachITypeLib(lib.get());
+    EXPECT_EQ(ErrorOf([&] { replay.ExecuteCommand(kCmdRun, -1, 0); }), TYPE_E_DUPLICATEID);
+    const GUID fresh = typelib_detail::TypeAttr(TypeNamed(lib.get(), u"Interface1").get())->guid;
+    EXPECT_NE(fresh, given);
+    EXPECT_NE(fresh, GUID{});
+    EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(lib.get(), u"IAdded").get())->guid, given);
 }
 
 // ---- One history file per kind ----
