@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -237,11 +238,9 @@ private:
     void Script() {
         Add("show the window", [this] { return main_->isVisible() && Tree()->topLevelItem(0); }, [] {});
         // A history window records the session.
-        Do("open a history window", [this] {
-            main_->Action(shell::frmCorvane::Command::NewRecorderWindow)->trigger();
-            if (!HistoryWindow()) Fail("no history window");
-            main_->activateWindow();
-        });
+        Do("open the main window's File menu", [this] { FileMenu(main_); });
+        Choose({"New &Recorder Window"});
+        Add("see the history window", [] { return HistoryWindow() != nullptr; }, [this] { main_->activateWindow(); });
 
         // An implemented interface picked in the type picker, as the user would.
         OpenMenu({"Thing"});
@@ -345,21 +344,26 @@ private:
         Answer("that the item can't be applied", {Qt::Key_Return});
         Do("open the history's menu", [] { HistoryMenu(1); });
         Choose({"&Delete"});
-        Do("open the history's File menu", [] {
-            shell::frmRecorder* window = HistoryWindow();
-            if (!window) Fail("no history window");
-            window->activateWindow();
-            QMenuBar* bar = window->menuBar();
-            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().front()).center());
-            if (!Popup()) Fail("no File menu");
-        });
+        Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
         Choose({"&New"});
         Press("&No");
 
-        // Both windows closed; the edits are not saved.
-        Do("close the history window", [] { HistoryWindow()->close(); });
-        Do("close the main window", [this] { main_->close(); });
+        // Both windows closed from their File menus, each window deleted
+        // once closed; the edits are not saved.
+        Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
+        Choose({"&Close"});
+        Do("open the main window's File menu", [this] { FileMenu(main_); });
+        Choose({"E&xit"});
         Press("&No");
+    }
+
+    // Opens the File menu of window's menu bar with a click.
+    static void FileMenu(QMainWindow* window) {
+        if (!window) Fail("no window");
+        window->activateWindow();
+        QMenuBar* bar = window->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().front()).center());
+        if (!Popup()) Fail("no File menu");
     }
 
     // The history's line up lines above its end mark selected, and its context menu.
