@@ -447,9 +447,10 @@ private:
     // A new popup menu of the view, in place of any other one; show it with
     // popup(). chosen runs for the action picked in it or in any of its
     // submenus, after the menu has closed and its own code has returned, so
-    // it may open dialogs and messages; errors are reported. The menu stays
-    // until the next popup replaces it or the view goes. Never connect a
-    // command to the menu's or its actions' signals directly.
+    // it may open dialogs and messages; errors are reported. chosen reads what
+    // it needs from the action first. The menu stays until the next popup
+    // replaces it or the view goes. Never connect a command to the menu's or
+    // its actions' signals directly.
     QMenu* NewPopup(std::function<void(QAction*)> chosen);
     // The format menus of the member ID and value fields.
     void SetUpFormatMenus();

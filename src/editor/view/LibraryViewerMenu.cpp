@@ -8,8 +8,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QTreeWidget>
 #include <QPointer>
+#include <QTreeWidget>
 #include <QVariant>
 
 #include <functional>
