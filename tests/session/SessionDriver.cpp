@@ -24,7 +24,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -129,7 +128,7 @@ private:
     }
 
     // The node at path below the library's, its children built on the way.
-    QTreeWidgetItem* Node(std::initializer_list<const char*> path) const {
+    QTreeWidgetItem* Node(const std::vector<const char*>& path) const {
         QTreeWidgetItem* node = Tree()->topLevelItem(0);
         for (const char* name : path) {
             if (!node) break;
@@ -163,15 +162,8 @@ private:
         if (path.size()) name = *(path.end() - 1);
         std::vector<const char*> kept(path);
         Add("open the menu of " + name, Idle, [this, kept, name] {
-            QTreeWidgetItem* node = Tree()->topLevelItem(0);
-            for (const char* below : kept) {
-                editor::EnsureChildren(node);
-                QTreeWidgetItem* found = nullptr;
-                for (int i = 0; node && i < node->childCount() && !found; ++i)
-                    if (node->child(i)->text(0) == QLatin1String(below)) found = node->child(i);
-                node = found;
-                if (!node) Fail("no node " + std::string(below));
-            }
+            QTreeWidgetItem* node = Node(kept);
+            if (!node) Fail("no node " + name);
             Tree()->scrollToItem(node);
             QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
             if (Tree()->currentItem() != node) Fail("the click did not select " + name);
