@@ -156,19 +156,26 @@ private:
         steps_.push_back({std::move(what), std::move(ready), std::move(act)});
     }
 
-    // Selects the node with a click and opens its context menu with Shift+F10.
-    void OpenMenu(std::initializer_list<const char*> path) {
+    // Selects the node with a click and opens its context menu with Shift+F10,
+    // or with the right button.
+    enum class By { Keyboard, Mouse };
+    void OpenMenu(std::initializer_list<const char*> path, By by = By::Keyboard) {
         std::string name = "the library";
         if (path.size()) name = *(path.end() - 1);
         std::vector<const char*> kept(path);
-        Add("open the menu of " + name, Idle, [this, kept, name] {
+        Add("open the menu of " + name, Idle, [this, kept, name, by] {
             QTreeWidgetItem* node = Node(kept);
             if (!node) Fail("no node " + name);
             Tree()->scrollToItem(node);
-            QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+            const QPoint at = Tree()->visualItemRect(node).center();
+            if (by == By::Mouse) {
+                QTest::mouseClick(Tree()->viewport(), Qt::RightButton, {}, at);
+            } else {
+                QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, at);
+                Tree()->setFocus();
+                QTest::keyClick(Tree(), Qt::Key_F10, Qt::ShiftModifier);
+            }
             if (Tree()->currentItem() != node) Fail("the click did not select " + name);
-            Tree()->setFocus();
-            QTest::keyClick(Tree(), Qt::Key_F10, Qt::ShiftModifier);
             if (!Popup()) Fail("no menu opened on " + name);
         });
     }
@@ -261,7 +268,7 @@ private:
             Choose({"&Insert Value"});
             Name(value);
         }
-        OpenMenu({"Hues"});
+        OpenMenu({"Hues"}, By::Mouse);
         Choose({"Member &Order..."});
         Answer("the member order", {Qt::Key_Down}, Qt::ControlModifier);
         Answer("the member order", {Qt::Key_Return});
@@ -280,10 +287,10 @@ private:
 
         // A type still in use can't be deleted: the message, OK. Then a
         // method of another interface goes.
-        OpenMenu({"IPlain"});
+        OpenMenu({"IPlain"}, By::Mouse);
         Choose({"&Delete Type"});
         Answer("the refusal", {Qt::Key_Return});
-        OpenMenu({"IProxyDual", "Stop"});
+        OpenMenu({"IProxyDual", "Stop"}, By::Mouse);
         Choose({"&Delete Method"});
 
         // The external types, the custom data, the redirections and the
