@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,6 +31,7 @@
 #include "platform/tlbfiles/FileReplacement.h"
 #include "typelib/modAttributeStrings.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -482,8 +484,14 @@ protected:
 private:
     // What the menu is decided from for node, of kind with record.
     ContextMenuState ContextMenuStateOf(QTreeWidgetItem* node, int32_t kind, NodeRecord* record) const;
-    // A new popup menu of the view, in place of any other one.
-    QMenu* NewPopup();
+    // A new popup menu of the view, in place of any other one; show it with
+    // popup(). chosen runs for the action picked in it or in any of its
+    // submenus, after the menu has closed and its own code has returned, so
+    // it may open dialogs and messages; errors are reported. chosen reads what
+    // it needs from the action first. The menu stays until the next popup
+    // replaces it or the view goes. Never connect a command to the menu's or
+    // its actions' signals directly.
+    QMenu* NewPopup(std::function<void(QAction*)> chosen);
     // The format menus of the member ID and value fields.
     void SetUpFormatMenus();
     bool FormatMenuEvent(QLineEdit* field, QEvent* event);

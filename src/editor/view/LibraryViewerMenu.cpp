@@ -1,14 +1,19 @@
 // The tree's context menu and the format menus of the member ID and value
 // fields. The context menu shows the menu's plan for the selected node as it
 // is; a chosen setting changes at once, any other item runs as a command of
-// the view. Menus pop up without waiting: the view keeps the one open.
+// the view. Menus pop up without waiting: the view keeps the one open, and
+// runs the item chosen in it only once the menu's own code has returned.
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QTreeWidget>
 #include <QVariant>
+
+#include <functional>
+#include <utility>
 
 #include "changes/hub/IAttributeChange.h"
 #include "dialogs/UiServices.h"
@@ -81,7 +86,11 @@ bool LibraryViewer::TreeMouseUp(QTreeWidgetItem* node, const QPoint& globalPos, 
         const ContextMenuPlan plan = planContextMenu(ContextMenuStateOf(node, kind, record));
         if (kind == kNodeType) static_cast<TypeNodeRecord*>(record)->RefFlags = plan.RefFlags;
         if (plan.Entries.empty()) return false;
-        menu = NewPopup();
+        menu = NewPopup([this](QAction* action) {
+            const QVariantList chosen = action->data().toList();
+            if (chosen.size() != 3) return;
+            ChooseMenuItem(static_cast<MenuItem>(chosen[0].toInt()), chosen[1].toInt(), chosen[2].toInt());
+        });
         menu->setAccessibleName(QStringLiteral("Commands"));
         AddEntries(menu, plan.Entries);
     } catch (...) {
@@ -89,14 +98,6 @@ bool LibraryViewer::TreeMouseUp(QTreeWidgetItem* node, const QPoint& globalPos, 
         if (menu) menu->deleteLater();
         return false;
     }
-    connect(menu, &QMenu::triggered, this, [this](QAction* action) {
-        const QVariantList chosen = action->data().toList();
-        if (chosen.size() != 3) return;
-        const auto item = static_cast<MenuItem>(chosen[0].toInt());
-        const int32_t index = chosen[1].toInt();
-        const int32_t tag = chosen[2].toInt();
-        dialogs::Guarded(this, [&] { ChooseMenuItem(item, index, tag); });
-    });
     menu->popup(globalPos);
     return true;
 }
@@ -162,7 +163,7 @@ void LibraryViewer::ContextCommandChosen(MenuItem item, int32_t index, int32_t t
 
 QMenu* LibraryViewer::OpenPopup() const { return popup_ && popup_->isVisible() ? popup_.data() : nullptr; }
 
-QMenu* LibraryViewer::NewPopup() {
+QMenu* LibraryViewer::NewPopup(std::function<void(QAction*)> chosen) {
     if (popup_) {
         popup_->hide();
         popup_->deleteLater();
@@ -170,8 +171,18 @@ QMenu* LibraryViewer::NewPopup() {
     auto* menu = new QMenu(this);
     // The view's palette and font, dark or light, as the view shows them.
     menu->setAttribute(Qt::WA_WindowPropagation);
-    // Gone once closed, after its chosen action has run.
-    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    // The menu emits triggered for its submenus' actions too. The menu's code
+    // is still running then, and a command may open a dialog whose event loop
+    // runs deferred deletions: the command waits until that code has
+    // returned, and the menu lives until the next one replaces it.
+    connect(menu, &QMenu::triggered, this, [this, chosen = std::move(chosen)](QAction* action) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, chosen, picked = QPointer<QAction>(action)] {
+                if (picked) dialogs::Guarded(this, [&] { chosen(picked.data()); });
+            },
+            Qt::QueuedConnection);
+    });
     popup_ = menu;
     return menu;
 }
@@ -212,7 +223,10 @@ bool LibraryViewer::FormatMenuEvent(QLineEdit* field, QEvent* event) {
 
 void LibraryViewer::ShowFormatMenu(QLineEdit* field, const QPoint& globalPos) {
     const bool memberId = field == txtMemberID_;
-    QMenu* menu = NewPopup();
+    QMenu* menu = NewPopup([this](QAction* action) {
+        const QVariantList choice = action->data().toList();
+        if (choice.size() == 2) SetDisplayFormat(choice[0].toInt(), choice[1].toBool());
+    });
     menu->setAccessibleName(QStringLiteral("Format"));
     QMenu* format = menu->addMenu(ResText(894));
     // A text that does not parse has no value to show in another format.
@@ -222,9 +236,7 @@ void LibraryViewer::ShowFormatMenu(QLineEdit* field, const QPoint& globalPos) {
             QAction* action = choices->addAction(ResText(hexadecimal ? 896 : 895));
             action->setCheckable(true);
             action->setChecked(((displayFormat_ & bit) != 0) == hexadecimal);
-            connect(action, &QAction::triggered, this, [this, bit, hexadecimal] {
-                dialogs::Guarded(this, [&] { SetDisplayFormat(bit, hexadecimal); });
-            });
+            action->setData(QVariantList{bit, hexadecimal});
         }
     };
     if (memberId) {

@@ -766,3 +766,94 @@ TEST_F(MenuCommands, FlatteningOverAnImportedBaseReplaysInBatchMode) {
 
 }  // namespace
 }  // namespace treetest
+
+namespace treetest {
+namespace {
+
+// Dialogs and messages that run an event loop as a modal window does: the
+// loop runs the deletions waiting for it before the answer comes.
+void SpinAsAModalLoop() {
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+class SpinningDialogs : public ScriptedDialogs {
+public:
+    Picked SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ITypeLib* lib, Libs& libs,
+                       tli::VarTypeInfo* type) override {
+        SpinAsAModalLoop();
+        return ScriptedDialogs::SpecifyType(owner, usage, constraint, lib, libs, type);
+    }
+    std::shared_ptr<ReorderVTableChange> VTableOrder(ChangeTarget& target, QWidget* owner) override {
+        SpinAsAModalLoop();
+        return ScriptedDialogs::VTableOrder(target, owner);
+    }
+    std::shared_ptr<ReorderVarsChange> VarOrder(ChangeTarget& target, QWidget* owner) override {
+        SpinAsAModalLoop();
+        return ScriptedDialogs::VarOrder(target, owner);
+    }
+    std::shared_ptr<ReorderTypesChange> TypeOrder(ChangeTarget& target, QWidget* owner) override {
+        SpinAsAModalLoop();
+        return ScriptedDialogs::TypeOrder(target, owner);
+    }
+};
+
+class SpinningServices : public ModalServices {
+public:
+    dialogs::MessageAnswer MessageBox(QWidget* owner, const QString& text, int32_t style) override {
+        SpinAsAModalLoop();
+        return ModalServices::MessageBox(owner, text, style);
+    }
+};
+
+// Each command of the tree's menu that asks something, chosen with the mouse:
+// its dialog or message runs the waiting deletions, and the menu it came from
+// still lives when the command has returned. The commands take effect, and
+// the history replays them.
+TEST_F(MenuCommands, ACommandThatAsksSomethingLeavesItsMenuAlive) {
+    OpenAllKinds();
+    SpinningDialogs spinning;
+    view.SetDialogs(&spinning);
+    SpinningServices answering;
+    const dialogs::ScopedUiServices scopedAnswers(answering);
+    bool externalTypesShown = false;
+    answering.modal = [&](QDialog& dialog) {
+        externalTypesShown = true;
+        SpinAsAModalLoop();
+        dialog.reject();
+    };
+    const auto choose = [&](QTreeWidgetItem* node, const char* caption) {
+        Select(node);
+        Tree()->setFocus();
+        QTest::keyClick(Tree(), Qt::Key_F10, Qt::ShiftModifier);
+        const QPointer<QMenu> menu = view.OpenPopup();
+        ASSERT_TRUE(menu) << caption;
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions())
+            if (Utf8(action->text()) == caption) chosen = action;
+        ASSERT_TRUE(chosen) << caption;
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(menu) << caption;
+        EXPECT_FALSE(view.OpenPopup()) << caption;
+    };
+    spinning.next = Described(Lib(), Lib(), u"IBase");
+    choose(At("Widget"), "&Add Implied Interface...");
+    EnsureChildren(At("Widget"));
+    EXPECT_EQ(ChildTexts(At("Widget")), "IDerived DVTable IBase");
+    choose(At("IDerived"), "&VTable Order...");
+    choose(At("Colors"), "Member &Order...");
+    choose(Root(), "&Type Order...");
+    choose(Root(), "E&xternal Types...");
+    EXPECT_TRUE(externalTypesShown);
+    // A type still in use is not deleted: a warning says so.
+    choose(At("IBase"), "&Delete Type");
+    EXPECT_EQ(answering.messages.size(), 1u);
+    EXPECT_TRUE(At("IBase"));
+    EXPECT_EQ(spinning.asked, (std::vector<std::string>{"type 11", "vtable", "vars", "types"}));
+    EXPECT_EQ(history->ItemCount(), 4);
+    ExpectReplayWritesTheSameFile();
+}
+
+}  // namespace
+}  // namespace treetest

@@ -1,0 +1,424 @@
+// A session of the whole editor, played as a user plays it: the program's
+// own main window and history window, offscreen, driven by keys and clicks
+// through every context-menu command that opens a dialog or a message, the
+// format menus, and the history window's menus. The real dialogs and
+// messages open and run their own event loops; the session answers them.
+//
+//   session_driver LIBRARY
+//
+// LIBRARY is opened for editing and is never written. Exit code 0 when every
+// step ran, 3 when a step found the windows in another state than expected.
+// tests/tools/valgrind-session.sh runs it under valgrind.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "editor/tree/EditorModule.h"
+#include "editor/tree/LibraryTree.h"
+#include "editor/view/LibraryViewer.h"
+#include "platform/automation/BStr.h"
+#include "shell/frmCorvane.h"
+#include "shell/frmRecorder.h"
+
+namespace {
+
+using namespace zephrin;
+using Clock = std::chrono::steady_clock;
+
+// Under valgrind a step may take seconds; none takes this long.
+const auto kStepTimeout = std::chrono::seconds(120);
+
+struct Step {
+    std::string what;
+    std::function<bool()> ready;
+    std::function<void()> act;
+};
+
+class Session {
+public:
+    explicit Session(const std::string& library) {
+        shell::InstallRecorderWindows();
+        main_ = new shell::frmCorvane;
+        main_->Init(nullptr, ole::FromUtf8(library), nullptr, nullptr, false, nullptr);
+        Script();
+    }
+
+    void Start() { Tick(); }
+    // True once every step has run.
+    bool Finished() const { return next_ == steps_.size(); }
+
+private:
+    // One step per tick when it is ready. The next tick is armed first, so
+    // that it comes inside the event loop of any dialog the step opens.
+    void Tick() {
+        if (next_ >= steps_.size()) return;
+        QTimer::singleShot(20, [this] { Tick(); });
+        const Step& step = steps_[next_];
+        if (!step.ready()) {
+            if (Clock::now() - since_ > kStepTimeout) Fail("timed out waiting to " + step.what + State());
+            return;
+        }
+        std::fprintf(stderr, "session: %s\n", step.what.c_str());
+        ++next_;
+        since_ = Clock::now();
+        // A step's dialog is answered by a later step, inside this one.
+        step.act();
+    }
+
+    [[noreturn]] static void Fail(const std::string& why) {
+        std::fprintf(stderr, "session: FAILED: %s\n", why.c_str());
+        std::fflush(stderr);
+        ::_exit(3);
+    }
+
+    // ---- The windows' state ----
+
+    // What is open, for a failure's message.
+    static std::string State() {
+        std::string state;
+        if (QWidget* modal = Modal())
+            state += "; open: " + std::string(modal->metaObject()->className()) + " \"" +
+                     modal->windowTitle().toStdString() + "\"";
+        if (auto* box = qobject_cast<QMessageBox*>(Modal())) state += " saying \"" + box->text().toStdString() + "\"";
+        if (QWidget* focus = QApplication::focusWidget())
+            state += "; focus: " + std::string(focus->metaObject()->className()) + " " +
+                     focus->objectName().toStdString();
+        if (Popup()) state += "; a menu is open";
+        return state;
+    }
+
+    QTreeWidget* Tree() const { return main_->Viewer()->Tree(); }
+    static QWidget* Modal() { return QApplication::activeModalWidget(); }
+    static QMenu* Popup() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
+    static bool Idle() { return !Modal() && !Popup(); }
+    // A dialog or message open and taking the keys.
+    static bool Asking() { return Modal() && QApplication::activeWindow() == Modal(); }
+    // The open label editor of the tree, or null.
+    QLineEdit* LabelEditor() const {
+        for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) return open;
+        return nullptr;
+    }
+    static shell::frmRecorder* HistoryWindow() {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* history = qobject_cast<shell::frmRecorder*>(window); history && history->isVisible())
+                return history;
+        return nullptr;
+    }
+    static QListView* HistoryList() {
+        shell::frmRecorder* window = HistoryWindow();
+        return window ? window->findChild<QListView*>() : nullptr;
+    }
+
+    // The node at path below the library's, its children built on the way.
+    QTreeWidgetItem* Node(const std::vector<const char*>& path) const {
+        QTreeWidgetItem* node = Tree()->topLevelItem(0);
+        for (const char* name : path) {
+            if (!node) break;
+            editor::EnsureChildren(node);
+            QTreeWidgetItem* found = nullptr;
+            for (int i = 0; i < node->childCount() && !found; ++i)
+                if (node->child(i)->text(0) == QLatin1String(name)) found = node->child(i);
+            node = found;
+        }
+        return node;
+    }
+
+    static void Keys(QWidget* target, std::initializer_list<int> keys, Qt::KeyboardModifiers modifiers = {}) {
+        for (int key : keys) {
+            QWidget* focus = QApplication::focusWidget();
+            // Keys go where the user's would: to the focus, when it is in the window.
+            QTest::keyClick(focus && focus->window() == target->window() ? focus : target, static_cast<Qt::Key>(key),
+                            modifiers);
+        }
+    }
+
+    // ---- Steps ----
+
+    void Add(std::string what, std::function<bool()> ready, std::function<void()> act) {
+        steps_.push_back({std::move(what), std::move(ready), std::move(act)});
+    }
+
+    // Selects the node with a click and opens its context menu with Shift+F10,
+    // or with the right button.
+    enum class By { Keyboard, Mouse };
+    void OpenMenu(std::initializer_list<const char*> path, By by = By::Keyboard) {
+        std::string name = "the library";
+        if (path.size()) name = *(path.end() - 1);
+        std::vector<const char*> kept(path);
+        Add("open the menu of " + name, Idle, [this, kept, name, by] {
+            QTreeWidgetItem* node = Node(kept);
+            if (!node) Fail("no node " + name);
+            Tree()->scrollToItem(node);
+            const QPoint at = Tree()->visualItemRect(node).center();
+            if (by == By::Mouse) {
+                QTest::mouseClick(Tree()->viewport(), Qt::RightButton, {}, at);
+            } else {
+                QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, at);
+                Tree()->setFocus();
+                QTest::keyClick(Tree(), Qt::Key_F10, Qt::ShiftModifier);
+            }
+            if (Tree()->currentItem() != node) Fail("the click did not select " + name);
+            if (!Popup()) Fail("no menu opened on " + name);
+        });
+    }
+
+    // Chooses the item at path in the open menu: submenus are opened with the
+    // keyboard, the item is clicked.
+    void Choose(std::vector<std::string> path) {
+        std::string what = "choose";
+        for (const std::string& caption : path) what += " " + caption;
+        Add(what, [] { return Popup() != nullptr; }, [path] {
+            QMenu* menu = Popup();
+            for (size_t i = 0; i < path.size(); ++i) {
+                QAction* chosen = nullptr;
+                for (QAction* action : menu->actions())
+                    if (action->isVisible() && action->text() == QString::fromStdString(path[i])) chosen = action;
+                if (!chosen || !chosen->isEnabled()) {
+                    std::string items;
+                    for (QAction* action : menu->actions())
+                        if (action->isVisible())
+                            items += " [" + action->text().toStdString() + (action->isEnabled() ? "]" : " (off)]");
+                    Fail("no enabled item " + path[i] + " among" + items);
+                }
+                if (i + 1 < path.size()) {
+                    if (!chosen->menu()) Fail(path[i] + " has no submenu");
+                    menu->setActiveAction(chosen);
+                    QTest::keyClick(menu, Qt::Key_Right);
+                    menu = chosen->menu();
+                    if (!menu->isVisible()) Fail("the submenu " + path[i] + " did not open");
+                    continue;
+                }
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+            }
+        });
+    }
+
+    // Answers the dialog or message that opens next with keys.
+    void Answer(const std::string& what, std::initializer_list<int> keys, Qt::KeyboardModifiers modifiers = {}) {
+        std::vector<int> kept(keys);
+        Add("answer " + what, Asking, [kept, modifiers] {
+            QWidget* modal = Modal();
+            for (int key : kept) Keys(modal, {key}, modifiers);
+        });
+    }
+
+    // Answers the message that opens next with its button captioned caption.
+    void Press(const std::string& caption) {
+        Add("press " + caption, [] { return Asking() && qobject_cast<QMessageBox*>(Modal()); }, [caption] {
+            for (QAbstractButton* button : Modal()->findChildren<QAbstractButton*>())
+                if (button->text() == QString::fromStdString(caption)) {
+                    QTest::mouseClick(button, Qt::LeftButton);
+                    return;
+                }
+            Fail("the message has no button " + caption);
+        });
+    }
+
+    void Do(const std::string& what, std::function<void()> act) { Add(what, Idle, std::move(act)); }
+
+    void Script() {
+        Add("show the window", [this] { return main_->isVisible() && Tree()->topLevelItem(0); }, [] {});
+        // A history window records the session.
+        Do("open the main window's File menu", [this] { FileMenu(main_); });
+        Choose({"New &Recorder Window"});
+        Add("see the history window", [] { return HistoryWindow() != nullptr; }, [this] { main_->activateWindow(); });
+
+        // An implemented interface picked in the type picker, as the user would.
+        OpenMenu({"Thing"});
+        Choose({"&Add Implied Interface..."});
+        Answer("the type picker", {Qt::Key_Right, Qt::Key_Down, Qt::Key_Return});
+        OpenMenu({"Thing"});
+        Choose({"&Add Implied Interface..."});
+        Answer("the type picker with Escape", {Qt::Key_Escape});
+
+        // The vtable order: a method moved down, OK; then Cancel.
+        OpenMenu({"IPlain"});
+        Choose({"&VTable Order..."});
+        Answer("the vtable order", {Qt::Key_Down});
+        Answer("the vtable order", {Qt::Key_Down}, Qt::ControlModifier);
+        Answer("the vtable order", {Qt::Key_Return});
+        OpenMenu({"IPlain"});
+        Choose({"&VTable Order..."});
+        Answer("the vtable order with Escape", {Qt::Key_Escape});
+
+        // An enum of three values, its member order reversed in part.
+        OpenMenu({});
+        Choose({"&Add Type", "&enum"});
+        Name("Hues");
+        for (const char* value : {"Red", "Green", "Blue"}) {
+            OpenMenu({"Hues"});
+            Choose({"&Insert Value"});
+            Name(value);
+        }
+        OpenMenu({"Hues"}, By::Mouse);
+        Choose({"Member &Order..."});
+        Answer("the member order", {Qt::Key_Down}, Qt::ControlModifier);
+        Answer("the member order", {Qt::Key_Return});
+        OpenMenu({"Hues"});
+        Choose({"Member &Order..."});
+        Answer("the member order with Escape", {Qt::Key_Escape});
+
+        // The type order, OK and Cancel.
+        OpenMenu({});
+        Choose({"&Type Order..."});
+        Answer("the type order", {Qt::Key_Down}, Qt::ControlModifier);
+        Answer("the type order", {Qt::Key_Return});
+        OpenMenu({});
+        Choose({"&Type Order..."});
+        Answer("the type order with Escape", {Qt::Key_Escape});
+
+        // A type still in use can't be deleted: the message, OK. Then a
+        // method of another interface goes.
+        OpenMenu({"IPlain"}, By::Mouse);
+        Choose({"&Delete Type"});
+        Answer("the refusal", {Qt::Key_Return});
+        OpenMenu({"IProxyDual", "Stop"}, By::Mouse);
+        Choose({"&Delete Method"});
+
+        // The external types, the custom data, the redirections and the
+        // internalising of types: each dialog closed.
+        OpenMenu({});
+        Choose({"E&xternal Types..."});
+        Answer("the external types", {Qt::Key_Escape});
+        OpenMenu({"IPlainDual"});
+        Choose({"C&ustom Data..."});
+        Answer("the custom data", {Qt::Key_Escape});
+        OpenMenu({"IPlainDual"});
+        Choose({"R&edirect Type", "&Leave This Type..."});
+        Answer("the redirection", {Qt::Key_Escape});
+        OpenMenu({"IPlainDual"});
+        Choose({"R&edirect Type", "&Replace This Type with Redirection..."});
+        Answer("the redirection", {Qt::Key_Escape});
+
+        OpenMenu({});
+        Choose({"&Internalize Types", "&Unmodified", "&Single Type"});
+        Answer("the type picker with Escape", {Qt::Key_Escape});
+        OpenMenu({});
+        Choose({"&Internalize Types", "As &Proxy", "&Entire Library"});
+        Answer("the library picker with Escape", {Qt::Key_Escape});
+
+        // The format menu of a value: hexadecimal, then decimal again.
+        for (const char* base : {"&Hexadecimal", "&Decimal"}) {
+            Do("open the format menu of a value", [this] {
+                QTreeWidgetItem* node = Node({"Hues", "Green"});
+                if (!node) Fail("no value Green");
+                Tree()->scrollToItem(node);
+                QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+                QWidget* field = main_->Viewer()->MemberPaneField(editor::LibraryViewer::MemberField::ConstValue);
+                if (!field || !field->isVisible()) Fail("no value field");
+                field->setFocus();
+                QTest::keyClick(field, Qt::Key_F10, Qt::ShiftModifier);
+                if (!Popup()) Fail("no format menu");
+            });
+            Choose({"&Format", base});
+        }
+
+        // The history window's menus: the context menu's commands on a line,
+        // then New, which asks whether to save the history first.
+        for (const char* command : {"Toggle &Breakpoint", "Clear Break&points", "Set &Next Statement", "Select &Target"}) {
+            Do("open the history's menu", [] { HistoryMenu(1); });
+            Choose({command});
+        }
+        Answer("that the target is gone", {Qt::Key_Return});
+        Do("open the history's menu", [] { HistoryMenu(1); });
+        Choose({"&Step"});
+        Answer("that the item can't be applied", {Qt::Key_Return});
+        Do("open the history's menu", [] { HistoryMenu(1); });
+        Choose({"&Delete"});
+        Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
+        Choose({"&New"});
+        Press("&No");
+
+        // Both windows closed from their File menus, each window deleted
+        // once closed; the edits are not saved.
+        Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
+        Choose({"&Close"});
+        Do("open the main window's File menu", [this] { FileMenu(main_); });
+        Choose({"E&xit"});
+        Press("&No");
+    }
+
+    // Opens the File menu of window's menu bar with a click.
+    static void FileMenu(QMainWindow* window) {
+        if (!window) Fail("no window");
+        window->activateWindow();
+        QMenuBar* bar = window->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().front()).center());
+        if (!Popup()) Fail("no File menu");
+    }
+
+    // The history's line up lines above its end mark selected, and its context menu.
+    static void HistoryMenu(int up) {
+        shell::frmRecorder* window = HistoryWindow();
+        QListView* list = HistoryList();
+        if (!window || !list) Fail("no history window");
+        window->activateWindow();
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_End);
+        for (int i = 0; i < up; ++i) QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+        if (!Popup()) Fail("no history menu");
+    }
+
+    // Types name into the label editor that opens, and Return.
+    void Name(const char* name) {
+        Add(std::string("name it ") + name, [this] { return !Modal() && !Popup() && LabelEditor(); }, [this, name] {
+            QLineEdit* editor = LabelEditor();
+            editor->selectAll();
+            QTest::keyClicks(editor, QString::fromLatin1(name));
+            QTest::keyClick(editor, Qt::Key_Return);
+        });
+    }
+
+    QPointer<shell::frmCorvane> main_;
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    Clock::time_point since_ = Clock::now();
+};
+
+}  // namespace
+
+// The font configuration library keeps caches for the life of the process,
+// which the leak checker of a sanitizer build would report.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: session_driver LIBRARY\n");
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    editor::InitEditorModule();
+    const std::string library = argv[1];
+    auto* session = new Session(library);
+    session->Start();
+    const int code = QApplication::exec();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const bool finished = session->Finished();
+    delete session;
+    if (!finished) {
+        std::fprintf(stderr, "session: FAILED: the windows closed before the last step\n");
+        return 3;
+    }
+    std::fprintf(stderr, "session: ended\n");
+    return code;
+}
