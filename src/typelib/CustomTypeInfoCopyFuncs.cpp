@@ -152,6 +152,18 @@ bool CustomTypeInfo::TryLayOut(bool restoreLayout) {
     return modITypeInfoHelper::ProbeLayOut(type_.get(), ITypeInfo().get(), restoreLayout);
 }
 
+bool CustomTypeInfo::AutomaticSlots() {
+    if (typeKind_ != ole::TKIND_INTERFACE) return false;
+    // The first probe also fixes the automatic member IDs still open, so the
+    // second one's trial in front of the functions can't shift them.
+    if (!TryLayOut()) return false;
+    if (modITypeInfoHelper::ProbeAutomaticSlots(type_.get(), ITypeInfo().get())) return true;
+    // Every function is copied out and back with an automatic slot, in its
+    // place, with its ID, names, help and custom data; the offsets stay.
+    RebuildFunctions({}, false, false, false, false);
+    return true;
+}
+
 ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name) {
     const std::u16string base = TemporaryTypeName();
     for (int attempt = 0;; ++attempt) {

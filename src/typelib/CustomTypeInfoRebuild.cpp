@@ -96,7 +96,7 @@ size_t NamedCount(const std::vector<std::u16string>& names) {
 
 bool CustomTypeInfo::NextVTableOffset(int16_t& offset) {
     if (typeKind_ != ole::TKIND_INTERFACE) return false;
-    if (TryLayOut()) {
+    if (AutomaticSlots()) {
         offset = 0;
         return false;
     }
@@ -111,9 +111,8 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                                      int32_t paramIndex, ParamData& paramData, FuncRebuildData& request,
                                      int32_t fields, const std::function<void()>& beforeCommit) {
     if (!ti) RaiseError(kErrObjectNotSet);
-    // The rebuild ends with a layout (and so does its rollback), which also
-    // removes the trace of a successful probe.
-    const bool autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut(false);
+    // The copy takes an automatic slot only where every function does.
+    const bool autoOffsets = AutomaticSlots();
 
     ScopeGuard rollback;
     if (autoOffsets) rollback.OnFailure([this] { CheckHr(type_->LayOut()); });

@@ -337,11 +337,15 @@ bool CanLayOut(ole::ITypeInfo* ti) {
     return ProbeLayOut(standIn.get(), standIn.As<ole::ITypeInfo>().get(), false);
 }
 
-bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {
+namespace {
+
+// The trial of ProbeLayOut and ProbeAutomaticSlots: a function added after
+// the others, or in front of them.
+bool ProbeWithTrial(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout, bool atFront) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ti);
-        count = attr->cFuncs;
+        count = atFront ? 0 : attr->cFuncs;
     }
     ole::FUNCDESC fd{};
     fd.memid = ole::MEMBERID_NIL;
@@ -365,6 +369,16 @@ bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLay
     if (ok && restoreLayout) CheckHr(cti->LayOut());
     undo.Dismiss();
     return ok;
+}
+
+}  // namespace
+
+bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {
+    return ProbeWithTrial(cti, ti, restoreLayout, false);
+}
+
+bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti) {
+    return ProbeWithTrial(cti, ti, true, true);
 }
 
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti) { return cti && SUCCEEDED(cti->LayOut()); }

@@ -64,6 +64,12 @@ bool CanLayOut(ole::ITypeInfo* ti);
 // Should the probe itself fail, it leaves neither the trial function nor its
 // slot behind (as far as the library lets it) and raises the error.
 bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout);
+// As ProbeLayOut, with the trial function in front of the others: it lays out
+// only when every function of the interface takes an automatic slot, since an
+// explicit one then stays off the slot the automatic rule moves it to. Call it
+// on a type that lays out as it is; the type's own automatic member IDs must
+// be fixed before (the trial's layout fixes those still open).
+bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti);
 // LayOut with its error caught; true when it succeeded.
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);
 
