@@ -244,8 +244,12 @@ private:
     // platform leaves an explicit slot where it is when a function in front
     // of it goes, where an automatic one moves up, so the two can't be mixed.
     // Every edit that adds, rebuilds or deletes a function of an interface
-    // asks this before it decides the slots of what it writes.
+    // asks this before it decides the slots of what it writes. The interfaces
+    // of the library built on one with automatic slots are given automatic
+    // ones likewise, so that they follow its vtable.
     bool AutomaticSlots();
+    bool AutomaticSlots(bool withDerived);
+    void GiveDerivedAutomaticSlots();
     // A new type of that kind in the library, named after the present time.
     ole::ComPtr<ole::ICreateTypeInfo2> CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name);
     // A temporary type that holds the type's members while they are rebuilt.

@@ -289,6 +289,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     ole::PARAMDESCEX defaultValue{};
     defaultValue.cBytes = 24;
     TypeDescOwner owner;
+    // A property given an automatic ID keeps its accessors together: the
+    // later copies take the ID the first one got.
+    ole::MEMBERID givenId = ole::MEMBERID_NIL;
     for (AccessorWork* w : found) {
         ole::FUNCDESC& d = w->Desc;
         const int32_t oldCParams = d.cParams;
@@ -358,7 +361,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 d.lprgelemdescParam = w->Params.empty() ? nullptr : w->Params.data();
             }
         }
-        if (w->Fields & FuncRebuildData::kMemID) d.memid = request.MemID;
+        if (w->Fields & FuncRebuildData::kMemID) d.memid = request.MemID != ole::MEMBERID_NIL ? request.MemID : givenId;
         if (w->Fields & FuncRebuildData::kInvokeKind) d.invkind = static_cast<ole::INVOKEKIND>(request.InvokeKind);
         if (w->Fields & FuncRebuildData::kFlags) {
             if (!w->Secondary) {
@@ -373,6 +376,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
 
         const ole::UINT newIndex = static_cast<ole::UINT>(w->Index + 1);
         CheckHr(type_->AddFuncDesc(newIndex, &d));
+        // Reading the copy fixes its automatic ID.
+        if ((w->Fields & FuncRebuildData::kMemID) && d.memid == ole::MEMBERID_NIL)
+            givenId = FuncDescHolder(ti, newIndex)->memid;
         w->NewIndex = w->Index + 1;
         for (AccessorWork* o : found)
             if (o != w && o->Index > w->Index) {

@@ -178,5 +178,28 @@ TEST_F(VtableSlotSequences, ADeleteInADualReadFromAFileLeavesNoEmptySlot) {
     EXPECT_EQ(typelib_detail::TypeAttr(dispatch.get())->cFuncs, 9u);  // IDispatch's seven and the two left
 }
 
+// An accessor of a property read from a file given an automatic member ID:
+// the property's accessors keep one ID between them, and their names.
+TEST_F(VtableSlotSequences, AnAccessorGivenAnAutomaticIdKeepsItsPropertyTogether) {
+    TypeDescs td;
+    WriteLibrary(dir / "in.tlb", u"IProp", false, [&](ICreateTypeInfo2* t) {
+        AddFunc(t, 0, {.name = u"Go"});
+        AddFunc(t, 1, {.name = u"Owner", .invkind = INVOKE_PROPERTYGET,
+                       .params = {{u"value", td.Ptr(Vt(VT_DISPATCH)), PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}},
+                       .memid = 24});
+        AddFunc(t, 2, {.name = u"Owner", .invkind = INVOKE_PROPERTYPUTREF, .params = {{u"value", Vt(VT_DISPATCH)}},
+                       .memid = 24});
+    });
+    EditSession s(dir.path(), dir / "in.tlb");
+    s.Edit(modMemberChange::NewMemberChange(false), Member(s, u"IProp", u"Owner", INVOKE_PROPERTYPUTREF),
+           [](auto& c) { c.MemberId(-1); });
+    ExpectSavedAndReplayed(s, u"IProp", "Go:1@12/0 Owner:2@16/1 Owner:8@20/1");
+    const ComPtr<ITypeInfo> ti = TypeNamed(LoadFile(dir / "live.tlb").get(), u"IProp");
+    using typelib_detail::FuncDescHolder;
+    const MEMBERID id = FuncDescHolder(ti.get(), 1)->memid;
+    EXPECT_NE(id, 24);
+    EXPECT_EQ(FuncDescHolder(ti.get(), 2)->memid, id);
+}
+
 }  // namespace
 }  // namespace sessiontest
