@@ -174,7 +174,19 @@ bool CustomTypeInfo::AutomaticSlots(bool withDerived) {
 void CustomTypeInfo::GiveDerivedAutomaticSlots() {
     ComPtr<ole::ITypeLib> lib;
     CheckHr(library_.As(&lib));
-    const ComPtr<ole::ITypeInfo> self = ITypeInfo();
+    // Types are told apart by their place in the library: a reference may
+    // hand out another object for the same type.
+    ole::UINT selfIndex = 0;
+    {
+        ComPtr<ole::ITypeLib> home;
+        CheckHr(ITypeInfo()->GetContainingTypeLib(home.put(), &selfIndex));
+    }
+    const auto isSelf = [&](ole::ITypeInfo* ti) {
+        ComPtr<ole::ITypeLib> home;
+        ole::UINT index = 0;
+        return SUCCEEDED(ti->GetContainingTypeLib(home.put(), &index)) && index == selfIndex &&
+               SameObject(home.get(), lib.get());
+    };
     const ole::UINT count = lib->GetTypeInfoCount();
     for (ole::UINT i = 0; i < count; ++i) {
         ole::TYPEKIND kind = ole::TKIND_ENUM;
@@ -191,7 +203,7 @@ void CustomTypeInfo::GiveDerivedAutomaticSlots() {
         } else if (kind != ole::TKIND_INTERFACE) {
             continue;
         }
-        if (SameObject(ti.get(), self.get())) continue;
+        if (i == selfIndex) continue;
         bool derived = false;
         ComPtr<ole::ITypeInfo> cur = ti;
         for (ole::UINT depth = 0; depth < count && !derived; ++depth) {
@@ -199,7 +211,7 @@ void CustomTypeInfo::GiveDerivedAutomaticSlots() {
             ComPtr<ole::ITypeInfo> base;
             if (FAILED(cur->GetRefTypeOfImplType(0, &href)) || FAILED(cur->GetRefTypeInfo(href, base.put())) || !base)
                 break;
-            derived = SameObject(base.get(), self.get());
+            derived = isSelf(base.get());
             cur = base;
         }
         ComPtr<ole::ICreateTypeInfo2> cti;

@@ -331,6 +331,11 @@ private:
 bool CanLayOut(ole::ITypeInfo* ti) {
     if (!ti) RaiseError(kErrObjectNotSet);
     if (!ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>()) return false;
+    return TakesAutomaticSlots(ti);
+}
+
+bool TakesAutomaticSlots(ole::ITypeInfo* ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
     LayOutStandIns standIns(ti);
     ComPtr<ole::ICreateTypeInfo2> standIn = standIns.For(ti);
     if (!standIn) return false;

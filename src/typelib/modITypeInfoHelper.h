@@ -58,6 +58,9 @@ int HiddenParamCount(const ole::FUNCDESC& fd);
 // with one more automatic function, as ProbeLayOut finds. The trial runs on a
 // stand-in of the type in a scratch library: the type itself is not touched.
 bool CanLayOut(ole::ITypeInfo* ti);
+// As CanLayOut, for a type of any library, one read from a file too: whether
+// its functions sit where automatic slots would put them.
+bool TakesAutomaticSlots(ole::ITypeInfo* ti);
 // Adds a trial function at the end, lays the type out, and deletes the trial
 // function again; True when the layout succeeded. With restoreLayout a
 // successful probe lays the type out once more, so it reports what it did before.
