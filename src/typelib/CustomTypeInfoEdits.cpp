@@ -572,6 +572,9 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         for (size_t j = k + 1; j < 4; ++j)
             if (indexes[j] > indexes[k]) --indexes[j];
     }
+    // The automatic slots behind the deleted functions close up at once, so
+    // that whatever reads the type next finds them where they now are.
+    if (autoOffsets) CheckHr(type_->LayOut());
     rollback.Dismiss();
 }
 

@@ -239,12 +239,14 @@ public:
             } catch (const ErrorRecord& e) {
                 // Refused: the library is left as it was (batch mode's replay
                 // of what was recorded shows whether it was).
-                refused_ += what + " refused: " + e.what() + "\n";
+                refused_ += "  (refused: " + what + ": " + e.what() + ")\n";
             }
         }
         return false;
     }
+    // The edits refused since the last ClearRefused.
     const std::string& Refused() const { return refused_; }
+    void ClearRefused() { refused_.clear(); }
 
 private:
     size_t Pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
@@ -617,7 +619,8 @@ TEST(RandomEditSequences, EverySequenceSavesReadsBackAndReplaysByteForByte) {
             for (int i = 0; i < edits; ++i) {
                 std::string what;
                 if (!editor.OneEdit(what)) break;
-                log += "  " + what + "\n";
+                log += editor.Refused() + "  " + what + "\n";
+                editor.ClearRefused();
             }
             session.Save("live.tlb");
             const std::string live = Outline(session.Lib());
