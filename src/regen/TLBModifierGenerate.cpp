@@ -413,9 +413,11 @@ void TLBModifier::FillType(const TypeListRecord& record) {
             break;
         case ole::TKIND_INTERFACE:
             if (attr->cImplTypes > 0) CopyBaseInterface(sourceTli.get(), dest);
-            // An editable source that takes automatic offsets gets fresh ones;
-            // any other keeps its offsets.
-            CopyTypeMembers(sourceTli.get(), source.get(), dest, helper::CanLayOut(source.get()));
+            // A source whose functions sit on automatic slots gets automatic
+            // ones, so that they close up behind a deleted function and follow
+            // a base that changes, as the editor treats them; any other keeps
+            // its offsets.
+            CopyTypeMembers(sourceTli.get(), source.get(), dest, helper::TakesAutomaticSlots(source.get()));
             break;
         case ole::TKIND_DISPATCH: {
             CopyBaseInterface(sourceTli.get(), dest);

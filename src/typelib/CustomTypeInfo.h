@@ -237,6 +237,19 @@ private:
     // is laid out again, so it reports what it did before; a caller that lays
     // the type out itself afterwards may pass false to skip that layout.
     bool TryLayOut(bool restoreLayout = true);
+    // Whether the interface's functions take automatic vtable slots (false for
+    // any other kind): whether it lays out with one more automatic function.
+    // Functions that sit on the automatic slots with explicit offsets (as a
+    // library read from a file holds them) are given automatic ones first: the
+    // platform leaves an explicit slot where it is when a function in front
+    // of it goes, where an automatic one moves up, so the two can't be mixed.
+    // Every edit that adds, rebuilds or deletes a function of an interface
+    // asks this before it decides the slots of what it writes. The interfaces
+    // of the library built on one with automatic slots are given automatic
+    // ones likewise, so that they follow its vtable.
+    bool AutomaticSlots();
+    bool AutomaticSlots(bool withDerived);
+    void GiveDerivedAutomaticSlots();
     // A new type of that kind in the library, named after the present time.
     ole::ComPtr<ole::ICreateTypeInfo2> CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name);
     // A temporary type that holds the type's members while they are rebuilt.

@@ -152,6 +152,76 @@ bool CustomTypeInfo::TryLayOut(bool restoreLayout) {
     return modITypeInfoHelper::ProbeLayOut(type_.get(), ITypeInfo().get(), restoreLayout);
 }
 
+bool CustomTypeInfo::AutomaticSlots() { return AutomaticSlots(true); }
+
+bool CustomTypeInfo::AutomaticSlots(bool withDerived) {
+    if (typeKind_ != ole::TKIND_INTERFACE) return false;
+    // The first probe also fixes the automatic member IDs still open, so the
+    // second one's trial in front of the functions can't shift them.
+    if (!TryLayOut()) return false;
+    if (!modITypeInfoHelper::ProbeAutomaticSlots(type_.get(), ITypeInfo().get())) {
+        // Every function is copied out and back with an automatic slot, in its
+        // place, with its ID, names, help and custom data; the offsets stay.
+        RebuildFunctions({}, false, false, false, false);
+    }
+    // The interfaces of the library built on this one follow its vtable as it
+    // grows or shrinks only where their own slots are automatic; the library
+    // is written so for those whose slots sit where automatic ones would.
+    if (withDerived) GiveDerivedAutomaticSlots();
+    return true;
+}
+
+void CustomTypeInfo::GiveDerivedAutomaticSlots() {
+    ComPtr<ole::ITypeLib> lib;
+    CheckHr(library_.As(&lib));
+    // Types are told apart by their place in the library: a reference may
+    // hand out another object for the same type.
+    ole::UINT selfIndex = 0;
+    {
+        ComPtr<ole::ITypeLib> home;
+        CheckHr(ITypeInfo()->GetContainingTypeLib(home.put(), &selfIndex));
+    }
+    const auto isSelf = [&](ole::ITypeInfo* ti) {
+        ComPtr<ole::ITypeLib> home;
+        ole::UINT index = 0;
+        return SUCCEEDED(ti->GetContainingTypeLib(home.put(), &index)) && index == selfIndex &&
+               SameObject(home.get(), lib.get());
+    };
+    const ole::UINT count = lib->GetTypeInfoCount();
+    for (ole::UINT i = 0; i < count; ++i) {
+        ole::TYPEKIND kind = ole::TKIND_ENUM;
+        ComPtr<ole::ITypeInfo> ti;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || FAILED(lib->GetTypeInfo(i, ti.put()))) continue;
+        if (kind == ole::TKIND_DISPATCH) {
+            // A dual's vtable half.
+            ole::HREFTYPE half = 0;
+            ComPtr<ole::ITypeInfo> vtable;
+            if (FAILED(ti->GetRefTypeOfImplType(static_cast<ole::UINT>(-1), &half)) ||
+                FAILED(ti->GetRefTypeInfo(half, vtable.put())))
+                continue;
+            ti = vtable;
+        } else if (kind != ole::TKIND_INTERFACE) {
+            continue;
+        }
+        if (i == selfIndex) continue;
+        bool derived = false;
+        ComPtr<ole::ITypeInfo> cur = ti;
+        for (ole::UINT depth = 0; depth < count && !derived; ++depth) {
+            ole::HREFTYPE href = 0;
+            ComPtr<ole::ITypeInfo> base;
+            if (FAILED(cur->GetRefTypeOfImplType(0, &href)) || FAILED(cur->GetRefTypeInfo(href, base.put())) || !base)
+                break;
+            derived = isSelf(base.get());
+            cur = base;
+        }
+        ComPtr<ole::ICreateTypeInfo2> cti;
+        if (!derived || FAILED(ti.As(&cti))) continue;
+        CustomTypeInfo other;
+        other.Init(library_.get(), cti.get());
+        (void)other.AutomaticSlots(false);  // every interface built on this one is found here
+    }
+}
+
 ComPtr<ole::ICreateTypeInfo2> CustomTypeInfo::CreateTemporaryType(ole::TYPEKIND kind, std::u16string& name) {
     const std::u16string base = TemporaryTypeName();
     for (int attempt = 0;; ++attempt) {

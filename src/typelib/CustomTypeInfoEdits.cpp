@@ -506,10 +506,12 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         if (indexes[k] >= 0) ++found;
         if (k == 0 && indexes[k] >= 0) break;
     }
-    // A dual interface whose slots were set by hand may lose only functions
-    // that leave no slot empty.
+    // Automatic slots close up behind a deleted function. A dual interface
+    // whose slots were set by hand may lose only functions that leave no slot
+    // empty.
+    const bool autoOffsets = typeKind_ == ole::TKIND_INTERFACE && found > 0 && AutomaticSlots();
     if (typeKind_ == ole::TKIND_INTERFACE && found > 0 &&
-        (TypeAttr(ti.get())->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0 && !TryLayOut()) {
+        (TypeAttr(ti.get())->wTypeFlags & ole::TYPEFLAG_FDUAL) != 0 && !autoOffsets) {
         std::vector<int16_t> kept;
         const ole::UINT count = TypeAttr(ti.get())->cFuncs;
         for (ole::UINT i = 0; i < count; ++i)
@@ -521,11 +523,7 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
     // descriptor, names, help, custom data and DLL entry.
     std::vector<SavedAccessor> saved(found > 1 ? found : 0);
     HelpData help;
-    bool autoOffsets = false;
-    if (found > 1) {
-        help = GetMemberHelpData(ti.get(), memberID);
-        autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut();
-    }
+    if (found > 1) help = GetMemberHelpData(ti.get(), memberID);
     auto restore = [this, &help, autoOffsets](SavedAccessor& a) {
         ole::FUNCDESC d = *a.Desc;
         if (autoOffsets) d.oVft = 0;
@@ -574,6 +572,9 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         for (size_t j = k + 1; j < 4; ++j)
             if (indexes[j] > indexes[k]) --indexes[j];
     }
+    // The automatic slots behind the deleted functions close up at once, so
+    // that whatever reads the type next finds them where they now are.
+    if (autoOffsets) CheckHr(type_->LayOut());
     rollback.Dismiss();
 }
 

@@ -261,7 +261,7 @@ void CustomTypeInfo::CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMem
     int32_t kinds = 0;
     std::vector<MemberOrderEntry> entries;
     if (!isVar) {
-        const bool autoSlots = typeKind_ != ole::TKIND_INTERFACE || TryLayOut();
+        const bool autoSlots = typeKind_ != ole::TKIND_INTERFACE || AutomaticSlots();
         int32_t nextOffset = vtableSize;
         for (ole::INVOKEKIND kind : {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT,
                                      ole::INVOKE_PROPERTYPUTREF}) {

@@ -96,7 +96,7 @@ size_t NamedCount(const std::vector<std::u16string>& names) {
 
 bool CustomTypeInfo::NextVTableOffset(int16_t& offset) {
     if (typeKind_ != ole::TKIND_INTERFACE) return false;
-    if (TryLayOut()) {
+    if (AutomaticSlots()) {
         offset = 0;
         return false;
     }
@@ -111,9 +111,8 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                                      int32_t paramIndex, ParamData& paramData, FuncRebuildData& request,
                                      int32_t fields, const std::function<void()>& beforeCommit) {
     if (!ti) RaiseError(kErrObjectNotSet);
-    // The rebuild ends with a layout (and so does its rollback), which also
-    // removes the trace of a successful probe.
-    const bool autoOffsets = typeKind_ == ole::TKIND_INTERFACE && TryLayOut(false);
+    // The copy takes an automatic slot only where every function does.
+    const bool autoOffsets = AutomaticSlots();
 
     ScopeGuard rollback;
     if (autoOffsets) rollback.OnFailure([this] { CheckHr(type_->LayOut()); });
@@ -290,6 +289,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     ole::PARAMDESCEX defaultValue{};
     defaultValue.cBytes = 24;
     TypeDescOwner owner;
+    // A property given an automatic ID keeps its accessors together: the
+    // later copies take the ID the first one got.
+    ole::MEMBERID givenId = ole::MEMBERID_NIL;
     for (AccessorWork* w : found) {
         ole::FUNCDESC& d = w->Desc;
         const int32_t oldCParams = d.cParams;
@@ -359,7 +361,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 d.lprgelemdescParam = w->Params.empty() ? nullptr : w->Params.data();
             }
         }
-        if (w->Fields & FuncRebuildData::kMemID) d.memid = request.MemID;
+        if (w->Fields & FuncRebuildData::kMemID) d.memid = request.MemID != ole::MEMBERID_NIL ? request.MemID : givenId;
         if (w->Fields & FuncRebuildData::kInvokeKind) d.invkind = static_cast<ole::INVOKEKIND>(request.InvokeKind);
         if (w->Fields & FuncRebuildData::kFlags) {
             if (!w->Secondary) {
@@ -374,6 +376,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
 
         const ole::UINT newIndex = static_cast<ole::UINT>(w->Index + 1);
         CheckHr(type_->AddFuncDesc(newIndex, &d));
+        // Reading the copy fixes its automatic ID.
+        if ((w->Fields & FuncRebuildData::kMemID) && d.memid == ole::MEMBERID_NIL)
+            givenId = FuncDescHolder(ti, newIndex)->memid;
         w->NewIndex = w->Index + 1;
         for (AccessorWork* o : found)
             if (o != w && o->Index > w->Index) {

@@ -331,17 +331,26 @@ private:
 bool CanLayOut(ole::ITypeInfo* ti) {
     if (!ti) RaiseError(kErrObjectNotSet);
     if (!ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>()) return false;
+    return TakesAutomaticSlots(ti);
+}
+
+bool TakesAutomaticSlots(ole::ITypeInfo* ti) {
+    if (!ti) RaiseError(kErrObjectNotSet);
     LayOutStandIns standIns(ti);
     ComPtr<ole::ICreateTypeInfo2> standIn = standIns.For(ti);
     if (!standIn) return false;
     return ProbeLayOut(standIn.get(), standIn.As<ole::ITypeInfo>().get(), false);
 }
 
-bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {
+namespace {
+
+// The trial of ProbeLayOut and ProbeAutomaticSlots: a function added after
+// the others, or in front of them.
+bool ProbeWithTrial(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout, bool atFront) {
     ole::UINT count = 0;
     {
         TypeAttr attr(ti);
-        count = attr->cFuncs;
+        count = atFront ? 0 : attr->cFuncs;
     }
     ole::FUNCDESC fd{};
     fd.memid = ole::MEMBERID_NIL;
@@ -365,6 +374,16 @@ bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLay
     if (ok && restoreLayout) CheckHr(cti->LayOut());
     undo.Dismiss();
     return ok;
+}
+
+}  // namespace
+
+bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout) {
+    return ProbeWithTrial(cti, ti, restoreLayout, false);
+}
+
+bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti) {
+    return ProbeWithTrial(cti, ti, true, true);
 }
 
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti) { return cti && SUCCEEDED(cti->LayOut()); }

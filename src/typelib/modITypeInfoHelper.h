@@ -58,12 +58,21 @@ int HiddenParamCount(const ole::FUNCDESC& fd);
 // with one more automatic function, as ProbeLayOut finds. The trial runs on a
 // stand-in of the type in a scratch library: the type itself is not touched.
 bool CanLayOut(ole::ITypeInfo* ti);
+// As CanLayOut, for a type of any library, one read from a file too: whether
+// its functions sit where automatic slots would put them.
+bool TakesAutomaticSlots(ole::ITypeInfo* ti);
 // Adds a trial function at the end, lays the type out, and deletes the trial
 // function again; True when the layout succeeded. With restoreLayout a
 // successful probe lays the type out once more, so it reports what it did before.
 // Should the probe itself fail, it leaves neither the trial function nor its
 // slot behind (as far as the library lets it) and raises the error.
 bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLayout);
+// As ProbeLayOut, with the trial function in front of the others: it lays out
+// only when every function of the interface takes an automatic slot, since an
+// explicit one then stays off the slot the automatic rule moves it to. Call it
+// on a type that lays out as it is; the type's own automatic member IDs must
+// be fixed before (the trial's layout fixes those still open).
+bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti);
 // LayOut with its error caught; true when it succeeded.
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);
 
