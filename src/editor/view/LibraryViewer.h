@@ -385,6 +385,8 @@ private:
     void ShowParamValues(IAttributeChange& change);
     void FillOptionalSettingList(IAttributeChange& change);
     void ShowDefaultValue(IAttributeChange& change);
+    // Whether the host's filter, when on, lets the parameter pane change the group of bit.
+    bool ParamFilterAllows(int32_t bit) const;
     bool PickMemberType();
     bool PickParamType();
     void UpdateMemberPane();

@@ -442,6 +442,8 @@ void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& me
         editKind_ = code;
         SetupDetailsTabs(image);
     }
+    // The type, unless the host's filter keeps it as it is.
+    rows_[0]->setEnabled(ParamFilterAllows(kFilterParamType));
 
     ResetEditRecord();
     target.SpecialParam = kParamNamed;
@@ -555,6 +557,10 @@ void LibraryViewer::ShowConstValue(const ole::Variant& value, bool fromFormatMen
     txtConstVal_->setText(ToQString(Fields::FormatValue(value, (displayFormat_ & 1) != 0)));
 }
 
+bool LibraryViewer::ParamFilterAllows(int32_t bit) const {
+    return !commandFilter_.Enabled() || (commandFilter_.ParamCommands & bit) != 0;
+}
+
 void LibraryViewer::ShowParamValues(IAttributeChange& change) {
     FillScope fill(fillDepth_);
     cmdSetType_->setEnabled(txtSetType_->isEnabled() && (paramOptionMask_ & kOptLcid) == 0);
@@ -603,7 +609,7 @@ void LibraryViewer::FillOptionalSettingList(IAttributeChange& change) {
         }
     }
     cmbOptional_->setCurrentIndex(selected);
-    const bool choice = cmbOptional_->count() > 1;
+    const bool choice = cmbOptional_->count() > 1 && ParamFilterAllows(kFilterParamOptional);
     cmbOptional_->setEnabled(choice);
     lblHeader_[0]->setEnabled(choice);
 }
@@ -612,7 +618,8 @@ void LibraryViewer::ShowDefaultValue(IAttributeChange& change) {
     FillScope fill(fillDepth_);
     txtConstVal_->clear();
     const ole::Variant value = change.Value();
-    const bool enabled = (change.Flags() & kParamHasDefault) != 0 && value.vt() != ole::VT_NULL;
+    const bool enabled = (change.Flags() & kParamHasDefault) != 0 && value.vt() != ole::VT_NULL &&
+                         ParamFilterAllows(kFilterParamDefault);
     txtConstVal_->setEnabled(enabled);
     lblHeader_[4]->setEnabled(enabled);
     if (enabled && value.vt() != ole::VT_EMPTY) ShowConstValue(value, false);
