@@ -387,6 +387,9 @@ private:
     void ShowDefaultValue(IAttributeChange& change);
     // Whether the host's filter, when on, lets the parameter pane change the group of bit.
     bool ParamFilterAllows(int32_t bit) const;
+    // Whether change holds a default value that the host's filter keeps from the user.
+    bool DefaultWithheld(IAttributeChange& change);
+    void ReadWithheldDefault();
     bool PickMemberType();
     bool PickParamType();
     void UpdateMemberPane();

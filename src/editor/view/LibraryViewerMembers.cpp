@@ -809,9 +809,28 @@ bool LibraryViewer::PickParamType() {
     ShowParamValues(*workingChange_);
     if (txtConstVal_->isEnabled())
         OnConstValEdited();  // the default value is read again as the new type
+    else if (DefaultWithheld(*workingChange_))
+        ReadWithheldDefault();
     else
         CheckDirty();
     return true;
+}
+
+bool LibraryViewer::DefaultWithheld(IAttributeChange& change) {
+    return (change.Flags() & kParamHasDefault) != 0 && change.Value().vt() != ole::VT_NULL &&
+           !ParamFilterAllows(kFilterParamDefault);
+}
+
+void LibraryViewer::ReadWithheldDefault() {
+    // A default the host's filter keeps as it is is read again as the new
+    // type, as the text of its field would be: a type that can't hold it
+    // leaves nothing to update.
+    const std::u16string text = Fields::FormatValue(workingChange_->Value(), false);
+    const ole::VARTYPE held = baselineChange_ ? baselineChange_->Value().vt() : ole::VARTYPE{ole::VT_EMPTY};
+    const auto value = Fields::ParseDefaultValue(text, BaseTypeOf(workingChange_->VarTypeInfo().get()), held);
+    if (value.Valid) workingChange_->Value(value.Value);
+    MarkInvalid(kInvalidConstVal, !value.Valid);
+    CheckDirty();
 }
 
 // ---- Updates ----

@@ -19,6 +19,8 @@
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace treetest {
 namespace {
@@ -55,6 +57,27 @@ private:
         return true;
     }
 };
+
+// The default value of parameter position (from 0) of IShape's method name in lib.
+ole::Variant ShapeDefault(ITypeLib* lib, const char16_t* name, int position) {
+    ComPtr<ITypeLib> holder;
+    UINT at = 0;
+    EXPECT_OK(changestest::TypeNamed(lib, u"IShape")->GetContainingTypeLib(holder.put(), &at));
+    const ComPtr<ITypeInfo> info = modITypeInfoHelper::GetInterfaceTypeInfo(lib, at);
+    std::u16string text(name);
+    LPOLESTR names[] = {text.data()};
+    MEMBERID id = 0;
+    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
+    UINT index = 0;
+    EXPECT_OK(info.As<ITypeInfo2>()->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index));
+    typelib_detail::FuncDescHolder func(info.get(), index);
+    const PARAMDESC& param = func->lprgelemdescParam[position].paramdesc;
+    ole::Variant value;
+    if ((param.wParamFlags & PARAMFLAG_FHASDEFAULT) != 0 && param.pparamdescex) {
+        EXPECT_OK(VariantCopy(&value.get(), &param.pparamdescex->varDefaultValue));
+    }
+    return value;
+}
 
 class CommandFilterPanes : public ::testing::Test {
 protected:
@@ -335,7 +358,15 @@ TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
     EXPECT_TRUE(view.InEditMode());
     EXPECT_FALSE(Offered(Optional()));
     EXPECT_FALSE(Offered(DefaultValue()));
-    Cancel();
+    // The default it withholds is read again as the new type, as its text would be.
+    ole::Variant held = ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Fill", 0);
+    ASSERT_EQ(held.vt(), VT_I4);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(history->ItemCount(), 1);
+    held = ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Fill", 0);
+    EXPECT_EQ(held.vt(), VT_I2);
+    EXPECT_EQ(held.get().iVal, 5);
     // The LCID parameter keeps its type whatever the filter allows.
     Select(NodeAt(Tree(), "IShape", "Area", "lcid"));
     EXPECT_FALSE(chooseType->isEnabled());
@@ -365,7 +396,7 @@ TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
     ASSERT_TRUE(view.InEditMode());
     QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
     EXPECT_FALSE(view.InEditMode());
-    EXPECT_EQ(history->ItemCount(), 1);
+    EXPECT_EQ(history->ItemCount(), 2);
     Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
     Select(NodeAt(Tree(), "IShape", "Fill", "count"));
     EXPECT_EQ(Optional()->currentText(), "Typed Optional (No Default)");
