@@ -18,6 +18,7 @@
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
+#include "support/Screenshots.h"
 #include "support/TempDir.h"
 #include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
@@ -333,6 +334,7 @@ TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
     EXPECT_EQ(Optional()->currentText(), "Typed Optional");
     EXPECT_FALSE(Offered(DefaultValue()));
     EXPECT_TRUE(DefaultValue()->text().isEmpty());
+    testsupport::SaveScreenshots(view, "viewer-param-pane-filtered");
     QTest::mouseDClick(type, Qt::LeftButton);
     QTest::mouseClick(chooseType, Qt::LeftButton);
     Optional()->setFocus();
