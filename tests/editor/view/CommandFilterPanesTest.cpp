@@ -40,14 +40,15 @@ public:
                                       tli::VarTypeInfo*) override {
         return {};
     }
-    // A parameter's type: Integer.
+    // A parameter's type: Integer, or vt.
+    ole::VARTYPE vt = VT_I2;
     int typesAsked = 0;
     editor::SpecifiedType SpecifyParamType(QWidget*, int32_t, int32_t, int32_t, ITypeLib* library,
                                            dialogs::LibraryCollection&, tli::VarTypeInfo*, int32_t&, bool) override {
         ++typesAsked;
         ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
         chosen->CurrentITypeLib(library);
-        chosen->SetType(VT_I2, nullptr);
+        chosen->SetType(vt, nullptr);
         return {true, chosen};
     }
 
@@ -419,6 +420,14 @@ TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
     Select(NodeAt(Tree(), "IShape", "Fill", "count"));
     Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
     EXPECT_EQ(DefaultValue()->text(), "2");
+    // A string pointer takes no default: choosing one drops it.
+    dialogs.vt = VT_LPWSTR;
+    QTest::mouseClick(chooseType, Qt::LeftButton);
+    EXPECT_FALSE(Offered(DefaultValue()));
+    EXPECT_TRUE(DefaultValue()->text().isEmpty());
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Zoom", 0).vt(), VT_EMPTY);
     EXPECT_TRUE(services.messages.empty());
 }
 
