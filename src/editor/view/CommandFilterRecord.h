@@ -53,5 +53,9 @@ inline constexpr int32_t kFilterMemberId = 1 << 13;
 inline constexpr int32_t kFilterMemberAttributes = 1 << 14;
 inline constexpr int32_t kFilterMemberDllName = 1 << 16;
 inline constexpr int32_t kFilterMemberDllEntry = 1 << 17;
+// Bits of the parameter commands (field 7).
+inline constexpr int32_t kFilterParamType = 1 << 11;
+inline constexpr int32_t kFilterParamOptional = 1 << 12;
+inline constexpr int32_t kFilterParamDefault = 1 << 13;
 
 }  // namespace zephrin::editor

@@ -394,6 +394,11 @@ private:
     void ShowParamValues(IAttributeChange& change);
     void FillOptionalSettingList(IAttributeChange& change);
     void ShowDefaultValue(IAttributeChange& change);
+    // Whether the host's filter, when on, lets the parameter pane change the group of bit.
+    bool ParamFilterAllows(int32_t bit) const;
+    // Whether change holds a default value that the host's filter keeps from the user.
+    bool DefaultWithheld(IAttributeChange& change);
+    void ReadWithheldDefault();
     bool PickMemberType();
     // The member type of a function whose last parameter is its return value:
     // picked as that parameter's type, and stored as what it points to.

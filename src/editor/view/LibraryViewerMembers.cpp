@@ -480,6 +480,8 @@ void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& me
         editKind_ = code;
         SetupDetailsTabs(image);
     }
+    // The type, unless the host's filter keeps it as it is.
+    rows_[0]->setEnabled(ParamFilterAllows(kFilterParamType));
 
     ResetEditRecord();
     target.SpecialParam = kParamNamed;
@@ -593,6 +595,10 @@ void LibraryViewer::ShowConstValue(const ole::Variant& value, bool fromFormatMen
     txtConstVal_->setText(ToQString(Fields::FormatValue(value, (displayFormat_ & 1) != 0)));
 }
 
+bool LibraryViewer::ParamFilterAllows(int32_t bit) const {
+    return !commandFilter_.Enabled() || (commandFilter_.ParamCommands & bit) != 0;
+}
+
 void LibraryViewer::ShowParamValues(IAttributeChange& change) {
     FillScope fill(fillDepth_);
     cmdSetType_->setEnabled(txtSetType_->isEnabled() && (paramOptionMask_ & kOptLcid) == 0);
@@ -641,7 +647,7 @@ void LibraryViewer::FillOptionalSettingList(IAttributeChange& change) {
         }
     }
     cmbOptional_->setCurrentIndex(selected);
-    const bool choice = cmbOptional_->count() > 1;
+    const bool choice = cmbOptional_->count() > 1 && ParamFilterAllows(kFilterParamOptional);
     cmbOptional_->setEnabled(choice);
     lblHeader_[0]->setEnabled(choice);
 }
@@ -650,7 +656,8 @@ void LibraryViewer::ShowDefaultValue(IAttributeChange& change) {
     FillScope fill(fillDepth_);
     txtConstVal_->clear();
     const ole::Variant value = change.Value();
-    const bool enabled = (change.Flags() & kParamHasDefault) != 0 && value.vt() != ole::VT_NULL;
+    const bool enabled = (change.Flags() & kParamHasDefault) != 0 && value.vt() != ole::VT_NULL &&
+                         ParamFilterAllows(kFilterParamDefault);
     txtConstVal_->setEnabled(enabled);
     lblHeader_[4]->setEnabled(enabled);
     if (enabled && value.vt() != ole::VT_EMPTY) ShowConstValue(value, false);
@@ -895,9 +902,28 @@ bool LibraryViewer::PickParamType() {
     ShowParamValues(*workingChange_);
     if (txtConstVal_->isEnabled())
         OnConstValEdited();  // the default value is read again as the new type
+    else if (DefaultWithheld(*workingChange_))
+        ReadWithheldDefault();
     else
         CheckDirty();
     return true;
+}
+
+bool LibraryViewer::DefaultWithheld(IAttributeChange& change) {
+    return (change.Flags() & kParamHasDefault) != 0 && change.Value().vt() != ole::VT_NULL &&
+           !ParamFilterAllows(kFilterParamDefault);
+}
+
+void LibraryViewer::ReadWithheldDefault() {
+    // A default the host's filter keeps as it is is read again as the new
+    // type, as the text of its field would be: a type that can't hold it
+    // leaves nothing to update.
+    const std::u16string text = Fields::FormatValue(workingChange_->Value(), false);
+    const ole::VARTYPE held = baselineChange_ ? baselineChange_->Value().vt() : ole::VARTYPE{ole::VT_EMPTY};
+    const auto value = Fields::ParseDefaultValue(text, BaseTypeOf(workingChange_->VarTypeInfo().get()), held);
+    if (value.Valid) workingChange_->Value(value.Value);
+    MarkInvalid(kInvalidConstVal, !value.Valid);
+    CheckDirty();
 }
 
 // ---- Updates ----

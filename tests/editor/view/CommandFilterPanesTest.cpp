@@ -7,6 +7,7 @@
 #include "editor/ViewerTestSupport.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +18,10 @@
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
+#include "support/Screenshots.h"
 #include "support/TempDir.h"
+#include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace treetest {
 namespace {
@@ -36,6 +40,17 @@ public:
                                       tli::VarTypeInfo*) override {
         return {};
     }
+    // A parameter's type: Integer, or vt.
+    ole::VARTYPE vt = VT_I2;
+    int typesAsked = 0;
+    editor::SpecifiedType SpecifyParamType(QWidget*, int32_t, int32_t, int32_t, ITypeLib* library,
+                                           dialogs::LibraryCollection&, tli::VarTypeInfo*, int32_t&, bool) override {
+        ++typesAsked;
+        ComPtr<CustomVarTypeInfo> chosen = CustomVarTypeInfo::New();
+        chosen->CurrentITypeLib(library);
+        chosen->SetType(vt, nullptr);
+        return {true, chosen};
+    }
 
 private:
     bool Answer(bool nullAllowed, ole::GUID& guid) {
@@ -44,6 +59,27 @@ private:
         return true;
     }
 };
+
+// The default value of parameter position (from 0) of IShape's method name in lib.
+ole::Variant ShapeDefault(ITypeLib* lib, const char16_t* name, int position) {
+    ComPtr<ITypeLib> holder;
+    UINT at = 0;
+    EXPECT_OK(changestest::TypeNamed(lib, u"IShape")->GetContainingTypeLib(holder.put(), &at));
+    const ComPtr<ITypeInfo> info = modITypeInfoHelper::GetInterfaceTypeInfo(lib, at);
+    std::u16string text(name);
+    LPOLESTR names[] = {text.data()};
+    MEMBERID id = 0;
+    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
+    UINT index = 0;
+    EXPECT_OK(info.As<ITypeInfo2>()->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index));
+    typelib_detail::FuncDescHolder func(info.get(), index);
+    const PARAMDESC& param = func->lprgelemdescParam[position].paramdesc;
+    ole::Variant value;
+    if ((param.wParamFlags & PARAMFLAG_FHASDEFAULT) != 0 && param.pparamdescex) {
+        EXPECT_OK(VariantCopy(&value.get(), &param.pparamdescex->varDefaultValue));
+    }
+    return value;
+}
 
 class CommandFilterPanes : public ::testing::Test {
 protected:
@@ -90,6 +126,21 @@ protected:
         QTest::keyClick(Options(), Qt::Key_Space);
     }
     void Cancel() { QTest::mouseClick(view.DetailsField(Field::Cancel), Qt::LeftButton); }
+    // The caption of field.
+    QLabel* CaptionOf(QWidget* field) {
+        for (QLabel* label : view.findChildren<QLabel*>())
+            if (label->buddy() == field) return label;
+        return nullptr;
+    }
+    // Whether field and its caption are enabled, both or neither.
+    bool Offered(QWidget* field) {
+        QLabel* caption = CaptionOf(field);
+        EXPECT_TRUE(caption);
+        EXPECT_EQ(caption && caption->isEnabled(), field->isEnabled());
+        return field->isEnabled();
+    }
+    QComboBox* Optional() { return static_cast<QComboBox*>(view.MemberPaneField(MemberField::Optional)); }
+    QLineEdit* DefaultValue() { return static_cast<QLineEdit*>(view.MemberPaneField(MemberField::ConstValue)); }
 
     TempDir dir;
     CountingServices services;
@@ -223,7 +274,13 @@ TEST_F(CommandFilterPanes, TheMemberPaneOffersOnlyTheGroupsAndFlagsTheFilterAllo
     EXPECT_TRUE(Enabled(Field::SetType));
     EXPECT_FALSE(Enabled(MemberField::MemberId));
     EXPECT_FALSE(Enabled(Field::Options));
-    // A parameter's pane starts afresh.
+    // A parameter's pane starts afresh and follows the parameter commands, not the member's.
+    Select(NodeAt(Tree(), "Kernel", "Beep", "freq"));
+    EXPECT_FALSE(Enabled(Field::SetType));
+    filter.MemberCommands = 0;
+    filter.ParamCommands = editor::kFilterParamType;
+    view.CommandFilter(filter);
+    Select(NodeAt(Tree(), "Kernel", "Beep"));
     Select(NodeAt(Tree(), "Kernel", "Beep", "freq"));
     EXPECT_TRUE(Enabled(Field::SetType));
 }
@@ -260,6 +317,118 @@ TEST_F(CommandFilterPanes, TheDefaultInterfaceOfAPairedCoclassKeepsItsInterface)
     view.CommandFilter(filter);
     Select(Child(widget, "DVTable"));
     EXPECT_FALSE(Enabled(Field::Options));
+}
+
+// The parameter pane: the type, the optional setting and the default value
+// each by its own bit; what the filter withholds does not change from the
+// mouse or the keyboard, and with the filter off everything is offered again.
+TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
+    QWidget* const type = view.DetailsField(Field::SetType);
+    QWidget* const chooseType = view.DetailsField(Field::ChooseType);
+    view.CommandFilter(filter);
+    // Count's default 5 makes it a typed optional parameter.
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    EXPECT_FALSE(Offered(type));
+    EXPECT_FALSE(chooseType->isEnabled());
+    EXPECT_FALSE(Offered(Optional()));
+    EXPECT_GT(Optional()->count(), 1);
+    EXPECT_EQ(Optional()->currentText(), "Typed Optional");
+    EXPECT_FALSE(Offered(DefaultValue()));
+    EXPECT_TRUE(DefaultValue()->text().isEmpty());
+    testsupport::SaveScreenshots(view, "viewer-param-pane-filtered");
+    QTest::mouseDClick(type, Qt::LeftButton);
+    QTest::mouseClick(chooseType, Qt::LeftButton);
+    Optional()->setFocus();
+    QTest::keyClick(Optional(), Qt::Key_Down);
+    QTest::keyClicks(DefaultValue(), "7");
+    EXPECT_EQ(dialogs.typesAsked, 0);
+    EXPECT_EQ(Optional()->currentText(), "Typed Optional");
+    EXPECT_TRUE(DefaultValue()->text().isEmpty());
+    EXPECT_FALSE(view.InEditMode());
+
+    // The type alone, kept from one parameter to the next in the same pane.
+    filter.ParamCommands = editor::kFilterParamType;
+    view.CommandFilter(filter);
+    Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
+    EXPECT_TRUE(Offered(type));
+    EXPECT_FALSE(Offered(Optional()));
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    EXPECT_TRUE(Offered(type));
+    EXPECT_TRUE(chooseType->isEnabled());
+    EXPECT_FALSE(Offered(DefaultValue()));
+    QTest::mouseClick(chooseType, Qt::LeftButton);
+    EXPECT_EQ(dialogs.typesAsked, 1);
+    EXPECT_TRUE(view.InEditMode());
+    EXPECT_FALSE(Offered(Optional()));
+    EXPECT_FALSE(Offered(DefaultValue()));
+    // The default it withholds is read again as the new type, as its text would be.
+    ole::Variant held = ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Fill", 0);
+    ASSERT_EQ(held.vt(), VT_I4);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(history->ItemCount(), 1);
+    held = ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Fill", 0);
+    EXPECT_EQ(held.vt(), VT_I2);
+    EXPECT_EQ(held.get().iVal, 5);
+    // The LCID parameter keeps its type whatever the filter allows.
+    Select(NodeAt(Tree(), "IShape", "Area", "lcid"));
+    EXPECT_FALSE(chooseType->isEnabled());
+
+    // The optional setting and the default value, without the type.
+    filter.ParamCommands = editor::kFilterParamOptional | editor::kFilterParamDefault;
+    view.CommandFilter(filter);
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    EXPECT_FALSE(Offered(type));
+    EXPECT_FALSE(chooseType->isEnabled());
+    EXPECT_TRUE(Offered(Optional()));
+    EXPECT_TRUE(Offered(DefaultValue()));
+    EXPECT_EQ(DefaultValue()->text(), "5");
+    // A single setting stays fixed though the filter allows the choice.
+    Select(NodeAt(Tree(), "IShape", "Sum", "values"));
+    EXPECT_FALSE(Offered(Optional()));
+
+    // The optional setting alone: chosen with the keyboard, updated; the default stays withheld.
+    filter.ParamCommands = editor::kFilterParamOptional;
+    view.CommandFilter(filter);
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    ASSERT_TRUE(Offered(Optional()));
+    Optional()->setFocus();
+    QTest::keyClick(Optional(), Qt::Key_Down);
+    ASSERT_EQ(Optional()->currentText(), "Typed Optional (No Default)");
+    EXPECT_FALSE(Offered(DefaultValue()));
+    ASSERT_TRUE(view.InEditMode());
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(history->ItemCount(), 2);
+    Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    EXPECT_EQ(Optional()->currentText(), "Typed Optional (No Default)");
+
+    // The filter off: everything is offered again.
+    view.CommandFilter({});
+    Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
+    EXPECT_TRUE(Offered(type));
+    EXPECT_TRUE(chooseType->isEnabled());
+    EXPECT_TRUE(Offered(Optional()));
+    Optional()->setFocus();
+    QTest::keyClick(Optional(), Qt::Key_Down);
+    ASSERT_EQ(Optional()->currentText(), "Typed Optional");
+    EXPECT_TRUE(Offered(DefaultValue()));
+    QTest::keyClicks(DefaultValue(), "2");
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    Select(NodeAt(Tree(), "IShape", "Fill", "count"));
+    Select(NodeAt(Tree(), "IShape", "Zoom", "factor"));
+    EXPECT_EQ(DefaultValue()->text(), "2");
+    // A string pointer takes no default: choosing one drops it.
+    dialogs.vt = VT_LPWSTR;
+    QTest::mouseClick(chooseType, Qt::LeftButton);
+    EXPECT_FALSE(Offered(DefaultValue()));
+    EXPECT_TRUE(DefaultValue()->text().isEmpty());
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_FALSE(view.InEditMode());
+    EXPECT_EQ(ShapeDefault(view.CurrentLibraryITypeLib().get(), u"Zoom", 0).vt(), VT_EMPTY);
+    EXPECT_TRUE(services.messages.empty());
 }
 
 // A member pasted under a host's member-ID format takes the next ID of its
