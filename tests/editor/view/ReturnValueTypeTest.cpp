@@ -315,6 +315,31 @@ TEST_F(ReturnValueType, AGetAloneAndAMethodReturningAnArrayArePickedAsTheirRetur
     ExpectBatchModeWritesTheSame();
 }
 
+// Under each type constraint the return value's own type is offered, not
+// marked as ruled out, and a type the constraint allows is taken.
+TEST_F(ReturnValueType, EachTypeConstraintOffersTheReturnValuesType) {
+    for (int32_t constraint = 0; constraint <= 4; ++constraint) {
+        view->TypeConstraint(constraint);
+        Choose("IThing", "Label");
+        bool marked = true;
+        driving.modal = [&](QDialog& dialog) {
+            marked = dialog.findChild<QLabel*>(QStringLiteral("lblHeader"))->font().bold();
+            shownFirst = dialog.findChild<editor::TypePicker*>()->Prototype()->text().trimmed();
+            dialog.reject();
+        };
+        QTest::mouseClick(view->DetailsField(Field::ChooseType), Qt::LeftButton);
+        driving.modal = nullptr;
+        EXPECT_FALSE(marked) << constraint;
+        EXPECT_EQ(shownFirst.toStdString(), "[out, retval] BSTR*") << constraint;
+        EXPECT_FALSE(view->InEditMode()) << constraint;
+    }
+    Pick(QStringLiteral("short"));
+    EXPECT_EQ(TypeShown(), "short");
+    Update();
+    EXPECT_NE(Function("Label", "2").find("pflags=0xa type=ptr(vt2)"), std::string::npos) << Function("Label", "2");
+    ExpectBatchModeWritesTheSame();
+}
+
 TEST_F(ReturnValueType, ADispinterfacesMethodAndPropertyArePickedAsTheirReturnValue) {
     Choose("DProps", "Find");
     ASSERT_EQ(TypeShown(), "BSTR");
