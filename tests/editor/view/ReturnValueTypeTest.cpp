@@ -44,7 +44,8 @@ using Field = editor::LibraryViewer::Field;
 //     [propput] HRESULT Item([in] long index, [in] VARIANT);
 //     [propputref] HRESULT Item([in] long index, [in] IDispatch*);
 //     [propget] HRESULT Label([out, retval] BSTR* v);
-//     HRESULT Rows([out, retval] SAFEARRAY(long)* v); };
+//     HRESULT Rows([out, retval] SAFEARRAY(long)* v);
+//     [propget] HRESULT Parent([out, retval] IDispatch** v); [propputref] HRESULT Parent([in] IDispatch*); };
 //   dispinterface DProps { methods:
 //     [id(1)] HRESULT Find([in] long a, [out, retval] BSTR* r);
 //     [id(2), propget] HRESULT Width([out, retval] long* r); [id(2), propput] HRESULT Width([in] long); };
@@ -104,6 +105,10 @@ void BuildProps(const std::u16string& file) {
     AddFunc(props.get(), 2,
             {.name = u"Width", .invkind = INVOKE_PROPERTYPUT, .params = {{u"", Vt(VT_I4)}}, .memid = 2,
              .kind = FUNC_DISPATCH});
+    AddFunc(thing.get(), 9,
+            {u"Parent", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"v", td.Ptr(Vt(VT_DISPATCH)), retval}}});
+    AddFunc(thing.get(), 10,
+            {u"Parent", INVOKE_PROPERTYPUTREF, Vt(VT_HRESULT), {{u"", Vt(VT_DISPATCH)}}, 0, FuncIdAt(thing.get(), 9)});
     ASSERT_OK(other->LayOut());
     ASSERT_OK(thing->LayOut());
     ASSERT_OK(props->LayOut());
@@ -266,6 +271,24 @@ TEST_F(ReturnValueType, AnObjectTakenByTheGetOffersToTurnTheLetIntoASet) {
     for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
     EXPECT_TRUE(texts.join(',').contains(QStringLiteral("Set"))) << texts.join(',').toStdString();
     EXPECT_FALSE(texts.join(',').contains(QStringLiteral("Let"))) << texts.join(',').toStdString();
+    ExpectBatchModeWritesTheSame();
+}
+
+TEST_F(ReturnValueType, ANumberTakenByTheGetOffersToTurnTheSetIntoALet) {
+    Choose("IThing", "Parent");
+    ASSERT_EQ(TypeShown(), "IDispatch*");
+    Pick(QStringLiteral("long"));
+    EXPECT_EQ(shownFirst, "[out, retval] IDispatch**");
+    EXPECT_EQ(TypeShown(), "long");
+    driving.answers = {dialogs::kAnswerYes};
+    Update();
+    ASSERT_EQ(driving.messages.size(), 1u);
+    EXPECT_EQ(driving.messages[0].toStdString(),
+              "Would you like to change the corresponding Property Set to a Property Let with a last parameter of "
+              "type '[in] long'?");
+    EXPECT_TRUE(Function("Parent", "8").empty()) << Function("Parent", "8");
+    EXPECT_NE(Function("Parent", "4").find("pflags=0x1 type=vt3"), std::string::npos) << Function("Parent", "4");
+    EXPECT_NE(Function("Parent", "2").find("pflags=0xa type=ptr(vt3)"), std::string::npos) << Function("Parent", "2");
     ExpectBatchModeWritesTheSame();
 }
 
