@@ -150,6 +150,32 @@ TEST_F(AccessKeys, EveryKeyOfTheMainWindowReachesItsOwnControlOnEveryPage) {
     EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
 }
 
+// The pages a host's filter leaves in part disabled, and the pane of a
+// property's parameter with a tab for each accessor, keep their keys apart.
+TEST_F(AccessKeys, EveryKeyReachesItsOwnControlUnderAHostsFilterAndOnAPropertysParameter) {
+    OpenMain();
+    zephrin::editor::CommandFilterRecord filter;
+    filter.FilterOn = 1;
+    filter.LibraryCommands = zephrin::editor::kFilterLibLcid;
+    filter.LibraryFlags = ole::LIBFLAG_FHIDDEN;
+    const std::pair<const char*, QTreeWidgetItem*> pages[] = {
+        {"property value", At("IShape", "Name", "name")},
+        {"record field", At("Matrix", "shape")},
+    };
+    for (const auto& [where, node] : pages) WalkPages(node, where);
+    View().CommandFilter(filter);
+    const std::pair<const char*, QTreeWidgetItem*> filtered[] = {
+        {"filtered library", At()},
+        {"filtered interface", At("IShape")},
+        {"filtered property", At("IShape", "Name")},
+        {"filtered parameter", At("IShape", "Fill", "count")},
+        {"filtered coclass", At("Shape")},
+    };
+    for (const auto& [where, node] : filtered) WalkPages(node, where);
+    EXPECT_GE(walked, 14);
+    EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
+}
+
 TEST_F(AccessKeys, EveryKeyOfTheHistoryWindowAndTheDialogsReachesItsOwnControl) {
     OpenMain();
     // The history window.

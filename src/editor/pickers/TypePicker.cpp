@@ -74,7 +74,12 @@ void FillCombo(QComboBox* combo, QLabel* label, const std::vector<std::pair<QStr
     combo->setCurrentIndex(index);
     combo->setEnabled(entries.size() >= 2 || index < 0);
     label->setEnabled(combo->isEnabled());
-    MarkLabel(label, index < 0 && !entries.empty());
+    const bool invalid = index < 0 && !entries.empty();
+    MarkLabel(label, invalid);
+    // Not by colour alone: the list itself says so, where a screen reader reads it.
+    const QString why = QStringLiteral("The current choice is not offered here. Choose one from the list.");
+    combo->setToolTip(invalid ? why : QString());
+    combo->setAccessibleDescription(invalid ? QStringLiteral("Invalid value. ") + why : QString());
 }
 
 }  // namespace

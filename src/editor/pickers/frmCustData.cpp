@@ -240,7 +240,12 @@ void frmCustData::SetError(bool error, const QString& why) {
     MarkLabel(lblValueHeader_, error);
     lblError_->setText(why);
     lblError_->setVisible(error && !why.isEmpty());
-    txtValue_->setAccessibleDescription(why);
+    // Not by colour alone: the value box says that its value is invalid and
+    // what it takes, where a screen reader reads it with the box.
+    QString told;
+    if (error) told = !why.isEmpty() ? why : QStringLiteral("A value of type %1.").arg(lblSetType_->text());
+    txtValue_->setToolTip(told);
+    txtValue_->setAccessibleDescription(error ? QStringLiteral("Invalid value. ") + told : QString());
 }
 
 void frmCustData::ValueEdited() {

@@ -4,6 +4,7 @@
 // menu; and a picture for a person to look at.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -213,6 +214,26 @@ TEST_F(CustDataDialog, CancelOverABadValueRestoresItAndFormatSwitches) {
     services.modal = [](QDialog& dialog) { dialog.reject(); };
     EXPECT_EQ(frmCustData::GetCustDataChange(target, nullptr, 0, hex), nullptr);
     EXPECT_TRUE(hex);
+}
+
+// A value that doesn't convert to its type is not marked by the caption's
+// colour alone: the value box itself says that it is invalid and what it
+// takes, where a screen reader reads it; valid again, it says nothing more.
+TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
+    frmCustData d(target, nullptr, 0, false);
+    d.List()->setCurrentRow(0);
+    const auto read = [&] {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(d.ValueField());
+        return accessible ? accessible->text(QAccessible::Description) : QString();
+    };
+    Type(d.ValueField(), "abc");
+    ASSERT_FALSE(d.Ok()->isEnabled());
+    EXPECT_TRUE(read().startsWith(QStringLiteral("Invalid value. "))) << read().toStdString();
+    EXPECT_TRUE(read().contains(QStringLiteral("long"))) << read().toStdString();
+    Type(d.ValueField(), "12");
+    EXPECT_TRUE(d.Ok()->isEnabled());
+    EXPECT_TRUE(read().isEmpty()) << read().toStdString();
+    d.reject();
 }
 
 // A string longer than a text box holds by default is edited whole.

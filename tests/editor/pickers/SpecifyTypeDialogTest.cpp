@@ -332,6 +332,36 @@ TEST_F(SpecifyType, AScreenReaderReadsThePrototypeAndWhyTheHeaderAndBoundsAreMar
     frmSpecifyType::GetType(nullptr, kUsageRecordField, kCompatNone, pickLib.get(), others, nullptr);
 }
 
+// A choice list whose current entry is not offered is marked red on its
+// caption; the list itself tells a screen reader that its value is invalid.
+TEST_F(SpecifyType, AChoiceListMarkedInvalidSaysSoItself) {
+    const auto read = [](QObject* object) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
+        return accessible ? accessible->text(QAccessible::Description) : QString();
+    };
+    auto current = CustomVarTypeInfo::New();
+    current->SetType(VT_I4, nullptr);
+    current->PointerLevel(1);
+    int32_t flags = 1;  // [in], where only [out, retval] is offered
+    bool variantOnly = false;
+    bool seen = false;
+    Drive([&](frmSpecifyType& d) {
+        QComboBox* combo = d.Picker()->FlagsCombo();
+        ASSERT_TRUE(combo->isVisibleTo(&d));
+        ASSERT_LT(combo->currentIndex(), 0);
+        seen = true;
+        EXPECT_TRUE(read(combo).startsWith(QStringLiteral("Invalid value."))) << read(combo).toStdString();
+        // Chosen from the list, the value is valid and the list says nothing more.
+        combo->setCurrentIndex(0);
+        emit combo->activated(0);
+        EXPECT_TRUE(read(combo).isEmpty()) << read(combo).toStdString();
+        d.reject();
+    });
+    frmSpecifyType::GetParamType(nullptr, kUsageInterfaceParam, kCompatNone, 4, pickLib.get(), others, current.get(),
+                                 flags, variantOnly);
+    EXPECT_TRUE(seen);
+}
+
 TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
     ComPtr<CustomVarTypeInfo> inRef = TypeAt(refLib.get(), 1);
 
