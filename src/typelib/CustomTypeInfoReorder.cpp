@@ -113,10 +113,15 @@ void CheckVtableFits(ole::ITypeInfo* self) {
     std::vector<int32_t> bases(count, -1);
     for (ole::UINT i = 0; i < count; ++i) {
         if (i == selfIndex) continue;
-        ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), i);
-        if (TypeAttr(ti.get())->typekind != ole::TKIND_INTERFACE) continue;
-        bases[i] = BaseIndexIn(lib.get(), ti.get());
-        types[i] = std::move(ti);
+        // A type that can't be read, or whose base can't be found, derives from nothing here.
+        try {
+            ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), i);
+            if (TypeAttr(ti.get())->typekind != ole::TKIND_INTERFACE) continue;
+            bases[i] = BaseIndexIn(lib.get(), ti.get());
+            types[i] = std::move(ti);
+        } catch (const ErrorRecord&) {
+            bases[i] = -1;
+        }
     }
     // Where each vtable will end: its automatic slots follow its base's, its
     // explicit ones stay where they are.
