@@ -192,6 +192,13 @@ void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynch
     ComPtr<ole::ITypeInfo> self = ITypeInfo();
     uint32_t end = 0;
     if (!fSynchronizeFuncDescs) {
+        // Offsets given one by one (a history may hold any) start after the
+        // inherited slots: below them a function would take a base's slot.
+        const uint32_t inherited = ShapeOf(self.get()).baseSize;
+        for (int16_t offset : offsets)
+            if (static_cast<uint16_t>(offset) < inherited)
+                RaiseError(kErrInvalidArgument,
+                           u"A function can't take a vtable slot that the interface inherits from its base.");
         end = CheckVtableOffsets(self.get(), offsets);
     } else {
         const VtableShape shape = ShapeOf(self.get());

@@ -390,5 +390,22 @@ TEST(VTableLimitsDerived, ABaseDoesNotPushADerivedVtablePastTheSignedSixteenBitR
     }
 }
 
+// A vtable order read from a history may name any offsets: one among the
+// slots an interface inherits would give its function the slot of a base's,
+// and is refused, leaving the live library as it was.
+TEST_F(VTableLimits, NoFunctionTakesAnInheritedSlot) {
+    const std::string before = Dump(view.ReadView().get());
+    for (const Offsets& offsets : {Offsets{8, 12}, Offsets{24, 28}, Offsets{28, 4}}) {
+        const std::u16string refused = Reorder(u"IDispPlain", offsets);
+        EXPECT_NE(refused.find(u"inherits"), std::u16string::npos) << Utf8(refused);
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+    }
+    EXPECT_NE(Reorder(u"IPlain", {4, 8}).find(u"inherits"), std::u16string::npos);
+    EXPECT_EQ(Dump(view.ReadView().get()), before);
+    // The first own slot is the base's end.
+    EXPECT_EQ(Reorder(u"IDispPlain", {32, 28}), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDispPlain"), (Offsets{32, 28}));
+}
+
 }  // namespace
 }  // namespace changestest
