@@ -92,10 +92,59 @@ uint32_t CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offse
 }
 
 void CheckVtableFits(ole::ITypeInfo* self) {
-    TypeAttr attr(self);
-    if (attr->typekind != ole::TKIND_INTERFACE) return;
+    uint32_t end = 0;
+    {
+        TypeAttr attr(self);
+        if (attr->typekind != ole::TKIND_INTERFACE) return;
+        end = attr->cbSizeVft;
+    }
     // The vtable ends after its last slot: every offset lies below its size.
-    if (attr->cbSizeVft > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
+    if (end > kMaxVtableSize) RaiseError(ole::TYPE_E_SIZETOOBIG);
+
+    // The interfaces derived from self, directly or further down, lay their
+    // own slots out after it when they are laid out again (at the latest when
+    // the library is saved): none of them may then end past the limit.
+    ComPtr<ole::ITypeLib> lib;
+    ole::UINT selfIndex = 0;
+    CheckHr(self->GetContainingTypeLib(lib.put(), &selfIndex));
+    const uint32_t slot = ShapeOf(self).slot;
+    const ole::UINT count = lib->GetTypeInfoCount();
+    std::vector<ComPtr<ole::ITypeInfo>> types(count);
+    std::vector<int32_t> bases(count, -1);
+    for (ole::UINT i = 0; i < count; ++i) {
+        if (i == selfIndex) continue;
+        // A type that can't be read, or whose base can't be found, derives from nothing here.
+        try {
+            ComPtr<ole::ITypeInfo> ti = modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), i);
+            if (TypeAttr(ti.get())->typekind != ole::TKIND_INTERFACE) continue;
+            bases[i] = BaseIndexIn(lib.get(), ti.get());
+            types[i] = std::move(ti);
+        } catch (const ErrorRecord&) {
+            bases[i] = -1;
+        }
+    }
+    // Where each vtable will end: its automatic slots follow its base's, its
+    // explicit ones stay where they are.
+    std::vector<int64_t> ends(count, -1);
+    ends[selfIndex] = end;
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (ole::UINT i = 0; i < count; ++i) {
+            if (ends[i] >= 0 || bases[i] < 0 || ends[static_cast<size_t>(bases[i])] < 0) continue;
+            uint32_t derivedEnd = 0;
+            {
+                TypeAttr attr(types[i].get());
+                derivedEnd = static_cast<uint32_t>(ends[static_cast<size_t>(bases[i])]) + slot * attr->cFuncs;
+                for (ole::UINT k = 0; k < attr->cFuncs; ++k)
+                    derivedEnd = std::max<uint32_t>(
+                        derivedEnd, static_cast<uint16_t>(FuncDescHolder(types[i].get(), k)->oVft) + slot);
+                // One already past the limit, and not grown, is left as it came.
+                if (derivedEnd > kMaxVtableSize && derivedEnd > attr->cbSizeVft) RaiseError(ole::TYPE_E_SIZETOOBIG);
+            }
+            ends[i] = derivedEnd;
+            grown = true;
+        }
+    }
 }
 
 void CheckDerivedVtables(ole::ITypeInfo* self, uint32_t end) {
@@ -143,6 +192,13 @@ void CustomTypeInfo::ReorderVTable(std::span<const int16_t> offsets, bool fSynch
     ComPtr<ole::ITypeInfo> self = ITypeInfo();
     uint32_t end = 0;
     if (!fSynchronizeFuncDescs) {
+        // Offsets given one by one (a history may hold any) start after the
+        // inherited slots: below them a function would take a base's slot.
+        const uint32_t inherited = ShapeOf(self.get()).baseSize;
+        for (int16_t offset : offsets)
+            if (static_cast<uint16_t>(offset) < inherited)
+                RaiseError(kErrInvalidArgument,
+                           u"A function can't take a vtable slot that the interface inherits from its base.");
         end = CheckVtableOffsets(self.get(), offsets);
     } else {
         const VtableShape shape = ShapeOf(self.get());

@@ -25,7 +25,9 @@ inline constexpr uint32_t kMaxVtableSize = 0x7FFF;
 uint32_t CheckVtableOffsets(ole::ITypeInfo* self, std::span<const int16_t> offsets);
 
 // Raises Size too big for an interface whose vtable, as it is laid out now,
-// ends past kMaxVtableSize. Nothing for other kinds of type.
+// ends past kMaxVtableSize, or whose vtable makes that of an interface of its
+// library derived from it end there once laid out again. Nothing for other
+// kinds of type.
 void CheckVtableFits(ole::ITypeInfo* self);
 
 // Raises an error if self's vtable, ending at end, would grow over the

@@ -363,6 +363,72 @@ TEST_F(StructuralSession, AnAddedTypeWhoseGuidAnotherTypeHoldsGetsAFreshOne) {
     EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(lib.get(), u"IAdded").get())->guid, given);
 }
 
+// A breakpoint on an added type's GUID item, Run to Cursor on it, or Set
+// Next Statement past it: the run stops before the item, and the type keeps
+// the GUID its add gave it until the item is applied; an item skipped leaves
+// it that GUID, as stepping through would.
+TEST_F(StructuralSession, AStopBetweenAnAddAndItsGuidItemLeavesTheGuidToTheItem) {
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    for (TYPEKIND kind : {TKIND_INTERFACE, TKIND_COCLASS}) AddType(kind);
+    history.UIActivator(nullptr);
+    const auto guidOf = [](ITypeLib* in, const char16_t* type) {
+        return typelib_detail::TypeAttr(TypeNamed(in, type).get())->guid;
+    };
+    const GUID interfaceGuid = guidOf(lib.get(), u"Interface1");
+    const GUID coclassGuid = guidOf(lib.get(), u"Coclass1");
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    SaveAndDump(lib.get(), dir / "edited.tlb");
+
+    for (const int32_t stopBy : {kCmdToggleBreakpoint, kCmdRunToCursor}) {
+        SCOPED_TRACE(stopBy);
+        Playback replay;
+        FakeHistoryList list{replay};
+        activation.list = &list;
+        replay.UIActivator(&activation);
+        replay.LoadState(folder, u"session.leh");
+        ASSERT_TRUE(replay.ActivateUI());
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        if (stopBy == kCmdToggleBreakpoint) {
+            replay.ExecuteCommand(kCmdToggleBreakpoint, 1, list.lines.at(1));
+            replay.ExecuteCommand(kCmdRun, -1, 0);
+        } else {
+            replay.ExecuteCommand(kCmdRunToCursor, 1, list.lines.at(1));
+        }
+        EXPECT_NE(guidOf(replay.CurrentITypeLib().get(), u"Interface1"), interfaceGuid);
+        // Past the item: the interface keeps the GUID its add gave it.
+        replay.ExecuteCommand(kCmdSetNextStatement, 2, list.lines.at(2));
+        replay.ExecuteCommand(kCmdClearBreakpoints, -1, 0);
+        replay.ExecuteCommand(kCmdRun, -1, 0);
+        EXPECT_NE(guidOf(replay.CurrentITypeLib().get(), u"Interface1"), interfaceGuid);
+        EXPECT_EQ(guidOf(replay.CurrentITypeLib().get(), u"Coclass1"), coclassGuid);
+        replay.UIActivator(nullptr);
+    }
+    // Stopped between them, the item then applied: the files are the same bytes.
+    {
+        Playback replay;
+        FakeHistoryList list{replay};
+        activation.list = &list;
+        replay.UIActivator(&activation);
+        replay.LoadState(folder, u"session.leh");
+        ASSERT_TRUE(replay.ActivateUI());
+        const ComPtr<ITypeLib> fresh = StartingLibrary();
+        replay.AttachITypeLib(fresh.get());
+        replay.ExecuteCommand(kCmdToggleBreakpoint, 3, list.lines.at(3));
+        replay.ExecuteCommand(kCmdRun, -1, 0);
+        EXPECT_NE(guidOf(replay.CurrentITypeLib().get(), u"Coclass1"), coclassGuid);
+        replay.ExecuteCommand(kCmdRun, -1, 0);
+        SaveAndDump(replay.CurrentITypeLib().get(), dir / "stopped.tlb");
+        EXPECT_EQ(FileBytes(dir / "stopped.tlb"), FileBytes(dir / "edited.tlb"));
+        replay.UIActivator(nullptr);
+    }
+}
+
 // ---- One history file per kind ----
 
 struct GoldenCase {

@@ -310,5 +310,102 @@ TEST(VTableLimitsDerived, ABaseDoesNotGrowOverTheInterfacesDerivedFromIt) {
     }
 }
 
+// library GrownLib {
+//   interface IBase : IUnknown { A() at 12; B() at 0x7FDC; };
+//   interface IDerived : IBase { derivedCount functions in automatic slots };
+// }
+ComPtr<ITypeLib> GrownLib(UINT derivedCount) {
+    auto lib = NewLibrary(u"GrownLib");
+    EXPECT_OK(lib->SetGuid({0x7A1C0E57, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}));
+    auto base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+    EXPECT_OK(base->SetGuid({0x7A1C0E57, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 9}}));
+    EXPECT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(base.get(), 0, {.name = u"A", .oVft = 12});
+    AddFunc(base.get(), 1, {.name = u"B", .oVft = 0x7FDC});
+    auto derived = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+    EXPECT_OK(derived->SetGuid({0x7A1C0E57, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 10}}));
+    EXPECT_OK(derived->AddImplType(0, RefTo(derived.get(), base.get())));
+    for (UINT i = 0; i < derivedCount; ++i)
+        AddFunc(derived.get(), i, {.name = u"D" + std::u16string(1, static_cast<char16_t>(u'0' + i))});
+    EXPECT_OK(base->LayOut());
+    EXPECT_OK(derived->LayOut());
+    return AsTypeLib(lib.get());
+}
+
+// An interface derived from another lays its automatic slots out after its
+// base's: an edit that grows the base may not push the derived one's slots
+// past 0x7FFF, where the saved file would read them back negative.
+TEST(VTableLimitsDerived, ABaseDoesNotPushADerivedVtablePastTheSignedSixteenBitRange) {
+    RegisterFileServices();
+    {
+        // IDerived ends at 0x7FFC: one slot more in IBase would end it past 0x7FFF.
+        ComPtr<ITypeLib> lib = GrownLib(7);
+        CustomTypeLib view;
+        view.Attach(lib.get());
+        const std::string before = Dump(view.ReadView().get());
+        const auto apply = [&](IChange& change, const char16_t* name) -> std::u16string {
+            ChangeTarget target = TypeTarget(view.ReadView().get(), name);
+            try {
+                change.Apply(view, nullptr, target, nullptr, 0);
+            } catch (const ErrorRecord& e) {
+                return ErrorReportText(e);
+            }
+            return {};
+        };
+        for (const int32_t kinds : {int32_t{INVOKE_FUNC}, int32_t{INVOKE_PROPERTYGET | INVOKE_PROPERTYPUT}}) {
+            SCOPED_TRACE(kinds);
+            auto add = modAddMemberChange::NewAddMemberChange(false);
+            add->InvokeKind(kinds);
+            const std::u16string refused = apply(*add, u"IBase");
+            EXPECT_NE(refused.find(u"Size too big"), std::u16string::npos) << Utf8(refused);
+            EXPECT_EQ(Dump(view.ReadView().get()), before);
+        }
+        auto copy = modCopyMemberChange::NewCopyMemberChange(false);
+        copy->VarTypeInfo(TypeDescOf(lib.get(), u"IDerived").get());
+        copy->SourceMemberId(MemberTarget(lib.get(), u"IDerived", u"D0").MemberId);
+        copy->InvokeKinds(INVOKE_FUNC);
+        const std::u16string refused = apply(*copy, u"IBase");
+        EXPECT_NE(refused.find(u"Size too big"), std::u16string::npos) << Utf8(refused);
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+    }
+    {
+        // With one function less in IDerived, the slot fits, and the file reads it as laid out.
+        ComPtr<ITypeLib> lib = GrownLib(6);
+        CustomTypeLib view;
+        view.Attach(lib.get());
+        auto add = modAddMemberChange::NewAddMemberChange(false);
+        add->InvokeKind(INVOKE_FUNC);
+        ChangeTarget target = TypeTarget(lib.get(), u"IBase");
+        ASSERT_NO_THROW(add->Apply(view, nullptr, target, nullptr, 0));
+        TempDir dir;
+        const fs::path file = dir.path() / "grown.tlb";
+        std::shared_ptr<const LibraryData> data;
+        ASSERT_OK(GetLibraryData(view.ReadView().get(), true, &data));
+        ASSERT_OK(WriteMsftTypeLib(*data, file.u16string()));
+        ComPtr<ITypeLib> reloaded;
+        ASSERT_OK(LoadTypeLibEx(file.u16string().c_str(), REGKIND_NONE, reloaded.put()));
+        EXPECT_EQ(VtableOffsets(reloaded.get(), u"IBase"), (Offsets{12, 0x7FDC, 0x7FE0}));
+        EXPECT_EQ(VtableOffsets(reloaded.get(), u"IDerived"),
+                  (Offsets{0x7FE4, 0x7FE8, 0x7FEC, 0x7FF0, 0x7FF4, 0x7FF8}));
+    }
+}
+
+// A vtable order read from a history may name any offsets: one among the
+// slots an interface inherits would give its function the slot of a base's,
+// and is refused, leaving the live library as it was.
+TEST_F(VTableLimits, NoFunctionTakesAnInheritedSlot) {
+    const std::string before = Dump(view.ReadView().get());
+    for (const Offsets& offsets : {Offsets{8, 12}, Offsets{24, 28}, Offsets{28, 4}}) {
+        const std::u16string refused = Reorder(u"IDispPlain", offsets);
+        EXPECT_NE(refused.find(u"inherits"), std::u16string::npos) << Utf8(refused);
+        EXPECT_EQ(Dump(view.ReadView().get()), before);
+    }
+    EXPECT_NE(Reorder(u"IPlain", {4, 8}).find(u"inherits"), std::u16string::npos);
+    EXPECT_EQ(Dump(view.ReadView().get()), before);
+    // The first own slot is the base's end.
+    EXPECT_EQ(Reorder(u"IDispPlain", {32, 28}), u"");
+    EXPECT_EQ(VtableOffsets(view.ReadView().get(), u"IDispPlain"), (Offsets{32, 28}));
+}
+
 }  // namespace
 }  // namespace changestest
