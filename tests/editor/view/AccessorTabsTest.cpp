@@ -379,5 +379,81 @@ TEST_F(AccessorTabs, SelectTargetBehindTheHelpPageShowsTheLetThere) {
     EXPECT_TRUE(services.messages.empty());
 }
 
+// With the help page shown, changes stepped through on the Let and then on
+// the Get: the details page behind the help page takes each accessor in turn.
+TEST_F(AccessorTabs, StepsBehindTheHelpPageFollowEachAccessorInTurn) {
+    Open();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Let");
+    Tick("hidden");
+    Update();
+    ClickTab("Interface Property Get");
+    Tick("restricted");
+    Update();
+    ASSERT_EQ(history.ItemCount(), 2);
+    Reopen();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Help");
+    ASSERT_TRUE(Step());  // the Let's change
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    ASSERT_TRUE(Step());  // the Get's change
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_EQ(view.CurrentAccessor(), 2);
+    // A parameter chosen now is the Get's.
+    Select(At("IGrid", "Cell", "value"));
+    EXPECT_EQ(CurrentTab(), "Interface Property Get");
+    EXPECT_EQ(TypeText(), "[out, retval] BSTR*");
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// A property with a Get and a Let pasted under a host's member-ID format:
+// both accessors take the host's ID, so the copy stays one property; the
+// edit replays in batch mode to the same file.
+TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
+    class Ranges : public editor::IMemberIDConstraints {
+    public:
+        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
+            editor::MemberIDFormat format;
+            format.RangeCount = 1;
+            format.Ranges[0] = {0x40000000, 0x10};
+            return format;
+        }
+    } ranges;
+    Open();
+    editor::CommandFilterRecord filter;
+    filter.FilterOn = 1;
+    filter.MemberCommands = -1;
+    view.CommandFilter(filter);
+    view.SetMemberIDConstraints(&ranges);
+    for (const bool letShown : {false, true}) {
+        Select(At("IGrid", "Cell"));
+        if (letShown) ClickTab("Let");
+        QTest::keyClick(Tree(), Qt::Key_C, Qt::ControlModifier);
+        Select(At("IGrid"));
+        QTest::keyClick(Tree(), Qt::Key_V, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    }
+    view.SetMemberIDConstraints(nullptr);
+    view.CommandFilter(editor::CommandFilterRecord{});
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"IGrid");
+    const ComPtr<ITypeInfo2> grid2 = grid.As<ITypeInfo2>();
+    MEMBERID expected = 0x40000010;
+    for (const char16_t* name : {u"Cell1", u"Cell2"}) {
+        std::u16string text(name);
+        LPOLESTR ptr = text.data();
+        MEMBERID id = 0;
+        ASSERT_OK(grid->GetIDsOfNames(&ptr, 1, &id)) << QString::fromStdU16String(name).toStdString();
+        EXPECT_EQ(id, expected);
+        for (INVOKEKIND kind : {INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT}) {
+            UINT index = 0;
+            EXPECT_OK(grid2->GetFuncIndexOfMemId(expected, kind, &index)) << QString::fromStdU16String(name).toStdString() << " " << kind;
+        }
+        ++expected;
+    }
+}
+
 }  // namespace
 }  // namespace treetest
