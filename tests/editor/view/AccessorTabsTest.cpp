@@ -52,6 +52,27 @@ void WriteGridLibrary(const fs::path& file) {
     ASSERT_OK(lib->SaveAllChanges());
 }
 
+// The sample library with, after its types, a dispinterface:
+//   dispinterface DGrid {
+//     [propget] BSTR Item([in] long idx);  [propput] void Item([in] long idx, [in] BSTR);
+//     [propput] void Ref([in] VARIANT);     [propputref] void Ref([in] IDispatch*); }
+void WriteDispGridLibrary(const fs::path& file) {
+    ComPtr<ICreateTypeLib2> lib = BuildAllKinds(ole::FromUtf8(file.string()));
+    ASSERT_TRUE(lib);
+    auto grid = NewType(lib.get(), u"DGrid", TKIND_DISPATCH);
+    ASSERT_OK(grid->AddImplType(0, RefTo(grid.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(grid.get(), 0, {.name = u"Item", .invkind = INVOKE_PROPERTYGET, .ret = Vt(VT_BSTR),
+                            .params = {{u"idx", Vt(VT_I4)}}, .memid = 1, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 1, {.name = u"Item", .invkind = INVOKE_PROPERTYPUT, .ret = Vt(VT_VOID),
+                            .params = {{u"idx", Vt(VT_I4)}, {u"", Vt(VT_BSTR)}}, .memid = 1, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 2, {.name = u"Ref", .invkind = INVOKE_PROPERTYPUT, .ret = Vt(VT_VOID),
+                            .params = {{u"", Vt(VT_VARIANT)}}, .memid = 2, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 3, {.name = u"Ref", .invkind = INVOKE_PROPERTYPUTREF, .ret = Vt(VT_VOID),
+                            .params = {{u"", Vt(VT_DISPATCH)}}, .memid = 2, .kind = FUNC_DISPATCH});
+    ASSERT_OK(grid->LayOut());
+    ASSERT_OK(lib->SaveAllChanges());
+}
+
 // The type of parameter position (from 1) of the accessor kind of member name
 // of info, with its flags.
 std::string ParamAt(ITypeInfo* info, const char16_t* name, INVOKEKIND kind, int position) {
@@ -453,6 +474,53 @@ TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
         }
         ++expected;
     }
+}
+
+// A dispinterface's properties: the Let of a Get/Let property and the Set of
+// a Let/Set property show their own parameters under their own tabs; the
+// Let's index and the Set's value are edited there, recorded so, and replay
+// in batch mode to the same file.
+TEST_F(AccessorTabs, ADispinterfacesLetAndSetParametersAreEditedInTheirOwnAccessor) {
+    WriteDispGridLibrary(dir / "in.tlb");
+    Open();
+    Select(At("DGrid", "Item"));
+    ClickTab("Let");
+    Select(At("DGrid", "Item", "idx"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] long");
+    dialogs.vt = VT_I2;
+    ChooseType();
+    Update();
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] short");
+
+    Select(At("DGrid", "Ref"));
+    const QStringList refTabs = TabTexts();
+    ASSERT_GE(refTabs.size(), 2) << refTabs.join("|").toStdString();
+    EXPECT_EQ(refTabs[1], "Set");
+    ClickTab("Set");
+    EXPECT_EQ(view.CurrentAccessor(), 8);
+    At("DGrid", "Ref")->setExpanded(true);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(At("DGrid", "Ref")->childCount(), 1);
+    Select(At("DGrid", "Ref")->child(0));
+    EXPECT_EQ(CurrentTab(), "Set");
+    EXPECT_EQ(TypeText(), "[in] IDispatch*");
+    dialogs.vt = VT_UNKNOWN;
+    ChooseType();
+    Update();
+    EXPECT_EQ(CurrentTab(), "Set");
+    EXPECT_EQ(TypeText(), "[in] IUnknown*");
+    // The Let keeps its own value.
+    ClickTab(Utf8(refTabs[0]).c_str());
+    EXPECT_EQ(TypeText(), "[in] VARIANT");
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"DGrid");
+    EXPECT_EQ(ParamAt(grid.get(), u"Item", INVOKE_PROPERTYPUT, 1), "2 flags 1");
+    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUTREF, 1), "13 flags 1");
+    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
 }
 
 }  // namespace
