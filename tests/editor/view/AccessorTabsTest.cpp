@@ -523,5 +523,36 @@ TEST_F(AccessorTabs, ADispinterfacesLetAndSetParametersAreEditedInTheirOwnAccess
     EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
 }
 
+// Histories recorded before a Let's parameters had panes of their own, stepped
+// one item at a time in the view: each item applies without a message and
+// the pane shows a property's accessor that the item names.
+TEST_F(AccessorTabs, OlderHistoriesStepInTheViewShowingTheAccessorsTheyName) {
+    const fs::path data = fs::path(ZEPHRIN_TEST_DATA_DIR) / "history";
+    for (const char* file : {"member-changes.leh"}) {
+        SCOPED_TRACE(file);
+        fs::remove(dir / "in.tlb");
+        fs::remove(dir / "steps.leh");
+        fs::copy_file(data / "session.tlb", dir / "in.tlb");
+        fs::copy_file(data / file, dir / "steps.leh");
+        Open();
+        history.LoadState(ole::FromUtf8(dir.path().string()), u"steps.leh");
+        const int32_t items = history.ItemCount();
+        ASSERT_GT(items, 0);
+        for (int32_t i = 0; i < items; ++i) {
+            ASSERT_TRUE(Step()) << i;
+            EXPECT_TRUE(services.messages.empty()) << i << " " << Utf8(services.messages.front());
+            services.messages.clear();
+            // A property's pane shows one of its accessors' tabs, the one the pane holds.
+            if (Tabs()->count() > 1 && TabTexts().contains("Let")) {
+                EXPECT_EQ(Tabs()->tabData(Tabs()->currentIndex()).toInt(), view.CurrentAccessor()) << i;
+            }
+        }
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+        ASSERT_EQ(RunZephrin(dir.path(), "-leh steps.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
+    }
+}
+
 }  // namespace
 }  // namespace treetest
