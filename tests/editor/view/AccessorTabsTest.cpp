@@ -52,6 +52,27 @@ void WriteGridLibrary(const fs::path& file) {
     ASSERT_OK(lib->SaveAllChanges());
 }
 
+// The sample library with, after its types, a dispinterface:
+//   dispinterface DGrid {
+//     [propget] BSTR Item([in] long idx);  [propput] void Item([in] long idx, [in] BSTR);
+//     [propput] void Ref([in] VARIANT);     [propputref] void Ref([in] IDispatch*); }
+void WriteDispGridLibrary(const fs::path& file) {
+    ComPtr<ICreateTypeLib2> lib = BuildAllKinds(ole::FromUtf8(file.string()));
+    ASSERT_TRUE(lib);
+    auto grid = NewType(lib.get(), u"DGrid", TKIND_DISPATCH);
+    ASSERT_OK(grid->AddImplType(0, RefTo(grid.get(), StdOle2Type(kIID_IDispatch).get())));
+    AddFunc(grid.get(), 0, {.name = u"Item", .invkind = INVOKE_PROPERTYGET, .ret = Vt(VT_BSTR),
+                            .params = {{u"idx", Vt(VT_I4)}}, .memid = 1, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 1, {.name = u"Item", .invkind = INVOKE_PROPERTYPUT, .ret = Vt(VT_VOID),
+                            .params = {{u"idx", Vt(VT_I4)}, {u"", Vt(VT_BSTR)}}, .memid = 1, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 2, {.name = u"Ref", .invkind = INVOKE_PROPERTYPUT, .ret = Vt(VT_VOID),
+                            .params = {{u"", Vt(VT_VARIANT)}}, .memid = 2, .kind = FUNC_DISPATCH});
+    AddFunc(grid.get(), 3, {.name = u"Ref", .invkind = INVOKE_PROPERTYPUTREF, .ret = Vt(VT_VOID),
+                            .params = {{u"", Vt(VT_DISPATCH)}}, .memid = 2, .kind = FUNC_DISPATCH});
+    ASSERT_OK(grid->LayOut());
+    ASSERT_OK(lib->SaveAllChanges());
+}
+
 // The type of parameter position (from 1) of the accessor kind of member name
 // of info, with its flags.
 std::string ParamAt(ITypeInfo* info, const char16_t* name, INVOKEKIND kind, int position) {
@@ -377,6 +398,160 @@ TEST_F(AccessorTabs, SelectTargetBehindTheHelpPageShowsTheLetThere) {
     ClickTab("Let");
     EXPECT_TRUE(Ticked("hidden"));
     EXPECT_TRUE(services.messages.empty());
+}
+
+// With the help page shown, changes stepped through on the Let and then on
+// the Get: the details page behind the help page takes each accessor in turn.
+TEST_F(AccessorTabs, StepsBehindTheHelpPageFollowEachAccessorInTurn) {
+    Open();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Let");
+    Tick("hidden");
+    Update();
+    ClickTab("Interface Property Get");
+    Tick("restricted");
+    Update();
+    ASSERT_EQ(history.ItemCount(), 2);
+    Reopen();
+    Select(At("IGrid", "Cell"));
+    ClickTab("Help");
+    ASSERT_TRUE(Step());  // the Let's change
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    ASSERT_TRUE(Step());  // the Get's change
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_EQ(view.CurrentAccessor(), 2);
+    // A parameter chosen now is the Get's.
+    Select(At("IGrid", "Cell", "value"));
+    EXPECT_EQ(CurrentTab(), "Interface Property Get");
+    EXPECT_EQ(TypeText(), "[out, retval] BSTR*");
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// A property with a Get and a Let pasted under a host's member-ID format:
+// both accessors take the host's ID, so the copy stays one property; the
+// edit replays in batch mode to the same file.
+TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
+    class Ranges : public editor::IMemberIDConstraints {
+    public:
+        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
+            editor::MemberIDFormat format;
+            format.RangeCount = 1;
+            format.Ranges[0] = {0x40000000, 0x10};
+            return format;
+        }
+    } ranges;
+    Open();
+    editor::CommandFilterRecord filter;
+    filter.FilterOn = 1;
+    filter.MemberCommands = -1;
+    view.CommandFilter(filter);
+    view.SetMemberIDConstraints(&ranges);
+    for (const bool letShown : {false, true}) {
+        Select(At("IGrid", "Cell"));
+        if (letShown) ClickTab("Let");
+        QTest::keyClick(Tree(), Qt::Key_C, Qt::ControlModifier);
+        Select(At("IGrid"));
+        QTest::keyClick(Tree(), Qt::Key_V, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    }
+    view.SetMemberIDConstraints(nullptr);
+    view.CommandFilter(editor::CommandFilterRecord{});
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"IGrid");
+    const ComPtr<ITypeInfo2> grid2 = grid.As<ITypeInfo2>();
+    MEMBERID expected = 0x40000010;
+    for (const char16_t* name : {u"Cell1", u"Cell2"}) {
+        std::u16string text(name);
+        LPOLESTR ptr = text.data();
+        MEMBERID id = 0;
+        ASSERT_OK(grid->GetIDsOfNames(&ptr, 1, &id)) << QString::fromStdU16String(name).toStdString();
+        EXPECT_EQ(id, expected);
+        for (INVOKEKIND kind : {INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT}) {
+            UINT index = 0;
+            EXPECT_OK(grid2->GetFuncIndexOfMemId(expected, kind, &index)) << QString::fromStdU16String(name).toStdString() << " " << kind;
+        }
+        ++expected;
+    }
+}
+
+// A dispinterface's properties: the Let of a Get/Let property and the Set of
+// a Let/Set property show their own parameters under their own tabs; the
+// Let's index and the Set's value are edited there, recorded so, and replay
+// in batch mode to the same file.
+TEST_F(AccessorTabs, ADispinterfacesLetAndSetParametersAreEditedInTheirOwnAccessor) {
+    WriteDispGridLibrary(dir / "in.tlb");
+    Open();
+    Select(At("DGrid", "Item"));
+    ClickTab("Let");
+    Select(At("DGrid", "Item", "idx"));
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] long");
+    dialogs.vt = VT_I2;
+    ChooseType();
+    Update();
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(TypeText(), "[in] short");
+
+    Select(At("DGrid", "Ref"));
+    const QStringList refTabs = TabTexts();
+    ASSERT_GE(refTabs.size(), 2) << refTabs.join("|").toStdString();
+    EXPECT_EQ(refTabs[1], "Set");
+    ClickTab("Set");
+    EXPECT_EQ(view.CurrentAccessor(), 8);
+    At("DGrid", "Ref")->setExpanded(true);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(At("DGrid", "Ref")->childCount(), 1);
+    Select(At("DGrid", "Ref")->child(0));
+    EXPECT_EQ(CurrentTab(), "Set");
+    EXPECT_EQ(TypeText(), "[in] IDispatch*");
+    dialogs.vt = VT_UNKNOWN;
+    ChooseType();
+    Update();
+    EXPECT_EQ(CurrentTab(), "Set");
+    EXPECT_EQ(TypeText(), "[in] IUnknown*");
+    // The Let keeps its own value.
+    ClickTab(Utf8(refTabs[0]).c_str());
+    EXPECT_EQ(TypeText(), "[in] VARIANT");
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"DGrid");
+    EXPECT_EQ(ParamAt(grid.get(), u"Item", INVOKE_PROPERTYPUT, 1), "2 flags 1");
+    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUTREF, 1), "13 flags 1");
+    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
+}
+
+// Histories recorded before a Let's parameters had panes of their own, stepped
+// one item at a time in the view: each item applies without a message and
+// the pane shows a property's accessor that the item names.
+TEST_F(AccessorTabs, OlderHistoriesStepInTheViewShowingTheAccessorsTheyName) {
+    const fs::path data = fs::path(ZEPHRIN_TEST_DATA_DIR) / "history";
+    for (const char* file : {"member-changes.leh"}) {
+        SCOPED_TRACE(file);
+        fs::remove(dir / "in.tlb");
+        fs::remove(dir / "steps.leh");
+        fs::copy_file(data / "session.tlb", dir / "in.tlb");
+        fs::copy_file(data / file, dir / "steps.leh");
+        Open();
+        history.LoadState(ole::FromUtf8(dir.path().string()), u"steps.leh");
+        const int32_t items = history.ItemCount();
+        ASSERT_GT(items, 0);
+        for (int32_t i = 0; i < items; ++i) {
+            ASSERT_TRUE(Step()) << i;
+            EXPECT_TRUE(services.messages.empty()) << i << " " << Utf8(services.messages.front());
+            services.messages.clear();
+            // A property's pane shows one of its accessors' tabs, the one the pane holds.
+            if (Tabs()->count() > 1 && TabTexts().contains("Let")) {
+                EXPECT_EQ(Tabs()->tabData(Tabs()->currentIndex()).toInt(), view.CurrentAccessor()) << i;
+            }
+        }
+        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
+        ASSERT_EQ(RunZephrin(dir.path(), "-leh steps.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
+    }
 }
 
 }  // namespace

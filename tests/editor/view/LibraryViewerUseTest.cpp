@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -1017,6 +1018,48 @@ TEST_F(LibraryViewerUse, APropertyTypePickedOnItsGetOffersItToTheLetsValueParame
     ExpectBatchModeWritesTheSame();
 }
 
+
+// The base type field of a dual whose base lies in stdole, asked for its menu
+// as the window system delivers a user's gestures: a press of the right
+// button, the Menu key and Shift+F10 pressed and released in the window. Each
+// opens the menu once, and no gesture beeps.
+TEST_F(LibraryViewerUse, TheBaseTypeFieldOpensItsMenuForTheWindowSystemsGestures) {
+    std::filesystem::copy_file(std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb",
+                               dir / "dispatch.tlb");
+    OpenFile("dispatch.tlb");
+    view->resize(view->fontMetrics().averageCharWidth() * 130, view->fontMetrics().height() * 40);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    Choose(Node("IDualD"));
+    auto* field = static_cast<QLineEdit*>(view->DetailsField(Field::SetType));
+    ASSERT_TRUE(field->isVisible());
+    int opened = 0;
+    const auto expectMenu = [&](const char* gesture) {
+        QCoreApplication::processEvents();
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu) << gesture;
+        QStringList captions;
+        for (QAction* action : menu->actions())
+            if (action->isVisible()) captions << action->text();
+        EXPECT_EQ(captions, (QStringList{"&Internalize External Types", "&Redirect External Types"})) << gesture;
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(QApplication::activePopupWidget()) << gesture;
+        ++opened;
+    };
+    QWindow* window = view->window()->windowHandle();
+    ASSERT_TRUE(window);
+    QTest::mouseClick(window, Qt::RightButton, {}, field->mapTo(view->window(), field->rect().center()));
+    expectMenu("right button");
+    field->setFocus();
+    QTest::keyClick(window, Qt::Key_Menu);
+    expectMenu("Menu key");
+    field->setFocus();
+    QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
+    expectMenu("Shift+F10");
+    EXPECT_EQ(opened, 3);
+    EXPECT_EQ(services.beeps, 0);
+}
 
 }  // namespace
 }  // namespace treetest
