@@ -343,6 +343,25 @@ private:
         Answer("that the item can't be applied", {Qt::Key_Return});
         Do("open the history's menu", [] { HistoryMenu(1); });
         Choose({"&Delete"});
+        // The type field's menu for an external base interface: the
+        // redirection chooser closed, then the type internalised, which
+        // rebuilds the pane and the tree while the menu's item runs.
+        Do("open the type field's menu", [this] { TypeFieldMenu({"IPlainDual"}); });
+        Choose({"&Redirect External Types", "&This Type Only..."});
+        Answer("the redirection", {Qt::Key_Escape});
+        Do("open the type field's menu", [this] { TypeFieldMenu({"IPlainDual"}); });
+        Choose({"&Internalize External Types", "As &Proxy", "&This Type Only"});
+        Settle("the internalising");
+
+        // The history window's keys: back to the first item, a run to the end
+        // (each item answered as it asks), and steps past the end.
+        Do("press Shift+F5 in the history", [] { HistoryKey(Qt::Key_F5, Qt::ShiftModifier); });
+        Settle("the restart");
+        Do("press F5 in the history", [] { HistoryKey(Qt::Key_F5); });
+        Settle("the run");
+        Do("press F8 in the history", [] { HistoryKey(Qt::Key_F8); });
+        Settle("the step");
+
         Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
         Choose({"&New"});
         Press("&No");
@@ -354,6 +373,43 @@ private:
         Do("open the main window's File menu", [this] { FileMenu(main_); });
         Choose({"E&xit"});
         Press("&No");
+    }
+
+    // Waits until no dialog or message is open, answering each that opens
+    // with Escape: a dialog is cancelled, a question answered No.
+    void Settle(const std::string& what) {
+        Add("settle " + what, [] {
+            if (Popup()) return false;
+            if (Asking()) {
+                QWidget* modal = Modal();
+                QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal, Qt::Key_Escape);
+                return false;
+            }
+            return !Modal();
+        }, [] {});
+    }
+
+    // Selects the type at path and opens its type field's menu with Shift+F10.
+    void TypeFieldMenu(std::initializer_list<const char*> path) {
+        QTreeWidgetItem* node = Node(path);
+        if (!node) Fail("no node");
+        Tree()->scrollToItem(node);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        QWidget* field = main_->Viewer()->DetailsField(editor::LibraryViewer::Field::SetType);
+        if (!field || !field->isVisible()) Fail("no type field");
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_F10, Qt::ShiftModifier);
+        if (!Popup()) Fail("no type field menu" + State());
+    }
+
+    // A key pressed in the history's list.
+    static void HistoryKey(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        shell::frmRecorder* window = HistoryWindow();
+        QListView* list = HistoryList();
+        if (!window || !list) Fail("no history window");
+        window->activateWindow();
+        list->setFocus();
+        QTest::keyClick(list, key, modifiers);
     }
 
     // Opens the File menu of window's menu bar with a click.
