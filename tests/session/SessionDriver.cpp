@@ -6,6 +6,9 @@
 //
 //   session_driver LIBRARY
 //
+// With ZEPHRIN_SESSION_STEPS=n, n random steps follow the scripted ones,
+// drawn from ZEPHRIN_SESSION_SEED (1 when unset).
+//
 // LIBRARY is opened for editing and is never written. Exit code 0 when every
 // step ran, 3 when a step found the windows in another state than expected.
 // tests/tools/valgrind-session.sh runs it under valgrind.
