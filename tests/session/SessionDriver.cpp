@@ -6,6 +6,9 @@
 //
 //   session_driver LIBRARY
 //
+// With ZEPHRIN_SESSION_STEPS=n, n random steps follow the scripted ones,
+// drawn from ZEPHRIN_SESSION_SEED (1 when unset).
+//
 // LIBRARY is opened for editing and is never written. Exit code 0 when every
 // step ran, 3 when a step found the windows in another state than expected.
 // tests/tools/valgrind-session.sh runs it under valgrind.
@@ -21,11 +24,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -343,6 +349,37 @@ private:
         Answer("that the item can't be applied", {Qt::Key_Return});
         Do("open the history's menu", [] { HistoryMenu(1); });
         Choose({"&Delete"});
+        // The type field's menu for an external base interface: the
+        // redirection chooser closed, then the type internalised, which
+        // rebuilds the pane and the tree while the menu's item runs.
+        Do("open the type field's menu", [this] { TypeFieldMenu({"IPlainDual"}); });
+        Choose({"&Redirect External Types", "&This Type Only..."});
+        Answer("the redirection", {Qt::Key_Escape});
+        Do("open the type field's menu", [this] { TypeFieldMenu({"IPlainDual"}); });
+        Choose({"&Internalize External Types", "As &Proxy", "&This Type Only"});
+        Settle("the internalising");
+
+        // The history window's keys: back to the first item, a run to the end
+        // (each item answered as it asks), and steps past the end.
+        Do("press Shift+F5 in the history", [] { HistoryKey(Qt::Key_F5, Qt::ShiftModifier); });
+        Settle("the restart");
+        Do("press F5 in the history", [] { HistoryKey(Qt::Key_F5); });
+        Settle("the run");
+        Do("press F8 in the history", [] { HistoryKey(Qt::Key_F8); });
+        Settle("the step");
+
+        // With ZEPHRIN_SESSION_STEPS=n (and ZEPHRIN_SESSION_SEED), n random
+        // steps more: keys in the tree, clicks on its nodes, and commands of
+        // the context menus, each dialog or message answered at random.
+        if (const char* count = std::getenv("ZEPHRIN_SESSION_STEPS")) {
+            const char* seed = std::getenv("ZEPHRIN_SESSION_SEED");
+            random_.seed(seed ? std::strtoul(seed, nullptr, 10) : 1);
+            for (long i = std::strtol(count, nullptr, 10); i > 0; --i) {
+                Add("a random step", [this] { return Answered(); }, [this] { RandomStep(); });
+                Add("answer at random", [this] { return Answered(); }, [] {});
+            }
+        }
+
         Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
         Choose({"&New"});
         Press("&No");
@@ -354,6 +391,120 @@ private:
         Do("open the main window's File menu", [this] { FileMenu(main_); });
         Choose({"E&xit"});
         Press("&No");
+    }
+
+    // One random gesture of a user in the main window.
+    void RandomStep() {
+        main_->activateWindow();
+        QTreeWidget* tree = Tree();
+        std::vector<QTreeWidgetItem*> shown;
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            if (!(*it)->isHidden() && (!(*it)->parent() || (*it)->parent()->isExpanded())) shown.push_back(*it);
+        const auto pick = [this](size_t n) { return static_cast<size_t>(random_() % n); };
+        switch (pick(8)) {
+            case 0:
+            case 1: {  // a click on a node
+                QTreeWidgetItem* node = shown[pick(shown.size())];
+                tree->scrollToItem(node);
+                QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
+                break;
+            }
+            case 2:
+            case 3: {  // a key in the tree
+                static const Qt::Key keys[] = {Qt::Key_Up,   Qt::Key_Down,  Qt::Key_Left,   Qt::Key_Right,
+                                               Qt::Key_Home, Qt::Key_End,   Qt::Key_Return, Qt::Key_Delete,
+                                               Qt::Key_F2,   Qt::Key_Escape, Qt::Key_Insert, Qt::Key_PageDown};
+                tree->setFocus();
+                QTest::keyClick(tree, keys[pick(std::size(keys))]);
+                break;
+            }
+            default: {  // a command of the node's context menu, through its submenus
+                QTreeWidgetItem* node = shown[pick(shown.size())];
+                tree->scrollToItem(node);
+                const QPoint at = tree->visualItemRect(node).center();
+                QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+                QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, at);
+                for (QMenu* menu = Popup(); menu;) {
+                    std::vector<QAction*> enabled;
+                    for (QAction* action : menu->actions())
+                        if (action->isVisible() && action->isEnabled() && !action->isSeparator())
+                            enabled.push_back(action);
+                    if (enabled.empty()) {
+                        QTest::keyClick(menu, Qt::Key_Escape);
+                        break;
+                    }
+                    QAction* chosen = enabled[pick(enabled.size())];
+                    if (chosen->menu()) {
+                        menu->setActiveAction(chosen);
+                        QTest::keyClick(menu, Qt::Key_Right);
+                        menu = chosen->menu()->isVisible() ? chosen->menu() : nullptr;
+                        continue;
+                    }
+                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+                    break;
+                }
+                break;
+            }
+        }
+    }
+
+    // True when nothing is open; a dialog or message that is open is
+    // answered with Return or Escape, a label editor with Return, a menu left open is closed.
+    bool Answered() {
+        if (QMenu* menu = Popup()) {
+            QTest::keyClick(menu, Qt::Key_Escape);
+            return false;
+        }
+        if (Asking()) {
+            QWidget* modal = Modal();
+            QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal,
+                            random_() % 2 ? Qt::Key_Return : Qt::Key_Escape);
+            return false;
+        }
+        if (Modal()) return false;
+        if (QLineEdit* editor = LabelEditor()) {
+            QTest::keyClicks(editor, QStringLiteral("N%1").arg(random_() % 1000));
+            QTest::keyClick(editor, Qt::Key_Return);
+            return false;
+        }
+        return true;
+    }
+
+    // Waits until no dialog or message is open, answering each that opens
+    // with Escape: a dialog is cancelled, a question answered No.
+    void Settle(const std::string& what) {
+        Add("settle " + what, [] {
+            if (Popup()) return false;
+            if (Asking()) {
+                QWidget* modal = Modal();
+                QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal, Qt::Key_Escape);
+                return false;
+            }
+            return !Modal();
+        }, [] {});
+    }
+
+    // Selects the type at path and opens its type field's menu with Shift+F10.
+    void TypeFieldMenu(std::initializer_list<const char*> path) {
+        QTreeWidgetItem* node = Node(path);
+        if (!node) Fail("no node");
+        Tree()->scrollToItem(node);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        QWidget* field = main_->Viewer()->DetailsField(editor::LibraryViewer::Field::SetType);
+        if (!field || !field->isVisible()) Fail("no type field");
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_F10, Qt::ShiftModifier);
+        if (!Popup()) Fail("no type field menu" + State());
+    }
+
+    // A key pressed in the history's list.
+    static void HistoryKey(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        shell::frmRecorder* window = HistoryWindow();
+        QListView* list = HistoryList();
+        if (!window || !list) Fail("no history window");
+        window->activateWindow();
+        list->setFocus();
+        QTest::keyClick(list, key, modifiers);
     }
 
     // Opens the File menu of window's menu bar with a click.
@@ -389,6 +540,7 @@ private:
     }
 
     QPointer<shell::frmCorvane> main_;
+    std::minstd_rand random_;
     std::vector<Step> steps_;
     size_t next_ = 0;
     Clock::time_point since_ = Clock::now();

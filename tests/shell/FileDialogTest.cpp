@@ -154,6 +154,30 @@ TEST_F(FileDialog, TheSaveChooserProposesARelativeNameWhereItLeads) {
     EXPECT_FALSE(fs::exists(dir / "lib.tlb"));
 }
 
+// A relative name that climbs out of the current folder leads where it says.
+TEST_F(FileDialog, TheSaveChooserProposesANameThatClimbsWhereItLeads) {
+    fs::create_directory(dir / "up");
+    fs::create_directory(dir / "here");
+    std::ofstream(dir / "up" / "lib.tlb") << "";
+    const fs::path before = fs::current_path();
+    fs::current_path(dir / "here");
+    FileRequest request{QStringLiteral("Save"), ResText(111), QStringLiteral("../up/lib.tlb"), QStringLiteral("tlb"), {}};
+    CheckedFileDialog dialog(nullptr, request, QFileDialog::AcceptSave);
+    dialog.show();
+    QCoreApplication::processEvents();
+    fs::current_path(before);
+    EXPECT_EQ(fs::path(dialog.directory().canonicalPath().toStdString()), fs::canonical(dir / "up"));
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->text(), QStringLiteral("lib.tlb"));
+    services.answers = {kAnswerYes};  // replace it
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(QFileInfo(dialog.ChosenName()) == QFileInfo(Q(dir / "up" / "lib.tlb")));
+    EXPECT_FALSE(fs::exists(dir / "here" / "lib.tlb"));
+}
+
 // A FIFO or a device is refused by the Save chooser at once, which stays
 // open: no question about replacing it, and the check (which would read it)
 // never sees it.

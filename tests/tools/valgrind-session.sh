@@ -4,7 +4,9 @@
 # dialog or a message, the format menus and the history window's menus. Qt is not built
 # with AddressSanitizer, so a use of freed memory inside Qt shows only here. Fails on any
 # invalid read, write or free that tests/tools/valgrind.supp does not name, and when the
-# session does not run to its end.
+# session does not run to its end. The scripted session ends with random steps
+# ($ZEPHRIN_SESSION_STEPS of them, 40 by default, from $ZEPHRIN_SESSION_SEED, 1 by
+# default): keys, clicks and menu commands, each dialog answered at random.
 #
 # valgrind can't run a sanitizer build: the driver is built on its own, optimised and
 # without sanitizers, in build-valgrind (or $ZEPHRIN_VALGRIND_BUILD), with ccache when
@@ -35,6 +37,7 @@ steps="$work/session.log"
 echo "valgrind-session: playing the session under valgrind"
 status=0
 HOME="$work" XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=offscreen \
+  ZEPHRIN_SESSION_STEPS="${ZEPHRIN_SESSION_STEPS:-40}" ZEPHRIN_SESSION_SEED="${ZEPHRIN_SESSION_SEED:-1}" \
   valgrind --tool=memcheck --error-exitcode=97 --leak-check=no --num-callers=30 \
            --suppressions=tests/tools/valgrind.supp --log-file="$log" \
            "$build/bin/session_driver" "$work/dispatch.tlb" 2>"$steps" || status=$?
