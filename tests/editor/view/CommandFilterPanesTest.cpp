@@ -85,10 +85,7 @@ class CommandFilterPanes : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     CommandFilterPanes() : scoped(services) {
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 40);
         {
             ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
             EXPECT_OK(created->SaveAllChanges());
