@@ -26,6 +26,7 @@
 #include "changes/hub/ChangeListener.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
+#include "editor/view/MemberIDConstraints.h"
 #include "editor/view/ViewerDialogs.h"
 #include "typelib/CustomVarTypeInfo.h"
 #include "support/FileContents.h"
@@ -60,6 +61,18 @@ public:
     int RunModal(QDialog& dialog) override {
         if (modal) modal(dialog);
         return dialog.result();
+    }
+};
+
+// A host's member-ID format of one range: IDs whose high word is 0x4000, the
+// low word from 0x10.
+class HostMemberIdRange : public zephrin::editor::IMemberIDConstraints {
+public:
+    zephrin::editor::MemberIDFormat GetMemberIDFormat(const zephrin::ChangeTarget&) override {
+        zephrin::editor::MemberIDFormat format;
+        format.RangeCount = 1;
+        format.Ranges[0] = {0x40000000, 0x10};
+        return format;
     }
 };
 

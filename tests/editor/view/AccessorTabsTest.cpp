@@ -403,15 +403,7 @@ TEST_F(AccessorTabs, StepsBehindTheHelpPageFollowEachAccessorInTurn) {
 // both accessors take the host's ID, so the copy stays one property; the
 // edit replays in batch mode to the same file.
 TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
-    class Ranges : public editor::IMemberIDConstraints {
-    public:
-        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
-            editor::MemberIDFormat format;
-            format.RangeCount = 1;
-            format.Ranges[0] = {0x40000000, 0x10};
-            return format;
-        }
-    } ranges;
+    HostMemberIdRange ranges;
     Open();
     editor::CommandFilterRecord filter;
     filter.FilterOn = 1;

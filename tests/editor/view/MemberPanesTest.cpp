@@ -460,15 +460,7 @@ TEST_F(MemberPanes, CancelAndAFailedUpdate) {
 // A host's member-ID format refuses an ID that doesn't fit with 940 and
 // keeps the edit; a fitting one is applied.
 TEST_F(MemberPanes, AMemberIdOutsideTheHostsFormatIsRefused) {
-    class Ranges : public editor::IMemberIDConstraints {
-    public:
-        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
-            editor::MemberIDFormat format;
-            format.RangeCount = 1;
-            format.Ranges[0] = {0x40000000, 0x10};
-            return format;
-        }
-    } ranges;
+    HostMemberIdRange ranges;
     Open();
     view.SetMemberIDConstraints(&ranges);
     Select(At("Colors", "Green"));
