@@ -14,14 +14,11 @@
 #include <span>
 #include <string>
 
-#include "LargeLibrary.h"
+#include "LargeRecording.h"
 #include "changes/history/Playback.h"
 #include "changes/history/modRecorder.h"
-#include "changes/hub/ChangeListener.h"
 #include "changes/hub/VTICache.h"
 #include "changes/kinds/AddTypeChange.h"
-#include "regen/TLBModifier.h"
-#include "typelib/CustomTypeLib.h"
 
 namespace {
 
@@ -32,39 +29,22 @@ constexpr int kAdds = 300;
 
 fs::path Dir() { return Folder("zephrin-bench-addtype"); }
 
-ComPtr<ITypeLib> EditableCopy(ITypeLib* loaded) {
-    ComPtr<ITypeLib> unresolved;
-    zephrin::TLBModifier copy;
-    copy.StartingLibDirect(loaded);
-    return copy.GenerateDirectFindUnresolved(unresolved);
-}
-
 // The large library loaded, and the two histories written beside it.
 ITypeLib* Inputs() {
     static ComPtr<ITypeLib> loaded;
     if (loaded) return loaded.get();
-    RegisterFileServices();
-    zephrin::InstallLibraryCopier();
-    const fs::path file = Dir() / "large.tlb";
-    BuildLarge(U16(file.string()));
-    Require(LoadTypeLibEx(U16(file.string()).c_str(), REGKIND_NONE, loaded.put()), "LoadTypeLibEx");
-    const ComPtr<ITypeLib> live = EditableCopy(loaded.get());
-    auto hub = std::make_shared<zephrin::ChangeListener>();
-    zephrin::Playback recorder;
-    recorder.ChangeListener(hub);
-    recorder.CurrentITypeLib(live.get());
-    zephrin::CustomTypeLib view;
-    view.Attach(live.get());
+    LargeRecording session(Dir() / "large.tlb");
+    loaded = session.loaded;
     for (int i = 0; i < kAdds; ++i) {
         auto add = zephrin::modAddTypeChange::NewAddTypeChange(false);
         add->TypeKind(TKIND_INTERFACE + i % 3);
         zephrin::ChangeTarget target;
         target.Kind = zephrin::kTargetLibrary;
-        target.Library = live;
-        add->Apply(view, nullptr, target, hub.get(), 0);
+        target.Library = session.live;
+        add->Apply(session.view, nullptr, target, session.hub.get(), 0);
     }
-    if (recorder.ItemCount() != 2 * kAdds) throw std::runtime_error("the history was not recorded");
-    recorder.SaveState(U16(Dir().string()), u"adds.leh");
+    if (session.recorder.ItemCount() != 2 * kAdds) throw std::runtime_error("the history was not recorded");
+    session.recorder.SaveState(U16(Dir().string()), u"adds.leh");
     // Without the GUID items.
     std::ifstream in(Dir() / "adds.leh", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});

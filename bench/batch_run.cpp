@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "LargeLibrary.h"
+#include "LargeRecording.h"
 #include "app/modCorvaneExe.h"
-#include "changes/hub/ChangeListener.h"
-#include "changes/history/Playback.h"
 #include "changes/kinds/RenameChange.h"
 #include "regen/TLBModifier.h"
-#include "typelib/CustomTypeLib.h"
 #include "typelib/NodeTypeKind.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -32,28 +29,15 @@ fs::path Dir() { return Folder("zephrin-bench-batch"); }
 const fs::path& Inputs() {
     static fs::path library;
     if (!library.empty()) return library;
-    RegisterFileServices();
-    zephrin::InstallLibraryCopier();
     const fs::path file = Dir() / "large.tlb";
-    BuildLarge(U16(file.string()));
-    ComPtr<ITypeLib> loaded, unresolved;
-    Require(LoadTypeLibEx(U16(file.string()).c_str(), REGKIND_NONE, loaded.put()), "LoadTypeLibEx");
-    zephrin::TLBModifier copy;
-    copy.StartingLibDirect(loaded.get());
-    const ComPtr<ITypeLib> live = copy.GenerateDirectFindUnresolved(unresolved);
-    auto hub = std::make_shared<zephrin::ChangeListener>();
-    zephrin::Playback recorder;
-    recorder.ChangeListener(hub);
-    recorder.CurrentITypeLib(live.get());
-    zephrin::CustomTypeLib view;
-    view.Attach(live.get());
+    LargeRecording session(file);
     for (int i = 0; i < kChanges; ++i) {
         const int type = i / 20, method = i % 20;
         ComPtr<ITypeInfo> info;
-        Require(live->GetTypeInfo(static_cast<UINT>(type + 1), info.put()), "GetTypeInfo");
+        Require(session.live->GetTypeInfo(static_cast<UINT>(type + 1), info.put()), "GetTypeInfo");
         zephrin::ChangeTarget target;
         target.Kind = zephrin::kTargetMember;
-        target.Library = live;
+        target.Library = session.live;
         target.TypeIndex = type + 1;
         target.TypeName = u"ILarge" + U16(std::to_string(type));
         target.TypeKind = zephrin::NodeTypeKind(info.get());
@@ -62,10 +46,10 @@ const fs::path& Inputs() {
         target.InvokeKind = INVOKE_FUNC;
         auto rename = zephrin::modRenameChange::NewRenameChange(false);
         rename->NewName(target.MemberName + u"Renamed");
-        rename->Apply(view, nullptr, target, hub.get(), 0);
+        rename->Apply(session.view, nullptr, target, session.hub.get(), 0);
     }
-    if (recorder.ItemCount() != kChanges) throw std::runtime_error("the history was not recorded");
-    recorder.SaveState(U16(Dir().string()), u"renames.leh");
+    if (session.recorder.ItemCount() != kChanges) throw std::runtime_error("the history was not recorded");
+    session.recorder.SaveState(U16(Dir().string()), u"renames.leh");
     library = file;
     return library;
 }

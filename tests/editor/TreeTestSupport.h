@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QPalette>
 #include <QTreeWidget>
@@ -107,5 +108,20 @@ inline void BuildAll(QTreeWidgetItem* node) {
 }
 
 using testsupport::DarkPalette;
+
+// A tree's hidden header reads to a screen reader as one column header
+// named name, not as the column number.
+inline void ExpectOneHeaderNamed(QTreeWidget* view, const QString& name) {
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(view);
+    ASSERT_TRUE(tree);
+    int headers = 0;
+    for (int i = 0; i < tree->childCount(); ++i) {
+        QAccessibleInterface* cell = tree->child(i);
+        if (!cell || cell->role() != QAccessible::ColumnHeader) continue;
+        ++headers;
+        EXPECT_EQ(cell->text(QAccessible::Name), name);
+    }
+    EXPECT_EQ(headers, 1);
+}
 
 }  // namespace treetest

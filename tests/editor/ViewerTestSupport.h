@@ -15,13 +15,22 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "editor/TreeTestSupport.h"
 #include "changes/ChangesTestSupport.h"
+#include "changes/history/Playback.h"
+#include "changes/hub/ChangeListener.h"
 #include "dialogs/UiServices.h"
+#include "editor/view/LibraryViewer.h"
+#include "editor/view/MemberIDConstraints.h"
+#include "editor/view/ViewerDialogs.h"
 #include "typelib/CustomVarTypeInfo.h"
+#include "support/FileContents.h"
+#include "typelib/TypeLibSupport.h"
 
 namespace treetest {
 
@@ -45,6 +54,28 @@ public:
     int RunModal(QDialog&) override { return 0; }
 };
 
+// Counting services that also run a modal dialog through a script.
+class ModalServices : public CountingServices {
+public:
+    std::function<void(QDialog&)> modal;
+    int RunModal(QDialog& dialog) override {
+        if (modal) modal(dialog);
+        return dialog.result();
+    }
+};
+
+// A host's member-ID format of one range: IDs whose high word is 0x4000, the
+// low word from 0x10.
+class HostMemberIdRange : public zephrin::editor::IMemberIDConstraints {
+public:
+    zephrin::editor::MemberIDFormat GetMemberIDFormat(const zephrin::ChangeTarget&) override {
+        zephrin::editor::MemberIDFormat format;
+        format.RangeCount = 1;
+        format.Ranges[0] = {0x40000000, 0x10};
+        return format;
+    }
+};
+
 // The node of the type named type under the root of tree, or of its member,
 // or of that member's parameter, their children built as expanding them
 // builds them; null when there is none.
@@ -57,6 +88,16 @@ inline QTreeWidgetItem* NodeAt(QTreeWidget* tree, const char* type, const char* 
         node = Child(node, below);
     }
     return node;
+}
+
+// Hangs view on hub and dialogs and shows it, sized by its font: 130
+// average characters wide and lines lines high.
+inline void ShowViewer(zephrin::editor::LibraryViewer& view, const std::shared_ptr<zephrin::ChangeListener>& hub,
+                       zephrin::editor::ViewerDialogs* dialogs, int lines) {
+    view.SetChangeListener(hub);
+    view.SetDialogs(dialogs);
+    view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * lines);
+    view.show();
 }
 
 // Clicks node as the user does, which makes it the current node and fills
@@ -79,6 +120,26 @@ inline ole::ComPtr<zephrin::CustomVarTypeInfo> TypeChosen(ole::ITypeLib* library
     return chosen;
 }
 
+// The type of the return value (position 0) or of parameter position (from
+// 1) of the accessor kind of member name of info, as text: its VARTYPE, a
+// star for each pointer, and a parameter's flags.
+inline std::string AccessorTypeAt(ole::ITypeInfo* info, const char16_t* name, ole::INVOKEKIND kind, int position) {
+    std::u16string n(name);
+    ole::OLECHAR* names[] = {n.data()};
+    ole::MEMBERID id = 0;
+    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
+    ole::UINT index = 0;
+    EXPECT_OK(ole::ComPtr<ole::ITypeInfo>(info).As<ole::ITypeInfo2>()->GetFuncIndexOfMemId(id, kind, &index));
+    zephrin::typelib_detail::FuncDescHolder func(info, index);
+    const ole::ELEMDESC& element = position == 0 ? func->elemdescFunc : func->lprgelemdescParam[position - 1];
+    std::string text;
+    const ole::TYPEDESC* desc = &element.tdesc;
+    for (; desc->vt == ole::VT_PTR; desc = desc->lptdesc) text += "*";
+    text = std::to_string(desc->vt) + text;
+    if (position > 0) text += " flags " + std::to_string(element.paramdesc.wParamFlags);
+    return text;
+}
+
 // Runs the program in folder without a display, with env's settings
 // ("NAME=value ..."), its output in stdout.txt and stderr.txt there; its exit
 // code, -1 when it did not exit.
@@ -87,6 +148,21 @@ inline int RunZephrin(const std::filesystem::path& folder, const std::string& ar
                                 " '" ZEPHRIN_BIN_DIR "/zephrin' " + args + " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Saves history as session.leh and view's library as view.tlb in folder; the
+// program replays the history on in.tlb there in batch mode and must write
+// the same file. The saved library.
+inline ole::ComPtr<ole::ITypeLib> SaveAndReplay(zephrin::Playback& history, zephrin::editor::LibraryViewer& view,
+                                                const std::filesystem::path& folder) {
+    EXPECT_TRUE(history.SaveState(ole::FromUtf8(folder.string()), u"session.leh"));
+    view.SaveCurrentLibrary(ole::FromUtf8((folder / "view.tlb").string()));
+    EXPECT_EQ(RunZephrin(folder, "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
+        << testsupport::ReadText(folder / "stderr.txt");
+    EXPECT_EQ(testsupport::ReadBytes(folder / "batch.tlb"), testsupport::ReadBytes(folder / "view.tlb"));
+    ole::ComPtr<ole::ITypeLib> saved;
+    EXPECT_OK(LoadTypeLib(ole::FromUtf8((folder / "view.tlb").string()).c_str(), saved.put()));
+    return saved;
 }
 
 }  // namespace treetest

@@ -73,23 +73,6 @@ void WriteDispGridLibrary(const fs::path& file) {
     ASSERT_OK(lib->SaveAllChanges());
 }
 
-// The type of parameter position (from 1) of the accessor kind of member name
-// of info, with its flags.
-std::string ParamAt(ITypeInfo* info, const char16_t* name, INVOKEKIND kind, int position) {
-    std::u16string n(name);
-    ole::OLECHAR* names[] = {n.data()};
-    MEMBERID id = 0;
-    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
-    UINT index = 0;
-    EXPECT_OK(ComPtr<ITypeInfo>(info).As<ITypeInfo2>()->GetFuncIndexOfMemId(id, kind, &index));
-    typelib_detail::FuncDescHolder func(info, index);
-    const ELEMDESC& element = func->lprgelemdescParam[position - 1];
-    std::string text;
-    const TYPEDESC* desc = &element.tdesc;
-    for (; desc->vt == VT_PTR; desc = desc->lptdesc) text += "*";
-    return std::to_string(desc->vt) + text + " flags " + std::to_string(element.paramdesc.wParamFlags);
-}
-
 // The parameter type dialog answers with an intrinsic type; the other type dialog is cancelled.
 class ScriptedDialogs : public editor::ViewerDialogs {
 public:
@@ -118,10 +101,7 @@ class AccessorTabs : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     AccessorTabs() : scoped(services) {
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 36);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 36);
     }
 
     // Opens a fresh copy of the grid library, in.tlb, with the history
@@ -200,16 +180,7 @@ protected:
     }
     // Saves the history and the view's library; the program replays the
     // history on in.tlb in batch mode and must write the same file.
-    ComPtr<ITypeLib> SaveAndReplay() {
-        EXPECT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
-        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        EXPECT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
-            << testsupport::ReadText(dir / "stderr.txt");
-        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
-        ComPtr<ITypeLib> saved;
-        EXPECT_OK(LoadTypeLib(ole::FromUtf8((dir / "view.tlb").string()).c_str(), saved.put()));
-        return saved;
-    }
+    ComPtr<ITypeLib> SaveAndReplay() { return treetest::SaveAndReplay(history, view, dir.path()); }
     bool Step() { return history.ExecuteCommand(kCmdStep, -1, 0); }
 
     TempDir dir;
@@ -284,10 +255,10 @@ TEST_F(AccessorTabs, ALetsParametersAreEditedInTheLetAndReplayToTheSameFile) {
 
     ComPtr<ITypeLib> saved = SaveAndReplay();
     const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"IGrid");
-    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 1), "2 flags 49");
-    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 2), "3 flags 1");
-    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 1), "2 flags 49");
-    EXPECT_EQ(ParamAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 2), "3* flags 10");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 1), "2 flags 49");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Cell", INVOKE_PROPERTYPUT, 2), "3 flags 1");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 1), "2 flags 49");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Cell", INVOKE_PROPERTYGET, 2), "3* flags 10");
 }
 
 // Changes made on a property's Let, replayed one step at a time on a fresh
@@ -432,15 +403,7 @@ TEST_F(AccessorTabs, StepsBehindTheHelpPageFollowEachAccessorInTurn) {
 // both accessors take the host's ID, so the copy stays one property; the
 // edit replays in batch mode to the same file.
 TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
-    class Ranges : public editor::IMemberIDConstraints {
-    public:
-        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
-            editor::MemberIDFormat format;
-            format.RangeCount = 1;
-            format.Ranges[0] = {0x40000000, 0x10};
-            return format;
-        }
-    } ranges;
+    HostMemberIdRange ranges;
     Open();
     editor::CommandFilterRecord filter;
     filter.FilterOn = 1;
@@ -518,9 +481,9 @@ TEST_F(AccessorTabs, ADispinterfacesLetAndSetParametersAreEditedInTheirOwnAccess
 
     ComPtr<ITypeLib> saved = SaveAndReplay();
     const ComPtr<ITypeInfo> grid = changestest::TypeNamed(saved.get(), u"DGrid");
-    EXPECT_EQ(ParamAt(grid.get(), u"Item", INVOKE_PROPERTYPUT, 1), "2 flags 1");
-    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUTREF, 1), "13 flags 1");
-    EXPECT_EQ(ParamAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Item", INVOKE_PROPERTYPUT, 1), "2 flags 1");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Ref", INVOKE_PROPERTYPUTREF, 1), "13 flags 1");
+    EXPECT_EQ(AccessorTypeAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
 }
 
 // Histories recorded before a Let's parameters had panes of their own, stepped

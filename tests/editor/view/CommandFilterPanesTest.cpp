@@ -85,10 +85,7 @@ class CommandFilterPanes : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     CommandFilterPanes() : scoped(services) {
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 40);
         {
             ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
             EXPECT_OK(created->SaveAllChanges());
@@ -434,15 +431,7 @@ TEST_F(CommandFilterPanes, TheParameterPaneOffersOnlyTheGroupsTheFilterAllows) {
 // A member pasted under a host's member-ID format takes the next ID of its
 // range; the edit replays in batch mode to the same file.
 TEST_F(CommandFilterPanes, APastedMemberTakesTheHostsMemberIdAndReplaysInBatchMode) {
-    class Ranges : public editor::IMemberIDConstraints {
-    public:
-        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
-            editor::MemberIDFormat format;
-            format.RangeCount = 1;
-            format.Ranges[0] = {0x40000000, 0x10};
-            return format;
-        }
-    } ranges;
+    HostMemberIdRange ranges;
     view.CommandFilter(filter);
     view.SetMemberIDConstraints(&ranges);
     Select(At("IBase", "Alpha"));

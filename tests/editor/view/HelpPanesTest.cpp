@@ -6,8 +6,6 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -121,10 +119,7 @@ protected:
         }
         ComPtr<ITypeLib> loaded;
         ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "in.tlb").string()).c_str(), loaded.put()));
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 34);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 34);
         view.CurrentITypeLib(loaded.get());
         if (record) {
             history.ChangeListener(hub);
@@ -207,12 +202,8 @@ protected:
         ASSERT_EQ(history.ItemCount(), items);
         ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
         view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' -leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"
-                                    " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::ReadText(dir / "stderr.txt");
+        ASSERT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
         EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
     }
 

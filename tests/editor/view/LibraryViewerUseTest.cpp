@@ -6,8 +6,6 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
@@ -141,12 +139,7 @@ protected:
     void ExpectBatchModeWritesTheSame() {
         view->SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
         ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"edits.leh"));
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' -leh edits.leh -tlb " + input + " -saveas batch.tlb -quiet "
-                                    "-out messages.txt >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        EXPECT_EQ(RunZephrin(dir.path(), "-leh edits.leh -tlb " + input + " -saveas batch.tlb -quiet -out messages.txt"), 0)
             << testsupport::ReadText(dir / "messages.txt") << testsupport::ReadText(dir / "stderr.txt");
         ASSERT_TRUE(std::filesystem::exists(dir / "batch.tlb"));
         EXPECT_EQ(testsupport::ReadBytes(dir / "view.tlb"), testsupport::ReadBytes(dir / "batch.tlb"));
@@ -854,14 +847,7 @@ TEST_F(LibraryViewerUse, ADualsPropertyTypeIsPickedAsItsReturnValueParameter) {
                                dir / "dispatch.tlb");
     OpenFile("dispatch.tlb");
     view->show();
-    class Driving final : public CountingServices {
-    public:
-        std::function<void(QDialog&)> modal;
-        int RunModal(QDialog& dialog) override {
-            if (modal) modal(dialog);
-            return dialog.result();
-        }
-    } driving;
+    ModalServices driving;
     dialogs::ScopedUiServices drivingScope(driving);
     Choose(Node("IFixedDual", "Size"));
     auto* typeField = static_cast<QLineEdit*>(view->DetailsField(Field::SetType));
@@ -956,16 +942,7 @@ TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
 TEST_F(LibraryViewerUse, TheTreesHiddenHeaderIsNamed) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->show();
-    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(view->Tree());
-    ASSERT_TRUE(tree);
-    int headers = 0;
-    for (int i = 0; i < tree->childCount(); ++i) {
-        QAccessibleInterface* cell = tree->child(i);
-        if (!cell || cell->role() != QAccessible::ColumnHeader) continue;
-        ++headers;
-        EXPECT_EQ(cell->text(QAccessible::Name), QStringLiteral("Name"));
-    }
-    EXPECT_EQ(headers, 1);
+    ExpectOneHeaderNamed(view->Tree(), QStringLiteral("Name"));
 }
 
 
@@ -977,14 +954,7 @@ TEST_F(LibraryViewerUse, APropertyTypePickedOnItsGetOffersItToTheLetsValueParame
     WriteInput(AsTypeLib(BuildAllKinds().get()).get());
     OpenFile("in.tlb");
     view->show();
-    class Driving final : public CountingServices {
-    public:
-        std::function<void(QDialog&)> modal;
-        int RunModal(QDialog& dialog) override {
-            if (modal) modal(dialog);
-            return dialog.result();
-        }
-    } driving;
+    ModalServices driving;
     dialogs::ScopedUiServices drivingScope(driving);
     Choose(Node("IShape", "Name"));
     ASSERT_EQ(view->CurrentAccessor(), 2);

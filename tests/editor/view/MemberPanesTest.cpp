@@ -6,8 +6,6 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QAccessible>
 #include <QApplication>
 #include <QTabBar>
@@ -104,28 +102,6 @@ std::string Functions(ITypeInfo* info, const char16_t* name) {
     return found;
 }
 
-// The type of the function's return value (position 0) or of its parameter n, as text.
-std::string TypeAt(ITypeInfo* info, const char16_t* name, INVOKEKIND kind, int position) {
-    const ComPtr<ITypeInfo2> own = ComPtr<ITypeInfo>(info).As<ITypeInfo2>();
-    MEMBERID id = 0;
-    std::u16string n(name);
-    ole::OLECHAR* names[] = {n.data()};
-    EXPECT_OK(info->GetIDsOfNames(names, 1, &id));
-    UINT index = 0;
-    EXPECT_OK(own->GetFuncIndexOfMemId(id, kind, &index));
-    typelib_detail::FuncDescHolder func(info, index);
-    const ELEMDESC& element = position == 0 ? func->elemdescFunc : func->lprgelemdescParam[position - 1];
-    std::string text;
-    const TYPEDESC* desc = &element.tdesc;
-    while (desc->vt == VT_PTR) {
-        text += "*";
-        desc = desc->lptdesc;
-    }
-    text = std::to_string(desc->vt) + text;
-    if (position > 0) text += " flags " + std::to_string(element.paramdesc.wParamFlags);
-    return text;
-}
-
 class MemberPanes : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
@@ -140,10 +116,7 @@ protected:
         }
         ComPtr<ITypeLib> loaded;
         ASSERT_OK(LoadTypeLib(ole::FromUtf8(in.string()).c_str(), loaded.put()));
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 36);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 36);
         view.CurrentITypeLib(loaded.get());
         view.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
@@ -198,20 +171,7 @@ protected:
     }
     // Saves the history and the view's library; the program replays the
     // history on a fresh copy; both files must be the same. The saved library.
-    ComPtr<ITypeLib> SaveAndReplay() {
-        EXPECT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
-        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' -leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"
-                                    " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::ReadText(dir / "stderr.txt");
-        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
-        ComPtr<ITypeLib> saved;
-        EXPECT_OK(LoadTypeLib(ole::FromUtf8((dir / "view.tlb").string()).c_str(), saved.put()));
-        return saved;
-    }
+    ComPtr<ITypeLib> SaveAndReplay() { return treetest::SaveAndReplay(history, view, dir.path()); }
 
     TempDir dir;
     CountingServices services;
@@ -346,11 +306,11 @@ TEST_F(MemberPanes, AccessorReturnTypesFollowOnYesOnly) {
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
     // The Get returns HRESULT and its return value parameter points to the type picked.
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 0), "25");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "2* flags 10");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 0), "25");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "2* flags 10");
     // The Let returns HRESULT and takes the long offered first.
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 0), "25");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 0), "25");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
 }
 
 // The optional settings offered by position, a default value typed, and the
@@ -399,8 +359,8 @@ TEST_F(MemberPanes, ParameterEditsSaveReloadAndReplay) {
 
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
-    EXPECT_EQ(TypeAt(shape.get(), u"Area", INVOKE_FUNC, 3), "4* flags 10");
-    EXPECT_EQ(TypeAt(shape.get(), u"Zoom", INVOKE_FUNC, 1), "3 flags 49");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Area", INVOKE_FUNC, 3), "4* flags 10");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Zoom", INVOKE_FUNC, 1), "3 flags 49");
 }
 
 // A property get's return value given another type: the Let's value follows
@@ -429,7 +389,7 @@ TEST_F(MemberPanes, AccessorValueParametersFollowAndConvert) {
     EXPECT_EQ(services.messages[1], "Would you like to change the corresponding Property Let to a Property Set with a "
                                     "last parameter of type '[in] IShape*'?");
     ComPtr<ITypeInfo> live = Interface(view.CurrentLibraryITypeLib().get(), u"IShape");
-    EXPECT_EQ(TypeAt(live.get(), u"Name", INVOKE_PROPERTYPUT, 1), "12 flags 1");
+    EXPECT_EQ(AccessorTypeAt(live.get(), u"Name", INVOKE_PROPERTYPUT, 1), "12 flags 1");
     // Back to a Variant and to an object again, converting this time.
     dialogs.vt = VT_BSTR;
     dialogs.name.clear();
@@ -451,8 +411,8 @@ TEST_F(MemberPanes, AccessorValueParametersFollowAndConvert) {
     {
         ComPtr<ITypeLib> saved = SaveAndReplay();
         ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
-        EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "29** flags 10");
-        EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUTREF, 1), "29* flags 1");
+        EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYGET, 1), "29** flags 10");
+        EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUTREF, 1), "29* flags 1");
     }
     // A plain type on a property with a Set only offers to turn it back into a Let (935).
     dialogs.vt = VT_I4;
@@ -467,7 +427,7 @@ TEST_F(MemberPanes, AccessorValueParametersFollowAndConvert) {
                                     "last parameter of type '[in] long'?");
     ComPtr<ITypeLib> saved = SaveAndReplay();
     ComPtr<ITypeInfo> shape = Interface(saved.get(), u"IShape");
-    EXPECT_EQ(TypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
+    EXPECT_EQ(AccessorTypeAt(shape.get(), u"Name", INVOKE_PROPERTYPUT, 1), "3 flags 1");
 }
 
 // Cancel shows the filled values again; an Update the library refuses says
@@ -500,15 +460,7 @@ TEST_F(MemberPanes, CancelAndAFailedUpdate) {
 // A host's member-ID format refuses an ID that doesn't fit with 940 and
 // keeps the edit; a fitting one is applied.
 TEST_F(MemberPanes, AMemberIdOutsideTheHostsFormatIsRefused) {
-    class Ranges : public editor::IMemberIDConstraints {
-    public:
-        editor::MemberIDFormat GetMemberIDFormat(const ChangeTarget&) override {
-            editor::MemberIDFormat format;
-            format.RangeCount = 1;
-            format.Ranges[0] = {0x40000000, 0x10};
-            return format;
-        }
-    } ranges;
+    HostMemberIdRange ranges;
     Open();
     view.SetMemberIDConstraints(&ranges);
     Select(At("Colors", "Green"));

@@ -36,16 +36,6 @@ using editor::MenuItem;
 
 constexpr ole::GUID kMenuData = {0x3E4D0C01, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-// Counting services that also run a modal dialog through a script.
-class ModalServices : public CountingServices {
-public:
-    std::function<void(QDialog&)> modal;
-    int RunModal(QDialog& dialog) override {
-        if (modal) modal(dialog);
-        return dialog.result();
-    }
-};
-
 // A type of holder, as the view describes it for its library current.
 ComPtr<CustomVarTypeInfo> Described(ITypeLib* current, ITypeLib* holder, const char16_t* name) {
     ComPtr<CustomVarTypeInfo> type = CustomVarTypeInfo::New();
@@ -128,10 +118,7 @@ class MenuCommands : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     MenuCommands() : scoped(services) {
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 40);
     }
 
     // Opens the file for editing, recording what is done to it.

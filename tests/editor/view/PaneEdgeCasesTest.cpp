@@ -4,8 +4,6 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QAccessible>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -141,10 +139,7 @@ protected:
         BuildSample(dir / "in.tlb");
         ComPtr<ITypeLib> loaded;
         ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "in.tlb").string()).c_str(), loaded.put()));
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 36);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 36);
         view.CurrentITypeLib(loaded.get());
         view.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
@@ -175,20 +170,7 @@ protected:
         QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
         ASSERT_FALSE(view.InEditMode());
     }
-    ComPtr<ITypeLib> SaveAndReplay() {
-        EXPECT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
-        view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' -leh session.leh -tlb in.tlb -saveas batch.tlb -quiet"
-                                    " >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::ReadText(dir / "stderr.txt");
-        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
-        ComPtr<ITypeLib> saved;
-        EXPECT_OK(LoadTypeLib(ole::FromUtf8((dir / "view.tlb").string()).c_str(), saved.put()));
-        return saved;
-    }
+    ComPtr<ITypeLib> SaveAndReplay() { return treetest::SaveAndReplay(history, view, dir.path()); }
     // The VARTYPE of the return value of IShape's function name of that kind, in the live library.
     VARTYPE ReturnVt(const char16_t* name, INVOKEKIND kind) {
         ITypeLib* lib = view.CurrentLibraryITypeLib().get();

@@ -7,8 +7,6 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
-#include <sys/wait.h>
-
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -197,12 +195,7 @@ protected:
     void ExpectBatchModeWritesTheSame() {
         view->SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
         ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"edits.leh"));
-        const std::string command = "cd '" + dir.path().string() +
-                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
-                                    "/zephrin' -leh edits.leh -tlb in.tlb -saveas batch.tlb -quiet "
-                                    "-out messages.txt >stdout.txt 2>stderr.txt";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        EXPECT_EQ(RunZephrin(dir.path(), "-leh edits.leh -tlb in.tlb -saveas batch.tlb -quiet -out messages.txt"), 0)
             << testsupport::ReadText(dir / "messages.txt") << testsupport::ReadText(dir / "stderr.txt");
         ASSERT_TRUE(std::filesystem::exists(dir / "batch.tlb"));
         EXPECT_EQ(testsupport::ReadBytes(dir / "view.tlb"), testsupport::ReadBytes(dir / "batch.tlb"));
@@ -214,14 +207,7 @@ protected:
         EXPECT_TRUE(body(tlbtools::DumpTypeLib(reloaded.get())) == body(tlbtools::DumpTypeLib(Lib())));
     }
 
-    class Driving final : public CountingServices {
-    public:
-        std::function<void(QDialog&)> modal;
-        int RunModal(QDialog& dialog) override {
-            if (modal) modal(dialog);
-            return dialog.result();
-        }
-    } driving;
+    ModalServices driving;
     testsupport::TempDir dir;
     dialogs::ScopedUiServices scoped;
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();

@@ -103,10 +103,7 @@ class TypeFieldMenu : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }
     TypeFieldMenu() : scoped(services) {
-        view.SetChangeListener(hub);
-        view.SetDialogs(&dialogs);
-        view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
-        view.show();
+        ShowViewer(view, hub, &dialogs, 40);
         ole::RegisterFileServices();
         base1 = changestest::BaseLibrary(dir / "base1.tlb", 1);
         base2 = changestest::BaseLibrary(dir / "base2.tlb", 2);

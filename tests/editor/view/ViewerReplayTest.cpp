@@ -120,10 +120,7 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     }
     ComPtr<ITypeLib> loaded;
     ASSERT_OK(LoadTypeLib(ole::FromUtf8(in.string()).c_str(), loaded.put()));
-    view.SetChangeListener(hub);
-    view.SetDialogs(&dialogs);
-    view.resize(view.fontMetrics().averageCharWidth() * 130, view.fontMetrics().height() * 40);
-    view.show();
+    ShowViewer(view, hub, &dialogs, 40);
     view.CurrentITypeLib(loaded.get());
     loaded = nullptr;
     Playback history;
