@@ -235,11 +235,12 @@ namespace {
 // after the other, up to its vtable size) is taken to have automatic offsets:
 // when its base has grown since, those slots are stale, and the type itself
 // would take new ones rather than keep slots its base now uses. The same goes
-// for slots that start past the end of a base in the library being edited
-// (that base has shrunk since). Behind a base of another library, such a gap
-// was left on purpose, and the offsets are kept as they are. Laying a
-// stand-in out answers what laying the type out would, while the type itself
-// is never touched.
+// for automatic slots that start past the end of a base in the library being
+// edited (that base has shrunk since); explicit offsets with a gap in front
+// of them are kept as they are, and so is a gap behind a base of another
+// library, which was left on purpose. Laying a stand-in out answers what
+// laying the type out would; the type itself is touched only to tell a gap
+// behind a base of its own library apart (see For).
 class LayOutStandIns {
 public:
     explicit LayOutStandIns(ole::ITypeInfo* ti) {
@@ -294,8 +295,20 @@ public:
             if (hr == ole::TYPE_E_CIRCULARTYPE) return nullptr;
             CheckHr(hr);
         }
-        const bool automatic = kind == ole::TKIND_INTERFACE && InLastLayoutSlots(ti, funcs, vtableSize) &&
-                               (editableBase || vtableSize - funcs * pointerSize_ <= baseSize);
+        bool automatic = kind == ole::TKIND_INTERFACE && InLastLayoutSlots(ti, funcs, vtableSize);
+        if (automatic && vtableSize - funcs * pointerSize_ > baseSize) {
+            // Slots past the end of the base: behind a base of another
+            // library, a gap left on purpose. Behind one of this library they
+            // may be automatic slots of a base that has shrunk since, or
+            // explicit offsets with a gap in front of them (a vtable order or
+            // a deleted function leaves those); only the type itself knows.
+            // A function added behind explicit offsets off their automatic
+            // slots can't be laid out, so the trial on the type tells them
+            // apart. A failed trial leaves the type as it was.
+            ComPtr<ole::ICreateTypeInfo2> own;
+            automatic = editableBase && SUCCEEDED(ComPtr<ole::ITypeInfo>(ti).As(&own)) && own &&
+                        ProbeLayOut(own.get(), ti, true);
+        }
         for (ole::UINT i = 0; i < funcs; ++i) {
             FuncDescHolder fd(ti, i);
             ole::FUNCDESC stub{};

@@ -56,10 +56,15 @@ ole::ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti);
 int HiddenParamCount(const ole::FUNCDESC& fd);
 // False when the type is not editable; otherwise whether it would lay out
 // with one more automatic function, as ProbeLayOut finds. The trial runs on a
-// stand-in of the type in a scratch library: the type itself is not touched.
+// stand-in of the type in a scratch library. Only slots that start past the
+// end of a base of the type's own library are tried on the type itself (the
+// stand-in can't tell automatic slots of a base that has shrunk from explicit
+// offsets with a gap): a failed trial leaves it as it was, a successful one
+// lays it out.
 bool CanLayOut(ole::ITypeInfo* ti);
 // As CanLayOut, for a type of any library, one read from a file too: whether
-// its functions sit where automatic slots would put them.
+// its functions sit where automatic slots would put them. Explicit offsets
+// with a gap in front of them don't.
 bool TakesAutomaticSlots(ole::ITypeInfo* ti);
 // Adds a trial function at the end, lays the type out, and deletes the trial
 // function again; True when the layout succeeded. With restoreLayout a

@@ -2,6 +2,8 @@
 // delete another: each must leave a library that saves, reads back with the
 // functions where they belong, and is written byte for byte alike by batch
 // mode's run of the recorded history.
+#include <sstream>
+
 #include "app/EditSessionSupport.h"
 #include "changes/kinds/AddMemberChange.h"
 #include "changes/kinds/AddTypeChange.h"
@@ -11,7 +13,9 @@
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/ParamChange.h"
 #include "changes/kinds/RenameChange.h"
+#include "changes/kinds/ReorderVTableChange.h"
 #include "changes/kinds/TypeChange.h"
+#include "support/ReferenceDump.h"
 
 namespace sessiontest {
 namespace {
@@ -201,6 +205,77 @@ TEST_F(VtableSlotSequences, AnAccessorGivenAnAutomaticIdKeepsItsPropertyTogether
     const MEMBERID id = FuncDescHolder(ti.get(), 1)->memid;
     EXPECT_NE(id, 24);
     EXPECT_EQ(FuncDescHolder(ti.get(), 2)->memid, id);
+}
+
+// An interface on a base of its own library whose functions are given
+// explicit offsets by a vtable order (not synchronised), leaving a gap behind
+// the base: the file keeps every offset where the editor holds it.
+class GapBehindABase : public VtableSlotSequences {
+protected:
+    // "IBase" on IUnknown with seven methods (its vtable ends at 40), and
+    // "IDerived" on it with the given methods.
+    void WriteLibrary(std::initializer_list<const char16_t*> derived) {
+        ComPtr<ICreateTypeLib2> lib = NewLibrary(u"Gaps", ole::FromUtf8((dir / "in.tlb").string()));
+        ASSERT_OK(lib->SetGuid(kLibGuid));
+        ComPtr<ICreateTypeInfo2> base = NewType(lib.get(), u"IBase", TKIND_INTERFACE);
+        ASSERT_OK(base->SetGuid(kIfaceGuid));
+        ASSERT_OK(base->AddImplType(0, RefTo(base.get(), StdOle2Type(kIID_IUnknown).get())));
+        for (UINT i = 0; i < 7; ++i) {
+            const std::u16string name = u"B" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+            AddFunc(base.get(), i, {.name = name.c_str()});
+        }
+        ASSERT_OK(base->LayOut());
+        ComPtr<ICreateTypeInfo2> type = NewType(lib.get(), u"IDerived", TKIND_INTERFACE);
+        GUID guid = kIfaceGuid;
+        guid.Data4[7] = 3;
+        ASSERT_OK(type->SetGuid(guid));
+        ASSERT_OK(type->AddImplType(0, RefTo(type.get(), base.As<ITypeInfo>().get())));
+        UINT index = 0;
+        for (const char16_t* name : derived) AddFunc(type.get(), index++, {.name = name});
+        ASSERT_OK(type->LayOut());
+        ASSERT_OK(lib->SaveAllChanges());
+    }
+    void Reorder(EditSession& s, std::vector<int16_t> offsets) {
+        auto order = modReorderVTableChange::NewReorderVTableChange(false);
+        order->Offsets(std::move(offsets));
+        order->SynchronizeFuncDescs(false);
+        s.Apply(order, TypeTarget(s.Lib(), u"IDerived"));
+    }
+    // The saved file read back, by the program and by the platform, holds
+    // the live library's offsets.
+    void ExpectOffsetsKept(EditSession& s, const std::string& functions, const std::string& name, int offset) {
+        ASSERT_EQ(FunctionsOf(s.Lib(), u"IDerived"), functions);
+        ExpectSavedAndReplayed(s, u"IDerived", functions);
+        const auto dump = testsupport::ReferenceDump(dir / "live.tlb");
+        if (!dump) return;
+        std::istringstream lines(*dump);
+        bool found = false;
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("  func ") == 0 && line.find("\"" + name + "\"") != std::string::npos)
+                found = line.find(" vtoff=" + std::to_string(offset) + " ") != std::string::npos;
+        EXPECT_TRUE(found) << *dump;
+    }
+};
+
+TEST_F(GapBehindABase, AMethodMovedAwayFromTheBaseKeepsItsSlot) {
+    WriteLibrary({u"Only"});
+    EditSession s(dir.path(), dir / "in.tlb");
+    ASSERT_EQ(FunctionsOf(s.Lib(), u"IDerived"), "Only:1@40/0");
+    Reorder(s, {0x7FF8});
+    ExpectOffsetsKept(s, "Only:1@32760/0", "Only", 0x7FF8);
+    // A move by one slot is kept likewise.
+    Reorder(s, {44});
+    ExpectOffsetsKept(s, "Only:1@44/0", "Only", 44);
+}
+
+TEST_F(GapBehindABase, ADeleteAfterAnUnsynchronisedOrderLeavesItsGap) {
+    WriteLibrary({u"First", u"Second", u"Third"});
+    EditSession s(dir.path(), dir / "in.tlb");
+    Reorder(s, {48, 44, 40});
+    ASSERT_EQ(FunctionsOf(s.Lib(), u"IDerived"), "First:1@48/0 Second:1@44/0 Third:1@40/0");
+    Delete(s, Member(s, u"IDerived", u"Third"));
+    Delete(s, Member(s, u"IDerived", u"Second"));
+    ExpectOffsetsKept(s, "First:1@48/0", "First", 48);
 }
 
 }  // namespace
