@@ -519,11 +519,12 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
                 kept.push_back(FuncDescHolder(ti.get(), i)->oVft);
         CheckVtableOffsets(ti.get(), kept);
     }
-    // Accessors deleted before a later delete fails come back as they were:
-    // descriptor, names, help, custom data and DLL entry.
-    std::vector<SavedAccessor> saved(found > 1 ? found : 0);
+    // Accessors deleted before a later delete, or the layout that closes the
+    // automatic slots up, fails come back as they were: descriptor, names,
+    // help, custom data and DLL entry.
+    std::vector<SavedAccessor> saved(found > 1 || (found > 0 && autoOffsets) ? found : 0);
     HelpData help;
-    if (found > 1) help = GetMemberHelpData(ti.get(), memberID);
+    if (!saved.empty()) help = GetMemberHelpData(ti.get(), memberID);
     auto restore = [this, &help, autoOffsets](SavedAccessor& a) {
         ole::FUNCDESC d = *a.Desc;
         if (autoOffsets) d.oVft = 0;

@@ -15,6 +15,7 @@
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
 #include "changes/kinds/TypeChange.h"
+#include "platform/tlbengine/TypeLibData.h"
 #include "support/ReferenceDump.h"
 
 namespace sessiontest {
@@ -276,6 +277,77 @@ TEST_F(GapBehindABase, ADeleteAfterAnUnsynchronisedOrderLeavesItsGap) {
     Delete(s, Member(s, u"IDerived", u"Third"));
     Delete(s, Member(s, u"IDerived", u"Second"));
     ExpectOffsetsKept(s, "First:1@48/0", "First", 48);
+}
+
+// A save that fails in the middle of telling such a gap apart, at any engine
+// call on the type, leaves the live library as it was: the same functions at
+// the same offsets, and a later save keeps them.
+TEST_F(GapBehindABase, ASaveThatFailsWhileTellingTheGapApartLeavesTheLibraryAsItWas) {
+    WriteLibrary({u"First", u"Second", u"Third"});
+    EditSession s(dir.path(), dir / "in.tlb");
+    Reorder(s, {48, 44, 40});
+    Delete(s, Member(s, u"IDerived", u"Third"));
+    Delete(s, Member(s, u"IDerived", u"Second"));
+    const std::string before = FunctionsOf(s.Lib(), u"IDerived");
+    ASSERT_EQ(before, "First:1@48/0");
+    int failed = 0;
+    for (const char* call : {"AddFuncDesc", "LayOut", "DeleteFuncDesc"}) {
+        for (int skip = 0; skip < 3; ++skip) {
+            SCOPED_TRACE(std::string(call) + " after " + std::to_string(skip));
+            ole::testing::FailNextCall(call, E_OUTOFMEMORY, skip);
+            try {
+                s.Save("failed.tlb");
+            } catch (...) {
+                ++failed;
+            }
+            ole::testing::ClearInjectedFailures();
+            EXPECT_EQ(FunctionsOf(s.Lib(), u"IDerived"), before);
+            EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(s.Lib(), u"IDerived").get())->cbSizeVft, 52);
+        }
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(failed, 0);
+    ExpectOffsetsKept(s, "First:1@48/0", "First", 48);
+}
+
+// An edit that fails after the functions of an interface read from a file,
+// and of the interface built on it, were given automatic slots leaves the
+// live library as it was: it saves to the same file as one never edited.
+TEST_F(GapBehindABase, AFailedDeleteInABaseLeavesTheLibraryAsItWas) {
+    WriteLibrary({u"First", u"Second"});
+    {
+        EditSession untouched(dir.path(), dir / "in.tlb");
+        untouched.Save("untouched.tlb");
+    }
+    int failed = 0;
+    for (const char* call : {"AddFuncDesc", "DeleteFuncDesc", "LayOut", "SetFuncAndParamNames"}) {
+        for (int skip = 0; skip < 12; ++skip) {
+            SCOPED_TRACE(std::string(call) + " after " + std::to_string(skip));
+            EditSession s(dir.path(), dir / "in.tlb");
+            const std::string base = FunctionsOf(s.Lib(), u"IBase"), derived = FunctionsOf(s.Lib(), u"IDerived");
+            ole::testing::FailNextCall(call, E_OUTOFMEMORY, skip);
+            bool refused = false;
+            try {
+                Delete(s, Member(s, u"IBase", u"B3"));
+            } catch (...) {
+                refused = true;
+            }
+            ole::testing::ClearInjectedFailures();
+            if (!refused) continue;
+            ++failed;
+            EXPECT_EQ(FunctionsOf(s.Lib(), u"IBase"), base);
+            EXPECT_EQ(FunctionsOf(s.Lib(), u"IDerived"), derived);
+            s.Save("failed.tlb");
+            EXPECT_EQ(testsupport::ReadBytes(dir / "failed.tlb"), testsupport::ReadBytes(dir / "untouched.tlb"));
+            // A later edit of the library finds it as a fresh one would.
+            Delete(s, Member(s, u"IBase", u"B0"));
+            EditSession fresh(dir.path(), dir / "in.tlb");
+            Delete(fresh, Member(fresh, u"IBase", u"B0"));
+            EXPECT_EQ(FunctionsOf(s.Lib(), u"IDerived"), FunctionsOf(fresh.Lib(), u"IDerived"));
+            EXPECT_EQ(FunctionsOf(s.Lib(), u"IBase"), FunctionsOf(fresh.Lib(), u"IBase"));
+        }
+    }
+    EXPECT_GT(failed, 0);
 }
 
 }  // namespace
