@@ -350,5 +350,59 @@ TEST_F(GapBehindABase, AFailedDeleteInABaseLeavesTheLibraryAsItWas) {
     EXPECT_GT(failed, 0);
 }
 
+// Other edits of a base read from a file, failing at any engine call, leave
+// the live library as it was likewise.
+TEST_F(GapBehindABase, FailedEditsOfABaseLeaveTheLibraryAsItWas) {
+    WriteLibrary({u"First", u"Second"});
+    {
+        EditSession untouched(dir.path(), dir / "in.tlb");
+        untouched.Save("untouched.tlb");
+    }
+    const std::vector<std::pair<const char*, std::function<void(EditSession&)>>> edits = {
+        {"insert parameter",
+         [&](EditSession& s) {
+             auto insert = modInsertParamChange::NewInsertParamChange(false);
+             insert->ParamForm(InsertParamChange::kRequired);
+             s.Apply(insert, Member(s, u"IBase", u"B3"));
+         }},
+        {"add method",
+         [&](EditSession& s) {
+             auto method = modAddMemberChange::NewAddMemberChange(false);
+             method->InvokeKind(INVOKE_FUNC);
+             s.Apply(method, TypeTarget(s.Lib(), u"IBase"));
+         }},
+        {"hidden flag",
+         [&](EditSession& s) {
+             s.Edit(modMemberChange::NewMemberChange(false), Member(s, u"IBase", u"B3"),
+                    [](auto& c) { c.Flags(c.Flags() | FUNCFLAG_FHIDDEN); });
+         }},
+    };
+    int failed = 0;
+    for (const auto& [what, edit] : edits) {
+        for (const char* call : {"AddFuncDesc", "DeleteFuncDesc", "LayOut", "SetFuncAndParamNames"}) {
+            for (int skip = 0; skip < 12; ++skip) {
+                SCOPED_TRACE(std::string(what) + ": " + call + " after " + std::to_string(skip));
+                EditSession s(dir.path(), dir / "in.tlb");
+                const std::string base = FunctionsOf(s.Lib(), u"IBase"), derived = FunctionsOf(s.Lib(), u"IDerived");
+                ole::testing::FailNextCall(call, E_OUTOFMEMORY, skip);
+                bool refused = false;
+                try {
+                    edit(s);
+                } catch (...) {
+                    refused = true;
+                }
+                ole::testing::ClearInjectedFailures();
+                if (!refused) continue;
+                ++failed;
+                EXPECT_EQ(FunctionsOf(s.Lib(), u"IBase"), base);
+                EXPECT_EQ(FunctionsOf(s.Lib(), u"IDerived"), derived);
+                s.Save("failed.tlb");
+                EXPECT_EQ(testsupport::ReadBytes(dir / "failed.tlb"), testsupport::ReadBytes(dir / "untouched.tlb"));
+            }
+        }
+    }
+    EXPECT_GT(failed, 0);
+}
+
 }  // namespace
 }  // namespace sessiontest
