@@ -347,8 +347,72 @@ bool CanLayOut(ole::ITypeInfo* ti) {
     return TakesAutomaticSlots(ti);
 }
 
+namespace {
+
+ole::ULONG PointerSizeOf(ole::ITypeLib* lib) {
+    ole::TLIBATTR* attr = nullptr;
+    CheckHr(lib->GetLibAttr(&attr));
+    const ole::ULONG size = attr->syskind == ole::SYS_WIN64 ? 8 : 4;
+    lib->ReleaseTLibAttr(attr);
+    return size;
+}
+
+// An interface read from a file, on a base that is not being edited either,
+// whose every function sits on the slot the automatic rule gives it: a
+// function added behind them lays out, which is what its stand-ins would
+// answer, so reading the offsets answers without building them. False where
+// that can't be told this way.
+bool SitsOnItsAutomaticSlots(ole::ITypeInfo* ti) {
+    if (ComPtr<ole::ITypeInfo>(ti).As<ole::ICreateTypeInfo2>()) return false;
+    ole::UINT funcs = 0, impls = 0;
+    {
+        TypeAttr attr(ti);
+        if (attr->typekind != ole::TKIND_INTERFACE) return false;
+        funcs = attr->cFuncs;
+        impls = attr->cImplTypes;
+    }
+    ComPtr<ole::ITypeLib> home;
+    ole::UINT index = 0;
+    if (FAILED(ti->GetContainingTypeLib(home.put(), &index)) || !home) return false;
+    const ole::ULONG ptr = PointerSizeOf(home.get());
+    ole::ULONG baseVft = 0;
+    if (impls > 0) {
+        ole::HREFTYPE href = 0;
+        ComPtr<ole::ITypeInfo> base;
+        if (FAILED(ti->GetRefTypeOfImplType(0, &href)) || FAILED(ti->GetRefTypeInfo(href, base.put())) || !base ||
+            base.As<ole::ICreateTypeInfo2>())
+            return false;
+        ComPtr<ole::ITypeLib> baseLib;
+        ole::UINT baseIndex = 0;
+        if (FAILED(base->GetContainingTypeLib(baseLib.put(), &baseIndex)) || !baseLib) return false;
+        baseVft = TypeAttr(base.get())->cbSizeVft;
+        // A base of a library for another platform: its slots at this
+        // library's pointer size, as the layout counts them.
+        const ole::ULONG basePtr = PointerSizeOf(baseLib.get());
+        if (basePtr != ptr) baseVft = baseVft / basePtr * ptr;
+        // The chain of bases must end, and be read to its end, as the
+        // layout reads it (a damaged library may loop).
+        ComPtr<ole::ITypeInfo> cur = base;
+        for (int depth = 0;; ++depth) {
+            if (depth > 64) return false;
+            if (TypeAttr(cur.get())->cImplTypes == 0) break;
+            ComPtr<ole::ITypeInfo> next;
+            if (FAILED(cur->GetRefTypeOfImplType(0, &href)) || FAILED(cur->GetRefTypeInfo(href, next.put())) || !next)
+                return false;
+            cur = next;
+        }
+    }
+    for (ole::UINT i = 0; i < funcs; ++i)
+        if (static_cast<ole::ULONG>(static_cast<uint16_t>(FuncDescHolder(ti, i)->oVft)) != baseVft + ptr * i)
+            return false;
+    return baseVft + ptr * (funcs + 1) <= 0xFFFF;
+}
+
+}  // namespace
+
 bool TakesAutomaticSlots(ole::ITypeInfo* ti) {
     if (!ti) RaiseError(kErrObjectNotSet);
+    if (SitsOnItsAutomaticSlots(ti)) return true;
     LayOutStandIns standIns(ti);
     ComPtr<ole::ICreateTypeInfo2> standIn = standIns.For(ti);
     if (!standIn) return false;
