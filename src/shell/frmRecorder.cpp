@@ -75,6 +75,27 @@ void Split(const std::u16string& path, std::u16string& folder, std::u16string& f
 // The button images. The run commands are drawn here, a green triangle and
 // bars and carets of the palette's text colour, the breakpoint commands from
 // the list's own glyphs; the others are the style's coloured pictures.
+// The "»" of the button a narrow window shows for the buttons that don't fit,
+// in the palette's text colour: the style's own is a dark grey that a dark
+// palette hides.
+QIcon MoreButtonIcon(const QWidget& window) {
+    const QColor ink = window.palette().color(QPalette::Active, QPalette::WindowText);
+    QIcon icon;
+    for (qreal scale : {1.0, 2.0}) {
+        QPixmap pixmap(QSize(12, 12) * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(ink, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (qreal left : {2.0, 6.5})
+            painter.drawPolyline(QPolygonF({QPointF(left, 2.5), QPointF(left + 3.5, 6), QPointF(left, 9.5)}));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 QIcon ButtonIcon(QWidget& window, int button) {
     QStyle* style = window.style();
     switch (button) {
@@ -235,6 +256,8 @@ void frmRecorder::BuildToolbar() {
 
 void frmRecorder::ReloadButtonIcons() {
     for (int i = 0; i < 9; ++i) buttons_[i]->setIcon(ButtonIcon(*this, i));
+    if (auto* more = toolbar_->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setIcon(MoreButtonIcon(*this));
 }
 
 void frmRecorder::changeEvent(QEvent* event) {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -284,6 +285,19 @@ TEST_F(AccessKeys, Screenshots) {
         history->resize(history->fontMetrics().averageCharWidth() * 18, history->fontMetrics().height() * 10);
         QCoreApplication::processEvents();
         SaveScreenshots(*history, "access-narrow-history-" + theme + scale);
+        // Its "»" stands out from the toolbar in either palette.
+        auto* more = history->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+        ASSERT_TRUE(more && more->isVisible());
+        const QImage glyph = more->icon().pixmap(more->iconSize()).toImage();
+        int darkest = 255, lightest = 0;
+        for (int y = 0; y < glyph.height(); ++y)
+            for (int x = 0; x < glyph.width(); ++x)
+                if (qAlpha(glyph.pixel(x, y)) > 200) {
+                    const int l = QColor(glyph.pixel(x, y)).lightness();
+                    darkest = std::min(darkest, l), lightest = std::max(lightest, l);
+                }
+        const int window = history->palette().color(QPalette::Window).lightness();
+        EXPECT_GT(std::max(std::abs(lightest - window), std::abs(darkest - window)), 100) << theme;
         history->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
