@@ -24,7 +24,9 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+# ZEPHRIN_VALGRIND_BUILD_TYPE=Release plays it on the optimised build users run.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${ZEPHRIN_VALGRIND_BUILD_TYPE:-RelWithDebInfo}" \
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
       -DZEPHRIN_SANITIZE=OFF -DZEPHRIN_WERROR=OFF -DZEPHRIN_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}" --target session_driver
 
