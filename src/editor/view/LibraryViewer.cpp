@@ -845,8 +845,14 @@ void LibraryViewer::Reattach(ChangeTarget& target) {
     if (!target.ReplacementLibrary) return;
     LibraryNodeRecord* record = CurrentLibraryRecord();
     if (!record) return;
+    const ole::ComPtr<ole::ITypeLib> replaced = record->Library;
     record->Library = target.ReplacementLibrary;
     record->EditableLibrary->Attach(target.ReplacementLibrary.get());
+    // The panes keep their targets from the fill to the next edit, and the
+    // commands and dialogs take them from there: they name the library as
+    // it is now, whether or not the change refills the panes.
+    for (ChangeTarget* kept : {&editTarget_, &helpTarget_})
+        if (kept->Library.get() == replaced.get()) kept->Library = record->Library;
 }
 
 void LibraryViewer::Show(QTreeWidgetItem* node, bool reveal) {

@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 
 #include <fstream>
@@ -18,11 +20,16 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/RedirectionLibraries.h"
 #include "changes/kinds/CustDataChange.h"
+#include "changes/kinds/HelpChange.h"
+#include "changes/kinds/InternalizeTypesChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
 #include "changes/kinds/ReorderVTableChange.h"
 #include "changes/kinds/ReorderVarsChange.h"
+#include "changes/kinds/TypeChange.h"
+#include "dialogs/OrderDialog.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
+#include "editor/pickers/frmCustData.h"
 #include "editor/pickers/frmExternalTypes.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -171,12 +178,15 @@ protected:
     }
     // Saves the history and the edited library, replays the history in batch
     // mode on in.tlb, and compares the files.
-    void ExpectReplayWritesTheSameFile(const std::string& env = {}) {
+    void ExpectReplayWritesTheSameFile(const std::string& env = {}, int runs = 1) {
         ASSERT_TRUE(history->SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
         view.SaveCurrentLibrary(ole::FromUtf8((dir / "view.tlb").string()));
-        ASSERT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas batch.tlb -quiet", env), 0)
-            << testsupport::ReadText(dir / "stderr.txt");
-        EXPECT_EQ(ReadBytes(dir / "batch.tlb"), ReadBytes(dir / "view.tlb"));
+        for (int run = 1; run <= runs; ++run) {
+            const std::string batch = "batch" + std::to_string(run) + ".tlb";
+            ASSERT_EQ(RunZephrin(dir.path(), "-leh session.leh -tlb in.tlb -saveas " + batch + " -quiet", env), 0)
+                << testsupport::ReadText(dir / "stderr.txt");
+            EXPECT_EQ(ReadBytes(dir / batch), ReadBytes(dir / "view.tlb")) << "run " << run;
+        }
     }
     ComPtr<ITypeLib> LoadSaved() {
         ComPtr<ITypeLib> saved;
@@ -841,6 +851,169 @@ TEST_F(MenuCommands, ACommandThatAsksSomethingLeavesItsMenuAlive) {
     EXPECT_EQ(history->ItemCount(), 4);
     ExpectReplayWritesTheSameFile();
 }
+
+}  // namespace
+}  // namespace treetest
+
+namespace treetest {
+namespace {
+
+// ---- Edits that replace the library by a regenerated copy ----
+
+constexpr ole::GUID kItems[] = {{0x3E4D0C11, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}},
+                                {0x3E4D0C12, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}},
+                                {0x3E4D0C13, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}}};
+
+// An edit that regenerates the library, made on a node (the library's when
+// type is null) whose pane then stays as it is.
+struct Regenerating {
+    const char* name;
+    const char* type;
+    const char* member;
+};
+void PrintTo(const Regenerating& edit, std::ostream* out) { *out << edit.name; }
+
+class LibraryReplaced : public MenuCommands, public ::testing::WithParamInterface<Regenerating> {
+protected:
+    // in.tlb: every kind of type, with three custom-data items on the
+    // library, on IShape and on the value Colors.Red; edited with the
+    // program's own dialogs, answered below as the user answers them.
+    void OpenWithCustomData() {
+        {
+            ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
+            const ComPtr<ITypeLib> lib = AsTypeLib(created.get());
+            const auto type = [&](const char16_t* name) {
+                return TypeAt(changestest::TypeTarget(lib.get(), name)).As<ICreateTypeInfo2>();
+            };
+            for (int32_t i = 0; i < 3; ++i) {
+                ole::Variant value(i);
+                ASSERT_OK(created->SetCustData(kItems[i], &value.get()));
+                ASSERT_OK(type(u"IShape")->SetCustData(kItems[i], &value.get()));
+                ASSERT_OK(type(u"Colors")->SetVarCustData(0, kItems[i], &value.get()));
+            }
+            ASSERT_OK(created->SaveAllChanges());
+        }
+        Open(dir / "in.tlb");
+        view.SetDialogs(nullptr);
+    }
+    QTreeWidgetItem* Node() { return GetParam().type ? At(GetParam().type, GetParam().member) : Root(); }
+    ChangeTarget TargetIn(ITypeLib* lib) {
+        if (!GetParam().type) return changestest::LibraryTarget(lib);
+        const std::u16string type = QString::fromUtf8(GetParam().type).toStdU16String();
+        if (!GetParam().member) return changestest::TypeTarget(lib, type.c_str());
+        const std::u16string member = QString::fromUtf8(GetParam().member).toStdU16String();
+        return changestest::MemberTarget(lib, type.c_str(), member.c_str(), 0);
+    }
+    // The GUIDs of the node's custom-data items in lib, as the dialog lists them.
+    std::vector<std::string> Items(ITypeLib* lib) {
+        const auto read = modCustDataChange::NewCustDataChange(false);
+        ChangeTarget target = TargetIn(lib);
+        read->InitFromTarget(target);
+        std::vector<std::string> items;
+        for (const CustDataItem& item : read->CurrentCustData())
+            items.push_back(ole::ToUtf8(ole::GuidToString(item.Guid)));
+        return items;
+    }
+    // The selected node's Custom Data: what it lists; its first item
+    // deleted, OK.
+    std::vector<std::string> DeleteFirstCustomDataItem() {
+        std::vector<std::string> listed;
+        services.modal = [&](QDialog& dialog) {
+            auto& d = dynamic_cast<editor::frmCustData&>(dialog);
+            for (int row = 0; row < d.List()->count(); ++row) listed.push_back(Utf8(d.List()->item(row)->text()));
+            d.List()->setCurrentRow(0);
+            QTest::mouseClick(d.DeleteButton(), Qt::LeftButton);
+            QTest::mouseClick(d.Ok(), Qt::LeftButton);
+        };
+        Run(MenuItem::mnuCustData);
+        return listed;
+    }
+    // The library's Type Order: the first type moved down, OK.
+    void MoveFirstType() {
+        services.modal = [](QDialog& dialog) {
+            auto& order = dynamic_cast<dialogs::OrderDialog&>(dialog);
+            QTest::mouseClick(order.MoveButton(false), Qt::LeftButton);
+            QTest::mouseClick(order.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        };
+        Select(Root());
+        Run(MenuItem::mnuTypeOrder);
+    }
+};
+
+// The edit is made on its node, whose pane stays shown (a library's
+// custom-data item deleted is the case users met). The node's Custom Data,
+// opened again, lists what the library holds now, and its next edit starts
+// from there; so does the types' order then set from the library node. The
+// window's file, which two batch runs of the history write byte for byte,
+// holds no deleted item.
+TEST_P(LibraryReplaced, TheDialogsAndTheNextEditsTakeTheLibraryAsItIsNow) {
+    OpenWithCustomData();
+    Select(Node());
+    const std::string name = GetParam().name;
+    if (name == "TypesReordered") {
+        MoveFirstType();
+    } else if (name.ends_with("ByAHistorysRun")) {
+        // Applied at the hub as a history window's run applies it, at level 0.
+        ChangeTarget library = TargetIn(Lib());
+        ChangeTarget shape = changestest::TypeTarget(Lib(), u"IShape");
+        const auto apply = [&](IChange& change, IChange* captured, ChangeTarget& target) {
+            ASSERT_TRUE(change.Apply(*view.CurrentCustomTypeLib(), captured, target, hub.get(), 0));
+        };
+        if (name.starts_with("CustomData")) {
+            const auto removal = modCustDataChange::NewCustDataChange(false);
+            removal->InitFromTarget(library);
+            removal->RemoveItem(kItems[0]);
+            apply(*removal, nullptr, library);
+        } else if (name.starts_with("HelpFile")) {
+            const auto captured = modHelpChange::NewHelpChange(false);
+            captured->InitFromTarget(library);
+            const auto help = std::static_pointer_cast<HelpChange>(captured->Clone());
+            help->HelpFile(u"shapes.hlp");
+            help->HelpFileScope(HelpChange::kScopeLibrary);
+            apply(*help, captured.get(), library);
+        } else {
+            const std::shared_ptr<IAttributeChange> captured = modTypeChange::NewTypeChange(false);
+            captured->InitFromTarget(shape);
+            if (name.starts_with("DualFlag")) {
+                const auto type = std::dynamic_pointer_cast<IAttributeChange>(captured->Clone());
+                type->SetFlags(TYPEFLAG_FDUAL, false);
+                apply(*type, captured.get(), shape);
+            } else {  // IShape's base, IDispatch, taken into the library
+                const auto internalize = modInternalizeTypesChange::NewInternalizeTypesChange(false);
+                internalize->VarTypeInfo(captured->VarTypeInfo()->GetVarTypeInfo().get());
+                apply(*internalize, nullptr, library);
+            }
+        }
+    } else {
+        EXPECT_EQ(DeleteFirstCustomDataItem().size(), 3u);
+    }
+    ASSERT_EQ(view.ShownNode(), Node());
+
+    const std::vector<std::string> held = Items(Lib());
+    EXPECT_EQ(DeleteFirstCustomDataItem(), held);
+    EXPECT_EQ(Items(Lib()).size(), held.size() - 1);
+    MoveFirstType();
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+
+    ExpectReplayWritesTheSameFile({}, 2);
+    const std::vector<std::string> saved = Items(LoadSaved().get());
+    EXPECT_EQ(saved, Items(Lib()));
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), ole::ToUtf8(ole::GuidToString(kItems[0]))), 0);
+}
+
+const Regenerating kRegenerating[] = {
+    {"LibraryCustomDataDeleted", nullptr, nullptr},
+    {"TypesReordered", nullptr, nullptr},
+    {"TypeCustomDataDeleted", "IShape", nullptr},
+    {"MemberCustomDataDeleted", "Colors", "Red"},
+    {"CustomDataDeletedByAHistorysRun", nullptr, nullptr},
+    {"HelpFileSetByAHistorysRun", nullptr, nullptr},
+    {"DualFlagClearedByAHistorysRun", nullptr, nullptr},
+    {"BaseInternalizedByAHistorysRun", nullptr, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Edits, LibraryReplaced, ::testing::ValuesIn(kRegenerating),
+                         [](const ::testing::TestParamInfo<Regenerating>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace treetest
