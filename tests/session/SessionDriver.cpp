@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -281,6 +282,26 @@ private:
         OpenMenu({"Hues"});
         Choose({"Member &Order..."});
         Answer("the member order with Escape", {Qt::Key_Escape});
+
+        // The library's own custom data: its first item deleted, OK, which
+        // regenerates the library; opened again, the item is gone. The type
+        // order below starts from that library.
+        OpenMenu({});
+        Choose({"C&ustom Data..."});
+        Add("delete the library's first custom-data item, and OK", Asking, [] {
+            for (const char* button : {"cmdDeleteItem", "cmdOK"}) {
+                auto* clicked = Modal()->findChild<QAbstractButton*>(QString::fromLatin1(button));
+                if (!clicked || !clicked->isEnabled()) Fail(std::string("no enabled ") + button);
+                QTest::mouseClick(clicked, Qt::LeftButton);
+            }
+        });
+        OpenMenu({});
+        Choose({"C&ustom Data..."});
+        Add("see the deleted item gone, and close", Asking, [] {
+            const auto* list = Modal()->findChild<QListWidget*>(QStringLiteral("lstMain"));
+            if (!list || list->count() != 2) Fail("the library's custom data still lists its deleted item");
+            Keys(Modal(), {Qt::Key_Escape});
+        });
 
         // The type order, OK and Cancel.
         OpenMenu({});
