@@ -396,6 +396,10 @@ TEST_F(MainWindow, OpenAndNewFocusTheTreeAndAnnounceTheTitle) {
         EXPECT_EQ(QApplication::focusWidget(), View().Tree()) << item;
         EXPECT_EQ(told.Of(window.data()), (std::vector<NameChanges::Change>{{window.data(), -1, title}}));
     }
+    SaveScreenshots(*window, "main-window-new-tree-focused");
+    window->setPalette(testsupport::DarkPalette());
+    QCoreApplication::processEvents();
+    SaveScreenshots(*window, "main-window-new-tree-focused-dark");
 }
 
 // A library that can't be opened leaves the window as it was: the library it
