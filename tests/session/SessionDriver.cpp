@@ -9,8 +9,8 @@
 // With ZEPHRIN_SESSION_STEPS=n, n random steps follow the scripted ones,
 // drawn from ZEPHRIN_SESSION_SEED (1 when unset).
 //
-// LIBRARY is opened for editing and is never written; the session writes
-// session.leh and saved.tlb beside it. Exit code 0 when every
+// LIBRARY is opened for editing and is never written; the session's own
+// files go to a folder of its own. Exit code 0 when every
 // step ran, 3 when a step found the windows in another state than expected.
 // tests/tools/valgrind-session.sh runs it under valgrind.
 #include <QAbstractButton>
@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -476,10 +477,10 @@ private:
         });
     }
 
-    // The folder of the library, where the session's files go.
+    // Where the session's own files go.
     std::string Folder() const {
-        const size_t slash = library_.rfind('/');
-        return slash == std::string::npos ? "." : library_.substr(0, slash);
+        if (!files_.isValid()) Fail("no folder for the session's files");
+        return files_.path().toStdString();
     }
 
     // One random gesture of a user in the main window.
@@ -629,6 +630,7 @@ private:
     }
 
     std::string library_;
+    QTemporaryDir files_;
     QPointer<shell::frmCorvane> main_;
     QPointer<shell::frmCorvane> activated_;  // the main window of the history opened with -activate
     std::minstd_rand random_;
