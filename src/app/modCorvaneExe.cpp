@@ -311,6 +311,8 @@ int Run::Activate() {
     }
     const ole::ComPtr<ole::ITypeLib> library = line_.New || line_.TypeLibPath.empty() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
+    // With -saveas the main window saves there, never over the library read.
+    if (!line_.DestinationPath.empty()) window->BatchDestination(line_.DestinationPath);
     window->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), true, line_.DontBackUpHelpString,
                        unresolved);
     if (shell_.RunWindows) shell_.RunWindows();

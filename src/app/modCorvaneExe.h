@@ -53,9 +53,10 @@ public:
     // After an error that followed a run to the end: shows the history, at
     // its end. Nothing when the run did not reach its end.
     virtual void ShowAfterBatchError() = 0;
-    // Before RunHistory of a batch run: the file the run saves its result to.
-    // A main window that the window opens for a run that stopped or failed
-    // then holds the run's edits as unsaved, and saves them there.
+    // Before RunHistory: the -saveas file, or the file a batch run saves its
+    // result to. The main window that the history window opens (with
+    // activate, or for a batch run that stopped or failed) then holds its
+    // library as not yet saved there, and saves it there.
     virtual void BatchDestination(const std::string& path) = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "shell/Recorder.h"
 
 #include <QAbstractListModel>
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QMouseEvent>
@@ -34,6 +35,9 @@ public:
 
     IPlayback* engine = nullptr;
     std::vector<PlaybackItem> items;
+    // What each line last told a screen reader (null: nothing yet), so that
+    // a change of its text or state is announced.
+    mutable std::vector<QString> told;
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(items.size());
@@ -43,7 +47,7 @@ public:
         const PlaybackItem item = items[static_cast<size_t>(index.row())];
         switch (role) {
             case Qt::DisplayRole: return Text(item);
-            case Qt::AccessibleTextRole: return AccessibleText(item);
+            case Qt::AccessibleTextRole: return told[static_cast<size_t>(index.row())] = AccessibleText(item);
             case Qt::UserRole: return QVariant::fromValue<qlonglong>(item);
             default: return {};
         }
@@ -63,18 +67,33 @@ public:
         row = std::clamp(row, 0, rowCount());
         beginInsertRows({}, row, row);
         items.insert(items.begin() + row, item);
+        told.insert(told.begin() + row, QString());
         endInsertRows();
     }
     void Remove(int row) {
         if (row < 0 || row >= rowCount()) return;
         beginRemoveRows({}, row, row);
         items.erase(items.begin() + row);
+        told.erase(told.begin() + row);
         endRemoveRows();
     }
     void Clear() {
         beginResetModel();
         items.clear();
+        told.clear();
         endResetModel();
+    }
+    // True when the line told a reader another text than it would now; it
+    // then counts as told the new one.
+    bool Retold(int row) {
+        QString& said = told[static_cast<size_t>(row)];
+        if (said.isNull()) return false;
+        QString now = AccessibleText(items[static_cast<size_t>(row)]);
+        if (now == said) return false;
+        said = std::move(now);
+        const QModelIndex at = index(row);
+        emit dataChanged(at, at, {Qt::AccessibleTextRole});
+        return true;
     }
 };
 
@@ -286,7 +305,17 @@ void Recorder::RefreshGlyphs(int32_t index1, int32_t index2) {
         QRect strip = list_->visualRect(model_->index(index));
         strip.setWidth(kGlyphColumn);
         list_->viewport()->update(strip);
+        AnnounceChange(index);
     }
+}
+
+void Recorder::AnnounceChange(int index) {
+    // A screen reader keeps the names it has read: a line's new state or
+    // text reaches it only as a name change of that line.
+    if (!model_->Retold(index)) return;
+    QAccessibleEvent renamed(list_, QAccessible::NameChanged);
+    renamed.setChild(index);
+    QAccessible::updateAccessibility(&renamed);
 }
 
 int32_t Recorder::ListIndex() {
@@ -309,7 +338,10 @@ void Recorder::ListIndex(int32_t index) {
     RaiseSelection(index);
 }
 
-void Recorder::RefreshAll() { list_->viewport()->update(); }
+void Recorder::RefreshAll() {
+    list_->viewport()->update();
+    for (int index = 0; index < ListCount(); ++index) AnnounceChange(index);
+}
 
 void Recorder::CommandFilter(int32_t mask) {
     if (mask != 0) {

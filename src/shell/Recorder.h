@@ -98,6 +98,8 @@ private:
     friend class RecorderList;
     void ReloadGlyphs();
     void RaiseSelection(int index);
+    // Tells a screen reader that line index reads otherwise than it last read.
+    void AnnounceChange(int index);
     // The list's mouse and keys.
     void GlyphColumnPressed(const QPoint& position);
     void RightButtonReleased(const QPoint& position, const QPoint& globalPos);

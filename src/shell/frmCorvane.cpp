@@ -1,5 +1,6 @@
 #include "shell/frmCorvane.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -141,7 +142,7 @@ QAction* frmCorvane::Action(Command command) const { return actions_[static_cast
 
 void frmCorvane::Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath,
                       ole::ITypeLib* library, ole::ITypeLib* unresolved, bool noBackupHelpString,
-                      SharedRecorderWindows windows, const std::u16string& batchDestination) {
+                      SharedRecorderWindows windows, const std::u16string& destination) {
     if (!hub) hub = std::make_shared<ChangeListener>();
     dirtyHook_.AttachDirtyOnly(hub, this);
     libViewer_->SetChangeListener(std::move(hub));
@@ -150,7 +151,7 @@ void frmCorvane::Init(std::shared_ptr<ChangeListener> hub, const std::u16string&
         OpenLibrary(libraryPath, library, unresolved);
     else if (library)
         NewLibrary(library);
-    if (!batchDestination.empty() && canSaveAs_) TakeOverBatchResult(batchDestination);
+    if (!destination.empty() && canSaveAs_) TakeOverDestination(destination);
     recorderWindows_ = std::move(windows);
     // A shown window holds itself.
     setAttribute(Qt::WA_DeleteOnClose);
@@ -208,6 +209,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         AttachRecorders();
         dirty_ = true;
         SetDirty(false);
+        FocusTree();
     });
 }
 
@@ -224,10 +226,17 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
         AttachRecorders();
         dirty_ = false;
         SetDirty(true);
+        FocusTree();
     });
 }
 
-void frmCorvane::TakeOverBatchResult(const std::u16string& destination) {
+void frmCorvane::FocusTree() {
+    // The field that had the focus may show nothing of the new library, or
+    // be gone: the user goes on from the library's node.
+    libViewer_->Tree()->setFocus(Qt::OtherFocusReason);
+}
+
+void frmCorvane::TakeOverDestination(const std::u16string& destination) {
     Guarded(this, [&] {
         if (!SameFile(destination, path_)) {
             // Never over the library the run read: the file the user named
@@ -290,6 +299,16 @@ bool frmCorvane::QuerySaveChanges() {
     } catch (...) {
         dialogs::Services().ReportCurrentError(this);
         return false;
+    }
+}
+
+void frmCorvane::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The title names the library and whether it is saved: a reader hears it
+    // change while the window shows.
+    if (event->type() == QEvent::WindowTitleChange && isVisible()) {
+        QAccessibleEvent renamed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&renamed);
     }
 }
 

@@ -47,12 +47,13 @@ public:
     // given (its companion library of unresolved types, or null, with it);
     // else with library, shows it as a new library; else the view is empty.
     // windows: the history windows working on this window's library, or null.
-    // With batchDestination, the library is what a batch run made of it, not
-    // saved anywhere: the window shows unsaved changes, and Save writes to
-    // batchDestination, the file the run was to save.
+    // With destination (the -saveas file of a history opened from the command
+    // line, or the file a batch run was to save), the library is not saved
+    // there yet: the window names destination and shows unsaved changes, and
+    // Save writes there, never over the library file that was read.
     void Init(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
               ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows,
-              const std::u16string& batchDestination = {});
+              const std::u16string& destination = {});
 
     const SharedRecorderWindows& RecorderWindowList() const { return recorderWindows_; }
     void SetRecorderWindowList(SharedRecorderWindows windows) { recorderWindows_ = std::move(windows); }
@@ -73,6 +74,7 @@ public:
     QMenu* FileMenu() const { return mnuFile_; }
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -82,7 +84,9 @@ private:
     // Each returns quietly when the user cancels; errors are reported.
     void OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved);
     void NewLibrary(ole::ITypeLib* library);
-    void TakeOverBatchResult(const std::u16string& destination);
+    void TakeOverDestination(const std::u16string& destination);
+    // Puts the focus on the tree, after a library was opened or created.
+    void FocusTree();
     void Save();
     void SaveAs();
     void NewRecorderWindow();

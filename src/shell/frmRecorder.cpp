@@ -1,5 +1,6 @@
 #include "shell/frmRecorder.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -155,10 +156,10 @@ QIcon ButtonIcon(QWidget& window, int button) {
 // The main window of a history window opened from the command line.
 void OpenEditorWindow(std::shared_ptr<ChangeListener> hub, const std::u16string& libraryPath, ole::ITypeLib* library,
                       ole::ITypeLib* unresolved, bool noBackupHelpString, SharedRecorderWindows windows,
-                      const std::u16string& batchDestination) {
+                      const std::u16string& destination) {
     auto* editor = new frmCorvane;
     editor->Init(std::move(hub), libraryPath, library, unresolved, noBackupHelpString, std::move(windows),
-                 batchDestination);
+                 destination);
 }
 
 }  // namespace
@@ -263,6 +264,12 @@ void frmRecorder::ReloadButtonIcons() {
 void frmRecorder::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) ReloadButtonIcons();
+    // The title names the history and whether it is saved: a reader hears it
+    // change while the window shows.
+    if (event->type() == QEvent::WindowTitleChange && isVisible()) {
+        QAccessibleEvent renamed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&renamed);
+    }
 }
 
 QAction* frmRecorder::ButtonAction(Button button) const { return buttons_[static_cast<int>(button)]; }
@@ -308,7 +315,7 @@ ole::ComPtr<ole::ITypeLib> frmRecorder::RunHistory(const std::string& historyPat
     return nullptr;
 }
 
-void frmRecorder::BatchDestination(const std::string& path) { batchDestination_ = ole::FromUtf8(path); }
+void frmRecorder::BatchDestination(const std::string& path) { destination_ = ole::FromUtf8(path); }
 
 void frmRecorder::ShowAfterBatchError() {
     if (!keptEngine_ || !engine_) return;
@@ -327,7 +334,7 @@ IPlaybackUI* frmRecorder::ActivateUI(IPlayback& playback, bool& runPending) {
         windows_->Add(this);
         (Opener() ? Opener() : OpenEditorWindow)(engine_->ChangeListener(), libraryPath_,
                                                  engine_->CurrentITypeLib().get(), engine_->UnresolvedITypeLib().get(),
-                                                 noBackupHelpString_, windows_, batchDestination_);
+                                                 noBackupHelpString_, windows_, destination_);
     }
     recorder_->SetPlayback(engine_);
     recorder_->CommandFilter(kCmdRun | kCmdStep | kCmdRunToCursor | kCmdSetNextStatement | kCmdToggleBreakpoint |

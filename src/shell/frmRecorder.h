@@ -52,8 +52,8 @@ public:
 
     // Opens the main window of a history window opened from the command line
     // (hub, library path, library, unresolved-types library, don't back up
-    // help strings, the window list holding the history window, and for a
-    // batch run the file its result is saved to); by default a new frmCorvane
+    // help strings, the window list holding the history window, and the
+    // -saveas file or the file a batch run saves to); by default a new frmCorvane
     // (tests count them instead).
     using EditorOpener = std::function<void(std::shared_ptr<ChangeListener>, const std::u16string&, ole::ITypeLib*,
                                             ole::ITypeLib*, bool, SharedRecorderWindows, const std::u16string&)>;
@@ -152,7 +152,7 @@ private:
     bool noBackupHelpString_ = false;
     std::u16string historyPath_;
     std::u16string libraryPath_;
-    std::u16string batchDestination_;  // a batch run's: where its main window saves
+    std::u16string destination_;  // -saveas, or a batch run's file: where its main window saves
 };
 
 // Makes the main window's New Recorder Window open a history window.

@@ -9,11 +9,13 @@
 // With ZEPHRIN_SESSION_STEPS=n, n random steps follow the scripted ones,
 // drawn from ZEPHRIN_SESSION_SEED (1 when unset).
 //
-// LIBRARY is opened for editing and is never written. Exit code 0 when every
+// LIBRARY is opened for editing and is never written; the session's own
+// files go to a folder of its own. Exit code 0 when every
 // step ran, 3 when a step found the windows in another state than expected.
 // tests/tools/valgrind-session.sh runs it under valgrind.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -22,6 +24,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -37,6 +40,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "changes/history/Playback.h"
 #include "editor/tree/EditorModule.h"
 #include "editor/tree/LibraryTree.h"
 #include "editor/view/LibraryViewer.h"
@@ -60,7 +64,7 @@ struct Step {
 
 class Session {
 public:
-    explicit Session(const std::string& library) {
+    explicit Session(const std::string& library) : library_(library) {
         shell::InstallRecorderWindows();
         main_ = new shell::frmCorvane;
         main_->Init(nullptr, ole::FromUtf8(library), nullptr, nullptr, false, nullptr);
@@ -405,13 +409,99 @@ private:
         Choose({"&New"});
         Press("&No");
 
-        // Both windows closed from their File menus, each window deleted
-        // once closed; the edits are not saved.
+        // File > Open (and File > New below) from the keyboard while a
+        // details field has the focus: the focus goes to the tree.
+        FileCommandFromAField(Qt::Key_O, "Open");
+        Press("&No");
+        Add("type the library's name into the chooser",
+            [] { return Asking() && qobject_cast<QFileDialog*>(Modal()); }, [this] {
+                QWidget* name = Modal()->focusWidget();
+                if (!name) Fail("no field in the chooser");
+                QTest::keyClicks(name, QString::fromStdString(library_));
+                QTest::keyClick(name, Qt::Key_Return);
+            });
+        ExpectTreeFocus();
+
+        // An interface added and recorded, the history saved and opened again
+        // as -activate with -saveas opens it: its main window saves there.
+        // The history window recording the session closes without saving.
+        OpenMenu({});
+        Choose({"&Add Type", "&interface"});
+        Name("IAdded");
+        Do("save the history", [this] {
+            if (!HistoryWindow()->Engine()->SaveState(ole::FromUtf8(Folder()), u"session.leh"))
+                Fail("the history holds nothing");
+        });
         Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
         Choose({"&Close"});
+        Press("&No");
+        FileCommandFromAField(Qt::Key_N, "New");
+        Press("&No");
+        ExpectTreeFocus();
+        Do("open the history with -activate and -saveas", [this] {
+            auto* window = new shell::frmRecorder;
+            window->BatchDestination(Folder() + "/saved.tlb");
+            ole::ComPtr<ole::ITypeLib> unresolved;
+            try {
+                window->RunHistory(Folder() + "/session.leh", library_, nullptr, true, false, unresolved);
+            } catch (const std::exception& error) {
+                Fail(std::string("the history did not open: ") + error.what());
+            }
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* editor = qobject_cast<shell::frmCorvane*>(top); editor && editor != main_ && editor->isVisible())
+                    activated_ = editor;
+            if (!activated_ || activated_->Path() != ole::FromUtf8(Folder() + "/saved.tlb"))
+                Fail("the history's main window does not name the -saveas file");
+        });
+        Do("press F5 in the history", [] { HistoryKey(Qt::Key_F5); });
+        Settle("the run");
+        Do("open the File menu of the history's main window", [this] { FileMenu(activated_); });
+        Choose({"&Save"});
+        Do("see the library saved", [this] {
+            if (!activated_ || activated_->Dirty() || ::access((Folder() + "/saved.tlb").c_str(), F_OK) != 0)
+                Fail("the history's main window did not save");
+        });
+        Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
+        Choose({"&Close"});
+        Do("open the File menu of the history's main window", [this] { FileMenu(activated_); });
+        Choose({"E&xit"});
+
+        // Both windows closed from their File menus, each window deleted
+        // once closed; the edits are not saved.
         Do("open the main window's File menu", [this] { FileMenu(main_); });
         Choose({"E&xit"});
         Press("&No");
+    }
+
+    // Puts the focus in a details field of the library and runs the main
+    // window's File command of key from the keyboard.
+    void FileCommandFromAField(Qt::Key key, const std::string& command) {
+        Do("activate the main window", [this] { main_->activateWindow(); });
+        Add("File > " + command + " from a details field",
+            [this] { return Idle() && QApplication::activeWindow() == main_; }, [this, key] {
+            QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(Node({})).center());
+            QWidget* field = main_->Viewer()->DetailsField(editor::LibraryViewer::Field::Version);
+            if (!field || !field->isVisible()) Fail("no version field");
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_F, Qt::AltModifier);
+            if (Popup() != main_->FileMenu()) Fail("Alt+F opened no File menu");
+            QTest::keyClick(Popup(), key);
+        });
+    }
+
+    // The main window, active again once the chooser or the message has
+    // closed, has its focus on the tree.
+    void ExpectTreeFocus() {
+        Do("activate the main window", [this] { main_->activateWindow(); });
+        Add("see the focus on the tree", [this] { return Idle() && QApplication::activeWindow() == main_; }, [this] {
+            if (QApplication::focusWidget() != Tree()) Fail("the tree has no focus" + State());
+        });
+    }
+
+    // Where the session's own files go.
+    std::string Folder() const {
+        if (!files_.isValid()) Fail("no folder for the session's files");
+        return files_.path().toStdString();
     }
 
     // One random gesture of a user in the main window.
@@ -560,7 +650,10 @@ private:
         });
     }
 
+    std::string library_;
+    QTemporaryDir files_;
     QPointer<shell::frmCorvane> main_;
+    QPointer<shell::frmCorvane> activated_;  // the main window of the history opened with -activate
     std::minstd_rand random_;
     std::vector<Step> steps_;
     size_t next_ = 0;

@@ -450,6 +450,45 @@ TEST_F(HistoryWithEditor, AStoppedBatchRunsMainWindowHoldsItsEditsUnsavedAndSave
     }
 }
 
+// A history opened with -activate and -saveas: its main window names the
+// -saveas file and saves the run's edits there, the same bytes as two batch
+// runs of the history make; the -tlb input is never written.
+TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNeverOverTheInput) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
+    const std::string out = (dir / "out.tlb").string();
+    modCorvaneExe::Shell shell;
+    QPointer<frmRecorder> made;
+    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
+        made = new frmRecorder;
+        return made;
+    };
+    shell.RunWindows = [] { QCoreApplication::processEvents(); };
+    ASSERT_EQ(modCorvaneExe::Main({"-leh", (dir / "history.leh").string(), "-tlb", (dir / "in.tlb").string(),
+                                   "-saveas", out, "-activate"},
+                                  shell),
+              0);
+    std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+    ASSERT_TRUE(made && editors.size() == 1u);
+    frmCorvane& editor = *editors[0];
+    EXPECT_EQ(editor.Path(), ole::FromUtf8(out));
+    EXPECT_EQ(editor.windowTitle().toStdString(), "Zephrin Type Library Editor - (" + out + " *)");
+    QTest::keyClick(made->List()->ListView(), Qt::Key_F5);
+    ASSERT_EQ(Glyphs(*made).back(), "> ");
+    emit editor.FileMenu()->aboutToShow();
+    ASSERT_TRUE(editor.Action(Command::Save)->isEnabled());
+    editor.Action(Command::Save)->trigger();
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    EXPECT_FALSE(editor.Dirty());
+    for (const char* batch : {"batch1.tlb", "batch2.tlb"}) {
+        ASSERT_EQ(treetest::RunZephrin(dir.path(), std::string("-quiet -leh history.leh -tlb in.tlb -saveas ") + batch),
+                  0);
+        EXPECT_EQ(testsupport::ReadBytes(dir / batch), testsupport::ReadBytes(out)) << batch;
+    }
+    EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
+    delete made.data();
+}
+
 // After its main window has closed a history window still replays on its
 // library and closes; closed the other way round, the main
 // window goes after its history windows. The sanitizer checks both orders.

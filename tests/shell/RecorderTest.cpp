@@ -4,6 +4,7 @@
 // other's use of it.
 #include "RecorderTestSupport.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QImage>
 #include <QMenu>
@@ -192,6 +193,31 @@ TEST_F(RecorderTest, LinesTellScreenReadersTheirTextAndState) {
     EXPECT_TRUE(first.endsWith(", next to run")) << first.toStdString();
     EXPECT_TRUE(model->index(1, 0).data(Qt::AccessibleTextRole).toString().endsWith(", breakpoint"));
     EXPECT_EQ(model->index(2, 0).data(Qt::AccessibleTextRole).toString(), "End of history");
+}
+
+// A line's state changed from the glyph column and the menu reaches a screen
+// reader that has read the lines as a name change of that line.
+TEST_F(RecorderTest, ALinesChangedStateIsAnnouncedAsItsNewName) {
+    Record(2);
+    QAccessibleInterface* lines = QAccessible::queryAccessibleInterface(list->ListView());
+    ASSERT_TRUE(lines);
+    for (int i = 0; i < list->ListCount(); ++i) lines->child(i)->text(QAccessible::Name);
+    shelltest::NameChanges told;
+    Click(*list, 0, true);  // a breakpoint
+    Click(*list, 0);
+    list->ListView()->setFocus();
+    for (Qt::Key item : {Qt::Key_N, Qt::Key_P}) {  // Set Next Statement, Clear Breakpoints
+        QTest::keyClick(list->ListView(), Qt::Key_F10, Qt::ShiftModifier);
+        ASSERT_TRUE(list->ContextMenu()->isVisible());
+        QTest::keyClick(list->ContextMenu(), item);
+    }
+    const QString first = list->List(0);
+    using Change = shelltest::NameChanges::Change;
+    EXPECT_EQ(told.Of(list->ListView()),
+              (std::vector<Change>{{list->ListView(), 0, first + ", breakpoint"},
+                                   {list->ListView(), 2, "End of history"},
+                                   {list->ListView(), 0, first + ", next to run, breakpoint"},
+                                   {list->ListView(), 0, first + ", next to run"}}));
 }
 
 // The glyph column as drawn: a yellow arrow on the current line, a red disc on

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QPixmap>
@@ -89,6 +90,47 @@ inline QString Text(int32_t id, const QString& item = {}) {
 }
 
 inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// The name changes told to screen readers while it lives, as an assistive
+// technology's bridge receives them (the test program has one), each with the
+// name a reader then reads: of object itself (child -1) or of its child.
+class NameChanges {
+public:
+    struct Change {
+        const QObject* Object;
+        int Child;
+        QString Name;
+        bool operator==(const Change&) const = default;
+    };
+    NameChanges() { Current() = this; }
+    ~NameChanges() { Current() = nullptr; }
+    NameChanges(const NameChanges&) = delete;
+    NameChanges& operator=(const NameChanges&) = delete;
+    // Those of object.
+    std::vector<Change> Of(const QObject* object) const {
+        std::vector<Change> found;
+        for (const Change& change : changes_)
+            if (change.Object == object) found.push_back(change);
+        return found;
+    }
+    // Called by the bridge for every event.
+    static void Notify(QAccessibleEvent* event) {
+        if (!Current() || event->type() != QAccessible::NameChanged) return;
+        QAccessibleInterface* told = event->accessibleInterface();
+        Current()->changes_.push_back({event->object(), event->child(), told ? told->text(QAccessible::Name) : QString()});
+    }
+
+private:
+    static NameChanges*& Current() {
+        static NameChanges* current = nullptr;
+        return current;
+    }
+    std::vector<Change> changes_;
+};
+
+inline void PrintTo(const NameChanges::Change& change, std::ostream* out) {
+    *out << "(" << change.Child << ", \"" << change.Name.toStdString() << "\")";
+}
 
 using testsupport::SaveScreenshots;
 

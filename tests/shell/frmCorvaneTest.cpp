@@ -374,6 +374,34 @@ TEST_F(MainWindow, ANewLibraryIsDirtyWithoutTheMark) {
     EXPECT_EQ(services.messages.at(0).Text, Text(116, ResText(117)));
 }
 
+// File > Open and File > New from the keyboard while a details field has the
+// focus: the keys then go to the tree, and a screen reader hears the new title.
+TEST_F(MainWindow, OpenAndNewFocusTheTreeAndAnnounceTheTitle) {
+    fs::copy_file(dir / "shapes.tlb", dir / "other.tlb");
+    Open(dir / "shapes.tlb");
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    for (const auto& [item, title] :
+         {std::pair(Qt::Key_O, Caption(Path("other.tlb"))), std::pair(Qt::Key_N, Caption(ResText(117)))}) {
+        QWidget* version = View().DetailsField(Field::Version);
+        ASSERT_TRUE(version->isVisible());
+        version->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), version);
+        services.openNames = {Path("other.tlb")};
+        NameChanges told;
+        QTest::keyClick(version, Qt::Key_F, Qt::AltModifier);
+        ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
+        QTest::keyClick(window->FileMenu(), item);
+        EXPECT_EQ(window->windowTitle(), title);
+        EXPECT_EQ(QApplication::focusWidget(), View().Tree()) << item;
+        EXPECT_EQ(told.Of(window.data()), (std::vector<NameChanges::Change>{{window.data(), -1, title}}));
+    }
+    SaveScreenshots(*window, "main-window-new-tree-focused");
+    window->setPalette(testsupport::DarkPalette());
+    QCoreApplication::processEvents();
+    SaveScreenshots(*window, "main-window-new-tree-focused-dark");
+}
+
 // A library that can't be opened leaves the window as it was: the library it
 // showed, its path, its dirty flag and what Save offers.
 TEST_F(MainWindow, AFailedOpenKeepsTheWindowsState) {

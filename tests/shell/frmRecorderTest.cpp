@@ -14,6 +14,7 @@
 
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
@@ -130,9 +131,14 @@ TEST_F(RecorderWindowTest, EditsAreRecordedSavedReopenedAndReplayedOnAFreshCopy)
     EXPECT_FALSE(recording->ButtonAction(Button::Revert)->isEnabled());
     const std::vector<std::byte> live = Saved("live.tlb");
 
-    // Ctrl+S saves, asking for a name: there is no file yet.
+    // Ctrl+S saves, asking for a name: there is no file yet. A screen reader
+    // hears the title that names it.
     services.files.push_back(Q(dir / "session.leh"));
+    std::optional<shelltest::NameChanges> told(std::in_place);
     Key(*recording, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(told->Of(recording), std::vector<shelltest::NameChanges::Change>(
+                                       {{recording, -1, recording->windowTitle()}}));
+    told.reset();
     ASSERT_EQ(services.requests.size(), 1u);
     EXPECT_EQ(services.requests[0].Title, "Save Library Edit History As");
     EXPECT_EQ(services.requests[0].DefaultExtension, "leh");
