@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -374,6 +375,31 @@ private:
         Answer("that the item can't be applied", {Qt::Key_Return});
         Do("open the history's menu", [] { HistoryMenu(1); });
         Choose({"&Delete"});
+
+        // A dispinterface's own property: its Get's type picked (long, by
+        // its first letter) and offered to the Let's value, which has its
+        // own node; that value typed on the Let's tab (short) and offered to
+        // the Get. Then the Set's tab of an indexed property's value, whose
+        // picker is cancelled.
+        Do("show DText.data's Get", [this] { Show({"DText", "data"}, "BSTR"); });
+        Do("open the Get's type picker", [this] { Click(Field::ChooseType); });
+        Answer("the type picker", {Qt::Key_L, Qt::Key_Return});
+        Do("update the Get", [this] { Click(Field::Update); });
+        Press("&Yes");
+        Do("show the Let's value", [this] { Show({"DText", "data", "<New Value>"}, "[in] long"); });
+        Do("open the value's type picker", [this] { Click(Field::ChooseType); });
+        Answer("the type picker", {Qt::Key_S, Qt::Key_Return});
+        Do("update the value", [this] { Click(Field::Update); });
+        Press("&Yes");
+        Do("show the Set's tab of an indexed value", [this] {
+            Show({"DText", "Item", "<New Value>"}, "[in] VARIANT");
+            auto* tabs = main_->Viewer()->findChild<QTabBar*>();
+            if (!tabs || tabs->count() < 2 || tabs->tabText(1) != QLatin1String("Set")) Fail("no Set tab" + State());
+            QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+            if (Text(Field::SetType) != "[in] IDispatch*") Fail("the Set's value shows " + Text(Field::SetType));
+        });
+        Do("open the Set value's type picker", [this] { Click(Field::ChooseType); });
+        Answer("the type picker with Escape", {Qt::Key_Escape});
         // The type field's menu for an external base interface: the
         // redirection chooser closed, then the type internalised, which
         // rebuilds the pane and the tree while the menu's item runs.
@@ -593,6 +619,27 @@ private:
             }
             return !Modal();
         }, [] {});
+    }
+
+    using Field = editor::LibraryViewer::Field;
+    std::string Text(Field field) const {
+        auto* edit = qobject_cast<QLineEdit*>(main_->Viewer()->DetailsField(field));
+        return edit ? edit->text().toStdString() : std::string();
+    }
+    // Clicks the node at path; its pane's type field must show type.
+    void Show(std::initializer_list<const char*> path, const std::string& type) {
+        QTreeWidgetItem* node = Node(path);
+        if (!node) Fail("no node" + State());
+        Tree()->scrollToItem(node);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        if (Tree()->currentItem() != node) Fail("the click did not select the node");
+        if (Text(Field::SetType) != type) Fail("the type field shows " + Text(Field::SetType) + ", not " + type);
+    }
+    // Clicks a button of the details pane, which must be enabled.
+    void Click(Field field) {
+        QWidget* button = main_->Viewer()->DetailsField(field);
+        if (!button || !button->isVisible() || !button->isEnabled()) Fail("the button is not there" + State());
+        QTest::mouseClick(button, Qt::LeftButton);
     }
 
     // Selects the type at path and opens its type field's menu with Shift+F10.

@@ -158,6 +158,8 @@ std::vector<PendingMember> GroupedMembers(ole::ITypeInfo* ti, const ole::TYPEATT
     std::unordered_map<QString, size_t> byName;
     // For each entry, the invoke kind of the accessor its parameters come from.
     std::vector<int32_t> lowestKind;
+    // For each entry, whether its function has parameters, and whether any of its property accessors has.
+    std::vector<std::pair<bool, bool>> withParams;
     const auto entry = [&](const std::u16string& name) -> std::pair<PendingMember&, bool> {
         const QString key = dialogs::ToQString(name).toCaseFolded();
         auto [it, added] = byName.emplace(key, members.size());
@@ -165,6 +167,7 @@ std::vector<PendingMember> GroupedMembers(ole::ITypeInfo* ti, const ole::TYPEATT
             members.push_back({});
             members.back().Name = name;
             lowestKind.push_back(0);
+            withParams.emplace_back(false, false);
         }
         return {members[it->second], added};
     };
@@ -184,16 +187,20 @@ std::vector<PendingMember> GroupedMembers(ole::ITypeInfo* ti, const ole::TYPEATT
         const size_t at = static_cast<size_t>(&m - members.data());
         if (added) m.Id = fd->memid;
         m.Access |= fd->invkind;
-        // Parameters come from the accessor GetFuncParamNames looks up: the
-        // lowest invoke kind of the member's ID.
-        if (fd->memid == m.Id && (lowestKind[at] == 0 || fd->invkind < lowestKind[at])) {
-            lowestKind[at] = fd->invkind;
+        // Parameters come from the accessors GetFuncParamNames looks up: the
+        // function of the member's ID, or else its property accessors.
+        if (fd->memid == m.Id) {
+            if (lowestKind[at] == 0 || fd->invkind < lowestKind[at]) lowestKind[at] = fd->invkind;
             m.HasFuncDesc = true;
-            m.HasParams = fd->cParams > 0;
+            bool& with = fd->invkind == ole::INVOKE_FUNC ? withParams[at].first : withParams[at].second;
+            with = with || fd->cParams > 0;
         }
     }
-    for (PendingMember& m : members)
+    for (size_t i = 0; i < members.size(); ++i) {
+        PendingMember& m = members[i];
+        m.HasParams = lowestKind[i] == ole::INVOKE_FUNC ? withParams[i].first : withParams[i].second;
         m.Image = (m.Access & kAccessConst) ? kImageConstant : (m.Access & kAccessFunc) ? kImageFunction : kImageProperty;
+    }
     return members;
 }
 
@@ -396,12 +403,22 @@ int32_t GetFuncParamNames(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t 
     if (!type2 || ole::FAILED(type2->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(invokeKind), &index)))
         return 0;
     found = true;
-    typelib_detail::FuncDescHolder fd(type, index);
-    const int32_t count = fd->cParams + 1;
+    int32_t count = typelib_detail::FuncDescHolder(type, index)->cParams + 1;
+    // A property's parameters are those of its longest accessor: a Let or
+    // Set of a dispinterface's property has its value beyond the Get's.
+    int32_t longest = invokeKind;
+    if (invokeKind != kAccessFunc)
+        for (const int32_t bit : {kAccessPut, kAccessPutRef}) {
+            if ((accessBits & bit) == 0 || bit == invokeKind ||
+                ole::FAILED(type2->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(bit), &index)))
+                continue;
+            const int32_t other = typelib_detail::FuncDescHolder(type, index)->cParams + 1;
+            if (other > count) count = other, longest = bit;
+        }
     if (!names) return count;
     *names = typelib_detail::ReadNames(type, memberId, static_cast<ole::UINT>(count));
     const bool missing = static_cast<int32_t>(names->size()) < count;
-    if (missing && (invokeKind & (kAccessPut | kAccessPutRef)))
+    if (missing && (longest & (kAccessPut | kAccessPutRef)))
         names->push_back(modSupport::LoadResStringById(kStrNewValue));
     names->resize(static_cast<size_t>(count));
     return count;
@@ -417,6 +434,23 @@ void AddParamNodes(QTreeWidgetItem* memberNode) {
     GetFuncParamNames(ti.get(), member.MemberId, member.AccessBits, found, &names);
     QList<QTreeWidgetItem*> nodes;
     for (size_t i = 1; i < names.size(); ++i) nodes.push_back(NewNode(dialogs::ToQString(names[i]), kImageParameter, &ParameterNodeTag()));
+    memberNode->addChildren(nodes);
+}
+
+void SyncParamNodeCount(QTreeWidgetItem* memberNode, const std::function<void(QTreeWidgetItem*)>& remove) {
+    NodeRecord* tag = nullptr;
+    if (GetNodeKind(memberNode, tag) != kNodeMember || HasPlaceholder(memberNode)) return;
+    const auto& member = *static_cast<MemberNodeRecord*>(tag);
+    const ComPtr<ole::ITypeInfo> ti = MemberSource(*member.Type);
+    bool found = false;
+    std::vector<std::u16string> names;
+    GetFuncParamNames(ti.get(), member.MemberId, member.AccessBits, found, &names);
+    const int count = names.empty() ? 0 : static_cast<int>(names.size()) - 1;
+    while (memberNode->childCount() > count) remove(memberNode->child(memberNode->childCount() - 1));
+    QList<QTreeWidgetItem*> nodes;
+    for (int i = memberNode->childCount(); i < count; ++i)
+        nodes.push_back(NewNode(dialogs::ToQString(names[static_cast<size_t>(i) + 1]), kImageParameter,
+                                &ParameterNodeTag()));
     memberNode->addChildren(nodes);
 }
 

@@ -71,14 +71,20 @@ std::vector<QTreeWidgetItem*> AddNewTypeNodes(int32_t first, int32_t last, QTree
 QTreeWidgetItem* FillTypeNode(QTreeWidgetItem* typeNode, ole::MEMBERID wantedMemberId);
 // Builds a member's parameter nodes.
 void AddParamNodes(QTreeWidgetItem* memberNode);
+// Makes the parameter nodes of a member whose children are built (or that
+// has none) as many as its accessors now have (GetFuncParamNames): the nodes
+// beyond go to remove, which deletes them; the missing ones are added, named.
+void SyncParamNodeCount(QTreeWidgetItem* memberNode, const std::function<void(QTreeWidgetItem*)>& remove);
 // Reads the names of a type node's built member and parameter nodes from the
 // library again; true when any node's text changed.
 bool RetitleMemberNodes(QTreeWidgetItem* typeNode);
 
 // The names of a function (element 0 the function's, then its parameters',
 // "<New Value>" for an unnamed value of a put or putref), looked up with the
-// lowest accessor bit of accessBits. Without names (count only) nothing is
-// read but the count. found is false and the result 0 when there is no such
+// lowest accessor bit of accessBits; for a property, as many as its accessor
+// with the most parameters has (a dispinterface's Let or Set takes its value
+// beyond the Get's parameters). Without names (count only) nothing is read
+// but the count. found is false and the result 0 when there is no such
 // function; otherwise the result is the parameter count + 1.
 int32_t GetFuncParamNames(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t accessBits, bool& found,
                           std::vector<std::u16string>* names);

@@ -841,6 +841,14 @@ QTreeWidgetItem* LibraryViewer::Locate(ChangeTarget& target, int32_t level, List
     return FindTargetNode(tvTypes_, target, level);
 }
 
+void LibraryViewer::SyncParamNodes(QTreeWidgetItem* memberNode) {
+    SyncParamNodeCount(memberNode, [this, memberNode](QTreeWidgetItem* param) {
+        // The current node going leaves its member current.
+        if (tvTypes_->currentItem() == param) SelectNode(memberNode);
+        RemoveNode(param);
+    });
+}
+
 void LibraryViewer::Reattach(ChangeTarget& target) {
     if (!target.ReplacementLibrary) return;
     LibraryNodeRecord* record = CurrentLibraryRecord();
@@ -1142,6 +1150,8 @@ void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags
             const int32_t remaining = ~target.InvokeKind & member->AccessBits & 14;
             member->AccessBits = (member->AccessBits & ~14) | remaining;
             if (remaining != 0) {
+                // A dispinterface's Let or Set that went may have held a value beyond the rest's parameters.
+                SyncParamNodes(node);
                 if ((target.InvokeKind & kAccessGet) != 0 && ChildrenBuilt(node))
                     node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrNewValue));
                 // The property's node stays: its pane is refilled when it is the one shown or
@@ -1366,9 +1376,10 @@ void LibraryViewer::OnAddMemberChange(ChangeTarget& target, IChange& change, int
         }
     } else {
         auto* member = static_cast<MemberNodeRecord*>(NodeTag(node));
+        if (member) member->AccessBits |= add.InvokeKind();
+        SyncParamNodes(node);
         if (add.InvokeKind() == kAccessGet && ChildrenBuilt(node))
             node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrRetVal));
-        if (member) member->AccessBits |= add.InvokeKind();
         // Shown interactively, the property shows the accessor added (the
         // first of them when several were).
         if (flags == 2) {

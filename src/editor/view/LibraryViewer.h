@@ -294,6 +294,9 @@ private:
     void ResetIDs(ChangeTarget& target, int32_t level, ListenerTag tag);
     // Removes node, forgetting a deferred re-sort that waits on it or below it.
     void RemoveNode(QTreeWidgetItem* node);
+    // A member's built parameter nodes made as many as its accessors have
+    // after an accessor came or went.
+    void SyncParamNodes(QTreeWidgetItem* memberNode);
     void DeferSort(QTreeWidgetItem* parent);
     void RunDeferredSort(uint64_t generation);
 
@@ -400,6 +403,9 @@ private:
     bool DefaultWithheld(IAttributeChange& change);
     void ReadWithheldDefault();
     bool PickMemberType();
+    // Whether the member pane shows a dispinterface's Get that returns the
+    // property's value itself (no return value parameter).
+    bool ShowsPropertyValue() const;
     // The member type of a function whose last parameter is its return value:
     // picked as that parameter's type, and stored as what it points to.
     bool PickRetvalType();
@@ -409,7 +415,8 @@ private:
     void UpdateMemberPane();
     void UpdateMember();
     void UpdateParam();
-    void SyncAccessorTypes(IAttributeChange& working, const ChangeTarget& target, int32_t others);
+    // Offers the accessors others of target's member the return type type.
+    void SyncAccessorTypes(CustomVarTypeInfo* type, const ChangeTarget& target, int32_t others);
     int32_t SyncAccessorParam(IAttributeChange& working, const ChangeTarget& target, int32_t others);
     void OnMemberIdEdited();
     void OnConstValEdited();

@@ -115,6 +115,17 @@ int32_t LastParamIndex(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID 
     return last;
 }
 
+// Whether the Get of memberId of the type at typeIndex has a last parameter
+// that is its return value; false when it has none, or no Get.
+bool GetHasRetval(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID memberId) {
+    const ole::ComPtr<ole::ITypeInfo2> info =
+        modITypeInfoHelper::GetInterfaceTypeInfo2(library, static_cast<ole::UINT>(typeIndex));
+    ole::UINT index = 0;
+    if (!info || ole::FAILED(info->GetFuncIndexOfMemId(memberId, ole::INVOKE_PROPERTYGET, &index))) return false;
+    const typelib_detail::FuncDescHolder func(info.get(), index);
+    return func->cParams > 0 && (func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags & kParamRetval) != 0;
+}
+
 // A copy of type with delta pointer levels more (on the array itself for an
 // array), in library.
 ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* library, int16_t delta) {
@@ -804,9 +815,17 @@ bool LibraryViewer::PickMemberType() {
     // The field shows what the return value parameter points to: that is
     // what is picked, as the parameter's type.
     if (sub >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0) return PickRetvalType();
-    if (sub >= kSubInterfaceFunc && ((editKind_ >> 12) & 14) != 0)
+    const bool property = ShowsPropertyValue();
+    if (property) {
+        // What a dispinterface's Get returns is the property's value: it is
+        // picked as a dispinterface property's type, which anything called
+        // through IDispatch takes.
+        usage = 8;
+        if (constraint < kConstraintImplementable) constraint |= 1;
+    } else if (sub >= kSubInterfaceFunc && ((editKind_ >> 12) & 14) != 0) {
         constraint = typeConstraint_ == kConstraintImplementable ? kConstraintImplementable
                                                                  : kConstraintCallableAutomation;
+    }
     const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
     dialogs::LibraryCollection referenced = ReferencedLibraries();
     const SpecifiedType picked =
@@ -814,6 +833,12 @@ bool LibraryViewer::PickMemberType() {
     KeepReferencedLibraries(referenced);
     if (!picked.Accepted || !picked.Type || picked.Type.get() == held.get()) return false;
     return TakeMemberType(picked.Type, held);
+}
+
+bool LibraryViewer::ShowsPropertyValue() const {
+    // A dispinterface's Get without a return value parameter returns the value.
+    return (editKind_ & kEditParam) == 0 && SubKindOf(editKind_) == kSubDispFunc &&
+           currentAccessor_ == kAccessGet && (paramOptionMask_ & kOptLastIsRetval) == 0;
 }
 
 bool LibraryViewer::PickRetvalType() {
@@ -941,8 +966,12 @@ void LibraryViewer::UpdateMember() {
     const std::shared_ptr<IAttributeChange> baseline = baselineChange_;
     ChangeTarget target = editTarget_;
     QTreeWidgetItem* node = shownNode_;
-    // The type of a function whose last parameter is its return value is that parameter's.
-    const bool retval = SubKindOf(editKind_) >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0;
+    // The type of a function whose last parameter is its return value is
+    // that parameter's; a dispinterface's Get may return the value itself.
+    // Either is the property's type, which the other accessors' value takes.
+    const bool retval = (SubKindOf(editKind_) >= kSubInterfaceFunc && (paramOptionMask_ & kOptLastIsRetval) != 0) ||
+                        ShowsPropertyValue();
+    const bool dispatch = SubKindOf(editKind_) == kSubDispFunc;
     const int32_t newId = working->MemberId();
     if (newId != -1 && newId != baseline->MemberId()) {
         // Another member of the type holds that ID already.
@@ -980,11 +1009,17 @@ void LibraryViewer::UpdateMember() {
     NodeRecord* record = nullptr;
     if ((working->ChangeMask() & kTypeBit) == 0 || GetNodeKind(node, record) != kNodeMember) return;
     const int32_t access = static_cast<MemberNodeRecord*>(record)->AccessBits;
-    const int32_t others = access & (kAccessGet | kAccessPut | kAccessPutRef) & ~target.InvokeKind;
+    int32_t others = access & (kAccessGet | kAccessPut | kAccessPutRef) & ~target.InvokeKind;
+    // The type a Get shows is the property's (what its return value
+    // parameter points to, or what a dispinterface's Get returns), never the
+    // status a Let or Set returns.
+    if (!retval && (others & kAccessGet) != 0 &&
+        (dispatch || GetHasRetval(target.Library.get(), target.TypeIndex, target.MemberId)))
+        others &= ~kAccessGet;
     if ((access & kAccessHasFuncDesc) == 0 || others == 0) return;
     try {
         if (!retval) {
-            SyncAccessorTypes(*working, target, others);
+            SyncAccessorTypes(working->VarTypeInfo().get(), target, others);
             return;
         }
         // As the return value parameter's own pane does: the other
@@ -1005,20 +1040,30 @@ void LibraryViewer::UpdateMember() {
     }
 }
 
-void LibraryViewer::SyncAccessorTypes(IAttributeChange& working, const ChangeTarget& target, int32_t others) {
-    const std::u16string text =
-        modSupport::LoadResStringFormat(kMsgSyncReturnType, {modAttributeStrings::InvokeKindText(others)});
-    if (dialogs::Services().MessageBox(this, ToQString(text), dialogs::kStyleYesNo | dialogs::kStyleQuestion) !=
-        dialogs::kAnswerYes)
-        return;
-    for (const int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef}) {
-        if ((others & bit) == 0) continue;
+void LibraryViewer::SyncAccessorTypes(CustomVarTypeInfo* type, const ChangeTarget& target, int32_t others) {
+    const auto read = [&target](int32_t bit) {
         ChangeTarget accessor = target;
         accessor.InvokeKind = bit;
         const std::shared_ptr<IAttributeChange> change = modMemberChange::NewMemberChange(false);
         change->InitFromTarget(accessor);
+        return std::make_pair(accessor, change);
+    };
+    // Only the accessors whose type differs are asked about.
+    int32_t offered = 0;
+    for (const int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef})
+        if ((others & bit) != 0 && !modMarbrel::VarTypeInfoEquals(type, read(bit).second->VarTypeInfo().get()))
+            offered |= bit;
+    if (offered == 0) return;
+    const std::u16string text =
+        modSupport::LoadResStringFormat(kMsgSyncReturnType, {modAttributeStrings::InvokeKindText(offered)});
+    if (dialogs::Services().MessageBox(this, ToQString(text), dialogs::kStyleYesNo | dialogs::kStyleQuestion) !=
+        dialogs::kAnswerYes)
+        return;
+    for (const int32_t bit : {kAccessFunc, kAccessGet, kAccessPut, kAccessPutRef}) {
+        if ((offered & bit) == 0) continue;
+        auto [accessor, change] = read(bit);
         const ChangePtr baseline = change->Clone();
-        change->VarTypeInfo(working.VarTypeInfo().get());
+        change->VarTypeInfo(type);
         ApplySkippingView(*change, baseline.get(), accessor, 0);
     }
 }
@@ -1079,6 +1124,70 @@ int32_t LibraryViewer::SyncAccessorParam(IAttributeChange& working, const Change
     const bool object = libraryObject || intrinsicObject;
     const bool fromGet = current == kAccessGet;
 
+    // Which accessor takes it, and whether a Let and a Set trade places.
+    int32_t accessor = kAccessGet;
+    int32_t convertTo = 0;
+    int32_t question = kMsgSyncValueType;
+    if (fromGet) {
+        const bool let = (others & kAccessPut) != 0;
+        const bool set = (others & kAccessPutRef) != 0;
+        if (let && !set && object) {
+            accessor = kAccessPut;
+            convertTo = kAccessPutRef;
+            question = kMsgLetToSet;
+        } else if (set && !let && !object && type->BaseVarType() != ole::VT_VARIANT) {
+            accessor = kAccessPutRef;
+            convertTo = kAccessPut;
+            question = kMsgSetToLet;
+        } else if (let && set) {
+            accessor = object ? kAccessPutRef : kAccessPut;
+        } else {
+            accessor = let ? kAccessPut : kAccessPutRef;
+        }
+    }
+
+    // The counterpart is the last parameter of the other accessor: its value
+    // parameter, or the Get's return value. Nothing is offered that can't be made.
+    ChangeTarget other = target;
+    other.InvokeKind = accessor;
+    other.SpecialParam = fromGet ? kParamRightHandSide : kParamReturnValue;
+    {
+        const ole::ComPtr<ole::ITypeInfo> info =
+            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(target.TypeIndex));
+        const ole::ComPtr<ole::ITypeInfo2> info2 = info.As<ole::ITypeInfo2>();
+        ole::UINT index = 0;
+        if (!info2 || ole::FAILED(info2->GetFuncIndexOfMemId(target.MemberId, static_cast<ole::INVOKEKIND>(accessor), &index)))
+            return 0;
+        const typelib_detail::FuncDescHolder func(info.get(), index);
+        const int32_t last = func->cParams - 1;
+        const bool retval = last >= 0 && (func->lprgelemdescParam[last].paramdesc.wParamFlags & kParamRetval) != 0;
+        if (!fromGet && !retval) {
+            // A dispinterface's Get returns the value itself: its return type
+            // takes the value's type, without the pointer it is passed by.
+            if (target.TypeKind != ole::TKIND_DISPATCH) return 0;
+            ole::ComPtr<CustomVarTypeInfo> returned = CustomVarTypeInfo::New();
+            returned->Duplicate(type.get());
+            returned->CurrentITypeLib(target.Library.get());
+            if (array)
+                returned->ArrayPointerLevel(0);
+            else
+                returned->PointerLevel(libraryObject ? 1 : 0);
+            ChangeTarget getter = target;
+            getter.Kind = kTargetMember;
+            getter.ParamIndex = 0;
+            getter.ParamName.clear();
+            getter.SpecialParam = kParamNamed;
+            SyncAccessorTypes(returned.get(), getter, kAccessGet);
+            return 0;
+        }
+        if (last < 0) return 0;
+        other.ParamIndex = static_cast<int16_t>(last);
+        const std::vector<std::u16string> names =
+            typelib_detail::ReadNames(info.get(), target.MemberId, static_cast<ole::UINT>(func->cParams + 1));
+        other.ParamName = static_cast<size_t>(last) + 1 < names.size() ? names[static_cast<size_t>(last) + 1]
+                                                                       : std::u16string();
+    }
+
     // The counterpart's type and flags.
     int32_t flags = kParamIn;
     int16_t pointers = 0;
@@ -1100,67 +1209,25 @@ int32_t LibraryViewer::SyncAccessorParam(IAttributeChange& working, const Change
         counterpart->ArrayPointerLevel(1);
     else
         counterpart->PointerLevel(pointers);
-    const std::u16string text =
-        modAttributeStrings::ParamFlagsText(flags) + modPrototype::GetTypeString(counterpart.get(), false);
-
-    // Which accessor takes it, and whether a Let and a Set trade places.
-    const auto ask = [this](const std::u16string& question) {
-        return dialogs::Services().MessageBox(this, ToQString(question),
-                                              dialogs::kStyleYesNo | dialogs::kStyleQuestion) == dialogs::kAnswerYes;
-    };
-    int32_t accessor = kAccessGet;
-    int32_t convertTo = 0;
-    if (fromGet) {
-        const bool let = (others & kAccessPut) != 0;
-        const bool set = (others & kAccessPutRef) != 0;
-        if (let && !set && object) {
-            if (!ask(modSupport::LoadResStringFormat(kMsgLetToSet, {text}))) return 0;
-            accessor = kAccessPut;
-            convertTo = kAccessPutRef;
-        } else if (set && !let && !object && type->BaseVarType() != ole::VT_VARIANT) {
-            if (!ask(modSupport::LoadResStringFormat(kMsgSetToLet, {text}))) return 0;
-            accessor = kAccessPutRef;
-            convertTo = kAccessPut;
-        } else if (let && set) {
-            accessor = object ? kAccessPutRef : kAccessPut;
-        } else {
-            accessor = let ? kAccessPut : kAccessPutRef;
-        }
-    }
-    if (convertTo == 0 &&
-        !ask(modSupport::LoadResStringFormat(kMsgSyncValueType,
-                                             {modAttributeStrings::InvokeKindText(accessor), text})))
-        return 0;
-
-    // The counterpart is the last parameter of the other accessor: its value
-    // parameter, or the get's return value.
-    ChangeTarget other = target;
-    other.InvokeKind = accessor;
-    other.SpecialParam = fromGet ? kParamRightHandSide : kParamReturnValue;
-    {
-        const ole::ComPtr<ole::ITypeInfo> info =
-            modITypeInfoHelper::GetInterfaceTypeInfo(target.Library.get(), static_cast<ole::UINT>(target.TypeIndex));
-        const ole::ComPtr<ole::ITypeInfo2> info2 = info.As<ole::ITypeInfo2>();
-        if (!info2) RaiseError(ole::E_NOINTERFACE);
-        ole::UINT index = 0;
-        CheckHr(info2->GetFuncIndexOfMemId(target.MemberId, static_cast<ole::INVOKEKIND>(accessor), &index));
-        const typelib_detail::FuncDescHolder func(info.get(), index);
-        const int32_t last = func->cParams - 1;
-        if (last < 0) return 0;
-        if (!fromGet && (func->lprgelemdescParam[last].paramdesc.wParamFlags & kParamRetval) == 0) return 0;
-        other.ParamIndex = static_cast<int16_t>(last);
-        const std::vector<std::u16string> names =
-            typelib_detail::ReadNames(info.get(), target.MemberId, static_cast<ole::UINT>(func->cParams + 1));
-        other.ParamName = static_cast<size_t>(last) + 1 < names.size() ? names[static_cast<size_t>(last) + 1]
-                                                                       : std::u16string();
-    }
     const std::shared_ptr<IAttributeChange> change = modParamChange::NewParamChange(false);
     change->InitFromTarget(other);
     const std::shared_ptr<IAttributeChange> baseline = std::dynamic_pointer_cast<IAttributeChange>(change->Clone());
-    if (!modMarbrel::VarTypeInfoEquals(counterpart.get(), baseline->VarTypeInfo().get()))
-        change->VarTypeInfo(counterpart.get());
+    const bool sameType = modMarbrel::VarTypeInfoEquals(counterpart.get(), baseline->VarTypeInfo().get());
+    const int32_t newFlags = (baseline->Flags() & ~(kParamIn | kParamOut | kParamRetval)) | flags;
+    // A counterpart that holds the type and flags already needs nothing.
+    if (convertTo == 0 && sameType && newFlags == baseline->Flags()) return 0;
+
+    const std::u16string text =
+        modAttributeStrings::ParamFlagsText(flags) + modPrototype::GetTypeString(counterpart.get(), false);
+    const std::u16string asked =
+        convertTo != 0 ? modSupport::LoadResStringFormat(question, {text})
+                       : modSupport::LoadResStringFormat(question, {modAttributeStrings::InvokeKindText(accessor), text});
+    if (dialogs::Services().MessageBox(this, ToQString(asked), dialogs::kStyleYesNo | dialogs::kStyleQuestion) !=
+        dialogs::kAnswerYes)
+        return 0;
+    if (!sameType) change->VarTypeInfo(counterpart.get());
     if (convertTo != 0) change->InvokeKind(convertTo);
-    change->Flags((baseline->Flags() & ~(kParamIn | kParamOut | kParamRetval)) | flags);
+    change->Flags(newFlags);
     ApplySkippingView(*change, baseline.get(), other, 0);
     if (convertTo == 0) return 0;
     return ((current | others) & ~accessor) | convertTo;

@@ -4,8 +4,9 @@
 # wine64-tools), python3 and reference-dump; not run by CI (the results are
 # committed). Usage: make-forms.sh [REFERENCE_DUMP]
 #
-#   dispatch    duals on IUnknown (stored flags without FDISPATCHABLE) and
-#               dispinterfaces declared over an interface
+#   dispatch    duals on IUnknown (stored flags without FDISPATCHABLE),
+#               dispinterfaces declared over an interface, and one of its own
+#               whose property accessors take and return the value itself
 #   values      empty-string defaults stored inline; modules of size 2
 #   strings     empty strings stored out of line with the length 0xFFFFFFFF
 #               (parameter defaults and a custom data item)

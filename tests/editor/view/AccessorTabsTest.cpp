@@ -486,6 +486,35 @@ TEST_F(AccessorTabs, ADispinterfacesLetAndSetParametersAreEditedInTheirOwnAccess
     EXPECT_EQ(AccessorTypeAt(grid.get(), u"Ref", INVOKE_PROPERTYPUT, 1), "12 flags 1");
 }
 
+// A dispinterface's Get and Let with an index: the Let's value beyond the
+// Get's index has a node of its own, on the Let's tab. The Let deleted, its
+// node goes: stepped on a fresh copy while that node is shown, the property
+// is shown instead; the history replays in batch mode to the same file.
+TEST_F(AccessorTabs, ADispinterfacesLetValueNodeGoesWithItsLet) {
+    WriteDispGridLibrary(dir / "in.tlb");
+    Open();
+    Select(At("DGrid", "Item", "<New Value>"));
+    ASSERT_EQ(At("DGrid", "Item")->childCount(), 2);
+    EXPECT_EQ(TabTexts(), QStringList{"Dispinterface Property Let"});
+    EXPECT_EQ(TypeText(), "[in] BSTR");
+    Select(At("DGrid", "Item"));
+    Run(MenuItem::mnuDeletePropPick, 4);
+    ASSERT_EQ(At("DGrid", "Item")->childCount(), 1);
+    EXPECT_EQ(At("DGrid", "Item")->child(0)->text(0), "idx");
+    EXPECT_EQ(TabTexts().value(0), "Dispinterface Property Get");
+
+    Reopen();
+    Select(At("DGrid", "Item", "<New Value>"));
+    ASSERT_TRUE(Step());
+    ASSERT_EQ(At("DGrid", "Item")->childCount(), 1);
+    EXPECT_EQ(view.ShownNode(), At("DGrid", "Item"));
+    EXPECT_EQ(CurrentTab(), "Dispinterface Property Get");
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    UINT index = 0;
+    EXPECT_NE(changestest::TypeNamed(saved.get(), u"DGrid").As<ITypeInfo2>()->GetFuncIndexOfMemId(1, INVOKE_PROPERTYPUT, &index), S_OK);
+}
+
 // Histories recorded before a Let's parameters had panes of their own, stepped
 // one item at a time in the view: each item applies without a message and
 // the pane shows a property's accessor that the item names.

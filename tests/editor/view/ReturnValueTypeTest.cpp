@@ -24,7 +24,9 @@
 #include "editor/pickers/TypePicker.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "editor/view/LibraryViewer.h"
+#include "support/DarkTheme.h"
 #include "support/FileContents.h"
+#include "support/Screenshots.h"
 #include "support/TempDir.h"
 #include "tools/DumpTypeLib.h"
 
@@ -32,6 +34,68 @@ namespace treetest {
 namespace {
 
 using Field = editor::LibraryViewer::Field;
+
+// The mixes of accessors of a property: its Get, Let and Set bits.
+struct AccessorMix {
+    const char* name;
+    int accessors;
+    bool indexed;
+};
+constexpr AccessorMix kMixes[] = {{"G", 2, false}, {"GL", 6, false}, {"GS", 10, false}, {"GLS", 14, false},
+                                  {"L", 4, false},  {"S", 8, false},   {"LS", 12, false}};
+
+// A dispinterface whose accessors are dispatch functions that take and
+// return the property's value itself, one property for each mix of
+// accessors, then each again with an index before the value (named with "At"):
+//   dispinterface DText { methods:
+//     [propget] BSTR G();
+//     [propget] BSTR GL();          [propput] void GL([in] BSTR);
+//     [propget] IDispatch* GS();    [propputref] void GS([in] IDispatch*);
+//     [propget] VARIANT GLS();      [propput] void GLS([in] VARIANT);   [propputref] void GLS([in] IDispatch*);
+//     [propput] void L([in] BSTR);  [propputref] void S([in] IDispatch*);
+//     [propput] void LS([in] VARIANT);  [propputref] void LS([in] IDispatch*);
+//     [propget] BSTR GAt([in] long i);  ... [propput] void LSAt([in] long i, [in] VARIANT); ...
+//     [propget] BSTR Same(); [propput] void Same([in] long); }
+//   interface IText : IUnknown { [propget] long Size(); [propput] HRESULT Size([in] long); }
+void AddDText(ICreateTypeLib2* lib) {
+    using namespace testsupport;
+    auto text = NewType(lib, u"DText", TKIND_DISPATCH);
+    ASSERT_TRUE(text);
+    const GUID iid = {0x7B2D1F66, 0x2C1E, 0x4F7D, {0x90, 0x22, 0x31, 0x44, 0x55, 0x66, 0x77, 0x05}};
+    ASSERT_OK(text->SetGuid(iid));
+    ASSERT_OK(text->AddImplType(0, RefTo(text.get(), StdOle2Type(kIID_IDispatch).get())));
+    UINT at = 0;
+    MEMBERID id = 10;
+    const auto add = [&](const char16_t* name, INVOKEKIND kind, TYPEDESC ret, std::vector<Param> params) {
+        AddFunc(text.get(), at++, {.name = name, .invkind = kind, .ret = ret, .params = std::move(params), .memid = id,
+                                   .kind = FUNC_DISPATCH});
+    };
+    for (const bool indexed : {false, true}) {
+        for (const AccessorMix& mix : kMixes) {
+            const std::u16string name = ole::FromUtf8(mix.name) + (indexed ? u"At" : u"");
+            std::vector<Param> index;
+            if (indexed) index.push_back({u"i", Vt(VT_I4)});
+            const bool let = (mix.accessors & 4) != 0, set = (mix.accessors & 8) != 0;
+            const VARTYPE value = let ? (set ? VT_VARIANT : VT_BSTR) : (set ? VT_DISPATCH : VT_BSTR);
+            if (mix.accessors & 2) add(name.c_str(), INVOKE_PROPERTYGET, Vt(value), index);
+            std::vector<Param> letParams = index, setParams = index;
+            letParams.push_back({u"", Vt(set ? VT_VARIANT : VT_BSTR)});
+            setParams.push_back({u"", Vt(VT_DISPATCH)});
+            if (let) add(name.c_str(), INVOKE_PROPERTYPUT, Vt(VT_VOID), letParams);
+            if (set) add(name.c_str(), INVOKE_PROPERTYPUTREF, Vt(VT_VOID), setParams);
+            ++id;
+        }
+    }
+    add(u"Same", INVOKE_PROPERTYGET, Vt(VT_BSTR), {});
+    add(u"Same", INVOKE_PROPERTYPUT, Vt(VT_VOID), {{u"", Vt(VT_I4)}});
+    ASSERT_OK(text->LayOut());
+    auto plain = NewType(lib, u"IText", TKIND_INTERFACE);
+    ASSERT_TRUE(plain);
+    ASSERT_OK(plain->AddImplType(0, RefTo(plain.get(), StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(plain.get(), 0, {.name = u"Size", .invkind = INVOKE_PROPERTYGET, .ret = Vt(VT_I4)});
+    AddFunc(plain.get(), 1, {u"Size", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"", Vt(VT_I4)}}, 0, FuncIdAt(plain.get(), 0)});
+    ASSERT_OK(plain->LayOut());
+}
 
 // library Props {
 //   [dual, oleautomation] interface IOther : IDispatch { HRESULT Go(); };
@@ -47,6 +111,7 @@ using Field = editor::LibraryViewer::Field;
 //   dispinterface DProps { methods:
 //     [id(1)] HRESULT Find([in] long a, [out, retval] BSTR* r);
 //     [id(2), propget] HRESULT Width([out, retval] long* r); [id(2), propput] HRESULT Width([in] long); };
+//   dispinterface DText (above)
 // }
 void BuildProps(const std::u16string& file) {
     using namespace testsupport;
@@ -110,6 +175,7 @@ void BuildProps(const std::u16string& file) {
     ASSERT_OK(other->LayOut());
     ASSERT_OK(thing->LayOut());
     ASSERT_OK(props->LayOut());
+    AddDText(lib.get());
     ASSERT_OK(lib->SaveAllChanges());
 }
 
@@ -163,6 +229,8 @@ protected:
         driving.modal = [&](QDialog& dialog) {
             auto& picker = *dialog.findChild<editor::TypePicker*>();
             shownFirst = picker.Prototype()->text().trimmed();
+            caption = dialog.windowTitle();
+            marked = dialog.findChild<QLabel*>(QStringLiteral("lblHeader"))->font().bold();
             QTreeWidget* tree = picker.Tree();
             std::function<QTreeWidgetItem*(QTreeWidgetItem*)> find = [&](QTreeWidgetItem* under) -> QTreeWidgetItem* {
                 for (int i = 0; i < under->childCount(); ++i) {
@@ -213,7 +281,8 @@ protected:
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     Playback recorder;
     std::unique_ptr<editor::LibraryViewer> view;
-    QString shownFirst, shownPicked;
+    QString shownFirst, shownPicked, caption;
+    bool marked = false;  // the dialog's header, when the type shown first is not offered
 };
 
 TEST_F(ReturnValueType, NoKeepsTheLetsValueTypeAndTheGetTakesTheNewOne) {
@@ -376,6 +445,170 @@ TEST_F(ReturnValueType, ADispinterfacesMethodAndPropertyArePickedAsTheirReturnVa
     EXPECT_NE(props.find("pflags=0x1 type=vt5"), std::string::npos) << props;
     ExpectBatchModeWritesTheSame();
 }
+
+// A dispinterface's property whose accessors take and return the value itself,
+// for each mix of accessors, with and without an index: the Get's return type
+// is picked as the property's type, and the Let's or Set's value parameter on
+// its own tab; each accessor offers the others the type, as a dual's does;
+// the edits save, reload and replay in batch mode to the same file.
+class DispinterfaceProperty : public ReturnValueType, public ::testing::WithParamInterface<AccessorMix> {
+protected:
+    std::string Type(const std::string& name, INVOKEKIND kind, int position) {
+        const ComPtr<ITypeInfo> text = changestest::TypeNamed(Lib(), u"DText");
+        return AccessorTypeAt(text.get(), ole::FromUtf8(name).c_str(), kind, position);
+    }
+    QString Tab() {
+        auto* tabs = view->findChild<QTabBar*>();
+        return tabs->tabText(tabs->currentIndex());
+    }
+    // Updates; the questions asked are answered Yes and must be expected.
+    void UpdateAsked(const std::vector<std::string>& expected) {
+        driving.messages.clear();
+        driving.answers.assign(expected.size(), dialogs::kAnswerYes);
+        Update();
+        std::vector<std::string> asked;
+        for (const QString& message : driving.messages) asked.push_back(message.toStdString());
+        EXPECT_EQ(asked, expected);
+    }
+};
+
+TEST_P(DispinterfaceProperty, IsTypedThroughEachAccessorAndReplaysToTheSameFile) {
+    const AccessorMix mix = GetParam();
+    const std::string name = std::string(mix.name) + (mix.indexed ? "At" : "");
+    const bool get = (mix.accessors & 2) != 0, let = (mix.accessors & 4) != 0, set = (mix.accessors & 8) != 0;
+    const int value = mix.indexed ? 2 : 1;  // the value parameter's position
+    const std::string letValue = set ? "VARIANT" : "BSTR";
+    bool valueByLet = let;
+    if (get) {
+        Choose("DText", name.c_str());
+        const std::string shown = let ? letValue : (set ? "IDispatch*" : "BSTR");
+        ASSERT_EQ(TypeShown().toStdString(), shown);
+        Pick(QStringLiteral("long"));
+        EXPECT_EQ(caption, "Property Type");
+        EXPECT_EQ(shownFirst.toStdString(), shown);
+        EXPECT_FALSE(marked);
+        EXPECT_EQ(TypeShown(), "long");
+        std::vector<std::string> asked;
+        if (let)
+            asked = {"Would you like to change the type of the last parameter on the Property Let procedure to "
+                     "'[in] long'?"};
+        else if (set)
+            asked = {"Would you like to change the corresponding Property Set to a Property Let with a last "
+                     "parameter of type '[in] long'?"};
+        UpdateAsked(asked);
+        EXPECT_EQ(Type(name, INVOKE_PROPERTYGET, 0), "3");
+        if (let || set) {
+            EXPECT_EQ(Type(name, INVOKE_PROPERTYPUT, value), "3 flags 1");
+        }
+        if (let && set) {
+            EXPECT_EQ(Type(name, INVOKE_PROPERTYPUTREF, value), "9 flags 1");
+        }
+        valueByLet = let || set;  // a Set alone became a Let
+    }
+    if (let || set) {
+        // The value parameter: a node of its own, shown on its accessor's tab.
+        QTreeWidgetItem* member = NodeAt(view->Tree(), "DText", name.c_str());
+        ASSERT_TRUE(member);
+        EnsureChildren(member);
+        ASSERT_EQ(member->childCount(), value);
+        EXPECT_EQ(member->child(value - 1)->text(0), "<New Value>");
+        QCoreApplication::processEvents();
+        view->Tree()->setCurrentItem(member->child(value - 1));
+        ASSERT_EQ(view->ShownNode(), member->child(value - 1));
+        EXPECT_EQ(Tab(), valueByLet ? "Dispinterface Property Let" : "Dispinterface Property Set");
+        EXPECT_EQ(TypeShown().toStdString(),
+                  "[in] " + (get ? std::string("long") : valueByLet ? letValue : std::string("IDispatch*")));
+        Pick(valueByLet ? QStringLiteral("short") : QStringLiteral("IUnknown*"));
+        EXPECT_EQ(caption, "Parameter Type");
+        EXPECT_FALSE(marked);
+        UpdateAsked(get ? std::vector<std::string>{"Would you like to synchronize the return type on the Property "
+                                                   "Get procedure?"}
+                        : std::vector<std::string>{});
+        const INVOKEKIND kind = valueByLet ? INVOKE_PROPERTYPUT : INVOKE_PROPERTYPUTREF;
+        EXPECT_EQ(Type(name, kind, value), valueByLet ? "2 flags 1" : "13 flags 1");
+        if (get) {
+            EXPECT_EQ(Type(name, INVOKE_PROPERTYGET, 0), "2");
+        }
+        if (mix.indexed) {
+            EXPECT_EQ(Type(name, kind, 1), "3 flags 1");
+        }
+    }
+    ExpectBatchModeWritesTheSame();
+}
+
+// Nothing is asked that can't be done or is done already: a Let that has
+// the Get's new type needs nothing, and an interface's Get that returns the
+// value has no return value parameter to take the Let's. A Let's return type
+// is not offered to a Get, which shows the property's type: a
+// dispinterface's, nor a dual's.
+TEST_F(DispinterfaceProperty, AsksOnlyForChangesThatCanBeMade) {
+    Choose("DText", "Same");
+    Pick(QStringLiteral("long"));
+    UpdateAsked({});
+    EXPECT_EQ(Type("Same", INVOKE_PROPERTYGET, 0), "3");
+    EXPECT_EQ(Type("Same", INVOKE_PROPERTYPUT, 1), "3 flags 1");
+    QTreeWidgetItem* size = NodeAt(view->Tree(), "IText", "Size", "<New Value>");
+    ASSERT_TRUE(size);
+    view->Tree()->setCurrentItem(size);
+    ASSERT_EQ(TypeShown(), "[in] long");
+    Pick(QStringLiteral("short"));
+    UpdateAsked({});
+    const ComPtr<ITypeInfo> text = changestest::TypeNamed(Lib(), u"IText");
+    EXPECT_EQ(AccessorTypeAt(text.get(), u"Size", INVOKE_PROPERTYPUT, 1), "2 flags 1");
+    EXPECT_EQ(AccessorTypeAt(text.get(), u"Size", INVOKE_PROPERTYGET, 0), "3");
+
+    Choose("DText", "GLS");
+    auto* tabs = view->findChild<QTabBar*>();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(Tab(), "Let");
+    ASSERT_EQ(TypeShown(), "void");
+    Pick(QStringLiteral("HRESULT"));
+    UpdateAsked({"Would you like to synchronize the return type on the Property Set procedure?"});
+    EXPECT_EQ(Type("GLS", INVOKE_PROPERTYPUTREF, 0), "25");
+    EXPECT_EQ(Type("GLS", INVOKE_PROPERTYGET, 0), "12");
+
+    Choose("IThing", "Count");
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(Tab(), "Let");
+    Pick(QStringLiteral("void"));
+    UpdateAsked({});
+    EXPECT_NE(Function("Count", "2").find("ret=vt25"), std::string::npos) << Function("Count", "2");
+    EXPECT_NE(Function("Count", "2").find("pflags=0xa type=ptr(vt3)"), std::string::npos) << Function("Count", "2");
+    ExpectBatchModeWritesTheSame();
+}
+
+// Pictures of a dispinterface property's member pane and of its Let's value
+// parameter's pane, light and dark, for a person to look at.
+TEST_F(DispinterfaceProperty, Screenshots) {
+    view->resize(view->fontMetrics().averageCharWidth() * 130, view->fontMetrics().height() * 30);
+    QTreeWidgetItem* member = NodeAt(view->Tree(), "DText", "GLSAt");
+    ASSERT_TRUE(member);
+    EnsureChildren(member);
+    ASSERT_EQ(member->childCount(), 2);
+    const QPalette light = QApplication::palette();
+    for (QTreeWidgetItem* node : {member, member->child(1)}) {
+        view->Tree()->setCurrentItem(node);
+        for (const auto& [theme, palette] : {std::pair{"light", light}, std::pair{"dark", testsupport::DarkPalette()}}) {
+            QApplication::setPalette(palette);
+            view->setPalette(palette);
+            QCoreApplication::processEvents();
+            testsupport::SaveScreenshots(*view, std::string("viewer-dispinterface-property-") +
+                                                    (node == member ? "member" : "let-value") + "-" + theme);
+        }
+    }
+    QApplication::setPalette(light);
+    view->setPalette(light);
+    EXPECT_EQ(Tab(), "Dispinterface Property Let");
+}
+
+INSTANTIATE_TEST_SUITE_P(Mixes, DispinterfaceProperty,
+                         ::testing::ValuesIn([] {
+                             std::vector<AccessorMix> mixes;
+                             for (const bool indexed : {false, true})
+                                 for (AccessorMix mix : kMixes) mixes.push_back({mix.name, mix.accessors, indexed});
+                             return mixes;
+                         }()),
+                         [](const auto& info) { return std::string(info.param.name) + (info.param.indexed ? "At" : ""); });
 
 }  // namespace
 }  // namespace treetest
