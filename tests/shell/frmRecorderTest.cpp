@@ -59,7 +59,7 @@ protected:
     // The main window's re-attaching of its history windows.
     void AttachAll() {
         for (IRecorderWindow* window : windows->Snapshot())
-            window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get());
+            window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get(), false);
     }
     QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
         return treetest::NodeAt(view.Tree(), type, member);
@@ -393,7 +393,7 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     window->List()->Playback()->ExecuteCommand(kCmdDelete, 4, window->List()->ItemData(4));
     EXPECT_TRUE(window->Dirty());
     EXPECT_FALSE(window->ButtonAction(Button::Revert)->isEnabled());
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);  // leaves edit mode
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);  // leaves edit mode
     EXPECT_TRUE(window->List()->isEnabled());
     EXPECT_TRUE(window->ButtonAction(Button::Revert)->isEnabled());
 }
@@ -441,7 +441,7 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     services.files.push_back(Q(dir / "s.leh"));
     window->MenuAction(1)->trigger();
     ASSERT_EQ(window->List()->ListCount(), 2);
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     services.messages.clear();
     std::vector<std::string> asked;
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest& request) -> std::optional<size_t> {
@@ -464,7 +464,7 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     window->MenuAction(1)->trigger();
     ASSERT_EQ(window->List()->List(0).indexOf("IShape2"), -1);
     OpenInView("renamed.tlb");
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     Key(*window, Qt::Key_F5);
     ASSERT_FALSE(services.messages.empty());
     EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();

@@ -11,6 +11,7 @@
 #include "changes/hub/IAttributeChange.h"
 #include "changes/hub/TargetText.h"
 #include "changes/kinds/AddTypeChange.h"
+#include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
@@ -211,7 +212,11 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
                 }
                 try {
                     if (next != items_.end() && next != stop) GiveRecordedGuid(*change, *next);
-                    change->Apply(Library(), captured.get(), target, hub_.get(), mode);
+                    // A library read from a file keeps its own GUID: the GUID
+                    // of the new library a history was recorded on is passed over.
+                    const auto* identity = dynamic_cast<const LibChange*>(change.get());
+                    if (libraryIsNew_ || !identity || !identity->IsNewLibraryIdentity())
+                        change->Apply(Library(), captured.get(), target, hub_.get(), mode);
                 } catch (...) {
                     // Once the change's notification has gone round (it used up the
                     // skip mark), the change is applied: a listener's error then
