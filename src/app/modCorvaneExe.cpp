@@ -560,6 +560,7 @@ ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std:
     if (folder.empty()) folder = fs::current_path().string();
     engine->LoadState(U16(folder), U16(fileName));
     engine->AttachITypeLib(start.get());
+    engine->LibraryIsNew(library != nullptr);
     engine->UnresolvedITypeLib(unresolvedTypes.get());
     if (options.Activator) engine->UIActivator(options.Activator);
     if (options.Activate) {

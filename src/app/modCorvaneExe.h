@@ -119,13 +119,15 @@ struct HistoryRunOptions {
     std::shared_ptr<Playback>* Engine = nullptr;
 };
 
-// Runs the whole history at historyPath against library, or (null) against an
-// editable copy of the file at libraryPath in which unresolvable imported
-// types point into unresolvedTypes. Returns the edited library and sets
-// unresolvedTypes to the companion library it may use. Without an activator,
-// a run that stops before its end raises an error, whose description begins
-// with the number and text of the item it stopped at; with one, the engine
-// has shown its window, and the result is null, as it is with Activate.
+// Runs the whole history at historyPath against library, a new library (as
+// CreateNewTypeLib makes it, which takes the GUID the history records for
+// it), or (null) against an editable copy of the file at libraryPath in
+// which unresolvable imported types point into unresolvedTypes. Returns the
+// edited library and sets unresolvedTypes to the companion library it may
+// use. Without an activator, a run that stops before its end raises an
+// error, whose description begins with the number and text of the item it
+// stopped at; with one, the engine has shown its window, and the result is
+// null, as it is with Activate.
 ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
                                       ole::ITypeLib* library, bool dontBackUpHelpString,
                                       ole::ComPtr<ole::ITypeLib>& unresolvedTypes,

@@ -17,8 +17,9 @@ class IRecorderWindow {
 public:
     virtual ~IRecorderWindow() = default;
     // Binds the window's engine to library (and its companion library of
-    // unresolved types, or null), with the list at its first item.
-    virtual void AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved) = 0;
+    // unresolved types, or null), with the list at its first item. isNew: the
+    // library was made new, not opened from a file.
+    virtual void AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved, bool isNew) = 0;
     // The main window's view entered (true) or left edit mode.
     virtual void InEditMode(bool editing) = 0;
 };

@@ -206,6 +206,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         path_ = std::move(path);
         identity_ = identity;
         canSaveAs_ = true;
+        newLibrary_ = false;
         AttachRecorders();
         dirty_ = true;
         SetDirty(false);
@@ -223,6 +224,7 @@ void frmCorvane::NewLibrary(ole::ITypeLib* library) {
         identity_.reset();
         writableFile_ = false;
         canSaveAs_ = true;
+        newLibrary_ = true;
         AttachRecorders();
         dirty_ = false;
         SetDirty(true);
@@ -353,7 +355,8 @@ void frmCorvane::AttachRecorders() {
     if (!recorderWindows_ || recorderWindows_->empty()) return;
     const ole::ComPtr<ole::ITypeLib> library = libViewer_->CurrentITypeLib();
     const ole::ComPtr<ole::ITypeLib> unresolved = libViewer_->UnresolvedTypes();
-    for (IRecorderWindow* window : recorderWindows_->Snapshot()) window->AttachLibrary(library.get(), unresolved.get());
+    for (IRecorderWindow* window : recorderWindows_->Snapshot())
+        window->AttachLibrary(library.get(), unresolved.get(), newLibrary_);
 }
 
 void frmCorvane::NewRecorderWindow() {

@@ -67,6 +67,9 @@ public:
     bool Dirty() const { return dirty_; }
     bool CanSaveAs() const { return canSaveAs_; }
     bool WritableFile() const { return writableFile_; }
+    // The library was made by New (or handed in as new), not opened from a
+    // file: its history windows record its GUID.
+    bool LibraryIsNew() const { return newLibrary_; }
 
     // The File menu's commands.
     enum class Command { New, Open, Save, SaveAs, NewRecorderWindow, Exit };
@@ -113,6 +116,7 @@ private:
     bool dirty_ = false;
     bool canSaveAs_ = false;
     bool writableFile_ = false;
+    bool newLibrary_ = false;
     bool unloaded_ = false;
     ChangeListenerHook dirtyHook_;
     SharedRecorderWindows recorderWindows_;

@@ -169,7 +169,8 @@ void InstallRecorderWindows() {
         SharedRecorderWindows windows = editor.RecorderWindowList();
         auto* window = new frmRecorder;
         try {
-            window->InitFromEditor(windows, editor.Viewer()->HubListener(), editor.Viewer()->CurrentITypeLib().get());
+            window->InitFromEditor(windows, editor.Viewer()->HubListener(), editor.Viewer()->CurrentITypeLib().get(),
+                                   editor.LibraryIsNew());
         } catch (...) {
             delete window;
             throw;
@@ -279,7 +280,7 @@ QAction* frmRecorder::MenuAction(int item) const { return item >= 0 && item < 6 
 // ---- Opening ----
 
 void frmRecorder::InitFromEditor(SharedRecorderWindows& windows, std::shared_ptr<ChangeListener> hub,
-                                 ole::ITypeLib* library) {
+                                 ole::ITypeLib* library, bool isNew) {
     if (!windows) windows = std::make_shared<RecorderWindows>();
     windows->Add(this);
     windows_ = windows;
@@ -287,6 +288,7 @@ void frmRecorder::InitFromEditor(SharedRecorderWindows& windows, std::shared_ptr
     engine_->UIActivator(this);
     engine_->ChangeListener(std::move(hub));
     engine_->CurrentITypeLib(library);
+    engine_->LibraryIsNew(isNew);
     engine_->ActivateUI();
     show();
 }
@@ -343,9 +345,10 @@ IPlaybackUI* frmRecorder::ActivateUI(IPlayback& playback, bool& runPending) {
     return recorder_;
 }
 
-void frmRecorder::AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved) {
+void frmRecorder::AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved, bool isNew) {
     if (!engine_) return;
     engine_->AttachITypeLib(library);
+    engine_->LibraryIsNew(isNew);
     engine_->UnresolvedITypeLib(unresolved);
     recorder_->ListIndex(0);
     InEditMode(false);

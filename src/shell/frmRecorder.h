@@ -70,10 +70,12 @@ public:
     explicit frmRecorder(QWidget* parent = nullptr);
     ~frmRecorder() override;
 
-    // Opens the window on the main window's hub and library, with a new,
-    // empty history that records every change from now on. windows is
-    // created when null, and the window joins it.
-    void InitFromEditor(SharedRecorderWindows& windows, std::shared_ptr<ChangeListener> hub, ole::ITypeLib* library);
+    // Opens the window on the main window's hub and library (isNew: made
+    // new, not opened from a file), with a new, empty history that records
+    // every change from now on. windows is created when null, and the window
+    // joins it.
+    void InitFromEditor(SharedRecorderWindows& windows, std::shared_ptr<ChangeListener> hub, ole::ITypeLib* library,
+                        bool isNew = false);
 
     // ---- IHistoryWindow (the command line's ways) ----
     ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std::string& libraryPath,
@@ -83,7 +85,7 @@ public:
     void BatchDestination(const std::string& path) override;
 
     // ---- IRecorderWindow (the main window) ----
-    void AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved) override;
+    void AttachLibrary(ole::ITypeLib* library, ole::ITypeLib* unresolved, bool isNew) override;
     void InEditMode(bool editing) override;
 
     // ---- IPlaybackUIActivation ----

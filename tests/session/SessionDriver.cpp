@@ -431,6 +431,15 @@ private:
             }
         }
 
+        // A new library in the main window while the history records: the
+        // history notes the library's GUID before the interface added to it.
+        Do("open the main window's File menu", [this] { FileMenu(main_); });
+        Choose({"&New"});
+        Press("&No");
+        OpenMenu({});
+        Choose({"&Add Type", "&interface"});
+        Name("INew");
+
         Do("open the history's File menu", [] { FileMenu(HistoryWindow()); });
         Choose({"&New"});
         Press("&No");

@@ -13,9 +13,13 @@
 #include <QPushButton>
 #include <QTabBar>
 
+#include <fstream>
+
 #include "ShellTestSupport.h"
+#include "changes/hub/VTICache.h"
 #include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
+#include "platform/automation/Guid.h"
 #include "shell/frmCorvane.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -101,6 +105,22 @@ protected:
         edit->selectAll();
         QTest::keyClicks(edit, QString::fromUtf8(text));
         QTest::keyClick(edit, Qt::Key_Return);
+    }
+    // Adds a type from the library's context menu and names it in its label.
+    // The add-type submenu's entries: alias, coclass, dispinterface, enum, interface, ...
+    void AddType(editor::LibraryViewer& view, int32_t index, const char* name) {
+        Select(view, view.Tree()->topLevelItem(0));
+        view.RunMenuCommand(editor::MenuItem::mnuAddTypePick, index);
+        QCoreApplication::processEvents();
+        QLineEdit* label = nullptr;
+        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) label = open;
+        ASSERT_TRUE(label) << name;
+        label->selectAll();
+        QTest::keyClicks(label, QString::fromUtf8(name));
+        QTest::keyClick(label, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     std::vector<std::byte> SavedFrom(editor::LibraryViewer& view, const char* file) {
         view.SaveCurrentLibrary(ole::FromUtf8((dir / file).string()));
@@ -303,22 +323,9 @@ TEST_F(HistoryWithEditor, AddedTypesReplayInBatchModeToTheBytesTheMainWindowSave
     editor::LibraryViewer& view = *editor->Viewer();
     frmRecorder* recording = NewRecorderWindow(*editor);
     ASSERT_TRUE(recording);
-    // The add-type submenu's entries: alias, coclass, dispinterface, enum, interface, ...
     for (const auto& [index, name] : std::vector<std::pair<int32_t, const char*>>{
-             {4, "IAdded"}, {2, "DAdded"}, {1, "Added"}}) {
-        Select(view, view.Tree()->topLevelItem(0));
-        view.RunMenuCommand(editor::MenuItem::mnuAddTypePick, index);
-        QCoreApplication::processEvents();
-        QLineEdit* label = nullptr;
-        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) label = open;
-        ASSERT_TRUE(label) << name;
-        label->selectAll();
-        QTest::keyClicks(label, QString::fromUtf8(name));
-        QTest::keyClick(label, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+             {4, "IAdded"}, {2, "DAdded"}, {1, "Added"}})
+        AddType(view, index, name);
     EXPECT_EQ(Lines(*recording->List()),
               (std::vector<std::string>{"  Add interface type", "  Change interface Interface1 (GUID)",
                                         "  Rename interface Interface1 to 'IAdded'", "  Add dispinterface type",
@@ -339,6 +346,66 @@ TEST_F(HistoryWithEditor, AddedTypesReplayInBatchModeToTheBytesTheMainWindowSave
     }
 }
 
+// A history recorded on a new library (File > New with the history window
+// open) records the library's GUID: the main window's file and two batch runs
+// of the history with -new are the same bytes. Run on a library read from a
+// file, the history leaves that library its GUID and the file untouched; a
+// history without the record still makes a new GUID at every run.
+TEST_F(HistoryWithEditor, ANewLibrarysHistoryReplaysInBatchModeToTheBytesTheMainWindowSaved) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording);
+    editor->Action(Command::New)->trigger();
+    ASSERT_TRUE(editor->LibraryIsNew());
+    EXPECT_EQ(Lines(*recording->List()), (std::vector<std::string>{"> "}));
+    AddType(view, 4, "IAdded");
+    const auto libraryGuid = [&](const char* file) {
+        ComPtr<ITypeLib> lib;
+        EXPECT_OK(LoadTypeLibEx(ole::FromUtf8((dir / file).string()).c_str(), REGKIND_NONE, lib.put()));
+        TLIBATTR* attr = nullptr;
+        if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return std::string();
+        const std::string guid = ole::GuidToUtf8(attr->guid);
+        lib->ReleaseTLibAttr(attr);
+        return guid;
+    };
+    const std::vector<std::byte> live = SavedFrom(view, "live.tlb");
+    EXPECT_EQ(Lines(*recording->List()),
+              (std::vector<std::string>{"  Identity of a new library (LIBID " + libraryGuid("live.tlb") + ")",
+                                        "  Add interface type", "  Change interface Interface1 (GUID)",
+                                        "  Rename interface Interface1 to 'IAdded'", "> "}));
+    SaveScreenshots(*recording, "history-new-library");
+    services.files.push_back(Q(dir / "session.leh"));
+    QTest::keyClick(recording->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(fs::exists(dir / "session.leh"));
+    const auto run = [&](const std::string& args) {
+        EXPECT_EQ(treetest::RunZephrin(dir.path(), "-quiet -leh " + args), 0) << testsupport::ReadText(dir / "stderr.txt");
+    };
+    for (const char* out : {"batch1.tlb", "batch2.tlb"}) {
+        run(std::string("session.leh -new -saveas ") + out);
+        EXPECT_EQ(testsupport::ReadBytes(dir / out), live) << out;
+    }
+    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
+    run("session.leh -tlb in.tlb -saveas out.tlb");
+    EXPECT_EQ(libraryGuid("out.tlb"), libraryGuid("in.tlb"));
+    EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
+
+    // The history as it was written before: the same items without the record.
+    {
+        VTICache cache;
+        const std::vector<std::byte> file = testsupport::ReadBytes(dir / "session.leh");
+        std::list<ChangeNode> items = modRecorder::ReadEditHistory(file, cache, dir.path());
+        ASSERT_EQ(items.front().KindCode(), Code(ChangeKind::LibChange));
+        items.pop_front();
+        const std::vector<std::byte> bytes = modRecorder::WriteEditHistory(items, cache, dir.path());
+        std::ofstream(dir / "old.leh", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    run("old.leh -new -saveas old1.tlb");
+    run("old.leh -new -saveas old2.tlb");
+    EXPECT_NE(libraryGuid("old1.tlb"), libraryGuid("live.tlb"));
+    EXPECT_NE(libraryGuid("old1.tlb"), libraryGuid("old2.tlb"));
+}
 
 // The command line's ways open exactly one main window each.
 TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {

@@ -41,8 +41,12 @@ namespace fs = std::filesystem;
 class FakeRecorder final : public IRecorderWindow {
 public:
     std::vector<ITypeLib*> attached;
+    std::vector<bool> attachedNew;  // each attached library was new
     std::vector<bool> editMode;
-    void AttachLibrary(ITypeLib* library, ITypeLib*) override { attached.push_back(library); }
+    void AttachLibrary(ITypeLib* library, ITypeLib*, bool isNew) override {
+        attached.push_back(library);
+        attachedNew.push_back(isNew);
+    }
     void InEditMode(bool editing) override { editMode.push_back(editing); }
 };
 
@@ -496,12 +500,15 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
     ASSERT_EQ(first.attached.size(), 1u);
     ASSERT_EQ(second.attached.size(), 1u);
     EXPECT_TRUE(first.attached[0]);
+    EXPECT_TRUE(window->LibraryIsNew());
 
     services.answers = {kAnswerNo};
     services.openNames = {Path("shapes.tlb")};
     Run(Command::Open);
     ASSERT_EQ(second.attached.size(), 2u);
     EXPECT_NE(second.attached[1], second.attached[0]);
+    EXPECT_EQ(second.attachedNew, (std::vector<bool>{true, false}));  // New's library, then a file's
+    EXPECT_FALSE(window->LibraryIsNew());
 
     StartEdit();
     EXPECT_EQ(first.editMode, std::vector<bool>{true});

@@ -60,7 +60,7 @@ protected:
     // The main window's re-attaching of its history windows.
     void AttachAll() {
         for (IRecorderWindow* window : windows->Snapshot())
-            window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get());
+            window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get(), false);
     }
     QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
         return treetest::NodeAt(view.Tree(), type, member);
@@ -399,7 +399,7 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     window->List()->Playback()->ExecuteCommand(kCmdDelete, 4, window->List()->ItemData(4));
     EXPECT_TRUE(window->Dirty());
     EXPECT_FALSE(window->ButtonAction(Button::Revert)->isEnabled());
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);  // leaves edit mode
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);  // leaves edit mode
     EXPECT_TRUE(window->List()->isEnabled());
     EXPECT_TRUE(window->ButtonAction(Button::Revert)->isEnabled());
 }
@@ -447,7 +447,7 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     services.files.push_back(Q(dir / "s.leh"));
     window->MenuAction(1)->trigger();
     ASSERT_EQ(window->List()->ListCount(), 2);
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     services.messages.clear();
     std::vector<std::string> asked;
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest& request) -> std::optional<size_t> {
@@ -470,11 +470,65 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     window->MenuAction(1)->trigger();
     ASSERT_EQ(window->List()->List(0).indexOf("IShape2"), -1);
     OpenInView("renamed.tlb");
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     Key(*window, Qt::Key_F5);
     ASSERT_FALSE(services.messages.empty());
     EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
     EXPECT_EQ(services.styles.back(), 48);
+}
+
+
+// A type chosen for a missing one, then the member's choice cancelled: the
+// item keeps its target, its text and the history its clean state; a later
+// save writes what was read, and the next run asks for the same type again.
+TEST_F(RecorderWindowTest, AChoiceCancelledHalfWayLeavesTheItemAsItWas) {
+    frmRecorder* window = NewWindow();
+    Select(At("IBase", "Alpha"));
+    ToggleFlag("hidden");
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    // IBase renamed in a copy: the item's type is missing there.
+    Select(At("IBase"));
+    QTest::keyClick(view.Tree(), Qt::Key_F2);
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) editor = open;
+    ASSERT_TRUE(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, "IBase2");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    Saved("renamed.tlb");
+    OpenInView("renamed.tlb");
+    services.answers = {dialogs::kAnswerNo};
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(1)->trigger();
+    ASSERT_EQ(window->List()->ListCount(), 2);
+    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
+    const QString text = window->List()->List(0);
+    ASSERT_FALSE(window->Dirty());
+    // IDerived chosen for IBase; then IDerived has no Alpha of its own: cancelled.
+    std::vector<std::string> asked;
+    frmRecorder::SetNameDialog([&](QWidget*, const ChooseNameRequest& request) -> std::optional<size_t> {
+        asked.push_back(ole::ToUtf8(request.Message));
+        for (size_t i = 0; i < request.Entries.size(); ++i)
+            if (request.Entries[i].Text == u"IDerived") return i;
+        return std::nullopt;
+    });
+    Key(*window, Qt::Key_F5);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[1].find("'Alpha'"), std::string::npos) << asked[1];
+    EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+    EXPECT_EQ(window->List()->List(0), text);
+    EXPECT_FALSE(window->Dirty());
+    services.files.push_back(Q(dir / "again.leh"));
+    window->MenuAction(3)->trigger();
+    EXPECT_EQ(testsupport::ReadBytes(dir / "again.leh"), testsupport::ReadBytes(dir / "s.leh"));
+    asked.clear();
+    Key(*window, Qt::Key_F5);
+    frmRecorder::SetNameDialog({});
+    ASSERT_FALSE(asked.empty());
+    EXPECT_NE(asked[0].find("'IBase'"), std::string::npos) << asked[0];
 }
 
 }  // namespace

@@ -54,6 +54,14 @@ public:
     virtual bool ActivateUI() = 0;
     // Attaches the library, keeping the history, and moves to its first item.
     virtual void AttachITypeLib(ole::ITypeLib* library) = 0;
+    // Whether the attached library is a new one, made by the program rather
+    // than read from a file. Recording on a new library first records its
+    // GUID, so that the history builds the same library at every replay; a
+    // replay gives a new library the GUID a history records, and leaves a
+    // library read from a file its own. Attaching a library sets it to false:
+    // whoever attaches a new library says so after.
+    virtual bool LibraryIsNew() = 0;
+    virtual void LibraryIsNew(bool isNew) = 0;
     virtual void ClearState() = 0;
     // The glyph pictures belong to the list control, which reloads them itself.
     virtual void ReloadGlyphs() = 0;

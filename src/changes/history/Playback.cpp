@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -15,6 +17,7 @@
 #include "changes/hub/IAttributeChange.h"
 #include "changes/hub/TargetText.h"
 #include "changes/kinds/AddTypeChange.h"
+#include "changes/kinds/LibChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
@@ -97,9 +100,34 @@ Playback::~Playback() {
 // ---- Recording ----
 
 void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
+    // The items are made complete before they enter the list, so a failure
+    // leaves the history as it was.
+    std::optional<ChangeNode> identity;
+    if (IdentityDue(change)) {
+        ChangeTarget library;
+        library.Kind = kTargetLibrary;
+        library.Library = target.Library ? target.Library : currentITypeLib_;
+        identity = MakeNode(*LibChange::NewLibraryIdentity(library), ChangeKind::LibChange, library);
+    }
+    ChangeNode node = MakeNode(change, kind, target);
+    if (identity) Insert(std::move(*identity));
+    Insert(std::move(node));
+    TrackTargetLibrary(target);
+}
+
+bool Playback::IdentityDue(IChange& change) const {
+    if (!libraryIsNew_) return false;
+    const auto isIdentity = [](const IChange* c) {
+        const auto* lib = dynamic_cast<const LibChange*>(c);
+        return lib && lib->IsNewLibraryIdentity();
+    };
+    if (isIdentity(&change)) return false;
+    return std::none_of(items_.begin(), items_.end(),
+                        [&](const ChangeNode& item) { return isIdentity(item.Change.get()); });
+}
+
+ChangeNode Playback::MakeNode(IChange& change, ChangeKind kind, ChangeTarget& target) {
     const uint8_t code = Code(kind);
-    // The item is made complete before it enters the list, so a failure leaves
-    // the history as it was.
     ChangeNode node;
     node.Flags = ((target.Kind & 15) << ChangeNode::kTargetKindShift) | code;
     node.Text = change.Describe(target);
@@ -111,6 +139,10 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
         if (!node.Change) RaiseError(kErrInternal);
         Detach(*node.Change);
     }
+    return node;
+}
+
+void Playback::Insert(ChangeNode node) {
     const NodeIt it = items_.insert(current_, std::move(node));
     try {
         Adopt(it);
@@ -124,7 +156,6 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
         const int32_t selected = ui_->ListIndex();
         if (selected >= currentIndex_ - 1) ui_->ListIndex(selected + 1);
     }
-    TrackTargetLibrary(target);
 }
 
 void Playback::RecordAddedTypeGuid(IChange& add, const ChangeTarget& added) {
@@ -379,6 +410,7 @@ ole::ComPtr<ole::ITypeLib> Playback::CurrentITypeLib() {
 
 void Playback::CurrentITypeLib(ole::ITypeLib* library) {
     AttachLibrary(library);
+    libraryIsNew_ = false;
     ResetHistory();
 }
 
@@ -395,6 +427,7 @@ void Playback::CurrentLibrary(tli::TypeLibInfo* library) {
 
 void Playback::AttachITypeLib(ole::ITypeLib* library) {
     AttachLibrary(library);
+    libraryIsNew_ = false;
     SetCurrentItem(items_.begin(), 0);
 }
 

@@ -63,6 +63,8 @@ public:
     void CurrentITypeLib(ole::ITypeLib* library) override;
     bool ActivateUI() override;
     void AttachITypeLib(ole::ITypeLib* library) override;
+    bool LibraryIsNew() override { return libraryIsNew_; }
+    void LibraryIsNew(bool isNew) override { libraryIsNew_ = isNew; }
     void ClearState() override { ResetHistory(); }
     void ReloadGlyphs() override {}
     ole::ComPtr<ole::ITypeLib> UnresolvedITypeLib() override { return unresolved_; }
@@ -153,6 +155,14 @@ private:
 
     // ---- Playback.cpp ----
     void Record(IChange& change, ChangeKind kind, ChangeTarget& target);
+    // The item of a change, complete but not yet in the list.
+    ChangeNode MakeNode(IChange& change, ChangeKind kind, ChangeTarget& target);
+    // Puts the item in before the current one and shows it.
+    void Insert(ChangeNode node);
+    // On a new library, the first change recorded comes after an item that
+    // records the library's GUID, unless the history holds one already (or
+    // the change is such an item, which another engine replays).
+    bool IdentityDue(IChange& change) const;
     // An added type that was given a GUID of its own gets another one each
     // time the add is applied: the GUID it has now is recorded as a change of
     // the type's GUID right after the add, so that a replay gives it this one.
@@ -209,6 +219,7 @@ private:
     int32_t executedCount_ = 0;
     int32_t breakpointCount_ = 0;
     std::unique_ptr<CustomTypeLib> library_;
+    bool libraryIsNew_ = false;
     ole::ComPtr<ole::ITypeLib> currentITypeLib_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     IPlaybackUIActivation* activator_ = nullptr;

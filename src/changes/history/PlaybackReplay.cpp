@@ -11,6 +11,7 @@
 #include "changes/hub/IAttributeChange.h"
 #include "changes/hub/TargetText.h"
 #include "changes/kinds/AddTypeChange.h"
+#include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "foundation/ErrorRecord.h"
 #include "foundation/ScopeGuard.h"
@@ -181,6 +182,16 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
                 cancelled = true;
                 break;
             }
+            // The target the user chose is the item's from now on: should its
+            // change fail, the item still reads as naming it, and the window
+            // hears of it, as after a change applied.
+            ScopeGuard retargeted;
+            if (intervened) {
+                retargeted.OnFailure([&] {
+                    if (ui_) ui_->OnInterventionRequired();
+                });
+                retargeted.OnFailure([&] { item.Text = item.Change->Describe(target); });
+            }
             const uint8_t code = item.KindCode();
             ChangePtr captured;
             if (CapturesTarget(code) && (captured = factory_(code))) captured->InitFromTarget(target);
@@ -211,7 +222,11 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
                 }
                 try {
                     if (next != items_.end() && next != stop) GiveRecordedGuid(*change, *next);
-                    change->Apply(Library(), captured.get(), target, hub_.get(), mode);
+                    // A library read from a file keeps its own GUID: the GUID
+                    // of the new library a history was recorded on is passed over.
+                    const auto* identity = dynamic_cast<const LibChange*>(change.get());
+                    if (libraryIsNew_ || !identity || !identity->IsNewLibraryIdentity())
+                        change->Apply(Library(), captured.get(), target, hub_.get(), mode);
                 } catch (...) {
                     // Once the change's notification has gone round (it used up the
                     // skip mark), the change is applied: a listener's error then
@@ -227,6 +242,7 @@ bool Playback::RunTo(int32_t mode, NodeIt stop) {
             }
             TrackTargetLibrary(target);
             if (intervened && ui_) ui_->OnInterventionRequired();
+            retargeted.Dismiss();
             ++executedCount_;
             loop = next;
             if (listenerError) std::rethrow_exception(listenerError);
@@ -289,18 +305,30 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
     if (t.Kind == kTargetLibrary) return true;
     if (t.Kind < kTargetType || t.Kind > kTargetParam) RaiseError(kErrInvalidArgument);
     INameChooser* chooser = nullptr;
+    // The names are looked up and chosen on a copy, which the item takes only
+    // once the whole target is found: a choice cancelled half-way (a type
+    // chosen, then no member) leaves the item as it was.
+    ChangeNode names = item;
+    const auto found = [&] {
+        item.TypeName = std::move(names.TypeName);
+        item.MemberName = std::move(names.MemberName);
+        item.ParamName = std::move(names.ParamName);
+        item.IndexByte = names.IndexByte;
+        item.ParamIndex = names.ParamIndex;
+        return true;
+    };
 
     // What is being looked for: a target that can't be found names it.
     int32_t seeking = kTargetType;
     try {
         // The type: by name, and of the recorded kind.
-        t.TypeKind = item.TypeKind;
+        t.TypeKind = names.TypeKind;
         ComPtr<ole::ITypeInfo> type = BindTypeName(library, t.TypeName);
         if (type && !modChooseName::HasRecordedKind(type.get(), t.TypeKind)) type = nullptr;
         if (!type) {
             if (!PrepareToAsk(item, chooser)) return false;
-            if (!modChooseName::ChooseType(*chooser, library, t.TypeKind, item.TypeName)) RaiseNotFound();
-            t.TypeName = item.TypeName;
+            if (!modChooseName::ChooseType(*chooser, library, t.TypeKind, names.TypeName)) RaiseNotFound();
+            t.TypeName = names.TypeName;
             intervened = true;
             type = BindTypeName(library, t.TypeName);
             if (!type) RaiseNotFound();
@@ -314,7 +342,7 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
             t.TypeKind = NodeTypeKind(type.get());
         } catch (const ErrorRecord&) {
         }
-        if (t.Kind == kTargetType) return true;
+        if (t.Kind == kTargetType) return found();
         // Members live in the interface half of a dual.
         modITypeInfoHelper::ResolveDualInterface(type);
         seeking = t.Kind == kTargetImplType ? kTargetImplType : kTargetMember;
@@ -324,62 +352,62 @@ bool Playback::ResolveTarget(ChangeNode& item, ChangeTarget& t, bool& intervened
             const auto nameAt = [&](int32_t i) {
                 return modITypeInfoHelper::GetImplTypeName(type.get(), static_cast<ole::UINT>(i));
             };
-            int32_t index = item.IndexByte;
+            int32_t index = names.IndexByte;
             t.MemberId = index;
-            t.MemberName = item.MemberName;
-            if (index < count && SameName(nameAt(index), item.MemberName)) return true;
+            t.MemberName = names.MemberName;
+            if (index < count && SameName(nameAt(index), names.MemberName)) return found();
             index = -1;
             for (int32_t i = 0; i < count && index < 0; ++i)
-                if (SameName(nameAt(i), item.MemberName)) index = i;
+                if (SameName(nameAt(i), names.MemberName)) index = i;
             if (index >= 0) {
-                item.MemberName = nameAt(index);
+                names.MemberName = nameAt(index);
             } else {
                 if (count == 0) RaiseNotFound();
                 if (!PrepareToAsk(item, chooser)) return false;
-                if (!modChooseName::ChooseImplementedType(*chooser, type.get(), count, item.MemberName, index))
+                if (!modChooseName::ChooseImplementedType(*chooser, type.get(), count, names.MemberName, index))
                     RaiseNotFound();
             }
-            item.IndexByte = static_cast<uint8_t>(index);
+            names.IndexByte = static_cast<uint8_t>(index);
             t.MemberId = index;
-            t.MemberName = item.MemberName;
+            t.MemberName = names.MemberName;
             intervened = true;
-            return true;
+            return found();
         }
 
         // The member: by name, with the recorded invoke kind.
-        t.MemberName = item.MemberName;
-        t.InvokeKind = item.IndexByte;
+        t.MemberName = names.MemberName;
+        t.InvokeKind = names.IndexByte;
         int32_t memberIndex = -1;
         t.MemberId = LookUpMember(type.get(), t.MemberName, t.InvokeKind, memberIndex);
         if (t.MemberId == ole::MEMBERID_NIL || memberIndex < 0) {
             if (!PrepareToAsk(item, chooser)) return false;
-            if (!modChooseName::ChooseMember(*chooser, type.get(), t.TypeKind, t.InvokeKind, item.MemberName, t.MemberId))
+            if (!modChooseName::ChooseMember(*chooser, type.get(), t.TypeKind, t.InvokeKind, names.MemberName, t.MemberId))
                 RaiseNotFound();
-            t.MemberName = item.MemberName;
+            t.MemberName = names.MemberName;
             intervened = true;
         }
-        if (t.Kind == kTargetMember) return true;
+        if (t.Kind == kTargetMember) return found();
         seeking = kTargetParam;
 
         // The parameter: by its role, by name, or, unnamed, by its position.
-        t.SpecialParam = item.SpecialParam();
+        t.SpecialParam = names.SpecialParam();
         if (t.SpecialParam != kParamNamed) {
-            item.ParamIndex = SpecialParamIndex(type.get(), t.MemberId, t.InvokeKind, t.SpecialParam);
+            names.ParamIndex = SpecialParamIndex(type.get(), t.MemberId, t.InvokeKind, t.SpecialParam);
         } else {
-            int32_t index = item.ParamName.empty()
-                                ? UnnamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamIndex)
-                                : NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, item.ParamName);
+            int32_t index = names.ParamName.empty()
+                                ? UnnamedParamIndex(type.get(), t.MemberId, t.InvokeKind, names.ParamIndex)
+                                : NamedParamIndex(type.get(), t.MemberId, t.InvokeKind, names.ParamName);
             if (index < 0) {
                 if (!PrepareToAsk(item, chooser)) return false;
-                if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, item.ParamName, index))
+                if (!modChooseName::ChooseParameter(*chooser, type.get(), t.MemberId, t.InvokeKind, names.ParamName, index))
                     RaiseNotFound();
                 intervened = true;
             }
-            item.ParamIndex = static_cast<int16_t>(index);
+            names.ParamIndex = static_cast<int16_t>(index);
         }
-        t.ParamIndex = item.ParamIndex;
-        t.ParamName = item.ParamName;
-        return true;
+        t.ParamIndex = names.ParamIndex;
+        t.ParamName = names.ParamName;
+        return found();
     } catch (ErrorRecord& e) {
         if (e.Number != ole::TYPE_E_ELEMENTNOTFOUND || !e.Description.empty()) throw;
         ChangeTarget missing;

@@ -4,6 +4,7 @@
 #include "changes/hub/HistoryFileWriter.h"
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
+#include "platform/automation/Guid.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
 
@@ -29,7 +30,15 @@ bool LibChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& t
     return true;
 }
 
+std::shared_ptr<LibChange> LibChange::NewLibraryIdentity(ChangeTarget& target) {
+    auto change = New();
+    change->InitFromTarget(target);
+    change->mask_ = kGuidBit | kNewLibraryBit;
+    return change;
+}
+
 std::u16string LibChange::Describe(ChangeTarget&) {
+    if (IsNewLibraryIdentity()) return modSupport::LoadResStringFormat(678, {ole::GuidToString(guid_)});
     return modSupport::LoadResStringFormat(
         672, {Items(mask_, {{kGuidBit, 673}, {kFlagsBit, 674}, {kMajorBit, 675}, {kMinorBit, 676}, {kLcidBit, 677}})});
 }

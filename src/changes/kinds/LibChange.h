@@ -15,13 +15,25 @@ public:
     static constexpr int32_t kMajorBit = 0x2;
     static constexpr int32_t kMinorBit = 0x4;
     static constexpr int32_t kLcidBit = 0x8;
+    // With kGuidBit: not a user's edit of the LIBID but the GUID that a new
+    // library had when a history began recording on it. A replay on a new
+    // library gives it this GUID, so that every build from the history is
+    // the same library; the history engine passes it over on a library read
+    // from a file, which keeps its own.
+    static constexpr int32_t kNewLibraryBit = 0x100;
 
     static std::shared_ptr<LibChange> New() { return std::make_shared<LibChange>(); }
+    // The record of the GUID of the new library that target names (with its
+    // other settings as they are, which a replay leaves alone).
+    static std::shared_ptr<LibChange> NewLibraryIdentity(ChangeTarget& target);
+    bool IsNewLibraryIdentity() const { return (mask_ & kNewLibraryBit) != 0; }
 
     // Sets the fields that differ from the baseline, in the order GUID, major,
     // minor, LCID, flags; a failure sets back every field already set.
     bool Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& target, IChangeListener* listener,
                int32_t flags) override;
+    // "Changed library settings (<fields>)"; a new library's GUID reads
+    // "Identity of a new library (LIBID <GUID>)".
     std::u16string Describe(ChangeTarget& target) override;
     void InitFromTarget(ChangeTarget& target) override;
     ChangePtr Clone() override;

@@ -161,6 +161,21 @@ TEST_F(ReplayTest, AFailingChangeStopsTheRunAtItselfAndIsDetached) {
     EXPECT_EQ(engine.ItemCount(), 4);
 }
 
+// A target chosen for an item whose change then fails: the item reads as
+// naming the chosen target, and the window hears that it changed.
+TEST_F(ReplayTest, AnItemRetargetedByAChoiceShowsItEvenWhenItsChangeFails) {
+    auto failing = std::make_shared<bool>(false);
+    Apply(ChangeKind::TypeChange, "dual", TypeTarget(lib.get(), u"IShape"), [failing](CustomTypeLib&, ChangeTarget&) {
+        if (*failing) RaiseError(TYPE_E_DUPLICATEID);
+    });
+    *failing = true;
+    engine.AttachITypeLib(RenamedCopy().get());
+    chooser.answers = {u"IShape2"};
+    EXPECT_EQ(ErrorOf([&] { Execute(kCmdRun); }), TYPE_E_DUPLICATEID);
+    EXPECT_EQ(list.Texts()[0], "*dual: interface IShape2");
+    EXPECT_EQ(list.events, (Texts{"Intervention"}));
+}
+
 TEST_F(ReplayTest, AListenerThatFailsOnAReplayedChangeLeavesTheItemApplied) {
     Record(2);
     RecordingListener failing("V");

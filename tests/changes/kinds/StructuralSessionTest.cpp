@@ -28,6 +28,7 @@
 #include "changes/kinds/ResetIDsChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "changes/hub/VTICache.h"
+#include "platform/automation/Guid.h"
 #include "platform/tlbfiles/MsftWriter.h"
 #include "platform/tlbfiles/TypeLibFiles.h"
 #include "support/TempDir.h"
@@ -427,6 +428,72 @@ TEST_F(StructuralSession, AStopBetweenAnAddAndItsGuidItemLeavesTheGuidToTheItem)
         EXPECT_EQ(FileBytes(dir / "stopped.tlb"), FileBytes(dir / "edited.tlb"));
         replay.UIActivator(nullptr);
     }
+}
+
+// On a new library the engine records the library's GUID before its first
+// change. A run gives it to another new library, also while a second engine
+// records the run; on a library read from a file it is passed over, in a
+// step as in a run, and the library keeps its own.
+TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibrary) {
+    const auto libraryGuid = [](ITypeLib* in) {
+        TLIBATTR* attr = nullptr;
+        EXPECT_OK(in->GetLibAttr(&attr));
+        const GUID guid = attr ? attr->guid : GUID{};
+        if (attr) in->ReleaseTLibAttr(attr);
+        return guid;
+    };
+    const auto minted = [] {
+        ComPtr<ITypeLib> made = StartingLibrary();
+        GUID guid{};
+        EXPECT_OK(ole::CoCreateGuid(&guid));
+        EXPECT_OK(made.As<ICreateTypeLib2>()->SetGuid(guid));
+        return made;
+    };
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    history.LibraryIsNew(true);
+    EXPECT_EQ(history.ItemCount(), 0);
+    AddType(TKIND_INTERFACE);
+    AddType(TKIND_ENUM);
+    const GUID own = libraryGuid(lib.get());
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Identity of a new library (LIBID " + ole::GuidToUtf8(own) + ")",
+                                                    "Add interface type", "Change interface Interface1 (GUID)",
+                                                    "Add enum type", "*<end>"}));
+    history.UIActivator(nullptr);
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    SaveAndDump(lib.get(), dir / "edited.tlb");
+
+    const auto shared = std::make_shared<ChangeListener>();
+    Playback replay, recorder;
+    replay.ChangeListener(shared);
+    recorder.ChangeListener(shared);
+    replay.LoadState(folder, u"session.leh");
+    const ComPtr<ITypeLib> fresh = minted();
+    replay.AttachITypeLib(fresh.get());
+    replay.LibraryIsNew(true);
+    recorder.CurrentITypeLib(fresh.get());
+    recorder.LibraryIsNew(true);
+    ASSERT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+    SaveAndDump(replay.CurrentITypeLib().get(), dir / "replayed.tlb");
+    EXPECT_EQ(FileBytes(dir / "replayed.tlb"), FileBytes(dir / "edited.tlb"));
+    ASSERT_TRUE(recorder.SaveState(folder, u"recorded.leh"));
+    EXPECT_EQ(FileBytes(dir / "recorded.leh"), FileBytes(dir / "session.leh"));
+
+    Playback onFile;
+    onFile.LoadState(folder, u"session.leh");
+    const ComPtr<ITypeLib> file = minted();
+    const GUID kept = libraryGuid(file.get());
+    onFile.AttachITypeLib(file.get());
+    ASSERT_TRUE(onFile.ExecuteCommand(kCmdStep, -1, 0));
+    EXPECT_EQ(libraryGuid(onFile.CurrentITypeLib().get()), kept);
+    ASSERT_TRUE(onFile.ExecuteCommand(kCmdRun, -1, 0));
+    EXPECT_EQ(libraryGuid(onFile.CurrentITypeLib().get()), kept);
+    EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(onFile.CurrentITypeLib().get(), u"Interface1").get())->guid,
+              typelib_detail::TypeAttr(TypeNamed(lib.get(), u"Interface1").get())->guid);
 }
 
 // ---- One history file per kind ----
