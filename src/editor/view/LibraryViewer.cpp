@@ -1528,6 +1528,15 @@ void LibraryViewer::OnReorderTypesChange(ChangeTarget& target, IChange& change, 
     if (tag == 0) RefillSelection();
 }
 
-void LibraryViewer::OnCustDataChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) { Reattach(target); }
+void LibraryViewer::OnCustDataChange(ChangeTarget& target, IChange&, int32_t, ListenerTag) {
+    LibraryNodeRecord* record = CurrentLibraryRecord();
+    const bool replaced = record && target.ReplacementLibrary && target.ReplacementLibrary.get() != record->Library.get();
+    Reattach(target);
+    // Custom data shows nowhere in the tree or the panes, but the panes' edits
+    // hold the types they show as types of the library they were filled from:
+    // filled again from the library now, the same values, the next edit
+    // writes no type of the library before.
+    if (replaced && !inEditMode_ && shownNode_) RefillSelection();
+}
 
 }  // namespace zephrin::editor

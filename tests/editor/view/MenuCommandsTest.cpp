@@ -78,6 +78,10 @@ public:
     Picked SpecifyType(QWidget*, int32_t usage, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*) override {
         return Answer("type " + std::to_string(usage));
     }
+    Picked SpecifyParamType(QWidget*, int32_t usage, int32_t, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*, int32_t&,
+                            bool) override {
+        return Answer("parameter type " + std::to_string(usage));
+    }
     Picked ImportType(QWidget*, ITypeLib*, Libs&) override { return Answer("import type"); }
     Picked ImportLibrary(QWidget*, ITypeLib*, Libs&) override { return Answer("import library"); }
     Picked RedirectType(QWidget*, ITypeLib*, Libs&, tli::VarTypeInfo*) override { return Answer("redirect type"); }
@@ -873,11 +877,12 @@ struct Regenerating {
 };
 void PrintTo(const Regenerating& edit, std::ostream* out) { *out << edit.name; }
 
-class LibraryReplaced : public MenuCommands, public ::testing::WithParamInterface<Regenerating> {
+class LibraryReplacement : public MenuCommands {
 protected:
     // in.tlb: every kind of type, with three custom-data items on the
-    // library, on IShape and on the value Colors.Red; edited with the
-    // program's own dialogs, answered below as the user answers them.
+    // library, on IShape, on the value Colors.Red and on the parameter
+    // IDerived.Go.speed; edited with the program's own dialogs, answered
+    // below as the user answers them.
     void OpenWithCustomData() {
         {
             ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
@@ -890,29 +895,12 @@ protected:
                 ASSERT_OK(created->SetCustData(kItems[i], &value.get()));
                 ASSERT_OK(type(u"IShape")->SetCustData(kItems[i], &value.get()));
                 ASSERT_OK(type(u"Colors")->SetVarCustData(0, kItems[i], &value.get()));
+                ASSERT_OK(type(u"IDerived")->SetParamCustData(0, 0, kItems[i], &value.get()));
             }
             ASSERT_OK(created->SaveAllChanges());
         }
         Open(dir / "in.tlb");
         view.SetDialogs(nullptr);
-    }
-    QTreeWidgetItem* Node() { return GetParam().type ? At(GetParam().type, GetParam().member) : Root(); }
-    ChangeTarget TargetIn(ITypeLib* lib) {
-        if (!GetParam().type) return changestest::LibraryTarget(lib);
-        const std::u16string type = QString::fromUtf8(GetParam().type).toStdU16String();
-        if (!GetParam().member) return changestest::TypeTarget(lib, type.c_str());
-        const std::u16string member = QString::fromUtf8(GetParam().member).toStdU16String();
-        return changestest::MemberTarget(lib, type.c_str(), member.c_str(), 0);
-    }
-    // The GUIDs of the node's custom-data items in lib, as the dialog lists them.
-    std::vector<std::string> Items(ITypeLib* lib) {
-        const auto read = modCustDataChange::NewCustDataChange(false);
-        ChangeTarget target = TargetIn(lib);
-        read->InitFromTarget(target);
-        std::vector<std::string> items;
-        for (const CustDataItem& item : read->CurrentCustData())
-            items.push_back(ole::ToUtf8(ole::GuidToString(item.Guid)));
-        return items;
     }
     // The selected node's Custom Data: what it lists; its first item
     // deleted, OK.
@@ -937,6 +925,28 @@ protected:
         };
         Select(Root());
         Run(MenuItem::mnuTypeOrder);
+    }
+};
+
+class LibraryReplaced : public LibraryReplacement, public ::testing::WithParamInterface<Regenerating> {
+protected:
+    QTreeWidgetItem* Node() { return GetParam().type ? At(GetParam().type, GetParam().member) : Root(); }
+    ChangeTarget TargetIn(ITypeLib* lib) {
+        if (!GetParam().type) return changestest::LibraryTarget(lib);
+        const std::u16string type = QString::fromUtf8(GetParam().type).toStdU16String();
+        if (!GetParam().member) return changestest::TypeTarget(lib, type.c_str());
+        const std::u16string member = QString::fromUtf8(GetParam().member).toStdU16String();
+        return changestest::MemberTarget(lib, type.c_str(), member.c_str(), 0);
+    }
+    // The GUIDs of the node's custom-data items in lib, as the dialog lists them.
+    std::vector<std::string> Items(ITypeLib* lib) {
+        const auto read = modCustDataChange::NewCustDataChange(false);
+        ChangeTarget target = TargetIn(lib);
+        read->InitFromTarget(target);
+        std::vector<std::string> items;
+        for (const CustDataItem& item : read->CurrentCustData())
+            items.push_back(ole::ToUtf8(ole::GuidToString(item.Guid)));
+        return items;
     }
 };
 
@@ -1011,6 +1021,67 @@ const Regenerating kRegenerating[] = {
     {"DualFlagClearedByAHistorysRun", nullptr, nullptr},
     {"BaseInternalizedByAHistorysRun", nullptr, nullptr},
 };
+
+// The library a parameter's type lies in, when it is a type of lib: "own",
+// else "other" (or its VARTYPE when it is no user-defined type).
+std::string ParamTypeHolder(ITypeLib* lib, const char16_t* type, UINT func, int param) {
+    const ComPtr<ITypeInfo> info = changestest::TypeNamed(lib, type);
+    const typelib_detail::FuncDescHolder f(info.get(), func);
+    const TYPEDESC& desc = f->lprgelemdescParam[param].tdesc;
+    if (desc.vt != VT_USERDEFINED) return "vt " + std::to_string(desc.vt);
+    ComPtr<ITypeInfo> referenced;
+    ComPtr<ITypeLib> holder;
+    UINT index = 0;
+    if (FAILED(info->GetRefTypeInfo(desc.hreftype, referenced.put())) ||
+        FAILED(referenced->GetContainingTypeLib(holder.put(), &index)))
+        return "unreadable";
+    return holder.get() == lib ? "own" : "other";
+}
+
+// A pane stays shown while a custom-data deletion, made from its node or
+// stepped in a history window, replaces the library. Its next edit names the
+// types it shows in the library as it is now: a parameter's edit, which
+// writes the parameter's type again, imports no type of the library before.
+TEST_F(LibraryReplacement, APaneShownAcrossTheChangeWritesTypesOfTheLibraryNow) {
+    OpenWithCustomData();
+    view.SetDialogs(&dialogs);
+    QTreeWidgetItem* speed = At("IDerived", "Go", "speed");
+    Select(speed);
+    dialogs.next = Described(Lib(), Lib(), u"Colors");
+    QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_EQ(ParamTypeHolder(Lib(), u"IDerived", 0, 0), "own");
+    const auto makeOptional = [&](Qt::Key key) {
+        ASSERT_EQ(view.ShownNode(), speed);
+        auto* optional = view.MemberPaneField(editor::LibraryViewer::MemberField::Optional);
+        optional->setFocus();
+        QTest::keyClick(optional, key);
+        ASSERT_TRUE(view.InEditMode());
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+        ASSERT_FALSE(view.InEditMode());
+        EXPECT_EQ(ParamTypeHolder(Lib(), u"IDerived", 0, 0), "own");
+    };
+    view.SetDialogs(nullptr);
+    EXPECT_EQ(DeleteFirstCustomDataItem().size(), 3u);
+    makeOptional(Qt::Key_End);  // "Typed Optional (No Default)"
+    EXPECT_TRUE(services.messages.empty()) << Utf8(services.messages.front());
+    ExpectReplayWritesTheSameFile();
+    EXPECT_EQ(ParamTypeHolder(LoadSaved().get(), u"IDerived", 0, 0), "own");
+
+    // Again from in.tlb, the history stepped in a window of its own, the
+    // parameter shown.
+    Open(dir / "in.tlb");
+    Playback stepped;
+    stepped.ChangeListener(hub);
+    stepped.LoadState(ole::FromUtf8(dir.path().string()), u"session.leh");
+    stepped.AttachITypeLib(Lib());
+    ASSERT_EQ(stepped.ItemCount(), 3);
+    speed = At("IDerived", "Go", "speed");
+    Select(speed);
+    // The parameter's type, then the deletion, each shown as it is made.
+    for (int32_t item = 0; item < 2; ++item) ASSERT_TRUE(stepped.ExecuteCommand(kCmdStep, item, 0));
+    makeOptional(Qt::Key_End);
+}
 
 INSTANTIATE_TEST_SUITE_P(Edits, LibraryReplaced, ::testing::ValuesIn(kRegenerating),
                          [](const ::testing::TestParamInfo<Regenerating>& info) { return info.param.name; });
