@@ -291,6 +291,9 @@ void Recorder::RemoveItem(int32_t index) {
     model_->Remove(index);
     if (selected >= 0 && ListCount() > 0) list_->setCurrentIndex(model_->index(std::min(selected, ListCount() - 1)));
     indexSetByCode_ = wasCode;
+    // The line that takes its place may have taken its state too (the next
+    // to run after the line to run next went).
+    if (index >= 0 && index < ListCount()) AnnounceChange(index);
 }
 
 void Recorder::RemoveAllItems() {

@@ -220,6 +220,25 @@ TEST_F(RecorderTest, ALinesChangedStateIsAnnouncedAsItsNewName) {
                                    {list->ListView(), 0, first + ", next to run"}}));
 }
 
+// Deleting the line to run next makes the line after it the one to run next:
+// a reader that has read that line hears its new name. (Only the lines after
+// the deleted one are read: the offscreen platform never activates
+// accessibility, so Qt would not move what a reader has read of a line along
+// with the rows.)
+TEST_F(RecorderTest, TheLineThatBecomesNextToRunAfterADeleteIsAnnounced) {
+    Record(3);
+    engine->ExecuteCommand(kCmdRestart, -1, 0);
+    QAccessibleInterface* lines = QAccessible::queryAccessibleInterface(list->ListView());
+    ASSERT_TRUE(lines);
+    for (int i = 1; i < list->ListCount(); ++i) lines->child(i)->text(QAccessible::Name);
+    const QString second = list->List(1);
+    shelltest::NameChanges told;
+    engine->ExecuteCommand(kCmdDelete, 0, list->ItemData(0));
+    ASSERT_EQ(list->List(0), second);
+    EXPECT_EQ(told.Of(list->ListView()),
+              (std::vector<shelltest::NameChanges::Change>{{list->ListView(), 0, second + ", next to run"}}));
+}
+
 // The glyph column as drawn: a yellow arrow on the current line, a red disc on
 // a breakpoint, both on a current breakpoint, on light and dark lists; the
 // pictures follow a palette change.
