@@ -225,6 +225,25 @@ int HiddenParamCount(const ole::FUNCDESC& fd) {
     return count;
 }
 
+bool HasRetvalParam(const ole::FUNCDESC& fd) {
+    return fd.cParams > 0 && fd.lprgelemdescParam &&
+           (fd.lprgelemdescParam[fd.cParams - 1].paramdesc.wParamFlags & ole::PARAMFLAG_FRETVAL) != 0;
+}
+
+bool PassesValueItself(ole::ITypeInfo* ti, const ole::FUNCDESC& fd) {
+    if (TypeAttr(ti)->typekind != ole::TKIND_DISPATCH) return false;
+    if (fd.invkind == ole::INVOKE_PROPERTYGET) return !HasRetvalParam(fd);
+    return (fd.invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0 &&
+           fd.elemdescFunc.tdesc.vt != ole::VT_HRESULT;
+}
+
+bool PropertyGetHasRetval(ole::ITypeLib* lib, ole::UINT index, ole::MEMBERID memid) {
+    const ComPtr<ole::ITypeInfo2> info = GetInterfaceTypeInfo2(lib, index);
+    ole::UINT at = 0;
+    if (!info || ole::FAILED(info->GetFuncIndexOfMemId(memid, ole::INVOKE_PROPERTYGET, &at))) return false;
+    return HasRetvalParam(*FuncDescHolder(info.get(), at));
+}
+
 namespace {
 
 // Stand-ins for an editable type and the bases it has in its own library, in

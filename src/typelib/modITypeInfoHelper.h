@@ -54,6 +54,18 @@ ole::ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti);
 // Trailing parameters not shown: 1 for a put/putref, plus 1 for a [retval]
 // last parameter, plus 1 for an [lcid] parameter before it (or last).
 int HiddenParamCount(const ole::FUNCDESC& fd);
+// Whether the function's last parameter is its return value ([retval]).
+bool HasRetvalParam(const ole::FUNCDESC& fd);
+// Whether an accessor of a property of ti takes or returns the value itself,
+// as a dispatch function does: ti is a dispinterface (a dual's interface half
+// is not), and the accessor a Get without a return value parameter, or a Let
+// or Set that returns no HRESULT. Such a property's Let and Set return
+// nothing and its Get returns the value.
+bool PassesValueItself(ole::ITypeInfo* ti, const ole::FUNCDESC& fd);
+// Whether the Get of memid of the library item at index (its interface half
+// for a dual) has a last parameter that is its return value; false when it
+// has none, or there is no Get.
+bool PropertyGetHasRetval(ole::ITypeLib* lib, ole::UINT index, ole::MEMBERID memid);
 // False when the type is not editable; otherwise whether it would lay out
 // with one more automatic function, as ProbeLayOut finds. The trial runs on a
 // stand-in of the type in a scratch library. Only slots that start past the

@@ -400,6 +400,11 @@ private:
         });
         Do("open the Set value's type picker", [this] { Click(Field::ChooseType); });
         Answer("the type picker with Escape", {Qt::Key_Escape});
+        // A Let added from the context menu of a property with a Get alone:
+        // it takes the value the Get returns, shown on a node of its own.
+        OpenMenu({"DText", "length"});
+        Choose({"&Add Function", "Property &Let"});
+        Do("show the new Let's value", [this] { Show({"DText", "length", "<New Value>"}, "[in] long"); });
         // The type field's menu for an external base interface: the
         // redirection chooser closed, then the type internalised, which
         // rebuilds the pane and the tree while the menu's item runs.

@@ -245,13 +245,23 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
         if (dllName.empty()) dllName = modSupport::LoadResStringById(629);
     }
 
-    // Every parameter but the value comes from the source.
+    // A dispinterface's property whose accessors take and return the value
+    // itself gets another such accessor: a Let or Set takes all the Get's
+    // parameters and then the value, and returns nothing; a Get takes the
+    // parameters but the value, and returns the value.
+    const bool get = adding == ole::INVOKE_PROPERTYGET;
     const auto count = static_cast<size_t>(std::max<ole::SHORT>(fd->cParams, 0));
+    const bool itself = modITypeInfoHelper::PassesValueItself(type.get(), *fd) && (!get || count != 0);
+    const bool fromGet = source == ole::INVOKE_PROPERTYGET;
+
+    // Every parameter but the value comes from the source (all of a Get's
+    // that returns the value itself).
     const std::vector<std::u16string> names = typelib_detail::ReadNames(type.get(), target.MemberId,
                                                                         static_cast<ole::UINT>(count + 1));
     if (names.empty()) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+    const size_t copied = itself && fromGet ? count : count == 0 ? 0 : count - 1;
     std::vector<ParamData> params;
-    for (size_t i = 0; i + 1 < count; ++i) {
+    for (size_t i = 0; i < copied; ++i) {
         params.push_back(ParamOf(fd->lprgelemdescParam[i], lib, type.get()));
         if (i + 1 < names.size()) params.back().Name = names[i + 1];
     }
@@ -261,33 +271,49 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
         params[at].ParamArray = true;
     }
 
-    // The value parameter: the source's, one pointer level up or down, or a
-    // fixed type when there is no get to take it from.
-    if (count != 0) {
+    // The value parameter: the source's, one pointer level up or down (none
+    // for a value passed itself), or a fixed type when there is no Get to
+    // take it from; an array or a record goes by reference.
+    if (itself ? !get : count != 0) {
         ParamData v;
         const ole::ComPtr<CustomVarTypeInfo> t = CustomVarTypeInfo::New();
-        const bool get = adding == ole::INVOKE_PROPERTYGET;
         v.Flags = get ? kFlagsRetval : kFlagsIn;
-        v.Name = get ? modSupport::LoadResStringById(763) : (count < names.size() ? names[count] : u"");
+        if (get)
+            v.Name = modSupport::LoadResStringById(763);
+        else if (!itself && count < names.size())
+            v.Name = names[count];
         if (!get && !targetHasGet) {
             t->SetType(adding == ole::INVOKE_PROPERTYPUT ? ole::VT_I4 : ole::VT_DISPATCH, nullptr);
         } else {
-            t->DuplicateFromTypeDesc(fd->lprgelemdescParam[count - 1].tdesc, lib, type.get());
+            t->DuplicateFromTypeDesc(itself ? fd->elemdescFunc.tdesc : fd->lprgelemdescParam[count - 1].tdesc, lib,
+                                     type.get());
             if (t->IsArray()) {
                 if (t->ArrayPointerLevel() == 0) t->ArrayPointerLevel(1);
                 if (v.Flags == kFlagsIn) v.Flags = kFlagsInOut;
             } else if (IsRecord(*t)) {
                 if (t->PointerLevel() == 0) t->PointerLevel(1);
                 if (v.Flags == kFlagsIn) v.Flags = kFlagsInOut;
-            } else {
+            } else if (!itself) {
                 t->PointerLevel(static_cast<int16_t>(std::max(0, t->PointerLevel() + (get ? 1 : -1))));
             }
         }
         v.VTInfo = t->GetVarTypeInfo();
         params.push_back(std::move(v));
     }
+    // The return type: the source's; for a value passed itself, nothing from
+    // a Let or Set, and the value from a Get (an array or a record as it is).
     const ole::ComPtr<CustomVarTypeInfo> returnType = CustomVarTypeInfo::New();
-    returnType->DuplicateFromTypeDesc(fd->elemdescFunc.tdesc, lib, type.get());
+    if (itself && get) {
+        returnType->DuplicateFromTypeDesc(fd->lprgelemdescParam[count - 1].tdesc, lib, type.get());
+        if (returnType->IsArray())
+            returnType->ArrayPointerLevel(0);
+        else if (IsRecord(*returnType))
+            returnType->PointerLevel(0);
+    } else if (itself) {
+        returnType->SetType(ole::VT_VOID, nullptr);
+    } else {
+        returnType->DuplicateFromTypeDesc(fd->elemdescFunc.tdesc, lib, type.get());
+    }
     fd.Release();
 
     const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);

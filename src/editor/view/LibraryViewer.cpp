@@ -1378,7 +1378,11 @@ void LibraryViewer::OnAddMemberChange(ChangeTarget& target, IChange& change, int
         auto* member = static_cast<MemberNodeRecord*>(NodeTag(node));
         if (member) member->AccessBits |= add.InvokeKind();
         SyncParamNodes(node);
-        if (add.InvokeKind() == kAccessGet && ChildrenBuilt(node))
+        // A Get added beside a Let or Set returns the value in its last
+        // parameter, or, on a dispinterface, may return it itself.
+        if (add.InvokeKind() == kAccessGet && ChildrenBuilt(node) && node->childCount() > 0 &&
+            modITypeInfoHelper::PropertyGetHasRetval(target.Library.get(), static_cast<ole::UINT>(target.TypeIndex),
+                                                     target.MemberId))
             node->child(node->childCount() - 1)->setText(0, dialogs::ResText(kStrRetVal));
         // Shown interactively, the property shows the accessor added (the
         // first of them when several were).

@@ -115,17 +115,6 @@ int32_t LastParamIndex(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID 
     return last;
 }
 
-// Whether the Get of memberId of the type at typeIndex has a last parameter
-// that is its return value; false when it has none, or no Get.
-bool GetHasRetval(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID memberId) {
-    const ole::ComPtr<ole::ITypeInfo2> info =
-        modITypeInfoHelper::GetInterfaceTypeInfo2(library, static_cast<ole::UINT>(typeIndex));
-    ole::UINT index = 0;
-    if (!info || ole::FAILED(info->GetFuncIndexOfMemId(memberId, ole::INVOKE_PROPERTYGET, &index))) return false;
-    const typelib_detail::FuncDescHolder func(info.get(), index);
-    return func->cParams > 0 && (func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags & kParamRetval) != 0;
-}
-
 // A copy of type with delta pointer levels more (on the array itself for an
 // array), in library.
 ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* library, int16_t delta) {
@@ -1014,7 +1003,8 @@ void LibraryViewer::UpdateMember() {
     // parameter points to, or what a dispinterface's Get returns), never the
     // status a Let or Set returns.
     if (!retval && (others & kAccessGet) != 0 &&
-        (dispatch || GetHasRetval(target.Library.get(), target.TypeIndex, target.MemberId)))
+        (dispatch || modITypeInfoHelper::PropertyGetHasRetval(
+                         target.Library.get(), static_cast<ole::UINT>(target.TypeIndex), target.MemberId)))
         others &= ~kAccessGet;
     if ((access & kAccessHasFuncDesc) == 0 || others == 0) return;
     try {
@@ -1160,7 +1150,7 @@ int32_t LibraryViewer::SyncAccessorParam(IAttributeChange& working, const Change
             return 0;
         const typelib_detail::FuncDescHolder func(info.get(), index);
         const int32_t last = func->cParams - 1;
-        const bool retval = last >= 0 && (func->lprgelemdescParam[last].paramdesc.wParamFlags & kParamRetval) != 0;
+        const bool retval = modITypeInfoHelper::HasRetvalParam(*func);
         if (!fromGet && !retval) {
             // A dispinterface's Get returns the value itself: its return type
             // takes the value's type, without the pointer it is passed by.

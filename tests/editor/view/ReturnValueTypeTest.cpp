@@ -3,7 +3,9 @@
 // object Let, with index parameters and a Let and a Set, a Get alone, and a
 // method returning an array. The other accessor follows when the user says
 // Yes and keeps its type on No; each edit saves and replays in batch mode to
-// the same file.
+// the same file. A dispinterface's property whose accessors take and return
+// the value itself, typed through each accessor, and given the accessors it
+// lacks from the context menu.
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
@@ -15,6 +17,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <bit>
 #include <cstdlib>
 #include <functional>
 
@@ -461,6 +464,35 @@ protected:
         auto* tabs = view->findChild<QTabBar*>();
         return tabs->tabText(tabs->currentIndex());
     }
+    // An accessor of DText's property name as "ret(param, ...)", each as AccessorTypeAt gives it.
+    std::string Accessor(const std::string& name, INVOKEKIND kind) {
+        const ComPtr<ITypeInfo> info = changestest::TypeNamed(Lib(), u"DText");
+        const std::u16string member = ole::FromUtf8(name);
+        UINT index = 0;
+        if (FAILED(info.As<ITypeInfo2>()->GetFuncIndexOfMemId(
+                modITypeInfoHelper::MemberIDFromName(info.get(), member), kind, &index)))
+            return "none";
+        std::string text = AccessorTypeAt(info.get(), member.c_str(), kind, 0) + "(";
+        for (int i = 1; i <= typelib_detail::FuncDescHolder(info.get(), index)->cParams; ++i)
+            text += (i > 1 ? ", " : "") + AccessorTypeAt(info.get(), member.c_str(), kind, i);
+        return text + ")";
+    }
+    // The texts of a member node's parameter nodes, joined by ", ".
+    std::string ParamNodes(const char* type, const char* name) {
+        QTreeWidgetItem* member = NodeAt(view->Tree(), type, name);
+        if (!member) return "<no node>";
+        EnsureChildren(member);
+        std::string text;
+        for (int i = 0; i < member->childCount(); ++i)
+            text += (i ? ", " : "") + member->child(i)->text(0).toStdString();
+        return text;
+    }
+    // Runs the command of the context menu of type's member name.
+    void RunOn(const char* type, const char* name, editor::MenuItem item, int32_t index) {
+        Choose(type, name);
+        view->RunMenuCommand(item, index);
+        QCoreApplication::processEvents();
+    }
     // Updates; the questions asked are answered Yes and must be expected.
     void UpdateAsked(const std::vector<std::string>& expected) {
         driving.messages.clear();
@@ -574,6 +606,74 @@ TEST_F(DispinterfaceProperty, AsksOnlyForChangesThatCanBeMade) {
     UpdateAsked({});
     EXPECT_NE(Function("Count", "2").find("ret=vt25"), std::string::npos) << Function("Count", "2");
     EXPECT_NE(Function("Count", "2").find("pflags=0xa type=ptr(vt3)"), std::string::npos) << Function("Count", "2");
+    ExpectBatchModeWritesTheSame();
+}
+
+// The accessors a property lacks, added from its context menu one by one,
+// take and return the value itself as the others do: a Let or Set takes the
+// Get's index and then the value, and returns nothing; a Get takes the
+// index and returns the value. With all three, the Get goes and comes back.
+// The tree shows the value's node; the edits save, reload and replay in
+// batch mode to the same file.
+TEST_P(DispinterfaceProperty, TheAccessorsItLacksAreAddedFromTheMenuAndReplayToTheSameFile) {
+    const AccessorMix mix = GetParam();
+    const std::string name = std::string(mix.name) + (mix.indexed ? "At" : "");
+    const bool let = (mix.accessors & 4) != 0, set = (mix.accessors & 8) != 0;
+    // The property's type, and the type of the value its Set takes.
+    const std::string value = let ? (set ? "12" : "8") : (set ? "9" : "8");
+    const std::string setValue = set ? "9" : value;
+    const std::string index = mix.indexed ? "3 flags 1" : "";
+    const std::string before = mix.indexed ? "3 flags 1, " : "";
+    // The property's parameter nodes are built (as expanding it builds them).
+    ASSERT_EQ(ParamNodes("DText", name.c_str()), mix.indexed ? (mix.accessors & 12 ? "i, <New Value>" : "i")
+                                                               : (mix.accessors & 12 ? "<New Value>" : ""));
+    // The accessors it lacks; with all three, its Get deleted first.
+    int32_t adding = 14 & ~mix.accessors;
+    if (adding == 0) {
+        RunOn("DText", name.c_str(), editor::MenuItem::mnuDeletePropPick, 2);
+        adding = 2;
+    }
+    for (const int32_t bit : {2, 4, 8}) {
+        if ((adding & bit) == 0) continue;
+        RunOn("DText", name.c_str(), editor::MenuItem::mnuAddFuncPick, bit);
+        ASSERT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    }
+    EXPECT_EQ(Accessor(name, INVOKE_PROPERTYGET), value + "(" + index + ")");
+    EXPECT_EQ(Accessor(name, INVOKE_PROPERTYPUT), "24(" + before + value + " flags 1)");
+    EXPECT_EQ(Accessor(name, INVOKE_PROPERTYPUTREF), "24(" + before + setValue + " flags 1)");
+    EXPECT_EQ(ParamNodes("DText", name.c_str()), mix.indexed ? "i, <New Value>" : "<New Value>");
+    EXPECT_EQ(recorder.ItemCount(), std::popcount(static_cast<unsigned>(adding)) + (mix.accessors == 14 ? 1 : 0));
+    ExpectBatchModeWritesTheSame();
+}
+
+// An accessor the library fails to add, at each step, leaves the live
+// library, the tree and the history as they were, and says why; added
+// afterwards, it stands and replays.
+TEST_F(DispinterfaceProperty, AnAccessorThatFailsToBeAddedLeavesNoTrace) {
+    const std::string library = changestest::Dump(Lib());
+    const std::string gAt = ParamNodes("DText", "GAt"), lAt = ParamNodes("DText", "LAt");
+    for (const char* method : {"AddFuncDesc", "SetFuncAndParamNames", "LayOut"}) {
+        for (const auto& [name, bit] : {std::pair{"GAt", 4}, std::pair{"LAt", 2}}) {
+            SCOPED_TRACE(std::string(method) + " " + name);
+            driving.messages.clear();
+            ole::testing::FailNextCall(method, E_OUTOFMEMORY);
+            RunOn("DText", name, editor::MenuItem::mnuAddFuncPick, bit);
+            ole::testing::ClearInjectedFailures();
+            ASSERT_EQ(driving.messages.size(), 1u);
+            EXPECT_TRUE(driving.messages[0].contains(QStringLiteral("memory"), Qt::CaseInsensitive))
+                << driving.messages[0].toStdString();
+            EXPECT_EQ(changestest::Dump(Lib()), library);
+            EXPECT_EQ(ParamNodes("DText", "GAt"), gAt);
+            EXPECT_EQ(ParamNodes("DText", "LAt"), lAt);
+            EXPECT_EQ(recorder.ItemCount(), 0);
+        }
+    }
+    driving.messages.clear();
+    RunOn("DText", "GAt", editor::MenuItem::mnuAddFuncPick, 4);
+    RunOn("DText", "LAt", editor::MenuItem::mnuAddFuncPick, 2);
+    EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    EXPECT_EQ(Accessor("GAt", INVOKE_PROPERTYPUT), "24(3 flags 1, 8 flags 1)");
+    EXPECT_EQ(Accessor("LAt", INVOKE_PROPERTYGET), "8(3 flags 1)");
     ExpectBatchModeWritesTheSame();
 }
 
