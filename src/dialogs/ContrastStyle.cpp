@@ -9,6 +9,8 @@
 #include <QStyleOption>
 #include <QWidget>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace zephrin::dialogs {
@@ -159,6 +161,40 @@ QPalette FramePalette(const QPalette& palette) {
 void UseContrastStyle(QWidget* widget) {
     if (!widget) return;
     Watcher()->Cover(widget);
+}
+
+namespace {
+
+// The relative luminance of colour: its sRGB channels made linear, weighed by how bright each looks.
+double Luminance(const QColor& colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor InvalidTextColor(const QPalette& palette, QPalette::ColorGroup group) {
+    const QColor red(0xff, 0x00, 0x00);
+    const QColor text = palette.color(group, QPalette::WindowText);
+    const QColor window = palette.color(group, QPalette::Window);
+    const QColor base = palette.color(group, QPalette::Base);
+    // Steps of 1/20 towards the text colour, which reads on the window as far as any colour of this palette does.
+    for (int step = 0; step <= 20; ++step) {
+        const double t = step / 20.0;
+        const QColor mixed = QColor::fromRgbF(static_cast<float>(red.redF() + (text.redF() - red.redF()) * t),
+                                              static_cast<float>(red.greenF() + (text.greenF() - red.greenF()) * t),
+                                              static_cast<float>(red.blueF() + (text.blueF() - red.blueF()) * t));
+        if (ContrastRatio(mixed, window) >= kReadableContrast && ContrastRatio(mixed, base) >= kReadableContrast)
+            return mixed.toRgb();
+    }
+    return text;
 }
 
 }  // namespace zephrin::dialogs

@@ -28,4 +28,14 @@ QPalette FramePalette(const QPalette& palette);
 // The frame shade of a dark colour group: 40% of the way from Base to Text.
 QColor FrameShade(const QPalette& palette, QPalette::ColorGroup group);
 
+// How clearly one colour reads on the other: the ratio of their relative
+// luminances (each plus 0.05), from 1 (alike) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+// The least contrast of a text that has to be read, against its background.
+inline constexpr double kReadableContrast = 4.5;
+// The colour of a text marking an invalid value: red, taken towards the
+// group's WindowText only as far as it needs to read (kReadableContrast) on
+// both the group's Window and Base colours.
+QColor InvalidTextColor(const QPalette& palette, QPalette::ColorGroup group = QPalette::Active);
+
 }  // namespace zephrin::dialogs

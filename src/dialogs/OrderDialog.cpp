@@ -8,12 +8,27 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "dialogs/DialogIcons.h"
 #include "dialogs/UiServices.h"
 
 namespace zephrin::dialogs {
+
+namespace {
+
+// Rows as wide as the list, however long their names: a longer name is cut
+// to the list's width rather than carried out of sight.
+class ListWidthDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {0, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+};
+
+}  // namespace
 
 OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : ModalDialog(owner, Sizing::Resizable) {
     setWindowTitle(ResText(captionId));
@@ -23,6 +38,12 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("lstMain"));
     list_->setUniformItemSizes(true);  // one line a row: keeps long lists quick
+    // Names that differ only at their end (generated names, numbered) stay
+    // apart when the list is too narrow for them: cut in the middle, whole in
+    // each row's tooltip.
+    list_->setTextElideMode(Qt::ElideMiddle);
+    list_->setItemDelegate(new ListWidthDelegate(list_));
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     header->setBuddy(list_);
     NameFromCaption(list_, header->text());
     const QFontMetrics metrics = list_->fontMetrics();
@@ -90,7 +111,10 @@ void OrderDialog::Refill(int row, int first, int last) {
         while (list_->count() < count) new QListWidgetItem(list_);
         for (int r = std::max(first, 0); r <= std::min(last, count - 1); ++r) {
             QListWidgetItem* item = list_->item(r);
-            item->setText(RowText(r));
+            const QString text = RowText(r);
+            item->setText(text);
+            item->setToolTip(text);
+            item->setData(Qt::AccessibleTextRole, text);
             item->setData(Qt::UserRole, RowData(r));
         }
         list_->setCurrentRow(row);

@@ -1,10 +1,14 @@
 #include "dialogs/frmGenerateGuid.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "platform/automation/Guid.h"
 
@@ -13,6 +17,16 @@ namespace zephrin::dialogs {
 namespace {
 
 constexpr ole::GUID kNullGuid{};
+
+// Why OK is disabled, as the details fields say why they don't take a text.
+QString NotRegistryForm() {
+    return QStringLiteral("A GUID in registry form: 32 hexadecimal digits in groups of 8, 4, 4, 4 and 12, "
+                          "joined by hyphens, in braces, such as {6A1C0E55-1B0D-4E6C-8F11-203344556601}.");
+}
+QString NullNotAllowed() {
+    return QStringLiteral("The empty GUID {00000000-0000-0000-0000-000000000000} can't be given here: "
+                          "type another, or generate a new GUID.");
+}
 
 ole::GUID FreshGuid() {
     ole::GUID guid{};
@@ -59,8 +73,27 @@ frmGenerateGuid::frmGenerateGuid(const ole::GUID& guid, bool nullAllowed, QWidge
     buttons_[kEmpty]->setEnabled(nullAllowed_);
     buttons_[kReset]->setEnabled(false);
 
+    // Why OK is disabled, under the text; room for the longer reason is kept,
+    // so the buttons stay where they are as the reason comes and goes.
+    why_ = new QLabel(this);
+    why_->setObjectName(QStringLiteral("lblReason"));
+    why_->setWordWrap(true);
+    why_->setTextFormat(Qt::PlainText);
+    why_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    MarkCaptionInvalid(why_, true);  // the reason is always in the invalid mark's colour
+    const int width = std::max(row->sizeHint().width(), text_->minimumWidth());
+    why_->setFixedWidth(width);
+    int height = 0;
+    for (const QString& reason : {NotRegistryForm(), NullNotAllowed()}) {
+        why_->setText(reason);
+        height = std::max(height, why_->heightForWidth(width));
+    }
+    why_->clear();
+    why_->setMinimumHeight(height);
+
     auto* main = new QVBoxLayout(this);
     main->addWidget(text_);
+    main->addWidget(why_);
     main->addLayout(row);
 
     OnClick(buttons_[kGenerate], [this] { SetCurrent(FreshGuid()); });
@@ -89,6 +122,7 @@ void frmGenerateGuid::SetCurrent(const ole::GUID& value) {
     settingText_ = false;
     EnableReset(current_ != initial_);
     buttons_[kOK]->setEnabled(true);
+    TellWhy({});
 }
 
 void frmGenerateGuid::TextEdited() {
@@ -97,7 +131,21 @@ void frmGenerateGuid::TextEdited() {
     const bool valid = ParseGuidText(text_->text(), parsed);
     if (valid) current_ = parsed;
     EnableReset(!valid || current_ != initial_);
-    buttons_[kOK]->setEnabled(valid && (nullAllowed_ || parsed != kNullGuid));
+    const QString why = WhyRefused(text_->text());
+    buttons_[kOK]->setEnabled(why.isEmpty());
+    TellWhy(why);
+}
+
+QString frmGenerateGuid::WhyRefused(const QString& text) const {
+    ole::GUID parsed{};
+    if (!ParseGuidText(text, parsed)) return NotRegistryForm();
+    if (!nullAllowed_ && parsed == kNullGuid) return NullNotAllowed();
+    return {};
+}
+
+void frmGenerateGuid::TellWhy(const QString& why) {
+    why_->setText(why);
+    MarkFieldInvalid(why_, text_, !why.isEmpty(), why);
 }
 
 void frmGenerateGuid::EnableReset(bool differs) {

@@ -7,6 +7,7 @@
 #include "dialogs/ModalDialog.h"
 #include "platform/automation/OleTypes.h"
 
+class QLabel;
 class QLineEdit;
 
 namespace zephrin::dialogs {
@@ -27,12 +28,17 @@ public:
     enum Button { kGenerate, kEmpty, kReset, kOK, kCancel };
     QPushButton* ButtonAt(Button index) const { return buttons_[index]; }
     QLineEdit* Text() const { return text_; }
+    // Under the text: why OK is disabled, empty while the text is a GUID OK takes.
+    QLabel* Reason() const { return why_; }
     const ole::GUID& Current() const { return current_; }
 
 private:
     void SetCurrent(const ole::GUID& value);
     void TextEdited();
     void EnableReset(bool differs);
+    // Why text is not a GUID that OK takes, or nothing when it is.
+    QString WhyRefused(const QString& text) const;
+    void TellWhy(const QString& why);
 
     ole::GUID initial_{};
     ole::GUID current_{};
@@ -40,6 +46,7 @@ private:
     bool startedNull_ = false;
     bool settingText_ = false;
     QLineEdit* text_ = nullptr;
+    QLabel* why_ = nullptr;
     QPushButton* buttons_[5] = {};
 };
 

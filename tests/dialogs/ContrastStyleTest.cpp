@@ -42,6 +42,24 @@ TEST(ContrastStyle, RaisesTheWindowRoleOfDarkGroupsOnly) {
     EXPECT_EQ(FramePalette(contrasty).color(QPalette::Window), QColor(0xb0, 0xb0, 0xb0));
 }
 
+// The red of an invalid mark reads on the light and the dark palette, in
+// their active and inactive groups, where pure red doesn't; and it stays red.
+TEST(ContrastStyle, TheInvalidMarkReadsOnLightAndDarkPalettes) {
+    App();
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21, 0.01);
+    EXPECT_NEAR(ContrastRatio(Qt::white, Qt::white), 1, 0.01);
+    for (const QPalette& palette : {QApplication::palette(), testsupport::DarkPalette()}) {
+        EXPECT_LT(ContrastRatio(QColor(0xff, 0, 0), palette.color(QPalette::Window)), kReadableContrast);
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            const QColor mark = InvalidTextColor(palette, group);
+            EXPECT_GE(ContrastRatio(mark, palette.color(group, QPalette::Window)), kReadableContrast);
+            EXPECT_GE(ContrastRatio(mark, palette.color(group, QPalette::Base)), kReadableContrast);
+            EXPECT_GT(mark.red(), mark.green() + 48) << mark.name().toStdString();
+            EXPECT_GT(mark.red(), mark.blue() + 48) << mark.name().toStdString();
+        }
+    }
+}
+
 TEST(ContrastStyle, IsGivenToAWidgetAndEverythingInIt) {
     App();
     QWidget outer;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
+#include <QImage>
 #include <QDialog>
 #include <QPixmap>
 #include <QWidget>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "changes/hub/ChangeTarget.h"
+#include "dialogs/ContrastStyle.h"
 #include "dialogs/UiServices.h"
 #include "support/Screenshots.h"
 #include "platform/tlbengine/TypeLibData.h"
@@ -66,6 +69,26 @@ inline QApplication& App() {
 
 using testsupport::SaveScreenshots;
 
+// The colour of widget's text as drawn on its background (its parent's
+// Window colour): the drawn pixel that stands out most from the background.
+inline QColor InkOf(QWidget& widget) {
+    const QColor background = widget.parentWidget() ? widget.parentWidget()->palette().color(QPalette::Window)
+                                                    : widget.palette().color(QPalette::Window);
+    QPixmap pixmap(widget.size());
+    pixmap.fill(background);
+    widget.render(&pixmap, {}, {}, QWidget::DrawChildren);
+    const QImage image = pixmap.toImage();
+    QColor ink = background;
+    double most = 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (const QColor pixel = image.pixelColor(x, y); ContrastRatio(pixel, background) > most) {
+                most = ContrastRatio(pixel, background);
+                ink = pixel;
+            }
+    return ink;
+}
+
 
 // library DialogLib {
 //   enum Colors { Red, Green, Blue };
@@ -95,6 +118,25 @@ inline ComPtr<ITypeLib> DialogLib() {
     AddFunc(gappy.get(), 0, {.name = u"G0", .oVft = 12});
     AddFunc(gappy.get(), 1, {.name = u"G1", .oVft = 20});
     return AsTypeLib(lib.get());
+}
+
+// Generated names that differ only at their end.
+inline constexpr const char16_t* kLongNames[] = {u"__MIDL___MIDL_itf_ads_0000_0000_0001",
+                                                 u"__MIDL___MIDL_itf_ads_0000_0000_0002"};
+// library LongNames {
+//   interface IFirst : IUnknown { Short(); kLongNames[0](); kLongNames[1](); }
+//   struct kLongNames[0] {}; struct kLongNames[1] {};
+// }
+inline ComPtr<ITypeLib> LongNamesLib() {
+    ComPtr<ICreateTypeLib2> created = NewLibrary(u"LongNames");
+    auto first = NewType(created.get(), u"IFirst", TKIND_INTERFACE);
+    EXPECT_OK(first->AddImplType(0, RefTo(first.get(), StdOle2Type(kIID_IUnknown).get())));
+    AddFunc(first.get(), 0, {.name = u"Short"});
+    for (UINT i = 0; i < 2; ++i) {
+        NewType(created.get(), kLongNames[i], TKIND_RECORD);
+        AddFunc(first.get(), i + 1, {.name = kLongNames[i]});
+    }
+    return AsTypeLib(created.get());
 }
 
 inline ChangeTarget TargetOf(ITypeLib* lib, int32_t typeIndex) {

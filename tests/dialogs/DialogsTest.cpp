@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QImage>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -21,6 +22,7 @@
 #include "dialogs/frmVarOrder.h"
 #include "DialogTestSupport.h"
 #include "platform/automation/Guid.h"
+#include "support/DarkTheme.h"
 
 namespace dialogstest {
 namespace {
@@ -238,6 +240,87 @@ TEST_F(Dialogs, GuidTextsKeepOkDisabledWithoutAMessageUnlessTheyAreRegistryForm)
     frmGenerateGuid typed(start, false, nullptr);
     typed.Text()->setText("{6a1c0e55-1b0d-4e6c-8f11-203344556601}");
     EXPECT_EQ(ole::GuidToString(typed.Current()), u"{6A1C0E55-1B0D-4E6C-8F11-203344556601}");
+}
+
+// A text that OK doesn't take says why under it, as the details fields do:
+// in a red that reads on the light and the dark palette, and on the field for
+// a screen reader. A GUID OK takes says nothing; the buttons stay in place.
+TEST_F(Dialogs, AGuidTextThatOkDoesntTakeSaysWhy) {
+    frmGenerateGuid dialog({0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}, false, nullptr);
+    dialog.show();
+    QPushButton* ok = dialog.ButtonAt(frmGenerateGuid::kOK);
+    const QRect okPlace = ok->geometry();
+    const auto description = [&] { return QAccessible::queryAccessibleInterface(dialog.Text())->text(QAccessible::Description); };
+    EXPECT_TRUE(dialog.Reason()->text().isEmpty());
+    EXPECT_TRUE(description().isEmpty());
+    const std::pair<const char*, const char*> texts[] = {
+        {"{6A1C0E55-1B0D-4E6C-8F11-20334455660}", "registry form"},
+        {"{00000000-0000-0000-0000-000000000000}", "empty GUID"},
+        {"{6a1c0e55-1b0d-4e6c-8f11-203344556601}", nullptr},
+        {"6A1C0E55-1B0D-4E6C-8F11-203344556601", "registry form"},
+    };
+    for (const QPalette& palette : {QApplication::palette(), testsupport::DarkPalette()}) {
+        dialog.setPalette(palette);
+        for (const auto& [text, says] : texts) {
+            dialog.Text()->selectAll();
+            QTest::keyClicks(dialog.Text(), text);
+            const QString why = dialog.Reason()->text();
+            EXPECT_EQ(ok->isEnabled(), !says) << text;
+            EXPECT_EQ(ok->geometry(), okPlace) << text;
+            if (!says) {
+                EXPECT_TRUE(why.isEmpty()) << why.toStdString();
+                EXPECT_TRUE(description().isEmpty()) << text;
+                continue;
+            }
+            EXPECT_TRUE(why.contains(QString::fromUtf8(says))) << why.toStdString();
+            EXPECT_EQ(description(), QStringLiteral("Invalid value. ") + why) << text;
+            EXPECT_EQ(dialog.Text()->toolTip(), why) << text;
+            // Whole within the dialog, readable on its background, and red.
+            EXPECT_TRUE(dialog.rect().contains(dialog.Reason()->geometry())) << text;
+            EXPECT_GE(dialog.Reason()->height(), dialog.Reason()->heightForWidth(dialog.Reason()->width())) << text;
+            const QColor ink = InkOf(*dialog.Reason());
+            EXPECT_GE(ContrastRatio(ink, palette.color(QPalette::Window)), kReadableContrast) << text;
+            EXPECT_GT(ink.red(), ink.green() + 48) << text;
+        }
+        dialog.ButtonAt(frmGenerateGuid::kGenerate)->click();
+        EXPECT_TRUE(dialog.Reason()->text().isEmpty());
+        EXPECT_TRUE(ok->isEnabled());
+    }
+    EXPECT_TRUE(services.messages.empty());
+}
+
+// Long names that differ only at their end stay apart in the type and vtable
+// order dialogs: cut in the middle to the list's width, each whole in its
+// row's tooltip and accessible name.
+TEST_F(Dialogs, LongNamesThatDifferAtTheirEndStayApartInTheOrderLists) {
+    const char16_t* names[] = {kLongNames[0], kLongNames[1]};
+    ComPtr<ITypeLib> longNames = LongNamesLib();
+    frmTypeOrder types(OrderListModel::ForTypes(longNames.get()), nullptr);
+    frmVTableOrder vtable(*VTableOrderModel::ForInterface(longNames.get(), 0), nullptr);
+    for (OrderDialog* dialog : std::initializer_list<OrderDialog*>{&types, &vtable}) {
+        dialog->show();
+        dialog->resize(dialog->minimumSize());  // narrower than the names
+        QCoreApplication::processEvents();
+        QListWidget* list = dialog->List();
+        const int rows = list->count();
+        ASSERT_GE(rows, 2);
+        QImage drawn[2];
+        for (int r = rows - 2; r < rows; ++r) {
+            QListWidgetItem* item = list->item(r);
+            const std::string text = item->text().toStdString();
+            EXPECT_TRUE(item->text().endsWith(QString::fromStdU16String(names[r - rows + 2]))) << text;
+            const QRect place = list->visualItemRect(item);
+            EXPECT_LE(place.right(), list->viewport()->width()) << text;
+            EXPECT_GT(list->fontMetrics().horizontalAdvance(item->text()), place.width()) << text;
+            EXPECT_EQ(item->toolTip(), item->text());
+            QAccessibleInterface* row = QAccessible::queryAccessibleInterface(list)->tableInterface()->cellAt(r, 0);
+            ASSERT_TRUE(row);
+            EXPECT_EQ(row->text(QAccessible::Name), item->text());
+            drawn[r - rows + 2] = list->viewport()->grab(place).toImage();
+        }
+        EXPECT_NE(drawn[0], drawn[1]) << dialog->windowTitle().toStdString();
+        dialog->close();
+    }
 }
 
 TEST_F(Dialogs, OnlyOkChangesTheGuidAndANullGuidThatIsNotAllowedStartsFresh) {

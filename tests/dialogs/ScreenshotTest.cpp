@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QLineEdit>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -48,6 +49,15 @@ TEST(Screenshots, EachDialogAtItsDefaultSizeAndAtTwiceTheScale) {
     dialogs.emplace_back("type-order", std::make_unique<frmTypeOrder>(OrderListModel::ForTypes(lib.get()), nullptr));
     dialogs.emplace_back("vtable-order",
                          std::make_unique<frmVTableOrder>(*VTableOrderModel::ForInterface(lib.get(), 3), nullptr));
+    // A text that is not a GUID, and why it isn't; names cut in the middle.
+    auto refused = std::make_unique<frmGenerateGuid>(GUID{}, false, nullptr);
+    refused->Text()->setText(QStringLiteral("{6A1C0E55-1B0D-4E6C-8F11-2033445566}"));
+    dialogs.emplace_back("guid-refused", std::move(refused));
+    ComPtr<ITypeLib> longNames = LongNamesLib();
+    dialogs.emplace_back("type-order-long-names",
+                         std::make_unique<frmTypeOrder>(OrderListModel::ForTypes(longNames.get()), nullptr));
+    dialogs.emplace_back("vtable-order-long-names",
+                         std::make_unique<frmVTableOrder>(*VTableOrderModel::ForInterface(longNames.get(), 0), nullptr));
     for (auto& [name, dialog] : dialogs) {
         dialog->show();
         // On the default palette, then on a dark one.

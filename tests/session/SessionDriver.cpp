@@ -14,8 +14,11 @@
 // step ran, 3 when a step found the windows in another state than expected.
 // tests/tools/valgrind-session.sh runs it under valgrind.
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -26,6 +29,7 @@
 #include <QTabBar>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QScrollArea>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -48,6 +52,7 @@
 #include "platform/automation/BStr.h"
 #include "shell/frmCorvane.h"
 #include "shell/frmRecorder.h"
+#include "support/ActiveAccessibility.h"
 
 namespace {
 
@@ -363,6 +368,43 @@ private:
             Choose({"&Format", base});
         }
 
+        // An edit pending on the library's page: a screen reader's Press on
+        // the Help tab is refused and the edit stays; once it is cancelled the
+        // Press shows the help page, and one on the first tab the details.
+        Do("press the Help tab during an edit", [this] {
+            ClickNode({});
+            editor::LibraryViewer* view = main_->Viewer();
+            auto* version = qobject_cast<QLineEdit*>(view->DetailsField(editor::LibraryViewer::Field::Version));
+            if (!version || !version->isVisible()) Fail("no version field");
+            version->setFocus();
+            version->selectAll();
+            QTest::keyClicks(version, QStringLiteral("1."));
+            if (!view->InEditMode()) Fail("no edit pending");
+            const int first = Tabs()->currentIndex();
+            PressTab(Tabs()->count() - 1);
+            if (Tabs()->currentIndex() != first || version->text() != QStringLiteral("1.") || HelpShown())
+                Fail("the Press left the page");
+            QTest::mouseClick(view->DetailsField(editor::LibraryViewer::Field::Cancel), Qt::LeftButton);
+            PressTab(Tabs()->count() - 1);
+            if (!HelpShown()) Fail("the Press did not show the help page");
+            PressTab(first);
+            if (HelpShown()) Fail("the Press did not show the details page");
+        });
+        // The GUID dialog given a text that is not a GUID, which it says, then Escape.
+        Do("open the GUID dialog of IPlain", [this] {
+            ClickNode({"IPlain"});
+            QTest::mouseClick(main_->Viewer()->DetailsField(editor::LibraryViewer::Field::ChangeGuid), Qt::LeftButton);
+        });
+        Add("type a text that is not a GUID", Asking, [] {
+            auto* text = Modal()->findChild<QLineEdit*>(QStringLiteral("txtGUID"));
+            auto* why = Modal()->findChild<QLabel*>(QStringLiteral("lblReason"));
+            if (!text || !why) Fail("no GUID text" + State());
+            text->selectAll();
+            QTest::keyClicks(text, QStringLiteral("{not a GUID}"));
+            if (why->text().isEmpty()) Fail("no reason given");
+        });
+        Answer("the GUID dialog with Escape", {Qt::Key_Escape});
+
         // The history window's menus: the context menu's commands on a line,
         // then New, which asks whether to save the history first.
         for (const char* command : {"Toggle &Breakpoint", "Clear Break&points", "Set &Next Statement", "Select &Target"}) {
@@ -642,11 +684,7 @@ private:
     }
     // Clicks the node at path; its pane's type field must show type.
     void Show(std::initializer_list<const char*> path, const std::string& type) {
-        QTreeWidgetItem* node = Node(path);
-        if (!node) Fail("no node" + State());
-        Tree()->scrollToItem(node);
-        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
-        if (Tree()->currentItem() != node) Fail("the click did not select the node");
+        ClickNode(path);
         if (Text(Field::SetType) != type) Fail("the type field shows " + Text(Field::SetType) + ", not " + type);
     }
     // Clicks a button of the details pane, which must be enabled.
@@ -654,6 +692,25 @@ private:
         QWidget* button = main_->Viewer()->DetailsField(field);
         if (!button || !button->isVisible() || !button->isEnabled()) Fail("the button is not there" + State());
         QTest::mouseClick(button, Qt::LeftButton);
+    // Selects the node at path with a click.
+    void ClickNode(const std::vector<const char*>& path) {
+        QTreeWidgetItem* node = Node(path);
+        if (!node) Fail("no node");
+        Tree()->scrollToItem(node);
+        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        if (Tree()->currentItem() != node) Fail("the click did not select the node" + State());
+    }
+    QTabBar* Tabs() const { return main_->Viewer()->findChild<QTabBar*>(); }
+    bool HelpShown() const {
+        auto* help = main_->Viewer()->findChild<QScrollArea*>(QStringLiteral("picHelp"));
+        return help && help->isVisible();
+    }
+    // Presses the page tab at index as a screen reader does.
+    void PressTab(int index) const {
+        QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(Tabs());
+        QAccessibleInterface* tab = strip ? strip->child(index) : nullptr;
+        if (!tab || !tab->actionInterface()) Fail("no page tab " + std::to_string(index));
+        tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     }
 
     // Selects the type at path and opens its type field's menu with Shift+F10.
@@ -734,6 +791,8 @@ int main(int argc, char** argv) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // As with a screen reader running: the windows tell it of their changes.
+    const testsupport::ActiveAccessibility reader;
     editor::InitEditorModule();
     const std::string library = argv[1];
     auto* session = new Session(library);

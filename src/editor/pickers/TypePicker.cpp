@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "dialogs/InvalidMark.h"
 #include "dialogs/ModalDialog.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/frmReferences.h"
@@ -84,14 +85,7 @@ void FillCombo(QComboBox* combo, QLabel* label, const std::vector<std::pair<QStr
 
 }  // namespace
 
-void MarkLabel(QLabel* label, bool marked) {
-    QPalette palette = label->parentWidget() ? label->parentWidget()->palette() : label->palette();
-    if (marked) palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    label->setPalette(palette);
-    QFont font = label->font();
-    font.setBold(marked);
-    label->setFont(font);
-}
+void MarkLabel(QLabel* label, bool marked) { dialogs::MarkCaptionInvalid(label, marked); }
 
 TypePicker::TypePicker(QWidget* parent) : QWidget(parent) {
     InitEditorModule();

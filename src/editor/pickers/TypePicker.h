@@ -93,7 +93,7 @@ private:
     QLineEdit* txtBounds_ = nullptr;
 };
 
-// Shows label as marked (red and bold) or plain, in the palette's colours.
+// Shows label as marked (bold, in a red that reads on its palette) or plain.
 void MarkLabel(QLabel* label, bool marked);
 
 }  // namespace zephrin::editor

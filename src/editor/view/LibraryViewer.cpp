@@ -225,6 +225,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     cmdCancel_->setEnabled(false);
 
     auto* panes = new QWidget;
+    told_.Watch(panes);
     auto* paneLayout = new QVBoxLayout(panes);
     paneLayout->setContentsMargins(0, 0, 0, 0);
     paneLayout->addWidget(tsFrame_);
@@ -470,6 +471,8 @@ void LibraryViewer::OnSelectionChanged() {
 }
 
 void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
+    // Captions and tabs are reused from node to node: a reader hears the new ones.
+    const dialogs::AccessibleChanges::Scope tell(told_);
     shownNode_ = node;
     NodeRecord* record = nullptr;
     switch (GetNodeKind(node, record)) {

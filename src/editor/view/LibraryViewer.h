@@ -21,6 +21,7 @@
 #include "changes/hub/ChangeListenerHook.h"
 #include "changes/hub/IChangeListener.h"
 #include "changes/hub/IAttributeChange.h"
+#include "dialogs/AccessibleChanges.h"
 #include "editor/view/CommandFilterRecord.h"
 #include "editor/view/ContextMenuPlan.h"
 #include "editor/pickers/IExternalTypesView.h"
@@ -54,10 +55,6 @@ class HelpChange;
 namespace zephrin::editor {
 
 class SplitPane;
-
-// Tells on field (and its caption) that its value is invalid and why, or
-// nothing more once it is valid.
-void MarkFieldInvalid(QLabel* label, QWidget* field, bool invalid, const QString& why);
 
 class LibraryViewer : public QWidget, public IChangeListener, public IExternalTypesView {
     Q_OBJECT
@@ -243,6 +240,9 @@ private:
     void ShowFlagChecks(int32_t flags);
     void SetEditMode(bool editing, bool canUpdate);
     void CheckDirty();
+    // A tab of the strip highlighted, however (a click, a key, a screen
+    // reader): refused with a beep while an edit is pending, else its page shown.
+    void OnPageTabChosen(int index);
     // Marks the fields of bits invalid (their captions red and bold, why told
     // on the fields) or valid again.
     void MarkInvalid(int32_t bits, bool invalid, const QString& why = {});
@@ -349,6 +349,8 @@ private:
     ole::ComPtr<ole::ITypeLib> unresolved_;
     CommandFilterRecord commandFilter_;
     QTreeWidgetItem* shownNode_ = nullptr;
+    // What screen readers were told of the panes and the page tabs.
+    dialogs::AccessibleChanges told_;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;
     std::vector<QTreeWidgetItem*> earlierSorts_;  // due before deferredSort_, not run yet
@@ -450,6 +452,9 @@ private:
     // The target the help page edits for node; false when it has no help page.
     bool HelpTargetOf(QTreeWidgetItem* node, ChangeTarget& target) const;
     void OnTabChosen(int index);
+    // The tab of the page shown: the help tab while the help page is shown,
+    // else the details tab of the accessor shown (the first for other panes).
+    int PageTabIndex() const;
     void ShowHelpPage(bool show);
     void FillHelpPane();
     void ShowHelpValues(const HelpChange& change);

@@ -25,6 +25,7 @@
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/LibChange.h"
 #include "changes/kinds/TypeChange.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
 #include "editor/tree/EventHook.h"
@@ -229,6 +230,10 @@ void LibraryViewer::BuildDetailsPane() {
         default: return false;
         }
     });
+    // Every change of the highlighted tab, however made: the mouse and the keys
+    // are refused above, a screen reader's Press on a tab is refused here.
+    connect(tsFrame_, &QTabBar::currentChanged, this,
+            [this](int index) { dialogs::Guarded(this, [this, index] { OnPageTabChosen(index); }); });
     BuildMemberFields();
     // Tab runs from the tree through the page strip and the fields, top down, to Update and Cancel.
     QWidget* const order[] = {tvTypes_,     tsFrame_,     txtSetType_, cmdSetType_, cmbOptional_,
@@ -267,7 +272,9 @@ void LibraryViewer::ClearDetailsPane() {
     lblHeader_[10]->setEnabled(true);
     ResetMemberFields();
     editKind_ = 0;
+    ++fillDepth_;  // the strip emptied by the program: no tab was chosen
     while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
+    --fillDepth_;
     picDetails_->ensureVisible(0, 0);
 }
 
@@ -288,6 +295,26 @@ void LibraryViewer::SetupDetailsTabs(int16_t image) {
     const QVariant code = tsFrame_->tabData(selected);
     detailsTab_ = static_cast<int16_t>(code.typeId() == QMetaType::Int && code.toInt() != 0 ? code.toInt() : 1);
     AddHelpTab();
+}
+
+void LibraryViewer::OnPageTabChosen(int index) {
+    if (fillDepth_ > 0 || index < 0) return;
+    const dialogs::AccessibleChanges::Scope tell(told_);
+    if (inEditMode_) {
+        dialogs::Services().Beep();
+    } else {
+        // The page first (leaving the help page or going to it), then the
+        // accessor of a member's details tab, whose fill sees the page shown.
+        OnTabChosen(index);
+        OnDetailsTabChosen(index);
+    }
+    // The highlighted tab is the page shown, whatever the fills did to the strip.
+    const int page = PageTabIndex();
+    if (page != tsFrame_->currentIndex()) {
+        ++fillDepth_;
+        tsFrame_->setCurrentIndex(page);
+        --fillDepth_;
+    }
 }
 
 void LibraryViewer::ResetEditRecord() {
@@ -502,23 +529,10 @@ void LibraryViewer::MarkInvalid(int32_t bits, bool invalid, const QString& why) 
         {kInvalidDllName, lblHeader_[3], txtDllName_},   {kInvalidDllEntry, lblHeader_[2], txtDllEntry_}};
     for (const auto& [bit, label, field] : marks) {
         if ((bits & bit) == 0) continue;
-        QFont font = label->font();
-        font.setBold(invalid);
-        label->setFont(font);
-        // Red whatever the palette: the mark of a text that does not parse.
-        label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
-        MarkFieldInvalid(label, field, invalid, why);
+        dialogs::MarkCaptionInvalid(label, invalid);
+        dialogs::MarkFieldInvalid(label, field, invalid, why);
     }
     invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
-}
-
-void MarkFieldInvalid(QLabel* label, QWidget* field, bool invalid, const QString& why) {
-    // The colour is not all: the field itself says that its value is invalid
-    // and what it takes, which a screen reader reads with the field.
-    const QString told = invalid ? QStringLiteral("Invalid value. ") + why : QString();
-    label->setToolTip(invalid ? why : QString());
-    field->setToolTip(invalid ? why : QString());
-    field->setAccessibleDescription(told);
 }
 
 void LibraryViewer::OnVersionEdited() {

@@ -20,6 +20,7 @@
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/HelpChange.h"
 #include "changes/kinds/ImplTypeChange.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
 #include "editor/view/DetailsPaneCodes.h"
@@ -161,8 +162,6 @@ void LibraryViewer::BuildHelpPane() {
     for (QLineEdit* field : {txtHelpString_, txtHelpContext_[0], txtHelpContext_[1], txtHelpFile_[0], txtHelpFile_[1]})
         connect(field, &QLineEdit::returnPressed, this,
                 [this, field] { dialogs::Guarded(this, [this, field] { OnHelpFieldEnter(field); }); });
-    connect(tsFrame_, &QTabBar::currentChanged, this,
-            [this](int index) { dialogs::Guarded(this, [this, index] { OnTabChosen(index); }); });
 }
 
 bool LibraryViewer::HelpTargetOf(QTreeWidgetItem* node, ChangeTarget& target) const {
@@ -192,13 +191,28 @@ void LibraryViewer::AddHelpTab() {
 }
 
 void LibraryViewer::OnTabChosen(int index) {
-    if (fillDepth_ > 0 || index < 0) return;
+    if (index < 0) return;
     // Only while the strip offers the help page: the strip being emptied leaves it as it is.
     int help = -1;
     for (int i = 0; i < tsFrame_->count(); ++i)
         if (tsFrame_->tabData(i).toString() == kHelpTabData) help = i;
     if (help < 0) return;
     ShowHelpPage(index == help && tsFrame_->count() > 1);
+}
+
+int LibraryViewer::PageTabIndex() const {
+    // A member pane's details tabs carry their accessors; other panes have one.
+    const int32_t shown = (editKind_ & kEditMember) != 0 ? currentAccessor_ : detailsTab_;
+    int page = 0;
+    for (int i = 0; i < tsFrame_->count(); ++i) {
+        const QVariant data = tsFrame_->tabData(i);
+        if (data.typeId() == QMetaType::QString) {
+            if (helpPaneActive_ && data.toString() == kHelpTabData) return i;
+        } else if (data.typeId() == QMetaType::Int && data.toInt() != 0 && data.toInt() == shown) {
+            page = i;
+        }
+    }
+    return page;
 }
 
 void LibraryViewer::ShowHelpPage(bool show) {
@@ -271,13 +285,9 @@ void LibraryViewer::MarkHelpInvalid(int32_t bits, bool invalid, const QString& r
     for (const auto& [bit, index] : marks) {
         if ((bits & bit) == 0) continue;
         QLabel* label = lblHelp_[index];
-        QFont font = label->font();
-        font.setBold(invalid);
-        label->setFont(font);
-        // Red whatever the palette: the mark of a text that can't be taken.
-        label->setStyleSheet(invalid ? QStringLiteral("color: #ff0000") : QString());
+        dialogs::MarkCaptionInvalid(label, invalid);
         // Why, where the field's text alone doesn't say.
-        MarkFieldInvalid(label, label->buddy(), invalid, reason);
+        dialogs::MarkFieldInvalid(label, label->buddy(), invalid, reason);
     }
     invalidFields_ = invalid ? (invalidFields_ | bits) : (invalidFields_ & ~bits);
 }

@@ -271,8 +271,6 @@ void LibraryViewer::BuildMemberFields() {
         SelectAllOnKeyboardFocus(field);
     connect(cmbOptional_, &QComboBox::activated, this,
             [this](int index) { dialogs::Guarded(this, [&] { cmbOptional_Click(index); }); });
-    connect(tsFrame_, &QTabBar::currentChanged, this,
-            [this](int index) { dialogs::Guarded(this, [&] { OnDetailsTabChosen(index); }); });
 }
 
 void LibraryViewer::ResetMemberFields() {
@@ -522,7 +520,7 @@ int LibraryViewer::AddMemberTabs(int16_t image) {
 }
 
 void LibraryViewer::OnDetailsTabChosen(int index) {
-    if (fillDepth_ > 0 || index < 0 || (editKind_ & kEditMember) == 0) return;
+    if (index < 0 || (editKind_ & kEditMember) == 0) return;
     const QVariant data = tsFrame_->tabData(index);
     if (data.typeId() != QMetaType::Int) return;  // the help page's tab
     const int32_t accessor = data.toInt();
@@ -531,6 +529,7 @@ void LibraryViewer::OnDetailsTabChosen(int index) {
 }
 
 void LibraryViewer::ShowAccessor(int32_t accessor) {
+    const dialogs::AccessibleChanges::Scope tell(told_);
     NodeRecord* record = nullptr;
     const int32_t kind = GetNodeKind(shownNode_, record);
     if (kind == kNodeMember) {

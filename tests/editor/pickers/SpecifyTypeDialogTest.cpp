@@ -255,7 +255,10 @@ TEST_F(SpecifyType, ACurrentTypeTheRulesRefuseMarksTheHeaderUntilAnotherPick) {
     Drive([&](frmSpecifyType& d) {
         QLabel* header = d.Header();
         EXPECT_TRUE(header->font().bold());
-        EXPECT_EQ(header->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        // In the red of an invalid mark, readable on the dialog's palette.
+        const QColor mark = header->palette().color(QPalette::WindowText);
+        EXPECT_EQ(mark, dialogs::InvalidTextColor(d.palette()));
+        EXPECT_GE(dialogs::ContrastRatio(mark, d.palette().color(QPalette::Window)), dialogs::kReadableContrast);
         QTreeWidget* tree = d.Picker()->Tree();
         tree->setCurrentItem(tree->topLevelItem(0)->child(0));
         EXPECT_FALSE(header->font().bold());

@@ -7,6 +7,8 @@
 #include "editor/ViewerTestSupport.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -20,6 +22,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <functional>
 
 #include "changes/ChangesTestSupport.h"
 #include "changes/kinds/HelpChange.h"
@@ -162,6 +165,20 @@ protected:
             }
         ADD_FAILURE() << "no tab " << caption << " in " << Utf8(TabTexts());
     }
+    // Presses the tab of that caption as a screen reader does, through its accessible action.
+    void PressTab(const char* caption) {
+        QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(Tabs());
+        ASSERT_TRUE(strip);
+        for (int i = 0; i < strip->childCount(); ++i)
+            if (QAccessibleInterface* tab = strip->child(i); tab && tab->text(QAccessible::Name) == caption) {
+                ASSERT_TRUE(tab->actionInterface());
+                tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                return;
+            }
+        ADD_FAILURE() << "no tab " << caption << " in " << Utf8(TabTexts());
+    }
+    // The caption of the highlighted tab.
+    std::string CurrentTab() { return Utf8(Tabs()->tabText(Tabs()->currentIndex())); }
     // Reaches field with its caption's Alt+letter and types text in place of its value.
     void TypeInto(QLineEdit* field, const char* text) {
         ASSERT_TRUE(field->isVisible());
@@ -502,6 +519,91 @@ TEST_F(HelpPanes, TheHelpTabIsOfferedWhereThereIsHelp) {
     EXPECT_FALSE(HelpShown());
 }
 
+// While an edit is pending no other page is shown, whatever asks for it: a
+// click, a key or a screen reader's Press on a tab each beeps, and the page,
+// its highlighted tab and the edit stay as they were.
+TEST_F(HelpPanes, NoOtherPageWhileAnEditIsPending) {
+    Open();
+    Select(At("IShape", "Name"));
+    ASSERT_EQ(Utf8(TabTexts()), "Interface Property Get|Let|Help");
+    auto* memberId = static_cast<QLineEdit*>(view.MemberPaneField(editor::LibraryViewer::MemberField::MemberId));
+    TypeInto(memberId, "77");
+    ASSERT_TRUE(view.InEditMode());
+    const std::function<void()> asks[] = {
+        [&] { ClickTab("Let"); },
+        [&] { Tabs()->setFocus(), QTest::keyClick(Tabs(), Qt::Key_Right); },
+        [&] { PressTab("Let"); },
+        [&] { PressTab("Help"); },
+    };
+    int beeps = services.beeps;
+    for (const auto& ask : asks) {
+        ask();
+        EXPECT_EQ(services.beeps, ++beeps);
+        EXPECT_EQ(CurrentTab(), "Interface Property Get");
+        EXPECT_EQ(view.CurrentAccessor(), 2);
+        EXPECT_FALSE(HelpShown());
+        EXPECT_EQ(Utf8(memberId->text()), "77");
+        EXPECT_TRUE(view.InEditMode());
+        EXPECT_TRUE(Button(Field::Update)->isEnabled());
+    }
+    QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
+    // The help page's edit stays too, its field showing what Update would store.
+    PressTab("Help");
+    ASSERT_TRUE(HelpShown());
+    TypeInto(HelpString(), "edited");
+    for (const char* other : {"Interface Property Get", "Let"}) {
+        PressTab(other);
+        EXPECT_EQ(services.beeps, ++beeps);
+        EXPECT_TRUE(HelpShown());
+        EXPECT_EQ(CurrentTab(), "Help");
+        EXPECT_EQ(Utf8(HelpString()->text()), "edited");
+        EXPECT_TRUE(view.InEditMode());
+    }
+    Update();
+    auto help = modHelpChange::NewHelpChange(false);
+    const ComPtr<ITypeLib> saved = SavedAndReloaded("saved.tlb");
+    ChangeTarget get = changestest::MemberTarget(saved.get(), u"IShape", u"Name", INVOKE_PROPERTYGET);
+    help->InitFromTarget(get);
+    EXPECT_EQ(Utf8(help->Help().DocString), "edited");
+    // Without an edit a Press shows its page.
+    PressTab("Let");
+    EXPECT_FALSE(HelpShown());
+    EXPECT_EQ(CurrentTab(), "Let");
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    EXPECT_EQ(services.beeps, beeps);
+}
+
+// The highlighted tab is the page shown: accessors added to a property while
+// the help page was shown, then their tabs chosen in turn.
+TEST_F(HelpPanes, TheHighlightedTabIsThePageShown) {
+    Open();
+    Select(At("IShape"));
+    ClickTab("Help");
+    view.RunMenuCommand(editor::MenuItem::mnuAddFuncPick, 6);
+    QCoreApplication::processEvents();
+    if (QLineEdit* editor = Tree()->viewport()->findChild<QLineEdit*>(); editor && editor->isVisible()) {
+        QTest::keyClicks(editor, QStringLiteral("Added"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(Utf8(TabTexts()), "Interface Property Get|Let|Help");
+    EXPECT_EQ(CurrentTab(), "Help");
+    EXPECT_TRUE(HelpShown());
+    const std::pair<const char*, bool> turns[] = {
+        {"Let", false}, {"Help", true}, {"Interface Property Get", false}, {"Help", true}, {"Let", false}};
+    for (const auto& [tab, help] : turns) {
+        ClickTab(tab);
+        EXPECT_EQ(CurrentTab(), tab);
+        EXPECT_EQ(HelpShown(), help) << tab;
+    }
+    for (const auto& [tab, help] : turns) {
+        PressTab(tab);
+        EXPECT_EQ(CurrentTab(), tab);
+        EXPECT_EQ(HelpShown(), help) << tab;
+    }
+    EXPECT_EQ(services.beeps, 0);
+}
+
 // The implemented interface: its interface and flags from the library,
 // edited with the type dialog and the flag list, updated, saved and read back.
 TEST_F(HelpPanes, ImplementedInterfaceEditsAreSavedAndReplay) {
@@ -678,6 +780,13 @@ TEST_F(HelpPanes, Screenshots) {
         dialogstest::SaveScreenshots(view, std::string("viewer-implemented-interface-pane-") + theme);
         Select(At("IShape"));
         ClickTab("Interface Type");
+        // A property's Get with an invalid member ID, the Press on Let refused.
+        Select(At("IShape", "Name"));
+        TypeInto(static_cast<QLineEdit*>(view.MemberPaneField(editor::LibraryViewer::MemberField::MemberId)), "x");
+        PressTab("Let");
+        QCoreApplication::processEvents();
+        dialogstest::SaveScreenshots(view, std::string("viewer-refused-tab-invalid-member-id-") + theme);
+        QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
     }
     QApplication::setPalette(light);
     view.setPalette(light);

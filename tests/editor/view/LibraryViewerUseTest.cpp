@@ -28,12 +28,15 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <map>
 #include <set>
+#include <tuple>
 
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/RenameChange.h"
+#include "dialogs/ContrastStyle.h"
 #include "dialogs/DialogTestSupport.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
@@ -42,6 +45,7 @@
 #include "editor/pickers/frmCustData.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "editor/tree/modImages.h"
+#include "support/ActiveAccessibility.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 #include "typelib/CustomTypeLib.h"
@@ -66,6 +70,88 @@ std::vector<std::u16string> NamesOf(ITypeLib* lib, const char16_t* type, const c
     for (BSTR name : names) SysFreeString(name);
     return result;
 }
+
+// A screen reader that keeps what each control of a window said (its name,
+// description and value, and each tab's name) and reads a control again only
+// when an accessibility event tells it that this changed.
+class CachingReader {
+public:
+    using Key = std::pair<QObject*, int>;  // a control, or a tab of a tab bar
+    struct Said {
+        QString name, description, value;
+    };
+    explicit CachingReader(QWidget* window) : window_(window) {
+        reader_ = this;
+        previous_ = QAccessible::installUpdateHandler(&Heard);
+        said_ = Now();
+    }
+    ~CachingReader() {
+        QAccessible::installUpdateHandler(previous_);
+        reader_ = nullptr;
+    }
+    // What the reader would say wrongly: each control shown whose text it
+    // keeps differs from the control's own.
+    std::vector<std::string> Stale() const {
+        std::vector<std::string> stale;
+        for (const auto& [key, now] : Now()) {
+            const auto kept = said_.find(key);
+            if (kept == said_.end()) continue;  // never read: read when reached
+            const QString what = QString::fromLatin1(key.first->metaObject()->className()) +
+                                 (key.second >= 0 ? QStringLiteral(" tab %1").arg(key.second) : QString());
+            const std::tuple<const char*, const QString*, const QString*> texts[] = {
+                {"name", &kept->second.name, &now.name},
+                {"description", &kept->second.description, &now.description},
+                {"value", &kept->second.value, &now.value}};
+            for (const auto& [which, old, fresh] : texts)
+                if (*old != *fresh)
+                    stale.push_back((what + QStringLiteral(" %1: says \"%2\", is \"%3\"")
+                                                .arg(QLatin1String(which), *old, *fresh)).toStdString());
+        }
+        return stale;
+    }
+
+private:
+    static Said Read(QAccessibleInterface* accessible) {
+        return {accessible->text(QAccessible::Name), accessible->text(QAccessible::Description),
+                accessible->text(QAccessible::Value)};
+    }
+    std::map<Key, Said> Now() const {
+        std::map<Key, Said> now;
+        for (QWidget* control : window_->findChildren<QWidget*>()) {
+            if (!control->isVisible()) continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+            if (!accessible) continue;
+            now[{control, -1}] = Read(accessible);
+            if (qobject_cast<QTabBar*>(control))
+                for (int i = 0; i < accessible->childCount(); ++i) now[{control, i}] = Read(accessible->child(i));
+        }
+        return now;
+    }
+    static void Heard(QAccessibleEvent* event) {
+        if (!reader_ || !event->object()) return;
+        QAccessibleInterface* accessible = event->accessibleInterface();
+        if (!accessible) return;
+        Said& kept = reader_->said_[{event->object(), event->child()}];
+        const Said now = Read(accessible);
+        switch (event->type()) {
+        case QAccessible::NameChanged: kept.name = now.name; break;
+        case QAccessible::DescriptionChanged: kept.description = now.description; break;
+        case QAccessible::ValueChanged:
+        case QAccessible::TextUpdated:
+        case QAccessible::TextInserted:
+        case QAccessible::TextRemoved: kept.value = now.value; break;
+        case QAccessible::ObjectShow:
+        case QAccessible::ObjectCreated: kept = now; break;
+        default: break;
+        }
+    }
+
+    static inline CachingReader* reader_ = nullptr;
+    testsupport::ActiveAccessibility active_;
+    QWidget* window_;
+    QAccessible::UpdateHandler previous_ = nullptr;
+    std::map<Key, Said> said_;
+};
 
 class LibraryViewerUse : public ::testing::Test {
 protected:
@@ -937,6 +1023,91 @@ TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
     EXPECT_TRUE(description(value).contains(QStringLiteral("U+0416"))) << description(value).toStdString();
 }
 
+
+// A screen reader that keeps the names it was told hears each field, tab and
+// description of the panes as they are now, from node to node and from page to
+// page: the type field of a property is its "Return Type", not the "Base
+// Type" of the alias before, a parameter's type not the "Implied Type" of an
+// implemented interface.
+TEST_F(LibraryViewerUse, AScreenReaderKeepingNamesIsToldWhatChangesInThePanes) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    EnsureChildren(Node("Widget"));
+    CachingReader reader(view.get());
+    const std::pair<QTreeWidgetItem*, const char*> path[] = {
+        {Root(), "library"},
+        {Node("BaseAlias"), "alias"},
+        {Node("IShape", "Name"), "property"},
+        {Node("Widget")->child(0), "implemented interface"},
+        {Node("IShape", "Zoom", "factor"), "parameter"},
+        {Node("IShape"), "interface"},
+        {Node("Colors", "Green"), "enum constant"},
+        {Node("Kernel", "Beep"), "module function"},
+        {Node("IShape", "Fill", "count"), "optional parameter"},
+        {Node("Matrix", "cells"), "record field"},
+        {Node("IShape", "Name"), "property again"},
+    };
+    for (const auto& [node, what] : path) {
+        Choose(node);
+        EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << what;
+    }
+    // The Let's page, then an invalid member ID and its repair.
+    QTabBar* tabs = view->findChild<QTabBar*>();
+    tabs->setCurrentIndex(1);
+    ASSERT_EQ(view->CurrentAccessor(), 4);
+    EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "the Let";
+    auto* memberId = static_cast<QLineEdit*>(view->MemberPaneField(editor::LibraryViewer::MemberField::MemberId));
+    memberId->setText(QStringLiteral("x"));
+    EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "invalid";
+    memberId->setText(QStringLiteral("7"));
+    EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "valid again";
+    QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+    EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "cancelled";
+}
+
+// The caption of an invalid field, on the details page and on the help page,
+// is drawn in a red that reads on the light and on the dark palette, chosen
+// before or while the field is marked.
+TEST_F(LibraryViewerUse, AnInvalidCaptionReadsOnLightAndDarkPalettes) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    auto* version = static_cast<QLineEdit*>(view->DetailsField(Field::Version));
+    auto* context = view->findChild<QLineEdit*>(QStringLiteral("txtHelpContext0"));
+    ASSERT_TRUE(context);
+    const auto captionOf = [&](QWidget* field) {
+        for (QLabel* label : view->findChildren<QLabel*>())
+            if (label->buddy() == field) return label;
+        return static_cast<QLabel*>(nullptr);
+    };
+    const auto expectReadable = [&](QLabel* caption, const char* what) {
+        ASSERT_TRUE(caption) << what;
+        const QColor ink = dialogstest::InkOf(*caption);
+        const QColor window = caption->parentWidget()->palette().color(QPalette::Window);
+        EXPECT_GE(dialogs::ContrastRatio(ink, window), dialogs::kReadableContrast) << what << " " << ink.name().toStdString();
+        EXPECT_GT(ink.red(), ink.green() + 48) << what << " " << ink.name().toStdString();
+    };
+    QTabBar* tabs = view->findChild<QTabBar*>();
+    for (const QPalette& palette : {QApplication::palette(), DarkPalette()}) {
+        view->setPalette(palette);
+        Choose(Root());
+        version->setText(QStringLiteral("1."));
+        expectReadable(captionOf(version), "version");
+        QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+        tabs->setCurrentIndex(tabs->count() - 1);
+        context->setText(QStringLiteral("-1"));
+        expectReadable(captionOf(context), "help context");
+        QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+        tabs->setCurrentIndex(0);
+    }
+    // Marked on the light palette, then the dark one chosen.
+    view->setPalette(QApplication::palette());
+    version->setText(QStringLiteral("1."));
+    view->setPalette(DarkPalette());
+    expectReadable(captionOf(version), "version, dark chosen while marked");
+    QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
+    EXPECT_EQ(captionOf(version)->palette().color(QPalette::WindowText), DarkPalette().color(QPalette::WindowText));
+    view->setPalette(QApplication::palette());
+}
 
 // The tree's hidden header reads as a name, not as the column number "1".
 TEST_F(LibraryViewerUse, TheTreesHiddenHeaderIsNamed) {
