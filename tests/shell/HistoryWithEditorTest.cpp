@@ -407,6 +407,39 @@ TEST_F(HistoryWithEditor, ANewLibrarysHistoryReplaysInBatchModeToTheBytesTheMain
     EXPECT_NE(libraryGuid("old1.tlb"), libraryGuid("old2.tlb"));
 }
 
+// File > New again with the history window kept: the first new library's
+// items wait after the position and the user deletes them. What is left
+// records the second library's GUID, and replays to the main window's file.
+TEST_F(HistoryWithEditor, ASecondNewLibraryInTheSameHistoryWindowHasItsGuidRecorded) {
+    frmCorvane* editor = OpenEditor("in.tlb");
+    editor::LibraryViewer& view = *editor->Viewer();
+    frmRecorder* recording = NewRecorderWindow(*editor);
+    ASSERT_TRUE(recording);
+    editor->Action(Command::New)->trigger();
+    AddType(view, 4, "IFirst");
+    services.answers = {dialogs::kAnswerNo};  // the first one is not saved
+    editor->Action(Command::New)->trigger();
+    AddType(view, 4, "ISecond");
+    Recorder& list = *recording->List();
+    const std::vector<std::string> lines = Lines(list);
+    const auto stale = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l[0] == '>'; });
+    ASSERT_EQ(lines.end() - stale, 5);
+    EXPECT_EQ(stale->substr(0, 13), "> Identity of");
+    for (int i = 0; i < 4; ++i) {
+        list.ListIndex(static_cast<int>(stale - lines.begin()));
+        QTest::keyClick(list.ListView(), Qt::Key_Delete);
+    }
+    const std::vector<std::byte> live = SavedFrom(view, "live.tlb");
+    EXPECT_EQ(Lines(list)[0].substr(0, 13), "  Identity of");
+    services.files.push_back(Q(dir / "session.leh"));
+    QTest::keyClick(list.ListView(), Qt::Key_S, Qt::ControlModifier);
+    for (const char* out : {"batch1.tlb", "batch2.tlb"}) {
+        EXPECT_EQ(treetest::RunZephrin(dir.path(), std::string("-quiet -leh session.leh -new -saveas ") + out), 0)
+            << testsupport::ReadText(dir / "stderr.txt");
+        EXPECT_EQ(testsupport::ReadBytes(dir / out), live) << out;
+    }
+}
+
 // The command line's ways open exactly one main window each.
 TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");

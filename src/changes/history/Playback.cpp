@@ -122,7 +122,10 @@ bool Playback::IdentityDue(IChange& change) const {
         return lib && lib->IsNewLibraryIdentity();
     };
     if (isIdentity(&change)) return false;
-    return std::none_of(items_.begin(), items_.end(),
+    // Only the items before the position count: those from it on have not
+    // been applied to this library, and may be another library's (the
+    // history is kept when New attaches the next one) or be deleted.
+    return std::none_of(items_.cbegin(), NodeList::const_iterator(current_),
                         [&](const ChangeNode& item) { return isIdentity(item.Change.get()); });
 }
 

@@ -160,8 +160,8 @@ private:
     // Puts the item in before the current one and shows it.
     void Insert(ChangeNode node);
     // On a new library, the first change recorded comes after an item that
-    // records the library's GUID, unless the history holds one already (or
-    // the change is such an item, which another engine replays).
+    // records the library's GUID, unless one lies before the position already
+    // (or the change is such an item, which another engine replays).
     bool IdentityDue(IChange& change) const;
     // An added type that was given a GUID of its own gets another one each
     // time the add is applied: the GUID it has now is recorded as a change of

@@ -454,6 +454,18 @@ bool Playback::SelectTargetOfCurrent() {
         if (ui_ && runPending) return false;
         throw error;
     }
+    // The item names the target the user chose from now on: should showing
+    // or describing it fail, the item still reads as naming it, and the
+    // window hears of it.
+    ScopeGuard retargeted;
+    if (intervened) {
+        retargeted.OnFailure([&] {
+            if (!ui_) return;
+            ui_->OnInterventionRequired();
+            ui_->RefreshAll();
+        });
+        retargeted.OnFailure([&] { item.Text = item.Change->Describe(target); });
+    }
     hub_->SelectTarget(target, 0);
     if (!intervened) return true;
     // The item names a new target: describe it anew.
@@ -470,6 +482,7 @@ bool Playback::SelectTargetOfCurrent() {
         detach.Dismiss();
         Detach(*change);
     }
+    retargeted.Dismiss();
     if (ui_) {
         ui_->OnInterventionRequired();
         ui_->RefreshAll();

@@ -26,7 +26,9 @@ public:
     // The record of the GUID of the new library that target names (with its
     // other settings as they are, which a replay leaves alone).
     static std::shared_ptr<LibChange> NewLibraryIdentity(ChangeTarget& target);
-    bool IsNewLibraryIdentity() const { return (mask_ & kNewLibraryBit) != 0; }
+    // The record holds the GUID alone: a mask with other fields (not written
+    // by the program) is a plain change of all of them.
+    bool IsNewLibraryIdentity() const { return mask_ == (kGuidBit | kNewLibraryBit); }
 
     // Sets the fields that differ from the baseline, in the order GUID, major,
     // minor, LCID, flags; a failure sets back every field already set.

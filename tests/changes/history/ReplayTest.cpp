@@ -263,6 +263,23 @@ TEST_F(ReplayTest, SelectTargetShowsTheTargetAndReDescribesTheItemAfterAChoice) 
     EXPECT_EQ(log->Joined(), "dual.bind dual.detach");
 }
 
+// The views fail to show a target chosen for the item: the item names it all
+// the same, reads so, and the window hears that it changed.
+TEST_F(ReplayTest, SelectTargetThatFailsAfterAChoiceShowsTheChosenTargetAllTheSame) {
+    RecordingListener other("V");
+    SMNode otherNode;
+    hub->AddListenerNode(otherNode, other);
+    Apply(ChangeKind::TypeChange, "dual", TypeTarget(lib.get(), u"IShape"));
+    engine.AttachITypeLib(RenamedCopy().get());
+    other.onCall = [&] {
+        if (other.Heard().back() == "V:Select:IShape2") RaiseError(kErrInvalidArgument);
+    };
+    chooser.answers = {u"IShape2"};
+    EXPECT_EQ(ErrorOf([&] { Execute(kCmdSelectTarget, 0); }), kErrInvalidArgument);
+    EXPECT_EQ(list.Texts()[0], "*dual: interface IShape2");
+    EXPECT_EQ(list.events, (Texts{"Intervention", "RefreshAll"}));
+}
+
 TEST_F(ReplayTest, KindsThatCaptureTheirTargetGetAFreshObjectFilledFromIt) {
     std::vector<int> codes;
     Playback capturing(files, [&](uint8_t code) -> ChangePtr {

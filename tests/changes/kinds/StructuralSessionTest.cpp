@@ -20,6 +20,7 @@
 #include "changes/kinds/FlattenChange.h"
 #include "changes/history/HistoryFile.h"
 #include "changes/kinds/InsertParamChange.h"
+#include "changes/kinds/LibChange.h"
 #include "changes/kinds/RemoveParamArrayChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
@@ -494,6 +495,33 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
     EXPECT_EQ(libraryGuid(onFile.CurrentITypeLib().get()), kept);
     EXPECT_EQ(typelib_detail::TypeAttr(TypeNamed(onFile.CurrentITypeLib().get(), u"Interface1").get())->guid,
               typelib_detail::TypeAttr(TypeNamed(lib.get(), u"Interface1").get())->guid);
+}
+
+// A library item whose mask marks a new library's GUID along with other
+// fields is not that record (the program writes none so): it reads and
+// replays as a change of all its fields, on a library read from a file too.
+TEST_F(StructuralSession, AnIdentityMarkBesideOtherFieldsIsAPlainLibraryChange) {
+    ChangeTarget target = LibraryTarget(lib.get());
+    const std::shared_ptr<LibChange> crafted = LibChange::NewLibraryIdentity(target);
+    crafted->MajorVersion(7);
+    EXPECT_EQ(Utf8(crafted->Describe(target)), "Changed library settings (LIBID, Major Version)");
+    std::list<ChangeNode> items(1);
+    items.front().Flags = (kTargetLibrary << ChangeNode::kTargetKindShift) | Code(ChangeKind::LibChange);
+    items.front().Text = u"crafted";
+    items.front().Change = crafted;
+    VTICache cache;
+    const std::vector<std::byte> bytes = modRecorder::WriteEditHistory(items, cache, dir.path());
+    std::ofstream(dir / "crafted.leh", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    Playback onFile;
+    onFile.LoadState(ole::FromUtf8(dir.path().string()), u"crafted.leh");
+    const ComPtr<ITypeLib> file = StartingLibrary();
+    onFile.AttachITypeLib(file.get());
+    ASSERT_TRUE(onFile.ExecuteCommand(kCmdRun, -1, 0));
+    TLIBATTR* attr = nullptr;
+    ASSERT_OK(onFile.CurrentITypeLib()->GetLibAttr(&attr));
+    EXPECT_EQ(attr->wMajorVerNum, 7);
+    onFile.CurrentITypeLib()->ReleaseTLibAttr(attr);
 }
 
 // ---- One history file per kind ----
