@@ -692,6 +692,7 @@ private:
         QWidget* button = main_->Viewer()->DetailsField(field);
         if (!button || !button->isVisible() || !button->isEnabled()) Fail("the button is not there" + State());
         QTest::mouseClick(button, Qt::LeftButton);
+    }
     // Selects the node at path with a click.
     void ClickNode(const std::vector<const char*>& path) {
         QTreeWidgetItem* node = Node(path);
@@ -715,10 +716,7 @@ private:
 
     // Selects the type at path and opens its type field's menu with Shift+F10.
     void TypeFieldMenu(std::initializer_list<const char*> path) {
-        QTreeWidgetItem* node = Node(path);
-        if (!node) Fail("no node");
-        Tree()->scrollToItem(node);
-        QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(node).center());
+        ClickNode(path);
         QWidget* field = main_->Viewer()->DetailsField(editor::LibraryViewer::Field::SetType);
         if (!field || !field->isVisible()) Fail("no type field");
         field->setFocus();
