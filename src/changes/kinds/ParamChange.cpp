@@ -132,7 +132,10 @@ int32_t ParamChange::DiffMask(IAttributeChange& other) {
     if (flags_ != o->flags_) mask |= kFlagsBit;
     if (!SameType(type_, o->type_)) mask |= kTypeBit;
     if (invokeKind_ != o->invokeKind_) mask |= kInvokeKindBit;
-    if ((flags_ & kHasDefault) && !defaultIsObject_ && !modMarbrel::VariantsEqual(value_.get(), o->value_.get()))
+    // A default set to Empty is written as a Long 0: it differs from a
+    // parameter that had no default, though both values are Empty.
+    if ((flags_ & kHasDefault) && !defaultIsObject_ &&
+        (defaultIsEmpty_ != o->defaultIsEmpty_ || !modMarbrel::VariantsEqual(value_.get(), o->value_.get())))
         mask |= kValueBit;
     return mask;
 }
@@ -162,8 +165,13 @@ void ParamChange::BindToLibrary(ole::ITypeLib* context, IChange* current) {
     if (mask_ & kTypeBit) type_ = BoundType(cached_, context);
     if (auto* now = dynamic_cast<ParamChange*>(current)) {
         if (!(mask_ & kValueBit)) {
+            // Histories saved by earlier versions record a default set to
+            // Empty over a parameter without one in DefaultIsEmpty alone, the
+            // mask not telling it: where the value is still Empty, the
+            // default is written as it was then.
+            const bool setEmpty = defaultIsEmpty_ && (flags_ & kHasDefault) && now->value_.vt() == ole::VT_EMPTY;
             value_ = now->value_;
-            defaultIsEmpty_ = now->defaultIsEmpty_;
+            defaultIsEmpty_ = setEmpty || now->defaultIsEmpty_;
         }
         if (!(mask_ & kTypeBit)) type_ = now->type_;
         if (!(mask_ & kFlagsBit)) flags_ = now->flags_;

@@ -750,9 +750,10 @@ void LibraryViewer::cmbOptional_Click(int index) {
         valueChanged = (flags & (kParamOpt | kParamHasDefault)) == kParamOpt && isNull;
         break;
     case kTypedNoDefault:
+        // An object's default reads Null as well: the marker tells.
         newFlags = (newFlags | kParamOpt) & ~kParamHasDefault;
         newValue = ole::Variant::Null();
-        valueChanged = !isNull;
+        valueChanged = (flags & ParamChange::kNullDefault) == 0;
         break;
     default: return;
     }
@@ -763,6 +764,10 @@ void LibraryViewer::cmbOptional_Click(int index) {
     if (txtConstVal_->isEnabled()) {
         OnConstValEdited();
     } else {
+        // A default the host's filter withholds, with no value, is one set
+        // to nothing, as its empty field would give.
+        if (DefaultWithheld(*workingChange_) && workingChange_->Value().vt() == ole::VT_EMPTY)
+            workingChange_->Value(ole::Variant());
         MarkInvalid(kInvalidConstVal, false);
         CheckDirty();
     }

@@ -9,6 +9,7 @@
 // libraries are then left in the temporary folder, for the reference dumper
 // to make their dumps).
 #include <cstdlib>
+#include <fstream>
 
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/HistoryFile.h"
@@ -451,6 +452,51 @@ TEST_F(AttributeEdits, AReplayThatFailsKeepsTheValuesItRecords) {
     EXPECT_EQ(ErrorOf([&] { engine.ExecuteCommand(kCmdRun, -1, 0); }), TYPE_E_DUPLICATEID);
     ASSERT_TRUE(engine.SaveState(dir.path().u16string(), u"after.leh"));
     EXPECT_EQ(testsupport::ReadBytes(dir / "after.leh"), testsupport::ReadBytes(dir / "before.leh"));
+}
+
+// A typed optional parameter whose default was left empty has a default of
+// Long 0: the item says so and carries it, over a default the library has;
+// a history saved before the item carried it replays to the same Long 0.
+TEST_F(AttributeEdits, ADefaultSetToEmptyIsRecordedAndReplayedAsALong0) {
+    const int32_t typedOptional = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+    EXPECT_TRUE(Edit(ChangeKind::ParamChange, ParamOf(lib.get(), u"IShape", u"Zoom", 0),
+                     All({[&](auto& c) { c.Flags(typedOptional); }, [](auto& c) { c.Value(ole::Variant()); }})));
+    EXPECT_EQ(list.Texts().front(), "Change parameter factor of IShape.Zoom (Flags, Default Value)");
+    ASSERT_TRUE(engine.SaveState(dir.path().u16string(), u"h.leh"));
+    const auto replayed = [&](const char16_t* file, const ole::Variant& before) {
+        const ComPtr<ITypeLib> copy = Library();
+        if (before.vt() != VT_EMPTY) {
+            ChangeTarget factor = ParamOf(copy.get(), u"IShape", u"Zoom", 0);
+            CustomTypeLib other;
+            other.Attach(copy.get());
+            const std::shared_ptr<IAttributeChange> set = NewChange(ChangeKind::ParamChange);
+            set->InitFromTarget(factor);
+            set->Flags(typedOptional);
+            set->Value(before);
+            EXPECT_TRUE(set->Apply(other, nullptr, factor, nullptr, 0));
+        }
+        Playback replay{std::make_shared<HistoryFile>()};
+        replay.LoadState(dir.path().u16string(), file);
+        replay.AttachITypeLib(copy.get());
+        EXPECT_TRUE(replay.ExecuteCommand(kCmdRun, -1, 0));
+        ChangeTarget factor = ParamOf(copy.get(), u"IShape", u"Zoom", 0);
+        const std::shared_ptr<IAttributeChange> now = NewChange(ChangeKind::ParamChange);
+        now->InitFromTarget(factor);
+        EXPECT_EQ(now->Flags(), typedOptional);
+        return now->Value();
+    };
+    const auto isLong0 = [](const ole::Variant& v) { return v.vt() == VT_I4 && v.get().lVal == 0; };
+    EXPECT_TRUE(isLong0(replayed(u"h.leh", ole::Variant())));
+    EXPECT_TRUE(isLong0(replayed(u"h.leh", ole::Variant(int32_t{7}))));
+    // The same item as saved before: the mask without the Default Value bit,
+    // the flags, DefaultIsEmpty and DefaultIsObject, no value; the end.
+    std::string old = testsupport::ReadText(dir / "h.leh");
+    const size_t mask = old.size() - 16;
+    ASSERT_EQ(old.substr(mask), std::string("\x90\0\x31\0\xFF\xFF\0\0\0\0\0\0\xFF\xFF\xFF\xFF", 16));
+    old[mask] = '\x10';
+    old.erase(old.size() - 8, 4);
+    std::ofstream(dir / "old.leh", std::ios::binary) << old;
+    EXPECT_TRUE(isLong0(replayed(u"old.leh", ole::Variant())));
 }
 
 // ---- What parameters and members read from their library ----

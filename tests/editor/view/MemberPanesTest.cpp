@@ -107,11 +107,13 @@ protected:
     static void SetUpTestSuite() { EnsureApp(); }
     MemberPanes() : scoped(services) {}
 
-    // Opens the sample library from a file, with a history engine on the view's hub.
-    void Open() {
+    // Opens the sample library from a file, with a history engine on the
+    // view's hub; more adds to the sample first.
+    void Open(void (*more)(ICreateTypeLib2*) = nullptr) {
         const fs::path in = dir / "in.tlb";
         {
             ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8(in.string()));
+            if (more) more(created.get());
             ASSERT_OK(created->SaveAllChanges());
         }
         ComPtr<ITypeLib> loaded;
@@ -559,6 +561,150 @@ TEST_F(MemberPanes, TabReachesEveryFieldOfThePanesInOrderAndEachHasAName) {
         }
     }
 }
+
+// ---- Optional settings ----
+
+// The types a default can have: a parameter of the type, the text a user
+// types (null: none is read as the type) and the text shown for it.
+struct DefaultOfType {
+    const char* param;
+    VARTYPE vt;
+    const char* typed;
+    const char* shown;
+};
+const DefaultOfType kDefaultTypes[] = {
+    {"i1", VT_I1, "-5", "-5"},         {"ui1", VT_UI1, "200", "200"},      {"i2", VT_I2, "-300", "-300"},
+    {"ui2", VT_UI2, "60000", "60000"}, {"i4", VT_I4, "-70000", "-70000"}, {"ui4", VT_UI4, "4000000000", "4000000000"},
+    {"i", VT_INT, "-7", "-7"},         {"u", VT_UINT, "7", "7"},           {"i8", VT_I8, "-9", "-9"},
+    {"ui8", VT_UI8, "9", "9"},         {"r4", VT_R4, "0.5", "0.5"},        {"r8", VT_R8, "0.1", "0.1"},
+    {"cy", VT_CY, "1.2345", "1.2345"}, {"date", VT_DATE, "3/4/2001", "3/4/2001"},
+    {"b", VT_BOOL, "True", "-1"},      {"v", VT_VARIANT, "2.5", "2.5"},    {"s", VT_BSTR, "a\\tb", "a\\tb"},
+    {"e", VT_ERROR, nullptr, "0"},     {"hr", VT_HRESULT, nullptr, "0"},   {"dec", VT_DECIMAL, nullptr, "0"},
+};
+
+// Added to the sample:
+//   interface IEach : IUnknown {
+//     HRESULT Each([in] char i1, ..., [in] DECIMAL dec);   (one of each type of kDefaultTypes)
+//     HRESULT Empty([in, optional, defaultvalue(<VT_EMPTY>)] long empty);
+//     HRESULT Any([in] VARIANT any); }
+void AddEach(ICreateTypeLib2* lib) {
+    auto each = NewType(lib, u"IEach", TKIND_INTERFACE);
+    EXPECT_OK(each->AddImplType(0, RefTo(each.get(), StdOle2Type(kIID_IUnknown).get())));
+    Func all{.name = u"Each"};
+    for (const DefaultOfType& t : kDefaultTypes) all.params.push_back({QString(t.param).toStdU16String(), Vt(t.vt)});
+    AddFunc(each.get(), 0, all);
+    const USHORT typedOptional = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
+    AddFunc(each.get(), 1, {.name = u"Empty", .params = {{u"empty", Vt(VT_I4), typedOptional, Variant()}}});
+    AddFunc(each.get(), 2, {.name = u"Any", .params = {{u"any", Vt(VT_VARIANT)}}});
+    EXPECT_OK(each->LayOut());
+}
+
+// One edit of a parameter in its pane, as a user makes it: a type picked
+// (an intrinsic one, or a pointer to a type of the library), an optional
+// setting chosen, a default typed, Update. Then what the pane shows for the
+// parameter of the saved library: the setting and the default (null: not
+// looked at, a later edit changes the parameter again).
+struct OptionalEdit {
+    const char *type, *member, *param;
+    VARTYPE vt = 0;
+    const char16_t* object = nullptr;
+    const char* setting = nullptr;
+    const char* typed = nullptr;
+    const char* shown = nullptr;
+};
+
+struct OptionalCase {
+    const char* name;
+    int32_t filter;  // the host's parameter commands (the default withheld), 0 for no filter
+    std::vector<OptionalEdit> edits;
+};
+
+void PrintTo(const OptionalCase& c, std::ostream* os) { *os << c.name; }
+
+// Each parameter of IEach.Each made typed optional, the last first (only the
+// last required one may become optional), with its default or none typed.
+std::vector<OptionalEdit> EachType(bool typed) {
+    std::vector<OptionalEdit> edits;
+    for (auto t = std::rbegin(kDefaultTypes); t != std::rend(kDefaultTypes); ++t)
+        edits.push_back({"IEach", "Each", t->param, 0, nullptr, "Typed Optional", typed ? t->typed : nullptr,
+                         typed ? t->shown : "0"});
+    return edits;
+}
+
+class OptionalSettings : public MemberPanes, public ::testing::WithParamInterface<OptionalCase> {};
+
+TEST_P(OptionalSettings, ChosenInThePaneSavedAndReplayedInBatchModeToTheSameFile) {
+    const OptionalCase& c = GetParam();
+    Open(AddEach);
+    editor::CommandFilterRecord filter;
+    filter.FilterOn = c.filter ? 1 : 0;
+    filter.ParamCommands = c.filter;
+    view.CommandFilter(filter);
+    auto* optional = static_cast<QComboBox*>(view.MemberPaneField(MemberField::Optional));
+    for (const OptionalEdit& e : c.edits) {
+        SCOPED_TRACE(e.param);
+        Select(At(e.type, e.member, e.param));
+        if (e.vt || e.object) {
+            dialogs.vt = e.vt;
+            dialogs.name = e.object ? e.object : u"";
+            dialogs.pointers = e.object ? 1 : 0;
+            ChooseType();
+        }
+        if (e.setting) {
+            // As the list's popup chooses it.
+            const int index = optional->findText(e.setting);
+            ASSERT_GE(index, 0);
+            ASSERT_TRUE(optional->isEnabled());
+            optional->setFocus();
+            optional->setCurrentIndex(index);
+            emit optional->activated(index);
+        }
+        if (e.typed) Type(MemberField::ConstValue, e.typed);
+        ASSERT_EQ(view.InvalidFields(), 0);
+        Update();
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_TRUE(services.messages.empty()) << services.messages.front().toStdString();
+    const ComPtr<ITypeLib> saved = SaveAndReplay();
+    // The saved file holds what the user chose.
+    view.CommandFilter({});
+    view.CurrentITypeLib(saved.get());
+    for (const OptionalEdit& e : c.edits) {
+        if (!e.shown) continue;
+        Select(At(e.type, e.member, e.param));
+        EXPECT_EQ(CurrentOptional().toStdString(), e.setting ? e.setting : "Typed Optional") << e.param;
+        EXPECT_EQ(Edit(MemberField::ConstValue)->text().toStdString(), e.shown) << e.param;
+    }
+}
+
+const int32_t kWithheld = editor::kFilterParamType | editor::kFilterParamOptional;
+const char *const kTyped = "Typed Optional", *const kNoDefault = "Typed Optional (No Default)";
+const OptionalCase kOptionalCases[] = {
+    {"TypedOptionalLeftEmpty", 0, {{"IDerived", "Go", "speed", 0, nullptr, kTyped, nullptr, "0"}}},
+    {"TypedOptionalWithADefaultOfEachType", 0, EachType(true)},
+    {"TypedOptionalLeftEmptyOfEachType", 0, EachType(false)},
+    {"TypedOptionalNoDefault", 0, {{"IDerived", "Go", "speed", 0, nullptr, kNoDefault, nullptr, ""}}},
+    // Optional before a required parameter has no default.
+    {"TypedOptionalInsteadOfNoDefault", 0, {{"IShape", "Early", "first", 0, nullptr, kTyped, nullptr, "0"}}},
+    {"VariantOptional", 0, {{"IEach", "Any", "any", 0, nullptr, "Variant Optional", nullptr, ""}}},
+    {"VariantOptionalInsteadOfADefault", 0,
+     {{"IShape", "Fill", "extra", 0, nullptr, kTyped, "2"},
+      {"IShape", "Fill", "extra", 0, nullptr, "Variant Optional", nullptr, ""}}},
+    {"RequiredInsteadOfADefault", 0, {{"IShape", "Fill", "count", 0, nullptr, "Required", nullptr, ""}}},
+    {"NoDefaultInsteadOfADefault", 0, {{"IShape", "Fill", "count", 0, nullptr, kNoDefault, nullptr, ""}}},
+    {"DefaultCleared", 0, {{"IShape", "Fill", "count", 0, nullptr, nullptr, "", "0"}}},
+    {"TypedOptionalOfAnObject", 0, {{"IDerived", "Go", "speed", 0, u"IBase", kTyped, nullptr, ""}}},
+    {"NoDefaultInsteadOfAnObjectDefault", 0,
+     {{"IDerived", "Go", "speed", 0, u"IBase", kTyped},
+      {"IDerived", "Go", "speed", 0, nullptr, kNoDefault, nullptr, ""}}},
+    {"AnEmptyDefaultRetyped", 0, {{"IEach", "Empty", "empty", VT_I2, nullptr, nullptr, nullptr, "0"}}},
+    {"TypedOptionalWithTheDefaultWithheld", kWithheld, {{"IDerived", "Go", "speed", 0, nullptr, kTyped, nullptr, "0"}}},
+    {"AnEmptyDefaultRetypedWithTheDefaultWithheld", kWithheld,
+     {{"IEach", "Empty", "empty", VT_I2, nullptr, nullptr, nullptr, "0"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, OptionalSettings, ::testing::ValuesIn(kOptionalCases),
+                         [](const ::testing::TestParamInfo<OptionalCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace treetest
