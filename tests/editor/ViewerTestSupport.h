@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
 #include <QString>
@@ -108,6 +109,20 @@ inline void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
     tree->scrollToItem(node);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(node).center());
     ASSERT_EQ(tree->currentItem(), node);
+}
+
+// Renames the current node as the user does: F2, the new name typed over the
+// old one, Return.
+inline void RenameCurrentNode(QTreeWidget* tree, const QString& name) {
+    QTest::keyClick(tree, Qt::Key_F2);
+    QLineEdit* edit = nullptr;
+    for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) edit = open;
+    ASSERT_TRUE(edit);
+    edit->selectAll();
+    QTest::keyClicks(edit, name);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCoreApplication::processEvents();
 }
 
 // A description of the type named name in library, as the specify-type

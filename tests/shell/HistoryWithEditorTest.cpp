@@ -82,15 +82,7 @@ protected:
     }
     void Rename(editor::LibraryViewer& view, const char* type, const char* name, const char* member = nullptr) {
         Select(view, treetest::NodeAt(view.Tree(), type, member));
-        QTest::keyClick(view.Tree(), Qt::Key_F2);
-        QLineEdit* edit = nullptr;
-        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) edit = open;
-        ASSERT_TRUE(edit);
-        edit->selectAll();
-        QTest::keyClicks(edit, QString::fromUtf8(name));
-        QTest::keyClick(edit, Qt::Key_Return);
-        QCoreApplication::processEvents();
+        treetest::RenameCurrentNode(view.Tree(), QString::fromUtf8(name));
     }
     // The names under the library's node, or under a type's.
     std::vector<std::string> TypeNames(editor::LibraryViewer& view, const char* type = nullptr) {
@@ -550,13 +542,11 @@ TEST_F(HistoryWithEditor, AStoppedBatchRunsMainWindowHoldsItsEditsUnsavedAndSave
     }
 }
 
-// A history opened with -activate and -saveas: its main window names the
-// -saveas file and saves the run's edits there, the same bytes as two batch
-// runs of the history make; the -tlb input is never written.
-TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNeverOverTheInput) {
+// Runs the program's -activate way on a two-item history over in.tlb, as
+// the command line does, with the further options more; returns the history
+// window it opened.
+QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir, const std::vector<std::string>& more = {}) {
     WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
-    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
-    const std::string out = (dir / "out.tlb").string();
     modCorvaneExe::Shell shell;
     QPointer<frmRecorder> made;
     shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
@@ -564,10 +554,22 @@ TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNever
         return made;
     };
     shell.RunWindows = [] { QCoreApplication::processEvents(); };
-    ASSERT_EQ(modCorvaneExe::Main({"-leh", (dir / "history.leh").string(), "-tlb", (dir / "in.tlb").string(),
-                                   "-saveas", out, "-activate"},
-                                  shell),
-              0);
+    std::vector<std::string> args = {"-leh", "history.leh", "-tlb", "in.tlb", "-activate"};
+    args.insert(args.end(), more.begin(), more.end());
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_EQ(modCorvaneExe::Main(args, shell), 0);
+    fs::current_path(before);
+    return made;
+}
+
+// A history opened with -activate and -saveas: its main window names the
+// -saveas file and saves the run's edits there, the same bytes as two batch
+// runs of the history make; the -tlb input is never written.
+TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNeverOverTheInput) {
+    const std::string out = (dir / "out.tlb").string();
+    QPointer<frmRecorder> made = ActivateTwoItemHistory(dir.path(), {"-saveas", out});
+    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
     std::vector<frmCorvane*> editors = Shown<frmCorvane>();
     ASSERT_TRUE(made && editors.size() == 1u);
     frmCorvane& editor = *editors[0];
@@ -634,24 +636,6 @@ TEST_F(HistoryWithEditor, HistoryWindowsAndTheirMainWindowCloseInEitherOrder) {
     }
 }
 
-// Runs the program's -activate way on a two-item history over in.tlb, as
-// the command line does; returns the history window it opened.
-QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir) {
-    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
-    modCorvaneExe::Shell shell;
-    QPointer<frmRecorder> made;
-    shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
-        made = new frmRecorder;
-        return made;
-    };
-    shell.RunWindows = [] { QCoreApplication::processEvents(); };
-    const fs::path before = fs::current_path();
-    fs::current_path(dir);
-    EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-tlb", "in.tlb", "-activate"}, shell), 0);
-    fs::current_path(before);
-    return made;
-}
-
 // A history opened from the command line runs on the library its main
 // window shows: the run's edits are the main window's to save.
 TEST_F(HistoryWithEditor, AnActivatedHistoryRunsOnItsMainWindowsLibrary) {
@@ -686,15 +670,7 @@ TEST_F(HistoryWithEditor, NoWindowClosesWhileARunWaitsForAName) {
     // IShape renamed in the main window: the history's second item misses its target.
     editor::LibraryViewer& view = *editor->Viewer();
     treetest::ClickNode(view.Tree(), treetest::NodeAt(view.Tree(), "IShape"));
-    QTest::keyClick(view.Tree(), Qt::Key_F2);
-    QLineEdit* rename = nullptr;
-    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) rename = open;
-    ASSERT_TRUE(rename);
-    rename->selectAll();
-    QTest::keyClicks(rename, "IShape2");
-    QTest::keyClick(rename, Qt::Key_Return);
-    QCoreApplication::processEvents();
+    treetest::RenameCurrentNode(view.Tree(), "IShape2");
     int asked = 0;
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest&) -> std::optional<size_t> {
         ++asked;

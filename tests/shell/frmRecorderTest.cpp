@@ -431,15 +431,7 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     window->MenuAction(3)->trigger();
     Select(At("IShape"));
     treetest::ClickNode(view.Tree(), At("IShape"));
-    QTest::keyClick(view.Tree(), Qt::Key_F2);
-    QLineEdit* editor = nullptr;
-    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) editor = open;
-    ASSERT_TRUE(editor);
-    editor->selectAll();
-    QTest::keyClicks(editor, "IShape2");
-    QTest::keyClick(editor, Qt::Key_Return);
-    QCoreApplication::processEvents();
+    treetest::RenameCurrentNode(view.Tree(), "IShape2");
     Saved("renamed.tlb");
     OpenInView("renamed.tlb");
     // Opening asks to save the recorded rename first: No.
@@ -489,15 +481,7 @@ TEST_F(RecorderWindowTest, AChoiceCancelledHalfWayLeavesTheItemAsItWas) {
     window->MenuAction(3)->trigger();
     // IBase renamed in a copy: the item's type is missing there.
     Select(At("IBase"));
-    QTest::keyClick(view.Tree(), Qt::Key_F2);
-    QLineEdit* editor = nullptr;
-    for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) editor = open;
-    ASSERT_TRUE(editor);
-    editor->selectAll();
-    QTest::keyClicks(editor, "IBase2");
-    QTest::keyClick(editor, Qt::Key_Return);
-    QCoreApplication::processEvents();
+    treetest::RenameCurrentNode(view.Tree(), "IBase2");
     Saved("renamed.tlb");
     OpenInView("renamed.tlb");
     services.answers = {dialogs::kAnswerNo};
