@@ -155,13 +155,14 @@ TEST(RegisteredTypeLib, ARealWinePrefixListsTheLibrariesItRegisters) {
     EXPECT_GT(typelibs->subkeyCount(), 10u);
 
     // Every library registered with a file in the prefix's system folder maps to that file.
-    size_t mapped = 0;
+    size_t mapped = 0, registered = 0;
     for (size_t i = 0; i < typelibs->subkeyCount(); ++i) {
         const Key* guid = typelibs->subkey(i);
         for (size_t v = 0; v < guid->subkeyCount(); ++v) {
             const Key* win32 = guid->subkey(v)->open("0\\win32");
             const Value* value = win32 ? win32->defaultValue() : nullptr;
             if (!value || value->source == kBuiltInSource) continue;
+            ++registered;
             std::string path = r.mapPath(*value);
             if (path.find("/windows/system32/") == std::string::npos) continue;
             if (size_t resource = path.rfind('\\'); resource != std::string::npos) path.resize(resource);
@@ -169,6 +170,8 @@ TEST(RegisteredTypeLib, ARealWinePrefixListsTheLibrariesItRegisters) {
             ++mapped;
         }
     }
+    // A Wine without its 32-bit half (no wine32) registers every library under win64 only.
+    if (registered == 0) GTEST_SKIP() << "this Wine registers no 32-bit type libraries";
     EXPECT_GT(mapped, 10u);
     EXPECT_EQ(Find(r, 2, 0, 0x409, ole::kStdOleLibGuid), "stdole2.tlb");
 }
