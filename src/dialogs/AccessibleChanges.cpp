@@ -24,6 +24,23 @@ void Send(QObject* object, int child, QAccessible::Event type) {
     QAccessible::updateAccessibility(&event);
 }
 
+// Whether a reader listens: Qt's flag, or what Qt last told its observers.
+// The platform tells both when a reader starts; an accessibility bridge that
+// carries the events without the platform tells the observers alone. Watched
+// from the program's start, before any window is made.
+class ReaderStart final : public QAccessible::ActivationObserver {
+public:
+    ReaderStart() { QAccessible::installActivationObserver(this); }
+    void accessibilityActiveChanged(bool active) override { started_ = active; }
+    bool Listens() const { return started_ || QAccessible::isActive(); }
+
+private:
+    bool started_ = false;
+};
+
+// Kept to the end: Qt's list of observers may go first.
+const ReaderStart* const readerStart = new ReaderStart;
+
 }  // namespace
 
 AccessibleChanges::AccessibleChanges() { QAccessible::installActivationObserver(this); }
@@ -57,7 +74,7 @@ void AccessibleChanges::Read(std::map<Key, Said>& now) const {
 }
 
 void AccessibleChanges::Tell() {
-    if (!QAccessible::isActive()) return;
+    if (!readerStart->Listens()) return;
     std::map<Key, Said> now;
     Read(now);
     for (const auto& [key, said] : now) {

@@ -52,7 +52,7 @@
 #include "platform/automation/BStr.h"
 #include "shell/frmCorvane.h"
 #include "shell/frmRecorder.h"
-#include "support/ActiveAccessibility.h"
+#include "support/ScreenReader.h"
 
 namespace {
 
@@ -789,10 +789,10 @@ int main(int argc, char** argv) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // As with a screen reader running: the windows tell it of their changes.
-    const testsupport::ActiveAccessibility reader;
     editor::InitEditorModule();
     const std::string library = argv[1];
+    // As with a screen reader running: the windows tell it of their changes.
+    const testsupport::ScreenReader reader;
     auto* session = new Session(library);
     session->Start();
     const int code = QApplication::exec();

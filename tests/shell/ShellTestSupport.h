@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dialogs/UiServices.h"
+#include "support/ScreenReader.h"
 #include "support/Screenshots.h"
 
 namespace shelltest {
@@ -91,10 +92,9 @@ inline QString Text(int32_t id, const QString& item = {}) {
 
 inline QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
-// The name changes told to screen readers while it lives, as an assistive
-// technology's bridge receives them (the test program has one), each with the
-// name a reader then reads: of object itself (child -1) or of its child.
-class NameChanges {
+// A screen reader that keeps the name changes it is told while it lives, each
+// with the name it then reads: of object itself (child -1) or of its child.
+class NameChanges : public testsupport::ScreenReader {
 public:
     struct Change {
         const QObject* Object;
@@ -102,10 +102,6 @@ public:
         QString Name;
         bool operator==(const Change&) const = default;
     };
-    NameChanges() { Current() = this; }
-    ~NameChanges() { Current() = nullptr; }
-    NameChanges(const NameChanges&) = delete;
-    NameChanges& operator=(const NameChanges&) = delete;
     // Those of object.
     std::vector<Change> Of(const QObject* object) const {
         std::vector<Change> found;
@@ -113,18 +109,13 @@ public:
             if (change.Object == object) found.push_back(change);
         return found;
     }
-    // Called by the bridge for every event.
-    static void Notify(QAccessibleEvent* event) {
-        if (!Current() || event->type() != QAccessible::NameChanged) return;
+    void Heard(QAccessibleEvent* event) override {
+        if (event->type() != QAccessible::NameChanged) return;
         QAccessibleInterface* told = event->accessibleInterface();
-        Current()->changes_.push_back({event->object(), event->child(), told ? told->text(QAccessible::Name) : QString()});
+        changes_.push_back({event->object(), event->child(), told ? told->text(QAccessible::Name) : QString()});
     }
 
 private:
-    static NameChanges*& Current() {
-        static NameChanges* current = nullptr;
-        return current;
-    }
     std::vector<Change> changes_;
 };
 

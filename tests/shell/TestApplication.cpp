@@ -1,10 +1,5 @@
-// The application object of the shell tests, and an accessibility bridge
-// built into the program: it receives every accessibility event, as the
-// bridge of a screen reader would, whether or not a reader is running.
-#define QT_STATICPLUGIN
-#include <QAccessibleBridge>
+// The application object of the shell tests.
 #include <QPointer>
-#include <QtPlugin>
 
 #include <memory>
 
@@ -33,24 +28,7 @@ public:
 
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 
-class Bridge final : public QAccessibleBridge {
-public:
-    void setRootObject(QAccessibleInterface*) override {}
-    void notifyAccessibilityUpdate(QAccessibleEvent* event) override { NameChanges::Notify(event); }
-};
-
 }  // namespace
-
-class TestAccessibleBridge final : public QAccessibleBridgePlugin {
-    Q_OBJECT
-    Q_PLUGIN_METADATA(IID QAccessibleBridgeFactoryInterface_iid FILE "TestAccessibleBridge.json")
-public:
-    QAccessibleBridge* create(const QString&) override {
-        // Qt keeps its bridges to the end (and may delete them then).
-        static Bridge* const bridge = new Bridge;
-        return bridge;
-    }
-};
 
 void EnsureApp() {
     static int argc = 1;
@@ -63,7 +41,3 @@ void EnsureApp() {
 }
 
 }  // namespace shelltest
-
-Q_IMPORT_PLUGIN(TestAccessibleBridge)
-
-#include "TestApplication.moc"

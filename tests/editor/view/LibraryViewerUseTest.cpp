@@ -45,7 +45,7 @@
 #include "editor/pickers/frmCustData.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "editor/tree/modImages.h"
-#include "support/ActiveAccessibility.h"
+#include "support/ScreenReader.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 #include "typelib/CustomTypeLib.h"
@@ -74,21 +74,13 @@ std::vector<std::u16string> NamesOf(ITypeLib* lib, const char16_t* type, const c
 // A screen reader that keeps what each control of a window said (its name,
 // description and value, and each tab's name) and reads a control again only
 // when an accessibility event tells it that this changed.
-class CachingReader {
+class CachingReader : public testsupport::ScreenReader {
 public:
     using Key = std::pair<QObject*, int>;  // a control, or a tab of a tab bar
     struct Said {
         QString name, description, value;
     };
-    explicit CachingReader(QWidget* window) : window_(window) {
-        reader_ = this;
-        previous_ = QAccessible::installUpdateHandler(&Heard);
-        said_ = Now();
-    }
-    ~CachingReader() {
-        QAccessible::installUpdateHandler(previous_);
-        reader_ = nullptr;
-    }
+    explicit CachingReader(QWidget* window) : window_(window) { said_ = Now(); }
     // What the reader would say wrongly: each control shown whose text it
     // keeps differs from the control's own.
     std::vector<std::string> Stale() const {
@@ -127,11 +119,11 @@ private:
         }
         return now;
     }
-    static void Heard(QAccessibleEvent* event) {
-        if (!reader_ || !event->object()) return;
+    void Heard(QAccessibleEvent* event) override {
+        if (!event->object()) return;
         QAccessibleInterface* accessible = event->accessibleInterface();
         if (!accessible) return;
-        Said& kept = reader_->said_[{event->object(), event->child()}];
+        Said& kept = said_[{event->object(), event->child()}];
         const Said now = Read(accessible);
         switch (event->type()) {
         case QAccessible::NameChanged: kept.name = now.name; break;
@@ -146,10 +138,7 @@ private:
         }
     }
 
-    static inline CachingReader* reader_ = nullptr;
-    testsupport::ActiveAccessibility active_;
     QWidget* window_;
-    QAccessible::UpdateHandler previous_ = nullptr;
     std::map<Key, Said> said_;
 };
 
