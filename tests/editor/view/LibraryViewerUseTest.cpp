@@ -129,9 +129,27 @@ private:
         case QAccessible::NameChanged: kept.name = now.name; break;
         case QAccessible::DescriptionChanged: kept.description = now.description; break;
         case QAccessible::ValueChanged:
-        case QAccessible::TextUpdated:
-        case QAccessible::TextInserted:
-        case QAccessible::TextRemoved: kept.value = now.value; break;
+            kept.value = now.value;
+            // A list's choice is its name as well, which the platform's bridge tells with it.
+            if (accessible->role() == QAccessible::ComboBox) kept.name = now.name;
+            break;
+        // A text's change is told as what it inserts and removes where,
+        // sent before or after the change is made.
+        case QAccessible::TextUpdated: {
+            const auto* change = static_cast<QAccessibleTextUpdateEvent*>(event);
+            kept.value.replace(change->changePosition(), change->textRemoved().size(), change->textInserted());
+            break;
+        }
+        case QAccessible::TextInserted: {
+            const auto* change = static_cast<QAccessibleTextInsertEvent*>(event);
+            kept.value.insert(change->changePosition(), change->textInserted());
+            break;
+        }
+        case QAccessible::TextRemoved: {
+            const auto* change = static_cast<QAccessibleTextRemoveEvent*>(event);
+            kept.value.remove(change->changePosition(), change->textRemoved().size());
+            break;
+        }
         case QAccessible::ObjectShow:
         case QAccessible::ObjectCreated: kept = now; break;
         default: break;
@@ -1052,6 +1070,18 @@ TEST_F(LibraryViewerUse, AScreenReaderKeepingNamesIsToldWhatChangesInThePanes) {
     EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "valid again";
     QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
     EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "cancelled";
+    // Each optional setting of a parameter with a default, which empties or
+    // fills its default's field, then Update.
+    Choose(Node("IShape", "Fill", "count"));
+    auto* optional = static_cast<QComboBox*>(view->MemberPaneField(editor::LibraryViewer::MemberField::Optional));
+    for (int i = optional->count() - 1; i >= 0; --i) {
+        optional->setFocus();
+        QTest::keyClick(optional, i == optional->count() - 1 ? Qt::Key_End : Qt::Key_Up);
+        ASSERT_EQ(optional->currentIndex(), i);
+        EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << optional->currentText().toStdString();
+    }
+    QTest::mouseClick(view->DetailsField(Field::Update), Qt::LeftButton);
+    EXPECT_EQ(reader.Stale(), std::vector<std::string>()) << "updated";
 }
 
 // The caption of an invalid field, on the details page and on the help page,
