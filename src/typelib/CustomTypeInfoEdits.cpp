@@ -432,6 +432,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
             const int32_t n = fd->cParams;
             const bool put = (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
+            const bool retval = modITypeInfoHelper::HasRetvalParam(*fd);
             fd.Release();
             if (position > (put ? n - 1 : n)) RaiseError(kErrSubscriptOutOfRange);
             names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 1);
@@ -452,7 +453,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             setNames(index, c);
             read = true;
             if (kind == ole::INVOKE_FUNC) break;
-            if (kind == ole::INVOKE_PROPERTYGET && c == static_cast<size_t>(n) + 1) --c;
+            // A Get's return value parameter has no place in the others; a
+            // Get that returns the value itself has its indexes alone.
+            if (kind == ole::INVOKE_PROPERTYGET && retval && c == static_cast<size_t>(n) + 1) --c;
             continue;
         }
         if (static_cast<size_t>(position) >= c) continue;
