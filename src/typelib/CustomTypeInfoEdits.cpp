@@ -43,8 +43,12 @@ void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t
         const int32_t index = FuncIndex(ti, memberID, kind);
         if (index < 0) continue;
         FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
-        // A position past the end is the rebuild's to refuse.
-        if (position > fd->cParams - (kind == ole::INVOKE_FUNC ? 0 : 1)) continue;
+        // A position past the end is the rebuild's to refuse. A property's
+        // accessor ends in its value or return value, but for a Get that
+        // returns the value itself.
+        const bool valueLast = kind != ole::INVOKE_FUNC &&
+                               (kind != ole::INVOKE_PROPERTYGET || modITypeInfoHelper::HasRetvalParam(*fd));
+        if (position > fd->cParams - (valueLast ? 1 : 0)) continue;
         if ((flags & ole::PARAMFLAG_FRETVAL) && position < fd->cParams) RaiseError(kErrInvalidArgument, kRetvalLast);
         for (int32_t p = 0; p < fd->cParams; ++p) {
             const int32_t existing = fd->lprgelemdescParam[p].paramdesc.wParamFlags;
@@ -432,6 +436,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
             const int32_t n = fd->cParams;
             const bool put = (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
+            const bool retval = modITypeInfoHelper::HasRetvalParam(*fd);
             fd.Release();
             if (position > (put ? n - 1 : n)) RaiseError(kErrSubscriptOutOfRange);
             names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 1);
@@ -452,7 +457,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             setNames(index, c);
             read = true;
             if (kind == ole::INVOKE_FUNC) break;
-            if (kind == ole::INVOKE_PROPERTYGET && c == static_cast<size_t>(n) + 1) --c;
+            // A Get's return value parameter has no place in the others; a
+            // Get that returns the value itself has its indexes alone.
+            if (kind == ole::INVOKE_PROPERTYGET && retval && c == static_cast<size_t>(n) + 1) --c;
             continue;
         }
         if (static_cast<size_t>(position) >= c) continue;

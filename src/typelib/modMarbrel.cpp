@@ -193,12 +193,14 @@ int32_t CalcParamOptionMask(const ole::FUNCDESC& func, std::span<const ole::ELEM
                        FOPT = ole::PARAMFLAG_FOPT, FHASDEFAULT = ole::PARAMFLAG_FHASDEFAULT;
 
     const bool isPut = (func.invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
-    const bool isGet = (func.invkind & ole::INVOKE_PROPERTYGET) != 0;
+    const ole::VARTYPE ret = func.elemdescFunc.tdesc.vt;
+    const bool returnsStatus = ret == ole::VT_VOID || ret == ole::VT_HRESULT;
+    // A dispatch Get that returns the value itself has no return value
+    // parameter to take: its parameters are indexes, as a method's are.
+    const bool isGet = (func.invkind & ole::INVOKE_PROPERTYGET) != 0 &&
+                       (func.funckind != ole::FUNC_DISPATCH || returnsStatus || (n > 0 && (flags(n - 1) & FRETVAL)));
     bool canRetval = isGet;
-    if (func.invkind == ole::INVOKE_FUNC) {
-        const ole::VARTYPE ret = func.elemdescFunc.tdesc.vt;
-        canRetval = ret == ole::VT_VOID || ret == ole::VT_HRESULT;
-    }
+    if (func.invkind == ole::INVOKE_FUNC) canRetval = returnsStatus;
 
     if (n == 0) return canRetval ? 0x7F000 : 0x7D000;
     uint32_t mask = o == kParamArray ? 0x80000 : 0;

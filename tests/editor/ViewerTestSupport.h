@@ -7,7 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QAction>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <QTreeWidget>
 #include <QString>
@@ -89,6 +91,51 @@ inline QTreeWidgetItem* NodeAt(QTreeWidget* tree, const char* type, const char* 
         node = Child(node, below);
     }
     return node;
+}
+
+// A menu as text: captions joined by ", ", a separator "-", a submenu's
+// items in brackets, a checked item with a leading "*", a disabled one in parentheses.
+inline std::string MenuText(QMenu* menu) {
+    std::string text;
+    for (QAction* action : menu->actions()) {
+        if (!text.empty()) text += ", ";
+        if (action->isSeparator()) {
+            text += "-";
+            continue;
+        }
+        std::string item = (action->isChecked() ? "*" : "") + Utf8(action->text());
+        if (action->menu()) item += "[" + MenuText(action->menu()) + "]";
+        text += action->isEnabled() ? item : "(" + item + ")";
+    }
+    return text;
+}
+
+// The action captioned caption in menu, or under the submenus named on the way there.
+inline QAction* ActionAt(QMenu* menu, std::initializer_list<const char*> path) {
+    QAction* found = nullptr;
+    for (const char* caption : path) {
+        if (!menu) return nullptr;
+        found = nullptr;
+        for (QAction* action : menu->actions())
+            if (Utf8(action->text()) == caption) found = action;
+        if (!found) return nullptr;
+        menu = found->menu();
+    }
+    return found;
+}
+
+// Right-clicks node of view's tree as the user does; the menu that opened
+// as MenuText gives it (closed again), or "<no menu>".
+inline std::string RightClickMenu(zephrin::editor::LibraryViewer& view, QTreeWidgetItem* node) {
+    QTreeWidget* tree = view.Tree();
+    tree->scrollToItem(node);
+    QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, tree->visualItemRect(node).center());
+    QMenu* menu = view.OpenPopup();
+    if (!menu) return "<no menu>";
+    const std::string text = MenuText(menu);
+    menu->hide();
+    QCoreApplication::processEvents();
+    return text;
 }
 
 // Hangs view on hub and dialogs and shows it, sized by its font: 130

@@ -333,6 +333,7 @@ struct Shape {
     VARTYPE ret = VT_HRESULT;
     std::vector<USHORT> flags{};
     SHORT cParamsOpt = 0;
+    FUNCKIND kind = FUNC_PUREVIRTUAL;
 };
 
 int32_t Mask(const Shape& s, int32_t index) {
@@ -348,6 +349,7 @@ int32_t Mask(const Shape& s, int32_t index) {
     fd.cParamsOpt = s.cParamsOpt;
     fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
     fd.elemdescFunc.tdesc.vt = s.ret;
+    fd.funckind = s.kind;
     return CalcParamOptionMask(fd, index);
 }
 
@@ -368,6 +370,18 @@ TEST(ParamOptionMask, ShapesOfTheFunction) {
               0x100820);
     // The last of a ParamArray function's ordinary parameters.
     EXPECT_EQ(Mask({INVOKE_FUNC, VT_HRESULT, {PARAMFLAG_FIN, PARAMFLAG_FIN}, -1}, 1), 0xA2810);
+    // A dispatch Get that returns the value itself takes no return value
+    // parameter; its index is an ordinary parameter, as a method's is. One
+    // that returns a status (or holds a return value parameter) is a Get.
+    EXPECT_EQ(Mask({INVOKE_PROPERTYGET, VT_BSTR, {}, 0, FUNC_DISPATCH}, -1), 0x7D000);
+    EXPECT_EQ(Mask({INVOKE_PROPERTYGET, VT_BSTR, {PARAMFLAG_FIN}, 0, FUNC_DISPATCH}, 0),
+              Mask({INVOKE_FUNC, VT_BSTR, {PARAMFLAG_FIN}}, 0));
+    EXPECT_EQ(Mask({INVOKE_PROPERTYGET, VT_BSTR, {PARAMFLAG_FIN}, 0, FUNC_DISPATCH}, 0) & 0x2C00, 0x800);
+    EXPECT_EQ(Mask({INVOKE_PROPERTYGET, VT_HRESULT, {PARAMFLAG_FIN}, 0, FUNC_DISPATCH}, 0),
+              Mask({INVOKE_PROPERTYGET, VT_HRESULT, {PARAMFLAG_FIN}}, 0));
+    EXPECT_EQ(Mask({INVOKE_PROPERTYGET, VT_I4, {PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}, 0, FUNC_DISPATCH}, 0),
+              Mask({INVOKE_PROPERTYGET, VT_I4, {PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}}, 0));
+
     // Out of range data is read as having no flags, never past the list.
     EXPECT_NO_THROW(Mask({INVOKE_FUNC, VT_HRESULT, {PARAMFLAG_FIN}, 5}, 0));
 

@@ -42,37 +42,6 @@ protected:
     }
 };
 
-// A menu as text: captions joined by ", ", a separator "-", a submenu's
-// items in brackets, a checked item with a leading "*", a disabled one in parentheses.
-std::string MenuText(QMenu* menu) {
-    std::string text;
-    for (QAction* action : menu->actions()) {
-        if (!text.empty()) text += ", ";
-        if (action->isSeparator()) {
-            text += "-";
-            continue;
-        }
-        std::string item = (action->isChecked() ? "*" : "") + Utf8(action->text());
-        if (action->menu()) item += "[" + MenuText(action->menu()) + "]";
-        text += action->isEnabled() ? item : "(" + item + ")";
-    }
-    return text;
-}
-
-// The action captioned caption in menu, or under the submenus named on the way there.
-QAction* ActionAt(QMenu* menu, std::initializer_list<const char*> path) {
-    QAction* found = nullptr;
-    for (const char* caption : path) {
-        if (!menu) return nullptr;
-        found = nullptr;
-        for (QAction* action : menu->actions())
-            if (Utf8(action->text()) == caption) found = action;
-        if (!found) return nullptr;
-        menu = found->menu();
-    }
-    return found;
-}
-
 class ContextMenuTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { EnsureApp(); }

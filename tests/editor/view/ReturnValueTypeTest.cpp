@@ -13,22 +13,30 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QComboBox>
 #include <QTabBar>
+#include <QListWidget>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <bit>
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <sstream>
 
 #include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
+#include "changes/kinds/CustDataChange.h"
+#include "changes/kinds/InsertParamChange.h"
+#include "editor/view/ViewerDialogs.h"
 #include "dialogs/UiServices.h"
 #include "editor/pickers/TypePicker.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "editor/view/LibraryViewer.h"
 #include "support/DarkTheme.h"
 #include "support/FileContents.h"
+#include "support/ReferenceDump.h"
 #include "support/Screenshots.h"
 #include "support/TempDir.h"
 #include "tools/DumpTypeLib.h"
@@ -269,7 +277,25 @@ protected:
         EXPECT_EQ(RunZephrin(dir.path(), "-leh edits.leh -tlb in.tlb -saveas batch.tlb -quiet -out messages.txt"), 0)
             << testsupport::ReadText(dir / "messages.txt") << testsupport::ReadText(dir / "stderr.txt");
         ASSERT_TRUE(std::filesystem::exists(dir / "batch.tlb"));
-        EXPECT_EQ(testsupport::ReadBytes(dir / "view.tlb"), testsupport::ReadBytes(dir / "batch.tlb"));
+        if (testsupport::ReadBytes(dir / "view.tlb") != testsupport::ReadBytes(dir / "batch.tlb")) {
+            std::string window, batch;
+            EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "view.tlb").string()), &window));
+            EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "batch.tlb").string()), &batch));
+            std::istringstream a(window), b(batch);
+            std::string differ;
+            for (std::string x, y;; x.clear(), y.clear()) {
+                const bool inWindow = static_cast<bool>(std::getline(a, x));
+                if (!std::getline(b, y) && !inWindow) break;
+                if (x != y) differ += "\n  window: " + x + "\n  batch:  " + y;
+            }
+            ADD_FAILURE() << "the replay wrote another file:" << differ;
+        }
+        // The platform reads the file as this program does.
+        if (const std::optional<std::string> platform = testsupport::ReferenceDump(dir / "view.tlb")) {
+            std::string ours;
+            EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "view.tlb").string()), &ours));
+            EXPECT_TRUE(tlbtools::WithCrLf(ours) == *platform);
+        }
         // Reloaded, the library is as the view left it (but for the flag of
         // a library read from a file).
         ComPtr<ITypeLib> reloaded;
@@ -449,6 +475,27 @@ TEST_F(ReturnValueType, ADispinterfacesMethodAndPropertyArePickedAsTheirReturnVa
     ExpectBatchModeWritesTheSame();
 }
 
+// The program's own dialogs, but for the custom-data editor, which adds one item.
+class CustDataDialogs : public editor::ViewerDialogs {
+public:
+    bool ChangeGuid(QWidget* owner, ole::GUID& guid) override { return standard_.ChangeGuid(owner, guid); }
+    bool ChangeNonNullGuid(QWidget* owner, ole::GUID& guid) override { return standard_.ChangeNonNullGuid(owner, guid); }
+    editor::SpecifiedType SpecifyType(QWidget* owner, int32_t usage, int32_t constraint, ole::ITypeLib* library,
+                                      dialogs::LibraryCollection& referenced, tli::VarTypeInfo* current) override {
+        return standard_.SpecifyType(owner, usage, constraint, library, referenced, current);
+    }
+    std::shared_ptr<CustDataChange> CustData(ChangeTarget& target, QWidget*, int32_t, bool&) override {
+        auto change = modCustDataChange::NewCustDataChange(false);
+        change->InitFromTarget(target);
+        change->SetItem({0x7B2D1F66, 0x2C1E, 0x4F7D, {0x90, 0x22, 0x31, 0x44, 0x55, 0x66, 0x77, 0x99}},
+                        ole::Variant(u"data"));
+        return change;
+    }
+
+private:
+    editor::StandardViewerDialogs standard_;
+};
+
 // A dispinterface's property whose accessors take and return the value itself,
 // for each mix of accessors, with and without an index: the Get's return type
 // is picked as the property's type, and the Let's or Set's value parameter on
@@ -492,6 +539,27 @@ protected:
         Choose(type, name);
         view->RunMenuCommand(item, index);
         QCoreApplication::processEvents();
+    }
+    // Shows the tab of accessor bit on the pane of the current node.
+    void ShowAccessor(int bit) {
+        auto* tabs = view->findChild<QTabBar*>();
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabData(i).toInt() == bit) {
+                QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(i).center());
+                ASSERT_EQ(view->CurrentAccessor(), bit);
+                return;
+            }
+        FAIL() << "no tab for " << bit;
+    }
+    // The names of the parameters of DText's member id, as its first accessor holds them.
+    std::string Names(MEMBERID id) {
+        const ComPtr<ITypeInfo> text = changestest::TypeNamed(Lib(), u"DText");
+        std::string joined;
+        for (const std::u16string& n : typelib_detail::ReadNames(text.get(), id, 4)) joined += ole::ToUtf8(n) + " ";
+        return joined;
+    }
+    MEMBERID IdOf(const std::string& name) {
+        return modITypeInfoHelper::MemberIDFromName(changestest::TypeNamed(Lib(), u"DText").get(), ole::FromUtf8(name));
     }
     // Updates; the questions asked are answered Yes and must be expected.
     void UpdateAsked(const std::vector<std::string>& expected) {
@@ -675,6 +743,176 @@ TEST_F(DispinterfaceProperty, AnAccessorThatFailsToBeAddedLeavesNoTrace) {
     EXPECT_EQ(Accessor("GAt", INVOKE_PROPERTYPUT), "24(3 flags 1, 8 flags 1)");
     EXPECT_EQ(Accessor("LAt", INVOKE_PROPERTYGET), "8(3 flags 1)");
     ExpectBatchModeWritesTheSame();
+}
+
+// The index of a property whose Get returns the value itself is an ordinary
+// [in] parameter on every accessor's tab: the Get's as the Let's or Set's,
+// deletable, with no return value to insert, on the parameter nor on the
+// property. Renamed with F2 it is renamed in every accessor (the Get going
+// then leaves the Let's or Set's name); a rename that fails half-way leaves
+// every accessor's name. Each saves and replays in batch mode to the same file.
+TEST_P(DispinterfaceProperty, ItsIndexIsAnOrdinaryParameterOfEachAccessorAndRenamedInAll) {
+    const AccessorMix mix = GetParam();
+    const std::string name = std::string(mix.name) + (mix.indexed ? "At" : "");
+    Choose("DText", name.c_str());
+    EXPECT_EQ(RightClickMenu(*view, NodeAt(view->Tree(), "DText", name.c_str())).find("Ret&urn Value"),
+              std::string::npos);
+    if (!mix.indexed) return;
+    QTreeWidgetItem* index = NodeAt(view->Tree(), "DText", name.c_str(), "i");
+    ASSERT_TRUE(index);
+    for (const int bit : {2, 4, 8}) {
+        if ((mix.accessors & bit) == 0) continue;
+        SCOPED_TRACE(bit);
+        Choose("DText", name.c_str());
+        ShowAccessor(bit);
+        view->Tree()->setCurrentItem(index);
+        ASSERT_EQ(view->CurrentAccessor(), bit);
+        EXPECT_EQ(TypeShown(), "[in] long");
+        auto* optional = static_cast<QComboBox*>(view->MemberPaneField(editor::LibraryViewer::MemberField::Optional));
+        EXPECT_EQ(optional->currentText(), "Required");
+        const std::string menu = RightClickMenu(*view, index);
+        EXPECT_NE(menu.find("&Delete Parameter"), std::string::npos) << menu;
+        EXPECT_EQ(menu.find("Ret&urn Value"), std::string::npos) << menu;
+    }
+
+    // A rename whose second accessor fails leaves both as they were.
+    const MEMBERID id = IdOf(name);
+    const std::string library = changestest::Dump(Lib());
+    const int accessors = std::popcount(static_cast<unsigned>(mix.accessors));
+    view->Tree()->setCurrentItem(index);
+    if (accessors > 1) {
+        ole::testing::FailNextCall("SetFuncAndParamNames", E_OUTOFMEMORY, accessors - 1);
+        RenameCurrentNode(view->Tree(), QStringLiteral("row"));
+        ole::testing::ClearInjectedFailures();
+        EXPECT_EQ(changestest::Dump(Lib()), library);
+        EXPECT_EQ(index->text(0), "i");
+        EXPECT_EQ(recorder.ItemCount(), 0);
+        driving.messages.clear();
+    }
+    RenameCurrentNode(view->Tree(), QStringLiteral("row"));
+    EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    EXPECT_EQ(Names(id), name + " row ");
+    // Each accessor's own names: the first goes, the next shows its own.
+    for (const int bit : {2, 4}) {
+        if ((mix.accessors & bit) == 0 || (mix.accessors & ~(bit * 2 - 1)) == 0) continue;
+        RunOn("DText", name.c_str(), editor::MenuItem::mnuDeletePropPick, bit);
+        EXPECT_EQ(Names(id), name + " row ") << bit;
+    }
+    EXPECT_EQ(ParamNodes("DText", name.c_str()).substr(0, 3), "row");
+    ExpectBatchModeWritesTheSame();
+}
+
+// A parameter inserted from the property on each accessor's tab goes in
+// front of every accessor's parameters, and the index deleted from the first
+// tab goes from every accessor: a Get that returns the value itself has no
+// return value behind its indexes. An insert that fails half-way leaves the
+// library as it was. Each saves and replays in batch mode to the same file.
+TEST_P(DispinterfaceProperty, ParametersAreInsertedAndDeletedFromEachAccessorsTab) {
+    const AccessorMix mix = GetParam();
+    const std::string name = std::string(mix.name) + (mix.indexed ? "At" : "");
+    const std::string library = changestest::Dump(Lib());
+    // What each accessor returns or takes as the value, before the edits.
+    std::map<int, std::string> values;
+    for (const auto& [bit, kind] : {std::pair{4, INVOKE_PROPERTYPUT}, std::pair{8, INVOKE_PROPERTYPUTREF}})
+        if (mix.accessors & bit) values[bit] = Type(name, kind, mix.indexed ? 2 : 1);
+    if (mix.accessors & 2) values[2] = Type(name, INVOKE_PROPERTYGET, 0);
+    int inserted = 0;
+    for (const int bit : {2, 4, 8}) {
+        if ((mix.accessors & bit) == 0) continue;
+        SCOPED_TRACE(bit);
+        Choose("DText", name.c_str());
+        ShowAccessor(bit);
+        if (inserted == 0 && mix.accessors != bit) {
+            ole::testing::FailNextCall("AddFuncDesc", E_OUTOFMEMORY, 1);
+            view->RunMenuCommand(editor::MenuItem::mnuInsertParamPick, 0, InsertParamChange::kRequired);
+            ole::testing::ClearInjectedFailures();
+            EXPECT_EQ(driving.messages.size(), 1u);
+            EXPECT_EQ(changestest::Dump(Lib()), library);
+            driving.messages.clear();
+        }
+        view->RunMenuCommand(editor::MenuItem::mnuInsertParamPick, 0, InsertParamChange::kRequired);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+        for (QLineEdit* open : view->Tree()->viewport()->findChildren<QLineEdit*>())
+            if (open->isVisible()) QTest::keyClick(open, Qt::Key_Escape);
+        ++inserted;
+    }
+    EXPECT_EQ(recorder.ItemCount(), inserted);
+    const auto expected = [&](int bit, bool index) {
+        if ((mix.accessors & bit) == 0) return std::string("none");
+        std::string params;
+        for (int i = 0; i < inserted + (index ? 1 : 0); ++i) params += "3 flags 1, ";
+        if (bit == 2) return values[2] + "(" + params.substr(0, params.empty() ? 0 : params.size() - 2) + ")";
+        return "24(" + params + values[bit] + ")";
+    };
+    for (const bool index : {mix.indexed, false}) {
+        EXPECT_EQ(Accessor(name, INVOKE_PROPERTYGET), expected(2, index));
+        EXPECT_EQ(Accessor(name, INVOKE_PROPERTYPUT), expected(4, index));
+        EXPECT_EQ(Accessor(name, INVOKE_PROPERTYPUTREF), expected(8, index));
+        if (!mix.indexed) break;
+        // The index deleted on the first accessor's tab.
+        Choose("DText", name.c_str());
+        ShowAccessor(mix.accessors & -mix.accessors);
+        view->Tree()->setCurrentItem(NodeAt(view->Tree(), "DText", name.c_str(), "i"));
+        view->RunMenuCommand(editor::MenuItem::mnuDelete);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+        EXPECT_FALSE(NodeAt(view->Tree(), "DText", name.c_str(), "i"));
+    }
+    ExpectBatchModeWritesTheSame();
+}
+
+// The other edits of each mix, made on each accessor's tab: the index's
+// type, an attribute, the member ID, custom data on the value and on the
+// index. Each applies without a message, is recorded, saves and replays in
+// batch mode to the same file.
+TEST_P(DispinterfaceProperty, EachAccessorsEditsReplayToTheSameFile) {
+    const AccessorMix mix = GetParam();
+    const std::string name = std::string(mix.name) + (mix.indexed ? "At" : "");
+    const char* member = name.c_str();
+    CustDataDialogs custData;
+    view->SetDialogs(&custData);
+    int items = 0;
+    for (const int bit : {2, 4, 8}) {
+        if ((mix.accessors & bit) == 0) continue;
+        SCOPED_TRACE(bit);
+        Choose("DText", member);
+        ShowAccessor(bit);
+        auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
+        const QList<QListWidgetItem*> hidden = options->findItems(QStringLiteral("hidden"), Qt::MatchExactly);
+        ASSERT_EQ(hidden.size(), 1);
+        options->setFocus();
+        options->setCurrentItem(hidden[0]);
+        QTest::keyClick(options, Qt::Key_Space);
+        Update();
+        ++items;
+        if (!mix.indexed) continue;
+        view->Tree()->setCurrentItem(NodeAt(view->Tree(), "DText", member, "i"));
+        ASSERT_EQ(view->CurrentAccessor(), bit);
+        Pick(bit == 2 ? QStringLiteral("short") : bit == 4 ? QStringLiteral("double") : QStringLiteral("BSTR"));
+        Update();
+        view->RunMenuCommand(editor::MenuItem::mnuCustData);
+        QCoreApplication::processEvents();
+        items += 2;
+    }
+    Choose("DText", member);
+    auto* id = static_cast<QLineEdit*>(view->MemberPaneField(editor::LibraryViewer::MemberField::MemberId));
+    id->setFocus();
+    id->selectAll();
+    QTest::keyClicks(id, QStringLiteral("77"));
+    Update();
+    ++items;
+    EXPECT_EQ(IdOf(name), 77);
+    if (mix.accessors & 12) {
+        view->Tree()->setCurrentItem(NodeAt(view->Tree(), "DText", member, "<New Value>"));
+        view->RunMenuCommand(editor::MenuItem::mnuCustData);
+        QCoreApplication::processEvents();
+        ++items;
+    }
+    EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    EXPECT_EQ(recorder.ItemCount(), items);
+    ExpectBatchModeWritesTheSame();
+    view->SetDialogs(nullptr);
 }
 
 // Pictures of a dispinterface property's member pane and of its Let's value
