@@ -1,5 +1,7 @@
 #include "typelib/CustomVarTypeInfo.h"
 
+#include <algorithm>
+
 #include "foundation/ErrorRecord.h"
 #include "foundation/modSupport.h"
 #include "typelib/TypeLibSupport.h"
@@ -27,6 +29,29 @@ bool ValidBounds(const BoundsTable& bounds) {
 }  // namespace
 
 ComPtr<CustomVarTypeInfo> CustomVarTypeInfo::New() { return ComPtr<CustomVarTypeInfo>(new CustomVarTypeInfo()); }
+
+ComPtr<CustomVarTypeInfo> CustomVarTypeInfo::CopyAtLevel(tli::VarTypeInfo* source, ole::ITypeLib* lib, int16_t level) {
+    ComPtr<CustomVarTypeInfo> copy = New();
+    copy->Duplicate(source);
+    copy->CurrentITypeLib(lib);
+    if (copy->IsArray())
+        copy->ArrayPointerLevel(level);
+    else
+        copy->PointerLevel(level);
+    return copy;
+}
+
+ComPtr<CustomVarTypeInfo> CustomVarTypeInfo::CopyWithPointers(tli::VarTypeInfo* source, ole::ITypeLib* lib,
+                                                              int16_t delta) {
+    ComPtr<CustomVarTypeInfo> copy = New();
+    copy->Duplicate(source);
+    copy->CurrentITypeLib(lib);
+    if (copy->IsArray())
+        copy->ArrayPointerLevel(static_cast<int16_t>(std::max(0, copy->ArrayPointerLevel() + delta)));
+    else
+        copy->PointerLevel(static_cast<int16_t>(std::max(0, copy->PointerLevel() + delta)));
+    return copy;
+}
 
 void CustomVarTypeInfo::Clear() {
     ClearArrayData();

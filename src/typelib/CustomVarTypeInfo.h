@@ -60,6 +60,12 @@ public:
 
     // Copies any VarTypeInfo (not its current library).
     void Duplicate(tli::VarTypeInfo* source);
+    // A copy of source whose current library is lib, with its pointer level
+    // (the array's own for an array) set to level, or moved by delta and kept
+    // at 0 or more.
+    static ole::ComPtr<CustomVarTypeInfo> CopyAtLevel(tli::VarTypeInfo* source, ole::ITypeLib* lib, int16_t level);
+    static ole::ComPtr<CustomVarTypeInfo> CopyWithPointers(tli::VarTypeInfo* source, ole::ITypeLib* lib,
+                                                           int16_t delta);
     // Reads a TYPEDESC of a member of type iti in library itl. A user-defined
     // dual dispinterface is taken as its interface half; aliases stay aliases.
     void DuplicateFromTypeDesc(const ole::TYPEDESC& tdesc, ole::ITypeLib* itl, ole::ITypeInfo* iti);

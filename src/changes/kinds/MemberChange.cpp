@@ -1,7 +1,5 @@
 #include "changes/kinds/MemberChange.h"
 
-#include <algorithm>
-
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
 #include "changes/hub/TargetText.h"
@@ -38,18 +36,6 @@ int32_t RetvalIndex(ole::ITypeInfo2* ti, ole::MEMBERID memberId, int32_t invokeK
     if (fd->cParams <= 0 || !fd->lprgelemdescParam) return -1;
     const ole::ELEMDESC& last = fd->lprgelemdescParam[fd->cParams - 1];
     return (last.paramdesc.wParamFlags & ole::PARAMFLAG_FRETVAL) ? fd->cParams - 1 : -1;
-}
-
-// A copy of type with delta pointer levels more (on the array itself for an array).
-ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* lib, int16_t delta) {
-    ole::ComPtr<CustomVarTypeInfo> copy = CustomVarTypeInfo::New();
-    copy->Duplicate(type);
-    copy->CurrentITypeLib(lib);
-    if (copy->IsArray())
-        copy->ArrayPointerLevel(static_cast<int16_t>(std::max(0, copy->ArrayPointerLevel() + delta)));
-    else
-        copy->PointerLevel(static_cast<int16_t>(std::max(0, copy->PointerLevel() + delta)));
-    return copy;
 }
 
 }  // namespace
@@ -126,12 +112,14 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
                 if (!type_) RaiseError(kErrInvalidArgument);
                 ParamData param;
                 param.Flags = ole::PARAMFLAG_FOUT | ole::PARAMFLAG_FRETVAL;
-                param.VTInfo = WithPointers(type_.get(), target.Library.get(), 1)->GetVarTypeInfo();
+                param.VTInfo =
+                    CustomVarTypeInfo::CopyWithPointers(type_.get(), target.Library.get(), 1)->GetVarTypeInfo();
                 ti->SetParameterType(target.MemberId, retval, param, target.InvokeKind, 0);
                 undo.OnFailure([&, retval] {
                     ParamData old;
                     old.Flags = ole::PARAMFLAG_FOUT | ole::PARAMFLAG_FRETVAL;
-                    old.VTInfo = WithPointers(base.type_.get(), target.Library.get(), 1)->GetVarTypeInfo();
+                    old.VTInfo = CustomVarTypeInfo::CopyWithPointers(base.type_.get(), target.Library.get(), 1)
+                                     ->GetVarTypeInfo();
                     ti->SetParameterType(target.MemberId, retval, old, target.InvokeKind, 0);
                 });
             }
@@ -187,7 +175,7 @@ void MemberChange::InitFromTarget(ChangeTarget& target) {
     // The return value parameter's type, as the function returns it.
     if (type_ && RetvalIndex(modITypeInfoHelper::GetInterfaceTypeInfo2(lib, typeIndex).get(), target.MemberId,
                              target.InvokeKind) >= 0)
-        type_ = WithPointers(type_.get(), lib, -1);
+        type_ = CustomVarTypeInfo::CopyWithPointers(type_.get(), lib, -1);
     ole::SHORT memberFlags = 0;
     CheckHr(d.Member->get_AttributeMask(&memberFlags));
     flags_ = memberFlags;

@@ -115,19 +115,6 @@ int32_t LastParamIndex(ole::ITypeLib* library, int32_t typeIndex, ole::MEMBERID 
     return last;
 }
 
-// A copy of type with delta pointer levels more (on the array itself for an
-// array), in library.
-ole::ComPtr<CustomVarTypeInfo> WithPointers(CustomVarTypeInfo* type, ole::ITypeLib* library, int16_t delta) {
-    ole::ComPtr<CustomVarTypeInfo> copy = CustomVarTypeInfo::New();
-    copy->Duplicate(type);
-    copy->CurrentITypeLib(library);
-    if (copy->IsArray())
-        copy->ArrayPointerLevel(static_cast<int16_t>(std::max(0, copy->ArrayPointerLevel() + delta)));
-    else
-        copy->PointerLevel(static_cast<int16_t>(std::max(0, copy->PointerLevel() + delta)));
-    return copy;
-}
-
 // Raises the view's fill depth for its lifetime, so that no field handler
 // reacts to what the program writes, even when the fill fails halfway.
 class FillScope {
@@ -856,14 +843,15 @@ bool LibraryViewer::PickRetvalType() {
     }
     const ole::ComPtr<ole::ITypeLib> edited = CurrentLibraryITypeLib();
     const ole::ComPtr<CustomVarTypeInfo> held = workingChange_->VarTypeInfo();
-    const ole::ComPtr<CustomVarTypeInfo> parameter = held ? WithPointers(held.get(), edited.get(), 1) : held;
+    const ole::ComPtr<CustomVarTypeInfo> parameter =
+        held ? CustomVarTypeInfo::CopyWithPointers(held.get(), edited.get(), 1) : held;
     int32_t flags = kParamOut | kParamRetval;
     dialogs::LibraryCollection referenced = ReferencedLibraries();
     const SpecifiedType picked = dialogs_->SpecifyParamType(this, usage, constraint, ParamUsageOf(optionMask),
                                                             edited.get(), referenced, parameter.get(), flags, false);
     KeepReferencedLibraries(referenced);
     if (!picked.Accepted || !picked.Type) return false;
-    return TakeMemberType(WithPointers(picked.Type.get(), edited.get(), -1), held);
+    return TakeMemberType(CustomVarTypeInfo::CopyWithPointers(picked.Type.get(), edited.get(), -1), held);
 }
 
 bool LibraryViewer::TakeMemberType(ole::ComPtr<CustomVarTypeInfo> chosen, const ole::ComPtr<CustomVarTypeInfo>& held) {
@@ -1159,13 +1147,8 @@ int32_t LibraryViewer::SyncAccessorParam(IAttributeChange& working, const Change
             // A dispinterface's Get returns the value itself: its return type
             // takes the value's type, without the pointer it is passed by.
             if (target.TypeKind != ole::TKIND_DISPATCH) return 0;
-            ole::ComPtr<CustomVarTypeInfo> returned = CustomVarTypeInfo::New();
-            returned->Duplicate(type.get());
-            returned->CurrentITypeLib(target.Library.get());
-            if (array)
-                returned->ArrayPointerLevel(0);
-            else
-                returned->PointerLevel(libraryObject ? 1 : 0);
+            const ole::ComPtr<CustomVarTypeInfo> returned = CustomVarTypeInfo::CopyAtLevel(
+                type.get(), target.Library.get(), static_cast<int16_t>(!array && libraryObject ? 1 : 0));
             ChangeTarget getter = target;
             getter.Kind = kTargetMember;
             getter.ParamIndex = 0;
@@ -1196,13 +1179,8 @@ int32_t LibraryViewer::SyncAccessorParam(IAttributeChange& working, const Change
         flags = kParamOut | kParamRetval;
         pointers = libraryObject ? 2 : 1;
     }
-    ole::ComPtr<CustomVarTypeInfo> counterpart = CustomVarTypeInfo::New();
-    counterpart->Duplicate(type.get());
-    counterpart->CurrentITypeLib(target.Library.get());
-    if (array)
-        counterpart->ArrayPointerLevel(1);
-    else
-        counterpart->PointerLevel(pointers);
+    const ole::ComPtr<CustomVarTypeInfo> counterpart =
+        CustomVarTypeInfo::CopyAtLevel(type.get(), target.Library.get(), array ? int16_t{1} : pointers);
     const std::shared_ptr<IAttributeChange> change = modParamChange::NewParamChange(false);
     change->InitFromTarget(other);
     const std::shared_ptr<IAttributeChange> baseline = std::dynamic_pointer_cast<IAttributeChange>(change->Clone());
