@@ -591,6 +591,36 @@ TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNever
     delete made.data();
 }
 
+// -new beside -tlb: the history runs on a new library, which its main window
+// shows unnamed, or named after -saveas, and never saves over the -tlb file.
+TEST_F(HistoryWithEditor, AnActivatedHistoryOnANewLibraryNeverNamesTheTlbFile) {
+    for (const bool saveAs : {false, true}) {
+        SCOPED_TRACE(saveAs ? "with -saveas" : "without -saveas");
+        const std::string out = (dir / "out.tlb").string();
+        std::vector<std::string> more = {"-new"};
+        if (saveAs) more.insert(more.end(), {"-saveas", out});
+        QPointer<frmRecorder> made = ActivateTwoItemHistory(dir.path(), more);
+        const testsupport::CurrentFolder there(dir.path());  // where the command line named its files
+        const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
+        std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+        ASSERT_TRUE(made && editors.size() == 1u);
+        frmCorvane& editor = *editors[0];
+        EXPECT_EQ(editor.Path(), saveAs ? ole::FromUtf8(out) : u"");
+        EXPECT_TRUE(editor.LibraryIsNew());
+        EXPECT_TRUE(editor.Dirty());
+        QTest::keyClick(made->List()->ListView(), Qt::Key_F5);  // the second item finds no IShape
+        emit editor.FileMenu()->aboutToShow();
+        EXPECT_EQ(editor.Action(Command::Save)->isEnabled(), saveAs);
+        editor.Action(Command::Save)->trigger();
+        EXPECT_EQ(editor.Dirty(), !saveAs);
+        EXPECT_EQ(fs::exists(out), saveAs);
+        EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
+        fs::remove(out);
+        delete made.data();
+        for (QWidget* window : Shown<frmCorvane>()) delete window;
+    }
+}
+
 // After its main window has closed a history window still replays on its
 // library and closes; closed the other way round, the main
 // window goes after its history windows. The sanitizer checks both orders.
