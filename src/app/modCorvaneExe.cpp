@@ -230,6 +230,9 @@ public:
 
 private:
     bool NewLibrary() const { return line_.New || line_.TypeLibPath.empty(); }
+    // The library file the run reads: none for a new library, whose main
+    // window then never names (nor saves over) a -tlb file given beside -new.
+    std::string LibraryPath() const { return NewLibrary() ? std::string() : line_.TypeLibPath; }
     // Makes the provider; false (message 172 reported, with the reason) when it can't be made.
     bool MakeProvider(int& exitCode) {
         ErrorRecord why;
@@ -274,7 +277,7 @@ int Run::Batch() {
     ole::ComPtr<ole::ITypeLib> result;
     if (window_) {
         window_->BatchDestination(destination);
-        result = window_->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), false,
+        result = window_->RunHistory(line_.HistoryPath, LibraryPath(), library.get(), false,
                                      line_.DontBackUpHelpString, unresolved);
         if (!result) {  // the run stopped: its window shows where
             // The main window may save the library in place: the lock goes.
@@ -309,11 +312,11 @@ int Run::Activate() {
         ReportMessage(kNoHistoryWindow, kStyleExclamation, line_.Quiet, line_.MessageFilePath, shell_);
         return kExitFailure;
     }
-    const ole::ComPtr<ole::ITypeLib> library = line_.New || line_.TypeLibPath.empty() ? CreateNewTypeLib() : nullptr;
+    const ole::ComPtr<ole::ITypeLib> library = NewLibrary() ? CreateNewTypeLib() : nullptr;
     ole::ComPtr<ole::ITypeLib> unresolved;
     // With -saveas the main window saves there, never over the library read.
     if (!line_.DestinationPath.empty()) window->BatchDestination(line_.DestinationPath);
-    window->RunHistory(line_.HistoryPath, line_.TypeLibPath, library.get(), true, line_.DontBackUpHelpString,
+    window->RunHistory(line_.HistoryPath, LibraryPath(), library.get(), true, line_.DontBackUpHelpString,
                        unresolved);
     if (shell_.RunWindows) shell_.RunWindows();
     return kExitSuccess;
@@ -484,7 +487,10 @@ int Main(const std::vector<std::string>& args, const Shell& shell) {
         if (!line.HistoryPath.empty() && !line.Activate) return run.Batch();
         if (!line.HistoryPath.empty()) return run.Activate();
         if (line.ProviderText.empty()) {
-            if (shell.OpenEditor) return shell.OpenEditor(line.TypeLibPath, line.New, line.DontBackUpHelpString);
+            // A new library is not the file named beside -new: the window
+            // shows it unnamed, and never saves it over that file.
+            if (shell.OpenEditor)
+                return shell.OpenEditor(line.New ? std::string() : line.TypeLibPath, line.New, line.DontBackUpHelpString);
             ReportMessage(kNoEditorWindow, kStyleExclamation, line.Quiet, line.MessageFilePath, shell);
             return kExitFailure;
         }

@@ -75,9 +75,10 @@ struct Shell {
     // Runs until the program's last window has closed; returns at once when
     // none is showing.
     std::function<void()> RunWindows;
-    // Opens the editor window on the library at libraryPath (empty: none; with
-    // newLibrary, a new library saved there) and runs the windows until the
-    // last one closes; returns the exit code. Null: the program has no windows.
+    // Opens the editor window on the library at libraryPath (empty: none), or
+    // with newLibrary on a new library, unnamed (libraryPath is then empty),
+    // and runs the windows until the last one closes; returns the exit code.
+    // Null: the program has no windows.
     std::function<int(const std::string& libraryPath, bool newLibrary, bool dontBackUpHelpString)> OpenEditor;
 };
 

@@ -300,7 +300,8 @@ ole::ComPtr<ole::ITypeLib> frmRecorder::RunHistory(const std::string& historyPat
     std::string folder, file;
     modCorvaneExe::SplitPath(historyPath, folder, file);
     historyPath_ = ole::FromUtf8(folder.empty() ? (std::filesystem::current_path() / historyPath).string() : historyPath);
-    libraryPath_ = ole::FromUtf8(libraryPath);
+    // A new library is not the file named beside it: its main window never names it.
+    libraryPath_ = library ? std::u16string() : ole::FromUtf8(libraryPath);
     runPending_ = !activate;
     UpdateCaption();
     modCorvaneExe::HistoryRunOptions options;

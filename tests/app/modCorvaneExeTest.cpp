@@ -78,6 +78,21 @@ TEST(NewLibrary, IsNewLibVersionOneLcidZeroWithAFreshGuid) {
     EXPECT_EQ(first->GetTypeInfoCount(), 0u);
 }
 
+// -new with a library named: the editor opens a new library, unnamed, that
+// never takes the named file's place; without -new it opens the file.
+TEST(NewLibrary, TheEditorOpensANewLibraryUnnamedBesideALibraryPath) {
+    std::vector<std::pair<std::string, bool>> opened;
+    Shell shell;
+    shell.OpenEditor = [&](const std::string& path, bool isNew, bool) {
+        opened.emplace_back(path, isNew);
+        return kExitSuccess;
+    };
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-new", "in.tlb"}, {"-tlb", "in.tlb", "-new"}, {"in.tlb"}})
+        EXPECT_EQ(Main(args, shell), kExitSuccess);
+    EXPECT_EQ(opened, (std::vector<std::pair<std::string, bool>>{{"", true}, {"", true}, {"in.tlb", false}}));
+}
+
 // A batch run whose history window can't show itself after its run still
 // reports why the library could not be written, and hands the window the
 // file the run was to write.

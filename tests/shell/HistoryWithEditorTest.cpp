@@ -118,6 +118,32 @@ protected:
         view.SaveCurrentLibrary(ole::FromUtf8((dir / file).string()));
         return testsupport::ReadBytes(dir / file);
     }
+    std::string LibraryGuid(const char* file) {
+        ComPtr<ITypeLib> lib;
+        EXPECT_OK(LoadTypeLibEx(ole::FromUtf8((dir / file).string()).c_str(), REGKIND_NONE, lib.put()));
+        TLIBATTR* attr = nullptr;
+        if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return std::string();
+        const std::string guid = ole::GuidToUtf8(attr->guid);
+        lib->ReleaseTLibAttr(attr);
+        return guid;
+    }
+    // File > New with a history window open on in.tlb, an interface added:
+    // saves the main window's library as live.tlb and the history as
+    // session.leh; returns live.tlb's bytes.
+    std::vector<std::byte> RecordOnANewLibrary(frmCorvane*& editor, frmRecorder*& recording) {
+        editor = OpenEditor("in.tlb");
+        recording = NewRecorderWindow(*editor);
+        if (!recording) return {};
+        editor->Action(Command::New)->trigger();
+        EXPECT_TRUE(editor->LibraryIsNew());
+        EXPECT_EQ(Lines(*recording->List()), (std::vector<std::string>{"> "}));
+        AddType(*editor->Viewer(), 4, "IAdded");
+        std::vector<std::byte> live = SavedFrom(*editor->Viewer(), "live.tlb");
+        services.files.push_back(Q(dir / "session.leh"));
+        QTest::keyClick(recording->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(fs::exists(dir / "session.leh"));
+        return live;
+    }
     std::vector<std::string> Glyphs(frmRecorder& window) {
         std::vector<std::string> marks;
         for (const std::string& line : Lines(*window.List())) marks.push_back(line.substr(0, 2));
@@ -344,32 +370,16 @@ TEST_F(HistoryWithEditor, AddedTypesReplayInBatchModeToTheBytesTheMainWindowSave
 // file, the history leaves that library its GUID and the file untouched; a
 // history without the record still makes a new GUID at every run.
 TEST_F(HistoryWithEditor, ANewLibrarysHistoryReplaysInBatchModeToTheBytesTheMainWindowSaved) {
-    frmCorvane* editor = OpenEditor("in.tlb");
-    editor::LibraryViewer& view = *editor->Viewer();
-    frmRecorder* recording = NewRecorderWindow(*editor);
+    frmCorvane* editor = nullptr;
+    frmRecorder* recording = nullptr;
+    const std::vector<std::byte> live = RecordOnANewLibrary(editor, recording);
     ASSERT_TRUE(recording);
-    editor->Action(Command::New)->trigger();
-    ASSERT_TRUE(editor->LibraryIsNew());
-    EXPECT_EQ(Lines(*recording->List()), (std::vector<std::string>{"> "}));
-    AddType(view, 4, "IAdded");
-    const auto libraryGuid = [&](const char* file) {
-        ComPtr<ITypeLib> lib;
-        EXPECT_OK(LoadTypeLibEx(ole::FromUtf8((dir / file).string()).c_str(), REGKIND_NONE, lib.put()));
-        TLIBATTR* attr = nullptr;
-        if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return std::string();
-        const std::string guid = ole::GuidToUtf8(attr->guid);
-        lib->ReleaseTLibAttr(attr);
-        return guid;
-    };
-    const std::vector<std::byte> live = SavedFrom(view, "live.tlb");
+    const auto libraryGuid = [&](const char* file) { return LibraryGuid(file); };
     EXPECT_EQ(Lines(*recording->List()),
               (std::vector<std::string>{"  Identity of a new library (LIBID " + libraryGuid("live.tlb") + ")",
                                         "  Add interface type", "  Change interface Interface1 (GUID)",
                                         "  Rename interface Interface1 to 'IAdded'", "> "}));
     SaveScreenshots(*recording, "history-new-library");
-    services.files.push_back(Q(dir / "session.leh"));
-    QTest::keyClick(recording->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
-    ASSERT_TRUE(fs::exists(dir / "session.leh"));
     const auto run = [&](const std::string& args) {
         EXPECT_EQ(treetest::RunZephrin(dir.path(), "-quiet -leh " + args), 0) << testsupport::ReadText(dir / "stderr.txt");
     };
@@ -542,11 +552,9 @@ TEST_F(HistoryWithEditor, AStoppedBatchRunsMainWindowHoldsItsEditsUnsavedAndSave
     }
 }
 
-// Runs the program's -activate way on a two-item history over in.tlb, as
-// the command line does, with the further options more; returns the history
-// window it opened.
-QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir, const std::vector<std::string>& more = {}) {
-    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+// Runs the program's -activate way in dir as the command line does, with
+// -activate after args; returns the history window it opened.
+QPointer<frmRecorder> Activate(const fs::path& dir, std::vector<std::string> args) {
     modCorvaneExe::Shell shell;
     QPointer<frmRecorder> made;
     shell.NewHistoryWindow = [&]() -> modCorvaneExe::IHistoryWindow* {
@@ -554,13 +562,18 @@ QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir, const std::vec
         return made;
     };
     shell.RunWindows = [] { QCoreApplication::processEvents(); };
-    std::vector<std::string> args = {"-leh", "history.leh", "-tlb", "in.tlb", "-activate"};
-    args.insert(args.end(), more.begin(), more.end());
-    const fs::path before = fs::current_path();
-    fs::current_path(dir);
+    args.push_back("-activate");
+    const testsupport::CurrentFolder there(dir);
     EXPECT_EQ(modCorvaneExe::Main(args, shell), 0);
-    fs::current_path(before);
     return made;
+}
+
+// Activate on a two-item history over in.tlb, with the further options more.
+QPointer<frmRecorder> ActivateTwoItemHistory(const fs::path& dir, const std::vector<std::string>& more = {}) {
+    WriteTwoItemHistory(dir / "in.tlb", dir / "history.leh");
+    std::vector<std::string> args = {"-leh", "history.leh", "-tlb", "in.tlb"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Activate(dir, args);
 }
 
 // A history opened with -activate and -saveas: its main window names the
@@ -589,6 +602,74 @@ TEST_F(HistoryWithEditor, AnActivatedHistorysMainWindowSavesToTheSaveAsFileNever
     }
     EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
     delete made.data();
+}
+
+// A new library's history opened with -activate and run in the window: with
+// -new its main window saves the bytes two batch runs with -new build, the
+// recorded GUID and all; with -tlb the library keeps its own GUID, as in
+// batch mode.
+TEST_F(HistoryWithEditor, ANewLibrarysHistoryRunInItsWindowSavesWhatBatchModeBuilds) {
+    {
+        frmCorvane* editor = nullptr;
+        frmRecorder* recording = nullptr;
+        const std::vector<std::byte> live = RecordOnANewLibrary(editor, recording);
+        ASSERT_TRUE(recording);
+        delete recording;
+        delete editor;
+        ASSERT_EQ(treetest::RunZephrin(dir.path(), "-quiet -leh session.leh -new -saveas batch.tlb"), 0);
+        ASSERT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), live);
+    }
+    ASSERT_EQ(treetest::RunZephrin(dir.path(), "-quiet -leh session.leh -tlb in.tlb -saveas batchfile.tlb"), 0);
+    const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
+    for (const bool isNew : {true, false}) {
+        SCOPED_TRACE(isNew ? "-new" : "-tlb");
+        const char* saved = isNew ? "window.tlb" : "windowfile.tlb";
+        std::vector<std::string> args = {"-leh", "session.leh", "-saveas", saved, "-new"};
+        if (!isNew) args.back() = "-tlb=in.tlb";
+        QPointer<frmRecorder> made = Activate(dir.path(), args);
+        std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+        ASSERT_TRUE(made && editors.size() == 1u);
+        QTest::keyClick(made->List()->ListView(), Qt::Key_F5);
+        EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+        ASSERT_EQ(Glyphs(*made).back(), "> ");
+        const testsupport::CurrentFolder there(dir.path());
+        editors[0]->Action(Command::Save)->trigger();
+        EXPECT_EQ(testsupport::ReadBytes(dir / saved), testsupport::ReadBytes(dir / (isNew ? "batch.tlb" : "batchfile.tlb")));
+        EXPECT_EQ(LibraryGuid(saved), LibraryGuid(isNew ? "batch.tlb" : "in.tlb"));
+        delete made.data();
+        delete editors[0];
+    }
+    EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
+}
+
+// -new beside -tlb: the history runs on a new library, which its main window
+// shows unnamed, or named after -saveas, and never saves over the -tlb file.
+TEST_F(HistoryWithEditor, AnActivatedHistoryOnANewLibraryNeverNamesTheTlbFile) {
+    for (const bool saveAs : {false, true}) {
+        SCOPED_TRACE(saveAs ? "with -saveas" : "without -saveas");
+        const std::string out = (dir / "out.tlb").string();
+        std::vector<std::string> more = {"-new"};
+        if (saveAs) more.insert(more.end(), {"-saveas", out});
+        QPointer<frmRecorder> made = ActivateTwoItemHistory(dir.path(), more);
+        const testsupport::CurrentFolder there(dir.path());  // where the command line named its files
+        const std::vector<std::byte> input = testsupport::ReadBytes(dir / "in.tlb");
+        std::vector<frmCorvane*> editors = Shown<frmCorvane>();
+        ASSERT_TRUE(made && editors.size() == 1u);
+        frmCorvane& editor = *editors[0];
+        EXPECT_EQ(editor.Path(), saveAs ? ole::FromUtf8(out) : u"");
+        EXPECT_TRUE(editor.LibraryIsNew());
+        EXPECT_TRUE(editor.Dirty());
+        QTest::keyClick(made->List()->ListView(), Qt::Key_F5);  // the second item finds no IShape
+        emit editor.FileMenu()->aboutToShow();
+        EXPECT_EQ(editor.Action(Command::Save)->isEnabled(), saveAs);
+        editor.Action(Command::Save)->trigger();
+        EXPECT_EQ(editor.Dirty(), !saveAs);
+        EXPECT_EQ(fs::exists(out), saveAs);
+        EXPECT_EQ(testsupport::ReadBytes(dir / "in.tlb"), input);
+        fs::remove(out);
+        delete made.data();
+        for (QWidget* window : Shown<frmCorvane>()) delete window;
+    }
 }
 
 // After its main window has closed a history window still replays on its

@@ -5,7 +5,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPointer>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -19,6 +21,7 @@
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/Playback.h"
 #include "changes/hub/ChangeListener.h"
+#include "editor/ViewerTestSupport.h"
 #include "editor/view/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
@@ -404,6 +407,73 @@ TEST_F(MainWindow, OpenAndNewFocusTheTreeAndAnnounceTheTitle) {
     window->setPalette(testsupport::DarkPalette());
     QCoreApplication::processEvents();
     SaveScreenshots(*window, "main-window-new-tree-focused-dark");
+}
+
+// File > Open and File > New from the keyboard, from every control of the
+// panes that takes the focus, on every page of a library's, a type's, a
+// member's and a parameter's node, a text field with a pending edit, and the
+// tree's label editor: the focus always ends on the tree.
+TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
+    fs::copy_file(dir / "shapes.tlb", dir / "other.tlb");
+    Open(dir / "shapes.tlb");
+    const std::vector<std::vector<const char*>> nodes = {{}, {"IShape"}, {"Kernel", "Beep"}, {"Kernel", "Beep", "freq"}};
+    // Shows the node's page in the active window and returns the controls
+    // that take the focus there.
+    const auto show = [&](const std::vector<const char*>& path, int page) {
+        services.answers = {kAnswerNo};  // the changes made so far are not saved
+        services.openNames = {Path("shapes.tlb")};
+        Run(Command::Open);
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+        QTreeWidgetItem* node = path.empty() ? Root()
+                                             : treetest::NodeAt(View().Tree(), path[0], path.size() > 1 ? path[1] : nullptr,
+                                                                path.size() > 2 ? path[2] : nullptr);
+        treetest::ClickNode(View().Tree(), node);
+        QTabBar* tabs = View().findChild<QTabBar*>();
+        std::vector<QWidget*> controls;
+        if (page >= tabs->count()) return controls;
+        tabs->setCurrentIndex(page);
+        for (QWidget* widget : View().findChildren<QWidget*>())
+            if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) &&
+                widget != View().Tree() && !View().Tree()->isAncestorOf(widget))
+                controls.push_back(widget);
+        return controls;
+    };
+    // Alt+F and the command's key, from the widget that has the focus.
+    const auto command = [&](Qt::Key key) {
+        services.answers = {kAnswerNo};
+        services.openNames = {Path("other.tlb")};
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+        ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
+        QTest::keyClick(window->FileMenu(), key);
+        EXPECT_EQ(QApplication::focusWidget(), View().Tree());
+        EXPECT_EQ(window->Path(), key == Qt::Key_O ? Path("other.tlb").toStdU16String() : u"");
+    };
+    int tried = 0;
+    for (const std::vector<const char*>& path : nodes)
+        for (int page = 0; page < 5; ++page)
+            for (size_t i = 0; i < show(path, page).size(); ++i)
+                for (const Qt::Key key : {Qt::Key_O, Qt::Key_N}) {
+                    const std::vector<QWidget*> controls = show(path, page);
+                    ASSERT_LT(i, controls.size());
+                    QWidget* control = controls[i];
+                    SCOPED_TRACE(std::string(control->metaObject()->className()) + " '" +
+                                 control->accessibleName().toStdString() + "' on page " + std::to_string(page) +
+                                 " of " + (path.empty() ? "the library" : path.back()));
+                    control->setFocus();
+                    ASSERT_EQ(QApplication::focusWidget(), control);
+                    if (auto* text = qobject_cast<QLineEdit*>(control); text && !text->isReadOnly())
+                        QTest::keyClicks(text, "1");  // an edit pending
+                    command(key);
+                    ++tried;
+                }
+    EXPECT_GT(tried, 60);
+    // The tree's own label editor, open.
+    show({"IShape"}, 0);
+    QTest::keyClick(View().Tree(), Qt::Key_F2);
+    QLineEdit* label = View().Tree()->viewport()->findChild<QLineEdit*>();
+    ASSERT_TRUE(label && label->hasFocus());
+    command(Qt::Key_N);
 }
 
 // A library that can't be opened leaves the window as it was: the library it

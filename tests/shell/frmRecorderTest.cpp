@@ -62,8 +62,8 @@ protected:
         for (IRecorderWindow* window : windows->Snapshot())
             window->AttachLibrary(view.CurrentITypeLib().get(), view.UnresolvedTypes().get(), false);
     }
-    QTreeWidgetItem* At(const char* type, const char* member = nullptr) {
-        return treetest::NodeAt(view.Tree(), type, member);
+    QTreeWidgetItem* At(const char* type, const char* member = nullptr, const char* param = nullptr) {
+        return treetest::NodeAt(view.Tree(), type, member, param);
     }
     void Select(QTreeWidgetItem* node) { treetest::ClickNode(view.Tree(), node); }
     void ToggleFlag(const char* name) {
@@ -514,6 +514,80 @@ TEST_F(RecorderWindowTest, AChoiceCancelledHalfWayLeavesTheItemAsItWas) {
     ASSERT_FALSE(asked.empty());
     EXPECT_NE(asked[0].find("'IBase'"), std::string::npos) << asked[0];
 }
+
+// A parameter's item replayed where its type, member and parameter are all
+// missing: the choice cancelled at each of the three questions, in a run or
+// in Select Target, leaves the
+// item as it was read (its text, the history's clean state, the file a save
+// writes); the three answered re-target the item, which then reads, is marked
+// and saves as changed, and the next run asks nothing.
+TEST_F(RecorderWindowTest, AChoiceCancelledAtAnyStepLeavesTheItemAndAnAnsweredOneIsShownMarkedAndSaved) {
+    frmRecorder* window = NewWindow();
+    Select(At("IBase", "Item", "a"));
+    treetest::RenameCurrentNode(view.Tree(), "first");
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    // A copy without IBase: IDerived's Go(speed) is offered for IBase's Item(a).
+    OpenInView("in.tlb");
+    Select(At("IBase"));
+    treetest::RenameCurrentNode(view.Tree(), "IBase2");
+    Saved("renamed.tlb");
+    const auto reopen = [&] {
+        OpenInView("renamed.tlb");
+        services.answers = {dialogs::kAnswerNo};
+        services.files.push_back(Q(dir / "s.leh"));
+        window->MenuAction(1)->trigger();
+        window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
+    };
+    reopen();
+    ASSERT_EQ(window->List()->ListCount(), 2);
+    const QString text = window->List()->List(0);
+    const std::vector<std::byte> history = testsupport::ReadBytes(dir / "s.leh");
+    size_t answered = 0, cancelAt = 0;
+    frmRecorder::SetNameDialog([&](QWidget*, const ChooseNameRequest& request) -> std::optional<size_t> {
+        const char16_t* choices[] = {u"IDerived", u"Go", u"speed"};
+        if (++answered == cancelAt) return std::nullopt;
+        for (size_t i = 0; i < request.Entries.size(); ++i)
+            if (request.Entries[i].Text == choices[answered - 1]) return i;
+        return std::nullopt;
+    });
+    // Run (F5), and Select Target (Ctrl+F9), which asks the same way.
+    for (int step = 0; step < 6; ++step) {
+        cancelAt = 1 + step / 2;
+        const bool select = step % 2 != 0;
+        SCOPED_TRACE(std::to_string(cancelAt) + (select ? " select target" : " run"));
+        answered = 0;
+        services.messages.clear();
+        Key(*window, select ? Qt::Key_F9 : Qt::Key_F5, select ? Qt::ControlModifier : Qt::NoModifier);
+        EXPECT_EQ(answered, cancelAt);
+        EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+        EXPECT_EQ(window->List()->List(0), text);
+        EXPECT_FALSE(window->Dirty());
+        services.files.push_back(Q(dir / "again.leh"));
+        window->MenuAction(3)->trigger();
+        EXPECT_EQ(testsupport::ReadBytes(dir / "again.leh"), history);
+    }
+    answered = cancelAt = 0;
+    services.messages.clear();
+    Key(*window, Qt::Key_F5);
+    EXPECT_EQ(answered, 3u);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    EXPECT_NE(window->List()->List(0).indexOf("IDerived"), -1) << window->List()->List(0).toStdString();
+    EXPECT_TRUE(window->Dirty());
+    Key(*window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_NE(testsupport::ReadBytes(dir / "again.leh"), history);
+    // The saved item runs on another copy without a question.
+    fs::copy_file(dir / "again.leh", dir / "s.leh", fs::copy_options::overwrite_existing);
+    reopen();
+    answered = 0;
+    Key(*window, Qt::Key_F5);
+    frmRecorder::SetNameDialog({});
+    EXPECT_EQ(answered, 0u);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    EXPECT_TRUE(At("IDerived", "Go", "first"));
+}
+
 
 }  // namespace
 }  // namespace recordertest

@@ -30,4 +30,22 @@ private:
     std::filesystem::path path_;
 };
 
+// Makes folder the current one while it lives, as a command run there sees it;
+// relative names on a command line and in a window's file then name its files.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& folder) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(before_, ec);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path before_;
+};
+
 }  // namespace testsupport
