@@ -108,6 +108,22 @@ protected:
         view.SaveCurrentLibrary(ole::FromUtf8((dir / file).string()));
         return testsupport::ReadBytes(dir / file);
     }
+    // Saves the view's library as renamed.tlb with type renamed, for a
+    // history whose items on type then name a type that library lacks.
+    void SaveWithTypeRenamed(const char* type, const char* renamed) {
+        Select(At(type));
+        treetest::RenameCurrentNode(view.Tree(), renamed);
+        Saved("renamed.tlb");
+    }
+    // Opens renamed.tlb in the view and s.leh in window (not saving what the
+    // window recorded), attached to that library.
+    void ReopenOnRenamed(frmRecorder* window) {
+        OpenInView("renamed.tlb");
+        services.answers = {dialogs::kAnswerNo};
+        services.files.push_back(Q(dir / "s.leh"));
+        window->MenuAction(1)->trigger();
+        window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
+    }
 
     testsupport::TempDir dir;
     ScriptedServices services;
@@ -429,17 +445,9 @@ TEST_F(RecorderWindowTest, AMissingTargetIsAskedForThroughTheChooseNameDialog) {
     ToggleFlag("hidden");
     services.files.push_back(Q(dir / "s.leh"));
     window->MenuAction(3)->trigger();
-    Select(At("IShape"));
-    treetest::ClickNode(view.Tree(), At("IShape"));
-    treetest::RenameCurrentNode(view.Tree(), "IShape2");
-    Saved("renamed.tlb");
-    OpenInView("renamed.tlb");
-    // Opening asks to save the recorded rename first: No.
-    services.answers = {dialogs::kAnswerNo};
-    services.files.push_back(Q(dir / "s.leh"));
-    window->MenuAction(1)->trigger();
+    SaveWithTypeRenamed("IShape", "IShape2");
+    ReopenOnRenamed(window);
     ASSERT_EQ(window->List()->ListCount(), 2);
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     services.messages.clear();
     std::vector<std::string> asked;
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest& request) -> std::optional<size_t> {
@@ -480,15 +488,9 @@ TEST_F(RecorderWindowTest, AChoiceCancelledHalfWayLeavesTheItemAsItWas) {
     services.files.push_back(Q(dir / "s.leh"));
     window->MenuAction(3)->trigger();
     // IBase renamed in a copy: the item's type is missing there.
-    Select(At("IBase"));
-    treetest::RenameCurrentNode(view.Tree(), "IBase2");
-    Saved("renamed.tlb");
-    OpenInView("renamed.tlb");
-    services.answers = {dialogs::kAnswerNo};
-    services.files.push_back(Q(dir / "s.leh"));
-    window->MenuAction(1)->trigger();
+    SaveWithTypeRenamed("IBase", "IBase2");
+    ReopenOnRenamed(window);
     ASSERT_EQ(window->List()->ListCount(), 2);
-    window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
     const QString text = window->List()->List(0);
     ASSERT_FALSE(window->Dirty());
     // IDerived chosen for IBase; then IDerived has no Alpha of its own: cancelled.
@@ -517,10 +519,10 @@ TEST_F(RecorderWindowTest, AChoiceCancelledHalfWayLeavesTheItemAsItWas) {
 
 // A parameter's item replayed where its type, member and parameter are all
 // missing: the choice cancelled at each of the three questions, in a run or
-// in Select Target, leaves the
-// item as it was read (its text, the history's clean state, the file a save
-// writes); the three answered re-target the item, which then reads, is marked
-// and saves as changed, and the next run asks nothing.
+// in Select Target, leaves the item as it was read (its text, the history's
+// clean state, the file a save writes); the three answered re-target the
+// item, which then reads, is marked and saves as changed, and the next run
+// asks nothing.
 TEST_F(RecorderWindowTest, AChoiceCancelledAtAnyStepLeavesTheItemAndAnAnsweredOneIsShownMarkedAndSaved) {
     frmRecorder* window = NewWindow();
     Select(At("IBase", "Item", "a"));
@@ -529,17 +531,8 @@ TEST_F(RecorderWindowTest, AChoiceCancelledAtAnyStepLeavesTheItemAndAnAnsweredOn
     window->MenuAction(3)->trigger();
     // A copy without IBase: IDerived's Go(speed) is offered for IBase's Item(a).
     OpenInView("in.tlb");
-    Select(At("IBase"));
-    treetest::RenameCurrentNode(view.Tree(), "IBase2");
-    Saved("renamed.tlb");
-    const auto reopen = [&] {
-        OpenInView("renamed.tlb");
-        services.answers = {dialogs::kAnswerNo};
-        services.files.push_back(Q(dir / "s.leh"));
-        window->MenuAction(1)->trigger();
-        window->AttachLibrary(view.CurrentITypeLib().get(), nullptr, false);
-    };
-    reopen();
+    SaveWithTypeRenamed("IBase", "IBase2");
+    ReopenOnRenamed(window);
     ASSERT_EQ(window->List()->ListCount(), 2);
     const QString text = window->List()->List(0);
     const std::vector<std::byte> history = testsupport::ReadBytes(dir / "s.leh");
@@ -579,7 +572,7 @@ TEST_F(RecorderWindowTest, AChoiceCancelledAtAnyStepLeavesTheItemAndAnAnsweredOn
     EXPECT_NE(testsupport::ReadBytes(dir / "again.leh"), history);
     // The saved item runs on another copy without a question.
     fs::copy_file(dir / "again.leh", dir / "s.leh", fs::copy_options::overwrite_existing);
-    reopen();
+    ReopenOnRenamed(window);
     answered = 0;
     Key(*window, Qt::Key_F5);
     frmRecorder::SetNameDialog({});
