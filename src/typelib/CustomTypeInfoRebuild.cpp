@@ -211,8 +211,9 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     const int32_t n = primary.Desc.cParams;
     // A Get without a return value parameter returns the value itself: all
     // its parameters are ordinary ones, as a function's are.
-    const bool primaryIsFunc = primary.Kind == ole::INVOKE_FUNC ||
-                               (primary.Kind == ole::INVOKE_PROPERTYGET && !modITypeInfoHelper::HasRetvalParam(primary.Desc));
+    const bool primaryIsFunc =
+        primary.Kind == ole::INVOKE_FUNC ||
+        (primary.Kind == ole::INVOKE_PROPERTYGET && !modITypeInfoHelper::HasRetvalParam(primary.Desc));
     const int32_t change = primary.Fields & 0xE0;
     if (change != 0) {
         int32_t limit = n;
