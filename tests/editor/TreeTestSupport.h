@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPalette>
 #include <QTreeWidget>
 
@@ -27,6 +28,14 @@ using ole::ComPtr;
 // The one application object of the test program (offscreen), with the
 // editor module started; it goes when the tests end.
 void EnsureApp();
+
+// The tree's open label editor (after F2), or null when none is open.
+inline QLineEdit* LabelEditor(QTreeWidget* tree) {
+    QLineEdit* edit = nullptr;
+    for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
+        if (open->isVisible()) edit = open;
+    return edit;
+}
 
 // Shapes (types 0-8) and, after them:
 //   9  interface IBase : IUnknown { _Item(); Item(long a, long b); __Item(); Alpha();

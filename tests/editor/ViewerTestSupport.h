@@ -162,9 +162,7 @@ inline void ClickNode(QTreeWidget* tree, QTreeWidgetItem* node) {
 // old one, Return.
 inline void RenameCurrentNode(QTreeWidget* tree, const QString& name) {
     QTest::keyClick(tree, Qt::Key_F2);
-    QLineEdit* edit = nullptr;
-    for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) edit = open;
+    QLineEdit* edit = LabelEditor(tree);
     ASSERT_TRUE(edit);
     edit->selectAll();
     QTest::keyClicks(edit, name);

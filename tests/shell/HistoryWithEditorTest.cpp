@@ -104,9 +104,7 @@ protected:
         Select(view, view.Tree()->topLevelItem(0));
         view.RunMenuCommand(editor::MenuItem::mnuAddTypePick, index);
         QCoreApplication::processEvents();
-        QLineEdit* label = nullptr;
-        for (QLineEdit* open : view.Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) label = open;
+        QLineEdit* label = treetest::LabelEditor(view.Tree());
         ASSERT_TRUE(label) << name;
         label->selectAll();
         QTest::keyClicks(label, QString::fromUtf8(name));

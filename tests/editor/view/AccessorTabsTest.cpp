@@ -281,8 +281,7 @@ TEST_F(AccessorTabs, ChangesReplayedStepByStepShowTheAccessorTheyName) {
     Run(MenuItem::mnuInsertParamPick, 0, 0x1000);
     ASSERT_EQ(At("IGrid", "Cell")->childCount(), 3);
     // The new parameter keeps the name it was given.
-    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) QTest::keyClick(open, Qt::Key_Escape);
+    if (QLineEdit* open = treetest::LabelEditor(Tree())) QTest::keyClick(open, Qt::Key_Escape);
     QCoreApplication::processEvents();
     EXPECT_EQ(CurrentTab(), "Let");
     Select(At("IGrid", "Cell", "row"));

@@ -267,9 +267,7 @@ TEST_F(HelpPanes, HelpEditsOfTheLibraryATypeAndAMemberAreSavedAndReplay) {
     // Renamed with F2 while the help page shows it, then edited: the edit names the type as it is now.
     Tree()->setFocus();
     QTest::keyClick(Tree(), Qt::Key_F2);
-    QLineEdit* label = nullptr;
-    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) label = open;
+    QLineEdit* label = treetest::LabelEditor(Tree());
     ASSERT_TRUE(label);
     label->selectAll();
     QTest::keyClicks(label, "IFigure");
@@ -714,9 +712,7 @@ TEST_F(HelpPanes, ATypeRenamedWhileShownIsEditedByItsNewName) {
     Select(At("IShape"));
     Tree()->setFocus();
     QTest::keyClick(Tree(), Qt::Key_F2);
-    QLineEdit* label = nullptr;
-    for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) label = open;
+    QLineEdit* label = treetest::LabelEditor(Tree());
     ASSERT_TRUE(label);
     label->selectAll();
     QTest::keyClicks(label, "IFigure");

@@ -111,9 +111,7 @@ protected:
     // Opens the tree's label editor on the current node.
     QLineEdit* StartLabelEdit() {
         QTest::keyClick(view->Tree(), Qt::Key_F2);
-        for (QLineEdit* open : view->Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) return open;
-        return nullptr;
+        return treetest::LabelEditor(view->Tree());
     }
 
     CountingServices services;

@@ -51,9 +51,7 @@ protected:
         QCoreApplication::processEvents();
         tree->setCurrentItem(node);
         QTest::keyClick(tree, Qt::Key_F2);
-        QLineEdit* editor = nullptr;
-        for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) editor = open;
+        QLineEdit* editor = treetest::LabelEditor(tree);
         ASSERT_TRUE(editor);
         editor->selectAll();
         QTest::keyClick(editor, Qt::Key_Backspace);

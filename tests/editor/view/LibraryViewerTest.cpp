@@ -539,9 +539,7 @@ TEST_F(LibraryViewerTest, TreeGesturesRenameCopyPasteAndNavigate) {
         QCoreApplication::processEvents();  // the re-sort after an earlier rename
         tree->setCurrentItem(node);
         QTest::keyClick(tree, Qt::Key_F2);
-        QLineEdit* editor = nullptr;
-        for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) editor = open;
+        QLineEdit* editor = treetest::LabelEditor(tree);
         ASSERT_TRUE(editor);
         editor->selectAll();
         QTest::keyClick(editor, Qt::Key_Backspace);

@@ -86,9 +86,7 @@ TEST_F(ViewerText, APastedLabelWithANulInsideIsRefused) {
     tree->setCurrentItem(Child(Root(), "Matrix"));
     QGuiApplication::clipboard()->setText(QString::fromUtf16(u"Zed\0X", 5));
     QTest::keyClick(tree, Qt::Key_F2);
-    QLineEdit* editor = nullptr;
-    for (QLineEdit* open : tree->viewport()->findChildren<QLineEdit*>())
-        if (open->isVisible()) editor = open;
+    QLineEdit* editor = treetest::LabelEditor(tree);
     ASSERT_TRUE(editor);
     editor->selectAll();
     QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);

@@ -205,11 +205,7 @@ protected:
         return node;
     }
     // The open label editor of the tree, or null.
-    QLineEdit* LabelEditor() {
-        for (QLineEdit* open : view->Tree()->viewport()->findChildren<QLineEdit*>())
-            if (!open->isHidden()) return open;
-        return nullptr;
-    }
+    QLineEdit* LabelEditor() { return treetest::LabelEditor(view->Tree()); }
     // Selects node, presses F2 and types text; Enter when finish.
     void TypeLabel(QTreeWidgetItem* node, const QString& text, bool finish = true) {
         QCoreApplication::processEvents();  // the re-sort after an earlier rename

@@ -164,11 +164,7 @@ protected:
         QCoreApplication::processEvents();
     }
     // The open label editor of the tree, or null.
-    QLineEdit* LabelEditor() {
-        for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) return open;
-        return nullptr;
-    }
+    QLineEdit* LabelEditor() { return treetest::LabelEditor(Tree()); }
     // Types name into the open label editor of the selected node, and Enter.
     void Name(const char* name) {
         QLineEdit* editor = LabelEditor();

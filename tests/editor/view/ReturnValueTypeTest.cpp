@@ -833,8 +833,7 @@ TEST_P(DispinterfaceProperty, ParametersAreInsertedAndDeletedFromEachAccessorsTa
         view->RunMenuCommand(editor::MenuItem::mnuInsertParamPick, 0, InsertParamChange::kRequired);
         QCoreApplication::processEvents();
         EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
-        for (QLineEdit* open : view->Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) QTest::keyClick(open, Qt::Key_Escape);
+        if (QLineEdit* open = treetest::LabelEditor(view->Tree())) QTest::keyClick(open, Qt::Key_Escape);
         ++inserted;
     }
     EXPECT_EQ(recorder.ItemCount(), inserted);

@@ -88,9 +88,7 @@ protected:
     // F2 on the selected node, the new name typed, Enter.
     void Rename(const char* text) {
         QTest::keyClick(Tree(), Qt::Key_F2);
-        QLineEdit* editor = nullptr;
-        for (QLineEdit* open : Tree()->viewport()->findChildren<QLineEdit*>())
-            if (open->isVisible()) editor = open;
+        QLineEdit* editor = treetest::LabelEditor(Tree());
         ASSERT_TRUE(editor);
         editor->selectAll();
         QTest::keyClicks(editor, QString::fromUtf8(text));
