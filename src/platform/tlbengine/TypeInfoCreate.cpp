@@ -421,6 +421,19 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     return S_OK;
 }
 
+HRESULT TypeInfoImpl::SetValueParamName(UINT index, LPCOLESTR szName) {
+    TypeData* data = nullptr;
+    if (HRESULT hr = Begin("SetValueParamName", &data); FAILED(hr)) return hr;
+    if (!szName || !NameFits(szName)) return E_INVALIDARG;
+    if (index >= data->funcs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    FuncData& f = data->funcs[index];
+    if ((f.invkind != INVOKE_PROPERTYPUT && f.invkind != INVOKE_PROPERTYPUTREF) || f.params.empty())
+        return TYPE_E_ELEMENTNOTFOUND;
+    f.params.back().name = std::u16string(ViewOf(szName));
+    Touched();
+    return S_OK;
+}
+
 HRESULT TypeInfoImpl::DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) {
     TypeData* data = nullptr;
     if (HRESULT hr = Begin("DefineFuncAsDllEntry", &data); FAILED(hr)) return hr;

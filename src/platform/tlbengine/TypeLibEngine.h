@@ -344,7 +344,10 @@ private:
 };
 
 // A type of a created or loaded library: its interface half for duals.
-class TypeInfoImpl final : public TypeReader, public ICreateTypeInfo2, public ICreateTypeInfoRoom {
+class TypeInfoImpl final : public TypeReader,
+                           public ICreateTypeInfo2,
+                           public ICreateTypeInfoRoom,
+                           public ICreateTypeInfoValueName {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
@@ -399,6 +402,7 @@ public:
     HRESULT AddVarDesc(UINT index, VARDESC* pVarDesc) override;
     HRESULT ReserveMembers(UINT cFuncs, UINT cVars) override;
     HRESULT SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
+    HRESULT SetValueParamName(UINT index, LPCOLESTR szName) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;
     HRESULT DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) override;

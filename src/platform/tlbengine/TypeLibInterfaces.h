@@ -183,6 +183,21 @@ struct ICreateTypeInfoRoom : IUnknown {
     virtual HRESULT ReserveMembers(UINT cFuncs, UINT cVars) = 0;
 };
 
+// This engine's own addition to the creation interfaces: a name for the value
+// parameter (the last) of a property put or putref, which SetFuncAndParamNames
+// leaves unnamed. The platform reads a member's names from the accessor stored
+// first, and a Let or Set stored before its Get is read with its value
+// parameter's name where the file holds one: for such a property that is the
+// only place the value's name is read from. Other engines don't answer to it.
+struct ICreateTypeInfoValueName : IUnknown {
+    static constexpr IID kIID = {0x419CAAE9, 0xCFD9, 0x4328, {0xAD, 0x50, 0xF2, 0xA7, 0xE6, 0xB2, 0x5B, 0x2C}};
+    // Names the value parameter of the put or putref at index; an empty name
+    // leaves it unnamed. E_INVALIDARG for a null or too long name,
+    // TYPE_E_ELEMENTNOTFOUND for an index beyond the functions or a function
+    // that is no put or putref.
+    virtual HRESULT SetValueParamName(UINT index, LPCOLESTR szName) = 0;
+};
+
 // The library entry points below are defined by the file layer
 // (platform/tlbfiles) and, for registered libraries, by the registry layer.
 

@@ -115,10 +115,14 @@ TEST(EngineMembers, NamesFollowThePlatformsRules) {
     ASSERT_OK(SetNames(foo.get(), 0, {u""}));
     ASSERT_OK(SetNames(foo.get(), 3, {u""}));
     ASSERT_OK(SetNames(foo.get(), 3, {u"Add", u"index"}));
+    // Only the engine's own addition names a put's value.
+    auto naming = foo.As<ICreateTypeInfoValueName>();
+    EXPECT_EQ(TYPE_E_ELEMENTNOTFOUND, naming->SetValueParamName(2, u"value"));  // a Get
+    ASSERT_OK(naming->SetValueParamName(1, u"value"));
 
     auto ti = Read(foo);
     EXPECT_EQ((std::vector<std::u16string>{u"Add", u"index"}), NamesOf(ti.get(), 3));
-    EXPECT_EQ(std::vector<std::u16string>{u"Size"}, NamesOf(ti.get(), 2));  // first member with the id
+    EXPECT_EQ((std::vector<std::u16string>{u"Size", u"value"}), NamesOf(ti.get(), 2));  // first member with the id
     EXPECT_EQ(1u, NamesOf(ti.get(), 3, 1).size());
     std::u16string n0 = u"ADD", n1 = u"INDEX", bad = u"nothing";
     LPOLESTR names[] = {n0.data(), n1.data()};
