@@ -387,18 +387,25 @@ void TLBModifier::CopyFunction(MemberSource& source, ole::UINT index, ole::ICrea
         }
     }
 
-    // Names: a put's value parameter has none of its own. They go from the
-    // source's strings to the new function without copies of their own; an
-    // unnamed parameter before a named one (a null name) goes as an empty name.
+    // Names: a put's value parameter has none of its own, unless the
+    // property's names are read from its puts (the platform reads a member's
+    // names from its accessor stored first). They go from the source's
+    // strings to the new function without copies of their own; an unnamed
+    // parameter before a named one (a null name) goes as an empty name.
     const ole::UINT want = static_cast<ole::UINT>(cParams > 0 ? cParams : 0) + 1;
     NameList names(want);
     CheckHr(sourceTi->GetNames(memid, names.Out(), want, &names.count));
     ole::UINT count = std::min(names.count, want);
-    if ((invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) && count == want) --count;
+    bool valueNamed = false;
+    if ((invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) && count == want) {
+        --count;
+        valueNamed = NamesReadFromPut(sourceTi, memid);
+    }
     if (count > 0) {
         if (const ole::HRESULT hr = dest->SetFuncAndParamNames(index, names.Pointers(count), count); FAILED(hr))
             RaiseMemberNameError(hr, sourceTi, std::u16string(ole::BstrView(names.Out()[0])), index, false);
     }
+    if (valueNamed) SetValueParamName(dest, index, std::u16string(ole::BstrView(names.Out()[count])));
 
     if (help.HelpContext != 0) CheckHr(dest->SetFuncHelpContext(index, help.HelpContext));
     if (help.HelpStringContext != 0) CheckHr(dest->SetFuncHelpStringContext(index, help.HelpStringContext));

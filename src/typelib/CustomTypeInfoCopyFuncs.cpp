@@ -1,5 +1,6 @@
 // CustomTypeInfo: copying functions from one type into another (with names,
 // help, DLL entries and custom data), the layout probe and temporary types.
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -110,7 +111,8 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
             CheckHr(dest->DefineFuncAsDllEntry(destIndex, dllName.c_str(), point));
         }
 
-        // Names: a put's value parameter stays unnamed.
+        // Names: a put's value parameter stays unnamed, unless the source's
+        // names are read from its puts (see NamesReadFromPut).
         const ole::UINT want = static_cast<ole::UINT>(cParams) + 1;
         std::vector<ole::BSTR> raw(want, nullptr);
         ole::UINT got = 0;
@@ -119,7 +121,11 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         for (ole::UINT i = 0; i < got && i < want; ++i) names.emplace_back(ole::BstrView(raw[i]));
         for (ole::BSTR b : raw) ole::SysFreeString(b);
         CheckHr(namesHr);
-        if (got == want && (invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF))) names.pop_back();
+        std::optional<std::u16string> valueName;
+        if (got == want && (invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF))) {
+            if (NamesReadFromPut(source, sourceId)) valueName = names.back();
+            names.pop_back();
+        }
         if (!newName.empty()) {
             if (names.empty())
                 names.emplace_back(newName);
@@ -131,6 +137,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
             for (std::u16string& n : names) ptrs.push_back(n.data());
             CheckHr(dest->SetFuncAndParamNames(destIndex, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
         }
+        if (valueName) SetValueParamName(dest, destIndex, *valueName);
 
         if (helpContext != 0) CheckHr(dest->SetFuncHelpContext(destIndex, helpContext));
         if (helpStringContext != 0) CheckHr(dest2->SetFuncHelpStringContext(destIndex, helpStringContext));

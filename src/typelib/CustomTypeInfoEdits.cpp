@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -416,18 +417,25 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
     std::vector<std::u16string> names, oldNames;
     size_t c = 0;
     bool read = false;
+    // A property whose put or putref is stored before its Get is read with the
+    // names of that accessor, its value parameter's too: the puts keep the
+    // value's name, as the Get's return value parameter does.
+    const bool valueInPuts = NamesReadFromPut(ti, memberID);
+    constexpr size_t kNoValue = static_cast<size_t>(-1);
     // Accessors renamed already get their names back should a later one
     // refuse the name (another member has it) or fail.
     ScopeGuard rollback;
-    auto setNames = [&](int32_t index, size_t count) {
+    auto setNames = [&](int32_t index, size_t count, size_t valueAt) {
         std::vector<ole::LPOLESTR> ptrs;
         for (size_t i = 0; i < count; ++i) ptrs.push_back(names[i].data());
         CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), ptrs.data(), static_cast<ole::UINT>(count)));
-        rollback.OnFailure([this, &oldNames, index, count] {
+        rollback.OnFailure([this, &oldNames, index, count, valueAt] {
             std::vector<ole::LPOLESTR> old;
             for (size_t i = 0; i < count; ++i) old.push_back(oldNames[i].data());
             CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), old.data(), static_cast<ole::UINT>(count)));
+            if (valueAt != kNoValue) SetValueParamName(type_.get(), static_cast<ole::UINT>(index), oldNames[valueAt]);
         });
+        if (valueAt != kNoValue) SetValueParamName(type_.get(), static_cast<ole::UINT>(index), names[valueAt]);
     };
     for (ole::INVOKEKIND kind : kKinds) {
         const int32_t index = FuncIndex(ti, memberID, kind);
@@ -439,9 +447,10 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             const bool retval = modITypeInfoHelper::HasRetvalParam(*fd);
             fd.Release();
             if (position > (put ? n - 1 : n)) RaiseError(kErrSubscriptOutOfRange);
-            names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 1);
-            c = names.size();
-            names.resize(static_cast<size_t>(n) + 1);
+            // Room for a put's value beyond a Get that returns the value itself.
+            names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 2);
+            c = std::min(names.size(), static_cast<size_t>(put ? n : n + 1));
+            names.resize(static_cast<size_t>(n) + 2);
             // A name beyond the ones the platform gave: extend up to it.
             if (static_cast<size_t>(position) >= c && static_cast<size_t>(position) <= static_cast<size_t>(n) &&
                 !(put && position >= n))
@@ -454,7 +463,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                     RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
             oldNames = names;
             names[static_cast<size_t>(position)] = text;
-            setNames(index, c);
+            setNames(index, c, put && valueInPuts ? static_cast<size_t>(n) : kNoValue);
             read = true;
             if (kind == ole::INVOKE_FUNC) break;
             // A Get's return value parameter has no place in the others; a
@@ -462,15 +471,17 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             if (kind == ole::INVOKE_PROPERTYGET && retval && c == static_cast<size_t>(n) + 1) --c;
             continue;
         }
-        if (static_cast<size_t>(position) >= c) continue;
-        // Another accessor of the property: as many names as it takes.
+        // Another accessor of the property: as many names as it takes, and a
+        // put's value where the property's names are read from its puts.
         FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
-        size_t take = static_cast<size_t>(fd->cParams) + 1;
-        if (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) take = fd->cParams;
+        const auto params = static_cast<size_t>(std::max<ole::SHORT>(fd->cParams, 0));
+        const bool put = (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
         fd.Release();
-        take = std::min(take, c);
-        if (static_cast<size_t>(position) >= take) continue;
-        setNames(index, take);
+        const size_t take = std::min(put ? params : params + 1, c);
+        const size_t valueAt = put && valueInPuts && params < names.size() ? params : kNoValue;
+        if (static_cast<size_t>(position) >= take && static_cast<size_t>(position) != valueAt) continue;
+        if (take == 0) continue;
+        setNames(index, take, valueAt);
     }
     rollback.Dismiss();
 }
@@ -482,6 +493,7 @@ struct SavedAccessor {
     ole::UINT Index = 0;
     FuncDescHolder Desc;
     std::vector<std::u16string> Names;
+    std::optional<std::u16string> ValueName;  // a put's, where the property's names are read from it
     CustItems FuncCust;
     std::vector<CustItems> ParamCust;
     bool HasDllEntry = false;
@@ -540,6 +552,7 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
         for (std::u16string& n : a.Names) ptrs.push_back(n.data());
         if (!ptrs.empty())
             CheckHr(type_->SetFuncAndParamNames(a.Index, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
+        if (a.ValueName) SetValueParamName(type_.get(), a.Index, *a.ValueName);
         WriteCust(a.FuncCust, modITypeInfoHelper::SetFuncCustData(type_.get(), a.Index));
         for (size_t p = 0; p < a.ParamCust.size(); ++p)
             WriteCust(a.ParamCust[p],
@@ -559,7 +572,11 @@ void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
             a.Desc.Take(ti.get(), index);
             const bool put = (a.Desc->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
             const ole::UINT maxNames = static_cast<ole::UINT>(a.Desc->cParams) + (put ? 0 : 1);
-            a.Names = ReadNames(ti.get(), memberID, std::max<ole::UINT>(maxNames, 1));
+            a.Names = ReadNames(ti.get(), memberID, std::max<ole::UINT>(maxNames, 1) + (put ? 1 : 0));
+            if (put && a.Names.size() > maxNames) {
+                if (NamesReadFromPut(ti.get(), memberID)) a.ValueName = a.Names.back();
+                a.Names.pop_back();
+            }
             a.FuncCust = ReadCust(modITypeInfoHelper::GetFuncCustData(ti.get(), index));
             for (ole::SHORT p = 0; p < a.Desc->cParams; ++p)
                 a.ParamCust.push_back(

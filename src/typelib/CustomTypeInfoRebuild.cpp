@@ -72,6 +72,7 @@ struct AccessorWork {
     int32_t Fields = 0;
     int32_t NewFlags = 0;
     size_t BlankCount = 0;
+    int32_t OriginalParams = 0;
 };
 
 void SetNames(ole::ICreateTypeInfo* cti, ole::UINT index, const std::vector<std::u16string>& names, size_t count) {
@@ -193,6 +194,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         }
         w.Held.Take(ti, index);
         w.Desc = *w.Held;
+        w.OriginalParams = w.Desc.cParams;
         if (autoOffsets) w.Desc.oVft = 0;
         found.push_back(&w);
         if (w.Kind == ole::INVOKE_FUNC) break;
@@ -239,6 +241,14 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
     else if (change & FuncRebuildData::kDeleteParam)
         modSupport::RemoveStringAt(names, static_cast<size_t>(paramIndex));
     const size_t newNameCount = NamedCount(names);
+    // Where the property's names are read from a put, its puts keep the
+    // value's name (the last of theirs).
+    const bool valueInPuts = NamesReadFromPut(ti, memberID);
+    const auto setValueName = [&](ole::INVOKEKIND kind, ole::UINT index, const std::vector<std::u16string>& from,
+                                  int32_t params) {
+        if (valueInPuts && IsPut(kind) && params > 0 && static_cast<size_t>(params) < from.size())
+            SetValueParamName(type_.get(), index, from[static_cast<size_t>(params)]);
+    };
 
     // Undo, newest state first: copies removed, names given back, descriptors
     // released (declared after what it refers to, so it runs before they go).
@@ -278,8 +288,10 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
             }
         }
         for (AccessorWork* w : found)
-            if (w->NamesBlanked && w->NewIndex != w->Index)
+            if (w->NamesBlanked && w->NewIndex != w->Index) {
                 SetNames(type_.get(), static_cast<ole::UINT>(w->Index), namesRead, w->BlankCount);
+                setValueName(w->Kind, static_cast<ole::UINT>(w->Index), namesRead, w->OriginalParams);
+            }
     });
 
     // The old accessors give up their names before the copies take them.
@@ -411,6 +423,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         if (typeKind_ == ole::TKIND_MODULE && w->HasDllEntry)
             CheckHr(type_->DefineFuncAsDllEntry(newIndex, w->DllName.c_str(), w->DllEntry));
         SetNames(type_.get(), newIndex, names, std::min(newNameCount, maxNames));
+        setValueName(d.invkind, newIndex, names, newCParams);
     }
     // The originals go; the copies stand where they stood. Their custom data
     // is noted first, in case one has to come back.

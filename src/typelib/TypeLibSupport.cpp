@@ -116,6 +116,25 @@ std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, o
     return names;
 }
 
+bool NamesReadFromPut(ole::ITypeInfo* ti, ole::MEMBERID memid) {
+    const ole::ComPtr<ole::ITypeInfo2> ti2 = ole::ComPtr<ole::ITypeInfo>(ti).As<ole::ITypeInfo2>();
+    if (!ti2) return false;
+    const auto indexOf = [&](ole::INVOKEKIND kind) {
+        ole::UINT index = 0;
+        return SUCCEEDED(ti2->GetFuncIndexOfMemId(memid, kind, &index)) ? static_cast<int64_t>(index) : -1;
+    };
+    const int64_t get = indexOf(ole::INVOKE_PROPERTYGET);
+    for (ole::INVOKEKIND kind : {ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF})
+        if (const int64_t put = indexOf(kind); put >= 0 && (get < 0 || put < get)) return true;
+    return false;
+}
+
+void SetValueParamName(ole::ICreateTypeInfo* cti, ole::UINT index, const std::u16string& name) {
+    ole::ComPtr<ole::ICreateTypeInfoValueName> naming;
+    CheckHr(cti->QueryInterface(ole::ICreateTypeInfoValueName::kIID, naming.put_void()));
+    CheckHr(naming->SetValueParamName(index, name.c_str()));
+}
+
 CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get) {
     ole::CUSTDATA cd{};
     ScopeGuard clear([&] { ole::ClearCustData(&cd); });

@@ -98,6 +98,15 @@ std::u16string TakeBstr(ole::BSTR b);
 // Up to max names of a member (GetNames); a failure raises its HRESULT.
 std::vector<std::u16string> ReadNames(ole::ITypeInfo* ti, ole::MEMBERID memid, ole::UINT max);
 
+// Whether the platform reads a property's names from one of its puts or
+// putrefs: one is stored before its Get, or it has none. A member's names
+// are those of the accessor stored first, a put's value parameter among them.
+bool NamesReadFromPut(ole::ITypeInfo* ti, ole::MEMBERID memid);
+// Names the value parameter of the put or putref at index (an empty name
+// leaves it unnamed). The creation interfaces leave that parameter unnamed;
+// this engine's own addition names it.
+void SetValueParamName(ole::ICreateTypeInfo* cti, ole::UINT index, const std::u16string& name);
+
 // The custom data of one item, read into values that outlive the read.
 using CustItems = std::vector<std::pair<ole::GUID, ole::Variant>>;
 CustItems ReadCust(const modITypeInfoHelper::GetCustDataFn& get);

@@ -3,6 +3,8 @@
 // saved and reloaded library.
 #include "ModelTestSupport.h"
 
+#include "typelib/TypeLibSupport.h"
+
 namespace modeltest {
 namespace {
 
@@ -186,6 +188,29 @@ TEST_F(MemberEdit, DeletingAndRenamingAccessors) {
     const std::string s = Section("IWidget");
     EXPECT_TRUE(HasInOrder(s, {"func 0 \"Amount\"", "invoke=2", "param 0 \"result\"", "func 1 \"Other\""})) << s;
     EXPECT_EQ(s.find("func 2"), std::string::npos);
+}
+
+// The platform reads a property's names from its accessor stored first: with
+// the Let stored before the Get, the value's name goes to the Let's value
+// parameter too, and stays there through a rename of the property, a new
+// type of the value and a copy of the property.
+TEST_F(MemberEdit, AValuesNameGoesToALetStoredBeforeItsGet) {
+    auto t = Interface(u"IWidget");
+    Func(*t, u"Value", {Param(u"", VT_I4)}, INVOKE_PROPERTYPUT);
+    const MEMBERID value = Id(*t, u"Value");
+    Func(*t, u"Value", {Param(u"", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET, value);
+    const auto names = [&](MEMBERID id) { return zephrin::typelib_detail::ReadNames(t->ITypeInfo().get(), id, 4); };
+    t->SetParameterName(value, 0, u"count");
+    EXPECT_EQ(names(value), (std::vector<std::u16string>{u"Value", u"count"}));
+    t->SetMemberName(value, u"Amount");
+    ParamData shorter = Param(u"", VT_I2);
+    t->SetParameterType(value, 0, shorter, INVOKE_PROPERTYPUT, 0);
+    EXPECT_EQ(names(value), (std::vector<std::u16string>{u"Amount", u"count"}));
+    std::u16string name;
+    MEMBERID copy = 0;
+    int32_t kinds = 0;
+    t->CopyMember(T(u"IWidget").get(), value, name, copy, kinds, -1);
+    EXPECT_EQ(names(copy), (std::vector<std::u16string>{u"Amount1", u"count"}));
 }
 
 TEST_F(MemberEdit, VariablesChangeTypeValueAndID) {
