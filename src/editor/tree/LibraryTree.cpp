@@ -407,18 +407,24 @@ int32_t GetFuncParamNames(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t 
     // A property's parameters are those of its longest accessor: a Let or
     // Set of a dispinterface's property has its value beyond the Get's.
     int32_t longest = invokeKind;
+    ole::UINT longestIndex = index;
     if (invokeKind != kAccessFunc)
         for (const int32_t bit : {kAccessPut, kAccessPutRef}) {
             if ((accessBits & bit) == 0 || bit == invokeKind ||
                 ole::FAILED(type2->GetFuncIndexOfMemId(memberId, static_cast<ole::INVOKEKIND>(bit), &index)))
                 continue;
             const int32_t other = typelib_detail::FuncDescHolder(type, index)->cParams + 1;
-            if (other > count) count = other, longest = bit;
+            if (other > count) count = other, longest = bit, longestIndex = index;
         }
     if (!names) return count;
     *names = typelib_detail::ReadNames(type, memberId, static_cast<ole::UINT>(count));
-    const bool missing = static_cast<int32_t>(names->size()) < count;
-    if (missing && (longest & (kAccessPut | kAccessPutRef)))
+    const auto read = static_cast<int32_t>(names->size());
+    // An unnamed value: a put's (the first name missing), or a Get's return
+    // value parameter (the last name alone missing; the names are those of
+    // the accessor stored first, which may be a put that names no value).
+    if (read < count && ((longest & (kAccessPut | kAccessPutRef)) ||
+                         (longest == kAccessGet && read == count - 1 &&
+                          modITypeInfoHelper::HasRetvalParam(*typelib_detail::FuncDescHolder(type, longestIndex)))))
         names->push_back(modSupport::LoadResStringById(kStrNewValue));
     names->resize(static_cast<size_t>(count));
     return count;

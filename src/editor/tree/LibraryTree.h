@@ -80,10 +80,11 @@ void SyncParamNodeCount(QTreeWidgetItem* memberNode, const std::function<void(QT
 bool RetitleMemberNodes(QTreeWidgetItem* typeNode);
 
 // The names of a function (element 0 the function's, then its parameters',
-// "<New Value>" for an unnamed value of a put or putref), looked up with the
-// lowest accessor bit of accessBits; for a property, as many as its accessor
-// with the most parameters has (a dispinterface's Let or Set takes its value
-// beyond the Get's parameters). Without names (count only) nothing is read
+// "<New Value>" for an unnamed value of a put or putref and for a Get's
+// unnamed return value parameter), looked up with the lowest accessor bit of
+// accessBits; for a property, as many as its accessor with the most
+// parameters has (a dispinterface's Let or Set takes its value beyond the
+// Get's parameters). Without names (count only) nothing is read
 // but the count. found is false and the result 0 when there is no such
 // function; otherwise the result is the parameter count + 1.
 int32_t GetFuncParamNames(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t accessBits, bool& found,

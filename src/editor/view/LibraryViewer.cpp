@@ -735,6 +735,15 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
     }
     try {
         ChangeTarget target = TargetOfNode(item);
+        // An unnamed parameter of a role (a property's value, a return value,
+        // an LCID) is named by its role on the accessor the pane shows it in:
+        // the history's text names no empty name, and a replay finds the
+        // parameter by its role.
+        if (target.Kind == kTargetParam && target.ParamName.empty() && item == shownNode_ &&
+            editTarget_.Kind == kTargetParam && editTarget_.SpecialParam != kParamNamed) {
+            target.InvokeKind = editTarget_.InvokeKind;
+            target.SpecialParam = editTarget_.SpecialParam;
+        }
         std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);
         rename->InitFromTarget(target);
         ChangePtr baseline = rename->Clone();

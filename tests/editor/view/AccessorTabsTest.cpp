@@ -5,6 +5,7 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -12,11 +13,16 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <tuple>
+
 #include "changes/ChangesTestSupport.h"
 #include "changes/history/PlaybackCommand.h"
+#include "changes/kinds/RenameChange.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
+#include "support/DarkTheme.h"
 #include "support/FileContents.h"
+#include "support/ReferenceDump.h"
 #include "support/Screenshots.h"
 #include "support/TempDir.h"
 #include "typelib/TypeLibSupport.h"
@@ -70,6 +76,34 @@ void WriteDispGridLibrary(const fs::path& file) {
     AddFunc(grid.get(), 3, {.name = u"Ref", .invkind = INVOKE_PROPERTYPUTREF, .ret = Vt(VT_VOID),
                             .params = {{u"", Vt(VT_DISPATCH)}}, .memid = 2, .kind = FUNC_DISPATCH});
     ASSERT_OK(grid->LayOut());
+    ASSERT_OK(lib->SaveAllChanges());
+}
+
+// A library whose properties have their Let or Set stored before their Get,
+// the values unnamed:
+//   interface ILetFirst : IUnknown {
+//     [propput] HRESULT P([in] long);  [propget] HRESULT P([out, retval] long*);
+//     [propputref] HRESULT Item([in] long Key, [in] IDispatch*);
+//     [propput] HRESULT Item([in] long Key, [in] IDispatch*);
+//     [propget] HRESULT Item([in] long Key, [out, retval] IDispatch**); }
+void WriteLetFirstLibrary(const fs::path& file) {
+    ComPtr<ICreateTypeLib2> lib = NewLibrary(u"LetFirst", ole::FromUtf8(file.string()));
+    ASSERT_TRUE(lib);
+    auto type = NewType(lib.get(), u"ILetFirst", TKIND_INTERFACE);
+    ASSERT_OK(type->AddImplType(0, RefTo(type.get(), StdOle2Type(kIID_IUnknown).get())));
+    TypeDescs td;
+    const USHORT retval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
+    AddFunc(type.get(), 0, {u"P", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), {{u"", Vt(VT_I4)}}});
+    AddFunc(type.get(), 1,
+            {u"P", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"", td.Ptr(Vt(VT_I4)), retval}}, 0, FuncIdAt(type.get(), 0)});
+    const std::vector<Param> put{{u"Key", Vt(VT_I4)}, {u"", Vt(VT_DISPATCH)}};
+    AddFunc(type.get(), 2, {u"Item", INVOKE_PROPERTYPUTREF, Vt(VT_HRESULT), put});
+    const MEMBERID item = FuncIdAt(type.get(), 2);
+    AddFunc(type.get(), 3, {u"Item", INVOKE_PROPERTYPUT, Vt(VT_HRESULT), put, 0, item});
+    AddFunc(type.get(), 4,
+            {u"Item", INVOKE_PROPERTYGET, Vt(VT_HRESULT), {{u"Key", Vt(VT_I4)}, {u"", td.Ptr(Vt(VT_DISPATCH)), retval}},
+             0, item});
+    ASSERT_OK(type->LayOut());
     ASSERT_OK(lib->SaveAllChanges());
 }
 
@@ -512,6 +546,81 @@ TEST_F(AccessorTabs, ADispinterfacesLetValueNodeGoesWithItsLet) {
     ComPtr<ITypeLib> saved = SaveAndReplay();
     UINT index = 0;
     EXPECT_NE(changestest::TypeNamed(saved.get(), u"DGrid").As<ITypeInfo2>()->GetFuncIndexOfMemId(1, INVOKE_PROPERTYPUT, &index), S_OK);
+}
+
+// A property whose Let or Set is stored before its Get is read by the
+// platform with that accessor's names. Its unnamed value shows as the other
+// unnamed values do; renamed with F2 on the Let's tab, and on the Get's, the
+// name is written where the platform reads it, and the history names the
+// value by its role. The window's file and the batch replay are the same,
+// and a history that names the value by its position, as recorded before,
+// replays with the name too.
+TEST_F(AccessorTabs, AValueRenamedOnALetStoredBeforeItsGetIsSavedWhereThePlatformReadsIt) {
+    WriteLetFirstLibrary(dir / "in.tlb");
+    Open();
+    const auto valueText = [&](const char* member) {
+        QTreeWidgetItem* node = At("ILetFirst", member);
+        EnsureChildren(node);
+        return node->child(node->childCount() - 1)->text(0);
+    };
+    EXPECT_EQ(valueText("P"), "<New Value>");
+    EXPECT_EQ(valueText("Item"), "<New Value>");
+    Select(At("ILetFirst", "P"));
+    ClickTab("Let");
+    Select(At("ILetFirst", "P", "<New Value>"));
+    ASSERT_EQ(CurrentTab(), "Let");
+    At("ILetFirst", "Item")->setExpanded(true);
+    const QPalette light = QApplication::palette();
+    for (const auto& [theme, palette] : {std::pair{"light", light}, std::pair{"dark", testsupport::DarkPalette()}}) {
+        QApplication::setPalette(palette);
+        view.setPalette(palette);
+        QCoreApplication::processEvents();
+        testsupport::SaveScreenshots(view, std::string("viewer-let-first-values-") + theme);
+    }
+    QApplication::setPalette(light);
+    view.setPalette(light);
+    RenameCurrentNode(Tree(), "val");
+    Select(At("ILetFirst", "Item", "<New Value>"));
+    ClickTab("Interface Property Get");
+    RenameCurrentNode(Tree(), "entry");
+    EXPECT_EQ(valueText("P"), "val");
+    EXPECT_TRUE(services.messages.empty() && services.beeps == 0);
+    ASSERT_EQ(history.ItemCount(), 2);
+    EXPECT_EQ(history.Text(1), u"Rename right-hand side value parameter of ILetFirst.P to 'val'");
+    EXPECT_EQ(history.Text(2), u"Rename return value parameter of ILetFirst.Item to 'entry'");
+
+    const auto expectNames = [&](ITypeLib* saved, const fs::path& file) {
+        const ComPtr<ITypeInfo> type = changestest::TypeNamed(saved, u"ILetFirst");
+        for (const auto& [member, names] : {std::pair{u"P", std::vector<std::u16string>{u"P", u"val"}},
+                                            std::pair{u"Item", std::vector<std::u16string>{u"Item", u"Key", u"entry"}}})
+            EXPECT_EQ(typelib_detail::ReadNames(type.get(), modITypeInfoHelper::MemberIDFromName(type.get(), member), 4),
+                      names);
+        if (const std::optional<std::string> platform = testsupport::ReferenceDump(file)) {
+            for (const char* line : {"param 0 \"val\" pflags=0x1 type=vt3", "param 0 \"val\" pflags=0xa",
+                                     "param 1 \"entry\" pflags=0x1 type=vt9", "param 1 \"entry\" pflags=0xa"})
+                EXPECT_NE(platform->find(line), std::string::npos) << line << "\n" << *platform;
+        }
+    };
+    ComPtr<ITypeLib> saved = SaveAndReplay();
+    expectNames(saved.get(), dir / "view.tlb");
+
+    // The same renames as recorded before: on the Get's parameters, by position.
+    history.ClearState();
+    Reopen();
+    for (const auto& [member, index, name] : {std::tuple{u"P", 0, u"val"}, std::tuple{u"Item", 1, u"entry"}}) {
+        ChangeTarget target = changestest::ParamTarget(view.CurrentLibraryITypeLib().get(), u"ILetFirst", member,
+                                                       static_cast<int16_t>(index));
+        target.InvokeKind = INVOKE_PROPERTYGET;
+        const std::shared_ptr<RenameChange> rename = modRenameChange::NewRenameChange(false);
+        rename->NewName(name);
+        ASSERT_TRUE(rename->Apply(*view.CurrentCustomTypeLib(), nullptr, target, hub.get(), 0));
+    }
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"before.leh"));
+    ASSERT_EQ(RunZephrin(dir.path(), "-leh before.leh -tlb in.tlb -saveas before.tlb -quiet"), 0)
+        << testsupport::ReadText(dir / "stderr.txt");
+    ComPtr<ITypeLib> replayed;
+    ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "before.tlb").string()).c_str(), replayed.put()));
+    expectNames(replayed.get(), dir / "before.tlb");
 }
 
 // Histories recorded before a Let's parameters had panes of their own, stepped
