@@ -248,11 +248,19 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
     // A dispinterface's property whose accessors take and return the value
     // itself gets another such accessor: a Let or Set takes all the Get's
     // parameters and then the value, and returns nothing; a Get takes the
-    // parameters but the value, and returns the value.
+    // parameters but the value, and returns the value. An interface's or
+    // module's Get that returns the value itself (it has no return value
+    // parameter and returns neither an HRESULT nor nothing) gives a Let or
+    // Set the same form, returning an HRESULT.
     const bool get = adding == ole::INVOKE_PROPERTYGET;
     const auto count = static_cast<size_t>(std::max<ole::SHORT>(fd->cParams, 0));
-    const bool itself = modITypeInfoHelper::PassesValueItself(type.get(), *fd) && (!get || count != 0);
     const bool fromGet = source == ole::INVOKE_PROPERTYGET;
+    const ole::VARTYPE returned = fd->elemdescFunc.tdesc.vt;
+    const bool returnsValue = TypeAttr(type.get())->typekind != ole::TKIND_DISPATCH && fromGet && !get &&
+                              !modITypeInfoHelper::HasRetvalParam(*fd) && returned != ole::VT_HRESULT &&
+                              returned != ole::VT_VOID;
+    const bool itself =
+        returnsValue || (modITypeInfoHelper::PassesValueItself(type.get(), *fd) && (!get || count != 0));
 
     // Every parameter but the value comes from the source (all of a Get's
     // that returns the value itself).
@@ -310,7 +318,7 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
         else if (IsRecord(*returnType))
             returnType->PointerLevel(0);
     } else if (itself) {
-        returnType->SetType(ole::VT_VOID, nullptr);
+        returnType->SetType(returnsValue ? ole::VT_HRESULT : ole::VT_VOID, nullptr);
     } else {
         returnType->DuplicateFromTypeDesc(fd->elemdescFunc.tdesc, lib, type.get());
     }

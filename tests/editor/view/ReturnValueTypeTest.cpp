@@ -745,6 +745,21 @@ TEST_F(DispinterfaceProperty, AnAccessorThatFailsToBeAddedLeavesNoTrace) {
     ExpectBatchModeWritesTheSame();
 }
 
+// An interface's Get that returns the value itself, with no parameters,
+// given a Let from the menu: the Let takes a value of the Get's type and
+// returns an HRESULT. The edits replay in batch mode to the same file.
+TEST_F(DispinterfaceProperty, AnInterfacesGetThatReturnsTheValueGetsALetOfItsType) {
+    RunOn("IText", "Size", editor::MenuItem::mnuDeletePropPick, 4);
+    RunOn("IText", "Size", editor::MenuItem::mnuAddFuncPick, 4);
+    EXPECT_TRUE(driving.messages.empty()) << driving.messages.front().toStdString();
+    const ComPtr<ITypeInfo> text = changestest::TypeNamed(Lib(), u"IText");
+    EXPECT_EQ(AccessorTypeAt(text.get(), u"Size", INVOKE_PROPERTYPUT, 0), "25");
+    EXPECT_EQ(AccessorTypeAt(text.get(), u"Size", INVOKE_PROPERTYPUT, 1), "3 flags 1");
+    EXPECT_EQ(ParamNodes("IText", "Size"), "<New Value>");
+    EXPECT_EQ(recorder.ItemCount(), 2);
+    ExpectBatchModeWritesTheSame();
+}
+
 // The index of a property whose Get returns the value itself is an ordinary
 // [in] parameter on every accessor's tab: the Get's as the Let's or Set's,
 // deletable, with no return value to insert, on the parameter nor on the
