@@ -129,7 +129,8 @@ TEST(HistoryVariants, DecimalsAreStoredAsTheirExactTextAndReadBackBitForBit) {
 
 TEST(HistoryVariants, WhatTheFileCannotHoldIsRefusedBeforeAnythingIsWritten) {
     RecordWriter out;
-    const ErrorRecord decimal = RecordOf([&] { modMarbrel::WriteVariant(out, ole::Variant(Dec(29, false, 0, 5)).get()); });
+    const ErrorRecord decimal =
+        RecordOf([&] { modMarbrel::WriteVariant(out, ole::Variant(Dec(29, false, 0, 5)).get()); });
     EXPECT_EQ(decimal.Number, kErrTypeMismatch);
     EXPECT_NE(Utf8(decimal.Description).find("Decimal"), std::string::npos);
     EXPECT_EQ(ErrorOf([&] { modMarbrel::WriteVariant(out, ole::Variant(static_cast<IUnknown*>(nullptr)).get()); }),
@@ -663,7 +664,8 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
           [&](auto& c) { c.Value(ole::Variant(Dec(29, false, 0, 5))); });  // no Decimal has that scale
     const ErrorRecord unsaveable = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
     EXPECT_EQ(unsaveable.Number, kErrTypeMismatch);
-    EXPECT_NE(Utf8(unsaveable.Description).find("\"Changed module constant Kernel.Greeting (Value)\""), std::string::npos)
+    EXPECT_NE(Utf8(unsaveable.Description).find("\"Changed module constant Kernel.Greeting (Value)\""),
+              std::string::npos)
         << unsaveable.what();
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
