@@ -107,7 +107,8 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
         ChangeTarget library;
         library.Kind = kTargetLibrary;
         library.Library = target.Library ? target.Library : currentITypeLib_;
-        identity = MakeNode(*LibChange::NewLibraryIdentity(library), ChangeKind::LibChange, library);
+        const std::shared_ptr<LibChange> record = LibChange::NewLibraryIdentity(library);
+        if (deletedIdentity_ != record->Guid()) identity = MakeNode(*record, ChangeKind::LibChange, library);
     }
     ChangeNode node = MakeNode(change, kind, target);
     if (identity) Insert(std::move(*identity));
@@ -292,6 +293,8 @@ void Playback::DeleteItem(int32_t index, PlaybackItem item) {
     const NodeIt it = Find(item, false);
     if (it == current_) SetCurrentItem(std::next(it), index);
     if (it->Flags & ChangeNode::kBreakpoint) --breakpointCount_;
+    if (auto* lib = dynamic_cast<LibChange*>(it->Change.get()); lib && lib->IsNewLibraryIdentity())
+        deletedIdentity_ = lib->Guid();
     byId_.erase(it->Id);
     items_.erase(it);
     // Only later items are offered for deletion; should an earlier one go, the
@@ -341,6 +344,7 @@ void Playback::ClearItems() noexcept {
     currentIndex_ = 0;
     executedCount_ = 0;
     breakpointCount_ = 0;
+    deletedIdentity_.reset();
 }
 
 void Playback::ResetHistory() {

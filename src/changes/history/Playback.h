@@ -19,6 +19,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "changes/hub/ChangeKind.h"
@@ -161,7 +162,8 @@ private:
     void Insert(ChangeNode node);
     // On a new library, the first change recorded comes after an item that
     // records the library's GUID, unless one lies before the position already
-    // (or the change is such an item, which another engine replays).
+    // (or the change is such an item, which another engine replays). One the
+    // user deleted from this history stays deleted.
     bool IdentityDue(IChange& change) const;
     // An added type that was given a GUID of its own gets another one each
     // time the add is applied: the GUID it has now is recorded as a change of
@@ -220,6 +222,8 @@ private:
     int32_t breakpointCount_ = 0;
     std::unique_ptr<CustomTypeLib> library_;
     bool libraryIsNew_ = false;
+    // The GUID of the new library whose identity item the user deleted.
+    std::optional<ole::GUID> deletedIdentity_;
     ole::ComPtr<ole::ITypeLib> currentITypeLib_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     IPlaybackUIActivation* activator_ = nullptr;
