@@ -16,6 +16,7 @@
 // finding of targets.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <list>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "changes/history/IPlaybackUI.h"
 #include "changes/history/IPlaybackUIActivation.h"
 #include "changes/hub/SMNode.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "typelib/CustomTypeLib.h"
 
 namespace zephrin {
@@ -56,6 +58,7 @@ public:
     void ChangeListener(std::shared_ptr<zephrin::ChangeListener> hub) override;
     void LoadState(std::u16string_view folder, std::u16string_view fileName) override;
     bool SaveState(std::u16string_view folder, std::u16string_view fileName) override;
+    bool FileChanged(std::u16string_view folder, std::u16string_view fileName) override;
     IPlaybackUIActivation* UIActivator() override { return activator_; }
     void UIActivator(IPlaybackUIActivation* activator) override;
     ole::ComPtr<tli::TypeLibInfo> CurrentLibrary() override;
@@ -66,7 +69,7 @@ public:
     void AttachITypeLib(ole::ITypeLib* library) override;
     bool LibraryIsNew() override { return libraryIsNew_; }
     void LibraryIsNew(bool isNew) override { libraryIsNew_ = isNew; }
-    void ClearState() override { ResetHistory(); }
+    void ClearState() override;
     void ReloadGlyphs() override {}
     ole::ComPtr<ole::ITypeLib> UnresolvedITypeLib() override { return unresolved_; }
     void UnresolvedITypeLib(ole::ITypeLib* library) override;
@@ -208,6 +211,9 @@ private:
     // The views refill their selected nodes from the library.
     void RefreshViews();
     void Detach(IChange& change);
+    // The file this history was read from or last saved to as it was then,
+    // when file names it; what a save to file expects.
+    std::optional<ole::FileIdentity> ExpectedAt(const std::filesystem::path& file) const;
 
     std::shared_ptr<IHistoryFile> historyFile_;
     ChangeFactory factory_;
@@ -230,6 +236,9 @@ private:
     IPlaybackUI* ui_ = nullptr;
     std::shared_ptr<zephrin::ChangeListener> hub_;
     SMNode node_;  // after hub_: the registration ends first
+    // The history file last read or saved (its links followed), and its identity then.
+    std::filesystem::path file_;
+    ole::FileIdentity fileIdentity_;
 };
 
 }  // namespace zephrin

@@ -688,8 +688,8 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 }
 
-// A save that fails names the history file, never the engine's temporary
-// file or only its folder, and says why; the old file stays as it was.
+// A save that fails names the history file, never a temporary file or only
+// its folder, and says why, as a library save does; the old file stays as it was.
 TEST_F(HistoryEngineFiles, AFailedSaveNamesTheHistoryFileAndTheCause) {
     RecordSome();
     ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
@@ -708,20 +708,21 @@ TEST_F(HistoryEngineFiles, AFailedSaveNamesTheHistoryFileAndTheCause) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(full.Number, kErrPathFileAccess);
-    EXPECT_EQ(Utf8(full.Description), "Path/File access error: " + file + " (File too large)");
+    EXPECT_EQ(Utf8(full.Description), "'" + file + "' could not be written: File too large.");
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 
     // A folder that isn't there: the file and the reason, not the folder alone.
     const ErrorRecord missing = RecordOf([&] { history.SaveState(Folder() + u"/gone", u"h.leh"); });
     EXPECT_EQ(missing.Number, kErrPathFileAccess);
-    EXPECT_EQ(Utf8(missing.Description),
-              "Path/File access error: " + (dir / "gone" / "h.leh").string() + " (No such file or directory)");
+    EXPECT_EQ(Utf8(missing.Description), "'" + (dir / "gone" / "h.leh").string() +
+                                             "' could not be written: the folder '" + (dir / "gone").string() +
+                                             "' does not exist.");
 
     // A read-only history is refused as writing it would be.
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     EXPECT_EQ(Utf8(RecordOf([&] { history.SaveState(Folder(), u"h.leh"); }).Description),
-              "Path/File access error: " + file + " (Permission denied)");
+              "'" + file + "' is read-only.");
 }
 
 }  // namespace
