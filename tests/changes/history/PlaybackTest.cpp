@@ -178,33 +178,6 @@ TEST_F(HistoryFileTest, ASaveKeepsTheAccessRightsOfTheFileAndWritesThroughALink)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// A save keeps the file's other names. It never overwrites what another
-// writer saved since the history read or saved the file: another engine on
-// the file, or a file replaced from outside; saved elsewhere, the history
-// belongs to that file.
-TEST_F(HistoryFileTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersSave) {
-    Playback other{files, [](uint8_t) -> ChangePtr { return nullptr; }};
-    Record(1);
-    ASSERT_TRUE(engine.SaveState(Folder(), u"h.leh"));
-    std::filesystem::create_hard_link(dir / "h.leh", dir / "other-name.leh");
-    other.LoadState(Folder(), u"h.leh");
-    Record(1);
-    ASSERT_TRUE(engine.SaveState(Folder(), u"h.leh"));
-    EXPECT_EQ(Contents("other-name.leh"), "history-2");
-    EXPECT_TRUE(other.FileChanged(Folder(), u"h.leh"));
-    EXPECT_EQ(ErrorOf([&] { other.SaveState(Folder(), u"h.leh"); }), kErrPathFileAccess);
-    EXPECT_EQ(Contents("h.leh"), "history-2");
-
-    std::ofstream(dir / "theirs") << "theirs";
-    std::filesystem::rename(dir / "theirs", dir / "h.leh");
-    EXPECT_TRUE(engine.FileChanged(Folder(), u"h.leh"));
-    EXPECT_EQ(ErrorOf([&] { engine.SaveState(Folder(), u"h.leh"); }), kErrPathFileAccess);
-    EXPECT_EQ(Contents("h.leh"), "theirs");
-    ASSERT_TRUE(engine.SaveState(Folder(), u"mine.leh"));
-    EXPECT_FALSE(engine.FileChanged(Folder(), u"h.leh"));
-    EXPECT_EQ(FilesInFolder(), 3u);
-}
-
 TEST_F(HistoryFileTest, AFileThatCannotBeReadLeavesTheHistoryAndItsCacheAsTheyWere) {
     Record(2);
     IHistoryReferenceCache* cache = log->detachCaches.back();
