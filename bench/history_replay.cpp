@@ -75,8 +75,10 @@ public:
 class NoFile : public IHistoryFile {
 public:
     std::shared_ptr<IHistoryReferenceCache> NewCache() override { return std::make_shared<NoCache>(); }
-    void WriteEditHistory(const std::filesystem::path&, const std::list<ChangeNode>&,
-                          IHistoryReferenceCache&) override {}
+    std::vector<std::byte> EditHistoryBytes(const std::filesystem::path&, const std::list<ChangeNode>&,
+                                            IHistoryReferenceCache&) override {
+        return {};
+    }
     std::list<ChangeNode> ReadEditHistory(const std::filesystem::path&, IHistoryReferenceCache&) override { return {}; }
 };
 

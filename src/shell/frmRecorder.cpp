@@ -547,8 +547,27 @@ bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
             if (name.empty()) return;
         }
         std::u16string folder, file;
-        Split(name, folder, file);
-        const bool saved = engine_->SaveState(folder, file);
+        bool saved = false;
+        for (;;) {
+            Split(name, folder, file);
+            // What another writer saved since the history was read or saved
+            // is never overwritten (the engine refuses it also when it comes
+            // in while the history is written): the user may save elsewhere.
+            if (!engine_->FileChanged(folder, file)) {
+                try {
+                    saved = engine_->SaveState(folder, file);
+                    break;
+                } catch (const ErrorRecord&) {
+                    if (!engine_->FileChanged(folder, file)) throw;
+                }
+            }
+            if (Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(174, {name})),
+                                      dialogs::kStyleYesNo | dialogs::kStyleExclamation) != dialogs::kAnswerYes)
+                return;
+            name = FromQString(GetSaveLehFileName(this, ToQString(name)));
+            if (name.empty()) return;
+            saveAs = true;
+        }
         bool deleted = false;
         if (!saved) {
             bool readOnly = false, directory = false;

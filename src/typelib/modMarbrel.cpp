@@ -453,17 +453,71 @@ int DataSize(ole::VARTYPE vt) {
     }
 }
 
+// The most digits after the point a Decimal has.
+constexpr int kMaxDecimalScale = 28;
+
+// A Decimal as the history file holds it: its exact text, "-" when its sign
+// is set (also for zero), the digits of its 96-bit magnitude, and as many of
+// them after a "." as its scale says (leading zeros added to reach them).
+std::u16string DecimalText(const ole::DECIMAL& d) {
+    if (d.scale > kMaxDecimalScale)
+        RaiseError(kErrTypeMismatch, u"A Decimal value with " + ole::FromUtf8(std::to_string(d.scale)) +
+                                         u" digits after the point cannot be saved in a Library Edit History file.");
+    unsigned __int128 magnitude = static_cast<unsigned __int128>(d.Hi32) << 64 | d.Lo64;
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + static_cast<int>(magnitude % 10)));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (digits.size() <= d.scale) digits.insert(0, d.scale + 1 - digits.size(), u'0');
+    if (d.scale != 0) digits.insert(digits.size() - d.scale, 1, u'.');
+    return ((d.sign & ole::DECIMAL_NEG) != 0 ? u"-" : u"") + digits;
+}
+
+// Reads DecimalText back; false for any other text.
+bool DecimalFromText(std::u16string_view text, ole::DECIMAL& d) {
+    d = ole::DECIMAL{};
+    if (text.starts_with(u'-')) {
+        d.sign = ole::DECIMAL_NEG;
+        text.remove_prefix(1);
+    }
+    const size_t point = text.find(u'.');
+    if (point != std::u16string_view::npos) {
+        if (point == 0 || point + 1 == text.size() || text.size() - point - 1 > kMaxDecimalScale) return false;
+        d.scale = static_cast<uint8_t>(text.size() - point - 1);
+    }
+    constexpr unsigned __int128 kLimit = static_cast<unsigned __int128>(1) << 96;
+    unsigned __int128 magnitude = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == point) continue;
+        if (!IsDigit(text[i])) return false;
+        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - u'0');
+        if (magnitude >= kLimit) return false;
+    }
+    if (text.empty()) return false;
+    d.Hi32 = static_cast<uint32_t>(magnitude >> 64);
+    d.Lo64 = static_cast<uint64_t>(magnitude);
+    return true;
+}
+
 }  // namespace
 
 void WriteVariant(RecordWriter& out, const ole::VARIANT& value) {
+    if (value.vt == ole::VT_DECIMAL) {
+        // No record holds a Decimal: its exact text goes in a String, with w
+        // saying what the String stands for.
+        RecordWriter text;
+        text.PutString(DecimalText(value.decVal));
+        out.PutInteger(static_cast<int16_t>(ole::VT_DECIMAL));
+        out.PutInteger(static_cast<int16_t>(ole::VT_BSTR));
+        out.PutBytes(text.Bytes());
+        return;
+    }
     const ole::VARTYPE stored = SubstituteVarType(value.vt);
     const int size = DataSize(stored);
-    if (size == -2) {
-        if (value.vt == ole::VT_DECIMAL)
-            RaiseError(kErrTypeMismatch, u"A Decimal value cannot be saved in a Library Edit History file.");
+    if (size == -2)
         RaiseError(kErrTypeMismatch, u"A value of VARTYPE " + ole::FromUtf8(std::to_string(value.vt)) +
                                          u" cannot be saved in a Library Edit History file.");
-    }
     // The text is converted first, so that a text too long for the file
     // leaves nothing written.
     RecordWriter text;
@@ -482,11 +536,18 @@ void WriteVariant(RecordWriter& out, const ole::VARIANT& value) {
 ole::Variant ReadVariant(RecordReader& in) {
     const auto w = static_cast<ole::VARTYPE>(in.GetInteger());
     const auto vt = static_cast<ole::VARTYPE>(in.GetInteger());
+    ole::Variant value;
+    ole::VARIANT& v = value.get();
+    if (w == ole::VT_DECIMAL && vt == ole::VT_BSTR) {
+        ole::DECIMAL d{};
+        if (!DecimalFromText(in.GetString(), d)) in.Refuse();
+        v.decVal = d;
+        v.vt = ole::VT_DECIMAL;  // over the Decimal's reserved word
+        return value;
+    }
     // Only the pairs WriteVariant writes.
     const int size = DataSize(vt);
     if (size == -2 || (w != 0 && (w == vt || SubstituteVarType(w) != vt))) in.Refuse();
-    ole::Variant value;
-    ole::VARIANT& v = value.get();
     if (size == -1) {
         const std::u16string text = in.GetString();
         v.bstrVal = ole::SysAllocString(text);

@@ -123,9 +123,12 @@ ole::VARTYPE SubstituteVarType(ole::VARTYPE vt);
 // Writes a value as the history file holds it: an Integer w, an Integer
 // VARTYPE, then the data (none for Empty and Null; 1, 2, 4 or 8 bytes for the
 // numeric types; a String for VT_BSTR). A substituted type is written as its
-// substitute with w = its own VARTYPE; w is 0 otherwise. A value the file
-// cannot hold (Decimal, arrays, objects, references) raises error 13, a text
-// over 32,767 bytes error 6; nothing is written then.
+// substitute with w = its own VARTYPE; w is 0 otherwise. A Decimal, which no
+// record holds, is written as a VT_BSTR of its exact text (sign, every digit
+// of its magnitude, as many after a "." as its scale) with w = VT_DECIMAL:
+// files without Decimals stay as they were. A value the file cannot hold
+// (arrays, objects, references, a Decimal of a scale over 28) raises error 13,
+// a text over 32,767 bytes error 6; nothing is written then.
 void WriteVariant(RecordWriter& out, const ole::VARIANT& value);
 // Reads what WriteVariant wrote, giving a substituted value its own type back.
 // A w and VARTYPE pair that WriteVariant does not write is refused (error 5

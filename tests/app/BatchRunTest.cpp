@@ -13,6 +13,7 @@
 
 #include <set>
 
+#include "EditSessionSupport.h"
 #include "app/modCorvaneExe.h"
 #include "changes/kinds/AddImplTypeChange.h"
 #include "changes/kinds/AddMemberChange.h"
@@ -42,6 +43,7 @@
 #include "platform/automation/Guid.h"
 #include "regen/TLBModifier.h"
 #include "support/FileContents.h"
+#include "support/ReferenceDump.h"
 #include "support/TempDir.h"
 #include "testcom/TestHelpProvider.h"
 #include "typelib/TypeLibSupport.h"
@@ -266,6 +268,51 @@ TEST_F(BatchRun, AHistoryOfEveryChangeKindSavesWhatTheLiveEditsMade) {
     const Result again = Zephrin("-quiet -out msg.txt -leh all.leh -tlb in.tlb -saveas again.tlb");
     EXPECT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(testsupport::ReadBytes(dir / "again.tlb"), testsupport::ReadBytes(dir / "out.tlb"));
+}
+
+// A module constant and a parameter retyped as DECIMAL with DECIMAL values,
+// and a DECIMAL custom data value: the history saves, and two runs of it in
+// batch mode write what the live library saves, which the platform reads with
+// the values.
+TEST_F(BatchRun, DecimalValuesInAHistorySaveReopenAndReplayToTheBytesTheEditsMade) {
+    sessiontest::EditSession session(dir.path(), dir / "in.tlb");
+    const auto decimal = [](uint64_t value) {
+        ole::DECIMAL d{};
+        d.Lo64 = value;
+        return ole::Variant(d);
+    };
+    const auto retyped = [&](ole::Variant value) {
+        return [&session, value](IAttributeChange& c) {
+            ComPtr<CustomVarTypeInfo> type = CustomVarTypeInfo::New();
+            type->CurrentITypeLib(session.Lib());
+            type->SetType(VT_DECIMAL, nullptr);
+            c.VarTypeInfo(type.get());
+            c.Value(value);
+        };
+    };
+    session.Edit(modMemberChange::NewMemberChange(false), MemberTarget(session.Lib(), u"Kernel", u"Answer", 0),
+                 retyped(decimal(12345678901234567890ull)));
+    ChangeTarget param = ParamTarget(session.Lib(), u"IShape", u"Fill", 0, kParamNamed, u"count");
+    session.Edit(modParamChange::NewParamChange(false), param, retyped(decimal(77)));
+    auto custData = modCustDataChange::NewCustDataChange(false);
+    ChangeTarget type = TypeTarget(session.Lib(), u"IShape");
+    custData->InitFromTarget(type);
+    custData->SetItem({0x0A77C4A6, 1, 2, {3}}, decimal(18446744073709551615ull));
+    session.Apply(custData, type);
+    session.Save("live.tlb");
+
+    ASSERT_TRUE(session.Recorder().SaveState(ole::FromUtf8(dir.path().string()), u"decimal.leh"));
+    for (const char* out : {"out1.tlb", "out2.tlb"}) {
+        const Result run = Zephrin(std::string("-quiet -out msg.txt -leh decimal.leh -tlb in.tlb -saveas ") + out);
+        EXPECT_EQ(run.code, 0) << run.err << ReadText(dir / "msg.txt");
+        EXPECT_EQ(testsupport::ReadBytes(dir / out), testsupport::ReadBytes(dir / "live.tlb")) << out;
+    }
+    const std::optional<std::string> dump = testsupport::ReferenceDump(dir / "out1.tlb");
+    if (!dump) return;
+    for (const char* value : {"\"Answer\" id=0x40000000 kind=2 flags=0x0 type=vt14 value=vt=14:\"12345678901234567890",
+                              "\"count\" pflags=0x71 type=vt14 default=vt=14:\"77\"",
+                              "= vt=14:\"18446744073709551615\""})
+        EXPECT_NE(dump->find(value), std::string::npos) << value << "\n" << *dump;
 }
 
 // In place: a standalone file named by the trailing token is rewritten, keeping

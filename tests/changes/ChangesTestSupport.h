@@ -285,21 +285,22 @@ public:
 // are real and can be replaced, kept or damaged.
 class FakeHistoryFile : public IHistoryFile {
 public:
-    bool failWrite = false;      // write part of the file, then fail
+    bool failWrite = false;      // fail to make the file
     std::list<ChangeNode> last;  // the items last written
 
     std::shared_ptr<IHistoryReferenceCache> NewCache() override { return std::make_shared<FakeCache>(); }
-    void WriteEditHistory(const std::filesystem::path& file, const std::list<ChangeNode>& items,
-                          IHistoryReferenceCache&) override {
-        const std::string key = "history-" + std::to_string(++written_);
-        std::ofstream(file) << key.substr(0, failWrite ? 3 : key.size());
+    std::vector<std::byte> EditHistoryBytes(const std::filesystem::path&, const std::list<ChangeNode>& items,
+                                            IHistoryReferenceCache&) override {
         if (failWrite) RaiseError(kErrPathFileAccess);
+        const std::string key = "history-" + std::to_string(++written_);
         std::list<ChangeNode>& copy = store_[key];
         for (const ChangeNode& node : items) {
             copy.push_back(node);
             copy.back().Change = node.Change->Clone();
         }
         last = items;
+        const auto* bytes = reinterpret_cast<const std::byte*>(key.data());
+        return std::vector<std::byte>(bytes, bytes + key.size());
     }
     std::list<ChangeNode> ReadEditHistory(const std::filesystem::path& file, IHistoryReferenceCache&) override {
         std::string key;

@@ -467,6 +467,14 @@ TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     made.back()->Engine()->UIActivator(made.back());
     made.back()->Engine()->ActivateUI();
     EXPECT_EQ(Shown<frmCorvane>().size(), 1u);
+    // The history replaced from outside: an edit's save asks instead of writing over it.
+    fs::copy_file(dir / "history.leh", dir / "theirs.leh");
+    fs::rename(dir / "theirs.leh", dir / "history.leh");
+    ToggleFlag(*editors[0]->Viewer(), "Widget", "hidden");
+    services.answers = {dialogs::kAnswerNo};
+    QTest::keyClick(made.back()->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_NE(services.LastMessage().find("' was changed by another program"), std::string::npos);
+    EXPECT_EQ(made.back()->List()->ListCount(), 4);
     for (QWidget* window : Shown<frmCorvane>()) delete window;
     // With /new the main window shows NewLib.
     EXPECT_EQ(modCorvaneExe::Main({"-leh", "history.leh", "-new", "-activate"}, shell), 0);

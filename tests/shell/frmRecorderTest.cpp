@@ -354,6 +354,52 @@ TEST_F(RecorderWindowTest, SavingAnEmptyHistoryWritesNothingAndOffersToDeleteThe
     EXPECT_EQ(Caption(*window), "Library Edit History - (New History)");
 }
 
+// Two windows on one history file that has a second name, then the file
+// replaced from outside: a save keeps the other name, never overwrites what
+// another writer saved since the window read or saved the file, says so and
+// offers Save As, from Ctrl+S as from the close question.
+TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersSave) {
+    frmRecorder* first = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    fs::create_hard_link(dir / "s.leh", dir / "other-name.leh");
+    frmRecorder* second = NewWindow();
+    services.files.push_back(Q(dir / "s.leh"));
+    second->MenuAction(1)->trigger();
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    const std::vector<std::byte> firsts = testsupport::ReadBytes(dir / "s.leh");
+    EXPECT_EQ(testsupport::ReadBytes(dir / "other-name.leh"), firsts);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+
+    const std::string refused = "'" + (dir / "s.leh").string() +
+                                "' was changed by another program or history window since this history was read or "
+                                "saved, and it was not overwritten. Would you like to save the history under another "
+                                "name?";
+    services.answers = {dialogs::kAnswerYes};
+    services.files.push_back(Q(dir / "second.leh"));
+    Key(*second, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(services.LastMessage(), refused);
+    EXPECT_EQ(services.styles.back(), dialogs::kStyleYesNo | dialogs::kStyleExclamation);
+    EXPECT_EQ(testsupport::ReadBytes(dir / "s.leh"), firsts);
+    EXPECT_EQ(second->HistoryPath(), ole::FromUtf8((dir / "second.leh").string()));
+    EXPECT_FALSE(second->Dirty());
+
+    fs::copy_file(dir / "second.leh", dir / "theirs.leh");
+    fs::rename(dir / "theirs.leh", dir / "s.leh");
+    Select(At("IShape"));
+    ToggleFlag("hidden");
+    services.messages.clear();
+    services.answers = {dialogs::kAnswerYes, dialogs::kAnswerNo};  // save the changes, but not elsewhere
+    EXPECT_FALSE(first->close());
+    EXPECT_EQ(services.LastMessage(), refused);
+    EXPECT_EQ(services.messages.size(), 2u);
+    EXPECT_EQ(testsupport::ReadBytes(dir / "s.leh"), testsupport::ReadBytes(dir / "second.leh"));
+    EXPECT_TRUE(first->Dirty());
+}
+
 TEST_F(RecorderWindowTest, TheFileMenuTheCloseQuestionAndNew) {
     frmRecorder* window = NewWindow();
     window->FileMenu()->popup(window->mapToGlobal(QPoint(0, 0)));  // its opening sets Save's state

@@ -50,23 +50,9 @@ HistoryFile::HistoryFile(modRecorder::ChangeCreator create)
 
 std::shared_ptr<IHistoryReferenceCache> HistoryFile::NewCache() { return std::make_shared<VTICache>(); }
 
-void HistoryFile::WriteEditHistory(const fs::path& file, const std::list<ChangeNode>& items,
-                                   IHistoryReferenceCache& cache) {
-    const std::vector<std::byte> bytes = modRecorder::WriteEditHistory(items, CacheOf(cache), FolderOf(file));
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) RaiseFileError(kErrPathFileAccess, file, errno);
-    ScopeGuard close([fd] { ::close(fd); });
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        const int err = errno;
-        if (n < 0 && err == EINTR) continue;
-        // A write that makes no progress without saying why fails as an I/O error.
-        if (n <= 0) RaiseFileError(kErrPathFileAccess, file, n < 0 ? err : EIO);
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
-    close.Dismiss();
-    if (::close(fd) != 0) RaiseFileError(kErrPathFileAccess, file, errno);
+std::vector<std::byte> HistoryFile::EditHistoryBytes(const fs::path& file, const std::list<ChangeNode>& items,
+                                                     IHistoryReferenceCache& cache) {
+    return modRecorder::WriteEditHistory(items, CacheOf(cache), FolderOf(file));
 }
 
 std::list<ChangeNode> HistoryFile::ReadEditHistory(const fs::path& file, IHistoryReferenceCache& cache) {

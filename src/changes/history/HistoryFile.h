@@ -1,5 +1,5 @@
-// The Library Edit History file as the history engine reaches it: reads and
-// writes whole files (modRecorder's WriteEditHistory and ReadEditHistory)
+// The Library Edit History file as the history engine reaches it: makes and
+// reads whole files (modRecorder's WriteEditHistory and ReadEditHistory)
 // with a VTICache as the reference cache.
 #pragma once
 
@@ -14,11 +14,9 @@ public:
     explicit HistoryFile(modRecorder::ChangeCreator create = {});
 
     std::shared_ptr<IHistoryReferenceCache> NewCache() override;
-    // The whole file is made in memory first, so an item that cannot be saved
-    // raises before file is touched; then it is written and flushed to disk.
-    // An error while writing raises error 75 naming the file.
-    void WriteEditHistory(const std::filesystem::path& file, const std::list<ChangeNode>& items,
-                          IHistoryReferenceCache& cache) override;
+    // Library paths are stored relative to the folder of file.
+    std::vector<std::byte> EditHistoryBytes(const std::filesystem::path& file, const std::list<ChangeNode>& items,
+                                            IHistoryReferenceCache& cache) override;
     // A missing file raises error 53, one that cannot be read error 75. Only a
     // regular file is read, and its header is checked before the rest is read;
     // a file that is not a history, ends early or holds bad records raises

@@ -2,9 +2,11 @@
 // and writing a whole history with the reference cache that its changes use.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <list>
 #include <memory>
+#include <vector>
 
 #include "changes/hub/ChangeNode.h"
 #include "changes/hub/IHistoryReferenceCache.h"
@@ -16,11 +18,12 @@ public:
     virtual ~IHistoryFile() = default;
     // A new, empty reference cache for a history.
     virtual std::shared_ptr<IHistoryReferenceCache> NewCache() = 0;
-    // Writes the complete history (the items in order, the current-position
-    // and breakpoint bits left out) with the tables of cache into file, a new
-    // file the engine made for it. Errors are raised.
-    virtual void WriteEditHistory(const std::filesystem::path& file, const std::list<ChangeNode>& items,
-                                  IHistoryReferenceCache& cache) = 0;
+    // The complete history (the items in order, the current-position and
+    // breakpoint bits left out) with the tables of cache, as file is to hold
+    // it; the engine writes it. An item the file can't hold raises its error.
+    virtual std::vector<std::byte> EditHistoryBytes(const std::filesystem::path& file,
+                                                    const std::list<ChangeNode>& items,
+                                                    IHistoryReferenceCache& cache) = 0;
     // Reads a whole history from file: its reference tables into cache (a new,
     // empty one) and its items, each with its change object. A file of the
     // wrong format raises error 5 "Library Edit History file has unrecognized

@@ -37,8 +37,13 @@ public:
     virtual void ChangeListener(std::shared_ptr<zephrin::ChangeListener> hub) = 0;
 
     virtual void LoadState(std::u16string_view folder, std::u16string_view fileName) = 0;
-    // False, writing nothing, for an empty history.
+    // False, writing nothing, for an empty history. The file is replaced as
+    // a library file is: never left half written, its other names kept, and
+    // not when it is the file this history was read from or last saved to
+    // and another writer has saved, replaced or removed it since.
     virtual bool SaveState(std::u16string_view folder, std::u16string_view fileName) = 0;
+    // Whether a save to that file is refused because of such a change.
+    virtual bool FileChanged(std::u16string_view folder, std::u16string_view fileName) = 0;
 
     virtual IPlaybackUIActivation* UIActivator() = 0;
     // Keeps the activator (not owned) and lets go of the attached list.
@@ -62,6 +67,7 @@ public:
     // whoever attaches a new library says so after.
     virtual bool LibraryIsNew() = 0;
     virtual void LibraryIsNew(bool isNew) = 0;
+    // Empties the history, which then belongs to no file.
     virtual void ClearState() = 0;
     // The glyph pictures belong to the list control, which reloads them itself.
     virtual void ReloadGlyphs() = 0;

@@ -1,16 +1,10 @@
 #include "changes/history/Playback.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "changes/history/HistoryFile.h"
 #include "changes/history/modRecorder.h"
@@ -19,7 +13,6 @@
 #include "changes/kinds/AddTypeChange.h"
 #include "changes/kinds/LibChange.h"
 #include "foundation/ErrorRecord.h"
-#include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
@@ -34,47 +27,12 @@ fs::path HistoryPath(std::u16string_view folder, std::u16string_view fileName) {
     return folder.empty() ? file : fs::path(ole::ToUtf8(folder)) / file;
 }
 
-bool IsReadOnly(const fs::path& file) {
+// The file a name leads to, its links followed, as far as it exists.
+fs::path Resolved(const fs::path& file) {
     std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    return !ec && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
-}
-
-fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
-
-// A history that can't be saved: named as the user knows it, with the
-// system's reason.
-[[noreturn]] void RaiseSaveError(const fs::path& file, int err) {
-    RaiseError(kErrPathFileAccess, std::u16string(StandardErrorDescription(kErrPathFileAccess)) + u": " +
-                                       ole::FromUtf8(file.string()) + u" (" + ole::FromUtf8(std::strerror(err)) + u")");
-}
-
-// A new empty file beside target, for writing target's next content into;
-// a failure names the file as the user named it.
-fs::path NewFileBeside(const fs::path& target, const fs::path& named) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path folder = FolderOf(target);
-    int err = EEXIST;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            folder / ("LEH" + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp");
-        if (std::FILE* f = std::fopen(candidate.c_str(), "wx")) {
-            std::fclose(f);
-            return candidate;
-        }
-        err = errno;
-        if (err != EEXIST) break;
-    }
-    RaiseSaveError(named, err);
-}
-
-// Makes a rename in folder last through a crash (best effort: some file
-// systems cannot sync a folder).
-void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
+    fs::path full = fs::weakly_canonical(file, ec);
+    if (ec) full = fs::absolute(file, ec).lexically_normal();
+    return full;
 }
 
 }  // namespace
@@ -107,7 +65,8 @@ void Playback::Record(IChange& change, ChangeKind kind, ChangeTarget& target) {
         ChangeTarget library;
         library.Kind = kTargetLibrary;
         library.Library = target.Library ? target.Library : currentITypeLib_;
-        identity = MakeNode(*LibChange::NewLibraryIdentity(library), ChangeKind::LibChange, library);
+        const std::shared_ptr<LibChange> record = LibChange::NewLibraryIdentity(library);
+        if (deletedIdentity_ != record->Guid()) identity = MakeNode(*record, ChangeKind::LibChange, library);
     }
     ChangeNode node = MakeNode(change, kind, target);
     if (identity) Insert(std::move(*identity));
@@ -292,6 +251,8 @@ void Playback::DeleteItem(int32_t index, PlaybackItem item) {
     const NodeIt it = Find(item, false);
     if (it == current_) SetCurrentItem(std::next(it), index);
     if (it->Flags & ChangeNode::kBreakpoint) --breakpointCount_;
+    if (auto* lib = dynamic_cast<LibChange*>(it->Change.get()); lib && lib->IsNewLibraryIdentity())
+        deletedIdentity_ = lib->Guid();
     byId_.erase(it->Id);
     items_.erase(it);
     // Only later items are offered for deletion; should an earlier one go, the
@@ -341,6 +302,7 @@ void Playback::ClearItems() noexcept {
     currentIndex_ = 0;
     executedCount_ = 0;
     breakpointCount_ = 0;
+    deletedIdentity_.reset();
 }
 
 void Playback::ResetHistory() {
@@ -451,43 +413,40 @@ void Playback::RefreshCurrentSelection(ListenerTag tag) {
 
 bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileName) {
     if (items_.empty()) return false;
-    const fs::path named = HistoryPath(folder, fileName);
-    fs::path file = named;
-    std::error_code ec;
-    // Saving through a symbolic link replaces the file it names, not the link.
-    if (fs::is_symlink(file, ec)) {
-        fs::path real = fs::weakly_canonical(file, ec);
-        if (!ec) file = std::move(real);
-    }
-    // A rename would replace a read-only file: refuse it as writing would.
-    if (IsReadOnly(file)) RaiseSaveError(named, EACCES);
-    const fs::path temp = NewFileBeside(file, named);
-    ScopeGuard removeTemp([&] {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-    });
-    // The new file keeps the access rights of the one it replaces.
-    const fs::file_status old = fs::status(file, ec);
-    if (!ec && fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
-    try {
-        historyFile_->WriteEditHistory(temp, items_, *cache_);
-    } catch (ErrorRecord& e) {
-        // The temporary file is the engine's own: the user knows the history
-        // by its name.
-        const std::u16string tempName = ole::FromUtf8(temp.string());
-        if (const size_t at = e.Description.find(tempName); at != std::u16string::npos)
-            e.Description.replace(at, tempName.size(), ole::FromUtf8(named.string()));
-        throw;
-    }
-    fs::rename(temp, file, ec);
-    if (ec) RaiseSaveError(named, ec.value());
-    removeTemp.Dismiss();
-    SyncFolder(FolderOf(file));
+    const fs::path file = HistoryPath(folder, fileName);
+    const std::u16string path = ole::FromUtf8(file.string());
+    // The whole file first: an item it can't hold leaves the file alone.
+    const std::vector<std::byte> bytes = historyFile_->EditHistoryBytes(file, items_, *cache_);
+    // Written as a library file is saved, locked while it is written.
+    const ole::SaveGuard guard(path, ExpectedAt(file));
+    if (ole::FAILED(ole::ReplaceFileContents(path, bytes)))
+        RaiseError(kErrPathFileAccess, ole::GetLastFileWriteError());
+    file_ = Resolved(file);
+    fileIdentity_ = guard.Saved();
     return true;
+}
+
+bool Playback::FileChanged(std::u16string_view folder, std::u16string_view fileName) {
+    const fs::path file = HistoryPath(folder, fileName);
+    const std::optional<ole::FileIdentity> expected = ExpectedAt(file);
+    return expected && ole::GetFileIdentity(ole::FromUtf8(file.string())) != *expected;
+}
+
+std::optional<ole::FileIdentity> Playback::ExpectedAt(const fs::path& file) const {
+    // Saving as the file the history belongs to still keeps another writer's save.
+    if (file_.empty() || Resolved(file) != file_) return std::nullopt;
+    return fileIdentity_;
+}
+
+void Playback::ClearState() {
+    ResetHistory();
+    file_.clear();
 }
 
 void Playback::LoadState(std::u16string_view folder, std::u16string_view fileName) {
     const fs::path file = HistoryPath(folder, fileName);
+    // Taken before the file is read: a save expects the file read.
+    const ole::FileIdentity identity = ole::GetFileIdentity(ole::FromUtf8(file.string()));
     std::shared_ptr<IHistoryReferenceCache> cache = historyFile_->NewCache();
     NodeList loaded = historyFile_->ReadEditHistory(file, *cache);
     for (ChangeNode& node : loaded) {
@@ -500,6 +459,8 @@ void Playback::LoadState(std::u16string_view folder, std::u16string_view fileNam
     ClearItems();
     items_.splice(items_.end(), loaded);
     cache_ = std::move(cache);
+    file_ = Resolved(file);
+    fileIdentity_ = identity;
     for (NodeIt it = items_.begin(); it != items_.end(); ++it) Adopt(it);
     if (!items_.empty()) {
         endFlags_ = 0;

@@ -16,9 +16,11 @@
 // finding of targets.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "changes/hub/ChangeKind.h"
@@ -29,6 +31,7 @@
 #include "changes/history/IPlaybackUI.h"
 #include "changes/history/IPlaybackUIActivation.h"
 #include "changes/hub/SMNode.h"
+#include "platform/tlbfiles/FileReplacement.h"
 #include "typelib/CustomTypeLib.h"
 
 namespace zephrin {
@@ -55,6 +58,7 @@ public:
     void ChangeListener(std::shared_ptr<zephrin::ChangeListener> hub) override;
     void LoadState(std::u16string_view folder, std::u16string_view fileName) override;
     bool SaveState(std::u16string_view folder, std::u16string_view fileName) override;
+    bool FileChanged(std::u16string_view folder, std::u16string_view fileName) override;
     IPlaybackUIActivation* UIActivator() override { return activator_; }
     void UIActivator(IPlaybackUIActivation* activator) override;
     ole::ComPtr<tli::TypeLibInfo> CurrentLibrary() override;
@@ -65,7 +69,7 @@ public:
     void AttachITypeLib(ole::ITypeLib* library) override;
     bool LibraryIsNew() override { return libraryIsNew_; }
     void LibraryIsNew(bool isNew) override { libraryIsNew_ = isNew; }
-    void ClearState() override { ResetHistory(); }
+    void ClearState() override;
     void ReloadGlyphs() override {}
     ole::ComPtr<ole::ITypeLib> UnresolvedITypeLib() override { return unresolved_; }
     void UnresolvedITypeLib(ole::ITypeLib* library) override;
@@ -161,7 +165,8 @@ private:
     void Insert(ChangeNode node);
     // On a new library, the first change recorded comes after an item that
     // records the library's GUID, unless one lies before the position already
-    // (or the change is such an item, which another engine replays).
+    // (or the change is such an item, which another engine replays). One the
+    // user deleted from this history stays deleted.
     bool IdentityDue(IChange& change) const;
     // An added type that was given a GUID of its own gets another one each
     // time the add is applied: the GUID it has now is recorded as a change of
@@ -206,6 +211,9 @@ private:
     // The views refill their selected nodes from the library.
     void RefreshViews();
     void Detach(IChange& change);
+    // The file this history was read from or last saved to as it was then,
+    // when file names it; what a save to file expects.
+    std::optional<ole::FileIdentity> ExpectedAt(const std::filesystem::path& file) const;
 
     std::shared_ptr<IHistoryFile> historyFile_;
     ChangeFactory factory_;
@@ -220,12 +228,17 @@ private:
     int32_t breakpointCount_ = 0;
     std::unique_ptr<CustomTypeLib> library_;
     bool libraryIsNew_ = false;
+    // The GUID of the new library whose identity item the user deleted.
+    std::optional<ole::GUID> deletedIdentity_;
     ole::ComPtr<ole::ITypeLib> currentITypeLib_;
     ole::ComPtr<ole::ITypeLib> unresolved_;
     IPlaybackUIActivation* activator_ = nullptr;
     IPlaybackUI* ui_ = nullptr;
     std::shared_ptr<zephrin::ChangeListener> hub_;
     SMNode node_;  // after hub_: the registration ends first
+    // The history file last read or saved (its links followed), and its identity then.
+    std::filesystem::path file_;
+    ole::FileIdentity fileIdentity_;
 };
 
 }  // namespace zephrin

@@ -58,8 +58,8 @@ public:
     ChangePtr Clone() override;
     bool Differs(IChange&) override { return !sets_.empty() || !removes_.empty(); }
     // RemoveCount and SetCount (Integers), the removed GUIDs, then each set's
-    // GUID and value, in list order. A value the file cannot hold (a Decimal)
-    // is refused.
+    // GUID and value, in list order. A value the file cannot hold (an object
+    // or an array) is refused.
     void Save(HistoryFileWriter& out, int32_t version) override;
     void Load(HistoryFileReader& in, int32_t version, IHistoryReferenceCache& cache) override;
     void BindToLibrary(ole::ITypeLib*, IChange*) override {}

@@ -101,21 +101,56 @@ TEST(HistoryVariants, ValuesAreStoredAsTheirRecordsAndReadBackWithTheirOwnTypes)
     EXPECT_EQ(ReadBack(B({0, 0, 11, 0, 1, 0})).get().boolVal, VARIANT_TRUE);
 }
 
+ole::DECIMAL Dec(uint8_t scale, bool negative, uint32_t hi, uint64_t lo) {
+    ole::DECIMAL d{};
+    d.scale = scale;
+    d.sign = negative ? ole::DECIMAL_NEG : 0;
+    d.Hi32 = hi;
+    d.Lo64 = lo;
+    return d;
+}
+
+// A Decimal goes as its exact text, w saying so: sign, scale and all 96 bits
+// come back as they were, trailing zeros and a negative zero included.
+TEST(HistoryVariants, DecimalsAreStoredAsTheirExactTextAndReadBackBitForBit) {
+    EXPECT_EQ(VariantBytes(ole::Variant(Dec(2, true, 0, 12345)).get()),
+              B({14, 0, 8, 0, 7, 0, '-', '1', '2', '3', '.', '4', '5'}));
+    for (const ole::DECIMAL& d : {Dec(0, false, 0, 0), Dec(2, true, 0, 0), Dec(1, false, 0, 100),
+                                  Dec(0, false, 0xFFFFFFFF, ~0ull), Dec(28, true, 0xFFFFFFFF, ~0ull),
+                                  Dec(28, false, 0, 1), Dec(0, false, 0, 12345678901234567890ull)}) {
+        const ole::Variant back = ReadBack(VariantBytes(ole::Variant(d).get()));
+        ASSERT_EQ(back.vt(), VT_DECIMAL);
+        const ole::DECIMAL& r = back.get().decVal;
+        EXPECT_EQ(std::tuple(r.scale, r.sign, r.Hi32, r.Lo64), std::tuple(d.scale, d.sign, d.Hi32, d.Lo64))
+            << Utf8(ole::DecimalToText(d));
+    }
+}
+
 TEST(HistoryVariants, WhatTheFileCannotHoldIsRefusedBeforeAnythingIsWritten) {
     RecordWriter out;
-    ole::DECIMAL dec{};
-    dec.Lo64 = 5;
-    const ErrorRecord decimal = RecordOf([&] { modMarbrel::WriteVariant(out, ole::Variant(dec).get()); });
+    const ErrorRecord decimal =
+        RecordOf([&] { modMarbrel::WriteVariant(out, ole::Variant(Dec(29, false, 0, 5)).get()); });
     EXPECT_EQ(decimal.Number, kErrTypeMismatch);
     EXPECT_NE(Utf8(decimal.Description).find("Decimal"), std::string::npos);
+    EXPECT_EQ(ErrorOf([&] { modMarbrel::WriteVariant(out, ole::Variant(static_cast<IUnknown*>(nullptr)).get()); }),
+              kErrTypeMismatch);
     EXPECT_EQ(ErrorOf([&] { modMarbrel::WriteVariant(out, ole::Variant(std::u16string(32768, u'x')).get()); }),
               kErrOverflow);
     EXPECT_EQ(out.Size(), 0u);
     EXPECT_EQ(VariantBytes(ole::Variant(std::u16string(32767, u'x')).get()).size(), 32773u);
 
     // Pairs of type words that no writer writes.
+    // A Decimal's text that no writer writes: none, a sign alone, a point at
+    // either end, another character, 29 digits after the point, 2^96.
+    const auto decimal96 = [](const std::string& text) {
+        Bytes bytes = B({14, 0, 8, 0, static_cast<int>(text.size()), 0});
+        for (char c : text) bytes.push_back(static_cast<std::byte>(c));
+        return bytes;
+    };
     for (const Bytes& bad : {B({0, 0, 9, 0}), B({0, 0, 14, 0}), B({16, 0, 2, 0, 0, 0}), B({3, 0, 3, 0, 0, 0, 0, 0}),
-                             B({19, 0, 2, 0, 0, 0}), B({2, 0, 2, 0, 0, 0})})
+                             B({19, 0, 2, 0, 0, 0}), B({2, 0, 2, 0, 0, 0}), B({14, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                             decimal96(""), decimal96("-"), decimal96(".5"), decimal96("5."), decimal96("1e3"),
+                             decimal96("0." + std::string(29, '1')), decimal96("79228162514264337593543950336")})
         EXPECT_TRUE(IsFormatError(RecordOf([&] { ReadBack(bad); })));
     EXPECT_EQ(ErrorOf([&] { ReadBack(B({0, 0, 3, 0, 1, 2})); }), kErrInputPastEnd);
 }
@@ -624,14 +659,13 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
     ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
     const Bytes before = FileBytes(dir / "h.leh");
 
-    ole::DECIMAL dec{};
-    dec.Lo64 = 5;
     Apply(ChangeKind::MemberChange, MemberTarget(lib.get(), u"Kernel", u"Greeting", 0),
-          [&](auto& c) { c.Value(ole::Variant(dec)); });
-    const ErrorRecord decimal = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
-    EXPECT_EQ(decimal.Number, kErrTypeMismatch);
-    EXPECT_NE(Utf8(decimal.Description).find("\"Changed module constant Kernel.Greeting (Value)\""), std::string::npos)
-        << decimal.what();
+          [&](auto& c) { c.Value(ole::Variant(Dec(29, false, 0, 5))); });  // no Decimal has that scale
+    const ErrorRecord unsaveable = RecordOf([&] { history.SaveState(Folder(), u"h.leh"); });
+    EXPECT_EQ(unsaveable.Number, kErrTypeMismatch);
+    EXPECT_NE(Utf8(unsaveable.Description).find("\"Changed module constant Kernel.Greeting (Value)\""),
+              std::string::npos)
+        << unsaveable.what();
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 
@@ -653,8 +687,8 @@ TEST_F(HistoryEngineFiles, AnItemTheFileCannotHoldFailsTheSaveNamingItAndKeepsTh
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 }
 
-// A save that fails names the history file, never the engine's temporary
-// file or only its folder, and says why; the old file stays as it was.
+// A save that fails names the history file, never a temporary file or only
+// its folder, and says why, as a library save does; the old file stays as it was.
 TEST_F(HistoryEngineFiles, AFailedSaveNamesTheHistoryFileAndTheCause) {
     RecordSome();
     ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
@@ -673,20 +707,21 @@ TEST_F(HistoryEngineFiles, AFailedSaveNamesTheHistoryFileAndTheCause) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(full.Number, kErrPathFileAccess);
-    EXPECT_EQ(Utf8(full.Description), "Path/File access error: " + file + " (File too large)");
+    EXPECT_EQ(Utf8(full.Description), "'" + file + "' could not be written: File too large.");
     EXPECT_EQ(FileBytes(dir / "h.leh"), before);
     EXPECT_EQ(FolderFiles(), (std::vector<std::string>{"h.leh"}));
 
     // A folder that isn't there: the file and the reason, not the folder alone.
     const ErrorRecord missing = RecordOf([&] { history.SaveState(Folder() + u"/gone", u"h.leh"); });
     EXPECT_EQ(missing.Number, kErrPathFileAccess);
-    EXPECT_EQ(Utf8(missing.Description),
-              "Path/File access error: " + (dir / "gone" / "h.leh").string() + " (No such file or directory)");
+    EXPECT_EQ(Utf8(missing.Description), "'" + (dir / "gone" / "h.leh").string() +
+                                             "' could not be written: the folder '" + (dir / "gone").string() +
+                                             "' does not exist.");
 
     // A read-only history is refused as writing it would be.
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     EXPECT_EQ(Utf8(RecordOf([&] { history.SaveState(Folder(), u"h.leh"); }).Description),
-              "Path/File access error: " + file + " (Permission denied)");
+              "'" + file + "' is read-only.");
 }
 
 }  // namespace

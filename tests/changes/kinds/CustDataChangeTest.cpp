@@ -138,17 +138,26 @@ TEST_F(CustData, AWriteThatFailsUndoesTheWritesBeforeIt) {
     ole::testing::ClearInjectedFailures();
 }
 
-TEST_F(CustData, ADecimalIsSetButAHistoryHoldingOneIsNotSaved) {
+TEST_F(CustData, ADecimalIsSetAndAHistoryHoldingOneSavesAndReadsItBackExactly) {
     Start(Shapes());
     DECIMAL d{};
     d.scale = 2;
+    d.sign = DECIMAL_NEG;
+    d.Hi32 = 7;
     d.Lo64 = 12345;
     auto c = Edit(Level(Lib(), 0));
     c->SetItem(kFirst, ole::Variant(d));
     Do(c, Level(Lib(), 0));
     EXPECT_EQ(Edit(Level(Lib(), 0))->GetItem(kFirst).get().vt, VT_DECIMAL);
-    EXPECT_EQ(ErrorOf([&] { history.SaveState(ole::FromUtf8(dir.path().string()), u"h.leh"); }), 13);
-    EXPECT_FALSE(fs::exists(dir.path() / "h.leh"));
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"h.leh"));
+    Playback reopened;
+    reopened.LoadState(folder, u"h.leh");
+    reopened.AttachITypeLib(Shapes().get());
+    ASSERT_TRUE(reopened.ExecuteCommand(kCmdRun, -1, 0));
+    const ole::Variant back = Edit(Level(reopened.CurrentITypeLib().get(), 0))->GetItem(kFirst);
+    ASSERT_EQ(back.get().vt, VT_DECIMAL);
+    EXPECT_EQ(std::memcmp(&back.get().decVal.scale, &d.scale, sizeof d - offsetof(DECIMAL, scale)), 0);
 }
 
 TEST(CustDataGolden, OneRemovalAndTwoSets) {

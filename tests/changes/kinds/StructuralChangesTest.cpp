@@ -307,7 +307,8 @@ TEST_F(StructuralChanges, ReordersRefuseOrdersOfTheWrongSizeAndAnUnchangedOrderI
     types->NewOrder({0, 1, 2});
     const ErrorRecord count = RecordOf([&] { Apply(*types, LibraryTarget(lib.get())); });
     EXPECT_EQ(count.Number, kErrSubscriptOutOfRange);
-    EXPECT_EQ(Utf8(count.Description), "The size of the order array does not match the number types in the library.");
+    EXPECT_EQ(Utf8(count.Description),
+              "The size of the order array does not match the number of types in the library.");
     for (std::vector<int16_t> bad : {std::vector<int16_t>{0, 1, 2, 3, 4, 5, 6, 7, 7},
                                      std::vector<int16_t>{0, 1, 2, 3, 4, 5, 6, 7, 9},
                                      std::vector<int16_t>{-1, 0, 1, 2, 3, 4, 5, 6, 7}}) {

@@ -497,6 +497,28 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
               typelib_detail::TypeAttr(TypeNamed(lib.get(), u"Interface1").get())->guid);
 }
 
+// The identity item deleted (at the position, its only place to go): the
+// next edit does not bring it back. A new history records it again.
+TEST_F(StructuralSession, ADeletedIdentityOfANewLibraryStaysDeleted) {
+    FakeHistoryList ui{history};
+    FakeActivation activation;
+    activation.list = &ui;
+    history.UIActivator(&activation);
+    ASSERT_TRUE(history.ActivateUI());
+    history.LibraryIsNew(true);
+    AddType(TKIND_ENUM);
+    ASSERT_EQ(ui.Texts().front().substr(0, 12), "Identity of ");
+    history.ExecuteCommand(kCmdSetNextStatement, 0, ui.lines.at(0));
+    history.ExecuteCommand(kCmdDelete, 0, ui.lines.at(0));
+    history.ExecuteCommand(kCmdSetNextStatement, -1, 0);
+    AddType(TKIND_ENUM);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Add enum type", "Add enum type", "*<end>"}));
+    history.ClearState();
+    AddType(TKIND_ENUM);
+    EXPECT_EQ(ui.Texts().front().substr(0, 12), "Identity of ");
+    history.UIActivator(nullptr);
+}
+
 // A library item whose mask marks a new library's GUID along with other
 // fields is not that record (the program writes none so): it reads and
 // replays as a change of all its fields, on a library read from a file too.
