@@ -153,6 +153,34 @@ void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, st
     paramId = ids[1];
 }
 
+bool IsOwnName(ole::ITypeInfo* ti, std::u16string_view name, ole::MEMBERID memid, ole::INVOKEKIND kind) {
+    ComPtr<ole::ITypeComp> comp;
+    if (!ti || name.empty() || FAILED(ti->GetTypeComp(comp.put())) || !comp) return false;
+    std::u16string text(name);
+    ComPtr<ole::ITypeInfo> bound;
+    ole::DESCKIND desc = ole::DESCKIND_NONE;
+    ole::BINDPTR ptr{};
+    if (FAILED(comp->Bind(text.data(), 0, static_cast<ole::WORD>(kind), bound.put(), &desc, &ptr)) || !bound)
+        return false;
+    if (desc != ole::DESCKIND_FUNCDESC) {
+        if (desc == ole::DESCKIND_VARDESC) bound->ReleaseVarDesc(ptr.lpvardesc);
+        return false;
+    }
+    const bool own =
+        SameObject(bound.get(), ti) && ptr.lpfuncdesc->memid == memid && ptr.lpfuncdesc->invkind == kind;
+    bound->ReleaseFuncDesc(ptr.lpfuncdesc);
+    return own;
+}
+
+ole::HRESULT SetFuncNamesSharingId(ole::ICreateTypeInfo* cti, ole::UINT index, ole::LPOLESTR* names, ole::UINT count) {
+    const HRESULT hr = cti->SetFuncAndParamNames(index, names, count);
+    ComPtr<ole::ICreateTypeInfoSharedName> shared;
+    if (hr != ole::TYPE_E_AMBIGUOUSNAME ||
+        FAILED(cti->QueryInterface(ole::ICreateTypeInfoSharedName::kIID, shared.put_void())))
+        return hr;
+    return shared->SetFuncAndParamNamesSharingId(index, names, count);
+}
+
 std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index) {
     if (!ti) RaiseError(kErrObjectNotSet);
     ole::HREFTYPE href = 0;

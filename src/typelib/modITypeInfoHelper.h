@@ -38,6 +38,17 @@ void GetMemberNames(ole::ITypeInfo* ti, ole::MEMBERID memid, int paramIndex, std
                     std::u16string& paramName);
 void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, std::u16string_view paramName,
                           ole::MEMBERID& memberId, ole::MEMBERID& paramId);
+// Whether name, bound with the invoke kind, finds ti's function of that
+// member ID and invoke kind: the name is that function's own. The platform
+// reads a function's names by its member ID, so a function that shares its ID
+// with one stored before it reads under that one's names; binding finds each
+// function by its own. Errors count as no.
+bool IsOwnName(ole::ITypeInfo* ti, std::u16string_view name, ole::MEMBERID memid, ole::INVOKEKIND kind);
+// SetFuncAndParamNames for a function keeping a name it shares with a
+// function of the same member ID and another invoke kind: when the platform
+// refuses the name as another function's (TYPE_E_AMBIGUOUSNAME), the engine's
+// own call that names such a pair, where the engine answers to it.
+ole::HRESULT SetFuncNamesSharingId(ole::ICreateTypeInfo* cti, ole::UINT index, ole::LPOLESTR* names, ole::UINT count);
 std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetBaseTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetTypeInfoName(ole::ITypeInfo* ti);

@@ -625,7 +625,8 @@ HRESULT DispatchView::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ITypeInfo2*>(this);
     else if (riid == ITypeComp::kIID)
         *ppv = static_cast<ITypeComp*>(this);
-    else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID || riid == ICreateTypeInfoRoom::kIID)
+    else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID || riid == ICreateTypeInfoRoom::kIID ||
+             riid == ICreateTypeInfoSharedName::kIID)
         return owner_->QueryInterface(riid, ppv);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
@@ -773,6 +774,8 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ICreateTypeInfo2*>(this);
     else if (!lib_->ReadOnly() && riid == ICreateTypeInfoRoom::kIID)
         *ppv = static_cast<ICreateTypeInfoRoom*>(this);
+    else if (!lib_->ReadOnly() && riid == ICreateTypeInfoSharedName::kIID)
+        *ppv = static_cast<ICreateTypeInfoSharedName*>(this);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
     return S_OK;

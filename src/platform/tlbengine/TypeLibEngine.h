@@ -344,7 +344,10 @@ private:
 };
 
 // A type of a created or loaded library: its interface half for duals.
-class TypeInfoImpl final : public TypeReader, public ICreateTypeInfo2, public ICreateTypeInfoRoom {
+class TypeInfoImpl final : public TypeReader,
+                           public ICreateTypeInfo2,
+                           public ICreateTypeInfoRoom,
+                           public ICreateTypeInfoSharedName {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
@@ -399,6 +402,7 @@ public:
     HRESULT AddVarDesc(UINT index, VARDESC* pVarDesc) override;
     HRESULT ReserveMembers(UINT cFuncs, UINT cVars) override;
     HRESULT SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
+    HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;
     HRESULT DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) override;
@@ -459,6 +463,9 @@ private:
     void Touched();
     // Sets the functions' ids to ids, keeping the id tables up to date.
     void CommitFuncIds(TypeData& t, const std::vector<MEMBERID>& ids);
+    // SetFuncAndParamNames; with sharingId, the name may be that of functions of
+    // the same explicit member ID and another invoke kind.
+    HRESULT NameFunction(UINT index, LPOLESTR* rgszNames, UINT cNames, bool sharingId);
     // The vtable size an interface inherits: its base's as it stands, at this
     // library's pointer size; 0 without a base (LayOut.cpp).
     ULONG InheritedVtableSize();
