@@ -44,6 +44,14 @@ void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, st
 // with one stored before it reads under that one's names; binding finds each
 // function by its own. Errors count as no.
 bool IsOwnName(ole::ITypeInfo* ti, std::u16string_view name, ole::MEMBERID memid, ole::INVOKEKIND kind);
+// A method and a property accessor stored under one name and one member ID
+// (some compilers write them; the creation interfaces refuse the second):
+// when ti's plain function of memid has such an accessor, the accessor's
+// invoke kind, and its name in name; otherwise 0. The two read as one member,
+// and an edit history, which names a member by its name, can't tell them apart.
+int32_t AccessorSharingMethodName(ole::ITypeInfo2* ti, ole::MEMBERID memid, std::u16string* name = nullptr);
+// The refusal of an edit that would have to tell such a pair of ti apart.
+[[noreturn]] void RaiseSharedMethodName(ole::ITypeInfo* ti, const std::u16string& name, int32_t accessor);
 // SetFuncAndParamNames for a function keeping a name it shares with a
 // function of the same member ID and another invoke kind: when the platform
 // refuses the name as another function's (TYPE_E_AMBIGUOUSNAME), the engine's
