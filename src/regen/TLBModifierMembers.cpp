@@ -402,8 +402,13 @@ void TLBModifier::CopyFunction(MemberSource& source, ole::UINT index, ole::ICrea
         valueNamed = NamesReadFromPut(sourceTi, memid);
     }
     if (count > 0) {
-        if (const ole::HRESULT hr = dest->SetFuncAndParamNames(index, names.Pointers(count), count); FAILED(hr))
-            RaiseMemberNameError(hr, sourceTi, std::u16string(ole::BstrView(names.Out()[0])), index, false);
+        const std::u16string_view name = ole::BstrView(names.Out()[0]);
+        // A method and a property accessor that the source holds under one
+        // name and one ID are copied as they are, where the engine takes them.
+        ole::HRESULT hr = dest->SetFuncAndParamNames(index, names.Pointers(count), count);
+        if (hr == ole::TYPE_E_AMBIGUOUSNAME && helper::IsOwnName(sourceTi, name, memid, invkind))
+            hr = helper::SetFuncNamesSharingId(dest, index, names.Pointers(count), count);
+        if (FAILED(hr)) RaiseMemberNameError(hr, sourceTi, std::u16string(name), index, false);
     }
     if (valueNamed) SetValueParamName(dest, index, std::u16string(ole::BstrView(names.Out()[count])));
 

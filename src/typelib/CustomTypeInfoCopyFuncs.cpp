@@ -19,6 +19,17 @@ using ole::ComPtr;
 using ole::HRESULT;
 using namespace typelib_detail;
 
+namespace {
+
+bool SharesIdWithAccessor(ole::ITypeInfo2* ti, ole::MEMBERID memid) {
+    ole::UINT index = 0;
+    for (ole::INVOKEKIND kind : {ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF})
+        if (SUCCEEDED(ti->GetFuncIndexOfMemId(memid, kind, &index))) return true;
+    return false;
+}
+
+}  // namespace
+
 void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* source,
                                   std::span<MemberOrderEntry> entries, ole::UINT destIndex,
                                   std::u16string_view newName, bool& shareMemberID) {
@@ -63,8 +74,11 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
 
         ole::FUNCDESC fd = *held;
         fd.memid = entry.NewMemID;
-        const bool accessor = held->invkind != ole::INVOKE_FUNC;
-        if (fd.memid == ole::MEMBERID_NIL && accessor)
+        // A method that shares its ID (and name) with a property accessor
+        // stays on one ID with it, as the property's accessors do.
+        const bool joined = held->invkind != ole::INVOKE_FUNC ||
+                            (fd.memid == ole::MEMBERID_NIL && SharesIdWithAccessor(source2.get(), sourceId));
+        if (fd.memid == ole::MEMBERID_NIL && joined)
             if (auto it = propertyIds.find(sourceId); it != propertyIds.end()) fd.memid = it->second;
         fd.oVft = entry.OrderKey;
         std::u16string dllName, entryName;
@@ -95,7 +109,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         fd.lprgelemdescParam = params.empty() ? nullptr : params.data();
         CheckHr(dest->AddFuncDesc(destIndex, &fd));
         ScopeGuard undoAdd([&] { (void)dest2->DeleteFuncDesc(destIndex); });
-        if (fd.memid == ole::MEMBERID_NIL && accessor) {
+        if (fd.memid == ole::MEMBERID_NIL && joined) {
             FuncDescHolder added(destRead.get(), destIndex);
             propertyIds.emplace(sourceId, added->memid);
         }
@@ -135,7 +149,14 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         if (!names.empty()) {
             std::vector<ole::LPOLESTR> ptrs;
             for (std::u16string& n : names) ptrs.push_back(n.data());
-            CheckHr(dest->SetFuncAndParamNames(destIndex, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
+            const auto count = static_cast<ole::UINT>(ptrs.size());
+            HRESULT hr = dest->SetFuncAndParamNames(destIndex, ptrs.data(), count);
+            // A method and a property accessor of the source that share a
+            // name and an ID are copied as they are.
+            if (hr == ole::TYPE_E_AMBIGUOUSNAME && newName.empty() &&
+                modITypeInfoHelper::IsOwnName(source, names[0], sourceId, invkind))
+                hr = modITypeInfoHelper::SetFuncNamesSharingId(dest, destIndex, ptrs.data(), count);
+            CheckHr(hr);
         }
         if (valueName) SetValueParamName(dest, destIndex, *valueName);
 

@@ -404,6 +404,19 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                                              std::u16string_view newName) {
     RequireStorable(newName);
     const std::u16string text(newName);
+    // A method and a property accessor sharing a name and this ID are renamed
+    // neither alone nor together; a parameter is renamed in the method, which
+    // keeps the name it shares.
+    std::u16string sharedName;
+    const int32_t sharingAccessor = modITypeInfoHelper::AccessorSharingMethodName(ti, memberID, &sharedName);
+    if (sharingAccessor != 0 && position == 0)
+        modITypeInfoHelper::RaiseSharedMethodName(ti, sharedName, sharingAccessor);
+    const auto nameFunction = [&](int32_t index, ole::LPOLESTR* names, size_t count) {
+        const auto at = static_cast<ole::UINT>(index);
+        const auto n = static_cast<ole::UINT>(count);
+        CheckHr(sharingAccessor != 0 ? modITypeInfoHelper::SetFuncNamesSharingId(type_.get(), at, names, n)
+                                     : type_->SetFuncAndParamNames(at, names, n));
+    };
     if (position == 0) {
         // A member needs a name; a parameter may go without one.
         if (text.empty()) RaiseError(kErrInvalidArgument, u"A member's name can't be empty.");
@@ -428,11 +441,11 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
     auto setNames = [&](int32_t index, size_t count, size_t valueAt) {
         std::vector<ole::LPOLESTR> ptrs;
         for (size_t i = 0; i < count; ++i) ptrs.push_back(names[i].data());
-        CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), ptrs.data(), static_cast<ole::UINT>(count)));
-        rollback.OnFailure([this, &oldNames, index, count, valueAt] {
+        nameFunction(index, ptrs.data(), count);
+        rollback.OnFailure([this, &oldNames, &nameFunction, index, count, valueAt] {
             std::vector<ole::LPOLESTR> old;
             for (size_t i = 0; i < count; ++i) old.push_back(oldNames[i].data());
-            CheckHr(type_->SetFuncAndParamNames(static_cast<ole::UINT>(index), old.data(), static_cast<ole::UINT>(count)));
+            nameFunction(index, old.data(), count);
             if (valueAt != kNoValue) SetValueParamName(type_.get(), static_cast<ole::UINT>(index), oldNames[valueAt]);
         });
         if (valueAt != kNoValue) SetValueParamName(type_.get(), static_cast<ole::UINT>(index), names[valueAt]);

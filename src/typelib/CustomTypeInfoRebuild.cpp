@@ -75,13 +75,18 @@ struct AccessorWork {
     int32_t OriginalParams = 0;
 };
 
-void SetNames(ole::ICreateTypeInfo* cti, ole::UINT index, const std::vector<std::u16string>& names, size_t count) {
+// sharingId: the function keeps a name it shares with a function of the same
+// ID and another invoke kind (a method and a property accessor stored so).
+void SetNames(ole::ICreateTypeInfo* cti, ole::UINT index, const std::vector<std::u16string>& names, size_t count,
+              bool sharingId = false) {
     count = std::max<size_t>(count, 1);
     std::vector<std::u16string> copy(count);
     for (size_t i = 0; i < count && i < names.size(); ++i) copy[i] = names[i];
     std::vector<ole::LPOLESTR> ptrs;
     for (std::u16string& n : copy) ptrs.push_back(n.data());
-    CheckHr(cti->SetFuncAndParamNames(index, ptrs.data(), static_cast<ole::UINT>(ptrs.size())));
+    const auto n = static_cast<ole::UINT>(ptrs.size());
+    CheckHr(sharingId ? modITypeInfoHelper::SetFuncNamesSharingId(cti, index, ptrs.data(), n)
+                      : cti->SetFuncAndParamNames(index, ptrs.data(), n));
 }
 
 // The number of names worth passing: up to the last non-empty one.
@@ -112,6 +117,13 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                                      int32_t paramIndex, ParamData& paramData, FuncRebuildData& request,
                                      int32_t fields, const std::function<void()>& beforeCommit) {
     if (!ti) RaiseError(kErrObjectNotSet);
+    // A method and a property accessor that share a name and this ID stay
+    // together: one of them given an ID of its own would leave two members
+    // of one name.
+    std::u16string sharedName;
+    const int32_t sharingAccessor = modITypeInfoHelper::AccessorSharingMethodName(ti, memberID, &sharedName);
+    if (sharingAccessor != 0 && (fields & FuncRebuildData::kMemID) && request.MemID != memberID)
+        modITypeInfoHelper::RaiseSharedMethodName(ti, sharedName, sharingAccessor);
     // The copy takes an automatic slot only where every function does.
     const bool autoOffsets = AutomaticSlots();
 
@@ -158,7 +170,8 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
                 work[k].NewFlags = request.Flags;
             }
         }
-        if (shared != 0) kindSet = 15;
+        // The other accessors join; a plain function of the ID is no accessor.
+        if (shared != 0) kindSet |= ole::INVOKE_PROPERTYGET | ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF;
     }
     if (fields & FuncRebuildData::kFlags)
         for (size_t k = 0; k < 4; ++k) work[k].NewFlags &= kKindFlagMask[k];
@@ -289,7 +302,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         }
         for (AccessorWork* w : found)
             if (w->NamesBlanked && w->NewIndex != w->Index) {
-                SetNames(type_.get(), static_cast<ole::UINT>(w->Index), namesRead, w->BlankCount);
+                SetNames(type_.get(), static_cast<ole::UINT>(w->Index), namesRead, w->BlankCount, sharingAccessor != 0);
                 setValueName(w->Kind, static_cast<ole::UINT>(w->Index), namesRead, w->OriginalParams);
             }
     });
@@ -422,7 +435,7 @@ void CustomTypeInfo::RebuildFunction(ole::ITypeInfo2* ti, ole::MEMBERID memberID
         SetFuncHelpData(newIndex, help);
         if (typeKind_ == ole::TKIND_MODULE && w->HasDllEntry)
             CheckHr(type_->DefineFuncAsDllEntry(newIndex, w->DllName.c_str(), w->DllEntry));
-        SetNames(type_.get(), newIndex, names, std::min(newNameCount, maxNames));
+        SetNames(type_.get(), newIndex, names, std::min(newNameCount, maxNames), sharingAccessor != 0);
         setValueName(d.invkind, newIndex, names, newCParams);
     }
     // The originals go; the copies stand where they stood. Their custom data

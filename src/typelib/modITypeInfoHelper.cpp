@@ -7,6 +7,7 @@
 #include "foundation/ScopeGuard.h"
 #include "foundation/modSupport.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/modAttributeStrings.h"
 
 namespace zephrin::modITypeInfoHelper {
 
@@ -151,6 +152,59 @@ void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, st
     CheckHr(ti->GetIDsOfNames(names, 2, ids));
     memberId = ids[0];
     paramId = ids[1];
+}
+
+bool IsOwnName(ole::ITypeInfo* ti, std::u16string_view name, ole::MEMBERID memid, ole::INVOKEKIND kind) {
+    ComPtr<ole::ITypeComp> comp;
+    if (!ti || name.empty() || FAILED(ti->GetTypeComp(comp.put())) || !comp) return false;
+    std::u16string text(name);
+    ComPtr<ole::ITypeInfo> bound;
+    ole::DESCKIND desc = ole::DESCKIND_NONE;
+    ole::BINDPTR ptr{};
+    if (FAILED(comp->Bind(text.data(), 0, static_cast<ole::WORD>(kind), bound.put(), &desc, &ptr)) || !bound)
+        return false;
+    if (desc != ole::DESCKIND_FUNCDESC) {
+        if (desc == ole::DESCKIND_VARDESC) bound->ReleaseVarDesc(ptr.lpvardesc);
+        return false;
+    }
+    const bool own =
+        SameObject(bound.get(), ti) && ptr.lpfuncdesc->memid == memid && ptr.lpfuncdesc->invkind == kind;
+    bound->ReleaseFuncDesc(ptr.lpfuncdesc);
+    return own;
+}
+
+int32_t AccessorSharingMethodName(ole::ITypeInfo2* ti, ole::MEMBERID memid, std::u16string* name) {
+    ole::UINT index = 0;
+    if (!ti || FAILED(ti->GetFuncIndexOfMemId(memid, ole::INVOKE_FUNC, &index))) return 0;
+    ole::BSTR read = nullptr;
+    ole::UINT got = 0;
+    if (FAILED(ti->GetNames(memid, &read, 1, &got)) || got == 0) return 0;
+    const std::u16string method = TakeBstr(read);
+    if (!IsOwnName(ti, method, memid, ole::INVOKE_FUNC)) return 0;
+    for (ole::INVOKEKIND kind : {ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF})
+        if (SUCCEEDED(ti->GetFuncIndexOfMemId(memid, kind, &index)) && IsOwnName(ti, method, memid, kind)) {
+            if (name) *name = method;
+            return kind;
+        }
+    return 0;
+}
+
+void RaiseSharedMethodName(ole::ITypeInfo* ti, const std::u16string& name, int32_t accessor) {
+    RaiseError(kErrInvalidArgument,
+               modSupport::FormatPlaceholders(
+                   u"Type '|1': the method '|2' and the |3accessor '|4' share their name and member ID, so an edit "
+                   u"history can't tell them apart. Delete one of them before renaming the other, giving it another "
+                   u"member ID or adding accessors to it.",
+                   {GetTypeInfoName(ti), name, modAttributeStrings::InvokeKindText(accessor), name}));
+}
+
+ole::HRESULT SetFuncNamesSharingId(ole::ICreateTypeInfo* cti, ole::UINT index, ole::LPOLESTR* names, ole::UINT count) {
+    const HRESULT hr = cti->SetFuncAndParamNames(index, names, count);
+    ComPtr<ole::ICreateTypeInfoSharedName> shared;
+    if (hr != ole::TYPE_E_AMBIGUOUSNAME ||
+        FAILED(cti->QueryInterface(ole::ICreateTypeInfoSharedName::kIID, shared.put_void())))
+        return hr;
+    return shared->SetFuncAndParamNamesSharingId(index, names, count);
 }
 
 std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index) {

@@ -38,6 +38,25 @@ void GetMemberNames(ole::ITypeInfo* ti, ole::MEMBERID memid, int paramIndex, std
                     std::u16string& paramName);
 void GetMemberAndParamIDs(ole::ITypeInfo* ti, std::u16string_view memberName, std::u16string_view paramName,
                           ole::MEMBERID& memberId, ole::MEMBERID& paramId);
+// Whether name, bound with the invoke kind, finds ti's function of that
+// member ID and invoke kind: the name is that function's own. The platform
+// reads a function's names by its member ID, so a function that shares its ID
+// with one stored before it reads under that one's names; binding finds each
+// function by its own. Errors count as no.
+bool IsOwnName(ole::ITypeInfo* ti, std::u16string_view name, ole::MEMBERID memid, ole::INVOKEKIND kind);
+// A method and a property accessor stored under one name and one member ID
+// (some compilers write them; the creation interfaces refuse the second):
+// when ti's plain function of memid has such an accessor, the accessor's
+// invoke kind, and its name in name; otherwise 0. The two read as one member,
+// and an edit history, which names a member by its name, can't tell them apart.
+int32_t AccessorSharingMethodName(ole::ITypeInfo2* ti, ole::MEMBERID memid, std::u16string* name = nullptr);
+// The refusal of an edit that would have to tell such a pair of ti apart.
+[[noreturn]] void RaiseSharedMethodName(ole::ITypeInfo* ti, const std::u16string& name, int32_t accessor);
+// SetFuncAndParamNames for a function keeping a name it shares with a
+// function of the same member ID and another invoke kind: when the platform
+// refuses the name as another function's (TYPE_E_AMBIGUOUSNAME), the engine's
+// own call that names such a pair, where the engine answers to it.
+ole::HRESULT SetFuncNamesSharingId(ole::ICreateTypeInfo* cti, ole::UINT index, ole::LPOLESTR* names, ole::UINT count);
 std::u16string GetImplTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetBaseTypeName(ole::ITypeInfo* ti, ole::UINT index);
 std::u16string GetTypeInfoName(ole::ITypeInfo* ti);

@@ -235,6 +235,11 @@ void AddMemberChange::AddAccessor(CustomTypeLib& library, const ChangeTarget& ta
     const ole::ComPtr<ole::ITypeInfo> type = changes_detail::TargetTypeInfo(target);
     ole::ComPtr<ole::ITypeInfo2> type2;
     CheckHr(type.As(&type2));
+    // An accessor would join a method and a property accessor that share the
+    // name and the ID, which no history could tell apart from them.
+    std::u16string sharedName;
+    const int32_t sharing = modITypeInfoHelper::AccessorSharingMethodName(type2.get(), target.MemberId, &sharedName);
+    if (sharing != 0) modITypeInfoHelper::RaiseSharedMethodName(type.get(), sharedName, sharing);
     ole::UINT sourceIndex = 0;
     CheckHr(type2->GetFuncIndexOfMemId(target.MemberId, source, &sourceIndex));
     FuncDescHolder fd(type.get(), sourceIndex);

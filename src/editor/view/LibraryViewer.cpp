@@ -780,6 +780,12 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         }
         if (held && *held == dialogs::FromQString(text)) {
             dialogs::Services().ReportError(this, error);
+        } else if (error.Description != StandardErrorDescription(error.Number)) {
+            // A refusal that says why is shown; a bare one (a name taken) beeps.
+            ++selecting_;
+            item->setText(0, labelBefore_);
+            --selecting_;
+            dialogs::Services().ReportError(this, error);
         } else {
             restore();
         }
@@ -1158,10 +1164,21 @@ void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags
         DeleteImpliedInterfaceRecord(*library, static_cast<ImpliedInterfaceNodeRecord*>(record), true);
     } else if (kind == kNodeMember) {
         auto* member = static_cast<MemberNodeRecord*>(record);
-        if (target.InvokeKind != 0 && target.InvokeKind != 1) {
-            const int32_t remaining = ~target.InvokeKind & member->AccessBits & 14;
-            member->AccessBits = (member->AccessBits & ~14) | remaining;
+        // A node may join a method and a property accessor that share a name
+        // and an ID: either one going leaves the other on it.
+        if (target.InvokeKind != 0) {
+            const int32_t remaining = ~target.InvokeKind & member->AccessBits & 15;
+            member->AccessBits = (member->AccessBits & ~15) | remaining;
             if (remaining != 0) {
+                if ((target.InvokeKind & kAccessFunc) != 0) {
+                    // The accessor's parameters take the method's places.
+                    SetNodeImage(node, kImageProperty);
+                    while (ChildrenBuilt(node) && node->childCount() > 0) {
+                        QTreeWidgetItem* param = node->child(node->childCount() - 1);
+                        if (tvTypes_->currentItem() == param) SelectNode(node);
+                        RemoveNode(param);
+                    }
+                }
                 // A dispinterface's Let or Set that went may have held a value beyond the rest's parameters.
                 SyncParamNodes(node);
                 if ((target.InvokeKind & kAccessGet) != 0 && ChildrenBuilt(node))

@@ -626,7 +626,8 @@ HRESULT DispatchView::QueryInterface(REFIID riid, void** ppv) {
     else if (riid == ITypeComp::kIID)
         *ppv = static_cast<ITypeComp*>(this);
     else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID || riid == ICreateTypeInfoRoom::kIID ||
-             riid == ICreateTypeInfoValueName::kIID)
+             riid == ICreateTypeInfoValueName::kIID ||
+             riid == ICreateTypeInfoSharedName::kIID)
         return owner_->QueryInterface(riid, ppv);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
@@ -776,6 +777,8 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ICreateTypeInfoRoom*>(this);
     else if (!lib_->ReadOnly() && riid == ICreateTypeInfoValueName::kIID)
         *ppv = static_cast<ICreateTypeInfoValueName*>(this);
+    else if (!lib_->ReadOnly() && riid == ICreateTypeInfoSharedName::kIID)
+        *ppv = static_cast<ICreateTypeInfoSharedName*>(this);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
     return S_OK;

@@ -361,8 +361,17 @@ HRESULT TypeInfoImpl::DeleteFuncDescByMemId(MEMBERID memid, INVOKEKIND invKind) 
 }
 
 HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) {
+    return NameFunction(index, rgszNames, cNames, false);
+}
+
+HRESULT TypeInfoImpl::SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) {
+    return NameFunction(index, rgszNames, cNames, true);
+}
+
+HRESULT TypeInfoImpl::NameFunction(UINT index, LPOLESTR* rgszNames, UINT cNames, bool sharingId) {
     TypeData* data = nullptr;
-    if (HRESULT hr = Begin("SetFuncAndParamNames", &data); FAILED(hr)) return hr;
+    if (HRESULT hr = Begin(sharingId ? "SetFuncAndParamNamesSharingId" : "SetFuncAndParamNames", &data); FAILED(hr))
+        return hr;
     TypeData& t = *data;
     if (!rgszNames) return E_INVALIDARG;
     if (index >= t.funcs.size() || cNames == 0) return TYPE_E_ELEMENTNOTFOUND;
@@ -390,11 +399,13 @@ HRESULT TypeInfoImpl::SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT
     const bool scan = ScanByName(t);
     const uint64_t key = name.empty() || scan ? 0 : NameKey(name);
     if (!name.empty()) {
-        // Another function of the name may only be another accessor of the property.
+        // Another function of the name may only be another accessor of the
+        // property, or, sharing the ID, any function of another invoke kind.
         auto clashes = [&](size_t j) {
             if (j == index) return false;
             const FuncData& g = t.funcs[j];
             if (!SameName(g.name, name)) return false;
+            if (sharingId && f.memid != MEMBERID_NIL && g.memid == f.memid && g.invkind != f.invkind) return false;
             return !(IsProperty(f.invkind) && IsProperty(g.invkind) && f.invkind != g.invkind);
         };
         if (scan) {

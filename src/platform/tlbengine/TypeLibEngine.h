@@ -347,7 +347,8 @@ private:
 class TypeInfoImpl final : public TypeReader,
                            public ICreateTypeInfo2,
                            public ICreateTypeInfoRoom,
-                           public ICreateTypeInfoValueName {
+                           public ICreateTypeInfoValueName,
+                           public ICreateTypeInfoSharedName {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
@@ -403,6 +404,7 @@ public:
     HRESULT ReserveMembers(UINT cFuncs, UINT cVars) override;
     HRESULT SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT SetValueParamName(UINT index, LPCOLESTR szName) override;
+    HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;
     HRESULT DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) override;
@@ -463,6 +465,9 @@ private:
     void Touched();
     // Sets the functions' ids to ids, keeping the id tables up to date.
     void CommitFuncIds(TypeData& t, const std::vector<MEMBERID>& ids);
+    // SetFuncAndParamNames; with sharingId, the name may be that of functions of
+    // the same explicit member ID and another invoke kind.
+    HRESULT NameFunction(UINT index, LPOLESTR* rgszNames, UINT cNames, bool sharingId);
     // The vtable size an interface inherits: its base's as it stands, at this
     // library's pointer size; 0 without a base (LayOut.cpp).
     ULONG InheritedVtableSize();

@@ -198,6 +198,19 @@ struct ICreateTypeInfoValueName : IUnknown {
     virtual HRESULT SetValueParamName(UINT index, LPCOLESTR szName) = 0;
 };
 
+// This engine's own addition to the creation interfaces: naming a function as
+// a library read from a file may have it named. Some compilers store a method
+// and a property accessor under one name and one member ID, which
+// SetFuncAndParamNames refuses for the second of them (TYPE_E_AMBIGUOUSNAME),
+// as the platform does; a copy of such a library names that one through this.
+// Other engines don't answer to it, and callers then report the refusal.
+struct ICreateTypeInfoSharedName : IUnknown {
+    static constexpr IID kIID = {0x8C2F41D6, 0x57B0, 0x4E93, {0xA1, 0x6E, 0x2B, 0x94, 0xD3, 0x0F, 0x7C, 0x58}};
+    // SetFuncAndParamNames, except that the name may also be that of functions
+    // of the same member ID (not MEMBERID_NIL) and of another invoke kind.
+    virtual HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) = 0;
+};
+
 // The library entry points below are defined by the file layer
 // (platform/tlbfiles) and, for registered libraries, by the registry layer.
 

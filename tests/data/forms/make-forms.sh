@@ -15,6 +15,8 @@
 #   unresolved  types that use a library that can't be found (gone.tlb is
 #               made to compile it, then deleted)
 #   stdole32    a dual and a dispinterface over types of stdole version 1.0
+#   sharedname  a dual whose method and property put share a name and an ID
+#               (the creation interfaces refuse the second of them)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 refdump="${1:-/work/shared/tools/reference-dump}"
@@ -29,6 +31,7 @@ widl -o libhelp.tlb libhelp.idl
 widl -o "$tmp/gone.tlb" gone.idl
 widl -o unresolved.tlb unresolved.idl
 widl -o stdole32.tlb stdole32.idl
+widl -o sharedname.tlb sharedname.idl
 
 # widl writes "" as a string of length 0 and a module's function count as its
 # size; the platform's compiler stores every module with size 2 and "" inline
@@ -74,6 +77,6 @@ for path in sys.argv[1:]:
     open(path, 'wb').write(b)
 PY
 
-for f in dispatch values libhelp unresolved stdole32 strings; do
+for f in dispatch values libhelp unresolved stdole32 strings sharedname; do
   "$refdump" "$f.tlb" > "$f.dump"
 done

@@ -46,6 +46,7 @@
 #include "editor/pickers/frmSpecifyType.h"
 #include "editor/tree/modImages.h"
 #include "support/ScreenReader.h"
+#include "support/Screenshots.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 #include "typelib/CustomTypeLib.h"
@@ -649,6 +650,39 @@ TEST_F(LibraryViewerUse, MembersOfADispinterfaceOverAnInterfaceAreRenamedWithF2)
     EXPECT_NE(foreign.Description.find(u"IUnknown"), std::u16string::npos);
     EXPECT_EQ(refusal([&] { over->DeleteMember(0x60010000, 0); }).Number, 5);
     EXPECT_EQ(tlbtools::DumpTypeLib(Lib()), dump);
+}
+
+// A dual whose method and Let share a name and an ID, as widl writes them,
+// shows them as one node, the method's. F2 on it is refused with a message
+// that names both, and nothing is recorded; the method deleted, the node
+// shows the Let with its value parameter; batch mode writes the same file.
+TEST_F(LibraryViewerUse, AMethodAndALetSharingANameAreRenamedNeitherAndDeletedOneByOne) {
+    std::filesystem::copy_file(std::filesystem::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "sharedname.tlb",
+                               dir / "sharedname.tlb");
+    OpenFile("sharedname.tlb");
+    view->resize(view->fontMetrics().averageCharWidth() * 110, view->fontMetrics().height() * 30);
+    view->show();
+    QTreeWidgetItem* node = Node("IControls", "currentItem");
+    ASSERT_TRUE(node);
+    TypeLabel(node, "item");
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_TRUE(services.messages[0].contains("the method 'currentItem' and the Property Let accessor 'currentItem'"));
+    EXPECT_EQ(node->text(0), "currentItem");
+    EXPECT_EQ(recorder.ItemCount(), 0);
+    EnsureChildren(node);
+    Choose(node);
+    view->RunMenuCommand(editor::MenuItem::mnuDelete);
+    ASSERT_EQ(Node("IControls", "currentItem"), node);
+    EXPECT_EQ(NodeImage(node), kImageProperty);
+    ASSERT_EQ(node->childCount(), 1);
+    EXPECT_EQ(node->child(0)->text(0), dialogs::ResText(760));
+    ExpectBatchModeWritesTheSame();
+    for (const auto& [theme, palette] :
+         {std::pair{"light", QApplication::palette()}, std::pair{"dark", DarkPalette()}}) {
+        view->setPalette(palette);
+        QCoreApplication::processEvents();
+        testsupport::SaveScreenshots(*view, std::string("viewer-let-left-by-its-method-") + theme);
+    }
 }
 
 // Tab entering the details pane from outside it (round from the tree, or

@@ -87,6 +87,16 @@ TEST(EngineLookup, FunctionsAreFoundAlikeInSmallAndLargeTypes) {
         ASSERT_OK(AddFunc(type.get(), at, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 900));
         EXPECT_EQ(SetNames(type.get(), at, {u"FUNC0"}), TYPE_E_AMBIGUOUSNAME);
         EXPECT_EQ(SetNames(type.get(), at, {u"PROP"}), TYPE_E_AMBIGUOUSNAME);
+        // The engine's own call gives a method the name of functions of its ID only.
+        const auto shareName = [&](std::u16string name) {
+            LPOLESTR names[] = {name.data()};
+            return type.As<ICreateTypeInfoSharedName>()->SetFuncAndParamNamesSharingId(at, names, 1);
+        };
+        EXPECT_EQ(shareName(u"PROP"), TYPE_E_AMBIGUOUSNAME);
+        ASSERT_OK(type->DeleteFuncDesc(at));
+        ASSERT_OK(AddFunc(type.get(), at, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, kPropId));
+        EXPECT_EQ(SetNames(type.get(), at, {u"PROP"}), TYPE_E_AMBIGUOUSNAME);
+        EXPECT_OK(shareName(u"PROP"));
         ASSERT_OK(type->DeleteFuncDesc(at));
         ASSERT_OK(AddFunc(type.get(), at, FUNC_PUREVIRTUAL, INVOKE_PROPERTYPUTREF, VT_HRESULT, {VT_UNKNOWN}, kPropId));
         EXPECT_OK(SetNames(type.get(), at, {u"PROP"}));
