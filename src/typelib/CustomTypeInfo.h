@@ -155,11 +155,18 @@ public:
     // the function has is refused (TYPE_E_AMBIGUOUSNAME).
     void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
     // A dispinterface declared over an interface ("dispinterface D { interface I; }")
-    // stores no functions: it presents those of I's chain. SetMemberName,
-    // SetParameterName and RequireMember act on the interface of this library
-    // that declares the function (renaming it there too); a function of a
-    // type in another library is refused (error 5), and DeleteMember refuses
-    // every such function (error 5).
+    // stores no functions: it presents those of I's chain, as dispatch
+    // functions (a return value parameter shown as what the function returns,
+    // an HRESULT returned shown as nothing, a locale parameter last not
+    // shown). The edits of its members and parameters act on the interface of
+    // this library that declares the function, where the dispinterface shows
+    // them: names, types (SetMemberReturnType and ModifyMember set the return
+    // type shown, which a method gains or loses as its return value
+    // parameter), IDs, flags, parameters inserted and deleted, ParamArray,
+    // help, and RequireMember's lookup. A function of a type in another
+    // library is refused (error 5), and DeleteMember refuses every such
+    // function (error 5). ResetMemberIDs acts on I; AddFunctionEx, AddProperty
+    // and CopyMember refuse such a dispinterface (error 5).
     void DeleteMember(int32_t memberID, int32_t invKind);
     // DeleteMember, SetMemberName, SetParameterName and ModifyMemberHelpData
     // change nothing and raise nothing for a member ID the type doesn't have.
@@ -168,6 +175,13 @@ public:
     // function with one of the invoke kinds in invKind (0: any). Inherited
     // members don't count. Two lookups, nothing copied.
     void RequireMember(int32_t memberID, int32_t invKind = 0);
+
+    // For a dispinterface declared over an interface: the type of this library
+    // that declares memberID in the interface's chain (error 5 for one of
+    // another library, TYPE_E_ELEMENTNOTFOUND for none), and the interface
+    // itself (error 5 when it lies in another library). Null for any other type.
+    std::unique_ptr<CustomTypeInfo> DispatchedDeclarer(int32_t memberID);
+    std::unique_ptr<CustomTypeInfo> DispatchedInterface();
 
     // ---- Member help (CustomTypeInfoHelp.cpp) ----
     // Sets the fields of hd that changeFields selects on every accessor of
@@ -267,10 +281,14 @@ private:
     void EndTemporaryType(ScopeGuard& rollback, TemporaryType& temp);
 
     // ---- CustomTypeInfoEdits.cpp ----
-    // For a dispinterface declared over an interface: the type of this library
-    // that declares memberID in the interface's chain (error 5 for one of
-    // another library, TYPE_E_ELEMENTNOTFOUND for none). Null for any other type.
-    std::unique_ptr<CustomTypeInfo> DispatchedDeclarer(int32_t memberID);
+    // Error 5 for a dispinterface declared over an interface, which takes no
+    // members of its own.
+    void RefuseOwnMembers();
+    // On the interface that declares a function a dispinterface presents: the
+    // return type the dispinterface shows for it (of the accessor of invKind,
+    // the first there is for 0) becomes type. Registers on undo how to give
+    // the old one back.
+    void SetPresentedReturnType(int32_t memberID, int32_t invKind, tli::VarTypeInfo* type, ScopeGuard& undo);
 
     // ---- CustomTypeInfoMembers.cpp ----
     static int32_t CountParameters(std::span<const ParamData> params, int32_t invokeKind);

@@ -65,12 +65,16 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         // Help data of the member. Its help files are those of the source's
         // library and stay there: the destination keeps its own. The help
         // string context goes with the member whether a library names a help
-        // string DLL or not (a move of functions loses nothing).
+        // string DLL or not (a move of functions loses nothing). A
+        // dispinterface declared over an interface has none for the
+        // interface's functions it presents.
         ole::BSTR bDoc = nullptr;
         ole::DWORD helpContext = 0, helpStringContext = 0;
         CheckHr(source->GetDocumentation(sourceId, nullptr, &bDoc, &helpContext, nullptr));
         const std::u16string docString = TakeBstr(bDoc);
-        CheckHr(source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, nullptr));
+        const HRESULT contextHr = source2->GetDocumentation2(sourceId, 0, nullptr, &helpStringContext, nullptr);
+        if (contextHr != ole::TYPE_E_ELEMENTNOTFOUND || modITypeInfoHelper::DispatchedChain(source).empty())
+            CheckHr(contextHr);
 
         ole::FUNCDESC fd = *held;
         fd.memid = entry.NewMemID;

@@ -12,6 +12,7 @@
 #include "foundation/modSupport.h"
 #include "foundation/ScopeGuard.h"
 #include "typelib/CustomTypeInfo.h"
+#include "typelib/CustomVarTypeInfo.h"
 #include "typelib/modITypeInfoHelper.h"
 #include "typelib/modMarbrel.h"
 #include "typelib/TypeLibSupport.h"
@@ -106,6 +107,12 @@ void CheckNameFreeInBases(ole::ITypeInfo2* ti, ole::TYPEKIND kind, const std::u1
 }  // namespace
 
 void CustomTypeInfo::SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtInfoReturn) {
+    if (auto declarer = DispatchedDeclarer(memberID)) {
+        ScopeGuard undo;
+        declarer->SetPresentedReturnType(memberID, 0, vtInfoReturn, undo);
+        undo.Dismiss();
+        return;
+    }
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     if (varIndex >= 0) {
@@ -131,6 +138,11 @@ void CustomTypeInfo::SetConstantValue(int32_t memberID, const ole::Variant& cons
 
 void CustomTypeInfo::SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                                       int32_t newInvKind) {
+    // A dispinterface declared over an interface shows the parameters of the
+    // interface's functions at their places (a return value and a locale
+    // parameter last are not shown).
+    if (auto declarer = DispatchedDeclarer(memberID))
+        return declarer->SetParameterType(memberID, paramID, paramData, invKind, newInvKind);
     RequireStorable(paramData.Name);
     RequireStorable(paramData.DefaultValue.get());
     CheckParameterFlags(ITypeInfo2().get(), memberID, invKind, paramID, paramData.Flags);
@@ -143,7 +155,84 @@ void CustomTypeInfo::SetParameterType(int32_t memberID, int32_t paramID, ParamDa
     RebuildFunction(ITypeInfo2().get(), memberID, invKind, paramID + 1, paramData, request, fields);
 }
 
+void CustomTypeInfo::SetPresentedReturnType(int32_t memberID, int32_t invKind, tli::VarTypeInfo* type,
+                                            ScopeGuard& undo) {
+    if (!type) RaiseError(kErrObjectNotSet);
+    ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
+    int32_t index = -1;
+    ole::INVOKEKIND kind = ole::INVOKE_FUNC;
+    for (ole::INVOKEKIND k : kKinds) {
+        if (invKind != 0 && !(invKind & k)) continue;
+        index = FuncIndex(ti.get(), memberID, k);
+        kind = k;
+        if (index >= 0) break;
+    }
+    if (index < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+    ComPtr<ole::ITypeLib> lib;
+    CheckHr(library_.As(&lib));
+    const ComPtr<CustomVarTypeInfo> shown = CustomVarTypeInfo::CopyWithPointers(type, lib.get(), 0);
+    const bool none = shown->BaseVarType() == ole::VT_VOID && shown->PointerLevel() == 0 && shown->ArrayKind() == 0 &&
+                      !shown->TypeInfo();
+    FuncDescHolder fd(ti.get(), static_cast<ole::UINT>(index));
+    const int32_t count = fd->cParams;
+    const bool hresult = fd->elemdescFunc.tdesc.vt == ole::VT_HRESULT;
+    if (!modITypeInfoHelper::HasRetvalParam(*fd)) {
+        const ComPtr<CustomVarTypeInfo> returned = CustomVarTypeInfo::New();
+        returned->DuplicateFromTypeDesc(fd->elemdescFunc.tdesc, lib.get(), ti.get());
+        fd.Release();
+        if (!hresult) {
+            // Shown as it is: set as it is.
+            const auto set = [this, memberID, kind](tli::VarTypeInfo* to) {
+                ParamData pd;
+                pd.VTInfo = ole::ComPtr<tli::VarTypeInfo>(to);
+                FuncRebuildData request;
+                RebuildFunction(ITypeInfo2().get(), memberID, kind, 0, pd, request, FuncRebuildData::kType);
+            };
+            set(type);
+            undo.OnFailure([set, returned] { set(returned->GetVarTypeInfo().get()); });
+            return;
+        }
+        if (none) return;  // an HRESULT is shown as nothing
+        // A method gains a return value parameter last; an accessor, whose
+        // parameters end in its value, can't.
+        if (kind != ole::INVOKE_FUNC)
+            RaiseError(kErrInvalidArgument, u"The accessor returns an HRESULT and no value in the interface over which "
+                                            u"the dispinterface is declared; give it a return value parameter there.");
+        ParamData retval;
+        retval.Flags = ole::PARAMFLAG_FOUT | ole::PARAMFLAG_FRETVAL;
+        retval.VTInfo = CustomVarTypeInfo::CopyWithPointers(type, lib.get(), 1)->GetVarTypeInfo();
+        InsertParameter(memberID, count, retval, true);
+        undo.OnFailure([this, memberID, count] { DeleteParameter(memberID, count); });
+        return;
+    }
+    // The return value parameter points to what is shown.
+    const int32_t position = count - 1;
+    ParamData old;
+    old.Flags = fd->lprgelemdescParam[position].paramdesc.wParamFlags;
+    const ComPtr<CustomVarTypeInfo> held = CustomVarTypeInfo::New();
+    held->DuplicateFromTypeDesc(fd->lprgelemdescParam[position].tdesc, lib.get(), ti.get());
+    old.VTInfo = held->GetVarTypeInfo();
+    fd.Release();
+    if (none) {
+        if (kind != ole::INVOKE_FUNC)
+            RaiseError(kErrInvalidArgument, u"The accessor returns its value through a return value parameter in the "
+                                            u"interface over which the dispinterface is declared; it can't return "
+                                            u"nothing.");
+        const std::vector<std::u16string> names = ReadNames(ti.get(), memberID, static_cast<ole::UINT>(count) + 1);
+        old.Name = names.size() > static_cast<size_t>(count) ? names[static_cast<size_t>(count)] : std::u16string();
+        DeleteParameter(memberID, position);
+        undo.OnFailure([this, memberID, position, old]() mutable { InsertParameter(memberID, position, old, false); });
+        return;
+    }
+    ParamData retval;
+    retval.Flags = old.Flags;
+    retval.VTInfo = CustomVarTypeInfo::CopyWithPointers(type, lib.get(), 1)->GetVarTypeInfo();
+    SetParameterType(memberID, position, retval, kind, 0);
+    undo.OnFailure([this, memberID, position, old, kind]() mutable { SetParameterType(memberID, position, old, kind, 0); });
+}
+
 void CustomTypeInfo::RemoveParamArray(int32_t memberID) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->RemoveParamArray(memberID);
     ParamData none;
     FuncRebuildData request;
     RebuildFunction(ITypeInfo2().get(), memberID, 0, 0, none, request, FuncRebuildData::kDropParamArray);
@@ -165,6 +254,8 @@ void CustomTypeInfo::MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti
 }
 
 void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName) {
+    if (auto declarer = DispatchedDeclarer(memberID))
+        return declarer->InsertParameter(memberID, newParamId, paramData, fAutoName);
     if (newParamId < 0) RaiseError(kErrSubscriptOutOfRange);
     if (!fAutoName) RequireStorable(paramData.Name);
     RequireStorable(paramData.DefaultValue.get());
@@ -188,12 +279,14 @@ void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, Param
 }
 
 void CustomTypeInfo::DeleteParameter(int32_t memberID, int32_t paramID) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->DeleteParameter(memberID, paramID);
     ParamData none;
     FuncRebuildData request;
     RebuildFunction(ITypeInfo2().get(), memberID, 0, paramID + 1, none, request, FuncRebuildData::kDeleteParam);
 }
 
 void CustomTypeInfo::SetMemberID(int32_t memberID, int32_t newMemberID) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->SetMemberID(memberID, newMemberID);
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     if (newMemberID != ole::MEMBERID_NIL &&
         SUCCEEDED(ti->GetDocumentation(newMemberID, nullptr, nullptr, nullptr, nullptr)))
@@ -212,6 +305,19 @@ void CustomTypeInfo::SetMemberID(int32_t memberID, int32_t newMemberID) {
 }
 
 void CustomTypeInfo::ModifyMember(int32_t memberID, int32_t invKind, ModifyData& modifyData) {
+    if (auto declarer = DispatchedDeclarer(memberID)) {
+        // The return type as the dispinterface shows it; the rest as it is.
+        ScopeGuard undo;
+        ModifyData rest = modifyData;
+        if (rest.FieldMask & ModifyData::kVTInfo) {
+            declarer->SetPresentedReturnType(memberID, invKind, modifyData.VTInfo.get(), undo);
+            rest.FieldMask &= ~ModifyData::kVTInfo;
+        }
+        if (rest.FieldMask != 0) declarer->ModifyMember(memberID, invKind, rest);
+        undo.Dismiss();
+        modifyData.Flags = rest.Flags;
+        return;
+    }
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t varIndex = VarIndexOfMemId(ti.get(), memberID);
     const int32_t mask = modifyData.FieldMask;
@@ -339,54 +445,39 @@ bool CustomTypeInfo::ClearVarFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID mem
 
 std::unique_ptr<CustomTypeInfo> CustomTypeInfo::DispatchedDeclarer(int32_t memberID) {
     if (typeKind_ != ole::TKIND_DISPATCH) return nullptr;
-    ComPtr<ole::ITypeInfo2> raw = ITypeInfo2();
-    {
-        TypeAttr attr(raw.get());
-        if (attr->cImplTypes < 2) return nullptr;
-    }
     ComPtr<ole::ITypeLib> home;
     CheckHr(library_.As(&home));
-    // The dispinterface stores IDispatch and the interface as its implemented
-    // types; the functions it presents are those of the interface's chain.
-    ole::HREFTYPE href = 0;
-    ComPtr<ole::ITypeInfo> link;
-    CheckHr(raw->GetRefTypeOfImplType(1, &href));
-    CheckHr(raw->GetRefTypeInfo(href, link.put()));
-    for (int depth = 0; link && depth < 64; ++depth) {
-        // A type of this library is read as stored (a dual as its interface half).
-        ComPtr<ole::ICreateTypeInfo2> create;
-        ComPtr<ole::ITypeInfo2> read;
-        ComPtr<ole::ITypeLib> lib;
-        ole::UINT index = 0;
-        const bool own = SUCCEEDED(link->GetContainingTypeLib(lib.put(), &index)) && SameObject(lib.get(), home.get()) &&
-                         SUCCEEDED(link.As(&create));
-        if (own) CheckHr(create.As(&read));
-        else CheckHr(link.As(&read));
-        bool declared = VarIndexOfMemId(read.get(), memberID) >= 0;
-        for (ole::INVOKEKIND kind : kKinds) declared = declared || FuncIndex(read.get(), memberID, kind) >= 0;
-        ole::BSTR name = nullptr;
-        if (declared) {
-            if (own) {
-                auto declarer = std::make_unique<CustomTypeInfo>();
-                declarer->Init(library_.get(), create.get());
-                return declarer;
-            }
-            CheckHr(read->GetDocumentation(ole::MEMBERID_NIL, &name, nullptr, nullptr, nullptr));
-            RaiseError(kErrInvalidArgument, u"The member belongs to " + TakeBstr(name) +
-                                                u" of another library, over which the dispinterface is declared; "
-                                                u"it can't be changed in this library.");
-        }
-        bool hasBase = false;
-        {
-            TypeAttr attr(read.get());
-            hasBase = attr->typekind == ole::TKIND_INTERFACE && attr->cImplTypes > 0;
-        }
-        ComPtr<ole::ITypeInfo> base;
-        if (!hasBase || FAILED(read->GetRefTypeOfImplType(0, &href)) || FAILED(read->GetRefTypeInfo(href, base.put())))
-            break;
-        link = base;
-    }
-    RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+    const ComPtr<ole::ITypeInfo2> read = modITypeInfoHelper::DispatchedDeclarer(ITypeInfo2().get(), memberID, home.get());
+    if (!read) return nullptr;
+    ComPtr<ole::ICreateTypeInfo> create;
+    CheckHr(read.As(&create));
+    auto declarer = std::make_unique<CustomTypeInfo>();
+    declarer->Init(library_.get(), create.get());
+    return declarer;
+}
+
+std::unique_ptr<CustomTypeInfo> CustomTypeInfo::DispatchedInterface() {
+    if (typeKind_ != ole::TKIND_DISPATCH) return nullptr;
+    const std::vector<ComPtr<ole::ITypeInfo2>> chain = modITypeInfoHelper::DispatchedChain(ITypeInfo2().get());
+    if (chain.empty()) return nullptr;
+    ComPtr<ole::ITypeLib> home, lib;
+    CheckHr(library_.As(&home));
+    ole::UINT index = 0;
+    ComPtr<ole::ICreateTypeInfo> create;
+    if (FAILED(chain.front()->GetContainingTypeLib(lib.put(), &index)) || !SameObject(lib.get(), home.get()) ||
+        FAILED(chain.front().As(&create)))
+        RaiseError(kErrInvalidArgument, u"The dispinterface is declared over " +
+                                            modITypeInfoHelper::GetTypeInfoName(chain.front().get()) +
+                                            u" of another library; its functions can't be changed in this library.");
+    auto dispatched = std::make_unique<CustomTypeInfo>();
+    dispatched->Init(library_.get(), create.get());
+    return dispatched;
+}
+
+void CustomTypeInfo::RefuseOwnMembers() {
+    if (typeKind_ == ole::TKIND_DISPATCH && !modITypeInfoHelper::DispatchedChain(ITypeInfo2().get()).empty())
+        RaiseError(kErrInvalidArgument, u"A dispinterface declared over an interface has no members of its own: "
+                                        u"its members are the interface's functions.");
 }
 
 void CustomTypeInfo::SetMemberName(int32_t memberID, std::u16string_view newName) {

@@ -226,6 +226,7 @@ void CustomTypeInfo::CopyMember(tli::TypeInfo* sourceTypeInfo, int32_t sourceMem
                                 std::u16string& newMemberName, int32_t& newMemberID, int32_t& invokeKindsAdded,
                                 int32_t varPosition) {
     if (!sourceTypeInfo) RaiseError(kErrObjectNotSet);
+    RefuseOwnMembers();
     RequireStorable(newMemberName);
     ComPtr<tli::TypeInfo> sourceView = VTableInterfaceOrSelf(ComPtr<tli::TypeInfo>(sourceTypeInfo));
     ComPtr<ole::ITypeInfo> source = ITypeInfoOf(sourceView.get());

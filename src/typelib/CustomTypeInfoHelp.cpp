@@ -106,6 +106,7 @@ void CustomTypeInfo::CopyParamCustData(ole::ITypeInfo2* source, ole::UINT source
 }
 
 void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->ModifyMemberHelpData(memberID, hd, changeFields);
     if (changeFields & HelpData::kDocString) RequireStorable(hd.DocString);
     if (changeFields & HelpData::kHelpFile) RequireStorable(hd.HelpFile);
     if (changeFields & HelpData::kHelpStringDll) RequireStorable(hd.HelpStringDll);

@@ -58,6 +58,7 @@ void CustomTypeInfo::AddFunction(std::u16string_view name, tli::VarTypeInfo* vtI
 
 void CustomTypeInfo::AddFunctionEx(std::u16string_view name, tli::VarTypeInfo* vtInfoReturn,
                                    std::span<ParamData> params, const FuncData& funcData) {
+    RefuseOwnMembers();
     RequireStorable(name);
     for (const ParamData& p : params) {
         RequireStorable(p.Name);
@@ -192,6 +193,7 @@ void CustomTypeInfo::AddConstant(std::u16string_view name, const ole::Variant& v
 
 void CustomTypeInfo::AddProperty(std::u16string_view name, tli::VarTypeInfo* vtInfo, int32_t memID, int16_t flags,
                                  int32_t insertPosition) {
+    RefuseOwnMembers();
     RequireStorable(name);
     int32_t varCount = 0;
     {

@@ -215,6 +215,7 @@ bool CustomTypeInfo::ReorderVars(std::span<const int16_t> newOrder) {
 }
 
 void CustomTypeInfo::ResetMemberIDs(bool fIncludeExplicit) {
+    if (auto dispatched = DispatchedInterface()) return dispatched->ResetMemberIDs(fIncludeExplicit);
     switch (typeKind_) {
         case ole::TKIND_ENUM:
         case ole::TKIND_RECORD:

@@ -267,6 +267,76 @@ ComPtr<ole::ITypeLib2> GetContainingTypeLib2(ole::ITypeInfo* ti) {
     return lib2;
 }
 
+std::vector<ComPtr<ole::ITypeInfo2>> DispatchedChain(ole::ITypeInfo* type) {
+    if (!type) RaiseError(kErrObjectNotSet);
+    bool stored = false;
+    {
+        TypeAttr attr(type);
+        if (attr->typekind != ole::TKIND_DISPATCH || (attr->wTypeFlags & ole::TYPEFLAG_FDUAL)) return {};
+        stored = attr->cImplTypes >= 2;
+    }
+    // Stored, the dispinterface has IDispatch and the interface as its
+    // implemented types; as its library hands it out, it names the interface
+    // as a dual names its other half.
+    ole::HREFTYPE href = 0;
+    ComPtr<ole::ITypeInfo> link;
+    if (FAILED(type->GetRefTypeOfImplType(stored ? 1 : static_cast<ole::UINT>(-1), &href))) return {};
+    CheckHr(type->GetRefTypeInfo(href, link.put()));
+    std::vector<ComPtr<ole::ITypeInfo2>> chain;
+    for (int depth = 0; link && depth < 64; ++depth) {
+        ComPtr<ole::ICreateTypeInfo2> create;
+        ComPtr<ole::ITypeInfo2> read;
+        if (SUCCEEDED(link.As(&create)))
+            CheckHr(create.As(&read));
+        else
+            CheckHr(link.As(&read));
+        chain.push_back(read);
+        bool hasBase = false;
+        {
+            TypeAttr attr(read.get());
+            hasBase = attr->typekind == ole::TKIND_INTERFACE && attr->cImplTypes > 0;
+        }
+        ComPtr<ole::ITypeInfo> base;
+        if (!hasBase || FAILED(read->GetRefTypeOfImplType(0, &href)) || FAILED(read->GetRefTypeInfo(href, base.put())))
+            break;
+        link = base;
+    }
+    return chain;
+}
+
+namespace {
+
+[[noreturn]] void RaiseForeignDeclarer(ole::ITypeInfo* declarer) {
+    RaiseError(kErrInvalidArgument, u"The member belongs to " + GetTypeInfoName(declarer) +
+                                        u" of another library, over which the dispinterface is declared; "
+                                        u"it can't be changed in this library.");
+}
+
+}  // namespace
+
+ComPtr<ole::ITypeInfo2> DispatchedDeclarer(ole::ITypeInfo* type, ole::MEMBERID memberID, ole::ITypeLib* home) {
+    const std::vector<ComPtr<ole::ITypeInfo2>> chain = DispatchedChain(type);
+    if (chain.empty()) return nullptr;
+    for (const ComPtr<ole::ITypeInfo2>& read : chain) {
+        bool declared = VarIndexOfMemId(read.get(), memberID) >= 0;
+        for (ole::INVOKEKIND kind : {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT,
+                                     ole::INVOKE_PROPERTYPUTREF}) {
+            ole::UINT index = 0;
+            declared = declared || SUCCEEDED(read->GetFuncIndexOfMemId(memberID, kind, &index));
+        }
+        if (!declared) continue;
+        if (!home) return read;
+        ComPtr<ole::ICreateTypeInfo2> create;
+        ComPtr<ole::ITypeLib> lib;
+        ole::UINT index = 0;
+        if (FAILED(read->GetContainingTypeLib(lib.put(), &index)) || !SameObject(lib.get(), home) ||
+            FAILED(read.As(&create)))
+            RaiseForeignDeclarer(read.get());
+        return read;
+    }
+    RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);
+}
+
 int HiddenParamCount(const ole::FUNCDESC& fd) {
     int count = (fd.invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) ? 1 : 0;
     int last = fd.cParams - 1;

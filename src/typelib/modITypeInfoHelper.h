@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/automation/CustData.h"
 #include "platform/tlbengine/TypeLibInterfaces.h"
@@ -28,6 +29,19 @@ void ResolveDualInterface2(ole::ComPtr<ole::ITypeInfo2>& ti);
 void ResolveDualInterface(ole::ComPtr<ole::ITypeInfo>& ti);
 // TKIND_INTERFACE for a dual dispinterface, else the item's kind.
 ole::TYPEKIND GetEffectiveTypeKind(ole::ITypeLib* lib, ole::UINT index);
+
+// ---- Dispinterfaces declared over an interface ----
+// A dispinterface declared over an interface ("dispinterface D { interface I; }")
+// stores no functions: it presents those of I's chain. For such a type (as
+// its library hands it out, or as it is stored), the types of that chain, I
+// first, each read as stored where its library edits it (a dual as its
+// interface half); empty for any other type.
+std::vector<ole::ComPtr<ole::ITypeInfo2>> DispatchedChain(ole::ITypeInfo* type);
+// The type of that chain that declares memberID (a variable or a function of
+// any invoke kind). Given home, it must lie there: one of another library is
+// refused with error 5, which names it. TYPE_E_ELEMENTNOTFOUND when no type
+// of the chain declares the member; null for a type that is no such dispinterface.
+ole::ComPtr<ole::ITypeInfo2> DispatchedDeclarer(ole::ITypeInfo* type, ole::MEMBERID memberID, ole::ITypeLib* home);
 
 // ---- Names and IDs ----
 ole::MEMBERID MemberIDFromName(ole::ITypeInfo* ti, std::u16string_view name);

@@ -315,6 +315,36 @@ TEST_F(BatchRun, DecimalValuesInAHistorySaveReopenAndReplayToTheBytesTheEditsMad
         EXPECT_NE(dump->find(value), std::string::npos) << value << "\n" << *dump;
 }
 
+// An item whose change can't be made stops the run with a message that names
+// it, and nothing is written: here a member copied into a dispinterface
+// declared over an interface, which has no members of its own (as a history
+// recorded it before such copies were refused).
+TEST_F(BatchRun, AnItemWhoseChangeCantBeMadeFailsNamingIt) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "dispatch.tlb");
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(ole::LoadTypeLibEx(ole::FromUtf8((dir / "dispatch.tlb").string()).c_str(), ole::REGKIND_NONE, loaded.put()));
+    TLBModifier editable;
+    editable.StartingLibDirect(loaded.get());
+    const ComPtr<ITypeLib> lib = editable.GenerateDirect(u"");
+    auto hub = std::make_shared<ChangeListener>();
+    Playback recorder;
+    recorder.ChangeListener(hub);
+    recorder.CurrentITypeLib(lib.get());
+    auto copy = modCopyMemberChange::NewCopyMemberChange(false);
+    copy->VarTypeInfo(TypeDescOf(lib.get(), u"DText").get());
+    copy->SourceMemberId(MemberTarget(lib.get(), u"DText", u"toString").MemberId);
+    copy->InvokeKinds(INVOKE_FUNC);
+    ChangeTarget target = TypeTarget(lib.get(), u"DOverPlain");
+    hub->OnCopyMemberChange(target, *copy, 0, 0);
+    ASSERT_TRUE(recorder.SaveState(ole::FromUtf8(dir.path().string()), u"copy.leh"));
+    const Result run = Zephrin("-leh copy.leh -tlb dispatch.tlb -s o.tlb");
+    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(run.err, "Library Edit History item 1 (\"Copy dispinterface method DText.toString to dispinterface "
+                       "DOverPlain\") failed: A dispinterface declared over an interface has no members of its own: "
+                       "its members are the interface's functions.\n");
+    EXPECT_FALSE(fs::exists(dir / "o.tlb"));
+}
+
 // In place: a standalone file named by the trailing token is rewritten, keeping
 // its mode; the original stays whole when the run fails.
 TEST_F(BatchRun, AStandaloneFileIsRewrittenInPlaceAndKeptWhenTheRunFails) {

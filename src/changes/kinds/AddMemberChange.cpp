@@ -100,6 +100,26 @@ bool IsRecord(CustomVarTypeInfo& type) {
     return modSupport::ResolveTypeKind(type.TypeInfo().get(), vt) == ole::TKIND_RECORD;
 }
 
+// The target whose type takes the functions added. A dispinterface declared
+// over an interface has the interface's functions: a function added to it
+// goes to the interface, an accessor added to its property to the type of the
+// interface's chain that declares the property (types of this library).
+// Otherwise the target itself.
+ChangeTarget FunctionHolder(CustomTypeLib& library, const ChangeTarget& target) {
+    const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
+    if (!ti) RaiseError(typelib_detail::kErrObjectNotSet);
+    const std::unique_ptr<CustomTypeInfo> holder =
+        target.Kind == kTargetMember ? ti->DispatchedDeclarer(target.MemberId) : ti->DispatchedInterface();
+    if (!holder) return target;
+    ChangeTarget on = target;
+    ole::ComPtr<ole::ITypeLib> lib;
+    ole::UINT index = 0;
+    CheckHr(holder->ITypeInfo()->GetContainingTypeLib(lib.put(), &index));
+    on.TypeIndex = static_cast<int32_t>(index);
+    on.TypeKind = holder->TypeKind();
+    return on;
+}
+
 }  // namespace
 
 bool AddMemberChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target, IChangeListener* listener,
@@ -121,9 +141,9 @@ bool AddMemberChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& targ
     if (kinds == 0)
         AddDataMember(library, target, rollback);
     else if (target.Kind == kTargetMember)
-        AddAccessor(library, target, rollback);
+        AddAccessor(library, FunctionHolder(library, target), rollback);
     else
-        AddFunction(library, target, rollback);
+        AddFunction(library, FunctionHolder(library, target), rollback);
     rollback.Dismiss();
     if (listener) NotifyListener(*listener, ChangeKind::AddMemberChange, copy, *this, flags);
     return true;

@@ -107,6 +107,15 @@ SelectedItem SelectItem(const ChangeTarget& t, ole::ITypeLib* lib) {
         }
         default: break;
     }
+    // The members a dispinterface declared over an interface shows, and their
+    // parameters, are those of the interface of the library that declares them.
+    if (ComPtr<ole::ITypeInfo2> declarer = helper::DispatchedDeclarer(item.Type.get(), t.MemberId, lib)) {
+        ole::UINT index = 0;
+        ComPtr<ole::ITypeLib> holder;
+        CheckHr(declarer->GetContainingTypeLib(holder.put(), &index));
+        item.TypeIndex = static_cast<int32_t>(index);
+        item.Type = helper::GetInterfaceTypeInfo2(lib, index);
+    }
     if (t.Kind == kTargetMember && t.InvokeKind == 0) {
         const int32_t index = helper::VarIndexOfMemId(item.Type.get(), t.MemberId);
         if (index < 0) RaiseError(ole::TYPE_E_ELEMENTNOTFOUND);

@@ -343,7 +343,13 @@ void HelpChange::InitFromTarget(ChangeTarget& target) {
         ole::ITypeLib* lib = changes_detail::TargetLibrary(target);
         HelpData help;
         if (target.Kind == kTargetMember) {
-            const ComPtr<ole::ITypeInfo> type = changes_detail::TargetTypeInfo(target);
+            ComPtr<ole::ITypeInfo> type = changes_detail::TargetTypeInfo(target);
+            // A dispinterface declared over an interface shows the interface's
+            // functions, with no help string context of its own: their help
+            // is read, and edited, where they are declared.
+            if (ComPtr<ole::ITypeInfo2> declarer =
+                    modITypeInfoHelper::DispatchedDeclarer(type.get(), target.MemberId, nullptr))
+                type = declarer;
             ole::BSTR doc = nullptr, file = nullptr;
             ole::DWORD context = 0;
             const ole::HRESULT hr = type->GetDocumentation(target.MemberId, nullptr, &doc, &context, &file);

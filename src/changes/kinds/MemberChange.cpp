@@ -105,7 +105,10 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
             }
         }
         if (applied != 0) {
-            const ole::ComPtr<ole::ITypeInfo> read = ti->ITypeInfo();
+            // The member as the library shows it (a dispinterface declared
+            // over an interface shows the interface's functions).
+            const ole::ComPtr<ole::ITypeInfo> read = modITypeInfoHelper::GetInterfaceTypeInfo(
+                target.Library.get(), static_cast<ole::UINT>(target.TypeIndex));
             if (applied & kMemberIdBit) name = modITypeInfoHelper::MemberNameFromID(read.get(), target.MemberId);
             ScopeGuard undo;
             if (retval >= 0) {
@@ -126,7 +129,7 @@ bool MemberChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget
             if (request.FieldMask != 0) ti->ModifyMember(target.MemberId, target.InvokeKind, request);
             undo.Dismiss();
             if ((applied & kMemberIdBit) && memberId_ == ole::MEMBERID_NIL)
-                memberId_ = modITypeInfoHelper::MemberIDFromName(ti->ITypeInfo().get(), name);
+                memberId_ = modITypeInfoHelper::MemberIDFromName(read.get(), name);
         }
     });
     if (!changed) return false;

@@ -20,6 +20,7 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 
 #include "app/modCorvaneExe.h"
@@ -86,6 +87,23 @@ bool IsAtOrBelow(const QTreeWidgetItem* item, const QTreeWidgetItem* node) {
 }
 
 bool ChildrenBuilt(QTreeWidgetItem* node) { return node->childCount() > 0 && !HasPlaceholder(node); }
+
+// The types of library whose functions the type at index shows as its own:
+// the type itself, and for a dispinterface declared over an interface the
+// types of the interface's chain that lie in the library.
+std::vector<int32_t> FunctionSources(ole::ITypeLib* library, int32_t index) {
+    std::vector<int32_t> sources{index};
+    const ole::ComPtr<ole::ITypeInfo> info =
+        modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(index));
+    for (const ole::ComPtr<ole::ITypeInfo2>& link : modITypeInfoHelper::DispatchedChain(info.get())) {
+        ole::ComPtr<ole::ITypeLib> holder;
+        ole::UINT at = 0;
+        if (ole::SUCCEEDED(link->GetContainingTypeLib(holder.put(), &at)) &&
+            typelib_detail::SameObject(holder.get(), library))
+            sources.push_back(static_cast<int32_t>(at));
+    }
+    return sources;
+}
 
 // The texts of the nodes from the top of the tree down to item.
 QStringList PathTexts(QTreeWidgetItem* item) {
@@ -994,6 +1012,37 @@ void LibraryViewer::RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPl
     if (expanded) typeNode->setExpanded(true);
 }
 
+void LibraryViewer::SyncSharedFunctionNodes(const ChangeTarget& target) {
+    if (target.Kind < kTargetType || target.TypeIndex < 0 ||
+        (target.TypeKind != ole::TKIND_INTERFACE && target.TypeKind != ole::TKIND_DISPATCH))
+        return;
+    LibraryNodeRecord* library = CurrentLibraryRecord();
+    if (!library || !library->Node || !library->Library) return;
+    ole::ITypeLib* lib = library->Library.get();
+    const std::vector<int32_t> changed = FunctionSources(lib, target.TypeIndex);
+    QTreeWidgetItem* root = library->Node;
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem* other = root->child(i);
+        NodeRecord* record = nullptr;
+        if (GetNodeKind(other, record) != kNodeType || !ChildrenBuilt(other)) continue;
+        const auto* type = static_cast<TypeNodeRecord*>(record);
+        if (type->TypeIndex == target.TypeIndex ||
+            (type->TypeKind != ole::TKIND_INTERFACE && type->TypeKind != ole::TKIND_DISPATCH))
+            continue;
+        const std::vector<int32_t> shown = FunctionSources(lib, type->TypeIndex);
+        if (std::none_of(shown.begin(), shown.end(), [&](int32_t index) {
+                return std::find(changed.begin(), changed.end(), index) != changed.end();
+            }))
+            continue;
+        // A member or parameter selected there goes with the nodes: its type takes the selection.
+        QTreeWidgetItem* current = tvTypes_->currentItem();
+        const bool below = current && current != other && IsAtOrBelow(current, other);
+        if (below) SelectNode(other);
+        RebuildTypeMemberNodes(other, false, false);
+        if (below) RefillSelection();
+    }
+}
+
 // ---- IChangeListener ----
 
 void LibraryViewer::RefreshCurrentSelection(ListenerTag) { RefillSelection(); }
@@ -1026,6 +1075,8 @@ void LibraryViewer::OnTypeChange(ChangeTarget& target, IChange& change, int32_t 
     if (!node) return;
     auto* attribute = dynamic_cast<IAttributeChange*>(&change);
     auto* type = static_cast<TypeNodeRecord*>(NodeTag(node));
+    // A new base brings other functions to the dispinterfaces declared over the interface.
+    if (attribute && (attribute->ChangeMask() & kTypeDescriptionBit) != 0) SyncSharedFunctionNodes(target);
     if (attribute && type && (attribute->ChangeMask() & kTypeDescriptionBit) != 0) {
         ole::ITypeLib* current = type->Library->Library.get();
         const TypeDescription d = DescribeType(current, type->TypeIndex);
@@ -1101,6 +1152,7 @@ void LibraryViewer::OnImplTypeChange(ChangeTarget& target, IChange& change, int3
 
 void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
     auto* attribute = dynamic_cast<IAttributeChange*>(&change);
+    if (attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0) SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = nullptr;
     if (tag == 0 && attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0) {
         // Nodes built now read the member's new ID; built ones still carry the old one.
@@ -1141,6 +1193,7 @@ void LibraryViewer::OnParamChange(ChangeTarget& target, IChange&, int32_t flags,
 }
 
 void LibraryViewer::OnDeleteChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    if (target.Kind == kTargetMember || target.Kind == kTargetParam) SyncSharedFunctionNodes(target);
     int32_t level = flags;
     QTreeWidgetItem* node = nullptr;
     if (tag != 0) {
@@ -1288,6 +1341,7 @@ void LibraryViewer::OnRenameChange(ChangeTarget& target, IChange& change, int32_
 }
 
 void LibraryViewer::OnFlattenInterfaceChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     if (tag == 0 && IsAtOrBelow(tvTypes_->currentItem(), node)) SelectNode(node);
@@ -1312,6 +1366,7 @@ void LibraryViewer::OnFlattenInterfaceChange(ChangeTarget& target, IChange&, int
 }
 
 void LibraryViewer::ResetIDs(ChangeTarget& target, int32_t flags, ListenerTag tag) {
+    SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     bool refill = false;
@@ -1374,11 +1429,22 @@ void LibraryViewer::OnAddImplTypeChange(ChangeTarget& target, IChange& change, i
 }
 
 void LibraryViewer::OnInsertParamChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     QTreeWidgetItem* member = target.Kind == kTargetParam ? node->parent() : node;
     QTreeWidgetItem* added =
         InsertParamNodeForChange(target, static_cast<InsertParamChange&>(change).NewParamName(), member);
+    // A dispinterface declared over an interface shows no return value or
+    // locale parameter last (the function returns the value): such a one
+    // inserted has no node, and the member shows what it returns now.
+    const int built = member->childCount();
+    SyncParamNodes(member);
+    if (member->childCount() < built) {
+        added = nullptr;
+        if (flags == 2) Show(member, true);
+        else if (tvTypes_->currentItem() == member) NodeClick(member);
+    }
     if (flags == 2 && added) {
         member->setExpanded(true);
         Show(added, true);
@@ -1387,6 +1453,7 @@ void LibraryViewer::OnInsertParamChange(ChangeTarget& target, IChange& change, i
 }
 
 void LibraryViewer::OnAddMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     auto& add = static_cast<AddMemberChange&>(change);
@@ -1525,6 +1592,7 @@ void LibraryViewer::OnRedirectTypesChange(ChangeTarget& target, IChange& change,
 }
 
 void LibraryViewer::OnCopyMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
+    SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
     auto& copy = static_cast<CopyMemberChange&>(change);

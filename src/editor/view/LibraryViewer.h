@@ -291,6 +291,11 @@ private:
     bool TakeUnresolved(ChangeTarget& target, ListenerTag tag);
     void AnnounceUnresolved();
     void RebuildTypeMemberNodes(QTreeWidgetItem* typeNode, bool addPlaceholder, bool checkMembers);
+    // A dispinterface declared over an interface shows the functions of the
+    // interface's chain as its own. After a change to the members or
+    // parameters of the target's type, the built member nodes of every other
+    // type that shows functions of the same types are built again.
+    void SyncSharedFunctionNodes(const ChangeTarget& target);
     void ResetIDs(ChangeTarget& target, int32_t level, ListenerTag tag);
     // Removes node, forgetting a deferred re-sort that waits on it or below it.
     void RemoveNode(QTreeWidgetItem* node);

@@ -10,10 +10,14 @@
 #include "changes/kinds/AddTypeChange.h"
 #include "changes/kinds/CopyMemberChange.h"
 #include "changes/kinds/DeleteChange.h"
+#include "changes/kinds/CustDataChange.h"
 #include "changes/kinds/FlattenChange.h"
+#include "changes/kinds/HelpChange.h"
 #include "changes/hub/HistoryFileReader.h"
 #include "changes/hub/HistoryFileWriter.h"
 #include "changes/kinds/InsertParamChange.h"
+#include "changes/kinds/MemberChange.h"
+#include "changes/kinds/ParamChange.h"
 #include "changes/kinds/RemoveParamArrayChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ReorderTypesChange.h"
@@ -22,6 +26,7 @@
 #include "changes/kinds/ResetIDsChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "changes/hub/VTICache.h"
+#include "regen/TLBModifier.h"
 
 namespace changestest {
 namespace {
@@ -520,6 +525,106 @@ TEST_F(StructuralChanges, CopiedFieldsLandFirstOrAfterTheTargetAndOtherTargetsAr
     copy->VarTypeInfo(nullptr);  // not even looked at
     EXPECT_EQ(ErrorOf([&] { Apply(*copy, LibraryTarget(nullptr)); }), kErrInvalidArgument);
     EXPECT_EQ(Heard().size(), 2u);
+    EXPECT_EQ(Dump(lib.get()), before);
+}
+
+// A dispinterface declared over an interface ("dispinterface D { interface I; }")
+// has I's functions as its members: accessors added to it and edits of its
+// members are made in the interface of the library that declares them, where
+// it shows them (what a function returns as its return value parameter). What
+// can't be made there (a member of its own, an edit of another library's
+// interface, a Get that returns nothing) is refused with a message before
+// anything changes.
+TEST(DispatchedInterfaceEdits, AreMadeInTheDeclaringInterfaceOrRefusedBeforeAnythingChanges) {
+    ComPtr<ITypeLib> loaded;
+    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8(std::string(ZEPHRIN_TEST_DATA_DIR) + "/forms/dispatch.tlb").c_str(),
+                            REGKIND_NONE, loaded.put()));
+    TLBModifier editable;
+    editable.StartingLibDirect(loaded.get());
+    const ComPtr<ITypeLib> lib = editable.GenerateDirect(u"");
+    {  // dispinterface DOverUnknown { interface IUnknown; }, over stdole's IUnknown
+        auto over = NewType(lib.As<ICreateTypeLib2>().get(), u"DOverUnknown", TKIND_DISPATCH);
+        ASSERT_OK(over->AddImplType(0, RefTo(over.get(), StdOle2Type(kIID_IDispatch).get())));
+        ASSERT_OK(over->AddImplType(1, RefTo(over.get(), StdOle2Type(kIID_IUnknown).get())));
+        ASSERT_OK(over->LayOut());
+    }
+    CustomTypeLib view;
+    view.Attach(lib.get());
+    CatchingListener listener;
+    const auto apply = [&](IChange& change, ChangeTarget target) { change.Apply(view, nullptr, target, &listener, 0); };
+    const auto plain = [&](const char16_t* member, int32_t kind = INVOKE_FUNC) {
+        return MemberTarget(lib.get(), u"DOverPlain", member, kind);
+    };
+    const auto edit = [&](auto change, ChangeTarget target, auto set) {
+        change->InitFromTarget(target);
+        set(*change);
+        apply(*change, target);
+    };
+    const auto typed = [&](VARTYPE vt) {
+        return [&lib, vt](IAttributeChange& c) {
+            ComPtr<CustomVarTypeInfo> type = CustomVarTypeInfo::New();
+            type->CurrentITypeLib(lib.get());
+            type->SetType(vt, nullptr);
+            c.VarTypeInfo(type.get());
+        };
+    };
+    const auto has = [&](const char* type, const char* made) { return Has(TypeLines(Dump(lib.get()), type), made); };
+    apply(*Make(modAddMemberChange::NewAddMemberChange(false), Kind(INVOKE_PROPERTYPUT)),
+          plain(u"Count", INVOKE_PROPERTYGET));
+    EXPECT_TRUE(has("IPlain", "\"Count\" id=0x60010001 kind=1 invoke=4"));
+    edit(modMemberChange::NewMemberChange(false), plain(u"Name"), typed(VT_VARIANT));
+    EXPECT_TRUE(has("IPlain", "param 1 \"r\" pflags=0xa type=ptr(vt12)"));
+    edit(modMemberChange::NewMemberChange(false), plain(u"Name"), typed(VT_VOID));
+    EXPECT_TRUE(has("DOverPlain", "\"Name\" id=0x60010002 kind=4 invoke=1 cc=4 params=1 opt=0 vtoff=20 flags=0x0 ret=vt24"));
+    ChangeTarget a = plain(u"Ping");
+    a.Kind = kTargetParam;
+    edit(modParamChange::NewParamChange(false), a, typed(VT_I2));
+    EXPECT_TRUE(has("IPlain", "\"a\" pflags=0x1 type=vt2"));
+    edit(modHelpChange::NewHelpChange(false), a = plain(u"Ping"), [](HelpChange& c) { c.HelpStringContext(6); });
+    auto help = modHelpChange::NewHelpChange(false);
+    help->InitFromTarget(a);
+    EXPECT_EQ(Utf8(help->Help().DocString) + " " + std::to_string(help->Help().HelpStringContext), "Pings 6");
+    edit(modCustDataChange::NewCustDataChange(false), a,
+         [](CustDataChange& c) { c.SetItem({0x5E1A1199, 0, 0x4000, {0x80}}, ole::Variant(u"kept")); });
+    EXPECT_TRUE(has("IPlain", "custdata {5E1A1199-0000-4000-8000-000000000000} = vt=8:\"kept\""));
+    edit(modMemberChange::NewMemberChange(false), a, [](IAttributeChange& c) { c.MemberId(0x55); });
+    EXPECT_TRUE(has("IPlain", "\"Ping\" id=0x00000055"));
+    apply(*modResetIDsChange::GetResetAllIDsChange(), TypeTarget(lib.get(), u"DOverPlain"));
+    EXPECT_TRUE(has("IPlain", "\"Ping\" id=0x60010000"));
+    // Copied out of it, a member comes as it shows it.
+    auto copy = modCopyMemberChange::NewCopyMemberChange(false);
+    copy->VarTypeInfo(TypeDescOf(lib.get(), u"DOverPlain").get());
+    copy->SourceMemberId(a.MemberId);
+    apply(*copy, TypeTarget(lib.get(), u"DText"));
+    EXPECT_TRUE(has("DText", "\"Ping\" id=0x60020007 kind=4 invoke=1 cc=4 params=1 opt=0 vtoff=0 flags=0x0 ret=vt24"));
+    EXPECT_EQ(listener.Heard().size(), 9u);
+
+    const std::string before = Dump(lib.get());
+    const auto refusal = [&](IChange& change, ChangeTarget target) {
+        return Utf8(RecordOf([&] { apply(change, target); }).Description);
+    };
+    const std::string own = "A dispinterface declared over an interface has no members of its own: its members are "
+                            "the interface's functions.";
+    EXPECT_EQ(refusal(*Make(modAddMemberChange::NewAddMemberChange(false), Kind(0)), TypeTarget(lib.get(), u"DOverPlain")),
+              own);
+    copy->VarTypeInfo(TypeDescOf(lib.get(), u"DText").get());
+    EXPECT_EQ(refusal(*copy, TypeTarget(lib.get(), u"DOverPlain")), own);
+    auto retype = modMemberChange::NewMemberChange(false);
+    retype->InitFromTarget(a = plain(u"Count", INVOKE_PROPERTYGET));
+    typed(VT_VOID)(*retype);
+    EXPECT_EQ(refusal(*retype, a), "The accessor returns its value through a return value parameter in the interface "
+                                   "over which the dispinterface is declared; it can't return nothing.");
+    retype->InitFromTarget(a = plain(u"QueryInterface"));
+    retype->Flags(FUNCFLAG_FHIDDEN);
+    EXPECT_EQ(refusal(*retype, a), "The member belongs to IUnknown of another library, over which the dispinterface "
+                                   "is declared; it can't be changed in this library.");
+    const std::string foreign =
+        "The dispinterface is declared over IUnknown of another library; its functions can't be changed in this library.";
+    EXPECT_EQ(refusal(*Make(modAddMemberChange::NewAddMemberChange(false), Kind(INVOKE_FUNC)),
+                      TypeTarget(lib.get(), u"DOverUnknown")),
+              foreign);
+    EXPECT_EQ(refusal(*modResetIDsChange::GetResetAllIDsChange(), TypeTarget(lib.get(), u"DOverUnknown")), foreign);
+    EXPECT_EQ(listener.Heard().size(), 9u);
     EXPECT_EQ(Dump(lib.get()), before);
 }
 

@@ -32,7 +32,9 @@
 #include "editor/pickers/frmCustData.h"
 #include "editor/pickers/frmExternalTypes.h"
 #include "support/FileContents.h"
+#include "support/ReferenceDump.h"
 #include "support/TempDir.h"
+#include "tools/DumpTypeLib.h"
 
 namespace treetest {
 namespace {
@@ -759,6 +761,60 @@ TEST_F(MenuCommands, FlatteningOverAnImportedBaseReplaysInBatchMode) {
                                     << "[HKEY_CLASSES_ROOT\\TypeLib\\" << ole::ToUtf8(ole::GuidToString(changestest::BaseLibId(1)))
                                     << "\\1.0\\0\\win32]\n@=\"base1.tlb\"\n";
     ExpectReplayWritesTheSameFile("ZEPHRIN_REGISTRY=libs.reg");
+}
+
+// A dispinterface declared over an interface ("dispinterface D { interface I; }")
+// has I's functions as its members. A method added to it and the edits of its
+// members (a name, a return type, a flag, parameters) are made in I and shown
+// under both types (a return value parameter as what the function returns);
+// the platform reads them in the file saved, and two batch replays write it
+// again. A property of its own is refused with a message before anything is
+// recorded.
+TEST_F(MenuCommands, EditsOfADispinterfaceOverAnInterfaceAreMadeInTheInterface) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
+    Open(dir / "in.tlb");
+    EnsureChildren(At("IPlain"));
+    Select(At("DOverPlain"));
+    Run(MenuItem::mnuAddFuncPick, 1);
+    Name("Start");
+    dialogs.next = CustomVarTypeInfo::New();
+    dialogs.next->SetType(VT_I4, nullptr);
+    QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    Select(At("DOverPlain", "Ping"));
+    auto* flags = static_cast<QListWidget*>(view.DetailsField(Field::Options));
+    flags->setFocus();
+    flags->setCurrentItem(flags->findItems(QStringLiteral("hidden"), Qt::MatchExactly).value(0));
+    QTest::keyClick(flags, Qt::Key_Space);
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    Run(MenuItem::mnuInsertParamPick, 0, 0x1000);
+    Name("first");
+    Select(At("DOverPlain", "Ping", "a"));
+    Run(MenuItem::mnuInsertParamPick, 4, 0x2000);
+    EXPECT_EQ(Tree()->currentItem(), At("DOverPlain", "Ping"));
+    EXPECT_EQ(Utf8(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text()), "long");
+    Select(At("DOverPlain"));
+    Run(MenuItem::mnuAddVar);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(Utf8(services.messages[0]), "A dispinterface declared over an interface has no members of its own: its "
+                                          "members are the interface's functions.");
+    EXPECT_EQ(services.beeps, 0);
+    EXPECT_EQ(history->ItemCount(), 7);
+    EXPECT_EQ(ChildTexts(At("DOverPlain")), "AddRef Count Name Ping QueryInterface Release Start");
+    EXPECT_EQ(ChildTexts(At("IPlain")), "Count Name Ping Start");
+    EXPECT_EQ(ChildTexts(At("DOverPlain", "Ping")), "first a");
+    EXPECT_TRUE(At("IPlain", "Ping", "retVal"));
+    ExpectReplayWritesTheSameFile({}, 2);
+    std::string saved;
+    ASSERT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "view.tlb").string()), &saved));
+    const std::string plain = saved.substr(saved.find("\"IPlain\""), saved.find("\"IDualD\"") - saved.find("\"IPlain\""));
+    for (const char* made : {"\"Start\" id=0x60010003", "param 0 \"retVal\" pflags=0xa type=ptr(vt3)",
+                             "\"Ping\" id=0x60010000 kind=1 invoke=1 cc=4 params=3 opt=0 vtoff=12 flags=0x40",
+                             "\"first\" pflags=0x1", "param 2 \"retVal\" pflags=0xa"})
+        EXPECT_NE(plain.find(made), std::string::npos) << made << "\n" << plain;
+    if (const std::optional<std::string> platform = testsupport::ReferenceDump(dir / "view.tlb")) {
+        EXPECT_TRUE(tlbtools::WithCrLf(saved) == *platform);
+    }
 }
 
 }  // namespace
