@@ -21,6 +21,7 @@
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 #include "platform/tlbengine/StdOle2.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
 #include "shell/frmRecorder.h"
 #include "shell/modCorvaneExeDialogs.h"
 
@@ -65,6 +66,22 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
         return full;
     };
     return resolved(a) == resolved(b);
+}
+
+// The name Save As proposes for the library read from path. A library read
+// from a program file (or from any file but a standalone type library) is
+// proposed beside it with ".tlb" in place of the file's extension: a yes to
+// replacing the proposed file must never put a bare type library in the
+// program's place. The same for a library named as a resource of a file
+// ("file\N").
+QString ProposedSaveName(const std::u16string& path) {
+    if (path.empty() || IsBuiltInLibraryName(path)) return ToQString(path);
+    std::u16string file = path, base;
+    unsigned resource = 0;
+    std::error_code ec;
+    if (!std::filesystem::exists(ole::ToUtf8(path), ec) && ole::SplitResourceSpec(path, &base, &resource)) file = base;
+    if (modCorvaneExe::IsStandaloneTypeLibFile(ole::ToUtf8(file), false)) return ToQString(file);
+    return QString::fromStdString(std::filesystem::path(ole::ToUtf8(file)).replace_extension(".tlb").string());
 }
 
 frmCorvane::RecorderWindowFactory& Factory() {
@@ -264,7 +281,7 @@ void frmCorvane::Save() {
 void frmCorvane::SaveAs() {
     Guarded(this, [&] {
         if (!canSaveAs_) return;
-        const QString name = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
+        const QString name = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
         const std::u16string chosen = FromQString(name);
@@ -291,8 +308,8 @@ bool frmCorvane::QuerySaveChanges() {
                                            dialogs::kStyleYesNoCancelQuestion);
         if (answer == dialogs::kAnswerNo) return true;
         if (answer != dialogs::kAnswerYes) return false;
-        const QString chosen = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
-                                                  QStringLiteral("tlb"), SaveLibraryHook);
+        const QString chosen = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary,
+                                                  kTitleSaveLibrary, QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
         const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));

@@ -259,9 +259,12 @@ TEST_F(MainWindow, OpenAndSaveAsRefuseUnsuitableFiles) {
 }
 
 // A library inside a program file can't be rewritten in place: Save stays
-// unavailable however it is edited, Save As is there.
-TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAs) {
+// unavailable however it is edited, Save As is there. Save As, and the save
+// that closing offers, propose the program's name with ".tlb" in place of
+// its extension, so that the program is never replaced by a bare library.
+TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAsATlbBesideIt) {
     fs::copy_file(ZEPHRIN_TEST_DATA_DIR "/golden-images/kinds32.dll", dir / "kinds32.dll");
+    const auto program = testsupport::ReadBytes(dir / "kinds32.dll");
     Open(dir / "kinds32.dll");
     ASSERT_TRUE(Root());
     EXPECT_FALSE(window->WritableFile());
@@ -269,6 +272,14 @@ TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAs) {
     EXPECT_TRUE(window->Dirty());
     EXPECT_FALSE(Offers(Command::Save));
     EXPECT_TRUE(Offers(Command::SaveAs));
+    Run(Command::Save);
+    Run(Command::SaveAs);  // cancelled
+    services.answers = {kAnswerYes};
+    EXPECT_FALSE(window->close());  // Yes, then the chooser cancelled
+    ASSERT_EQ(services.requests.size(), 2u);
+    for (const FileRequest& request : services.requests)
+        EXPECT_EQ(request.InitialName.toStdString(), (dir / "kinds32.tlb").string());
+    EXPECT_EQ(testsupport::ReadBytes(dir / "kinds32.dll"), program);
 }
 
 // An empty file counts as a standalone library file: a new library opened
