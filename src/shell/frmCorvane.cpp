@@ -153,7 +153,12 @@ frmCorvane::frmCorvane(QWidget* parent) : QMainWindow(parent) {
     resize(size);
 }
 
-frmCorvane::~frmCorvane() { Unload(); }
+frmCorvane::~frmCorvane() {
+    // The view leaves edit mode as it goes, after this window's own part is
+    // gone: it tells this window nothing more.
+    disconnect(libViewer_, nullptr, this, nullptr);
+    Unload();
+}
 
 QAction* frmCorvane::Action(Command command) const { return actions_[static_cast<size_t>(command)]; }
 
@@ -204,7 +209,7 @@ void frmCorvane::UpdateCommands() {
 
 void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved) {
     Guarded(this, [&] {
-        if (dirty_ && !QuerySaveChanges()) return;
+        if (RefusedForPendingEdit() || (dirty_ && !QuerySaveChanges())) return;
         if (path.empty()) {
             path = FromQString(ShowOpenFileDialog(this, kFilterOpenLibrary, kTitleOpenLibrary, OpenLibraryHook));
             if (path.empty()) return;
@@ -233,7 +238,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
 
 void frmCorvane::NewLibrary(ole::ITypeLib* library) {
     Guarded(this, [&] {
-        if (dirty_ && !QuerySaveChanges()) return;
+        if (RefusedForPendingEdit() || (dirty_ && !QuerySaveChanges())) return;
         ole::ComPtr<ole::ITypeLib> created(library);
         if (!created) created = modCorvaneExe::CreateNewTypeLib();
         libViewer_->AttachITypeLib(created.get());
@@ -300,6 +305,16 @@ std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& fi
     return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
+bool frmCorvane::RefusedForPendingEdit() const {
+    // What the user typed and has not yet updated belongs to the library
+    // shown: it is never dropped with it. As the tree and the tabs refuse to
+    // move on, closing, New and Open are refused until it is updated or
+    // cancelled.
+    if (!libViewer_->InEditMode()) return false;
+    dialogs::Services().Beep();
+    return true;
+}
+
 bool frmCorvane::QuerySaveChanges() {
     try {
         const std::u16string name = path_.empty() ? modSupport::LoadResStringById(kNewLibraryName) : path_;
@@ -339,7 +354,7 @@ void frmCorvane::closeEvent(QCloseEvent* event) {
         return;
     }
     bool close = true;
-    Guarded(this, [&] { close = !dirty_ || QuerySaveChanges(); });
+    Guarded(this, [&] { close = !RefusedForPendingEdit() && (!dirty_ || QuerySaveChanges()); });
     if (!close) {
         event->ignore();
         return;

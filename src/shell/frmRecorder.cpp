@@ -463,7 +463,13 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
         default: return false;
     }
     if (command == 0) return false;
-    if ((notInEditMode && inEditMode_) || !(mask_ & command)) return true;
+    if (notInEditMode && inEditMode_) {
+        // The main window's view holds an edit not yet updated: a run would
+        // change the library under it. Refused as the view's tree and tabs refuse.
+        Services().Beep();
+        return true;
+    }
+    if (!(mask_ & command)) return true;
     RunGuarded(command, listIndex_, itemData_);
     return true;
 }

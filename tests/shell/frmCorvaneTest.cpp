@@ -227,6 +227,36 @@ TEST_F(MainWindow, ACancelledSaveAfterYesCancelsNewAndOpen) {
     }
 }
 
+// An edit typed and not yet updated holds the window: New, Open, Exit and the
+// window's close are refused with a beep, as the tree and the tabs refuse to
+// move on, and the edit stays as typed. Updated, it is the library's, and
+// closing asks to save it.
+TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
+    Open(dir / "shapes.tlb");
+    QTreeWidgetItem* root = Root();
+    auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
+    version->setFocus();
+    version->selectAll();
+    QTest::keyClicks(version, "3.4");
+    ASSERT_TRUE(View().InEditMode());
+    services.openNames = {Path("shapes.tlb")};
+    for (Command command : {Command::New, Command::Open, Command::Exit}) Run(command);
+    EXPECT_FALSE(window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(services.beeps, 4);
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_TRUE(services.requests.empty());
+    EXPECT_EQ(Root(), root);
+    EXPECT_TRUE(View().InEditMode());
+    EXPECT_EQ(version->text(), QStringLiteral("3.4"));
+    QTest::keyClick(version, Qt::Key_Return);
+    ASSERT_FALSE(View().InEditMode());
+    services.answers = {kAnswerCancel};
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(services.messages.size(), 1u);
+}
+
 // Open and Save As through the choosers: a file that is no type library is
 // refused (114) and the chooser stays open for the next name; a non-library
 // file is overwritten only after 109 is answered Yes.
@@ -450,13 +480,26 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
                 controls.push_back(widget);
         return controls;
     };
-    // Alt+F and the command's key, from the widget that has the focus.
+    // Alt+F and the command's key, from the widget that has the focus. A
+    // pending edit refuses it, the focus staying on its field, until cancelled.
     const auto command = [&](Qt::Key key) {
         services.answers = {kAnswerNo};
         services.openNames = {Path("other.tlb")};
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
-        ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
-        QTest::keyClick(window->FileMenu(), key);
+        const auto choose = [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+            ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
+            QTest::keyClick(window->FileMenu(), key);
+        };
+        if (View().InEditMode()) {
+            QWidget* field = QApplication::focusWidget();
+            const int beeps = services.beeps;
+            choose();
+            EXPECT_EQ(services.beeps, beeps + 1);
+            EXPECT_EQ(QApplication::focusWidget(), field);
+            QTest::mouseClick(View().DetailsField(Field::Cancel), Qt::LeftButton);
+            field->setFocus();
+        }
+        choose();
         EXPECT_EQ(QApplication::focusWidget(), View().Tree());
         EXPECT_EQ(window->Path(), key == Qt::Key_O ? Path("other.tlb").toStdU16String() : u"");
     };
@@ -606,8 +649,9 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
     EXPECT_EQ(added.editMode, (std::vector<bool>{true, false}));
 
     StartEdit();
-    services.answers = {kAnswerNo};
-    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->close());  // the edit pending
+    EXPECT_EQ(first.editMode.back(), true);
+    delete window.data();
     for (FakeRecorder* recorder : {&first, &second, &added})
         EXPECT_EQ(recorder->editMode.back(), false);
     EXPECT_EQ(windows->size(), 3u);  // the history windows stay

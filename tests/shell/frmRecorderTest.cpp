@@ -406,6 +406,7 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     QTest::keyClick(window, Qt::Key_F5);
     QTest::keyClick(window, Qt::Key_F8);
     EXPECT_EQ(Glyphs(*window)[0], "> ");
+    EXPECT_EQ(services.beeps, 2);  // refused as the view refuses to move on
     QTest::keyClick(window, Qt::Key_F9);
     EXPECT_EQ(Glyphs(*window)[1], "* ");
     QTest::keyClick(window, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
