@@ -7,12 +7,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
+#include "dialogs/AccessibleChanges.h"
 #include "dialogs/UiServices.h"
 #include "editor/tree/EditorModule.h"
 #include "editor/tree/LibraryTree.h"
@@ -210,7 +213,8 @@ void frmCorvane::UpdateCommands() {
 void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved) {
     Guarded(this, [&] {
         if (RefusedForPendingEdit() || (dirty_ && !QuerySaveChanges())) return;
-        if (path.empty()) {
+        const bool chosen = path.empty();
+        if (chosen) {
             path = FromQString(ShowOpenFileDialog(this, kFilterOpenLibrary, kTitleOpenLibrary, OpenLibraryHook));
             if (path.empty()) return;
         }
@@ -233,6 +237,7 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         dirty_ = true;
         SetDirty(false);
         FocusTree();
+        if (chosen) ActivateAtTree();
     });
 }
 
@@ -258,6 +263,30 @@ void frmCorvane::FocusTree() {
     // The field that had the focus may show nothing of the new library, or
     // be gone: the user goes on from the library's node.
     libViewer_->Tree()->setFocus(Qt::OtherFocusReason);
+}
+
+void frmCorvane::ActivateAtTree() {
+    // The chooser that closed left the active window to the platform, which
+    // may make none active, or a history window. The user goes on here, and
+    // a reader hears where once the window is active: the focus a window
+    // gives back on activation tells only of the tree itself.
+    announceNode_ = true;
+    activateWindow();
+    if (isActiveWindow()) AnnounceTreeNode();
+}
+
+void frmCorvane::AnnounceTreeNode() {
+    // After the events of the activation and of the focus it gives back.
+    QTimer::singleShot(0, this, [this] {
+        if (!isActiveWindow() || !std::exchange(announceNode_, false)) return;
+        // Qt tells of the activation before the window counts as active, so
+        // that a reader reads it as inactive: it is told again now.
+        QAccessible::State changed;
+        changed.active = true;
+        QAccessibleStateChangeEvent activated(this, changed);
+        QAccessible::updateAccessibility(&activated);
+        dialogs::TellFocusedItem(libViewer_->Tree());
+    });
 }
 
 void frmCorvane::TakeOverDestination(const std::u16string& destination) {
@@ -338,6 +367,7 @@ bool frmCorvane::QuerySaveChanges() {
 
 void frmCorvane::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && announceNode_ && isActiveWindow()) AnnounceTreeNode();
     // The title names the library and whether it is saved: a reader hears it
     // change while the window shows.
     if (event->type() == QEvent::WindowTitleChange && isVisible()) {

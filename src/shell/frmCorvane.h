@@ -91,6 +91,10 @@ private:
     void TakeOverDestination(const std::u16string& destination);
     // Puts the focus on the tree, after a library was opened or created.
     void FocusTree();
+    // After a file chooser: makes this window the active one, and tells a
+    // reader of the tree's current node once it is.
+    void ActivateAtTree();
+    void AnnounceTreeNode();
     void Save();
     void SaveAs();
     void NewRecorderWindow();
@@ -122,6 +126,7 @@ private:
     bool writableFile_ = false;
     bool newLibrary_ = false;
     bool unloaded_ = false;
+    bool announceNode_ = false;  // the tree's node is told when the window is next active
     ChangeListenerHook dirtyHook_;
     SharedRecorderWindows recorderWindows_;
 };

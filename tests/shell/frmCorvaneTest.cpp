@@ -25,6 +25,7 @@
 #include "editor/view/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
+#include "shell/frmRecorder.h"
 #include "support/DarkTheme.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -448,6 +449,42 @@ TEST_F(MainWindow, OpenAndNewFocusTheTreeAndAnnounceTheTitle) {
     window->setPalette(testsupport::DarkPalette());
     QCoreApplication::processEvents();
     SaveScreenshots(*window, "main-window-new-tree-focused-dark");
+}
+
+// A file chooser that closes leaves the active window to the platform, which
+// may activate a history window (as the offscreen platform leaves none
+// active): after File > Open the main window is active again, and the last
+// focus a reader hears of is the tree's current node, the new library's.
+TEST_F(MainWindow, AfterOpenTheWindowIsActiveAndAReaderHearsTheTreesNode) {
+    // What a reader last heard of the focus, and whether the window it watches is active.
+    struct Reader : testsupport::ScreenReader {
+        const QObject* watched = nullptr;
+        QString focus;
+        bool active = false;
+        void Heard(QAccessibleEvent* event) override {
+            QAccessibleInterface* told = event->accessibleInterface();
+            if (!told) return;
+            if (event->type() == QAccessible::Focus) focus = told->text(QAccessible::Name);
+            if (event->type() == QAccessible::StateChanged && event->object() == watched &&
+                static_cast<QAccessibleStateChangeEvent*>(event)->changedStates().active)
+                active = told->state().active;
+        }
+    };
+    fs::copy_file(dir / "shapes.tlb", dir / "other.tlb");
+    zephrin::shell::InstallRecorderWindows();
+    Open(dir / "shapes.tlb");
+    Run(Command::NewRecorderWindow);
+    std::unique_ptr<QWidget> history(dynamic_cast<QWidget*>(window->RecorderWindowList()->Snapshot().at(0)));
+    history->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(history.get()));
+    Reader reader;
+    reader.watched = window.data();
+    services.openNames = {Path("other.tlb")};
+    Run(Command::Open);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(reader.active);
+    EXPECT_EQ(reader.focus.toStdString(), Root()->text(0).toStdString());
 }
 
 // File > Open and File > New from the keyboard, from every control of the
