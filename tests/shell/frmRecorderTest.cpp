@@ -619,6 +619,20 @@ TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
     }
 }
 
+// Lines longer than a narrow window, cut at their end, light and dark, for a
+// person to look at.
+TEST_F(RecorderWindowTest, ScreenshotsOfLinesLongerThanTheWindow) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    window->resize(window->fontMetrics().averageCharWidth() * 34, window->height());
+    window->List()->ListIndex(2);
+    for (bool dark : {false, true}) {
+        if (dark) window->setPalette(testsupport::DarkPalette());
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, std::string("recorder-long-lines") + (dark ? "-dark" : ""));
+    }
+}
+
 // A history file cut short or made up is refused with a message, whether
 // opened or reverted to, and the window keeps the history it had, its file
 // and its state.
