@@ -604,6 +604,12 @@ TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
         list.ListIndex(1);
         QCoreApplication::processEvents();
         SaveScreenshots(*window, "recorder-position-and-breakpoint" + theme);
+        // Lines longer than a narrow window, cut at their end.
+        const QSize size = window->size();
+        window->resize(window->fontMetrics().averageCharWidth() * 34, size.height());
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "recorder-long-lines" + theme);
+        window->resize(size);
         // The position on the breakpoint, the last line selected.
         engine->ExecuteCommand(kCmdSetNextStatement, 2, list.ItemData(2));
         list.ListIndex(4);
@@ -616,20 +622,6 @@ TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
         SaveScreenshots(*window, "recorder-at-end-editing" + theme);
         window->InEditMode(false);
         engine->ExecuteCommand(kCmdRestart, -1, 0);
-    }
-}
-
-// Lines longer than a narrow window, cut at their end, light and dark, for a
-// person to look at.
-TEST_F(RecorderWindowTest, ScreenshotsOfLinesLongerThanTheWindow) {
-    frmRecorder* window = NewWindow();
-    EditInView();
-    window->resize(window->fontMetrics().averageCharWidth() * 34, window->height());
-    window->List()->ListIndex(2);
-    for (bool dark : {false, true}) {
-        if (dark) window->setPalette(testsupport::DarkPalette());
-        QCoreApplication::processEvents();
-        SaveScreenshots(*window, std::string("recorder-long-lines") + (dark ? "-dark" : ""));
     }
 }
 
