@@ -436,7 +436,8 @@ void WarnAboutRegistry(const app::CommandLine& line) {
     }
 }
 
-// The text of the history item the run stopped at, before the error's own.
+}  // namespace
+
 void NameStoppedItem(Playback& engine, ErrorRecord& error) {
     for (PlaybackItem id = 1; id <= engine.ItemCount(); ++id) {
         if (!(engine.Glyph(id) & kGlyphCurrent)) continue;
@@ -446,8 +447,6 @@ void NameStoppedItem(Playback& engine, ErrorRecord& error) {
         return;
     }
 }
-
-}  // namespace
 
 int Main(const std::vector<std::string>& args, const Shell& shell) {
     InstallLibraryCopier();

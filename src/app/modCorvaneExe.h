@@ -134,6 +134,10 @@ ole::ComPtr<ole::ITypeLib> RunHistory(const std::string& historyPath, const std:
                                       ole::ComPtr<ole::ITypeLib>& unresolvedTypes,
                                       const HistoryRunOptions& options = {});
 
+// Puts the number and text of the item engine stopped at (its current item)
+// before the error's text, as a run reports it.
+void NameStoppedItem(Playback& engine, ErrorRecord& error);
+
 // ---- Opening a library for editing, and saving it ----
 // Loads the library file at path (also "stdole2.tlb" and "file\N"); an error
 // says why when it can't (missing, not a regular file, unreadable, no library).

@@ -7,6 +7,9 @@
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTextEdit>
+#include <QTreeWidget>
+
+#include <algorithm>
 
 namespace zephrin::dialogs {
 namespace {
@@ -101,6 +104,19 @@ void AccessibleChanges::Tell() {
         }
         before->second = said;
     }
+}
+
+void TellFocusedItem(QTreeWidget* tree) {
+    QTreeWidgetItem* item = tree->currentItem();
+    if (!readerStart->Listens() || !item || !tree->hasFocus() || tree->visualItemRect(item).isEmpty()) return;
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(tree);
+    QAccessibleTableInterface* table = view ? view->tableInterface() : nullptr;
+    if (!table) return;
+    // The tree's rows are the items shown, its expanded branches unfolded.
+    int row = 0;
+    for (QTreeWidgetItem* above = tree->itemAbove(item); above; above = tree->itemAbove(above)) ++row;
+    QAccessibleInterface* cell = table->cellAt(row, std::max(tree->currentColumn(), 0));
+    if (cell) Send(tree, view->indexOfChild(cell), QAccessible::Focus);
 }
 
 void SetToolTipTold(QWidget* widget, const QString& tip) {

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+class QTreeWidget;
+
 namespace zephrin::dialogs {
 
 class AccessibleChanges : private QAccessible::ActivationObserver {
@@ -62,6 +64,11 @@ private:
     std::map<Key, Said> said_;
     int depth_ = 0;
 };
+
+// Tells a reader that the focus is on tree's current item, as the tree tells
+// it when the current item changes while it has the focus: a tree that takes
+// the focus tells only of itself. Nothing when the tree hasn't the focus.
+void TellFocusedItem(QTreeWidget* tree);
 
 // Sets widget's tooltip, and tells a reader of the description it gives the
 // widget when it has no description of its own.

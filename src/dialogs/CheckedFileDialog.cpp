@@ -1,5 +1,6 @@
 #include "dialogs/CheckedFileDialog.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include "app/modCorvaneExe.h"
@@ -53,8 +54,16 @@ CheckedFileDialog::CheckedFileDialog(QWidget* owner, const FileRequest& request,
         setFileMode(QFileDialog::AnyFile);
         setDefaultSuffix(request.DefaultExtension);
         // A relative name leads from the current folder; the chooser would
-        // keep only its last part and propose it in the current folder.
-        if (!request.InitialName.isEmpty()) selectFile(QFileInfo(request.InitialName).absoluteFilePath());
+        // keep only its last part and propose it in the current folder. A
+        // name whose folder is gone goes to the nearest of its folders that
+        // is left: the chooser would take its whole path, less the leading
+        // "/", as a name under the current folder.
+        if (!request.InitialName.isEmpty()) {
+            const QFileInfo initial(request.InitialName);
+            QString folder = initial.absolutePath();
+            while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder) folder = QFileInfo(folder).path();
+            selectFile(QDir(folder).filePath(initial.fileName()));
+        }
     }
 }
 

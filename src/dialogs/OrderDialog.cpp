@@ -8,27 +8,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include "dialogs/DialogIcons.h"
+#include "dialogs/ListWidthDelegate.h"
 #include "dialogs/UiServices.h"
 
 namespace zephrin::dialogs {
-
-namespace {
-
-// Rows as wide as the list, however long their names: a longer name is cut
-// to the list's width rather than carried out of sight.
-class ListWidthDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {0, QStyledItemDelegate::sizeHint(option, index).height()};
-    }
-};
-
-}  // namespace
 
 OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : ModalDialog(owner, Sizing::Resizable) {
     setWindowTitle(ResText(captionId));
@@ -41,9 +27,7 @@ OrderDialog::OrderDialog(QWidget* owner, int captionId, int listHeaderId) : Moda
     // Names that differ only at their end (generated names, numbered) stay
     // apart when the list is too narrow for them: cut in the middle, whole in
     // each row's tooltip.
-    list_->setTextElideMode(Qt::ElideMiddle);
-    list_->setItemDelegate(new ListWidthDelegate(list_));
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListWidthDelegate::Install(list_, Qt::ElideMiddle);
     header->setBuddy(list_);
     NameFromCaption(list_, header->text());
     const QFontMetrics metrics = list_->fontMetrics();

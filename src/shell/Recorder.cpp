@@ -13,7 +13,6 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStyleOption>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "changes/history/PlaybackCommand.h"
+#include "dialogs/ListWidthDelegate.h"
 #include "dialogs/UiServices.h"
 
 namespace zephrin::shell {
@@ -46,7 +46,8 @@ public:
         if (!index.isValid() || index.row() >= rowCount()) return {};
         const PlaybackItem item = items[static_cast<size_t>(index.row())];
         switch (role) {
-            case Qt::DisplayRole: return Text(item);
+            case Qt::DisplayRole:
+            case Qt::ToolTipRole: return Text(item);  // the tooltip: the line whole, however it is cut
             case Qt::AccessibleTextRole: return told[static_cast<size_t>(index.row())] = AccessibleText(item);
             case Qt::UserRole: return QVariant::fromValue<qlonglong>(item);
             default: return {};
@@ -161,10 +162,11 @@ namespace {
 
 // Draws a line: its glyph in the glyph column, then its background and text,
 // the current line in the highlight colours whether or not the list has the
-// focus, and the focus rectangle right of the glyph column.
-class RecorderDelegate final : public QStyledItemDelegate {
+// focus, and the focus rectangle right of the glyph column. A line is as wide
+// as the list; a longer text is cut to it.
+class RecorderDelegate final : public dialogs::ListWidthDelegate {
 public:
-    RecorderDelegate(Recorder& owner, RecorderModel& model) : QStyledItemDelegate(&owner), owner_(owner), model_(model) {}
+    RecorderDelegate(Recorder& owner, RecorderModel& model) : ListWidthDelegate(&owner), owner_(owner), model_(model) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QPalette& palette = option.palette;
@@ -187,8 +189,9 @@ public:
         painter->fillRect(rect, palette.color(group, current ? QPalette::Highlight : QPalette::Base));
         painter->setPen(palette.color(group, current ? QPalette::HighlightedText : QPalette::Text));
         painter->setFont(option.font);
-        painter->drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                          model_.Text(item));
+        const QRect textRect = rect.adjusted(2, 0, 0, 0);
+        painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                          QFontMetrics(option.font).elidedText(model_.Text(item), option.textElideMode, textRect.width()));
         if (current && view->hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.rect = rect;
@@ -199,10 +202,10 @@ public:
         }
         painter->restore();
     }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        const QFontMetrics metrics(option.font);
-        return {Recorder::kGlyphColumn + metrics.averageCharWidth() * 20,
-                std::max(metrics.height() + 2, Recorder::kGlyphHeight + 2)};
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize hint = ListWidthDelegate::sizeHint(option, index);
+        hint.setHeight(std::max(hint.height(), Recorder::kGlyphHeight + 2));
+        return hint;
     }
 
 private:
@@ -216,7 +219,9 @@ Recorder::Recorder(QWidget* parent) : QWidget(parent) {
     model_ = new RecorderModel(this);
     list_ = new RecorderList(*this);
     list_->setModel(model_);
-    list_->setItemDelegate(new RecorderDelegate(*this, *model_));
+    // A line says what it does and to which item first: a line too long for
+    // the list is cut at its end.
+    dialogs::ListWidthDelegate::Install(list_, Qt::ElideRight, new RecorderDelegate(*this, *model_));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setUniformItemSizes(true);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);

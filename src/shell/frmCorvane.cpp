@@ -7,12 +7,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/modCorvaneExe.h"
 #include "changes/hub/ChangeListener.h"
+#include "dialogs/AccessibleChanges.h"
 #include "dialogs/UiServices.h"
 #include "editor/tree/EditorModule.h"
 #include "editor/tree/LibraryTree.h"
@@ -21,6 +24,7 @@
 #include "foundation/modSupport.h"
 #include "platform/automation/BStr.h"
 #include "platform/tlbengine/StdOle2.h"
+#include "platform/tlbfiles/TypeLibFiles.h"
 #include "shell/frmRecorder.h"
 #include "shell/modCorvaneExeDialogs.h"
 
@@ -65,6 +69,22 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
         return full;
     };
     return resolved(a) == resolved(b);
+}
+
+// The name Save As proposes for the library read from path. A library read
+// from a program file (or from any file but a standalone type library) is
+// proposed beside it with ".tlb" in place of the file's extension: a yes to
+// replacing the proposed file must never put a bare type library in the
+// program's place. The same for a library named as a resource of a file
+// ("file\N").
+QString ProposedSaveName(const std::u16string& path) {
+    if (path.empty() || IsBuiltInLibraryName(path)) return ToQString(path);
+    std::u16string file = path, base;
+    unsigned resource = 0;
+    std::error_code ec;
+    if (!std::filesystem::exists(ole::ToUtf8(path), ec) && ole::SplitResourceSpec(path, &base, &resource)) file = base;
+    if (modCorvaneExe::IsStandaloneTypeLibFile(ole::ToUtf8(file), false)) return ToQString(file);
+    return QString::fromStdString(std::filesystem::path(ole::ToUtf8(file)).replace_extension(".tlb").string());
 }
 
 frmCorvane::RecorderWindowFactory& Factory() {
@@ -136,7 +156,12 @@ frmCorvane::frmCorvane(QWidget* parent) : QMainWindow(parent) {
     resize(size);
 }
 
-frmCorvane::~frmCorvane() { Unload(); }
+frmCorvane::~frmCorvane() {
+    // The view leaves edit mode as it goes, after this window's own part is
+    // gone: it tells this window nothing more.
+    disconnect(libViewer_, nullptr, this, nullptr);
+    Unload();
+}
 
 QAction* frmCorvane::Action(Command command) const { return actions_[static_cast<size_t>(command)]; }
 
@@ -187,8 +212,9 @@ void frmCorvane::UpdateCommands() {
 
 void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::ITypeLib* unresolved) {
     Guarded(this, [&] {
-        if (dirty_ && !QuerySaveChanges()) return;
-        if (path.empty()) {
+        if (RefusedForPendingEdit() || (dirty_ && !QuerySaveChanges())) return;
+        const bool chosen = path.empty();
+        if (chosen) {
             path = FromQString(ShowOpenFileDialog(this, kFilterOpenLibrary, kTitleOpenLibrary, OpenLibraryHook));
             if (path.empty()) return;
         }
@@ -211,12 +237,13 @@ void frmCorvane::OpenLibrary(std::u16string path, ole::ITypeLib* library, ole::I
         dirty_ = true;
         SetDirty(false);
         FocusTree();
+        if (chosen) ActivateAtTree();
     });
 }
 
 void frmCorvane::NewLibrary(ole::ITypeLib* library) {
     Guarded(this, [&] {
-        if (dirty_ && !QuerySaveChanges()) return;
+        if (RefusedForPendingEdit() || (dirty_ && !QuerySaveChanges())) return;
         ole::ComPtr<ole::ITypeLib> created(library);
         if (!created) created = modCorvaneExe::CreateNewTypeLib();
         libViewer_->AttachITypeLib(created.get());
@@ -236,6 +263,30 @@ void frmCorvane::FocusTree() {
     // The field that had the focus may show nothing of the new library, or
     // be gone: the user goes on from the library's node.
     libViewer_->Tree()->setFocus(Qt::OtherFocusReason);
+}
+
+void frmCorvane::ActivateAtTree() {
+    // The chooser that closed left the active window to the platform, which
+    // may make none active, or a history window. The user goes on here, and
+    // a reader hears where once the window is active: the focus a window
+    // gives back on activation tells only of the tree itself.
+    announceNode_ = true;
+    activateWindow();
+    if (isActiveWindow()) AnnounceTreeNode();
+}
+
+void frmCorvane::AnnounceTreeNode() {
+    // After the events of the activation and of the focus it gives back.
+    QTimer::singleShot(0, this, [this] {
+        if (!isActiveWindow() || !std::exchange(announceNode_, false)) return;
+        // Qt tells of the activation before the window counts as active, so
+        // that a reader reads it as inactive: it is told again now.
+        QAccessible::State changed;
+        changed.active = true;
+        QAccessibleStateChangeEvent activated(this, changed);
+        QAccessible::updateAccessibility(&activated);
+        dialogs::TellFocusedItem(libViewer_->Tree());
+    });
 }
 
 void frmCorvane::TakeOverDestination(const std::u16string& destination) {
@@ -264,7 +315,7 @@ void frmCorvane::Save() {
 void frmCorvane::SaveAs() {
     Guarded(this, [&] {
         if (!canSaveAs_) return;
-        const QString name = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
+        const QString name = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
         const std::u16string chosen = FromQString(name);
@@ -283,6 +334,16 @@ std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& fi
     return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
+bool frmCorvane::RefusedForPendingEdit() const {
+    // What the user typed and has not yet updated belongs to the library
+    // shown: it is never dropped with it. As the tree and the tabs refuse to
+    // move on, closing, New and Open are refused until it is updated or
+    // cancelled.
+    if (!libViewer_->InEditMode()) return false;
+    dialogs::Services().Beep();
+    return true;
+}
+
 bool frmCorvane::QuerySaveChanges() {
     try {
         const std::u16string name = path_.empty() ? modSupport::LoadResStringById(kNewLibraryName) : path_;
@@ -291,8 +352,8 @@ bool frmCorvane::QuerySaveChanges() {
                                            dialogs::kStyleYesNoCancelQuestion);
         if (answer == dialogs::kAnswerNo) return true;
         if (answer != dialogs::kAnswerYes) return false;
-        const QString chosen = ShowSaveFileDialog(this, ToQString(path_), kFilterSaveLibrary, kTitleSaveLibrary,
-                                                  QStringLiteral("tlb"), SaveLibraryHook);
+        const QString chosen = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary,
+                                                  kTitleSaveLibrary, QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
         const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
@@ -306,6 +367,7 @@ bool frmCorvane::QuerySaveChanges() {
 
 void frmCorvane::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && announceNode_ && isActiveWindow()) AnnounceTreeNode();
     // The title names the library and whether it is saved: a reader hears it
     // change while the window shows.
     if (event->type() == QEvent::WindowTitleChange && isVisible()) {
@@ -322,7 +384,7 @@ void frmCorvane::closeEvent(QCloseEvent* event) {
         return;
     }
     bool close = true;
-    Guarded(this, [&] { close = !dirty_ || QuerySaveChanges(); });
+    Guarded(this, [&] { close = !RefusedForPendingEdit() && (!dirty_ || QuerySaveChanges()); });
     if (!close) {
         event->ignore();
         return;

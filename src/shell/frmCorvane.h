@@ -1,7 +1,8 @@
 // The main window: one library editor view filling it, and the File menu
 // (New, Open, Save, Save As, New Recorder Window, Exit). It tracks whether the
 // library has unsaved changes (every change that passes the hub counts), shows
-// that in its caption, asks before discarding them, tells its history windows
+// that in its caption, asks before discarding them (and keeps the library
+// while an edit in the view is not yet updated), tells its history windows
 // when the view enters or leaves edit mode, and attaches them to every library
 // it opens or creates.
 #pragma once
@@ -90,9 +91,16 @@ private:
     void TakeOverDestination(const std::u16string& destination);
     // Puts the focus on the tree, after a library was opened or created.
     void FocusTree();
+    // After a file chooser: makes this window the active one, and tells a
+    // reader of the tree's current node once it is.
+    void ActivateAtTree();
+    void AnnounceTreeNode();
     void Save();
     void SaveAs();
     void NewRecorderWindow();
+    // True, with a beep, while the view holds an edit not yet updated: what
+    // would replace or close the library waits until it is updated or cancelled.
+    bool RefusedForPendingEdit() const;
     // Asks whether to save the changes; false cancels what asked.
     bool QuerySaveChanges();
     // What a save to file expects to find there: the version read or last
@@ -118,6 +126,7 @@ private:
     bool writableFile_ = false;
     bool newLibrary_ = false;
     bool unloaded_ = false;
+    bool announceNode_ = false;  // the tree's node is told when the window is next active
     ChangeListenerHook dirtyHook_;
     SharedRecorderWindows recorderWindows_;
 };

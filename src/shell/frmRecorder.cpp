@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include <cstdio>
 #include <filesystem>
@@ -379,14 +380,34 @@ std::optional<size_t> frmRecorder::ChooseName(const ChooseNameRequest& request) 
 void frmRecorder::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (recorder_->isEnabled()) recorder_->setFocus();
-    // The run waits until the window shows, since it may ask for a name.
-    if (runPending_) QTimer::singleShot(0, this, [this] { RunPending(); });
+    // The run waits until the window shows where the platform placed it: it
+    // may ask for a name or say where it stopped, in a box over this window,
+    // which would open in the screen's corner over a window not yet placed.
+    if (!runPending_) return;
+    if (QWindow* handle = windowHandle(); handle && !handle->isExposed())
+        handle->installEventFilter(this);
+    else
+        QTimer::singleShot(0, this, [this] { RunPending(); });
 }
 
 void frmRecorder::RunPending() {
     if (!runPending_ || !engine_) return;
     runPending_ = false;
-    RunGuarded(kCmdRun, -1, 0);
+    if (EngineRunning()) {
+        Services().Beep();
+        return;
+    }
+    // The batch run stopped and handed its history over: what stops the run
+    // now is told with the item, as the run without a window tells it.
+    dialogs::Guarded(this, [&] {
+        try {
+            ExecuteCommand(kCmdRun, -1, 0);
+        } catch (...) {
+            ErrorRecord error = CurrentErrorRecord();
+            if (engine_) modCorvaneExe::NameStoppedItem(*engine_, error);
+            throw error;
+        }
+    });
 }
 
 void frmRecorder::closeEvent(QCloseEvent* event) {
@@ -426,6 +447,10 @@ void frmRecorder::mousePressEvent(QMouseEvent* event) {
 }
 
 bool frmRecorder::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        QTimer::singleShot(0, this, [this] { RunPending(); });
+    }
     if (watched == recorder_->ListView() && event->type() == QEvent::KeyPress &&
         HandleKey(static_cast<QKeyEvent*>(event)))
         return true;
@@ -463,7 +488,13 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
         default: return false;
     }
     if (command == 0) return false;
-    if ((notInEditMode && inEditMode_) || !(mask_ & command)) return true;
+    if (notInEditMode && inEditMode_) {
+        // The main window's view holds an edit not yet updated: a run would
+        // change the library under it. Refused as the view's tree and tabs refuse.
+        Services().Beep();
+        return true;
+    }
+    if (!(mask_ & command)) return true;
     RunGuarded(command, listIndex_, itemData_);
     return true;
 }

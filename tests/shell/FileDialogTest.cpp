@@ -178,6 +178,23 @@ TEST_F(FileDialog, TheSaveChooserProposesANameThatClimbsWhereItLeads) {
     EXPECT_FALSE(fs::exists(dir / "here" / "lib.tlb"));
 }
 
+// A name whose folders are gone (a history saved in a folder since removed)
+// is proposed in the nearest of its folders that is left, never as its whole
+// path under the current folder.
+TEST_F(FileDialog, TheSaveChooserProposesANameWhoseFolderIsGoneInTheNearestFolderLeft) {
+    FileRequest request{QStringLiteral("Save"), ResText(163), Q(dir / "gone" / "deeper" / "h.leh"), QStringLiteral("leh"), {}};
+    CheckedFileDialog dialog(nullptr, request, QFileDialog::AcceptSave);
+    dialog.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fs::path(dialog.directory().absolutePath().toStdString()), dir.path());
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->text(), QStringLiteral("h.leh"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.ChosenName(), Q(dir / "h.leh"));
+}
+
 // A FIFO or a device is refused by the Save chooser at once, which stays
 // open: no question about replacing it, and the check (which would read it)
 // never sees it.

@@ -85,7 +85,8 @@ protected:
 };
 
 // On a new library IShape is missing: the run stops at the second item, the
-// window shows it there, bound, runs again once shown and reports what stops it.
+// window shows it there, bound, runs again once shown where the platform put
+// it and reports what stops it over it, naming the item as -quiet would.
 TEST_F(HistoryWindowRun, ABatchRunThatStopsShowsItsWindowStoppedThere) {
     EXPECT_EQ(Main({"-leh", "history.leh", "-new", "-saveas", "out.tlb"}), 2);
     EXPECT_EQ(loops, 1);
@@ -98,7 +99,28 @@ TEST_F(HistoryWindowRun, ABatchRunThatStopsShowsItsWindowStoppedThere) {
     EXPECT_EQ(editorDestination, "out.tlb");  // where the main window saves
     EXPECT_TRUE(reported.empty());
     ASSERT_EQ(services.messages.size(), 1u);
-    EXPECT_EQ(services.LastMessage().rfind("Element not found", 0), 0u) << services.LastMessage();
+    EXPECT_EQ(services.LastMessage().rfind("Library Edit History item 2 (\"" + shownLines[1].substr(2) +
+                                               "\") failed: Element not found",
+                                           0),
+              0u)
+        << services.LastMessage();
+    EXPECT_TRUE(services.overShownWindow[0]);
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
+// A library whose interface IShape is missing: the run that stops hands its
+// history to its window, which asks for another interface over itself, shown
+// where the platform put it.
+TEST_F(HistoryWindowRun, AStoppedRunAsksForANameOverItsShownWindow) {
+    fs::copy_file(ZEPHRIN_TEST_DATA_DIR "/golden/helpdata.tlb", dir / "other.tlb");
+    std::vector<bool> asked;  // over a shown window, each time
+    frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest&) -> std::optional<size_t> {
+        asked.push_back(ScriptedServices::Shown(owner));
+        return std::nullopt;
+    });
+    EXPECT_EQ(Main({"-leh", "history.leh", "-tlb", "other.tlb", "-saveas", "out.tlb"}), 2);
+    frmRecorder::SetNameDialog({});
+    EXPECT_EQ(asked, std::vector<bool>{true});
     EXPECT_FALSE(fs::exists(dir / "out.tlb"));
 }
 

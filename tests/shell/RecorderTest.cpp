@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QImage>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 #include "changes/history/IPlaybackUIActivation.h"
@@ -274,6 +275,23 @@ TEST_F(RecorderTest, TheGlyphColumnShowsThePositionAndTheBreakpoints) {
     EXPECT_TRUE(has(strip(3), yellow) && !has(strip(3), red));  // the end line as the position
     EXPECT_TRUE(has(strip(0), red) && !has(strip(0), yellow));
     EXPECT_EQ(list->GlyphIcon(kGlyphCurrent).availableSizes().size(), 2);  // 1x and 2x
+}
+
+// Every line is as wide as the list, however wide the list: a longer line is
+// cut there, its tooltip holding it whole, and nothing scrolls sideways.
+TEST_F(RecorderTest, LinesAreAsWideAsTheListAndTheirTooltipsHoldThemWhole) {
+    Record(2);
+    QListView* view = list->ListView();
+    for (int chars : {90, 12}) {
+        list->resize(list->fontMetrics().averageCharWidth() * chars, list->height());
+        QCoreApplication::processEvents();
+        for (int i = 0; i < list->ListCount(); ++i) {
+            const QModelIndex line = view->model()->index(i, 0);
+            EXPECT_EQ(view->visualRect(line).width(), view->viewport()->width()) << chars << " chars, line " << i;
+            EXPECT_EQ(line.data(Qt::ToolTipRole).toString().toStdString(), list->List(i).toStdString());
+        }
+        EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    }
 }
 
 // The engine calls its list from its destructor; whichever goes first, neither

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QPixmap>
 #include <QTest>
+#include <QWindow>
 
 #include <deque>
 #include <filesystem>
@@ -39,6 +40,9 @@ class ScriptedServices : public dialogs::UiServices {
 public:
     std::vector<QString> messages;
     std::vector<int32_t> styles;
+    // For each message, whether its owner's window showed where the platform
+    // placed it (exposed), so that the box opens over it.
+    std::vector<bool> overShownWindow;
     std::deque<dialogs::MessageAnswer> answers;
     // The paths the file choosers answer with (empty: cancelled); an open
     // chooser's Accept sees its answer first, and a refused one is noted.
@@ -47,9 +51,10 @@ public:
     int refused = 0;
     int beeps = 0;
 
-    dialogs::MessageAnswer MessageBox(QWidget*, const QString& text, int32_t style) override {
+    dialogs::MessageAnswer MessageBox(QWidget* owner, const QString& text, int32_t style) override {
         messages.push_back(text);
         styles.push_back(style);
+        overShownWindow.push_back(Shown(owner));
         if (answers.empty()) return dialogs::kAnswerOk;
         const dialogs::MessageAnswer answer = answers.front();
         answers.pop_front();
@@ -60,6 +65,10 @@ public:
     QString SaveFileName(QWidget*, const dialogs::FileRequest& request) override { return Answer(request); }
     int RunModal(QDialog& dialog) override { return dialog.result(); }
     std::string LastMessage() const { return messages.empty() ? std::string() : messages.back().toStdString(); }
+    static bool Shown(const QWidget* owner) {
+        const QWindow* handle = owner ? owner->window()->windowHandle() : nullptr;
+        return handle && handle->isExposed();
+    }
 
 private:
     QString Answer(const dialogs::FileRequest& request) {

@@ -25,6 +25,7 @@
 #include "editor/view/LibraryViewer.h"
 #include "platform/tlbengine/TypeLibData.h"
 #include "shell/frmCorvane.h"
+#include "shell/frmRecorder.h"
 #include "support/DarkTheme.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
@@ -227,6 +228,36 @@ TEST_F(MainWindow, ACancelledSaveAfterYesCancelsNewAndOpen) {
     }
 }
 
+// An edit typed and not yet updated holds the window: New, Open, Exit and the
+// window's close are refused with a beep, as the tree and the tabs refuse to
+// move on, and the edit stays as typed. Updated, it is the library's, and
+// closing asks to save it.
+TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
+    Open(dir / "shapes.tlb");
+    QTreeWidgetItem* root = Root();
+    auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
+    version->setFocus();
+    version->selectAll();
+    QTest::keyClicks(version, "3.4");
+    ASSERT_TRUE(View().InEditMode());
+    services.openNames = {Path("shapes.tlb")};
+    for (Command command : {Command::New, Command::Open, Command::Exit}) Run(command);
+    EXPECT_FALSE(window->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(services.beeps, 4);
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_TRUE(services.requests.empty());
+    EXPECT_EQ(Root(), root);
+    EXPECT_TRUE(View().InEditMode());
+    EXPECT_EQ(version->text(), QStringLiteral("3.4"));
+    QTest::keyClick(version, Qt::Key_Return);
+    ASSERT_FALSE(View().InEditMode());
+    services.answers = {kAnswerCancel};
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(services.messages.size(), 1u);
+}
+
 // Open and Save As through the choosers: a file that is no type library is
 // refused (114) and the chooser stays open for the next name; a non-library
 // file is overwritten only after 109 is answered Yes.
@@ -259,9 +290,12 @@ TEST_F(MainWindow, OpenAndSaveAsRefuseUnsuitableFiles) {
 }
 
 // A library inside a program file can't be rewritten in place: Save stays
-// unavailable however it is edited, Save As is there.
-TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAs) {
+// unavailable however it is edited, Save As is there. Save As, and the save
+// that closing offers, propose the program's name with ".tlb" in place of
+// its extension, so that the program is never replaced by a bare library.
+TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAsATlbBesideIt) {
     fs::copy_file(ZEPHRIN_TEST_DATA_DIR "/golden-images/kinds32.dll", dir / "kinds32.dll");
+    const auto program = testsupport::ReadBytes(dir / "kinds32.dll");
     Open(dir / "kinds32.dll");
     ASSERT_TRUE(Root());
     EXPECT_FALSE(window->WritableFile());
@@ -269,6 +303,14 @@ TEST_F(MainWindow, ALibraryInsideADllIsSavedOnlyAs) {
     EXPECT_TRUE(window->Dirty());
     EXPECT_FALSE(Offers(Command::Save));
     EXPECT_TRUE(Offers(Command::SaveAs));
+    Run(Command::Save);
+    Run(Command::SaveAs);  // cancelled
+    services.answers = {kAnswerYes};
+    EXPECT_FALSE(window->close());  // Yes, then the chooser cancelled
+    ASSERT_EQ(services.requests.size(), 2u);
+    for (const FileRequest& request : services.requests)
+        EXPECT_EQ(request.InitialName.toStdString(), (dir / "kinds32.tlb").string());
+    EXPECT_EQ(testsupport::ReadBytes(dir / "kinds32.dll"), program);
 }
 
 // An empty file counts as a standalone library file: a new library opened
@@ -409,6 +451,35 @@ TEST_F(MainWindow, OpenAndNewFocusTheTreeAndAnnounceTheTitle) {
     SaveScreenshots(*window, "main-window-new-tree-focused-dark");
 }
 
+// A file chooser that closes leaves the active window to the platform, which
+// may activate a history window (as the offscreen platform leaves none
+// active): after File > Open a reader hears that the main window is active,
+// and last of the focus on the tree's current node, the new library's.
+TEST_F(MainWindow, AfterOpenTheWindowIsActiveAndAReaderHearsTheTreesNode) {
+    fs::copy_file(dir / "shapes.tlb", dir / "other.tlb");
+    zephrin::shell::InstallRecorderWindows();
+    Open(dir / "shapes.tlb");
+    Run(Command::NewRecorderWindow);
+    std::unique_ptr<QWidget> history(dynamic_cast<QWidget*>(window->RecorderWindowList()->Snapshot().at(0)));
+    history->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(history.get()));
+    struct : testsupport::ScreenReader {
+        QString focus, active;  // the names last heard of the focus and of an active window
+        void Heard(QAccessibleEvent* event) override {
+            QAccessibleInterface* told = event->accessibleInterface();
+            if (told && event->type() == QAccessible::Focus) focus = told->text(QAccessible::Name);
+            if (told && event->type() == QAccessible::StateChanged && told->state().active)
+                active = told->text(QAccessible::Name);
+        }
+    } reader;
+    services.openNames = {Path("other.tlb")};
+    Run(Command::Open);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reader.active.toStdString(), window->windowTitle().toStdString());
+    EXPECT_EQ(reader.focus.toStdString(), Root()->text(0).toStdString());
+}
+
 // File > Open and File > New from the keyboard, from every control of the
 // panes that takes the focus, on every page of a library's, a type's, a
 // member's and a parameter's node, a text field with a pending edit, and the
@@ -439,13 +510,26 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
                 controls.push_back(widget);
         return controls;
     };
-    // Alt+F and the command's key, from the widget that has the focus.
+    // Alt+F and the command's key, from the widget that has the focus. A
+    // pending edit refuses it, the focus staying on its field, until cancelled.
     const auto command = [&](Qt::Key key) {
         services.answers = {kAnswerNo};
         services.openNames = {Path("other.tlb")};
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
-        ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
-        QTest::keyClick(window->FileMenu(), key);
+        const auto choose = [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+            ASSERT_EQ(QApplication::activePopupWidget(), window->FileMenu());
+            QTest::keyClick(window->FileMenu(), key);
+        };
+        if (View().InEditMode()) {
+            QWidget* field = QApplication::focusWidget();
+            const int beeps = services.beeps;
+            choose();
+            EXPECT_EQ(services.beeps, beeps + 1);
+            EXPECT_EQ(QApplication::focusWidget(), field);
+            QTest::mouseClick(View().DetailsField(Field::Cancel), Qt::LeftButton);
+            field->setFocus();
+        }
+        choose();
         EXPECT_EQ(QApplication::focusWidget(), View().Tree());
         EXPECT_EQ(window->Path(), key == Qt::Key_O ? Path("other.tlb").toStdU16String() : u"");
     };
@@ -595,8 +679,9 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
     EXPECT_EQ(added.editMode, (std::vector<bool>{true, false}));
 
     StartEdit();
-    services.answers = {kAnswerNo};
-    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->close());  // the edit pending
+    EXPECT_EQ(first.editMode.back(), true);
+    delete window.data();
     for (FakeRecorder* recorder : {&first, &second, &added})
         EXPECT_EQ(recorder->editMode.back(), false);
     EXPECT_EQ(windows->size(), 3u);  // the history windows stay

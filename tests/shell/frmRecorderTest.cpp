@@ -452,6 +452,7 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     QTest::keyClick(window, Qt::Key_F5);
     QTest::keyClick(window, Qt::Key_F8);
     EXPECT_EQ(Glyphs(*window)[0], "> ");
+    EXPECT_EQ(services.beeps, 2);  // refused as the view refuses to move on
     QTest::keyClick(window, Qt::Key_F9);
     EXPECT_EQ(Glyphs(*window)[1], "* ");
     QTest::keyClick(window, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
@@ -649,6 +650,12 @@ TEST_F(RecorderWindowTest, ScreenshotsOfEveryGlyphState) {
         list.ListIndex(1);
         QCoreApplication::processEvents();
         SaveScreenshots(*window, "recorder-position-and-breakpoint" + theme);
+        // Lines longer than a narrow window, cut at their end.
+        const QSize size = window->size();
+        window->resize(window->fontMetrics().averageCharWidth() * 34, size.height());
+        QCoreApplication::processEvents();
+        SaveScreenshots(*window, "recorder-long-lines" + theme);
+        window->resize(size);
         // The position on the breakpoint, the last line selected.
         engine->ExecuteCommand(kCmdSetNextStatement, 2, list.ItemData(2));
         list.ListIndex(4);
