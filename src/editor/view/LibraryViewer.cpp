@@ -9,7 +9,6 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -253,20 +252,22 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     dialogs::UseContrastStyle(this);
     // A field that takes the focus however it came (Tab from outside the
     // pane, an access key, a click) is scrolled into sight.
-    // (The view itself isn't touched: focus moves while it is being destroyed.)
-    connect(qApp, &QApplication::focusChanged, picDetails_,
-            [details = QPointer<QScrollArea>(picDetails_), help = QPointer<QScrollArea>(picHelp_)](QWidget*, QWidget* now) {
-                for (QScrollArea* area : {details.data(), help.data()})
-                    if (now && area && area->widget() && area->widget()->isAncestorOf(now)) {
-                        // The whole field (ensureWidgetVisible shows a text field's cursor only).
-                        const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
-                        const int w = now->width() / 2, h = now->height() / 2;
-                        area->ensureVisible(at.x() + w, at.y() + h, w, h);
-                    }
-            });
+    focusFollower_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now) return;
+        for (QScrollArea* area : {picDetails_, picHelp_})
+            if (area->widget() && area->widget()->isAncestorOf(now)) {
+                // The whole field (ensureWidgetVisible shows a text field's cursor only).
+                const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
+                const int w = now->width() / 2, h = now->height() / 2;
+                area->ensureVisible(at.x() + w, at.y() + h, w, h);
+            }
+    });
 }
 
 LibraryViewer::~LibraryViewer() {
+    // Before the panes go: a field deleted with the focus moves it while the
+    // view and its scroll areas are half destroyed.
+    disconnect(focusFollower_);
     qDeleteAll(findChildren<QObject*>(QLatin1String(EventHook::kName)));
     // Leave the hub first: no notification may reach a view half gone.
     hook_.Attach(nullptr, nullptr);

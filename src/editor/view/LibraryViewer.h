@@ -351,6 +351,8 @@ private:
     QTreeWidgetItem* shownNode_ = nullptr;
     // What screen readers were told of the panes and the page tabs.
     dialogs::AccessibleChanges told_;
+    // The program-wide focus changes the panes follow; ended before the panes go.
+    QMetaObject::Connection focusFollower_;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;
     std::vector<QTreeWidgetItem*> earlierSorts_;  // due before deferredSort_, not run yet

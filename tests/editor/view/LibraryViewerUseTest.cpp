@@ -694,6 +694,31 @@ TEST_F(LibraryViewerUse, AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSig
     EXPECT_TRUE(inSight(lcid));
 }
 
+// A view deleted inside its window, with a field of its details or help
+// pane focused: the focus leaves the field while the view and its panes are
+// half destroyed, which the view no longer follows.
+TEST_F(LibraryViewerUse, AViewDeletedWithAFieldFocusedGoesQuietly) {
+    for (const bool help : {false, true}) {
+        QWidget window;
+        auto* inside = new editor::LibraryViewer;
+        (new QVBoxLayout(&window))->addWidget(inside);
+        inside->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        auto* tabs = inside->findChild<QTabBar*>();
+        if (help) QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tabs->count() - 1).center());
+        auto* pane = inside->findChild<QScrollArea*>(help ? QStringLiteral("picHelp") : QString());
+        ASSERT_TRUE(pane && pane->isVisible());
+        QLineEdit* field = pane->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        delete inside;
+        EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    }
+}
+
 // `*` with Ctrl or Alt held expands everything below the node as the plain key
 // does: the levels built first, then expanded, under the wait cursor (the
 // tree's own handling builds each level while it expands, at a cost that
