@@ -421,6 +421,7 @@ void LibraryViewer::ClearView(bool keepReferences) {
     --selecting_;
     if (!keepReferences) referenced_.reset();
     ClearDetailsPane();
+    ShowPageTabs({}, -1);
     ResetEditRecord();
     ShowHelpPage(false);
     SetEditMode(false, true);
@@ -504,11 +505,14 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     }
     ClearDetailsPane();
     ResetEditRecord();
+    std::vector<PageTab> tabs;
+    int selected = -1;
     if (node && record) {
-        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
-        tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout
-        AddHelpTab();
+        tabs.push_back({modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0), {}});
+        const int help = AddHelpTab(tabs);
+        selected = help >= 0 && helpPaneActive_ ? help : 0;
     }
+    ShowPageTabs(tabs, selected);
 }
 
 // ---- Tree interaction ----
