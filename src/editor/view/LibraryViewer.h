@@ -251,6 +251,11 @@ private:
     void FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&), int32_t mask);
     void ShowFlagChecks(int32_t flags);
     void SetEditMode(bool editing, bool canUpdate);
+    // An edit begun in a field while the tree has the focus (a screen reader
+    // set the field's value) takes the focus to that field, where typing
+    // there would have left it: the tree, disabled for the edit, would hand
+    // it on to the splitter bar.
+    void FocusEditedField();
     void CheckDirty();
     // A tab of the strip highlighted, however (a click, a key, a screen
     // reader): refused with a beep while an edit is pending, else its page shown.

@@ -521,9 +521,22 @@ void LibraryViewer::SetEditMode(bool editing, bool canUpdate) {
     cmdUpdate_->setDefault(editing || !canUpdate);
     if (editing == inEditMode_) return;
     cmdCancel_->setEnabled(editing);
+    if (editing) FocusEditedField();
     tvTypes_->setEnabled(!editing);
     inEditMode_ = editing;
     emit OnSetEditMode(editing);
+}
+
+void LibraryViewer::FocusEditedField() {
+    // The window's focus, whether or not the window is active: a screen
+    // reader may set a field while another window is.
+    QWidget* focus = window()->focusWidget();
+    if (!focus || (focus != tvTypes_ && !tvTypes_->isAncestorOf(focus))) return;
+    // The field whose change began the edit (the view's handlers are its slots).
+    auto* field = qobject_cast<QWidget*>(sender());
+    if (!field || !(picDetails_->isAncestorOf(field) || picHelp_->isAncestorOf(field))) return;
+    if (field->isEnabled() && field->isVisibleTo(window()) && (field->focusPolicy() & Qt::TabFocus) != 0)
+        field->setFocus(Qt::OtherFocusReason);
 }
 
 void LibraryViewer::CheckDirty() {
