@@ -79,6 +79,7 @@ void TypePickerState::StartSession(ole::ITypeLib* library, tli::VarTypeInfo* cur
     }
     pickedLibrary_.Reset();
     paramFlags_ = rule_.ParamFlagsMask != 0 ? paramFlags : 0;
+    noFlags_ = rule_.ParamFlagsMask != 0 && (paramFlags & 11) == 0;
     object_ = objectRaised_ = record_ = recordAdded_ = voidAdded_ = mismatch_ = false;
     boundsValid_ = true;
     boundsText_.clear();
@@ -126,7 +127,7 @@ void TypePickerState::PickIntrinsic(ole::VARTYPE vt) {
         level = compatibility_ >= kCompatVBCallable ? 1 : static_cast<int16_t>(level + 1);
         voidAdded_ = true;
     } else if (vt != kVtVoid && voidAdded_) {
-        level = (paramFlags_ & 11) == kFlagIn ? 0 : 1;
+        level = InOnly() ? 0 : 1;
         voidAdded_ = false;
     }
     bool removed = false;
@@ -142,7 +143,7 @@ void TypePickerState::PickType(tli::TypeInfo* type) {
     const ole::TYPEKIND kind = KindOf(type);
     int16_t level = type_->PointerLevel();
     if (voidAdded_) {
-        level = (paramFlags_ & 11) == kFlagIn ? 0 : 1;
+        level = InOnly() ? 0 : 1;
         voidAdded_ = false;
     }
     bool removed = false;
@@ -172,7 +173,7 @@ void TypePickerState::AfterPick(bool wasArray, bool wasRecord, bool recordLevelR
     const bool changed = wasArray != type_->IsArray() || wasRecord != record_ || recordLevelRemoved || voidChanged;
     if (changed && rule_.ParamFlagsMask != 0 && compatibility_ == kCompatVBImplementable && !type_->IsArray()) {
         if (record_ && !wasRecord)
-            paramFlags_ |= kFlagOut;
+            SetFlagBits((InOnly() ? kFlagIn : paramFlags_ & 11) | kFlagOut);
         else if (recordLevelRemoved)
             SetFlagBits(kFlagIn);
     }
@@ -222,6 +223,8 @@ int32_t TypePickerState::OfferedFlags() const {
     return NarrowParamFlags(rule_.ParamFlagsMask, usage_, compatibility_, type_->IsArray() || record_);
 }
 
+bool TypePickerState::NoFlagsOffered() const { return noFlags_ && (OfferedFlags() & kOfferIn) != 0; }
+
 void TypePickerState::PointerRange(int16_t& min, int16_t& max) const {
     const bool array = type_->IsArray();
     const int16_t ruleMax = array ? rule_.MaxElementPointerLevel : rule_.MaxPointerLevel;
@@ -257,7 +260,11 @@ std::vector<int32_t> TypePickerState::ArrayStyles() const {
     return styles;
 }
 
-std::vector<int32_t> TypePickerState::ParamFlagChoices() const { return OfferedParamFlags(OfferedFlags()); }
+std::vector<int32_t> TypePickerState::ParamFlagChoices() const {
+    std::vector<int32_t> choices = OfferedParamFlags(OfferedFlags());
+    if (NoFlagsOffered()) choices.insert(choices.begin(), 0);
+    return choices;
+}
 
 int16_t TypePickerState::PointerLevel() const { return type_->PointerLevel(); }
 
@@ -271,10 +278,12 @@ int32_t TypePickerState::ArrayStyle() const {
 void TypePickerState::SetPointerLevel(int16_t level) {
     type_->PointerLevel(level);
     if (type_->IsArray() || !rule_.ParamFlagsOffered) return;
-    if (level <= ImpliedLevels())
-        SetFlagBits(kFlagIn);
-    else if (compatibility_ == kCompatVBImplementable && (paramFlags_ & 11) == kFlagIn)
+    // No [out] without a pointer; a parameter without direction flags keeps none.
+    if (level <= ImpliedLevels()) {
+        if (!InOnly()) SetFlagBits(kFlagIn);
+    } else if (compatibility_ == kCompatVBImplementable && InOnly()) {
         SetFlagBits(kFlagInOut);
+    }
 }
 
 void TypePickerState::SetArrayStyle(int32_t style) {
@@ -299,41 +308,44 @@ void TypePickerState::SetArrayStyle(int32_t style) {
     type_->PointerLevel(level);
     if (!rule_.ParamFlagsOffered) return;
     const int32_t offered = OfferedFlags();
-    if (!wasArray && type_->IsArray() && (paramFlags_ & 11) == kFlagIn) {
+    // No direction flags stay as they are where they are still offered.
+    const int32_t flags = paramFlags_ & 11;
+    if (!wasArray && type_->IsArray() && (flags == kFlagIn || (flags == 0 && !NoFlagsOffered()))) {
         if (offered & kOfferInOut)
             SetFlagBits(kFlagInOut);
         else if (offered & kOfferOut)
             SetFlagBits(kFlagOut);
         else if (offered & kOfferOutRetval)
             SetFlagBits(10);
-    } else if (wasArray && !type_->IsArray() && type_->PointerLevel() <= ImpliedLevels()) {
+    } else if (wasArray && !type_->IsArray() && type_->PointerLevel() <= ImpliedLevels() && !InOnly()) {
         SetFlagBits(kFlagIn);
     }
 }
 
 void TypePickerState::SetParamFlags(int32_t choice) {
     const int32_t old = paramFlags_;
+    const bool wasInOnly = InOnly();
     SetFlagBits(choice & 11);
     if (type_->IsArray()) return;
     int16_t level = type_->PointerLevel();
     if (compatibility_ == kCompatVBImplementable && (old & kFlagOut) && !(choice & kFlagOut))
         level = (object_ || record_) ? 1 : 0;
-    if ((old & 11) == kFlagIn && (choice & kFlagOut)) {
+    if (wasInOnly && (choice & kFlagOut)) {
         const int16_t need = object_ ? 2 : 1;
         level = compatibility_ == kCompatVBImplementable ? need : std::max(level, need);
     }
     type_->PointerLevel(level);
 }
 
-bool TypePickerState::PairMarked() const {
-    if (LibrarySession()) return false;
+TypePickerState::Pair TypePickerState::MarkedPair() const {
+    if (LibrarySession()) return Pair::None;
     const auto missing = [](const auto& offered, auto value) {
         return !offered.empty() && std::find(offered.begin(), offered.end(), value) == offered.end();
     };
-    if (rule_.ArraysAllowed && missing(ArrayStyles(), ArrayStyle())) return true;
-    if (rule_.PointersAllowed && missing(PointerLevels(), PointerLevel())) return true;
-    if (rule_.ParamFlagsOffered && missing(ParamFlagChoices(), ParamFlagChoice())) return true;
-    return BoundsLive() && !boundsValid_;
+    if (rule_.ArraysAllowed && missing(ArrayStyles(), ArrayStyle())) return Pair::ArrayStyle;
+    if (rule_.PointersAllowed && missing(PointerLevels(), PointerLevel())) return Pair::PointerLevel;
+    if (rule_.ParamFlagsOffered && missing(ParamFlagChoices(), ParamFlagChoice())) return Pair::ParamFlags;
+    return BoundsLive() && !boundsValid_ ? Pair::Bounds : Pair::None;
 }
 
 uint32_t TypePickerState::ElementSize() const {

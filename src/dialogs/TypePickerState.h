@@ -86,10 +86,12 @@ public:
     bool BoundsValid() const { return boundsValid_; }
     bool BoundsLive() const { return rule_.BoundsAllowed && ArrayStyle() == kArrayFixed; }
 
-    // Whether a shown choice holds a value its list doesn't offer, or the
-    // bounds text is invalid: what is built then differs from what is shown,
-    // so the host accepts nothing.
-    bool PairMarked() const;
+    // The first shown choice that holds a value its list doesn't offer, or
+    // the bounds when their text is invalid: what is built then differs from
+    // what is shown, so the host accepts nothing.
+    enum class Pair { None, ArrayStyle, PointerLevel, ParamFlags, Bounds };
+    Pair MarkedPair() const;
+    bool PairMarked() const { return MarkedPair() != Pair::None; }
 
     bool HasType() const { return !noType_ && !type_->IsNothingTypeInfo(); }
     // The built type, or null while none is picked.
@@ -100,6 +102,11 @@ public:
 private:
     int16_t ImpliedLevels() const;
     int32_t OfferedFlags() const;
+    // Whether the parameter's own lack of direction flags is offered: where
+    // [in] is, which the platform reads it as.
+    bool NoFlagsOffered() const;
+    // [in] alone, or no direction flags.
+    bool InOnly() const { return (paramFlags_ & 11) == 1 || (paramFlags_ & 11) == 0; }
     void PointerRange(int16_t& min, int16_t& max) const;
     void AfterPick(bool wasArray, bool wasRecord, bool recordLevelRemoved, bool voidChanged);
     void DropObjectLevel(int16_t& level);
@@ -122,6 +129,7 @@ private:
     bool record_ = false;       // a record is picked
     bool recordAdded_ = false;  // ...and got a pointer level for it
     bool voidAdded_ = false;    // VOID got a pointer level
+    bool noFlags_ = false;      // the parameter came without direction flags
     bool mismatch_ = false;
     bool boundsValid_ = true;
     std::u16string boundsText_;

@@ -165,5 +165,35 @@ TEST_F(TypePickerStateTest, ParameterFlagsUnderEachConstraint) {
     EXPECT_EQ(state.ParamFlagChoices(), (std::vector<int32_t>{1, 3}));
 }
 
+// A Let's value stored without direction flags (which the platform reads as
+// [in]): offered as it is where [in] is, kept through picks, pointer levels
+// and array styles, and changed only when chosen, or where an array can't
+// be [in] alone.
+TEST_F(TypePickerStateTest, AParameterWithoutDirectionFlagsKeepsThemUntilOthersAreChosen) {
+    Start(kUsageInterfaceParam, kCompatAutomation, kParamUsageInOnly, 0);
+    EXPECT_EQ(state.ParamFlagChoices(), (std::vector<int32_t>{0, 1, 3}));
+    state.PickIntrinsic(VT_I4);
+    EXPECT_FALSE(state.PairMarked());
+    EXPECT_EQ(state.PrototypeText(), u"long");
+    state.SetPointerLevel(1);
+    state.SetPointerLevel(0);
+    state.PickIntrinsic(kVoid);
+    state.PickIntrinsic(VT_BSTR);
+    state.SetArrayStyle(kArraySafePtr);
+    state.SetArrayStyle(kArrayNone);
+    EXPECT_EQ(state.CurrentParamFlags(), 0);
+    EXPECT_TYPE(state, Expected(VT_BSTR, nullptr, 0));
+    state.SetParamFlags(3);
+    EXPECT_TYPE(state, Expected(VT_BSTR, nullptr, 1));
+    state.SetParamFlags(0);
+    EXPECT_EQ(state.CurrentParamFlags(), 0);
+
+    Start(kUsageInterfaceParam, kCompatVBImplementable, kParamUsageInOnly, 0);
+    state.PickIntrinsic(VT_I4);
+    state.SetArrayStyle(kArraySafePtr);
+    EXPECT_EQ(state.ParamFlagChoices(), (std::vector<int32_t>{3}));
+    EXPECT_EQ(state.CurrentParamFlags(), 3);
+}
+
 }  // namespace
 }  // namespace dialogstest

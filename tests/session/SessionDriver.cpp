@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -548,6 +549,34 @@ private:
         Do("open the File menu of the history's main window", [this] { FileMenu(activated_); });
         Choose({"E&xit"});
 
+        // A main window closed from the window manager while its File menu
+        // is open: a details field had the focus, then the menu was opened,
+        // left with Escape and the menu bar with Escape again. The window
+        // and its panes go without a word.
+        Do("open a second main window", [this] {
+            closing_ = new shell::frmCorvane;
+            closing_->Init(nullptr, ole::FromUtf8(library_), nullptr, nullptr, false, nullptr);
+        });
+        Add("focus a details field of the second window",
+            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+                closing_->activateWindow();
+                QWidget* field = closing_->Viewer()->DetailsField(editor::LibraryViewer::Field::Version);
+                if (!field || !field->isVisible()) Fail("no version field");
+                field->setFocus();
+            });
+        Do("open its File menu, Down, Escape, Escape", [this] {
+            FileMenu(closing_);
+            QTest::keyClick(Popup(), Qt::Key_Down);
+            QTest::keyClick(Popup(), Qt::Key_Escape);
+            Keys(closing_, {Qt::Key_Escape});
+        });
+        Do("open its File menu and close the window as the window manager does", [this] {
+            FileMenu(closing_);
+            QCloseEvent request;
+            QApplication::sendEvent(closing_->windowHandle(), &request);
+        });
+        Add("see the second window gone", [this] { return !closing_; }, [] {});
+
         // Both windows closed from their File menus, each window deleted
         // once closed; the edits are not saved.
         Do("open the main window's File menu", [this] { FileMenu(main_); });
@@ -770,6 +799,7 @@ private:
     QTemporaryDir files_;
     QPointer<shell::frmCorvane> main_;
     QPointer<shell::frmCorvane> activated_;  // the main window of the history opened with -activate
+    QPointer<shell::frmCorvane> closing_;    // a main window closed from outside
     std::minstd_rand random_;
     std::vector<Step> steps_;
     size_t next_ = 0;

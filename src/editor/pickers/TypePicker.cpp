@@ -394,8 +394,11 @@ void TypePicker::RefreshChoices() {
     }
     if (rule.ParamFlagsOffered) {
         std::vector<std::pair<QString, int32_t>> entries;
+        // A parameter stored without direction flags is offered as it is.
         for (int32_t flags : state_.ParamFlagChoices())
-            entries.emplace_back(ToQString(modAttributeStrings::ParamFlagsText(flags)).trimmed(), flags);
+            entries.emplace_back(flags == 0 ? QStringLiteral("(none)")
+                                            : ToQString(modAttributeStrings::ParamFlagsText(flags)).trimmed(),
+                                 flags);
         FillCombo(cmbParamFlags_, lblParamFlags_, entries, state_.ParamFlagChoice());
     }
     if (rule.BoundsAllowed) {

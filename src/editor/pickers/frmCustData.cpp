@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -149,7 +150,16 @@ bool frmCustData::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     // The Format menu replaces the text box's own: at the mouse, or for the
-    // keyboard below the left end of the box.
+    // keyboard below the left end of the box. The window system asks for it
+    // on the Menu key; Shift+F10 comes as a key only.
+    if (watched == txtValue_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_F10 ||
+            (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) != Qt::ShiftModifier)
+            return ModalDialog::eventFilter(watched, event);
+        dialogs::Guarded(this, [this] { ShowFormatMenu(QPoint(0, txtValue_->height())); });
+        return true;
+    }
     if (watched == txtValue_ && event->type() == QEvent::ContextMenu) {
         const auto* request = static_cast<QContextMenuEvent*>(event);
         const QPoint at = request->reason() == QContextMenuEvent::Keyboard ? QPoint(0, txtValue_->height())

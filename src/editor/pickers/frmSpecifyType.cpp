@@ -8,6 +8,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "dialogs/AccessibleChanges.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "editor/pickers/TypePicker.h"
 #include "foundation/ErrorRecord.h"
@@ -40,9 +42,20 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
     buttons->addWidget(cmdRefs_);
     buttons->addStretch(1);
 
+    // Why OK is disabled, below the choices; two lines are kept for it, so
+    // that the tree keeps its height as reasons come and go.
+    lblReason_ = new QLabel(this);
+    lblReason_->setObjectName(QStringLiteral("lblReason"));
+    lblReason_->setWordWrap(true);
+    lblReason_->setTextFormat(Qt::PlainText);
+    lblReason_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    dialogs::MarkCaptionInvalid(lblReason_, true);  // always in the invalid mark's colour
+    lblReason_->setMinimumHeight(lblReason_->fontMetrics().lineSpacing() * 2);
+
     auto* left = new QVBoxLayout;
     left->addWidget(lblHeader_);
     left->addWidget(picker_, 1);
+    left->addWidget(lblReason_);
     auto* main = new QHBoxLayout(this);
     main->addLayout(left, 1);
     main->addLayout(buttons);
@@ -55,11 +68,11 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
     connect(picker_, &TypePicker::ConstraintTypeMismatchChanged, this, [this](bool matches) {
         MarkLabel(lblHeader_, !matches);
         // The red header says why, to a screen reader too, on the tree it names.
-        const QString why = matches ? QString() : QStringLiteral("The current type is not offered here: its use or the "
-                                                                 "type constraint rules it out. Choose another type.");
-        lblHeader_->setToolTip(why);
-        lblHeader_->setAccessibleDescription(why);
-        picker_->Tree()->setAccessibleDescription(why);
+        mismatch_ = matches ? QString() : QStringLiteral("The current type is not offered here: its use or the "
+                                                         "type constraint rules it out. Choose another type.");
+        lblHeader_->setToolTip(mismatch_);
+        lblHeader_->setAccessibleDescription(mismatch_);
+        TellWhy();
     });
     connect(picker_->Tree(), &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });
     for (QComboBox* combo : {picker_->ArrayCombo(), picker_->PointerCombo(), picker_->FlagsCombo()})
@@ -85,14 +98,46 @@ void frmSpecifyType::Start(int32_t usage, int32_t constraints, int32_t paramUsag
 }
 
 void frmSpecifyType::UpdateOk() {
+    const QString why = WhyNoOk();
+    Ok()->setEnabled(why.isEmpty());
+    lblReason_->setText(why);
+    TellWhy();
+}
+
+QString frmSpecifyType::WhyNoOk() const {
     const TypePickerState& state = picker_->State();
     const bool noBase = state.TypeUsage() == kUsageBaseInterface &&
                         state.TypeCompatibility() != kCompatVBImplementable && !state.HasType() && !state.Mismatch();
+    if (!state.HasType() && !noBase)
+        return state.LibrarySession() ? QStringLiteral("No library is chosen: choose one in the list.")
+                                      : QStringLiteral("No type is chosen: choose one in the list.");
     // A ParamArray parameter is an array: without one chosen there is nothing to accept.
-    const bool arrayMissing = !state.Rule().NotAnArrayOffered && state.ArrayStyle() == kArrayNone;
+    if (!state.Rule().NotAnArrayOffered && state.ArrayStyle() == kArrayNone)
+        return QStringLiteral("A ParamArray parameter is an array: choose an array style.");
     // A marked choice (a level its list doesn't offer, bounds text that
     // doesn't parse) would accept something other than what is shown.
-    Ok()->setEnabled(((state.HasType() && !arrayMissing) || noBase) && !state.PairMarked());
+    switch (state.MarkedPair()) {
+    case TypePickerState::Pair::ArrayStyle:
+        return QStringLiteral("The array style is not one offered here: choose one from its list.");
+    case TypePickerState::Pair::PointerLevel:
+        return QStringLiteral("The pointer level is not one offered here: choose one from its list.");
+    case TypePickerState::Pair::ParamFlags:
+        return QStringLiteral("The parameter flags are not ones offered here: choose them from their list.");
+    case TypePickerState::Pair::Bounds:
+        return QStringLiteral("The array bounds don't parse: pairs of a lower and an upper bound joined by To and "
+                              "separated by commas, or an upper bound alone, such as 0 To 3, 1 To 2.");
+    case TypePickerState::Pair::None: break;
+    }
+    return {};
+}
+
+void frmSpecifyType::TellWhy() {
+    const QString why = lblReason_->text();
+    QString told = mismatch_;
+    if (!why.isEmpty()) told += (told.isEmpty() ? QString() : QStringLiteral(" ")) + why;
+    if (picker_->Tree()->accessibleDescription() != told) picker_->Tree()->setAccessibleDescription(told);
+    if (Ok()->accessibleDescription() != why) Ok()->setAccessibleDescription(why);
+    dialogs::SetToolTipTold(Ok(), why);
 }
 
 void frmSpecifyType::LeafDoubleClicked() {

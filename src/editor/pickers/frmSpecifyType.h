@@ -58,13 +58,21 @@ public:
     QLabel* Header() const { return lblHeader_; }
     QPushButton* LibrariesButton() const { return cmdRefs_; }
     QPushButton* Ok() const { return OkButton(); }
+    // Why OK is disabled, under the picker; empty while it is enabled.
+    QLabel* Reason() const { return lblReason_; }
 
 private:
     static SpecifiedType Run(frmSpecifyType& dialog);
     void UpdateOk();
+    // Why OK can't be pressed now, or nothing.
+    QString WhyNoOk() const;
+    // Tells the reasons on the tree (which mostly has the focus) and on OK.
+    void TellWhy();
     void LeafDoubleClicked();
 
     QLabel* lblHeader_ = nullptr;
+    QLabel* lblReason_ = nullptr;
+    QString mismatch_;  // why the header is marked, or nothing
     TypePicker* picker_ = nullptr;
     QPushButton* cmdRefs_ = nullptr;
 };

@@ -9,7 +9,6 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -271,20 +270,22 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     dialogs::UseContrastStyle(this);
     // A field that takes the focus however it came (Tab from outside the
     // pane, an access key, a click) is scrolled into sight.
-    // (The view itself isn't touched: focus moves while it is being destroyed.)
-    connect(qApp, &QApplication::focusChanged, picDetails_,
-            [details = QPointer<QScrollArea>(picDetails_), help = QPointer<QScrollArea>(picHelp_)](QWidget*, QWidget* now) {
-                for (QScrollArea* area : {details.data(), help.data()})
-                    if (now && area && area->widget() && area->widget()->isAncestorOf(now)) {
-                        // The whole field (ensureWidgetVisible shows a text field's cursor only).
-                        const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
-                        const int w = now->width() / 2, h = now->height() / 2;
-                        area->ensureVisible(at.x() + w, at.y() + h, w, h);
-                    }
-            });
+    focusFollower_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now) return;
+        for (QScrollArea* area : {picDetails_, picHelp_})
+            if (area->widget() && area->widget()->isAncestorOf(now)) {
+                // The whole field (ensureWidgetVisible shows a text field's cursor only).
+                const QPoint at = now->mapTo(area->widget(), QPoint(0, 0));
+                const int w = now->width() / 2, h = now->height() / 2;
+                area->ensureVisible(at.x() + w, at.y() + h, w, h);
+            }
+    });
 }
 
 LibraryViewer::~LibraryViewer() {
+    // Before the panes go: a field deleted with the focus moves it while the
+    // view and its scroll areas are half destroyed.
+    disconnect(focusFollower_);
     qDeleteAll(findChildren<QObject*>(QLatin1String(EventHook::kName)));
     // Leave the hub first: no notification may reach a view half gone.
     hook_.Attach(nullptr, nullptr);
@@ -438,6 +439,7 @@ void LibraryViewer::ClearView(bool keepReferences) {
     --selecting_;
     if (!keepReferences) referenced_.reset();
     ClearDetailsPane();
+    ShowPageTabs({}, -1);
     ResetEditRecord();
     ShowHelpPage(false);
     SetEditMode(false, true);
@@ -521,11 +523,14 @@ void LibraryViewer::NodeClick(QTreeWidgetItem* node) {
     }
     ClearDetailsPane();
     ResetEditRecord();
+    std::vector<PageTab> tabs;
+    int selected = -1;
     if (node && record) {
-        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0));
-        tsFrame_->updateGeometry();  // a strip not shown yet doesn't tell its layout
-        AddHelpTab();
+        tabs.push_back({modImages::GetButtonFaceImageList().Icon(NodeImage(node)), node->text(0), {}});
+        const int help = AddHelpTab(tabs);
+        selected = help >= 0 && helpPaneActive_ ? help : 0;
     }
+    ShowPageTabs(tabs, selected);
 }
 
 // ---- Tree interaction ----

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QEvent>
+#include <QIcon>
 #include <QPointer>
 #include <QWidget>
 
@@ -229,8 +230,19 @@ private:
 
     // The details pane.
     void BuildDetailsPane();
+    // Empties and hides the fields; the page strip is left to the fill that follows.
     void ClearDetailsPane();
     void SetupDetailsTabs(int16_t image);
+    // One tab of the page strip.
+    struct PageTab {
+        QIcon Icon;
+        QString Text;
+        QVariant Data;  // the accessor a member's tab shows, or the help page's mark
+    };
+    // Makes the strip show tabs with selected current (-1 with none),
+    // reusing the tabs it has: the same tabs shown again change nothing, and
+    // a reader hears of no tab but the one that becomes current.
+    void ShowPageTabs(const std::vector<PageTab>& tabs, int selected);
     void FillLibraryDetails(LibraryNodeRecord& library, int16_t image);
     void FillTypeDetails(TypeNodeRecord& type, int16_t image);
     void ResetEditRecord();
@@ -239,6 +251,11 @@ private:
     void FillFlagList(int32_t (*names)(int32_t, std::vector<modAttributeStrings::FlagName>&), int32_t mask);
     void ShowFlagChecks(int32_t flags);
     void SetEditMode(bool editing, bool canUpdate);
+    // An edit begun in a field while the tree has the focus (a screen reader
+    // set the field's value) takes the focus to that field, where typing
+    // there would have left it: the tree, disabled for the edit, would hand
+    // it on to the splitter bar.
+    void FocusEditedField();
     void CheckDirty();
     // A tab of the strip highlighted, however (a click, a key, a screen
     // reader): refused with a beep while an edit is pending, else its page shown.
@@ -356,6 +373,8 @@ private:
     QTreeWidgetItem* shownNode_ = nullptr;
     // What screen readers were told of the panes and the page tabs.
     dialogs::AccessibleChanges told_;
+    // The program-wide focus changes the panes follow; ended before the panes go.
+    QMetaObject::Connection focusFollower_;
     int selecting_ = 0;  // the program is changing the current item
     QTreeWidgetItem* deferredSort_ = nullptr;
     std::vector<QTreeWidgetItem*> earlierSorts_;  // due before deferredSort_, not run yet
@@ -386,7 +405,7 @@ private:
     void FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& member, int16_t image);
     // Adds the tabs of a member or parameter: its caption, and the Let and
     // Set tabs of a property. Returns the tab of the current accessor.
-    int AddMemberTabs(int16_t image);
+    int AddMemberTabs(int16_t image, std::vector<PageTab>& tabs);
     void OnDetailsTabChosen(int index);
     // Shows the details tab of code (an accessor, 1, 2, 4 or 8) when the
     // pane offers one; while the help page is shown the details page behind
@@ -453,7 +472,8 @@ private:
     void BuildHelpPane();
     // The help tab, last, for a library, type or member node unless the host
     // turned help options off; without one the details page is shown.
-    void AddHelpTab();
+    // Returns the help tab's index, or -1.
+    int AddHelpTab(std::vector<PageTab>& tabs);
     // The target the help page edits for node; false when it has no help page.
     bool HelpTargetOf(QTreeWidgetItem* node, ChangeTarget& target) const;
     void OnTabChosen(int index);

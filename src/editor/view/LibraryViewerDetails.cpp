@@ -272,29 +272,45 @@ void LibraryViewer::ClearDetailsPane() {
     lblHeader_[10]->setEnabled(true);
     ResetMemberFields();
     editKind_ = 0;
-    ++fillDepth_;  // the strip emptied by the program: no tab was chosen
-    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
-    --fillDepth_;
     picDetails_->ensureVisible(0, 0);
 }
 
 void LibraryViewer::SetupDetailsTabs(int16_t image) {
-    while (tsFrame_->count() > 0) tsFrame_->removeTab(tsFrame_->count() - 1);
     int32_t caption = 0;
     if (editKind_ == kEditLibrary) caption = 960;
     if ((editKind_ & 255) == kEditType) caption = 961 + ((editKind_ >> 8) - 1);
+    std::vector<PageTab> tabs;
     int selected = 0;
     if ((editKind_ & kEditMember) != 0)
-        selected = AddMemberTabs(image);
+        selected = AddMemberTabs(image, tabs);
     else
-        tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
+        tabs.push_back({modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString(), {}});
+    // A property's tabs carry the accessor each shows; any other page is tab 1.
+    const QVariant& code = tabs[static_cast<size_t>(selected)].Data;
+    detailsTab_ = static_cast<int16_t>(code.typeId() == QMetaType::Int && code.toInt() != 0 ? code.toInt() : 1);
+    const int help = AddHelpTab(tabs);
+    ShowPageTabs(tabs, help >= 0 && helpPaneActive_ ? help : selected);
+}
+
+void LibraryViewer::ShowPageTabs(const std::vector<PageTab>& tabs, int selected) {
+    ++fillDepth_;  // the program's own changes of the strip choose no page
+    const int count = static_cast<int>(tabs.size());
+    for (int i = 0; i < count; ++i) {
+        const PageTab& tab = tabs[static_cast<size_t>(i)];
+        if (i < tsFrame_->count()) {
+            tsFrame_->setTabIcon(i, tab.Icon);
+            if (tsFrame_->tabText(i) != tab.Text) tsFrame_->setTabText(i, tab.Text);
+        } else {
+            tsFrame_->addTab(tab.Icon, tab.Text);
+        }
+        tsFrame_->setTabData(i, tab.Data);
+    }
+    // The current tab first, so that none of those that go becomes current on the way.
+    if (selected >= 0 && selected < count) tsFrame_->setCurrentIndex(selected);
+    while (tsFrame_->count() > count) tsFrame_->removeTab(tsFrame_->count() - 1);
     // A strip not shown yet doesn't tell its layout of its new height itself.
     tsFrame_->updateGeometry();
-    tsFrame_->setCurrentIndex(selected);
-    // A property's tabs carry the accessor each shows; any other page is tab 1.
-    const QVariant code = tsFrame_->tabData(selected);
-    detailsTab_ = static_cast<int16_t>(code.typeId() == QMetaType::Int && code.toInt() != 0 ? code.toInt() : 1);
-    AddHelpTab();
+    --fillDepth_;
 }
 
 void LibraryViewer::OnPageTabChosen(int index) {
@@ -505,9 +521,22 @@ void LibraryViewer::SetEditMode(bool editing, bool canUpdate) {
     cmdUpdate_->setDefault(editing || !canUpdate);
     if (editing == inEditMode_) return;
     cmdCancel_->setEnabled(editing);
+    if (editing) FocusEditedField();
     tvTypes_->setEnabled(!editing);
     inEditMode_ = editing;
     emit OnSetEditMode(editing);
+}
+
+void LibraryViewer::FocusEditedField() {
+    // The window's focus, whether or not the window is active: a screen
+    // reader may set a field while another window is.
+    QWidget* focus = window()->focusWidget();
+    if (!focus || (focus != tvTypes_ && !tvTypes_->isAncestorOf(focus))) return;
+    // The field whose change began the edit (the view's handlers are its slots).
+    auto* field = qobject_cast<QWidget*>(sender());
+    if (!field || !(picDetails_->isAncestorOf(field) || picHelp_->isAncestorOf(field))) return;
+    if (field->isEnabled() && field->isVisibleTo(window()) && (field->focusPolicy() & Qt::TabFocus) != 0)
+        field->setFocus(Qt::OtherFocusReason);
 }
 
 void LibraryViewer::CheckDirty() {

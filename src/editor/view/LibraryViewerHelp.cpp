@@ -176,18 +176,15 @@ bool LibraryViewer::HelpTargetOf(QTreeWidgetItem* node, ChangeTarget& target) co
     return true;
 }
 
-void LibraryViewer::AddHelpTab() {
+int LibraryViewer::AddHelpTab(std::vector<PageTab>& tabs) {
     ChangeTarget target;
     if (hideHelpOptions_ || !HelpTargetOf(shownNode_, target)) {
         ShowHelpPage(false);
-        return;
+        return -1;
     }
-    ++fillDepth_;
-    const int index = tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(modImages::kHelpImage),
-                                       ResText(kStrHelpTab));
-    tsFrame_->setTabData(index, kHelpTabData);
-    if (helpPaneActive_) tsFrame_->setCurrentIndex(index);
-    --fillDepth_;
+    tabs.push_back({modImages::GetButtonFaceImageList().Icon(modImages::kHelpImage), ResText(kStrHelpTab),
+                    kHelpTabData});
+    return static_cast<int>(tabs.size()) - 1;
 }
 
 void LibraryViewer::OnTabChosen(int index) {

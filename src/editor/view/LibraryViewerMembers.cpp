@@ -482,13 +482,14 @@ void LibraryViewer::FillParamDetails(QTreeWidgetItem* node, MemberNodeRecord& me
     ShowParamValues(*baselineChange_);
 }
 
-int LibraryViewer::AddMemberTabs(int16_t image) {
+int LibraryViewer::AddMemberTabs(int16_t image, std::vector<PageTab>& tabs) {
     const int32_t code = editKind_ & ~kEditParam;
     const int32_t caption = MemberCaption(code);
-    tsFrame_->addTab(modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString());
     const int32_t sub = SubKindOf(code);
     const int32_t invoke = (sub >= kSubInterfaceFunc) ? (code >> 12) & 15 : 0;
-    tsFrame_->setTabData(0, LowestBit(invoke));
+    const size_t first = tabs.size();
+    tabs.push_back({modImages::GetButtonFaceImageList().Icon(image), caption ? ResText(caption) : QString(),
+                    LowestBit(invoke)});
     // A property's Let and Set accessors beyond the first get tabs of their
     // own, on the pane of a parameter too.
     if ((invoke & 1) == 0) {
@@ -497,12 +498,12 @@ int LibraryViewer::AddMemberTabs(int16_t image) {
             extra = invoke & (kAccessPut | kAccessPutRef);
         else if ((invoke & kAccessPut) != 0)
             extra = invoke & kAccessPutRef;
-        if ((extra & kAccessPut) != 0) tsFrame_->setTabData(tsFrame_->addTab(ResText(988)), kAccessPut);
-        if ((extra & kAccessPutRef) != 0) tsFrame_->setTabData(tsFrame_->addTab(ResText(989)), kAccessPutRef);
+        if ((extra & kAccessPut) != 0) tabs.push_back({{}, ResText(988), kAccessPut});
+        if ((extra & kAccessPutRef) != 0) tabs.push_back({{}, ResText(989), kAccessPutRef});
     }
-    int selected = 0;
-    for (int i = 0; i < tsFrame_->count(); ++i)
-        if (tsFrame_->tabData(i).toInt() == currentAccessor_) selected = i;
+    int selected = static_cast<int>(first);
+    for (size_t i = first; i < tabs.size(); ++i)
+        if (tabs[i].Data.toInt() == currentAccessor_) selected = static_cast<int>(i);
     return selected;
 }
 

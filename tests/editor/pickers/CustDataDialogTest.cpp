@@ -358,6 +358,32 @@ TEST_F(CustDataDialog, TheFormatMenuFromTheKeyboardOpensBelowTheValue) {
     EXPECT_EQ(opened, value->mapToGlobal(QPoint(5, 3)));
 }
 
+// Without a Menu key, Shift+F10 opens the Format menu below the value, and
+// the keys reach Hexadecimal and Decimal in it.
+TEST_F(CustDataDialog, ShiftF10OpensTheFormatMenuWhoseChoicesTheKeysReach) {
+    frmCustData d(target, nullptr, 0, false);
+    d.show();
+    d.List()->setCurrentRow(2);
+    QLineEdit* value = d.ValueField();
+    QPoint opened;
+    for (const auto& [steps, shown] : {std::pair(1, "&HFF"), std::pair(0, "255")}) {
+        opened = {};
+        // Down to Format, Right into it, Down to the choice, Return.
+        QTimer::singleShot(0, &d, [&, steps = steps] {
+            QWidget* menu = QApplication::activePopupWidget();
+            if (!menu) return;
+            opened = menu->pos();
+            for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Right}) QTest::keyClick(QApplication::activePopupWidget(), key);
+            for (int i = 0; i < steps; ++i) QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Down);
+            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
+        });
+        QTest::keyClick(value, Qt::Key_F10, Qt::ShiftModifier);
+        QCoreApplication::processEvents();  // the timer, where no menu ran it
+        EXPECT_EQ(opened, value->mapToGlobal(QPoint(0, value->height())));
+        EXPECT_EQ(value->text(), shown);
+    }
+}
+
 TEST_F(CustDataDialog, Screenshot) {
     frmCustData dialog(target, nullptr, 0, false);
     dialog.List()->setCurrentRow(1);

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <tuple>
+
 
 #include "editor/TreeTestSupport.h"
 #include "support/DarkTheme.h"
@@ -171,6 +173,7 @@ TEST_F(SpecifyType, OkNeedsATypeAndCancelIsNotNoBaseInterface) {
         QTreeWidget* tree = d.Picker()->Tree();
         emit tree->itemDoubleClicked(tree->topLevelItem(0)->child(0), 0);  // nothing picked yet
         EXPECT_EQ(services.beeps, 1);
+        EXPECT_EQ(d.Reason()->text(), "No type is chosen: choose one in the list.");
         tree->setCurrentItem(tree->topLevelItem(0)->child(0));
         d.Picker()->FlagsCombo()->activated(1);  // [in, out]
         d.reject();
@@ -337,6 +340,8 @@ TEST_F(SpecifyType, AScreenReaderReadsThePrototypeAndWhyTheHeaderAndBoundsAreMar
 
 // A choice list whose current entry is not offered is marked red on its
 // caption; the list itself tells a screen reader that its value is invalid.
+// Why OK can't be pressed is shown below the choices and told on the tree,
+// which has the focus, and on OK.
 TEST_F(SpecifyType, AChoiceListMarkedInvalidSaysSoItself) {
     const auto read = [](QObject* object) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(object);
@@ -354,10 +359,15 @@ TEST_F(SpecifyType, AChoiceListMarkedInvalidSaysSoItself) {
         ASSERT_LT(combo->currentIndex(), 0);
         seen = true;
         EXPECT_TRUE(read(combo).startsWith(QStringLiteral("Invalid value."))) << read(combo).toStdString();
+        const QString why = d.Reason()->text();
+        EXPECT_EQ(why, "The parameter flags are not ones offered here: choose them from their list.");
+        EXPECT_EQ(read(d.Picker()->Tree()), why);
+        EXPECT_EQ(read(d.Ok()), why);
         // Chosen from the list, the value is valid and the list says nothing more.
         combo->setCurrentIndex(0);
         emit combo->activated(0);
         EXPECT_TRUE(read(combo).isEmpty()) << read(combo).toStdString();
+        EXPECT_TRUE(d.Reason()->text().isEmpty() && read(d.Picker()->Tree()).isEmpty() && read(d.Ok()).isEmpty());
         d.reject();
     });
     frmSpecifyType::GetParamType(nullptr, kUsageInterfaceParam, kCompatNone, 4, pickLib.get(), others, current.get(),
@@ -738,6 +748,24 @@ TEST_F(SpecifyType, Screenshot) {
     SaveScreenshots(dialog, "dialog-specify-type");
     dialog.setPalette(testsupport::DarkPalette());
     SaveScreenshots(dialog, "dialog-specify-type-dark");
+}
+
+// A Let's value without direction flags, and flags the list doesn't offer
+// with the reason OK is disabled below them.
+TEST_F(SpecifyType, ScreenshotsOfFlagsKeptAndOfWhyOkIsDisabled) {
+    auto current = CustomVarTypeInfo::New();
+    current->SetType(VT_BSTR, nullptr);
+    for (const auto& [name, paramUsage, flags] :
+         {std::tuple("dialog-specify-type-no-flags", 16, 0), std::tuple("dialog-specify-type-why-no-ok", 4, 1)}) {
+        frmSpecifyType dialog(nullptr);
+        dialog.Start(kUsageInterfaceParam, kCompatAutomation, paramUsage, 0, pickLib.get(), others, current.get(),
+                     flags, false);
+        dialog.show();
+        EXPECT_EQ(dialog.Ok()->isEnabled(), flags == 0);
+        SaveScreenshots(dialog, name);
+        dialog.setPalette(testsupport::DarkPalette());
+        SaveScreenshots(dialog, std::string(name) + "-dark");
+    }
 }
 
 }  // namespace

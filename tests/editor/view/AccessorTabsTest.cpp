@@ -472,6 +472,34 @@ TEST_F(AccessorTabs, APastedPropertyTakesTheHostsMemberIdOnEveryAccessor) {
     }
 }
 
+// An arrow key on the focused strip of a property's accessors moves to one
+// tab, and the strip is not built again under it: a reader hears of the one
+// tab that becomes current (the strip tells a reader of each change of its
+// current tab while it has the focus), on the member's pane and on its
+// parameter's.
+TEST_F(AccessorTabs, AnArrowKeyOnTheAccessorTabsMakesOneTabCurrent) {
+    Open();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    std::vector<std::string> heard;
+    QObject::connect(Tabs(), &QTabBar::currentChanged, &view, [&](int index) {
+        if (Tabs()->hasFocus() && index >= 0) heard.push_back(Utf8(Tabs()->tabText(index)));
+    });
+    const auto press = [&](Qt::Key key) {
+        Tabs()->setFocus();
+        heard.clear();
+        QTest::keyClick(Tabs(), key);
+        return heard;
+    };
+    Select(At("IGrid", "Cell"));
+    EXPECT_EQ(press(Qt::Key_Right), std::vector<std::string>{"Let"});
+    EXPECT_EQ(view.CurrentAccessor(), 4);
+    Select(At("IGrid", "Cell", "row"));
+    EXPECT_EQ(press(Qt::Key_Left), std::vector<std::string>{"Interface Property Get"});
+    EXPECT_EQ(view.CurrentAccessor(), 2);
+    EXPECT_EQ(TabTexts(), (QStringList{"Interface Property Get", "Let"}));
+}
+
 // A dispinterface's properties: the Let of a Get/Let property and the Set of
 // a Let/Set property show their own parameters under their own tabs; the
 // Let's index and the Set's value are edited there, recorded so, and replay

@@ -507,6 +507,34 @@ TEST_F(LibraryViewerUse, AValueSetByAScreenReaderEnablesUpdate) {
     EXPECT_TRUE(services.messages.empty());
 }
 
+// A value set through the accessibility interface while the tree has the
+// focus takes the focus to its field, as typing there would have: not to the
+// splitter bar, where the tree disabled for the edit would hand it. Update
+// then returns it to the tree, as after a typed edit; on the help page too.
+TEST_F(LibraryViewerUse, AValueSetByAScreenReaderFromTheTreeTakesTheFocusToItsField) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* tabs = view->findChild<QTabBar*>();
+    for (const bool help : {false, true}) {
+        Choose(Root());
+        if (help) QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tabs->count() - 1).center());
+        auto* pane = view->findChild<QScrollArea*>(help ? QStringLiteral("picHelp") : QString());
+        ASSERT_TRUE(pane && pane->isVisible());
+        auto* field = help ? pane->findChild<QLineEdit*>() : static_cast<QLineEdit*>(view->DetailsField(Field::Version));
+        view->Tree()->setFocus();
+        QAccessible::queryAccessibleInterface(field)->setText(QAccessible::Value, help ? "Told" : "6.4");
+        ASSERT_TRUE(view->InEditMode());
+        EXPECT_EQ(QApplication::focusWidget(), field) << help;
+        QAccessible::queryAccessibleInterface(view->DetailsField(Field::Update))
+            ->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(!view->InEditMode());
+        EXPECT_EQ(QApplication::focusWidget(), view->Tree()) << help;
+    }
+    EXPECT_TRUE(services.messages.empty());
+}
+
 // Every control that takes the focus has a name that isn't its value, the
 // GUID is read as a value, Tab never stops on the details' scroll area, and
 // the GUID's button sits beside it on a large window.
@@ -727,6 +755,31 @@ TEST_F(LibraryViewerUse, AFieldTakingTheFocusFromOutsideThePaneIsScrolledIntoSig
     QTest::keyClick(tree, Qt::Key_L, Qt::AltModifier);
     ASSERT_EQ(QApplication::focusWidget(), lcid);
     EXPECT_TRUE(inSight(lcid));
+}
+
+// A view deleted inside its window, with a field of its details or help
+// pane focused: the focus leaves the field while the view and its panes are
+// half destroyed, which the view no longer follows.
+TEST_F(LibraryViewerUse, AViewDeletedWithAFieldFocusedGoesQuietly) {
+    for (const bool help : {false, true}) {
+        QWidget window;
+        auto* inside = new editor::LibraryViewer;
+        (new QVBoxLayout(&window))->addWidget(inside);
+        inside->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        auto* tabs = inside->findChild<QTabBar*>();
+        if (help) QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tabs->count() - 1).center());
+        auto* pane = inside->findChild<QScrollArea*>(help ? QStringLiteral("picHelp") : QString());
+        ASSERT_TRUE(pane && pane->isVisible());
+        QLineEdit* field = pane->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        delete inside;
+        EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    }
 }
 
 // `*` with Ctrl or Alt held expands everything below the node as the plain key

@@ -66,7 +66,8 @@ constexpr AccessorMix kMixes[] = {{"G", 2, false}, {"GL", 6, false}, {"GS", 10, 
 //     [propput] void L([in] BSTR);  [propputref] void S([in] IDispatch*);
 //     [propput] void LS([in] VARIANT);  [propputref] void LS([in] IDispatch*);
 //     [propget] BSTR GAt([in] long i);  ... [propput] void LSAt([in] long i, [in] VARIANT); ...
-//     [propget] BSTR Same(); [propput] void Same([in] long); }
+//     [propget] BSTR Same(); [propput] void Same([in] long);
+//     [propget] BSTR Bare(); [propput] void Bare(BSTR);  (its value without direction flags, as widl writes them) }
 //   interface IText : IUnknown { [propget] long Size(); [propput] HRESULT Size([in] long); }
 void AddDText(ICreateTypeLib2* lib) {
     using namespace testsupport;
@@ -99,6 +100,9 @@ void AddDText(ICreateTypeLib2* lib) {
     }
     add(u"Same", INVOKE_PROPERTYGET, Vt(VT_BSTR), {});
     add(u"Same", INVOKE_PROPERTYPUT, Vt(VT_VOID), {{u"", Vt(VT_I4)}});
+    ++id;
+    add(u"Bare", INVOKE_PROPERTYGET, Vt(VT_BSTR), {});
+    add(u"Bare", INVOKE_PROPERTYPUT, Vt(VT_VOID), {{u"", Vt(VT_BSTR), 0}});
     ASSERT_OK(text->LayOut());
     auto plain = NewType(lib, u"IText", TKIND_INTERFACE);
     ASSERT_TRUE(plain);
@@ -240,6 +244,12 @@ protected:
         driving.modal = [&](QDialog& dialog) {
             auto& picker = *dialog.findChild<editor::TypePicker*>();
             shownFirst = picker.Prototype()->text().trimmed();
+            flagsFirst.clear();
+            if (picker.FlagsCombo()->isVisibleTo(&dialog))
+                for (int i = 0; i < picker.FlagsCombo()->count(); ++i)
+                    flagsFirst << (i == picker.FlagsCombo()->currentIndex() ? QStringLiteral("*") : QString()) +
+                                      picker.FlagsCombo()->itemText(i);
+            okFirst = static_cast<editor::frmSpecifyType&>(dialog).Ok()->isEnabled();
             caption = dialog.windowTitle();
             marked = dialog.findChild<QLabel*>(QStringLiteral("lblHeader"))->font().bold();
             QTreeWidget* tree = picker.Tree();
@@ -312,6 +322,8 @@ protected:
     std::unique_ptr<editor::LibraryViewer> view;
     QString shownFirst, shownPicked, caption;
     bool marked = false;  // the dialog's header, when the type shown first is not offered
+    QStringList flagsFirst;  // the parameter flags the dialog offered first, the current one starred
+    bool okFirst = false;    // whether OK could be pressed before the pick
 };
 
 TEST_F(ReturnValueType, NoKeepsTheLetsValueTypeAndTheGetTakesTheNewOne) {
@@ -641,6 +653,26 @@ TEST_P(DispinterfaceProperty, IsTypedThroughEachAccessorAndReplaysToTheSameFile)
 // value has no return value parameter to take the Let's. A Let's return type
 // is not offered to a Get, which shows the property's type: a
 // dispinterface's, nor a dual's.
+// A Let whose value the file stores without direction flags (as widl writes
+// mshtml's properties): the type dialog offers the flags it has beside [in]
+// and [in, out], marks nothing and takes OK at once; the new type keeps the
+// flags as they were, in the file the platform reads too.
+TEST_F(DispinterfaceProperty, ALetsValueWithoutFlagsKeepsThemThroughTheTypeDialog) {
+    QTreeWidgetItem* value = NodeAt(view->Tree(), "DText", "Bare", "<New Value>");
+    ASSERT_TRUE(value);
+    view->Tree()->setCurrentItem(value);
+    ASSERT_EQ(TypeShown(), "BSTR");
+    Pick(QStringLiteral("long"));
+    EXPECT_EQ(flagsFirst.join(QStringLiteral("|")).toStdString(), "*(none)|[in]|[in, out]");
+    EXPECT_TRUE(okFirst);
+    EXPECT_EQ(shownPicked, "long");
+    EXPECT_EQ(TypeShown(), "long");
+    UpdateAsked({"Would you like to synchronize the return type on the Property Get procedure?"});
+    EXPECT_EQ(Type("Bare", INVOKE_PROPERTYPUT, 1), "3 flags 0");
+    EXPECT_EQ(Type("Bare", INVOKE_PROPERTYGET, 0), "3");
+    ExpectBatchModeWritesTheSame();
+}
+
 TEST_F(DispinterfaceProperty, AsksOnlyForChangesThatCanBeMade) {
     Choose("DText", "Same");
     Pick(QStringLiteral("long"));
