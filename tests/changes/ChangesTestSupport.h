@@ -272,6 +272,34 @@ public:
     }
 };
 
+// A history list shown for an engine: the engine takes it through an
+// activation, shows its items at once, and lets go of it at Hide() or when
+// this goes.
+class ShownHistoryList {
+public:
+    explicit ShownHistoryList(IPlayback& engine) : ui{engine}, engine_(&engine) {
+        activation.list = &ui;
+        engine.UIActivator(&activation);
+        shown_ = engine.ActivateUI();
+    }
+    ~ShownHistoryList() { Hide(); }
+    ShownHistoryList(const ShownHistoryList&) = delete;
+    ShownHistoryList& operator=(const ShownHistoryList&) = delete;
+
+    bool Shown() const { return shown_; }
+    void Hide() {
+        if (engine_ != nullptr) engine_->UIActivator(nullptr);
+        engine_ = nullptr;
+    }
+
+    FakeHistoryList ui;
+    FakeActivation activation;
+
+private:
+    IPlayback* engine_;
+    bool shown_ = false;
+};
+
 // ---- History file ----
 
 class FakeCache : public IHistoryReferenceCache {

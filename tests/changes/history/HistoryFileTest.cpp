@@ -499,16 +499,14 @@ TEST_F(HistoryEngineFiles, EditsOnAParameterNodeReplayFromTheSavedFile) {
 }
 
 TEST_F(HistoryEngineFiles, ADeletedItemLeavesNoReferenceEntriesInTheSavedFile) {
-    FakeHistoryList ui{history};
-    FakeActivation activation;
-    activation.list = &ui;
-    history.UIActivator(&activation);
-    ASSERT_TRUE(history.ActivateUI());
+    ShownHistoryList shown{history};
+    ASSERT_TRUE(shown.Shown());
+    FakeHistoryList& ui = shown.ui;
     RecordSome();  // the first item refers to the other library's IExt
     history.ExecuteCommand(kCmdRestart, -1, 0);
     history.ExecuteCommand(kCmdDelete, 0, ui.lines.at(0));
     ASSERT_TRUE(history.SaveState(Folder(), u"h.leh"));
-    history.UIActivator(nullptr);
+    shown.Hide();
     // What is left is read back by its new ordinals: one intrinsic description.
     VTICache read;
     EXPECT_EQ(modRecorder::ReadEditHistory(FileBytes(dir / "h.leh"), read, dir.path(), CreateTestChange).size(), 2u);

@@ -261,17 +261,15 @@ TEST_F(StructuralSession, AnEngineRecordsWhatAnotherReplaysOnTheSameHubAndSavesI
 // gives it with the add and a step with the item after; an item deleted, or a
 // history made without them, leaves the types fresh GUIDs as ever.
 TEST_F(StructuralSession, AddedTypesGetTheGuidsTheyWereGivenAtEveryReplay) {
-    FakeHistoryList ui{history};
-    FakeActivation activation;
-    activation.list = &ui;
-    history.UIActivator(&activation);
-    ASSERT_TRUE(history.ActivateUI());
+    ShownHistoryList shown{history};
+    ASSERT_TRUE(shown.Shown());
+    FakeHistoryList& ui = shown.ui;
     for (TYPEKIND kind : {TKIND_INTERFACE, TKIND_ENUM, TKIND_DISPATCH, TKIND_COCLASS}) AddType(kind);
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{
                               "Add interface type", "Change interface Interface1 (GUID)", "Add enum type",
                               "Add dispinterface type", "Change dispinterface Dispinterface1 (GUID)",
                               "Add coclass type", "Change coclass Coclass1 (GUID)", "*<end>"}));
-    history.UIActivator(nullptr);
+    shown.Hide();
     const auto guidOf = [](ITypeLib* in, const char16_t* type) {
         return typelib_detail::TypeAttr(TypeNamed(in, type).get())->guid;
     };
@@ -307,8 +305,8 @@ TEST_F(StructuralSession, AddedTypesGetTheGuidsTheyWereGivenAtEveryReplay) {
     {
         Playback replay;
         FakeHistoryList list{replay};
-        activation.list = &list;
-        replay.UIActivator(&activation);
+        shown.activation.list = &list;
+        replay.UIActivator(&shown.activation);
         replay.LoadState(folder, u"session.leh");
         ASSERT_TRUE(replay.ActivateUI());
         replay.ExecuteCommand(kCmdDelete, 1, list.lines.at(1));
@@ -370,13 +368,10 @@ TEST_F(StructuralSession, AnAddedTypeWhoseGuidAnotherTypeHoldsGetsAFreshOne) {
 // the GUID its add gave it until the item is applied; an item skipped leaves
 // it that GUID, as stepping through would.
 TEST_F(StructuralSession, AStopBetweenAnAddAndItsGuidItemLeavesTheGuidToTheItem) {
-    FakeHistoryList ui{history};
-    FakeActivation activation;
-    activation.list = &ui;
-    history.UIActivator(&activation);
-    ASSERT_TRUE(history.ActivateUI());
+    ShownHistoryList shown{history};
+    ASSERT_TRUE(shown.Shown());
     for (TYPEKIND kind : {TKIND_INTERFACE, TKIND_COCLASS}) AddType(kind);
-    history.UIActivator(nullptr);
+    shown.Hide();
     const auto guidOf = [](ITypeLib* in, const char16_t* type) {
         return typelib_detail::TypeAttr(TypeNamed(in, type).get())->guid;
     };
@@ -390,8 +385,8 @@ TEST_F(StructuralSession, AStopBetweenAnAddAndItsGuidItemLeavesTheGuidToTheItem)
         SCOPED_TRACE(stopBy);
         Playback replay;
         FakeHistoryList list{replay};
-        activation.list = &list;
-        replay.UIActivator(&activation);
+        shown.activation.list = &list;
+        replay.UIActivator(&shown.activation);
         replay.LoadState(folder, u"session.leh");
         ASSERT_TRUE(replay.ActivateUI());
         const ComPtr<ITypeLib> fresh = StartingLibrary();
@@ -415,8 +410,8 @@ TEST_F(StructuralSession, AStopBetweenAnAddAndItsGuidItemLeavesTheGuidToTheItem)
     {
         Playback replay;
         FakeHistoryList list{replay};
-        activation.list = &list;
-        replay.UIActivator(&activation);
+        shown.activation.list = &list;
+        replay.UIActivator(&shown.activation);
         replay.LoadState(folder, u"session.leh");
         ASSERT_TRUE(replay.ActivateUI());
         const ComPtr<ITypeLib> fresh = StartingLibrary();
@@ -450,11 +445,9 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
         EXPECT_OK(made.As<ICreateTypeLib2>()->SetGuid(guid));
         return made;
     };
-    FakeHistoryList ui{history};
-    FakeActivation activation;
-    activation.list = &ui;
-    history.UIActivator(&activation);
-    ASSERT_TRUE(history.ActivateUI());
+    ShownHistoryList shown{history};
+    ASSERT_TRUE(shown.Shown());
+    FakeHistoryList& ui = shown.ui;
     history.LibraryIsNew(true);
     EXPECT_EQ(history.ItemCount(), 0);
     AddType(TKIND_INTERFACE);
@@ -463,7 +456,7 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Identity of a new library (LIBID " + ole::GuidToUtf8(own) + ")",
                                                     "Add interface type", "Change interface Interface1 (GUID)",
                                                     "Add enum type", "*<end>"}));
-    history.UIActivator(nullptr);
+    shown.Hide();
     const std::u16string folder = ole::FromUtf8(dir.path().string());
     ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
     SaveAndDump(lib.get(), dir / "edited.tlb");
@@ -500,11 +493,9 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
 // The identity item deleted (at the position, its only place to go): the
 // next edit does not bring it back. A new history records it again.
 TEST_F(StructuralSession, ADeletedIdentityOfANewLibraryStaysDeleted) {
-    FakeHistoryList ui{history};
-    FakeActivation activation;
-    activation.list = &ui;
-    history.UIActivator(&activation);
-    ASSERT_TRUE(history.ActivateUI());
+    ShownHistoryList shown{history};
+    ASSERT_TRUE(shown.Shown());
+    FakeHistoryList& ui = shown.ui;
     history.LibraryIsNew(true);
     AddType(TKIND_ENUM);
     ASSERT_EQ(ui.Texts().front().substr(0, 12), "Identity of ");
@@ -516,7 +507,7 @@ TEST_F(StructuralSession, ADeletedIdentityOfANewLibraryStaysDeleted) {
     history.ClearState();
     AddType(TKIND_ENUM);
     EXPECT_EQ(ui.Texts().front().substr(0, 12), "Identity of ");
-    history.UIActivator(nullptr);
+    shown.Hide();
 }
 
 // A library item whose mask marks a new library's GUID along with other
