@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "dialogs/ContrastStyle.h"
+#include "dialogs/MenuKeys.h"
 #include "dialogs/UiServices.h"
 
 namespace zephrin::dialogs {
@@ -47,6 +48,7 @@ void ModalDialog::AcceptWithOk() {
 
 void ModalDialog::FinishLayout() {
     UseContrastStyle(this);
+    OpenFieldMenusOnShiftF10();
     if (sizing_ == Sizing::Fixed) {
         layout()->setSizeConstraint(QLayout::SetFixedSize);
     } else {

@@ -18,6 +18,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -146,8 +147,9 @@ private:
     }
 
     // The node at path below the library's, its children built on the way.
-    QTreeWidgetItem* Node(const std::vector<const char*>& path) const {
-        QTreeWidgetItem* node = Tree()->topLevelItem(0);
+    QTreeWidgetItem* Node(const std::vector<const char*>& path) const { return NodeIn(Tree(), path); }
+    static QTreeWidgetItem* NodeIn(QTreeWidget* tree, const std::vector<const char*>& path) {
+        QTreeWidgetItem* node = tree->topLevelItem(0);
         for (const char* name : path) {
             if (!node) break;
             editor::EnsureChildren(node);
@@ -576,6 +578,50 @@ private:
             QApplication::sendEvent(closing_->windowHandle(), &request);
         });
         Add("see the second window gone", [this] { return !closing_; }, [] {});
+
+        // A window holding an edit not yet updated refuses to close; the edit
+        // cancelled, it closes from the window manager while a parameter's
+        // Optional list is open.
+        Do("open a third main window", [this] {
+            closing_ = new shell::frmCorvane;
+            closing_->Init(nullptr, ole::FromUtf8(library_), nullptr, nullptr, false, nullptr);
+        });
+        Add("type in a method's member pane of the third window, and close it as the window manager does",
+            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+                closing_->activateWindow();
+                QTreeWidget* tree = closing_->Viewer()->Tree();
+                QTreeWidgetItem* node = NodeIn(tree, {"IPlain", "Ping"});
+                if (!node) Fail("no method node");
+                tree->setCurrentItem(node);
+                auto* id = qobject_cast<QLineEdit*>(
+                    closing_->Viewer()->MemberPaneField(editor::LibraryViewer::MemberField::MemberId));
+                if (!id || !id->isVisible()) Fail("no member ID field");
+                id->setFocus();
+                QTest::keyClicks(id, QStringLiteral("7"));
+                if (!closing_->Viewer()->InEditMode()) Fail("no edit pending");
+                QCloseEvent request;
+                QApplication::sendEvent(closing_->windowHandle(), &request);
+            });
+        Add("see it kept with its edit, cancel the edit and open a parameter's Optional list",
+            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+                if (!closing_->Viewer()->InEditMode()) Fail("the pending edit was dropped");
+                QTest::mouseClick(closing_->Viewer()->DetailsField(Field::Cancel), Qt::LeftButton);
+                if (closing_->Viewer()->InEditMode()) Fail("the edit was not cancelled");
+                QTreeWidget* tree = closing_->Viewer()->Tree();
+                QTreeWidgetItem* node = NodeIn(tree, {"IPlain", "Ping", "a"});
+                if (!node) Fail("no parameter node");
+                tree->setCurrentItem(node);
+                auto* optional = qobject_cast<QComboBox*>(
+                    closing_->Viewer()->MemberPaneField(editor::LibraryViewer::MemberField::Optional));
+                if (!optional || !optional->isVisible()) Fail("no Optional list");
+                optional->setFocus();
+                optional->showPopup();
+            });
+        Do("close the third window as the window manager does", [this] {
+            QCloseEvent request;
+            QApplication::sendEvent(closing_->windowHandle(), &request);
+        });
+        Add("see the third window gone", [this] { return !closing_; }, [] {});
 
         // Both windows closed from their File menus, each window deleted
         // once closed; the edits are not saved.

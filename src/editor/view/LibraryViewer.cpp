@@ -35,6 +35,7 @@
 #include "changes/kinds/ReorderTypesChange.h"
 #include "changes/kinds/TypeChange.h"
 #include "dialogs/ContrastStyle.h"
+#include "dialogs/MenuKeys.h"
 #include "dialogs/UiServices.h"
 #include "editor/tree/EditorModule.h"
 #include "editor/tree/EventHook.h"
@@ -268,6 +269,7 @@ LibraryViewer::LibraryViewer(QWidget* parent) : QWidget(parent) {
     // the first field.
     QWidget::setTabOrder(tvTypes_, splitter_->Handle());
     dialogs::UseContrastStyle(this);
+    dialogs::OpenFieldMenusOnShiftF10();
     // A field that takes the focus however it came (Tab from outside the
     // pane, an access key, a click) is scrolled into sight.
     focusFollower_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {

@@ -384,6 +384,20 @@ TEST_F(CustDataDialog, ShiftF10OpensTheFormatMenuWhoseChoicesTheKeysReach) {
     }
 }
 
+// The type, a field with only its own menu, opens that menu on Shift+F10 too.
+TEST_F(CustDataDialog, ShiftF10OpensTheTypeFieldsOwnMenu) {
+    frmCustData d(target, nullptr, 0, false);
+    d.show();
+    d.List()->setCurrentRow(1);
+    QLineEdit* type = d.TypeText();
+    type->setFocus();
+    QTest::keyClick(type, Qt::Key_F10, Qt::ShiftModifier);
+    QWidget* menu = QApplication::activePopupWidget();
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->pos(), type->mapToGlobal(QPoint(0, type->height())));
+    menu->close();
+}
+
 TEST_F(CustDataDialog, Screenshot) {
     frmCustData dialog(target, nullptr, 0, false);
     dialog.List()->setCurrentRow(1);

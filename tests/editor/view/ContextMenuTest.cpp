@@ -266,6 +266,24 @@ TEST_F(ContextMenuTest, CommandsAreHandedOnWithTheirIndexAndTag) {
     EXPECT_EQ(view->commands[3].item, MenuItem::mnuRename);
 }
 
+// A field with only its own menu opens it on Shift+F10, as on the Menu key,
+// just below its left end: a keyboard without a Menu key reaches it too.
+TEST_F(ContextMenuTest, ShiftF10OpensAFieldsOwnMenuBelowIt) {
+    ClickNode(Tree(), NodeAt(Tree(), "IShape"));
+    for (const editor::LibraryViewer::Field which :
+         {editor::LibraryViewer::Field::Guid, editor::LibraryViewer::Field::Version}) {
+        auto* field = static_cast<QLineEdit*>(view->DetailsField(which));
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_F10, Qt::ShiftModifier);
+        QWidget* menu = QApplication::activePopupWidget();
+        ASSERT_TRUE(menu) << field->objectName().toStdString();
+        EXPECT_EQ(menu->geometry().topLeft(), field->mapToGlobal(QPoint(0, field->height())));
+        menu->close();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(view->InEditMode());
+}
+
 // The format menus of the member ID and value fields switch between decimal
 // and hexadecimal and show the value again; a text that does not parse
 // can't be shown otherwise.
