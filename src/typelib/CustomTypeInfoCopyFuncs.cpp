@@ -2,6 +2,7 @@
 // help, DLL entries and custom data), the layout probe and temporary types.
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "foundation/ErrorRecord.h"
@@ -55,6 +56,9 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
     // automatic IDs are kept together: the first one is read back at once and
     // the later ones take the ID it got.
     std::unordered_map<ole::MEMBERID, ole::MEMBERID> propertyIds;
+    // The source properties whose Get is copied already: a put copied before
+    // its Get is the accessor the copy's names are read from.
+    std::unordered_set<ole::MEMBERID> getsCopied;
 
     for (size_t e = 0; e < entries.size(); ++e, ++destIndex) {
         const MemberOrderEntry& entry = entries[e];
@@ -130,7 +134,8 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         }
 
         // Names: a put's value parameter stays unnamed, unless the source's
-        // names are read from its puts (see NamesReadFromPut).
+        // names are read from its puts (see NamesReadFromPut) or the copy's
+        // are, the put going before its Get.
         const ole::UINT want = static_cast<ole::UINT>(cParams) + 1;
         std::vector<ole::BSTR> raw(want, nullptr);
         ole::UINT got = 0;
@@ -141,7 +146,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
         CheckHr(namesHr);
         std::optional<std::u16string> valueName;
         if (got == want && (invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF))) {
-            if (NamesReadFromPut(source, sourceId)) valueName = names.back();
+            if (!getsCopied.contains(sourceId) || NamesReadFromPut(source, sourceId)) valueName = names.back();
             names.pop_back();
         }
         if (!newName.empty()) {
@@ -163,6 +168,7 @@ void CustomTypeInfo::CopyFuncDesc(ole::ICreateTypeInfo* dest, ole::ITypeInfo* so
             CheckHr(hr);
         }
         if (valueName) SetValueParamName(dest, destIndex, *valueName);
+        if (invkind == ole::INVOKE_PROPERTYGET) getsCopied.insert(sourceId);
 
         if (helpContext != 0) CheckHr(dest->SetFuncHelpContext(destIndex, helpContext));
         if (helpStringContext != 0) CheckHr(dest2->SetFuncHelpStringContext(destIndex, helpStringContext));

@@ -30,6 +30,18 @@ TEST_F(Reorder, SynchronizedVtableOrderMovesTheFunctions) {
     EXPECT_TRUE(HasInOrder(Section("IValue"), {"func 0 \"Size\"", "invoke=2", "param 0 \"v\""}));
 }
 
+// A put moved before its Get gives the names the property is read with: its
+// value takes the name the Get's return value had.
+TEST_F(Reorder, APutMovedBeforeItsGetKeepsTheValuesName) {
+    auto p = Interface(u"IValue");
+    Func(*p, u"Size", {Param(u"v", VT_I4, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, 1)}, INVOKE_PROPERTYGET);
+    Func(*p, u"Size", {Param(u"v", VT_I4)}, INVOKE_PROPERTYPUT);
+    const int16_t swap[] = {32, 28};
+    p->ReorderVTable(swap, true);
+    EXPECT_TRUE(HasInOrder(Section("IValue"), {"func 0 \"Size\"", "invoke=4", "param 0 \"v\"", "func 1 \"Size\"",
+                                               "invoke=2", "param 0 \"v\""}));
+}
+
 TEST_F(Reorder, UnsynchronizedOrderKeepsIndexesAndExplicitOffsetsSurviveLaterEdits) {
     auto t = ThreeMethods();
     const int16_t order[] = {36, 28, 32};
