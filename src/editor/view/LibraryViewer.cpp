@@ -1159,7 +1159,11 @@ void LibraryViewer::OnImplTypeChange(ChangeTarget& target, IChange& change, int3
 
 void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_t flags, ListenerTag tag) {
     auto* attribute = dynamic_cast<IAttributeChange*>(&change);
-    if (attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0) SyncSharedFunctionNodes(target);
+    // A return type set through a dispinterface declared over an interface
+    // can add or remove the return value parameter of the interface's function.
+    const int32_t shared = MemberChange::kMemberIdBit |
+                           (target.TypeKind == ole::TKIND_DISPATCH ? MemberChange::kTypeBit : 0);
+    if (attribute && (attribute->ChangeMask() & shared) != 0) SyncSharedFunctionNodes(target);
     QTreeWidgetItem* node = nullptr;
     if (tag == 0 && attribute && (attribute->ChangeMask() & MemberChange::kMemberIdBit) != 0) {
         // Nodes built now read the member's new ID; built ones still carry the old one.

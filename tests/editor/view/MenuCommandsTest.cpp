@@ -1138,5 +1138,28 @@ TEST_F(LibraryReplacement, APaneShownAcrossTheChangeWritesTypesOfTheLibraryNow) 
 INSTANTIATE_TEST_SUITE_P(Edits, LibraryReplaced, ::testing::ValuesIn(kRegenerating),
                          [](const ::testing::TestParamInfo<Regenerating>& info) { return info.param.name; });
 
+// A return type set through a dispinterface declared over an interface gives
+// the interface's function a return value parameter or takes it away: the
+// interface's nodes, built before, show the parameters the file has.
+TEST_F(MenuCommands, AReturnTypeSetThroughADispinterfaceOverAnInterfaceShowsInTheInterfacesParameters) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
+    Open(dir / "in.tlb");
+    EnsureChildren(At("IPlain", "Ping"));
+    EnsureChildren(At("IPlain", "Name"));
+    for (const auto& [member, vt] : {std::pair{"Ping", VT_I4}, std::pair{"Name", VT_VOID}}) {
+        Select(At("DOverPlain", member));
+        dialogs.next = CustomVarTypeInfo::New();
+        dialogs.next->SetType(vt, nullptr);
+        QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton);
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    }
+    EnsureChildren(At("IPlain", "Ping"));
+    EnsureChildren(At("IPlain", "Name"));
+    EXPECT_EQ(ChildTexts(At("IPlain", "Ping")), "a retVal");
+    EXPECT_EQ(ChildTexts(At("IPlain", "Name")), "lcid");
+    EXPECT_EQ(history->ItemCount(), 2);
+    ExpectReplayWritesTheSameFile({}, 2);
+}
+
 }  // namespace
 }  // namespace treetest
