@@ -73,6 +73,9 @@ std::u16string_view ErrorNumberText(int32_t number) {
             return u"Inconsistent property functions: the property's get, let and set don't agree.";
         case ole::TYPE_E_UNDEFINEDTYPE: return u"Undefined type: a type the library uses can't be found.";
         case ole::TYPE_E_INVALIDSTATE: return u"Invalid state: the type library or type can't do this now.";
+        case ole::DISP_E_BADVARTYPE:
+            return u"Bad variable type: the value's type can't be used here, or a library file can't hold the value "
+                   u"(a Decimal only as a whole number from 0 to 18446744073709551615).";
         case ole::E_INVALIDARG:
             return u"Invalid argument: a name is empty or longer than 255 bytes, or a value is out of range.";
         case ole::E_FAIL: return u"Unspecified error.";

@@ -612,6 +612,9 @@ bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
                         RaiseError(kErrPathFileAccess, ole::FromUtf8("'" + Utf8(name) + "' can't be deleted: " +
                                                                      ec.message() + "."));
                     deleted = true;
+                    // The history, empty, belongs to no file now, as a new one:
+                    // a later save may take the name again.
+                    engine_->ClearState();
                 }
             } else {
                 Services().MessageBox(this, ToQString(modSupport::LoadResStringFormat(167, {file})),

@@ -345,6 +345,26 @@ TEST_F(BatchRun, AnItemWhoseChangeCantBeMadeFailsNamingIt) {
     EXPECT_FALSE(fs::exists(dir / "o.tlb"));
 }
 
+// A history may hold any Decimal; a library file only whole ones from 0 to
+// 2^64 - 1. A run whose library would need another fails saying why.
+TEST_F(BatchRun, ADecimalNoLibraryFileHoldsFailsTheRunWithItsReason) {
+    sessiontest::EditSession session(dir.path(), dir / "in.tlb");
+    ole::DECIMAL d{};
+    d.scale = 1;
+    d.sign = ole::DECIMAL_NEG;
+    d.Lo64 = 15;
+    auto custData = modCustDataChange::NewCustDataChange(false);
+    ChangeTarget type = TypeTarget(session.Lib(), u"IShape");
+    custData->InitFromTarget(type);
+    custData->SetItem({0x0A77C4A6, 1, 2, {3}}, ole::Variant(d));
+    session.Apply(custData, type);
+    ASSERT_TRUE(session.Recorder().SaveState(ole::FromUtf8(dir.path().string()), u"decimal.leh"));
+    const Result run = Zephrin("-quiet -out msg.txt -leh decimal.leh -tlb in.tlb -saveas out.tlb");
+    EXPECT_NE(run.code, 0);
+    EXPECT_NE(ReadText(dir / "msg.txt").find("Bad variable type: "), std::string::npos) << ReadText(dir / "msg.txt");
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+}
+
 // In place: a standalone file named by the trailing token is rewritten, keeping
 // its mode; the original stays whole when the run fails.
 TEST_F(BatchRun, AStandaloneFileIsRewrittenInPlaceAndKeptWhenTheRunFails) {

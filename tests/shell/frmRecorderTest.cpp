@@ -354,6 +354,34 @@ TEST_F(RecorderWindowTest, SavingAnEmptyHistoryWritesNothingAndOffersToDeleteThe
     EXPECT_EQ(Caption(*window), "Library Edit History - (New History)");
 }
 
+// A history file the window emptied and deleted may take the history again:
+// nobody else wrote it.
+TEST_F(RecorderWindowTest, AHistoryFileTheWindowDeletedMayBeSavedAgain) {
+    frmRecorder* recording = NewWindow();
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    services.files.push_back(Q(dir / "mine.leh"));
+    Key(*recording, Qt::Key_S, Qt::ControlModifier);
+    recording->close();
+    OpenInView("in.tlb");
+    frmRecorder* window = NewWindow();
+    services.files.push_back(Q(dir / "mine.leh"));
+    window->MenuAction(1)->trigger();
+    window->List()->ListIndex(0);
+    Key(*window, Qt::Key_Delete);
+    services.answers = {dialogs::kAnswerYes};
+    Key(*window, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_FALSE(fs::exists(dir / "mine.leh"));
+    services.messages.clear();
+    Select(At("IShape"));
+    ToggleFlag("hidden");
+    services.files.push_back(Q(dir / "mine.leh"));
+    Key(*window, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
+    EXPECT_TRUE(fs::exists(dir / "mine.leh"));
+    EXPECT_EQ(window->HistoryPath(), ole::FromUtf8((dir / "mine.leh").string()));
+}
+
 // Two windows on one history file that has a second name, then the file
 // replaced from outside: a save keeps the other name, never overwrites what
 // another writer saved since the window read or saved the file, says so and

@@ -421,6 +421,7 @@ bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileNam
     const ole::SaveGuard guard(path, ExpectedAt(file));
     if (ole::FAILED(ole::ReplaceFileContents(path, bytes)))
         RaiseError(kErrPathFileAccess, ole::GetLastFileWriteError());
+    fileName_ = file;
     file_ = Resolved(file);
     fileIdentity_ = guard.Saved();
     return true;
@@ -433,13 +434,15 @@ bool Playback::FileChanged(std::u16string_view folder, std::u16string_view fileN
 }
 
 std::optional<ole::FileIdentity> Playback::ExpectedAt(const fs::path& file) const {
-    // Saving as the file the history belongs to still keeps another writer's save.
-    if (file_.empty() || Resolved(file) != file_) return std::nullopt;
+    // Saving as the file the history belongs to still keeps another writer's
+    // save; so does saving by its name, which may lead to another file now.
+    if (file_.empty() || (file != fileName_ && Resolved(file) != file_)) return std::nullopt;
     return fileIdentity_;
 }
 
 void Playback::ClearState() {
     ResetHistory();
+    fileName_.clear();
     file_.clear();
 }
 
@@ -459,6 +462,7 @@ void Playback::LoadState(std::u16string_view folder, std::u16string_view fileNam
     ClearItems();
     items_.splice(items_.end(), loaded);
     cache_ = std::move(cache);
+    fileName_ = file;
     file_ = Resolved(file);
     fileIdentity_ = identity;
     for (NodeIt it = items_.begin(); it != items_.end(); ++it) Adopt(it);

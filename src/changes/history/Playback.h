@@ -236,7 +236,9 @@ private:
     IPlaybackUI* ui_ = nullptr;
     std::shared_ptr<zephrin::ChangeListener> hub_;
     SMNode node_;  // after hub_: the registration ends first
-    // The history file last read or saved (its links followed), and its identity then.
+    // The history file last read or saved: its name, the file it led to (its
+    // links followed), and its identity then.
+    std::filesystem::path fileName_;
     std::filesystem::path file_;
     ole::FileIdentity fileIdentity_;
 };

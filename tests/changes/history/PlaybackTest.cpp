@@ -178,6 +178,22 @@ TEST_F(HistoryFileTest, ASaveKeepsTheAccessRightsOfTheFileAndWritesThroughALink)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// The history's name, pointed at another file since, leads to a file this
+// history never read: that file is not overwritten.
+TEST_F(HistoryFileTest, ASaveThroughALinkPointedElsewhereSinceOverwritesNothing) {
+    Record(1);
+    std::ofstream(dir / "mine.leh") << "old";
+    std::filesystem::create_symlink(dir / "mine.leh", dir / "link.leh");
+    ASSERT_TRUE(engine.SaveState(Folder(), u"link.leh"));
+    std::ofstream(dir / "theirs.leh") << "theirs";
+    std::filesystem::remove(dir / "link.leh");
+    std::filesystem::create_symlink(dir / "theirs.leh", dir / "link.leh");
+    EXPECT_TRUE(engine.FileChanged(Folder(), u"link.leh"));
+    EXPECT_EQ(ErrorOf([&] { engine.SaveState(Folder(), u"link.leh"); }), kErrPathFileAccess);
+    EXPECT_EQ(Contents("theirs.leh"), "theirs");
+    EXPECT_EQ(Contents("mine.leh"), "history-1");
+}
+
 TEST_F(HistoryFileTest, AFileThatCannotBeReadLeavesTheHistoryAndItsCacheAsTheyWere) {
     Record(2);
     IHistoryReferenceCache* cache = log->detachCaches.back();
