@@ -474,7 +474,7 @@ TEST_F(HistoryWithEditor, ActivateAndAStoppedBatchRunOpenOneMainWindow) {
     ToggleFlag(*editors[0]->Viewer(), "Widget", "hidden");
     services.answers = {dialogs::kAnswerNo};
     QTest::keyClick(made.back()->List()->ListView(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_NE(services.LastMessage().find("' was changed by another program"), std::string::npos);
+    EXPECT_NE(services.LastMessage().find("' was changed, replaced or removed by another program"), std::string::npos);
     EXPECT_EQ(made.back()->List()->ListCount(), 4);
     for (QWidget* window : Shown<frmCorvane>()) delete window;
     // With /new the main window shows NewLib.

@@ -403,9 +403,9 @@ TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersS
     EXPECT_TRUE(services.messages.empty()) << services.LastMessage();
 
     const std::string refused = "'" + (dir / "s.leh").string() +
-                                "' was changed by another program or history window since this history was read or "
-                                "saved, and it was not overwritten. Would you like to save the history under another "
-                                "name?";
+                                "' was changed, replaced or removed by another program or history window since "
+                                "this history was read or saved, and it was not overwritten. Would you like to save "
+                                "the history under another name?";
     services.answers = {dialogs::kAnswerYes};
     services.files.push_back(Q(dir / "second.leh"));
     Key(*second, Qt::Key_S, Qt::ControlModifier);
