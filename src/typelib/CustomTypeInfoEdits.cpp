@@ -486,7 +486,26 @@ void CustomTypeInfo::SetMemberName(int32_t memberID, std::u16string_view newName
 }
 
 void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName) {
-    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->SetParameterName(memberID, paramID, newParamName);
+    if (auto declarer = DispatchedDeclarer(memberID)) {
+        // The dispinterface, as its library hands it out, reads a property's
+        // names from its accessor stored first. A Get stored first there
+        // returns the value itself: it has no parameter where a put's value
+        // is, so no name can be read there.
+        ComPtr<ole::ITypeLib> lib;
+        ole::UINT at = 0;
+        CheckHr(ITypeInfo2()->GetContainingTypeLib(lib.put(), &at));
+        ComPtr<ole::ITypeInfo2> ti;
+        CheckHr(modITypeInfoHelper::GetInterfaceTypeInfo(lib.get(), at).As(&ti));
+        ole::UINT get = 0;
+        if (!NamesReadFromPut(ti.get(), memberID) &&
+            SUCCEEDED(ti->GetFuncIndexOfMemId(memberID, ole::INVOKE_PROPERTYGET, &get)) &&
+            paramID >= FuncDescHolder(ti.get(), get)->cParams)
+            RaiseError(kErrInvalidArgument,
+                       u"The dispinterface reads the property's parameter names from its Get, which has no parameter "
+                       u"in this place, so the name can't be kept here; rename the parameter in " +
+                           modITypeInfoHelper::GetTypeInfoName(declarer->ITypeInfo2().get()) + u".");
+        return declarer->SetParameterName(memberID, paramID, newParamName);
+    }
     if (paramID < 0) RaiseError(kErrSubscriptOutOfRange);
     RenameMemberOrParameter(ITypeInfo2().get(), memberID, paramID + 1, newParamName);
 }

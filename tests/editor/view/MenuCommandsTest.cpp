@@ -1161,5 +1161,66 @@ TEST_F(MenuCommands, AReturnTypeSetThroughADispinterfaceOverAnInterfaceShowsInTh
     ExpectReplayWritesTheSameFile({}, 2);
 }
 
+// A dispinterface declared over an interface reads a property's names from
+// its accessor stored first. Where that is the Get, which returns the value
+// itself there, the Let's value can't be named in the dispinterface: a rename
+// there is refused with a message before anything is recorded, and the value
+// is renamed in the interface. Where the Let comes first the name is kept
+// under both types. The window, a reopened library, the platform's reading
+// and two replays agree.
+TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWhereItKeepsTheName) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
+    Open(dir / "in.tlb");
+    EnsureChildren(At("IPlain"));
+    Select(At("DOverPlain"));
+    Run(MenuItem::mnuAddFuncPick, 4);
+    Name("Size");
+    Run(MenuItem::mnuAddFuncPick, 2);
+    Select(At("DOverPlain", "Count"));
+    Run(MenuItem::mnuAddFuncPick, 4);
+    const auto renameValue = [&](const char* type, const char* member) {
+        QTreeWidgetItem* node = At(type, member);
+        EnsureChildren(node);
+        Select(node->child(node->childCount() - 1));
+        RenameCurrentNode(Tree(), "val");
+    };
+    const auto values = [&] {
+        std::string texts;
+        for (const char* type : {"DOverPlain", "IPlain"})
+            for (const char* member : {"Count", "Size"}) {
+                EnsureChildren(At(type, member));
+                texts += ChildTexts(At(type, member)) + ";";
+            }
+        return texts;
+    };
+    renameValue("DOverPlain", "Count");
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(Utf8(services.messages[0]),
+              "The dispinterface reads the property's parameter names from its Get, which has no parameter in this "
+              "place, so the name can't be kept here; rename the parameter in IPlain.");
+    EXPECT_EQ(values(), "<New Value>;<New Value>;r;<New Value>;");
+    EXPECT_EQ(history->ItemCount(), 4);
+    renameValue("IPlain", "Count");
+    renameValue("DOverPlain", "Size");
+    EXPECT_EQ(services.messages.size(), 1u);
+    const std::string shown = values();
+    EXPECT_EQ(shown, "<New Value>;val;val;val;");
+    EXPECT_EQ(history->ItemCount(), 6);
+    ExpectReplayWritesTheSameFile({}, 2);
+    Open(dir / "view.tlb");
+    EnsureChildren(At("IPlain"));
+    EXPECT_EQ(values(), shown);
+    // The platform reads the Lets' values (Size's, then Count's) in IPlain, then in DOverPlain, as shown.
+    if (const std::optional<std::string> platform = testsupport::ReferenceDump(dir / "view.tlb")) {
+        std::string lets;
+        const size_t end = platform->find("\"DOverDual\"");
+        for (size_t at = platform->find("\"IPlain\""); (at = platform->find("invoke=4", at + 1)) < end;) {
+            const size_t param = platform->find("param 0 ", at) + 8;
+            lets += platform->substr(param, platform->find(" pflags", param) - param) + ";";
+        }
+        EXPECT_EQ(lets, "\"val\";\"val\";\"val\";;");
+    }
+}
+
 }  // namespace
 }  // namespace treetest
