@@ -143,6 +143,11 @@ protected:
         history->ChangeListener(hub);
         history->CurrentITypeLib(view.CurrentLibraryITypeLib().get());
     }
+    // Opens a copy of one of the test libraries in tests/data/forms.
+    void OpenForm(const char* file) {
+        fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / file, dir / "in.tlb");
+        Open(dir / "in.tlb");
+    }
     void OpenAllKinds() {
         {
             ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8((dir / "in.tlb").string()));
@@ -771,8 +776,7 @@ TEST_F(MenuCommands, FlatteningOverAnImportedBaseReplaysInBatchMode) {
 // again. A property of its own is refused with a message before anything is
 // recorded.
 TEST_F(MenuCommands, EditsOfADispinterfaceOverAnInterfaceAreMadeInTheInterface) {
-    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
-    Open(dir / "in.tlb");
+    OpenForm("dispatch.tlb");
     EnsureChildren(At("IPlain"));
     Select(At("DOverPlain"));
     Run(MenuItem::mnuAddFuncPick, 1);
@@ -1142,8 +1146,7 @@ INSTANTIATE_TEST_SUITE_P(Edits, LibraryReplaced, ::testing::ValuesIn(kRegenerati
 // the interface's function a return value parameter or takes it away: the
 // interface's nodes, built before, show the parameters the file has.
 TEST_F(MenuCommands, AReturnTypeSetThroughADispinterfaceOverAnInterfaceShowsInTheInterfacesParameters) {
-    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
-    Open(dir / "in.tlb");
+    OpenForm("dispatch.tlb");
     EnsureChildren(At("IPlain", "Ping"));
     EnsureChildren(At("IPlain", "Name"));
     for (const auto& [member, vt] : {std::pair{"Ping", VT_I4}, std::pair{"Name", VT_VOID}}) {
@@ -1169,8 +1172,7 @@ TEST_F(MenuCommands, AReturnTypeSetThroughADispinterfaceOverAnInterfaceShowsInTh
 // under both types. The window, a reopened library, the platform's reading
 // and two replays agree.
 TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWhereItKeepsTheName) {
-    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "dispatch.tlb", dir / "in.tlb");
-    Open(dir / "in.tlb");
+    OpenForm("dispatch.tlb");
     EnsureChildren(At("IPlain"));
     Select(At("DOverPlain"));
     Run(MenuItem::mnuAddFuncPick, 4);
