@@ -253,6 +253,15 @@ private:
     }
 
     void Do(const std::string& what, std::function<void()> act) { Add(what, Idle, std::move(act)); }
+    // A further main window on the library, for a session's steps that close
+    // it from outside; ClosingShown() once it is up.
+    void OpenWindowToClose(const std::string& which) {
+        Do("open a " + which + " main window", [this] {
+            closing_ = new shell::frmCorvane;
+            closing_->Init(nullptr, ole::FromUtf8(library_), nullptr, nullptr, false, nullptr);
+        });
+    }
+    bool ClosingShown() const { return Idle() && closing_ && closing_->isVisible(); }
 
     void Script() {
         Add("show the window", [this] { return main_->isVisible() && Tree()->topLevelItem(0); }, [] {});
@@ -555,12 +564,9 @@ private:
         // is open: a details field had the focus, then the menu was opened,
         // left with Escape and the menu bar with Escape again. The window
         // and its panes go without a word.
-        Do("open a second main window", [this] {
-            closing_ = new shell::frmCorvane;
-            closing_->Init(nullptr, ole::FromUtf8(library_), nullptr, nullptr, false, nullptr);
-        });
+        OpenWindowToClose("second");
         Add("focus a details field of the second window",
-            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+            [this] { return ClosingShown(); }, [this] {
                 closing_->activateWindow();
                 QWidget* field = closing_->Viewer()->DetailsField(editor::LibraryViewer::Field::Version);
                 if (!field || !field->isVisible()) Fail("no version field");
@@ -582,12 +588,9 @@ private:
         // A window holding an edit not yet updated refuses to close; the edit
         // cancelled, it closes from the window manager while a parameter's
         // Optional list is open.
-        Do("open a third main window", [this] {
-            closing_ = new shell::frmCorvane;
-            closing_->Init(nullptr, ole::FromUtf8(library_), nullptr, nullptr, false, nullptr);
-        });
+        OpenWindowToClose("third");
         Add("type in a method's member pane of the third window, and close it as the window manager does",
-            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+            [this] { return ClosingShown(); }, [this] {
                 closing_->activateWindow();
                 QTreeWidget* tree = closing_->Viewer()->Tree();
                 QTreeWidgetItem* node = NodeIn(tree, {"IPlain", "Ping"});
@@ -603,7 +606,7 @@ private:
                 QApplication::sendEvent(closing_->windowHandle(), &request);
             });
         Add("see it kept with its edit, cancel the edit and open a parameter's Optional list",
-            [this] { return Idle() && closing_ && closing_->isVisible(); }, [this] {
+            [this] { return ClosingShown(); }, [this] {
                 if (!closing_->Viewer()->InEditMode()) Fail("the pending edit was dropped");
                 QTest::mouseClick(closing_->Viewer()->DetailsField(Field::Cancel), Qt::LeftButton);
                 if (closing_->Viewer()->InEditMode()) Fail("the edit was not cancelled");
