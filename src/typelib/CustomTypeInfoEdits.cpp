@@ -569,7 +569,11 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             const bool put = (fd->invkind & (ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF)) != 0;
             const bool retval = modITypeInfoHelper::HasRetvalParam(*fd);
             fd.Release();
-            if (position > (put ? n - 1 : n)) RaiseError(kErrSubscriptOutOfRange);
+            // A put's value where the names are read from the puts: a Get that
+            // returns the value itself has no place for it, so the puts alone
+            // take its name.
+            const bool value = valueInPuts && !put && !retval && position == n + 1;
+            if (position > (put ? n - 1 : n) && !value) RaiseError(kErrSubscriptOutOfRange);
             // Room for a put's value beyond a Get that returns the value itself.
             names = ReadNames(ti, memberID, static_cast<ole::UINT>(n) + 2);
             c = std::min(names.size(), static_cast<size_t>(put ? n : n + 1));
@@ -578,7 +582,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
             if (static_cast<size_t>(position) >= c && static_cast<size_t>(position) <= static_cast<size_t>(n) &&
                 !(put && position >= n))
                 c = static_cast<size_t>(position) + 1;
-            if (static_cast<size_t>(position) >= c) continue;
+            if (static_cast<size_t>(position) >= c && !value) continue;
             // Two parameters of a function can't share a name (whatever its
             // case); the function itself may have a parameter's name.
             for (size_t i = 1; position != 0 && i < names.size() && !text.empty(); ++i)
@@ -586,7 +590,7 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
                     RaiseError(ole::TYPE_E_AMBIGUOUSNAME);
             oldNames = names;
             names[static_cast<size_t>(position)] = text;
-            setNames(index, c, put && valueInPuts ? static_cast<size_t>(n) : kNoValue);
+            if (!value) setNames(index, c, put && valueInPuts ? static_cast<size_t>(n) : kNoValue);
             read = true;
             if (kind == ole::INVOKE_FUNC) break;
             // A Get's return value parameter has no place in the others; a

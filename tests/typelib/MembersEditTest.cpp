@@ -213,6 +213,27 @@ TEST_F(MemberEdit, AValuesNameGoesToALetStoredBeforeItsGet) {
     EXPECT_EQ(names(copy), (std::vector<std::u16string>{u"Amount1", u"count"}));
 }
 
+// A dispinterface's Get returns the value itself, so it has no place for the
+// value's name: with the Let (and an index) stored first, the name goes to
+// the Let alone, and stays through a rename of the property. With the Get
+// first there is nowhere the name is read.
+TEST_F(MemberEdit, ADispinterfacesValueIsNamedInALetStoredBeforeItsGet) {
+    auto d = Add(u"DWidget", TKIND_DISPATCH);
+    Func(*d, u"Item", {Param(u"index", VT_I4), Param(u"", VT_BSTR)}, INVOKE_PROPERTYPUT, 4, VT_VOID);
+    Func(*d, u"Item", {Param(u"index", VT_I4)}, INVOKE_PROPERTYGET, 4, VT_BSTR);
+    Func(*d, u"Size", {}, INVOKE_PROPERTYGET, 5, VT_I4);
+    Func(*d, u"Size", {Param(u"", VT_I4)}, INVOKE_PROPERTYPUT, 5, VT_VOID);
+    d->SetParameterName(4, 1, u"text");
+    d->SetMemberName(4, u"Entry");
+    EXPECT_EQ(zephrin::typelib_detail::ReadNames(d->ITypeInfo().get(), 4, 4),
+              (std::vector<std::u16string>{u"Entry", u"index", u"text"}));
+    EXPECT_EQ(ErrorOf([&] { d->SetParameterName(5, 0, u"n"); }), 9);
+    EXPECT_TRUE(HasInOrder(Section("DWidget"), {"func 0 \"Entry\"", "invoke=4", "param 0 \"index\"",
+                                                "param 1 \"text\"", "func 1 \"Entry\"", "invoke=2",
+                                                "param 0 \"index\"", "func 2 \"Size\"", "func 3 \"Size\"",
+                                                "param 0  pflags"}));
+}
+
 TEST_F(MemberEdit, VariablesChangeTypeValueAndID) {
     auto r = Add(u"Point", TKIND_RECORD);
     r->AddProperty(u"x", Ty(VT_I2).get(), -1, 0, -1);
