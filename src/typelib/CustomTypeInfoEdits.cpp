@@ -220,8 +220,16 @@ void CustomTypeInfo::SetPresentedReturnType(int32_t memberID, int32_t invKind, t
                                             u"nothing.");
         const std::vector<std::u16string> names = ReadNames(ti.get(), memberID, static_cast<ole::UINT>(count) + 1);
         old.Name = names.size() > static_cast<size_t>(count) ? names[static_cast<size_t>(count)] : std::u16string();
+        // Put back, the parameter takes its custom data again.
+        const CustItems cust = ReadCust(modITypeInfoHelper::GetParamCustData(ti.get(), static_cast<ole::UINT>(index),
+                                                                             static_cast<ole::UINT>(position)));
         DeleteParameter(memberID, position);
-        undo.OnFailure([this, memberID, position, old]() mutable { InsertParameter(memberID, position, old, false); });
+        undo.OnFailure([this, memberID, position, old, cust, kind]() mutable {
+            InsertParameter(memberID, position, old, false);
+            const int32_t at = FuncIndex(ITypeInfo2().get(), memberID, kind);
+            WriteCust(cust, modITypeInfoHelper::SetParamCustData(type_.get(), static_cast<ole::UINT>(at),
+                                                                 static_cast<ole::UINT>(position)));
+        });
         return;
     }
     ParamData retval;

@@ -535,13 +535,18 @@ TEST_F(StructuralChanges, CopiedFieldsLandFirstOrAfterTheTargetAndOtherTargetsAr
 // can't be made there (a member of its own, an edit of another library's
 // interface, a Get that returns nothing) is refused with a message before
 // anything changes.
-TEST(DispatchedInterfaceEdits, AreMadeInTheDeclaringInterfaceOrRefusedBeforeAnythingChanges) {
+// An editable copy of the library with the dispinterfaces declared over interfaces.
+ComPtr<ITypeLib> EditableDispatchLibrary() {
     ComPtr<ITypeLib> loaded;
-    ASSERT_OK(LoadTypeLibEx(ole::FromUtf8(std::string(ZEPHRIN_TEST_DATA_DIR) + "/forms/dispatch.tlb").c_str(),
+    EXPECT_OK(LoadTypeLibEx(ole::FromUtf8(std::string(ZEPHRIN_TEST_DATA_DIR) + "/forms/dispatch.tlb").c_str(),
                             REGKIND_NONE, loaded.put()));
     TLBModifier editable;
     editable.StartingLibDirect(loaded.get());
-    const ComPtr<ITypeLib> lib = editable.GenerateDirect(u"");
+    return editable.GenerateDirect(u"");
+}
+
+TEST(DispatchedInterfaceEdits, AreMadeInTheDeclaringInterfaceOrRefusedBeforeAnythingChanges) {
+    const ComPtr<ITypeLib> lib = EditableDispatchLibrary();
     {  // dispinterface DOverUnknown { interface IUnknown; }, over stdole's IUnknown
         auto over = NewType(lib.As<ICreateTypeLib2>().get(), u"DOverUnknown", TKIND_DISPATCH);
         ASSERT_OK(over->AddImplType(0, RefTo(over.get(), StdOle2Type(kIID_IDispatch).get())));
@@ -626,6 +631,45 @@ TEST(DispatchedInterfaceEdits, AreMadeInTheDeclaringInterfaceOrRefusedBeforeAnyt
     EXPECT_EQ(refusal(*modResetIDsChange::GetResetAllIDsChange(), TypeTarget(lib.get(), u"DOverUnknown")), foreign);
     EXPECT_EQ(listener.Heard().size(), 9u);
     EXPECT_EQ(Dump(lib.get()), before);
+}
+
+// A method of the interface made to return nothing through the dispinterface
+// loses its return value parameter; should the rest of the edit fail, the
+// parameter comes back whole, with its custom data.
+TEST(DispatchedInterfaceEdits, AReturnValueTakenAwayComesBackWholeWhenTheEditFails) {
+    int failed = 0;
+    for (int skip = 0; skip < 12; ++skip) {
+        const ComPtr<ITypeLib> lib = EditableDispatchLibrary();
+        CustomTypeLib view;
+        view.Attach(lib.get());
+        CatchingListener listener;
+        ChangeTarget r = MemberTarget(lib.get(), u"IPlain", u"Name");
+        r.Kind = kTargetParam;
+        r.ParamIndex = 1;
+        auto tagged = modCustDataChange::NewCustDataChange(false);
+        tagged->InitFromTarget(r);
+        tagged->SetItem({0x5E1A1199, 0, 0x4000, {0x80}}, ole::Variant(u"kept"));
+        tagged->Apply(view, nullptr, r, &listener, 0);
+        const std::string before = Dump(lib.get());
+        ASSERT_TRUE(
+            Has(TypeLines(before, "IPlain"), "custdata {5E1A1199-0000-4000-8000-000000000000} = vt=8:\"kept\""));
+        ChangeTarget name = MemberTarget(lib.get(), u"DOverPlain", u"Name");
+        auto change = modMemberChange::NewMemberChange(false);
+        change->InitFromTarget(name);
+        ComPtr<CustomVarTypeInfo> none = CustomVarTypeInfo::New();
+        none->CurrentITypeLib(lib.get());
+        none->SetType(VT_VOID, nullptr);
+        change->VarTypeInfo(none.get());
+        change->SetFlags(FUNCFLAG_FHIDDEN, true);
+        ole::testing::FailNextCall("LayOut", E_OUTOFMEMORY, skip);
+        const int32_t error = ErrorOf([&] { change->Apply(view, nullptr, name, &listener, 0); });
+        ole::testing::ClearInjectedFailures();
+        if (error == 0) continue;
+        ++failed;
+        EXPECT_EQ(error, E_OUTOFMEMORY) << skip;
+        EXPECT_EQ(Dump(lib.get()), before) << skip;
+    }
+    EXPECT_GT(failed, 1);
 }
 
 // ---- Rollback ----
