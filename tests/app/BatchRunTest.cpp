@@ -315,6 +315,62 @@ TEST_F(BatchRun, DecimalValuesInAHistorySaveReopenAndReplayToTheBytesTheEditsMad
         EXPECT_NE(dump->find(value), std::string::npos) << value << "\n" << *dump;
 }
 
+// Renames to names that differ only in case from others, and a new parameter
+// named as one elsewhere in another case: each element renamed holds what was
+// typed and every other name keeps its spelling, live, in the saved file, in
+// two batch runs of the history and as the platform reads them; the saved file
+// regenerated without an edit reads as before.
+TEST_F(BatchRun, NamesThatDifferOnlyInCaseKeepTheSpellingTyped) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "casenames.tlb", dir / "case.tlb");
+    sessiontest::EditSession session(dir.path(), dir / "case.tlb");
+    const auto rename = [&](ChangeTarget target, const char16_t* name) {
+        auto change = modRenameChange::NewRenameChange(false);
+        change->NewName(name);
+        session.Apply(change, target);
+    };
+    rename(MemberTarget(session.Lib(), u"ICounterItem", u"LineStyle", INVOKE_PROPERTYGET), u"rect");
+    rename(ParamTarget(session.Lib(), u"ICounterItem", u"GetValue", 1, kParamNamed, u"Status"), u"status");
+    rename(MemberTarget(session.Lib(), u"ISystemMonitor", u"CollectSample"), u"linestyle");
+    rename(TypeTarget(session.Lib(), u"DICounterItem"), u"getvalue");
+    rename(TypeTarget(session.Lib(), u"RECT"), u"Rect");
+    rename(MemberTarget(session.Lib(), u"ICounterItem", u"GetStatistics"), u"GETSTATISTICS");
+    auto insert = modInsertParamChange::NewInsertParamChange(false);
+    session.Apply(insert, MemberTarget(session.Lib(), u"ISystemMonitor", u"Disconnect"));
+    rename(ParamTarget(session.Lib(), u"ISystemMonitor", u"Disconnect", 0, kParamNamed, insert->NewParamName().c_str()),
+           u"source");
+    session.Save("live.tlb");
+    ASSERT_TRUE(session.Recorder().SaveState(ole::FromUtf8(dir.path().string()), u"case.leh"));
+    for (const char* out : {"out1.tlb", "out2.tlb"}) {
+        const Result run = Zephrin(std::string("-quiet -out msg.txt -leh case.leh -tlb case.tlb -saveas ") + out);
+        EXPECT_EQ(run.code, 0) << run.err << ReadText(dir / "msg.txt");
+        EXPECT_EQ(testsupport::ReadBytes(dir / out), testsupport::ReadBytes(dir / "live.tlb")) << out;
+    }
+    // How often each spelling is read (the dual's two halves each hold its
+    // members; the record is named by its two parameters in each).
+    const auto spellings = [](const std::string& dump) {
+        std::string out;
+        for (const char* name : {"RECT", "Rect", "rect", "LineStyle", "linestyle", "CollectSample", "Status", "status",
+                                 "Source", "source", "GetValue", "getvalue", "GetStatistics", "GETSTATISTICS"}) {
+            size_t n = 0;
+            for (size_t at = 0; (at = dump.find('"' + std::string(name) + '"', at)) != std::string::npos; ++at) ++n;
+            out += std::string(name) + ":" + std::to_string(n) + " ";
+        }
+        return out;
+    };
+    const std::string expected =
+        "RECT:0 Rect:5 rect:4 LineStyle:1 linestyle:2 CollectSample:0 Status:5 status:2 Source:2 source:2 "
+        "GetValue:3 getvalue:1 GetStatistics:0 GETSTATISTICS:2 ";
+    EXPECT_EQ(spellings(tlbtools::DumpTypeLib(session.Lib())), expected);
+    EXPECT_EQ(spellings(Dump("live.tlb")), expected);
+    if (const std::optional<std::string> dump = testsupport::ReferenceDump(dir / "live.tlb")) {
+        EXPECT_EQ(spellings(*dump), expected);
+    }
+    TLBModifier again;
+    again.StartingLibDirect(sessiontest::LoadFile(dir / "live.tlb").get());
+    again.GenerateDirect(ole::FromUtf8((dir / "again.tlb").string()));
+    EXPECT_EQ(Dump("again.tlb"), Dump("live.tlb"));
+}
+
 // An item whose change can't be made stops the run with a message that names
 // it, and nothing is written: here a member copied into a dispinterface
 // declared over an interface, which has no members of its own (as a history

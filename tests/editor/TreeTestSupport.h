@@ -88,8 +88,7 @@ inline std::string ChildTexts(QTreeWidgetItem* node) {
     return s;
 }
 
-// The child with that text, or null. Case is ignored: a library read from a
-// file shares one spelling among names that differ only in case.
+// The child with that text, or null; case is ignored.
 inline QTreeWidgetItem* Child(QTreeWidgetItem* node, const char* text) {
     for (int i = 0; node && i < node->childCount(); ++i)
         if (node->child(i)->text(0).compare(QString::fromUtf8(text), Qt::CaseInsensitive) == 0) return node->child(i);

@@ -571,10 +571,11 @@ HRESULT LibraryImpl::GetCustData(REFGUID guid, VARIANT* pVarVal) { return GetCus
 HRESULT LibraryImpl::GetAllCustData(CUSTDATA* pCustData) { return FillCustData(Attr().custData, pCustData); }
 
 HRESULT LibraryImpl::GetLibStatistics(ULONG* pcUniqueNames, ULONG* pcchUniqueNames) {
+    // Each spelling counts, as each is stored apart.
     std::unordered_set<std::u16string> names;
     ULONG chars = 0;
     auto add = [&](const std::u16string& s) {
-        if (!s.empty() && names.insert(FoldName(s)).second) chars += static_cast<ULONG>(s.size());
+        if (!s.empty() && names.insert(s).second) chars += static_cast<ULONG>(s.size());
     };
     add(Attr().name);
     for (auto& t : types_) {

@@ -58,27 +58,9 @@ void ToAnsiInto(std::u16string_view s, std::string& out) {
         if (s[i] >= 0x80) p[i] = ToAnsiChar(s[i]);
 }
 
-// Upper-case form of ANSI characters, for the case-insensitive name table.
-constexpr std::array<uint8_t, 256> MakeFoldTable() {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-        int c = i;
-        if (c >= 'a' && c <= 'z') c -= 0x20;
-        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) c -= 0x20;
-        else if (c == 0x9A || c == 0x9C || c == 0x9E) c -= 0x10;
-        else if (c == 0xFF) c = 0x9F;
-        t[i] = static_cast<uint8_t>(c);
-    }
-    return t;
-}
-constexpr std::array<uint8_t, 256> kFold = MakeFoldTable();
-
-uint32_t HashText(std::string_view s, bool fold) {
+uint32_t HashText(std::string_view s) {
     uint32_t h = 2166136261u;
-    for (char ch : s) {
-        auto c = static_cast<uint8_t>(ch);
-        h = (h ^ (fold ? kFold[c] : c)) * 16777619u;
-    }
+    for (char ch : s) h = (h ^ static_cast<uint8_t>(ch)) * 16777619u;
     return h;
 }
 
@@ -330,7 +312,7 @@ private:
     struct NameSlot {
         int32_t offset;
     };
-    OffsetTable names_;  // entries of the name segment, case-insensitively by text
+    OffsetTable names_;  // entries of the name segment, by text
     uint32_t nameCount_ = 0;
     uint32_t nameChars_ = 0;
     OffsetTable strings_;  // entries of the string segment, by text
@@ -386,13 +368,13 @@ int32_t MsftBuilder::AddName(std::u16string_view name, int32_t owner, uint8_t fl
     ToAnsiInto(name, ansi);
     if (ansi.empty() || ansi.size() > 255) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegNames];
-    const uint32_t key = HashText(ansi, true);
+    // Each spelling has its own entry: the platform reads names that differ
+    // only in case as they were written (the hash, and so the bucket, is the
+    // same for all of them).
+    const uint32_t key = HashText(ansi);
     const int32_t found = names_.Find(key, [&](int32_t at) {
-        const auto* entry = reinterpret_cast<const uint8_t*>(seg.vec().data()) + at;
-        if (entry[8] != ansi.size()) return false;
-        for (size_t i = 0; i < ansi.size(); ++i)
-            if (kFold[entry[12 + i]] != kFold[static_cast<uint8_t>(ansi[i])]) return false;
-        return true;
+        const auto* entry = reinterpret_cast<const char*>(seg.vec().data()) + at;
+        return static_cast<uint8_t>(entry[8]) == ansi.size() && std::memcmp(entry + 12, ansi.data(), ansi.size()) == 0;
     });
     if (found >= 0) {
         auto at = static_cast<uint32_t>(found);
@@ -428,7 +410,7 @@ int32_t MsftBuilder::AddString(std::u16string_view s) {
     ToAnsiInto(s, ansi);
     if (ansi.size() > 0xFFFF) Fail(E_INVALIDARG);
     Bytes& seg = seg_[kSegStrings];
-    const uint32_t key = HashText(ansi, false);
+    const uint32_t key = HashText(ansi);
     const int32_t found = strings_.Find(key, [&](int32_t at) {
         const auto* entry = reinterpret_cast<const char*>(seg.vec().data()) + at;
         size_t length = static_cast<uint8_t>(entry[0]) | (static_cast<size_t>(static_cast<uint8_t>(entry[1])) << 8);
@@ -1097,19 +1079,20 @@ void MsftBuilder::EncodeTypeInfo(size_t index) {
 std::vector<std::byte> MsftBuilder::Build() {
     const size_t n = d_.types.size();
     blockStart_.assign(n + 1, 0);
-    // Types whose names differ only in case share one name entry, which
-    // records the last of them; the platform reaches a type through the
-    // offset its name entry records, so that offset is the type's reference.
+    // Types of one spelling (files made by other tools have such types)
+    // share one name entry, which records the last of them; the platform
+    // reaches a type through the offset its name entry records, so that
+    // offset is the type's reference.
     typeHref_.resize(n);
     {
-        // The folded names side by side; each type finds the first of its
-        // name, which keeps the last.
+        // The names side by side; each type finds the first of its name,
+        // which keeps the last.
         std::string keys;
         std::vector<uint32_t> keyStart(n + 1);
         for (size_t i = 0; i < n; ++i) {
             ToAnsiInto(d_.types[i].name, ansi_);
             keyStart[i] = static_cast<uint32_t>(keys.size());
-            for (char c : ansi_) keys.push_back(static_cast<char>(kFold[static_cast<uint8_t>(c)]));
+            keys += ansi_;
         }
         keyStart[n] = static_cast<uint32_t>(keys.size());
         auto key = [&](size_t i) { return std::string_view(keys).substr(keyStart[i], keyStart[i + 1] - keyStart[i]); };
@@ -1117,7 +1100,7 @@ std::vector<std::byte> MsftBuilder::Build() {
         byName.Reserve(n);
         std::vector<uint32_t> first(n), last(n);
         for (size_t i = 0; i < n; ++i) {
-            const uint32_t hash = HashText(key(i), false);
+            const uint32_t hash = HashText(key(i));
             const int32_t found = byName.Find(hash, [&](int32_t at) { return key(static_cast<size_t>(at)) == key(i); });
             if (found < 0) {
                 byName.Insert(hash, static_cast<int32_t>(i));

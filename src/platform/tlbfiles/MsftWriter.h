@@ -13,8 +13,9 @@ namespace ole {
 
 // Builds the complete MSFT image of a library in memory. *out is replaced only
 // on success. Text is stored in the ANSI code page (Windows-1252; other
-// characters become '?'), and names that differ only in case share the first
-// spelling, as in the platform's files. References to types of other
+// characters become '?'), and each spelling of a name is stored once: names
+// that differ only in case keep their own entries, as the platform writes
+// and reads them. References to types of other
 // libraries (live or imported) become import entries; whenever a dispinterface
 // or dual interface exists, IDispatch of stdole2 is imported too.
 // A reference to a deleted type (RefKind::Missing) is written as one that

@@ -242,6 +242,13 @@ TEST(EngineLibrary, IsNameAndFindNameReportTheStoredSpelling) {
     ASSERT_OK(lib.As<ITypeLib2>()->GetLibStatistics(&names, &chars));
     EXPECT_EQ(3u, names);  // IFoo, DoIt, Count
     EXPECT_EQ(13u, chars);
+    // A spelling that differs only in case counts apart, as it is stored apart.
+    auto bar = NewType(lib.get(), u"IBar", TKIND_INTERFACE);
+    ASSERT_OK(AddFunc(bar.get(), 0, FUNC_PUREVIRTUAL, INVOKE_FUNC, VT_HRESULT, {}, 1));
+    ASSERT_OK(SetNames(bar.get(), 0, {u"COUNT"}));
+    ASSERT_OK(lib.As<ITypeLib2>()->GetLibStatistics(&names, &chars));
+    EXPECT_EQ(5u, names);  // and IBar, COUNT
+    EXPECT_EQ(22u, chars);
 }
 
 }  // namespace

@@ -26,6 +26,18 @@ uint32_t U32(const std::vector<std::byte>& b, size_t at) {
     return v;
 }
 
+// Where a segment starts, from the directory after the header.
+size_t SegmentAt(const std::vector<std::byte>& image, int segment) {
+    const size_t types = U32(image, 0x20);
+    const bool helpDll = (U32(image, 0x14) & 0x100) != 0;
+    return U32(image, 0x54 + (helpDll ? 4 : 0) + 4 * types + 16 * static_cast<size_t>(segment));
+}
+
+// The member block of type index, as the type info record points to it.
+size_t MemberBlock(const std::vector<std::byte>& image, size_t index) {
+    return U32(image, SegmentAt(image, 0) + index * 0x64 + 4);
+}
+
 constexpr GUID kLibGuid = {0x0DDBA11, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
 
 LibraryData SmallLibrary() {
@@ -270,30 +282,34 @@ TEST_F(Writer, TextOutsideTheAnsiCodePageIsStoredAsQuestionMarks) {
     EXPECT_EQ(doc.str(), u"caf\u00E9 \u20AC ?");
 }
 
-TEST_F(Writer, NamesDifferingOnlyInCaseShareTheFirstSpelling) {
+// Each spelling of a name has its own entry, read back as written; a spelling
+// is stored once, and a type's own entry records the type.
+TEST_F(Writer, NamesDifferingOnlyInCaseKeepTheirOwnSpellings) {
     LibraryData d = SmallLibrary();
     TypeData t;
     t.name = u"Item";
     t.kind = TKIND_RECORD;
-    VarData v;
-    v.name = u"ITEM";
-    v.memid = 0x40000000;
-    v.type.vt = VT_I4;
-    t.vars.push_back(v);
-    d.types.push_back(t);
+    for (const char16_t* name : {u"ITEM", u"item"}) {
+        t.vars.emplace_back().name = name;
+        t.vars.back().memid = static_cast<MEMBERID>(0x40000000 + t.vars.size());
+        t.vars.back().type.vt = VT_I4;
+    }
+    d.types = {t, t};
+    d.types[1].name = u"Other";
     std::vector<std::byte> image;
     ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
-    EXPECT_EQ(U32(image, 0x30), 2u);  // "Lib" and "Item"
+    EXPECT_EQ(U32(image, 0x30), 5u);  // "Lib", "Item", "ITEM", "item" and "Other"
+    EXPECT_EQ(U32(image, SegmentAt(image, 7) + U32(image, SegmentAt(image, 0) + 0x34)), 0u);
     ComPtr<ITypeLib> lib = LoadImage(image, u"case.tlb");
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> ti;
     ASSERT_EQ(lib->GetTypeInfo(0, ti.put()), S_OK);
-    BSTR name = nullptr;
-    UINT count = 0;
-    ASSERT_EQ(ti->GetNames(0x40000000, &name, 1, &count), S_OK);
-    BStr owned;
-    owned.Attach(name);
-    EXPECT_EQ(owned.str(), u"Item");
+    for (const VarData& v : t.vars) {
+        BStr name;
+        UINT count = 0;
+        ASSERT_EQ(ti->GetNames(v.memid, name.put(), 1, &count), S_OK);
+        EXPECT_EQ(name.str(), v.name);
+    }
 }
 
 TEST_F(Writer, ALiveReferenceBecomesAnImportOfItsLibrary) {
@@ -424,27 +440,12 @@ TEST_F(Writer, ACreatedLibraryStaysWholeAfterSavesThatWorkOrFail) {
 
 }  // namespace
 
-namespace {
-
-// Where a segment starts, from the directory after the header.
-size_t SegmentAt(const std::vector<std::byte>& image, int segment) {
-    const size_t types = U32(image, 0x20);
-    const bool helpDll = (U32(image, 0x14) & 0x100) != 0;
-    return U32(image, 0x54 + (helpDll ? 4 : 0) + 4 * types + 16 * static_cast<size_t>(segment));
-}
-
-// The member block of type index, as the type info record points to it.
-size_t MemberBlock(const std::vector<std::byte>& image, size_t index) {
-    return U32(image, SegmentAt(image, 0) + index * 0x64 + 4);
-}
-
-}  // namespace
-
 // A type reaches another through the name entry of its name, which records the
-// last type of names differing only in case; groups of such names interleave.
-TEST_F(Writer, ReferencesToTypesOfOneNameInAnyCaseLeadToTheLastOfThem) {
+// last type of one spelling; groups of such names interleave, and a spelling
+// that differs only in case is a name of its own.
+TEST_F(Writer, ReferencesToTypesOfOneSpellingLeadToTheLastOfThem) {
     LibraryData d = SmallLibrary();
-    const std::vector<std::u16string> names = {u"Alpha", u"beta", u"ALPHA", u"Beta", u"gamma", u"alpha"};
+    const std::vector<std::u16string> names = {u"Alpha", u"beta", u"Alpha", u"beta", u"gamma", u"ALPHA"};
     for (const auto& name : names) {
         TypeData t;
         t.name = name;
@@ -471,7 +472,7 @@ TEST_F(Writer, ReferencesToTypesOfOneNameInAnyCaseLeadToTheLastOfThem) {
     ASSERT_EQ(BuildMsftImage(d, &image), S_OK);
     // Each field's type description leads to the record of the last type of its name.
     const size_t typeDescs = SegmentAt(image, 9);
-    const std::vector<uint32_t> expected = {5, 3, 5, 3, 4, 5};
+    const std::vector<uint32_t> expected = {2, 3, 2, 3, 4, 5};
     size_t record = MemberBlock(image, names.size()) + 4;
     for (size_t i = 0; i < names.size(); ++i) {
         const size_t desc = typeDescs + U32(image, record + 4);
