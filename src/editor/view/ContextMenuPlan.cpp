@@ -205,6 +205,7 @@ void DecideType(const ContextMenuState& state, Decision& d, int32_t& refFlags) {
         case ole::TKIND_DISPATCH:
             d.mask |= allowed & (kShowAddFunc | kShowAddVar | resetIDs);
             d.addVarCaption = 845;
+            if (state.DeclaredOverInterface) d.mask &= ~kShowAddVar;
             if (state.TypeConstraint == 4) {
                 d.offeredKinds = kAccessFunc;
                 d.mask &= ~kShowAddVar;

@@ -131,6 +131,9 @@ struct ContextMenuState {
     int32_t RefFlags = 1;
     // Asked only when the flatten test is not cached yet; an error counts as no base.
     std::function<BaseInterfaceKind()> BaseLookup;
+    // A dispinterface declared over an interface: its members are the
+    // interface's functions, and it takes no property of its own.
+    bool DeclaredOverInterface = false;
 
     // Implied-interface nodes: the implemented-type flags of the details pane's working change.
     int32_t WorkingChangeFlags = 0;

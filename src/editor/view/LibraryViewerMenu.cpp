@@ -119,6 +119,11 @@ ContextMenuState LibraryViewer::ContextMenuStateOf(QTreeWidgetItem* node, int32_
                 return FindBaseInterfaceKind(
                     modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get());
             };
+            if (type->TypeKind == ole::TKIND_DISPATCH && library)
+                state.DeclaredOverInterface =
+                    !modITypeInfoHelper::DispatchedChain(
+                         modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get())
+                         .empty();
             break;
         }
         case kNodeImplType:
