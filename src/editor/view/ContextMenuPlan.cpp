@@ -234,6 +234,7 @@ void DecideImplType(const ContextMenuState& state, Decision& d) {
 }
 
 void DecideMember(const ContextMenuState& state, Decision& d) {
+    if (state.OfAnotherLibrary) return;
     d.mask = kShowRename | kShowCustData;
     const int32_t kind = state.ParentTypeKind;
     const int32_t bits = state.AccessBits;
@@ -289,6 +290,7 @@ void DecideMember(const ContextMenuState& state, Decision& d) {
 }
 
 void DecideParam(const ContextMenuState& state, Decision& d) {
+    if (state.OfAnotherLibrary) return;
     d.mask = kShowRename | kShowCustData;
     if (state.ParamOptions & kParamCanDelete) {
         d.mask |= kShowDelete;
@@ -506,7 +508,8 @@ ContextMenuPlan planContextMenu(const ContextMenuState& state) {
         default: break;
     }
     plan.Mask = d.mask;
-    if (d.mask == 0) return plan;
+    // A member of another library offers nothing of its own, only the view's settings.
+    if (d.mask == 0 && !state.OfAnotherLibrary) return plan;
 
     const bool firstSeparator = (d.mask & kFirstSeparatorItems) != 0;
     const bool secondSeparator =

@@ -141,6 +141,10 @@ struct ContextMenuState {
     // Member nodes: the parent type's kind and the record's access bits.
     int32_t ParentTypeKind = 0;
     int32_t AccessBits = 0;
+    // Member and parameter nodes: the member is one that a dispinterface
+    // declared over an interface shows from a type of another library
+    // (IUnknown's, IDispatch's); nothing of it can be changed here.
+    bool OfAnotherLibrary = false;
 
     // Member and parameter nodes: the parameter options of the details pane.
     int32_t ParamOptions = 0;

@@ -21,6 +21,7 @@
 #include "editor/view/DetailsPaneCodes.h"
 #include "editor/tree/EventHook.h"
 #include "editor/view/LibraryViewer.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::editor {
@@ -69,6 +70,29 @@ bool ChildrenBuilt(QTreeWidgetItem* node) {
     if (node->childCount() == 0) return true;
     const TreeNode* first = AsTreeNode(node->child(0));
     return !(first && first->Placeholder);
+}
+
+// The member of memberNode is one that a dispinterface declared over an
+// interface shows from a type of another library. Errors count as not.
+bool OfAnotherLibrary(QTreeWidgetItem* memberNode) {
+    NodeRecord* record = nullptr;
+    if (!memberNode || GetNodeKind(memberNode, record) != kNodeMember) return false;
+    const auto* member = static_cast<MemberNodeRecord*>(record);
+    if (!member->Type || member->Type->TypeKind != ole::TKIND_DISPATCH || !member->Type->Library) return false;
+    ole::ITypeLib* library = member->Type->Library->Library.get();
+    if (!library) return false;
+    try {
+        const ole::ComPtr<ole::ITypeInfo2> declarer = modITypeInfoHelper::DispatchedDeclarer(
+            modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(member->Type->TypeIndex)).get(),
+            member->MemberId, nullptr);
+        if (!declarer) return false;
+        ole::ComPtr<ole::ITypeLib> holder;
+        ole::UINT index = 0;
+        return ole::FAILED(declarer->GetContainingTypeLib(holder.put(), &index)) ||
+               !typelib_detail::SameObject(holder.get(), library);
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -135,9 +159,13 @@ ContextMenuState LibraryViewer::ContextMenuStateOf(QTreeWidgetItem* node, int32_
             state.ParentTypeKind = member->Type ? member->Type->TypeKind : 0;
             state.AccessBits = member->AccessBits;
             state.ParamOptions = paramOptionMask_;
+            state.OfAnotherLibrary = OfAnotherLibrary(node);
             break;
         }
-        case kNodeParam: state.ParamOptions = paramOptionMask_; break;
+        case kNodeParam:
+            state.ParamOptions = paramOptionMask_;
+            state.OfAnotherLibrary = OfAnotherLibrary(node->parent());
+            break;
         default: break;
     }
     state.TypeConstraint = typeConstraint_;

@@ -1267,12 +1267,18 @@ TEST_F(MenuCommands, AParameterMadeTheReturnValueOrLocaleThroughADispinterfaceLe
 
 // A dispinterface declared over an interface deletes its members as it adds
 // them: in the interface, under both types; the file saved, the platform's
-// reading and two replays agree. It offers no property of its own to add.
+// reading and two replays agree. It offers no property of its own to add,
+// and the functions it shows from another library (IUnknown's), which can't
+// be changed here, and their parameters offer only the view's settings.
 TEST_F(MenuCommands, AMemberOfADispinterfaceOverAnInterfaceIsDeletedFromTheInterface) {
     OpenForm("dispatch.tlb");
     EnsureChildren(At("IPlain"));
     EXPECT_EQ(RightClickMenu(view, At("DOverPlain")).find("Add &Property"), std::string::npos);
     EXPECT_NE(RightClickMenu(view, At("DText")).find("Add &Property"), std::string::npos);
+    EnsureChildren(At("DOverPlain", "QueryInterface"));
+    for (QTreeWidgetItem* node : {At("DOverPlain", "QueryInterface"), At("DOverPlain", "QueryInterface", "riid")})
+        EXPECT_EQ(RightClickMenu(view, node).rfind("Type C&onstraints[", 0), 0u) << RightClickMenu(view, node);
+    EXPECT_EQ(RightClickMenu(view, At("DOverPlain", "Ping")).rfind("&Delete Method, ", 0), 0u);
     for (const char* member : {"Ping", "Count"}) {
         Select(At("DOverPlain", member));
         Run(MenuItem::mnuDelete);
