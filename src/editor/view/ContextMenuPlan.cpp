@@ -206,6 +206,7 @@ void DecideType(const ContextMenuState& state, Decision& d, int32_t& refFlags) {
             d.mask |= allowed & (kShowAddFunc | kShowAddVar | resetIDs);
             d.addVarCaption = 845;
             if (state.DeclaredOverInterface) d.mask &= ~kShowAddVar;
+            if (state.DeclaredOverInterface && state.OfAnotherLibrary) d.mask &= ~(kShowAddFunc | kShowResetIDs);
             if (state.TypeConstraint == 4) {
                 d.offeredKinds = kAccessFunc;
                 d.mask &= ~kShowAddVar;

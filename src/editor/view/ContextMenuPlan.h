@@ -132,7 +132,9 @@ struct ContextMenuState {
     // Asked only when the flatten test is not cached yet; an error counts as no base.
     std::function<BaseInterfaceKind()> BaseLookup;
     // A dispinterface declared over an interface: its members are the
-    // interface's functions, and it takes no property of its own.
+    // interface's functions, and it takes no property of its own. When the
+    // interface lies in another library (OfAnotherLibrary), it takes no
+    // function either, and its member IDs are that library's.
     bool DeclaredOverInterface = false;
 
     // Implied-interface nodes: the implemented-type flags of the details pane's working change.
@@ -144,6 +146,7 @@ struct ContextMenuState {
     // Member and parameter nodes: the member is one that a dispinterface
     // declared over an interface shows from a type of another library
     // (IUnknown's, IDispatch's); nothing of it can be changed here.
+    // Type nodes: see DeclaredOverInterface.
     bool OfAnotherLibrary = false;
 
     // Member and parameter nodes: the parameter options of the details pane.

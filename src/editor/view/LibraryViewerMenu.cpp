@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "changes/hub/IAttributeChange.h"
 #include "dialogs/UiServices.h"
@@ -72,6 +73,14 @@ bool ChildrenBuilt(QTreeWidgetItem* node) {
     return !(first && first->Placeholder);
 }
 
+// type lies in another library than library.
+bool OfAnotherLibrary(ole::ITypeInfo* type, ole::ITypeLib* library) {
+    ole::ComPtr<ole::ITypeLib> holder;
+    ole::UINT index = 0;
+    return ole::FAILED(type->GetContainingTypeLib(holder.put(), &index)) ||
+           !typelib_detail::SameObject(holder.get(), library);
+}
+
 // The member of memberNode is one that a dispinterface declared over an
 // interface shows from a type of another library. Errors count as not.
 bool OfAnotherLibrary(QTreeWidgetItem* memberNode) {
@@ -85,11 +94,7 @@ bool OfAnotherLibrary(QTreeWidgetItem* memberNode) {
         const ole::ComPtr<ole::ITypeInfo2> declarer = modITypeInfoHelper::DispatchedDeclarer(
             modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(member->Type->TypeIndex)).get(),
             member->MemberId, nullptr);
-        if (!declarer) return false;
-        ole::ComPtr<ole::ITypeLib> holder;
-        ole::UINT index = 0;
-        return ole::FAILED(declarer->GetContainingTypeLib(holder.put(), &index)) ||
-               !typelib_detail::SameObject(holder.get(), library);
+        return declarer && OfAnotherLibrary(declarer.get(), library);
     } catch (...) {
         return false;
     }
@@ -143,11 +148,12 @@ ContextMenuState LibraryViewer::ContextMenuStateOf(QTreeWidgetItem* node, int32_
                 return FindBaseInterfaceKind(
                     modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get());
             };
-            if (type->TypeKind == ole::TKIND_DISPATCH && library)
-                state.DeclaredOverInterface =
-                    !modITypeInfoHelper::DispatchedChain(
-                         modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get())
-                         .empty();
+            if (type->TypeKind == ole::TKIND_DISPATCH && library) {
+                const std::vector<ole::ComPtr<ole::ITypeInfo2>> chain = modITypeInfoHelper::DispatchedChain(
+                    modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get());
+                state.DeclaredOverInterface = !chain.empty();
+                state.OfAnotherLibrary = !chain.empty() && OfAnotherLibrary(chain.front().get(), library.get());
+            }
             break;
         }
         case kNodeImplType:

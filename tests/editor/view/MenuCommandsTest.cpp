@@ -1292,5 +1292,25 @@ TEST_F(MenuCommands, AMemberOfADispinterfaceOverAnInterfaceIsDeletedFromTheInter
               std::string::npos);
 }
 
+// A dispinterface declared over an interface of another library takes no
+// function of its own nor new member IDs there: it offers neither.
+TEST_F(MenuCommands, ADispinterfaceOverAnInterfaceOfAnotherLibraryOffersNoFunctionToAdd) {
+    {
+        const GUID enumVariant = {0x00020404, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+        auto lib = NewLibrary(u"Over", ole::FromUtf8((dir / "in.tlb").string()));
+        auto over = NewType(lib.get(), u"DEnum", TKIND_DISPATCH);
+        ASSERT_OK(over->AddImplType(0, RefTo(over.get(), StdOle2Type(kIID_IDispatch).get())));
+        ASSERT_OK(over->AddImplType(1, RefTo(over.get(), StdOle2Type(enumVariant).get())));
+        ASSERT_OK(lib->SaveAllChanges());
+    }
+    Open(dir / "in.tlb");
+    EnsureChildren(At("DEnum"));
+    ASSERT_TRUE(At("DEnum", "Next"));
+    const std::string menu = RightClickMenu(view, At("DEnum"));
+    for (const char* refused : {"&Add Function", "Reset &MemberIDs", "Add &Property"})
+        EXPECT_EQ(menu.find(refused), std::string::npos) << refused << " in " << menu;
+    EXPECT_EQ(RightClickMenu(view, At("DEnum", "Next")).rfind("Type C&onstraints[", 0), 0u);
+}
+
 }  // namespace
 }  // namespace treetest
