@@ -163,10 +163,10 @@ public:
     // them: names, types (SetMemberReturnType and ModifyMember set the return
     // type shown, which a method gains or loses as its return value
     // parameter), IDs, flags, parameters inserted and deleted, ParamArray,
-    // help, and RequireMember's lookup. A function of a type in another
-    // library is refused (error 5), and DeleteMember refuses every such
-    // function (error 5). ResetMemberIDs acts on I; AddFunctionEx, AddProperty
-    // and CopyMember refuse such a dispinterface (error 5).
+    // help, the functions deleted, and RequireMember's lookup. A function of a
+    // type in another library is refused (error 5). ResetMemberIDs acts on I;
+    // AddFunctionEx, AddProperty and CopyMember refuse such a dispinterface
+    // (error 5).
     void DeleteMember(int32_t memberID, int32_t invKind);
     // DeleteMember, SetMemberName, SetParameterName and ModifyMemberHelpData
     // change nothing and raise nothing for a member ID the type doesn't have.

@@ -640,10 +640,8 @@ struct SavedAccessor {
 
 void CustomTypeInfo::DeleteMember(int32_t memberID, int32_t invKind) {
     // The functions a dispinterface declared over an interface presents are
-    // the interface's: deleting one here would delete it there.
-    if (DispatchedDeclarer(memberID))
-        RaiseError(kErrInvalidArgument, u"The member belongs to the interface over which the dispinterface is "
-                                        u"declared; delete it from that interface.");
+    // the interface's: they are deleted there, as they are added there.
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->DeleteMember(memberID, invKind);
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
     const int32_t kinds = invKind == 0 ? 15 : (invKind & 15);
     ole::UINT varIndex = 0;

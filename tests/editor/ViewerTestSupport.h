@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/TreeTestSupport.h"
@@ -32,7 +34,9 @@
 #include "editor/view/MemberIDConstraints.h"
 #include "editor/view/ViewerDialogs.h"
 #include "typelib/CustomVarTypeInfo.h"
+#include "support/DarkTheme.h"
 #include "support/FileContents.h"
+#include "support/Screenshots.h"
 #include "typelib/TypeLibSupport.h"
 
 namespace treetest {
@@ -198,6 +202,19 @@ inline std::string AccessorTypeAt(ole::ITypeInfo* info, const char16_t* name, ol
     text = std::to_string(desc->vt) + text;
     if (position > 0) text += " flags " + std::to_string(element.paramdesc.wParamFlags);
     return text;
+}
+
+// Screenshots of view, as NAME-light and NAME-dark, in the light and the dark palette.
+inline void SaveThemedScreenshots(QWidget& view, const std::string& name) {
+    const QPalette light = QApplication::palette();
+    for (const auto& [theme, palette] : {std::pair{"-light", light}, std::pair{"-dark", testsupport::DarkPalette()}}) {
+        QApplication::setPalette(palette);
+        view.setPalette(palette);
+        QCoreApplication::processEvents();
+        testsupport::SaveScreenshots(view, name + theme);
+    }
+    QApplication::setPalette(light);
+    view.setPalette(light);
 }
 
 // Runs the program in folder without a display, with env's settings

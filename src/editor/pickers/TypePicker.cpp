@@ -18,6 +18,7 @@
 #include "editor/tree/TreeNodeRecords.h"
 #include "foundation/ErrorRecord.h"
 #include "platform/tlbinf/TliSupport.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modAttributeStrings.h"
 #include "typelib/modITypeInfoHelper.h"
 #include "typelib/modPrototype.h"
@@ -276,11 +277,11 @@ void TypePicker::FillLibrarySession(tli::VarTypeInfo* current) {
     for (QWidget* w : std::initializer_list<QWidget*>{cmbArray_, lblArray_, cmbPointer_, lblPointer_, cmbParamFlags_,
                                                       lblParamFlags_, txtBounds_, lblBounds_})
         w->setVisible(false);
-    std::vector<ole::ITypeLib*> shown;
-    if (library_) shown.push_back(library_.get());
-    for (const auto& lib : *libraries_) shown.push_back(lib.get());
-    for (ole::ITypeLib* lib : shown)
-        if (lib != replaced.get()) AddLibrary(lib);
+    // The library being edited takes in no types of its own, and none of
+    // its references lead into itself: it is not offered.
+    for (const auto& lib : *libraries_)
+        if (lib.get() != replaced.get() && !(library_ && typelib_detail::SameObject(lib.get(), library_.get())))
+            AddLibrary(lib.get());
     busy_ = false;
     if (tvTypes_->topLevelItemCount() > 0) {
         tvTypes_->setCurrentItem(tvTypes_->topLevelItem(0));

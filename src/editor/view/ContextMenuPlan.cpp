@@ -205,6 +205,8 @@ void DecideType(const ContextMenuState& state, Decision& d, int32_t& refFlags) {
         case ole::TKIND_DISPATCH:
             d.mask |= allowed & (kShowAddFunc | kShowAddVar | resetIDs);
             d.addVarCaption = 845;
+            if (state.DeclaredOverInterface) d.mask &= ~kShowAddVar;
+            if (state.DeclaredOverInterface && state.OfAnotherLibrary) d.mask &= ~(kShowAddFunc | kShowResetIDs);
             if (state.TypeConstraint == 4) {
                 d.offeredKinds = kAccessFunc;
                 d.mask &= ~kShowAddVar;
@@ -233,6 +235,7 @@ void DecideImplType(const ContextMenuState& state, Decision& d) {
 }
 
 void DecideMember(const ContextMenuState& state, Decision& d) {
+    if (state.OfAnotherLibrary) return;
     d.mask = kShowRename | kShowCustData;
     const int32_t kind = state.ParentTypeKind;
     const int32_t bits = state.AccessBits;
@@ -288,6 +291,7 @@ void DecideMember(const ContextMenuState& state, Decision& d) {
 }
 
 void DecideParam(const ContextMenuState& state, Decision& d) {
+    if (state.OfAnotherLibrary) return;
     d.mask = kShowRename | kShowCustData;
     if (state.ParamOptions & kParamCanDelete) {
         d.mask |= kShowDelete;
@@ -505,7 +509,8 @@ ContextMenuPlan planContextMenu(const ContextMenuState& state) {
         default: break;
     }
     plan.Mask = d.mask;
-    if (d.mask == 0) return plan;
+    // A member of another library offers nothing of its own, only the view's settings.
+    if (d.mask == 0 && !state.OfAnotherLibrary) return plan;
 
     const bool firstSeparator = (d.mask & kFirstSeparatorItems) != 0;
     const bool secondSeparator =

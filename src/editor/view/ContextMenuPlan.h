@@ -131,6 +131,11 @@ struct ContextMenuState {
     int32_t RefFlags = 1;
     // Asked only when the flatten test is not cached yet; an error counts as no base.
     std::function<BaseInterfaceKind()> BaseLookup;
+    // A dispinterface declared over an interface: its members are the
+    // interface's functions, and it takes no property of its own. When the
+    // interface lies in another library (OfAnotherLibrary), it takes no
+    // function either, and its member IDs are that library's.
+    bool DeclaredOverInterface = false;
 
     // Implied-interface nodes: the implemented-type flags of the details pane's working change.
     int32_t WorkingChangeFlags = 0;
@@ -138,6 +143,11 @@ struct ContextMenuState {
     // Member nodes: the parent type's kind and the record's access bits.
     int32_t ParentTypeKind = 0;
     int32_t AccessBits = 0;
+    // Member and parameter nodes: the member is one that a dispinterface
+    // declared over an interface shows from a type of another library
+    // (IUnknown's, IDispatch's); nothing of it can be changed here.
+    // Type nodes: see DeclaredOverInterface.
+    bool OfAnotherLibrary = false;
 
     // Member and parameter nodes: the parameter options of the details pane.
     int32_t ParamOptions = 0;

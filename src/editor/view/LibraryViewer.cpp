@@ -1190,9 +1190,23 @@ void LibraryViewer::OnMemberChange(ChangeTarget& target, IChange& change, int32_
 }
 
 void LibraryViewer::OnParamChange(ChangeTarget& target, IChange&, int32_t flags, ListenerTag tag) {
+    // A parameter made the return value or the locale parameter, or no
+    // longer one, is shown or not by a dispinterface declared over its interface.
+    SyncSharedFunctionNodes(target);
     if (flags == 0) return;
     QTreeWidgetItem* node = Locate(target, flags, tag);
     if (!node) return;
+    // Such a dispinterface shows no return value or locale parameter last
+    // (its member returns the value, or takes the locale unseen): the one
+    // made so through it has no node now, and its member shows what it returns.
+    if (QTreeWidgetItem* member = node->parent(); member && GetNodeKind(node) == kNodeParam) {
+        const int position = member->indexOfChild(node);
+        SyncParamNodes(member);
+        if (position >= member->childCount()) {
+            if (flags == 2 || tvTypes_->currentItem() == member) Show(member, flags == 2);
+            return;
+        }
+    }
     if (tvTypes_->currentItem() != node) {
         if (flags == 2)
             SelectNode(node);

@@ -153,8 +153,9 @@ int32_t MemberCaption(int32_t code) {
         // Method, Get, Let and Set captions of each kind.
         static constexpr int32_t kCaptions[3][4] = {{979, 980, 981, 982}, {983, 984, 985, 986}, {975, 976, 977, 978}};
         const int32_t* row = kCaptions[sub - kSubInterfaceFunc];
-        if (high == 1) return row[0];
-        if ((high & 1) != 0) return 0;  // a function and a property joined: no caption
+        // A method and a property accessor that share a name and an ID are
+        // one node: its first tab is the method's.
+        if ((high & 1) != 0) return row[0];
         if ((high & 2) != 0) return row[1];
         if ((high & 4) != 0) return row[2];
         if ((high & 8) != 0) return row[3];
@@ -500,6 +501,11 @@ int LibraryViewer::AddMemberTabs(int16_t image, std::vector<PageTab>& tabs) {
             extra = invoke & kAccessPutRef;
         if ((extra & kAccessPut) != 0) tabs.push_back({{}, ResText(988), kAccessPut});
         if ((extra & kAccessPutRef) != 0) tabs.push_back({{}, ResText(989), kAccessPutRef});
+    } else {
+        // The accessors sharing a method's name and ID follow its tab, each
+        // named in full: the method's tab names no property.
+        for (const int32_t bit : {kAccessGet, kAccessPut, kAccessPutRef})
+            if ((invoke & bit) != 0) tabs.push_back({{}, ResText(MemberCaption((code & ~0xF000) | (bit << 12))), bit});
     }
     int selected = static_cast<int>(first);
     for (size_t i = first; i < tabs.size(); ++i)

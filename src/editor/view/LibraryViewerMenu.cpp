@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "changes/hub/IAttributeChange.h"
 #include "dialogs/UiServices.h"
@@ -21,6 +22,7 @@
 #include "editor/view/DetailsPaneCodes.h"
 #include "editor/tree/EventHook.h"
 #include "editor/view/LibraryViewer.h"
+#include "typelib/TypeLibSupport.h"
 #include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin::editor {
@@ -71,6 +73,33 @@ bool ChildrenBuilt(QTreeWidgetItem* node) {
     return !(first && first->Placeholder);
 }
 
+// type lies in another library than library.
+bool OfAnotherLibrary(ole::ITypeInfo* type, ole::ITypeLib* library) {
+    ole::ComPtr<ole::ITypeLib> holder;
+    ole::UINT index = 0;
+    return ole::FAILED(type->GetContainingTypeLib(holder.put(), &index)) ||
+           !typelib_detail::SameObject(holder.get(), library);
+}
+
+// The member of memberNode is one that a dispinterface declared over an
+// interface shows from a type of another library. Errors count as not.
+bool OfAnotherLibrary(QTreeWidgetItem* memberNode) {
+    NodeRecord* record = nullptr;
+    if (!memberNode || GetNodeKind(memberNode, record) != kNodeMember) return false;
+    const auto* member = static_cast<MemberNodeRecord*>(record);
+    if (!member->Type || member->Type->TypeKind != ole::TKIND_DISPATCH || !member->Type->Library) return false;
+    ole::ITypeLib* library = member->Type->Library->Library.get();
+    if (!library) return false;
+    try {
+        const ole::ComPtr<ole::ITypeInfo2> declarer = modITypeInfoHelper::DispatchedDeclarer(
+            modITypeInfoHelper::GetInterfaceTypeInfo(library, static_cast<ole::UINT>(member->Type->TypeIndex)).get(),
+            member->MemberId, nullptr);
+        return declarer && OfAnotherLibrary(declarer.get(), library);
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
 
 // ---- The tree's context menu ----
@@ -119,6 +148,12 @@ ContextMenuState LibraryViewer::ContextMenuStateOf(QTreeWidgetItem* node, int32_
                 return FindBaseInterfaceKind(
                     modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get());
             };
+            if (type->TypeKind == ole::TKIND_DISPATCH && library) {
+                const std::vector<ole::ComPtr<ole::ITypeInfo2>> chain = modITypeInfoHelper::DispatchedChain(
+                    modITypeInfoHelper::GetInterfaceTypeInfo(library.get(), static_cast<ole::UINT>(index)).get());
+                state.DeclaredOverInterface = !chain.empty();
+                state.OfAnotherLibrary = !chain.empty() && OfAnotherLibrary(chain.front().get(), library.get());
+            }
             break;
         }
         case kNodeImplType:
@@ -130,9 +165,13 @@ ContextMenuState LibraryViewer::ContextMenuStateOf(QTreeWidgetItem* node, int32_
             state.ParentTypeKind = member->Type ? member->Type->TypeKind : 0;
             state.AccessBits = member->AccessBits;
             state.ParamOptions = paramOptionMask_;
+            state.OfAnotherLibrary = OfAnotherLibrary(node);
             break;
         }
-        case kNodeParam: state.ParamOptions = paramOptionMask_; break;
+        case kNodeParam:
+            state.ParamOptions = paramOptionMask_;
+            state.OfAnotherLibrary = OfAnotherLibrary(node->parent());
+            break;
         default: break;
     }
     state.TypeConstraint = typeConstraint_;

@@ -375,8 +375,15 @@ TEST_F(SpecifyType, AChoiceListMarkedInvalidSaysSoItself) {
     EXPECT_TRUE(seen);
 }
 
+// Libraries to take types in from, or to redirect to, are the referenced
+// ones (the one redirected from left out); the library being edited is never
+// offered, even when it is among them.
 TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
     ComPtr<CustomVarTypeInfo> inRef = TypeAt(refLib.get(), 1);
+    auto spare = NewLibrary(u"SpareLib");
+    NewType(spare.get(), u"Tone", TKIND_ENUM);
+    others.push_back(SaveAndReload(AsTypeLib(spare.get()).get()));
+    others.push_back(pickLib);
 
     std::vector<QString> shown;
     Drive([&](frmSpecifyType& d) {
@@ -386,12 +393,13 @@ TEST_F(SpecifyType, LibrarySessionsImportsAndRedirections) {
         d.Ok()->click();
     });
     SpecifiedType lib = frmSpecifyType::GetRedirectLibrary(nullptr, pickLib.get(), others, inRef.get());
-    EXPECT_EQ(shown, (std::vector<QString>{"PickLib"}));
+    EXPECT_EQ(shown, (std::vector<QString>{"SpareLib"}));
     ASSERT_TRUE(lib.Type);
     EXPECT_TRUE(lib.Type->TypeInfo());
     lib = frmSpecifyType::GetImportLibrary(nullptr, pickLib.get(), others);
-    EXPECT_EQ(shown, (std::vector<QString>{"PickLib", "RefLib"}));
+    EXPECT_EQ(shown, (std::vector<QString>{"RefLib", "SpareLib"}));
     EXPECT_TRUE(lib.Accepted);
+    others.resize(1);
     // Import: the referenced libraries only; nothing picked yet, so OK is refused.
     Drive([&](frmSpecifyType& d) {
         EXPECT_EQ(d.Picker()->Tree()->topLevelItemCount(), 1);

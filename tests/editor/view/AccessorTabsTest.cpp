@@ -682,5 +682,37 @@ TEST_F(AccessorTabs, OlderHistoriesStepInTheViewShowingTheAccessorsTheyName) {
     }
 }
 
+// A method and a Let that share a name and an ID, as widl writes them, are
+// one node: its tabs are the method's and the Let's, each named, and under
+// the Let's tab its attributes and its parameter are edited in the Let, the
+// method keeping its own; the file saved and its replay agree.
+TEST_F(AccessorTabs, TheLetSharingAMethodsNameAndIdIsEditedUnderItsOwnTab) {
+    fs::copy_file(fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "sharedname.tlb", dir / "in.tlb");
+    Open();
+    Select(At("IControls", "currentItem"));
+    EXPECT_EQ(TabTexts().mid(0, 2), (QStringList{"Interface Method", "Interface Property Let"}));
+    ClickTab("Interface Property Let");
+    EXPECT_EQ(TypeText(), "HRESULT");
+    Tick("hidden");
+    Update();
+    Select(At("IControls", "currentItem", "r"));
+    EXPECT_EQ(CurrentTab(), "Interface Property Let");
+    EXPECT_EQ(TypeText(), "[in] IMedia*");
+    dialogs.vt = VT_DISPATCH;
+    ChooseType();
+    Update();
+    SaveThemedScreenshots(view, "viewer-let-sharing-a-methods-name");
+    EXPECT_TRUE(services.messages.empty());
+    const ComPtr<ITypeLib> saved = SaveAndReplay();
+    const ComPtr<ITypeInfo> controls = modITypeInfoHelper::GetInterfaceTypeInfo(saved.get(), 1);
+    EXPECT_EQ(AccessorTypeAt(controls.get(), u"currentItem", INVOKE_PROPERTYPUT, 1), "9 flags 1");
+    EXPECT_EQ(AccessorTypeAt(controls.get(), u"currentItem", INVOKE_FUNC, 1), "29** flags 10");
+    // The Let is hidden, the method not.
+    for (UINT i = 0; i < typelib_detail::TypeAttr(controls.get())->cFuncs; ++i)
+        if (const typelib_detail::FuncDescHolder f(controls.get(), i); f->memid == 0x3c) {
+            EXPECT_EQ(f->wFuncFlags & FUNCFLAG_FHIDDEN, f->invkind == INVOKE_PROPERTYPUT ? FUNCFLAG_FHIDDEN : 0);
+        }
+}
+
 }  // namespace
 }  // namespace treetest

@@ -16,6 +16,7 @@
 
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "changes/ChangesTestSupport.h"
 #include "changes/RedirectionLibraries.h"
@@ -71,6 +72,7 @@ public:
     using Picked = editor::SpecifiedType;
     using Libs = dialogs::LibraryCollection;
     ComPtr<CustomVarTypeInfo> next;
+    int32_t paramFlags = -1;  // the parameter flags chosen with next, -1 for those the dialog was given
     std::vector<std::string> asked;
     uint32_t guids = 0;
     bool ChangeGuid(QWidget*, ole::GUID& guid) override {
@@ -80,8 +82,9 @@ public:
     Picked SpecifyType(QWidget*, int32_t usage, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*) override {
         return Answer("type " + std::to_string(usage));
     }
-    Picked SpecifyParamType(QWidget*, int32_t usage, int32_t, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*, int32_t&,
-                            bool) override {
+    Picked SpecifyParamType(QWidget*, int32_t usage, int32_t, int32_t, ITypeLib*, Libs&, tli::VarTypeInfo*,
+                            int32_t& flags, bool) override {
+        if (next && paramFlags >= 0) flags = paramFlags;
         return Answer("parameter type " + std::to_string(usage));
     }
     Picked ImportType(QWidget*, ITypeLib*, Libs&) override { return Answer("import type"); }
@@ -194,6 +197,15 @@ protected:
                 << testsupport::ReadText(dir / "stderr.txt");
             EXPECT_EQ(ReadBytes(dir / batch), ReadBytes(dir / "view.tlb")) << "run " << run;
         }
+    }
+    // The program's reading of view.tlb, which is the platform's.
+    std::string SavedAsThePlatformReadsIt() {
+        std::string saved;
+        EXPECT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "view.tlb").string()), &saved));
+        if (const std::optional<std::string> platform = testsupport::ReferenceDump(dir / "view.tlb")) {
+            EXPECT_TRUE(tlbtools::WithCrLf(saved) == *platform);
+        }
+        return saved;
     }
     ComPtr<ITypeLib> LoadSaved() {
         ComPtr<ITypeLib> saved;
@@ -809,16 +821,12 @@ TEST_F(MenuCommands, EditsOfADispinterfaceOverAnInterfaceAreMadeInTheInterface) 
     EXPECT_EQ(ChildTexts(At("DOverPlain", "Ping")), "first a");
     EXPECT_TRUE(At("IPlain", "Ping", "retVal"));
     ExpectReplayWritesTheSameFile({}, 2);
-    std::string saved;
-    ASSERT_OK(tlbtools::DumpTypeLibFile(ole::FromUtf8((dir / "view.tlb").string()), &saved));
+    const std::string saved = SavedAsThePlatformReadsIt();
     const std::string plain = saved.substr(saved.find("\"IPlain\""), saved.find("\"IDualD\"") - saved.find("\"IPlain\""));
     for (const char* made : {"\"Start\" id=0x60010003", "param 0 \"retVal\" pflags=0xa type=ptr(vt3)",
                              "\"Ping\" id=0x60010000 kind=1 invoke=1 cc=4 params=3 opt=0 vtoff=12 flags=0x40",
                              "\"first\" pflags=0x1", "param 2 \"retVal\" pflags=0xa"})
         EXPECT_NE(plain.find(made), std::string::npos) << made << "\n" << plain;
-    if (const std::optional<std::string> platform = testsupport::ReferenceDump(dir / "view.tlb")) {
-        EXPECT_TRUE(tlbtools::WithCrLf(saved) == *platform);
-    }
 }
 
 }  // namespace
@@ -1222,6 +1230,86 @@ TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWh
         }
         EXPECT_EQ(lets, "\"val\";\"val\";\"val\";;");
     }
+}
+
+// A parameter made the return value or the locale parameter through a
+// dispinterface declared over an interface is made so in the interface; the
+// dispinterface then shows no node for it (its member returns the value, or
+// takes the locale unseen): the member is shown with what it returns now, and
+// nothing fails. The file saved, the platform's reading and two replays agree.
+TEST_F(MenuCommands, AParameterMadeTheReturnValueOrLocaleThroughADispinterfaceLeavesItsNode) {
+    OpenForm("dispatch.tlb");
+    for (const char* member : {"Ping", "Name"}) EnsureChildren(At("IPlain", member));
+    for (const auto& [member, param, flags, pointers, returns] :
+         {std::tuple{"Ping", "a", PARAMFLAG_FOUT | PARAMFLAG_FRETVAL, int16_t{1}, "long"},
+          std::tuple{"Name", "lcid", PARAMFLAG_FIN | PARAMFLAG_FLCID, int16_t{0}, "BSTR"}}) {
+        Select(At("DOverPlain", member, param));
+        dialogs.next = CustomVarTypeInfo::New();
+        dialogs.next->SetType(VT_I4, nullptr);
+        dialogs.next->PointerLevel(pointers);
+        dialogs.paramFlags = flags;
+        QTest::mouseClick(view.DetailsField(Field::ChooseType), Qt::LeftButton);
+        QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+        EXPECT_EQ(view.ShownNode(), At("DOverPlain", member));
+        EXPECT_EQ(Utf8(static_cast<QLineEdit*>(view.DetailsField(Field::SetType))->text()), returns);
+        EXPECT_EQ(ChildTexts(At("DOverPlain", member)), "");
+    }
+    SaveThemedScreenshots(view, "viewer-locale-made-through-a-dispinterface");
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 2);
+    for (const char* member : {"Ping", "Name"}) EnsureChildren(At("IPlain", member));
+    EXPECT_EQ(ChildTexts(At("IPlain", "Ping")) + ";" + ChildTexts(At("IPlain", "Name")), "a;lcid r");
+    ExpectReplayWritesTheSameFile({}, 2);
+    const std::string saved = SavedAsThePlatformReadsIt();
+    for (const char* made : {"param 0 \"a\" pflags=0xa type=ptr(vt3)", "param 0 \"lcid\" pflags=0x5 type=vt3"})
+        EXPECT_NE(saved.find(made), std::string::npos) << made;
+}
+
+// A dispinterface declared over an interface deletes its members as it adds
+// them: in the interface, under both types; the file saved, the platform's
+// reading and two replays agree. It offers no property of its own to add,
+// and the functions it shows from another library (IUnknown's), which can't
+// be changed here, and their parameters offer only the view's settings.
+TEST_F(MenuCommands, AMemberOfADispinterfaceOverAnInterfaceIsDeletedFromTheInterface) {
+    OpenForm("dispatch.tlb");
+    EnsureChildren(At("IPlain"));
+    EXPECT_EQ(RightClickMenu(view, At("DOverPlain")).find("Add &Property"), std::string::npos);
+    EXPECT_NE(RightClickMenu(view, At("DText")).find("Add &Property"), std::string::npos);
+    EnsureChildren(At("DOverPlain", "QueryInterface"));
+    for (QTreeWidgetItem* node : {At("DOverPlain", "QueryInterface"), At("DOverPlain", "QueryInterface", "riid")})
+        EXPECT_EQ(RightClickMenu(view, node).rfind("Type C&onstraints[", 0), 0u) << RightClickMenu(view, node);
+    EXPECT_EQ(RightClickMenu(view, At("DOverPlain", "Ping")).rfind("&Delete Method, ", 0), 0u);
+    for (const char* member : {"Ping", "Count"}) {
+        Select(At("DOverPlain", member));
+        Run(MenuItem::mnuDelete);
+    }
+    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(history->ItemCount(), 2);
+    EXPECT_EQ(ChildTexts(At("DOverPlain")) + ";" + ChildTexts(At("IPlain")), "AddRef Name QueryInterface Release;Name");
+    ExpectReplayWritesTheSameFile({}, 2);
+    EXPECT_NE(SavedAsThePlatformReadsIt().find("\"IPlain\" kind=3 {5E1A1104-0000-4000-8000-000000000011} v0.0 "
+                                               "flags=0x100 align=4 size=4 vtbl=16 funcs=1"),
+              std::string::npos);
+}
+
+// A dispinterface declared over an interface of another library takes no
+// function of its own nor new member IDs there: it offers neither.
+TEST_F(MenuCommands, ADispinterfaceOverAnInterfaceOfAnotherLibraryOffersNoFunctionToAdd) {
+    {
+        const GUID enumVariant = {0x00020404, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+        auto lib = NewLibrary(u"Over", ole::FromUtf8((dir / "in.tlb").string()));
+        auto over = NewType(lib.get(), u"DEnum", TKIND_DISPATCH);
+        ASSERT_OK(over->AddImplType(0, RefTo(over.get(), StdOle2Type(kIID_IDispatch).get())));
+        ASSERT_OK(over->AddImplType(1, RefTo(over.get(), StdOle2Type(enumVariant).get())));
+        ASSERT_OK(lib->SaveAllChanges());
+    }
+    Open(dir / "in.tlb");
+    EnsureChildren(At("DEnum"));
+    ASSERT_TRUE(At("DEnum", "Next"));
+    const std::string menu = RightClickMenu(view, At("DEnum"));
+    for (const char* refused : {"&Add Function", "Reset &MemberIDs", "Add &Property"})
+        EXPECT_EQ(menu.find(refused), std::string::npos) << refused << " in " << menu;
+    EXPECT_EQ(RightClickMenu(view, At("DEnum", "Next")).rfind("Type C&onstraints[", 0), 0u);
 }
 
 }  // namespace
