@@ -73,7 +73,9 @@ ComPtr<tli::TypeInfo> TLBModifier::ApplyTypeRedirection(ComPtr<tli::TypeInfo> ty
                 const bool placeholder = mode_ == Mode::TestUnresolved &&
                                          ((unresolvedTypes_ && LibraryKey(lib.get()) == LibraryKey(unresolvedTypes_.get())) ||
                                           IsUnresolvedLibrary(lib.get()));
-                RaiseRes(placeholder ? 813 : 808);
+                if (placeholder) RaiseRes(813);
+                RaiseError(kErrInvalidArgument,
+                           modSupport::LoadResStringFormat(808, {TypeName(ITypeInfoOf(type.get()).get())}));
             }
             // A placeholder may be sent to a type of any kind, since it stands
             // for types of several; a base interface or a coclass's entry
@@ -152,7 +154,7 @@ ole::HREFTYPE TLBModifier::MapReferencedType(tli::TypeInfo* type, ole::ICreateTy
         } else if (libNum == 1) {
             // A starting type that left the list: referencing it would import
             // the library being replaced.
-            RaiseRes(808);
+            RaiseError(kErrInvalidArgument, modSupport::LoadResStringFormat(808, {name}));
         } else if (onDemand_) {
             auto flags = onDemandFlags_.find(libNum);
             const TypeListRecord& added =

@@ -131,18 +131,24 @@ public:
 
     // ---- Member and parameter edits (CustomTypeInfoEdits.cpp) ----
     // invKind: INVOKEKIND bits, 0 for every accessor. paramID: 0-based.
+    // Where invKind is optional (RemoveParamArray, InsertParameter,
+    // DeleteParameter, SetParameterName, ModifyMemberHelpData), 0 acts on the
+    // member's method where it has one, else on every accessor; a method's
+    // kind acts on the method alone, a property accessor's on the accessors
+    // alone (a method and a property accessor may share a member ID).
     void SetMemberReturnType(int32_t memberID, tli::VarTypeInfo* vtInfoReturn);
     void SetConstantValue(int32_t memberID, const ole::Variant& constVal);
     // Flags that would give a function a second return value or locale
     // parameter, or a return value that is not last, are refused (error 5).
     void SetParameterType(int32_t memberID, int32_t paramID, ParamData& paramData, int32_t invKind,
                           int32_t newInvKind);
-    void RemoveParamArray(int32_t memberID);
+    void RemoveParamArray(int32_t memberID, int32_t invKind = 0);
     // A second return value or locale parameter, a return value that would
     // not be last and a parameter after the return value are refused (error 5).
     // An automatic name another parameter has already is numbered.
-    void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName);
-    void DeleteParameter(int32_t memberID, int32_t paramID);
+    void InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName,
+                         int32_t invKind = 0);
+    void DeleteParameter(int32_t memberID, int32_t paramID, int32_t invKind = 0);
     // A new member ID that another member (or the type itself, for
     // SetMemberID) has raises TYPE_E_DUPLICATEID.
     void SetMemberID(int32_t memberID, int32_t newMemberID);
@@ -153,7 +159,7 @@ public:
     void SetMemberName(int32_t memberID, std::u16string_view newName);
     // An empty name leaves the parameter unnamed; a name another parameter of
     // the function has is refused (TYPE_E_AMBIGUOUSNAME).
-    void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName);
+    void SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName, int32_t invKind = 0);
     // A dispinterface declared over an interface ("dispinterface D { interface I; }")
     // stores no functions: it presents those of I's chain, as dispatch
     // functions (a return value parameter shown as what the function returns,
@@ -186,7 +192,7 @@ public:
     // ---- Member help (CustomTypeInfoHelp.cpp) ----
     // Sets the fields of hd that changeFields selects on every accessor of
     // the member. HelpFile and HelpStringDll are the library's.
-    void ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields);
+    void ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields, int32_t invKind = 0);
 
     // ---- Layout probe (CustomTypeInfoRebuild.cpp) ----
     // Interfaces only (otherwise false, offset untouched). When the type lays
@@ -323,7 +329,11 @@ private:
 
     // ---- CustomTypeInfoEdits.cpp ----
     void RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position,
-                                 std::u16string_view newName);
+                                 std::u16string_view newName, int32_t invKind = 0);
+    // The invoke kinds an edit given invKind acts on: 0 for 0 (the method, or
+    // every accessor), the method's kind for a method, every accessor's for
+    // an accessor.
+    static int32_t KindsOf(int32_t invKind);
     void MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti, const std::u16string& functionName);
     // Each registers on undo how to give the flag back.
     bool ClearFuncFlagOnOthers(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t invKind, int32_t flag,

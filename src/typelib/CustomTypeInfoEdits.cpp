@@ -37,11 +37,13 @@ int32_t FuncIndex(ole::ITypeInfo2* ti, ole::MEMBERID memberID, ole::INVOKEKIND k
 // A function takes one return value at most, as its last parameter, and one
 // locale parameter at most: error 5 for a parameter with flags inserted at
 // position that breaks this in any accessor.
-void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position, int32_t flags) {
+void CheckInsertedParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position, int32_t flags,
+                            int32_t kinds) {
     constexpr int32_t kOnce = ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID;
     constexpr const char16_t* kRetvalLast = u"A function has one return value parameter at most, and it comes last.";
     constexpr const char16_t* kOneLcid = u"A function has one locale ID parameter at most.";
     for (ole::INVOKEKIND kind : kKinds) {
+        if (kinds != 0 && !(kinds & kind)) continue;
         const int32_t index = FuncIndex(ti, memberID, kind);
         if (index < 0) continue;
         FuncDescHolder fd(ti, static_cast<ole::UINT>(index));
@@ -239,11 +241,17 @@ void CustomTypeInfo::SetPresentedReturnType(int32_t memberID, int32_t invKind, t
     undo.OnFailure([this, memberID, position, old, kind]() mutable { SetParameterType(memberID, position, old, kind, 0); });
 }
 
-void CustomTypeInfo::RemoveParamArray(int32_t memberID) {
-    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->RemoveParamArray(memberID);
+int32_t CustomTypeInfo::KindsOf(int32_t invKind) {
+    if ((invKind & 15) == 0) return 0;
+    if (invKind & ole::INVOKE_FUNC) return ole::INVOKE_FUNC;
+    return ole::INVOKE_PROPERTYGET | ole::INVOKE_PROPERTYPUT | ole::INVOKE_PROPERTYPUTREF;
+}
+
+void CustomTypeInfo::RemoveParamArray(int32_t memberID, int32_t invKind) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->RemoveParamArray(memberID, invKind);
     ParamData none;
     FuncRebuildData request;
-    RebuildFunction(ITypeInfo2().get(), memberID, 0, 0, none, request, FuncRebuildData::kDropParamArray);
+    RebuildFunction(ITypeInfo2().get(), memberID, KindsOf(invKind), 0, none, request, FuncRebuildData::kDropParamArray);
 }
 
 void CustomTypeInfo::MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti, const std::u16string& functionName) {
@@ -261,14 +269,15 @@ void CustomTypeInfo::MakeParameterName(std::u16string& name, ole::ITypeInfo2* ti
     RaiseError(kErrInvalidArgument);
 }
 
-void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName) {
+void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, ParamData& paramData, bool fAutoName,
+                                     int32_t invKind) {
     if (auto declarer = DispatchedDeclarer(memberID))
-        return declarer->InsertParameter(memberID, newParamId, paramData, fAutoName);
+        return declarer->InsertParameter(memberID, newParamId, paramData, fAutoName, invKind);
     if (newParamId < 0) RaiseError(kErrSubscriptOutOfRange);
     if (!fAutoName) RequireStorable(paramData.Name);
     RequireStorable(paramData.DefaultValue.get());
     ComPtr<ole::ITypeInfo2> ti = ITypeInfo2();
-    CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags);
+    CheckInsertedParameter(ti.get(), memberID, newParamId, paramData.Flags, KindsOf(invKind));
     if (fAutoName) {
         const std::u16string function = modITypeInfoHelper::MemberNameFromID(ti.get(), memberID);
         if (paramData.Flags & (ole::PARAMFLAG_FRETVAL | ole::PARAMFLAG_FLCID)) {
@@ -283,14 +292,16 @@ void CustomTypeInfo::InsertParameter(int32_t memberID, int32_t newParamId, Param
         }
     }
     FuncRebuildData request;
-    RebuildFunction(ti.get(), memberID, 0, newParamId + 1, paramData, request, FuncRebuildData::kInsertParam);
+    RebuildFunction(ti.get(), memberID, KindsOf(invKind), newParamId + 1, paramData, request,
+                    FuncRebuildData::kInsertParam);
 }
 
-void CustomTypeInfo::DeleteParameter(int32_t memberID, int32_t paramID) {
-    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->DeleteParameter(memberID, paramID);
+void CustomTypeInfo::DeleteParameter(int32_t memberID, int32_t paramID, int32_t invKind) {
+    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->DeleteParameter(memberID, paramID, invKind);
     ParamData none;
     FuncRebuildData request;
-    RebuildFunction(ITypeInfo2().get(), memberID, 0, paramID + 1, none, request, FuncRebuildData::kDeleteParam);
+    RebuildFunction(ITypeInfo2().get(), memberID, KindsOf(invKind), paramID + 1, none, request,
+                    FuncRebuildData::kDeleteParam);
 }
 
 void CustomTypeInfo::SetMemberID(int32_t memberID, int32_t newMemberID) {
@@ -493,7 +504,8 @@ void CustomTypeInfo::SetMemberName(int32_t memberID, std::u16string_view newName
     RenameMemberOrParameter(ITypeInfo2().get(), memberID, 0, newName);
 }
 
-void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName) {
+void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u16string_view newParamName,
+                                      int32_t invKind) {
     if (auto declarer = DispatchedDeclarer(memberID)) {
         // The dispinterface, as its library hands it out, reads a property's
         // names from its accessor stored first. A Get stored first there
@@ -512,14 +524,14 @@ void CustomTypeInfo::SetParameterName(int32_t memberID, int32_t paramID, std::u1
                        u"The dispinterface reads the property's parameter names from its Get, which has no parameter "
                        u"in this place, so the name can't be kept here; rename the parameter in " +
                            modITypeInfoHelper::GetTypeInfoName(declarer->ITypeInfo2().get()) + u".");
-        return declarer->SetParameterName(memberID, paramID, newParamName);
+        return declarer->SetParameterName(memberID, paramID, newParamName, invKind);
     }
     if (paramID < 0) RaiseError(kErrSubscriptOutOfRange);
-    RenameMemberOrParameter(ITypeInfo2().get(), memberID, paramID + 1, newParamName);
+    RenameMemberOrParameter(ITypeInfo2().get(), memberID, paramID + 1, newParamName, invKind);
 }
 
 void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID memberID, int32_t position,
-                                             std::u16string_view newName) {
+                                             std::u16string_view newName, int32_t invKind) {
     RequireStorable(newName);
     const std::u16string text(newName);
     // A method and a property accessor sharing a name and this ID are renamed
@@ -568,7 +580,9 @@ void CustomTypeInfo::RenameMemberOrParameter(ole::ITypeInfo2* ti, ole::MEMBERID 
         });
         if (valueAt != kNoValue) SetValueParamName(type_.get(), static_cast<ole::UINT>(index), names[valueAt]);
     };
+    const int32_t kinds = KindsOf(invKind);
     for (ole::INVOKEKIND kind : kKinds) {
+        if (kinds != 0 && !(kinds & kind)) continue;
         const int32_t index = FuncIndex(ti, memberID, kind);
         if (index < 0) continue;
         if (!read) {

@@ -105,8 +105,11 @@ void CustomTypeInfo::CopyParamCustData(ole::ITypeInfo2* source, ole::UINT source
                                      modITypeInfoHelper::SetParamCustData(type_.get(), destFunc, destParam));
 }
 
-void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields) {
-    if (auto declarer = DispatchedDeclarer(memberID)) return declarer->ModifyMemberHelpData(memberID, hd, changeFields);
+void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, int32_t changeFields,
+                                          int32_t invKind) {
+    if (auto declarer = DispatchedDeclarer(memberID))
+        return declarer->ModifyMemberHelpData(memberID, hd, changeFields, invKind);
+    const int32_t kinds = KindsOf(invKind);
     if (changeFields & HelpData::kDocString) RequireStorable(hd.DocString);
     if (changeFields & HelpData::kHelpFile) RequireStorable(hd.HelpFile);
     if (changeFields & HelpData::kHelpStringDll) RequireStorable(hd.HelpStringDll);
@@ -132,7 +135,7 @@ void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, 
         for (ole::INVOKEKIND kind : {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT,
                                      ole::INVOKE_PROPERTYPUTREF}) {
             ole::UINT index = 0;
-            if (FAILED(ti->GetFuncIndexOfMemId(memberID, kind, &index))) continue;
+            if ((kinds != 0 && !(kinds & kind)) || FAILED(ti->GetFuncIndexOfMemId(memberID, kind, &index))) continue;
             readOld();
             rollback.OnFailure([this, index, &old, changeFields] { SetFuncHelpDataMasked(index, *old, changeFields); });
             SetFuncHelpDataMasked(index, hd, changeFields);
@@ -149,7 +152,7 @@ void CustomTypeInfo::ModifyMemberHelpData(int32_t memberID, const HelpData& hd, 
         FuncRebuildData request;
         request.Help = hd;
         ParamData none;
-        RebuildFunction(ti.get(), memberID, 0, 0, none, request, changeFields);
+        RebuildFunction(ti.get(), memberID, kinds, 0, none, request, changeFields);
     }
 }
 

@@ -471,6 +471,9 @@ TEST_F(BatchRun, UsageMessagesAreAppendedToTheMessageFileWithExitCodeOne) {
                                      Replaced("The type library " ZEPHRIN_TESTCOM_PATH " cannot be loaded.", ".so", ".tlb")) +
                             "\n" + Message(173) + "\n");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+    // They name the destination option as the help does, and spell what they say.
+    for (const char* wrong : {"/SaveAs", "/saveas", "libary"}) EXPECT_EQ(messages.find(wrong), std::string::npos) << wrong;
+    EXPECT_NE(Message(170).find("a -saveas file"), std::string::npos);
 }
 
 // Without quiet mode and without a display, messages go to standard error;

@@ -9,7 +9,10 @@
 
 #include "app/EditSessionSupport.h"
 #include "changes/kinds/AddMemberChange.h"
+#include "changes/kinds/DeleteChange.h"
 #include "changes/kinds/FlattenChange.h"
+#include "changes/kinds/HelpChange.h"
+#include "changes/kinds/InsertParamChange.h"
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/RenameChange.h"
 #include "changes/kinds/ResetIDsChange.h"
@@ -66,6 +69,46 @@ TEST(SharedMethodName, EditsElsewhereAndOfEitherOneSaveReadBackAndReplay) {
                                             id + std::string(" invoke=4 flags=0x400")};
     EXPECT_EQ(read, expected) << *dump;
     EXPECT_NE(dump->find("\"start\""), std::string::npos);
+}
+
+// Items aimed at the Let by its invoke kind act on the Let alone, in the
+// session and in its replay: parameters inserted, renamed and deleted, help.
+// Run where the Let is gone, the history fails naming it and writes nothing.
+TEST(SharedMethodName, ItemsAimedAtTheLetActOnTheLetAloneAndFailWhereItIsGone) {
+    TempDir dir;
+    EditSession s(dir.path(), Form());
+    ChangeTarget let = MemberTarget(s.Lib(), u"IControls", u"currentItem", INVOKE_PROPERTYPUT), param = let;
+    param.Kind = kTargetParam;
+    auto insert = modInsertParamChange::NewInsertParamChange(false);
+    insert->ParamForm(InsertParamChange::kRequired);
+    s.Apply(insert, let);
+    s.Apply(insert, let);
+    s.Apply(Rename(u"first"), param);
+    param.ParamIndex = 1;
+    s.Apply(modDeleteChange::GetDeleteChange(), param);
+    auto help = modHelpChange::NewHelpChange(false);
+    help->InitFromTarget(let);
+    help->DocString(u"Sets the item");
+    s.Apply(help, let);
+    s.Save("live.tlb");
+    s.Replay("session.leh", "batch.tlb");
+    EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(dir / "live.tlb"));
+    const ComPtr<ITypeLib> live = LoadFile(dir / "live.tlb");
+    EXPECT_NE(FunctionsOf(live.get(), u"IControls").find("currentItem:1@40/1 currentItem:4@44/2"), std::string::npos);
+    // The method keeps its help and its parameter's name (the platform reads them for the ID).
+    const ComPtr<ITypeInfo> controls = modITypeInfoHelper::GetInterfaceTypeInfo(
+        live.get(), static_cast<UINT>(TypeTarget(live.get(), u"IControls").TypeIndex));
+    ole::BSTR doc = nullptr;
+    EXPECT_OK(controls->GetDocumentation(0x3C, nullptr, &doc, nullptr, nullptr));
+    EXPECT_EQ(typelib_detail::TakeBstr(doc) + u" " + typelib_detail::ReadNames(controls.get(), 0x3C, 3).back(),
+              u"The item playing r");
+
+    EditSession gone(dir.path(), Form());
+    gone.Apply(modDeleteChange::GetDeleteChange(), MemberTarget(gone.Lib(), u"IControls", u"currentItem", 4));
+    const std::string error = Utf8(RecordOf([&] { s.Replay("session.leh", "none.tlb", gone.Lib()); }).Description);
+    EXPECT_TRUE(error.ends_with("failed: Element not found: interface Property Let function IControls.currentItem."))
+        << error;
+    EXPECT_FALSE(fs::exists(dir / "none.tlb"));
 }
 
 TEST(SharedMethodName, EditsThatWouldHaveToTellTheTwoApartAreRefused) {

@@ -81,11 +81,14 @@ bool Playback::IdentityDue(IChange& change) const {
         return lib && lib->IsNewLibraryIdentity();
     };
     if (isIdentity(&change)) return false;
-    // Only the items before the position count: those from it on have not
-    // been applied to this library, and may be another library's (the
-    // history is kept when New attaches the next one) or be deleted.
-    return std::none_of(items_.cbegin(), NodeList::const_iterator(current_),
-                        [&](const ChangeNode& item) { return isIdentity(item.Change.get()); });
+    // Only a history's first change on the library records it. Items before
+    // the position were applied to this library: its first change was one of
+    // them, and when none of them is the identity, its item was deleted (in
+    // this session or an earlier one) or the history was recorded without
+    // one, and it stays so. The items from the position on have not been
+    // applied, and may be another library's (the history is kept when New
+    // attaches the next one).
+    return current_ == items_.begin();
 }
 
 ChangeNode Playback::MakeNode(IChange& change, ChangeKind kind, ChangeTarget& target) {

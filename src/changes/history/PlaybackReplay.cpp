@@ -106,11 +106,28 @@ int16_t SpecialParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t 
     RaiseNotFound();
 }
 
+// The number of parameters the function memberId/invokeKind has, or, for a
+// property accessor, the most any accessor of the property has: the type
+// reads a property's names from the accessor it stores first, which may be a
+// put whose value has a name where the Get, returning the value itself, has
+// no parameter, and a parameter is known by that name with the kind of any
+// accessor. Raises when there is no function memberId/invokeKind.
+int32_t ParamCount(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t invokeKind) {
+    int32_t count = FuncDescHolder(type, FunctionIndex(type, memberId, invokeKind))->cParams;
+    if (invokeKind & ole::INVOKE_FUNC) return count;
+    const ComPtr<ole::ITypeInfo2> type2 = ComPtr<ole::ITypeInfo>(type).As<ole::ITypeInfo2>();
+    for (ole::INVOKEKIND kind : {ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF}) {
+        ole::UINT index = 0;
+        if (type2 && ole::SUCCEEDED(type2->GetFuncIndexOfMemId(memberId, kind, &index)))
+            count = std::max<int32_t>(count, FuncDescHolder(type, index)->cParams);
+    }
+    return count;
+}
+
 // The position of the parameter named name, or -1 (errors count as not found).
 int32_t NamedParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t invokeKind, const std::u16string& name) {
     try {
-        const FuncDescHolder func(type, FunctionIndex(type, memberId, invokeKind));
-        const ole::UINT count = static_cast<ole::UINT>(func->cParams) + 1;
+        const ole::UINT count = static_cast<ole::UINT>(ParamCount(type, memberId, invokeKind)) + 1;
         std::vector<ole::BSTR> names(count, nullptr);
         ole::UINT got = 0;
         const ole::HRESULT hr = type->GetNames(memberId, names.data(), count, &got);
@@ -129,8 +146,7 @@ int32_t NamedParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t in
 // has a parameter there, else -1 (errors count as not found).
 int32_t UnnamedParamIndex(ole::ITypeInfo* type, ole::MEMBERID memberId, int32_t invokeKind, int16_t index) {
     try {
-        const FuncDescHolder func(type, FunctionIndex(type, memberId, invokeKind));
-        if (index >= 0 && index < func->cParams) return index;
+        if (index >= 0 && index < ParamCount(type, memberId, invokeKind)) return index;
     } catch (const ErrorRecord&) {
     }
     return -1;

@@ -34,6 +34,20 @@ void FillTargetNames(ChangeTarget& t) {
     }
 }
 
+namespace {
+
+// The kind word of a type: the kind the editor lists it under, but an alias
+// (listed under the kind of the type it names) is called an alias.
+std::u16string TypeKindWord(const ChangeTarget& t) {
+    ole::TYPEKIND own{};
+    if (t.Library && t.TypeIndex >= 0 && ole::SUCCEEDED(t.Library->GetTypeInfoType(t.TypeIndex, &own)) &&
+        own == ole::TKIND_ALIAS)
+        return modAttributeStrings::TypeKindText(ole::TKIND_ALIAS);
+    return modAttributeStrings::TypeKindText(t.TypeKind);
+}
+
+}  // namespace
+
 std::u16string DescribeTarget(const ChangeTarget& target) {
     ChangeTarget t = target;
     try {
@@ -44,7 +58,7 @@ std::u16string DescribeTarget(const ChangeTarget& target) {
     const std::u16string member = t.TypeName + u"." + t.MemberName;
     switch (t.Kind) {
         case kTargetType:
-            return modSupport::LoadResStringFormat(711, {modAttributeStrings::TypeKindText(t.TypeKind), t.TypeName});
+            return modSupport::LoadResStringFormat(711, {TypeKindWord(t), t.TypeName});
         case kTargetImplType: return modSupport::LoadResStringFormat(712, {t.MemberName});
         case kTargetMember:
             return modSupport::LoadResStringFormat(

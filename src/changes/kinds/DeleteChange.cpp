@@ -59,7 +59,7 @@ bool DeleteChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target,
                 ti->RequireMember(target.MemberId, target.InvokeKind);
                 ti->DeleteMember(target.MemberId, target.InvokeKind);
                 break;
-            default: ti->DeleteParameter(target.MemberId, target.ParamIndex); break;
+            default: ti->DeleteParameter(target.MemberId, target.ParamIndex, target.InvokeKind); break;
         }
     }
     copy.ReplacementLibrary = target.ReplacementLibrary;

@@ -232,7 +232,8 @@ void HelpChange::WriteInPlace(CustomTypeLib& library, ole::ITypeLib* lib, const 
                               const HelpChange& base) const {
     const HelpData& old = base.help_;
     if (target.Kind == kTargetMember) {
-        library.GetCustomTypeInfoByNumber(target.TypeIndex)->ModifyMemberHelpData(target.MemberId, help_, mask);
+        library.GetCustomTypeInfoByNumber(target.TypeIndex)->ModifyMemberHelpData(target.MemberId, help_, mask,
+                                                                                  target.InvokeKind);
         return;
     }
     // Three setters of the library or of the type; each is undone should a later one fail.

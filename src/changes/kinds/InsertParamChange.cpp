@@ -67,7 +67,8 @@ bool InsertParamChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& ta
     const int32_t position = target.Kind == kTargetMember ? 0 : target.ParamIndex + 1;
     ChangeTarget copy = target;
     ParamData param = MakeParam(form);
-    library.GetCustomTypeInfoByNumber(target.TypeIndex)->InsertParameter(target.MemberId, position, param, true);
+    library.GetCustomTypeInfoByNumber(target.TypeIndex)->InsertParameter(target.MemberId, position, param, true,
+                                                                         target.InvokeKind);
     newParamName_ = std::move(param.Name);
     if (listener) NotifyListener(*listener, ChangeKind::InsertParamChange, copy, *this, flags);
     return true;

@@ -11,7 +11,7 @@ bool RemoveParamArrayChange::Apply(CustomTypeLib& library, IChange*, ChangeTarge
                                    IChangeListener* listener, int32_t flags) {
     RequireTargetKind(ChangeKind::RemoveParamArrayChange, target);
     ChangeTarget copy = target;
-    library.GetCustomTypeInfoByNumber(target.TypeIndex)->RemoveParamArray(target.MemberId);
+    library.GetCustomTypeInfoByNumber(target.TypeIndex)->RemoveParamArray(target.MemberId, target.InvokeKind);
     if (listener) NotifyListener(*listener, ChangeKind::RemoveParamArrayChange, copy, *this, flags);
     return true;
 }

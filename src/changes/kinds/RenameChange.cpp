@@ -27,11 +27,11 @@ bool RenameChange::Apply(CustomTypeLib& library, IChange*, ChangeTarget& target,
         case kTargetParam: {
             const std::shared_ptr<CustomTypeInfo> ti = library.GetCustomTypeInfoByNumber(target.TypeIndex);
             // The model renames nothing, silently, for a member the type doesn't have.
-            ti->RequireMember(target.MemberId);
+            ti->RequireMember(target.MemberId, target.InvokeKind);
             if (target.Kind == kTargetMember)
                 ti->SetMemberName(target.MemberId, newName_);
             else
-                ti->SetParameterName(target.MemberId, target.ParamIndex, newName_);
+                ti->SetParameterName(target.MemberId, target.ParamIndex, newName_, target.InvokeKind);
             break;
         }
         default: RaiseError(kErrInvalidArgument);

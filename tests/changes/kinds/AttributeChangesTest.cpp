@@ -210,7 +210,7 @@ const KindCase kKinds[] = {
          edit(u"LongPtr", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, VT_BSTR, nullptr, 1).get()); });
          edit(u"IPlain", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IDispBase").get()); });
          edit(u"IBare", [](auto& c) { c.VarTypeInfo(nullptr); });
-         // An alias of an interface is listed as an interface and edited as an alias.
+         // An alias of an interface is listed as an interface, and edited and named as an alias.
          edit(u"ShapeAlias", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IPlain").get()); });
          edit(u"IDispBase", [](auto& c) { c.SetFlags(TYPEFLAG_FDUAL, true); });
          edit(u"Colors", [](auto& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); });
@@ -221,7 +221,7 @@ const KindCase kKinds[] = {
                       "Change alias LongPtr (Target Type)",
                       "Change interface IPlain (Base Type)",
                       "Change interface IBare (Base Type)",
-                      "Change interface ShapeAlias (Target Type)",
+                      "Change alias ShapeAlias (Target Type)",
                       "Change interface IDispBase (Attributes)",
                       "Change enum Colors (Attributes)",
                       "Change interface IShape (Attributes)"};

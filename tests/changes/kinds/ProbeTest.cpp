@@ -44,7 +44,9 @@ TEST(Probe2, CaseOnlyRenames) {
     // Parameters, found under the new spelling of their member.
     EXPECT_EQ(ren(ParamTarget(lib.get(), u"IShape", u"ZOOM", 0), u"Factor"), 0);
     EXPECT_EQ(NamesOf(view.ReadView().get(), u"IShape", zoom.MemberId), (Names{u"ZOOM", u"Factor"}));
-    EXPECT_EQ(ren(ParamTarget(lib.get(), u"IShape", u"NAME", 0), u"NAME"), 0);
+    ChangeTarget nameParam = ParamTarget(lib.get(), u"IShape", u"NAME", 0);
+    nameParam.InvokeKind = INVOKE_PROPERTYGET;
+    EXPECT_EQ(ren(nameParam, u"NAME"), 0);
     EXPECT_EQ(NamesOf(view.ReadView().get(), u"IShape", name.MemberId), (Names{u"NAME", u"NAME"}));
 }
 

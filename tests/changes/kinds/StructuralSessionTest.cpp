@@ -491,7 +491,8 @@ TEST_F(StructuralSession, ANewLibrarysGuidIsRecordedFirstAndGivenOnlyToANewLibra
 }
 
 // The identity item deleted (at the position, its only place to go): the
-// next edit does not bring it back. A new history records it again.
+// next edit does not bring it back, nor does an edit in a later session that
+// runs the saved history on a new library. A new history records it again.
 TEST_F(StructuralSession, ADeletedIdentityOfANewLibraryStaysDeleted) {
     ShownHistoryList shown{history};
     ASSERT_TRUE(shown.Shown());
@@ -504,6 +505,14 @@ TEST_F(StructuralSession, ADeletedIdentityOfANewLibraryStaysDeleted) {
     history.ExecuteCommand(kCmdSetNextStatement, -1, 0);
     AddType(TKIND_ENUM);
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Add enum type", "Add enum type", "*<end>"}));
+    const std::u16string folder = ole::FromUtf8(dir.path().string());
+    ASSERT_TRUE(history.SaveState(folder, u"session.leh"));
+    history.LoadState(folder, u"session.leh");
+    history.AttachITypeLib(StartingLibrary().get());
+    history.LibraryIsNew(true);
+    ASSERT_TRUE(history.ExecuteCommand(kCmdRun, -1, 0));
+    AddType(TKIND_ENUM);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Add enum type", "Add enum type", "Add enum type", "*<end>"}));
     history.ClearState();
     AddType(TKIND_ENUM);
     EXPECT_EQ(ui.Texts().front().substr(0, 12), "Identity of ");

@@ -1177,7 +1177,8 @@ TEST_F(MenuCommands, AReturnTypeSetThroughADispinterfaceOverAnInterfaceShowsInTh
 // itself there, the Let's value can't be named in the dispinterface: a rename
 // there is refused with a message before anything is recorded, and the value
 // is renamed in the interface. Where the Let comes first the name is kept
-// under both types. The window, a reopened library, the platform's reading
+// under both types, and named again there the history finds it by the name
+// it had in the Let. The window, a reopened library, the platform's reading
 // and two replays agree.
 TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWhereItKeepsTheName) {
     OpenForm("dispatch.tlb");
@@ -1188,11 +1189,11 @@ TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWh
     Run(MenuItem::mnuAddFuncPick, 2);
     Select(At("DOverPlain", "Count"));
     Run(MenuItem::mnuAddFuncPick, 4);
-    const auto renameValue = [&](const char* type, const char* member) {
+    const auto renameValue = [&](const char* type, const char* member, const char* name = "val") {
         QTreeWidgetItem* node = At(type, member);
         EnsureChildren(node);
         Select(node->child(node->childCount() - 1));
-        RenameCurrentNode(Tree(), "val");
+        RenameCurrentNode(Tree(), name);
     };
     const auto values = [&] {
         std::string texts;
@@ -1212,10 +1213,11 @@ TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWh
     EXPECT_EQ(history->ItemCount(), 4);
     renameValue("IPlain", "Count");
     renameValue("DOverPlain", "Size");
+    renameValue("DOverPlain", "Size", "W6hL");
     EXPECT_EQ(services.messages.size(), 1u);
     const std::string shown = values();
-    EXPECT_EQ(shown, "<New Value>;val;val;val;");
-    EXPECT_EQ(history->ItemCount(), 6);
+    EXPECT_EQ(shown, "<New Value>;W6hL;val;W6hL;");
+    EXPECT_EQ(history->ItemCount(), 7);
     ExpectReplayWritesTheSameFile({}, 2);
     Open(dir / "view.tlb");
     EnsureChildren(At("IPlain"));
@@ -1228,7 +1230,7 @@ TEST_F(MenuCommands, ALetsValueIsNamedThroughADispinterfaceOverAnInterfaceOnlyWh
             const size_t param = platform->find("param 0 ", at) + 8;
             lets += platform->substr(param, platform->find(" pflags", param) - param) + ";";
         }
-        EXPECT_EQ(lets, "\"val\";\"val\";\"val\";;");
+        EXPECT_EQ(lets, "\"W6hL\";\"val\";\"W6hL\";;");
     }
 }
 
