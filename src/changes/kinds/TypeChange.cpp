@@ -12,6 +12,7 @@
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin {
 
@@ -98,6 +99,11 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             undo.OnFailure([&] { ti->SetVersion(base.major_, base.minor_); });
         }
         if (kind == ole::TKIND_RECORD && alignment_ != base.alignment_) {
+            // One the record can't read back would be recorded as made and
+            // stored as another.
+            if (std::u16string why = modITypeInfoHelper::AlignmentRefusal(ti->ITypeInfo().get(), alignment_);
+                !why.empty())
+                RaiseError(kErrInvalidArgument, std::move(why));
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
             undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });

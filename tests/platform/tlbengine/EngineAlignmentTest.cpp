@@ -147,6 +147,22 @@ TEST(EngineAlignment, TheAlignmentSettingCapsNaturalAlignmentInEveryKindThatHasO
     ASSERT_OK(wide.As<ICreateTypeInfo>()->SetAlignment(1));
     ASSERT_OK(wide.As<ICreateTypeInfo>()->LayOut());
     ExpectLayout(wide.get(), 38, 1, {0, 4, 12, 28, 30});
+
+    // The natural alignment, whatever the setting: the widest field's, a
+    // record field's being the alignment it has (Holder: its short, as Wide
+    // now has 1); records and unions only.
+    const std::pair<UINT, WORD> natural[] = {{0, 8}, {2, 8}, {3, 2}, {5, 8}};
+    for (const auto& [index, expected] : natural) {
+        ComPtr<ITypeInfo> ti;
+        ASSERT_OK(lib.As<ITypeLib>()->GetTypeInfo(index, ti.put()));
+        WORD align = 0;
+        EXPECT_OK(ti.As<ICreateTypeInfoAlignment>()->GetNaturalAlignment(&align));
+        EXPECT_EQ(align, expected) << ole::ToUtf8(NameOf(ti.get()));
+    }
+    ComPtr<ITypeInfo> money;
+    ASSERT_OK(lib.As<ITypeLib>()->GetTypeInfo(6, money.put()));
+    WORD align = 0;
+    EXPECT_EQ(money.As<ICreateTypeInfoAlignment>()->GetNaturalAlignment(&align), TYPE_E_WRONGTYPEKIND);
 }
 
 TEST(EngineAlignment, ACopyThroughTheCreationInterfacesSavesTheSameLayout) {
