@@ -17,6 +17,8 @@
 #   stdole32    a dual and a dispinterface over types of stdole version 1.0
 #   sharedname  a dual whose method and property put share a name and an ID
 #               (the creation interfaces refuse the second of them)
+#   sharedid    a dual whose method and property put share an ID under other
+#               names (the platform reads both under the method's)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 refdump="${1:-/work/shared/tools/reference-dump}"
@@ -32,6 +34,7 @@ widl -o "$tmp/gone.tlb" gone.idl
 widl -o unresolved.tlb unresolved.idl
 widl -o stdole32.tlb stdole32.idl
 widl -o sharedname.tlb sharedname.idl
+widl -o sharedid.tlb sharedid.idl
 
 # widl writes "" as a string of length 0 and a module's function count as its
 # size; the platform's compiler stores every module with size 2 and "" inline
@@ -77,6 +80,6 @@ for path in sys.argv[1:]:
     open(path, 'wb').write(b)
 PY
 
-for f in dispatch values libhelp unresolved stdole32 strings sharedname; do
+for f in dispatch values libhelp unresolved stdole32 strings sharedname sharedid; do
   "$refdump" "$f.tlb" > "$f.dump"
 done
