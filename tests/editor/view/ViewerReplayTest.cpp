@@ -5,6 +5,7 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
 #include "support/ReferenceDump.h"
+#include "support/Screenshots.h"
 #include "support/TempDir.h"
 
 namespace treetest {
@@ -206,6 +208,11 @@ TEST_F(ViewerReplay, ARecordsAlignmentIsSavedAsChosenOrRefusedInTheField) {
     EXPECT_EQ(align->accessibleDescription(), "Invalid value. The fields of Matrix align to 4 bytes at most: its "
                                               "alignment can be 1, 2 or 4.");
     EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled());
+    for (const auto& [theme, palette] : {std::pair{"light", view.palette()}, std::pair{"dark", DarkPalette()}}) {
+        view.setPalette(palette);
+        testsupport::SaveScreenshots(view, std::string("viewer-alignment-refused-") + theme);
+    }
+    view.setPalette(QApplication::palette());
     QTest::keyClick(align, Qt::Key_Up);
     QTest::keyClick(align, Qt::Key_Up);
     EXPECT_TRUE(align->accessibleDescription().isEmpty());
