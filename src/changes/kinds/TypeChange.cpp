@@ -99,11 +99,12 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             undo.OnFailure([&] { ti->SetVersion(base.major_, base.minor_); });
         }
         if (kind == ole::TKIND_RECORD && alignment_ != base.alignment_) {
-            // One the record can't read back would be recorded as made and
-            // stored as another.
-            if (std::u16string why = modITypeInfoHelper::AlignmentRefusal(ti->ITypeInfo().get(), alignment_);
-                !why.empty())
-                RaiseError(kErrInvalidArgument, std::move(why));
+            // One wider than the fields' is stored as theirs, as the platform
+            // stores it (the pane's field refuses it; recorded histories may
+            // hold it); one that is no alignment at all is refused.
+            if (alignment_ != 1 && alignment_ != 2 && alignment_ != 4 && alignment_ != 8 && alignment_ != 16)
+                RaiseError(kErrInvalidArgument,
+                           modITypeInfoHelper::AlignmentRefusal(ti->ITypeInfo().get(), alignment_));
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
             undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });
