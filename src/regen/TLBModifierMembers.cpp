@@ -161,6 +161,18 @@ private:
     RaiseNamed(hr, std::move(description));
 }
 
+// Whether the source reads its function of memid and invkind under name
+// because name is that function's own, or that of a function of the same ID
+// and another invoke kind.
+bool ReadUnderSharedId(ole::ITypeInfo* source, std::u16string_view name, ole::MEMBERID memid,
+                       ole::INVOKEKIND invkind) {
+    if (helper::IsOwnName(source, name, memid, invkind)) return true;
+    for (ole::INVOKEKIND kind :
+         {ole::INVOKE_FUNC, ole::INVOKE_PROPERTYGET, ole::INVOKE_PROPERTYPUT, ole::INVOKE_PROPERTYPUTREF})
+        if (kind != invkind && helper::IsOwnName(source, name, memid, kind)) return true;
+    return false;
+}
+
 }  // namespace
 
 void TLBModifier::CopyTypeMembers(tli::TypeInfo* source, ole::ITypeInfo* sourceTi, ole::ICreateTypeInfo2* dest,
@@ -404,9 +416,11 @@ void TLBModifier::CopyFunction(MemberSource& source, ole::UINT index, ole::ICrea
     if (count > 0) {
         const std::u16string_view name = ole::BstrView(names.Out()[0]);
         // A method and a property accessor that the source holds under one
-        // name and one ID are copied as they are, where the engine takes them.
+        // name and one ID are copied as they are, where the engine takes them;
+        // so is one stored under a name of its own that the platform never
+        // reads: it reads the pair under the name of the other (stored first).
         ole::HRESULT hr = dest->SetFuncAndParamNames(index, names.Pointers(count), count);
-        if (hr == ole::TYPE_E_AMBIGUOUSNAME && helper::IsOwnName(sourceTi, name, memid, invkind))
+        if (hr == ole::TYPE_E_AMBIGUOUSNAME && ReadUnderSharedId(sourceTi, name, memid, invkind))
             hr = helper::SetFuncNamesSharingId(dest, index, names.Pointers(count), count);
         if (FAILED(hr)) RaiseMemberNameError(hr, sourceTi, std::u16string(name), index, false);
     }

@@ -581,7 +581,16 @@ ComPtr<tli::TypeInfo> CustomTypeInfo::TypeInfo() { return VTableInterfaceOrSelf(
 // ---- Names, GUIDs, version, alignment, layout ----
 
 void CustomTypeInfo::SetAlignment(int16_t cbAlignment) {
+    // The alignment a record reads back comes with its layout: laid out now,
+    // the type reads what a save stores, and a regeneration copies that.
+    // Failing, the type keeps the alignment it read.
+    const bool laidOut = typeKind_ == ole::TKIND_RECORD || typeKind_ == ole::TKIND_UNION;
+    const ole::WORD before = TypeAttr(ITypeInfo().get())->cbAlignment;
     CheckHr(type_->SetAlignment(static_cast<ole::WORD>(cbAlignment)));
+    if (!laidOut) return;
+    ScopeGuard restore([&] { (void)type_->SetAlignment(before); });
+    CheckHr(type_->LayOut());
+    restore.Dismiss();
 }
 
 void CustomTypeInfo::SetTypeInfoName(std::u16string_view newName) {

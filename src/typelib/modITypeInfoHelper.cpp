@@ -608,6 +608,27 @@ bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti) {
 
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti) { return cti && SUCCEEDED(cti->LayOut()); }
 
+std::u16string AlignmentRefusal(ole::ITypeInfo* ti, int16_t cbAlignment) {
+    ole::WORD widest = 8;
+    ComPtr<ole::ICreateTypeInfoAlignment> natural;
+    if (ti && SUCCEEDED(ti->QueryInterface(ole::ICreateTypeInfoAlignment::kIID, natural.put_void())))
+        (void)natural->GetNaturalAlignment(&widest);
+    if (widest == 0 || widest > 8) widest = 8;
+    const bool storable = cbAlignment == 1 || cbAlignment == 2 || cbAlignment == 4 || cbAlignment == 8;
+    if (storable && cbAlignment <= widest) return {};
+    const std::u16string name = ti ? GetTypeInfoName(ti) : std::u16string();
+    if (widest == 1)
+        return modSupport::FormatPlaceholders(u"The fields of |1 align to 1 byte at most: its alignment can only be 1.",
+                                              {name});
+    std::u16string allowed;
+    for (int a = 1; a <= widest; a *= 2) {
+        if (!allowed.empty()) allowed += a == widest ? u" or " : u", ";
+        allowed += modSupport::FormatPlaceholders(u"|1", {a});
+    }
+    return modSupport::FormatPlaceholders(u"The fields of |1 align to |2 bytes at most: its alignment can be |3.",
+                                          {name, static_cast<int>(widest), allowed});
+}
+
 // ---- Custom data ----
 
 namespace {

@@ -125,6 +125,11 @@ bool ProbeLayOut(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti, bool restoreLay
 bool ProbeAutomaticSlots(ole::ICreateTypeInfo2* cti, ole::ITypeInfo* ti);
 // LayOut with its error caught; true when it succeeded.
 bool LayOutTypeInfo(ole::ICreateTypeInfo* cti);
+// Why the record ti can't take cbAlignment, empty when it can. A record reads
+// back the smaller of the alignment set and the widest alignment of its
+// fields, 1, 2, 4 or 8: a larger value could not be read back as set. Where
+// the engine doesn't tell that widest alignment, only the four values count.
+std::u16string AlignmentRefusal(ole::ITypeInfo* ti, int16_t cbAlignment);
 
 // ---- Custom data ----
 // Reads every item of one source item into a CUSTDATA (the caller clears it).

@@ -142,5 +142,30 @@ TEST(SharedMethodName, EditsThatWouldHaveToTellTheTwoApartAreRefused) {
     }
 }
 
+// A method and a property put sharing a member ID but stored under other
+// names (sharedid: Alpha and Beta, as widl writes them): the platform reads
+// both under the method's name, and the library opens as such a pair does.
+// An edit elsewhere saves, replays twice to the same bytes, and the saved
+// file reads as the original plus the edit (sharedid.dump: its reference dump).
+TEST(SharedMethodName, AMethodAndAPutSharingAnIdUnderOtherNamesOpenAsAPair) {
+    TempDir dir;
+    const fs::path form = fs::path(ZEPHRIN_TEST_DATA_DIR) / "forms" / "sharedid.tlb";
+    EditSession s(dir.path(), form);
+    EXPECT_EQ(FunctionsOf(s.Lib(), u"IKnobs"), "reset:1@28/0 Alpha:1@32/1 Alpha:4@36/1 level:2@40/1");
+    s.Apply(Rename(u"restart"), MemberTarget(s.Lib(), u"IKnobs", u"reset"));
+    s.Save("live.tlb");
+    s.Replay("session.leh", "batch.tlb");
+    s.Replay("session.leh", "again.tlb");
+    EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(dir / "live.tlb"));
+    EXPECT_EQ(testsupport::ReadBytes(dir / "again.tlb"), testsupport::ReadBytes(dir / "live.tlb"));
+    std::string expected = testsupport::ReadText(form.parent_path() / "sharedid.dump");
+    expected.replace(expected.find("\"reset\""), 7, "\"restart\"");
+    expected.replace(expected.find("\"reset\""), 7, "\"restart\"");
+    EXPECT_EQ(tlbtools::WithCrLf(Dump(LoadFile(dir / "live.tlb").get())), expected);
+    if (const auto dump = testsupport::ReferenceDump(dir / "live.tlb")) {
+        EXPECT_EQ(*dump, expected);
+    }
+}
+
 }  // namespace
 }  // namespace sessiontest

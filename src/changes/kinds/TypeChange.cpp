@@ -12,6 +12,7 @@
 #include "regen/TLBModifier.h"
 #include "typelib/CustomTypeLib.h"
 #include "typelib/TypeLibSupport.h"
+#include "typelib/modITypeInfoHelper.h"
 
 namespace zephrin {
 
@@ -98,6 +99,12 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             undo.OnFailure([&] { ti->SetVersion(base.major_, base.minor_); });
         }
         if (kind == ole::TKIND_RECORD && alignment_ != base.alignment_) {
+            // One wider than the fields' is stored as theirs, as the platform
+            // stores it (the pane's field refuses it; recorded histories may
+            // hold it); one that is no alignment at all is refused.
+            if (alignment_ != 1 && alignment_ != 2 && alignment_ != 4 && alignment_ != 8 && alignment_ != 16)
+                RaiseError(kErrInvalidArgument,
+                           modITypeInfoHelper::AlignmentRefusal(ti->ITypeInfo().get(), alignment_));
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
             undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });

@@ -18,5 +18,7 @@ inline constexpr int32_t kInvalidMemberId = 4;
 inline constexpr int32_t kInvalidConstVal = 8;
 inline constexpr int32_t kInvalidDllName = 16;
 inline constexpr int32_t kInvalidDllEntry = 32;
+// (64 to 1024: the help page's fields.)
+inline constexpr int32_t kInvalidAlignment = 2048;
 
 }  // namespace zephrin::editor::details

@@ -552,10 +552,11 @@ void LibraryViewer::CheckDirty() {
 }
 
 void LibraryViewer::MarkInvalid(int32_t bits, bool invalid, const QString& why) {
-    const std::tuple<int32_t, QLabel*, QLineEdit*> marks[] = {
+    const std::tuple<int32_t, QLabel*, QWidget*> marks[] = {
         {kInvalidVersion, lblHeader_[8], txtVersion_},   {kInvalidLcid, lblHeader_[7], txtLCID_},
         {kInvalidMemberId, lblHeader_[6], txtMemberID_}, {kInvalidConstVal, lblHeader_[4], txtConstVal_},
-        {kInvalidDllName, lblHeader_[3], txtDllName_},   {kInvalidDllEntry, lblHeader_[2], txtDllEntry_}};
+        {kInvalidDllName, lblHeader_[3], txtDllName_},   {kInvalidDllEntry, lblHeader_[2], txtDllEntry_},
+        {kInvalidAlignment, lblHeader_[1], cmbAlign_}};
     for (const auto& [bit, label, field] : marks) {
         if ((bits & bit) == 0) continue;
         dialogs::MarkCaptionInvalid(label, invalid);
@@ -606,7 +607,22 @@ void LibraryViewer::OnOptionChanged(QListWidgetItem* item) {
 
 void LibraryViewer::OnAlignChosen(int index) {
     if (fillDepth_ > 0 || !workingChange_ || index < 0) return;
-    workingChange_->Alignment(static_cast<int16_t>(cmbAlign_->itemData(index).toInt()));
+    const auto alignment = static_cast<int16_t>(cmbAlign_->itemData(index).toInt());
+    // The record's own alignment is always offered back.
+    std::u16string why;
+    if (!baselineChange_ || alignment != baselineChange_->Alignment()) {
+        try {
+            why = modITypeInfoHelper::AlignmentRefusal(
+                modITypeInfoHelper::GetInterfaceTypeInfo(editTarget_.Library.get(),
+                                                         static_cast<ole::UINT>(editTarget_.TypeIndex))
+                    .get(),
+                alignment);
+        } catch (const ErrorRecord& error) {
+            why = error.Description;
+        }
+    }
+    if (why.empty()) workingChange_->Alignment(alignment);
+    MarkInvalid(kInvalidAlignment, !why.empty(), ToQString(why));
     CheckDirty();
 }
 

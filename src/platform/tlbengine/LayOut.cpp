@@ -343,6 +343,26 @@ HRESULT TypeInfoImpl::InstanceSize(ULONG* size, WORD* align, LayoutPass& pass) {
     }
 }
 
+HRESULT TypeInfoImpl::GetNaturalAlignment(WORD* pcbAlignment) {
+    if (!pcbAlignment) return E_POINTER;
+    *pcbAlignment = 0;
+    const TypeData& d = *data_;
+    if (d.kind != TKIND_RECORD && d.kind != TKIND_UNION) return TYPE_E_WRONGTYPEKIND;
+    LayoutPass pass;
+    pass.visiting.push_back(this);  // a field holding this type is a cycle
+    SizeCtx sctx{lib_, pass};
+    WORD widest = 1;
+    for (const VarData& v : d.vars) {
+        if (v.varkind != VAR_PERINSTANCE) continue;
+        ULONG s = 0;
+        WORD a = 0;
+        if (HRESULT hr = SizeOfType(v.type, sctx, &s, &a); FAILED(hr)) return hr;
+        widest = std::max(widest, a);
+    }
+    *pcbAlignment = widest;
+    return S_OK;
+}
+
 HRESULT TypeInfoImpl::VtableSize(WORD* size, LayoutPass& pass) {
     if (data_->kind != TKIND_INTERFACE) {
         *size = data_->cbSizeVft;

@@ -627,7 +627,7 @@ HRESULT DispatchView::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ITypeComp*>(this);
     else if (riid == ICreateTypeInfo::kIID || riid == ICreateTypeInfo2::kIID || riid == ICreateTypeInfoRoom::kIID ||
              riid == ICreateTypeInfoValueName::kIID ||
-             riid == ICreateTypeInfoSharedName::kIID)
+             riid == ICreateTypeInfoSharedName::kIID || riid == ICreateTypeInfoAlignment::kIID)
         return owner_->QueryInterface(riid, ppv);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
@@ -779,6 +779,8 @@ HRESULT TypeInfoImpl::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<ICreateTypeInfoValueName*>(this);
     else if (!lib_->ReadOnly() && riid == ICreateTypeInfoSharedName::kIID)
         *ppv = static_cast<ICreateTypeInfoSharedName*>(this);
+    else if (!lib_->ReadOnly() && riid == ICreateTypeInfoAlignment::kIID)
+        *ppv = static_cast<ICreateTypeInfoAlignment*>(this);
     if (!*ppv) return E_NOINTERFACE;
     AddRef();
     return S_OK;

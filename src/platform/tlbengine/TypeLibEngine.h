@@ -348,7 +348,8 @@ class TypeInfoImpl final : public TypeReader,
                            public ICreateTypeInfo2,
                            public ICreateTypeInfoRoom,
                            public ICreateTypeInfoValueName,
-                           public ICreateTypeInfoSharedName {
+                           public ICreateTypeInfoSharedName,
+                           public ICreateTypeInfoAlignment {
 public:
     // A created type owning its data.
     TypeInfoImpl(LibraryImpl* lib, std::unique_ptr<TypeData> data);
@@ -405,6 +406,7 @@ public:
     HRESULT SetFuncAndParamNames(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT SetValueParamName(UINT index, LPCOLESTR szName) override;
     HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
+    HRESULT GetNaturalAlignment(WORD* pcbAlignment) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;
     HRESULT DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) override;

@@ -211,6 +211,17 @@ struct ICreateTypeInfoSharedName : IUnknown {
     virtual HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) = 0;
 };
 
+// This engine's own addition to the creation interfaces: the alignment a
+// record or union has by what it holds, the widest of its fields' own
+// alignments. SetAlignment with a larger value stores this one, and the type
+// can read back no more. Other engines don't answer to it.
+struct ICreateTypeInfoAlignment : IUnknown {
+    static constexpr IID kIID = {0x2E6B9D31, 0x74C8, 0x4A0F, {0x8B, 0x52, 0x19, 0xD6, 0xE3, 0x40, 0xA7, 0x6C}};
+    // 1 for a record or union without fields; TYPE_E_WRONGTYPEKIND for other
+    // kinds; the layout's error when a field's type can't be sized.
+    virtual HRESULT GetNaturalAlignment(WORD* pcbAlignment) = 0;
+};
+
 // The library entry points below are defined by the file layer
 // (platform/tlbfiles) and, for registered libraries, by the registry layer.
 

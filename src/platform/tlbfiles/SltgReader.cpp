@@ -218,7 +218,10 @@ private:
         lib_.helpFile = LenText(r);
         lib_.helpContext = r.U32();
         uint16_t syskind = r.U16();
-        lib_.lcid = r.U16();
+        // The platform keeps a language of its own only with the neutral
+        // sub-language (9, not 0x409): any other reads as LCID 0.
+        const uint16_t langid = r.U16();
+        lib_.lcid = (langid >> 10) == 0 ? langid : 0;
         r.U32();
         lib_.libFlags = r.U16();
         uint32_t version = r.U32();

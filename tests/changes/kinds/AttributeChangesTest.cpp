@@ -206,6 +206,7 @@ const KindCase kKinds[] = {
          };
          edit(u"IShape", All({[](auto& c) { c.Guid(kNewGuid); }, [](auto& c) { c.MajorVersion(2); },
                               [](auto& c) { c.MinorVersion(5); }}));
+         // Wider than its fields allow (4): stored as 4, as the platform stores it.
          edit(u"Matrix", [](auto& c) { c.Alignment(8); });
          edit(u"LongPtr", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, VT_BSTR, nullptr, 1).get()); });
          edit(u"IPlain", [lib](auto& c) { c.VarTypeInfo(TypeOf(lib, 0, u"IDispBase").get()); });

@@ -19,6 +19,8 @@
 #               (the creation interfaces refuse the second of them)
 #   casenames   a record, a property, a method and parameters used in several
 #               methods and types, for names that differ from them only in case
+#   sharedid    a dual whose method and property put share an ID under other
+#               names (the platform reads both under the method's)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 refdump="${1:-/work/shared/tools/reference-dump}"
@@ -35,6 +37,7 @@ widl -o unresolved.tlb unresolved.idl
 widl -o stdole32.tlb stdole32.idl
 widl -o sharedname.tlb sharedname.idl
 widl -o casenames.tlb casenames.idl
+widl -o sharedid.tlb sharedid.idl
 
 # widl writes "" as a string of length 0 and a module's function count as its
 # size; the platform's compiler stores every module with size 2 and "" inline
@@ -80,6 +83,6 @@ for path in sys.argv[1:]:
     open(path, 'wb').write(b)
 PY
 
-for f in dispatch values libhelp unresolved stdole32 strings sharedname casenames; do
+for f in dispatch values libhelp unresolved stdole32 strings sharedname casenames sharedid; do
   "$refdump" "$f.tlb" > "$f.dump"
 done

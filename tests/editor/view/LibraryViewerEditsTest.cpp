@@ -191,7 +191,7 @@ TEST_F(LibraryViewerEdits, EnterInTheAttributeListOrTheAlignmentPressesUpdate) {
     view->Tree()->setCurrentItem(Child(Root(), "Matrix"));
     auto* align = static_cast<QComboBox*>(view->DetailsField(Field::Align));
     align->setFocus();
-    QTest::keyClick(align, Qt::Key_Down);
+    QTest::keyClick(align, Qt::Key_Up);
     ASSERT_TRUE(view->InEditMode());
     QTest::keyClick(align, Qt::Key_Return);
     EXPECT_FALSE(view->InEditMode());

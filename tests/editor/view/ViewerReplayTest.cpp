@@ -5,6 +5,7 @@
 #include "editor/TreeTestSupport.h"
 #include "editor/ViewerTestSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -15,6 +16,8 @@
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
+#include "support/ReferenceDump.h"
+#include "support/Screenshots.h"
 #include "support/TempDir.h"
 
 namespace treetest {
@@ -98,6 +101,20 @@ protected:
     }
     // Runs the program in the test's folder without a display.
     int Zephrin(const std::string& args) const { return RunZephrin(dir.path(), args); }
+    // Saves the sample library as in.tlb and shows it, its edits recorded by history.
+    void Open() {
+        const fs::path in = dir / "in.tlb";
+        {
+            ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8(in.string()));
+            ASSERT_OK(created->SaveAllChanges());
+        }
+        ComPtr<ITypeLib> loaded;
+        ASSERT_OK(LoadTypeLib(ole::FromUtf8(in.string()).c_str(), loaded.put()));
+        ShowViewer(view, hub, &dialogs, 40);
+        view.CurrentITypeLib(loaded.get());
+        history.ChangeListener(hub);
+        history.CurrentITypeLib(view.CurrentLibraryITypeLib().get());
+    }
 
     TempDir dir;
     CountingServices services;
@@ -105,25 +122,14 @@ protected:
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     editor::LibraryViewer view;
     ScriptedDialogs dialogs{view};
+    Playback history;
 };
 
 // The sample library holds a module (Kernel), a dual interface (IShape), an
 // alias of an interface (ShapeAlias, BaseAlias), a record, a coclass and
 // interfaces with a member to copy.
 TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
-    const fs::path in = dir / "in.tlb";
-    {
-        ComPtr<ICreateTypeLib2> created = BuildAllKinds(ole::FromUtf8(in.string()));
-        ASSERT_OK(created->SaveAllChanges());
-    }
-    ComPtr<ITypeLib> loaded;
-    ASSERT_OK(LoadTypeLib(ole::FromUtf8(in.string()).c_str(), loaded.put()));
-    ShowViewer(view, hub, &dialogs, 40);
-    view.CurrentITypeLib(loaded.get());
-    loaded = nullptr;
-    Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(view.CurrentLibraryITypeLib().get());
+    Open();
 
     // The library pane: a new version.
     Select(Root());
@@ -187,6 +193,49 @@ TEST_F(ViewerReplay, EditsMadeInTheViewReplayInBatchModeToTheSameFile) {
     ASSERT_OK(LoadTypeLib(ole::FromUtf8((dir / "batch.tlb").string()).c_str(), batch.put()));
     EXPECT_TRUE(changestest::TypeNamed(batch.get(), u"Runtime"));
     EXPECT_TRUE(changestest::TypeNamed(batch.get(), u"DEvents"));
+}
+
+// A record reads back the smaller of the alignment set and its fields' widest
+// (Matrix: 4). One it can read back is saved, shown and replayed as chosen; a
+// wider one is refused in the field with the reason, and nothing is recorded.
+TEST_F(ViewerReplay, ARecordsAlignmentIsSavedAsChosenOrRefusedInTheField) {
+    Open();
+    Select(At("Matrix"));
+    auto* align = static_cast<QComboBox*>(view.DetailsField(Field::Align));
+    ASSERT_EQ(align->currentText(), "4");
+    align->setFocus();
+    QTest::keyClick(align, Qt::Key_Down);
+    EXPECT_EQ(align->accessibleDescription(), "Invalid value. The fields of Matrix align to 4 bytes at most: its "
+                                              "alignment can be 1, 2 or 4.");
+    EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled());
+    for (const auto& [theme, palette] : {std::pair{"light", view.palette()}, std::pair{"dark", DarkPalette()}}) {
+        view.setPalette(palette);
+        testsupport::SaveScreenshots(view, std::string("viewer-alignment-refused-") + theme);
+    }
+    view.setPalette(QApplication::palette());
+    QTest::keyClick(align, Qt::Key_Up);
+    QTest::keyClick(align, Qt::Key_Up);
+    EXPECT_TRUE(align->accessibleDescription().isEmpty());
+    QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
+    ASSERT_FALSE(view.InEditMode());
+    Select(At("Widget"));
+    Select(At("Matrix"));
+    EXPECT_EQ(align->currentText(), "2");
+    ASSERT_EQ(history.ItemCount(), 1);
+
+    ComPtr<ITypeLib> saved = SaveAndReplay(history, view, dir.path());
+    ASSERT_EQ(Zephrin("-leh session.leh -tlb in.tlb -saveas again.tlb -quiet"), 0);
+    EXPECT_EQ(ReadBytes(dir / "again.tlb"), ReadBytes(dir / "view.tlb"));
+    ComPtr<ITypeInfo> matrix = changestest::TypeNamed(saved.get(), u"Matrix");
+    TYPEATTR* attr = nullptr;
+    ASSERT_OK(matrix->GetTypeAttr(&attr));
+    EXPECT_EQ(attr->cbAlignment, 2);
+    matrix->ReleaseTypeAttr(attr);
+    if (const auto dump = testsupport::ReferenceDump(dir / "view.tlb")) {
+        EXPECT_NE(dump->find("\"Matrix\" kind=1 {00000000-0000-0000-0000-000000000000} v0.0 flags=0x0 align=2 "),
+                  std::string::npos)
+            << *dump;
+    }
 }
 
 }  // namespace

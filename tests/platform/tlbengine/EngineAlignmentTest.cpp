@@ -147,6 +147,16 @@ TEST(EngineAlignment, TheAlignmentSettingCapsNaturalAlignmentInEveryKindThatHasO
     ASSERT_OK(wide.As<ICreateTypeInfo>()->SetAlignment(1));
     ASSERT_OK(wide.As<ICreateTypeInfo>()->LayOut());
     ExpectLayout(wide.get(), 38, 1, {0, 4, 12, 28, 30});
+
+    // The natural alignment, whatever the setting: the widest field's, a
+    // record field's being the one it has (Holder: its short, Wide now 1).
+    WORD natural[3] = {};
+    for (UINT i : {0u, 3u, 6u}) {
+        ComPtr<ITypeInfo> ti;
+        ASSERT_OK(lib.As<ITypeLib>()->GetTypeInfo(i, ti.put()));
+        (void)ti.As<ICreateTypeInfoAlignment>()->GetNaturalAlignment(&natural[i / 3]);
+    }
+    EXPECT_EQ(std::vector<WORD>(natural, natural + 3), (std::vector<WORD>{8, 2, 0}));  // Money: an alias
 }
 
 TEST(EngineAlignment, ACopyThroughTheCreationInterfacesSavesTheSameLayout) {

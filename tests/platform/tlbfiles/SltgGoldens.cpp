@@ -132,7 +132,7 @@ LibraryData Kinds(bool full)
     l.lcid = 0;
     if (full) {
         l.helpContext = 7;
-        l.lcid = 0x407;
+        l.lcid = 7;
     }
 
     TypeData e = Type(u"Colour", TKIND_ENUM, G(0x5E170002, 2), 0, 4, 4);
@@ -201,7 +201,7 @@ ImportLibData StdOle()
 LibraryData Objects(bool full)
 {
     LibraryData l = Library(u"SltgObjects", G(0x5E170010, 0x10));
-    l.lcid = full ? 0x409 : 0;
+    l.lcid = full ? 9 : 0;
     l.majorVersion = 3;
     l.docString = u"Shapes and pens";
     l.imports.push_back(StdOle());
@@ -284,7 +284,7 @@ LibraryData Objects(bool full)
 LibraryData Inheritance(bool full)
 {
     LibraryData l = Library(u"SltgInheritance", G(0x5E170020, 0x20));
-    l.lcid = full ? 0x809 : 0;
+    l.lcid = full ? 0x0C : 0;
     l.majorVersion = 1;
     l.minorVersion = 7;
     l.libFlags = LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL;
@@ -360,9 +360,10 @@ LibraryData Inheritance(bool full)
     return l;
 }
 
-// What older compilers store and the reference dumper does not show: the
-// library's LCID, help strings of types and members, and a dual whose stored
-// flags lack FDISPATCHABLE. Its IDispatch comes from stdole version 1.0.
+// What older compilers store and the reference dumper does not show: help
+// strings of types and members, and a dual whose stored flags lack
+// FDISPATCHABLE; and an LCID with a sub-language (0x409), read as 0. Its
+// IDispatch comes from stdole version 1.0.
 LibraryData Older()
 {
     LibraryData l = Library(u"SltgOlder", G(0x5E170030, 0x30));

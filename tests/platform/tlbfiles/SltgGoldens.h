@@ -21,12 +21,12 @@ struct Golden {
 std::vector<Golden> Goldens();
 // The same libraries with what the platform's reader drops (help strings of
 // types and members, member help contexts, union members, user-defined record
-// fields, dispinterface functions, unnamed parameters stored apart, the LCID);
-// for tests of our reader only.
+// fields, dispinterface functions, unnamed parameters stored apart), and LCIDs
+// of a neutral sub-language, which it keeps; for tests of our reader only.
 std::vector<Golden> FullDescriptions();
 // A library of what older compilers store that the reference dumper doesn't
-// show (the LCID, help strings of types and members) and a dual whose stored
-// flags lack FDISPATCHABLE.
+// show (help strings of types and members), a dual whose stored flags lack
+// FDISPATCHABLE, and an LCID with a sub-language, which reads as 0.
 Golden OlderForm();
 // A library whose references lie past their types' reference tables.
 Golden NowhereForm();

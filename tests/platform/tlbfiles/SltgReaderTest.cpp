@@ -111,10 +111,11 @@ TEST_P(SltgDescriptions, RandomByteFlipsNeverCrash)
 INSTANTIATE_TEST_SUITE_P(Goldens, SltgDescriptions, ::testing::Range<size_t>(0, 3),
                          [](const auto& info) { return Goldens().at(info.param).name; });
 
-std::vector<std::byte> SmallImage()
+std::vector<std::byte> SmallImage(LCID lcid = 0)
 {
     LibraryData l;
     l.name = u"Small";
+    l.lcid = lcid;
     TypeData t;
     t.name = u"E";
     t.kind = TKIND_ENUM;
@@ -142,6 +143,20 @@ TEST(SltgReader, RejectsOtherSignaturesAndEmptyInput)
     bytes[0] = std::byte{'M'};
     EXPECT_EQ(ReadSltg(bytes, &read), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(ReadSltg(SmallImage(), nullptr), E_POINTER);
+}
+
+// The platform keeps a library's language only with the neutral sub-language
+// (olepro32 and stdole32 store 0x409 and read as 0), and so does the reader,
+// for the library and its types.
+TEST(SltgReader, AnLcidWithASubLanguageReadsAsZero)
+{
+    for (const auto& [stored, read] : {std::pair<LCID, LCID>{9, 9}, {7, 7}, {0x0C, 0x0C}, {0, 0}, {0x409, 0},
+                                        {0x809, 0}, {0x407, 0}, {0x400, 0}}) {
+        LibraryData lib;
+        ASSERT_EQ(ReadSltg(SmallImage(stored), &lib), S_OK);
+        EXPECT_EQ(lib.lcid, read) << std::hex << stored;
+        EXPECT_EQ(lib.types.at(0).lcid, read) << std::hex << stored;
+    }
 }
 
 TEST(SltgReader, ABlockChainThatLoopsFails)
