@@ -47,15 +47,25 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 std::u16string Widen(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
-// The text converted by the platform to the integer type vt, a fraction
-// refused: the conversion would round it to a whole number without a word.
-bool ConvertWhole(std::u16string_view text, ole::VARTYPE vt, ole::Variant& out) {
+// Whether the number text names has no more than places decimal places
+// (trailing zeros aside); false when it names no number.
+bool HasAtMostPlaces(std::u16string_view text, int places) {
     const ole::Variant source{text};
     ole::Variant exact;
     if (ole::FAILED(ole::VariantChangeType(&exact.get(), &source.get(), 0, ole::VT_DECIMAL))) return false;
-    if (exact.get().decVal.scale != 0) return false;
+    return exact.get().decVal.scale <= places;
+}
+
+// The text converted by the platform to the integer type vt, a fraction
+// refused: the conversion would round it to a whole number without a word.
+bool ConvertWhole(std::u16string_view text, ole::VARTYPE vt, ole::Variant& out) {
+    if (!HasAtMostPlaces(text, 0)) return false;
+    const ole::Variant source{text};
     return ole::SUCCEEDED(ole::VariantChangeType(&out.get(), &source.get(), 0, vt));
 }
+
+// A Currency holds four decimal places: the conversion would round a fifth away.
+constexpr int kCurrencyPlaces = 4;
 
 template <class T>
 Parsed<T> ParseInteger(std::u16string_view text, ole::VARTYPE vt, T ole::VARIANT::*member) {
@@ -211,11 +221,27 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt) {
         float exact = 0;
         if (ReadShortest(text, exact)) return {true, ole::Variant(exact)};
     }
+    if (vt == ole::VT_CY && !HasAtMostPlaces(text, kCurrencyPlaces)) return {};
     const ole::Variant source{text};
     Parsed<ole::Variant> result;
     if (ole::FAILED(ole::VariantChangeType(&result.Value.get(), &source.get(), 0, vt))) return {};
     result.Valid = true;
     return result;
+}
+
+std::u16string ValueRule(ole::VARTYPE vt) {
+    switch (ValueType(vt)) {
+    case ole::VT_CY: return u"a number with at most four decimal places, from -922337203685477.5808 to 922337203685477.5807";
+    default: return {};
+    }
+}
+
+std::u16string WhatValueOfType(std::u16string_view typeName, ole::VARTYPE vt, bool orNothing) {
+    std::u16string what = u"A value of type " + std::u16string(typeName);
+    const std::u16string rule = ValueRule(vt);
+    if (!rule.empty()) what += u": " + rule;
+    if (orNothing) what += u", or nothing for no default value";
+    return what + u".";
 }
 
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared) {

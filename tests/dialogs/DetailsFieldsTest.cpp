@@ -272,6 +272,10 @@ TEST(DetailsFields, ConstantAndDefaultValues) {
     EXPECT_FALSE(ParseConstValue(u"256", VT_UI1).Valid);
     EXPECT_FALSE(ParseConstValue(u"-1", VT_UI4).Valid);
     EXPECT_FALSE(ParseConstValue(u"1.25", VT_DECIMAL).Valid);
+    // A Currency's fifth decimal place would be rounded away; trailing zeros are none.
+    EXPECT_FALSE(ParseConstValue(u"0.00005", VT_CY).Valid);
+    EXPECT_FALSE(ParseDefaultValue(u"1.23456", VT_CY).Valid);
+    EXPECT_EQ(ParseConstValue(u"1.234500", VT_CY).Value.get().cyVal.int64, 12345);
     EXPECT_FALSE(ParseConstValue(u"maybe", VT_BOOL).Valid);
     // A type without a value type of its own would turn every text into Empty.
     EXPECT_FALSE(ParseConstValue(u"5", VT_EMPTY).Valid);

@@ -16,6 +16,7 @@
 #include "dialogs/CustDataValue.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/frmGenerateGuid.h"
+#include "dialogs/modDetailsFields.h"
 #include "editor/pickers/TypePicker.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "foundation/ErrorRecord.h"
@@ -253,7 +254,10 @@ void frmCustData::SetError(bool error, const QString& why) {
     // Not by colour alone: the value box says that its value is invalid and
     // what it takes, where a screen reader reads it with the box.
     QString told;
-    if (error) told = !why.isEmpty() ? why : QStringLiteral("A value of type %1.").arg(lblSetType_->text());
+    if (error)
+        told = !why.isEmpty() ? why
+                              : ToQString(dialogs::modDetailsFields::WhatValueOfType(FromQString(lblSetType_->text()),
+                                                                                     EditType(), false));
     txtValue_->setToolTip(told);
     txtValue_->setAccessibleDescription(error ? QStringLiteral("Invalid value. ") + told : QString());
 }

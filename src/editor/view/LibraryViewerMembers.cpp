@@ -685,8 +685,7 @@ void LibraryViewer::OnConstValEdited() {
         const QString type = !param && SubKindOf(editKind_) == kSubEnumValue
                                  ? QStringLiteral("long")
                                  : ToQString(modPrototype::GetTypeString(workingChange_->VarTypeInfo().get(), false));
-        why = param ? QStringLiteral("A value of type %1, or nothing for no default value.").arg(type)
-                    : QStringLiteral("A value of type %1.").arg(type);
+        why = ToQString(Fields::WhatValueOfType(FromQString(type), declared, param));
     }
     MarkInvalid(kInvalidConstVal, !value.Valid, why);
     CheckDirty();

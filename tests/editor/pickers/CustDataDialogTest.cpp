@@ -233,6 +233,10 @@ TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     Type(d.ValueField(), "12");
     EXPECT_TRUE(d.Ok()->isEnabled());
     EXPECT_TRUE(read().isEmpty()) << read().toStdString();
+    // A Currency's fifth decimal place would be rounded away.
+    d.SetValueType(VT_CY);
+    Type(d.ValueField(), "0.00005");
+    EXPECT_TRUE(read().contains(QStringLiteral("four decimal places"))) << read().toStdString();
     d.reject();
 }
 

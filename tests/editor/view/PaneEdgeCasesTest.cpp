@@ -321,6 +321,31 @@ TEST_F(PaneEdgeCases, AVariantDefaultIsReadAsTheTypeItHolds) {
     EXPECT_EQ(Edit(MemberField::ConstValue)->text(), "a\\tb");
 }
 
+// Texts of a value the file can't hold are refused with the rule, not
+// rounded on Update (a Currency's fifth decimal place); good ones replay.
+TEST_F(PaneEdgeCases, ValuesTheFileCantHoldAreRefusedWithTheRule) {
+    Open();
+    const struct {
+        const char *type, *member, *param, *bad, *rule, *good;
+    } cases[] = {
+        {"Consts", "cCY", nullptr, "0.00005", "four decimal places", "-1.2345"},
+        {"IDefaults", "Opt", "pCy", "1.23456", "four decimal places", "-1.2345"},
+    };
+    for (const auto& c : cases) {
+        Select(At(c.type, c.member, c.param));
+        Type(MemberField::ConstValue, QString::fromUtf8(c.bad));
+        EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled()) << c.bad;
+        EXPECT_TRUE(Edit(MemberField::ConstValue)->toolTip().contains(QString::fromUtf8(c.rule))) << c.bad;
+        Type(MemberField::ConstValue, QString::fromUtf8(c.good));
+        Update();
+    }
+    SaveAndReplay();
+    for (const auto& c : cases) {
+        Select(At(c.type, c.member, c.param));
+        EXPECT_EQ(Edit(MemberField::ConstValue)->text(), QString::fromUtf8(c.good));
+    }
+}
+
 // New defaults of every type and each optional setting, saved and replayed.
 TEST_F(PaneEdgeCases, DefaultsAndOptionalSettingsSaveAndReplay) {
     Open();
