@@ -232,6 +232,7 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt) {
 std::u16string ValueRule(ole::VARTYPE vt) {
     switch (ValueType(vt)) {
     case ole::VT_CY: return u"a number with at most four decimal places, from -922337203685477.5808 to 922337203685477.5807";
+    case ole::VT_DECIMAL: return u"a whole number from 0 to 18446744073709551615";
     default: return {};
     }
 }

@@ -87,7 +87,8 @@ std::u16string FormatValue(const ole::Variant& value, bool hex);
 // which the conversion would round.
 Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
 // What a value of type vt must be where the type takes less than its name
-// says: a Currency at most four decimal places. Empty for other types.
+// says: a Currency at most four decimal places, a Decimal (as a library file
+// holds it) a whole number from 0 to 18446744073709551615. Empty for other types.
 std::u16string ValueRule(ole::VARTYPE vt);
 // Why a text is refused for a value of type vt named typeName: "A value of
 // type DECIMAL: a whole number from 0 to 18446744073709551615.", with ", or
