@@ -53,10 +53,14 @@ void MarkCaptionInvalid(QLabel* caption, bool invalid) {
 void MarkFieldInvalid(QLabel* label, QWidget* field, bool invalid, const QString& why) {
     // The colour is not all: the field itself says that its value is invalid
     // and what it takes, which a screen reader reads with the field.
+    // Each told once, when it changes: the field's own description is set
+    // while it has one, so that its tooltip, which a reader would read in
+    // its place, tells nothing more.
     const QString told = invalid ? QStringLiteral("Invalid value. ") + why : QString();
     SetToolTipTold(label, invalid ? why : QString());
+    if (invalid) SetDescriptionTold(field, told);
     SetToolTipTold(field, invalid ? why : QString());
-    field->setAccessibleDescription(told);
+    if (!invalid) SetDescriptionTold(field, told);
 }
 
 }  // namespace zephrin::dialogs

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "dialogs/CustDataValue.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/frmGenerateGuid.h"
 #include "dialogs/modDetailsFields.h"
@@ -258,8 +259,7 @@ void frmCustData::SetError(bool error, const QString& why) {
         told = !why.isEmpty() ? why
                               : ToQString(dialogs::modDetailsFields::WhatValueOfType(FromQString(lblSetType_->text()),
                                                                                      EditType(), false));
-    txtValue_->setToolTip(told);
-    txtValue_->setAccessibleDescription(error ? QStringLiteral("Invalid value. ") + told : QString());
+    dialogs::MarkFieldInvalid(lblValueHeader_, txtValue_, error, told);
 }
 
 void frmCustData::ValueEdited() {

@@ -71,7 +71,7 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
         mismatch_ = matches ? QString() : QStringLiteral("The current type is not offered here: its use or the "
                                                          "type constraint rules it out. Choose another type.");
         lblHeader_->setToolTip(mismatch_);
-        lblHeader_->setAccessibleDescription(mismatch_);
+        dialogs::SetDescriptionTold(lblHeader_, mismatch_);
         TellWhy();
     });
     connect(picker_->Tree(), &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });

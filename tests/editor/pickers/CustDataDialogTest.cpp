@@ -21,6 +21,7 @@
 #include "dialogs/DialogTestSupport.h"
 #include "editor/pickers/frmCustData.h"
 #include "platform/automation/Guid.h"
+#include "support/ScreenReader.h"
 
 namespace dialogstest {
 namespace {
@@ -238,6 +239,20 @@ TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     Type(d.ValueField(), "0.00005");
     EXPECT_TRUE(read().contains(QStringLiteral("four decimal places"))) << read().toStdString();
     d.reject();
+}
+
+// A reason is told once, not again at each key while it stays the same: in
+// the GUID dialog and in the value box.
+TEST_F(CustDataDialog, AReasonIsToldOnceWhileItStaysTheSame) {
+    frmCustData d(target, nullptr, 0, false);
+    testsupport::DescriptionCounter reader;
+    services.modal = [&](QDialog& g) {
+        Type(g.findChild<QLineEdit*>("txtGUID"), "{6A1C0E55-1B0D-");
+        EXPECT_EQ(reader.Told[g.findChild<QLineEdit*>("txtGUID")], 1);
+    };
+    d.AddButton()->click();
+    Type(d.ValueField(), "abcdefghijklmno");
+    EXPECT_EQ(reader.Told[d.ValueField()], 1);
 }
 
 // A string longer than a text box holds by default is edited whole.
