@@ -219,7 +219,8 @@ TEST_F(CustDataDialog, CancelOverABadValueRestoresItAndFormatSwitches) {
 
 // A value that doesn't convert to its type is not marked by the caption's
 // colour alone: the value box itself says that it is invalid and what it
-// takes, where a screen reader reads it; valid again, it says nothing more.
+// takes, where a screen reader reads it, and the text below it; valid again,
+// it says nothing more.
 TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     frmCustData d(target, nullptr, 0, false);
     d.List()->setCurrentRow(0);
@@ -231,9 +232,11 @@ TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     ASSERT_FALSE(d.Ok()->isEnabled());
     EXPECT_TRUE(read().startsWith(QStringLiteral("Invalid value. "))) << read().toStdString();
     EXPECT_TRUE(read().contains(QStringLiteral("long"))) << read().toStdString();
+    EXPECT_TRUE(d.ErrorText()->isVisibleTo(&d) && d.ErrorText()->text() == d.ValueField()->toolTip());
     Type(d.ValueField(), "12");
     EXPECT_TRUE(d.Ok()->isEnabled());
     EXPECT_TRUE(read().isEmpty()) << read().toStdString();
+    EXPECT_FALSE(d.ErrorText()->isVisibleTo(&d));
     // A Currency's fifth decimal place would be rounded away.
     d.SetValueType(VT_CY);
     Type(d.ValueField(), "0.00005");

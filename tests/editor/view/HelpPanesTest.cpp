@@ -435,6 +435,7 @@ TEST_F(HelpPanes, HelpTextsThatCantBeTakenAreMarked) {
         EXPECT_TRUE(view.InEditMode()) << bad;
         EXPECT_TRUE(Caption(1)->font().bold()) << bad;
     }
+    EXPECT_TRUE(ShownBelow(Context(0), Context(0)->toolTip()));
     TypeInto(Context(1), "2.5");
     EXPECT_EQ(view.InvalidFields(), 64 | 128);
     TypeInto(Context(0), "0");
