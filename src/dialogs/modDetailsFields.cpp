@@ -47,13 +47,27 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 std::u16string Widen(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
+// The digits written after the decimal point of text, trailing zeros aside;
+// none when an exponent follows them, which moves the point.
+int WrittenPlaces(std::u16string_view text) {
+    const size_t point = text.find(u'.');
+    if (point == std::u16string_view::npos) return 0;
+    size_t end = point + 1, last = point;
+    for (; end < text.size() && text[end] >= u'0' && text[end] <= u'9'; ++end)
+        if (text[end] != u'0') last = end;
+    if (end < text.size() && (text[end] == u'E' || text[end] == u'e')) return 0;
+    return static_cast<int>(last - point);
+}
+
 // Whether the number text names has no more than places decimal places
-// (trailing zeros aside); false when it names no number.
+// (trailing zeros aside); false when it names no number. The digits are
+// counted as written too: a Decimal holds 28 places, and rounds further
+// ones away before its scale could tell.
 bool HasAtMostPlaces(std::u16string_view text, int places) {
     const ole::Variant source{text};
     ole::Variant exact;
     if (ole::FAILED(ole::VariantChangeType(&exact.get(), &source.get(), 0, ole::VT_DECIMAL))) return false;
-    return exact.get().decVal.scale <= places;
+    return exact.get().decVal.scale <= places && WrittenPlaces(text) <= places;
 }
 
 // The text converted by the platform to the integer type vt, a fraction

@@ -276,6 +276,12 @@ TEST(DetailsFields, ConstantAndDefaultValues) {
     EXPECT_FALSE(ParseConstValue(u"0.00005", VT_CY).Valid);
     EXPECT_FALSE(ParseDefaultValue(u"1.23456", VT_CY).Valid);
     EXPECT_EQ(ParseConstValue(u"1.234500", VT_CY).Value.get().cyVal.int64, 12345);
+    // Nor when more digits follow than a Decimal holds, which would round them
+    // away before the places are counted; an exponent counts.
+    EXPECT_FALSE(ParseConstValue(u"1.00000000000000000000000000001", VT_CY).Valid);
+    EXPECT_FALSE(ParseConstValue(u"0.000000000000000000000000000001", VT_CY).Valid);
+    EXPECT_FALSE(ParseInt32(u"1.00000000000000000000000000001").Valid);
+    EXPECT_EQ(ParseConstValue(u"1.23456E+2", VT_CY).Value.get().cyVal.int64, 1234560);
     EXPECT_FALSE(ParseConstValue(u"maybe", VT_BOOL).Valid);
     // A type without a value type of its own would turn every text into Empty.
     EXPECT_FALSE(ParseConstValue(u"5", VT_EMPTY).Valid);
