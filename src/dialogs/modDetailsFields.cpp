@@ -78,6 +78,12 @@ bool ConvertWhole(std::u16string_view text, ole::VARTYPE vt, ole::Variant& out) 
     return ole::SUCCEEDED(ole::VariantChangeType(&out.get(), &source.get(), 0, vt));
 }
 
+// Whether vt is a whole-number type.
+bool IsWholeType(ole::VARTYPE vt) {
+    return vt == ole::VT_I1 || vt == ole::VT_UI1 || vt == ole::VT_I2 || vt == ole::VT_UI2 || vt == ole::VT_I4 ||
+           vt == ole::VT_UI4 || vt == ole::VT_INT || vt == ole::VT_UINT || vt == ole::VT_I8 || vt == ole::VT_UI8;
+}
+
 // A Currency holds four decimal places: the conversion would round a fifth away.
 constexpr int kCurrencyPlaces = 4;
 
@@ -236,6 +242,8 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt) {
         if (ReadShortest(text, exact)) return {true, ole::Variant(exact)};
     }
     if (vt == ole::VT_CY && !HasAtMostPlaces(text, kCurrencyPlaces)) return {};
+    // A fraction for a whole-number type would be rounded without a word.
+    if (IsWholeType(vt) && !HasAtMostPlaces(text, 0)) return {};
     const ole::Variant source{text};
     Parsed<ole::Variant> result;
     if (ole::FAILED(ole::VariantChangeType(&result.Value.get(), &source.get(), 0, vt))) return {};
@@ -275,9 +283,7 @@ Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE de
     if (declared != ole::VT_VARIANT) return ParseConstValue(text, declared);
     const Parsed<ole::Variant> number = ParseConstValue(text, ole::VT_R8);
     const bool whole = number.Valid && std::trunc(number.Value.get().dblVal) == number.Value.get().dblVal;
-    const bool integral = held == ole::VT_I1 || held == ole::VT_UI1 || held == ole::VT_I2 || held == ole::VT_UI2 ||
-                          held == ole::VT_I4 || held == ole::VT_UI4 || held == ole::VT_INT || held == ole::VT_UINT ||
-                          held == ole::VT_I8 || held == ole::VT_UI8;
+    const bool integral = IsWholeType(held);
     const bool holds = held != ole::VT_EMPTY && held != ole::VT_NULL && held != ole::VT_VARIANT;
     if (holds && (!integral || !number.Valid || whole)) {
         Parsed<ole::Variant> same = ParseConstValue(text, held);

@@ -83,8 +83,8 @@ std::u16string FormatValue(const ole::Variant& value, bool hex);
 // The text converted to vt by the platform's conversion, except that a
 // Single or Double written as FormatValue writes it reads back to the very
 // value shown (the platform rounds a Single twice). Not valid when the
-// conversion fails, or for a Currency with more than four decimal places,
-// which the conversion would round.
+// conversion fails, or for a Currency with more than four decimal places or
+// a fraction for a whole-number type, which the conversion would round.
 Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
 // What a value of type vt must be where the type takes less than its name
 // says: a Currency at most four decimal places, a Decimal (as a library file
