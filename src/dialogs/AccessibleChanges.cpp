@@ -125,4 +125,8 @@ void SetToolTipTold(QWidget* widget, const QString& tip) {
     if (widget->accessibleDescription().isEmpty()) Send(widget, -1, QAccessible::DescriptionChanged);
 }
 
+void SetDescriptionTold(QWidget* widget, const QString& description) {
+    if (widget->accessibleDescription() != description) widget->setAccessibleDescription(description);
+}
+
 }  // namespace zephrin::dialogs

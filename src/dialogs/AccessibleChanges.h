@@ -73,5 +73,9 @@ void TellFocusedItem(QTreeWidget* tree);
 // Sets widget's tooltip, and tells a reader of the description it gives the
 // widget when it has no description of its own.
 void SetToolTipTold(QWidget* widget, const QString& tip);
+// Sets widget's own description, telling a reader only when it changes: Qt
+// tells it each time it is set, the same text again too, so that a field
+// checked at each key would repeat its reason at each key.
+void SetDescriptionTold(QWidget* widget, const QString& description);
 
 }  // namespace zephrin::dialogs

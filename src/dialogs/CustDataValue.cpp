@@ -33,9 +33,8 @@ Parsed Parse(std::u16string_view text, ole::VARTYPE editType) {
     modDetailsFields::Parsed<ole::Variant> converted = modDetailsFields::ConvertText(text, editType);
     if (!converted.Valid) return result;
     if (!ole::CanWriteValue(converted.Value.get())) {
-        result.Why = editType == ole::VT_DECIMAL
-                         ? u"A Decimal value must be a whole number from 0 to 18446744073709551615."
-                         : u"A library file can't hold this value.";
+        result.Why = editType == ole::VT_DECIMAL ? u"A Decimal value must be " + modDetailsFields::ValueRule(editType) + u"."
+                                                 : u"A library file can't hold this value.";
         return result;
     }
     result.Valid = true;

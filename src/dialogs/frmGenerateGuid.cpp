@@ -75,12 +75,7 @@ frmGenerateGuid::frmGenerateGuid(const ole::GUID& guid, bool nullAllowed, QWidge
 
     // Why OK is disabled, under the text; room for the longer reason is kept,
     // so the buttons stay where they are as the reason comes and goes.
-    why_ = new QLabel(this);
-    why_->setObjectName(QStringLiteral("lblReason"));
-    why_->setWordWrap(true);
-    why_->setTextFormat(Qt::PlainText);
-    why_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    MarkCaptionInvalid(why_, true);  // the reason is always in the invalid mark's colour
+    why_ = NewReasonLabel(text_, false, this);
     const int width = std::max(row->sizeHint().width(), text_->minimumWidth());
     why_->setFixedWidth(width);
     int height = 0;
@@ -143,10 +138,7 @@ QString frmGenerateGuid::WhyRefused(const QString& text) const {
     return {};
 }
 
-void frmGenerateGuid::TellWhy(const QString& why) {
-    why_->setText(why);
-    MarkFieldInvalid(why_, text_, !why.isEmpty(), why);
-}
+void frmGenerateGuid::TellWhy(const QString& why) { MarkFieldInvalid(why_, text_, !why.isEmpty(), why); }
 
 void frmGenerateGuid::EnableReset(bool differs) {
     if (!startedNull_) buttons_[kReset]->setEnabled(differs);

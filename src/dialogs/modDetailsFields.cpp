@@ -47,15 +47,45 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 std::u16string Widen(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
-// The text converted by the platform to the integer type vt, a fraction
-// refused: the conversion would round it to a whole number without a word.
-bool ConvertWhole(std::u16string_view text, ole::VARTYPE vt, ole::Variant& out) {
+// The digits written after the decimal point of text, trailing zeros aside;
+// none when an exponent follows them, which moves the point.
+int WrittenPlaces(std::u16string_view text) {
+    const size_t point = text.find(u'.');
+    if (point == std::u16string_view::npos) return 0;
+    size_t end = point + 1, last = point;
+    for (; end < text.size() && text[end] >= u'0' && text[end] <= u'9'; ++end)
+        if (text[end] != u'0') last = end;
+    if (end < text.size() && (text[end] == u'E' || text[end] == u'e')) return 0;
+    return static_cast<int>(last - point);
+}
+
+// Whether the number text names has no more than places decimal places
+// (trailing zeros aside); false when it names no number. The digits are
+// counted as written too: a Decimal holds 28 places, and rounds further
+// ones away before its scale could tell.
+bool HasAtMostPlaces(std::u16string_view text, int places) {
     const ole::Variant source{text};
     ole::Variant exact;
     if (ole::FAILED(ole::VariantChangeType(&exact.get(), &source.get(), 0, ole::VT_DECIMAL))) return false;
-    if (exact.get().decVal.scale != 0) return false;
+    return exact.get().decVal.scale <= places && WrittenPlaces(text) <= places;
+}
+
+// The text converted by the platform to the integer type vt, a fraction
+// refused: the conversion would round it to a whole number without a word.
+bool ConvertWhole(std::u16string_view text, ole::VARTYPE vt, ole::Variant& out) {
+    if (!HasAtMostPlaces(text, 0)) return false;
+    const ole::Variant source{text};
     return ole::SUCCEEDED(ole::VariantChangeType(&out.get(), &source.get(), 0, vt));
 }
+
+// Whether vt is a whole-number type.
+bool IsWholeType(ole::VARTYPE vt) {
+    return vt == ole::VT_I1 || vt == ole::VT_UI1 || vt == ole::VT_I2 || vt == ole::VT_UI2 || vt == ole::VT_I4 ||
+           vt == ole::VT_UI4 || vt == ole::VT_INT || vt == ole::VT_UINT || vt == ole::VT_I8 || vt == ole::VT_UI8;
+}
+
+// A Currency holds four decimal places: the conversion would round a fifth away.
+constexpr int kCurrencyPlaces = 4;
 
 template <class T>
 Parsed<T> ParseInteger(std::u16string_view text, ole::VARTYPE vt, T ole::VARIANT::*member) {
@@ -211,11 +241,30 @@ Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt) {
         float exact = 0;
         if (ReadShortest(text, exact)) return {true, ole::Variant(exact)};
     }
+    if (vt == ole::VT_CY && !HasAtMostPlaces(text, kCurrencyPlaces)) return {};
+    // A fraction for a whole-number type would be rounded without a word.
+    if (IsWholeType(vt) && !HasAtMostPlaces(text, 0)) return {};
     const ole::Variant source{text};
     Parsed<ole::Variant> result;
     if (ole::FAILED(ole::VariantChangeType(&result.Value.get(), &source.get(), 0, vt))) return {};
     result.Valid = true;
     return result;
+}
+
+std::u16string ValueRule(ole::VARTYPE vt) {
+    switch (ValueType(vt)) {
+    case ole::VT_CY: return u"a number with at most four decimal places, from -922337203685477.5808 to 922337203685477.5807";
+    case ole::VT_DECIMAL: return u"a whole number from 0 to 18446744073709551615";
+    default: return {};
+    }
+}
+
+std::u16string WhatValueOfType(std::u16string_view typeName, ole::VARTYPE vt, bool orNothing) {
+    std::u16string what = u"A value of type " + std::u16string(typeName);
+    const std::u16string rule = ValueRule(vt);
+    if (!rule.empty()) what += u": " + rule;
+    if (orNothing) what += u", or nothing for no default value";
+    return what + u".";
 }
 
 Parsed<ole::Variant> ParseConstValue(std::u16string_view text, ole::VARTYPE declared) {
@@ -234,9 +283,7 @@ Parsed<ole::Variant> ParseDefaultValue(std::u16string_view text, ole::VARTYPE de
     if (declared != ole::VT_VARIANT) return ParseConstValue(text, declared);
     const Parsed<ole::Variant> number = ParseConstValue(text, ole::VT_R8);
     const bool whole = number.Valid && std::trunc(number.Value.get().dblVal) == number.Value.get().dblVal;
-    const bool integral = held == ole::VT_I1 || held == ole::VT_UI1 || held == ole::VT_I2 || held == ole::VT_UI2 ||
-                          held == ole::VT_I4 || held == ole::VT_UI4 || held == ole::VT_INT || held == ole::VT_UINT ||
-                          held == ole::VT_I8 || held == ole::VT_UI8;
+    const bool integral = IsWholeType(held);
     const bool holds = held != ole::VT_EMPTY && held != ole::VT_NULL && held != ole::VT_VARIANT;
     if (holds && (!integral || !number.Valid || whole)) {
         Parsed<ole::Variant> same = ParseConstValue(text, held);

@@ -83,8 +83,17 @@ std::u16string FormatValue(const ole::Variant& value, bool hex);
 // The text converted to vt by the platform's conversion, except that a
 // Single or Double written as FormatValue writes it reads back to the very
 // value shown (the platform rounds a Single twice). Not valid when the
-// conversion fails.
+// conversion fails, or for a Currency with more than four decimal places or
+// a fraction for a whole-number type, which the conversion would round.
 Parsed<ole::Variant> ConvertText(std::u16string_view text, ole::VARTYPE vt);
+// What a value of type vt must be where the type takes less than its name
+// says: a Currency at most four decimal places, a Decimal (as a library file
+// holds it) a whole number from 0 to 18446744073709551615. Empty for other types.
+std::u16string ValueRule(ole::VARTYPE vt);
+// Why a text is refused for a value of type vt named typeName: "A value of
+// type DECIMAL: a whole number from 0 to 18446744073709551615.", with ", or
+// nothing for no default value" before the period when orNothing is set.
+std::u16string WhatValueOfType(std::u16string_view typeName, ole::VARTYPE vt, bool orNothing);
 // The value of a constant of a declared type (VT_I4 for an enum value): a
 // String is the text with its escapes decoded and always valid; any other type
 // converts the text (ConvertText) and must be a value a library file can hold.

@@ -272,6 +272,21 @@ TEST(DetailsFields, ConstantAndDefaultValues) {
     EXPECT_FALSE(ParseConstValue(u"256", VT_UI1).Valid);
     EXPECT_FALSE(ParseConstValue(u"-1", VT_UI4).Valid);
     EXPECT_FALSE(ParseConstValue(u"1.25", VT_DECIMAL).Valid);
+    // A Currency's fifth decimal place would be rounded away; trailing zeros are none.
+    EXPECT_FALSE(ParseConstValue(u"0.00005", VT_CY).Valid);
+    EXPECT_FALSE(ParseDefaultValue(u"1.23456", VT_CY).Valid);
+    EXPECT_EQ(ParseConstValue(u"1.234500", VT_CY).Value.get().cyVal.int64, 12345);
+    // Nor when more digits follow than a Decimal holds, which would round them
+    // away before the places are counted; an exponent counts.
+    EXPECT_FALSE(ParseConstValue(u"1.00000000000000000000000000001", VT_CY).Valid);
+    EXPECT_FALSE(ParseConstValue(u"0.000000000000000000000000000001", VT_CY).Valid);
+    EXPECT_FALSE(ParseInt32(u"1.00000000000000000000000000001").Valid);
+    EXPECT_EQ(ParseConstValue(u"1.23456E+2", VT_CY).Value.get().cyVal.int64, 1234560);
+    // A fraction for a whole-number type would be rounded: refused, in custom data too.
+    EXPECT_FALSE(ParseConstValue(u"1.5", VT_I4).Valid);
+    EXPECT_FALSE(ParseDefaultValue(u"2.5", VT_UI1).Valid);
+    EXPECT_FALSE(zephrin::dialogs::CustDataValue::Parse(u"0.5", VT_I8).Valid);
+    EXPECT_EQ(ParseConstValue(u"1.5E+1", VT_I2).Value.get().iVal, 15);
     EXPECT_FALSE(ParseConstValue(u"maybe", VT_BOOL).Valid);
     // A type without a value type of its own would turn every text into Empty.
     EXPECT_FALSE(ParseConstValue(u"5", VT_EMPTY).Valid);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -86,6 +87,16 @@ public:
 // The node of the type named type under the root of tree, or of its member,
 // or of that member's parameter, their children built as expanding them
 // builds them; null when there is none.
+// Whether a label right below field reads text (why its value is refused).
+inline bool ShownBelow(QWidget* field, const QString& text) {
+    QCoreApplication::processEvents();  // the layout of a label just shown
+    const QPoint below = field->mapToGlobal(QPoint(0, field->height()));
+    for (QLabel* label : field->window()->findChildren<QLabel*>())
+        if (label->isVisible() && label->text() == text && std::abs(label->mapToGlobal(QPoint()).y() - below.y()) < 8)
+            return true;
+    return false;
+}
+
 inline QTreeWidgetItem* NodeAt(QTreeWidget* tree, const char* type, const char* member = nullptr,
                                const char* param = nullptr) {
     QTreeWidgetItem* node = Child(tree->topLevelItem(0), type);

@@ -9,6 +9,8 @@
 
 #include <QAccessible>
 
+#include <map>
+
 namespace testsupport {
 
 class ScreenReader {
@@ -20,6 +22,15 @@ public:
 
     // Called for every accessibility event sent while this reader lives.
     virtual void Heard(QAccessibleEvent* /*event*/) {}
+};
+
+// A reader that counts the descriptions it is told of each object.
+class DescriptionCounter : public ScreenReader {
+public:
+    std::map<const QObject*, int> Told;
+    void Heard(QAccessibleEvent* event) override {
+        if (event->type() == QAccessible::DescriptionChanged) ++Told[event->object()];
+    }
 };
 
 }  // namespace testsupport

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "dialogs/AccessibleChanges.h"
 #include "dialogs/InvalidMark.h"
 #include "dialogs/ModalDialog.h"
 #include "dialogs/UiServices.h"
@@ -81,7 +82,7 @@ void FillCombo(QComboBox* combo, QLabel* label, const std::vector<std::pair<QStr
     // Not by colour alone: the list itself says so, where a screen reader reads it.
     const QString why = QStringLiteral("The current choice is not offered here. Choose one from the list.");
     combo->setToolTip(invalid ? why : QString());
-    combo->setAccessibleDescription(invalid ? QStringLiteral("Invalid value. ") + why : QString());
+    SetDescriptionTold(combo, invalid ? QStringLiteral("Invalid value. ") + why : QString());
 }
 
 }  // namespace
@@ -422,10 +423,10 @@ void TypePicker::RefreshPrototype() {
 void TypePicker::MarkBounds() {
     const bool invalid = !state_.BoundsValid();
     MarkLabel(lblBounds_, invalid);
-    txtBounds_->setAccessibleDescription(invalid ? QStringLiteral("Invalid bounds. Pairs of a lower and an upper bound "
-                                                                  "joined by To and separated by commas, or an upper "
-                                                                  "bound alone: 0 To 3, 1 To 2.")
-                                                 : QString());
+    SetDescriptionTold(txtBounds_, invalid ? QStringLiteral("Invalid bounds. Pairs of a lower and an upper bound "
+                                                            "joined by To and separated by commas, or an upper "
+                                                            "bound alone: 0 To 3, 1 To 2.")
+                                           : QString());
 }
 
 bool TypePicker::UpdateLibraries() {

@@ -14,8 +14,10 @@
 #include <limits>
 
 #include "dialogs/CustDataValue.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/frmGenerateGuid.h"
+#include "dialogs/modDetailsFields.h"
 #include "editor/pickers/TypePicker.h"
 #include "editor/pickers/frmSpecifyType.h"
 #include "foundation/ErrorRecord.h"
@@ -93,10 +95,8 @@ frmCustData::frmCustData(ChangeTarget& target, QWidget* owner, int32_t typeConst
     // text would be stored cut.
     txtValue_->setMaxLength(std::numeric_limits<int>::max());
     lblValueHeader_ = Caption(ResText(1041), txtValue_, this);
-    lblError_ = new QLabel(this);
+    lblError_ = dialogs::NewReasonLabel(txtValue_, true, this);
     lblError_->setObjectName(QStringLiteral("lblError"));
-    lblError_->setWordWrap(true);
-    lblError_->setVisible(false);
 
     mnuFormat_ = new QMenu(ResText(894), this);
     mnuDec_ = mnuFormat_->addAction(ResText(895));
@@ -248,14 +248,15 @@ void frmCustData::SetError(bool error, const QString& why) {
     for (QWidget* w : std::initializer_list<QWidget*>{OkButton(), lstMain_, cmdAddItem_}) w->setEnabled(!error);
     cmdDeleteItem_->setEnabled(!error && shown_ >= 0);
     MarkLabel(lblValueHeader_, error);
-    lblError_->setText(why);
-    lblError_->setVisible(error && !why.isEmpty());
     // Not by colour alone: the value box says that its value is invalid and
-    // what it takes, where a screen reader reads it with the box.
+    // what it takes, where a screen reader reads it with the box, and the
+    // text below it shows it.
     QString told;
-    if (error) told = !why.isEmpty() ? why : QStringLiteral("A value of type %1.").arg(lblSetType_->text());
-    txtValue_->setToolTip(told);
-    txtValue_->setAccessibleDescription(error ? QStringLiteral("Invalid value. ") + told : QString());
+    if (error)
+        told = !why.isEmpty() ? why
+                              : ToQString(dialogs::modDetailsFields::WhatValueOfType(FromQString(lblSetType_->text()),
+                                                                                     EditType(), false));
+    dialogs::MarkFieldInvalid(lblValueHeader_, txtValue_, error, told);
 }
 
 void frmCustData::ValueEdited() {

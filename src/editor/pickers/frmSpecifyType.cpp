@@ -44,12 +44,7 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
 
     // Why OK is disabled, below the choices; two lines are kept for it, so
     // that the tree keeps its height as reasons come and go.
-    lblReason_ = new QLabel(this);
-    lblReason_->setObjectName(QStringLiteral("lblReason"));
-    lblReason_->setWordWrap(true);
-    lblReason_->setTextFormat(Qt::PlainText);
-    lblReason_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    dialogs::MarkCaptionInvalid(lblReason_, true);  // always in the invalid mark's colour
+    lblReason_ = NewReasonLabel(picker_->Tree(), false, this);
     lblReason_->setMinimumHeight(lblReason_->fontMetrics().lineSpacing() * 2);
 
     auto* left = new QVBoxLayout;
@@ -71,7 +66,7 @@ frmSpecifyType::frmSpecifyType(QWidget* owner) : ModalDialog(owner, Sizing::Resi
         mismatch_ = matches ? QString() : QStringLiteral("The current type is not offered here: its use or the "
                                                          "type constraint rules it out. Choose another type.");
         lblHeader_->setToolTip(mismatch_);
-        lblHeader_->setAccessibleDescription(mismatch_);
+        dialogs::SetDescriptionTold(lblHeader_, mismatch_);
         TellWhy();
     });
     connect(picker_->Tree(), &QTreeWidget::currentItemChanged, this, [this] { UpdateOk(); });
@@ -98,9 +93,8 @@ void frmSpecifyType::Start(int32_t usage, int32_t constraints, int32_t paramUsag
 }
 
 void frmSpecifyType::UpdateOk() {
-    const QString why = WhyNoOk();
-    Ok()->setEnabled(why.isEmpty());
-    lblReason_->setText(why);
+    whyNoOk_ = WhyNoOk();
+    Ok()->setEnabled(whyNoOk_.isEmpty());
     TellWhy();
 }
 
@@ -132,12 +126,14 @@ QString frmSpecifyType::WhyNoOk() const {
 }
 
 void frmSpecifyType::TellWhy() {
-    const QString why = lblReason_->text();
+    // Why the header is red and why OK is disabled, under the choices, and
+    // on the tree they are about.
     QString told = mismatch_;
-    if (!why.isEmpty()) told += (told.isEmpty() ? QString() : QStringLiteral(" ")) + why;
-    if (picker_->Tree()->accessibleDescription() != told) picker_->Tree()->setAccessibleDescription(told);
-    if (Ok()->accessibleDescription() != why) Ok()->setAccessibleDescription(why);
-    dialogs::SetToolTipTold(Ok(), why);
+    if (!whyNoOk_.isEmpty()) told += (told.isEmpty() ? QString() : QStringLiteral(" ")) + whyNoOk_;
+    lblReason_->setText(told);
+    dialogs::SetDescriptionTold(picker_->Tree(), told);
+    dialogs::SetDescriptionTold(Ok(), whyNoOk_);
+    dialogs::SetToolTipTold(Ok(), whyNoOk_);
 }
 
 void frmSpecifyType::LeafDoubleClicked() {

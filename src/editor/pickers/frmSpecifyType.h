@@ -72,6 +72,7 @@ private:
 
     QLabel* lblHeader_ = nullptr;
     QLabel* lblReason_ = nullptr;
+    QString whyNoOk_;  // why OK is disabled, or empty
     QString mismatch_;  // why the header is marked, or nothing
     TypePicker* picker_ = nullptr;
     QPushButton* cmdRefs_ = nullptr;

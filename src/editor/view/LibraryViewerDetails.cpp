@@ -20,6 +20,7 @@
 
 #include <initializer_list>
 #include <tuple>
+#include <utility>
 #include <iterator>
 
 #include "changes/hub/ChangeListener.h"
@@ -161,6 +162,9 @@ void LibraryViewer::BuildDetailsPane() {
              Row(lblHeader_[8], txtVersion_),              Row(lblHeader_[7], txtLCID_)};
     for (QWidget* row : rows_) layout->addWidget(row);
     layout->addStretch(1);
+    // Why a text is refused, below its field.
+    for (auto [row, field] : {std::pair{rows_[4], txtVersion_}, std::pair{rows_[5], txtLCID_}})
+        row->layout()->addWidget(dialogs::NewReasonLabel(field, true));
     picDetails_->setWidget(details_);
 
     // Every change of the text, however made (typed, or set by a screen reader);

@@ -120,12 +120,16 @@ void LibraryViewer::BuildHelpPane() {
     // the fields as wide as the help string's.
     QWidget* fields[7] = {txtHelpString_,    txtHelpContext_[0],  txtHelpContext_[1], txtHelpFile_[0],
                           cmbApplyFileName_[0], txtHelpFile_[1], cmbApplyFileName_[1]};
+    // Why a text is refused, below its field.
     auto* grid = new QGridLayout;
-    grid->addWidget(lblHelp_[0], 0, 0, 1, 2);
-    grid->addWidget(txtHelpString_, 1, 0, 1, 2);
+    int row = 0;
+    grid->addWidget(lblHelp_[0], row++, 0, 1, 2);
+    grid->addWidget(txtHelpString_, row++, 0, 1, 2);
+    grid->addWidget(dialogs::NewReasonLabel(txtHelpString_, true), row++, 0, 1, 2);
     for (int i = 1; i < 7; ++i) {
-        grid->addWidget(lblHelp_[i], i + 1, 0);
-        grid->addWidget(fields[i], i + 1, 1);
+        grid->addWidget(lblHelp_[i], row, 0);
+        grid->addWidget(fields[i], row++, 1);
+        if (qobject_cast<QLineEdit*>(fields[i])) grid->addWidget(dialogs::NewReasonLabel(fields[i], true), row++, 1);
     }
     for (int i = 0; i < 7; ++i) lblHelp_[i]->setBuddy(fields[i]);
     grid->setColumnStretch(1, 1);

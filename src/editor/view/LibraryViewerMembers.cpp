@@ -16,10 +16,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "changes/hub/ChangeListener.h"
 #include "changes/kinds/MemberChange.h"
 #include "changes/kinds/ParamChange.h"
+#include "dialogs/InvalidMark.h"
 #include "dialogs/UiServices.h"
 #include "dialogs/modDetailsFields.h"
 #include "editor/tree/EventHook.h"
@@ -247,6 +249,10 @@ void LibraryViewer::BuildMemberFields() {
         layout->insertWidget(at++, row);
         rows_.push_back(row);
     }
+    // Why a text is refused, below its field.
+    for (auto [row, field] : {std::pair{constValRow_, txtConstVal_}, std::pair{dllNameRow_, txtDllName_},
+                              std::pair{dllEntryRow_, txtDllEntry_}, std::pair{memberIdRow_, txtMemberID_}})
+        row->layout()->addWidget(dialogs::NewReasonLabel(field, true));
 
     // Every change of the text, however made; the view's own fills are skipped.
     connect(txtMemberID_, &QLineEdit::textChanged, this, [this] { dialogs::Guarded(this, [this] { OnMemberIdEdited(); }); });
@@ -691,8 +697,7 @@ void LibraryViewer::OnConstValEdited() {
         const QString type = !param && SubKindOf(editKind_) == kSubEnumValue
                                  ? QStringLiteral("long")
                                  : ToQString(modPrototype::GetTypeString(workingChange_->VarTypeInfo().get(), false));
-        why = param ? QStringLiteral("A value of type %1, or nothing for no default value.").arg(type)
-                    : QStringLiteral("A value of type %1.").arg(type);
+        why = ToQString(Fields::WhatValueOfType(FromQString(type), declared, param));
     }
     MarkInvalid(kInvalidConstVal, !value.Valid, why);
     CheckDirty();

@@ -21,6 +21,7 @@
 #include "dialogs/DialogTestSupport.h"
 #include "editor/pickers/frmCustData.h"
 #include "platform/automation/Guid.h"
+#include "support/ScreenReader.h"
 
 namespace dialogstest {
 namespace {
@@ -218,7 +219,8 @@ TEST_F(CustDataDialog, CancelOverABadValueRestoresItAndFormatSwitches) {
 
 // A value that doesn't convert to its type is not marked by the caption's
 // colour alone: the value box itself says that it is invalid and what it
-// takes, where a screen reader reads it; valid again, it says nothing more.
+// takes, where a screen reader reads it, and the text below it; valid again,
+// it says nothing more.
 TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     frmCustData d(target, nullptr, 0, false);
     d.List()->setCurrentRow(0);
@@ -230,10 +232,30 @@ TEST_F(CustDataDialog, AValueThatDoesntConvertSaysWhyOnTheValueBox) {
     ASSERT_FALSE(d.Ok()->isEnabled());
     EXPECT_TRUE(read().startsWith(QStringLiteral("Invalid value. "))) << read().toStdString();
     EXPECT_TRUE(read().contains(QStringLiteral("long"))) << read().toStdString();
+    EXPECT_TRUE(d.ErrorText()->isVisibleTo(&d) && d.ErrorText()->text() == d.ValueField()->toolTip());
     Type(d.ValueField(), "12");
     EXPECT_TRUE(d.Ok()->isEnabled());
     EXPECT_TRUE(read().isEmpty()) << read().toStdString();
+    EXPECT_FALSE(d.ErrorText()->isVisibleTo(&d));
+    // A Currency's fifth decimal place would be rounded away.
+    d.SetValueType(VT_CY);
+    Type(d.ValueField(), "0.00005");
+    EXPECT_TRUE(read().contains(QStringLiteral("four decimal places"))) << read().toStdString();
     d.reject();
+}
+
+// A reason is told once, not again at each key while it stays the same: in
+// the GUID dialog and in the value box.
+TEST_F(CustDataDialog, AReasonIsToldOnceWhileItStaysTheSame) {
+    frmCustData d(target, nullptr, 0, false);
+    testsupport::DescriptionCounter reader;
+    services.modal = [&](QDialog& g) {
+        Type(g.findChild<QLineEdit*>("txtGUID"), "{6A1C0E55-1B0D-");
+        EXPECT_EQ(reader.Told[g.findChild<QLineEdit*>("txtGUID")], 1);
+    };
+    d.AddButton()->click();
+    Type(d.ValueField(), "abcdefghijklmno");
+    EXPECT_EQ(reader.Told[d.ValueField()], 1);
 }
 
 // A string longer than a text box holds by default is edited whole.

@@ -290,7 +290,9 @@ TEST_F(SpecifyType, AScreenReaderReadsThePrototypeAndWhyTheHeaderAndBoundsAreMar
         for (QObject* marked : {static_cast<QObject*>(d.Header()), static_cast<QObject*>(tree)})
             EXPECT_TRUE(read(marked, QAccessible::Description).contains(QStringLiteral("not offered")))
                 << read(marked, QAccessible::Description).toStdString();
+        EXPECT_TRUE(d.Reason()->isVisibleTo(&d) && d.Reason()->text().contains(QStringLiteral("not offered")));
         tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        EXPECT_FALSE(d.Reason()->text().contains(QStringLiteral("not offered")));
         EXPECT_TRUE(read(d.Header(), QAccessible::Description).isEmpty());
         EXPECT_TRUE(read(tree, QAccessible::Description).isEmpty());
         const QString type = d.Picker()->Prototype()->text().trimmed();
@@ -774,6 +776,12 @@ TEST_F(SpecifyType, ScreenshotsOfFlagsKeptAndOfWhyOkIsDisabled) {
         dialog.setPalette(testsupport::DarkPalette());
         SaveScreenshots(dialog, std::string(name) + "-dark");
     }
+    frmSpecifyType dialog(nullptr);  // a current type not offered: why the header is red
+    dialog.Start(kUsageConstant, kCompatNone, 0, 0, pickLib.get(), others, current.get(), 0, false);
+    dialog.show();
+    SaveScreenshots(dialog, "dialog-specify-type-not-offered");
+    dialog.setPalette(testsupport::DarkPalette());
+    SaveScreenshots(dialog, "dialog-specify-type-not-offered-dark");
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 
 #include <QString>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "editor/view/ContextMenuPlan.h"
 #include "editor/tree/TreeNodeRecords.h"
+#include "support/AccessKeys.h"
 #include "support/ShapesLibrary.h"
 
 namespace {
@@ -156,7 +159,7 @@ TEST(ContextMenuPlan, EveryKindOfNodeShowsItsItemsWithTheirCaptions) {
         {"dispinterface method", Member(ole::TKIND_DISPATCH, kMethod),
          "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename"},
         {"module function with a ParamArray", Member(ole::TKIND_MODULE, kMethod, kParamMemberHasParamArray),
-         "&Delete Function, -, &Insert Parameter, &Remove ParamArray, C&ustom Data..., &Rename"},
+         "&Delete Function, -, &Insert Parameter, Remove &ParamArray, C&ustom Data..., &Rename"},
         {"property get", Member(ole::TKIND_INTERFACE, kProp | kAccessGet),
          "&Delete Property, &Add Function, -, &Insert Parameter, C&ustom Data..., &Rename"},
         {"property get and let", Member(ole::TKIND_INTERFACE, kProp | kAccessGet | kAccessPut),
@@ -173,13 +176,36 @@ TEST(ContextMenuPlan, EveryKindOfNodeShowsItsItemsWithTheirCaptions) {
         {"dispinterface property", Member(ole::TKIND_DISPATCH, kAccessField),
          "&Delete Property, C&ustom Data..., &Rename"},
         {"parameter", Param(kParamCanDelete | kParamInsertRequired | kParamHasParamArray),
-         "&Delete Parameter, -, &Insert Parameter, &Remove ParamArray, C&ustom Data..., &Rename"},
+         "&Delete Parameter, -, &Insert Parameter, Remove &ParamArray, C&ustom Data..., &Rename"},
         {"return value", Param(0), "C&ustom Data..., &Rename"},
     };
     for (const Row& row : rows) {
         const ContextMenuPlan plan = planContextMenu(row.state);
         EXPECT_EQ(Captions(plan.Entries), row.items) << row.name;
         EXPECT_EQ(plan.Mask & (kShowCopy | kShowPaste), 0) << row.name;
+    }
+}
+
+// Each item of a menu and of its submenus has a key of its own: with two
+// alike, the key only moves between them, and Enter runs either.
+TEST(ContextMenuPlan, EachItemOfAMenuHasAKeyOfItsOwn) {
+    std::function<void(const std::vector<MenuEntry>&)> check = [&](const std::vector<MenuEntry>& entries) {
+        std::set<char16_t> keys;
+        for (const MenuEntry& e : entries) {
+            if (e.Caption.empty()) continue;
+            EXPECT_TRUE(keys.insert(testsupport::AccessKeyOf(QString::fromStdU16String(e.Caption)).unicode()).second)
+                << Utf8(e.Caption);
+            check(e.Submenu);
+        }
+    };
+    for (ContextMenuState s : {Library(3), Type(ole::TKIND_ENUM, 2), Type(ole::TKIND_MODULE, 2), Dispinterface(2),
+                               Interface(9, BaseInterfaceKind::Other), ImplType(10),
+                               Member(ole::TKIND_MODULE, kMethod, kParamMemberHasParamArray | kParamInsertAny),
+                               Member(ole::TKIND_DISPATCH, kProp | kAccessGet | kAccessPut), Member(ole::TKIND_RECORD, kAccessField),
+                               Param(kParamCanDelete | kParamInsertAny | kParamHasParamArray)}) {
+        s.TypeConstraintFilter = 31;
+        s.DisplayHelpOptions = true;
+        check(planContextMenu(s).Entries);
     }
 }
 
@@ -316,10 +342,10 @@ TEST(ContextMenuPlan, TheSecondSeparatorShowsWhenSomethingFollowsIt) {
     s.TypeConstraint = 2;
     s.TypeConstraintFilter = 31;  // every constraint offered
     EXPECT_EQ(Captions(planContextMenu(s).Entries),
-              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type C&onstraints");
+              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type Co&nstraints");
     s.DisplayHelpOptions = true;
     EXPECT_EQ(Captions(planContextMenu(s).Entries),
-              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type C&onstraints, &Help Options");
+              "&Delete Method, -, &Insert Parameter, C&ustom Data..., &Rename, -, Type Co&nstraints, &Help Options");
 }
 
 // The host's constraint filter decides which codes are offered, in the

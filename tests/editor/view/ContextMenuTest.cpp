@@ -96,7 +96,7 @@ protected:
 };
 
 constexpr const char* kSettings =
-    "-, Type C&onstraints[&None, *&VB Callable, VB &Implementable, &OLE Automation Compatible, "
+    "-, Type Co&nstraints[&None, *&VB Callable, VB &Implementable, &OLE Automation Compatible, "
     "VB &Callable and OLE Automation Compatible], &Help Options[*Add items with &library's primary HelpFile and "
     "HelpStringDll, Add items with last &entered HelpFile and HelpStringDll, -, &Don't save HelpString if "
     "HelpStringDll is set]";
@@ -212,18 +212,18 @@ TEST_F(ContextMenuTest, SettingsChangeTheViewAndTheirChecks) {
     QMenu* menu = RightClick(shape);
     ASSERT_TRUE(menu);
     // Chosen with the access keys, as from the keyboard.
-    QTest::keyClick(menu, Qt::Key_O);
-    QMenu* constraints = ActionAt(menu, {"Type C&onstraints"})->menu();
+    QTest::keyClick(menu, Qt::Key_N);
+    QMenu* constraints = ActionAt(menu, {"Type Co&nstraints"})->menu();
     ASSERT_TRUE(constraints->isVisible());
     QTest::keyClick(constraints, Qt::Key_I);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view->OpenPopup());
     EXPECT_EQ(view->TypeConstraint(), 4);
     menu = RightClick(shape);
-    EXPECT_EQ(MenuText(ActionAt(menu, {"Type C&onstraints"})->menu()),
+    EXPECT_EQ(MenuText(ActionAt(menu, {"Type Co&nstraints"})->menu()),
               "&None, &VB Callable, *VB &Implementable, &OLE Automation Compatible, "
               "VB &Callable and OLE Automation Compatible");
-    Choose(menu, {"Type C&onstraints", "&OLE Automation Compatible"});
+    Choose(menu, {"Type Co&nstraints", "&OLE Automation Compatible"});
     EXPECT_EQ(view->TypeConstraint(), 1);
     EXPECT_TRUE(view->commands.empty());
 
@@ -239,12 +239,12 @@ TEST_F(ContextMenuTest, SettingsChangeTheViewAndTheirChecks) {
 
     // The host hides what it does not offer.
     view->TypeConstraintFilter(2 | 8);
-    EXPECT_EQ(MenuText(ActionAt(RightClick(shape), {"Type C&onstraints"})->menu()),
+    EXPECT_EQ(MenuText(ActionAt(RightClick(shape), {"Type Co&nstraints"})->menu()),
               "*&OLE Automation Compatible, VB &Callable and OLE Automation Compatible");
     view->TypeConstraintFilter(2);
     view->DisplayHelpOptions(false);
     menu = RightClick(shape);
-    EXPECT_FALSE(ActionAt(menu, {"Type C&onstraints"}));
+    EXPECT_FALSE(ActionAt(menu, {"Type Co&nstraints"}));
     EXPECT_FALSE(ActionAt(menu, {"&Help Options"}));
     EXPECT_EQ(Utf8(menu->actions().back()->text()), "&Rename");
 }

@@ -30,6 +30,7 @@
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "support/FileContents.h"
+#include "support/ScreenReader.h"
 #include "support/TempDir.h"
 #include "typelib/HelpData.h"
 
@@ -434,6 +435,7 @@ TEST_F(HelpPanes, HelpTextsThatCantBeTakenAreMarked) {
         EXPECT_TRUE(view.InEditMode()) << bad;
         EXPECT_TRUE(Caption(1)->font().bold()) << bad;
     }
+    EXPECT_TRUE(ShownBelow(Context(0), Context(0)->toolTip()));
     TypeInto(Context(1), "2.5");
     EXPECT_EQ(view.InvalidFields(), 64 | 128);
     TypeInto(Context(0), "0");
@@ -467,6 +469,18 @@ TEST_F(HelpPanes, HelpTextsThatCantBeTakenAreMarked) {
     QTest::keyClick(HelpString(), Qt::Key_Return);
     EXPECT_FALSE(view.InEditMode());
     EXPECT_EQ(Utf8(HelpIn(Lib()).DocString), "Read aloud");
+}
+
+// A reason is told when it changes, not at each key: never while a help
+// string stays valid, once for a help context refused.
+TEST_F(HelpPanes, AReasonIsToldOnlyWhenItChanges) {
+    Open();
+    ClickTab("Help");
+    testsupport::DescriptionCounter reader;
+    TypeInto(HelpString(), "A valid string.");
+    TypeInto(Context(0), "x23456789012345");
+    EXPECT_EQ(reader.Told[HelpString()], 0);
+    EXPECT_EQ(reader.Told[Context(0)], 1);
 }
 
 // The tab strip: a help tab for library, type and member nodes, none for an

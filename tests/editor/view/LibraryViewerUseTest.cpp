@@ -1072,7 +1072,8 @@ TEST_F(LibraryViewerUse, ADualsPropertyTypeIsPickedAsItsReturnValueParameter) {
 }
 
 // A field whose text doesn't parse says so itself, with what it takes, where
-// a screen reader reads it with the field; valid again, it says nothing more.
+// a screen reader reads it with the field, and below it; valid again, it
+// says nothing more.
 TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
     view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
     view->show();
@@ -1092,9 +1093,12 @@ TEST_F(LibraryViewerUse, AnInvalidFieldTellsAScreenReaderWhyOnTheFieldItself) {
         const QString said = description(field);
         EXPECT_TRUE(said.startsWith(QStringLiteral("Invalid value."))) << name << ": " << said.toStdString();
         EXPECT_GT(said.size(), QStringLiteral("Invalid value. ").size()) << name;
+        const QString why = field->toolTip();  // shown below the field too
+        EXPECT_TRUE(ShownBelow(field, why)) << name;
         field->setText(good);
         EXPECT_EQ(view->InvalidFields(), 0) << name;
         EXPECT_TRUE(description(field).isEmpty()) << name;
+        EXPECT_FALSE(ShownBelow(field, why)) << name;
         field->setText(filled);
         if (view->InEditMode()) QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
     };

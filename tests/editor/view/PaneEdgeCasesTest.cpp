@@ -125,6 +125,7 @@ void BuildSample(const fs::path& file) {
                         {u"pBool", Vt(VT_BOOL), opt, Variant(true)},
                         {u"pCy", Vt(VT_CY), opt, Currency(12345)},
                         {u"pI2", Vt(VT_I2), opt, Variant(int16_t{-1})},
+                        {u"pDec", Vt(VT_DECIMAL), opt, Variant(DECIMAL{0, 0, 0, 0, 12})},
                         {u"pVar", Vt(VT_VARIANT), opt, Variant(int32_t{5})}}});
     EXPECT_OK(defaults->LayOut());
     ASSERT_OK(lib->SaveAllChanges());
@@ -319,6 +320,33 @@ TEST_F(PaneEdgeCases, AVariantDefaultIsReadAsTheTypeItHolds) {
     Select(At("IDefaults", "Opt", "pR8"));
     Select(At("IDefaults", "Opt", "pVar"));
     EXPECT_EQ(Edit(MemberField::ConstValue)->text(), "a\\tb");
+}
+
+// Texts of a value the file can't hold are refused with the rule, not
+// rounded on Update (a Currency's fifth decimal place, a Decimal default's
+// fraction); good ones replay.
+TEST_F(PaneEdgeCases, ValuesTheFileCantHoldAreRefusedWithTheRule) {
+    Open();
+    const struct {
+        const char *type, *member, *param, *bad, *rule, *good;
+    } cases[] = {
+        {"Consts", "cCY", nullptr, "0.00005", "four decimal places", "-1.2345"},
+        {"IDefaults", "Opt", "pCy", "1.23456", "four decimal places", "-1.2345"},
+        {"IDefaults", "Opt", "pDec", "12.5", "a whole number from 0 to 18446744073709551615", "18446744073709551615"},
+    };
+    for (const auto& c : cases) {
+        Select(At(c.type, c.member, c.param));
+        Type(MemberField::ConstValue, QString::fromUtf8(c.bad));
+        EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled()) << c.bad;
+        EXPECT_TRUE(Edit(MemberField::ConstValue)->toolTip().contains(QString::fromUtf8(c.rule))) << c.bad;
+        Type(MemberField::ConstValue, QString::fromUtf8(c.good));
+        Update();
+    }
+    SaveAndReplay();
+    for (const auto& c : cases) {
+        Select(At(c.type, c.member, c.param));
+        EXPECT_EQ(Edit(MemberField::ConstValue)->text(), QString::fromUtf8(c.good));
+    }
 }
 
 // New defaults of every type and each optional setting, saved and replayed.
