@@ -334,13 +334,13 @@ std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& fi
     return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
-bool frmCorvane::RefusedForPendingEdit() const {
+bool frmCorvane::RefusedForPendingEdit() {
     // What the user typed and has not yet updated belongs to the library
     // shown: it is never dropped with it. As the tree and the tabs refuse to
     // move on, closing, New and Open are refused until it is updated or
     // cancelled.
     if (!libViewer_->InEditMode()) return false;
-    dialogs::Services().Beep();
+    editor::LibraryViewer::TellEditPending(this);
     return true;
 }
 

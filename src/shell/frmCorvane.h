@@ -98,9 +98,9 @@ private:
     void Save();
     void SaveAs();
     void NewRecorderWindow();
-    // True, with a beep, while the view holds an edit not yet updated: what
+    // True, saying so, while the view holds an edit not yet updated: what
     // would replace or close the library waits until it is updated or cancelled.
-    bool RefusedForPendingEdit() const;
+    bool RefusedForPendingEdit();
     // Asks whether to save the changes; false cancels what asked.
     bool QuerySaveChanges();
     // What a save to file expects to find there: the version read or last

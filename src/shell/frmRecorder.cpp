@@ -476,7 +476,11 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
             break;
         case Qt::Key_Delete:
             if (ctrl) {
-                if (!inEditMode_ && !historyPath_.empty()) RevertHistory();
+                if (historyPath_.empty()) return true;
+                if (inEditMode_)
+                    editor::LibraryViewer::TellEditPending(this);
+                else
+                    RevertHistory();
                 return true;
             }
             command = none ? kCmdDelete : 0;
@@ -491,7 +495,7 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
     if (notInEditMode && inEditMode_) {
         // The main window's view holds an edit not yet updated: a run would
         // change the library under it. Refused as the view's tree and tabs refuse.
-        Services().Beep();
+        editor::LibraryViewer::TellEditPending(this);
         return true;
     }
     if (!(mask_ & command)) return true;

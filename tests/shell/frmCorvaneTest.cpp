@@ -229,10 +229,10 @@ TEST_F(MainWindow, ACancelledSaveAfterYesCancelsNewAndOpen) {
 }
 
 // An edit typed and not yet updated holds the window: New, Open, Exit and the
-// window's close are refused with a beep, as the tree and the tabs refuse to
+// window's close are refused, saying why, as the tree and the tabs refuse to
 // move on, and the edit stays as typed. Updated, it is the library's, and
 // closing asks to save it.
-TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
+TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingSayingWhy) {
     Open(dir / "shapes.tlb");
     QTreeWidgetItem* root = Root();
     auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
@@ -245,14 +245,16 @@ TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
     EXPECT_FALSE(window->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(window);
-    EXPECT_EQ(services.beeps, 4);
-    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(services.beeps, 0);
+    EXPECT_EQ(services.MessageTexts(), std::vector<QString>(4, ResText(175)));
+    EXPECT_EQ(services.messages.back().Style, kStyleError);
     EXPECT_TRUE(services.requests.empty());
     EXPECT_EQ(Root(), root);
     EXPECT_TRUE(View().InEditMode());
     EXPECT_EQ(version->text(), QStringLiteral("3.4"));
     QTest::keyClick(version, Qt::Key_Return);
     ASSERT_FALSE(View().InEditMode());
+    services.messages.clear();
     services.answers = {kAnswerCancel};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(services.messages.size(), 1u);
@@ -511,7 +513,8 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
         return controls;
     };
     // Alt+F and the command's key, from the widget that has the focus. A
-    // pending edit refuses it, the focus staying on its field, until cancelled.
+    // pending edit refuses it, saying why, the focus staying on its field,
+    // until cancelled.
     const auto command = [&](Qt::Key key) {
         services.answers = {kAnswerNo};
         services.openNames = {Path("other.tlb")};
@@ -522,10 +525,13 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
         };
         if (View().InEditMode()) {
             QWidget* field = QApplication::focusWidget();
-            const int beeps = services.beeps;
+            const size_t told = services.messages.size();
+            services.answers.clear();
             choose();
-            EXPECT_EQ(services.beeps, beeps + 1);
+            EXPECT_EQ(services.messages.size(), told + 1);
+            EXPECT_EQ(services.messages.back().Text, ResText(175));
             EXPECT_EQ(QApplication::focusWidget(), field);
+            services.answers = {kAnswerNo};
             QTest::mouseClick(View().DetailsField(Field::Cancel), Qt::LeftButton);
             field->setFocus();
         }

@@ -479,8 +479,11 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     EXPECT_TRUE(window->ButtonAction(Button::ToggleBreakpoint)->isEnabled());
     QTest::keyClick(window, Qt::Key_F5);
     QTest::keyClick(window, Qt::Key_F8);
+    QTest::keyClick(window, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(Glyphs(*window)[0], "> ");
-    EXPECT_EQ(services.beeps, 2);  // refused as the view refuses to move on
+    // Refused as the view refuses to move on, saying why.
+    EXPECT_EQ(services.messages, std::vector<QString>(3, dialogs::ResText(175)));
+    EXPECT_EQ(services.beeps, 0);
     QTest::keyClick(window, Qt::Key_F9);
     EXPECT_EQ(Glyphs(*window)[1], "* ");
     QTest::keyClick(window, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);
