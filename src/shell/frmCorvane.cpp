@@ -306,7 +306,7 @@ void frmCorvane::TakeOverDestination(const std::u16string& destination) {
 
 void frmCorvane::Save() {
     Guarded(this, [&] {
-        if (!writableFile_ || path_.empty()) return;
+        if (!writableFile_ || path_.empty() || RefusedForPendingEdit()) return;
         identity_ = libViewer_->SaveCurrentLibrary(path_, identity_);
         SetDirty(false);
     });
@@ -314,7 +314,7 @@ void frmCorvane::Save() {
 
 void frmCorvane::SaveAs() {
     Guarded(this, [&] {
-        if (!canSaveAs_) return;
+        if (!canSaveAs_ || RefusedForPendingEdit()) return;
         const QString name = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
@@ -336,9 +336,10 @@ std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& fi
 
 bool frmCorvane::RefusedForPendingEdit() {
     // What the user typed and has not yet updated belongs to the library
-    // shown: it is never dropped with it. As the tree and the tabs refuse to
-    // move on, closing, New and Open are refused until it is updated or
-    // cancelled.
+    // shown: it is never dropped with it, nor left out of a file saved while
+    // the window shows it. As the tree and the tabs refuse to move on,
+    // closing, New, Open, Save and Save As are refused until it is updated
+    // or cancelled.
     if (!libViewer_->InEditMode()) return false;
     editor::LibraryViewer::TellEditPending(this);
     return true;

@@ -99,7 +99,7 @@ private:
     void SaveAs();
     void NewRecorderWindow();
     // True, saying so, while the view holds an edit not yet updated: what
-    // would replace or close the library waits until it is updated or cancelled.
+    // would replace, close or save the library waits until it is updated or cancelled.
     bool RefusedForPendingEdit();
     // Asks whether to save the changes; false cancels what asked.
     bool QuerySaveChanges();

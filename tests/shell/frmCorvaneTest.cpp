@@ -54,16 +54,20 @@ public:
     void InEditMode(bool editing) override { editMode.push_back(editing); }
 };
 
-int32_t LibFlags(const fs::path& file) {
+// The attributes of the library saved in file.
+ole::TLIBATTR LibAttr(const fs::path& file) {
     ComPtr<ITypeLib> lib;
     EXPECT_OK(ole::LoadTypeLibEx(ole::FromUtf8(file.string()).c_str(), ole::REGKIND_NONE, lib.put()));
-    if (!lib) return -1;
+    ole::TLIBATTR copy{};
+    copy.wLibFlags = 0xFFFF;
     ole::TLIBATTR* attr = nullptr;
-    EXPECT_OK(lib->GetLibAttr(&attr));
-    const int32_t flags = attr->wLibFlags;
+    if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return copy;
+    copy = *attr;
     lib->ReleaseTLibAttr(attr);
-    return flags;
+    return copy;
 }
+
+int32_t LibFlags(const fs::path& file) { return LibAttr(file).wLibFlags; }
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -119,6 +123,24 @@ protected:
         ASSERT_FALSE(View().InEditMode());
     }
     QString Path(const char* name) const { return Q(dir / name); }
+    // Opens shapes.tlb on a hub that history records, and keeps a fresh copy
+    // of the file for ReplayInBatch.
+    void OpenRecorded(Playback& history) {
+        fs::copy_file(dir / "shapes.tlb", dir / "fresh.tlb", fs::copy_options::overwrite_existing);
+        auto hub = std::make_shared<ChangeListener>();
+        window = new frmCorvane;
+        window->Init(hub, ole::FromUtf8((dir / "shapes.tlb").string()), nullptr, nullptr, false, nullptr);
+        history.ChangeListener(hub);
+        history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    }
+    // The program replays session.leh on fresh.tlb in batch mode and saves it as out.
+    void ReplayInBatch(const char* out) {
+        const std::string command = "cd '" + dir.path().string() +
+                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
+                                    "/zephrin' -leh session.leh -tlb fresh.tlb -saveas " + out + " -quiet";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 
     testsupport::TempDir dir;
     ScriptedServices services;
@@ -698,13 +720,8 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
 // mode on a fresh copy of the file and must write the same file.
 TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
     const fs::path file = dir / "shapes.tlb";
-    fs::copy_file(file, dir / "fresh.tlb");
-    auto hub = std::make_shared<ChangeListener>();
-    window = new frmCorvane;
-    window->Init(hub, ole::FromUtf8(file.string()), nullptr, nullptr, false, nullptr);
     Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    OpenRecorded(history);
     Edit();
     View().Tree()->setCurrentItem(TypeNode("Colors"));
     auto* options = static_cast<QListWidget*>(View().DetailsField(Field::Options));
@@ -718,12 +735,47 @@ TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
     EXPECT_FALSE(window->Dirty());
     ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
     ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
-    const std::string command = "cd '" + dir.path().string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" +
-                                ZEPHRIN_BIN_DIR "/zephrin' -leh session.leh -tlb fresh.tlb -saveas batch.tlb -quiet";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ReplayInBatch("batch.tlb");
     EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(file));
     EXPECT_NE(testsupport::ReadBytes(dir / "fresh.tlb"), testsupport::ReadBytes(file));
+}
+
+// A version typed and not yet updated is no part of a save: Save and Save As
+// are refused while it is pending, and the window stays unsaved. Updated, it
+// is saved, as two batch replays of the window's history save it.
+TEST_F(MainWindow, SaveAndSaveAsWaitForThePendingEdit) {
+    Playback history;
+    OpenRecorded(history);
+    Edit();
+    auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
+    version->setFocus();
+    version->selectAll();
+    QTest::keyClicks(version, "3.71");
+    ASSERT_TRUE(View().InEditMode());
+    const auto read = testsupport::ReadBytes(dir / "shapes.tlb");
+    services.saveNames = {Path("out.tlb")};
+    Run(Command::Save);
+    Run(Command::SaveAs);
+    EXPECT_TRUE(services.requests.empty());
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+    EXPECT_EQ(testsupport::ReadBytes(dir / "shapes.tlb"), read);
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_EQ(window->windowTitle(), Caption(Path("shapes.tlb"), ResText(118)));
+    EXPECT_EQ(version->text(), QStringLiteral("3.71"));
+    EXPECT_EQ(services.MessageTexts(), std::vector<QString>(2, ResText(175)));
+
+    services.messages.clear();
+    QTest::keyClick(version, Qt::Key_Return);
+    Run(Command::SaveAs);
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(LibAttr(dir / "out.tlb").wMajorVerNum, 3);
+    EXPECT_EQ(LibAttr(dir / "out.tlb").wMinorVerNum, 71);
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+    for (const char* replay : {"batch1.tlb", "batch2.tlb"}) {
+        ReplayInBatch(replay);
+        EXPECT_EQ(testsupport::ReadBytes(dir / replay), testsupport::ReadBytes(dir / "out.tlb")) << replay;
+    }
 }
 
 // The main window on a library, light and dark, for a person to look at.
