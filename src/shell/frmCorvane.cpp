@@ -318,20 +318,15 @@ void frmCorvane::SaveAs() {
         const QString name = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
+        // The user chose the file, and agreed to replace it: it is written
+        // as it is now, be it the library's own that another program saved.
         const std::u16string chosen = FromQString(name);
-        identity_ = libViewer_->SaveCurrentLibrary(chosen, ExpectedAt(chosen));
+        identity_ = libViewer_->SaveCurrentLibrary(chosen, std::nullopt);
         writableFile_ = true;
         path_ = chosen;
         dirty_ = true;
         SetDirty(false);
     });
-}
-
-std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
-    // Saving as the file that is open still keeps another program's save.
-    // The built-in libraries were read from no file.
-    if (IsBuiltInLibraryName(path_)) return std::nullopt;
-    return SameFile(file, path_) ? identity_ : std::nullopt;
 }
 
 bool frmCorvane::RefusedForPendingEdit() {
@@ -357,7 +352,7 @@ bool frmCorvane::QuerySaveChanges() {
                                                   kTitleSaveLibrary, QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
-        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
+        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, std::nullopt);
         if (SameFile(file, path_)) identity_ = saved;
         return true;
     } catch (...) {

@@ -585,9 +585,15 @@ bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
         bool saved = false;
         for (;;) {
             Split(name, folder, file);
+            // A file the user chose, and agreed to replace, is written as it
+            // is now, be it the history's own.
+            if (saveAs) {
+                saved = engine_->SaveStateReplacing(folder, file);
+                break;
+            }
             // What another writer saved since the history was read or saved
-            // is never overwritten (the engine refuses it also when it comes
-            // in while the history is written): the user may save elsewhere.
+            // is never overwritten by a save (the engine refuses it also when
+            // it comes in while the history is written): the user may choose.
             if (!engine_->FileChanged(folder, file)) {
                 try {
                     saved = engine_->SaveState(folder, file);

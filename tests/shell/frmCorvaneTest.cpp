@@ -380,34 +380,38 @@ TEST_F(MainWindow, SaveNeverWritesOverAnotherProgramsSave) {
     EXPECT_TRUE(window->Dirty());
 }
 
-// Save As naming the open library by another name for it (a relative name
-// made absolute, a link to its folder, "." in the path) is a save of that
-// library: another program's save of it is not written over either.
-TEST_F(MainWindow, SaveAsTheOpenLibraryByAnotherNameNeverWritesOverAnotherProgramsSave) {
+// Another program saved the library: Save is refused, but Save As, whose
+// chooser asked to replace the file, writes it, under its own name or another
+// name for it (a relative name made absolute, a link to its folder, "." in
+// the path), keeping its other hard link. Save then writes the file again.
+TEST_F(MainWindow, SaveAsWritesTheOpenLibraryAnotherProgramSaved) {
     const fs::path file = dir / "shapes.tlb";
     fs::create_directory_symlink(dir.path(), dir / "same");
-    for (const fs::path& name : {dir / "." / "shapes.tlb", dir / "same" / "shapes.tlb"}) {
+    for (const fs::path& name : {file, dir / "." / "shapes.tlb", dir / "same" / "shapes.tlb"}) {
         Open(file);
+        fs::create_hard_link(file, dir / "link.tlb");
         Edit();
-        const fs::path other = dir / "other.tlb";
         {
-            ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(other.string()));
-            EXPECT_OK(lib->SaveAllChanges());
+            ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(file.string()));
+            EXPECT_OK(lib->SaveAllChanges());  // another program's save, in place
         }
-        fs::rename(other, file);  // another program's save: a new file under the name
-        const auto theirs = testsupport::ReadBytes(file);
         services.messages.clear();
-        services.answers = {kAnswerYes, kAnswerYes};  // should a replacement be asked for
+        Run(Command::Save);
+        ASSERT_EQ(services.messages.size(), 1u) << name;
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, 0) << name;
         services.saveNames = {Q(name)};
         Run(Command::SaveAs);
-        ASSERT_FALSE(services.messages.empty()) << name;
-        EXPECT_TRUE(services.messages.back().Text.contains(QStringLiteral("changed while it was being edited")))
-            << services.messages.back().Text.toStdString();
-        EXPECT_EQ(testsupport::ReadBytes(file), theirs) << name;
-        EXPECT_TRUE(window->Dirty());
-        services.answers = {kAnswerNo};
+        EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, kLibFlagControl) << name;
+        EXPECT_EQ(testsupport::ReadBytes(dir / "link.tlb"), testsupport::ReadBytes(file)) << name;
+        EXPECT_FALSE(window->Dirty());
+        Edit();
+        Run(Command::Save);
+        EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, 0) << name;
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        fs::remove(dir / "link.tlb");
     }
 }
 

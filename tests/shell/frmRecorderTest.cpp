@@ -385,7 +385,8 @@ TEST_F(RecorderWindowTest, AHistoryFileTheWindowDeletedMayBeSavedAgain) {
 // Two windows on one history file that has a second name, then the file
 // replaced from outside: a save keeps the other name, never overwrites what
 // another writer saved since the window read or saved the file, says so and
-// offers Save As, from Ctrl+S as from the close question.
+// offers Save As, from Ctrl+S as from the close question; a Save As onto the
+// file writes it.
 TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersSave) {
     frmRecorder* first = NewWindow();
     EditInView();
@@ -426,6 +427,20 @@ TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersS
     EXPECT_EQ(services.messages.size(), 2u);
     EXPECT_EQ(testsupport::ReadBytes(dir / "s.leh"), testsupport::ReadBytes(dir / "second.leh"));
     EXPECT_TRUE(first->Dirty());
+
+    // Saved under another name, which the user chose as the same file and so
+    // agreed to replace: it is written, and is the history's again.
+    services.answers = {dialogs::kAnswerYes};
+    services.files.push_back(Q(dir / "s.leh"));
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(services.messages.size(), 3u) << services.LastMessage();
+    EXPECT_FALSE(first->Dirty());
+    EXPECT_NE(testsupport::ReadBytes(dir / "s.leh"), testsupport::ReadBytes(dir / "second.leh"));
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(services.messages.size(), 3u) << services.LastMessage();
+    EXPECT_FALSE(first->Dirty());
 }
 
 TEST_F(RecorderWindowTest, TheFileMenuTheCloseQuestionAndNew) {
