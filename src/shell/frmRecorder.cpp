@@ -22,6 +22,7 @@
 
 #include "changes/history/Playback.h"
 #include "changes/history/PlaybackCommand.h"
+#include "dialogs/AccessibleChanges.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "foundation/ErrorRecord.h"
@@ -266,6 +267,7 @@ void frmRecorder::ReloadButtonIcons() {
 void frmRecorder::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) ReloadButtonIcons();
+    if (event->type() == QEvent::ActivationChange && announceList_ && isActiveWindow()) AnnounceList();
     // The title names the history and whether it is saved: a reader hears it
     // change while the window shows.
     if (event->type() == QEvent::WindowTitleChange && isVisible()) {
@@ -666,6 +668,31 @@ void frmRecorder::OpenHistory() {
         historyPath_ = name;
         dirty_ = true;
         SetDirty(false);
+        ActivateAtList();
+    });
+}
+
+void frmRecorder::ActivateAtList() {
+    // The chooser that closed left the active window to the platform, which
+    // may make none active, or the main window. The user goes on here, from
+    // the history's first line, and a reader hears so once the window is active.
+    if (recorder_->isEnabled()) recorder_->setFocus(Qt::OtherFocusReason);
+    announceList_ = true;
+    activateWindow();
+    if (isActiveWindow()) AnnounceList();
+}
+
+void frmRecorder::AnnounceList() {
+    // After the events of the activation and of the focus it gives back.
+    QTimer::singleShot(0, this, [this] {
+        if (!isActiveWindow() || !std::exchange(announceList_, false)) return;
+        // Qt tells of the activation before the window counts as active, so
+        // that a reader reads it as inactive: it is told again now.
+        QAccessible::State changed;
+        changed.active = true;
+        QAccessibleStateChangeEvent activated(this, changed);
+        QAccessible::updateAccessibility(&activated);
+        dialogs::TellFocusedItem(recorder_->ListView());
     });
 }
 

@@ -491,15 +491,7 @@ TEST_F(MainWindow, AfterOpenTheWindowIsActiveAndAReaderHearsTheTreesNode) {
     std::unique_ptr<QWidget> history(dynamic_cast<QWidget*>(window->RecorderWindowList()->Snapshot().at(0)));
     history->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(history.get()));
-    struct : testsupport::ScreenReader {
-        QString focus, active;  // the names last heard of the focus and of an active window
-        void Heard(QAccessibleEvent* event) override {
-            QAccessibleInterface* told = event->accessibleInterface();
-            if (told && event->type() == QAccessible::Focus) focus = told->text(QAccessible::Name);
-            if (told && event->type() == QAccessible::StateChanged && told->state().active)
-                active = told->text(QAccessible::Name);
-        }
-    } reader;
+    ActivationReader reader;
     services.openNames = {Path("other.tlb")};
     Run(Command::Open);
     EXPECT_TRUE(QTest::qWaitForWindowActive(window));

@@ -314,6 +314,27 @@ TEST_F(RecorderWindowTest, EveryKeyATooltipNamesDoesWhatItsButtonDoes) {
     EXPECT_FALSE(target == next);
 }
 
+// A file chooser that closes leaves the active window to the platform, which
+// may activate the main window: after File > Open a reader hears that the
+// history window is active, and last of the focus on the history's line.
+TEST_F(RecorderWindowTest, AfterOpenTheWindowIsActiveAndAReaderHearsTheLine) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    shelltest::ActivationReader reader;
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(1)->trigger();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reader.active.toStdString(), Caption(*window));
+    const QModelIndex line = window->List()->ListView()->currentIndex();
+    ASSERT_TRUE(line.isValid());
+    EXPECT_EQ(reader.focus, line.data(Qt::AccessibleTextRole).toString());
+}
+
 // In a window too narrow for its toolbar, the button that shows the rest
 // ("»") has a name a screen reader reads.
 TEST_F(RecorderWindowTest, TheToolbarsOverflowButtonIsNamed) {
