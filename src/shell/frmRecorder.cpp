@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,6 +50,28 @@ constexpr int32_t kButtonCommands[9] = {kCmdRun,         kCmdStep,   kCmdRunToCu
                                         kCmdToggleBreakpoint, kCmdClearBreakpoints, kCmdDelete, 0, 0};
 // Only the breakpoint commands stay while the main window's view is editing.
 constexpr int32_t kEditModeCommands = 0xFE30;
+
+// The keys of the list's menu commands, in menu order (Run to Select
+// Target), as the window handles them: the menu shows them.
+const QKeySequence kCommandKeys[9] = {
+    QKeySequence(Qt::Key_F5),
+    QKeySequence(Qt::Key_F8),
+    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8),
+    QKeySequence(),  // Set Next Statement: Ctrl+F9 selects the target
+    QKeySequence(Qt::Key_F9),
+    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F9),
+    QKeySequence(Qt::Key_Delete),
+    QKeySequence(Qt::SHIFT | Qt::Key_F5),
+    QKeySequence(Qt::CTRL | Qt::Key_F9),
+};
+
+// Shows key beside a menu's command. The window's key handling runs it: the
+// key works as a shortcut only in the open menu, where it runs the same command.
+void ShowKey(QAction* action, const QKeySequence& key) {
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+}
 
 frmRecorder::EditorOpener& Opener() {
     static frmRecorder::EditorOpener opener;
@@ -224,6 +247,9 @@ void frmRecorder::BuildMenus() {
     connect(menu_[5], &QAction::triggered, this, &QWidget::close);
     connect(fileMenu_, &QMenu::aboutToShow, this,
             [this] { menu_[2]->setEnabled(!historyPath_.empty() && dirty_); });
+    ShowKey(menu_[2], QKeySequence(Qt::CTRL | Qt::Key_S));
+    const QList<QAction*> commands = recorder_->ContextMenu()->actions();
+    for (int i = 0; i < 9 && i < commands.size(); ++i) ShowKey(commands[i], kCommandKeys[i]);
 }
 
 void frmRecorder::BuildToolbar() {

@@ -18,6 +18,7 @@
 
 #include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
+#include "support/DarkTheme.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 
@@ -312,6 +313,35 @@ TEST_F(RecorderWindowTest, EveryKeyATooltipNamesDoesWhatItsButtonDoes) {
     const Outcome target = run([&](frmRecorder& w) { Key(w, Qt::Key_F9, Qt::ControlModifier); });
     const Outcome next = run([&](frmRecorder& w) { w.ButtonAction(Button::SetNextStatement)->trigger(); });
     EXPECT_FALSE(target == next);
+}
+
+// The list's menu and the File menu show the keys the window runs their
+// commands with (Set Next Statement has none: its access key is told), as a
+// reader hears them and on screen, light and dark.
+TEST_F(RecorderWindowTest, TheMenusShowTheKeysThatWorkThere) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    window->List()->ListIndex(1);
+    const auto keys = [](QMenu* menu) {
+        std::vector<std::string> told;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(menu);
+        for (int i = 0; accessible && i < accessible->childCount(); ++i)
+            if (menu->actions().value(i) && menu->actions()[i]->isVisible() && !menu->actions()[i]->isSeparator())
+                told.push_back(accessible->child(i)->text(QAccessible::Accelerator).toStdString());
+        return told;
+    };
+    EXPECT_EQ(keys(window->List()->ContextMenu()),
+              (std::vector<std::string>{"F5", "F8", "Ctrl+Shift+F8", "Alt+N", "F9", "Ctrl+Shift+F9", "Del", "Ctrl+F9"}));
+    EXPECT_EQ(keys(window->FileMenu()), (std::vector<std::string>{"Alt+N", "Alt+O", "Ctrl+S", "Alt+A", "Alt+C"}));
+    for (bool dark : {false, true})
+        for (QMenu* menu : {window->List()->ContextMenu(), window->FileMenu()}) {
+            if (dark) menu->setPalette(testsupport::DarkPalette());
+            menu->popup(window->mapToGlobal(QPoint(0, 0)));
+            QCoreApplication::processEvents();
+            SaveScreenshots(*menu, std::string(menu == window->FileMenu() ? "recorder-file-menu" : "recorder-list-menu") +
+                                       (dark ? "-dark" : ""));
+            menu->hide();
+        }
 }
 
 // A file chooser that closes leaves the active window to the platform, which
