@@ -162,6 +162,9 @@ void SaveEditedLibrary(ole::ITypeLib* edited, ole::ITypeLib* unresolvedTypes, st
 // not one, nor is a FIFO, socket, device or folder (none of them is opened).
 // With existenceTest, a path that names no existing regular file is not one.
 bool IsStandaloneTypeLibFile(const std::string& path, bool existenceTest);
+// True for a regular file that begins with "SLTG": a type library of the
+// compact format, which is read but never written.
+bool IsSltgTypeLibFile(const std::string& path);
 
 // True when path names an existing regular file (a link is followed). readOnly
 // and directory are set from it; when nothing can be read they are left as they were.

@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTextEdit>
@@ -117,6 +118,16 @@ void TellFocusedItem(QTreeWidget* tree) {
     for (QTreeWidgetItem* above = tree->itemAbove(item); above; above = tree->itemAbove(above)) ++row;
     QAccessibleInterface* cell = table->cellAt(row, std::max(tree->currentColumn(), 0));
     if (cell) Send(tree, view->indexOfChild(cell), QAccessible::Focus);
+}
+
+void TellFocusedItem(QListView* list) {
+    const QModelIndex current = list->currentIndex();
+    if (!readerStart->Listens() || !current.isValid() || !list->hasFocus() || list->visualRect(current).isEmpty())
+        return;
+    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(list);
+    QAccessibleTableInterface* table = view ? view->tableInterface() : nullptr;
+    QAccessibleInterface* cell = table ? table->cellAt(current.row(), 0) : nullptr;
+    if (cell) Send(list, view->indexOfChild(cell), QAccessible::Focus);
 }
 
 void SetToolTipTold(QWidget* widget, const QString& tip) {

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+class QListView;
 class QTreeWidget;
 
 namespace zephrin::dialogs {
@@ -69,6 +70,8 @@ private:
 // it when the current item changes while it has the focus: a tree that takes
 // the focus tells only of itself. Nothing when the tree hasn't the focus.
 void TellFocusedItem(QTreeWidget* tree);
+// The same for list's current row.
+void TellFocusedItem(QListView* list);
 
 // Sets widget's tooltip, and tells a reader of the description it gives the
 // widget when it has no description of its own.

@@ -306,7 +306,7 @@ void frmCorvane::TakeOverDestination(const std::u16string& destination) {
 
 void frmCorvane::Save() {
     Guarded(this, [&] {
-        if (!writableFile_ || path_.empty()) return;
+        if (!writableFile_ || path_.empty() || RefusedForPendingEdit()) return;
         identity_ = libViewer_->SaveCurrentLibrary(path_, identity_);
         SetDirty(false);
     });
@@ -314,12 +314,14 @@ void frmCorvane::Save() {
 
 void frmCorvane::SaveAs() {
     Guarded(this, [&] {
-        if (!canSaveAs_) return;
+        if (!canSaveAs_ || RefusedForPendingEdit()) return;
         const QString name = ShowSaveFileDialog(this, ProposedSaveName(path_), kFilterSaveLibrary, kTitleSaveLibrary,
                                                 QStringLiteral("tlb"), SaveLibraryHook);
         if (name.isEmpty()) return;
+        // The user chose the file, and agreed to replace it: it is written
+        // as it is now, be it the library's own that another program saved.
         const std::u16string chosen = FromQString(name);
-        identity_ = libViewer_->SaveCurrentLibrary(chosen, ExpectedAt(chosen));
+        identity_ = libViewer_->SaveCurrentLibrary(chosen, std::nullopt);
         writableFile_ = true;
         path_ = chosen;
         dirty_ = true;
@@ -327,20 +329,14 @@ void frmCorvane::SaveAs() {
     });
 }
 
-std::optional<ole::FileIdentity> frmCorvane::ExpectedAt(const std::u16string& file) const {
-    // Saving as the file that is open still keeps another program's save.
-    // The built-in libraries were read from no file.
-    if (IsBuiltInLibraryName(path_)) return std::nullopt;
-    return SameFile(file, path_) ? identity_ : std::nullopt;
-}
-
-bool frmCorvane::RefusedForPendingEdit() const {
+bool frmCorvane::RefusedForPendingEdit() {
     // What the user typed and has not yet updated belongs to the library
-    // shown: it is never dropped with it. As the tree and the tabs refuse to
-    // move on, closing, New and Open are refused until it is updated or
-    // cancelled.
+    // shown: it is never dropped with it, nor left out of a file saved while
+    // the window shows it. As the tree and the tabs refuse to move on,
+    // closing, New, Open, Save and Save As are refused until it is updated
+    // or cancelled.
     if (!libViewer_->InEditMode()) return false;
-    dialogs::Services().Beep();
+    editor::LibraryViewer::TellEditPending(this);
     return true;
 }
 
@@ -356,7 +352,7 @@ bool frmCorvane::QuerySaveChanges() {
                                                   kTitleSaveLibrary, QStringLiteral("tlb"), SaveLibraryHook);
         if (chosen.isEmpty()) return false;
         const std::u16string file = FromQString(chosen);
-        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, ExpectedAt(file));
+        const ole::FileIdentity saved = libViewer_->SaveCurrentLibrary(file, std::nullopt);
         if (SameFile(file, path_)) identity_ = saved;
         return true;
     } catch (...) {

@@ -98,14 +98,11 @@ private:
     void Save();
     void SaveAs();
     void NewRecorderWindow();
-    // True, with a beep, while the view holds an edit not yet updated: what
-    // would replace or close the library waits until it is updated or cancelled.
-    bool RefusedForPendingEdit() const;
+    // True, saying so, while the view holds an edit not yet updated: what
+    // would replace, close or save the library waits until it is updated or cancelled.
+    bool RefusedForPendingEdit();
     // Asks whether to save the changes; false cancels what asked.
     bool QuerySaveChanges();
-    // What a save to file expects to find there: the version read or last
-    // saved when file is the one open, else nothing in particular.
-    std::optional<ole::FileIdentity> ExpectedAt(const std::u16string& file) const;
     void UpdateCaption();
     void SetDirty(bool value);
     void UpdateCommands();
@@ -118,8 +115,9 @@ private:
     QAction* actions_[6] = {};
 
     std::u16string path_;
-    // The version of path_ that was read or last saved: a save back to it is
-    // refused when another program changed, replaced or removed it meanwhile.
+    // The version of path_ that was read or last saved: Save is refused when
+    // another program changed, replaced or removed it meanwhile (Save As
+    // writes the file the user chose as it is).
     std::optional<ole::FileIdentity> identity_;
     bool dirty_ = false;
     bool canSaveAs_ = false;

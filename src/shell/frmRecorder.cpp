@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +23,7 @@
 
 #include "changes/history/Playback.h"
 #include "changes/history/PlaybackCommand.h"
+#include "dialogs/AccessibleChanges.h"
 #include "dialogs/UiServices.h"
 #include "editor/view/LibraryViewer.h"
 #include "foundation/ErrorRecord.h"
@@ -48,6 +50,28 @@ constexpr int32_t kButtonCommands[9] = {kCmdRun,         kCmdStep,   kCmdRunToCu
                                         kCmdToggleBreakpoint, kCmdClearBreakpoints, kCmdDelete, 0, 0};
 // Only the breakpoint commands stay while the main window's view is editing.
 constexpr int32_t kEditModeCommands = 0xFE30;
+
+// The keys of the list's menu commands, in menu order (Run to Select
+// Target), as the window handles them: the menu shows them.
+const QKeySequence kCommandKeys[9] = {
+    QKeySequence(Qt::Key_F5),
+    QKeySequence(Qt::Key_F8),
+    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F8),
+    QKeySequence(),  // Set Next Statement: Ctrl+F9 selects the target
+    QKeySequence(Qt::Key_F9),
+    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F9),
+    QKeySequence(Qt::Key_Delete),
+    QKeySequence(Qt::SHIFT | Qt::Key_F5),
+    QKeySequence(Qt::CTRL | Qt::Key_F9),
+};
+
+// Shows key beside a menu's command. The window's key handling runs it: the
+// key works as a shortcut only in the open menu, where it runs the same command.
+void ShowKey(QAction* action, const QKeySequence& key) {
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+}
 
 frmRecorder::EditorOpener& Opener() {
     static frmRecorder::EditorOpener opener;
@@ -223,6 +247,9 @@ void frmRecorder::BuildMenus() {
     connect(menu_[5], &QAction::triggered, this, &QWidget::close);
     connect(fileMenu_, &QMenu::aboutToShow, this,
             [this] { menu_[2]->setEnabled(!historyPath_.empty() && dirty_); });
+    ShowKey(menu_[2], QKeySequence(Qt::CTRL | Qt::Key_S));
+    const QList<QAction*> commands = recorder_->ContextMenu()->actions();
+    for (int i = 0; i < 9 && i < commands.size(); ++i) ShowKey(commands[i], kCommandKeys[i]);
 }
 
 void frmRecorder::BuildToolbar() {
@@ -266,6 +293,7 @@ void frmRecorder::ReloadButtonIcons() {
 void frmRecorder::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) ReloadButtonIcons();
+    if (event->type() == QEvent::ActivationChange && announceList_ && isActiveWindow()) AnnounceList();
     // The title names the history and whether it is saved: a reader hears it
     // change while the window shows.
     if (event->type() == QEvent::WindowTitleChange && isVisible()) {
@@ -476,7 +504,11 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
             break;
         case Qt::Key_Delete:
             if (ctrl) {
-                if (!inEditMode_ && !historyPath_.empty()) RevertHistory();
+                if (historyPath_.empty()) return true;
+                if (inEditMode_)
+                    editor::LibraryViewer::TellEditPending(this);
+                else
+                    RevertHistory();
                 return true;
             }
             command = none ? kCmdDelete : 0;
@@ -491,7 +523,7 @@ bool frmRecorder::HandleKey(QKeyEvent* event) {
     if (notInEditMode && inEditMode_) {
         // The main window's view holds an edit not yet updated: a run would
         // change the library under it. Refused as the view's tree and tabs refuse.
-        Services().Beep();
+        editor::LibraryViewer::TellEditPending(this);
         return true;
     }
     if (!(mask_ & command)) return true;
@@ -581,9 +613,15 @@ bool frmRecorder::SaveHistory(bool saveAs, bool prompt) {
         bool saved = false;
         for (;;) {
             Split(name, folder, file);
+            // A file the user chose, and agreed to replace, is written as it
+            // is now, be it the history's own.
+            if (saveAs) {
+                saved = engine_->SaveStateReplacing(folder, file);
+                break;
+            }
             // What another writer saved since the history was read or saved
-            // is never overwritten (the engine refuses it also when it comes
-            // in while the history is written): the user may save elsewhere.
+            // is never overwritten by a save (the engine refuses it also when
+            // it comes in while the history is written): the user may choose.
             if (!engine_->FileChanged(folder, file)) {
                 try {
                     saved = engine_->SaveState(folder, file);
@@ -656,6 +694,31 @@ void frmRecorder::OpenHistory() {
         historyPath_ = name;
         dirty_ = true;
         SetDirty(false);
+        ActivateAtList();
+    });
+}
+
+void frmRecorder::ActivateAtList() {
+    // The chooser that closed left the active window to the platform, which
+    // may make none active, or the main window. The user goes on here, from
+    // the history's first line, and a reader hears so once the window is active.
+    if (recorder_->isEnabled()) recorder_->setFocus(Qt::OtherFocusReason);
+    announceList_ = true;
+    activateWindow();
+    if (isActiveWindow()) AnnounceList();
+}
+
+void frmRecorder::AnnounceList() {
+    // After the events of the activation and of the focus it gives back.
+    QTimer::singleShot(0, this, [this] {
+        if (!isActiveWindow() || !std::exchange(announceList_, false)) return;
+        // Qt tells of the activation before the window counts as active, so
+        // that a reader reads it as inactive: it is told again now.
+        QAccessible::State changed;
+        changed.active = true;
+        QAccessibleStateChangeEvent activated(this, changed);
+        QAccessible::updateAccessibility(&activated);
+        dialogs::TellFocusedItem(recorder_->ListView());
     });
 }
 

@@ -128,6 +128,10 @@ private:
     bool SaveHistory(bool saveAs, bool prompt);
     void NewHistory();
     void OpenHistory();
+    // After a file chooser: makes this window the active one, and tells a
+    // reader of the list's current line once it is.
+    void ActivateAtList();
+    void AnnounceList();
     void RevertHistory();
     void RefreshCommandButtons();
     void RefreshSaveButtons();
@@ -151,6 +155,7 @@ private:
     PlaybackItem itemData_ = 0;
     bool executing_ = false;
     bool runPending_ = false;
+    bool announceList_ = false;  // the list's line is told when the window is next active
     bool noBackupHelpString_ = false;
     std::u16string historyPath_;
     std::u16string libraryPath_;

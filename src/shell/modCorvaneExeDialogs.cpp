@@ -14,6 +14,7 @@ namespace {
 
 constexpr int32_t kMsgNotTypeLibrary = 114;
 constexpr int32_t kMsgOverwriteNonLibrary = 109;
+constexpr int32_t kMsgOverwriteSltgLibrary = 178;
 
 // The messages of a check stand over the chooser that asked.
 QWidget* ChooserWindow() { return QApplication::activeModalWidget(); }
@@ -62,9 +63,13 @@ bool OpenHistoryHook(const QString& path) {
 }
 
 bool SaveLibraryHook(const QString& path) {
-    if (modCorvaneExe::IsStandaloneTypeLibFile(path.toStdString(), false)) return true;
-    return dialogs::Services().MessageBox(ChooserWindow(), ResText(kMsgOverwriteNonLibrary),
-                                          dialogs::kStyleYesNoQuestionNoDefault) == dialogs::kAnswerYes;
+    const std::string file = path.toStdString();
+    if (modCorvaneExe::IsStandaloneTypeLibFile(file, false)) return true;
+    // A library of the compact format is one, but is never written as it was.
+    const QString question = modCorvaneExe::IsSltgTypeLibFile(file) ? Filled(kMsgOverwriteSltgLibrary, path)
+                                                                     : ResText(kMsgOverwriteNonLibrary);
+    return dialogs::Services().MessageBox(ChooserWindow(), question, dialogs::kStyleYesNoQuestionNoDefault) ==
+           dialogs::kAnswerYes;
 }
 
 }  // namespace zephrin::shell

@@ -38,7 +38,8 @@ bool OpenLibraryHook(const QString& path);
 // version (169); a file that can't be read passes.
 bool OpenHistoryHook(const QString& path);
 // Asks before a file that is not a standalone type library is overwritten
-// (109, No by default); No refuses the name. A new name passes.
+// (109, or for a library of the compact SLTG format 178, which says so; No by
+// default); No refuses the name. A new name passes.
 bool SaveLibraryHook(const QString& path);
 
 }  // namespace zephrin::shell

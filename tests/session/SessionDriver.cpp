@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "changes/history/Playback.h"
+#include "dialogs/UiServices.h"
 #include "editor/tree/EditorModule.h"
 #include "editor/tree/LibraryTree.h"
 #include "editor/view/LibraryViewer.h"
@@ -253,6 +254,15 @@ private:
     }
 
     void Do(const std::string& what, std::function<void()> act) { Add(what, Idle, std::move(act)); }
+    // Reads the message that says an edit is pending, and closes it with Enter.
+    void SeeEditPending() {
+        Add("see that the edit must be updated or cancelled first, and close the message",
+            [] { return Asking() && qobject_cast<QMessageBox*>(Modal()); }, [] {
+                auto* box = qobject_cast<QMessageBox*>(Modal());
+                if (box->text() != dialogs::ResText(175)) Fail("another message" + State());
+                Keys(box, {Qt::Key_Return});
+            });
+    }
     // A further main window on the library, for a session's steps that close
     // it from outside; ClosingShown() once it is up.
     void OpenWindowToClose(const std::string& which) {
@@ -381,7 +391,7 @@ private:
         }
 
         // An edit pending on the library's page: a screen reader's Press on
-        // the Help tab is refused and the edit stays; once it is cancelled the
+        // the Help tab is refused, saying why, and the edit stays; once it is cancelled the
         // Press shows the help page, and one on the first tab the details.
         Do("press the Help tab during an edit", [this] {
             ClickNode({});
@@ -393,7 +403,7 @@ private:
             QTest::keyClicks(version, QStringLiteral("1."));
             if (!view->InEditMode()) Fail("no edit pending");
             const int first = Tabs()->currentIndex();
-            PressTab(Tabs()->count() - 1);
+            PressTab(Tabs()->count() - 1);  // refused, saying why below
             if (Tabs()->currentIndex() != first || version->text() != QStringLiteral("1.") || HelpShown())
                 Fail("the Press left the page");
             QTest::mouseClick(view->DetailsField(editor::LibraryViewer::Field::Cancel), Qt::LeftButton);
@@ -402,6 +412,7 @@ private:
             PressTab(first);
             if (HelpShown()) Fail("the Press did not show the details page");
         });
+        SeeEditPending();
         // The GUID dialog given a text that is not a GUID, which it says, then Escape.
         Do("open the GUID dialog of IPlain", [this] {
             ClickNode({"IPlain"});
@@ -585,7 +596,7 @@ private:
         });
         Add("see the second window gone", [this] { return !closing_; }, [] {});
 
-        // A window holding an edit not yet updated refuses to close; the edit
+        // A window holding an edit not yet updated refuses to close, saying why; the edit
         // cancelled, it closes from the window manager while a parameter's
         // Optional list is open.
         OpenWindowToClose("third");
@@ -605,6 +616,7 @@ private:
                 QCloseEvent request;
                 QApplication::sendEvent(closing_->windowHandle(), &request);
             });
+        SeeEditPending();
         Add("see it kept with its edit, cancel the edit and open a parameter's Optional list",
             [this] { return ClosingShown(); }, [this] {
                 if (!closing_->Viewer()->InEditMode()) Fail("the pending edit was dropped");

@@ -248,6 +248,12 @@ TEST_F(FileDialog, TheHooksRefuseWhatTheirChoosersCanNotUse) {
     EXPECT_TRUE(SaveLibraryHook(Q(dir / "notes.txt")));
     EXPECT_EQ(services.messages.size(), 5u);
     EXPECT_EQ(services.messages.back().Text, ResText(109));
+    // A library of the compact format is one: the question says why it isn't kept.
+    const fs::path sltg = fs::path(ZEPHRIN_TEST_DATA_DIR) / "sltg" / "kinds.tlb";
+    services.answers = {kAnswerNo};
+    EXPECT_FALSE(SaveLibraryHook(Q(sltg)));
+    EXPECT_EQ(services.messages.back().Text, Text(178, Q(sltg)));
+    EXPECT_EQ(services.messages.back().Style, kStyleYesNoQuestionNoDefault);
 
     // The history's Save chooser.
     services.saveNames = {QStringLiteral("edits")};

@@ -119,6 +119,18 @@ private:
     std::vector<Change> changes_;
 };
 
+// A screen reader that keeps the names it last heard of the focus and of a
+// window told active.
+struct ActivationReader : testsupport::ScreenReader {
+    QString focus, active;
+    void Heard(QAccessibleEvent* event) override {
+        QAccessibleInterface* told = event->accessibleInterface();
+        if (told && event->type() == QAccessible::Focus) focus = told->text(QAccessible::Name);
+        if (told && event->type() == QAccessible::StateChanged && told->state().active)
+            active = told->text(QAccessible::Name);
+    }
+};
+
 inline void PrintTo(const NameChanges::Change& change, std::ostream* out) {
     *out << "(" << change.Child << ", \"" << change.Name.toStdString() << "\")";
 }

@@ -54,16 +54,20 @@ public:
     void InEditMode(bool editing) override { editMode.push_back(editing); }
 };
 
-int32_t LibFlags(const fs::path& file) {
+// The attributes of the library saved in file.
+ole::TLIBATTR LibAttr(const fs::path& file) {
     ComPtr<ITypeLib> lib;
     EXPECT_OK(ole::LoadTypeLibEx(ole::FromUtf8(file.string()).c_str(), ole::REGKIND_NONE, lib.put()));
-    if (!lib) return -1;
+    ole::TLIBATTR copy{};
+    copy.wLibFlags = 0xFFFF;
     ole::TLIBATTR* attr = nullptr;
-    EXPECT_OK(lib->GetLibAttr(&attr));
-    const int32_t flags = attr->wLibFlags;
+    if (!lib || ole::FAILED(lib->GetLibAttr(&attr))) return copy;
+    copy = *attr;
     lib->ReleaseTLibAttr(attr);
-    return flags;
+    return copy;
 }
+
+int32_t LibFlags(const fs::path& file) { return LibAttr(file).wLibFlags; }
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -119,6 +123,24 @@ protected:
         ASSERT_FALSE(View().InEditMode());
     }
     QString Path(const char* name) const { return Q(dir / name); }
+    // Opens shapes.tlb on a hub that history records, and keeps a fresh copy
+    // of the file for ReplayInBatch.
+    void OpenRecorded(Playback& history) {
+        fs::copy_file(dir / "shapes.tlb", dir / "fresh.tlb", fs::copy_options::overwrite_existing);
+        auto hub = std::make_shared<ChangeListener>();
+        window = new frmCorvane;
+        window->Init(hub, ole::FromUtf8((dir / "shapes.tlb").string()), nullptr, nullptr, false, nullptr);
+        history.ChangeListener(hub);
+        history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    }
+    // The program replays session.leh on fresh.tlb in batch mode and saves it as out.
+    void ReplayInBatch(const char* out) {
+        const std::string command = "cd '" + dir.path().string() +
+                                    "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" ZEPHRIN_BIN_DIR
+                                    "/zephrin' -leh session.leh -tlb fresh.tlb -saveas " + out + " -quiet";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 
     testsupport::TempDir dir;
     ScriptedServices services;
@@ -229,10 +251,10 @@ TEST_F(MainWindow, ACancelledSaveAfterYesCancelsNewAndOpen) {
 }
 
 // An edit typed and not yet updated holds the window: New, Open, Exit and the
-// window's close are refused with a beep, as the tree and the tabs refuse to
+// window's close are refused, saying why, as the tree and the tabs refuse to
 // move on, and the edit stays as typed. Updated, it is the library's, and
 // closing asks to save it.
-TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
+TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingSayingWhy) {
     Open(dir / "shapes.tlb");
     QTreeWidgetItem* root = Root();
     auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
@@ -245,14 +267,16 @@ TEST_F(MainWindow, APendingEditRefusesNewOpenAndClosingWithABeep) {
     EXPECT_FALSE(window->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_TRUE(window);
-    EXPECT_EQ(services.beeps, 4);
-    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(services.beeps, 0);
+    EXPECT_EQ(services.MessageTexts(), std::vector<QString>(4, ResText(175)));
+    EXPECT_EQ(services.messages.back().Style, kStyleError);
     EXPECT_TRUE(services.requests.empty());
     EXPECT_EQ(Root(), root);
     EXPECT_TRUE(View().InEditMode());
     EXPECT_EQ(version->text(), QStringLiteral("3.4"));
     QTest::keyClick(version, Qt::Key_Return);
     ASSERT_FALSE(View().InEditMode());
+    services.messages.clear();
     services.answers = {kAnswerCancel};
     EXPECT_FALSE(window->close());
     EXPECT_EQ(services.messages.size(), 1u);
@@ -356,34 +380,38 @@ TEST_F(MainWindow, SaveNeverWritesOverAnotherProgramsSave) {
     EXPECT_TRUE(window->Dirty());
 }
 
-// Save As naming the open library by another name for it (a relative name
-// made absolute, a link to its folder, "." in the path) is a save of that
-// library: another program's save of it is not written over either.
-TEST_F(MainWindow, SaveAsTheOpenLibraryByAnotherNameNeverWritesOverAnotherProgramsSave) {
+// Another program saved the library: Save is refused, but Save As, whose
+// chooser asked to replace the file, writes it, under its own name or another
+// name for it (a relative name made absolute, a link to its folder, "." in
+// the path), keeping its other hard link. Save then writes the file again.
+TEST_F(MainWindow, SaveAsWritesTheOpenLibraryAnotherProgramSaved) {
     const fs::path file = dir / "shapes.tlb";
     fs::create_directory_symlink(dir.path(), dir / "same");
-    for (const fs::path& name : {dir / "." / "shapes.tlb", dir / "same" / "shapes.tlb"}) {
+    for (const fs::path& name : {file, dir / "." / "shapes.tlb", dir / "same" / "shapes.tlb"}) {
         Open(file);
+        fs::create_hard_link(file, dir / "link.tlb");
         Edit();
-        const fs::path other = dir / "other.tlb";
         {
-            ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(other.string()));
-            EXPECT_OK(lib->SaveAllChanges());
+            ComPtr<ICreateTypeLib2> lib = BuildShapes(ole::FromUtf8(file.string()));
+            EXPECT_OK(lib->SaveAllChanges());  // another program's save, in place
         }
-        fs::rename(other, file);  // another program's save: a new file under the name
-        const auto theirs = testsupport::ReadBytes(file);
         services.messages.clear();
-        services.answers = {kAnswerYes, kAnswerYes};  // should a replacement be asked for
+        Run(Command::Save);
+        ASSERT_EQ(services.messages.size(), 1u) << name;
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, 0) << name;
         services.saveNames = {Q(name)};
         Run(Command::SaveAs);
-        ASSERT_FALSE(services.messages.empty()) << name;
-        EXPECT_TRUE(services.messages.back().Text.contains(QStringLiteral("changed while it was being edited")))
-            << services.messages.back().Text.toStdString();
-        EXPECT_EQ(testsupport::ReadBytes(file), theirs) << name;
-        EXPECT_TRUE(window->Dirty());
-        services.answers = {kAnswerNo};
+        EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, kLibFlagControl) << name;
+        EXPECT_EQ(testsupport::ReadBytes(dir / "link.tlb"), testsupport::ReadBytes(file)) << name;
+        EXPECT_FALSE(window->Dirty());
+        Edit();
+        Run(Command::Save);
+        EXPECT_EQ(services.messages.size(), 1u) << services.messages.back().Text.toStdString();
+        EXPECT_EQ(LibFlags(file) & kLibFlagControl, 0) << name;
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        fs::remove(dir / "link.tlb");
     }
 }
 
@@ -463,15 +491,7 @@ TEST_F(MainWindow, AfterOpenTheWindowIsActiveAndAReaderHearsTheTreesNode) {
     std::unique_ptr<QWidget> history(dynamic_cast<QWidget*>(window->RecorderWindowList()->Snapshot().at(0)));
     history->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(history.get()));
-    struct : testsupport::ScreenReader {
-        QString focus, active;  // the names last heard of the focus and of an active window
-        void Heard(QAccessibleEvent* event) override {
-            QAccessibleInterface* told = event->accessibleInterface();
-            if (told && event->type() == QAccessible::Focus) focus = told->text(QAccessible::Name);
-            if (told && event->type() == QAccessible::StateChanged && told->state().active)
-                active = told->text(QAccessible::Name);
-        }
-    } reader;
+    ActivationReader reader;
     services.openNames = {Path("other.tlb")};
     Run(Command::Open);
     EXPECT_TRUE(QTest::qWaitForWindowActive(window));
@@ -511,7 +531,8 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
         return controls;
     };
     // Alt+F and the command's key, from the widget that has the focus. A
-    // pending edit refuses it, the focus staying on its field, until cancelled.
+    // pending edit refuses it, saying why, the focus staying on its field,
+    // until cancelled.
     const auto command = [&](Qt::Key key) {
         services.answers = {kAnswerNo};
         services.openNames = {Path("other.tlb")};
@@ -522,10 +543,13 @@ TEST_F(MainWindow, OpenAndNewFromAnyControlFocusTheTree) {
         };
         if (View().InEditMode()) {
             QWidget* field = QApplication::focusWidget();
-            const int beeps = services.beeps;
+            const size_t told = services.messages.size();
+            services.answers.clear();
             choose();
-            EXPECT_EQ(services.beeps, beeps + 1);
+            EXPECT_EQ(services.messages.size(), told + 1);
+            EXPECT_EQ(services.messages.back().Text, ResText(175));
             EXPECT_EQ(QApplication::focusWidget(), field);
+            services.answers = {kAnswerNo};
             QTest::mouseClick(View().DetailsField(Field::Cancel), Qt::LeftButton);
             field->setFocus();
         }
@@ -692,13 +716,8 @@ TEST_F(MainWindow, HistoryWindowsFollowTheLibraryAndTheEditMode) {
 // mode on a fresh copy of the file and must write the same file.
 TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
     const fs::path file = dir / "shapes.tlb";
-    fs::copy_file(file, dir / "fresh.tlb");
-    auto hub = std::make_shared<ChangeListener>();
-    window = new frmCorvane;
-    window->Init(hub, ole::FromUtf8(file.string()), nullptr, nullptr, false, nullptr);
     Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(View().CurrentLibraryITypeLib().get());
+    OpenRecorded(history);
     Edit();
     View().Tree()->setCurrentItem(TypeNode("Colors"));
     auto* options = static_cast<QListWidget*>(View().DetailsField(Field::Options));
@@ -712,12 +731,47 @@ TEST_F(MainWindow, EditsSavedInPlaceReplayInBatchModeToTheSameFile) {
     EXPECT_FALSE(window->Dirty());
     ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
     ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
-    const std::string command = "cd '" + dir.path().string() + "' && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY '" +
-                                ZEPHRIN_BIN_DIR "/zephrin' -leh session.leh -tlb fresh.tlb -saveas batch.tlb -quiet";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ReplayInBatch("batch.tlb");
     EXPECT_EQ(testsupport::ReadBytes(dir / "batch.tlb"), testsupport::ReadBytes(file));
     EXPECT_NE(testsupport::ReadBytes(dir / "fresh.tlb"), testsupport::ReadBytes(file));
+}
+
+// A version typed and not yet updated is no part of a save: Save and Save As
+// are refused while it is pending, and the window stays unsaved. Updated, it
+// is saved, as two batch replays of the window's history save it.
+TEST_F(MainWindow, SaveAndSaveAsWaitForThePendingEdit) {
+    Playback history;
+    OpenRecorded(history);
+    Edit();
+    auto* version = static_cast<QLineEdit*>(View().DetailsField(Field::Version));
+    version->setFocus();
+    version->selectAll();
+    QTest::keyClicks(version, "3.71");
+    ASSERT_TRUE(View().InEditMode());
+    const auto read = testsupport::ReadBytes(dir / "shapes.tlb");
+    services.saveNames = {Path("out.tlb")};
+    Run(Command::Save);
+    Run(Command::SaveAs);
+    EXPECT_TRUE(services.requests.empty());
+    EXPECT_FALSE(fs::exists(dir / "out.tlb"));
+    EXPECT_EQ(testsupport::ReadBytes(dir / "shapes.tlb"), read);
+    EXPECT_TRUE(window->Dirty());
+    EXPECT_EQ(window->windowTitle(), Caption(Path("shapes.tlb"), ResText(118)));
+    EXPECT_EQ(version->text(), QStringLiteral("3.71"));
+    EXPECT_EQ(services.MessageTexts(), std::vector<QString>(2, ResText(175)));
+
+    services.messages.clear();
+    QTest::keyClick(version, Qt::Key_Return);
+    Run(Command::SaveAs);
+    ASSERT_TRUE(services.messages.empty()) << services.messages.front().Text.toStdString();
+    EXPECT_FALSE(window->Dirty());
+    EXPECT_EQ(LibAttr(dir / "out.tlb").wMajorVerNum, 3);
+    EXPECT_EQ(LibAttr(dir / "out.tlb").wMinorVerNum, 71);
+    ASSERT_TRUE(history.SaveState(ole::FromUtf8(dir.path().string()), u"session.leh"));
+    for (const char* replay : {"batch1.tlb", "batch2.tlb"}) {
+        ReplayInBatch(replay);
+        EXPECT_EQ(testsupport::ReadBytes(dir / replay), testsupport::ReadBytes(dir / "out.tlb")) << replay;
+    }
 }
 
 // The main window on a library, light and dark, for a person to look at.

@@ -18,6 +18,7 @@
 
 #include "editor/view/LibraryViewer.h"
 #include "editor/ViewerTestSupport.h"
+#include "support/DarkTheme.h"
 #include "support/FileContents.h"
 #include "support/TempDir.h"
 
@@ -314,6 +315,56 @@ TEST_F(RecorderWindowTest, EveryKeyATooltipNamesDoesWhatItsButtonDoes) {
     EXPECT_FALSE(target == next);
 }
 
+// The list's menu and the File menu show the keys the window runs their
+// commands with (Set Next Statement has none: its access key is told), as a
+// reader hears them and on screen, light and dark.
+TEST_F(RecorderWindowTest, TheMenusShowTheKeysThatWorkThere) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    window->List()->ListIndex(1);
+    const auto keys = [](QMenu* menu) {
+        std::vector<std::string> told;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(menu);
+        for (int i = 0; accessible && i < accessible->childCount(); ++i)
+            if (menu->actions().value(i) && menu->actions()[i]->isVisible() && !menu->actions()[i]->isSeparator())
+                told.push_back(accessible->child(i)->text(QAccessible::Accelerator).toStdString());
+        return told;
+    };
+    EXPECT_EQ(keys(window->List()->ContextMenu()),
+              (std::vector<std::string>{"F5", "F8", "Ctrl+Shift+F8", "Alt+N", "F9", "Ctrl+Shift+F9", "Del", "Ctrl+F9"}));
+    EXPECT_EQ(keys(window->FileMenu()), (std::vector<std::string>{"Alt+N", "Alt+O", "Ctrl+S", "Alt+A", "Alt+C"}));
+    for (bool dark : {false, true})
+        for (QMenu* menu : {window->List()->ContextMenu(), window->FileMenu()}) {
+            if (dark) menu->setPalette(testsupport::DarkPalette());
+            menu->popup(window->mapToGlobal(QPoint(0, 0)));
+            QCoreApplication::processEvents();
+            SaveScreenshots(*menu, std::string(menu == window->FileMenu() ? "recorder-file-menu" : "recorder-list-menu") +
+                                       (dark ? "-dark" : ""));
+            menu->hide();
+        }
+}
+
+// A file chooser that closes leaves the active window to the platform, which
+// may activate the main window: after File > Open a reader hears that the
+// history window is active, and last of the focus on the history's line.
+TEST_F(RecorderWindowTest, AfterOpenTheWindowIsActiveAndAReaderHearsTheLine) {
+    frmRecorder* window = NewWindow();
+    EditInView();
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(3)->trigger();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    shelltest::ActivationReader reader;
+    services.files.push_back(Q(dir / "s.leh"));
+    window->MenuAction(1)->trigger();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reader.active.toStdString(), Caption(*window));
+    const QModelIndex line = window->List()->ListView()->currentIndex();
+    ASSERT_TRUE(line.isValid());
+    EXPECT_EQ(reader.focus, line.data(Qt::AccessibleTextRole).toString());
+}
+
 // In a window too narrow for its toolbar, the button that shows the rest
 // ("»") has a name a screen reader reads.
 TEST_F(RecorderWindowTest, TheToolbarsOverflowButtonIsNamed) {
@@ -385,7 +436,8 @@ TEST_F(RecorderWindowTest, AHistoryFileTheWindowDeletedMayBeSavedAgain) {
 // Two windows on one history file that has a second name, then the file
 // replaced from outside: a save keeps the other name, never overwrites what
 // another writer saved since the window read or saved the file, says so and
-// offers Save As, from Ctrl+S as from the close question.
+// offers Save As, from Ctrl+S as from the close question; a Save As onto the
+// file writes it.
 TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersSave) {
     frmRecorder* first = NewWindow();
     EditInView();
@@ -426,6 +478,20 @@ TEST_F(RecorderWindowTest, ASaveKeepsOtherNamesAndNeverOverwritesAnotherWritersS
     EXPECT_EQ(services.messages.size(), 2u);
     EXPECT_EQ(testsupport::ReadBytes(dir / "s.leh"), testsupport::ReadBytes(dir / "second.leh"));
     EXPECT_TRUE(first->Dirty());
+
+    // Saved under another name, which the user chose as the same file and so
+    // agreed to replace: it is written, and is the history's again.
+    services.answers = {dialogs::kAnswerYes};
+    services.files.push_back(Q(dir / "s.leh"));
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(services.messages.size(), 3u) << services.LastMessage();
+    EXPECT_FALSE(first->Dirty());
+    EXPECT_NE(testsupport::ReadBytes(dir / "s.leh"), testsupport::ReadBytes(dir / "second.leh"));
+    Select(At("Widget"));
+    ToggleFlag("hidden");
+    Key(*first, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(services.messages.size(), 3u) << services.LastMessage();
+    EXPECT_FALSE(first->Dirty());
 }
 
 TEST_F(RecorderWindowTest, TheFileMenuTheCloseQuestionAndNew) {
@@ -479,8 +545,11 @@ TEST_F(RecorderWindowTest, InEditModeOnlyTheBreakpointCommandsRun) {
     EXPECT_TRUE(window->ButtonAction(Button::ToggleBreakpoint)->isEnabled());
     QTest::keyClick(window, Qt::Key_F5);
     QTest::keyClick(window, Qt::Key_F8);
+    QTest::keyClick(window, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(Glyphs(*window)[0], "> ");
-    EXPECT_EQ(services.beeps, 2);  // refused as the view refuses to move on
+    // Refused as the view refuses to move on, saying why.
+    EXPECT_EQ(services.messages, std::vector<QString>(3, dialogs::ResText(175)));
+    EXPECT_EQ(services.beeps, 0);
     QTest::keyClick(window, Qt::Key_F9);
     EXPECT_EQ(Glyphs(*window)[1], "* ");
     QTest::keyClick(window, Qt::Key_F9, Qt::ControlModifier | Qt::ShiftModifier);

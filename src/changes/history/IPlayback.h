@@ -44,6 +44,10 @@ public:
     virtual bool SaveState(std::u16string_view folder, std::u16string_view fileName) = 0;
     // Whether a save to that file is refused because of such a change.
     virtual bool FileChanged(std::u16string_view folder, std::u16string_view fileName) = 0;
+    // As SaveState, over whatever the file holds now (still never when it
+    // changes while it is written): the user chose the file and agreed to
+    // replace it.
+    virtual bool SaveStateReplacing(std::u16string_view folder, std::u16string_view fileName) = 0;
 
     virtual IPlaybackUIActivation* UIActivator() = 0;
     // Keeps the activator (not owned) and lets go of the attached list.

@@ -415,13 +415,21 @@ void Playback::RefreshCurrentSelection(ListenerTag tag) {
 // ---- History files ----
 
 bool Playback::SaveState(std::u16string_view folder, std::u16string_view fileName) {
-    if (items_.empty()) return false;
     const fs::path file = HistoryPath(folder, fileName);
+    return Save(file, ExpectedAt(file));
+}
+
+bool Playback::SaveStateReplacing(std::u16string_view folder, std::u16string_view fileName) {
+    return Save(HistoryPath(folder, fileName), std::nullopt);
+}
+
+bool Playback::Save(const fs::path& file, const std::optional<ole::FileIdentity>& expected) {
+    if (items_.empty()) return false;
     const std::u16string path = ole::FromUtf8(file.string());
     // The whole file first: an item it can't hold leaves the file alone.
     const std::vector<std::byte> bytes = historyFile_->EditHistoryBytes(file, items_, *cache_);
     // Written as a library file is saved, locked while it is written.
-    const ole::SaveGuard guard(path, ExpectedAt(file));
+    const ole::SaveGuard guard(path, expected);
     if (ole::FAILED(ole::ReplaceFileContents(path, bytes)))
         RaiseError(kErrPathFileAccess, ole::GetLastFileWriteError());
     fileName_ = file;

@@ -59,6 +59,7 @@ public:
     void LoadState(std::u16string_view folder, std::u16string_view fileName) override;
     bool SaveState(std::u16string_view folder, std::u16string_view fileName) override;
     bool FileChanged(std::u16string_view folder, std::u16string_view fileName) override;
+    bool SaveStateReplacing(std::u16string_view folder, std::u16string_view fileName) override;
     IPlaybackUIActivation* UIActivator() override { return activator_; }
     void UIActivator(IPlaybackUIActivation* activator) override;
     ole::ComPtr<tli::TypeLibInfo> CurrentLibrary() override;
@@ -214,6 +215,9 @@ private:
     // The file this history was read from or last saved to as it was then,
     // when file names it; what a save to file expects.
     std::optional<ole::FileIdentity> ExpectedAt(const std::filesystem::path& file) const;
+    // Writes the history to file, which must be as expected (nothing in
+    // particular: as it is when the write starts).
+    bool Save(const std::filesystem::path& file, const std::optional<ole::FileIdentity>& expected);
 
     std::shared_ptr<IHistoryFile> historyFile_;
     ChangeFactory factory_;

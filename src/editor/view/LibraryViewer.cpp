@@ -59,6 +59,9 @@ namespace {
 constexpr int32_t kErrObjectNotSet = 91;
 constexpr int32_t kMsgUnresolvedTypes = 941;
 constexpr int32_t kMsgNotUnresolvedLibrary = 814;
+constexpr int32_t kMsgEditPending = 175;
+constexpr int32_t kMsgNotRenamed = 176;
+constexpr int32_t kMsgEmptyName = 177;
 constexpr int32_t kTypeDescriptionBit = 32;
 constexpr int32_t kStrNewValue = 760;
 constexpr int32_t kStrRetVal = 763;
@@ -730,6 +733,10 @@ void LibraryViewer::CancelLabelEdit() {
     --selecting_;
 }
 
+void LibraryViewer::TellEditPending(QWidget* owner) {
+    dialogs::Services().MessageBox(owner, dialogs::ResText(kMsgEditPending), dialogs::kStyleExclamation);
+}
+
 void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
     if (item != labelEditing_ || selecting_ > 0) return;
     labelEditing_ = nullptr;
@@ -745,9 +752,17 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         --selecting_;
         dialogs::Services().Beep();
     };
+    // The old name back, and why.
+    const std::u16string before = dialogs::FromQString(labelBefore_);
+    const auto refuse = [&](const std::u16string& why) {
+        ++selecting_;
+        item->setText(0, labelBefore_);
+        --selecting_;
+        dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+    };
     // The model would take an empty name, which no file can hold and no history replays.
     if (text.trimmed().isEmpty()) {
-        restore();
+        refuse(modSupport::LoadResStringFormat(kMsgEmptyName, {before}));
         return;
     }
     // A character the file can't hold is refused here, by name, rather than saved as "?".
@@ -806,13 +821,15 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         if (held && *held == dialogs::FromQString(text)) {
             dialogs::Services().ReportError(this, error);
         } else if (error.Description != StandardErrorDescription(error.Number)) {
-            // A refusal that says why is shown; a bare one (a name taken) beeps.
+            // A refusal that says why is shown as it is.
             ++selecting_;
             item->setText(0, labelBefore_);
             --selecting_;
             dialogs::Services().ReportError(this, error);
         } else {
-            restore();
+            // A bare one (a name taken) is told with both names.
+            refuse(modSupport::LoadResStringFormat(kMsgNotRenamed,
+                                                   {before, dialogs::FromQString(text), ErrorReportText(error)}));
         }
     }
 }

@@ -147,6 +147,9 @@ public:
     // ---- Reached by the tree and the tests ----
     QTreeWidget* Tree() const { return tvTypes_; }
     bool InEditMode() const { return inEditMode_; }
+    // Tells the user, in a message over owner, that what they asked for
+    // waits until the edit in the panes is updated or cancelled.
+    static void TellEditPending(QWidget* owner);
     int32_t EditKind() const { return editKind_; }
     int32_t InvalidFields() const { return invalidFields_; }
     // The details pane's controls, by the names the view gives them.

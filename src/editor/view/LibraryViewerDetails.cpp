@@ -211,7 +211,7 @@ void LibraryViewer::BuildDetailsPane() {
             dialogs::Guarded(this, [this] { OnFieldEnter(); });
             return true;
         });
-    // No other page while an edit is pending: a click on another tab beeps.
+    // No other page while an edit is pending: a click on another tab is refused, saying why.
     new EventHook(tsFrame_, [this](QEvent* event) {
         if (!inEditMode_) return false;
         switch (event->type()) {
@@ -219,7 +219,7 @@ void LibraryViewer::BuildDetailsPane() {
         case QEvent::MouseButtonDblClick: {
             const int tab = tsFrame_->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
             if (tab < 0 || tab == tsFrame_->currentIndex()) return false;
-            if (fillDepth_ == 0) dialogs::Services().Beep();
+            if (fillDepth_ == 0) TellEditPending(this);
             return true;
         }
         case QEvent::KeyPress: {
@@ -227,7 +227,7 @@ void LibraryViewer::BuildDetailsPane() {
             if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down &&
                 key != Qt::Key_Home && key != Qt::Key_End)
                 return false;
-            if (tsFrame_->count() > 1) dialogs::Services().Beep();
+            if (tsFrame_->count() > 1) TellEditPending(this);
             return true;
         }
         case QEvent::Wheel: return true;
@@ -321,7 +321,7 @@ void LibraryViewer::OnPageTabChosen(int index) {
     if (fillDepth_ > 0 || index < 0) return;
     const dialogs::AccessibleChanges::Scope tell(told_);
     if (inEditMode_) {
-        dialogs::Services().Beep();
+        TellEditPending(this);
     } else {
         // The page first (leaving the help page or going to it), then the
         // accessor of a member's details tab, whose fill sees the page shown.
@@ -870,7 +870,7 @@ void LibraryViewer::Cancel() {
 void LibraryViewer::mousePressEvent(QMouseEvent* event) {
     // A click on the tree while an edit holds it disabled reaches the view.
     if (inEditMode_ && tvTypes_->geometry().contains(tvTypes_->parentWidget()->mapFrom(this, event->position().toPoint())))
-        dialogs::Services().Beep();
+        TellEditPending(this);
     QWidget::mousePressEvent(event);
 }
 

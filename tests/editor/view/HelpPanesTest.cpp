@@ -511,14 +511,16 @@ TEST_F(HelpPanes, TheHelpTabIsOfferedWhereThereIsHelp) {
     view.DisplayHelpOptions(false);
     Select(Root());
     EXPECT_EQ(Utf8(TabTexts()), "Library");
-    // While an edit is pending, the other tab is refused with a beep.
+    // While an edit is pending, the other tab is refused, saying why.
     view.DisplayHelpOptions(true);
     Select(At("Colors"));
     ClickTab("Help");
     TypeInto(HelpString(), "edited");
+    const size_t told = services.messages.size();
     ClickTab("Enum Type");
     EXPECT_TRUE(HelpShown());
-    EXPECT_EQ(services.beeps, 1);
+    ASSERT_EQ(services.messages.size(), told + 1);
+    EXPECT_EQ(services.messages.back().first, dialogs::ResText(175));
     QTest::mouseClick(Button(Field::Cancel), Qt::LeftButton);
     ClickTab("Enum Type");
     EXPECT_FALSE(HelpShown());
@@ -532,7 +534,8 @@ TEST_F(HelpPanes, TheHelpTabIsOfferedWhereThereIsHelp) {
 }
 
 // While an edit is pending no other page is shown, whatever asks for it: a
-// click, a key or a screen reader's Press on a tab each beeps, and the page,
+// click, a key or a screen reader's Press on a tab each is refused saying
+// why, and the page,
 // its highlighted tab and the edit stay as they were.
 TEST_F(HelpPanes, NoOtherPageWhileAnEditIsPending) {
     Open();
@@ -547,10 +550,13 @@ TEST_F(HelpPanes, NoOtherPageWhileAnEditIsPending) {
         [&] { PressTab("Let"); },
         [&] { PressTab("Help"); },
     };
-    int beeps = services.beeps;
+    size_t told = services.messages.size();
+    const auto toldWhy = [&] {
+        return services.messages.size() == ++told && services.messages.back().first == dialogs::ResText(175);
+    };
     for (const auto& ask : asks) {
         ask();
-        EXPECT_EQ(services.beeps, ++beeps);
+        EXPECT_TRUE(toldWhy());
         EXPECT_EQ(CurrentTab(), "Interface Property Get");
         EXPECT_EQ(view.CurrentAccessor(), 2);
         EXPECT_FALSE(HelpShown());
@@ -565,7 +571,7 @@ TEST_F(HelpPanes, NoOtherPageWhileAnEditIsPending) {
     TypeInto(HelpString(), "edited");
     for (const char* other : {"Interface Property Get", "Let"}) {
         PressTab(other);
-        EXPECT_EQ(services.beeps, ++beeps);
+        EXPECT_TRUE(toldWhy());
         EXPECT_TRUE(HelpShown());
         EXPECT_EQ(CurrentTab(), "Help");
         EXPECT_EQ(Utf8(HelpString()->text()), "edited");
@@ -582,7 +588,8 @@ TEST_F(HelpPanes, NoOtherPageWhileAnEditIsPending) {
     EXPECT_FALSE(HelpShown());
     EXPECT_EQ(CurrentTab(), "Let");
     EXPECT_EQ(view.CurrentAccessor(), 4);
-    EXPECT_EQ(services.beeps, beeps);
+    EXPECT_EQ(services.messages.size(), told);
+    EXPECT_EQ(services.beeps, 0);
 }
 
 // The highlighted tab is the page shown: accessors added to a property while

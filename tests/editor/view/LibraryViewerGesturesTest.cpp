@@ -182,14 +182,15 @@ TEST_F(LibraryViewerGestures, ContextMenuOpensUnderTheSelectedNode) {
         EXPECT_LE(local.y(), row.bottom() + 3);
     }
 
-    // While an edit is pending the tree is disabled: a right-click beeps and selects nothing.
+    // While an edit is pending the tree is disabled: a right-click selects
+    // nothing and says why.
     auto* options = static_cast<QListWidget*>(view->DetailsField(Field::Options));
     options->item(0)->setCheckState(options->item(0)->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
     ASSERT_TRUE(view->InEditMode());
     QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, cell.center());
     EXPECT_EQ(Selected(), base);
     EXPECT_EQ(recording->requests.size(), 3u);
-    EXPECT_EQ(services.beeps, 1);
+    EXPECT_EQ(services.messages, std::vector<QString>{dialogs::ResText(175)});
 }
 
 // A drag of the splitter moves it on release, stops 6 pixels from either
@@ -235,7 +236,7 @@ TEST_F(LibraryViewerGestures, SplitterDragIsClampedAndEscEndsItWithoutMoving) {
 }
 
 // While an edit is pending, a click on the disabled tree or on another page
-// beeps; a right-click on a base interface of this library beeps too.
+// is refused, saying why; a right-click on a base interface of this library beeps.
 TEST_F(LibraryViewerGestures, RefusedGesturesBeep) {
     Open();
     ShowSized();
@@ -261,19 +262,20 @@ TEST_F(LibraryViewerGestures, RefusedGesturesBeep) {
     options->item(0)->setCheckState(Qt::Checked);
     ASSERT_TRUE(view->InEditMode());
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(Root()).center());
-    EXPECT_EQ(services.beeps, 2);
+    EXPECT_EQ(services.messages, std::vector<QString>{dialogs::ResText(175)});  // the pending edit, said
     EXPECT_EQ(Selected(), Child(Root(), "IDerived"));
     QApplication::sendEvent(setType, &request);
-    EXPECT_EQ(services.beeps, 3);
+    EXPECT_EQ(services.beeps, 2);
     auto* tabs = view->findChild<QTabBar*>();
     tabs->addTab(QStringLiteral("Another"));  // as a page the pane may offer
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
-    EXPECT_EQ(services.beeps, 4);
+    EXPECT_EQ(services.messages, std::vector<QString>(2, dialogs::ResText(175)));
     EXPECT_EQ(tabs->currentIndex(), 0);
     QTest::mouseClick(view->DetailsField(Field::Cancel), Qt::LeftButton);
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_EQ(tabs->currentIndex(), 1);
-    EXPECT_EQ(services.beeps, 4);
+    EXPECT_EQ(services.beeps, 2);
+    EXPECT_EQ(services.messages.size(), 2u);
 }
 
 // The type chooser of the type pane: a new base interface and a new alias

@@ -1,6 +1,6 @@
 // The library editor view refusing what a library file can't hold: a label
-// typed with a character outside the file's code page is refused with a
-// message naming it, names the code page holds replay in batch mode, and a
+// typed with a character outside the file's code page, or a name taken, is
+// refused with a message naming it, names the code page holds replay in batch mode, and a
 // failed Update says why it failed.
 #include "editor/TreeTestSupport.h"
 
@@ -103,6 +103,39 @@ TEST_F(ViewerNames, ALabelWithACharacterTheFileCantHoldIsRefusedByName) {
     EXPECT_TRUE(Child(Root(), "Größe€"));
     EXPECT_EQ(history.ItemCount(), 1);
     EXPECT_EQ(services.messages.size(), 2u);
+}
+
+// A rename to the name of another type, or of a member of the interface's
+// base, or to no name, keeps the old name and says why, naming both names;
+// nothing is changed or recorded.
+TEST_F(ViewerNames, ARenameToATakenNameOrToNoNameSaysWhy) {
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    Playback history;
+    history.ChangeListener(hub);
+    history.CurrentITypeLib(Lib());
+    const std::string before = changestest::Dump(Lib());
+    QTreeWidgetItem* derived = Child(Root(), "IDerived");
+    EnsureChildren(derived);
+    Rename(Child(Root(), "Widget"), QStringLiteral("IBase"));
+    Rename(Child(derived, "Go"), QStringLiteral("Alpha"));
+    Rename(Child(Root(), "Widget"), QStringLiteral(" "));
+    const auto said = [](const char* was, const char* typed, HRESULT why) {
+        return dialogs::ResText(176)
+            .replace(QStringLiteral("|1"), QString::fromUtf8(was))
+            .replace(QStringLiteral("|2"), QString::fromUtf8(typed))
+            .replace(QStringLiteral("|3"), dialogs::ToQString(ErrorReportText(ErrorRecord(why))));
+    };
+    ASSERT_EQ(services.messages.size(), 3u);
+    EXPECT_EQ(services.messages[0].first, said("Widget", "IBase", TYPE_E_NAMECONFLICT));
+    EXPECT_EQ(services.messages[1].first, said("Go", "Alpha", TYPE_E_AMBIGUOUSNAME));
+    EXPECT_EQ(services.messages[2].first, dialogs::ResText(177).replace(QStringLiteral("|1"), QStringLiteral("Widget")));
+    EXPECT_EQ(services.messages[2].second, dialogs::kStyleError);
+    EXPECT_EQ(services.beeps, 0);
+    EXPECT_TRUE(Child(Root(), "Widget"));
+    EXPECT_TRUE(Child(derived, "Go"));
+    EXPECT_EQ(changestest::Dump(Lib()), before);
+    EXPECT_EQ(history.ItemCount(), 0);
 }
 
 // Renames to names of the code page are recorded as typed: batch mode replays

@@ -306,10 +306,13 @@ TEST_F(LibraryViewerUse, ModuleFunctionsAndParametersRenamedWithF2Replay) {
     const QString label = value->child(0)->text(0);
     TypeLabel(value->child(0), "newValue");
     EXPECT_EQ(value->child(0)->text(0), label);
-    EXPECT_EQ(services.beeps, 1);
+    EXPECT_EQ(services.beeps, 0);
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_TRUE(services.messages[0].startsWith(QStringLiteral("'%1' keeps its name: it can't be renamed 'newValue'. ").arg(label)))
+        << services.messages[0].toStdString();
     EXPECT_EQ(recorder.ItemCount(), 4);
     ExpectBatchModeWritesTheSame();
-    EXPECT_TRUE(services.messages.empty());
+    EXPECT_EQ(services.messages.size(), 1u);
 }
 
 // A label edit still open when its window closes, or when the view is cleared
