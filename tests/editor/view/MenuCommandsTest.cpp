@@ -1279,7 +1279,7 @@ TEST_F(MenuCommands, AMemberOfADispinterfaceOverAnInterfaceIsDeletedFromTheInter
     EXPECT_NE(RightClickMenu(view, At("DText")).find("Add &Property"), std::string::npos);
     EnsureChildren(At("DOverPlain", "QueryInterface"));
     for (QTreeWidgetItem* node : {At("DOverPlain", "QueryInterface"), At("DOverPlain", "QueryInterface", "riid")})
-        EXPECT_EQ(RightClickMenu(view, node).rfind("Type C&onstraints[", 0), 0u) << RightClickMenu(view, node);
+        EXPECT_EQ(RightClickMenu(view, node).rfind("Type Co&nstraints[", 0), 0u) << RightClickMenu(view, node);
     EXPECT_EQ(RightClickMenu(view, At("DOverPlain", "Ping")).rfind("&Delete Method, ", 0), 0u);
     for (const char* member : {"Ping", "Count"}) {
         Select(At("DOverPlain", member));
@@ -1311,7 +1311,7 @@ TEST_F(MenuCommands, ADispinterfaceOverAnInterfaceOfAnotherLibraryOffersNoFuncti
     const std::string menu = RightClickMenu(view, At("DEnum"));
     for (const char* refused : {"&Add Function", "Reset &MemberIDs", "Add &Property"})
         EXPECT_EQ(menu.find(refused), std::string::npos) << refused << " in " << menu;
-    EXPECT_EQ(RightClickMenu(view, At("DEnum", "Next")).rfind("Type C&onstraints[", 0), 0u);
+    EXPECT_EQ(RightClickMenu(view, At("DEnum", "Next")).rfind("Type Co&nstraints[", 0), 0u);
 }
 
 }  // namespace
