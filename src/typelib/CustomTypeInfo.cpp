@@ -583,14 +583,23 @@ ComPtr<tli::TypeInfo> CustomTypeInfo::TypeInfo() { return VTableInterfaceOrSelf(
 void CustomTypeInfo::SetAlignment(int16_t cbAlignment) {
     // The alignment a record reads back comes with its layout: laid out now,
     // the type reads what a save stores, and a regeneration copies that.
-    // Failing, the type keeps the alignment it read.
+    // Failing, the type keeps the alignment it was set to.
     const bool laidOut = typeKind_ == ole::TKIND_RECORD || typeKind_ == ole::TKIND_UNION;
-    const ole::WORD before = TypeAttr(ITypeInfo().get())->cbAlignment;
+    const auto before = static_cast<ole::WORD>(AlignmentSetting());
     CheckHr(type_->SetAlignment(static_cast<ole::WORD>(cbAlignment)));
     if (!laidOut) return;
     ScopeGuard restore([&] { (void)type_->SetAlignment(before); });
     CheckHr(type_->LayOut());
     restore.Dismiss();
+}
+
+int16_t CustomTypeInfo::AlignmentSetting() {
+    ComPtr<ole::ICreateTypeInfoAlignment> engine;
+    ole::WORD setting = 0;
+    if (SUCCEEDED(type_->QueryInterface(ole::ICreateTypeInfoAlignment::kIID, engine.put_void())) &&
+        SUCCEEDED(engine->GetAlignmentSetting(&setting)))
+        return static_cast<int16_t>(setting);
+    return static_cast<int16_t>(TypeAttr(ITypeInfo().get())->cbAlignment);
 }
 
 void CustomTypeInfo::SetTypeInfoName(std::u16string_view newName) {

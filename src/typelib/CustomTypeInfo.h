@@ -104,6 +104,9 @@ public:
 
     // ---- Names, GUIDs, version, alignment, layout ----
     void SetAlignment(int16_t cbAlignment);
+    // The value last given to SetAlignment, which may be wider than the one
+    // the type reads back (that one where the engine doesn't tell).
+    int16_t AlignmentSetting();
     void SetTypeInfoName(std::u16string_view newName);
     // Registry form with braces; other text raises the conversion's HRESULT.
     void SetTypeInfoGUID(std::u16string_view newGuid);

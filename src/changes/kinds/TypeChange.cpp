@@ -105,9 +105,10 @@ bool TypeChange::Apply(CustomTypeLib& library, IChange* captured, ChangeTarget& 
             if (alignment_ != 1 && alignment_ != 2 && alignment_ != 4 && alignment_ != 8 && alignment_ != 16)
                 RaiseError(kErrInvalidArgument,
                            modITypeInfoHelper::AlignmentRefusal(ti->ITypeInfo().get(), alignment_));
+            const int16_t setting = ti->AlignmentSetting();
             ti->SetAlignment(alignment_);
             applied |= kAlignmentBit;
-            undo.OnFailure([&] { ti->SetAlignment(base.alignment_); });
+            undo.OnFailure([&ti, setting] { ti->SetAlignment(setting); });
         } else if (kind == ole::TKIND_INTERFACE && typeDiffers) {
             ti->SetBaseType(CustomTypeInfo::kBaseCustom, InterfaceOf(type_));
             applied |= kTypeBit;

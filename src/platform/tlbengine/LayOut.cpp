@@ -363,6 +363,12 @@ HRESULT TypeInfoImpl::GetNaturalAlignment(WORD* pcbAlignment) {
     return S_OK;
 }
 
+HRESULT TypeInfoImpl::GetAlignmentSetting(WORD* pcbAlignment) {
+    if (!pcbAlignment) return E_POINTER;
+    *pcbAlignment = data_->alignmentSetting;
+    return S_OK;
+}
+
 HRESULT TypeInfoImpl::VtableSize(WORD* size, LayoutPass& pass) {
     if (data_->kind != TKIND_INTERFACE) {
         *size = data_->cbSizeVft;

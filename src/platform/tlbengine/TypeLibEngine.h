@@ -407,6 +407,7 @@ public:
     HRESULT SetValueParamName(UINT index, LPCOLESTR szName) override;
     HRESULT SetFuncAndParamNamesSharingId(UINT index, LPOLESTR* rgszNames, UINT cNames) override;
     HRESULT GetNaturalAlignment(WORD* pcbAlignment) override;
+    HRESULT GetAlignmentSetting(WORD* pcbAlignment) override;
     HRESULT SetVarName(UINT index, LPCOLESTR szName) override;
     HRESULT SetTypeDescAlias(TYPEDESC* pTDescAlias) override;
     HRESULT DefineFuncAsDllEntry(UINT index, LPCOLESTR szDllName, const DllEntryPoint& entry) override;

@@ -220,6 +220,9 @@ struct ICreateTypeInfoAlignment : IUnknown {
     // 1 for a record or union without fields; TYPE_E_WRONGTYPEKIND for other
     // kinds; the layout's error when a field's type can't be sized.
     virtual HRESULT GetNaturalAlignment(WORD* pcbAlignment) = 0;
+    // The value SetAlignment last stored (which a later layout caps by the
+    // natural one), to put back what an edit changed.
+    virtual HRESULT GetAlignmentSetting(WORD* pcbAlignment) = 0;
 };
 
 // The library entry points below are defined by the file layer

@@ -365,6 +365,24 @@ TEST_F(AttributeEdits, AFailedEditLeavesTheLibraryAsItWasAndTheChangeAtItsBaseli
     EXPECT_EQ(engine.ItemCount(), 0);
 }
 
+// A record's alignment restored after a failing edit is the one it was set
+// to, not the one its fields let it read (Matrix: set 8, reads 4): the library
+// saves to the same bytes, and later layouts follow the same setting.
+TEST_F(AttributeEdits, AFailedAlignmentEditRestoresTheAlignmentAsItWasSet) {
+    ASSERT_TRUE(Edit(ChangeKind::TypeChange, TypeTarget(lib.get(), u"Matrix"), [](auto& c) { c.Alignment(8); }));
+    SaveAndDump(lib.get(), dir / "before.tlb");
+    const auto fail = [&](const char* call, const Setter& set) {
+        Pending e = Prepare(ChangeKind::TypeChange, TypeTarget(lib.get(), u"Matrix"), set);
+        ole::testing::FailNextCall(call, E_ACCESSDENIED);
+        EXPECT_EQ(ErrorOf([&] { Apply(e); }), E_ACCESSDENIED) << call;
+        ole::testing::ClearInjectedFailures();
+        SaveAndDump(lib.get(), dir / "after.tlb");
+        EXPECT_TRUE(testsupport::ReadBytes(dir / "after.tlb") == testsupport::ReadBytes(dir / "before.tlb")) << call;
+    };
+    fail("SetTypeFlags", All({[](auto& c) { c.Alignment(2); }, [](auto& c) { c.SetFlags(TYPEFLAG_FHIDDEN, true); }}));
+    fail("LayOut", [](auto& c) { c.Alignment(2); });
+}
+
 // A parameter edit that would give its function a second return value or
 // locale parameter, or a return value that is not last, and a base that is
 // not an interface or holds a name the interface has, are refused before
