@@ -163,7 +163,7 @@ void LibraryViewer::BuildDetailsPane() {
     for (QWidget* row : rows_) layout->addWidget(row);
     layout->addStretch(1);
     // Why a text is refused, below its field.
-    for (auto [row, field] : {std::pair{rows_[4], txtVersion_}, std::pair{rows_[5], txtLCID_}})
+    for (auto [row, field] : {std::pair<QWidget*, QWidget*>{rows_[2], cmbAlign_}, {rows_[4], txtVersion_}, {rows_[5], txtLCID_}})
         row->layout()->addWidget(dialogs::NewReasonLabel(field, true));
     picDetails_->setWidget(details_);
 

@@ -205,8 +205,9 @@ TEST_F(ViewerReplay, ARecordsAlignmentIsSavedAsChosenOrRefusedInTheField) {
     ASSERT_EQ(align->currentText(), "4");
     align->setFocus();
     QTest::keyClick(align, Qt::Key_Down);
-    EXPECT_EQ(align->accessibleDescription(), "Invalid value. The fields of Matrix align to 4 bytes at most: its "
-                                              "alignment can be 1, 2 or 4.");
+    const QString why = QStringLiteral("The fields of Matrix align to 4 bytes at most: its alignment can be 1, 2 or 4.");
+    EXPECT_EQ(align->accessibleDescription(), QStringLiteral("Invalid value. ") + why);
+    EXPECT_TRUE(ShownBelow(align, why));
     EXPECT_FALSE(view.DetailsField(Field::Update)->isEnabled());
     for (const auto& [theme, palette] : {std::pair{"light", view.palette()}, std::pair{"dark", DarkPalette()}}) {
         view.setPalette(palette);
@@ -216,6 +217,7 @@ TEST_F(ViewerReplay, ARecordsAlignmentIsSavedAsChosenOrRefusedInTheField) {
     QTest::keyClick(align, Qt::Key_Up);
     QTest::keyClick(align, Qt::Key_Up);
     EXPECT_TRUE(align->accessibleDescription().isEmpty());
+    EXPECT_FALSE(ShownBelow(align, why));
     QTest::mouseClick(view.DetailsField(Field::Update), Qt::LeftButton);
     ASSERT_FALSE(view.InEditMode());
     Select(At("Widget"));
