@@ -130,6 +130,13 @@ void TellFocusedItem(QListView* list) {
     if (cell) Send(list, view->indexOfChild(cell), QAccessible::Focus);
 }
 
+void TellWindowActive(QWidget* window) {
+    QAccessible::State changed;
+    changed.active = true;
+    QAccessibleStateChangeEvent activated(window, changed);
+    QAccessible::updateAccessibility(&activated);
+}
+
 void SetToolTipTold(QWidget* widget, const QString& tip) {
     if (widget->toolTip() == tip) return;
     widget->setToolTip(tip);

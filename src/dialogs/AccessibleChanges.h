@@ -72,6 +72,9 @@ private:
 void TellFocusedItem(QTreeWidget* tree);
 // The same for list's current row.
 void TellFocusedItem(QListView* list);
+// Tells a reader again that window is active: Qt tells of an activation
+// before the window counts as active, so that a reader reads it as inactive.
+void TellWindowActive(QWidget* window);
 
 // Sets widget's tooltip, and tells a reader of the description it gives the
 // widget when it has no description of its own.

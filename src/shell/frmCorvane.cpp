@@ -279,12 +279,7 @@ void frmCorvane::AnnounceTreeNode() {
     // After the events of the activation and of the focus it gives back.
     QTimer::singleShot(0, this, [this] {
         if (!isActiveWindow() || !std::exchange(announceNode_, false)) return;
-        // Qt tells of the activation before the window counts as active, so
-        // that a reader reads it as inactive: it is told again now.
-        QAccessible::State changed;
-        changed.active = true;
-        QAccessibleStateChangeEvent activated(this, changed);
-        QAccessible::updateAccessibility(&activated);
+        dialogs::TellWindowActive(this);
         dialogs::TellFocusedItem(libViewer_->Tree());
     });
 }
