@@ -50,6 +50,7 @@ constexpr int32_t kButtonCommands[9] = {kCmdRun,         kCmdStep,   kCmdRunToCu
                                         kCmdToggleBreakpoint, kCmdClearBreakpoints, kCmdDelete, 0, 0};
 // Only the breakpoint commands stay while the main window's view is editing.
 constexpr int32_t kEditModeCommands = 0xFE30;
+constexpr int32_t kMsgRunning = 179;
 
 // The keys of the list's menu commands, in menu order (Run to Select
 // Target), as the window handles them: the menu shows them.
@@ -440,7 +441,7 @@ void frmRecorder::RunPending() {
 
 void frmRecorder::closeEvent(QCloseEvent* event) {
     if (EngineRunning()) {  // a run waits for a dialog
-        Services().Beep();
+        TellRunning();
         event->ignore();
         return;
     }
@@ -558,10 +559,14 @@ bool frmRecorder::ExecuteCommand(int32_t command, int32_t index, PlaybackItem it
 
 void frmRecorder::RunGuarded(int32_t command, int32_t index, PlaybackItem item) {
     if (EngineRunning()) {  // one run at a time
-        Services().Beep();
+        TellRunning();
         return;
     }
     dialogs::Guarded(this, [&] { ExecuteCommand(command, index, item); });
+}
+
+void frmRecorder::TellRunning() {
+    Services().MessageBox(this, ResText(kMsgRunning), dialogs::kStyleExclamation);
 }
 
 void frmRecorder::RefreshCommandButtons() {

@@ -764,11 +764,13 @@ TEST_F(HistoryWithEditor, NoWindowClosesWhileARunWaitsForAName) {
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest&) -> std::optional<size_t> {
         ++asked;
         EXPECT_TRUE(frmRecorder::EngineRunning());
+        // The history window and another of its commands wait, saying why.
+        const size_t told = services.messages.size();
         EXPECT_FALSE(owner->close());
         EXPECT_FALSE(editor->close());
-        const int beeps = services.beeps;
         QTest::keyClick(made->List()->ListView(), Qt::Key_F8);
-        EXPECT_EQ(services.beeps, beeps + 1);
+        EXPECT_EQ(services.messages.size(), told + (owner == made ? 2 : 1));
+        EXPECT_EQ(services.LastMessage(), dialogs::ResText(179).toStdString());
         return std::nullopt;
     });
     QTest::keyClick(made->List()->ListView(), Qt::Key_F5);

@@ -62,6 +62,7 @@ constexpr int32_t kMsgNotUnresolvedLibrary = 814;
 constexpr int32_t kMsgEditPending = 175;
 constexpr int32_t kMsgNotRenamed = 176;
 constexpr int32_t kMsgEmptyName = 177;
+constexpr int32_t kMsgNothingToPaste = 180;
 constexpr int32_t kTypeDescriptionBit = 32;
 constexpr int32_t kStrNewValue = 760;
 constexpr int32_t kStrRetVal = 763;
@@ -849,7 +850,7 @@ void LibraryViewer::PasteMember() {
     NodeRecord* record = nullptr;
     if (!copiedMember_ || GetNodeKind(copiedMember_, record) != kNodeMember ||
         (kind != kNodeType && kind != kNodeMember)) {
-        dialogs::Services().Beep();
+        dialogs::Services().MessageBox(this, dialogs::ResText(kMsgNothingToPaste), dialogs::kStyleExclamation);
         return;
     }
     auto* member = static_cast<MemberNodeRecord*>(record);
