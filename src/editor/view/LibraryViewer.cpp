@@ -759,7 +759,12 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         ++selecting_;
         item->setText(0, labelBefore_);
         --selecting_;
+        // The label editor that had the focus is gone once the message
+        // closes: the tree takes it back, for the user to go on from there.
+        QWidget* focus = tvTypes_->window()->focusWidget();
+        const bool inTree = focus && (focus == tvTypes_ || tvTypes_->isAncestorOf(focus));
         dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+        if (inTree) tvTypes_->setFocus(Qt::OtherFocusReason);
     };
     // The model would take an empty name, which no file can hold and no history replays.
     if (text.trimmed().isEmpty()) {
@@ -768,10 +773,7 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
     }
     // A character the file can't hold is refused here, by name, rather than saved as "?".
     if (const std::u16string why = modStorableText::WhyUnstorable(dialogs::FromQString(text)); !why.empty()) {
-        ++selecting_;
-        item->setText(0, labelBefore_);
-        --selecting_;
-        dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+        refuse(why);
         return;
     }
     try {
