@@ -66,8 +66,10 @@ const QKeySequence kCommandKeys[9] = {
     QKeySequence(Qt::CTRL | Qt::Key_F9),
 };
 
-// Shows key beside a menu's command. The window's key handling runs it: the
-// key works as a shortcut only in the open menu, where it runs the same command.
+// Shows key beside a menu's command. The window's key handling runs it; bound
+// to the menu's own widget, the shortcut matches only where that handling
+// doesn't see the key (a focused menu bar), so a key runs its command once.
+// An open menu takes no such key.
 void ShowKey(QAction* action, const QKeySequence& key) {
     action->setShortcut(key);
     action->setShortcutContext(Qt::WidgetShortcut);
