@@ -165,6 +165,8 @@ bool IsStandaloneTypeLibFile(const std::string& path, bool existenceTest);
 // True for a regular file that begins with "SLTG": a type library of the
 // compact format, which is read but never written.
 bool IsSltgTypeLibFile(const std::string& path);
+// True for a regular file that begins as a program file ("MZ").
+bool IsModuleFile(const std::string& path);
 
 // True when path names an existing regular file (a link is followed). readOnly
 // and directory are set from it; when nothing can be read they are left as they were.

@@ -68,6 +68,12 @@ bool IsSltgTypeLibFile(const std::string& path) {
     return ReadHead(path, head, got) == Head::Read && got >= 4 && std::memcmp(head.data(), "SLTG", 4) == 0;
 }
 
+bool IsModuleFile(const std::string& path) {
+    std::array<unsigned char, 8> head{};
+    size_t got = 0;
+    return ReadHead(path, head, got) == Head::Read && got >= 2 && head[0] == 'M' && head[1] == 'Z';
+}
+
 bool GetFileFlags(const std::string& path, bool& readOnly, bool& directory) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return false;

@@ -42,6 +42,7 @@ constexpr int32_t kCaption = 108;
 constexpr int32_t kMsgSaveChanges = 116;
 constexpr int32_t kNewLibraryName = 117;
 constexpr int32_t kDirtyMark = 118;
+constexpr int32_t kMsgHistoryRunning = 179;
 
 // The commands in menu order: caption and object name.
 struct CommandInfo {
@@ -371,6 +372,7 @@ void frmCorvane::changeEvent(QEvent* event) {
 
 void frmCorvane::closeEvent(QCloseEvent* event) {
     if (frmRecorder::EngineRunning()) {  // a history's run waits for a dialog
+        dialogs::Services().MessageBox(this, ResText(kMsgHistoryRunning), dialogs::kStyleExclamation);
         event->ignore();
         return;
     }

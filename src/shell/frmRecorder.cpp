@@ -50,6 +50,7 @@ constexpr int32_t kButtonCommands[9] = {kCmdRun,         kCmdStep,   kCmdRunToCu
                                         kCmdToggleBreakpoint, kCmdClearBreakpoints, kCmdDelete, 0, 0};
 // Only the breakpoint commands stay while the main window's view is editing.
 constexpr int32_t kEditModeCommands = 0xFE30;
+constexpr int32_t kMsgRunning = 179;
 
 // The keys of the list's menu commands, in menu order (Run to Select
 // Target), as the window handles them: the menu shows them.
@@ -65,8 +66,10 @@ const QKeySequence kCommandKeys[9] = {
     QKeySequence(Qt::CTRL | Qt::Key_F9),
 };
 
-// Shows key beside a menu's command. The window's key handling runs it: the
-// key works as a shortcut only in the open menu, where it runs the same command.
+// Shows key beside a menu's command. The window's key handling runs it; bound
+// to the menu's own widget, the shortcut matches only where that handling
+// doesn't see the key (a focused menu bar), so a key runs its command once.
+// An open menu takes no such key.
 void ShowKey(QAction* action, const QKeySequence& key) {
     action->setShortcut(key);
     action->setShortcutContext(Qt::WidgetShortcut);
@@ -440,7 +443,7 @@ void frmRecorder::RunPending() {
 
 void frmRecorder::closeEvent(QCloseEvent* event) {
     if (EngineRunning()) {  // a run waits for a dialog
-        Services().Beep();
+        TellRunning();
         event->ignore();
         return;
     }
@@ -558,10 +561,14 @@ bool frmRecorder::ExecuteCommand(int32_t command, int32_t index, PlaybackItem it
 
 void frmRecorder::RunGuarded(int32_t command, int32_t index, PlaybackItem item) {
     if (EngineRunning()) {  // one run at a time
-        Services().Beep();
+        TellRunning();
         return;
     }
     dialogs::Guarded(this, [&] { ExecuteCommand(command, index, item); });
+}
+
+void frmRecorder::TellRunning() {
+    Services().MessageBox(this, ResText(kMsgRunning), dialogs::kStyleExclamation);
 }
 
 void frmRecorder::RefreshCommandButtons() {

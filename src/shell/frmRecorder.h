@@ -133,6 +133,8 @@ private:
     void ActivateAtList();
     void AnnounceList();
     void RevertHistory();
+    // Says that a run, waiting on a dialog, holds the history.
+    void TellRunning();
     void RefreshCommandButtons();
     void RefreshSaveButtons();
     void UpdateCaption();

@@ -15,6 +15,7 @@ namespace {
 constexpr int32_t kMsgNotTypeLibrary = 114;
 constexpr int32_t kMsgOverwriteNonLibrary = 109;
 constexpr int32_t kMsgOverwriteSltgLibrary = 178;
+constexpr int32_t kMsgOverwriteModuleLibrary = 182;
 
 // The messages of a check stand over the chooser that asked.
 QWidget* ChooserWindow() { return QApplication::activeModalWidget(); }
@@ -66,8 +67,16 @@ bool SaveLibraryHook(const QString& path) {
     const std::string file = path.toStdString();
     if (modCorvaneExe::IsStandaloneTypeLibFile(file, false)) return true;
     // A library of the compact format is one, but is never written as it was.
-    const QString question = modCorvaneExe::IsSltgTypeLibFile(file) ? Filled(kMsgOverwriteSltgLibrary, path)
-                                                                     : ResText(kMsgOverwriteNonLibrary);
+    QString question = ResText(kMsgOverwriteNonLibrary);
+    if (modCorvaneExe::IsSltgTypeLibFile(file)) {
+        question = Filled(kMsgOverwriteSltgLibrary, path);
+    } else if (modCorvaneExe::IsModuleFile(file)) {
+        // A program file whose library the platform reads holds one too.
+        ole::ComPtr<ole::ITypeLib> held;
+        const std::u16string name = dialogs::FromQString(path);
+        if (ole::SUCCEEDED(ole::LoadTypeLibEx(name.c_str(), ole::REGKIND_NONE, held.put())) && held)
+            question = Filled(kMsgOverwriteModuleLibrary, path);
+    }
     return dialogs::Services().MessageBox(ChooserWindow(), question, dialogs::kStyleYesNoQuestionNoDefault) ==
            dialogs::kAnswerYes;
 }

@@ -254,6 +254,11 @@ TEST_F(FileDialog, TheHooksRefuseWhatTheirChoosersCanNotUse) {
     EXPECT_FALSE(SaveLibraryHook(Q(sltg)));
     EXPECT_EQ(services.messages.back().Text, Text(178, Q(sltg)));
     EXPECT_EQ(services.messages.back().Style, kStyleYesNoQuestionNoDefault);
+    // So is a program file's library: the question says the file will hold it alone.
+    const fs::path module = fs::path(ZEPHRIN_TEST_DATA_DIR) / "golden-images" / "kinds32.dll";
+    services.answers = {kAnswerNo};
+    EXPECT_FALSE(SaveLibraryHook(Q(module)));
+    EXPECT_EQ(services.messages.back().Text, Text(182, Q(module)));
 
     // The history's Save chooser.
     services.saveNames = {QStringLiteral("edits")};

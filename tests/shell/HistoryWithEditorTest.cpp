@@ -764,11 +764,14 @@ TEST_F(HistoryWithEditor, NoWindowClosesWhileARunWaitsForAName) {
     frmRecorder::SetNameDialog([&](QWidget* owner, const ChooseNameRequest&) -> std::optional<size_t> {
         ++asked;
         EXPECT_TRUE(frmRecorder::EngineRunning());
+        // Both windows and another command of the history wait, saying why.
+        const size_t told = services.messages.size();
         EXPECT_FALSE(owner->close());
         EXPECT_FALSE(editor->close());
-        const int beeps = services.beeps;
         QTest::keyClick(made->List()->ListView(), Qt::Key_F8);
-        EXPECT_EQ(services.beeps, beeps + 1);
+        const std::vector<QString> said(services.messages.begin() + static_cast<std::ptrdiff_t>(told),
+                                        services.messages.end());
+        EXPECT_EQ(said, std::vector<QString>(3, dialogs::ResText(179)));
         return std::nullopt;
     });
     QTest::keyClick(made->List()->ListView(), Qt::Key_F5);

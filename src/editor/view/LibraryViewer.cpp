@@ -62,6 +62,7 @@ constexpr int32_t kMsgNotUnresolvedLibrary = 814;
 constexpr int32_t kMsgEditPending = 175;
 constexpr int32_t kMsgNotRenamed = 176;
 constexpr int32_t kMsgEmptyName = 177;
+constexpr int32_t kMsgNothingToPaste = 180;
 constexpr int32_t kTypeDescriptionBit = 32;
 constexpr int32_t kStrNewValue = 760;
 constexpr int32_t kStrRetVal = 763;
@@ -758,7 +759,12 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
         ++selecting_;
         item->setText(0, labelBefore_);
         --selecting_;
+        // The label editor that had the focus is gone once the message
+        // closes: the tree takes it back, for the user to go on from there.
+        QWidget* focus = tvTypes_->window()->focusWidget();
+        const bool inTree = focus && (focus == tvTypes_ || tvTypes_->isAncestorOf(focus));
         dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+        if (inTree) tvTypes_->setFocus(Qt::OtherFocusReason);
     };
     // The model would take an empty name, which no file can hold and no history replays.
     if (text.trimmed().isEmpty()) {
@@ -767,10 +773,7 @@ void LibraryViewer::OnLabelEdited(QTreeWidgetItem* item) {
     }
     // A character the file can't hold is refused here, by name, rather than saved as "?".
     if (const std::u16string why = modStorableText::WhyUnstorable(dialogs::FromQString(text)); !why.empty()) {
-        ++selecting_;
-        item->setText(0, labelBefore_);
-        --selecting_;
-        dialogs::Services().MessageBox(this, dialogs::ToQString(why), dialogs::kStyleError);
+        refuse(why);
         return;
     }
     try {
@@ -849,7 +852,7 @@ void LibraryViewer::PasteMember() {
     NodeRecord* record = nullptr;
     if (!copiedMember_ || GetNodeKind(copiedMember_, record) != kNodeMember ||
         (kind != kNodeType && kind != kNodeMember)) {
-        dialogs::Services().Beep();
+        dialogs::Services().MessageBox(this, dialogs::ResText(kMsgNothingToPaste), dialogs::kStyleExclamation);
         return;
     }
     auto* member = static_cast<MemberNodeRecord*>(record);

@@ -52,6 +52,7 @@ using dialogs::ToQString;
 using namespace details;
 
 constexpr int32_t kStrNoBase = 765;
+constexpr int32_t kMsgTypeOfThisLibrary = 181;
 constexpr int32_t kEditInterface = ole::TKIND_INTERFACE * 256 + 258;
 constexpr int32_t kEditAlias = ole::TKIND_ALIAS * 256 + 258;
 // Type-usage codes of the type chooser.
@@ -732,8 +733,9 @@ void LibraryViewer::SetTypeContextMenu(const QPoint& globalPos) {
         }
     }
     bool external = false;
-    bool allowed = type && type->BaseVarType() == 0 && type->TypeInfo() &&
-                   ole::SUCCEEDED(type->get_IsExternalType(&external)) && external;
+    const bool described = type && type->BaseVarType() == 0 && type->TypeInfo() &&
+                           ole::SUCCEEDED(type->get_IsExternalType(&external));
+    bool allowed = described && external;
     if (allowed && unresolved_) {
         ole::ComPtr<tli::TypeLibInfo> owner;
         ole::ComPtr<ole::ITypeLib> library;
@@ -748,7 +750,11 @@ void LibraryViewer::SetTypeContextMenu(const QPoint& globalPos) {
         redirect = (commandFilter_.TypeCommands & kFilterTypeRedirect) != 0;
     }
     if (!allowed || (!internalize && !redirect)) {
-        dialogs::Services().Beep();
+        // A type of this library has nothing to internalize or redirect: said.
+        if (described && !external)
+            dialogs::Services().MessageBox(this, ResText(kMsgTypeOfThisLibrary), dialogs::kStyleExclamation);
+        else
+            dialogs::Services().Beep();
         return;
     }
     if (!mnuRedirectContext_) {

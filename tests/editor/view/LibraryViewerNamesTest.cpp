@@ -6,8 +6,10 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -136,6 +138,30 @@ TEST_F(ViewerNames, ARenameToATakenNameOrToNoNameSaysWhy) {
     EXPECT_TRUE(Child(derived, "Go"));
     EXPECT_EQ(changestest::Dump(Lib()), before);
     EXPECT_EQ(history.ItemCount(), 0);
+}
+
+// The refusal shown as users see it, in a modal message they close: the label
+// editor is gone by then, and the tree has the focus back for the keys.
+TEST_F(ViewerNames, AfterARefusedRenameTheTreeHasTheFocus) {
+    struct Modal : FakeServices {
+        dialogs::MessageAnswer MessageBox(QWidget* owner, const QString& text, int32_t style) override {
+            FakeServices::MessageBox(owner, text, style);
+            QMessageBox box(QMessageBox::Critical, QString(), text, QMessageBox::Ok, owner);
+            QTimer::singleShot(0, &box, [&box] { QTest::keyClick(&box, Qt::Key_Return); });
+            box.exec();
+            return dialogs::kAnswerOk;
+        }
+    } modal;
+    const dialogs::ScopedUiServices shown(modal);
+    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
+    view->show();
+    view->Tree()->setFocus();
+    for (const char* typed : {"IBase", " ", "\u5B57"}) {
+        Rename(Child(Root(), "Widget"), QString::fromUtf8(typed));
+        EXPECT_EQ(view->focusWidget(), view->Tree()) << typed;
+    }
+    EXPECT_EQ(modal.messages.size(), 3u);
+    EXPECT_TRUE(Child(Root(), "Widget"));
 }
 
 // Renames to names of the code page are recorded as typed: batch mode replays

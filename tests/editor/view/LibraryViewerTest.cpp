@@ -576,12 +576,14 @@ TEST_F(LibraryViewerTest, TreeGesturesRenameCopyPasteAndNavigate) {
     EXPECT_EQ(Selected(), Child(base, "Go"));
     EXPECT_EQ(MemberTarget(Lib(), u"IBase", u"Go").MemberName, u"Go");
 
-    // After its member went, a paste beeps and forgets it.
+    // After its member went, a paste is refused, saying why, and forgets it.
     ASSERT_TRUE(Apply(*modDeleteChange::GetDeleteChange(), MemberTarget(Lib(), u"IDerived", u"Go"), 0));
     EXPECT_EQ(view->CopiedMember(), nullptr);
     tree->setCurrentItem(base);
     QTest::keyClick(tree, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(services.beeps, 2);
+    EXPECT_EQ(services.beeps, 1);
+    EXPECT_EQ(services.messages, std::vector<QString>{dialogs::ResText(180)});
+    services.messages.clear();
 
     // Collapsing a type whose member is current shows the type.
     base->setExpanded(true);
