@@ -46,6 +46,13 @@ protected:
     }
     ITypeLib* Lib() { return view->CurrentLibraryITypeLib().get(); }
     QTreeWidgetItem* Root() { return view->Tree()->topLevelItem(0); }
+    // Shows lib (the library with every kind of type when none) with history recording its edits.
+    void Show(ITypeLib* lib = nullptr) {
+        view->CurrentITypeLib(lib ? lib : AsTypeLib(BuildAllKinds().get()).get());
+        view->show();
+        history.ChangeListener(hub);
+        history.CurrentITypeLib(Lib());
+    }
 
     // F2 on node, the label replaced by text, Enter.
     void Rename(QTreeWidgetItem* node, const QString& text) {
@@ -67,14 +74,11 @@ protected:
     dialogs::ScopedUiServices scoped{services};
     std::shared_ptr<ChangeListener> hub = std::make_shared<ChangeListener>();
     std::unique_ptr<editor::LibraryViewer> view;
+    Playback history;
 };
 
 TEST_F(ViewerNames, ALabelWithACharacterTheFileCantHoldIsRefusedByName) {
-    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
-    view->show();
-    Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(Lib());
+    Show();
     const std::string before = changestest::Dump(Lib());
 
     Rename(Child(Root(), "Widget"), QString::fromUtf8("FinЖ"));
@@ -111,11 +115,7 @@ TEST_F(ViewerNames, ALabelWithACharacterTheFileCantHoldIsRefusedByName) {
 // base, or to no name, keeps the old name and says why, naming both names;
 // nothing is changed or recorded.
 TEST_F(ViewerNames, ARenameToATakenNameOrToNoNameSaysWhy) {
-    view->CurrentITypeLib(AsTypeLib(BuildAllKinds().get()).get());
-    view->show();
-    Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(Lib());
+    Show();
     const std::string before = changestest::Dump(Lib());
     QTreeWidgetItem* derived = Child(Root(), "IDerived");
     EnsureChildren(derived);
@@ -172,11 +172,7 @@ TEST_F(ViewerNames, RenamesInTheCodePageReplayInBatchModeToTheSameFile) {
     ASSERT_OK(BuildAllKinds(ole::FromUtf8(in))->SaveAllChanges());
     ComPtr<ITypeLib> loaded;
     ASSERT_OK(LoadTypeLib(ole::FromUtf8(in).c_str(), loaded.put()));
-    view->CurrentITypeLib(loaded.get());
-    view->show();
-    Playback history;
-    history.ChangeListener(hub);
-    history.CurrentITypeLib(Lib());
+    Show(loaded.get());
 
     Rename(Child(Root(), "Widget"), QString::fromUtf8("FinЖ"));  // refused, not recorded
     Rename(Child(Root(), "Widget"), QString::fromUtf8("Größe€"));
